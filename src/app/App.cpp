@@ -1,0 +1,61 @@
+// ---- construction ----
+#include "app/App.h"
+
+#include "analysis/AudioScanPanel.h"
+#include "downloader/FlacFetcher.h"
+#include "effects/FXPanel.h"
+#include "listening/LyricsPanel.h"
+#include "listening/NowPlayingWindow.h"
+#include "playback/SignalPathPanel.h"
+#include "ui/StatusLabel.h"
+#include "ui/TabBar.h"
+
+#include <QMainWindow>
+#include <QThreadPool>
+#include <QTimer>
+
+namespace ql {
+
+namespace {
+// A labelled queue that runs one job at a time, in order.
+std::unique_ptr<QThreadPool> serialQueue(const char* label) {
+    auto pool = std::make_unique<QThreadPool>();
+    pool->setObjectName(QString::fromLatin1(label));
+    pool->setMaxThreadCount(1);
+    return pool;
+}
+} // namespace
+
+// The tool windows, queues and the view tab bar are made here, once, in this
+// order; the rest of the state takes its defaults from the subsystems' structs.
+App::App()
+    : fetcher(std::make_unique<FlacFetcher>()), lyricsPanel(std::make_unique<LyricsPanel>()),
+      nowPlaying(std::make_unique<NowPlayingWindow>()),
+      viewModeControl(std::make_unique<TabBar>(QStringList{
+          QStringLiteral("앨범"), QStringLiteral("가수"), QStringLiteral("곡"),
+          QStringLiteral("장르"), QStringLiteral("최근 추가"), QStringLiteral("하이레즈")})),
+      scanPanel(std::make_unique<AudioScanPanel>()),
+      signalPathPanel(std::make_unique<SignalPathPanel>()), fxPanel(std::make_unique<FXPanel>()),
+      qualityQueue(serialQueue("Quavelark.quality")), sonicQueue(serialQueue("Quavelark.sonic")),
+      genreQueue(serialQueue("Quavelark.genre")), coverQueue(serialQueue("Quavelark.cover")) {
+    status = new StatusLabel(QStringLiteral("음원 불러오는 중…"));
+}
+
+App::~App() {
+    // Queued background jobs may still hold copies of their inputs; they never
+    // touch App, so waiting for them is enough.
+    for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get()})
+        q->waitForDone();
+    if (timer)
+        timer->stop();
+    // The status line belongs to the window once the window is built.
+    if (!window)
+        delete status;
+}
+
+void App::step(const char* name, const QStringList& files) {
+    if (seams.trace)
+        seams.trace(QString::fromLatin1(name), files);
+}
+
+} // namespace ql

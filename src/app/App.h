@@ -1,0 +1,120 @@
+// The one controller of the program: all state, and the verbs the interface
+// calls. Its methods are glue: they read state, call pure units, drive platform
+// objects and widgets, and report on the status line.
+//
+// The class is split across files by subsystem; each section below names the
+// file that implements it. State is grouped in plain structs, one per
+// subsystem, defined in their folders.
+//
+// Thread: main thread only. Background work returns through queued calls.
+#pragma once
+
+#include "app/CoreState.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QMainWindow;
+class QThreadPool;
+class QTimer;
+
+namespace ql {
+
+class AudioScanPanel;
+class FXPanel;
+class FlacFetcher;
+class LyricsPanel;
+class NowPlayingWindow;
+class SignalPathPanel;
+class StatusLabel;
+class TabBar;
+
+// Stand-ins that tests set to watch or drive the controller. Unset members
+// leave the program's own behaviour in place.
+struct AppSeams {
+    // Called with each launch step's name as it starts (and its files, for the
+    // open-files step), so the order can be compared with the design.
+    std::function<void(const QString& step, const QStringList& files)> trace;
+    // The modal alert: returns the index of the chosen button, -1 for none.
+    std::function<int(const QString& text, const QString& info, const QStringList& buttons)> alert;
+    // Replaces the search for missing external programs.
+    std::function<QStringList()> missingTools;
+    // Replaces opening the setup script in a terminal.
+    std::function<void()> runSetupInTerminal;
+};
+
+class App final : public QObject {
+    Q_OBJECT
+public:
+    App();
+    ~App() override;
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    AppSeams seams;
+
+    // ---- app/AppLaunch.cpp ------------------------------------------------
+    // The start-up sequence, run once the application object exists.
+    void applicationDidFinishLaunching();
+    // Files the desktop asked us to open (arguments of a normal start, or a
+    // second launch handing its files over). Before launch they wait.
+    void applicationOpen(const QStringList& paths);
+    // A second launch without files: bring the window back.
+    void applicationShouldHandleReopen();
+    // Deferred start-up check: offers to install missing external programs.
+    void checkMissingTools();
+
+    // ---- app/AppTick.cpp --------------------------------------------------
+    void tick();
+
+    // ---- library/AppLibrary.cpp (seams until the library issues) -----------
+    void restoreCatalog();
+    void startBackend();
+    void openAudioFiles(const QStringList& paths);
+    QStringList missingTools() const;
+    void runSetupInTerminal();
+
+    // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
+    void registerRemote();
+    void registerVolumeKeys();
+    void toggle();
+    bool isPlaying() const;
+
+    // ---- app/AppSettings.cpp (seam until the settings issue) ---------------
+    void loadExtras();
+
+    // ---- ui/AppWindow.cpp --------------------------------------------------
+    void buildMenu();
+    void buildMainUI();
+    void installPointerMonitor();
+    void installKeyMonitor();
+
+    // ---- state --------------------------------------------------------------
+    CoreState core;
+
+    // Windows and panels, made once at construction, alive for the whole run.
+    std::unique_ptr<QMainWindow> window;
+    QTimer* timer = nullptr;
+    StatusLabel* status = nullptr;
+    std::unique_ptr<FlacFetcher> fetcher;
+    std::unique_ptr<LyricsPanel> lyricsPanel;
+    std::unique_ptr<NowPlayingWindow> nowPlaying;
+    std::unique_ptr<TabBar> viewModeControl;
+    std::unique_ptr<AudioScanPanel> scanPanel;
+    std::unique_ptr<SignalPathPanel> signalPathPanel;
+    std::unique_ptr<FXPanel> fxPanel;
+
+    // Serial work queues, one thread each.
+    std::unique_ptr<QThreadPool> qualityQueue;
+    std::unique_ptr<QThreadPool> sonicQueue;
+    std::unique_ptr<QThreadPool> genreQueue;
+    std::unique_ptr<QThreadPool> coverQueue;
+
+private:
+    void step(const char* name, const QStringList& files = {});
+};
+
+} // namespace ql

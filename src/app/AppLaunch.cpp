@@ -1,0 +1,170 @@
+// ---- launch: the start-up sequence, open-files requests, reopen ----
+#include "app/App.h"
+
+#include "app/AppPaths.h"
+#include "downloader/FlacFetcher.h"
+#include "ui/l10n/L10n.h"
+#include "ui/StatusLabel.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+namespace ql {
+
+void App::applicationDidFinishLaunching() {
+    // 1. A desktop program with a window is what a Qt application already is.
+    step("activationPolicy");
+
+    step("loadExtras");
+    loadExtras();
+
+    step("icon");
+    const QIcon icon(resourcePath(QStringLiteral("Quavelark.png")));
+    if (!icon.isNull() && !icon.availableSizes().isEmpty())
+        QApplication::setWindowIcon(icon);
+
+    step("buildMenu");
+    window = std::make_unique<QMainWindow>();
+    buildMenu();
+
+    step("createWindow");
+    window->resize(1280, 820);
+    step("title");
+    window->setWindowTitle(QStringLiteral("Quavelark"));
+    step("minimumSize");
+    window->setMinimumSize(1180, 700);
+    step("centre");
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), window->size());
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+
+    step("buildMainUI");
+    buildMainUI();
+
+    step("wireFetcher");
+    QPointer<App> self(this);
+    fetcher->onPreviewStart = [self] {
+        if (self && self->isPlaying())
+            self->toggle();
+    };
+    fetcher->onSaved = [self](const QString& path) {
+        if (self)
+            self->core.pendingAdds << path;
+    };
+    fetcher->onFinished = [self](int) {
+        if (self)
+            self->core.needsScan = true;
+    };
+
+    step("restoreCatalog");
+    restoreCatalog();
+    step("startBackend");
+    startBackend();
+    step("registerRemote");
+    registerRemote();
+    step("registerVolumeKeys");
+    registerVolumeKeys();
+
+    step("startTimer");
+    timer = new QTimer(window.get());
+    timer->setInterval(500);
+    connect(timer, &QTimer::timeout, this, &App::tick);
+    timer->start();
+
+    step("showWindow");
+    window->show();
+    window->raise();
+    step("noFirstResponder");
+    if (QWidget* focused = window->focusWidget())
+        focused->clearFocus();
+    step("activate");
+    window->activateWindow();
+
+    step("queueToolCheck");
+    QTimer::singleShot(0, this, [self] {
+        if (self)
+            self->checkMissingTools();
+    });
+
+    step("launched");
+    core.launched = true;
+
+    if (!core.waitingFiles.isEmpty()) {
+        const QStringList files = std::exchange(core.waitingFiles, {});
+        step("openAudioFiles", files);
+        openAudioFiles(files);
+    }
+
+    step("pointerMonitor");
+    installPointerMonitor();
+    step("keyMonitor");
+    installKeyMonitor();
+}
+
+void App::applicationOpen(const QStringList& paths) {
+    if (paths.isEmpty())
+        return;
+    if (core.launched) {
+        step("openAudioFiles", paths);
+        openAudioFiles(paths);
+    } else {
+        core.waitingFiles << paths;
+    }
+}
+
+void App::applicationShouldHandleReopen() {
+    if (!window)
+        return;
+    if (window->isMinimized())
+        window->showNormal();
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void App::checkMissingTools() {
+    const QStringList missing = seams.missingTools ? seams.missingTools() : missingTools();
+    if (missing.isEmpty())
+        return;
+    const QString names = missing.join(QStringLiteral(", "));
+    // Wording for Linux: apt asks for the user's password, not a Mac's.
+    const QString text = L10n::tr(QStringLiteral("필요한 프로그램을 설치할까요?"));
+    const QString info = L10n::tr(QStringLiteral("Quavelark이 동작하려면 ") + names +
+                                  QStringLiteral("가 필요해요. '자동 설치'를 누르면 터미널이 열려 "
+                                                 "알아서 설치합니다(5분 안팎, 비밀번호 입력이 "
+                                                 "필요할 수 있어요). 끝나면 앱을 다시 실행하세요."));
+    const QStringList buttons{L10n::tr(QStringLiteral("자동 설치")),
+                              L10n::tr(QStringLiteral("나중에"))};
+    status->setStringValue(QStringLiteral("필요한 프로그램 없음: ") + names);
+
+    int chosen = -1;
+    if (seams.alert) {
+        chosen = seams.alert(text, info, buttons);
+    } else {
+        QMessageBox box(window.get());
+        box.setIcon(QMessageBox::Warning);
+        box.setText(text);
+        box.setInformativeText(info);
+        QPushButton* install = box.addButton(buttons[0], QMessageBox::AcceptRole);
+        box.addButton(buttons[1], QMessageBox::RejectRole);
+        box.exec();
+        chosen = box.clickedButton() == install ? 0 : 1;
+    }
+    if (chosen == 0) {
+        if (seams.runSetupInTerminal)
+            seams.runSetupInTerminal();
+        else
+            runSetupInTerminal();
+    }
+}
+
+} // namespace ql

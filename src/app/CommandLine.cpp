@@ -1,0 +1,27 @@
+#include "app/CommandLine.h"
+
+#include <QDir>
+
+namespace ql {
+
+RunMode decideRunMode(const QStringList& args) {
+    return args.contains(QStringLiteral("--self-test")) ? RunMode::Validation : RunMode::Normal;
+}
+
+bool isSaveRun(const QStringList& args) { return args.contains(QStringLiteral("--save")); }
+
+QString validationFile(const QStringList& args) { return args.isEmpty() ? QString() : args.last(); }
+
+QStringList fileArguments(const QStringList& args, const QString& workingDir) {
+    QStringList files;
+    const QDir base(workingDir);
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args.at(i);
+        if (a.isEmpty() || a.startsWith(QLatin1Char('-')))
+            continue;
+        files << QDir::cleanPath(base.absoluteFilePath(a));
+    }
+    return files;
+}
+
+} // namespace ql

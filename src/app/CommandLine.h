@@ -1,0 +1,28 @@
+// The entry point's decision, from the argument vector alone.
+//
+// Pure unit: values in, values out. The whole vector is searched, program path
+// included, so "--self-test" selects the validation mode wherever it stands.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace ql {
+
+enum class RunMode { Normal, Validation };
+
+RunMode decideRunMode(const QStringList& args);
+
+// In validation mode: whether this is the store run ("--save" anywhere).
+bool isSaveRun(const QStringList& args);
+
+// In validation mode: the file to play is the last argument, whatever it is
+// (with no file given that is "--self-test" itself, which then fails to open).
+QString validationFile(const QStringList& args);
+
+// The files a normal start was asked to open: every argument after the program
+// path that does not start with "-", made absolute against `workingDir` and
+// cleaned. A second instance passes these to the running one.
+QStringList fileArguments(const QStringList& args, const QString& workingDir);
+
+} // namespace ql

@@ -1,0 +1,47 @@
+// Entry point: the validation mode or the normal start, decided by the
+// argument vector alone.
+//
+// A normal start with files hands them to a running instance when there is
+// one, and ends; a start without files asks that instance to show its window.
+#include "app/App.h"
+#include "app/CommandLine.h"
+#include "app/Validation.h"
+#include "platform/SingleInstance.h"
+
+#include <QApplication>
+#include <QDir>
+
+#include <csignal>
+
+int main(int argc, char** argv) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+
+    if (ql::decideRunMode(args) == ql::RunMode::Validation)
+        return ql::runValidation(args);
+
+    // A child that exits while we write to its pipe must not end the player.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Quavelark"));
+    QApplication::setApplicationName(QStringLiteral("Quavelark"));
+    QApplication::setDesktopFileName(QStringLiteral("quavelark"));
+
+    const QStringList files = ql::fileArguments(args, QDir::currentPath());
+    ql::platform::SingleInstance instance(ql::platform::SingleInstance::defaultName());
+    if (instance.handOver(files, 1000))
+        return 0;
+
+    ql::App app;
+    instance.onOpenFiles = [&app](const QStringList& f) { app.applicationOpen(f); };
+    instance.onReopen = [&app] { app.applicationShouldHandleReopen(); };
+    // Without the socket the player still runs; only hand-overs are lost.
+    instance.listen();
+
+    app.applicationOpen(files);
+    app.applicationDidFinishLaunching();
+    QApplication::exec();
+    return 0;
+}

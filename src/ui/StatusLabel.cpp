@@ -1,0 +1,47 @@
+#include "ui/StatusLabel.h"
+
+#include <QElapsedTimer>
+
+#include <limits>
+
+namespace ql {
+
+namespace {
+qint64 monotonicMs() {
+    static QElapsedTimer started = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return started.elapsed();
+}
+} // namespace
+
+StatusLabel::StatusLabel(const QString& text, QWidget* parent)
+    : QLabel(parent), m_clock(monotonicMs), m_hold(std::numeric_limits<qint64>::min()) {
+    // The initial text is not a manual message: the first automatic count may
+    // replace it at once.
+    QLabel::setText(text);
+}
+
+void StatusLabel::setStringValue(const QString& value) {
+    QLabel::setText(value);
+    if (m_auto || m_silent)
+        return;
+    m_hold = m_clock() + kHoldMs;
+}
+
+void StatusLabel::setAuto(const QString& message) {
+    m_auto = true;
+    if (m_clock() >= m_hold)
+        setStringValue(message);
+    m_auto = false;
+}
+
+void StatusLabel::setSilently(const QString& value) {
+    m_silent = true;
+    setStringValue(value);
+    m_silent = false;
+}
+
+} // namespace ql

@@ -1,0 +1,47 @@
+// The single status line of the main window.
+//
+// Two kinds of message share it. A manual message (setStringValue) is shown at
+// once, always, and then holds the line for 5 s. An automatic message
+// (setAuto) is shown only when no manual message holds the line, and never
+// holds it itself; one that arrives during a hold is dropped, not queued.
+// The translation pass rewrites the text silently: neither a new hold nor a
+// moved one.
+//
+// Time comes from an injectable monotonic clock (milliseconds), so a wall-clock
+// jump can neither lock the line nor cut a hold short, and tests can drive it.
+// Main thread only.
+#pragma once
+
+#include <QLabel>
+
+#include <functional>
+
+namespace ql {
+
+class StatusLabel final : public QLabel {
+public:
+    using Clock = std::function<qint64()>; // monotonic milliseconds
+
+    static constexpr qint64 kHoldMs = 5000;
+
+    explicit StatusLabel(const QString& text = {}, QWidget* parent = nullptr);
+
+    QString stringValue() const { return text(); }
+    // A manual message: shown at once, holds the line for 5 s from now.
+    void setStringValue(const QString& value);
+    // An automatic message: shown only when the hold has run out.
+    void setAuto(const QString& message);
+    // The translation pass: shows the text without touching the hold.
+    void setSilently(const QString& value);
+
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    bool isHeld() const { return m_clock() < m_hold; }
+
+private:
+    Clock m_clock;
+    qint64 m_hold; // until this instant the last manual message holds the line
+    bool m_auto = false;
+    bool m_silent = false;
+};
+
+} // namespace ql

@@ -1,0 +1,208 @@
+#include "app/App.h"
+#include "downloader/FlacFetcher.h"
+#include "platform/SingleInstance.h"
+#include "ui/StatusLabel.h"
+
+#include "TestHome.h"
+
+#include <QMainWindow>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTimer>
+
+using namespace ql;
+
+namespace {
+
+const QStringList kLaunchOrder{
+    "activationPolicy", "loadExtras",       "icon",          "buildMenu",
+    "createWindow",     "title",            "minimumSize",   "centre",
+    "buildMainUI",      "wireFetcher",      "restoreCatalog", "startBackend",
+    "registerRemote",   "registerVolumeKeys", "startTimer",  "showWindow",
+    "noFirstResponder", "activate",         "queueToolCheck", "launched",
+    "openAudioFiles",   "pointerMonitor",   "keyMonitor"};
+
+struct Recorder {
+    QStringList steps;
+    QList<QStringList> opened;
+    bool timerRanAtOpen = false;
+    bool windowShownAtOpen = false;
+
+    void attach(App& app) {
+        app.seams.trace = [this, &app](const QString& step, const QStringList& files) {
+            steps << step;
+            if (step == "openAudioFiles") {
+                opened << files;
+                timerRanAtOpen = app.timer && app.timer->isActive();
+                windowShownAtOpen = app.window && app.window->isVisible();
+            }
+        };
+        app.seams.missingTools = [] { return QStringList{}; };
+    }
+};
+
+QString quavelarkPath() { return test::TestHome::buildDir() + "/quavelark"; }
+
+} // namespace
+
+class LaunchTest : public QObject {
+    Q_OBJECT
+private slots:
+    void stepsRunInOrderAndQueuedFilesOpenOnceAfterTheTimer() {
+        App app;
+        Recorder rec;
+        rec.attach(app);
+        app.applicationOpen({"/m/a.flac"});
+        app.applicationOpen({"/m/b.flac", "/m/c.flac"});
+        QVERIFY(rec.opened.isEmpty());
+
+        app.applicationDidFinishLaunching();
+
+        QCOMPARE(rec.steps, kLaunchOrder);
+        QCOMPARE(rec.opened, (QList<QStringList>{{"/m/a.flac", "/m/b.flac", "/m/c.flac"}}));
+        QVERIFY(rec.timerRanAtOpen);
+        QVERIFY(rec.windowShownAtOpen);
+        QVERIFY(app.core.waitingFiles.isEmpty());
+        QVERIFY(app.core.launched);
+    }
+
+    void withoutQueuedFilesTheOpenStepIsSkipped() {
+        App app;
+        Recorder rec;
+        rec.attach(app);
+        app.applicationDidFinishLaunching();
+        QStringList expected = kLaunchOrder;
+        expected.removeAll("openAudioFiles");
+        QCOMPARE(rec.steps, expected);
+    }
+
+    void filesAfterLaunchPassAtOnceOneCallPerRequest() {
+        App app;
+        Recorder rec;
+        rec.attach(app);
+        app.applicationDidFinishLaunching();
+        app.applicationOpen({"/m/x.flac"});
+        app.applicationOpen({"/m/y.flac", "/m/z.flac"});
+        QCOMPARE(rec.opened, (QList<QStringList>{{"/m/x.flac"}, {"/m/y.flac", "/m/z.flac"}}));
+    }
+
+    void mainWindowGeometry() {
+        App app;
+        Recorder rec;
+        rec.attach(app);
+        app.applicationDidFinishLaunching();
+        QCOMPARE(app.window->windowTitle(), QString("Quavelark"));
+        QCOMPARE(app.window->size(), QSize(1280, 820));
+        QCOMPARE(app.window->minimumSize(), QSize(1180, 700));
+        app.window->resize(800, 500);
+        QCOMPARE(app.window->size(), QSize(1180, 700));
+        QCOMPARE(app.status->stringValue(), QString("음원 불러오는 중…"));
+        QCOMPARE(app.timer->interval(), 500);
+    }
+
+    void downloaderCallbacks() {
+        App app;
+        Recorder rec;
+        rec.attach(app);
+        app.applicationDidFinishLaunching();
+        app.fetcher->onSaved("/d/1.flac");
+        app.fetcher->onSaved("/d/2.flac");
+        QCOMPARE(app.core.pendingAdds, (QStringList{"/d/1.flac", "/d/2.flac"}));
+        QVERIFY(!app.core.needsScan);
+        app.fetcher->onFinished(7);
+        QVERIFY(app.core.needsScan);
+        QCOMPARE(app.core.pendingAdds.size(), 2);
+    }
+
+    void missingProgramsAlert_data() {
+        QTest::addColumn<QStringList>("missing");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("alerts");
+        QTest::addColumn<int>("setups");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("nothing missing: no alert, status untouched")
+            << QStringList{} << 0 << 0 << 0 << "음원 불러오는 중…";
+        QTest::newRow("install chosen") << QStringList{"Python 3", "FFmpeg"} << 0 << 1 << 1
+                                        << "필요한 프로그램 없음: Python 3, FFmpeg";
+        QTest::newRow("later chosen") << QStringList{"FFmpeg"} << 1 << 1 << 0
+                                      << "필요한 프로그램 없음: FFmpeg";
+    }
+    void missingProgramsAlert() {
+        QFETCH(QStringList, missing);
+        QFETCH(int, answer);
+        QFETCH(int, alerts);
+        QFETCH(int, setups);
+        QFETCH(QString, status);
+        App app;
+        Recorder rec;
+        rec.attach(app);
+        int alertCount = 0, setupCount = 0;
+        QString info;
+        app.seams.missingTools = [missing] { return missing; };
+        app.seams.alert = [&](const QString&, const QString& i, const QStringList& buttons) {
+            ++alertCount;
+            info = i;
+            [&] { QCOMPARE(buttons, (QStringList{"자동 설치", "나중에"})); }();
+            return answer;
+        };
+        app.seams.runSetupInTerminal = [&] { ++setupCount; };
+        app.applicationDidFinishLaunching();
+        QCOMPARE(alertCount, 0); // deferred until the event loop runs
+        QTest::qWait(50);
+        QTRY_COMPARE(alertCount, alerts);
+        QCOMPARE(setupCount, setups);
+        QCOMPARE(app.status->stringValue(), status);
+        if (alerts)
+            QVERIFY(info.contains(missing.join(", ")));
+    }
+
+    void closingTheLastWindowQuits() {
+        App app;
+        Recorder rec;
+        rec.attach(app);
+        app.applicationDidFinishLaunching();
+        QTimer::singleShot(50, app.window.get(), [&app] { app.window->close(); });
+        QTimer watchdog;
+        bool timedOut = false;
+        watchdog.singleShot(10000, [&] {
+            timedOut = true;
+            QCoreApplication::quit();
+        });
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(!timedOut);
+    }
+
+    // A second program start hands its files to this one and exits; a start
+    // without files asks this one to show its window.
+    void secondInstanceHandsOverItsFiles() {
+        App app;
+        Recorder rec;
+        rec.attach(app);
+        platform::SingleInstance instance(platform::SingleInstance::defaultName());
+        QVERIFY(instance.listen());
+        int reopens = 0;
+        instance.onOpenFiles = [&app](const QStringList& f) { app.applicationOpen(f); };
+        instance.onReopen = [&reopens] { ++reopens; };
+        app.applicationDidFinishLaunching();
+
+        QProcess second;
+        second.setWorkingDirectory("/tmp");
+        second.start(quavelarkPath(), {"rel.flac", "/abs/b.wav"});
+        QVERIFY(second.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(rec.opened.size(), 1, 20000);
+        QCOMPARE(rec.opened[0], (QStringList{"/tmp/rel.flac", "/abs/b.wav"}));
+        QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 20000);
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+
+        QProcess third;
+        third.start(quavelarkPath(), {});
+        QTRY_COMPARE_WITH_TIMEOUT(reopens, 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(third.state() == QProcess::NotRunning, 20000);
+        QCOMPARE(third.exitCode(), 0);
+        QCOMPARE(rec.opened.size(), 1);
+    }
+};
+
+QL_TEST_MAIN(LaunchTest)
+#include "LaunchTest.moc"

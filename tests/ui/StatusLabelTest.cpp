@@ -1,0 +1,110 @@
+#include "ui/StatusLabel.h"
+
+#include "TestHome.h"
+
+using namespace ql;
+
+namespace {
+// A status line on a clock the test moves by hand.
+struct Driven {
+    qint64 now = 1'000'000;
+    StatusLabel label{QStringLiteral("음원 불러오는 중…")};
+    Driven() {
+        label.setClock([this] { return now; });
+    }
+    void at(double seconds) { now = 1'000'000 + qint64(seconds * 1000.0 + 0.5); }
+};
+} // namespace
+
+class StatusLabelTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Each row: a manual message at 0 s, maybe a second one, then an automatic
+    // message at `autoAt`; `shown` is what the line reads afterwards.
+    void holdRule_data() {
+        QTest::addColumn<double>("secondManualAt");
+        QTest::addColumn<double>("autoAt");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("auto 4.9 s after a manual message is dropped") << -1.0 << 4.9 << "manual 1";
+        QTest::newRow("auto exactly 5.0 s after is shown") << -1.0 << 5.0 << "auto";
+        QTest::newRow("auto 1 s after is dropped") << -1.0 << 1.0 << "manual 1";
+        QTest::newRow("two manual 3 s apart: still held at 7.9 s") << 3.0 << 7.9 << "manual 2";
+        QTest::newRow("two manual 3 s apart: free at 8.0 s") << 3.0 << 8.0 << "auto";
+    }
+    void holdRule() {
+        QFETCH(double, secondManualAt);
+        QFETCH(double, autoAt);
+        QFETCH(QString, shown);
+        Driven d;
+        d.at(0);
+        d.label.setStringValue("manual 1");
+        if (secondManualAt >= 0) {
+            d.at(secondManualAt);
+            d.label.setStringValue("manual 2");
+            QCOMPARE(d.label.stringValue(), QString("manual 2")); // shown at once despite the hold
+        }
+        d.at(autoAt);
+        d.label.setAuto("auto");
+        QCOMPARE(d.label.stringValue(), shown);
+    }
+
+    void newLabelShowsTheFirstAutomaticMessage() {
+        Driven d;
+        d.label.setAuto("3곡 / 전체 3곡");
+        QCOMPARE(d.label.stringValue(), QString("3곡 / 전체 3곡"));
+    }
+
+    void automaticMessagesNeverHold() {
+        Driven d;
+        d.label.setAuto("a");
+        d.at(0.1);
+        d.label.setAuto("b");
+        QCOMPARE(d.label.stringValue(), QString("b"));
+        QVERIFY(!d.label.isHeld());
+    }
+
+    void droppedAutomaticMessageNeverReturns() {
+        Driven d;
+        d.label.setStringValue("manual");
+        d.at(2);
+        d.label.setAuto("dropped");
+        d.at(6);
+        QCOMPARE(d.label.stringValue(), QString("manual"));
+        d.label.setAuto("next");
+        QCOMPARE(d.label.stringValue(), QString("next"));
+    }
+
+    void sameSentenceAgainRestartsTheHold() {
+        Driven d;
+        d.label.setStringValue("same");
+        d.at(4);
+        d.label.setStringValue("same");
+        d.at(8.9);
+        d.label.setAuto("auto");
+        QCOMPARE(d.label.stringValue(), QString("same"));
+    }
+
+    void silentRewriteKeepsTheHold() {
+        Driven d;
+        d.label.setStringValue("먼저 곡을 선택하세요.");
+        d.at(3);
+        d.label.setSilently("Select a track first.");
+        QCOMPARE(d.label.stringValue(), QString("Select a track first."));
+        d.at(4.9);
+        d.label.setAuto("auto");
+        QCOMPARE(d.label.stringValue(), QString("Select a track first."));
+        d.at(5.0); // the hold ends 5 s after the manual write, not after the rewrite
+        d.label.setAuto("auto");
+        QCOMPARE(d.label.stringValue(), QString("auto"));
+    }
+
+    void silentRewriteOfAFreeLineStartsNoHold() {
+        Driven d;
+        d.label.setSilently("Loading music…");
+        d.label.setAuto("auto");
+        QCOMPARE(d.label.stringValue(), QString("auto"));
+    }
+};
+
+QL_TEST_MAIN(StatusLabelTest)
+#include "StatusLabelTest.moc"
