@@ -6,6 +6,7 @@
 #include "app/App.h"
 #include "app/CommandLine.h"
 #include "app/Validation.h"
+#include "platform/Platform.h"
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
@@ -34,7 +35,9 @@ int main(int argc, char** argv) {
     if (instance.handOver(files, 1000))
         return 0;
 
-    ql::App app;
+    // Seam: the audio engine work chooses ALSA or the simulated rig here.
+    ql::platform::Platform platform;
+    ql::App app(platform);
     instance.onOpenFiles = [&app](const QStringList& f) { app.applicationOpen(f); };
     instance.onReopen = [&app] { app.applicationShouldHandleReopen(); };
     // Without the socket the player still runs; only hand-overs are lost.

@@ -28,8 +28,8 @@ std::unique_ptr<QThreadPool> serialQueue(const char* label) {
 
 // The tool windows, queues and the view tab bar are made here, once, in this
 // order; the rest of the state takes its defaults from the subsystems' structs.
-App::App()
-    : fetcher(std::make_unique<FlacFetcher>()), lyricsPanel(std::make_unique<LyricsPanel>()),
+App::App(platform::Platform& platform)
+    : platform(platform), fetcher(std::make_unique<FlacFetcher>()), lyricsPanel(std::make_unique<LyricsPanel>()),
       nowPlaying(std::make_unique<NowPlayingWindow>()),
       viewModeControl(std::make_unique<TabBar>(QStringList{
           QStringLiteral("앨범"), QStringLiteral("가수"), QStringLiteral("곡"),

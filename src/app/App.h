@@ -23,6 +23,10 @@ class QTimer;
 
 namespace ql {
 
+namespace platform {
+struct Platform;
+}
+
 class AudioScanPanel;
 class FXPanel;
 class FlacFetcher;
@@ -49,12 +53,13 @@ struct AppSeams {
 class App final : public QObject {
     Q_OBJECT
 public:
-    App();
+    explicit App(platform::Platform& platform);
     ~App() override;
     App(const App&) = delete;
     App& operator=(const App&) = delete;
 
     AppSeams seams;
+    platform::Platform& platform;
 
     // ---- app/AppLaunch.cpp ------------------------------------------------
     // The start-up sequence, run once the application object exists.

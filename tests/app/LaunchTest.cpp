@@ -1,5 +1,6 @@
 #include "app/App.h"
 #include "downloader/FlacFetcher.h"
+#include "platform/Platform.h"
 #include "platform/SingleInstance.h"
 #include "ui/StatusLabel.h"
 
@@ -49,7 +50,8 @@ class LaunchTest : public QObject {
     Q_OBJECT
 private slots:
     void stepsRunInOrderAndQueuedFilesOpenOnceAfterTheTimer() {
-        App app;
+        platform::Platform plat;
+        App app(plat);
         Recorder rec;
         rec.attach(app);
         app.applicationOpen({"/m/a.flac"});
@@ -67,7 +69,8 @@ private slots:
     }
 
     void withoutQueuedFilesTheOpenStepIsSkipped() {
-        App app;
+        platform::Platform plat;
+        App app(plat);
         Recorder rec;
         rec.attach(app);
         app.applicationDidFinishLaunching();
@@ -77,7 +80,8 @@ private slots:
     }
 
     void filesAfterLaunchPassAtOnceOneCallPerRequest() {
-        App app;
+        platform::Platform plat;
+        App app(plat);
         Recorder rec;
         rec.attach(app);
         app.applicationDidFinishLaunching();
@@ -87,7 +91,8 @@ private slots:
     }
 
     void mainWindowGeometry() {
-        App app;
+        platform::Platform plat;
+        App app(plat);
         Recorder rec;
         rec.attach(app);
         app.applicationDidFinishLaunching();
@@ -101,7 +106,8 @@ private slots:
     }
 
     void downloaderCallbacks() {
-        App app;
+        platform::Platform plat;
+        App app(plat);
         Recorder rec;
         rec.attach(app);
         app.applicationDidFinishLaunching();
@@ -133,7 +139,8 @@ private slots:
         QFETCH(int, alerts);
         QFETCH(int, setups);
         QFETCH(QString, status);
-        App app;
+        platform::Platform plat;
+        App app(plat);
         Recorder rec;
         rec.attach(app);
         int alertCount = 0, setupCount = 0;
@@ -157,7 +164,8 @@ private slots:
     }
 
     void closingTheLastWindowQuits() {
-        App app;
+        platform::Platform plat;
+        App app(plat);
         Recorder rec;
         rec.attach(app);
         app.applicationDidFinishLaunching();
@@ -175,7 +183,8 @@ private slots:
     // A second program start hands its files to this one and exits; a start
     // without files asks this one to show its window.
     void secondInstanceHandsOverItsFiles() {
-        App app;
+        platform::Platform plat;
+        App app(plat);
         Recorder rec;
         rec.attach(app);
         platform::SingleInstance instance(platform::SingleInstance::defaultName());
