@@ -1,6 +1,7 @@
 #include "platform/sim/SimHardware.h"
 #include "platform/sim/SimPlatform.h"
 
+#include "SimRigs.h"
 #include "TestHome.h"
 
 #include <cmath>
@@ -14,15 +15,11 @@ Q_DECLARE_METATYPE(ql::platform::PhysicalFormat)
 
 namespace {
 
-const QString kA = "usb:dac-a";
-const QString kB = "hda:analog-b";
+const QString& kA = ql::test::kDacA;
+const QString& kB = ql::test::kAnalogB;
 
 SimRig twoDevices() {
-    SimRig rig;
-    rig.devices = {SimDevice::output("DAC A", kA), SimDevice::output("Analog B", kB)};
-    rig.defaultOutputUid = kB;
-    rig.selfPid = 4242;
-    return rig;
+    return ql::test::twoOutputs();
 }
 
 // One hardware operation run against a device (or its first stream); true

@@ -1,6 +1,7 @@
 #include "app/App.h"
 #include "platform/sim/SimPlatform.h"
 
+#include "SimRigs.h"
 #include "TestHome.h"
 
 #include <functional>
@@ -11,15 +12,12 @@ using namespace ql::platform;
 
 namespace {
 
-const QString kA = "usb:dac-a";
-const QString kB = "hda:analog-b";
+const QString& kA = test::kDacA;
+const QString& kB = test::kAnalogB;
 
 // Two output devices, B the system default.
 SimRig baseRig() {
-    SimRig rig;
-    rig.devices = {SimDevice::output("DAC A", kA), SimDevice::output("Analog B", kB)};
-    rig.defaultOutputUid = kB;
-    return rig;
+    return test::twoOutputs();
 }
 
 SimDevice& deviceIn(SimRig& rig, const QString& uid) {
