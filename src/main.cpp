@@ -8,6 +8,7 @@
 #include "app/Validation.h"
 #include "platform/Platform.h"
 #include "platform/SingleInstance.h"
+#include "platform/SystemPlatform.h"
 
 #include <QApplication>
 #include <QDir>
@@ -35,8 +36,8 @@ int main(int argc, char** argv) {
     if (instance.handOver(files, 1000))
         return 0;
 
-    // Seam: the audio engine work chooses ALSA or the simulated rig here.
-    ql::platform::Platform platform;
+    // The sound system, or the simulated rig on a machine without a card.
+    ql::platform::Platform platform = ql::platform::makeSystemPlatform();
     ql::App app(platform);
     instance.onOpenFiles = [&app](const QStringList& f) { app.applicationOpen(f); };
     instance.onReopen = [&app] { app.applicationShouldHandleReopen(); };

@@ -4,7 +4,7 @@
 //
 // `outputs` holds one output engine per device (made on first use) and is
 // what AudioPlayer::open() takes; it is declared after `hardware` so that it
-// goes first.
+// is destroyed first.
 #pragma once
 
 #include "platform/AudioHardware.h"
