@@ -183,6 +183,16 @@ void OutputEngine::publishClock(const SinkReport& report) {
     m_clock.store(m_clockBase + played / m_format.rate, std::memory_order_relaxed);
 }
 
+void OutputEngine::deviceLost() {
+    // The device is gone: everything that was playing on it ends.
+    m_lost.store(true);
+    m_cycle.fetch_add(1, std::memory_order_acq_rel);
+    for (auto& slot : m_voices)
+        if (Voice* v = slot.load(std::memory_order_acquire); v && v->isRunning())
+            v->markEnded(true);
+    m_cycle.fetch_add(1, std::memory_order_acq_rel);
+}
+
 void OutputEngine::feederLoop() {
     const int ch = m_format.channels;
     const int frameBytes = m_format.bytesPerFrame();
@@ -214,7 +224,7 @@ void OutputEngine::feederLoop() {
                 m_sink->write(m_bytes.data() + pendingFrom * frameBytes,
                               std::min(pendingFrames, report.freeFrames));
             if (put < 0) {
-                m_lost.store(true);
+                deviceLost();
                 continue;
             }
             m_written += put;
@@ -281,13 +291,7 @@ void OutputEngine::feederLoop() {
         encodeSamples(m_mix.data(), frames * std::size_t(ch), m_format.sample, m_bytes.data());
         const std::int64_t put = m_sink->write(m_bytes.data(), std::int64_t(frames));
         if (put < 0) {
-            // The device is gone: everything that was playing on it ends.
-            m_lost.store(true);
-            m_cycle.fetch_add(1, std::memory_order_acq_rel);
-            for (auto& slot : m_voices)
-                if (Voice* v = slot.load(std::memory_order_acquire); v && v->isRunning())
-                    v->markEnded(true);
-            m_cycle.fetch_add(1, std::memory_order_acq_rel);
+            deviceLost();
             continue;
         }
         m_written += put;

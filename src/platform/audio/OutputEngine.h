@@ -79,6 +79,7 @@ private:
     void stopFeeder();
     void close();
     void feederLoop();
+    void deviceLost();
     void waitForCycle() const;
     void publishClock(const SinkReport& report);
 

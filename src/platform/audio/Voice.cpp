@@ -311,6 +311,7 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
         m_feedSeg = seg;
         m_feedHaveSeg = true;
         m_feedConsumed = 0;
+        wakeDecoder(); // the skipped samples were room it may be waiting for
     }
     if (seg.channels != format.channels || std::abs(seg.rate - format.rate) > 1e-9) {
         // The decoder has not caught up with a new stream format yet.

@@ -74,27 +74,34 @@ bool SimSink::open(const StreamFormat& format, QString& error) {
 
 void SimSink::advanceClock() {
     const double queued = double(m_written) - m_played;
-    double delta = 0;
     switch (m_control->clock) {
     case SimClock::RealTime: {
         const auto now = std::chrono::steady_clock::now();
-        delta = std::chrono::duration<double>(now - m_lastTick).count() * m_format.rate;
+        const double delta =
+            std::chrono::duration<double>(now - m_lastTick).count() * m_format.rate;
         m_lastTick = now;
+        // Time that passes while paused or starved plays nothing.
+        if (!m_paused)
+            m_played += std::min(std::max(delta, 0.0), queued);
         break;
     }
     case SimClock::Manual: {
+        // The test hands out frames to play; what cannot be played yet (the
+        // queue is short, or the device is paused) is kept for later.
+        if (m_paused)
+            break;
         const std::int64_t total = m_control->m_manualFrames.load();
-        delta = double(total - m_manualSeen);
-        m_manualSeen = total;
+        const auto take = std::min<std::int64_t>(total - m_manualSeen, std::int64_t(queued));
+        if (take > 0) {
+            m_played += double(take);
+            m_manualSeen += take;
+        }
         break;
     }
     case SimClock::Untimed:
-        delta = queued;
+        m_played = double(m_written);
         break;
     }
-    // Time that passes while paused or starved plays nothing.
-    if (!m_paused)
-        m_played += std::min(std::max(delta, 0.0), queued);
 }
 
 std::int64_t SimSink::write(const void* data, std::int64_t frames) {

@@ -4,7 +4,7 @@
 // Clocks:
 //  - RealTime: plays `bufferFrames` of queue at the stream rate against the
 //    steady clock, like a card (used on machines without one);
-//  - Manual: plays only as far as the test advances it with advance();
+//  - Manual: plays only the frames the test hands out with advance();
 //  - Untimed: plays everything at once, so the engine runs as fast as it can
 //    (throughput benchmarks, long files in tests).
 //
@@ -45,7 +45,8 @@ public:
     // The device vanishes once this many frames were accepted in total (-1: never).
     std::atomic<std::int64_t> loseAfterFrames{-1};
 
-    // Manual clock: lets the device play up to `frames` more frames.
+    // Manual clock: lets the device play `frames` more frames, as soon as
+    // they are queued.
     void advance(std::int64_t frames) { m_manualFrames.fetch_add(frames); }
 
     // One stream as opened: its format and where its bytes start in the recording.
