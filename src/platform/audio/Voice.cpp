@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <pthread.h>
+
 namespace ql::platform {
 
 namespace {
@@ -142,6 +144,7 @@ void Voice::wakeEngine() {
 // ---- decoder thread ------------------------------------------------------------
 
 void Voice::decoderLoop() {
+    pthread_setname_np(pthread_self(), "ql-decoder");
     for (;;) {
         const std::uint32_t seen = m_wake.load(std::memory_order_acquire);
         Request r;
