@@ -1,6 +1,7 @@
 #include "platform/audio/Voice.h"
 
 #include "platform/audio/AudioFile.h"
+#include "platform/audio/PrefetchReader.h"
 #include "platform/audio/Resampler.h"
 
 #include <algorithm>
@@ -14,10 +15,13 @@ namespace {
 
 constexpr std::uint64_t kNone = ~std::uint64_t(0);
 constexpr std::uint64_t kRunning = 1, kEnded = 2, kFailed = 4;
-// About 0.7 s of stereo at 48 kHz: deep enough to ride out a slow disk,
-// small enough that a seek throws little away.
-constexpr std::size_t kRingSamples = 65536;
-constexpr std::size_t kMaxChunkIn = 4096;
+// About 2.7 s of stereo at 48 kHz (2 MiB): deep enough to ride out a slow
+// disk; a seek throws it away, but refilling it takes milliseconds.
+constexpr std::size_t kRingSamples = 262144;
+// Read-ahead blocks of 64 Ki samples: large enough that handing a block from
+// thread to thread costs little next to decoding it.
+constexpr std::size_t kReadSamples = 65536;
+constexpr int kReadAheadBlocks = 3;
 constexpr std::size_t kMinChunkIn = 256;
 
 std::uint64_t serialOf(std::uint64_t state) { return state >> 3; }
@@ -42,7 +46,10 @@ void mapChannels(const double* in, int inCh, double* out, int outCh, std::size_t
 
 Voice::Voice(std::unique_ptr<AudioFile> file)
     : m_sourceRate(file->sampleRate()), m_sourceChannels(file->channels()),
-      m_sourceFrames(file->frames()), m_ring(kRingSamples), m_eof(kNone), m_file(std::move(file)) {}
+      m_sourceFrames(file->frames()),
+      m_readFrames(std::max<std::size_t>(kReadSamples / std::size_t(m_sourceChannels), 1024)),
+      m_ring(kRingSamples), m_eof(kNone), m_reader(std::make_unique<PrefetchReader>(std::move(file), m_readFrames, kReadAheadBlocks)),
+      m_in(m_readFrames * std::size_t(m_sourceChannels)) {}
 
 Voice::~Voice() { shutdown(); }
 
@@ -69,7 +76,7 @@ void Voice::start(const StreamFormat& format, std::int64_t sourceFrame) {
     m_state.store(m_serial << 3 | (running ? kRunning : 0));
     // Prebuffer here so that play starts at once; the thread continues.
     beginSegment(r);
-    for (int i = 0; i < 2 && !m_segmentDone; ++i)
+    for (int i = 0; i < 4 && !m_segmentDone; ++i)
         decodeStep();
     m_thread = std::thread([this] { decoderLoop(); });
 }
@@ -188,11 +195,12 @@ void Voice::beginSegment(const Request& r) {
     const double outPerIn = convert ? r.format.rate / m_sourceRate : 1.0;
     const std::size_t ringFrames = m_ring.capacity() / std::size_t(ch);
     m_chunkIn = std::clamp<std::size_t>(std::size_t(double(ringFrames / 4) / outPerIn), kMinChunkIn,
-                                        kMaxChunkIn);
+                                        m_readFrames);
     m_maxOut = m_resampler ? m_resampler->maxOutput(m_chunkIn) : m_chunkIn;
-    m_in.assign(m_chunkIn * std::size_t(m_sourceChannels), 0.0);
     m_mapped.assign(m_chunkIn * std::size_t(ch), 0.0);
     m_out.assign(m_maxOut * std::size_t(ch), 0.0);
+    m_inFrames = m_inPos = 0;
+    m_inEnded = false;
 
     Segment s;
     s.serial = r.serial;
@@ -203,55 +211,74 @@ void Voice::beginSegment(const Request& r) {
     s.channels = ch;
     publishSegment(s);
 
-    if (!m_file->seek(r.sourceFrame) || (m_resampler && !m_resampler->isValid()))
+    const std::int64_t from = std::clamp<std::int64_t>(r.sourceFrame, 0, m_sourceFrames);
+    if (from != m_readerNext)
+        m_reader->restart(from);
+    m_readerNext = from;
+    if (m_resampler && !m_resampler->isValid())
         finishSegment(true);
     wakeEngine();
 }
 
 bool Voice::decodeStep() {
     const int ch = std::max(m_current.format.channels, 1);
-    const std::size_t need = m_maxOut * std::size_t(ch);
-    if (m_ring.freeSpace() < need) {
-        m_decoderNeed.store(need, std::memory_order_relaxed);
-        return false;
-    }
     if (m_draining) {
+        if (m_ring.freeSpace() < m_maxOut * std::size_t(ch)) {
+            m_decoderNeed.store(m_maxOut * std::size_t(ch), std::memory_order_relaxed);
+            return false;
+        }
         const auto step = m_resampler->process(nullptr, 0, m_out.data(), m_maxOut);
         push(m_out.data(), step.produced);
         if (step.produced == 0)
             finishSegment(false);
         return true;
     }
-    const std::int64_t n = m_file->read(m_in.data(), std::int64_t(m_chunkIn));
-    if (n < 0) {
-        finishSegment(true);
+    if (m_inPos >= m_inFrames) {
+        if (m_inEnded) {
+            if (m_resampler)
+                m_draining = true;
+            else
+                finishSegment(false);
+            return true;
+        }
+        const std::int64_t n = m_reader->next(m_in.data());
+        if (n < 0) {
+            finishSegment(true);
+            return true;
+        }
+        m_inFrames = std::size_t(n);
+        m_inPos = 0;
+        m_readerNext += n;
+        m_inEnded = m_inFrames < m_readFrames;
         return true;
     }
-    const auto frames = std::size_t(n);
-    const double* mapped = m_in.data();
+
+    const std::size_t piece = std::min(m_inFrames - m_inPos, m_chunkIn);
+    const std::size_t need = (m_resampler ? m_resampler->maxOutput(piece) : piece) * std::size_t(ch);
+    if (m_ring.freeSpace() < need) {
+        m_decoderNeed.store(need, std::memory_order_relaxed);
+        return false;
+    }
+    const double* in = m_in.data() + m_inPos * std::size_t(m_sourceChannels);
+    const double* mapped = in;
     if (m_sourceChannels != ch) {
-        mapChannels(m_in.data(), m_sourceChannels, m_mapped.data(), ch, frames);
+        mapChannels(in, m_sourceChannels, m_mapped.data(), ch, piece);
         mapped = m_mapped.data();
     }
     if (m_resampler) {
         std::size_t done = 0;
-        while (done < frames) {
-            const auto step = m_resampler->process(mapped + done * std::size_t(ch),
-                                                   frames - done, m_out.data(), m_maxOut);
+        while (done < piece) {
+            const auto step = m_resampler->process(mapped + done * std::size_t(ch), piece - done,
+                                                   m_out.data(), m_maxOut);
             push(m_out.data(), step.produced);
             done += step.consumed;
             if (step.consumed == 0 && step.produced == 0)
                 break;
         }
     } else {
-        push(mapped, frames);
+        push(mapped, piece);
     }
-    if (frames < m_chunkIn) {
-        if (m_resampler)
-            m_draining = true;
-        else
-            finishSegment(false);
-    }
+    m_inPos += piece;
     return true;
 }
 

@@ -1,5 +1,6 @@
-// One player's stream into an output engine: the decoder thread that reads
-// the file, maps its channels and converts its rate to the engine's stream,
+// One player's stream into an output engine: the decoder thread that takes
+// the file's blocks from its read-ahead thread (PrefetchReader), maps their
+// channels and converts their rate to the engine's stream,
 // the lock-free ring it fills, and the few atomics the engine's feeder thread
 // reads to mix it.
 //
@@ -39,6 +40,7 @@
 namespace ql::platform {
 
 class AudioFile;
+class PrefetchReader;
 class Resampler;
 
 class Voice {
@@ -129,6 +131,7 @@ private:
     const double m_sourceRate;
     const int m_sourceChannels;
     const std::int64_t m_sourceFrames;
+    const std::size_t m_readFrames; // frames per read-ahead block
 
     // ---- shared, lock-free ----
     SpscRing<double> m_ring;
@@ -160,13 +163,16 @@ private:
     std::function<void(std::uint64_t, bool)> m_endedHook;
 
     // ---- decoder thread only (the main thread before the thread starts) ----
-    std::unique_ptr<AudioFile> m_file;
+    std::unique_ptr<PrefetchReader> m_reader;
     std::unique_ptr<Resampler> m_resampler;
     Request m_current;
     bool m_segmentDone = true;
     bool m_draining = false;
     std::size_t m_chunkIn = 0, m_maxOut = 0;
     std::vector<double> m_in, m_mapped, m_out;
+    std::size_t m_inFrames = 0, m_inPos = 0; // the block in m_in, and how far it is used
+    bool m_inEnded = false;                   // that block was the file's last
+    std::int64_t m_readerNext = 0;            // the frame the reader's next block starts at
     std::uint64_t m_reportedEnd = ~std::uint64_t(0);
 
     // ---- feeder only ----
