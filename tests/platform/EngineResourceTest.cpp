@@ -196,7 +196,7 @@ private slots:
             std::mutex m;
             m.lock();
             m.unlock();
-            delete new int(1);
+            ::operator delete(::operator new(32)); // a call, which cannot be elided
         });
         t.join();
         g_watch = false;

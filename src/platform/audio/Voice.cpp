@@ -343,8 +343,10 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
         m_feedConsumed = 0;
         wakeDecoder(); // the skipped samples were room it may be waiting for
     }
-    if (seg.channels != format.channels || std::abs(seg.rate - format.rate) > 1e-9) {
-        // The decoder has not caught up with a new stream format yet.
+    if (seg.serial != serialOf(m_state.load(std::memory_order_acquire)) ||
+        seg.channels != format.channels || std::abs(seg.rate - format.rate) > 1e-9) {
+        // The decoder has not caught up with a seek or a new stream format
+        // yet: what the ring holds is from before it and must not be heard.
         p.starving = true;
         m_lastPull = p;
         return p;
