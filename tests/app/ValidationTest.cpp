@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -116,6 +117,20 @@ private slots:
         // A pass on the simulated device says so, on standard error only.
         if (out == kPass)
             QVERIFY(last.err.contains("simulated output device"));
+    }
+
+    // A store run whose setting cannot reach the disk must not say it did.
+    void storeThatCannotBeWrittenFails() {
+        QDir().rmpath(configDir());
+        QDir().mkpath(QFileInfo(configDir()).path());
+        QFile blocker(configDir()); // a file where the settings folder should be
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const Run r = quavelark({"--self-test", "--save"});
+        QFile::remove(configDir());
+        QVERIFY(r.exitCode != 0);
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY2(r.err.contains("could not store"), r.err.constData());
     }
 
     void volumeCheck_data() {

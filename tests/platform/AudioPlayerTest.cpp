@@ -301,6 +301,31 @@ private slots:
         }
     }
 
+    // Stop releases the decoder and the device, keeps the position, and a
+    // later play continues from it without a gap or a repeat.
+    void stopThenPlayContinues() {
+        test::AudioSpec spec;
+        spec.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        spec.frames = 30000;
+        const QString path = writeFile("stop.wav", spec);
+        const test::Samples ref = test::readSamples(path);
+        PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
+        auto player = rig.open(path);
+        Finishes fin;
+        fin.attach(*player);
+        QVERIFY(player->play());
+        QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
+        player->stop();
+        QVERIFY(!player->isPlaying());
+        QCOMPARE(player->currentTime(), 4096.0 / 44100);
+        QTest::qWait(50);
+        QCOMPARE(fin.results, QList<bool>{});
+        QVERIFY(player->play());
+        rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);
+        QVERIFY(rig.b->recordedInt32() == ref.data);
+    }
+
     void positionAndVolumeAreClamped_data() {
         QTest::addColumn<double>("seek");
         QTest::addColumn<double>("position");
