@@ -55,7 +55,8 @@ QString makeFlac(const QString& name, int rate, int subformat, double seconds) {
         const std::int64_t n = std::min<std::int64_t>(8192, frames - at);
         for (std::int64_t i = 0; i < n; ++i) {
             const double t = double(at + i) / rate;
-            const double x = 0.3 * std::sin(2 * M_PI * 220 * t) + 0.2 * std::sin(2 * M_PI * 3300 * t);
+            const double x =
+                0.3 * std::sin(2 * M_PI * 220 * t) + 0.2 * std::sin(2 * M_PI * 3300 * t);
             buf[std::size_t(2 * i)] = x + noise(rng);
             buf[std::size_t(2 * i + 1)] = 0.8 * x + noise(rng);
         }
@@ -131,8 +132,9 @@ void BM_Flac44k16_UntimedVsFfmpeg(benchmark::State& state) {
 
 void BM_Flac96k24_To48k_UntimedVsFfmpegSoxr(benchmark::State& state) {
     const QString path = makeFlac("five-minutes-96k24.flac", 96000, SF_FORMAT_PCM_24, 300);
-    throughput(state, path, physical(48000, 24, false, 4),
-               {"-v", "quiet", "-i", path, "-af", "aresample=48000:resampler=soxr", "-f", "null", "-"});
+    throughput(
+        state, path, physical(48000, 24, false, 4),
+        {"-v", "quiet", "-i", path, "-af", "aresample=48000:resampler=soxr", "-f", "null", "-"});
 }
 
 double cpuSeconds() {
@@ -165,7 +167,10 @@ void BM_RealTime30s_CpuShare(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_Flac44k16_UntimedVsFfmpeg)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Flac44k16_UntimedVsFfmpeg)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Flac96k24_To48k_UntimedVsFfmpegSoxr)
     ->UseManualTime()
     ->Iterations(3)

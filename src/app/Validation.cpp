@@ -27,7 +27,9 @@ int fail(const QString& what) {
 
 } // namespace
 
-bool volumeReadsBack(float reported) { return std::fabs(reported - 0.37f) < 0.01f; }
+bool volumeReadsBack(float reported) {
+    return std::fabs(reported - 0.37f) < 0.01f;
+}
 
 int runValidation(const QStringList& args) {
     QSettings suite(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quavelark"),
@@ -38,7 +40,8 @@ int runValidation(const QStringList& args) {
         suite.sync();
         // A store that did not reach the disk must not claim it did.
         if (suite.status() != QSettings::NoError)
-            return fail(QStringLiteral("could not store the test setting in %1").arg(suite.fileName()));
+            return fail(
+                QStringLiteral("could not store the test setting in %1").arg(suite.fileName()));
         std::fputs("volume saved\n", stdout);
         return 0;
     }

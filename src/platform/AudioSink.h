@@ -23,11 +23,11 @@ using DeviceId = std::uint32_t;
 
 // How one sample is laid out in the stream, little-endian throughout.
 enum class SampleFormat {
-    S16,    // 16-bit signed integer
-    S24P,   // 24-bit signed integer packed in 3 bytes
-    S24In32,// 24-bit signed integer in the low bits of 4 bytes
-    S32,    // 32-bit signed integer
-    F32,    // 32-bit IEEE float, full scale ±1.0
+    S16,     // 16-bit signed integer
+    S24P,    // 24-bit signed integer packed in 3 bytes
+    S24In32, // 24-bit signed integer in the low bits of 4 bytes
+    S32,     // 32-bit signed integer
+    F32,     // 32-bit IEEE float, full scale ±1.0
 };
 
 int bytesPerSample(SampleFormat format);

@@ -8,7 +8,9 @@ namespace {
 
 // The ALSA platform when it can open at least one device. The ALSA backend
 // is not built yet, so there is none.
-std::optional<Platform> makeAlsaPlatform() { return std::nullopt; }
+std::optional<Platform> makeAlsaPlatform() {
+    return std::nullopt;
+}
 
 } // namespace
 

@@ -23,8 +23,12 @@ struct Run {
     QByteArray out, err;
 };
 
-QString configDir() { return QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + "/Quavelark"; }
-QString suiteFile() { return configDir() + "/Quavelark.Validation.conf"; }
+QString configDir() {
+    return QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + "/Quavelark";
+}
+QString suiteFile() {
+    return configDir() + "/Quavelark.Validation.conf";
+}
 
 Run quavelark(const QStringList& args) {
     QProcess p;
@@ -72,23 +76,24 @@ private slots:
         QTest::addColumn<bool>("suiteKept");
         const QStringList save{"--self-test", "--save"};
         const QStringList check{"--self-test", "tone.wav"};
-        QTest::newRow("store run") << QList<QStringList>{save} << 0 << QByteArray("volume saved\n")
-                                   << "" << true;
+        QTest::newRow("store run")
+            << QList<QStringList>{save} << 0 << QByteArray("volume saved\n") << "" << true;
         QTest::newRow("store run with a file does not open it")
             << QList<QStringList>{{"--self-test", "--save", "missing.flac"}} << 0
             << QByteArray("volume saved\n") << "" << true;
         QTest::newRow("self-test after other arguments")
             << QList<QStringList>{{"-x", "--save", "--self-test"}} << 0
             << QByteArray("volume saved\n") << "" << true;
-        QTest::newRow("store then check passes") << QList<QStringList>{save, check} << 0 << kPass
-                                                 << "" << false;
-        QTest::newRow("check without a store run")
-            << QList<QStringList>{check} << 1 << QByteArray() << "volume persistence failed" << false;
+        QTest::newRow("store then check passes")
+            << QList<QStringList>{save, check} << 0 << kPass << "" << false;
+        QTest::newRow("check without a store run") << QList<QStringList>{check} << 1 << QByteArray()
+                                                   << "volume persistence failed" << false;
         QTest::newRow("second check after a pass")
             << QList<QStringList>{save, check, check} << 1 << QByteArray()
             << "volume persistence failed" << false;
         QTest::newRow("no file: opening \"--self-test\" fails")
-            << QList<QStringList>{save, {"--self-test"}} << 1 << QByteArray() << "--self-test" << true;
+            << QList<QStringList>{save, {"--self-test"}} << 1 << QByteArray() << "--self-test"
+            << true;
         QTest::newRow("a failed check keeps the setting for the next")
             << QList<QStringList>{save, {"--self-test"}, check} << 0 << kPass << "" << false;
         QTest::newRow("text file named .flac")
@@ -105,8 +110,9 @@ private slots:
         for (const QStringList& args : runs) {
             last = quavelark(args);
             QVERIFY2(!QFile::exists(configDir() + "/Quavelark.conf"), "normal settings created");
-            QVERIFY2(!QDir(QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/Quavelark").exists(),
-                     "application-support folder created");
+            QVERIFY2(
+                !QDir(QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/Quavelark").exists(),
+                "application-support folder created");
         }
         QCOMPARE(last.exitCode, exitCode);
         QCOMPARE(last.out, out);

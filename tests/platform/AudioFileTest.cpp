@@ -15,7 +15,9 @@ using namespace ql::platform;
 
 namespace {
 
-QString tmp(const QString& name) { return QDir::tempPath() + "/" + name; }
+QString tmp(const QString& name) {
+    return QDir::tempPath() + "/" + name;
+}
 
 // Reads the whole file through AudioFile in blocks of `block` frames.
 // Returns -1 frames on an error.
@@ -47,7 +49,8 @@ private slots:
         QTest::newRow("text file named .flac") << "notes.flac" << QByteArray("hello, not audio\n");
         QTest::newRow("random bytes named .wav") << "noise.wav" << QByteArray(3000, '\x5a');
         QTest::newRow("empty file") << "empty.flac" << QByteArray("");
-        QTest::newRow("RIFF header with nothing after it") << "cut.wav" << QByteArray("RIFF\x24\0\0\0WAVEfmt ", 16);
+        QTest::newRow("RIFF header with nothing after it")
+            << "cut.wav" << QByteArray("RIFF\x24\0\0\0WAVEfmt ", 16);
         QTest::newRow("AAC in .m4a (not a libsndfile format)") << "song.m4a" << QByteArray("aac");
     }
     void refusesWhatItCannotRead() {
@@ -55,8 +58,8 @@ private slots:
         QFETCH(QByteArray, content);
         const QString path = tmp(name);
         if (content == "aac") {
-            QVERIFY(test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a",
-                                     "aac", path}));
+            QVERIFY(test::runFfmpeg(
+                {"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a", "aac", path}));
         } else if (name != "missing.flac") {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
@@ -79,7 +82,8 @@ private slots:
         QTest::addColumn<int>("format");
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("block");
-        QTest::newRow("16-bit WAV, stereo, odd blocks") << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 2 << 1000;
+        QTest::newRow("16-bit WAV, stereo, odd blocks")
+            << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 2 << 1000;
         QTest::newRow("24-bit WAV, mono") << (SF_FORMAT_WAV | SF_FORMAT_PCM_24) << 1 << 4096;
         QTest::newRow("32-bit WAV, stereo") << (SF_FORMAT_WAV | SF_FORMAT_PCM_32) << 2 << 777;
         QTest::newRow("16-bit FLAC, stereo") << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << 2 << 4096;
@@ -110,7 +114,8 @@ private slots:
         for (std::size_t i = 0; i < got.size(); ++i) {
             const double scaled = got[i] * 2147483648.0;
             if (scaled != double(ref.data[i]))
-                QFAIL(qPrintable(QString("sample %1: %2 != %3").arg(i).arg(scaled).arg(ref.data[i])));
+                QFAIL(
+                    qPrintable(QString("sample %1: %2 != %3").arg(i).arg(scaled).arg(ref.data[i])));
         }
     }
 

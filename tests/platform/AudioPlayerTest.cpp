@@ -16,13 +16,15 @@ using test::PlayerRig;
 
 namespace {
 
+// Watches a player's end calls from construction on.
 struct Finishes {
     QList<bool> results;
     bool onMainThread = true;
-    void attach(AudioPlayer& p) {
+    explicit Finishes(AudioPlayer& p) {
         p.onFinished = [this](bool ok) {
             results << ok;
-            onMainThread = onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+            onMainThread =
+                onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
         };
     }
 };
@@ -68,8 +70,10 @@ private slots:
         QTest::addColumn<int>("bits");
         QTest::addColumn<bool>("isFloat");
         QTest::addColumn<int>("bytes");
-        const int flac16 = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, flac24 = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
-        const int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16, wav24 = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+        const int flac16 = SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
+                  flac24 = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+        const int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                  wav24 = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
         const int wav32 = SF_FORMAT_WAV | SF_FORMAT_PCM_32;
         QTest::newRow("16-bit FLAC on a 16-bit stream") << flac16 << 2 << 16 << false << 2;
         QTest::newRow("16-bit FLAC on a 24-in-32 stream") << flac16 << 2 << 24 << false << 4;
@@ -98,8 +102,7 @@ private slots:
         PlayerRig rig(SimClock::Untimed, physical(44100, bits, isFloat, bytes));
         auto player = rig.open(path);
         QVERIFY(player);
-        Finishes fin;
-        fin.attach(*player);
+        Finishes fin(*player);
         QVERIFY(player->play());
         QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);
 
@@ -107,10 +110,14 @@ private slots:
         QCOMPARE(std::int64_t(got.size()), spec.frames * 2);
         for (std::int64_t f = 0; f < spec.frames; ++f)
             for (int c = 0; c < 2; ++c) {
-                const std::int32_t want = ref.data[std::size_t(f * channels + (channels == 1 ? 0 : c))];
+                const std::int32_t want =
+                    ref.data[std::size_t(f * channels + (channels == 1 ? 0 : c))];
                 if (got[std::size_t(f * 2 + c)] != want)
                     QFAIL(qPrintable(QString("frame %1 channel %2: %3 != %4")
-                                         .arg(f).arg(c).arg(got[std::size_t(f * 2 + c)]).arg(want)));
+                                         .arg(f)
+                                         .arg(c)
+                                         .arg(got[std::size_t(f * 2 + c)])
+                                         .arg(want)));
             }
         QVERIFY(rig.a->framesWritten() == 0); // the default device played it
     }
@@ -131,8 +138,7 @@ private slots:
         const QString path = writeFile("rate.wav", sine(fileRate, seconds, freq));
         PlayerRig rig(SimClock::Untimed, physical(deviceRate, 32, true, 4));
         auto player = rig.open(path);
-        Finishes fin;
-        fin.attach(*player);
+        Finishes fin(*player);
         QVERIFY(player->play());
         QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);
 
@@ -163,9 +169,7 @@ private slots:
         a->setVolume(0.5f);
         b->setVolume(0.25f);
         QVERIFY(b->prepareToPlay());
-        Finishes fa, fb;
-        fa.attach(*a);
-        fb.attach(*b);
+        Finishes fa(*a), fb(*b);
         QVERIFY(a->play());
         QVERIFY(b->play());
         QTRY_VERIFY_WITH_TIMEOUT(fa.results.size() == 1 && fb.results.size() == 1, 20000);
@@ -173,19 +177,24 @@ private slots:
         const std::vector<double> got = rig.b->recordedDouble();
         QCOMPARE(std::int64_t(got.size() / 2), ra.frames()); // the longer one
         const auto sample = [](const test::Samples& s, std::int64_t i) {
-            return i >= 0 && i < std::int64_t(s.data.size()) ? double(s.data[std::size_t(i)]) / 2147483648.0 : 0.0;
+            return i >= 0 && i < std::int64_t(s.data.size())
+                       ? double(s.data[std::size_t(i)]) / 2147483648.0
+                       : 0.0;
         };
         // b joined at some block boundary k: before it only a is heard.
         std::int64_t k = 0;
-        while (k < ra.frames() && std::abs(got[std::size_t(2 * k)] - 0.5 * sample(ra, 2 * k)) < 1e-6)
+        while (k < ra.frames() &&
+               std::abs(got[std::size_t(2 * k)] - 0.5 * sample(ra, 2 * k)) < 1e-6)
             ++k;
         QVERIFY(k < ra.frames());
         for (std::int64_t f = 0; f < ra.frames(); ++f)
             for (int c = 0; c < 2; ++c) {
                 const std::int64_t i = 2 * f + c;
-                const double want = 0.5 * sample(ra, i) + 0.25 * sample(rb, 2 * (f - k) + c) * (f >= k);
+                const double want =
+                    0.5 * sample(ra, i) + 0.25 * sample(rb, 2 * (f - k) + c) * (f >= k);
                 if (std::abs(got[std::size_t(i)] - want) > 1e-6)
-                    QFAIL(qPrintable(QString("frame %1: %2 != %3").arg(f).arg(got[std::size_t(i)]).arg(want)));
+                    QFAIL(qPrintable(
+                        QString("frame %1: %2 != %3").arg(f).arg(got[std::size_t(i)]).arg(want)));
             }
     }
 
@@ -215,8 +224,7 @@ private slots:
         PlayerRig rig(SimClock::Untimed, physical(44100, 16, false, 2));
         auto player = rig.open(path);
         QVERIFY(player);
-        Finishes fin;
-        fin.attach(*player);
+        Finishes fin(*player);
         QVERIFY(player->play());
         QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{false}, 20000);
         QVERIFY(fin.onMainThread);
@@ -242,8 +250,7 @@ private slots:
         const QString path = writeFile("short.wav", sine(44100, 0.3, 440));
         PlayerRig rig(SimClock::Untimed, physical(44100, 24, false, 4));
         auto player = rig.open(path);
-        Finishes fin;
-        fin.attach(*player);
+        Finishes fin(*player);
         QVERIFY(player->play());
         // The end happens on the engine's threads; the call waits for the loop.
         QVERIFY(test::spinUntil([&] { return !player->isPlaying(); }));
@@ -286,8 +293,7 @@ private slots:
         QCOMPARE(rig.b->framesWritten(), std::int64_t(4096));
         player->setCurrentTime(1.0);
         QCOMPARE(player->currentTime(), 1.0);
-        Finishes fin;
-        fin.attach(*player);
+        Finishes fin(*player);
         QVERIFY(player->play());
         rig.b->advance(10'000'000);
         QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);
@@ -311,8 +317,7 @@ private slots:
         const test::Samples ref = test::readSamples(path);
         PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
         auto player = rig.open(path);
-        Finishes fin;
-        fin.attach(*player);
+        Finishes fin(*player);
         QVERIFY(player->play());
         QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
         player->stop();
@@ -386,14 +391,14 @@ private slots:
         const QString path = writeFile("fail.wav", sine(44100, 2.0, 440));
         PlayerRig rig(SimClock::RealTime, physical(44100, 16, false, 2));
         auto player = rig.open(path);
-        Finishes fin;
-        fin.attach(*player);
+        Finishes fin(*player);
         if (failure == "open") {
             rig.b->failOpen = true;
             QVERIFY(!player->prepareToPlay());
             QVERIFY(!player->play());
             QVERIFY(!player->isPlaying());
-            QVERIFY2(player->lastError().contains("could not be opened"), qPrintable(player->lastError()));
+            QVERIFY2(player->lastError().contains("could not be opened"),
+                     qPrintable(player->lastError()));
             return;
         }
         if (failure == "lost")
@@ -414,8 +419,7 @@ private slots:
         const QString path = writeFile("reopen.wav", sine(44100, 2.0, 1000));
         PlayerRig rig(SimClock::Manual, physical(44100, 32, true, 4));
         auto player = rig.open(path);
-        Finishes fin;
-        fin.attach(*player);
+        Finishes fin(*player);
         QVERIFY(player->play());
         rig.b->advance(44100 / 2);
         QTRY_VERIFY(player->currentTime() > 0.5);
@@ -440,8 +444,7 @@ private slots:
         const QString path = writeFile("move.wav", sine(44100, 1.0, 440));
         PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
         auto player = rig.open(path);
-        Finishes fin;
-        fin.attach(*player);
+        Finishes fin(*player);
         QVERIFY(player->play());
         QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
         QVERIFY(!player->setOutputDevice("no:such-device"));

@@ -62,21 +62,43 @@ void untrack(void* p) {
 
 } // namespace
 
-void* operator new(std::size_t n) { return track(std::malloc(n ? n : 1)); }
-void* operator new[](std::size_t n) { return track(std::malloc(n ? n : 1)); }
+void* operator new(std::size_t n) {
+    return track(std::malloc(n ? n : 1));
+}
+void* operator new[](std::size_t n) {
+    return track(std::malloc(n ? n : 1));
+}
 void* operator new(std::size_t n, std::align_val_t a) {
     const auto al = static_cast<std::size_t>(a);
     return track(std::aligned_alloc(al, (n + al - 1) / al * al));
 }
-void* operator new[](std::size_t n, std::align_val_t a) { return operator new(n, a); }
-void operator delete(void* p) noexcept { untrack(p); }
-void operator delete[](void* p) noexcept { untrack(p); }
-void operator delete(void* p, std::size_t) noexcept { untrack(p); }
-void operator delete[](void* p, std::size_t) noexcept { untrack(p); }
-void operator delete(void* p, std::align_val_t) noexcept { untrack(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { untrack(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { untrack(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { untrack(p); }
+void* operator new[](std::size_t n, std::align_val_t a) {
+    return operator new(n, a);
+}
+void operator delete(void* p) noexcept {
+    untrack(p);
+}
+void operator delete[](void* p) noexcept {
+    untrack(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    untrack(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    untrack(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    untrack(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    untrack(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    untrack(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    untrack(p);
+}
 
 extern "C" int pthread_mutex_lock(pthread_mutex_t* m) {
     using Fn = int (*)(pthread_mutex_t*);
@@ -142,8 +164,9 @@ private slots:
         QVERIFY(shortPeak > 0);
         // The long file is 55 MiB of samples; the engine must hold none of it
         // beyond its fixed buffers.
-        QVERIFY2(longPeak <= shortPeak + (256 << 10),
-                 qPrintable(QString("1 min: %1 bytes, 60 min: %2 bytes").arg(shortPeak).arg(longPeak)));
+        QVERIFY2(
+            longPeak <= shortPeak + (256 << 10),
+            qPrintable(QString("1 min: %1 bytes, 60 min: %2 bytes").arg(shortPeak).arg(longPeak)));
     }
 
     // Everything the main thread does to a playing voice (pause, resume,

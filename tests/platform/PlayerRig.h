@@ -58,7 +58,9 @@ private:
     }
 };
 
-inline QString tempFile(const QString& name) { return QDir::tempPath() + "/" + name; }
+inline QString tempFile(const QString& name) {
+    return QDir::tempPath() + "/" + name;
+}
 
 // Waits, without running the event loop, until `done()` holds or `ms` pass.
 template <typename F> bool spinUntil(F done, int ms = 20000) {

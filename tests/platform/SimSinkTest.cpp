@@ -1,5 +1,5 @@
-#include "platform/audio/SampleCodec.h"
 #include "platform/sim/SimSink.h"
+#include "platform/audio/SampleCodec.h"
 
 #include "TestHome.h"
 
@@ -73,11 +73,14 @@ private slots:
         QTest::addColumn<std::int64_t>("loseAfter");
         QTest::addColumn<std::int64_t>("firstWrite");
         QTest::addColumn<std::int64_t>("secondWrite");
-        QTest::newRow("healthy") << false << std::int64_t(-1) << std::int64_t(3000) << std::int64_t(3000);
+        QTest::newRow("healthy") << false << std::int64_t(-1) << std::int64_t(3000)
+                                 << std::int64_t(3000);
         QTest::newRow("lost mid-write: takes the rest, then gone")
             << false << std::int64_t(4000) << std::int64_t(3000) << std::int64_t(1000);
-        QTest::newRow("lost at once") << false << std::int64_t(0) << std::int64_t(-1) << std::int64_t(-1);
-        QTest::newRow("cannot open") << true << std::int64_t(-1) << std::int64_t(0) << std::int64_t(0);
+        QTest::newRow("lost at once")
+            << false << std::int64_t(0) << std::int64_t(-1) << std::int64_t(-1);
+        QTest::newRow("cannot open")
+            << true << std::int64_t(-1) << std::int64_t(0) << std::int64_t(0);
     }
     void failureSwitches() {
         QFETCH(bool, failOpen);
@@ -127,22 +130,25 @@ private slots:
         QTest::addColumn<int>("format");
         QTest::addColumn<double>("in");
         QTest::addColumn<std::int32_t>("asInt32");
-        QTest::newRow("16-bit full negative") << int(SampleFormat::S16) << -1.0 << std::int32_t(INT32_MIN);
+        QTest::newRow("16-bit full negative")
+            << int(SampleFormat::S16) << -1.0 << std::int32_t(INT32_MIN);
         QTest::newRow("16-bit +1.0 clips to max")
             << int(SampleFormat::S16) << 1.0 << std::int32_t(32767 << 16);
         QTest::newRow("16-bit rounds to nearest")
             << int(SampleFormat::S16) << 100.6 / 32768 << std::int32_t(101 << 16);
-        QTest::newRow("packed 24-bit exact") << int(SampleFormat::S24P) << -12345.0 / 8388608
-                                             << std::int32_t(-12345 * 256);
-        QTest::newRow("24-in-32 exact") << int(SampleFormat::S24In32) << 8388607.0 / 8388608
-                                        << std::int32_t(8388607 * 256);
-        QTest::newRow("32-bit exact odd value") << int(SampleFormat::S32) << -2147483647.0 / 2147483648.0
-                                                << std::int32_t(-2147483647);
-        QTest::newRow("32-bit over range clips") << int(SampleFormat::S32) << 3.0 << std::int32_t(INT32_MAX);
-        QTest::newRow("float keeps 24-bit values") << int(SampleFormat::F32) << 4194305.0 / 8388608
-                                                   << std::int32_t(4194305 * 256);
-        QTest::newRow("NaN is silence") << int(SampleFormat::S24P)
-                                        << std::numeric_limits<double>::quiet_NaN() << std::int32_t(0);
+        QTest::newRow("packed 24-bit exact")
+            << int(SampleFormat::S24P) << -12345.0 / 8388608 << std::int32_t(-12345 * 256);
+        QTest::newRow("24-in-32 exact")
+            << int(SampleFormat::S24In32) << 8388607.0 / 8388608 << std::int32_t(8388607 * 256);
+        QTest::newRow("32-bit exact odd value")
+            << int(SampleFormat::S32) << -2147483647.0 / 2147483648.0 << std::int32_t(-2147483647);
+        QTest::newRow("32-bit over range clips")
+            << int(SampleFormat::S32) << 3.0 << std::int32_t(INT32_MAX);
+        QTest::newRow("float keeps 24-bit values")
+            << int(SampleFormat::F32) << 4194305.0 / 8388608 << std::int32_t(4194305 * 256);
+        QTest::newRow("NaN is silence")
+            << int(SampleFormat::S24P) << std::numeric_limits<double>::quiet_NaN()
+            << std::int32_t(0);
     }
     void sampleCodec() {
         QFETCH(int, format);

@@ -48,8 +48,8 @@ bool writeAudio(const QString& path, const AudioSpec& spec) {
                 std::int64_t v;
                 const std::int64_t frame = at + i;
                 if (spec.signal == Signal::Sine) {
-                    const double x = spec.amplitude *
-                                     std::sin(2 * M_PI * spec.frequency * double(frame) / spec.rate);
+                    const double x = spec.amplitude * std::sin(2 * M_PI * spec.frequency *
+                                                               double(frame) / spec.rate);
                     v = std::llround(x * double(hi));
                 } else if (frame == 0) {
                     v = c % 2 ? hi : lo; // the extremes first

@@ -94,7 +94,9 @@ AudioFile::Opened AudioFile::createFloatCaf(const QString& path, double rate, in
     return r;
 }
 
-AudioFile::~AudioFile() { close(); }
+AudioFile::~AudioFile() {
+    close();
+}
 
 std::int64_t AudioFile::read(double* out, std::int64_t frames) {
     if (!m_file || m_writing) {
@@ -120,7 +122,8 @@ std::int64_t AudioFile::read(double* out, std::int64_t frames) {
         return got;
     }
     if (got < want) {
-        m_error = describe(m_path, QStringLiteral("the audio data ends before its declared length."));
+        m_error =
+            describe(m_path, QStringLiteral("the audio data ends before its declared length."));
         return -1;
     }
     return got;

@@ -133,7 +133,9 @@ void AudioPlayer::stop() {
     m_voice->shutdown();
 }
 
-bool AudioPlayer::isPlaying() const { return m_voice->isStarted() && m_voice->isRunning(); }
+bool AudioPlayer::isPlaying() const {
+    return m_voice->isStarted() && m_voice->isRunning();
+}
 
 double AudioPlayer::duration() const {
     return double(m_voice->sourceFrames()) / m_voice->sourceRate();
@@ -164,11 +166,17 @@ void AudioPlayer::setVolume(float volume) {
     m_voice->setGain(m_volume);
 }
 
-double AudioPlayer::deviceCurrentTime() const { return m_engine ? m_engine->deviceTime() : 0.0; }
+double AudioPlayer::deviceCurrentTime() const {
+    return m_engine ? m_engine->deviceTime() : 0.0;
+}
 
-double AudioPlayer::sourceSampleRate() const { return m_voice->sourceRate(); }
+double AudioPlayer::sourceSampleRate() const {
+    return m_voice->sourceRate();
+}
 
-int AudioPlayer::numberOfChannels() const { return m_voice->sourceChannels(); }
+int AudioPlayer::numberOfChannels() const {
+    return m_voice->sourceChannels();
+}
 
 bool AudioPlayer::setOutputDevice(const QString& uid) {
     if (!uid.isEmpty() && !m_outputs.hardware().deviceForUid(uid)) {

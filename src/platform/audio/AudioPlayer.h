@@ -98,7 +98,7 @@ private:
     QString m_path;
     std::unique_ptr<Voice> m_voice;
     std::unique_ptr<QObject> m_notifier; // lives on the main thread; carries the end call
-    OutputEngine* m_engine = nullptr;     // the engine the voice is attached to
+    OutputEngine* m_engine = nullptr;    // the engine the voice is attached to
     QString m_uid;
     QString m_error;
     float m_volume = 1.0f;

@@ -43,7 +43,8 @@ OutputEngine::~OutputEngine() {
 
 std::optional<StreamFormat> OutputEngine::deviceFormat(QString& error) const {
     const auto name = m_hardware.name(m_device);
-    const QString who = name ? QStringLiteral("“%1”").arg(*name) : QStringLiteral("The output device");
+    const QString who =
+        name ? QStringLiteral("“%1”").arg(*name) : QStringLiteral("The output device");
     const auto streams = m_hardware.outputStreams(m_device);
     if (!streams || streams->empty()) {
         error = QStringLiteral("%1 has no output stream.").arg(who);
@@ -224,9 +225,8 @@ void OutputEngine::feederLoop() {
                 sleepFor(pendingFrames);
                 continue;
             }
-            const std::int64_t put =
-                m_sink->write(m_bytes.data() + pendingFrom * frameBytes,
-                              std::min(pendingFrames, report.freeFrames));
+            const std::int64_t put = m_sink->write(m_bytes.data() + pendingFrom * frameBytes,
+                                                   std::min(pendingFrames, report.freeFrames));
             if (put < 0) {
                 deviceLost();
                 continue;
@@ -241,8 +241,8 @@ void OutputEngine::feederLoop() {
             std::int64_t(kBlockFrames), std::max<std::int64_t>(report.freeFrames, 0)));
         // Wait for a whole block of room, or half of what the sink holds when
         // its buffer is smaller than a block.
-        const std::size_t room =
-            std::min<std::size_t>(kBlockFrames, std::size_t(report.freeFrames + report.queuedFrames) / 2);
+        const std::size_t room = std::min<std::size_t>(
+            kBlockFrames, std::size_t(report.freeFrames + report.queuedFrames) / 2);
         if (limit == 0 || limit < room) {
             sleepFor(std::int64_t(kBlockFrames) - report.freeFrames);
             continue;

@@ -102,7 +102,7 @@ private:
     std::atomic<bool> m_lost{false};
     std::atomic<std::uint64_t> m_cycle{0}; // odd while the feeder mixes
     std::atomic<double> m_clock{0};
-    std::atomic<std::int64_t> m_queued{0};  // frames the sink held at the last report
+    std::atomic<std::int64_t> m_queued{0}; // frames the sink held at the last report
 
     // ---- feeder only ----
     std::int64_t m_written = 0; // frames handed to the sink by this stream

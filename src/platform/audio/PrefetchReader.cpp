@@ -8,8 +8,7 @@
 
 namespace ql::platform {
 
-PrefetchReader::PrefetchReader(std::unique_ptr<AudioFile> file, std::size_t blockFrames,
-                               int depth)
+PrefetchReader::PrefetchReader(std::unique_ptr<AudioFile> file, std::size_t blockFrames, int depth)
     : m_file(std::move(file)), m_blockFrames(blockFrames), m_channels(m_file->channels()),
       m_blocks(std::size_t(std::max(depth, 1))) {
     for (auto& b : m_blocks)

@@ -54,10 +54,10 @@ private:
     std::condition_variable m_changed;
     std::vector<Block> m_blocks; // a ring of `depth` slots
     std::size_t m_head = 0, m_count = 0;
-    std::uint64_t m_epoch = 0;   // bumped by restart(); a read of an older one is dropped
+    std::uint64_t m_epoch = 0; // bumped by restart(); a read of an older one is dropped
     std::int64_t m_seekTo = 0;
     bool m_seekPending = false;
-    bool m_atEnd = false;        // the reader reached the end (or an error) of this epoch
+    bool m_atEnd = false; // the reader reached the end (or an error) of this epoch
     bool m_quit = false;
     QString m_error;
     std::thread m_thread;

@@ -33,8 +33,8 @@ inline void put32(unsigned char* p, std::int64_t v) {
 }
 
 inline std::int32_t get32(const unsigned char* p) {
-    return std::int32_t(std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 |
-                        std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24);
+    return std::int32_t(std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+                        std::uint32_t(p[3]) << 24);
 }
 
 } // namespace

@@ -34,9 +34,8 @@ public:
     // ---- producer -----------------------------------------------------------
     std::uint64_t writeIndex() const { return m_write.load(std::memory_order_relaxed); }
     std::size_t freeSpace() const {
-        return m_capacity -
-               std::size_t(m_write.load(std::memory_order_relaxed) -
-                           m_read.load(std::memory_order_acquire));
+        return m_capacity - std::size_t(m_write.load(std::memory_order_relaxed) -
+                                        m_read.load(std::memory_order_acquire));
     }
     // Appends up to `n` samples; returns how many fitted.
     std::size_t write(const T* in, std::size_t n) {

@@ -24,7 +24,9 @@ constexpr std::size_t kReadSamples = 65536;
 constexpr int kReadAheadBlocks = 3;
 constexpr std::size_t kMinChunkIn = 256;
 
-std::uint64_t serialOf(std::uint64_t state) { return state >> 3; }
+std::uint64_t serialOf(std::uint64_t state) {
+    return state >> 3;
+}
 
 // Source channels onto stream channels: equal counts pass through, mono goes
 // to every channel, otherwise channel i feeds channel i and the rest is
@@ -48,10 +50,13 @@ Voice::Voice(std::unique_ptr<AudioFile> file)
     : m_sourceRate(file->sampleRate()), m_sourceChannels(file->channels()),
       m_sourceFrames(file->frames()),
       m_readFrames(std::max<std::size_t>(kReadSamples / std::size_t(m_sourceChannels), 1024)),
-      m_ring(kRingSamples), m_eof(kNone), m_reader(std::make_unique<PrefetchReader>(std::move(file), m_readFrames, kReadAheadBlocks)),
+      m_ring(kRingSamples), m_eof(kNone),
+      m_reader(std::make_unique<PrefetchReader>(std::move(file), m_readFrames, kReadAheadBlocks)),
       m_in(m_readFrames * std::size_t(m_sourceChannels)) {}
 
-Voice::~Voice() { shutdown(); }
+Voice::~Voice() {
+    shutdown();
+}
 
 void Voice::setEndedHook(std::function<void(std::uint64_t, bool)> hook) {
     m_endedHook = std::move(hook);
@@ -126,7 +131,9 @@ bool Voice::hasEnded() const {
     return (st & kEnded) && serialOf(st) == m_serial;
 }
 
-bool Voice::isRunning() const { return (m_state.load() & kRunning) != 0; }
+bool Voice::isRunning() const {
+    return (m_state.load() & kRunning) != 0;
+}
 
 double Voice::position() const {
     if (m_playedSerial.load(std::memory_order_acquire) != m_serial) {
@@ -254,7 +261,8 @@ bool Voice::decodeStep() {
     }
 
     const std::size_t piece = std::min(m_inFrames - m_inPos, m_chunkIn);
-    const std::size_t need = (m_resampler ? m_resampler->maxOutput(piece) : piece) * std::size_t(ch);
+    const std::size_t need =
+        (m_resampler ? m_resampler->maxOutput(piece) : piece) * std::size_t(ch);
     if (m_ring.freeSpace() < need) {
         m_decoderNeed.store(need, std::memory_order_relaxed);
         return false;

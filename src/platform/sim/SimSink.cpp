@@ -21,8 +21,8 @@ template <typename F> void SimSinkControl::forEachSample(int session, F&& f) con
         return;
     const StreamFormat& fmt = m_sessions[s].format;
     const std::int64_t begin = m_sessions[s].firstByte;
-    const std::int64_t end = s + 1 < m_sessions.size() ? m_sessions[s + 1].firstByte
-                                                       : m_recordedBytes.load();
+    const std::int64_t end =
+        s + 1 < m_sessions.size() ? m_sessions[s + 1].firstByte : m_recordedBytes.load();
     const int step = bytesPerSample(fmt.sample);
     for (std::int64_t b = begin; b + step <= end; b += step)
         f(m_record.data() + b, fmt.sample);
@@ -46,7 +46,9 @@ std::vector<double> SimSinkControl::recordedDouble(int session) const {
 
 SimSink::SimSink(std::shared_ptr<SimSinkControl> control) : m_control(std::move(control)) {}
 
-SimSink::~SimSink() { close(); }
+SimSink::~SimSink() {
+    close();
+}
 
 bool SimSink::open(const StreamFormat& format, QString& error) {
     close();

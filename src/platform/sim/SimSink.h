@@ -34,8 +34,7 @@ enum class SimClock { RealTime, Manual, Untimed };
 class SimSinkControl {
 public:
     explicit SimSinkControl(SimClock clock = SimClock::RealTime,
-                            std::int64_t recordCapacityBytes = 0,
-                            std::int64_t bufferFrames = 4096);
+                            std::int64_t recordCapacityBytes = 0, std::int64_t bufferFrames = 4096);
 
     const SimClock clock;
     const std::int64_t bufferFrames;
@@ -74,7 +73,7 @@ private:
     friend class SimSink;
     std::vector<unsigned char> m_record; // reserved once, written by the feeder
     std::atomic<std::int64_t> m_recordedBytes{0};
-    std::vector<Session> m_sessions;     // changed at open (feeder stopped)
+    std::vector<Session> m_sessions; // changed at open (feeder stopped)
     std::atomic<std::int64_t> m_framesWritten{0};
     std::atomic<std::int64_t> m_manualFrames{0};
     std::atomic<bool> m_open{false};
