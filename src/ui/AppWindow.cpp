@@ -13,7 +13,9 @@
 
 namespace ql {
 
-void App::buildMenu() { window->setMenuBar(new QMenuBar(window.get())); }
+void App::buildMenu() {
+    window->setMenuBar(new QMenuBar(window.get()));
+}
 
 void App::buildMainUI() {
     auto* content = new QWidget;
