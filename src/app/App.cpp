@@ -10,6 +10,8 @@
 #include "ui/StatusLabel.h"
 #include "ui/TabBar.h"
 
+#include <QComboBox>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QThreadPool>
 #include <QTimer>
@@ -29,7 +31,8 @@ std::unique_ptr<QThreadPool> serialQueue(const char* label) {
 // The tool windows, queues and the view tab bar are made here, once, in this
 // order; the rest of the state takes its defaults from the subsystems' structs.
 App::App(platform::Platform& platform)
-    : platform(platform), fetcher(std::make_unique<FlacFetcher>()), lyricsPanel(std::make_unique<LyricsPanel>()),
+    : platform(platform), fetcher(std::make_unique<FlacFetcher>()),
+      lyricsPanel(std::make_unique<LyricsPanel>()),
       nowPlaying(std::make_unique<NowPlayingWindow>()),
       viewModeControl(std::make_unique<TabBar>(QStringList{
           QStringLiteral("앨범"), QStringLiteral("가수"), QStringLiteral("곡"),
@@ -39,18 +42,25 @@ App::App(platform::Platform& platform)
       qualityQueue(serialQueue("Quavelark.quality")), sonicQueue(serialQueue("Quavelark.sonic")),
       genreQueue(serialQueue("Quavelark.genre")), coverQueue(serialQueue("Quavelark.cover")) {
     status = new StatusLabel(QStringLiteral("음원 불러오는 중…"));
+    makeBrowserControls();
 }
 
 App::~App() {
     // Queued background jobs may still hold copies of their inputs; they never
     // touch App, so waiting for them is enough.
-    for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get()})
+    for (QThreadPool* q :
+         {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get()})
         q->waitForDone();
     if (timer)
         timer->stop();
     // The status line belongs to the window once the window is built.
     if (!window)
         delete status;
+    // So do the browser's controls once a layout holds them.
+    for (QWidget* w : std::initializer_list<QWidget*>{search, folderPicker}) {
+        if (w && !w->parent())
+            delete w;
+    }
 }
 
 void App::step(const char* name, const QStringList& files) {

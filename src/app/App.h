@@ -10,6 +10,10 @@
 #pragma once
 
 #include "app/CoreState.h"
+#include "library/LibraryState.h"
+#include "listening/ListeningState.h"
+#include "playback/PlaybackState.h"
+#include "ui/BrowserState.h"
 
 #include <QObject>
 #include <QStringList>
@@ -17,6 +21,8 @@
 #include <functional>
 #include <memory>
 
+class QComboBox;
+class QLineEdit;
 class QMainWindow;
 class QThreadPool;
 class QTimer;
@@ -97,8 +103,58 @@ public:
     void installPointerMonitor();
     void installKeyMonitor();
 
+    // ---- ui/AppBrowser.cpp --------------------------------------------------
+    // The catalog filter: the only writer of browser.filtered. resetOrder asks
+    // for a new shuffle order (actions of the user); false keeps the order
+    // (background updates). Saves the view state, refreshes the views and the
+    // status line.
+    void filter(bool resetOrder = false);
+    // Writes "librarySearch" (the field's text as typed) and
+    // "visibleTrackOrder" to the settings.
+    void saveViewState();
+    bool cellFilterMatches(const Track& track) const;
+    // The track's genre, "" while unknown.
+    QString genreOf(const Track& track) const;
+    // Sets a one-column filter, empties the search field and refilters.
+    void applyCellFilter(const QString& key, const QString& value);
+    static QString normalizedSearch(const QString& text);
+    static bool trackMatches(const Track& track, const QString& query);
+    // The search field was edited by the user: ends the cell filter, refilters.
+    void controlTextDidChange();
+    // Brings the window forward and selects the search field's text.
+    void focusSearch();
+    bool albumMode() const { return browser.albumMode(); }
+
+    // ---- ui/AppFolders.cpp --------------------------------------------------
+    // Refills the folder pop-up from the catalog and forgets a chosen folder
+    // that holds no tracks any more. Does not refilter.
+    void rebuildFolders();
+    // The folder pop-up's action.
+    void folderChanged();
+    static QString folderLabel(const QString& path, const QStringList& all);
+
+    // ---- ui/AppBrowserViews.cpp (seams until the table, grid and header issues)
+    void reloadTable();
+    void selectTableRow(int row);
+    void scrollTableToTop();
+    void rebuildAlbums();
+    void reloadAlbumGrid();
+    void updateHeader();
+
+    // ---- listening/AppSmartLists.cpp (seam until the smart-lists issue) -----
+    std::vector<Track> smartFilter(const std::vector<Track>& tracks) const;
+
     // ---- state --------------------------------------------------------------
     CoreState core;
+    LibraryState library;
+    PlaybackState playback;
+    ListeningState listening;
+    BrowserState browser;
+
+    // The browser's controls, made with App and placed by the window build;
+    // whoever holds them in a layout owns them from then on.
+    QLineEdit* search = nullptr;
+    QComboBox* folderPicker = nullptr;
 
     // Windows and panels, made once at construction, alive for the whole run.
     std::unique_ptr<QMainWindow> window;
@@ -120,6 +176,9 @@ public:
 
 private:
     void step(const char* name, const QStringList& files = {});
+    // ui/AppBrowser.cpp: the search field and folder pop-up, and the view
+    // state stored by the last run.
+    void makeBrowserControls();
 };
 
 } // namespace ql

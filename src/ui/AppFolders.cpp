@@ -1,0 +1,63 @@
+// ---- browser: the folder pop-up ----
+#include "app/App.h"
+
+#include "app/UserDefaults.h"
+#include "ui/FolderList.h"
+#include "ui/l10n/L10n.h"
+
+#include <QComboBox>
+#include <QStandardItemModel>
+
+#include <algorithm>
+
+namespace ql {
+
+void App::rebuildFolders() {
+    const std::vector<FolderEntry> folders = folderList(library.rows);
+
+    browser.folderPaths = QStringList{QString()};
+    browser.folderPaths.reserve(qsizetype(folders.size()) + 1);
+    for (const FolderEntry& f : folders)
+        browser.folderPaths << f.path;
+
+    if (!browser.folderPaths.contains(browser.selectedFolder)) {
+        browser.selectedFolder.clear();
+        UserDefaults().remove(QLatin1String(kSelectedFolderKey));
+    }
+
+    // A new model filled before the pop-up sees it: thousands of folders
+    // inserted one by one into a live pop-up would each signal its view.
+    auto* model = new QStandardItemModel(folderPicker);
+    QList<QStandardItem*> items;
+    items.reserve(qsizetype(folders.size()) + 1);
+    items << new QStandardItem(L10n::tr(QStringLiteral("모든 폴더 (") +
+                                        QString::number(library.rows.size()) +
+                                        QStringLiteral("곡)")));
+    for (const FolderEntry& f : folders) {
+        auto* item = new QStandardItem(f.label + QStringLiteral(" (") + QString::number(f.count) +
+                                       QStringLiteral("곡)"));
+        item->setToolTip(f.path);
+        items << item;
+    }
+    model->invisibleRootItem()->appendRows(items);
+    folderPicker->setModel(model); // the old model, a child of the pop-up, goes
+
+    folderPicker->setCurrentIndex(
+        std::max<qsizetype>(0, browser.folderPaths.indexOf(browser.selectedFolder)));
+}
+
+void App::folderChanged() {
+    const int index = folderPicker->currentIndex();
+    if (index < 0 || index >= browser.folderPaths.size())
+        return;
+    browser.selectedFolder = browser.folderPaths[index];
+    browser.cellFilter.reset();
+    UserDefaults().setValue(QLatin1String(kSelectedFolderKey), browser.selectedFolder);
+    filter(true);
+}
+
+QString App::folderLabel(const QString& path, const QStringList& all) {
+    return ql::folderLabel(path, all);
+}
+
+} // namespace ql

@@ -1,0 +1,273 @@
+#include "app/App.h"
+#include "app/UserDefaults.h"
+#include "platform/Platform.h"
+#include "ui/StatusLabel.h"
+#include "ui/StoredOrder.h"
+
+#include "TestHome.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+using namespace ql;
+
+namespace {
+
+Track track(qint64 id, const QString& path, const QString& title) {
+    Track t;
+    t.id = id;
+    t.path = path;
+    t.title = title;
+    t.artist = "Lumen";
+    t.album = "Harbor";
+    return t;
+}
+
+std::vector<Track> catalog(int n, qint64 firstId = 1) {
+    std::vector<Track> rows;
+    for (int i = 0; i < n; ++i) {
+        const qint64 id = firstId + i;
+        rows.push_back(track(id, QString("/Music/%1/%2.flac").arg(i % 2 ? "Jazz" : "Rock").arg(id),
+                             QString("Song %1").arg(id)));
+    }
+    return rows;
+}
+
+TrackIds idsOf(const std::vector<Track>& list) {
+    TrackIds ids;
+    for (const Track& t : list)
+        ids.push_back(t.id);
+    return ids;
+}
+
+QStringList pickerItems(const App& app) {
+    QStringList out;
+    for (int i = 0; i < app.folderPicker->count(); ++i)
+        out << app.folderPicker->itemText(i);
+    return out;
+}
+
+// Every test starts from empty settings.
+void clearSettings() {
+    UserDefaults d;
+    d.clear();
+}
+
+} // namespace
+
+class BrowserAppTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { clearSettings(); }
+
+    void firstRunStartsEmpty() {
+        platform::Platform plat;
+        App app(plat);
+        QVERIFY(app.browser.orderedIDs.empty());
+        QCOMPARE(app.browser.selectedFolder, QString());
+        QCOMPARE(app.search->text(), QString());
+        QCOMPARE(app.browser.navIndex, -1);
+        QCOMPARE(pickerItems(app), QStringList{"모든 폴더"});
+        app.filter();
+        QVERIFY(app.browser.filtered.empty());
+        QCOMPARE(app.status->stringValue(), QString("0곡 / 전체 0곡"));
+    }
+
+    void storedOrderIsReadAtConstruction_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<TrackIds>("ids");
+        QTest::newRow("several") << idsToSetting({4, 2, 9}) << TrackIds{4, 2, 9};
+        QTest::newRow("one") << idsToSetting({7}) << TrackIds{7};
+        QTest::newRow("not a list") << QVariant(QString("3")) << TrackIds{};
+        QTest::newRow("a list with a word") << QVariant(QStringList{"1", "two"}) << TrackIds{};
+        QTest::newRow("a list with a fraction") << QVariant(QVariantList{1, 2.5}) << TrackIds{};
+    }
+    void storedOrderIsReadAtConstruction() {
+        QFETCH(QVariant, stored);
+        QFETCH(TrackIds, ids);
+        UserDefaults().setValue("visibleTrackOrder", stored);
+        platform::Platform plat;
+        App app(plat);
+        QCOMPARE(app.browser.orderedIDs, ids);
+    }
+
+    // A previous run's file as QSettings writes it: a list of numbers is text.
+    void orderWrittenByAnEarlierRun() {
+        const QString file = UserDefaults().fileName();
+        QDir().mkpath(QFileInfo(file).path());
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write("[General]\nvisibleTrackOrder=3, 1, 2\nselectedFolder=/Music/Jazz\n"
+                    "librarySearch=\"  harbor \"\n");
+        }
+        platform::Platform plat;
+        App app(plat);
+        QCOMPARE(app.browser.orderedIDs, (TrackIds{3, 1, 2}));
+        QCOMPARE(app.browser.selectedFolder, QString("/Music/Jazz"));
+        QCOMPARE(app.search->text(), QString("  harbor "));
+    }
+
+    void shuffledOrderSurvivesARestart() {
+        TrackIds saved;
+        {
+            platform::Platform plat;
+            App app(plat);
+            app.playback.shuffled = true;
+            app.library.rows = catalog(8);
+            app.search->setText("  song ");
+            app.filter(true);
+            saved = idsOf(app.browser.filtered);
+            QCOMPARE(app.browser.orderedIDs, saved);
+            QCOMPARE(idsFromSetting(UserDefaults().value("visibleTrackOrder")), saved);
+            QCOMPARE(UserDefaults().value("librarySearch").toString(), QString("  song "));
+        }
+        platform::Platform plat;
+        App app(plat);
+        app.playback.shuffled = true;
+        QCOMPARE(app.browser.orderedIDs, saved);
+        QCOMPARE(app.search->text(), QString("  song "));
+
+        // Next launch: track saved[2] is gone, ids 20 and 21 are new.
+        const qint64 gone = saved[2];
+        std::vector<Track> rows = catalog(8);
+        rows.erase(
+            std::find_if(rows.begin(), rows.end(), [&](const Track& t) { return t.id == gone; }));
+        for (const Track& t : catalog(2, 20))
+            rows.push_back(t);
+        app.library.rows = rows;
+        app.filter(); // the first pass after the catalog is restored keeps the order
+
+        TrackIds expected = saved;
+        expected.erase(expected.begin() + 2);
+        const TrackIds got = idsOf(app.browser.filtered);
+        QCOMPARE(got.size(), expected.size() + 2);
+        QCOMPARE(TrackIds(got.begin(), got.begin() + qsizetype(expected.size())), expected);
+        TrackIds tail(got.begin() + qsizetype(expected.size()), got.end());
+        std::sort(tail.begin(), tail.end());
+        QCOMPARE(tail, (TrackIds{20, 21}));
+    }
+
+    void shuffleButtonAlwaysChangesTwoTracks() {
+        platform::Platform plat;
+        App app(plat);
+        app.playback.shuffled = true;
+        app.library.rows = catalog(2);
+        app.filter(true);
+        for (int press = 0; press < 20; ++press) {
+            const TrackIds before = idsOf(app.browser.filtered);
+            app.filter(true);
+            QVERIFY(idsOf(app.browser.filtered) != before);
+        }
+    }
+
+    void smartListStoresNoOrder() {
+        platform::Platform plat;
+        App app(plat);
+        app.playback.shuffled = true;
+        app.library.rows = catalog(5);
+        app.filter(true);
+        QVERIFY(!app.browser.orderedIDs.empty());
+        app.listening.smartMode = 3;
+        app.filter(true);
+        QVERIFY(app.browser.orderedIDs.empty());
+        QCOMPARE(idsOf(app.browser.filtered), (TrackIds{1, 2, 3, 4, 5}));
+        QVERIFY(idsFromSetting(UserDefaults().value("visibleTrackOrder")).empty());
+    }
+
+    void typingFiltersAndEndsTheCellFilter() {
+        platform::Platform plat;
+        App app(plat);
+        app.library.rows = catalog(6);
+        app.library.rows[0].album = "Other";
+        app.filter();
+        QCOMPARE(app.status->stringValue(), QString("6곡 / 전체 6곡"));
+
+        app.applyCellFilter("album", "Harbor");
+        QCOMPARE(idsOf(app.browser.filtered), (TrackIds{2, 3, 4, 5, 6}));
+        QCOMPARE(app.search->text(), QString());
+        QVERIFY(app.browser.cellFilter.has_value());
+        QCOMPARE(app.status->stringValue(),
+                 QString("앨범 'Harbor' · 5곡 (검색창에 입력하거나 폴더를 바꾸면 해제)"));
+
+        QTest::keyClicks(app.search, "song 1");
+        QVERIFY(!app.browser.cellFilter.has_value());
+        QCOMPARE(idsOf(app.browser.filtered), (TrackIds{1}));
+        QCOMPARE(app.status->stringValue(), QString("1곡 / 전체 6곡"));
+        QCOMPARE(UserDefaults().value("librarySearch").toString(), QString("song 1"));
+    }
+
+    void folderChoiceFiltersAndIsStored() {
+        platform::Platform plat;
+        App app(plat);
+        app.library.rows = catalog(5); // ids 2, 4 in Jazz; 1, 3, 5 in Rock
+        app.rebuildFolders();
+        app.filter();
+        QCOMPARE(pickerItems(app), (QStringList{"모든 폴더 (5곡)", "Jazz (2곡)", "Rock (3곡)"}));
+        QCOMPARE(app.folderPicker->itemData(1, Qt::ToolTipRole).toString(), QString("/Music/Jazz"));
+        QCOMPARE(app.browser.folderPaths, (QStringList{"", "/Music/Jazz", "/Music/Rock"}));
+
+        app.applyCellFilter("title", "Song 3");
+        app.folderPicker->setCurrentIndex(1);
+        app.folderChanged();
+        QVERIFY(!app.browser.cellFilter.has_value());
+        QCOMPARE(idsOf(app.browser.filtered), (TrackIds{2, 4}));
+        QCOMPARE(UserDefaults().value("selectedFolder").toString(), QString("/Music/Jazz"));
+
+        app.folderPicker->setCurrentIndex(0);
+        app.folderChanged();
+        QCOMPARE(idsOf(app.browser.filtered).size(), std::size_t(5));
+        QVERIFY(UserDefaults().contains("selectedFolder"));
+        QCOMPARE(UserDefaults().value("selectedFolder").toString(), QString());
+    }
+
+    void storedFolderAfterARebuild_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("kept");
+        QTest::addColumn<int>("selected");
+        QTest::newRow("folder still has tracks") << "/Music/Rock"
+                                                 << "/Music/Rock" << 2;
+        QTest::newRow("folder without tracks is forgotten") << "/Music/Gone"
+                                                            << "" << 0;
+    }
+    void storedFolderAfterARebuild() {
+        QFETCH(QString, stored);
+        QFETCH(QString, kept);
+        QFETCH(int, selected);
+        UserDefaults().setValue("selectedFolder", stored);
+        platform::Platform plat;
+        App app(plat);
+        QCOMPARE(app.browser.selectedFolder, stored);
+        app.library.rows = catalog(4);
+        app.rebuildFolders();
+        QCOMPARE(app.browser.selectedFolder, kept);
+        QCOMPARE(UserDefaults().contains("selectedFolder"), !kept.isEmpty());
+        QCOMPARE(app.folderPicker->currentIndex(), selected);
+    }
+
+    void emptyCatalogForgetsTheFolder() {
+        UserDefaults().setValue("selectedFolder", "/Music/Rock");
+        platform::Platform plat;
+        App app(plat);
+        app.rebuildFolders();
+        QCOMPARE(pickerItems(app), QStringList{"모든 폴더 (0곡)"});
+        QCOMPARE(app.browser.selectedFolder, QString());
+        QVERIFY(!UserDefaults().contains("selectedFolder"));
+    }
+
+    void focusSearchSelectsTheText() {
+        platform::Platform plat;
+        App app(plat);
+        app.search->setText("harbor");
+        app.focusSearch();
+        QCOMPARE(app.search->selectedText(), QString("harbor"));
+    }
+};
+
+QL_TEST_MAIN(BrowserAppTest)
+#include "BrowserAppTest.moc"
