@@ -70,9 +70,13 @@ void App::filter(bool resetOrder) {
     order.shuffled = playback.shuffled;
     order.resetOrder = resetOrder;
     order.orderedIDs = browser.orderedIDs;
-    order.shownIDs.reserve(browser.filtered.size());
-    for (const Track& t : browser.filtered)
-        order.shownIDs.push_back(t.id);
+    order.shownIDs = [this] {
+        TrackIds ids;
+        ids.reserve(browser.filtered.size());
+        for (const Track& t : browser.filtered)
+            ids.push_back(t.id);
+        return ids;
+    };
 
     FilterResult result = runCatalogFilter(library.rows, match, order, browser.searchMemo,
                                            *QRandomGenerator::global());

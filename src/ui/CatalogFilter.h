@@ -62,7 +62,9 @@ struct OrderInput {
     bool shuffled = false;
     bool resetOrder = false;
     TrackIds orderedIDs; // the stable shuffled order so far (empty: none)
-    TrackIds shownIDs;   // the ids of the visible list before this pass
+    // The ids of the visible list before this pass; read only when a new
+    // shuffle order is made.
+    std::function<TrackIds()> shownIDs;
 };
 
 struct FilterResult {
@@ -70,8 +72,12 @@ struct FilterResult {
     TrackIds orderedIDs; // empty unless a shuffle order is in force
 };
 
-// Stage 3 over the matched tracks (catalog order). In shuffle mode each id
-// appears once (the first track with it is kept).
+// Stage 3 over the matched rows (indices into `rows`, catalog order). In
+// shuffle mode each id appears once (the first track with it is kept). Each
+// visible track is copied once, straight from `rows`.
+FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::size_t>& matched,
+                        const OrderInput& in, QRandomGenerator& rng);
+// The same over a list that is the matched list as a whole.
 FilterResult orderStage(const std::vector<Track>& matched, const OrderInput& in,
                         QRandomGenerator& rng);
 

@@ -14,6 +14,8 @@ bool sharesData(const QString& a, const QString& b) {
 } // namespace
 
 void SearchMemo::fit(std::size_t rows) {
+    if (rows != m_entries.size())
+        m_arenaStale = true;
     m_entries.resize(rows);
     m_valid.resize(rows, false);
 }
@@ -21,6 +23,29 @@ void SearchMemo::fit(std::size_t rows) {
 void SearchMemo::clear() {
     m_entries.clear();
     m_valid.clear();
+    m_arena.clear();
+    m_starts.clear();
+    m_arenaStale = true;
+}
+
+QStringView SearchMemo::arena() {
+    if (!m_arenaStale)
+        return m_arena;
+    qsizetype size = 0;
+    for (const Entry& e : m_entries)
+        size += e.compact.size() + 1;
+    m_arena.clear();
+    m_arena.reserve(size);
+    m_starts.clear();
+    m_starts.reserve(m_entries.size() + 1);
+    for (const Entry& e : m_entries) {
+        m_starts.push_back(m_arena.size());
+        m_arena += e.compact;
+        m_arena += QLatin1Char('\n');
+    }
+    m_starts.push_back(m_arena.size());
+    m_arenaStale = false;
+    return m_arena;
 }
 
 const SearchMemo::Entry& SearchMemo::at(std::size_t row, const Track& track) {
@@ -47,6 +72,7 @@ const SearchMemo::Entry& SearchMemo::at(std::size_t row, const Track& track) {
     e.compact = compactHaystack(track);
     e.folder = folderOf(track.path);
     m_valid[row] = true;
+    m_arenaStale = true;
     ++m_rebuilt;
     return e;
 }

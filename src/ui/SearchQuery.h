@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <vector>
+
 namespace ql {
 
 class SearchQuery {
@@ -22,6 +24,13 @@ public:
     // Whether every token is a substring of the compact haystack (a track's
     // normalised search text without white space, see SearchText.h).
     bool matches(QStringView compactHaystack) const;
+
+    // The same test for many haystacks at once, laid end to end in `arena`:
+    // haystack r spans [starts[r], starts[r + 1] - 1) and is followed by one
+    // separator that is white space. Gives one flag per haystack (1: matches).
+    // The longest token scans the whole arena once; the others test only the
+    // haystacks it found.
+    std::vector<char> matchesEach(QStringView arena, const std::vector<qsizetype>& starts) const;
 
 private:
     QStringList m_tokens;

@@ -37,10 +37,32 @@ void appendCodePoint(QString& out, char32_t c) {
     }
 }
 
-// Accents and other nonspacing marks are dropped, the rest is case folded.
-// Marks go before folding: folding may not decompose (U+0130 folds to itself
-// under simple folding), but its canonical decomposition already dropped the dot.
+bool isHangulSyllable(char32_t c) {
+    return c >= 0xAC00 && c <= 0xD7A3;
+}
+
+// One code point, canonically decomposed (all levels), with full-width and
+// half-width forms taken to their normal forms, nonspacing marks dropped and
+// the rest case folded. Marks go before folding: U+0130 folds to itself under
+// simple folding, but its decomposition already dropped the dot.
 void appendFolded(QString& out, char32_t c) {
+    if (c < 0x80) {
+        out.append(QChar(char16_t(c >= u'A' && c <= u'Z' ? c + 32 : c)));
+        return;
+    }
+    // A syllable holds neither marks nor case; composing at the end would
+    // only rebuild it from its jamo.
+    if (isHangulSyllable(c)) {
+        out.append(QChar(char16_t(c)));
+        return;
+    }
+    const QChar::Decomposition tag = QChar::decompositionTag(c);
+    if (tag == QChar::Canonical || tag == QChar::Wide || tag == QChar::Narrow) {
+        const QString parts = QChar::decomposition(c);
+        for (const char32_t p : parts.toUcs4())
+            appendFolded(out, p);
+        return;
+    }
     if (QChar::category(c) == QChar::Mark_NonSpacing)
         return;
     appendCodePoint(out, QChar::toCaseFolded(c));
@@ -52,25 +74,18 @@ QString normalizedSearch(const QString& text) {
     if (isAscii(text))
         return asciiFolded(text);
 
-    // Canonical decomposition puts every accent (and every Hangul jamo) on its
-    // own; composition at the end joins the jamo again, so text stored composed
-    // and text stored decomposed (as some file systems keep names) meet.
-    const QString decomposed = text.normalized(QString::NormalizationForm_D);
+    // The text is taken apart one code point at a time (see appendFolded) and
+    // composed again at the end, so text stored composed and text stored
+    // decomposed (as some file systems keep names) meet, Hangul included:
+    // composition also joins a syllable with a trailing jamo written apart.
     QString out;
-    out.reserve(decomposed.size());
-    const auto ucs4 = decomposed.toUcs4();
-    for (const char32_t c : ucs4) {
-        const QChar::Decomposition tag = QChar::decompositionTag(c);
-        if (tag == QChar::Wide || tag == QChar::Narrow) {
-            // Full-width Latin, half-width katakana and jamo, the ideographic
-            // space: their normal forms, folded in turn (a half-width voiced
-            // mark becomes a nonspacing mark and goes).
-            const auto parts = QChar::decomposition(c).toUcs4();
-            for (const char32_t p : parts)
-                appendFolded(out, p);
-        } else {
-            appendFolded(out, c);
-        }
+    out.reserve(text.size() + 8);
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        char32_t c = text.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < n && text.at(i + 1).isLowSurrogate())
+            c = QChar::surrogateToUcs4(char16_t(c), text.at(++i).unicode());
+        appendFolded(out, c);
     }
     return out.normalized(QString::NormalizationForm_C);
 }

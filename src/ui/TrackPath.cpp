@@ -5,14 +5,27 @@
 namespace ql {
 
 namespace {
-// Whether QDir::cleanPath would change anything that matters here.
+// Whether QDir::cleanPath would change anything that matters here: an empty
+// component ("//"), a "." or ".." component, or a trailing slash. One scan.
 bool needsCleaning(const QString& path) {
     const qsizetype n = path.size();
-    if (n > 1 && path.endsWith(QLatin1Char('/')))
-        return true;
-    return path.contains(QLatin1String("//")) || path.contains(QLatin1String("/./")) ||
-           path.contains(QLatin1String("/../")) || path.endsWith(QLatin1String("/.")) ||
-           path.endsWith(QLatin1String("/.."));
+    const QChar* d = path.constData();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (d[i] != QLatin1Char('/'))
+            continue;
+        if (i + 1 == n)
+            return n > 1;
+        if (d[i + 1] == QLatin1Char('/'))
+            return true;
+        if (d[i + 1] == QLatin1Char('.')) {
+            qsizetype j = i + 2;
+            if (j < n && d[j] == QLatin1Char('.'))
+                ++j;
+            if (j == n || d[j] == QLatin1Char('/'))
+                return true;
+        }
+    }
+    return false;
 }
 
 QString cleaned(const QString& path) {

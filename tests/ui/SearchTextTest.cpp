@@ -4,6 +4,8 @@
 
 #include "TestHome.h"
 
+#include <QRandomGenerator>
+
 using namespace ql;
 
 namespace {
@@ -26,6 +28,31 @@ Track intro() {
 
 QString nfd(const QString& s) {
     return s.normalized(QString::NormalizationForm_D);
+}
+
+QString fromCodePoint(char32_t c) {
+    return QString::fromUcs4(&c, 1);
+}
+
+// The folding done the plain way, whole-string normalisations and all:
+// width forms to their normal forms, canonical decomposition, marks dropped,
+// case folded, and composed again.
+QString referenceFold(const QString& text) {
+    QString widened;
+    for (const char32_t c : text.toUcs4()) {
+        const auto tag = QChar::decompositionTag(c);
+        widened += (tag == QChar::Wide || tag == QChar::Narrow) ? QChar::decomposition(c)
+                                                                : fromCodePoint(c);
+    }
+    const auto dropMarksAndFold = [](const QString& s) {
+        QString out;
+        for (const char32_t c : s.normalized(QString::NormalizationForm_D).toUcs4()) {
+            if (QChar::category(c) != QChar::Mark_NonSpacing)
+                out += fromCodePoint(QChar::toCaseFolded(c));
+        }
+        return out;
+    };
+    return dropMarksAndFold(dropMarksAndFold(widened)).normalized(QString::NormalizationForm_C);
 }
 
 } // namespace
@@ -80,6 +107,27 @@ private slots:
         QFETCH(QString, a);
         QFETCH(QString, b);
         QVERIFY(normalizedSearch(a) != normalizedSearch(b));
+    }
+
+    // Random texts over an alphabet full of traps: accents composed and
+    // decomposed, marks in odd orders, Hangul syllables and loose jamo, width
+    // forms, letters whose case folding is special, text outside the BMP.
+    void foldingAgreesWithThePlainWay() {
+        const std::vector<char32_t> alphabet{
+            'a',    'Z',    ' ',    '.',    0xC9,   0xE9,   0xDF,    0x130,   0x131,
+            0x1E9E, 0x212B, 0x2126, 0x1E9B, 0x301,  0x308,  0x323,   0x345,   0x3099,
+            0x309A, 0x0903, 0x20DD, 0x390,  0x3A3,  0x3C2,  0x401,   0x419,   0xAC00,
+            0xAC01, 0xD7A3, 0x1100, 0x1161, 0x11A8, 0x3131, 0xFF21,  0xFF41,  0xFF10,
+            0xFF76, 0xFF9E, 0xFFA1, 0x3000, 0xFB01, 0x2460, 0x1F600, 0x10400, 0x1D400,
+            0x30AC, 0x3052, 0x1EA0, 0x01C4, 0x01C5, 0x0FB5};
+        QRandomGenerator rng(17);
+        for (int round = 0; round < 3000; ++round) {
+            QString text;
+            const int len = 1 + int(rng.bounded(8));
+            for (int i = 0; i < len; ++i)
+                text += fromCodePoint(alphabet[rng.bounded(quint32(alphabet.size()))]);
+            QCOMPARE(normalizedSearch(text), referenceFold(text));
+        }
     }
 
     void decomposedHangulComposesAgain() {
@@ -184,6 +232,40 @@ private slots:
         // And the same as a memo that never saw the old rows.
         SearchMemo fresh;
         QCOMPARE(matchedRows(rows, in, fresh), expected);
+    }
+
+    // A whole pass scans all rows' texts at once; it must find exactly the
+    // tracks the one-track test finds, wherever in a row the token lies.
+    void wholePassAgreesWithOneTrackAtATime_data() {
+        QTest::addColumn<QString>("query");
+        for (const QString q :
+             {"a", "ab", "lumen harbor", "harbor lumen lumen", "노래", "사랑노래", ".flac", ".",
+              "01", "zz", "a b c", "e\u0301", "ｌｕｍｅｎ", "flaclumen", "  x  "})
+            QTest::newRow(qPrintable(q)) << q;
+        QTest::newRow("decomposed query") << nfd("사랑");
+    }
+    void wholePassAgreesWithOneTrackAtATime() {
+        QFETCH(QString, query);
+        const QStringList words{"",          "a",    "ab",   "Lumen", "Harbor", "사랑",
+                                nfd("노래"), "Café", "flac", "x",     "AB C"};
+        QRandomGenerator rng(9);
+        const auto pick = [&] { return words[int(rng.bounded(words.size()))]; };
+        std::vector<Track> rows;
+        for (int i = 0; i < 400; ++i) {
+            const QString dir = "/m/" + pick() + "x";
+            const QString file =
+                QString("%1 %2").arg(i % 3 ? "01" : "").arg(pick()) + (i % 4 ? ".flac" : "");
+            rows.push_back(track(pick(), pick(), pick(), dir + "/" + file, i));
+        }
+        SearchMemo memo;
+        MatchInput in;
+        in.searchText = query;
+        std::vector<std::size_t> expected;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (trackMatches(rows[i], query.trimmed()))
+                expected.push_back(i);
+        }
+        QCOMPARE(matchedRows(rows, in, memo), expected);
     }
 
     void warmMemoBuildsNothing() {
