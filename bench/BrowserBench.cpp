@@ -119,9 +119,10 @@ void naiveFilter(benchmark::State& state, int tracks, QString query) {
 // One pass per keystroke: the text alternates between the query and the query
 // with a trailing blank (the same tokens), so every pass also stores
 // "librarySearch" as typing does.
-void appFilter(benchmark::State& state, int tracks, QString query, bool warm) {
+void appFilter(benchmark::State& state, int tracks, QString query, bool warm, bool shuffled) {
     platform::Platform plat;
     auto app = makeApp(plat, catalogs().get(tracks, tracks / 20));
+    app->playback.shuffled = shuffled;
     app->search->setText(query);
     app->filter(true);
     std::size_t shown = 0;
@@ -138,6 +139,20 @@ void appFilter(benchmark::State& state, int tracks, QString query, bool warm) {
         shown = app->browser.filtered.size();
     }
     state.counters["shown"] = double(shown);
+}
+
+// Storing a changed order of every track: what a shuffled pass adds.
+void saveOrder(benchmark::State& state, int tracks) {
+    platform::Platform plat;
+    auto app = makeApp(plat, {});
+    TrackIds ids(std::size_t(tracks), 0);
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        ids[i] = qint64(i) + 1;
+    for (auto _ : state) {
+        std::swap(ids.front(), ids.back());
+        app->browser.orderedIDs = ids;
+        app->saveViewState();
+    }
 }
 
 void rebuildFolders(benchmark::State& state, int tracks, int folders) {
@@ -232,19 +247,26 @@ int main(int argc, char** argv) {
             const std::string naive = "filter/naive/" + tag;
             const std::string warm = "filter/warm/" + tag;
             const std::string cold = "filter/cold/" + tag;
+            // Shuffle on: every keystroke makes and stores a new order.
+            const std::string shuffled = "filter/warm-shuffled/" + tag;
             benchmark::RegisterBenchmark(naive.c_str(), naiveFilter, tracks, q)
                 ->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(warm.c_str(), appFilter, tracks, q, true)
+            benchmark::RegisterBenchmark(warm.c_str(), appFilter, tracks, q, true, false)
                 ->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(cold.c_str(), appFilter, tracks, q, false)
+            benchmark::RegisterBenchmark(shuffled.c_str(), appFilter, tracks, q, true, true)
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(cold.c_str(), appFilter, tracks, q, false, false)
                 ->Unit(benchmark::kMillisecond)
                 ->Iterations(tracks >= 100000 ? 3 : 10);
             reporter.pair(warm, naive);
+            reporter.pair(shuffled, naive);
             reporter.pair(cold, naive);
             if (tracks == 100000)
                 reporter.goal(warm, 10);
         }
     }
+    benchmark::RegisterBenchmark("settings/save-order/100000", saveOrder, 100000)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("folders/naive/6000x300", naiveFolders, 6000, 300)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
