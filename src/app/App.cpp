@@ -2,14 +2,19 @@
 #include "app/App.h"
 
 #include "analysis/AudioScanPanel.h"
+#include "analysis/WaveformView.h"
 #include "downloader/FlacFetcher.h"
 #include "effects/FXPanel.h"
 #include "listening/LyricsPanel.h"
 #include "listening/NowPlayingWindow.h"
 #include "playback/SignalPathPanel.h"
+#include "ui/ClickImageView.h"
+#include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
 #include "ui/TabBar.h"
 
+#include <QComboBox>
+#include <QLabel>
 #include <QMainWindow>
 #include <QThreadPool>
 #include <QTimer>
@@ -29,28 +34,37 @@ std::unique_ptr<QThreadPool> serialQueue(const char* label) {
 // The tool windows, queues and the view tab bar are made here, once, in this
 // order; the rest of the state takes its defaults from the subsystems' structs.
 App::App(platform::Platform& platform)
-    : platform(platform), fetcher(std::make_unique<FlacFetcher>()), lyricsPanel(std::make_unique<LyricsPanel>()),
+    : platform(platform), fetcher(std::make_unique<FlacFetcher>()),
+      lyricsPanel(std::make_unique<LyricsPanel>()),
       nowPlaying(std::make_unique<NowPlayingWindow>()),
       viewModeControl(std::make_unique<TabBar>(QStringList{
           QStringLiteral("앨범"), QStringLiteral("가수"), QStringLiteral("곡"),
           QStringLiteral("장르"), QStringLiteral("최근 추가"), QStringLiteral("하이레즈")})),
       scanPanel(std::make_unique<AudioScanPanel>()),
-      signalPathPanel(std::make_unique<SignalPathPanel>()), fxPanel(std::make_unique<FXPanel>()),
+      signalPathPanel(std::make_unique<SignalPathPanel>()),
+      fxPanel(std::make_unique<FXPanel>(core.store)),
       qualityQueue(serialQueue("Quavelark.quality")), sonicQueue(serialQueue("Quavelark.sonic")),
       genreQueue(serialQueue("Quavelark.genre")), coverQueue(serialQueue("Quavelark.cover")) {
     status = new StatusLabel(QStringLiteral("음원 불러오는 중…"));
+    seek = new SeekSlider;
+    clock = new QLabel(QStringLiteral("0:00 / 0:00"));
+    art = new ClickImageView;
+    wave = new WaveformView;
+    smartPicker = new QComboBox;
 }
 
 App::~App() {
     // Queued background jobs may still hold copies of their inputs; they never
     // touch App, so waiting for them is enough.
-    for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get()})
+    for (QThreadPool* q :
+         {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get()})
         q->waitForDone();
     if (timer)
         timer->stop();
-    // The status line belongs to the window once the window is built.
-    if (!window)
-        delete status;
+    // Controls belong to the window once the window build placed them.
+    for (QWidget* w : std::initializer_list<QWidget*>{status, seek, clock, art, wave, smartPicker})
+        if (w && !w->parent())
+            delete w;
 }
 
 void App::step(const char* name, const QStringList& files) {
