@@ -14,9 +14,7 @@ QString resourceDir() {
     return QDir::cleanPath(bin.filePath(QStringLiteral("../share/quavelark")));
 }
 
-QString resourcePath(const QString& name) {
-    return resourceDir() + QLatin1Char('/') + name;
-}
+QString resourcePath(const QString& name) { return resourceDir() + QLatin1Char('/') + name; }
 
 QString appSupportDir() {
     QString base = qEnvironmentVariable("XDG_DATA_HOME");

@@ -8,13 +8,9 @@ RunMode decideRunMode(const QStringList& args) {
     return args.contains(QStringLiteral("--self-test")) ? RunMode::Validation : RunMode::Normal;
 }
 
-bool isSaveRun(const QStringList& args) {
-    return args.contains(QStringLiteral("--save"));
-}
+bool isSaveRun(const QStringList& args) { return args.contains(QStringLiteral("--save")); }
 
-QString validationFile(const QStringList& args) {
-    return args.isEmpty() ? QString() : args.last();
-}
+QString validationFile(const QStringList& args) { return args.isEmpty() ? QString() : args.last(); }
 
 QStringList fileArguments(const QStringList& args, const QString& workingDir) {
     QStringList files;
