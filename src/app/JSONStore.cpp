@@ -15,6 +15,14 @@ namespace {
 QMutex gDamagedLock;
 QSet<QString> gDamaged;
 
+void setDamaged(const QString& path, bool damaged) {
+    QMutexLocker lock(&gDamagedLock);
+    if (damaged)
+        gDamaged.insert(path);
+    else
+        gDamaged.remove(path);
+}
+
 bool takeDamaged(const QString& path) {
     QMutexLocker lock(&gDamagedLock);
     return gDamaged.remove(path);
@@ -48,21 +56,19 @@ std::optional<QByteArray> JSONStore::readBytes(const QString& name) const {
     if (!file.exists())
         return std::nullopt;
     if (!file.open(QIODevice::ReadOnly)) {
-        markDamaged(name);
+        noteLoaded(name, false);
         return std::nullopt;
     }
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        markDamaged(name);
+        noteLoaded(name, false);
         return std::nullopt;
     }
     return bytes;
 }
 
-void JSONStore::markDamaged(const QString& name) const {
-    const QString path = QFileInfo(filePath(name)).absoluteFilePath();
-    QMutexLocker lock(&gDamagedLock);
-    gDamaged.insert(path);
+void JSONStore::noteLoaded(const QString& name, bool decoded) const {
+    setDamaged(QFileInfo(filePath(name)).absoluteFilePath(), !decoded);
 }
 
 bool JSONStore::writeBytes(const QString& name, const QByteArray& bytes) const {
@@ -75,7 +81,7 @@ bool JSONStore::writeBytes(const QString& name, const QByteArray& bytes) const {
         // later save can write over it either.
         if (isReadOnly(existing) || (damaged && !keepAside(path))) {
             if (damaged)
-                markDamaged(name);
+                setDamaged(path, true);
             return false;
         }
     }

@@ -57,8 +57,7 @@ public:
         if (!bytes)
             return std::nullopt;
         std::optional<T> value = JsonCodec<T>::decode(*bytes);
-        if (!value)
-            markDamaged(name);
+        noteLoaded(name, value.has_value());
         return value;
     }
 
@@ -68,10 +67,11 @@ public:
     }
 
     // The raw steps, for stores whose coding lives elsewhere. readBytes gives
-    // nothing for a missing file and marks an unreadable one as damaged.
+    // nothing for a missing file and notes an unreadable one as damaged; the
+    // caller of readBytes notes whether the bytes decoded.
     std::optional<QByteArray> readBytes(const QString& name) const;
     bool writeBytes(const QString& name, const QByteArray& bytes) const;
-    void markDamaged(const QString& name) const;
+    void noteLoaded(const QString& name, bool decoded) const;
 
 private:
     QString m_dir;

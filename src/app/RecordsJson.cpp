@@ -88,7 +88,10 @@ void writeJson(JsonWriter& w, const QSet<QString>& v) {
 }
 
 bool parseJson(simdjson::dom::parser& parser, QByteArrayView json, JsonElement& root) {
-    // The parser copies the bytes into its own padded buffer.
+    // No bytes are no document (and simdjson must not be handed a null
+    // pointer). Otherwise the parser copies them into its own padded buffer.
+    if (json.isEmpty())
+        return false;
     return parser.parse(json.data(), size_t(json.size())).get(root) == simdjson::SUCCESS;
 }
 

@@ -164,6 +164,8 @@ void UserDefaults::remove(QAnyStringView key) {
     m_settings->remove(key);
 }
 
+void UserDefaults::clear() { m_settings->clear(); }
+
 void UserDefaults::sync() {
     m_settings->sync();
 }

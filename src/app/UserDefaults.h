@@ -79,6 +79,8 @@ public:
 
     void set(QAnyStringView key, const QVariant& value);
     void remove(QAnyStringView key);
+    // Removes every key (a fresh start: tests, the validation suite).
+    void clear();
     // Writes pending changes to the file now (QSettings also does it later).
     void sync();
     QString fileName() const;
