@@ -37,13 +37,21 @@ public:
     // False once a value could not be written.
     bool ok() const { return m_ok; }
     // The text written so far.
-    QByteArray take() { return std::move(m_out); }
+    QByteArray take();
 
 private:
+    // Room for `n` more bytes; returns where they go. Commit with m_len.
+    char* room(qsizetype n);
+    void put(char c) { *room(1) = c, ++m_len; }
+    void put(const char* text, qsizetype n);
     void separate();
-    void quoted(QByteArrayView utf8);
+    void quoted(QStringView text);
 
+    // The buffer runs ahead of the text: m_out.size() is its capacity, m_len
+    // the bytes written. Writing through a pointer keeps a 50,000-entry store
+    // well inside its time budget.
     QByteArray m_out;
+    qsizetype m_len = 0;
     bool m_needComma = false;
     bool m_ok = true;
 };

@@ -225,6 +225,17 @@ private slots:
         QCOMPARE(roundTrip(catalog), catalog);
     }
 
+    // Text that is not valid UTF-16 still makes a readable store: a lone
+    // surrogate is written as U+FFFD instead of failing the whole file.
+    void loneSurrogateBecomesAReplacementCharacter() {
+        const QString broken = QString("a") + QChar(0xD800) + "b" + QChar(0xDC00);
+        const auto bytes = JsonCodec<QHash<QString, QString>>::encode({{broken, "x"}});
+        QVERIFY(bytes);
+        const auto back = JsonCodec<QHash<QString, QString>>::decode(*bytes);
+        QVERIFY(back);
+        QCOMPARE(back->keys(), QStringList{QString("a\uFFFDb\uFFFD")});
+    }
+
     void aSetIsStoredAsAListOfItsMembers() {
         const QSet<QString> favorites{"/a", "/b", "/c/d"};
         const auto bytes = JsonCodec<QSet<QString>>::encode(favorites);
