@@ -57,6 +57,12 @@ inline void writeJson(JsonWriter& w, quint32 v) {
 
 // ---- objects -----------------------------------------------------------------
 
+// Writes one member: its key (plain ASCII) and its value.
+template <class T> void writeMember(JsonWriter& w, const char* name, const T& value) {
+    w.key(QLatin1String(name));
+    writeJson(w, value);
+}
+
 // Walks the members of an object. `names` lists the keys of the form; other
 // keys are skipped. `member(i, value)` reads the member named names[i] and
 // returns false to fail the whole object. Fails when `e` is not an object or

@@ -121,20 +121,13 @@ bool readJson(JsonElement e, Track& t) {
 
 void writeJson(JsonWriter& w, const Track& t) {
     w.beginObject();
-    w.key(QLatin1String("id"));
-    w.integer(t.id);
-    w.key(QLatin1String("path"));
-    w.string(t.path);
-    w.key(QLatin1String("title"));
-    w.string(t.title);
-    w.key(QLatin1String("artist"));
-    w.string(t.artist);
-    w.key(QLatin1String("album"));
-    w.string(t.album);
-    w.key(QLatin1String("duration"));
-    w.number(t.duration);
-    w.key(QLatin1String("art"));
-    w.string(t.art);
+    writeMember(w, "id", t.id);
+    writeMember(w, "path", t.path);
+    writeMember(w, "title", t.title);
+    writeMember(w, "artist", t.artist);
+    writeMember(w, "album", t.album);
+    writeMember(w, "duration", t.duration);
+    writeMember(w, "art", t.art);
     w.endObject();
 }
 
@@ -146,10 +139,8 @@ bool readJson(JsonElement e, PlayStat& s) {
 
 void writeJson(JsonWriter& w, const PlayStat& s) {
     w.beginObject();
-    w.key(QLatin1String("plays"));
-    w.integer(s.plays);
-    w.key(QLatin1String("last"));
-    w.number(s.last);
+    writeMember(w, "plays", s.plays);
+    writeMember(w, "last", s.last);
     w.endObject();
 }
 
@@ -175,18 +166,12 @@ bool readJson(JsonElement e, Sonic& s) {
 
 void writeJson(JsonWriter& w, const Sonic& s) {
     w.beginObject();
-    w.key(QLatin1String("bpm"));
-    w.number(s.bpm);
-    w.key(QLatin1String("db"));
-    w.number(s.db);
-    w.key(QLatin1String("dyn"));
-    w.number(s.dyn);
-    w.key(QLatin1String("zcr"));
-    w.number(s.zcr);
-    w.key(QLatin1String("year"));
-    w.integer(s.year);
-    w.key(QLatin1String("ok"));
-    w.boolean(s.ok);
+    writeMember(w, "bpm", s.bpm);
+    writeMember(w, "db", s.db);
+    writeMember(w, "dyn", s.dyn);
+    writeMember(w, "zcr", s.zcr);
+    writeMember(w, "year", s.year);
+    writeMember(w, "ok", s.ok);
     w.endObject();
 }
 
@@ -208,16 +193,13 @@ bool readJson(JsonElement e, Library& l) {
 void writeJson(JsonWriter& w, const Library& l) {
     w.beginObject();
     if (l.tracks) {
-        w.key(QLatin1String("tracks"));
-        writeJson(w, *l.tracks);
+        writeMember(w, "tracks", *l.tracks);
     }
     if (l.scanning) {
-        w.key(QLatin1String("scanning"));
-        w.boolean(*l.scanning);
+        writeMember(w, "scanning", *l.scanning);
     }
     if (l.error) {
-        w.key(QLatin1String("error"));
-        w.string(*l.error);
+        writeMember(w, "error", *l.error);
     }
     w.endObject();
 }
@@ -231,12 +213,10 @@ bool readJson(JsonElement e, OpenReply& r) {
 void writeJson(JsonWriter& w, const OpenReply& r) {
     w.beginObject();
     if (r.opened) {
-        w.key(QLatin1String("opened"));
-        writeJson(w, *r.opened);
+        writeMember(w, "opened", *r.opened);
     }
     if (r.error) {
-        w.key(QLatin1String("error"));
-        w.string(*r.error);
+        writeMember(w, "error", *r.error);
     }
     w.endObject();
 }

@@ -43,17 +43,12 @@ bool readJson(JsonElement e, PluginSlot& s) {
 
 void writeJson(JsonWriter& w, const PluginSlot& s) {
     w.beginObject();
-    w.key(QLatin1String("name"));
-    w.string(s.name);
-    w.key(QLatin1String("type"));
-    w.integer(s.type);
-    w.key(QLatin1String("sub"));
-    w.integer(s.sub);
-    w.key(QLatin1String("man"));
-    w.integer(s.man);
+    writeMember(w, "name", s.name);
+    writeMember(w, "type", s.type);
+    writeMember(w, "sub", s.sub);
+    writeMember(w, "man", s.man);
     if (s.state) {
-        w.key(QLatin1String("state"));
-        w.string(QString::fromLatin1(s.state->toBase64()));
+        writeMember(w, "state", QString::fromLatin1(s.state->toBase64()));
     }
     w.endObject();
 }
@@ -85,22 +80,14 @@ bool readJson(JsonElement e, FXState& s) {
 
 void writeJson(JsonWriter& w, const FXState& s) {
     w.beginObject();
-    w.key(QLatin1String("plugins"));
-    writeJson(w, s.plugins);
-    w.key(QLatin1String("enabled"));
-    w.boolean(s.enabled);
-    w.key(QLatin1String("preset"));
-    w.string(s.preset);
-    w.key(QLatin1String("gains"));
-    writeJson(w, s.gains);
-    w.key(QLatin1String("crossfeed"));
-    w.boolean(s.crossfeed);
-    w.key(QLatin1String("wide"));
-    w.boolean(s.wide);
-    w.key(QLatin1String("room"));
-    w.boolean(s.room);
-    w.key(QLatin1String("night"));
-    w.boolean(s.night);
+    writeMember(w, "plugins", s.plugins);
+    writeMember(w, "enabled", s.enabled);
+    writeMember(w, "preset", s.preset);
+    writeMember(w, "gains", s.gains);
+    writeMember(w, "crossfeed", s.crossfeed);
+    writeMember(w, "wide", s.wide);
+    writeMember(w, "room", s.room);
+    writeMember(w, "night", s.night);
     w.endObject();
 }
 
