@@ -13,6 +13,7 @@
 #include "app/Records.h"
 #include "library/LibraryState.h"
 #include "listening/ListeningState.h"
+#include "playback/OutputDevice.h"
 #include "playback/PlaybackState.h"
 #include "ui/BrowserState.h"
 
@@ -22,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -120,6 +122,21 @@ public:
     // ---- playback/AppSuccession.cpp --------------------------------------------
     // The track the next-track action would play; changes nothing.
     std::optional<Track> peekNext() const;
+
+    // ---- playback/AppOutputDevice.cpp --------------------------------------
+    // Output devices asked of the hardware afresh on every call; nothing is
+    // cached. Failures give fixed values and are never reported.
+    // Devices with output streams and a readable UID, in system order.
+    std::vector<OutputDeviceEntry> listOutputDevices() const;
+    std::optional<platform::DeviceId> deviceByUID(const QString& uid) const;
+    QString deviceName(platform::DeviceId id) const;
+    std::optional<QString> deviceUID(platform::DeviceId id) const;
+    // The chosen device (playback.outputUID) while connected, else the
+    // system default output; none when neither exists.
+    std::optional<platform::DeviceId> outputDeviceID() const;
+    // The current format of outputDeviceID(); none without a device.
+    std::optional<OutputInfo> outputDeviceInfo() const;
+    static QString khzText(double rate);
 
     // ---- listening/AppListening.cpp (seams until the listening issues) ----------
     void showNowPlaying();

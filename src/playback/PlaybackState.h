@@ -1,4 +1,6 @@
-// State of the playback engine held by App as `playback`. Main thread only.
+// State of playback and audio output held by App as `playback`. Later
+// playback work adds its fields here (player, queues, device list). Main
+// thread only.
 #pragma once
 
 #include "app/Records.h"
@@ -11,9 +13,9 @@
 namespace ql {
 
 struct PlaybackState {
-    // ---- output device ------------------------------------------------------
-    // UID of the chosen output device; none = the system default. Restored
-    // from "outputUID".
+    // The UID of the output device the user chose; none means the system
+    // default. Kept while that device is unplugged, for when it returns.
+    // Restored from "outputUID".
     std::optional<QString> outputUID;
 
     // ---- current track, play counting, stores, restored modes ---------------
