@@ -87,11 +87,12 @@ class Library:
             if isinstance(entry, list) and len(entry) in (2, 6):
                 size, mtime = entry[0], entry[1]
                 if type(size) is int and type(mtime) is int:
-                    if len(entry) == 2 or (
-                        all(isinstance(t, str) for t in entry[2:5])
-                        and isinstance(entry[5], (int, float))
-                    ):
+                    if len(entry) == 2:
                         good[path] = entry
+                    elif all(isinstance(t, str) for t in entry[2:5]) and isinstance(
+                        entry[5], (int, float)
+                    ):
+                        good[path] = entry[:2] + [clean_text(t) for t in entry[2:5]] + entry[5:]
         return good
 
     def save_cache(self):
@@ -273,8 +274,10 @@ class Library:
         with self.lock:
             base = dict(self.catalog)
         found = {}
+        listed = set()  # readable or not: an unreadable file keeps its cache entry
         next_publish = last_save = time.monotonic()
         for path, size, mtime in walk_audio(self.cfg.roots, self._skip(), self.stop):
+            listed.add(path)
             track = self.file_track(path, size, mtime)
             if track is not None:
                 found[path] = track
@@ -313,7 +316,7 @@ class Library:
         if gone:
             self._change_added(remove=gone)
         with self.lock:
-            keep = set(found).union(outside).difference(gone)
+            keep = listed.union(outside).difference(gone)
             for path in [p for p in self.cache if p not in keep]:
                 del self.cache[path]
                 self.cache_dirty = True

@@ -1,0 +1,144 @@
+"""The backend as the player drives it: one reply line per request line,
+exit at the end of input, the one-shot import, and ids that agree between
+runs and modes."""
+
+import json
+import os
+import shutil
+import subprocess
+import unittest
+
+from support import BACKEND, PYTHON, Backend, TempHome, by_path, check_library, make_audio
+
+
+class ProtocolTest(unittest.TestCase):
+    def setUp(self):
+        self.home = TempHome(self)
+
+    def test_list_line_from_a_pipe(self):
+        make_audio(self.home.path("Music", "a.flac"), title="A")
+        done = subprocess.run(
+            [PYTHON, BACKEND], input=b'{"action":"list"}\n', stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, env=self.home.env, timeout=60,
+        )  # fmt: skip
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stdout.count(b"\n"), 1, done.stdout)
+        self.assertTrue(done.stdout.endswith(b"\n"))
+        check_library(done.stdout)
+
+    def test_every_request_line_gets_one_reply(self):
+        make_audio(self.home.path("Music", "a.flac"), title="A")
+        os.makedirs(self.home.path("folder.flac"))
+        with open(self.home.path("notes.flac"), "w") as f:
+            f.write("not audio")
+        good = self.home.path("Music", "a.flac")
+        cases = [
+            ("list", b'{"action":"list"}\n', False),
+            ("list with unknown keys", b'{"x":1,"action":"list","id":null}\n', False),
+            ("list with CRLF", b'{"action":"list"}\r\n', False),
+            ("scan", b'{"action":"scan"}\n', False),
+            ("add, path first", json.dumps({"path": good, "action": "add"}).encode() + b"\n", False),
+            ("not JSON", b"list\n", True),
+            ("JSON array", b'["list"]\n', True),
+            ("empty line", b"\n", True),
+            ("invalid UTF-8", b'{"action":"li\xffst"}\n', True),
+            ("no action", b'{"path":"/x"}\n', True),
+            ("action not a string", b'{"action":7}\n', True),
+            ("unknown action", b'{"action":"play"}\n', True),
+            ("add without path", b'{"action":"add"}\n', True),
+            ("add relative path", b'{"action":"add","path":"Music/a.flac"}\n', True),
+            ("add missing file", b'{"action":"add","path":"/nonexistent/x.flac"}\n', True),
+            ("add folder", json.dumps({"action": "add", "path": self.home.path("folder.flac")}).encode() + b"\n", True),
+            ("add non-audio", json.dumps({"action": "add", "path": self.home.path("notes.flac")}).encode() + b"\n", True),
+            ("enrich without id", b'{"action":"enrich"}\n', True),
+            ("enrich id as text", b'{"action":"enrich","id":"5"}\n', True),
+            ("enrich id as boolean", b'{"action":"enrich","id":true}\n', True),
+            ("enrich unknown id", b'{"action":"enrich","id":12345}\n', True),
+        ]  # fmt: skip
+        backend = Backend(self, self.home)
+        for name, line, wants_error in cases:
+            with self.subTest(name):
+                reply = check_library(backend.ask_raw(line))
+                self.assertIsInstance(reply["tracks"], list)
+                self.assertEqual(bool(reply.get("error")), wants_error, reply.get("error"))
+        self.assertEqual(backend.close(), 0)
+        self.assertTrue(backend.lines.get(timeout=5) is None, "a request got a second reply")
+
+    def test_missing_file_is_an_error_not_a_change(self):
+        make_audio(self.home.path("Music", "a.flac"), title="A")
+        backend = Backend(self, self.home)
+        before = backend.idle()
+        missing = self.home.path("Music", "gone.flac")
+        reply = backend.ask({"action": "add", "path": missing})
+        self.assertIn("gone.flac", reply["error"])
+        self.assertEqual(reply["tracks"], before["tracks"])
+        opened, raw = self.home.import_file(missing)
+        self.assertNotIn("opened", opened)
+        self.assertIn("gone.flac", opened["error"])
+        self.assertEqual(raw.count(b"\n"), 1)
+
+    def test_import_arguments_are_checked(self):
+        for name, args in [("no path", ["--import-file"]), ("two paths", ["--import-file", "/a", "/b"])]:
+            with self.subTest(name):
+                opened, _ = self.home.import_file(None, args)
+                self.assertTrue(opened["error"])
+
+    def test_ids_agree_between_runs_and_the_import(self):
+        names = ["b.flac", "a.mp3", "c.wav"]
+        for name in names:
+            make_audio(self.home.path("Music", name), title=name)
+        first = Backend(self, self.home)
+        listed = first.idle()["tracks"]
+        self.assertEqual(first.close(), 0)
+        self.assertEqual([os.path.basename(t["path"]) for t in listed], sorted(names))
+        for track in listed:
+            with self.subTest(track["path"]):
+                opened, _ = self.home.import_file(track["path"])
+                self.assertEqual(opened["opened"], track)
+        # Ids come from the paths, not from the cache.
+        shutil.rmtree(self.home.data_dir)
+        second = Backend(self, self.home)
+        self.assertEqual(second.idle()["tracks"], listed)
+
+    def test_add_outside_the_scanned_folders_joins_and_stays(self):
+        make_audio(self.home.path("Music", "a.flac"), title="A")
+        outside = make_audio(os.path.join(self.home.outside, "new.flac"), title="New")
+        backend = Backend(self, self.home)
+        backend.idle()
+        reply = backend.ask({"action": "add", "path": outside})
+        self.assertNotIn("error", reply)
+        added = by_path(reply)[outside]
+        self.assertEqual(added["title"], "New")
+        backend.ask({"action": "scan"})
+        self.assertIn(outside, by_path(backend.idle()))
+        self.assertEqual(backend.close(), 0)
+        again = Backend(self, self.home)
+        self.assertEqual(by_path(again.idle())[outside], added)
+        # Once the file is gone, the next scan drops it.
+        os.unlink(outside)
+        again.ask({"action": "scan"})
+        self.assertNotIn(outside, by_path(again.idle()))
+
+    def test_import_joins_the_running_catalog(self):
+        make_audio(self.home.path("Music", "a.flac"), title="A")
+        outside = make_audio(os.path.join(self.home.outside, "opened.mp3"), title="Opened")
+        backend = Backend(self, self.home)
+        backend.idle()
+        opened, _ = self.home.import_file(outside)
+        self.assertEqual(opened["opened"]["title"], "Opened")
+        self.assertEqual(by_path(backend.ask({"action": "list"})).get(outside), opened["opened"])
+
+    def test_without_mutagen_file_names_stand_in(self):
+        make_audio(self.home.path("Music", "Some Song.flac"), title="Tagged")
+        backend = Backend(self, self.home, python_args=["-S"])  # no site packages
+        first = backend.ask({"action": "list"})
+        self.assertIn("mutagen", first["error"])
+        reply = backend.idle()
+        self.assertNotIn("error", reply)
+        self.assertEqual([t["title"] for t in reply["tracks"]], ["Some Song"])
+        self.assertEqual(backend.close(), 0)
+        self.assertFalse(os.path.exists(os.path.join(self.home.data_dir, "cache.json")))
+
+
+if __name__ == "__main__":
+    unittest.main()
