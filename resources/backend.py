@@ -41,6 +41,7 @@ Environment read by this script only (tests, benchmarks, other setups):
 
 import json
 import os
+import signal
 import sys
 import traceback
 
@@ -70,21 +71,41 @@ class ProtocolOut:
         self.out.flush()
 
 
+def failure(error):
+    log("failed:\n" + traceback.format_exc())
+    return MSG_INTERNAL.format(clean_text(str(error)) or type(error).__name__)
+
+
+def _terminate(signum, frame):
+    raise SystemExit(0)  # unwinds to serve's clean-up: the scan stops, the cache is kept
+
+
 def serve(config):
     out = ProtocolOut()
-    library = Library(config)
-    library.start_scan()
+    signal.signal(signal.SIGTERM, _terminate)
+    library = broken = None
+    try:
+        library = Library(config)
+        library.start_scan()
+    except Exception as e:
+        # Every request still gets its answer; an answer without "tracks"
+        # leaves the player's catalog as it is.
+        broken = json.dumps({"error": failure(e)}, ensure_ascii=False)
     try:
         for line in sys.stdin.buffer:
-            try:
-                reply = library.handle(line)
-            except Exception as e:
-                log("request failed:\n" + traceback.format_exc())
-                reply = library.reply(MSG_INTERNAL.format(clean_text(str(e)) or type(e).__name__))
+            if library is None:
+                reply = broken
+            else:
+                try:
+                    reply = library.handle(line)
+                except Exception as e:
+                    reply = library.reply(failure(e))
             out.write(reply)
     except (BrokenPipeError, KeyboardInterrupt):
         pass
-    library.shutdown()
+    finally:
+        if library:
+            library.shutdown()
     return 0
 
 
@@ -94,8 +115,7 @@ def import_one(config, path):
         path = os.path.abspath(path)  # relative to the caller's folder
         document = Library(config, restore=False).import_file(path)
     except Exception as e:
-        log("import failed:\n" + traceback.format_exc())
-        document = {"error": MSG_INTERNAL.format(clean_text(str(e)) or type(e).__name__)}
+        document = {"error": failure(e)}
     try:
         out.write(json.dumps(document, ensure_ascii=False, separators=(",", ":")))
     except BrokenPipeError:

@@ -169,6 +169,20 @@ class Library:
             return os.path.join(os.path.dirname(path), target)
         return path
 
+    def known_path(self, path):
+        """The catalog's own path for a file reached another way (through a
+        linked folder, say), so that it keeps its row and id; else `path`."""
+        name = os.path.basename(path)
+        with self.lock:
+            if path in self.ids:
+                return path
+            candidates = [p for p in self.ids if os.path.basename(p) == name]
+        for candidate in candidates:
+            with contextlib.suppress(OSError):
+                if os.path.samefile(candidate, path):
+                    return candidate
+        return path
+
     def make_track(self, path, tags):
         title, artist, album, duration = tags[:4]
         track_id = self.id_for(path)
@@ -392,6 +406,7 @@ class Library:
             return path, None, MSG_UNREADABLE.format(name)
         if not stat.S_ISREG(st.st_mode):
             return path, None, MSG_NOT_FILE.format(name)
+        path = self.known_path(path)
         track = self.file_track(path, st.st_size, st.st_mtime_ns)
         if track is None:
             return path, None, MSG_UNREADABLE.format(name)

@@ -5,6 +5,7 @@ runs and modes."""
 import json
 import os
 import shutil
+import signal
 import subprocess
 import unittest
 
@@ -64,6 +65,15 @@ class ProtocolTest(unittest.TestCase):
         self.assertEqual(backend.close(), 0)
         self.assertTrue(backend.lines.get(timeout=5) is None, "a request got a second reply")
 
+    def test_ends_cleanly_when_terminated(self):
+        make_audio(self.home.path("Music", "a.flac"), title="A")
+        backend = Backend(self, self.home)
+        backend.idle()
+        backend.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(backend.proc.wait(30), 0, backend.stderr())
+        with open(os.path.join(self.home.data_dir, "cache.json")) as f:
+            self.assertEqual(len(json.load(f)["files"]), 1)
+
     def test_missing_file_is_an_error_not_a_change(self):
         make_audio(self.home.path("Music", "a.flac"), title="A")
         backend = Backend(self, self.home)
@@ -99,6 +109,23 @@ class ProtocolTest(unittest.TestCase):
         shutil.rmtree(self.home.data_dir)
         second = Backend(self, self.home)
         self.assertEqual(second.idle()["tracks"], listed)
+
+    def test_a_known_file_reached_another_way_keeps_its_row(self):
+        make_audio(os.path.join(self.home.outside, "x.flac"), title="X")
+        os.symlink(self.home.outside, self.home.path("Linked"))
+        os.symlink(self.home.outside, self.home.path("Linked again"))
+        backend = Backend(self, self.home)
+        row = backend.idle()["tracks"]
+        self.assertEqual([t["path"] for t in row], [self.home.path("Linked", "x.flac")])
+        ways = [
+            ("the real folder", os.path.join(self.home.outside, "x.flac")),
+            ("dot segments", self.home.path("Linked", "..", "Linked", "x.flac")),
+            ("a second link", self.home.path("Linked again", "x.flac")),
+        ]
+        for name, path in ways:
+            with self.subTest(name):
+                self.assertEqual(self.home.import_file(path)[0]["opened"], row[0])
+                self.assertEqual(backend.ask({"action": "add", "path": path})["tracks"], row)
 
     def test_add_outside_the_scanned_folders_joins_and_stays(self):
         make_audio(self.home.path("Music", "a.flac"), title="A")
