@@ -110,8 +110,8 @@ def main():
         find, first, rescan, rescan_warm, peer = [], [], [], [], []
         first_process, rescan_process = [], []
         for run in range(args.runs):
-            find.append(timed(lambda: subprocess.run(
-                ["find", library, "-type", "f"], stdout=subprocess.DEVNULL, check=True))[0])  # fmt: skip
+            listing = ["find", library, "-type", "f"]
+            find.append(timed(lambda: subprocess.run(listing, stdout=subprocess.DEVNULL))[0])
             peer.append(timed(lambda: [mutagen.File(p) for p in paths])[0])
             data = os.path.join(root, "data-%d" % run)
             cfg = Config(environment(library, data))
@@ -127,12 +127,12 @@ def main():
             first.append(seconds)
             rescan_warm.append(timed(lib.scan_once)[0])
 
-            def rescan_new_process():
+            def rescan_cache_loaded():
                 again = backend_library.Library(cfg)  # loads the cache and the ids
                 again.scan_once()
                 return again
 
-            seconds, again = timed(rescan_new_process)
+            seconds, again = timed(rescan_cache_loaded)
             assert again.snapshot == lib.snapshot
             rescan.append(seconds)
 
@@ -142,8 +142,8 @@ def main():
 
         n = args.files
         med = statistics.median
-        print("backend scan: %d tagged FLAC files in %d folders (generated in %.1f s), median of %d runs"
-              % (n, n // 100, generation, args.runs))  # fmt: skip
+        print("backend scan: %d tagged FLAC files in %d folders (generated in %.1f s), "
+              "median of %d runs" % (n, n // 100, generation, args.runs))  # fmt: skip
         rows = [
             ("find -type f (peer)", med(find), None),
             ("mutagen.File alone (peer)", med(peer), None),
@@ -156,7 +156,8 @@ def main():
         for name, seconds, goal in rows:
             line = "%-28s %8.3f s %10.0f files/s" % (name, seconds, n / seconds)
             if goal:
-                line += "   goal %d files/s: %s" % (goal, "met" if n / seconds >= goal else "MISSED")
+                verdict = "met" if n / seconds >= goal else "MISSED"
+                line += "   goal %d files/s: %s" % (goal, verdict)
             print(line)
         print("first scan vs mutagen alone: %.2fx its rate" % (med(peer) / med(first)))
         print("rescan (cache loaded anew) vs find: %.1fx its time" % (med(rescan) / med(find)))

@@ -20,7 +20,13 @@ from backend_files import (
     read_tags,
     walk_audio,
 )
-from backend_musicbrainz import MSG_MB_BAD_REPLY, MSG_MB_TIMEOUT, LookupFailed, guess_from_name, lookup
+from backend_musicbrainz import (
+    MSG_MB_BAD_REPLY,
+    MSG_MB_TIMEOUT,
+    LookupFailed,
+    guess_from_name,
+    lookup,
+)
 from backend_store import IdRegistry, Store, log
 
 PUBLISH_INTERVAL = 0.5  # least seconds between catalog updates while scanning
@@ -248,7 +254,8 @@ class Library:
 
     def reply(self, error=None):
         with self.lock:
-            parts = ['{"tracks":', self.snapshot, ',"scanning":', "true" if self.scanning else "false"]
+            scanning = "true" if self.scanning else "false"
+            parts = ['{"tracks":', self.snapshot, ',"scanning":', scanning]
         if error is None and self.notice:
             error, self.notice = self.notice, None
         if error:

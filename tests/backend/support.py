@@ -18,76 +18,58 @@ PYTHON = sys.executable
 if RESOURCES not in sys.path:
     sys.path.insert(0, RESOURCES)
 
-TRACK_KEYS = {"id": int, "path": str, "title": str, "artist": str, "album": str, "art": str}
+TRACK_TYPES = {"id": (int,), "path": (str,), "title": (str,), "artist": (str,),
+               "album": (str,), "duration": (int, float), "art": (str,)}  # fmt: skip
 TONE_SECONDS = 0.5
 
 
-def _utf8(text):
-    text.encode("utf-8")  # raises on a lone surrogate, which strict readers reject
-    return text
-
-
-def _no_constants(name):
+def _not_json(name):
     raise ValueError("not JSON: " + name)
 
 
 def strict_json(raw):
-    """JSON as a strict reader sees it: UTF-8 bytes, no NaN or Infinity, no
-    lone surrogate in any string."""
-    if isinstance(raw, bytes):
-        raw = raw.decode("utf-8")
-    value = json.loads(raw, parse_constant=_no_constants)
-
-    def walk(v):
-        if isinstance(v, str):
-            _utf8(v)
-        elif isinstance(v, list):
-            for x in v:
-                walk(x)
-        elif isinstance(v, dict):
-            for k, x in v.items():
-                walk(k)
-                walk(x)
-
-    walk(value)
+    """JSON as a strict reader sees it: UTF-8, no NaN or Infinity, and no
+    lone surrogate in any string (re-encoding it as UTF-8 raises)."""
+    value = json.loads(raw.decode("utf-8"), parse_constant=_not_json)
+    json.dumps(value, ensure_ascii=False).encode("utf-8")
     return value
 
 
 def check_track(track):
     """Raises unless `track` has the seven keys with the right types."""
-    if not isinstance(track, dict):
-        raise ValueError("track is not an object: %r" % (track,))
-    for key, kind in TRACK_KEYS.items():
-        if type(track.get(key)) is not kind:
-            raise ValueError("track key %s is %r" % (key, track.get(key)))
-    if type(track.get("duration")) not in (int, float):
-        raise ValueError("track duration is %r" % (track.get("duration"),))
+    if not isinstance(track, dict) or any(
+        type(track.get(key)) not in kinds for key, kinds in TRACK_TYPES.items()
+    ):
+        raise ValueError("bad track: %r" % (track,))
     return track
 
 
-def check_library(raw):
-    """The reply as the player's decoder accepts it, or ValueError: every
-    key optional, a wrong type or one bad track fails the whole line."""
+def check_reply(raw, fields):
+    """The reply as the player's decoder accepts it, or ValueError: each key
+    of `fields` optional (absent or null), a wrong type or one bad track
+    fails the whole reply."""
     reply = strict_json(raw)
     if not isinstance(reply, dict):
-        raise ValueError("reply is not an object")
-    for key, kind in (("tracks", list), ("scanning", bool), ("error", str)):
-        if reply.get(key) is not None and type(reply[key]) is not kind:
-            raise ValueError("reply key %s is %r" % (key, reply[key]))
+        raise ValueError("reply is not an object: %r" % (raw,))
+    for key, kind in fields.items():
+        value = reply.get(key)
+        if value is not None and type(value) is not kind:
+            raise ValueError("reply key %s is %r" % (key, value))
     for track in reply.get("tracks") or []:
         check_track(track)
+    if reply.get("opened") is not None:
+        check_track(reply["opened"])
     return reply
+
+
+def check_library(raw):
+    if isinstance(raw, str):
+        raw = raw.encode("utf-8")
+    return check_reply(raw, {"tracks": list, "scanning": bool, "error": str})
 
 
 def check_open_reply(raw):
-    reply = strict_json(raw.strip())
-    if not isinstance(reply, dict):
-        raise ValueError("import reply is not an object")
-    if reply.get("opened") is not None:
-        check_track(reply["opened"])
-    if reply.get("error") is not None and type(reply["error"]) is not str:
-        raise ValueError("import error is %r" % (reply["error"],))
-    return reply
+    return check_reply(raw.strip(), {"opened": dict, "error": str})
 
 
 @functools.lru_cache(maxsize=None)

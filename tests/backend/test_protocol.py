@@ -12,6 +12,10 @@ import unittest
 from support import BACKEND, PYTHON, Backend, TempHome, by_path, check_library, make_audio
 
 
+def request(**members):
+    return json.dumps(members).encode() + b"\n"
+
+
 class ProtocolTest(unittest.TestCase):
     def setUp(self):
         self.home = TempHome(self)
@@ -38,7 +42,7 @@ class ProtocolTest(unittest.TestCase):
             ("list with unknown keys", b'{"x":1,"action":"list","id":null}\n', False),
             ("list with CRLF", b'{"action":"list"}\r\n', False),
             ("scan", b'{"action":"scan"}\n', False),
-            ("add, path first", json.dumps({"path": good, "action": "add"}).encode() + b"\n", False),
+            ("add, path first", request(path=good, action="add"), False),
             ("not JSON", b"list\n", True),
             ("JSON array", b'["list"]\n', True),
             ("empty line", b"\n", True),
@@ -49,8 +53,8 @@ class ProtocolTest(unittest.TestCase):
             ("add without path", b'{"action":"add"}\n', True),
             ("add relative path", b'{"action":"add","path":"Music/a.flac"}\n', True),
             ("add missing file", b'{"action":"add","path":"/nonexistent/x.flac"}\n', True),
-            ("add folder", json.dumps({"action": "add", "path": self.home.path("folder.flac")}).encode() + b"\n", True),
-            ("add non-audio", json.dumps({"action": "add", "path": self.home.path("notes.flac")}).encode() + b"\n", True),
+            ("add folder", request(action="add", path=self.home.path("folder.flac")), True),
+            ("add non-audio", request(action="add", path=self.home.path("notes.flac")), True),
             ("enrich without id", b'{"action":"enrich"}\n', True),
             ("enrich id as text", b'{"action":"enrich","id":"5"}\n', True),
             ("enrich id as boolean", b'{"action":"enrich","id":true}\n', True),
@@ -88,9 +92,9 @@ class ProtocolTest(unittest.TestCase):
         self.assertEqual(raw.count(b"\n"), 1)
 
     def test_import_arguments_are_checked(self):
-        for name, args in [("no path", ["--import-file"]), ("two paths", ["--import-file", "/a", "/b"])]:
+        for name, args in [("no path", []), ("two paths", ["/a", "/b"])]:
             with self.subTest(name):
-                opened, _ = self.home.import_file(None, args)
+                opened, _ = self.home.import_file(None, ["--import-file"] + args)
                 self.assertTrue(opened["error"])
 
     def test_ids_agree_between_runs_and_the_import(self):
