@@ -402,7 +402,7 @@ class Library:
         if not isinstance(given, str) or not given:
             return None, None, MSG_BAD_REQUEST
         name = clean_text(os.path.basename(given)) or clean_text(given)
-        if not os.path.isabs(given):
+        if not os.path.isabs(given) or "\0" in given:
             return None, None, MSG_NOT_ABSOLUTE.format(clean_text(given))
         path = self.real_path(os.path.normpath(given))
         try:

@@ -111,9 +111,11 @@ def lookup(base_url, timeout, want, title, artist, duration):
     reply = mb.get("recording/", {"query": query, "limit": "10"})
     match = None
     for recording in reply.get("recordings") or []:
-        if not isinstance(recording, dict) or not isinstance(recording.get("score"), int):
+        try:
+            score = int(recording.get("score"))
+        except (AttributeError, TypeError, ValueError):
             continue
-        if recording["score"] < 90:
+        if score < 90:
             continue
         length = recording.get("length")
         if duration > 0 and isinstance(length, (int, float)) and abs(length / 1000 - duration) > 10:

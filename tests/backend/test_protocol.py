@@ -11,6 +11,9 @@ import unittest
 
 from support import BACKEND, PYTHON, Backend, TempHome, by_path, check_library, make_audio
 
+# The backend's modules load from the resources folder that support puts on the path.
+from backend import MSG_INTERNAL  # noqa: E402
+
 
 def request(**members):
     return json.dumps(members).encode() + b"\n"
@@ -53,6 +56,7 @@ class ProtocolTest(unittest.TestCase):
             ("add without path", b'{"action":"add"}\n', True),
             ("add relative path", b'{"action":"add","path":"Music/a.flac"}\n', True),
             ("add missing file", b'{"action":"add","path":"/nonexistent/x.flac"}\n', True),
+            ("add path with NUL", request(action="add", path=good + "\0.flac"), True),
             ("add folder", request(action="add", path=self.home.path("folder.flac")), True),
             ("add non-audio", request(action="add", path=self.home.path("notes.flac")), True),
             ("enrich without id", b'{"action":"enrich"}\n', True),
@@ -65,7 +69,9 @@ class ProtocolTest(unittest.TestCase):
             with self.subTest(name):
                 reply = check_library(backend.ask_raw(line))
                 self.assertIsInstance(reply["tracks"], list)
-                self.assertEqual(bool(reply.get("error")), wants_error, reply.get("error"))
+                error = reply.get("error", "")
+                self.assertEqual(bool(error), wants_error, error)
+                self.assertFalse(error.startswith(MSG_INTERNAL.format("")), error)
         self.assertEqual(backend.close(), 0)
         self.assertTrue(backend.lines.get(timeout=5) is None, "a request got a second reply")
 
