@@ -47,7 +47,7 @@ def generate(root, count):
         ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi",
          "-i", "sine=frequency=440:duration=0.05", "-ac", "1", "-ar", "8000", template],
         check=True,
-    )  # fmt: skip
+    )
     library = os.path.join(root, "library")
     for i in range(count):
         folder = os.path.join(library, "Artist %03d" % (i // 1000), "Album %03d" % (i // 100))
@@ -71,7 +71,7 @@ def timed(action):
 
 def environment(library, data):
     return {"HOME": library, "XDG_DATA_HOME": data, "XDG_CACHE_HOME": data,
-            "QUAVELARK_SCAN_ROOTS": library, "PATH": os.environ.get("PATH", "")}  # fmt: skip
+            "QUAVELARK_SCAN_ROOTS": library, "PATH": os.environ.get("PATH", "")}
 
 
 def process_scan(env):
@@ -80,7 +80,7 @@ def process_scan(env):
     more often)."""
     start = time.perf_counter()
     proc = subprocess.Popen([sys.executable, BACKEND], stdin=subprocess.PIPE,
-                            stdout=subprocess.PIPE, env=env)  # fmt: skip
+                            stdout=subprocess.PIPE, env=env)
     try:
         while True:
             proc.stdin.write(b'{"action":"list"}\n')
@@ -143,7 +143,7 @@ def main():
         n = args.files
         med = statistics.median
         print("backend scan: %d tagged FLAC files in %d folders (generated in %.1f s), "
-              "median of %d runs" % (n, n // 100, generation, args.runs))  # fmt: skip
+              "median of %d runs" % (n, n // 100, generation, args.runs))
         rows = [
             ("find -type f (peer)", med(find), None),
             ("mutagen.File alone (peer)", med(peer), None),

@@ -46,7 +46,7 @@ def _format_classes():
             "flac": FLAC, "mp3": MP3, "wav": WAVE, "aiff": AIFF, "aif": AIFF, "aifc": AIFF,
             "m4a": MP4, "alac": MP4, "aac": AAC, "opus": OggOpus, "wv": WavPack,
             "ape": MonkeysAudio, "dsf": DSF, "tta": TrueAudio, "wma": ASF, "mpc": Musepack,
-        }  # fmt: skip
+        }
         try:
             from mutagen.dsdiff import DSDIFF
 

@@ -488,7 +488,7 @@ class Library:
                 outcome["found"] = lookup(
                     self.cfg.musicbrainz_url, self.cfg.timeout, want, title, artist,
                     track["duration"],
-                )  # fmt: skip
+                )
             except LookupFailed as e:
                 outcome["error"] = str(e)
             except Exception:

@@ -19,7 +19,7 @@ if RESOURCES not in sys.path:
     sys.path.insert(0, RESOURCES)
 
 TRACK_TYPES = {"id": (int,), "path": (str,), "title": (str,), "artist": (str,),
-               "album": (str,), "duration": (int, float), "art": (str,)}  # fmt: skip
+               "album": (str,), "duration": (int, float), "art": (str,)}
 TONE_SECONDS = 0.5
 
 
@@ -82,7 +82,7 @@ def _template(kind):
          "-i", "sine=frequency=440:duration=%g" % TONE_SECONDS, "-ac", "2", "-ar", "44100",
          "-map_metadata", "-1", path],
         check=True, timeout=60,
-    )  # fmt: skip
+    )
     if kind == "mp3":
         from mutagen.id3 import ID3
 
@@ -171,7 +171,7 @@ class TempHome:
         done = subprocess.run(
             [PYTHON, BACKEND] + (args if args is not None else ["--import-file", path]),
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=self.env, timeout=60,
-        )  # fmt: skip
+        )
         return check_open_reply(done.stdout), done.stdout
 
 
@@ -184,7 +184,7 @@ class Backend:
         self.proc = subprocess.Popen(
             [PYTHON, *python_args, BACKEND],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.errors, env=home.env,
-        )  # fmt: skip
+        )
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
         test.addCleanup(self.errors.close)  # cleanups run last-in first-out

@@ -31,7 +31,7 @@ def recording(score=100, length=500, title="Song Title", artist="Artist Name", a
                 "releases": [{"id": RELEASE, "title": album, "status": "Official"}],
             }
         ]
-    }  # fmt: skip
+    }
 
 
 class Service(ThreadingHTTPServer):
@@ -112,7 +112,7 @@ class EnrichTest(unittest.TestCase):
             ("not JSON", untagged, (200, b"<html>"), art, None, mb.MSG_MB_BAD_REPLY),
             ("cover look-up fails", untagged, (200, recording()), (500, {}), filled[:3] + ("",),
              None),
-        ]  # fmt: skip
+        ]
 
         def fields(track):
             return (track["title"], track["artist"], track["album"], track["art"])

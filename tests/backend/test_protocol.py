@@ -28,7 +28,7 @@ class ProtocolTest(unittest.TestCase):
         done = subprocess.run(
             [PYTHON, BACKEND], input=b'{"action":"list"}\n', stdout=subprocess.PIPE,
             stderr=subprocess.PIPE, env=self.home.env, timeout=60,
-        )  # fmt: skip
+        )
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual(done.stdout.count(b"\n"), 1, done.stdout)
         self.assertTrue(done.stdout.endswith(b"\n"))
@@ -63,7 +63,7 @@ class ProtocolTest(unittest.TestCase):
             ("enrich id as text", b'{"action":"enrich","id":"5"}\n', True),
             ("enrich id as boolean", b'{"action":"enrich","id":true}\n', True),
             ("enrich unknown id", b'{"action":"enrich","id":12345}\n', True),
-        ]  # fmt: skip
+        ]
         backend = Backend(self, self.home)
         for name, line, wants_error in cases:
             with self.subTest(name):
