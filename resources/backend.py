@@ -52,9 +52,6 @@ from backend_files import clean_text
 MSG_INTERNAL = "음원 라이브러리 오류: {}"
 
 
-# ---- entry points ----------------------------------------------------------
-
-
 class ProtocolOut:
     """Standard output reserved for protocol text: the real descriptor is
     kept aside and descriptor 1 (with sys.stdout) is pointed at standard

@@ -46,9 +46,6 @@ MSG_MB_COMPLETE = "곡 정보와 아트가 이미 모두 있습니다."
 MSG_MB_NOTHING_NEW = "MusicBrainz에 더 채울 정보가 없습니다."
 
 
-# ---- the catalog -----------------------------------------------------------
-
-
 class Library:
     """The catalog and everything kept for it. Requests run on the main
     thread, scans on one background thread; `lock` guards the shared state

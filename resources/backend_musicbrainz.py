@@ -21,9 +21,6 @@ MSG_MB_BAD_REPLY = "MusicBrainz 응답을 해석할 수 없습니다."
 MSG_MB_NO_MATCH = "MusicBrainz에서 일치하는 곡을 찾지 못했습니다."
 
 
-# ---- MusicBrainz -----------------------------------------------------------
-
-
 class LookupFailed(Exception):
     """A lookup that ended without an answer; the message is for the user."""
 
@@ -131,11 +128,12 @@ def lookup(base_url, timeout, want, title, artist, duration):
         "album": clean_text(str(release.get("title") or "")) if release else "",
     }
     found = {k: v for k, v in found.items() if v and k in want}
-    if "art" in want and release and re.fullmatch(r"[0-9a-fA-F-]{36}", release["id"]):
+    mbid = release.get("id") if release else None
+    if "art" in want and isinstance(mbid, str) and re.fullmatch(r"[0-9a-fA-F-]{36}", mbid):
         try:
-            info = mb.get("release/" + release["id"], {})
+            info = mb.get("release/" + mbid, {})
             if (info.get("cover-art-archive") or {}).get("front") is True:
-                found["art"] = COVER_URL % release["id"].lower()
+                found["art"] = COVER_URL % mbid.lower()
         except LookupFailed as e:  # the text fields found so far still count
             log("cover look-up failed:", e)
     return found
