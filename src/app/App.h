@@ -10,8 +10,10 @@
 #pragma once
 
 #include "app/CoreState.h"
+#include "app/Records.h"
 #include "library/LibraryState.h"
 #include "listening/ListeningState.h"
+#include "playback/OutputDevice.h"
 #include "playback/PlaybackState.h"
 #include "ui/BrowserState.h"
 
@@ -20,8 +22,11 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QMainWindow;
 class QThreadPool;
@@ -34,13 +39,16 @@ struct Platform;
 }
 
 class AudioScanPanel;
+class ClickImageView;
 class FXPanel;
 class FlacFetcher;
 class LyricsPanel;
 class NowPlayingWindow;
+class SeekSlider;
 class SignalPathPanel;
 class StatusLabel;
 class TabBar;
+class WaveformView;
 
 // Stand-ins that tests set to watch or drive the controller. Unset members
 // leave the program's own behaviour in place.
@@ -93,15 +101,68 @@ public:
     void registerVolumeKeys();
     void toggle();
     bool isPlaying() const;
+    void previous();
+    void next();
+    // Drops a prepared gapless successor before anything changes what plays.
+    void cancelQueued();
+    // Refreshes the system's Now Playing information.
+    void publish();
+    // The current player's length in seconds; none when no player is loaded.
+    std::optional<double> audioDuration() const;
+    // Moves the current player to `seconds`.
+    void setAudioTime(double seconds);
 
-    // ---- app/AppSettings.cpp (seam until the settings issue) ---------------
+    // ---- playback/AppPlayCount.cpp ---------------------------------------------
+    // One 0.5 s tick of play counting for the current player.
+    void countTick();
+    // The same tick on facts given by the caller: whether the player plays,
+    // its length in seconds and the time (seconds since 1970). A count saves
+    // "play-stats.json" at once.
+    void countTick(bool playing, double duration, double now);
+
+    // ---- playback/AppSuccession.cpp --------------------------------------------
+    // The track the next-track action would play; changes nothing.
+    std::optional<Track> peekNext() const;
+
+    // ---- playback/AppOutputDevice.cpp --------------------------------------
+    // Output devices asked of the hardware afresh on every call; nothing is
+    // cached. Failures give fixed values and are never reported.
+    // Devices with output streams and a readable UID, in system order.
+    std::vector<OutputDeviceEntry> listOutputDevices() const;
+    std::optional<platform::DeviceId> deviceByUID(const QString& uid) const;
+    QString deviceName(platform::DeviceId id) const;
+    std::optional<QString> deviceUID(platform::DeviceId id) const;
+    // The chosen device (playback.outputUID) while connected, else the
+    // system default output; none when neither exists.
+    std::optional<platform::DeviceId> outputDeviceID() const;
+    // The current format of outputDeviceID(); none without a device.
+    std::optional<OutputInfo> outputDeviceInfo() const;
+    static QString khzText(double rate);
+
+    // ---- listening/AppListening.cpp (seams until the listening issues) ----------
+    void showNowPlaying();
+    void toggleFavorite();
+    void smartChanged();
+    // The tracks of the given list that belong to the active smart list.
+    std::vector<Track> smartFilter(const std::vector<Track>& tracks) const;
+
+    // ---- app/AppSettings.cpp ------------------------------------------------------
+    // Once, before the first window: settings, stores, the one-time effects
+    // reset, callback wiring, the smart-list pop-up.
     void loadExtras();
+    // Once, at quit: writes the stores the run keeps in memory.
+    void saveExtras();
+    // A seek from a waveform view, as a fraction of the track: only while a
+    // player with a positive length is loaded.
+    void waveformSeek(double fraction);
 
     // ---- ui/AppWindow.cpp --------------------------------------------------
     void buildMenu();
     void buildMainUI();
     void installPointerMonitor();
     void installKeyMonitor();
+    void viewModeChanged();
+    void updateNowPlaying();
 
     // ---- ui/AppBrowser.cpp --------------------------------------------------
     // The catalog filter: the only writer of browser.filtered. resetOrder asks
@@ -141,25 +202,26 @@ public:
     void reloadAlbumGrid();
     void updateHeader();
 
-    // ---- listening/AppSmartLists.cpp (seam until the smart-lists issue) -----
-    std::vector<Track> smartFilter(const std::vector<Track>& tracks) const;
-
     // ---- state --------------------------------------------------------------
     CoreState core;
-    LibraryState library;
     PlaybackState playback;
+    LibraryState library;
     ListeningState listening;
     BrowserState browser;
-
-    // The browser's controls, made with App and placed by the window build;
-    // whoever holds them in a layout owns them from then on.
-    QLineEdit* search = nullptr;
-    QComboBox* folderPicker = nullptr;
 
     // Windows and panels, made once at construction, alive for the whole run.
     std::unique_ptr<QMainWindow> window;
     QTimer* timer = nullptr;
     StatusLabel* status = nullptr;
+    // Controls made with the controller, placed by the window build. Until a
+    // window takes them they belong to App.
+    SeekSlider* seek = nullptr;        // the seek bar, 0 … 1 until a track plays
+    QLabel* clock = nullptr;           // "0:00 / 0:00"
+    ClickImageView* art = nullptr;     // the cover in the transport bar
+    WaveformView* wave = nullptr;      // the transport bar's waveform
+    QComboBox* smartPicker = nullptr;  // the smart-list pop-up
+    QLineEdit* search = nullptr;       // the search field, text from "librarySearch"
+    QComboBox* folderPicker = nullptr; // the folder pop-up, "모든 폴더" until filled
     std::unique_ptr<FlacFetcher> fetcher;
     std::unique_ptr<LyricsPanel> lyricsPanel;
     std::unique_ptr<NowPlayingWindow> nowPlaying;

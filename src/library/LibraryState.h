@@ -1,4 +1,4 @@
-// State of the music library, held by App as `library`; main thread only.
+// State of the music library held by App as `library`. Main thread only.
 #pragma once
 
 #include "app/Records.h"
@@ -11,10 +11,13 @@
 namespace ql {
 
 struct LibraryState {
-    // The whole catalog in catalog order; assigned only by the catalog intake,
-    // which then rebuilds the folder list and refilters.
+    // The whole catalog in catalog order.
     std::vector<Track> rows;
-    // Genre name by file path, filled by the background genre probe.
+    // Quality label by file path ("quality.json"), and whether it changed
+    // since the last save.
+    QHash<QString, QString> qual;
+    bool qualDirty = false;
+    // Genre by file path ("genres.json").
     QHash<QString, QString> genres;
 };
 

@@ -1,6 +1,7 @@
 // ---- browser: the catalog filter, the cell filter and the search field ----
 #include "app/App.h"
 
+#include "app/SettingLimits.h"
 #include "app/UserDefaults.h"
 #include "ui/SearchText.h"
 #include "ui/StatusLabel.h"
@@ -12,7 +13,7 @@
 #include <QMainWindow>
 #include <QRandomGenerator>
 
-#include <algorithm>
+#include <utility>
 
 namespace ql {
 
@@ -31,21 +32,16 @@ QString columnName(const QString& key) {
     return key;
 }
 
-// A smart mode outside the known lists selects like the pop-up shows it.
-int effectiveSmartMode(int stored) {
-    return std::clamp(stored, 0, 6);
-}
-
 } // namespace
 
 void App::makeBrowserControls() {
     const UserDefaults defaults;
-    browser.orderedIDs = idsFromSetting(defaults.value(QLatin1String(kVisibleTrackOrderKey)));
-    browser.selectedFolder = defaults.value(QLatin1String(kSelectedFolderKey)).toString();
-    playback.shuffled = defaults.value(QLatin1String(kShuffleKey)).toBool();
+    browser.orderedIDs = idsFromSetting(defaults.value(keys::kVisibleTrackOrder));
+    browser.selectedFolder = defaults.string(keys::kSelectedFolder).value_or(QString());
+    playback.shuffled = defaults.boolean(keys::kShuffle);
 
     search = new QLineEdit;
-    search->setText(defaults.value(QLatin1String(kLibrarySearchKey)).toString());
+    search->setText(defaults.string(keys::kLibrarySearch).value_or(QString()));
     // Edits by the user only: setting the text from code (a cell filter, a
     // history step) must not end the cell filter it belongs to.
     connect(search, &QLineEdit::textEdited, this, [this] { controlTextDidChange(); });
@@ -63,7 +59,8 @@ void App::filter(bool resetOrder) {
     match.genres = &library.genres;
 
     OrderInput order;
-    if (effectiveSmartMode(listening.smartMode) > 0)
+    // A stored mode outside the known lists selects like the pop-up shows it.
+    if (smartListIndex(listening.smartMode) > 0)
         order.smartFilter = [this](const std::vector<Track>& tracks) {
             return smartFilter(tracks);
         };
@@ -107,9 +104,9 @@ void App::saveViewState() {
         return;
     UserDefaults defaults;
     if (searchChanged)
-        defaults.setValue(QLatin1String(kLibrarySearchKey), text);
+        defaults.set(keys::kLibrarySearch, text);
     if (orderChanged)
-        defaults.setValue(QLatin1String(kVisibleTrackOrderKey), idsToSetting(browser.orderedIDs));
+        defaults.set(keys::kVisibleTrackOrder, idsToSetting(browser.orderedIDs));
     browser.storedSearch = text;
     browser.storedOrder = browser.orderedIDs;
 }

@@ -22,7 +22,7 @@ void App::rebuildFolders() {
 
     if (!browser.folderPaths.contains(browser.selectedFolder)) {
         browser.selectedFolder.clear();
-        UserDefaults().remove(QLatin1String(kSelectedFolderKey));
+        UserDefaults().remove(keys::kSelectedFolder);
     }
 
     // A new model filled before the pop-up sees it: thousands of folders
@@ -52,7 +52,7 @@ void App::folderChanged() {
         return;
     browser.selectedFolder = browser.folderPaths[index];
     browser.cellFilter.reset();
-    UserDefaults().setValue(QLatin1String(kSelectedFolderKey), browser.selectedFolder);
+    UserDefaults().set(keys::kSelectedFolder, browser.selectedFolder);
     filter(true);
 }
 

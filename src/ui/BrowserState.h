@@ -22,11 +22,6 @@
 
 namespace ql {
 
-// Settings keys of the browser.
-inline constexpr char kLibrarySearchKey[] = "librarySearch";
-inline constexpr char kVisibleTrackOrderKey[] = "visibleTrackOrder";
-inline constexpr char kSelectedFolderKey[] = "selectedFolder";
-
 struct BrowserState {
     // The visible list after folder, search, cell filter, smart list and
     // order: the table's rows and the play order of next and previous.
@@ -39,7 +34,8 @@ struct BrowserState {
     // The folder of each folder pop-up item, index for index ("" first).
     QStringList folderPaths;
     std::optional<CellFilter> cellFilter;
-    // 0 track list, 1 albums, 2 artists, 3 genres.
+    // 0 track list, 1 albums, 2 artists, 3 genres. The launch sets it from
+    // "viewKind" (1 when absent).
     int viewKind = 0;
     bool albumMode() const { return viewKind > 0; }
     std::vector<AlbumItem> albums;

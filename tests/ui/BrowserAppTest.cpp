@@ -90,7 +90,7 @@ private slots:
     void storedOrderIsReadAtConstruction() {
         QFETCH(QVariant, stored);
         QFETCH(TrackIds, ids);
-        UserDefaults().setValue("visibleTrackOrder", stored);
+        UserDefaults().set("visibleTrackOrder", stored);
         platform::Platform plat;
         App app(plat);
         QCOMPARE(app.browser.orderedIDs, ids);
@@ -252,7 +252,7 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(QString, kept);
         QFETCH(int, selected);
-        UserDefaults().setValue("selectedFolder", stored);
+        UserDefaults().set("selectedFolder", stored);
         platform::Platform plat;
         App app(plat);
         QCOMPARE(app.browser.selectedFolder, stored);
@@ -264,7 +264,7 @@ private slots:
     }
 
     void emptyCatalogForgetsTheFolder() {
-        UserDefaults().setValue("selectedFolder", "/Music/Rock");
+        UserDefaults().set("selectedFolder", "/Music/Rock");
         platform::Platform plat;
         App app(plat);
         app.rebuildFolders();
