@@ -215,13 +215,15 @@ public:
     StatusLabel* status = nullptr;
     // Controls made with the controller, placed by the window build. Until a
     // window takes them they belong to App.
-    SeekSlider* seek = nullptr;        // the seek bar, 0 … 1 until a track plays
-    QLabel* clock = nullptr;           // "0:00 / 0:00"
-    ClickImageView* art = nullptr;     // the cover in the transport bar
-    WaveformView* wave = nullptr;      // the transport bar's waveform
-    QComboBox* smartPicker = nullptr;  // the smart-list pop-up
-    QLineEdit* search = nullptr;       // the search field, text from "librarySearch"
-    QComboBox* folderPicker = nullptr; // the folder pop-up, "모든 폴더" until filled
+    SeekSlider* seek = nullptr;       // the seek bar, 0 … 1 until a track plays
+    QLabel* clock = nullptr;          // "0:00 / 0:00"
+    ClickImageView* art = nullptr;    // the cover in the transport bar
+    WaveformView* wave = nullptr;     // the transport bar's waveform
+    QComboBox* smartPicker = nullptr; // the smart-list pop-up
+    // The search field (text from "librarySearch") and the folder pop-up
+    // ("모든 폴더" until the folder list is first built).
+    QLineEdit* search = nullptr;
+    QComboBox* folderPicker = nullptr;
     std::unique_ptr<FlacFetcher> fetcher;
     std::unique_ptr<LyricsPanel> lyricsPanel;
     std::unique_ptr<NowPlayingWindow> nowPlaying;
