@@ -18,8 +18,10 @@
 #include <memory>
 
 class QMainWindow;
+class QMenu;
 class QThreadPool;
 class QTimer;
+class QWidget;
 
 namespace ql {
 
@@ -96,6 +98,14 @@ public:
     void buildMainUI();
     void installPointerMonitor();
     void installKeyMonitor();
+
+    // ---- ui/AppTranslate.cpp -----------------------------------------------
+    // The interface translation pass (English mode only): every window and the
+    // menu bar, then one view tree or one menu. The tick runs translateUI()
+    // once a second.
+    void translateUI();
+    void translateView(QWidget* view);
+    void translateMenu(QMenu* menu);
 
     // ---- state --------------------------------------------------------------
     CoreState core;
