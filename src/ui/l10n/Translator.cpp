@@ -36,8 +36,11 @@ std::optional<QString> translated(const QString& text) {
     return t;
 }
 
-int writeProperty(QObject* object, const char* name) {
-    const auto t = translated(object->property(name).toString());
+// Reads through the typed getter (a property look-up by name costs more than
+// the rest of a pass) and writes through the property, so a class that
+// redeclares it sees the write.
+int writeProperty(QObject* object, const char* name, const QString& current) {
+    const auto t = translated(current);
     if (!t)
         return 0;
     object->setProperty(name, *t);
@@ -81,11 +84,11 @@ int translateText(QWidget* view) {
         status->setSilently(*t);
         return 1;
     }
-    if (qobject_cast<QLabel*>(view))
-        return writeProperty(view, "text");
+    if (auto* label = qobject_cast<QLabel*>(view))
+        return writeProperty(label, "text", label->text());
     if (auto* edit = qobject_cast<QLineEdit*>(view)) {
-        const int n = edit->isReadOnly() ? writeProperty(edit, "text") : 0;
-        return n + writeProperty(edit, "placeholderText");
+        const int n = edit->isReadOnly() ? writeProperty(edit, "text", edit->text()) : 0;
+        return n + writeProperty(edit, "placeholderText", edit->placeholderText());
     }
     return 0;
 }
@@ -94,7 +97,7 @@ int translateButton(QWidget* view) {
     auto* button = qobject_cast<QAbstractButton*>(view);
     if (!button)
         return 0;
-    int n = writeProperty(button, "text");
+    int n = writeProperty(button, "text", button->text());
     QMenu* pullDown = nullptr;
     if (auto* push = qobject_cast<QPushButton*>(button))
         pullDown = push->menu();
@@ -109,7 +112,7 @@ int translateCombo(QWidget* view) {
     auto* combo = qobject_cast<QComboBox*>(view);
     if (!combo)
         return 0;
-    int n = writeProperty(combo, "placeholderText");
+    int n = writeProperty(combo, "placeholderText", combo->placeholderText());
     for (int i = 0; i < combo->count(); ++i)
         if (const auto t = translated(combo->itemText(i))) {
             combo->setItemText(i, *t);
@@ -170,7 +173,7 @@ int Translator::translateView(QWidget* view) {
     if (auto* bar = qobject_cast<QMenuBar*>(view))
         return translateActionTitles(bar->actions(), true);
 
-    int n = writeProperty(view, "toolTip");
+    int n = writeProperty(view, "toolTip", view->toolTip());
     n += translateText(view);
     n += translateButton(view);
     n += translateCombo(view);
