@@ -1,15 +1,13 @@
 #include "ui/l10n/LanguageSetting.h"
 
-#include <QSettings>
+#include "app/UserDefaults.h"
 
 namespace ql {
 
 QString storedLanguage() {
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope,
-                             QStringLiteral("Quavelark"), QStringLiteral("Quavelark"));
-    const QString key = QStringLiteral("lang");
-    // Any stored value other than "en" means Korean, as the switch writes it.
-    return settings.contains(key) ? settings.value(key).toString() : QStringLiteral("en");
+    // Any stored value other than "en" means Korean, as the switch writes it;
+    // a value that is not text counts as absent.
+    return UserDefaults().string(keys::kLang).value_or(QStringLiteral("en"));
 }
 
 } // namespace ql

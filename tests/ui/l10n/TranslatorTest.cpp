@@ -2,6 +2,7 @@
 // alone, how it treats the status line, and that a second pass writes nothing.
 #include "ui/l10n/Translator.h"
 #include "app/App.h"
+#include "app/UserDefaults.h"
 #include "platform/Platform.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
@@ -18,7 +19,6 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QStringListModel>
@@ -362,17 +362,17 @@ private slots:
         QTest::newRow("absent") << QVariant() << "en";
         QTest::newRow("English") << QVariant(QStringLiteral("en")) << "en";
         QTest::newRow("Korean") << QVariant(QStringLiteral("ko")) << "ko";
+        QTest::newRow("kept as stored") << QVariant(QStringLiteral("EN")) << "EN";
     }
     void storedLanguage() {
         QFETCH(QVariant, stored);
         QFETCH(QString, lang);
         {
-            QSettings settings(QSettings::IniFormat, QSettings::UserScope,
-                               QStringLiteral("Quavelark"), QStringLiteral("Quavelark"));
+            UserDefaults settings;
             if (stored.isValid())
-                settings.setValue(QStringLiteral("lang"), stored);
+                settings.set(keys::kLang, stored);
             else
-                settings.remove(QStringLiteral("lang"));
+                settings.remove(keys::kLang);
         }
         QCOMPARE(ql::storedLanguage(), lang);
     }
