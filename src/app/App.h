@@ -29,8 +29,10 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMainWindow;
+class QMenu;
 class QThreadPool;
 class QTimer;
+class QWidget;
 
 namespace ql {
 
@@ -163,6 +165,14 @@ public:
     void installKeyMonitor();
     void viewModeChanged();
     void updateNowPlaying();
+
+    // ---- ui/AppTranslate.cpp -----------------------------------------------
+    // The interface translation pass (English mode only): every window and the
+    // menu bar, then one view tree or one menu. The tick runs translateUI()
+    // once a second.
+    void translateUI();
+    void translateView(QWidget* view);
+    void translateMenu(QMenu* menu);
 
     // ---- ui/AppBrowser.cpp --------------------------------------------------
     // The catalog filter: the only writer of browser.filtered. resetOrder asks

@@ -7,6 +7,7 @@
 #include "ui/StatusLabel.h"
 #include "ui/StoredOrder.h"
 #include "ui/l10n/L10n.h"
+#include "ui/l10n/Translator.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -47,6 +48,9 @@ void App::makeBrowserControls() {
     connect(search, &QLineEdit::textEdited, this, [this] { controlTextDidChange(); });
 
     folderPicker = new QComboBox;
+    // Folder names are the user's: the translation pass leaves the items alone,
+    // so their fixed parts are translated where they are made.
+    Translator::exempt(folderPicker);
     folderPicker->addItem(L10n::tr(QStringLiteral("모든 폴더")));
     connect(folderPicker, &QComboBox::activated, this, [this] { folderChanged(); });
 }
@@ -87,8 +91,10 @@ void App::filter(bool resetOrder) {
         reloadAlbumGrid();
     }
     updateHeader();
-    status->setStringValue(QString::number(browser.filtered.size()) + QStringLiteral("곡 / 전체 ") +
-                           QString::number(library.rows.size()) + QStringLiteral("곡"));
+    // Counts only: composed in Korean and translated whole.
+    status->setStringValue(L10n::tr(QString::number(browser.filtered.size()) +
+                                    QStringLiteral("곡 / 전체 ") +
+                                    QString::number(library.rows.size()) + QStringLiteral("곡")));
     if (playback.current) {
         const int row = rowOfTrack(browser.filtered, playback.current->id);
         if (row >= 0)
@@ -124,9 +130,12 @@ void App::applyCellFilter(const QString& key, const QString& value) {
     search->setText(QString());
     filter(true);
     scrollTableToTop();
-    status->setStringValue(columnName(key) + QStringLiteral(" '") + value + QStringLiteral("' · ") +
-                           QString::number(browser.filtered.size()) +
-                           QStringLiteral("곡 (검색창에 입력하거나 폴더를 바꾸면 해제)"));
+    // The value is the user's data: only the fixed fragments around it are
+    // translated, and the pass must not rewrite the message.
+    status->setTranslated(L10n::tr(columnName(key) + QStringLiteral(" '")) + value +
+                          L10n::tr(QStringLiteral("' · ") +
+                                   QString::number(browser.filtered.size()) +
+                                   QStringLiteral("곡 (검색창에 입력하거나 폴더를 바꾸면 해제)")));
 }
 
 QString App::normalizedSearch(const QString& text) {

@@ -34,8 +34,11 @@ void App::rebuildFolders() {
                                         QString::number(library.rows.size()) +
                                         QStringLiteral("곡)")));
     for (const FolderEntry& f : folders) {
-        auto* item = new QStandardItem(f.label + QStringLiteral(" (") + QString::number(f.count) +
-                                       QStringLiteral("곡)"));
+        // The label is the user's folder name, shown as it is; only the count
+        // is translated.
+        auto* item =
+            new QStandardItem(f.label + L10n::tr(QStringLiteral(" (") + QString::number(f.count) +
+                                                 QStringLiteral("곡)")));
         item->setToolTip(f.path);
         items << item;
     }

@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 #include "ui/StatusLabel.h"
 #include "ui/StoredOrder.h"
+#include "ui/l10n/L10n.h"
 
 #include "TestHome.h"
 
@@ -63,7 +64,30 @@ void clearSettings() {
 class BrowserAppTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() { clearSettings(); }
+    // The texts below are the Korean ones the code composes; one test looks
+    // at English.
+    void init() {
+        clearSettings();
+        L10n::setLanguage("ko");
+    }
+    void cleanup() { L10n::setLanguage("ko"); }
+
+    void englishKeepsNamesAsTheyAre() {
+        L10n::setLanguage("en");
+        platform::Platform plat;
+        App app(plat);
+        app.library.rows = catalog(3);
+        app.library.rows[0].album = "가을 아침";
+        app.rebuildFolders();
+        app.filter();
+        QCOMPARE(pickerItems(app),
+                 (QStringList{"All folders (3 tracks)", "Jazz (1 track)", "Rock (2 tracks)"}));
+        QCOMPARE(app.status->stringValue(), QString("3 tracks / All 3 tracks"));
+        app.applyCellFilter("album", "가을 아침");
+        QVERIFY(app.status->stringValue().contains("'가을 아침'"));
+        QVERIFY(!L10n::hasHangul(app.status->stringValue().remove("가을 아침")));
+        QVERIFY(app.status->isFinal());
+    }
 
     void firstRunStartsEmpty() {
         platform::Platform plat;
