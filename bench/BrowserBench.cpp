@@ -188,16 +188,18 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs) {
             if (!r.error_occurred)
-                m_ms[r.benchmark_name()] = r.GetAdjustedRealTime() * multiplierToMs(r.time_unit);
+                m_ms[r.run_name.function_name] =
+                    r.GetAdjustedRealTime() * multiplierToMs(r.time_unit);
         }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        std::printf("\n%-44s %10s %10s %8s\n", "pass (ms per pass)", "ours", "baseline", "ratio");
+        std::printf("\n%-44s %10s %10s %10s\n", "pass (ms per pass)", "ours", "baseline",
+                    "ours/base");
         for (const auto& [ours, base] : m_pairs) {
             if (!m_ms.count(ours) || !m_ms.count(base))
                 continue;
-            std::printf("%-44s %10.3f %10.3f %8.2f\n", ours.c_str(), m_ms[ours], m_ms[base],
+            std::printf("%-44s %10.3f %10.3f %10.3g\n", ours.c_str(), m_ms[ours], m_ms[base],
                         m_ms[ours] / m_ms[base]);
         }
         for (const auto& [name, goal] : m_goals) {
