@@ -71,13 +71,7 @@ void App::filter(bool resetOrder) {
     order.shuffled = playback.shuffled;
     order.resetOrder = resetOrder;
     order.orderedIDs = browser.orderedIDs;
-    order.shownIDs = [this] {
-        TrackIds ids;
-        ids.reserve(browser.filtered.size());
-        for (const Track& t : browser.filtered)
-            ids.push_back(t.id);
-        return ids;
-    };
+    order.shownIDs = [this] { return trackIds(browser.filtered); };
 
     FilterResult result = runCatalogFilter(library.rows, match, order, browser.searchMemo,
                                            *QRandomGenerator::global());

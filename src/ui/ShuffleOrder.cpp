@@ -7,6 +7,14 @@
 
 namespace ql {
 
+TrackIds trackIds(const std::vector<Track>& tracks) {
+    TrackIds ids;
+    ids.reserve(tracks.size());
+    for (const Track& t : tracks)
+        ids.push_back(t.id);
+    return ids;
+}
+
 void shuffleIds(TrackIds& ids, QRandomGenerator& rng) {
     for (std::size_t i = ids.size(); i > 1; --i) {
         const auto j = static_cast<std::size_t>(rng.bounded(static_cast<quint64>(i)));

@@ -5,6 +5,8 @@
 // every step is linear in the number of ids (hash sets, no per-id searches).
 #pragma once
 
+#include "app/Records.h"
+
 #include <QtGlobal>
 
 #include <vector>
@@ -14,6 +16,9 @@ class QRandomGenerator;
 namespace ql {
 
 using TrackIds = std::vector<qint64>;
+
+// The ids of the tracks, in list order.
+TrackIds trackIds(const std::vector<Track>& tracks);
 
 // The ids in a uniformly random order.
 void shuffleIds(TrackIds& ids, QRandomGenerator& rng);

@@ -39,13 +39,6 @@ std::vector<Track> catalog(int n, qint64 firstId = 1) {
     return rows;
 }
 
-TrackIds idsOf(const std::vector<Track>& list) {
-    TrackIds ids;
-    for (const Track& t : list)
-        ids.push_back(t.id);
-    return ids;
-}
-
 QStringList pickerItems(const App& app) {
     QStringList out;
     for (int i = 0; i < app.folderPicker->count(); ++i)
@@ -146,7 +139,7 @@ private slots:
             app.library.rows = catalog(8);
             app.search->setText("  song ");
             app.filter(true);
-            saved = idsOf(app.browser.filtered);
+            saved = trackIds(app.browser.filtered);
             QCOMPARE(app.browser.orderedIDs, saved);
             QCOMPARE(idsFromSetting(UserDefaults().value("visibleTrackOrder")), saved);
             QCOMPARE(UserDefaults().value("librarySearch").toString(), QString("  song "));
@@ -169,7 +162,7 @@ private slots:
 
         TrackIds expected = saved;
         expected.erase(expected.begin() + 2);
-        const TrackIds got = idsOf(app.browser.filtered);
+        const TrackIds got = trackIds(app.browser.filtered);
         QCOMPARE(got.size(), expected.size() + 2);
         QCOMPARE(TrackIds(got.begin(), got.begin() + qsizetype(expected.size())), expected);
         TrackIds tail(got.begin() + qsizetype(expected.size()), got.end());
@@ -184,9 +177,9 @@ private slots:
         app.library.rows = catalog(2);
         app.filter(true);
         for (int press = 0; press < 20; ++press) {
-            const TrackIds before = idsOf(app.browser.filtered);
+            const TrackIds before = trackIds(app.browser.filtered);
             app.filter(true);
-            QVERIFY(idsOf(app.browser.filtered) != before);
+            QVERIFY(trackIds(app.browser.filtered) != before);
         }
     }
 
@@ -214,7 +207,7 @@ private slots:
         QCOMPARE(!app.browser.orderedIDs.empty(), orderKept);
         QCOMPARE(!idsFromSetting(UserDefaults().value("visibleTrackOrder")).empty(), orderKept);
         if (!orderKept)
-            QCOMPARE(idsOf(app.browser.filtered), (TrackIds{1, 2, 3, 4, 5}));
+            QCOMPARE(trackIds(app.browser.filtered), (TrackIds{1, 2, 3, 4, 5}));
     }
 
     void typingFiltersAndEndsTheCellFilter() {
@@ -226,7 +219,7 @@ private slots:
         QCOMPARE(app.status->stringValue(), QString("6곡 / 전체 6곡"));
 
         app.applyCellFilter("album", "Harbor");
-        QCOMPARE(idsOf(app.browser.filtered), (TrackIds{2, 3, 4, 5, 6}));
+        QCOMPARE(trackIds(app.browser.filtered), (TrackIds{2, 3, 4, 5, 6}));
         QCOMPARE(app.search->text(), QString());
         QVERIFY(app.browser.cellFilter.has_value());
         QCOMPARE(app.status->stringValue(),
@@ -234,7 +227,7 @@ private slots:
 
         QTest::keyClicks(app.search, "song 1");
         QVERIFY(!app.browser.cellFilter.has_value());
-        QCOMPARE(idsOf(app.browser.filtered), (TrackIds{1}));
+        QCOMPARE(trackIds(app.browser.filtered), (TrackIds{1}));
         QCOMPARE(app.status->stringValue(), QString("1곡 / 전체 6곡"));
         QCOMPARE(UserDefaults().value("librarySearch").toString(), QString("song 1"));
     }
@@ -253,12 +246,12 @@ private slots:
         app.folderPicker->setCurrentIndex(1);
         app.folderChanged();
         QVERIFY(!app.browser.cellFilter.has_value());
-        QCOMPARE(idsOf(app.browser.filtered), (TrackIds{2, 4}));
+        QCOMPARE(trackIds(app.browser.filtered), (TrackIds{2, 4}));
         QCOMPARE(UserDefaults().value("selectedFolder").toString(), QString("/Music/Jazz"));
 
         app.folderPicker->setCurrentIndex(0);
         app.folderChanged();
-        QCOMPARE(idsOf(app.browser.filtered).size(), std::size_t(5));
+        QCOMPARE(trackIds(app.browser.filtered).size(), std::size_t(5));
         QVERIFY(UserDefaults().contains("selectedFolder"));
         QCOMPARE(UserDefaults().value("selectedFolder").toString(), QString());
     }

@@ -33,13 +33,6 @@ std::vector<Track> catalog() {
             track(5, "/Music/C/track.flac", "Track", "Lumen", "Night")};
 }
 
-TrackIds idsOf(const std::vector<Track>& list) {
-    TrackIds ids;
-    for (const Track& t : list)
-        ids.push_back(t.id);
-    return ids;
-}
-
 TrackIds matchedIds(const MatchInput& in) {
     const std::vector<Track> rows = catalog();
     SearchMemo memo;
@@ -184,7 +177,7 @@ private slots:
         in.orderedIDs = stored;
         QRandomGenerator rng(7);
         const FilterResult r = orderStage(matched, in, rng);
-        QCOMPARE(idsOf(r.filtered), filtered);
+        QCOMPARE(trackIds(r.filtered), filtered);
         QCOMPARE(r.orderedIDs, ordered);
     }
 
@@ -283,7 +276,7 @@ private slots:
         in.orderedIDs = {1, 2};
         QRandomGenerator rng(5);
         const FilterResult r = orderStage(matched, in, rng);
-        QCOMPARE(idsOf(r.filtered), (TrackIds{1, 2}));
+        QCOMPARE(trackIds(r.filtered), (TrackIds{1, 2}));
         QCOMPARE(r.filtered[1].path, QString("/m/2"));
         QCOMPARE(r.orderedIDs, (TrackIds{1, 2}));
     }
@@ -300,7 +293,7 @@ private slots:
         QRandomGenerator rng(11);
         const FilterResult r = orderStage(matched, in, rng);
         QVERIFY(r.orderedIDs != in.shownIDs());
-        QCOMPARE(idsOf(r.filtered), r.orderedIDs);
+        QCOMPARE(trackIds(r.filtered), r.orderedIDs);
     }
 
     void rowOfTrackFindsTheFirst() {
