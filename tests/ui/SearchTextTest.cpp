@@ -65,50 +65,6 @@ private slots:
         QCOMPARE(searchHaystack(track("T", "", "", "/m/README")), QString("T   README m ."));
     }
 
-    void sameAfterNormalising_data() {
-        QTest::addColumn<QString>("a");
-        QTest::addColumn<QString>("b");
-        QTest::newRow("letter case") << "LUMEN Harbor"
-                                     << "lumen harbor";
-        QTest::newRow("accent composed") << "Café"
-                                         << "cafe";
-        QTest::newRow("accent decomposed") << nfd("Café Crème") << "cafe creme";
-        QTest::newRow("full-width Latin") << "ＬＵＭＥＮ１２"
-                                          << "lumen12";
-        QTest::newRow("ideographic space") << "a\u3000b"
-                                           << "a b";
-        QTest::newRow("Hangul composed vs decomposed") << "한국어 노래" << nfd("한국어 노래");
-        QTest::newRow("half-width katakana with voiced mark") << "ｶﾞｸ"
-                                                              << "カク";
-        QTest::newRow("capital I with dot") << "İstanbul"
-                                            << "istanbul";
-        QTest::newRow("ASCII next to non-ASCII") << "ABC É"
-                                                 << "abc e";
-    }
-    void sameAfterNormalising() {
-        QFETCH(QString, a);
-        QFETCH(QString, b);
-        QCOMPARE(normalizedSearch(a), normalizedSearch(b));
-        // Normalising twice changes nothing more.
-        QCOMPARE(normalizedSearch(normalizedSearch(a)), normalizedSearch(a));
-    }
-
-    void differentAfterNormalising_data() {
-        QTest::addColumn<QString>("a");
-        QTest::addColumn<QString>("b");
-        QTest::newRow("other Hangul syllable") << "가"
-                                               << "각";
-        QTest::newRow("other letter") << "cafe"
-                                      << "cafa";
-        QTest::newRow("a digit is no letter") << "l1"
-                                              << "li";
-    }
-    void differentAfterNormalising() {
-        QFETCH(QString, a);
-        QFETCH(QString, b);
-        QVERIFY(normalizedSearch(a) != normalizedSearch(b));
-    }
-
     // Random texts over an alphabet full of traps: accents composed and
     // decomposed, marks in odd orders, Hangul syllables and loose jamo, width
     // forms, letters whose case folding is special, text outside the BMP.
@@ -130,11 +86,6 @@ private slots:
         }
     }
 
-    void decomposedHangulComposesAgain() {
-        // The normal form is composed: a decomposed tag does not stay as jamo.
-        QCOMPARE(normalizedSearch(nfd("노래")), QString("노래"));
-    }
-
     void matching_data() {
         QTest::addColumn<Track>("t");
         QTest::addColumn<QString>("query");
@@ -145,13 +96,9 @@ private slots:
         QTest::newRow("two words") << ex << "lumen harbor" << true;
         QTest::newRow("two words reversed") << ex << "harbor lumen" << true;
         QTest::newRow("upper case") << ex << "LUMEN" << true;
-        QTest::newRow("runs of blanks separate like one") << ex << "  lumen   harbor " << true;
-        QTest::newRow("tokens may overlap") << ex << "lum lumen umen" << true;
         QTest::newRow("across a blank: title and artist") << ex << "introlumen" << true;
         QTest::newRow("across a blank: the file name") << ex << "01intro" << true;
         QTest::newRow("every token must match") << ex << "lumen zzz" << false;
-        QTest::newRow("not in the track") << ex << "zzz" << false;
-        QTest::newRow("extension with dot") << ex << ".flac" << true;
         QTest::newRow("own folder name")
             << track("x", "y", "z", "/Music/Secret/Vault/01.flac") << "vault" << true;
         QTest::newRow("folders above are not searched")
@@ -159,20 +106,12 @@ private slots:
         QTest::newRow("extension in upper case")
             << track("x", "y", "z", "/m/Song.FLAC") << ".flac" << true;
         QTest::newRow("other extension") << track("x", "y", "z", "/m/song.mp3") << ".flac" << false;
-        QTest::newRow("flac without dot in a title")
-            << track("Flacon", "y", "z", "/m/a.mp3") << "flac" << true;
         QTest::newRow("cafe finds Café") << track("x", "y", "Café", "/m/a.mp3") << "cafe" << true;
-        QTest::newRow("Café finds decomposed cafe")
-            << track("x", "y", nfd("Café"), "/m/a.mp3") << "CAFÉ" << true;
         QTest::newRow("full-width query") << ex << "ｌｕｍｅｎ　ＨＡＲＢＯＲ" << true;
         QTest::newRow("decomposed jamo query, composed tag")
             << track("사랑의 노래", "가수", "앨범", "/m/a.flac") << nfd("노래") << true;
         QTest::newRow("composed query, decomposed tag")
             << track(nfd("사랑의 노래"), "가수", "앨범", "/m/a.flac") << "사랑" << true;
-        QTest::newRow("Hangul across a blank")
-            << track("사랑의 노래", "가수", "앨범", "/m/a.flac") << "사랑의노래" << true;
-        QTest::newRow("Hangul not there")
-            << track("사랑의 노래", "가수", "앨범", "/m/a.flac") << "이별" << false;
         QTest::newRow("no-break space in a tag")
             << track("Blue\u00A0Train", "y", "z", "/m/a.flac") << "bluetrain" << true;
     }
@@ -266,18 +205,6 @@ private slots:
                 expected.push_back(i);
         }
         QCOMPARE(matchedRows(rows, in, memo), expected);
-    }
-
-    void warmMemoBuildsNothing() {
-        std::vector<Track> rows{intro(), track("Other", "Band", "Album", "/Music/Band/02.flac", 2)};
-        SearchMemo memo;
-        MatchInput in;
-        in.searchText = "l";
-        matchedRows(rows, in, memo);
-        const std::size_t built = memo.rebuilt();
-        in.searchText = "lumen";
-        matchedRows(rows, in, memo);
-        QCOMPARE(memo.rebuilt(), built);
     }
 };
 
