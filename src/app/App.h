@@ -20,6 +20,7 @@
 class QMainWindow;
 class QThreadPool;
 class QTimer;
+class QUrl;
 
 namespace ql {
 
@@ -48,6 +49,13 @@ struct AppSeams {
     std::function<QStringList()> missingTools;
     // Replaces opening the setup script in a terminal.
     std::function<void()> runSetupInTerminal;
+    // The alert sound.
+    std::function<void()> beep;
+    // Starts a program detached from us (the terminal that runs the setup
+    // script); returns whether it started.
+    std::function<bool(const QString& program, const QStringList& arguments)> startDetached;
+    // Hands a file or address to the desktop's default handler.
+    std::function<bool(const QUrl& url)> openUrl;
 };
 
 class App final : public QObject {
@@ -71,6 +79,8 @@ public:
     void applicationShouldHandleReopen();
     // Deferred start-up check: offers to install missing external programs.
     void checkMissingTools();
+    // The alert of that check, for the names found missing (none: no alert).
+    void offerSetup(const QStringList& missing);
 
     // ---- app/AppTick.cpp --------------------------------------------------
     void tick();
@@ -79,7 +89,14 @@ public:
     void restoreCatalog();
     void startBackend();
     void openAudioFiles(const QStringList& paths);
-    QStringList missingTools() const;
+
+    // ---- library/AppTools.cpp ---------------------------------------------
+    // Display names of the missing external programs ("Python 3", "FFmpeg").
+    // Runs a short Python child to see that mutagen imports: off the main
+    // thread where it can wait. Touches no state: any thread may call it.
+    static QStringList missingTools();
+    // Writes the setup script to the temporary folder and opens it in a
+    // terminal; beeps when it cannot be written. Never waits for the script.
     void runSetupInTerminal();
 
     // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
