@@ -10,12 +10,16 @@
 #pragma once
 
 #include "app/CoreState.h"
+#include "playback/OutputDevice.h"
+#include "playback/PlaybackState.h"
 
 #include <QObject>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 class QMainWindow;
 class QThreadPool;
@@ -105,6 +109,21 @@ public:
     void toggle();
     bool isPlaying() const;
 
+    // ---- playback/AppOutputDevice.cpp --------------------------------------
+    // Output devices asked of the hardware afresh on every call; nothing is
+    // cached. Failures give fixed values and are never reported.
+    // Devices with output streams and a readable UID, in system order.
+    std::vector<OutputDeviceEntry> listOutputDevices() const;
+    std::optional<platform::DeviceId> deviceByUID(const QString& uid) const;
+    QString deviceName(platform::DeviceId id) const;
+    std::optional<QString> deviceUID(platform::DeviceId id) const;
+    // The chosen device (playback.outputUID) while connected, else the
+    // system default output; none when neither exists.
+    std::optional<platform::DeviceId> outputDeviceID() const;
+    // The current format of outputDeviceID(); none without a device.
+    std::optional<OutputInfo> outputDeviceInfo() const;
+    static QString khzText(double rate);
+
     // ---- app/AppSettings.cpp (seam until the settings issue) ---------------
     void loadExtras();
 
@@ -116,6 +135,7 @@ public:
 
     // ---- state --------------------------------------------------------------
     CoreState core;
+    PlaybackState playback;
 
     // Windows and panels, made once at construction, alive for the whole run.
     std::unique_ptr<QMainWindow> window;

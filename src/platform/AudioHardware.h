@@ -70,6 +70,8 @@ public:
     // The persistent UID (stored in settings), the display name, and the way back.
     virtual std::optional<QString> uid(DeviceId id) const = 0;
     virtual std::optional<QString> name(DeviceId id) const = 0;
+    // nullopt or kNoDevice when no connected device has that UID; callers
+    // treat both as "not found".
     virtual std::optional<DeviceId> deviceForUid(const QString& uid) const = 0;
     // The system default output; nullopt when there is none.
     virtual std::optional<DeviceId> defaultOutput() const = 0;
