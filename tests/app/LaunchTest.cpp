@@ -15,13 +15,29 @@ using namespace ql;
 
 namespace {
 
-const QStringList kLaunchOrder{
-    "activationPolicy", "loadExtras",       "icon",          "buildMenu",
-    "createWindow",     "title",            "minimumSize",   "centre",
-    "buildMainUI",      "wireFetcher",      "restoreCatalog", "startBackend",
-    "registerRemote",   "registerVolumeKeys", "startTimer",  "showWindow",
-    "noFirstResponder", "activate",         "queueToolCheck", "launched",
-    "openAudioFiles",   "pointerMonitor",   "keyMonitor"};
+const QStringList kLaunchOrder{"activationPolicy",
+                               "loadExtras",
+                               "icon",
+                               "buildMenu",
+                               "createWindow",
+                               "title",
+                               "minimumSize",
+                               "centre",
+                               "buildMainUI",
+                               "wireFetcher",
+                               "restoreCatalog",
+                               "startBackend",
+                               "registerRemote",
+                               "registerVolumeKeys",
+                               "startTimer",
+                               "showWindow",
+                               "noFirstResponder",
+                               "activate",
+                               "queueToolCheck",
+                               "launched",
+                               "openAudioFiles",
+                               "pointerMonitor",
+                               "keyMonitor"};
 
 struct Recorder {
     QStringList steps;
@@ -42,7 +58,9 @@ struct Recorder {
     }
 };
 
-QString quavelarkPath() { return test::TestHome::buildDir() + "/quavelark"; }
+QString quavelarkPath() {
+    return test::TestHome::buildDir() + "/quavelark";
+}
 
 } // namespace
 
@@ -130,8 +148,8 @@ private slots:
             << QStringList{} << 0 << 0 << 0 << "음원 불러오는 중…";
         QTest::newRow("install chosen") << QStringList{"Python 3", "FFmpeg"} << 0 << 1 << 1
                                         << "필요한 프로그램 없음: Python 3, FFmpeg";
-        QTest::newRow("later chosen") << QStringList{"FFmpeg"} << 1 << 1 << 0
-                                      << "필요한 프로그램 없음: FFmpeg";
+        QTest::newRow("later chosen")
+            << QStringList{"FFmpeg"} << 1 << 1 << 0 << "필요한 프로그램 없음: FFmpeg";
     }
     void missingProgramsAlert() {
         QFETCH(QStringList, missing);
