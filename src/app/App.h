@@ -28,9 +28,11 @@
 class QComboBox;
 class QLabel;
 class QMainWindow;
+class QMenu;
 class QThreadPool;
 class QTimer;
 class QUrl;
+class QWidget;
 
 namespace ql {
 
@@ -177,6 +179,14 @@ public:
     void installKeyMonitor();
     void viewModeChanged();
     void updateNowPlaying();
+
+    // ---- ui/AppTranslate.cpp -----------------------------------------------
+    // The interface translation pass (English mode only): every window and the
+    // menu bar, then one view tree or one menu. The tick runs translateUI()
+    // once a second.
+    void translateUI();
+    void translateView(QWidget* view);
+    void translateMenu(QMenu* menu);
 
     // ---- state --------------------------------------------------------------
     CoreState core;
