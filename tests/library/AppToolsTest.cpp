@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThreadPool>
@@ -226,19 +225,6 @@ private slots:
     // On this machine (Debian with the packages of scripts/deps) nothing is
     // missing: the interpreter found imports mutagen.
     void nothingIsMissingHere() { QCOMPARE(App::missingTools(), QStringList{}); }
-
-    void theStartUpSearchRunsInTheBackgroundAndAnswersHere() {
-        platform::Platform plat;
-        App app(plat);
-        int alerts = 0;
-        app.seams.alert = [&](const QString&, const QString&, const QStringList&) {
-            ++alerts;
-            return 1;
-        };
-        app.checkMissingTools();
-        QTRY_VERIFY_WITH_TIMEOUT(app.findChildren<QFutureWatcherBase*>().isEmpty(), 60000);
-        QCOMPARE(alerts, 0);
-    }
 
     void anAnswerAfterTheControllerIsGoneIsDropped() {
         {
