@@ -12,6 +12,7 @@
 #include <QSet>
 #include <QThread>
 
+#include <algorithm>
 #include <memory>
 
 namespace ql::platform {
@@ -117,7 +118,8 @@ private:
             m_manager = new QNetworkAccessManager(m_context);
 
         QNetworkRequest request(url);
-        request.setTransferTimeout(options.timeoutMs);
+        // A time-out of 0 would switch the limit off; never allow that.
+        request.setTransferTimeout(std::max(1, options.timeoutMs));
         request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(kUserAgent));
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                              QNetworkRequest::NoLessSafeRedirectPolicy);
