@@ -9,6 +9,8 @@
 #include "platform/Platform.h"
 #include "platform/SingleInstance.h"
 #include "platform/SystemPlatform.h"
+#include "ui/l10n/L10n.h"
+#include "ui/l10n/LanguageSetting.h"
 
 #include <QApplication>
 #include <QDir>
@@ -35,6 +37,9 @@ int main(int argc, char** argv) {
     ql::platform::SingleInstance instance(ql::platform::SingleInstance::defaultName());
     if (instance.handOver(files, 1000))
         return 0;
+
+    // The interface language is fixed for the run before anything is built.
+    ql::L10n::setLanguage(ql::storedLanguage());
 
     // The sound system, or the simulated rig on a machine without a card.
     ql::platform::Platform platform = ql::platform::makeSystemPlatform();

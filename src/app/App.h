@@ -10,10 +10,15 @@
 #pragma once
 
 #include "app/CoreState.h"
+#include "app/Records.h"
+#include "library/LibraryState.h"
+#include "listening/ListeningState.h"
 #include "playback/OutputDevice.h"
 #include "playback/PlaybackState.h"
+#include "ui/BrowserState.h"
 
 #include <QObject>
+#include <QPoint>
 #include <QStringList>
 
 #include <functional>
@@ -21,9 +26,15 @@
 #include <optional>
 #include <vector>
 
+class QComboBox;
+class QLabel;
+class QLineEdit;
 class QMainWindow;
+class QMenu;
 class QThreadPool;
 class QTimer;
+class QUrl;
+class QWidget;
 
 namespace ql {
 
@@ -32,13 +43,16 @@ struct Platform;
 }
 
 class AudioScanPanel;
+class ClickImageView;
 class FXPanel;
 class FlacFetcher;
 class LyricsPanel;
 class NowPlayingWindow;
+class SeekSlider;
 class SignalPathPanel;
 class StatusLabel;
 class TabBar;
+class WaveformView;
 
 // Stand-ins that tests set to watch or drive the controller. Unset members
 // leave the program's own behaviour in place.
@@ -52,6 +66,30 @@ struct AppSeams {
     std::function<QStringList()> missingTools;
     // Replaces opening the setup script in a terminal.
     std::function<void()> runSetupInTerminal;
+    // The alert sound.
+    std::function<void()> beep;
+    // Starts a program detached from us (the terminal that runs the setup
+    // script); returns whether it started.
+    std::function<bool(const QString& program, const QStringList& arguments)> startDetached;
+    // Hands a file or address to the desktop's default handler.
+    std::function<bool(const QUrl& url)> openUrl;
+
+    // Called with the name of each step of the periodic tick that drives
+    // another part of the program ("translateUI", "countTick", "publish", …)
+    // before it runs; returning true skips the program's own step.
+    std::function<bool(const char* step)> tickStep;
+    // Receives each request line in place of the backend's standard input.
+    std::function<void(const QByteArray& line)> backendWrite;
+    // Stands in for the current player: none, or its facts.
+    struct PlayerFacts {
+        double duration = 0;    // seconds
+        double currentTime = 0; // seconds
+        bool playing = false;
+    };
+    std::function<std::optional<PlayerFacts>()> player;
+    // The pressed mouse buttons and the pointer in global coordinates.
+    std::function<Qt::MouseButtons()> mouseButtons;
+    std::function<QPoint()> cursorPos;
 };
 
 class App final : public QObject {
@@ -75,15 +113,40 @@ public:
     void applicationShouldHandleReopen();
     // Deferred start-up check: offers to install missing external programs.
     void checkMissingTools();
+    // The alert of that check, for the names found missing (none: no alert).
+    void offerSetup(const QStringList& missing);
 
     // ---- app/AppTick.cpp --------------------------------------------------
+    // The 0.5 s tick: translation, the backend work queue and catalog poll,
+    // seek bar and clock, Now Playing; then extrasTick().
     void tick();
+    // Playback housekeeping, device polling and the saving of changed stores;
+    // called by tick() only.
+    void extrasTick();
+    // Whether the user holds the seek slider: left button down with the
+    // pointer on it or just beside it. A slider not on screen is never held.
+    bool seekHeld() const;
+    // The current player's facts, none without a player.
+    std::optional<AppSeams::PlayerFacts> playerFacts() const;
 
     // ---- library/AppLibrary.cpp (seams until the library issues) -----------
     void restoreCatalog();
     void startBackend();
     void openAudioFiles(const QStringList& paths);
-    QStringList missingTools() const;
+
+    // ---- library/AppBackend.cpp --------------------------------------------
+    // Sends one request line to the backend, unless one is in flight or the
+    // backend has failed (then the request is dropped, not queued).
+    void request(const QString& action, std::optional<qint64> id,
+                 const std::optional<QString>& path);
+
+    // ---- library/AppTools.cpp ---------------------------------------------
+    // Display names of the missing external programs ("Python 3", "FFmpeg").
+    // Runs a short Python child to see that mutagen imports: off the main
+    // thread where it can wait. Touches no state: any thread may call it.
+    static QStringList missingTools();
+    // Writes the setup script to the temporary folder and opens it in a
+    // terminal; beeps when it cannot be written. Never waits for the script.
     void runSetupInTerminal();
 
     // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
@@ -91,6 +154,42 @@ public:
     void registerVolumeKeys();
     void toggle();
     bool isPlaying() const;
+    void previous();
+    void next();
+    // Drops a prepared gapless successor before anything changes what plays.
+    void cancelQueued();
+    // Refreshes the system's Now Playing information.
+    void publish();
+    // The current player's length in seconds; none when no player is loaded.
+    std::optional<double> audioDuration() const;
+    // Moves the current player to `seconds`.
+    void setAudioTime(double seconds);
+    // The current player's position in seconds; none when no player is loaded.
+    std::optional<double> audioCurrentTime() const;
+    // Playback checks run by every tick after countTick(), in this order.
+    void sleepTick();
+    void crossfadeCheck();
+    void gaplessCheck();
+    // The output device's hardware volume, the lock icon and the DAC label,
+    // polled every 2 s; the device pop-up every 10 s.
+    void updateHW();
+    void updateLockIcon();
+    void refreshDACLabel();
+    void refreshDevicePopup();
+    // While the signal-path panel is shown: refreshes it with the report.
+    void refreshSignalPanel();
+
+    // ---- playback/AppPlayCount.cpp ---------------------------------------------
+    // One 0.5 s tick of play counting for the current player.
+    void countTick();
+    // The same tick on facts given by the caller: whether the player plays,
+    // its length in seconds and the time (seconds since 1970). A count saves
+    // "play-stats.json" at once.
+    void countTick(bool playing, double duration, double now);
+
+    // ---- playback/AppSuccession.cpp --------------------------------------------
+    // The track the next-track action would play; changes nothing.
+    std::optional<Track> peekNext() const;
 
     // ---- playback/AppOutputDevice.cpp --------------------------------------
     // Output devices asked of the hardware afresh on every call; nothing is
@@ -107,23 +206,101 @@ public:
     std::optional<OutputInfo> outputDeviceInfo() const;
     static QString khzText(double rate);
 
-    // ---- app/AppSettings.cpp (seam until the settings issue) ---------------
+    // ---- listening/AppListening.cpp (seams until the listening issues) ----------
+    void showNowPlaying();
+    void toggleFavorite();
+    void smartChanged();
+    // The tracks of the given list that belong to the active smart list.
+    std::vector<Track> smartFilter(const std::vector<Track>& tracks) const;
+
+    // ---- app/AppSettings.cpp ------------------------------------------------------
+    // Once, before the first window: settings, stores, the one-time effects
+    // reset, callback wiring, the smart-list pop-up.
     void loadExtras();
+    // Once, at quit: writes the stores the run keeps in memory.
+    void saveExtras();
+    // A seek from a waveform view, as a fraction of the track: only while a
+    // player with a positive length is loaded.
+    void waveformSeek(double fraction);
 
     // ---- ui/AppWindow.cpp --------------------------------------------------
     void buildMenu();
     void buildMainUI();
     void installPointerMonitor();
     void installKeyMonitor();
+    void viewModeChanged();
+    void updateNowPlaying();
+    // The elapsed and remaining time labels, from the current player.
+    void refreshTimes();
+
+    // ---- ui/AppTranslate.cpp -----------------------------------------------
+    // The interface translation pass (English mode only): every window and the
+    // menu bar, then one view tree or one menu. The tick runs translateUI()
+    // once a second.
+    void translateUI();
+    void translateView(QWidget* view);
+    void translateMenu(QMenu* menu);
+
+    // ---- ui/AppBrowser.cpp --------------------------------------------------
+    // The catalog filter: the only writer of browser.filtered. resetOrder asks
+    // for a new shuffle order (actions of the user); false keeps the order
+    // (background updates). Saves the view state, refreshes the views and the
+    // status line.
+    void filter(bool resetOrder = false);
+    // Writes "librarySearch" (the field's text as typed) and
+    // "visibleTrackOrder" to the settings.
+    void saveViewState();
+    bool cellFilterMatches(const Track& track) const;
+    // The track's genre, "" while unknown.
+    QString genreOf(const Track& track) const;
+    // Sets a one-column filter, empties the search field and refilters.
+    void applyCellFilter(const QString& key, const QString& value);
+    static QString normalizedSearch(const QString& text);
+    static bool trackMatches(const Track& track, const QString& query);
+    // The search field was edited by the user: ends the cell filter, refilters.
+    void controlTextDidChange();
+    // Brings the window forward and selects the search field's text.
+    void focusSearch();
+    bool albumMode() const { return browser.albumMode(); }
+
+    // ---- ui/AppFolders.cpp --------------------------------------------------
+    // Refills the folder pop-up from the catalog and forgets a chosen folder
+    // that holds no tracks any more. Does not refilter.
+    void rebuildFolders();
+    // The folder pop-up's action.
+    void folderChanged();
+    static QString folderLabel(const QString& path, const QStringList& all);
+
+    // ---- ui/AppBrowserViews.cpp (seams until the table, grid and header issues)
+    void reloadTable();
+    void selectTableRow(int row);
+    void scrollTableToTop();
+    void rebuildAlbums();
+    void reloadAlbumGrid();
+    void updateHeader();
 
     // ---- state --------------------------------------------------------------
     CoreState core;
     PlaybackState playback;
+    LibraryState library;
+    ListeningState listening;
+    BrowserState browser;
 
     // Windows and panels, made once at construction, alive for the whole run.
     std::unique_ptr<QMainWindow> window;
     QTimer* timer = nullptr;
     StatusLabel* status = nullptr;
+    // Controls made with the controller, placed by the window build. Until a
+    // window takes them they belong to App.
+    SeekSlider* seek = nullptr;       // the seek bar, 0 … 1 until a track plays
+    QLabel* clock = nullptr;          // "0:00 / 0:00"
+    ClickImageView* art = nullptr;    // the cover in the transport bar
+    WaveformView* wave = nullptr;     // the transport bar's waveform
+    QComboBox* smartPicker = nullptr; // the smart-list pop-up
+    // The search field (text from "librarySearch") and the folder pop-up
+    // ("모든 폴더" until the folder list is first built).
+    QLineEdit* search = nullptr;
+    QComboBox* folderPicker = nullptr;
     std::unique_ptr<FlacFetcher> fetcher;
     std::unique_ptr<LyricsPanel> lyricsPanel;
     std::unique_ptr<NowPlayingWindow> nowPlaying;
@@ -140,6 +317,9 @@ public:
 
 private:
     void step(const char* name, const QStringList& files = {});
+    // ui/AppBrowser.cpp: the search field and folder pop-up, and the view
+    // state stored by the last run.
+    void makeBrowserControls();
 };
 
 } // namespace ql

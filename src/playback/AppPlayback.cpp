@@ -1,7 +1,12 @@
 // ---- playback: play request, transport, media commands, volume keys ----
 //
 // Seams for the playback issues: nothing plays yet, so there is nothing to
-// pause and no command or key to answer.
+// pause, skip, seek or publish, no successor to cancel, no command or key to
+// answer, and no player whose length or position could be read. The checks
+// the tick runs (sleep timer, crossfade, gapless successor) and its device
+// polls (hardware volume, lock icon, DAC label, device pop-up, signal-path
+// panel) come with the playback and output-device issues; until then they do
+// nothing.
 #include "app/App.h"
 
 namespace ql {
@@ -9,6 +14,28 @@ namespace ql {
 void App::registerRemote() {}
 void App::registerVolumeKeys() {}
 void App::toggle() {}
-bool App::isPlaying() const { return false; }
+bool App::isPlaying() const {
+    return false;
+}
+void App::previous() {}
+void App::next() {}
+void App::cancelQueued() {}
+void App::publish() {}
+std::optional<double> App::audioDuration() const {
+    return std::nullopt;
+}
+void App::setAudioTime(double) {}
+
+std::optional<double> App::audioCurrentTime() const {
+    return std::nullopt;
+}
+void App::sleepTick() {}
+void App::crossfadeCheck() {}
+void App::gaplessCheck() {}
+void App::updateHW() {}
+void App::updateLockIcon() {}
+void App::refreshDACLabel() {}
+void App::refreshDevicePopup() {}
+void App::refreshSignalPanel() {}
 
 } // namespace ql

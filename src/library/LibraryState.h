@@ -1,0 +1,32 @@
+// State of the music library held by App as `library`. Main thread only.
+#pragma once
+
+#include "app/Records.h"
+
+#include <QHash>
+#include <QString>
+
+#include <vector>
+
+namespace ql {
+
+struct LibraryState {
+    // The whole catalog in catalog order.
+    std::vector<Track> rows;
+    // Quality label by file path ("quality.json"), and whether it changed
+    // since the last save.
+    QHash<QString, QString> qual;
+    bool qualDirty = false;
+    // Genre by file path ("genres.json").
+    QHash<QString, QString> genres;
+
+    // ---- backend requests ---------------------------------------------------
+    // A request is in flight: set by each written request, cleared by each
+    // reply line (and by a failed write).
+    bool pending = false;
+    // The backend failed to start or a write to it failed; from then on every
+    // request is dropped for the rest of the run.
+    bool backendError = false;
+};
+
+} // namespace ql
