@@ -63,6 +63,7 @@ AudioFile::Opened AudioFile::open(const QString& path) {
     file->m_frames = sf.frames;
     file->m_bits = bitsOf(sf.format);
     file->m_lengthIsEstimate = (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+    file->m_isFlac = (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
     r.file = std::move(file);
     return r;
 }

@@ -40,6 +40,8 @@ public:
     // Bits of an integer source (8, 16, 24, 32); 0 for float and lossy ones.
     int sourceBits() const { return m_bits; }
     QString path() const { return m_path; }
+    // FLAC: heavy to decode, exact to seek.
+    bool isFlac() const { return m_isFlac; }
 
     // Reads up to `frames` frames into `out` (frames × channels doubles).
     // Returns the frames read (fewer only at the end of the file), or -1 on
@@ -69,6 +71,7 @@ private:
     int m_bits = 0;
     bool m_writing = false;
     bool m_lengthIsEstimate = false;
+    bool m_isFlac = false;
 };
 
 } // namespace ql::platform

@@ -21,7 +21,6 @@ constexpr std::size_t kRingSamples = 262144;
 // Read-ahead blocks of 64 Ki samples: large enough that handing a block from
 // thread to thread costs little next to decoding it.
 constexpr std::size_t kReadSamples = 65536;
-constexpr int kReadAheadBlocks = 3;
 constexpr std::size_t kMinChunkIn = 256;
 
 std::uint64_t serialOf(std::uint64_t state) {
@@ -51,8 +50,7 @@ Voice::Voice(std::unique_ptr<AudioFile> file)
       m_sourceFrames(file->frames()),
       m_readFrames(std::max<std::size_t>(kReadSamples / std::size_t(m_sourceChannels), 1024)),
       m_ring(kRingSamples), m_eof(kNone),
-      m_reader(std::make_unique<PrefetchReader>(std::move(file), m_readFrames, kReadAheadBlocks)),
-      m_in(m_readFrames * std::size_t(m_sourceChannels)) {}
+      m_reader(std::make_unique<PrefetchReader>(std::move(file), m_readFrames)) {}
 
 Voice::~Voice() {
     shutdown();
@@ -248,7 +246,7 @@ bool Voice::decodeStep() {
                 finishSegment(false);
             return true;
         }
-        const std::int64_t n = m_reader->next(m_in.data());
+        const std::int64_t n = m_reader->next(&m_in);
         if (n < 0) {
             finishSegment(true);
             return true;
@@ -267,7 +265,7 @@ bool Voice::decodeStep() {
         m_decoderNeed.store(need, std::memory_order_relaxed);
         return false;
     }
-    const double* in = m_in.data() + m_inPos * std::size_t(m_sourceChannels);
+    const double* in = m_in + m_inPos * std::size_t(m_sourceChannels);
     const double* mapped = in;
     if (m_sourceChannels != ch) {
         mapChannels(in, m_sourceChannels, m_mapped.data(), ch, piece);

@@ -169,8 +169,9 @@ private:
     bool m_segmentDone = true;
     bool m_draining = false;
     std::size_t m_chunkIn = 0, m_maxOut = 0;
-    std::vector<double> m_in, m_mapped, m_out;
-    std::size_t m_inFrames = 0, m_inPos = 0; // the block in m_in, and how far it is used
+    std::vector<double> m_mapped, m_out;
+    const double* m_in = nullptr;            // the reader's block in use
+    std::size_t m_inFrames = 0, m_inPos = 0; // its length, and how far it is used
     bool m_inEnded = false;                  // that block was the file's last
     std::int64_t m_readerNext = 0;           // the frame the reader's next block starts at
     std::uint64_t m_reportedEnd = ~std::uint64_t(0);
