@@ -1,4 +1,5 @@
 #include "platform/audio/AudioFile.h"
+#include "platform/audio/PrefetchReader.h"
 
 #include "TestAudio.h"
 #include "TestHome.h"
@@ -190,6 +191,72 @@ private slots:
         QCOMPARE(r.file->read(frame, 1), std::int64_t(0));
         QVERIFY(r.file->seek(99999)); // past the end is clamped
         QCOMPARE(r.file->position(), std::int64_t(10000));
+    }
+
+    // Read-ahead hands out the very samples of a sequential read, in order,
+    // also after a restart in the middle, with one worker or two.
+    void readAheadKeepsTheSequence_data() {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("workers");
+        QTest::addColumn<qint64>("restartAt");
+        QTest::newRow("FLAC, two workers")
+            << (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) << 2 << qint64(-1);
+        QTest::newRow("FLAC, restart inside a block")
+            << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << 2 << qint64(12345);
+        QTest::newRow("WAV, one worker, restart")
+            << (SF_FORMAT_WAV | SF_FORMAT_PCM_24) << 1 << qint64(999);
+    }
+    void readAheadKeepsTheSequence() {
+        QFETCH(int, format);
+        QFETCH(int, workers);
+        QFETCH(qint64, restartAt);
+        const QString path = tmp("ahead.bin");
+        test::AudioSpec spec;
+        spec.format = format;
+        spec.frames = 50'001;
+        QVERIFY(test::writeAudio(path, spec));
+        const test::Samples ref = test::readSamples(path);
+        auto opened = AudioFile::open(path);
+        PrefetchReader reader(std::move(opened.file), 4096);
+        QCOMPARE(reader.workers(), workers);
+        const double* block = nullptr;
+        std::int64_t at = 0;
+        if (restartAt >= 0) {
+            QCOMPARE(reader.next(&block), std::int64_t(4096));
+            reader.restart(restartAt);
+            at = restartAt;
+        }
+        for (;;) {
+            const std::int64_t n = reader.next(&block);
+            QVERIFY(n >= 0);
+            for (std::int64_t i = 0; i < n * 2; ++i)
+                if (block[i] * 2147483648.0 != double(ref.data[std::size_t(at * 2 + i)]))
+                    QFAIL(qPrintable(QString("frame %1 differs").arg(at + i / 2)));
+            at += n;
+            if (n < 4096)
+                break;
+        }
+        QCOMPARE(at, spec.frames);
+        QCOMPARE(reader.next(&block), std::int64_t(0)); // and nothing after the end
+    }
+
+    void readAheadReportsABrokenFile() {
+        const QString path = tmp("ahead-broken.flac");
+        test::AudioSpec spec;
+        spec.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+        spec.frames = 44100 * 3;
+        QVERIFY(test::writeAudio(path, spec));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.resize(f.size() / 2));
+        f.close();
+        PrefetchReader reader(AudioFile::open(path).file, 4096);
+        const double* block = nullptr;
+        std::int64_t n = 0;
+        while ((n = reader.next(&block)) == 4096) {
+        }
+        QCOMPARE(n, std::int64_t(-1));
+        QVERIFY(reader.error().contains("ahead-broken.flac"));
     }
 
     void writesFloatCafThatReadsBack() {

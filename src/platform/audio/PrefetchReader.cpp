@@ -67,9 +67,8 @@ std::int64_t PrefetchReader::next(const double** data) {
     }
     Slot& s = m_slots[std::size_t(m_consumed) % m_slots.size()];
     // Never waits for long: some worker is reading this block.
-    m_changed.wait(lock, [&] {
-        return m_quit || m_consumed > m_end || (s.ready && s.index == m_consumed);
-    });
+    m_changed.wait(
+        lock, [&] { return m_quit || m_consumed > m_end || (s.ready && s.index == m_consumed); });
     if (m_quit || m_consumed > m_end)
         return 0;
     if (s.frames < 0) {

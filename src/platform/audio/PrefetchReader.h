@@ -51,8 +51,8 @@ private:
     static constexpr std::int64_t kNoEnd = INT64_MAX;
     struct Slot {
         std::vector<double> data;
-        bool busy = false;       // a worker is reading into it
-        bool ready = false;      // holds block `index` of the current epoch
+        bool busy = false;  // a worker is reading into it
+        bool ready = false; // holds block `index` of the current epoch
         std::int64_t index = 0;
         std::int64_t frames = 0; // -1: the read failed
         QString error;
@@ -76,7 +76,7 @@ private:
     std::int64_t m_nextClaim = 0; // the next block a worker takes
     std::int64_t m_consumed = 0;  // the block the consumer takes next (or holds)
     bool m_held = false;
-    std::int64_t m_end = kNoEnd;  // the last block of the epoch, once known
+    std::int64_t m_end = kNoEnd; // the last block of the epoch, once known
     QString m_error;
     bool m_quit = false;
 };
