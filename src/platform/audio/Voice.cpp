@@ -354,7 +354,6 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
         // The decoder has not caught up with a seek or a new stream format
         // yet: what the ring holds is from before it and must not be heard.
         p.starving = true;
-        m_lastPull = p;
         return p;
     }
     const std::uint64_t r = m_ring.readIndex();
@@ -364,7 +363,6 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
     p.starving = !atEnd && avail < want;
     p.ends = atEnd && avail <= want;
     p.failed = atEnd && (eof & 1);
-    m_lastPull = p;
     return p;
 }
 

@@ -180,7 +180,6 @@ private:
     Segment m_feedSeg;
     bool m_feedHaveSeg = false;
     std::uint64_t m_feedConsumed = 0;
-    Pull m_lastPull;
 };
 
 } // namespace ql::platform
