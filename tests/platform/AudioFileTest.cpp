@@ -11,6 +11,8 @@
 
 #include <cmath>
 
+Q_DECLARE_METATYPE(ql::test::Damage)
+
 using namespace ql;
 using namespace ql::platform;
 
@@ -143,31 +145,14 @@ private slots:
 
     // A stream that breaks part-way is an error, never a short success.
     void brokenDataIsAnError_data() {
-        QTest::addColumn<QString>("damage");
-        QTest::newRow("FLAC cut in the middle") << "cut";
-        QTest::newRow("FLAC with scrambled frames") << "scramble";
+        QTest::addColumn<test::Damage>("damage");
+        QTest::newRow("FLAC cut in the middle") << test::Damage::Cut;
+        QTest::newRow("FLAC with scrambled frames") << test::Damage::Scramble;
     }
     void brokenDataIsAnError() {
-        QFETCH(QString, damage);
+        QFETCH(test::Damage, damage);
         const QString path = tmp("broken.flac");
-        test::AudioSpec spec;
-        spec.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-        spec.frames = 44100 * 4;
-        QVERIFY(test::writeAudio(path, spec));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        QByteArray bytes = f.readAll();
-        if (damage == "cut") {
-            bytes.truncate(bytes.size() / 2);
-        } else {
-            for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + 400; ++i)
-                bytes[i] = char(bytes[i] ^ 0x5a);
-        }
-        f.resize(0);
-        f.seek(0);
-        f.write(bytes);
-        f.close();
-
+        QVERIFY(test::writeBrokenFlac(path, 44100 * 4, damage));
         auto r = AudioFile::open(path);
         QVERIFY(r.file);
         QCOMPARE(readAll(*r.file, 4096), std::int64_t(-1));
@@ -242,14 +227,7 @@ private slots:
 
     void readAheadReportsABrokenFile() {
         const QString path = tmp("ahead-broken.flac");
-        test::AudioSpec spec;
-        spec.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-        spec.frames = 44100 * 3;
-        QVERIFY(test::writeAudio(path, spec));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        QVERIFY(f.resize(f.size() / 2));
-        f.close();
+        QVERIFY(test::writeBrokenFlac(path, 44100 * 3));
         PrefetchReader reader(AudioFile::open(path).file, 4096);
         const double* block = nullptr;
         std::int64_t n = 0;

@@ -213,14 +213,8 @@ private slots:
     }
 
     void brokenDataEndsUnsuccessfully() {
-        test::AudioSpec spec;
-        spec.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-        spec.frames = 44100 * 3;
-        const QString path = writeFile("broken.flac", spec);
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        f.resize(f.size() / 2);
-        f.close();
+        const QString path = test::tempFile("broken.flac");
+        QVERIFY(test::writeBrokenFlac(path, 44100 * 3));
         PlayerRig rig(SimClock::Untimed, physical(44100, 16, false, 2));
         auto player = rig.open(path);
         QVERIFY(player);

@@ -79,6 +79,25 @@ Samples readSamples(const QString& path) {
     return s;
 }
 
+bool writeBrokenFlac(const QString& path, std::int64_t frames, Damage damage) {
+    AudioSpec spec;
+    spec.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    spec.frames = frames;
+    if (!writeAudio(path, spec))
+        return false;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = f.readAll();
+    if (damage == Damage::Cut) {
+        bytes.truncate(bytes.size() / 2);
+    } else {
+        for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + 400; ++i)
+            bytes[i] = char(bytes[i] ^ 0x5a);
+    }
+    return f.resize(0) && f.seek(0) && f.write(bytes) == bytes.size();
+}
+
 bool runFfmpeg(const QStringList& args) {
     QProcess p;
     p.setStandardInputFile(QProcess::nullDevice());

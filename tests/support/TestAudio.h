@@ -38,6 +38,12 @@ struct AudioSpec {
 bool writeAudio(const QString& path, const AudioSpec& spec);
 // Reads every sample of `path` (empty data when it cannot be read).
 Samples readSamples(const QString& path);
+// How a file's data is broken part-way: cut off in the middle, or a run of
+// bytes in the middle scrambled.
+enum class Damage { Cut, Scramble };
+// Writes a 16-bit stereo FLAC of `frames` noise frames to `path`, then breaks
+// it; false when it cannot.
+bool writeBrokenFlac(const QString& path, std::int64_t frames, Damage damage = Damage::Cut);
 // Runs ffmpeg with `args` (after "-v error -y"); true on exit status 0.
 bool runFfmpeg(const QStringList& args);
 
