@@ -7,6 +7,7 @@
 #include "effects/FXPanel.h"
 #include "listening/LyricsPanel.h"
 #include "listening/NowPlayingWindow.h"
+#include "platform/audio/AudioPlayer.h"
 #include "playback/SignalPathPanel.h"
 #include "ui/ClickImageView.h"
 #include "ui/SeekSlider.h"
@@ -17,8 +18,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QThreadPool>
 #include <QTimer>
+#include <QToolButton>
 
 namespace ql {
 
@@ -35,7 +38,8 @@ std::unique_ptr<QThreadPool> serialQueue(const char* label) {
 // The tool windows, queues and the view tab bar are made here, once, in this
 // order; the rest of the state takes its defaults from the subsystems' structs.
 App::App(platform::Platform& platform)
-    : platform(platform), fetcher(std::make_unique<FlacFetcher>()), lyricsPanel(std::make_unique<LyricsPanel>()),
+    : platform(platform), fetcher(std::make_unique<FlacFetcher>()),
+      lyricsPanel(std::make_unique<LyricsPanel>()),
       nowPlaying(std::make_unique<NowPlayingWindow>()),
       viewModeControl(std::make_unique<TabBar>(QStringList{
           QStringLiteral("앨범"), QStringLiteral("가수"), QStringLiteral("곡"),
@@ -52,18 +56,21 @@ App::App(platform::Platform& platform)
     wave = new WaveformView;
     smartPicker = new QComboBox;
     makeBrowserControls();
+    makeOutputControls();
 }
 
 App::~App() {
     // Queued background jobs may still hold copies of their inputs; they never
     // touch App, so waiting for them is enough.
-    for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get()})
+    for (QThreadPool* q :
+         {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get()})
         q->waitForDone();
     if (timer)
         timer->stop();
     // Controls belong to the window once the window build placed them.
     for (QWidget* w : std::initializer_list<QWidget*>{status, seek, clock, art, wave, smartPicker,
-                                                      search, folderPicker})
+                                                      search, folderPicker, volume, volDB, dacLabel,
+                                                      repeatBtn, devicePopup})
         if (w && !w->parent())
             delete w;
 }

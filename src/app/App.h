@@ -26,21 +26,25 @@
 #include <optional>
 #include <vector>
 
+class QAction;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMainWindow;
 class QMenu;
 class QThreadPool;
 class QTimer;
+class QToolButton;
 class QUrl;
 class QWidget;
 
 namespace ql {
 
 namespace platform {
+class AudioPlayer;
 struct Platform;
-}
+} // namespace platform
 
 class AudioScanPanel;
 class ClickImageView;
@@ -90,6 +94,8 @@ struct AppSeams {
     // The pressed mouse buttons and the pointer in global coordinates.
     std::function<Qt::MouseButtons()> mouseButtons;
     std::function<QPoint()> cursorPos;
+    // Stands in for the effect signature of the effects panel.
+    std::function<std::optional<QString>()> fxSignature;
 };
 
 class App final : public QObject {
@@ -151,7 +157,6 @@ public:
 
     // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
     void registerRemote();
-    void registerVolumeKeys();
     void toggle();
     bool isPlaying() const;
     void previous();
@@ -170,14 +175,15 @@ public:
     void sleepTick();
     void crossfadeCheck();
     void gaplessCheck();
-    // The output device's hardware volume, the lock icon and the DAC label,
-    // polled every 2 s; the device pop-up every 10 s.
-    void updateHW();
+    // The lock icon, polled every 2 s.
     void updateLockIcon();
-    void refreshDACLabel();
-    void refreshDevicePopup();
     // While the signal-path panel is shown: refreshes it with the report.
     void refreshSignalPanel();
+    // Routes a player to the chosen device (bindPlayer), then matches the
+    // device's rate to the player's when rate matching or bit-perfect is on.
+    void matchOutputRate(platform::AudioPlayer& player);
+    // Sets the output device to the rate that suits a source of `rate` Hz.
+    void matchDeviceRate(double rate);
 
     // ---- playback/AppPlayCount.cpp ---------------------------------------------
     // One 0.5 s tick of play counting for the current player.
@@ -205,6 +211,68 @@ public:
     // The current format of outputDeviceID(); none without a device.
     std::optional<OutputInfo> outputDeviceInfo() const;
     static QString khzText(double rate);
+
+    // ---- playback/AppVolume.cpp -------------------------------------------------
+    // The player volume 0…1 for `track` (none: the current track): slider,
+    // loudness leveling, sleep fade, bit-perfect and hardware-volume rules.
+    float effVol(const std::optional<Track>& track = std::nullopt) const;
+    // Puts effVol() on the current player, scaled by a running crossfade.
+    void applyVolume();
+    // The volume slider's action: stores "playerVolume", drives the hardware
+    // volume when it is in use, applies the volume, refreshes the dB label.
+    void volumeChanged();
+    // Sets every settable volume element of the output device to v (0…1).
+    void setDeviceVolume(double v);
+    void updateVolDB();
+    // True when the system default output device has no settable hardware
+    // volume: only then do the volume keys move our slider.
+    bool needsSoftwareVolume() const;
+    // Installs the volume-key filter on the application (once).
+    void registerVolumeKeys();
+    // A key event seen by that filter; true when it was a volume key that we
+    // handled (the event is then swallowed).
+    bool handleVolumeEvent(const QKeyEvent& event);
+    // One volume key (0 up, 1 down, 7 mute); true when it is one of them.
+    bool applyVolumeKey(int key, bool down, bool repeatKey = false);
+    // The elements whose output volume exists and can be set: [0] alone,
+    // else those of [1, 2]; empty when none.
+    std::vector<platform::VolumeElement> volumeElements(platform::DeviceId device) const;
+    // The output device's hardware volume 0…1: the mean of its readable
+    // elements; none without a device or a readable element.
+    std::optional<double> deviceVolume() const;
+
+    // ---- playback/AppOutputChoice.cpp -------------------------------------------
+    // Rebuilds the device pop-up when the set of devices changed (every 10 s).
+    void refreshDevicePopup();
+    // The device pop-up's action: stores the chosen device ("outputUID"),
+    // moves the player to it, refreshes the volume and the DAC label.
+    void deviceChosen();
+    // Routes a player to the chosen device, or to the system default.
+    void bindPlayer(platform::AudioPlayer& player);
+    // The upsampling in effect: 0 in bit-perfect mode, 2 in maximum quality,
+    // else the chosen mode.
+    int effUpMode() const;
+    // Hardware volume poll (every 2 s): whether the device has one, and the
+    // slider kept in step with it.
+    void updateHW();
+    // Rewrites the DAC label (every 2 s and at every track start).
+    void refreshDACLabel();
+
+    // ---- playback/AppBarActions.cpp ----------------------------------------------
+    void volDown();
+    void volUp();
+    void toggleRepeat();
+    // Pops the output-device menu up under `sender` (nullptr: builds it only).
+    void showDeviceMenu(QWidget* sender);
+    // A device menu item: selects its device by UID, or the system default;
+    // a device that has gone since the menu opened changes nothing.
+    void devicePicked(const QAction& item);
+
+    // ---- effects/AppEffects.cpp (seams until the effects issue) -----------------
+    // Renders the current track again for changed effects or a new device.
+    void fxChanged();
+    // The effect signature; none when no effect applies.
+    std::optional<QString> fxSignature() const;
 
     // ---- listening/AppListening.cpp (seams until the listening issues) ----------
     void showNowPlaying();
@@ -301,6 +369,17 @@ public:
     // ("모든 폴더" until the folder list is first built).
     QLineEdit* search = nullptr;
     QComboBox* folderPicker = nullptr;
+    // Volume and output controls (playback/AppOutputChoice.cpp): the volume
+    // slider 0…100 (70 until "playerVolume" is read), its dB label, the DAC
+    // label, the repeat button, and the device pop-up, which is never placed:
+    // it is the model the device menu selects through. deviceMenu is the last
+    // device menu built.
+    SeekSlider* volume = nullptr;
+    QLabel* volDB = nullptr;
+    QLabel* dacLabel = nullptr;
+    QToolButton* repeatBtn = nullptr;
+    QComboBox* devicePopup = nullptr;
+    std::unique_ptr<QMenu> deviceMenu;
     std::unique_ptr<FlacFetcher> fetcher;
     std::unique_ptr<LyricsPanel> lyricsPanel;
     std::unique_ptr<NowPlayingWindow> nowPlaying;
@@ -320,6 +399,8 @@ private:
     // ui/AppBrowser.cpp: the search field and folder pop-up, and the view
     // state stored by the last run.
     void makeBrowserControls();
+    // playback/AppOutputChoice.cpp: the volume and output controls.
+    void makeOutputControls();
 };
 
 } // namespace ql
