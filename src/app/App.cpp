@@ -38,8 +38,7 @@ std::unique_ptr<QThreadPool> serialQueue(const char* label) {
 // The tool windows, queues and the view tab bar are made here, once, in this
 // order; the rest of the state takes its defaults from the subsystems' structs.
 App::App(platform::Platform& platform)
-    : platform(platform), fetcher(std::make_unique<FlacFetcher>()),
-      lyricsPanel(std::make_unique<LyricsPanel>()),
+    : platform(platform), fetcher(std::make_unique<FlacFetcher>()), lyricsPanel(std::make_unique<LyricsPanel>()),
       nowPlaying(std::make_unique<NowPlayingWindow>()),
       viewModeControl(std::make_unique<TabBar>(QStringList{
           QStringLiteral("앨범"), QStringLiteral("가수"), QStringLiteral("곡"),
@@ -62,8 +61,7 @@ App::App(platform::Platform& platform)
 App::~App() {
     // Queued background jobs may still hold copies of their inputs; they never
     // touch App, so waiting for them is enough.
-    for (QThreadPool* q :
-         {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get()})
+    for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get()})
         q->waitForDone();
     if (timer)
         timer->stop();
