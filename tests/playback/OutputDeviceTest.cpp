@@ -1,6 +1,7 @@
 #include "app/App.h"
 #include "platform/sim/SimPlatform.h"
 
+#include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestHome.h"
 
@@ -20,20 +21,8 @@ SimRig baseRig() {
     return test::twoOutputs();
 }
 
-SimDevice& deviceIn(SimRig& rig, const QString& uid) {
-    for (SimDevice& d : rig.devices)
-        if (d.uid == uid)
-            return d;
-    qFatal("no such device in the rig");
-}
-
-// An App on a simulated platform built from a rig.
-struct Rigged {
-    Platform platform;
-    App app;
-    explicit Rigged(SimRig rig) : platform(makeSimulatedPlatform(std::move(rig))), app(platform) {}
-    SimHardware& hw() { return *simulatedHardware(platform); }
-};
+using test::deviceIn;
+using Rigged = test::RiggedApp;
 
 QStringList entries(const std::vector<OutputDeviceEntry>& list) {
     QStringList out;
