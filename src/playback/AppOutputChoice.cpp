@@ -3,11 +3,11 @@
 // Nothing here listens for device notifications: the tick polls the device
 // list every 10 s and the hardware volume and DAC label every 2 s.
 //
-// Controls: the volume slider, its dB label, the DAC label and the repeat
-// button are made here and placed by the transport bar's build (the window
-// issues), which also gives the repeat button its tint; until then the repeat
-// button shows its state as checked. The device pop-up is never placed: it is
-// the model the device menu (AppBarActions.cpp) selects through.
+// Controls: the volume slider (at the stored "playerVolume"), its dB label, the DAC label and the
+// repeat button are made here and placed by the transport bar's build (the window issues), which
+// also gives the repeat button its tint; until then the repeat button shows its state as checked.
+// The device pop-up is never placed: it is the model the device menu (AppBarActions.cpp) selects
+// through.
 //
 // A chosen device is remembered by UID ("outputUID"). Choosing the system
 // default also moves a playing track to the default device at once, so the
@@ -40,7 +40,10 @@ constexpr double kInitialVolume = 70;
 void App::makeOutputControls() {
     volume = new SeekSlider;
     volume->setMaximumValue(100);
-    volume->setDoubleValue(kInitialVolume);
+    // The level of the last run, 0 included; the window build reads it again
+    // when it places the slider.
+    volume->setDoubleValue(
+        UserDefaults().realIfPresent(keys::kPlayerVolume).value_or(kInitialVolume));
     volume->action = [this] { volumeChanged(); };
     volDB = new QLabel;
     dacLabel = new QLabel;

@@ -108,6 +108,9 @@ void App::registerVolumeKeys() {
         [self](const QKeyEvent& event) { return self && self->handleVolumeEvent(event); }));
 }
 
+// The filter sees only keys typed into our own windows, so the application
+// is active whenever one arrives: no need to ask whether it is, or whether
+// something plays.
 bool App::handleVolumeEvent(const QKeyEvent& event) {
     const bool down = event.type() == QEvent::KeyPress;
     if (!down && event.type() != QEvent::KeyRelease)

@@ -388,6 +388,24 @@ private slots:
         QCOMPARE(r.app.status->stringValue(), QString("Repeat is off."));
     }
 
+    void sliderStartsAtTheStoredLevel_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<double>("slider");
+        QTest::newRow("nothing stored") << QVariant() << 70.0;
+        QTest::newRow("a stored 0 stays 0") << QVariant(0.0) << 0.0;
+        QTest::newRow("a fraction") << QVariant(33.5) << 33.5;
+        QTest::newRow("above the range") << QVariant(150.0) << 100.0;
+        QTest::newRow("not a number") << QVariant("loud") << 70.0;
+    }
+    void sliderStartsAtTheStoredLevel() {
+        QFETCH(QVariant, stored);
+        QFETCH(double, slider);
+        if (stored.isValid())
+            UserDefaults().set(keys::kPlayerVolume, stored);
+        RiggedApp r(test::twoOutputs());
+        QCOMPARE(r.app.volume->doubleValue(), slider);
+    }
+
     void decibelLabel_data() {
         QTest::addColumn<double>("slider");
         QTest::addColumn<QString>("text");
