@@ -72,7 +72,7 @@ void App::refreshDevicePopup() {
     int selected = 0;
     for (std::size_t i = 0; i < playback.deviceList.size(); ++i) {
         const OutputDeviceEntry& e = playback.deviceList[i];
-        devicePopup->addItem(prefix + e.name, e.uid);
+        devicePopup->addItem(prefix + e.name);
         if (selected == 0 && playback.outputUID == e.uid)
             selected = int(i) + 1;
     }
