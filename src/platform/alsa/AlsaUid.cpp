@@ -24,8 +24,10 @@ QString hwUid(const QString& cardId, int device) {
 }
 
 std::optional<HwAddress> parseHwUid(const QString& uid) {
-    static const QRegularExpression shape(
-        QStringLiteral("^hw:CARD=([A-Za-z0-9_-]{1,31}),DEV=(0|[1-9][0-9]{0,2})$"));
+    // Anchored at both ends of the whole text ("$" alone would let a final
+    // newline through).
+    static const QRegularExpression shape(QRegularExpression::anchoredPattern(
+        QStringLiteral("hw:CARD=([A-Za-z0-9_-]{1,31}),DEV=(0|[1-9][0-9]{0,2})")));
     const auto m = shape.match(uid);
     if (!m.hasMatch())
         return std::nullopt;
