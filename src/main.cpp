@@ -8,6 +8,8 @@
 #include "app/Validation.h"
 #include "platform/Platform.h"
 #include "platform/SingleInstance.h"
+#include "ui/l10n/L10n.h"
+#include "ui/l10n/LanguageSetting.h"
 
 #include <QApplication>
 #include <QDir>
@@ -34,6 +36,9 @@ int main(int argc, char** argv) {
     ql::platform::SingleInstance instance(ql::platform::SingleInstance::defaultName());
     if (instance.handOver(files, 1000))
         return 0;
+
+    // The interface language is fixed for the run before anything is built.
+    ql::L10n::setLanguage(ql::storedLanguage());
 
     // Seam: the audio engine work chooses ALSA or the simulated rig here.
     ql::platform::Platform platform;

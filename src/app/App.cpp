@@ -2,14 +2,19 @@
 #include "app/App.h"
 
 #include "analysis/AudioScanPanel.h"
+#include "analysis/WaveformView.h"
 #include "downloader/FlacFetcher.h"
 #include "effects/FXPanel.h"
 #include "listening/LyricsPanel.h"
 #include "listening/NowPlayingWindow.h"
 #include "playback/SignalPathPanel.h"
+#include "ui/ClickImageView.h"
+#include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
 #include "ui/TabBar.h"
 
+#include <QComboBox>
+#include <QLabel>
 #include <QMainWindow>
 #include <QThreadPool>
 #include <QTimer>
@@ -35,10 +40,16 @@ App::App(platform::Platform& platform)
           QStringLiteral("앨범"), QStringLiteral("가수"), QStringLiteral("곡"),
           QStringLiteral("장르"), QStringLiteral("최근 추가"), QStringLiteral("하이레즈")})),
       scanPanel(std::make_unique<AudioScanPanel>()),
-      signalPathPanel(std::make_unique<SignalPathPanel>()), fxPanel(std::make_unique<FXPanel>()),
+      signalPathPanel(std::make_unique<SignalPathPanel>()),
+      fxPanel(std::make_unique<FXPanel>(core.store)),
       qualityQueue(serialQueue("Quavelark.quality")), sonicQueue(serialQueue("Quavelark.sonic")),
       genreQueue(serialQueue("Quavelark.genre")), coverQueue(serialQueue("Quavelark.cover")) {
     status = new StatusLabel(QStringLiteral("음원 불러오는 중…"));
+    seek = new SeekSlider;
+    clock = new QLabel(QStringLiteral("0:00 / 0:00"));
+    art = new ClickImageView;
+    wave = new WaveformView;
+    smartPicker = new QComboBox;
 }
 
 App::~App() {
@@ -48,9 +59,10 @@ App::~App() {
         q->waitForDone();
     if (timer)
         timer->stop();
-    // The status line belongs to the window once the window is built.
-    if (!window)
-        delete status;
+    // Controls belong to the window once the window build placed them.
+    for (QWidget* w : std::initializer_list<QWidget*>{status, seek, clock, art, wave, smartPicker})
+        if (w && !w->parent())
+            delete w;
 }
 
 void App::step(const char* name, const QStringList& files) {

@@ -10,8 +10,12 @@
 #pragma once
 
 #include "app/CoreState.h"
+#include "app/Records.h"
+#include "library/LibraryState.h"
+#include "listening/ListeningState.h"
 #include "playback/OutputDevice.h"
 #include "playback/PlaybackState.h"
+#include "ui/BrowserState.h"
 
 #include <QObject>
 #include <QStringList>
@@ -21,9 +25,13 @@
 #include <optional>
 #include <vector>
 
+class QComboBox;
+class QLabel;
 class QMainWindow;
+class QMenu;
 class QThreadPool;
 class QTimer;
+class QWidget;
 
 namespace ql {
 
@@ -32,13 +40,16 @@ struct Platform;
 }
 
 class AudioScanPanel;
+class ClickImageView;
 class FXPanel;
 class FlacFetcher;
 class LyricsPanel;
 class NowPlayingWindow;
+class SeekSlider;
 class SignalPathPanel;
 class StatusLabel;
 class TabBar;
+class WaveformView;
 
 // Stand-ins that tests set to watch or drive the controller. Unset members
 // leave the program's own behaviour in place.
@@ -91,6 +102,28 @@ public:
     void registerVolumeKeys();
     void toggle();
     bool isPlaying() const;
+    void previous();
+    void next();
+    // Drops a prepared gapless successor before anything changes what plays.
+    void cancelQueued();
+    // Refreshes the system's Now Playing information.
+    void publish();
+    // The current player's length in seconds; none when no player is loaded.
+    std::optional<double> audioDuration() const;
+    // Moves the current player to `seconds`.
+    void setAudioTime(double seconds);
+
+    // ---- playback/AppPlayCount.cpp ---------------------------------------------
+    // One 0.5 s tick of play counting for the current player.
+    void countTick();
+    // The same tick on facts given by the caller: whether the player plays,
+    // its length in seconds and the time (seconds since 1970). A count saves
+    // "play-stats.json" at once.
+    void countTick(bool playing, double duration, double now);
+
+    // ---- playback/AppSuccession.cpp --------------------------------------------
+    // The track the next-track action would play; changes nothing.
+    std::optional<Track> peekNext() const;
 
     // ---- playback/AppOutputDevice.cpp --------------------------------------
     // Output devices asked of the hardware afresh on every call; nothing is
@@ -107,23 +140,55 @@ public:
     std::optional<OutputInfo> outputDeviceInfo() const;
     static QString khzText(double rate);
 
-    // ---- app/AppSettings.cpp (seam until the settings issue) ---------------
+    // ---- listening/AppListening.cpp (seams until the listening issues) ----------
+    void showNowPlaying();
+    void toggleFavorite();
+    void smartChanged();
+
+    // ---- app/AppSettings.cpp ------------------------------------------------------
+    // Once, before the first window: settings, stores, the one-time effects
+    // reset, callback wiring, the smart-list pop-up.
     void loadExtras();
+    // Once, at quit: writes the stores the run keeps in memory.
+    void saveExtras();
+    // A seek from a waveform view, as a fraction of the track: only while a
+    // player with a positive length is loaded.
+    void waveformSeek(double fraction);
 
     // ---- ui/AppWindow.cpp --------------------------------------------------
     void buildMenu();
     void buildMainUI();
     void installPointerMonitor();
     void installKeyMonitor();
+    void viewModeChanged();
+    void updateNowPlaying();
+
+    // ---- ui/AppTranslate.cpp -----------------------------------------------
+    // The interface translation pass (English mode only): every window and the
+    // menu bar, then one view tree or one menu. The tick runs translateUI()
+    // once a second.
+    void translateUI();
+    void translateView(QWidget* view);
+    void translateMenu(QMenu* menu);
 
     // ---- state --------------------------------------------------------------
     CoreState core;
     PlaybackState playback;
+    LibraryState library;
+    ListeningState listening;
+    BrowserState browser;
 
     // Windows and panels, made once at construction, alive for the whole run.
     std::unique_ptr<QMainWindow> window;
     QTimer* timer = nullptr;
     StatusLabel* status = nullptr;
+    // Controls made with the controller, placed by the window build. Until a
+    // window takes them they belong to App.
+    SeekSlider* seek = nullptr;       // the seek bar, 0 … 1 until a track plays
+    QLabel* clock = nullptr;          // "0:00 / 0:00"
+    ClickImageView* art = nullptr;    // the cover in the transport bar
+    WaveformView* wave = nullptr;     // the transport bar's waveform
+    QComboBox* smartPicker = nullptr; // the smart-list pop-up
     std::unique_ptr<FlacFetcher> fetcher;
     std::unique_ptr<LyricsPanel> lyricsPanel;
     std::unique_ptr<NowPlayingWindow> nowPlaying;

@@ -1,6 +1,9 @@
-// State of the application core: launch bookkeeping and the downloader's
-// hand-over queue.
+// State of the application core: launch bookkeeping, the downloader's
+// hand-over queue, the gesture sums of the navigation monitor and the JSON
+// stores' folder.
 #pragma once
+
+#include "app/JSONStore.h"
 
 #include <QStringList>
 
@@ -15,6 +18,12 @@ struct CoreState {
     QStringList pendingAdds;
     // The downloader finished a run: a rescan is due.
     bool needsScan = false;
+    // Horizontal and vertical scroll summed over the current two-finger
+    // gesture.
+    double swipeAccum = 0;
+    double swipeVert = 0;
+    // Where every JSON store lives (the application-support folder).
+    JSONStore store;
 };
 
 } // namespace ql

@@ -1,10 +1,13 @@
 // The now-playing window.
 //
-// Seam: the callbacks the controller wires; the window itself comes with the
-// listening tools.
+// Seam: the callbacks the controller wires and the waveform view they seek
+// with; the window itself comes with the listening tools.
 #pragma once
 
+#include "analysis/WaveformView.h"
+
 #include <functional>
+#include <memory>
 
 namespace ql {
 
@@ -14,6 +17,8 @@ public:
     std::function<void()> onNext;
     std::function<void()> onToggle;
     std::function<void()> onFav;
+
+    std::unique_ptr<WaveformView> wave = std::make_unique<WaveformView>();
 };
 
 } // namespace ql

@@ -2,7 +2,9 @@
 //
 // Seam: the window content is the status line alone; the browser, table, bars
 // and panels come with the window issues, the menu bar with its own, and the
-// navigation and transport monitors with theirs.
+// navigation and transport monitors with theirs. The view tabs' action and
+// the now-playing labels come with the browser and window issues; until then
+// they do nothing.
 #include "app/App.h"
 
 #include "ui/StatusLabel.h"
@@ -13,7 +15,9 @@
 
 namespace ql {
 
-void App::buildMenu() { window->setMenuBar(new QMenuBar(window.get())); }
+void App::buildMenu() {
+    window->setMenuBar(new QMenuBar(window.get()));
+}
 
 void App::buildMainUI() {
     auto* content = new QWidget;
@@ -26,5 +30,7 @@ void App::buildMainUI() {
 
 void App::installPointerMonitor() {}
 void App::installKeyMonitor() {}
+void App::viewModeChanged() {}
+void App::updateNowPlaying() {}
 
 } // namespace ql

@@ -26,6 +26,7 @@ StatusLabel::StatusLabel(const QString& text, QWidget* parent)
 
 void StatusLabel::setStringValue(const QString& value) {
     QLabel::setText(value);
+    m_final = false;
     if (m_auto || m_silent)
         return;
     m_hold = m_clock() + kHoldMs;
@@ -36,6 +37,11 @@ void StatusLabel::setAuto(const QString& message) {
     if (m_clock() >= m_hold)
         setStringValue(message);
     m_auto = false;
+}
+
+void StatusLabel::setTranslated(const QString& value) {
+    setStringValue(value);
+    m_final = true;
 }
 
 void StatusLabel::setSilently(const QString& value) {

@@ -5,7 +5,9 @@
 // (setAuto) is shown only when no manual message holds the line, and never
 // holds it itself; one that arrives during a hold is dropped, not queued.
 // The translation pass rewrites the text silently: neither a new hold nor a
-// moved one.
+// moved one. A message set already translated (setTranslated), which may hold
+// names from the library, is final: the pass leaves it alone until the next
+// text is shown.
 //
 // Time comes from an injectable monotonic clock (milliseconds), so a wall-clock
 // jump can neither lock the line nor cut a hold short, and tests can drive it.
@@ -31,8 +33,14 @@ public:
     void setStringValue(const QString& value);
     // An automatic message: shown only when the hold has run out.
     void setAuto(const QString& message);
+    // A manual message composed already in the interface language (fixed
+    // fragments translated, names inserted as they are): held like any manual
+    // message, and final, so the translation pass never rewrites it.
+    void setTranslated(const QString& value);
     // The translation pass: shows the text without touching the hold.
     void setSilently(const QString& value);
+    // The shown text came from setTranslated.
+    bool isFinal() const { return m_final; }
 
     void setClock(Clock clock) { m_clock = std::move(clock); }
     bool isHeld() const { return m_clock() < m_hold; }
@@ -42,6 +50,7 @@ private:
     qint64 m_hold; // until this instant the last manual message holds the line
     bool m_auto = false;
     bool m_silent = false;
+    bool m_final = false;
 };
 
 } // namespace ql

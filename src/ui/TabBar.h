@@ -1,12 +1,17 @@
 // The view tab bar: one segment per label, one selected.
 //
-// Seam: only what construction needs (the labels and the selection). The
-// drawn tab bar with its indicator and action comes with the window's widget
-// work.
+// `action` is run when the selected tab changes (the controller wires it at
+// launch).
+//
+// Seam: only what construction and the wiring need (the labels, the
+// selection, the action). The drawn tab bar with its indicator, and the
+// clicks that change the selection, come with the window's widget work.
 #pragma once
 
 #include <QStringList>
 #include <QWidget>
+
+#include <functional>
 
 namespace ql {
 
@@ -17,6 +22,8 @@ public:
 
     const QStringList& labels() const { return m_labels; }
     int selectedIndex() const { return m_selected; }
+
+    std::function<void()> action;
 
 private:
     QStringList m_labels;

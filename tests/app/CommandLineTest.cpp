@@ -11,7 +11,8 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("validation");
         QTest::newRow("plain start") << QStringList{"quavelark"} << false;
-        QTest::newRow("self-test first") << QStringList{"quavelark", "--self-test", "a.wav"} << true;
+        QTest::newRow("self-test first")
+            << QStringList{"quavelark", "--self-test", "a.wav"} << true;
         QTest::newRow("self-test after other arguments")
             << QStringList{"quavelark", "a.wav", "--save", "--self-test"} << true;
         QTest::newRow("save alone starts normally") << QStringList{"quavelark", "--save"} << false;
@@ -36,13 +37,12 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QStringList>("files");
         QTest::newRow("no files") << QStringList{"q"} << QStringList{};
-        QTest::newRow("relative made absolute")
-            << QStringList{"q", "a.flac", "sub/../b.wav"}
-            << QStringList{"/home/u/a.flac", "/home/u/b.wav"};
+        QTest::newRow("relative made absolute") << QStringList{"q", "a.flac", "sub/../b.wav"}
+                                                << QStringList{"/home/u/a.flac", "/home/u/b.wav"};
         QTest::newRow("absolute kept, options skipped")
             << QStringList{"q", "--verbose", "/x/y.mp3", "-"} << QStringList{"/x/y.mp3"};
-        QTest::newRow("program path is not a file") << QStringList{"/usr/bin/quavelark"}
-                                                    << QStringList{};
+        QTest::newRow("program path is not a file")
+            << QStringList{"/usr/bin/quavelark"} << QStringList{};
     }
     void fileArguments() {
         QFETCH(QStringList, args);

@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 #include "platform/SingleInstance.h"
 #include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
 
 #include "TestHome.h"
 
@@ -15,13 +16,29 @@ using namespace ql;
 
 namespace {
 
-const QStringList kLaunchOrder{
-    "activationPolicy", "loadExtras",       "icon",          "buildMenu",
-    "createWindow",     "title",            "minimumSize",   "centre",
-    "buildMainUI",      "wireFetcher",      "restoreCatalog", "startBackend",
-    "registerRemote",   "registerVolumeKeys", "startTimer",  "showWindow",
-    "noFirstResponder", "activate",         "queueToolCheck", "launched",
-    "openAudioFiles",   "pointerMonitor",   "keyMonitor"};
+const QStringList kLaunchOrder{"activationPolicy",
+                               "loadExtras",
+                               "icon",
+                               "buildMenu",
+                               "createWindow",
+                               "title",
+                               "minimumSize",
+                               "centre",
+                               "buildMainUI",
+                               "wireFetcher",
+                               "restoreCatalog",
+                               "startBackend",
+                               "registerRemote",
+                               "registerVolumeKeys",
+                               "startTimer",
+                               "showWindow",
+                               "noFirstResponder",
+                               "activate",
+                               "queueToolCheck",
+                               "launched",
+                               "openAudioFiles",
+                               "pointerMonitor",
+                               "keyMonitor"};
 
 struct Recorder {
     QStringList steps;
@@ -42,7 +59,9 @@ struct Recorder {
     }
 };
 
-QString quavelarkPath() { return test::TestHome::buildDir() + "/quavelark"; }
+QString quavelarkPath() {
+    return test::TestHome::buildDir() + "/quavelark";
+}
 
 } // namespace
 
@@ -126,12 +145,22 @@ private slots:
         QTest::addColumn<int>("alerts");
         QTest::addColumn<int>("setups");
         QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QStringList>("buttons");
+        const QStringList korean{"자동 설치", "나중에"};
+        const QStringList english{"Install automatically", "Later"};
         QTest::newRow("nothing missing: no alert, status untouched")
-            << QStringList{} << 0 << 0 << 0 << "음원 불러오는 중…";
+            << QStringList{} << 0 << 0 << 0 << "음원 불러오는 중…"
+            << "ko" << korean;
         QTest::newRow("install chosen") << QStringList{"Python 3", "FFmpeg"} << 0 << 1 << 1
-                                        << "필요한 프로그램 없음: Python 3, FFmpeg";
-        QTest::newRow("later chosen") << QStringList{"FFmpeg"} << 1 << 1 << 0
-                                      << "필요한 프로그램 없음: FFmpeg";
+                                        << "필요한 프로그램 없음: Python 3, FFmpeg"
+                                        << "ko" << korean;
+        QTest::newRow("later chosen")
+            << QStringList{"FFmpeg"} << 1 << 1 << 0 << "필요한 프로그램 없음: FFmpeg"
+            << "ko" << korean;
+        QTest::newRow("English alert")
+            << QStringList{"FFmpeg"} << 1 << 1 << 0 << "필요한 프로그램 없음: FFmpeg"
+            << "en" << english;
     }
     void missingProgramsAlert() {
         QFETCH(QStringList, missing);
@@ -139,6 +168,9 @@ private slots:
         QFETCH(int, alerts);
         QFETCH(int, setups);
         QFETCH(QString, status);
+        QFETCH(QString, lang);
+        QFETCH(QStringList, buttons);
+        L10n::setLanguage(lang);
         platform::Platform plat;
         App app(plat);
         Recorder rec;
@@ -146,10 +178,11 @@ private slots:
         int alertCount = 0, setupCount = 0;
         QString info;
         app.seams.missingTools = [missing] { return missing; };
-        app.seams.alert = [&](const QString&, const QString& i, const QStringList& buttons) {
+        QStringList shown;
+        app.seams.alert = [&](const QString&, const QString& i, const QStringList& b) {
             ++alertCount;
             info = i;
-            [&] { QCOMPARE(buttons, (QStringList{"자동 설치", "나중에"})); }();
+            shown = b;
             return answer;
         };
         app.seams.runSetupInTerminal = [&] { ++setupCount; };
@@ -159,8 +192,13 @@ private slots:
         QTRY_COMPARE(alertCount, alerts);
         QCOMPARE(setupCount, setups);
         QCOMPARE(app.status->stringValue(), status);
-        if (alerts)
+        if (alerts) {
+            QCOMPARE(shown, buttons);
             QVERIFY(info.contains(missing.join(", ")));
+            // The Linux wording of the alert is translated whole in English.
+            QCOMPARE(L10n::hasHangul(info), lang != "en");
+        }
+        L10n::setLanguage("en");
     }
 
     void closingTheLastWindowQuits() {

@@ -1,0 +1,212 @@
+"""Finding audio files and reading their tags with mutagen."""
+
+import contextlib
+import math
+import os
+
+try:
+    import mutagen
+except ImportError:  # the catalog still works, with file names as titles
+    mutagen = None
+
+AUDIO_EXTENSIONS = frozenset(
+    "flac wav aiff aif aifc mp3 m4a aac alac ogg oga opus wv ape dsf dff tta wma mpc".split()
+)
+
+# ---- tags ------------------------------------------------------------------
+
+_TITLE_KEYS = ("title", "TIT2", "\xa9nam", "Title")
+_ARTIST_KEYS = ("artist", "TPE1", "\xa9ART", "Author")
+_ALBUM_ARTIST_KEYS = ("albumartist", "album artist", "TPE2", "aART", "WM/AlbumArtist")
+_ALBUM_KEYS = ("album", "TALB", "\xa9alb", "WM/AlbumTitle")
+
+_classes = None
+
+
+def _format_classes():
+    """The mutagen reader for each extension; a direct reader is several
+    times faster than letting mutagen.File try every format."""
+    global _classes
+    if _classes is None:
+        from mutagen.aac import AAC
+        from mutagen.aiff import AIFF
+        from mutagen.asf import ASF
+        from mutagen.dsf import DSF
+        from mutagen.flac import FLAC
+        from mutagen.monkeysaudio import MonkeysAudio
+        from mutagen.mp3 import MP3
+        from mutagen.mp4 import MP4
+        from mutagen.musepack import Musepack
+        from mutagen.oggopus import OggOpus
+        from mutagen.trueaudio import TrueAudio
+        from mutagen.wave import WAVE
+        from mutagen.wavpack import WavPack
+
+        classes = {
+            "flac": FLAC, "mp3": MP3, "wav": WAVE, "aiff": AIFF, "aif": AIFF, "aifc": AIFF,
+            "m4a": MP4, "alac": MP4, "aac": AAC, "opus": OggOpus, "wv": WavPack,
+            "ape": MonkeysAudio, "dsf": DSF, "tta": TrueAudio, "wma": ASF, "mpc": Musepack,
+        }
+        try:
+            from mutagen.dsdiff import DSDIFF
+
+            classes["dff"] = DSDIFF
+        except ImportError:  # older mutagen: mutagen.File guesses
+            pass
+        _classes = classes
+    return _classes
+
+
+def clean_text(value):
+    """Text fit for JSON and the player: no lone surrogates (they would make
+    the whole reply undecodable), no NULs, no surrounding blanks."""
+    value = value.replace("\0", " ").strip()
+    try:
+        value.encode("utf-8")
+    except UnicodeEncodeError:
+        try:  # a file name's undecodable bytes become U+FFFD
+            value = value.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
+        except UnicodeEncodeError:
+            value = value.encode("utf-8", "replace").decode("utf-8")
+    return value
+
+
+def _texts(value):
+    if hasattr(value, "text"):  # an ID3 frame
+        value = value.text
+    if isinstance(value, (list, tuple)):
+        return [t for v in value for t in _texts(v)]
+    if isinstance(value, bytes):
+        return []
+    return str(value).split("\0")  # APEv2 keeps several values NUL-separated
+
+
+def _tag(tags, keys):
+    for key in keys:
+        try:
+            value = tags[key]
+        except (KeyError, ValueError, TypeError):
+            continue
+        found = []
+        for text in _texts(value):
+            text = clean_text(text)
+            if text and text not in found:
+                found.append(text)
+        if found:
+            return "; ".join(found)
+    return ""
+
+
+def finite_seconds(value):
+    try:
+        value = float(value)
+    except (TypeError, ValueError):
+        return 0.0
+    return round(value, 3) if math.isfinite(value) and value > 0 else 0.0
+
+
+def extension(path):
+    name = os.path.basename(path)
+    dot = name.rfind(".")
+    return name[dot + 1 :].lower() if dot > 0 else ""
+
+
+def read_tags(path):
+    """(title, artist, album, duration) of an audio file, "" for a missing
+    tag; None when the file is not audio mutagen can read. OSError (gone,
+    no permission) is left to the caller: it may be passing."""
+    if mutagen is None:
+        return ("", "", "", 0.0)
+    reader = _format_classes().get(extension(path))
+    with open(path, "rb") as f:
+        audio = None
+        try:
+            audio = reader(f) if reader else mutagen.File(f)
+        except Exception:
+            pass
+        if audio is None and reader:  # misnamed file: let mutagen guess
+            try:
+                f.seek(0)
+                audio = mutagen.File(f)
+            except Exception:
+                audio = None
+    if audio is None or getattr(audio, "info", None) is None:
+        return None
+    tags = audio.tags
+    if tags is None and extension(path) == "aac":  # raw AAC may carry an ID3 header
+        with contextlib.suppress(Exception):
+            from mutagen.id3 import ID3
+
+            tags = ID3(path)
+    if tags is None:
+        title = artist = album = ""
+    else:
+        title = _tag(tags, _TITLE_KEYS)
+        artist = _tag(tags, _ARTIST_KEYS) or _tag(tags, _ALBUM_ARTIST_KEYS)
+        album = _tag(tags, _ALBUM_KEYS)
+    return (title, artist, album, finite_seconds(getattr(audio.info, "length", 0)))
+
+
+def file_title(path):
+    """The title of an untagged file: its name without the extension."""
+    name = os.path.basename(path)
+    if extension(path):
+        name = name[: name.rfind(".")]
+    return clean_text(name) or clean_text(os.path.basename(path))
+
+
+# ---- walking the folders ---------------------------------------------------
+
+
+def folder_identity(path):
+    try:
+        st = os.stat(path)
+        return (st.st_dev, st.st_ino)
+    except OSError:
+        return None
+
+
+def walk_audio(roots, skip, stop):
+    """Yields (path, size, mtime_ns) for every audio file under `roots`, each
+    file once: hidden entries are skipped, and so are folders whose
+    (device, inode) is in `skip` or was seen before, which ends symlink
+    loops and overlapping roots."""
+    seen = set(skip)
+    seen_files = set()
+    for root in roots:
+        stack = [root]
+        while stack:
+            if stop.is_set():
+                return
+            folder = stack.pop()
+            key = folder_identity(folder)
+            if key is None or key in seen:
+                continue
+            seen.add(key)
+            try:
+                with os.scandir(folder) as it:
+                    entries = sorted(it, key=lambda e: e.name)
+            except OSError:
+                continue
+            subfolders = []
+            for entry in entries:
+                name = entry.name
+                if name[0] == ".":
+                    continue
+                try:
+                    if entry.is_dir():
+                        subfolders.append(entry.path)
+                        continue
+                    if not entry.is_file():
+                        continue
+                    dot = name.rfind(".")
+                    if dot <= 0 or name[dot + 1 :].lower() not in AUDIO_EXTENSIONS:
+                        continue
+                    st = entry.stat()
+                except OSError:  # vanished, dangling link, no permission
+                    continue
+                if (st.st_dev, st.st_ino) in seen_files:
+                    continue
+                seen_files.add((st.st_dev, st.st_ino))
+                yield entry.path, st.st_size, st.st_mtime_ns
+            stack.extend(reversed(subfolders))

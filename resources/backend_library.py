@@ -1,0 +1,524 @@
+"""The catalog: the scan thread, the tag cache, ids, stand-in links for
+undecodable names, files added from outside the scanned folders and the
+fields filled in from MusicBrainz, and the answer to each request."""
+
+import contextlib
+import json
+import os
+import stat
+import threading
+import time
+import traceback
+
+import backend_files
+from backend_files import (
+    clean_text,
+    extension,
+    file_title,
+    finite_seconds,
+    folder_identity,
+    read_tags,
+    walk_audio,
+)
+from backend_musicbrainz import (
+    MSG_MB_BAD_REPLY,
+    MSG_MB_TIMEOUT,
+    LookupFailed,
+    guess_from_name,
+    lookup,
+)
+from backend_store import IdRegistry, Store, log
+
+PUBLISH_INTERVAL = 0.5  # least seconds between catalog updates while scanning
+SAVE_INTERVAL = 10.0  # seconds between cache saves during a long first scan
+
+# Status-line texts, in Korean like every text of the interface; the player
+# shows them unchanged.
+MSG_BAD_REQUEST = "잘못된 요청입니다."
+MSG_UNKNOWN_ACTION = "알 수 없는 요청입니다: {}"
+MSG_NOT_ABSOLUTE = "파일 경로가 올바르지 않습니다: {}"
+MSG_NOT_FOUND = "파일을 찾을 수 없습니다: {}"
+MSG_NOT_FILE = "음원 파일이 아닙니다: {}"
+MSG_UNREADABLE = "음원을 읽을 수 없습니다: {}"
+MSG_NO_TRACK = "현재 곡을 목록에서 찾을 수 없습니다."
+MSG_NO_MUTAGEN = "python3-mutagen이 없어 태그를 읽지 못했습니다. 파일 이름으로 표시합니다."
+MSG_MB_COMPLETE = "곡 정보와 아트가 이미 모두 있습니다."
+MSG_MB_NOTHING_NEW = "MusicBrainz에 더 채울 정보가 없습니다."
+
+
+class Library:
+    """The catalog and everything kept for it. Requests run on the main
+    thread, scans on one background thread; `lock` guards the shared state
+    and the published reply text."""
+
+    def __init__(self, config, restore=True):
+        self.cfg = config
+        self.store = Store(config.data_dir)
+        self.lock = threading.RLock()
+        self.cache = self._load_cache()  # path -> [size, mtime_ns, title, artist, album, secs]
+        self.cache_dirty = False
+        self.registry = IdRegistry(self.store)
+        self.enriched = self.store.read("enriched.json", dict)
+        self.added_stamp = self.store.stamp("added.json")
+        self.added = self._load_added()
+        self.ids = {}  # path -> id
+        self.owner = {}  # id -> path
+        for path in sorted(set(self.cache).union(self.added)):
+            if path in self.added or len(self.cache[path]) == 6:
+                self.id_for(path)
+        self.catalog = {}  # path -> Track object
+        self.live = {}  # tracks added in this run, kept through the running scan
+        self.snapshot = "[]"
+        self.scanning = False
+        self.notice = MSG_NO_MUTAGEN if backend_files.mutagen is None else None
+        self.stop = threading.Event()
+        self.thread = None
+        self.rescan = False
+        self.stale = set()  # paths enriched while a scan runs
+        if restore:
+            self._publish(self._restore())
+
+    # -- own data
+
+    def _load_cache(self):
+        raw = self.store.read("cache.json", dict)
+        files = raw.get("files") if raw.get("version") == 1 else None
+        if not isinstance(files, dict):
+            return {}
+        good = {}
+        for path, entry in files.items():
+            if isinstance(entry, list) and len(entry) in (2, 6):
+                size, mtime = entry[0], entry[1]
+                if type(size) is int and type(mtime) is int:
+                    if len(entry) == 2:
+                        good[path] = entry
+                    elif all(isinstance(t, str) for t in entry[2:5]) and isinstance(
+                        entry[5], (int, float)
+                    ):
+                        good[path] = entry[:2] + [clean_text(t) for t in entry[2:5]] + entry[5:]
+        return good
+
+    def save_cache(self):
+        if backend_files.mutagen is None:  # tag-less entries must not outlive the missing module
+            return
+        with self.lock:
+            if not self.cache_dirty:
+                return
+            files = dict(self.cache)
+            self.cache_dirty = False
+        if not self.store.write("cache.json", {"version": 1, "files": files}):
+            with self.lock:
+                self.cache_dirty = True
+
+    def _load_added(self):
+        raw = self.store.read("added.json", list)
+        return {p for p in raw if isinstance(p, str) and os.path.isabs(p)}
+
+    def _change_added(self, add=(), remove=()):
+        with self.store.locked():
+            current = self._load_added()
+            new = (current | set(add)) - set(remove)
+            if new != current:
+                self.store.write("added.json", sorted(new))
+            self.added_stamp = self.store.stamp("added.json")
+        with self.lock:
+            self.added = new
+
+    # -- tracks
+
+    def id_for(self, path):
+        with self.lock:
+            known = self.ids.get(path)
+            if known is None:
+                known = self.registry.assign(path, self.owner)
+                self.ids[path] = known
+                self.owner[known] = path
+            return known
+
+    def _forget(self, path):
+        known = self.ids.pop(path, None)
+        if known is not None and self.owner.get(known) == path:
+            del self.owner[known]
+
+    def shown_path(self, path, track_id):
+        """The path the player gets: the file's own, or, when that is not
+        valid UTF-8, a UTF-8 named link to it in our data folder."""
+        try:
+            path.encode("utf-8")
+            return path
+        except UnicodeEncodeError:
+            pass
+        ext = extension(path)
+        ext = "." + ext if ext.isascii() and ext.isalnum() else ""
+        link = os.path.join(self.cfg.links_dir, "%d%s" % (track_id, ext))
+        try:
+            if os.readlink(link) == path:
+                return link
+            os.unlink(link)
+        except OSError:
+            pass
+        try:
+            os.makedirs(self.cfg.links_dir, exist_ok=True)
+            os.symlink(path, link)
+        except OSError as e:
+            log("cannot link", os.fsencode(path), ":", e)
+            return None
+        return link
+
+    def real_path(self, path):
+        """Undoes shown_path: a stand-in link leads back to its file."""
+        if os.path.dirname(path) == self.cfg.links_dir and os.path.islink(path):
+            target = os.readlink(path)
+            return os.path.join(os.path.dirname(path), target)
+        return path
+
+    def known_path(self, path):
+        """The catalog's own path for a file reached another way (through a
+        linked folder, say), so that it keeps its row and id; else `path`."""
+        name = os.path.basename(path)
+        with self.lock:
+            if path in self.ids:
+                return path
+            candidates = [p for p in self.ids if os.path.basename(p) == name]
+        for candidate in candidates:
+            with contextlib.suppress(OSError):
+                if os.path.samefile(candidate, path):
+                    return candidate
+        return path
+
+    def make_track(self, path, tags):
+        title, artist, album, duration = tags[:4]
+        track_id = self.id_for(path)
+        shown = self.shown_path(path, track_id)
+        if shown is None:
+            return None
+        extra = self.enriched.get(path)
+        if not isinstance(extra, dict):
+            extra = {}
+
+        def field(tagged, key):
+            value = extra.get(key)
+            return tagged or (clean_text(value) if isinstance(value, str) else "")
+
+        return {
+            "id": track_id,
+            "path": shown,
+            "title": field(title, "title") or file_title(path),
+            "artist": field(artist, "artist"),
+            "album": field(album, "album"),
+            "duration": finite_seconds(duration),
+            "art": field("", "art"),
+        }
+
+    def file_track(self, path, size, mtime):
+        """The track of one file, from the cache when size and modification
+        time are unchanged, else read; None when it cannot be read."""
+        with self.lock:
+            entry = self.cache.get(path)
+        if entry is None or entry[0] != size or entry[1] != mtime:
+            try:
+                tags = read_tags(path)
+            except OSError:  # gone or locked since it was listed: not cached
+                return None
+            entry = [size, mtime] + (list(tags) if tags else [])
+            with self.lock:
+                self.cache[path] = entry
+                self.cache_dirty = True
+        return self.make_track(path, entry[2:]) if len(entry) == 6 else None
+
+    def _restore(self):
+        """The last run's catalog, shown until the scan has confirmed it."""
+        tracks = {}
+        for path, entry in self.cache.items():
+            if len(entry) == 6:
+                track = self.make_track(path, entry[2:])
+                if track:
+                    tracks[path] = track
+        return tracks
+
+    def _publish(self, tracks):
+        ordered = [tracks[p] for p in sorted(tracks)]
+        text = json.dumps(ordered, ensure_ascii=False, separators=(",", ":"))
+        with self.lock:
+            self.catalog = tracks
+            self.snapshot = text
+
+    def _republish(self, changes):
+        with self.lock:
+            tracks = dict(self.catalog)
+        tracks.update(changes)
+        self._publish(tracks)
+
+    def reply(self, error=None):
+        with self.lock:
+            scanning = "true" if self.scanning else "false"
+            parts = ['{"tracks":', self.snapshot, ',"scanning":', scanning]
+        if error is None and self.notice:
+            error, self.notice = self.notice, None
+        if error:
+            parts += [',"error":', json.dumps(error, ensure_ascii=False)]
+        return "".join(parts) + "}"
+
+    # -- scanning
+
+    def start_scan(self):
+        with self.lock:
+            if self.scanning:
+                self.rescan = True  # files may have come in behind the running scan
+                return
+            self.scanning = True
+        self.thread = threading.Thread(target=self._scan_loop, name="scan", daemon=True)
+        self.thread.start()
+
+    def _scan_loop(self):
+        try:
+            while True:
+                self.scan_once()
+                with self.lock:
+                    if not self.rescan or self.stop.is_set():
+                        break
+                    self.rescan = False
+        except Exception:
+            log("scan failed:\n" + traceback.format_exc())
+        finally:
+            self.save_cache()
+            with self.lock:
+                self.scanning = False
+
+    def _skip(self):
+        return {i for i in map(folder_identity, self.cfg.skip_dirs) if i}
+
+    def scan_once(self):
+        with self.lock:
+            base = dict(self.catalog)
+        found = {}
+        listed = set()  # readable or not: an unreadable file keeps its cache entry
+        next_publish = last_save = time.monotonic()
+        for path, size, mtime in walk_audio(self.cfg.roots, self._skip(), self.stop):
+            listed.add(path)
+            track = self.file_track(path, size, mtime)
+            if track is not None:
+                found[path] = track
+            now = time.monotonic()
+            if now >= next_publish:
+                self._refresh(found)
+                with self.lock:
+                    merged = dict(base)
+                    merged.update(self.live)
+                merged.update(found)
+                self._publish(merged)
+                # A large catalog costs more to publish: keep that cost to a
+                # small part of the scan's time.
+                cost = time.monotonic() - now
+                next_publish = now + max(PUBLISH_INTERVAL, 5 * cost)
+                if now - last_save >= SAVE_INTERVAL:
+                    self.save_cache()
+                    last_save = now
+        if self.stop.is_set():
+            return  # an unfinished scan removes nothing
+        with self.lock:
+            outside = sorted(self.added.union(self.live) - set(found))
+        self._refresh(found)
+        gone = []
+        for path in outside:
+            try:
+                st = os.stat(path)
+            except FileNotFoundError:
+                gone.append(path)
+                continue
+            except OSError:
+                continue
+            track = self.file_track(path, st.st_size, st.st_mtime_ns)
+            if track is not None:
+                found[path] = track
+        if gone:
+            self._change_added(remove=gone)
+        with self.lock:
+            keep = listed.union(outside).difference(gone)
+            for path in [p for p in self.cache if p not in keep]:
+                del self.cache[path]
+                self.cache_dirty = True
+            for path in [p for p in self.ids if p not in found and p not in self.added]:
+                self._forget(path)
+            self.live = {p: t for p, t in self.live.items() if p in found}
+        self._publish(found)
+        self._prune_links(found)
+        self.save_cache()
+
+    def _refresh(self, found):
+        """Rebuilds tracks the scan made before an "enrich" changed them."""
+        with self.lock:
+            paths, self.stale = self.stale, set()
+        for path in paths:
+            with self.lock:
+                entry = self.cache.get(path)
+            if path in found and entry and len(entry) == 6:
+                track = self.make_track(path, entry[2:])
+                if track:
+                    found[path] = track
+
+    def _prune_links(self, tracks):
+        shown = {os.path.basename(t["path"]) for t in tracks.values()}
+        with contextlib.suppress(OSError):
+            for name in os.listdir(self.cfg.links_dir):
+                if name not in shown:
+                    with contextlib.suppress(OSError):
+                        os.unlink(os.path.join(self.cfg.links_dir, name))
+
+    def shutdown(self):
+        self.stop.set()
+        if self.thread:
+            self.thread.join(5)
+        self.save_cache()
+
+    # -- requests
+
+    def handle(self, line):
+        """The reply line to one request line."""
+        try:
+            request = json.loads(line)
+        except ValueError:
+            return self.reply(MSG_BAD_REQUEST)
+        if not isinstance(request, dict) or not isinstance(request.get("action"), str):
+            return self.reply(MSG_BAD_REQUEST)
+        self.pick_up_imports()
+        action = request["action"]
+        if action == "list":
+            return self.reply()
+        if action == "scan":
+            self.start_scan()
+            return self.reply()
+        if action == "add":
+            return self.reply(self.add(request.get("path")))
+        if action == "enrich":
+            return self.reply(self.enrich(request.get("id")))
+        return self.reply(MSG_UNKNOWN_ACTION.format(clean_text(action)))
+
+    def open_file(self, given):
+        """(path, track, None) for a readable audio file, else (.., None, message)."""
+        if not isinstance(given, str) or not given:
+            return None, None, MSG_BAD_REQUEST
+        name = clean_text(os.path.basename(given)) or clean_text(given)
+        if not os.path.isabs(given) or "\0" in given:
+            return None, None, MSG_NOT_ABSOLUTE.format(clean_text(given))
+        path = self.real_path(os.path.normpath(given))
+        try:
+            st = os.stat(path)
+        except FileNotFoundError:
+            return path, None, MSG_NOT_FOUND.format(name)
+        except OSError:
+            return path, None, MSG_UNREADABLE.format(name)
+        if not stat.S_ISREG(st.st_mode):
+            return path, None, MSG_NOT_FILE.format(name)
+        path = self.known_path(path)
+        track = self.file_track(path, st.st_size, st.st_mtime_ns)
+        if track is None:
+            return path, None, MSG_UNREADABLE.format(name)
+        return path, track, None
+
+    def add(self, given):
+        path, track, error = self.open_file(given)
+        if error:
+            return error
+        with self.lock:
+            self.live[path] = track
+        self._republish({path: track})
+        self._change_added(add=[path])
+        return None
+
+    def pick_up_imports(self):
+        """Files taken in by one-shot imports since the last request."""
+        stamp = self.store.stamp("added.json")
+        if stamp == self.added_stamp:
+            return
+        self.added_stamp = stamp
+        paths = self._load_added()
+        with self.lock:
+            self.added = paths
+            new = sorted(p for p in paths if p not in self.catalog)
+        changes = {}
+        for path in new:
+            with contextlib.suppress(OSError):
+                st = os.stat(path)
+                track = self.file_track(path, st.st_size, st.st_mtime_ns)
+                if track is not None:
+                    changes[path] = track
+        if changes:
+            with self.lock:
+                self.live.update(changes)
+            self._republish(changes)
+
+    def import_file(self, given):
+        """The one-shot import's document: the track, joined to the catalog."""
+        path, track, error = self.open_file(given)
+        if error:
+            return {"error": error}
+        self._change_added(add=[path])
+        return {"opened": track}
+
+    def enrich(self, track_id):
+        if type(track_id) is float and track_id.is_integer():
+            track_id = int(track_id)
+        if type(track_id) is not int:
+            return MSG_BAD_REQUEST
+        with self.lock:
+            path = self.owner.get(track_id)
+            track = self.catalog.get(path) if path else None
+            entry = self.cache.get(path) if path else None
+        if track is None:
+            return MSG_NO_TRACK
+        tags = entry[2:5] if entry and len(entry) == 6 else ("", "", "")
+        extra = self.enriched.get(path) if isinstance(self.enriched.get(path), dict) else {}
+        want = [k for k, t in zip(("title", "artist", "album"), tags) if not t and not extra.get(k)]
+        if not track["art"]:
+            want.append("art")
+        if not want:
+            return MSG_MB_COMPLETE
+        title, artist = track["title"], track["artist"]
+        if "title" in want:
+            guessed_artist, title = guess_from_name(path)
+            artist = artist or guessed_artist
+        outcome = {}
+
+        def ask():
+            try:
+                outcome["found"] = lookup(
+                    self.cfg.musicbrainz_url, self.cfg.timeout, want, title, artist,
+                    track["duration"],
+                )
+            except LookupFailed as e:
+                outcome["error"] = str(e)
+            except Exception:
+                log("look-up failed:\n" + traceback.format_exc())
+                outcome["error"] = MSG_MB_BAD_REPLY
+
+        # The lookup runs aside so that a stalled name look-up or a server
+        # that trickles bytes cannot hold the reply past the time-out.
+        worker = threading.Thread(target=ask, name="musicbrainz", daemon=True)
+        worker.start()
+        worker.join(self.cfg.timeout)
+        if worker.is_alive():
+            return MSG_MB_TIMEOUT
+        if "error" in outcome:
+            return outcome["error"]
+        found = outcome["found"]
+        if not found:
+            return MSG_MB_NOTHING_NEW
+        with self.store.locked():
+            self.enriched = self.store.read("enriched.json", dict)
+            record = self.enriched.get(path) if isinstance(self.enriched.get(path), dict) else {}
+            record.update(found)
+            self.enriched[path] = record
+            self.store.write("enriched.json", self.enriched)
+        with self.lock:
+            entry = self.cache.get(path)
+        if entry and len(entry) == 6:
+            updated = self.make_track(path, entry[2:])
+            if updated:
+                with self.lock:
+                    if path in self.live:
+                        self.live[path] = updated
+                    if self.scanning:
+                        self.stale.add(path)
+                self._republish({path: updated})
+        return None

@@ -1,0 +1,80 @@
+// The JSON stores: one file per store in one folder (by default the
+// application-support folder, $XDG_DATA_HOME/Quavelark), each read whole
+// and replaced whole.
+//
+// load(name): the decoded value of the file, or nothing when it is missing,
+// unreadable or does not decode (JsonCodec's strict rules). Never creates the
+// folder, never touches the file.
+//
+// save(name, value): creates the folder when needed and replaces the file
+// atomically (a temporary file in the same folder moved over the old one), so
+// a reader never sees half a store. Returns whether the file now holds the
+// value; callers in the program ignore the answer, as nothing is reported.
+// Nothing is written, and the old file stays, when:
+//   - the value holds a non-finite number (JSON cannot hold it);
+//   - the existing file is read-only (the move would replace it anyway);
+//   - the folder cannot be written.
+// A store that exists but did not load (damaged, a zero-byte file after a
+// crash or a full disk) is kept beside the new file as
+// "<name>.corrupt-<epoch seconds>" before the first save over it, so
+// starting empty never destroys what the user had. The list of such files is
+// process-wide, so a save by any JSONStore on the same folder keeps the copy.
+//
+// Thread: any; calls on one file are expected from one thread at a time (the
+// program saves on the main thread).
+#pragma once
+
+#include "app/AppPaths.h"
+#include "app/JsonCodec.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace ql {
+
+// The store files of the application-support folder.
+namespace stores {
+inline constexpr const char* kPlayStats = "play-stats.json";
+inline constexpr const char* kLoudness = "loudness.json";
+inline constexpr const char* kQuality = "quality.json";
+inline constexpr const char* kFavorites = "favorites.json";
+inline constexpr const char* kSonic = "sonic.json";
+inline constexpr const char* kGenres = "genres.json";
+inline constexpr const char* kFX = "fx.json";
+} // namespace stores
+
+class JSONStore {
+public:
+    explicit JSONStore(QString dir = appSupportDir());
+
+    const QString& dir() const { return m_dir; }
+    QString filePath(const QString& name) const;
+
+    template <class T> std::optional<T> load(const QString& name) const {
+        const std::optional<QByteArray> bytes = readBytes(name);
+        if (!bytes)
+            return std::nullopt;
+        std::optional<T> value = JsonCodec<T>::decode(*bytes);
+        noteLoaded(name, value.has_value());
+        return value;
+    }
+
+    template <class T> bool save(const QString& name, const T& value) const {
+        const std::optional<QByteArray> bytes = JsonCodec<T>::encode(value);
+        return bytes && writeBytes(name, *bytes);
+    }
+
+    // The raw steps, for stores whose coding lives elsewhere. readBytes gives
+    // nothing for a missing file and notes an unreadable one as damaged; the
+    // caller of readBytes notes whether the bytes decoded.
+    std::optional<QByteArray> readBytes(const QString& name) const;
+    bool writeBytes(const QString& name, const QByteArray& bytes) const;
+    void noteLoaded(const QString& name, bool decoded) const;
+
+private:
+    QString m_dir;
+};
+
+} // namespace ql

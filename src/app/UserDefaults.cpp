@@ -1,0 +1,177 @@
+#include "app/UserDefaults.h"
+
+#include <QLocale>
+#include <QSettings>
+#include <QStringList>
+
+#include <cmath>
+#include <limits>
+
+namespace ql {
+
+namespace {
+std::optional<double> parseReal(const QString& text) {
+    bool ok = false;
+    const double d = QLocale::c().toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(d))
+        return std::nullopt;
+    return d;
+}
+
+// A finite double cut to a whole number, when it fits in 64 bits.
+std::optional<qint64> truncated(double d) {
+    constexpr double kLimit = 9223372036854775808.0; // 2^63
+    if (!std::isfinite(d) || !(d >= -kLimit && d < kLimit))
+        return std::nullopt;
+    return qint64(std::trunc(d));
+}
+
+bool isText(const QVariant& v) {
+    const int id = v.typeId();
+    return id == QMetaType::QString || id == QMetaType::QByteArray;
+}
+
+bool isWhole(const QVariant& v) {
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isReal(const QVariant& v) {
+    return v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float;
+}
+} // namespace
+
+std::optional<bool> UserDefaults::toBool(const QVariant& v) {
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool();
+    if (isText(v)) {
+        const QString s = v.toString().trimmed().toLower();
+        if (s == QLatin1String("true") || s == QLatin1String("yes"))
+            return true;
+        if (s == QLatin1String("false") || s == QLatin1String("no"))
+            return false;
+    }
+    if (const auto d = toDouble(v))
+        return *d != 0.0;
+    return std::nullopt;
+}
+
+std::optional<qint64> UserDefaults::toInteger(const QVariant& v) {
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool() ? 1 : 0;
+    if (isWhole(v)) {
+        if (v.typeId() == QMetaType::ULongLong || v.typeId() == QMetaType::ULong) {
+            const qulonglong u = v.toULongLong();
+            if (u > qulonglong(std::numeric_limits<qint64>::max()))
+                return std::nullopt;
+            return qint64(u);
+        }
+        return v.toLongLong();
+    }
+    if (isReal(v))
+        return truncated(v.toDouble());
+    if (isText(v)) {
+        bool ok = false;
+        const qint64 n = v.toString().trimmed().toLongLong(&ok);
+        if (ok)
+            return n;
+        if (const auto d = parseReal(v.toString()))
+            return truncated(*d);
+    }
+    return std::nullopt;
+}
+
+std::optional<double> UserDefaults::toDouble(const QVariant& v) {
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool() ? 1.0 : 0.0;
+    if (isWhole(v))
+        return v.toDouble();
+    if (isReal(v)) {
+        const double d = v.toDouble();
+        return std::isfinite(d) ? std::optional<double>(d) : std::nullopt;
+    }
+    if (isText(v))
+        return parseReal(v.toString());
+    return std::nullopt;
+}
+
+std::optional<QString> UserDefaults::toText(const QVariant& v) {
+    if (v.typeId() == QMetaType::QString)
+        return v.toString();
+    if (v.typeId() == QMetaType::QByteArray)
+        return QString::fromUtf8(v.toByteArray());
+    // An INI value with an unquoted comma comes back as a list.
+    if (v.typeId() == QMetaType::QStringList)
+        return v.toStringList().join(QLatin1Char(','));
+    if (v.typeId() == QMetaType::Bool || isWhole(v) || isReal(v))
+        return v.toString();
+    return std::nullopt;
+}
+
+UserDefaults::UserDefaults()
+    : m_settings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                             QStringLiteral("Quavelark"),
+                                             QStringLiteral("Quavelark"))) {}
+
+UserDefaults::UserDefaults(const QString& iniFile)
+    : m_settings(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)) {}
+
+UserDefaults::~UserDefaults() = default;
+
+bool UserDefaults::contains(QAnyStringView key) const {
+    return m_settings->contains(key);
+}
+
+std::optional<bool> UserDefaults::boolIfPresent(QAnyStringView key) const {
+    return contains(key) ? toBool(m_settings->value(key)) : std::nullopt;
+}
+
+std::optional<qint64> UserDefaults::integerIfPresent(QAnyStringView key) const {
+    return contains(key) ? toInteger(m_settings->value(key)) : std::nullopt;
+}
+
+std::optional<int> UserDefaults::intIfPresent(QAnyStringView key) const {
+    const auto n = integerIfPresent(key);
+    if (!n || *n < std::numeric_limits<int>::min() || *n > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return int(*n);
+}
+
+std::optional<double> UserDefaults::realIfPresent(QAnyStringView key) const {
+    return contains(key) ? toDouble(m_settings->value(key)) : std::nullopt;
+}
+
+std::optional<QString> UserDefaults::string(QAnyStringView key) const {
+    return contains(key) ? toText(m_settings->value(key)) : std::nullopt;
+}
+
+void UserDefaults::set(QAnyStringView key, const QVariant& value) {
+    m_settings->setValue(key, value);
+}
+
+void UserDefaults::remove(QAnyStringView key) {
+    m_settings->remove(key);
+}
+
+void UserDefaults::clear() { m_settings->clear(); }
+
+void UserDefaults::sync() {
+    m_settings->sync();
+}
+
+QString UserDefaults::fileName() const {
+    return m_settings->fileName();
+}
+
+} // namespace ql

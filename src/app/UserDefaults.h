@@ -1,0 +1,97 @@
+// The program's settings: plain keys in one INI file (QSettings, organisation
+// and application "Quavelark": ~/.config/Quavelark/Quavelark.conf), read
+// once at start-up and written when a setting changes.
+//
+// A key is present when the file holds any value under it. Every typed read
+// checks its conversion: the INI file keeps text, so "true", "1" or "yes"
+// read as a boolean, "2" or "2.0" as an integer, and so on; a value that does
+// not convert (or a non-finite number) reads as absent, so the setting takes
+// its default instead of a made-up value.
+//
+//   xIfPresent(key): the value, or nothing when absent or not convertible;
+//   boolean/integer/real(key): the same with false, 0, 0.0 in place of nothing.
+//
+// The conversions are public (toBool, toInteger, toDouble, toText) so their
+// rules can be checked on their own. Main thread only.
+#pragma once
+
+#include <QAnyStringView>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+#include <optional>
+
+class QSettings;
+
+namespace ql {
+
+// Settings keys, spelled as stored.
+namespace keys {
+inline constexpr const char* kFxResetV1 = "fxResetV1";
+inline constexpr const char* kMaxQuality = "maxQuality";
+inline constexpr const char* kUpMode = "upMode";
+inline constexpr const char* kRateMatch = "rateMatch";
+inline constexpr const char* kOutputUID = "outputUID";
+inline constexpr const char* kGapless = "gapless";
+inline constexpr const char* kBitPerfect = "bitPerfect";
+inline constexpr const char* kHogMode = "hogMode";
+inline constexpr const char* kCrossfade = "crossfade";
+inline constexpr const char* kLeveling = "leveling";
+inline constexpr const char* kViewKind = "viewKind";
+inline constexpr const char* kSmartMode = "smartMode";
+inline constexpr const char* kSonicOn = "sonicOn";
+inline constexpr const char* kPlayRate = "playRate";
+inline constexpr const char* kShuffle = "shuffle";
+inline constexpr const char* kVisibleTrackOrder = "visibleTrackOrder";
+inline constexpr const char* kSelectedFolder = "selectedFolder";
+inline constexpr const char* kPlayerVolume = "playerVolume";
+inline constexpr const char* kLibrarySearch = "librarySearch";
+inline constexpr const char* kToolsOpen = "toolsOpen";
+inline constexpr const char* kLang = "lang";
+inline constexpr const char* kRemoteToken = "remoteToken";
+inline constexpr const char* kFlacBrowser = "flacBrowser";
+inline constexpr const char* kFlacCount = "flacCount";
+inline constexpr const char* kFlacAllCount = "flacAllCount";
+} // namespace keys
+
+class UserDefaults {
+public:
+    // The program's own settings file.
+    UserDefaults();
+    // Another INI file (the validation suite, tests).
+    explicit UserDefaults(const QString& iniFile);
+    ~UserDefaults();
+    UserDefaults(const UserDefaults&) = delete;
+    UserDefaults& operator=(const UserDefaults&) = delete;
+
+    bool contains(QAnyStringView key) const;
+
+    std::optional<bool> boolIfPresent(QAnyStringView key) const;
+    std::optional<qint64> integerIfPresent(QAnyStringView key) const;
+    std::optional<int> intIfPresent(QAnyStringView key) const; // outside int: not convertible
+    std::optional<double> realIfPresent(QAnyStringView key) const;
+    std::optional<QString> string(QAnyStringView key) const;
+
+    bool boolean(QAnyStringView key) const { return boolIfPresent(key).value_or(false); }
+    qint64 integer(QAnyStringView key) const { return integerIfPresent(key).value_or(0); }
+    double real(QAnyStringView key) const { return realIfPresent(key).value_or(0.0); }
+
+    void set(QAnyStringView key, const QVariant& value);
+    void remove(QAnyStringView key);
+    // Removes every key (a fresh start: tests, the validation suite).
+    void clear();
+    // Writes pending changes to the file now (QSettings also does it later).
+    void sync();
+    QString fileName() const;
+
+    static std::optional<bool> toBool(const QVariant& v);
+    static std::optional<qint64> toInteger(const QVariant& v);
+    static std::optional<double> toDouble(const QVariant& v);
+    static std::optional<QString> toText(const QVariant& v);
+
+private:
+    std::unique_ptr<QSettings> m_settings;
+};
+
+} // namespace ql

@@ -1,0 +1,24 @@
+// State of the music library held by App as `library`. Main thread only.
+#pragma once
+
+#include "app/Records.h"
+
+#include <QHash>
+#include <QString>
+
+#include <vector>
+
+namespace ql {
+
+struct LibraryState {
+    // The whole catalog in catalog order.
+    std::vector<Track> rows;
+    // Quality label by file path ("quality.json"), and whether it changed
+    // since the last save.
+    QHash<QString, QString> qual;
+    bool qualDirty = false;
+    // Genre by file path ("genres.json").
+    QHash<QString, QString> genres;
+};
+
+} // namespace ql

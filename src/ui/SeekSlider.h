@@ -1,0 +1,41 @@
+// The seek bar: a horizontal slider holding a double (seconds of the current
+// track once a track plays; 0 … 1 before).
+//
+// Set from code (setMaximum, setValue) it moves silently; only the user's
+// own moves run `action`. The value is kept exactly as set; the slider's
+// integer steps (milliseconds of the range) only draw it.
+#pragma once
+
+#include <QSlider>
+
+#include <functional>
+
+namespace ql {
+
+class SeekSlider final : public QSlider {
+public:
+    explicit SeekSlider(QWidget* parent = nullptr);
+
+    double minimumValue() const { return m_min; }
+    double maximumValue() const { return m_max; }
+    double doubleValue() const { return m_value; }
+
+    // A non-finite or negative maximum is ignored; the value is clamped into
+    // the new range.
+    void setMaximumValue(double max);
+    // Clamped to minimum … maximum; a non-finite value is ignored.
+    void setDoubleValue(double value);
+
+    // Run after the user moved the slider; doubleValue() is the new position.
+    std::function<void()> action;
+
+private:
+    void syncSteps();
+
+    double m_min = 0;
+    double m_max = 1;
+    double m_value = 0;
+    bool m_syncing = false;
+};
+
+} // namespace ql

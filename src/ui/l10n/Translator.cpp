@@ -1,0 +1,199 @@
+#include "ui/l10n/Translator.h"
+
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QTreeView>
+
+#include <optional>
+
+namespace ql {
+
+namespace {
+
+// The translation of a Korean text, or nothing when there is nothing to write
+// (no Hangul, or Korean no phrase covers).
+std::optional<QString> translated(const QString& text) {
+    if (!L10n::hasHangul(text))
+        return std::nullopt;
+    QString t = L10n::tr(text);
+    if (t == text)
+        return std::nullopt;
+    return t;
+}
+
+// Reads through the typed getter (a property look-up by name costs more than
+// the rest of a pass) and writes through the property, so a class that
+// redeclares it sees the write.
+int writeProperty(QObject* object, const char* name, const QString& current) {
+    const auto t = translated(current);
+    if (!t)
+        return 0;
+    object->setProperty(name, *t);
+    return 1;
+}
+
+int translateActionTitles(const QList<QAction*>& actions, bool intoSubmenus) {
+    int n = 0;
+    for (QAction* action : actions) {
+        if (const auto t = translated(action->text())) {
+            action->setText(*t);
+            ++n;
+        }
+        if (intoSubmenus && action->menu())
+            n += Translator::translateMenu(action->menu());
+    }
+    return n;
+}
+
+int translateHeaders(QAbstractItemView* view) {
+    QAbstractItemModel* model = view->model();
+    if (!model)
+        return 0;
+    int n = 0;
+    for (int section = 0; section < model->columnCount(); ++section) {
+        const QString title = model->headerData(section, Qt::Horizontal).toString();
+        const auto t = translated(title);
+        if (t && model->setHeaderData(section, Qt::Horizontal, *t))
+            ++n;
+    }
+    return n;
+}
+
+int translateText(QWidget* view) {
+    if (auto* status = dynamic_cast<StatusLabel*>(view)) {
+        if (status->isFinal())
+            return 0;
+        const auto t = translated(status->stringValue());
+        if (!t)
+            return 0;
+        status->setSilently(*t);
+        return 1;
+    }
+    if (auto* label = qobject_cast<QLabel*>(view))
+        return writeProperty(label, "text", label->text());
+    if (auto* edit = qobject_cast<QLineEdit*>(view)) {
+        const int n = edit->isReadOnly() ? writeProperty(edit, "text", edit->text()) : 0;
+        return n + writeProperty(edit, "placeholderText", edit->placeholderText());
+    }
+    return 0;
+}
+
+int translateButton(QWidget* view) {
+    auto* button = qobject_cast<QAbstractButton*>(view);
+    if (!button)
+        return 0;
+    int n = writeProperty(button, "text", button->text());
+    QMenu* pullDown = nullptr;
+    if (auto* push = qobject_cast<QPushButton*>(button))
+        pullDown = push->menu();
+    else if (auto* tool = qobject_cast<QToolButton*>(button))
+        pullDown = tool->menu();
+    if (pullDown)
+        n += translateActionTitles(pullDown->actions(), false);
+    return n;
+}
+
+int translateCombo(QWidget* view) {
+    auto* combo = qobject_cast<QComboBox*>(view);
+    if (!combo)
+        return 0;
+    int n = writeProperty(combo, "placeholderText", combo->placeholderText());
+    for (int i = 0; i < combo->count(); ++i)
+        if (const auto t = translated(combo->itemText(i))) {
+            combo->setItemText(i, *t);
+            ++n;
+        }
+    return n;
+}
+
+// Windows the pass starts from: menus and combo lists are pop-ups reached
+// through their owners; tool tips are the tool tips' own business.
+bool isPassRoot(const QWidget* window) {
+    if (qobject_cast<const QMenu*>(window))
+        return false;
+    const Qt::WindowType type = window->windowType();
+    return type != Qt::Popup && type != Qt::ToolTip;
+}
+
+} // namespace
+
+void Translator::exempt(QWidget* view) {
+    view->setObjectName(QString::fromLatin1(kExempt));
+}
+
+bool Translator::isExempt(const QWidget* view) {
+    return view->objectName() == QLatin1String(kExempt);
+}
+
+int Translator::translateAll() {
+    if (!L10n::isEnglish())
+        return 0;
+    int n = 0;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (isPassRoot(window))
+            n += translateWindow(window);
+    return n;
+}
+
+int Translator::translateWindow(QWidget* window) {
+    if (!L10n::isEnglish())
+        return 0;
+    int n = 0;
+    if (const auto t = translated(window->windowTitle())) {
+        window->setWindowTitle(*t);
+        ++n;
+    }
+    return n + translateView(window);
+}
+
+int Translator::translateView(QWidget* view) {
+    if (!L10n::isEnglish() || isExempt(view))
+        return 0;
+    if (qobject_cast<QTextEdit*>(view) || qobject_cast<QPlainTextEdit*>(view))
+        return 0;
+    if (qobject_cast<QTableView*>(view) || qobject_cast<QTreeView*>(view))
+        return translateHeaders(static_cast<QAbstractItemView*>(view));
+    if (qobject_cast<QAbstractItemView*>(view))
+        return 0;
+    if (auto* bar = qobject_cast<QMenuBar*>(view))
+        return translateActionTitles(bar->actions(), true);
+
+    int n = writeProperty(view, "toolTip", view->toolTip());
+    n += translateText(view);
+    n += translateButton(view);
+    n += translateCombo(view);
+    for (QObject* child : view->children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (widget && !widget->isWindow())
+            n += translateView(widget);
+    }
+    return n;
+}
+
+int Translator::translateMenu(QMenu* menu) {
+    if (!L10n::isEnglish())
+        return 0;
+    int n = 0;
+    if (const auto t = translated(menu->title())) {
+        menu->setTitle(*t);
+        ++n;
+    }
+    return n + translateActionTitles(menu->actions(), true);
+}
+
+} // namespace ql

@@ -1,0 +1,217 @@
+#include "app/JSONStore.h"
+#include "app/Records.h"
+
+#include "TestHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <limits>
+
+using namespace ql;
+
+namespace {
+using Stats = QHash<QString, PlayStat>;
+
+const QString kName = QStringLiteral("play-stats.json");
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// The kept copies of a damaged store, by file name.
+QStringList corruptCopies(const QString& dir, const QString& name) {
+    const QRegularExpression pattern(QRegularExpression::escape(name) +
+                                     QStringLiteral("\\.corrupt-\\d+(-\\d+)?"));
+    QStringList found;
+    for (const QString& f : QDir(dir).entryList(QDir::Files))
+        if (pattern.match(f).hasMatch() && pattern.match(f).capturedLength() == f.size())
+            found << f;
+    return found;
+}
+} // namespace
+
+class JSONStoreTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_tmp;
+
+private slots:
+    void firstSaveCreatesTheFolder() {
+        const QString dir = m_tmp.path() + "/first/share/Quavelark";
+        JSONStore store(dir);
+        QVERIFY(!store.load<Stats>(kName));
+        QVERIFY2(!QDir(dir).exists(), "a load must not create the folder");
+        const Stats stats{{"/m/a.flac", {2, 1700000000.5}}};
+        QVERIFY(store.save(kName, stats));
+        QVERIFY(QFile::exists(dir + "/" + kName));
+        QCOMPARE(store.load<Stats>(kName).value_or(Stats{}), stats);
+        QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList{kName});
+    }
+
+    void emptyObjectLoadsAsAnEmptyDictionary() {
+        JSONStore store(m_tmp.path() + "/empty");
+        QDir().mkpath(store.dir());
+        writeFile(store.filePath(kName), "{}");
+        const auto loaded = store.load<Stats>(kName);
+        QVERIFY(loaded.has_value());
+        QVERIFY(loaded->isEmpty());
+    }
+
+    void damagedStoreIsKeptBeforeTheFirstSave_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("zero bytes") << QByteArray();
+        QTest::newRow("one malformed entry")
+            << QByteArray("{\"/a\":{\"plays\":4,\"last\":10},\"/b\":{\"plays\":1}}");
+        QTest::newRow("cut off mid-write") << QByteArray("{\"/a\":{\"plays\":4,\"la");
+        QTest::newRow("a list, not a dictionary") << QByteArray("[]");
+        QTest::newRow("null") << QByteArray("null");
+    }
+    void damagedStoreIsKeptBeforeTheFirstSave() {
+        QFETCH(QByteArray, content);
+        JSONStore store(m_tmp.path() + "/damaged-" + QTest::currentDataTag());
+        QDir().mkpath(store.dir());
+        writeFile(store.filePath(kName), content);
+
+        QVERIFY(!store.load<Stats>(kName));
+        QCOMPARE(readFile(store.filePath(kName)), content); // a load never touches the file
+
+        const Stats fresh{{"/new.flac", {1, 5}}};
+        QVERIFY(store.save(kName, fresh));
+        const QStringList copies = corruptCopies(store.dir(), kName);
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(readFile(store.dir() + "/" + copies[0]), content);
+        QCOMPARE(store.load<Stats>(kName).value_or(Stats{}), fresh);
+
+        // Only the first save over the damaged file keeps a copy.
+        QVERIFY(store.save(kName, Stats{{"/n2", {2, 6}}}));
+        QCOMPARE(corruptCopies(store.dir(), kName).size(), 1);
+    }
+
+    void aSecondDamageKeepsASecondCopy() {
+        JSONStore store(m_tmp.path() + "/twice");
+        QDir().mkpath(store.dir());
+        writeFile(store.filePath(kName), "first damage");
+        QVERIFY(!store.load<Stats>(kName));
+        QVERIFY(store.save(kName, Stats{}));
+        writeFile(store.filePath(kName), "second damage");
+        QVERIFY(!store.load<Stats>(kName));
+        QVERIFY(store.save(kName, Stats{}));
+        QStringList contents;
+        for (const QString& f : corruptCopies(store.dir(), kName))
+            contents << QString::fromLatin1(readFile(store.dir() + "/" + f));
+        contents.sort();
+        QCOMPARE(contents, (QStringList{"first damage", "second damage"}));
+    }
+
+    void anotherStoreOnTheSameFolderAlsoKeepsTheCopy() {
+        const QString dir = m_tmp.path() + "/shared";
+        QDir().mkpath(dir);
+        writeFile(dir + "/" + kName, "{oops");
+        QVERIFY(!JSONStore(dir).load<Stats>(kName));
+        QVERIFY(JSONStore(dir).save(kName, Stats{}));
+        QCOMPARE(corruptCopies(dir, kName).size(), 1);
+    }
+
+    void healthyAndMissingStoresKeepNoCopy_data() {
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("missing file") << false;
+        QTest::newRow("file that loaded") << true;
+    }
+    void healthyAndMissingStoresKeepNoCopy() {
+        QFETCH(bool, exists);
+        JSONStore store(m_tmp.path() + "/healthy-" + QTest::currentDataTag());
+        QDir().mkpath(store.dir());
+        if (exists) {
+            writeFile(store.filePath(kName), "{\"/a\":{\"plays\":1,\"last\":2}}");
+            QVERIFY(store.load<Stats>(kName));
+        } else {
+            QVERIFY(!store.load<Stats>(kName));
+        }
+        QVERIFY(store.save(kName, Stats{}));
+        QCOMPARE(corruptCopies(store.dir(), kName), QStringList{});
+    }
+
+    void aFileThatLoadsAgainIsNoLongerDamaged() {
+        JSONStore store(m_tmp.path() + "/mended");
+        QDir().mkpath(store.dir());
+        writeFile(store.filePath(kName), "junk");
+        QVERIFY(!store.load<Stats>(kName));
+        writeFile(store.filePath(kName), "{}"); // mended outside the program
+        QVERIFY(store.load<Stats>(kName));
+        QVERIFY(store.save(kName, Stats{{"/a", {1, 1}}}));
+        QCOMPARE(corruptCopies(store.dir(), kName), QStringList{});
+    }
+
+    void readOnlyFileKeepsItsContent_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("healthy store") << QByteArray("{\"/a\":{\"plays\":9,\"last\":1}}");
+        QTest::newRow("damaged store") << QByteArray("{");
+    }
+    void readOnlyFileKeepsItsContent() {
+        QFETCH(QByteArray, content);
+        JSONStore store(m_tmp.path() + "/readonly-" + QTest::currentDataTag());
+        QDir().mkpath(store.dir());
+        const QString path = store.filePath(kName);
+        writeFile(path, content);
+        store.load<Stats>(kName);
+        QVERIFY(
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        QVERIFY(!store.save(kName, Stats{{"/other", {1, 1}}}));
+        QCOMPARE(readFile(path), content);
+        QCOMPARE(corruptCopies(store.dir(), kName), QStringList{});
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    void nonFiniteValueWritesNothing_data() {
+        QTest::addColumn<bool>("existing");
+        QTest::newRow("over an existing store") << true;
+        QTest::newRow("no store yet") << false;
+    }
+    void nonFiniteValueWritesNothing() {
+        QFETCH(bool, existing);
+        JSONStore store(m_tmp.path() + "/nan-" + QTest::currentDataTag());
+        const QString name = QStringLiteral("loudness.json");
+        const QHash<QString, double> good{{"/a", -14.0}};
+        if (existing)
+            QVERIFY(store.save(name, good));
+        const QByteArray before = readFile(store.filePath(name));
+        const QHash<QString, double> bad{{"/a", -14.0},
+                                         {"/b", std::numeric_limits<double>::quiet_NaN()}};
+        QVERIFY(!store.save(name, bad));
+        QCOMPARE(readFile(store.filePath(name)), before);
+        if (existing)
+            QCOMPARE((store.load<QHash<QString, double>>(name).value_or(QHash<QString, double>{})),
+                     good);
+    }
+
+    void aSetKeepsItsMembers() {
+        JSONStore store(m_tmp.path() + "/set");
+        const QString name = QStringLiteral("favorites.json");
+        const QSet<QString> favorites{"/m/a.flac", "/m/b.flac", "/m/한글/c.flac"};
+        QVERIFY(store.save(name, favorites));
+        QCOMPARE(store.load<QSet<QString>>(name).value_or(QSet<QString>{}), favorites);
+    }
+
+    void unreadableFolderFailsTheSave() {
+        // A store whose folder is a file cannot be written; nothing claims success.
+        const QString blocker = m_tmp.path() + "/blocker";
+        writeFile(blocker, "not a folder");
+        JSONStore store(blocker + "/Quavelark");
+        QVERIFY(!store.save(kName, Stats{}));
+        QCOMPARE(readFile(blocker), QByteArray("not a folder"));
+    }
+};
+
+QL_TEST_MAIN_CORE(JSONStoreTest)
+#include "JSONStoreTest.moc"
