@@ -18,6 +18,7 @@
 #include "ui/BrowserState.h"
 
 #include <QObject>
+#include <QPoint>
 #include <QStringList>
 
 #include <functional>
@@ -31,6 +32,7 @@ class QMainWindow;
 class QMenu;
 class QThreadPool;
 class QTimer;
+class QUrl;
 class QWidget;
 
 namespace ql {
@@ -63,6 +65,30 @@ struct AppSeams {
     std::function<QStringList()> missingTools;
     // Replaces opening the setup script in a terminal.
     std::function<void()> runSetupInTerminal;
+    // The alert sound.
+    std::function<void()> beep;
+    // Starts a program detached from us (the terminal that runs the setup
+    // script); returns whether it started.
+    std::function<bool(const QString& program, const QStringList& arguments)> startDetached;
+    // Hands a file or address to the desktop's default handler.
+    std::function<bool(const QUrl& url)> openUrl;
+
+    // Called with the name of each step of the periodic tick that drives
+    // another part of the program ("translateUI", "countTick", "publish", …)
+    // before it runs; returning true skips the program's own step.
+    std::function<bool(const char* step)> tickStep;
+    // Receives each request line in place of the backend's standard input.
+    std::function<void(const QByteArray& line)> backendWrite;
+    // Stands in for the current player: none, or its facts.
+    struct PlayerFacts {
+        double duration = 0;    // seconds
+        double currentTime = 0; // seconds
+        bool playing = false;
+    };
+    std::function<std::optional<PlayerFacts>()> player;
+    // The pressed mouse buttons and the pointer in global coordinates.
+    std::function<Qt::MouseButtons()> mouseButtons;
+    std::function<QPoint()> cursorPos;
 };
 
 class App final : public QObject {
@@ -86,15 +112,40 @@ public:
     void applicationShouldHandleReopen();
     // Deferred start-up check: offers to install missing external programs.
     void checkMissingTools();
+    // The alert of that check, for the names found missing (none: no alert).
+    void offerSetup(const QStringList& missing);
 
     // ---- app/AppTick.cpp --------------------------------------------------
+    // The 0.5 s tick: translation, the backend work queue and catalog poll,
+    // seek bar and clock, Now Playing; then extrasTick().
     void tick();
+    // Playback housekeeping, device polling and the saving of changed stores;
+    // called by tick() only.
+    void extrasTick();
+    // Whether the user holds the seek slider: left button down with the
+    // pointer on it or just beside it. A slider not on screen is never held.
+    bool seekHeld() const;
+    // The current player's facts, none without a player.
+    std::optional<AppSeams::PlayerFacts> playerFacts() const;
 
     // ---- library/AppLibrary.cpp (seams until the library issues) -----------
     void restoreCatalog();
     void startBackend();
     void openAudioFiles(const QStringList& paths);
-    QStringList missingTools() const;
+
+    // ---- library/AppBackend.cpp --------------------------------------------
+    // Sends one request line to the backend, unless one is in flight or the
+    // backend has failed (then the request is dropped, not queued).
+    void request(const QString& action, std::optional<qint64> id,
+                 const std::optional<QString>& path);
+
+    // ---- library/AppTools.cpp ---------------------------------------------
+    // Display names of the missing external programs ("Python 3", "FFmpeg").
+    // Runs a short Python child to see that mutagen imports: off the main
+    // thread where it can wait. Touches no state: any thread may call it.
+    static QStringList missingTools();
+    // Writes the setup script to the temporary folder and opens it in a
+    // terminal; beeps when it cannot be written. Never waits for the script.
     void runSetupInTerminal();
 
     // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
@@ -112,6 +163,20 @@ public:
     std::optional<double> audioDuration() const;
     // Moves the current player to `seconds`.
     void setAudioTime(double seconds);
+    // The current player's position in seconds; none when no player is loaded.
+    std::optional<double> audioCurrentTime() const;
+    // Playback checks run by every tick after countTick(), in this order.
+    void sleepTick();
+    void crossfadeCheck();
+    void gaplessCheck();
+    // The output device's hardware volume, the lock icon and the DAC label,
+    // polled every 2 s; the device pop-up every 10 s.
+    void updateHW();
+    void updateLockIcon();
+    void refreshDACLabel();
+    void refreshDevicePopup();
+    // While the signal-path panel is shown: refreshes it with the report.
+    void refreshSignalPanel();
 
     // ---- playback/AppPlayCount.cpp ---------------------------------------------
     // One 0.5 s tick of play counting for the current player.
@@ -162,6 +227,8 @@ public:
     void installKeyMonitor();
     void viewModeChanged();
     void updateNowPlaying();
+    // The elapsed and remaining time labels, from the current player.
+    void refreshTimes();
 
     // ---- ui/AppTranslate.cpp -----------------------------------------------
     // The interface translation pass (English mode only): every window and the

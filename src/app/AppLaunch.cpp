@@ -7,6 +7,7 @@
 #include "ui/StatusLabel.h"
 
 #include <QApplication>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMainWindow>
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace ql {
 
@@ -132,7 +134,23 @@ void App::applicationShouldHandleReopen() {
 }
 
 void App::checkMissingTools() {
-    const QStringList missing = seams.missingTools ? seams.missingTools() : missingTools();
+    if (seams.missingTools) {
+        offerSetup(seams.missingTools());
+        return;
+    }
+    // The search starts a Python child (bounded, but it may take a moment):
+    // run it on the global queue so the window stays responsive, and come back
+    // here with the answer. The watcher goes with App, so an answer that comes
+    // after App is gone is dropped.
+    auto* watcher = new QFutureWatcher<QStringList>(this);
+    connect(watcher, &QFutureWatcher<QStringList>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        offerSetup(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(&App::missingTools));
+}
+
+void App::offerSetup(const QStringList& missing) {
     if (missing.isEmpty())
         return;
     const QString names = missing.join(QStringLiteral(", "));

@@ -1,12 +1,138 @@
 // ---- tick: the 0.5 s periodic work ----
 //
-// Seam: the timer runs from launch; the work it does (translation, play
-// counting, backend polls, device refresh, store saves) comes with the tick's
-// own issue.
+// One timer drives every poll of the program on the main thread: nothing
+// observes device or system notifications. The cheap steps run every tick,
+// the costly ones every 2nd, 4th or 20th (1 s, 2 s, 10 s).
 #include "app/App.h"
+
+#include "analysis/WaveformView.h"
+#include "app/SeekHold.h"
+#include "ui/SeekSlider.h"
+#include "ui/StatusLabel.h"
+#include "ui/TimeText.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QLabel>
+
+#include <cmath>
 
 namespace ql {
 
-void App::tick() {}
+namespace {
+constexpr qint64 kEverySecond = 2;
+constexpr qint64 kEveryTwoSeconds = 4;
+constexpr qint64 kEveryTenSeconds = 20;
+
+// Runs one step that belongs to another part of the program, unless a test
+// stands in for it.
+template <class Step> void runStep(const AppSeams& seams, const char* name, Step&& step) {
+    if (!seams.tickStep || !seams.tickStep(name))
+        step();
+}
+
+} // namespace
+
+void App::tick() {
+    ++core.ticks;
+    const qint64 t = core.ticks;
+
+    if (t % kEverySecond == 0)
+        runStep(seams, "translateUI", [this] { translateUI(); });
+
+    extrasTick();
+
+    // The downloader's saved files go to the backend one per tick, in the
+    // order they were saved, before a rescan it asked for.
+    if (!library.pending && !library.backendError) {
+        if (!core.pendingAdds.isEmpty()) {
+            const QString path = core.pendingAdds.takeFirst();
+            status->setStringValue(QStringLiteral("새로 받은 곡을 목록에 추가 중…"));
+            request(QStringLiteral("add"), std::nullopt, path);
+        } else if (core.needsScan) {
+            core.needsScan = false;
+            status->setStringValue(QStringLiteral("새로 받은 음원을 다시 찾는 중…"));
+            request(QStringLiteral("scan"), std::nullopt, std::nullopt);
+        }
+    }
+
+    // The catalog poll; request() drops it while another request is in flight.
+    if (t % kEveryTwoSeconds == 0)
+        request(QStringLiteral("list"), std::nullopt, std::nullopt);
+
+    if (const std::optional<AppSeams::PlayerFacts> player = playerFacts()) {
+        if (player->duration > 0 && std::abs(player->duration - seek->maximumValue()) > 0.01)
+            seek->setMaximumValue(player->duration);
+        if (!seekHeld())
+            seek->setDoubleValue(std::min(player->currentTime, seek->maximumValue()));
+        clock->setText(timeText(player->currentTime) + QStringLiteral(" / ") +
+                       timeText(player->duration));
+    }
+
+    if (t % kEverySecond == 0)
+        runStep(seams, "publish", [this] { publish(); });
+}
+
+void App::extrasTick() {
+    const qint64 t = core.ticks;
+
+    runStep(seams, "countTick", [this] { countTick(); });
+    runStep(seams, "sleepTick", [this] { sleepTick(); });
+    runStep(seams, "crossfadeCheck", [this] { crossfadeCheck(); });
+    runStep(seams, "gaplessCheck", [this] { gaplessCheck(); });
+    runStep(seams, "updateNowPlaying", [this] { updateNowPlaying(); });
+
+    if (t % kEveryTenSeconds == 0)
+        runStep(seams, "refreshDevicePopup", [this] { refreshDevicePopup(); });
+
+    if (t % kEveryTwoSeconds == 0) {
+        runStep(seams, "updateHW", [this] { updateHW(); });
+        runStep(seams, "updateLockIcon", [this] { updateLockIcon(); });
+        runStep(seams, "refreshDACLabel", [this] { refreshDACLabel(); });
+        runStep(seams, "refreshSignalPanel", [this] { refreshSignalPanel(); });
+    }
+
+    // While the player plays, the faster meter timer keeps these current.
+    if (const std::optional<AppSeams::PlayerFacts> player = playerFacts();
+        player && !player->playing) {
+        wave->setProgress(player->duration > 0 ? player->currentTime / player->duration : 0.0);
+        runStep(seams, "refreshTimes", [this] { refreshTimes(); });
+    }
+
+    // Changed stores are written at most every 10 s. The flag is cleared
+    // before the save: a failed save waits for the next change (and for the
+    // save at quit), it is not retried every 10 s.
+    if (t % kEveryTenSeconds == 0) {
+        if (playback.loudDirty) {
+            playback.loudDirty = false;
+            core.store.save(QString::fromLatin1(stores::kLoudness), playback.loud);
+        }
+        if (library.qualDirty) {
+            library.qualDirty = false;
+            core.store.save(QString::fromLatin1(stores::kQuality), library.qual);
+        }
+    }
+}
+
+std::optional<AppSeams::PlayerFacts> App::playerFacts() const {
+    if (seams.player)
+        return seams.player();
+    const std::optional<double> duration = audioDuration();
+    if (!duration)
+        return std::nullopt;
+    return AppSeams::PlayerFacts{*duration, audioCurrentTime().value_or(0.0), isPlaying()};
+}
+
+bool App::seekHeld() const {
+    // A slider that is not on screen cannot be under the user's pointer.
+    if (!seek->isVisible())
+        return false;
+    const Qt::MouseButtons buttons =
+        seams.mouseButtons ? seams.mouseButtons() : QGuiApplication::mouseButtons();
+    const QPoint global = seams.cursorPos ? seams.cursorPos() : QCursor::pos();
+    const QWidget* top = seek->window();
+    const QRect frame(seek->mapTo(top, QPoint(0, 0)), seek->size());
+    return isHoldingSeek(buttons.testFlag(Qt::LeftButton), frame, top->mapFromGlobal(global));
+}
 
 } // namespace ql

@@ -24,6 +24,8 @@ struct CoreState {
     double swipeVert = 0;
     // Where every JSON store lives (the application-support folder).
     JSONStore store;
+    // Firings of the 0.5 s tick since launch; the first tick sees 1.
+    qint64 ticks = 0;
 };
 
 } // namespace ql

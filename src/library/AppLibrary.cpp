@@ -1,9 +1,8 @@
-// ---- library: catalog, backend, file intake, external programs ----
+// ---- library: catalog, backend, file intake ----
 //
-// Seams for the library issues: the catalog cache and backend bridge, file
-// intake, and program discovery with its setup script. Until they land the
-// catalog stays empty, files handed to the program are not taken in, and no
-// program is reported missing.
+// Seams for the library issues: the catalog cache and backend bridge, and file
+// intake. Until they land the catalog stays empty and files handed to the
+// program are not taken in.
 #include "app/App.h"
 
 namespace ql {
@@ -11,7 +10,5 @@ namespace ql {
 void App::restoreCatalog() {}
 void App::startBackend() {}
 void App::openAudioFiles(const QStringList&) {}
-QStringList App::missingTools() const { return {}; }
-void App::runSetupInTerminal() {}
 
 } // namespace ql

@@ -19,6 +19,14 @@ struct LibraryState {
     bool qualDirty = false;
     // Genre by file path ("genres.json").
     QHash<QString, QString> genres;
+
+    // ---- backend requests ---------------------------------------------------
+    // A request is in flight: set by each written request, cleared by each
+    // reply line (and by a failed write).
+    bool pending = false;
+    // The backend failed to start or a write to it failed; from then on every
+    // request is dropped for the rest of the run.
+    bool backendError = false;
 };
 
 } // namespace ql

@@ -2,7 +2,11 @@
 //
 // Seams for the playback issues: nothing plays yet, so there is nothing to
 // pause, skip, seek or publish, no successor to cancel, no command or key to
-// answer, and no player whose length could be read.
+// answer, and no player whose length or position could be read. The checks
+// the tick runs (sleep timer, crossfade, gapless successor) and its device
+// polls (hardware volume, lock icon, DAC label, device pop-up, signal-path
+// panel) come with the playback and output-device issues; until then they do
+// nothing.
 #include "app/App.h"
 
 namespace ql {
@@ -21,5 +25,17 @@ std::optional<double> App::audioDuration() const {
     return std::nullopt;
 }
 void App::setAudioTime(double) {}
+
+std::optional<double> App::audioCurrentTime() const {
+    return std::nullopt;
+}
+void App::sleepTick() {}
+void App::crossfadeCheck() {}
+void App::gaplessCheck() {}
+void App::updateHW() {}
+void App::updateLockIcon() {}
+void App::refreshDACLabel() {}
+void App::refreshDevicePopup() {}
+void App::refreshSignalPanel() {}
 
 } // namespace ql

@@ -2,9 +2,9 @@
 //
 // Seam: the window content is the status line alone; the browser, table, bars
 // and panels come with the window issues, the menu bar with its own, and the
-// navigation and transport monitors with theirs. The view tabs' action and
-// the now-playing labels come with the browser and window issues; until then
-// they do nothing.
+// navigation and transport monitors with theirs. The view tabs' action, the
+// now-playing labels and the time labels beside the waveform come with the
+// browser and window issues; until then they do nothing.
 #include "app/App.h"
 
 #include "ui/StatusLabel.h"
@@ -32,5 +32,6 @@ void App::installPointerMonitor() {}
 void App::installKeyMonitor() {}
 void App::viewModeChanged() {}
 void App::updateNowPlaying() {}
+void App::refreshTimes() {}
 
 } // namespace ql

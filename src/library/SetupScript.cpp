@@ -1,0 +1,69 @@
+#include "library/SetupScript.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace ql {
+
+const QString kSetupScriptName = QStringLiteral("Quavelark-setup.command");
+
+QString setupScriptText() {
+    // Debian's package manager needs no installing of its own: step 1 brings
+    // its package lists up to date instead, so the install finds current
+    // versions on a machine that has never updated them.
+    static const char* const kLines[] = {
+        "#!/bin/bash",
+        "clear",
+        "echo \"=== Quavelark 필요한 프로그램 설치 ===\"",
+        "echo \"비밀번호를 물으면 입력하세요(입력해도 화면에 안 보입니다).\"",
+        "echo",
+        "echo \"[1/2] apt(설치 도우미) 패키지 목록 갱신 중…\"",
+        "sudo apt-get update",
+        "echo",
+        "echo \"[2/2] FFmpeg · Python 설치 중… (몇 분 걸릴 수 있어요)\"",
+        "sudo apt-get install -y ffmpeg python3 python3-mutagen",
+        "echo",
+        "echo \"=== 설치 끝! Quavelark을 종료했다가 다시 실행하세요. ===\"",
+        "read -n 1 -s -r -p \"아무 키나 누르면 이 창이 닫힙니다\"",
+    };
+    QStringList lines;
+    for (const char* line : kLines)
+        lines << QString::fromUtf8(line);
+    return lines.join(QLatin1Char('\n'));
+}
+
+std::optional<QString> writeSetupScript(const QString& folder) {
+    // QDir::tempPath() is empty when TMPDIR names a folder that does not
+    // exist; "" + "/name" would write at the root of the file system.
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder) || !QFileInfo(folder).isDir())
+        return std::nullopt;
+    const QString path = folder + QLatin1Char('/') + kSetupScriptName;
+
+    // The temporary folder may be shared with other users. A link planted under
+    // our name would make the write follow it to a file of the user's own;
+    // remove it (the sticky bit stops us removing another user's entry, and
+    // then the write below fails too).
+    const QFileInfo existing(path);
+    if (existing.isSymLink() || (existing.exists() && !existing.isFile())) {
+        if (!QFile::remove(path))
+            return std::nullopt;
+    }
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return std::nullopt;
+    const QByteArray bytes = setupScriptText().toUtf8();
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        return std::nullopt;
+
+    const auto mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                      QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                      QFileDevice::ExeOther;
+    if (!QFile::setPermissions(path, mode))
+        return std::nullopt;
+    return path;
+}
+
+} // namespace ql

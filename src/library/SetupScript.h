@@ -1,0 +1,30 @@
+// The shell script that installs missing external programs (FFmpeg, Python 3
+// with mutagen) with apt-get, for the start-up check to open in a terminal.
+//
+// The text is fixed and stays in Korean whatever the interface language: it
+// runs outside the program. It has no error handling of its own (a failing
+// step does not stop the later ones), ends by asking the user to restart the
+// player and waits for one key so the terminal stays open.
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace ql {
+
+// "Quavelark-setup.command".
+extern const QString kSetupScriptName;
+
+// The script, UTF-8 when written, without a line break after its last line.
+QString setupScriptText();
+
+// Writes the script into `folder` under kSetupScriptName, replacing an earlier
+// copy in one step, and makes it executable (mode 0755). A symbolic link or
+// other non-file at that name is removed first, so the write can never land on
+// whatever such a link points to. `folder` must be an existing absolute
+// folder. Returns the file's path, or none when the write or the permission
+// change failed. Any thread.
+std::optional<QString> writeSetupScript(const QString& folder);
+
+} // namespace ql

@@ -1,0 +1,246 @@
+#include "app/App.h"
+#include "library/SetupScript.h"
+#include "platform/Platform.h"
+
+#include "TestHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThreadPool>
+#include <QUrl>
+
+using namespace ql;
+
+namespace {
+
+// The script as agreed: apt-get in place of the macOS package manager, the
+// Mac's password reworded, no line break after the last line.
+const QByteArray kAgreedScript =
+    "#!/bin/bash\n"
+    "clear\n"
+    "echo \"=== Quavelark 필요한 프로그램 설치 ===\"\n"
+    "echo \"비밀번호를 물으면 입력하세요(입력해도 화면에 안 보입니다).\"\n"
+    "echo\n"
+    "echo \"[1/2] apt(설치 도우미) 패키지 목록 갱신 중…\"\n"
+    "sudo apt-get update\n"
+    "echo\n"
+    "echo \"[2/2] FFmpeg · Python 설치 중… (몇 분 걸릴 수 있어요)\"\n"
+    "sudo apt-get install -y ffmpeg python3 python3-mutagen\n"
+    "echo\n"
+    "echo \"=== 설치 끝! Quavelark을 종료했다가 다시 실행하세요. ===\"\n"
+    "read -n 1 -s -r -p \"아무 키나 누르면 이 창이 닫힙니다\"";
+
+const QFile::Permissions k0755 = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                 QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                 QFile::ExeOther;
+
+QFile::Permissions modeOf(const QString& path) {
+    // Qt reports the "User" bits too; compare the owner/group/other ones only.
+    const QFile::Permissions mask = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                    QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                    QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    return QFile::permissions(path) & mask;
+}
+
+QByteArray contentOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Points TMPDIR and PATH somewhere else for one test, and back.
+struct Environment {
+    QByteArray oldTmp = qgetenv("TMPDIR");
+    QByteArray oldPath = qgetenv("PATH");
+    ~Environment() {
+        qputenv("TMPDIR", oldTmp);
+        qputenv("PATH", oldPath);
+    }
+};
+
+// What the setup call did through the seams.
+struct Calls {
+    int beeps = 0;
+    QList<QPair<QString, QStringList>> started;
+    QList<QUrl> opened;
+
+    void attach(App& app, bool terminalStarts = true) {
+        app.seams.beep = [this] { ++beeps; };
+        app.seams.startDetached = [this, terminalStarts](const QString& p, const QStringList& a) {
+            started << qMakePair(p, a);
+            return terminalStarts;
+        };
+        app.seams.openUrl = [this](const QUrl& u) {
+            opened << u;
+            return true;
+        };
+    }
+};
+
+} // namespace
+
+class AppToolsTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Each row prepares the temporary folder, runs the setup once and checks
+    // what it wrote and what it asked the desktop to do.
+    void setupScript_data() {
+        QTest::addColumn<QString>("tmp");      // how the temporary folder looks
+        QTest::addColumn<QString>("terminal"); // "found", "fails" or "absent"
+        QTest::addColumn<bool>("written");
+        QTest::addColumn<QString>("action"); // "terminal", "open" or "beep"
+        QTest::newRow("a terminal runs the fresh script") << "empty"
+                                                          << "found" << true << "terminal";
+        QTest::newRow("no terminal: the desktop opens the file") << "empty"
+                                                                 << "absent" << true << "open";
+        QTest::newRow("a terminal that fails to start: the desktop opens the file")
+            << "empty"
+            << "fails" << true << "open";
+        QTest::newRow("an older copy with other content and mode is replaced")
+            << "old copy"
+            << "found" << true << "terminal";
+        QTest::newRow("a planted link is replaced, its target left alone")
+            << "link"
+            << "found" << true << "terminal";
+        QTest::newRow("a missing temporary folder: beep, no terminal")
+            << "missing"
+            << "found" << false << "beep";
+        QTest::newRow("a file in place of the temporary folder: beep, no terminal")
+            << "not a folder"
+            << "found" << false << "beep";
+        QTest::newRow("a folder under the script's name: beep, no terminal")
+            << "folder in the way"
+            << "found" << false << "beep";
+    }
+    void setupScript() {
+        QFETCH(QString, tmp);
+        QFETCH(QString, terminal);
+        QFETCH(bool, written);
+        QFETCH(QString, action);
+
+        Environment env;
+        QTemporaryDir root;
+        const QString tmpDir = root.filePath("tmp");
+        const QString script = tmpDir + "/Quavelark-setup.command";
+        const QString victim = root.filePath("victim.txt");
+        QVERIFY(writeFile(victim, "keep me"));
+        if (tmp != "missing" && tmp != "not a folder")
+            QVERIFY(QDir().mkpath(tmpDir));
+        if (tmp == "not a folder")
+            QVERIFY(writeFile(tmpDir, "plain file"));
+        if (tmp == "old copy") {
+            QVERIFY(writeFile(script, "echo old\n"));
+            QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner));
+        }
+        if (tmp == "link")
+            QVERIFY(QFile::link(victim, script));
+        if (tmp == "folder in the way")
+            QVERIFY(QDir().mkpath(script));
+        qputenv("TMPDIR", QFile::encodeName(tmpDir));
+
+        // PATH holds only our fake terminal, or nothing.
+        const QString bin = root.filePath("bin");
+        QVERIFY(QDir().mkpath(bin));
+        const QString fakeTerminal = bin + "/x-terminal-emulator";
+        if (terminal != "absent") {
+            QVERIFY(writeFile(fakeTerminal, "#!/bin/sh\nexit 0\n"));
+            QVERIFY(QFile::setPermissions(fakeTerminal, k0755));
+        }
+        qputenv("PATH", QFile::encodeName(bin));
+
+        platform::Platform plat;
+        App app(plat);
+        Calls calls;
+        calls.attach(app, terminal != "fails");
+        app.runSetupInTerminal();
+
+        QCOMPARE(QFileInfo(script).isFile() && !QFileInfo(script).isSymLink(), written);
+        if (written) {
+            QCOMPARE(contentOf(script), kAgreedScript);
+            QCOMPARE(modeOf(script), k0755);
+            // Only the script: no temporary copy of the atomic write left over.
+            QCOMPARE(QDir(tmpDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                     QStringList{"Quavelark-setup.command"});
+        }
+        QCOMPARE(contentOf(victim), QByteArray("keep me"));
+        // A temporary folder that cannot be resolved must not turn into "/".
+        QVERIFY(!QFileInfo::exists("/Quavelark-setup.command"));
+
+        QCOMPARE(calls.beeps, action == "beep" ? 1 : 0);
+        if (action == "beep") {
+            QVERIFY(calls.started.isEmpty());
+            QVERIFY(calls.opened.isEmpty());
+            return;
+        }
+        if (terminal == "absent") {
+            QVERIFY(calls.started.isEmpty());
+        } else {
+            QCOMPARE(calls.started.size(), 1);
+            QCOMPARE(calls.started[0].first, fakeTerminal);
+            QCOMPARE(calls.started[0].second, (QStringList{"-e", script}));
+        }
+        QCOMPARE(calls.opened,
+                 action == "open" ? QList<QUrl>{QUrl::fromLocalFile(script)} : QList<QUrl>{});
+    }
+
+    void twoCallsLeaveTheSameFile() {
+        Environment env;
+        QTemporaryDir root;
+        qputenv("TMPDIR", QFile::encodeName(root.path()));
+        qputenv("PATH", QFile::encodeName(root.filePath("nothing")));
+        platform::Platform plat;
+        App app(plat);
+        Calls calls;
+        calls.attach(app);
+        const QString script = root.filePath("Quavelark-setup.command");
+        app.runSetupInTerminal();
+        const QByteArray first = contentOf(script);
+        app.runSetupInTerminal();
+        QCOMPARE(contentOf(script), first);
+        QCOMPARE(first, kAgreedScript);
+        QCOMPARE(modeOf(script), k0755);
+        QCOMPARE(calls.opened.size(), 2);
+        QCOMPARE(calls.beeps, 0);
+    }
+
+    // The script itself must be valid shell.
+    void theScriptParses() {
+        QTemporaryDir dir;
+        const std::optional<QString> script = writeSetupScript(dir.path());
+        QVERIFY(script.has_value());
+        QProcess bash;
+        bash.start("/bin/bash", {"-n", *script});
+        QVERIFY(bash.waitForFinished(20000));
+        QCOMPARE(bash.readAllStandardError(), QByteArray());
+        QCOMPARE(bash.exitCode(), 0);
+    }
+
+    // On this machine (Debian with the packages of scripts/deps) nothing is
+    // missing: the interpreter found imports mutagen.
+    void nothingIsMissingHere() { QCOMPARE(App::missingTools(), QStringList{}); }
+
+    void anAnswerAfterTheControllerIsGoneIsDropped() {
+        {
+            platform::Platform plat;
+            App app(plat);
+            app.seams.alert = [](const QString&, const QString&, const QStringList&) {
+                qFatal("alert from a destroyed controller");
+                return 1;
+            };
+            app.checkMissingTools();
+        }
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+        QTest::qWait(50);
+    }
+};
+
+QL_TEST_MAIN(AppToolsTest)
+#include "AppToolsTest.moc"

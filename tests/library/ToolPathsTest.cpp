@@ -1,0 +1,200 @@
+#include "library/ToolPaths.h"
+
+#include "TestHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+using namespace ql;
+
+namespace {
+
+// The standard search lists moved under a fake root, so every row exercises the
+// real order without touching the machine's folders.
+struct FakeRoot {
+    QTemporaryDir dir;
+    ToolFolders folders;
+
+    FakeRoot() {
+        folders = ToolFolders::withResources(QStringLiteral("/res"));
+        const auto move = [this](QString& d) { d = dir.path() + d; };
+        move(folders.resources);
+        move(folders.toolFallbackDir);
+        for (QString& d : folders.toolDirs)
+            move(d);
+        for (QString& d : folders.pythonDirs)
+            move(d);
+    }
+
+    QString abs(const QString& rel) const { return dir.path() + QLatin1Char('/') + rel; }
+
+    // "path" makes an executable file, "path:plain" a file without execute
+    // bits, "path/" a folder.
+    void make(const QString& spec) const {
+        if (spec.endsWith('/')) {
+            QDir().mkpath(abs(spec));
+            return;
+        }
+        const bool plain = spec.endsWith(":plain");
+        const QString path = abs(plain ? spec.chopped(6) : spec);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\n");
+        f.close();
+        QVERIFY(f.setPermissions(plain ? QFile::ReadOwner | QFile::WriteOwner
+                                       : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    void make(const QStringList& specs) const {
+        for (const QString& s : specs)
+            make(s);
+    }
+    // A path under the root as the rows write it; "" stays "".
+    QString rel(const QString& path) const {
+        return path.startsWith(dir.path() + '/') ? path.mid(dir.path().size() + 1) : path;
+    }
+};
+
+} // namespace
+
+class ToolPathsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void toolPath_data() {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("found");
+        QTest::newRow("a bundle copy wins over every folder")
+            << QStringList{"res/bin/ffmpeg", "opt/homebrew/bin/ffmpeg", "usr/bin/ffmpeg"}
+            << "res/bin/ffmpeg";
+        QTest::newRow("a bundle copy without execute permission is skipped")
+            << QStringList{"res/bin/ffmpeg:plain", "usr/local/bin/ffmpeg"}
+            << "usr/local/bin/ffmpeg";
+        QTest::newRow("Homebrew's folder comes first of the fixed ones")
+            << QStringList{"opt/homebrew/bin/ffmpeg", "usr/local/bin/ffmpeg"}
+            << "opt/homebrew/bin/ffmpeg";
+        QTest::newRow("/usr/local/bin before /opt/local/bin")
+            << QStringList{"usr/local/bin/ffmpeg", "opt/local/bin/ffmpeg"}
+            << "usr/local/bin/ffmpeg";
+        QTest::newRow("the macOS folders before the Debian ones")
+            << QStringList{"opt/local/bin/ffmpeg", "usr/bin/ffmpeg"} << "opt/local/bin/ffmpeg";
+        QTest::newRow("Debian's /usr/bin is searched")
+            << QStringList{"usr/bin/ffmpeg"} << "usr/bin/ffmpeg";
+        QTest::newRow("a folder named like the program is no program")
+            << QStringList{"opt/homebrew/bin/ffmpeg/", "usr/bin/ffmpeg"} << "usr/bin/ffmpeg";
+        QTest::newRow("only a non-executable copy: the untested fallback")
+            << QStringList{"usr/local/bin/ffmpeg:plain"} << "usr/bin/ffmpeg";
+        QTest::newRow("nothing anywhere: the untested fallback")
+            << QStringList{} << "usr/bin/ffmpeg";
+    }
+    void toolPath() {
+        QFETCH(QStringList, files);
+        QFETCH(QString, found);
+        FakeRoot root;
+        root.make(files);
+        QCOMPARE(root.rel(ql::toolPath("ffmpeg", root.folders)), found);
+    }
+
+    void withoutAResourcesFolderTheBundleIsSkipped() {
+        FakeRoot root;
+        root.make(
+            QStringList{"res/bin/ffprobe", "res/python/bin/python3", "usr/local/bin/ffprobe"});
+        root.folders.resources.clear();
+        QCOMPARE(root.rel(ql::toolPath("ffprobe", root.folders)), QString("usr/local/bin/ffprobe"));
+        QCOMPARE(ql::pythonPath(root.folders), std::nullopt);
+    }
+
+    void pythonPath_data() {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("found"); // "" for none
+        const QString fw = "Library/Frameworks/Python.framework/Versions/";
+        QTest::newRow("the bundle's python3.12 comes first")
+            << QStringList{"res/python/bin/python3.12", "res/python/bin/python3", "usr/bin/python3"}
+            << "res/python/bin/python3.12";
+        QTest::newRow("a bundle with only python3 gives that")
+            << QStringList{"res/python/bin/python3", "opt/homebrew/bin/python3"}
+            << "res/python/bin/python3";
+        QTest::newRow("a non-executable bundle copy is skipped")
+            << QStringList{"res/python/bin/python3:plain", "usr/local/bin/python3"}
+            << "usr/local/bin/python3";
+        QTest::newRow("the newest framework version wins")
+            << QStringList{fw + "3.11/bin/python3", fw + "3.13/bin/python3"}
+            << fw + "3.13/bin/python3";
+        QTest::newRow("Homebrew's python3 wins over any framework")
+            << QStringList{fw + "3.14/bin/python3", "opt/homebrew/bin/python3"}
+            << "opt/homebrew/bin/python3";
+        QTest::newRow("/usr/local/bin wins over any framework")
+            << QStringList{fw + "3.12/bin/python3", "usr/local/bin/python3"}
+            << "usr/local/bin/python3";
+        QTest::newRow("a framework version 3.8 alone is not searched")
+            << QStringList{fw + "3.8/bin/python3"} << "";
+        QTest::newRow("Debian's /usr/bin/python3 is valid here")
+            << QStringList{"usr/bin/python3"} << "usr/bin/python3";
+        QTest::newRow("a framework install before Debian's")
+            << QStringList{"usr/bin/python3", fw + "3.9/bin/python3"} << fw + "3.9/bin/python3";
+        QTest::newRow("nothing anywhere gives none") << QStringList{} << "";
+    }
+    void pythonPath() {
+        QFETCH(QStringList, files);
+        QFETCH(QString, found);
+        FakeRoot root;
+        root.make(files);
+        QCOMPARE(root.rel(ql::pythonPath(root.folders).value_or(QString())), found);
+    }
+
+    void missingTools_data() {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<bool>("mutagen");
+        QTest::addColumn<QStringList>("missing");
+        const QStringList all{"usr/bin/python3", "usr/bin/ffmpeg", "usr/bin/ffprobe"};
+        QTest::newRow("everything found") << all << true << QStringList{};
+        QTest::newRow("ffmpeg without ffprobe gives one FFmpeg entry")
+            << QStringList{"usr/bin/python3", "usr/bin/ffmpeg"} << true << QStringList{"FFmpeg"};
+        QTest::newRow("ffprobe without ffmpeg gives one FFmpeg entry")
+            << QStringList{"usr/bin/python3", "usr/bin/ffprobe"} << true << QStringList{"FFmpeg"};
+        QTest::newRow("the two programs in different folders are fine")
+            << QStringList{"usr/bin/python3", "res/bin/ffmpeg", "bin/ffprobe"} << true
+            << QStringList{};
+        QTest::newRow("nothing gives Python 3 then FFmpeg")
+            << QStringList{} << true << QStringList{"Python 3", "FFmpeg"};
+        QTest::newRow("Python without mutagen counts as missing")
+            << all << false << QStringList{"Python 3"};
+        QTest::newRow("non-executable copies count as missing")
+            << QStringList{"usr/bin/python3:plain", "usr/bin/ffmpeg:plain", "usr/bin/ffprobe"}
+            << true << QStringList{"Python 3", "FFmpeg"};
+    }
+    void missingTools() {
+        QFETCH(QStringList, files);
+        QFETCH(bool, mutagen);
+        QFETCH(QStringList, missing);
+        FakeRoot root;
+        root.make(files);
+        QStringList asked;
+        const auto check = [&](const QString& python) {
+            asked << root.rel(python);
+            return mutagen;
+        };
+        QCOMPARE(ql::missingTools(root.folders, check), missing);
+        // The check runs on the interpreter the search found, and only then.
+        const std::optional<QString> python = ql::pythonPath(root.folders);
+        QCOMPARE(asked, python ? QStringList{root.rel(*python)} : QStringList{});
+    }
+
+    // On this machine (Debian with the packages of scripts/deps).
+    void thisMachineHasThePrograms() {
+        const ToolFolders folders = ToolFolders::withResources(QString());
+        for (const char* name : {"ffmpeg", "ffprobe"}) {
+            const QString path = ql::toolPath(name, folders);
+            QVERIFY2(isExecutableFile(path), qPrintable(path));
+        }
+        const std::optional<QString> python = ql::pythonPath(folders);
+        QVERIFY(python.has_value());
+        if (!QFileInfo::exists("/usr/local/bin/python3") &&
+            !QFileInfo::exists("/opt/homebrew/bin/python3"))
+            QCOMPARE(*python, QString("/usr/bin/python3"));
+    }
+};
+
+QL_TEST_MAIN_CORE(ToolPathsTest)
+#include "ToolPathsTest.moc"
