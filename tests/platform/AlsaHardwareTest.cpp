@@ -719,6 +719,66 @@ private slots:
         QVERIFY(s->holds.empty());
     }
 
+    // ---- readying a stream ----
+
+    void prepareStream_data() {
+        QTest::addColumn<QString>("uid");
+        QTest::addColumn<int>("answer"); // CardReserver::Outcome
+        QTest::addColumn<int>("busyOpens");
+        QTest::addColumn<bool>("ready");
+        QTest::addColumn<bool>("reserved");
+        using O = CardReserver::Outcome;
+        QTest::newRow("free card, no reservation system")
+            << kDac << int(O::Unavailable) << 0 << true << false;
+        QTest::newRow("server lets go") << kDac << int(O::Acquired) << 0 << true << true;
+        QTest::newRow("server keeps it") << kDac << int(O::Refused) << 0 << false << false;
+        QTest::newRow("server closes a moment late")
+            << kDac << int(O::Acquired) << 2 << true << true;
+        QTest::newRow("busy for good") << kDac << int(O::Acquired) << 100 << false << false;
+        QTest::newRow("the shared device needs nobody's leave")
+            << "default" << int(O::Refused) << 0 << true << false;
+    }
+    void prepareStream() {
+        QFETCH(QString, uid);
+        QFETCH(int, answer);
+        QFETCH(int, busyOpens);
+        QFETCH(bool, ready);
+        QFETCH(bool, reserved);
+        Rig rig(desk(), true);
+        rig.reserver->answer = CardReserver::Outcome(answer);
+        rig.s->busyCountdown[kDac] = busyOpens;
+        const DeviceId id = rig.id(uid);
+        QCOMPARE(rig.hw->prepareStream(id), ready);
+        QCOMPARE(!rig.reserver->held.empty(), reserved);
+        QVERIFY(rig.s->holds.empty()); // the stream opens it, not us
+        const auto format = rig.hw->physicalFormat(rig.stream(uid));
+        // Ready means the engine can read the format it is to open with.
+        if (ready)
+            QVERIFY(format && sampleFormatOf(*format));
+        rig.hw->endStream(id);
+        QVERIFY(rig.reserver->held.empty());
+    }
+
+    void aClaimGivesWayToOurOwnStream() {
+        Rig rig(desk(), true);
+        rig.reserver->answer = CardReserver::Outcome::Acquired;
+        const DeviceId id = rig.id(kDac);
+        QVERIFY(rig.hw->setExclusiveOwner(id, kSelf));
+        QVERIFY(rig.hw->prepareStream(id));
+        QVERIFY(!rig.s->isHeld(kDac));             // free for the stream to open
+        QCOMPARE(rig.reserver->held.count(1), 1u); // still ours against the server
+        QCOMPARE(rig.reserver->asked.size(), 1u);
+        rig.hw->noteStreamOpened(id, 44100, SampleFormat::S32_LE, 2);
+        QCOMPARE(rig.hw->exclusiveOwner(id), std::optional(kSelf));
+        QCOMPARE(rig.hw->physicalFormat(rig.stream(kDac)),
+                 std::optional(toPhysicalFormat(SampleFormat::S32_LE, 44100, 2)));
+        rig.hw->endStream(id); // the stream is still open: nothing given back
+        QCOMPARE(rig.reserver->held.count(1), 1u);
+        rig.hw->noteStreamClosed(id);
+        rig.hw->endStream(id);
+        QVERIFY(rig.reserver->held.empty());
+    }
+
     // ---- start-up choice ----
 
     void startupChoice_data() {

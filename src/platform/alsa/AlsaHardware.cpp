@@ -644,25 +644,9 @@ bool AlsaHardware::setExclusiveOwner(DeviceId id, int pid) {
         return true;
 
     bool reservedNow = false;
-    if (m_reserver && !e->reserved) {
-        switch (m_reserver->reserve(e->card, e->name)) {
-        case CardReserver::Outcome::Refused:
-            return false;
-        case CardReserver::Outcome::Acquired:
-            e->reserved = true;
-            reservedNow = true;
-            break;
-        case CardReserver::Outcome::Unavailable:
-            break;
-        }
-    }
-    auto opened = m_api->hold(e->uid);
-    // A server that has just agreed to let go may still be closing the card:
-    // give it a few short moments, never an open that waits.
-    for (int i = 0; reservedNow && !opened.value && opened.error == -EBUSY && i < 5; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        opened = m_api->hold(e->uid);
-    }
+    if (!reserveCard(*e, reservedNow))
+        return false;
+    const auto opened = openHeld(*e, reservedNow);
     if (!opened.value) {
         if (reservedNow)
             dropHold(*e);
@@ -670,6 +654,69 @@ bool AlsaHardware::setExclusiveOwner(DeviceId id, int pid) {
     }
     e->hold = *opened.value;
     return true;
+}
+
+bool AlsaHardware::reserveCard(Entry& e, bool& now) {
+    now = false;
+    if (!m_reserver || e.reserved || e.isDefault)
+        return true;
+    switch (m_reserver->reserve(e.card, e.name)) {
+    case CardReserver::Outcome::Refused:
+        return false;
+    case CardReserver::Outcome::Acquired:
+        e.reserved = true;
+        now = true;
+        return true;
+    case CardReserver::Outcome::Unavailable:
+        return true;
+    }
+    return true;
+}
+
+AlsaResult<PcmHold> AlsaHardware::openHeld(Entry& e, bool patient) {
+    auto opened = m_api->hold(e.uid);
+    // A server that has just agreed to let go may still be closing the card:
+    // give it a few short moments, never an open that waits.
+    for (int i = 0; patient && !opened.value && opened.error == -EBUSY && i < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        opened = m_api->hold(e.uid);
+    }
+    return opened;
+}
+
+bool AlsaHardware::prepareStream(DeviceId id) {
+    refresh();
+    Entry* e = find(id);
+    if (!e)
+        return false;
+    if (e->isDefault)
+        return true;
+    if (e->hold != 0) {
+        // Our claim keeps the card reserved; the stream opens in its place.
+        m_api->release(e->hold);
+        e->hold = 0;
+    }
+    bool reservedNow = false;
+    if (!reserveCard(*e, reservedNow))
+        return false;
+    // The probe is an open: a server that has just let go may need a moment.
+    const PcmCaps* caps = capsOf(*e);
+    for (int i = 0; !caps && reservedNow && i < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        caps = capsOf(*e);
+    }
+    if (!caps) {
+        if (reservedNow)
+            dropHold(*e);
+        return false;
+    }
+    return true;
+}
+
+void AlsaHardware::endStream(DeviceId id) {
+    Entry* e = find(id);
+    if (e && e->hold == 0 && e->openChannels == 0)
+        dropHold(*e);
 }
 
 void AlsaHardware::dropHold(Entry& e) {

@@ -121,6 +121,17 @@ public:
     std::optional<long> volumeDb(DeviceId id, VolumeElement element) const;
     int selfPid() const { return m_selfPid; }
 
+    // ---- for the output sink ----
+    // Readies a device for our engine's stream, before its format is asked:
+    // a `hw:` device's card is reserved (its sound server asked to let go)
+    // and what the device takes is probed, so physicalFormat() is known.
+    // A PCM held by a claim is closed so the stream can open it. False when
+    // the device is gone, its holder keeps it, or it does not open.
+    bool prepareStream(DeviceId id);
+    // The stream is over: gives back a reservation made for it (not one a
+    // claim still uses).
+    void endStream(DeviceId id);
+
     // ---- seams for the output sink ----
     // The PCM a claim holds open for the device (0 when none).
     PcmHold heldPcm(DeviceId id) const;
@@ -175,6 +186,10 @@ private:
     std::vector<int> channelsOfElement(const MixerElement& el, VolumeElement element) const;
     std::optional<double> scalarOf(const Mixer& m, long raw) const;
     void dropHold(Entry& e);
+    // Reserves the card for a `hw:` device; false when its holder keeps it.
+    // `now` tells whether this call made the reservation.
+    bool reserveCard(Entry& e, bool& now);
+    AlsaResult<PcmHold> openHeld(Entry& e, bool patient);
     bool releaseForOther(int card);
     void cardLost(int card);
 
