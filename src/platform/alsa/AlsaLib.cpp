@@ -1,6 +1,6 @@
 #include "platform/alsa/AlsaLib.h"
 
-#include <alsa/asoundlib.h>
+#include "platform/alsa/AlsaNative.h"
 
 #include <poll.h>
 
@@ -9,24 +9,6 @@
 namespace ql::platform::alsa {
 
 namespace {
-
-void silentErrors(const char*, int, const char*, int, const char*, ...) {}
-
-snd_pcm_format_t alsaFormat(SampleFormat f) {
-    switch (f) {
-    case SampleFormat::S16_LE:
-        return SND_PCM_FORMAT_S16_LE;
-    case SampleFormat::S24_LE:
-        return SND_PCM_FORMAT_S24_LE;
-    case SampleFormat::S32_LE:
-        return SND_PCM_FORMAT_S32_LE;
-    case SampleFormat::FLOAT_LE:
-        return SND_PCM_FORMAT_FLOAT_LE;
-    case SampleFormat::S24_3LE:
-        return SND_PCM_FORMAT_S24_3LE;
-    }
-    return SND_PCM_FORMAT_UNKNOWN;
-}
 
 snd_mixer_selem_channel_id_t channelId(int channel) {
     return channel == 1 ? SND_MIXER_SCHN_FRONT_RIGHT : SND_MIXER_SCHN_FRONT_LEFT;
@@ -67,7 +49,7 @@ struct AlsaLib::Mixer {
 };
 
 AlsaLib::AlsaLib() {
-    snd_lib_error_set_handler(&silentErrors);
+    silenceAlsaErrors();
 }
 
 AlsaLib::~AlsaLib() {

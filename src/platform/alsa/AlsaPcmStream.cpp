@@ -2,7 +2,7 @@
 
 #include "platform/alsa/AlsaFormats.h"
 
-#include <alsa/asoundlib.h>
+#include "platform/alsa/AlsaNative.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,27 +16,9 @@ namespace {
 constexpr unsigned kBufferMicros = 200'000;
 constexpr unsigned kPeriodMicros = 50'000;
 
-snd_pcm_format_t alsaFormat(SampleFormat f) {
-    switch (f) {
-    case SampleFormat::S16_LE:
-        return SND_PCM_FORMAT_S16_LE;
-    case SampleFormat::S24_LE:
-        return SND_PCM_FORMAT_S24_LE;
-    case SampleFormat::S32_LE:
-        return SND_PCM_FORMAT_S32_LE;
-    case SampleFormat::FLOAT_LE:
-        return SND_PCM_FORMAT_FLOAT_LE;
-    case SampleFormat::S24_3LE:
-        return SND_PCM_FORMAT_S24_3LE;
-    }
-    return SND_PCM_FORMAT_UNKNOWN;
-}
-
 snd_pcm_t* pcmOf(void* p) {
     return static_cast<snd_pcm_t*>(p);
 }
-
-void silentErrors(const char*, int, const char*, int, const char*, ...) {}
 
 // Sets up `pcm` at exactly `c`; a negative errno when the device refuses.
 int configure(snd_pcm_t* pcm, const StreamConfig& c, snd_pcm_uframes_t& buffer,
@@ -86,7 +68,7 @@ int configure(snd_pcm_t* pcm, const StreamConfig& c, snd_pcm_uframes_t& buffer,
 
 std::unique_ptr<AlsaPcmStream> AlsaPcmStream::open(const QString& pcm, const StreamConfig& config,
                                                    int& error) {
-    snd_lib_error_set_handler(&silentErrors);
+    silenceAlsaErrors();
     error = 0;
     if (config.rate == 0 || config.channels <= 0) {
         error = -EINVAL;
