@@ -15,6 +15,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QThreadPool>
 #include <QTimer>
@@ -50,6 +51,7 @@ App::App(platform::Platform& platform)
     art = new ClickImageView;
     wave = new WaveformView;
     smartPicker = new QComboBox;
+    makeBrowserControls();
 }
 
 App::~App() {
@@ -60,7 +62,8 @@ App::~App() {
     if (timer)
         timer->stop();
     // Controls belong to the window once the window build placed them.
-    for (QWidget* w : std::initializer_list<QWidget*>{status, seek, clock, art, wave, smartPicker})
+    for (QWidget* w : std::initializer_list<QWidget*>{status, seek, clock, art, wave, smartPicker,
+                                                      search, folderPicker})
         if (w && !w->parent())
             delete w;
 }
