@@ -46,7 +46,9 @@
 // when onReleaseStream asks (a release, or a program of higher priority asking
 // for the card). Until then a set only changes what the next open uses.
 //
-// Thread: main thread only.
+// Thread: main thread only. Implemented in AlsaHardware.cpp (devices, rates,
+// formats), AlsaHardwareVolume.cpp and AlsaHardwareClaims.cpp (exclusive use,
+// reservations, our own stream).
 #pragma once
 
 #include "platform/AudioHardware.h"
