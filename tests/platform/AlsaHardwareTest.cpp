@@ -42,18 +42,6 @@ private slots:
         QCOMPARE(rig.hw->deviceForUid(uid), std::optional(id));
     }
 
-    void idsAndStreamIdsAreDistinct() {
-        Rig rig;
-        std::set<std::uint32_t> seen;
-        const auto ids = rig.hw->devices();
-        for (const DeviceId id : ids.value()) {
-            QVERIFY(seen.insert(id).second);
-            const auto streams = rig.hw->outputStreams(id);
-            for (const StreamId s : streams.value())
-                QVERIFY(seen.insert(s).second);
-        }
-    }
-
     void unknownUidsFindNothing_data() {
         QTest::addColumn<QString>("uid");
         QTest::newRow("absent device of a present card") << "hw:CARD=PCH,DEV=7";

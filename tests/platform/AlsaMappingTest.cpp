@@ -65,13 +65,6 @@ private slots:
         QVERIFY(!parseHwUid(uid).has_value());
     }
 
-    void unnameableCardsGetNoUid() {
-        QCOMPARE(hwUid("bad id", 0), QString());
-        QCOMPARE(hwUid("a,b", 0), QString());
-        QCOMPARE(hwUid("", 0), QString());
-        QCOMPARE(hwUid("PCH", -1), QString());
-    }
-
     void formats_data() {
         QTest::addColumn<SampleFormat>("format");
         QTest::addColumn<int>("bits");
@@ -110,15 +103,6 @@ private slots:
     void formatsTheEngineDoesNotWriteHaveNoSampleFormat() {
         QFETCH(PhysicalFormat, format);
         QVERIFY(!sampleFormatOf(format).has_value());
-    }
-
-    void formatPreference() {
-        // Deepest first, integer before float at equal depth, then ALSA's order.
-        QVERIFY(preferredFormat(SampleFormat::S32_LE, SampleFormat::FLOAT_LE));
-        QVERIFY(preferredFormat(SampleFormat::FLOAT_LE, SampleFormat::S24_LE));
-        QVERIFY(preferredFormat(SampleFormat::S24_LE, SampleFormat::S24_3LE));
-        QVERIFY(preferredFormat(SampleFormat::S24_3LE, SampleFormat::S16_LE));
-        QVERIFY(!preferredFormat(SampleFormat::S16_LE, SampleFormat::S16_LE));
     }
 
     // Ranges in hundredths of a dB.
@@ -176,15 +160,6 @@ private slots:
         // A control with no span has nothing to map.
         QCOMPARE(scalarFromRaw(5, 7, 7), 0.0);
         QCOMPARE(scalarFromDb(0, DbRange{0, 0}), 0.0);
-    }
-
-    void rawStepsMapLinearly() {
-        QCOMPARE(scalarFromRaw(0, 0, 31), 0.0);
-        QCOMPARE(scalarFromRaw(31, 0, 31), 1.0);
-        QCOMPARE(rawFromScalar(0.5, 0, 31), 16L);
-        QCOMPARE(rawFromScalar(0.5, -10, 10), 0L);
-        for (long r = 0; r <= 31; ++r)
-            QCOMPARE(rawFromScalar(scalarFromRaw(r, 0, 31), 0, 31), r);
     }
 
     // A fake /proc: pid folders with fd links, some to PCM nodes.
