@@ -138,7 +138,7 @@ private slots:
 
     void aPlayingStreamWithoutAnEngineToCloseItKeepsTheCard() {
         Rig rig(desk(), true);
-        rig.hw->noteStreamOpened(rig.id(kDac), 96000, SampleFormat::S32_LE, 2);
+        rig.hw->noteStreamOpened(rig.id(kDac), 96000, PcmFormat::S32_LE, 2);
         QVERIFY(!rig.reserver->onReleaseRequested(1));
         int closed = 0;
         rig.hw->onReleaseStream = [&](DeviceId) { ++closed; };
@@ -202,7 +202,7 @@ private slots:
         const auto format = rig.hw->physicalFormat(rig.stream(uid));
         // Ready means the engine can read the format it is to open with.
         if (ready)
-            QVERIFY(format && sampleFormatOf(*format));
+            QVERIFY(format && pcmFormatOf(*format));
         rig.hw->endStream(id);
         QVERIFY(rig.reserver->held.empty());
     }
@@ -216,10 +216,10 @@ private slots:
         QVERIFY(!rig.s->isHeld(kDac));             // free for the stream to open
         QCOMPARE(rig.reserver->held.count(1), 1u); // still ours against the server
         QCOMPARE(rig.reserver->asked.size(), 1u);
-        rig.hw->noteStreamOpened(id, 44100, SampleFormat::S32_LE, 2);
+        rig.hw->noteStreamOpened(id, 44100, PcmFormat::S32_LE, 2);
         QCOMPARE(rig.hw->exclusiveOwner(id), std::optional(kSelf));
         QCOMPARE(rig.hw->physicalFormat(rig.stream(kDac)),
-                 std::optional(toPhysicalFormat(SampleFormat::S32_LE, 44100, 2)));
+                 std::optional(toPhysicalFormat(PcmFormat::S32_LE, 44100, 2)));
         rig.hw->endStream(id); // the stream is still open: nothing given back
         QCOMPARE(rig.reserver->held.count(1), 1u);
         rig.hw->noteStreamClosed(id);

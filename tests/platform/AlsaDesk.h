@@ -53,17 +53,17 @@ inline std::shared_ptr<FakeAlsaState> desk() {
     pch.info = {0, "PCH", "HDA Intel PCH"};
     pch.pcms.push_back(
         pcm(0, 0, "ALC892 Analog",
-            capsOf({SampleFormat::S16_LE, SampleFormat::S32_LE}, {44100, 48000, 96000, 192000})));
-    pch.pcms.push_back(pcm(0, 3, "HDMI 0", capsOf({SampleFormat::S16_LE}, {44100, 48000})));
+            capsOf({PcmFormat::S16_LE, PcmFormat::S32_LE}, {44100, 48000, 96000, 192000})));
+    pch.pcms.push_back(pcm(0, 3, "HDMI 0", capsOf({PcmFormat::S16_LE}, {44100, 48000})));
     pch.mixer.push_back(mutedControl("Master", 87, -6525, 0));
     pch.mixer.push_back(stereoControl("PCM", 255, -5100, 0));
     s->cards.push_back(pch);
     FakeCard dac;
     dac.info = {1, "DAC", "USB Audio DAC"};
     // 24-bit in three bytes only up to 96 kHz, 32-bit everywhere.
-    PcmCaps caps = capsOf({SampleFormat::S16_LE, SampleFormat::S32_LE},
+    PcmCaps caps = capsOf({PcmFormat::S16_LE, PcmFormat::S32_LE},
                           {44100, 48000, 88200, 96000, 176400, 192000, 352800, 384000});
-    caps.formats.push_back({SampleFormat::S24_3LE, {44100, 48000, 88200, 96000}});
+    caps.formats.push_back({PcmFormat::S24_3LE, {44100, 48000, 88200, 96000}});
     dac.pcms.push_back(pcm(1, 0, "USB Audio", caps));
     // A control without dB information, 32 coarse steps.
     dac.mixer.push_back(stereoControl("PCM", 31, std::nullopt, std::nullopt));

@@ -253,10 +253,10 @@ private slots:
         QVERIFY(list);
         // 8 rates × (S16, S32) + 4 rates × S24_3LE.
         QCOMPARE(list->size(), std::size_t(20));
-        QCOMPARE(list->at(0), toPhysicalFormat(SampleFormat::S16_LE, 44100, 2));
-        QCOMPARE(list->at(1), toPhysicalFormat(SampleFormat::S32_LE, 44100, 2));
-        QCOMPARE(list->at(2), toPhysicalFormat(SampleFormat::S24_3LE, 44100, 2));
-        QCOMPARE(list->back(), toPhysicalFormat(SampleFormat::S32_LE, 384000, 2));
+        QCOMPARE(list->at(0), toPhysicalFormat(PcmFormat::S16_LE, 44100, 2));
+        QCOMPARE(list->at(1), toPhysicalFormat(PcmFormat::S32_LE, 44100, 2));
+        QCOMPARE(list->at(2), toPhysicalFormat(PcmFormat::S24_3LE, 44100, 2));
+        QCOMPARE(list->back(), toPhysicalFormat(PcmFormat::S32_LE, 384000, 2));
         for (std::size_t i = 1; i < list->size(); ++i)
             QVERIFY(list->at(i - 1).rate <= list->at(i).rate);
     }
@@ -265,15 +265,14 @@ private slots:
         QTest::addColumn<PhysicalFormat>("format");
         QTest::addColumn<bool>("accepted");
         QTest::newRow("packed 24-bit at 96k")
-            << toPhysicalFormat(SampleFormat::S24_3LE, 96000, 2) << true;
+            << toPhysicalFormat(PcmFormat::S24_3LE, 96000, 2) << true;
         QTest::newRow("packed 24-bit where the device has none")
-            << toPhysicalFormat(SampleFormat::S24_3LE, 192000, 2) << false;
+            << toPhysicalFormat(PcmFormat::S24_3LE, 192000, 2) << false;
         QTest::newRow("24-in-32 the device lacks")
-            << toPhysicalFormat(SampleFormat::S24_LE, 96000, 2) << false;
-        QTest::newRow("32-bit at 384k")
-            << toPhysicalFormat(SampleFormat::S32_LE, 384000, 2) << true;
+            << toPhysicalFormat(PcmFormat::S24_LE, 96000, 2) << false;
+        QTest::newRow("32-bit at 384k") << toPhysicalFormat(PcmFormat::S32_LE, 384000, 2) << true;
         QTest::newRow("wrong channel count")
-            << toPhysicalFormat(SampleFormat::S32_LE, 96000, 6) << false;
+            << toPhysicalFormat(PcmFormat::S32_LE, 96000, 6) << false;
         QTest::newRow("8-bit") << PhysicalFormat{96000, 8, false, 2, 2, true} << false;
     }
     void setPhysicalFormat() {
@@ -296,17 +295,17 @@ private slots:
     void aRateTheSetFormatLacksFallsBackToTheBestAtThatRate() {
         Rig rig;
         const StreamId s = rig.stream(kDac);
-        QVERIFY(rig.hw->setPhysicalFormat(s, toPhysicalFormat(SampleFormat::S24_3LE, 96000, 2)));
+        QVERIFY(rig.hw->setPhysicalFormat(s, toPhysicalFormat(PcmFormat::S24_3LE, 96000, 2)));
         QVERIFY(rig.hw->setNominalRate(rig.id(kDac), 192000));
         QCOMPARE(rig.hw->physicalFormat(s),
-                 std::optional(toPhysicalFormat(SampleFormat::S32_LE, 192000, 2)));
+                 std::optional(toPhysicalFormat(PcmFormat::S32_LE, 192000, 2)));
     }
 
     void theSharedDeviceIsFixed() {
         Rig rig;
         const DeviceId id = rig.id("default");
         const StreamId s = rig.stream("default");
-        const PhysicalFormat f = toPhysicalFormat(SampleFormat::FLOAT_LE, 48000, 2);
+        const PhysicalFormat f = toPhysicalFormat(PcmFormat::FLOAT_LE, 48000, 2);
         QCOMPARE(rig.hw->physicalFormat(s), std::optional(f));
         QCOMPARE(rig.hw->availablePhysicalFormats(s), std::optional(std::vector{f}));
         QCOMPARE(rig.hw->availableNominalRates(id),

@@ -17,7 +17,7 @@
 using namespace ql::platform;
 using namespace ql::platform::alsa;
 
-Q_DECLARE_METATYPE(ql::platform::alsa::SampleFormat)
+Q_DECLARE_METATYPE(ql::platform::alsa::PcmFormat)
 Q_DECLARE_METATYPE(ql::platform::PhysicalFormat)
 
 class AlsaMappingTest : public QObject {
@@ -66,18 +66,18 @@ private slots:
     }
 
     void formats_data() {
-        QTest::addColumn<SampleFormat>("format");
+        QTest::addColumn<PcmFormat>("format");
         QTest::addColumn<int>("bits");
         QTest::addColumn<int>("bytesPerFrame");
         QTest::addColumn<bool>("isFloat");
-        QTest::newRow("S16_LE") << SampleFormat::S16_LE << 16 << 4 << false;
-        QTest::newRow("S24_3LE is 24-bit in 3 bytes") << SampleFormat::S24_3LE << 24 << 6 << false;
-        QTest::newRow("S24_LE is 24-bit in 4 bytes") << SampleFormat::S24_LE << 24 << 8 << false;
-        QTest::newRow("S32_LE") << SampleFormat::S32_LE << 32 << 8 << false;
-        QTest::newRow("FLOAT_LE") << SampleFormat::FLOAT_LE << 32 << 8 << true;
+        QTest::newRow("S16_LE") << PcmFormat::S16_LE << 16 << 4 << false;
+        QTest::newRow("S24_3LE is 24-bit in 3 bytes") << PcmFormat::S24_3LE << 24 << 6 << false;
+        QTest::newRow("S24_LE is 24-bit in 4 bytes") << PcmFormat::S24_LE << 24 << 8 << false;
+        QTest::newRow("S32_LE") << PcmFormat::S32_LE << 32 << 8 << false;
+        QTest::newRow("FLOAT_LE") << PcmFormat::FLOAT_LE << 32 << 8 << true;
     }
     void formats() {
-        QFETCH(SampleFormat, format);
+        QFETCH(PcmFormat, format);
         QFETCH(int, bits);
         QFETCH(int, bytesPerFrame);
         QFETCH(bool, isFloat);
@@ -87,10 +87,10 @@ private slots:
         QCOMPARE(f.isFloat, isFloat);
         QCOMPARE(f.rate, 96000.0);
         QVERIFY(f.isLinearPcm);
-        QCOMPARE(sampleFormatOf(f), std::optional(format));
+        QCOMPARE(pcmFormatOf(f), std::optional(format));
     }
 
-    void formatsTheEngineDoesNotWriteHaveNoSampleFormat_data() {
+    void formatsTheEngineDoesNotWriteHaveNoPcmFormat_data() {
         QTest::addColumn<PhysicalFormat>("format");
         QTest::newRow("8-bit") << PhysicalFormat{48000, 8, false, 2, 2, true};
         QTest::newRow("no channels") << PhysicalFormat{48000, 16, false, 0, 0, true};
@@ -100,9 +100,9 @@ private slots:
             << PhysicalFormat{48000, 24, false, 2, 7, true};
         QTest::newRow("24-bit float") << PhysicalFormat{48000, 24, true, 2, 6, true};
     }
-    void formatsTheEngineDoesNotWriteHaveNoSampleFormat() {
+    void formatsTheEngineDoesNotWriteHaveNoPcmFormat() {
         QFETCH(PhysicalFormat, format);
-        QVERIFY(!sampleFormatOf(format).has_value());
+        QVERIFY(!pcmFormatOf(format).has_value());
     }
 
     // Ranges in hundredths of a dB.

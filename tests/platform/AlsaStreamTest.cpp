@@ -15,13 +15,13 @@
 
 using namespace ql::platform::alsa;
 
-Q_DECLARE_METATYPE(ql::platform::alsa::SampleFormat)
+Q_DECLARE_METATYPE(ql::platform::alsa::PcmFormat)
 
 namespace {
 
 // `frames` frames of `channels` samples in `format`, little-endian, with the
 // extremes of the range first and a pseudo-random walk after them.
-QByteArray pattern(SampleFormat format, int channels, int frames) {
+QByteArray pattern(PcmFormat format, int channels, int frames) {
     const SampleLayout l = layoutOf(format);
     QByteArray bytes;
     bytes.reserve(frames * channels * l.bytes);
@@ -29,7 +29,7 @@ QByteArray pattern(SampleFormat format, int channels, int frames) {
     const long long extremes[] = {top, -top - 1, 0, -1, 1, top - 1};
     std::uint32_t state = 12345;
     for (int i = 0; i < frames * channels; ++i) {
-        if (format == SampleFormat::FLOAT_LE) {
+        if (format == PcmFormat::FLOAT_LE) {
             state = state * 1664525u + 1013904223u;
             const float v =
                 i < 6 ? float(i - 3) / 3.0f : float(int(state >> 8) - (1 << 23)) / float(1 << 23);
@@ -87,18 +87,18 @@ class AlsaStreamTest : public QObject {
     Q_OBJECT
 private slots:
     void recordedBytesEqualTheSamplesSent_data() {
-        QTest::addColumn<SampleFormat>("format");
+        QTest::addColumn<PcmFormat>("format");
         QTest::addColumn<unsigned>("rate");
         QTest::addColumn<int>("channels");
-        QTest::newRow("16-bit stereo 44.1k") << SampleFormat::S16_LE << 44100u << 2;
-        QTest::newRow("24-bit packed stereo 96k") << SampleFormat::S24_3LE << 96000u << 2;
-        QTest::newRow("24-bit in 32 stereo 192k") << SampleFormat::S24_LE << 192000u << 2;
-        QTest::newRow("32-bit stereo 48k") << SampleFormat::S32_LE << 48000u << 2;
-        QTest::newRow("float stereo 48k") << SampleFormat::FLOAT_LE << 48000u << 2;
-        QTest::newRow("16-bit mono 22.05k") << SampleFormat::S16_LE << 22050u << 1;
+        QTest::newRow("16-bit stereo 44.1k") << PcmFormat::S16_LE << 44100u << 2;
+        QTest::newRow("24-bit packed stereo 96k") << PcmFormat::S24_3LE << 96000u << 2;
+        QTest::newRow("24-bit in 32 stereo 192k") << PcmFormat::S24_LE << 192000u << 2;
+        QTest::newRow("32-bit stereo 48k") << PcmFormat::S32_LE << 48000u << 2;
+        QTest::newRow("float stereo 48k") << PcmFormat::FLOAT_LE << 48000u << 2;
+        QTest::newRow("16-bit mono 22.05k") << PcmFormat::S16_LE << 22050u << 1;
     }
     void recordedBytesEqualTheSamplesSent() {
-        QFETCH(SampleFormat, format);
+        QFETCH(PcmFormat, format);
         QFETCH(unsigned, rate);
         QFETCH(int, channels);
         QTemporaryDir dir;
@@ -123,11 +123,11 @@ private slots:
     void pausingLosesAndRepeatsNothing() {
         QTemporaryDir dir;
         const QString out = dir.filePath(QStringLiteral("out.raw"));
-        const QByteArray sent = pattern(SampleFormat::S24_3LE, 2, 20000);
+        const QByteArray sent = pattern(PcmFormat::S24_3LE, 2, 20000);
         const int bpf = 6;
         {
             int error = 0;
-            auto s = AlsaPcmStream::open(filePcm(out), {48000, SampleFormat::S24_3LE, 2}, error);
+            auto s = AlsaPcmStream::open(filePcm(out), {48000, PcmFormat::S24_3LE, 2}, error);
             QVERIFY(s);
             QVERIFY(writeAll(*s, sent, bpf, 0, 7000));
             s->pause(true);
@@ -146,15 +146,15 @@ private slots:
 
     void theNullDeviceTakesAnyRate_data() {
         QTest::addColumn<unsigned>("rate");
-        QTest::addColumn<SampleFormat>("format");
-        QTest::newRow("8k 16-bit") << 8000u << SampleFormat::S16_LE;
-        QTest::newRow("44.1k 24-bit packed") << 44100u << SampleFormat::S24_3LE;
-        QTest::newRow("384k 32-bit") << 384000u << SampleFormat::S32_LE;
-        QTest::newRow("an odd rate") << 44101u << SampleFormat::FLOAT_LE;
+        QTest::addColumn<PcmFormat>("format");
+        QTest::newRow("8k 16-bit") << 8000u << PcmFormat::S16_LE;
+        QTest::newRow("44.1k 24-bit packed") << 44100u << PcmFormat::S24_3LE;
+        QTest::newRow("384k 32-bit") << 384000u << PcmFormat::S32_LE;
+        QTest::newRow("an odd rate") << 44101u << PcmFormat::FLOAT_LE;
     }
     void theNullDeviceTakesAnyRate() {
         QFETCH(unsigned, rate);
-        QFETCH(SampleFormat, format);
+        QFETCH(PcmFormat, format);
         int error = 0;
         auto s = AlsaPcmStream::open(QStringLiteral("null"), {rate, format, 2}, error);
         QVERIFY2(s, qPrintable(QString::number(error)));
@@ -179,7 +179,7 @@ private slots:
         QFETCH(unsigned, rate);
         QFETCH(int, channels);
         int error = 0;
-        auto s = AlsaPcmStream::open(pcm, {rate, SampleFormat::S16_LE, channels}, error);
+        auto s = AlsaPcmStream::open(pcm, {rate, PcmFormat::S16_LE, channels}, error);
         QVERIFY(!s);
         QVERIFY(error < 0);
         QVERIFY(!AlsaPcmStream::describeOpenError(error).isEmpty());

@@ -124,7 +124,7 @@ public:
             return AlsaResult<PcmCaps>::fail(err);
         if (pcm == QLatin1String("default")) {
             PcmCaps caps;
-            caps.formats.push_back({SampleFormat::FLOAT_LE, rates});
+            caps.formats.push_back({PcmFormat::FLOAT_LE, rates});
             return {caps, 0};
         }
         PcmCaps caps = m_s->pcm(pcm)->caps;
@@ -223,7 +223,7 @@ private:
 
 // Builders for common hardware.
 
-inline PcmCaps capsOf(std::vector<SampleFormat> formats, std::vector<unsigned> rates,
+inline PcmCaps capsOf(std::vector<PcmFormat> formats, std::vector<unsigned> rates,
                       unsigned chMin = 2, unsigned chMax = 2) {
     PcmCaps c;
     for (auto f : formats)

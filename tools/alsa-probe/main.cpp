@@ -33,7 +33,7 @@ QString errorText(int err) {
 }
 
 QString formatText(const PhysicalFormat& f) {
-    const auto sample = sampleFormatOf(f);
+    const auto sample = pcmFormatOf(f);
     const QString kind = sample ? QString::fromLatin1(formatName(*sample))
                                 : (f.bits == 0 ? QStringLiteral("depth unknown until asked")
                                                : QStringLiteral("%1-bit").arg(f.bits));
@@ -76,7 +76,7 @@ void printDevice(AlsaHardware& hw, DeviceId id, bool isDefault) {
     if (const auto formats = hw.availablePhysicalFormats(stream)) {
         std::map<QString, QStringList> byFormat;
         for (const PhysicalFormat& f : *formats) {
-            const auto s = sampleFormatOf(f);
+            const auto s = pcmFormatOf(f);
             byFormat[s ? QString::fromLatin1(formatName(*s)) : QStringLiteral("?")]
                 << QString::number(f.rate, 'f', 0);
         }

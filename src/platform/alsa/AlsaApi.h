@@ -24,7 +24,7 @@ namespace ql::platform::alsa {
 // The sample formats the output engine writes, in ALSA's own enumeration order
 // (S16_LE, S24_LE, S32_LE, FLOAT_LE, S24_3LE), which is the order a device
 // lists them in.
-enum class SampleFormat { S16_LE, S24_LE, S32_LE, FLOAT_LE, S24_3LE };
+enum class PcmFormat { S16_LE, S24_LE, S32_LE, FLOAT_LE, S24_3LE };
 
 struct CardInfo {
     int number = -1; // the kernel's card number: changes on replug
@@ -44,10 +44,10 @@ struct PcmCaps {
     // Per format the device accepts: the probed rates it takes in that format,
     // ascending. A format the device refuses is absent.
     struct FormatRates {
-        SampleFormat format = SampleFormat::S16_LE;
+        PcmFormat format = PcmFormat::S16_LE;
         std::vector<unsigned> rates;
     };
-    std::vector<FormatRates> formats; // in SampleFormat order
+    std::vector<FormatRates> formats; // in PcmFormat order
     unsigned rateMin = 0;
     unsigned rateMax = 0;
     // Every rate between rateMin and rateMax is taken (not only the listed ones).

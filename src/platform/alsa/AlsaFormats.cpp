@@ -2,39 +2,39 @@
 
 namespace ql::platform::alsa {
 
-SampleLayout layoutOf(SampleFormat format) {
+SampleLayout layoutOf(PcmFormat format) {
     switch (format) {
-    case SampleFormat::S16_LE:
+    case PcmFormat::S16_LE:
         return {16, 2, false};
-    case SampleFormat::S24_LE:
+    case PcmFormat::S24_LE:
         return {24, 4, false};
-    case SampleFormat::S32_LE:
+    case PcmFormat::S32_LE:
         return {32, 4, false};
-    case SampleFormat::FLOAT_LE:
+    case PcmFormat::FLOAT_LE:
         return {32, 4, true};
-    case SampleFormat::S24_3LE:
+    case PcmFormat::S24_3LE:
         return {24, 3, false};
     }
     return {};
 }
 
-const char* formatName(SampleFormat format) {
+const char* formatName(PcmFormat format) {
     switch (format) {
-    case SampleFormat::S16_LE:
+    case PcmFormat::S16_LE:
         return "S16_LE";
-    case SampleFormat::S24_LE:
+    case PcmFormat::S24_LE:
         return "S24_LE";
-    case SampleFormat::S32_LE:
+    case PcmFormat::S32_LE:
         return "S32_LE";
-    case SampleFormat::FLOAT_LE:
+    case PcmFormat::FLOAT_LE:
         return "FLOAT_LE";
-    case SampleFormat::S24_3LE:
+    case PcmFormat::S24_3LE:
         return "S24_3LE";
     }
     return "?";
 }
 
-PhysicalFormat toPhysicalFormat(SampleFormat format, double rate, int channels) {
+PhysicalFormat toPhysicalFormat(PcmFormat format, double rate, int channels) {
     const SampleLayout l = layoutOf(format);
     PhysicalFormat f;
     f.rate = rate;
@@ -46,12 +46,12 @@ PhysicalFormat toPhysicalFormat(SampleFormat format, double rate, int channels) 
     return f;
 }
 
-std::optional<SampleFormat> sampleFormatOf(const PhysicalFormat& format) {
+std::optional<PcmFormat> pcmFormatOf(const PhysicalFormat& format) {
     if (!format.isLinearPcm || format.channels <= 0 || format.bytesPerFrame % format.channels != 0)
         return std::nullopt;
     const int bytes = format.bytesPerFrame / format.channels;
-    for (const SampleFormat s : {SampleFormat::S16_LE, SampleFormat::S24_LE, SampleFormat::S32_LE,
-                                 SampleFormat::FLOAT_LE, SampleFormat::S24_3LE}) {
+    for (const PcmFormat s : {PcmFormat::S16_LE, PcmFormat::S24_LE, PcmFormat::S32_LE,
+                              PcmFormat::FLOAT_LE, PcmFormat::S24_3LE}) {
         const SampleLayout l = layoutOf(s);
         if (l.bits == format.bits && l.bytes == bytes && l.isFloat == format.isFloat)
             return s;
@@ -59,7 +59,7 @@ std::optional<SampleFormat> sampleFormatOf(const PhysicalFormat& format) {
     return std::nullopt;
 }
 
-bool preferredFormat(SampleFormat a, SampleFormat b) {
+bool preferredFormat(PcmFormat a, PcmFormat b) {
     const SampleLayout la = layoutOf(a);
     const SampleLayout lb = layoutOf(b);
     if (la.bits != lb.bits)

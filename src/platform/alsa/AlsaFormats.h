@@ -18,20 +18,20 @@ struct SampleLayout {
     bool isFloat = false;
 };
 
-SampleLayout layoutOf(SampleFormat format);
+SampleLayout layoutOf(PcmFormat format);
 
 // ALSA's name of the format ("S24_3LE").
-const char* formatName(SampleFormat format);
+const char* formatName(PcmFormat format);
 
-PhysicalFormat toPhysicalFormat(SampleFormat format, double rate, int channels);
+PhysicalFormat toPhysicalFormat(PcmFormat format, double rate, int channels);
 
 // The sample format a physical format stands for; none for anything the
 // engine does not write (8-bit, big-endian layouts, non-PCM, no channels).
-std::optional<SampleFormat> sampleFormatOf(const PhysicalFormat& format);
+std::optional<PcmFormat> pcmFormatOf(const PhysicalFormat& format);
 
 // Orders formats the way the device is best used for exact playback: more
 // valid bits first, then integer before float, then ALSA's order (so S24_LE
 // before S24_3LE). True when a is to be preferred to b.
-bool preferredFormat(SampleFormat a, SampleFormat b);
+bool preferredFormat(PcmFormat a, PcmFormat b);
 
 } // namespace ql::platform::alsa

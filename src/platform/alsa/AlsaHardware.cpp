@@ -58,7 +58,7 @@ bool takesRate(const PcmCaps& caps, unsigned rate) {
     });
 }
 
-bool formatTakesRate(const PcmCaps& caps, SampleFormat format, unsigned rate) {
+bool formatTakesRate(const PcmCaps& caps, PcmFormat format, unsigned rate) {
     for (const auto& f : caps.formats) {
         if (f.format != format)
             continue;
@@ -71,8 +71,8 @@ bool formatTakesRate(const PcmCaps& caps, SampleFormat format, unsigned rate) {
 
 // The format our engine opens with when nothing was set: the deepest the
 // device takes at that rate (at any rate when none takes it).
-std::optional<SampleFormat> bestFormat(const PcmCaps& caps, unsigned rate) {
-    std::optional<SampleFormat> best;
+std::optional<PcmFormat> bestFormat(const PcmCaps& caps, unsigned rate) {
+    std::optional<PcmFormat> best;
     for (int pass = 0; pass < 2 && !best; ++pass) {
         for (const auto& f : caps.formats) {
             if (pass == 0 && !formatTakesRate(caps, f.format, rate))
@@ -115,7 +115,7 @@ AlsaHardware::AlsaHardware(std::unique_ptr<AlsaApi> api, Options options)
         e.isDefault = true;
         e.name = kDefaultName;
         e.rate = kFallbackRate;
-        e.format = SampleFormat::FLOAT_LE;
+        e.format = PcmFormat::FLOAT_LE;
         m_entries.push_back(std::move(e));
     }
     if (m_reserver) {
@@ -294,7 +294,7 @@ int AlsaHardware::channelsOf(const Entry& e) const {
 std::optional<PhysicalFormat> AlsaHardware::formatOf(const Entry& e) const {
     const double rate = rateOf(e);
     const int channels = channelsOf(e);
-    std::optional<SampleFormat> format = e.format;
+    std::optional<PcmFormat> format = e.format;
     if (!format && e.caps)
         format = bestFormat(*e.caps, unsigned(std::lround(rate)));
     if (format)
@@ -388,7 +388,7 @@ bool AlsaHardware::setPhysicalFormat(StreamId stream, const PhysicalFormat& form
     const auto offered = formatsOf(*e, *caps);
     if (std::find(offered.begin(), offered.end(), format) == offered.end())
         return false;
-    const auto sample = sampleFormatOf(format);
+    const auto sample = pcmFormatOf(format);
     if (!sample)
         return false;
     const bool changed = e->format != sample || rateOf(*e) != format.rate;

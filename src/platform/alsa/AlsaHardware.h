@@ -138,7 +138,7 @@ public:
     // The PCM a claim holds open for the device (0 when none).
     PcmHold heldPcm(DeviceId id) const;
     // The stream our engine opened on the device, or closed.
-    void noteStreamOpened(DeviceId id, double rate, SampleFormat format, int channels);
+    void noteStreamOpened(DeviceId id, double rate, PcmFormat format, int channels);
     void noteStreamClosed(DeviceId id);
     // A set changed the rate or format the device's stream should run at.
     std::function<void(DeviceId)> onStreamChanged;
@@ -163,7 +163,7 @@ private:
         bool digital = false; // HDMI, S/PDIF, DisplayPort: no analog volume
         // What the stream runs (or will open) at.
         std::optional<double> rate;
-        std::optional<SampleFormat> format;
+        std::optional<PcmFormat> format;
         int openChannels = 0; // > 0 while our engine's stream is open
         std::optional<PcmCaps> caps;
         PcmHold hold = 0;

@@ -221,7 +221,7 @@ PcmHold AlsaHardware::heldPcm(DeviceId id) const {
     return e ? e->hold : 0;
 }
 
-void AlsaHardware::noteStreamOpened(DeviceId id, double rate, SampleFormat format, int channels) {
+void AlsaHardware::noteStreamOpened(DeviceId id, double rate, PcmFormat format, int channels) {
     Entry* e = find(id);
     if (!e)
         return;

@@ -121,8 +121,8 @@ AlsaResult<PcmCaps> AlsaLib::probe(const QString& pcm, const std::vector<unsigne
     if (snd_pcm_hw_params_malloc(&q) < 0)
         return AlsaResult<PcmCaps>::fail(-ENOMEM);
     const std::unique_ptr<snd_pcm_hw_params_t, ParamsFree> narrowed(q);
-    for (const SampleFormat f : {SampleFormat::S16_LE, SampleFormat::S24_LE, SampleFormat::S32_LE,
-                                 SampleFormat::FLOAT_LE, SampleFormat::S24_3LE}) {
+    for (const PcmFormat f : {PcmFormat::S16_LE, PcmFormat::S24_LE, PcmFormat::S32_LE,
+                              PcmFormat::FLOAT_LE, PcmFormat::S24_3LE}) {
         if (snd_pcm_hw_params_test_format(raw, p, alsaFormat(f)) < 0)
             continue;
         // Some devices take a format only at some rates: ask with it fixed.

@@ -10,17 +10,17 @@
 
 namespace ql::platform::alsa {
 
-inline snd_pcm_format_t alsaFormat(SampleFormat f) {
+inline snd_pcm_format_t alsaFormat(PcmFormat f) {
     switch (f) {
-    case SampleFormat::S16_LE:
+    case PcmFormat::S16_LE:
         return SND_PCM_FORMAT_S16_LE;
-    case SampleFormat::S24_LE:
+    case PcmFormat::S24_LE:
         return SND_PCM_FORMAT_S24_LE;
-    case SampleFormat::S32_LE:
+    case PcmFormat::S32_LE:
         return SND_PCM_FORMAT_S32_LE;
-    case SampleFormat::FLOAT_LE:
+    case PcmFormat::FLOAT_LE:
         return SND_PCM_FORMAT_FLOAT_LE;
-    case SampleFormat::S24_3LE:
+    case PcmFormat::S24_3LE:
         return SND_PCM_FORMAT_S24_3LE;
     }
     return SND_PCM_FORMAT_UNKNOWN;

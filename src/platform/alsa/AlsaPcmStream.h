@@ -29,7 +29,7 @@ namespace ql::platform::alsa {
 
 struct StreamConfig {
     unsigned rate = 48000;
-    SampleFormat format = SampleFormat::S16_LE;
+    PcmFormat format = PcmFormat::S16_LE;
     int channels = 2;
 };
 
