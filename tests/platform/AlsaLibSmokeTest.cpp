@@ -3,9 +3,9 @@
 // probed like a device, nothing waits on a missing or busy device, and
 // without a device that opens the player starts on the simulated one.
 // alsa-probe is run with an alsa-lib configuration of the test's own.
+#include "platform/SystemPlatform.h"
 #include "platform/alsa/AlsaHardware.h"
 #include "platform/alsa/AlsaLib.h"
-#include "platform/alsa/AlsaPlatform.h"
 #include "platform/alsa/AlsaUid.h"
 #include "platform/sim/SimRig.h"
 
@@ -75,8 +75,8 @@ private slots:
         AlsaLib api;
         const bool anyCard = !api.cards().empty();
         const bool defaultOpens = api.probe(kDefaultUid, {48000}).value.has_value();
-        Platform p = makeStartupPlatform();
-        QVERIFY(p.hardware);
+        Platform p = makeSystemPlatform();
+        QVERIFY(p.hardware && p.outputs);
         const auto ids = p.hardware->devices();
         QVERIFY(ids && !ids->empty());
         if (!anyCard && !defaultOpens) {

@@ -37,7 +37,9 @@
 // kUnknownOwner; else kNoOwner. setExclusiveOwner(id, our pid) asks the card's
 // reservation holder (a sound server) to give it up, then opens the PCM and
 // keeps it open; setExclusiveOwner(id, kNoOwner) closes it and gives the
-// reservation back. A busy PCM fails at once (the open never blocks).
+// reservation back (and fails while our engine's stream, which onReleaseStream
+// did not close, still holds it). A busy PCM fails at once (the open never
+// blocks).
 //
 // Seams for the output sink (the ALSA sink work fills them): the sink takes
 // over the PCM held by a claim instead of opening it again (heldPcm), tells

@@ -59,6 +59,9 @@ bool AlsaHardware::setExclusiveOwner(DeviceId id, int pid) {
         }
         if (e->openChannels > 0 && onReleaseStream)
             onReleaseStream(id);
+        // Our engine's stream still holds the card: it is not given back.
+        if (e->openChannels > 0)
+            return false;
         dropHold(*e);
         return true;
     }

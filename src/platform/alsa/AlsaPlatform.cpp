@@ -2,8 +2,8 @@
 
 #include "platform/alsa/AlsaHardware.h"
 #include "platform/alsa/AlsaLib.h"
+#include "platform/alsa/AlsaSink.h"
 #include "platform/alsa/CardReserver.h"
-#include "platform/sim/SimPlatform.h"
 
 namespace ql::platform {
 
@@ -14,18 +14,27 @@ std::unique_ptr<alsa::AlsaHardware> makeAlsaHardware() {
                                                 std::move(options));
 }
 
-Platform choosePlatform(std::unique_ptr<alsa::AlsaHardware> alsa) {
-    if (alsa && alsa->anyDeviceUsable()) {
-        Platform p;
-        p.hardware = std::move(alsa);
-        p.isSimulated = false;
-        return p;
-    }
-    return makeSimulatedPlatform();
+std::optional<Platform> alsaPlatform(std::unique_ptr<alsa::AlsaHardware> alsa) {
+    if (!alsa || !alsa->anyDeviceUsable())
+        return std::nullopt;
+    alsa::AlsaHardware* hw = alsa.get();
+    Platform p;
+    p.hardware = std::move(alsa);
+    p.outputs =
+        std::make_unique<OutputEngines>(*hw, [hw](DeviceId id) -> std::unique_ptr<AudioSink> {
+            if (!hw->pcmName(id))
+                return nullptr;
+            // Before the engine asks the format to open with. A device that
+            // cannot be readied still gets its sink: opening it says why.
+            hw->prepareStream(id);
+            return std::make_unique<alsa::AlsaSink>(*hw, id);
+        });
+    p.isSimulated = false;
+    return p;
 }
 
-Platform makeStartupPlatform() {
-    return choosePlatform(makeAlsaHardware());
+std::optional<Platform> makeAlsaPlatform() {
+    return alsaPlatform(makeAlsaHardware());
 }
 
 } // namespace ql::platform
