@@ -2,7 +2,11 @@
 
 #include "platform/alsa/DeviceReservation.h"
 
+#include <QCoreApplication>
+
 namespace ql::platform::alsa {
+
+DBusCardReserver::DBusCardReserver() = default;
 
 DBusCardReserver::DBusCardReserver(QDBusConnection bus) : m_bus(std::move(bus)) {}
 
@@ -14,7 +18,7 @@ CardReserver::Outcome DBusCardReserver::reserve(int card, const QString& deviceN
     if (m_held.count(card))
         return Outcome::Acquired;
     auto r =
-        std::make_unique<DeviceReservation>(m_bus, QStringLiteral("Audio%1").arg(card), kPriority,
+        std::make_unique<DeviceReservation>(*m_bus, QStringLiteral("Audio%1").arg(card), kPriority,
                                             QStringLiteral("Quavelark"), deviceName);
     switch (r->acquire(kTimeoutMs)) {
     case DeviceReservation::Outcome::Refused:

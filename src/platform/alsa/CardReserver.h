@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace ql::platform::alsa {
 
@@ -45,14 +46,17 @@ public:
     static constexpr int kPriority = 10;
     static constexpr int kTimeoutMs = 3000;
 
-    explicit DBusCardReserver(QDBusConnection bus = QDBusConnection::sessionBus());
+    // On the session bus, reached at the first reserve() and only within a
+    // running application (the validation mode has none: it opens directly).
+    DBusCardReserver();
+    explicit DBusCardReserver(QDBusConnection bus);
     ~DBusCardReserver() override;
 
     Outcome reserve(int card, const QString& deviceName) override;
     void release(int card) override;
 
 private:
-    QDBusConnection m_bus;
+    std::optional<QDBusConnection> m_bus;
     std::map<int, std::unique_ptr<DeviceReservation>> m_held;
 };
 
