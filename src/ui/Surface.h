@@ -12,6 +12,7 @@
 namespace ql {
 
 class Surface : public QWidget {
+    Q_OBJECT
 public:
     Surface(const QColor& color, double radius, QWidget* parent = nullptr);
 
