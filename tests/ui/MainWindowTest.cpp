@@ -89,20 +89,6 @@ private slots:
                 QVERIFY2(!L10n::hasHangul(h), qPrintable(h));
     }
 
-    void tableFrame() {
-        Launched l;
-        const QTableView* t = l.app->views.table;
-        QCOMPARE(t->verticalHeader()->defaultSectionSize(), 44);
-        QVERIFY(!t->verticalHeader()->isVisible());
-        QVERIFY(t->horizontalHeader()->isVisible());
-        QVERIFY(!t->showGrid());
-        QVERIFY(!t->alternatingRowColors());
-        QCOMPARE(t->selectionBehavior(), QAbstractItemView::SelectRows);
-        QCOMPARE(t->editTriggers(), QAbstractItemView::NoEditTriggers);
-        QCOMPARE(t->window(), static_cast<QWidget*>(l.app->window.get()));
-        QCOMPARE(t->viewport()->palette().color(QPalette::Base).alpha(), 0);
-    }
-
     void volumeFromSettings_data() {
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<int>("shown");
@@ -146,13 +132,11 @@ private slots:
         Launched l;
         QCOMPARE(l.app->search->text(), text);
         QCOMPARE(l.app->search->placeholderText(), L10n::tr("검색"));
-        QVERIFY(!l.app->search->hasFrame());
-        QCOMPARE(l.app->search->font().pixelSize(), 13);
-        QCOMPARE(l.app->search->window(), static_cast<QWidget*>(l.app->window.get()));
-        // The field sits in a pill-coloured capsule.
+        // The field sits in a pill-coloured capsule in the window.
         auto* pill = qobject_cast<Surface*>(l.app->search->parentWidget());
         QVERIFY(pill);
         QCOMPARE(pill->color(), Theme::pill());
+        QCOMPARE(pill->window(), static_cast<QWidget*>(l.app->window.get()));
     }
 
     void folderPopUp() {
@@ -160,19 +144,9 @@ private slots:
         const QComboBox* f = l.app->folderPicker;
         QCOMPARE(f->count(), 1);
         QCOMPARE(f->itemText(0), L10n::tr("모든 폴더"));
+        // The pass skips the pop-up: its tool tip is set in English already.
         QCOMPARE(f->toolTip(), L10n::tr("폴더별로 모아서 보기"));
         QVERIFY(!L10n::hasHangul(f->toolTip()));
-        QCOMPARE(f->maximumWidth(), 220);
-        QVERIFY(!f->hasFrame());
-    }
-
-    void darkAppearance() {
-        Launched l;
-        QCOMPARE(l.app->window->windowTitle(), QString("Quavelark"));
-        QCOMPARE(QApplication::style()->name(), QString("fusion"));
-        QCOMPARE(QApplication::palette().color(QPalette::Window), Theme::window());
-        QCOMPARE(l.app->views.content->palette().color(QPalette::Window), Theme::window());
-        QVERIFY(l.app->views.content->autoFillBackground());
     }
 
     // Catalog texts shown in these views are never run through the table.
@@ -244,19 +218,12 @@ private slots:
         auto* a = new QLabel("a");
         auto* b = new QLabel("b");
         std::unique_ptr<Surface> p(App::pill({a, b}, spacing, height, pad));
-        QCOMPARE(p->color(), Theme::pill());
         QCOMPARE(p->radius(), height / 2);
-        QCOMPARE(p->height(), int(height));
-        QCOMPARE(p->minimumHeight(), p->maximumHeight());
-        auto* stack = qobject_cast<QHBoxLayout*>(p->layout());
-        QVERIFY(stack);
-        QCOMPARE(stack->contentsMargins(), QMargins(int(pad), 0, int(pad), 0));
-        QCOMPARE(stack->spacing(), int(spacing));
-        QCOMPARE(stack->indexOf(a), 0);
-        QCOMPARE(stack->indexOf(b), 1);
         p->show();
+        QCOMPARE(p->height(), int(height));
         QCOMPARE(a->geometry().left(), int(pad));
         QCOMPARE(b->geometry().left(), a->geometry().right() + 1 + int(spacing));
+        QCOMPARE(p->width(), b->geometry().right() + 1 + int(pad));
     }
 
     void sidebarButtonsAreKeptInCreationOrder() {
@@ -288,14 +255,6 @@ private slots:
         }
     }
 
-    void sectionHeading() {
-        std::unique_ptr<QLabel> s(App::section("바로 듣기"));
-        QCOMPARE(s->text(), QString("바로 듣기"));
-        QCOMPARE(s->font().pixelSize(), 11);
-        QCOMPARE(s->font().weight(), QFont::DemiBold);
-        QCOMPARE(s->palette().color(QPalette::WindowText), Theme::dim());
-    }
-
     void settingsMenuItems_data() {
         QTest::addColumn<bool>("withFetcher");
         QTest::addColumn<QStringList>("titles");
@@ -318,24 +277,6 @@ private slots:
         for (QAction* a : menu.actions())
             QVERIFY(a->shortcut().isEmpty());
         app.addSettingsItems(nullptr, withFetcher); // no menu: nothing, no crash
-    }
-
-    void noDownloaderInTheResources() { QCOMPARE(App::hasFetcher(), false); }
-
-    void spacerTakesTheFreeRoom() {
-        QWidget row;
-        auto* layout = new QHBoxLayout(&row);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(0);
-        auto* fixed = new QLabel("x");
-        fixed->setFixedWidth(50);
-        QWidget* space = App::spacer();
-        layout->addWidget(fixed);
-        layout->addWidget(space);
-        row.resize(400, 30);
-        row.show();
-        QCOMPARE(space->width(), 350);
-        QCOMPARE(space->sizeHint().width() <= 0, true);
     }
 };
 

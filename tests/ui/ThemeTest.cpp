@@ -175,12 +175,6 @@ private slots:
             }
         QVERIFY(solid > 0);
     }
-
-    void pixmapFollowsThePixelRatio() {
-        const QPixmap p = sym(QStringLiteral("clock"), 17)->pixmap(Qt::white, 2.0);
-        QCOMPARE(p.size(), QSize(34, 34));
-        QCOMPARE(p.devicePixelRatio(), 2.0);
-    }
 };
 
 QL_TEST_MAIN(ThemeTest)
