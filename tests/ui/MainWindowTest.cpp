@@ -41,6 +41,15 @@ struct Launched {
     }
 };
 
+// Stores a setting before the launch; an invalid value leaves it absent.
+void storeIfGiven(const char* key, const QVariant& value) {
+    if (!value.isValid())
+        return;
+    UserDefaults d;
+    d.set(key, value);
+    d.sync();
+}
+
 QStringList menuTitles(const QMenu& menu) {
     QStringList out;
     for (QAction* a : menu.actions())
@@ -104,11 +113,7 @@ private slots:
     void volumeFromSettings() {
         QFETCH(QVariant, stored);
         QFETCH(int, shown);
-        if (stored.isValid()) {
-            UserDefaults d;
-            d.set(keys::kPlayerVolume, stored);
-            d.sync();
-        }
+        storeIfGiven(keys::kPlayerVolume, stored);
         Launched l;
         QCOMPARE(l.app->views.volume->value(), shown);
         QCOMPARE(l.app->views.volume->minimum(), 0);
@@ -124,11 +129,7 @@ private slots:
     void searchFieldFromSettings() {
         QFETCH(QVariant, stored);
         QFETCH(QString, text);
-        if (stored.isValid()) {
-            UserDefaults d;
-            d.set(keys::kLibrarySearch, stored);
-            d.sync();
-        }
+        storeIfGiven(keys::kLibrarySearch, stored);
         Launched l;
         QCOMPARE(l.app->search->text(), text);
         QCOMPARE(l.app->search->placeholderText(), L10n::tr("검색"));
