@@ -139,8 +139,10 @@ int main(int argc, char** argv) {
     app.rebuildFolders();
     app.filter();
 
+    // Side by side on a display of 1900 x 860 or more.
+    app.window->move(0, 0);
     QWidget* sheet = widgetSheet();
-    sheet->move(40, 40);
+    sheet->move(1300, 0);
     sheet->show();
 
     QTimer::singleShot(1500, [&] {
