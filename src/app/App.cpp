@@ -52,6 +52,7 @@ App::App(platform::Platform& platform)
     wave = new WaveformView;
     smartPicker = new QComboBox;
     makeBrowserControls();
+    makeWindowViews();
 }
 
 App::~App() {
@@ -66,6 +67,7 @@ App::~App() {
                                                       search, folderPicker})
         if (w && !w->parent())
             delete w;
+    views.deleteUnplaced();
 }
 
 void App::step(const char* name, const QStringList& files) {
