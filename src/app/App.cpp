@@ -12,10 +12,12 @@
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
 #include "ui/TabBar.h"
+#include "ui/l10n/Translator.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QMainWindow>
+#include <QProcess>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -34,7 +36,8 @@ std::unique_ptr<QThreadPool> serialQueue(const char* label) {
 // The tool windows, queues and the view tab bar are made here, once, in this
 // order; the rest of the state takes its defaults from the subsystems' structs.
 App::App(platform::Platform& platform)
-    : platform(platform), fetcher(std::make_unique<FlacFetcher>()), lyricsPanel(std::make_unique<LyricsPanel>()),
+    : platform(platform), fetcher(std::make_unique<FlacFetcher>()),
+      lyricsPanel(std::make_unique<LyricsPanel>()),
       nowPlaying(std::make_unique<NowPlayingWindow>()),
       viewModeControl(std::make_unique<TabBar>(QStringList{
           QStringLiteral("앨범"), QStringLiteral("가수"), QStringLiteral("곡"),
@@ -50,17 +53,35 @@ App::App(platform::Platform& platform)
     art = new ClickImageView;
     wave = new WaveformView;
     smartPicker = new QComboBox;
+    // The now-playing texts are the library's names: never translated.
+    titleLabel = new QLabel(QStringLiteral("음악을 선택하세요"));
+    artistLabel = new QLabel;
+    Translator::exempt(titleLabel);
+    Translator::exempt(artistLabel);
 }
 
 App::~App() {
     // Queued background jobs may still hold copies of their inputs; they never
     // touch App, so waiting for them is enough.
-    for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get()})
+    for (QThreadPool* q :
+         {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get()})
         q->waitForDone();
     if (timer)
         timer->stop();
+    // The backend goes before the state its replies would touch. It ends on
+    // the terminate request (or when its input closes); one that ignores both
+    // is killed rather than waited for.
+    stopBackend();
+    if (QProcess* backend = std::exchange(library.backend, nullptr)) {
+        if (backend->state() != QProcess::NotRunning && !backend->waitForFinished(1000)) {
+            backend->kill();
+            backend->waitForFinished(1000);
+        }
+        delete backend;
+    }
     // Controls belong to the window once the window build placed them.
-    for (QWidget* w : std::initializer_list<QWidget*>{status, seek, clock, art, wave, smartPicker})
+    for (QWidget* w : std::initializer_list<QWidget*>{status, seek, clock, art, wave, smartPicker,
+                                                      titleLabel, artistLabel})
         if (w && !w->parent())
             delete w;
 }

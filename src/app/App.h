@@ -30,6 +30,7 @@ class QComboBox;
 class QLabel;
 class QMainWindow;
 class QMenu;
+class QProcess;
 class QThreadPool;
 class QTimer;
 class QUrl;
@@ -41,6 +42,7 @@ namespace platform {
 struct Platform;
 }
 
+struct BackendCommand;
 class AudioScanPanel;
 class ClickImageView;
 class FXPanel;
@@ -79,6 +81,12 @@ struct AppSeams {
     std::function<bool(const char* step)> tickStep;
     // Receives each request line in place of the backend's standard input.
     std::function<void(const QByteArray& line)> backendWrite;
+    // The interpreter and its arguments (the script first) that run the
+    // library backend, in place of pythonPath() and the resources folder's
+    // "backend.py". The environment and its PATH stay the program's own.
+    std::function<QStringList()> backendCommand;
+    // Stands in for loading the cover of the track into the transport bar.
+    std::function<void(const Track& track)> loadArt;
     // Stands in for the current player: none, or its facts.
     struct PlayerFacts {
         double duration = 0;    // seconds
@@ -129,15 +137,44 @@ public:
     std::optional<AppSeams::PlayerFacts> playerFacts() const;
 
     // ---- library/AppLibrary.cpp (seams until the library issues) -----------
-    void restoreCatalog();
-    void startBackend();
     void openAudioFiles(const QStringList& paths);
 
     // ---- library/AppBackend.cpp --------------------------------------------
+    // Starts the long-lived library backend and asks it for the catalog; on
+    // failure says so on the status line and sends nothing for the whole run.
+    // Called once, at launch, after restoreCatalog().
+    void startBackend();
+    // The backend's part of the shutdown: no more replies are read, its
+    // standard input is closed and a running backend is terminated.
+    void stopBackend();
+    // How the backend is run (the seam's command when one is set).
+    BackendCommand backendLaunch() const;
     // Sends one request line to the backend, unless one is in flight or the
     // backend has failed (then the request is dropped, not queued).
     void request(const QString& action, std::optional<qint64> id,
                  const std::optional<QString>& path);
+    // One chunk of the backend's output: every line it completes is one
+    // reply, handled in order (see handleReply()).
+    void receive(const QByteArray& data);
+    // Menu actions: search the folders again; complete the current track's
+    // information and cover from MusicBrainz.
+    void scan();
+    void enrich();
+
+    // ---- library/AppCatalog.cpp ----------------------------------------------
+    // Applies one decoded backend reply: the catalog, the current track's
+    // entry, the count text and the backend's message.
+    void handleReply(const Library& reply);
+    // The catalog cache "native-catalog.json" in the application-support
+    // folder: read at launch (nothing happens when it is missing, damaged or
+    // empty), written whole on every change (failure: a status message).
+    QString catalogURL() const;
+    void restoreCatalog();
+    void saveCatalog();
+
+    // ---- library/AppArt.cpp (seam until the cover-art issue) ----------------
+    // Shows the track's cover in the transport bar.
+    void loadArt(const Track& track);
 
     // ---- library/AppTools.cpp ---------------------------------------------
     // Display names of the missing external programs ("Python 3", "FFmpeg").
@@ -230,6 +267,12 @@ public:
     // The elapsed and remaining time labels, from the current player.
     void refreshTimes();
 
+    // ---- ui/AppBrowserSeams.cpp (seams until the browser core lands) -------
+    // The catalog filter: refills browser.filtered and shows the count text.
+    void filter(bool resetOrder = false);
+    // Refills the folder pop-up from the catalog.
+    void rebuildFolders();
+
     // ---- ui/AppTranslate.cpp -----------------------------------------------
     // The interface translation pass (English mode only): every window and the
     // menu bar, then one view tree or one menu. The tick runs translateUI()
@@ -256,6 +299,8 @@ public:
     ClickImageView* art = nullptr;    // the cover in the transport bar
     WaveformView* wave = nullptr;     // the transport bar's waveform
     QComboBox* smartPicker = nullptr; // the smart-list pop-up
+    QLabel* titleLabel = nullptr;     // the current track's title
+    QLabel* artistLabel = nullptr;    // the current track's artist
     std::unique_ptr<FlacFetcher> fetcher;
     std::unique_ptr<LyricsPanel> lyricsPanel;
     std::unique_ptr<NowPlayingWindow> nowPlaying;
@@ -272,6 +317,12 @@ public:
 
 private:
     void step(const char* name, const QStringList& files = {});
+    // library/AppBackend.cpp: a write to the backend failed; the backend
+    // process ended by itself.
+    void backendWriteFailed(const QString& description);
+    void backendEnded();
+    // library/AppCatalog.cpp: a message of the backend on the status line.
+    void showBackendMessage(const QString& message);
 };
 
 } // namespace ql
