@@ -28,6 +28,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QMainWindow;
 class QMenu;
 class QProcess;
@@ -246,6 +247,8 @@ public:
     void showNowPlaying();
     void toggleFavorite();
     void smartChanged();
+    // The tracks of the given list that belong to the active smart list.
+    std::vector<Track> smartFilter(const std::vector<Track>& tracks) const;
 
     // ---- app/AppSettings.cpp ------------------------------------------------------
     // Once, before the first window: settings, stores, the one-time effects
@@ -267,12 +270,6 @@ public:
     // The elapsed and remaining time labels, from the current player.
     void refreshTimes();
 
-    // ---- ui/AppBrowserSeams.cpp (seams until the browser core lands) -------
-    // The catalog filter: refills browser.filtered and shows the count text.
-    void filter(bool resetOrder = false);
-    // Refills the folder pop-up from the catalog.
-    void rebuildFolders();
-
     // ---- ui/AppTranslate.cpp -----------------------------------------------
     // The interface translation pass (English mode only): every window and the
     // menu bar, then one view tree or one menu. The tick runs translateUI()
@@ -280,6 +277,44 @@ public:
     void translateUI();
     void translateView(QWidget* view);
     void translateMenu(QMenu* menu);
+
+    // ---- ui/AppBrowser.cpp --------------------------------------------------
+    // The catalog filter: the only writer of browser.filtered. resetOrder asks
+    // for a new shuffle order (actions of the user); false keeps the order
+    // (background updates). Saves the view state, refreshes the views and the
+    // status line.
+    void filter(bool resetOrder = false);
+    // Writes "librarySearch" (the field's text as typed) and
+    // "visibleTrackOrder" to the settings.
+    void saveViewState();
+    bool cellFilterMatches(const Track& track) const;
+    // The track's genre, "" while unknown.
+    QString genreOf(const Track& track) const;
+    // Sets a one-column filter, empties the search field and refilters.
+    void applyCellFilter(const QString& key, const QString& value);
+    static QString normalizedSearch(const QString& text);
+    static bool trackMatches(const Track& track, const QString& query);
+    // The search field was edited by the user: ends the cell filter, refilters.
+    void controlTextDidChange();
+    // Brings the window forward and selects the search field's text.
+    void focusSearch();
+    bool albumMode() const { return browser.albumMode(); }
+
+    // ---- ui/AppFolders.cpp --------------------------------------------------
+    // Refills the folder pop-up from the catalog and forgets a chosen folder
+    // that holds no tracks any more. Does not refilter.
+    void rebuildFolders();
+    // The folder pop-up's action.
+    void folderChanged();
+    static QString folderLabel(const QString& path, const QStringList& all);
+
+    // ---- ui/AppBrowserViews.cpp (seams until the table, grid and header issues)
+    void reloadTable();
+    void selectTableRow(int row);
+    void scrollTableToTop();
+    void rebuildAlbums();
+    void reloadAlbumGrid();
+    void updateHeader();
 
     // ---- state --------------------------------------------------------------
     CoreState core;
@@ -301,6 +336,10 @@ public:
     QComboBox* smartPicker = nullptr; // the smart-list pop-up
     QLabel* titleLabel = nullptr;     // the current track's title
     QLabel* artistLabel = nullptr;    // the current track's artist
+    // The search field (text from "librarySearch") and the folder pop-up
+    // ("모든 폴더" until the folder list is first built).
+    QLineEdit* search = nullptr;
+    QComboBox* folderPicker = nullptr;
     std::unique_ptr<FlacFetcher> fetcher;
     std::unique_ptr<LyricsPanel> lyricsPanel;
     std::unique_ptr<NowPlayingWindow> nowPlaying;
@@ -317,6 +356,9 @@ public:
 
 private:
     void step(const char* name, const QStringList& files = {});
+    // ui/AppBrowser.cpp: the search field and folder pop-up, and the view
+    // state stored by the last run.
+    void makeBrowserControls();
     // library/AppBackend.cpp: a write to the backend failed; the backend
     // process ended by itself.
     void backendWriteFailed(const QString& description);

@@ -156,6 +156,8 @@ std::optional<QString> UserDefaults::string(QAnyStringView key) const {
     return contains(key) ? toText(m_settings->value(key)) : std::nullopt;
 }
 
+QVariant UserDefaults::value(QAnyStringView key) const { return m_settings->value(key); }
+
 void UserDefaults::set(QAnyStringView key, const QVariant& value) {
     m_settings->setValue(key, value);
 }

@@ -72,6 +72,8 @@ public:
     std::optional<int> intIfPresent(QAnyStringView key) const; // outside int: not convertible
     std::optional<double> realIfPresent(QAnyStringView key) const;
     std::optional<QString> string(QAnyStringView key) const;
+    // The stored value as QSettings gives it (lists: see StoredOrder.h).
+    QVariant value(QAnyStringView key) const;
 
     bool boolean(QAnyStringView key) const { return boolIfPresent(key).value_or(false); }
     qint64 integer(QAnyStringView key) const { return integerIfPresent(key).value_or(0); }

@@ -41,6 +41,11 @@ struct PlaybackState {
     int upMode = 0;          // "upMode": the upsampling pop-up's choice
     // Exclusive device use wanted; never carried over to a new run.
     bool hogOn = false;
+
+    // ---- shuffle -------------------------------------------------------------
+    // Shuffle mode: the visible list keeps a stable random order. Starts from
+    // the stored "shuffle" when App is made.
+    bool shuffled = false;
 };
 
 } // namespace ql

@@ -1,20 +1,57 @@
-// State of the library browser held by App as `browser`. Main thread only.
+// State of the library browser, held by App as `browser`; main thread only.
+// Fields are plain values: assigning one has no side effect. The window's
+// controls that show them (search field, folder pop-up) are App members.
+//
+// `filtered` is written by App::filter alone; `orderedIDs` and
+// `selectedFolder` start from the stored "visibleTrackOrder" and
+// "selectedFolder" when App is made.
 #pragma once
 
 #include "app/Records.h"
+#include "ui/AlbumItem.h"
+#include "ui/CatalogFilter.h"
+#include "ui/NavState.h"
+#include "ui/SearchMemo.h"
+#include "ui/ShuffleOrder.h"
 
+#include <QString>
+#include <QStringList>
+
+#include <optional>
 #include <vector>
 
 namespace ql {
 
 struct BrowserState {
-    // The visible track list in display order: the table's rows and the play
-    // order of next and previous.
+    // The visible list after folder, search, cell filter, smart list and
+    // order: the table's rows and the play order of next and previous.
     std::vector<Track> filtered;
+    // The stable shuffled order of the visible tracks; empty when no shuffle
+    // order is in force.
+    TrackIds orderedIDs;
+    // The chosen music folder; "" for all folders.
+    QString selectedFolder;
+    // The folder of each folder pop-up item, index for index ("" first).
+    QStringList folderPaths;
+    std::optional<CellFilter> cellFilter;
+    // 0 track list, 1 albums, 2 artists, 3 genres. The launch sets it from
+    // "viewKind" (1 when absent).
+    int viewKind = 0;
+    bool albumMode() const { return viewKind > 0; }
+    std::vector<AlbumItem> albums;
+    // Tile order: 0 artist, 1 album title, 2 date added.
+    int sortMode = 0;
+    double gridSize = 150; // tile edge in pixels
+    std::vector<NavState> navStack;
+    int navIndex = -1;
+    bool navApplying = false;
 
-    // ---- restored at launch -----------------------------------------------------
-    // The view: 0 the track list, 1 albums, 2 artists, 3 genres. "viewKind".
-    int viewKind = 1;
+    // Each catalog row's search text, kept between passes (see SearchMemo.h).
+    SearchMemo searchMemo;
+    // What the settings hold under "visibleTrackOrder" and "librarySearch",
+    // so a pass that changes neither does not rewrite them.
+    std::optional<TrackIds> storedOrder;
+    std::optional<QString> storedSearch;
 };
 
 } // namespace ql

@@ -1,0 +1,286 @@
+// The browser's passes on synthetic catalogs of mixed Latin, Hangul and
+// decomposed text, each printed next to a naive baseline of the same run:
+//  - a filter pass per keystroke (App::filter with the search memo warm, and
+//    the first, cold pass) against a plain case-insensitive QString::contains
+//    over title, artist and album without normalisation;
+//  - App::rebuildFolders against the folder list built the literal way, with
+//    each label recomputed inside the sort's comparisons (at a size where
+//    that way still finishes).
+// Runs in a temporary home: App reads and writes settings.
+#include "app/App.h"
+#include "platform/Platform.h"
+#include "ui/FolderList.h"
+#include "ui/TrackPath.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QCollator>
+#include <QLineEdit>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
+using namespace ql;
+
+namespace {
+
+const QStringList kLatin{"Lumen", "Harbor", "Night", "Blue",   "Train",  "Café",    "Crème",
+                         "Señor", "Über",   "Echo",  "River",  "Stone",  "Glass",   "Paper",
+                         "Moon",  "Velvet", "Ocean", "Summer", "Winter", "Daydream"};
+const QStringList kHangul{"사랑", "노래", "바다", "하늘", "별빛",
+                          "기억", "여름", "겨울", "서울", "밤"};
+
+// A word: Latin or Hangul; a quarter of them stored decomposed, as some file
+// systems and taggers keep them.
+QString word(QRandomGenerator& rng) {
+    QString w = rng.bounded(3) == 0 ? kHangul[rng.bounded(kHangul.size())]
+                                    : kLatin[rng.bounded(kLatin.size())];
+    if (rng.bounded(4) == 0)
+        w = w.normalized(QString::NormalizationForm_D);
+    return w;
+}
+
+QString words(QRandomGenerator& rng, int n) {
+    QStringList out;
+    for (int i = 0; i < n; ++i)
+        out << word(rng);
+    return out.join(QLatin1Char(' '));
+}
+
+// `tracks` tracks spread over `folders` folders; a third of the folders are
+// "CD n" discs of an album, so many folders share a name.
+std::vector<Track> makeCatalog(int tracks, int folders, quint32 seed = 1) {
+    QRandomGenerator rng(seed);
+    QStringList folderPaths;
+    for (int f = 0; f < folders; ++f) {
+        QString p = QStringLiteral("/home/user/Music/") + words(rng, 2) + QStringLiteral(" ") +
+                    QString::number(f) + QLatin1Char('/') + words(rng, 2);
+        if (f % 3 == 0)
+            p += QStringLiteral("/CD ") + QString::number(f % 4 + 1);
+        folderPaths << p;
+    }
+    std::vector<Track> rows;
+    rows.reserve(std::size_t(tracks));
+    for (int i = 0; i < tracks; ++i) {
+        Track t;
+        t.id = i + 1;
+        t.title = words(rng, 2 + int(rng.bounded(2)));
+        t.artist = words(rng, 2);
+        t.album = words(rng, 2);
+        t.duration = 200;
+        t.path = folderPaths[i % folders] + QLatin1Char('/') +
+                 QString::number(i % 20 + 1).rightJustified(2, QLatin1Char('0')) +
+                 QLatin1Char(' ') + t.title + QStringLiteral(".flac");
+        rows.push_back(t);
+    }
+    return rows;
+}
+
+struct Catalogs {
+    std::map<int, std::vector<Track>> byTracks;
+    const std::vector<Track>& get(int tracks, int folders) {
+        auto it = byTracks.find(tracks * 100000 + folders);
+        if (it == byTracks.end())
+            it = byTracks.emplace(tracks * 100000 + folders, makeCatalog(tracks, folders)).first;
+        return it->second;
+    }
+};
+Catalogs& catalogs() {
+    static Catalogs c;
+    return c;
+}
+
+std::unique_ptr<App> makeApp(platform::Platform& plat, const std::vector<Track>& rows) {
+    auto app = std::make_unique<App>(plat);
+    app->library.rows = rows;
+    return app;
+}
+
+void naiveFilter(benchmark::State& state, int tracks, QString query) {
+    const std::vector<Track>& rows = catalogs().get(tracks, tracks / 20);
+    for (auto _ : state) {
+        std::vector<Track> out;
+        for (const Track& t : rows) {
+            if (t.title.contains(query, Qt::CaseInsensitive) ||
+                t.artist.contains(query, Qt::CaseInsensitive) ||
+                t.album.contains(query, Qt::CaseInsensitive))
+                out.push_back(t);
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
+// One pass per keystroke: the text alternates between the query and the query
+// with a trailing blank (the same tokens), so every pass also stores
+// "librarySearch" as typing does.
+void appFilter(benchmark::State& state, int tracks, QString query, bool warm, bool shuffled) {
+    platform::Platform plat;
+    auto app = makeApp(plat, catalogs().get(tracks, tracks / 20));
+    app->playback.shuffled = shuffled;
+    app->search->setText(query);
+    app->filter(true);
+    std::size_t shown = 0;
+    bool flip = false;
+    for (auto _ : state) {
+        if (!warm) {
+            state.PauseTiming();
+            app->browser.searchMemo.clear();
+            state.ResumeTiming();
+        }
+        flip = !flip;
+        app->search->setText(flip ? query + QLatin1Char(' ') : query);
+        app->filter(true);
+        shown = app->browser.filtered.size();
+    }
+    state.counters["shown"] = double(shown);
+}
+
+// Storing a changed order of every track: what a shuffled pass adds.
+void saveOrder(benchmark::State& state, int tracks) {
+    platform::Platform plat;
+    auto app = makeApp(plat, {});
+    TrackIds ids(std::size_t(tracks), 0);
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        ids[i] = qint64(i) + 1;
+    for (auto _ : state) {
+        std::swap(ids.front(), ids.back());
+        app->browser.orderedIDs = ids;
+        app->saveViewState();
+    }
+}
+
+void rebuildFolders(benchmark::State& state, int tracks, int folders) {
+    platform::Platform plat;
+    auto app = makeApp(plat, catalogs().get(tracks, folders));
+    for (auto _ : state)
+        app->rebuildFolders();
+    state.counters["folders"] = double(app->browser.folderPaths.size() - 1);
+}
+
+// The folder list the literal way: labels recomputed in every comparison.
+void naiveFolders(benchmark::State& state, int tracks, int folders) {
+    const std::vector<Track>& rows = catalogs().get(tracks, folders);
+    for (auto _ : state) {
+        QHash<QString, int> counts;
+        for (const Track& t : rows)
+            ++counts[folderOf(t.path)];
+        QStringList all = counts.keys();
+        QCollator collator;
+        collator.setNumericMode(true);
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        std::sort(all.begin(), all.end(), [&](const QString& a, const QString& b) {
+            return collator.compare(folderLabel(a, all), folderLabel(b, all)) < 0;
+        });
+        benchmark::DoNotOptimize(all.data());
+    }
+}
+
+// Prints the usual table, then each measured pass as a ratio to its baseline.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs) {
+            if (!r.error_occurred)
+                m_ms[r.run_name.function_name] =
+                    r.GetAdjustedRealTime() * multiplierToMs(r.time_unit);
+        }
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::printf("\n%-44s %10s %10s %10s\n", "pass (ms per pass)", "ours", "baseline",
+                    "ours/base");
+        for (const auto& [ours, base] : m_pairs) {
+            if (!m_ms.count(ours) || !m_ms.count(base))
+                continue;
+            std::printf("%-44s %10.3f %10.3f %10.3g\n", ours.c_str(), m_ms[ours], m_ms[base],
+                        m_ms[ours] / m_ms[base]);
+        }
+        for (const auto& [name, goal] : m_goals) {
+            if (m_ms.count(name))
+                std::printf("goal %-39s %10.3f ms <= %.0f ms: %s\n", name.c_str(), m_ms[name], goal,
+                            m_ms[name] <= goal ? "met" : "MISSED");
+        }
+    }
+    void pair(const std::string& ours, const std::string& base) {
+        m_pairs.emplace_back(ours, base);
+    }
+    void goal(const std::string& name, double ms) { m_goals.emplace_back(name, ms); }
+
+private:
+    static double multiplierToMs(benchmark::TimeUnit u) {
+        switch (u) {
+        case benchmark::kNanosecond:
+            return 1e-6;
+        case benchmark::kMicrosecond:
+            return 1e-3;
+        case benchmark::kMillisecond:
+            return 1.0;
+        case benchmark::kSecond:
+            return 1e3;
+        }
+        return 1.0;
+    }
+    std::map<std::string, double> m_ms;
+    std::vector<std::pair<std::string, std::string>> m_pairs;
+    std::vector<std::pair<std::string, double>> m_goals;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QTemporaryDir home;
+    for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        qputenv(var, QFile::encodeName(home.path()));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+
+    RatioReporter reporter;
+    for (const int tracks : {10000, 100000}) {
+        for (const QString& q : {QStringLiteral("lumen harbor"), QStringLiteral("l")}) {
+            const std::string tag = std::to_string(tracks) + "/" + q.toStdString();
+            const std::string naive = "filter/naive/" + tag;
+            const std::string warm = "filter/warm/" + tag;
+            const std::string cold = "filter/cold/" + tag;
+            // Shuffle on: every keystroke makes and stores a new order.
+            const std::string shuffled = "filter/warm-shuffled/" + tag;
+            benchmark::RegisterBenchmark(naive.c_str(), naiveFilter, tracks, q)
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(warm.c_str(), appFilter, tracks, q, true, false)
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(shuffled.c_str(), appFilter, tracks, q, true, true)
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(cold.c_str(), appFilter, tracks, q, false, false)
+                ->Unit(benchmark::kMillisecond)
+                ->Iterations(tracks >= 100000 ? 3 : 10);
+            reporter.pair(warm, naive);
+            reporter.pair(shuffled, naive);
+            reporter.pair(cold, naive);
+            if (tracks == 100000)
+                reporter.goal(warm, 10);
+        }
+    }
+    benchmark::RegisterBenchmark("settings/save-order/100000", saveOrder, 100000)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("folders/naive/6000x300", naiveFolders, 6000, 300)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+    benchmark::RegisterBenchmark("folders/rebuild/6000x300", rebuildFolders, 6000, 300)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("folders/rebuild/100000x5000", rebuildFolders, 100000, 5000)
+        ->Unit(benchmark::kMillisecond);
+    reporter.pair("folders/rebuild/6000x300", "folders/naive/6000x300");
+    reporter.goal("folders/rebuild/100000x5000", 100);
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,22 @@
+// One tile of the album, artist or genre grid: a group of tracks with its
+// title, artist line, kind ("album", or the grid's own kind) and subtitle.
+#pragma once
+
+#include "app/Records.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace ql {
+
+struct AlbumItem {
+    QString key;
+    QString title;
+    QString artist;
+    std::vector<Track> tracks;
+    QString kind = QStringLiteral("album");
+    QString sub;
+};
+
+} // namespace ql

@@ -1,0 +1,160 @@
+// ---- browser: the catalog filter, the cell filter and the search field ----
+#include "app/App.h"
+
+#include "app/SettingLimits.h"
+#include "app/UserDefaults.h"
+#include "ui/SearchText.h"
+#include "ui/StatusLabel.h"
+#include "ui/StoredOrder.h"
+#include "ui/l10n/L10n.h"
+#include "ui/l10n/Translator.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QRandomGenerator>
+
+#include <utility>
+
+namespace ql {
+
+namespace {
+
+// How the status line names a cell filter's column.
+QString columnName(const QString& key) {
+    if (key == QLatin1String("album"))
+        return QStringLiteral("앨범");
+    if (key == QLatin1String("artist"))
+        return QStringLiteral("가수");
+    if (key == QLatin1String("title"))
+        return QStringLiteral("제목");
+    if (key == QLatin1String("format"))
+        return QStringLiteral("포맷");
+    return key;
+}
+
+} // namespace
+
+void App::makeBrowserControls() {
+    const UserDefaults defaults;
+    browser.orderedIDs = idsFromSetting(defaults.value(keys::kVisibleTrackOrder));
+    browser.selectedFolder = defaults.string(keys::kSelectedFolder).value_or(QString());
+    playback.shuffled = defaults.boolean(keys::kShuffle);
+
+    search = new QLineEdit;
+    search->setText(defaults.string(keys::kLibrarySearch).value_or(QString()));
+    // Edits by the user only: setting the text from code (a cell filter, a
+    // history step) must not end the cell filter it belongs to.
+    connect(search, &QLineEdit::textEdited, this, [this] { controlTextDidChange(); });
+
+    folderPicker = new QComboBox;
+    // Folder names are the user's: the translation pass leaves the items alone,
+    // so their fixed parts are translated where they are made.
+    Translator::exempt(folderPicker);
+    folderPicker->addItem(L10n::tr(QStringLiteral("모든 폴더")));
+    connect(folderPicker, &QComboBox::activated, this, [this] { folderChanged(); });
+}
+
+void App::filter(bool resetOrder) {
+    MatchInput match;
+    match.searchText = search->text();
+    match.selectedFolder = browser.selectedFolder;
+    match.cellFilter = browser.cellFilter;
+    match.genres = &library.genres;
+
+    OrderInput order;
+    // A stored mode outside the known lists selects like the pop-up shows it.
+    if (smartListIndex(listening.smartMode) > 0)
+        order.smartFilter = [this](const std::vector<Track>& tracks) {
+            return smartFilter(tracks);
+        };
+    order.shuffled = playback.shuffled;
+    order.resetOrder = resetOrder;
+    order.orderedIDs = browser.orderedIDs;
+    order.shownIDs = [this] { return trackIds(browser.filtered); };
+
+    FilterResult result = runCatalogFilter(library.rows, match, order, browser.searchMemo,
+                                           *QRandomGenerator::global());
+    browser.filtered = std::move(result.filtered);
+    browser.orderedIDs = std::move(result.orderedIDs);
+
+    saveViewState();
+    reloadTable();
+    if (albumMode()) {
+        rebuildAlbums();
+        reloadAlbumGrid();
+    }
+    updateHeader();
+    // Counts only: composed in Korean and translated whole.
+    status->setStringValue(L10n::tr(QString::number(browser.filtered.size()) +
+                                    QStringLiteral("곡 / 전체 ") +
+                                    QString::number(library.rows.size()) + QStringLiteral("곡")));
+    if (playback.current) {
+        const int row = rowOfTrack(browser.filtered, playback.current->id);
+        if (row >= 0)
+            selectTableRow(row);
+    }
+}
+
+void App::saveViewState() {
+    const QString text = search->text();
+    const bool searchChanged = browser.storedSearch != text;
+    const bool orderChanged = browser.storedOrder != browser.orderedIDs;
+    if (!searchChanged && !orderChanged)
+        return;
+    UserDefaults defaults;
+    if (searchChanged)
+        defaults.set(keys::kLibrarySearch, text);
+    if (orderChanged)
+        defaults.set(keys::kVisibleTrackOrder, idsToSetting(browser.orderedIDs));
+    browser.storedSearch = text;
+    browser.storedOrder = browser.orderedIDs;
+}
+
+QString App::genreOf(const Track& track) const {
+    return library.genres.value(track.path);
+}
+
+bool App::cellFilterMatches(const Track& track) const {
+    return !browser.cellFilter || ql::cellFilterMatches(*browser.cellFilter, track, genreOf(track));
+}
+
+void App::applyCellFilter(const QString& key, const QString& value) {
+    browser.cellFilter = CellFilter{key, value};
+    search->setText(QString());
+    filter(true);
+    scrollTableToTop();
+    // The value is the user's data: only the fixed fragments around it are
+    // translated, and the pass must not rewrite the message.
+    status->setTranslated(L10n::tr(columnName(key) + QStringLiteral(" '")) + value +
+                          L10n::tr(QStringLiteral("' · ") +
+                                   QString::number(browser.filtered.size()) +
+                                   QStringLiteral("곡 (검색창에 입력하거나 폴더를 바꾸면 해제)")));
+}
+
+QString App::normalizedSearch(const QString& text) {
+    return ql::normalizedSearch(text);
+}
+
+bool App::trackMatches(const Track& track, const QString& query) {
+    return ql::trackMatches(track, query);
+}
+
+void App::controlTextDidChange() {
+    browser.cellFilter.reset();
+    filter(true);
+}
+
+void App::focusSearch() {
+    if (window) {
+        if (window->isMinimized())
+            window->showNormal();
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }
+    search->setFocus(Qt::ShortcutFocusReason);
+    search->selectAll();
+}
+
+} // namespace ql

@@ -1,0 +1,90 @@
+// The catalog filter: the whole catalog in, the visible list out.
+//
+// Pure unit. A pass runs three stages in this order:
+//  1. folder: with a folder chosen, only the tracks directly in it;
+//  2. search and cell filter: tracks matching the trimmed search text
+//     (SearchText.h) and the one-column cell filter; the result, still in
+//     catalog order, is the matched list;
+//  3. order: a smart list decides content and order (shuffle is ignored and
+//     no shuffle order is kept); else without shuffle the matched list as is;
+//     else the stable shuffled order (ShuffleOrder.h), kept or new.
+// Randomness comes in as a generator; the memo only saves work.
+#pragma once
+
+#include "app/Records.h"
+#include "ui/ShuffleOrder.h"
+
+#include <QHash>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QRandomGenerator;
+
+namespace ql {
+
+class SearchMemo;
+
+// A one-value filter on one column. Keys: "album", "artist", "title", "genre";
+// any other key (the table uses "format") compares "." and the file's
+// extension in lower case ("." for a file without one).
+struct CellFilter {
+    QString key;
+    QString value;
+    bool operator==(const CellFilter&) const = default;
+};
+
+// Exact, case-sensitive comparison of the column with the value. `genre` is
+// the track's genre, "" while unknown; only the "genre" key reads it.
+bool cellFilterMatches(const CellFilter& filter, const Track& track, const QString& genre);
+
+// "." and the file's extension in lower case: "Song.FLAC" -> ".flac"; "." for
+// a file without extension.
+QString formatKey(const QString& path);
+
+struct MatchInput {
+    QString searchText;     // the search field's text as typed; trimmed here
+    QString selectedFolder; // "" for all folders
+    std::optional<CellFilter> cellFilter;
+    const QHash<QString, QString>* genres = nullptr; // genre by path; null: none known
+};
+
+// Indices into `rows`, in catalog order, of the tracks passing stages 1 and 2.
+std::vector<std::size_t> matchedRows(const std::vector<Track>& rows, const MatchInput& in,
+                                     SearchMemo& memo);
+
+struct OrderInput {
+    // Set when a smart list is active: it returns that list's tracks of the
+    // matched list, in its own order.
+    std::function<std::vector<Track>(const std::vector<Track>&)> smartFilter;
+    bool shuffled = false;
+    bool resetOrder = false;
+    TrackIds orderedIDs; // the stable shuffled order so far (empty: none)
+    // The ids of the visible list before this pass; read only when a new
+    // shuffle order is made.
+    std::function<TrackIds()> shownIDs;
+};
+
+struct FilterResult {
+    std::vector<Track> filtered;
+    TrackIds orderedIDs; // empty unless a shuffle order is in force
+};
+
+// Stage 3 over the matched rows (indices into `rows`, catalog order). In
+// shuffle mode each id appears once (the first track with it is kept). Each
+// visible track is copied once, straight from `rows`.
+FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::size_t>& matched,
+                        const OrderInput& in, QRandomGenerator& rng);
+// The same over a list that is the matched list as a whole.
+FilterResult orderStage(const std::vector<Track>& matched, const OrderInput& in,
+                        QRandomGenerator& rng);
+
+FilterResult runCatalogFilter(const std::vector<Track>& rows, const MatchInput& match,
+                              const OrderInput& order, SearchMemo& memo, QRandomGenerator& rng);
+
+// The first index of the track with this id, -1 when none.
+int rowOfTrack(const std::vector<Track>& list, qint64 id);
+
+} // namespace ql

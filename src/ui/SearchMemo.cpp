@@ -1,0 +1,80 @@
+#include "ui/SearchMemo.h"
+
+#include "ui/SearchText.h"
+#include "ui/TrackPath.h"
+
+namespace ql {
+
+namespace {
+// Rows copied from the same catalog share their string data, so comparing
+// pointers settles almost every check without reading the text.
+bool sharesData(const QString& a, const QString& b) {
+    return a.size() == b.size() && a.constData() == b.constData();
+}
+} // namespace
+
+void SearchMemo::fit(std::size_t rows) {
+    if (rows != m_entries.size())
+        m_arenaStale = true;
+    m_entries.resize(rows);
+    m_valid.resize(rows, false);
+}
+
+void SearchMemo::clear() {
+    m_entries.clear();
+    m_valid.clear();
+    m_arena.clear();
+    m_starts.clear();
+    m_arenaStale = true;
+}
+
+QStringView SearchMemo::arena() {
+    if (!m_arenaStale)
+        return m_arena;
+    qsizetype size = 0;
+    for (const Entry& e : m_entries)
+        size += e.compact.size() + 1;
+    m_arena.clear();
+    m_arena.reserve(size);
+    m_starts.clear();
+    m_starts.reserve(m_entries.size() + 1);
+    for (const Entry& e : m_entries) {
+        m_starts.push_back(m_arena.size());
+        m_arena += e.compact;
+        m_arena += QLatin1Char('\n');
+    }
+    m_starts.push_back(m_arena.size());
+    m_arenaStale = false;
+    return m_arena;
+}
+
+const SearchMemo::Entry& SearchMemo::at(std::size_t row, const Track& track) {
+    Entry& e = m_entries[row];
+    if (m_valid[row]) {
+        if (sharesData(e.path, track.path) && sharesData(e.title, track.title) &&
+            sharesData(e.artist, track.artist) && sharesData(e.album, track.album))
+            return e;
+        if (e.path == track.path && e.title == track.title && e.artist == track.artist &&
+            e.album == track.album) {
+            // The same track from a new copy of the catalog: keep the text and
+            // share the new copy's data, so the next pass is settled by pointers.
+            e.path = track.path;
+            e.title = track.title;
+            e.artist = track.artist;
+            e.album = track.album;
+            return e;
+        }
+    }
+    e.path = track.path;
+    e.title = track.title;
+    e.artist = track.artist;
+    e.album = track.album;
+    e.compact = compactHaystack(track);
+    e.folder = folderOf(track.path);
+    m_valid[row] = true;
+    m_arenaStale = true;
+    ++m_rebuilt;
+    return e;
+}
+
+} // namespace ql

@@ -1,0 +1,60 @@
+// The search text and folder of each catalog row, kept between filter passes.
+//
+// Building a track's normalised search text is the costly part of a pass; the
+// catalog rarely changes between keystrokes. Entries are kept by row index and
+// hold the fields they were made from: a row whose path, title, artist or
+// album differ from its entry is rebuilt, and `fit` drops entries beyond the
+// catalog. Results are exactly those of building every text afresh.
+//
+// The texts of all rows are also kept end to end in one block (the arena),
+// each followed by a line feed, so a query scans one stretch of memory instead
+// of a hundred thousand small strings; a token never holds white space, so no
+// match can run from one row into the next.
+//
+// Pure unit; one memo belongs to one thread (the main thread's filter).
+#pragma once
+
+#include "app/Records.h"
+
+#include <QString>
+#include <QStringView>
+
+#include <vector>
+
+namespace ql {
+
+class SearchMemo {
+public:
+    struct Entry {
+        QString path, title, artist, album; // what the entry was made from
+        QString compact;                    // compactHaystack of the track
+        QString folder;                     // folderOf(path)
+    };
+
+    // Sizes the memo to a catalog of `rows` tracks, keeping entries that may
+    // still be valid and dropping the rest.
+    void fit(std::size_t rows);
+    // The entry for the track at `row` (row < the size given to fit), rebuilt
+    // when the track is not the one it was made from.
+    const Entry& at(std::size_t row, const Track& track);
+    void clear();
+
+    // The arena of every row's compact text; call after `at` has seen every
+    // row of the catalog. Row r spans [rowStart(r), rowStart(r + 1) - 1).
+    QStringView arena();
+    qsizetype rowStart(std::size_t row) const { return m_starts[row]; }
+    const std::vector<qsizetype>& rowStarts() const { return m_starts; }
+
+    // How many entries were rebuilt since construction (for tests and benches).
+    std::size_t rebuilt() const { return m_rebuilt; }
+
+private:
+    std::vector<Entry> m_entries;
+    std::vector<bool> m_valid;
+    std::size_t m_rebuilt = 0;
+    bool m_arenaStale = true;
+    QString m_arena;
+    std::vector<qsizetype> m_starts; // rows + 1 offsets into m_arena
+};
+
+} // namespace ql

@@ -1,0 +1,248 @@
+#include "ui/CatalogFilter.h"
+#include "ui/SearchMemo.h"
+#include "ui/ShuffleOrder.h"
+
+#include "TestHome.h"
+
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <set>
+
+using namespace ql;
+
+namespace {
+
+Track track(qint64 id, const QString& path, const QString& title = "t", const QString& artist = "a",
+            const QString& album = "b") {
+    Track t;
+    t.id = id;
+    t.path = path;
+    t.title = title;
+    t.artist = artist;
+    t.album = album;
+    return t;
+}
+
+// A small catalog over two folders and a subfolder.
+std::vector<Track> catalog() {
+    return {track(1, "/Music/A/01 Intro.flac", "Intro", "Lumen", "Harbor"),
+            track(2, "/Music/A/Song.FLAC", "Song", "Lumen", "Harbor"),
+            track(3, "/Music/A/B/deep.mp3", "Deep", "Other", "Below"),
+            track(4, "/Music/C/README", "Readme", "Nobody", "None"),
+            track(5, "/Music/C/track.flac", "Track", "Lumen", "Night")};
+}
+
+TrackIds matchedIds(const MatchInput& in) {
+    const std::vector<Track> rows = catalog();
+    SearchMemo memo;
+    TrackIds ids;
+    for (const std::size_t i : matchedRows(rows, in, memo))
+        ids.push_back(rows[i].id);
+    return ids;
+}
+
+} // namespace
+
+class CatalogFilterTest : public QObject {
+    Q_OBJECT
+private slots:
+    void matchStages_data() {
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<TrackIds>("ids");
+        const QString none;
+        QTest::newRow("nothing chosen") << ""
+                                        << "" << none << none << TrackIds{1, 2, 3, 4, 5};
+        QTest::newRow("blanks only match all") << " \n\t "
+                                               << "" << none << none << TrackIds{1, 2, 3, 4, 5};
+        QTest::newRow("search keeps catalog order") << "lumen"
+                                                    << "" << none << none << TrackIds{1, 2, 5};
+        QTest::newRow("folder holds direct children only")
+            << ""
+            << "/Music/A" << none << none << TrackIds{1, 2};
+        QTest::newRow("folder and search") << "night"
+                                           << "/Music/C" << none << none << TrackIds{5};
+        QTest::newRow("format .flac in any case") << ""
+                                                  << ""
+                                                  << "format"
+                                                  << ".flac" << TrackIds{1, 2, 5};
+        QTest::newRow("format dot alone: no extension") << ""
+                                                        << ""
+                                                        << "format"
+                                                        << "." << TrackIds{4};
+        QTest::newRow("album is case-sensitive") << ""
+                                                 << ""
+                                                 << "album"
+                                                 << "harbor" << TrackIds{};
+        QTest::newRow("artist and search") << "song"
+                                           << ""
+                                           << "artist"
+                                           << "Lumen" << TrackIds{2};
+        QTest::newRow("genre known") << ""
+                                     << ""
+                                     << "genre"
+                                     << "Jazz" << TrackIds{1};
+        QTest::newRow("unknown genre compares empty") << ""
+                                                      << ""
+                                                      << "genre"
+                                                      << "" << TrackIds{2, 3, 4, 5};
+    }
+    void matchStages() {
+        QFETCH(QString, search);
+        QFETCH(QString, folder);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(TrackIds, ids);
+        const QHash<QString, QString> genres{{"/Music/A/01 Intro.flac", "Jazz"}};
+        MatchInput in;
+        in.searchText = search;
+        in.selectedFolder = folder;
+        if (!key.isNull())
+            in.cellFilter = CellFilter{key, value};
+        in.genres = &genres;
+        QCOMPARE(matchedIds(in), ids);
+    }
+
+    void orderRules_data() {
+        QTest::addColumn<bool>("smart");
+        QTest::addColumn<bool>("shuffled");
+        QTest::addColumn<TrackIds>("stored");
+        QTest::addColumn<TrackIds>("filtered");
+        QTest::addColumn<TrackIds>("ordered");
+        QTest::newRow("plain list keeps catalog order, no order kept")
+            << false << false << TrackIds{5, 1} << TrackIds{1, 2, 3} << TrackIds{};
+        QTest::newRow("smart list wins over shuffle and empties the order")
+            << true << true << TrackIds{3, 2, 1} << TrackIds{3, 1} << TrackIds{};
+        QTest::newRow("shuffle keeps a stored order")
+            << false << true << TrackIds{3, 1, 2} << TrackIds{3, 1, 2} << TrackIds{3, 1, 2};
+    }
+    void orderRules() {
+        QFETCH(bool, smart);
+        QFETCH(bool, shuffled);
+        QFETCH(TrackIds, stored);
+        QFETCH(TrackIds, filtered);
+        QFETCH(TrackIds, ordered);
+        const std::vector<Track> matched{track(1, "/m/1"), track(2, "/m/2"), track(3, "/m/3")};
+        OrderInput in;
+        if (smart) {
+            // A smart list of its own order and content: odd ids, last first.
+            in.smartFilter = [](const std::vector<Track>& list) {
+                std::vector<Track> out;
+                for (auto it = list.rbegin(); it != list.rend(); ++it)
+                    if (it->id % 2)
+                        out.push_back(*it);
+                return out;
+            };
+        }
+        in.shuffled = shuffled;
+        in.orderedIDs = stored;
+        QRandomGenerator rng(7);
+        const FilterResult r = orderStage(matched, in, rng);
+        QCOMPARE(trackIds(r.filtered), filtered);
+        QCOMPARE(r.orderedIDs, ordered);
+    }
+
+    // Whatever the random source gives, a new order of two or more tracks is
+    // never the order on screen.
+    void newOrderAlwaysDiffersFromTheShownOne_data() {
+        QTest::addColumn<TrackIds>("shown");
+        QTest::newRow("two tracks") << TrackIds{1, 2};
+        QTest::newRow("ten tracks") << TrackIds{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    }
+    void newOrderAlwaysDiffersFromTheShownOne() {
+        QFETCH(TrackIds, shown);
+        TrackIds listed = shown;
+        std::sort(listed.begin(), listed.end());
+        for (quint32 seed = 0; seed < 300; ++seed) {
+            QRandomGenerator rng(seed);
+            const TrackIds order = newOrder(listed, shown, rng);
+            QVERIFY2(order != shown, qPrintable(QString("seed %1").arg(seed)));
+            TrackIds sorted = order;
+            std::sort(sorted.begin(), sorted.end());
+            QCOMPARE(sorted, listed);
+        }
+    }
+
+    void newOrderEdgeCases_data() {
+        QTest::addColumn<TrackIds>("listed");
+        QTest::addColumn<TrackIds>("shown");
+        QTest::addColumn<TrackIds>("order");
+        QTest::newRow("one track is just that track") << TrackIds{7} << TrackIds{7} << TrackIds{7};
+        QTest::newRow("no tracks") << TrackIds{} << TrackIds{1} << TrackIds{};
+        // Two copies of one id: only one distinct order exists; asking for a
+        // different one must not loop for ever.
+        QTest::newRow("repeated id ends") << TrackIds{5, 5} << TrackIds{5} << TrackIds{5};
+    }
+    void newOrderEdgeCases() {
+        QFETCH(TrackIds, listed);
+        QFETCH(TrackIds, shown);
+        QFETCH(TrackIds, order);
+        QRandomGenerator rng(1);
+        QCOMPARE(newOrder(listed, shown, rng), order);
+    }
+
+    // A biased shuffle (for example one that never leaves an element in its
+    // place) misses some of the six orders of three ids.
+    void everyOrderOfThreeCanComeUp() {
+        std::set<TrackIds> seen;
+        for (quint32 seed = 0; seed < 400; ++seed) {
+            QRandomGenerator rng(seed);
+            TrackIds ids{1, 2, 3};
+            shuffleIds(ids, rng);
+            seen.insert(ids);
+        }
+        QCOMPARE(seen.size(), std::size_t(6));
+    }
+
+    void keptOrder_data() {
+        QTest::addColumn<TrackIds>("stored");
+        QTest::addColumn<TrackIds>("listed");
+        QTest::addColumn<TrackIds>("kept");   // the start of the result, exactly
+        QTest::addColumn<TrackIds>("joined"); // the rest, in any order
+        QTest::newRow("unchanged list")
+            << TrackIds{3, 1, 2} << TrackIds{1, 2, 3} << TrackIds{3, 1, 2} << TrackIds{};
+        QTest::newRow("vanished ids leave, others keep their places")
+            << TrackIds{4, 3, 1, 2} << TrackIds{1, 2, 4} << TrackIds{4, 1, 2} << TrackIds{};
+        QTest::newRow("new ids come after all existing ones")
+            << TrackIds{3, 1} << TrackIds{1, 2, 3, 9, 8} << TrackIds{3, 1} << TrackIds{2, 8, 9};
+        QTest::newRow("both at once")
+            << TrackIds{5, 3, 1} << TrackIds{1, 3, 7} << TrackIds{3, 1} << TrackIds{7};
+        QTest::newRow("a repeated stored id counts once")
+            << TrackIds{2, 1, 2, 1} << TrackIds{1, 2} << TrackIds{2, 1} << TrackIds{};
+        QTest::newRow("nothing left of the old order")
+            << TrackIds{8, 9} << TrackIds{1, 2} << TrackIds{} << TrackIds{1, 2};
+    }
+    void keptOrder() {
+        QFETCH(TrackIds, stored);
+        QFETCH(TrackIds, listed);
+        QFETCH(TrackIds, kept);
+        QFETCH(TrackIds, joined);
+        QRandomGenerator rng(3);
+        const TrackIds out = ql::keptOrder(stored, listed, rng);
+        QCOMPARE(out.size(), kept.size() + joined.size());
+        QCOMPARE(TrackIds(out.begin(), out.begin() + kept.size()), kept);
+        TrackIds rest(out.begin() + kept.size(), out.end());
+        std::sort(rest.begin(), rest.end());
+        QCOMPARE(rest, joined);
+    }
+
+    void shuffledPassMapsOrderToTracks() {
+        // Ids out of catalog order and a repeated id: each id once, carrying
+        // its first track.
+        const std::vector<Track> matched{track(2, "/m/2"), track(1, "/m/1"), track(2, "/m/dup")};
+        OrderInput in;
+        in.shuffled = true;
+        in.orderedIDs = {1, 2};
+        QRandomGenerator rng(5);
+        const FilterResult r = orderStage(matched, in, rng);
+        QCOMPARE(trackIds(r.filtered), (TrackIds{1, 2}));
+        QCOMPARE(r.filtered[1].path, QString("/m/2"));
+        QCOMPARE(r.orderedIDs, (TrackIds{1, 2}));
+    }
+};
+
+QL_TEST_MAIN_CORE(CatalogFilterTest)
+#include "CatalogFilterTest.moc"

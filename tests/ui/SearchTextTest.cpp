@@ -1,0 +1,212 @@
+#include "ui/SearchText.h"
+#include "ui/CatalogFilter.h"
+#include "ui/SearchMemo.h"
+
+#include "TestHome.h"
+
+#include <QRandomGenerator>
+
+using namespace ql;
+
+namespace {
+
+Track track(const QString& title, const QString& artist, const QString& album, const QString& path,
+            qint64 id = 1) {
+    Track t;
+    t.id = id;
+    t.title = title;
+    t.artist = artist;
+    t.album = album;
+    t.path = path;
+    return t;
+}
+
+// The example track: title Intro, artist Lumen, album Harbor.
+Track intro() {
+    return track("Intro", "Lumen", "Harbor", "/Music/Lumen/01 Intro.flac");
+}
+
+QString nfd(const QString& s) {
+    return s.normalized(QString::NormalizationForm_D);
+}
+
+QString fromCodePoint(char32_t c) {
+    return QString::fromUcs4(&c, 1);
+}
+
+// The folding done the plain way, whole-string normalisations and all:
+// width forms to their normal forms, canonical decomposition, marks dropped,
+// case folded, and composed again.
+QString referenceFold(const QString& text) {
+    QString widened;
+    for (const char32_t c : text.toUcs4()) {
+        const auto tag = QChar::decompositionTag(c);
+        widened += (tag == QChar::Wide || tag == QChar::Narrow) ? QChar::decomposition(c)
+                                                                : fromCodePoint(c);
+    }
+    const auto dropMarksAndFold = [](const QString& s) {
+        QString out;
+        for (const char32_t c : s.normalized(QString::NormalizationForm_D).toUcs4()) {
+            if (QChar::category(c) != QChar::Mark_NonSpacing)
+                out += fromCodePoint(QChar::toCaseFolded(c));
+        }
+        return out;
+    };
+    return dropMarksAndFold(dropMarksAndFold(widened)).normalized(QString::NormalizationForm_C);
+}
+
+} // namespace
+
+class SearchTextTest : public QObject {
+    Q_OBJECT
+private slots:
+    void haystackOfTheExampleTrack() {
+        QCOMPARE(searchHaystack(intro()), QString("Intro Lumen Harbor 01 Intro.flac Lumen .flac"));
+        QCOMPARE(searchHaystack(track("T", "", "", "/m/README")), QString("T   README m ."));
+    }
+
+    // Random texts over an alphabet full of traps: accents composed and
+    // decomposed, marks in odd orders, Hangul syllables and loose jamo, width
+    // forms, letters whose case folding is special, text outside the BMP.
+    void foldingAgreesWithThePlainWay() {
+        const std::vector<char32_t> alphabet{
+            'a',    'Z',    ' ',    '.',    0xC9,   0xE9,   0xDF,    0x130,   0x131,
+            0x1E9E, 0x212B, 0x2126, 0x1E9B, 0x301,  0x308,  0x323,   0x345,   0x3099,
+            0x309A, 0x0903, 0x20DD, 0x390,  0x3A3,  0x3C2,  0x401,   0x419,   0xAC00,
+            0xAC01, 0xD7A3, 0x1100, 0x1161, 0x11A8, 0x3131, 0xFF21,  0xFF41,  0xFF10,
+            0xFF76, 0xFF9E, 0xFFA1, 0x3000, 0xFB01, 0x2460, 0x1F600, 0x10400, 0x1D400,
+            0x30AC, 0x3052, 0x1EA0, 0x01C4, 0x01C5, 0x0FB5};
+        QRandomGenerator rng(17);
+        for (int round = 0; round < 3000; ++round) {
+            QString text;
+            const int len = 1 + int(rng.bounded(8));
+            for (int i = 0; i < len; ++i)
+                text += fromCodePoint(alphabet[rng.bounded(quint32(alphabet.size()))]);
+            QCOMPARE(normalizedSearch(text), referenceFold(text));
+        }
+    }
+
+    void matching_data() {
+        QTest::addColumn<Track>("t");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<bool>("matches");
+        const Track ex = intro();
+        QTest::newRow("empty query") << ex << "" << true;
+        QTest::newRow("white space only") << ex << " \t\n\u3000" << true;
+        QTest::newRow("two words") << ex << "lumen harbor" << true;
+        QTest::newRow("two words reversed") << ex << "harbor lumen" << true;
+        QTest::newRow("upper case") << ex << "LUMEN" << true;
+        QTest::newRow("across a blank: title and artist") << ex << "introlumen" << true;
+        QTest::newRow("across a blank: the file name") << ex << "01intro" << true;
+        QTest::newRow("every token must match") << ex << "lumen zzz" << false;
+        QTest::newRow("own folder name")
+            << track("x", "y", "z", "/Music/Secret/Vault/01.flac") << "vault" << true;
+        QTest::newRow("folders above are not searched")
+            << track("x", "y", "z", "/Music/Secret/Vault/01.flac") << "secret" << false;
+        QTest::newRow("extension in upper case")
+            << track("x", "y", "z", "/m/Song.FLAC") << ".flac" << true;
+        QTest::newRow("other extension") << track("x", "y", "z", "/m/song.mp3") << ".flac" << false;
+        QTest::newRow("cafe finds Café") << track("x", "y", "Café", "/m/a.mp3") << "cafe" << true;
+        QTest::newRow("full-width query") << ex << "ｌｕｍｅｎ　ＨＡＲＢＯＲ" << true;
+        QTest::newRow("decomposed jamo query, composed tag")
+            << track("사랑의 노래", "가수", "앨범", "/m/a.flac") << nfd("노래") << true;
+        QTest::newRow("composed query, decomposed tag")
+            << track(nfd("사랑의 노래"), "가수", "앨범", "/m/a.flac") << "사랑" << true;
+        QTest::newRow("no-break space in a tag")
+            << track("Blue\u00A0Train", "y", "z", "/m/a.flac") << "bluetrain" << true;
+    }
+    void matching() {
+        QFETCH(Track, t);
+        QFETCH(QString, query);
+        QFETCH(bool, matches);
+        QCOMPARE(trackMatches(t, query), matches);
+    }
+
+    // A memo that outlives a change of the catalog must not answer from the
+    // old texts.
+    void memoFollowsChangedRows_data() {
+        QTest::addColumn<int>("change");
+        QTest::newRow("title changed in place") << 0;
+        QTest::newRow("row replaced by another track") << 1;
+        QTest::newRow("catalog shrank and grew back") << 2;
+        QTest::newRow("same texts from a fresh copy") << 3;
+    }
+    void memoFollowsChangedRows() {
+        QFETCH(int, change);
+        // Only the title holds the word searched for.
+        const Track first = track("Intro", "Lumen", "Harbor", "/Music/Lumen/01.flac");
+        std::vector<Track> rows{first, track("Other", "Band", "Album", "/Music/Band/02.flac", 2)};
+        SearchMemo memo;
+        MatchInput in;
+        in.searchText = "intro";
+        QCOMPARE(matchedRows(rows, in, memo), (std::vector<std::size_t>{0}));
+
+        std::vector<std::size_t> expected;
+        switch (change) {
+        case 0:
+            rows[0].title = "Outro";
+            rows[1].title = "Intro";
+            expected = {1};
+            break;
+        case 1:
+            rows[0] = track("Finale", "Z", "Y", "/Music/Z/09.flac", 3);
+            expected = {};
+            break;
+        case 2:
+            rows.resize(1);
+            QCOMPARE(matchedRows(rows, in, memo), (std::vector<std::size_t>{0}));
+            rows.push_back(track("Intro 2", "Band", "Album", "/Music/Band/03.flac", 4));
+            expected = {0, 1};
+            break;
+        case 3: {
+            // Equal texts without shared data (a catalog decoded again).
+            Track copy = first;
+            copy.title = QString::fromUtf16(u"Intro");
+            rows[0] = copy;
+            expected = {0};
+            break;
+        }
+        }
+        QCOMPARE(matchedRows(rows, in, memo), expected);
+        // And the same as a memo that never saw the old rows.
+        SearchMemo fresh;
+        QCOMPARE(matchedRows(rows, in, fresh), expected);
+    }
+
+    // A whole pass scans all rows' texts at once; it must find exactly the
+    // tracks the one-track test finds, wherever in a row the token lies.
+    void wholePassAgreesWithOneTrackAtATime_data() {
+        QTest::addColumn<QString>("query");
+        for (const QString q :
+             {"a", "ab", "lumen harbor", "harbor lumen lumen", "노래", "사랑노래", ".flac", ".",
+              "01", "zz", "a b c", "e\u0301", "ｌｕｍｅｎ", "flaclumen", "  x  "})
+            QTest::newRow(qPrintable(q)) << q;
+        QTest::newRow("decomposed query") << nfd("사랑");
+    }
+    void wholePassAgreesWithOneTrackAtATime() {
+        QFETCH(QString, query);
+        const QStringList words{"",          "a",    "ab",   "Lumen", "Harbor", "사랑",
+                                nfd("노래"), "Café", "flac", "x",     "AB C"};
+        QRandomGenerator rng(9);
+        const auto pick = [&] { return words[int(rng.bounded(words.size()))]; };
+        std::vector<Track> rows;
+        for (int i = 0; i < 400; ++i) {
+            const QString dir = "/m/" + pick() + "x";
+            const QString file =
+                QString("%1 %2").arg(i % 3 ? "01" : "").arg(pick()) + (i % 4 ? ".flac" : "");
+            rows.push_back(track(pick(), pick(), pick(), dir + "/" + file, i));
+        }
+        SearchMemo memo;
+        MatchInput in;
+        in.searchText = query;
+        std::vector<std::size_t> expected;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (trackMatches(rows[i], query.trimmed()))
+                expected.push_back(i);
+        }
+        QCOMPARE(matchedRows(rows, in, memo), expected);
+    }
+};
+
+QL_TEST_MAIN_CORE(SearchTextTest)
+#include "SearchTextTest.moc"
