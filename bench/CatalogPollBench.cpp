@@ -36,22 +36,25 @@ namespace {
 constexpr int kTracks = 100'000;
 constexpr qsizetype kChunk = 64 * 1024;
 
-// A library shaped like a real one: artist and album folders, Latin and Hangul
-// names, some covers from the web. `variant` renames one title in the middle.
+// A library shaped like a real one: albums of 12 tracks in artist and album
+// folders (about 8,300 albums by 2,100 artists), Latin and Hangul names, some
+// covers from the web. `variant` renames one title in the middle.
 std::vector<Track> sampleCatalog(int variant) {
     std::vector<Track> rows;
     rows.reserve(kTracks);
     for (int i = 0; i < kTracks; ++i) {
-        const QString artist = i % 3 == 0 ? QStringLiteral("아이유와 친구들 %1").arg(i % 700)
-                                          : QStringLiteral("Artist Name Number %1").arg(i % 700);
-        const QString album = QStringLiteral("Album Title Of Some Length %1").arg(i % 53);
+        const int albumNo = i / 12, artistNo = albumNo / 4;
+        const QString artist = artistNo % 3 == 0
+                                   ? QStringLiteral("아이유와 친구들 %1").arg(artistNo)
+                                   : QStringLiteral("Artist Name Number %1").arg(artistNo);
+        const QString album = QStringLiteral("Album Title Of Some Length %1").arg(albumNo);
         const QString title = i % 4 == 0
                                   ? QStringLiteral("밤편지 그리고 다른 노래 %1").arg(i)
                                   : QStringLiteral("Song Title With Several Words %1").arg(i);
         Track t;
         t.id = 1'000'000'000'000LL + i * 7919LL;
         t.path = QStringLiteral("/home/someone/Music/%1/%2/%3 - %4.flac")
-                     .arg(artist, album, QString::number(i % 20 + 1), title);
+                     .arg(artist, album, QString::number(i % 12 + 1), title);
         t.title = title;
         t.artist = artist;
         t.album = album;
