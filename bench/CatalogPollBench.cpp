@@ -23,6 +23,8 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
+#include "TimeRecorder.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -174,25 +176,13 @@ BENCHMARK(BM_PollSame)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Restore)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReceiveChanged)->Unit(benchmark::kMillisecond);
 
-// Keeps each benchmark's mean real time (ms) to print the ratios at the end.
-class Recorder : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> ms;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred)
-                ms[r.benchmark_name()] = r.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv); // App makes widgets
     benchmark::Initialize(&argc, argv);
     std::printf("reply line: %d tracks, %.1f MB\n", kTracks, double(line(0).size()) / 1e6);
-    Recorder recorder;
+    bench::TimeRecorder recorder;
     benchmark::RunSpecifiedBenchmarks(&recorder);
     benchmark::Shutdown();
     if (!recorder.ms.count("BM_QtParse"))
