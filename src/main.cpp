@@ -8,6 +8,7 @@
 #include "app/Validation.h"
 #include "platform/Platform.h"
 #include "platform/SingleInstance.h"
+#include "platform/SystemPlatform.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/LanguageSetting.h"
 
@@ -40,8 +41,8 @@ int main(int argc, char** argv) {
     // The interface language is fixed for the run before anything is built.
     ql::L10n::setLanguage(ql::storedLanguage());
 
-    // Seam: the audio engine work chooses ALSA or the simulated rig here.
-    ql::platform::Platform platform;
+    // The sound system, or the simulated rig on a machine without a card.
+    ql::platform::Platform platform = ql::platform::makeSystemPlatform();
     ql::App app(platform);
     instance.onOpenFiles = [&app](const QStringList& f) { app.applicationOpen(f); };
     instance.onReopen = [&app] { app.applicationShouldHandleReopen(); };

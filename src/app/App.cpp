@@ -12,7 +12,6 @@
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
 #include "ui/TabBar.h"
-#include "ui/l10n/Translator.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -53,12 +52,8 @@ App::App(platform::Platform& platform)
     art = new ClickImageView;
     wave = new WaveformView;
     smartPicker = new QComboBox;
-    // The now-playing texts are the library's names: never translated.
-    titleLabel = new QLabel(QStringLiteral("음악을 선택하세요"));
-    artistLabel = new QLabel;
-    Translator::exempt(titleLabel);
-    Translator::exempt(artistLabel);
     makeBrowserControls();
+    makeWindowViews();
 }
 
 App::~App() {
@@ -81,10 +76,10 @@ App::~App() {
     }
     // Controls belong to the window once the window build placed them.
     for (QWidget* w : std::initializer_list<QWidget*>{status, seek, clock, art, wave, smartPicker,
-                                                      search, folderPicker, titleLabel,
-                                                      artistLabel})
+                                                      search, folderPicker})
         if (w && !w->parent())
             delete w;
+    views.deleteUnplaced();
 }
 
 void App::step(const char* name, const QStringList& files) {

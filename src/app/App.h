@@ -16,6 +16,7 @@
 #include "playback/OutputDevice.h"
 #include "playback/PlaybackState.h"
 #include "ui/BrowserState.h"
+#include "ui/WindowViews.h"
 
 #include <QObject>
 #include <QPoint>
@@ -26,12 +27,14 @@
 #include <optional>
 #include <vector>
 
+class QBoxLayout;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMainWindow;
 class QMenu;
 class QProcess;
+class QPushButton;
 class QThreadPool;
 class QTimer;
 class QUrl;
@@ -51,8 +54,10 @@ class FlacFetcher;
 class LyricsPanel;
 class NowPlayingWindow;
 class SeekSlider;
+class SidebarButton;
 class SignalPathPanel;
 class StatusLabel;
+class Surface;
 class TabBar;
 class WaveformView;
 
@@ -250,6 +255,13 @@ public:
     // The tracks of the given list that belong to the active smart list.
     std::vector<Track> smartFilter(const std::vector<Track>& tracks) const;
 
+    // ---- downloader/AppDownloader.cpp ---------------------------------------
+    // Whether the download script "flac_fetch.py" is in the resources folder.
+    static bool hasFetcher();
+    // Shows the downloader window; starts a chart run of the top 10.
+    void showFetch();
+    void runMelon();
+
     // ---- app/AppSettings.cpp ------------------------------------------------------
     // Once, before the first window: settings, stores, the one-time effects
     // reset, callback wiring, the smart-list pop-up.
@@ -262,6 +274,7 @@ public:
 
     // ---- ui/AppWindow.cpp --------------------------------------------------
     void buildMenu();
+    // The window's content, built once at launch before the window shows.
     void buildMainUI();
     void installPointerMonitor();
     void installKeyMonitor();
@@ -269,6 +282,34 @@ public:
     void updateNowPlaying();
     // The elapsed and remaining time labels, from the current player.
     void refreshTimes();
+
+    // ---- ui/AppWindowParts.cpp ---------------------------------------------
+    // Building blocks of the main window.
+    // A capsule of the pill colour holding the views in a row (centred
+    // vertically, `pad` inside at the left and right), `height` high; its
+    // width follows its content.
+    static Surface* pill(const QList<QWidget*>& views, double spacing = 12, double height = 34,
+                         double pad = 14);
+    // A sidebar entry: set up with the symbol and the (Korean) label, the tag,
+    // 36 high; a click runs sidebarClicked(tag). Appended to
+    // views.sidebarButtons.
+    SidebarButton* sideButton(const QString& icon, const QString& label, int tag);
+    // The sidebar's action, by the clicked entry's tag.
+    void sidebarClicked(int tag);
+    // A sidebar section heading: the text as given, 11 pt semibold, dim.
+    static QLabel* section(const QString& text);
+    // One settings-menu action item (nothing without a menu).
+    static void addMenuItem(QMenu* menu, const QString& title, std::function<void()> action);
+    // The library items of the settings menu, after its language part; the two
+    // download items only when the downloader script is present.
+    void addSettingsItems(QMenu* menu, bool withFetcher);
+    // An empty view that takes the free room of a row; no size of its own.
+    static QWidget* spacer();
+    // A push button with the title as given (not translated) and the action.
+    static QPushButton* button(const QString& title, std::function<void()> action);
+    // Adds the views to a container, or to a stack, in list order.
+    static void addSubviews(QWidget* container, const QList<QWidget*>& views);
+    static void addArranged(QBoxLayout* stack, const QList<QWidget*>& views);
 
     // ---- ui/AppTranslate.cpp -----------------------------------------------
     // The interface translation pass (English mode only): every window and the
@@ -315,6 +356,8 @@ public:
     void rebuildAlbums();
     void reloadAlbumGrid();
     void updateHeader();
+    // The track table's double-click action.
+    void selected();
 
     // ---- state --------------------------------------------------------------
     CoreState core;
@@ -322,6 +365,7 @@ public:
     LibraryState library;
     ListeningState listening;
     BrowserState browser;
+    WindowViews views;
 
     // Windows and panels, made once at construction, alive for the whole run.
     std::unique_ptr<QMainWindow> window;
@@ -334,8 +378,6 @@ public:
     ClickImageView* art = nullptr;    // the cover in the transport bar
     WaveformView* wave = nullptr;     // the transport bar's waveform
     QComboBox* smartPicker = nullptr; // the smart-list pop-up
-    QLabel* titleLabel = nullptr;     // the current track's title
-    QLabel* artistLabel = nullptr;    // the current track's artist
     // The search field (text from "librarySearch") and the folder pop-up
     // ("모든 폴더" until the folder list is first built).
     QLineEdit* search = nullptr;
@@ -359,6 +401,12 @@ private:
     // ui/AppBrowser.cpp: the search field and folder pop-up, and the view
     // state stored by the last run.
     void makeBrowserControls();
+    // ui/AppWindow.cpp: the window's fixed controls, and the stretches of the
+    // window build.
+    void makeWindowViews();
+    void buildWindowBase();
+    void buildTopBar();
+    void buildPage();
     // library/AppBackend.cpp: a write to the backend failed; the backend
     // process ended by itself.
     void backendWriteFailed(const QString& description);

@@ -1,10 +1,16 @@
 // The validation mode ("--self-test"): checks native decoding, play, pause,
 // seek and volume on the platform player, and that a setting written by one
-// run is read by the next. Runs without an application object or window.
+// run ("--self-test --save") is read by the next. Runs without an application
+// object, window or event loop, and touches neither the normal settings nor
+// the application-support folder: its one setting lives in its own file
+// (organisation "Quavelark", application "Quavelark.Validation": on Linux
+// ~/.config/Quavelark/Quavelark.Validation.conf).
 //
-// Seam: the player it drives comes with the audio player issue; until then
-// every check run fails with a clear report on standard error and a non-zero
-// status, so no caller can mistake it for a pass.
+// Output: standard output carries only "volume saved" after a store run and
+// the PASS line after a passed check run. A failure prints nothing there; it
+// names the failed check on standard error and returns a non-zero status.
+// When the check played on the simulated device (no sound card), standard
+// error says so, so that the pass is not mistaken for one on hardware.
 #pragma once
 
 #include <QStringList>
@@ -13,5 +19,8 @@ namespace ql {
 
 // Returns the process exit status.
 int runValidation(const QStringList& args);
+
+// The volume check: the player's reported volume after setting 0.37.
+bool volumeReadsBack(float reported);
 
 } // namespace ql

@@ -34,8 +34,8 @@ void App::handleReply(const Library& reply) {
             if (const Track* entry = refreshedCurrent(library.rows, *playback.current)) {
                 const Track fresh = *entry;
                 playback.current = fresh;
-                titleLabel->setText(fresh.title);
-                artistLabel->setText(fresh.artist);
+                views.titleLabel->setText(fresh.title);
+                views.artistLabel->setText(fresh.artist);
                 loadArt(fresh);
             }
         }

@@ -2,11 +2,13 @@
 // (ALSA on a machine with a sound card, else a simulated rig) or built by a
 // test. The owner outlives the App that uses it.
 //
-// Seam: the audio engine work adds its output side here (the engines and the
-// player factory) next to the hardware.
+// `outputs` holds one output engine per device (made on first use) and is
+// what AudioPlayer::open() takes; it is declared after `hardware` so that it
+// is destroyed first.
 #pragma once
 
 #include "platform/AudioHardware.h"
+#include "platform/audio/OutputEngines.h"
 
 #include <memory>
 
@@ -14,6 +16,7 @@ namespace ql::platform {
 
 struct Platform {
     std::unique_ptr<AudioHardware> hardware;
+    std::unique_ptr<OutputEngines> outputs;
     // True when no real device could be used: every place that names the
     // device says so, so a pass here never looks like a pass on hardware.
     bool isSimulated = false;

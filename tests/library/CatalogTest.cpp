@@ -141,13 +141,13 @@ private slots:
         QFETCH(bool, refreshed);
         Shown s;
         s.app->playback.current = kThree[1];
-        s.app->titleLabel->setText("둘");
-        s.app->artistLabel->setText("가수");
+        s.app->views.titleLabel->setText("둘");
+        s.app->views.artistLabel->setText("가수");
         s.app->receive(listLine({kThree[0], entry, kThree[2]}));
         const Track shown = refreshed ? entry : kThree[1];
         QCOMPARE(*s.app->playback.current, shown);
-        QCOMPARE(s.app->titleLabel->text(), shown.title);
-        QCOMPARE(s.app->artistLabel->text(), shown.artist);
+        QCOMPARE(s.app->views.titleLabel->text(), shown.title);
+        QCOMPARE(s.app->views.artistLabel->text(), shown.artist);
         QCOMPARE(s.artLoads, refreshed ? QList<Track>{entry} : QList<Track>{});
     }
 

@@ -1,0 +1,180 @@
+// The audio engine against FFmpeg, in one run:
+//  - throughput on the untimed simulated device for a 5-minute 44.1 kHz/16-bit
+//    stereo FLAC, against `ffmpeg -v quiet -i FILE -f null -` (goal: ratio ≤ 1);
+//  - the same for a 96 kHz/24-bit FLAC converted to a 48 kHz stream, against
+//    FFmpeg resampling with soxr to 48 kHz (goal: ratio ≤ 1);
+//  - CPU time while playing 30 s on the real-time clock, as a share of one
+//    core (goal: ≤ 1 %).
+// Files are generated into a temporary folder on first use.
+#include "platform/audio/AudioPlayer.h"
+#include "platform/sim/SimPlatform.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <sndfile.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <random>
+#include <vector>
+
+using namespace ql::platform;
+
+namespace {
+
+QTemporaryDir& workDir() {
+    static QTemporaryDir dir;
+    return dir;
+}
+
+// Music-like content: two tones and a little noise, so FLAC has real work.
+QString makeFlac(const QString& name, int rate, int subformat, double seconds) {
+    const QString path = workDir().path() + "/" + name;
+    if (QFile::exists(path))
+        return path;
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 2;
+    info.format = SF_FORMAT_FLAC | subformat;
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!f)
+        return {};
+    std::mt19937 rng(7);
+    std::normal_distribution<double> noise(0.0, 0.02);
+    const auto frames = std::int64_t(seconds * rate);
+    std::vector<double> buf(2 * 8192);
+    for (std::int64_t at = 0; at < frames; at += 8192) {
+        const std::int64_t n = std::min<std::int64_t>(8192, frames - at);
+        for (std::int64_t i = 0; i < n; ++i) {
+            const double t = double(at + i) / rate;
+            const double x =
+                0.3 * std::sin(2 * M_PI * 220 * t) + 0.2 * std::sin(2 * M_PI * 3300 * t);
+            buf[std::size_t(2 * i)] = x + noise(rng);
+            buf[std::size_t(2 * i + 1)] = 0.8 * x + noise(rng);
+        }
+        sf_writef_double(f, buf.data(), n);
+    }
+    sf_close(f);
+    return path;
+}
+
+PhysicalFormat physical(double rate, int bits, bool isFloat, int bytes) {
+    return PhysicalFormat{rate, bits, isFloat, 2, bytes * 2, true};
+}
+
+Platform platformAt(SimClock clock, const PhysicalFormat& format) {
+    SimRig rig = SimRig::noSoundCard();
+    rig.devices[0].nominalRate = format.rate;
+    rig.devices[0].outputStreams[0].format = format;
+    return makeSimulatedPlatform(std::move(rig), SimOutputs{clock, {}});
+}
+
+double seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// Plays `path` to its end; wall seconds, or -1 on failure.
+double playThrough(const QString& path, const PhysicalFormat& format) {
+    Platform p = platformAt(SimClock::Untimed, format);
+    const auto t0 = std::chrono::steady_clock::now();
+    auto opened = AudioPlayer::open(*p.outputs, path);
+    if (!opened.player || !opened.player->play())
+        return -1;
+    while (opened.player->isPlaying())
+        QThread::usleep(200);
+    return seconds(t0);
+}
+
+double runFfmpeg(const QStringList& args) {
+    QProcess proc;
+    proc.setStandardInputFile(QProcess::nullDevice());
+    const auto t0 = std::chrono::steady_clock::now();
+    proc.start(QStringLiteral("ffmpeg"), args);
+    if (!proc.waitForFinished(600000) || proc.exitCode() != 0)
+        return -1;
+    return seconds(t0);
+}
+
+void throughput(benchmark::State& state, const QString& path, const PhysicalFormat& format,
+                const QStringList& peerArgs) {
+    double ours = 0, peer = 0;
+    int n = 0;
+    for (auto _ : state) {
+        const double a = playThrough(path, format);
+        const double b = runFfmpeg(peerArgs);
+        if (a < 0 || b < 0) {
+            state.SkipWithError("playback or ffmpeg failed");
+            return;
+        }
+        state.SetIterationTime(a);
+        ours += a;
+        peer += b;
+        ++n;
+    }
+    state.counters["ours_s"] = ours / n;
+    state.counters["ffmpeg_s"] = peer / n;
+    state.counters["ratio"] = ours / peer;
+}
+
+void BM_Flac44k16_UntimedVsFfmpeg(benchmark::State& state) {
+    const QString path = makeFlac("five-minutes-44k16.flac", 44100, SF_FORMAT_PCM_16, 300);
+    throughput(state, path, physical(44100, 16, false, 2),
+               {"-v", "quiet", "-i", path, "-f", "null", "-"});
+}
+
+void BM_Flac96k24_To48k_UntimedVsFfmpegSoxr(benchmark::State& state) {
+    const QString path = makeFlac("five-minutes-96k24.flac", 96000, SF_FORMAT_PCM_24, 300);
+    throughput(
+        state, path, physical(48000, 24, false, 4),
+        {"-v", "quiet", "-i", path, "-af", "aresample=48000:resampler=soxr", "-f", "null", "-"});
+}
+
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The plain path: 44.1 kHz/16-bit on a 44.1 kHz device, no conversion.
+void BM_RealTime30s_CpuShare(benchmark::State& state) {
+    const QString path = makeFlac("one-minute-44k16.flac", 44100, SF_FORMAT_PCM_16, 60);
+    for (auto _ : state) {
+        Platform p = platformAt(SimClock::RealTime, physical(44100, 16, false, 2));
+        auto opened = AudioPlayer::open(*p.outputs, path);
+        if (!opened.player || !opened.player->play()) {
+            state.SkipWithError("playback failed");
+            return;
+        }
+        const double cpu0 = cpuSeconds();
+        const auto t0 = std::chrono::steady_clock::now();
+        QThread::sleep(30);
+        const double cpu = cpuSeconds() - cpu0, wall = seconds(t0);
+        state.SetIterationTime(cpu);
+        state.counters["cpu_s"] = cpu;
+        state.counters["wall_s"] = wall;
+        state.counters["core_percent"] = 100.0 * cpu / wall;
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_Flac44k16_UntimedVsFfmpeg)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Flac96k24_To48k_UntimedVsFfmpegSoxr)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RealTime30s_CpuShare)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,72 @@
+// The contract between an output engine and the device it writes to (the
+// ALSA PCM, or the simulated device). A sink is deliberately small: it opens a
+// stream in one format, accepts frames, reports its buffer state, pauses and
+// closes. Buffering, timing, mixing, gain and end-of-stream live above it, in
+// OutputEngine, written once for every backend.
+//
+// Threads: open() and close() are called by the engine's owner while the
+// feeder thread is not running; write(), report() and pause() only by the
+// feeder thread. So a sink needs no locks of its own, and write() must not
+// block, allocate or log: the engine never offers more than report() said is
+// free.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace ql::platform {
+
+using DeviceId = std::uint32_t;
+
+// How one sample is laid out in the stream, little-endian throughout.
+enum class SampleFormat {
+    S16,     // 16-bit signed integer
+    S24P,    // 24-bit signed integer packed in 3 bytes
+    S24In32, // 24-bit signed integer in the low bits of 4 bytes
+    S32,     // 32-bit signed integer
+    F32,     // 32-bit IEEE float, full scale ±1.0
+};
+
+int bytesPerSample(SampleFormat format);
+// Valid bits of the integer formats; 24 for F32 (its exact integer range).
+int validBits(SampleFormat format);
+
+struct StreamFormat {
+    double rate = 0;
+    SampleFormat sample = SampleFormat::F32;
+    int channels = 0;
+    int bytesPerFrame() const { return bytesPerSample(sample) * channels; }
+    bool operator==(const StreamFormat&) const = default;
+};
+
+struct SinkReport {
+    std::int64_t freeFrames = 0;   // frames write() accepts now without waiting
+    std::int64_t queuedFrames = 0; // frames written but not yet played
+    double delay = 0;              // seconds until a frame written now is heard
+    bool running = false;          // playing out frames (false when paused or starved)
+};
+
+class AudioSink {
+public:
+    virtual ~AudioSink() = default;
+
+    // Opens the stream. On failure returns false and sets `error` to a
+    // sentence a user can read.
+    virtual bool open(const StreamFormat& format, QString& error) = 0;
+    // Queues `frames` interleaved frames in the opened format. Returns the
+    // number accepted, or -1 when the device is gone (the stream is dead until
+    // it is reopened).
+    virtual std::int64_t write(const void* data, std::int64_t frames) = 0;
+    virtual SinkReport report() = 0;
+    // Pausing keeps what is queued; resuming plays it.
+    virtual void pause(bool paused) = 0;
+    virtual void close() = 0;
+};
+
+// Makes the sink of one device; null when the device has none.
+using SinkFactory = std::function<std::unique_ptr<AudioSink>(DeviceId)>;
+
+} // namespace ql::platform

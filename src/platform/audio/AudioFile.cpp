@@ -1,0 +1,178 @@
+#include "platform/audio/AudioFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <sndfile.h>
+
+#include <algorithm>
+
+namespace ql::platform {
+
+namespace {
+
+int bitsOf(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return 8;
+    case SF_FORMAT_PCM_16:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
+    case SF_FORMAT_PCM_32:
+        return 32;
+    default:
+        return 0;
+    }
+}
+
+QString describe(const QString& path, const QString& what) {
+    return QStringLiteral("Cannot read “%1”: %2").arg(QFileInfo(path).fileName(), what);
+}
+
+} // namespace
+
+AudioFile::Opened AudioFile::open(const QString& path) {
+    Opened r;
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        r.error = describe(path, QStringLiteral("the file does not exist."));
+        return r;
+    }
+    if (!info.isFile()) {
+        r.error = describe(path, QStringLiteral("it is not a file."));
+        return r;
+    }
+    SF_INFO sf{};
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &sf);
+    if (!f) {
+        r.error = describe(path, QString::fromUtf8(sf_strerror(nullptr)));
+        return r;
+    }
+    if (sf.channels <= 0 || sf.samplerate <= 0 || sf.frames < 0) {
+        sf_close(f);
+        r.error = describe(path, QStringLiteral("it declares no usable audio stream."));
+        return r;
+    }
+    std::unique_ptr<AudioFile> file(new AudioFile);
+    file->m_file = f;
+    file->m_path = path;
+    file->m_rate = sf.samplerate;
+    file->m_channels = sf.channels;
+    file->m_frames = sf.frames;
+    file->m_bits = bitsOf(sf.format);
+    file->m_lengthIsEstimate = (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+    file->m_isFlac = (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
+    r.file = std::move(file);
+    return r;
+}
+
+AudioFile::Opened AudioFile::createFloatCaf(const QString& path, double rate, int channels) {
+    Opened r;
+    SF_INFO sf{};
+    sf.samplerate = int(rate + 0.5);
+    sf.channels = channels;
+    sf.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
+    if (channels <= 0 || sf.samplerate <= 0 || !sf_format_check(&sf)) {
+        r.error = QStringLiteral("Cannot write “%1”: unsupported format.")
+                      .arg(QFileInfo(path).fileName());
+        return r;
+    }
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &sf);
+    if (!f) {
+        r.error = QStringLiteral("Cannot write “%1”: %2")
+                      .arg(QFileInfo(path).fileName(), QString::fromUtf8(sf_strerror(nullptr)));
+        return r;
+    }
+    std::unique_ptr<AudioFile> file(new AudioFile);
+    file->m_file = f;
+    file->m_path = path;
+    file->m_rate = sf.samplerate;
+    file->m_channels = channels;
+    file->m_writing = true;
+    r.file = std::move(file);
+    return r;
+}
+
+AudioFile::~AudioFile() {
+    close();
+}
+
+std::int64_t AudioFile::read(double* out, std::int64_t frames) {
+    if (!m_file || m_writing) {
+        m_error = describe(m_path, QStringLiteral("the file is not open for reading."));
+        return -1;
+    }
+    const std::int64_t want = std::min(frames, std::max<std::int64_t>(m_frames - m_position, 0));
+    if (want <= 0)
+        return 0;
+    const sf_count_t got = sf_readf_double(m_file, out, want);
+    if (got > 0)
+        m_position += got;
+    // libsndfile reports a broken stream either through sf_error or by
+    // returning less than the declared length before the end.
+    if (sf_error(m_file) != SF_ERR_NO_ERROR) {
+        m_error = describe(m_path, QString::fromUtf8(sf_strerror(m_file)));
+        return -1;
+    }
+    if (got < want && m_lengthIsEstimate) {
+        // An MP3 without a length header declares an estimate: its real end
+        // comes when the decoder runs out.
+        m_frames = m_position;
+        return got;
+    }
+    if (got < want) {
+        m_error =
+            describe(m_path, QStringLiteral("the audio data ends before its declared length."));
+        return -1;
+    }
+    return got;
+}
+
+bool AudioFile::seek(std::int64_t frame) {
+    if (!m_file || m_writing)
+        return false;
+    frame = std::clamp<std::int64_t>(frame, 0, m_frames);
+    if (frame == m_frames) {
+        // Seeking onto the end is not allowed by every decoder; reads there
+        // return nothing anyway.
+        m_position = frame;
+        return true;
+    }
+    if (sf_seek(m_file, frame, SEEK_SET) < 0) {
+        m_error = describe(m_path, QString::fromUtf8(sf_strerror(m_file)));
+        return false;
+    }
+    m_position = frame;
+    return true;
+}
+
+bool AudioFile::write(const double* in, std::int64_t frames) {
+    if (!m_file || !m_writing)
+        return false;
+    const sf_count_t put = sf_writef_double(m_file, in, frames);
+    if (put != frames) {
+        m_error = QStringLiteral("Cannot write “%1”: %2")
+                      .arg(QFileInfo(m_path).fileName(), QString::fromUtf8(sf_strerror(m_file)));
+        return false;
+    }
+    m_frames += put;
+    return true;
+}
+
+bool AudioFile::close() {
+    if (!m_file)
+        return true;
+    if (m_writing)
+        sf_write_sync(m_file);
+    const int rc = sf_close(m_file);
+    m_file = nullptr;
+    if (rc != 0) {
+        m_error = QStringLiteral("Cannot complete “%1”.").arg(QFileInfo(m_path).fileName());
+        return false;
+    }
+    return true;
+}
+
+} // namespace ql::platform

@@ -1,0 +1,219 @@
+#include "platform/audio/AudioPlayer.h"
+
+#include "platform/audio/AudioFile.h"
+#include "platform/audio/OutputEngine.h"
+#include "platform/audio/OutputEngines.h"
+#include "platform/audio/Voice.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QObject>
+
+#include <algorithm>
+#include <cmath>
+
+namespace ql::platform {
+
+AudioPlayer::Opened AudioPlayer::open(OutputEngines& outputs, const QString& path) {
+    Opened r;
+    auto file = AudioFile::open(path);
+    if (!file.file) {
+        r.error = file.error;
+        return r;
+    }
+    r.player.reset(new AudioPlayer(outputs, std::move(file.file), path));
+    return r;
+}
+
+AudioPlayer::AudioPlayer(OutputEngines& outputs, std::unique_ptr<AudioFile> file,
+                         const QString& path)
+    : m_outputs(outputs), m_path(path), m_voice(std::make_unique<Voice>(std::move(file))),
+      m_notifier(std::make_unique<QObject>()) {
+    QObject* notifier = m_notifier.get();
+    // Runs on the decoder thread: hand the end to the main thread. A player
+    // destroyed before the call runs takes its notifier, and the call, along.
+    m_voice->setEndedHook([this, notifier](std::uint64_t serial, bool ok) {
+        if (!QCoreApplication::instance())
+            return;
+        QMetaObject::invokeMethod(
+            notifier, [this, serial, ok] { deliverEnd(serial, ok); }, Qt::QueuedConnection);
+    });
+}
+
+AudioPlayer::~AudioPlayer() {
+    if (m_engine)
+        m_engine->detach(m_voice.get());
+    m_voice->shutdown();
+    m_notifier.reset();
+    m_voice.reset();
+}
+
+OutputEngine* AudioPlayer::resolveEngine(const QString& uid, QString& error) {
+    AudioHardware& hw = m_outputs.hardware();
+    DeviceId id = kNoDevice;
+    if (!uid.isEmpty())
+        id = hw.deviceForUid(uid).value_or(kNoDevice);
+    // A chosen device that is gone falls back to the system default.
+    if (id == kNoDevice)
+        id = m_outputs.defaultDevice();
+    if (id == kNoDevice) {
+        error = QStringLiteral("No output device is available.");
+        return nullptr;
+    }
+    OutputEngine* e = m_outputs.engine(id);
+    if (!e) {
+        error = QStringLiteral("The output device cannot play sound.");
+        return nullptr;
+    }
+    if (!e->ensureOpen(error))
+        return nullptr;
+    return e;
+}
+
+bool AudioPlayer::bind() {
+    QString error;
+    OutputEngine* e = resolveEngine(m_uid, error);
+    if (!e) {
+        m_error = error;
+        return false;
+    }
+    if (e != m_engine) {
+        if (m_engine)
+            m_engine->detach(m_voice.get());
+        m_engine = nullptr;
+    }
+    if (!m_voice->isStarted())
+        m_voice->start(e->format(), m_startFrame);
+    if (!e->attach(m_voice.get())) {
+        m_error = QStringLiteral("Too many players are using the output device.");
+        return false;
+    }
+    m_engine = e;
+    return true;
+}
+
+bool AudioPlayer::prepareToPlay() {
+    m_voice->setGain(m_volume);
+    return bind();
+}
+
+bool AudioPlayer::play() {
+    if (!prepareToPlay())
+        return false;
+    if (m_engine->isLost()) {
+        m_error = QStringLiteral("The output device is gone.");
+        return false;
+    }
+    if (m_voice->hasEnded())
+        m_voice->retarget(m_engine->format(), 0);
+    m_voice->setRunning(true);
+    m_engine->wake();
+    return true;
+}
+
+void AudioPlayer::suppressEnd() {
+    if (m_voice->isStarted() && m_voice->hasEnded())
+        m_suppressed = m_voice->serial();
+}
+
+void AudioPlayer::pause() {
+    m_voice->setRunning(false);
+    suppressEnd();
+}
+
+void AudioPlayer::stop() {
+    m_voice->setRunning(false);
+    suppressEnd();
+    if (!m_voice->isStarted())
+        return;
+    m_startFrame = m_voice->hasEnded() ? 0 : std::int64_t(std::llround(m_voice->position()));
+    if (m_engine)
+        m_engine->detach(m_voice.get());
+    m_engine = nullptr;
+    m_voice->shutdown();
+}
+
+bool AudioPlayer::isPlaying() const {
+    return m_voice->isStarted() && m_voice->isRunning();
+}
+
+double AudioPlayer::duration() const {
+    return double(m_voice->sourceFrames()) / m_voice->sourceRate();
+}
+
+double AudioPlayer::currentTime() const {
+    double frame = double(m_startFrame);
+    if (m_voice->isStarted())
+        frame = m_voice->hasEnded() ? 0.0 : m_voice->position();
+    return std::clamp(frame / m_voice->sourceRate(), 0.0, duration());
+}
+
+void AudioPlayer::setCurrentTime(double seconds) {
+    if (std::isnan(seconds))
+        return;
+    const double t = std::clamp(seconds, 0.0, duration());
+    const auto frame = std::int64_t(std::llround(t * m_voice->sourceRate()));
+    if (m_voice->isStarted())
+        m_voice->retarget(m_voice->format(), frame);
+    else
+        m_startFrame = frame;
+}
+
+void AudioPlayer::setVolume(float volume) {
+    if (std::isnan(volume))
+        return;
+    m_volume = std::clamp(volume, 0.0f, 1.0f);
+    m_voice->setGain(m_volume);
+}
+
+double AudioPlayer::deviceCurrentTime() const {
+    return m_engine ? m_engine->deviceTime() : 0.0;
+}
+
+double AudioPlayer::sourceSampleRate() const {
+    return m_voice->sourceRate();
+}
+
+int AudioPlayer::numberOfChannels() const {
+    return m_voice->sourceChannels();
+}
+
+bool AudioPlayer::setOutputDevice(const QString& uid) {
+    if (!uid.isEmpty() && !m_outputs.hardware().deviceForUid(uid)) {
+        m_error = QStringLiteral("The output device “%1” is not connected.").arg(uid);
+        return false;
+    }
+    if (!m_engine) {
+        m_uid = uid; // bound at the next prepare or play
+        return true;
+    }
+    QString error;
+    OutputEngine* e = resolveEngine(uid, error);
+    if (!e) {
+        m_error = error;
+        return false;
+    }
+    m_uid = uid;
+    if (e == m_engine)
+        return true;
+    m_engine->detach(m_voice.get());
+    m_engine = nullptr;
+    if (!e->attach(m_voice.get())) {
+        m_error = QStringLiteral("Too many players are using the output device.");
+        return false;
+    }
+    m_engine = e;
+    e->wake();
+    return true;
+}
+
+void AudioPlayer::deliverEnd(std::uint64_t serial, bool ok) {
+    if (serial != m_voice->serial() || serial == m_suppressed || serial == m_delivered ||
+        !m_voice->hasEnded())
+        return;
+    m_delivered = serial;
+    if (auto cb = onFinished)
+        cb(ok);
+}
+
+} // namespace ql::platform

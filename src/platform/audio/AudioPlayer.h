@@ -1,0 +1,110 @@
+// The player of one file: what the rest of the program uses to play sound.
+// It decodes the file on its own thread into its voice and plays it on the
+// output engine of its device (the system default unless one is chosen),
+// mixed there with every other player on that device.
+//
+// Units: times in seconds of source time (duration, currentTime) or of the
+// device's clock (deviceCurrentTime); volume is a linear gain 0…1.
+// Values are never NaN: a NaN given to a setter is ignored.
+//
+// Ends: onFinished is called once on the main thread when the file has
+// played to its end (true) or a decode error ended it (false); never after
+// pause() or stop(), and never for a position left by a seek. It is posted
+// through the application's event loop: without a QCoreApplication it is not
+// called (isPlaying() still turns false at the end). After the end
+// currentTime reads 0 and play() starts again from the beginning.
+//
+// Failures: open() and the calls that start output report false and leave a
+// readable sentence in lastError(); nothing throws.
+//
+// Thread: main thread only (created, controlled and destroyed there). It
+// works without a running QCoreApplication.
+//
+// Seams: scheduled start (playAt), speed with pitch kept (enableRate, rate)
+// and metering come with the playback and analysis issues.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QObject;
+
+namespace ql::platform {
+
+class AudioFile;
+class OutputEngine;
+class OutputEngines;
+class Voice;
+
+class AudioPlayer {
+public:
+    struct Opened {
+        std::unique_ptr<AudioPlayer> player;
+        QString error;
+    };
+    // Opens `path` (any file libsndfile reads) for playback on `outputs`.
+    static Opened open(OutputEngines& outputs, const QString& path);
+
+    ~AudioPlayer();
+    AudioPlayer(const AudioPlayer&) = delete;
+    AudioPlayer& operator=(const AudioPlayer&) = delete;
+
+    // Binds the device and fills the buffers so that play() starts at once.
+    bool prepareToPlay();
+    // Starts or resumes; false when output cannot start.
+    bool play();
+    // Keeps the position; isPlaying() is false when it returns.
+    void pause();
+    // Pauses and releases the device binding and the decoder.
+    void stop();
+    bool isPlaying() const;
+
+    double duration() const;
+    double currentTime() const;
+    // Clamped to 0…duration.
+    void setCurrentTime(double seconds);
+
+    float volume() const { return m_volume; }
+    // Clamped to 0…1, applied to the next block.
+    void setVolume(float volume);
+
+    // The bound device's clock; 0 before the player has a device.
+    double deviceCurrentTime() const;
+    double sourceSampleRate() const;
+    int numberOfChannels() const;
+
+    // Routes the player to the device with that UID (empty: the system
+    // default), also while playing. False, with the old route kept, when
+    // the device does not exist or cannot play.
+    bool setOutputDevice(const QString& uid);
+    QString outputDevice() const { return m_uid; }
+
+    QString lastError() const { return m_error; }
+    QString path() const { return m_path; }
+
+    std::function<void(bool successfully)> onFinished;
+
+private:
+    AudioPlayer(OutputEngines& outputs, std::unique_ptr<AudioFile> file, const QString& path);
+    OutputEngine* resolveEngine(const QString& uid, QString& error);
+    bool bind();
+    void deliverEnd(std::uint64_t serial, bool ok);
+    void suppressEnd();
+
+    OutputEngines& m_outputs;
+    QString m_path;
+    std::unique_ptr<Voice> m_voice;
+    std::unique_ptr<QObject> m_notifier; // lives on the main thread; carries the end call
+    OutputEngine* m_engine = nullptr;    // the engine the voice is attached to
+    QString m_uid;
+    QString m_error;
+    float m_volume = 1.0f;
+    std::int64_t m_startFrame = 0; // position while the decoder is not running
+    std::uint64_t m_suppressed = 0;
+    std::uint64_t m_delivered = 0;
+};
+
+} // namespace ql::platform

@@ -1,0 +1,309 @@
+#include "platform/audio/OutputEngine.h"
+
+#include "platform/audio/SampleCodec.h"
+#include "platform/audio/Voice.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include <pthread.h>
+
+namespace ql::platform {
+
+namespace {
+
+std::optional<SampleFormat> sampleFormatOf(const PhysicalFormat& f) {
+    if (!f.isLinearPcm || f.channels <= 0)
+        return std::nullopt;
+    const int bytes = f.bytesPerFrame / f.channels;
+    if (f.isFloat)
+        return f.bits == 32 && bytes == 4 ? std::optional(SampleFormat::F32) : std::nullopt;
+    if (f.bits == 16 && bytes == 2)
+        return SampleFormat::S16;
+    if (f.bits == 24 && bytes == 3)
+        return SampleFormat::S24P;
+    if (f.bits == 24 && bytes == 4)
+        return SampleFormat::S24In32;
+    if (f.bits == 32 && bytes == 4)
+        return SampleFormat::S32;
+    return std::nullopt;
+}
+
+} // namespace
+
+OutputEngine::OutputEngine(AudioHardware& hardware, DeviceId device,
+                           std::unique_ptr<AudioSink> sink)
+    : m_hardware(hardware), m_device(device), m_sink(std::move(sink)) {}
+
+OutputEngine::~OutputEngine() {
+    stopFeeder();
+    close();
+}
+
+std::optional<StreamFormat> OutputEngine::deviceFormat(QString& error) const {
+    const auto name = m_hardware.name(m_device);
+    const QString who =
+        name ? QStringLiteral("“%1”").arg(*name) : QStringLiteral("The output device");
+    const auto streams = m_hardware.outputStreams(m_device);
+    if (!streams || streams->empty()) {
+        error = QStringLiteral("%1 has no output stream.").arg(who);
+        return std::nullopt;
+    }
+    const auto physical = m_hardware.physicalFormat(streams->front());
+    if (!physical) {
+        error = QStringLiteral("%1 does not report its stream format.").arg(who);
+        return std::nullopt;
+    }
+    const auto sample = sampleFormatOf(*physical);
+    if (!sample) {
+        error = QStringLiteral("%1 uses a sample format this player cannot write.").arg(who);
+        return std::nullopt;
+    }
+    const auto nominal = m_hardware.nominalRate(m_device);
+    const double rate = nominal && *nominal > 0 ? *nominal : physical->rate;
+    if (!(rate > 0)) {
+        error = QStringLiteral("%1 reports no sample rate.").arg(who);
+        return std::nullopt;
+    }
+    return StreamFormat{rate, *sample, physical->channels};
+}
+
+bool OutputEngine::ensureOpen(QString& error) {
+    if (!m_sink) {
+        error = QStringLiteral("The output device cannot play sound.");
+        return false;
+    }
+    const auto wanted = deviceFormat(error);
+    if (!wanted)
+        return false;
+    if (m_open && !m_lost.load() && *wanted == m_format)
+        return true;
+
+    // Where each running voice is heard now: the tail still queued in the old
+    // stream is dropped, so it is played again in the new one.
+    std::vector<std::pair<Voice*, double>> resume;
+    const bool wasOpen = m_open;
+    stopFeeder();
+    for (auto& slot : m_voices) {
+        Voice* v = slot.load();
+        if (!v)
+            continue;
+        double at = v->position();
+        if (wasOpen && v->isRunning() && m_format.rate > 0)
+            at -= double(m_queued.load()) * v->sourceRate() / m_format.rate;
+        resume.emplace_back(v, std::max(at, 0.0));
+    }
+    close();
+    m_clockBase = m_clock.load();
+
+    if (!m_sink->open(*wanted, error))
+        return false;
+    m_format = *wanted;
+    m_open = true;
+    m_lost.store(false);
+    m_written = 0;
+    m_queued.store(0);
+    m_mix.assign(kBlockFrames * std::size_t(m_format.channels), 0.0);
+    m_bytes.assign(kBlockFrames * std::size_t(m_format.bytesPerFrame()), 0);
+    for (auto& [v, at] : resume)
+        if (v->isStarted() && !(v->format() == m_format))
+            v->retarget(m_format, std::int64_t(std::llround(at)));
+    startFeeder();
+    return true;
+}
+
+void OutputEngine::close() {
+    if (m_open)
+        m_sink->close();
+    m_open = false;
+}
+
+bool OutputEngine::attach(Voice* voice) {
+    if (isAttached(voice))
+        return true;
+    for (auto& slot : m_voices) {
+        Voice* empty = nullptr;
+        if (slot.load() == nullptr) {
+            voice->setEngineWake(&m_wake);
+            if (m_open && voice->isStarted() && !(voice->format() == m_format))
+                voice->retarget(m_format, std::int64_t(std::llround(voice->position())));
+            slot.compare_exchange_strong(empty, voice);
+            wake();
+            return true;
+        }
+    }
+    return false;
+}
+
+void OutputEngine::detach(Voice* voice) {
+    for (auto& slot : m_voices) {
+        Voice* v = voice;
+        if (slot.compare_exchange_strong(v, nullptr)) {
+            waitForCycle();
+            voice->setEngineWake(nullptr);
+        }
+    }
+}
+
+bool OutputEngine::isAttached(const Voice* voice) const {
+    return std::any_of(m_voices.begin(), m_voices.end(),
+                       [voice](const auto& slot) { return slot.load() == voice; });
+}
+
+void OutputEngine::wake() {
+    m_wake.fetch_add(1, std::memory_order_release);
+    m_wake.notify_one();
+}
+
+void OutputEngine::waitForCycle() const {
+    // A cycle is bounded work (mixing and a non-blocking write), so this
+    // wait is short; after it the feeder has seen the emptied slot.
+    const std::uint64_t c = m_cycle.load();
+    if (c & 1)
+        while (m_cycle.load() == c)
+            std::this_thread::yield();
+}
+
+void OutputEngine::startFeeder() {
+    if (m_feeder.joinable())
+        return;
+    m_stop.store(false);
+    m_feeder = std::thread([this] { feederLoop(); });
+}
+
+void OutputEngine::stopFeeder() {
+    if (!m_feeder.joinable())
+        return;
+    m_stop.store(true);
+    wake();
+    m_feeder.join();
+}
+
+void OutputEngine::publishClock(const SinkReport& report) {
+    m_queued.store(report.queuedFrames, std::memory_order_relaxed);
+    const double played = double(std::max<std::int64_t>(m_written - report.queuedFrames, 0));
+    m_clock.store(m_clockBase + played / m_format.rate, std::memory_order_relaxed);
+}
+
+void OutputEngine::deviceLost() {
+    // The device is gone: everything that was playing on it ends.
+    m_lost.store(true);
+    m_cycle.fetch_add(1, std::memory_order_acq_rel);
+    for (auto& slot : m_voices)
+        if (Voice* v = slot.load(std::memory_order_acquire); v && v->isRunning())
+            v->markEnded(true);
+    m_cycle.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void OutputEngine::feederLoop() {
+    // Named so that profilers, and the tests that watch this thread, find it.
+    pthread_setname_np(pthread_self(), "ql-feeder");
+    const int ch = m_format.channels;
+    const int frameBytes = m_format.bytesPerFrame();
+    std::array<Voice::Pull, kMaxVoices> pulls{};
+    std::array<Voice*, kMaxVoices> active{};
+    bool sinkPaused = false;
+    std::int64_t pendingFrom = 0, pendingFrames = 0; // encoded frames the sink did not take yet
+
+    const auto sleepFor = [this](std::int64_t frames) {
+        const double s = std::clamp(double(frames) / m_format.rate, 0.0005, 0.010);
+        std::this_thread::sleep_for(std::chrono::duration<double>(s));
+    };
+
+    while (!m_stop.load(std::memory_order_acquire)) {
+        const std::uint32_t seen = m_wake.load(std::memory_order_acquire);
+        if (m_lost.load(std::memory_order_relaxed)) {
+            m_wake.wait(seen);
+            continue;
+        }
+        const SinkReport report = m_sink->report();
+        publishClock(report);
+
+        if (pendingFrames > 0) {
+            if (report.freeFrames <= 0) {
+                sleepFor(pendingFrames);
+                continue;
+            }
+            const std::int64_t put = m_sink->write(m_bytes.data() + pendingFrom * frameBytes,
+                                                   std::min(pendingFrames, report.freeFrames));
+            if (put < 0) {
+                deviceLost();
+                continue;
+            }
+            m_written += put;
+            pendingFrom += put;
+            pendingFrames -= put;
+            continue;
+        }
+
+        const auto limit = std::size_t(std::min<std::int64_t>(
+            std::int64_t(kBlockFrames), std::max<std::int64_t>(report.freeFrames, 0)));
+        // Wait for a whole block of room, or half of what the sink holds when
+        // its buffer is smaller than a block.
+        const std::size_t room = std::min<std::size_t>(
+            kBlockFrames, std::size_t(report.freeFrames + report.queuedFrames) / 2);
+        if (limit == 0 || limit < room) {
+            sleepFor(std::int64_t(kBlockFrames) - report.freeFrames);
+            continue;
+        }
+
+        m_cycle.fetch_add(1, std::memory_order_acq_rel); // odd: the voices are in use
+        int n = 0;
+        bool starving = false, allEnding = true;
+        for (auto& slot : m_voices) {
+            Voice* v = slot.load(std::memory_order_acquire);
+            if (!v || !v->isRunning())
+                continue;
+            const Voice::Pull p = v->pull(limit, m_format);
+            starving = starving || p.starving;
+            allEnding = allEnding && p.ends;
+            pulls[std::size_t(n)] = p;
+            active[std::size_t(n++)] = v;
+        }
+        if (n == 0 || starving) {
+            m_cycle.fetch_add(1, std::memory_order_acq_rel);
+            if (n == 0 && report.queuedFrames == 0 && !sinkPaused) {
+                m_sink->pause(true);
+                sinkPaused = true;
+            }
+            m_wake.wait(seen, std::memory_order_acquire);
+            continue;
+        }
+        if (sinkPaused) {
+            m_sink->pause(false);
+            sinkPaused = false;
+        }
+        // When every voice is at its end, the stream ends with the longest
+        // one instead of padding the block with silence.
+        std::size_t frames = limit;
+        if (allEnding) {
+            frames = 0;
+            for (int i = 0; i < n; ++i)
+                frames = std::max(frames, pulls[std::size_t(i)].frames);
+        }
+        std::fill(m_mix.begin(), m_mix.begin() + std::ptrdiff_t(frames * std::size_t(ch)), 0.0);
+        for (int i = 0; i < n; ++i)
+            active[std::size_t(i)]->mix(m_mix.data(), pulls[std::size_t(i)].frames, ch);
+        for (int i = 0; i < n; ++i)
+            if (pulls[std::size_t(i)].ends)
+                active[std::size_t(i)]->markEnded(pulls[std::size_t(i)].failed);
+        m_cycle.fetch_add(1, std::memory_order_acq_rel);
+
+        if (frames == 0)
+            continue;
+        encodeSamples(m_mix.data(), frames * std::size_t(ch), m_format.sample, m_bytes.data());
+        const std::int64_t put = m_sink->write(m_bytes.data(), std::int64_t(frames));
+        if (put < 0) {
+            deviceLost();
+            continue;
+        }
+        m_written += put;
+        if (put < std::int64_t(frames)) {
+            pendingFrom = put;
+            pendingFrames = std::int64_t(frames) - put;
+        }
+    }
+}
+
+} // namespace ql::platform

@@ -1,0 +1,111 @@
+// The one stream of one output device, and the mixer in front of it. Every
+// voice bound to the device (the current track, a scheduled successor, a
+// fading-out player) is mixed here, each with its own gain, and written to the
+// device's sink by one feeder thread.
+//
+// Format: the stream runs at the device's nominal rate and physical format as
+// the hardware reports them. refreshFormat() reopens the stream when they
+// changed; the voices continue from the frame the device had reached (the
+// queued tail of the old stream is dropped).
+//
+// Device clock: seconds of frames the device has played — frames handed to
+// the sink minus what it still holds — continuing across reopens.
+//
+// Feeder: reads the voices' rings, mixes in doubles, encodes to the stream
+// format and writes what the sink reports free. It never allocates, locks a
+// mutex or logs; it sleeps on atomics (or for the time the sink needs to make
+// room). When the sink reports the device gone, every running voice ends as
+// failed and the stream stays dead until the next ensureOpen().
+//
+// Threads: all public methods are for the main thread.
+#pragma once
+
+#include "platform/AudioHardware.h"
+#include "platform/AudioSink.h"
+
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace ql::platform {
+
+class Voice;
+
+class OutputEngine {
+public:
+    // Frames mixed and written per feeder cycle.
+    static constexpr std::size_t kBlockFrames = 1024;
+    static constexpr int kMaxVoices = 16;
+
+    OutputEngine(AudioHardware& hardware, DeviceId device, std::unique_ptr<AudioSink> sink);
+    ~OutputEngine();
+    OutputEngine(const OutputEngine&) = delete;
+    OutputEngine& operator=(const OutputEngine&) = delete;
+
+    DeviceId device() const { return m_device; }
+
+    // The stream format the device asks for now, from the hardware.
+    std::optional<StreamFormat> deviceFormat(QString& error) const;
+
+    // Opens the stream (or reopens it after a lost device or a changed
+    // format) and starts the feeder. False with a readable error when the
+    // device cannot play.
+    bool ensureOpen(QString& error);
+    bool refreshFormat(QString& error) { return ensureOpen(error); }
+    bool isOpen() const { return m_open; }
+    bool isLost() const { return m_lost.load(); }
+    StreamFormat format() const { return m_format; }
+
+    // Binds a voice (false when every slot is taken). A voice decoding for
+    // another format is asked to continue in this one.
+    bool attach(Voice* voice);
+    // Unbinds a voice; when this returns the feeder no longer touches it.
+    void detach(Voice* voice);
+    bool isAttached(const Voice* voice) const;
+
+    // Tells the feeder something changed (a voice started).
+    void wake();
+
+    double deviceTime() const { return m_clock.load(std::memory_order_relaxed); }
+
+private:
+    void startFeeder();
+    void stopFeeder();
+    void close();
+    void feederLoop();
+    void deviceLost();
+    void waitForCycle() const;
+    void publishClock(const SinkReport& report);
+
+    AudioHardware& m_hardware;
+    const DeviceId m_device;
+    std::unique_ptr<AudioSink> m_sink;
+
+    // ---- main thread (fixed while the feeder runs) ----
+    StreamFormat m_format;
+    bool m_open = false;
+    std::thread m_feeder;
+    std::vector<double> m_mix;
+    std::vector<unsigned char> m_bytes;
+    double m_clockBase = 0; // seconds played by earlier streams
+
+    // ---- shared ----
+    std::array<std::atomic<Voice*>, kMaxVoices> m_voices{};
+    std::atomic<std::uint32_t> m_wake{0};
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_lost{false};
+    std::atomic<std::uint64_t> m_cycle{0}; // odd while the feeder mixes
+    std::atomic<double> m_clock{0};
+    std::atomic<std::int64_t> m_queued{0}; // frames the sink held at the last report
+
+    // ---- feeder only ----
+    std::int64_t m_written = 0; // frames handed to the sink by this stream
+};
+
+} // namespace ql::platform

@@ -1,0 +1,141 @@
+#include "platform/audio/PrefetchReader.h"
+
+#include "platform/audio/AudioFile.h"
+
+#include <algorithm>
+
+#include <pthread.h>
+
+namespace ql::platform {
+
+namespace {
+constexpr int kBlocksPerWorker = 2;
+}
+
+PrefetchReader::PrefetchReader(std::unique_ptr<AudioFile> file, std::size_t blockFrames)
+    : m_blockFrames(blockFrames), m_channels(file->channels()) {
+    const bool parallel = file->isFlac();
+    const QString path = file->path();
+    m_workers.push_back(std::make_unique<Worker>());
+    m_workers.back()->file = std::move(file);
+    if (parallel) {
+        // A second handle of our own; without it the first worker reads alone.
+        if (auto second = AudioFile::open(path); second.file) {
+            m_workers.push_back(std::make_unique<Worker>());
+            m_workers.back()->file = std::move(second.file);
+        }
+    }
+    m_slots.resize(m_workers.size() * kBlocksPerWorker + 1);
+    for (auto& s : m_slots)
+        s.data.assign(blockFrames * std::size_t(m_channels), 0.0);
+    for (auto& w : m_workers)
+        w->thread = std::thread([this, worker = w.get()] { run(*worker); });
+}
+
+PrefetchReader::~PrefetchReader() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_quit = true;
+    }
+    m_changed.notify_all();
+    for (auto& w : m_workers)
+        w->thread.join();
+}
+
+void PrefetchReader::restart(std::int64_t frame) {
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_epoch;
+        m_base = frame;
+        m_nextClaim = 0;
+        m_consumed = 0;
+        m_held = false;
+        m_end = kNoEnd;
+        m_error.clear();
+        for (auto& s : m_slots)
+            s.ready = false;
+    }
+    m_changed.notify_all();
+}
+
+std::int64_t PrefetchReader::next(const double** data) {
+    std::unique_lock lock(m_mutex);
+    if (m_held) {
+        m_held = false;
+        ++m_consumed;
+        m_changed.notify_all();
+    }
+    Slot& s = m_slots[std::size_t(m_consumed) % m_slots.size()];
+    // Never waits for long: some worker is reading this block.
+    m_changed.wait(
+        lock, [&] { return m_quit || m_consumed > m_end || (s.ready && s.index == m_consumed); });
+    if (m_quit || m_consumed > m_end)
+        return 0;
+    if (s.frames < 0) {
+        m_error = s.error;
+        m_end = m_consumed - 1; // nothing comes after a failed block
+        return -1;
+    }
+    m_held = true;
+    *data = s.data.data();
+    return s.frames;
+}
+
+QString PrefetchReader::error() const {
+    std::lock_guard lock(m_mutex);
+    return m_error;
+}
+
+void PrefetchReader::run(Worker& w) {
+    pthread_setname_np(pthread_self(), "ql-reader");
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        // A block is taken when it is within reach of the consumer, its slot
+        // is not still being filled by a read from before a restart, and the
+        // end is not known to come earlier.
+        Slot* slot = nullptr;
+        m_changed.wait(lock, [&] {
+            if (m_quit)
+                return true;
+            if (m_nextClaim > m_end || m_nextClaim >= m_consumed + std::int64_t(m_slots.size()))
+                return false;
+            slot = &m_slots[std::size_t(m_nextClaim) % m_slots.size()];
+            return !slot->busy;
+        });
+        if (m_quit)
+            return;
+        const std::int64_t index = m_nextClaim++;
+        const std::uint64_t epoch = m_epoch;
+        const std::int64_t from = m_base + index * std::int64_t(m_blockFrames);
+        slot->busy = true;
+        slot->ready = false;
+        lock.unlock();
+
+        std::int64_t n = 0;
+        QString why;
+        const bool placed = w.position == from || w.file->seek(from);
+        if (placed)
+            n = w.file->read(slot->data.data(), std::int64_t(m_blockFrames));
+        if (!placed || n < 0) {
+            n = -1;
+            why = w.file->error();
+            w.position = -1; // unknown: seek before the next read
+        } else {
+            w.position = from + n;
+        }
+
+        lock.lock();
+        slot->busy = false;
+        if (epoch == m_epoch) {
+            slot->ready = true;
+            slot->index = index;
+            slot->frames = n;
+            slot->error = why;
+            if (n < std::int64_t(m_blockFrames))
+                m_end = std::min(m_end, index);
+        }
+        m_changed.notify_all();
+    }
+}
+
+} // namespace ql::platform

@@ -1,0 +1,402 @@
+#include "platform/audio/Voice.h"
+
+#include "platform/audio/AudioFile.h"
+#include "platform/audio/PrefetchReader.h"
+#include "platform/audio/Resampler.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <pthread.h>
+
+namespace ql::platform {
+
+namespace {
+
+constexpr std::uint64_t kNone = ~std::uint64_t(0);
+constexpr std::uint64_t kRunning = 1, kEnded = 2, kFailed = 4;
+// About 2.7 s of stereo at 48 kHz (2 MiB): deep enough to ride out a slow
+// disk; a seek throws it away, but refilling it takes milliseconds.
+constexpr std::size_t kRingSamples = 262144;
+// Read-ahead blocks of 64 Ki samples: large enough that handing a block from
+// thread to thread costs little next to decoding it.
+constexpr std::size_t kReadSamples = 65536;
+constexpr std::size_t kMinChunkIn = 256;
+
+std::uint64_t serialOf(std::uint64_t state) {
+    return state >> 3;
+}
+
+// Source channels onto stream channels: equal counts pass through, mono goes
+// to every channel, otherwise channel i feeds channel i and the rest is
+// silent or dropped.
+void mapChannels(const double* in, int inCh, double* out, int outCh, std::size_t frames) {
+    if (inCh == outCh) {
+        std::copy(in, in + frames * std::size_t(inCh), out);
+        return;
+    }
+    for (std::size_t f = 0; f < frames; ++f) {
+        const double* s = in + f * std::size_t(inCh);
+        double* d = out + f * std::size_t(outCh);
+        for (int c = 0; c < outCh; ++c)
+            d[c] = inCh == 1 ? s[0] : (c < inCh ? s[c] : 0.0);
+    }
+}
+
+} // namespace
+
+Voice::Voice(std::unique_ptr<AudioFile> file)
+    : m_sourceRate(file->sampleRate()), m_sourceChannels(file->channels()),
+      m_sourceFrames(file->frames()),
+      m_readFrames(std::max<std::size_t>(kReadSamples / std::size_t(m_sourceChannels), 1024)),
+      m_ring(kRingSamples), m_eof(kNone),
+      m_reader(std::make_unique<PrefetchReader>(std::move(file), m_readFrames)) {}
+
+Voice::~Voice() {
+    shutdown();
+}
+
+void Voice::setEndedHook(std::function<void(std::uint64_t, bool)> hook) {
+    m_endedHook = std::move(hook);
+}
+
+// ---- main thread -------------------------------------------------------------
+
+void Voice::start(const StreamFormat& format, std::int64_t sourceFrame) {
+    if (m_thread.joinable()) {
+        retarget(format, sourceFrame);
+        return;
+    }
+    const bool running = isRunning();
+    m_format = format;
+    ++m_serial;
+    Request r{m_serial, sourceFrame, format};
+    {
+        std::lock_guard lock(m_requestMutex);
+        m_request = r;
+        m_quit = false;
+    }
+    m_state.store(m_serial << 3 | (running ? kRunning : 0));
+    // Prebuffer here so that play starts at once; the thread continues.
+    beginSegment(r);
+    for (int i = 0; i < 4 && !m_segmentDone; ++i)
+        decodeStep();
+    m_thread = std::thread([this] { decoderLoop(); });
+}
+
+void Voice::shutdown() {
+    if (!m_thread.joinable())
+        return;
+    {
+        std::lock_guard lock(m_requestMutex);
+        m_quit = true;
+    }
+    wakeDecoder();
+    m_thread.join();
+}
+
+std::uint64_t Voice::retarget(const StreamFormat& format, std::int64_t sourceFrame) {
+    m_format = format;
+    ++m_serial;
+    {
+        std::lock_guard lock(m_requestMutex);
+        m_request = Request{m_serial, sourceFrame, format};
+    }
+    // Keep "running" unless the feeder has just ended the old serial.
+    std::uint64_t st = m_state.load();
+    for (;;) {
+        const bool running = (st & kRunning) != 0;
+        if (m_state.compare_exchange_weak(st, m_serial << 3 | (running ? kRunning : 0)))
+            break;
+    }
+    wakeDecoder();
+    return m_serial;
+}
+
+void Voice::setRunning(bool running) {
+    std::uint64_t st = m_state.load();
+    for (;;) {
+        if (st & kEnded)
+            return; // a new serial (retarget) must come first
+        const std::uint64_t want = running ? (st | kRunning) : (st & ~kRunning);
+        if (m_state.compare_exchange_weak(st, want))
+            return;
+    }
+}
+
+bool Voice::hasEnded() const {
+    const std::uint64_t st = m_state.load();
+    return (st & kEnded) && serialOf(st) == m_serial;
+}
+
+bool Voice::isRunning() const {
+    return (m_state.load() & kRunning) != 0;
+}
+
+double Voice::position() const {
+    if (m_playedSerial.load(std::memory_order_acquire) != m_serial) {
+        std::lock_guard lock(m_requestMutex);
+        return double(m_request.sourceFrame);
+    }
+    return m_playedSource.load(std::memory_order_relaxed);
+}
+
+void Voice::wakeDecoder() {
+    m_wake.fetch_add(1, std::memory_order_release);
+    m_wake.notify_one();
+}
+
+void Voice::wakeEngine() {
+    if (auto* w = m_engineWake.load()) {
+        w->fetch_add(1, std::memory_order_release);
+        w->notify_one();
+    }
+}
+
+// ---- decoder thread ------------------------------------------------------------
+
+void Voice::decoderLoop() {
+    pthread_setname_np(pthread_self(), "ql-decoder");
+    for (;;) {
+        const std::uint32_t seen = m_wake.load(std::memory_order_acquire);
+        Request r;
+        {
+            std::lock_guard lock(m_requestMutex);
+            if (m_quit)
+                return;
+            r = m_request;
+        }
+        bool progressed = false;
+        if (r.serial != m_current.serial) {
+            beginSegment(r);
+            progressed = true;
+        }
+        if (!m_segmentDone)
+            progressed = decodeStep() || progressed;
+
+        const std::uint64_t st = m_state.load(std::memory_order_acquire);
+        if ((st & kEnded) && serialOf(st) != m_reportedEnd) {
+            m_reportedEnd = serialOf(st);
+            if (m_endedHook)
+                m_endedHook(serialOf(st), !(st & kFailed));
+        }
+        if (!progressed)
+            m_wake.wait(seen, std::memory_order_acquire);
+    }
+}
+
+void Voice::beginSegment(const Request& r) {
+    m_current = r;
+    m_segmentDone = false;
+    m_draining = false;
+    const int ch = std::max(r.format.channels, 1);
+    const bool convert = std::abs(r.format.rate - m_sourceRate) > 1e-9;
+    // A converter starts fresh for every segment: what it holds belongs to
+    // the old position.
+    m_resampler.reset();
+    if (convert)
+        m_resampler = std::make_unique<Resampler>(m_sourceRate, r.format.rate, ch);
+
+    const double outPerIn = convert ? r.format.rate / m_sourceRate : 1.0;
+    const std::size_t ringFrames = m_ring.capacity() / std::size_t(ch);
+    m_chunkIn = std::clamp<std::size_t>(std::size_t(double(ringFrames / 4) / outPerIn), kMinChunkIn,
+                                        m_readFrames);
+    m_maxOut = m_resampler ? m_resampler->maxOutput(m_chunkIn) : m_chunkIn;
+    m_mapped.assign(m_chunkIn * std::size_t(ch), 0.0);
+    m_out.assign(m_maxOut * std::size_t(ch), 0.0);
+    m_inFrames = m_inPos = 0;
+    m_inEnded = false;
+
+    Segment s;
+    s.serial = r.serial;
+    s.startIndex = m_ring.writeIndex();
+    s.sourceStart = double(std::clamp<std::int64_t>(r.sourceFrame, 0, m_sourceFrames));
+    s.ratio = m_sourceRate / r.format.rate;
+    s.rate = r.format.rate;
+    s.channels = ch;
+    publishSegment(s);
+
+    const std::int64_t from = std::clamp<std::int64_t>(r.sourceFrame, 0, m_sourceFrames);
+    if (from != m_readerNext)
+        m_reader->restart(from);
+    m_readerNext = from;
+    if (m_resampler && !m_resampler->isValid())
+        finishSegment(true);
+    wakeEngine();
+}
+
+bool Voice::decodeStep() {
+    const int ch = std::max(m_current.format.channels, 1);
+    if (m_draining) {
+        if (m_ring.freeSpace() < m_maxOut * std::size_t(ch)) {
+            m_decoderNeed.store(m_maxOut * std::size_t(ch), std::memory_order_relaxed);
+            return false;
+        }
+        const auto step = m_resampler->process(nullptr, 0, m_out.data(), m_maxOut);
+        push(m_out.data(), step.produced);
+        if (step.produced == 0)
+            finishSegment(false);
+        return true;
+    }
+    if (m_inPos >= m_inFrames) {
+        if (m_inEnded) {
+            if (m_resampler)
+                m_draining = true;
+            else
+                finishSegment(false);
+            return true;
+        }
+        const std::int64_t n = m_reader->next(&m_in);
+        if (n < 0) {
+            finishSegment(true);
+            return true;
+        }
+        m_inFrames = std::size_t(n);
+        m_inPos = 0;
+        m_readerNext += n;
+        m_inEnded = m_inFrames < m_readFrames;
+        return true;
+    }
+
+    const std::size_t piece = std::min(m_inFrames - m_inPos, m_chunkIn);
+    const std::size_t need =
+        (m_resampler ? m_resampler->maxOutput(piece) : piece) * std::size_t(ch);
+    if (m_ring.freeSpace() < need) {
+        m_decoderNeed.store(need, std::memory_order_relaxed);
+        return false;
+    }
+    const double* in = m_in + m_inPos * std::size_t(m_sourceChannels);
+    const double* mapped = in;
+    if (m_sourceChannels != ch) {
+        mapChannels(in, m_sourceChannels, m_mapped.data(), ch, piece);
+        mapped = m_mapped.data();
+    }
+    if (m_resampler) {
+        std::size_t done = 0;
+        while (done < piece) {
+            const auto step = m_resampler->process(mapped + done * std::size_t(ch), piece - done,
+                                                   m_out.data(), m_maxOut);
+            push(m_out.data(), step.produced);
+            done += step.consumed;
+            if (step.consumed == 0 && step.produced == 0)
+                break;
+        }
+    } else {
+        push(mapped, piece);
+    }
+    m_inPos += piece;
+    return true;
+}
+
+void Voice::push(const double* samples, std::size_t frames) {
+    if (frames == 0)
+        return;
+    m_ring.write(samples, frames * std::size_t(std::max(m_current.format.channels, 1)));
+    wakeEngine();
+}
+
+void Voice::finishSegment(bool failed) {
+    m_segmentDone = true;
+    m_eof.store(m_current.serial << 1 | (failed ? 1 : 0), std::memory_order_release);
+    wakeEngine();
+}
+
+void Voice::publishSegment(const Segment& s) {
+    const std::uint32_t seq = m_segSeq.load(std::memory_order_relaxed);
+    m_segSeq.store(seq + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    m_segSerial.store(s.serial, std::memory_order_relaxed);
+    m_segStart.store(s.startIndex, std::memory_order_relaxed);
+    m_segSourceStart.store(s.sourceStart, std::memory_order_relaxed);
+    m_segRatio.store(s.ratio, std::memory_order_relaxed);
+    m_segRate.store(s.rate, std::memory_order_relaxed);
+    m_segChannels.store(s.channels, std::memory_order_relaxed);
+    m_segSeq.store(seq + 2, std::memory_order_release);
+}
+
+Voice::Segment Voice::loadSegment() const {
+    Segment s;
+    for (;;) {
+        const std::uint32_t a = m_segSeq.load(std::memory_order_acquire);
+        if (a & 1)
+            continue;
+        s.serial = m_segSerial.load(std::memory_order_relaxed);
+        s.startIndex = m_segStart.load(std::memory_order_relaxed);
+        s.sourceStart = m_segSourceStart.load(std::memory_order_relaxed);
+        s.ratio = m_segRatio.load(std::memory_order_relaxed);
+        s.rate = m_segRate.load(std::memory_order_relaxed);
+        s.channels = m_segChannels.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (m_segSeq.load(std::memory_order_relaxed) == a)
+            return s;
+    }
+}
+
+// ---- feeder --------------------------------------------------------------------
+
+Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
+    Pull p;
+    // Order matters: the end mark, then the write index, then the segment, so
+    // that everything a finished segment wrote is counted, and data past a
+    // newer segment's start is never taken for the old one.
+    const std::uint64_t eof = m_eof.load(std::memory_order_acquire);
+    const std::uint64_t w = m_ring.publishedWriteIndex();
+    const Segment seg = loadSegment();
+    if (!m_feedHaveSeg || seg.serial != m_feedSeg.serial) {
+        m_ring.skipTo(seg.startIndex);
+        m_feedSeg = seg;
+        m_feedHaveSeg = true;
+        m_feedConsumed = 0;
+        wakeDecoder(); // the skipped samples were room it may be waiting for
+    }
+    if (seg.serial != serialOf(m_state.load(std::memory_order_acquire)) ||
+        seg.channels != format.channels || std::abs(seg.rate - format.rate) > 1e-9) {
+        // The decoder has not caught up with a seek or a new stream format
+        // yet: what the ring holds is from before it and must not be heard.
+        p.starving = true;
+        return p;
+    }
+    const std::uint64_t r = m_ring.readIndex();
+    const std::size_t avail = w > r ? std::size_t(w - r) / std::size_t(seg.channels) : 0;
+    const bool atEnd = eof != kNone && (eof >> 1) == seg.serial;
+    p.frames = std::min(want, avail);
+    p.starving = !atEnd && avail < want;
+    p.ends = atEnd && avail <= want;
+    p.failed = atEnd && (eof & 1);
+    return p;
+}
+
+void Voice::mix(double* mix, std::size_t frames, int channels) {
+    if (frames == 0)
+        return;
+    const double g = double(m_gain.load(std::memory_order_relaxed));
+    std::size_t o = 0;
+    m_ring.consume(frames * std::size_t(channels), [&](const double* p, std::size_t n) {
+        if (g == 1.0) {
+            for (std::size_t i = 0; i < n; ++i)
+                mix[o + i] += p[i];
+        } else {
+            for (std::size_t i = 0; i < n; ++i)
+                mix[o + i] += p[i] * g;
+        }
+        o += n;
+    });
+    m_feedConsumed += frames;
+    m_playedSource.store(m_feedSeg.sourceStart + double(m_feedConsumed) * m_feedSeg.ratio,
+                         std::memory_order_relaxed);
+    m_playedSerial.store(m_feedSeg.serial, std::memory_order_release);
+    const std::size_t need = m_decoderNeed.load(std::memory_order_relaxed);
+    if (m_ring.capacity() - std::size_t(m_ring.publishedWriteIndex() - m_ring.readIndex()) >= need)
+        wakeDecoder();
+}
+
+bool Voice::markEnded(bool failed) {
+    std::uint64_t expected = m_feedSeg.serial << 3 | kRunning;
+    const std::uint64_t ended = m_feedSeg.serial << 3 | kEnded | (failed ? kFailed : 0);
+    if (!m_state.compare_exchange_strong(expected, ended))
+        return false;
+    wakeDecoder();
+    return true;
+}
+
+} // namespace ql::platform

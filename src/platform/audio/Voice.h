@@ -1,0 +1,185 @@
+// One player's stream into an output engine: the decoder thread that takes
+// the file's blocks from its read-ahead thread (PrefetchReader), maps their
+// channels and converts their rate to the engine's stream,
+// the lock-free ring it fills, and the few atomics the engine's feeder thread
+// reads to mix it.
+//
+// Segments: every start, seek or change of stream format is a new segment
+// with a serial number. The decoder publishes a segment (where it starts in
+// the ring, which source frame it begins at, its format) before writing its
+// samples; the feeder, on seeing a newer segment, skips the ring to its start.
+// So a seek never makes the decoder touch the read side, and the feeder never
+// waits for the decoder.
+//
+// Run state: one atomic word packs the serial, "running" and "ended" (and
+// whether the end was a failure). The main thread sets running; the feeder
+// turns running into ended with a compare-and-swap, so an end that races with
+// a pause or a seek is either seen by both or by neither.
+//
+// Threads: the methods under "main thread" are for the player's owner; those
+// under "feeder" for the feeder of the engine the voice is attached to (one
+// at a time, see OutputEngine::detach). The feeder side never allocates,
+// locks or logs. The ended hook runs on the decoder thread.
+//
+// Seams: scheduled start at a device frame (sample-exact gapless joins),
+// time-stretch and gain ramps come with the playback issues; the segment
+// record and the per-block gain are where they attach.
+#pragma once
+
+#include "platform/AudioSink.h"
+#include "platform/audio/SpscRing.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace ql::platform {
+
+class AudioFile;
+class PrefetchReader;
+class Resampler;
+
+class Voice {
+public:
+    explicit Voice(std::unique_ptr<AudioFile> file);
+    ~Voice();
+    Voice(const Voice&) = delete;
+    Voice& operator=(const Voice&) = delete;
+
+    double sourceRate() const { return m_sourceRate; }
+    int sourceChannels() const { return m_sourceChannels; }
+    std::int64_t sourceFrames() const { return m_sourceFrames; }
+
+    // ---- main thread --------------------------------------------------------
+    // Called on the decoder thread with the serial that ended and whether it
+    // played to its end (false: a decode error). Set before start().
+    void setEndedHook(std::function<void(std::uint64_t serial, bool ok)> hook);
+
+    // Starts decoding at `sourceFrame` in `format`: the first blocks are
+    // decoded at once, then the decoder thread takes over.
+    void start(const StreamFormat& format, std::int64_t sourceFrame);
+    // Ends the decoder thread and forgets what was buffered.
+    void shutdown();
+    bool isStarted() const { return m_thread.joinable(); }
+
+    // Continues from `sourceFrame` in `format` (a seek, or a new stream
+    // format); the running flag is kept. Returns the new serial.
+    std::uint64_t retarget(const StreamFormat& format, std::int64_t sourceFrame);
+    StreamFormat format() const { return m_format; }
+    std::uint64_t serial() const { return m_serial; }
+
+    void setRunning(bool running);
+    // True when the feeder ended the current serial (end of file or error).
+    bool hasEnded() const;
+    bool isRunning() const;
+
+    // Linear gain applied to every block the feeder mixes.
+    void setGain(float gain) { m_gain.store(gain, std::memory_order_relaxed); }
+
+    // The source frame the feeder has mixed up to, for the current serial;
+    // the target of a seek the feeder has not reached yet.
+    double position() const;
+
+    // The counter the decoder bumps when it has new data for the feeder.
+    void setEngineWake(std::atomic<std::uint32_t>* wake) { m_engineWake.store(wake); }
+
+    // ---- feeder -------------------------------------------------------------
+    struct Pull {
+        std::size_t frames = 0; // frames mix() will take
+        bool starving = false;  // fewer than asked, and more is coming
+        bool ends = false;      // these are the last frames of the serial
+        bool failed = false;    // the serial ends with a decode error
+    };
+    // Looks at what is ready for a block of `want` frames in `format`.
+    Pull pull(std::size_t want, const StreamFormat& format);
+    // Adds `frames` frames times the gain to `mix` (channels as in pull()).
+    void mix(double* mix, std::size_t frames, int channels);
+    // Turns "running" into "ended" for the serial pull() looked at; false
+    // when the main thread paused or moved on meanwhile.
+    bool markEnded(bool failed);
+
+private:
+    struct Segment {
+        std::uint64_t serial = 0;
+        std::uint64_t startIndex = 0;
+        double sourceStart = 0;
+        double ratio = 1; // source frames per stream frame
+        double rate = 0;
+        int channels = 0;
+    };
+    struct Request {
+        std::uint64_t serial = 0;
+        std::int64_t sourceFrame = 0;
+        StreamFormat format;
+    };
+
+    void decoderLoop();
+    void beginSegment(const Request& r);
+    bool decodeStep();
+    void finishSegment(bool failed);
+    void push(const double* samples, std::size_t frames);
+    void publishSegment(const Segment& s);
+    Segment loadSegment() const;
+    void wakeDecoder();
+    void wakeEngine();
+
+    // Fixed at construction.
+    const double m_sourceRate;
+    const int m_sourceChannels;
+    const std::int64_t m_sourceFrames;
+    const std::size_t m_readFrames; // frames per read-ahead block
+
+    // ---- shared, lock-free ----
+    SpscRing<double> m_ring;
+    std::atomic<std::uint64_t> m_state{0}; // serial << 3 | failed << 2 | ended << 1 | running
+    std::atomic<float> m_gain{1.0f};
+    std::atomic<std::uint32_t> m_wake{0}; // decoder waits on it
+    std::atomic<std::size_t> m_decoderNeed{0};
+    std::atomic<std::atomic<std::uint32_t>*> m_engineWake{nullptr};
+    // Segment record, a sequence lock: odd while the decoder rewrites it.
+    std::atomic<std::uint32_t> m_segSeq{0};
+    std::atomic<std::uint64_t> m_segSerial{0}, m_segStart{0};
+    std::atomic<double> m_segSourceStart{0}, m_segRatio{1}, m_segRate{0};
+    std::atomic<int> m_segChannels{0};
+    // serial << 1 | failed of the segment the decoder finished; kNone before.
+    std::atomic<std::uint64_t> m_eof;
+    // Position the feeder mixed to, and the serial it belongs to.
+    std::atomic<double> m_playedSource{0};
+    std::atomic<std::uint64_t> m_playedSerial{0};
+
+    // ---- main thread ↔ decoder, under m_requestMutex (never the feeder) ----
+    mutable std::mutex m_requestMutex;
+    Request m_request;
+    bool m_quit = false;
+
+    // ---- main thread only ----
+    StreamFormat m_format;
+    std::uint64_t m_serial = 0;
+    std::thread m_thread;
+    std::function<void(std::uint64_t, bool)> m_endedHook;
+
+    // ---- decoder thread only (the main thread before the thread starts) ----
+    std::unique_ptr<PrefetchReader> m_reader;
+    std::unique_ptr<Resampler> m_resampler;
+    Request m_current;
+    bool m_segmentDone = true;
+    bool m_draining = false;
+    std::size_t m_chunkIn = 0, m_maxOut = 0;
+    std::vector<double> m_mapped, m_out;
+    const double* m_in = nullptr;            // the reader's block in use
+    std::size_t m_inFrames = 0, m_inPos = 0; // its length, and how far it is used
+    bool m_inEnded = false;                  // that block was the file's last
+    std::int64_t m_readerNext = 0;           // the frame the reader's next block starts at
+    std::uint64_t m_reportedEnd = ~std::uint64_t(0);
+
+    // ---- feeder only ----
+    Segment m_feedSeg;
+    bool m_feedHaveSeg = false;
+    std::uint64_t m_feedConsumed = 0;
+};
+
+} // namespace ql::platform

@@ -1,0 +1,111 @@
+// The simulated device's sink: an ideal sound card that keeps time, records
+// every frame it is given, and can be told to fail like a real one.
+//
+// Clocks:
+//  - RealTime: plays `bufferFrames` of queue at the stream rate against the
+//    steady clock, like a card (used on machines without one);
+//  - Manual: plays only the frames the test hands out with advance();
+//  - Untimed: plays everything at once, so the engine runs as fast as it can
+//    (throughput benchmarks, long files in tests).
+//
+// The sink is owned by its output engine; the test or rig keeps the shared
+// SimSinkControl to set switches, move the manual clock and read what was
+// recorded. Recording goes into memory reserved up front (recordCapacityBytes),
+// so the feeder thread never allocates; frames beyond it are counted, not kept.
+//
+// Threads: the switches, advance() and the counters are atomics, safe from any
+// thread. sessions() and the recorded* readers are for the test's thread once
+// the engine has stopped writing (or for frames already counted).
+#pragma once
+
+#include "platform/AudioSink.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace ql::platform {
+
+enum class SimClock { RealTime, Manual, Untimed };
+
+class SimSinkControl {
+public:
+    explicit SimSinkControl(SimClock clock = SimClock::RealTime,
+                            std::int64_t recordCapacityBytes = 0, std::int64_t bufferFrames = 4096);
+
+    const SimClock clock;
+    const std::int64_t bufferFrames;
+
+    // Failure switches.
+    std::atomic<bool> failOpen{false};
+    // The device vanishes once this many frames were accepted in total (-1: never).
+    std::atomic<std::int64_t> loseAfterFrames{-1};
+
+    // Manual clock: lets the device play `frames` more frames, as soon as
+    // they are queued.
+    void advance(std::int64_t frames) { m_manualFrames.fetch_add(frames); }
+
+    // One stream as opened: its format and where its bytes start in the recording.
+    struct Session {
+        StreamFormat format;
+        std::int64_t firstByte = 0;
+    };
+    const std::vector<Session>& sessions() const { return m_sessions; }
+    int opens() const { return int(m_sessions.size()); }
+    bool isOpen() const { return m_open.load(); }
+    bool isPaused() const { return m_paused.load(); }
+    // Frames accepted over every session, recorded or not.
+    std::int64_t framesWritten() const { return m_framesWritten.load(); }
+    // The thread that wrote last (the engine's feeder).
+    std::thread::id writerThread() const { return m_writer.load(); }
+
+    // The recorded samples of one session, interleaved: as integers scaled to
+    // 32 bits (a 16-bit sample s reads s << 16, the exact form of every
+    // integer format; F32 samples are scaled by 2^31 and must be whole), or as
+    // doubles at full scale ±1.
+    std::vector<std::int32_t> recordedInt32(int session = -1) const;
+    std::vector<double> recordedDouble(int session = -1) const;
+
+private:
+    friend class SimSink;
+    std::vector<unsigned char> m_record; // reserved once, written by the feeder
+    std::atomic<std::int64_t> m_recordedBytes{0};
+    std::vector<Session> m_sessions; // changed at open (feeder stopped)
+    std::atomic<std::int64_t> m_framesWritten{0};
+    std::atomic<std::int64_t> m_manualFrames{0};
+    std::atomic<bool> m_open{false};
+    std::atomic<bool> m_paused{false};
+    std::atomic<std::thread::id> m_writer{};
+
+    template <typename F> void forEachSample(int session, F&& f) const;
+};
+
+class SimSink final : public AudioSink {
+public:
+    explicit SimSink(std::shared_ptr<SimSinkControl> control);
+    ~SimSink() override;
+
+    bool open(const StreamFormat& format, QString& error) override;
+    std::int64_t write(const void* data, std::int64_t frames) override;
+    SinkReport report() override;
+    void pause(bool paused) override;
+    void close() override;
+
+private:
+    void advanceClock();
+
+    std::shared_ptr<SimSinkControl> m_control;
+    StreamFormat m_format;
+    bool m_isOpen = false;
+    bool m_paused = false;
+    // Feeder-thread state: frames queued and played in this session.
+    std::int64_t m_written = 0;
+    double m_played = 0;
+    std::chrono::steady_clock::time_point m_lastTick;
+    std::int64_t m_manualSeen = 0;
+};
+
+} // namespace ql::platform

@@ -1,0 +1,158 @@
+#include "app/Validation.h"
+
+#include "TestAudio.h"
+#include "TestHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <sndfile.h>
+
+using namespace ql;
+
+namespace {
+
+const QByteArray kPass =
+    "PASS: native decode/play/pause/seek/volume and persisted volume across launches\n";
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+QString configDir() {
+    return QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + "/Quavelark";
+}
+QString suiteFile() {
+    return configDir() + "/Quavelark.Validation.conf";
+}
+
+Run quavelark(const QStringList& args) {
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.setWorkingDirectory(QDir::tempPath());
+    p.start(test::TestHome::buildDir() + "/quavelark", args);
+    Run r;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+} // namespace
+
+class ValidationTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        test::AudioSpec tone;
+        tone.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        tone.signal = test::Signal::Sine;
+        tone.frequency = 440;
+        tone.frames = 44100;
+        QVERIFY(test::writeAudio(QDir::tempPath() + "/tone.wav", tone));
+        QFile text(QDir::tempPath() + "/notes.flac");
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("not audio at all\n");
+    }
+    void init() { QFile::remove(suiteFile()); }
+
+    // Each row is a series of launches from a clean suite; the last one is
+    // checked. Every launch must leave the normal settings and the
+    // application-support folder alone.
+    void launches_data() {
+        QTest::addColumn<QList<QStringList>>("runs");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QString>("err");
+        QTest::addColumn<bool>("suiteKept");
+        const QStringList save{"--self-test", "--save"};
+        const QStringList check{"--self-test", "tone.wav"};
+        QTest::newRow("store run")
+            << QList<QStringList>{save} << 0 << QByteArray("volume saved\n") << "" << true;
+        QTest::newRow("store run with a file does not open it")
+            << QList<QStringList>{{"--self-test", "--save", "missing.flac"}} << 0
+            << QByteArray("volume saved\n") << "" << true;
+        QTest::newRow("self-test after other arguments")
+            << QList<QStringList>{{"-x", "--save", "--self-test"}} << 0
+            << QByteArray("volume saved\n") << "" << true;
+        QTest::newRow("store then check passes")
+            << QList<QStringList>{save, check} << 0 << kPass << "" << false;
+        QTest::newRow("check without a store run") << QList<QStringList>{check} << 1 << QByteArray()
+                                                   << "volume persistence failed" << false;
+        QTest::newRow("second check after a pass")
+            << QList<QStringList>{save, check, check} << 1 << QByteArray()
+            << "volume persistence failed" << false;
+        QTest::newRow("no file: opening \"--self-test\" fails")
+            << QList<QStringList>{save, {"--self-test"}} << 1 << QByteArray() << "--self-test"
+            << true;
+        QTest::newRow("a failed check keeps the setting for the next")
+            << QList<QStringList>{save, {"--self-test"}, check} << 0 << kPass << "" << false;
+        QTest::newRow("text file named .flac")
+            << QList<QStringList>{save, {"--self-test", "notes.flac"}} << 1 << QByteArray()
+            << "notes.flac" << true;
+    }
+    void launches() {
+        QFETCH(QList<QStringList>, runs);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, out);
+        QFETCH(QString, err);
+        QFETCH(bool, suiteKept);
+        Run last;
+        for (const QStringList& args : runs) {
+            last = quavelark(args);
+            QVERIFY2(!QFile::exists(configDir() + "/Quavelark.conf"), "normal settings created");
+            QVERIFY2(
+                !QDir(QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/Quavelark").exists(),
+                "application-support folder created");
+        }
+        QCOMPARE(last.exitCode, exitCode);
+        QCOMPARE(last.out, out);
+        QVERIFY2(QString::fromUtf8(last.err).contains(err), last.err.constData());
+        if (exitCode != 0)
+            QVERIFY2(last.err.contains("self-test failed"), last.err.constData());
+        QCOMPARE(QFile::exists(suiteFile()), suiteKept);
+        // A pass on the simulated device says so, on standard error only.
+        if (out == kPass)
+            QVERIFY(last.err.contains("simulated output device"));
+    }
+
+    // A store run whose setting cannot reach the disk must not say it did.
+    void storeThatCannotBeWrittenFails() {
+        QDir().rmpath(configDir());
+        QDir().mkpath(QFileInfo(configDir()).path());
+        QFile blocker(configDir()); // a file where the settings folder should be
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const Run r = quavelark({"--self-test", "--save"});
+        QFile::remove(configDir());
+        QVERIFY(r.exitCode != 0);
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY2(r.err.contains("could not store"), r.err.constData());
+    }
+
+    void volumeCheck_data() {
+        QTest::addColumn<float>("reported");
+        QTest::addColumn<bool>("passes");
+        QTest::newRow("exact") << 0.37f << true;
+        QTest::newRow("0.375 is within 0.01") << 0.375f << true;
+        QTest::newRow("0.385 is not") << 0.385f << false;
+        QTest::newRow("never set") << 1.0f << false;
+    }
+    void volumeCheck() {
+        QFETCH(float, reported);
+        QFETCH(bool, passes);
+        QCOMPARE(volumeReadsBack(reported), passes);
+    }
+};
+
+QL_TEST_MAIN_CORE(ValidationTest)
+#include "ValidationTest.moc"

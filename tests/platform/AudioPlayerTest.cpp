@@ -1,0 +1,455 @@
+#include "platform/audio/AudioPlayer.h"
+
+#include "PlayerRig.h"
+#include "TestHome.h"
+
+#include <sndfile.h>
+
+#include <QFile>
+
+#include <cmath>
+
+using namespace ql;
+using namespace ql::platform;
+using test::physical;
+using test::PlayerRig;
+
+namespace {
+
+// Watches a player's end calls from construction on.
+struct Finishes {
+    QList<bool> results;
+    bool onMainThread = true;
+    explicit Finishes(AudioPlayer& p) {
+        p.onFinished = [this](bool ok) {
+            results << ok;
+            onMainThread =
+                onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+        };
+    }
+};
+
+QString writeFile(const QString& name, const test::AudioSpec& spec) {
+    const QString path = test::tempFile(name);
+    if (!test::writeAudio(path, spec))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+test::AudioSpec sine(int rate, double seconds, double freq, int channels = 2,
+                     int format = SF_FORMAT_WAV | SF_FORMAT_PCM_24) {
+    test::AudioSpec s;
+    s.format = format;
+    s.rate = rate;
+    s.channels = channels;
+    s.frames = std::int64_t(rate * seconds);
+    s.signal = test::Signal::Sine;
+    s.frequency = freq;
+    return s;
+}
+
+// Sign changes of one channel: twice the frequency times the length.
+int crossings(const std::vector<double>& v, int channels, std::size_t from, std::size_t to) {
+    int n = 0;
+    for (std::size_t i = from + 1; i < to; ++i)
+        if ((v[i * std::size_t(channels)] >= 0) != (v[(i - 1) * std::size_t(channels)] >= 0))
+            ++n;
+    return n;
+}
+
+} // namespace
+
+class AudioPlayerTest : public QObject {
+    Q_OBJECT
+private slots:
+    // One voice at gain 1.0 at the stream's rate reaches the device unchanged
+    // whenever the stream format is at least as wide as the source.
+    void bitPerfect_data() {
+        QTest::addColumn<int>("fileFormat");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<bool>("isFloat");
+        QTest::addColumn<int>("bytes");
+        const int flac16 = SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
+                  flac24 = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+        const int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                  wav24 = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+        const int wav32 = SF_FORMAT_WAV | SF_FORMAT_PCM_32;
+        QTest::newRow("16-bit FLAC on a 16-bit stream") << flac16 << 2 << 16 << false << 2;
+        QTest::newRow("16-bit FLAC on a 24-in-32 stream") << flac16 << 2 << 24 << false << 4;
+        QTest::newRow("16-bit WAV on a 16-bit stream") << wav16 << 2 << 16 << false << 2;
+        QTest::newRow("16-bit WAV on a float stream") << wav16 << 2 << 32 << true << 4;
+        QTest::newRow("24-bit FLAC on a packed 24-bit stream") << flac24 << 2 << 24 << false << 3;
+        QTest::newRow("24-bit FLAC on a 24-in-32 stream") << flac24 << 2 << 24 << false << 4;
+        QTest::newRow("24-bit WAV on a 32-bit stream") << wav24 << 2 << 32 << false << 4;
+        QTest::newRow("24-bit WAV on a float stream") << wav24 << 2 << 32 << true << 4;
+        QTest::newRow("32-bit WAV on a 32-bit stream") << wav32 << 2 << 32 << false << 4;
+        QTest::newRow("mono 24-bit FLAC on a stereo stream") << flac24 << 1 << 24 << false << 4;
+    }
+    void bitPerfect() {
+        QFETCH(int, fileFormat);
+        QFETCH(int, channels);
+        QFETCH(int, bits);
+        QFETCH(bool, isFloat);
+        QFETCH(int, bytes);
+        test::AudioSpec spec;
+        spec.format = fileFormat;
+        spec.channels = channels;
+        spec.frames = 100'003; // not a multiple of any block
+        const QString path = writeFile("exact.bin", spec);
+        const test::Samples ref = test::readSamples(path);
+
+        PlayerRig rig(SimClock::Untimed, physical(44100, bits, isFloat, bytes));
+        auto player = rig.open(path);
+        QVERIFY(player);
+        Finishes fin(*player);
+        QVERIFY(player->play());
+        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);
+
+        const std::vector<std::int32_t> got = rig.b->recordedInt32();
+        QCOMPARE(std::int64_t(got.size()), spec.frames * 2);
+        for (std::int64_t f = 0; f < spec.frames; ++f)
+            for (int c = 0; c < 2; ++c) {
+                const std::int32_t want =
+                    ref.data[std::size_t(f * channels + (channels == 1 ? 0 : c))];
+                if (got[std::size_t(f * 2 + c)] != want)
+                    QFAIL(qPrintable(QString("frame %1 channel %2: %3 != %4")
+                                         .arg(f)
+                                         .arg(c)
+                                         .arg(got[std::size_t(f * 2 + c)])
+                                         .arg(want)));
+            }
+        QVERIFY(rig.a->framesWritten() == 0); // the default device played it
+    }
+
+    // The engine converts: a 44.1 kHz file on a 48 kHz stream lasts its
+    // duration in device time, and a tone keeps its pitch.
+    void otherRateIsConverted_data() {
+        QTest::addColumn<int>("fileRate");
+        QTest::addColumn<double>("deviceRate");
+        QTest::newRow("44.1 kHz on 48 kHz") << 44100 << 48000.0;
+        QTest::newRow("96 kHz on 48 kHz") << 96000 << 48000.0;
+        QTest::newRow("48 kHz on 44.1 kHz") << 48000 << 44100.0;
+    }
+    void otherRateIsConverted() {
+        QFETCH(int, fileRate);
+        QFETCH(double, deviceRate);
+        const double seconds = 2.0, freq = 1000;
+        const QString path = writeFile("rate.wav", sine(fileRate, seconds, freq));
+        PlayerRig rig(SimClock::Untimed, physical(deviceRate, 32, true, 4));
+        auto player = rig.open(path);
+        Finishes fin(*player);
+        QVERIFY(player->play());
+        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);
+
+        const std::vector<double> got = rig.b->recordedDouble();
+        const auto frames = std::int64_t(got.size() / 2);
+        QVERIFY2(std::abs(frames - std::llround(seconds * deviceRate)) <= 1024,
+                 qPrintable(QString::number(frames)));
+        // 1 kHz over the middle second: 2000 sign changes.
+        const auto one = std::size_t(deviceRate);
+        const int n = crossings(got, 2, one / 2, one / 2 + one);
+        QVERIFY2(std::abs(n - 2000) <= 2, qPrintable(QString::number(n)));
+        double peak = 0;
+        for (std::size_t i = one; i < 2 * one - 100; ++i)
+            peak = std::max(peak, std::abs(got[i]));
+        QVERIFY2(std::abs(peak - 0.5) < 0.01, qPrintable(QString::number(peak)));
+    }
+
+    // Two players on one device are summed, each with its own gain.
+    void twoPlayersAreMixed() {
+        const QString pa = writeFile("mix-a.wav", sine(44100, 1.0, 440));
+        test::AudioSpec noise = sine(44100, 0.5, 0);
+        noise.signal = test::Signal::Noise; // never silent, so b's first frame shows
+        const QString pb = writeFile("mix-b.wav", noise);
+        const test::Samples ra = test::readSamples(pa), rb = test::readSamples(pb);
+        PlayerRig rig(SimClock::Untimed, physical(44100, 32, true, 4));
+        auto a = rig.open(pa);
+        auto b = rig.open(pb);
+        a->setVolume(0.5f);
+        b->setVolume(0.25f);
+        QVERIFY(b->prepareToPlay());
+        Finishes fa(*a), fb(*b);
+        QVERIFY(a->play());
+        QVERIFY(b->play());
+        QTRY_VERIFY_WITH_TIMEOUT(fa.results.size() == 1 && fb.results.size() == 1, 20000);
+
+        const std::vector<double> got = rig.b->recordedDouble();
+        QCOMPARE(std::int64_t(got.size() / 2), ra.frames()); // the longer one
+        const auto sample = [](const test::Samples& s, std::int64_t i) {
+            return i >= 0 && i < std::int64_t(s.data.size())
+                       ? double(s.data[std::size_t(i)]) / 2147483648.0
+                       : 0.0;
+        };
+        // b joined at some block boundary k: before it only a is heard.
+        std::int64_t k = 0;
+        while (k < ra.frames() &&
+               std::abs(got[std::size_t(2 * k)] - 0.5 * sample(ra, 2 * k)) < 1e-6)
+            ++k;
+        QVERIFY(k < ra.frames());
+        for (std::int64_t f = 0; f < ra.frames(); ++f)
+            for (int c = 0; c < 2; ++c) {
+                const std::int64_t i = 2 * f + c;
+                const double want =
+                    0.5 * sample(ra, i) + 0.25 * sample(rb, 2 * (f - k) + c) * (f >= k);
+                if (std::abs(got[std::size_t(i)] - want) > 1e-6)
+                    QFAIL(qPrintable(
+                        QString("frame %1: %2 != %3").arg(f).arg(got[std::size_t(i)]).arg(want)));
+            }
+    }
+
+    // Files that cannot be played fail at open with a sentence; data that
+    // breaks part-way ends playback as unsuccessful.
+    void openFailsReadably() {
+        PlayerRig rig(SimClock::Untimed, physical(44100, 16, false, 2));
+        const QString text = test::tempFile("notes.flac");
+        QFile f(text);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("not audio");
+        f.close();
+        const auto r = AudioPlayer::open(*rig.platform.outputs, text);
+        QVERIFY(!r.player);
+        QVERIFY2(r.error.contains("notes.flac"), qPrintable(r.error));
+    }
+
+    void brokenDataEndsUnsuccessfully() {
+        const QString path = test::tempFile("broken.flac");
+        QVERIFY(test::writeBrokenFlac(path, 44100 * 3));
+        PlayerRig rig(SimClock::Untimed, physical(44100, 16, false, 2));
+        auto player = rig.open(path);
+        QVERIFY(player);
+        Finishes fin(*player);
+        QVERIFY(player->play());
+        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{false}, 20000);
+        QVERIFY(fin.onMainThread);
+        QVERIFY(!player->isPlaying());
+        QTest::qWait(100);
+        QCOMPARE(fin.results.size(), 1);
+    }
+
+    // The end is told once, on the main thread, and never after pause or stop.
+    void endIsToldOnce_data() {
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QList<bool>>("told");
+        QTest::newRow("nothing: told once") << "" << QList<bool>{true};
+        QTest::newRow("paused after the end, before the call ran") << "pause" << QList<bool>{};
+        QTest::newRow("stopped after the end, before the call ran") << "stop" << QList<bool>{};
+        QTest::newRow("callback detached") << "detach" << QList<bool>{};
+        QTest::newRow("played again: told again") << "replay" << QList<bool>{true, true};
+        QTest::newRow("seek after the end: not told") << "seek" << QList<bool>{};
+    }
+    void endIsToldOnce() {
+        QFETCH(QString, after);
+        QFETCH(QList<bool>, told);
+        const QString path = writeFile("short.wav", sine(44100, 0.3, 440));
+        PlayerRig rig(SimClock::Untimed, physical(44100, 24, false, 4));
+        auto player = rig.open(path);
+        Finishes fin(*player);
+        QVERIFY(player->play());
+        // The end happens on the engine's threads; the call waits for the loop.
+        QVERIFY(test::spinUntil([&] { return !player->isPlaying(); }));
+        QCOMPARE(player->currentTime(), 0.0);
+        if (after == "pause")
+            player->pause();
+        else if (after == "stop")
+            player->stop();
+        else if (after == "detach")
+            player->onFinished = nullptr;
+        else if (after == "seek")
+            player->setCurrentTime(0.1);
+        else if (after == "replay") {
+            QTRY_COMPARE_WITH_TIMEOUT(fin.results.size(), 1, 20000);
+            QVERIFY(player->play());
+            QVERIFY(test::spinUntil([&] { return !player->isPlaying(); }));
+        }
+        QTest::qWait(200);
+        QCOMPARE(fin.results, told);
+        QVERIFY(fin.onMainThread);
+    }
+
+    // Pause keeps the position, a seek lands on its frame: what the device
+    // receives is the file up to the pause, then the file from the seek.
+    void pauseAndSeekAreSampleExact() {
+        test::AudioSpec spec;
+        spec.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+        spec.frames = 44100 * 2;
+        const QString path = writeFile("seek.flac", spec);
+        const test::Samples ref = test::readSamples(path);
+        PlayerRig rig(SimClock::Manual, physical(44100, 24, false, 4));
+        auto player = rig.open(path);
+        QVERIFY(player->prepareToPlay());
+        QVERIFY(player->play());
+        // The manual device holds 4096 frames and plays nothing until moved.
+        QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
+        player->pause();
+        QVERIFY(!player->isPlaying());
+        QTest::qWait(30);
+        QCOMPARE(rig.b->framesWritten(), std::int64_t(4096));
+        player->setCurrentTime(1.0);
+        QCOMPARE(player->currentTime(), 1.0);
+        Finishes fin(*player);
+        QVERIFY(player->play());
+        rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);
+
+        const std::vector<std::int32_t> got = rig.b->recordedInt32();
+        QCOMPARE(std::int64_t(got.size()), 2 * (4096 + 44100));
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            const std::size_t src = i < 2 * 4096 ? i : i - 2 * 4096 + 2 * 44100;
+            if (got[i] != ref.data[src])
+                QFAIL(qPrintable(QString("sample %1 differs").arg(i)));
+        }
+    }
+
+    // Stop releases the decoder and the device, keeps the position, and a
+    // later play continues from it without a gap or a repeat.
+    void stopThenPlayContinues() {
+        test::AudioSpec spec;
+        spec.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        spec.frames = 30000;
+        const QString path = writeFile("stop.wav", spec);
+        const test::Samples ref = test::readSamples(path);
+        PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
+        auto player = rig.open(path);
+        Finishes fin(*player);
+        QVERIFY(player->play());
+        QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
+        player->stop();
+        QVERIFY(!player->isPlaying());
+        QCOMPARE(player->currentTime(), 4096.0 / 44100);
+        QTest::qWait(50);
+        QCOMPARE(fin.results, QList<bool>{});
+        QVERIFY(player->play());
+        rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);
+        QVERIFY(rig.b->recordedInt32() == ref.data);
+    }
+
+    void positionAndVolumeAreClamped_data() {
+        QTest::addColumn<double>("seek");
+        QTest::addColumn<double>("position");
+        QTest::addColumn<float>("volume");
+        QTest::addColumn<float>("gain");
+        QTest::newRow("inside") << 0.25 << 0.25 << 0.37f << 0.37f;
+        QTest::newRow("before the start") << -3.0 << 0.0 << -0.5f << 0.0f;
+        QTest::newRow("past the end") << 99.0 << 0.5 << 1.5f << 1.0f;
+        QTest::newRow("NaN is ignored") << double(NAN) << 0.0 << float(NAN) << 1.0f;
+    }
+    void positionAndVolumeAreClamped() {
+        QFETCH(double, seek);
+        QFETCH(double, position);
+        QFETCH(float, volume);
+        QFETCH(float, gain);
+        const QString path = writeFile("half.wav", sine(48000, 0.5, 440));
+        PlayerRig rig(SimClock::Manual, physical(48000, 16, false, 2));
+        auto player = rig.open(path);
+        QCOMPARE(player->duration(), 0.5);
+        QCOMPARE(player->sourceSampleRate(), 48000.0);
+        QCOMPARE(player->numberOfChannels(), 2);
+        player->setCurrentTime(seek);
+        player->setVolume(volume);
+        QCOMPARE(player->currentTime(), position);
+        QCOMPARE(player->volume(), gain);
+        QVERIFY(player->prepareToPlay()); // and the same once the decoder runs
+        player->setCurrentTime(seek);
+        QCOMPARE(player->currentTime(), position);
+        QVERIFY(!std::isnan(player->currentTime()));
+    }
+
+    // The device clock counts frames the device has played.
+    void deviceClockFollowsTheDevice() {
+        const QString path = writeFile("clock.wav", sine(48000, 3.0, 440));
+        PlayerRig rig(SimClock::Manual, physical(48000, 16, false, 2));
+        auto player = rig.open(path);
+        QCOMPARE(player->deviceCurrentTime(), 0.0);
+        QVERIFY(player->play());
+        QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
+        QCOMPARE(player->deviceCurrentTime(), 0.0);
+        rig.b->advance(24000);
+        QTRY_COMPARE(player->deviceCurrentTime(), 0.5);
+        auto other = rig.open(path);
+        QVERIFY(other->prepareToPlay());
+        QCOMPARE(other->deviceCurrentTime(), player->deviceCurrentTime()); // one clock per device
+    }
+
+    // A device that cannot open, or goes away, stops the player with a
+    // failure instead of leaving it "playing".
+    void deviceFailures_data() {
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("cannot open") << "open";
+        QTest::newRow("lost after 10000 frames") << "lost";
+        QTest::newRow("unplugged while playing") << "unplug";
+    }
+    void deviceFailures() {
+        QFETCH(QString, failure);
+        const QString path = writeFile("fail.wav", sine(44100, 2.0, 440));
+        PlayerRig rig(SimClock::RealTime, physical(44100, 16, false, 2));
+        auto player = rig.open(path);
+        Finishes fin(*player);
+        if (failure == "open") {
+            rig.b->failOpen = true;
+            QVERIFY(!player->prepareToPlay());
+            QVERIFY(!player->play());
+            QVERIFY(!player->isPlaying());
+            QVERIFY2(player->lastError().contains("could not be opened"),
+                     qPrintable(player->lastError()));
+            return;
+        }
+        if (failure == "lost")
+            rig.b->loseAfterFrames = 10000;
+        QVERIFY(player->play());
+        if (failure == "unplug") {
+            QTRY_VERIFY(rig.b->framesWritten() > 0);
+            QVERIFY(rig.hardware().unplug(test::kAnalogB));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{false}, 10000);
+        QVERIFY(!player->isPlaying());
+        if (failure == "lost")
+            QCOMPARE(rig.b->framesWritten(), std::int64_t(10000));
+    }
+
+    // A new nominal rate reopens the stream; the voice goes on where it was.
+    void rateChangeReopensAndContinues() {
+        const QString path = writeFile("reopen.wav", sine(44100, 2.0, 1000));
+        PlayerRig rig(SimClock::Manual, physical(44100, 32, true, 4));
+        auto player = rig.open(path);
+        Finishes fin(*player);
+        QVERIFY(player->play());
+        rig.b->advance(44100 / 2);
+        QTRY_VERIFY(player->currentTime() > 0.5);
+        const DeviceId id = rig.hardware().idOf(test::kAnalogB);
+        QVERIFY(rig.hardware().setNominalRate(id, 48000));
+        QCOMPARE(rig.b->opens(), 2);
+        QCOMPARE(rig.b->sessions().back().format.rate, 48000.0);
+        QVERIFY(player->isPlaying());
+        rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);
+        // Heard: half a second at 44.1 kHz, the rest at 48 kHz.
+        const double first = double(rig.b->recordedDouble(0).size() / 2) / 44100.0;
+        const std::vector<double> second = rig.b->recordedDouble(1);
+        QVERIFY2(std::abs(first - 0.5) < 0.1, qPrintable(QString::number(first)));
+        const double total = first + double(second.size() / 2) / 48000.0;
+        QVERIFY2(total >= 2.0 - 0.03 && total < 2.0 + 0.1, qPrintable(QString::number(total)));
+        QVERIFY(std::abs(crossings(second, 2, 4800, 4800 + 48000) - 2000) <= 2);
+    }
+
+    // Moving a playing player to another device continues it there.
+    void moveToAnotherDeviceWhilePlaying() {
+        const QString path = writeFile("move.wav", sine(44100, 1.0, 440));
+        PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
+        auto player = rig.open(path);
+        Finishes fin(*player);
+        QVERIFY(player->play());
+        QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
+        QVERIFY(!player->setOutputDevice("no:such-device"));
+        QVERIFY(player->setOutputDevice(test::kDacA));
+        QCOMPARE(player->outputDevice(), test::kDacA);
+        QVERIFY(player->isPlaying());
+        rig.a->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);
+        QCOMPARE(rig.b->framesWritten() + rig.a->framesWritten(), std::int64_t(44100));
+    }
+};
+
+QL_TEST_MAIN_CORE(AudioPlayerTest)
+#include "AudioPlayerTest.moc"

@@ -1,0 +1,77 @@
+// A simulated platform with recording sinks, for the tests of the output
+// engine and the player. Header only; link ql_platform.
+#pragma once
+
+#include "platform/audio/AudioPlayer.h"
+#include "platform/sim/SimPlatform.h"
+
+#include "SimRigs.h"
+#include "TestAudio.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
+
+namespace ql::test {
+
+// A stream format as the simulated hardware describes it.
+inline platform::PhysicalFormat physical(double rate, int bits, bool isFloat, int bytesPerSample,
+                                         int channels = 2) {
+    return platform::PhysicalFormat{rate, bits, isFloat, channels, bytesPerSample * channels, true};
+}
+
+// Devices "DAC A" and "Analog B" (the default) set to `format`, each with a
+// recording sink on `clock`.
+struct PlayerRig {
+    std::shared_ptr<platform::SimSinkControl> a, b;
+    platform::Platform platform;
+
+    explicit PlayerRig(platform::SimClock clock, const platform::PhysicalFormat& format,
+                       std::int64_t recordBytes = 64 << 20, std::int64_t bufferFrames = 4096)
+        : a(std::make_shared<platform::SimSinkControl>(clock, recordBytes, bufferFrames)),
+          b(std::make_shared<platform::SimSinkControl>(clock, recordBytes, bufferFrames)),
+          platform(make(format, a, b)) {}
+
+    platform::SimHardware& hardware() { return *platform::simulatedHardware(platform); }
+
+    std::unique_ptr<platform::AudioPlayer> open(const QString& path) {
+        auto r = platform::AudioPlayer::open(*platform.outputs, path);
+        if (!r.player)
+            qWarning("open failed: %s", qPrintable(r.error));
+        return std::move(r.player);
+    }
+
+private:
+    static platform::Platform make(const platform::PhysicalFormat& format,
+                                   std::shared_ptr<platform::SimSinkControl> a,
+                                   std::shared_ptr<platform::SimSinkControl> b) {
+        platform::SimRig rig = twoOutputs();
+        for (auto& d : rig.devices) {
+            d.nominalRate = format.rate;
+            d.outputStreams[0].format = format;
+            d.outputStreams[0].available.push_back(format);
+        }
+        platform::SimOutputs outs;
+        outs.controls[kDacA] = std::move(a);
+        outs.controls[kAnalogB] = std::move(b);
+        return platform::makeSimulatedPlatform(std::move(rig), std::move(outs));
+    }
+};
+
+inline QString tempFile(const QString& name) {
+    return QDir::tempPath() + "/" + name;
+}
+
+// Waits, without running the event loop, until `done()` holds or `ms` pass.
+template <typename F> bool spinUntil(F done, int ms = 20000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+} // namespace ql::test

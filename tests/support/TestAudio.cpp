@@ -1,0 +1,110 @@
+#include "TestAudio.h"
+
+#include <QFile>
+#include <QProcess>
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <random>
+
+namespace ql::test {
+
+namespace {
+
+int bitsOf(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_16:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
+    default:
+        return 32;
+    }
+}
+
+} // namespace
+
+bool writeAudio(const QString& path, const AudioSpec& spec) {
+    SF_INFO info{};
+    info.samplerate = spec.rate;
+    info.channels = spec.channels;
+    info.format = spec.format;
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!f)
+        return false;
+    const int bits = bitsOf(spec.format);
+    const std::int64_t lo = -(std::int64_t(1) << (bits - 1));
+    const std::int64_t hi = (std::int64_t(1) << (bits - 1)) - 1;
+    std::mt19937 rng(spec.seed);
+    std::uniform_int_distribution<std::int64_t> dist(lo, hi);
+    const std::int64_t block = 4096;
+    std::vector<int> buf(std::size_t(block * spec.channels));
+    bool ok = true;
+    for (std::int64_t at = 0; at < spec.frames && ok; at += block) {
+        const std::int64_t n = std::min(block, spec.frames - at);
+        for (std::int64_t i = 0; i < n; ++i) {
+            for (int c = 0; c < spec.channels; ++c) {
+                std::int64_t v;
+                const std::int64_t frame = at + i;
+                if (spec.signal == Signal::Sine) {
+                    const double x = spec.amplitude * std::sin(2 * M_PI * spec.frequency *
+                                                               double(frame) / spec.rate);
+                    v = std::llround(x * double(hi));
+                } else if (frame == 0) {
+                    v = c % 2 ? hi : lo; // the extremes first
+                } else {
+                    v = dist(rng);
+                }
+                buf[std::size_t(i * spec.channels + c)] = int(std::uint32_t(v) << (32 - bits));
+            }
+        }
+        ok = sf_writef_int(f, buf.data(), n) == n;
+    }
+    return sf_close(f) == 0 && ok;
+}
+
+Samples readSamples(const QString& path) {
+    Samples s;
+    SF_INFO info{};
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!f)
+        return s;
+    s.rate = info.samplerate;
+    s.channels = info.channels;
+    s.data.resize(std::size_t(info.frames * info.channels));
+    const sf_count_t got = sf_readf_int(f, s.data.data(), info.frames);
+    s.data.resize(std::size_t(std::max<sf_count_t>(got, 0) * info.channels));
+    sf_close(f);
+    return s;
+}
+
+bool writeBrokenFlac(const QString& path, std::int64_t frames, Damage damage) {
+    AudioSpec spec;
+    spec.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    spec.frames = frames;
+    if (!writeAudio(path, spec))
+        return false;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = f.readAll();
+    if (damage == Damage::Cut) {
+        bytes.truncate(bytes.size() / 2);
+    } else {
+        for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + 400; ++i)
+            bytes[i] = char(bytes[i] ^ 0x5a);
+    }
+    return f.resize(0) && f.seek(0) && f.write(bytes) == bytes.size();
+}
+
+bool runFfmpeg(const QStringList& args) {
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + args);
+    if (!p.waitForFinished(120000))
+        return false;
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+} // namespace ql::test

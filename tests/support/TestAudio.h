@@ -1,0 +1,50 @@
+// Test audio made by the tests themselves: libsndfile for what it writes,
+// ffmpeg for the rest. Never downloaded.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+namespace ql::test {
+
+// A file's samples as libsndfile reads them, scaled to 32 bits (a 16-bit
+// sample s is s << 16): the exact reference for bit-perfect comparisons.
+struct Samples {
+    int rate = 0;
+    int channels = 0;
+    std::vector<std::int32_t> data; // interleaved
+    std::int64_t frames() const { return channels ? std::int64_t(data.size()) / channels : 0; }
+};
+
+// What a generated file holds: full-scale pseudo-random noise of the file's
+// bit depth (both extremes included, so every bit is exercised), or a sine.
+enum class Signal { Noise, Sine };
+
+struct AudioSpec {
+    int format = 0; // libsndfile major | sub format, e.g. SF_FORMAT_FLAC | SF_FORMAT_PCM_24
+    int rate = 44100;
+    int channels = 2;
+    std::int64_t frames = 44100;
+    Signal signal = Signal::Noise;
+    double frequency = 1000; // for Sine
+    double amplitude = 0.5;  // for Sine
+    unsigned seed = 1;
+};
+
+// Writes `spec` to `path`; returns false when libsndfile refuses.
+bool writeAudio(const QString& path, const AudioSpec& spec);
+// Reads every sample of `path` (empty data when it cannot be read).
+Samples readSamples(const QString& path);
+// How a file's data is broken part-way: cut off in the middle, or a run of
+// bytes in the middle scrambled.
+enum class Damage { Cut, Scramble };
+// Writes a 16-bit stereo FLAC of `frames` noise frames to `path`, then breaks
+// it; false when it cannot.
+bool writeBrokenFlac(const QString& path, std::int64_t frames, Damage damage = Damage::Cut);
+// Runs ffmpeg with `args` (after "-v error -y"); true on exit status 0.
+bool runFfmpeg(const QStringList& args);
+
+} // namespace ql::test
