@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QProcess>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -62,6 +63,17 @@ App::~App() {
         q->waitForDone();
     if (timer)
         timer->stop();
+    // The backend goes before the state its replies would touch. It ends on
+    // the terminate request (or when its input closes); one that ignores both
+    // is killed rather than waited for.
+    stopBackend();
+    if (QProcess* backend = std::exchange(library.backend, nullptr)) {
+        if (backend->state() != QProcess::NotRunning && !backend->waitForFinished(1000)) {
+            backend->kill();
+            backend->waitForFinished(1000);
+        }
+        delete backend;
+    }
     // Controls belong to the window once the window build placed them.
     for (QWidget* w : std::initializer_list<QWidget*>{status, seek, clock, art, wave, smartPicker,
                                                       search, folderPicker})

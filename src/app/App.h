@@ -33,6 +33,7 @@ class QLabel;
 class QLineEdit;
 class QMainWindow;
 class QMenu;
+class QProcess;
 class QPushButton;
 class QThreadPool;
 class QTimer;
@@ -45,6 +46,7 @@ namespace platform {
 struct Platform;
 }
 
+struct BackendCommand;
 class AudioScanPanel;
 class ClickImageView;
 class FXPanel;
@@ -85,6 +87,12 @@ struct AppSeams {
     std::function<bool(const char* step)> tickStep;
     // Receives each request line in place of the backend's standard input.
     std::function<void(const QByteArray& line)> backendWrite;
+    // The interpreter and its arguments (the script first) that run the
+    // library backend, in place of pythonPath() and the resources folder's
+    // "backend.py". The environment and its PATH stay the program's own.
+    std::function<QStringList()> backendCommand;
+    // Stands in for loading the cover of the track into the transport bar.
+    std::function<void(const Track& track)> loadArt;
     // Stands in for the current player: none, or its facts.
     struct PlayerFacts {
         double duration = 0;    // seconds
@@ -135,20 +143,44 @@ public:
     std::optional<AppSeams::PlayerFacts> playerFacts() const;
 
     // ---- library/AppLibrary.cpp (seams until the library issues) -----------
-    void restoreCatalog();
-    void startBackend();
     void openAudioFiles(const QStringList& paths);
 
-    // Actions of the settings menu: search the music folders again, and
-    // complete the current track's details and cover.
-    void scan();
-    void enrich();
-
     // ---- library/AppBackend.cpp --------------------------------------------
+    // Starts the long-lived library backend and asks it for the catalog; on
+    // failure says so on the status line and sends nothing for the whole run.
+    // Called once, at launch, after restoreCatalog().
+    void startBackend();
+    // The backend's part of the shutdown: no more replies are read, its
+    // standard input is closed and a running backend is terminated.
+    void stopBackend();
+    // How the backend is run (the seam's command when one is set).
+    BackendCommand backendLaunch() const;
     // Sends one request line to the backend, unless one is in flight or the
     // backend has failed (then the request is dropped, not queued).
     void request(const QString& action, std::optional<qint64> id,
                  const std::optional<QString>& path);
+    // One chunk of the backend's output: every line it completes is one
+    // reply, handled in order (see handleReply()).
+    void receive(const QByteArray& data);
+    // Menu actions: search the folders again; complete the current track's
+    // information and cover from MusicBrainz.
+    void scan();
+    void enrich();
+
+    // ---- library/AppCatalog.cpp ----------------------------------------------
+    // Applies one decoded backend reply: the catalog, the current track's
+    // entry, the count text and the backend's message.
+    void handleReply(const Library& reply);
+    // The catalog cache "native-catalog.json" in the application-support
+    // folder: read at launch (nothing happens when it is missing, damaged or
+    // empty), written whole on every change (failure: a status message).
+    QString catalogURL() const;
+    void restoreCatalog();
+    void saveCatalog();
+
+    // ---- library/AppArt.cpp (seam until the cover-art issue) ----------------
+    // Shows the track's cover in the transport bar.
+    void loadArt(const Track& track);
 
     // ---- library/AppTools.cpp ---------------------------------------------
     // Display names of the missing external programs ("Python 3", "FFmpeg").
@@ -375,6 +407,12 @@ private:
     void buildWindowBase();
     void buildTopBar();
     void buildPage();
+    // library/AppBackend.cpp: a write to the backend failed; the backend
+    // process ended by itself.
+    void backendWriteFailed(const QString& description);
+    void backendEnded();
+    // library/AppCatalog.cpp: a message of the backend on the status line.
+    void showBackendMessage(const QString& message);
 };
 
 } // namespace ql
