@@ -12,6 +12,7 @@
 #include "ui/ClickImageView.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
+#include "ui/SymbolButton.h"
 #include "ui/TabBar.h"
 
 #include <QComboBox>
@@ -19,9 +20,9 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
+#include <QProcess>
 #include <QThreadPool>
 #include <QTimer>
-#include <QToolButton>
 
 namespace ql {
 
@@ -55,6 +56,7 @@ App::App(platform::Platform& platform)
     wave = new WaveformView;
     smartPicker = new QComboBox;
     makeBrowserControls();
+    makeWindowViews();
     makeOutputControls();
 }
 
@@ -65,12 +67,24 @@ App::~App() {
         q->waitForDone();
     if (timer)
         timer->stop();
+    // The backend goes before the state its replies would touch. It ends on
+    // the terminate request (or when its input closes); one that ignores both
+    // is killed rather than waited for.
+    stopBackend();
+    if (QProcess* backend = std::exchange(library.backend, nullptr)) {
+        if (backend->state() != QProcess::NotRunning && !backend->waitForFinished(1000)) {
+            backend->kill();
+            backend->waitForFinished(1000);
+        }
+        delete backend;
+    }
     // Controls belong to the window once the window build placed them.
     for (QWidget* w : std::initializer_list<QWidget*>{status, seek, clock, art, wave, smartPicker,
-                                                      search, folderPicker, volume, volDB, dacLabel,
+                                                      search, folderPicker, volDB, dacLabel,
                                                       repeatBtn, devicePopup})
         if (w && !w->parent())
             delete w;
+    views.deleteUnplaced();
 }
 
 void App::step(const char* name, const QStringList& files) {

@@ -16,6 +16,7 @@
 #include "playback/OutputDevice.h"
 #include "playback/PlaybackState.h"
 #include "ui/BrowserState.h"
+#include "ui/WindowViews.h"
 
 #include <QObject>
 #include <QPoint>
@@ -27,15 +28,17 @@
 #include <vector>
 
 class QAction;
+class QBoxLayout;
 class QComboBox;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMainWindow;
 class QMenu;
+class QProcess;
+class QPushButton;
 class QThreadPool;
 class QTimer;
-class QToolButton;
 class QUrl;
 class QWidget;
 
@@ -46,6 +49,7 @@ class AudioPlayer;
 struct Platform;
 } // namespace platform
 
+struct BackendCommand;
 class AudioScanPanel;
 class ClickImageView;
 class FXPanel;
@@ -53,8 +57,11 @@ class FlacFetcher;
 class LyricsPanel;
 class NowPlayingWindow;
 class SeekSlider;
+class SymbolButton;
+class SidebarButton;
 class SignalPathPanel;
 class StatusLabel;
+class Surface;
 class TabBar;
 class WaveformView;
 
@@ -84,6 +91,12 @@ struct AppSeams {
     std::function<bool(const char* step)> tickStep;
     // Receives each request line in place of the backend's standard input.
     std::function<void(const QByteArray& line)> backendWrite;
+    // The interpreter and its arguments (the script first) that run the
+    // library backend, in place of pythonPath() and the resources folder's
+    // "backend.py". The environment and its PATH stay the program's own.
+    std::function<QStringList()> backendCommand;
+    // Stands in for loading the cover of the track into the transport bar.
+    std::function<void(const Track& track)> loadArt;
     // Stands in for the current player: none, or its facts.
     struct PlayerFacts {
         double duration = 0;    // seconds
@@ -136,15 +149,44 @@ public:
     std::optional<AppSeams::PlayerFacts> playerFacts() const;
 
     // ---- library/AppLibrary.cpp (seams until the library issues) -----------
-    void restoreCatalog();
-    void startBackend();
     void openAudioFiles(const QStringList& paths);
 
     // ---- library/AppBackend.cpp --------------------------------------------
+    // Starts the long-lived library backend and asks it for the catalog; on
+    // failure says so on the status line and sends nothing for the whole run.
+    // Called once, at launch, after restoreCatalog().
+    void startBackend();
+    // The backend's part of the shutdown: no more replies are read, its
+    // standard input is closed and a running backend is terminated.
+    void stopBackend();
+    // How the backend is run (the seam's command when one is set).
+    BackendCommand backendLaunch() const;
     // Sends one request line to the backend, unless one is in flight or the
     // backend has failed (then the request is dropped, not queued).
     void request(const QString& action, std::optional<qint64> id,
                  const std::optional<QString>& path);
+    // One chunk of the backend's output: every line it completes is one
+    // reply, handled in order (see handleReply()).
+    void receive(const QByteArray& data);
+    // Menu actions: search the folders again; complete the current track's
+    // information and cover from MusicBrainz.
+    void scan();
+    void enrich();
+
+    // ---- library/AppCatalog.cpp ----------------------------------------------
+    // Applies one decoded backend reply: the catalog, the current track's
+    // entry, the count text and the backend's message.
+    void handleReply(const Library& reply);
+    // The catalog cache "native-catalog.json" in the application-support
+    // folder: read at launch (nothing happens when it is missing, damaged or
+    // empty), written whole on every change (failure: a status message).
+    QString catalogURL() const;
+    void restoreCatalog();
+    void saveCatalog();
+
+    // ---- library/AppArt.cpp (seam until the cover-art issue) ----------------
+    // Shows the track's cover in the transport bar.
+    void loadArt(const Track& track);
 
     // ---- library/AppTools.cpp ---------------------------------------------
     // Display names of the missing external programs ("Python 3", "FFmpeg").
@@ -281,6 +323,13 @@ public:
     // The tracks of the given list that belong to the active smart list.
     std::vector<Track> smartFilter(const std::vector<Track>& tracks) const;
 
+    // ---- downloader/AppDownloader.cpp ---------------------------------------
+    // Whether the download script "flac_fetch.py" is in the resources folder.
+    static bool hasFetcher();
+    // Shows the downloader window; starts a chart run of the top 10.
+    void showFetch();
+    void runMelon();
+
     // ---- app/AppSettings.cpp ------------------------------------------------------
     // Once, before the first window: settings, stores, the one-time effects
     // reset, callback wiring, the smart-list pop-up.
@@ -293,6 +342,7 @@ public:
 
     // ---- ui/AppWindow.cpp --------------------------------------------------
     void buildMenu();
+    // The window's content, built once at launch before the window shows.
     void buildMainUI();
     void installPointerMonitor();
     void installKeyMonitor();
@@ -300,6 +350,34 @@ public:
     void updateNowPlaying();
     // The elapsed and remaining time labels, from the current player.
     void refreshTimes();
+
+    // ---- ui/AppWindowParts.cpp ---------------------------------------------
+    // Building blocks of the main window.
+    // A capsule of the pill colour holding the views in a row (centred
+    // vertically, `pad` inside at the left and right), `height` high; its
+    // width follows its content.
+    static Surface* pill(const QList<QWidget*>& views, double spacing = 12, double height = 34,
+                         double pad = 14);
+    // A sidebar entry: set up with the symbol and the (Korean) label, the tag,
+    // 36 high; a click runs sidebarClicked(tag). Appended to
+    // views.sidebarButtons.
+    SidebarButton* sideButton(const QString& icon, const QString& label, int tag);
+    // The sidebar's action, by the clicked entry's tag.
+    void sidebarClicked(int tag);
+    // A sidebar section heading: the text as given, 11 pt semibold, dim.
+    static QLabel* section(const QString& text);
+    // One settings-menu action item (nothing without a menu).
+    static void addMenuItem(QMenu* menu, const QString& title, std::function<void()> action);
+    // The library items of the settings menu, after its language part; the two
+    // download items only when the downloader script is present.
+    void addSettingsItems(QMenu* menu, bool withFetcher);
+    // An empty view that takes the free room of a row; no size of its own.
+    static QWidget* spacer();
+    // A push button with the title as given (not translated) and the action.
+    static QPushButton* button(const QString& title, std::function<void()> action);
+    // Adds the views to a container, or to a stack, in list order.
+    static void addSubviews(QWidget* container, const QList<QWidget*>& views);
+    static void addArranged(QBoxLayout* stack, const QList<QWidget*>& views);
 
     // ---- ui/AppTranslate.cpp -----------------------------------------------
     // The interface translation pass (English mode only): every window and the
@@ -346,6 +424,8 @@ public:
     void rebuildAlbums();
     void reloadAlbumGrid();
     void updateHeader();
+    // The track table's double-click action.
+    void selected();
 
     // ---- state --------------------------------------------------------------
     CoreState core;
@@ -353,6 +433,7 @@ public:
     LibraryState library;
     ListeningState listening;
     BrowserState browser;
+    WindowViews views;
 
     // Windows and panels, made once at construction, alive for the whole run.
     std::unique_ptr<QMainWindow> window;
@@ -369,15 +450,13 @@ public:
     // ("모든 폴더" until the folder list is first built).
     QLineEdit* search = nullptr;
     QComboBox* folderPicker = nullptr;
-    // Volume and output controls (playback/AppOutputChoice.cpp): the volume
-    // slider 0…100 (70 until "playerVolume" is read), its dB label, the DAC
-    // label, the repeat button, and the device pop-up, which is never placed:
-    // it is the model the device menu selects through. deviceMenu is the last
-    // device menu built.
-    SeekSlider* volume = nullptr;
+    // Output controls (playback/AppOutputChoice.cpp): the volume slider's dB
+    // label (the slider is views.volume), the DAC label, the repeat button,
+    // and the device pop-up, which is never placed: it is the model the device
+    // menu selects through. deviceMenu is the last device menu built.
     QLabel* volDB = nullptr;
     QLabel* dacLabel = nullptr;
-    QToolButton* repeatBtn = nullptr;
+    SymbolButton* repeatBtn = nullptr;
     QComboBox* devicePopup = nullptr;
     std::unique_ptr<QMenu> deviceMenu;
     std::unique_ptr<FlacFetcher> fetcher;
@@ -401,6 +480,18 @@ private:
     void makeBrowserControls();
     // playback/AppOutputChoice.cpp: the volume and output controls.
     void makeOutputControls();
+    // ui/AppWindow.cpp: the window's fixed controls, and the stretches of the
+    // window build.
+    void makeWindowViews();
+    void buildWindowBase();
+    void buildTopBar();
+    void buildPage();
+    // library/AppBackend.cpp: a write to the backend failed; the backend
+    // process ended by itself.
+    void backendWriteFailed(const QString& description);
+    void backendEnded();
+    // library/AppCatalog.cpp: a message of the backend on the status line.
+    void showBackendMessage(const QString& message);
 };
 
 } // namespace ql

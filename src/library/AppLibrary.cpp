@@ -1,14 +1,12 @@
-// ---- library: catalog, backend, file intake ----
+// ---- library: file intake ----
 //
-// Seams for the library issues: the catalog cache and backend bridge, and file
-// intake. Until they land the catalog stays empty and files handed to the
-// program are not taken in.
+// Seam for the file-intake issue: files handed to the program are not taken
+// in yet. The one-shot import it runs per file is runImport()
+// (library/BackendImport.h) with importCommand(backendLaunch(), path).
 #include "app/App.h"
 
 namespace ql {
 
-void App::restoreCatalog() {}
-void App::startBackend() {}
 void App::openAudioFiles(const QStringList&) {}
 
 } // namespace ql

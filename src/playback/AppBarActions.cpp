@@ -8,28 +8,29 @@
 #include "playback/VolumeKeys.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
+#include "ui/SymbolButton.h"
+#include "ui/Theme.h"
 #include "ui/l10n/L10n.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QMenu>
-#include <QToolButton>
 
 namespace ql {
 
 void App::volDown() {
-    volume->setDoubleValue(stepVolume(volume->doubleValue(), -kVolumeStep));
+    views.volume->setDoubleValue(stepVolume(views.volume->doubleValue(), -kVolumeStep));
     volumeChanged();
 }
 
 void App::volUp() {
-    volume->setDoubleValue(stepVolume(volume->doubleValue(), kVolumeStep));
+    views.volume->setDoubleValue(stepVolume(views.volume->doubleValue(), kVolumeStep));
     volumeChanged();
 }
 
 void App::toggleRepeat() {
     playback.repeatOn = !playback.repeatOn;
-    repeatBtn->setChecked(playback.repeatOn);
+    repeatBtn->setContentTint(playback.repeatOn ? Theme::accent() : QColor(Qt::white));
     status->setStringValue(L10n::tr(playback.repeatOn ? QStringLiteral("🔁 현재 곡 반복")
                                                       : QStringLiteral("반복을 껐습니다.")));
 }

@@ -3,11 +3,10 @@
 // Nothing here listens for device notifications: the tick polls the device
 // list every 10 s and the hardware volume and DAC label every 2 s.
 //
-// Controls: the volume slider (at the stored "playerVolume"), its dB label, the DAC label and the
-// repeat button are made here and placed by the transport bar's build (the window issues), which
-// also gives the repeat button its tint; until then the repeat button shows its state as checked.
-// The device pop-up is never placed: it is the model the device menu (AppBarActions.cpp) selects
-// through.
+// Controls: the volume slider's dB label, the DAC label and the repeat button
+// are made here (and the slider, made with the window's views, gets its
+// action); the transport bar's build places them. The device pop-up is never
+// placed: it is the model the device menu (AppBarActions.cpp) selects through.
 //
 // A chosen device is remembered by UID ("outputUID"). Choosing the system
 // default also moves a playing track to the default device at once, so the
@@ -19,6 +18,7 @@
 #include "platform/audio/AudioPlayer.h"
 #include "playback/RateText.h"
 #include "playback/VolumeRules.h"
+#include "ui/ButtonFactory.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
@@ -27,30 +27,18 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QToolButton>
 
 #include <algorithm>
 
 namespace ql {
 
-namespace {
-constexpr double kInitialVolume = 70;
-} // namespace
-
 void App::makeOutputControls() {
-    volume = new SeekSlider;
-    volume->setMaximumValue(100);
-    // The level of the last run, 0 included; the window build reads it again
-    // when it places the slider.
-    volume->setDoubleValue(
-        UserDefaults().realIfPresent(keys::kPlayerVolume).value_or(kInitialVolume));
-    volume->action = [this] { volumeChanged(); };
+    views.volume->action = [this] { volumeChanged(); };
     volDB = new QLabel;
     dacLabel = new QLabel;
-    repeatBtn = new QToolButton;
-    repeatBtn->setCheckable(true);
-    repeatBtn->setToolTip(QStringLiteral("현재 곡 반복"));
-    connect(repeatBtn, &QToolButton::clicked, this, &App::toggleRepeat);
+    repeatBtn =
+        flatButton(QStringLiteral("repeat"), {}, {15, Qt::white, QStringLiteral("현재 곡 반복")},
+                   [this] { toggleRepeat(); });
     devicePopup = new QComboBox;
     // Its items are set already translated, around device names that must
     // stay as the devices give them.
@@ -131,11 +119,11 @@ void App::updateHW() {
         seams.mouseButtons ? seams.mouseButtons() : QGuiApplication::mouseButtons();
     const HardwareVolumeStep step = followHardwareVolume(
         first, was, playback.hwVol, playback.hwVol ? deviceVolume() : std::nullopt,
-        volume->doubleValue(), buttons != Qt::NoButton);
+        views.volume->doubleValue(), buttons != Qt::NoButton);
     if (step.deviceVolume)
         setDeviceVolume(*step.deviceVolume);
     if (step.slider) {
-        volume->setDoubleValue(*step.slider);
+        views.volume->setDoubleValue(*step.slider);
         updateVolDB();
     }
     if (step.reapply)

@@ -37,7 +37,7 @@ constexpr platform::VolumeElement kChannelElements[] = {1, 2};
 
 float App::effVol(const std::optional<Track>& track) const {
     VolumeFacts facts;
-    facts.slider = volume->doubleValue();
+    facts.slider = views.volume->doubleValue();
     facts.hwVol = playback.hwVol;
     facts.bitPerfect = playback.bitPerfect;
     facts.maxQuality = playback.maxQuality;
@@ -64,7 +64,7 @@ void App::applyVolume() {
 }
 
 void App::volumeChanged() {
-    const double slider = volume->doubleValue();
+    const double slider = views.volume->doubleValue();
     UserDefaults().set(keys::kPlayerVolume, slider);
     if (playback.hwVol)
         setDeviceVolume(slider / 100.0);
@@ -85,7 +85,7 @@ void App::setDeviceVolume(double v) {
 }
 
 void App::updateVolDB() {
-    volDB->setText(volumeDbText(volume->doubleValue()));
+    volDB->setText(volumeDbText(views.volume->doubleValue()));
 }
 
 bool App::needsSoftwareVolume() const {
@@ -122,18 +122,18 @@ bool App::handleVolumeEvent(const QKeyEvent& event) {
 }
 
 bool App::applyVolumeKey(int key, bool down, bool repeatKey) {
-    const VolumeKeyResult r =
-        ql::applyVolumeKey(key, down, repeatKey, volume->doubleValue(), playback.volumeBeforeMute);
+    const VolumeKeyResult r = ql::applyVolumeKey(key, down, repeatKey, views.volume->doubleValue(),
+                                                 playback.volumeBeforeMute);
     if (!r.handled)
         return false;
     if (!r.pressed)
         return true;
     playback.volumeBeforeMute = r.volumeBeforeMute;
-    volume->setDoubleValue(r.slider);
+    views.volume->setDoubleValue(r.slider);
     volumeChanged();
-    volume->setToolTip(L10n::tr(QStringLiteral("Quavelark 음량: ") +
-                                QString::number(int(volume->doubleValue())) +
-                                QStringLiteral("% (HDMI 키보드 조절)")));
+    views.volume->setToolTip(L10n::tr(QStringLiteral("Quavelark 음량: ") +
+                                      QString::number(int(views.volume->doubleValue())) +
+                                      QStringLiteral("% (HDMI 키보드 조절)")));
     return true;
 }
 

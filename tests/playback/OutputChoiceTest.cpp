@@ -396,10 +396,10 @@ private slots:
         SimRig rig = test::twoOutputs();
         c.rig(rig);
         RiggedApp r(rig);
-        r.app.volume->setDoubleValue(c.slider);
+        r.app.views.volume->setDoubleValue(c.slider);
         r.app.updateHW();
         c.act(r);
-        QCOMPARE(r.app.volume->doubleValue(), c.expectedSlider);
+        QCOMPARE(r.app.views.volume->doubleValue(), c.expectedSlider);
         QCOMPARE(r.app.volDB->text(), c.db);
         QCOMPARE(r.hw().writeCalls().volume, c.volumeWrites);
         if (c.aMain)
@@ -424,13 +424,13 @@ private slots:
         SimRig rig = test::twoOutputs();
         rig.defaultOutputUid.reset();
         RiggedApp r(rig);
-        r.app.volume->setDoubleValue(60);
+        r.app.views.volume->setDoubleValue(60);
         r.app.updateHW();
         QVERIFY(!r.app.playback.hwVol);
         QVERIFY(!r.app.deviceVolume());
         r.app.setDeviceVolume(0.5);
         QCOMPARE(r.hw().writeCalls().volume, 0);
-        QCOMPARE(r.app.volume->doubleValue(), 60.0);
+        QCOMPARE(r.app.views.volume->doubleValue(), 60.0);
     }
 
     void dacLabel_data() { addRows(dacCases()); }
