@@ -4,6 +4,7 @@
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
+#include "CaseRows.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
@@ -22,6 +23,7 @@
 
 using namespace ql;
 using namespace ql::platform;
+using test::addRows;
 using test::deviceIn;
 using test::RiggedApp;
 
@@ -68,12 +70,6 @@ QStringList menuItems(const QMenu& menu) {
 
 QString storedUID() {
     return UserDefaults().string(keys::kOutputUID).value_or("(absent)");
-}
-
-template <typename Case> void addRows(const std::vector<Case>& cases) {
-    QTest::addColumn<int>("index");
-    for (std::size_t i = 0; i < cases.size(); ++i)
-        QTest::newRow(cases[i].name) << int(i);
 }
 
 // ---- hardware volume -----------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "app/App.h"
 #include "platform/sim/SimPlatform.h"
 
+#include "CaseRows.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestHome.h"
@@ -23,6 +24,7 @@ SimRig baseRig() {
 
 using test::deviceIn;
 using Rigged = test::RiggedApp;
+using test::addRows;
 
 QStringList entries(const std::vector<OutputDeviceEntry>& list) {
     QStringList out;
@@ -126,12 +128,6 @@ const std::vector<InfoCase>& infoCases() {
          std::nullopt},
     };
     return cases;
-}
-
-template <typename Case> void addRows(const std::vector<Case>& cases) {
-    QTest::addColumn<int>("index");
-    for (std::size_t i = 0; i < cases.size(); ++i)
-        QTest::newRow(cases[i].name) << int(i);
 }
 
 template <typename Case> SimRig rigFor(const Case& c) {

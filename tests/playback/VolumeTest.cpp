@@ -7,6 +7,7 @@
 #include "ui/Theme.h"
 #include "ui/l10n/L10n.h"
 
+#include "CaseRows.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
@@ -23,6 +24,7 @@
 
 using namespace ql;
 using namespace ql::platform;
+using test::addRows;
 using test::deviceIn;
 using test::RiggedApp;
 
@@ -257,12 +259,6 @@ void send(App& app, KeyTarget& target, Qt::Key key, Input input) {
     case Input::PlusButton:
         return app.volUp();
     }
-}
-
-template <typename Case> void addRows(const std::vector<Case>& cases) {
-    QTest::addColumn<int>("index");
-    for (std::size_t i = 0; i < cases.size(); ++i)
-        QTest::newRow(cases[i].name) << int(i);
 }
 
 } // namespace
