@@ -96,9 +96,6 @@ const std::vector<HwCase>& hwCases() {
         {"the first poll only reads the device volume",
          [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.42); }, 70, [](RiggedApp&) {}, 42, "-7.5dB",
          0, std::nullopt},
-        {"the first poll without hardware volume keeps the slider",
-         [](SimRig& r) { noVolume(deviceIn(r, kB)); }, 60, [](RiggedApp&) {}, 60, "", 0,
-         std::nullopt},
         {"slider 60, then a device at 0.5: the device gets 0.3",
          [](SimRig& r) {
              noVolume(deviceIn(r, kB));
@@ -133,58 +130,50 @@ const std::vector<HwCase>& hwCases() {
 // ---- volume elements ---------------------------------------------------------
 struct ElementCase {
     const char* name;
-    std::function<void(SimDevice&)> device; // the default device B
+    std::array<SimVolumeElement, 3> controls; // of the default device B
+    bool readsFail;
     std::vector<VolumeElement> elements;
     std::optional<double> volume;
 };
 
+SimVolumeElement settable(double v) {
+    return {true, true, v};
+}
+SimVolumeElement readOnly(double v) {
+    return {true, false, v};
+}
+constexpr SimVolumeElement kAbsent{};
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
 const std::vector<ElementCase>& elementCases() {
     static const std::vector<ElementCase> cases{
         {"a settable main volume is used alone",
-         [](SimDevice& d) {
-             d.volume = {{{true, true, 0.7}, {true, true, 0.1}, {true, true, 0.1}}};
-         },
+         {settable(0.7), settable(0.1), settable(0.1)},
+         false,
          {0},
          0.7},
-        {"channels only",
-         [](SimDevice& d) {
-             d.volume = {{{}, {true, true, 0.2}, {true, true, 0.6}}};
-         },
-         {1, 2},
-         0.4},
+        {"channels only", {kAbsent, settable(0.2), settable(0.6)}, false, {1, 2}, 0.4},
         {"a read-only channel is skipped",
-         [](SimDevice& d) {
-             d.volume = {{{}, {true, true, 0.2}, {true, false, 0.6}}};
-         },
+         {kAbsent, settable(0.2), readOnly(0.6)},
+         false,
          {1},
          0.2},
         {"a read-only main volume falls back to the channels",
-         [](SimDevice& d) {
-             d.volume = {{{true, false, 0.9}, {true, true, 0.3}, {}}};
-         },
+         {readOnly(0.9), settable(0.3), kAbsent},
+         false,
          {1},
          0.3},
         {"volume that cannot be set anywhere",
-         [](SimDevice& d) {
-             d.volume = {{{true, false, 0.9}, {true, false, 0.9}, {true, false, 0.9}}};
-         },
+         {readOnly(0.9), readOnly(0.9), readOnly(0.9)},
+         false,
          {},
          std::nullopt},
         {"a channel reading that is not a level is left out",
-         [](SimDevice& d) {
-             d.volume = {
-                 {{}, {true, true, std::numeric_limits<double>::quiet_NaN()}, {true, true, 0.6}}};
-         },
+         {kAbsent, settable(kNaN), settable(0.6)},
+         false,
          {1, 2},
          0.6},
-        {"volume reads failing",
-         [](SimDevice& d) { d.failing.insert(SimOp::Volume); },
-         {0},
-         std::nullopt},
-        {"settable-ness that cannot be read",
-         [](SimDevice& d) { d.failing.insert(SimOp::VolumeSettable); },
-         {},
-         std::nullopt},
+        {"volume reads failing", {settable(0.5), kAbsent, kAbsent}, true, {0}, std::nullopt},
     };
     return cases;
 }
@@ -225,16 +214,6 @@ const std::vector<DacCase>& dacCases() {
 }
 
 // ---- device menu -------------------------------------------------------------------
-struct MenuCase {
-    const char* name;
-    QString chosenBefore;                   // "" = system default
-    std::function<void(RiggedApp&)> change; // after the menu is built
-    QString pick;                           // the title of the item picked
-    QStringList items;                      // the menu as built ("*" = checked)
-    QString chosenAfter;
-    int popupIndex; // selected afterwards
-};
-
 // A is unplugged and comes back: now last in the list, under a new id.
 void replugA(RiggedApp& r) {
     r.hw().unplug(kA);
@@ -242,46 +221,8 @@ void replugA(RiggedApp& r) {
     r.app.refreshDevicePopup(); // the 10 s tick
 }
 
-const std::vector<MenuCase>& menuCases() {
-    static const std::vector<MenuCase> cases{
-        {"picking the first device",
-         kNone,
-         [](RiggedApp&) {},
-         "DAC A",
-         {"System default output*", "DAC A", "Analog B"},
-         kA,
-         1},
-        {"picking the system default",
-         kA,
-         [](RiggedApp&) {},
-         "System default output",
-         {"System default output", "DAC A*", "Analog B"},
-         kNone,
-         0},
-        {"a pick after the list order changed takes the device by UID",
-         kNone,
-         replugA,
-         "DAC A",
-         {"System default output*", "DAC A", "Analog B"},
-         kA,
-         2},
-        {"a pick after the device vanished changes nothing",
-         kB,
-         [](RiggedApp& r) { r.hw().unplug(kA); },
-         "DAC A",
-         {"System default output", "DAC A", "Analog B*"},
-         kB,
-         1},
-        {"a pick after the device vanished, before the tick noticed",
-         kNone,
-         [](RiggedApp& r) { r.hw().unplug(kA); },
-         "DAC A",
-         {"System default output*", "DAC A", "Analog B"},
-         kNone,
-         0},
-    };
-    return cases;
-}
+// What happens between opening the device menu and the pick.
+enum class MenuChange { Nothing, ReplugA, UnplugA };
 
 } // namespace
 
@@ -330,18 +271,13 @@ private slots:
         QTest::addColumn<QString>("deviceName");
         QTest::addColumn<QString>("pick");
         QTest::addColumn<QString>("status");
-        QTest::newRow("a device") << "en"
-                                  << "DAC A" << kA << "Output device: DAC A";
-        QTest::newRow("a device, in Korean") << "ko"
-                                             << "DAC A" << kA << "출력 장치: DAC A";
+        QTest::newRow("a device") << QString("en") << "DAC A" << kA << "Output device: DAC A";
         QTest::newRow("a Korean device name stays Korean")
-            << "en"
-            << "헤드폰" << kA << "Output device: 헤드폰";
-        QTest::newRow("the system default") << "en"
-                                            << "DAC A" << kNone << "Output device: system default";
+            << QString("en") << "헤드폰" << kA << "Output device: 헤드폰";
+        QTest::newRow("the system default")
+            << QString("en") << "DAC A" << kNone << "Output device: system default";
         QTest::newRow("the system default, in Korean")
-            << "ko"
-            << "DAC A" << kNone << "출력 장치: 시스템 기본";
+            << QString("ko") << "DAC A" << kNone << "출력 장치: 시스템 기본";
     }
     void deviceChosen() {
         QFETCH(QString, lang);
@@ -407,7 +343,9 @@ private slots:
         QFETCH(int, index);
         const ElementCase& c = elementCases()[std::size_t(index)];
         SimRig rig = test::twoOutputs();
-        c.device(deviceIn(rig, kB));
+        deviceIn(rig, kB).volume = c.controls;
+        if (c.readsFail)
+            deviceIn(rig, kB).failing.insert(SimOp::Volume);
         RiggedApp r(rig);
         QCOMPARE(r.app.volumeElements(r.hw().idOf(kB)), c.elements);
         const std::optional<double> v = r.app.deviceVolume();
@@ -444,44 +382,66 @@ private slots:
         QCOMPARE(r.app.dacLabel->text(), c.text);
     }
 
-    void dacLabelWithoutDevice() {
-        SimRig rig = test::twoOutputs();
-        rig.defaultOutputUid.reset();
-        RiggedApp r(rig);
-        r.app.dacLabel->setText("DAC: 48kHz Stereo");
-        r.app.refreshDACLabel();
-        QCOMPARE(r.app.dacLabel->text(), QString());
+    void deviceMenu_data() {
+        QTest::addColumn<QString>("chosenBefore"); // "" = the system default
+        QTest::addColumn<int>("change");           // a MenuChange
+        QTest::addColumn<QString>("pick");         // the title of the item picked
+        QTest::addColumn<QString>("items");        // the menu as built, "*" = checked
+        QTest::addColumn<QString>("chosenAfter");
+        QTest::addColumn<int>("popupIndex"); // selected afterwards
+        const int nothing = int(MenuChange::Nothing), replug = int(MenuChange::ReplugA);
+        const int unplug = int(MenuChange::UnplugA);
+        QTest::newRow("picking the first device")
+            << kNone << nothing << "DAC A"
+            << "System default output*|DAC A|Analog B" << kA << 1;
+        QTest::newRow("picking the system default")
+            << kA << nothing << "System default output"
+            << "System default output|DAC A*|Analog B" << kNone << 0;
+        QTest::newRow("a pick after the list order changed takes the device by UID")
+            << kNone << replug << "DAC A"
+            << "System default output*|DAC A|Analog B" << kA << 2;
+        QTest::newRow("a pick after the device vanished changes nothing")
+            << kB << unplug << "DAC A"
+            << "System default output|DAC A|Analog B*" << kB << 1;
+        QTest::newRow("a pick after the device vanished, before the tick noticed")
+            << kNone << unplug << "DAC A"
+            << "System default output*|DAC A|Analog B" << kNone << 0;
     }
-
-    void deviceMenu_data() { addRows(menuCases()); }
     void deviceMenu() {
-        QFETCH(int, index);
-        const MenuCase& c = menuCases()[std::size_t(index)];
+        QFETCH(QString, chosenBefore);
+        QFETCH(int, change);
+        QFETCH(QString, pick);
+        QFETCH(QString, items);
+        QFETCH(QString, chosenAfter);
+        QFETCH(int, popupIndex);
         RiggedApp r(test::twoOutputs());
-        if (!c.chosenBefore.isEmpty())
-            choose(r.app, c.chosenBefore);
+        if (!chosenBefore.isEmpty())
+            choose(r.app, chosenBefore);
         const QString statusBefore = r.app.status->stringValue();
         const QString storedBefore = storedUID();
 
         r.app.showDeviceMenu(nullptr);
         QVERIFY(r.app.deviceMenu);
-        QCOMPARE(menuItems(*r.app.deviceMenu), c.items);
-        c.change(r);
+        QCOMPARE(menuItems(*r.app.deviceMenu), items.split('|'));
+        if (MenuChange(change) == MenuChange::ReplugA)
+            replugA(r);
+        else if (MenuChange(change) == MenuChange::UnplugA)
+            r.hw().unplug(kA);
         QAction* item = nullptr;
         for (QAction* a : r.app.deviceMenu->actions())
-            if (a->text() == c.pick)
+            if (a->text() == pick)
                 item = a;
         QVERIFY(item);
         item->trigger();
 
-        QCOMPARE(r.app.playback.outputUID.value_or(kNone), c.chosenAfter);
-        QCOMPARE(r.app.devicePopup->currentIndex(), c.popupIndex);
-        if (c.chosenAfter == c.chosenBefore) {
+        QCOMPARE(r.app.playback.outputUID.value_or(kNone), chosenAfter);
+        QCOMPARE(r.app.devicePopup->currentIndex(), popupIndex);
+        if (chosenAfter == chosenBefore) {
             // Nothing chosen: no message, nothing stored.
             QCOMPARE(r.app.status->stringValue(), statusBefore);
             QCOMPARE(storedUID(), storedBefore);
         } else {
-            QCOMPARE(storedUID(), c.chosenAfter.isEmpty() ? "(absent)" : c.chosenAfter);
+            QCOMPARE(storedUID(), chosenAfter.isEmpty() ? "(absent)" : chosenAfter);
         }
     }
 

@@ -74,8 +74,6 @@ std::function<void(App&)> leveled(double slider, double lufs, bool maxQuality = 
 
 const std::vector<VolCase>& volCases() {
     static const std::vector<VolCase> cases{
-        {"the slider alone", kNoVolume, [](App& a) { a.views.volume->setDoubleValue(70); }, false,
-         0.7f},
         {"bit-perfect without hardware volume is exactly 1", kNoVolume,
          [](App& a) {
              leveled(30, -10)(a);
@@ -120,114 +118,21 @@ const std::vector<VolCase>& volCases() {
 }
 
 // ---- volume keys and buttons ------------------------------------------------------
-enum class Input { Press, Release, RepeatedPress, OtherKey, MinusButton, PlusButton };
+// The default device's hardware volume in the key rows.
+enum class DefaultVolume { None, Main, RightChannel, ReadOnly };
 
-struct KeyCase {
-    const char* name;
-    std::array<SimVolumeElement, 3> device; // of the default device
-    Qt::Key key;
-    QList<Input> inputs;
-    double slider;
-    double beforeMute;
-    double expectedSlider;
-    double expectedBeforeMute;
-    int reachedWidget; // key events the focused widget still received
-};
-
-const std::vector<KeyCase>& keyCases() {
-    using enum Input;
-    const auto channel2 = std::array<SimVolumeElement, 3>{{{}, {}, {true, true, 0.5}}};
-    const auto readOnly = std::array<SimVolumeElement, 3>{
-        {{true, false, 0.5}, {true, false, 0.5}, {true, false, 0.5}}};
-    static const std::vector<KeyCase> cases{
-        {"mute at 40", kNoVolume, Qt::Key_VolumeMute, {Press, Release}, 40, 70, 0, 40, 0},
-        {"mute again restores 40",
-         kNoVolume,
-         Qt::Key_VolumeMute,
-         {Press, Release, Press, Release},
-         40,
-         70,
-         40,
-         40,
-         0},
-        {"un-mute with 0 remembered gives 1",
-         kNoVolume,
-         Qt::Key_VolumeMute,
-         {Press},
-         0,
-         0,
-         1,
-         0,
-         0},
-        {"an auto-repeated mute does nothing",
-         kNoVolume,
-         Qt::Key_VolumeMute,
-         {RepeatedPress},
-         40,
-         70,
-         40,
-         70,
-         0},
-        {"up at 98 stops at 100",
-         kNoVolume,
-         Qt::Key_VolumeUp,
-         {Press, Release},
-         98,
-         70,
-         100,
-         70,
-         0},
-        {"down at 3 stops at 0", kNoVolume, Qt::Key_VolumeDown, {Press, Release}, 3, 70, 0, 70, 0},
-        {"held up steps on every repeat",
-         kNoVolume,
-         Qt::Key_VolumeUp,
-         {Press, RepeatedPress, RepeatedPress},
-         50,
-         70,
-         65,
-         70,
-         0},
-        {"a release alone changes nothing",
-         kNoVolume,
-         Qt::Key_VolumeUp,
-         {Release},
-         50,
-         70,
-         50,
-         70,
-         0},
-        {"other keys pass", kNoVolume, Qt::Key_VolumeUp, {OtherKey}, 50, 70, 50, 70, 1},
-        {"a default device with its own volume leaves the keys to the desktop",
-         kMainVolume,
-         Qt::Key_VolumeUp,
-         {Press, Release},
-         50,
-         70,
-         50,
-         70,
-         2},
-        {"so does one with a settable channel",
-         channel2,
-         Qt::Key_VolumeMute,
-         {Press},
-         50,
-         70,
-         50,
-         70,
-         1},
-        {"a read-only device volume does not count",
-         readOnly,
-         Qt::Key_VolumeDown,
-         {Press},
-         50,
-         70,
-         45,
-         70,
-         0},
-        {"the minus button at 3", kNoVolume, Qt::Key_unknown, {MinusButton}, 3, 70, 0, 70, 0},
-        {"the plus button at 98", kNoVolume, Qt::Key_unknown, {PlusButton}, 98, 70, 100, 70, 0},
-    };
-    return cases;
+std::array<SimVolumeElement, 3> volumeOf(DefaultVolume v) {
+    switch (v) {
+    case DefaultVolume::None:
+        return kNoVolume;
+    case DefaultVolume::Main:
+        return kMainVolume;
+    case DefaultVolume::RightChannel:
+        return {{{}, {}, {true, true, 0.5}}};
+    case DefaultVolume::ReadOnly:
+        return {{{true, false, 0.5}, {true, false, 0.5}, {true, false, 0.5}}};
+    }
+    return kNoVolume;
 }
 
 // A focused widget that counts the key events that reach it.
@@ -240,25 +145,28 @@ protected:
     void keyReleaseEvent(QKeyEvent*) override { ++received; }
 };
 
-void send(App& app, KeyTarget& target, Qt::Key key, Input input) {
+// One input: 'P' press, 'R' release, 'A' auto-repeated press of `key`; 'O'
+// a press of another key; '-' and '+' the volume buttons.
+void send(App& app, KeyTarget& target, Qt::Key key, QChar input) {
     const auto keyEvent = [&](QEvent::Type type, int k, bool autoRepeat) {
         QKeyEvent e(type, k, Qt::NoModifier, QString(), autoRepeat);
         QApplication::sendEvent(&target, &e);
     };
-    switch (input) {
-    case Input::Press:
+    switch (input.toLatin1()) {
+    case 'P':
         return keyEvent(QEvent::KeyPress, key, false);
-    case Input::Release:
+    case 'R':
         return keyEvent(QEvent::KeyRelease, key, false);
-    case Input::RepeatedPress:
+    case 'A':
         return keyEvent(QEvent::KeyPress, key, true);
-    case Input::OtherKey:
+    case 'O':
         return keyEvent(QEvent::KeyPress, Qt::Key_A, false);
-    case Input::MinusButton:
+    case '-':
         return app.volDown();
-    case Input::PlusButton:
+    case '+':
         return app.volUp();
     }
+    qFatal("unknown input");
 }
 
 } // namespace
@@ -334,25 +242,68 @@ private slots:
         QCOMPARE(r.hw().device(kB)->volume[0].value, device);
     }
 
-    void volumeKeys_data() { addRows(keyCases()); }
+    void volumeKeys_data() {
+        QTest::addColumn<int>("device"); // a DefaultVolume
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("inputs");
+        QTest::addColumn<double>("slider");
+        QTest::addColumn<double>("beforeMute");
+        QTest::addColumn<double>("expectedSlider");
+        QTest::addColumn<double>("expectedBeforeMute");
+        QTest::addColumn<int>("reachedWidget"); // key events the widget still received
+        const int None = int(DefaultVolume::None), Main = int(DefaultVolume::Main);
+        const int RightChannel = int(DefaultVolume::RightChannel);
+        const int ReadOnly = int(DefaultVolume::ReadOnly);
+        const int mute = Qt::Key_VolumeMute, up = Qt::Key_VolumeUp, down = Qt::Key_VolumeDown;
+        QTest::newRow("mute at 40") << None << mute << "PR" << 40. << 70. << 0. << 40. << 0;
+        QTest::newRow("mute again restores 40")
+            << None << mute << "PRPR" << 40. << 70. << 40. << 40. << 0;
+        QTest::newRow("un-mute with 0 remembered gives 1")
+            << None << mute << "P" << 0. << 0. << 1. << 0. << 0;
+        QTest::newRow("an auto-repeated mute does nothing")
+            << None << mute << "A" << 40. << 70. << 40. << 70. << 0;
+        QTest::newRow("up at 98 stops at 100")
+            << None << up << "PR" << 98. << 70. << 100. << 70. << 0;
+        QTest::newRow("down at 3 stops at 0")
+            << None << down << "PR" << 3. << 70. << 0. << 70. << 0;
+        QTest::newRow("held up steps on every repeat")
+            << None << up << "PAA" << 50. << 70. << 65. << 70. << 0;
+        QTest::newRow("a release alone changes nothing")
+            << None << up << "R" << 50. << 70. << 50. << 70. << 0;
+        QTest::newRow("other keys pass") << None << up << "O" << 50. << 70. << 50. << 70. << 1;
+        QTest::newRow("a default device with its own volume leaves the keys to the desktop")
+            << Main << up << "PR" << 50. << 70. << 50. << 70. << 2;
+        QTest::newRow("so does one with a settable channel")
+            << RightChannel << mute << "P" << 50. << 70. << 50. << 70. << 1;
+        QTest::newRow("a read-only device volume does not count")
+            << ReadOnly << down << "P" << 50. << 70. << 45. << 70. << 0;
+        QTest::newRow("the minus button at 3") << None << 0 << "-" << 3. << 70. << 0. << 70. << 0;
+        QTest::newRow("the plus button at 98")
+            << None << 0 << "+" << 98. << 70. << 100. << 70. << 0;
+    }
     void volumeKeys() {
-        QFETCH(int, index);
-        const KeyCase& c = keyCases()[std::size_t(index)];
-        RiggedApp r(rigWithDefaultVolume(c.device));
+        QFETCH(int, device);
+        QFETCH(int, key);
+        QFETCH(QString, inputs);
+        QFETCH(double, slider);
+        QFETCH(double, beforeMute);
+        QFETCH(double, expectedSlider);
+        QFETCH(double, expectedBeforeMute);
+        QFETCH(int, reachedWidget);
+        RiggedApp r(rigWithDefaultVolume(volumeOf(DefaultVolume(device))));
         r.app.registerVolumeKeys();
-        r.app.views.volume->setDoubleValue(c.slider);
-        r.app.playback.volumeBeforeMute = c.beforeMute;
+        r.app.views.volume->setDoubleValue(slider);
+        r.app.playback.volumeBeforeMute = beforeMute;
         KeyTarget target;
-        for (const Input input : c.inputs)
-            send(r.app, target, c.key, input);
+        for (const QChar input : inputs)
+            send(r.app, target, Qt::Key(key), input);
 
-        QCOMPARE(r.app.views.volume->doubleValue(), c.expectedSlider);
-        QCOMPARE(r.app.playback.volumeBeforeMute, c.expectedBeforeMute);
-        QCOMPARE(target.received, c.reachedWidget);
-        const bool moved = c.expectedSlider != c.slider;
-        if (moved)
+        QCOMPARE(r.app.views.volume->doubleValue(), expectedSlider);
+        QCOMPARE(r.app.playback.volumeBeforeMute, expectedBeforeMute);
+        QCOMPARE(target.received, reachedWidget);
+        if (expectedSlider != slider)
             QCOMPARE(UserDefaults().realIfPresent(keys::kPlayerVolume),
-                     std::optional(c.expectedSlider));
+                     std::optional(expectedSlider));
         // Volume keys write the device only through hardware volume, which
         // the keys never see.
         QCOMPARE(r.hw().writeCalls().volume, 0);
@@ -364,13 +315,13 @@ private slots:
         r.app.registerVolumeKeys(); // once is enough: a second filter would step twice
         r.app.views.volume->setDoubleValue(70.5);
         KeyTarget target;
-        send(r.app, target, Qt::Key_VolumeUp, Input::Press);
+        send(r.app, target, Qt::Key_VolumeUp, 'P');
         QCOMPARE(r.app.views.volume->doubleValue(), 75.5);
         QCOMPARE(r.app.views.volume->toolTip(),
                  QString("Quavelark volume: 75% (HDMI: adjust with the keyboard)"));
 
         r.app.playback.volumeMonitors.clear(); // at quit
-        send(r.app, target, Qt::Key_VolumeUp, Input::Press);
+        send(r.app, target, Qt::Key_VolumeUp, 'P');
         QCOMPARE(r.app.views.volume->doubleValue(), 75.5);
         QCOMPARE(target.received, 1);
     }
