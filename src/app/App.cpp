@@ -21,6 +21,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QProcess>
+#include <QPushButton>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -39,7 +40,8 @@ std::unique_ptr<QThreadPool> serialQueue(const char* label) {
 // The tool windows, queues and the view tab bar are made here, once, in this
 // order; the rest of the state takes its defaults from the subsystems' structs.
 App::App(platform::Platform& platform)
-    : platform(platform), fetcher(std::make_unique<FlacFetcher>()), lyricsPanel(std::make_unique<LyricsPanel>()),
+    : platform(platform), fetcher(std::make_unique<FlacFetcher>()),
+      lyricsPanel(std::make_unique<LyricsPanel>()),
       nowPlaying(std::make_unique<NowPlayingWindow>()),
       viewModeControl(std::make_unique<TabBar>(QStringList{
           QStringLiteral("앨범"), QStringLiteral("가수"), QStringLiteral("곡"),
@@ -58,12 +60,14 @@ App::App(platform::Platform& platform)
     makeBrowserControls();
     makeWindowViews();
     makeOutputControls();
+    makePlaybackControls();
 }
 
 App::~App() {
     // Queued background jobs may still hold copies of their inputs; they never
     // touch App, so waiting for them is enough.
-    for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get()})
+    for (QThreadPool* q :
+         {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get()})
         q->waitForDone();
     if (timer)
         timer->stop();
@@ -81,7 +85,7 @@ App::~App() {
     // Controls belong to the window once the window build placed them.
     for (QWidget* w : std::initializer_list<QWidget*>{status, seek, clock, art, wave, smartPicker,
                                                       search, folderPicker, volDB, dacLabel,
-                                                      repeatBtn, devicePopup})
+                                                      repeatBtn, devicePopup, ratePopup, abButton})
         if (w && !w->parent())
             delete w;
     views.deleteUnplaced();

@@ -109,6 +109,12 @@ struct AppSeams {
     std::function<QPoint()> cursorPos;
     // Stands in for the effect signature of the effects panel.
     std::function<std::optional<QString>()> fxSignature;
+    // Stands in for matching the output device's rate to a source of that
+    // rate (Hz).
+    std::function<void(double rate)> matchDeviceRate;
+    // Receives each fallback road a play request takes ("render" or
+    // "decode"), with its generation, in place of the road.
+    std::function<void(const char* road, const Track& track, quint64 generation)> fallbackRoad;
 };
 
 class App final : public QObject {
@@ -199,20 +205,8 @@ public:
 
     // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
     void registerRemote();
-    void toggle();
-    bool isPlaying() const;
-    void previous();
-    void next();
-    // Drops a prepared gapless successor before anything changes what plays.
-    void cancelQueued();
     // Refreshes the system's Now Playing information.
     void publish();
-    // The current player's length in seconds; none when no player is loaded.
-    std::optional<double> audioDuration() const;
-    // Moves the current player to `seconds`.
-    void setAudioTime(double seconds);
-    // The current player's position in seconds; none when no player is loaded.
-    std::optional<double> audioCurrentTime() const;
     // Playback checks run by every tick after countTick(), in this order.
     void sleepTick();
     void crossfadeCheck();
@@ -221,11 +215,87 @@ public:
     void updateLockIcon();
     // While the signal-path panel is shown: refreshes it with the report.
     void refreshSignalPanel();
+    // Sets the output device to the rate that suits a source of `rate` Hz.
+    void matchDeviceRate(double rate);
+
+    // ---- playback/AppPlayRequest.cpp -----------------------------------------
+    // The one entry that starts a track: history, generation, the previous
+    // player stopped, labels and per-track work, then the direct road (the
+    // file, or its cached render) or a fallback road.
+    void play(const Track& track);
+    // The per-track resets and side work at the start of every play request.
+    void beginTrackExtras(const Track& track);
+    // The same for a prepared player that takes over (gapless, crossfade):
+    // a running fade and the prepared successor are left alone.
+    void beginFadeKeep(const Track& track);
+    // Before a player is made from `path`: matches the device rate to the
+    // file when rate matching or bit-perfect is on. Always true.
+    bool preMatch(const QString& path);
     // Routes a player to the chosen device (bindPlayer), then matches the
     // device's rate to the player's when rate matching or bit-perfect is on.
     void matchOutputRate(platform::AudioPlayer& player);
-    // Sets the output device to the rate that suits a source of `rate` Hz.
-    void matchDeviceRate(double rate);
+    // The set-up every road gives its player: it becomes `audio`, reports its
+    // end here, is routed and rate-matched, gets the speed and the effective
+    // volume, is prepared, and takes the pending seek.
+    void setUpPlayer(std::unique_ptr<platform::AudioPlayer> player);
+    // Starts `audio`; when it starts, the seek range, the play button and Now
+    // Playing follow. False when output did not start (nothing else changes).
+    bool startPlayer();
+    // The prepared gapless successor becomes the current track and player
+    // (no new generation; the output device and cacheURL are not touched).
+    void promoteQueued(QueuedTrack q);
+    // Stops a player taken out of service; it is destroyed on the next turn
+    // of the event loop (never inside its own end-of-file call).
+    void retirePlayer(std::unique_ptr<platform::AudioPlayer> player);
+
+    // ---- playback/AppRoads.cpp (seams until the decode and render roads) ----
+    // The fallback roads of a play request, carrying its generation.
+    void startRenderRoad(const Track& track, quint64 generation);
+    void startDecodeRoad(const Track& track, quint64 generation);
+
+    // ---- playback/AppTransport.cpp ---------------------------------------------
+    // Play/pause; with nothing loaded, plays the current or first visible track.
+    void toggle();
+    bool isPlaying() const;
+    // skip(1).
+    void next();
+    // Moves `by` places in the visible list, the radio queue first when
+    // `by` is positive.
+    void skip(int by);
+    // Rewinds after 3 s; else the previous visible track, or in shuffle mode
+    // the last track of the history that is still visible.
+    void previous();
+    // The seek slider's action.
+    void seekChanged();
+    // Draws a new shuffle order (shuffle stays on).
+    void toggleShuffle();
+    // The end of a player's file: repeat, the gapless successor, an error
+    // report or the next track. Ignored from any player but `audio`.
+    void audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool successfully);
+    // Drops a prepared gapless successor before anything changes what plays;
+    // a successor from the radio queue gives its id back to the queue's front.
+    void cancelQueued();
+    // Ends a running crossfade at once.
+    void endFade();
+    // Back to the start of the current track.
+    void restartTrack();
+    // The speed pop-up's action: stores "playRate" and applies it.
+    void rateChanged();
+    // The current player's length in seconds; none when no player is loaded.
+    std::optional<double> audioDuration() const;
+    // Moves the current player to `seconds`.
+    void setAudioTime(double seconds);
+    // The current player's position in seconds; none when no player is loaded.
+    std::optional<double> audioCurrentTime() const;
+
+    // ---- playback/AppLoudness.cpp (seam until the loudness measurement) ------
+    // Measures the track's loudness in the background when leveling wants it.
+    void ensureLoudness(const Track& track);
+
+    // ---- playback/AppExclusive.cpp (seam until exclusive mode) ---------------
+    // Takes (true) or gives back (false) exclusive use of `device` (none: the
+    // output device).
+    void setHog(bool on, std::optional<platform::DeviceId> device);
 
     // ---- playback/AppPlayCount.cpp ---------------------------------------------
     // One 0.5 s tick of play counting for the current player.
@@ -315,10 +385,25 @@ public:
     void fxChanged();
     // The effect signature; none when no effect applies.
     std::optional<QString> fxSignature() const;
+    // Whether `track` (none: no track) is played through the effects road.
+    bool fxNeeded(const std::optional<Track>& track) const;
+    // The render identity of the effects road: the signature, with the
+    // upsampling mode appended while one is in effect; none in bit-perfect.
+    std::optional<QString> fxChainActive() const;
+    // The render cache's key of a track under a signature.
+    static QString fxKey(const Track& track, const QString& signature);
+    // Renders the track into the render cache in the background when it
+    // needs processing and no render of it is cached or running.
+    void prefetchFX(const Track& track);
 
     // ---- listening/AppListening.cpp (seams until the listening issues) ----------
     void showNowPlaying();
     void toggleFavorite();
+    // The favourite marks of the tools panel and the transport bar.
+    void updateFavButton();
+    // Takes ids from the radio queue's front until one names a catalog
+    // track; none when the queue runs empty.
+    std::optional<Track> popRadio();
     void smartChanged();
     // The tracks of the given list that belong to the active smart list.
     std::vector<Track> smartFilter(const std::vector<Track>& tracks) const;
@@ -350,6 +435,14 @@ public:
     void updateNowPlaying();
     // The elapsed and remaining time labels, from the current player.
     void refreshTimes();
+
+    // ---- ui/AppInfoLabels.cpp (seam until the now-playing info labels) -----
+    // The transport bar's artist and format lines for a new track.
+    void updateInfoLabels(const Track& track);
+
+    // ---- analysis/AppWaveform.cpp (seam until the waveform) ------------------
+    // Shows the track's waveform in the transport bar's waveform view.
+    void loadWaveform(const Track& track);
 
     // ---- ui/AppWindowParts.cpp ---------------------------------------------
     // Building blocks of the main window.
@@ -459,6 +552,10 @@ public:
     SymbolButton* repeatBtn = nullptr;
     QComboBox* devicePopup = nullptr;
     std::unique_ptr<QMenu> deviceMenu;
+    // Playback controls of the tools panel (playback/AppTransport.cpp), made
+    // empty with App; the tools panel gives them their items and titles.
+    QComboBox* ratePopup = nullptr;  // the speed list, index 3 = 1x
+    QPushButton* abButton = nullptr; // the A-B loop, "A-B 반복" while idle
     std::unique_ptr<FlacFetcher> fetcher;
     std::unique_ptr<LyricsPanel> lyricsPanel;
     std::unique_ptr<NowPlayingWindow> nowPlaying;
@@ -480,6 +577,9 @@ private:
     void makeBrowserControls();
     // playback/AppOutputChoice.cpp: the volume and output controls.
     void makeOutputControls();
+    // playback/AppTransport.cpp: the speed pop-up, the A-B button and the seek
+    // slider's action.
+    void makePlaybackControls();
     // ui/AppWindow.cpp: the window's fixed controls, and the stretches of the
     // window build.
     void makeWindowViews();

@@ -1,9 +1,12 @@
-// ---- effects: the effect signature and re-rendering the current track ----
+// ---- effects: the effect signature, the render identity and the render cache ----
 //
 // Seams until the effects issue: the filter chain and the plug-in slots do not
 // exist yet, so no effect applies — fxSignature() gives none (unless a test
-// stands in through AppSeams::fxSignature) — and there is no render to redo
-// for new settings or a new device, so fxChanged() does nothing.
+// stands in through AppSeams::fxSignature) — there is no render to redo for
+// new settings or a new device, so fxChanged() does nothing, and there is no
+// renderer to prefetch the next track with, so prefetchFX() leaves the render
+// cache as it is. Until the upsampling issue no source rate has an upsampling
+// target, so upsampling alone never sends a track through the effects road.
 #include "app/App.h"
 
 namespace ql {
@@ -15,5 +18,27 @@ std::optional<QString> App::fxSignature() const {
         return seams.fxSignature();
     return std::nullopt;
 }
+
+bool App::fxNeeded(const std::optional<Track>&) const {
+    if (playback.bitPerfect)
+        return false;
+    return fxSignature().has_value();
+}
+
+std::optional<QString> App::fxChainActive() const {
+    if (playback.bitPerfect)
+        return std::nullopt;
+    std::optional<QString> signature = fxSignature();
+    if (const int up = effUpMode(); up > 0)
+        return signature.value_or(QStringLiteral("-")) + QStringLiteral("|up") +
+               QString::number(up);
+    return signature;
+}
+
+QString App::fxKey(const Track& track, const QString& signature) {
+    return track.path + u'|' + signature;
+}
+
+void App::prefetchFX(const Track&) {}
 
 } // namespace ql

@@ -1,20 +1,36 @@
-// ---- listening: now-playing window, favourites, smart lists ----
+// ---- listening: now-playing window, favourites, smart lists, radio queue ----
 //
 // Seams for the smart-listening issues: the now-playing window, the
-// favourites store writer and the smart-list filter are not built yet, so
-// showing the window, toggling a favourite and choosing a smart list do
-// nothing.
+// favourites store writer and marks, and the smart-list filter are not built
+// yet, so showing the window, toggling a favourite, refreshing the favourite
+// marks and choosing a smart list do nothing. The guest DJ's refill of the
+// radio queue (when fewer than two ids are left) comes with the guest DJ;
+// until then popRadio() only takes what the queue holds.
 #include "app/App.h"
+
+#include <algorithm>
 
 namespace ql {
 
 void App::showNowPlaying() {}
 void App::toggleFavorite() {}
+void App::updateFavButton() {}
 void App::smartChanged() {}
 // Until the smart lists arrive, a smart list holds every track it is given,
 // in the given order.
 std::vector<Track> App::smartFilter(const std::vector<Track>& tracks) const {
     return tracks;
+}
+
+std::optional<Track> App::popRadio() {
+    QList<qint64>& queue = listening.radioQueue;
+    while (!queue.isEmpty()) {
+        const qint64 id = queue.takeFirst();
+        const auto it = std::ranges::find(library.rows, id, &Track::id);
+        if (it != library.rows.end())
+            return *it;
+    }
+    return std::nullopt;
 }
 
 } // namespace ql

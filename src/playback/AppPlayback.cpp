@@ -1,50 +1,28 @@
-// ---- playback: play request, transport, media commands ----
+// ---- playback: Now Playing, the tick's playback checks, device rate ----
 //
-// Seams for the playback issues: nothing plays yet, so there is nothing to
-// pause, skip, seek or publish, no successor to cancel, no command to answer,
-// and no player whose length or position could be read. The checks the tick
-// runs (sleep timer, crossfade, gapless successor) and its polls of the lock
-// icon and the signal-path panel come with the playback issues; until then
-// they do nothing. matchDeviceRate() (choosing and setting the device rate
-// for a source) comes with the device sample-rate matching; until then
-// matchOutputRate() only binds the player.
+// Seams for the playback issues: Now Playing and the media commands
+// (publish, registerRemote) come with the Now Playing issue; the checks the
+// tick runs (sleep timer, crossfade, gapless successor) with the sleep-timer,
+// crossfade and gapless issues; the lock icon with the playback modes; the
+// signal-path refresh with the signal-path panel. Until then they do nothing.
+// matchDeviceRate() (choosing and setting the device rate for a source) comes
+// with the device sample-rate matching; until then it only reaches the test
+// seam, so matchOutputRate() and preMatch() change no device rate.
 #include "app/App.h"
-
-#include "platform/audio/AudioPlayer.h"
 
 namespace ql {
 
 void App::registerRemote() {}
-void App::toggle() {}
-bool App::isPlaying() const {
-    return false;
-}
-void App::previous() {}
-void App::next() {}
-void App::cancelQueued() {}
 void App::publish() {}
-std::optional<double> App::audioDuration() const {
-    return std::nullopt;
-}
-void App::setAudioTime(double) {}
-
-std::optional<double> App::audioCurrentTime() const {
-    return std::nullopt;
-}
 void App::sleepTick() {}
 void App::crossfadeCheck() {}
 void App::gaplessCheck() {}
 void App::updateLockIcon() {}
 void App::refreshSignalPanel() {}
 
-void App::matchOutputRate(platform::AudioPlayer& player) {
-    bindPlayer(player);
-    if (playback.rateMatchOn || playback.bitPerfect) {
-        const double rate = player.sourceSampleRate();
-        if (rate > 0)
-            matchDeviceRate(rate);
-    }
+void App::matchDeviceRate(double rate) {
+    if (seams.matchDeviceRate)
+        seams.matchDeviceRate(rate);
 }
-void App::matchDeviceRate(double) {}
 
 } // namespace ql

@@ -1,12 +1,18 @@
-// State of playback and audio output held by App as `playback`. Later
-// playback work adds its fields here (player, queues, device list). Main
-// thread only.
+// State of playback and audio output held by App as `playback`. Main thread
+// only.
+//
+// Invariants: `queued` is empty whenever the user pauses, seeks or changes
+// what plays next; a player held in `queued`, `fadingOut` or `retired` is
+// never `audio`; `bitPerfect` and `maxQuality` are never both on.
 #pragma once
 
 #include "app/Records.h"
 #include "playback/OutputDevice.h"
 
+#include <QDateTime>
 #include <QHash>
+#include <QList>
+#include <QSet>
 #include <QString>
 
 #include <memory>
@@ -14,12 +20,30 @@
 #include <vector>
 
 class QObject;
+class QProcess;
+class QTimer;
 
 namespace ql {
 
 namespace platform {
 class AudioPlayer;
 }
+
+// The gapless successor: a prepared player already playing or scheduled to
+// start at the end of the current one, bound to the chosen device.
+// `fromRadio`: its id was taken from the front of the radio queue.
+struct QueuedTrack {
+    Track track;
+    std::unique_ptr<platform::AudioPlayer> player;
+    bool fromRadio = false;
+};
+
+// The one-entry render cache of the effects: the render's key (the track's
+// path, "|", the effect signature) and the rendered temporary file.
+struct RenderCacheEntry {
+    QString key;
+    QString path;
+};
 
 struct PlaybackState {
     // The UID of the output device the user chose; none means the system
@@ -50,6 +74,60 @@ struct PlaybackState {
     int upMode = 0;          // "upMode": the upsampling pop-up's choice
     // Exclusive device use wanted; never carried over to a new run.
     bool hogOn = false;
+
+    // ---- play request and roads ------------------------------------------------
+    // Bumped by every play request (and at quit); a background road whose
+    // generation differs has been overtaken and only deletes its own file.
+    quint64 generation = 0;
+    // A fallback road (decode or render) is preparing the current track:
+    // toggle does nothing meanwhile, and the gapless and crossfade checks wait.
+    bool loading = false;
+    // The running decode of the current track (a child of App made by the
+    // decode road); a new play request terminates it.
+    QProcess* decoder = nullptr;
+    // The temporary decoded or rendered file that belongs to `current`;
+    // deleted when a new player replaces it.
+    std::optional<QString> cacheURL;
+    // Seconds to seek to once the current track's player is ready (a restart
+    // for new effects or a new speed); used and cleared by the roads.
+    std::optional<double> pendingSeek;
+    // The effects prefetch leaves the next track's render here; a play request
+    // that uses it takes it out.
+    std::optional<RenderCacheEntry> fxCache;
+
+    // ---- history, successor, crossfade, per-track marks -------------------------
+    // Ids of tracks that were current before, newest last. A play request
+    // keeps it at 500 at most; a gapless promotion appends without trimming.
+    QList<qint64> history;
+    // Set by previous() in shuffle mode for the one play request it makes, so
+    // that the outgoing id is not added to `history`.
+    bool goingBack = false;
+    std::optional<QueuedTrack> queued;
+    // Id of the track for which gapless preparation or the crossfade gave up
+    // (-1: none), so it is not retried; reset at every track start.
+    qint64 gaplessSkipped = -1;
+    qint64 crossSkipped = -1;
+    // The 0.1 s timer stepping a crossfade, and the outgoing player's volume
+    // when the fade began.
+    std::unique_ptr<QTimer> fadeTimer;
+    float fadeOldBase = 1.0f;
+    // A-B loop points in seconds; none = unset.
+    std::optional<double> abA;
+    std::optional<double> abB;
+    // Players taken out of service (replaced, cancelled, faded out): stopped,
+    // and destroyed on the next turn of the event loop, so that a player is
+    // never destroyed inside its own end-of-file call.
+    std::vector<std::unique_ptr<platform::AudioPlayer>> retired;
+
+    // ---- loudness, sleep timer, exclusive use, rates ----------------------------
+    // Paths whose loudness measurement is running.
+    QSet<QString> loudPending;
+    // When the sleep timer ends playback; none = off.
+    std::optional<QDateTime> sleepEnd;
+    // The device held exclusively, if any.
+    std::optional<quint32> hogDevice;
+    // Source sample rate by file path.
+    QHash<QString, double> rateCache;
 
     // ---- shuffle -------------------------------------------------------------
     // Shuffle mode: the visible list keeps a stable random order. Starts from

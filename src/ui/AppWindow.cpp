@@ -15,6 +15,7 @@
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
+#include "ui/PlayButton.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
 #include "ui/Surface.h"
@@ -83,6 +84,8 @@ void App::makeWindowViews() {
     views.volume = new SeekSlider;
     views.volume->setMaximumValue(100);
     views.volume->setDoubleValue(kDefaultVolume);
+    views.playButton = new PlayButton;
+    views.playButton->setTitle(QStringLiteral("▶ 재생"));
 }
 
 void App::buildMenu() {

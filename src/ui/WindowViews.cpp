@@ -1,5 +1,6 @@
 #include "ui/WindowViews.h"
 
+#include "ui/PlayButton.h"
 #include "ui/SeekSlider.h"
 
 #include <QLabel>
@@ -9,7 +10,7 @@ namespace ql {
 
 void WindowViews::deleteUnplaced() {
     for (QWidget* w : std::initializer_list<QWidget*>{table, titleLabel, artistLabel, infoLabel,
-                                                      pageTitle, pageSub, volume})
+                                                      pageTitle, pageSub, volume, playButton})
         if (w && !w->parent())
             delete w;
 }

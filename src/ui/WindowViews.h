@@ -15,6 +15,7 @@ class QWidget;
 
 namespace ql {
 
+class PlayButton;
 class SeekSlider;
 class SidebarButton;
 class TrackTableModel;
@@ -29,6 +30,7 @@ struct WindowViews {
     QLabel* pageTitle = nullptr;           // page header title
     QLabel* pageSub = nullptr;             // page header subtitle
     SeekSlider* volume = nullptr;          // 0 … 100, 70 until the window build restores it
+    PlayButton* playButton = nullptr;      // "▶ 재생" / "⏸ 일시정지" / "준비 중…"
 
     // Made by the window build.
     QWidget* content = nullptr; // the window's content view

@@ -1,0 +1,244 @@
+// ---- playback: the play request and the direct road ----
+//
+// play() is the one entry that starts a track, whoever asks (the table, the
+// transport, the end of a track, opened files, the remote). It does the
+// bookkeeping of a track change — history, generation, the previous player
+// stopped, labels, per-track work — and then takes the direct road: our
+// player opens the file itself, or the render of it that the effects prefetch
+// left in the one-entry cache. When there is no direct source (the track
+// needs processing and no render of it is cached), or the player cannot open
+// or start it, a fallback road takes over without a word, because it reports
+// its own outcome: the effects render when the track needs processing, else
+// the ffmpeg decode (AppRoads.cpp).
+//
+// The direct road ends before play() returns, playing or handed over; a
+// fallback road ends later and is dropped if a newer request has bumped the
+// generation meanwhile. A gapless successor takes over without a request
+// (promoteQueued): its player was prepared and bound by the gapless check.
+//
+// A cached render whose player cannot be made is deleted at once: it has left
+// the cache and is not the current track's file, so nothing else would ever
+// delete it.
+//
+// Seam: the speed (rate control on the player) comes with the player's speed
+// stage; until then every player plays at normal speed.
+#include "app/App.h"
+
+#include "listening/LyricsPanel.h"
+#include "platform/Platform.h"
+#include "platform/audio/AudioFile.h"
+#include "platform/audio/AudioPlayer.h"
+#include "playback/Transport.h"
+#include "ui/PlayButton.h"
+#include "ui/SeekSlider.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+
+namespace ql {
+
+namespace {
+
+// The per-track work of a track start. `direct`: a play request, which also
+// asks the effects prefetch to render the next track; a take-over by a
+// prepared player only measures the next track's loudness.
+void startTrackWork(App& app, const Track& track, bool direct) {
+    PlaybackState& p = app.playback;
+    p.gaplessSkipped = -1;
+    p.playedSecs = 0;
+    p.counted = false;
+    p.crossSkipped = -1;
+    p.abA.reset();
+    p.abB.reset();
+    app.abButton->setText(QStringLiteral("A-B 반복"));
+    app.updateFavButton();
+    app.lyricsPanel->setTrack(track);
+    app.ensureLoudness(track);
+    app.loadWaveform(track);
+    app.updateInfoLabels(track);
+    app.refreshDACLabel();
+    // Looked at now so that the next track change finds its loudness known
+    // and its render cached.
+    if (const std::optional<Track> next = app.peekNext()) {
+        app.ensureLoudness(*next);
+        if (direct)
+            app.prefetchFX(*next);
+    }
+}
+
+// The player's end reaches the controller; a player destroyed first takes
+// the call with it.
+void watchEnd(App& app, platform::AudioPlayer& player) {
+    QPointer<App> self(&app);
+    player.onFinished = [self, &player](bool successfully) {
+        if (self)
+            self->audioPlayerDidFinishPlaying(player, successfully);
+    };
+}
+
+} // namespace
+
+void App::play(const Track& requested) {
+    // A copy: the request may name a track held in the state changed here.
+    const Track track = requested;
+    PlaybackState& p = playback;
+
+    recordHistory(p.history, p.current ? std::optional(p.current->id) : std::nullopt, track.id,
+                  p.goingBack);
+    p.goingBack = false;
+    const quint64 generation = ++p.generation;
+
+    // Its completion will find a newer generation and delete its output.
+    if (p.decoder && p.decoder->state() != QProcess::NotRunning)
+        p.decoder->terminate();
+    retirePlayer(std::move(p.audio));
+    p.loading = true;
+
+    p.current = track;
+    views.titleLabel->setText(track.title);
+    views.artistLabel->setText(track.artist);
+    views.playButton->setTitle(preparingTitle());
+
+    loadArt(track);
+    publish();
+    beginTrackExtras(track);
+
+    // The render identity; none when the track plays unprocessed.
+    const std::optional<QString> filter = fxNeeded(track) ? fxChainActive() : std::nullopt;
+    std::optional<QString> source;
+    std::optional<QString> cachedRender;
+    if (!filter) {
+        source = track.path;
+    } else if (p.fxCache && p.fxCache->key == fxKey(track, *filter)) {
+        cachedRender = p.fxCache->path;
+        source = cachedRender;
+        p.fxCache.reset();
+    }
+
+    if (source) {
+        preMatch(*source);
+        platform::AudioPlayer::Opened opened;
+        if (platform.outputs)
+            opened = platform::AudioPlayer::open(*platform.outputs, *source);
+        if (opened.player) {
+            // The previous track's temporary file goes now that its
+            // successor has a player; a cached render takes its place.
+            if (p.cacheURL)
+                QFile::remove(*p.cacheURL);
+            p.cacheURL = cachedRender;
+            setUpPlayer(std::move(opened.player));
+            // A player that does not start stays in `audio` until the
+            // fallback road replaces it.
+            if (startPlayer())
+                return;
+        } else if (cachedRender) {
+            QFile::remove(*cachedRender);
+        }
+    }
+
+    if (filter)
+        startRenderRoad(track, generation);
+    else
+        startDecodeRoad(track, generation);
+}
+
+void App::beginTrackExtras(const Track& track) {
+    endFade();
+    cancelQueued();
+    startTrackWork(*this, track, true);
+    // `audio` is empty here (the request stopped it): the new player gets its
+    // volume from its own set-up.
+    applyVolume();
+}
+
+void App::beginFadeKeep(const Track& track) {
+    startTrackWork(*this, track, false);
+}
+
+bool App::preMatch(const QString& path) {
+    if (!playback.rateMatchOn && !playback.bitPerfect)
+        return true;
+    // A file that does not open leaves the device rate alone; the player's
+    // own open reports nothing either, and the roads take over.
+    const platform::AudioFile::Opened file = platform::AudioFile::open(path);
+    if (file.file)
+        matchDeviceRate(file.file->sampleRate());
+    return true;
+}
+
+void App::matchOutputRate(platform::AudioPlayer& player) {
+    bindPlayer(player);
+    if (playback.rateMatchOn || playback.bitPerfect) {
+        const double rate = player.sourceSampleRate();
+        if (rate > 0)
+            matchDeviceRate(rate);
+    }
+}
+
+void App::setUpPlayer(std::unique_ptr<platform::AudioPlayer> player) {
+    PlaybackState& p = playback;
+    // A player an earlier road left that would not start.
+    retirePlayer(std::move(p.audio));
+    p.audio = std::move(player);
+    platform::AudioPlayer& a = *p.audio;
+    watchEnd(*this, a);
+    matchOutputRate(a);
+    a.setVolume(effVol());
+    a.prepareToPlay();
+    if (p.pendingSeek) {
+        a.setCurrentTime(*p.pendingSeek);
+        p.pendingSeek.reset();
+    }
+}
+
+bool App::startPlayer() {
+    platform::AudioPlayer& a = *playback.audio;
+    if (!a.play())
+        return false;
+    playback.loading = false;
+    seek->setMaximumValue(a.duration());
+    views.playButton->setTitle(playingTitle());
+    publish();
+    return true;
+}
+
+void App::promoteQueued(QueuedTrack q) {
+    PlaybackState& p = playback;
+    p.queued.reset();
+    if (p.current)
+        p.history.append(p.current->id);
+    // The outgoing player has reached its end; it must report nothing more.
+    retirePlayer(std::move(p.audio));
+
+    p.current = q.track;
+    views.titleLabel->setText(q.track.title);
+    views.artistLabel->setText(q.track.artist);
+    loadArt(q.track);
+
+    p.audio = std::move(q.player);
+    platform::AudioPlayer& a = *p.audio;
+    watchEnd(*this, a);
+    seek->setMaximumValue(a.duration());
+    if (!a.isPlaying())
+        a.play();
+    views.playButton->setTitle(playingTitle());
+    beginFadeKeep(q.track);
+    applyVolume();
+    publish();
+}
+
+void App::retirePlayer(std::unique_ptr<platform::AudioPlayer> player) {
+    if (!player)
+        return;
+    player->onFinished = nullptr;
+    player->stop();
+    playback.retired.push_back(std::move(player));
+    if (playback.retired.size() == 1)
+        QMetaObject::invokeMethod(
+            this, [this] { playback.retired.clear(); }, Qt::QueuedConnection);
+}
+
+} // namespace ql

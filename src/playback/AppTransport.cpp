@@ -1,0 +1,206 @@
+// ---- playback: transport actions and track succession ----
+//
+// Play/pause, next and previous, the seek slider, shuffle, restart and speed,
+// and what the end of the current file leads to. Every action that changes
+// what plays next or where playback stands first drops the prepared gapless
+// successor (cancelQueued), so that only the track the user chose plays.
+//
+// The arithmetic (where a step lands, the history walk, the end-of-file
+// decision, the speed list) is the pure unit Transport.h.
+//
+// A player that ends with an error stays loaded where it stopped; the play
+// button turns back to play, since nothing plays any more.
+//
+// Seam: the speed is stored and a restart is asked for, but the player's own
+// rate control comes with the player's speed stage; until then a player
+// plays at normal speed.
+#include "app/App.h"
+
+#include "app/UserDefaults.h"
+#include "platform/audio/AudioPlayer.h"
+#include "playback/Transport.h"
+#include "ui/PlayButton.h"
+#include "ui/SeekSlider.h"
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTimer>
+
+namespace ql {
+
+void App::makePlaybackControls() {
+    ratePopup = new QComboBox;
+    connect(ratePopup, &QComboBox::activated, this, &App::rateChanged);
+    abButton = new QPushButton;
+    seek->action = [this] { seekChanged(); };
+}
+
+void App::toggle() {
+    PlaybackState& p = playback;
+    if (p.loading)
+        return;
+    // Only the new player of a crossfade is left to pause or resume.
+    if (p.fadingOut) {
+        endFade();
+        applyVolume();
+    }
+    if (p.audio) {
+        if (p.audio->isPlaying()) {
+            cancelQueued();
+            p.audio->pause();
+            setHog(false, std::nullopt);
+        } else {
+            if (p.hogOn && p.bitPerfect)
+                setHog(true, std::nullopt);
+            p.audio->play();
+        }
+        views.playButton->setTitle(p.audio->isPlaying() ? playingTitle() : stoppedTitle());
+        publish();
+        return;
+    }
+    if (p.current)
+        play(*p.current);
+    else if (!browser.filtered.empty())
+        play(browser.filtered.front());
+}
+
+bool App::isPlaying() const {
+    return playback.audio && playback.audio->isPlaying();
+}
+
+void App::next() {
+    skip(1);
+}
+
+void App::skip(int by) {
+    if (by > 0) {
+        if (const std::optional<Track> radio = popRadio()) {
+            play(*radio);
+            return;
+        }
+    }
+    const std::optional<qint64> current =
+        playback.current ? std::optional(playback.current->id) : std::nullopt;
+    if (const std::optional<std::size_t> i = skipIndex(browser.filtered, current, by))
+        play(browser.filtered[*i]);
+}
+
+void App::previous() {
+    PlaybackState& p = playback;
+    if (p.audio && p.audio->currentTime() > kRewindAfter) {
+        cancelQueued();
+        p.audio->setCurrentTime(0);
+        publish();
+        return;
+    }
+    if (!p.shuffled) {
+        skip(-1);
+        return;
+    }
+    // The visible list is in random order: go back through what was played.
+    if (const std::optional<std::size_t> i = takeHistoryBack(p.history, browser.filtered)) {
+        p.goingBack = true;
+        play(browser.filtered[*i]);
+    }
+}
+
+void App::seekChanged() {
+    cancelQueued();
+    setAudioTime(seek->doubleValue());
+    publish();
+}
+
+void App::toggleShuffle() {
+    playback.shuffled = true;
+    UserDefaults().set(keys::kShuffle, true);
+    filter(true);
+}
+
+void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool successfully) {
+    PlaybackState& p = playback;
+    const FileEndFacts facts{&player == p.audio.get(), successfully, p.repeatOn,
+                             p.current.has_value(), p.queued.has_value()};
+    switch (fileEndAction(facts)) {
+    case FileEnd::Ignore:
+        return;
+    case FileEnd::Replay:
+        play(*p.current);
+        return;
+    case FileEnd::Promote:
+        promoteQueued(std::move(*p.queued));
+        return;
+    case FileEnd::ReportError:
+        views.playButton->setTitle(stoppedTitle());
+        status->setStringValue(L10n::tr(QStringLiteral("재생 중 오류가 발생했습니다.")));
+        return;
+    case FileEnd::Next:
+        next();
+        return;
+    }
+}
+
+void App::cancelQueued() {
+    PlaybackState& p = playback;
+    if (!p.queued)
+        return;
+    QueuedTrack q = std::move(*p.queued);
+    p.queued.reset();
+    // The radio must not lose the track it had handed out.
+    if (q.fromRadio)
+        listening.radioQueue.prepend(q.track.id);
+    retirePlayer(std::move(q.player));
+}
+
+void App::endFade() {
+    PlaybackState& p = playback;
+    // The fade's own step may end it: the timer goes once its call is over.
+    if (QTimer* timer = p.fadeTimer.release()) {
+        timer->stop();
+        timer->deleteLater();
+    }
+    retirePlayer(std::move(p.fadingOut));
+    p.fadeProgress = 1.0;
+}
+
+void App::restartTrack() {
+    cancelQueued();
+    setAudioTime(0);
+    publish();
+}
+
+void App::rateChanged() {
+    PlaybackState& p = playback;
+    const double speed = speedAt(ratePopup->currentIndex());
+    p.playRate = speed;
+    UserDefaults().set(keys::kPlayRate, speed);
+    if (!p.audio)
+        return;
+    cancelQueued();
+    // A player made without rate control cannot change speed: rebuild it at
+    // the same place.
+    if (speed != 1.0 && p.current) {
+        p.pendingSeek = p.audio->currentTime();
+        play(*p.current);
+    }
+}
+
+std::optional<double> App::audioDuration() const {
+    if (!playback.audio)
+        return std::nullopt;
+    return playback.audio->duration();
+}
+
+void App::setAudioTime(double seconds) {
+    if (playback.audio)
+        playback.audio->setCurrentTime(seconds);
+}
+
+std::optional<double> App::audioCurrentTime() const {
+    if (!playback.audio)
+        return std::nullopt;
+    return playback.audio->currentTime();
+}
+
+} // namespace ql
