@@ -29,6 +29,7 @@
 
 class QBoxLayout;
 class QComboBox;
+class QImage;
 class QLabel;
 class QLineEdit;
 class QMainWindow;
@@ -95,6 +96,10 @@ struct AppSeams {
     // The pressed mouse buttons and the pointer in global coordinates.
     std::function<Qt::MouseButtons()> mouseButtons;
     std::function<QPoint()> cursorPos;
+    // Told of each play request (the track asked for) as it arrives.
+    std::function<void(const Track& track)> playRequest;
+    // Receives each quality probe a request starts, in place of the probe.
+    std::function<void(const Track& track)> qualityProbe;
 };
 
 class App final : public QObject {
@@ -150,6 +155,11 @@ public:
     void request(const QString& action, std::optional<qint64> id,
                  const std::optional<QString>& path);
 
+    // ---- library/AppQuality.cpp (seam until the quality labels) ------------
+    // Asks for the quality label of the track's file: one probe per path
+    // while it is pending, whoever asks and however often.
+    void requestQuality(const Track& track);
+
     // ---- library/AppTools.cpp ---------------------------------------------
     // Display names of the missing external programs ("Python 3", "FFmpeg").
     // Runs a short Python child to see that mutagen imports: off the main
@@ -160,6 +170,8 @@ public:
     void runSetupInTerminal();
 
     // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
+    // The play request: the direct start of a track, common to every road.
+    void play(const Track& track);
     void registerRemote();
     void registerVolumeKeys();
     void toggle();
@@ -317,15 +329,45 @@ public:
     void folderChanged();
     static QString folderLabel(const QString& path, const QStringList& all);
 
-    // ---- ui/AppBrowserViews.cpp (seams until the table, grid and header issues)
-    void reloadTable();
-    void selectTableRow(int row);
-    void scrollTableToTop();
+    // ---- ui/AppBrowserViews.cpp (seams until the grid and header issues) ----
     void rebuildAlbums();
     void reloadAlbumGrid();
     void updateHeader();
-    // The track table's double-click action.
+
+    // ---- ui/AppTrackTable.cpp -----------------------------------------------
+    // The rows changed: the table shows browser.filtered afresh.
+    void reloadTable();
+    // Selects the row alone, without scrolling; out of range clears.
+    void selectTableRow(int row);
+    void scrollTableToTop();
+    // Seconds as m:ss, truncated; negative, NaN and infinite give "0:00".
+    static QString time(double seconds);
+    // One cell's text, by column identifier.
+    QString cellText(const Track& track, const QString& identifier);
+    // The quality column's text: the stored label, else "…" after asking for
+    // one.
+    QString qualityText(const Track& track);
+    // A row's thumbnail: the album's cover when known, else the default
+    // cover; asks for the cover once per album until the next reload.
+    QImage titleThumbnail(const Track& track);
+    // A double-click on a row (the table's clicked cell): filters by its
+    // album or artist, else plays the row.
     void selected();
+    // A double-click on a column title: filters by the selected row's value
+    // (else the current track's) in that column.
+    void headerDoubleClicked(int column);
+    // A label or cover arrived: repaints the cells on screen that show it.
+    void qualityChanged(const QString& path);
+    void coverChanged(const QString& albumKey);
+
+    // ---- ui/AppCovers.cpp (seam until the cover art) -----------------------
+    // normalizedSearch(album) + "|" + normalizedSearch(artist).
+    static QString albumKey(const Track& track);
+    // The album's cover, delivered to `done` on the main thread (a null image
+    // when there is none); a cached cover before the call returns.
+    void albumCover(const AlbumItem& item, std::function<void(const QImage&)> done);
+    // "Quavelark.png" of the resources folder; null when it is missing.
+    static QImage defaultCover();
 
     // ---- state --------------------------------------------------------------
     CoreState core;
@@ -375,6 +417,10 @@ private:
     void buildWindowBase();
     void buildTopBar();
     void buildPage();
+    // ui/AppTransportBar.cpp: the bar's controls (with the window's fixed
+    // controls), and its stretch of the window build.
+    void makeTransportControls();
+    void buildTransportBar();
 };
 
 } // namespace ql

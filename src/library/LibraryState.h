@@ -4,6 +4,7 @@
 #include "app/Records.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <vector>
@@ -17,6 +18,8 @@ struct LibraryState {
     // since the last save.
     QHash<QString, QString> qual;
     bool qualDirty = false;
+    // Paths whose quality probe is queued or running.
+    QSet<QString> qualPending;
     // Genre by file path ("genres.json").
     QHash<QString, QString> genres;
 

@@ -1,6 +1,9 @@
 // ---- playback: play request, transport, media commands, volume keys ----
 //
-// Seams for the playback issues: nothing plays yet, so there is nothing to
+// Seams for the playback issues. The play request (history, generation,
+// labels, the player on its road, the per-track housekeeping) is filled by the
+// play-request work; until then a request only reaches seams.playRequest.
+// Nothing plays yet, so there is nothing to
 // pause, skip, seek or publish, no successor to cancel, no command or key to
 // answer, and no player whose length or position could be read. The checks
 // the tick runs (sleep timer, crossfade, gapless successor) and its device
@@ -10,6 +13,11 @@
 #include "app/App.h"
 
 namespace ql {
+
+void App::play(const Track& track) {
+    if (seams.playRequest)
+        seams.playRequest(track);
+}
 
 void App::registerRemote() {}
 void App::registerVolumeKeys() {}

@@ -21,7 +21,7 @@
 #include <QMenu>
 #include <QSlider>
 #include <QStyle>
-#include <QTableView>
+#include "ui/TrackTableView.h"
 
 #include <memory>
 
