@@ -193,8 +193,9 @@ int main(int argc, char** argv) {
     // What a playing track's labels look like (long ones, to see them cut).
     const Track& shown = app.library.rows[10];
     app.views.titleLabel->setText(shown.title);
-    app.views.artistLabel->setText(shown.artist + QStringLiteral(
-        ", Leipzig Gewandhaus Orchestra, Berliner Philharmoniker and the Choir of King's College"));
+    app.views.artistLabel->setText(
+        shown.artist + QStringLiteral(", Leipzig Gewandhaus Orchestra, Berliner Philharmoniker and "
+                                      "the Choir of King's College"));
     app.views.infoLabel->setText(QStringLiteral("FLAC · 44.1kHz · 16bit"));
     app.selectTableRow(2);
 
