@@ -6,23 +6,21 @@
 // waveform row in the middle; the volume steps, slider and output line and
 // the lock, device and tools buttons on the right, ending 20 from the right
 // edge; 30 between the groups, each centred vertically. Its controls are
-// fixed controls (views), made with App and placed here; tool tips are set in
-// Korean and translated by the pass.
+// fixed controls (views), made with App and placed here, with the output
+// controls App makes for the volume and device code (the repeat button, the
+// volume text and the output line, which that code also wires and writes);
+// tool tips are set in Korean and translated by the pass.
 //
-// Seams: the bar connects the actions App has today (favourite, previous,
-// play/pause, next, now-playing window, and the cover's click, wired at
-// launch). The other controls are built and kept in `views` but not yet
-// connected; the work that builds each action connects its control:
-//   restartButton  restartTrack     (transport actions: device/volume or
-//                                    play-request work)
-//   shuffleButton  toggleShuffle    (play-request and transport work)
-//   repeatBtn      toggleRepeat     (device, volume and repeat work)
-//   analysisButton showAudioScan    (quality analysis panel)
-//   volDownButton, volUpButton  volDown, volUp; volume slider volumeChanged;
-//   volDB and dacLabel texts    (device, volume and repeat work)
+// Seams: the bar connects the actions App has (favourite, previous,
+// play/pause, next, now-playing window, volume steps, device menu; the cover's
+// click and the slider's and repeat button's actions are wired where those
+// controls are made). The other controls are built and kept in `views` but
+// not connected yet; the work that builds each action connects its control:
+//   restartButton  restartTrack      (play-request work)
+//   shuffleButton  toggleShuffle     (play-request work)
+//   analysisButton showAudioScan     (quality analysis panel)
 //   lockBtn        toggleBitFromLock (playback modes and the lock button)
-//   deviceButton   showDeviceMenu   (device, volume and repeat work)
-//   toolsButton    toggleTools      (tools panel)
+//   toolsButton    toggleTools       (tools panel)
 // The seek slider's action (seekChanged) comes with the play-request work.
 #include "app/App.h"
 
@@ -31,13 +29,13 @@
 #include "ui/ClickImageView.h"
 #include "ui/IconButton.h"
 #include "ui/PlayButton.h"
+#include "ui/SeekSlider.h"
 #include "ui/SymbolView.h"
 #include "ui/Theme.h"
 
 #include <QBoxLayout>
 #include <QLabel>
 #include <QPointer>
-#include <QSlider>
 
 namespace ql {
 
@@ -90,8 +88,6 @@ void App::makeTransportControls() {
     views.playButton = new PlayButton;
     views.playButton->setTitle(QStringLiteral("▶ 재생"));
     views.nextButton = flatButton(QStringLiteral("forward.end.fill"), {}, {16, Qt::white, {}});
-    views.repeatBtn =
-        flatButton(QStringLiteral("repeat"), {}, {15, Qt::white, QStringLiteral("현재 곡 반복")});
     views.nowPlayingButton = flatButton(QStringLiteral("list.bullet"), {},
                                         {15, Qt::white, QStringLiteral("큰 앨범 아트 재생 화면")});
     views.analysisButton = flatButton(QStringLiteral("waveform.path.ecg"), {},
@@ -100,9 +96,7 @@ void App::makeTransportControls() {
     views.remainLabel = new QLabel(QStringLiteral("--:--"));
     const RoundButtonStyle step{24, 10, Theme::panel(), Qt::white, {}};
     views.volDownButton = roundButton(QStringLiteral("minus"), step);
-    views.volDB = new QLabel;
     views.volUpButton = roundButton(QStringLiteral("plus"), step);
-    views.dacLabel = new QLabel;
     views.lockBtn = flatButton(QStringLiteral("lock.open"), {},
                                {17, Theme::sub(), QStringLiteral("💎 비트퍼펙트 켜기/끄기")});
     views.deviceButton = flatButton(QStringLiteral("hifispeaker"), {},
@@ -162,7 +156,7 @@ void App::buildTransportBar() {
     QBoxLayout* buttons =
         stack(QBoxLayout::LeftToRight, 26,
               {views.restartButton, views.shuffleButton, views.previousButton, views.playButton,
-               views.nextButton, views.repeatBtn, views.nowPlayingButton},
+               views.nextButton, repeatBtn, views.nowPlayingButton},
               Qt::AlignVCenter);
     buttons->insertStretch(0);
     buttons->addStretch();
@@ -186,30 +180,36 @@ void App::buildTransportBar() {
     QWidget* centre = group(centreStack, "transportCentre");
 
     // 7. The volume column. The slider's value was restored by the window base.
-    styleLabel(views.volDB, 13, QFont::Medium, Qt::white);
-    views.volDB->setAlignment(Qt::AlignCenter);
-    views.volDB->setFixedWidth(70);
-    QSlider* volume = views.volume;
+    connect(views.volDownButton, &QAbstractButton::clicked, this, run(&App::volDown));
+    connect(views.volUpButton, &QAbstractButton::clicked, this, run(&App::volUp));
+    styleLabel(volDB, 13, QFont::Medium, Qt::white);
+    volDB->setAlignment(Qt::AlignCenter);
+    volDB->setFixedWidth(70);
+    SeekSlider* volume = views.volume;
     volume->setTracking(true);
     volume->setFixedWidth(150);
     QPalette fill = volume->palette();
     fill.setColor(QPalette::Highlight, Theme::accent());
     volume->setPalette(fill);
-    styleLabel(views.dacLabel, 11, QFont::Normal, Theme::dim());
-    views.dacLabel->setAlignment(Qt::AlignCenter);
+    styleLabel(dacLabel, 11, QFont::Normal, Theme::dim());
+    dacLabel->setAlignment(Qt::AlignCenter);
     auto* speaker = new SymbolView(sym(QStringLiteral("speaker.fill"), 12), Theme::sub());
     auto* volumeColumn = new QVBoxLayout;
     volumeColumn->setContentsMargins(0, 0, 0, 0);
     volumeColumn->setSpacing(6);
     volumeColumn->addLayout(stack(QBoxLayout::LeftToRight, 10,
-                                  {views.volDownButton, views.volDB, views.volUpButton},
+                                  {views.volDownButton, volDB, views.volUpButton},
                                   Qt::AlignVCenter));
     volumeColumn->addLayout(stack(QBoxLayout::LeftToRight, 8, {speaker, volume}, Qt::AlignVCenter));
-    volumeColumn->addWidget(views.dacLabel, 0, Qt::AlignHCenter);
+    volumeColumn->addWidget(dacLabel, 0, Qt::AlignHCenter);
     for (int i = 0; i < 2; ++i)
         volumeColumn->setAlignment(volumeColumn->itemAt(i)->layout(), Qt::AlignHCenter);
 
     // 8. The output row and the right group.
+    connect(views.deviceButton, &QAbstractButton::clicked, this, [self] {
+        if (self)
+            self->showDeviceMenu(self->views.deviceButton);
+    });
     QBoxLayout* rightStack = stack(QBoxLayout::LeftToRight, 30, {}, Qt::AlignVCenter);
     rightStack->addLayout(volumeColumn);
     rightStack->addLayout(stack(QBoxLayout::LeftToRight, 14,

@@ -15,6 +15,7 @@
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
+#include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
 #include "ui/Surface.h"
 #include "ui/Symbol.h"
@@ -36,7 +37,6 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPointer>
-#include <QSlider>
 #include <QStyleFactory>
 #include <QVBoxLayout>
 
@@ -84,9 +84,9 @@ void App::makeWindowViews() {
     views.infoLabel = new QLabel;
     views.pageTitle = new QLabel;
     views.pageSub = new QLabel;
-    views.volume = new QSlider(Qt::Horizontal);
-    views.volume->setRange(0, 100);
-    views.volume->setValue(int(kDefaultVolume));
+    views.volume = new SeekSlider;
+    views.volume->setMaximumValue(100);
+    views.volume->setDoubleValue(kDefaultVolume);
     makeTransportControls();
 }
 
@@ -185,10 +185,9 @@ void App::buildWindowBase() {
 
     // The volume slider's stored value; a stored 0 is a value like any other.
     // An unreadable value counts as absent; one outside 0 … 100 is clamped
-    // as the slider would.
-    const double stored =
-        UserDefaults().realIfPresent(keys::kPlayerVolume).value_or(kDefaultVolume);
-    views.volume->setValue(int(std::lround(std::clamp(stored, 0.0, 100.0))));
+    // by the slider.
+    views.volume->setDoubleValue(
+        UserDefaults().realIfPresent(keys::kPlayerVolume).value_or(kDefaultVolume));
 }
 
 void App::buildTopBar() {

@@ -10,13 +10,13 @@
 #include <vector>
 
 class QLabel;
-class QSlider;
 class QWidget;
 
 namespace ql {
 
 class IconButton;
 class PlayButton;
+class SeekSlider;
 class SidebarButton;
 class SymbolButton;
 class TrackTableModel;
@@ -31,24 +31,22 @@ struct WindowViews {
     QLabel* infoLabel = nullptr;   // now playing: format line
     QLabel* pageTitle = nullptr;   // page header title
     QLabel* pageSub = nullptr;     // page header subtitle
-    QSlider* volume = nullptr;     // 0 … 100, 70 until the window build restores it
+    SeekSlider* volume = nullptr;  // 0 … 100, 70 until the window build restores it
 
-    // The transport bar's controls (fixed controls too).
+    // The transport bar's controls (fixed controls too; its repeat button,
+    // volume text and output line are App's output controls).
     SymbolButton* barFav = nullptr;        // the heart beside the title
     SymbolButton* restartButton = nullptr; // back to the start of the track
     SymbolButton* shuffleButton = nullptr;
     SymbolButton* previousButton = nullptr;
     PlayButton* playButton = nullptr; // "▶ 재생" / "⏸ 일시정지"
     SymbolButton* nextButton = nullptr;
-    SymbolButton* repeatBtn = nullptr;
     SymbolButton* nowPlayingButton = nullptr;
     SymbolButton* analysisButton = nullptr; // the quality analysis of a track
     QLabel* elapsedLabel = nullptr;         // "--:--" without a player
     QLabel* remainLabel = nullptr;          // "--:--" without a player
     SymbolButton* volDownButton = nullptr;  // the minus of the volume steps
-    QLabel* volDB = nullptr;                // the volume as text
     SymbolButton* volUpButton = nullptr;    // the plus of the volume steps
-    QLabel* dacLabel = nullptr;             // the output line
     SymbolButton* lockBtn = nullptr;        // bit-perfect lock
     SymbolButton* deviceButton = nullptr;   // opens the output-device menu
     IconButton* toolsButton = nullptr;      // shows or hides the tools panel

@@ -6,6 +6,7 @@
 #include "ui/ClickableText.h"
 #include "ui/IconButton.h"
 #include "ui/PlayButton.h"
+#include "ui/SeekSlider.h"
 #include "ui/SymbolButton.h"
 #include "ui/TruncatingLabel.h"
 #include "ui/l10n/L10n.h"
@@ -15,7 +16,6 @@
 #include <QMainWindow>
 #include <QMouseEvent>
 #include <QScrollBar>
-#include <QSlider>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QTimer>
@@ -117,7 +117,7 @@ private slots:
         const WindowViews& v = l.app->views;
         QCOMPARE(v.elapsedLabel->width(), 44);
         QCOMPARE(v.remainLabel->width(), 44);
-        QCOMPARE(v.volDB->width(), 70);
+        QCOMPARE(l.app->volDB->width(), 70);
         QCOMPARE(v.volume->width(), 150);
     }
 
@@ -162,7 +162,7 @@ private slots:
                                              {"shuffle", v.shuffleButton},
                                              {"previous", v.previousButton},
                                              {"next", v.nextButton},
-                                             {"repeat", v.repeatBtn},
+                                             {"repeat", l.app->repeatBtn},
                                              {"nowPlaying", v.nowPlayingButton},
                                              {"analysis", v.analysisButton},
                                              {"minus", v.volDownButton},
