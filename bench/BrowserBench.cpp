@@ -12,6 +12,7 @@
 #include "ui/FolderList.h"
 #include "ui/TrackPath.h"
 
+#include "BenchHome.h"
 #include "RatioReporter.h"
 
 #include <benchmark/benchmark.h>
@@ -20,7 +21,6 @@
 #include <QCollator>
 #include <QLineEdit>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -186,11 +186,7 @@ void naiveFolders(benchmark::State& state, int tracks, int folders) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QTemporaryDir home;
-    for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-        qputenv(var, QFile::encodeName(home.path()));
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::BenchHome home;
     QApplication application(argc, argv);
 
     bench::RatioReporter reporter;

@@ -15,6 +15,7 @@
 #include "ui/TrackTableModel.h"
 #include "ui/TrackTableView.h"
 
+#include "BenchHome.h"
 #include "RatioReporter.h"
 
 #include <benchmark/benchmark.h>
@@ -27,7 +28,6 @@
 #include <QPainter>
 #include <QPixmapCache>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <memory>
@@ -65,6 +65,7 @@ struct Ours {
     Ours(const std::vector<Track>& rows) {
         app = std::make_unique<App>(plat);
         app->seams.missingTools = [] { return QStringList{}; };
+        app->seams.backendWrite = [](const QByteArray&) {}; // a backend that never answers
         app->applicationDidFinishLaunching();
         app->timer->stop();
         app->library.rows = rows;
@@ -204,11 +205,7 @@ void peerPaint(benchmark::State& state) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QTemporaryDir home;
-    for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-        qputenv(var, QFile::encodeName(home.path()));
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::BenchHome home;
     QApplication application(argc, argv);
 
     bench::RatioReporter reporter;

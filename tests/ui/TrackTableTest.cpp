@@ -55,6 +55,7 @@ struct Shown {
         L10n::setLanguage("ko");
         app = std::make_unique<App>(plat);
         app->seams.missingTools = [] { return QStringList{}; };
+        app->seams.backendWrite = [](const QByteArray&) {}; // a backend that never answers
         app->seams.playRequest = [this](const Track& t) { played.push_back(t); };
         app->seams.qualityProbe = [this](const Track& t) { ++probes[t.path]; };
         app->applicationDidFinishLaunching();

@@ -35,6 +35,7 @@ struct Launched {
         L10n::setLanguage("ko");
         app = std::make_unique<App>(plat);
         app->seams.missingTools = [] { return QStringList{}; };
+        app->seams.backendWrite = [](const QByteArray&) {}; // a backend that never answers
         app->applicationDidFinishLaunching();
         app->timer->stop();
         QVERIFY(QTest::qWaitForWindowExposed(app->window.get()));

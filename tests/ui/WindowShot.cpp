@@ -173,6 +173,7 @@ int main(int argc, char** argv) {
     platform::Platform plat;
     App app(plat);
     app.seams.missingTools = [] { return QStringList{}; };
+    app.seams.backendWrite = [](const QByteArray&) {}; // the catalog is the synthetic one
     app.applicationDidFinishLaunching();
     app.library.rows = syntheticCatalog();
     // Covers for some albums (the rest keep the default cover), a few
