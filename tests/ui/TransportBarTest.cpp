@@ -88,38 +88,10 @@ private slots:
         QCOMPARE(centre.right() + 1 + 30, right.left());
         for (const QRect& g : {left, centre, right})
             QVERIFY2(std::abs(g.center().y() - bar->height() / 2) <= 1, "centred vertically");
+        QCOMPARE(l.app->art->size(), QSize(66, 66));
         // The waveform takes the centre's free width, 30 high.
         QCOMPARE(l.app->wave->height(), 30);
         QVERIFY(l.app->wave->width() > centre.width() / 2);
-    }
-
-    void controlSizes_data() {
-        QTest::addColumn<QString>("control");
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("cover") << "cover" << QSize(66, 66);
-        QTest::newRow("minus") << "minus" << QSize(24, 24);
-        QTest::newRow("plus") << "plus" << QSize(24, 24);
-        QTest::newRow("play") << "play" << QSize(44, 44);
-    }
-    void controlSizes() {
-        QFETCH(QString, control);
-        QFETCH(QSize, size);
-        Launched l;
-        const WindowViews& v = l.app->views;
-        const QHash<QString, QWidget*> named{{"cover", l.app->art},
-                                             {"minus", v.volDownButton},
-                                             {"plus", v.volUpButton},
-                                             {"play", v.playButton}};
-        QCOMPARE(named.value(control)->size(), size);
-    }
-
-    void fixedWidths() {
-        Launched l;
-        const WindowViews& v = l.app->views;
-        QCOMPARE(v.elapsedLabel->width(), 44);
-        QCOMPARE(v.remainLabel->width(), 44);
-        QCOMPARE(l.app->volDB->width(), 70);
-        QCOMPARE(v.volume->width(), 150);
     }
 
     void toolTips_data() {
@@ -181,18 +153,6 @@ private slots:
             QCOMPARE(w->toolTip(), L10n::tr(tip));
             QVERIFY(!L10n::hasHangul(w->toolTip()));
         }
-    }
-
-    void initialState() {
-        Launched l;
-        const WindowViews& v = l.app->views;
-        QCOMPARE(v.titleLabel->text(), QString("음악을 선택하세요"));
-        QCOMPARE(v.elapsedLabel->text(), QString("--:--"));
-        QCOMPARE(v.remainLabel->text(), QString("--:--"));
-        QCOMPARE(v.playButton->title(), QString("▶ 재생"));
-        QCOMPARE(v.lockBtn->image()->name(), QString("lock.open"));
-        QVERIFY(v.toolsButton->title().isEmpty());
-        QCOMPARE(v.elapsedLabel->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
     }
 
     // ---- long texts in the 290-pixel left group ----
@@ -271,18 +231,6 @@ private slots:
         QCOMPARE(called, calls);
         QCOMPARE(behind.presses, 0); // the press never falls through
         QCOMPARE(cover->cursor().shape(), Qt::PointingHandCursor);
-    }
-
-    void coverOfTheBarOpensTheNowPlayingWindow() {
-        Launched l;
-        int called = 0;
-        const std::function<void()> wired = l.app->art->onClick;
-        QVERIFY(wired);
-        l.app->art->onClick = [&] { ++called; };
-        QTest::mouseClick(l.app->art, Qt::LeftButton);
-        QCOMPARE(called, 1);
-        QCOMPARE(l.app->art->cornerRadius(), 4.0);
-        QCOMPARE(l.app->art->image(), App::defaultCover());
     }
 
     // ---- the clickable text ----
