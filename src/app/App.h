@@ -30,6 +30,7 @@
 class QAction;
 class QBoxLayout;
 class QComboBox;
+class QImage;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
@@ -115,6 +116,11 @@ struct AppSeams {
     // Receives each fallback road a play request takes ("render" or
     // "decode"), with its generation, in place of the road.
     std::function<void(const char* road, const Track& track, quint64 generation)> fallbackRoad;
+    // Told of each play request (the track asked for) as it arrives, before
+    // the request runs.
+    std::function<void(const Track& track)> playRequest;
+    // Receives each quality probe a request starts, in place of the probe.
+    std::function<void(const Track& track)> qualityProbe;
 };
 
 class App final : public QObject {
@@ -193,6 +199,11 @@ public:
     // ---- library/AppArt.cpp (seam until the cover-art issue) ----------------
     // Shows the track's cover in the transport bar.
     void loadArt(const Track& track);
+
+    // ---- library/AppQuality.cpp (seam until the quality labels) ------------
+    // Asks for the quality label of the track's file: one probe per path
+    // while it is pending, whoever asks and however often.
+    void requestQuality(const Track& track);
 
     // ---- library/AppTools.cpp ---------------------------------------------
     // Display names of the missing external programs ("Python 3", "FFmpeg").
@@ -510,15 +521,45 @@ public:
     void folderChanged();
     static QString folderLabel(const QString& path, const QStringList& all);
 
-    // ---- ui/AppBrowserViews.cpp (seams until the table, grid and header issues)
-    void reloadTable();
-    void selectTableRow(int row);
-    void scrollTableToTop();
+    // ---- ui/AppBrowserViews.cpp (seams until the grid and header issues) ----
     void rebuildAlbums();
     void reloadAlbumGrid();
     void updateHeader();
-    // The track table's double-click action.
+
+    // ---- ui/AppTrackTable.cpp -----------------------------------------------
+    // The rows changed: the table shows browser.filtered afresh.
+    void reloadTable();
+    // Selects the row alone, without scrolling; out of range clears.
+    void selectTableRow(int row);
+    void scrollTableToTop();
+    // Seconds as m:ss, truncated; negative, NaN and infinite give "0:00".
+    static QString time(double seconds);
+    // One cell's text, by column identifier.
+    QString cellText(const Track& track, const QString& identifier);
+    // The quality column's text: the stored label, else "…" after asking for
+    // one.
+    QString qualityText(const Track& track);
+    // A row's thumbnail: the album's cover when known, else the default
+    // cover; asks for the cover once per album until the next reload.
+    QImage titleThumbnail(const Track& track);
+    // A double-click on a row (the table's clicked cell): filters by its
+    // album or artist, else plays the row.
     void selected();
+    // A double-click on a column title: filters by the selected row's value
+    // (else the current track's) in that column.
+    void headerDoubleClicked(int column);
+    // A label or cover arrived: repaints the cells on screen that show it.
+    void qualityChanged(const QString& path);
+    void coverChanged(const QString& albumKey);
+
+    // ---- ui/AppCovers.cpp (seam until the cover art) -----------------------
+    // normalizedSearch(album) + "|" + normalizedSearch(artist).
+    static QString albumKey(const Track& track);
+    // The album's cover, delivered to `done` on the main thread (a null image
+    // when there is none); a cached cover before the call returns.
+    void albumCover(const AlbumItem& item, std::function<void(const QImage&)> done);
+    // "Quavelark.png" of the resources folder; null when it is missing.
+    static QImage defaultCover();
 
     // ---- state --------------------------------------------------------------
     CoreState core;
@@ -592,6 +633,10 @@ private:
     void backendEnded();
     // library/AppCatalog.cpp: a message of the backend on the status line.
     void showBackendMessage(const QString& message);
+    // ui/AppTransportBar.cpp: the bar's controls (with the window's fixed
+    // controls), and its stretch of the window build.
+    void makeTransportControls();
+    void buildTransportBar();
 };
 
 } // namespace ql

@@ -6,6 +6,7 @@
 #include "library/ReplyReader.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <vector>
@@ -21,6 +22,8 @@ struct LibraryState {
     // since the last save.
     QHash<QString, QString> qual;
     bool qualDirty = false;
+    // Paths whose quality probe is queued or running.
+    QSet<QString> qualPending;
     // Genre by file path ("genres.json").
     QHash<QString, QString> genres;
 

@@ -82,6 +82,8 @@ void watchEnd(App& app, platform::AudioPlayer& player) {
 } // namespace
 
 void App::play(const Track& requested) {
+    if (seams.playRequest)
+        seams.playRequest(requested);
     // A copy: the request may name a track held in the state changed here.
     const Track track = requested;
     PlaybackState& p = playback;

@@ -7,6 +7,7 @@
 #include "ui/Surface.h"
 #include "ui/Theme.h"
 #include "ui/TrackTableModel.h"
+#include "ui/TrackTableView.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 
@@ -21,7 +22,6 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QStyle>
-#include <QTableView>
 
 #include <memory>
 
