@@ -1,13 +1,22 @@
-# ql_add_test(<name> <sources...> [LIBS <libs...>] [LABELS <labels...>])
+# ql_add_test(<name> <sources...> [XVFB] [LIBS <libs...>] [LABELS <labels...>])
 # Adds one Qt Test executable and registers it with CTest. Every test links the
-# shared test support (temporary home, generated audio) and runs offscreen.
+# shared test support (temporary home, generated audio) and runs offscreen;
+# with XVFB it runs on a real X server of its own (xvfb-run), as a user's
+# window would.
 function(ql_add_test name)
-    cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "XVFB" "" "LIBS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
     target_link_libraries(${name} PRIVATE ql_test_support Qt6::Test ${ARG_LIBS})
-    add_test(NAME ${name} COMMAND ${name})
+    if(ARG_XVFB)
+        add_test(NAME ${name} COMMAND xvfb-run -a -s "-screen 0 1600x1000x24"
+            $<TARGET_FILE:${name}>)
+        set(platform xcb)
+    else()
+        add_test(NAME ${name} COMMAND ${name})
+        set(platform offscreen)
+    endif()
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QL_BUILD_DIR=${CMAKE_BINARY_DIR}"
+        ENVIRONMENT "QT_QPA_PLATFORM=${platform};QL_BUILD_DIR=${CMAKE_BINARY_DIR}"
         TIMEOUT 300)
     if(ARG_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
