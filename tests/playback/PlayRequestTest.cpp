@@ -61,76 +61,50 @@ struct RouteCase {
     QList<double> matched;
 };
 
+// clang-format off
 const std::vector<RouteCase>& routeCases() {
     static const std::vector<RouteCase> cases{
         {"both off: no rate match, bound to the chosen device", false, false, test::kDacA, {}},
-        {"both off: bound to the system default", false, false, "", {}},
-        {"rate matching: from the file, then from the player",
-         true,
-         false,
-         test::kDacA,
-         {48000, 48000}},
-        {"bit-perfect alone matches too", false, true, "", {48000, 48000}},
+        {"both off: bound to the system default",               false, false, "",          {}},
+        {"rate matching: from the file, then from the player",  true,  false, test::kDacA, {48000, 48000}},
+        {"bit-perfect alone matches too",                       false, true,  "",          {48000, 48000}},
     };
     return cases;
 }
+// clang-format on
 
 // ---- the one-entry render cache -------------------------------------------------------
 enum class Cached { ThisTrack, OtherTrack, Unreadable };
+// What the request plays at once: the cached render, the track's own file,
+// or nothing (a fallback road runs).
+enum class Plays { Render, File, Nothing };
 
 struct CacheCase {
     const char* name;
     bool effects;
     Cached cached;
-    bool playsRender;  // the render became the player (else: see `plays`)
-    bool playsFile;    // the track's own file became the player
+    Plays plays;
     QStringList roads; // fallback roads started
     bool cacheKept;    // fxCache still holds the entry
     bool renderKept;   // the rendered file still exists
     bool previousKept; // the previous track's temporary file still exists
 };
 
+// clang-format off
 const std::vector<CacheCase>& cacheCases() {
     static const std::vector<CacheCase> cases{
         {"this track's render is taken and adopted",
-         true,
-         Cached::ThisTrack,
-         true,
-         false,
-         {},
-         false,
-         true,
-         false},
+         true,  Cached::ThisTrack,  Plays::Render,  {},         false, true,  false},
         {"another track's render stays; the render road starts",
-         true,
-         Cached::OtherTrack,
-         false,
-         false,
-         {"render"},
-         true,
-         true,
-         true},
+         true,  Cached::OtherTrack, Plays::Nothing, {"render"}, true,  true,  true},
         {"a render that does not open is deleted; the render road starts",
-         true,
-         Cached::Unreadable,
-         false,
-         false,
-         {"render"},
-         false,
-         false,
-         true},
+         true,  Cached::Unreadable, Plays::Nothing, {"render"}, false, false, true},
         {"without effects the file plays and the cache is left alone",
-         false,
-         Cached::ThisTrack,
-         false,
-         true,
-         {},
-         true,
-         true,
-         false},
+         false, Cached::ThisTrack,  Plays::File,    {},         true,  true,  false},
     };
     return cases;
 }
+// clang-format on
 
 } // namespace
 
@@ -219,10 +193,11 @@ private slots:
         QCOMPARE(QFile::exists(render), c.renderKept);
         QCOMPARE(QFile::exists(previous), c.previousKept);
         const AudioPlayer* audio = app.playback.audio.get();
-        if (c.playsRender || c.playsFile) {
+        if (c.plays != Plays::Nothing) {
+            const bool fromRender = c.plays == Plays::Render;
             QVERIFY(audio && audio->isPlaying());
-            QCOMPARE(audio->path(), c.playsRender ? render : r.track(1).path);
-            QCOMPARE(app.playback.cacheURL, c.playsRender ? std::optional(render) : std::nullopt);
+            QCOMPARE(audio->path(), fromRender ? render : r.track(1).path);
+            QCOMPARE(app.playback.cacheURL, fromRender ? std::optional(render) : std::nullopt);
         } else {
             QVERIFY(!audio);
             QVERIFY(app.playback.loading);
