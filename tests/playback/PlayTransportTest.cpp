@@ -1,0 +1,542 @@
+// The play request and the transport on the simulated two-device rig with
+// generated WAV files. The devices run on the manual clock: nothing advances
+// or ends unless a test says so (the engine takes at most a buffer's worth,
+// hence the 0.15 s tolerance on positions).
+#include "app/App.h"
+#include "app/UserDefaults.h"
+#include "platform/audio/AudioPlayer.h"
+#include "ui/PlayButton.h"
+#include "ui/SeekSlider.h"
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
+
+#include "CaseRows.h"
+#include "RiggedApp.h"
+#include "SimRigs.h"
+#include "TestAudio.h"
+#include "TestHome.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QProcess>
+
+#include <sndfile.h>
+
+#include <functional>
+
+using namespace ql;
+using namespace ql::platform;
+using test::addRows;
+
+namespace {
+
+const QString kPause = QStringLiteral("⏸ 일시정지");
+const QString kPlay = QStringLiteral("▶ 재생");
+const QString kPreparing = QStringLiteral("준비 중…");
+
+QString tempFile(const QString& name) {
+    return QDir::temp().filePath(name);
+}
+
+// Five seconds of 16-bit stereo noise at `rate`, written once.
+QString wav(const QString& name, int rate = 44100) {
+    const QString path = tempFile(name);
+    test::AudioSpec spec;
+    spec.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    spec.rate = rate;
+    spec.frames = 5 * rate;
+    if (!QFile::exists(path) && !test::writeAudio(path, spec))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QString garbage(const QString& name) {
+    QFile f(tempFile(name));
+    if (!f.open(QIODevice::WriteOnly) || f.write("not audio") < 0)
+        qFatal("cannot write %s", qPrintable(f.fileName()));
+    return f.fileName();
+}
+
+// Tracks 1 … 3 on 44.1 kHz files, 4 on a 48 kHz file, 5 on a file that does
+// not open; all in the catalog, 1 … 3 visible.
+struct Rig {
+    test::RiggedApp rig{test::twoOutputs(), SimOutputs{SimClock::Manual, {}}};
+    App& app = rig.app;
+    std::vector<Track> tracks;
+    QStringList roads; // fallback roads taken, "road:id"
+    quint64 roadGeneration = 0;
+
+    Rig() {
+        UserDefaults().clear();
+        L10n::setLanguage("ko");
+        for (qint64 id = 1; id <= 5; ++id) {
+            const QString name = QStringLiteral("t%1.wav").arg(id);
+            const QString path = id == 5 ? garbage(name) : wav(name, id == 4 ? 48000 : 44100);
+            tracks.push_back(Track{id, path, QStringLiteral("T%1").arg(id), {}, {}, 5, {}});
+        }
+        app.library.rows = tracks;
+        show({1, 2, 3});
+        app.seams.fallbackRoad = [this](const char* road, const Track& t, quint64 g) {
+            roads << QString::fromLatin1(road) + ':' + QString::number(t.id);
+            roadGeneration = g;
+        };
+    }
+    const Track& track(qint64 id) const { return tracks[std::size_t(id - 1)]; }
+    void show(const std::vector<qint64>& ids) {
+        app.browser.filtered.clear();
+        for (qint64 id : ids)
+            app.browser.filtered.push_back(track(id));
+    }
+    AudioPlayer* audio() const { return app.playback.audio.get(); }
+    std::optional<qint64> currentId() const {
+        return app.playback.current ? std::optional(app.playback.current->id) : std::nullopt;
+    }
+    QString button() const { return app.views.playButton->title(); }
+    bool near(double position) const { return std::abs(audio()->currentTime() - position) < 0.15; }
+    // A prepared successor for track `id`, playing as the gapless check leaves it.
+    AudioPlayer* prepareSuccessor(qint64 id, bool fromRadio) {
+        auto player = AudioPlayer::open(*rig.platform.outputs, track(id).path).player;
+        player->play();
+        app.playback.queued = QueuedTrack{track(id), std::move(player), fromRadio};
+        return app.playback.queued->player.get();
+    }
+};
+
+// ---- play request: history, generation, start position ----------------------------
+struct HistoryCase {
+    const char* name;
+    QList<qint64> history;         // before the request
+    std::optional<qint64> current; // played before the request
+    std::optional<double> pending; // the pending seek when the request comes
+    bool goingBack;                // the request comes from previous() in shuffle mode
+    qint64 request;
+    QList<qint64> historyAfter;
+    double startsAt;
+};
+
+QList<qint64> ids(qint64 first, qint64 last) {
+    QList<qint64> out;
+    for (qint64 id = first; id <= last; ++id)
+        out << id;
+    return out;
+}
+
+// clang-format off
+const std::vector<HistoryCase>& historyCases() {
+    static const std::vector<HistoryCase> cases{
+        {"a first play adds nothing",                 {},  std::nullopt, std::nullopt, false, 1, {}, 0},
+        {"a change adds the outgoing id",             {7}, 1, std::nullopt, false, 2, {7, 1}, 0},
+        {"a replay adds nothing and starts from 0",   {7}, 1, std::nullopt, false, 1, {7}, 0},
+        {"a replay with a pending seek starts there", {7}, 1, 2.5,          false, 1, {7}, 2.5},
+        {"going back adds nothing",                   {7}, 1, std::nullopt, true,  2, {7}, 0},
+        {"500 ids and a change keep 500, the oldest dropped",
+         ids(1001, 1500), 1, std::nullopt, false, 2, ids(1002, 1500) << 1, 0},
+    };
+    return cases;
+}
+
+// ---- play request: device binding and rate matching -----------------------------------
+struct RouteCase {
+    const char* name;
+    bool rateMatch;
+    bool bitPerfect;
+    QString chosen; // "" = the system default
+    QList<double> matched;
+};
+
+const std::vector<RouteCase>& routeCases() {
+    static const std::vector<RouteCase> cases{
+        {"both off: no rate match, bound to the chosen device", false, false, test::kDacA, {}},
+        {"both off: bound to the system default",               false, false, "",          {}},
+        {"rate matching: from the file, then from the player",  true,  false, test::kDacA, {48000, 48000}},
+        {"bit-perfect alone matches too",                       false, true,  "",          {48000, 48000}},
+    };
+    return cases;
+}
+
+// ---- play request: the one-entry render cache --------------------------------------------
+enum class Cached { ThisTrack, OtherTrack, Unreadable };
+// What the request plays at once: the render, the track's file, or nothing
+// (a fallback road runs).
+enum class Plays { Render, File, Nothing };
+
+struct CacheCase {
+    const char* name;
+    bool effects;
+    Cached cached;
+    Plays plays;
+    QStringList roads;
+    bool cacheKept;    // fxCache still holds the entry
+    bool renderKept;   // the rendered file still exists
+    bool previousKept; // the previous track's temporary file still exists
+};
+
+const std::vector<CacheCase>& cacheCases() {
+    static const std::vector<CacheCase> cases{
+        {"this track's render is taken and adopted",
+         true,  Cached::ThisTrack,  Plays::Render,  {},           false, true,  false},
+        {"another track's render stays; the render road starts",
+         true,  Cached::OtherTrack, Plays::Nothing, {"render:1"}, true,  true,  true},
+        {"a render that does not open is deleted; the render road starts",
+         true,  Cached::Unreadable, Plays::Nothing, {"render:1"}, false, false, true},
+        {"without effects the file plays and the cache is left alone",
+         false, Cached::ThisTrack,  Plays::File,    {},           true,  true,  false},
+    };
+    return cases;
+}
+
+// ---- transport: steps through the list ---------------------------------------------------
+constexpr double kNoPlayer = -1; // `at`: only `current` is set, nothing is loaded
+
+struct StepCase {
+    const char* name;
+    std::vector<qint64> visible;
+    std::optional<qint64> current; // played, then paused at `at`
+    double at;
+    QList<qint64> radio;
+    bool shuffled;
+    QList<qint64> history;
+    std::function<void(App&)> act;
+    std::optional<qint64> plays; // the track a new request plays (none: no request)
+    double position;             // of the player afterwards (kNoPlayer: none loaded)
+    QList<qint64> radioAfter;
+    QList<qint64> historyAfter;
+};
+
+const auto next = [](App& a) { a.next(); };
+const auto previous = [](App& a) { a.previous(); };
+const auto toggle = [](App& a) { a.toggle(); };
+const auto skipBack5 = [](App& a) { a.skip(-5); };
+
+// Columns: visible, current, at, radio, shuffled, history | act | plays,
+// position, radio after, history after.
+const std::vector<StepCase>& stepCases() {
+    static const std::vector<StepCase> cases{
+        {"previous at 3.0 s goes back a track",
+         {1, 2, 3}, 2, 3.0,  {}, false, {}, previous, 1, 0, {}, {2}},
+        {"previous at 3.01 s rewinds",
+         {1, 2, 3}, 2, 3.01, {}, false, {}, previous, std::nullopt, 0, {}, {}},
+        {"next on the last row plays the first",
+         {1, 2, 3}, 3, 0,    {}, false, {}, next, 1, 0, {}, {3}},
+        {"previous on the first row plays the last",
+         {1, 2, 3}, 1, 0,    {}, false, {}, previous, 3, 0, {}, {1}},
+        {"next from a track not in the list plays the first",
+         {1, 2}, 3, 0,       {}, false, {}, next, 1, 0, {}, {3}},
+        {"previous from a track not in the list plays the last",
+         {1, 2}, 3, 0,       {}, false, {}, previous, 2, 0, {}, {3}},
+        {"the radio queue feeds next with an empty list",
+         {}, 1, 0,           {9, 2, 3}, false, {}, next, 2, 0, {3}, {1}},
+        {"previous never takes from the radio queue",
+         {1, 3}, 1, 0,       {2}, false, {}, previous, 3, 0, {2}, {1}},
+        {"skip(-5) on three tracks stays in the list",
+         {1, 2, 3}, 1, 0,    {}, false, {}, skipBack5, 2, 0, {}, {1}},
+        {"previous in shuffle passes over ids no longer visible",
+         {1, 2, 3}, 2, 0,    {}, true, {1, 3, 9}, previous, 3, 0, {}, {1}},
+        {"previous in shuffle with an empty history does nothing",
+         {1, 2, 3}, 2, 1.0,  {}, true, {}, previous, std::nullopt, 1.0, {}, {}},
+        {"toggle with nothing loaded plays the current track",
+         {1, 2}, 3, kNoPlayer, {}, false, {}, toggle, 3, 0, {}, {}},
+        {"toggle with nothing loaded and an empty list does nothing",
+         {}, std::nullopt, kNoPlayer, {}, false, {}, toggle, std::nullopt, kNoPlayer, {}, {}},
+    };
+    return cases;
+}
+
+// ---- transport: the end of a file ----------------------------------------------------------
+struct EndCase {
+    const char* name;
+    bool repeatOn;
+    bool successfully;
+    bool withSuccessor;       // a prepared gapless successor (track 3)
+    bool fromOther;           // the end comes from a player that is not `audio`
+    qint64 current;           // afterwards
+    bool newRequest;          // the generation moved
+    bool samePlayer;          // `audio` is still the player that ended
+    QString status;           // "" = unchanged
+    QList<qint64> history;
+};
+
+// Columns: repeat, successfully, successor, from another | current, new
+// request, same player, status, history.
+const std::vector<EndCase>& endCases() {
+    static const QString error = QStringLiteral("재생 중 오류가 발생했습니다.");
+    static const std::vector<EndCase> cases{
+        {"a normal end plays the next row",
+         false, true,  false, false, 2, true,  false, "",    {1}},
+        {"repeat replays the track as a new request",
+         true,  true,  false, false, 1, true,  false, "",    {}},
+        {"an end with a successor promotes it",
+         false, true,  true,  false, 3, false, false, "",    {1}},
+        {"an error end reports and keeps the player",
+         false, false, true,  false, 1, false, true,  error, {}},
+        {"repeat and an error end reports",
+         true,  false, false, false, 1, false, true,  error, {}},
+        {"an end from a player that is not current is ignored",
+         false, true,  false, true,  1, false, true,  "",    {}},
+    };
+    return cases;
+}
+// clang-format on
+
+// ---- transport: actions that drop the prepared successor -------------------------------------
+struct DropCase {
+    const char* name;
+    std::function<void(App&)> act;
+    bool stillPlaying; // the current player plays afterwards
+    double position;   // of the current player afterwards
+};
+
+const std::vector<DropCase>& dropCases() {
+    static const auto seekTo = [](App& a) {
+        a.seek->setDoubleValue(1.25);
+        a.seekChanged();
+    };
+    static const std::vector<DropCase> cases{
+        {"pause", toggle, false, 4.5},
+        {"seek", seekTo, true, 1.25},
+        {"rewind past 3 s", previous, true, 0},
+    };
+    return cases;
+}
+
+} // namespace
+
+class PlayTransportTest : public QObject {
+    Q_OBJECT
+private slots:
+    void historyGenerationAndStart_data() { addRows(historyCases()); }
+    void historyGenerationAndStart() {
+        QFETCH(int, index);
+        const HistoryCase& c = historyCases()[std::size_t(index)];
+        Rig r;
+        if (c.current)
+            r.app.play(r.track(*c.current));
+        const AudioPlayer* before = r.audio();
+        r.app.playback.history = c.history;
+        r.app.playback.pendingSeek = c.pending;
+        r.app.playback.goingBack = c.goingBack;
+
+        r.app.play(r.track(c.request));
+
+        QCOMPARE(r.app.playback.history, c.historyAfter);
+        QCOMPARE(r.app.playback.generation, quint64(c.current ? 2 : 1));
+        QVERIFY(!r.app.playback.goingBack && !r.app.playback.pendingSeek);
+        QVERIFY(r.audio() && r.audio() != before && r.audio()->isPlaying());
+        QCOMPARE(r.audio()->path(), r.track(c.request).path);
+        QVERIFY(r.audio()->currentTime() >= c.startsAt && r.near(c.startsAt));
+        QVERIFY(!r.app.playback.loading);
+        QCOMPARE(r.button(), kPause);
+        QCOMPARE(r.app.seek->maximumValue(), 5.0);
+    }
+
+    void deviceBindingAndRateMatch_data() { addRows(routeCases()); }
+    void deviceBindingAndRateMatch() {
+        QFETCH(int, index);
+        const RouteCase& c = routeCases()[std::size_t(index)];
+        Rig r;
+        QList<double> matched;
+        r.app.seams.matchDeviceRate = [&](double rate) { matched << rate; };
+        r.app.playback.rateMatchOn = c.rateMatch;
+        r.app.playback.bitPerfect = c.bitPerfect;
+        r.app.playback.maxQuality = !c.bitPerfect;
+        if (!c.chosen.isEmpty())
+            r.app.playback.outputUID = c.chosen;
+
+        r.app.play(r.track(4));
+
+        QCOMPARE(matched, c.matched);
+        QVERIFY(r.audio() && r.audio()->isPlaying());
+        QCOMPARE(r.audio()->outputDevice(), c.chosen);
+        QCOMPARE(r.rig.hw().writeCalls().total(), 0);
+    }
+
+    void renderCache_data() { addRows(cacheCases()); }
+    void renderCache() {
+        QFETCH(int, index);
+        const CacheCase& c = cacheCases()[std::size_t(index)];
+        Rig r;
+        if (c.effects)
+            r.app.seams.fxSignature = [] { return std::optional<QString>("eq:+3"); };
+        const QString render = tempFile("Quavelark-fx-render.caf");
+        const QString previous = tempFile("Quavelark-previous.caf");
+        QFile::remove(render);
+        QVERIFY(
+            QFile::copy(c.cached == Cached::Unreadable ? garbage("bad") : r.track(2).path, render));
+        QVERIFY(QFile::copy(r.track(3).path, previous));
+        r.app.playback.cacheURL = previous;
+        // Maximum quality is on: the signature carries the upsampling mode.
+        const Track& cachedFor = r.track(c.cached == Cached::OtherTrack ? 3 : 1);
+        r.app.playback.fxCache = RenderCacheEntry{App::fxKey(cachedFor, "eq:+3|up2"), render};
+
+        r.app.play(r.track(1));
+
+        QCOMPARE(r.roads, c.roads);
+        QCOMPARE(r.app.playback.fxCache.has_value(), c.cacheKept);
+        QCOMPARE(QFile::exists(render), c.renderKept);
+        QCOMPARE(QFile::exists(previous), c.previousKept);
+        if (c.plays == Plays::Nothing) {
+            QVERIFY(!r.audio() && r.app.playback.loading);
+            QCOMPARE(r.button(), kPreparing);
+            QCOMPARE(r.app.playback.cacheURL, std::optional(previous));
+        } else {
+            const bool fromRender = c.plays == Plays::Render;
+            QVERIFY(r.audio() && r.audio()->isPlaying());
+            QCOMPARE(r.audio()->path(), fromRender ? render : r.track(1).path);
+            QCOMPARE(r.app.playback.cacheURL, fromRender ? std::optional(render) : std::nullopt);
+        }
+        QFile::remove(render);
+        QFile::remove(previous);
+    }
+
+    // A request ends the running decode; a file our player cannot open goes
+    // to the decode road silently, with the pending seek and the generation.
+    void unreadableFileTakesTheDecodeRoad() {
+        Rig r;
+        auto* decode = new QProcess(&r.app);
+        decode->start("/bin/sleep", {"30"});
+        QVERIFY(decode->waitForStarted());
+        r.app.playback.decoder = decode;
+        r.app.playback.pendingSeek = 1.5;
+        const QString status = r.app.status->stringValue();
+
+        r.app.play(r.track(5));
+
+        QVERIFY(decode->waitForFinished(5000));
+        QCOMPARE(r.roads, QStringList{"decode:5"});
+        QCOMPARE(r.roadGeneration, r.app.playback.generation);
+        QCOMPARE(r.app.playback.pendingSeek, std::optional(1.5));
+        QVERIFY(!r.audio() && r.app.playback.loading);
+        QCOMPARE(r.currentId(), std::optional<qint64>(5));
+        QCOMPARE(r.button(), kPreparing);
+        QCOMPARE(r.app.status->stringValue(), status);
+    }
+
+    void steps_data() { addRows(stepCases()); }
+    void steps() {
+        QFETCH(int, index);
+        const StepCase& c = stepCases()[std::size_t(index)];
+        Rig r;
+        r.show(c.visible);
+        if (c.current && c.at == kNoPlayer) {
+            r.app.playback.current = r.track(*c.current);
+        } else if (c.current) {
+            r.app.play(r.track(*c.current));
+            r.audio()->pause();
+            r.audio()->setCurrentTime(c.at);
+        }
+        r.app.playback.history = c.history;
+        r.app.playback.shuffled = c.shuffled;
+        r.app.listening.radioQueue = c.radio;
+        const quint64 generation = r.app.playback.generation;
+        const AudioPlayer* before = r.audio();
+
+        c.act(r.app);
+
+        QCOMPARE(r.app.playback.generation, generation + (c.plays ? 1 : 0));
+        if (c.plays) {
+            QCOMPARE(r.currentId(), c.plays);
+            QCOMPARE(r.audio()->path(), r.track(*c.plays).path);
+        } else {
+            QCOMPARE(r.audio(), before);
+        }
+        QCOMPARE(r.audio() != nullptr, c.position != kNoPlayer);
+        QVERIFY(!r.audio() || r.near(c.position));
+        QCOMPARE(r.app.listening.radioQueue, c.radioAfter);
+        QCOMPARE(r.app.playback.history, c.historyAfter);
+    }
+
+    void fileEnds_data() { addRows(endCases()); }
+    void fileEnds() {
+        QFETCH(int, index);
+        const EndCase& c = endCases()[std::size_t(index)];
+        Rig r;
+        r.app.playback.repeatOn = c.repeatOn;
+        r.app.play(r.track(1));
+        const AudioPlayer* ended = r.audio();
+        const AudioPlayer* successor = c.withSuccessor ? r.prepareSuccessor(3, false) : nullptr;
+        const QString status = r.app.status->stringValue();
+        const auto other = AudioPlayer::open(*r.rig.platform.outputs, r.track(2).path).player;
+
+        r.app.audioPlayerDidFinishPlaying(c.fromOther ? *other : *ended, c.successfully);
+
+        QCOMPARE(r.currentId(), std::optional(c.current));
+        QCOMPARE(r.app.playback.generation, quint64(c.newRequest ? 2 : 1));
+        QCOMPARE(r.audio() == ended, c.samePlayer);
+        QCOMPARE(r.app.status->stringValue(), c.status.isEmpty() ? status : c.status);
+        QCOMPARE(r.app.playback.history, c.history);
+        // Only an error end stops the sound.
+        QCOMPARE(r.button(), c.samePlayer && !c.fromOther ? kPlay : kPause);
+        if (c.current == 3)
+            QVERIFY(r.audio() == successor && !r.app.playback.queued);
+    }
+
+    // Every action that moves playback drops the prepared successor; one
+    // from the radio gives its id back to the queue's front.
+    void actionsDropTheSuccessor_data() { addRows(dropCases()); }
+    void actionsDropTheSuccessor() {
+        QFETCH(int, index);
+        const DropCase& c = dropCases()[std::size_t(index)];
+        Rig r;
+        r.app.play(r.track(1));
+        r.audio()->setCurrentTime(4.5);
+        const AudioPlayer* current = r.audio();
+        const AudioPlayer* successor = r.prepareSuccessor(3, true);
+        r.app.listening.radioQueue = {7};
+
+        c.act(r.app);
+
+        QVERIFY(!r.app.playback.queued && !successor->isPlaying());
+        QCOMPARE(r.app.listening.radioQueue, (QList<qint64>{3, 7}));
+        QCOMPARE(r.audio(), current);
+        QCOMPARE(r.audio()->isPlaying(), c.stillPlaying);
+        QVERIFY(r.near(c.position));
+    }
+
+    void toggleWaitsWhileLoading() {
+        Rig r;
+        r.app.play(r.track(1));
+        r.app.toggle();
+        QCOMPARE(r.button(), kPlay);
+        r.app.playback.loading = true;
+        r.app.toggle();
+        QVERIFY(!r.app.isPlaying());
+        QCOMPARE(r.button(), kPlay);
+        QCOMPARE(r.app.playback.generation, quint64(1));
+    }
+
+    void shuffleDrawsANewOrderEachPress() {
+        Rig r;
+        for (qint64 id = 100; id < 140; ++id)
+            r.app.library.rows.push_back(
+                Track{id, QStringLiteral("/m/%1").arg(id), {}, {}, {}, 0, {}});
+        const auto order = [&] {
+            QList<qint64> out;
+            for (const Track& t : r.app.browser.filtered)
+                out << t.id;
+            return out;
+        };
+        r.app.toggleShuffle();
+        const QList<qint64> first = order();
+        r.app.toggleShuffle();
+        QVERIFY(r.app.playback.shuffled && UserDefaults().boolean(keys::kShuffle));
+        QCOMPARE(first.size(), 45);
+        QVERIFY(order() != first);
+    }
+
+    // A change away from 1x rebuilds the current track where it stood.
+    void speedChangeRestartsAtThePosition() {
+        Rig r;
+        r.app.ratePopup->addItems({"0.5x", "0.75x", "0.9x", "1x", "1.1x", "1.25x", "1.5x", "2x"});
+        r.app.play(r.track(2));
+        r.audio()->setCurrentTime(2.0);
+        r.app.ratePopup->setCurrentIndex(6);
+        r.app.rateChanged();
+        QCOMPARE(UserDefaults().realIfPresent(keys::kPlayRate), std::optional(1.5));
+        QCOMPARE(r.app.playback.generation, quint64(2));
+        QCOMPARE(r.currentId(), std::optional<qint64>(2));
+        QVERIFY(r.near(2.0) && !r.app.playback.pendingSeek);
+    }
+};
+
+QL_TEST_MAIN(PlayTransportTest)
+#include "PlayTransportTest.moc"
