@@ -2,6 +2,7 @@
 #include "library/SetupScript.h"
 #include "platform/Platform.h"
 
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QDir>
@@ -13,6 +14,8 @@
 #include <QUrl>
 
 using namespace ql;
+using test::readFile;
+using test::writeFile;
 
 namespace {
 
@@ -43,16 +46,6 @@ QFile::Permissions modeOf(const QString& path) {
                                     QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
                                     QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     return QFile::permissions(path) & mask;
-}
-
-QByteArray contentOf(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 // Points TMPDIR and PATH somewhere else for one test, and back.
@@ -163,13 +156,13 @@ private slots:
 
         QCOMPARE(QFileInfo(script).isFile() && !QFileInfo(script).isSymLink(), written);
         if (written) {
-            QCOMPARE(contentOf(script), kAgreedScript);
+            QCOMPARE(readFile(script), kAgreedScript);
             QCOMPARE(modeOf(script), k0755);
             // Only the script: no temporary copy of the atomic write left over.
             QCOMPARE(QDir(tmpDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                      QStringList{"Quavelark-setup.command"});
         }
-        QCOMPARE(contentOf(victim), QByteArray("keep me"));
+        QCOMPARE(readFile(victim), QByteArray("keep me"));
         // A temporary folder that cannot be resolved must not turn into "/".
         QVERIFY(!QFileInfo::exists("/Quavelark-setup.command"));
 
@@ -201,9 +194,9 @@ private slots:
         calls.attach(app);
         const QString script = root.filePath("Quavelark-setup.command");
         app.runSetupInTerminal();
-        const QByteArray first = contentOf(script);
+        const QByteArray first = readFile(script);
         app.runSetupInTerminal();
-        QCOMPARE(contentOf(script), first);
+        QCOMPARE(readFile(script), first);
         QCOMPARE(first, kAgreedScript);
         QCOMPARE(modeOf(script), k0755);
         QCOMPARE(calls.opened.size(), 2);
