@@ -244,7 +244,6 @@ private slots:
         QTest::addColumn<int>("cardOpenError"); // for every hw PCM; 1 = no cards at all
         QTest::addColumn<bool>("simulated");
         QTest::newRow("a desktop") << true << 0 << false;
-        QTest::newRow("no server, cards open") << false << 0 << false;
         QTest::newRow("cards busy with another program") << false << -EBUSY << false;
         QTest::newRow("cards that do not open") << false << -EIO << true;
         QTest::newRow("no card, no default") << false << 1 << true;
