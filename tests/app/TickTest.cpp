@@ -218,12 +218,6 @@ private slots:
         QCOMPARE(QFile::exists(qual), qualDirty);
         QVERIFY(!d.app->playback.loudDirty);
         QVERIFY(!d.app->library.qualDirty);
-        if (loudDirty)
-            QCOMPARE(QJsonDocument::fromJson(test::readFile(loud)).object()["/m/a.flac"].toDouble(),
-                     -14.5);
-        if (qualDirty)
-            QCOMPARE(QJsonDocument::fromJson(test::readFile(qual)).object()["/m/a.flac"].toString(),
-                     QString("★ 24bit"));
 
         // Unchanged since: tick 40 writes nothing (the files are removed to see it).
         QFile::remove(loud);

@@ -89,28 +89,24 @@ private slots:
         QTest::addColumn<QString>("terminal"); // "found", "fails" or "absent"
         QTest::addColumn<bool>("written");
         QTest::addColumn<QString>("action"); // "terminal", "open" or "beep"
-        QTest::newRow("a terminal runs the fresh script") << "empty"
-                                                          << "found" << true << "terminal";
-        QTest::newRow("no terminal: the desktop opens the file") << "empty"
-                                                                 << "absent" << true << "open";
+        // clang-format off
+        QTest::newRow("a terminal runs the fresh script")
+            << "empty" << "found" << true << "terminal";
+        QTest::newRow("no terminal: the desktop opens the file")
+            << "empty" << "absent" << true << "open";
         QTest::newRow("a terminal that fails to start: the desktop opens the file")
-            << "empty"
-            << "fails" << true << "open";
+            << "empty" << "fails" << true << "open";
         QTest::newRow("an older copy with other content and mode is replaced")
-            << "old copy"
-            << "found" << true << "terminal";
+            << "old copy" << "found" << true << "terminal";
         QTest::newRow("a planted link is replaced, its target left alone")
-            << "link"
-            << "found" << true << "terminal";
+            << "link" << "found" << true << "terminal";
         QTest::newRow("a missing temporary folder: beep, no terminal")
-            << "missing"
-            << "found" << false << "beep";
+            << "missing" << "found" << false << "beep";
         QTest::newRow("a file in place of the temporary folder: beep, no terminal")
-            << "not a folder"
-            << "found" << false << "beep";
+            << "not a folder" << "found" << false << "beep";
         QTest::newRow("a folder under the script's name: beep, no terminal")
-            << "folder in the way"
-            << "found" << false << "beep";
+            << "folder in the way" << "found" << false << "beep";
+        // clang-format on
     }
     void setupScript() {
         QFETCH(QString, tmp);

@@ -32,13 +32,13 @@ struct FakeRoot {
 
     // "path" makes an executable file, "path:plain" a file without execute
     // bits, "path/" a folder.
-    void make(const QString& spec) const {
-        if (spec.endsWith('/')) {
-            QDir().mkpath(abs(spec));
+    void make(const QString& entry) const {
+        if (entry.endsWith('/')) {
+            QDir().mkpath(abs(entry));
             return;
         }
-        const bool plain = spec.endsWith(":plain");
-        const QString path = abs(plain ? spec.chopped(6) : spec);
+        const bool plain = entry.endsWith(":plain");
+        const QString path = abs(plain ? entry.chopped(6) : entry);
         QDir().mkpath(QFileInfo(path).path());
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -47,8 +47,8 @@ struct FakeRoot {
         QVERIFY(f.setPermissions(plain ? QFile::ReadOwner | QFile::WriteOwner
                                        : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
-    void make(const QStringList& specs) const {
-        for (const QString& s : specs)
+    void make(const QStringList& entries) const {
+        for (const QString& s : entries)
             make(s);
     }
     // A path under the root as the rows write it; "" stays "".

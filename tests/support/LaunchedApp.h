@@ -10,6 +10,7 @@
 
 #include <QMainWindow>
 #include <QTest>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
