@@ -416,7 +416,8 @@ private slots:
         Finishes fin(*player);
         QVERIFY(player->play());
         rig.b->advance(44100 / 2);
-        QTRY_VERIFY(player->currentTime() > 0.5);
+        // The position is what the device has played, not what it holds.
+        QTRY_VERIFY(std::abs(player->currentTime() - 0.5) < 1e-6);
         const DeviceId id = rig.hardware().idOf(test::kAnalogB);
         QVERIFY(rig.hardware().setNominalRate(id, 48000));
         QCOMPARE(rig.b->opens(), 2);

@@ -36,6 +36,12 @@ struct AudioSpec {
 
 // Writes `spec` to `path`; returns false when libsndfile refuses.
 bool writeAudio(const QString& path, const AudioSpec& spec);
+// Writes exactly the given samples: `samples` scaled to 32 bits as
+// readSamples() gives them (the file's format keeps their top bits), or
+// doubles at full scale ±1 into a 32-bit float WAV (any value, NaN
+// included). False when libsndfile refuses.
+bool writeSamples(const QString& path, int format, const Samples& samples);
+bool writeFloatWav(const QString& path, int rate, int channels, const std::vector<double>& data);
 // Reads every sample of `path` (empty data when it cannot be read).
 Samples readSamples(const QString& path);
 // How a file's data is broken part-way: cut off in the middle, or a run of
