@@ -209,6 +209,55 @@ private slots:
         QCOMPARE(g_feederLocks.load(), 0L);
     }
 
+    // The same for what gapless playback, speed and metering add: a start
+    // scheduled at another voice's end (and one far from any end), a voice
+    // at another speed, speed changed while playing, metering read while
+    // playing, and volume steps.
+    void scheduledStretchedAndMeteredVoicesNeitherAllocateNorLock() {
+        test::AudioSpec a;
+        a.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        a.frames = 44100;
+        const QString pa = test::tempFile("watch-first.wav");
+        QVERIFY(test::writeAudio(pa, a));
+        a.frames = 44100 * 2;
+        const QString pb = test::tempFile("watch-next.wav");
+        QVERIFY(test::writeAudio(pb, a));
+
+        g_feederAllocs = 0;
+        g_feederLocks = 0;
+        g_watch = true;
+        {
+            PlayerRig rig(SimClock::RealTime, physical(44100, 24, false, 4), 32 << 20);
+            auto first = rig.open(pa);
+            auto next = rig.open(pb);
+            auto stretched = rig.open(pb);
+            auto later = rig.open(pa);
+            bool done = false;
+            next->onFinished = [&done](bool) { done = true; };
+            first->setMeteringEnabled(true);
+            stretched->setEnableRate(true);
+            stretched->setRate(1.25f);
+            stretched->setVolume(0.3f);
+            QVERIFY(first->play());
+            QVERIFY(stretched->play());
+            QVERIFY(next->prepareToPlay());
+            QVERIFY(next->playAt(first->deviceCurrentTime() + first->duration() -
+                                 first->currentTime() + 0.02));
+            QVERIFY(later->playAt(first->deviceCurrentTime() + 0.7));
+            for (int i = 0; i < 10; ++i) {
+                QTest::qWait(50);
+                first->updateMeters();
+                first->setVolume(1.0f - 0.05f * float(i));
+            }
+            stretched->setRate(0.75f);
+            QVERIFY(QTest::qWaitFor([&done] { return done; }, 20000));
+            QVERIFY(rig.b->framesWritten() >= 44100 * 3);
+        }
+        g_watch = false;
+        QCOMPARE(g_feederAllocs.load(), 0L);
+        QCOMPARE(g_feederLocks.load(), 0L);
+    }
+
     // The watch itself works: a mutex taken on a thread named like the
     // feeder is counted (so a zero above means something).
     void watchSeesAFeederNamedThread() {

@@ -14,9 +14,11 @@ namespace {
 // The R2 engine: a fraction of the R3 engine's cost, which matters on a
 // thread that must keep a device fed. One thread: the player already has its
 // own decoder thread, and a helper per stretcher would only add wake-ups.
-constexpr RubberBandStretcher::Options kOptions =
-    RubberBandStretcher::OptionProcessRealTime | RubberBandStretcher::OptionEngineFaster |
-    RubberBandStretcher::OptionThreadingNever | RubberBandStretcher::OptionPitchHighConsistency;
+// The pitch is never shifted, so the default (cheapest) pitch method is the
+// right one: the others only cost more at a pitch scale of 1.
+constexpr RubberBandStretcher::Options kOptions = RubberBandStretcher::OptionProcessRealTime |
+                                                  RubberBandStretcher::OptionEngineFaster |
+                                                  RubberBandStretcher::OptionThreadingNever;
 
 // Output frames a step may give beyond input / speed: the stretcher hands out
 // whole hops, so one call can release a little more than it was given.
