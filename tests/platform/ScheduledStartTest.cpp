@@ -204,6 +204,26 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(endsB.results, QList<bool>{true}, 30000);
         QCOMPARE(std::int64_t(rig.b->recordedInt32().size()), 4 * n);
     }
+
+    // A device that goes away ends a player waiting for its start as well as
+    // the one playing: neither is left "playing" on a dead device.
+    void lostDeviceEndsAWaitingPlayer() {
+        const std::int64_t n = kRate;
+        const QString pathA = writeRamp("playing.wav", 0, n);
+        const QString pathB = writeRamp("waiting.wav", n, 2 * n);
+        PlayerRig rig(SimClock::Manual, physical(kRate, 24, false, 4));
+        rig.b->loseAfterFrames = 10000;
+        auto a = rig.open(pathA);
+        auto b = rig.open(pathB);
+        Ends endsA(*a), endsB(*b);
+        QVERIFY(a->play());
+        QVERIFY(b->playAt(a->deviceCurrentTime() + a->duration() - a->currentTime()));
+        rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(endsA.results, QList<bool>{false}, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(endsB.results, QList<bool>{false}, 30000);
+        QVERIFY(!a->isPlaying());
+        QVERIFY(!b->isPlaying());
+    }
 };
 
 QL_TEST_MAIN_CORE(ScheduledStartTest)

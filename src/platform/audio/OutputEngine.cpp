@@ -188,8 +188,8 @@ void OutputEngine::deviceLost() {
     m_lost.store(true);
     m_cycle.fetch_add(1, std::memory_order_acq_rel);
     for (auto& slot : m_voices)
-        if (Voice* v = slot.load(std::memory_order_acquire); v && v->isRunning())
-            v->markEnded(true);
+        if (Voice* v = slot.load(std::memory_order_acquire))
+            v->markLost();
     m_cycle.fetch_add(1, std::memory_order_acq_rel);
 }
 

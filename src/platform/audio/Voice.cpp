@@ -561,4 +561,15 @@ bool Voice::markEnded(bool failed) {
     return true;
 }
 
+void Voice::markLost() {
+    std::uint64_t st = m_state.load();
+    for (;;) {
+        if (!(st & kRunning))
+            return;
+        if (m_state.compare_exchange_weak(st, serialOf(st) << 3 | kEnded | kFailed))
+            break;
+    }
+    wakeDecoder();
+}
+
 } // namespace ql::platform

@@ -135,6 +135,10 @@ public:
     // Turns "running" into "ended" for the serial pull() looked at; false
     // when the main thread paused or moved on meanwhile.
     bool markEnded(bool failed);
+    // The device is gone: a running voice ends as failed, whether or not the
+    // feeder has mixed any of its current serial (a voice waiting for its
+    // scheduled start, or just seeked).
+    void markLost();
 
     // A start time the feeder has not acted on yet.
     struct Schedule {
