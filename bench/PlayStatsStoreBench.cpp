@@ -13,6 +13,8 @@
 #include <QSaveFile>
 #include <QTemporaryDir>
 
+#include "TimeRecorder.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -115,22 +117,11 @@ BENCHMARK(BM_QtSave)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StoreLoad)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_QtLoad)->Unit(benchmark::kMillisecond);
 
-// Keeps each benchmark's mean real time (ms) to print the ratios at the end.
-class Recorder : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> ms;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred)
-                ms[r.benchmark_name()] = r.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
 } // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    Recorder recorder;
+    bench::TimeRecorder recorder;
     benchmark::RunSpecifiedBenchmarks(&recorder);
     benchmark::Shutdown();
     const auto ratio = [&](const char* ours, const char* peer, const char* what) {

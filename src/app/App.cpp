@@ -7,16 +7,20 @@
 #include "effects/FXPanel.h"
 #include "listening/LyricsPanel.h"
 #include "listening/NowPlayingWindow.h"
+#include "platform/audio/AudioPlayer.h"
 #include "playback/SignalPathPanel.h"
 #include "ui/ClickImageView.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
+#include "ui/SymbolButton.h"
 #include "ui/TabBar.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
+#include <QProcess>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -53,6 +57,7 @@ App::App(platform::Platform& platform)
     smartPicker = new QComboBox;
     makeBrowserControls();
     makeWindowViews();
+    makeOutputControls();
 }
 
 App::~App() {
@@ -62,9 +67,21 @@ App::~App() {
         q->waitForDone();
     if (timer)
         timer->stop();
+    // The backend goes before the state its replies would touch. It ends on
+    // the terminate request (or when its input closes); one that ignores both
+    // is killed rather than waited for.
+    stopBackend();
+    if (QProcess* backend = std::exchange(library.backend, nullptr)) {
+        if (backend->state() != QProcess::NotRunning && !backend->waitForFinished(1000)) {
+            backend->kill();
+            backend->waitForFinished(1000);
+        }
+        delete backend;
+    }
     // Controls belong to the window once the window build placed them.
     for (QWidget* w : std::initializer_list<QWidget*>{status, seek, clock, art, wave, smartPicker,
-                                                      search, folderPicker})
+                                                      search, folderPicker, volDB, dacLabel,
+                                                      repeatBtn, devicePopup})
         if (w && !w->parent())
             delete w;
     views.deleteUnplaced();

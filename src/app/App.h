@@ -27,12 +27,16 @@
 #include <optional>
 #include <vector>
 
+class QAction;
 class QBoxLayout;
 class QComboBox;
+class QImage;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMainWindow;
 class QMenu;
+class QProcess;
 class QPushButton;
 class QThreadPool;
 class QTimer;
@@ -42,9 +46,11 @@ class QWidget;
 namespace ql {
 
 namespace platform {
+class AudioPlayer;
 struct Platform;
-}
+} // namespace platform
 
+struct BackendCommand;
 class AudioScanPanel;
 class ClickImageView;
 class FXPanel;
@@ -52,6 +58,7 @@ class FlacFetcher;
 class LyricsPanel;
 class NowPlayingWindow;
 class SeekSlider;
+class SymbolButton;
 class SidebarButton;
 class SignalPathPanel;
 class StatusLabel;
@@ -85,6 +92,12 @@ struct AppSeams {
     std::function<bool(const char* step)> tickStep;
     // Receives each request line in place of the backend's standard input.
     std::function<void(const QByteArray& line)> backendWrite;
+    // The interpreter and its arguments (the script first) that run the
+    // library backend, in place of pythonPath() and the resources folder's
+    // "backend.py". The environment and its PATH stay the program's own.
+    std::function<QStringList()> backendCommand;
+    // Stands in for loading the cover of the track into the transport bar.
+    std::function<void(const Track& track)> loadArt;
     // Stands in for the current player: none, or its facts.
     struct PlayerFacts {
         double duration = 0;    // seconds
@@ -95,6 +108,12 @@ struct AppSeams {
     // The pressed mouse buttons and the pointer in global coordinates.
     std::function<Qt::MouseButtons()> mouseButtons;
     std::function<QPoint()> cursorPos;
+    // Stands in for the effect signature of the effects panel.
+    std::function<std::optional<QString>()> fxSignature;
+    // Told of each play request (the track asked for) as it arrives.
+    std::function<void(const Track& track)> playRequest;
+    // Receives each quality probe a request starts, in place of the probe.
+    std::function<void(const Track& track)> qualityProbe;
 };
 
 class App final : public QObject {
@@ -135,20 +154,49 @@ public:
     std::optional<AppSeams::PlayerFacts> playerFacts() const;
 
     // ---- library/AppLibrary.cpp (seams until the library issues) -----------
-    void restoreCatalog();
-    void startBackend();
     void openAudioFiles(const QStringList& paths);
 
-    // Actions of the settings menu: search the music folders again, and
-    // complete the current track's details and cover.
-    void scan();
-    void enrich();
-
     // ---- library/AppBackend.cpp --------------------------------------------
+    // Starts the long-lived library backend and asks it for the catalog; on
+    // failure says so on the status line and sends nothing for the whole run.
+    // Called once, at launch, after restoreCatalog().
+    void startBackend();
+    // The backend's part of the shutdown: no more replies are read, its
+    // standard input is closed and a running backend is terminated.
+    void stopBackend();
+    // How the backend is run (the seam's command when one is set).
+    BackendCommand backendLaunch() const;
     // Sends one request line to the backend, unless one is in flight or the
     // backend has failed (then the request is dropped, not queued).
     void request(const QString& action, std::optional<qint64> id,
                  const std::optional<QString>& path);
+    // One chunk of the backend's output: every line it completes is one
+    // reply, handled in order (see handleReply()).
+    void receive(const QByteArray& data);
+    // Menu actions: search the folders again; complete the current track's
+    // information and cover from MusicBrainz.
+    void scan();
+    void enrich();
+
+    // ---- library/AppCatalog.cpp ----------------------------------------------
+    // Applies one decoded backend reply: the catalog, the current track's
+    // entry, the count text and the backend's message.
+    void handleReply(const Library& reply);
+    // The catalog cache "native-catalog.json" in the application-support
+    // folder: read at launch (nothing happens when it is missing, damaged or
+    // empty), written whole on every change (failure: a status message).
+    QString catalogURL() const;
+    void restoreCatalog();
+    void saveCatalog();
+
+    // ---- library/AppArt.cpp (seam until the cover-art issue) ----------------
+    // Shows the track's cover in the transport bar.
+    void loadArt(const Track& track);
+
+    // ---- library/AppQuality.cpp (seam until the quality labels) ------------
+    // Asks for the quality label of the track's file: one probe per path
+    // while it is pending, whoever asks and however often.
+    void requestQuality(const Track& track);
 
     // ---- library/AppTools.cpp ---------------------------------------------
     // Display names of the missing external programs ("Python 3", "FFmpeg").
@@ -160,8 +208,9 @@ public:
     void runSetupInTerminal();
 
     // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
+    // The play request: the direct start of a track, common to every road.
+    void play(const Track& track);
     void registerRemote();
-    void registerVolumeKeys();
     void toggle();
     bool isPlaying() const;
     void previous();
@@ -180,14 +229,15 @@ public:
     void sleepTick();
     void crossfadeCheck();
     void gaplessCheck();
-    // The output device's hardware volume, the lock icon and the DAC label,
-    // polled every 2 s; the device pop-up every 10 s.
-    void updateHW();
+    // The lock icon, polled every 2 s.
     void updateLockIcon();
-    void refreshDACLabel();
-    void refreshDevicePopup();
     // While the signal-path panel is shown: refreshes it with the report.
     void refreshSignalPanel();
+    // Routes a player to the chosen device (bindPlayer), then matches the
+    // device's rate to the player's when rate matching or bit-perfect is on.
+    void matchOutputRate(platform::AudioPlayer& player);
+    // Sets the output device to the rate that suits a source of `rate` Hz.
+    void matchDeviceRate(double rate);
 
     // ---- playback/AppPlayCount.cpp ---------------------------------------------
     // One 0.5 s tick of play counting for the current player.
@@ -215,6 +265,68 @@ public:
     // The current format of outputDeviceID(); none without a device.
     std::optional<OutputInfo> outputDeviceInfo() const;
     static QString khzText(double rate);
+
+    // ---- playback/AppVolume.cpp -------------------------------------------------
+    // The player volume 0…1 for `track` (none: the current track): slider,
+    // loudness leveling, sleep fade, bit-perfect and hardware-volume rules.
+    float effVol(const std::optional<Track>& track = std::nullopt) const;
+    // Puts effVol() on the current player, scaled by a running crossfade.
+    void applyVolume();
+    // The volume slider's action: stores "playerVolume", drives the hardware
+    // volume when it is in use, applies the volume, refreshes the dB label.
+    void volumeChanged();
+    // Sets every settable volume element of the output device to v (0…1).
+    void setDeviceVolume(double v);
+    void updateVolDB();
+    // True when the system default output device has no settable hardware
+    // volume: only then do the volume keys move our slider.
+    bool needsSoftwareVolume() const;
+    // Installs the volume-key filter on the application (once).
+    void registerVolumeKeys();
+    // A key event seen by that filter; true when it was a volume key that we
+    // handled (the event is then swallowed).
+    bool handleVolumeEvent(const QKeyEvent& event);
+    // One volume key (0 up, 1 down, 7 mute); true when it is one of them.
+    bool applyVolumeKey(int key, bool down, bool repeatKey = false);
+    // The elements whose output volume exists and can be set: [0] alone,
+    // else those of [1, 2]; empty when none.
+    std::vector<platform::VolumeElement> volumeElements(platform::DeviceId device) const;
+    // The output device's hardware volume 0…1: the mean of its readable
+    // elements; none without a device or a readable element.
+    std::optional<double> deviceVolume() const;
+
+    // ---- playback/AppOutputChoice.cpp -------------------------------------------
+    // Rebuilds the device pop-up when the set of devices changed (every 10 s).
+    void refreshDevicePopup();
+    // The device pop-up's action: stores the chosen device ("outputUID"),
+    // moves the player to it, refreshes the volume and the DAC label.
+    void deviceChosen();
+    // Routes a player to the chosen device, or to the system default.
+    void bindPlayer(platform::AudioPlayer& player);
+    // The upsampling in effect: 0 in bit-perfect mode, 2 in maximum quality,
+    // else the chosen mode.
+    int effUpMode() const;
+    // Hardware volume poll (every 2 s): whether the device has one, and the
+    // slider kept in step with it.
+    void updateHW();
+    // Rewrites the DAC label (every 2 s and at every track start).
+    void refreshDACLabel();
+
+    // ---- playback/AppBarActions.cpp ----------------------------------------------
+    void volDown();
+    void volUp();
+    void toggleRepeat();
+    // Pops the output-device menu up under `sender` (nullptr: builds it only).
+    void showDeviceMenu(QWidget* sender);
+    // A device menu item: selects its device by UID, or the system default;
+    // a device that has gone since the menu opened changes nothing.
+    void devicePicked(const QAction& item);
+
+    // ---- effects/AppEffects.cpp (seams until the effects issue) -----------------
+    // Renders the current track again for changed effects or a new device.
+    void fxChanged();
+    // The effect signature; none when no effect applies.
+    std::optional<QString> fxSignature() const;
 
     // ---- listening/AppListening.cpp (seams until the listening issues) ----------
     void showNowPlaying();
@@ -317,15 +429,45 @@ public:
     void folderChanged();
     static QString folderLabel(const QString& path, const QStringList& all);
 
-    // ---- ui/AppBrowserViews.cpp (seams until the table, grid and header issues)
-    void reloadTable();
-    void selectTableRow(int row);
-    void scrollTableToTop();
+    // ---- ui/AppBrowserViews.cpp (seams until the grid and header issues) ----
     void rebuildAlbums();
     void reloadAlbumGrid();
     void updateHeader();
-    // The track table's double-click action.
+
+    // ---- ui/AppTrackTable.cpp -----------------------------------------------
+    // The rows changed: the table shows browser.filtered afresh.
+    void reloadTable();
+    // Selects the row alone, without scrolling; out of range clears.
+    void selectTableRow(int row);
+    void scrollTableToTop();
+    // Seconds as m:ss, truncated; negative, NaN and infinite give "0:00".
+    static QString time(double seconds);
+    // One cell's text, by column identifier.
+    QString cellText(const Track& track, const QString& identifier);
+    // The quality column's text: the stored label, else "…" after asking for
+    // one.
+    QString qualityText(const Track& track);
+    // A row's thumbnail: the album's cover when known, else the default
+    // cover; asks for the cover once per album until the next reload.
+    QImage titleThumbnail(const Track& track);
+    // A double-click on a row (the table's clicked cell): filters by its
+    // album or artist, else plays the row.
     void selected();
+    // A double-click on a column title: filters by the selected row's value
+    // (else the current track's) in that column.
+    void headerDoubleClicked(int column);
+    // A label or cover arrived: repaints the cells on screen that show it.
+    void qualityChanged(const QString& path);
+    void coverChanged(const QString& albumKey);
+
+    // ---- ui/AppCovers.cpp (seam until the cover art) -----------------------
+    // normalizedSearch(album) + "|" + normalizedSearch(artist).
+    static QString albumKey(const Track& track);
+    // The album's cover, delivered to `done` on the main thread (a null image
+    // when there is none); a cached cover before the call returns.
+    void albumCover(const AlbumItem& item, std::function<void(const QImage&)> done);
+    // "Quavelark.png" of the resources folder; null when it is missing.
+    static QImage defaultCover();
 
     // ---- state --------------------------------------------------------------
     CoreState core;
@@ -350,6 +492,15 @@ public:
     // ("모든 폴더" until the folder list is first built).
     QLineEdit* search = nullptr;
     QComboBox* folderPicker = nullptr;
+    // Output controls (playback/AppOutputChoice.cpp): the volume slider's dB
+    // label (the slider is views.volume), the DAC label, the repeat button,
+    // and the device pop-up, which is never placed: it is the model the device
+    // menu selects through. deviceMenu is the last device menu built.
+    QLabel* volDB = nullptr;
+    QLabel* dacLabel = nullptr;
+    SymbolButton* repeatBtn = nullptr;
+    QComboBox* devicePopup = nullptr;
+    std::unique_ptr<QMenu> deviceMenu;
     std::unique_ptr<FlacFetcher> fetcher;
     std::unique_ptr<LyricsPanel> lyricsPanel;
     std::unique_ptr<NowPlayingWindow> nowPlaying;
@@ -369,12 +520,24 @@ private:
     // ui/AppBrowser.cpp: the search field and folder pop-up, and the view
     // state stored by the last run.
     void makeBrowserControls();
+    // playback/AppOutputChoice.cpp: the volume and output controls.
+    void makeOutputControls();
     // ui/AppWindow.cpp: the window's fixed controls, and the stretches of the
     // window build.
     void makeWindowViews();
     void buildWindowBase();
     void buildTopBar();
     void buildPage();
+    // library/AppBackend.cpp: a write to the backend failed; the backend
+    // process ended by itself.
+    void backendWriteFailed(const QString& description);
+    void backendEnded();
+    // library/AppCatalog.cpp: a message of the backend on the status line.
+    void showBackendMessage(const QString& message);
+    // ui/AppTransportBar.cpp: the bar's controls (with the window's fixed
+    // controls), and its stretch of the window build.
+    void makeTransportControls();
+    void buildTransportBar();
 };
 
 } // namespace ql

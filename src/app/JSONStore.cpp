@@ -8,6 +8,8 @@
 #include <QSaveFile>
 #include <QSet>
 
+#include <cerrno>
+
 namespace ql {
 
 namespace {
@@ -71,8 +73,16 @@ void JSONStore::noteLoaded(const QString& name, bool decoded) const {
     setDamaged(QFileInfo(filePath(name)).absoluteFilePath(), !decoded);
 }
 
-bool JSONStore::writeBytes(const QString& name, const QByteArray& bytes) const {
-    QDir().mkpath(m_dir);
+bool JSONStore::writeBytes(const QString& name, const QByteArray& bytes, QString* error) const {
+    const auto fail = [error](const QString& description) {
+        if (error)
+            *error = description;
+        return false;
+    };
+    if (!QDir().mkpath(m_dir))
+        return fail(QStringLiteral("Cannot create the folder %1").arg(m_dir));
+    if (isReadOnly(QFileInfo(m_dir)))
+        return fail(qt_error_string(EACCES));
     const QString path = QFileInfo(filePath(name)).absoluteFilePath();
     const QFileInfo existing(path);
     const bool damaged = takeDamaged(path);
@@ -82,17 +92,20 @@ bool JSONStore::writeBytes(const QString& name, const QByteArray& bytes) const {
         if (isReadOnly(existing) || (damaged && !keepAside(path))) {
             if (damaged)
                 setDamaged(path, true);
-            return false;
+            return fail(qt_error_string(EACCES));
         }
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return false;
+        return fail(file.errorString());
     if (file.write(bytes) != bytes.size()) {
+        const QString description = file.errorString();
         file.cancelWriting();
-        return false;
+        return fail(description);
     }
-    return file.commit();
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
 }
 
 } // namespace ql

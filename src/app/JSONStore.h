@@ -13,7 +13,9 @@
 // Nothing is written, and the old file stays, when:
 //   - the value holds a non-finite number (JSON cannot hold it);
 //   - the existing file is read-only (the move would replace it anyway);
-//   - the folder cannot be written.
+//   - the folder is read-only or cannot be written.
+// Read-only means the mode bits say so, even for a user (root) whom the
+// system would let write anyway.
 // A store that exists but did not load (damaged, a zero-byte file after a
 // crash or a full disk) is kept beside the new file as
 // "<name>.corrupt-<epoch seconds>" before the first save over it, so
@@ -43,6 +45,7 @@ inline constexpr const char* kFavorites = "favorites.json";
 inline constexpr const char* kSonic = "sonic.json";
 inline constexpr const char* kGenres = "genres.json";
 inline constexpr const char* kFX = "fx.json";
+inline constexpr const char* kCatalog = "native-catalog.json"; // written by App::saveCatalog
 } // namespace stores
 
 class JSONStore {
@@ -68,9 +71,10 @@ public:
 
     // The raw steps, for stores whose coding lives elsewhere. readBytes gives
     // nothing for a missing file and notes an unreadable one as damaged; the
-    // caller of readBytes notes whether the bytes decoded.
+    // caller of readBytes notes whether the bytes decoded. writeBytes puts the
+    // platform's description of a failure in `error` when one is given.
     std::optional<QByteArray> readBytes(const QString& name) const;
-    bool writeBytes(const QString& name, const QByteArray& bytes) const;
+    bool writeBytes(const QString& name, const QByteArray& bytes, QString* error = nullptr) const;
     void noteLoaded(const QString& name, bool decoded) const;
 
 private:

@@ -1,15 +1,100 @@
-// ---- backend: requests to the library backend ----
+// ---- backend: the long-lived library backend and its line protocol ----
 //
-// Seam: the backend process itself. Until the backend bridge starts it (and
-// takes its output apart into replies, which clear `pending`), a request line
-// has nowhere to go: it is handed to the test seam when one is set and
-// otherwise dropped, while `pending` stays set like it does for a backend that
-// never answers.
+// The catalog comes from one child process, the backend script, started once
+// at launch and never restarted. Requests go to its standard input, one JSON
+// line each, at most one in flight; its standard output is read on the main
+// thread as it arrives and cut into lines, and every line ends the request in
+// flight whether or not it decodes. Replies are not matched to requests.
+//
+// The process's end is watched: a backend that exits or dies would otherwise
+// leave a request in flight forever and the catalog silently frozen. Its end
+// clears `pending`, marks the backend as failed (no request is sent any more)
+// and says so on the status line.
 #include "app/App.h"
 
+#include "app/AppPaths.h"
+#include "library/BackendCommand.h"
+#include "library/BackendImport.h"
 #include "library/BackendRequest.h"
+#include "library/ToolPaths.h"
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
+
+#include <QProcess>
+
+#include <csignal>
 
 namespace ql {
+
+BackendCommand App::backendLaunch() const {
+    BackendCommand command =
+        backendCommand(pythonPath(), resourceDir(), QProcessEnvironment::systemEnvironment());
+    if (seams.backendCommand) {
+        const QStringList given = seams.backendCommand();
+        if (!given.isEmpty()) {
+            command.program = given.first();
+            command.arguments = given.mid(1);
+        }
+    }
+    return command;
+}
+
+void App::startBackend() {
+    // Writing to a backend that has just exited raises SIGPIPE, whose default
+    // ends the player; ignored, the write fails and is reported instead.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // A test that takes the request lines itself runs no process.
+    if (seams.backendWrite) {
+        request(QStringLiteral("list"), std::nullopt, std::nullopt);
+        return;
+    }
+
+    const BackendCommand command = backendLaunch();
+    auto* process = new QProcess(this);
+    library.backend = process;
+    process->setProgram(command.program);
+    process->setArguments(command.arguments);
+    process->setProcessEnvironment(command.environment);
+    // The backend's own messages go where ours would: they are not read.
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+
+    connect(process, &QProcess::readyReadStandardOutput, this,
+            [this, process] { receive(process->readAllStandardOutput()); });
+    connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError e) {
+        // A failed start is handled below; a crash also ends the process.
+        if (e == QProcess::WriteError)
+            backendWriteFailed(process->errorString());
+    });
+    connect(process, &QProcess::finished, this, [this] { backendEnded(); });
+
+    // The launch itself is quick (fork and exec); waiting for it tells a
+    // missing or unusable interpreter apart at once. A missing script would
+    // only show as an interpreter that exits at once: it is a failed start.
+    QString problem = missingScript(command);
+    if (problem.isEmpty()) {
+        process->start();
+        if (!process->waitForStarted())
+            problem = process->errorString();
+    }
+    if (!problem.isEmpty()) {
+        library.backendError = true;
+        status->setTranslated(L10n::tr(QStringLiteral("음원 라이브러리 시작 실패: ")) + problem);
+        return;
+    }
+    request(QStringLiteral("list"), std::nullopt, std::nullopt);
+}
+
+void App::stopBackend() {
+    QProcess* process = library.backend;
+    if (!process)
+        return;
+    // No reply is read and no end is reported from here on.
+    process->disconnect(this);
+    process->closeWriteChannel();
+    if (process->state() != QProcess::NotRunning)
+        process->terminate();
+}
 
 void App::request(const QString& action, std::optional<qint64> id,
                   const std::optional<QString>& path) {
@@ -19,8 +104,55 @@ void App::request(const QString& action, std::optional<qint64> id,
         return;
     library.pending = true;
     const QByteArray line = backendRequestLine(action, id, path);
-    if (seams.backendWrite)
+    if (seams.backendWrite) {
         seams.backendWrite(line);
+        return;
+    }
+    QProcess* process = library.backend;
+    if (!process)
+        return; // not started: like a backend that never answers
+    // QProcess queues the bytes and writes them from the event loop; a pipe
+    // that breaks then reports a write error (see startBackend()).
+    if (process->state() != QProcess::Running || process->write(line) != line.size())
+        backendWriteFailed(process->errorString());
+}
+
+void App::backendWriteFailed(const QString& description) {
+    library.pending = false;
+    library.backendError = true;
+    status->setStringValue(description);
+}
+
+void App::backendEnded() {
+    // Replies the backend wrote before it ended still count.
+    if (library.backend)
+        receive(library.backend->readAllStandardOutput());
+    library.pending = false;
+    library.backendError = true;
+    status->setStringValue(L10n::tr(QStringLiteral("음원 라이브러리가 종료되었습니다.")));
+}
+
+void App::receive(const QByteArray& data) {
+    library.buffer.append(data);
+    while (const std::optional<FramedLine> line = library.buffer.next()) {
+        library.pending = false;
+        if (line->tooLong)
+            continue;
+        if (const Library* reply = library.replies.read(line->bytes))
+            handleReply(*reply);
+    }
+}
+
+void App::scan() {
+    request(QStringLiteral("scan"), std::nullopt, std::nullopt);
+}
+
+void App::enrich() {
+    if (!playback.current)
+        return;
+    // Shown even when the request is dropped because another is in flight.
+    status->setStringValue(L10n::tr(QStringLiteral("MusicBrainz에서 곡 정보 검색 중…")));
+    request(QStringLiteral("enrich"), playback.current->id, std::nullopt);
 }
 
 } // namespace ql

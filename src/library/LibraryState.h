@@ -2,11 +2,16 @@
 #pragma once
 
 #include "app/Records.h"
+#include "library/LineFramer.h"
+#include "library/ReplyReader.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <vector>
+
+class QProcess;
 
 namespace ql {
 
@@ -17,6 +22,8 @@ struct LibraryState {
     // since the last save.
     QHash<QString, QString> qual;
     bool qualDirty = false;
+    // Paths whose quality probe is queued or running.
+    QSet<QString> qualPending;
     // Genre by file path ("genres.json").
     QHash<QString, QString> genres;
 
@@ -24,9 +31,19 @@ struct LibraryState {
     // A request is in flight: set by each written request, cleared by each
     // reply line (and by a failed write).
     bool pending = false;
-    // The backend failed to start or a write to it failed; from then on every
-    // request is dropped for the rest of the run.
+    // The backend failed to start, a write to it failed or it ended; from
+    // then on every request is dropped for the rest of the run.
     bool backendError = false;
+
+    // ---- the backend process --------------------------------------------------
+    // The long-lived backend (its standard input takes the requests, its
+    // standard output gives the replies); a child object of App, null before
+    // the start. Never restarted.
+    QProcess* backend = nullptr;
+    // Backend output not yet ended by a line feed.
+    LineFramer buffer;
+    // Decodes the reply lines; remembers the last one.
+    ReplyReader replies;
 };
 
 } // namespace ql

@@ -3,10 +3,9 @@
 // simulated rig with one real-time device named "Simulated output (no sound
 // card)", flagged as simulated so that no pass on it looks like a pass on
 // hardware. No environment variable or flag selects it; tests build the
-// platform they want instead.
-//
-// Seam: the ALSA backend comes with its own issue; until then there is no
-// real device to find and every start takes the simulated rig.
+// platform they want instead. The real sound system is ALSA
+// (platform/alsa/AlsaPlatform.h): chosen when it lists a device that opens,
+// or one busy with another program (a real card that can be asked for).
 #pragma once
 
 #include "platform/Platform.h"

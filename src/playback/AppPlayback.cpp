@@ -1,18 +1,28 @@
-// ---- playback: play request, transport, media commands, volume keys ----
+// ---- playback: play request, transport, media commands ----
 //
-// Seams for the playback issues: nothing plays yet, so there is nothing to
-// pause, skip, seek or publish, no successor to cancel, no command or key to
-// answer, and no player whose length or position could be read. The checks
-// the tick runs (sleep timer, crossfade, gapless successor) and its device
-// polls (hardware volume, lock icon, DAC label, device pop-up, signal-path
-// panel) come with the playback and output-device issues; until then they do
-// nothing.
+// Seams for the playback issues. The play request (history, generation,
+// labels, the player on its road, the per-track housekeeping) is filled by the
+// play-request work; until then a request only reaches seams.playRequest.
+// Nothing plays yet, so there is nothing to
+// pause, skip, seek or publish, no successor to cancel, no command to answer,
+// and no player whose length or position could be read. The checks the tick
+// runs (sleep timer, crossfade, gapless successor) and its polls of the lock
+// icon and the signal-path panel come with the playback issues; until then
+// they do nothing. matchDeviceRate() (choosing and setting the device rate
+// for a source) comes with the device sample-rate matching; until then
+// matchOutputRate() only binds the player.
 #include "app/App.h"
+
+#include "platform/audio/AudioPlayer.h"
 
 namespace ql {
 
+void App::play(const Track& track) {
+    if (seams.playRequest)
+        seams.playRequest(track);
+}
+
 void App::registerRemote() {}
-void App::registerVolumeKeys() {}
 void App::toggle() {}
 bool App::isPlaying() const {
     return false;
@@ -32,10 +42,17 @@ std::optional<double> App::audioCurrentTime() const {
 void App::sleepTick() {}
 void App::crossfadeCheck() {}
 void App::gaplessCheck() {}
-void App::updateHW() {}
 void App::updateLockIcon() {}
-void App::refreshDACLabel() {}
-void App::refreshDevicePopup() {}
 void App::refreshSignalPanel() {}
+
+void App::matchOutputRate(platform::AudioPlayer& player) {
+    bindPlayer(player);
+    if (playback.rateMatchOn || playback.bitPerfect) {
+        const double rate = player.sourceSampleRate();
+        if (rate > 0)
+            matchDeviceRate(rate);
+    }
+}
+void App::matchDeviceRate(double) {}
 
 } // namespace ql

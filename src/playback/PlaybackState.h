@@ -4,13 +4,22 @@
 #pragma once
 
 #include "app/Records.h"
+#include "playback/OutputDevice.h"
 
 #include <QHash>
 #include <QString>
 
+#include <memory>
 #include <optional>
+#include <vector>
+
+class QObject;
 
 namespace ql {
+
+namespace platform {
+class AudioPlayer;
+}
 
 struct PlaybackState {
     // The UID of the output device the user chose; none means the system
@@ -46,6 +55,31 @@ struct PlaybackState {
     // Shuffle mode: the visible list keeps a stable random order. Starts from
     // the stored "shuffle" when App is made.
     bool shuffled = false;
+
+    // ---- current player, output device, volume -------------------------------
+    // The player of `current`; none when nothing is loaded. Volume, device
+    // binding and seeking act on this one player. The play request fills it.
+    std::unique_ptr<platform::AudioPlayer> audio;
+    // The old player while a crossfade runs (the crossfade fills it), and the
+    // crossfade's progress 0…1 that scales `audio`'s volume (1: no fade).
+    std::unique_ptr<platform::AudioPlayer> fadingOut;
+    double fadeProgress = 1.0;
+    // The sleep timer's fade 0…1 over its last 30 s (1: not fading).
+    double sleepFactor = 1.0;
+    // The devices the device pop-up items were built from: item n ≥ 1 is
+    // entry n − 1, item 0 the system default.
+    std::vector<OutputDeviceEntry> deviceList;
+    // The volume slider drives the output device's hardware volume (the
+    // player then stays at full scale); hwInit: the first poll has run.
+    bool hwVol = false;
+    bool hwInit = false;
+    // The slider level un-muting returns to.
+    double volumeBeforeMute = 70.0;
+    // Repeat the current track at its end; lasts until toggled or quit.
+    bool repeatOn = false;
+    // The volume-key filters installed on the application; clearing the list
+    // removes them (at quit).
+    std::vector<std::unique_ptr<QObject>> volumeMonitors;
 };
 
 } // namespace ql

@@ -1,26 +1,30 @@
 // ---- window: menu bar, window content, input monitors ----
 //
 // The window build runs in stretches, in this order: the window base (dark
-// appearance, search field, folder pop-up, the track table's frame and
-// columns, the marks that keep catalog texts out of translation), the
-// transport bar, the top bar, the sidebar and the page.
+// appearance, search field, folder pop-up, the track table's frame, columns
+// and cells, the marks that keep catalog texts out of translation), the
+// transport bar (ui/AppTransportBar.cpp), the top bar, the sidebar and the
+// page.
 //
-// Seams: the transport bar (its controls, and the volume slider's action and
-// look: here only its value is restored), the sidebar, and most of the top bar
-// and the page come with the window issues that follow. Until then the top bar
-// holds the search pill alone and the page holds the status line and the
-// track table. The menu bar comes with its own issue, the navigation and
-// transport monitors with theirs; the view tabs' action, the now-playing
-// labels and the time labels do nothing yet.
+// Seams: the sidebar, and most of the top bar and the page come with the
+// window issues that follow. Until then the top bar holds the search pill
+// alone and the page holds the status line and the track table. The menu bar
+// comes with its own issue, the navigation and transport monitors with
+// theirs; the view tabs' action, the now-playing window's refresh and the time
+// labels do nothing yet.
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
+#include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
 #include "ui/Surface.h"
 #include "ui/Symbol.h"
 #include "ui/SymbolView.h"
 #include "ui/Theme.h"
+#include "ui/TrackCellDelegate.h"
 #include "ui/TrackTableModel.h"
+#include "ui/TrackTableView.h"
+#include "ui/TruncatingLabel.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 
@@ -32,9 +36,8 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenuBar>
-#include <QSlider>
+#include <QPointer>
 #include <QStyleFactory>
-#include <QTableView>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -70,19 +73,21 @@ void clearBackground(QWidget* w) {
 } // namespace
 
 void App::makeWindowViews() {
-    views.table = new QTableView;
+    views.table = new TrackTableView;
     views.tableModel = new TrackTableModel(views.table);
     views.table->setModel(views.tableModel);
     // The exempt title label is never translated by the pass: it starts in
     // the interface language.
-    views.titleLabel = new QLabel(L10n::tr(QStringLiteral("음악을 선택하세요")));
-    views.artistLabel = new QLabel;
+    views.titleLabel = new TruncatingLabel(1);
+    views.titleLabel->setText(L10n::tr(QStringLiteral("음악을 선택하세요")));
+    views.artistLabel = new TruncatingLabel(2);
     views.infoLabel = new QLabel;
     views.pageTitle = new QLabel;
     views.pageSub = new QLabel;
-    views.volume = new QSlider(Qt::Horizontal);
-    views.volume->setRange(0, 100);
-    views.volume->setValue(int(kDefaultVolume));
+    views.volume = new SeekSlider;
+    views.volume->setMaximumValue(100);
+    views.volume->setDoubleValue(kDefaultVolume);
+    makeTransportControls();
 }
 
 void App::buildMenu() {
@@ -91,6 +96,7 @@ void App::buildMenu() {
 
 void App::buildMainUI() {
     buildWindowBase();
+    buildTransportBar();
     buildTopBar();
     buildPage();
 }
@@ -109,6 +115,11 @@ void App::buildWindowBase() {
     contentPalette.setColor(QPalette::Window, Theme::window());
     views.content->setPalette(contentPalette);
     window->setCentralWidget(views.content);
+    // Top bar, page and transport bar, top to bottom; each stretch puts its
+    // part in place.
+    auto* column = new QVBoxLayout(views.content);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
 
     // 3. Search field; its text came from "librarySearch" when App was made.
     search->setPlaceholderText(L10n::tr(QStringLiteral("검색")));
@@ -132,7 +143,7 @@ void App::buildWindowBase() {
 
     // 6. Table: 44-pixel rows, no row headers, no grid, no stripes, clear
     // background; a double click is the one action.
-    QTableView* table = views.table;
+    TrackTableView* table = views.table;
     table->verticalHeader()->hide();
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(44);
@@ -141,7 +152,24 @@ void App::buildWindowBase() {
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    connect(table, &QAbstractItemView::doubleClicked, this, [this] { selected(); });
+    table->setItemDelegate(new TrackCellDelegate(table));
+    table->horizontalHeader()->setHighlightSections(false);
+    QPointer<App> self(this);
+    table->onDoubleClick = [self] {
+        if (self)
+            self->selected();
+    };
+    table->onHeaderDoubleClick = [self](int column) {
+        if (self)
+            self->headerDoubleClicked(column);
+    };
+    // The cells read the visible list and ask App for their texts and
+    // thumbnails at every paint.
+    TrackTableModel::Cells cells;
+    cells.rows = &browser.filtered;
+    cells.text = [this](const Track& track, const QString& id) { return cellText(track, id); };
+    cells.thumbnail = [this](const Track& track) { return titleThumbnail(track); };
+    views.tableModel->setCells(std::move(cells));
 
     // 7. The table is its own scroll view: vertical scroller, no background.
     table->setFrameShape(QFrame::NoFrame);
@@ -157,10 +185,9 @@ void App::buildWindowBase() {
 
     // The volume slider's stored value; a stored 0 is a value like any other.
     // An unreadable value counts as absent; one outside 0 … 100 is clamped
-    // as the slider would.
-    const double stored =
-        UserDefaults().realIfPresent(keys::kPlayerVolume).value_or(kDefaultVolume);
-    views.volume->setValue(int(std::lround(std::clamp(stored, 0.0, 100.0))));
+    // by the slider.
+    views.volume->setDoubleValue(
+        UserDefaults().realIfPresent(keys::kPlayerVolume).value_or(kDefaultVolume));
 }
 
 void App::buildTopBar() {
@@ -176,13 +203,11 @@ void App::buildTopBar() {
     bar->addWidget(searchPill, 0, Qt::AlignVCenter);
     bar->addWidget(spacer());
 
-    auto* column = new QVBoxLayout(views.content);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    auto* column = static_cast<QVBoxLayout*>(views.content->layout());
     auto* barHost = new QWidget;
     barHost->setFixedHeight(54);
     barHost->setLayout(bar);
-    column->addWidget(barHost);
+    column->insertWidget(0, barHost);
 }
 
 void App::buildPage() {
@@ -197,7 +222,8 @@ void App::buildPage() {
     auto* row = new QHBoxLayout;
     row->setContentsMargins(8, 2, 8, 8);
     row->addWidget(page);
-    column->addLayout(row, 1);
+    // Between the top bar and the transport bar.
+    column->insertLayout(1, row, 1);
 }
 
 void App::installPointerMonitor() {}

@@ -14,6 +14,9 @@
 #include "ui/SearchMemo.h"
 #include "ui/ShuffleOrder.h"
 
+#include <QHash>
+#include <QImage>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -45,6 +48,12 @@ struct BrowserState {
     std::vector<NavState> navStack;
     int navIndex = -1;
     bool navApplying = false;
+
+    // Album covers by album key, as the cover service delivers them.
+    QHash<QString, QImage> coverCache;
+    // Album keys whose cover the track table asked for since its last
+    // reload: each is asked once per reload, not at every paint.
+    QSet<QString> coversAsked;
 
     // Each catalog row's search text, kept between passes (see SearchMemo.h).
     SearchMemo searchMemo;

@@ -10,28 +10,50 @@
 #include <vector>
 
 class QLabel;
-class QSlider;
-class QTableView;
 class QWidget;
 
 namespace ql {
 
+class IconButton;
+class PlayButton;
+class SeekSlider;
 class SidebarButton;
+class SymbolButton;
 class TrackTableModel;
+class TrackTableView;
 
 struct WindowViews {
     // Fixed controls.
-    QTableView* table = nullptr;           // the track table; its own scroll view
-    TrackTableModel* tableModel = nullptr; // the table's columns (owned by the table)
-    QLabel* titleLabel = nullptr;          // now playing: title ("음악을 선택하세요")
-    QLabel* artistLabel = nullptr;         // now playing: artist
-    QLabel* infoLabel = nullptr;           // now playing: format line
-    QLabel* pageTitle = nullptr;           // page header title
-    QLabel* pageSub = nullptr;             // page header subtitle
-    QSlider* volume = nullptr;             // 0 … 100, 70 until the window build restores it
+    TrackTableView* table = nullptr;       // the track table; its own scroll view
+    TrackTableModel* tableModel = nullptr; // the table's rows and columns (owned by the table)
+    QLabel* titleLabel = nullptr;  // now playing: title ("음악을 선택하세요"), one line
+    QLabel* artistLabel = nullptr; // now playing: artist, at most two lines
+    QLabel* infoLabel = nullptr;   // now playing: format line
+    QLabel* pageTitle = nullptr;   // page header title
+    QLabel* pageSub = nullptr;     // page header subtitle
+    SeekSlider* volume = nullptr;  // 0 … 100, 70 until the window build restores it
+
+    // The transport bar's controls (fixed controls too; its repeat button,
+    // volume text and output line are App's output controls).
+    SymbolButton* barFav = nullptr;        // the heart beside the title
+    SymbolButton* restartButton = nullptr; // back to the start of the track
+    SymbolButton* shuffleButton = nullptr;
+    SymbolButton* previousButton = nullptr;
+    PlayButton* playButton = nullptr; // "▶ 재생" / "⏸ 일시정지"
+    SymbolButton* nextButton = nullptr;
+    SymbolButton* nowPlayingButton = nullptr;
+    SymbolButton* analysisButton = nullptr; // the quality analysis of a track
+    QLabel* elapsedLabel = nullptr;         // "--:--" without a player
+    QLabel* remainLabel = nullptr;          // "--:--" without a player
+    SymbolButton* volDownButton = nullptr;  // the minus of the volume steps
+    SymbolButton* volUpButton = nullptr;    // the plus of the volume steps
+    SymbolButton* lockBtn = nullptr;        // bit-perfect lock
+    SymbolButton* deviceButton = nullptr;   // opens the output-device menu
+    IconButton* toolsButton = nullptr;      // shows or hides the tools panel
 
     // Made by the window build.
-    QWidget* content = nullptr; // the window's content view
+    QWidget* content = nullptr;      // the window's content view
+    QWidget* transportBar = nullptr; // the strip along the window's bottom
     std::vector<SidebarButton*> sidebarButtons;
 
     // Deletes the fixed controls no window has taken (at App's end).

@@ -155,22 +155,30 @@ private slots:
 
     void readOnlyFileKeepsItsContent_data() {
         QTest::addColumn<QByteArray>("content");
-        QTest::newRow("healthy store") << QByteArray("{\"/a\":{\"plays\":9,\"last\":1}}");
-        QTest::newRow("damaged store") << QByteArray("{");
+        QTest::addColumn<bool>("lockFolder"); // the folder read-only, not the file
+        QTest::newRow("healthy store") << QByteArray("{\"/a\":{\"plays\":9,\"last\":1}}") << false;
+        QTest::newRow("damaged store") << QByteArray("{") << false;
+        QTest::newRow("healthy store in a read-only folder")
+            << QByteArray("{\"/a\":{\"plays\":9,\"last\":1}}") << true;
     }
     void readOnlyFileKeepsItsContent() {
         QFETCH(QByteArray, content);
+        QFETCH(bool, lockFolder);
         JSONStore store(m_tmp.path() + "/readonly-" + QTest::currentDataTag());
         QDir().mkpath(store.dir());
         const QString path = store.filePath(kName);
         writeFile(path, content);
         store.load<Stats>(kName);
-        QVERIFY(
-            QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        const QString locked = lockFolder ? store.dir() : path;
+        QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ReadGroup |
+                                                  QFile::ReadOther | QFile::ExeOwner));
         QVERIFY(!store.save(kName, Stats{{"/other", {1, 1}}}));
+        QString error;
+        QVERIFY(!store.writeBytes(kName, "{}", &error));
+        QCOMPARE(error, QString("Permission denied"));
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QCOMPARE(readFile(path), content);
         QCOMPARE(corruptCopies(store.dir(), kName), QStringList{});
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     }
 
     void nonFiniteValueWritesNothing_data() {

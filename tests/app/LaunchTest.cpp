@@ -56,6 +56,7 @@ struct Recorder {
             }
         };
         app.seams.missingTools = [] { return QStringList{}; };
+        app.seams.backendWrite = [](const QByteArray&) {}; // a backend that never answers
     }
 };
 

@@ -1,6 +1,8 @@
 #include "app/App.h"
 #include "platform/sim/SimPlatform.h"
 
+#include "CaseRows.h"
+#include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestHome.h"
 
@@ -20,20 +22,9 @@ SimRig baseRig() {
     return test::twoOutputs();
 }
 
-SimDevice& deviceIn(SimRig& rig, const QString& uid) {
-    for (SimDevice& d : rig.devices)
-        if (d.uid == uid)
-            return d;
-    qFatal("no such device in the rig");
-}
-
-// An App on a simulated platform built from a rig.
-struct Rigged {
-    Platform platform;
-    App app;
-    explicit Rigged(SimRig rig) : platform(makeSimulatedPlatform(std::move(rig))), app(platform) {}
-    SimHardware& hw() { return *simulatedHardware(platform); }
-};
+using test::deviceIn;
+using Rigged = test::RiggedApp;
+using test::addRows;
 
 QStringList entries(const std::vector<OutputDeviceEntry>& list) {
     QStringList out;
@@ -137,12 +128,6 @@ const std::vector<InfoCase>& infoCases() {
          std::nullopt},
     };
     return cases;
-}
-
-template <typename Case> void addRows(const std::vector<Case>& cases) {
-    QTest::addColumn<int>("index");
-    for (std::size_t i = 0; i < cases.size(); ++i)
-        QTest::newRow(cases[i].name) << int(i);
 }
 
 template <typename Case> SimRig rigFor(const Case& c) {

@@ -1,11 +1,13 @@
 #include "app/App.h"
 #include "app/UserDefaults.h"
 #include "platform/Platform.h"
+#include "ui/SeekSlider.h"
 #include "ui/SidebarButton.h"
 #include "ui/StatusLabel.h"
 #include "ui/Surface.h"
 #include "ui/Theme.h"
 #include "ui/TrackTableModel.h"
+#include "ui/TrackTableView.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 
@@ -19,9 +21,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
-#include <QSlider>
 #include <QStyle>
-#include <QTableView>
 
 #include <memory>
 
@@ -100,24 +100,24 @@ private slots:
 
     void volumeFromSettings_data() {
         QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<int>("shown");
-        QTest::newRow("absent gives 70") << QVariant() << 70;
-        QTest::newRow("a stored 0 stays 0") << QVariant(0) << 0;
-        QTest::newRow("a stored 55") << QVariant(55.0) << 55;
-        QTest::newRow("a fraction is rounded") << QVariant(42.6) << 43;
-        QTest::newRow("above the range is clamped") << QVariant(250) << 100;
-        QTest::newRow("below the range is clamped") << QVariant(-3) << 0;
-        QTest::newRow("unreadable counts as absent") << QVariant("loud") << 70;
-        QTest::newRow("not a number counts as absent") << QVariant("nan") << 70;
+        QTest::addColumn<double>("shown");
+        QTest::newRow("absent gives 70") << QVariant() << 70.0;
+        QTest::newRow("a stored 0 stays 0") << QVariant(0) << 0.0;
+        QTest::newRow("a stored 55") << QVariant(55.0) << 55.0;
+        QTest::newRow("a fraction is kept") << QVariant(42.6) << 42.6;
+        QTest::newRow("above the range is clamped") << QVariant(250) << 100.0;
+        QTest::newRow("below the range is clamped") << QVariant(-3) << 0.0;
+        QTest::newRow("unreadable counts as absent") << QVariant("loud") << 70.0;
+        QTest::newRow("not a number counts as absent") << QVariant("nan") << 70.0;
     }
     void volumeFromSettings() {
         QFETCH(QVariant, stored);
-        QFETCH(int, shown);
+        QFETCH(double, shown);
         storeIfGiven(keys::kPlayerVolume, stored);
         Launched l;
-        QCOMPARE(l.app->views.volume->value(), shown);
-        QCOMPARE(l.app->views.volume->minimum(), 0);
-        QCOMPARE(l.app->views.volume->maximum(), 100);
+        QCOMPARE(l.app->views.volume->doubleValue(), shown);
+        QCOMPARE(l.app->views.volume->minimumValue(), 0.0);
+        QCOMPARE(l.app->views.volume->maximumValue(), 100.0);
     }
 
     void searchFieldFromSettings_data() {

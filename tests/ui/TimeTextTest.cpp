@@ -18,6 +18,7 @@ private slots:
         QTest::newRow("75.9 s") << 75.9 << "1:15";
         QTest::newRow("ten minutes") << 600.0 << "10:00";
         QTest::newRow("minutes past an hour stay minutes") << 3725.0 << "62:05";
+        QTest::newRow("past two hours") << 7322.0 << "122:02";
         QTest::newRow("negative counts as 0") << -3.0 << "0:00";
         QTest::newRow("NaN shows 0:00") << std::nan("") << "0:00";
         QTest::newRow("infinity shows 0:00") << std::numeric_limits<double>::infinity() << "0:00";

@@ -22,6 +22,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPainter>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -29,33 +30,72 @@ using namespace ql;
 
 namespace {
 
+// Twenty tracks, Korean and Latin, with a few long names and one file
+// without extension.
 std::vector<Track> syntheticCatalog() {
     const struct {
         const char* folder;
         const char* title;
         const char* artist;
         const char* album;
+        const char* ext;
     } rows[] = {
-        {"케이팝 🎧", "밤편지 🌙", "아이유", "팔레트"},
-        {"케이팝 🎧", "좋은 날", "아이유", "Real"},
-        {"Jazz", "So What", "Miles Davis", "Kind of Blue"},
-        {"Jazz", "Blue in Green 💙", "Miles Davis", "Kind of Blue"},
-        {"Classical", "Clair de lune", "Debussy", "Suite bergamasque"},
+        {"케이팝 🎧", "밤편지 🌙", "아이유", "팔레트", "flac"},
+        {"케이팝 🎧", "좋은 날", "아이유", "Real", "flac"},
+        {"케이팝 🎧", "봄날", "방탄소년단", "You Never Walk Alone", "m4a"},
+        {"케이팝 🎧", "너의 의미 (Feat. 김창완)", "아이유", "꽃갈피", "mp3"},
+        {"Jazz", "So What", "Miles Davis", "Kind of Blue", "flac"},
+        {"Jazz", "Blue in Green 💙", "Miles Davis", "Kind of Blue", "flac"},
+        {"Jazz", "Take Five", "The Dave Brubeck Quartet", "Time Out", "wav"},
+        {"Jazz", "My Favorite Things", "John Coltrane", "My Favorite Things", "flac"},
+        {"Classical", "Clair de lune", "Debussy", "Suite bergamasque", "flac"},
+        {"Classical", "Gymnopédie No. 1", "Erik Satie", "Gymnopédies", "ogg"},
+        {"Classical",
+         "Goldberg Variations, BWV 988: Aria da capo (a very long title that must be cut)",
+         "Glenn Gould", "Bach: The Goldberg Variations (1981 Digital Recording)", "flac"},
+        {"Rock", "Bohemian Rhapsody", "Queen", "A Night at the Opera", "flac"},
+        {"Rock", "Paranoid Android", "Radiohead", "OK Computer", "mp3"},
+        {"인디", "사랑하기 때문에", "유재하", "사랑하기 때문에", "flac"},
+        {"인디", "혜화동", "동물원", "동물원 2", "flac"},
+        {"인디", "한계", "Jannabi", "", "opus"},
+        {"인디", "나의 옛날이야기", "조덕배", "꿈에", ""},
+        {"Electronic", "Windowlicker", "Aphex Twin", "Windowlicker", "flac"},
+        {"Electronic", "Teardrop", "Massive Attack", "Mezzanine", "aiff"},
+        {"Electronic", "Idioteque", "Radiohead", "Kid A", "flac"},
     };
     std::vector<Track> out;
     qint64 id = 1;
     for (const auto& r : rows) {
         Track t;
         t.id = id;
-        t.path = QStringLiteral("/Music/%1/%2.flac").arg(QString::fromUtf8(r.folder)).arg(id);
+        t.path = QStringLiteral("/Music/%1/%2").arg(QString::fromUtf8(r.folder)).arg(id);
+        if (*r.ext)
+            t.path += QLatin1Char('.') + QLatin1String(r.ext);
         t.title = QString::fromUtf8(r.title);
         t.artist = QString::fromUtf8(r.artist);
         t.album = QString::fromUtf8(r.album);
-        t.duration = 180 + 17 * double(id);
+        t.duration = 95 + 37 * double(id) + (id == 11 ? 3600 : 0);
         out.push_back(t);
         ++id;
     }
     return out;
+}
+
+// A made-up cover: a two-colour gradient with the album's initial.
+QImage syntheticCover(const QString& album, int hue) {
+    QImage image(300, 300, QImage::Format_ARGB32_Premultiplied);
+    QPainter p(&image);
+    QLinearGradient g(0, 0, 300, 300);
+    g.setColorAt(0, QColor::fromHsv(hue, 160, 220));
+    g.setColorAt(1, QColor::fromHsv((hue + 60) % 360, 200, 90));
+    p.fillRect(image.rect(), g);
+    p.setPen(Qt::white);
+    QFont f = p.font();
+    f.setPixelSize(150);
+    f.setBold(true);
+    p.setFont(f);
+    p.drawText(image.rect(), Qt::AlignCenter, album.left(1));
+    return image;
 }
 
 QWidget* widgetSheet() {
@@ -129,15 +169,36 @@ int main(int argc, char** argv) {
     const int hold = args.value(3, QStringLiteral("0")).toInt();
 
     L10n::setLanguage(lang);
-    UserDefaults().set(keys::kLibrarySearch, QStringLiteral("밤 🌙"));
 
     platform::Platform plat;
     App app(plat);
     app.seams.missingTools = [] { return QStringList{}; };
+    app.seams.backendWrite = [](const QByteArray&) {}; // the catalog is the synthetic one
     app.applicationDidFinishLaunching();
     app.library.rows = syntheticCatalog();
+    // Covers for some albums (the rest keep the default cover), a few
+    // favourites and quality labels (the rest wait with "…").
+    int hue = 0;
+    for (const Track& t : app.library.rows) {
+        if (t.id % 3 != 0)
+            app.browser.coverCache.insert(App::albumKey(t), syntheticCover(t.album, hue));
+        hue = (hue + 47) % 360;
+        if (t.id % 4 == 1)
+            app.listening.favorites.insert(t.path);
+        if (t.id % 2 == 0)
+            app.library.qual.insert(t.path, t.id % 4 == 0 ? QStringLiteral("FLAC 96kHz/24bit ★")
+                                                          : QStringLiteral("MP3 320kbps ⬆"));
+    }
     app.rebuildFolders();
     app.filter();
+    // What a playing track's labels look like (long ones, to see them cut).
+    const Track& shown = app.library.rows[10];
+    app.views.titleLabel->setText(shown.title);
+    app.views.artistLabel->setText(
+        shown.artist + QStringLiteral(", Leipzig Gewandhaus Orchestra, Berliner Philharmoniker and "
+                                      "the Choir of King's College"));
+    app.views.infoLabel->setText(QStringLiteral("FLAC · 44.1kHz · 16bit"));
+    app.selectTableRow(2);
 
     // Side by side on a display of 1900 x 860 or more.
     app.window->move(0, 0);

@@ -1,0 +1,208 @@
+// The 2 s catalog poll and the catalog cache with 100,000 tracks (a "list"
+// reply of about 30 MB), each next to a plain QJsonDocument parse of the same
+// bytes as its baseline.
+//
+//   BM_PollChanged   a reply that differs from the last one: framing (64 KiB
+//                    chunks as the pipe delivers them), decoding, comparing
+//                    with the catalog and taking it in. Goal <= 150 ms.
+//   BM_PollSame      a reply byte-identical to the last one: framing and the
+//                    comparison only. Goal <= 5 ms.
+//   BM_Restore       App::restoreCatalog() of the cache file. Goal <= 300 ms.
+//   BM_ReceiveChanged  App::receive() of a changed reply, with the cache write
+//                    and the refilter it causes (no goal; for the record).
+//   BM_QtParse       QJsonDocument::fromJson of the reply line (baseline).
+#include "app/App.h"
+#include "app/JsonCodec.h"
+#include "library/CatalogChange.h"
+#include "library/LineFramer.h"
+#include "library/ReplyReader.h"
+#include "platform/Platform.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+
+#include "TimeRecorder.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+using namespace ql;
+
+namespace {
+
+constexpr int kTracks = 100'000;
+constexpr qsizetype kChunk = 64 * 1024;
+
+// A library shaped like a real one: albums of 12 tracks in artist and album
+// folders (about 8,300 albums by 2,100 artists), Latin and Hangul names, some
+// covers from the web. `variant` renames one title in the middle.
+std::vector<Track> sampleCatalog(int variant) {
+    std::vector<Track> rows;
+    rows.reserve(kTracks);
+    for (int i = 0; i < kTracks; ++i) {
+        const int albumNo = i / 12, artistNo = albumNo / 4;
+        const QString artist = artistNo % 3 == 0
+                                   ? QStringLiteral("아이유와 친구들 %1").arg(artistNo)
+                                   : QStringLiteral("Artist Name Number %1").arg(artistNo);
+        const QString album = QStringLiteral("Album Title Of Some Length %1").arg(albumNo);
+        const QString title = i % 4 == 0
+                                  ? QStringLiteral("밤편지 그리고 다른 노래 %1").arg(i)
+                                  : QStringLiteral("Song Title With Several Words %1").arg(i);
+        Track t;
+        t.id = 1'000'000'000'000LL + i * 7919LL;
+        t.path = QStringLiteral("/home/someone/Music/%1/%2/%3 - %4.flac")
+                     .arg(artist, album, QString::number(i % 12 + 1), title);
+        t.title = title;
+        t.artist = artist;
+        t.album = album;
+        t.duration = 120.0 + (i % 400) + 0.125 * (i % 8);
+        if (i % 5 == 0)
+            t.art = QStringLiteral("https://coverartarchive.org/release/%1-4f2c-9a1e-"
+                                   "0123456789ab/front-500")
+                        .arg(i, 8, 16, QLatin1Char('0'));
+        rows.push_back(std::move(t));
+    }
+    if (variant)
+        rows[kTracks / 2].title += QStringLiteral(" (remaster)");
+    return rows;
+}
+
+QByteArray replyLine(int variant) {
+    return JsonCodec<Library>::encode(Library{sampleCatalog(variant), true, {}}).value_or("") +
+           '\n';
+}
+
+const QByteArray& line(int variant) {
+    static const QByteArray lines[2] = {replyLine(0), replyLine(1)};
+    return lines[variant];
+}
+
+// What the poll does with one reply, short of the cache write and the
+// refilter a change causes: the same steps as App::receive() and the first
+// half of App::handleReply().
+struct Poll {
+    LineFramer framer;
+    ReplyReader reader;
+    std::vector<Track> rows;
+
+    bool changedBy(const QByteArray& bytes) {
+        bool changed = false;
+        for (qsizetype at = 0; at < bytes.size(); at += kChunk) {
+            framer.append(QByteArrayView(bytes).sliced(at, std::min(kChunk, bytes.size() - at)));
+            while (const std::optional<FramedLine> l = framer.next()) {
+                const Library* reply = reader.read(l->bytes);
+                if (!reply || !reply->tracks)
+                    continue;
+                const CatalogComparison c = compareCatalogs(rows, *reply->tracks);
+                if (!c.identical)
+                    rows = *reply->tracks;
+                changed = changed || c.changed;
+            }
+        }
+        return changed;
+    }
+};
+
+void BM_PollChanged(benchmark::State& state) {
+    Poll poll;
+    poll.changedBy(line(0));
+    int variant = 0;
+    for (auto _ : state) {
+        variant ^= 1;
+        if (!poll.changedBy(line(variant)))
+            state.SkipWithError("a changed catalog was not seen as one");
+    }
+}
+
+void BM_PollSame(benchmark::State& state) {
+    Poll poll;
+    poll.changedBy(line(0));
+    for (auto _ : state) {
+        if (poll.changedBy(line(0)) || !poll.reader.lastWasRepeat())
+            state.SkipWithError("the same reply was decoded again or seen as a change");
+    }
+}
+
+void BM_QtParse(benchmark::State& state) {
+    for (auto _ : state) {
+        const QJsonDocument doc = QJsonDocument::fromJson(line(0));
+        if (!doc.isObject())
+            state.SkipWithError("the baseline did not parse");
+        benchmark::DoNotOptimize(doc);
+    }
+}
+
+// An App with its stores in a temporary folder.
+struct BenchApp {
+    QTemporaryDir dir;
+    platform::Platform plat;
+    App app{plat};
+    BenchApp() { app.core.store = JSONStore(dir.path()); }
+};
+
+void BM_Restore(benchmark::State& state) {
+    BenchApp b;
+    b.app.library.rows = sampleCatalog(0);
+    b.app.saveCatalog();
+    for (auto _ : state) {
+        state.PauseTiming();
+        b.app.library.rows.clear();
+        state.ResumeTiming();
+        b.app.restoreCatalog();
+        if (b.app.library.rows.size() != size_t(kTracks))
+            state.SkipWithError("the cache did not restore");
+    }
+}
+
+void BM_ReceiveChanged(benchmark::State& state) {
+    BenchApp b;
+    b.app.seams.backendWrite = [](const QByteArray&) {};
+    b.app.receive(line(0));
+    int variant = 0;
+    for (auto _ : state) {
+        variant ^= 1;
+        b.app.receive(line(variant));
+    }
+}
+
+BENCHMARK(BM_QtParse)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PollChanged)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PollSame)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Restore)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReceiveChanged)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv); // App makes widgets
+    benchmark::Initialize(&argc, argv);
+    std::printf("reply line: %d tracks, %.1f MB\n", kTracks, double(line(0).size()) / 1e6);
+    bench::TimeRecorder recorder;
+    benchmark::RunSpecifiedBenchmarks(&recorder);
+    benchmark::Shutdown();
+    if (!recorder.ms.count("BM_QtParse"))
+        return 0;
+    const double base = recorder.ms["BM_QtParse"];
+    const auto report = [&](const char* name, const char* what, double goal) {
+        if (!recorder.ms.count(name))
+            return;
+        const double ms = recorder.ms[name];
+        if (goal > 0)
+            std::printf("%s: %.2f ms (goal <= %.0f ms: %s); QJsonDocument parse %.1f ms; "
+                        "ours / parse = %.3f\n",
+                        what, ms, goal, ms <= goal ? "met" : "missed", base, ms / base);
+        else
+            std::printf("%s: %.2f ms; QJsonDocument parse %.1f ms; ours / parse = %.3f\n", what, ms,
+                        base, ms / base);
+    };
+    report("BM_PollChanged", "poll, changed catalog", 150);
+    report("BM_PollSame", "poll, byte-identical reply", 5);
+    report("BM_Restore", "restoreCatalog", 300);
+    report("BM_ReceiveChanged", "receive, changed catalog with cache write and refilter", 0);
+    return 0;
+}

@@ -1,0 +1,55 @@
+// Cuts the library backend's output stream into lines.
+//
+// Chunks of the stream go in with append(); next() hands out each complete
+// line, in order, without its line feed (a carriage return before the line
+// feed stays: the JSON decoder takes it as white space). Bytes after the last
+// line feed wait for the next chunk.
+//
+// The work is linear in the bytes received: a search for the line feed
+// resumes where the previous one stopped, so a long line arriving in many
+// small chunks is scanned once.
+//
+// Memory is bounded: a line that grows past `maxLine` bytes without a line
+// feed is dropped as it arrives (its bytes are not kept), and when its line
+// feed finally comes it is handed out once as a line that is too long, which
+// the caller treats like any line that does not decode.
+//
+// Not thread-safe: one owner (the main thread).
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <optional>
+
+namespace ql {
+
+struct FramedLine {
+    // The line's bytes; empty for a line that was too long. Valid until the
+    // next call to append() or next().
+    QByteArrayView bytes;
+    bool tooLong = false;
+};
+
+class LineFramer {
+public:
+    static constexpr qsizetype kMaxLine = qsizetype(512) * 1024 * 1024;
+
+    explicit LineFramer(qsizetype maxLine = kMaxLine);
+
+    void append(QByteArrayView chunk);
+    // The next complete line, or none until more data arrives.
+    std::optional<FramedLine> next();
+    // Bytes kept for a line whose line feed has not arrived yet.
+    qsizetype pendingBytes() const { return m_buf.size() - m_start; }
+
+private:
+    qsizetype m_maxLine;
+    QByteArray m_buf;
+    qsizetype m_start = 0;       // first byte not yet handed out
+    qsizetype m_scan = 0;        // the search for a line feed resumes here
+    bool m_dropping = false;     // inside a line that outgrew m_maxLine
+    bool m_tooLongEnded = false; // such a line has just ended: report it
+};
+
+} // namespace ql

@@ -1,0 +1,85 @@
+#include "platform/alsa/AlsaSink.h"
+
+#include "platform/alsa/AlsaHardware.h"
+
+#include <cerrno>
+#include <cmath>
+
+namespace ql::platform::alsa {
+
+AlsaSink::AlsaSink(AlsaHardware& hardware, DeviceId device)
+    : m_hardware(hardware), m_device(device) {}
+
+AlsaSink::~AlsaSink() {
+    close();
+    m_hardware.endStream(m_device);
+}
+
+PcmFormat AlsaSink::pcmFormatOf(platform::SampleFormat format) {
+    switch (format) {
+    case platform::SampleFormat::S16:
+        return PcmFormat::S16_LE;
+    case platform::SampleFormat::S24P:
+        return PcmFormat::S24_3LE;
+    case platform::SampleFormat::S24In32:
+        return PcmFormat::S24_LE;
+    case platform::SampleFormat::S32:
+        return PcmFormat::S32_LE;
+    case platform::SampleFormat::F32:
+        return PcmFormat::FLOAT_LE;
+    }
+    return PcmFormat::FLOAT_LE;
+}
+
+bool AlsaSink::open(const StreamFormat& format, QString& error) {
+    close();
+    const auto pcm = m_hardware.pcmName(m_device);
+    if (!pcm) {
+        error = AlsaPcmStream::describeOpenError(-ENODEV);
+        return false;
+    }
+    const double rounded = std::round(format.rate);
+    if (!(rounded >= 1) || std::abs(format.rate - rounded) > 0.5 || format.channels <= 0) {
+        error = AlsaPcmStream::describeOpenError(-EINVAL);
+        return false;
+    }
+    if (!m_hardware.prepareStream(m_device)) {
+        error = AlsaPcmStream::describeOpenError(-EBUSY);
+        return false;
+    }
+    const StreamConfig config{unsigned(rounded), pcmFormatOf(format.sample), format.channels};
+    int err = 0;
+    m_stream = AlsaPcmStream::open(*pcm, config, err);
+    if (!m_stream) {
+        m_hardware.endStream(m_device);
+        error = AlsaPcmStream::describeOpenError(err);
+        return false;
+    }
+    m_hardware.noteStreamOpened(m_device, config.rate, config.format, config.channels);
+    return true;
+}
+
+std::int64_t AlsaSink::write(const void* data, std::int64_t frames) {
+    return m_stream ? m_stream->write(data, frames) : -1;
+}
+
+SinkReport AlsaSink::report() {
+    if (!m_stream)
+        return {};
+    const StreamReport r = m_stream->report();
+    return {r.freeFrames, r.queuedFrames, r.delay, r.running};
+}
+
+void AlsaSink::pause(bool paused) {
+    if (m_stream)
+        m_stream->pause(paused);
+}
+
+void AlsaSink::close() {
+    if (!m_stream)
+        return;
+    m_stream.reset();
+    m_hardware.noteStreamClosed(m_device);
+}
+
+} // namespace ql::platform::alsa

@@ -1,0 +1,146 @@
+// ---- playback: output device choice, hardware volume poll, DAC label ----
+//
+// Nothing here listens for device notifications: the tick polls the device
+// list every 10 s and the hardware volume and DAC label every 2 s.
+//
+// Controls: the volume slider's dB label, the DAC label and the repeat button
+// are made here (and the slider, made with the window's views, gets its
+// action); the transport bar's build places them. The device pop-up is never
+// placed: it is the model the device menu (AppBarActions.cpp) selects through.
+//
+// A chosen device is remembered by UID ("outputUID"). Choosing the system
+// default also moves a playing track to the default device at once, so the
+// sound goes where the user just pointed it.
+#include "app/App.h"
+
+#include "app/UserDefaults.h"
+#include "platform/Platform.h"
+#include "platform/audio/AudioPlayer.h"
+#include "playback/RateText.h"
+#include "playback/VolumeRules.h"
+#include "ui/ButtonFactory.h"
+#include "ui/SeekSlider.h"
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
+#include "ui/l10n/Translator.h"
+
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLabel>
+
+#include <algorithm>
+
+namespace ql {
+
+void App::makeOutputControls() {
+    views.volume->action = [this] { volumeChanged(); };
+    volDB = new QLabel;
+    dacLabel = new QLabel;
+    repeatBtn =
+        flatButton(QStringLiteral("repeat"), {}, {15, Qt::white, QStringLiteral("현재 곡 반복")},
+                   [this] { toggleRepeat(); });
+    devicePopup = new QComboBox;
+    // Its items are set already translated, around device names that must
+    // stay as the devices give them.
+    Translator::exempt(devicePopup);
+    connect(devicePopup, &QComboBox::activated, this, &App::deviceChosen);
+}
+
+void App::refreshDevicePopup() {
+    std::vector<OutputDeviceEntry> list = listOutputDevices();
+    // A renamed device keeps its item: only the set of UIDs matters.
+    if (devicePopup->count() >= 1 &&
+        std::ranges::equal(list, playback.deviceList, {}, &OutputDeviceEntry::uid,
+                           &OutputDeviceEntry::uid))
+        return;
+    playback.deviceList = std::move(list);
+    devicePopup->clear();
+    devicePopup->addItem(L10n::tr(QStringLiteral("출력: 시스템 기본")));
+    const QString prefix = L10n::tr(QStringLiteral("출력: "));
+    int selected = 0;
+    for (std::size_t i = 0; i < playback.deviceList.size(); ++i) {
+        const OutputDeviceEntry& e = playback.deviceList[i];
+        devicePopup->addItem(prefix + e.name);
+        if (selected == 0 && playback.outputUID == e.uid)
+            selected = int(i) + 1;
+    }
+    // An unplugged choice shows as the default; outputUID stays for its return.
+    devicePopup->setCurrentIndex(selected);
+}
+
+void App::deviceChosen() {
+    const int i = devicePopup->currentIndex();
+    const bool isDevice = i >= 1 && std::size_t(i - 1) < playback.deviceList.size();
+    playback.outputUID =
+        isDevice ? std::optional(playback.deviceList[std::size_t(i - 1)].uid) : std::nullopt;
+
+    UserDefaults defaults;
+    if (playback.outputUID)
+        defaults.set(keys::kOutputUID, *playback.outputUID);
+    else
+        defaults.remove(keys::kOutputUID);
+
+    if (playback.audio)
+        matchOutputRate(*playback.audio); // binds it to the new device first
+    if (effUpMode() > 0)
+        fxChanged(); // the upsampling target depends on the device
+    updateHW();
+    refreshDACLabel();
+
+    if (isDevice)
+        status->setTranslated(L10n::tr(QStringLiteral("출력 장치: ")) +
+                              playback.deviceList[std::size_t(i - 1)].name);
+    else
+        status->setStringValue(L10n::tr(QStringLiteral("출력 장치: 시스템 기본")));
+}
+
+void App::bindPlayer(platform::AudioPlayer& player) {
+    // An empty UID is the system default. A refused move (the device left
+    // just now) keeps the player where it plays.
+    player.setOutputDevice(playback.outputUID.value_or(QString()));
+}
+
+int App::effUpMode() const {
+    if (playback.bitPerfect)
+        return 0;
+    if (playback.maxQuality)
+        return 2;
+    return playback.upMode;
+}
+
+void App::updateHW() {
+    const bool was = playback.hwVol;
+    const auto device = outputDeviceID();
+    playback.hwVol = device && !volumeElements(*device).empty();
+    const bool first = !playback.hwInit;
+    playback.hwInit = true;
+
+    const Qt::MouseButtons buttons =
+        seams.mouseButtons ? seams.mouseButtons() : QGuiApplication::mouseButtons();
+    const HardwareVolumeStep step = followHardwareVolume(
+        first, was, playback.hwVol, playback.hwVol ? deviceVolume() : std::nullopt,
+        views.volume->doubleValue(), buttons != Qt::NoButton);
+    if (step.deviceVolume)
+        setDeviceVolume(*step.deviceVolume);
+    if (step.slider) {
+        views.volume->setDoubleValue(*step.slider);
+        updateVolDB();
+    }
+    if (step.reapply)
+        applyVolume();
+}
+
+void App::refreshDACLabel() {
+    const std::optional<OutputInfo> info = outputDeviceInfo();
+    QString text = info ? dacText(info->bits, info->rate, info->channels) : QString();
+    if (!text.isEmpty()) {
+        if (fxSignature())
+            text += L10n::tr(QStringLiteral("  🎛 FX 켜짐"));
+        // A format read from the simulated device must never pass for hardware.
+        if (platform.isSimulated)
+            text += L10n::tr(QStringLiteral("  (시뮬레이션 출력)"));
+    }
+    dacLabel->setText(text);
+}
+
+} // namespace ql

@@ -1,0 +1,88 @@
+#include "ui/TrackCellDelegate.h"
+
+#include "ui/Theme.h"
+#include "ui/TrackTableModel.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmapCache>
+
+#include <cmath>
+
+namespace ql {
+
+namespace {
+
+constexpr int kThumbRadius = 3;
+constexpr int kThumbGap = 8;
+constexpr int kTextLeft = 2;
+constexpr int kTextRight = 6;
+
+// The image fitted into a rounded square of `edge` device pixels.
+QPixmap roundedThumbnail(const QImage& image, int edge) {
+    const QString key = QStringLiteral("ql-thumb:%1:%2").arg(image.cacheKey()).arg(edge);
+    QPixmap out;
+    if (QPixmapCache::find(key, &out))
+        return out;
+    out = QPixmap(edge, edge);
+    out.fill(Qt::transparent);
+    QPainter p(&out);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    QPainterPath clip;
+    const double radius = kThumbRadius * double(edge) / TrackCellDelegate::kThumbnail;
+    clip.addRoundedRect(QRectF(0, 0, edge, edge), radius, radius);
+    p.setClipPath(clip);
+    const QSize fitted = image.size().scaled(edge, edge, Qt::KeepAspectRatio);
+    const QRect target((edge - fitted.width()) / 2, (edge - fitted.height()) / 2, fitted.width(),
+                       fitted.height());
+    p.drawImage(target, image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    p.end();
+    QPixmapCache::insert(key, out);
+    return out;
+}
+
+} // namespace
+
+TrackCellDelegate::TrackCellDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
+
+void TrackCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
+    painter->save();
+    if (option.state & QStyle::State_Selected)
+        painter->fillRect(option.rect, option.palette.brush(QPalette::Highlight));
+
+    const auto* model = qobject_cast<const TrackTableModel*>(index.model());
+    const bool title = model && model->identifier(index.column()) == QLatin1String("title");
+    QRect textRect = option.rect.adjusted(kTextLeft, 0, -kTextRight, 0);
+    QColor color = Theme::sub();
+    if (title) {
+        const QRect thumb(option.rect.left(),
+                          option.rect.top() + (option.rect.height() - kThumbnail) / 2, kThumbnail,
+                          kThumbnail);
+        const QImage image = index.data(Qt::DecorationRole).value<QImage>();
+        if (!image.isNull()) {
+            const double ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+            const int edge = int(std::lround(kThumbnail * ratio));
+            QPixmap pixmap = roundedThumbnail(image, edge);
+            pixmap.setDevicePixelRatio(double(edge) / kThumbnail);
+            painter->drawPixmap(thumb.topLeft(), pixmap);
+        }
+        textRect = option.rect.adjusted(kThumbnail + kThumbGap, 0, -kTextRight, 0);
+        color = Qt::white;
+    }
+
+    const QString text = index.data(Qt::DisplayRole).toString();
+    painter->setFont(option.font);
+    painter->setPen(color);
+    painter->drawText(textRect, int(Qt::AlignLeft | Qt::AlignVCenter),
+                      option.fontMetrics.elidedText(text, Qt::ElideRight, textRect.width()));
+    painter->restore();
+}
+
+QSize TrackCellDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+    // Rows and columns have fixed sizes; the text's own width is never asked.
+    return {0, option.fontMetrics.height()};
+}
+
+} // namespace ql

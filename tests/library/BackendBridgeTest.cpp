@@ -1,0 +1,333 @@
+// The backend bridge against a real child process: the fake backend script
+// answers as each test plans it.
+#include "app/App.h"
+#include "app/AppPaths.h"
+#include "library/BackendImport.h"
+#include "platform/Platform.h"
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
+
+#include "FakeBackend.h"
+#include "TestHome.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <signal.h>
+
+using namespace ql;
+using test::FakeBackend;
+
+namespace {
+
+Track track(qint64 id, const QString& title) {
+    return Track{id, "/음악/" + QString::number(id) + ".flac", title, "가수", "앨범", 180, ""};
+}
+
+const QString kLoading = QStringLiteral("음원 불러오는 중…");
+const QString kStopped = QStringLiteral("음원 라이브러리가 종료되었습니다.");
+
+// An App whose backend is the fake script, with its stores in a temporary
+// folder and its status line on a clock the test moves.
+struct Bridge {
+    QTemporaryDir storeDir;
+    platform::Platform plat;
+    FakeBackend fake;
+    std::unique_ptr<App> app;
+    qint64 now = 1'000'000;
+
+    Bridge() {
+        app = std::make_unique<App>(plat);
+        app->core.store = JSONStore(storeDir.path());
+        app->status->setClock([this] { return now; });
+        app->seams.backendCommand = [] { return FakeBackend::command(); };
+    }
+    void start() {
+        fake.install();
+        app->startBackend();
+    }
+    void answers(const QJsonArray& steps) { fake.plan.insert("answers", steps); }
+    // Waits until the backend has taken `n` request lines.
+    bool received(int n) {
+        return QTest::qWaitFor([&] { return fake.requests().size() >= n; }, 10000);
+    }
+    qint64 pid() const { return app->library.backend->processId(); }
+};
+
+} // namespace
+
+class BackendBridgeTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { L10n::setLanguage("ko"); }
+
+    // What the bridge makes of the bytes the backend writes in answer to the
+    // first "list".
+    void framing_data() {
+        QTest::addColumn<QStringList>("chunks");
+        QTest::addColumn<QStringList>("titles"); // the catalog afterwards
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<qsizetype>("kept"); // bytes waiting for their line feed
+        const QString one =
+            FakeBackend::line(Library{std::vector<Track>{track(1, "하나")}, {}, {}});
+        const QString half = "{\"tracks\":[{\"id\":3";
+        QTest::newRow("two lines and half a third, in order")
+            << QStringList{one + FakeBackend::line(Library{{}, {}, QString("둘째 줄")}) + half}
+            << QStringList{"하나"} << "둘째 줄" << qsizetype(half.size());
+        QTest::newRow("a line split over three writes")
+            << QStringList{one.left(10), one.mid(10, 20), one.mid(30)} << QStringList{"하나"}
+            << "1곡 / 전체 1곡" << qsizetype(0);
+        QTest::newRow("\\r\\n ends a line too")
+            << QStringList{one.chopped(1) + "\r\n"} << QStringList{"하나"} << "1곡 / 전체 1곡"
+            << qsizetype(0);
+        QTest::newRow("an empty line only clears pending")
+            << QStringList{"\n"} << QStringList{} << kLoading << qsizetype(0);
+        QTest::newRow("an array only clears pending")
+            << QStringList{"[{\"tracks\":[]}]\n"} << QStringList{} << kLoading << qsizetype(0);
+        QTest::newRow("text that is not JSON only clears pending")
+            << QStringList{"scanning /home/u\n"} << QStringList{} << kLoading << qsizetype(0);
+        QTest::newRow("an empty object only clears pending")
+            << QStringList{"{}\n"} << QStringList{} << kLoading << qsizetype(0);
+        QTest::newRow("a track with a missing key spoils the whole reply")
+            << QStringList{"{\"tracks\":[{\"id\":1,\"path\":\"/a\"}],\"error\":\"x\"}\n"}
+            << QStringList{} << kLoading << qsizetype(0);
+    }
+    void framing() {
+        QFETCH(QStringList, chunks);
+        QFETCH(QStringList, titles);
+        QFETCH(QString, status);
+        QFETCH(qsizetype, kept);
+        Bridge b;
+        b.answers({FakeBackend::write(chunks, 0.05)});
+        b.start();
+        QVERIFY(b.app->library.pending);
+        QTRY_VERIFY_WITH_TIMEOUT(!b.app->library.pending, 10000);
+        QTRY_COMPARE(b.app->library.buffer.pendingBytes(), kept);
+        QStringList shown;
+        for (const Track& t : b.app->library.rows)
+            shown << t.title;
+        QCOMPARE(shown, titles);
+        QCOMPARE(b.app->status->stringValue(), status);
+        QVERIFY(!b.app->library.backendError);
+        QCOMPARE(QFile::exists(b.app->catalogURL()), !titles.isEmpty());
+    }
+
+    void enrich_data() {
+        QTest::addColumn<bool>("playing");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::newRow("the current track's id, exactly")
+            << true << "MusicBrainz에서 곡 정보 검색 중…"
+            << QByteArray(R"({"action":"enrich","id":42})");
+        QTest::newRow("no current track: nothing at all") << false << kLoading << QByteArray();
+    }
+    void enrich() {
+        QFETCH(bool, playing);
+        QFETCH(QString, status);
+        QFETCH(QByteArray, sent);
+        Bridge b;
+        b.fake.plan.insert("default", FakeBackend::write({"{}\n"}));
+        b.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!b.app->library.pending, 10000);
+        if (playing)
+            b.app->playback.current = track(42, "마흔둘");
+        b.app->enrich();
+        QCOMPARE(b.app->status->stringValue(), status);
+        if (sent.isEmpty()) {
+            QVERIFY(!b.app->library.pending);
+            return;
+        }
+        QVERIFY(b.received(2));
+        const QByteArray line = b.fake.requests().at(1);
+        QVERIFY(line.endsWith('\n'));
+        QCOMPARE(line.count('\n'), 1);
+        QCOMPARE(QJsonDocument::fromJson(line).object(), QJsonDocument::fromJson(sent).object());
+    }
+
+    void theFirstRequestIsListAndTheBackendGetsItsOwnPATH() {
+        Bridge b;
+        b.answers({QJsonObject{{"env", "PATH"}}});
+        b.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!b.app->library.pending, 10000);
+        QCOMPARE(b.fake.requests(), QList<QByteArray>{"{\"action\":\"list\"}\n"});
+        QCOMPARE(b.app->status->stringValue(), backendPATH(resourceDir()));
+    }
+
+    void aBackendThatCannotStart_data() {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QString>("description"); // "" when the platform words it
+        QTest::newRow("an interpreter that does not exist")
+            << QStringList{"/nonexistent/python3", FakeBackend::script()} << "";
+        QTest::newRow("a script that is not there")
+            << (FakeBackend::command().mid(0, 1) << "/nonexistent/backend.py")
+            << "/nonexistent/backend.py: No such file or directory";
+    }
+    void aBackendThatCannotStart() {
+        QFETCH(QStringList, command);
+        QFETCH(QString, description);
+        Bridge b;
+        b.app->seams.backendCommand = [command] { return command; };
+        const std::vector<Track> cached{track(1, "하나"), track(2, "둘")};
+        b.app->library.rows = cached;
+        b.app->saveCatalog();
+        b.app->library.rows.clear();
+        b.app->restoreCatalog();
+
+        b.start();
+        const QString prefix = QStringLiteral("음원 라이브러리 시작 실패: ");
+        const QString shown = b.app->status->stringValue();
+        QVERIFY2(shown.startsWith(prefix) && shown.size() > prefix.size(), qPrintable(shown));
+        if (!description.isEmpty())
+            QCOMPARE(shown, prefix + description);
+        QVERIFY(b.app->library.backendError);
+        QVERIFY(!b.app->library.pending);
+        b.app->request("list", std::nullopt, std::nullopt);
+        QVERIFY(!b.app->library.pending);
+        QVERIFY(b.fake.requests().isEmpty());
+        // The cached catalog stays in the list, ready to play.
+        QCOMPARE(b.app->library.rows, cached);
+        QCOMPARE(b.app->browser.filtered, cached);
+
+        // The one-shot import run the same way fails with the same words.
+        const ImportOutcome o = runImport(importCommand(b.app->backendLaunch(), "/a.flac"));
+        QVERIFY(!o.opened);
+        QCOMPARE(prefix + o.error, shown);
+    }
+
+    void theBackendEnds_data() {
+        QTest::addColumn<QJsonObject>("step"); // the answer to the first "list"
+        QTest::addColumn<QStringList>("titles");
+        QTest::newRow("exits with the request in flight")
+            << QJsonObject{{"exit", 3}} << QStringList{};
+        QTest::newRow("killed by a signal with the request in flight")
+            << QJsonObject{{"signal", SIGKILL}} << QStringList{};
+        QTest::newRow("exits right after its last reply, which still counts")
+            << QJsonObject{{"chunks", QJsonArray{FakeBackend::line(
+                                          Library{std::vector<Track>{track(1, "하나")}, {}, {}})}},
+                           {"exit", 0}}
+            << QStringList{"하나"};
+    }
+    void theBackendEnds() {
+        QFETCH(QJsonObject, step);
+        QFETCH(QStringList, titles);
+        Bridge b;
+        b.answers({step});
+        b.start();
+        QTRY_VERIFY_WITH_TIMEOUT(b.app->library.backendError, 10000);
+        QVERIFY(!b.app->library.pending);
+        QCOMPARE(b.app->status->stringValue(), kStopped);
+        QStringList shown;
+        for (const Track& t : b.app->library.rows)
+            shown << t.title;
+        QCOMPARE(shown, titles);
+        // Nothing is sent any more, and nothing waits for an answer.
+        b.app->scan();
+        QVERIFY(!b.app->library.pending);
+        QCOMPARE(b.fake.requests().size(), 1);
+    }
+
+    void aRequestToAKilledBackendDoesNotEndTheProgram() {
+        Bridge b;
+        b.fake.plan.insert("default", FakeBackend::write({"{}\n"}));
+        b.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!b.app->library.pending, 10000);
+        // Killed behind our back: the event loop has not seen its end yet when
+        // the request is written to the broken pipe.
+        QCOMPARE(::kill(pid_t(b.pid()), SIGKILL), 0);
+        QThread::msleep(300);
+        b.app->scan();
+        QTRY_VERIFY_WITH_TIMEOUT(b.app->library.backendError, 10000);
+        QVERIFY(!b.app->library.pending);
+        QTRY_COMPARE(b.app->status->stringValue(), kStopped);
+    }
+
+    // The backend still runs but reads no more: the write fails on its own.
+    void aFailedWriteIsReportedAndStopsTheRequests() {
+        Bridge b;
+        b.answers({QJsonObject{{"chunks", QJsonArray{"{}\n"}}, {"deaf", true}}});
+        b.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!b.app->library.pending, 10000);
+        QThread::msleep(300); // let it close its input
+        b.app->scan();
+        QTRY_VERIFY_WITH_TIMEOUT(b.app->library.backendError, 10000);
+        QVERIFY(!b.app->library.pending);
+        QCOMPARE(b.app->status->stringValue(), b.app->library.backend->errorString());
+        QCOMPARE(b.app->library.backend->state(), QProcess::Running);
+        b.app->scan();
+        QVERIFY(!b.app->library.pending);
+    }
+
+    void stopBackendEndsItWithoutAMessage() {
+        Bridge b;
+        b.fake.plan.insert("default", FakeBackend::write({"{}\n"}));
+        b.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!b.app->library.pending, 10000);
+        QProcess* process = b.app->library.backend;
+        b.app->stopBackend();
+        QVERIFY(process->waitForFinished(5000));
+        QCoreApplication::processEvents();
+        QVERIFY(!b.app->library.backendError);
+        QCOMPARE(b.app->status->stringValue(), kLoading);
+    }
+
+    // Done-when: three tracks while the backend still scans, in Korean.
+    void theCountTextAndTheScanningNotice() {
+        Bridge b;
+        const std::vector<Track> three{track(1, "하나"), track(2, "둘"), track(3, "셋")};
+        b.fake.plan.insert("default",
+                           FakeBackend::write({FakeBackend::line(Library{three, true, {}})}));
+        b.start();
+        QTRY_COMPARE_WITH_TIMEOUT(b.app->status->stringValue(), QString("3곡 / 전체 3곡"), 10000);
+        // Polls during the refilter's 5 s hold leave the held count text.
+        b.now += 4900;
+        b.app->request("list", std::nullopt, std::nullopt);
+        QVERIFY(b.received(2));
+        QTRY_VERIFY_WITH_TIMEOUT(!b.app->library.pending, 10000);
+        QCOMPARE(b.app->status->stringValue(), QString("3곡 / 전체 3곡"));
+        b.now += 200;
+        b.app->request("list", std::nullopt, std::nullopt);
+        QTRY_COMPARE_WITH_TIMEOUT(b.app->status->stringValue(),
+                                  QString("3곡 / 전체 3곡 · 홈 폴더와 외장 디스크 검색 중…"),
+                                  10000);
+    }
+
+    void oneShotImport_data() {
+        QTest::addColumn<QJsonObject>("answer");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("error");
+        const QString opened = QString::fromUtf8(
+            JsonCodec<OpenReply>::encode(OpenReply{track(7, "일곱"), {}}).value_or(""));
+        QTest::newRow("opened") << QJsonObject{{"stdout", opened + "\n"}} << "일곱"
+                                << "";
+        QTest::newRow("the exit status is not looked at")
+            << QJsonObject{{"stdout", opened}, {"exit", 2}} << "일곱"
+            << "";
+        QTest::newRow("an empty reply") << QJsonObject{{"stdout", "{}"}} << ""
+                                        << "음원을 열지 못했습니다.";
+        QTest::newRow("a log line before the reply")
+            << QJsonObject{{"stdout", "reading…\n" + opened}} << ""
+            << "음원 라이브러리의 응답을 해석할 수 없습니다.";
+    }
+    void oneShotImport() {
+        QFETCH(QJsonObject, answer);
+        QFETCH(QString, title);
+        QFETCH(QString, error);
+        Bridge b;
+        b.fake.plan.insert("import", answer);
+        b.fake.install();
+        const ImportOutcome o = runImport(importCommand(b.app->backendLaunch(), "/음악/a b.flac"));
+        QCOMPARE(o.opened ? o.opened->title : QString(), title);
+        QCOMPARE(o.error, error);
+        // The script saw exactly its two arguments after its own path.
+        QCOMPARE(
+            b.fake.requests(),
+            QList<QByteArray>{QByteArray(R"(["--import-file", "/\uc74c\uc545/a b.flac"])") + '\n'});
+    }
+};
+
+QL_TEST_MAIN(BackendBridgeTest)
+#include "BackendBridgeTest.moc"

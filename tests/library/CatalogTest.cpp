@@ -1,0 +1,270 @@
+// Backend replies and the catalog cache, fed to App::receive() as the backend
+// would write them.
+#include "app/App.h"
+#include "platform/Platform.h"
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
+
+#include "FakeBackend.h"
+#include "TestHome.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+
+using namespace ql;
+using test::FakeBackend;
+
+Q_DECLARE_METATYPE(std::vector<ql::Track>)
+
+namespace {
+
+Track track(qint64 id, const QString& title, const QString& artist = "가수",
+            const QString& art = "", double duration = 180) {
+    return Track{id, "/음악/" + QString::number(id) + ".flac", title, artist, "앨범", duration,
+                 art};
+}
+
+const std::vector<Track> kThree{track(1, "하나"), track(2, "둘"), track(3, "셋")};
+
+QByteArray listLine(const std::vector<Track>& tracks, std::optional<bool> scanning = {},
+                    std::optional<QString> error = {}) {
+    return FakeBackend::line(Library{tracks, scanning, std::move(error)}).toUtf8();
+}
+
+QByteArray errorLine(const QString& error) {
+    return FakeBackend::line(Library{{}, {}, error}).toUtf8();
+}
+
+QByteArray contentOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// An App that has shown kThree, with a manual message holding the status line
+// since the last instant, so a refilter (which shows the count as a held
+// message) can be told from its absence.
+struct Shown {
+    QTemporaryDir storeDir;
+    platform::Platform plat;
+    std::unique_ptr<App> app;
+    QList<Track> artLoads;
+    qint64 now = 1'000'000;
+
+    explicit Shown(const std::vector<Track>& shown = kThree) {
+        app = std::make_unique<App>(plat);
+        app->core.store = JSONStore(storeDir.path());
+        app->status->setClock([this] { return now; });
+        app->seams.loadArt = [this](const Track& t) { artLoads << t; };
+        app->receive(listLine(shown));
+        now += 10'000;
+        app->status->setStringValue("잠시");
+    }
+    QString cache() const { return app->catalogURL(); }
+    void removeCache() const { QFile::remove(cache()); }
+    QStringList titles() const {
+        QStringList t;
+        for (const Track& r : app->library.rows)
+            t << r.title;
+        return t;
+    }
+};
+
+} // namespace
+
+class CatalogTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { L10n::setLanguage("ko"); }
+
+    // A poll reply against the catalog shown: whether it is a change (cache
+    // written, lists rebuilt, count shown as a held message).
+    void pollReplies_data() {
+        QTest::addColumn<std::vector<Track>>("reply");
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("the same catalog") << kThree << false;
+        QTest::newRow("only one duration differs")
+            << std::vector<Track>{kThree[0], track(2, "둘", "가수", "", 181.5), kThree[2]} << false;
+        QTest::newRow("two tracks swap places")
+            << std::vector<Track>{kThree[1], kThree[0], kThree[2]} << true;
+        QTest::newRow("text moved between title and artist, same joined text")
+            << std::vector<Track>{kThree[0], kThree[1], track(3, "셋가", "수")} << true;
+        QTest::newRow("one track fewer") << std::vector<Track>{kThree[0], kThree[1]} << true;
+    }
+    void pollReplies() {
+        QFETCH(std::vector<Track>, reply);
+        QFETCH(bool, changed);
+        Shown s;
+        s.removeCache();
+        s.app->receive(listLine(reply));
+        QCOMPARE(s.app->library.rows, reply); // durations included
+        QCOMPARE(QFile::exists(s.cache()), changed);
+        if (changed) {
+            QCOMPARE(JsonCodec<std::vector<Track>>::decode(contentOf(s.cache())), reply);
+            QCOMPARE(s.app->browser.filtered, reply);
+            QCOMPARE(s.app->status->stringValue(), QString("%1곡 / 전체 %1곡").arg(reply.size()));
+        } else {
+            QCOMPARE(s.app->status->stringValue(), QString("잠시"));
+        }
+    }
+
+    void theSameBytesAgainAreNotDecodedAgain() {
+        Shown s;
+        s.app->receive(listLine(kThree));
+        QVERIFY(s.app->library.replies.lastWasRepeat());
+        s.app->receive(listLine(kThree, true));
+        QVERIFY(!s.app->library.replies.lastWasRepeat());
+    }
+
+    // The catalog was changed by someone else (a file taken in) since the
+    // backend last sent it: the same bytes again are a change back.
+    void aRepeatedReplyStillReplacesRowsChangedMeanwhile() {
+        Shown s;
+        s.app->library.rows.push_back(track(9, "아홉"));
+        s.removeCache();
+        s.app->receive(listLine(kThree));
+        QVERIFY(s.app->library.replies.lastWasRepeat());
+        QCOMPARE(s.app->library.rows, kThree);
+        QVERIFY(QFile::exists(s.cache()));
+    }
+
+    void theCurrentTrack_data() {
+        QTest::addColumn<Track>("entry"); // the reply's entry for id 2
+        QTest::addColumn<bool>("refreshed");
+        QTest::newRow("title renamed") << track(2, "둘 (live)", "다른 가수") << true;
+        QTest::newRow("cover address set") << track(2, "둘", "가수", "https://c/2.jpg") << true;
+        QTest::newRow("artist alone renamed") << track(2, "둘", "다른 가수") << false;
+        QTest::newRow("album, path and duration changed")
+            << Track{2, "/새 폴더/2.flac", "둘", "가수", "다른 앨범", 99, ""} << false;
+    }
+    void theCurrentTrack() {
+        QFETCH(Track, entry);
+        QFETCH(bool, refreshed);
+        Shown s;
+        s.app->playback.current = kThree[1];
+        s.app->views.titleLabel->setText("둘");
+        s.app->views.artistLabel->setText("가수");
+        s.app->receive(listLine({kThree[0], entry, kThree[2]}));
+        const Track shown = refreshed ? entry : kThree[1];
+        QCOMPARE(*s.app->playback.current, shown);
+        QCOMPARE(s.app->views.titleLabel->text(), shown.title);
+        QCOMPARE(s.app->views.artistLabel->text(), shown.artist);
+        QCOMPARE(s.artLoads, refreshed ? QList<Track>{entry} : QList<Track>{});
+    }
+
+    void aReplyWithoutTheCurrentTrackKeepsIt() {
+        Shown s;
+        s.app->playback.current = kThree[1];
+        s.app->receive(listLine({kThree[0]}));
+        QCOMPARE(*s.app->playback.current, kThree[1]);
+        QVERIFY(s.artLoads.isEmpty());
+    }
+
+    void theStatusLine_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<qint64>("after"); // ms since the held message
+        QTest::addColumn<QString>("status");
+        QTest::newRow("count and notice once the hold is over")
+            << listLine(kThree, true) << qint64(5000)
+            << "3곡 / 전체 3곡 · 홈 폴더와 외장 디스크 검색 중…";
+        QTest::newRow("within the hold nothing shows")
+            << listLine(kThree, true) << qint64(4999) << "잠시";
+        QTest::newRow("the backend's error wins over the tracks")
+            << listLine(kThree, true, "음원 파일이 아닙니다: a.txt") << qint64(5000)
+            << "음원 파일이 아닙니다: a.txt";
+        QTest::newRow("the error is shown even within the hold")
+            << errorLine("MusicBrainz에 연결할 수 없습니다.") << qint64(0)
+            << "MusicBrainz에 연결할 수 없습니다.";
+        QTest::newRow("an empty error is ignored")
+            << listLine(kThree, false, "") << qint64(5000) << "3곡 / 전체 3곡";
+        QTest::newRow("an error alone leaves the catalog") << errorLine("x") << qint64(5000) << "x";
+    }
+    void theStatusLine() {
+        QFETCH(QByteArray, reply);
+        QFETCH(qint64, after);
+        QFETCH(QString, status);
+        Shown s;
+        s.now += after;
+        s.app->receive(reply);
+        QCOMPARE(s.app->status->stringValue(), status);
+        if (!reply.contains("tracks"))
+            QCOMPARE(s.app->library.rows, kThree);
+    }
+
+    // The backend's messages in English: the sentence translated, a file name
+    // after it kept as it is.
+    void backendMessagesInEnglish_data() {
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("a sentence") << "MusicBrainz에 연결할 수 없습니다."
+                                    << "Can't connect to MusicBrainz.";
+        QTest::newRow("a sentence and a Korean file name")
+            << "파일을 찾을 수 없습니다: 곡 목록.flac"
+            << "File not found: 곡 목록.flac";
+    }
+    void backendMessagesInEnglish() {
+        QFETCH(QString, error);
+        QFETCH(QString, shown);
+        L10n::setLanguage("en");
+        Shown s;
+        s.app->receive(errorLine(error));
+        L10n::setLanguage("ko");
+        QCOMPARE(s.app->status->stringValue(), shown);
+    }
+
+    void aReadOnlyDataFolder() {
+        Shown s;
+        const QByteArray before = contentOf(s.cache());
+        QVERIFY(QFile::setPermissions(s.storeDir.path(), QFile::ReadOwner | QFile::ExeOwner));
+        s.app->saveCatalog();
+        QCOMPARE(s.app->status->stringValue(), QString("목록 저장 실패: Permission denied"));
+
+        // In a reply the refilter's count replaces the message at once; the
+        // catalog still changes in memory, the file keeps what it had.
+        const std::vector<Track> two{kThree[0], kThree[1]};
+        s.app->receive(listLine(two));
+        QCOMPARE(s.app->status->stringValue(), QString("2곡 / 전체 2곡"));
+        QCOMPARE(s.app->library.rows, two);
+        QFile::setPermissions(s.storeDir.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(contentOf(s.cache()), before);
+    }
+
+    void restore_data() {
+        QTest::addColumn<QByteArray>("file"); // "<none>": no file
+        QTest::addColumn<std::vector<Track>>("rows");
+        QTest::newRow("a good cache")
+            << JsonCodec<std::vector<Track>>::encode(kThree).value_or("") << kThree;
+        QTest::newRow("no cache") << QByteArray("<none>") << std::vector<Track>{};
+        QTest::newRow("an empty list") << QByteArray("[]") << std::vector<Track>{};
+        QTest::newRow("one entry without its album restores nothing")
+            << QByteArray(
+                   R"([{"id":1,"path":"/a","title":"a","artist":"","album":"","duration":1,"art":""},)"
+                   R"({"id":2,"path":"/b","title":"b","artist":"","duration":1,"art":""}])")
+            << std::vector<Track>{};
+    }
+    void restore() {
+        QFETCH(QByteArray, file);
+        QFETCH(std::vector<Track>, rows);
+        QTemporaryDir dir;
+        platform::Platform plat;
+        App app(plat);
+        app.core.store = JSONStore(dir.path());
+        if (file != "<none>") {
+            QFile f(app.catalogURL());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(file);
+        }
+        app.restoreCatalog();
+        QCOMPARE(app.library.rows, rows);
+        QCOMPARE(app.browser.filtered, rows);
+        QCOMPARE(app.status->stringValue(),
+                 rows.empty() ? QString("음원 불러오는 중…") : QString("3곡 / 전체 3곡"));
+        // A damaged cache is not deleted.
+        if (file != "<none>")
+            QCOMPARE(contentOf(app.catalogURL()), file);
+    }
+};
+
+QL_TEST_MAIN(CatalogTest)
+#include "CatalogTest.moc"

@@ -1,0 +1,91 @@
+#include "library/LineFramer.h"
+
+#include "TestHome.h"
+
+using namespace ql;
+
+namespace {
+
+// Feeds the chunks one by one, taking every line each chunk completes, the
+// way the program's receiver does. A line that was too long is written "<long>".
+QStringList frame(LineFramer& framer, const QList<QByteArray>& chunks) {
+    QStringList lines;
+    for (const QByteArray& chunk : chunks) {
+        framer.append(chunk);
+        while (const std::optional<FramedLine> line = framer.next())
+            lines << (line->tooLong ? QStringLiteral("<long>")
+                                    : QString::fromUtf8(line->bytes.toByteArray()));
+    }
+    return lines;
+}
+
+} // namespace
+
+class LineFramerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void lines_data() {
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<qsizetype>("pending");
+        QTest::newRow("two lines and half a third in one chunk")
+            << QList<QByteArray>{"{\"a\":1}\n{\"b\":2}\n{\"c\""}
+            << QStringList{"{\"a\":1}", "{\"b\":2}"} << qsizetype(4);
+        QTest::newRow("a line split over three chunks comes out once, whole")
+            << QList<QByteArray>{"{\"tra", "cks\":[", "]}\n"} << QStringList{"{\"tracks\":[]}"}
+            << qsizetype(0);
+        QTest::newRow("the half line is completed by the next chunk")
+            << QList<QByteArray>{"one\ntw", "o\nthr"} << QStringList{"one", "two"} << qsizetype(3);
+        QTest::newRow("a line feed alone is an empty line")
+            << QList<QByteArray>{"\n"} << QStringList{""} << qsizetype(0);
+        QTest::newRow("a carriage return stays with its line")
+            << QList<QByteArray>{"{}\r\n"} << QStringList{"{}\r"} << qsizetype(0);
+        QTest::newRow("a chunk that starts with the line feed")
+            << QList<QByteArray>{"abc", "\ndef"} << QStringList{"abc"} << qsizetype(3);
+        QTest::newRow("empty chunks change nothing")
+            << QList<QByteArray>{"", "x", "", "\n"} << QStringList{"x"} << qsizetype(0);
+        QTest::newRow("UTF-8 split inside a character")
+            << QList<QByteArray>{"\xea\xb3", "\xa1\n"} << QStringList{"곡"} << qsizetype(0);
+    }
+    void lines() {
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(QStringList, lines);
+        QFETCH(qsizetype, pending);
+        LineFramer framer;
+        QCOMPARE(frame(framer, chunks), lines);
+        QCOMPARE(framer.pendingBytes(), pending);
+    }
+
+    // A limit of 8 bytes stands for the real 512 MiB one.
+    void overlongLines_data() {
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<qsizetype>("pending");
+        QTest::newRow("a line of exactly the limit passes")
+            << QList<QByteArray>{"12345678\n"} << QStringList{"12345678"} << qsizetype(0);
+        QTest::newRow("a line just over the limit, ended in the same chunk, passes")
+            << QList<QByteArray>{"123456789\n"} << QStringList{"123456789"} << qsizetype(0);
+        QTest::newRow("over the limit without a line feed: dropped, reported at its end")
+            << QList<QByteArray>{"12345", "6789", "abc", "def\nok\n"} << QStringList{"<long>", "ok"}
+            << qsizetype(0);
+        QTest::newRow("the line after a dropped one starts in the same chunk")
+            << QList<QByteArray>{"123456789", "x\nnext"} << QStringList{"<long>"} << qsizetype(4);
+        QTest::newRow("lines before the long one come out first")
+            << QList<QByteArray>{"a\nb\n123456789", "\n"} << QStringList{"a", "b", "<long>"}
+            << qsizetype(0);
+        QTest::newRow("nothing of a dropped line is kept")
+            << QList<QByteArray>{"123456789", "123456789", "123456789"} << QStringList{}
+            << qsizetype(0);
+    }
+    void overlongLines() {
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(QStringList, lines);
+        QFETCH(qsizetype, pending);
+        LineFramer framer(8);
+        QCOMPARE(frame(framer, chunks), lines);
+        QCOMPARE(framer.pendingBytes(), pending);
+    }
+};
+
+QL_TEST_MAIN_CORE(LineFramerTest)
+#include "LineFramerTest.moc"

@@ -1,0 +1,17 @@
+// Tables of cases kept as plain structs: one Qt Test row per case, named by
+// the case's `name`, carrying its index in the column "index".
+#pragma once
+
+#include <QTest>
+
+#include <vector>
+
+namespace ql::test {
+
+template <typename Case> void addRows(const std::vector<Case>& cases) {
+    QTest::addColumn<int>("index");
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        QTest::newRow(cases[i].name) << int(i);
+}
+
+} // namespace ql::test

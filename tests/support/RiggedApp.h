@@ -1,0 +1,27 @@
+// An App on a simulated platform built from a rig, for the tests of the
+// controller's output-device and volume code. Header only; link ql_app.
+#pragma once
+
+#include "app/App.h"
+#include "platform/sim/SimPlatform.h"
+
+namespace ql::test {
+
+struct RiggedApp {
+    platform::Platform platform;
+    App app;
+    explicit RiggedApp(platform::SimRig rig, platform::SimOutputs outputs = {})
+        : platform(platform::makeSimulatedPlatform(std::move(rig), std::move(outputs))),
+          app(platform) {}
+    platform::SimHardware& hw() { return *platform::simulatedHardware(platform); }
+};
+
+// The device with that UID in a rig (the test's own description of it).
+inline platform::SimDevice& deviceIn(platform::SimRig& rig, const QString& uid) {
+    for (platform::SimDevice& d : rig.devices)
+        if (d.uid == uid)
+            return d;
+    qFatal("no such device in the rig");
+}
+
+} // namespace ql::test
