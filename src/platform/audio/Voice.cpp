@@ -127,11 +127,7 @@ void Voice::setSpeed(double speed) {
 }
 
 void Voice::scheduleStart(double deviceTime) {
-    const std::uint32_t seq = m_startSeq.load(std::memory_order_relaxed);
-    m_startSeq.store(seq + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    m_startAt.store(std::isnan(deviceTime) ? kNow : deviceTime, std::memory_order_relaxed);
-    m_startSeq.store(seq + 2);
+    m_startAt.store(std::isnan(deviceTime) ? kNow : deviceTime);
 }
 
 void Voice::setRunning(bool running) {
@@ -155,7 +151,7 @@ bool Voice::isRunning() const {
 }
 
 double Voice::position() const {
-    const Played p = loadPlayed();
+    const Played p = m_played.load();
     if (p.serial != m_serial) {
         std::lock_guard lock(m_requestMutex);
         return double(m_request.sourceFrame);
@@ -164,7 +160,7 @@ double Voice::position() const {
 }
 
 double Voice::heardPosition(double deviceNow) const {
-    const Played p = loadPlayed();
+    const Played p = m_played.load();
     if (p.serial != m_serial) {
         std::lock_guard lock(m_requestMutex);
         return double(m_request.sourceFrame);
@@ -259,7 +255,7 @@ void Voice::beginSegment(const Request& r) {
     s.ratio = m_sourceRate / r.format.rate * r.speed;
     s.rate = r.format.rate;
     s.channels = ch;
-    publishSegment(s);
+    m_segment.store(s);
 
     const std::int64_t from = std::clamp<std::int64_t>(r.sourceFrame, 0, m_sourceFrames);
     if (from != m_readerNext)
@@ -377,66 +373,6 @@ void Voice::finishSegment(bool failed) {
     wakeEngine();
 }
 
-void Voice::publishSegment(const Segment& s) {
-    const std::uint32_t seq = m_segSeq.load(std::memory_order_relaxed);
-    m_segSeq.store(seq + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    m_segSerial.store(s.serial, std::memory_order_relaxed);
-    m_segStart.store(s.startIndex, std::memory_order_relaxed);
-    m_segSourceStart.store(s.sourceStart, std::memory_order_relaxed);
-    m_segRatio.store(s.ratio, std::memory_order_relaxed);
-    m_segRate.store(s.rate, std::memory_order_relaxed);
-    m_segChannels.store(s.channels, std::memory_order_relaxed);
-    m_segSeq.store(seq + 2, std::memory_order_release);
-}
-
-Voice::Segment Voice::loadSegment() const {
-    Segment s;
-    for (;;) {
-        const std::uint32_t a = m_segSeq.load(std::memory_order_acquire);
-        if (a & 1)
-            continue;
-        s.serial = m_segSerial.load(std::memory_order_relaxed);
-        s.startIndex = m_segStart.load(std::memory_order_relaxed);
-        s.sourceStart = m_segSourceStart.load(std::memory_order_relaxed);
-        s.ratio = m_segRatio.load(std::memory_order_relaxed);
-        s.rate = m_segRate.load(std::memory_order_relaxed);
-        s.channels = m_segChannels.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (m_segSeq.load(std::memory_order_relaxed) == a)
-            return s;
-    }
-}
-
-void Voice::publishPlayed(const Played& p) {
-    const std::uint32_t seq = m_playSeq.load(std::memory_order_relaxed);
-    m_playSeq.store(seq + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    m_playSerial.store(p.serial, std::memory_order_relaxed);
-    m_playSourceStart.store(p.sourceStart, std::memory_order_relaxed);
-    m_playSource.store(p.source, std::memory_order_relaxed);
-    m_playHeardAt.store(p.heardAt, std::memory_order_relaxed);
-    m_playSourcePerSecond.store(p.sourcePerSecond, std::memory_order_relaxed);
-    m_playSeq.store(seq + 2, std::memory_order_release);
-}
-
-Voice::Played Voice::loadPlayed() const {
-    Played p;
-    for (;;) {
-        const std::uint32_t a = m_playSeq.load(std::memory_order_acquire);
-        if (a & 1)
-            continue;
-        p.serial = m_playSerial.load(std::memory_order_relaxed);
-        p.sourceStart = m_playSourceStart.load(std::memory_order_relaxed);
-        p.source = m_playSource.load(std::memory_order_relaxed);
-        p.heardAt = m_playHeardAt.load(std::memory_order_relaxed);
-        p.sourcePerSecond = m_playSourcePerSecond.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (m_playSeq.load(std::memory_order_relaxed) == a)
-            return p;
-    }
-}
-
 // ---- feeder --------------------------------------------------------------------
 
 Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
@@ -446,7 +382,7 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
     // newer segment's start is never taken for the old one.
     const std::uint64_t eof = m_eof.load(std::memory_order_acquire);
     const std::uint64_t w = m_ring.publishedWriteIndex();
-    const Segment seg = loadSegment();
+    const Segment seg = m_segment.load();
     if (!m_feedHaveSeg || seg.serial != m_feedSeg.serial) {
         m_ring.skipTo(seg.startIndex);
         m_feedSeg = seg;
@@ -481,17 +417,7 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
 
 Voice::Schedule Voice::pendingStart() const {
     Schedule s;
-    for (;;) {
-        const std::uint32_t a = m_startSeq.load(std::memory_order_acquire);
-        if (a & 1)
-            continue;
-        s.at = m_startAt.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (m_startSeq.load(std::memory_order_relaxed) == a) {
-            s.tag = a;
-            break;
-        }
-    }
+    s.at = m_startAt.load(&s.tag);
     s.pending = s.tag != m_feedStartTag && s.at != kNow;
     return s;
 }
@@ -546,7 +472,7 @@ void Voice::mix(double* mix, std::size_t frames, int channels, std::int64_t stre
     played.source = m_feedSeg.sourceStart + double(m_feedConsumed) * m_feedSeg.ratio;
     played.heardAt = heardAt;
     played.sourcePerSecond = m_feedSeg.ratio * m_feedSeg.rate;
-    publishPlayed(played);
+    m_played.store(played);
     const std::size_t need = m_decoderNeed.load(std::memory_order_relaxed);
     if (m_ring.capacity() - std::size_t(m_ring.publishedWriteIndex() - m_ring.readIndex()) >= need)
         wakeDecoder();

@@ -39,6 +39,7 @@
 
 #include "platform/AudioSink.h"
 #include "platform/audio/MeterTap.h"
+#include "platform/audio/SeqLock.h"
 #include "platform/audio/SpscRing.h"
 
 #include <atomic>
@@ -157,7 +158,7 @@ private:
         double sourceStart = 0;
         double ratio = 1; // source frames per stream frame
         double rate = 0;
-        int channels = 0;
+        std::int64_t channels = 0; // a whole word: the record has no padding
     };
     struct Request {
         std::uint64_t serial = 0;
@@ -182,10 +183,6 @@ private:
     void toRing(const double* samples, std::size_t frames);
     void finishSegment(bool failed);
     void push(const double* samples, std::size_t frames);
-    void publishSegment(const Segment& s);
-    Segment loadSegment() const;
-    void publishPlayed(const Played& p);
-    Played loadPlayed() const;
     void addScaled(double* mix, const double* p, std::size_t n, std::size_t sampleOffset,
                    int channels, std::size_t totalSamples, double from, double to);
     void wakeDecoder();
@@ -204,21 +201,11 @@ private:
     std::atomic<std::uint32_t> m_wake{0}; // decoder waits on it
     std::atomic<std::size_t> m_decoderNeed{0};
     std::atomic<std::atomic<std::uint32_t>*> m_engineWake{nullptr};
-    // Segment record, a sequence lock: odd while the decoder rewrites it.
-    std::atomic<std::uint32_t> m_segSeq{0};
-    std::atomic<std::uint64_t> m_segSerial{0}, m_segStart{0};
-    std::atomic<double> m_segSourceStart{0}, m_segRatio{1}, m_segRate{0};
-    std::atomic<int> m_segChannels{0};
+    SeqLock<Segment> m_segment; // written by the decoder
     // serial << 1 | failed of the segment the decoder finished; kNone before.
     std::atomic<std::uint64_t> m_eof;
-    // Played record (what the feeder mixed), a sequence lock written by the feeder.
-    std::atomic<std::uint32_t> m_playSeq{0};
-    std::atomic<std::uint64_t> m_playSerial{0};
-    std::atomic<double> m_playSourceStart{0}, m_playSource{0}, m_playHeardAt{0},
-        m_playSourcePerSecond{0};
-    // Scheduled start, a sequence lock written by the main thread.
-    std::atomic<std::uint32_t> m_startSeq{0};
-    std::atomic<double> m_startAt;
+    SeqLock<Played> m_played;  // written by the feeder
+    SeqLock<double> m_startAt; // written by the main thread
     MeterTap m_meter;
 
     // ---- main thread ↔ decoder, under m_requestMutex (never the feeder) ----
