@@ -36,6 +36,19 @@ QString writeTone(const QString& name, int rate, double seconds, double freq,
     return path;
 }
 
+// A float stream at 44.1 kHz: what the stretched voices play on.
+PhysicalFormat floatStream() {
+    return physical(kDeviceRate, 32, true, 4);
+}
+
+std::unique_ptr<AudioPlayer> openAtSpeed(PlayerRig& rig, const QString& path, bool enable,
+                                         float rate) {
+    auto player = rig.open(path);
+    player->setEnableRate(enable);
+    player->setRate(rate);
+    return player;
+}
+
 bool playToEnd(AudioPlayer& p) {
     bool done = false, ok = false;
     p.onFinished = [&](bool success) {
@@ -95,10 +108,8 @@ private slots:
         QFETCH(float, readBack);
         QFETCH(double, seconds);
         const QString path = writeTone("ten.wav", fileRate, 10.0, 440);
-        PlayerRig rig(SimClock::Untimed, physical(kDeviceRate, 32, true, 4));
-        auto player = rig.open(path);
-        player->setEnableRate(enable);
-        player->setRate(rate);
+        PlayerRig rig(SimClock::Untimed, floatStream());
+        auto player = openAtSpeed(rig, path, enable, rate);
         QCOMPARE(player->rate(), readBack);
         QVERIFY(playToEnd(*player));
         const double heard = double(rig.b->framesWritten()) / kDeviceRate;
@@ -120,10 +131,8 @@ private slots:
         QFETCH(float, rate);
         QFETCH(int, fileRate);
         const QString path = writeTone("tone.wav", fileRate, 6.0, 1000);
-        PlayerRig rig(SimClock::Untimed, physical(kDeviceRate, 32, true, 4));
-        auto player = rig.open(path);
-        player->setEnableRate(true);
-        player->setRate(rate);
+        PlayerRig rig(SimClock::Untimed, floatStream());
+        auto player = openAtSpeed(rig, path, true, rate);
         QVERIFY(playToEnd(*player));
         const std::vector<double> got = rig.b->recordedDouble();
         const int n = 65536;
@@ -144,10 +153,8 @@ private slots:
     void positionInSourceSeconds() {
         QFETCH(float, rate);
         const QString path = writeTone("position.wav", 44100, 10.0, 440);
-        PlayerRig rig(SimClock::Manual, physical(kDeviceRate, 32, true, 4));
-        auto player = rig.open(path);
-        player->setEnableRate(true);
-        player->setRate(rate);
+        PlayerRig rig(SimClock::Manual, floatStream());
+        auto player = openAtSpeed(rig, path, true, rate);
         QVERIFY(player->play());
         QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
         rig.b->advance(44100);
@@ -176,10 +183,8 @@ private slots:
         const double speedBefore = enableBefore ? before : 1.0;
         const double speedAfter = enableAfter ? after : 1.0;
         const QString path = writeTone("change.wav", 44100, 10.0, 440);
-        PlayerRig rig(SimClock::Manual, physical(kDeviceRate, 32, true, 4));
-        auto player = rig.open(path);
-        player->setEnableRate(enableBefore);
-        player->setRate(before);
+        PlayerRig rig(SimClock::Manual, floatStream());
+        auto player = openAtSpeed(rig, path, enableBefore, before);
         bool done = false;
         player->onFinished = [&](bool) { done = true; };
         QVERIFY(player->play());

@@ -49,6 +49,25 @@ struct Ends {
     }
 };
 
+// Two players on the default device of a manual-clock rig: `a` on frames
+// [0, split) of the ramp, `b` on [split, total).
+struct Pair {
+    PlayerRig rig{SimClock::Manual, physical(kRate, 24, false, 4)};
+    std::unique_ptr<AudioPlayer> a, b;
+    Ends endsA, endsB;
+
+    Pair(std::int64_t split, std::int64_t total)
+        : a(rig.open(writeRamp("a.wav", 0, split))), b(rig.open(writeRamp("b.wav", split, total))),
+          endsA(*a), endsB(*b) {}
+
+    // Starts `a`; true once the device holds its first 4096 frames.
+    bool playFirst() {
+        return a->play() && QTest::qWaitFor([this] { return rig.b->framesWritten() == 4096; });
+    }
+    // The device time at which `a` ends, as its owner computes it.
+    double endOfFirst() const { return a->deviceCurrentTime() + a->duration() - a->currentTime(); }
+};
+
 // The first frame where `got` differs from `want`, or -1.
 std::int64_t firstDifference(const std::vector<std::int32_t>& got,
                              const std::vector<std::int32_t>& want) {
@@ -91,31 +110,24 @@ private slots:
         QFETCH(double, offsetMs);
         const auto split = std::int64_t(std::llround(firstSeconds * kRate));
         const auto total = split + std::int64_t(std::llround(secondSeconds * kRate));
-        const QString pathA = writeRamp("first.wav", 0, split);
-        const QString pathB = writeRamp("second.wav", split, total);
-
-        PlayerRig rig(SimClock::Manual, physical(kRate, 24, false, 4));
-        auto a = rig.open(pathA);
-        auto b = rig.open(pathB);
-        Ends endsA(*a), endsB(*b);
-        QVERIFY(a->play());
-        QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
+        Pair p(split, total);
+        QVERIFY(p.playFirst());
         // Let the device play up to the moment of asking.
         const auto played = split - std::int64_t(std::llround(askedBeforeEnd * kRate));
-        rig.b->advance(played);
-        QTRY_COMPARE(a->deviceCurrentTime(), double(played) / kRate);
+        p.rig.b->advance(played);
+        QTRY_COMPARE(p.a->deviceCurrentTime(), double(played) / kRate);
 
-        const double left = a->duration() - a->currentTime();
+        const double left = p.a->duration() - p.a->currentTime();
         QVERIFY2(std::abs(left - askedBeforeEnd) < 1e-6, qPrintable(QString::number(left)));
-        QVERIFY(b->prepareToPlay());
-        QVERIFY(b->playAt(a->deviceCurrentTime() + left + offsetMs / 1000));
-        QVERIFY(b->isPlaying());
-        QCOMPARE(b->currentTime(), 0.0);
-        rig.b->advance(10'000'000);
-        QTRY_COMPARE_WITH_TIMEOUT(endsB.results, QList<bool>{true}, 30000);
-        QCOMPARE(endsA.results, QList<bool>{true});
+        QVERIFY(p.b->prepareToPlay());
+        QVERIFY(p.b->playAt(p.endOfFirst() + offsetMs / 1000));
+        QVERIFY(p.b->isPlaying());
+        QCOMPARE(p.b->currentTime(), 0.0);
+        p.rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.endsB.results, QList<bool>{true}, 30000);
+        QCOMPARE(p.endsA.results, QList<bool>{true});
 
-        const std::vector<std::int32_t> got = rig.b->recordedInt32();
+        const std::vector<std::int32_t> got = p.rig.b->recordedInt32();
         const std::int64_t at = firstDifference(got, ramp(0, total).data);
         QVERIFY2(at < 0, qPrintable(QString("recording of %1 frames differs from frame %2 "
                                             "(join at %3)")
@@ -139,18 +151,12 @@ private slots:
         QFETCH(bool, afterAnother);
         QFETCH(double, delay);
         const std::int64_t n = kRate; // one second each
-        const QString pathA = writeRamp("before.wav", 0, n);
-        const QString pathB = writeRamp("asked.wav", n, 2 * n);
-        PlayerRig rig(SimClock::Manual, physical(kRate, 24, false, 4));
-        auto a = rig.open(pathA);
-        auto b = rig.open(pathB);
-        Ends endsB(*b);
+        Pair p(n, 2 * n);
         std::vector<std::int32_t> want;
         double at = delay;
         if (afterAnother) {
-            QVERIFY(a->play());
-            QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
-            at = a->deviceCurrentTime() + a->duration() - a->currentTime() + delay;
+            QVERIFY(p.playFirst());
+            at = p.endOfFirst() + delay;
             want = ramp(0, n).data;
         }
         const auto silence = std::max<std::int64_t>(std::llround(at * kRate) - n * afterAnother, 0);
@@ -158,10 +164,10 @@ private slots:
         const auto heard = ramp(n, 2 * n).data;
         want.insert(want.end(), heard.begin(), heard.end());
 
-        QVERIFY(b->playAt(at));
-        rig.b->advance(10'000'000);
-        QTRY_COMPARE_WITH_TIMEOUT(endsB.results, QList<bool>{true}, 30000);
-        const std::vector<std::int32_t> got = rig.b->recordedInt32();
+        QVERIFY(p.b->playAt(at));
+        p.rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.endsB.results, QList<bool>{true}, 30000);
+        const std::vector<std::int32_t> got = p.rig.b->recordedInt32();
         const std::int64_t diff = firstDifference(got, want);
         QVERIFY2(diff < 0, qPrintable(QString("%1 frames recorded, %2 wanted, differ from %3")
                                           .arg(got.size() / 2)
@@ -179,50 +185,39 @@ private slots:
     void takenBackBeforeItStarts() {
         QFETCH(QString, how);
         const std::int64_t n = kRate;
-        const QString pathA = writeRamp("kept.wav", 0, n);
-        const QString pathB = writeRamp("cancelled.wav", n, 2 * n);
-        PlayerRig rig(SimClock::Manual, physical(kRate, 24, false, 4));
-        auto a = rig.open(pathA);
-        auto b = rig.open(pathB);
-        Ends endsA(*a), endsB(*b);
-        QVERIFY(a->play());
-        QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
-        QVERIFY(b->playAt(a->deviceCurrentTime() + a->duration() - a->currentTime()));
+        Pair p(n, 2 * n);
+        QVERIFY(p.playFirst());
+        QVERIFY(p.b->playAt(p.endOfFirst()));
         if (how == "stop")
-            b->stop();
+            p.b->stop();
         else
-            b->pause();
-        QVERIFY(!b->isPlaying());
-        rig.b->advance(10'000'000);
-        QTRY_COMPARE_WITH_TIMEOUT(endsA.results, QList<bool>{true}, 30000);
+            p.b->pause();
+        QVERIFY(!p.b->isPlaying());
+        p.rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.endsA.results, QList<bool>{true}, 30000);
         QTest::qWait(100);
-        QVERIFY(rig.b->recordedInt32() == ramp(0, n).data);
-        QCOMPARE(endsB.results, QList<bool>{});
-        QCOMPARE(b->currentTime(), 0.0);
+        QVERIFY(p.rig.b->recordedInt32() == ramp(0, n).data);
+        QCOMPARE(p.endsB.results, QList<bool>{});
+        QCOMPARE(p.b->currentTime(), 0.0);
         // Played later, it starts at once from its beginning.
-        QVERIFY(b->play());
-        QTRY_COMPARE_WITH_TIMEOUT(endsB.results, QList<bool>{true}, 30000);
-        QCOMPARE(std::int64_t(rig.b->recordedInt32().size()), 4 * n);
+        QVERIFY(p.b->play());
+        QTRY_COMPARE_WITH_TIMEOUT(p.endsB.results, QList<bool>{true}, 30000);
+        QCOMPARE(std::int64_t(p.rig.b->recordedInt32().size()), 4 * n);
     }
 
     // A device that goes away ends a player waiting for its start as well as
     // the one playing: neither is left "playing" on a dead device.
     void lostDeviceEndsAWaitingPlayer() {
         const std::int64_t n = kRate;
-        const QString pathA = writeRamp("playing.wav", 0, n);
-        const QString pathB = writeRamp("waiting.wav", n, 2 * n);
-        PlayerRig rig(SimClock::Manual, physical(kRate, 24, false, 4));
-        rig.b->loseAfterFrames = 10000;
-        auto a = rig.open(pathA);
-        auto b = rig.open(pathB);
-        Ends endsA(*a), endsB(*b);
-        QVERIFY(a->play());
-        QVERIFY(b->playAt(a->deviceCurrentTime() + a->duration() - a->currentTime()));
-        rig.b->advance(10'000'000);
-        QTRY_COMPARE_WITH_TIMEOUT(endsA.results, QList<bool>{false}, 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(endsB.results, QList<bool>{false}, 30000);
-        QVERIFY(!a->isPlaying());
-        QVERIFY(!b->isPlaying());
+        Pair p(n, 2 * n);
+        p.rig.b->loseAfterFrames = 10000;
+        QVERIFY(p.playFirst());
+        QVERIFY(p.b->playAt(p.endOfFirst()));
+        p.rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.endsA.results, QList<bool>{false}, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.endsB.results, QList<bool>{false}, 30000);
+        QVERIFY(!p.a->isPlaying());
+        QVERIFY(!p.b->isPlaying());
     }
 };
 

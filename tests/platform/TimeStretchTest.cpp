@@ -2,6 +2,7 @@
 // keeps its pitch and its place in time, and what a broken sample does.
 #include "platform/audio/TimeStretch.h"
 
+#include "TestAudio.h"
 #include "TestHome.h"
 
 #include <cmath>
@@ -42,14 +43,6 @@ std::vector<double> stretch(const std::vector<double>& in, int channels, double 
         out.insert(out.end(), buf.begin(), buf.begin() + std::ptrdiff_t(step.produced * ch));
     }
     return out;
-}
-
-int crossings(const std::vector<double>& v, int channels, std::size_t from, std::size_t to) {
-    int n = 0;
-    for (std::size_t i = from + 1; i < to; ++i)
-        if ((v[i * std::size_t(channels)] >= 0) != (v[(i - 1) * std::size_t(channels)] >= 0))
-            ++n;
-    return n;
 }
 
 } // namespace
@@ -98,7 +91,8 @@ private slots:
         const auto out = stretch(in, 2, speed, 4096);
         // One second from the middle of the tone: 1000 periods, 2000 sign changes.
         const std::size_t mid = (out.size() / 2 + std::size_t(double(lead) / speed)) / 2;
-        const int n = crossings(out, 2, mid - std::size_t(kRate) / 2, mid + std::size_t(kRate) / 2);
+        const int n = ql::test::signChanges(out, 2, mid - std::size_t(kRate) / 2,
+                                            mid + std::size_t(kRate) / 2);
         QVERIFY2(std::abs(n - 2000) <= 20, qPrintable(QString::number(n)));
         std::size_t onset = 0;
         while (onset < out.size() / 2 && std::abs(out[2 * onset]) < 0.25)

@@ -131,6 +131,15 @@ bool writeBrokenFlac(const QString& path, std::int64_t frames, Damage damage) {
     return f.resize(0) && f.seek(0) && f.write(bytes) == bytes.size();
 }
 
+int signChanges(const std::vector<double>& v, int channels, std::size_t from, std::size_t to) {
+    const auto ch = std::size_t(channels);
+    int n = 0;
+    for (std::size_t i = from + 1; i < to; ++i)
+        if ((v[i * ch] >= 0) != (v[(i - 1) * ch] >= 0))
+            ++n;
+    return n;
+}
+
 bool runFfmpeg(const QStringList& args) {
     QProcess p;
     p.setStandardInputFile(QProcess::nullDevice());

@@ -50,6 +50,9 @@ enum class Damage { Cut, Scramble };
 // Writes a 16-bit stereo FLAC of `frames` noise frames to `path`, then breaks
 // it; false when it cannot.
 bool writeBrokenFlac(const QString& path, std::int64_t frames, Damage damage = Damage::Cut);
+// Sign changes of channel 0 of interleaved `v` between frames `from` and
+// `to`: twice a tone's frequency times the span's length.
+int signChanges(const std::vector<double>& v, int channels, std::size_t from, std::size_t to);
 // Runs ffmpeg with `args` (after "-v error -y"); true on exit status 0.
 bool runFfmpeg(const QStringList& args);
 
