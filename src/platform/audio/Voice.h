@@ -93,7 +93,8 @@ public:
 
     // Start when the device clock reaches `deviceTime` (seconds); minus
     // infinity starts at once. Takes effect with the next setRunning(true);
-    // clearing it (pause, stop) cancels a start that has not happened.
+    // setting minus infinity (as pause and stop do) cancels a start that has
+    // not happened.
     void scheduleStart(double deviceTime);
 
     void setRunning(bool running);
@@ -101,7 +102,8 @@ public:
     bool hasEnded() const;
     bool isRunning() const;
 
-    // Linear gain applied to every block the feeder mixes.
+    // Linear gain for the blocks the feeder mixes from now on (the first of
+    // them ramps to it from the gain before).
     void setGain(float gain) { m_gain.store(gain, std::memory_order_relaxed); }
 
     // The source frame the feeder has mixed up to, for the current serial;
