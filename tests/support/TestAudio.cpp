@@ -64,6 +64,39 @@ bool writeAudio(const QString& path, const AudioSpec& audio) {
     return sf_close(f) == 0 && ok;
 }
 
+namespace {
+
+template <typename Write>
+bool writeWith(const QString& path, int format, int rate, int channels, Write write) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!f)
+        return false;
+    // Float data is written as given: no normalisation, no clipping.
+    sf_command(f, SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
+    sf_command(f, SFC_SET_CLIPPING, nullptr, SF_FALSE);
+    const bool ok = write(f);
+    return sf_close(f) == 0 && ok;
+}
+
+} // namespace
+
+bool writeSamples(const QString& path, int format, const Samples& samples) {
+    return writeWith(path, format, samples.rate, samples.channels, [&](SNDFILE* f) {
+        return sf_writef_int(f, samples.data.data(), samples.frames()) == samples.frames();
+    });
+}
+
+bool writeFloatWav(const QString& path, int rate, int channels, const std::vector<double>& data) {
+    const auto frames = sf_count_t(data.size() / std::size_t(channels));
+    return writeWith(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, rate, channels, [&](SNDFILE* f) {
+        return sf_writef_double(f, data.data(), frames) == frames;
+    });
+}
+
 Samples readSamples(const QString& path) {
     Samples s;
     SF_INFO info{};
@@ -96,6 +129,15 @@ bool writeBrokenFlac(const QString& path, std::int64_t frames, Damage damage) {
             bytes[i] = char(bytes[i] ^ 0x5a);
     }
     return f.resize(0) && f.seek(0) && f.write(bytes) == bytes.size();
+}
+
+int signChanges(const std::vector<double>& v, int channels, std::size_t from, std::size_t to) {
+    const auto ch = std::size_t(channels);
+    int n = 0;
+    for (std::size_t i = from + 1; i < to; ++i)
+        if ((v[i * ch] >= 0) != (v[(i - 1) * ch] >= 0))
+            ++n;
+    return n;
 }
 
 bool runFfmpeg(const QStringList& args) {
