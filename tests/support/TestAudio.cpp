@@ -49,7 +49,7 @@ bool writeAudio(const QString& path, const AudioSpec& audio) {
                 const std::int64_t frame = at + i;
                 if (audio.signal == Signal::Sine) {
                     const double x = audio.amplitude * std::sin(2 * M_PI * audio.frequency *
-                                                               double(frame) / audio.rate);
+                                                                double(frame) / audio.rate);
                     v = std::llround(x * double(hi));
                 } else if (frame == 0) {
                     v = c % 2 ? hi : lo; // the extremes first
