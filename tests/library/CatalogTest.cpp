@@ -159,11 +159,6 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<qint64>("after"); // ms since the held message
         QTest::addColumn<QString>("status");
-        QTest::newRow("count and notice once the hold is over")
-            << listLine(kThree, true) << qint64(5000)
-            << "3곡 / 전체 3곡 · 홈 폴더와 외장 디스크 검색 중…";
-        QTest::newRow("within the hold nothing shows")
-            << listLine(kThree, true) << qint64(4999) << "잠시";
         QTest::newRow("the backend's error wins over the tracks")
             << listLine(kThree, true, "음원 파일이 아닙니다: a.txt") << qint64(5000)
             << "음원 파일이 아닙니다: a.txt";
