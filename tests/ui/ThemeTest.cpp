@@ -3,8 +3,6 @@
 
 #include "TestHome.h"
 
-#include <QDirIterator>
-#include <QFileInfo>
 #include <QImage>
 #include <QPixmap>
 
@@ -74,16 +72,6 @@ private slots:
         const int covered = coveredPixels(image);
         QVERIFY2(covered > 10, "the drawing shows something");
         QVERIFY2(covered < 14 * 14, "the drawing is not a filled square");
-    }
-
-    void noDrawingIsLeftUnused() {
-        QStringList drawn;
-        for (QDirIterator it(QStringLiteral(":/icons")); it.hasNext();)
-            drawn << QFileInfo(it.next()).completeBaseName();
-        drawn.sort();
-        QStringList used = kInterfaceSymbols;
-        used.sort();
-        QCOMPARE(drawn, used);
     }
 
     void unusableRequestsGiveNothing_data() {
