@@ -4,7 +4,10 @@
 //  - the same for a 96 kHz/24-bit FLAC converted to a 48 kHz stream, against
 //    FFmpeg resampling with soxr to 48 kHz (goal: ratio ≤ 1);
 //  - CPU time while playing 30 s on the real-time clock, as a share of one
-//    core (goal: ≤ 1 %).
+//    core (goal: ≤ 1 %);
+//  - CPU time while playing 30 s at speed 1.25 (time-stretch with the pitch
+//    kept) on the real-time clock, against the same at speed 1.0: the ratio
+//    is what the speed pop-up costs.
 // Files are generated into a temporary folder on first use.
 #include "platform/audio/AudioPlayer.h"
 #include "platform/sim/SimPlatform.h"
@@ -144,24 +147,58 @@ double cpuSeconds() {
            double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+struct CpuUse {
+    double cpu = -1; // seconds of CPU time of the whole process
+    double wall = 0;
+};
+
+// Plays `path` for 30 s on the real-time clock at `speed` (rate control off
+// at 1.0, as the player runs then).
+CpuUse cpuWhilePlaying30s(const QString& path, float speed) {
+    Platform p = platformAt(SimClock::RealTime, physical(44100, 16, false, 2));
+    auto opened = AudioPlayer::open(*p.outputs, path);
+    if (!opened.player)
+        return {};
+    opened.player->setEnableRate(speed != 1.0f);
+    opened.player->setRate(speed);
+    if (!opened.player->play())
+        return {};
+    const double cpu0 = cpuSeconds();
+    const auto t0 = std::chrono::steady_clock::now();
+    QThread::sleep(30);
+    return {cpuSeconds() - cpu0, seconds(t0)};
+}
+
 // The plain path: 44.1 kHz/16-bit on a 44.1 kHz device, no conversion.
 void BM_RealTime30s_CpuShare(benchmark::State& state) {
     const QString path = makeFlac("one-minute-44k16.flac", 44100, SF_FORMAT_PCM_16, 60);
     for (auto _ : state) {
-        Platform p = platformAt(SimClock::RealTime, physical(44100, 16, false, 2));
-        auto opened = AudioPlayer::open(*p.outputs, path);
-        if (!opened.player || !opened.player->play()) {
+        const CpuUse use = cpuWhilePlaying30s(path, 1.0f);
+        if (use.cpu < 0) {
             state.SkipWithError("playback failed");
             return;
         }
-        const double cpu0 = cpuSeconds();
-        const auto t0 = std::chrono::steady_clock::now();
-        QThread::sleep(30);
-        const double cpu = cpuSeconds() - cpu0, wall = seconds(t0);
-        state.SetIterationTime(cpu);
-        state.counters["cpu_s"] = cpu;
-        state.counters["wall_s"] = wall;
-        state.counters["core_percent"] = 100.0 * cpu / wall;
+        state.SetIterationTime(use.cpu);
+        state.counters["cpu_s"] = use.cpu;
+        state.counters["wall_s"] = use.wall;
+        state.counters["core_percent"] = 100.0 * use.cpu / use.wall;
+    }
+}
+
+void BM_RealTime30s_Speed125_VsSpeed100(benchmark::State& state) {
+    const QString path = makeFlac("one-minute-44k16.flac", 44100, SF_FORMAT_PCM_16, 60);
+    for (auto _ : state) {
+        const CpuUse fast = cpuWhilePlaying30s(path, 1.25f);
+        const CpuUse plain = cpuWhilePlaying30s(path, 1.0f);
+        if (fast.cpu < 0 || plain.cpu < 0) {
+            state.SkipWithError("playback failed");
+            return;
+        }
+        state.SetIterationTime(fast.cpu);
+        state.counters["cpu_1.25_s"] = fast.cpu;
+        state.counters["cpu_1.0_s"] = plain.cpu;
+        state.counters["core_percent_1.25"] = 100.0 * fast.cpu / fast.wall;
+        state.counters["ratio"] = fast.cpu / plain.cpu;
     }
 }
 
@@ -176,5 +213,9 @@ BENCHMARK(BM_Flac96k24_To48k_UntimedVsFfmpegSoxr)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RealTime30s_CpuShare)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RealTime30s_Speed125_VsSpeed100)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

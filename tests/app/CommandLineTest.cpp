@@ -10,7 +10,6 @@ private slots:
     void runMode_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("validation");
-        QTest::newRow("plain start") << QStringList{"quavelark"} << false;
         QTest::newRow("self-test first")
             << QStringList{"quavelark", "--self-test", "a.wav"} << true;
         QTest::newRow("self-test after other arguments")
@@ -36,7 +35,6 @@ private slots:
     void fileArguments_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QStringList>("files");
-        QTest::newRow("no files") << QStringList{"q"} << QStringList{};
         QTest::newRow("relative made absolute") << QStringList{"q", "a.flac", "sub/../b.wav"}
                                                 << QStringList{"/home/u/a.flac", "/home/u/b.wav"};
         QTest::newRow("absolute kept, options skipped")

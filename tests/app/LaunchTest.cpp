@@ -88,7 +88,9 @@ private slots:
         QVERIFY(app.core.launched);
     }
 
-    void withoutQueuedFilesTheOpenStepIsSkipped() {
+    // Without queued files the open step is skipped; files that come later
+    // pass at once, one call per request.
+    void filesAfterLaunchPassAtOnceOneCallPerRequest() {
         platform::Platform plat;
         App app(plat);
         Recorder rec;
@@ -97,14 +99,6 @@ private slots:
         QStringList expected = kLaunchOrder;
         expected.removeAll("openAudioFiles");
         QCOMPARE(rec.steps, expected);
-    }
-
-    void filesAfterLaunchPassAtOnceOneCallPerRequest() {
-        platform::Platform plat;
-        App app(plat);
-        Recorder rec;
-        rec.attach(app);
-        app.applicationDidFinishLaunching();
         app.applicationOpen({"/m/x.flac"});
         app.applicationOpen({"/m/y.flac", "/m/z.flac"});
         QCOMPARE(rec.opened, (QList<QStringList>{{"/m/x.flac"}, {"/m/y.flac", "/m/z.flac"}}));

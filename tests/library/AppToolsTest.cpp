@@ -2,6 +2,7 @@
 #include "library/SetupScript.h"
 #include "platform/Platform.h"
 
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QDir>
@@ -13,6 +14,8 @@
 #include <QUrl>
 
 using namespace ql;
+using test::readFile;
+using test::writeFile;
 
 namespace {
 
@@ -43,16 +46,6 @@ QFile::Permissions modeOf(const QString& path) {
                                     QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
                                     QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     return QFile::permissions(path) & mask;
-}
-
-QByteArray contentOf(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 // Points TMPDIR and PATH somewhere else for one test, and back.
@@ -96,28 +89,24 @@ private slots:
         QTest::addColumn<QString>("terminal"); // "found", "fails" or "absent"
         QTest::addColumn<bool>("written");
         QTest::addColumn<QString>("action"); // "terminal", "open" or "beep"
-        QTest::newRow("a terminal runs the fresh script") << "empty"
-                                                          << "found" << true << "terminal";
-        QTest::newRow("no terminal: the desktop opens the file") << "empty"
-                                                                 << "absent" << true << "open";
+        // clang-format off
+        QTest::newRow("a terminal runs the fresh script")
+            << "empty" << "found" << true << "terminal";
+        QTest::newRow("no terminal: the desktop opens the file")
+            << "empty" << "absent" << true << "open";
         QTest::newRow("a terminal that fails to start: the desktop opens the file")
-            << "empty"
-            << "fails" << true << "open";
+            << "empty" << "fails" << true << "open";
         QTest::newRow("an older copy with other content and mode is replaced")
-            << "old copy"
-            << "found" << true << "terminal";
+            << "old copy" << "found" << true << "terminal";
         QTest::newRow("a planted link is replaced, its target left alone")
-            << "link"
-            << "found" << true << "terminal";
+            << "link" << "found" << true << "terminal";
         QTest::newRow("a missing temporary folder: beep, no terminal")
-            << "missing"
-            << "found" << false << "beep";
+            << "missing" << "found" << false << "beep";
         QTest::newRow("a file in place of the temporary folder: beep, no terminal")
-            << "not a folder"
-            << "found" << false << "beep";
+            << "not a folder" << "found" << false << "beep";
         QTest::newRow("a folder under the script's name: beep, no terminal")
-            << "folder in the way"
-            << "found" << false << "beep";
+            << "folder in the way" << "found" << false << "beep";
+        // clang-format on
     }
     void setupScript() {
         QFETCH(QString, tmp);
@@ -163,13 +152,13 @@ private slots:
 
         QCOMPARE(QFileInfo(script).isFile() && !QFileInfo(script).isSymLink(), written);
         if (written) {
-            QCOMPARE(contentOf(script), kAgreedScript);
+            QCOMPARE(readFile(script), kAgreedScript);
             QCOMPARE(modeOf(script), k0755);
             // Only the script: no temporary copy of the atomic write left over.
             QCOMPARE(QDir(tmpDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                      QStringList{"Quavelark-setup.command"});
         }
-        QCOMPARE(contentOf(victim), QByteArray("keep me"));
+        QCOMPARE(readFile(victim), QByteArray("keep me"));
         // A temporary folder that cannot be resolved must not turn into "/".
         QVERIFY(!QFileInfo::exists("/Quavelark-setup.command"));
 
@@ -201,9 +190,9 @@ private slots:
         calls.attach(app);
         const QString script = root.filePath("Quavelark-setup.command");
         app.runSetupInTerminal();
-        const QByteArray first = contentOf(script);
+        const QByteArray first = readFile(script);
         app.runSetupInTerminal();
-        QCOMPARE(contentOf(script), first);
+        QCOMPARE(readFile(script), first);
         QCOMPARE(first, kAgreedScript);
         QCOMPARE(modeOf(script), k0755);
         QCOMPARE(calls.opened.size(), 2);

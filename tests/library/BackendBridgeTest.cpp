@@ -92,9 +92,6 @@ private slots:
             << QStringList{"scanning /home/u\n"} << QStringList{} << kLoading << qsizetype(0);
         QTest::newRow("an empty object only clears pending")
             << QStringList{"{}\n"} << QStringList{} << kLoading << qsizetype(0);
-        QTest::newRow("a track with a missing key spoils the whole reply")
-            << QStringList{"{\"tracks\":[{\"id\":1,\"path\":\"/a\"}],\"error\":\"x\"}\n"}
-            << QStringList{} << kLoading << qsizetype(0);
     }
     void framing() {
         QFETCH(QStringList, chunks);
@@ -306,11 +303,6 @@ private slots:
         QTest::newRow("the exit status is not looked at")
             << QJsonObject{{"stdout", opened}, {"exit", 2}} << "일곱"
             << "";
-        QTest::newRow("an empty reply") << QJsonObject{{"stdout", "{}"}} << ""
-                                        << "음원을 열지 못했습니다.";
-        QTest::newRow("a log line before the reply")
-            << QJsonObject{{"stdout", "reading…\n" + opened}} << ""
-            << "음원 라이브러리의 응답을 해석할 수 없습니다.";
     }
     void oneShotImport() {
         QFETCH(QJsonObject, answer);

@@ -36,27 +36,24 @@ private slots:
         QTest::addColumn<QString>("error");
         const QByteArray track =
             R"({"id":7,"path":"/m/a.flac","title":"가을","artist":"","album":"","duration":1.5,"art":""})";
-        QTest::newRow("opened") << "{\"opened\":" + track + "}"
-                                << "가을"
-                                << "";
-        QTest::newRow("white space around the document") << " \n{\"opened\":" + track + "}\r\n"
-                                                         << "가을"
-                                                         << "";
-        QTest::newRow("opened wins over an error") << "{\"opened\":" + track + ",\"error\":\"x\"}"
-                                                   << "가을"
-                                                   << "";
+        // clang-format off
+        QTest::newRow("opened") << "{\"opened\":" + track + "}" << "가을" << "";
+        QTest::newRow("white space around the document")
+            << " \n{\"opened\":" + track + "}\r\n" << "가을" << "";
+        QTest::newRow("opened wins over an error")
+            << "{\"opened\":" + track + ",\"error\":\"x\"}" << "가을" << "";
         QTest::newRow("the backend's error")
             << QByteArray(R"({"error":"음원 파일이 아닙니다: a.txt"})") << ""
             << "음원 파일이 아닙니다: a.txt";
         QTest::newRow("an empty object") << QByteArray("{}") << "" << kCouldNotOpen;
         QTest::newRow("an empty error") << QByteArray(R"({"error":""})") << "" << kCouldNotOpen;
-        QTest::newRow("a log line before the reply") << "scanning /m\n{\"opened\":" + track + "}"
-                                                     << "" << kCouldNotRead;
+        QTest::newRow("a log line before the reply")
+            << "scanning /m\n{\"opened\":" + track + "}" << "" << kCouldNotRead;
         QTest::newRow("no output at all") << QByteArray() << "" << kCouldNotRead;
         QTest::newRow("a track without its title")
-            << QByteArray(
-                   R"({"opened":{"id":7,"path":"/m/a.flac","artist":"","album":"","duration":1,"art":""}})")
+            << QByteArray( R"({"opened":{"id":7,"path":"/m/a.flac","artist":"","album":"","duration":1,"art":""}})")
             << "" << kCouldNotRead;
+        // clang-format on
     }
     void importOutcome() {
         QFETCH(QByteArray, output);

@@ -30,9 +30,6 @@ private slots:
         QTest::newRow("add: a path with quotes, a line feed and Hangul")
             << "add" << std::optional<qint64>() << std::optional<QString>("/음악/\"a\"\nb.flac")
             << QJsonObject{{"action", "add"}, {"path", "/음악/\"a\"\nb.flac"}};
-        QTest::newRow("an empty path is still sent")
-            << "add" << std::optional<qint64>() << std::optional<QString>("")
-            << QJsonObject{{"action", "add"}, {"path", ""}};
     }
     void line() {
         QFETCH(QString, action);

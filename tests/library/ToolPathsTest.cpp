@@ -32,13 +32,13 @@ struct FakeRoot {
 
     // "path" makes an executable file, "path:plain" a file without execute
     // bits, "path/" a folder.
-    void make(const QString& spec) const {
-        if (spec.endsWith('/')) {
-            QDir().mkpath(abs(spec));
+    void make(const QString& entry) const {
+        if (entry.endsWith('/')) {
+            QDir().mkpath(abs(entry));
             return;
         }
-        const bool plain = spec.endsWith(":plain");
-        const QString path = abs(plain ? spec.chopped(6) : spec);
+        const bool plain = entry.endsWith(":plain");
+        const QString path = abs(plain ? entry.chopped(6) : entry);
         QDir().mkpath(QFileInfo(path).path());
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -47,8 +47,8 @@ struct FakeRoot {
         QVERIFY(f.setPermissions(plain ? QFile::ReadOwner | QFile::WriteOwner
                                        : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
-    void make(const QStringList& specs) const {
-        for (const QString& s : specs)
+    void make(const QStringList& entries) const {
+        for (const QString& s : entries)
             make(s);
     }
     // A path under the root as the rows write it; "" stays "".
@@ -70,12 +70,6 @@ private slots:
             << "res/bin/ffmpeg";
         QTest::newRow("a bundle copy without execute permission is skipped")
             << QStringList{"res/bin/ffmpeg:plain", "usr/local/bin/ffmpeg"}
-            << "usr/local/bin/ffmpeg";
-        QTest::newRow("Homebrew's folder comes first of the fixed ones")
-            << QStringList{"opt/homebrew/bin/ffmpeg", "usr/local/bin/ffmpeg"}
-            << "opt/homebrew/bin/ffmpeg";
-        QTest::newRow("/usr/local/bin before /opt/local/bin")
-            << QStringList{"usr/local/bin/ffmpeg", "opt/local/bin/ffmpeg"}
             << "usr/local/bin/ffmpeg";
         QTest::newRow("the macOS folders before the Debian ones")
             << QStringList{"opt/local/bin/ffmpeg", "usr/bin/ffmpeg"} << "opt/local/bin/ffmpeg";
@@ -124,9 +118,6 @@ private slots:
         QTest::newRow("Homebrew's python3 wins over any framework")
             << QStringList{fw + "3.14/bin/python3", "opt/homebrew/bin/python3"}
             << "opt/homebrew/bin/python3";
-        QTest::newRow("/usr/local/bin wins over any framework")
-            << QStringList{fw + "3.12/bin/python3", "usr/local/bin/python3"}
-            << "usr/local/bin/python3";
         QTest::newRow("a framework version 3.8 alone is not searched")
             << QStringList{fw + "3.8/bin/python3"} << "";
         QTest::newRow("Debian's /usr/bin/python3 is valid here")
@@ -151,8 +142,6 @@ private slots:
         QTest::newRow("everything found") << all << true << QStringList{};
         QTest::newRow("ffmpeg without ffprobe gives one FFmpeg entry")
             << QStringList{"usr/bin/python3", "usr/bin/ffmpeg"} << true << QStringList{"FFmpeg"};
-        QTest::newRow("ffprobe without ffmpeg gives one FFmpeg entry")
-            << QStringList{"usr/bin/python3", "usr/bin/ffprobe"} << true << QStringList{"FFmpeg"};
         QTest::newRow("the two programs in different folders are fine")
             << QStringList{"usr/bin/python3", "res/bin/ffmpeg", "bin/ffprobe"} << true
             << QStringList{};

@@ -186,10 +186,7 @@ private slots:
         QTest::addColumn<bool>("ready");
         QTest::addColumn<bool>("reserved");
         using O = CardReserver::Outcome;
-        QTest::newRow("free card, no reservation system")
-            << kDac << int(O::Unavailable) << 0 << true << false;
         QTest::newRow("server lets go") << kDac << int(O::Acquired) << 0 << true << true;
-        QTest::newRow("server keeps it") << kDac << int(O::Refused) << 0 << false << false;
         QTest::newRow("server closes a moment late")
             << kDac << int(O::Acquired) << 2 << true << true;
         QTest::newRow("busy for good") << kDac << int(O::Acquired) << 100 << false << false;
@@ -244,7 +241,6 @@ private slots:
         QTest::addColumn<int>("cardOpenError"); // for every hw PCM; 1 = no cards at all
         QTest::addColumn<bool>("simulated");
         QTest::newRow("a desktop") << true << 0 << false;
-        QTest::newRow("no server, cards open") << false << 0 << false;
         QTest::newRow("cards busy with another program") << false << -EBUSY << false;
         QTest::newRow("cards that do not open") << false << -EIO << true;
         QTest::newRow("no card, no default") << false << 1 << true;

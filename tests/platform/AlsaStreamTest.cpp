@@ -93,7 +93,6 @@ private slots:
         QTest::newRow("16-bit stereo 44.1k") << PcmFormat::S16_LE << 44100u << 2;
         QTest::newRow("24-bit packed stereo 96k") << PcmFormat::S24_3LE << 96000u << 2;
         QTest::newRow("24-bit in 32 stereo 192k") << PcmFormat::S24_LE << 192000u << 2;
-        QTest::newRow("32-bit stereo 48k") << PcmFormat::S32_LE << 48000u << 2;
         QTest::newRow("float stereo 48k") << PcmFormat::FLOAT_LE << 48000u << 2;
         QTest::newRow("16-bit mono 22.05k") << PcmFormat::S16_LE << 22050u << 1;
     }
@@ -148,8 +147,6 @@ private slots:
         QTest::addColumn<unsigned>("rate");
         QTest::addColumn<PcmFormat>("format");
         QTest::newRow("8k 16-bit") << 8000u << PcmFormat::S16_LE;
-        QTest::newRow("44.1k 24-bit packed") << 44100u << PcmFormat::S24_3LE;
-        QTest::newRow("384k 32-bit") << 384000u << PcmFormat::S32_LE;
         QTest::newRow("an odd rate") << 44101u << PcmFormat::FLOAT_LE;
     }
     void theNullDeviceTakesAnyRate() {
@@ -170,7 +167,6 @@ private slots:
         QTest::addColumn<unsigned>("rate");
         QTest::addColumn<int>("channels");
         QTest::newRow("card that is not there") << "hw:CARD=NoSuchCard,DEV=0" << 48000u << 2;
-        QTest::newRow("unknown name") << "no-such-pcm" << 48000u << 2;
         QTest::newRow("no rate") << "null" << 0u << 2;
         QTest::newRow("no channels") << "null" << 48000u << 0;
     }

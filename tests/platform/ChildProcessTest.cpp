@@ -40,9 +40,6 @@ private slots:
         QTest::newRow("a hung child is killed and the run fails")
             << "echo started; exec sleep 60" << 300 << false << false << false << -1
             << QByteArray("started\n") << QByteArray();
-        QTest::newRow("a child waiting for input is not hung")
-            << "if read line; then echo line; else echo end; fi" << 30000 << false << true << false
-            << 0 << QByteArray("end\n") << QByteArray();
     }
     void runs() {
         QFETCH(QString, script);

@@ -257,7 +257,6 @@ private slots:
         QTest::addColumn<int>("callbacks");
         QTest::newRow("higher priority, we close the card") << 20 << true << true << 1;
         QTest::newRow("higher priority, we cannot close it") << 20 << false << false << 1;
-        QTest::newRow("lower priority is refused unasked") << 5 << true << false << 0;
         QTest::newRow("equal priority is refused unasked") << 10 << true << false << 0;
     }
     void requestsFromOthersFollowPriority() {

@@ -129,6 +129,22 @@ QString longFile(const QString& name, double minutes) {
     return path;
 }
 
+struct FeederUse {
+    long allocations = 0;
+    long locks = 0;
+};
+
+// Runs `play` (which makes its rig and players and plays them) with the
+// feeder watched.
+template <typename F> FeederUse watchFeeder(F play) {
+    g_feederAllocs = 0;
+    g_feederLocks = 0;
+    g_watch = true;
+    play();
+    g_watch = false;
+    return {g_feederAllocs.load(), g_feederLocks.load()};
+}
+
 // Heap bytes in use at the peak while `path` plays to its end (beyond what
 // was in use before), on a fresh untimed device.
 long long peakWhilePlaying(const QString& path, std::int64_t* frames) {
@@ -182,10 +198,7 @@ private slots:
         const QString pb = test::tempFile("watch-b.flac");
         QVERIFY(test::writeAudio(pb, a));
 
-        g_feederAllocs = 0;
-        g_feederLocks = 0;
-        g_watch = true;
-        {
+        const FeederUse use = watchFeeder([&] {
             PlayerRig rig(SimClock::RealTime, physical(44100, 24, false, 4), 32 << 20);
             auto first = rig.open(pa);
             auto second = rig.open(pb);
@@ -203,10 +216,58 @@ private slots:
             second->stop();
             QVERIFY(QTest::qWaitFor([&] { return done; }, 20000));
             QVERIFY(rig.b->framesWritten() > 44100 / 2);
-        }
-        g_watch = false;
-        QCOMPARE(g_feederAllocs.load(), 0L);
-        QCOMPARE(g_feederLocks.load(), 0L);
+        });
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(use.allocations, 0L);
+        QCOMPARE(use.locks, 0L);
+    }
+
+    // The same for what gapless playback, speed and metering add: a start
+    // scheduled at another voice's end (and one far from any end), a voice
+    // at another speed, speed changed while playing, metering read while
+    // playing, and volume steps.
+    void scheduledStretchedAndMeteredVoicesNeitherAllocateNorLock() {
+        test::AudioSpec a;
+        a.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        a.frames = 44100;
+        const QString pa = test::tempFile("watch-first.wav");
+        QVERIFY(test::writeAudio(pa, a));
+        a.frames = 44100 * 2;
+        const QString pb = test::tempFile("watch-next.wav");
+        QVERIFY(test::writeAudio(pb, a));
+
+        const FeederUse use = watchFeeder([&] {
+            PlayerRig rig(SimClock::RealTime, physical(44100, 24, false, 4), 32 << 20);
+            auto first = rig.open(pa);
+            auto next = rig.open(pb);
+            auto stretched = rig.open(pb);
+            auto later = rig.open(pa);
+            bool done = false;
+            next->onFinished = [&done](bool) { done = true; };
+            first->setMeteringEnabled(true);
+            stretched->setEnableRate(true);
+            stretched->setRate(1.25f);
+            stretched->setVolume(0.3f);
+            QVERIFY(first->play());
+            QVERIFY(stretched->play());
+            QVERIFY(next->prepareToPlay());
+            QVERIFY(next->playAt(first->deviceCurrentTime() + first->duration() -
+                                 first->currentTime() + 0.02));
+            QVERIFY(later->playAt(first->deviceCurrentTime() + 0.7));
+            for (int i = 0; i < 10; ++i) {
+                QTest::qWait(50);
+                first->updateMeters();
+                first->setVolume(1.0f - 0.05f * float(i));
+            }
+            stretched->setRate(0.75f);
+            QVERIFY(QTest::qWaitFor([&done] { return done; }, 20000));
+            QVERIFY(rig.b->framesWritten() >= 44100 * 3);
+        });
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(use.allocations, 0L);
+        QCOMPARE(use.locks, 0L);
     }
 
     // The watch itself works: a mutex taken on a thread named like the

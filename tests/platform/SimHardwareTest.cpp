@@ -204,12 +204,7 @@ private slots:
         QTest::newRow("the current rate is accepted without a change")
             << 44100.0 << true << 44100.0 << false;
         QTest::newRow("an unlisted rate") << 32000.0 << false << 44100.0 << false;
-        QTest::newRow("near a listed rate is not it") << 48000.5 << false << 44100.0 << false;
-        QTest::newRow("zero") << 0.0 << false << 44100.0 << false;
-        QTest::newRow("negative") << -48000.0 << false << 44100.0 << false;
         QTest::newRow("not a number") << nan << false << 44100.0 << false;
-        QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << false << 44100.0
-                                  << false;
     }
     void setNominalRate() {
         QFETCH(double, hz);
@@ -254,11 +249,7 @@ private slots:
         QTest::addColumn<PhysicalFormat>("format");
         QTest::addColumn<bool>("accepted");
         QTest::newRow("an offered format at another rate") << k48x24 << true;
-        QTest::newRow("an offered float format")
-            << PhysicalFormat{96000, 32, true, 2, 8, true} << true;
         QTest::newRow("an unoffered rate") << PhysicalFormat{32000, 24, false, 2, 8, true} << false;
-        QTest::newRow("an unoffered channel count")
-            << PhysicalFormat{48000, 24, false, 6, 24, true} << false;
         QTest::newRow("a packing the device does not use")
             << PhysicalFormat{48000, 24, false, 2, 6, true} << false;
     }
@@ -284,9 +275,7 @@ private slots:
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<double>("readBack");
         QTest::newRow("main to a quarter") << 0u << 0.25 << true << 0.25;
-        QTest::newRow("left channel") << 1u << 0.7 << true << 0.7;
         QTest::newRow("above one is clamped") << 2u << 1.7 << true << 1.0;
-        QTest::newRow("below zero is clamped") << 0u << -0.2 << true << 0.0;
         QTest::newRow("not a number is refused") << 0u << std::nan("") << false << 1.0;
         QTest::newRow("element 3 does not exist") << 3u << 0.5 << false << -1.0;
     }
@@ -332,13 +321,10 @@ private slots:
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<int>("after");
         QTest::newRow("claim a free device") << kNoOwner << 4242 << true << 4242;
-        QTest::newRow("claim our own claim again") << 4242 << 4242 << true << 4242;
         QTest::newRow("claim a device another process holds") << 777 << 4242 << false << 777;
         QTest::newRow("release our claim") << 4242 << kNoOwner << true << kNoOwner;
-        QTest::newRow("release a free device") << kNoOwner << kNoOwner << true << kNoOwner;
         QTest::newRow("release another process's claim") << 777 << kNoOwner << false << 777;
         QTest::newRow("pid 0 is not a process") << kNoOwner << 0 << false << kNoOwner;
-        QTest::newRow("negative pid other than free") << kNoOwner << -7 << false << kNoOwner;
     }
     void exclusiveOwner() {
         QFETCH(int, owner);

@@ -149,6 +149,12 @@ private slots:
         QTest::newRow("NaN is silence")
             << int(SampleFormat::S24P) << std::numeric_limits<double>::quiet_NaN()
             << std::int32_t(0);
+        QTest::newRow("float NaN is silence")
+            << int(SampleFormat::F32) << std::numeric_limits<double>::quiet_NaN()
+            << std::int32_t(0);
+        QTest::newRow("float infinity is silence")
+            << int(SampleFormat::F32) << -std::numeric_limits<double>::infinity()
+            << std::int32_t(0);
     }
     void sampleCodec() {
         QFETCH(int, format);

@@ -14,4 +14,10 @@ template <typename Case> void addRows(const std::vector<Case>& cases) {
         QTest::newRow(cases[i].name) << int(i);
 }
 
+// The case of the row that runs now.
+template <typename Case> const Case& currentCase(const std::vector<Case>& cases) {
+    QFETCH(int, index);
+    return cases[std::size_t(index)];
+}
+
 } // namespace ql::test

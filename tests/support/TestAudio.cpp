@@ -25,43 +25,76 @@ int bitsOf(int format) {
 
 } // namespace
 
-bool writeAudio(const QString& path, const AudioSpec& spec) {
+bool writeAudio(const QString& path, const AudioSpec& audio) {
     SF_INFO info{};
-    info.samplerate = spec.rate;
-    info.channels = spec.channels;
-    info.format = spec.format;
+    info.samplerate = audio.rate;
+    info.channels = audio.channels;
+    info.format = audio.format;
     SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
     if (!f)
         return false;
-    const int bits = bitsOf(spec.format);
+    const int bits = bitsOf(audio.format);
     const std::int64_t lo = -(std::int64_t(1) << (bits - 1));
     const std::int64_t hi = (std::int64_t(1) << (bits - 1)) - 1;
-    std::mt19937 rng(spec.seed);
+    std::mt19937 rng(audio.seed);
     std::uniform_int_distribution<std::int64_t> dist(lo, hi);
     const std::int64_t block = 4096;
-    std::vector<int> buf(std::size_t(block * spec.channels));
+    std::vector<int> buf(std::size_t(block * audio.channels));
     bool ok = true;
-    for (std::int64_t at = 0; at < spec.frames && ok; at += block) {
-        const std::int64_t n = std::min(block, spec.frames - at);
+    for (std::int64_t at = 0; at < audio.frames && ok; at += block) {
+        const std::int64_t n = std::min(block, audio.frames - at);
         for (std::int64_t i = 0; i < n; ++i) {
-            for (int c = 0; c < spec.channels; ++c) {
+            for (int c = 0; c < audio.channels; ++c) {
                 std::int64_t v;
                 const std::int64_t frame = at + i;
-                if (spec.signal == Signal::Sine) {
-                    const double x = spec.amplitude * std::sin(2 * M_PI * spec.frequency *
-                                                               double(frame) / spec.rate);
+                if (audio.signal == Signal::Sine) {
+                    const double x = audio.amplitude * std::sin(2 * M_PI * audio.frequency *
+                                                                double(frame) / audio.rate);
                     v = std::llround(x * double(hi));
                 } else if (frame == 0) {
                     v = c % 2 ? hi : lo; // the extremes first
                 } else {
                     v = dist(rng);
                 }
-                buf[std::size_t(i * spec.channels + c)] = int(std::uint32_t(v) << (32 - bits));
+                buf[std::size_t(i * audio.channels + c)] = int(std::uint32_t(v) << (32 - bits));
             }
         }
         ok = sf_writef_int(f, buf.data(), n) == n;
     }
     return sf_close(f) == 0 && ok;
+}
+
+namespace {
+
+template <typename Write>
+bool writeWith(const QString& path, int format, int rate, int channels, Write write) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!f)
+        return false;
+    // Float data is written as given: no normalisation, no clipping.
+    sf_command(f, SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
+    sf_command(f, SFC_SET_CLIPPING, nullptr, SF_FALSE);
+    const bool ok = write(f);
+    return sf_close(f) == 0 && ok;
+}
+
+} // namespace
+
+bool writeSamples(const QString& path, int format, const Samples& samples) {
+    return writeWith(path, format, samples.rate, samples.channels, [&](SNDFILE* f) {
+        return sf_writef_int(f, samples.data.data(), samples.frames()) == samples.frames();
+    });
+}
+
+bool writeFloatWav(const QString& path, int rate, int channels, const std::vector<double>& data) {
+    const auto frames = sf_count_t(data.size() / std::size_t(channels));
+    return writeWith(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, rate, channels, [&](SNDFILE* f) {
+        return sf_writef_double(f, data.data(), frames) == frames;
+    });
 }
 
 Samples readSamples(const QString& path) {
@@ -80,10 +113,10 @@ Samples readSamples(const QString& path) {
 }
 
 bool writeBrokenFlac(const QString& path, std::int64_t frames, Damage damage) {
-    AudioSpec spec;
-    spec.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-    spec.frames = frames;
-    if (!writeAudio(path, spec))
+    AudioSpec audio;
+    audio.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    audio.frames = frames;
+    if (!writeAudio(path, audio))
         return false;
     QFile f(path);
     if (!f.open(QIODevice::ReadWrite))
@@ -96,6 +129,15 @@ bool writeBrokenFlac(const QString& path, std::int64_t frames, Damage damage) {
             bytes[i] = char(bytes[i] ^ 0x5a);
     }
     return f.resize(0) && f.seek(0) && f.write(bytes) == bytes.size();
+}
+
+int signChanges(const std::vector<double>& v, int channels, std::size_t from, std::size_t to) {
+    const auto ch = std::size_t(channels);
+    int n = 0;
+    for (std::size_t i = from + 1; i < to; ++i)
+        if ((v[i * ch] >= 0) != (v[(i - 1) * ch] >= 0))
+            ++n;
+    return n;
 }
 
 bool runFfmpeg(const QStringList& args) {

@@ -36,6 +36,12 @@ struct AudioSpec {
 
 // Writes `spec` to `path`; returns false when libsndfile refuses.
 bool writeAudio(const QString& path, const AudioSpec& spec);
+// Writes exactly the given samples: `samples` scaled to 32 bits as
+// readSamples() gives them (the file's format keeps their top bits), or
+// doubles at full scale ±1 into a 32-bit float WAV (any value, NaN
+// included). False when libsndfile refuses.
+bool writeSamples(const QString& path, int format, const Samples& samples);
+bool writeFloatWav(const QString& path, int rate, int channels, const std::vector<double>& data);
 // Reads every sample of `path` (empty data when it cannot be read).
 Samples readSamples(const QString& path);
 // How a file's data is broken part-way: cut off in the middle, or a run of
@@ -44,6 +50,9 @@ enum class Damage { Cut, Scramble };
 // Writes a 16-bit stereo FLAC of `frames` noise frames to `path`, then breaks
 // it; false when it cannot.
 bool writeBrokenFlac(const QString& path, std::int64_t frames, Damage damage = Damage::Cut);
+// Sign changes of channel 0 of interleaved `v` between frames `from` and
+// `to`: twice a tone's frequency times the span's length.
+int signChanges(const std::vector<double>& v, int channels, std::size_t from, std::size_t to);
 // Runs ffmpeg with `args` (after "-v error -y"); true on exit status 0.
 bool runFfmpeg(const QStringList& args);
 

@@ -9,13 +9,6 @@ using namespace ql;
 class SeekSliderTest : public QObject {
     Q_OBJECT
 private slots:
-    void startsAtZeroOfOne() {
-        SeekSlider s;
-        QCOMPARE(s.minimumValue(), 0.0);
-        QCOMPARE(s.maximumValue(), 1.0);
-        QCOMPARE(s.doubleValue(), 0.0);
-    }
-
     // Sets from code: maximum, then value; `value` is what the slider holds.
     void setsFromCode_data() {
         QTest::addColumn<double>("max");

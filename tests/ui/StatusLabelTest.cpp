@@ -19,29 +19,35 @@ struct Driven {
 class StatusLabelTest : public QObject {
     Q_OBJECT
 private slots:
-    // Each row: a manual message at 0 s, maybe a second one, then an automatic
-    // message at `autoAt`; `shown` is what the line reads afterwards.
+    // Each row: a manual message at 0 s, maybe a second one (a new sentence,
+    // or the same again), then an automatic message at `autoAt`; `shown` is
+    // what the line reads afterwards.
     void holdRule_data() {
         QTest::addColumn<double>("secondManualAt");
+        QTest::addColumn<bool>("sameSentence");
         QTest::addColumn<double>("autoAt");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("auto 4.9 s after a manual message is dropped") << -1.0 << 4.9 << "manual 1";
-        QTest::newRow("auto exactly 5.0 s after is shown") << -1.0 << 5.0 << "auto";
-        QTest::newRow("auto 1 s after is dropped") << -1.0 << 1.0 << "manual 1";
-        QTest::newRow("two manual 3 s apart: still held at 7.9 s") << 3.0 << 7.9 << "manual 2";
-        QTest::newRow("two manual 3 s apart: free at 8.0 s") << 3.0 << 8.0 << "auto";
+        // clang-format off
+        QTest::newRow("auto 4.9 s after manual is dropped") << -1.0 << false << 4.9 << "manual 1";
+        QTest::newRow("auto exactly 5.0 s after is shown") << -1.0 << false << 5.0 << "auto";
+        QTest::newRow("two manual 3 s apart: held at 7.9 s") << 3.0 << false << 7.9 << "manual 2";
+        QTest::newRow("two manual 3 s apart: free at 8.0 s") << 3.0 << false << 8.0 << "auto";
+        QTest::newRow("the same sentence restarts the hold") << 4.0 << true << 8.9 << "manual 1";
+        // clang-format on
     }
     void holdRule() {
         QFETCH(double, secondManualAt);
+        QFETCH(bool, sameSentence);
         QFETCH(double, autoAt);
         QFETCH(QString, shown);
         Driven d;
         d.at(0);
         d.label.setStringValue("manual 1");
         if (secondManualAt >= 0) {
+            const QString second = sameSentence ? "manual 1" : "manual 2";
             d.at(secondManualAt);
-            d.label.setStringValue("manual 2");
-            QCOMPARE(d.label.stringValue(), QString("manual 2")); // shown at once despite the hold
+            d.label.setStringValue(second);
+            QCOMPARE(d.label.stringValue(), second); // shown at once despite the hold
         }
         d.at(autoAt);
         d.label.setAuto("auto");
@@ -72,30 +78,6 @@ private slots:
         QCOMPARE(d.label.stringValue(), QString("manual"));
         d.label.setAuto("next");
         QCOMPARE(d.label.stringValue(), QString("next"));
-    }
-
-    void sameSentenceAgainRestartsTheHold() {
-        Driven d;
-        d.label.setStringValue("same");
-        d.at(4);
-        d.label.setStringValue("same");
-        d.at(8.9);
-        d.label.setAuto("auto");
-        QCOMPARE(d.label.stringValue(), QString("same"));
-    }
-
-    void silentRewriteKeepsTheHold() {
-        Driven d;
-        d.label.setStringValue("먼저 곡을 선택하세요.");
-        d.at(3);
-        d.label.setSilently("Select a track first.");
-        QCOMPARE(d.label.stringValue(), QString("Select a track first."));
-        d.at(4.9);
-        d.label.setAuto("auto");
-        QCOMPARE(d.label.stringValue(), QString("Select a track first."));
-        d.at(5.0); // the hold ends 5 s after the manual write, not after the rewrite
-        d.label.setAuto("auto");
-        QCOMPARE(d.label.stringValue(), QString("auto"));
     }
 
     void silentRewriteOfAFreeLineStartsNoHold() {

@@ -11,6 +11,7 @@
 #include "ui/TruncatingLabel.h"
 #include "ui/l10n/L10n.h"
 
+#include "LaunchedApp.h"
 #include "TestHome.h"
 
 #include <QMainWindow>
@@ -27,19 +28,8 @@ using namespace ql;
 namespace {
 
 // A controller launched with Korean texts and its window on screen.
-struct Launched {
-    platform::Platform plat;
-    std::unique_ptr<App> app;
-    Launched() {
-        UserDefaults().clear();
-        L10n::setLanguage("ko");
-        app = std::make_unique<App>(plat);
-        app->seams.missingTools = [] { return QStringList{}; };
-        app->seams.backendWrite = [](const QByteArray&) {}; // a backend that never answers
-        app->applicationDidFinishLaunching();
-        app->timer->stop();
-        QVERIFY(QTest::qWaitForWindowExposed(app->window.get()));
-    }
+struct Launched : test::LaunchedApp {
+    Launched() : LaunchedApp("ko") {}
     QWidget* bar() const { return app->views.transportBar; }
     QWidget* group(const char* name) const { return bar()->findChild<QWidget*>(name); }
     // A widget's rectangle in the bar's coordinates.
@@ -67,6 +57,7 @@ QPoint lineEnd(const ClickableText& text, int block, int dx) {
 class TransportBarTest : public QObject {
     Q_OBJECT
 private slots:
+    void init() { UserDefaults().clear(); }
     void cleanup() { L10n::setLanguage("en"); }
 
     void barAndGroupPlacement() {
@@ -97,33 +88,18 @@ private slots:
     void toolTips_data() {
         QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("tip");
-        QTest::newRow("heart") << "heart"
-                               << "즐겨찾기";
-        QTest::newRow("restart") << "restart"
-                                 << "처음부터";
-        QTest::newRow("shuffle") << "shuffle"
-                                 << "누를 때마다 현재 목록을 새로 섞습니다";
-        QTest::newRow("previous has none") << "previous"
-                                           << "";
-        QTest::newRow("next has none") << "next"
-                                       << "";
-        QTest::newRow("repeat") << "repeat"
-                                << "현재 곡 반복";
-        QTest::newRow("now playing") << "nowPlaying"
-                                     << "큰 앨범 아트 재생 화면";
-        QTest::newRow("analysis") << "analysis"
-                                  << "음질 분석(AudioScan)";
-        QTest::newRow("minus has none") << "minus"
-                                        << "";
-        QTest::newRow("plus has none") << "plus"
-                                       << "";
-        QTest::newRow("lock") << "lock"
-                              << "💎 비트퍼펙트 켜기/끄기";
-        QTest::newRow("device") << "device"
-                                << "출력 장치 선택";
-        QTest::newRow("tools")
-            << "tools"
+        // clang-format off
+        QTest::newRow("heart") << "heart" << "즐겨찾기";
+        QTest::newRow("restart") << "restart" << "처음부터";
+        QTest::newRow("shuffle") << "shuffle" << "누를 때마다 현재 목록을 새로 섞습니다";
+        QTest::newRow("repeat") << "repeat" << "현재 곡 반복";
+        QTest::newRow("now playing") << "nowPlaying" << "큰 앨범 아트 재생 화면";
+        QTest::newRow("analysis") << "analysis" << "음질 분석(AudioScan)";
+        QTest::newRow("lock") << "lock" << "💎 비트퍼펙트 켜기/끄기";
+        QTest::newRow("device") << "device" << "출력 장치 선택";
+        QTest::newRow("tools") << "tools"
             << "가사·사운드·크로스페이드·수면 타이머·음질 분석 등 도구 열기/닫기";
+        // clang-format on
     }
     void toolTips() {
         QFETCH(QString, control);
@@ -133,13 +109,9 @@ private slots:
         const QHash<QString, QWidget*> named{{"heart", v.barFav},
                                              {"restart", v.restartButton},
                                              {"shuffle", v.shuffleButton},
-                                             {"previous", v.previousButton},
-                                             {"next", v.nextButton},
                                              {"repeat", l.app->repeatBtn},
                                              {"nowPlaying", v.nowPlayingButton},
                                              {"analysis", v.analysisButton},
-                                             {"minus", v.volDownButton},
-                                             {"plus", v.volUpButton},
                                              {"lock", v.lockBtn},
                                              {"device", v.deviceButton},
                                              {"tools", v.toolsButton}};
@@ -147,12 +119,10 @@ private slots:
         QCOMPARE(w->toolTip(), tip);
         QVERIFY2(w->window() == l.app->window.get(), "placed in the window");
         // The English pass gives every tip its English text.
-        if (!tip.isEmpty()) {
-            L10n::setLanguage("en");
-            l.app->translateUI();
-            QCOMPARE(w->toolTip(), L10n::tr(tip));
-            QVERIFY(!L10n::hasHangul(w->toolTip()));
-        }
+        L10n::setLanguage("en");
+        l.app->translateUI();
+        QCOMPARE(w->toolTip(), L10n::tr(tip));
+        QVERIFY(!L10n::hasHangul(w->toolTip()));
     }
 
     // ---- long texts in the 290-pixel left group ----
@@ -210,7 +180,6 @@ private slots:
         QTest::newRow("a press calls once") << true << false << 1;
         QTest::newRow("a double click calls twice") << true << true << 2;
         QTest::newRow("without a callback nothing") << false << true << 0;
-        QTest::newRow("without a callback a press does nothing") << false << false << 0;
     }
     void coverPresses() {
         QFETCH(bool, withCallback);

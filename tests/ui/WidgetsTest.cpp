@@ -72,17 +72,13 @@ private slots:
         QCOMPARE(t.bar.selectedSegment(), -1);
         QCOMPARE(t.semibold(), onlyAt(-1, 6));
         QVERIFY(!t.bar.indicator()->isVisible());
-        QCOMPARE(t.bar.buttons()[4]->title(), L10n::tab("최근 추가"));
     }
 
     void selectingFromCode_data() {
         QTest::addColumn<int>("index");
         QTest::newRow("the third") << 2;
-        QTest::newRow("the first") << 0;
-        QTest::newRow("the last") << 5;
         QTest::newRow("none (-1)") << -1;
         QTest::newRow("one past the last") << 6;
-        QTest::newRow("far outside") << 100;
     }
     void selectingFromCode() {
         QFETCH(int, index);
@@ -119,51 +115,20 @@ private slots:
         QCOMPARE(bar.selectedSegment(), 1);
     }
 
-    void barIsAsWideAsItsButtons() {
-        ShownTabs t;
-        int sum = 0;
-        for (int w : t.widths())
-            sum += w;
-        QCOMPARE(t.bar.height(), 34);
-        QCOMPARE(t.bar.width(), sum + 2 * 5 + 2 * 4);
-        // Each button: the label set semibold, rounded up, plus 30.
-        const QFontMetricsF semibold(Theme::font(13, QFont::DemiBold));
-        for (SymbolButton* b : t.bar.buttons()) {
-            QCOMPARE(b->height(), 26);
-            QCOMPARE(b->width(), int(std::ceil(semibold.horizontalAdvance(b->title()))) + 30);
-        }
-    }
-
     // ---- play button ----
 
     void playButtonIconFollowsItsTitle_data() {
         QTest::addColumn<QString>("lang");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("symbol");
-        QTest::newRow("Korean pause") << "en"
-                                      << "⏸ 일시정지"
-                                      << "pause.fill";
-        QTest::newRow("English pause written by the pass") << "en"
-                                                           << "⏸ Pause"
-                                                           << "pause.fill";
-        QTest::newRow("Korean play") << "en"
-                                     << "▶ 재생"
-                                     << "play.fill";
-        QTest::newRow("English play") << "en"
-                                      << "▶ Play"
-                                      << "play.fill";
-        QTest::newRow("preparing") << "en"
-                                   << "준비 중…"
-                                   << "play.fill";
-        QTest::newRow("new button, no title yet") << "en"
-                                                  << ""
-                                                  << "play.fill";
-        QTest::newRow("Korean mode: pause") << "ko"
-                                            << "⏸ 일시정지"
-                                            << "pause.fill";
-        QTest::newRow("Korean mode: an English title is not its pause") << "ko"
-                                                                        << "⏸ Pause"
-                                                                        << "play.fill";
+        // clang-format off
+        QTest::newRow("Korean pause") << "en" << "⏸ 일시정지" << "pause.fill";
+        QTest::newRow("English pause written by the pass") << "en" << "⏸ Pause" << "pause.fill";
+        QTest::newRow("Korean play") << "en" << "▶ 재생" << "play.fill";
+        QTest::newRow("new button, no title yet") << "en" << "" << "play.fill";
+        QTest::newRow("Korean mode: an English title is not its pause")
+            << "ko" << "⏸ Pause" << "play.fill";
+        // clang-format on
     }
     void playButtonIconFollowsItsTitle() {
         QFETCH(QString, lang);
@@ -175,9 +140,6 @@ private slots:
             b.setTitle(title);
         QCOMPARE(symbolOf(b), symbol);
         QCOMPARE(b.title(), title);
-        QCOMPARE(b.image()->pointSize(), 17.0);
-        QCOMPARE(b.image()->weight(), SymbolWeight::Bold);
-        QCOMPARE(b.imagePosition(), SymbolButton::ImagePosition::ImageOnly);
     }
 
     // The pass rewrites "⏸ 일시정지" to "⏸ Pause" through the title's property;
@@ -223,24 +185,14 @@ private slots:
     void sidebarEntryIdleAndActive() {
         SidebarButton b;
         b.setup("flame", "자주 들은 곡");
-        QCOMPARE(b.iconName(), QString("flame"));
         QCOMPARE(b.label(), L10n::tr("자주 들은 곡"));
-        QVERIFY(!b.label().isEmpty() && !L10n::hasHangul(b.label()));
-        QCOMPARE(b.title(), "  " + b.label());
         QCOMPARE(symbolOf(b), QString("flame"));
-        QCOMPARE(b.image()->pointSize(), 15.0);
-        QCOMPARE(b.titleFont().pixelSize(), 14);
-
-        const struct {
-            bool active;
-            QColor colour;
-        } states[] = {{false, Qt::white}, {true, Theme::accent()}, {false, Qt::white}};
-        for (const auto& s : states) {
-            b.setActive(s.active);
-            QCOMPARE(b.contentTint(), s.colour);
-            QCOMPARE(b.titleColor(), s.colour);
-            QCOMPARE(b.stripeVisible(), s.active);
-            QCOMPARE(b.titleFont().weight(), QFont::DemiBold);
+        for (const bool active : {false, true, false}) {
+            const QColor colour = active ? Theme::accent() : QColor(Qt::white);
+            b.setActive(active);
+            QCOMPARE(b.contentTint(), colour);
+            QCOMPARE(b.titleColor(), colour);
+            QCOMPARE(b.stripeVisible(), active);
             QCOMPARE(b.title(), "  " + b.label());
         }
     }
@@ -248,7 +200,6 @@ private slots:
     void sidebarStripeIsCentred_data() {
         QTest::addColumn<int>("height");
         QTest::addColumn<double>("y");
-        QTest::newRow("32 high") << 32 << 6.0;
         QTest::newRow("36 high (the sidebar's)") << 36 << 8.0;
         QTest::newRow("40 high") << 40 << 10.0;
     }
@@ -269,7 +220,6 @@ private slots:
         QTest::addColumn<double>("diameter");
         QTest::addColumn<bool>("hasImage");
         QTest::newRow("44 across") << "play.fill" << 44.0 << true;
-        QTest::newRow("24 across") << "minus" << 24.0 << true;
         QTest::newRow("unknown symbol keeps its circle") << "nope" << 30.0 << false;
     }
     void roundButtons() {

@@ -11,8 +11,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace ql::platform {
+
+namespace {
+
+constexpr double kAtOnce = -std::numeric_limits<double>::infinity();
+constexpr float kMinRate = 0.5f, kMaxRate = 2.0f;
+constexpr float kFloorDb = -160.0f;
+
+} // namespace
 
 AudioPlayer::Opened AudioPlayer::open(OutputEngines& outputs, const QString& path) {
     Opened r;
@@ -94,10 +103,23 @@ bool AudioPlayer::bind() {
 
 bool AudioPlayer::prepareToPlay() {
     m_voice->setGain(m_volume);
+    applySpeed();
     return bind();
 }
 
 bool AudioPlayer::play() {
+    return startVoice(kAtOnce);
+}
+
+bool AudioPlayer::playAt(double deviceTime) {
+    if (std::isnan(deviceTime)) {
+        m_error = QStringLiteral("The start time is not a number.");
+        return false;
+    }
+    return startVoice(deviceTime);
+}
+
+bool AudioPlayer::startVoice(double deviceTime) {
     if (!prepareToPlay())
         return false;
     if (m_engine->isLost()) {
@@ -106,6 +128,8 @@ bool AudioPlayer::play() {
     }
     if (m_voice->hasEnded())
         m_voice->retarget(m_engine->format(), 0);
+    // The start time first: a feeder that sees the voice running sees it too.
+    m_voice->scheduleStart(deviceTime);
     m_voice->setRunning(true);
     m_engine->wake();
     return true;
@@ -118,11 +142,13 @@ void AudioPlayer::suppressEnd() {
 
 void AudioPlayer::pause() {
     m_voice->setRunning(false);
+    m_voice->scheduleStart(kAtOnce);
     suppressEnd();
 }
 
 void AudioPlayer::stop() {
     m_voice->setRunning(false);
+    m_voice->scheduleStart(kAtOnce);
     suppressEnd();
     if (!m_voice->isStarted())
         return;
@@ -143,8 +169,10 @@ double AudioPlayer::duration() const {
 
 double AudioPlayer::currentTime() const {
     double frame = double(m_startFrame);
-    if (m_voice->isStarted())
-        frame = m_voice->hasEnded() ? 0.0 : m_voice->position();
+    if (m_voice->isStarted() && m_voice->hasEnded())
+        frame = 0.0;
+    else if (m_voice->isStarted())
+        frame = m_engine ? m_voice->heardPosition(m_engine->deviceTime()) : m_voice->position();
     return std::clamp(frame / m_voice->sourceRate(), 0.0, duration());
 }
 
@@ -164,6 +192,61 @@ void AudioPlayer::setVolume(float volume) {
         return;
     m_volume = std::clamp(volume, 0.0f, 1.0f);
     m_voice->setGain(m_volume);
+}
+
+void AudioPlayer::applySpeed() {
+    m_voice->setSpeed(m_enableRate ? double(m_rate) : 1.0);
+}
+
+void AudioPlayer::setEnableRate(bool enable) {
+    m_enableRate = enable;
+    applySpeed();
+}
+
+void AudioPlayer::setRate(float rate) {
+    if (std::isnan(rate))
+        return;
+    m_rate = std::clamp(rate, kMinRate, kMaxRate);
+    applySpeed();
+}
+
+bool AudioPlayer::isMeteringEnabled() const {
+    return m_voice->meter().isEnabled();
+}
+
+void AudioPlayer::setMeteringEnabled(bool enabled) {
+    m_voice->meter().setEnabled(enabled);
+    if (!enabled) {
+        m_average.clear();
+        m_peak.clear();
+    }
+}
+
+void AudioPlayer::updateMeters() {
+    const MeterTap::Span span = m_voice->meter().take();
+    const int channels = numberOfChannels();
+    m_average.assign(std::size_t(channels), kFloorDb);
+    m_peak.assign(std::size_t(channels), kFloorDb);
+    if (span.channels <= 0 || span.samples < span.channels)
+        return;
+    // Stream channel c carries file channel c (a mono file is on every
+    // stream channel; channels past the stream's are not played).
+    const double frames = double(span.samples / span.channels);
+    for (int c = 0; c < std::min({channels, span.channels, MeterTap::kMaxChannels}); ++c) {
+        m_average[std::size_t(c)] = MeterTap::decibels(span.sumSquares[std::size_t(c)] / frames);
+        const double peak = span.peak[std::size_t(c)];
+        m_peak[std::size_t(c)] = MeterTap::decibels(peak * peak);
+    }
+}
+
+float AudioPlayer::averagePower(int channel) const {
+    return channel >= 0 && std::size_t(channel) < m_average.size() ? m_average[std::size_t(channel)]
+                                                                   : kFloorDb;
+}
+
+float AudioPlayer::peakPower(int channel) const {
+    return channel >= 0 && std::size_t(channel) < m_peak.size() ? m_peak[std::size_t(channel)]
+                                                                : kFloorDb;
 }
 
 double AudioPlayer::deviceCurrentTime() const {

@@ -3,9 +3,28 @@
 // output engine of its device (the system default unless one is chosen),
 // mixed there with every other player on that device.
 //
-// Units: times in seconds of source time (duration, currentTime) or of the
-// device's clock (deviceCurrentTime); volume is a linear gain 0…1.
-// Values are never NaN: a NaN given to a setter is ignored.
+// Units: times in seconds of source time (duration, currentTime, at any
+// speed) or of the device's clock (deviceCurrentTime, playAt); volume is a
+// linear gain 0…1; rate a tempo factor 0.5…2.0; meter readings in dBFS with
+// a floor of −160. Values are never NaN: a NaN given to a setter is ignored.
+//
+// Position: currentTime is what is heard now — the frames still queued in
+// the device are not counted yet — so deviceCurrentTime + (duration −
+// currentTime) / rate is the device time at which the file ends.
+//
+// Scheduled start: playAt(t) starts the file when the device clock reaches
+// t; within 50 ms of the end of another player on the same device it starts
+// right after that player's last frame (the gapless join). isPlaying() is
+// true from the call on; pause() and stop() before the start cancel it.
+//
+// Speed: with enableRate the file plays at `rate` with its pitch kept
+// (rubberband); without it, or at rate 1.0, no time-stretch stage is in the
+// path and the samples reach the device as decoded.
+//
+// Metering: with metering enabled, updateMeters() measures the samples
+// handed to the device since the previous call, before the volume stage:
+// averagePower is their RMS, peakPower their largest absolute value. A span
+// with no samples (paused, not started) reads −160.
 //
 // Ends: onFinished is called once on the main thread when the file has
 // played to its end (true) or a decode error ended it (false); never after
@@ -19,9 +38,6 @@
 //
 // Thread: main thread only (created, controlled and destroyed there). It
 // works without a running QCoreApplication.
-//
-// Seams: scheduled start (playAt), speed with pitch kept (enableRate, rate)
-// and metering come with the playback and analysis issues.
 #pragma once
 
 #include <QString>
@@ -29,6 +45,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QObject;
 
@@ -56,6 +73,10 @@ public:
     bool prepareToPlay();
     // Starts or resumes; false when output cannot start.
     bool play();
+    // Starts when the bound device's clock reaches `deviceTime` (a time
+    // already past starts at once); false when output cannot start or the
+    // time is NaN.
+    bool playAt(double deviceTime);
     // Keeps the position; isPlaying() is false when it returns.
     void pause();
     // Pauses and releases the device binding and the decoder.
@@ -70,6 +91,21 @@ public:
     float volume() const { return m_volume; }
     // Clamped to 0…1, applied to the next block.
     void setVolume(float volume);
+
+    // Speed with the pitch kept. Set enableRate before prepareToPlay; rate
+    // is clamped to 0.5…2.0 and applies while playing too.
+    bool enableRate() const { return m_enableRate; }
+    void setEnableRate(bool enable);
+    float rate() const { return m_rate; }
+    void setRate(float rate);
+
+    bool isMeteringEnabled() const;
+    void setMeteringEnabled(bool enabled);
+    void updateMeters();
+    // Readings of the last updateMeters(), per channel of the file; −160 for
+    // a channel the file does not have.
+    float averagePower(int channel) const;
+    float peakPower(int channel) const;
 
     // The bound device's clock; 0 before the player has a device.
     double deviceCurrentTime() const;
@@ -93,6 +129,8 @@ private:
     bool bind();
     void deliverEnd(std::uint64_t serial, bool ok);
     void suppressEnd();
+    bool startVoice(double deviceTime);
+    void applySpeed();
 
     OutputEngines& m_outputs;
     QString m_path;
@@ -102,7 +140,10 @@ private:
     QString m_uid;
     QString m_error;
     float m_volume = 1.0f;
-    std::int64_t m_startFrame = 0; // position while the decoder is not running
+    bool m_enableRate = false;
+    float m_rate = 1.0f;
+    std::vector<float> m_average, m_peak; // per file channel, from updateMeters()
+    std::int64_t m_startFrame = 0;        // position while the decoder is not running
     std::uint64_t m_suppressed = 0;
     std::uint64_t m_delivered = 0;
 };

@@ -89,9 +89,8 @@ bool OutputEngine::ensureOpen(QString& error) {
         Voice* v = slot.load();
         if (!v)
             continue;
-        double at = v->position();
-        if (wasOpen && v->isRunning() && m_format.rate > 0)
-            at -= double(m_queued.load()) * v->sourceRate() / m_format.rate;
+        const double at =
+            wasOpen && v->isRunning() ? v->heardPosition(m_clock.load()) : v->position();
         resume.emplace_back(v, std::max(at, 0.0));
     }
     close();
@@ -103,7 +102,6 @@ bool OutputEngine::ensureOpen(QString& error) {
     m_open = true;
     m_lost.store(false);
     m_written = 0;
-    m_queued.store(0);
     m_mix.assign(kBlockFrames * std::size_t(m_format.channels), 0.0);
     m_bytes.assign(kBlockFrames * std::size_t(m_format.bytesPerFrame()), 0);
     for (auto& [v, at] : resume)
@@ -181,7 +179,6 @@ void OutputEngine::stopFeeder() {
 }
 
 void OutputEngine::publishClock(const SinkReport& report) {
-    m_queued.store(report.queuedFrames, std::memory_order_relaxed);
     const double played = double(std::max<std::int64_t>(m_written - report.queuedFrames, 0));
     m_clock.store(m_clockBase + played / m_format.rate, std::memory_order_relaxed);
 }
@@ -191,9 +188,101 @@ void OutputEngine::deviceLost() {
     m_lost.store(true);
     m_cycle.fetch_add(1, std::memory_order_acq_rel);
     for (auto& slot : m_voices)
-        if (Voice* v = slot.load(std::memory_order_acquire); v && v->isRunning())
-            v->markEnded(true);
+        if (Voice* v = slot.load(std::memory_order_acquire))
+            v->markLost();
     m_cycle.fetch_add(1, std::memory_order_acq_rel);
+}
+
+OutputEngine::MixPlan OutputEngine::planBlock(std::size_t limit) {
+    MixPlan plan;
+    const std::int64_t blockStart = m_written;
+    const std::int64_t blockEnd = blockStart + std::int64_t(limit);
+    for (std::size_t slot = 0; slot < m_voices.size(); ++slot) {
+        Voice* v = m_voices[slot].load(std::memory_order_acquire);
+        if (!v || !v->isRunning())
+            continue;
+        Entry& e = m_entries[std::size_t(plan.count++)];
+        e = Entry{};
+        e.voice = v;
+        e.slot = slot;
+        e.schedule = v->pendingStart();
+    }
+    // Voices already playing take the whole block.
+    for (int i = 0; i < plan.count; ++i) {
+        Entry& e = m_entries[std::size_t(i)];
+        if (e.schedule.pending)
+            continue;
+        e.pull = e.voice->pull(limit, m_format);
+        e.mixes = true;
+    }
+    // Scheduled ones start at their frame, which may lie in this block.
+    const auto window = std::int64_t(std::llround(kSnapWindow * m_format.rate));
+    for (int i = 0; i < plan.count; ++i) {
+        Entry& e = m_entries[std::size_t(i)];
+        if (!e.schedule.pending)
+            continue;
+        std::optional<std::int64_t> start;
+        const Resolved& known = m_resolved[e.slot];
+        if (known.voice == e.voice && known.tag == e.schedule.tag) {
+            start = known.frame;
+        } else {
+            const auto asked =
+                std::int64_t(std::llround((e.schedule.at - m_clockBase) * m_format.rate));
+            // A start asked for near the end of a playing voice follows its
+            // last frame exactly; until that voice reaches its end, wait.
+            const Entry* anchor = nullptr;
+            std::int64_t best = window + 1;
+            for (int k = 0; k < plan.count; ++k) {
+                const Entry& u = m_entries[std::size_t(k)];
+                if (u.schedule.pending || !u.mixes)
+                    continue;
+                const std::int64_t distance = std::abs(blockStart + u.pull.remaining - asked);
+                if (distance < best) {
+                    best = distance;
+                    anchor = &u;
+                }
+            }
+            if (!anchor)
+                start = asked;
+            else if (anchor->pull.ends && !anchor->pull.starving)
+                start = e.resolvedAt = blockStart + std::int64_t(anchor->pull.frames);
+        }
+        if (!start || *start >= blockEnd) {
+            plan.waiting = true;
+            continue;
+        }
+        // A time already past starts at once.
+        e.offset = std::size_t(std::max<std::int64_t>(*start - blockStart, 0));
+        e.pull = e.voice->pull(limit - e.offset, m_format);
+        e.mixes = true;
+        e.starts = true;
+    }
+    bool allEnding = !plan.waiting;
+    plan.frames = 0;
+    for (int i = 0; i < plan.count; ++i) {
+        const Entry& e = m_entries[std::size_t(i)];
+        if (!e.mixes)
+            continue;
+        plan.starving = plan.starving || e.pull.starving;
+        allEnding = allEnding && e.pull.ends;
+        plan.frames = std::max(plan.frames, e.offset + e.pull.frames);
+    }
+    // When every voice is at its end, the stream ends with the longest one
+    // instead of padding the block with silence; otherwise the block is whole
+    // (silence before a scheduled start keeps the device clock going).
+    if (!allEnding)
+        plan.frames = limit;
+    return plan;
+}
+
+void OutputEngine::commitStarts(const MixPlan& plan) {
+    for (int i = 0; i < plan.count; ++i) {
+        const Entry& e = m_entries[std::size_t(i)];
+        if (e.starts)
+            e.voice->startedFor(e.schedule.tag);
+        else if (e.resolvedAt >= 0)
+            m_resolved[e.slot] = Resolved{e.voice, e.schedule.tag, e.resolvedAt};
+    }
 }
 
 void OutputEngine::feederLoop() {
@@ -201,8 +290,6 @@ void OutputEngine::feederLoop() {
     pthread_setname_np(pthread_self(), "ql-feeder");
     const int ch = m_format.channels;
     const int frameBytes = m_format.bytesPerFrame();
-    std::array<Voice::Pull, kMaxVoices> pulls{};
-    std::array<Voice*, kMaxVoices> active{};
     bool sinkPaused = false;
     std::int64_t pendingFrom = 0, pendingFrames = 0; // encoded frames the sink did not take yet
 
@@ -249,21 +336,10 @@ void OutputEngine::feederLoop() {
         }
 
         m_cycle.fetch_add(1, std::memory_order_acq_rel); // odd: the voices are in use
-        int n = 0;
-        bool starving = false, allEnding = true;
-        for (auto& slot : m_voices) {
-            Voice* v = slot.load(std::memory_order_acquire);
-            if (!v || !v->isRunning())
-                continue;
-            const Voice::Pull p = v->pull(limit, m_format);
-            starving = starving || p.starving;
-            allEnding = allEnding && p.ends;
-            pulls[std::size_t(n)] = p;
-            active[std::size_t(n++)] = v;
-        }
-        if (n == 0 || starving) {
+        const MixPlan plan = planBlock(limit);
+        if (plan.count == 0 || plan.starving) {
             m_cycle.fetch_add(1, std::memory_order_acq_rel);
-            if (n == 0 && report.queuedFrames == 0 && !sinkPaused) {
+            if (plan.count == 0 && report.queuedFrames == 0 && !sinkPaused) {
                 m_sink->pause(true);
                 sinkPaused = true;
             }
@@ -274,20 +350,20 @@ void OutputEngine::feederLoop() {
             m_sink->pause(false);
             sinkPaused = false;
         }
-        // When every voice is at its end, the stream ends with the longest
-        // one instead of padding the block with silence.
-        std::size_t frames = limit;
-        if (allEnding) {
-            frames = 0;
-            for (int i = 0; i < n; ++i)
-                frames = std::max(frames, pulls[std::size_t(i)].frames);
-        }
+        const std::size_t frames = plan.frames;
         std::fill(m_mix.begin(), m_mix.begin() + std::ptrdiff_t(frames * std::size_t(ch)), 0.0);
-        for (int i = 0; i < n; ++i)
-            active[std::size_t(i)]->mix(m_mix.data(), pulls[std::size_t(i)].frames, ch);
-        for (int i = 0; i < n; ++i)
-            if (pulls[std::size_t(i)].ends)
-                active[std::size_t(i)]->markEnded(pulls[std::size_t(i)].failed);
+        for (int i = 0; i < plan.count; ++i) {
+            const Entry& e = m_entries[std::size_t(i)];
+            if (!e.mixes)
+                continue;
+            const std::int64_t at = m_written + std::int64_t(e.offset);
+            const double heardAt =
+                m_clockBase + double(at + std::int64_t(e.pull.frames)) / m_format.rate;
+            e.voice->mix(m_mix.data() + e.offset * std::size_t(ch), e.pull.frames, ch, at, heardAt);
+            if (e.pull.ends)
+                e.voice->markEnded(e.pull.failed);
+        }
+        commitStarts(plan);
         m_cycle.fetch_add(1, std::memory_order_acq_rel);
 
         if (frames == 0)

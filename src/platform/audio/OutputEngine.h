@@ -11,6 +11,14 @@
 // Device clock: seconds of frames the device has played — frames handed to
 // the sink minus what it still holds — continuing across reopens.
 //
+// Scheduled start: a voice given a device time starts on the stream frame of
+// that time, with silence written before it so the clock keeps running. When
+// the time lies within kSnapWindow of the end of a voice that is playing, it
+// starts instead on the frame right after that voice's last one, so two
+// tracks join without a gap, a repeat or an overlap, wherever in the window
+// the request fell. A scheduled voice that is paused or stopped before its
+// frame never sounds.
+//
 // Feeder: reads the voices' rings, mixes in doubles, encodes to the stream
 // format and writes what the sink reports free. It never allocates, locks a
 // mutex or logs; it sleeps on atomics (or for the time the sink needs to make
@@ -22,6 +30,7 @@
 
 #include "platform/AudioHardware.h"
 #include "platform/AudioSink.h"
+#include "platform/audio/Voice.h"
 
 #include <QString>
 
@@ -35,13 +44,14 @@
 
 namespace ql::platform {
 
-class Voice;
-
 class OutputEngine {
 public:
     // Frames mixed and written per feeder cycle.
     static constexpr std::size_t kBlockFrames = 1024;
     static constexpr int kMaxVoices = 16;
+    // How far (seconds) a scheduled start may lie from the end of a playing
+    // voice and still be joined to it.
+    static constexpr double kSnapWindow = 0.05;
 
     OutputEngine(AudioHardware& hardware, DeviceId device, std::unique_ptr<AudioSink> sink);
     ~OutputEngine();
@@ -75,6 +85,32 @@ public:
     double deviceTime() const { return m_clock.load(std::memory_order_relaxed); }
 
 private:
+    // One running voice's part in the block being mixed.
+    struct Entry {
+        Voice* voice = nullptr;
+        std::size_t slot = 0;
+        Voice::Schedule schedule;
+        Voice::Pull pull;
+        std::size_t offset = 0;       // where in the block its frames begin
+        bool mixes = false;           // takes part in this block
+        bool starts = false;          // its scheduled start is in this block
+        std::int64_t resolvedAt = -1; // its exact start frame, found in this block
+    };
+    struct MixPlan {
+        int count = 0;         // entries in m_entries
+        bool starving = false; // a voice that mixes has too little ready
+        bool waiting = false;  // a scheduled voice starts after this block
+        std::size_t frames = 0;
+    };
+    // A scheduled start tied to a voice that ended in an earlier block.
+    struct Resolved {
+        Voice* voice = nullptr;
+        std::uint32_t tag = 0;
+        std::int64_t frame = 0;
+    };
+
+    MixPlan planBlock(std::size_t limit);
+    void commitStarts(const MixPlan& plan);
     void startFeeder();
     void stopFeeder();
     void close();
@@ -102,10 +138,11 @@ private:
     std::atomic<bool> m_lost{false};
     std::atomic<std::uint64_t> m_cycle{0}; // odd while the feeder mixes
     std::atomic<double> m_clock{0};
-    std::atomic<std::int64_t> m_queued{0}; // frames the sink held at the last report
 
     // ---- feeder only ----
     std::int64_t m_written = 0; // frames handed to the sink by this stream
+    std::array<Entry, kMaxVoices> m_entries{};
+    std::array<Resolved, kMaxVoices> m_resolved{};
 };
 
 } // namespace ql::platform

@@ -60,7 +60,9 @@ void encodeSamples(const double* in, std::size_t count, SampleFormat format, voi
         break;
     case SampleFormat::F32:
         for (std::size_t i = 0; i < count; ++i) {
-            const float f = static_cast<float>(in[i]);
+            // A NaN or infinity from a damaged float file must not reach the
+            // converter: the integer formats make it silence, so does this one.
+            const float f = std::isfinite(in[i]) ? static_cast<float>(in[i]) : 0.0f;
             std::memcpy(o + 4 * i, &f, 4);
         }
         break;

@@ -3,9 +3,11 @@
 #include "platform/audio/AudioFile.h"
 #include "platform/audio/PrefetchReader.h"
 #include "platform/audio/Resampler.h"
+#include "platform/audio/TimeStretch.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include <pthread.h>
 
@@ -22,6 +24,7 @@ constexpr std::size_t kRingSamples = 262144;
 // thread to thread costs little next to decoding it.
 constexpr std::size_t kReadSamples = 65536;
 constexpr std::size_t kMinChunkIn = 256;
+constexpr double kNow = -std::numeric_limits<double>::infinity();
 
 std::uint64_t serialOf(std::uint64_t state) {
     return state >> 3;
@@ -49,7 +52,7 @@ Voice::Voice(std::unique_ptr<AudioFile> file)
     : m_sourceRate(file->sampleRate()), m_sourceChannels(file->channels()),
       m_sourceFrames(file->frames()),
       m_readFrames(std::max<std::size_t>(kReadSamples / std::size_t(m_sourceChannels), 1024)),
-      m_ring(kRingSamples), m_eof(kNone),
+      m_ring(kRingSamples), m_eof(kNone), m_startAt(kNow),
       m_reader(std::make_unique<PrefetchReader>(std::move(file), m_readFrames)) {}
 
 Voice::~Voice() {
@@ -70,7 +73,7 @@ void Voice::start(const StreamFormat& format, std::int64_t sourceFrame) {
     const bool running = isRunning();
     m_format = format;
     ++m_serial;
-    Request r{m_serial, sourceFrame, format};
+    Request r{m_serial, sourceFrame, format, m_speed};
     {
         std::lock_guard lock(m_requestMutex);
         m_request = r;
@@ -100,7 +103,7 @@ std::uint64_t Voice::retarget(const StreamFormat& format, std::int64_t sourceFra
     ++m_serial;
     {
         std::lock_guard lock(m_requestMutex);
-        m_request = Request{m_serial, sourceFrame, format};
+        m_request = Request{m_serial, sourceFrame, format, m_speed};
     }
     // Keep "running" unless the feeder has just ended the old serial.
     std::uint64_t st = m_state.load();
@@ -111,6 +114,20 @@ std::uint64_t Voice::retarget(const StreamFormat& format, std::int64_t sourceFra
     }
     wakeDecoder();
     return m_serial;
+}
+
+void Voice::setSpeed(double speed) {
+    if (speed == m_speed)
+        return;
+    m_speed = speed;
+    // An ended voice starts over from the beginning at the next play, which
+    // makes a new segment anyway.
+    if (isStarted() && !hasEnded())
+        retarget(m_format, std::int64_t(std::llround(position())));
+}
+
+void Voice::scheduleStart(double deviceTime) {
+    m_startAt.store(std::isnan(deviceTime) ? kNow : deviceTime);
 }
 
 void Voice::setRunning(bool running) {
@@ -134,11 +151,22 @@ bool Voice::isRunning() const {
 }
 
 double Voice::position() const {
-    if (m_playedSerial.load(std::memory_order_acquire) != m_serial) {
+    const Played p = m_played.load();
+    if (p.serial != m_serial) {
         std::lock_guard lock(m_requestMutex);
         return double(m_request.sourceFrame);
     }
-    return m_playedSource.load(std::memory_order_relaxed);
+    return p.source;
+}
+
+double Voice::heardPosition(double deviceNow) const {
+    const Played p = m_played.load();
+    if (p.serial != m_serial) {
+        std::lock_guard lock(m_requestMutex);
+        return double(m_request.sourceFrame);
+    }
+    const double queued = std::max(p.heardAt - deviceNow, 0.0);
+    return std::max(p.source - queued * p.sourcePerSecond, p.sourceStart);
 }
 
 void Voice::wakeDecoder() {
@@ -189,21 +217,34 @@ void Voice::beginSegment(const Request& r) {
     m_current = r;
     m_segmentDone = false;
     m_draining = false;
+    m_stretchDrained = false;
     const int ch = std::max(r.format.channels, 1);
     const bool convert = std::abs(r.format.rate - m_sourceRate) > 1e-9;
-    // A converter starts fresh for every segment: what it holds belongs to
-    // the old position.
+    const bool stretch = r.speed != 1.0;
+    // The converter and the stretcher start fresh for every segment: what
+    // they hold belongs to the old position (or the old speed).
     m_resampler.reset();
+    m_stretch.reset();
     if (convert)
         m_resampler = std::make_unique<Resampler>(m_sourceRate, r.format.rate, ch);
 
-    const double outPerIn = convert ? r.format.rate / m_sourceRate : 1.0;
+    // Stream frames per source frame, through both stages.
+    const double outPerIn = (convert ? r.format.rate / m_sourceRate : 1.0) / r.speed;
     const std::size_t ringFrames = m_ring.capacity() / std::size_t(ch);
     m_chunkIn = std::clamp<std::size_t>(std::size_t(double(ringFrames / 4) / outPerIn), kMinChunkIn,
                                         m_readFrames);
-    m_maxOut = m_resampler ? m_resampler->maxOutput(m_chunkIn) : m_chunkIn;
+    // The speed changes before the rate, at the file's rate: rubberband is
+    // tuned for the usual music rates, and a file usually has one of them.
+    if (stretch) {
+        m_stretch = std::make_unique<TimeStretch>(m_sourceRate, ch, r.speed, m_chunkIn);
+        m_stretchOut = m_stretch->maxOutput(m_chunkIn);
+    } else {
+        m_stretchOut = m_chunkIn;
+    }
+    m_maxOut = m_resampler ? m_resampler->maxOutput(m_stretchOut) : m_stretchOut;
     m_mapped.assign(m_chunkIn * std::size_t(ch), 0.0);
-    m_out.assign(m_maxOut * std::size_t(ch), 0.0);
+    m_stretched.assign(stretch ? m_stretchOut * std::size_t(ch) : 0, 0.0);
+    m_out.assign(m_resampler ? m_maxOut * std::size_t(ch) : 0, 0.0);
     m_inFrames = m_inPos = 0;
     m_inEnded = false;
 
@@ -211,10 +252,10 @@ void Voice::beginSegment(const Request& r) {
     s.serial = r.serial;
     s.startIndex = m_ring.writeIndex();
     s.sourceStart = double(std::clamp<std::int64_t>(r.sourceFrame, 0, m_sourceFrames));
-    s.ratio = m_sourceRate / r.format.rate;
+    s.ratio = m_sourceRate / r.format.rate * r.speed;
     s.rate = r.format.rate;
     s.channels = ch;
-    publishSegment(s);
+    m_segment.store(s);
 
     const std::int64_t from = std::clamp<std::int64_t>(r.sourceFrame, 0, m_sourceFrames);
     if (from != m_readerNext)
@@ -225,22 +266,60 @@ void Voice::beginSegment(const Request& r) {
     wakeEngine();
 }
 
-bool Voice::decodeStep() {
-    const int ch = std::max(m_current.format.channels, 1);
-    if (m_draining) {
-        if (m_ring.freeSpace() < m_maxOut * std::size_t(ch)) {
-            m_decoderNeed.store(m_maxOut * std::size_t(ch), std::memory_order_relaxed);
-            return false;
-        }
-        const auto step = m_resampler->process(nullptr, 0, m_out.data(), m_maxOut);
+// Ring room, in samples, for what one step may write after `stageFrames`
+// frames came out of the stretch stage.
+std::size_t Voice::ringNeed(std::size_t stageFrames) const {
+    const std::size_t frames = m_resampler ? m_resampler->maxOutput(stageFrames) : stageFrames;
+    return frames * std::size_t(std::max(m_current.format.channels, 1));
+}
+
+// Frames at the file's rate on their way to the ring: converted when the
+// stream runs at another rate, then written.
+void Voice::toRing(const double* samples, std::size_t frames) {
+    if (!m_resampler) {
+        push(samples, frames);
+        return;
+    }
+    const std::size_t ch = std::size_t(std::max(m_current.format.channels, 1));
+    std::size_t done = 0;
+    while (done < frames) {
+        const auto step =
+            m_resampler->process(samples + done * ch, frames - done, m_out.data(), m_maxOut);
         push(m_out.data(), step.produced);
-        if (step.produced == 0)
-            finishSegment(false);
+        done += step.consumed;
+        if (step.consumed == 0 && step.produced == 0)
+            break;
+    }
+}
+
+bool Voice::drainStep() {
+    if (m_ring.freeSpace() < ringNeed(m_stretchOut)) {
+        m_decoderNeed.store(ringNeed(m_stretchOut), std::memory_order_relaxed);
+        return false;
+    }
+    if (m_stretch && !m_stretchDrained) {
+        const auto step = m_stretch->process(nullptr, 0, m_stretched.data(), m_stretchOut);
+        toRing(m_stretched.data(), step.produced);
+        m_stretchDrained = step.produced == 0;
         return true;
     }
+    if (m_resampler) {
+        const auto step = m_resampler->process(nullptr, 0, m_out.data(), m_maxOut);
+        push(m_out.data(), step.produced);
+        if (step.produced > 0)
+            return true;
+    }
+    finishSegment(false);
+    return true;
+}
+
+bool Voice::decodeStep() {
+    const int ch = std::max(m_current.format.channels, 1);
+    if (m_draining)
+        return drainStep();
     if (m_inPos >= m_inFrames) {
         if (m_inEnded) {
-            if (m_resampler)
+            if (m_resampler || m_stretch)
                 m_draining = true;
             else
                 finishSegment(false);
@@ -259,8 +338,7 @@ bool Voice::decodeStep() {
     }
 
     const std::size_t piece = std::min(m_inFrames - m_inPos, m_chunkIn);
-    const std::size_t need =
-        (m_resampler ? m_resampler->maxOutput(piece) : piece) * std::size_t(ch);
+    const std::size_t need = ringNeed(m_stretch ? m_stretch->maxOutput(piece) : piece);
     if (m_ring.freeSpace() < need) {
         m_decoderNeed.store(need, std::memory_order_relaxed);
         return false;
@@ -271,18 +349,12 @@ bool Voice::decodeStep() {
         mapChannels(in, m_sourceChannels, m_mapped.data(), ch, piece);
         mapped = m_mapped.data();
     }
-    if (m_resampler) {
-        std::size_t done = 0;
-        while (done < piece) {
-            const auto step = m_resampler->process(mapped + done * std::size_t(ch), piece - done,
-                                                   m_out.data(), m_maxOut);
-            push(m_out.data(), step.produced);
-            done += step.consumed;
-            if (step.consumed == 0 && step.produced == 0)
-                break;
-        }
+    if (m_stretch) {
+        const auto step =
+            m_stretch->process(mapped, piece, m_stretched.data(), m_stretch->maxOutput(piece));
+        toRing(m_stretched.data(), step.produced);
     } else {
-        push(mapped, piece);
+        toRing(mapped, piece);
     }
     m_inPos += piece;
     return true;
@@ -301,37 +373,6 @@ void Voice::finishSegment(bool failed) {
     wakeEngine();
 }
 
-void Voice::publishSegment(const Segment& s) {
-    const std::uint32_t seq = m_segSeq.load(std::memory_order_relaxed);
-    m_segSeq.store(seq + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    m_segSerial.store(s.serial, std::memory_order_relaxed);
-    m_segStart.store(s.startIndex, std::memory_order_relaxed);
-    m_segSourceStart.store(s.sourceStart, std::memory_order_relaxed);
-    m_segRatio.store(s.ratio, std::memory_order_relaxed);
-    m_segRate.store(s.rate, std::memory_order_relaxed);
-    m_segChannels.store(s.channels, std::memory_order_relaxed);
-    m_segSeq.store(seq + 2, std::memory_order_release);
-}
-
-Voice::Segment Voice::loadSegment() const {
-    Segment s;
-    for (;;) {
-        const std::uint32_t a = m_segSeq.load(std::memory_order_acquire);
-        if (a & 1)
-            continue;
-        s.serial = m_segSerial.load(std::memory_order_relaxed);
-        s.startIndex = m_segStart.load(std::memory_order_relaxed);
-        s.sourceStart = m_segSourceStart.load(std::memory_order_relaxed);
-        s.ratio = m_segRatio.load(std::memory_order_relaxed);
-        s.rate = m_segRate.load(std::memory_order_relaxed);
-        s.channels = m_segChannels.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (m_segSeq.load(std::memory_order_relaxed) == a)
-            return s;
-    }
-}
-
 // ---- feeder --------------------------------------------------------------------
 
 Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
@@ -341,7 +382,7 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
     // newer segment's start is never taken for the old one.
     const std::uint64_t eof = m_eof.load(std::memory_order_acquire);
     const std::uint64_t w = m_ring.publishedWriteIndex();
-    const Segment seg = loadSegment();
+    const Segment seg = m_segment.load();
     if (!m_feedHaveSeg || seg.serial != m_feedSeg.serial) {
         m_ring.skipTo(seg.startIndex);
         m_feedSeg = seg;
@@ -363,28 +404,75 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
     p.starving = !atEnd && avail < want;
     p.ends = atEnd && avail <= want;
     p.failed = atEnd && (eof & 1);
+    if (atEnd) {
+        p.remaining = std::int64_t(avail);
+    } else {
+        const double fed = seg.sourceStart + double(m_feedConsumed) * seg.ratio;
+        p.remaining =
+            std::max(std::int64_t(avail),
+                     std::int64_t(std::llround((double(m_sourceFrames) - fed) / seg.ratio)));
+    }
     return p;
 }
 
-void Voice::mix(double* mix, std::size_t frames, int channels) {
-    if (frames == 0)
-        return;
-    const double g = double(m_gain.load(std::memory_order_relaxed));
-    std::size_t o = 0;
-    m_ring.consume(frames * std::size_t(channels), [&](const double* p, std::size_t n) {
-        if (g == 1.0) {
+Voice::Schedule Voice::pendingStart() const {
+    Schedule s;
+    s.at = m_startAt.load(&s.tag);
+    s.pending = s.tag != m_feedStartTag && s.at != kNow;
+    return s;
+}
+
+// Adds one contiguous run of the ring: `n` samples starting `sampleOffset`
+// samples into a call that mixes `totalSamples`, with the gain going from
+// `from` to `to` across the call.
+void Voice::addScaled(double* mix, const double* p, std::size_t n, std::size_t sampleOffset,
+                      int channels, std::size_t totalSamples, double from, double to) {
+    double* out = mix + sampleOffset;
+    if (from == to) {
+        if (to == 1.0) {
             for (std::size_t i = 0; i < n; ++i)
-                mix[o + i] += p[i];
+                out[i] += p[i];
         } else {
             for (std::size_t i = 0; i < n; ++i)
-                mix[o + i] += p[i] * g;
+                out[i] += p[i] * to;
         }
+        return;
+    }
+    const auto ch = std::size_t(channels);
+    const double frames = double(totalSamples / ch);
+    for (std::size_t i = 0; i < n; ++i) {
+        // Frame k of the call gets from + (to - from) * (k + 1) / frames: the
+        // last frame is at the new gain, the step spread over the block.
+        const double k = double((sampleOffset + i) / ch);
+        out[i] += p[i] * (from + (to - from) * (k + 1.0) / frames);
+    }
+}
+
+void Voice::mix(double* mix, std::size_t frames, int channels, std::int64_t streamFrame,
+                double heardAt) {
+    if (frames == 0)
+        return;
+    const float target = m_gain.load(std::memory_order_relaxed);
+    // Ramp only from a block that ended right where this one starts; a voice
+    // that starts, resumes or was silent plays at its gain from the first frame.
+    const float from = m_feedNextFrame == streamFrame ? m_feedGain : target;
+    const std::size_t total = frames * std::size_t(channels);
+    std::size_t o = 0;
+    m_ring.consume(total, [&](const double* p, std::size_t n) {
+        m_meter.add(p, n, channels, int(o % std::size_t(channels)));
+        addScaled(mix, p, n, o, channels, total, double(from), double(target));
         o += n;
     });
+    m_feedGain = target;
+    m_feedNextFrame = streamFrame + std::int64_t(frames);
     m_feedConsumed += frames;
-    m_playedSource.store(m_feedSeg.sourceStart + double(m_feedConsumed) * m_feedSeg.ratio,
-                         std::memory_order_relaxed);
-    m_playedSerial.store(m_feedSeg.serial, std::memory_order_release);
+    Played played;
+    played.serial = m_feedSeg.serial;
+    played.sourceStart = m_feedSeg.sourceStart;
+    played.source = m_feedSeg.sourceStart + double(m_feedConsumed) * m_feedSeg.ratio;
+    played.heardAt = heardAt;
+    played.sourcePerSecond = m_feedSeg.ratio * m_feedSeg.rate;
+    m_played.store(played);
     const std::size_t need = m_decoderNeed.load(std::memory_order_relaxed);
     if (m_ring.capacity() - std::size_t(m_ring.publishedWriteIndex() - m_ring.readIndex()) >= need)
         wakeDecoder();
@@ -397,6 +485,17 @@ bool Voice::markEnded(bool failed) {
         return false;
     wakeDecoder();
     return true;
+}
+
+void Voice::markLost() {
+    std::uint64_t st = m_state.load();
+    for (;;) {
+        if (!(st & kRunning))
+            return;
+        if (m_state.compare_exchange_weak(st, serialOf(st) << 3 | kEnded | kFailed))
+            break;
+    }
+    wakeDecoder();
 }
 
 } // namespace ql::platform

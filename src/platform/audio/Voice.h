@@ -1,32 +1,45 @@
 // One player's stream into an output engine: the decoder thread that takes
 // the file's blocks from its read-ahead thread (PrefetchReader), maps their
-// channels and converts their rate to the engine's stream,
-// the lock-free ring it fills, and the few atomics the engine's feeder thread
-// reads to mix it.
+// channels, changes their speed (TimeStretch, only when the speed is not 1)
+// and converts their rate to the engine's stream, the lock-free ring it
+// fills, and the few atomics the engine's feeder thread reads to mix it.
 //
-// Segments: every start, seek or change of stream format is a new segment
-// with a serial number. The decoder publishes a segment (where it starts in
-// the ring, which source frame it begins at, its format) before writing its
-// samples; the feeder, on seeing a newer segment, skips the ring to its start.
-// So a seek never makes the decoder touch the read side, and the feeder never
-// waits for the decoder.
+// Segments: every start, seek, change of speed or change of stream format is
+// a new segment with a serial number. The decoder publishes a segment (where
+// it starts in the ring, which source frame it begins at, how many source
+// frames one stream frame stands for) before writing its samples; the feeder,
+// on seeing a newer segment, skips the ring to its start. So a seek never
+// makes the decoder touch the read side, and the feeder never waits for the
+// decoder.
 //
 // Run state: one atomic word packs the serial, "running" and "ended" (and
 // whether the end was a failure). The main thread sets running; the feeder
 // turns running into ended with a compare-and-swap, so an end that races with
 // a pause or a seek is either seen by both or by neither.
 //
+// Scheduled start: a running voice may carry a device time to start at
+// (scheduleStart). The engine decides the exact frame (see OutputEngine) and
+// tells the voice once it has started it, so a later play() or seek does not
+// hold it back again.
+//
+// Position: the feeder publishes, with every block it mixes, the source frame
+// it mixed up to and the device time at which that frame will be heard. So
+// the main thread knows both where decoding must resume (position) and what
+// is being heard now (heardPosition), at any speed.
+//
+// Gain: applied per block; when it changed since the block before, the block
+// ramps linearly from the old to the new gain, so a volume step never clicks.
+// Gain 1.0 with no change adds the samples untouched (the bit-perfect path).
+//
 // Threads: the methods under "main thread" are for the player's owner; those
 // under "feeder" for the feeder of the engine the voice is attached to (one
 // at a time, see OutputEngine::detach). The feeder side never allocates,
 // locks or logs. The ended hook runs on the decoder thread.
-//
-// Seams: scheduled start at a device frame (sample-exact gapless joins),
-// time-stretch and gain ramps come with the playback issues; the segment
-// record and the per-block gain are where they attach.
 #pragma once
 
 #include "platform/AudioSink.h"
+#include "platform/audio/MeterTap.h"
+#include "platform/audio/SeqLock.h"
 #include "platform/audio/SpscRing.h"
 
 #include <atomic>
@@ -42,6 +55,7 @@ namespace ql::platform {
 class AudioFile;
 class PrefetchReader;
 class Resampler;
+class TimeStretch;
 
 class Voice {
 public:
@@ -72,35 +86,72 @@ public:
     StreamFormat format() const { return m_format; }
     std::uint64_t serial() const { return m_serial; }
 
+    // Tempo factor; 1.0 means no time-stretch stage at all. A started voice
+    // continues at the new speed from where the feeder is.
+    void setSpeed(double speed);
+    double speed() const { return m_speed; }
+
+    // Start when the device clock reaches `deviceTime` (seconds); minus
+    // infinity starts at once. Takes effect with the next setRunning(true);
+    // setting minus infinity (as pause and stop do) cancels a start that has
+    // not happened.
+    void scheduleStart(double deviceTime);
+
     void setRunning(bool running);
     // True when the feeder ended the current serial (end of file or error).
     bool hasEnded() const;
     bool isRunning() const;
 
-    // Linear gain applied to every block the feeder mixes.
+    // Linear gain for the blocks the feeder mixes from now on (the first of
+    // them ramps to it from the gain before).
     void setGain(float gain) { m_gain.store(gain, std::memory_order_relaxed); }
 
     // The source frame the feeder has mixed up to, for the current serial;
     // the target of a seek the feeder has not reached yet.
     double position() const;
+    // The source frame heard at device time `deviceNow`: position() less
+    // what is still queued in the device, never before the segment's start.
+    double heardPosition(double deviceNow) const;
+
+    // Level metering of the samples mixed (before the gain).
+    MeterTap& meter() { return m_meter; }
 
     // The counter the decoder bumps when it has new data for the feeder.
     void setEngineWake(std::atomic<std::uint32_t>* wake) { m_engineWake.store(wake); }
 
     // ---- feeder -------------------------------------------------------------
     struct Pull {
-        std::size_t frames = 0; // frames mix() will take
-        bool starving = false;  // fewer than asked, and more is coming
-        bool ends = false;      // these are the last frames of the serial
-        bool failed = false;    // the serial ends with a decode error
+        std::size_t frames = 0;     // frames mix() will take
+        bool starving = false;      // fewer than asked, and more is coming
+        bool ends = false;          // these are the last frames of the serial
+        bool failed = false;        // the serial ends with a decode error
+        std::int64_t remaining = 0; // stream frames to the end of the serial (exact once
+                                    // decoded to the end, else from the source position)
     };
     // Looks at what is ready for a block of `want` frames in `format`.
     Pull pull(std::size_t want, const StreamFormat& format);
     // Adds `frames` frames times the gain to `mix` (channels as in pull()).
-    void mix(double* mix, std::size_t frames, int channels);
+    // `streamFrame` is the stream frame the first of them lands on, `heardAt`
+    // the device time at which the frame after the last one will be heard.
+    void mix(double* mix, std::size_t frames, int channels, std::int64_t streamFrame,
+             double heardAt);
     // Turns "running" into "ended" for the serial pull() looked at; false
     // when the main thread paused or moved on meanwhile.
     bool markEnded(bool failed);
+    // The device is gone: a running voice ends as failed, whether or not the
+    // feeder has mixed any of its current serial (a voice waiting for its
+    // scheduled start, or just seeked).
+    void markLost();
+
+    // A start time the feeder has not acted on yet.
+    struct Schedule {
+        bool pending = false;
+        double at = 0;         // device seconds
+        std::uint32_t tag = 0; // which request this is
+    };
+    Schedule pendingStart() const;
+    // The feeder started the voice for that request.
+    void startedFor(std::uint32_t tag) { m_feedStartTag = tag; }
 
 private:
     struct Segment {
@@ -109,21 +160,33 @@ private:
         double sourceStart = 0;
         double ratio = 1; // source frames per stream frame
         double rate = 0;
-        int channels = 0;
+        std::int64_t channels = 0; // a whole word: the record has no padding
     };
     struct Request {
         std::uint64_t serial = 0;
         std::int64_t sourceFrame = 0;
         StreamFormat format;
+        double speed = 1.0;
+    };
+    // What the feeder has mixed, for the main thread.
+    struct Played {
+        std::uint64_t serial = 0;
+        double sourceStart = 0;     // where the segment began
+        double source = 0;          // source frame mixed up to
+        double heardAt = 0;         // device time at which `source` is heard
+        double sourcePerSecond = 0; // source frames per second of device time
     };
 
     void decoderLoop();
     void beginSegment(const Request& r);
     bool decodeStep();
+    bool drainStep();
+    std::size_t ringNeed(std::size_t stageFrames) const;
+    void toRing(const double* samples, std::size_t frames);
     void finishSegment(bool failed);
     void push(const double* samples, std::size_t frames);
-    void publishSegment(const Segment& s);
-    Segment loadSegment() const;
+    void addScaled(double* mix, const double* p, std::size_t n, std::size_t sampleOffset,
+                   int channels, std::size_t totalSamples, double from, double to);
     void wakeDecoder();
     void wakeEngine();
 
@@ -140,16 +203,12 @@ private:
     std::atomic<std::uint32_t> m_wake{0}; // decoder waits on it
     std::atomic<std::size_t> m_decoderNeed{0};
     std::atomic<std::atomic<std::uint32_t>*> m_engineWake{nullptr};
-    // Segment record, a sequence lock: odd while the decoder rewrites it.
-    std::atomic<std::uint32_t> m_segSeq{0};
-    std::atomic<std::uint64_t> m_segSerial{0}, m_segStart{0};
-    std::atomic<double> m_segSourceStart{0}, m_segRatio{1}, m_segRate{0};
-    std::atomic<int> m_segChannels{0};
+    SeqLock<Segment> m_segment; // written by the decoder
     // serial << 1 | failed of the segment the decoder finished; kNone before.
     std::atomic<std::uint64_t> m_eof;
-    // Position the feeder mixed to, and the serial it belongs to.
-    std::atomic<double> m_playedSource{0};
-    std::atomic<std::uint64_t> m_playedSerial{0};
+    SeqLock<Played> m_played;  // written by the feeder
+    SeqLock<double> m_startAt; // written by the main thread
+    MeterTap m_meter;
 
     // ---- main thread ↔ decoder, under m_requestMutex (never the feeder) ----
     mutable std::mutex m_requestMutex;
@@ -159,17 +218,22 @@ private:
     // ---- main thread only ----
     StreamFormat m_format;
     std::uint64_t m_serial = 0;
+    double m_speed = 1.0;
     std::thread m_thread;
     std::function<void(std::uint64_t, bool)> m_endedHook;
 
     // ---- decoder thread only (the main thread before the thread starts) ----
     std::unique_ptr<PrefetchReader> m_reader;
     std::unique_ptr<Resampler> m_resampler;
+    std::unique_ptr<TimeStretch> m_stretch; // null at speed 1
     Request m_current;
     bool m_segmentDone = true;
     bool m_draining = false;
-    std::size_t m_chunkIn = 0, m_maxOut = 0;
-    std::vector<double> m_mapped, m_out;
+    bool m_stretchDrained = false;
+    // Frames per step: taken from the reader, out of the stretcher, and at
+    // most written to the ring.
+    std::size_t m_chunkIn = 0, m_stretchOut = 0, m_maxOut = 0;
+    std::vector<double> m_mapped, m_stretched, m_out;
     const double* m_in = nullptr;            // the reader's block in use
     std::size_t m_inFrames = 0, m_inPos = 0; // its length, and how far it is used
     bool m_inEnded = false;                  // that block was the file's last
@@ -180,6 +244,9 @@ private:
     Segment m_feedSeg;
     bool m_feedHaveSeg = false;
     std::uint64_t m_feedConsumed = 0;
+    std::uint32_t m_feedStartTag = 0;  // the scheduled start already acted on
+    float m_feedGain = 1.0f;           // gain at the end of the last block mixed
+    std::int64_t m_feedNextFrame = -1; // stream frame after it; -1 none
 };
 
 } // namespace ql::platform

@@ -1,0 +1,225 @@
+// Starting a player at a time on the device's clock: the gapless join of two
+// files that are halves of one continuous ramp, a start away from any other
+// player, and a scheduled start taken back before it happens.
+//
+// Every sample of the ramp is a different 24-bit value, one step above the
+// one before, so the recording shows any zero, repeated or dropped frame.
+#include "platform/audio/AudioPlayer.h"
+
+#include "PlayerRig.h"
+#include "TestHome.h"
+
+#include <sndfile.h>
+
+using namespace ql;
+using namespace ql::platform;
+using test::physical;
+using test::PlayerRig;
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr std::int32_t kStep = 15 << 8; // between neighbouring frames, scaled to 32 bits
+
+// Frames [from, to) of the ramp: left rises from the bottom, right is its
+// bitwise complement (so a swapped channel shows too).
+test::Samples ramp(std::int64_t from, std::int64_t to) {
+    test::Samples s;
+    s.rate = kRate;
+    s.channels = 2;
+    for (std::int64_t f = from; f < to; ++f) {
+        const auto left = std::int32_t(std::int64_t(INT32_MIN) + f * kStep);
+        s.data.push_back(left);
+        s.data.push_back(~left & ~0xff);
+    }
+    return s;
+}
+
+QString writeRamp(const QString& name, std::int64_t from, std::int64_t to) {
+    const QString path = test::tempFile(name);
+    if (!test::writeSamples(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, ramp(from, to)))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+struct Ends {
+    QList<bool> results;
+    explicit Ends(AudioPlayer& p) {
+        p.onFinished = [this](bool ok) { results << ok; };
+    }
+};
+
+// Two players on the default device of a manual-clock rig: `a` on frames
+// [0, split) of the ramp, `b` on [split, total).
+struct Pair {
+    PlayerRig rig{SimClock::Manual, physical(kRate, 24, false, 4)};
+    std::unique_ptr<AudioPlayer> a, b;
+    Ends endsA, endsB;
+
+    Pair(std::int64_t split, std::int64_t total)
+        : a(rig.open(writeRamp("a.wav", 0, split))), b(rig.open(writeRamp("b.wav", split, total))),
+          endsA(*a), endsB(*b) {}
+
+    // Starts `a`; true once the device holds its first 4096 frames.
+    bool playFirst() {
+        return a->play() && QTest::qWaitFor([this] { return rig.b->framesWritten() == 4096; });
+    }
+    // The device time at which `a` ends, as its owner computes it.
+    double endOfFirst() const { return a->deviceCurrentTime() + a->duration() - a->currentTime(); }
+};
+
+// The first frame where `got` differs from `want`, or -1.
+std::int64_t firstDifference(const std::vector<std::int32_t>& got,
+                             const std::vector<std::int32_t>& want) {
+    const std::size_t n = std::min(got.size(), want.size());
+    for (std::size_t i = 0; i < n; ++i)
+        if (got[i] != want[i])
+            return std::int64_t(i / 2);
+    return got.size() == want.size() ? -1 : std::int64_t(n / 2);
+}
+
+} // namespace
+
+class ScheduledStartTest : public QObject {
+    Q_OBJECT
+private slots:
+    // The second half asked to start at the first one's end — on time, or
+    // up to 30 ms off either way — follows its last frame exactly. It is
+    // asked for the way the player's owner does it: the device clock plus
+    // the time left, read while the first half plays.
+    void gaplessJoin_data() {
+        QTest::addColumn<double>("firstSeconds");
+        QTest::addColumn<double>("secondSeconds");
+        QTest::addColumn<double>("askedBeforeEnd"); // seconds before the first's end
+        QTest::addColumn<double>("offsetMs");
+        QTest::newRow("halves, on time") << 6.0 << 6.0 << 6.0 << 0.0;
+        QTest::newRow("halves, 30 ms early") << 6.0 << 6.0 << 6.0 << -30.0;
+        QTest::newRow("halves, 30 ms late") << 6.0 << 6.0 << 6.0 << 30.0;
+        QTest::newRow("halves, asked 2 s before the end") << 6.0 << 6.0 << 2.0 << 0.0;
+        QTest::newRow("halves, asked 2 s before, 30 ms early") << 6.0 << 6.0 << 2.0 << -30.0;
+        QTest::newRow("halves, asked 2 s before, 30 ms late") << 6.0 << 6.0 << 2.0 << 30.0;
+        QTest::newRow("different lengths, on time") << 4.30001 << 7.69999 << 1.5 << 0.0;
+        QTest::newRow("different lengths, 30 ms early") << 4.30001 << 7.69999 << 1.5 << -30.0;
+        QTest::newRow("different lengths, 30 ms late") << 4.30001 << 7.69999 << 1.5 << 30.0;
+        QTest::newRow("short then long, 30 ms late") << 0.7 << 6.0 << 0.7 << 30.0;
+    }
+    void gaplessJoin() {
+        QFETCH(double, firstSeconds);
+        QFETCH(double, secondSeconds);
+        QFETCH(double, askedBeforeEnd);
+        QFETCH(double, offsetMs);
+        const auto split = std::int64_t(std::llround(firstSeconds * kRate));
+        const auto total = split + std::int64_t(std::llround(secondSeconds * kRate));
+        Pair p(split, total);
+        QVERIFY(p.playFirst());
+        // Let the device play up to the moment of asking.
+        const auto played = split - std::int64_t(std::llround(askedBeforeEnd * kRate));
+        p.rig.b->advance(played);
+        QTRY_COMPARE(p.a->deviceCurrentTime(), double(played) / kRate);
+
+        const double left = p.a->duration() - p.a->currentTime();
+        QVERIFY2(std::abs(left - askedBeforeEnd) < 1e-6, qPrintable(QString::number(left)));
+        QVERIFY(p.b->prepareToPlay());
+        QVERIFY(p.b->playAt(p.endOfFirst() + offsetMs / 1000));
+        QVERIFY(p.b->isPlaying());
+        QCOMPARE(p.b->currentTime(), 0.0);
+        p.rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.endsB.results, QList<bool>{true}, 30000);
+        QCOMPARE(p.endsA.results, QList<bool>{true});
+
+        const std::vector<std::int32_t> got = p.rig.b->recordedInt32();
+        const std::int64_t at = firstDifference(got, ramp(0, total).data);
+        QVERIFY2(at < 0, qPrintable(QString("recording of %1 frames differs from frame %2 "
+                                            "(join at %3)")
+                                        .arg(got.size() / 2)
+                                        .arg(at)
+                                        .arg(split)));
+    }
+
+    // Away from the end of any other player the start lands on the asked
+    // frame of the device's clock: after silence on an idle device, or
+    // after a gap that was asked for.
+    void startOnTheAskedFrame_data() {
+        QTest::addColumn<bool>("afterAnother");
+        QTest::addColumn<double>("delay"); // seconds after now, or after the other's end
+        QTest::newRow("idle device, half a second ahead") << false << 0.5;
+        QTest::newRow("idle device, a time already past") << false << -3.0;
+        QTest::newRow("200 ms after another's end: a 200 ms gap") << true << 0.2;
+        QTest::newRow("60 ms after another's end: just outside the join") << true << 0.06;
+    }
+    void startOnTheAskedFrame() {
+        QFETCH(bool, afterAnother);
+        QFETCH(double, delay);
+        const std::int64_t n = kRate; // one second each
+        Pair p(n, 2 * n);
+        std::vector<std::int32_t> want;
+        double at = delay;
+        if (afterAnother) {
+            QVERIFY(p.playFirst());
+            at = p.endOfFirst() + delay;
+            want = ramp(0, n).data;
+        }
+        const auto silence = std::max<std::int64_t>(std::llround(at * kRate) - n * afterAnother, 0);
+        want.insert(want.end(), std::size_t(2 * silence), 0);
+        const auto heard = ramp(n, 2 * n).data;
+        want.insert(want.end(), heard.begin(), heard.end());
+
+        QVERIFY(p.b->playAt(at));
+        p.rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.endsB.results, QList<bool>{true}, 30000);
+        const std::vector<std::int32_t> got = p.rig.b->recordedInt32();
+        const std::int64_t diff = firstDifference(got, want);
+        QVERIFY2(diff < 0, qPrintable(QString("%1 frames recorded, %2 wanted, differ from %3")
+                                          .arg(got.size() / 2)
+                                          .arg(want.size() / 2)
+                                          .arg(diff)));
+    }
+
+    // Paused or stopped before its start, a scheduled player is never heard
+    // and never reports an end; the player it was to follow is unaffected.
+    void takenBackBeforeItStarts_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("stopped") << "stop";
+        QTest::newRow("paused") << "pause";
+    }
+    void takenBackBeforeItStarts() {
+        QFETCH(QString, how);
+        const std::int64_t n = kRate;
+        Pair p(n, 2 * n);
+        QVERIFY(p.playFirst());
+        QVERIFY(p.b->playAt(p.endOfFirst()));
+        if (how == "stop")
+            p.b->stop();
+        else
+            p.b->pause();
+        QVERIFY(!p.b->isPlaying());
+        p.rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.endsA.results, QList<bool>{true}, 30000);
+        QTest::qWait(100);
+        QVERIFY(p.rig.b->recordedInt32() == ramp(0, n).data);
+        QCOMPARE(p.endsB.results, QList<bool>{});
+        QCOMPARE(p.b->currentTime(), 0.0);
+        // Played later, it starts at once from its beginning.
+        QVERIFY(p.b->play());
+        QTRY_COMPARE_WITH_TIMEOUT(p.endsB.results, QList<bool>{true}, 30000);
+        QCOMPARE(std::int64_t(p.rig.b->recordedInt32().size()), 4 * n);
+    }
+
+    // A device that goes away ends a player waiting for its start as well as
+    // the one playing: neither is left "playing" on a dead device.
+    void lostDeviceEndsAWaitingPlayer() {
+        const std::int64_t n = kRate;
+        Pair p(n, 2 * n);
+        p.rig.b->loseAfterFrames = 10000;
+        QVERIFY(p.playFirst());
+        QVERIFY(p.b->playAt(p.endOfFirst()));
+        p.rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.endsA.results, QList<bool>{false}, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.endsB.results, QList<bool>{false}, 30000);
+        QVERIFY(!p.a->isPlaying());
+        QVERIFY(!p.b->isPlaying());
+    }
+};
+
+QL_TEST_MAIN_CORE(ScheduledStartTest)
+#include "ScheduledStartTest.moc"
