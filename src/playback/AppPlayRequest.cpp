@@ -20,10 +20,11 @@
 // the cache and is not the current track's file, so nothing else would ever
 // delete it.
 //
-// Seam: the speed (rate control on the player) comes with the player's speed
-// stage; until then every player plays at normal speed.
+// A player gets rate control only for a speed other than 1x: without it no
+// time-stretch stage is in its path, so normal speed stays bit-exact.
 #include "app/App.h"
 
+#include "app/SettingLimits.h"
 #include "listening/LyricsPanel.h"
 #include "platform/Platform.h"
 #include "platform/audio/AudioFile.h"
@@ -188,6 +189,10 @@ void App::setUpPlayer(std::unique_ptr<platform::AudioPlayer> player) {
     platform::AudioPlayer& a = *p.audio;
     watchEnd(*this, a);
     matchOutputRate(a);
+    const double speed = playbackSpeed(p.playRate);
+    a.setEnableRate(speed != 1.0);
+    if (a.enableRate())
+        a.setRate(float(speed));
     a.setVolume(effVol());
     a.prepareToPlay();
     if (p.pendingSeek) {

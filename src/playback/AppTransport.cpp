@@ -10,10 +10,6 @@
 //
 // A player that ends with an error stays loaded where it stopped; the play
 // button turns back to play, since nothing plays any more.
-//
-// Seam: the speed is stored and a restart is asked for, but the player's own
-// rate control comes with the player's speed stage; until then a player
-// plays at normal speed.
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
@@ -180,9 +176,11 @@ void App::rateChanged() {
     cancelQueued();
     // A player made without rate control cannot change speed: rebuild it at
     // the same place.
-    if (speed != 1.0 && p.current) {
+    if (speed != 1.0 && !p.audio->enableRate() && p.current) {
         p.pendingSeek = p.audio->currentTime();
         play(*p.current);
+    } else if (p.audio->enableRate()) {
+        p.audio->setRate(float(speed));
     }
 }
 

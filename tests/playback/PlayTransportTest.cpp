@@ -278,6 +278,27 @@ const std::vector<EndCase>& endCases() {
 }
 // clang-format on
 
+// ---- transport: speed ---------------------------------------------------------------------
+struct SpeedCase {
+    const char* name;
+    double playRate;         // when the track starts
+    std::optional<int> pick; // then chosen in the speed pop-up
+    bool rateControl;
+    double rate;
+    bool rebuilt; // the change made a new player
+};
+
+const std::vector<SpeedCase>& speedCases() {
+    static const std::vector<SpeedCase> cases{
+        {"1x leaves rate control off", 1.0, std::nullopt, false, 1.0, false},
+        {"1.25x turns it on at 1.25", 1.25, std::nullopt, true, 1.25, false},
+        {"1x to 1.5x rebuilds the player at its place", 1.0, 6, true, 1.5, true},
+        {"1.5x to 1.25x changes the rate in place", 1.5, 5, true, 1.25, false},
+        {"1.25x to 1x keeps the player", 1.25, 3, true, 1.0, false},
+    };
+    return cases;
+}
+
 // ---- transport: actions that drop the prepared successor -------------------------------------
 struct DropCase {
     const char* name;
@@ -523,17 +544,27 @@ private slots:
         QVERIFY(order() != first);
     }
 
-    // A change away from 1x rebuilds the current track where it stood.
-    void speedChangeRestartsAtThePosition() {
+    // Rate control only away from 1x; a change to a player without it
+    // rebuilds the track where it stood, one with it changes in place.
+    void speed_data() { addRows(speedCases()); }
+    void speed() {
+        QFETCH(int, index);
+        const SpeedCase& c = speedCases()[std::size_t(index)];
         Rig r;
         r.app.ratePopup->addItems({"0.5x", "0.75x", "0.9x", "1x", "1.1x", "1.25x", "1.5x", "2x"});
+        r.app.playback.playRate = c.playRate;
         r.app.play(r.track(2));
         r.audio()->setCurrentTime(2.0);
-        r.app.ratePopup->setCurrentIndex(6);
-        r.app.rateChanged();
-        QCOMPARE(UserDefaults().realIfPresent(keys::kPlayRate), std::optional(1.5));
-        QCOMPARE(r.app.playback.generation, quint64(2));
-        QCOMPARE(r.currentId(), std::optional<qint64>(2));
+        const AudioPlayer* before = r.audio();
+        if (c.pick) {
+            r.app.ratePopup->setCurrentIndex(*c.pick);
+            r.app.rateChanged();
+            QCOMPARE(UserDefaults().realIfPresent(keys::kPlayRate), std::optional(c.rate));
+        }
+        QCOMPARE(r.audio()->enableRate(), c.rateControl);
+        QCOMPARE(r.audio()->rate(), float(c.rate));
+        QCOMPARE(r.audio() != before, c.rebuilt);
+        QCOMPARE(r.app.playback.generation, quint64(c.rebuilt ? 2 : 1));
         QVERIFY(r.near(2.0) && !r.app.playback.pendingSeek);
     }
 };
