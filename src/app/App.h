@@ -221,10 +221,10 @@ public:
     void registerRemote();
     // Refreshes the system's Now Playing information.
     void publish();
-    // Playback checks run by every tick after countTick(), in this order.
+    // Playback checks run by every tick after countTick(), in this order,
+    // before gaplessCheck().
     void sleepTick();
     void crossfadeCheck();
-    void gaplessCheck();
     // The lock icon, polled every 2 s.
     void updateLockIcon();
     // While the signal-path panel is shown: refreshes it with the report.
@@ -333,6 +333,10 @@ public:
     // ---- playback/AppSuccession.cpp --------------------------------------------
     // The track the next-track action would play; changes nothing.
     std::optional<Track> peekNext() const;
+    // Run by every tick last of the playback checks: between 4.0 and 0.6 s
+    // of listening before the end, prepares the successor's player and
+    // schedules it on the device clock at the playing track's end.
+    void gaplessCheck();
 
     // ---- playback/AppOutputDevice.cpp --------------------------------------
     // Output devices asked of the hardware afresh on every call; nothing is

@@ -2,9 +2,10 @@
 //
 // Seams for the playback issues: Now Playing and the media commands
 // (publish, registerRemote) come with the Now Playing issue; the checks the
-// tick runs (sleep timer, crossfade, gapless successor) with the sleep-timer,
-// crossfade and gapless issues; the lock icon with the playback modes; the
-// signal-path refresh with the signal-path panel. Until then they do nothing.
+// tick runs (sleep timer, crossfade) with the sleep-timer and crossfade
+// issues (the gapless check is in AppSuccession.cpp); the lock icon with the
+// playback modes; the signal-path refresh with the signal-path panel. Until
+// then they do nothing.
 #include "app/App.h"
 
 namespace ql {
@@ -13,7 +14,6 @@ void App::registerRemote() {}
 void App::publish() {}
 void App::sleepTick() {}
 void App::crossfadeCheck() {}
-void App::gaplessCheck() {}
 void App::updateLockIcon() {}
 void App::refreshSignalPanel() {}
 

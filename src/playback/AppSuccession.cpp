@@ -1,12 +1,103 @@
-// ---- succession: which track plays next ----
+// ---- succession: which track plays next, and its gapless arming ----
+//
+// gaplessCheck() runs on every tick. A few seconds before the playing track
+// ends it opens a second player on the successor, binds it to the chosen
+// device and schedules its start on that device's clock at the exact end of
+// the playing file; the player's end then promotes it (promoteQueued, in
+// AppPlayRequest.cpp) and the device plays the two files back to back.
+//
+// When arming is impossible — no successor, the successor is the playing
+// track itself, it needs processing, its file does not open, or in
+// bit-perfect mode its rate is more than 1 Hz from the playing one — the
+// track is marked in `gaplessSkipped` and the ordinary end-of-track road
+// plays the next track (re-matching the device rate where needed). The mark
+// keeps the check from trying again on every tick.
+//
+// A successor the radio queue gave is taken off the queue at arming, with
+// the ids naming no track that stood in front of it (the next-track action
+// would have dropped those too); a cancelled arming gives only its own id
+// back. Taking just a head equal to the successor would leave its id queued
+// behind an unresolvable one, and the track would play twice in a row.
+//
+// Seams: crossfade (crossfadeCheck, in AppPlayback.cpp) and the effects
+// chain (fxNeeded) are not built yet, so `fadingOut` is never set and no
+// track needs processing until their issues; the checks here already stand
+// aside for them.
 #include "app/App.h"
 
+#include "app/SettingLimits.h"
+#include "platform/Platform.h"
+#include "platform/audio/AudioPlayer.h"
 #include "playback/Succession.h"
+
+#include <cmath>
 
 namespace ql {
 
 std::optional<Track> App::peekNext() const {
     return ql::peekNext(listening.radioQueue, library.rows, browser.filtered, playback.current);
+}
+
+void App::gaplessCheck() {
+    PlaybackState& p = playback;
+    if (!p.gaplessOn || p.repeatOn || fxNeeded(p.current))
+        return;
+    // With crossfade in effect the crossfade makes the transition.
+    if (listening.crossfadeOn && !p.bitPerfect && !p.maxQuality)
+        return;
+    if (p.queued || p.fadingOut)
+        return;
+    if (!p.audio || !p.audio->isPlaying() || p.loading || !p.current)
+        return;
+    platform::AudioPlayer& a = *p.audio;
+    const double duration = a.duration();
+    if (duration <= 5.0 || p.gaplessSkipped == p.current->id)
+        return;
+    const double rate = a.enableRate() ? double(a.rate()) : 1.0;
+    const double left = listeningLeft(duration, a.currentTime(), rate);
+    if (!inArmingWindow(left))
+        return;
+
+    const qint64 currentId = p.current->id;
+    const std::optional<Track> next = peekNext();
+    platform::AudioPlayer::Opened opened;
+    if (next && next->id != currentId && !fxNeeded(next) && platform.outputs)
+        opened = platform::AudioPlayer::open(*platform.outputs, next->path);
+    if (!opened.player) {
+        p.gaplessSkipped = currentId;
+        return;
+    }
+    platform::AudioPlayer& successor = *opened.player;
+
+    // Bit-perfect output runs the device at the playing file's rate; a
+    // successor at another rate waits for the ordinary road, which re-matches
+    // the device first. A rate that cannot be read does not refuse.
+    if (p.bitPerfect) {
+        const double playing = a.sourceSampleRate();
+        const double coming = successor.sourceSampleRate();
+        if (playing > 0 && coming > 0 && std::abs(playing - coming) > 1.0) {
+            p.gaplessSkipped = currentId;
+            return;
+        }
+    }
+
+    const double speed = playbackSpeed(p.playRate);
+    successor.setEnableRate(speed != 1.0);
+    if (successor.enableRate())
+        successor.setRate(float(speed));
+    successor.setVolume(effVol(next));
+    bindPlayer(successor);
+    successor.prepareToPlay();
+
+    const bool fromRadio = takeRadioHead(listening.radioQueue, library.rows, next->id);
+    if (!successor.playAt(a.deviceCurrentTime() + left)) {
+        // Output could not start: the ordinary road will try and report.
+        if (fromRadio)
+            listening.radioQueue.prepend(next->id);
+        p.gaplessSkipped = currentId;
+        return;
+    }
+    p.queued = QueuedTrack{*next, std::move(opened.player), fromRadio};
 }
 
 } // namespace ql

@@ -29,4 +29,25 @@ std::optional<Track> peekNext(const QList<qint64>& radioQueue, const std::vector
     return filtered[next];
 }
 
+double listeningLeft(double duration, double currentTime, double rate) {
+    return (duration - currentTime) / std::max(0.25, rate);
+}
+
+bool inArmingWindow(double left) {
+    return left > 0.6 && left <= 4.0;
+}
+
+bool takeRadioHead(QList<qint64>& radioQueue, const std::vector<Track>& rows, qint64 successorId) {
+    for (qsizetype i = 0; i < radioQueue.size(); ++i) {
+        const qint64 id = radioQueue[i];
+        if (std::find_if(rows.begin(), rows.end(), byId(id)) == rows.end())
+            continue;
+        if (id != successorId)
+            return false;
+        radioQueue.remove(0, i + 1);
+        return true;
+    }
+    return false;
+}
+
 } // namespace ql

@@ -10,6 +10,10 @@
 // is empty. Repeat and shuffle are not looked at: shuffle is the list's
 // order, repeat is the callers' business.
 //
+// The gapless arming rules are here too: how much listening is left at the
+// player's speed, the window in which a successor is armed, and what arming
+// takes off the radio queue.
+//
 // Pure unit: values in, values out.
 #pragma once
 
@@ -25,5 +29,19 @@ namespace ql {
 std::optional<Track> peekNext(const QList<qint64>& radioQueue, const std::vector<Track>& rows,
                               const std::vector<Track>& filtered,
                               const std::optional<Track>& current);
+
+// Seconds of listening left before the end: the source time left divided
+// by the speed, a speed below 0.25 counting as 0.25.
+double listeningLeft(double duration, double currentTime, double rate);
+
+// A successor is armed with more than 0.6 s and at most 4.0 s left: early
+// enough for the player to be ready, late enough to be opened only once.
+bool inArmingWindow(double left);
+
+// Arming `successorId`: when the radio queue gave it (its first id naming a
+// catalog track is that id), that id and the ids naming nothing in front of
+// it leave the queue, as the next-track action would drop them, and the
+// answer is true. Otherwise the queue is left as it is and the answer false.
+bool takeRadioHead(QList<qint64>& radioQueue, const std::vector<Track>& rows, qint64 successorId);
 
 } // namespace ql
