@@ -4,6 +4,7 @@
 
 #include "TestHome.h"
 
+#include <cmath>
 #include <limits>
 
 using namespace ql;
@@ -121,6 +122,62 @@ private slots:
         const auto got = ql::peekNext({8}, rows, {}, std::nullopt);
         QVERIFY(got);
         QCOMPARE(got->title, QString("first with id 8"));
+    }
+
+    // Listening left, at the player's speed, and whether it lies in the
+    // arming window (0.6, 4.0].
+    void armingWindow_data() {
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<double>("time");
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<double>("left");
+        QTest::addColumn<bool>("arms");
+        QTest::newRow("4.0 s left: arms") << 10.0 << 6.0 << 1.0 << 4.0 << true;
+        QTest::newRow("4.5 s left: too early") << 10.0 << 5.5 << 1.0 << 4.5 << false;
+        QTest::newRow("0.6 s left: too late") << 10.0 << 9.4 << 1.0 << 0.6 << false;
+        QTest::newRow("0.7 s left: arms") << 10.0 << 9.3 << 1.0 << 0.7 << true;
+        QTest::newRow("at 2x, 8 s of file is 4 s of listening")
+            << 20.0 << 12.0 << 2.0 << 4.0 << true;
+        QTest::newRow("at 2x, 9 s of file is too early") << 20.0 << 11.0 << 2.0 << 4.5 << false;
+        QTest::newRow("at 0.5x, 2 s of file is 4 s of listening")
+            << 10.0 << 8.0 << 0.5 << 4.0 << true;
+        QTest::newRow("speed below 0.25 counts as 0.25") << 10.0 << 9.5 << 0.1 << 2.0 << true;
+        QTest::newRow("past the end") << 10.0 << 10.5 << 1.0 << -0.5 << false;
+    }
+    void armingWindow() {
+        QFETCH(double, duration);
+        QFETCH(double, time);
+        QFETCH(double, rate);
+        QFETCH(double, left);
+        QFETCH(bool, arms);
+        const double got = ql::listeningLeft(duration, time, rate);
+        QVERIFY2(std::abs(got - left) < 1e-9, qPrintable(QString::number(got)));
+        QCOMPARE(ql::inArmingWindow(left), arms);
+    }
+
+    // What arming takes off the radio queue (ids 1 … 5 are catalog tracks).
+    void takeRadioHead_data() {
+        QTest::addColumn<QList<qint64>>("radio");
+        QTest::addColumn<qint64>("successor");
+        QTest::addColumn<bool>("fromRadio");
+        QTest::addColumn<QList<qint64>>("radioAfter");
+        QTest::newRow("the head is the successor")
+            << QList<qint64>{4, 5} << qint64(4) << true << QList<qint64>{5};
+        QTest::newRow("unknown ids in front go with it")
+            << QList<qint64>{99, 98, 4, 5, 97} << qint64(4) << true << QList<qint64>{5, 97};
+        QTest::newRow("a successor from the list leaves unknown ids alone")
+            << QList<qint64>{99, 98} << qint64(2) << false << QList<qint64>{99, 98};
+        QTest::newRow("the first known id is another track: nothing taken")
+            << QList<qint64>{99, 3, 4} << qint64(4) << false << QList<qint64>{99, 3, 4};
+        QTest::newRow("empty queue") << QList<qint64>{} << qint64(2) << false << QList<qint64>{};
+    }
+    void takeRadioHead() {
+        QFETCH(QList<qint64>, radio);
+        QFETCH(qint64, successor);
+        QFETCH(bool, fromRadio);
+        QFETCH(QList<qint64>, radioAfter);
+        QCOMPARE(ql::takeRadioHead(radio, tracks({1, 2, 3, 4, 5}), successor), fromRadio);
+        QCOMPARE(radio, radioAfter);
     }
 
     void smartListIndex_data() {
