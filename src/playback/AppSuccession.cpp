@@ -30,8 +30,6 @@
 #include "platform/audio/AudioPlayer.h"
 #include "playback/Succession.h"
 
-#include <cmath>
-
 namespace ql {
 
 std::optional<Track> App::peekNext() const {
@@ -72,13 +70,9 @@ void App::gaplessCheck() {
     // Bit-perfect output runs the device at the playing file's rate; a
     // successor at another rate waits for the ordinary road, which re-matches
     // the device first. A rate that cannot be read does not refuse.
-    if (p.bitPerfect) {
-        const double playing = a.sourceSampleRate();
-        const double coming = successor.sourceSampleRate();
-        if (playing > 0 && coming > 0 && std::abs(playing - coming) > 1.0) {
-            p.gaplessSkipped = currentId;
-            return;
-        }
+    if (p.bitPerfect && bitPerfectRefuses(a.sourceSampleRate(), successor.sourceSampleRate())) {
+        p.gaplessSkipped = currentId;
+        return;
     }
 
     const double speed = playbackSpeed(p.playRate);

@@ -1,6 +1,7 @@
 #include "playback/Succession.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace ql {
 
@@ -35,6 +36,10 @@ double listeningLeft(double duration, double currentTime, double rate) {
 
 bool inArmingWindow(double left) {
     return left > 0.6 && left <= 4.0;
+}
+
+bool bitPerfectRefuses(double playingRate, double successorRate) {
+    return playingRate > 0 && successorRate > 0 && std::abs(playingRate - successorRate) > 1.0;
 }
 
 bool takeRadioHead(QList<qint64>& radioQueue, const std::vector<Track>& rows, qint64 successorId) {

@@ -38,6 +38,11 @@ double listeningLeft(double duration, double currentTime, double rate);
 // enough for the player to be ready, late enough to be opened only once.
 bool inArmingWindow(double left);
 
+// In bit-perfect mode a successor whose source rate is more than 1 Hz from
+// the playing one's is not armed: the device runs at the playing rate. A rate
+// that is not known (0 or less) refuses nothing.
+bool bitPerfectRefuses(double playingRate, double successorRate);
+
 // Arming `successorId`: when the radio queue gave it (its first id naming a
 // catalog track is that id), that id and the ids naming nothing in front of
 // it leave the queue, as the next-track action would drop them, and the

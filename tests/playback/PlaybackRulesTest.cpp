@@ -155,6 +155,25 @@ private slots:
         QCOMPARE(ql::inArmingWindow(left), arms);
     }
 
+    void bitPerfectRefuses_data() {
+        QTest::addColumn<double>("playing");
+        QTest::addColumn<double>("successor");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("same rate") << 44100.0 << 44100.0 << false;
+        QTest::newRow("0.5 Hz away") << 44100.0 << 44100.5 << false;
+        QTest::newRow("1.0 Hz away") << 44100.0 << 44099.0 << false;
+        QTest::newRow("1.5 Hz away") << 44100.0 << 44101.5 << true;
+        QTest::newRow("another family") << 44100.0 << 48000.0 << true;
+        QTest::newRow("successor rate unknown") << 44100.0 << 0.0 << false;
+        QTest::newRow("playing rate unknown") << 0.0 << 96000.0 << false;
+    }
+    void bitPerfectRefuses() {
+        QFETCH(double, playing);
+        QFETCH(double, successor);
+        QFETCH(bool, refused);
+        QCOMPARE(ql::bitPerfectRefuses(playing, successor), refused);
+    }
+
     // What arming takes off the radio queue (ids 1 … 5 are catalog tracks).
     void takeRadioHead_data() {
         QTest::addColumn<QList<qint64>>("radio");
