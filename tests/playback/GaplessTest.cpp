@@ -1,0 +1,367 @@
+// The gapless successor on the simulated two-device rig, with generated
+// files and manual clocks: nothing plays unless a test advances the device.
+//
+// The arming rules are driven through the real check on a playing player.
+// The join plays two files that are halves of one 24-bit ramp, in order from
+// the visible list: every frame is one step above the one before, so the
+// recording shows any zero, repeated or dropped frame at the join.
+#include "app/App.h"
+#include "app/UserDefaults.h"
+#include "platform/audio/AudioPlayer.h"
+
+#include "CaseRows.h"
+#include "RiggedApp.h"
+#include "SimRigs.h"
+#include "TestAudio.h"
+#include "TestHome.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QTimer>
+
+#include <sndfile.h>
+
+#include <functional>
+
+using namespace ql;
+using namespace ql::platform;
+using test::addRows;
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr std::int32_t kStep = 15 << 8; // between neighbouring ramp frames, scaled to 32 bits
+
+QString tempFile(const QString& name) {
+    return QDir::temp().filePath(name);
+}
+
+// Frames [from, to) of the ramp: left rises from the bottom, right is its
+// bitwise complement.
+test::Samples ramp(std::int64_t from, std::int64_t to, int rate = kRate) {
+    test::Samples s;
+    s.rate = rate;
+    s.channels = 2;
+    for (std::int64_t f = from; f < to; ++f) {
+        const auto left = std::int32_t(std::int64_t(INT32_MIN) + f * kStep);
+        s.data.push_back(left);
+        s.data.push_back(~left & ~0xff);
+    }
+    return s;
+}
+
+QString writeRamp(const QString& name, std::int64_t from, std::int64_t to, int rate = kRate) {
+    const QString path = tempFile(name);
+    if (!test::writeSamples(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, ramp(from, to, rate)))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// Both devices at 44.1 kHz, 24 bits in 4 bytes, each with a recording sink on
+// the manual clock.
+struct Rig {
+    std::shared_ptr<SimSinkControl> dacA =
+        std::make_shared<SimSinkControl>(SimClock::Manual, 64 << 20);
+    std::shared_ptr<SimSinkControl> analogB =
+        std::make_shared<SimSinkControl>(SimClock::Manual, 64 << 20);
+    test::RiggedApp rig{
+        devices(), SimOutputs{SimClock::Manual, {{test::kDacA, dacA}, {test::kAnalogB, analogB}}}};
+    App& app = rig.app;
+    QList<qint64> requests; // play requests, in order
+
+    Rig() {
+        UserDefaults().clear();
+        app.seams.playRequest = [this](const Track& t) { requests << t.id; };
+    }
+    static SimRig devices() {
+        SimRig rig = test::twoOutputs();
+        const PhysicalFormat format{double(kRate), 24, false, 2, 8, true};
+        for (SimDevice& d : rig.devices) {
+            d.nominalRate = kRate;
+            d.outputStreams[0].format = format;
+            d.outputStreams[0].available.push_back(format);
+        }
+        return rig;
+    }
+    void add(qint64 id, const QString& path) {
+        app.library.rows.push_back(Track{id, path, QStringLiteral("T%1").arg(id), {}, {}, 0, {}});
+    }
+    const Track& track(qint64 id) const {
+        for (const Track& t : app.library.rows)
+            if (t.id == id)
+                return t;
+        qFatal("no track %lld", qint64(id));
+    }
+    void show(const QList<qint64>& ids) {
+        app.browser.filtered.clear();
+        for (qint64 id : ids)
+            app.browser.filtered.push_back(track(id));
+    }
+    AudioPlayer& audio() const { return *app.playback.audio; }
+    std::optional<qint64> currentId() const {
+        return app.playback.current ? std::optional(app.playback.current->id) : std::nullopt;
+    }
+    std::optional<qint64> queuedId() const {
+        return app.playback.queued ? std::optional(app.playback.queued->track.id) : std::nullopt;
+    }
+    // Plays `id` from the list, the device holding its first frames.
+    bool start(qint64 id) {
+        app.play(track(id));
+        return app.playback.audio && app.isPlaying() &&
+               QTest::qWaitFor([this] { return analogB->framesWritten() >= 4096; });
+    }
+    // Lets the device play the current file up to `seconds` of it (device
+    // frames are source frames divided by the speed) and waits until the
+    // player has heard them; at 1x to the frame, else within 20 ms.
+    bool playTo(double seconds) {
+        const double speed = audio().enableRate() ? double(audio().rate()) : 1.0;
+        const double from = audio().currentTime();
+        analogB->advance(std::llround((seconds - from) * kRate / speed));
+        const double within = speed == 1.0 ? 1e-6 : 0.02;
+        return QTest::qWaitFor([&] { return std::abs(audio().currentTime() - seconds) < within; });
+    }
+};
+
+// Tracks of the arming table: 1 plays (10 s); 2 (6 s) follows it in the
+// list; 3 lasts 5 s; 4 and 5 are 6 s at 44101 and 44102 Hz; 6 does not open.
+void addGateTracks(Rig& r) {
+    r.add(1, writeRamp("g1.wav", 0, 10 * kRate));
+    r.add(2, writeRamp("g2.wav", 0, 6 * kRate));
+    r.add(3, writeRamp("g3.wav", 0, 5 * kRate));
+    r.add(4, writeRamp("g4.wav", 0, 6 * 44101, 44101));
+    r.add(5, writeRamp("g5.wav", 0, 6 * 44102, 44102));
+    QFile bad(tempFile("g6.wav"));
+    if (!bad.open(QIODevice::WriteOnly) || bad.write("not audio") < 0)
+        qFatal("cannot write g6.wav");
+    r.add(6, bad.fileName());
+}
+
+constexpr qint64 kNone = -1;
+
+struct GateCase {
+    const char* name;
+    qint64 playing = 1;
+    double left = 3.0;                     // seconds of file left when the check runs
+    std::function<void(Rig&)> before = {}; // applied before the track starts
+    std::function<void(Rig&)> setUp = {};  // applied while it plays, before the check
+    QList<qint64> visible{1, 2};
+    QList<qint64> radio{};
+    qint64 armed = kNone; // the armed successor
+    bool gaveUp = false;  // the track is marked as given up
+    QList<qint64> radioAfter{};
+};
+
+void bitPerfect(Rig& r) {
+    r.app.playback.bitPerfect = true;
+    r.app.playback.maxQuality = false;
+}
+
+// clang-format off
+const std::vector<GateCase>& gateCases() {
+    static const std::vector<GateCase> cases{
+        {.name = "4.0 s left: armed", .left = 4.0, .armed = 2},
+        {.name = "4.5 s left: not yet", .left = 4.5},
+        {.name = "0.5 s left: too late, not marked", .left = 0.5},
+        {.name = "at 2x, 7 s of file is 3.5 s: armed", .left = 7.0,
+         .before = [](Rig& r) { r.app.playback.playRate = 2.0; }, .armed = 2},
+        {.name = "at 1x, 7 s of file: not yet", .left = 7.0},
+        {.name = "a track of 5.0 s never arms", .playing = 3, .visible = {3, 2}},
+        {.name = "paused", .setUp = [](Rig& r) { r.audio().pause(); }},
+        {.name = "loading", .setUp = [](Rig& r) { r.app.playback.loading = true; }},
+        {.name = "repeat on", .setUp = [](Rig& r) { r.app.playback.repeatOn = true; }},
+        {.name = "gapless off", .setUp = [](Rig& r) { r.app.playback.gaplessOn = false; }},
+        {.name = "crossfade in effect",
+         .setUp = [](Rig& r) { r.app.listening.crossfadeOn = true; r.app.playback.maxQuality = false; }},
+        {.name = "crossfade switched on but maximum quality: armed",
+         .setUp = [](Rig& r) { r.app.listening.crossfadeOn = true; }, .armed = 2},
+        {.name = "the current track needs effects",
+         .setUp = [](Rig& r) { r.app.seams.fxSignature = [] { return QString("eq"); }; }},
+        {.name = "the give-up mark stops retries",
+         .setUp = [](Rig& r) { r.app.playback.gaplessSkipped = 1; }, .gaveUp = true},
+        {.name = "only the current track visible: gives up", .visible = {1}, .gaveUp = true},
+        {.name = "the successor does not open: gives up", .visible = {1, 6}, .gaveUp = true},
+        {.name = "bit-perfect, successor 2 Hz away: refused",
+         .before = bitPerfect, .visible = {1, 5}, .gaveUp = true},
+        {.name = "bit-perfect, successor 1 Hz away: armed",
+         .before = bitPerfect, .visible = {1, 4}, .armed = 4},
+        {.name = "outside bit-perfect another rate is armed", .visible = {1, 5}, .armed = 5},
+        {.name = "the radio's successor leaves the queue with the unknown ids before it",
+         .radio = {99, 3, 2}, .armed = 3, .radioAfter = {2}},
+        {.name = "a successor from the list leaves unknown radio ids",
+         .radio = {99}, .armed = 2, .radioAfter = {99}},
+    };
+    return cases;
+}
+// clang-format on
+
+// What a move of the user after the arming does to it.
+struct CancelCase {
+    const char* name;
+    std::function<void(App&)> act;
+};
+
+const std::vector<CancelCase>& cancelCases() {
+    static const std::vector<CancelCase> cases{
+        {"a seek", [](App& app) { app.setAudioTime(1.0), app.seekChanged(); }},
+        {"a pause", [](App& app) { app.toggle(); }},
+        {"a speed change",
+         [](App& app) {
+             app.ratePopup->addItems({"0.5x", "0.75x"});
+             app.ratePopup->setCurrentIndex(1);
+             app.rateChanged();
+         }},
+    };
+    return cases;
+}
+
+// The join: halves of one ramp (6 s each) as tracks 1 and 2.
+struct JoinCase {
+    const char* name;
+    bool bitPerfect;
+    QList<qint64> visible;
+    QList<qint64> radio;
+    qint64 afterSecond; // the request after the second half ends (the radio track never again)
+};
+
+const std::vector<JoinCase>& joinCases() {
+    static const std::vector<JoinCase> cases{
+        {"from the list", false, {1, 2}, {}, 1},
+        {"from the list, bit-perfect", true, {1, 2}, {}, 1},
+        {"from the radio behind an unknown id: the second half plays once",
+         false,
+         {1, 3},
+         {99, 2},
+         1},
+    };
+    return cases;
+}
+
+// The first frame where the left channel does not rise by one ramp step
+// (scaled by `gain`) from the frame before, or -1.
+std::int64_t firstBreak(const std::vector<double>& got, std::int64_t frames, double gain) {
+    const double step = gain * double(kStep) / 2147483648.0;
+    for (std::int64_t f = 1; f < frames; ++f) {
+        const double d = got[std::size_t(2 * f)] - got[std::size_t(2 * f - 2)];
+        if (std::abs(d - step) > step / 4)
+            return f;
+    }
+    return -1;
+}
+
+} // namespace
+
+class GaplessTest : public QObject {
+    Q_OBJECT
+private slots:
+    void arming_data() { addRows(gateCases()); }
+    void arming() {
+        const GateCase& c = test::currentCase(gateCases());
+        Rig r;
+        addGateTracks(r);
+        r.show(c.visible);
+        if (c.before)
+            c.before(r);
+        QVERIFY(r.start(c.playing));
+        QVERIFY(r.playTo(r.audio().duration() - c.left));
+        r.app.listening.radioQueue = c.radio;
+        if (c.setUp)
+            c.setUp(r);
+
+        r.app.gaplessCheck();
+
+        QCOMPARE(r.queuedId(), c.armed == kNone ? std::nullopt : std::optional(c.armed));
+        QCOMPARE(r.app.playback.gaplessSkipped, c.gaveUp ? c.playing : kNone);
+        QCOMPARE(r.app.listening.radioQueue, c.radioAfter);
+        if (r.app.playback.queued) {
+            const QueuedTrack& q = *r.app.playback.queued;
+            QCOMPARE(q.fromRadio, !c.radio.isEmpty() && c.radioAfter != c.radio);
+            QVERIFY(q.player->isPlaying());
+            QCOMPARE(q.player->currentTime(), 0.0);
+            QCOMPARE(q.player->enableRate(), r.app.playback.playRate != 1.0);
+            // Armed once: another tick changes nothing.
+            const AudioPlayer* armed = q.player.get();
+            r.app.gaplessCheck();
+            QCOMPARE(r.app.playback.queued->player.get(), armed);
+        }
+    }
+
+    void movesAfterArmingCancelIt_data() { addRows(cancelCases()); }
+    void movesAfterArmingCancelIt() {
+        const CancelCase& c = test::currentCase(cancelCases());
+        Rig r;
+        addGateTracks(r);
+        r.show({1, 2});
+        QVERIFY(r.start(1));
+        QVERIFY(r.playTo(7.0));
+        r.app.listening.radioQueue = {99, 3, 2};
+        r.app.gaplessCheck();
+        QCOMPARE(r.queuedId(), std::optional<qint64>(3));
+        const AudioPlayer* armed = r.app.playback.queued->player.get();
+        QVERIFY(armed->isPlaying());
+
+        c.act(r.app);
+
+        QVERIFY(!r.app.playback.queued);
+        QCOMPARE(r.app.listening.radioQueue, (QList<qint64>{3, 2}));
+    }
+
+    void sampleExactJoin_data() { addRows(joinCases()); }
+    void sampleExactJoin() {
+        const JoinCase& c = test::currentCase(joinCases());
+        const std::int64_t split = 6 * kRate, total = 2 * split;
+        Rig r;
+        r.add(1, writeRamp("first.wav", 0, split));
+        r.add(2, writeRamp("second.wav", split, total));
+        r.add(3, writeRamp("other.wav", 0, split));
+        r.show(c.visible);
+        r.app.listening.radioQueue = c.radio;
+        if (c.bitPerfect)
+            bitPerfect(r);
+        QVERIFY(r.start(1));
+        QVERIFY(r.playTo(4.0));
+        r.app.gaplessCheck();
+        QCOMPARE(r.queuedId(), std::optional<qint64>(2));
+
+        // A crossfade running at the hand-over and per-track marks of the
+        // outgoing track: the take-over resets the marks, keeps the fade.
+        PlaybackState& p = r.app.playback;
+        p.fadeTimer = std::make_unique<QTimer>();
+        p.playedSecs = 30;
+        p.counted = true;
+        p.abA = 1.0;
+        p.abB = 2.0;
+        p.crossSkipped = 1;
+        r.analogB->advance(2 * kRate + 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(r.currentId(), std::optional<qint64>(2), 30000);
+        QCOMPARE(r.requests, QList<qint64>{1});
+        QCOMPARE(p.history.last(), 1);
+        QVERIFY(p.fadeTimer);
+        QCOMPARE(p.playedSecs, 0.0);
+        QVERIFY(!p.counted && !p.abA && !p.abB);
+        QCOMPARE(p.crossSkipped, kNone);
+        QCOMPARE(p.gaplessSkipped, kNone);
+        QVERIFY(r.audio().path() == r.track(2).path);
+        p.fadeTimer.reset();
+
+        r.analogB->advance(split);
+        QTRY_COMPARE_WITH_TIMEOUT(r.requests.size(), 2, 30000);
+        QCOMPARE(r.requests.last(), c.afterSecond);
+        QVERIFY(r.app.listening.radioQueue.isEmpty());
+
+        const std::vector<double> got = r.analogB->recordedDouble();
+        QVERIFY(std::int64_t(got.size()) >= 2 * total);
+        const double gain = got[0] / -1.0;
+        const std::int64_t at = firstBreak(got, total, gain);
+        QVERIFY2(
+            at < 0,
+            qPrintable(QString("the ramp breaks at frame %1 (join at %2)").arg(at).arg(split)));
+        if (c.bitPerfect) {
+            std::vector<std::int32_t> exact = r.analogB->recordedInt32();
+            exact.resize(std::size_t(2 * total));
+            QVERIFY(exact == ramp(0, total).data);
+        }
+    }
+};
+
+QL_TEST_MAIN(GaplessTest)
+#include "GaplessTest.moc"
