@@ -19,21 +19,7 @@ using test::PlayerRig;
 namespace {
 
 constexpr int kRate = 44100;
-constexpr std::int32_t kStep = 15 << 8; // between neighbouring frames, scaled to 32 bits
-
-// Frames [from, to) of the ramp: left rises from the bottom, right is its
-// bitwise complement (so a swapped channel shows too).
-test::Samples ramp(std::int64_t from, std::int64_t to) {
-    test::Samples s;
-    s.rate = kRate;
-    s.channels = 2;
-    for (std::int64_t f = from; f < to; ++f) {
-        const auto left = std::int32_t(std::int64_t(INT32_MIN) + f * kStep);
-        s.data.push_back(left);
-        s.data.push_back(~left & ~0xff);
-    }
-    return s;
-}
+using test::ramp;
 
 QString writeRamp(const QString& name, std::int64_t from, std::int64_t to) {
     const QString path = test::tempFile(name);

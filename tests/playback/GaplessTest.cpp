@@ -30,24 +30,11 @@ using test::addRows;
 namespace {
 
 constexpr int kRate = 44100;
-constexpr std::int32_t kStep = 15 << 8; // between neighbouring ramp frames, scaled to 32 bits
+using test::kRampStep;
+using test::ramp;
 
 QString tempFile(const QString& name) {
     return QDir::temp().filePath(name);
-}
-
-// Frames [from, to) of the ramp: left rises from the bottom, right is its
-// bitwise complement.
-test::Samples ramp(std::int64_t from, std::int64_t to, int rate = kRate) {
-    test::Samples s;
-    s.rate = rate;
-    s.channels = 2;
-    for (std::int64_t f = from; f < to; ++f) {
-        const auto left = std::int32_t(std::int64_t(INT32_MIN) + f * kStep);
-        s.data.push_back(left);
-        s.data.push_back(~left & ~0xff);
-    }
-    return s;
 }
 
 QString writeRamp(const QString& name, std::int64_t from, std::int64_t to, int rate = kRate) {
@@ -239,7 +226,7 @@ const std::vector<JoinCase>& joinCases() {
 // The first frame where the left channel does not rise by one ramp step
 // (scaled by `gain`) from the frame before, or -1.
 std::int64_t firstBreak(const std::vector<double>& got, std::int64_t frames, double gain) {
-    const double step = gain * double(kStep) / 2147483648.0;
+    const double step = gain * double(kRampStep) / 2147483648.0;
     for (std::int64_t f = 1; f < frames; ++f) {
         const double d = got[std::size_t(2 * f)] - got[std::size_t(2 * f - 2)];
         if (std::abs(d - step) > step / 4)

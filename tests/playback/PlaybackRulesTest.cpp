@@ -174,31 +174,6 @@ private slots:
         QCOMPARE(ql::bitPerfectRefuses(playing, successor), refused);
     }
 
-    // What arming takes off the radio queue (ids 1 … 5 are catalog tracks).
-    void takeRadioHead_data() {
-        QTest::addColumn<QList<qint64>>("radio");
-        QTest::addColumn<qint64>("successor");
-        QTest::addColumn<bool>("fromRadio");
-        QTest::addColumn<QList<qint64>>("radioAfter");
-        QTest::newRow("the head is the successor")
-            << QList<qint64>{4, 5} << qint64(4) << true << QList<qint64>{5};
-        QTest::newRow("unknown ids in front go with it")
-            << QList<qint64>{99, 98, 4, 5, 97} << qint64(4) << true << QList<qint64>{5, 97};
-        QTest::newRow("a successor from the list leaves unknown ids alone")
-            << QList<qint64>{99, 98} << qint64(2) << false << QList<qint64>{99, 98};
-        QTest::newRow("the first known id is another track: nothing taken")
-            << QList<qint64>{99, 3, 4} << qint64(4) << false << QList<qint64>{99, 3, 4};
-        QTest::newRow("empty queue") << QList<qint64>{} << qint64(2) << false << QList<qint64>{};
-    }
-    void takeRadioHead() {
-        QFETCH(QList<qint64>, radio);
-        QFETCH(qint64, successor);
-        QFETCH(bool, fromRadio);
-        QFETCH(QList<qint64>, radioAfter);
-        QCOMPARE(ql::takeRadioHead(radio, tracks({1, 2, 3, 4, 5}), successor), fromRadio);
-        QCOMPARE(radio, radioAfter);
-    }
-
     void smartListIndex_data() {
         QTest::addColumn<qint64>("stored");
         QTest::addColumn<int>("index");

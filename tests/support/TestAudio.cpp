@@ -149,4 +149,16 @@ bool runFfmpeg(const QStringList& args) {
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+Samples ramp(std::int64_t from, std::int64_t to, int rate) {
+    Samples s;
+    s.rate = rate;
+    s.channels = 2;
+    for (std::int64_t f = from; f < to; ++f) {
+        const auto left = std::int32_t(std::int64_t(INT32_MIN) + f * kRampStep);
+        s.data.push_back(left);
+        s.data.push_back(~left & ~0xff);
+    }
+    return s;
+}
+
 } // namespace ql::test

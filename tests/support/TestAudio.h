@@ -34,6 +34,14 @@ struct AudioSpec {
     unsigned seed = 1;
 };
 
+// A continuous 24-bit stereo ramp, frames [from, to) of it: the left channel
+// rises by kRampStep (scaled to 32 bits) from the bottom, one step per frame,
+// the right is its bitwise complement (so a swapped channel shows too). Two
+// files holding adjacent spans of it join without a seam, and any zero,
+// repeated or dropped frame in a recording of them breaks the rise.
+inline constexpr std::int32_t kRampStep = 15 << 8;
+Samples ramp(std::int64_t from, std::int64_t to, int rate = 44100);
+
 // Writes `spec` to `path`; returns false when libsndfile refuses.
 bool writeAudio(const QString& path, const AudioSpec& spec);
 // Writes exactly the given samples: `samples` scaled to 32 bits as
