@@ -99,6 +99,10 @@ void App::applicationDidFinishLaunching() {
 
     step("launched");
     core.launched = true;
+    // The quit's own order (app/AppShutdown.cpp) runs before the event loop
+    // ends, while every object it touches is still there.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
+            &App::applicationWillTerminate, Qt::UniqueConnection);
 
     if (!core.waitingFiles.isEmpty()) {
         const QStringList files = std::exchange(core.waitingFiles, {});

@@ -1,7 +1,7 @@
 // ---- playback: Now Playing, the tick's playback checks, device rate ----
 //
 // Seams for the playback issues: Now Playing and the media commands
-// (publish, registerRemote) come with the Now Playing issue; the checks the
+// (publish, clearNowPlaying, registerRemote) come with the Now Playing issue; the checks the
 // tick runs (sleep timer, crossfade, gapless successor) with the sleep-timer,
 // crossfade and gapless issues; the lock icon with the playback modes; the
 // signal-path refresh with the signal-path panel. Until then they do nothing.
@@ -14,6 +14,7 @@ namespace ql {
 
 void App::registerRemote() {}
 void App::publish() {}
+void App::clearNowPlaying() {}
 void App::sleepTick() {}
 void App::crossfadeCheck() {}
 void App::gaplessCheck() {}
