@@ -28,9 +28,8 @@ namespace {
 QString g_file; // the 10-minute AAC file
 
 void BM_DecodeRoadToFirstFrame(benchmark::State& state) {
-    platform::Platform plat =
-        platform::makeSimulatedPlatform(platform::SimRig::noSoundCard(),
-                                        platform::SimOutputs{platform::SimClock::Untimed, {}});
+    platform::Platform plat = platform::makeSimulatedPlatform(
+        platform::SimRig::noSoundCard(), platform::SimOutputs{platform::SimClock::Untimed, {}});
     App app(plat);
     qint64 id = 0;
     for (auto _ : state) {
@@ -78,8 +77,8 @@ void BM_FfmpegToNull(benchmark::State& state) {
 void BM_FfmpegToCaf(benchmark::State& state) {
     const QString out = QDir::temp().filePath(QStringLiteral("bench-out.caf"));
     for (auto _ : state)
-        if (!runFfmpeg({"-v", "error", "-y", "-i", "file:" + g_file, "-map", "0:a:0", "-vn",
-                        "-c:a", "pcm_f32le", out}))
+        if (!runFfmpeg({"-v", "error", "-y", "-i", "file:" + g_file, "-map", "0:a:0", "-vn", "-c:a",
+                        "pcm_f32le", out}))
             return state.SkipWithError("ffmpeg failed");
     QFile::remove(out);
 }

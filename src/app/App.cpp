@@ -69,8 +69,8 @@ App::~App() {
     // Queued background jobs may still hold copies of their inputs; they never
     // touch App, so waiting for them is enough. A render job reads App's
     // settings while it runs, so it is waited for too.
-    for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(),
-                           coverQueue.get(), renderQueue.get()})
+    for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get(),
+                           renderQueue.get()})
         q->waitForDone();
     if (timer)
         timer->stop();

@@ -114,6 +114,9 @@ struct AppSeams {
     // Stands in for matching the output device's rate to a source of that
     // rate (Hz).
     std::function<void(double rate)> matchDeviceRate;
+    // Stands in for pausing the main thread (microseconds) while the output
+    // device settles after a change of its rate.
+    std::function<void(unsigned long microseconds)> settle;
     // Receives each fallback road a play request takes ("render" or
     // "decode"), with its generation, in place of the road.
     std::function<void(const char* road, const Track& track, quint64 generation)> fallbackRoad;
@@ -226,6 +229,8 @@ public:
     void registerRemote();
     // Refreshes the system's Now Playing information.
     void publish();
+    // Clears the system's Now Playing information and reports "stopped".
+    void clearNowPlaying();
     // Playback checks run by every tick after countTick(), in this order.
     void sleepTick();
     void crossfadeCheck();
@@ -234,10 +239,19 @@ public:
     void updateLockIcon();
     // While the signal-path panel is shown: refreshes it with the report.
     void refreshSignalPanel();
-    // Sets the output device to the rate that suits a source of `rate` Hz.
+
+    // ---- playback/AppRateMatch.cpp -------------------------------------------
+    // The standard rates the device takes, in standard order; empty when its
+    // rate ranges cannot be read or it lists none.
+    std::vector<double> supportedRates(platform::DeviceId device) const;
+    // Runs the output device at the rate that suits a source of `rate` Hz
+    // (the source's own when the device takes it), then matches its physical
+    // format at that rate. Only a successful change is reported, and only a
+    // change of rate waits 150 ms for the device to settle.
     void matchDeviceRate(double rate);
-    // Clears the system's Now Playing information and reports "stopped".
-    void clearNowPlaying();
+    // Gives the device's first output stream its deepest integer format at
+    // `rate` (see playback/RateMatch.h); called by matchDeviceRate().
+    void matchPhysicalFormat(platform::DeviceId device, double rate);
 
     // ---- playback/AppPlayRequest.cpp -----------------------------------------
     // The one entry that starts a track: history, generation, the previous

@@ -5,9 +5,6 @@
 // tick runs (sleep timer, crossfade, gapless successor) with the sleep-timer,
 // crossfade and gapless issues; the lock icon with the playback modes; the
 // signal-path refresh with the signal-path panel. Until then they do nothing.
-// matchDeviceRate() (choosing and setting the device rate for a source) comes
-// with the device sample-rate matching; until then it only reaches the test
-// seam, so matchOutputRate() and preMatch() change no device rate.
 #include "app/App.h"
 
 namespace ql {
@@ -20,10 +17,5 @@ void App::crossfadeCheck() {}
 void App::gaplessCheck() {}
 void App::updateLockIcon() {}
 void App::refreshSignalPanel() {}
-
-void App::matchDeviceRate(double rate) {
-    if (seams.matchDeviceRate)
-        seams.matchDeviceRate(rate);
-}
 
 } // namespace ql

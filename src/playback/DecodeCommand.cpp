@@ -18,10 +18,17 @@ QString ffmpegInput(const QString& path, const QString& currentDir) {
 
 QStringList decodeArguments(const QString& input, const QString& output,
                             const QString& currentDir) {
-    return {QStringLiteral("-v"),   QStringLiteral("error"),     QStringLiteral("-y"),
-            QStringLiteral("-i"),   ffmpegInput(input, currentDir), QStringLiteral("-map"),
-            QStringLiteral("0:a:0"), QStringLiteral("-vn"),       QStringLiteral("-c:a"),
-            QStringLiteral("pcm_f32le"), output};
+    return {QStringLiteral("-v"),
+            QStringLiteral("error"),
+            QStringLiteral("-y"),
+            QStringLiteral("-i"),
+            ffmpegInput(input, currentDir),
+            QStringLiteral("-map"),
+            QStringLiteral("0:a:0"),
+            QStringLiteral("-vn"),
+            QStringLiteral("-c:a"),
+            QStringLiteral("pcm_f32le"),
+            output};
 }
 
 } // namespace ql

@@ -20,7 +20,6 @@ QString decodeOutputPath(const QString& tempDir, const QUuid& uuid);
 QString ffmpegInput(const QString& path, const QString& currentDir);
 // The arguments after the program: log errors only, overwrite, the input,
 // its first audio stream only, no video, float PCM into `output`.
-QStringList decodeArguments(const QString& input, const QString& output,
-                            const QString& currentDir);
+QStringList decodeArguments(const QString& input, const QString& output, const QString& currentDir);
 
 } // namespace ql

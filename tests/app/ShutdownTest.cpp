@@ -63,9 +63,8 @@ struct QuitCase {
     QStringList steps;
 };
 
-const QStringList kStores{"releaseHog",     "saveExtras",      "stopFetcher",
-                          "dropImports",    "saveViewState",   "removeVolumeMonitors",
-                          "bumpGeneration"};
+const QStringList kStores{"releaseHog",    "saveExtras",           "stopFetcher",   "dropImports",
+                          "saveViewState", "removeVolumeMonitors", "bumpGeneration"};
 
 // clang-format off
 const std::vector<QuitCase>& quitCases() {
@@ -158,8 +157,8 @@ private slots:
         QVERIFY(app.playback.volumeMonitors.empty());
         QCOMPARE(app.playback.generation, generation + 1);
         if (backendProcess)
-            QVERIFY(QTest::qWaitFor(
-                [&] { return backendProcess->state() == QProcess::NotRunning; }, kWaitMs));
+            QVERIFY(QTest::qWaitFor([&] { return backendProcess->state() == QProcess::NotRunning; },
+                                    kWaitMs));
         app.seams.trace = nullptr;
     }
 

@@ -162,10 +162,14 @@ private slots:
     void ffmpegInput_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("input");
-        QTest::newRow("absolute") << "/m/a b.flac" << "file:/m/a b.flac";
-        QTest::newRow("relative, named like a URL") << "http://x/y.mp3" << "file:/cwd/http://x/y.mp3";
-        QTest::newRow("relative, named like a protocol") << "concat:a|b" << "file:/cwd/concat:a|b";
-        QTest::newRow("relative, named like an option") << "-i" << "file:/cwd/-i";
+        QTest::newRow("absolute") << "/m/a b.flac"
+                                  << "file:/m/a b.flac";
+        QTest::newRow("relative, named like a URL") << "http://x/y.mp3"
+                                                    << "file:/cwd/http://x/y.mp3";
+        QTest::newRow("relative, named like a protocol") << "concat:a|b"
+                                                         << "file:/cwd/concat:a|b";
+        QTest::newRow("relative, named like an option") << "-i"
+                                                        << "file:/cwd/-i";
     }
     void ffmpegInput() {
         QFETCH(QString, path);

@@ -22,11 +22,10 @@ private slots:
     void closingTheWindowQuitsCleanly() {
         UserDefaults().clear();
         const QString path = QDir::temp().filePath(QStringLiteral("tone.m4a"));
-        QVERIFY(test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=3", "-c:a",
-                                 "aac", path}));
-        test::LaunchedApp l(QStringLiteral("ko"), [](App& app) {
-            app.platform = platform::makeSimulatedPlatform();
-        });
+        QVERIFY(test::runFfmpeg(
+            {"-f", "lavfi", "-i", "sine=frequency=440:duration=3", "-c:a", "aac", path}));
+        test::LaunchedApp l(QStringLiteral("ko"),
+                            [](App& app) { app.platform = platform::makeSimulatedPlatform(); });
         const QStringList ours{QStringLiteral("Quavelark-*")};
 
         l->play(Track{1, path, QStringLiteral("Tone"), {}, {}, 3, {}});

@@ -132,8 +132,8 @@ struct DecodeCase {
     bool plays;
     QString status; // "" = the platform's own description; kMarker = no message
     QString button;
-    bool adopted;      // the output became cacheURL (and the previous file went)
-    int outputsLeft;   // "Quavelark-*.caf" in the temporary folder afterwards
+    bool adopted;    // the output became cacheURL (and the previous file went)
+    int outputsLeft; // "Quavelark-*.caf" in the temporary folder afterwards
 };
 
 // clang-format off
@@ -221,15 +221,15 @@ private slots:
         QCOMPARE(r.app.isPlaying(), c.plays);
         QCOMPARE(r.button(), c.button);
         if (c.status.isEmpty())
-            QVERIFY2(r.status() != kMarker && r.status() != kDecodeFailed &&
-                         !r.status().isEmpty(),
+            QVERIFY2(r.status() != kMarker && r.status() != kDecodeFailed && !r.status().isEmpty(),
                      qPrintable(r.status()));
         else
             QCOMPARE(r.status(), c.status);
         QCOMPARE(r.app.playback.decoder, nullptr);
         QCOMPARE(QFile::exists(previous), !c.adopted);
         if (c.adopted) {
-            QVERIFY2(isDecodeOutput(*r.app.playback.cacheURL), qPrintable(*r.app.playback.cacheURL));
+            QVERIFY2(isDecodeOutput(*r.app.playback.cacheURL),
+                     qPrintable(*r.app.playback.cacheURL));
             QVERIFY(r.app.playback.audio);
             QCOMPARE(r.app.playback.audio->path(), *r.app.playback.cacheURL);
         } else {
@@ -248,8 +248,8 @@ private slots:
         QList<QProcess::ExitStatus> ended;
         QStringList partials;
         for (qint64 id = 1; id <= 5; ++id) {
-            const QString path =
-                id < 5 ? m4a(QStringLiteral("slow-%1.m4a").arg(id)) : m4a(QStringLiteral("last.m4a"));
+            const QString path = id < 5 ? m4a(QStringLiteral("slow-%1.m4a").arg(id))
+                                        : m4a(QStringLiteral("last.m4a"));
             r.app.play(trackAt(id, path));
             QProcess* decoder = r.app.playback.decoder;
             QVERIFY(decoder);
@@ -257,8 +257,8 @@ private slots:
                     [&ended](int, QProcess::ExitStatus s) { ended << s; });
             if (id < 5) { // the partial output is there before the next request
                 partials << decoder->arguments().constLast();
-                QVERIFY(QTest::qWaitFor([&] { return QFile::exists(partials.constLast()); },
-                                        kRoadMs));
+                QVERIFY(
+                    QTest::qWaitFor([&] { return QFile::exists(partials.constLast()); }, kRoadMs));
             }
         }
         QVERIFY(r.roadOver());

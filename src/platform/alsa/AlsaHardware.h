@@ -41,12 +41,14 @@
 // did not close, still holds it). A busy PCM fails at once (the open never
 // blocks).
 //
-// Seams for the output sink (the ALSA sink work fills them): the sink takes
-// over the PCM held by a claim instead of opening it again (heldPcm), tells
-// this object what it opened (noteStreamOpened / noteStreamClosed), reopens
-// when onStreamChanged fires after a rate or format set, and closes its stream
-// when onReleaseStream asks (a release, or a program of higher priority asking
-// for the card). Until then a set only changes what the next open uses.
+// The output sink tells this object what it opened (noteStreamOpened /
+// noteStreamClosed). After a successful rate or format set the controller
+// asks the engine to reopen the device's stream, so a set takes effect at
+// once. Seams left for the exclusive-mode work: taking over the PCM a claim
+// holds instead of opening it again (heldPcm), onStreamChanged (not needed
+// while the controller makes that call), and onReleaseStream — the engine
+// cannot yet close one device's stream on demand, so a release while our
+// stream is open fails.
 //
 // Thread: main thread only. Implemented in AlsaHardware.cpp (devices, rates,
 // formats), AlsaHardwareVolume.cpp and AlsaHardwareClaims.cpp (exclusive use,
