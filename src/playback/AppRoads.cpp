@@ -165,6 +165,10 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
     // Bound to App: a decode that ends after App is gone reports nothing
     // (and App's end took the process with it).
     connect(process, &QProcess::finished, this, [this, process, output, generation] {
+        // `decoder` may still name it after a newer request took the direct
+        // road; it must not outlive the process.
+        if (playback.decoder == process)
+            playback.decoder = nullptr;
         process->deleteLater();
         decodeFinished(*process, output, generation);
     });

@@ -18,6 +18,7 @@
 #include "TestHome.h"
 
 #include <QDir>
+#include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSemaphore>
@@ -107,6 +108,9 @@ struct Rig {
     Rig() {
         UserDefaults().clear();
         L10n::setLanguage("ko");
+        // The rate match reports its own changes; the roads' messages are
+        // what these tests read.
+        app.playback.rateMatchOn = false;
         app.status->setStringValue(kMarker);
     }
     QString button() const { return app.views.playButton->title(); }
@@ -271,6 +275,27 @@ private slots:
         for (const QString& partial : partials)
             QVERIFY2(!QFile::exists(partial), qPrintable(partial));
         QCOMPARE(decodeOutputs(), QStringList{QFileInfo(*r.app.playback.cacheURL).fileName()});
+        QCOMPARE(r.button(), kPause);
+    }
+
+    // A decode overtaken by a track that plays directly: its partial output
+    // goes when it ends, and the requests after it find no stale decoder.
+    void decodeOvertakenByADirectPlay() {
+        Rig r;
+        const QString ffmpeg = slowFfmpeg();
+        r.app.seams.decodeProgram = [ffmpeg] { return ffmpeg; };
+        r.app.play(trackAt(1, m4a(QStringLiteral("slow-overtaken.m4a"))));
+        QPointer<QProcess> decoder = r.app.playback.decoder;
+        const QString partial = decoder->arguments().constLast();
+        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(partial); }, kRoadMs));
+        const QString direct = floatCaf(tempFile(QStringLiteral("direct-b.caf")), 3);
+        r.app.play(trackAt(2, direct));
+        QVERIFY(QTest::qWaitFor([&] { return decoder.isNull(); }, kRoadMs));
+
+        QVERIFY(!QFile::exists(partial));
+        QCOMPARE(r.app.playback.audio->path(), direct);
+        r.app.play(trackAt(3, direct));
+        QVERIFY(r.app.isPlaying());
         QCOMPARE(r.button(), kPause);
     }
 
