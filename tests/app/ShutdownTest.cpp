@@ -45,9 +45,8 @@ QString floatCaf(const QString& name) {
 // time (until it is terminated).
 QString slowDecoder() {
     const QString path = tempFile(QStringLiteral("slow-decoder.sh"));
-    if (!test::writeFile(path, "#!/bin/sh\nfor out; do :; done\nprintf partial > \"$out\"\n"
-                               "exec sleep 60\n") ||
-        !QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner))
+    if (!test::writeExecutable(path, "for out; do :; done\nprintf partial > \"$out\"\n"
+                                     "exec sleep 60\n"))
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }

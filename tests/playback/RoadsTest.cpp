@@ -84,8 +84,7 @@ QString floatCaf(const QString& path, double seconds) {
 // A stand-in for ffmpeg: a shell script given the decode road's arguments.
 QString script(const QString& name, const QByteArray& body) {
     const QString path = tempFile(name);
-    if (!test::writeFile(path, "#!/bin/sh\n" + body) ||
-        !QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner))
+    if (!test::writeExecutable(path, body))
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }
