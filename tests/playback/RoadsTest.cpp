@@ -172,9 +172,7 @@ struct RenderCase {
 
 const std::vector<RenderCase>& renderCases() {
     static const std::vector<RenderCase> cases{
-        {"a render plays and says so",
-         Render::File,       false, std::nullopt, true,  kRendered,     kPause, true},
-        {"a pending seek reaches the render's player and is cleared",
+        {"a render plays, says so, and takes the pending seek",
          Render::File,       false, 1.5,          true,  kRendered,     kPause, true},
         {"a render that yields nothing: the message and play",
          Render::Nothing,    false, std::nullopt, false, kRenderFailed, kPlay,  false},
