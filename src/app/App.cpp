@@ -50,7 +50,9 @@ App::App(platform::Platform& platform)
       signalPathPanel(std::make_unique<SignalPathPanel>()),
       fxPanel(std::make_unique<FXPanel>(core.store)),
       qualityQueue(serialQueue("Quavelark.quality")), sonicQueue(serialQueue("Quavelark.sonic")),
-      genreQueue(serialQueue("Quavelark.genre")), coverQueue(serialQueue("Quavelark.cover")) {
+      genreQueue(serialQueue("Quavelark.genre")), coverQueue(serialQueue("Quavelark.cover")),
+      renderQueue(std::make_unique<QThreadPool>()) {
+    renderQueue->setObjectName(QStringLiteral("Quavelark.render"));
     status = new StatusLabel(QStringLiteral("음원 불러오는 중…"));
     seek = new SeekSlider;
     clock = new QLabel(QStringLiteral("0:00 / 0:00"));
@@ -65,16 +67,21 @@ App::App(platform::Platform& platform)
 
 App::~App() {
     // Queued background jobs may still hold copies of their inputs; they never
-    // touch App, so waiting for them is enough.
-    for (QThreadPool* q :
-         {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get()})
+    // touch App, so waiting for them is enough. A render job reads App's
+    // settings while it runs, so it is waited for too.
+    for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get(),
+                           renderQueue.get()})
         q->waitForDone();
     if (timer)
         timer->stop();
+    // Without a quit (a test's App) the decodes and the files in flight end
+    // here; after one this finds nothing left.
+    endDecodes();
     // The backend goes before the state its replies would touch. It ends on
     // the terminate request (or when its input closes); one that ignores both
-    // is killed rather than waited for.
-    stopBackend();
+    // is killed rather than waited for. The quit already asked it to end.
+    if (!core.terminated)
+        stopBackend();
     if (QProcess* backend = std::exchange(library.backend, nullptr)) {
         if (backend->state() != QProcess::NotRunning && !backend->waitForFinished(1000)) {
             backend->kill();

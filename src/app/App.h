@@ -51,6 +51,7 @@ struct Platform;
 } // namespace platform
 
 struct BackendCommand;
+struct PluginSlot;
 class AudioScanPanel;
 class ClickImageView;
 class FXPanel;
@@ -124,6 +125,13 @@ struct AppSeams {
     std::function<void(const Track& track)> playRequest;
     // Receives each quality probe a request starts, in place of the probe.
     std::function<void(const Track& track)> qualityProbe;
+    // The program the decode road runs in place of toolPath("ffmpeg").
+    std::function<QString()> decodeProgram;
+    // Stands in for the effects renderer (renderFXBlocking); runs on a
+    // render job's thread.
+    std::function<std::optional<QString>(const Track& track, const std::optional<QString>& chain,
+                                         const std::vector<PluginSlot>& plugins)>
+        renderFX;
 };
 
 class App final : public QObject {
@@ -221,6 +229,8 @@ public:
     void registerRemote();
     // Refreshes the system's Now Playing information.
     void publish();
+    // Clears the system's Now Playing information and reports "stopped".
+    void clearNowPlaying();
     // Playback checks run by every tick after countTick(), in this order,
     // before gaplessCheck().
     void sleepTick();
@@ -273,10 +283,16 @@ public:
     // of the event loop (never inside its own end-of-file call).
     void retirePlayer(std::unique_ptr<platform::AudioPlayer> player);
 
-    // ---- playback/AppRoads.cpp (seams until the decode and render roads) ----
-    // The fallback roads of a play request, carrying its generation.
+    // ---- playback/AppRoads.cpp ------------------------------------------------
+    // The fallback roads of a play request, carrying its generation: the
+    // effects render on a render job, the ffmpeg decode as a child process.
     void startRenderRoad(const Track& track, quint64 generation);
     void startDecodeRoad(const Track& track, quint64 generation);
+    // Their completions on the main thread: the rendered file (none: the
+    // render failed), or the finished decode and its output. A completion
+    // whose generation is not the current one only deletes its file.
+    void renderFinished(const std::optional<QString>& url, quint64 generation);
+    void decodeFinished(const QProcess& process, const QString& output, quint64 generation);
 
     // ---- playback/AppTransport.cpp ---------------------------------------------
     // Play/pause; with nothing loaded, plays the current or first visible track.
@@ -424,6 +440,11 @@ public:
     // Renders the track into the render cache in the background when it
     // needs processing and no render of it is cached or running.
     void prefetchFX(const Track& track);
+    // Renders the whole track with the filter chain and the plug-ins into a
+    // temporary float file; its path, or none on failure. Blocking, for a
+    // render job's thread; writes no App state.
+    std::optional<QString> renderFXBlocking(const Track& track, const std::optional<QString>& chain,
+                                            const std::vector<PluginSlot>& plugins) const;
 
     // ---- listening/AppListening.cpp (seams until the listening issues) ----------
     void showNowPlaying();
@@ -443,6 +464,12 @@ public:
     // Shows the downloader window; starts a chart run of the top 10.
     void showFetch();
     void runMelon();
+
+    // ---- app/AppShutdown.cpp --------------------------------------------------
+    // The quit: temporary files, exclusive use, stores, helpers and child
+    // processes, late results, Now Playing, in that order; runs once
+    // (connected to the application's aboutToQuit at launch).
+    void applicationWillTerminate();
 
     // ---- app/AppSettings.cpp ------------------------------------------------------
     // Once, before the first window: settings, stores, the one-time effects
@@ -628,9 +655,15 @@ public:
     std::unique_ptr<QThreadPool> sonicQueue;
     std::unique_ptr<QThreadPool> genreQueue;
     std::unique_ptr<QThreadPool> coverQueue;
+    // Effects renders of the render road (several may run at once).
+    std::unique_ptr<QThreadPool> renderQueue;
 
 private:
     void step(const char* name, const QStringList& files = {});
+    // app/AppShutdown.cpp: ends every decode still running (a bounded wait,
+    // then a kill) without its completion, then deletes the outputs still in
+    // flight; returns how many there were.
+    int endDecodes();
     // ui/AppBrowser.cpp: the search field and folder pop-up, and the view
     // state stored by the last run.
     void makeBrowserControls();

@@ -3,8 +3,8 @@
 
 #include "app/AppPaths.h"
 #include "downloader/FlacFetcher.h"
-#include "ui/l10n/L10n.h"
 #include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
 
 #include <QApplication>
 #include <QFutureWatcher>
@@ -99,6 +99,10 @@ void App::applicationDidFinishLaunching() {
 
     step("launched");
     core.launched = true;
+    // The quit's own order (app/AppShutdown.cpp) runs before the event loop
+    // ends, while every object it touches is still there.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
+            &App::applicationWillTerminate, Qt::UniqueConnection);
 
     if (!core.waitingFiles.isEmpty()) {
         const QStringList files = std::exchange(core.waitingFiles, {});
@@ -156,10 +160,11 @@ void App::offerSetup(const QStringList& missing) {
     const QString names = missing.join(QStringLiteral(", "));
     // Wording for Linux: apt asks for the user's password, not a Mac's.
     const QString text = L10n::tr(QStringLiteral("필요한 프로그램을 설치할까요?"));
-    const QString info = L10n::tr(QStringLiteral("Quavelark이 동작하려면 ") + names +
-                                  QStringLiteral("가 필요해요. '자동 설치'를 누르면 터미널이 열려 "
-                                                 "알아서 설치합니다(5분 안팎, 비밀번호 입력이 "
-                                                 "필요할 수 있어요). 끝나면 앱을 다시 실행하세요."));
+    const QString info =
+        L10n::tr(QStringLiteral("Quavelark이 동작하려면 ") + names +
+                 QStringLiteral("가 필요해요. '자동 설치'를 누르면 터미널이 열려 "
+                                "알아서 설치합니다(5분 안팎, 비밀번호 입력이 "
+                                "필요할 수 있어요). 끝나면 앱을 다시 실행하세요."));
     const QStringList buttons{L10n::tr(QStringLiteral("자동 설치")),
                               L10n::tr(QStringLiteral("나중에"))};
     status->setStringValue(QStringLiteral("필요한 프로그램 없음: ") + names);

@@ -26,6 +26,8 @@ struct CoreState {
     JSONStore store;
     // Firings of the 0.5 s tick since launch; the first tick sees 1.
     qint64 ticks = 0;
+    // The shutdown sequence has run (it runs once).
+    bool terminated = false;
 };
 
 } // namespace ql

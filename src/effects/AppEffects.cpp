@@ -5,9 +5,12 @@
 // stands in through AppSeams::fxSignature) — there is no render to redo for
 // new settings or a new device, so fxChanged() does nothing, and there is no
 // renderer to prefetch the next track with, so prefetchFX() leaves the render
-// cache as it is. Until the upsampling issue no source rate has an upsampling
+// cache as it is, and renderFXBlocking() renders nothing (unless a test stands
+// in through AppSeams::renderFX). Until the upsampling issue no source rate has an upsampling
 // target, so upsampling alone never sends a track through the effects road.
 #include "app/App.h"
+
+#include "effects/FXState.h"
 
 namespace ql {
 
@@ -40,5 +43,13 @@ QString App::fxKey(const Track& track, const QString& signature) {
 }
 
 void App::prefetchFX(const Track&) {}
+
+std::optional<QString> App::renderFXBlocking(const Track& track,
+                                             const std::optional<QString>& chain,
+                                             const std::vector<PluginSlot>& plugins) const {
+    if (seams.renderFX)
+        return seams.renderFX(track, chain, plugins);
+    return std::nullopt;
+}
 
 } // namespace ql

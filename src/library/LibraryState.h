@@ -26,6 +26,9 @@ struct LibraryState {
     QSet<QString> qualPending;
     // Genre by file path ("genres.json").
     QHash<QString, QString> genres;
+    // Bumped by the quit so that file imports still running are dropped when
+    // they arrive.
+    quint64 fileOpenGeneration = 0;
 
     // ---- backend requests ---------------------------------------------------
     // A request is in flight: set by each written request, cleared by each

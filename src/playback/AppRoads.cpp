@@ -1,27 +1,92 @@
 // ---- playback: the fallback roads of a play request ----
 //
-// Seams for the effects-render and decode roads: rendering the track with the
-// effects into a temporary file, and decoding a file our player cannot read
-// to a temporary 32-bit float file with ffmpeg, each played when ready unless
-// a newer request has come (generation), come with them. Until then a road
-// cannot run, and it ends the request the way it ends one that failed:
-// loading over, the play button back to play, and the road's own message.
-// A test can take the road's place through AppSeams::fallbackRoad.
+// The effects-render road: the track needs processing and no render of it
+// is cached, so a render job renders the whole track (renderFXBlocking) with
+// the chain and plug-ins taken when the road starts, and the result plays
+// when it arrives. The decode road: the track needs no processing but our
+// player cannot read or start it, so ffmpeg decodes its first audio stream
+// to "Quavelark-<UUID>.caf" (32-bit float) and that file plays.
+//
+// Both hand their result to the main thread, where it is used only if no
+// newer play request has come (the generation); an overtaken completion
+// deletes its own file and touches nothing else. A file that plays becomes
+// `cacheURL`, replacing (and deleting) the previous track's one at that
+// moment.
+//
+// Every failure ends the request visibly: a message and the play button back
+// to play, never "준비 중…" left standing. A file from which no player can be
+// made is deleted at once, since nothing else would ever delete it.
+//
+// Outputs still being produced are registered in `playback.inFlight`, so the
+// quit can delete them; a completion takes its file back from there first
+// (and leaves it alone when the quit already took it).
+//
+// A test can take a road's place through AppSeams::fallbackRoad, run another
+// program for ffmpeg through AppSeams::decodeProgram, and stand in for the
+// renderer through AppSeams::renderFX.
 #include "app/App.h"
 
+#include "effects/FXPanel.h"
+#include "library/ToolPaths.h"
+#include "platform/Platform.h"
+#include "platform/audio/AudioPlayer.h"
+#include "playback/DecodeCommand.h"
 #include "playback/Transport.h"
 #include "ui/PlayButton.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QThreadPool>
+#include <QUuid>
+
 namespace ql {
 
 namespace {
-void endFailedRoad(App& app, const QString& message) {
+
+const char* const kRendering = "🎛 사운드 효과 적용 중…";
+const char* const kRendered = "🎛 사운드 효과 적용됨";
+const char* const kRenderFailed = "효과 처리에 실패했습니다. 효과를 끄고 다시 시도하세요.";
+const char* const kDecodeFailed = "파일을 재생할 수 없습니다. 디스크 연결과 포맷을 확인하세요.";
+const char* const kOutputFailed = "오디오 출력을 시작할 수 없습니다.";
+
+// The road ends without playing: the message, and the play button back to
+// play. `message` is shown as given when it is not a Korean interface text
+// (a platform's own description).
+void endFailed(App& app, const QString& message) {
     app.playback.loading = false;
     app.status->setStringValue(L10n::tr(message));
     app.views.playButton->setTitle(stoppedTitle());
 }
+
+enum class Adopted { Playing, NoPlayer, NotStarted };
+struct Adoption {
+    Adopted outcome;
+    QString error; // the platform's description, for NoPlayer
+};
+
+// Plays `file` as the current track's temporary file. A file from which no
+// player can be made is deleted; a player that does not start stays `audio`
+// and its file `cacheURL`.
+Adoption adoptAndPlay(App& app, const QString& file) {
+    PlaybackState& p = app.playback;
+    app.preMatch(file);
+    platform::AudioPlayer::Opened opened;
+    if (app.platform.outputs)
+        opened = platform::AudioPlayer::open(*app.platform.outputs, file);
+    if (!opened.player) {
+        QFile::remove(file);
+        return {Adopted::NoPlayer, opened.error};
+    }
+    if (p.cacheURL)
+        QFile::remove(*p.cacheURL);
+    p.cacheURL = file;
+    app.setUpPlayer(std::move(opened.player));
+    return {app.startPlayer() ? Adopted::Playing : Adopted::NotStarted, {}};
+}
+
 } // namespace
 
 void App::startRenderRoad(const Track& track, quint64 generation) {
@@ -29,7 +94,53 @@ void App::startRenderRoad(const Track& track, quint64 generation) {
         seams.fallbackRoad("render", track, generation);
         return;
     }
-    endFailedRoad(*this, QStringLiteral("효과 처리에 실패했습니다. 효과를 끄고 다시 시도하세요."));
+    status->setStringValue(L10n::tr(QString::fromUtf8(kRendering)));
+    // Taken now: a later change of the effects does not reach this render.
+    const std::optional<QString> chain = fxPanel->chain();
+    const std::vector<PluginSlot> plugins = fxPanel->activePlugins();
+    // The job may finish after App is gone: ~App waits for the render queue,
+    // and a result that comes after the quit is deleted here.
+    const std::shared_ptr<InFlightFiles> inFlight = playback.inFlight;
+    renderQueue->start([track, chain, plugins, generation, inFlight, app = this] {
+        const std::optional<QString> url = app->renderFXBlocking(track, chain, plugins);
+        if (url && !inFlight->add(*url)) {
+            QFile::remove(*url);
+            return;
+        }
+        // Bound to App: the call is dropped if App is gone by then, and the
+        // quit has deleted the file.
+        QMetaObject::invokeMethod(
+            app, [app, url, generation] { app->renderFinished(url, generation); },
+            Qt::QueuedConnection);
+    });
+}
+
+void App::renderFinished(const std::optional<QString>& url, quint64 generation) {
+    PlaybackState& p = playback;
+    // The quit deleted it already: nothing of it is ours any more.
+    if (url && !p.inFlight->take(*url))
+        return;
+    if (generation != p.generation) {
+        if (url)
+            QFile::remove(*url);
+        return;
+    }
+    p.loading = false;
+    if (!url) {
+        endFailed(*this, QString::fromUtf8(kRenderFailed));
+        return;
+    }
+    switch (adoptAndPlay(*this, *url).outcome) {
+    case Adopted::Playing:
+        status->setStringValue(L10n::tr(QString::fromUtf8(kRendered)));
+        break;
+    case Adopted::NotStarted:
+        endFailed(*this, QString::fromUtf8(kOutputFailed));
+        break;
+    case Adopted::NoPlayer:
+        endFailed(*this, QString::fromUtf8(kRenderFailed));
+        break;
+    }
 }
 
 void App::startDecodeRoad(const Track& track, quint64 generation) {
@@ -37,8 +148,65 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
         seams.fallbackRoad("decode", track, generation);
         return;
     }
-    endFailedRoad(*this,
-                  QStringLiteral("파일을 재생할 수 없습니다. 디스크 연결과 포맷을 확인하세요."));
+    PlaybackState& p = playback;
+    const QString output =
+        decodeOutputPath(QDir(QDir::tempPath()).absolutePath(), QUuid::createUuid());
+    auto* process = new QProcess(this);
+    process->setObjectName(QStringLiteral("Quavelark.decode"));
+    process->setProgram(seams.decodeProgram ? seams.decodeProgram()
+                                            : toolPath(QStringLiteral("ffmpeg")));
+    process->setArguments(decodeArguments(track.path, output, QDir::currentPath()));
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    p.decoder = process;
+    p.inFlight->add(output);
+
+    // Bound to App: a decode that ends after App is gone reports nothing
+    // (and App's end took the process with it).
+    connect(process, &QProcess::finished, this, [this, process, output, generation] {
+        // `decoder` may still name it after a newer request took the direct
+        // road; it must not outlive the process.
+        if (playback.decoder == process)
+            playback.decoder = nullptr;
+        process->deleteLater();
+        decodeFinished(*process, output, generation);
+    });
+
+    // The launch itself is quick (fork and exec); waiting for it tells a
+    // missing or unusable ffmpeg apart at once.
+    process->start();
+    if (!process->waitForStarted()) {
+        const QString problem = process->errorString();
+        p.decoder = nullptr;
+        process->disconnect(this);
+        process->deleteLater();
+        if (p.inFlight->take(output))
+            QFile::remove(output);
+        endFailed(*this, problem);
+    }
+}
+
+void App::decodeFinished(const QProcess& process, const QString& output, quint64 generation) {
+    PlaybackState& p = playback;
+    if (!p.inFlight->take(output))
+        return;
+    if (generation != p.generation) {
+        QFile::remove(output);
+        return;
+    }
+    p.loading = false;
+    p.decoder = nullptr;
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        QFile::remove(output);
+        endFailed(*this, QString::fromUtf8(kDecodeFailed));
+        return;
+    }
+    const Adoption adopted = adoptAndPlay(*this, output);
+    if (adopted.outcome == Adopted::NoPlayer)
+        endFailed(*this, adopted.error);
+    else if (adopted.outcome == Adopted::NotStarted)
+        endFailed(*this, QString::fromUtf8(kOutputFailed));
 }
 
 } // namespace ql

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "playback/InFlightFiles.h"
 #include "playback/OutputDevice.h"
 
 #include <QDateTime>
@@ -83,8 +84,12 @@ struct PlaybackState {
     // toggle does nothing meanwhile, and the gapless and crossfade checks wait.
     bool loading = false;
     // The running decode of the current track (a child of App made by the
-    // decode road); a new play request terminates it.
+    // decode road, named "Quavelark.decode"); a new play request terminates
+    // it. Null once its completion ran, or when it could not be launched.
     QProcess* decoder = nullptr;
+    // Outputs of decodes and renders not yet taken by their completion; the
+    // quit deletes what is left. Shared with the render jobs.
+    std::shared_ptr<InFlightFiles> inFlight = std::make_shared<InFlightFiles>();
     // The temporary decoded or rendered file that belongs to `current`;
     // deleted when a new player replaces it.
     std::optional<QString> cacheURL;

@@ -1,4 +1,5 @@
 #include "app/SettingLimits.h"
+#include "playback/DecodeCommand.h"
 #include "playback/PlayCount.h"
 #include "playback/Succession.h"
 
@@ -205,6 +206,29 @@ private slots:
         QFETCH(double, stored);
         QFETCH(double, speed);
         QCOMPARE(ql::playbackSpeed(stored), speed);
+    }
+
+    // What ffmpeg is told to read: only ever the file, never a protocol or
+    // an option, whatever the file is called.
+    void ffmpegInput_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("input");
+        QTest::newRow("absolute") << "/m/a b.flac"
+                                  << "file:/m/a b.flac";
+        QTest::newRow("relative, named like a URL") << "http://x/y.mp3"
+                                                    << "file:/cwd/http://x/y.mp3";
+        QTest::newRow("relative, named like a protocol") << "concat:a|b"
+                                                         << "file:/cwd/concat:a|b";
+        QTest::newRow("relative, named like an option") << "-i"
+                                                        << "file:/cwd/-i";
+    }
+    void ffmpegInput() {
+        QFETCH(QString, path);
+        QFETCH(QString, input);
+        QCOMPARE(ql::ffmpegInput(path, QStringLiteral("/cwd")), input);
+        QCOMPARE(ql::decodeArguments(path, QStringLiteral("/t/o.caf"), QStringLiteral("/cwd"))
+                     .filter(QStringLiteral("file:")),
+                 QStringList{input});
     }
 };
 

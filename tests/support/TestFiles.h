@@ -22,4 +22,10 @@ inline bool writeFile(const QString& path, const QByteArray& bytes) {
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
+// A shell script made executable for its owner; false on failure.
+inline bool writeExecutable(const QString& path, const QByteArray& body) {
+    return writeFile(path, "#!/bin/sh\n" + body) &&
+           QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
+}
+
 } // namespace ql::test

@@ -1,0 +1,112 @@
+// ---- app: the quit ----
+//
+// applicationWillTerminate() runs once, on the main thread, when the
+// application quits (the menu, or the last window closed): connected to
+// aboutToQuit at launch. In this order: the cached effects render is deleted,
+// the output device is given back from exclusive use, the stores are written,
+// the helpers are stopped, late file imports are invalidated, the view state
+// is saved, the volume-key monitors removed, late decode and render results
+// invalidated, the decode and the player stopped, the backend detached and
+// ended, the current track's temporary file deleted, and Now Playing cleared.
+// A step whose object is absent is skipped; the others still run. Each step
+// is reported to AppSeams::trace by name as it runs.
+//
+// The device is released before the stores are written, so a slow disk
+// never keeps another program waiting for the sound card.
+//
+// Outputs still being produced by decodes (also those a newer play request
+// already terminated) and render results not yet taken are deleted too, once
+// their processes have ended: a decode stopped mid-way would otherwise leave
+// its partial file in the temporary folder.
+//
+// Seam: the phone remote's server is stopped here (after the stores, before
+// the downloader) once the remote work adds it; until then there is none.
+#include "app/App.h"
+
+#include "downloader/FlacFetcher.h"
+#include "platform/audio/AudioPlayer.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+
+namespace ql {
+
+namespace {
+// How long a terminated decode may take to end before it is killed.
+constexpr int kDecodeEndMs = 1000;
+} // namespace
+
+void App::applicationWillTerminate() {
+    if (core.terminated)
+        return;
+    core.terminated = true;
+    PlaybackState& p = playback;
+
+    if (p.fxCache) {
+        step("deleteFXCache");
+        QFile::remove(p.fxCache->path);
+    }
+    step("releaseHog");
+    setHog(false, std::nullopt);
+    step("saveExtras");
+    saveExtras();
+    step("stopFetcher");
+    fetcher->terminateIfRunning();
+    step("dropImports");
+    ++library.fileOpenGeneration;
+    step("saveViewState");
+    saveViewState();
+    step("removeVolumeMonitors");
+    for (std::unique_ptr<QObject>& monitor : p.volumeMonitors)
+        monitor.reset();
+    p.volumeMonitors.clear();
+    step("bumpGeneration");
+    ++p.generation;
+    // A process that never launched is not ours to stop.
+    if (p.decoder && p.decoder->state() != QProcess::NotRunning) {
+        step("stopDecoder");
+        p.decoder->terminate();
+    }
+    if (p.audio) {
+        step("stopPlayer");
+        p.audio->stop();
+    }
+    if (QProcess* backend = library.backend) {
+        step("detachBackendOutput");
+        step("closeBackendInput");
+        if (backend->state() != QProcess::NotRunning)
+            step("terminateBackend");
+        stopBackend();
+    }
+    if (p.cacheURL) {
+        step("deleteCacheFile");
+        QFile::remove(*p.cacheURL);
+    }
+    if (endDecodes() > 0)
+        step("deleteInFlight");
+    step("clearNowPlaying");
+    clearNowPlaying();
+}
+
+int App::endDecodes() {
+    const QList<QProcess*> decodes =
+        findChildren<QProcess*>(QStringLiteral("Quavelark.decode"), Qt::FindDirectChildrenOnly);
+    for (QProcess* decode : decodes) {
+        // Its completion must not run any more: its output is deleted below.
+        decode->disconnect(this);
+        if (decode->state() == QProcess::NotRunning)
+            continue;
+        decode->terminate();
+        if (!decode->waitForFinished(kDecodeEndMs)) {
+            decode->kill();
+            decode->waitForFinished(kDecodeEndMs);
+        }
+    }
+    const QStringList left = playback.inFlight->close();
+    for (const QString& path : left)
+        QFile::remove(path);
+    return int(left.size());
+}
+
+} // namespace ql

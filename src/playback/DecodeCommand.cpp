@@ -1,0 +1,34 @@
+#include "playback/DecodeCommand.h"
+
+#include <QDir>
+
+namespace ql {
+
+QString decodeOutputPath(const QString& tempDir, const QUuid& uuid) {
+    return QDir(tempDir).filePath(QStringLiteral("Quavelark-") +
+                                  uuid.toString(QUuid::WithoutBraces).toUpper() +
+                                  QStringLiteral(".caf"));
+}
+
+QString ffmpegInput(const QString& path, const QString& currentDir) {
+    // Not cleaned: "a/../b" must stay the path the user's file system resolves.
+    const QString absolute = QDir::isAbsolutePath(path) ? path : currentDir + u'/' + path;
+    return QStringLiteral("file:") + absolute;
+}
+
+QStringList decodeArguments(const QString& input, const QString& output,
+                            const QString& currentDir) {
+    return {QStringLiteral("-v"),
+            QStringLiteral("error"),
+            QStringLiteral("-y"),
+            QStringLiteral("-i"),
+            ffmpegInput(input, currentDir),
+            QStringLiteral("-map"),
+            QStringLiteral("0:a:0"),
+            QStringLiteral("-vn"),
+            QStringLiteral("-c:a"),
+            QStringLiteral("pcm_f32le"),
+            output};
+}
+
+} // namespace ql

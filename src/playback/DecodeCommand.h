@@ -1,0 +1,25 @@
+// The ffmpeg command of the decode road and the name of its output: the
+// first audio stream of a file, as 32-bit float PCM in a CAF file
+// "Quavelark-<UUID>.caf" (UUID upper case) in the temporary folder.
+//
+// The input is always handed over as "file:" and an absolute path, so that
+// a file named like "http://…", "concat:…" or "-i" can only ever be read as
+// the file it is. Pure functions; folders and the UUID come in as values.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+
+namespace ql {
+
+// "<tempDir>/Quavelark-<UUID>.caf".
+QString decodeOutputPath(const QString& tempDir, const QUuid& uuid);
+// `path` as ffmpeg must read it: "file:" and the path made absolute against
+// `currentDir`.
+QString ffmpegInput(const QString& path, const QString& currentDir);
+// The arguments after the program: log errors only, overwrite, the input,
+// its first audio stream only, no video, float PCM into `output`.
+QStringList decodeArguments(const QString& input, const QString& output, const QString& currentDir);
+
+} // namespace ql

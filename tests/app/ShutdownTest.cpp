@@ -1,0 +1,188 @@
+// The quit of a launched controller: the order of its steps as they run,
+// the steps skipped when their object is absent, and what it leaves on
+// disk — temporary files gone (also a decode's partial output and a render
+// that finishes after the quit), stores and view state written.
+#include "app/App.h"
+#include "app/UserDefaults.h"
+#include "platform/sim/SimPlatform.h"
+
+#include "CaseRows.h"
+#include "FakeBackend.h"
+#include "LaunchedApp.h"
+#include "TestAudio.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSemaphore>
+#include <QThreadPool>
+
+#include <sndfile.h>
+
+using namespace ql;
+using test::addRows;
+
+namespace {
+
+constexpr int kWaitMs = 20000;
+
+QString tempFile(const QString& name) {
+    return QDir::temp().filePath(name);
+}
+
+QString floatCaf(const QString& name) {
+    const QString path = tempFile(name);
+    test::AudioSpec spec;
+    spec.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
+    if (!test::writeAudio(path, spec))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// Stands in for ffmpeg: leaves a partial output, then decodes for a long
+// time (until it is terminated).
+QString slowDecoder() {
+    const QString path = tempFile(QStringLiteral("slow-decoder.sh"));
+    if (!test::writeExecutable(path, "for out; do :; done\nprintf partial > \"$out\"\n"
+                                     "exec sleep 60\n"))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+enum class Backend { None, Alive, ExitedByItself };
+enum class Playing { Nothing, Render, Decoding };
+
+struct QuitCase {
+    const char* name;
+    Playing playing;
+    bool fxCached;
+    Backend backend;
+    QStringList steps;
+};
+
+const QStringList kStores{"releaseHog",    "saveExtras",           "stopFetcher",   "dropImports",
+                          "saveViewState", "removeVolumeMonitors", "bumpGeneration"};
+
+// clang-format off
+const std::vector<QuitCase>& quitCases() {
+    static const std::vector<QuitCase> cases{
+        {"nothing played: the stores and view state still saved",
+         Playing::Nothing, false, Backend::None,
+         kStores + QStringList{"clearNowPlaying"}},
+        {"a render playing, the render cache filled, the backend running",
+         Playing::Render, true, Backend::Alive,
+         QStringList{"deleteFXCache"} + kStores +
+             QStringList{"stopPlayer", "detachBackendOutput", "closeBackendInput",
+                         "terminateBackend", "deleteCacheFile", "clearNowPlaying"}},
+        {"a backend that exited by itself is detached, not terminated again",
+         Playing::Nothing, false, Backend::ExitedByItself,
+         kStores + QStringList{"detachBackendOutput", "closeBackendInput", "clearNowPlaying"}},
+        {"during a decode: the decoder stopped, its partial output and the current file deleted",
+         Playing::Decoding, false, Backend::None,
+         kStores + QStringList{"stopDecoder", "deleteCacheFile", "deleteInFlight",
+                               "clearNowPlaying"}},
+    };
+    return cases;
+}
+// clang-format on
+
+QStringList tempLeftovers() {
+    return QDir::temp().entryList({QStringLiteral("Quavelark-*")}, QDir::Files);
+}
+
+} // namespace
+
+class ShutdownTest : public QObject {
+    Q_OBJECT
+private slots:
+    void quit_data() { addRows(quitCases()); }
+    void quit() {
+        const QuitCase& c = test::currentCase(quitCases());
+        UserDefaults().clear();
+        test::FakeBackend backend;
+        if (c.backend == Backend::ExitedByItself)
+            backend.plan.insert("greeting", QJsonObject{{"exit", 0}});
+        backend.install();
+        test::LaunchedApp l(QStringLiteral("ko"), [&c](App& app) {
+            // A device to play on (the fixture's platform has none).
+            app.platform = platform::makeSimulatedPlatform();
+            if (c.backend != Backend::None) {
+                app.seams.backendWrite = nullptr;
+                app.seams.backendCommand = [] { return test::FakeBackend::command(); };
+            }
+            app.seams.fxSignature = [&c] {
+                return c.playing == Playing::Render ? std::optional(QStringLiteral("eq"))
+                                                    : std::nullopt;
+            };
+            app.seams.renderFX = [](const Track&, const std::optional<QString>&,
+                                    const std::vector<PluginSlot>&) {
+                return std::optional(floatCaf(QStringLiteral("Quavelark-fx-played.caf")));
+            };
+            app.seams.decodeProgram = [] { return slowDecoder(); };
+        });
+        App& app = *l.app;
+        if (c.backend == Backend::ExitedByItself)
+            QVERIFY(QTest::qWaitFor([&] { return app.library.backendError; }, kWaitMs));
+
+        QStringList partial;
+        if (c.playing == Playing::Render) {
+            app.play(Track{1, tempFile("a.flac"), "A", {}, {}, 1, {}});
+            QVERIFY(QTest::qWaitFor([&] { return !app.playback.loading; }, kWaitMs));
+            QVERIFY(app.isPlaying());
+        } else if (c.playing == Playing::Decoding) {
+            app.playback.cacheURL = floatCaf(QStringLiteral("Quavelark-previous.caf"));
+            app.play(Track{2, tempFile("b.m4a"), "B", {}, {}, 1, {}});
+            partial << app.playback.decoder->arguments().constLast();
+            QVERIFY(QTest::qWaitFor([&] { return QFile::exists(partial[0]); }, kWaitMs));
+        }
+        if (c.fxCached)
+            app.playback.fxCache =
+                RenderCacheEntry{"next|eq", floatCaf(QStringLiteral("Quavelark-fx-next.caf"))};
+        app.search->setText(QStringLiteral("quiet"));
+        QProcess* backendProcess = app.library.backend;
+        const quint64 generation = app.playback.generation;
+        QStringList steps;
+        app.seams.trace = [&steps](const QString& step, const QStringList&) { steps << step; };
+
+        app.applicationWillTerminate();
+        app.applicationWillTerminate(); // a second quit does nothing
+
+        QCOMPARE(steps, c.steps);
+        QCOMPARE(tempLeftovers(), QStringList{});
+        QVERIFY(QFile::exists(app.core.store.filePath(QString::fromLatin1(stores::kPlayStats))));
+        QCOMPARE(UserDefaults().string(keys::kLibrarySearch), std::optional<QString>("quiet"));
+        QVERIFY(app.playback.volumeMonitors.empty());
+        QCOMPARE(app.playback.generation, generation + 1);
+        if (backendProcess)
+            QVERIFY(QTest::qWaitFor([&] { return backendProcess->state() == QProcess::NotRunning; },
+                                    kWaitMs));
+        app.seams.trace = nullptr;
+    }
+
+    // A render still running at the quit finds the quit done when it ends,
+    // and deletes its own file.
+    void renderEndingAfterTheQuit() {
+        QSemaphore go;
+        const QString render = tempFile(QStringLiteral("Quavelark-fx-late.caf"));
+        test::LaunchedApp l(QStringLiteral("ko"), [&](App& app) {
+            app.seams.fxSignature = [] { return std::optional(QStringLiteral("eq")); };
+            app.seams.renderFX = [&go, render](const Track&, const std::optional<QString>&,
+                                               const std::vector<PluginSlot>&) {
+                go.acquire();
+                test::writeFile(render, "rendered");
+                return std::optional(render);
+            };
+        });
+        l->play(Track{1, tempFile("a.flac"), "A", {}, {}, 1, {}});
+        l->applicationWillTerminate();
+        go.release();
+        l->renderQueue->waitForDone();
+        QCoreApplication::processEvents();
+        QVERIFY(!QFile::exists(render));
+    }
+};
+
+QL_TEST_MAIN(ShutdownTest)
+#include "ShutdownTest.moc"

@@ -1,0 +1,370 @@
+// The decode and effects-render roads of a play request on the simulated
+// rig (manual clock). The decode road runs the real ffmpeg on files made
+// here; where a row needs ffmpeg to be slow, missing or wrong, a small
+// script stands in for it. The render road runs a stand-in renderer that
+// writes a float CAF file, or fails.
+#include "app/App.h"
+#include "app/UserDefaults.h"
+#include "platform/audio/AudioPlayer.h"
+#include "ui/PlayButton.h"
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
+
+#include "CaseRows.h"
+#include "RiggedApp.h"
+#include "SimRigs.h"
+#include "TestAudio.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSemaphore>
+#include <QThreadPool>
+
+#include <sndfile.h>
+
+using namespace ql;
+using namespace ql::platform;
+using test::addRows;
+
+namespace {
+
+const QString kPause = QStringLiteral("⏸ 일시정지");
+const QString kPlay = QStringLiteral("▶ 재생");
+const QString kMarker = QStringLiteral("(before the request)");
+const QString kDecodeFailed =
+    QStringLiteral("파일을 재생할 수 없습니다. 디스크 연결과 포맷을 확인하세요.");
+const QString kRenderFailed =
+    QStringLiteral("효과 처리에 실패했습니다. 효과를 끄고 다시 시도하세요.");
+const QString kOutputFailed = QStringLiteral("오디오 출력을 시작할 수 없습니다.");
+const QString kRendering = QStringLiteral("🎛 사운드 효과 적용 중…");
+const QString kRendered = QStringLiteral("🎛 사운드 효과 적용됨");
+constexpr int kRoadMs = 30000; // a generous bound for ffmpeg on a loaded machine
+
+QString tempFile(const QString& name) {
+    return QDir::temp().filePath(name);
+}
+
+// The decode road's outputs left in the temporary folder.
+QStringList decodeOutputs() {
+    return QDir::temp().entryList({QStringLiteral("Quavelark-*.caf")}, QDir::Files);
+}
+
+bool isDecodeOutput(const QString& path) {
+    static const QRegularExpression name(
+        QStringLiteral("^Quavelark-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}"
+                       "\\.caf$"));
+    return QFileInfo(path).absolutePath() == QDir::temp().absolutePath() &&
+           name.match(QFileInfo(path).fileName()).hasMatch();
+}
+
+// Two seconds of AAC in an MP4 container, made once with ffmpeg.
+QString m4a(const QString& name) {
+    const QString path = tempFile(name);
+    if (!QFile::exists(path) &&
+        !test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-c:a",
+                          "aac", path}))
+        qFatal("cannot make %s", qPrintable(path));
+    return path;
+}
+
+// A float CAF of `seconds`, as a renderer leaves one.
+QString floatCaf(const QString& path, double seconds) {
+    test::AudioSpec spec;
+    spec.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
+    spec.frames = std::int64_t(seconds * spec.rate);
+    if (!test::writeAudio(path, spec))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// A stand-in for ffmpeg: a shell script given the decode road's arguments.
+QString script(const QString& name, const QByteArray& body) {
+    const QString path = tempFile(name);
+    if (!test::writeExecutable(path, body))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// For an input whose name holds "slow": leaves a partial output and waits
+// (as a long decode would) until it is terminated; anything else goes to
+// the real ffmpeg.
+QString slowFfmpeg() {
+    return script(QStringLiteral("slow-ffmpeg.sh"),
+                  "for out; do :; done\n"
+                  "case \"$5\" in *slow*) printf partial > \"$out\"; exec sleep 60;; esac\n"
+                  "exec ffmpeg \"$@\"\n");
+}
+
+struct Rig {
+    std::shared_ptr<SimSinkControl> sink = std::make_shared<SimSinkControl>(SimClock::Manual);
+    test::RiggedApp rig{test::twoOutputs(), SimOutputs{SimClock::Manual, {{test::kAnalogB, sink}}}};
+    App& app = rig.app;
+
+    Rig() {
+        UserDefaults().clear();
+        L10n::setLanguage("ko");
+        // The rate match reports its own changes; the roads' messages are
+        // what these tests read.
+        app.playback.rateMatchOn = false;
+        app.status->setStringValue(kMarker);
+    }
+    QString button() const { return app.views.playButton->title(); }
+    QString status() const { return app.status->stringValue(); }
+    bool roadOver() {
+        return QTest::qWaitFor([this] { return !app.playback.loading; }, kRoadMs);
+    }
+};
+
+Track trackAt(qint64 id, const QString& path) {
+    return Track{id, path, QStringLiteral("T%1").arg(id), {}, {}, 2, {}};
+}
+
+// ---- the decode road ----------------------------------------------------------------
+enum class Input { M4a, TextAsFlac };
+enum class Ffmpeg { Real, Missing, WritesJunk };
+
+struct DecodeCase {
+    const char* name;
+    Input input;
+    Ffmpeg ffmpeg;
+    bool outputFails; // the device does not start
+    bool plays;
+    QString status; // "" = the platform's own description; kMarker = no message
+    QString button;
+    bool adopted;    // the output became cacheURL (and the previous file went)
+    int outputsLeft; // "Quavelark-*.caf" in the temporary folder afterwards
+};
+
+// clang-format off
+const std::vector<DecodeCase>& decodeCases() {
+    static const std::vector<DecodeCase> cases{
+        {"an AAC m4a plays from its decoded float file",
+         Input::M4a,        Ffmpeg::Real,       false, true,  kMarker,       kPause, true,  1},
+        {"a text file named .flac: the message, play, nothing left",
+         Input::TextAsFlac, Ffmpeg::Real,       false, false, kDecodeFailed, kPlay,  false, 0},
+        {"ffmpeg cannot be launched: its error, play, nothing left",
+         Input::M4a,        Ffmpeg::Missing,    false, false, "",            kPlay,  false, 0},
+        {"no player opens the decoded file: its error, play, the file deleted",
+         Input::M4a,        Ffmpeg::WritesJunk, false, false, "",            kPlay,  false, 0},
+        {"the decoded file's output does not start: the message, play, the file kept",
+         Input::M4a,        Ffmpeg::Real,       true,  false, kOutputFailed, kPlay,  true,  1},
+    };
+    return cases;
+}
+
+// ---- the render road ----------------------------------------------------------------
+enum class Render { File, Nothing, Unreadable };
+
+struct RenderCase {
+    const char* name;
+    Render render;
+    bool outputFails;
+    std::optional<double> pendingSeek;
+    bool plays;
+    QString status;
+    QString button;
+    bool renderKept;
+};
+
+const std::vector<RenderCase>& renderCases() {
+    static const std::vector<RenderCase> cases{
+        {"a render plays, says so, and takes the pending seek",
+         Render::File,       false, 1.5,          true,  kRendered,     kPause, true},
+        {"a render that yields nothing: the message and play",
+         Render::Nothing,    false, std::nullopt, false, kRenderFailed, kPlay,  false},
+        {"a render no player opens: the message, play, the file deleted",
+         Render::Unreadable, false, std::nullopt, false, kRenderFailed, kPlay,  false},
+        {"a render whose output does not start: the message and play",
+         Render::File,       true,  std::nullopt, false, kOutputFailed, kPlay,  true},
+    };
+    return cases;
+}
+// clang-format on
+
+} // namespace
+
+class RoadsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() {
+        for (const QString& name : decodeOutputs())
+            QFile::remove(tempFile(name));
+    }
+
+    void decodeRoad_data() { addRows(decodeCases()); }
+    void decodeRoad() {
+        const DecodeCase& c = test::currentCase(decodeCases());
+        Rig r;
+        r.sink->failOpen = c.outputFails;
+        if (c.ffmpeg == Ffmpeg::Missing)
+            r.app.seams.decodeProgram = [] { return QStringLiteral("/nonexistent/ffmpeg"); };
+        if (c.ffmpeg == Ffmpeg::WritesJunk) {
+            const QString junk = script(QStringLiteral("junk-ffmpeg.sh"),
+                                        "for out; do :; done\nprintf junk > \"$out\"\n");
+            r.app.seams.decodeProgram = [junk] { return junk; };
+        }
+        const QString previous = tempFile(QStringLiteral("previous-track.caf"));
+        QVERIFY(test::writeFile(previous, "the previous track's file"));
+        r.app.playback.cacheURL = previous;
+        QString path = m4a(QStringLiteral("tone.m4a"));
+        if (c.input == Input::TextAsFlac) {
+            path = tempFile(QStringLiteral("notes.flac"));
+            QVERIFY(test::writeFile(path, "not a sound file at all\n"));
+        }
+
+        r.app.play(trackAt(1, path));
+        QVERIFY(r.roadOver());
+
+        QCOMPARE(r.app.isPlaying(), c.plays);
+        QCOMPARE(r.button(), c.button);
+        if (c.status.isEmpty())
+            QVERIFY2(r.status() != kMarker && r.status() != kDecodeFailed && !r.status().isEmpty(),
+                     qPrintable(r.status()));
+        else
+            QCOMPARE(r.status(), c.status);
+        QCOMPARE(r.app.playback.decoder, nullptr);
+        QCOMPARE(QFile::exists(previous), !c.adopted);
+        if (c.adopted) {
+            QVERIFY2(isDecodeOutput(*r.app.playback.cacheURL),
+                     qPrintable(*r.app.playback.cacheURL));
+            QVERIFY(r.app.playback.audio);
+            QCOMPARE(r.app.playback.audio->path(), *r.app.playback.cacheURL);
+        } else {
+            QCOMPARE(r.app.playback.cacheURL, std::optional(previous));
+        }
+        QCOMPARE(decodeOutputs().size(), c.outputsLeft);
+    }
+
+    // Five requests in a row, each for a track that needs decoding: the four
+    // older decodes are terminated, their partial files deleted when their
+    // completions come, and only the last track plays.
+    void quickPlaysLeaveOnlyTheLast() {
+        Rig r;
+        const QString ffmpeg = slowFfmpeg();
+        r.app.seams.decodeProgram = [ffmpeg] { return ffmpeg; };
+        QList<QProcess::ExitStatus> ended;
+        QStringList partials;
+        for (qint64 id = 1; id <= 5; ++id) {
+            const QString path = id < 5 ? m4a(QStringLiteral("slow-%1.m4a").arg(id))
+                                        : m4a(QStringLiteral("last.m4a"));
+            r.app.play(trackAt(id, path));
+            QProcess* decoder = r.app.playback.decoder;
+            QVERIFY(decoder);
+            connect(decoder, &QProcess::finished, this,
+                    [&ended](int, QProcess::ExitStatus s) { ended << s; });
+            if (id < 5) { // the partial output is there before the next request
+                partials << decoder->arguments().constLast();
+                QVERIFY(
+                    QTest::qWaitFor([&] { return QFile::exists(partials.constLast()); }, kRoadMs));
+            }
+        }
+        QVERIFY(r.roadOver());
+        QVERIFY(QTest::qWaitFor([&ended] { return ended.size() == 5; }, kRoadMs));
+
+        QCOMPARE(r.app.playback.current->id, qint64(5));
+        QVERIFY(r.app.isPlaying());
+        QCOMPARE(r.app.playback.audio->path(), *r.app.playback.cacheURL);
+        QCOMPARE(ended.count(QProcess::CrashExit), 4); // the older ones, terminated
+        for (const QString& partial : partials)
+            QVERIFY2(!QFile::exists(partial), qPrintable(partial));
+        QCOMPARE(decodeOutputs(), QStringList{QFileInfo(*r.app.playback.cacheURL).fileName()});
+        QCOMPARE(r.button(), kPause);
+    }
+
+    // A decode overtaken by a track that plays directly: its partial output
+    // goes when it ends, and the requests after it find no stale decoder.
+    void decodeOvertakenByADirectPlay() {
+        Rig r;
+        const QString ffmpeg = slowFfmpeg();
+        r.app.seams.decodeProgram = [ffmpeg] { return ffmpeg; };
+        r.app.play(trackAt(1, m4a(QStringLiteral("slow-overtaken.m4a"))));
+        QPointer<QProcess> decoder = r.app.playback.decoder;
+        const QString partial = decoder->arguments().constLast();
+        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(partial); }, kRoadMs));
+        const QString direct = floatCaf(tempFile(QStringLiteral("direct-b.caf")), 3);
+        r.app.play(trackAt(2, direct));
+        QVERIFY(QTest::qWaitFor([&] { return decoder.isNull(); }, kRoadMs));
+
+        QVERIFY(!QFile::exists(partial));
+        QCOMPARE(r.app.playback.audio->path(), direct);
+        r.app.play(trackAt(3, direct));
+        QVERIFY(r.app.isPlaying());
+        QCOMPARE(r.button(), kPause);
+    }
+
+    void renderRoad_data() { addRows(renderCases()); }
+    void renderRoad() {
+        const RenderCase& c = test::currentCase(renderCases());
+        Rig r;
+        r.sink->failOpen = c.outputFails;
+        r.app.seams.fxSignature = [] { return QStringLiteral("eq:warm"); };
+        const QString render = tempFile(QStringLiteral("Quavelark-fx-road.caf"));
+        r.app.seams.renderFX = [&c, render](const Track&, const std::optional<QString>&,
+                                            const std::vector<PluginSlot>&) {
+            if (c.render == Render::Nothing)
+                return std::optional<QString>();
+            if (c.render == Render::Unreadable)
+                test::writeFile(render, "no sound in here");
+            else
+                floatCaf(render, 3);
+            return std::optional(render);
+        };
+        r.app.playback.pendingSeek = c.pendingSeek;
+
+        r.app.play(trackAt(1, tempFile(QStringLiteral("source.flac"))));
+        QCOMPARE(r.status(), kRendering);
+        QVERIFY(r.roadOver());
+
+        QCOMPARE(r.status(), c.status);
+        QCOMPARE(r.button(), c.button);
+        QCOMPARE(r.app.isPlaying(), c.plays);
+        QCOMPARE(QFile::exists(render), c.renderKept);
+        if (c.plays) {
+            QCOMPARE(r.app.playback.cacheURL, std::optional(render));
+            QCOMPARE(r.app.playback.pendingSeek, std::nullopt);
+            QVERIFY(std::abs(r.app.playback.audio->currentTime() - c.pendingSeek.value_or(0)) <
+                    0.15);
+        }
+        QFile::remove(render);
+    }
+
+    // A render that arrives after a newer request deletes its file and
+    // changes nothing of what the newer request set up.
+    void staleRenderDeletesItsFile() {
+        Rig r;
+        bool effects = true;
+        r.app.seams.fxSignature = [&effects] {
+            return effects ? std::optional(QStringLiteral("eq:warm")) : std::nullopt;
+        };
+        QSemaphore go;
+        const QString render = tempFile(QStringLiteral("Quavelark-fx-stale.caf"));
+        r.app.seams.renderFX = [&go, render](const Track&, const std::optional<QString>&,
+                                             const std::vector<PluginSlot>&) {
+            go.acquire();
+            return std::optional(floatCaf(render, 3));
+        };
+        r.app.play(trackAt(1, tempFile(QStringLiteral("source.flac"))));
+        effects = false;
+        const QString direct = tempFile(QStringLiteral("direct.caf"));
+        floatCaf(direct, 3);
+        r.app.play(trackAt(2, direct));
+        QVERIFY(r.app.isPlaying());
+        r.app.status->setStringValue(kMarker);
+
+        go.release();
+        r.app.renderQueue->waitForDone();
+        QVERIFY(QTest::qWaitFor([&render] { return !QFile::exists(render); }, kRoadMs));
+        QCOMPARE(r.app.playback.current->id, qint64(2));
+        QCOMPARE(r.app.playback.audio->path(), direct);
+        QCOMPARE(r.app.playback.cacheURL, std::nullopt);
+        QCOMPARE(r.status(), kMarker);
+        QCOMPARE(r.button(), kPause);
+    }
+};
+
+QL_TEST_MAIN(RoadsTest)
+#include "RoadsTest.moc"
