@@ -34,9 +34,9 @@ QString tempFile(const QString& name) {
 
 QString floatCaf(const QString& name) {
     const QString path = tempFile(name);
-    test::AudioSpec spec;
-    spec.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
-    if (!test::writeAudio(path, spec))
+    test::AudioShape shape;
+    shape.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
+    if (!test::writeAudio(path, shape))
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }

@@ -53,7 +53,7 @@ class ValidationTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() {
-        test::AudioSpec tone;
+        test::AudioShape tone;
         tone.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
         tone.signal = test::Signal::Sine;
         tone.frequency = 440;

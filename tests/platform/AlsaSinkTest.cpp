@@ -148,7 +148,7 @@ private slots:
     // shared device runs 48 kHz float, which carries 16-bit samples exactly.
     void aPlayerPlaysBitExactThroughAlsa() {
         const QString path = QDir::temp().filePath(QStringLiteral("exact.wav"));
-        ql::test::AudioSpec tone;
+        ql::test::AudioShape tone;
         tone.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
         tone.rate = 48000;
         tone.frames = 60'007;

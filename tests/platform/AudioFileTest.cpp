@@ -98,21 +98,21 @@ private slots:
         QFETCH(int, channels);
         QFETCH(int, block);
         const QString path = tmp("exact.bin");
-        test::AudioSpec spec;
-        spec.format = format;
-        spec.channels = channels;
-        spec.frames = 20000;
-        QVERIFY(test::writeAudio(path, spec));
+        test::AudioShape shape;
+        shape.format = format;
+        shape.channels = channels;
+        shape.frames = 20000;
+        QVERIFY(test::writeAudio(path, shape));
         const test::Samples ref = test::readSamples(path);
-        QCOMPARE(ref.frames(), spec.frames);
+        QCOMPARE(ref.frames(), shape.frames);
 
         auto r = AudioFile::open(path);
         QVERIFY2(r.file, qPrintable(r.error));
         QCOMPARE(r.file->channels(), channels);
-        QCOMPARE(r.file->frames(), spec.frames);
+        QCOMPARE(r.file->frames(), shape.frames);
         QCOMPARE(r.file->sampleRate(), 44100.0);
         std::vector<double> got;
-        QCOMPARE(readAll(*r.file, block, &got), spec.frames);
+        QCOMPARE(readAll(*r.file, block, &got), shape.frames);
         QCOMPARE(got.size(), ref.data.size());
         for (std::size_t i = 0; i < got.size(); ++i) {
             const double scaled = got[i] * 2147483648.0;
@@ -134,10 +134,10 @@ private slots:
         QFETCH(int, format);
         QFETCH(int, bits);
         const QString path = tmp("bits.bin");
-        test::AudioSpec spec;
-        spec.format = format;
-        spec.signal = test::Signal::Sine;
-        QVERIFY(test::writeAudio(path, spec));
+        test::AudioShape shape;
+        shape.format = format;
+        shape.signal = test::Signal::Sine;
+        QVERIFY(test::writeAudio(path, shape));
         auto r = AudioFile::open(path);
         QVERIFY(r.file);
         QCOMPARE(r.file->sourceBits(), bits);
@@ -161,10 +161,10 @@ private slots:
 
     void seekLandsOnTheFrame() {
         const QString path = tmp("seek.wav");
-        test::AudioSpec spec;
-        spec.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-        spec.frames = 10000;
-        QVERIFY(test::writeAudio(path, spec));
+        test::AudioShape shape;
+        shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+        shape.frames = 10000;
+        QVERIFY(test::writeAudio(path, shape));
         const test::Samples ref = test::readSamples(path);
         auto r = AudioFile::open(path);
         QVERIFY(r.file->seek(7777));
@@ -196,10 +196,10 @@ private slots:
         QFETCH(int, workers);
         QFETCH(qint64, restartAt);
         const QString path = tmp("ahead.bin");
-        test::AudioSpec spec;
-        spec.format = format;
-        spec.frames = 50'001;
-        QVERIFY(test::writeAudio(path, spec));
+        test::AudioShape shape;
+        shape.format = format;
+        shape.frames = 50'001;
+        QVERIFY(test::writeAudio(path, shape));
         const test::Samples ref = test::readSamples(path);
         auto opened = AudioFile::open(path);
         PrefetchReader reader(std::move(opened.file), 4096);
@@ -221,7 +221,7 @@ private slots:
             if (n < 4096)
                 break;
         }
-        QCOMPARE(at, spec.frames);
+        QCOMPARE(at, shape.frames);
         QCOMPARE(reader.next(&block), std::int64_t(0)); // and nothing after the end
     }
 

@@ -29,16 +29,16 @@ struct Finishes {
     }
 };
 
-QString writeFile(const QString& name, const test::AudioSpec& spec) {
+QString writeFile(const QString& name, const test::AudioShape& shape) {
     const QString path = test::tempFile(name);
-    if (!test::writeAudio(path, spec))
+    if (!test::writeAudio(path, shape))
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }
 
-test::AudioSpec sine(int rate, double seconds, double freq, int channels = 2,
+test::AudioShape sine(int rate, double seconds, double freq, int channels = 2,
                      int format = SF_FORMAT_WAV | SF_FORMAT_PCM_24) {
-    test::AudioSpec s;
+    test::AudioShape s;
     s.format = format;
     s.rate = rate;
     s.channels = channels;
@@ -83,11 +83,11 @@ private slots:
         QFETCH(int, bits);
         QFETCH(bool, isFloat);
         QFETCH(int, bytes);
-        test::AudioSpec spec;
-        spec.format = fileFormat;
-        spec.channels = channels;
-        spec.frames = 100'003; // not a multiple of any block
-        const QString path = writeFile("exact.bin", spec);
+        test::AudioShape shape;
+        shape.format = fileFormat;
+        shape.channels = channels;
+        shape.frames = 100'003; // not a multiple of any block
+        const QString path = writeFile("exact.bin", shape);
         const test::Samples ref = test::readSamples(path);
 
         PlayerRig rig(SimClock::Untimed, physical(44100, bits, isFloat, bytes));
@@ -98,8 +98,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);
 
         const std::vector<std::int32_t> got = rig.b->recordedInt32();
-        QCOMPARE(std::int64_t(got.size()), spec.frames * 2);
-        for (std::int64_t f = 0; f < spec.frames; ++f)
+        QCOMPARE(std::int64_t(got.size()), shape.frames * 2);
+        for (std::int64_t f = 0; f < shape.frames; ++f)
             for (int c = 0; c < 2; ++c) {
                 const std::int32_t want =
                     ref.data[std::size_t(f * channels + (channels == 1 ? 0 : c))];
@@ -150,7 +150,7 @@ private slots:
     // Two players on one device are summed, each with its own gain.
     void twoPlayersAreMixed() {
         const QString pa = writeFile("mix-a.wav", sine(44100, 1.0, 440));
-        test::AudioSpec noise = sine(44100, 0.5, 0);
+        test::AudioShape noise = sine(44100, 0.5, 0);
         noise.signal = test::Signal::Noise; // never silent, so b's first frame shows
         const QString pb = writeFile("mix-b.wav", noise);
         const test::Samples ra = test::readSamples(pa), rb = test::readSamples(pb);
@@ -261,10 +261,10 @@ private slots:
     // Pause keeps the position, a seek lands on its frame: what the device
     // receives is the file up to the pause, then the file from the seek.
     void pauseAndSeekAreSampleExact() {
-        test::AudioSpec spec;
-        spec.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
-        spec.frames = 44100 * 2;
-        const QString path = writeFile("seek.flac", spec);
+        test::AudioShape shape;
+        shape.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+        shape.frames = 44100 * 2;
+        const QString path = writeFile("seek.flac", shape);
         const test::Samples ref = test::readSamples(path);
         PlayerRig rig(SimClock::Manual, physical(44100, 24, false, 4));
         auto player = rig.open(path);
@@ -295,10 +295,10 @@ private slots:
     // Stop releases the decoder and the device, keeps the position, and a
     // later play continues from it without a gap or a repeat.
     void stopThenPlayContinues() {
-        test::AudioSpec spec;
-        spec.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        spec.frames = 30000;
-        const QString path = writeFile("stop.wav", spec);
+        test::AudioShape shape;
+        shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        shape.frames = 30000;
+        const QString path = writeFile("stop.wav", shape);
         const test::Samples ref = test::readSamples(path);
         PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
         auto player = rig.open(path);

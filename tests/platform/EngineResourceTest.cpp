@@ -116,7 +116,7 @@ using test::PlayerRig;
 namespace {
 
 QString longFile(const QString& name, double minutes) {
-    test::AudioSpec s;
+    test::AudioShape s;
     s.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     s.rate = 8000;
     s.channels = 1;
@@ -189,7 +189,7 @@ private slots:
     // seek, volume, a second voice joining, a rate conversion, the end)
     // leaves the feeder without allocations or locks.
     void feederNeitherAllocatesNorLocks() {
-        test::AudioSpec a;
+        test::AudioShape a;
         a.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
         a.frames = 44100 * 2;
         const QString pa = test::tempFile("watch-a.flac");
@@ -228,7 +228,7 @@ private slots:
     // at another speed, speed changed while playing, metering read while
     // playing, and volume steps.
     void scheduledStretchedAndMeteredVoicesNeitherAllocateNorLock() {
-        test::AudioSpec a;
+        test::AudioShape a;
         a.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
         a.frames = 44100;
         const QString pa = test::tempFile("watch-first.wav");

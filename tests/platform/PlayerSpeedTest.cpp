@@ -24,7 +24,7 @@ constexpr double kDeviceRate = 44100;
 
 QString writeTone(const QString& name, int rate, double seconds, double freq,
                   int format = SF_FORMAT_WAV | SF_FORMAT_PCM_24) {
-    test::AudioSpec s;
+    test::AudioShape s;
     s.format = format;
     s.rate = rate;
     s.frames = std::int64_t(std::llround(rate * seconds));
@@ -221,11 +221,11 @@ private slots:
         QFETCH(bool, enable);
         QFETCH(float, rate);
         QFETCH(bool, enableLater);
-        test::AudioSpec spec;
-        spec.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
-        spec.frames = 100'003;
+        test::AudioShape shape;
+        shape.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+        shape.frames = 100'003;
         const QString path = test::tempFile("exact.flac");
-        QVERIFY(test::writeAudio(path, spec));
+        QVERIFY(test::writeAudio(path, shape));
         const test::Samples ref = test::readSamples(path);
         PlayerRig rig(SimClock::Untimed, physical(kDeviceRate, 24, false, 4));
         auto player = rig.open(path);

@@ -120,11 +120,11 @@ SimRig rigFor(const MatchCase& c) {
 
 QString writeTone(const QString& name, int rate, int format) {
     const QString path = QDir::temp().filePath(name);
-    test::AudioSpec spec;
-    spec.format = format;
-    spec.rate = rate;
-    spec.frames = rate / 2;
-    if (!test::writeAudio(path, spec))
+    test::AudioShape shape;
+    shape.format = format;
+    shape.rate = rate;
+    shape.frames = rate / 2;
+    if (!test::writeAudio(path, shape))
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }

@@ -306,9 +306,9 @@ private slots:
     // default moves it back at once.
     void chosenDeviceTakesThePlayer() {
         const QString path = QDir::temp().filePath("choice.wav");
-        test::AudioSpec spec;
-        spec.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        QVERIFY(test::writeAudio(path, spec));
+        test::AudioShape shape;
+        shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        QVERIFY(test::writeAudio(path, shape));
         RiggedApp r(test::twoOutputs(), SimOutputs{SimClock::Manual, {}});
         auto opened = AudioPlayer::open(*r.platform.outputs, path);
         QVERIFY2(opened.player, qPrintable(opened.error));

@@ -44,10 +44,10 @@ struct Launched {
         std::vector<Track> catalog;
         for (qint64 id = 1; id <= 3; ++id) {
             const QString path = QDir::temp().filePath(QStringLiteral("e2e-%1.wav").arg(id));
-            test::AudioSpec spec;
-            spec.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-            spec.frames = 44100 * 2; // two seconds
-            if (!test::writeAudio(path, spec))
+            test::AudioShape shape;
+            shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+            shape.frames = 44100 * 2; // two seconds
+            if (!test::writeAudio(path, shape))
                 qFatal("cannot write %s", qPrintable(path));
             catalog.push_back(Track{id, path, QStringLiteral("T%1").arg(id), {}, {}, 2, {}});
         }

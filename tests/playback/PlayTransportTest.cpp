@@ -41,11 +41,11 @@ QString tempFile(const QString& name) {
 // Five seconds of 16-bit stereo noise at `rate`, written once.
 QString wav(const QString& name, int rate = 44100) {
     const QString path = tempFile(name);
-    test::AudioSpec spec;
-    spec.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    spec.rate = rate;
-    spec.frames = 5 * rate;
-    if (!QFile::exists(path) && !test::writeAudio(path, spec))
+    test::AudioShape shape;
+    shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    shape.rate = rate;
+    shape.frames = 5 * rate;
+    if (!QFile::exists(path) && !test::writeAudio(path, shape))
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }

@@ -73,10 +73,10 @@ QString m4a(const QString& name) {
 
 // A float CAF of `seconds`, as a renderer leaves one.
 QString floatCaf(const QString& path, double seconds) {
-    test::AudioSpec spec;
-    spec.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
-    spec.frames = std::int64_t(seconds * spec.rate);
-    if (!test::writeAudio(path, spec))
+    test::AudioShape shape;
+    shape.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
+    shape.frames = std::int64_t(seconds * shape.rate);
+    if (!test::writeAudio(path, shape))
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }

@@ -43,9 +43,9 @@ const std::array<SimVolumeElement, 3> kMainVolume{{{true, true, 0.5}, {}, {}}};
 
 std::unique_ptr<AudioPlayer> openPlayer(RiggedApp& r, const QString& name) {
     const QString path = QDir::temp().filePath(name);
-    test::AudioSpec spec;
-    spec.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    if (!test::writeAudio(path, spec))
+    test::AudioShape shape;
+    shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    if (!test::writeAudio(path, shape))
         qFatal("cannot write %s", qPrintable(path));
     return AudioPlayer::open(*r.platform.outputs, path).player;
 }

@@ -25,7 +25,7 @@ int bitsOf(int format) {
 
 } // namespace
 
-bool writeAudio(const QString& path, const AudioSpec& audio) {
+bool writeAudio(const QString& path, const AudioShape& audio) {
     SF_INFO info{};
     info.samplerate = audio.rate;
     info.channels = audio.channels;
@@ -113,7 +113,7 @@ Samples readSamples(const QString& path) {
 }
 
 bool writeBrokenFlac(const QString& path, std::int64_t frames, Damage damage) {
-    AudioSpec audio;
+    AudioShape audio;
     audio.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
     audio.frames = frames;
     if (!writeAudio(path, audio))

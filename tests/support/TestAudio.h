@@ -23,7 +23,7 @@ struct Samples {
 // bit depth (both extremes included, so every bit is exercised), or a sine.
 enum class Signal { Noise, Sine };
 
-struct AudioSpec {
+struct AudioShape {
     int format = 0; // libsndfile major | sub format, e.g. SF_FORMAT_FLAC | SF_FORMAT_PCM_24
     int rate = 44100;
     int channels = 2;
@@ -42,8 +42,8 @@ struct AudioSpec {
 inline constexpr std::int32_t kRampStep = 15 << 8;
 Samples ramp(std::int64_t from, std::int64_t to, int rate = 44100);
 
-// Writes `spec` to `path`; returns false when libsndfile refuses.
-bool writeAudio(const QString& path, const AudioSpec& spec);
+// Writes `shape` to `path`; returns false when libsndfile refuses.
+bool writeAudio(const QString& path, const AudioShape& shape);
 // Writes exactly the given samples: `samples` scaled to 32 bits as
 // readSamples() gives them (the file's format keeps their top bits), or
 // doubles at full scale ±1 into a 32-bit float WAV (any value, NaN
