@@ -7,6 +7,10 @@
 // (skipTo), which is how a seek drops what was decoded before it without the
 // producer ever touching the read side.
 //
+// The capacity is exactly what the owner asks for (not rounded), so an owner
+// that stores frames of several samples can make it a whole number of frames
+// and a full ring never ends in part of a frame.
+//
 // Allocation happens only in the constructor.
 #pragma once
 
@@ -19,15 +23,8 @@ namespace ql::platform {
 
 template <typename T> class SpscRing {
 public:
-    // `capacity` is rounded up to a power of two.
-    explicit SpscRing(std::size_t capacity) {
-        std::size_t c = 1;
-        while (c < capacity)
-            c <<= 1;
-        m_capacity = c;
-        m_mask = c - 1;
-        m_data = std::make_unique<T[]>(c);
-    }
+    explicit SpscRing(std::size_t capacity)
+        : m_capacity(capacity > 0 ? capacity : 1), m_data(std::make_unique<T[]>(m_capacity)) {}
 
     std::size_t capacity() const { return m_capacity; }
 
@@ -44,7 +41,7 @@ public:
             m_capacity - std::size_t(w - m_read.load(std::memory_order_acquire));
         if (n > room)
             n = room;
-        const std::size_t at = std::size_t(w) & m_mask;
+        const std::size_t at = std::size_t(w % m_capacity);
         const std::size_t first = n < m_capacity - at ? n : m_capacity - at;
         for (std::size_t i = 0; i < first; ++i)
             m_data[at + i] = in[i];
@@ -68,7 +65,7 @@ public:
     // against publishedWriteIndex().
     template <typename F> void consume(std::size_t n, F&& f) {
         const std::uint64_t r = m_read.load(std::memory_order_relaxed);
-        const std::size_t at = std::size_t(r) & m_mask;
+        const std::size_t at = std::size_t(r % m_capacity);
         const std::size_t first = n < m_capacity - at ? n : m_capacity - at;
         f(&m_data[at], first);
         if (n > first)
@@ -77,9 +74,8 @@ public:
     }
 
 private:
+    std::size_t m_capacity;
     std::unique_ptr<T[]> m_data;
-    std::size_t m_capacity = 0;
-    std::size_t m_mask = 0;
     // Written by the producer, read by the consumer.
     alignas(64) std::atomic<std::uint64_t> m_write{0};
     // Written by the consumer, read by the producer.

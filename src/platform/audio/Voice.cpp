@@ -6,6 +6,7 @@
 #include "platform/audio/TimeStretch.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <limits>
 
@@ -18,8 +19,11 @@ namespace {
 constexpr std::uint64_t kNone = ~std::uint64_t(0);
 constexpr std::uint64_t kRunning = 1, kEnded = 2, kFailed = 4;
 // About 2.7 s of stereo at 48 kHz (2 MiB): deep enough to ride out a slow
-// disk; a seek throws it away, but refilling it takes milliseconds.
-constexpr std::size_t kRingSamples = 262144;
+// disk; a seek throws it away, but refilling it takes milliseconds. A
+// multiple of 10080 (divisible by every channel count up to 10, and by 12,
+// 14, 16, 18, 20, 24, 28 and 32), so the ring holds whole frames of any
+// usual layout.
+constexpr std::size_t kRingSamples = 10080 * 26;
 // Read-ahead blocks of 64 Ki samples: large enough that handing a block from
 // thread to thread costs little next to decoding it.
 constexpr std::size_t kReadSamples = 65536;
@@ -268,8 +272,11 @@ void Voice::beginSegment(const Request& r) {
 
 // Ring room, in samples, for what one step may write after `stageFrames`
 // frames came out of the stretch stage.
+// The converter may hand back up to m_maxOut frames per call whatever the
+// input (it releases what it held back), so with one the need is that much.
 std::size_t Voice::ringNeed(std::size_t stageFrames) const {
-    const std::size_t frames = m_resampler ? m_resampler->maxOutput(stageFrames) : stageFrames;
+    const std::size_t frames =
+        m_resampler ? std::max(m_resampler->maxOutput(stageFrames), m_maxOut) : stageFrames;
     return frames * std::size_t(std::max(m_current.format.channels, 1));
 }
 
@@ -363,7 +370,11 @@ bool Voice::decodeStep() {
 void Voice::push(const double* samples, std::size_t frames) {
     if (frames == 0)
         return;
-    m_ring.write(samples, frames * std::size_t(std::max(m_current.format.channels, 1)));
+    const std::size_t n = frames * std::size_t(std::max(m_current.format.channels, 1));
+    // Every caller checked the room first (ringNeed); a short write would
+    // drop samples and leave half a frame in the ring.
+    [[maybe_unused]] const std::size_t put = m_ring.write(samples, n);
+    assert(put == n);
     wakeEngine();
 }
 
