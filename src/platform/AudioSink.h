@@ -47,6 +47,7 @@ struct SinkReport {
     std::int64_t queuedFrames = 0; // frames written but not yet played
     double delay = 0;              // seconds until a frame written now is heard
     bool running = false;          // playing out frames (false when paused or starved)
+    bool lost = false;             // the device is gone (as write() returning -1)
 };
 
 class AudioSink {

@@ -89,6 +89,27 @@ private slots:
         QVERIFY2(std::abs(frames - expected) <= 2,
                  qPrintable(QStringLiteral("%1 frames, %2 expected").arg(frames).arg(expected)));
     }
+
+    // A device that fails while the player is playing ends the player with
+    // a failure, however the engine finds out.
+    void deviceFailureEndsThePlayer_data() {
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("gone, first seen by the buffer report") << "report";
+    }
+    void deviceFailureEndsThePlayer() {
+        QFETCH(QString, failure);
+        PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
+        auto player = rig.open(writeSine("fails.wav", 44100, 2.0));
+        Finishes fin(*player);
+        QVERIFY(player->play());
+        // The device holds a full buffer and plays nothing until moved: the
+        // feeder only asks for reports now.
+        QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
+        if (failure == "report")
+            rig.b->loseAtReport = true;
+        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{false}, 10000);
+        QVERIFY(!player->isPlaying());
+    }
 };
 
 QL_TEST_MAIN_CORE(EngineEdgeTest)

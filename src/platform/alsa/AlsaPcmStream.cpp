@@ -139,13 +139,16 @@ std::int64_t AlsaPcmStream::write(const void* data, std::int64_t frames) {
 
 StreamReport AlsaPcmStream::report() {
     StreamReport r;
+    r.lost = m_gone;
     if (m_gone)
         return r;
     snd_pcm_t* pcm = pcmOf(m_pcm);
     snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
     if (avail < 0) {
-        if (!recover(int(avail)))
+        if (!recover(int(avail))) {
+            r.lost = true;
             return r;
+        }
         avail = snd_pcm_avail_update(pcm);
         if (avail < 0)
             avail = snd_pcm_sframes_t(m_bufferFrames);

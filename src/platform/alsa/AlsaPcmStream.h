@@ -38,6 +38,7 @@ struct StreamReport {
     std::int64_t queuedFrames = 0; // written, not yet played
     double delay = 0;              // seconds until a frame written now is heard
     bool running = false;          // playing out (not paused, not starved)
+    bool lost = false;             // the stream is dead (as write() returning -1)
 };
 
 class AlsaPcmStream {

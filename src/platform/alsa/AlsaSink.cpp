@@ -67,7 +67,7 @@ SinkReport AlsaSink::report() {
     if (!m_stream)
         return {};
     const StreamReport r = m_stream->report();
-    return {r.freeFrames, r.queuedFrames, r.delay, r.running};
+    return {r.freeFrames, r.queuedFrames, r.delay, r.running, r.lost};
 }
 
 void AlsaSink::pause(bool paused) {

@@ -305,6 +305,10 @@ void OutputEngine::feederLoop() {
             continue;
         }
         const SinkReport report = m_sink->report();
+        if (report.lost) {
+            deviceLost();
+            continue;
+        }
         publishClock(report);
 
         if (pendingFrames > 0) {

@@ -113,7 +113,7 @@ std::int64_t SimSink::write(const void* data, std::int64_t frames) {
     advanceClock();
     const std::int64_t lose = m_control->loseAfterFrames.load();
     const std::int64_t total = m_control->m_framesWritten.load();
-    if (lose >= 0 && total >= lose)
+    if ((lose >= 0 && total >= lose) || m_control->loseAtReport.load())
         return -1;
     std::int64_t n = frames;
     if (m_control->clock != SimClock::Untimed) {
@@ -142,6 +142,10 @@ SinkReport SimSink::report() {
     SinkReport r;
     if (!m_isOpen)
         return r;
+    if (m_control->loseAtReport.load()) {
+        r.lost = true;
+        return r;
+    }
     advanceClock();
     const double queued = double(m_written) - m_played;
     r.queuedFrames = std::int64_t(std::ceil(queued));

@@ -43,6 +43,8 @@ public:
     std::atomic<bool> failOpen{false};
     // The device vanishes once this many frames were accepted in total (-1: never).
     std::atomic<std::int64_t> loseAfterFrames{-1};
+    // The device vanishes and the sink first notices it in report().
+    std::atomic<bool> loseAtReport{false};
 
     // Manual clock: lets the device play `frames` more frames, as soon as
     // they are queued.
