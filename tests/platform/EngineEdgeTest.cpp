@@ -95,6 +95,7 @@ private slots:
     void deviceFailureEndsThePlayer_data() {
         QTest::addColumn<QString>("failure");
         QTest::newRow("gone, first seen by the buffer report") << "report";
+        QTest::newRow("cannot reopen at a new rate") << "reopen";
     }
     void deviceFailureEndsThePlayer() {
         QFETCH(QString, failure);
@@ -107,6 +108,10 @@ private slots:
         QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
         if (failure == "report")
             rig.b->loseAtReport = true;
+        if (failure == "reopen") {
+            rig.b->failOpen = true;
+            rig.hardware().setNominalRate(rig.hardware().idOf(test::kAnalogB), 48000);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{false}, 10000);
         QVERIFY(!player->isPlaying());
     }

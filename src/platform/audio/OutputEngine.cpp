@@ -96,8 +96,14 @@ bool OutputEngine::ensureOpen(QString& error) {
     close();
     m_clockBase = m_clock.load();
 
-    if (!m_sink->open(*wanted, error))
+    if (!m_sink->open(*wanted, error)) {
+        // Nothing will play what the voices hold: those that were playing end
+        // as failed rather than wait for a stream that is not there.
+        m_lost.store(true);
+        for (auto& [v, at] : resume)
+            v->markLost();
         return false;
+    }
     m_format = *wanted;
     m_open = true;
     m_lost.store(false);

@@ -65,7 +65,7 @@ public:
 
     // Opens the stream (or reopens it after a lost device or a changed
     // format) and starts the feeder. False with a readable error when the
-    // device cannot play.
+    // device cannot play; the voices that were playing then end as failed.
     bool ensureOpen(QString& error);
     bool refreshFormat(QString& error) { return ensureOpen(error); }
     bool isOpen() const { return m_open; }
