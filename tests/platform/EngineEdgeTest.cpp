@@ -115,6 +115,23 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{false}, 10000);
         QVERIFY(!player->isPlaying());
     }
+
+    // A device that cannot pause in hardware takes no frames while paused;
+    // the engine pauses it when nothing plays and must resume it for the
+    // next play instead of waiting for room that never comes.
+    void deviceWithoutHardwarePausePlaysAgain() {
+        PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
+        rig.b->noHardwarePause = true;
+        auto player = rig.open(writeSine("nopause.wav", 44100, 2.0));
+        QVERIFY(player->play());
+        QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
+        player->pause();
+        rig.b->advance(20000); // plays out the queue; the engine then pauses the sink
+        QTRY_VERIFY(rig.b->isPaused());
+        QVERIFY(player->play());
+        QTRY_VERIFY(rig.b->framesWritten() > 4096 + 8192);
+        QVERIFY(!rig.b->isPaused());
+    }
 };
 
 QL_TEST_MAIN_CORE(EngineEdgeTest)

@@ -199,6 +199,18 @@ void OutputEngine::deviceLost() {
     m_cycle.fetch_add(1, std::memory_order_acq_rel);
 }
 
+bool OutputEngine::anyVoiceRunning() {
+    // Marked as a cycle: detach() waits for it before a voice may go away.
+    m_cycle.fetch_add(1, std::memory_order_acq_rel);
+    bool any = false;
+    for (auto& slot : m_voices) {
+        const Voice* v = slot.load(std::memory_order_acquire);
+        any = any || (v && v->isRunning());
+    }
+    m_cycle.fetch_add(1, std::memory_order_acq_rel);
+    return any;
+}
+
 OutputEngine::MixPlan OutputEngine::planBlock(std::size_t limit) {
     MixPlan plan;
     const std::int64_t blockStart = m_written;
@@ -334,6 +346,13 @@ void OutputEngine::feederLoop() {
             continue;
         }
 
+        // A sink without hardware pause reports no room while paused, so it
+        // is resumed as soon as a voice runs, before room is looked at.
+        if (sinkPaused && anyVoiceRunning()) {
+            m_sink->pause(false);
+            sinkPaused = false;
+            continue;
+        }
         const auto limit = std::size_t(std::min<std::int64_t>(
             std::int64_t(kBlockFrames), std::max<std::int64_t>(report.freeFrames, 0)));
         // Wait for a whole block of room, or half of what the sink holds when

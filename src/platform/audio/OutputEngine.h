@@ -109,6 +109,7 @@ private:
         std::int64_t frame = 0;
     };
 
+    bool anyVoiceRunning();
     MixPlan planBlock(std::size_t limit);
     void commitStarts(const MixPlan& plan);
     void startFeeder();

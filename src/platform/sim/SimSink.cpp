@@ -154,6 +154,8 @@ SinkReport SimSink::report() {
     r.freeFrames = m_control->clock == SimClock::Untimed
                        ? m_control->bufferFrames
                        : std::max<std::int64_t>(m_control->bufferFrames - r.queuedFrames, 0);
+    if (m_paused && m_control->noHardwarePause.load())
+        r.freeFrames = 0;
     return r;
 }
 

@@ -45,6 +45,8 @@ public:
     std::atomic<std::int64_t> loseAfterFrames{-1};
     // The device vanishes and the sink first notices it in report().
     std::atomic<bool> loseAtReport{false};
+    // Like a card without hardware pause: paused, it takes no frames.
+    std::atomic<bool> noHardwarePause{false};
 
     // Manual clock: lets the device play `frames` more frames, as soon as
     // they are queued.
