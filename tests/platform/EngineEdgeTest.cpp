@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <thread>
 
 using namespace ql;
@@ -131,6 +132,39 @@ private slots:
         QVERIFY(player->play());
         QTRY_VERIFY(rig.b->framesWritten() > 4096 + 8192);
         QVERIFY(!rig.b->isPaused());
+    }
+
+    // A start time out of any range: infinities are refused; a finite time
+    // centuries away is accepted and never comes, one centuries ago starts
+    // at once; another player on the device plays to its end meanwhile.
+    void farStartTimes_data() {
+        QTest::addColumn<double>("at");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("plus infinity") << std::numeric_limits<double>::infinity() << "refused";
+        QTest::newRow("minus infinity") << -std::numeric_limits<double>::infinity() << "refused";
+        QTest::newRow("1e300 seconds") << 1e300 << "waits";
+        QTest::newRow("largest double") << std::numeric_limits<double>::max() << "waits";
+        QTest::newRow("-1e300 seconds") << -1e300 << "plays";
+    }
+    void farStartTimes() {
+        QFETCH(double, at);
+        QFETCH(QString, outcome);
+        PlayerRig rig(SimClock::Untimed, physical(44100, 16, false, 2));
+        auto playing = rig.open(writeSine("first.wav", 44100, 0.5));
+        auto later = rig.open(writeSine("later.wav", 44100, 0.5));
+        Finishes fin(*playing), laterFin(*later);
+        QCOMPARE(later->playAt(at), outcome != "refused");
+        QVERIFY(playing->play());
+        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 10000);
+        if (outcome == "refused") {
+            QVERIFY(!later->lastError().isEmpty());
+            QVERIFY(!later->isPlaying());
+        } else if (outcome == "waits") {
+            QVERIFY(later->isPlaying());
+            QCOMPARE(laterFin.results, QList<bool>{});
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(laterFin.results, QList<bool>{true}, 10000);
+        }
     }
 };
 

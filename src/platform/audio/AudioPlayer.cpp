@@ -116,6 +116,10 @@ bool AudioPlayer::playAt(double deviceTime) {
         m_error = QStringLiteral("The start time is not a number.");
         return false;
     }
+    if (std::isinf(deviceTime)) {
+        m_error = QStringLiteral("The start time is not a finite number.");
+        return false;
+    }
     return startVoice(deviceTime);
 }
 

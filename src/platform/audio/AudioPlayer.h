@@ -75,7 +75,7 @@ public:
     bool play();
     // Starts when the bound device's clock reaches `deviceTime` (a time
     // already past starts at once); false when output cannot start or the
-    // time is NaN.
+    // time is NaN or infinite.
     bool playAt(double deviceTime);
     // Keeps the position; isPlaying() is false when it returns.
     void pause();

@@ -244,8 +244,11 @@ OutputEngine::MixPlan OutputEngine::planBlock(std::size_t limit) {
         if (known.voice == e.voice && known.tag == e.schedule.tag) {
             start = known.frame;
         } else {
-            const auto asked =
-                std::int64_t(std::llround((e.schedule.at - m_clockBase) * m_format.rate));
+            // Clamped far inside the range of the frame counts, so a time
+            // centuries away waits instead of overflowing the sums below.
+            constexpr double kFar = 4.0e18;
+            const auto asked = std::int64_t(std::llround(
+                std::clamp((e.schedule.at - m_clockBase) * m_format.rate, -kFar, kFar)));
             // A start asked for near the end of a playing voice follows its
             // last frame exactly; until that voice reaches its end, wait.
             const Entry* anchor = nullptr;
