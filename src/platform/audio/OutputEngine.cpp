@@ -241,7 +241,7 @@ OutputEngine::MixPlan OutputEngine::planBlock(std::size_t limit) {
             continue;
         std::optional<std::int64_t> start;
         const Resolved& known = m_resolved[e.slot];
-        if (known.voice == e.voice && known.tag == e.schedule.tag) {
+        if (known.voiceId == e.voice->id() && known.tag == e.schedule.tag) {
             start = known.frame;
         } else {
             // Clamped far inside the range of the frame counts, so a time
@@ -299,10 +299,12 @@ OutputEngine::MixPlan OutputEngine::planBlock(std::size_t limit) {
 void OutputEngine::commitStarts(const MixPlan& plan) {
     for (int i = 0; i < plan.count; ++i) {
         const Entry& e = m_entries[std::size_t(i)];
-        if (e.starts)
+        if (e.starts) {
             e.voice->startedFor(e.schedule.tag);
-        else if (e.resolvedAt >= 0)
-            m_resolved[e.slot] = Resolved{e.voice, e.schedule.tag, e.resolvedAt};
+            m_resolved[e.slot] = Resolved{}; // acted on; never to be matched again
+        } else if (e.resolvedAt >= 0) {
+            m_resolved[e.slot] = Resolved{e.voice->id(), e.schedule.tag, e.resolvedAt};
+        }
     }
 }
 

@@ -103,8 +103,10 @@ private:
         std::size_t frames = 0;
     };
     // A scheduled start tied to a voice that ended in an earlier block.
+    // Keyed on the voice's id, not its address: a new voice may be created
+    // where a destroyed one was.
     struct Resolved {
-        Voice* voice = nullptr;
+        std::uint64_t voiceId = 0;
         std::uint32_t tag = 0;
         std::int64_t frame = 0;
     };

@@ -30,6 +30,11 @@ constexpr std::size_t kReadSamples = 65536;
 constexpr std::size_t kMinChunkIn = 256;
 constexpr double kNow = -std::numeric_limits<double>::infinity();
 
+std::uint64_t nextVoiceId() {
+    static std::atomic<std::uint64_t> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
 std::uint64_t serialOf(std::uint64_t state) {
     return state >> 3;
 }
@@ -53,7 +58,7 @@ void mapChannels(const double* in, int inCh, double* out, int outCh, std::size_t
 } // namespace
 
 Voice::Voice(std::unique_ptr<AudioFile> file)
-    : m_sourceRate(file->sampleRate()), m_sourceChannels(file->channels()),
+    : m_id(nextVoiceId()), m_sourceRate(file->sampleRate()), m_sourceChannels(file->channels()),
       m_sourceFrames(file->frames()),
       m_readFrames(std::max<std::size_t>(kReadSamples / std::size_t(m_sourceChannels), 1024)),
       m_ring(kRingSamples), m_eof(kNone), m_startAt(kNow),

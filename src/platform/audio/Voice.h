@@ -64,6 +64,9 @@ public:
     Voice(const Voice&) = delete;
     Voice& operator=(const Voice&) = delete;
 
+    // Unique among all voices of the process, never reused (unlike the
+    // address of a voice that was destroyed).
+    std::uint64_t id() const { return m_id; }
     double sourceRate() const { return m_sourceRate; }
     int sourceChannels() const { return m_sourceChannels; }
     std::int64_t sourceFrames() const { return m_sourceFrames; }
@@ -191,6 +194,7 @@ private:
     void wakeEngine();
 
     // Fixed at construction.
+    const std::uint64_t m_id;
     const double m_sourceRate;
     const int m_sourceChannels;
     const std::int64_t m_sourceFrames;
