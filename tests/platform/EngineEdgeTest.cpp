@@ -166,6 +166,21 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(laterFin.results, QList<bool>{true}, 10000);
         }
     }
+
+    // Many channels at a high stream rate and a slow speed make each
+    // decoding step large: it must still fit the ring and the file end.
+    void wideFastSlowStreamPlaysToItsEnd() {
+        PlayerRig rig(SimClock::Untimed, physical(384000, 32, true, 4, 8), 1 << 20);
+        auto player = rig.open(writeSine("wide.wav", 44100, 0.5, 8));
+        Finishes fin(*player);
+        player->setEnableRate(true);
+        player->setRate(0.5f);
+        QVERIFY(player->play());
+        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 60000);
+        // A second of 384 kHz frames, give or take the stretcher's rounding.
+        QVERIFY2(std::abs(rig.b->framesWritten() - 384000) < 4000,
+                 qPrintable(QString::number(rig.b->framesWritten())));
+    }
 };
 
 QL_TEST_MAIN_CORE(EngineEdgeTest)

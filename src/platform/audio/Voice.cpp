@@ -242,11 +242,24 @@ void Voice::beginSegment(const Request& r) {
     const std::size_t ringFrames = m_ring.capacity() / std::size_t(ch);
     m_chunkIn = std::clamp<std::size_t>(std::size_t(double(ringFrames / 4) / outPerIn), kMinChunkIn,
                                         m_readFrames);
+    // What one step hands the converter is capped so that the most it may
+    // write fits in half the ring: otherwise, at a high stream rate with many
+    // channels and a slow speed, the room it waits for would never be there.
+    const std::size_t half = ringFrames / 2;
+    const std::size_t stageCap =
+        m_resampler ? std::max<std::size_t>(
+                          std::size_t(double(half > 64 ? half - 64 : 0) / m_resampler->ratio()), 1)
+                    : half;
+    // The stretcher keeps what does not fit for the next step; it is given
+    // at most half its output room per step so that backlog drains.
+    m_chunkIn = std::min(
+        m_chunkIn,
+        std::max<std::size_t>(stretch ? std::size_t(double(stageCap) * r.speed / 2) : stageCap, 1));
     // The speed changes before the rate, at the file's rate: rubberband is
     // tuned for the usual music rates, and a file usually has one of them.
     if (stretch) {
         m_stretch = std::make_unique<TimeStretch>(m_sourceRate, ch, r.speed, m_chunkIn);
-        m_stretchOut = m_stretch->maxOutput(m_chunkIn);
+        m_stretchOut = std::min(m_stretch->maxOutput(m_chunkIn), stageCap);
     } else {
         m_stretchOut = m_chunkIn;
     }
@@ -350,7 +363,9 @@ bool Voice::decodeStep() {
     }
 
     const std::size_t piece = std::min(m_inFrames - m_inPos, m_chunkIn);
-    const std::size_t need = ringNeed(m_stretch ? m_stretch->maxOutput(piece) : piece);
+    const std::size_t stageOut =
+        m_stretch ? std::min(m_stretch->maxOutput(piece), m_stretchOut) : piece;
+    const std::size_t need = ringNeed(stageOut);
     if (m_ring.freeSpace() < need) {
         m_decoderNeed.store(need, std::memory_order_relaxed);
         return false;
@@ -362,8 +377,7 @@ bool Voice::decodeStep() {
         mapped = m_mapped.data();
     }
     if (m_stretch) {
-        const auto step =
-            m_stretch->process(mapped, piece, m_stretched.data(), m_stretch->maxOutput(piece));
+        const auto step = m_stretch->process(mapped, piece, m_stretched.data(), stageOut);
         toRing(m_stretched.data(), step.produced);
     } else {
         toRing(mapped, piece);
@@ -411,6 +425,7 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
         // The decoder has not caught up with a seek or a new stream format
         // yet: what the ring holds is from before it and must not be heard.
         p.starving = true;
+        wakeDecoder();
         return p;
     }
     const std::uint64_t r = m_ring.readIndex();
@@ -418,6 +433,10 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
     const bool atEnd = eof != kNone && (eof >> 1) == seg.serial;
     p.frames = std::min(want, avail);
     p.starving = !atEnd && avail < want;
+    // A decoder that went to sleep waiting for room must not be left there
+    // while the feeder waits for it.
+    if (p.starving)
+        wakeDecoder();
     p.ends = atEnd && avail <= want;
     p.failed = atEnd && (eof & 1);
     if (atEnd) {
