@@ -559,9 +559,10 @@ public:
     bool albumMode() const { return browser.albumMode(); }
 
     // ---- ui/AppFolders.cpp --------------------------------------------------
-    // Refills the folder pop-up from the catalog and forgets a chosen folder
-    // that holds no tracks any more. Does not refilter.
-    void rebuildFolders();
+    // Refills the folder pop-up from the catalog and, with forgetMissing, forgets
+    // a chosen folder that holds no tracks any more (not while a scan may still
+    // find them). Does not refilter.
+    void rebuildFolders(bool forgetMissing = true);
     // The folder pop-up's action.
     void folderChanged();
     static QString folderLabel(const QString& path, const QStringList& all);
