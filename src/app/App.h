@@ -268,7 +268,8 @@ public:
     bool preMatch(const QString& path);
     // Routes a player to the chosen device (bindPlayer), then matches the
     // device's rate to the player's when rate matching or bit-perfect is on.
-    void matchOutputRate(platform::AudioPlayer& player);
+    // False (and no rate match) when the player could not be moved there.
+    bool matchOutputRate(platform::AudioPlayer& player);
     // The set-up every road gives its player: it becomes `audio`, reports its
     // end here, is routed and rate-matched, gets the speed and the effective
     // volume, is prepared, and takes the pending seek.
@@ -402,10 +403,12 @@ public:
     // Rebuilds the device pop-up when the set of devices changed (every 10 s).
     void refreshDevicePopup();
     // The device pop-up's action: stores the chosen device ("outputUID"),
-    // moves the player to it, refreshes the volume and the DAC label.
+    // moves the player to it, refreshes the volume and the DAC label. When the
+    // player cannot be moved there, keeps the earlier choice and says so.
     void deviceChosen();
-    // Routes a player to the chosen device, or to the system default.
-    void bindPlayer(platform::AudioPlayer& player);
+    // Routes a player to the chosen device, or to the system default. False
+    // when the player refused the move and stays where it was.
+    bool bindPlayer(platform::AudioPlayer& player);
     // The upsampling in effect: 0 in bit-perfect mode, 2 in maximum quality,
     // else the chosen mode.
     int effUpMode() const;

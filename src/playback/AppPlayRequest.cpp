@@ -172,13 +172,16 @@ bool App::preMatch(const QString& path) {
     return true;
 }
 
-void App::matchOutputRate(platform::AudioPlayer& player) {
-    bindPlayer(player);
+bool App::matchOutputRate(platform::AudioPlayer& player) {
+    // The chosen device's rate is left alone when the player is not on it.
+    if (!bindPlayer(player))
+        return false;
     if (playback.rateMatchOn || playback.bitPerfect) {
         const double rate = player.sourceSampleRate();
         if (rate > 0)
             matchDeviceRate(rate);
     }
+    return true;
 }
 
 void App::setUpPlayer(std::unique_ptr<platform::AudioPlayer> player) {
