@@ -88,6 +88,9 @@ void App::play(const Track& requested) {
     // A copy: the request may name a track held in the state changed here.
     const Track track = requested;
     PlaybackState& p = playback;
+    // A position kept for a rebuild of the current track belongs to it alone.
+    if (!p.current || p.current->id != track.id)
+        p.pendingSeek.reset();
 
     recordHistory(p.history, p.current ? std::optional(p.current->id) : std::nullopt, track.id,
                   p.goingBack);
