@@ -180,7 +180,8 @@ public:
     // Called once, at launch, after restoreCatalog().
     void startBackend();
     // The backend's part of the shutdown: no more replies are read, its
-    // standard input is closed and a running backend is terminated.
+    // standard input is closed, which it takes as the sign to save its cache
+    // and exit (the teardown waits for that before any signal).
     void stopBackend();
     // How the backend is run (the seam's command when one is set).
     BackendCommand backendLaunch() const;
