@@ -101,6 +101,9 @@ def serve(config):
     except (BrokenPipeError, KeyboardInterrupt):
         pass
     finally:
+        # The player ends its input at quit and may send SIGTERM too: from
+        # here on it must not cut the cache save short.
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)
         if library:
             library.shutdown()
     return 0

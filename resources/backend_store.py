@@ -103,6 +103,7 @@ class Store:
         leaving the previous file as it was."""
         target = self.path(name)
         temp = "%s.%d.%d.tmp" % (target, os.getpid(), threading.get_ident())
+        replaced = False
         try:
             self._make()
             data = json.dumps(value, separators=(",", ":")).encode("ascii")
@@ -111,12 +112,17 @@ class Store:
                 f.flush()
                 os.fsync(f.fileno())
             os.replace(temp, target)
+            replaced = True
             return True
         except (OSError, ValueError) as e:
             log("could not save", name + ":", e)
-            with contextlib.suppress(OSError):
-                os.unlink(temp)
             return False
+        finally:
+            # Whatever ended the write (an error, an exit on a signal), no
+            # partial temporary file is left behind.
+            if not replaced:
+                with contextlib.suppress(OSError):
+                    os.unlink(temp)
 
     def stamp(self, name):
         try:

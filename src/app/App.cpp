@@ -28,6 +28,10 @@
 namespace ql {
 
 namespace {
+// How long the backend may take, once its input is closed, to save its cache
+// and exit before it is terminated.
+constexpr int kBackendSaveMs = 5000;
+
 // A labelled queue that runs one job at a time, in order.
 std::unique_ptr<QThreadPool> serialQueue(const char* label) {
     auto pool = std::make_unique<QThreadPool>();
@@ -77,15 +81,19 @@ App::~App() {
     // Without a quit (a test's App) the decodes and the files in flight end
     // here; after one this finds nothing left.
     endDecodes();
-    // The backend goes before the state its replies would touch. It ends on
-    // the terminate request (or when its input closes); one that ignores both
-    // is killed rather than waited for. The quit already asked it to end.
+    // The backend goes before the state its replies would touch. It ends when
+    // its input closes, after saving its cache; one still running when the
+    // wait runs out is terminated, and one that ignores that too is killed.
+    // The quit already closed its input.
     if (!core.terminated)
         stopBackend();
     if (QProcess* backend = std::exchange(library.backend, nullptr)) {
-        if (backend->state() != QProcess::NotRunning && !backend->waitForFinished(1000)) {
-            backend->kill();
-            backend->waitForFinished(1000);
+        if (backend->state() != QProcess::NotRunning && !backend->waitForFinished(kBackendSaveMs)) {
+            backend->terminate();
+            if (!backend->waitForFinished(1000)) {
+                backend->kill();
+                backend->waitForFinished(1000);
+            }
         }
         delete backend;
     }

@@ -180,7 +180,8 @@ public:
     // Called once, at launch, after restoreCatalog().
     void startBackend();
     // The backend's part of the shutdown: no more replies are read, its
-    // standard input is closed and a running backend is terminated.
+    // standard input is closed, which it takes as the sign to save its cache
+    // and exit (the teardown waits for that before any signal).
     void stopBackend();
     // How the backend is run (the seam's command when one is set).
     BackendCommand backendLaunch() const;
@@ -268,7 +269,8 @@ public:
     bool preMatch(const QString& path);
     // Routes a player to the chosen device (bindPlayer), then matches the
     // device's rate to the player's when rate matching or bit-perfect is on.
-    void matchOutputRate(platform::AudioPlayer& player);
+    // False (and no rate match) when the player could not be moved there.
+    bool matchOutputRate(platform::AudioPlayer& player);
     // The set-up every road gives its player: it becomes `audio`, reports its
     // end here, is routed and rate-matched, gets the speed and the effective
     // volume, is prepared, and takes the pending seek.
@@ -402,10 +404,12 @@ public:
     // Rebuilds the device pop-up when the set of devices changed (every 10 s).
     void refreshDevicePopup();
     // The device pop-up's action: stores the chosen device ("outputUID"),
-    // moves the player to it, refreshes the volume and the DAC label.
+    // moves the player to it, refreshes the volume and the DAC label. When the
+    // player cannot be moved there, keeps the earlier choice and says so.
     void deviceChosen();
-    // Routes a player to the chosen device, or to the system default.
-    void bindPlayer(platform::AudioPlayer& player);
+    // Routes a player to the chosen device, or to the system default. False
+    // when the player refused the move and stays where it was.
+    bool bindPlayer(platform::AudioPlayer& player);
     // The upsampling in effect: 0 in bit-perfect mode, 2 in maximum quality,
     // else the chosen mode.
     int effUpMode() const;
@@ -559,9 +563,10 @@ public:
     bool albumMode() const { return browser.albumMode(); }
 
     // ---- ui/AppFolders.cpp --------------------------------------------------
-    // Refills the folder pop-up from the catalog and forgets a chosen folder
-    // that holds no tracks any more. Does not refilter.
-    void rebuildFolders();
+    // Refills the folder pop-up from the catalog and, with forgetMissing, forgets
+    // a chosen folder that holds no tracks any more (not while a scan may still
+    // find them). Does not refilter.
+    void rebuildFolders(bool forgetMissing = true);
     // The folder pop-up's action.
     void folderChanged();
     static QString folderLabel(const QString& path, const QStringList& all);

@@ -60,11 +60,13 @@ void App::loadExtras() {
     library.qual = loadOrEmpty<QHash<QString, QString>>(store, stores::kQuality);
 
     // The effects start switched off once per user, whatever an earlier
-    // version left in "fx.json"; every other effect setting is kept.
+    // version left in "fx.json"; every other effect setting is kept. The reset
+    // counts as done only once "fx.json" holds it: otherwise the next start
+    // would find the effects on again and the reset never retried.
     if (!defaults.boolean(keys::kFxResetV1)) {
         fxPanel->state.enabled = false;
-        store.save(QString::fromLatin1(stores::kFX), fxPanel->state);
-        defaults.set(keys::kFxResetV1, true);
+        if (store.save(QString::fromLatin1(stores::kFX), fxPanel->state))
+            defaults.set(keys::kFxResetV1, true);
         defaults.set(keys::kMaxQuality, true);
         defaults.set(keys::kBitPerfect, false);
     }

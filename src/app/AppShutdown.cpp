@@ -7,9 +7,10 @@
 // the helpers are stopped, late file imports are invalidated, the view state
 // is saved, the volume-key monitors removed, late decode and render results
 // invalidated, the decode and the player stopped, the backend detached and
-// ended, the current track's temporary file deleted, and Now Playing cleared.
-// A step whose object is absent is skipped; the others still run. Each step
-// is reported to AppSeams::trace by name as it runs.
+// its input closed (it saves its cache and exits; the teardown waits for it),
+// the current track's temporary file deleted, and Now Playing cleared. A step
+// whose object is absent is skipped; the others still run. Each step is
+// reported to AppSeams::trace by name as it runs.
 //
 // The device is released before the stores are written, so a slow disk
 // never keeps another program waiting for the sound card.
@@ -72,11 +73,9 @@ void App::applicationWillTerminate() {
         step("stopPlayer");
         p.audio->stop();
     }
-    if (QProcess* backend = library.backend) {
+    if (library.backend) {
         step("detachBackendOutput");
         step("closeBackendInput");
-        if (backend->state() != QProcess::NotRunning)
-            step("terminateBackend");
         stopBackend();
     }
     if (p.cacheURL) {

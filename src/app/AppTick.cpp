@@ -99,18 +99,16 @@ void App::extrasTick() {
         runStep(seams, "refreshTimes", [this] { refreshTimes(); });
     }
 
-    // Changed stores are written at most every 10 s. The flag is cleared
-    // before the save: a failed save waits for the next change (and for the
-    // save at quit), it is not retried every 10 s.
+    // Changed stores are written at most every 10 s. A failed save keeps its
+    // flag, so the values are written at a later tick (or at quit) rather
+    // than taken for saved.
     if (t % kEveryTenSeconds == 0) {
-        if (playback.loudDirty) {
-            playback.loudDirty = false;
-            core.store.save(QString::fromLatin1(stores::kLoudness), playback.loud);
-        }
-        if (library.qualDirty) {
-            library.qualDirty = false;
-            core.store.save(QString::fromLatin1(stores::kQuality), library.qual);
-        }
+        if (playback.loudDirty)
+            playback.loudDirty =
+                !core.store.save(QString::fromLatin1(stores::kLoudness), playback.loud);
+        if (library.qualDirty)
+            library.qualDirty =
+                !core.store.save(QString::fromLatin1(stores::kQuality), library.qual);
     }
 }
 

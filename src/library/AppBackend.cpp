@@ -91,9 +91,10 @@ void App::stopBackend() {
         return;
     // No reply is read and no end is reported from here on.
     process->disconnect(this);
+    // The end of its input is the backend's signal to save its own cache and
+    // exit; a signal now would cut that save short. Only one that outlasts
+    // the wait at the teardown is terminated, then killed.
     process->closeWriteChannel();
-    if (process->state() != QProcess::NotRunning)
-        process->terminate();
 }
 
 void App::request(const QString& action, std::optional<qint64> id,

@@ -4,6 +4,13 @@
 // real change (CatalogChange.h) costs a cache write, a folder-list rebuild and
 // a refilter; the steady 2 s poll only reassigns what differs and recomposes
 // the count text.
+//
+// While the backend is still scanning, its list may be a fraction of the
+// library (every launch without its own cache starts empty): such a reply,
+// shorter than the catalog shown, is not taken in, so the cached catalog, the
+// cache file and the stored view state survive; only the count and the
+// scanning notice follow it. A chosen folder missing from a scanning reply is
+// kept until a finished reply.
 #include "app/App.h"
 
 #include "app/JsonCodec.h"
@@ -19,13 +26,17 @@ namespace ql {
 void App::handleReply(const Library& reply) {
     if (reply.tracks) {
         const std::vector<Track>& tracks = *reply.tracks;
-        const CatalogComparison comparison = compareCatalogs(library.rows, tracks);
+        const bool scanning = reply.scanning.value_or(false);
+        const bool partial = scanning && tracks.size() < library.rows.size();
+        const CatalogComparison comparison =
+            partial ? CatalogComparison{.changed = false, .identical = true} // kept as shown
+                    : compareCatalogs(library.rows, tracks);
         // A change of durations alone is taken in without the costly steps.
         if (!comparison.identical)
             library.rows = tracks;
         if (comparison.changed) {
             saveCatalog();
-            rebuildFolders();
+            rebuildFolders(!scanning);
             filter(false);
         }
         // The current track's entry renamed or given a cover: show it. The
@@ -42,9 +53,8 @@ void App::handleReply(const Library& reply) {
         // After a change the refilter has just shown the plain count as a held
         // message, so this text (with the scanning notice) waits for a later
         // reply.
-        status->setAuto(
-            L10n::tr(catalogCountText(qsizetype(browser.filtered.size()), qsizetype(tracks.size()),
-                                      reply.scanning.value_or(false))));
+        status->setAuto(L10n::tr(catalogCountText(qsizetype(browser.filtered.size()),
+                                                  qsizetype(library.rows.size()), scanning)));
     }
     if (reply.error && !reply.error->isEmpty())
         showBackendMessage(*reply.error);

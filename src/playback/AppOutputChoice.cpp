@@ -71,8 +71,24 @@ void App::refreshDevicePopup() {
 void App::deviceChosen() {
     const int i = devicePopup->currentIndex();
     const bool isDevice = i >= 1 && std::size_t(i - 1) < playback.deviceList.size();
+    const std::optional<QString> previous = playback.outputUID;
     playback.outputUID =
         isDevice ? std::optional(playback.deviceList[std::size_t(i - 1)].uid) : std::nullopt;
+    const QString name = isDevice ? playback.deviceList[std::size_t(i - 1)].name
+                                  : L10n::tr(QStringLiteral("시스템 기본 출력"));
+
+    // A device that does not open keeps the player where it plays: the
+    // earlier choice stays, stored and shown, and the user is told.
+    if (playback.audio && !matchOutputRate(*playback.audio)) {
+        playback.outputUID = previous;
+        int back = 0;
+        for (std::size_t d = 0; d < playback.deviceList.size(); ++d)
+            if (back == 0 && previous == playback.deviceList[d].uid)
+                back = int(d) + 1;
+        devicePopup->setCurrentIndex(back);
+        status->setTranslated(L10n::tr(QStringLiteral("출력 장치를 열 수 없습니다: ")) + name);
+        return;
+    }
 
     UserDefaults defaults;
     if (playback.outputUID)
@@ -80,24 +96,21 @@ void App::deviceChosen() {
     else
         defaults.remove(keys::kOutputUID);
 
-    if (playback.audio)
-        matchOutputRate(*playback.audio); // binds it to the new device first
     if (effUpMode() > 0)
         fxChanged(); // the upsampling target depends on the device
     updateHW();
     refreshDACLabel();
 
     if (isDevice)
-        status->setTranslated(L10n::tr(QStringLiteral("출력 장치: ")) +
-                              playback.deviceList[std::size_t(i - 1)].name);
+        status->setTranslated(L10n::tr(QStringLiteral("출력 장치: ")) + name);
     else
         status->setStringValue(L10n::tr(QStringLiteral("출력 장치: 시스템 기본")));
 }
 
-void App::bindPlayer(platform::AudioPlayer& player) {
+bool App::bindPlayer(platform::AudioPlayer& player) {
     // An empty UID is the system default. A refused move (the device left
-    // just now) keeps the player where it plays.
-    player.setOutputDevice(playback.outputUID.value_or(QString()));
+    // just now, or it does not open) keeps the player where it plays.
+    return player.setOutputDevice(playback.outputUID.value_or(QString()));
 }
 
 int App::effUpMode() const {

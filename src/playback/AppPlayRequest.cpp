@@ -88,6 +88,9 @@ void App::play(const Track& requested) {
     // A copy: the request may name a track held in the state changed here.
     const Track track = requested;
     PlaybackState& p = playback;
+    // A position kept for a rebuild of the current track belongs to it alone.
+    if (!p.current || p.current->id != track.id)
+        p.pendingSeek.reset();
 
     recordHistory(p.history, p.current ? std::optional(p.current->id) : std::nullopt, track.id,
                   p.goingBack);
@@ -172,13 +175,16 @@ bool App::preMatch(const QString& path) {
     return true;
 }
 
-void App::matchOutputRate(platform::AudioPlayer& player) {
-    bindPlayer(player);
+bool App::matchOutputRate(platform::AudioPlayer& player) {
+    // The chosen device's rate is left alone when the player is not on it.
+    if (!bindPlayer(player))
+        return false;
     if (playback.rateMatchOn || playback.bitPerfect) {
         const double rate = player.sourceSampleRate();
         if (rate > 0)
             matchDeviceRate(rate);
     }
+    return true;
 }
 
 void App::setUpPlayer(std::unique_ptr<platform::AudioPlayer> player) {

@@ -54,9 +54,11 @@ const char* const kOutputFailed = "오디오 출력을 시작할 수 없습니�
 
 // The road ends without playing: the message, and the play button back to
 // play. `message` is shown as given when it is not a Korean interface text
-// (a platform's own description).
+// (a platform's own description). A seek waiting for this road's player dies
+// with it: it must not move the next track.
 void endFailed(App& app, const QString& message) {
     app.playback.loading = false;
+    app.playback.pendingSeek.reset();
     app.status->setStringValue(L10n::tr(message));
     app.views.playButton->setTitle(stoppedTitle());
 }

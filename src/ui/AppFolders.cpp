@@ -12,7 +12,7 @@
 
 namespace ql {
 
-void App::rebuildFolders() {
+void App::rebuildFolders(bool forgetMissing) {
     const std::vector<FolderEntry> folders = folderList(library.rows);
 
     browser.folderPaths = QStringList{QString()};
@@ -20,7 +20,7 @@ void App::rebuildFolders() {
     for (const FolderEntry& f : folders)
         browser.folderPaths << f.path;
 
-    if (!browser.folderPaths.contains(browser.selectedFolder)) {
+    if (forgetMissing && !browser.folderPaths.contains(browser.selectedFolder)) {
         browser.selectedFolder.clear();
         UserDefaults().remove(keys::kSelectedFolder);
     }

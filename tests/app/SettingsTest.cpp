@@ -105,6 +105,27 @@ private slots:
         QVERIFY(!l.app.playback.bitPerfect);
     }
 
+    // An "fx.json" the reset cannot write: the effects are off for this run,
+    // but the reset is not marked done, so the next start tries again.
+    void aResetThatCannotBeSavedIsNotMarkedDone() {
+        FXState stored;
+        stored.enabled = true;
+        QVERIFY(JSONStore().save("fx.json", stored));
+        const QByteArray before = readFile(storePath("fx.json"));
+        QVERIFY(QFile::setPermissions(storePath("fx.json"), QFile::ReadOwner));
+        {
+            Launched l;
+            QVERIFY(!l.app.fxPanel->state.enabled);
+        }
+        QCOMPARE(readFile(storePath("fx.json")), before);
+        QCOMPARE(UserDefaults().boolIfPresent(keys::kFxResetV1), std::nullopt);
+
+        QVERIFY(QFile::setPermissions(storePath("fx.json"), QFile::ReadOwner | QFile::WriteOwner));
+        Launched l;
+        QCOMPARE(JSONStore().load<FXState>("fx.json").value_or(stored).enabled, false);
+        QCOMPARE(UserDefaults().boolIfPresent(keys::kFxResetV1), std::optional<bool>(true));
+    }
+
     void resetRunsOnlyOnce() {
         FXState stored;
         stored.enabled = true;

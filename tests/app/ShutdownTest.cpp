@@ -75,7 +75,7 @@ const std::vector<QuitCase>& quitCases() {
          Playing::Render, true, Backend::Alive,
          QStringList{"deleteFXCache"} + kStores +
              QStringList{"stopPlayer", "detachBackendOutput", "closeBackendInput",
-                         "terminateBackend", "deleteCacheFile", "clearNowPlaying"}},
+                         "deleteCacheFile", "clearNowPlaying"}},
         {"a backend that exited by itself is detached, not terminated again",
          Playing::Nothing, false, Backend::ExitedByItself,
          kStores + QStringList{"detachBackendOutput", "closeBackendInput", "clearNowPlaying"}},

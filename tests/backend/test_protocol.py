@@ -15,6 +15,22 @@ from support import BACKEND, PYTHON, Backend, TempHome, by_path, check_library, 
 from backend import MSG_INTERNAL  # noqa: E402
 
 
+# Runs the backend script given after it, with a SIGTERM sent to itself as
+# soon as the shutdown begins, as the player's quit may do.
+TERMINATED_AT_SHUTDOWN = """
+import os, runpy, signal, sys
+sys.path.insert(0, os.path.dirname(sys.argv[1]))
+import backend_library
+shutdown = backend_library.Library.shutdown
+def terminated_shutdown(self):
+    os.kill(os.getpid(), signal.SIGTERM)
+    shutdown(self)
+backend_library.Library.shutdown = terminated_shutdown
+sys.argv = sys.argv[1:]
+runpy.run_path(sys.argv[0], run_name="__main__")
+"""
+
+
 def request(**members):
     return json.dumps(members).encode() + b"\n"
 
@@ -83,6 +99,20 @@ class ProtocolTest(unittest.TestCase):
         self.assertEqual(backend.proc.wait(30), 0, backend.stderr())
         with open(os.path.join(self.home.data_dir, "cache.json")) as f:
             self.assertEqual(len(json.load(f)["files"]), 1)
+
+    def test_a_terminate_during_the_shutdown_does_not_cut_the_save(self):
+        make_audio(self.home.path("Music", "a.flac"), title="A")
+        backend = Backend(self, self.home, python_args=("-c", TERMINATED_AT_SHUTDOWN))
+        backend.idle()
+        # A file outside the scanned folders: its tags reach cache.json only
+        # through the save at the shutdown.
+        outside = os.path.join(self.home.outside, "b.flac")
+        make_audio(outside, title="B")
+        self.assertIn(outside, by_path(backend.ask({"action": "add", "path": outside})))
+        self.assertEqual(backend.close(), 0, backend.stderr())
+        with open(os.path.join(self.home.data_dir, "cache.json")) as f:
+            self.assertIn(outside, json.load(f)["files"])
+        self.assertEqual([n for n in os.listdir(self.home.data_dir) if n.endswith(".tmp")], [])
 
     def test_missing_file_is_an_error_not_a_change(self):
         make_audio(self.home.path("Music", "a.flac"), title="A")

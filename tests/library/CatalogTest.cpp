@@ -1,6 +1,7 @@
 // Backend replies and the catalog cache, fed to App::receive() as the backend
 // would write them.
 #include "app/App.h"
+#include "app/UserDefaults.h"
 #include "platform/Platform.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
@@ -207,6 +208,54 @@ private slots:
         QFile::setPermissions(s.storeDir.path(),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QCOMPARE(test::readFile(s.cache()), before);
+    }
+
+    // Replies while the backend is still scanning: a list shorter than the
+    // catalog shown is not taken in (the cache, the chosen folder and the
+    // stored order stay), and a chosen folder is forgotten only once the
+    // scan has finished.
+    void scanningReplies_data() {
+        const Track a{4, "/다른/4.flac", "넷", "가수", "앨범", 60, ""};
+        const Track b{5, "/다른/5.flac", "다섯", "가수", "앨범", 60, ""};
+        const Track c{6, "/다른/6.flac", "여섯", "가수", "앨범", 60, ""};
+        QTest::addColumn<std::vector<Track>>("reply");
+        QTest::addColumn<bool>("scanning");
+        QTest::addColumn<bool>("takenIn");
+        QTest::addColumn<bool>("folderKept");
+        QTest::newRow("scanning, no tracks yet") << std::vector<Track>{} << true << false << true;
+        QTest::newRow("scanning, fewer tracks") << std::vector<Track>{a} << true << false << true;
+        QTest::newRow("scanning, as many tracks, none in the folder")
+            << std::vector<Track>{a, b, c} << true << true << true;
+        QTest::newRow("finished, fewer tracks, none in the folder")
+            << std::vector<Track>{a} << false << true << false;
+    }
+    void scanningReplies() {
+        QFETCH(std::vector<Track>, reply);
+        QFETCH(bool, scanning);
+        QFETCH(bool, takenIn);
+        QFETCH(bool, folderKept);
+        Shown s;
+        QCOMPARE(s.app->browser.folderPaths.size(), 2);
+        const QString folder = s.app->browser.folderPaths[1];
+        s.app->browser.selectedFolder = folder;
+        UserDefaults().set(keys::kSelectedFolder, folder);
+        s.app->filter(false);
+        const QVariant order = UserDefaults().value(keys::kVisibleTrackOrder);
+        s.removeCache();
+        s.now += 5000;
+
+        s.app->receive(listLine(reply, scanning));
+        QCOMPARE(s.app->library.rows, takenIn ? reply : kThree);
+        QCOMPARE(QFile::exists(s.cache()), takenIn);
+        QCOMPARE(UserDefaults().string(keys::kSelectedFolder).value_or(""),
+                 folderKept ? folder : QString());
+        QCOMPARE(s.app->browser.selectedFolder, folderKept ? folder : QString());
+        if (!takenIn) {
+            QCOMPARE(s.app->browser.filtered, kThree);
+            QCOMPARE(UserDefaults().value(keys::kVisibleTrackOrder), order);
+            QCOMPARE(s.app->status->stringValue(),
+                     QString("3곡 / 전체 3곡 · 홈 폴더와 외장 디스크 검색 중…"));
+        }
     }
 
     void restore_data() {

@@ -321,6 +321,35 @@ private slots:
         QCOMPARE(r.app.playback.audio->outputDevice(), QString());
     }
 
+    // A device that does not open: the player stays where it plays, the
+    // earlier choice stays stored and selected, and the failure is shown.
+    void aDeviceThatDoesNotOpenKeepsTheEarlierChoice() {
+        const QString path = QDir::temp().filePath("refused.wav");
+        test::AudioShape shape;
+        shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        QVERIFY(test::writeAudio(path, shape));
+        auto failing = std::make_shared<SimSinkControl>(SimClock::Manual);
+        failing->failOpen = true;
+        RiggedApp r(test::twoOutputs(), SimOutputs{SimClock::Manual, {{kA, failing}}});
+        UserDefaults().set(keys::kOutputUID, kB);
+        r.app.playback.outputUID = kB;
+        auto opened = AudioPlayer::open(*r.platform.outputs, path);
+        QVERIFY2(opened.player, qPrintable(opened.error));
+        r.app.playback.audio = std::move(opened.player);
+        r.app.playback.rateMatchOn = true;
+        QVERIFY(r.app.playback.audio->setOutputDevice(kB));
+        QVERIFY(r.app.playback.audio->prepareToPlay());
+        const int writes = r.hw().writeCalls().total();
+
+        choose(r.app, kA);
+        QCOMPARE(r.app.playback.audio->outputDevice(), kB);
+        QCOMPARE(r.app.playback.outputUID, std::optional(kB));
+        QCOMPARE(storedUID(), kB);
+        QCOMPARE(r.app.devicePopup->currentText(), QString("Output: Analog B"));
+        QCOMPARE(r.app.status->stringValue(), QString("Can't open the output device: DAC A"));
+        QCOMPARE(r.hw().writeCalls().total(), writes); // no rate set on either device
+    }
+
     void hardwareVolume_data() { addRows(hwCases()); }
     void hardwareVolume() {
         QFETCH(int, index);

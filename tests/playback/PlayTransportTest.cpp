@@ -127,6 +127,7 @@ const std::vector<HistoryCase>& historyCases() {
         {"a change adds the outgoing id",             {7}, 1, std::nullopt, 2, {7, 1}, 0},
         {"a replay adds nothing and starts from 0",   {7}, 1, std::nullopt, 1, {7}, 0},
         {"a replay with a pending seek starts there", {7}, 1, 2.5,          1, {7}, 2.5},
+        {"another track leaves a pending seek behind", {7}, 1, 2.5,         2, {7, 1}, 0},
         {"500 ids and a change keep 500, the oldest dropped",
          ids(1001, 1500), 1, std::nullopt, 2, ids(1002, 1500) << 1, 0},
     };
@@ -411,6 +412,7 @@ private slots:
         decode->start("/bin/sleep", {"30"});
         QVERIFY(decode->waitForStarted());
         r.app.playback.decoder = decode;
+        r.app.playback.current = r.track(5); // rebuilt where it stood
         r.app.playback.pendingSeek = 1.5;
         const QString status = r.app.status->stringValue();
 

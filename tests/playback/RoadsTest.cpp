@@ -174,10 +174,10 @@ const std::vector<RenderCase>& renderCases() {
     static const std::vector<RenderCase> cases{
         {"a render plays, says so, and takes the pending seek",
          Render::File,       false, 1.5,          true,  kRendered,     kPause, true},
-        {"a render that yields nothing: the message and play",
-         Render::Nothing,    false, std::nullopt, false, kRenderFailed, kPlay,  false},
-        {"a render no player opens: the message, play, the file deleted",
-         Render::Unreadable, false, std::nullopt, false, kRenderFailed, kPlay,  false},
+        {"a render that yields nothing: the message, play, the seek dropped",
+         Render::Nothing,    false, 1.5,          false, kRenderFailed, kPlay,  false},
+        {"a render no player opens: the message, play, the file deleted, the seek dropped",
+         Render::Unreadable, false, 1.5,          false, kRenderFailed, kPlay,  false},
         {"a render whose output does not start: the message and play",
          Render::File,       true,  std::nullopt, false, kOutputFailed, kPlay,  true},
     };
@@ -313,9 +313,11 @@ private slots:
                 floatCaf(render, 3);
             return std::optional(render);
         };
+        const Track source = trackAt(1, tempFile(QStringLiteral("source.flac")));
+        r.app.playback.current = source; // a rebuild where it stood
         r.app.playback.pendingSeek = c.pendingSeek;
 
-        r.app.play(trackAt(1, tempFile(QStringLiteral("source.flac"))));
+        r.app.play(source);
         QCOMPARE(r.status(), kRendering);
         QVERIFY(r.roadOver());
 
@@ -323,9 +325,9 @@ private slots:
         QCOMPARE(r.button(), c.button);
         QCOMPARE(r.app.isPlaying(), c.plays);
         QCOMPARE(QFile::exists(render), c.renderKept);
+        QCOMPARE(r.app.playback.pendingSeek, std::nullopt); // taken, or gone with the road
         if (c.plays) {
             QCOMPARE(r.app.playback.cacheURL, std::optional(render));
-            QCOMPARE(r.app.playback.pendingSeek, std::nullopt);
             QVERIFY(std::abs(r.app.playback.audio->currentTime() - c.pendingSeek.value_or(0)) <
                     0.15);
         }
