@@ -11,23 +11,11 @@
 
 using namespace ql;
 using namespace ql::platform;
+using test::Finishes;
 using test::physical;
 using test::PlayerRig;
 
 namespace {
-
-// Watches a player's end calls from construction on.
-struct Finishes {
-    QList<bool> results;
-    bool onMainThread = true;
-    explicit Finishes(AudioPlayer& p) {
-        p.onFinished = [this](bool ok) {
-            results << ok;
-            onMainThread =
-                onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
-        };
-    }
-};
 
 QString writeFile(const QString& name, const test::AudioShape& shape) {
     const QString path = test::tempFile(name);
@@ -37,7 +25,7 @@ QString writeFile(const QString& name, const test::AudioShape& shape) {
 }
 
 test::AudioShape sine(int rate, double seconds, double freq, int channels = 2,
-                     int format = SF_FORMAT_WAV | SF_FORMAT_PCM_24) {
+                      int format = SF_FORMAT_WAV | SF_FORMAT_PCM_24) {
     test::AudioShape s;
     s.format = format;
     s.rate = rate;

@@ -16,17 +16,11 @@
 
 using namespace ql;
 using namespace ql::platform;
+using test::Finishes;
 using test::physical;
 using test::PlayerRig;
 
 namespace {
-
-struct Finishes {
-    QList<bool> results;
-    explicit Finishes(AudioPlayer& p) {
-        p.onFinished = [this](bool ok) { results << ok; };
-    }
-};
 
 QString writeSine(const QString& name, int rate, double seconds, int channels = 2) {
     test::AudioShape s;

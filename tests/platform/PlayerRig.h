@@ -8,6 +8,7 @@
 #include "SimRigs.h"
 #include "TestAudio.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
@@ -55,6 +56,19 @@ private:
         outs.controls[kDacA] = std::move(a);
         outs.controls[kAnalogB] = std::move(b);
         return platform::makeSimulatedPlatform(std::move(rig), std::move(outs));
+    }
+};
+
+// Watches a player's end calls from construction on.
+struct Finishes {
+    QList<bool> results;
+    bool onMainThread = true;
+    explicit Finishes(platform::AudioPlayer& p) {
+        p.onFinished = [this](bool ok) {
+            results << ok;
+            onMainThread =
+                onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+        };
     }
 };
 
