@@ -569,7 +569,6 @@ public:
     void rebuildFolders(bool forgetMissing = true);
     // The folder pop-up's action.
     void folderChanged();
-    static QString folderLabel(const QString& path, const QStringList& all);
 
     // ---- ui/AppBrowserViews.cpp (seams until the grid and header issues) ----
     void rebuildAlbums();

@@ -59,8 +59,4 @@ void App::folderChanged() {
     filter(true);
 }
 
-QString App::folderLabel(const QString& path, const QStringList& all) {
-    return ql::folderLabel(path, all);
-}
-
 } // namespace ql
