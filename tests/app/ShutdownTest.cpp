@@ -22,15 +22,12 @@
 #include <sndfile.h>
 
 using namespace ql;
+using test::tempFile;
 using test::addRows;
 
 namespace {
 
 constexpr int kWaitMs = 20000;
-
-QString tempFile(const QString& name) {
-    return QDir::temp().filePath(name);
-}
 
 QString floatCaf(const QString& name) {
     const QString path = tempFile(name);

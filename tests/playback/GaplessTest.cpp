@@ -13,6 +13,7 @@
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QComboBox>
@@ -24,6 +25,7 @@
 #include <functional>
 
 using namespace ql;
+using test::tempFile;
 using namespace ql::platform;
 using test::addRows;
 
@@ -32,10 +34,6 @@ namespace {
 constexpr int kRate = 44100;
 using test::kRampStep;
 using test::ramp;
-
-QString tempFile(const QString& name) {
-    return QDir::temp().filePath(name);
-}
 
 QString writeRamp(const QString& name, std::int64_t from, std::int64_t to, int rate = kRate) {
     const QString path = tempFile(name);

@@ -14,6 +14,7 @@
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QComboBox>
@@ -25,6 +26,7 @@
 #include <functional>
 
 using namespace ql;
+using test::tempFile;
 using namespace ql::platform;
 using test::addRows;
 
@@ -33,10 +35,6 @@ namespace {
 const QString kPause = QStringLiteral("⏸ 일시정지");
 const QString kPlay = QStringLiteral("▶ 재생");
 const QString kPreparing = QStringLiteral("준비 중…");
-
-QString tempFile(const QString& name) {
-    return QDir::temp().filePath(name);
-}
 
 // Five seconds of 16-bit stereo noise at `rate`, written once.
 QString wav(const QString& name, int rate = 44100) {

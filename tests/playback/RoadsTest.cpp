@@ -27,6 +27,7 @@
 #include <sndfile.h>
 
 using namespace ql;
+using test::tempFile;
 using namespace ql::platform;
 using test::addRows;
 
@@ -43,10 +44,6 @@ const QString kOutputFailed = QStringLiteral("오디오 출력을 시작할 수 
 const QString kRendering = QStringLiteral("🎛 사운드 효과 적용 중…");
 const QString kRendered = QStringLiteral("🎛 사운드 효과 적용됨");
 constexpr int kRoadMs = 30000; // a generous bound for ffmpeg on a loaded machine
-
-QString tempFile(const QString& name) {
-    return QDir::temp().filePath(name);
-}
 
 // The decode road's outputs left in the temporary folder.
 QStringList decodeOutputs() {

@@ -9,6 +9,9 @@
 
 namespace ql::test {
 
+// A path in the test's own temporary folder.
+inline QString tempFile(const QString& name) { return QDir::temp().filePath(name); }
+
 // The file's bytes, or "<missing>" when it cannot be read.
 inline QByteArray readFile(const QString& path) {
     QFile f(path);
