@@ -3,6 +3,7 @@
 
 #include "app/SettingLimits.h"
 #include "app/UserDefaults.h"
+#include "library/CatalogChange.h"
 #include "ui/SearchText.h"
 #include "ui/StatusLabel.h"
 #include "ui/StoredOrder.h"
@@ -86,9 +87,8 @@ void App::filter(bool resetOrder) {
     }
     updateHeader();
     // Counts only: composed in Korean and translated whole.
-    status->setStringValue(L10n::tr(QString::number(browser.filtered.size()) +
-                                    QStringLiteral("곡 / 전체 ") +
-                                    QString::number(library.rows.size()) + QStringLiteral("곡")));
+    status->setStringValue(
+        L10n::tr(catalogCountText(browser.filtered.size(), library.rows.size(), false)));
     if (playback.current) {
         const int row = rowOfTrack(browser.filtered, playback.current->id);
         if (row >= 0)
