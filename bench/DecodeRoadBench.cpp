@@ -31,20 +31,27 @@ namespace {
 
 QString g_file; // the 10-minute AAC file
 
-// Waits until the current player has handed its first frame to the device;
-// false when the request ended without playing. The event loop sleeps
-// between looks (a busy wait would take a core from ffmpeg).
-bool waitForFirstFrame(App& app) {
+// Runs the event loop until `done()` holds. The loop sleeps between looks
+// (a busy wait would take a core from ffmpeg or the player's threads).
+template <typename F> void waitUntil(F done) {
     QEventLoop loop;
     QTimer look;
-    bool failed = false;
     QObject::connect(&look, &QTimer::timeout, &loop, [&] {
-        failed = !app.playback.loading && !app.isPlaying();
-        if (failed || (app.playback.audio && app.playback.audio->currentTime() > 0))
+        if (done())
             loop.quit();
     });
     look.start(1);
     loop.exec();
+}
+
+// Waits until the current player has handed its first frame to the device;
+// false when the request ended without playing.
+bool waitForFirstFrame(App& app) {
+    bool failed = false;
+    waitUntil([&] {
+        failed = !app.playback.loading && !app.isPlaying();
+        return failed || (app.playback.audio && app.playback.audio->currentTime() > 0);
+    });
     return !failed;
 }
 
@@ -97,14 +104,7 @@ void BM_PlayerWholeFile(benchmark::State& state) {
         };
         if (!opened.player->play())
             return state.SkipWithError("the player did not start");
-        QEventLoop loop;
-        QTimer look;
-        QObject::connect(&look, &QTimer::timeout, &loop, [&] {
-            if (ended)
-                loop.quit();
-        });
-        look.start(1);
-        loop.exec();
+        waitUntil([&] { return ended; });
         if (!ok)
             return state.SkipWithError("the player ended with an error");
     }
