@@ -170,11 +170,13 @@ bool CodecReader::start(const QString& path, Opened& r) {
         r.why = QStringLiteral("it declares no usable audio stream.");
         return false;
     }
-    if (id == AV_CODEC_ID_ALAC)
-        m_bits = m_codec->bits_per_raw_sample > 0 ? m_codec->bits_per_raw_sample
-                                                  : stream->codecpar->bits_per_coded_sample;
-    if (m_bits != 16 && m_bits != 24 && m_bits != 32)
-        m_bits = 0;
+    if (id == AV_CODEC_ID_ALAC) {
+        // The stream's raw bits, in the widths the engine knows (20-bit
+        // ALAC counts as 24).
+        const int raw = m_codec->bits_per_raw_sample > 0 ? m_codec->bits_per_raw_sample
+                                                         : stream->codecpar->bits_per_coded_sample;
+        m_bits = raw <= 0 ? 0 : raw <= 16 ? 16 : raw <= 24 ? 24 : 32;
+    }
 
     if (!m_estimate && avformat_index_get_entries_count(stream) > 0) {
         if (!measureEnd() || !placeAt(0)) {
