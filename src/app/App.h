@@ -439,7 +439,7 @@ public:
     // a device that has gone since the menu opened changes nothing.
     void devicePicked(const QAction& item);
 
-    // ---- effects/AppEffects.cpp (seams until the effects issue) -----------------
+    // ---- effects/AppEffects.cpp (render seams until the render pipeline) --------
     // Renders the current track again for changed effects or a new device.
     void fxChanged();
     // The effect signature; none when no effect applies.
