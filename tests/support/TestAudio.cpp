@@ -1,6 +1,5 @@
 #include "TestAudio.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 
@@ -84,16 +83,6 @@ bool writeWith(const QString& path, int format, int rate, int channels, Write wr
 }
 
 } // namespace
-
-QString noiseWav(const QString& name, double seconds) {
-    const QString path = QDir::temp().filePath(name);
-    AudioShape shape;
-    shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    shape.frames = std::int64_t(seconds * shape.rate);
-    if (!QFile::exists(path) && !writeAudio(path, shape))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
 
 bool writeSamples(const QString& path, int format, const Samples& samples) {
     return writeWith(path, format, samples.rate, samples.channels, [&](SNDFILE* f) {

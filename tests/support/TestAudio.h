@@ -44,9 +44,6 @@ Samples ramp(std::int64_t from, std::int64_t to, int rate = 44100);
 
 // Writes `shape` to `path`; returns false when libsndfile refuses.
 bool writeAudio(const QString& path, const AudioShape& shape);
-// A 16-bit stereo 44.1 kHz noise WAV of that length in the temporary folder,
-// written on first use; its path. Fails the test process when it cannot.
-QString noiseWav(const QString& name, double seconds);
 // Writes exactly the given samples: `samples` scaled to 32 bits as
 // readSamples() gives them (the file's format keeps their top bits), or
 // doubles at full scale ±1 into a 32-bit float WAV (any value, NaN
