@@ -83,6 +83,9 @@ MprisNowPlaying::~MprisNowPlaying() {
 
 void MprisNowPlaying::registerCommands(RemoteCommands commands) {
     m_commands = std::move(commands);
+    // A change is announced with the publication that finds it.
+    m_last.volume = volume();
+    m_last.speed = rate();
     if (!m_service.isEmpty() || !m_bus.isConnected())
         return;
     if (!m_bus.registerObject(kPath, this, QDBusConnection::ExportAdaptors))
