@@ -9,13 +9,11 @@
 #include "ui/SidebarButton.h"
 #include "ui/StatusLabel.h"
 #include "ui/Surface.h"
-#include "ui/TrackTableView.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/LanguageSetting.h"
 
 #include "CaseRows.h"
 #include "LaunchedApp.h"
-#include "TestHome.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -46,10 +44,6 @@ QStringList titles(const QList<QAction*>& actions) {
     for (QAction* a : actions)
         out << (a->isSeparator() ? QStringLiteral("-") : a->text());
     return out;
-}
-
-QRect in(QWidget* w, QWidget* content) {
-    return QRect(w->mapTo(content, QPoint()), w->size());
 }
 
 struct GearCase {
@@ -84,7 +78,8 @@ const std::vector<Measure> kGeometry{
     {"search field most", 1280, -190, true},    {"sidebar width", 1280, 196, false},
     {"sidebar button width", 1180, 184, false}, {"sidebar button height", 1280, 36, false},
     {"first button top", 1280, 20, false},      {"gap between buttons", 1280, 6, false},
-    {"gap above headings", 1280, 14, false},    {"page views span", 1280, 22, false},
+    {"gap above headings", 1280, 14, false},    {"grid host span", 1280, 22, false},
+    {"tool row span", 1180, 22, false},         {"status line span", 1280, 22, false},
     {"grid host height", 1180, 180, true},
 };
 
@@ -153,6 +148,7 @@ private slots:
         auto* bar = content->findChild<QWidget*>("topBar");
         auto* side = content->findChild<Surface*>("sidebar");
         auto* page = content->findChild<Surface*>("page");
+        auto* toolRow = page->findChild<Surface*>("toolRow");
         const auto& b = l->views.sidebarButtons;
         auto* navPill = static_cast<Surface*>(l->views.navBackBtn->parentWidget());
         auto* gear = content->findChild<QToolButton*>("gear");
@@ -168,22 +164,13 @@ private slots:
             {"sidebar width", [&] { return side->width(); }},
             {"sidebar button width", [&] { return b[0]->width(); }},
             {"sidebar button height", [&] { return b[9]->height(); }},
-            {"first button top", [&] { return in(b[0], content).top() - in(side, content).top(); }},
+            {"first button top", [&] { return b[0]->mapTo(side, QPoint()).y(); }},
             {"gap between buttons", [&] { return b[1]->y() - b[0]->geometry().bottom() - 1; }},
             {"gap above headings",
              [&] { return smartHeading->y() - b[3]->geometry().bottom() - 1; }},
-            {"page views span",
-             [&] {
-                 int span = -1;
-                 for (QWidget* v : {l->views.gridHost, page->findChild<QWidget*>("toolRow"),
-                                    static_cast<QWidget*>(l->status)}) {
-                     const int s = page->width() - v->width();
-                     if (span != -1 && s != span)
-                         return -1;
-                     span = s;
-                 }
-                 return span;
-             }},
+            {"grid host span", [&] { return page->width() - l->views.gridHost->width(); }},
+            {"tool row span", [&] { return page->width() - toolRow->width(); }},
+            {"status line span", [&] { return page->width() - l->status->width(); }},
             {"grid host height", [&] { return l->views.gridHost->height(); }},
         };
         const int got = measures.value(m.name)();
