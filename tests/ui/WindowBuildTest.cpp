@@ -14,6 +14,7 @@
 
 #include "CaseRows.h"
 #include "LaunchedApp.h"
+#include "TestHome.h"
 
 #include <QComboBox>
 #include <QDir>
