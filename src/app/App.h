@@ -587,6 +587,8 @@ public:
     // The library items of the settings menu, after its language part; the two
     // download items only when the downloader script is present.
     void addSettingsItems(QMenu* menu, bool withFetcher);
+    // A control's action: runs the verb while the controller is alive.
+    std::function<void()> weakCall(void (App::*action)());
     // An empty view that takes the free room of a row; no size of its own.
     static QWidget* spacer();
     // A push button with the title as given (not translated) and the action.

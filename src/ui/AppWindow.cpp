@@ -192,13 +192,7 @@ void App::buildWindowBase() {
 void App::buildTopBar() {
     // 1-3. The history arrows; the launch's navigation monitors reach the same
     // two actions.
-    QPointer<App> self(this);
-    auto call = [self](void (App::*action)()) {
-        return [self, action] {
-            if (self)
-                (self.data()->*action)();
-        };
-    };
+    auto call = [this](void (App::*action)()) { return weakCall(action); };
     views.navBackBtn = flatButton(QStringLiteral("chevron.left"), {},
                                   {13, Qt::white, QStringLiteral("뒤로")}, call(&App::navBack));
     views.navFwdBtn = flatButton(QStringLiteral("chevron.right"), {},
@@ -239,10 +233,9 @@ void App::buildTopBar() {
         const bool on = L10n::isEnglish() == (i == 0);
         item->setCheckable(true);
         item->setChecked(on);
-        connect(item, &QAction::triggered, this, [self, item, i, on] {
+        connect(item, &QAction::triggered, this, [this, item, i, on] {
             item->setChecked(on);
-            if (self)
-                self->setLanguage(i);
+            setLanguage(i);
         });
     }
     menu->addSeparator();

@@ -91,13 +91,7 @@ void App::buildSidebar() {
 }
 
 void App::buildPage() {
-    QPointer<App> self(this);
-    auto call = [self](void (App::*action)()) {
-        return [self, action] {
-            if (self)
-                (self.data()->*action)();
-        };
-    };
+    auto call = [this](void (App::*action)()) { return weakCall(action); };
 
     // 1-2. The header: cover, then title over subtitle.
     views.pageHeader = new QWidget;
