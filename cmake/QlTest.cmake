@@ -1,11 +1,16 @@
-# ql_add_test(<name> <sources...> [XVFB] [LIBS <libs...>] [LABELS <labels...>])
+# ql_add_test(<name> <sources...> [XVFB] [UNITS] [LIBS <libs...>] [LABELS <labels...>])
 # Adds one Qt Test executable and registers it with CTest. Every test links the
 # shared test support (temporary home, generated audio) and runs offscreen;
 # with XVFB it runs on a real X server of its own (xvfb-run), as a user's
-# window would.
+# window would. With UNITS the sources are several test classes that register
+# themselves (tests/support/TestUnits.h) and share one main.
 function(ql_add_test name)
-    cmake_parse_arguments(ARG "XVFB" "" "LIBS;LABELS" ${ARGN})
-    add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
+    cmake_parse_arguments(ARG "XVFB;UNITS" "" "LIBS;LABELS" ${ARGN})
+    set(sources ${ARG_UNPARSED_ARGUMENTS})
+    if(ARG_UNITS)
+        list(APPEND sources ${PROJECT_SOURCE_DIR}/tests/support/UnitsMain.cpp)
+    endif()
+    add_executable(${name} ${sources})
     target_link_libraries(${name} PRIVATE ql_test_support Qt6::Test ${ARG_LIBS})
     if(ARG_XVFB)
         add_test(NAME ${name} COMMAND xvfb-run -a -s "-screen 0 1600x1000x24"

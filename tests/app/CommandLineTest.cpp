@@ -1,3 +1,4 @@
+// Guards against: arguments misread: a file taken for an option, an option lost.
 #include "app/CommandLine.h"
 
 #include "TestHome.h"

@@ -1,3 +1,4 @@
+// Guards against: launch steps out of order or skipped, or the wrong window state after.
 #include "app/App.h"
 #include "downloader/FlacFetcher.h"
 #include "platform/Platform.h"

@@ -1,3 +1,4 @@
+# Guards against: tracks missed, duplicated or renumbered by a scan; a scan stopped by a bad file.
 """Scanning: tags, file names, the folders searched and skipped, files that
 vanish or cannot be read, the tag cache, ids and what every reply carries."""
 

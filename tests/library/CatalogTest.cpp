@@ -1,3 +1,4 @@
+// Guards against: a catalog view that shows stale, partial or lost tracks.
 // Backend replies and the catalog cache, fed to App::receive() as the backend
 // would write them.
 #include "app/App.h"

@@ -1,3 +1,4 @@
+// Guards against: a device taken from another program, or never given back.
 // The ALSA hardware backend on a fake alsa-lib: exclusive use, card
 // reservations, readying our own stream, and the start-up choice of platform.
 #include "platform/alsa/AlsaFormats.h"

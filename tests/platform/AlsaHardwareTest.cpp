@@ -1,3 +1,4 @@
+// Guards against: devices, rates, formats or volumes misreported by the ALSA backend.
 // The ALSA hardware backend on a fake alsa-lib: devices and UIDs, rates and
 // formats asked on demand, and hardware volume.
 #include "platform/alsa/AlsaFormats.h"

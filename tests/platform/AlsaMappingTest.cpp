@@ -1,3 +1,4 @@
+// Guards against: wrong UIDs, sample formats or volume steps in the ALSA mapping.
 // The ALSA backend's pure rules: UIDs, sample formats, the volume mapping and
 // finding a PCM's holders in /proc.
 #include "platform/alsa/AlsaFormats.h"

@@ -1,3 +1,4 @@
+// Guards against: an output choice lost, mis-stored, or applied to the wrong device.
 #include "app/UserDefaults.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/SeekSlider.h"

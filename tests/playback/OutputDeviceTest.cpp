@@ -1,3 +1,4 @@
+// Guards against: the wrong output device listed or chosen.
 #include "app/App.h"
 #include "platform/sim/SimPlatform.h"
 

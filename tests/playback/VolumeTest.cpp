@@ -1,3 +1,4 @@
+// Guards against: a volume the user did not ask for: too loud, wrong keys, wrong label.
 #include "app/UserDefaults.h"
 #include "platform/audio/AudioPlayer.h"
 #include "playback/VolumeRules.h"

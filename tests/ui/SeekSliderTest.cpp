@@ -1,6 +1,8 @@
+// Guards against: a seek slider that reports values the user did not set.
 #include "ui/SeekSlider.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <limits>
 
@@ -55,5 +57,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN(SeekSliderTest)
+QL_TEST_UNIT(SeekSliderTest)
 #include "SeekSliderTest.moc"
