@@ -7,6 +7,7 @@
 
 #include "AlsaDesk.h"
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <cmath>
 
@@ -268,5 +269,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(AlsaClaimsTest)
+QL_TEST_UNIT(AlsaClaimsTest)
 #include "AlsaClaimsTest.moc"

@@ -5,6 +5,7 @@
 
 #include "AlsaDesk.h"
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <cmath>
 
@@ -442,5 +443,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(AlsaHardwareTest)
+QL_TEST_UNIT(AlsaHardwareTest)
 #include "AlsaHardwareTest.moc"

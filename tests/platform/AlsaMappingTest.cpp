@@ -7,6 +7,7 @@
 #include "platform/alsa/PcmHolders.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <QDir>
 #include <QFile>
@@ -202,5 +203,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(AlsaMappingTest)
+QL_TEST_UNIT(AlsaMappingTest)
 #include "AlsaMappingTest.moc"
