@@ -99,7 +99,6 @@ private slots:
         // clang-format off
         QTest::newRow("favourite title") << 0 << "title" << "♥ 비 오는 날";
         QTest::newRow("known quality label") << 0 << "quality" << "FLAC 96kHz/24bit ★";
-        QTest::newRow("format without extension") << 1 << "format" << "";
         QTest::newRow("unknown quality waits") << 1 << "quality" << "…";
         // clang-format on
     }
@@ -198,19 +197,14 @@ private slots:
 
     void doubleClickOnACell_data() {
         QTest::addColumn<QString>("column");
-        QTest::addColumn<bool>("emptyAlbum");
         QTest::addColumn<bool>("plays");
-        QTest::newRow("title plays") << "title" << false << true;
-        QTest::newRow("empty album plays") << "album" << true << true;
-        QTest::newRow("artist filters") << "artist" << false << false;
+        QTest::newRow("title plays") << "title" << true;
+        QTest::newRow("artist filters") << "artist" << false;
     }
     void doubleClickOnACell() {
         QFETCH(QString, column);
-        QFETCH(bool, emptyAlbum);
         QFETCH(bool, plays);
-        std::vector<Track> rows = catalog(10);
-        if (emptyAlbum)
-            rows[3].album.clear();
+        const std::vector<Track> rows = catalog(10);
         Shown s(rows);
         s.doubleClickCell(3, column.toLatin1().constData());
         if (plays) {
@@ -259,7 +253,6 @@ private slots:
         const std::optional<CellFilter> none;
         QTest::newRow("format of the selected row")
             << "format" << 2 << -1 << std::optional(CellFilter{"format", ".flac"}) << "";
-        QTest::newRow("duration does nothing") << "duration" << 2 << -1 << none << "";
         QTest::newRow("no selection: the playing track's album")
             << "album" << -1 << 4 << std::optional(CellFilter{"album", "Night"}) << "";
         QTest::newRow("no selection, nothing playing")
