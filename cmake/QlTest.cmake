@@ -1,11 +1,15 @@
-# ql_add_test(<name> <sources...> [XVFB] [UNITS] [LIBS <libs...>] [LABELS <labels...>])
+# ql_add_test(<name> <sources...> [XVFB] [DBUS] [UNITS] [LIBS <libs...>] [LABELS <labels...>]
+#             [ARGS <arguments...>])
 # Adds one Qt Test executable and registers it with CTest. Every test links the
 # shared test support (temporary home, generated audio) and runs offscreen;
 # with XVFB it runs on a real X server of its own (xvfb-run), as a user's
-# window would. With UNITS the sources are several test classes that register
-# themselves (tests/support/TestUnits.h) and share one main.
+# window would. With DBUS it runs on a session bus of its own (dbus-run-session),
+# so no other test's program answers on the bus it talks to. ARGS are passed to
+# the test program (for example the test functions to run). With UNITS the
+# sources are several test classes that register themselves
+# (tests/support/TestUnits.h) and share one main.
 function(ql_add_test name)
-    cmake_parse_arguments(ARG "XVFB;UNITS" "" "LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "XVFB;DBUS;UNITS" "" "LIBS;LABELS;ARGS" ${ARGN})
     set(sources ${ARG_UNPARSED_ARGUMENTS})
     if(ARG_UNITS)
         list(APPEND sources ${PROJECT_SOURCE_DIR}/tests/support/UnitsMain.cpp)
@@ -14,10 +18,13 @@ function(ql_add_test name)
     target_link_libraries(${name} PRIVATE ql_test_support Qt6::Test ${ARG_LIBS})
     if(ARG_XVFB)
         add_test(NAME ${name} COMMAND xvfb-run -a -s "-screen 0 1600x1000x24"
-            $<TARGET_FILE:${name}>)
+            $<TARGET_FILE:${name}> ${ARG_ARGS})
         set(platform xcb)
+    elseif(ARG_DBUS)
+        add_test(NAME ${name} COMMAND dbus-run-session -- $<TARGET_FILE:${name}> ${ARG_ARGS})
+        set(platform offscreen)
     else()
-        add_test(NAME ${name} COMMAND ${name})
+        add_test(NAME ${name} COMMAND ${name} ${ARG_ARGS})
         set(platform offscreen)
     endif()
     set_tests_properties(${name} PROPERTIES
