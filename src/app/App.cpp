@@ -102,10 +102,9 @@ App::~App() {
         delete backend;
     }
     // Controls belong to the window once the window build placed them.
-    for (QWidget* w : std::initializer_list<QWidget*>{status, seek, clock, art, wave, smartPicker,
-                                                      search, folderPicker, volDB, dacLabel,
-                                                      repeatBtn, devicePopup, ratePopup, abButton,
-                                                      sleepPopup})
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             status, seek, clock, art, wave, smartPicker, search, folderPicker, volDB, dacLabel,
+             repeatBtn, devicePopup, ratePopup, abButton, sleepPopup})
         if (w && !w->parent())
             delete w;
     views.deleteUnplaced();

@@ -17,7 +17,7 @@ constexpr double kLongestTrackSeconds = 24.0 * 3600.0;
 QStringList loudnessArguments(const QString& input) {
     return {QStringLiteral("-nostats"),  QStringLiteral("-hide_banner"),
             QStringLiteral("-i"),        input,
-            QStringLiteral("-filter:a"), QStringLiteral("ebur128=framelog=quiet"),
+            QStringLiteral("-filter:a"), QStringLiteral("ebur128=framelog=verbose"),
             QStringLiteral("-f"),        QStringLiteral("null"),
             QStringLiteral("-")};
 }
