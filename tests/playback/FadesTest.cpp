@@ -187,12 +187,12 @@ const std::vector<SleepCase> sleepCases{
      "😴 15 min left", "😴 15 minutes from now, the music fades out and stops."},
     {"a stop while a slow decode prepares a track: it never starts, play/pause starts it", [](Rig& r) {
          // The decode holds while "hold" exists, as a slow one would.
-         const QString hold = tempFile("hold"), m4a = tempFile("sleep.m4a"), ffmpeg = tempFile("held");
-         QVERIFY(test::writeFile(hold, "1") && test::runFfmpeg({"-y", "-f", "lavfi", "-i", "sine", "-t", "2", m4a}));
+         const QString hold = tempFile("hold"), wv = tempFile("sleep.wv"), ffmpeg = tempFile("held");
+         QVERIFY(test::writeFile(hold, "1") && test::runFfmpeg({"-y", "-f", "lavfi", "-i", "sine", "-t", "2", wv}));
          QVERIFY(test::writeExecutable(ffmpeg, "for out; do :; done\n[ -e '" + hold.toUtf8() +
                                        "' ] && printf partial > \"$out\" && exec sleep 60\nexec ffmpeg \"$@\"\n"));
          r.app.seams.decodeProgram = [ffmpeg] { return ffmpeg; };
-         r.add(9, m4a), r.app.play(r.track(9));
+         r.add(9, wv), r.app.play(r.track(9));
          QPointer<QProcess> decoder = r.app.playback.decoder;
          QVERIFY(decoder);
          pick15(r, kTimer);
