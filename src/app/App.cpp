@@ -75,11 +75,18 @@ App::App(platform::Platform& platform)
 App::~App() {
     // Queued background jobs may still hold copies of their inputs; they never
     // touch App, so waiting for them is enough. A render job reads App's
-    // settings while it runs, so it is waited for too, and so is a loudness
-    // measurement, whose result is posted to App.
+    // settings while it runs, so it is waited for too, and so is a running
+    // loudness measurement, whose result is posted to App.
+    // Probes and measurements not yet started are dropped, and a genre scan
+    // stops between files, so a quit never waits for a whole catalog's worth
+    // of them.
+    library.genreStop->store(true);
     for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get(),
-                           renderQueue.get(), loudQueue.get()})
+                           renderQueue.get(), loudQueue.get()}) {
+        if (q != renderQueue.get())
+            q->clear();
         q->waitForDone();
+    }
     if (timer)
         timer->stop();
     // Without a quit (a test's App) the decodes and the files in flight end
