@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quavelark"));
     QApplication::setDesktopFileName(QStringLiteral("quavelark"));
 
-    const QStringList files = ql::fileArguments(args, QDir::currentPath());
+    // Qt has now removed its own options and their values from the list.
+    const QStringList files = ql::fileArguments(QApplication::arguments(), QDir::currentPath());
     ql::platform::SingleInstance instance(ql::platform::SingleInstance::defaultName());
     if (instance.handOver(files, 1000))
         return 0;
