@@ -1,5 +1,7 @@
 #include "platform/SingleInstance.h"
 
+#include "app/PrivateFolder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -8,11 +10,9 @@
 #include <QLocalSocket>
 #include <QPointer>
 
-#include <cerrno>
 #include <optional>
 
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ql::platform {
@@ -20,14 +20,6 @@ namespace ql::platform {
 namespace {
 // A hand-over is a short list of paths; anything longer is not ours.
 constexpr qint64 kMaxMessage = 16 * 1024 * 1024;
-
-// A real folder (not a link) owned by us that nobody else may enter.
-bool isPrivateFolder(const QString& path) {
-    struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
-}
 
 std::optional<qint64> peerUid(qintptr descriptor) {
     struct ucred cred {};
@@ -44,21 +36,19 @@ SingleInstance::SingleInstance(QString name, QObject* parent)
 SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::defaultName() {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && isPrivateFolder(runtime))
-        return runtime + QStringLiteral("/quavelark-instance");
+    if (const std::optional<QString> runtime = privateRuntimeFolder())
+        return *runtime + QStringLiteral("/quavelark-instance");
     // The temporary folder is shared: a name there could be taken first by
     // another user, who would then receive the file names. Our own folder,
     // checked after making it, cannot.
     const QString tmp = QDir::tempPath();
     if (tmp.isEmpty())
         return {};
-    const QString folder = tmp + QStringLiteral("/quavelark-%1").arg(::getuid());
-    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
+    const std::optional<QString> folder =
+        makePrivateFolder(tmp + QStringLiteral("/quavelark-%1").arg(::getuid()));
+    if (!folder)
         return {};
-    if (!isPrivateFolder(folder))
-        return {};
-    return folder + QStringLiteral("/instance");
+    return *folder + QStringLiteral("/instance");
 }
 
 bool SingleInstance::trusted(qintptr descriptor) const {
