@@ -102,7 +102,6 @@ void App::makeTransportControls() {
     views.toolsButton = new IconButton;
     views.toolsButton->setImage(sym(QStringLiteral("slider.horizontal.3"), 17));
     views.toolsButton->setContentTint(Theme::sub());
-    views.toolsButton->setFocusPolicy(Qt::NoFocus);
     views.toolsButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     views.toolsButton->setToolTip(
         QStringLiteral("가사·사운드·크로스페이드·수면 타이머·음질 분석 등 도구 열기/닫기"));

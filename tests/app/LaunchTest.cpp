@@ -117,6 +117,11 @@ private slots:
         QCOMPARE(app.window->size(), QSize(1180, 700));
         QCOMPARE(app.status->stringValue(), QString("음원 불러오는 중…"));
         QCOMPARE(app.timer->interval(), 500);
+        // Once activated, no control holds the keyboard focus: Space and the
+        // arrows must not act on the transport buttons.
+        QVERIFY(QTest::qWaitForWindowActive(app.window.get()));
+        QTest::qWait(20);
+        QCOMPARE(QApplication::focusWidget(), nullptr);
     }
 
     void downloaderCallbacks() {
