@@ -23,6 +23,7 @@
 #include "app/App.h"
 
 #include "analysis/WaveformView.h"
+#include "playback/VolumeKeys.h"
 #include "ui/ButtonFactory.h"
 #include "ui/ClickImageView.h"
 #include "ui/IconButton.h"
@@ -186,6 +187,7 @@ void App::buildTransportBar() {
     volDB->setFixedWidth(70);
     SeekSlider* volume = views.volume;
     volume->setTracking(true);
+    volume->setStepValue(kVolumeStep); // a wheel notch or an arrow key: one −/+ step
     volume->setFixedWidth(150);
     QPalette fill = volume->palette();
     fill.setColor(QPalette::Highlight, Theme::accent());

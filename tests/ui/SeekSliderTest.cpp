@@ -2,6 +2,9 @@
 
 #include "TestHome.h"
 
+#include <QStyle>
+#include <QStyleOptionSlider>
+
 #include <limits>
 
 using namespace ql;
@@ -52,6 +55,61 @@ private slots:
         QCOMPARE(seen, 100.0);
         s.triggerAction(QAbstractSlider::SliderToMinimum);
         QCOMPARE(seen, 0.0);
+    }
+
+    // The volume slider, as the window sets it up: a click on the groove goes
+    // to the clicked point; a wheel notch or an arrow key moves one −/+ step.
+    void userMovesOfTheVolume_data() {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("click at a quarter of the groove") << "click 25" << 25.0;
+        QTest::newRow("click near the end") << "click 90" << 90.0;
+        QTest::newRow("wheel notch up") << "wheel 120" << 55.0;
+        QTest::newRow("wheel notch down") << "wheel -120" << 45.0;
+        QTest::newRow("half a notch waits for the other half") << "wheel 60" << 50.0;
+        QTest::newRow("arrow key") << "key right" << 55.0;
+    }
+    void userMovesOfTheVolume() {
+        QFETCH(QString, input);
+        QFETCH(double, expected);
+        SeekSlider s;
+        s.setMaximumValue(100);
+        s.setDoubleValue(50);
+        s.setStepValue(5);
+        s.resize(150, 24);
+        s.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s));
+        int actions = 0;
+        s.action = [&actions] { ++actions; };
+        const QStringList parts = input.split(' ');
+        if (parts[0] == "click") {
+            QStyleOptionSlider opt;
+            opt.initFrom(&s);
+            opt.orientation = Qt::Horizontal;
+            opt.maximum = s.maximum();
+            const QRect groove =
+                s.style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, &s);
+            const int handle =
+                s.style()
+                    ->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, &s)
+                    .width();
+            const int x = groove.x() + handle / 2 +
+                          int((groove.width() - handle) * parts[1].toDouble() / 100.0);
+            QTest::mouseClick(&s, Qt::LeftButton, {}, QPoint(x, s.height() / 2));
+            QVERIFY2(std::abs(s.doubleValue() - expected) <= 1.0,
+                     qPrintable(QString::number(s.doubleValue())));
+        } else {
+            if (parts[0] == "wheel") {
+                QWheelEvent e(QPointF(10, 10), s.mapToGlobal(QPointF(10, 10)), QPoint(),
+                              QPoint(0, parts[1].toInt()), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+                QApplication::sendEvent(&s, &e);
+            } else {
+                QTest::keyClick(&s, Qt::Key_Right);
+            }
+            QCOMPARE(s.doubleValue(), expected);
+        }
+        QCOMPARE(actions > 0, expected != 50.0);
     }
 };
 
