@@ -56,6 +56,7 @@ class AudioScanPanel;
 class ClickImageView;
 class FXPanel;
 class FlacFetcher;
+class InputMonitor;
 class LyricsPanel;
 class NowPlayingWindow;
 class SeekSlider;
@@ -331,6 +332,15 @@ public:
     // The current player's position in seconds; none when no player is loaded.
     std::optional<double> audioCurrentTime() const;
 
+    // ---- playback/AppPlayOrder.cpp ----------------------------------------------
+    // The A-B button: set A, set B (at least 0.5 s after A), clear.
+    void abCycle();
+    // Each meter tick while playing: at or past B, back to A.
+    void abTick();
+    // The row menu's "다음에 재생": the clicked row's track to the radio
+    // queue's front.
+    void menuPlayNext();
+
     // ---- playback/AppLoudness.cpp (seam until the loudness measurement) ------
     // Measures the track's loudness in the background when leveling wants it.
     void ensureLoudness(const Track& track);
@@ -489,12 +499,20 @@ public:
     void buildMenu();
     // The window's content, built once at launch before the window shows.
     void buildMainUI();
-    void installPointerMonitor();
-    void installKeyMonitor();
     void viewModeChanged();
     void updateNowPlaying();
     // The elapsed and remaining time labels, from the current player.
     void refreshTimes();
+
+    // ---- ui/AppInput.cpp ----------------------------------------------------
+    // The launch's last two steps: the main window's navigation input (scroll
+    // gestures, side buttons, swipes) and its transport keys.
+    void installPointerMonitor();
+    void installKeyMonitor();
+    // One step back or forward in the browser's history; nothing at its end.
+    // Seams until the navigation history.
+    void navBack();
+    void navForward();
 
     // ---- ui/AppInfoLabels.cpp (seam until the now-playing info labels) -----
     // The transport bar's artist and format lines for a new track.
@@ -591,6 +609,8 @@ public:
     // A row's thumbnail: the album's cover when known, else the default
     // cover; asks for the cover once per album until the next reload.
     QImage titleThumbnail(const Track& track);
+    // The track of the table's clicked row; none outside the rows.
+    std::optional<Track> rowTrack() const;
     // A double-click on a row (the table's clicked cell): filters by its
     // album or artist, else plays the row.
     void selected();
@@ -621,6 +641,9 @@ public:
     // Windows and panels, made once at construction, alive for the whole run.
     std::unique_ptr<QMainWindow> window;
     QTimer* timer = nullptr;
+    // The main window's navigation and transport input (ui/AppInput.cpp),
+    // watched from the end of the launch; a child of App.
+    InputMonitor* inputMonitor = nullptr;
     StatusLabel* status = nullptr;
     // Controls made with the controller, placed by the window build. Until a
     // window takes them they belong to App.
