@@ -6,6 +6,7 @@ import contextlib
 import json
 import os
 import stat
+import sys
 import threading
 import time
 import traceback
@@ -101,6 +102,7 @@ class Library:
             return {}
         good = {}
         for path, entry in files.items():
+            path = sys.intern(path)  # one string per path across every table
             if isinstance(entry, list) and len(entry) in (2, 6):
                 size, mtime = entry[0], entry[1]
                 if type(size) is int and type(mtime) is int:
@@ -109,7 +111,8 @@ class Library:
                     elif all(isinstance(t, str) for t in entry[2:5]) and isinstance(
                         entry[5], (int, float)
                     ):
-                        good[path] = entry[:2] + [clean_text(t) for t in entry[2:5]] + entry[5:]
+                        entry[2:5] = [clean_text(t) for t in entry[2:5]]  # in place: no copy
+                        good[path] = entry
         if version == 1:
             # Tags read before legacy Korean text and WAV/AIFF text chunks were
             # understood: those files are read again once (the old titles show
@@ -324,10 +327,14 @@ class Library:
         listed = set()  # readable or not: an unreadable file keeps its cache entry
         next_publish = last_save = time.monotonic()
         for path, size, mtime in walk_audio(self.cfg.roots, self._skip(), self.stop):
+            path = sys.intern(path)
             listed.add(path)
             track = self.file_track(path, size, mtime)
             if track is not None:
-                found[path] = track
+                # An unchanged track keeps the text already held, so a rescan
+                # does not hold the catalog twice.
+                old = base.get(path)
+                found[path] = old if old == track else track
             now = time.monotonic()
             if now >= next_publish:
                 self._refresh(found)
