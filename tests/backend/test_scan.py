@@ -240,11 +240,7 @@ class ScanTest(unittest.TestCase):
             reads.append(os.path.basename(path))
             return real(path)
 
-        rows = [
-            # step, titles listed
-            ("unplugged", ["A"]),
-            ("plugged in again", ["1.flac", "2.flac", "A"]),
-        ]
+        rows = [("unplugged", ["A"]), ("plugged in again", ["1.flac", "2.flac", "A"])]
         with mock.patch.object(backend_library, "read_tags", counted):
             for step, titles in rows:
                 with self.subTest(step):

@@ -79,8 +79,7 @@ struct HwCase {
     double slider;                       // before the first poll
     std::function<void(RiggedApp&)> act; // after the first poll
     double expectedSlider;
-    QString db;                  // the volume label ("" when the slider never moved); the simulated
-                                 // controls have bare steps, labelled by a sound server's cubic law
+    QString db;                  // the volume label ("" when the slider never moved)
     int volumeWrites;            // set-volume calls over the whole row
     std::optional<double> aMain; // A's main volume at the end, when it has one
 };

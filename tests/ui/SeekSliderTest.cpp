@@ -60,7 +60,6 @@ private slots:
         QTest::addColumn<QString>("input");
         QTest::addColumn<double>("expected");
         QTest::newRow("click at a quarter of the groove") << "click 25" << 25.0;
-        QTest::newRow("click near the end") << "click 90" << 90.0;
         QTest::newRow("wheel notch up") << "wheel 120" << 55.0;
         QTest::newRow("wheel notch down") << "wheel -120" << 45.0;
         QTest::newRow("half a notch waits for the other half") << "wheel 60" << 50.0;
