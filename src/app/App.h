@@ -227,12 +227,17 @@ public:
     // terminal; beeps when it cannot be written. Never waits for the script.
     void runSetupInTerminal();
 
-    // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
+    // ---- playback/AppNowPlaying.cpp ------------------------------------------
+    // Offers the media commands to the desktop (once, at launch); each one's
+    // work is queued to the main thread and the desktop answered at once.
     void registerRemote();
-    // Refreshes the system's Now Playing information.
+    // Refreshes the desktop's Now Playing information from the current track
+    // and player; without a current track the last information stays.
     void publish();
-    // Clears the system's Now Playing information and reports "stopped".
+    // Clears the desktop's Now Playing information and reports "stopped".
     void clearNowPlaying();
+
+    // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
     // Playback checks run by every tick after countTick(), in this order,
     // before gaplessCheck().
     void sleepTick();
@@ -439,7 +444,7 @@ public:
     // a device that has gone since the menu opened changes nothing.
     void devicePicked(const QAction& item);
 
-    // ---- effects/AppEffects.cpp (seams until the effects issue) -----------------
+    // ---- effects/AppEffects.cpp (render seams until the render pipeline) --------
     // Renders the current track again for changed effects or a new device.
     void fxChanged();
     // The effect signature; none when no effect applies.
