@@ -126,6 +126,10 @@ struct AppSeams {
     std::function<void(const Track& track)> playRequest;
     // Receives each quality probe a request starts, in place of the probe.
     std::function<void(const Track& track)> qualityProbe;
+    // The program the library probes run in place of toolPath(name).
+    std::function<QString(const QString& name)> probeTool;
+    // Reads a file's added date (seconds since 1970) in place of the file system.
+    std::function<double(const QString& path)> addedDate;
     // The program the decode road runs in place of toolPath("ffmpeg").
     std::function<QString()> decodeProgram;
     // Stands in for the effects renderer (renderFXBlocking); runs on a
@@ -213,10 +217,25 @@ public:
     // Shows the track's cover in the transport bar.
     void loadArt(const Track& track);
 
-    // ---- library/AppQuality.cpp (seam until the quality labels) ------------
+    // ---- library/AppQuality.cpp ---------------------------------------------
     // Asks for the quality label of the track's file: one probe per path
-    // while it is pending, whoever asks and however often.
+    // while it is pending, whoever asks and however often. Probes run one at
+    // a time on the quality queue; each result is stored, marked for saving
+    // and redrawn in its one cell, and refilters the hi-res smart list 1.2 s
+    // after the last result.
     void requestQuality(const Track& track);
+    // The external program a probe runs: toolPath(name), or the test's.
+    QString probeTool(const QString& name) const;
+
+    // ---- library/AppGenres.cpp -----------------------------------------------
+    // Reads the genre tag of every catalog file without one, in the
+    // background, merging and saving "genres.json" 40 files at a time.
+    void startGenreScan();
+
+    // ---- library/AppAdded.cpp ------------------------------------------------
+    // Reads the added date of every catalog file without one, in the
+    // background, then refilters with a new order.
+    void warmAdded();
 
     // ---- library/AppTools.cpp ---------------------------------------------
     // Display names of the missing external programs ("Python 3", "FFmpeg").
