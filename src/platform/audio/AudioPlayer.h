@@ -131,6 +131,9 @@ private:
     void suppressEnd();
     bool startVoice(double deviceTime);
     void applySpeed();
+    double heardFrame() const;
+    bool hasUnheard() const;
+    void leaveEngine();
 
     OutputEngines& m_outputs;
     QString m_path;

@@ -178,16 +178,19 @@ double Voice::heardPosition(double deviceNow) const {
     return std::max(p.source - queued * p.sourcePerSecond, p.sourceStart);
 }
 
+bool Voice::hasUnheard(double deviceNow) const {
+    const Played p = m_played.load();
+    return p.serial == m_serial && p.heardAt > deviceNow;
+}
+
 void Voice::wakeDecoder() {
     m_wake.fetch_add(1, std::memory_order_release);
     m_wake.notify_one();
 }
 
 void Voice::wakeEngine() {
-    if (auto* w = m_engineWake.load()) {
-        w->fetch_add(1, std::memory_order_release);
-        w->notify_one();
-    }
+    if (auto* w = m_engineWake.load())
+        w->raiseData();
 }
 
 // ---- decoder thread ------------------------------------------------------------
@@ -520,6 +523,34 @@ bool Voice::markEnded(bool failed) {
         return false;
     wakeDecoder();
     return true;
+}
+
+void Voice::mixedToEnd(double heardAt, bool failed) {
+    if (m_feedEndPending && m_feedEndSerial == m_feedSeg.serial)
+        return;
+    m_feedEndPending = true;
+    m_feedEndSerial = m_feedSeg.serial;
+    m_feedEndAt = heardAt;
+    m_feedEndFailed = failed;
+}
+
+bool Voice::endIfHeard(double deviceNow) {
+    if (!m_feedEndPending)
+        return false;
+    // A seek or a new format since: that end will never be heard.
+    if (m_feedEndSerial != serialOf(m_state.load(std::memory_order_acquire))) {
+        m_feedEndPending = false;
+        return false;
+    }
+    // Within a microsecond: the clock and the end time are sums of doubles.
+    if (deviceNow + 1e-6 < m_feedEndAt)
+        return false;
+    m_feedEndPending = false;
+    return m_feedEndSerial == m_feedSeg.serial && markEnded(m_feedEndFailed);
+}
+
+double Voice::pendingEndAt() const {
+    return m_feedEndPending ? m_feedEndAt : std::numeric_limits<double>::infinity();
 }
 
 void Voice::markLost() {

@@ -15,7 +15,9 @@
 // Run state: one atomic word packs the serial, "running" and "ended" (and
 // whether the end was a failure). The main thread sets running; the feeder
 // turns running into ended with a compare-and-swap, so an end that races with
-// a pause or a seek is either seen by both or by neither.
+// a pause or a seek is either seen by both or by neither. The feeder does so
+// when the device has played the last frame (not when it mixed it): until
+// then the voice stays running, its tail in the device's queue.
 //
 // Scheduled start: a running voice may carry a device time to start at
 // (scheduleStart). The engine decides the exact frame (see OutputEngine) and
@@ -41,6 +43,7 @@
 #include "platform/audio/MeterTap.h"
 #include "platform/audio/SeqLock.h"
 #include "platform/audio/SpscRing.h"
+#include "platform/audio/WakeSignal.h"
 
 #include <atomic>
 #include <cstdint>
@@ -115,12 +118,15 @@ public:
     // The source frame heard at device time `deviceNow`: position() less
     // what is still queued in the device, never before the segment's start.
     double heardPosition(double deviceNow) const;
+    // True when frames of the current serial are still queued in the device
+    // (mixed, to be heard after `deviceNow`).
+    bool hasUnheard(double deviceNow) const;
 
     // Level metering of the samples mixed (before the gain).
     MeterTap& meter() { return m_meter; }
 
-    // The counter the decoder bumps when it has new data for the feeder.
-    void setEngineWake(std::atomic<std::uint32_t>* wake) { m_engineWake.store(wake); }
+    // The signal the decoder raises when it has new data for the feeder.
+    void setEngineWake(WakeSignal* wake) { m_engineWake.store(wake); }
 
     // ---- feeder -------------------------------------------------------------
     struct Pull {
@@ -141,6 +147,14 @@ public:
     // Turns "running" into "ended" for the serial pull() looked at; false
     // when the main thread paused or moved on meanwhile.
     bool markEnded(bool failed);
+    // The last frame of the serial was mixed; it is heard at device time
+    // `heardAt`. The first call per serial counts.
+    void mixedToEnd(double heardAt, bool failed);
+    // Ends the serial (markEnded) once the device clock `deviceNow` has
+    // reached its last frame; true when it did.
+    bool endIfHeard(double deviceNow);
+    // The device time of a mixed end not heard yet, or +infinity.
+    double pendingEndAt() const;
     // The device is gone: a running voice ends as failed, whether or not the
     // feeder has mixed any of its current serial (a voice waiting for its
     // scheduled start, or just seeked).
@@ -206,7 +220,7 @@ private:
     std::atomic<float> m_gain{1.0f};
     std::atomic<std::uint32_t> m_wake{0}; // decoder waits on it
     std::atomic<std::size_t> m_decoderNeed{0};
-    std::atomic<std::atomic<std::uint32_t>*> m_engineWake{nullptr};
+    std::atomic<WakeSignal*> m_engineWake{nullptr};
     SeqLock<Segment> m_segment; // written by the decoder
     // serial << 1 | failed of the segment the decoder finished; kNone before.
     std::atomic<std::uint64_t> m_eof;
@@ -251,6 +265,11 @@ private:
     std::uint32_t m_feedStartTag = 0;  // the scheduled start already acted on
     float m_feedGain = 1.0f;           // gain at the end of the last block mixed
     std::int64_t m_feedNextFrame = -1; // stream frame after it; -1 none
+    // The serial whose last frame was mixed, heard at m_feedEndAt.
+    std::uint64_t m_feedEndSerial = 0;
+    double m_feedEndAt = 0;
+    bool m_feedEndPending = false;
+    bool m_feedEndFailed = false;
 };
 
 } // namespace ql::platform
