@@ -310,10 +310,12 @@ private slots:
         QVERIFY(player->play());
         rig.b->advance(10'000'000);
         QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);
-        QCOMPARE(rig.b->opens(), 2); // the stop gave the device back
-        std::vector<std::int32_t> got = rig.b->recordedInt32(0);
-        const std::vector<std::int32_t> rest = rig.b->recordedInt32(1);
-        got.insert(got.end(), rest.begin(), rest.end());
+        // The stop may have given the device back meanwhile: every session.
+        std::vector<std::int32_t> got;
+        for (int s = 0; s < rig.b->opens(); ++s) {
+            const std::vector<std::int32_t> part = rig.b->recordedInt32(s);
+            got.insert(got.end(), part.begin(), part.end());
+        }
         QVERIFY(got == ref.data);
     }
 

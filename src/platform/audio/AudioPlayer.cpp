@@ -178,12 +178,13 @@ void AudioPlayer::leaveEngine() {
     if (!m_engine)
         return;
     // What this player left in the device's queue is not to be heard; a
-    // device nothing else plays on is given back at once.
+    // device nothing else plays on is given back (unless a next track
+    // starts right away).
     const bool unheard = hasUnheard();
     m_engine->detach(m_voice.get());
     if (unheard)
         m_engine->flush();
-    m_engine->releaseIfIdle();
+    m_engine->releaseSoon();
     m_engine = nullptr;
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include <poll.h>
 
@@ -205,13 +206,14 @@ bool OutputEngine::releaseIfIdle() {
 }
 
 void OutputEngine::releaseWhenIdleFor(double now) {
+    const bool soon = std::exchange(m_releaseSoon, false);
     if (!m_open || anyAttachedRunning()) {
         m_idleSince = -1;
         return;
     }
     if (m_idleSince < 0)
         m_idleSince = now;
-    else if (now - m_idleSince >= kIdleRelease)
+    if (soon || now - m_idleSince >= kIdleRelease)
         releaseIfIdle();
 }
 

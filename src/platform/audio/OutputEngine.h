@@ -74,6 +74,8 @@ public:
     static constexpr double kIdleRelease = 5.0;
     // The longest a drain before a reopen may take (the device's buffer).
     static constexpr int kDrainMs = 250;
+    // How often the owner looks at idle streams (releaseWhenIdleFor).
+    static constexpr int kUpkeepMs = 250;
 
     OutputEngine(AudioHardware& hardware, DeviceId device, std::unique_ptr<AudioSink> sink);
     ~OutputEngine();
@@ -118,9 +120,13 @@ public:
     // paused ones continue from where they were heard at the next play).
     // False when a voice is playing.
     bool releaseIfIdle();
-    // Closes the stream after kIdleRelease without a running voice; call
-    // from time to time.
+    // Closes the stream after kIdleRelease without a running voice, or at
+    // the first call after releaseSoon() when none runs then; call from time
+    // to time (OutputEngines does, every kUpkeepMs).
     void releaseWhenIdleFor(double now);
+    // A player stopped: the stream is closed at the next upkeep unless a
+    // voice runs by then (a next track started right after the stop).
+    void releaseSoon() { m_releaseSoon = true; }
     // No voice bound and the device gone: nothing will use this engine again.
     bool isAbandoned() const;
     // Device under-runs (the device played out everything it had while a
@@ -188,6 +194,7 @@ private:
     std::vector<unsigned char> m_bytes;
     double m_clockBase = 0;  // seconds played by earlier streams (and before a flush)
     double m_idleSince = -1; // steady seconds since no voice runs; -1 while one does
+    bool m_releaseSoon = false;
 
     // ---- shared ----
     std::array<std::atomic<Voice*>, kMaxVoices> m_voices{};

@@ -12,7 +12,7 @@ OutputEngines::OutputEngines(AudioHardware& hardware, SinkFactory sinks)
     : m_hardware(hardware), m_sinks(std::move(sinks)) {
     if (QCoreApplication::instance()) {
         m_upkeep = std::make_unique<QTimer>();
-        m_upkeep->setInterval(1000);
+        m_upkeep->setInterval(OutputEngine::kUpkeepMs);
         QObject::connect(m_upkeep.get(), &QTimer::timeout, [this] { tidy(); });
         m_upkeep->start();
     }

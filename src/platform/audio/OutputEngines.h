@@ -4,9 +4,10 @@
 // (deviceFormatChanged) so the stream is reopened at once rather than at the
 // next play.
 //
-// Upkeep (tidy(), every second on a timer while an event loop runs, and
+// Upkeep (tidy(), every OutputEngine::kUpkeepMs on a timer while an event loop runs, and
 // before an engine is looked up): a stream with no running voice for
-// OutputEngine::kIdleRelease is closed and its device given back; an engine
+// OutputEngine::kIdleRelease (or at once after a stop) is closed and its
+// device given back; an engine
 // whose device is gone and which no player uses any more is dropped with its
 // feeder thread (a device plugged in again gets a new id, and a new engine).
 //
