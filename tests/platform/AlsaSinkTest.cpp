@@ -34,7 +34,7 @@ std::atomic<int> g_failedWrites{0};
 } // namespace
 
 extern "C" snd_pcm_sframes_t snd_pcm_writei(snd_pcm_t* pcm, const void* buffer,
-                                           snd_pcm_uframes_t size) {
+                                            snd_pcm_uframes_t size) {
     using Fn = snd_pcm_sframes_t (*)(snd_pcm_t*, const void*, snd_pcm_uframes_t);
     static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "snd_pcm_writei"));
     if (g_writesLeft.load() == 0) {

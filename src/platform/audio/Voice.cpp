@@ -61,7 +61,7 @@ Voice::Voice(std::unique_ptr<AudioFile> file)
     : m_id(nextVoiceId()), m_sourceRate(file->sampleRate()), m_sourceChannels(file->channels()),
       m_sourceFrames(file->frames()),
       m_readFrames(std::max<std::size_t>(kReadSamples / std::size_t(m_sourceChannels), 1024)),
-      m_ring(kRingSamples), m_eof(kNone), m_startAt(kNow),
+      m_path(file->path()), m_ring(kRingSamples), m_eof(kNone), m_startAt(kNow),
       m_reader(std::make_unique<PrefetchReader>(std::move(file), m_readFrames)) {}
 
 Voice::~Voice() {
@@ -78,6 +78,13 @@ void Voice::start(const StreamFormat& format, std::int64_t sourceFrame) {
     if (m_thread.joinable()) {
         retarget(format, sourceFrame);
         return;
+    }
+    if (!m_reader) {
+        // Let go by a shutdown: a fresh handle on the file (a file that is
+        // gone now fails as a read error when the first block is asked for).
+        if (auto reopened = AudioFile::open(m_path); reopened.file)
+            m_reader = std::make_unique<PrefetchReader>(std::move(reopened.file), m_readFrames);
+        m_readerNext = 0;
     }
     const bool running = isRunning();
     m_format = format;
@@ -103,8 +110,13 @@ void Voice::shutdown() {
         std::lock_guard lock(m_requestMutex);
         m_quit = true;
     }
+    // A decoder waiting for a block the read-ahead cannot deliver (its
+    // worker hangs in read) is released first; the join is then bounded.
+    if (m_reader)
+        m_reader->quit();
     wakeDecoder();
     m_thread.join();
+    std::thread([reader = std::move(m_reader)] {}).detach();
 }
 
 std::uint64_t Voice::retarget(const StreamFormat& format, std::int64_t sourceFrame) {
@@ -283,7 +295,7 @@ void Voice::beginSegment(const Request& r) {
     m_segment.store(s);
 
     const std::int64_t from = std::clamp<std::int64_t>(r.sourceFrame, 0, m_sourceFrames);
-    if (from != m_readerNext)
+    if (m_reader && from != m_readerNext)
         m_reader->restart(from);
     m_readerNext = from;
     if (m_resampler && !m_resampler->isValid())
@@ -353,7 +365,7 @@ bool Voice::decodeStep() {
                 finishSegment(false);
             return true;
         }
-        const std::int64_t n = m_reader->next(&m_in);
+        const std::int64_t n = m_reader ? m_reader->next(&m_in) : -1;
         if (n < 0) {
             finishSegment(true);
             return true;

@@ -45,6 +45,8 @@
 #include "platform/audio/SpscRing.h"
 #include "platform/audio/WakeSignal.h"
 
+#include <QString>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -82,7 +84,10 @@ public:
     // Starts decoding at `sourceFrame` in `format`: the first blocks are
     // decoded at once, then the decoder thread takes over.
     void start(const StreamFormat& format, std::int64_t sourceFrame);
-    // Ends the decoder thread and forgets what was buffered.
+    // Ends the decoder thread and forgets what was buffered, without waiting
+    // on the file: the read-ahead is told to quit first, and it is let go on
+    // a thread of its own, which waits out a read stuck on a hung mount. The
+    // next start() opens the file again.
     void shutdown();
     bool isStarted() const { return m_thread.joinable(); }
 
@@ -213,6 +218,7 @@ private:
     const int m_sourceChannels;
     const std::int64_t m_sourceFrames;
     const std::size_t m_readFrames; // frames per read-ahead block
+    const QString m_path;
 
     // ---- shared, lock-free ----
     SpscRing<double> m_ring;
