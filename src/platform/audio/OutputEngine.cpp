@@ -433,6 +433,7 @@ double OutputEngine::endHeardCheck(double now) {
         Voice* v = slot.load(std::memory_order_acquire);
         if (!v)
             continue;
+        v->meterHeard(now);
         v->endIfHeard(now);
         next = std::min(next, v->pendingEndAt());
     }

@@ -433,6 +433,7 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
         m_feedSeg = seg;
         m_feedHaveSeg = true;
         m_feedConsumed = 0;
+        m_meterCount = 0; // what was queued of the old segment is not heard
         wakeDecoder(); // the skipped samples were room it may be waiting for
     }
     if (seg.serial != serialOf(m_state.load(std::memory_order_acquire)) ||
@@ -508,11 +509,21 @@ void Voice::mix(double* mix, std::size_t frames, int channels, std::int64_t stre
     const float from = m_feedNextFrame == streamFrame ? m_feedGain : target;
     const std::size_t total = frames * std::size_t(channels);
     std::size_t o = 0;
+    const bool metering = m_meter.isEnabled();
+    MeterTap::Block block;
     m_ring.consume(total, [&](const double* p, std::size_t n) {
-        m_meter.add(p, n, channels, int(o % std::size_t(channels)));
+        if (metering)
+            MeterTap::measure(block, p, n, channels, int(o % std::size_t(channels)));
         addScaled(mix, p, n, o, channels, total, double(from), double(target));
         o += n;
     });
+    if (metering) {
+        // A full line (a device holding more than it should) gives its
+        // oldest block to the meter early rather than lose it.
+        if (m_meterCount == m_meterLine.size())
+            meterHeard(m_meterLine[m_meterFirst].heardAt);
+        m_meterLine[(m_meterFirst + m_meterCount++) % m_meterLine.size()] = {heardAt, block};
+    }
     m_feedGain = target;
     m_feedNextFrame = streamFrame + std::int64_t(frames);
     m_feedConsumed += frames;
@@ -559,6 +570,14 @@ bool Voice::endIfHeard(double deviceNow) {
         return false;
     m_feedEndPending = false;
     return m_feedEndSerial == m_feedSeg.serial && markEnded(m_feedEndFailed);
+}
+
+void Voice::meterHeard(double deviceNow) {
+    while (m_meterCount > 0 && m_meterLine[m_meterFirst].heardAt <= deviceNow + 1e-6) {
+        m_meter.addBlock(m_meterLine[m_meterFirst].block);
+        m_meterFirst = (m_meterFirst + 1) % m_meterLine.size();
+        --m_meterCount;
+    }
 }
 
 double Voice::pendingEndAt() const {

@@ -29,6 +29,9 @@
 // the main thread knows both where decoding must resume (position) and what
 // is being heard now (heardPosition), at any speed.
 //
+// Metering: the sums of each mixed block wait in a short delay line until
+// the device clock reaches the block, so the meter shows what is heard.
+//
 // Gain: applied per block; when it changed since the block before, the block
 // ramps linearly from the old to the new gain, so a volume step never clicks.
 // Gain 1.0 with no change adds the samples untouched (the bit-perfect path).
@@ -47,6 +50,7 @@
 
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -160,6 +164,8 @@ public:
     bool endIfHeard(double deviceNow);
     // The device time of a mixed end not heard yet, or +infinity.
     double pendingEndAt() const;
+    // Hands the meter the blocks the device clock `deviceNow` has played.
+    void meterHeard(double deviceNow);
     // The device is gone: a running voice ends as failed, whether or not the
     // feeder has mixed any of its current serial (a voice waiting for its
     // scheduled start, or just seeked).
@@ -271,6 +277,13 @@ private:
     std::uint32_t m_feedStartTag = 0;  // the scheduled start already acted on
     float m_feedGain = 1.0f;           // gain at the end of the last block mixed
     std::int64_t m_feedNextFrame = -1; // stream frame after it; -1 none
+    // Meter sums of blocks mixed but not heard yet, oldest first.
+    struct MeterEntry {
+        double heardAt = 0;
+        MeterTap::Block block;
+    };
+    std::array<MeterEntry, 32> m_meterLine{};
+    std::size_t m_meterFirst = 0, m_meterCount = 0;
     // The serial whose last frame was mixed, heard at m_feedEndAt.
     std::uint64_t m_feedEndSerial = 0;
     double m_feedEndAt = 0;
