@@ -134,6 +134,8 @@ bool AudioPlayer::startVoice(double deviceTime) {
     m_engine->beforeStart(m_voice.get());
     if (m_voice->hasEnded())
         m_voice->retarget(m_engine->format(), 0);
+    else if (!m_voice->isRunning() && m_voice->position() > 0 && !hasUnheard())
+        m_voice->fadeInNext(); // a resume whose queue was dropped (a paused device goes on)
     // The start time first: a feeder that sees the voice running sees it too.
     m_voice->scheduleStart(deviceTime);
     m_voice->setRunning(true);
@@ -216,7 +218,11 @@ void AudioPlayer::setCurrentTime(double seconds) {
     }
     // The old position's frames still queued in the device are dropped, so
     // the seek is heard at once.
-    const auto move = [this, frame] { m_voice->retarget(m_voice->format(), frame); };
+    const auto move = [this, frame] {
+        if (m_voice->isRunning())
+            m_voice->fadeInNext();
+        m_voice->retarget(m_voice->format(), frame);
+    };
     if (hasUnheard())
         m_engine->flush(move);
     else

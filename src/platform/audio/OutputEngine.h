@@ -124,9 +124,10 @@ public:
     // the first call after releaseSoon() when none runs then; call from time
     // to time (OutputEngines does, every kUpkeepMs).
     void releaseWhenIdleFor(double now);
-    // A player stopped: the stream is closed at the next upkeep unless a
-    // voice runs by then (a next track started right after the stop).
-    void releaseSoon() { m_releaseSoon = true; }
+    // A player stopped: when nothing else plays, the stream is closed at the
+    // next upkeep unless a voice runs by then (a next track started right
+    // after the stop).
+    void releaseSoon() { m_releaseSoon = !anyAttachedRunning(); }
     // No voice bound and the device gone: nothing will use this engine again.
     bool isAbandoned() const;
     // Device under-runs (the device played out everything it had while a

@@ -29,6 +29,9 @@ constexpr std::size_t kRingSamples = 10080 * 26;
 constexpr std::size_t kReadSamples = 65536;
 constexpr std::size_t kMinChunkIn = 256;
 constexpr double kNow = -std::numeric_limits<double>::infinity();
+// A resume or a seek fades in over this long instead of jumping to the
+// signal in one sample (a click on music).
+constexpr double kFadeSeconds = 0.005;
 
 std::uint64_t nextVoiceId() {
     static std::atomic<std::uint64_t> next{1};
@@ -434,7 +437,7 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
         m_feedHaveSeg = true;
         m_feedConsumed = 0;
         m_meterCount = 0; // what was queued of the old segment is not heard
-        wakeDecoder(); // the skipped samples were room it may be waiting for
+        wakeDecoder();    // the skipped samples were room it may be waiting for
     }
     if (seg.serial != serialOf(m_state.load(std::memory_order_acquire)) ||
         seg.channels != format.channels || std::abs(seg.rate - format.rate) > 1e-9) {
@@ -499,6 +502,18 @@ void Voice::addScaled(double* mix, const double* p, std::size_t n, std::size_t s
     }
 }
 
+// Frame k of the fade (counted from its start) gets gain * (k + 1) / length;
+// the frames after it the gain itself.
+void Voice::addFadingIn(double* out, const double* p, std::size_t n, std::size_t sampleOffset,
+                        int channels, double gain) const {
+    const auto ch = std::size_t(channels);
+    const double length = double(m_feedFadeTotal);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double k = double(m_feedFadeDone) + double((sampleOffset + i) / ch);
+        out[i] += p[i] * (k < length ? gain * (k + 1.0) / length : gain);
+    }
+}
+
 void Voice::mix(double* mix, std::size_t frames, int channels, std::int64_t streamFrame,
                 double heardAt) {
     if (frames == 0)
@@ -511,12 +526,22 @@ void Voice::mix(double* mix, std::size_t frames, int channels, std::int64_t stre
     std::size_t o = 0;
     const bool metering = m_meter.isEnabled();
     MeterTap::Block block;
+    if (m_fadeIn.exchange(false, std::memory_order_acq_rel)) {
+        m_feedFadeTotal = std::max<std::int64_t>(std::llround(kFadeSeconds * m_feedSeg.rate), 1);
+        m_feedFadeDone = 0;
+    }
+    const bool fading = m_feedFadeDone < m_feedFadeTotal;
     m_ring.consume(total, [&](const double* p, std::size_t n) {
         if (metering)
             MeterTap::measure(block, p, n, channels, int(o % std::size_t(channels)));
-        addScaled(mix, p, n, o, channels, total, double(from), double(target));
+        if (fading)
+            addFadingIn(mix + o, p, n, o, channels, double(target));
+        else
+            addScaled(mix, p, n, o, channels, total, double(from), double(target));
         o += n;
     });
+    if (fading)
+        m_feedFadeDone += std::int64_t(frames);
     if (metering) {
         // A full line (a device holding more than it should) gives its
         // oldest block to the meter early rather than lose it.

@@ -120,6 +120,9 @@ public:
     // Linear gain for the blocks the feeder mixes from now on (the first of
     // them ramps to it from the gain before).
     void setGain(float gain) { m_gain.store(gain, std::memory_order_relaxed); }
+    // The next frames mixed fade in from silence over 5 ms (a resume or a
+    // seek the user asked for; never a start, an end or a gapless join).
+    void fadeInNext() { m_fadeIn.store(true, std::memory_order_release); }
 
     // The source frame the feeder has mixed up to, for the current serial;
     // the target of a seek the feeder has not reached yet.
@@ -213,6 +216,8 @@ private:
     void toRing(const double* samples, std::size_t frames);
     void finishSegment(bool failed);
     void push(const double* samples, std::size_t frames);
+    void addFadingIn(double* out, const double* p, std::size_t n, std::size_t sampleOffset,
+                     int channels, double gain) const;
     void addScaled(double* mix, const double* p, std::size_t n, std::size_t sampleOffset,
                    int channels, std::size_t totalSamples, double from, double to);
     void wakeDecoder();
@@ -230,6 +235,7 @@ private:
     SpscRing<double> m_ring;
     std::atomic<std::uint64_t> m_state{0}; // serial << 3 | failed << 2 | ended << 1 | running
     std::atomic<float> m_gain{1.0f};
+    std::atomic<bool> m_fadeIn{false};
     std::atomic<std::uint32_t> m_wake{0}; // decoder waits on it
     std::atomic<std::size_t> m_decoderNeed{0};
     std::atomic<WakeSignal*> m_engineWake{nullptr};
@@ -274,9 +280,10 @@ private:
     Segment m_feedSeg;
     bool m_feedHaveSeg = false;
     std::uint64_t m_feedConsumed = 0;
-    std::uint32_t m_feedStartTag = 0;  // the scheduled start already acted on
-    float m_feedGain = 1.0f;           // gain at the end of the last block mixed
-    std::int64_t m_feedNextFrame = -1; // stream frame after it; -1 none
+    std::uint32_t m_feedStartTag = 0;                     // the scheduled start already acted on
+    float m_feedGain = 1.0f;                              // gain at the end of the last block mixed
+    std::int64_t m_feedNextFrame = -1;                    // stream frame after it; -1 none
+    std::int64_t m_feedFadeTotal = 0, m_feedFadeDone = 0; // a fade-in, in frames
     // Meter sums of blocks mixed but not heard yet, oldest first.
     struct MeterEntry {
         double heardAt = 0;
