@@ -270,9 +270,7 @@ void AlsaPcmStream::drain(int timeoutMs) {
         return;
     snd_pcm_t* pcm = pcmOf(m_pcm);
     // Less than a period queued never reached the start threshold.
-    if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED &&
-        snd_pcm_avail_update(pcm) < snd_pcm_sframes_t(m_bufferFrames))
-        snd_pcm_start(pcm);
+    start();
     // The stream is non-blocking: wait for the queue to empty, at most the
     // time given, rather than let snd_pcm_drain decide.
     const int steps = std::max(1, timeoutMs / 10);
