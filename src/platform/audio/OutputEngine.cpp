@@ -138,6 +138,7 @@ void OutputEngine::resetStream() {
     m_written = 0;
     m_sinkPaused = false;
     m_wasRunning = false;
+    m_deviceRan = false;
     m_pendingFrom = m_pendingFrames = 0;
     m_resolved = {};
 }
@@ -402,6 +403,8 @@ OutputEngine::MixPlan OutputEngine::planBlock(std::size_t limit) {
         if (!e.mixes)
             continue;
         plan.starving = plan.starving || e.pull.starving;
+        plan.ready = plan.ready || (!e.pull.starving && e.pull.frames > 0);
+        plan.startStarving = plan.startStarving || (e.starts && e.pull.starving);
         allEnding = allEnding && e.pull.ends;
         plan.frames = std::max(plan.frames, e.offset + e.pull.frames);
     }
@@ -525,6 +528,7 @@ void OutputEngine::feederLoop() {
             anyVoiceRunning())
             m_underruns.fetch_add(1, std::memory_order_relaxed);
         m_wasRunning = report.queuedFrames > 0;
+        m_deviceRan = m_deviceRan || m_wasRunning;
 
         if (m_pendingFrames > 0) {
             if (report.freeFrames <= 0)
@@ -563,9 +567,19 @@ void OutputEngine::feederLoop() {
 
         m_cycle.fetch_add(1, std::memory_order_acq_rel); // odd: the voices are in use
         const MixPlan plan = planBlock(limit);
-        if (plan.count == 0 || plan.starving) {
+        // Less than a quarter of the buffer left on a device that plays in
+        // time (never a start that would open a gap: a join waits).
+        const bool runningDry =
+            m_deviceRan && report.queuedFrames * 4 < report.freeFrames + report.queuedFrames;
+        if (plan.count == 0 ||
+            (plan.starving && !(plan.ready && runningDry && !plan.startStarving))) {
             m_cycle.fetch_add(1, std::memory_order_acq_rel);
-            waitOnSink(seen, Waiting::ForData, 0, std::isfinite(nextEnd) ? untilEnd : kMaxWait);
+            // With other voices ready, look again when the device is about
+            // to run dry (or when data comes).
+            const std::int64_t total = report.freeFrames + report.queuedFrames;
+            waitOnSink(seen, Waiting::ForData,
+                       plan.ready && m_deviceRan ? total - total / 4 + 1 : 0,
+                       std::isfinite(nextEnd) ? untilEnd : kMaxWait);
             continue;
         }
         mixAndWrite(plan);

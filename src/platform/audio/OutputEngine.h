@@ -34,6 +34,11 @@
 // the request fell. A scheduled voice that is paused or stopped before its
 // frame never sounds.
 //
+// Starving: a voice whose decoder falls behind (a slow disk, a hung mount)
+// holds the block back while the device has enough queued; once the device
+// is about to run dry, the others play on and the starving one is silent
+// for the rest of the block, until its data comes.
+//
 // Feeder: reads the voices' rings, mixes in doubles, encodes to the stream
 // format and writes what the sink reports free. It never allocates, locks a
 // mutex or logs; it sleeps in the sink's wait (the device's poll descriptors
@@ -149,9 +154,11 @@ private:
         std::int64_t resolvedAt = -1; // its exact start frame, found in this block
     };
     struct MixPlan {
-        int count = 0;         // entries in m_entries
-        bool starving = false; // a voice that mixes has too little ready
-        bool waiting = false;  // a scheduled voice starts after this block
+        int count = 0;              // entries in m_entries
+        bool starving = false;      // a voice that mixes has too little ready
+        bool ready = false;         // a voice that mixes has all it needs
+        bool startStarving = false; // a voice starting in this block has too little
+        bool waiting = false;       // a scheduled voice starts after this block
         std::size_t frames = 0;
     };
     // A scheduled start tied to a voice that ended in an earlier block.
@@ -209,7 +216,8 @@ private:
     // ---- feeder only (the main thread while the feeder is stopped) ----
     std::int64_t m_written = 0; // frames handed to the sink by this stream
     bool m_sinkPaused = false;
-    bool m_wasRunning = false;                           // the device had frames at the last look
+    bool m_wasRunning = false; // the device had frames at the last look
+    bool m_deviceRan = false;  // the device had frames at some look since the stream started
     std::int64_t m_pendingFrom = 0, m_pendingFrames = 0; // encoded frames not taken yet
     std::array<Entry, kMaxVoices> m_entries{};
     std::array<Resolved, kMaxVoices> m_resolved{};
