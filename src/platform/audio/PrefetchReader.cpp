@@ -46,6 +46,11 @@ void PrefetchReader::quit() {
     m_changed.notify_all();
 }
 
+bool PrefetchReader::reading() const {
+    std::lock_guard lock(m_mutex);
+    return std::any_of(m_slots.begin(), m_slots.end(), [](const Slot& s) { return s.busy; });
+}
+
 void PrefetchReader::restart(std::int64_t frame) {
     {
         std::lock_guard lock(m_mutex);

@@ -119,7 +119,11 @@ void Voice::shutdown() {
         m_reader->quit();
     wakeDecoder();
     m_thread.join();
-    std::thread([reader = std::move(m_reader)] {}).detach();
+    // Workers that are not reading end at once; one stuck in a read is
+    // waited for on a thread of its own.
+    if (m_reader && m_reader->reading())
+        std::thread([reader = std::move(m_reader)] {}).detach();
+    m_reader.reset();
 }
 
 std::uint64_t Voice::retarget(const StreamFormat& format, std::int64_t sourceFrame) {
