@@ -42,10 +42,15 @@ void App::fxChanged() {
     if (p.audio)
         p.pendingSeek = audioCurrentTime().value_or(0.0);
     cancelQueued();
-    status->setStringValue(
-        L10n::tr(fxChainActive() ? QStringLiteral("🎛 사운드 효과 적용 중… (잠시 소리가 멈췄다 이어집니다)")
-                                 : QStringLiteral("🎛 사운드 효과를 껐습니다.")));
+    const bool effects = fxChainActive().has_value();
     play(*p.current);
+    // Said after the request, so the render road's shorter "applying" gives
+    // way to the one that explains the pause; a request that already failed
+    // keeps its own message.
+    if (p.loading || isPlaying())
+        status->setStringValue(
+            L10n::tr(effects ? QStringLiteral("🎛 사운드 효과 적용 중… (잠시 소리가 멈췄다 이어집니다)")
+                             : QStringLiteral("🎛 사운드 효과를 껐습니다.")));
 }
 
 std::optional<QString> App::fxSignature() const {
