@@ -128,7 +128,8 @@ struct AppSeams {
     std::function<void(const Track& track)> playRequest;
     // Receives each quality probe a request starts, in place of the probe.
     std::function<void(const Track& track)> qualityProbe;
-    // The program the decode road runs in place of toolPath("ffmpeg").
+    // The program the decode road and the effects render run in place of
+    // toolPath("ffmpeg").
     std::function<QString()> decodeProgram;
     // Stands in for the effects renderer (renderFXBlocking); runs on a
     // render job's thread with the snapshot the render was queued with.
