@@ -91,9 +91,10 @@ StreamFacts parseStreamFacts(const QByteArray& report) {
 QString formatLine(const StreamFacts& facts) {
     if (!(facts.rate > 0))
         return {};
-    const QString channels = facts.channels == 1   ? QStringLiteral("Mono")
-                             : facts.channels == 2 ? QStringLiteral("Stereo")
-                                                   : QString::number(facts.channels) + QStringLiteral("ch");
+    const QString channels = facts.channels == 1 ? QStringLiteral("Mono")
+                             : facts.channels == 2
+                                 ? QStringLiteral("Stereo")
+                                 : QString::number(facts.channels) + QStringLiteral("ch");
     const QString bits = facts.bits >= 1 ? QString::number(facts.bits) + u'/' : QString();
     return facts.codec.toUpper() + QStringLiteral(" | ") + bits + khzText(facts.rate) +
            QStringLiteral("kHz ") + channels;

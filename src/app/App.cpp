@@ -73,7 +73,9 @@ App::~App() {
     // Queued background jobs may still hold copies of their inputs; they never
     // touch App, so waiting for them is enough. A render job works from its
     // own snapshot; it is waited for because its result is posted to App,
-    // and after a quit its ffmpeg has been ended, so the wait is short.
+    // and its ffmpeg is ended first (the quit did so already), so the wait
+    // is short.
+    children->terminateAll();
     for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get(),
                            renderQueue.get()})
         q->waitForDone();

@@ -9,8 +9,8 @@
 // Thread: main thread only. Background work returns through queued calls.
 #pragma once
 
-#include "app/CoreState.h"
 #include "analysis/StreamFacts.h"
+#include "app/CoreState.h"
 #include "app/Records.h"
 #include "effects/FXRender.h"
 #include "library/LibraryState.h"

@@ -49,7 +49,8 @@ void App::fxChanged() {
     // keeps its own message.
     if (p.loading || isPlaying())
         status->setStringValue(
-            L10n::tr(effects ? QStringLiteral("🎛 사운드 효과 적용 중… (잠시 소리가 멈췄다 이어집니다)")
+            L10n::tr(effects ? QStringLiteral("🎛 사운드 효과 적용 중… (잠시 소리가 멈췄다 "
+                                              "이어집니다)")
                              : QStringLiteral("🎛 사운드 효과를 껐습니다.")));
 }
 
@@ -64,7 +65,8 @@ bool App::fxNeeded(const std::optional<Track>& track) const {
         return false;
     if (fxSignature())
         return true;
-    if (effUpMode() > 0 && track)
+    // Without a device there is no target, and no reason to probe the file.
+    if (effUpMode() > 0 && track && outputDeviceID())
         return upsampleTarget(trackRate(*track)).has_value();
     return false;
 }
@@ -144,7 +146,8 @@ void App::queueRender(const RenderSnapshot& snapshot, bool prefetch,
                 QFile::remove(*result.file);
                 return;
             }
-            QMetaObject::invokeMethod(app, [done, result] { done(result); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                app, [done, result] { done(result); }, Qt::QueuedConnection);
         },
         prefetch ? kPrefetchPriority : kPlayPriority);
 }

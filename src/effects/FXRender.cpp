@@ -102,7 +102,9 @@ RenderResult renderFXBlocking(const RenderSnapshot& s) {
         if (const std::optional<double> rate = fileRate(current))
             if (const std::optional<double> target =
                     s.stages.upsampleTarget(*rate, s.upMode, s.deviceRates))
-                stage([&](const QString& out) { return s.stages.upsampleCAF(current, out, *target); });
+                stage([&](const QString& out) {
+                    return s.stages.upsampleCAF(current, out, *target);
+                });
     }
     result.file = current;
     return result;

@@ -81,8 +81,8 @@ struct RenderSnapshot {
 };
 
 struct RenderResult {
-    std::optional<QString> file;     // none: the render failed
-    std::optional<RenderNote> note;  // the first stage dropped, if any
+    std::optional<QString> file;    // none: the render failed
+    std::optional<RenderNote> note; // the first stage dropped, if any
 };
 
 RenderResult renderFXBlocking(const RenderSnapshot& snapshot);

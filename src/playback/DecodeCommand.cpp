@@ -24,10 +24,10 @@ QString renderOutputPath(const QString& tempDir, const QUuid& uuid) {
 
 QStringList renderArguments(const QString& input, const std::optional<QString>& chain,
                             const QString& output, const QString& currentDir) {
-    QStringList arguments{QStringLiteral("-v"),   QStringLiteral("error"),
-                          QStringLiteral("-y"),   QStringLiteral("-i"),
+    QStringList arguments{QStringLiteral("-v"),           QStringLiteral("error"),
+                          QStringLiteral("-y"),           QStringLiteral("-i"),
                           ffmpegInput(input, currentDir), QStringLiteral("-map"),
-                          QStringLiteral("0:a:0"), QStringLiteral("-vn")};
+                          QStringLiteral("0:a:0"),        QStringLiteral("-vn")};
     if (chain)
         arguments << QStringLiteral("-af") << *chain;
     arguments << QStringLiteral("-c:a") << QStringLiteral("pcm_f32le") << output;

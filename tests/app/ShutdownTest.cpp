@@ -22,8 +22,8 @@
 #include <sndfile.h>
 
 using namespace ql;
-using test::tempFile;
 using test::addRows;
+using test::tempFile;
 
 namespace {
 

@@ -146,7 +146,9 @@ const std::vector<ChangeCase>& changeCases() {
     static const std::vector<ChangeCase> cases{
         {"no current track: only the cache goes", Before::NoTrack, true, kMarker, false},
         {"paused at 42 s: rendered again and resumed there", Before::PausedAt42, true,
-         QStringLiteral("🎛 사운드 효과 적용 중… (잠시 소리가 멈췄다 이어집니다)"), true},
+         QStringLiteral(
+             "🎛 사운드 효과 적용 중… (잠시 소리가 멈췄다 이어집니다)"),
+         true},
         {"effects now off: plain playback from 42 s", Before::PausedAt42, false,
          QStringLiteral("🎛 사운드 효과를 껐습니다."), false},
     };
@@ -182,7 +184,9 @@ private slots:
         r.app.seams.upsampleTarget = [&c](double rate, int, const std::vector<double>&) {
             return c.target ? std::optional(rate * 2) : std::nullopt;
         };
-        r.app.seams.probeAudio = [](const QString&) { return StreamFacts{"flac", 44100, 16, 2, 50}; };
+        r.app.seams.probeAudio = [](const QString&) {
+            return StreamFacts{"flac", 44100, 16, 2, 50};
+        };
         r.app.fxPanel->state.enabled = c.signature.has_value();
         r.app.fxPanel->state.gains = {6, 0, 0, 0, 0};
         QCOMPARE(r.app.fxNeeded(trackAt(2)), c.needed);
@@ -225,7 +229,8 @@ private slots:
         QCOMPARE(r.app.playback.fxRendering, std::nullopt);
         QCOMPARE(r.app.playback.fxCache.has_value(), c.cachedTrack.has_value());
         if (c.cachedTrack)
-            QCOMPARE(r.app.playback.fxCache->key, App::fxKey(trackAt(*c.cachedTrack), *r.signature));
+            QCOMPARE(r.app.playback.fxCache->key,
+                     App::fxKey(trackAt(*c.cachedTrack), *r.signature));
         QCOMPARE(fxFiles().size(), c.filesLeft);
     }
 

@@ -43,7 +43,8 @@ private slots:
         UserDefaults().clear();
         L10n::setLanguage("ko");
         auto sink = std::make_shared<SimSinkControl>(SimClock::Manual, 44100 * 2 * 4 * 4);
-        test::RiggedApp rig{test::twoOutputs(), SimOutputs{SimClock::Manual, {{test::kAnalogB, sink}}}};
+        test::RiggedApp rig{test::twoOutputs(),
+                            SimOutputs{SimClock::Manual, {{test::kAnalogB, sink}}}};
         App& app = rig.app;
         app.playback.rateMatchOn = false;
         app.playback.maxQuality = true;
@@ -67,7 +68,8 @@ private slots:
             shape.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
             shape.frames = 3 * 44100;
             shape.seed = unsigned(id);
-            const QString path = tempFile(id == 3 ? "fx-e2e-slow.flac" : QStringLiteral("fx-e2e-%1.flac").arg(id));
+            const QString path =
+                tempFile(id == 3 ? "fx-e2e-slow.flac" : QStringLiteral("fx-e2e-%1.flac").arg(id));
             QVERIFY(test::writeAudio(path, shape));
             list.push_back(Track{id, path, QStringLiteral("T%1").arg(id), {}, {}, 3, {}});
         }
@@ -99,8 +101,12 @@ private slots:
         QCOMPARE(app.playback.audio->path(), cached);
 
         // Track 3's prefetch is running now: the quit ends it at once.
-        QVERIFY(QTest::qWaitFor([&] { return !fxFiles().filter("Quavelark-fx-").isEmpty() &&
-                                            app.playback.fxRendering.has_value(); }, kWaitMs));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return !fxFiles().filter("Quavelark-fx-").isEmpty() &&
+                       app.playback.fxRendering.has_value();
+            },
+            kWaitMs));
         QTest::qWait(200);
         QElapsedTimer quitting;
         quitting.start();

@@ -1,8 +1,8 @@
 // The blocking effects render with the real ffmpeg: the files it leaves in
 // the temporary folder, what they hold, and a dropped plug-in stage.
+#include "effects/FXRender.h"
 #include "analysis/ProbeAudio.h"
 #include "effects/FXChain.h"
-#include "effects/FXRender.h"
 #include "library/ToolPaths.h"
 #include "platform/audio/AudioFile.h"
 #include "playback/DecodeCommand.h"
@@ -49,11 +49,17 @@ const std::vector<RenderCase>& renderCases() {
     static const std::vector<RenderCase> cases{
         {"the rock chain gives one float file", rockChain(), {}, true, std::nullopt},
         {"no chain copies the source into float", std::nullopt, {}, true, std::nullopt},
-        {"a rejected filter gives no file and leaves none", QStringLiteral("bass=g=abc"), {}, false,
+        {"a rejected filter gives no file and leaves none",
+         QStringLiteral("bass=g=abc"),
+         {},
+         false,
          std::nullopt},
-        {"a failing plug-in stage keeps the ffmpeg result and names its slot", rockChain(),
-         {PluginSlot{QStringLiteral("Tape Echo"), 1, 2, 3, {}}}, true,
-         RenderNote{2, QStringLiteral("플러그인을 불러오지 못했습니다: "), QStringLiteral("Tape Echo")}},
+        {"a failing plug-in stage keeps the ffmpeg result and names its slot",
+         rockChain(),
+         {PluginSlot{QStringLiteral("Tape Echo"), 1, 2, 3, {}}},
+         true,
+         RenderNote{2, QStringLiteral("플러그인을 불러오지 못했습니다: "),
+                    QStringLiteral("Tape Echo")}},
     };
     return cases;
 }
@@ -76,7 +82,8 @@ private slots:
 
     void theChainIsPassedOnlyWhenThereIsOne() {
         QVERIFY(!renderArguments("a.flac", std::nullopt, "o.caf", "/").contains("-af"));
-        const QStringList with = renderArguments("a.flac", QStringLiteral("bass=g=3"), "o.caf", "/");
+        const QStringList with =
+            renderArguments("a.flac", QStringLiteral("bass=g=3"), "o.caf", "/");
         QCOMPARE(with.mid(with.indexOf("-af"), 2), QStringList({"-af", "bass=g=3"}));
     }
 
@@ -97,7 +104,8 @@ private slots:
         QCOMPARE(result.file.has_value(), c.rendered);
         const QStringList left = renderFiles();
         QCOMPARE(left.size(), c.rendered ? 1 : 0);
-        QCOMPARE(snapshot.inFlight->close(), c.rendered ? QStringList{*result.file} : QStringList{});
+        QCOMPARE(snapshot.inFlight->close(),
+                 c.rendered ? QStringList{*result.file} : QStringList{});
         if (!c.rendered)
             return;
         static const QRegularExpression name(QStringLiteral("^Quavelark-fx-[0-9A-F-]{36}\\.caf$"));

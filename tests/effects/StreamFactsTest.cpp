@@ -103,9 +103,10 @@ class StreamFactsTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() {
-        for (const auto& [name, format] : {std::pair{"probe 24.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
-                                           std::pair{"곡 이름 with spaces.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
-                                           std::pair{"probe 16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16}}) {
+        for (const auto& [name, format] :
+             {std::pair{"probe 24.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
+              std::pair{"곡 이름 with spaces.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
+              std::pair{"probe 16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16}}) {
             test::AudioShape shape;
             shape.format = format;
             QVERIFY(test::writeAudio(tempFile(QString::fromUtf8(name)), shape));

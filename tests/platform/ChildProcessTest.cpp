@@ -91,8 +91,9 @@ private slots:
     void terminateAllEndsRunsAndClosesTheRegistry() {
         platform::ChildOptions options;
         options.registry = std::make_shared<platform::ChildRegistry>();
-        auto running = std::async(std::launch::async,
-            [options] { return platform::runChild("/bin/sh", {"-c", "exec sleep 60"}, options); });
+        auto running = std::async(std::launch::async, [options] {
+            return platform::runChild("/bin/sh", {"-c", "exec sleep 60"}, options);
+        });
         QTest::qWait(300);
         QElapsedTimer clock;
         clock.start();
