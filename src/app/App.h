@@ -42,6 +42,7 @@ class QProcess;
 class QPushButton;
 class QThreadPool;
 class QTimer;
+class QToolButton;
 class QUrl;
 class QWidget;
 
@@ -128,6 +129,10 @@ struct AppSeams {
     std::function<void(const Track& track)> playRequest;
     // Receives each quality probe a request starts, in place of the probe.
     std::function<void(const Track& track)> qualityProbe;
+    // The program the library probes run in place of toolPath(name).
+    std::function<QString(const QString& name)> probeTool;
+    // Reads a file's added date (seconds since 1970) in place of the file system.
+    std::function<double(const QString& path)> addedDate;
     // The program the decode road and the effects render run in place of
     // toolPath("ffmpeg").
     std::function<QString()> decodeProgram;
@@ -141,6 +146,11 @@ struct AppSeams {
     // Stands in for the stream probe of the format line and the rate lookup;
     // runs on the thread that probes.
     std::function<StreamFacts(const QString& path)> probeAudio;
+    // The monotonic clock (seconds) the crossfade and the sleep timer read.
+    std::function<double()> monotonic;
+    // The program the loudness measurement runs in place of
+    // toolPath("ffmpeg"); called on the main thread.
+    std::function<QString()> loudnessProgram;
 };
 
 class App final : public QObject {
@@ -221,10 +231,25 @@ public:
     // Shows the track's cover in the transport bar.
     void loadArt(const Track& track);
 
-    // ---- library/AppQuality.cpp (seam until the quality labels) ------------
+    // ---- library/AppQuality.cpp ---------------------------------------------
     // Asks for the quality label of the track's file: one probe per path
-    // while it is pending, whoever asks and however often.
+    // while it is pending, whoever asks and however often. Probes run one at
+    // a time on the quality queue; each result is stored, marked for saving
+    // and redrawn in its one cell, and refilters the hi-res smart list 1.2 s
+    // after the last result.
     void requestQuality(const Track& track);
+    // The external program a probe runs: toolPath(name), or the test's.
+    QString probeTool(const QString& name) const;
+
+    // ---- library/AppGenres.cpp -----------------------------------------------
+    // Reads the genre tag of every catalog file without one, in the
+    // background, merging and saving "genres.json" 40 files at a time.
+    void startGenreScan();
+
+    // ---- library/AppAdded.cpp ------------------------------------------------
+    // Reads the added date of every catalog file without one, in the
+    // background, then refilters with a new order.
+    void warmAdded();
 
     // ---- library/AppTools.cpp ---------------------------------------------
     // Display names of the missing external programs ("Python 3", "FFmpeg").
@@ -246,10 +271,6 @@ public:
     void clearNowPlaying();
 
     // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
-    // Playback checks run by every tick after countTick(), in this order,
-    // before gaplessCheck().
-    void sleepTick();
-    void crossfadeCheck();
     // The lock icon, polled every 2 s.
     void updateLockIcon();
     // While the signal-path panel is shown: refreshes it with the report.
@@ -295,6 +316,8 @@ public:
     // The prepared gapless successor becomes the current track and player
     // (no new generation; the output device and cacheURL are not touched).
     void promoteQueued(QueuedTrack q);
+    // Makes the player's end reach audioPlayerDidFinishPlaying().
+    void watchEnd(platform::AudioPlayer& player);
     // Stops a player taken out of service; it is destroyed on the next turn
     // of the event loop (never inside its own end-of-file call).
     void retirePlayer(std::unique_ptr<platform::AudioPlayer> player);
@@ -356,9 +379,31 @@ public:
     // queue's front.
     void menuPlayNext();
 
-    // ---- playback/AppLoudness.cpp (seam until the loudness measurement) ------
-    // Measures the track's loudness in the background when leveling wants it.
+    // ---- playback/AppCrossfade.cpp ----------------------------------------------
+    // Run by every tick after sleepTick(): in the last 5 s of a track, starts
+    // the next one silent in a second player, makes it the current track and
+    // fades the old one out over what is left.
+    void crossfadeCheck();
+    // One 0.1 s step of the running fade that began at `start` (monotonic
+    // seconds) and lasts `length` seconds; the last step ends it.
+    void fadeStep(double start, double length);
+    // The clock the fades and the sleep timer run on, in seconds.
+    double monotonicNow() const;
+
+    // ---- playback/AppSleep.cpp -----------------------------------------------------
+    // The sleep pop-up's action: item 1…4 sets a timer of 15, 30, 60 or 90
+    // minutes, item 5 turns it off; item 0 (the face) does nothing.
+    void sleepChanged(int index);
+    // Run by every tick after countTick(): the countdown on the face, the
+    // fade over the last 30 s, and the stop.
+    void sleepTick();
+
+    // ---- playback/AppLoudness.cpp ------------------------------------------------
+    // Measures the track's loudness in the background when leveling wants it:
+    // once per file, never twice at once, at most two files at a time.
     void ensureLoudness(const Track& track);
+    // A measurement's result for `path` (none: no usable value).
+    void loudnessMeasured(const QString& path, std::optional<double> lufs);
 
     // ---- playback/AppExclusive.cpp (seam until exclusive mode) ---------------
     // Takes (true) or gives back (false) exclusive use of `device` (none: the
@@ -699,6 +744,8 @@ public:
     // empty with App; the tools panel gives them their items and titles.
     QComboBox* ratePopup = nullptr;  // the speed list, index 3 = 1x
     QPushButton* abButton = nullptr; // the A-B loop, "A-B 반복" while idle
+    // The sleep timer; its text is the face the countdown rewrites.
+    QToolButton* sleepPopup = nullptr;
     std::unique_ptr<FlacFetcher> fetcher;
     std::unique_ptr<LyricsPanel> lyricsPanel;
     std::unique_ptr<NowPlayingWindow> nowPlaying;
@@ -714,6 +761,8 @@ public:
     std::unique_ptr<QThreadPool> coverQueue;
     // Effects renders of the render road (several may run at once).
     std::unique_ptr<QThreadPool> renderQueue;
+    // Loudness measurements, two at a time in arrival order.
+    std::unique_ptr<QThreadPool> loudQueue;
 
 private:
     void step(const char* name, const QStringList& files = {});

@@ -48,10 +48,11 @@ void App::fxChanged() {
     // way to the one that explains the pause; a request that already failed
     // keeps its own message.
     if (p.loading || isPlaying())
-        status->setStringValue(
-            L10n::tr(effects ? QStringLiteral("🎛 사운드 효과 적용 중… (잠시 소리가 멈췄다 "
-                                              "이어집니다)")
-                             : QStringLiteral("🎛 사운드 효과를 껐습니다.")));
+        status->setStringValue(L10n::tr(
+            effects
+                ? QStringLiteral("🎛 사운드 효과 적용 중… (잠시 소리가 멈췄다 "
+                                 "이어집니다)")
+                : QStringLiteral("🎛 사운드 효과를 껐습니다.")));
 }
 
 std::optional<QString> App::fxSignature() const {
@@ -109,6 +110,7 @@ StreamFacts App::probeFacts(const QString& path, int timeoutMs) const {
     if (seams.probeAudio)
         return seams.probeAudio(path);
     ProbeOptions options;
+    options.program = probeTool(QStringLiteral("ffprobe"));
     options.timeoutMs = timeoutMs;
     options.registry = children;
     return probeAudio(path, options);
