@@ -7,6 +7,7 @@
 //    (goal: a ratio of at most 1.1).
 #include "analysis/ProbeAudio.h"
 #include "effects/FXChain.h"
+#include "effects/FXEdit.h"
 #include "effects/FXRender.h"
 #include "library/ToolPaths.h"
 #include "playback/DecodeCommand.h"
@@ -31,11 +32,8 @@ QString g_file; // the 5-minute FLAC
 qint64 g_renderBytes = 0;
 
 std::optional<QString> rockChain() {
-    const FXPreset* rock = fxPreset(QStringLiteral("록"));
     FXState state;
-    state.enabled = true;
-    state.preset = rock->name;
-    state.gains.assign(rock->gains.begin(), rock->gains.end());
+    choosePreset(state, QStringLiteral("록"));
     return fxChain(state, false);
 }
 

@@ -5,7 +5,7 @@
 // render, and a quit during a prefetch ends its ffmpeg and leaves no file.
 #include "app/App.h"
 #include "app/UserDefaults.h"
-#include "effects/FXChain.h"
+#include "effects/FXEdit.h"
 #include "effects/FXPanel.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/StatusLabel.h"
@@ -49,11 +49,8 @@ private slots:
         app.playback.rateMatchOn = false;
         app.playback.maxQuality = true;
         app.playback.bitPerfect = false;
-        const FXPreset* bass = fxPreset(QStringLiteral("베이스 부스트"));
-        QVERIFY(bass);
-        app.fxPanel->state.enabled = true;
-        app.fxPanel->state.preset = bass->name;
-        app.fxPanel->state.gains.assign(bass->gains.begin(), bass->gains.end());
+        choosePreset(app.fxPanel->state, QStringLiteral("베이스 부스트"));
+        QVERIFY(app.fxPanel->signature());
         // Track 3 stands for a long render: its ffmpeg leaves a partial file
         // and runs until it is ended.
         const QString slow = tempFile(QStringLiteral("slow-fx-ffmpeg.sh"));

@@ -3,6 +3,7 @@
 #include "effects/FXRender.h"
 #include "analysis/ProbeAudio.h"
 #include "effects/FXChain.h"
+#include "effects/FXEdit.h"
 #include "library/ToolPaths.h"
 #include "platform/audio/AudioFile.h"
 #include "playback/DecodeCommand.h"
@@ -25,11 +26,8 @@ namespace {
 
 // The chain of the preset "록", as the effects panel makes it.
 std::optional<QString> rockChain() {
-    const FXPreset* rock = fxPreset(QStringLiteral("록"));
     FXState state;
-    state.enabled = true;
-    state.preset = rock->name;
-    state.gains.assign(rock->gains.begin(), rock->gains.end());
+    choosePreset(state, QStringLiteral("록"));
     return fxChain(state, false);
 }
 
