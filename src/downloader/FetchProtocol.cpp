@@ -84,8 +84,8 @@ FetchLine classifyLine(const QString& raw) {
     } else if (line.startsWith(u"건너뜀")) {
         out.kind = FetchLineKind::Skipped;
         out.log = QStringLiteral("↷ ") + line;
-    } else if (startsWithAny(line,
-                             {u"인기곡 FLAC 저장", u"이번 묶음", u"단일 곡 처리 완료", u"앨범 처리 완료"})) {
+    } else if (startsWithAny(line, {u"인기곡 FLAC 저장", u"이번 묶음", u"단일 곡 처리 완료",
+                                    u"앨범 처리 완료"})) {
         out.kind = FetchLineKind::Summary;
         out.log = line;
     } else {
