@@ -25,7 +25,8 @@ const std::vector<StreamCase> kStreams = {
     {"character cut between reads", {kName.first(4), kName.sliced(4) + "\n"}, {"가나.flac"}},
     {"invalid byte", {"a\xff\n"}, {QStringLiteral("a\uFFFD")}},
     {"cut character at the end", {kName.first(4)}, {QStringLiteral("가\uFFFD")}},
-    {"past the cap", {QByteArray(FetchOutput::kMaxLine + 1, 'x')},
+    {"past the cap",
+     {QByteArray(FetchOutput::kMaxLine + 1, 'x')},
      {QString(FetchOutput::kMaxLine + 1, u'x')}},
 };
 

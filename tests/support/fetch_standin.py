@@ -1,0 +1,73 @@
+"""Stands in for the download script in the downloader's tests.
+
+Records its arguments, working folder, pid and the four variables the player
+sets to $STANDIN_RECORD (JSON), then follows the steps in $STANDIN_STEPS, one a
+line:
+  out <hex>      writes these bytes to standard output and flushes
+  sleep <s>      sleeps
+  child          starts a child (sleep 60) and adds its pid to the record
+  save <name>    writes a small file under $FLAC_HOME and prints its saved line
+  hang           waits until a signal ends it
+  kill <sig>     sends itself this signal
+  exit <n>       exits with this code
+With $STANDIN_IGNORE_INT set it ignores SIGINT; otherwise SIGINT exits 130.
+Every signal it receives is appended to the record's "signals".
+"""
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+
+record_path = os.environ["STANDIN_RECORD"]
+record = {
+    "args": sys.argv,  # the script path first
+    "cwd": os.getcwd(),
+    "pid": os.getpid(),
+    "env": {k: os.environ.get(k) for k in ("PATH", "FLAC_HOME", "PYTHONIOENCODING", "FLAC_BROWSER")},
+    "signals": [],
+    "children": [],
+}
+
+
+def save():
+    with open(record_path, "w", encoding="utf-8") as f:
+        json.dump(record, f)
+
+
+def on_signal(sig, _frame):
+    record["signals"].append(sig)
+    save()
+    if sig == signal.SIGINT and os.environ.get("STANDIN_IGNORE_INT"):
+        return
+    os._exit(130 if sig == signal.SIGINT else 128 + sig)
+
+
+signal.signal(signal.SIGINT, on_signal)
+signal.signal(signal.SIGTERM, on_signal)
+save()
+
+for step in os.environ.get("STANDIN_STEPS", "").splitlines():
+    word, _, arg = step.partition(" ")
+    if word == "out":
+        sys.stdout.buffer.write(bytes.fromhex(arg))
+        sys.stdout.flush()
+    elif word == "sleep":
+        time.sleep(float(arg))
+    elif word == "child":
+        record["children"].append(subprocess.Popen(["sleep", "60"]).pid)
+        save()
+    elif word == "save":
+        path = os.path.join(os.environ["FLAC_HOME"], arg)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(b"fLaC")
+        print(f"완료 [1/1]: {path}", flush=True)
+    elif word == "hang":
+        while True:
+            time.sleep(0.05)
+    elif word == "kill":
+        os.kill(os.getpid(), int(arg))
+    elif word == "exit":
+        sys.exit(int(arg))
