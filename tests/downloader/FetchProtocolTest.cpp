@@ -52,21 +52,6 @@ const std::vector<LineCase> kLines = {
     {"album done", "앨범 처리 완료", FetchLineKind::Summary, "앨범 처리 완료", {}},
 };
 
-struct OutcomeCase {
-    const char* name;
-    FetchRun run;
-    int status;
-    QString text;
-};
-
-const std::vector<OutcomeCase> kOutcomes = {
-    {"stop wins", {2, true, true}, 1, "중지됨 · 저장 2곡"},
-    {"error", {0, false, true}, 0, "중단됨 · 저장 0곡 (로그 확인)"},
-    {"exit code", {0, false, false}, 1, "종료 코드 1 · 저장 0곡"},
-    {"signal", {0, false, false}, 9, "종료 코드 9 · 저장 0곡"},
-    {"done", {4, false, false}, 0, "완료 · 저장 4곡"},
-};
-
 } // namespace
 
 class FetchProtocolTest : public QObject {
@@ -91,12 +76,6 @@ private slots:
         QCOMPARE(got.kind, c.kind);
         QCOMPARE(got.log, c.log);
         QCOMPARE(got.path, c.path);
-    }
-
-    void outcome_data() { addRows(kOutcomes); }
-    void outcome() {
-        const OutcomeCase& c = currentCase(kOutcomes);
-        QCOMPARE(c.run.outcome(c.status), c.text);
     }
 
     // 99-unit lines with a surrogate pair at units 3-4: the first cut lands
