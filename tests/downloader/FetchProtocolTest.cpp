@@ -20,7 +20,6 @@ struct StreamCase {
 const QByteArray kName = QStringLiteral("가나.flac").toUtf8();
 
 const std::vector<StreamCase> kStreams = {
-    {"split line", {"abc\ndef", "\n"}, {"abc", "def"}},
     {"rest at end", {"abc\nde", "f"}, {"abc", "def"}},
     {"character cut between reads", {kName.first(4), kName.sliced(4) + "\n"}, {"가나.flac"}},
     {"invalid byte", {"a\xff\n"}, {QStringLiteral("a\uFFFD")}},
@@ -28,28 +27,6 @@ const std::vector<StreamCase> kStreams = {
     {"past the cap",
      {QByteArray(FetchOutput::kMaxLine + 1, 'x')},
      {QString(FetchOutput::kMaxLine + 1, u'x')}},
-};
-
-struct LineCase {
-    const char* name;
-    QString line;
-    FetchLineKind kind;
-    QString log;
-    QString path;
-};
-
-const std::vector<LineCase> kLines = {
-    {"saved", "  완료 [3/30]: /home/u/Downloads/Melon/Song.flac  ", FetchLineKind::Saved, "✓ Song",
-     "/home/u/Downloads/Melon/Song.flac"},
-    {"saved with CR", "완료 [1/2]: /x/A b.flac\r", FetchLineKind::Saved, "✓ A b", "/x/A b.flac"},
-    {"done without separator", "완료 [3/30] x", FetchLineKind::Progress, "완료 [3/30] x", {}},
-    {"spaces only", " \t ", FetchLineKind::Ignored, {}, {}},
-    {"aborted", "중단: 없음", FetchLineKind::Error, "⚠ 중단: 없음", {}},
-    {"unfinished", "미완료 2곡", FetchLineKind::Error, "⚠ 미완료 2곡", {}},
-    {"halted", "새 요청 중단", FetchLineKind::Error, "⚠ 새 요청 중단", {}},
-    {"skipped", "건너뜀 a", FetchLineKind::Skipped, "↷ 건너뜀 a", {}},
-    {"batch", "이번 묶음 3곡", FetchLineKind::Summary, "이번 묶음 3곡", {}},
-    {"album done", "앨범 처리 완료", FetchLineKind::Summary, "앨범 처리 완료", {}},
 };
 
 } // namespace
@@ -67,15 +44,6 @@ private slots:
         if (out.hasRest())
             lines << out.takeRest();
         QCOMPARE(lines, c.lines);
-    }
-
-    void line_data() { addRows(kLines); }
-    void line() {
-        const LineCase& c = currentCase(kLines);
-        const FetchLine got = classifyLine(c.line);
-        QCOMPARE(got.kind, c.kind);
-        QCOMPARE(got.log, c.log);
-        QCOMPARE(got.path, c.path);
     }
 
     // 99-unit lines with a surrogate pair at units 3-4: the first cut lands

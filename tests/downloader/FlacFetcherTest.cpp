@@ -155,6 +155,8 @@ const std::vector<OutputCase> kOutputs = {
      {"✓ Song", "■ 완료 · 저장 1곡"}, {"/home/u/Downloads/Melon/Song.flac"}},
     {"character split between flushes", {"out " + kKorean.first(18).toHex(), "sleep 0.1", "out " + kKorean.sliced(18).toHex()},
      {"✓ 가나", "■ 완료 · 저장 1곡"}, {"/m/가나.flac"}},
+    {"every kind of line", {"out " + hex("완료 [1/2]: /x/A b.flac\r\n완료 [3/30] x\n \t \n미완료 2곡\n새 요청 중단\n건너뜀 a\n")},
+     {"✓ A b", "완료 [3/30] x", "⚠ 미완료 2곡", "⚠ 새 요청 중단", "↷ 건너뜀 a", "■ 중단됨 · 저장 1곡 (로그 확인)"}, {"/x/A b.flac"}},
     {"error and batch", {"out " + hex("이번 묶음 2곡\n중단: x\n")}, {"이번 묶음 2곡", "⚠ 중단: x", "■ 중단됨 · 저장 0곡 (로그 확인)"}, {}},
     {"exit code, rest at the end", {"out " + hex("tail"), "exit 1"}, {"tail", "■ 종료 코드 1 · 저장 0곡"}, {}},
     {"killed", {"kill 9"}, {"■ 종료 코드 9 · 저장 0곡"}, {}},
@@ -174,10 +176,6 @@ const std::vector<StopCase> kStops = {
     {"ignores interrupt", true, false, {SIGINT, SIGTERM}, 3500},
     {"quit, ignores interrupt", true, true, {SIGINT, SIGTERM}, 250},
 };
-
-bool alive(int pid) {
-    return ::kill(pid, 0) == 0;
-}
 
 } // namespace
 
@@ -221,6 +219,8 @@ private slots:
         QCOMPARE(rig.summary(), c.summary);
         QVERIFY(!rig.fetcher.isRunning());
         QVERIFY(!UserDefaults().contains(keys::kFlacCount));
+        if (!c.form.melon)
+            return;
         // The preset served that press only: the next one is a form run.
         rig.find<QLineEdit>("artistField")->setText("Queen");
         rig.find<QPushButton>("mode0")->click();
@@ -289,7 +289,7 @@ private slots:
         for (const auto& sig : rig.recorded()[u"signals"].toArray())
             got << sig.toInt();
         QCOMPARE(got, c.received);
-        QTRY_VERIFY(!alive(child));
+        QTRY_VERIFY(::kill(child, 0) != 0); // the script's child went with it
         if (!c.atQuit)
             QCOMPARE(rig.summary(), "중지됨 · 저장 0곡");
     }

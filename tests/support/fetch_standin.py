@@ -1,17 +1,10 @@
 """Stands in for the download script in the downloader's tests.
 
-Records its arguments, working folder, pid and the four variables the player
-sets to $STANDIN_RECORD (JSON), then follows the steps in $STANDIN_STEPS, one a
-line:
-  out <hex>      writes these bytes to standard output and flushes
-  sleep <s>      sleeps
-  child          starts a child (sleep 60) and adds its pid to the record
-  save <name>    writes a small file under $FLAC_HOME and prints its saved line
-  hang           waits until a signal ends it
-  kill <sig>     sends itself this signal
-  exit <n>       exits with this code
-With $STANDIN_IGNORE_INT set it ignores SIGINT; otherwise SIGINT exits 130.
-Every signal it receives is appended to the record's "signals".
+Records its arguments, working folder, pid, the four variables the player sets,
+its children and the signals it gets to $STANDIN_RECORD (JSON), then follows
+the steps in $STANDIN_STEPS, one a line (out <hex>, sleep <s>, child, save
+<name> under $FLAC_HOME, hang, kill <signal>, exit <code>). SIGINT exits 130
+unless $STANDIN_IGNORE_INT is set.
 """
 import json
 import os
