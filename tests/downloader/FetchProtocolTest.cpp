@@ -20,7 +20,6 @@ struct StreamCase {
 const QByteArray kName = QStringLiteral("가나.flac").toUtf8();
 
 const std::vector<StreamCase> kStreams = {
-    {"rest at end", {"abc\nde", "f"}, {"abc", "def"}},
     {"character cut between reads", {kName.first(4), kName.sliced(4) + "\n"}, {"가나.flac"}},
     {"invalid byte", {"a\xff\n"}, {QStringLiteral("a\uFFFD")}},
     {"cut character at the end", {kName.first(4)}, {QStringLiteral("가\uFFFD")}},

@@ -2,9 +2,8 @@
 
 Records its arguments, working folder, pid, the four variables the player sets,
 its children and the signals it gets to $STANDIN_RECORD (JSON), then follows
-the steps in $STANDIN_STEPS, one a line (out <hex>, sleep <s>, child, save
-<name> under $FLAC_HOME, hang, kill <signal>, exit <code>). SIGINT exits 130
-unless $STANDIN_IGNORE_INT is set.
+the steps in $STANDIN_STEPS, one a line: out <hex>, sleep <s>, child, hang,
+kill <signal>, exit <code>. SIGINT exits 130 unless $STANDIN_IGNORE_INT is set.
 """
 import json
 import os
@@ -51,12 +50,6 @@ for step in os.environ.get("STANDIN_STEPS", "").splitlines():
     elif word == "child":
         record["children"].append(subprocess.Popen(["sleep", "60"]).pid)
         save()
-    elif word == "save":
-        path = os.path.join(os.environ["FLAC_HOME"], arg)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(b"fLaC")
-        print(f"완료 [1/1]: {path}", flush=True)
     elif word == "hang":
         while True:
             time.sleep(0.05)
