@@ -81,11 +81,7 @@ struct Rig {
         form.melon ? fetcher.runMelon(form.melon) : fetcher.startFetch();
     }
     bool waitEnd(int ms = 10000) {
-        QElapsedTimer clock;
-        clock.start();
-        while (fetcher.isRunning() && clock.elapsed() < ms)
-            QTest::qWait(20);
-        return !fetcher.isRunning();
+        return QTest::qWaitFor([this] { return !fetcher.isRunning(); }, ms);
     }
 };
 
@@ -205,14 +201,13 @@ private slots:
         QCOMPARE(rig.log().first(), c.header);
         if (c.countKey)
             QCOMPARE(UserDefaults().string(c.countKey), c.args.last());
-        const QJsonObject env = got[u"env"].toObject();
-        QCOMPARE(env[u"PATH"].toString(),
-                 rig.resources + "/bin:" + rig.home +
-                     "/.local/bin:/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin");
-        QCOMPARE(env[u"FLAC_HOME"].toString(), rig.home + "/Downloads");
-        QCOMPARE(env[u"PYTHONIOENCODING"].toString(), "utf-8");
-        QCOMPARE(env[u"FLAC_BROWSER"].toString(),
-                 QStringList({"aside", "chrome", "firefox"}).at(c.form.browser));
+        const QString path = "/.local/bin:/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin";
+        const QString browser = QStringList({"aside", "chrome", "firefox"}).at(c.form.browser);
+        QCOMPARE(got[u"env"].toObject(),
+                 QJsonObject({{"PATH", rig.resources + "/bin:" + rig.home + path},
+                              {"FLAC_HOME", rig.home + "/Downloads"},
+                              {"PYTHONIOENCODING", "utf-8"},
+                              {"FLAC_BROWSER", browser}}));
         QCOMPARE(got[u"cwd"].toString(), QDir::currentPath());
     }
 
