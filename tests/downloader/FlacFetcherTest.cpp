@@ -101,7 +101,6 @@ const std::vector<ArgsCase> kArgs = {
     {"single", {2, "-x", "-y"}, {"-x", "--song", "-y"}, "▶ -x -y", nullptr},
     {"melon", {0, "", {}, 1, 10}, {"--melon", "--limit", "10"}, "▶ 오늘의 멜론 TOP100 → Melon 폴더", nullptr},
 };
-// clang-format on
 
 struct RefusalCase {
     const char* name;
@@ -112,7 +111,6 @@ struct RefusalCase {
 const QString kCountMessage = QStringLiteral("곡 수는 1~300 사이 숫자여야 합니다.");
 const QString kArtistMessage =
     QStringLiteral("가수 이름을 입력하세요. (앨범 모드 + Aside/Chrome이면 비워도 됩니다)");
-// clang-format off
 const std::vector<RefusalCase> kRefusals = {
     {"zero", {0, "Queen", "0"}, kCountMessage},
     {"301", {0, "Queen", "301"}, kCountMessage},
@@ -126,7 +124,6 @@ const std::vector<RefusalCase> kRefusals = {
     {"no album", {1, "x", ""}, "앨범명을 입력하세요."},
     {"no title", {2, "x", ""}, "곡 제목을 입력하세요."},
 };
-// clang-format on
 
 QString hex(const QString& text) {
     return QString::fromLatin1(text.toUtf8().toHex());
@@ -141,7 +138,6 @@ struct OutputCase {
 };
 
 const QByteArray kKorean = QStringLiteral("완료 [1/1]: /m/가나.flac\n").toUtf8();
-// clang-format off
 const std::vector<OutputCase> kOutputs = {
     {"lines across reads", {"out " + hex("abc\ndef"), "sleep 0.1", "out 0a"}, {"abc", "def", "■ 완료 · 저장 0곡"}, {}},
     {"saved with blanks", {"out " + hex("  완료 [3/30]: /home/u/Downloads/Melon/Song.flac  \n \n")},
@@ -282,7 +278,7 @@ private slots:
     }
 
     void shippedScript() {
-        Rig rig({}, false, QStringLiteral(QL_SOURCE_DIR "/resources/flac_fetch.py"));
+        Rig rig({}, false, QStringLiteral(QL_TEST_SUPPORT_DIR "/../../resources/flac_fetch.py"));
         rig.start({0, "Queen", "3"});
         QVERIFY(rig.waitEnd());
         QCOMPARE(rig.summary(), "중단됨 · 저장 0곡 (로그 확인)");
