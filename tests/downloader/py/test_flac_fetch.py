@@ -3,7 +3,6 @@ import os
 import subprocess
 import sys
 import tempfile
-import unittest
 import unittest.mock
 
 SCRIPT = os.path.join(os.path.dirname(__file__), "..", "..", "..", "resources", "flac_fetch.py")
