@@ -181,6 +181,7 @@ void FlacFetcher::startFetch() {
     run = FetchRun{};
     buffer = FetchOutput{};
     log.clear();
+    logQueue.clear();
     logView->clear();
     proc->start();
     if (!proc->waitForStarted(kStartWaitMs)) {
@@ -200,6 +201,7 @@ void FlacFetcher::startFetch() {
         append(
             QStringLiteral("⚠ 손쉬운 사용 권한이 필요합니다. 시스템 설정 → 개인정보 보호 및 보안 → "
                            "손쉬운 사용에서 Quavelark을 켠 뒤 다시 시작하세요."));
+    flushLog();
 }
 
 void FlacFetcher::readOutput() {
@@ -207,6 +209,7 @@ void FlacFetcher::readOutput() {
         return;
     for (const QString& line : buffer.consume(process->readAllStandardOutput()))
         handle(line);
+    flushLog();
 }
 
 void FlacFetcher::handle(const QString& raw) {
@@ -234,12 +237,24 @@ void FlacFetcher::handle(const QString& raw) {
     append(line.log);
 }
 
+void appendToLog(FetchLog& log, QPlainTextEdit* view, const QStringList& lines) {
+    bool cut = false;
+    for (const QString& line : lines)
+        cut = log.append(line) > 0 || cut;
+    if (cut)
+        view->setPlainText(log.text().chopped(1)); // the oldest part went
+    else if (!lines.isEmpty())
+        view->appendPlainText(lines.join(u'\n'));
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+}
+
 void FlacFetcher::append(const QString& line) {
-    if (log.append(line) > 0)
-        logView->setPlainText(log.text().chopped(1));
-    else
-        logView->appendPlainText(line);
-    logView->verticalScrollBar()->setValue(logView->verticalScrollBar()->maximum());
+    logQueue << line;
+}
+
+void FlacFetcher::flushLog() {
+    appendToLog(log, logView, logQueue);
+    logQueue.clear();
 }
 
 void FlacFetcher::finished(QProcess* ended, int status) {
@@ -252,6 +267,7 @@ void FlacFetcher::finished(QProcess* ended, int status) {
     setRunning(false);
     summary->setText(run.outcome(status));
     append(QStringLiteral("■ ") + summary->text());
+    flushLog();
     if (onFinished)
         onFinished(run.saved);
 }

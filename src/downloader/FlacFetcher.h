@@ -47,6 +47,10 @@ struct FetchFolders {
     static FetchFolders standard();
 };
 
+// Adds lines to the bounded log and its view, and shows the log's end. The
+// lines of one read go in together: the view lays out and scrolls once.
+void appendToLog(FetchLog& log, QPlainTextEdit* view, const QStringList& lines);
+
 class FlacFetcher final : public QObject {
     Q_OBJECT
 public:
@@ -89,7 +93,8 @@ private:
     std::optional<QString> chooseScript(QString& refusal, QString& warning) const;
     void readOutput();
     void handle(const QString& line);
-    void append(const QString& line);
+    void append(const QString& line); // to the log at the next flushLog()
+    void flushLog();
     void finished(QProcess* ended, int status);
     void setRunning(bool running);
 
@@ -111,6 +116,7 @@ private:
     FetchOutput buffer;
     FetchRun run;
     FetchLog log;
+    QStringList logQueue; // lines not yet in the view
     bool centered = false;
     std::optional<QStringList> presetArgs;
 };
