@@ -114,6 +114,12 @@ void FlacFetcher::build() {
         segments->addWidget(segment);
     }
     segments->addStretch(1);
+    // The chosen segment stands out from the other three.
+    connect(mode, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        QFont font = mode->button(id)->font();
+        font.setBold(checked);
+        mode->button(id)->setFont(font);
+    });
     mode->button(0)->setChecked(true);
     connect(mode, &QButtonGroup::idClicked, this, [this] { modeChanged(); });
 
