@@ -5,6 +5,7 @@
 #include "downloader/FlacFetcher.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
+#include "ui/l10n/Translator.h"
 
 #include <QApplication>
 #include <QFutureWatcher>
@@ -19,6 +20,34 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace ql {
+
+namespace {
+
+// Qt hands the keyboard focus to the first control in the tab chain when a
+// window is first activated, which comes after the launch has cleared it;
+// Space and the arrows would then act on that control. This takes it back
+// once, right after that first activation.
+class ClearFirstFocus final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::WindowActivate) {
+            auto* window = static_cast<QWidget*>(watched);
+            window->removeEventFilter(this);
+            // Queued: the focus is handed out after the activation event.
+            QTimer::singleShot(0, window, [window] {
+                if (QWidget* focused = window->focusWidget())
+                    focused->clearFocus();
+            });
+            deleteLater();
+        }
+        return false;
+    }
+};
+
+} // namespace
 
 void App::applicationDidFinishLaunching() {
     // 1. A desktop program with a window is what a Qt application already is.
@@ -88,6 +117,8 @@ void App::applicationDidFinishLaunching() {
     step("noFirstResponder");
     if (QWidget* focused = window->focusWidget())
         focused->clearFocus();
+    if (!window->isActiveWindow())
+        window->installEventFilter(new ClearFirstFocus(window.get()));
     step("activate");
     window->activateWindow();
 
@@ -169,25 +200,29 @@ void App::offerSetup(const QStringList& missing) {
                               L10n::tr(QStringLiteral("나중에"))};
     status->setStringValue(QStringLiteral("필요한 프로그램 없음: ") + names);
 
-    int chosen = -1;
-    if (seams.alert) {
-        chosen = seams.alert(text, info, buttons);
-    } else {
-        QMessageBox box(window.get());
-        box.setIcon(QMessageBox::Warning);
-        box.setText(text);
-        box.setInformativeText(info);
-        QPushButton* install = box.addButton(buttons[0], QMessageBox::AcceptRole);
-        box.addButton(buttons[1], QMessageBox::RejectRole);
-        box.exec();
-        chosen = box.clickedButton() == install ? 0 : 1;
-    }
+    const int chosen = askAlert(text, info, buttons, true);
     if (chosen == 0) {
         if (seams.runSetupInTerminal)
             seams.runSetupInTerminal();
         else
             runSetupInTerminal();
     }
+}
+
+int App::askAlert(const QString& text, const QString& info, const QStringList& buttons,
+                  bool warning) {
+    if (seams.alert)
+        return seams.alert(text, info, buttons);
+    QMessageBox box(window.get());
+    // The texts come worded as they must show: the pass leaves them alone.
+    Translator::exempt(&box);
+    box.setIcon(warning ? QMessageBox::Warning : QMessageBox::Information);
+    box.setText(text);
+    box.setInformativeText(info);
+    QPushButton* first = box.addButton(buttons.value(0), QMessageBox::AcceptRole);
+    box.addButton(buttons.value(1), QMessageBox::RejectRole);
+    box.exec();
+    return box.clickedButton() == first ? 0 : 1;
 }
 
 } // namespace ql
