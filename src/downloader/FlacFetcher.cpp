@@ -163,7 +163,8 @@ void FlacFetcher::startFetch() {
     env.insert(QStringLiteral("FLAC_BROWSER"), browser);
 
     auto* proc = new QProcess(this);
-    const std::optional<QString> python = findPython ? findPython() : pythonPath();
+    const std::optional<QString> python =
+        findPython ? findPython() : pythonPath(ToolFolders::withResources(m_folders.resources));
     proc->setProgram(python.value_or(QStringLiteral("/usr/bin/python3")));
     proc->setArguments(args);
     proc->setProcessEnvironment(env);

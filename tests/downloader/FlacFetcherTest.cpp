@@ -186,9 +186,11 @@ private slots:
     void arguments() {
         const ArgsCase& c = currentCase(kArgs);
         Rig rig;
+        rig.fetcher.findPython = [] { return std::nullopt; };
         rig.start(c.form);
         QVERIFY(rig.waitEnd());
         const QJsonObject got = rig.recorded();
+        QCOMPARE(got[u"python"].toString(), "/usr/bin/python3");
         QStringList args = got[u"args"].toVariant().toStringList();
         QCOMPARE(args.takeFirst(), rig.resources + "/flac_fetch.py");
         QCOMPARE(args, c.args);

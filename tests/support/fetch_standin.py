@@ -17,6 +17,7 @@ record = {
     "args": sys.argv,  # the script path first
     "cwd": os.getcwd(),
     "pid": os.getpid(),
+    "python": sys.executable,
     "env": {k: os.environ.get(k) for k in ("PATH", "FLAC_HOME", "PYTHONIOENCODING", "FLAC_BROWSER")},
     "signals": [],
     "children": [],
