@@ -1,3 +1,4 @@
+// Guards against: script output garbled at a read boundary or grown without bound.
 #include "downloader/FetchProtocol.h"
 
 #include "CaseRows.h"

@@ -1,5 +1,4 @@
-// The downloader window and its script runner, with the stand-in script of
-// tests/support in place of the download script.
+// Guards against: a script run started wrong, misread, or left running after Stop.
 #include "downloader/FlacFetcher.h"
 
 #include "app/UserDefaults.h"

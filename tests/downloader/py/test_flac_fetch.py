@@ -1,4 +1,4 @@
-"""The shipped download script: its argument forms, exits and output."""
+# Guards against: the shipped script misreading arguments or claiming a download.
 import os
 import subprocess
 import sys
