@@ -262,6 +262,12 @@ private slots:
         rig.start({0, "Queen", "3"});
         QTRY_VERIFY(!rig.recorded()[u"children"].toArray().isEmpty());
         const int child = rig.recorded()[u"children"].toArray().at(0).toInt();
+        const QJsonValue pid = rig.recorded()[u"pid"];
+        rig.fetcher.startFetch(); // a press during a run starts nothing more
+        rig.fetcher.runMelon(10);
+        QCOMPARE(rig.summary(), "이미 받는 중입니다. 끝난 뒤 다시 눌러 주세요.");
+        QTest::qWait(300);
+        QCOMPARE(rig.recorded()[u"pid"], pid);
         QElapsedTimer clock;
         clock.start();
         c.atQuit ? rig.fetcher.terminateIfRunning() : rig.fetcher.stopFetch();
