@@ -556,8 +556,9 @@ public:
     QWidget* buildExtras();
 
     // ---- downloader/AppDownloader.cpp ---------------------------------------
-    // Whether the download script "flac_fetch.py" is in the resources folder.
-    static bool hasFetcher();
+    // Whether the download script "flac_fetch.py" is in the downloader's
+    // resources folder (asked on each call).
+    bool hasFetcher() const;
     // Shows the downloader window; starts a chart run of the top 10.
     void showFetch();
     void runMelon();
