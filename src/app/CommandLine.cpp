@@ -1,6 +1,8 @@
 #include "app/CommandLine.h"
 
 #include <QDir>
+#include <QRegularExpression>
+#include <QUrl>
 
 namespace ql {
 
@@ -8,9 +10,13 @@ RunMode decideRunMode(const QStringList& args) {
     return args.contains(QStringLiteral("--self-test")) ? RunMode::Validation : RunMode::Normal;
 }
 
-bool isSaveRun(const QStringList& args) { return args.contains(QStringLiteral("--save")); }
+bool isSaveRun(const QStringList& args) {
+    return args.contains(QStringLiteral("--save"));
+}
 
-QString validationFile(const QStringList& args) { return args.isEmpty() ? QString() : args.last(); }
+QString validationFile(const QStringList& args) {
+    return args.isEmpty() ? QString() : args.last();
+}
 
 QStringList fileArguments(const QStringList& args, const QString& workingDir) {
     QStringList files;
@@ -19,6 +25,17 @@ QStringList fileArguments(const QStringList& args, const QString& workingDir) {
         const QString& a = args.at(i);
         if (a.isEmpty() || a.startsWith(QLatin1Char('-')))
             continue;
+        if (a.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+            const QString local = QUrl(a).toLocalFile();
+            if (!local.isEmpty())
+                files << QDir::cleanPath(base.absoluteFilePath(local));
+            continue;
+        }
+        static const QRegularExpression address(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+        if (address.match(a).hasMatch()) {
+            files << a;
+            continue;
+        }
         files << QDir::cleanPath(base.absoluteFilePath(a));
     }
     return files;

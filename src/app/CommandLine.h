@@ -22,7 +22,9 @@ QString validationFile(const QStringList& args);
 
 // The files a normal start was asked to open: every argument after the program
 // path that does not start with "-", made absolute against `workingDir` and
-// cleaned. A second instance passes these to the running one.
+// cleaned. A "file:" URL counts as its local path; an address of another
+// scheme ("https://…") is passed on as it is, for the intake to drop. A
+// second instance passes these to the running one.
 QStringList fileArguments(const QStringList& args, const QString& workingDir);
 
 } // namespace ql

@@ -39,6 +39,9 @@ private slots:
                                                 << QStringList{"/home/u/a.flac", "/home/u/b.wav"};
         QTest::newRow("absolute kept, options skipped")
             << QStringList{"q", "--verbose", "/x/y.mp3", "-"} << QStringList{"/x/y.mp3"};
+        QTest::newRow("a file URL is its path, another address passes as it is")
+            << QStringList{"q", "file:///x/a%20b.flac", "https://h/c.flac"}
+            << QStringList{"/x/a b.flac", "https://h/c.flac"};
         QTest::newRow("program path is not a file")
             << QStringList{"/usr/bin/quavelark"} << QStringList{};
     }
