@@ -1,6 +1,7 @@
 #include "platform/WebFetch.h"
 
 #include "LocalHttpServer.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QJsonArray>
@@ -187,6 +188,63 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(outcome->callCount(), 1, kWaitMs);
         QMutexLocker lock(&outcome->mutex);
         QCOMPARE(shown(outcome->value), QString("none"));
+    }
+
+    // The raw body with the bounds a cover download runs under: a cap, a
+    // time-out without data, a deadline for the whole body, and a scheme set
+    // that redirects must keep to.
+    void bytesBounds_data() {
+        QTest::addColumn<Reply>("reply");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("deadlineMs");
+        QTest::addColumn<QByteArray>("expected");
+        const Reply silent{200, {}, {}, Mode::Silent};
+        QTest::newRow("a silent server: nothing after the time-out")
+            << silent << 300 << 0 << QByteArray("none");
+        QTest::newRow("a silent server: nothing after the deadline")
+            << silent << 60'000 << 300 << QByteArray("none");
+        QTest::newRow("a 30 MB body: nothing")
+            << Reply{200, QByteArray(30 << 20, 'x'), {}, Mode::NoLength} << 15'000 << 0
+            << QByteArray("none");
+        QTest::newRow("a redirect within the set: its body")
+            << Reply{302, {}, {{"Location", "/final"}}, Mode::Normal} << 15'000 << 0
+            << QByteArray("picture");
+        QTest::newRow("a redirect to a scheme outside the set: nothing")
+            << Reply{302,
+                     {},
+                     {{"Location", QUrl::fromLocalFile(test::tempFile("b")).toEncoded()}},
+                     Mode::Normal}
+            << 15'000 << 0 << QByteArray("none");
+    }
+    void bytesBounds() {
+        QFETCH(Reply, reply);
+        QFETCH(int, timeoutMs);
+        QFETCH(int, deadlineMs);
+        QFETCH(QByteArray, expected);
+        QVERIFY(test::writeFile(test::tempFile("b"), "picture"));
+        m_server.route("/b", reply);
+        m_server.route("/final", Reply{200, "picture", {}, Mode::Normal});
+        platform::WebFetchOptions options;
+        options.schemes = {"http"};
+        options.maxBodyBytes = 20 << 20;
+        options.timeoutMs = timeoutMs;
+        if (deadlineMs)
+            options.deadlineMs = deadlineMs;
+        auto body = std::make_shared<std::optional<std::optional<QByteArray>>>();
+        auto mutex = std::make_shared<QMutex>();
+        platform::getBytes(
+            m_server.url("/b"),
+            [body, mutex](std::optional<QByteArray> b) {
+                QMutexLocker lock(mutex.get());
+                *body = std::move(b);
+            },
+            options);
+        const auto arrived = [&] {
+            QMutexLocker lock(mutex.get());
+            return body->has_value();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(arrived(), kWaitMs);
+        QCOMPARE(body->value().value_or("none"), expected);
     }
 
     void callsFromAnotherThreadAreAnsweredToo() {
