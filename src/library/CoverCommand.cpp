@@ -1,13 +1,11 @@
 #include "library/CoverCommand.h"
 
-#include <QDir>
+#include "playback/DecodeCommand.h"
 
 namespace ql {
 
 QString coverOutputPath(const QString& tempDir, const QUuid& uuid) {
-    return QDir(tempDir).filePath(QStringLiteral("Quavelark-art-") +
-                                  uuid.toString(QUuid::WithoutBraces).toUpper() +
-                                  QStringLiteral(".jpg"));
+    return temporaryPath(tempDir, QStringLiteral("Quavelark-art-"), uuid, QStringLiteral(".jpg"));
 }
 
 QStringList coverArguments(const QString& input, const QString& output) {

@@ -4,10 +4,13 @@
 
 namespace ql {
 
+QString temporaryPath(const QString& tempDir, const QString& prefix, const QUuid& uuid,
+                      const QString& suffix) {
+    return QDir(tempDir).filePath(prefix + uuid.toString(QUuid::WithoutBraces).toUpper() + suffix);
+}
+
 QString decodeOutputPath(const QString& tempDir, const QUuid& uuid) {
-    return QDir(tempDir).filePath(QStringLiteral("Quavelark-") +
-                                  uuid.toString(QUuid::WithoutBraces).toUpper() +
-                                  QStringLiteral(".caf"));
+    return temporaryPath(tempDir, QStringLiteral("Quavelark-"), uuid, QStringLiteral(".caf"));
 }
 
 QString ffmpegInput(const QString& path, const QString& currentDir) {
