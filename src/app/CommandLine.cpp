@@ -25,12 +25,15 @@ QStringList fileArguments(const QStringList& args, const QString& workingDir) {
         const QString& a = args.at(i);
         if (a.isEmpty() || a.startsWith(QLatin1Char('-')))
             continue;
+        // A file manager may hand us "file:///…" (with %-escapes) for a path.
         if (a.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
-            const QString local = QUrl(a).toLocalFile();
-            if (!local.isEmpty())
-                files << QDir::cleanPath(base.absoluteFilePath(local));
-            continue;
+            const QUrl url(a);
+            if (url.isLocalFile() && !url.toLocalFile().isEmpty()) {
+                files << QDir::cleanPath(base.absoluteFilePath(url.toLocalFile()));
+                continue;
+            }
         }
+        // Another address is passed on as it is, for the intake to drop.
         static const QRegularExpression address(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
         if (address.match(a).hasMatch()) {
             files << a;

@@ -1,5 +1,5 @@
 // The program's settings: plain keys in one INI file (QSettings, organisation
-// and application "Quavelark": ~/.config/Quavelark/Quavelark.conf), read
+// and application "Quavelark": ~/.config/Quavelark/Quavelark.ini), read
 // once at start-up and written when a setting changes.
 //
 // A key is present when the file holds any value under it. Every typed read
