@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -84,12 +83,10 @@ BENCHMARK(BM_IntakeOf50)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealT
 } // namespace
 
 int main(int argc, char** argv) {
-    bench::BenchHome home;
-    QTemporaryDir temp;
-    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    bench::BenchHome home(true);
     QApplication application(argc, argv);
     for (int i = 0; i < 50; ++i) {
-        const QString file = QDir(temp.path()).filePath(QStringLiteral("track %1.flac").arg(i));
+        const QString file = QDir(home.tempPath()).filePath(QStringLiteral("track %1.flac").arg(i));
         QProcess ffmpeg;
         ffmpeg.start(toolPath(QStringLiteral("ffmpeg")),
                      {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
