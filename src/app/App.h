@@ -593,8 +593,6 @@ public:
     // ---- ui/AppMenuBar.cpp ------------------------------------------------
     // The menu bar, built once by the launch before the window's content.
     void buildMenu();
-    // The file-open dialog for audio files ("음원 열기…").
-    void chooseAudioFile();
 
     // ---- ui/AppLanguage.cpp -------------------------------------------------
     // A language item of the gear menu: tag 0 English, any other Korean.
