@@ -6,6 +6,7 @@
 #include "app/JSONStore.h"
 #include "library/QualityLabel.h"
 #include "ui/StatusLabel.h"
+#include "ui/TrackTableModel.h"
 
 #include "LaunchedApp.h"
 #include "TestFiles.h"
@@ -145,6 +146,31 @@ private slots:
                                 "default=nw=1:nk=1", flac});
         QVERIFY(probe.waitForFinished());
         QCOMPARE(genreValue(probe.readAllStandardOutput()), QStringLiteral("Rock"));
+    }
+
+    // A label redraws only a visible row's cell; a list switched away from
+    // hi-res before the refilter plays nothing and keeps waiting.
+    void cellsAndWaitingPlayback() {
+        ProbeRig r(3, "hires");
+        App& app = *r.app.app;
+        app.browser.filtered = {app.library.rows[0]};
+        app.reloadTable();
+        QList<int> redrawn;
+        connect(app.views.tableModel, &QAbstractItemModel::dataChanged, this,
+                [&](const QModelIndex& at) { redrawn << at.row(); });
+        QCOMPARE(app.cellText(app.library.rows[0], "quality"), QStringLiteral("…"));
+        app.library.autoPlayWhenReady = true;
+        app.listening.smartMode = 6;
+        app.requestQuality(app.library.rows[2]); // not among the rows shown
+        QVERIFY(r.until([&] { return app.library.qual.size() == 2; }));
+        QVERIFY(app.library.qualDirty);
+        QCOMPARE(redrawn, QList<int>{0});
+        QCOMPARE(app.cellText(app.library.rows[0], "quality"),
+                 QStringLiteral("FLAC 96kHz/24bit ★"));
+        app.listening.smartMode = 0;
+        QTest::qWait(1600);
+        QVERIFY(r.played.isEmpty());
+        QVERIFY(app.library.autoPlayWhenReady);
     }
 
     void qualityQueue() {
