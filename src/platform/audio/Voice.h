@@ -78,7 +78,10 @@ public:
     std::uint64_t id() const { return m_id; }
     double sourceRate() const { return m_sourceRate; }
     int sourceChannels() const { return m_sourceChannels; }
-    std::int64_t sourceFrames() const { return m_sourceFrames; }
+    // The file's length; for a file that stores none (see
+    // AudioFile::lengthIsEstimate) an estimate until the decoder reaches the
+    // end, then what it decoded.
+    std::int64_t sourceFrames() const { return m_sourceFrames.load(std::memory_order_relaxed); }
 
     // ---- main thread --------------------------------------------------------
     // Called on the decoder thread with the serial that ended and whether it
@@ -222,13 +225,15 @@ private:
                    int channels, std::size_t totalSamples, double from, double to);
     void wakeDecoder();
     void wakeEngine();
+    bool quitting() const;
 
     // Fixed at construction.
     const std::uint64_t m_id;
     const double m_sourceRate;
     const int m_sourceChannels;
-    const std::int64_t m_sourceFrames;
-    const std::size_t m_readFrames; // frames per read-ahead block
+    const bool m_lengthIsEstimate;
+    std::atomic<std::int64_t> m_sourceFrames; // set by the decoder once an estimate is ended
+    const std::size_t m_readFrames;           // frames per read-ahead block
     const QString m_path;
 
     // ---- shared, lock-free ----
