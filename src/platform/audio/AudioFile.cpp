@@ -37,6 +37,63 @@ std::int64_t estimateFrames(qint64 bytes, int channels, int bits) {
     return std::max<std::int64_t>(bytes * 2 / (std::int64_t(channels) * bytesPerSample), 1);
 }
 
+Speaker speakerOf(int position) {
+    switch (position) {
+    case SF_CHANNEL_MAP_LEFT:
+    case SF_CHANNEL_MAP_FRONT_LEFT:
+        return Speaker::Left;
+    case SF_CHANNEL_MAP_RIGHT:
+    case SF_CHANNEL_MAP_FRONT_RIGHT:
+        return Speaker::Right;
+    case SF_CHANNEL_MAP_MONO:
+    case SF_CHANNEL_MAP_CENTER:
+    case SF_CHANNEL_MAP_FRONT_CENTER:
+        return Speaker::Centre;
+    case SF_CHANNEL_MAP_LFE:
+        return Speaker::Lfe;
+    case SF_CHANNEL_MAP_REAR_LEFT:
+        return Speaker::BackLeft;
+    case SF_CHANNEL_MAP_REAR_RIGHT:
+        return Speaker::BackRight;
+    case SF_CHANNEL_MAP_REAR_CENTER:
+        return Speaker::BackCentre;
+    case SF_CHANNEL_MAP_SIDE_LEFT:
+        return Speaker::SideLeft;
+    case SF_CHANNEL_MAP_SIDE_RIGHT:
+        return Speaker::SideRight;
+    case SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER:
+        return Speaker::LeftOfCentre;
+    case SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER:
+        return Speaker::RightOfCentre;
+    case SF_CHANNEL_MAP_TOP_FRONT_LEFT:
+    case SF_CHANNEL_MAP_TOP_REAR_LEFT:
+        return Speaker::TopLeft;
+    case SF_CHANNEL_MAP_TOP_FRONT_RIGHT:
+    case SF_CHANNEL_MAP_TOP_REAR_RIGHT:
+        return Speaker::TopRight;
+    case SF_CHANNEL_MAP_TOP_CENTER:
+    case SF_CHANNEL_MAP_TOP_FRONT_CENTER:
+    case SF_CHANNEL_MAP_TOP_REAR_CENTER:
+        return Speaker::TopCentre;
+    default:
+        return Speaker::Other;
+    }
+}
+
+// The file's own channel mask where it has one, else its container's order.
+std::vector<Speaker> layoutOf(SNDFILE* f, const SF_INFO& sf) {
+    std::vector<int> map(std::size_t(sf.channels), SF_CHANNEL_MAP_INVALID);
+    if (sf_command(f, SFC_GET_CHANNEL_MAP_INFO, map.data(), int(map.size() * sizeof(int))) ==
+            SF_TRUE &&
+        std::none_of(map.begin(), map.end(), [](int p) { return p == SF_CHANNEL_MAP_INVALID; })) {
+        std::vector<Speaker> layout;
+        for (int p : map)
+            layout.push_back(speakerOf(p));
+        return layout;
+    }
+    return defaultLayout(sf.channels, (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG);
+}
+
 QString describe(const QString& path, const QString& what) {
     return QStringLiteral("Cannot read “%1”: %2").arg(QFileInfo(path).fileName(), what);
 }
@@ -71,6 +128,8 @@ AudioFile::Opened AudioFile::open(const QString& path) {
         file->m_frames = c.reader->frames();
         file->m_bits = c.reader->sourceBits();
         file->m_lengthIsEstimate = c.reader->lengthIsEstimate();
+        // FFmpeg hands channels over in its native order, which is WAV's.
+        file->m_layout = defaultLayout(file->m_channels, false);
         file->m_codec = std::move(c.reader);
         r.file = std::move(file);
         return r;
@@ -89,6 +148,7 @@ AudioFile::Opened AudioFile::open(const QString& path) {
     file->m_bits = bitsOf(sf.format);
     file->m_lengthIsEstimate = (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
     file->m_isFlac = (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
+    file->m_layout = layoutOf(f, sf);
     if (sf.frames == SF_COUNT_MAX) {
         // No stored length (a FLAC written through a pipe): only the decoder
         // finds the end, and libsndfile cannot seek in such a stream.

@@ -15,10 +15,13 @@
 // at a time (the player's decoder thread once playback starts).
 #pragma once
 
+#include "platform/audio/Downmix.h"
+
 #include <QString>
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 struct sf_private_tag;
 
@@ -44,6 +47,8 @@ public:
     double sampleRate() const { return m_rate; }
     int channels() const { return m_channels; }
     std::int64_t frames() const { return m_frames; }
+    // The speaker position of each channel (see Downmix.h).
+    const std::vector<Speaker>& layout() const { return m_layout; }
     // Bits of an integer source (8, 16, 24, 32); 0 for float and lossy ones.
     int sourceBits() const { return m_bits; }
     QString path() const { return m_path; }
@@ -89,6 +94,7 @@ private:
     bool m_lengthIsEstimate = false;
     bool m_isFlac = false;
     bool m_seeksByReading = false;
+    std::vector<Speaker> m_layout;
 };
 
 } // namespace ql::platform
