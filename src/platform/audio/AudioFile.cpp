@@ -1,6 +1,7 @@
 #include "platform/audio/AudioFile.h"
 
 #include "platform/audio/CodecReader.h"
+#include "platform/audio/FlacTail.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -30,8 +31,9 @@ int bitsOf(int format) {
     }
 }
 
-// A length for a file that stores none, from its size: lossless coding
-// roughly halves the PCM size. Only shown until the decoder finds the end.
+// A length for a file that stores none and whose last frames do not tell it
+// either, from its size: lossless coding roughly halves the PCM size. Only
+// shown until the decoder finds the end.
 std::int64_t estimateFrames(qint64 bytes, int channels, int bits) {
     const int bytesPerSample = bits > 0 ? (bits + 7) / 8 : 2;
     return std::max<std::int64_t>(bytes * 2 / (std::int64_t(channels) * bytesPerSample), 1);
@@ -154,7 +156,8 @@ AudioFile::Opened AudioFile::open(const QString& path) {
         // finds the end, and libsndfile cannot seek in such a stream.
         file->m_lengthIsEstimate = true;
         file->m_seeksByReading = true;
-        file->m_frames = estimateFrames(info.size(), sf.channels, file->m_bits);
+        file->m_frames = flacLengthFromFrames(path).value_or(
+            estimateFrames(info.size(), sf.channels, file->m_bits));
     }
     r.file = std::move(file);
     return r;
