@@ -94,6 +94,23 @@ private slots:
         }
     }
 
+    // A device with as many channels as the file takes them as they are.
+    void surroundOnASixChannelDeviceIsExact() {
+        test::AudioShape shape;
+        shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+        shape.channels = 6;
+        shape.frames = 11025;
+        const QString path = test::tempFile("surround-exact.wav");
+        QVERIFY(test::writeAudio(path, shape));
+        PlayerRig rig(SimClock::Untimed, physical(44100, 24, false, 4, 6));
+        auto player = rig.open(path);
+        QVERIFY(player);
+        test::Finishes fin(*player);
+        QVERIFY(player->play());
+        QTRY_COMPARE(fin.results, QList<bool>{true});
+        QCOMPARE(rig.b->recordedInt32(0), test::readSamples(path).data);
+    }
+
     // The whole file plays, from where it was placed, and ends normally; the
     // length is known from the start, and is the decoded one after the end.
     void aFileWithoutStoredLengthPlaysToItsEnd_data() {
