@@ -4,8 +4,9 @@
 // Standard output is read to its end before the exit is waited for, so a large
 // answer cannot block the child; standard error is dropped; the exit status
 // is not looked at. A script that is missing or cannot be started fails with
-// the platform's description of the launch error; one that hangs is killed by the bounded
-// wait of runChild and its unfinished output fails to decode.
+// the platform's description of the launch error; one that hangs (a file on a
+// dead mount) is killed when the limit runs out and fails with
+// "음원을 여는 데 시간이 너무 오래 걸렸습니다.".
 //
 // Blocking: call it from a background queue, never from the main thread. Any
 // thread; no shared state.
@@ -13,9 +14,23 @@
 
 #include "library/BackendCommand.h"
 
+#include <vector>
+
 namespace ql {
 
-ImportOutcome runImport(const BackendCommand& command);
+inline constexpr int kImportLimitMs = 30'000;
+
+ImportOutcome runImport(const BackendCommand& command, int limitMs = kImportLimitMs);
+
+// One intake's imports: each file in order through importCommand(backend,
+// file), one after another. The tracks that were opened, in order, and the
+// error of the last file that failed (empty when none did).
+struct IntakeResult {
+    std::vector<Track> imported;
+    QString lastError;
+};
+IntakeResult importFiles(const BackendCommand& backend, const QStringList& files,
+                         int limitMs = kImportLimitMs);
 
 // The platform's description of a script (the command's first argument)
 // that is not a readable file, such as a resources folder that was not
