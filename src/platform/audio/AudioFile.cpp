@@ -1,6 +1,7 @@
 #include "platform/audio/AudioFile.h"
 
 #include "platform/audio/CodecReader.h"
+#include "platform/audio/FlacTail.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +9,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace ql::platform {
 
@@ -27,6 +29,71 @@ int bitsOf(int format) {
     default:
         return 0;
     }
+}
+
+// A length for a file that stores none and whose last frames do not tell it
+// either, from its size: lossless coding roughly halves the PCM size. Only
+// shown until the decoder finds the end.
+std::int64_t estimateFrames(qint64 bytes, int channels, int bits) {
+    const int bytesPerSample = bits > 0 ? (bits + 7) / 8 : 2;
+    return std::max<std::int64_t>(bytes * 2 / (std::int64_t(channels) * bytesPerSample), 1);
+}
+
+Speaker speakerOf(int position) {
+    switch (position) {
+    case SF_CHANNEL_MAP_LEFT:
+    case SF_CHANNEL_MAP_FRONT_LEFT:
+        return Speaker::Left;
+    case SF_CHANNEL_MAP_RIGHT:
+    case SF_CHANNEL_MAP_FRONT_RIGHT:
+        return Speaker::Right;
+    case SF_CHANNEL_MAP_MONO:
+    case SF_CHANNEL_MAP_CENTER:
+    case SF_CHANNEL_MAP_FRONT_CENTER:
+        return Speaker::Centre;
+    case SF_CHANNEL_MAP_LFE:
+        return Speaker::Lfe;
+    case SF_CHANNEL_MAP_REAR_LEFT:
+        return Speaker::BackLeft;
+    case SF_CHANNEL_MAP_REAR_RIGHT:
+        return Speaker::BackRight;
+    case SF_CHANNEL_MAP_REAR_CENTER:
+        return Speaker::BackCentre;
+    case SF_CHANNEL_MAP_SIDE_LEFT:
+        return Speaker::SideLeft;
+    case SF_CHANNEL_MAP_SIDE_RIGHT:
+        return Speaker::SideRight;
+    case SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER:
+        return Speaker::LeftOfCentre;
+    case SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER:
+        return Speaker::RightOfCentre;
+    case SF_CHANNEL_MAP_TOP_FRONT_LEFT:
+    case SF_CHANNEL_MAP_TOP_REAR_LEFT:
+        return Speaker::TopLeft;
+    case SF_CHANNEL_MAP_TOP_FRONT_RIGHT:
+    case SF_CHANNEL_MAP_TOP_REAR_RIGHT:
+        return Speaker::TopRight;
+    case SF_CHANNEL_MAP_TOP_CENTER:
+    case SF_CHANNEL_MAP_TOP_FRONT_CENTER:
+    case SF_CHANNEL_MAP_TOP_REAR_CENTER:
+        return Speaker::TopCentre;
+    default:
+        return Speaker::Other;
+    }
+}
+
+// The file's own channel mask where it has one, else its container's order.
+std::vector<Speaker> layoutOf(SNDFILE* f, const SF_INFO& sf) {
+    std::vector<int> map(std::size_t(sf.channels), SF_CHANNEL_MAP_INVALID);
+    if (sf_command(f, SFC_GET_CHANNEL_MAP_INFO, map.data(), int(map.size() * sizeof(int))) ==
+            SF_TRUE &&
+        std::none_of(map.begin(), map.end(), [](int p) { return p == SF_CHANNEL_MAP_INVALID; })) {
+        std::vector<Speaker> layout;
+        for (int p : map)
+            layout.push_back(speakerOf(p));
+        return layout;
+    }
+    return defaultLayout(sf.channels, (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG);
 }
 
 QString describe(const QString& path, const QString& what) {
@@ -63,6 +130,8 @@ AudioFile::Opened AudioFile::open(const QString& path) {
         file->m_frames = c.reader->frames();
         file->m_bits = c.reader->sourceBits();
         file->m_lengthIsEstimate = c.reader->lengthIsEstimate();
+        // FFmpeg hands channels over in its native order, which is WAV's.
+        file->m_layout = defaultLayout(file->m_channels, false);
         file->m_codec = std::move(c.reader);
         r.file = std::move(file);
         return r;
@@ -81,6 +150,15 @@ AudioFile::Opened AudioFile::open(const QString& path) {
     file->m_bits = bitsOf(sf.format);
     file->m_lengthIsEstimate = (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
     file->m_isFlac = (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
+    file->m_layout = layoutOf(f, sf);
+    if (sf.frames == SF_COUNT_MAX) {
+        // No stored length (a FLAC written through a pipe): only the decoder
+        // finds the end, and libsndfile cannot seek in such a stream.
+        file->m_lengthIsEstimate = true;
+        file->m_seeksByReading = true;
+        file->m_frames = flacLengthFromFrames(path).value_or(
+            estimateFrames(info.size(), sf.channels, file->m_bits));
+    }
     r.file = std::move(file);
     return r;
 }
@@ -121,8 +199,9 @@ std::int64_t AudioFile::read(double* out, std::int64_t frames) {
         m_error = describe(m_path, QStringLiteral("the file is not open for reading."));
         return -1;
     }
-    // ADTS AAC may run past its estimate: its decoder alone knows the end.
-    const bool pastEstimate = m_codec && m_lengthIsEstimate;
+    // ADTS AAC and a file without a stored length may run past the
+    // estimate: their decoder alone knows the end.
+    const bool pastEstimate = (m_codec || m_seeksByReading) && m_lengthIsEstimate;
     const std::int64_t want =
         pastEstimate ? frames : std::min(frames, std::max<std::int64_t>(m_frames - m_position, 0));
     if (want <= 0)
@@ -151,6 +230,8 @@ std::int64_t AudioFile::read(double* out, std::int64_t frames) {
         // estimate: its real end comes when the decoder runs out.
         if (got < want || m_position > m_frames)
             m_frames = m_position;
+        if (got < want)
+            m_lengthIsEstimate = false;
         return got;
     }
     if (got < want) {
@@ -164,6 +245,8 @@ std::int64_t AudioFile::read(double* out, std::int64_t frames) {
 bool AudioFile::seek(std::int64_t frame) {
     if ((!m_file && !m_codec) || m_writing)
         return false;
+    if (m_seeksByReading)
+        return seekByReading(std::max<std::int64_t>(frame, 0));
     frame = std::clamp<std::int64_t>(frame, 0, m_frames);
     if (m_codec) {
         if (!m_codec->seek(frame)) {
@@ -184,6 +267,31 @@ bool AudioFile::seek(std::int64_t frame) {
         return false;
     }
     m_position = frame;
+    return true;
+}
+
+// Backwards: the file is opened again; then decoded up to `frame`. A
+// target past the end stops at the end, which makes the length known.
+bool AudioFile::seekByReading(std::int64_t frame) {
+    if (frame < m_position) {
+        SF_INFO sf{};
+        SNDFILE* f = sf_open(QFile::encodeName(m_path).constData(), SFM_READ, &sf);
+        if (!f) {
+            m_error = describe(m_path, QString::fromUtf8(sf_strerror(nullptr)));
+            return false;
+        }
+        sf_close(m_file);
+        m_file = f;
+        m_position = 0;
+    }
+    std::vector<double> skip(std::size_t(8192) * std::size_t(m_channels));
+    while (m_position < frame) {
+        const std::int64_t n = read(skip.data(), std::min<std::int64_t>(frame - m_position, 8192));
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+    }
     return true;
 }
 

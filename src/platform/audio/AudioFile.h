@@ -3,6 +3,9 @@
 // through FFmpeg (CodecReader) when libsndfile refuses the file. Callers
 // never know which one reads. Writing: 32-bit float CAF through libsndfile.
 //
+// A file that stores no length (a FLAC written through a pipe) has an
+// estimate from its size until the decoder runs out.
+//
 // Reading gives interleaved doubles at full scale ±1.0, which hold every
 // integer sample up to 32 bits exactly (see SampleCodec.h). A read that stops
 // before the length the file declares, or that libsndfile flags, is an error,
@@ -12,10 +15,13 @@
 // at a time (the player's decoder thread once playback starts).
 #pragma once
 
+#include "platform/audio/Downmix.h"
+
 #include <QString>
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 struct sf_private_tag;
 
@@ -41,11 +47,20 @@ public:
     double sampleRate() const { return m_rate; }
     int channels() const { return m_channels; }
     std::int64_t frames() const { return m_frames; }
+    // The speaker position of each channel (see Downmix.h).
+    const std::vector<Speaker>& layout() const { return m_layout; }
     // Bits of an integer source (8, 16, 24, 32); 0 for float and lossy ones.
     int sourceBits() const { return m_bits; }
     QString path() const { return m_path; }
     // FLAC through libsndfile: heavy to decode, exact and cheap to seek.
     bool isFlac() const { return m_isFlac; }
+    // frames() is an estimate (an MP3 without a length header, ADTS AAC, a
+    // file that stores no length): the real end is where the decoder runs
+    // out, and frames() is exact from then on.
+    bool lengthIsEstimate() const { return m_lengthIsEstimate; }
+    // Seeks decode up to the target (the file stores no length, and its
+    // decoder cannot seek without one): slow, and no second reader helps.
+    bool seeksByReading() const { return m_seeksByReading; }
 
     // Reads up to `frames` frames into `out` (frames × channels doubles).
     // Returns the frames read (fewer only at the end of the file), or -1 on
@@ -64,6 +79,7 @@ public:
 
 private:
     AudioFile() = default;
+    bool seekByReading(std::int64_t frame);
 
     sf_private_tag* m_file = nullptr;
     std::unique_ptr<CodecReader> m_codec; // instead of m_file
@@ -77,6 +93,8 @@ private:
     bool m_writing = false;
     bool m_lengthIsEstimate = false;
     bool m_isFlac = false;
+    bool m_seeksByReading = false;
+    std::vector<Speaker> m_layout;
 };
 
 } // namespace ql::platform

@@ -14,7 +14,7 @@ constexpr int kBlocksPerWorker = 2;
 
 PrefetchReader::PrefetchReader(std::unique_ptr<AudioFile> file, std::size_t blockFrames)
     : m_blockFrames(blockFrames), m_channels(file->channels()) {
-    const bool parallel = file->isFlac();
+    const bool parallel = file->isFlac() && !file->seeksByReading();
     const QString path = file->path();
     m_workers.push_back(std::make_unique<Worker>());
     m_workers.back()->file = std::move(file);

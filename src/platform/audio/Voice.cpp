@@ -42,30 +42,14 @@ std::uint64_t serialOf(std::uint64_t state) {
     return state >> 3;
 }
 
-// Source channels onto stream channels: equal counts pass through, mono goes
-// to every channel, otherwise channel i feeds channel i and the rest is
-// silent or dropped.
-void mapChannels(const double* in, int inCh, double* out, int outCh, std::size_t frames) {
-    if (inCh == outCh) {
-        std::copy(in, in + frames * std::size_t(inCh), out);
-        return;
-    }
-    for (std::size_t f = 0; f < frames; ++f) {
-        const double* s = in + f * std::size_t(inCh);
-        double* d = out + f * std::size_t(outCh);
-        for (int c = 0; c < outCh; ++c)
-            d[c] = inCh == 1 ? s[0] : (c < inCh ? s[c] : 0.0);
-    }
-}
-
 } // namespace
 
 Voice::Voice(std::unique_ptr<AudioFile> file)
     : m_id(nextVoiceId()), m_sourceRate(file->sampleRate()), m_sourceChannels(file->channels()),
-      m_sourceFrames(file->frames()),
+      m_lengthIsEstimate(file->lengthIsEstimate()), m_sourceFrames(file->frames()),
       m_readFrames(std::max<std::size_t>(kReadSamples / std::size_t(m_sourceChannels), 1024)),
-      m_path(file->path()), m_ring(kRingSamples), m_eof(kNone), m_startAt(kNow),
-      m_reader(std::make_unique<PrefetchReader>(std::move(file), m_readFrames)) {}
+      m_layout(file->layout()), m_path(file->path()), m_ring(kRingSamples), m_eof(kNone),
+      m_startAt(kNow), m_reader(std::make_unique<PrefetchReader>(std::move(file), m_readFrames)) {}
 
 Voice::~Voice() {
     shutdown();
@@ -287,6 +271,7 @@ void Voice::beginSegment(const Request& r) {
     }
     m_maxOut = m_resampler ? m_resampler->maxOutput(m_stretchOut) : m_stretchOut;
     m_mapped.assign(m_chunkIn * std::size_t(ch), 0.0);
+    m_matrix = channelMatrix(m_layout, ch);
     m_stretched.assign(stretch ? m_stretchOut * std::size_t(ch) : 0, 0.0);
     m_out.assign(m_resampler ? m_maxOut * std::size_t(ch) : 0, 0.0);
     m_inFrames = m_inPos = 0;
@@ -295,13 +280,14 @@ void Voice::beginSegment(const Request& r) {
     Segment s;
     s.serial = r.serial;
     s.startIndex = m_ring.writeIndex();
-    s.sourceStart = double(std::clamp<std::int64_t>(r.sourceFrame, 0, m_sourceFrames));
+    const std::int64_t last = m_sourceFrames.load(std::memory_order_relaxed);
+    s.sourceStart = double(std::clamp<std::int64_t>(r.sourceFrame, 0, last));
     s.ratio = m_sourceRate / r.format.rate * r.speed;
     s.rate = r.format.rate;
     s.channels = ch;
     m_segment.store(s);
 
-    const std::int64_t from = std::clamp<std::int64_t>(r.sourceFrame, 0, m_sourceFrames);
+    const std::int64_t from = std::clamp<std::int64_t>(r.sourceFrame, 0, last);
     if (m_reader && from != m_readerNext)
         m_reader->restart(from);
     m_readerNext = from;
@@ -381,6 +367,10 @@ bool Voice::decodeStep() {
         m_inPos = 0;
         m_readerNext += n;
         m_inEnded = m_inFrames < m_readFrames;
+        if (m_inEnded && m_lengthIsEstimate && !quitting()) {
+            // The decoder ran out: from now on the length is what it gave.
+            m_sourceFrames.store(m_readerNext, std::memory_order_relaxed);
+        }
         return true;
     }
 
@@ -395,7 +385,7 @@ bool Voice::decodeStep() {
     const double* in = m_in + m_inPos * std::size_t(m_sourceChannels);
     const double* mapped = in;
     if (m_sourceChannels != ch) {
-        mapChannels(in, m_sourceChannels, m_mapped.data(), ch, piece);
+        applyMatrix(in, m_sourceChannels, m_mapped.data(), ch, m_matrix.data(), piece);
         mapped = m_mapped.data();
     }
     if (m_stretch) {
@@ -406,6 +396,11 @@ bool Voice::decodeStep() {
     }
     m_inPos += piece;
     return true;
+}
+
+bool Voice::quitting() const {
+    std::lock_guard lock(m_requestMutex);
+    return m_quit;
 }
 
 void Voice::push(const double* samples, std::size_t frames) {
@@ -466,9 +461,10 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
         p.remaining = std::int64_t(avail);
     } else {
         const double fed = seg.sourceStart + double(m_feedConsumed) * seg.ratio;
-        p.remaining =
-            std::max(std::int64_t(avail),
-                     std::int64_t(std::llround((double(m_sourceFrames) - fed) / seg.ratio)));
+        p.remaining = std::max(
+            std::int64_t(avail),
+            std::int64_t(std::llround(
+                (double(m_sourceFrames.load(std::memory_order_relaxed)) - fed) / seg.ratio)));
     }
     return p;
 }

@@ -1,8 +1,8 @@
 // One player's stream into an output engine: the decoder thread that takes
 // the file's blocks from its read-ahead thread (PrefetchReader), maps their
-// channels, changes their speed (TimeStretch, only when the speed is not 1)
-// and converts their rate to the engine's stream, the lock-free ring it
-// fills, and the few atomics the engine's feeder thread reads to mix it.
+// channels (a downmix, see Downmix.h), changes their speed (TimeStretch, only when the speed is not
+// 1) and converts their rate to the engine's stream, the lock-free ring it fills, and the few
+// atomics the engine's feeder thread reads to mix it.
 //
 // Segments: every start, seek, change of speed or change of stream format is
 // a new segment with a serial number. The decoder publishes a segment (where
@@ -43,6 +43,7 @@
 #pragma once
 
 #include "platform/AudioSink.h"
+#include "platform/audio/Downmix.h"
 #include "platform/audio/MeterTap.h"
 #include "platform/audio/SeqLock.h"
 #include "platform/audio/SpscRing.h"
@@ -78,7 +79,10 @@ public:
     std::uint64_t id() const { return m_id; }
     double sourceRate() const { return m_sourceRate; }
     int sourceChannels() const { return m_sourceChannels; }
-    std::int64_t sourceFrames() const { return m_sourceFrames; }
+    // The file's length; for a file that stores none (see
+    // AudioFile::lengthIsEstimate) an estimate until the decoder reaches the
+    // end, then what it decoded.
+    std::int64_t sourceFrames() const { return m_sourceFrames.load(std::memory_order_relaxed); }
 
     // ---- main thread --------------------------------------------------------
     // Called on the decoder thread with the serial that ended and whether it
@@ -222,13 +226,16 @@ private:
                    int channels, std::size_t totalSamples, double from, double to);
     void wakeDecoder();
     void wakeEngine();
+    bool quitting() const;
 
     // Fixed at construction.
     const std::uint64_t m_id;
     const double m_sourceRate;
     const int m_sourceChannels;
-    const std::int64_t m_sourceFrames;
-    const std::size_t m_readFrames; // frames per read-ahead block
+    const bool m_lengthIsEstimate;
+    std::atomic<std::int64_t> m_sourceFrames; // set by the decoder once an estimate is ended
+    const std::size_t m_readFrames;           // frames per read-ahead block
+    const std::vector<Speaker> m_layout;
     const QString m_path;
 
     // ---- shared, lock-free ----
@@ -270,6 +277,7 @@ private:
     // most written to the ring.
     std::size_t m_chunkIn = 0, m_stretchOut = 0, m_maxOut = 0;
     std::vector<double> m_mapped, m_stretched, m_out;
+    std::vector<double> m_matrix;            // source channels onto the stream's (Downmix.h)
     const double* m_in = nullptr;            // the reader's block in use
     std::size_t m_inFrames = 0, m_inPos = 0; // its length, and how far it is used
     bool m_inEnded = false;                  // that block was the file's last
