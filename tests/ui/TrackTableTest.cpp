@@ -2,6 +2,7 @@
 #include "app/UserDefaults.h"
 #include "platform/Platform.h"
 #include "ui/StatusLabel.h"
+#include "ui/Theme.h"
 #include "ui/TrackTableModel.h"
 #include "ui/TrackTableView.h"
 #include "ui/l10n/L10n.h"
@@ -16,6 +17,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 
+#include <cmath>
 #include <memory>
 
 using namespace ql;
@@ -140,6 +142,43 @@ private slots:
         s.app->library.qual.insert(fav.path, "FLAC 96kHz/24bit ★");
         const QModelIndex at = s.model()->index(row, s.model()->columnOf(column));
         QCOMPARE(s.model()->data(at, Qt::DisplayRole).toString(), text);
+    }
+
+    // The lightest pixel of each cell is its text's own colour: white on a
+    // selected row, readable on the highlight; the row below keeps its grey.
+    void selectedRowTexts_data() {
+        QTest::addColumn<QString>("column");
+        for (const char* id : {"artist", "album", "format", "quality", "duration"})
+            QTest::newRow(id) << QString(id);
+    }
+    void selectedRowTexts() {
+        QFETCH(QString, column);
+        std::vector<Track> rows = catalog(2);
+        Shown s(rows, [&](App& app) { app.library.qual.insert(rows[0].path, "FLAC 48kHz/24bit"); });
+        s.app->selectTableRow(0);
+        const QImage shot = s.table()->viewport()->grab().toImage();
+        const int c = s.model()->columnOf(column);
+        QVERIFY(c >= 0);
+        const auto lightest = [&](int row) {
+            const QRect cell = s.table()->visualRect(s.model()->index(row, c));
+            QColor best = Qt::black;
+            for (int y = cell.top(); y <= cell.bottom(); ++y)
+                for (int x = cell.left(); x <= cell.right(); ++x)
+                    if (const QColor p = shot.pixelColor(x, y); p.lightnessF() > best.lightnessF())
+                        best = p;
+            return best;
+        };
+        const auto luminance = [](const QColor& k) {
+            const auto lin = [](double v) {
+                return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * lin(k.redF()) + 0.7152 * lin(k.greenF()) + 0.0722 * lin(k.blueF());
+        };
+        const QColor selected = lightest(0);
+        QCOMPARE(selected, QColor(Qt::white));
+        const double contrast = (luminance(selected) + 0.05) / (luminance(Theme::accent()) + 0.05);
+        QVERIFY2(contrast >= 3.0, qPrintable(QString::number(contrast)));
+        QVERIFY(lightest(1).lightnessF() < 0.9); // an unselected row keeps its grey
     }
 
     void everyCellsToolTipIsTheFullPath() {
