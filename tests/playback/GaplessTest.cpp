@@ -224,17 +224,23 @@ const std::vector<JoinCase>& joinCases() {
 // Device trouble around an arming, on tracks 1 and 2 of the gate table.
 struct DeviceCase {
     const char* name;
-    bool refusing;           // the chosen DAC A refuses every player from the start
-    QString secondOn;        // where track 2 plays ("" = the system default)
-    QList<qint64> requests;  // play requests by the end of track 2's first second
-    bool oldDeviceQuiet;     // Analog B takes no frame after the arming
+    bool refusing;          // the chosen DAC A is gone: it refuses every player
+    QString secondOn;       // where track 2 plays ("" = the system default)
+    QList<qint64> requests; // play requests by the end of track 2's first second
+    bool oldDeviceQuiet;    // Analog B takes no frame after the arming
 };
 
 const std::vector<DeviceCase>& deviceCases() {
     static const std::vector<DeviceCase> cases{
-        {"the chosen device refuses the successor: the ordinary road plays it", true, {}, {1, 2},
+        {"the chosen device refuses the successor: the ordinary road plays it",
+         true,
+         {},
+         {1, 2},
          false},
-        {"another device chosen while armed: the join happens there", false, test::kDacA, {1},
+        {"another device chosen while armed: the join happens there",
+         false,
+         test::kDacA,
+         {1},
          true},
     };
     return cases;
@@ -316,8 +322,8 @@ private slots:
         addGateTracks(r);
         r.show({1, 2});
         if (c.refusing) {
-            r.dacA->failOpen = true;
             r.app.playback.outputUID = test::kDacA;
+            QVERIFY(r.rig.hw().unplug(test::kDacA));
         }
         QVERIFY(r.start(1));
         QVERIFY(r.playTo(7.0));

@@ -156,11 +156,14 @@ private slots:
         std::vector<Track> rows = catalog(2);
         Shown s(rows, [&](App& app) { app.library.qual.insert(rows[0].path, "FLAC 48kHz/24bit"); });
         s.app->selectTableRow(0);
-        const QImage shot = s.table()->viewport()->grab().toImage();
+        // The window, so that the rows stand on the window's own background.
+        QWidget* window = s.table()->window();
+        const QImage shot = window->grab().toImage();
+        const QPoint origin = s.table()->viewport()->mapTo(window, QPoint(0, 0));
         const int c = s.model()->columnOf(column);
         QVERIFY(c >= 0);
         const auto lightest = [&](int row) {
-            const QRect cell = s.table()->visualRect(s.model()->index(row, c));
+            const QRect cell = s.table()->visualRect(s.model()->index(row, c)).translated(origin);
             QColor best = Qt::black;
             for (int y = cell.top(); y <= cell.bottom(); ++y)
                 for (int x = cell.left(); x <= cell.right(); ++x)
