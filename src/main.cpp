@@ -7,6 +7,7 @@
 #include "app/CommandLine.h"
 #include "app/Validation.h"
 #include "platform/Platform.h"
+#include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
 #include "platform/SystemPlatform.h"
 #include "ui/l10n/L10n.h"
@@ -32,6 +33,9 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Quavelark"));
     QApplication::setApplicationName(QStringLiteral("Quavelark"));
     QApplication::setDesktopFileName(QStringLiteral("quavelark"));
+    // A terminating signal quits as the menu does: settings and stores are
+    // written and temporary files removed.
+    ql::platform::quitOnSignals();
 
     const QStringList files = ql::fileArguments(args, QDir::currentPath());
     ql::platform::SingleInstance instance(ql::platform::SingleInstance::defaultName());

@@ -1,8 +1,10 @@
 #include "app/UserDefaults.h"
 
+#include <QEvent>
 #include <QLocale>
 #include <QSettings>
 #include <QStringList>
+#include <QTimer>
 
 #include <cmath>
 #include <limits>
@@ -119,13 +121,66 @@ std::optional<QString> UserDefaults::toText(const QVariant& v) {
     return std::nullopt;
 }
 
-UserDefaults::UserDefaults()
-    : m_settings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                             QStringLiteral("Quavelark"),
-                                             QStringLiteral("Quavelark"))) {}
+namespace {
+
+// The run's settings. QSettings asks itself to write at the next turn of the
+// event loop after any change; here that request is held back and a timer,
+// restarted by every change, writes once the burst is over.
+class RunSettings final : public QSettings {
+public:
+    RunSettings()
+        : QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quavelark"),
+                    QStringLiteral("Quavelark")) {
+        m_timer.setSingleShot(true);
+        m_timer.setInterval(UserDefaults::kWriteDelayMs);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { write(); });
+    }
+    ~RunSettings() override { write(); }
+
+    void changed() {
+        m_dirty = true;
+        m_timer.start();
+    }
+    void write() {
+        m_timer.stop();
+        if (m_dirty)
+            ++m_writes;
+        if (m_dirty && standIn)
+            standIn();
+        else
+            sync();
+        m_dirty = false;
+    }
+    quint64 writes() const { return m_writes; }
+
+    std::function<void()> standIn;
+
+protected:
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::UpdateRequest)
+            return true; // the timer writes
+        return QSettings::event(e);
+    }
+
+private:
+    QTimer m_timer;
+    bool m_dirty = false;
+    quint64 m_writes = 0;
+};
+
+RunSettings& runSettings() {
+    // Made on first use and kept to the end of the process; it writes what
+    // is still pending when it goes.
+    static RunSettings settings;
+    return settings;
+}
+
+} // namespace
+
+UserDefaults::UserDefaults() : m_settings(&runSettings()) {}
 
 UserDefaults::UserDefaults(const QString& iniFile)
-    : m_settings(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)) {}
+    : m_own(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)), m_settings(m_own.get()) {}
 
 UserDefaults::~UserDefaults() = default;
 
@@ -156,20 +211,43 @@ std::optional<QString> UserDefaults::string(QAnyStringView key) const {
     return contains(key) ? toText(m_settings->value(key)) : std::nullopt;
 }
 
-QVariant UserDefaults::value(QAnyStringView key) const { return m_settings->value(key); }
+QVariant UserDefaults::value(QAnyStringView key) const {
+    return m_settings->value(key);
+}
+
+void UserDefaults::changed() {
+    if (!m_own)
+        runSettings().changed();
+}
 
 void UserDefaults::set(QAnyStringView key, const QVariant& value) {
     m_settings->setValue(key, value);
+    changed();
 }
 
 void UserDefaults::remove(QAnyStringView key) {
     m_settings->remove(key);
+    changed();
 }
 
-void UserDefaults::clear() { m_settings->clear(); }
+void UserDefaults::clear() {
+    m_settings->clear();
+    changed();
+}
 
 void UserDefaults::sync() {
-    m_settings->sync();
+    if (m_own)
+        m_own->sync();
+    else
+        runSettings().write();
+}
+
+quint64 UserDefaults::fileWrites() {
+    return runSettings().writes();
+}
+
+void UserDefaults::standInForWrites(std::function<void()> write) {
+    runSettings().standIn = std::move(write);
 }
 
 QString UserDefaults::fileName() const {

@@ -22,8 +22,8 @@
 #include <sndfile.h>
 
 using namespace ql;
-using test::tempFile;
 using test::addRows;
+using test::tempFile;
 
 namespace {
 
@@ -59,8 +59,8 @@ struct QuitCase {
     QStringList steps;
 };
 
-const QStringList kStores{"releaseHog",    "saveExtras",           "stopFetcher",   "dropImports",
-                          "saveViewState", "removeVolumeMonitors", "bumpGeneration"};
+const QStringList kStores{"releaseHog",  "syncSettings",  "saveExtras",           "stopFetcher",
+                          "dropImports", "saveViewState", "removeVolumeMonitors", "bumpGeneration"};
 
 // clang-format off
 const std::vector<QuitCase>& quitCases() {

@@ -50,6 +50,7 @@ QStringList pickerItems(const App& app) {
 void clearSettings() {
     UserDefaults d;
     d.clear();
+    d.sync();
 }
 
 } // namespace
@@ -102,11 +103,53 @@ private slots:
             f.write("[General]\nvisibleTrackOrder=" + order +
                     "\nselectedFolder=/Music/Jazz\nlibrarySearch=\"  harbor \"\n");
         }
+        UserDefaults().sync(); // the run's settings take the file in
         platform::Platform plat;
         App app(plat);
         QCOMPARE(app.browser.orderedIDs, ids);
         QCOMPARE(app.browser.selectedFolder, QString("/Music/Jazz"));
         QCOMPARE(app.search->text(), QString("  harbor "));
+    }
+
+    // Twenty keystrokes with shuffle on store 100,000 ids each time: the
+    // file is written once, a second after the last (the write itself is
+    // stood in for: the debug build's allocator makes QSettings' writer of
+    // so long a list take minutes). The quit writes what is still waiting,
+    // and the file then holds the last values.
+    void settingsWritesAreCoalesced() {
+        platform::Platform plat;
+        App app(plat);
+        app.playback.shuffled = true;
+        app.library.rows = catalog(100000);
+        UserDefaults::standInForWrites([] {});
+        app.filter(true);
+        UserDefaults().sync();
+        const quint64 before = UserDefaults::fileWrites();
+        for (int k = 0; k < 20; ++k)
+            QTest::keyClick(app.search, k % 2 ? Qt::Key_Backspace : Qt::Key_S);
+        QCOMPARE(idsFromSetting(UserDefaults().value(keys::kVisibleTrackOrder)),
+                 app.browser.orderedIDs);
+        QCOMPARE(app.browser.orderedIDs.size(), std::size_t(100000));
+        QCOMPARE(UserDefaults::fileWrites(), before);
+        QTRY_COMPARE_WITH_TIMEOUT(UserDefaults::fileWrites(), before + 1, 10000);
+        QTest::qWait(2 * UserDefaults::kWriteDelayMs);
+        QCOMPARE(UserDefaults::fileWrites(), before + 1);
+        UserDefaults::standInForWrites({});
+
+        app.library.rows = catalog(8);
+        app.search->setText("song");
+        app.filter(true);
+        QCOMPARE(app.browser.orderedIDs.size(), std::size_t(8));
+        UserDefaults().set(keys::kPlayerVolume, 37.5);
+        app.applicationWillTerminate();
+        // A copy: another object on the file itself would share the run's memory.
+        const QString copy = QDir::temp().filePath("settings-copy.ini");
+        QFile::remove(copy);
+        QVERIFY(QFile::copy(UserDefaults().fileName(), copy));
+        const UserDefaults onDisk(copy);
+        QCOMPARE(onDisk.string(keys::kLibrarySearch), std::optional<QString>("song"));
+        QCOMPARE(onDisk.real(keys::kPlayerVolume), 37.5);
+        QCOMPARE(idsFromSetting(onDisk.value(keys::kVisibleTrackOrder)), app.browser.orderedIDs);
     }
 
     void shuffledOrderSurvivesARestart() {
