@@ -682,9 +682,10 @@ private:
     void buildWindowBase();
     void buildTopBar();
     void buildPage();
-    // library/AppBackend.cpp: a write to the backend failed; the backend
-    // process ended by itself.
-    void backendWriteFailed(const QString& description);
+    // library/AppBackend.cpp: the backend did not start; a write to it
+    // failed; the backend process ended by itself.
+    void backendStartFailed(const QString& description);
+    void backendWriteFailed();
     void backendEnded();
     // library/AppCatalog.cpp: a message of the backend on the status line.
     void showBackendMessage(const QString& message);

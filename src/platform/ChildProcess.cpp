@@ -1,7 +1,9 @@
 #include "platform/ChildProcess.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 
 namespace ql::platform {
 
@@ -53,6 +55,21 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
     if (options.keepStderr)
         run.err = process.readAllStandardError();
     return run;
+}
+
+ProgramFile programFile(const QString& program) {
+    QString path = program;
+    if (!program.contains(QLatin1Char('/'))) {
+        path = QStandardPaths::findExecutable(program);
+        if (path.isEmpty())
+            return ProgramFile::Missing;
+    }
+    const QFileInfo info(path);
+    if (!info.exists())
+        return ProgramFile::Missing;
+    if (!info.isFile() || !info.isExecutable())
+        return ProgramFile::NotExecutable;
+    return ProgramFile::Runnable;
 }
 
 } // namespace ql::platform

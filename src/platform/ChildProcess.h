@@ -11,6 +11,8 @@
 // needs no event loop and keeps no state; any thread may call it.
 #pragma once
 
+#include "app/FailureText.h"
+
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
@@ -45,5 +47,9 @@ struct ChildRun {
 
 ChildRun runChild(const QString& program, const QStringList& arguments,
                   const ChildOptions& options = {});
+
+// What lies at a program's path (a bare name is looked up in PATH): it tells
+// why a program did not start. Any thread.
+ProgramFile programFile(const QString& program);
 
 } // namespace ql::platform

@@ -46,9 +46,16 @@ struct Bridge {
         app->status->setClock([this] { return now; });
         app->seams.backendCommand = [] { return FakeBackend::command(); };
     }
+    // Starts the backend and lets it run: its first "list" is then sent.
     void start() {
         fake.install();
         app->startBackend();
+        QTest::qWaitFor(
+            [this] {
+                return app->library.backendError ||
+                       app->library.backend->state() == QProcess::Running;
+            },
+            10000);
     }
     void answers(const QJsonArray& steps) { fake.plan.insert("answers", steps); }
     // Waits until the backend has taken `n` request lines.
@@ -154,6 +161,21 @@ private slots:
         QCOMPARE(b.app->status->stringValue(), backendPATH(resourceDir()));
     }
 
+    // The start does not wait: polls before the process runs are dropped
+    // with no failure, and the first "list" follows its start.
+    void theStartDoesNotWait() {
+        Bridge b;
+        b.fake.install();
+        b.app->startBackend();
+        QCOMPARE(b.app->library.backend->state(), QProcess::Starting);
+        b.app->request("list", std::nullopt, std::nullopt);
+        QVERIFY(!b.app->library.pending);
+        QVERIFY(!b.app->library.backendError);
+        QVERIFY(b.received(1));
+        QCOMPARE(b.fake.requests(), QList<QByteArray>{"{\"action\":\"list\"}\n"});
+        QVERIFY(!b.app->library.backendError);
+    }
+
     void aBackendThatCannotStart_data() {
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<QString>("description"); // "" when the platform words it
@@ -161,7 +183,7 @@ private slots:
             << QStringList{"/nonexistent/python3", FakeBackend::script()} << "";
         QTest::newRow("a script that is not there")
             << (FakeBackend::command().mid(0, 1) << "/nonexistent/backend.py")
-            << "/nonexistent/backend.py: No such file or directory";
+            << "프로그램이 없습니다: /nonexistent/backend.py";
     }
     void aBackendThatCannotStart() {
         QFETCH(QStringList, command);
@@ -175,6 +197,7 @@ private slots:
         b.app->restoreCatalog();
 
         b.start();
+        QTRY_VERIFY_WITH_TIMEOUT(b.app->library.backendError, 10000);
         const QString prefix = QStringLiteral("음원 라이브러리 시작 실패: ");
         const QString shown = b.app->status->stringValue();
         QVERIFY2(shown.startsWith(prefix) && shown.size() > prefix.size(), qPrintable(shown));
@@ -252,7 +275,8 @@ private slots:
         b.app->scan();
         QTRY_VERIFY_WITH_TIMEOUT(b.app->library.backendError, 10000);
         QVERIFY(!b.app->library.pending);
-        QCOMPARE(b.app->status->stringValue(), b.app->library.backend->errorString());
+        QCOMPARE(b.app->status->stringValue(),
+                 "프로그램에 요청을 보내지 못했습니다: " + b.app->library.backend->program());
         QCOMPARE(b.app->library.backend->state(), QProcess::Running);
         b.app->scan();
         QVERIFY(!b.app->library.pending);
