@@ -1,13 +1,17 @@
 #include "app/UserDefaults.h"
 
 #include <QEvent>
+#include <QFuture>
+#include <QHash>
 #include <QLocale>
 #include <QSettings>
 #include <QStringList>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace ql {
 
@@ -126,6 +130,12 @@ namespace {
 // The run's settings. QSettings asks itself to write at the next turn of the
 // event loop after any change; here that request is held back and a timer,
 // restarted by every change, writes once the burst is over.
+//
+// The timer's write runs on a pool thread: QSettings is reentrant, and
+// objects on one file share its pending changes, so a second object there
+// writes what this one holds while the main thread goes on. A write asked
+// for at once (sync(), the quit, the end of the process) first waits for a
+// write still running, then writes on the calling thread.
 class RunSettings final : public QSettings {
 public:
     RunSettings()
@@ -133,23 +143,42 @@ public:
                     QStringLiteral("Quavelark")) {
         m_timer.setSingleShot(true);
         m_timer.setInterval(UserDefaults::kWriteDelayMs);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { write(); });
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { write(true); });
     }
-    ~RunSettings() override { write(); }
+    ~RunSettings() override { write(false); }
 
     void changed() {
         m_dirty = true;
         m_timer.start();
     }
-    void write() {
+    // Values set with setLater(), made when read or written.
+    QHash<QString, std::function<QVariant()>> later;
+    void resolve(const QString& key) {
+        if (const auto it = later.find(key); it != later.end()) {
+            setValue(key, (*it)());
+            later.erase(it);
+        }
+    }
+    void resolveAll() {
+        for (auto it = later.begin(); it != later.end(); ++it)
+            setValue(it.key(), (*it)());
+        later.clear();
+    }
+
+    void write(bool inBackground) {
         m_timer.stop();
-        if (m_dirty)
+        m_background.waitForFinished();
+        resolveAll();
+        const bool dirty = std::exchange(m_dirty, false);
+        if (dirty)
             ++m_writes;
-        if (m_dirty && standIn)
+        if (dirty && standIn)
             standIn();
+        else if (dirty && inBackground)
+            m_background = QtConcurrent::run(
+                [file = fileName()] { QSettings(file, QSettings::IniFormat).sync(); });
         else
             sync();
-        m_dirty = false;
     }
     quint64 writes() const { return m_writes; }
 
@@ -164,6 +193,7 @@ protected:
 
 private:
     QTimer m_timer;
+    QFuture<void> m_background;
     bool m_dirty = false;
     quint64 m_writes = 0;
 };
@@ -184,7 +214,13 @@ UserDefaults::UserDefaults(const QString& iniFile)
 
 UserDefaults::~UserDefaults() = default;
 
+void UserDefaults::resolve(QAnyStringView key) const {
+    if (!m_own && !runSettings().later.isEmpty())
+        runSettings().resolve(key.toString());
+}
+
 bool UserDefaults::contains(QAnyStringView key) const {
+    resolve(key);
     return m_settings->contains(key);
 }
 
@@ -212,6 +248,7 @@ std::optional<QString> UserDefaults::string(QAnyStringView key) const {
 }
 
 QVariant UserDefaults::value(QAnyStringView key) const {
+    resolve(key);
     return m_settings->value(key);
 }
 
@@ -221,16 +258,31 @@ void UserDefaults::changed() {
 }
 
 void UserDefaults::set(QAnyStringView key, const QVariant& value) {
+    if (!m_own)
+        runSettings().later.remove(key.toString());
     m_settings->setValue(key, value);
     changed();
 }
 
+void UserDefaults::setLater(QAnyStringView key, std::function<QVariant()> make) {
+    if (m_own) {
+        set(key, make());
+        return;
+    }
+    runSettings().later.insert(key.toString(), std::move(make));
+    changed();
+}
+
 void UserDefaults::remove(QAnyStringView key) {
+    if (!m_own)
+        runSettings().later.remove(key.toString());
     m_settings->remove(key);
     changed();
 }
 
 void UserDefaults::clear() {
+    if (!m_own)
+        runSettings().later.clear();
     m_settings->clear();
     changed();
 }
@@ -239,7 +291,7 @@ void UserDefaults::sync() {
     if (m_own)
         m_own->sync();
     else
-        runSettings().write();
+        runSettings().write(false);
 }
 
 quint64 UserDefaults::fileWrites() {

@@ -5,9 +5,9 @@
 // a file name is a handle on it, so a read sees every earlier write at once
 // and nothing re-reads the file. Writes are coalesced: the file is written
 // once, kWriteDelayMs after the last change of a burst (a slider drag, a run
-// of search keystrokes), by the main thread's event loop; sync() writes at
-// once (the quit calls it). Each write replaces the file whole (QSettings'
-// atomic sync), so a crash loses at most the last second of changes and never
+// of search keystrokes), on a pool thread started by a timer of the main
+// thread's event loop; sync() writes at once (the quit calls it). Each write replaces the file
+// whole (QSettings' atomic sync), so a crash loses at most the last second of changes and never
 // leaves a damaged file.
 //
 // A handle on another INI file (tests, tools) has its own object, which
@@ -96,6 +96,11 @@ public:
     double real(QAnyStringView key) const { return realIfPresent(key).value_or(0.0); }
 
     void set(QAnyStringView key, const QVariant& value);
+    // Like set(), with the value made only when it is read or written to the
+    // file: a large value that changes on every keystroke (the shuffle order)
+    // is then converted once per write, not once per change. On another
+    // file's handle the value is made at once.
+    void setLater(QAnyStringView key, std::function<QVariant()> make);
     void remove(QAnyStringView key);
     // Removes every key (a fresh start: tests, the validation suite).
     void clear();
@@ -117,6 +122,8 @@ public:
 
 private:
     void changed();
+    // Makes a value set with setLater() before `key` is read.
+    void resolve(QAnyStringView key) const;
 
     std::unique_ptr<QSettings> m_own; // a handle on another file
     QSettings* m_settings;
