@@ -2,9 +2,7 @@
 
 #include "TestHome.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 
 using namespace ql;
 
@@ -84,26 +82,6 @@ private slots:
         QVERIFY(!run.finished());
         QVERIFY(!run.errorText.isEmpty());
         QVERIFY(run.out.isEmpty());
-    }
-
-    // Why a program did not start, from what lies at its path.
-    void programFile_data() {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<int>("file");
-        const QString text = QDir::temp().filePath("not-a-program.txt");
-        QFile f(text);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("x") == 1);
-        QTest::newRow("absent path") << "/nonexistent/ffmpeg" << int(ProgramFile::Missing);
-        QTest::newRow("a bare name not in PATH") << "ql-no-such-tool" << int(ProgramFile::Missing);
-        QTest::newRow("a file without the right to run") << text << int(ProgramFile::NotExecutable);
-        QTest::newRow("a folder") << "/usr" << int(ProgramFile::NotExecutable);
-        QTest::newRow("a program by path") << "/bin/sh" << int(ProgramFile::Runnable);
-        QTest::newRow("a bare name found in PATH") << "sh" << int(ProgramFile::Runnable);
-    }
-    void programFile() {
-        QFETCH(QString, program);
-        QFETCH(int, file);
-        QCOMPARE(int(platform::programFile(program)), file);
     }
 
     void theGivenEnvironmentReplacesOurs() {

@@ -25,7 +25,6 @@ using namespace ql;
 using namespace ql::platform;
 using test::addRows;
 using test::deviceIn;
-using test::choose;
 using test::RiggedApp;
 
 namespace {
@@ -40,6 +39,18 @@ void noVolume(SimDevice& d) {
 void mainVolume(SimDevice& d, double v) {
     d.volume = {};
     d.volume[0] = {true, true, v};
+}
+
+// Selects the device with `uid` in the device pop-up ("" = the system
+// default) and runs the pop-up's action, as a user's choice does.
+void choose(App& app, const QString& uid) {
+    app.refreshDevicePopup();
+    int index = 0;
+    for (std::size_t i = 0; i < app.playback.deviceList.size(); ++i)
+        if (app.playback.deviceList[i].uid == uid)
+            index = int(i) + 1;
+    app.devicePopup->setCurrentIndex(index);
+    app.deviceChosen();
 }
 
 QStringList popupItems(const App& app) {

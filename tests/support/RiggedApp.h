@@ -5,8 +5,6 @@
 #include "app/App.h"
 #include "platform/sim/SimPlatform.h"
 
-#include <QComboBox>
-
 namespace ql::test {
 
 struct RiggedApp {
@@ -24,18 +22,6 @@ inline platform::SimDevice& deviceIn(platform::SimRig& rig, const QString& uid) 
         if (d.uid == uid)
             return d;
     qFatal("no such device in the rig");
-}
-
-// Selects the device with `uid` in the device pop-up ("" = the system
-// default) and runs the pop-up's action, as a user's choice does.
-inline void choose(App& app, const QString& uid) {
-    app.refreshDevicePopup();
-    int index = 0;
-    for (std::size_t i = 0; i < app.playback.deviceList.size(); ++i)
-        if (app.playback.deviceList[i].uid == uid)
-            index = int(i) + 1;
-    app.devicePopup->setCurrentIndex(index);
-    app.deviceChosen();
 }
 
 } // namespace ql::test
