@@ -1,18 +1,24 @@
-# ql_add_test(<name> <sources...> [XVFB] [LIBS <libs...>] [LABELS <labels...>])
+# ql_add_test(<name> <sources...> [XVFB] [DBUS] [LIBS <libs...>] [LABELS <labels...>]
+#             [ARGS <arguments...>])
 # Adds one Qt Test executable and registers it with CTest. Every test links the
 # shared test support (temporary home, generated audio) and runs offscreen;
 # with XVFB it runs on a real X server of its own (xvfb-run), as a user's
-# window would.
+# window would. With DBUS it runs on a session bus of its own (dbus-run-session),
+# so no other test's program answers on the bus it talks to. ARGS are passed to
+# the test program (for example the test functions to run).
 function(ql_add_test name)
-    cmake_parse_arguments(ARG "XVFB" "" "LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "XVFB;DBUS" "" "LIBS;LABELS;ARGS" ${ARGN})
     add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
     target_link_libraries(${name} PRIVATE ql_test_support Qt6::Test ${ARG_LIBS})
     if(ARG_XVFB)
         add_test(NAME ${name} COMMAND xvfb-run -a -s "-screen 0 1600x1000x24"
-            $<TARGET_FILE:${name}>)
+            $<TARGET_FILE:${name}> ${ARG_ARGS})
         set(platform xcb)
+    elseif(ARG_DBUS)
+        add_test(NAME ${name} COMMAND dbus-run-session -- $<TARGET_FILE:${name}> ${ARG_ARGS})
+        set(platform offscreen)
     else()
-        add_test(NAME ${name} COMMAND ${name})
+        add_test(NAME ${name} COMMAND ${name} ${ARG_ARGS})
         set(platform offscreen)
     endif()
     set_tests_properties(${name} PROPERTIES

@@ -21,6 +21,7 @@ _ALBUM_ARTIST_KEYS = ("albumartist", "album artist", "TPE2", "aART", "WM/AlbumAr
 _ALBUM_KEYS = ("album", "TALB", "\xa9alb", "WM/AlbumTitle")
 
 _classes = None
+_CHUNK_TAGGED = frozenset(("wav", "aiff", "aif", "aifc"))
 
 
 def _format_classes():
@@ -71,8 +72,59 @@ def clean_text(value):
     return value
 
 
+def _is_hangul(ch):
+    c = ord(ch)
+    return 0xAC00 <= c <= 0xD7A3  # precomposed syllables
+
+
+def _is_east_asian(ch):
+    """Hangul in every form, CJK ideographs, CJK symbols and the full-width
+    forms: what a CP949 text of a Korean tagger holds beyond ASCII."""
+    c = ord(ch)
+    return (
+        0x1100 <= c <= 0x11FF  # jamo
+        or 0x3000 <= c <= 0x303F  # CJK symbols and punctuation
+        or 0x3130 <= c <= 0x318F  # compatibility jamo
+        or 0x3200 <= c <= 0x33FF  # enclosed letters, CJK compatibility
+        or 0x3400 <= c <= 0x4DBF  # ideographs, extension A
+        or 0x4E00 <= c <= 0x9FFF  # unified ideographs
+        or 0xAC00 <= c <= 0xD7A3
+        or 0xF900 <= c <= 0xFAFF  # compatibility ideographs
+        or 0xFF00 <= c <= 0xFFEF  # half- and full-width forms
+    )
+
+
+def legacy_text(raw):
+    """Text from bytes that claim no encoding, or Latin-1 where taggers
+    wrote something else. Korean taggers and rippers wrote CP949 (EUC-KR)
+    under the Latin-1 label for years, and others wrote UTF-8 there: bytes
+    that decode strictly as UTF-8 with some non-ASCII are UTF-8; bytes that
+    decode strictly as CP949 into Hangul (and nothing beyond ASCII but East
+    Asian script) are CP949; anything else stays Latin-1, so "Café" and
+    "Motörhead" are left alone."""
+    if raw.isascii():
+        return raw.decode("ascii")
+    with contextlib.suppress(UnicodeDecodeError):
+        return raw.decode("utf-8")
+    with contextlib.suppress(UnicodeDecodeError):
+        text = raw.decode("cp949")
+        wide = [ch for ch in text if ord(ch) > 0x7F]
+        if any(_is_hangul(ch) for ch in wide) and all(_is_east_asian(ch) for ch in wide):
+            return text
+    return raw.decode("latin-1")
+
+
+def _relabel(text):
+    try:
+        return legacy_text(text.encode("latin-1"))
+    except UnicodeEncodeError:  # not what a Latin-1 frame decodes to: keep it
+        return text
+
+
 def _texts(value):
     if hasattr(value, "text"):  # an ID3 frame
+        if getattr(value, "encoding", None) == 0:  # "Latin-1", and ID3v1
+            return [_relabel(t) for t in _texts(value.text)]
         value = value.text
     if isinstance(value, (list, tuple)):
         return [t for v in value for t in _texts(v)]
@@ -95,6 +147,67 @@ def _tag(tags, keys):
         if found:
             return "; ".join(found)
     return ""
+
+
+# ---- RIFF INFO and AIFF text chunks ----------------------------------------
+
+INFO_LIMIT = 64 * 1024  # text chunks hold a few names; more is not a tag
+_INFO_FIELDS = {b"INAM": 0, b"IART": 1, b"IPRD": 2}  # title, artist, album
+_AIFF_FIELDS = {b"NAME": 0, b"AUTH": 1}
+
+
+def _chunk_text(raw):
+    return clean_text(legacy_text(raw.split(b"\0")[0]))
+
+
+def _walk_chunks(f, start, end, big_endian):
+    """(id, offset, size) of the chunks between `start` and `end`; stops at
+    the first chunk that claims to run past `end`."""
+    order = "big" if big_endian else "little"
+    pos = start
+    while pos + 8 <= end:
+        f.seek(pos)
+        head = f.read(8)
+        if len(head) < 8:
+            return
+        size = int.from_bytes(head[4:], order)
+        if pos + 8 + size > end:
+            return
+        yield head[:4], pos + 8, size
+        pos += 8 + size + (size & 1)  # chunks are padded to even lengths
+
+
+def container_text(path):
+    """[title, artist, album] from a WAV file's LIST/INFO chunk or an AIFF
+    file's NAME/AUTH chunks, "" where absent; None when the file has none or
+    is not such a file. Sizes are checked against the file's own, and at
+    most INFO_LIMIT bytes of text are read."""
+    found = ["", "", ""]
+    try:
+        with open(path, "rb") as f:
+            end = os.fstat(f.fileno()).st_size
+            head = f.read(12)
+            if head[:4] == b"RIFF" and head[8:12] == b"WAVE":
+                for cid, offset, size in _walk_chunks(f, 12, end, False):
+                    if cid != b"LIST" or size < 4 or size > INFO_LIMIT:
+                        continue
+                    f.seek(offset)
+                    if f.read(4) != b"INFO":
+                        continue
+                    for sub, at, length in _walk_chunks(f, offset + 4, offset + size, False):
+                        if sub in _INFO_FIELDS:
+                            f.seek(at)
+                            found[_INFO_FIELDS[sub]] = _chunk_text(f.read(length))
+            elif head[:4] == b"FORM" and head[8:12] in (b"AIFF", b"AIFC"):
+                for cid, offset, size in _walk_chunks(f, 12, end, True):
+                    if cid in _AIFF_FIELDS and size <= INFO_LIMIT:
+                        f.seek(offset)
+                        found[_AIFF_FIELDS[cid]] = _chunk_text(f.read(size))
+            else:
+                return None
+    except OSError:
+        return None
+    return found if any(found) else None
 
 
 def finite_seconds(value):
@@ -144,6 +257,12 @@ def read_tags(path):
         title = _tag(tags, _TITLE_KEYS)
         artist = _tag(tags, _ARTIST_KEYS) or _tag(tags, _ALBUM_ARTIST_KEYS)
         album = _tag(tags, _ALBUM_KEYS)
+    if extension(path) in _CHUNK_TAGGED and not (title and artist and album):
+        # mutagen reads only ID3 in these containers; the editors' own text
+        # chunks fill what ID3, which wins where it has a value, leaves empty.
+        chunks = container_text(path)
+        if chunks:
+            title, artist, album = title or chunks[0], artist or chunks[1], album or chunks[2]
     return (title, artist, album, finite_seconds(getattr(audio.info, "length", 0)))
 
 

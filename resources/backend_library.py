@@ -30,6 +30,9 @@ from backend_musicbrainz import (
 from backend_store import IdRegistry, Store, log
 
 PUBLISH_INTERVAL = 0.5  # least seconds between catalog updates while scanning
+CACHE_VERSION = 2  # 2: legacy ID3 text decoded, WAV/AIFF text chunks read
+# Formats whose tags version 1 of the cache may have read wrongly.
+REREAD_FROM_VERSION_1 = frozenset("mp3 wav aiff aif aifc aac tta dsf".split())
 SAVE_INTERVAL = 10.0  # seconds between cache saves during a long first scan
 
 # Status-line texts, in Korean like every text of the interface; the player
@@ -82,7 +85,8 @@ class Library:
 
     def _load_cache(self):
         raw = self.store.read("cache.json", dict)
-        files = raw.get("files") if raw.get("version") == 1 else None
+        version = raw.get("version")
+        files = raw.get("files") if version in (1, CACHE_VERSION) else None
         if not isinstance(files, dict):
             return {}
         good = {}
@@ -96,6 +100,13 @@ class Library:
                         entry[5], (int, float)
                     ):
                         good[path] = entry[:2] + [clean_text(t) for t in entry[2:5]] + entry[5:]
+        if version == 1:
+            # Tags read before legacy Korean text and WAV/AIFF text chunks were
+            # understood: those files are read again once (the old titles show
+            # until then); FLAC and the other formats keep their entries.
+            for path, entry in good.items():
+                if backend_files.extension(path) in REREAD_FROM_VERSION_1:
+                    good[path] = [-1] + entry[1:]
         return good
 
     def save_cache(self):
@@ -106,7 +117,7 @@ class Library:
                 return
             files = dict(self.cache)
             self.cache_dirty = False
-        if not self.store.write("cache.json", {"version": 1, "files": files}):
+        if not self.store.write("cache.json", {"version": CACHE_VERSION, "files": files}):
             with self.lock:
                 self.cache_dirty = True
 

@@ -10,6 +10,7 @@
 #include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
 #include "platform/SystemPlatform.h"
+#include "platform/mpris/MprisNowPlaying.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/LanguageSetting.h"
 
@@ -47,6 +48,8 @@ int main(int argc, char** argv) {
 
     // The sound system, or the simulated rig on a machine without a card.
     ql::platform::Platform platform = ql::platform::makeSystemPlatform();
+    // Now Playing and the media keys, over the session bus when there is one.
+    platform.nowPlaying = std::make_unique<ql::platform::MprisNowPlaying>();
     ql::App app(platform);
     instance.onOpenFiles = [&app](const QStringList& f) { app.applicationOpen(f); };
     instance.onReopen = [&app] { app.applicationShouldHandleReopen(); };

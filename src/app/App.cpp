@@ -73,9 +73,15 @@ App::~App() {
     // Queued background jobs may still hold copies of their inputs; they never
     // touch App, so waiting for them is enough. A render job reads App's
     // settings while it runs, so it is waited for too.
+    // Probes not yet started are dropped, and a genre scan stops between files,
+    // so a quit never waits for a whole catalog's worth of them.
+    library.genreStop->store(true);
     for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get(),
-                           renderQueue.get()})
+                           renderQueue.get()}) {
+        if (q != renderQueue.get())
+            q->clear();
         q->waitForDone();
+    }
     if (timer)
         timer->stop();
     // Without a quit (a test's App) the decodes and the files in flight end

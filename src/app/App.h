@@ -56,6 +56,7 @@ class AudioScanPanel;
 class ClickImageView;
 class FXPanel;
 class FlacFetcher;
+class InputMonitor;
 class LyricsPanel;
 class NowPlayingWindow;
 class SeekSlider;
@@ -125,6 +126,10 @@ struct AppSeams {
     std::function<void(const Track& track)> playRequest;
     // Receives each quality probe a request starts, in place of the probe.
     std::function<void(const Track& track)> qualityProbe;
+    // The program the library probes run in place of toolPath(name).
+    std::function<QString(const QString& name)> probeTool;
+    // Reads a file's added date (seconds since 1970) in place of the file system.
+    std::function<double(const QString& path)> addedDate;
     // The program the decode road runs in place of toolPath("ffmpeg").
     std::function<QString()> decodeProgram;
     // Stands in for the effects renderer (renderFXBlocking); runs on a
@@ -212,10 +217,25 @@ public:
     // Shows the track's cover in the transport bar.
     void loadArt(const Track& track);
 
-    // ---- library/AppQuality.cpp (seam until the quality labels) ------------
+    // ---- library/AppQuality.cpp ---------------------------------------------
     // Asks for the quality label of the track's file: one probe per path
-    // while it is pending, whoever asks and however often.
+    // while it is pending, whoever asks and however often. Probes run one at
+    // a time on the quality queue; each result is stored, marked for saving
+    // and redrawn in its one cell, and refilters the hi-res smart list 1.2 s
+    // after the last result.
     void requestQuality(const Track& track);
+    // The external program a probe runs: toolPath(name), or the test's.
+    QString probeTool(const QString& name) const;
+
+    // ---- library/AppGenres.cpp -----------------------------------------------
+    // Reads the genre tag of every catalog file without one, in the
+    // background, merging and saving "genres.json" 40 files at a time.
+    void startGenreScan();
+
+    // ---- library/AppAdded.cpp ------------------------------------------------
+    // Reads the added date of every catalog file without one, in the
+    // background, then refilters with a new order.
+    void warmAdded();
 
     // ---- library/AppTools.cpp ---------------------------------------------
     // Display names of the missing external programs ("Python 3", "FFmpeg").
@@ -226,12 +246,17 @@ public:
     // terminal; beeps when it cannot be written. Never waits for the script.
     void runSetupInTerminal();
 
-    // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
+    // ---- playback/AppNowPlaying.cpp ------------------------------------------
+    // Offers the media commands to the desktop (once, at launch); each one's
+    // work is queued to the main thread and the desktop answered at once.
     void registerRemote();
-    // Refreshes the system's Now Playing information.
+    // Refreshes the desktop's Now Playing information from the current track
+    // and player; without a current track the last information stays.
     void publish();
-    // Clears the system's Now Playing information and reports "stopped".
+    // Clears the desktop's Now Playing information and reports "stopped".
     void clearNowPlaying();
+
+    // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
     // Playback checks run by every tick after countTick(), in this order,
     // before gaplessCheck().
     void sleepTick();
@@ -331,6 +356,15 @@ public:
     // The current player's position in seconds; none when no player is loaded.
     std::optional<double> audioCurrentTime() const;
 
+    // ---- playback/AppPlayOrder.cpp ----------------------------------------------
+    // The A-B button: set A, set B (at least 0.5 s after A), clear.
+    void abCycle();
+    // Each meter tick while playing: at or past B, back to A.
+    void abTick();
+    // The row menu's "다음에 재생": the clicked row's track to the radio
+    // queue's front.
+    void menuPlayNext();
+
     // ---- playback/AppLoudness.cpp (seam until the loudness measurement) ------
     // Measures the track's loudness in the background when leveling wants it.
     void ensureLoudness(const Track& track);
@@ -429,7 +463,7 @@ public:
     // a device that has gone since the menu opened changes nothing.
     void devicePicked(const QAction& item);
 
-    // ---- effects/AppEffects.cpp (seams until the effects issue) -----------------
+    // ---- effects/AppEffects.cpp (render seams until the render pipeline) --------
     // Renders the current track again for changed effects or a new device.
     void fxChanged();
     // The effect signature; none when no effect applies.
@@ -489,12 +523,20 @@ public:
     void buildMenu();
     // The window's content, built once at launch before the window shows.
     void buildMainUI();
-    void installPointerMonitor();
-    void installKeyMonitor();
     void viewModeChanged();
     void updateNowPlaying();
     // The elapsed and remaining time labels, from the current player.
     void refreshTimes();
+
+    // ---- ui/AppInput.cpp ----------------------------------------------------
+    // The launch's last two steps: the main window's navigation input (scroll
+    // gestures, side buttons, swipes) and its transport keys.
+    void installPointerMonitor();
+    void installKeyMonitor();
+    // One step back or forward in the browser's history; nothing at its end.
+    // Seams until the navigation history.
+    void navBack();
+    void navForward();
 
     // ---- ui/AppInfoLabels.cpp (seam until the now-playing info labels) -----
     // The transport bar's artist and format lines for a new track.
@@ -591,6 +633,8 @@ public:
     // A row's thumbnail: the album's cover when known, else the default
     // cover; asks for the cover once per album until the next reload.
     QImage titleThumbnail(const Track& track);
+    // The track of the table's clicked row; none outside the rows.
+    std::optional<Track> rowTrack() const;
     // A double-click on a row (the table's clicked cell): filters by its
     // album or artist, else plays the row.
     void selected();
@@ -621,6 +665,9 @@ public:
     // Windows and panels, made once at construction, alive for the whole run.
     std::unique_ptr<QMainWindow> window;
     QTimer* timer = nullptr;
+    // The main window's navigation and transport input (ui/AppInput.cpp),
+    // watched from the end of the launch; a child of App.
+    InputMonitor* inputMonitor = nullptr;
     StatusLabel* status = nullptr;
     // Controls made with the controller, placed by the window build. Until a
     // window takes them they belong to App.

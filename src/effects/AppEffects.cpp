@@ -1,16 +1,15 @@
 // ---- effects: the effect signature, the render identity and the render cache ----
 //
-// Seams until the effects issue: the filter chain and the plug-in slots do not
-// exist yet, so no effect applies — fxSignature() gives none (unless a test
-// stands in through AppSeams::fxSignature) — there is no render to redo for
-// new settings or a new device, so fxChanged() does nothing, and there is no
-// renderer to prefetch the next track with, so prefetchFX() leaves the render
-// cache as it is, and renderFXBlocking() renders nothing (unless a test stands
-// in through AppSeams::renderFX). Until the upsampling issue no source rate has an upsampling
-// target, so upsampling alone never sends a track through the effects road.
+// Seams until the render pipeline: there is no render to redo for new settings
+// or a new device, so fxChanged() does nothing, and there is no renderer to
+// prefetch the next track with, so prefetchFX() leaves the render cache as it
+// is, and renderFXBlocking() renders nothing (unless a test stands in through
+// AppSeams::renderFX). Until the upsampling issue no source rate has an
+// upsampling target, so upsampling alone never sends a track through the
+// effects road.
 #include "app/App.h"
 
-#include "effects/FXState.h"
+#include "effects/FXPanel.h"
 
 namespace ql {
 
@@ -19,7 +18,7 @@ void App::fxChanged() {}
 std::optional<QString> App::fxSignature() const {
     if (seams.fxSignature)
         return seams.fxSignature();
-    return std::nullopt;
+    return fxPanel->signature();
 }
 
 bool App::fxNeeded(const std::optional<Track>&) const {

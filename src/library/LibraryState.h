@@ -9,9 +9,12 @@
 #include <QSet>
 #include <QString>
 
+#include <atomic>
+#include <memory>
 #include <vector>
 
 class QProcess;
+class QTimer;
 
 namespace ql {
 
@@ -24,8 +27,32 @@ struct LibraryState {
     bool qualDirty = false;
     // Paths whose quality probe is queued or running.
     QSet<QString> qualPending;
-    // Genre by file path ("genres.json").
+    // Genre by file path ("genres.json"); "" for a file probed without one.
     QHash<QString, QString> genres;
+    // A genre scan is running; genreStop, set at quit, ends it between files.
+    bool genrePending = false;
+    std::shared_ptr<std::atomic<bool>> genreStop = std::make_shared<std::atomic<bool>>(false);
+    // Paths whose quality or genre probe could not be started (no ffprobe)
+    // or was killed at its time limit: their results hold for this run only
+    // and are left out of every save, so a later run probes them again.
+    QSet<QString> probeUnfinished;
+    // Playback waits for the first hi-res track the quality probes find.
+    bool autoPlayWhenReady = false;
+    // The refilter 1.2 s after the last quality result while the hi-res smart
+    // list is shown; a child of App, made on first use.
+    QTimer* qualRefilter = nullptr;
+    // Added date by file path, seconds since 1970 (0: unknown); never saved.
+    QHash<QString, double> added;
+
+    // `results` without the entries of probeUnfinished: what a save writes.
+    QHash<QString, QString> saved(const QHash<QString, QString>& results) const {
+        if (probeUnfinished.isEmpty())
+            return results;
+        QHash<QString, QString> kept = results;
+        for (const QString& path : probeUnfinished)
+            kept.remove(path);
+        return kept;
+    }
     // Bumped by the quit so that file imports still running are dropped when
     // they arrive.
     quint64 fileOpenGeneration = 0;

@@ -4,10 +4,12 @@
 //
 // `outputs` holds one output engine per device (made on first use) and is
 // what AudioPlayer::open() takes; it is declared after `hardware` so that it
-// is destroyed first.
+// is destroyed first. `nowPlaying` is set by main() alone (tests choose
+// theirs), so the validation mode and tests never take the desktop's name.
 #pragma once
 
 #include "platform/AudioHardware.h"
+#include "platform/NowPlaying.h"
 #include "platform/audio/OutputEngines.h"
 
 #include <memory>
@@ -17,6 +19,9 @@ namespace ql::platform {
 struct Platform {
     std::unique_ptr<AudioHardware> hardware;
     std::unique_ptr<OutputEngines> outputs;
+    // What the desktop shows of the playing track, and its media commands;
+    // none: nothing is shown and no command comes.
+    std::unique_ptr<NowPlaying> nowPlaying;
     // True when no real device could be used: every place that names the
     // device says so, so a pass here never looks like a pass on hardware.
     bool isSimulated = false;

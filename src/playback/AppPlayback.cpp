@@ -1,8 +1,6 @@
-// ---- playback: Now Playing, the tick's playback checks, device rate ----
+// ---- playback: the tick's playback checks, device rate ----
 //
-// Seams for the playback issues: Now Playing and the media commands
-// (publish, clearNowPlaying, registerRemote) come with the Now Playing issue;
-// the checks the tick runs (sleep timer, crossfade) with the sleep-timer and
+// Seams for the playback issues: the checks the tick runs (sleep timer, crossfade) with the sleep-timer and
 // crossfade issues (the gapless check is in AppSuccession.cpp); the lock icon
 // with the playback modes; the signal-path refresh with the signal-path panel.
 // Until then they do nothing.
@@ -10,9 +8,6 @@
 
 namespace ql {
 
-void App::registerRemote() {}
-void App::publish() {}
-void App::clearNowPlaying() {}
 void App::sleepTick() {}
 void App::crossfadeCheck() {}
 void App::updateLockIcon() {}

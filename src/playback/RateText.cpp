@@ -1,5 +1,6 @@
 #include "playback/RateText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -13,6 +14,17 @@ QString fixedText(double value, int decimals) {
     const auto res =
         std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
     return QString::fromLatin1(buf, int(res.ptr - buf));
+}
+
+QString signedFixedText(double value, int decimals) {
+    QString text = fixedText(value, decimals);
+    if (!text.startsWith(u'-'))
+        return u'+' + text;
+    const bool zero =
+        std::all_of(text.cbegin() + 1, text.cend(), [](QChar c) { return c == u'0' || c == u'.'; });
+    if (zero)
+        text[0] = u'+';
+    return text;
 }
 
 QString khzText(double rate) {

@@ -16,6 +16,10 @@ QString khzText(double rate);
 // `value` with exactly `decimals` decimals, as printf("%.*f") writes it in the
 // C locale (ties to even), whatever the user's locale.
 QString fixedText(double value, int decimals);
+// The same with the sign always written, as printf("%+.*f"), except that a
+// value that rounds to zero reads "+0" (or "+0.0"), never "-0": a gain of
+// -0.3 dB shows as "+0 dB".
+QString signedFixedText(double value, int decimals);
 
 // The DAC label for the format the output device runs at: "DAC: ", the bit
 // depth and "/" when it is known (1 or more), the rate in kHz, then "Stereo"

@@ -92,12 +92,19 @@ QImage App::titleThumbnail(const Track& track) {
     return defaultCover();
 }
 
-void App::selected() {
-    const int row = views.table->clickedRow();
+std::optional<Track> App::rowTrack() const {
+    const int row = views.table ? views.table->clickedRow() : -1;
     if (row < 0 || size_t(row) >= browser.filtered.size())
-        return;
+        return std::nullopt;
+    return browser.filtered[size_t(row)];
+}
+
+void App::selected() {
     // A copy: a cell filter replaces the visible list.
-    const Track track = browser.filtered[size_t(row)];
+    const std::optional<Track> row = rowTrack();
+    if (!row)
+        return;
+    const Track& track = *row;
     const QString id = views.tableModel->identifier(views.table->clickedColumn());
     if (const std::optional<CellFilter> f = rowDoubleClickFilter(id, track)) {
         applyCellFilter(f->key, f->value);

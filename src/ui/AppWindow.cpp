@@ -226,8 +226,6 @@ void App::buildPage() {
     column->insertLayout(1, row, 1);
 }
 
-void App::installPointerMonitor() {}
-void App::installKeyMonitor() {}
 void App::viewModeChanged() {}
 void App::updateNowPlaying() {}
 void App::refreshTimes() {}

@@ -49,11 +49,11 @@ private slots:
             app.saveCatalog();
             name = app.catalogURL();
         } else {
-            const QString junk = test::tempFile("junk-ffmpeg.sh"), input = test::tempFile("t.m4a");
+            const QString junk = test::tempFile("junk-ffmpeg.sh"), input = test::tempFile("t.wv");
             test::writeExecutable(junk, "for out; do :; done\nprintf junk > \"$out\"\n");
             app.seams.decodeProgram = [junk] { return junk; };
             if (!QFile::exists(input))
-                test::runFfmpeg({"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "aac", input});
+                test::runFfmpeg({"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "wavpack", input});
             app.play(Track{1, input, "T", {}, {}, 1, {}});
             QTest::qWaitFor([&] { return !app.playback.loading; }, 30000);
             name = QRegularExpression("Quavelark-[0-9A-F-]+\\.caf")

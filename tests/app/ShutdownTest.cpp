@@ -130,7 +130,7 @@ private slots:
             QVERIFY(app.isPlaying());
         } else if (c.playing == Playing::Decoding) {
             app.playback.cacheURL = floatCaf(QStringLiteral("Quavelark-previous.caf"));
-            app.play(Track{2, tempFile("b.m4a"), "B", {}, {}, 1, {}});
+            app.play(Track{2, tempFile("b.wv"), "B", {}, {}, 1, {}});
             partial << app.playback.decoder->arguments().constLast();
             QVERIFY(QTest::qWaitFor([&] { return QFile::exists(partial[0]); }, kWaitMs));
         }

@@ -64,6 +64,9 @@ private slots:
         QTest::newRow("24-bit WAV on a float stream") << wav24 << 2 << 32 << true << 4;
         QTest::newRow("32-bit WAV on a 32-bit stream") << wav32 << 2 << 32 << false << 4;
         QTest::newRow("mono 24-bit FLAC on a stereo stream") << flac24 << 1 << 24 << false << 4;
+        // The WAV, encoded by ffmpeg to ALAC in .m4a.
+        QTest::newRow("16-bit ALAC on a 16-bit stream") << wav16 << 2 << 16 << false << 2;
+        QTest::newRow("24-bit ALAC on a 24-in-32 stream") << wav24 << 2 << 24 << false << 4;
     }
     void bitPerfect() {
         QFETCH(int, fileFormat);
@@ -75,12 +78,21 @@ private slots:
         shape.format = fileFormat;
         shape.channels = channels;
         shape.frames = 100'003; // not a multiple of any block
-        const QString path = writeFile("exact.bin", shape);
+        QString path = writeFile("exact.bin", shape);
         const test::Samples ref = test::readSamples(path);
+        if (QByteArray(QTest::currentDataTag()).contains("ALAC")) {
+            const bool wide = (fileFormat & SF_FORMAT_SUBMASK) != SF_FORMAT_PCM_16;
+            const QString encoded = test::tempFile("exact.m4a");
+            QVERIFY(test::runFfmpeg(
+                {"-i", path, "-c:a", "alac", "-sample_fmt", wide ? "s32p" : "s16p", encoded}));
+            path = encoded;
+        }
 
         PlayerRig rig(SimClock::Untimed, physical(44100, bits, isFloat, bytes));
         auto player = rig.open(path);
         QVERIFY(player);
+        QCOMPARE(player->duration(), double(shape.frames) / 44100);
+        QCOMPARE(player->numberOfChannels(), channels);
         Finishes fin(*player);
         QVERIFY(player->play());
         QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);

@@ -187,13 +187,16 @@ private slots:
 
     // Everything the main thread does to a playing voice (pause, resume,
     // seek, volume, a second voice joining, a rate conversion, the end)
-    // leaves the feeder without allocations or locks.
+    // leaves the feeder without allocations or locks. The first voice is
+    // AAC, decoded by FFmpeg.
     void feederNeitherAllocatesNorLocks() {
         test::AudioShape a;
         a.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
         a.frames = 44100 * 2;
-        const QString pa = test::tempFile("watch-a.flac");
-        QVERIFY(test::writeAudio(pa, a));
+        const QString flac = test::tempFile("watch-a.flac");
+        QVERIFY(test::writeAudio(flac, a));
+        const QString pa = test::tempFile("watch-a.m4a");
+        QVERIFY(test::runFfmpeg({"-i", flac, "-c:a", "aac", pa}));
         a.rate = 48000; // converted by the engine
         const QString pb = test::tempFile("watch-b.flac");
         QVERIFY(test::writeAudio(pb, a));

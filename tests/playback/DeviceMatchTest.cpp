@@ -160,9 +160,9 @@ private slots:
         QCOMPARE(pauses, rateChanged ? QList<unsigned long>{150000} : QList<unsigned long>{});
     }
 
-    // A 96 kHz file, then a 44.1 kHz one, in bit-perfect mode with rate
-    // matching on: the device follows each file's rate, pauses once per
-    // change, and records each file sample for sample.
+    // A 96 kHz ALAC file, then a 44.1 kHz WAV, in bit-perfect mode with
+    // rate matching on: the device follows each file's rate, pauses once
+    // per change, and records each file sample for sample.
     void bitPerfectTracksFollowTheirRates() {
         UserDefaults().clear();
         auto sink = std::make_shared<SimSinkControl>(SimClock::Untimed, 8 << 20);
@@ -180,14 +180,11 @@ private slots:
             QFile f(broken);
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write("not audio") > 0);
         }
+        const QString hiWav = writeTone("hi.wav", 96000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+        const QString hiAlac = QDir::temp().filePath("hi.m4a");
+        QVERIFY(test::runFfmpeg({"-i", hiWav, "-c:a", "alac", "-sample_fmt", "s32p", hiAlac}));
         const std::vector<Track> tracks = {
-            {1,
-             writeTone("hi.wav", 96000, SF_FORMAT_WAV | SF_FORMAT_PCM_24),
-             "Hi",
-             {},
-             {},
-             0.5,
-             {}},
+            {1, hiAlac, "Hi", {}, {}, 0.5, {}},
             {2,
              writeTone("cd.wav", 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16),
              "CD",
@@ -222,7 +219,7 @@ private slots:
         QCOMPARE(pauses, (QList<unsigned long>{150000, 150000}));
         QCOMPARE(sink->opens(), 2);
         for (int s = 0; s < 2; ++s) {
-            const test::Samples ref = test::readSamples(tracks[std::size_t(s)].path);
+            const test::Samples ref = test::readSamples(s == 0 ? hiWav : tracks[1].path);
             const StreamFormat& f = sink->sessions()[std::size_t(s)].format;
             QCOMPARE(f.rate, double(ref.rate));
             QVERIFY2(sink->recordedInt32(s) == ref.data,

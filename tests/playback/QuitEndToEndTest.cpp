@@ -1,4 +1,4 @@
-// The whole program on a real X server (Xvfb): an AAC .m4a plays through the
+// The whole program on a real X server (Xvfb): a WavPack file plays through the
 // decode road with the real ffmpeg, the user closes the window, the event
 // loop ends with status 0 after the quit ran, and no temporary file of ours
 // is left in the temporary folder.
@@ -21,9 +21,9 @@ class QuitEndToEndTest : public QObject {
 private slots:
     void closingTheWindowQuitsCleanly() {
         UserDefaults().clear();
-        const QString path = QDir::temp().filePath(QStringLiteral("tone.m4a"));
+        const QString path = QDir::temp().filePath(QStringLiteral("tone.wv"));
         QVERIFY(test::runFfmpeg(
-            {"-f", "lavfi", "-i", "sine=frequency=440:duration=3", "-c:a", "aac", path}));
+            {"-f", "lavfi", "-i", "sine=frequency=440:duration=3", "-c:a", "wavpack", path}));
         test::LaunchedApp l(QStringLiteral("ko"),
                             [](App& app) { app.platform = platform::makeSimulatedPlatform(); });
         const QStringList ours{QStringLiteral("Quavelark-*")};

@@ -58,12 +58,17 @@ bool isDecodeOutput(const QString& path) {
            name.match(QFileInfo(path).fileName()).hasMatch();
 }
 
-// Two seconds of AAC in an MP4 container, made once with ffmpeg.
-QString m4a(const QString& name) {
+// Two seconds of a tone made once with ffmpeg, in the codec its name's
+// extension calls for: WavPack (which only the decode road plays), AAC in
+// MPEG-4 or ADTS, or ALAC in MPEG-4 for a name ending "alac.m4a".
+QString encoded(const QString& name) {
     const QString path = tempFile(name);
+    const QString codec = name.endsWith(".wv")        ? "wavpack"
+                          : name.endsWith("alac.m4a") ? "alac"
+                                                      : "aac";
     if (!QFile::exists(path) &&
         !test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-c:a",
-                          "aac", path}))
+                          codec, path}))
         qFatal("cannot make %s", qPrintable(path));
     return path;
 }
@@ -121,7 +126,7 @@ Track trackAt(qint64 id, const QString& path) {
 }
 
 // ---- the decode road ----------------------------------------------------------------
-enum class Input { M4a, TextAsFlac };
+enum class Input { Wv, TextAsFlac, HalfAnM4a };
 enum class Ffmpeg { Real, Missing, WritesJunk };
 
 struct DecodeCase {
@@ -139,16 +144,18 @@ struct DecodeCase {
 // clang-format off
 const std::vector<DecodeCase>& decodeCases() {
     static const std::vector<DecodeCase> cases{
-        {"an AAC m4a plays from its decoded float file",
-         Input::M4a,        Ffmpeg::Real,       false, true,  kMarker,       kPause, true,  1},
+        {"a WavPack file plays from its decoded float file",
+         Input::Wv,         Ffmpeg::Real,       false, true,  kMarker,       kPause, true,  1},
         {"a text file named .flac: the message, play, nothing left",
          Input::TextAsFlac, Ffmpeg::Real,       false, false, kDecodeFailed, kPlay,  false, 0},
+        {"half an AAC m4a: the message, play, nothing left",
+         Input::HalfAnM4a,  Ffmpeg::Real,       false, false, kDecodeFailed, kPlay,  false, 0},
         {"ffmpeg cannot be launched: its error, play, nothing left",
-         Input::M4a,        Ffmpeg::Missing,    false, false, "",            kPlay,  false, 0},
+         Input::Wv,         Ffmpeg::Missing,    false, false, "",            kPlay,  false, 0},
         {"no player opens the decoded file: its error, play, the file deleted",
-         Input::M4a,        Ffmpeg::WritesJunk, false, false, "",            kPlay,  false, 0},
+         Input::Wv,         Ffmpeg::WritesJunk, false, false, "",            kPlay,  false, 0},
         {"the decoded file's output does not start: the message, play, the file kept",
-         Input::M4a,        Ffmpeg::Real,       true,  false, kOutputFailed, kPlay,  true,  1},
+         Input::Wv,         Ffmpeg::Real,       true,  false, kOutputFailed, kPlay,  true,  1},
     };
     return cases;
 }
@@ -207,10 +214,14 @@ private slots:
         const QString previous = tempFile(QStringLiteral("previous-track.caf"));
         QVERIFY(test::writeFile(previous, "the previous track's file"));
         r.app.playback.cacheURL = previous;
-        QString path = m4a(QStringLiteral("tone.m4a"));
+        QString path = encoded(QStringLiteral("tone.wv"));
         if (c.input == Input::TextAsFlac) {
             path = tempFile(QStringLiteral("notes.flac"));
             QVERIFY(test::writeFile(path, "not a sound file at all\n"));
+        } else if (c.input == Input::HalfAnM4a) {
+            const QByteArray whole = test::readFile(encoded(QStringLiteral("whole.m4a")));
+            path = tempFile(QStringLiteral("half.m4a"));
+            QVERIFY(test::writeFile(path, whole.left(whole.size() / 2)));
         }
 
         r.app.play(trackAt(1, path));
@@ -236,6 +247,26 @@ private slots:
         QCOMPARE(decodeOutputs().size(), c.outputsLeft);
     }
 
+    // AAC and ALAC play on the direct road: no decoded file is made.
+    void directRoad_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("AAC .m4a") << "tone-aac.m4a";
+        QTest::newRow("ALAC .m4a") << "tone-alac.m4a";
+        QTest::newRow("ADTS .aac") << "tone.aac";
+    }
+    void directRoad() {
+        QFETCH(QString, name);
+        Rig r;
+        const QString path = encoded(name);
+        r.app.play(trackAt(1, path));
+        QVERIFY(r.roadOver());
+        QVERIFY(r.app.isPlaying());
+        QCOMPARE(r.app.playback.audio->path(), path);
+        QCOMPARE(r.app.playback.cacheURL, std::nullopt);
+        QCOMPARE(r.app.playback.decoder, nullptr);
+        QCOMPARE(decodeOutputs(), QStringList{});
+    }
+
     // Five requests in a row, each for a track that needs decoding: the four
     // older decodes are terminated, their partial files deleted when their
     // completions come, and only the last track plays.
@@ -246,8 +277,8 @@ private slots:
         QList<QProcess::ExitStatus> ended;
         QStringList partials;
         for (qint64 id = 1; id <= 5; ++id) {
-            const QString path = id < 5 ? m4a(QStringLiteral("slow-%1.m4a").arg(id))
-                                        : m4a(QStringLiteral("last.m4a"));
+            const QString path = id < 5 ? encoded(QStringLiteral("slow-%1.wv").arg(id))
+                                        : encoded(QStringLiteral("last.wv"));
             r.app.play(trackAt(id, path));
             QProcess* decoder = r.app.playback.decoder;
             QVERIFY(decoder);
@@ -278,7 +309,7 @@ private slots:
         Rig r;
         const QString ffmpeg = slowFfmpeg();
         r.app.seams.decodeProgram = [ffmpeg] { return ffmpeg; };
-        r.app.play(trackAt(1, m4a(QStringLiteral("slow-overtaken.m4a"))));
+        r.app.play(trackAt(1, encoded(QStringLiteral("slow-overtaken.wv"))));
         QPointer<QProcess> decoder = r.app.playback.decoder;
         const QString partial = decoder->arguments().constLast();
         QVERIFY(QTest::qWaitFor([&] { return QFile::exists(partial); }, kRoadMs));

@@ -1,5 +1,7 @@
 #include "platform/audio/AudioFile.h"
 
+#include "platform/audio/CodecReader.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -47,7 +49,22 @@ AudioFile::Opened AudioFile::open(const QString& path) {
     SF_INFO sf{};
     SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &sf);
     if (!f) {
-        r.error = describe(path, QString::fromUtf8(sf_strerror(nullptr)));
+        // libsndfile's reason stands unless FFmpeg knows the file's kind.
+        const QString refused = QString::fromUtf8(sf_strerror(nullptr));
+        CodecReader::Opened c = CodecReader::open(path);
+        if (!c.reader) {
+            r.error = describe(path, c.recognised ? c.why : refused);
+            return r;
+        }
+        std::unique_ptr<AudioFile> file(new AudioFile);
+        file->m_path = path;
+        file->m_rate = c.reader->sampleRate();
+        file->m_channels = c.reader->channels();
+        file->m_frames = c.reader->frames();
+        file->m_bits = c.reader->sourceBits();
+        file->m_lengthIsEstimate = c.reader->lengthIsEstimate();
+        file->m_codec = std::move(c.reader);
+        r.file = std::move(file);
         return r;
     }
     if (sf.channels <= 0 || sf.samplerate <= 0 || sf.frames < 0) {
@@ -100,26 +117,40 @@ AudioFile::~AudioFile() {
 }
 
 std::int64_t AudioFile::read(double* out, std::int64_t frames) {
-    if (!m_file || m_writing) {
+    if ((!m_file && !m_codec) || m_writing) {
         m_error = describe(m_path, QStringLiteral("the file is not open for reading."));
         return -1;
     }
-    const std::int64_t want = std::min(frames, std::max<std::int64_t>(m_frames - m_position, 0));
+    // ADTS AAC may run past its estimate: its decoder alone knows the end.
+    const bool pastEstimate = m_codec && m_lengthIsEstimate;
+    const std::int64_t want =
+        pastEstimate ? frames : std::min(frames, std::max<std::int64_t>(m_frames - m_position, 0));
     if (want <= 0)
         return 0;
-    const sf_count_t got = sf_readf_double(m_file, out, want);
-    if (got > 0)
+    std::int64_t got = 0;
+    if (m_codec) {
+        got = m_codec->read(out, want);
+        if (got < 0) {
+            m_error = describe(m_path, m_codec->why());
+            return -1;
+        }
         m_position += got;
-    // libsndfile reports a broken stream either through sf_error or by
-    // returning less than the declared length before the end.
-    if (sf_error(m_file) != SF_ERR_NO_ERROR) {
-        m_error = describe(m_path, QString::fromUtf8(sf_strerror(m_file)));
-        return -1;
+    } else {
+        got = sf_readf_double(m_file, out, want);
+        if (got > 0)
+            m_position += got;
+        // libsndfile reports a broken stream either through sf_error or by
+        // returning less than the declared length before the end.
+        if (sf_error(m_file) != SF_ERR_NO_ERROR) {
+            m_error = describe(m_path, QString::fromUtf8(sf_strerror(m_file)));
+            return -1;
+        }
     }
-    if (got < want && m_lengthIsEstimate) {
-        // An MP3 without a length header declares an estimate: its real end
-        // comes when the decoder runs out.
-        m_frames = m_position;
+    if (m_lengthIsEstimate) {
+        // An MP3 without a length header, or ADTS AAC, declares an
+        // estimate: its real end comes when the decoder runs out.
+        if (got < want || m_position > m_frames)
+            m_frames = m_position;
         return got;
     }
     if (got < want) {
@@ -131,9 +162,17 @@ std::int64_t AudioFile::read(double* out, std::int64_t frames) {
 }
 
 bool AudioFile::seek(std::int64_t frame) {
-    if (!m_file || m_writing)
+    if ((!m_file && !m_codec) || m_writing)
         return false;
     frame = std::clamp<std::int64_t>(frame, 0, m_frames);
+    if (m_codec) {
+        if (!m_codec->seek(frame)) {
+            m_error = describe(m_path, m_codec->why());
+            return false;
+        }
+        m_position = frame;
+        return true;
+    }
     if (frame == m_frames) {
         // Seeking onto the end is not allowed by every decoder; reads there
         // return nothing anyway.
@@ -162,6 +201,7 @@ bool AudioFile::write(const double* in, std::int64_t frames) {
 }
 
 bool AudioFile::close() {
+    m_codec.reset();
     if (!m_file)
         return true;
     if (m_writing)

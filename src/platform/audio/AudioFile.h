@@ -1,5 +1,7 @@
-// An audio file through libsndfile: WAV, AIFF, CAF, FLAC, Ogg Vorbis, Opus,
-// MP3 for reading; 32-bit float CAF for writing.
+// An audio file for reading: WAV, AIFF, CAF, FLAC, Ogg Vorbis, Opus and MP3
+// through libsndfile, which is tried first; AAC and ALAC (MPEG-4, ADTS, CAF)
+// through FFmpeg (CodecReader) when libsndfile refuses the file. Callers
+// never know which one reads. Writing: 32-bit float CAF through libsndfile.
 //
 // Reading gives interleaved doubles at full scale ±1.0, which hold every
 // integer sample up to 32 bits exactly (see SampleCodec.h). A read that stops
@@ -18,6 +20,8 @@
 struct sf_private_tag;
 
 namespace ql::platform {
+
+class CodecReader;
 
 class AudioFile {
 public:
@@ -40,7 +44,7 @@ public:
     // Bits of an integer source (8, 16, 24, 32); 0 for float and lossy ones.
     int sourceBits() const { return m_bits; }
     QString path() const { return m_path; }
-    // FLAC: heavy to decode, exact to seek.
+    // FLAC through libsndfile: heavy to decode, exact and cheap to seek.
     bool isFlac() const { return m_isFlac; }
 
     // Reads up to `frames` frames into `out` (frames × channels doubles).
@@ -62,6 +66,7 @@ private:
     AudioFile() = default;
 
     sf_private_tag* m_file = nullptr;
+    std::unique_ptr<CodecReader> m_codec; // instead of m_file
     QString m_path;
     QString m_error;
     double m_rate = 0;

@@ -62,7 +62,7 @@ public:
         std::unique_ptr<AudioPlayer> player;
         QString error;
     };
-    // Opens `path` (any file libsndfile reads) for playback on `outputs`.
+    // Opens `path` (any file AudioFile reads) for playback on `outputs`.
     static Opened open(OutputEngines& outputs, const QString& path);
 
     ~AudioPlayer();

@@ -1,0 +1,244 @@
+// Guards the labels, genres and dates the browser shows from probes: the
+// label rule and the report reading, one probe per path in order, results of
+// a probe that never ran kept out of the stores, the debounced hi-res
+// refilter, the genre batches and the added dates.
+#include "app/App.h"
+#include "app/JSONStore.h"
+#include "library/QualityLabel.h"
+#include "ui/StatusLabel.h"
+
+#include "LaunchedApp.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+
+#include <QDir>
+#include <QProcess>
+
+using Paths = QHash<QString, QString>;
+
+using namespace ql;
+
+namespace {
+
+const QString kStub = QStringLiteral(
+    "for a; do f=$a; done\n"
+    "echo \"$f\" >> \"$0.log\"\n"
+    "case \"$f\" in\n"
+    "  *hires*) echo '{\"streams\":[{\"codec_name\":\"flac\",\"sample_rate\":\"96000\","
+    "\"bits_per_raw_sample\":\"24\"}]}' ;;\n"
+    "  *genre*) sleep 0.02; printf 'rock / pop\\n' ;;\n"
+    "  *) echo '{\"streams\":[{\"codec_name\":\"mp3\",\"bit_rate\":\"320000\"}]}' ;;\n"
+    "esac\n");
+
+// A launched controller over `count` catalog tracks named by `name(i)`; its
+// probes run the stub, or a missing program.
+struct ProbeRig {
+    test::LaunchedApp app{"ko"};
+    QString stub = test::tempFile(QStringLiteral("stub-ffprobe"));
+    QStringList played;
+    explicit ProbeRig(int count, const QString& kind = "file", bool missing = false) {
+        test::writeExecutable(stub, kStub.toUtf8());
+        QFile::remove(stub + ".log");
+        const QString program = missing ? QStringLiteral("/nonexistent/ffprobe") : stub;
+        app->seams.probeTool = [program](const QString&) { return program; };
+        app->seams.playRequest = [this](const Track& t) { played << t.title; };
+        for (int i = 0; i < count; ++i)
+            app->library.rows.push_back(Track{i + 1,
+                                              QStringLiteral("/m/%1-%2.flac").arg(kind).arg(i),
+                                              kind + QString::number(i),
+                                              {},
+                                              {},
+                                              60,
+                                              {}});
+    }
+    QStringList calls() const {
+        return QString::fromUtf8(test::readFile(stub + ".log")).split('\n', Qt::SkipEmptyParts);
+    }
+    QString status() const { return app->status->text(); }
+    template <class P> bool until(P done) { return QTest::qWaitFor(done, 20000); }
+};
+
+} // namespace
+
+class ProbesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void label_data() {
+        QTest::addColumn<QByteArray>("report");
+        QTest::addColumn<QString>("label");
+        const auto row =
+            [](const char* name, const char* stream, const char* format, const char* label) {
+                QTest::newRow(name)
+                    << QByteArray("{\"streams\":[{") + stream + "}],\"format\":{" + format + "}}"
+                    << QString::fromUtf8(label);
+            };
+        row("flac 16/44.1",
+            R"("codec_name":"flac","sample_rate":"44100","bits_per_raw_sample":"16")",
+            R"("bit_rate":"900000")", "FLAC 44.1kHz/16bit");
+        row("flac 24/96", R"("codec_name":"flac","sample_rate":"96000","bits_per_raw_sample":"24")",
+            "", "FLAC 96kHz/24bit ★");
+        row("flac 24/44.1",
+            R"("codec_name":"flac","sample_rate":"44100","bits_per_raw_sample":"24")", "",
+            "FLAC 44.1kHz/24bit ★");
+        row("wav 16/88.2",
+            R"("codec_name":"pcm_s16le","sample_rate":"88200","bits_per_sample":16,"bit_rate":"1411200")",
+            "", "WAV 88.2kHz/16bit ★");
+        row("alac", R"("codec_name":"alac","sample_rate":"48000","bits_per_sample":0)", "",
+            "ALAC 48kHz");
+        row("tta", R"("codec_name":"tta","sample_rate":"44100","bits_per_raw_sample":"16")", "",
+            "TTA 44.1kHz/16bit");
+        row("mp3 320", R"("codec_name":"mp3","sample_rate":"44100","bit_rate":"320000")", "",
+            "MP3 320kbps ⬆");
+        row("mp3 truncated kbps", R"("codec_name":"mp3","bit_rate":"128456")", "", "MP3 128kbps ⬆");
+        row("opus from format", R"("codec_name":"opus","sample_rate":"48000")",
+            R"("bit_rate":"96000")", "OPUS 96kbps ⬆");
+        row("vorbis", R"("codec_name":"vorbis")", R"("bit_rate":"160000")", "OGG 160kbps ⬆");
+        row("aac without bit rate", R"("codec_name":"aac","sample_rate":"44100")", "", "AAC ⬆");
+        row("ac3", R"("codec_name":"ac3","bit_rate":"448000")", "", "AC3 448kbps ⬆");
+        row("no stream", "", R"("bit_rate":"256000")", "? 256kbps ⬆");
+        row("352.8 kHz", R"("codec_name":"flac","sample_rate":"352800")", "", "FLAC 352.8kHz ★");
+        row("192 kHz", R"("codec_name":"flac","sample_rate":"192000")", "", "FLAC 192kHz ★");
+        row("11025", R"("codec_name":"flac","sample_rate":"11025")", "", "FLAC 11.0kHz");
+        row("lossless without rate", R"("codec_name":"flac")", "", "FLAC 0kHz");
+        row("under 1 kbps", R"("codec_name":"mp3","bit_rate":"999")", "", "MP3 0kbps ⬆");
+        row("raw bits 0 wins",
+            R"("codec_name":"flac","sample_rate":"44100","bits_per_raw_sample":"0","bits_per_sample":16)",
+            "", "FLAC 44.1kHz");
+        row("stream bit rate 0 wins", R"("codec_name":"mp3","bit_rate":"0")",
+            R"("bit_rate":"128000")", "MP3 ⬆");
+        row("rate as a number is no rate", R"("codec_name":"flac","sample_rate":44100)", "",
+            "FLAC 0kHz");
+        row("non-finite", R"("codec_name":"mp3","sample_rate":"nan","bit_rate":"inf")", "",
+            "MP3 ⬆");
+    }
+    void label() {
+        QFETCH(QByteArray, report);
+        QFETCH(QString, label);
+        const std::optional<ProbeFacts> f = readProbeFacts(report);
+        QVERIFY(f);
+        QCOMPARE(qualityLabel(f->codec, f->rate, f->bits, f->bitRate), label);
+        QVERIFY(!readProbeFacts("not json"));
+    }
+
+    void genreAndDate() {
+        const std::vector<std::pair<QByteArray, QString>> genres{{"rock", "Rock"},
+                                                                 {"hip-hop/rap", "Hip-hop"},
+                                                                 {"  jazz ; blues", "Jazz"},
+                                                                 {";;Rock", "Rock"},
+                                                                 {"\xc3\xa9lectro", "Électro"},
+                                                                 {"K-Pop", "K-Pop"},
+                                                                 {" ;Rock", ""},
+                                                                 {"", ""},
+                                                                 {"a\xff", "A\uFFFD"},
+                                                                 {"rock\npop", "Rock"}};
+        for (const auto& [out, genre] : genres)
+            QCOMPARE(genreValue(out), genre);
+        QCOMPARE(addedDate(5000, 9000), 5.0);
+        QCOMPARE(addedDate(std::nullopt, 9000), 9.0);
+        QCOMPARE(addedDate(std::nullopt, std::nullopt), 0.0);
+        // The real ffprobe on a tagged file.
+        const QString flac = test::tempFile("genre.flac");
+        QProcess::execute("ffmpeg", {"-v", "quiet", "-y", "-f", "lavfi", "-i", "sine=d=0.2",
+                                     "-metadata", "genre=Rock / Pop", flac});
+        QProcess probe;
+        probe.start("ffprobe", {"-v", "quiet", "-show_entries", "format_tags=genre", "-of",
+                                "default=nw=1:nk=1", flac});
+        QVERIFY(probe.waitForFinished());
+        QCOMPARE(genreValue(probe.readAllStandardOutput()), QStringLiteral("Rock"));
+    }
+
+    void qualityQueue() {
+        ProbeRig r(10, "hires");
+        App& app = *r.app.app;
+        app.listening.smartMode = 6;
+        app.library.autoPlayWhenReady = true;
+        app.requestQuality(app.library.rows[1]);
+        app.requestQuality(app.library.rows[1]); // still pending: no second probe
+        for (int i = 2; i < 10; ++i) {
+            QVERIFY(r.until([&] { return app.library.qual.size() == i - 1; }));
+            QTest::qWait(500); // results 0.5 s apart keep the refilter waiting
+            app.requestQuality(app.library.rows[size_t(i)]);
+        }
+        QVERIFY(r.until([&] { return app.library.qual.size() == 9; }));
+        QCOMPARE(r.calls().size(), 9);
+        QVERIFY(r.calls().first().endsWith("/m/hires-1.flac"));
+        QVERIFY(r.played.isEmpty());
+        QVERIFY(r.until([&] { return !r.played.isEmpty(); })); // 1.2 s after the last result
+        QCOMPARE(r.played.size(), 1);
+        QVERIFY(!app.library.autoPlayWhenReady);
+        QCOMPARE(app.library.qual.value("/m/hires-1.flac"), QStringLiteral("FLAC 96kHz/24bit ★"));
+    }
+
+    void probesThatNeverRanAreNotSaved() {
+        ProbeRig r(3, "genre", true);
+        App& app = *r.app.app;
+        app.requestQuality(app.library.rows[0]);
+        app.startGenreScan();
+        QVERIFY(r.until([&] { return r.status() == QStringLiteral("🎼 장르 정리 완료"); }));
+        QVERIFY(r.until([&] { return app.library.qual.size() == 1; }));
+        QCOMPARE(app.library.qual.value("/m/genre-0.flac"), QStringLiteral("확인 불가"));
+        QCOMPARE(app.library.genres.value("/m/genre-2.flac", "absent"), QString());
+        app.startGenreScan(); // every path has an entry for this run
+        QCOMPARE(r.status(), QStringLiteral("🎼 장르 정리 완료"));
+        app.saveExtras();
+        const JSONStore store;
+        QCOMPARE(store.load<Paths>(QString::fromLatin1(stores::kQuality))->size(), 0);
+        QVERIFY(
+            !store.load<Paths>(QString::fromLatin1(stores::kGenres))->contains("/m/genre-0.flac"));
+    }
+
+    void genreBatches_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("100 files")
+            << 100
+            << QStringList{"🎼 장르 태그 읽는 중… (100곡, 백그라운드)", "🎼 장르 읽는 중 40/100",
+                           "🎼 장르 읽는 중 80/100", "🎼 장르 읽는 중 100/100", "🎼 장르 정리 완료"};
+        QTest::newRow("exactly 40") << 40
+                                    << QStringList{"🎼 장르 태그 읽는 중… (40곡, 백그라운드)",
+                                                   "🎼 장르 읽는 중 40/40", "🎼 장르 정리 완료"};
+    }
+    void genreBatches() {
+        QFETCH(int, count);
+        QFETCH(QStringList, messages);
+        ProbeRig r(count, QStringLiteral("genre%1-").arg(count));
+        App& app = *r.app.app;
+        app.browser.viewKind = 1; // not the genre grid: no rebuild
+        QStringList shown;        // every manual message, as the label starts its hold
+        app.status->setClock([&] {
+            if (shown.value(shown.size() - 1) != r.status() && r.status().startsWith("🎼"))
+                shown << r.status();
+            return qint64(0);
+        });
+        app.startGenreScan();
+        app.startGenreScan(); // during the scan: nothing
+        QVERIFY(r.until([&] { return !app.library.genrePending; }));
+        QCOMPARE(shown, messages);
+        QCOMPARE(r.calls().size(), count);
+        QCOMPARE(app.library.genres.value(app.library.rows[0].path), QStringLiteral("Rock"));
+        const Paths saved = JSONStore().load<Paths>(QString::fromLatin1(stores::kGenres)).value();
+        QCOMPARE(saved.value(app.library.rows.back().path), QStringLiteral("Rock"));
+    }
+
+    void addedDates() {
+        ProbeRig r(3);
+        App& app = *r.app.app;
+        QStringList read;
+        app.seams.addedDate = [&read](const QString& p) {
+            read << p;
+            return p.endsWith("1.flac") ? 0.0 : 7.0;
+        };
+        app.warmAdded();
+        QCOMPARE(r.status(), QStringLiteral("받은 날짜 확인 중…"));
+        QVERIFY(r.until([&] { return app.library.added.size() == 3; }));
+        QCOMPARE(app.browser.filtered.size(), size_t(3)); // refiltered once merged
+        app.browser.filtered.clear();
+        app.warmAdded(); // every path dated: no reading, a refilter at once
+        QCOMPARE(read.size(), 3);
+        QCOMPARE(app.browser.filtered.size(), size_t(3));
+        QCOMPARE(app.library.added.value("/m/file-1.flac"), 0.0);
+    }
+};
+
+QL_TEST_MAIN(ProbesTest)
+#include "ProbesTest.moc"

@@ -1,0 +1,331 @@
+// Now Playing and the media commands on the launched controller, with three
+// visible tracks. `commands`: the simulated backend records each publication
+// and sends the commands; the clock stands still; the files last 5 s, the
+// catalog lists 9 s; a track start publishes as it begins and as it plays.
+// `busCommands`, `quitOverTheBus`: the session bus (CTest gives them their
+// own), playerctl and a watching connection; 10 s files in real time.
+// `withoutABus` runs with a bus address where nothing listens.
+#include "app/App.h"
+#include "app/UserDefaults.h"
+#include "platform/audio/AudioPlayer.h"
+#include "platform/mpris/MprisNowPlaying.h"
+#include "platform/sim/SimNowPlaying.h"
+#include "platform/sim/SimPlatform.h"
+#include "ui/SeekSlider.h"
+
+#include "CaseRows.h"
+#include "LaunchedApp.h"
+#include "SimRigs.h"
+#include "TestAudio.h"
+#include "TestHome.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDir>
+#include <QMainWindow>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QtMath>
+
+#include <sndfile.h>
+
+using namespace ql;
+
+namespace {
+
+template <typename Center> struct Rig {
+    Center* center = nullptr;
+    test::LaunchedApp l;
+    App& app;
+
+    Rig(platform::SimClock clock, double seconds, double listed)
+        : l(QStringLiteral("ko"),
+            [this, clock](App& a) {
+                a.platform = platform::makeSimulatedPlatform(test::twoOutputs(), {clock, {}});
+                auto c = std::make_unique<Center>();
+                center = c.get();
+                a.platform.nowPlaying = std::move(c);
+            }),
+          app(*l.app) {
+        const test::AudioShape noise{SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2,
+                                     std::int64_t(seconds * 44100)};
+        for (qint64 id = 1; id <= 3; ++id) {
+            const QString file =
+                QDir::temp().filePath(QStringLiteral("%1s-%2.wav").arg(seconds).arg(id));
+            if (!test::writeAudio(file, noise))
+                qFatal("cannot write %s", qPrintable(file));
+            app.browser.filtered.push_back(
+                Track{id, file, QStringLiteral("T%1").arg(id), "A", "B", listed});
+        }
+    }
+    const Track& track(qint64 id) const { return app.browser.filtered[std::size_t(id - 1)]; }
+};
+
+using SimRig = Rig<platform::SimNowPlaying>;
+using BusRig = Rig<platform::MprisNowPlaying>;
+
+// What the desktop and the window show: the publications since `from` (the
+// last in full), then the controller's state.
+QString outcome(const SimRig& r, std::size_t from) {
+    const auto& pubs = r.center->publications;
+    const PlaybackState& p = r.app.playback;
+    const auto state = [](bool playing) { return QString(playing ? "playing" : "paused"); };
+    QString out = QStringLiteral("%1 new").arg(pubs.size() - from);
+    if (pubs.size() > from && pubs.back().info) {
+        const platform::NowPlayingInfo& i = *pubs.back().info;
+        out += QStringLiteral(", T%1 %2 s at %3 rate %4 %5")
+                   .arg(QString::number(i.trackId), QString::number(i.duration),
+                        QString::number(i.elapsed, 'f', 1), QString::number(i.rate),
+                        state(pubs.back().status == platform::PlaybackStatus::Playing));
+    }
+    out += QStringLiteral("; current %1").arg(p.current ? p.current->id : 0);
+    if (p.audio)
+        out +=
+            QStringLiteral(" %1 at %2")
+                .arg(state(p.audio->isPlaying()), QString::number(p.audio->currentTime(), 'f', 1));
+    if (!r.app.listening.radioQueue.isEmpty())
+        out += QStringLiteral(", radio %1").arg(r.app.listening.radioQueue.front());
+    return out + (r.app.window->isMinimized() ? ", minimised" : "");
+}
+
+struct SimCase {
+    const char* name;
+    std::function<void(SimRig&)> before;
+    std::function<void(SimRig&)> command;
+    QString outcome;
+};
+
+void playFirst(SimRig& r) {
+    r.app.play(r.track(1));
+}
+void decodeSecond(SimRig& r) {
+    r.app.playback.current = r.track(2);
+}
+
+// clang-format off
+const std::vector<SimCase>& simCases() {
+    static const std::vector<SimCase> c{
+        {"publish without a current track writes nothing",
+         {}, [](SimRig& r) { r.app.publish(); }, "0 new; current 0"},
+        {"a track still decoding: the catalog's duration, nothing elapsed, paused",
+         decodeSecond, [](SimRig& r) { r.app.publish(); },
+         "1 new, T2 9 s at 0.0 rate 0 paused; current 2"},
+        {"a playing track: the player's duration and rate 1, also at double speed",
+         [](SimRig& r) { r.app.playback.playRate = 2.0; playFirst(r); },
+         [](SimRig& r) { r.app.publish(); QCOMPARE(r.center->commands.speed(), 2.0); },
+         "1 new, T1 5 s at 0.0 rate 1 playing; current 1 playing at 0.0"},
+        {"a play command while playing changes nothing",
+         playFirst, [](SimRig& r) { r.center->commands.play(); }, "0 new; current 1 playing at 0.0"},
+        {"a pause command while paused changes nothing",
+         [](SimRig& r) { playFirst(r); r.app.toggle(); },
+         [](SimRig& r) { r.center->commands.pause(); }, "0 new; current 1 paused at 0.0"},
+        {"a play command with nothing loaded starts the current track",
+         decodeSecond, [](SimRig& r) { r.center->commands.play(); },
+         "2 new, T2 5 s at 0.0 rate 1 playing; current 2 playing at 0.0"},
+        {"a play command with nothing current starts the first visible track",
+         {}, [](SimRig& r) { r.center->commands.play(); },
+         "2 new, T1 5 s at 0.0 rate 1 playing; current 1 playing at 0.0"},
+        {"a position command with nothing loaded only republishes",
+         decodeSecond, [](SimRig& r) { r.center->commands.changePosition(3); },
+         "1 new, T2 9 s at 0.0 rate 0 paused; current 2"},
+        {"a position command gives the armed successor back to the radio and moves",
+         [](SimRig& r) {
+             playFirst(r);
+             auto next = platform::AudioPlayer::open(*r.app.platform.outputs, r.track(3).path);
+             next.player->play();
+             r.app.playback.queued = QueuedTrack{r.track(3), std::move(next.player), true};
+         },
+         [](SimRig& r) { r.center->commands.changePosition(3); },
+         "1 new, T1 5 s at 3.0 rate 1 playing; current 1 playing at 3.0, radio 3"},
+        {"raise shows a minimised window",
+         [](SimRig& r) { r.app.window->showMinimized(); },
+         [](SimRig& r) { r.center->commands.raise(); }, "0 new; current 0"},
+    };
+    return c;
+}
+// clang-format on
+
+const QString kPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
+
+// Runs playerctl on our player without blocking the event loop, which answers
+// it; its output, trimmed.
+QString ctl(const QStringList& args) {
+    QProcess p;
+    QSignalSpy done(&p, &QProcess::finished);
+    p.start(QStringLiteral("playerctl"), QStringList{QStringLiteral("-p"), "quavelark"} + args);
+    return done.wait(10000) ? QString::fromUtf8(p.readAllStandardOutput()).trimmed() : "<none>";
+}
+
+// A player method called from another connection: the error's name, or "".
+QString call(BusRig& r, const QString& method, const QVariantList& args) {
+    QDBusMessage m =
+        QDBusMessage::createMethodCall(r.center->serviceName(), kPath, kPlayer, method);
+    m.setArguments(args);
+    return QDBusConnection::sessionBus().call(m, QDBus::BlockWithGui).errorName();
+}
+
+QString seconds() {
+    QTest::qWait(300);
+    return QString::number(qFloor(ctl({"position"}).toDouble()));
+}
+
+QString drift(BusRig&) {
+    const double from = ctl({"position"}).toDouble();
+    QTest::qWait(1000);
+    return QString::number(qRound(ctl({"position"}).toDouble() - from));
+}
+
+struct BusCase {
+    const char* name;
+    // Acts on the rig, track 1 playing; returns what it printed or found,
+    // to which the status and title that follow are added.
+    std::function<QString(BusRig&)> act;
+    QString seen;
+    QStringList signalsHeard;
+};
+
+// clang-format off
+const std::vector<BusCase>& busCases() {
+    static const std::vector<BusCase> c{
+        {"a started track shows playing, with its title",
+         [](BusRig&) { return seconds(); }, "0: Playing T1", {}},
+        {"play-pause pauses, telling only the status",
+         [](BusRig&) { return ctl({"play-pause"}); }, ": Paused T1", {"PlaybackStatus=Paused"}},
+        {"a position moves playback and is announced as a seek",
+         [](BusRig&) { ctl({"position", "2"}); return seconds(); }, "2: Playing T1", {"Seeked 2.0"}},
+        {"a position for another track is ignored",
+         [](BusRig& r) { return call(r, "SetPosition", {QVariant::fromValue(QDBusObjectPath(
+             "/org/quavelark/track/t2")), qlonglong(5000000)}) + seconds(); },
+         "0: Playing T1", {}},
+        {"next shows the next visible track",
+         [](BusRig&) { return ctl({"next"}); },
+         ": Playing T2", {"Metadata=T2 PlaybackStatus=Paused", "PlaybackStatus=Playing"}},
+        {"the position advances about a second in a second while playing",
+         drift, "1: Playing T1", {}},
+        {"the position stays put while paused",
+         [](BusRig& r) { r.app.toggle(); return drift(r); }, "0: Paused T1", {"PlaybackStatus=Paused"}},
+        {"stop pauses", [](BusRig&) { return ctl({"stop"}); }, ": Paused T1", {"PlaybackStatus=Paused"}},
+        {"the volume is the slider's, and cannot be set from outside",
+         [](BusRig& r) {
+             r.app.views.volume->setDoubleValue(35);
+             const QString before = ctl({"volume"});
+             ctl({"volume", "0.1"});
+             return before + ' ' + ctl({"volume"}) + ' ' + QString::number(r.app.views.volume->doubleValue());
+         },
+         "0.350000 0.350000 35: Playing T1", {}},
+    };
+    return c;
+}
+// clang-format on
+
+} // namespace
+
+class NowPlayingTest : public QObject {
+    Q_OBJECT
+public:
+    QStringList heard; // what the watching connection received, in order
+    QDBusConnection watcher{QString()};
+
+public slots:
+    void propertiesChanged(const QString&, const QVariantMap& changed, const QStringList&) {
+        QStringList parts;
+        for (auto it = changed.begin(); it != changed.end(); ++it) {
+            QString value = it.value().toString();
+            if (it.key() == QLatin1String("Metadata")) {
+                const auto m = qdbus_cast<QVariantMap>(it.value().value<QDBusArgument>());
+                value = m.isEmpty() ? QStringLiteral("{}") : m.value("xesam:title").toString();
+            }
+            parts << it.key() + '=' + value;
+        }
+        heard << parts.join(' ');
+    }
+    void seeked(qlonglong position) {
+        heard << QStringLiteral("Seeked %1").arg(double(position) / 1e6, 0, 'f', 1);
+    }
+    void ownerChanged(const QString& name, const QString&, const QString& owner) {
+        if (name.startsWith(QLatin1String("org.mpris.MediaPlayer2.quavelark")) && owner.isEmpty())
+            heard << QStringLiteral("name gone");
+    }
+
+private slots:
+    void initTestCase() {
+        UserDefaults().clear();
+        watcher = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "watcher");
+        watcher.connect({}, kPath, "org.freedesktop.DBus.Properties", "PropertiesChanged", this,
+                        SLOT(propertiesChanged(QString, QVariantMap, QStringList)));
+        watcher.connect({}, kPath, kPlayer, "Seeked", this, SLOT(seeked(qlonglong)));
+        watcher.connect("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                        "NameOwnerChanged", this, SLOT(ownerChanged(QString, QString, QString)));
+    }
+
+    void commands_data() { test::addRows(simCases()); }
+    void commands() {
+        const SimCase& c = test::currentCase(simCases());
+        SimRig r(platform::SimClock::Manual, 5, 9);
+        if (c.before)
+            c.before(r);
+        const std::size_t from = r.center->publications.size();
+        c.command(r);
+        QCoreApplication::processEvents(); // the commands' queued work
+        QCOMPARE(outcome(r, from), c.outcome);
+    }
+
+    void busCommands_data() { test::addRows(busCases()); }
+    void busCommands() {
+        const BusCase& c = test::currentCase(busCases());
+        BusRig r(platform::SimClock::RealTime, 10, 10);
+        r.app.play(r.track(1));
+        QTRY_COMPARE(ctl({"status"}), QStringLiteral("Playing"));
+        heard.clear();
+        const QString seen = c.act(r) + ": ";
+        QTest::qWait(300); // the queued command and its signals
+        QCOMPARE(seen + ctl({"status"}) + ' ' + ctl({"metadata", "xesam:title"}), c.seen);
+        QCOMPARE(heard, c.signalsHeard);
+    }
+
+    void withoutABus() {
+        static QStringList said;
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { said << text; });
+        {
+            BusRig r(platform::SimClock::RealTime, 10, 10);
+            r.app.play(r.track(1));
+            QTRY_VERIFY(r.app.isPlaying());
+            QCOMPARE(r.center->serviceName(), QString());
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            QCOMPARE(QApplication::exec(), 0);
+        }
+        qInstallMessageHandler(previous);
+        QCOMPARE(
+            said.filter(QRegularExpression("bus|mpris", QRegularExpression::CaseInsensitiveOption)),
+            QStringList{});
+    }
+
+    // Last: it ends the event loop.
+    void quitOverTheBus() {
+        // WavPack: a file our player cannot open, so the decode road leaves a file in flight.
+        const QString wv = QDir::temp().filePath(QStringLiteral("tone.wv"));
+        QVERIFY(test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=3", wv}));
+        const QStringList ours{QStringLiteral("Quavelark-*")};
+        auto r = std::make_unique<BusRig>(platform::SimClock::RealTime, 10, 10);
+        r->app.play(Track{9, wv, QStringLiteral("Tone"), {}, {}, 3, {}});
+        QTRY_VERIFY_WITH_TIMEOUT(r->app.isPlaying(), 30000);
+        QCOMPARE(QDir::temp().entryList(ours, QDir::Files).size(), 1);
+        heard.clear(); // and a playing track's signals may still arrive
+        watcher.asyncCall(QDBusMessage::createMethodCall(
+            r->center->serviceName(), kPath, QStringLiteral("org.mpris.MediaPlayer2"), "Quit"));
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(r->app.core.terminated);
+        r.reset();
+        QTRY_VERIFY(heard.contains(QStringLiteral("name gone")));
+        QCOMPARE(heard.mid(heard.size() - 2),
+                 QStringList({"Metadata={} PlaybackStatus=Stopped", "name gone"}));
+        QCOMPARE(QDir::temp().entryList(ours, QDir::Files), QStringList{});
+    }
+};
+
+QL_TEST_MAIN(NowPlayingTest)
+#include "NowPlayingTest.moc"
