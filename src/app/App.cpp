@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QThreadPool>
 #include <QTimer>
+#include <QToolButton>
 
 namespace ql {
 
@@ -55,8 +56,10 @@ App::App(platform::Platform& platform)
       fxPanel(std::make_unique<FXPanel>(core.store)),
       qualityQueue(serialQueue("Quavelark.quality")), sonicQueue(serialQueue("Quavelark.sonic")),
       genreQueue(serialQueue("Quavelark.genre")), coverQueue(serialQueue("Quavelark.cover")),
-      renderQueue(std::make_unique<QThreadPool>()) {
+      renderQueue(std::make_unique<QThreadPool>()), loudQueue(std::make_unique<QThreadPool>()) {
     renderQueue->setObjectName(QStringLiteral("Quavelark.render"));
+    loudQueue->setObjectName(QStringLiteral("Quavelark.loudness"));
+    loudQueue->setMaxThreadCount(2);
     status = new StatusLabel(QStringLiteral("음원 불러오는 중…"));
     seek = new SeekSlider;
     clock = new QLabel(QStringLiteral("0:00 / 0:00"));
@@ -72,12 +75,14 @@ App::App(platform::Platform& platform)
 App::~App() {
     // Queued background jobs may still hold copies of their inputs; they never
     // touch App, so waiting for them is enough. A render job reads App's
-    // settings while it runs, so it is waited for too.
-    // Probes not yet started are dropped, and a genre scan stops between files,
-    // so a quit never waits for a whole catalog's worth of them.
+    // settings while it runs, so it is waited for too, and so is a running
+    // loudness measurement, whose result is posted to App.
+    // Probes and measurements not yet started are dropped, and a genre scan
+    // stops between files, so a quit never waits for a whole catalog's worth
+    // of them.
     library.genreStop->store(true);
     for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get(),
-                           renderQueue.get()}) {
+                           renderQueue.get(), loudQueue.get()}) {
         if (q != renderQueue.get())
             q->clear();
         q->waitForDone();
@@ -104,9 +109,9 @@ App::~App() {
         delete backend;
     }
     // Controls belong to the window once the window build placed them.
-    for (QWidget* w : std::initializer_list<QWidget*>{status, seek, clock, art, wave, smartPicker,
-                                                      search, folderPicker, volDB, dacLabel,
-                                                      repeatBtn, devicePopup, ratePopup, abButton})
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             status, seek, clock, art, wave, smartPicker, search, folderPicker, volDB, dacLabel,
+             repeatBtn, devicePopup, ratePopup, abButton, sleepPopup})
         if (w && !w->parent())
             delete w;
     views.deleteUnplaced();

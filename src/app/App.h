@@ -40,6 +40,7 @@ class QProcess;
 class QPushButton;
 class QThreadPool;
 class QTimer;
+class QToolButton;
 class QUrl;
 class QWidget;
 
@@ -137,6 +138,11 @@ struct AppSeams {
     std::function<std::optional<QString>(const Track& track, const std::optional<QString>& chain,
                                          const std::vector<PluginSlot>& plugins)>
         renderFX;
+    // The monotonic clock (seconds) the crossfade and the sleep timer read.
+    std::function<double()> monotonic;
+    // The program the loudness measurement runs in place of
+    // toolPath("ffmpeg"); called on the main thread.
+    std::function<QString()> loudnessProgram;
 };
 
 class App final : public QObject {
@@ -257,10 +263,6 @@ public:
     void clearNowPlaying();
 
     // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
-    // Playback checks run by every tick after countTick(), in this order,
-    // before gaplessCheck().
-    void sleepTick();
-    void crossfadeCheck();
     // The lock icon, polled every 2 s.
     void updateLockIcon();
     // While the signal-path panel is shown: refreshes it with the report.
@@ -306,6 +308,8 @@ public:
     // The prepared gapless successor becomes the current track and player
     // (no new generation; the output device and cacheURL are not touched).
     void promoteQueued(QueuedTrack q);
+    // Makes the player's end reach audioPlayerDidFinishPlaying().
+    void watchEnd(platform::AudioPlayer& player);
     // Stops a player taken out of service; it is destroyed on the next turn
     // of the event loop (never inside its own end-of-file call).
     void retirePlayer(std::unique_ptr<platform::AudioPlayer> player);
@@ -365,9 +369,31 @@ public:
     // queue's front.
     void menuPlayNext();
 
-    // ---- playback/AppLoudness.cpp (seam until the loudness measurement) ------
-    // Measures the track's loudness in the background when leveling wants it.
+    // ---- playback/AppCrossfade.cpp ----------------------------------------------
+    // Run by every tick after sleepTick(): in the last 5 s of a track, starts
+    // the next one silent in a second player, makes it the current track and
+    // fades the old one out over what is left.
+    void crossfadeCheck();
+    // One 0.1 s step of the running fade that began at `start` (monotonic
+    // seconds) and lasts `length` seconds; the last step ends it.
+    void fadeStep(double start, double length);
+    // The clock the fades and the sleep timer run on, in seconds.
+    double monotonicNow() const;
+
+    // ---- playback/AppSleep.cpp -----------------------------------------------------
+    // The sleep pop-up's action: item 1…4 sets a timer of 15, 30, 60 or 90
+    // minutes, item 5 turns it off; item 0 (the face) does nothing.
+    void sleepChanged(int index);
+    // Run by every tick after countTick(): the countdown on the face, the
+    // fade over the last 30 s, and the stop.
+    void sleepTick();
+
+    // ---- playback/AppLoudness.cpp ------------------------------------------------
+    // Measures the track's loudness in the background when leveling wants it:
+    // once per file, never twice at once, at most two files at a time.
     void ensureLoudness(const Track& track);
+    // A measurement's result for `path` (none: no usable value).
+    void loudnessMeasured(const QString& path, std::optional<double> lufs);
 
     // ---- playback/AppExclusive.cpp (seam until exclusive mode) ---------------
     // Takes (true) or gives back (false) exclusive use of `device` (none: the
@@ -693,6 +719,8 @@ public:
     // empty with App; the tools panel gives them their items and titles.
     QComboBox* ratePopup = nullptr;  // the speed list, index 3 = 1x
     QPushButton* abButton = nullptr; // the A-B loop, "A-B 반복" while idle
+    // The sleep timer; its text is the face the countdown rewrites.
+    QToolButton* sleepPopup = nullptr;
     std::unique_ptr<FlacFetcher> fetcher;
     std::unique_ptr<LyricsPanel> lyricsPanel;
     std::unique_ptr<NowPlayingWindow> nowPlaying;
@@ -708,6 +736,8 @@ public:
     std::unique_ptr<QThreadPool> coverQueue;
     // Effects renders of the render road (several may run at once).
     std::unique_ptr<QThreadPool> renderQueue;
+    // Loudness measurements, two at a time in arrival order.
+    std::unique_ptr<QThreadPool> loudQueue;
 
 private:
     void step(const char* name, const QStringList& files = {});

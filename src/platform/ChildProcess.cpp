@@ -18,6 +18,8 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
     process.setStandardInputFile(QProcess::nullDevice());
     if (!options.keepStderr)
         process.setStandardErrorFile(QProcess::nullDevice());
+    if (options.discardStdout)
+        process.setStandardOutputFile(QProcess::nullDevice());
     if (options.environment)
         process.setProcessEnvironment(*options.environment);
 

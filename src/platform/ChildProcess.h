@@ -27,6 +27,9 @@ struct ChildOptions {
     int timeoutMs = 30'000;
     // Read standard error into ChildRun::err instead of discarding it.
     bool keepStderr = false;
+    // Send standard output to the null device (a child that writes a lot
+    // there, none of it wanted); `out` stays empty.
+    bool discardStdout = false;
     // The child's environment; the caller's own when none is given.
     std::optional<QProcessEnvironment> environment;
 };

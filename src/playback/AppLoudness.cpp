@@ -1,13 +1,63 @@
 // ---- playback: loudness measurement ----
 //
-// Seam for the loudness measurement: the background ffmpeg measurement of a
-// track's integrated loudness while leveling is on, and its arrival in
-// `playback.loud`, come with it. Until then no track is measured, and the
-// effective volume levels only tracks whose loudness was stored before.
+// While leveling is on, every track that starts (and the one that will
+// follow it) has its integrated loudness measured once by ffmpeg's EBU R128
+// meter, in the background; the value lands in `playback.loud`, which the
+// effective volume uses to bring loud tracks down, and is saved with the
+// stores. A path is in `loudPending` while its measurement runs, so one file
+// is never measured twice at once. At most two measurements run at a time,
+// in the order they were asked for; each is bounded by two minutes plus the
+// track's length, and one killed at the limit gives no value.
+//
+// No value (ffmpeg missing or failing, no summary, silence) shows nothing:
+// the track stays unmeasured and the next start tries again.
 #include "app/App.h"
+
+#include "library/ToolPaths.h"
+#include "platform/ChildProcess.h"
+#include "playback/DecodeCommand.h"
+#include "playback/LoudnessMeter.h"
+
+#include <QDir>
+#include <QThreadPool>
 
 namespace ql {
 
-void App::ensureLoudness(const Track&) {}
+void App::ensureLoudness(const Track& track) {
+    PlaybackState& p = playback;
+    if (!listening.levelingOn || p.loud.contains(track.path) || p.loudPending.contains(track.path))
+        return;
+    p.loudPending.insert(track.path);
+
+    const QString program =
+        seams.loudnessProgram ? seams.loudnessProgram() : toolPath(QStringLiteral("ffmpeg"));
+    const QStringList arguments = loudnessArguments(ffmpegInput(track.path, QDir::currentPath()));
+    platform::ChildOptions options;
+    options.keepStderr = true;
+    options.discardStdout = true;
+    options.timeoutMs = loudnessTimeoutMs(track.duration);
+    const QString path = track.path;
+    // App waits for this queue before it goes, so the result always has
+    // somewhere to land.
+    loudQueue->start([this, program, arguments, options, path] {
+        const platform::ChildRun run = platform::runChild(program, arguments, options);
+        const std::optional<double> lufs =
+            run.finished() ? integratedLoudness(run.err) : std::nullopt;
+        QMetaObject::invokeMethod(
+            this, [this, path, lufs] { loudnessMeasured(path, lufs); }, Qt::QueuedConnection);
+    });
+}
+
+void App::loudnessMeasured(const QString& path, std::optional<double> lufs) {
+    PlaybackState& p = playback;
+    p.loudPending.remove(path);
+    if (!lufs || !loudnessKept(*lufs))
+        return;
+    p.loud.insert(path, *lufs);
+    p.loudDirty = true;
+    // Another track may be playing by now; its volume is not this value's.
+    if (p.current && p.current->path == path)
+        applyVolume();
+}
 
 } // namespace ql

@@ -70,17 +70,16 @@ void startTrackWork(App& app, const Track& track, bool direct) {
     }
 }
 
-// The player's end reaches the controller; a player destroyed first takes
-// the call with it.
-void watchEnd(App& app, platform::AudioPlayer& player) {
-    QPointer<App> self(&app);
+} // namespace
+
+// A player destroyed first takes the call with it.
+void App::watchEnd(platform::AudioPlayer& player) {
+    QPointer<App> self(this);
     player.onFinished = [self, &player](bool successfully) {
         if (self)
             self->audioPlayerDidFinishPlaying(player, successfully);
     };
 }
-
-} // namespace
 
 void App::play(const Track& requested) {
     if (seams.playRequest)
@@ -193,7 +192,7 @@ void App::setUpPlayer(std::unique_ptr<platform::AudioPlayer> player) {
     retirePlayer(std::move(p.audio));
     p.audio = std::move(player);
     platform::AudioPlayer& a = *p.audio;
-    watchEnd(*this, a);
+    watchEnd(a);
     matchOutputRate(a);
     const double speed = playbackSpeed(p.playRate);
     a.setEnableRate(speed != 1.0);
@@ -233,7 +232,7 @@ void App::promoteQueued(QueuedTrack q) {
 
     p.audio = std::move(q.player);
     platform::AudioPlayer& a = *p.audio;
-    watchEnd(*this, a);
+    watchEnd(a);
     seek->setMaximumValue(a.duration());
     if (!a.isPlaying())
         a.play();

@@ -8,8 +8,8 @@
 //
 // When arming is impossible — no successor, the successor is the playing
 // track itself, it needs processing, its file does not open, the chosen
-// device refuses it, or in bit-perfect mode its rate is more than 1 Hz from the playing one — the
-// track is marked in `gaplessSkipped` and the ordinary end-of-track road
+// device refuses it, or in bit-perfect mode its rate is more than 1 Hz from
+// the playing one — the track is marked in `gaplessSkipped` and the ordinary end-of-track road
 // plays the next track (re-matching the device rate where needed). The mark
 // keeps the check from trying again on every tick.
 //
@@ -19,10 +19,10 @@
 // back. Taking just a head equal to the successor would leave its id queued
 // behind an unresolvable one, and the track would play twice in a row.
 //
-// Seams: crossfade (crossfadeCheck, in AppPlayback.cpp) and the effects
-// chain (fxNeeded) are not built yet, so `fadingOut` is never set and no
-// track needs processing until their issues; the checks here already stand
-// aside for them.
+// With crossfade in effect, or while a fade runs (AppCrossfade.cpp), the
+// crossfade makes the transition. Seam: the effects chain (fxNeeded) is not
+// built yet, so no track needs processing until its issue; the checks here
+// already stand aside for it.
 #include "app/App.h"
 
 #include "app/SettingLimits.h"

@@ -23,6 +23,7 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 
 namespace ql {
 
@@ -30,6 +31,8 @@ void App::makePlaybackControls() {
     ratePopup = new QComboBox;
     connect(ratePopup, &QComboBox::activated, this, &App::rateChanged);
     abButton = new QPushButton;
+    // The tools panel gives it its menu (items 1…5 call sleepChanged).
+    sleepPopup = new QToolButton;
     seek->action = [this] { seekChanged(); };
 }
 

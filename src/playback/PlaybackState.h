@@ -10,7 +10,6 @@
 #include "playback/InFlightFiles.h"
 #include "playback/OutputDevice.h"
 
-#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -127,8 +126,10 @@ struct PlaybackState {
     // ---- loudness, sleep timer, exclusive use, rates ----------------------------
     // Paths whose loudness measurement is running.
     QSet<QString> loudPending;
-    // When the sleep timer ends playback; none = off.
-    std::optional<QDateTime> sleepEnd;
+    // When the sleep timer ends playback, on the monotonic clock (seconds),
+    // so that a change of the wall clock neither ends nor stretches it;
+    // none = off.
+    std::optional<double> sleepEnd;
     // The device held exclusively, if any.
     std::optional<quint32> hogDevice;
     // Source sample rate by file path.

@@ -1,0 +1,157 @@
+// ---- playback: crossfade into the next track ----
+//
+// In the last 5 s of a track longer than 12 s, crossfadeCheck() opens the
+// next track in a second player, makes it the current track at once and
+// starts it silent; a 0.1 s timer then raises it and lowers the old player
+// linearly over the seconds that were left (at least 0.5 s). The old player
+// no longer reports its end: the new one's end drives the next change. The
+// fade's start and length travel with the timer; the new player's target is
+// effVol() read afresh on each step, so the slider, leveling and the sleep
+// fade act during the fade too.
+//
+// Never in bit-perfect or maximum-quality mode, with repeat on, or while the
+// current track or its successor needs processing: such a track ends by the
+// ordinary road, and the track is marked in `crossSkipped` so that later
+// ticks do not try again. The same happens when there is no other track to
+// go to, its file does not open, the chosen output device refuses the new
+// player (it would otherwise sound on the system default) or its output does
+// not start. All of that is found out before anything changes.
+//
+// A gapless successor armed before crossfade was switched on is dropped
+// first; otherwise it would start at the old track's end on top of the
+// fade. The radio queue gives up the successor's id (and the ids naming
+// nothing in front of it) just as the gapless arming takes it.
+#include "app/App.h"
+
+#include "app/SettingLimits.h"
+#include "platform/Platform.h"
+#include "platform/audio/AudioPlayer.h"
+#include "playback/FadeRules.h"
+#include "playback/Succession.h"
+#include "playback/Transport.h"
+#include "ui/PlayButton.h"
+#include "ui/SeekSlider.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTimer>
+
+namespace ql {
+
+namespace {
+
+// The successor's player, opened, bound to the chosen device and started
+// silent; none when any of that fails (the player is then retired).
+std::unique_ptr<platform::AudioPlayer> startSilent(App& app, const Track& next) {
+    if (!app.platform.outputs)
+        return nullptr;
+    platform::AudioPlayer::Opened opened =
+        platform::AudioPlayer::open(*app.platform.outputs, next.path);
+    if (!opened.player)
+        return nullptr;
+    platform::AudioPlayer& a = *opened.player;
+    const double speed = playbackSpeed(app.playback.playRate);
+    bool started = app.bindPlayer(a);
+    if (started) {
+        a.setEnableRate(speed != 1.0);
+        if (a.enableRate())
+            a.setRate(float(speed));
+        a.setVolume(0);
+        a.prepareToPlay();
+        started = a.play();
+    }
+    if (!started) {
+        app.retirePlayer(std::move(opened.player));
+        return nullptr;
+    }
+    return std::move(opened.player);
+}
+
+} // namespace
+
+void App::crossfadeCheck() {
+    PlaybackState& p = playback;
+    if (!listening.crossfadeOn || p.bitPerfect || p.maxQuality || p.repeatOn)
+        return;
+    if (fxNeeded(p.current) || p.fadingOut)
+        return;
+    if (!p.audio || !p.audio->isPlaying() || p.loading || !p.current)
+        return;
+    const qint64 currentId = p.current->id;
+    if (p.crossSkipped == currentId)
+        return;
+    // Track seconds: at another speed the fade still starts 5 s of file
+    // before the end, and lasts that many seconds of the clock.
+    const double duration = p.audio->duration();
+    const double position = p.audio->currentTime();
+    if (!crossfadeDue(duration, position))
+        return;
+
+    cancelQueued();
+    const std::optional<Track> next = peekNext();
+    std::unique_ptr<platform::AudioPlayer> incoming;
+    if (next && next->id != currentId && !fxNeeded(next))
+        incoming = startSilent(*this, *next);
+    if (!incoming) {
+        p.crossSkipped = currentId;
+        return;
+    }
+
+    takeRadioHead(listening.radioQueue, library.rows, next->id);
+    p.history.append(currentId);
+    std::unique_ptr<platform::AudioPlayer> outgoing = std::move(p.audio);
+    outgoing->onFinished = nullptr;
+    p.fadeProgress = 0;
+    p.fadeOldBase = outgoing->volume();
+    p.fadingOut = std::move(outgoing);
+    const double length = crossfadeLength(duration - position);
+    const double start = monotonicNow();
+
+    p.current = *next;
+    views.titleLabel->setText(next->title);
+    views.artistLabel->setText(next->artist);
+    loadArt(*next);
+    p.audio = std::move(incoming);
+    watchEnd(*p.audio);
+    seek->setMaximumValue(p.audio->duration());
+    views.playButton->setTitle(playingTitle());
+    beginFadeKeep(*next);
+    publish();
+
+    auto timer = std::make_unique<QTimer>();
+    timer->setInterval(kFadeStepMs);
+    connect(timer.get(), &QTimer::timeout, this,
+            [this, start, length] { fadeStep(start, length); });
+    timer->start();
+    p.fadeTimer = std::move(timer);
+}
+
+void App::fadeStep(double start, double length) {
+    PlaybackState& p = playback;
+    // A step already queued when the fade was ended.
+    if (!p.fadeTimer)
+        return;
+    const double progress = fadeProgressAt(monotonicNow() - start, length);
+    p.fadeProgress = progress;
+    if (p.fadingOut)
+        p.fadingOut->setVolume(p.fadeOldBase * float(1.0 - progress));
+    if (p.audio)
+        p.audio->setVolume(effVol() * float(progress));
+    if (progress >= 1.0) {
+        endFade();
+        applyVolume();
+    }
+}
+
+double App::monotonicNow() const {
+    if (seams.monotonic)
+        return seams.monotonic();
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
+} // namespace ql
