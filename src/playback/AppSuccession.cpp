@@ -9,9 +9,9 @@
 // When arming is impossible — no successor, the successor is the playing
 // track itself, it needs processing, its file does not open, the chosen
 // device refuses it, or in bit-perfect mode its rate is more than 1 Hz from
-// the playing one — the track is marked in `gaplessSkipped` and the ordinary end-of-track road
-// plays the next track (re-matching the device rate where needed). The mark
-// keeps the check from trying again on every tick.
+// the playing one — the track is marked in `gaplessSkipped` and the ordinary
+// end-of-track road plays the next track (re-matching the device rate where
+// needed). The mark keeps the check from trying again on every tick.
 //
 // A successor the radio queue gave is taken off the queue at arming, with
 // the ids naming no track that stood in front of it (the next-track action
