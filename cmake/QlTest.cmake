@@ -1,14 +1,20 @@
-# ql_add_test(<name> <sources...> [XVFB] [DBUS] [LIBS <libs...>] [LABELS <labels...>]
+# ql_add_test(<name> <sources...> [XVFB] [DBUS] [UNITS] [LIBS <libs...>] [LABELS <labels...>]
 #             [ARGS <arguments...>])
 # Adds one Qt Test executable and registers it with CTest. Every test links the
 # shared test support (temporary home, generated audio) and runs offscreen;
 # with XVFB it runs on a real X server of its own (xvfb-run), as a user's
 # window would. With DBUS it runs on a session bus of its own (dbus-run-session),
 # so no other test's program answers on the bus it talks to. ARGS are passed to
-# the test program (for example the test functions to run).
+# the test program (for example the test functions to run). With UNITS the
+# sources are several test classes that register themselves
+# (tests/support/TestUnits.h) and share one main.
 function(ql_add_test name)
-    cmake_parse_arguments(ARG "XVFB;DBUS" "" "LIBS;LABELS;ARGS" ${ARGN})
-    add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
+    cmake_parse_arguments(ARG "XVFB;DBUS;UNITS" "" "LIBS;LABELS;ARGS" ${ARGN})
+    set(sources ${ARG_UNPARSED_ARGUMENTS})
+    if(ARG_UNITS)
+        list(APPEND sources ${PROJECT_SOURCE_DIR}/tests/support/UnitsMain.cpp)
+    endif()
+    add_executable(${name} ${sources})
     target_link_libraries(${name} PRIVATE ql_test_support Qt6::Test ${ARG_LIBS})
     if(ARG_XVFB)
         add_test(NAME ${name} COMMAND xvfb-run -a -s "-screen 0 1600x1000x24"

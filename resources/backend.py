@@ -63,8 +63,12 @@ class ProtocolOut:
         os.dup2(2, 1)
         sys.stdout = sys.stderr
 
-    def write(self, text):
-        self.out.write(text.encode("utf-8", "replace") + b"\n")
+    def write(self, reply):
+        """One reply line: a text, or byte strings written one after the other."""
+        parts = [reply.encode("utf-8", "replace")] if isinstance(reply, str) else reply
+        for part in parts:
+            self.out.write(part)
+        self.out.write(b"\n")
         self.out.flush()
 
 
@@ -94,9 +98,9 @@ def serve(config):
                 reply = broken
             else:
                 try:
-                    reply = library.handle(line)
+                    reply = library.respond(line)
                 except Exception as e:
-                    reply = library.reply(failure(e))
+                    reply = library.reply_parts(failure(e))
             out.write(reply)
     except (BrokenPipeError, KeyboardInterrupt):
         pass

@@ -329,3 +329,47 @@ def walk_audio(roots, skip, stop):
                 seen_files.add((st.st_dev, st.st_ino))
                 yield entry.path, st.st_size, st.st_mtime_ns
             stack.extend(reversed(subfolders))
+
+
+# Folders where removable disks are mounted, one folder (or a user's folder
+# and then one) below: an empty or missing folder there is a disk that is away.
+MOUNT_FOLDERS = ("/media", "/run/media", "/mnt")
+
+
+def unreachable_paths(paths, roots):
+    """The paths among `paths` that lie where nothing can be reached just
+    now: under a scan root that is missing, or under a mount point of
+    MOUNT_FOLDERS (one or two levels down) that is missing or empty. A file
+    deleted from a disk that is present is not among them."""
+    state = {}
+
+    def away(folder, empty_counts):
+        known = state.get(folder)
+        if known is None:
+            try:
+                known = empty_counts and not os.listdir(folder)
+                known = known or not os.path.isdir(folder)
+            except OSError:
+                known = True
+            state[folder] = known
+        return known
+
+    found = set()
+    for path in paths:
+        for root in roots:
+            if path.startswith(root.rstrip("/") + "/"):
+                if away(root, False):
+                    found.add(path)
+                break
+        if path in found:
+            continue
+        for base in MOUNT_FOLDERS:
+            if not path.startswith(base + "/"):
+                continue
+            parts = path[len(base) + 1 :].split("/")[:-1]  # folders below base
+            for depth in (1, 2):
+                if len(parts) >= depth and away(base + "/" + "/".join(parts[:depth]), True):
+                    found.add(path)
+                    break
+            break
+    return found

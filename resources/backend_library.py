@@ -6,6 +6,7 @@ import contextlib
 import json
 import os
 import stat
+import sys
 import threading
 import time
 import traceback
@@ -18,6 +19,7 @@ from backend_files import (
     finite_seconds,
     folder_identity,
     read_tags,
+    unreachable_paths,
     walk_audio,
 )
 from backend_musicbrainz import (
@@ -49,10 +51,19 @@ MSG_MB_COMPLETE = "곡 정보와 아트가 이미 모두 있습니다."
 MSG_MB_NOTHING_NEW = "MusicBrainz에 더 채울 정보가 없습니다."
 
 
+def track_fields(track):
+    """The fields of a catalog entry, which is kept as its JSON text."""
+    return json.loads(track)
+
+
 class Library:
     """The catalog and everything kept for it. Requests run on the main
     thread, scans on one background thread; `lock` guards the shared state
-    and the published reply text."""
+    and the published reply text.
+
+    Each track is kept as its own JSON text, the form every reply sends: a
+    large catalog then costs one string per track rather than a dict and its
+    seven values, and a reply is the stored texts joined once per change."""
 
     def __init__(self, config, restore=True):
         self.cfg = config
@@ -69,9 +80,9 @@ class Library:
         for path in sorted(set(self.cache).union(self.added)):
             if path in self.added or len(self.cache[path]) == 6:
                 self.id_for(path)
-        self.catalog = {}  # path -> Track object
+        self.catalog = {}  # path -> Track as JSON text
         self.live = {}  # tracks added in this run, kept through the running scan
-        self.snapshot = "[]"
+        self.snapshot = b"[]"  # the catalog as sent, UTF-8
         self.scanning = False
         self.notice = MSG_NO_MUTAGEN if backend_files.mutagen is None else None
         self.stop = threading.Event()
@@ -91,6 +102,7 @@ class Library:
             return {}
         good = {}
         for path, entry in files.items():
+            path = sys.intern(path)  # one string per path across every table
             if isinstance(entry, list) and len(entry) in (2, 6):
                 size, mtime = entry[0], entry[1]
                 if type(size) is int and type(mtime) is int:
@@ -99,7 +111,8 @@ class Library:
                     elif all(isinstance(t, str) for t in entry[2:5]) and isinstance(
                         entry[5], (int, float)
                     ):
-                        good[path] = entry[:2] + [clean_text(t) for t in entry[2:5]] + entry[5:]
+                        entry[2:5] = [clean_text(t) for t in entry[2:5]]  # in place: no copy
+                        good[path] = entry
         if version == 1:
             # Tags read before legacy Korean text and WAV/AIFF text chunks were
             # understood: those files are read again once (the old titles show
@@ -211,7 +224,7 @@ class Library:
             value = extra.get(key)
             return tagged or (clean_text(value) if isinstance(value, str) else "")
 
-        return {
+        track = {
             "id": track_id,
             "path": shown,
             "title": field(title, "title") or file_title(path),
@@ -220,6 +233,7 @@ class Library:
             "duration": finite_seconds(duration),
             "art": field("", "art"),
         }
+        return json.dumps(track, ensure_ascii=False, separators=(",", ":"))
 
     def file_track(self, path, size, mtime):
         """The track of one file, from the cache when size and modification
@@ -248,11 +262,12 @@ class Library:
         return tracks
 
     def _publish(self, tracks):
-        ordered = [tracks[p] for p in sorted(tracks)]
-        text = json.dumps(ordered, ensure_ascii=False, separators=(",", ":"))
+        text = "[" + ",".join([tracks[p] for p in sorted(tracks)]) + "]"
+        data = text.encode("utf-8", "replace")
+        del text
         with self.lock:
             self.catalog = tracks
-            self.snapshot = text
+            self.snapshot = data
 
     def _republish(self, changes):
         with self.lock:
@@ -260,15 +275,21 @@ class Library:
         tracks.update(changes)
         self._publish(tracks)
 
-    def reply(self, error=None):
+    def reply_parts(self, error=None):
+        """The reply as byte strings to be written one after the other: the
+        stored catalog text is sent as it is, never copied or re-encoded, so
+        a poll of an unchanged catalog costs next to nothing."""
         with self.lock:
-            scanning = "true" if self.scanning else "false"
-            parts = ['{"tracks":', self.snapshot, ',"scanning":', scanning]
+            snapshot = self.snapshot
+            tail = b',"scanning":true' if self.scanning else b',"scanning":false'
         if error is None and self.notice:
             error, self.notice = self.notice, None
         if error:
-            parts += [',"error":', json.dumps(error, ensure_ascii=False)]
-        return "".join(parts) + "}"
+            tail += b',"error":' + json.dumps(error, ensure_ascii=False).encode("utf-8", "replace")
+        return [b'{"tracks":', snapshot, tail + b"}"]
+
+    def reply(self, error=None):
+        return b"".join(self.reply_parts(error))
 
     # -- scanning
 
@@ -306,10 +327,14 @@ class Library:
         listed = set()  # readable or not: an unreadable file keeps its cache entry
         next_publish = last_save = time.monotonic()
         for path, size, mtime in walk_audio(self.cfg.roots, self._skip(), self.stop):
+            path = sys.intern(path)
             listed.add(path)
             track = self.file_track(path, size, mtime)
             if track is not None:
-                found[path] = track
+                # An unchanged track keeps the text already held, so a rescan
+                # does not hold the catalog twice.
+                old = base.get(path)
+                found[path] = old if old == track else track
             now = time.monotonic()
             if now >= next_publish:
                 self._refresh(found)
@@ -330,6 +355,8 @@ class Library:
         with self.lock:
             outside = sorted(self.added.union(self.live) - set(found))
         self._refresh(found)
+        # From here until the catalog is published, an "add" or a picked-up
+        # import may land; it is kept below, from `live`.
         gone = []
         for path in outside:
             try:
@@ -344,15 +371,24 @@ class Library:
                 found[path] = track
         if gone:
             self._change_added(remove=gone)
+        checked = set(outside)
         with self.lock:
-            keep = listed.union(outside).difference(gone)
-            for path in [p for p in self.cache if p not in keep]:
-                del self.cache[path]
-                self.cache_dirty = True
+            for path, track in self.live.items():
+                if path not in checked and path not in found:
+                    found[path] = track  # added since `outside` was taken
+            keep = listed.union(checked, found).difference(gone)
+            missing = [p for p in self.cache if p not in keep]
+            # Files of an unplugged disk or a missing scan root keep their
+            # tags for when it is back; the catalog lists only what is here.
+            away = unreachable_paths(missing, self.cfg.roots)
+            for path in missing:
+                if path not in away:
+                    del self.cache[path]
+                    self.cache_dirty = True
             for path in [p for p in self.ids if p not in found and p not in self.added]:
                 self._forget(path)
             self.live = {p: t for p, t in self.live.items() if p in found}
-        self._publish(found)
+            self._publish(found)
         self._prune_links(found)
         self.save_cache()
 
@@ -369,7 +405,12 @@ class Library:
                     found[path] = track
 
     def _prune_links(self, tracks):
-        shown = {os.path.basename(t["path"]) for t in tracks.values()}
+        shown = set()
+        for path, track in tracks.items():
+            try:
+                path.encode("utf-8")
+            except UnicodeEncodeError:  # shown through a link (shown_path)
+                shown.add(os.path.basename(track_fields(track)["path"]))
         with contextlib.suppress(OSError):
             for name in os.listdir(self.cfg.links_dir):
                 if name not in shown:
@@ -386,24 +427,28 @@ class Library:
 
     def handle(self, line):
         """The reply line to one request line."""
+        return b"".join(self.respond(line))
+
+    def respond(self, line):
+        """The reply to one request line, as reply_parts gives it."""
         try:
             request = json.loads(line)
         except ValueError:
-            return self.reply(MSG_BAD_REQUEST)
+            return self.reply_parts(MSG_BAD_REQUEST)
         if not isinstance(request, dict) or not isinstance(request.get("action"), str):
-            return self.reply(MSG_BAD_REQUEST)
+            return self.reply_parts(MSG_BAD_REQUEST)
         self.pick_up_imports()
         action = request["action"]
         if action == "list":
-            return self.reply()
+            return self.reply_parts()
         if action == "scan":
             self.start_scan()
-            return self.reply()
+            return self.reply_parts()
         if action == "add":
-            return self.reply(self.add(request.get("path")))
+            return self.reply_parts(self.add(request.get("path")))
         if action == "enrich":
-            return self.reply(self.enrich(request.get("id")))
-        return self.reply(MSG_UNKNOWN_ACTION.format(clean_text(action)))
+            return self.reply_parts(self.enrich(request.get("id")))
+        return self.reply_parts(MSG_UNKNOWN_ACTION.format(clean_text(action)))
 
     def open_file(self, given):
         """(path, track, None) for a readable audio file, else (.., None, message)."""
@@ -465,7 +510,7 @@ class Library:
         if error:
             return {"error": error}
         self._change_added(add=[path])
-        return {"opened": track}
+        return {"opened": track_fields(track)}
 
     def enrich(self, track_id):
         if type(track_id) is float and track_id.is_integer():
@@ -478,6 +523,7 @@ class Library:
             entry = self.cache.get(path) if path else None
         if track is None:
             return MSG_NO_TRACK
+        track = track_fields(track)
         tags = entry[2:5] if entry and len(entry) == 6 else ("", "", "")
         extra = self.enriched.get(path) if isinstance(self.enriched.get(path), dict) else {}
         want = [k for k, t in zip(("title", "artist", "album"), tags) if not t and not extra.get(k)]

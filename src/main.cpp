@@ -38,9 +38,16 @@ int main(int argc, char** argv) {
     // written and temporary files removed.
     ql::platform::quitOnSignals();
 
-    const QStringList files = ql::fileArguments(args, QDir::currentPath());
+    // Qt has now removed its own options and their values from the list.
+    const QStringList files = ql::fileArguments(QApplication::arguments(), QDir::currentPath());
     ql::platform::SingleInstance instance(ql::platform::SingleInstance::defaultName());
     if (instance.handOver(files, 1000))
+        return 0;
+
+    // Listening before anything is built lets a start that lost the race to
+    // another one hand over to it instead of running unreachable beside it.
+    // Without the socket the player still runs; only hand-overs are lost.
+    if (!instance.listen() && instance.handOver(files, 1000))
         return 0;
 
     // The interface language is fixed for the run before anything is built.
@@ -53,8 +60,6 @@ int main(int argc, char** argv) {
     ql::App app(platform);
     instance.onOpenFiles = [&app](const QStringList& f) { app.applicationOpen(f); };
     instance.onReopen = [&app] { app.applicationShouldHandleReopen(); };
-    // Without the socket the player still runs; only hand-overs are lost.
-    instance.listen();
 
     app.applicationOpen(files);
     app.applicationDidFinishLaunching();

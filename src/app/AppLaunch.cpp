@@ -20,6 +20,34 @@
 
 namespace ql {
 
+namespace {
+
+// Qt hands the keyboard focus to the first control in the tab chain when a
+// window is first activated, which comes after the launch has cleared it;
+// Space and the arrows would then act on that control. This takes it back
+// once, right after that first activation.
+class ClearFirstFocus final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::WindowActivate) {
+            auto* window = static_cast<QWidget*>(watched);
+            window->removeEventFilter(this);
+            // Queued: the focus is handed out after the activation event.
+            QTimer::singleShot(0, window, [window] {
+                if (QWidget* focused = window->focusWidget())
+                    focused->clearFocus();
+            });
+            deleteLater();
+        }
+        return false;
+    }
+};
+
+} // namespace
+
 void App::applicationDidFinishLaunching() {
     // 1. A desktop program with a window is what a Qt application already is.
     step("activationPolicy");
@@ -88,6 +116,8 @@ void App::applicationDidFinishLaunching() {
     step("noFirstResponder");
     if (QWidget* focused = window->focusWidget())
         focused->clearFocus();
+    if (!window->isActiveWindow())
+        window->installEventFilter(new ClearFirstFocus(window.get()));
     step("activate");
     window->activateWindow();
 

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include <QDir>
+#include <QUrl>
 
 namespace ql {
 
@@ -8,9 +9,13 @@ RunMode decideRunMode(const QStringList& args) {
     return args.contains(QStringLiteral("--self-test")) ? RunMode::Validation : RunMode::Normal;
 }
 
-bool isSaveRun(const QStringList& args) { return args.contains(QStringLiteral("--save")); }
+bool isSaveRun(const QStringList& args) {
+    return args.contains(QStringLiteral("--save"));
+}
 
-QString validationFile(const QStringList& args) { return args.isEmpty() ? QString() : args.last(); }
+QString validationFile(const QStringList& args) {
+    return args.isEmpty() ? QString() : args.last();
+}
 
 QStringList fileArguments(const QStringList& args, const QString& workingDir) {
     QStringList files;
@@ -19,6 +24,14 @@ QStringList fileArguments(const QStringList& args, const QString& workingDir) {
         const QString& a = args.at(i);
         if (a.isEmpty() || a.startsWith(QLatin1Char('-')))
             continue;
+        // A file manager may hand us "file:///…" (with %-escapes) for a path.
+        if (a.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+            const QUrl url(a);
+            if (url.isLocalFile() && !url.toLocalFile().isEmpty()) {
+                files << QDir::cleanPath(base.absoluteFilePath(url.toLocalFile()));
+                continue;
+            }
+        }
         files << QDir::cleanPath(base.absoluteFilePath(a));
     }
     return files;

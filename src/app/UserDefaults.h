@@ -6,9 +6,9 @@
 // and nothing re-reads the file. Writes are coalesced: the file is written
 // once, kWriteDelayMs after the last change of a burst (a slider drag, a run
 // of search keystrokes), on a pool thread started by a timer of the main
-// thread's event loop; sync() writes at once (the quit calls it). Each write replaces the file
-// whole (QSettings' atomic sync), so a crash loses at most the last second of changes and never
-// leaves a damaged file.
+// thread's event loop; sync() writes at once (the quit calls it). Each write
+// replaces the file whole (QSettings' atomic sync), so a crash loses at most
+// the last second of changes and never leaves a damaged file.
 //
 // A handle on another INI file (tests, tools) has its own object, which
 // QSettings writes at the next turn of the event loop or when it goes.

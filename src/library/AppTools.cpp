@@ -32,7 +32,8 @@ QStringList App::missingTools() {
 }
 
 void App::runSetupInTerminal() {
-    const std::optional<QString> script = writeSetupScript(QDir::tempPath());
+    const std::optional<QString> folder = setupScriptFolder();
+    const std::optional<QString> script = folder ? writeSetupScript(*folder) : std::nullopt;
     if (!script) {
         if (seams.beep)
             seams.beep();

@@ -1,9 +1,11 @@
 #include "library/SetupScript.h"
 
+#include "app/PrivateFolder.h"
+
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryDir>
 
 namespace ql {
 
@@ -34,22 +36,25 @@ QString setupScriptText() {
     return lines.join(QLatin1Char('\n'));
 }
 
-std::optional<QString> writeSetupScript(const QString& folder) {
+std::optional<QString> setupScriptFolder() {
+    if (const std::optional<QString> runtime = privateRuntimeFolder())
+        return runtime;
     // QDir::tempPath() is empty when TMPDIR names a folder that does not
-    // exist; "" + "/name" would write at the root of the file system.
-    if (folder.isEmpty() || !QDir::isAbsolutePath(folder) || !QFileInfo(folder).isDir())
+    // exist; "" + "/name" would be made at the root of the file system.
+    const QString tmp = QDir::tempPath();
+    if (tmp.isEmpty() || !QDir::isAbsolutePath(tmp))
+        return std::nullopt;
+    QTemporaryDir fresh(tmp + QStringLiteral("/Quavelark-setup-XXXXXX"));
+    if (!fresh.isValid())
+        return std::nullopt;
+    fresh.setAutoRemove(false);
+    return makePrivateFolder(fresh.path());
+}
+
+std::optional<QString> writeSetupScript(const QString& folder) {
+    if (!QDir::isAbsolutePath(folder) || !isPrivateFolder(folder))
         return std::nullopt;
     const QString path = folder + QLatin1Char('/') + kSetupScriptName;
-
-    // The temporary folder may be shared with other users. A link planted under
-    // our name would make the write follow it to a file of the user's own;
-    // remove it (the sticky bit stops us removing another user's entry, and
-    // then the write below fails too).
-    const QFileInfo existing(path);
-    if (existing.isSymLink() || (existing.exists() && !existing.isFile())) {
-        if (!QFile::remove(path))
-            return std::nullopt;
-    }
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))

@@ -19,12 +19,18 @@ extern const QString kSetupScriptName;
 // The script, UTF-8 when written, without a line break after its last line.
 QString setupScriptText();
 
+// A folder of ours for the script: the runtime folder when it is private,
+// else a new folder of mode 0700 under the temporary folder. The new folder
+// is kept: the terminal reads the script after we return. None when neither
+// can be had.
+std::optional<QString> setupScriptFolder();
+
 // Writes the script into `folder` under kSetupScriptName, replacing an earlier
-// copy in one step, and makes it executable (mode 0755). A symbolic link or
-// other non-file at that name is removed first, so the write can never land on
-// whatever such a link points to. `folder` must be an existing absolute
-// folder. Returns the file's path, or none when the write or the permission
-// change failed. Any thread.
+// copy in one step, and makes it executable (mode 0755). `folder` must be a
+// private folder of ours (isPrivateFolder): in a shared one, a link planted
+// under the name would make the write land on its target. Returns the file's
+// path, or none when the folder is not private or the write or the
+// permission change failed. Any thread.
 std::optional<QString> writeSetupScript(const QString& folder);
 
 } // namespace ql

@@ -36,11 +36,11 @@ struct RateRange {
 
 // The format a stream runs at on the hardware side.
 struct PhysicalFormat {
-    double rate = 0;        // Hz
-    int bits = 0;           // bits per channel (valid bits: 24 for S24_3LE and S24_LE)
-    bool isFloat = false;   // float samples; integer otherwise
+    double rate = 0;      // Hz
+    int bits = 0;         // bits per channel (valid bits: 24 for S24_3LE and S24_LE)
+    bool isFloat = false; // float samples; integer otherwise
     int channels = 0;
-    int bytesPerFrame = 0;  // as stored: 6 for 24-bit stereo packed, 8 for 24-in-32 stereo
+    int bytesPerFrame = 0; // as stored: 6 for 24-bit stereo packed, 8 for 24-in-32 stereo
     bool isLinearPcm = true;
     bool operator==(const PhysicalFormat&) const = default;
 };
@@ -85,14 +85,21 @@ public:
     virtual std::optional<PhysicalFormat> physicalFormat(StreamId stream) const = 0;
     virtual bool setPhysicalFormat(StreamId stream, const PhysicalFormat& format) = 0;
     // In the device's own order.
-    virtual std::optional<std::vector<PhysicalFormat>> availablePhysicalFormats(
-        StreamId stream) const = 0;
+    virtual std::optional<std::vector<PhysicalFormat>>
+    availablePhysicalFormats(StreamId stream) const = 0;
 
     // Hardware volume scalars 0…1; volume(set(x)) reads back within 0.005 of x.
     virtual bool hasVolume(DeviceId id, VolumeElement element) const = 0;
     virtual bool volumeSettable(DeviceId id, VolumeElement element) const = 0;
     virtual std::optional<double> volume(DeviceId id, VolumeElement element) const = 0;
     virtual bool setVolume(DeviceId id, VolumeElement element, double value) = 0;
+    // The gain the element applies now, in dB, when it says so (a mixer
+    // control with a dB range); none for a control of bare steps.
+    virtual std::optional<double> volumeDecibels(DeviceId id, VolumeElement element) const {
+        (void)id;
+        (void)element;
+        return std::nullopt;
+    }
 
     // The process holding the device exclusively, kNoOwner when it is free.
     virtual std::optional<int> exclusiveOwner(DeviceId id) const = 0;

@@ -7,6 +7,10 @@
 //
 // Wire format: one line of UTF-8 JSON, an array of absolute paths.
 // Main thread only; the listener needs a running event loop.
+//
+// The socket lives in a folder only we can enter, and both ends check the
+// other's user id (SO_PEERCRED): file names go only to our own user's
+// instance and are taken only from it.
 #pragma once
 
 #include <QObject>
@@ -25,23 +29,34 @@ public:
     explicit SingleInstance(QString name, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // The per-user socket: in $XDG_RUNTIME_DIR when set, else in the
-    // temporary folder with the user id in its name.
+    // The per-user socket: in $XDG_RUNTIME_DIR when that is a private folder
+    // of ours, else in "quavelark-<uid>" under the temporary folder, made
+    // with mode 0700 and checked to be ours and private. Empty when no such
+    // folder can be had (then this start runs on its own).
     static QString defaultName();
 
     // Client side: true when a running instance took the files (an empty list
     // asks it to show its window). Waits at most `timeoutMs` for it.
     bool handOver(const QStringList& files, int timeoutMs = 2000) const;
 
-    // Server side: starts listening; a stale socket left by a crashed run is
-    // removed first. False when the socket cannot be made.
+    // Server side: starts listening. A socket already at the name is first
+    // tried: when our own instance answers there (two starts racing) it is
+    // left alone and this returns false; one left by a crashed run, or held
+    // by a peer we do not trust, is removed. False when the socket cannot be
+    // made.
     bool listen();
 
     std::function<void(const QStringList& files)> onOpenFiles;
     std::function<void()> onReopen;
 
+    // Whether a peer with this user id may exchange files with us; unset, it
+    // must be our own user. Tests set it to stand for another user's socket.
+    std::function<bool(qint64 uid)> trustsPeer;
+
 private:
     void accept();
+    bool trusted(qintptr descriptor) const;
+    bool ownInstanceAnswers() const;
 
     QString m_name;
     QLocalServer* m_server = nullptr;

@@ -85,7 +85,23 @@ void App::setDeviceVolume(double v) {
 }
 
 void App::updateVolDB() {
-    volDB->setText(volumeDbText(views.volume->doubleValue()));
+    const double slider = views.volume->doubleValue();
+    if (!playback.hwVol) {
+        volDB->setText(volumeDbText(slider)); // the player's gain is slider / 100
+        return;
+    }
+    // The device applies the level: show its own gain when it tells it, else
+    // the sound server's cubic law for a control of bare steps.
+    if (const auto device = outputDeviceID()) {
+        const auto elements = volumeElements(*device);
+        if (!elements.empty()) {
+            if (const auto db = platform.hardware->volumeDecibels(*device, elements.front())) {
+                volDB->setText(decibelText(*db));
+                return;
+            }
+        }
+    }
+    volDB->setText(cubicVolumeDbText(slider));
 }
 
 bool App::needsSoftwareVolume() const {

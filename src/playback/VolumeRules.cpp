@@ -34,10 +34,22 @@ float effectiveVolume(const VolumeFacts& f) {
     return float(std::clamp(v, 0.0, 1.0));
 }
 
+QString decibelText(double db) {
+    if (!(db > -150.0))
+        return QStringLiteral("\u2212\u221E dB");
+    return fixedText(db, 1) + QStringLiteral("dB");
+}
+
 QString volumeDbText(double slider) {
     if (!(slider > kDbFloorSlider))
         return QStringLiteral("\u2212\u221E dB");
     return fixedText(20.0 * std::log10(slider / 100.0), 1) + QStringLiteral("dB");
+}
+
+QString cubicVolumeDbText(double slider) {
+    if (!(slider > kDbFloorSlider))
+        return QStringLiteral("\u2212\u221E dB");
+    return fixedText(60.0 * std::log10(slider / 100.0), 1) + QStringLiteral("dB");
 }
 
 HardwareVolumeStep followHardwareVolume(bool firstPoll, bool was, bool now,

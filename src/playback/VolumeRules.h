@@ -47,6 +47,11 @@ float effectiveVolume(const VolumeFacts& facts);
 // The volume label: 20·log10(slider / 100) with one decimal and "dB"
 // ("0.0dB" at 100, "-6.0dB" at 50); "−∞ dB" (U+2212, U+221E) at 0.01 and below.
 QString volumeDbText(double slider);
+// The label for a hardware control of bare steps, which sound servers turn
+// into gain by the cubic law: 60·log10(slider / 100), same floor and form.
+QString cubicVolumeDbText(double slider);
+// The label for a gain read from the control itself ("−∞ dB" below -150).
+QString decibelText(double db);
 
 // One hardware-volume poll: what to do given whether the output device had
 // (`was`) and has (`now`) a settable hardware volume, its volume when it could

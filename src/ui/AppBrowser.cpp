@@ -59,7 +59,10 @@ void App::makeBrowserControls() {
 void App::filter(bool resetOrder) {
     MatchInput match;
     match.searchText = search->text();
-    match.selectedFolder = browser.selectedFolder;
+    // A scan still running may not have reached the chosen folder yet: its
+    // key is kept, but the list shows what the pop-up says, all folders.
+    if (browser.folderPaths.contains(browser.selectedFolder))
+        match.selectedFolder = browser.selectedFolder;
     match.cellFilter = browser.cellFilter;
     match.genres = &library.genres;
 

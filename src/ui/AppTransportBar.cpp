@@ -23,6 +23,7 @@
 #include "app/App.h"
 
 #include "analysis/WaveformView.h"
+#include "playback/VolumeKeys.h"
 #include "ui/ButtonFactory.h"
 #include "ui/ClickImageView.h"
 #include "ui/IconButton.h"
@@ -102,7 +103,6 @@ void App::makeTransportControls() {
     views.toolsButton = new IconButton;
     views.toolsButton->setImage(sym(QStringLiteral("slider.horizontal.3"), 17));
     views.toolsButton->setContentTint(Theme::sub());
-    views.toolsButton->setFocusPolicy(Qt::NoFocus);
     views.toolsButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     views.toolsButton->setToolTip(
         QStringLiteral("가사·사운드·크로스페이드·수면 타이머·음질 분석 등 도구 열기/닫기"));
@@ -187,6 +187,7 @@ void App::buildTransportBar() {
     volDB->setFixedWidth(70);
     SeekSlider* volume = views.volume;
     volume->setTracking(true);
+    volume->setStepValue(kVolumeStep); // a wheel notch or an arrow key: one −/+ step
     volume->setFixedWidth(150);
     QPalette fill = volume->palette();
     fill.setColor(QPalette::Highlight, Theme::accent());

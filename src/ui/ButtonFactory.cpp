@@ -34,7 +34,6 @@ SymbolButton* flatButton(const std::optional<QString>& symbol, const QString& ti
                          const FlatButtonStyle& style, std::function<void()> action) {
     auto* b = new SymbolButton;
     b->setContentTint(style.tint);
-    b->setFocusPolicy(Qt::NoFocus);
     if (symbol)
         b->setImage(sym(*symbol, style.size, SymbolWeight::Regular));
     if (!title.isEmpty()) {

@@ -4,6 +4,10 @@
 // Set from code (setMaximum, setValue) it moves silently; only the user's
 // own moves run `action`. The value is kept exactly as set; the slider's
 // integer steps (milliseconds of the range) only draw it.
+//
+// A click on the groove moves straight to the clicked point (and a drag goes
+// on from there); with a step value set, a wheel notch or an arrow key moves
+// by exactly that step.
 #pragma once
 
 #include <QSlider>
@@ -26,8 +30,16 @@ public:
     // Clamped to minimum … maximum; a non-finite value is ignored.
     void setDoubleValue(double value);
 
+    // The distance of one wheel notch or arrow key, in the slider's units;
+    // 0 (the default) leaves Qt's own small steps.
+    void setStepValue(double step);
+
     // Run after the user moved the slider; doubleValue() is the new position.
     std::function<void()> action;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void syncSteps();
@@ -35,6 +47,8 @@ private:
     double m_min = 0;
     double m_max = 1;
     double m_value = 0;
+    double m_step = 0;
+    double m_wheelNotches = 0; // parts of a notch not yet moved (fine wheels)
     bool m_syncing = false;
 };
 

@@ -15,7 +15,11 @@ constexpr int kGap = 4; // between image and title
 } // namespace
 
 SymbolButton::SymbolButton(QWidget* parent)
-    : QAbstractButton(parent), m_titleFont(Theme::font(13)) {}
+    : QAbstractButton(parent), m_titleFont(Theme::font(13)) {
+    // Like the desktop player it stands for, a click on a button leaves the
+    // keyboard where it was: Space and the arrows keep their meaning.
+    setFocusPolicy(Qt::NoFocus);
+}
 
 QString SymbolButton::title() const {
     return QAbstractButton::text();

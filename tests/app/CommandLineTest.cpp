@@ -1,3 +1,4 @@
+// Guards against: arguments misread: a file taken for an option, an option lost.
 #include "app/CommandLine.h"
 
 #include "TestHome.h"
@@ -39,6 +40,9 @@ private slots:
                                                 << QStringList{"/home/u/a.flac", "/home/u/b.wav"};
         QTest::newRow("absolute kept, options skipped")
             << QStringList{"q", "--verbose", "/x/y.mp3", "-"} << QStringList{"/x/y.mp3"};
+        QTest::newRow("file URLs are paths")
+            << QStringList{"q", "file:///m/a%20b.flac", "FILE:rel.wav"}
+            << QStringList{"/m/a b.flac", "/home/u/rel.wav"};
         QTest::newRow("program path is not a file")
             << QStringList{"/usr/bin/quavelark"} << QStringList{};
     }

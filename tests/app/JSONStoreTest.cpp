@@ -1,8 +1,10 @@
+// Guards against: stores losing data: damage overwritten, read-only files changed, NaN written.
 #include "app/JSONStore.h"
 #include "app/Records.h"
 
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <QDir>
 #include <QFile>
@@ -202,5 +204,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(JSONStoreTest)
+QL_TEST_UNIT(JSONStoreTest)
 #include "JSONStoreTest.moc"

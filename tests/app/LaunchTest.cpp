@@ -1,3 +1,4 @@
+// Guards against: launch steps out of order or skipped, or the wrong window state after.
 #include "app/App.h"
 #include "downloader/FlacFetcher.h"
 #include "platform/Platform.h"
@@ -117,6 +118,11 @@ private slots:
         QCOMPARE(app.window->size(), QSize(1180, 700));
         QCOMPARE(app.status->stringValue(), QString("음원 불러오는 중…"));
         QCOMPARE(app.timer->interval(), 500);
+        // Once activated, no control holds the keyboard focus: Space and the
+        // arrows must not act on the transport buttons.
+        QVERIFY(QTest::qWaitForWindowActive(app.window.get()));
+        QTest::qWait(20);
+        QCOMPARE(QApplication::focusWidget(), nullptr);
     }
 
     void downloaderCallbacks() {
@@ -229,7 +235,9 @@ private slots:
 
         QProcess second;
         second.setWorkingDirectory("/tmp");
-        second.start(quavelarkPath(), {"rel.flac", "/abs/b.wav"});
+        // Qt's own options and their values are not files.
+        second.start(quavelarkPath(),
+                     {"-platform", "offscreen", "-style", "fusion", "rel.flac", "/abs/b.wav"});
         QVERIFY(second.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(rec.opened.size(), 1, 20000);
         QCOMPARE(rec.opened[0], (QStringList{"/tmp/rel.flac", "/abs/b.wav"}));
@@ -238,7 +246,7 @@ private slots:
         QCOMPARE(second.exitCode(), 0);
 
         QProcess third;
-        third.start(quavelarkPath(), {});
+        third.start(quavelarkPath(), {"-platform", "offscreen"});
         QTRY_COMPARE_WITH_TIMEOUT(reopens, 1, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(third.state() == QProcess::NotRunning, 20000);
         QCOMPARE(third.exitCode(), 0);

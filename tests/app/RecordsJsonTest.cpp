@@ -1,8 +1,10 @@
+// Guards against: records decoded from bad JSON, or encoded so they do not read back.
 #include "app/JsonCodec.h"
 #include "app/Records.h"
 #include "effects/FXState.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -311,5 +313,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(RecordsJsonTest)
+QL_TEST_UNIT(RecordsJsonTest)
 #include "RecordsJsonTest.moc"

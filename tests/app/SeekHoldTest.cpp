@@ -1,6 +1,8 @@
+// Guards against: a seek bar that jumps under the user's held pointer.
 #include "app/SeekHold.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 using namespace ql;
 
@@ -37,5 +39,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(SeekHoldTest)
+QL_TEST_UNIT(SeekHoldTest)
 #include "SeekHoldTest.moc"

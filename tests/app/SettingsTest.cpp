@@ -1,3 +1,4 @@
+// Guards against: settings lost, misread or written where they should not be.
 #include "analysis/WaveformView.h"
 #include "app/App.h"
 #include "app/AppPaths.h"

@@ -1,3 +1,4 @@
+// Guards against: a quit that loses a save, hangs on a child, or runs its steps out of order.
 // The quit of a launched controller: the order of its steps as they run,
 // the steps skipped when their object is absent, and what it leaves on
 // disk — temporary files gone (also a decode's partial output and a render

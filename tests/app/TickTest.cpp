@@ -1,3 +1,4 @@
+// Guards against: tick work done at the wrong cadence, or not at all.
 #include "analysis/WaveformView.h"
 #include "app/App.h"
 #include "platform/Platform.h"

@@ -1,8 +1,10 @@
+// Guards typed reads of stored settings against values no read can use.
 #include "app/UserDefaults.h"
 
 #include "CaseRows.h"
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <QTemporaryDir>
 
@@ -21,7 +23,8 @@ template <class T> QString shown(const std::optional<T>& v) {
         return QString::number(*v);
 }
 
-// What a stored value reads as under each typed read.
+// What a stored value reads as under each typed read: the rows a hand-edited
+// or damaged settings file can hold (not numbers, out of range, not finite).
 struct Conversion {
     const char* name;
     QVariant stored;
@@ -33,13 +36,8 @@ struct Conversion {
 
 const std::vector<Conversion>& conversions() {
     static const std::vector<Conversion> cases{
-        {"double 2.7", 2.7, "1", "2", "2.7", "2.7"},
-        {"double -2.7 truncates toward zero", -2.7, "1", "-2", "-2.7", "-2.7"},
         {"double NaN", std::numeric_limits<double>::quiet_NaN(), "-", "-", "-", "nan"},
-        {"text true", "true", "1", "-", "-", "true"},
-        {"text no", "no", "0", "-", "-", "no"},
         {"text 12 with blanks", " 12 ", "1", "12", "12", " 12 "},
-        {"text 1.5", "1.5", "1", "1", "1.5", "1.5"},
         {"text with a comma decimal", "1,5", "-", "-", "-", "1,5"},
         {"text inf", "inf", "-", "-", "-", "inf"},
         {"text too big for 64 bits", "1e30", "1", "-", "1e+30", "1e30"},
@@ -89,5 +87,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(UserDefaultsTest)
+QL_TEST_UNIT(UserDefaultsTest)
 #include "UserDefaultsTest.moc"

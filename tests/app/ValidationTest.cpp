@@ -1,3 +1,4 @@
+// Guards against: self-test runs that pass when the program is broken, or open files they must not.
 #include "app/Validation.h"
 
 #include "TestAudio.h"

@@ -1,3 +1,4 @@
+# Guards against: (shared helpers) replies checked loosely enough to hide a protocol fault.
 """Shared helpers of the library backend's tests: temporary homes, generated
 audio, a strict reply checker and a driver for the backend process."""
 

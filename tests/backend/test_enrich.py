@@ -1,3 +1,4 @@
+# Guards against: wrong or late track information from the web service, tags overwritten.
 """Filling in track information from MusicBrainz, against a stand-in
 service on the loopback address: matches, misses, service failures, no
 network, a service that never answers, and what is kept afterwards."""

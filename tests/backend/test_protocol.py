@@ -1,3 +1,4 @@
+# Guards against: a backend that drops, repeats or garbles a reply, or loses its save at exit.
 """The backend as the player drives it: one reply line per request line,
 exit at the end of input, the one-shot import, and ids that agree between
 runs and modes."""

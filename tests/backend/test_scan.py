@@ -1,3 +1,4 @@
+# Guards against: tracks missed, duplicated or renumbered by a scan; a scan stopped by a bad file.
 """Scanning: tags, file names, the folders searched and skipped, files that
 vanish or cannot be read, the tag cache, ids and what every reply carries."""
 
@@ -196,6 +197,60 @@ class ScanTest(unittest.TestCase):
         self.assertFalse(reply["scanning"])
         self.assertEqual([t["title"] for t in reply["tracks"]], ["A"])
         self.assertEqual(len(walks), 2)
+
+    def test_an_add_while_the_scan_finishes_stays(self):
+        make_audio(self.home.path("Music", "a.flac"), title="A")
+        added = make_audio(os.path.join(self.home.outside, "b.flac"), title="B")
+        library = self.library()
+        walk, refresh = backend_library.walk_audio, Library._refresh
+        walked, in_gap, resume = threading.Event(), threading.Event(), threading.Event()
+
+        def marked_walk(*args):
+            yield from walk(*args)
+            walked.set()
+
+        def paused_refresh(lib, found):
+            if walked.is_set() and not in_gap.is_set():
+                in_gap.set()  # the walk is over, the final catalog not yet made
+                resume.wait(30)
+            return refresh(lib, found)
+
+        with mock.patch.object(backend_library, "walk_audio", marked_walk), mock.patch.object(
+            Library, "_refresh", paused_refresh
+        ):
+            scan = threading.Thread(target=library.scan_once)
+            scan.start()
+            self.assertTrue(in_gap.wait(30))
+            self.assertIsNone(library.add(added))
+            resume.set()
+            scan.join(30)
+        self.assertEqual(sorted(t["title"] for t in tracks(library)), ["A", "B"])
+
+    def test_an_unplugged_root_keeps_its_tags(self):
+        disk = os.path.join(self.home.root, "disk")
+        away = os.path.join(self.home.root, "disk-away")
+        make_audio(self.home.path("Music", "a.flac"), title="A")
+        for name in ["1.flac", "2.flac"]:
+            make_audio(os.path.join(disk, name), title=name)
+        self.home.env["QUAVELARK_SCAN_ROOTS"] = self.home.home + ":" + disk
+        self.library().scan_once()
+        reads = []
+        real = backend_library.read_tags
+
+        def counted(path):
+            reads.append(os.path.basename(path))
+            return real(path)
+
+        rows = [("unplugged", ["A"]), ("plugged in again", ["1.flac", "2.flac", "A"])]
+        with mock.patch.object(backend_library, "read_tags", counted):
+            for step, titles in rows:
+                with self.subTest(step):
+                    os.rename(*((disk, away) if step == "unplugged" else (away, disk)))
+                    library = self.library()
+                    library.scan_once()
+                    self.assertEqual(sorted(t["title"] for t in tracks(library)), titles)
+                    self.assertEqual(len(library.cache), 3)
+                    self.assertEqual(reads, [])
 
     def test_order_is_stable_across_polls_and_scans(self):
         for relative in ["b/2.flac", "a/9.flac", "a/10.flac", "c.flac"]:

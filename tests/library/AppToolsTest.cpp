@@ -1,3 +1,4 @@
+// Guards against: a setup script that is wrong, follows a planted link, or is never shown.
 #include "app/App.h"
 #include "library/SetupScript.h"
 #include "platform/Platform.h"
@@ -48,12 +49,14 @@ QFile::Permissions modeOf(const QString& path) {
     return QFile::permissions(path) & mask;
 }
 
-// Points TMPDIR and PATH somewhere else for one test, and back.
+// Points TMPDIR, XDG_RUNTIME_DIR and PATH somewhere else for one test, and back.
 struct Environment {
     QByteArray oldTmp = qgetenv("TMPDIR");
+    QByteArray oldRun = qgetenv("XDG_RUNTIME_DIR");
     QByteArray oldPath = qgetenv("PATH");
     ~Environment() {
         qputenv("TMPDIR", oldTmp);
+        qputenv("XDG_RUNTIME_DIR", oldRun);
         qputenv("PATH", oldPath);
     }
 };
@@ -82,57 +85,66 @@ struct Calls {
 class AppToolsTest : public QObject {
     Q_OBJECT
 private slots:
-    // Each row prepares the temporary folder, runs the setup once and checks
-    // what it wrote and what it asked the desktop to do.
+    // Each row prepares the runtime and temporary folders, runs the setup
+    // once and checks where and what it wrote and what it asked the desktop
+    // to do.
     void setupScript_data() {
+        QTest::addColumn<QString>("runtime");  // "private", "shared" or "none"
         QTest::addColumn<QString>("tmp");      // how the temporary folder looks
         QTest::addColumn<QString>("terminal"); // "found", "fails" or "absent"
-        QTest::addColumn<bool>("written");
-        QTest::addColumn<QString>("action"); // "terminal", "open" or "beep"
+        QTest::addColumn<QString>("action");   // "terminal", "open" or "beep"
         // clang-format off
-        QTest::newRow("a terminal runs the fresh script")
-            << "empty" << "found" << true << "terminal";
+        QTest::newRow("a terminal runs the script in the runtime folder")
+            << "private" << "empty" << "found" << "terminal";
         QTest::newRow("no terminal: the desktop opens the file")
-            << "empty" << "absent" << true << "open";
+            << "private" << "empty" << "absent" << "open";
         QTest::newRow("a terminal that fails to start: the desktop opens the file")
-            << "empty" << "fails" << true << "open";
+            << "private" << "empty" << "fails" << "open";
         QTest::newRow("an older copy with other content and mode is replaced")
-            << "old copy" << "found" << true << "terminal";
-        QTest::newRow("a planted link is replaced, its target left alone")
-            << "link" << "found" << true << "terminal";
-        QTest::newRow("a missing temporary folder: beep, no terminal")
-            << "missing" << "found" << false << "beep";
-        QTest::newRow("a file in place of the temporary folder: beep, no terminal")
-            << "not a folder" << "found" << false << "beep";
+            << "private" << "old copy" << "found" << "terminal";
+        QTest::newRow("no runtime folder: a fresh private folder, a planted link left alone")
+            << "none" << "link" << "found" << "terminal";
+        QTest::newRow("a runtime folder others may enter is not used")
+            << "shared" << "empty" << "found" << "terminal";
+        QTest::newRow("no runtime folder and a missing temporary folder: beep")
+            << "none" << "missing" << "found" << "beep";
         QTest::newRow("a folder under the script's name: beep, no terminal")
-            << "folder in the way" << "found" << false << "beep";
+            << "private" << "folder in the way" << "found" << "beep";
         // clang-format on
     }
     void setupScript() {
+        QFETCH(QString, runtime);
         QFETCH(QString, tmp);
         QFETCH(QString, terminal);
-        QFETCH(bool, written);
         QFETCH(QString, action);
 
         Environment env;
         QTemporaryDir root;
         const QString tmpDir = root.filePath("tmp");
-        const QString script = tmpDir + "/Quavelark-setup.command";
+        const QString runDir = root.filePath("run");
+        const QString oldScript = tmpDir + "/Quavelark-setup.command";
+        const QString runScript = runDir + "/Quavelark-setup.command";
         const QString victim = root.filePath("victim.txt");
         QVERIFY(writeFile(victim, "keep me"));
-        if (tmp != "missing" && tmp != "not a folder")
+        if (tmp != "missing")
             QVERIFY(QDir().mkpath(tmpDir));
-        if (tmp == "not a folder")
-            QVERIFY(writeFile(tmpDir, "plain file"));
+        QVERIFY(QDir().mkpath(runDir));
+        QVERIFY(QFile::setPermissions(
+            runDir,
+            runtime == "shared" ? k0755 : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         if (tmp == "old copy") {
-            QVERIFY(writeFile(script, "echo old\n"));
-            QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner));
+            QVERIFY(writeFile(runScript, "echo old\n"));
+            QVERIFY(QFile::setPermissions(runScript, QFile::ReadOwner | QFile::WriteOwner));
         }
         if (tmp == "link")
-            QVERIFY(QFile::link(victim, script));
+            QVERIFY(QFile::link(victim, oldScript));
         if (tmp == "folder in the way")
-            QVERIFY(QDir().mkpath(script));
+            QVERIFY(QDir().mkpath(runScript));
         qputenv("TMPDIR", QFile::encodeName(tmpDir));
+        if (runtime == "none")
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runDir));
 
         // PATH holds only our fake terminal, or nothing.
         const QString bin = root.filePath("bin");
@@ -150,16 +162,9 @@ private slots:
         calls.attach(app, terminal != "fails");
         app.runSetupInTerminal();
 
-        QCOMPARE(QFileInfo(script).isFile() && !QFileInfo(script).isSymLink(), written);
-        if (written) {
-            QCOMPARE(readFile(script), kAgreedScript);
-            QCOMPARE(modeOf(script), k0755);
-            // Only the script: no temporary copy of the atomic write left over.
-            QCOMPARE(QDir(tmpDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                     QStringList{"Quavelark-setup.command"});
-        }
+        // A planted link and its target stay as they were.
         QCOMPARE(readFile(victim), QByteArray("keep me"));
-        // A temporary folder that cannot be resolved must not turn into "/".
+        QCOMPARE(QFileInfo(oldScript).isSymLink(), tmp == "link");
         QVERIFY(!QFileInfo::exists("/Quavelark-setup.command"));
 
         QCOMPARE(calls.beeps, action == "beep" ? 1 : 0);
@@ -168,6 +173,21 @@ private slots:
             QVERIFY(calls.opened.isEmpty());
             return;
         }
+        const QString script = !calls.started.isEmpty() ? calls.started[0].second.value(1)
+                                                        : calls.opened.value(0).toLocalFile();
+        if (runtime == "private")
+            QCOMPARE(script, runScript);
+        else
+            QVERIFY(script.startsWith(tmpDir + "/Quavelark-setup-"));
+        QCOMPARE(readFile(script), kAgreedScript);
+        QCOMPARE(modeOf(script), k0755);
+        QCOMPARE(modeOf(QFileInfo(script).path()),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // Only the script: no temporary copy of the atomic write left over.
+        QCOMPARE(QDir(QFileInfo(script).path())
+                     .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{"Quavelark-setup.command"});
+
         if (terminal == "absent") {
             QVERIFY(calls.started.isEmpty());
         } else {
@@ -182,7 +202,7 @@ private slots:
     void twoCallsLeaveTheSameFile() {
         Environment env;
         QTemporaryDir root;
-        qputenv("TMPDIR", QFile::encodeName(root.path()));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root.path()));
         qputenv("PATH", QFile::encodeName(root.filePath("nothing")));
         platform::Platform plat;
         App app(plat);

@@ -1,3 +1,4 @@
+// Guards against: lost, repeated or stale replies between the player and its backend child.
 // The backend bridge against a real child process: the fake backend script
 // answers as each test plans it.
 #include "app/App.h"

@@ -1,6 +1,8 @@
+// Guards against: backend replies misread into the wrong result or message.
 #include "library/BackendCommand.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 using namespace ql;
 
@@ -65,5 +67,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(BackendCommandTest)
+QL_TEST_UNIT(BackendCommandTest)
 #include "BackendCommandTest.moc"

@@ -1,6 +1,8 @@
+// Guards against: requests the backend cannot parse.
 #include "library/BackendRequest.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -48,5 +50,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(BackendRequestTest)
+QL_TEST_UNIT(BackendRequestTest)
 #include "BackendRequestTest.moc"

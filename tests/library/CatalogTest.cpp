@@ -1,3 +1,4 @@
+// Guards against: a catalog view that shows stale, partial or lost tracks.
 // Backend replies and the catalog cache, fed to App::receive() as the backend
 // would write them.
 #include "app/App.h"
@@ -214,7 +215,7 @@ private slots:
     // Replies while the backend is still scanning: a list shorter than the
     // catalog shown is not taken in (the cache, the chosen folder and the
     // stored order stay), and a chosen folder is forgotten only once the
-    // scan has finished.
+    // scan has finished; until then a reply without it lists every folder.
     void scanningReplies_data() {
         const Track a{4, "/다른/4.flac", "넷", "가수", "앨범", 60, ""};
         const Track b{5, "/다른/5.flac", "다섯", "가수", "앨범", 60, ""};
@@ -251,6 +252,9 @@ private slots:
         QCOMPARE(UserDefaults().string(keys::kSelectedFolder).value_or(""),
                  folderKept ? folder : QString());
         QCOMPARE(s.app->browser.selectedFolder, folderKept ? folder : QString());
+        // A folder the reply lacks lists as "all folders", as the pop-up says.
+        if (takenIn)
+            QCOMPARE(s.app->browser.filtered.size(), reply.size());
         if (!takenIn) {
             QCOMPARE(s.app->browser.filtered, kThree);
             QCOMPARE(UserDefaults().value(keys::kVisibleTrackOrder), order);

@@ -1,3 +1,4 @@
+// Guards against: music in the home folder that never reaches the list.
 // The whole program's launch with the real backend script, in a home folder
 // holding three tagged files made here: the catalog reaches the list and the
 // status line.

@@ -1,6 +1,8 @@
+// Guards against: lines split, joined or grown without bound on the backend pipe.
 #include "library/LineFramer.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 using namespace ql;
 
@@ -77,5 +79,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(LineFramerTest)
+QL_TEST_UNIT(LineFramerTest)
 #include "LineFramerTest.moc"

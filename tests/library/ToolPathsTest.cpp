@@ -1,6 +1,8 @@
+// Guards against: the wrong program run: a non-executable, a folder, the wrong search order.
 #include "library/ToolPaths.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <QDir>
 #include <QFile>
@@ -185,5 +187,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(ToolPathsTest)
+QL_TEST_UNIT(ToolPathsTest)
 #include "ToolPathsTest.moc"

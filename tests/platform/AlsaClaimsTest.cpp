@@ -1,3 +1,4 @@
+// Guards against: a device taken from another program, or never given back.
 // The ALSA hardware backend on a fake alsa-lib: exclusive use, card
 // reservations, readying our own stream, and the start-up choice of platform.
 #include "platform/alsa/AlsaFormats.h"
@@ -6,6 +7,7 @@
 
 #include "AlsaDesk.h"
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <cmath>
 
@@ -267,5 +269,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(AlsaClaimsTest)
+QL_TEST_UNIT(AlsaClaimsTest)
 #include "AlsaClaimsTest.moc"

@@ -1,3 +1,4 @@
+// Guards against: (fixture) a desk unlike the machines the backend meets.
 // A desktop for the ALSA backend's tests: onboard card 0 (analog and HDMI), a
 // USB DAC as card 1 and the shared "default" on the fake alsa-lib, a fake
 // /proc, and a fake card reserver. Header only.

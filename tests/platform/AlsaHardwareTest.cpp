@@ -1,9 +1,11 @@
+// Guards against: devices, rates, formats or volumes misreported by the ALSA backend.
 // The ALSA hardware backend on a fake alsa-lib: devices and UIDs, rates and
 // formats asked on demand, and hardware volume.
 #include "platform/alsa/AlsaFormats.h"
 
 #include "AlsaDesk.h"
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <cmath>
 
@@ -441,5 +443,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(AlsaHardwareTest)
+QL_TEST_UNIT(AlsaHardwareTest)
 #include "AlsaHardwareTest.moc"

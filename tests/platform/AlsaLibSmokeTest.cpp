@@ -1,3 +1,4 @@
+// Guards against: a start that hangs or fails without a sound card.
 // The ALSA backend on the real alsa-lib. CI machines have no sound card, so
 // what is checked there is what holds everywhere: alsa-lib's "null" PCM is
 // probed like a device, nothing waits on a missing or busy device, and

@@ -1,3 +1,4 @@
+// Guards against: wrong UIDs, sample formats or volume steps in the ALSA mapping.
 // The ALSA backend's pure rules: UIDs, sample formats, the volume mapping and
 // finding a PCM's holders in /proc.
 #include "platform/alsa/AlsaFormats.h"
@@ -6,6 +7,7 @@
 #include "platform/alsa/PcmHolders.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <QDir>
 #include <QFile>
@@ -201,5 +203,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(AlsaMappingTest)
+QL_TEST_UNIT(AlsaMappingTest)
 #include "AlsaMappingTest.moc"

@@ -1,3 +1,4 @@
+// Guards against: samples altered on their way through alsa-lib.
 // The ALSA sink, and a player on the ALSA platform, writing through alsa-lib
 // into its "file" PCM. The test's own alsa-lib configuration (in its
 // temporary home, written before alsa-lib first reads one) makes "default" a

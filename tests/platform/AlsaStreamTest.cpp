@@ -1,3 +1,4 @@
+// Guards against: bytes lost, repeated or altered by the ALSA stream.
 // The ALSA playback stream on alsa-lib's own "null" and "file" PCMs, which
 // exist on every machine. The file PCM writes what it is given to a file, so
 // the bytes a stream delivers can be compared with the samples sent. Neither

@@ -1,3 +1,4 @@
+// Guards against: samples misread from a file, or a bad file taken as audio.
 #include "platform/audio/AudioFile.h"
 #include "platform/audio/PrefetchReader.h"
 

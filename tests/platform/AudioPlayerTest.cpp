@@ -1,3 +1,4 @@
+// Guards against: a player that plays wrong samples, ends twice, or mishandles a device failure.
 #include "platform/audio/AudioPlayer.h"
 
 #include "PlayerRig.h"

@@ -1,3 +1,4 @@
+// Guards against: a child's output, exit or failure misreported.
 #include "platform/ChildProcess.h"
 
 #include "TestHome.h"

@@ -1,3 +1,4 @@
+// Guards against: a card reservation held against the sound server's rules.
 // The card reservation client against a fake sound server, on a private
 // session bus this test starts (its own dbus-daemon), so it neither needs nor
 // touches the desktop's bus.

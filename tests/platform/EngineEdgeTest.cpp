@@ -1,3 +1,4 @@
+// Guards against: samples dropped or a stall at the engine's edges.
 // The output engine at its edges: a full ring behind a rate converter, a
 // device that vanishes or will not reopen, odd start times.
 #include "platform/audio/AudioFile.h"

@@ -1,3 +1,4 @@
+// Guards against: allocations, locks or growing memory on the audio thread.
 // The engine's resource promises, watched from inside the process: the
 // feeder thread ("ql-feeder") never allocates and never takes a mutex, and a
 // long file plays in the same memory as a short one.

@@ -1,3 +1,4 @@
+// Guards against: wrong meter readings or volume steps that click.
 // Levels around a playing voice: the meter's readings of what was handed to
 // the device, and volume changes while playing (the crossfade's and the sleep
 // timer's steps), read from the recording.

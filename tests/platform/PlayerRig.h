@@ -1,3 +1,4 @@
+// Guards against: (fixture) a rig that records other than what the device was given.
 // A simulated platform with recording sinks, for the tests of the output
 // engine and the player. Header only; link ql_platform.
 #pragma once

@@ -1,3 +1,4 @@
+// Guards against: wrong duration or pitch at another speed.
 // Playback speed with the pitch kept: how long a file lasts on the device,
 // the pitch of a tone (FFT of the recording), the position in source
 // seconds, speed changes while playing, and the bit-exact path without rate

@@ -1,3 +1,4 @@
+// Guards against: a scheduled start off its frame; a gap or overlap at a gapless join.
 // Starting a player at a time on the device's clock: the gapless join of two
 // files that are halves of one continuous ramp, a start away from any other
 // player, and a scheduled start taken back before it happens.

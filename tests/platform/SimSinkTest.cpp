@@ -1,3 +1,4 @@
+// Guards against: a simulated sink that records other than what it was sent.
 #include "platform/sim/SimSink.h"
 #include "platform/audio/SampleCodec.h"
 

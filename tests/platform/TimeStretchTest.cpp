@@ -1,3 +1,4 @@
+// Guards against: a time stretch that changes length or pitch wrongly.
 // The time-stretch stage on its own: how long its output is, whether a tone
 // keeps its pitch and its place in time, and what a broken sample does.
 #include "platform/audio/TimeStretch.h"

@@ -1,3 +1,4 @@
+// Guards against: a crash or hang when a fetch outlives the application.
 // getJSON at quit: a request still open when the application object goes
 // away is abandoned, and its completion still runs exactly once, with
 // nothing; a call made after that completes at once, with nothing. Needs its

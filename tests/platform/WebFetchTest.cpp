@@ -1,3 +1,4 @@
+// Guards against: web answers misread, or a failure reported as success.
 #include "platform/WebFetch.h"
 
 #include "LocalHttpServer.h"

@@ -1,3 +1,4 @@
+// Guards against: wrong gains in a crossfade or sleep fade, and a wrong loudness measure.
 // The crossfade, the sleep timer and the loudness measurement on the simulated
 // device (manual clock) with a driven monotonic clock. Tracks 1 (0.5) and 2, 3
 // (0.25) are 13 s of constant level, so with the slider at 100 a recorded frame

@@ -1,3 +1,4 @@
+// Guards against: a gap, overlap or wrong successor at a gapless join.
 // The gapless successor on the simulated two-device rig, with generated
 // files and manual clocks: nothing plays unless a test advances the device.
 //

@@ -1,3 +1,4 @@
+// Guards against: media commands lost, doubled or sent to the wrong track; stale Now Playing.
 // Now Playing and the media commands on the launched controller, with three
 // visible tracks. `commands`: the simulated backend records each publication
 // and sends the commands; the clock stands still; the files last 5 s, the

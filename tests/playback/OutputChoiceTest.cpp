@@ -1,3 +1,4 @@
+// Guards against: an output choice lost, mis-stored, or applied to the wrong device.
 #include "app/UserDefaults.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/SeekSlider.h"
@@ -94,14 +95,14 @@ const std::vector<HwCase>& hwCases() {
     };
     static const std::vector<HwCase> cases{
         {"the first poll only reads the device volume",
-         [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.42); }, 70, [](RiggedApp&) {}, 42, "-7.5dB",
+         [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.42); }, 70, [](RiggedApp&) {}, 42, "-22.6dB",
          0, std::nullopt},
         {"slider 60, then a device at 0.5: the device gets 0.3",
          [](SimRig& r) {
              noVolume(deviceIn(r, kB));
              mainVolume(deviceIn(r, kA), 0.5);
          },
-         60, [](RiggedApp& r) { choose(r.app, kA); }, 30, "-10.5dB", 1, 0.3},
+         60, [](RiggedApp& r) { choose(r.app, kA); }, 30, "-31.4dB", 1, 0.3},
         {"a device without volume after one with it: slider 100",
          [](SimRig& r) {
              mainVolume(deviceIn(r, kB), 0.5);
@@ -109,14 +110,14 @@ const std::vector<HwCase>& hwCases() {
          },
          70, [](RiggedApp& r) { choose(r.app, kA); }, 100, "0.0dB", 0, std::nullopt},
         {"the slider follows the device", [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70,
-         follow(0.8, false), 80, "-1.9dB", 0, std::nullopt},
+         follow(0.8, false), 80, "-5.8dB", 0, std::nullopt},
         {"a held mouse button stops the follow",
-         [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70, follow(0.8, true), 50, "-6.0dB",
+         [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70, follow(0.8, true), 50, "-18.1dB",
          0, std::nullopt},
         {"1.4 points apart is left alone", [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70,
-         follow(0.514, false), 50, "-6.0dB", 0, std::nullopt},
+         follow(0.514, false), 50, "-18.1dB", 0, std::nullopt},
         {"1.6 points apart is followed", [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70,
-         follow(0.516, false), 51.6, "-5.7dB", 0, std::nullopt},
+         follow(0.516, false), 51.6, "-17.2dB", 0, std::nullopt},
         {"an unreadable device volume moves nothing",
          [](SimRig& r) {
              mainVolume(deviceIn(r, kB), 0.5);

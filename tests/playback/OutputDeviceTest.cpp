@@ -1,3 +1,4 @@
+// Guards against: the wrong output device listed or chosen.
 #include "app/App.h"
 #include "platform/sim/SimPlatform.h"
 
@@ -81,8 +82,6 @@ const std::vector<ChoiceCase>& choiceCases() {
         {"an empty choice gives the default", [](SimRig&) {}, QString(), kB},
         {"an absent choice and no default give none", [](SimRig& r) { r.defaultOutputUid.reset(); },
          "usb:gone", ""},
-        {"no choice and no default give none", [](SimRig& r) { r.defaultOutputUid.reset(); },
-         std::nullopt, ""},
         {"a default naming an unplugged device gives none",
          [](SimRig& r) { r.defaultOutputUid = "usb:gone"; }, std::nullopt, ""},
         {"a failed UID look-up falls back to the default",
@@ -108,9 +107,6 @@ const std::vector<InfoCase>& infoCases() {
          OutputInfo{"Analog B", 96000, 24, 2}},
         {"an unreadable stream format gives bits and channels 0",
          [](SimRig& r) { deviceIn(r, kB).failing.insert(SimOp::PhysicalFormat); },
-         OutputInfo{"Analog B", 44100, 0, 0}},
-        {"an unreadable stream list gives bits and channels 0",
-         [](SimRig& r) { deviceIn(r, kB).failing.insert(SimOp::OutputStreams); },
          OutputInfo{"Analog B", 44100, 0, 0}},
         {"an unreadable nominal rate gives 0",
          [](SimRig& r) { deviceIn(r, kB).failing.insert(SimOp::NominalRate); },

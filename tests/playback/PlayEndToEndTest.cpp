@@ -1,3 +1,4 @@
+// Guards against: a play that does not reach the device from the real window.
 // The whole program on a real X server (Xvfb) and the simulated device in
 // real time, with the stand-in backend serving a catalog of three short WAV
 // files made here: a play request and a double-click on a row of the window

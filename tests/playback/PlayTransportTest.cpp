@@ -1,3 +1,4 @@
+// Guards against: the wrong track, position or history after a transport action.
 // The play request and the transport on the simulated two-device rig with
 // generated WAV files. The devices run on the manual clock: nothing advances
 // or ends unless a test says so (the engine takes at most a buffer's worth,

@@ -1,9 +1,11 @@
+// Guards against: miscounted plays, wrong successors, unsafe decoder input.
 #include "app/SettingLimits.h"
 #include "playback/DecodeCommand.h"
 #include "playback/PlayCount.h"
 #include "playback/Succession.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <cmath>
 #include <limits>
@@ -36,8 +38,6 @@ private slots:
         QTest::newRow("20 s track counts at 10 s") << 20.0 << 20;
         QTest::newRow("60 s track counts at 30 s") << 60.0 << 60;
         QTest::newRow("100 s track counts at 30 s") << 100.0 << 60;
-        QTest::newRow("10 min track counts at 30 s") << 600.0 << 60;
-        QTest::newRow("15 s track counts at 7.5 s") << 15.0 << 15;
         QTest::newRow("no length counts at 5 s") << 0.0 << 10;
         QTest::newRow("NaN length counts at 5 s") << std::numeric_limits<double>::quiet_NaN() << 10;
         QTest::newRow("infinite length counts at 5 s")
@@ -232,5 +232,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(PlaybackRulesTest)
+QL_TEST_UNIT(PlaybackRulesTest)
 #include "PlaybackRulesTest.moc"

@@ -1,3 +1,4 @@
+// Guards against: a quit that cuts the sound badly or leaves processes behind.
 // The whole program on a real X server (Xvfb): a WavPack file plays through the
 // decode road with the real ffmpeg, the user closes the window, the event
 // loop ends with status 0 after the quit ran, and no temporary file of ours

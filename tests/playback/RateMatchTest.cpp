@@ -1,8 +1,10 @@
+// Guards against: a device rate or format chosen wrongly for a track.
 // The device-rate and physical-format choices as plain data.
 #include "playback/RateMatch.h"
 
 #include "CaseRows.h"
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <limits>
 
@@ -108,5 +110,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(RateMatchTest)
+QL_TEST_UNIT(RateMatchTest)
 #include "RateMatchTest.moc"

@@ -1,6 +1,8 @@
+// Guards against: misleading rate and format texts.
 #include "playback/RateText.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <clocale>
 #include <limits>
@@ -15,12 +17,7 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("CD rate keeps its decimal") << 44100.0 << "44.1";
         QTest::newRow("whole kHz has no decimal") << 48000.0 << "48";
-        QTest::newRow("96 kHz") << 96000.0 << "96";
-        QTest::newRow("192 kHz") << 192000.0 << "192";
         QTest::newRow("88.2 kHz") << 88200.0 << "88.2";
-        QTest::newRow("176.4 kHz") << 176400.0 << "176.4";
-        QTest::newRow("352.8 kHz") << 352800.0 << "352.8";
-        QTest::newRow("705.6 kHz") << 705600.0 << "705.6";
         QTest::newRow("zero") << 0.0 << "0";
         QTest::newRow("negative zero is plain zero") << -0.0 << "0";
         QTest::newRow("11025 keeps a decimal even when it rounds to a whole") << 11025.0 << "11.0";
@@ -55,5 +52,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(RateTextTest)
+QL_TEST_UNIT(RateTextTest)
 #include "RateTextTest.moc"

@@ -1,3 +1,4 @@
+// Guards against: stale decodes or renders played over a newer request.
 // The decode and effects-render roads of a play request on the simulated
 // rig (manual clock). The decode road runs the real ffmpeg on files made
 // here; where a row needs ffmpeg to be slow, missing or wrong, a small

@@ -1,3 +1,4 @@
+// Guards against: (support) rows named unlike their cases.
 // Tables of cases kept as plain structs: one Qt Test row per case, named by
 // the case's `name`, carrying its index in the column "index".
 #pragma once

@@ -1,3 +1,4 @@
+// Guards against: (fixture) a fake alsa-lib that answers unlike the real one.
 // A fake alsa-lib for the ALSA backend's tests: cards, PCMs, what each PCM
 // accepts, which are busy, and mixers with stepped volume controls, all as
 // data the test edits while the backend runs. It counts every PCM open, so a

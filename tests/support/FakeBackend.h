@@ -1,3 +1,4 @@
+// Guards against: (fixture) a stand-in backend unlike the real protocol.
 // The fake library backend (fake_backend.py beside this file) for tests that
 // run the program's backend bridge against a real child process: the test
 // fills in `plan` (the keys are described at the top of the script), calls

@@ -1,3 +1,4 @@
+// Guards against: (fixture) a launch unlike the program's own.
 // A controller launched as the program launches it, with its window on
 // screen: no missing-tools alert, a backend that takes requests and never
 // answers, and the tick stopped so that only the test writes the status line.

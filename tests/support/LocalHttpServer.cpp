@@ -1,3 +1,4 @@
+// Guards against: (fixture) a server unlike a real one.
 #include "LocalHttpServer.h"
 
 #include <QHostAddress>

@@ -1,3 +1,4 @@
+// Guards against: (fixture) a server unlike a real one.
 // A small HTTP/1.1 server on 127.0.0.1 for tests of code that fetches from
 // the web. It answers each request by its path from canned replies, one
 // request per connection, and keeps the request heads it received.

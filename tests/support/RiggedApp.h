@@ -1,3 +1,4 @@
+// Guards against: (fixture) an App on hardware unlike the rig.
 // An App on a simulated platform built from a rig, for the tests of the
 // controller's output-device and volume code. Header only; link ql_app.
 #pragma once

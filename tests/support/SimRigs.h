@@ -1,3 +1,4 @@
+// Guards against: (fixture) rigs that differ between tests.
 // Simulated rigs shared by the tests of the audio hardware and its users.
 // Header only: a test that includes it links ql_platform.
 #pragma once

@@ -1,3 +1,4 @@
+// Guards against: (fixture) test audio unlike what the tests think they wrote.
 #include "TestAudio.h"
 
 #include <QFile>

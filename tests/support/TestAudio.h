@@ -1,3 +1,4 @@
+// Guards against: (fixture) test audio unlike what the tests think they wrote.
 // Test audio made by the tests themselves: libsndfile for what it writes,
 // ffmpeg for the rest. Never downloaded.
 #pragma once

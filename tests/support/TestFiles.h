@@ -1,3 +1,4 @@
+// Guards against: (fixture) files written or read differently in each test.
 // Whole-file reads and writes for tests that check what the program left on
 // disk. Header only.
 #pragma once

@@ -1,3 +1,4 @@
+// Guards against: (fixture) a test touching the real user's files.
 #include "TestHome.h"
 
 #include <QDir>

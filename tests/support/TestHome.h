@@ -1,3 +1,4 @@
+// Guards against: (fixture) a test touching the real user's files.
 // Every test process runs in a home of its own: HOME, XDG_CONFIG_HOME,
 // XDG_DATA_HOME, XDG_RUNTIME_DIR and TMPDIR point into one temporary folder that
 // is removed at exit, so no test reads or writes the real user's files.

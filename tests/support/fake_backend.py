@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# Guards against: (fixture) a stand-in backend unlike the real protocol.
 """A stand-in for the library backend script that speaks its line protocol.
 
 The test writes a plan (JSON) and names it in QL_FAKE_BACKEND_PLAN; the

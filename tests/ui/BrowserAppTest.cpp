@@ -1,3 +1,4 @@
+// Guards against: a browser that shows the wrong folder, order or count.
 #include "app/App.h"
 #include "app/UserDefaults.h"
 #include "platform/Platform.h"
@@ -20,13 +21,7 @@ using namespace ql;
 namespace {
 
 Track track(qint64 id, const QString& path, const QString& title) {
-    Track t;
-    t.id = id;
-    t.path = path;
-    t.title = title;
-    t.artist = "Lumen";
-    t.album = "Harbor";
-    return t;
+    return Track{id, path, title, "Lumen", "Harbor", 0, {}};
 }
 
 std::vector<Track> catalog(int n, qint64 firstId = 1) {

@@ -1,8 +1,10 @@
+// Guards against: tracks wrongly kept or dropped by a filter, biased shuffles.
 #include "ui/CatalogFilter.h"
 #include "ui/SearchMemo.h"
 #include "ui/ShuffleOrder.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <QRandomGenerator>
 
@@ -15,13 +17,7 @@ namespace {
 
 Track track(qint64 id, const QString& path, const QString& title = "t", const QString& artist = "a",
             const QString& album = "b") {
-    Track t;
-    t.id = id;
-    t.path = path;
-    t.title = title;
-    t.artist = artist;
-    t.album = album;
-    return t;
+    return Track{id, path, title, artist, album, 0, {}};
 }
 
 // A small catalog over two folders and a subfolder.
@@ -226,5 +222,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(CatalogFilterTest)
+QL_TEST_UNIT(CatalogFilterTest)
 #include "CatalogFilterTest.moc"

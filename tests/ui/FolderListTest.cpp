@@ -1,7 +1,9 @@
+// Guards against: ambiguous or misordered folder labels.
 #include "ui/FolderList.h"
 #include "ui/TrackPath.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <QRandomGenerator>
 
@@ -10,10 +12,7 @@ using namespace ql;
 namespace {
 
 Track at(const QString& path, qint64 id) {
-    Track t;
-    t.id = id;
-    t.path = path;
-    return t;
+    return Track{id, path, {}, {}, {}, 0, {}};
 }
 
 // Tracks, one per folder path given (file name "x.flac").
@@ -129,5 +128,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(FolderListTest)
+QL_TEST_UNIT(FolderListTest)
 #include "FolderListTest.moc"

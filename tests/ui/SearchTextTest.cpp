@@ -1,8 +1,10 @@
+// Guards against: searches that miss or find wrongly across case, accents, width and Hangul forms.
 #include "ui/SearchText.h"
 #include "ui/CatalogFilter.h"
 #include "ui/SearchMemo.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <QRandomGenerator>
 
@@ -12,13 +14,7 @@ namespace {
 
 Track track(const QString& title, const QString& artist, const QString& album, const QString& path,
             qint64 id = 1) {
-    Track t;
-    t.id = id;
-    t.title = title;
-    t.artist = artist;
-    t.album = album;
-    t.path = path;
-    return t;
+    return Track{id, path, title, artist, album, 0, {}};
 }
 
 // The example track: title Intro, artist Lumen, album Harbor.
@@ -198,5 +194,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(SearchTextTest)
+QL_TEST_UNIT(SearchTextTest)
 #include "SearchTextTest.moc"

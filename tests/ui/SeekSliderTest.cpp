@@ -1,6 +1,8 @@
+// Guards against: a seek slider that reports values the user did not set.
 #include "ui/SeekSlider.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <limits>
 
@@ -53,7 +55,46 @@ private slots:
         s.triggerAction(QAbstractSlider::SliderToMinimum);
         QCOMPARE(seen, 0.0);
     }
+
+    // The volume slider, as the window sets it up: a click on the groove goes
+    // to the clicked point; a wheel notch or an arrow key moves one −/+ step.
+    void userMovesOfTheVolume_data() {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("click at a quarter of the groove") << "click 25" << 25.0;
+        QTest::newRow("wheel notch up") << "wheel 120" << 55.0;
+        QTest::newRow("wheel notch down") << "wheel -120" << 45.0;
+        QTest::newRow("half a notch waits for the other half") << "wheel 60" << 50.0;
+        QTest::newRow("arrow key") << "key right" << 55.0;
+    }
+    void userMovesOfTheVolume() {
+        QFETCH(QString, input);
+        QFETCH(double, expected);
+        SeekSlider s;
+        s.setMaximumValue(100);
+        s.setDoubleValue(50);
+        s.setStepValue(5);
+        s.resize(1000, 24); // wide enough that the handle's size is under 1 %
+        s.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s));
+        int actions = 0;
+        s.action = [&actions] { ++actions; };
+        const QStringList parts = input.split(' ');
+        if (parts[0] == "click") {
+            QTest::mouseClick(&s, Qt::LeftButton, {}, QPoint(parts[1].toInt() * 10, 12));
+        } else if (parts[0] == "wheel") {
+            QWheelEvent e(QPointF(10, 10), s.mapToGlobal(QPointF(10, 10)), QPoint(),
+                          QPoint(0, parts[1].toInt()), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+            QApplication::sendEvent(&s, &e);
+        } else {
+            QTest::keyClick(&s, Qt::Key_Right);
+        }
+        QVERIFY2(std::abs(s.doubleValue() - expected) <= (parts[0] == "click" ? 1.0 : 1e-9),
+                 qPrintable(QString::number(s.doubleValue())));
+        QCOMPARE(actions > 0, expected != 50.0);
+    }
 };
 
-QL_TEST_MAIN(SeekSliderTest)
+QL_TEST_UNIT(SeekSliderTest)
 #include "SeekSliderTest.moc"

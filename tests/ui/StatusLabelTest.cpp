@@ -1,6 +1,8 @@
+// Guards against: status messages replaced too early or kept too long.
 #include "ui/StatusLabel.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 using namespace ql;
 
@@ -88,5 +90,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN(StatusLabelTest)
+QL_TEST_UNIT(StatusLabelTest)
 #include "StatusLabelTest.moc"

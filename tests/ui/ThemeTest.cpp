@@ -1,7 +1,10 @@
+// Guards what the palette and the symbol drawings put on screen: a wrong
+// colour, a symbol that draws nothing, an unsafe symbol request.
 #include "ui/Theme.h"
 #include "ui/Symbol.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <QImage>
 #include <QPixmap>
@@ -58,6 +61,25 @@ int coveredPixels(const QImage& image) {
 class ThemeTest : public QObject {
     Q_OBJECT
 private slots:
+    void paletteColours_data() {
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<QString>("hex");
+        QTest::newRow("window") << Theme::window() << "#0c0c0c";
+        QTest::newRow("panel") << Theme::panel() << "#181919";
+        QTest::newRow("side") << Theme::side() << "#151617";
+        QTest::newRow("bar") << Theme::bar() << "#202020";
+        QTest::newRow("pill") << Theme::pill() << "#171818";
+        QTest::newRow("accent") << Theme::accent() << "#7278ef";
+        QTest::newRow("sub") << Theme::sub() << "#8f8f8f";
+        QTest::newRow("dim") << Theme::dim() << "#5c5c5c";
+    }
+    void paletteColours() {
+        QFETCH(QColor, colour);
+        QFETCH(QString, hex);
+        QCOMPARE(colour.name(), hex);
+        QCOMPARE(colour.alpha(), 255);
+    }
+
     void everyInterfaceSymbolIsDrawn_data() {
         QTest::addColumn<QString>("name");
         for (const QString& n : kInterfaceSymbols)
@@ -115,5 +137,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN(ThemeTest)
+QL_TEST_UNIT(ThemeTest)
 #include "ThemeTest.moc"

@@ -1,6 +1,8 @@
+// Guards against: times shown wrongly, or a crash on values no clock gives.
 #include "ui/TimeText.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <cmath>
 #include <limits>
@@ -31,5 +33,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(TimeTextTest)
+QL_TEST_UNIT(TimeTextTest)
 #include "TimeTextTest.moc"

@@ -1,20 +1,15 @@
+// Guards against: wrong cell texts and double-click rules in the track table.
 #include "ui/TrackCells.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 using namespace ql;
 
 namespace {
 Track track(const QString& path, const QString& title = "Song", const QString& artist = "Lumen",
             const QString& album = "Harbor", double duration = 200) {
-    Track t;
-    t.id = 1;
-    t.path = path;
-    t.title = title;
-    t.artist = artist;
-    t.album = album;
-    t.duration = duration;
-    return t;
+    return Track{1, path, title, artist, album, duration, {}};
 }
 } // namespace
 
@@ -99,5 +94,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(TrackCellsTest)
+QL_TEST_UNIT(TrackCellsTest)
 #include "TrackCellsTest.moc"

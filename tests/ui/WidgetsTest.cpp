@@ -1,3 +1,4 @@
+// Guards against: widgets that show the wrong state, icon or text.
 #include "ui/ButtonFactory.h"
 #include "ui/IconButton.h"
 #include "ui/PlayButton.h"
@@ -9,6 +10,7 @@
 #include "ui/l10n/Translator.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <QHBoxLayout>
 
@@ -37,12 +39,6 @@ struct ShownTabs {
         QList<bool> out;
         for (SymbolButton* b : bar.buttons())
             out << (b->titleFont().weight() == QFont::DemiBold);
-        return out;
-    }
-    QList<int> widths() const {
-        QList<int> out;
-        for (SymbolButton* b : bar.buttons())
-            out << b->width();
         return out;
     }
 };
@@ -83,18 +79,13 @@ private slots:
     void selectingFromCode() {
         QFETCH(int, index);
         ShownTabs t;
-        const QList<int> before = t.widths();
         t.bar.setSelectedSegment(index);
         QCOMPARE(t.actions, 0);
         QCOMPARE(t.semibold(), onlyAt(index, 6));
-        QCOMPARE(t.widths(), before);
         const bool valid = index >= 0 && index < 6;
         QCOMPARE(t.bar.indicator()->isVisible(), valid);
-        if (valid) {
-            const QRect button = t.bar.buttons()[size_t(index)]->geometry();
-            QCOMPARE(t.bar.indicator()->geometry(), button);
-            QCOMPARE(t.bar.indicator()->radius(), button.height() / 2.0);
-        }
+        if (valid)
+            QCOMPARE(t.bar.indicator()->geometry(), t.bar.buttons()[size_t(index)]->geometry());
     }
 
     void aClickSelectsThenActsOnce() {
@@ -104,15 +95,6 @@ private slots:
         QCOMPARE(t.actions, 1);
         QCOMPARE(t.selectedAtAction, 4);
         QCOMPARE(t.semibold(), onlyAt(4, 6));
-        QCOMPARE(t.bar.indicator()->geometry(), t.bar.buttons()[4]->geometry());
-    }
-
-    void aClickWithoutActionStillSelects() {
-        QWidget host;
-        TabBar bar(kViewTabs, &host);
-        host.show();
-        QTest::mouseClick(bar.buttons()[1], Qt::LeftButton);
-        QCOMPARE(bar.selectedSegment(), 1);
     }
 
     // ---- play button ----
@@ -201,7 +183,6 @@ private slots:
         QTest::addColumn<int>("height");
         QTest::addColumn<double>("y");
         QTest::newRow("36 high (the sidebar's)") << 36 << 8.0;
-        QTest::newRow("40 high") << 40 << 10.0;
     }
     void sidebarStripeIsCentred() {
         QFETCH(int, height);
@@ -262,5 +243,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN(WidgetsTest)
+QL_TEST_UNIT(WidgetsTest)
 #include "WidgetsTest.moc"

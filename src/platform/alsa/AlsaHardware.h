@@ -125,6 +125,7 @@ public:
     QString volumeElementName(DeviceId id) const;
     // The volume of an element in dB (hundredths), when the mixer gives dB.
     std::optional<long> volumeDb(DeviceId id, VolumeElement element) const;
+    std::optional<double> volumeDecibels(DeviceId id, VolumeElement element) const override;
     int selfPid() const { return m_selfPid; }
 
     // ---- for the output sink ----

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace ql::platform::alsa {
 
@@ -126,6 +127,15 @@ std::optional<long> AlsaHardware::volumeDb(DeviceId id, VolumeElement element) c
         sum += *db;
     }
     return sum / long(channels.size());
+}
+
+std::optional<double> AlsaHardware::volumeDecibels(DeviceId id, VolumeElement element) const {
+    const std::optional<long> db = volumeDb(id, element);
+    if (!db)
+        return std::nullopt;
+    if (*db <= kDbMuted)
+        return -std::numeric_limits<double>::infinity();
+    return double(*db) / 100.0;
 }
 
 bool AlsaHardware::setVolume(DeviceId id, VolumeElement element, double value) {

@@ -6,7 +6,10 @@
 // scalar = (10^((dB − max)/60) − m) / (1 − m), m = 10^((min − max)/60) (m = 0
 // when the minimum is "muted"), so half the scalar is about 18 dB down. This is
 // the mapping alsamixer shows, so our slider and the mixer agree. Without a dB
-// range the raw steps are mapped linearly.
+// range the raw steps are mapped linearly: such a control is a sound server's
+// (PulseAudio's or PipeWire's "Master"), which applies its own cubic law,
+// gain = (step fraction)³, so the scalar already follows loudness as above
+// and the gain in dB is 60·log10(scalar).
 //
 // dB values are in hundredths of a dB, as ALSA gives them. The two directions
 // are inverse: scalarFromDb(dbFromScalar(x)) == x up to rounding, and both

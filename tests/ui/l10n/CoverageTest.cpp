@@ -1,9 +1,11 @@
+// Guards against: an interface text left in Korean in the English interface.
 // Every interface text, composed as the program composes it, comes out of the
 // English translation without a Hangul syllable, and values inserted around
 // translated fragments come out untouched.
 #include "ui/l10n/L10n.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -90,5 +92,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(CoverageTest)
+QL_TEST_UNIT(CoverageTest)
 #include "CoverageTest.moc"

@@ -1,9 +1,11 @@
+// Guards against: texts translated wrongly, partly, or in the wrong mode.
 // Translation of single texts: unit rules, phrase replacement, language modes,
 // the memo, view-tab labels, and the process-wide L10n.
 #include "ui/l10n/Localizer.h"
 #include "ui/l10n/L10n.h"
 
 #include "TestHome.h"
+#include "TestUnits.h"
 
 using namespace ql;
 
@@ -180,5 +182,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(LocalizerTest)
+QL_TEST_UNIT(LocalizerTest)
 #include "LocalizerTest.moc"

@@ -1,3 +1,4 @@
+// Guards against: a translation pass that rewrites user data or writes when nothing changed.
 // The translation pass over real widgets: what it rewrites, what it leaves
 // alone, how it treats the status line, and that a second pass writes nothing.
 #include "ui/l10n/Translator.h"

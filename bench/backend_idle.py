@@ -1,0 +1,200 @@
+#!/usr/bin/env python3
+"""Idle cost of a large library: with 100,000 tracks and nothing happening,
+the player asks the backend for the catalog every 2 s. This measures the CPU
+time both processes spend over 20 s of that polling, and the peak memory
+(VmHWM) of each, for the backend of this tree next to the backend of an
+earlier commit (BASELINE) in the same run.
+
+The player is the Release build's own program (build-bench/quavelark, run
+offscreen on a temporary home); each variant gets a copy of it beside a
+resources folder holding that variant's backend. Without the program the
+backend alone is driven by a poller standing in for the player, and only
+the backend's figures are printed.
+
+Goals: both processes together at most 1 % of a core while idle, and at
+most 300 MB of peak memory together.
+
+    bench/backend_idle.py [--tracks N] [--seconds S] [--baseline REV]
+"""
+
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.dirname(HERE)
+PROGRAM = os.path.join(TOP, "build-bench", "quavelark")
+BASELINE = "096706f595cc75759ae32b140efb3bbe3ed16cf4"  # before the stored-reply backend
+SCRIPTS = ["backend.py", "backend_files.py", "backend_library.py", "backend_musicbrainz.py",
+           "backend_store.py"]
+TICK = os.sysconf("SC_CLK_TCK")
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICK
+
+
+def peak_mb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024
+    return 0.0
+
+
+def child_python(pid):
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    stat = f.read()
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    cmd = f.read()
+            except OSError:
+                continue
+            if int(stat.rsplit(")", 1)[1].split()[1]) == pid and b"backend.py" in cmd:
+                return int(entry)
+    return None
+
+
+def make_library(root, count):
+    """`count` empty .flac files, 100 to a folder, and a tag cache that
+    already knows each, so the scan reads no file."""
+    music = os.path.join(root, "home", "Music")
+    files = {}
+    for i in range(count):
+        folder = os.path.join(music, "Artist %03d" % (i // 1000), "Album %03d" % (i // 100))
+        if i % 100 == 0:
+            os.makedirs(folder)
+        path = os.path.join(folder, "%02d Track %d.flac" % (i % 100, i))
+        open(path, "wb").close()
+        st = os.stat(path)
+        files[path] = [st.st_size, st.st_mtime_ns, "Track %d" % i, "Artist %03d" % (i // 1000),
+                       "Album %03d" % (i // 100), 215.5]
+    return music, files
+
+
+def variant_folder(root, name, baseline):
+    folder = os.path.join(root, name)
+    shutil.copytree(os.path.join(TOP, "resources"), os.path.join(folder, "resources"))
+    if baseline:
+        for script in SCRIPTS:
+            text = subprocess.run(["git", "-C", TOP, "show", "%s:resources/%s" % (baseline, script)],
+                                  check=True, stdout=subprocess.PIPE).stdout
+            with open(os.path.join(folder, "resources", script), "wb") as f:
+                f.write(text)
+    if os.path.exists(PROGRAM):
+        shutil.copy2(PROGRAM, os.path.join(folder, "quavelark"))
+    return folder
+
+
+def environment(root, name, music, files):
+    home = os.path.join(root, name + "-home")
+    data = os.path.join(home, ".local", "share")
+    backend = os.path.join(data, "Quavelark", "backend")
+    os.makedirs(backend)
+    with open(os.path.join(backend, "cache.json"), "w") as f:
+        json.dump({"version": 1, "files": files}, f)
+    # Every file already has its genre, so the player's background genre
+    # probes (one ffprobe per file) do not run during the measurement.
+    with open(os.path.join(data, "Quavelark", "genres.json"), "w") as f:
+        json.dump({path: "Pop" for path in files}, f)
+    run = os.path.join(home, "run")
+    os.makedirs(run, mode=0o700)
+    env = dict(os.environ, HOME=home, XDG_DATA_HOME=data, XDG_RUNTIME_DIR=run,
+               XDG_CONFIG_HOME=os.path.join(home, ".config"),
+               XDG_CACHE_HOME=os.path.join(home, ".cache"), QT_QPA_PLATFORM="offscreen",
+               QUAVELARK_SCAN_ROOTS=music, QUAVELARK_MUSICBRAINZ_URL="http://127.0.0.1:9/ws/2/")
+    return env
+
+
+def settle(pids, limit=180):
+    """Waits until the scan and the first catalog have been taken in: both
+    processes together under a fifth of a core over 3 s."""
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        before = sum(cpu_seconds(p) for p in pids)
+        time.sleep(3)
+        if sum(cpu_seconds(p) for p in pids) - before < 0.6:
+            return
+    print("  (still busy after %d s)" % limit)
+
+
+def measure(folder, env, seconds):
+    program = os.path.join(folder, "quavelark")
+    if os.path.exists(program):
+        proc = subprocess.Popen([program], env=env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        backend = None
+        while backend is None and proc.poll() is None:
+            time.sleep(0.2)
+            backend = child_python(proc.pid)
+        pids, poll = [proc.pid, backend], None
+    else:
+        proc = subprocess.Popen([sys.executable, os.path.join(folder, "resources", "backend.py")],
+                                env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
+        pids, poll = [proc.pid], proc
+
+    def ask():  # the player's 2 s poll, when the player is not there
+        poll.stdin.write(b'{"action":"list"}\n')
+        poll.stdin.flush()
+        return json.loads(poll.stdout.readline())
+
+    try:
+        if poll:
+            while ask()["scanning"]:
+                time.sleep(2)
+        else:
+            settle(pids)
+        start = [cpu_seconds(p) for p in pids]
+        end_at = time.monotonic() + seconds
+        while time.monotonic() < end_at:
+            if poll:
+                ask()
+            time.sleep(2)
+        used = [cpu_seconds(p) - s for p, s in zip(pids, start)]
+        peaks = [peak_mb(p) for p in pids]
+    finally:
+        proc.terminate()
+        proc.wait(30)
+    return used, peaks
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tracks", type=int, default=100000)
+    parser.add_argument("--seconds", type=float, default=20.0)
+    parser.add_argument("--baseline", default=BASELINE)
+    args = parser.parse_args()
+    root = tempfile.mkdtemp(prefix="ql-idle-")
+    try:
+        music, files = make_library(root, args.tracks)
+        names = ["program", "backend"] if os.path.exists(PROGRAM) else ["backend"]
+        if len(names) == 1:
+            print("  no %s: the backend alone, polled every 2 s" % PROGRAM)
+        results = {}
+        for name, rev in [("before", args.baseline), ("now", None)]:
+            folder = variant_folder(root, name, rev)
+            results[name] = measure(folder, environment(root, name, music, files), args.seconds)
+        for name, (used, peaks) in results.items():
+            cells = ["%s %.2f s CPU (%.2f %% of a core), peak %.0f MB" % (
+                n, u, 100 * u / args.seconds, p) for n, u, p in zip(names, used, peaks)]
+            print("%-6s %s" % (name, "; ".join(cells)))
+            print("       together %.2f %% of a core (goal 1 %%), peak %.0f MB (goal 300 MB)" % (
+                100 * sum(used) / args.seconds, sum(peaks)))
+        before, now = (sum(results[k][0]) for k in ("before", "now"))
+        print("CPU now / before: %.3f" % (now / before if before else float("nan")))
+    finally:
+        shutil.rmtree(root, True)
+
+
+if __name__ == "__main__":
+    main()

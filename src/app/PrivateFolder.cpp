@@ -1,0 +1,38 @@
+#include "app/PrivateFolder.h"
+
+#include <QFile>
+
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ql {
+
+bool isPrivateFolder(const QString& path) {
+    if (path.isEmpty())
+        return false;
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+}
+
+std::optional<QString> privateRuntimeFolder() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (isPrivateFolder(runtime))
+        return runtime;
+    return std::nullopt;
+}
+
+std::optional<QString> makePrivateFolder(const QString& path) {
+    if (path.isEmpty())
+        return std::nullopt;
+    if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST)
+        return std::nullopt;
+    if (!isPrivateFolder(path))
+        return std::nullopt;
+    return path;
+}
+
+} // namespace ql

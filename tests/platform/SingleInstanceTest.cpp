@@ -1,0 +1,72 @@
+#include "platform/SingleInstance.h"
+
+#include "TestHome.h"
+
+#include <QFile>
+#include <QLocalSocket>
+#include <QTemporaryDir>
+
+using namespace ql;
+using platform::SingleInstance;
+
+class SingleInstanceTest : public QObject {
+    Q_OBJECT
+private slots:
+    // What is at the socket's name decides whether we may take it over; file
+    // names go only to, and come only from, our own user ("foreign": a peer
+    // whose user check fails).
+    void takingTheSocket_data() {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<bool>("listens");
+        QTest::newRow("nothing") << "nothing" << true;
+        QTest::newRow("a stale socket file is replaced") << "stale" << true;
+        QTest::newRow("our own live instance keeps it") << "own" << false;
+        QTest::newRow("another user's socket is refused and replaced") << "foreign" << true;
+        QTest::newRow("another user's client hands nothing over") << "foreign client" << true;
+    }
+    void takingTheSocket() {
+        QFETCH(QString, before);
+        QFETCH(bool, listens);
+        QTemporaryDir dir;
+        const QString name = dir.filePath("instance");
+        QStringList oldGot, got;
+        SingleInstance old(name), ours(name), client(name);
+        old.onOpenFiles = [&oldGot](const QStringList& f) { oldGot << f; };
+        ours.onOpenFiles = [&got](const QStringList& f) { got << f; };
+        if (before == "stale")
+            QVERIFY(QFile(name).open(QIODevice::WriteOnly));
+        if (before == "own" || before == "foreign")
+            QVERIFY(old.listen());
+        const auto distrust = [](qint64) { return false; };
+        if (before.startsWith("foreign"))
+            ours.trustsPeer = distrust;
+        QCOMPARE(ours.handOver({"/m/secret.flac"}, 500), before == "own");
+        QCOMPARE(ours.listen(), listens);
+        if (before == "foreign")
+            ours.trustsPeer = nullptr;
+
+        QCOMPARE(client.handOver({"/m/a.flac"}, 2000), true);
+        QTest::qWait(100);
+        if (before == "own")
+            QCOMPARE(oldGot, (QStringList{"/m/secret.flac", "/m/a.flac"}));
+        else
+            QCOMPARE(oldGot, QStringList{});
+        QCOMPARE(got, before == "own" || before == "foreign client" ? QStringList{}
+                                                                    : QStringList{"/m/a.flac"});
+    }
+
+    // Without a runtime folder the socket goes into a private folder of ours;
+    // one that others may enter is not used.
+    void theFallbackFolderIsPrivate() {
+        qunsetenv("XDG_RUNTIME_DIR");
+        const QString name = SingleInstance::defaultName();
+        QVERIFY(name.startsWith(QDir::tempPath() + "/quavelark-"));
+        const QString folder = QFileInfo(name).path();
+        QCOMPARE(QFile::permissions(folder) & 0x0077, QFile::Permissions());
+        QVERIFY(QFile::setPermissions(folder, QFile::Permissions(0x7777)));
+        QCOMPARE(SingleInstance::defaultName(), QString());
+    }
+};
+
+QL_TEST_MAIN_CORE(SingleInstanceTest)
+#include "SingleInstanceTest.moc"
