@@ -521,6 +521,15 @@ public:
     void smartChanged();
     // The tracks of the given list that belong to the active smart list.
     std::vector<Track> smartFilter(const std::vector<Track>& tracks) const;
+    // The listening actions of the sidebar and the tool row: the whole list
+    // in order or shuffled, favourites only, hi-res only, one random album.
+    void listenAll();
+    void listenShuffle();
+    void listenFavorites();
+    void listenHiRes();
+    void listenRandomAlbum();
+    // The tools panel of the page, built once by the window build.
+    QWidget* buildExtras();
 
     // ---- downloader/AppDownloader.cpp ---------------------------------------
     // Whether the download script "flac_fetch.py" is in the resources folder.
@@ -546,13 +555,25 @@ public:
     void waveformSeek(double fraction);
 
     // ---- ui/AppWindow.cpp --------------------------------------------------
-    void buildMenu();
-    // The window's content, built once at launch before the window shows.
+    // The window's content, built once at launch before the window shows:
+    // window base, transport bar, top bar, sidebar, page; then it brings the
+    // fresh window into step with the restored state.
     void buildMainUI();
     void viewModeChanged();
     void updateNowPlaying();
     // The elapsed and remaining time labels, from the current player.
     void refreshTimes();
+
+    // ---- ui/AppMenuBar.cpp ------------------------------------------------
+    // The menu bar, built once by the launch before the window's content.
+    void buildMenu();
+    // The file-open dialog for audio files ("음원 열기…").
+    void chooseAudioFile();
+
+    // ---- ui/AppLanguage.cpp -------------------------------------------------
+    // A language item of the gear menu: tag 0 English, any other Korean.
+    // Stores a language other than the running one and offers a restart.
+    void setLanguage(int tag);
 
     // ---- ui/AppInput.cpp ----------------------------------------------------
     // The launch's last two steps: the main window's navigation input (scroll
@@ -592,6 +613,8 @@ public:
     // The library items of the settings menu, after its language part; the two
     // download items only when the downloader script is present.
     void addSettingsItems(QMenu* menu, bool withFetcher);
+    // A control's action: runs the verb while the controller is alive.
+    std::function<void()> weakCall(void (App::*action)());
     // An empty view that takes the free room of a row; no size of its own.
     static QWidget* spacer();
     // A push button with the title as given (not translated) and the action.
@@ -642,6 +665,17 @@ public:
     void rebuildAlbums();
     void reloadAlbumGrid();
     void updateHeader();
+    // The view tabs, the highlighted sidebar entry and the tools button's
+    // title brought into step with the current view.
+    void syncTabs();
+    // Records the current view as a history entry; refreshes the arrows.
+    void pushNav();
+    // Builds the tile grid and the letter bar in `host` beside the table and
+    // shows the one that suits the view.
+    void setupAlbumView(QWidget* host, QWidget* tableScroll);
+    // The sort pop-up's and the tile-size slider's actions.
+    void sortChanged();
+    void gridChanged();
 
     // ---- ui/AppTrackTable.cpp -----------------------------------------------
     // The rows changed: the table shows browser.filtered afresh.
@@ -741,6 +775,10 @@ public:
 
 private:
     void step(const char* name, const QStringList& files = {});
+    // app/AppLaunch.cpp: a modal alert with two buttons (the seam's when
+    // set); the index of the chosen button, -1 for none.
+    int askAlert(const QString& text, const QString& info, const QStringList& buttons,
+                 bool warning = false);
     // app/AppShutdown.cpp: ends every decode still running (a bounded wait,
     // then a kill) without its completion, then deletes the outputs still in
     // flight; returns how many there were.
@@ -758,7 +796,10 @@ private:
     void makeWindowViews();
     void buildWindowBase();
     void buildTopBar();
+    void buildSidebar();
     void buildPage();
+    // The calls that end the window build, each traced by its name.
+    void finishWindowBuild();
     // library/AppBackend.cpp: the backend did not start; a write to it
     // failed; the backend process ended by itself.
     void backendStartFailed(const QString& description);

@@ -5,6 +5,7 @@
 #include "downloader/FlacFetcher.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
+#include "ui/l10n/Translator.h"
 
 #include <QApplication>
 #include <QFutureWatcher>
@@ -199,25 +200,29 @@ void App::offerSetup(const QStringList& missing) {
                               L10n::tr(QStringLiteral("나중에"))};
     status->setStringValue(QStringLiteral("필요한 프로그램 없음: ") + names);
 
-    int chosen = -1;
-    if (seams.alert) {
-        chosen = seams.alert(text, info, buttons);
-    } else {
-        QMessageBox box(window.get());
-        box.setIcon(QMessageBox::Warning);
-        box.setText(text);
-        box.setInformativeText(info);
-        QPushButton* install = box.addButton(buttons[0], QMessageBox::AcceptRole);
-        box.addButton(buttons[1], QMessageBox::RejectRole);
-        box.exec();
-        chosen = box.clickedButton() == install ? 0 : 1;
-    }
+    const int chosen = askAlert(text, info, buttons, true);
     if (chosen == 0) {
         if (seams.runSetupInTerminal)
             seams.runSetupInTerminal();
         else
             runSetupInTerminal();
     }
+}
+
+int App::askAlert(const QString& text, const QString& info, const QStringList& buttons,
+                  bool warning) {
+    if (seams.alert)
+        return seams.alert(text, info, buttons);
+    QMessageBox box(window.get());
+    // The texts come worded as they must show: the pass leaves them alone.
+    Translator::exempt(&box);
+    box.setIcon(warning ? QMessageBox::Warning : QMessageBox::Information);
+    box.setText(text);
+    box.setInformativeText(info);
+    QPushButton* first = box.addButton(buttons.value(0), QMessageBox::AcceptRole);
+    box.addButton(buttons.value(1), QMessageBox::RejectRole);
+    box.exec();
+    return box.clickedButton() == first ? 0 : 1;
 }
 
 } // namespace ql

@@ -16,6 +16,7 @@
 #include <QLabel>
 
 #include <cmath>
+#include <utility>
 
 namespace ql {
 
@@ -43,7 +44,8 @@ void App::tick() {
     extrasTick();
 
     // The downloader's saved files go to the backend one per tick, in the
-    // order they were saved, before a rescan it asked for.
+    // order they were saved, before a rescan it asked for; then the menu's
+    // requests that found the backend busy.
     if (!library.pending && !library.backendError) {
         if (!core.pendingAdds.isEmpty()) {
             const QString path = core.pendingAdds.takeFirst();
@@ -53,6 +55,11 @@ void App::tick() {
             core.needsScan = false;
             status->setStringValue(QStringLiteral("새로 받은 음원을 다시 찾는 중…"));
             request(QStringLiteral("scan"), std::nullopt, std::nullopt);
+        } else if (library.scanDue) {
+            library.scanDue = false;
+            request(QStringLiteral("scan"), std::nullopt, std::nullopt);
+        } else if (const std::optional<qint64> id = std::exchange(library.enrichDue, {})) {
+            request(QStringLiteral("enrich"), id, std::nullopt);
         }
     }
 

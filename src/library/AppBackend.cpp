@@ -156,15 +156,24 @@ void App::receive(const QByteArray& data) {
     }
 }
 
+// A menu click must not be lost to a catalog poll in flight: it waits for the
+// tick's next free turn (one rescan; the latest track to complete).
 void App::scan() {
+    if (library.pending && !library.backendError) {
+        library.scanDue = true;
+        return;
+    }
     request(QStringLiteral("scan"), std::nullopt, std::nullopt);
 }
 
 void App::enrich() {
     if (!playback.current)
         return;
-    // Shown even when the request is dropped because another is in flight.
     status->setStringValue(L10n::tr(QStringLiteral("MusicBrainz에서 곡 정보 검색 중…")));
+    if (library.pending && !library.backendError) {
+        library.enrichDue = playback.current->id;
+        return;
+    }
     request(QStringLiteral("enrich"), playback.current->id, std::nullopt);
 }
 

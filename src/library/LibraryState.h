@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QProcess;
@@ -64,6 +65,10 @@ struct LibraryState {
     // The backend failed to start, a write to it failed or it ended; from
     // then on every request is dropped for the rest of the run.
     bool backendError = false;
+    // Menu requests that found another request in flight, sent at the tick's
+    // next free turn: one rescan, and the latest track to complete.
+    bool scanDue = false;
+    std::optional<qint64> enrichDue;
 
     // ---- the backend process --------------------------------------------------
     // The long-lived backend (its standard input takes the requests, its

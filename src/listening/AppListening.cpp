@@ -5,8 +5,13 @@
 // yet, so showing the window, toggling a favourite, refreshing the favourite
 // marks and choosing a smart list do nothing. The guest DJ's refill of the
 // radio queue (when fewer than two ids are left) comes with the guest DJ;
-// until then popRadio() only takes what the queue holds.
+// until then popRadio() only takes what the queue holds. The listening
+// actions (whole list, shuffle, favourites, hi-res, random album) come with
+// the smart lists and listen modes; the tools panel with its own issue, until
+// then an empty panel.
 #include "app/App.h"
+
+#include <QWidget>
 
 #include <algorithm>
 
@@ -31,6 +36,16 @@ std::optional<Track> App::popRadio() {
             return *it;
     }
     return std::nullopt;
+}
+
+void App::listenAll() {}
+void App::listenShuffle() {}
+void App::listenFavorites() {}
+void App::listenHiRes() {}
+void App::listenRandomAlbum() {}
+
+QWidget* App::buildExtras() {
+    return new QWidget;
 }
 
 } // namespace ql

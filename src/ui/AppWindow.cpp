@@ -1,25 +1,24 @@
-// ---- window: menu bar, window content, input monitors ----
+// ---- window: the window base and the top bar ----
 //
 // The window build runs in stretches, in this order: the window base (dark
 // appearance, search field, folder pop-up, the track table's frame, columns
 // and cells, the marks that keep catalog texts out of translation), the
-// transport bar (ui/AppTransportBar.cpp), the top bar, the sidebar and the
-// page.
+// transport bar (ui/AppTransportBar.cpp), the top bar (here), the sidebar and
+// the page (ui/AppWindowPage.cpp); then the calls that bring the fresh window
+// into step with the restored state.
 //
-// Seams: the sidebar, and most of the top bar and the page come with the
-// window issues that follow. Until then the top bar holds the search pill
-// alone and the page holds the status line and the track table. The menu bar
-// comes with its own issue, the navigation and transport monitors with
-// theirs; the view tabs' action, the now-playing window's refresh and the time
-// labels do nothing yet.
+// Seams: the view tabs' action, the now-playing window's refresh and the time
+// labels do nothing yet; they come with the view-mode and now-playing issues.
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
+#include "ui/ButtonFactory.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
 #include "ui/Surface.h"
 #include "ui/Symbol.h"
 #include "ui/SymbolView.h"
+#include "ui/TabBar.h"
 #include "ui/Theme.h"
 #include "ui/TrackCellDelegate.h"
 #include "ui/TrackTableModel.h"
@@ -32,12 +31,14 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
-#include <QMenuBar>
+#include <QMenu>
 #include <QPointer>
 #include <QStyleFactory>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -90,15 +91,13 @@ void App::makeWindowViews() {
     makeTransportControls();
 }
 
-void App::buildMenu() {
-    window->setMenuBar(new QMenuBar(window.get()));
-}
-
 void App::buildMainUI() {
     buildWindowBase();
     buildTransportBar();
     buildTopBar();
+    buildSidebar();
     buildPage();
+    finishWindowBuild();
 }
 
 void App::buildWindowBase() {
@@ -191,39 +190,77 @@ void App::buildWindowBase() {
 }
 
 void App::buildTopBar() {
+    // 1-3. The history arrows; the launch's navigation monitors reach the same
+    // two actions.
+    auto call = [this](void (App::*action)()) { return weakCall(action); };
+    views.navBackBtn = flatButton(QStringLiteral("chevron.left"), {},
+                                  {13, Qt::white, QStringLiteral("뒤로")}, call(&App::navBack));
+    views.navFwdBtn = flatButton(QStringLiteral("chevron.right"), {},
+                                 {13, Qt::white, QStringLiteral("앞으로")}, call(&App::navForward));
+    Surface* navPill = pill({views.navBackBtn, views.navFwdBtn}, 14, 34, 14);
+    navPill->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+
+    // 4-6. The search pill gives way first on a narrow window: the field
+    // shrinks down to 80, never grows past 190; the magnifier keeps its size.
     auto* magnifier = new SymbolView(sym(QStringLiteral("magnifyingglass"), 13), Theme::sub());
+    magnifier->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     search->setMinimumWidth(80);
     search->setMaximumWidth(190);
+    search->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     Surface* searchPill = pill({magnifier, search}, 8, 34, 14);
 
+    // 7-9. The gear: an instant pop-up. Qt shows no hidden title item, so the
+    // menu really opens with its separator.
+    auto* gear = new QToolButton;
+    gear->setObjectName(QStringLiteral("gear"));
+    gear->setAutoRaise(true);
+    gear->setFocusPolicy(Qt::NoFocus);
+    gear->setPopupMode(QToolButton::InstantPopup);
+    gear->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0; }"
+                                       "QToolButton::menu-indicator { image: none; width: 0; }"));
+    if (const std::optional<Symbol> image = sym(QStringLiteral("gearshape"), 15)) {
+        gear->setIcon(QIcon(image->pixmap(Qt::white, gear->devicePixelRatioF())));
+        gear->setIconSize(image->size());
+    }
+    auto* menu = new QMenu(gear);
+    gear->setMenu(menu);
+    menu->addSeparator();
+    // The marks show the language of this run; choosing the other one only
+    // stores it, so they are put back after Qt toggles them.
+    const QStringList names{QStringLiteral("English"), QStringLiteral("한국어")};
+    for (int i = 0; i < names.size(); ++i) {
+        QAction* item = menu->addAction(QStringLiteral("🌐 ") + names[i]);
+        const bool on = L10n::isEnglish() == (i == 0);
+        item->setCheckable(true);
+        item->setChecked(on);
+        connect(item, &QAction::triggered, this, [this, item, i, on] {
+            item->setChecked(on);
+            setLanguage(i);
+        });
+    }
+    menu->addSeparator();
+    addSettingsItems(menu, hasFetcher());
+    Surface* gearPill = pill({gear}, 0, 34, 10);
+    gearPill->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+
+    // 10. The bar: its left inset is plain spacing (the window keeps its own
+    // title bar).
     auto* bar = new QHBoxLayout;
-    // The left inset is plain spacing (the window keeps its own title bar).
     bar->setContentsMargins(88, 10, 14, 0);
     bar->setSpacing(8);
-    bar->addWidget(searchPill, 0, Qt::AlignVCenter);
+    viewModeControl->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    for (QWidget* v : {static_cast<QWidget*>(navPill), static_cast<QWidget*>(searchPill),
+                       static_cast<QWidget*>(viewModeControl.get())})
+        bar->addWidget(v, 0, Qt::AlignVCenter);
     bar->addWidget(spacer());
+    bar->addWidget(gearPill, 0, Qt::AlignVCenter);
 
     auto* column = static_cast<QVBoxLayout*>(views.content->layout());
     auto* barHost = new QWidget;
+    barHost->setObjectName(QStringLiteral("topBar"));
     barHost->setFixedHeight(54);
     barHost->setLayout(bar);
     column->insertWidget(0, barHost);
-}
-
-void App::buildPage() {
-    auto* page = new Surface(Theme::panel(), 12);
-    auto* stack = new QVBoxLayout(page);
-    stack->setContentsMargins(14, 12, 8, 8);
-    stack->setSpacing(10);
-    addArranged(stack, {status, views.table});
-    stack->setStretchFactor(views.table, 1);
-
-    auto* column = static_cast<QVBoxLayout*>(views.content->layout());
-    auto* row = new QHBoxLayout;
-    row->setContentsMargins(8, 2, 8, 8);
-    row->addWidget(page);
-    // Between the top bar and the transport bar.
-    column->insertLayout(1, row, 1);
 }
 
 void App::viewModeChanged() {}

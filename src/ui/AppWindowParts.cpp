@@ -63,19 +63,21 @@ void App::addMenuItem(QMenu* menu, const QString& title, std::function<void()> a
 }
 
 void App::addSettingsItems(QMenu* menu, bool withFetcher) {
-    QPointer<App> self(this);
-    auto run = [self](void (App::*verb)()) {
-        return [self, verb] {
-            if (self)
-                (self.data()->*verb)();
-        };
-    };
+    auto run = [this](void (App::*verb)()) { return weakCall(verb); };
     addMenuItem(menu, QStringLiteral("음원 다시 찾기"), run(&App::scan));
     if (withFetcher) {
         addMenuItem(menu, QStringLiteral("⬇ FLAC 받기"), run(&App::showFetch));
         addMenuItem(menu, QStringLiteral("🎵 멜론 TOP10 받기"), run(&App::runMelon));
     }
     addMenuItem(menu, QStringLiteral("현재 곡 정보·아트 보완"), run(&App::enrich));
+}
+
+std::function<void()> App::weakCall(void (App::*action)()) {
+    QPointer<App> self(this);
+    return [self, action] {
+        if (self)
+            (self.data()->*action)();
+    };
 }
 
 QWidget* App::spacer() {

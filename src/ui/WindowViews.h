@@ -9,7 +9,9 @@
 
 #include <vector>
 
+class QComboBox;
 class QLabel;
+class QSlider;
 class QWidget;
 
 namespace ql {
@@ -55,6 +57,15 @@ struct WindowViews {
     QWidget* content = nullptr;      // the window's content view
     QWidget* transportBar = nullptr; // the strip along the window's bottom
     std::vector<SidebarButton*> sidebarButtons;
+    SymbolButton* navBackBtn = nullptr; // the history arrows of the top bar
+    SymbolButton* navFwdBtn = nullptr;
+    QWidget* pageHeader = nullptr; // cover, title and subtitle; hidden at first
+    QLabel* pageCover = nullptr;   // 112 x 112
+    QComboBox* sortPopup = nullptr; // tile order: "정렬: 가수", "정렬: 앨범명", "정렬: 최근 추가"
+    QLabel* countLabel = nullptr;  // the visible track count of the tool row
+    QSlider* gridSlider = nullptr; // tile size, 110 … 240
+    QWidget* gridHost = nullptr;   // holds the table and the tile grid
+    QWidget* extrasView = nullptr; // the tools panel ("toolsOpen")
 
     // Deletes the fixed controls no window has taken (at App's end).
     void deleteUnplaced();

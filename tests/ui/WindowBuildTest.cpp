@@ -1,0 +1,320 @@
+// The window as the launch builds it: gear menu, geometry of the top bar,
+// sidebar and page, the calls that end the build, the menu bar and the
+// language switch. Built in its own folder: the gear menu's rows make a
+// resources folder beside the executable for the downloader script.
+#include "app/App.h"
+#include "app/AppPaths.h"
+#include "app/Relaunch.h"
+#include "app/UserDefaults.h"
+#include "ui/SidebarButton.h"
+#include "ui/StatusLabel.h"
+#include "ui/Surface.h"
+#include "ui/l10n/L10n.h"
+#include "ui/l10n/LanguageSetting.h"
+
+#include "CaseRows.h"
+#include "LaunchedApp.h"
+#include "TestHome.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+using namespace ql;
+
+namespace {
+
+void store(const char* key, const QVariant& value) {
+    UserDefaults d;
+    if (value.isValid())
+        d.set(key, value);
+    d.sync();
+}
+
+QStringList titles(const QList<QAction*>& actions) {
+    QStringList out;
+    for (QAction* a : actions)
+        out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return out;
+}
+
+struct GearCase {
+    const char* name;
+    bool fetcher;
+    QVariant lang;
+    QStringList actions;
+    bool englishChecked;
+};
+
+const std::vector<GearCase> kGear{
+    {"no script, lang absent", false, {}, {"음원 다시 찾기", "현재 곡 정보·아트 보완"}, true},
+    {"script, lang ko",
+     true,
+     "ko",
+     {"음원 다시 찾기", "⬇ FLAC 받기", "🎵 멜론 TOP10 받기", "현재 곡 정보·아트 보완"},
+     false},
+};
+
+// What a user would measure: [what, window width, expected, least].
+struct Measure {
+    const char* name;
+    int width; // 1280 × 820 or 1180 × 700
+    int expected;
+    bool atLeast;
+};
+
+const std::vector<Measure> kGeometry{
+    {"top bar height", 1280, 54, false},        {"pill height", 1280, 34, false},
+    {"pill radius", 1280, 17, false},           {"nav pill inset", 1280, 14, false},
+    {"gear pill inset", 1280, 10, false},       {"search field least", 1180, 80, true},
+    {"search field most", 1280, -190, true},    {"sidebar width", 1280, 196, false},
+    {"sidebar button width", 1180, 184, false}, {"sidebar button height", 1280, 36, false},
+    {"first button top", 1280, 20, false},      {"gap between buttons", 1280, 6, false},
+    {"gap above headings", 1280, 14, false},    {"grid host span", 1280, 22, false},
+    {"tool row span", 1180, 22, false},         {"status line span", 1280, 22, false},
+    {"grid host height", 1180, 180, true},
+};
+
+} // namespace
+
+class WindowBuildTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        UserDefaults d;
+        d.clear();
+        d.sync();
+    }
+    void cleanup() {
+        QDir(resourceDir()).removeRecursively();
+        L10n::setLanguage("en");
+    }
+
+    void gearMenu_data() { test::addRows(kGear); }
+    void gearMenu() {
+        const GearCase& c = test::currentCase(kGear);
+        QVERIFY2(!QDir(resourceDir()).exists(), "a resources folder is already there");
+        if (c.fetcher) {
+            QDir().mkpath(resourceDir());
+            QFile script(resourcePath("flac_fetch.py"));
+            QVERIFY(script.open(QIODevice::WriteOnly));
+        }
+        store(keys::kLang, c.lang);
+        test::LaunchedApp l(storedLanguage());
+        auto* gear = l->window->findChild<QToolButton*>("gear");
+        QVERIFY(gear && gear->menu());
+        const QList<QAction*> items = gear->menu()->actions();
+        QCOMPARE(titles(items), QStringList({"-", "🌐 English", "🌐 한국어", "-"}) + c.actions);
+        QCOMPARE(items[1]->isChecked(), c.englishChecked);
+        QCOMPARE(items[2]->isChecked(), !c.englishChecked);
+        for (QAction* a : items)
+            QVERIFY(a->shortcut().isEmpty());
+    }
+
+    // A rescan chosen while the catalog poll waits for its reply is sent
+    // once the reply is in.
+    void scanDuringPollIsKept() {
+        QList<QByteArray> sent;
+        test::LaunchedApp l("en", [&](App& app) {
+            app.seams.backendWrite = [&](const QByteArray& line) { sent << line; };
+        });
+        l->seams.tickStep = [](const char*) { return true; };
+        QVERIFY(l->library.pending); // the launch's first "list"
+        sent.clear();
+        l->scan();
+        QVERIFY(sent.isEmpty());
+        l->receive("{}\n");
+        l->core.ticks = 0; // no poll on this turn
+        l->tick();
+        QCOMPARE(sent.size(), 1);
+        QVERIFY(sent[0].contains("\"scan\""));
+    }
+
+    void geometry_data() { test::addRows(kGeometry); }
+    void geometry() {
+        const Measure& m = test::currentCase(kGeometry);
+        test::LaunchedApp l("en");
+        l->window->resize(m.width, m.width == 1280 ? 820 : 700);
+        QTest::qWait(20);
+        QWidget* content = l->views.content;
+        auto* bar = content->findChild<QWidget*>("topBar");
+        auto* side = content->findChild<Surface*>("sidebar");
+        auto* page = content->findChild<Surface*>("page");
+        auto* toolRow = page->findChild<Surface*>("toolRow");
+        const auto& b = l->views.sidebarButtons;
+        auto* navPill = static_cast<Surface*>(l->views.navBackBtn->parentWidget());
+        auto* gear = content->findChild<QToolButton*>("gear");
+        auto* smartHeading = side->findChildren<QLabel*>().value(0);
+        const QHash<QString, std::function<int()>> measures{
+            {"top bar height", [&] { return bar->height(); }},
+            {"pill height", [&] { return navPill->height(); }},
+            {"pill radius", [&] { return int(navPill->radius()); }},
+            {"nav pill inset", [&] { return l->views.navBackBtn->x(); }},
+            {"gear pill inset", [&] { return gear->x(); }},
+            {"search field least", [&] { return l->search->width(); }},
+            {"search field most", [&] { return -l->search->width(); }},
+            {"sidebar width", [&] { return side->width(); }},
+            {"sidebar button width", [&] { return b[0]->width(); }},
+            {"sidebar button height", [&] { return b[9]->height(); }},
+            {"first button top", [&] { return b[0]->mapTo(side, QPoint()).y(); }},
+            {"gap between buttons", [&] { return b[1]->y() - b[0]->geometry().bottom() - 1; }},
+            {"gap above headings",
+             [&] { return smartHeading->y() - b[3]->geometry().bottom() - 1; }},
+            {"grid host span", [&] { return page->width() - l->views.gridHost->width(); }},
+            {"tool row span", [&] { return page->width() - toolRow->width(); }},
+            {"status line span", [&] { return page->width() - l->status->width(); }},
+            {"grid host height", [&] { return l->views.gridHost->height(); }},
+        };
+        const int got = measures.value(m.name)();
+        if (m.atLeast)
+            QVERIFY2(got >= m.expected, qPrintable(QString::number(got)));
+        else
+            QCOMPARE(got, m.expected);
+    }
+
+    void sidebarAndToolRow() {
+        store(keys::kToolsOpen, true);
+        test::LaunchedApp l("en");
+        QList<int> tags;
+        for (SidebarButton* b : l->views.sidebarButtons)
+            tags << b->tag();
+        QCOMPARE(tags, (QList<int>{0, 1, 5, 6, 2, 3, 4, 10, 11, 12}));
+        auto* row = l->window->findChild<Surface*>("toolRow");
+        QCOMPARE(row->height(), 54);
+        QList<QWidget*> order;
+        for (int i = 0; i < row->layout()->count(); ++i)
+            order << row->layout()->itemAt(i)->widget();
+        QCOMPARE(order.size(), 11);
+        QCOMPARE(order[5], l->views.sortPopup);
+        QCOMPARE(order[7], l->folderPicker);
+        QCOMPARE(order[9], l->views.countLabel);
+        QCOMPARE(order[10], l->views.gridSlider);
+        QCOMPARE(l->views.sortPopup->currentText(), QString("정렬: 가수"));
+        QVERIFY(l->views.extrasView->isVisible());
+        QVERIFY(!l->views.pageHeader->isVisible());
+        QCOMPARE(l->views.pageCover->size(), QSize(112, 112));
+    }
+
+    void menuBar() {
+        test::LaunchedApp l("en");
+        l->translateUI();
+        QStringList menus;
+        for (QAction* m : l->window->menuBar()->actions())
+            menus << m->text() + ": " + titles(m->menu()->actions()).join(", ");
+        QCOMPARE(menus,
+                 (QStringList{"Quavelark: Hide Quavelark, Hide Others, Show All, Services, -, Quit "
+                              "Quavelark",
+                              "File: Open Audio File…, Close Window",
+                              "Edit: Undo, Redo, -, Cut, Copy, Paste, Select All, -, Search audio",
+                              "Window: Minimize, Zoom, Enter Full Screen, -, Bring All to Front"}));
+
+        // Ctrl+O answers in another window of ours.
+        QAction* open = l->window->menuBar()->actions()[1]->menu()->actions()[0];
+        QSignalSpy opened(open, &QAction::triggered);
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QTest::keyClick(&other, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(opened.size(), 1);
+
+        // Ctrl+F brings the minimised window back with the search selected.
+        l->search->setText("jazz");
+        l->window->showMinimized();
+        QTest::keyClick(&other, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(!l->window->isMinimized());
+        QCOMPARE(l->search->selectedText(), QString("jazz"));
+
+        // Undo and redo act on the search field.
+        QVERIFY(QTest::qWaitForWindowActive(l->window.get()));
+        QTest::keyClicks(l->search, "!");
+        QTest::keyClick(l->search, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(l->search->text(), QString("jazz"));
+        QTest::keyClick(l->search, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(l->search->text(), QString("!"));
+
+        // The platform's full-screen key (F11 here) toggles full screen.
+        QTest::keyClick(l->window.get(), Qt::Key_F11);
+        QTRY_VERIFY(l->window->isFullScreen());
+        QTest::keyClick(l->window.get(), Qt::Key_F11);
+        QTRY_VERIFY(!l->window->isFullScreen());
+    }
+
+    void languageSwitch_data() {
+        QTest::addColumn<QString>("running");
+        QTest::addColumn<int>("tag");
+        QTest::addColumn<QStringList>("alert"); // empty: none
+        QTest::newRow("English in an English run") << "en" << 0 << QStringList{};
+        QTest::newRow("Korean in an English run")
+            << "en" << 1
+            << QStringList{"언어를 적용하려면 다시 시작하세요",
+                           "Quavelark이 다시 시작되며 한국어 메뉴로 바뀝니다.", "지금 다시 시작",
+                           "나중에"};
+        QTest::newRow("English in a Korean run")
+            << "ko" << 0
+            << QStringList{"Restart to apply the language",
+                           "Quavelark will restart and show English menus.", "Restart now",
+                           "Later"};
+    }
+    void languageSwitch() {
+        QFETCH(QString, running);
+        QFETCH(int, tag);
+        QFETCH(QStringList, alert);
+        test::LaunchedApp l(running);
+        QStringList shown;
+        int started = 0;
+        l->seams.alert = [&](const QString& t, const QString& i, const QStringList& b) {
+            shown = QStringList{t, i} + b;
+            return 1; // later
+        };
+        l->seams.startDetached = [&](const QString&, const QStringList&) {
+            return bool(++started);
+        };
+        l->setLanguage(tag);
+        QCOMPARE(shown, alert);
+        QCOMPARE(UserDefaults().contains(keys::kLang), !alert.isEmpty());
+        if (!alert.isEmpty())
+            QCOMPARE(storedLanguage(), tag == 0 ? QString("en") : QString("ko"));
+        QCOMPARE(started, 0);
+    }
+
+    // The real shell reopens exactly the program whose path holds quotes,
+    // a command substitution and a backquote, and runs nothing else.
+    void relaunchKeepsThePathWhole() {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("a \"b\" $(touch marker) `touch marker` c");
+        QVERIFY(QDir().mkpath(folder));
+        const QString program = folder + "/prog";
+        QFile f(program);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\necho \"$0\" > \"$(dirname \"$0\")/ran\"\n");
+        f.close();
+        f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+        QProcess gone; // a process that has exited, standing for the old one
+        gone.start("true");
+        QVERIFY(gone.waitForStarted());
+        const qint64 pid = gone.processId();
+        QVERIFY(gone.waitForFinished());
+        QProcess shell;
+        shell.setWorkingDirectory(dir.path());
+        shell.start(kRelaunchShell, relaunchArguments(program, pid));
+        QVERIFY(shell.waitForFinished(15000));
+        QFile ran(folder + "/ran");
+        QVERIFY(ran.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(ran.readAll()).trimmed(), program);
+        QVERIFY(!QFileInfo::exists(dir.filePath("marker")));
+        QVERIFY(!QFileInfo::exists(folder + "/marker"));
+    }
+};
+
+QL_TEST_MAIN(WindowBuildTest)
+#include "WindowBuildTest.moc"
