@@ -7,7 +7,11 @@
 //    core (goal: ≤ 1 %);
 //  - CPU time while playing 30 s at speed 1.25 (time-stretch with the pitch
 //    kept) on the real-time clock, against the same at speed 1.0: the ratio
-//    is what the speed pop-up costs.
+//    is what the speed pop-up costs;
+//  - on a real-time device with a card's 200 ms buffer: the feeder thread's
+//    wake-ups per second of steady playback (goal ≤ 25) and the process's
+//    CPU share, and the time from a seek to the first heard frame of the new
+//    position (goal ≤ one period, 50 ms).
 // Files are generated into a temporary folder on first use.
 #include "platform/audio/AudioPlayer.h"
 #include "platform/sim/SimPlatform.h"
@@ -15,6 +19,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -202,8 +207,78 @@ void BM_RealTime30s_Speed125_VsSpeed100(benchmark::State& state) {
     }
 }
 
+// Context switches of the feeder thread so far (each sleep is one), -1 when
+// there is none.
+long feederSwitches() {
+    QDirIterator it(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        const QString task = it.next();
+        QFile comm(task + QStringLiteral("/comm"));
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "ql-feeder")
+            continue;
+        QFile status(task + QStringLiteral("/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        long switches = 0;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.contains("ctxt_switches:"))
+                switches += line.split(':').last().trimmed().toLong();
+        return switches;
+    }
+    return -1;
+}
+
+void BM_CardSteadyWakeupsAndSeekToHeard(benchmark::State& state) {
+    const QString path = makeFlac("one-minute-44k16.flac", 44100, SF_FORMAT_PCM_16, 60);
+    for (auto _ : state) {
+        SimRig rig = SimRig::noSoundCard();
+        rig.devices[0].nominalRate = 44100;
+        rig.devices[0].outputStreams[0].format = physical(44100, 16, false, 2);
+        // A card's buffer: 200 ms, woken a quarter of it (a period) at a time.
+        auto card = std::make_shared<SimSinkControl>(SimClock::RealTime, 0, 8820);
+        const QString uid = rig.devices[0].uid;
+        Platform p =
+            makeSimulatedPlatform(std::move(rig), SimOutputs{SimClock::RealTime, {{uid, card}}});
+        auto opened = AudioPlayer::open(*p.outputs, path);
+        if (!opened.player || !opened.player->play()) {
+            state.SkipWithError("playback failed");
+            return;
+        }
+        QThread::msleep(500);
+        const long w0 = feederSwitches();
+        const double cpu0 = cpuSeconds();
+        const auto t0 = std::chrono::steady_clock::now();
+        QThread::sleep(10);
+        const double wall = seconds(t0);
+        const double cpu = cpuSeconds() - cpu0;
+        const long w1 = feederSwitches();
+        // A seek is heard once the heard position has moved past its target.
+        double worst = 0, sum = 0;
+        const int seeks = 10;
+        for (int i = 0; i < seeks; ++i) {
+            const double target = 20.0 + 2.0 * i;
+            opened.player->setCurrentTime(target);
+            const auto s0 = std::chrono::steady_clock::now();
+            while (opened.player->currentTime() <= target + 1e-4 && seconds(s0) < 2)
+                QThread::usleep(200);
+            worst = std::max(worst, seconds(s0));
+            sum += seconds(s0);
+            QThread::msleep(300);
+        }
+        state.SetIterationTime(wall);
+        state.counters["feeder_wakeups_per_s"] = double(w1 - w0) / wall;
+        state.counters["core_percent"] = 100.0 * cpu / wall;
+        state.counters["seek_to_heard_ms_mean"] = 1000.0 * sum / seeks;
+        state.counters["seek_to_heard_ms_worst"] = 1000.0 * worst;
+    }
+}
+
 } // namespace
 
+BENCHMARK(BM_CardSteadyWakeupsAndSeekToHeard)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Flac44k16_UntimedVsFfmpeg)
     ->UseManualTime()
     ->Iterations(3)

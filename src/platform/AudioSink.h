@@ -4,11 +4,16 @@
 // closes. Buffering, timing, mixing, gain and end-of-stream live above it, in
 // OutputEngine, written once for every backend.
 //
-// Threads: open() and close() are called by the engine's owner while the
-// feeder thread is not running; write(), report() and pause() only by the
-// feeder thread. So a sink needs no locks of its own, and write() must not
-// block, allocate or log: the engine never offers more than report() said is
-// free.
+// A sink models a card: frames are heard only as the device clock plays
+// them, so what is queued when the stream is dropped or closed is never
+// heard, and a paused stream keeps its queue and its clock stands still.
+//
+// Threads: open(), close(), release() and drain() are called by the engine's
+// owner while the feeder thread is not running; write(), report(), pause(),
+// drop(), start() and wait() by the feeder thread (or by the owner while the
+// feeder is not running). So a sink needs no locks of its own, and the feeder
+// calls must not block (wait() excepted), allocate or log: the engine never
+// offers more than report() said is free.
 #pragma once
 
 #include <QString>
@@ -62,9 +67,28 @@ public:
     // it is reopened).
     virtual std::int64_t write(const void* data, std::int64_t frames) = 0;
     virtual SinkReport report() = 0;
-    // Pausing keeps what is queued; resuming plays it.
+    // Pausing keeps what is queued and stops the device clock; resuming plays
+    // it. Without hardware pause (canPause() false) the queue plays out while
+    // paused, so the engine drops it instead.
     virtual void pause(bool paused) = 0;
+    virtual bool canPause() const = 0;
+    // Discards what is queued (never heard); the stream takes frames again
+    // at once and starts with the next ones written.
+    virtual void drop() = 0;
+    // Starts playing what is queued even when it is less than the stream
+    // waits for before it starts by itself (the end of a short file).
+    virtual void start() = 0;
+    // Plays out what is queued, waiting at most `timeoutMs`, then stops.
+    virtual void drain(int timeoutMs) = 0;
+    // Waits until `frames` frames are free, `timeoutMs` passed, or the fd
+    // `wakeFd` (an eventfd, or -1) became readable. Returns at once when the
+    // stream is paused, starved or not open only through the timeout or the fd.
+    virtual void wait(std::int64_t frames, int timeoutMs, int wakeFd) = 0;
+    // Closes the stream; what is queued is lost.
     virtual void close() = 0;
+    // Closes the stream and gives the device back to the system (a card
+    // reserved for us is handed back to its sound server).
+    virtual void release() { close(); }
 };
 
 // Makes the sink of one device; null when the device has none.

@@ -147,10 +147,17 @@ private slots:
         QVERIFY(!rig.hw->setExclusiveOwner(id, kNoOwner));
         QCOMPARE(rig.hw->exclusiveOwner(id), std::optional(kSelf));
         int closed = 0;
+        bool playing = true;
         rig.hw->onReleaseStream = [&](DeviceId d) {
+            if (playing)
+                return false;
             ++closed;
             rig.hw->noteStreamClosed(d);
+            return true;
         };
+        QVERIFY(!rig.reserver->onReleaseRequested(1)); // refused while it plays
+        QCOMPARE(rig.hw->exclusiveOwner(id), std::optional(kSelf));
+        playing = false; // paused or idle: the stream closes, the card goes
         QVERIFY(rig.reserver->onReleaseRequested(1));
         QCOMPARE(closed, 1);
         rig.hw->noteStreamOpened(id, 96000, PcmFormat::S32_LE, 2);

@@ -20,9 +20,32 @@
 #include <QDir>
 #include <QFile>
 
+#include <alsa/asoundlib.h>
+#include <dlfcn.h>
 #include <sndfile.h>
 
+#include <atomic>
 #include <cstring>
+
+// A sound server that dies behind the PCM: after `g_writesLeft` more writes
+// every write fails as an under-run, while preparing again still succeeds.
+namespace {
+std::atomic<int> g_writesLeft{-1}; // -1: the server is alive
+std::atomic<int> g_failedWrites{0};
+} // namespace
+
+extern "C" snd_pcm_sframes_t snd_pcm_writei(snd_pcm_t* pcm, const void* buffer,
+                                            snd_pcm_uframes_t size) {
+    using Fn = snd_pcm_sframes_t (*)(snd_pcm_t*, const void*, snd_pcm_uframes_t);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "snd_pcm_writei"));
+    if (g_writesLeft.load() == 0) {
+        g_failedWrites.fetch_add(1);
+        return -EPIPE;
+    }
+    if (g_writesLeft.load() > 0)
+        g_writesLeft.fetch_sub(1);
+    return real(pcm, buffer, size);
+}
 
 using namespace ql::platform;
 using namespace ql::platform::alsa;
@@ -176,6 +199,37 @@ private slots:
                 QFAIL(qPrintable(
                     QStringLiteral("sample %1: %2, sent %3").arg(i).arg(got[i]).arg(want)));
         }
+    }
+
+    // The server dies while a player plays: the player ends as failed at
+    // once, nothing goes on writing to the dead stream, and once the server
+    // is back a new play plays.
+    void aDeadServerEndsThePlayerAndALaterPlayPlays() {
+        const QString path = QDir::temp().filePath(QStringLiteral("dead.wav"));
+        ql::test::AudioShape tone;
+        tone.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        tone.rate = 48000;
+        tone.frames = 48000 * 5;
+        QVERIFY(ql::test::writeAudio(path, tone));
+        auto p = alsaPlatform(std::make_unique<AlsaHardware>(std::make_unique<AlsaLib>()));
+        QVERIFY(p);
+        auto opened = AudioPlayer::open(*p->outputs, path);
+        QVERIFY2(opened.player, qPrintable(opened.error));
+        QList<bool> finished;
+        opened.player->onFinished = [&](bool ok) { finished << ok; };
+        g_writesLeft = 20;
+        QVERIFY(opened.player->play());
+        QTRY_COMPARE_WITH_TIMEOUT(finished, QList<bool>{false}, 1000);
+        QVERIFY(!opened.player->isPlaying());
+        const int failed = g_failedWrites.load();
+        QVERIFY(failed <= 2 * AlsaPcmStream::kMaxRecoveries + 2);
+        QTest::qWait(200);
+        QCOMPARE(g_failedWrites.load(), failed); // no spinning on the dead stream
+
+        g_writesLeft = -1;
+        finished.clear();
+        QVERIFY2(opened.player->play(), qPrintable(opened.player->lastError()));
+        QTRY_COMPARE_WITH_TIMEOUT(finished, QList<bool>{true}, 30000);
     }
 };
 

@@ -162,4 +162,22 @@ Samples ramp(std::int64_t from, std::int64_t to, int rate) {
     return s;
 }
 
+bool equalWithFadeIn(const std::vector<std::int32_t>& got, const std::vector<std::int32_t>& want,
+                     std::size_t at, int channels, int fadeFrames, std::int32_t lsb) {
+    if (got.size() != want.size())
+        return false;
+    const std::size_t end = at + std::size_t(fadeFrames * channels);
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        if (i < at || i >= end) {
+            if (got[i] != want[i])
+                return false;
+            continue;
+        }
+        const double gain = double((i - at) / std::size_t(channels) + 1) / fadeFrames;
+        if (std::abs(double(got[i]) - double(want[i]) * gain) > double(lsb))
+            return false;
+    }
+    return true;
+}
+
 } // namespace ql::test

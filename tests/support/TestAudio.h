@@ -65,4 +65,10 @@ int signChanges(const std::vector<double>& v, int channels, std::size_t from, st
 // Runs ffmpeg with `args` (after "-v error -y"); true on exit status 0.
 bool runFfmpeg(const QStringList& args);
 
+// `got` equals `want` sample for sample, except that the `fadeFrames` frames
+// from sample `at` on fade in (frame k at (k + 1) / fadeFrames of the signal),
+// within `lsb` (one step of the stream's integer format, as 32-bit values).
+bool equalWithFadeIn(const std::vector<std::int32_t>& got, const std::vector<std::int32_t>& want,
+                     std::size_t at, int channels, int fadeFrames, std::int32_t lsb);
+
 } // namespace ql::test

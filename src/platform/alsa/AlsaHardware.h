@@ -46,9 +46,9 @@
 // asks the engine to reopen the device's stream, so a set takes effect at
 // once. Seams left for the exclusive-mode work: taking over the PCM a claim
 // holds instead of opening it again (heldPcm), onStreamChanged (not needed
-// while the controller makes that call), and onReleaseStream — the engine
-// cannot yet close one device's stream on demand, so a release while our
-// stream is open fails.
+// while the controller makes that call). onReleaseStream closes our engine's
+// stream on demand when nothing plays on it, so a sound server's request for
+// the card is granted while we are paused or idle and refused while we play.
 //
 // Thread: main thread only. Implemented in AlsaHardware.cpp (devices, rates,
 // formats), AlsaHardwareVolume.cpp and AlsaHardwareClaims.cpp (exclusive use,
@@ -147,8 +147,9 @@ public:
     void noteStreamClosed(DeviceId id);
     // A set changed the rate or format the device's stream should run at.
     std::function<void(DeviceId)> onStreamChanged;
-    // Close our stream on the device (release, or another program's request).
-    std::function<void(DeviceId)> onReleaseStream;
+    // Close our stream on the device (release, or another program's
+    // request): true when it was closed, false while it plays.
+    std::function<bool(DeviceId)> onReleaseStream;
 
 private:
     struct Remembered {

@@ -167,15 +167,13 @@ bool AlsaHardware::releaseForOther(int card) {
     for (Entry& e : m_entries) {
         if (!e.present || e.card != card)
             continue;
-        // A playing stream we cannot close keeps the card.
-        if (e.openChannels > 0 && !onReleaseStream)
+        // A stream that plays keeps the card; an idle or paused one is closed.
+        if (e.openChannels > 0 && (!onReleaseStream || !onReleaseStream(e.id)))
             return false;
     }
     for (Entry& e : m_entries) {
         if (!e.present || e.card != card)
             continue;
-        if (e.openChannels > 0)
-            onReleaseStream(e.id);
         if (e.hold != 0) {
             m_api->release(e.hold);
             e.hold = 0;

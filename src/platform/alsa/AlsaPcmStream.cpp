@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <poll.h>
+
 namespace ql::platform::alsa {
 
 namespace {
@@ -15,6 +17,11 @@ namespace {
 // uses little CPU, and a 150 ms stall on a busy machine is still no gap.
 constexpr unsigned kBufferMicros = 200'000;
 constexpr unsigned kPeriodMicros = 50'000;
+// Calls that try to resume a suspended stream before it is prepared instead
+// (a feeder calls about every period, so about a second).
+constexpr int kResumeTries = 20;
+// PCM poll descriptors waited on (plugins use one or two).
+constexpr int kMaxPollFds = 8;
 
 snd_pcm_t* pcmOf(void* p) {
     return static_cast<snd_pcm_t*>(p);
@@ -59,6 +66,13 @@ int configure(snd_pcm_t* pcm, const StreamConfig& c, snd_pcm_uframes_t& buffer,
     // writer when a period is free.
     snd_pcm_sw_params_set_start_threshold(pcm, sw, period);
     snd_pcm_sw_params_set_avail_min(pcm, sw, period);
+    // What has played is overwritten with silence: a stream that runs dry
+    // plays nothing rather than the buffer's old contents.
+    snd_pcm_uframes_t boundary = 0;
+    if (snd_pcm_sw_params_get_boundary(sw, &boundary) == 0) {
+        snd_pcm_sw_params_set_silence_threshold(pcm, sw, 0);
+        snd_pcm_sw_params_set_silence_size(pcm, sw, boundary);
+    }
     if ((err = snd_pcm_sw_params(pcm, sw)) < 0)
         return err;
     return snd_pcm_prepare(pcm);
@@ -106,12 +120,33 @@ AlsaPcmStream::~AlsaPcmStream() {
 }
 
 bool AlsaPcmStream::recover(int err) {
-    // Under-run (EPIPE) or suspend (ESTRPIPE): prepare again, silently.
-    if (snd_pcm_recover(pcmOf(m_pcm), err, 1) < 0) {
-        m_gone = true;
-        return false;
+    snd_pcm_t* pcm = pcmOf(m_pcm);
+    // A recovery that "succeeds" while every write still fails (a dead sound
+    // server behind the PCM) must not go on for ever.
+    if (++m_recoveries > kMaxRecoveries)
+        return failed(err);
+    if (err == -ESTRPIPE) {
+        // Resumed without waiting: a device not ready yet is asked again on
+        // later calls (not counted), then prepared.
+        const int r = snd_pcm_resume(pcm);
+        if (r == -EAGAIN && m_resumeTries++ < kResumeTries) {
+            --m_recoveries;
+            return true;
+        }
+        m_resumeTries = 0;
+        if (r == 0)
+            return true;
+        return snd_pcm_prepare(pcm) >= 0 || failed(err);
     }
-    return true;
+    if (err == -EPIPE || err == -EINTR)
+        return snd_pcm_prepare(pcm) >= 0 || failed(err);
+    // ENODEV (unplugged), EBADFD, EIO: the stream is dead.
+    return failed(err);
+}
+
+bool AlsaPcmStream::failed(int) {
+    m_gone = true;
+    return false;
 }
 
 std::int64_t AlsaPcmStream::write(const void* data, std::int64_t frames) {
@@ -121,18 +156,17 @@ std::int64_t AlsaPcmStream::write(const void* data, std::int64_t frames) {
         return 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
         const snd_pcm_sframes_t n = snd_pcm_writei(pcmOf(m_pcm), data, snd_pcm_uframes_t(frames));
-        if (n >= 0)
+        if (n > 0) {
+            m_recoveries = 0;
+            m_resumeTries = 0;
             return n;
-        if (n == -EAGAIN)
-            return 0;
-        if (n == -EPIPE || n == -ESTRPIPE || n == -EINTR) {
-            if (!recover(int(n)))
-                return -1;
-            continue;
         }
-        // ENODEV (unplugged), EBADFD, EIO: the stream is dead.
-        m_gone = true;
-        return -1;
+        if (n == 0 || n == -EAGAIN)
+            return 0;
+        if (!recover(int(n)))
+            return -1;
+        if (m_resumeTries > 0)
+            return 0; // still suspended: tried again on a later call
     }
     return 0;
 }
@@ -143,22 +177,24 @@ StreamReport AlsaPcmStream::report() {
     if (m_gone)
         return r;
     snd_pcm_t* pcm = pcmOf(m_pcm);
-    snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
-    if (avail < 0) {
-        if (!recover(int(avail))) {
+    // Both read after one sync with the hardware pointer, so the delay (what
+    // is queued plus what the device and its plugins hold) is current.
+    snd_pcm_sframes_t avail = 0, delay = 0;
+    int err = snd_pcm_avail_delay(pcm, &avail, &delay);
+    if (err < 0) {
+        if (!recover(err)) {
             r.lost = true;
             return r;
         }
-        avail = snd_pcm_avail_update(pcm);
-        if (avail < 0)
+        if (snd_pcm_avail_delay(pcm, &avail, &delay) < 0) {
             avail = snd_pcm_sframes_t(m_bufferFrames);
+            delay = 0;
+        }
     }
     const std::int64_t free = std::clamp<std::int64_t>(avail, 0, m_bufferFrames);
     r.queuedFrames = m_bufferFrames - free;
     r.freeFrames = (m_paused && !m_canPause) ? 0 : free;
-    snd_pcm_sframes_t delay = 0;
-    const std::int64_t delayFrames =
-        snd_pcm_delay(pcm, &delay) == 0 && delay >= 0 ? std::int64_t(delay) : r.queuedFrames;
+    const std::int64_t delayFrames = delay >= 0 ? std::int64_t(delay) : r.queuedFrames;
     r.delay = double(delayFrames) / double(m_config.rate);
     r.running = snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING;
     return r;
@@ -184,14 +220,57 @@ void AlsaPcmStream::pause(bool paused) {
         snd_pcm_prepare(pcm);
 }
 
+void AlsaPcmStream::drop() {
+    if (m_gone)
+        return;
+    snd_pcm_t* pcm = pcmOf(m_pcm);
+    snd_pcm_drop(pcm);
+    if (snd_pcm_prepare(pcm) < 0)
+        m_gone = true;
+    m_paused = false;
+}
+
+void AlsaPcmStream::start() {
+    if (m_gone)
+        return;
+    snd_pcm_t* pcm = pcmOf(m_pcm);
+    if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED &&
+        snd_pcm_avail_update(pcm) < snd_pcm_sframes_t(m_bufferFrames))
+        snd_pcm_start(pcm);
+}
+
+void AlsaPcmStream::wait(std::int64_t frames, int timeoutMs, int wakeFd) {
+    pollfd fds[kMaxPollFds + 1];
+    int count = 0;
+    if (wakeFd >= 0)
+        fds[count++] = pollfd{wakeFd, POLLIN, 0};
+    snd_pcm_t* pcm = m_gone ? nullptr : pcmOf(m_pcm);
+    int pcmFds = 0;
+    if (pcm) {
+        const snd_pcm_state_t state = snd_pcm_state(pcm);
+        const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
+        const bool running = state == SND_PCM_STATE_RUNNING;
+        if (running && avail >= 0 && avail < snd_pcm_sframes_t(m_periodFrames)) {
+            // The PCM wakes us once a period is free (avail_min).
+            pcmFds = std::clamp(snd_pcm_poll_descriptors_count(pcm), 0, kMaxPollFds);
+            pcmFds = std::max(0, snd_pcm_poll_descriptors(pcm, fds + count, unsigned(pcmFds)));
+        } else if (running && avail >= 0 && avail < frames) {
+            // A period is free but not what is asked: the time the rest takes.
+            const auto ms = int((frames - avail) * 1000 / std::max<std::int64_t>(m_config.rate, 1));
+            timeoutMs = std::min(timeoutMs, std::max(ms, 1));
+        }
+        // Paused, prepared, starved or suspended: only the timeout or the
+        // engine's wake-up (the PCM would answer at once, or never).
+    }
+    ::poll(fds, nfds_t(count + pcmFds), std::max(timeoutMs, 0));
+}
+
 void AlsaPcmStream::drain(int timeoutMs) {
     if (m_gone)
         return;
     snd_pcm_t* pcm = pcmOf(m_pcm);
     // Less than a period queued never reached the start threshold.
-    if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED &&
-        snd_pcm_avail_update(pcm) < snd_pcm_sframes_t(m_bufferFrames))
-        snd_pcm_start(pcm);
+    start();
     // The stream is non-blocking: wait for the queue to empty, at most the
     // time given, rather than let snd_pcm_drain decide.
     const int steps = std::max(1, timeoutMs / 10);

@@ -10,8 +10,13 @@
 // open() never waits: the PCM is opened non-blocking, so a device another
 // program holds fails at once with -EBUSY (describeOpenError gives the
 // sentence to show). Writes never wait either: a full buffer accepts 0 frames.
-// An under-run or a suspend is recovered (snd_pcm_recover) and the write tried
-// again; a device that is gone makes write() return -1 for good.
+// An under-run is recovered (prepared again) and the write tried again; a
+// suspended device is resumed, a few tries spread over later calls, then
+// prepared. Recovery is bounded: a stream whose writes keep failing after a
+// recovery that "succeeded" (a sound server that died behind the PCM) counts
+// as gone after kMaxRecoveries in a row, as does any other error; a device
+// that is gone makes write() return -1 for good. Played-out parts of the
+// buffer are filled with silence, so an under-run never repeats old frames.
 //
 // Threads: open and close on the owner's thread while no other thread uses
 // the stream; write, report and pause from one thread at a time (the feeder).
@@ -61,6 +66,16 @@ public:
     void pause(bool paused);
     // Plays out what is queued (waiting at most `timeoutMs`), then stops.
     void drain(int timeoutMs);
+    // Discards what is queued; the stream takes frames again at once.
+    void drop();
+    // Starts a prepared stream that holds less than its start threshold.
+    void start();
+    // Waits (poll on the PCM and on `wakeFd` when not -1) until `frames`
+    // frames are free, `timeoutMs` passed or `wakeFd` became readable.
+    void wait(std::int64_t frames, int timeoutMs, int wakeFd);
+
+    // Failed recoveries in a row after which the stream counts as gone.
+    static constexpr int kMaxRecoveries = 3;
 
     const StreamConfig& config() const { return m_config; }
     std::int64_t bufferFrames() const { return m_bufferFrames; }
@@ -73,6 +88,7 @@ public:
 private:
     AlsaPcmStream() = default;
     bool recover(int err);
+    bool failed(int err);
 
     void* m_pcm = nullptr; // snd_pcm_t*
     StreamConfig m_config;
@@ -82,6 +98,8 @@ private:
     bool m_canPause = false;
     bool m_paused = false;
     bool m_gone = false;
+    int m_recoveries = 0;  // recoveries since the last frames taken
+    int m_resumeTries = 0; // of a suspended stream, before it is prepared
 };
 
 } // namespace ql::platform::alsa

@@ -29,6 +29,9 @@ std::optional<Platform> alsaPlatform(std::unique_ptr<alsa::AlsaHardware> alsa) {
             hw->prepareStream(id);
             return std::make_unique<alsa::AlsaSink>(*hw, id);
         });
+    // A sound server asking for the card gets it when nothing plays on it.
+    OutputEngines* engines = p.outputs.get();
+    hw->onReleaseStream = [engines](DeviceId id) { return engines->releaseDevice(id); };
     p.isSimulated = false;
     return p;
 }

@@ -2,8 +2,11 @@
 
 #include "platform/alsa/AlsaHardware.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+
+#include <poll.h>
 
 namespace ql::platform::alsa {
 
@@ -73,6 +76,39 @@ SinkReport AlsaSink::report() {
 void AlsaSink::pause(bool paused) {
     if (m_stream)
         m_stream->pause(paused);
+}
+
+bool AlsaSink::canPause() const {
+    return m_stream && m_stream->canPause();
+}
+
+void AlsaSink::drop() {
+    if (m_stream)
+        m_stream->drop();
+}
+
+void AlsaSink::start() {
+    if (m_stream)
+        m_stream->start();
+}
+
+void AlsaSink::drain(int timeoutMs) {
+    if (m_stream)
+        m_stream->drain(timeoutMs);
+}
+
+void AlsaSink::wait(std::int64_t frames, int timeoutMs, int wakeFd) {
+    if (m_stream) {
+        m_stream->wait(frames, timeoutMs, wakeFd);
+        return;
+    }
+    pollfd fd{wakeFd, POLLIN, 0};
+    ::poll(&fd, wakeFd >= 0 ? 1 : 0, std::max(timeoutMs, 0));
+}
+
+void AlsaSink::release() {
+    close();
+    m_hardware.endStream(m_device);
 }
 
 void AlsaSink::close() {

@@ -6,7 +6,7 @@
 // without waiting: a device another program holds fails at once with a
 // sentence saying so. close() closes the PCM but keeps the card reserved, so a
 // reopen at another rate or format does not hand the card to the server and
-// take it back; the reservation goes back with the sink.
+// take it back; the reservation goes back with release() or with the sink.
 //
 // Threads: as the sink contract says; open/close on the main thread (they
 // touch the hardware object), write/report/pause on the feeder (they touch
@@ -31,7 +31,14 @@ public:
     std::int64_t write(const void* data, std::int64_t frames) override;
     SinkReport report() override;
     void pause(bool paused) override;
+    bool canPause() const override;
+    void drop() override;
+    void start() override;
+    void drain(int timeoutMs) override;
+    void wait(std::int64_t frames, int timeoutMs, int wakeFd) override;
     void close() override;
+    // Closes the PCM and gives a reserved card back to its sound server.
+    void release() override;
 
     // The ALSA format of an engine sample format.
     static PcmFormat pcmFormatOf(platform::SampleFormat format);

@@ -50,8 +50,7 @@ AudioPlayer::AudioPlayer(OutputEngines& outputs, std::unique_ptr<AudioFile> file
 }
 
 AudioPlayer::~AudioPlayer() {
-    if (m_engine)
-        m_engine->detach(m_voice.get());
+    leaveEngine();
     m_voice->shutdown();
     m_notifier.reset();
     m_voice.reset();
@@ -130,8 +129,13 @@ bool AudioPlayer::startVoice(double deviceTime) {
         m_error = QStringLiteral("The output device is gone.");
         return false;
     }
+    // Frames of a paused player still queued in the device would be heard
+    // before this one's.
+    m_engine->beforeStart(m_voice.get());
     if (m_voice->hasEnded())
         m_voice->retarget(m_engine->format(), 0);
+    else if (!m_voice->isRunning() && m_voice->position() > 0 && !hasUnheard())
+        m_voice->fadeInNext(); // a resume whose queue was dropped (a paused device goes on)
     // The start time first: a feeder that sees the voice running sees it too.
     m_voice->scheduleStart(deviceTime);
     m_voice->setRunning(true);
@@ -148,6 +152,8 @@ void AudioPlayer::pause() {
     m_voice->setRunning(false);
     m_voice->scheduleStart(kAtOnce);
     suppressEnd();
+    if (m_engine)
+        m_engine->voicePaused();
 }
 
 void AudioPlayer::stop() {
@@ -156,11 +162,32 @@ void AudioPlayer::stop() {
     suppressEnd();
     if (!m_voice->isStarted())
         return;
-    m_startFrame = m_voice->hasEnded() ? 0 : std::int64_t(std::llround(m_voice->position()));
-    if (m_engine)
-        m_engine->detach(m_voice.get());
-    m_engine = nullptr;
+    m_startFrame = m_voice->hasEnded() ? 0 : std::int64_t(std::llround(heardFrame()));
+    leaveEngine();
     m_voice->shutdown();
+}
+
+double AudioPlayer::heardFrame() const {
+    return m_engine ? m_voice->heardPosition(m_engine->deviceTime()) : m_voice->position();
+}
+
+bool AudioPlayer::hasUnheard() const {
+    return m_engine && m_voice->isStarted() && !m_voice->hasEnded() &&
+           m_voice->hasUnheard(m_engine->deviceTime());
+}
+
+void AudioPlayer::leaveEngine() {
+    if (!m_engine)
+        return;
+    // What this player left in the device's queue is not to be heard; a
+    // device nothing else plays on is given back (unless a next track
+    // starts right away).
+    const bool unheard = hasUnheard();
+    m_engine->detach(m_voice.get());
+    if (unheard)
+        m_engine->flush();
+    m_engine->releaseSoon();
+    m_engine = nullptr;
 }
 
 bool AudioPlayer::isPlaying() const {
@@ -176,7 +203,7 @@ double AudioPlayer::currentTime() const {
     if (m_voice->isStarted() && m_voice->hasEnded())
         frame = 0.0;
     else if (m_voice->isStarted())
-        frame = m_engine ? m_voice->heardPosition(m_engine->deviceTime()) : m_voice->position();
+        frame = heardFrame();
     return std::clamp(frame / m_voice->sourceRate(), 0.0, duration());
 }
 
@@ -185,10 +212,21 @@ void AudioPlayer::setCurrentTime(double seconds) {
         return;
     const double t = std::clamp(seconds, 0.0, duration());
     const auto frame = std::int64_t(std::llround(t * m_voice->sourceRate()));
-    if (m_voice->isStarted())
-        m_voice->retarget(m_voice->format(), frame);
-    else
+    if (!m_voice->isStarted()) {
         m_startFrame = frame;
+        return;
+    }
+    // The old position's frames still queued in the device are dropped, so
+    // the seek is heard at once.
+    const auto move = [this, frame] {
+        if (m_voice->isRunning())
+            m_voice->fadeInNext();
+        m_voice->retarget(m_voice->format(), frame);
+    };
+    if (hasUnheard())
+        m_engine->flush(move);
+    else
+        move();
 }
 
 void AudioPlayer::setVolume(float volume) {
@@ -199,7 +237,16 @@ void AudioPlayer::setVolume(float volume) {
 }
 
 void AudioPlayer::applySpeed() {
-    m_voice->setSpeed(m_enableRate ? double(m_rate) : 1.0);
+    const double speed = m_enableRate ? double(m_rate) : 1.0;
+    if (speed == m_voice->speed())
+        return;
+    // The new speed is heard at once: what is queued at the old one is
+    // dropped and the voice goes on from the frame heard last.
+    const auto change = [this, speed] { m_voice->setSpeed(speed); };
+    if (hasUnheard())
+        m_engine->flush(change);
+    else
+        change();
 }
 
 void AudioPlayer::setEnableRate(bool enable) {

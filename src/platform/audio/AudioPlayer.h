@@ -21,8 +21,8 @@
 // (rubberband); without it, or at rate 1.0, no time-stretch stage is in the
 // path and the samples reach the device as decoded.
 //
-// Metering: with metering enabled, updateMeters() measures the samples
-// handed to the device since the previous call, before the volume stage:
+// Metering: with metering enabled, updateMeters() measures the samples the
+// device played since the previous call, before the volume stage:
 // averagePower is their RMS, peakPower their largest absolute value. A span
 // with no samples (paused, not started) reads −160.
 //
@@ -131,6 +131,9 @@ private:
     void suppressEnd();
     bool startVoice(double deviceTime);
     void applySpeed();
+    double heardFrame() const;
+    bool hasUnheard() const;
+    void leaveEngine();
 
     OutputEngines& m_outputs;
     QString m_path;

@@ -52,8 +52,38 @@ MeterTap::Span MeterTap::take() {
     return span;
 }
 
+void MeterTap::measure(Block& b, const double* samples, std::size_t count, int channels,
+                       int firstChannel) {
+    if (count == 0 || channels <= 0)
+        return;
+    int c = firstChannel % channels;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (c < kMaxChannels) {
+            const double x = samples[i];
+            b.sumSquares[std::size_t(c)] += x * x;
+            // A NaN never compares greater, so it is carried by the sum alone
+            // (and the reading of that span is then the floor).
+            const double a = std::abs(x);
+            if (a > b.peak[std::size_t(c)])
+                b.peak[std::size_t(c)] = a;
+        }
+        if (++c == channels)
+            c = 0;
+    }
+    b.samples += std::int64_t(count);
+    b.channels = channels;
+}
+
 void MeterTap::add(const double* samples, std::size_t count, int channels, int firstChannel) {
     if (count == 0 || channels <= 0 || !m_enabled.load(std::memory_order_relaxed))
+        return;
+    Block b;
+    measure(b, samples, count, channels, firstChannel);
+    addBlock(b);
+}
+
+void MeterTap::addBlock(const Block& b) {
+    if (b.samples == 0 || b.channels <= 0 || !m_enabled.load(std::memory_order_relaxed))
         return;
     int slot = m_slot.load();
     for (;;) {
@@ -64,31 +94,16 @@ void MeterTap::add(const double* samples, std::size_t count, int channels, int f
         slot = now;
     }
     Sums& s = m_sums[std::size_t(slot)];
-    int c = firstChannel % channels;
-    std::array<double, kMaxChannels> sum{}, peak{};
-    for (std::size_t i = 0; i < count; ++i) {
-        if (c < kMaxChannels) {
-            const double x = samples[i];
-            sum[std::size_t(c)] += x * x;
-            // A NaN never compares greater, so it is carried by the sum alone
-            // (and the reading of that span is then the floor).
-            const double a = std::abs(x);
-            if (a > peak[std::size_t(c)])
-                peak[std::size_t(c)] = a;
-        }
-        if (++c == channels)
-            c = 0;
-    }
-    for (int k = 0; k < std::min(channels, kMaxChannels); ++k) {
+    for (int k = 0; k < std::min(b.channels, kMaxChannels); ++k) {
         auto& total = s.sumSquares[std::size_t(k)];
-        total.store(total.load(std::memory_order_relaxed) + sum[std::size_t(k)],
+        total.store(total.load(std::memory_order_relaxed) + b.sumSquares[std::size_t(k)],
                     std::memory_order_relaxed);
         auto& p = s.peak[std::size_t(k)];
-        if (peak[std::size_t(k)] > p.load(std::memory_order_relaxed))
-            p.store(peak[std::size_t(k)], std::memory_order_relaxed);
+        if (b.peak[std::size_t(k)] > p.load(std::memory_order_relaxed))
+            p.store(b.peak[std::size_t(k)], std::memory_order_relaxed);
     }
-    s.samples.fetch_add(std::int64_t(count), std::memory_order_relaxed);
-    s.channels.store(channels, std::memory_order_relaxed);
+    s.samples.fetch_add(b.samples, std::memory_order_relaxed);
+    s.channels.store(b.channels, std::memory_order_relaxed);
     m_busy.store(-1, std::memory_order_release);
 }
 

@@ -1,5 +1,5 @@
-// The level meter's tap on one voice: the feeder adds every sample it hands
-// to the device (before the gain), the main thread takes the sums of a span
+// The level meter's tap on one voice: the feeder adds every sample the
+// device plays (before the gain), the main thread takes the sums of a span
 // and starts the next one.
 //
 // Two sets of sums, swapped by take(): the feeder adds to one while the main
@@ -46,6 +46,18 @@ public:
     // Adds `count` interleaved samples of a `channels`-channel stream whose
     // first sample belongs to channel `firstChannel`.
     void add(const double* samples, std::size_t count, int channels, int firstChannel);
+
+    // The sums of one block, measured when it is mixed and added once the
+    // device has played it (a voice keeps a few in a delay line).
+    struct Block {
+        std::array<double, kMaxChannels> sumSquares{};
+        std::array<double, kMaxChannels> peak{};
+        std::int64_t samples = 0;
+        int channels = 0;
+    };
+    static void measure(Block& block, const double* samples, std::size_t count, int channels,
+                        int firstChannel);
+    void addBlock(const Block& block);
 
 private:
     struct Sums {

@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
+#include <utility>
+
+#include <poll.h>
 
 #include <pthread.h>
 
@@ -80,19 +84,25 @@ bool OutputEngine::ensureOpen(QString& error) {
     if (m_open && !m_lost.load() && *wanted == m_format)
         return true;
 
-    // Where each running voice is heard now: the tail still queued in the old
-    // stream is dropped, so it is played again in the new one.
-    std::vector<std::pair<Voice*, double>> resume;
-    const bool wasOpen = m_open;
+    // Where each voice is heard now: what is still queued in the old stream
+    // is not heard from it, so it is played again in the new one. With
+    // nothing left to hear (a track ended and the next asks for another
+    // rate) the old stream plays out what it holds before it closes.
+    const bool wasOpen = m_open && !m_lost.load();
     stopFeeder();
+    std::vector<std::pair<Voice*, double>> resume;
+    bool unheard = false;
+    const double now = wasOpen ? heardNow() : m_clock.load();
     for (auto& slot : m_voices) {
         Voice* v = slot.load();
         if (!v)
             continue;
-        const double at =
-            wasOpen && v->isRunning() ? v->heardPosition(m_clock.load()) : v->position();
-        resume.emplace_back(v, std::max(at, 0.0));
+        const bool queued = wasOpen && v->isStarted() && !v->hasEnded() && v->hasUnheard(now);
+        unheard = unheard || queued;
+        resume.emplace_back(v, std::max(queued ? v->heardPosition(now) : v->position(), 0.0));
     }
+    if (wasOpen && !unheard && !anyAttachedRunning())
+        m_sink->drain(kDrainMs);
     close();
     m_clockBase = m_clock.load();
 
@@ -107,14 +117,117 @@ bool OutputEngine::ensureOpen(QString& error) {
     m_format = *wanted;
     m_open = true;
     m_lost.store(false);
-    m_written = 0;
+    resetStream();
     m_mix.assign(kBlockFrames * std::size_t(m_format.channels), 0.0);
     m_bytes.assign(kBlockFrames * std::size_t(m_format.bytesPerFrame()), 0);
     for (auto& [v, at] : resume)
-        if (v->isStarted() && !(v->format() == m_format))
+        if (v->isStarted() && !v->hasEnded() &&
+            (!(v->format() == m_format) || std::llround(at) != std::llround(v->position())))
             v->retarget(m_format, std::int64_t(std::llround(at)));
     startFeeder();
     return true;
+}
+
+double OutputEngine::heardNow() {
+    // The feeder is stopped: the clock is brought up to date here.
+    publishClock(m_sink->report());
+    return m_clock.load();
+}
+
+void OutputEngine::resetStream() {
+    m_written = 0;
+    m_sinkPaused = false;
+    m_wasRunning = false;
+    m_deviceRan = false;
+    m_pendingFrom = m_pendingFrames = 0;
+    m_resolved = {};
+}
+
+void OutputEngine::holdAtHeard() {
+    const double now = heardNow();
+    for (auto& slot : m_voices) {
+        Voice* v = slot.load();
+        if (v && v->isStarted() && !v->hasEnded() && v->hasUnheard(now))
+            v->retarget(v->format(), std::int64_t(std::llround(v->heardPosition(now))));
+    }
+}
+
+void OutputEngine::flush(const std::function<void()>& whileHeld) {
+    if (!m_open || m_lost.load() || !m_feeder.joinable()) {
+        if (whileHeld)
+            whileHeld();
+        return;
+    }
+    stopFeeder();
+    holdAtHeard();
+    m_sink->drop();
+    // The dropped frames were never heard: the clock goes on from here.
+    m_clockBase = m_clock.load();
+    resetStream();
+    if (whileHeld)
+        whileHeld();
+    startFeeder();
+}
+
+void OutputEngine::voicePaused() {
+    // A device that cannot pause would play its queue out: drop it, and
+    // the paused voice continues from what was heard.
+    if (m_open && !m_lost.load() && !anyAttachedRunning() && !m_sink->canPause())
+        flush();
+    wake();
+}
+
+void OutputEngine::beforeStart(const Voice* voice) {
+    if (!m_open || m_lost.load())
+        return;
+    const double now = deviceTime();
+    for (auto& slot : m_voices) {
+        const Voice* v = slot.load();
+        if (v && v != voice && !v->isRunning() && v->hasUnheard(now)) {
+            flush();
+            return;
+        }
+    }
+}
+
+bool OutputEngine::releaseIfIdle() {
+    if (anyAttachedRunning())
+        return false;
+    if (!m_open)
+        return true;
+    stopFeeder();
+    if (!m_lost.load())
+        holdAtHeard();
+    m_sink->release();
+    m_open = false;
+    m_clockBase = m_clock.load();
+    resetStream();
+    m_idleSince = -1;
+    return true;
+}
+
+void OutputEngine::releaseWhenIdleFor(double now) {
+    const bool soon = std::exchange(m_releaseSoon, false);
+    if (!m_open || anyAttachedRunning()) {
+        m_idleSince = -1;
+        return;
+    }
+    if (m_idleSince < 0)
+        m_idleSince = now;
+    if (soon || now - m_idleSince >= kIdleRelease)
+        releaseIfIdle();
+}
+
+bool OutputEngine::isAbandoned() const {
+    return m_lost.load() &&
+           std::all_of(m_voices.begin(), m_voices.end(), [](const auto& s) { return !s.load(); });
+}
+
+bool OutputEngine::anyAttachedRunning() const {
+    return std::any_of(m_voices.begin(), m_voices.end(), [](const auto& s) {
+        const Voice* v = s.load();
+        return v && v->isRunning();
+    });
 }
 
 void OutputEngine::close() {
@@ -156,8 +269,7 @@ bool OutputEngine::isAttached(const Voice* voice) const {
 }
 
 void OutputEngine::wake() {
-    m_wake.fetch_add(1, std::memory_order_release);
-    m_wake.notify_one();
+    m_wake.raise();
 }
 
 void OutputEngine::waitForCycle() const {
@@ -185,8 +297,14 @@ void OutputEngine::stopFeeder() {
 }
 
 void OutputEngine::publishClock(const SinkReport& report) {
-    const double played = double(std::max<std::int64_t>(m_written - report.queuedFrames, 0));
-    m_clock.store(m_clockBase + played / m_format.rate, std::memory_order_relaxed);
+    // Heard so far: what was written, less what the device says is still
+    // ahead of the listener (its queue and whatever lies behind it).
+    const double played =
+        std::max(double(m_written) - std::max(report.delay, 0.0) * m_format.rate, 0.0);
+    const double t = m_clockBase + played / m_format.rate;
+    // The reported delay jitters by a frame or two; the clock never steps back.
+    if (t > m_clock.load(std::memory_order_relaxed))
+        m_clock.store(t, std::memory_order_relaxed);
 }
 
 void OutputEngine::deviceLost() {
@@ -285,6 +403,8 @@ OutputEngine::MixPlan OutputEngine::planBlock(std::size_t limit) {
         if (!e.mixes)
             continue;
         plan.starving = plan.starving || e.pull.starving;
+        plan.ready = plan.ready || (!e.pull.starving && e.pull.frames > 0);
+        plan.startStarving = plan.startStarving || (e.starts && e.pull.starving);
         allEnding = allEnding && e.pull.ends;
         plan.frames = std::max(plan.frames, e.offset + e.pull.frames);
     }
@@ -308,23 +428,89 @@ void OutputEngine::commitStarts(const MixPlan& plan) {
     }
 }
 
+double OutputEngine::endHeardCheck(double now) {
+    // Marked as a cycle: the voices are touched.
+    m_cycle.fetch_add(1, std::memory_order_acq_rel);
+    double next = std::numeric_limits<double>::infinity();
+    for (auto& slot : m_voices) {
+        Voice* v = slot.load(std::memory_order_acquire);
+        if (!v)
+            continue;
+        v->meterHeard(now);
+        v->endIfHeard(now);
+        next = std::min(next, v->pendingEndAt());
+    }
+    m_cycle.fetch_add(1, std::memory_order_acq_rel);
+    return next;
+}
+
+void OutputEngine::waitOnSink(std::uint32_t seen, WakeSignal::Waiting kind, std::int64_t frames,
+                              double seconds) {
+    if (!m_wake.beginWait(seen, kind))
+        return;
+    const int ms = seconds < 0 || !std::isfinite(seconds)
+                       ? -1
+                       : int(std::clamp(std::ceil(seconds * 1000.0), 0.0, 60000.0));
+    if (m_open) {
+        m_sink->wait(frames, ms, m_wake.fd());
+    } else {
+        pollfd fd{m_wake.fd(), POLLIN, 0};
+        ::poll(&fd, 1, ms);
+    }
+    m_wake.endWait();
+}
+
+bool OutputEngine::writePending() {
+    const int frameBytes = m_format.bytesPerFrame();
+    const std::int64_t put =
+        m_sink->write(m_bytes.data() + m_pendingFrom * frameBytes, m_pendingFrames);
+    if (put < 0) {
+        deviceLost();
+        return false;
+    }
+    m_written += put;
+    m_pendingFrom += put;
+    m_pendingFrames -= put;
+    return true;
+}
+
+void OutputEngine::mixAndWrite(const MixPlan& plan) {
+    const int ch = m_format.channels;
+    const std::size_t frames = plan.frames;
+    std::fill(m_mix.begin(), m_mix.begin() + std::ptrdiff_t(frames * std::size_t(ch)), 0.0);
+    for (int i = 0; i < plan.count; ++i) {
+        const Entry& e = m_entries[std::size_t(i)];
+        if (!e.mixes)
+            continue;
+        const std::int64_t at = m_written + std::int64_t(e.offset);
+        const double heardAt =
+            m_clockBase + double(at + std::int64_t(e.pull.frames)) / m_format.rate;
+        e.voice->mix(m_mix.data() + e.offset * std::size_t(ch), e.pull.frames, ch, at, heardAt);
+        // The end is reported once the device has played this frame.
+        if (e.pull.ends)
+            e.voice->mixedToEnd(heardAt, e.pull.failed);
+    }
+    commitStarts(plan);
+    m_cycle.fetch_add(1, std::memory_order_acq_rel); // even: the voices are free again
+    if (frames == 0)
+        return;
+    encodeSamples(m_mix.data(), frames * std::size_t(ch), m_format.sample, m_bytes.data());
+    m_pendingFrom = 0;
+    m_pendingFrames = std::int64_t(frames);
+    writePending();
+}
+
 void OutputEngine::feederLoop() {
     // Named so that profilers, and the tests that watch this thread, find it.
     pthread_setname_np(pthread_self(), "ql-feeder");
-    const int ch = m_format.channels;
-    const int frameBytes = m_format.bytesPerFrame();
-    bool sinkPaused = false;
-    std::int64_t pendingFrom = 0, pendingFrames = 0; // encoded frames the sink did not take yet
-
-    const auto sleepFor = [this](std::int64_t frames) {
-        const double s = std::clamp(double(frames) / m_format.rate, 0.0005, 0.010);
-        std::this_thread::sleep_for(std::chrono::duration<double>(s));
-    };
+    using Waiting = WakeSignal::Waiting;
+    // A bound on every wait, in case a device's poll never answers.
+    constexpr double kMaxWait = 0.1;
 
     while (!m_stop.load(std::memory_order_acquire)) {
-        const std::uint32_t seen = m_wake.load(std::memory_order_acquire);
+        const std::uint32_t seen = m_wake.count();
         if (m_lost.load(std::memory_order_relaxed)) {
-            m_wake.wait(seen);
+            waitOnSink(seen, Waiting::ForRoom, 0, -1);
             continue;
         }
         const SinkReport report = m_sink->report();
@@ -333,29 +519,38 @@ void OutputEngine::feederLoop() {
             continue;
         }
         publishClock(report);
+        const double now = m_clock.load(std::memory_order_relaxed);
+        const double nextEnd = endHeardCheck(now);
+        const double untilEnd = std::clamp(nextEnd - now, 0.0, kMaxWait);
+        // The device played out everything it had while something was to be
+        // heard (not the end of the last track): an under-run.
+        if (report.queuedFrames == 0 && m_wasRunning && !m_sinkPaused && !std::isfinite(nextEnd) &&
+            anyVoiceRunning())
+            m_underruns.fetch_add(1, std::memory_order_relaxed);
+        m_wasRunning = report.queuedFrames > 0;
+        m_deviceRan = m_deviceRan || m_wasRunning;
 
-        if (pendingFrames > 0) {
-            if (report.freeFrames <= 0) {
-                sleepFor(pendingFrames);
-                continue;
-            }
-            const std::int64_t put = m_sink->write(m_bytes.data() + pendingFrom * frameBytes,
-                                                   std::min(pendingFrames, report.freeFrames));
-            if (put < 0) {
-                deviceLost();
-                continue;
-            }
-            m_written += put;
-            pendingFrom += put;
-            pendingFrames -= put;
+        if (m_pendingFrames > 0) {
+            if (report.freeFrames <= 0)
+                waitOnSink(seen, Waiting::ForRoom, m_pendingFrames, untilEnd);
+            else
+                writePending();
             continue;
         }
 
-        // A sink without hardware pause reports no room while paused, so it
-        // is resumed as soon as a voice runs, before room is looked at.
-        if (sinkPaused && anyVoiceRunning()) {
+        if (!anyVoiceRunning()) {
+            // Nothing to play: the device stops where it is (a paused
+            // voice's frames wait in its queue) until a voice runs again.
+            if (!m_sinkPaused) {
+                m_sink->pause(true);
+                m_sinkPaused = true;
+            }
+            waitOnSink(seen, Waiting::ForRoom, 0, -1);
+            continue;
+        }
+        if (m_sinkPaused) {
             m_sink->pause(false);
-            sinkPaused = false;
+            m_sinkPaused = false;
             continue;
         }
         const auto limit = std::size_t(std::min<std::int64_t>(
@@ -365,53 +560,37 @@ void OutputEngine::feederLoop() {
         const std::size_t room = std::min<std::size_t>(
             kBlockFrames, std::size_t(report.freeFrames + report.queuedFrames) / 2);
         if (limit == 0 || limit < room) {
-            sleepFor(std::int64_t(kBlockFrames) - report.freeFrames);
+            waitOnSink(seen, Waiting::ForRoom, std::int64_t(std::max<std::size_t>(room, 1)),
+                       std::isfinite(nextEnd) ? untilEnd : kMaxWait);
             continue;
         }
 
         m_cycle.fetch_add(1, std::memory_order_acq_rel); // odd: the voices are in use
         const MixPlan plan = planBlock(limit);
-        if (plan.count == 0 || plan.starving) {
+        // Less than a quarter of the buffer left on a device that plays in
+        // time (never a start that would open a gap: a join waits).
+        const bool runningDry =
+            m_deviceRan && report.queuedFrames * 4 < report.freeFrames + report.queuedFrames;
+        if (plan.count == 0 ||
+            (plan.starving && !(plan.ready && runningDry && !plan.startStarving))) {
             m_cycle.fetch_add(1, std::memory_order_acq_rel);
-            if (plan.count == 0 && report.queuedFrames == 0 && !sinkPaused) {
-                m_sink->pause(true);
-                sinkPaused = true;
-            }
-            m_wake.wait(seen, std::memory_order_acquire);
+            // With other voices ready, look again when the device is about
+            // to run dry (or when data comes).
+            const std::int64_t total = report.freeFrames + report.queuedFrames;
+            waitOnSink(seen, Waiting::ForData,
+                       plan.ready && m_deviceRan ? total - total / 4 + 1 : 0,
+                       std::isfinite(nextEnd) ? untilEnd : kMaxWait);
             continue;
         }
-        if (sinkPaused) {
-            m_sink->pause(false);
-            sinkPaused = false;
-        }
-        const std::size_t frames = plan.frames;
-        std::fill(m_mix.begin(), m_mix.begin() + std::ptrdiff_t(frames * std::size_t(ch)), 0.0);
-        for (int i = 0; i < plan.count; ++i) {
-            const Entry& e = m_entries[std::size_t(i)];
-            if (!e.mixes)
-                continue;
-            const std::int64_t at = m_written + std::int64_t(e.offset);
-            const double heardAt =
-                m_clockBase + double(at + std::int64_t(e.pull.frames)) / m_format.rate;
-            e.voice->mix(m_mix.data() + e.offset * std::size_t(ch), e.pull.frames, ch, at, heardAt);
-            if (e.pull.ends)
-                e.voice->markEnded(e.pull.failed);
-        }
-        commitStarts(plan);
-        m_cycle.fetch_add(1, std::memory_order_acq_rel);
-
-        if (frames == 0)
-            continue;
-        encodeSamples(m_mix.data(), frames * std::size_t(ch), m_format.sample, m_bytes.data());
-        const std::int64_t put = m_sink->write(m_bytes.data(), std::int64_t(frames));
-        if (put < 0) {
-            deviceLost();
-            continue;
-        }
-        m_written += put;
-        if (put < std::int64_t(frames)) {
-            pendingFrom = put;
-            pendingFrames = std::int64_t(frames) - put;
+        mixAndWrite(plan);
+        if (plan.frames == 0) {
+            // Every voice has had its last frame mixed: what is queued is
+            // played out (even less than the device waits for before it
+            // starts), and the ends are reported as the clock passes them.
+            m_sink->start();
+            const double end = endHeardCheck(now);
+            waitOnSink(seen, Waiting::ForRoom, 0,
+                       std::isfinite(end) ? std::clamp(end - now, 0.0, kMaxWait) : kMaxWait);
         }
     }
 }

@@ -5,11 +5,26 @@
 //
 // Format: the stream runs at the device's nominal rate and physical format as
 // the hardware reports them. refreshFormat() reopens the stream when they
-// changed; the voices continue from the frame the device had reached (the
-// queued tail of the old stream is dropped).
+// changed; voices that are playing continue from the frame the device had
+// reached (the queued tail of the old stream is dropped); when none plays
+// (a track ended and the next asks for another rate), the old stream is
+// drained first, so the end of the last track is heard whole.
 //
 // Device clock: seconds of frames the device has played — frames handed to
-// the sink minus what it still holds — continuing across reopens.
+// the sink minus its reported delay — continuing across reopens and flushes.
+// A voice ends when the clock passes its last frame, not when it is mixed.
+//
+// Flush: a change the user asks for (a seek, a new speed, a stop, another
+// player started while the device is paused) must be heard at once, not after
+// the ≈ 200 ms the device holds. flush() drops the device's queue and moves
+// every voice that had frames in it back to the frame heard last, so nothing
+// is skipped and nothing is heard twice.
+//
+// Pause: when no voice runs, the device is paused at once (its clock stops
+// and its queue waits); a device without hardware pause is flushed instead.
+// A stream with no running voice for kIdleRelease, or stopped with nothing
+// else playing, is closed and the device given back (releaseIfIdle); the
+// next play opens it again.
 //
 // Scheduled start: a voice given a device time starts on the stream frame of
 // that time, with silence written before it so the clock keeps running. When
@@ -19,11 +34,17 @@
 // the request fell. A scheduled voice that is paused or stopped before its
 // frame never sounds.
 //
+// Starving: a voice whose decoder falls behind (a slow disk, a hung mount)
+// holds the block back while the device has enough queued; once the device
+// is about to run dry, the others play on and the starving one is silent
+// for the rest of the block, until its data comes.
+//
 // Feeder: reads the voices' rings, mixes in doubles, encodes to the stream
 // format and writes what the sink reports free. It never allocates, locks a
-// mutex or logs; it sleeps on atomics (or for the time the sink needs to make
-// room). When the sink reports the device gone, every running voice ends as
-// failed and the stream stays dead until the next ensureOpen().
+// mutex or logs; it sleeps in the sink's wait (the device's poll descriptors
+// with the engine's WakeSignal), a period at a time in steady playback. When
+// the sink reports the device gone, every running voice ends as failed and
+// the stream stays dead until the next ensureOpen().
 //
 // Threads: all public methods are for the main thread.
 #pragma once
@@ -31,12 +52,14 @@
 #include "platform/AudioHardware.h"
 #include "platform/AudioSink.h"
 #include "platform/audio/Voice.h"
+#include "platform/audio/WakeSignal.h"
 
 #include <QString>
 
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -52,6 +75,12 @@ public:
     // How far (seconds) a scheduled start may lie from the end of a playing
     // voice and still be joined to it.
     static constexpr double kSnapWindow = 0.05;
+    // Seconds without a running voice after which the stream is closed.
+    static constexpr double kIdleRelease = 5.0;
+    // The longest a drain before a reopen may take (the device's buffer).
+    static constexpr int kDrainMs = 250;
+    // How often the owner looks at idle streams (releaseWhenIdleFor).
+    static constexpr int kUpkeepMs = 250;
 
     OutputEngine(AudioHardware& hardware, DeviceId device, std::unique_ptr<AudioSink> sink);
     ~OutputEngine();
@@ -79,8 +108,36 @@ public:
     void detach(Voice* voice);
     bool isAttached(const Voice* voice) const;
 
-    // Tells the feeder something changed (a voice started).
+    // Tells the feeder something changed (a voice started or paused).
     void wake();
+    // A voice of this engine stopped running (pause): pauses the device
+    // when no voice runs any more (a device without hardware pause is
+    // flushed).
+    void voicePaused();
+    // Before `voice` starts: frames of other voices that are paused still
+    // in the device's queue would be heard first, so they are flushed.
+    void beforeStart(const Voice* voice);
+    // Drops what the device holds and moves the voices that had frames in it
+    // back to the frame heard last; `whileHeld` runs with the feeder stopped,
+    // after that (a seek or a speed change of one voice).
+    void flush(const std::function<void()>& whileHeld = {});
+    // Closes the stream and gives the device back when no voice runs (the
+    // paused ones continue from where they were heard at the next play).
+    // False when a voice is playing.
+    bool releaseIfIdle();
+    // Closes the stream after kIdleRelease without a running voice, or at
+    // the first call after releaseSoon() when none runs then; call from time
+    // to time (OutputEngines does, every kUpkeepMs).
+    void releaseWhenIdleFor(double now);
+    // A player stopped: when nothing else plays, the stream is closed at the
+    // next upkeep unless a voice runs by then (a next track started right
+    // after the stop).
+    void releaseSoon() { m_releaseSoon = !anyAttachedRunning(); }
+    // No voice bound and the device gone: nothing will use this engine again.
+    bool isAbandoned() const;
+    // Device under-runs (the device played out everything it had while a
+    // voice was running) since the engine was made.
+    std::int64_t underruns() const { return m_underruns.load(std::memory_order_relaxed); }
 
     double deviceTime() const { return m_clock.load(std::memory_order_relaxed); }
 
@@ -97,9 +154,11 @@ private:
         std::int64_t resolvedAt = -1; // its exact start frame, found in this block
     };
     struct MixPlan {
-        int count = 0;         // entries in m_entries
-        bool starving = false; // a voice that mixes has too little ready
-        bool waiting = false;  // a scheduled voice starts after this block
+        int count = 0;              // entries in m_entries
+        bool starving = false;      // a voice that mixes has too little ready
+        bool ready = false;         // a voice that mixes has all it needs
+        bool startStarving = false; // a voice starting in this block has too little
+        bool waiting = false;       // a scheduled voice starts after this block
         std::size_t frames = 0;
     };
     // A scheduled start tied to a voice that ended in an earlier block.
@@ -112,11 +171,20 @@ private:
     };
 
     bool anyVoiceRunning();
+    bool anyAttachedRunning() const;
+    double endHeardCheck(double now);
     MixPlan planBlock(std::size_t limit);
     void commitStarts(const MixPlan& plan);
+    void mixAndWrite(const MixPlan& plan);
+    bool writePending();
+    void waitOnSink(std::uint32_t seen, WakeSignal::Waiting kind, std::int64_t frames,
+                    double seconds);
     void startFeeder();
     void stopFeeder();
     void close();
+    double heardNow();
+    void resetStream();
+    void holdAtHeard();
     void feederLoop();
     void deviceLost();
     void waitForCycle() const;
@@ -132,18 +200,25 @@ private:
     std::thread m_feeder;
     std::vector<double> m_mix;
     std::vector<unsigned char> m_bytes;
-    double m_clockBase = 0; // seconds played by earlier streams
+    double m_clockBase = 0;  // seconds played by earlier streams (and before a flush)
+    double m_idleSince = -1; // steady seconds since no voice runs; -1 while one does
+    bool m_releaseSoon = false;
 
     // ---- shared ----
     std::array<std::atomic<Voice*>, kMaxVoices> m_voices{};
-    std::atomic<std::uint32_t> m_wake{0};
+    WakeSignal m_wake;
     std::atomic<bool> m_stop{false};
+    std::atomic<std::int64_t> m_underruns{0};
     std::atomic<bool> m_lost{false};
     std::atomic<std::uint64_t> m_cycle{0}; // odd while the feeder mixes
     std::atomic<double> m_clock{0};
 
-    // ---- feeder only ----
+    // ---- feeder only (the main thread while the feeder is stopped) ----
     std::int64_t m_written = 0; // frames handed to the sink by this stream
+    bool m_sinkPaused = false;
+    bool m_wasRunning = false; // the device had frames at the last look
+    bool m_deviceRan = false;  // the device had frames at some look since the stream started
+    std::int64_t m_pendingFrom = 0, m_pendingFrames = 0; // encoded frames not taken yet
     std::array<Entry, kMaxVoices> m_entries{};
     std::array<Resolved, kMaxVoices> m_resolved{};
 };

@@ -2,16 +2,46 @@
 
 #include "platform/audio/OutputEngine.h"
 
+#include <QCoreApplication>
+
+#include <chrono>
+
 namespace ql::platform {
 
 OutputEngines::OutputEngines(AudioHardware& hardware, SinkFactory sinks)
-    : m_hardware(hardware), m_sinks(std::move(sinks)) {}
+    : m_hardware(hardware), m_sinks(std::move(sinks)) {
+    if (QCoreApplication::instance()) {
+        m_upkeep = std::make_unique<QTimer>();
+        m_upkeep->setInterval(OutputEngine::kUpkeepMs);
+        QObject::connect(m_upkeep.get(), &QTimer::timeout, [this] { tidy(); });
+        m_upkeep->start();
+    }
+}
 
 OutputEngines::~OutputEngines() = default;
+
+void OutputEngines::tidy() {
+    const double now =
+        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    for (auto it = m_engines.begin(); it != m_engines.end();) {
+        if (it->second->isAbandoned()) {
+            it = m_engines.erase(it);
+            continue;
+        }
+        it->second->releaseWhenIdleFor(now);
+        ++it;
+    }
+}
+
+bool OutputEngines::releaseDevice(DeviceId device) {
+    auto it = m_engines.find(device);
+    return it == m_engines.end() || it->second->releaseIfIdle();
+}
 
 OutputEngine* OutputEngines::engine(DeviceId device) {
     if (device == kNoDevice)
         return nullptr;
+    std::erase_if(m_engines, [](const auto& e) { return e.second->isAbandoned(); });
     if (auto it = m_engines.find(device); it != m_engines.end())
         return it->second.get();
     auto sink = m_sinks ? m_sinks(device) : nullptr;

@@ -1,8 +1,15 @@
 // The output engines of one platform: one per device, made the first time a
-// player is bound to that device and kept for the rest of the run. Players
-// reach their device's engine through here; the controller tells it when it
-// changed a device's rate or format (deviceFormatChanged) so the stream is
-// reopened at once rather than at the next play.
+// player is bound to that device. Players reach their device's engine through
+// here; the controller tells it when it changed a device's rate or format
+// (deviceFormatChanged) so the stream is reopened at once rather than at the
+// next play.
+//
+// Upkeep (tidy(), every OutputEngine::kUpkeepMs on a timer while an event loop runs, and
+// before an engine is looked up): a stream with no running voice for
+// OutputEngine::kIdleRelease (or at once after a stop) is closed and its
+// device given back; an engine
+// whose device is gone and which no player uses any more is dropped with its
+// feeder thread (a device plugged in again gets a new id, and a new engine).
 //
 // Main thread only. Must outlive every AudioPlayer made with it.
 #pragma once
@@ -11,6 +18,7 @@
 #include "platform/AudioSink.h"
 
 #include <QString>
+#include <QTimer>
 
 #include <map>
 #include <memory>
@@ -34,11 +42,19 @@ public:
     DeviceId defaultDevice() const;
     // Reopens the device's stream when its nominal rate or format changed.
     bool deviceFormatChanged(DeviceId device, QString& error);
+    // Another program asks for the device: its stream is closed when no
+    // voice plays on it (true), refused while one does (false).
+    bool releaseDevice(DeviceId device);
+    // Closes streams idle for long enough, drops engines of devices gone.
+    void tidy();
+    // Engines (with their feeder threads) kept now.
+    int engineCount() const { return int(m_engines.size()); }
 
 private:
     AudioHardware& m_hardware;
     SinkFactory m_sinks;
     std::map<DeviceId, std::unique_ptr<OutputEngine>> m_engines;
+    std::unique_ptr<QTimer> m_upkeep;
 };
 
 } // namespace ql::platform

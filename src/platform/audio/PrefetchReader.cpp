@@ -33,13 +33,22 @@ PrefetchReader::PrefetchReader(std::unique_ptr<AudioFile> file, std::size_t bloc
 }
 
 PrefetchReader::~PrefetchReader() {
+    quit();
+    for (auto& w : m_workers)
+        w->thread.join();
+}
+
+void PrefetchReader::quit() {
     {
         std::lock_guard lock(m_mutex);
         m_quit = true;
     }
     m_changed.notify_all();
-    for (auto& w : m_workers)
-        w->thread.join();
+}
+
+bool PrefetchReader::reading() const {
+    std::lock_guard lock(m_mutex);
+    return std::any_of(m_slots.begin(), m_slots.end(), [](const Slot& s) { return s.busy; });
 }
 
 void PrefetchReader::restart(std::int64_t frame) {

@@ -40,6 +40,13 @@ public:
 
     // Continues from `frame`; blocks read before are dropped.
     void restart(std::int64_t frame);
+    // Ends the reader without waiting: next() returns 0 from now on and the
+    // workers stop after the read they are in (which may hang on a stuck
+    // mount; the destructor waits for it).
+    void quit();
+    // A worker is inside a read (after quit(): the destructor would wait
+    // for that read).
+    bool reading() const;
     // The next block, waiting while it is being read: its frames (fewer
     // than a block only at the end, 0 after it), or -1 after a read error
     // (see error()). `data` points at its samples, which stay valid until

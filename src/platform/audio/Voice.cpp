@@ -29,6 +29,9 @@ constexpr std::size_t kRingSamples = 10080 * 26;
 constexpr std::size_t kReadSamples = 65536;
 constexpr std::size_t kMinChunkIn = 256;
 constexpr double kNow = -std::numeric_limits<double>::infinity();
+// A resume or a seek fades in over this long instead of jumping to the
+// signal in one sample (a click on music).
+constexpr double kFadeSeconds = 0.005;
 
 std::uint64_t nextVoiceId() {
     static std::atomic<std::uint64_t> next{1};
@@ -61,7 +64,7 @@ Voice::Voice(std::unique_ptr<AudioFile> file)
     : m_id(nextVoiceId()), m_sourceRate(file->sampleRate()), m_sourceChannels(file->channels()),
       m_sourceFrames(file->frames()),
       m_readFrames(std::max<std::size_t>(kReadSamples / std::size_t(m_sourceChannels), 1024)),
-      m_ring(kRingSamples), m_eof(kNone), m_startAt(kNow),
+      m_path(file->path()), m_ring(kRingSamples), m_eof(kNone), m_startAt(kNow),
       m_reader(std::make_unique<PrefetchReader>(std::move(file), m_readFrames)) {}
 
 Voice::~Voice() {
@@ -78,6 +81,13 @@ void Voice::start(const StreamFormat& format, std::int64_t sourceFrame) {
     if (m_thread.joinable()) {
         retarget(format, sourceFrame);
         return;
+    }
+    if (!m_reader) {
+        // Let go by a shutdown: a fresh handle on the file (a file that is
+        // gone now fails as a read error when the first block is asked for).
+        if (auto reopened = AudioFile::open(m_path); reopened.file)
+            m_reader = std::make_unique<PrefetchReader>(std::move(reopened.file), m_readFrames);
+        m_readerNext = 0;
     }
     const bool running = isRunning();
     m_format = format;
@@ -103,8 +113,17 @@ void Voice::shutdown() {
         std::lock_guard lock(m_requestMutex);
         m_quit = true;
     }
+    // A decoder waiting for a block the read-ahead cannot deliver (its
+    // worker hangs in read) is released first; the join is then bounded.
+    if (m_reader)
+        m_reader->quit();
     wakeDecoder();
     m_thread.join();
+    // Workers that are not reading end at once; one stuck in a read is
+    // waited for on a thread of its own.
+    if (m_reader && m_reader->reading())
+        std::thread([reader = std::move(m_reader)] {}).detach();
+    m_reader.reset();
 }
 
 std::uint64_t Voice::retarget(const StreamFormat& format, std::int64_t sourceFrame) {
@@ -178,16 +197,19 @@ double Voice::heardPosition(double deviceNow) const {
     return std::max(p.source - queued * p.sourcePerSecond, p.sourceStart);
 }
 
+bool Voice::hasUnheard(double deviceNow) const {
+    const Played p = m_played.load();
+    return p.serial == m_serial && p.heardAt > deviceNow;
+}
+
 void Voice::wakeDecoder() {
     m_wake.fetch_add(1, std::memory_order_release);
     m_wake.notify_one();
 }
 
 void Voice::wakeEngine() {
-    if (auto* w = m_engineWake.load()) {
-        w->fetch_add(1, std::memory_order_release);
-        w->notify_one();
-    }
+    if (auto* w = m_engineWake.load())
+        w->raiseData();
 }
 
 // ---- decoder thread ------------------------------------------------------------
@@ -280,7 +302,7 @@ void Voice::beginSegment(const Request& r) {
     m_segment.store(s);
 
     const std::int64_t from = std::clamp<std::int64_t>(r.sourceFrame, 0, m_sourceFrames);
-    if (from != m_readerNext)
+    if (m_reader && from != m_readerNext)
         m_reader->restart(from);
     m_readerNext = from;
     if (m_resampler && !m_resampler->isValid())
@@ -350,7 +372,7 @@ bool Voice::decodeStep() {
                 finishSegment(false);
             return true;
         }
-        const std::int64_t n = m_reader->next(&m_in);
+        const std::int64_t n = m_reader ? m_reader->next(&m_in) : -1;
         if (n < 0) {
             finishSegment(true);
             return true;
@@ -418,7 +440,8 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
         m_feedSeg = seg;
         m_feedHaveSeg = true;
         m_feedConsumed = 0;
-        wakeDecoder(); // the skipped samples were room it may be waiting for
+        m_meterCount = 0; // what was queued of the old segment is not heard
+        wakeDecoder();    // the skipped samples were room it may be waiting for
     }
     if (seg.serial != serialOf(m_state.load(std::memory_order_acquire)) ||
         seg.channels != format.channels || std::abs(seg.rate - format.rate) > 1e-9) {
@@ -483,6 +506,18 @@ void Voice::addScaled(double* mix, const double* p, std::size_t n, std::size_t s
     }
 }
 
+// Frame k of the fade (counted from its start) gets gain * (k + 1) / length;
+// the frames after it the gain itself.
+void Voice::addFadingIn(double* out, const double* p, std::size_t n, std::size_t sampleOffset,
+                        int channels, double gain) const {
+    const auto ch = std::size_t(channels);
+    const double length = double(m_feedFadeTotal);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double k = double(m_feedFadeDone) + double((sampleOffset + i) / ch);
+        out[i] += p[i] * (k < length ? gain * (k + 1.0) / length : gain);
+    }
+}
+
 void Voice::mix(double* mix, std::size_t frames, int channels, std::int64_t streamFrame,
                 double heardAt) {
     if (frames == 0)
@@ -493,11 +528,31 @@ void Voice::mix(double* mix, std::size_t frames, int channels, std::int64_t stre
     const float from = m_feedNextFrame == streamFrame ? m_feedGain : target;
     const std::size_t total = frames * std::size_t(channels);
     std::size_t o = 0;
+    const bool metering = m_meter.isEnabled();
+    MeterTap::Block block;
+    if (m_fadeIn.exchange(false, std::memory_order_acq_rel)) {
+        m_feedFadeTotal = std::max<std::int64_t>(std::llround(kFadeSeconds * m_feedSeg.rate), 1);
+        m_feedFadeDone = 0;
+    }
+    const bool fading = m_feedFadeDone < m_feedFadeTotal;
     m_ring.consume(total, [&](const double* p, std::size_t n) {
-        m_meter.add(p, n, channels, int(o % std::size_t(channels)));
-        addScaled(mix, p, n, o, channels, total, double(from), double(target));
+        if (metering)
+            MeterTap::measure(block, p, n, channels, int(o % std::size_t(channels)));
+        if (fading)
+            addFadingIn(mix + o, p, n, o, channels, double(target));
+        else
+            addScaled(mix, p, n, o, channels, total, double(from), double(target));
         o += n;
     });
+    if (fading)
+        m_feedFadeDone += std::int64_t(frames);
+    if (metering) {
+        // A full line (a device holding more than it should) gives its
+        // oldest block to the meter early rather than lose it.
+        if (m_meterCount == m_meterLine.size())
+            meterHeard(m_meterLine[m_meterFirst].heardAt);
+        m_meterLine[(m_meterFirst + m_meterCount++) % m_meterLine.size()] = {heardAt, block};
+    }
     m_feedGain = target;
     m_feedNextFrame = streamFrame + std::int64_t(frames);
     m_feedConsumed += frames;
@@ -520,6 +575,42 @@ bool Voice::markEnded(bool failed) {
         return false;
     wakeDecoder();
     return true;
+}
+
+void Voice::mixedToEnd(double heardAt, bool failed) {
+    if (m_feedEndPending && m_feedEndSerial == m_feedSeg.serial)
+        return;
+    m_feedEndPending = true;
+    m_feedEndSerial = m_feedSeg.serial;
+    m_feedEndAt = heardAt;
+    m_feedEndFailed = failed;
+}
+
+bool Voice::endIfHeard(double deviceNow) {
+    if (!m_feedEndPending)
+        return false;
+    // A seek or a new format since: that end will never be heard.
+    if (m_feedEndSerial != serialOf(m_state.load(std::memory_order_acquire))) {
+        m_feedEndPending = false;
+        return false;
+    }
+    // Within a microsecond: the clock and the end time are sums of doubles.
+    if (deviceNow + 1e-6 < m_feedEndAt)
+        return false;
+    m_feedEndPending = false;
+    return m_feedEndSerial == m_feedSeg.serial && markEnded(m_feedEndFailed);
+}
+
+void Voice::meterHeard(double deviceNow) {
+    while (m_meterCount > 0 && m_meterLine[m_meterFirst].heardAt <= deviceNow + 1e-6) {
+        m_meter.addBlock(m_meterLine[m_meterFirst].block);
+        m_meterFirst = (m_meterFirst + 1) % m_meterLine.size();
+        --m_meterCount;
+    }
+}
+
+double Voice::pendingEndAt() const {
+    return m_feedEndPending ? m_feedEndAt : std::numeric_limits<double>::infinity();
 }
 
 void Voice::markLost() {

@@ -15,7 +15,9 @@
 // Run state: one atomic word packs the serial, "running" and "ended" (and
 // whether the end was a failure). The main thread sets running; the feeder
 // turns running into ended with a compare-and-swap, so an end that races with
-// a pause or a seek is either seen by both or by neither.
+// a pause or a seek is either seen by both or by neither. The feeder does so
+// when the device has played the last frame (not when it mixed it): until
+// then the voice stays running, its tail in the device's queue.
 //
 // Scheduled start: a running voice may carry a device time to start at
 // (scheduleStart). The engine decides the exact frame (see OutputEngine) and
@@ -26,6 +28,9 @@
 // it mixed up to and the device time at which that frame will be heard. So
 // the main thread knows both where decoding must resume (position) and what
 // is being heard now (heardPosition), at any speed.
+//
+// Metering: the sums of each mixed block wait in a short delay line until
+// the device clock reaches the block, so the meter shows what is heard.
 //
 // Gain: applied per block; when it changed since the block before, the block
 // ramps linearly from the old to the new gain, so a volume step never clicks.
@@ -41,7 +46,11 @@
 #include "platform/audio/MeterTap.h"
 #include "platform/audio/SeqLock.h"
 #include "platform/audio/SpscRing.h"
+#include "platform/audio/WakeSignal.h"
 
+#include <QString>
+
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -79,7 +88,10 @@ public:
     // Starts decoding at `sourceFrame` in `format`: the first blocks are
     // decoded at once, then the decoder thread takes over.
     void start(const StreamFormat& format, std::int64_t sourceFrame);
-    // Ends the decoder thread and forgets what was buffered.
+    // Ends the decoder thread and forgets what was buffered, without waiting
+    // on the file: the read-ahead is told to quit first, and it is let go on
+    // a thread of its own, which waits out a read stuck on a hung mount. The
+    // next start() opens the file again.
     void shutdown();
     bool isStarted() const { return m_thread.joinable(); }
 
@@ -108,6 +120,9 @@ public:
     // Linear gain for the blocks the feeder mixes from now on (the first of
     // them ramps to it from the gain before).
     void setGain(float gain) { m_gain.store(gain, std::memory_order_relaxed); }
+    // The next frames mixed fade in from silence over 5 ms (a resume or a
+    // seek the user asked for; never a start, an end or a gapless join).
+    void fadeInNext() { m_fadeIn.store(true, std::memory_order_release); }
 
     // The source frame the feeder has mixed up to, for the current serial;
     // the target of a seek the feeder has not reached yet.
@@ -115,12 +130,15 @@ public:
     // The source frame heard at device time `deviceNow`: position() less
     // what is still queued in the device, never before the segment's start.
     double heardPosition(double deviceNow) const;
+    // True when frames of the current serial are still queued in the device
+    // (mixed, to be heard after `deviceNow`).
+    bool hasUnheard(double deviceNow) const;
 
     // Level metering of the samples mixed (before the gain).
     MeterTap& meter() { return m_meter; }
 
-    // The counter the decoder bumps when it has new data for the feeder.
-    void setEngineWake(std::atomic<std::uint32_t>* wake) { m_engineWake.store(wake); }
+    // The signal the decoder raises when it has new data for the feeder.
+    void setEngineWake(WakeSignal* wake) { m_engineWake.store(wake); }
 
     // ---- feeder -------------------------------------------------------------
     struct Pull {
@@ -141,6 +159,16 @@ public:
     // Turns "running" into "ended" for the serial pull() looked at; false
     // when the main thread paused or moved on meanwhile.
     bool markEnded(bool failed);
+    // The last frame of the serial was mixed; it is heard at device time
+    // `heardAt`. The first call per serial counts.
+    void mixedToEnd(double heardAt, bool failed);
+    // Ends the serial (markEnded) once the device clock `deviceNow` has
+    // reached its last frame; true when it did.
+    bool endIfHeard(double deviceNow);
+    // The device time of a mixed end not heard yet, or +infinity.
+    double pendingEndAt() const;
+    // Hands the meter the blocks the device clock `deviceNow` has played.
+    void meterHeard(double deviceNow);
     // The device is gone: a running voice ends as failed, whether or not the
     // feeder has mixed any of its current serial (a voice waiting for its
     // scheduled start, or just seeked).
@@ -188,6 +216,8 @@ private:
     void toRing(const double* samples, std::size_t frames);
     void finishSegment(bool failed);
     void push(const double* samples, std::size_t frames);
+    void addFadingIn(double* out, const double* p, std::size_t n, std::size_t sampleOffset,
+                     int channels, double gain) const;
     void addScaled(double* mix, const double* p, std::size_t n, std::size_t sampleOffset,
                    int channels, std::size_t totalSamples, double from, double to);
     void wakeDecoder();
@@ -199,14 +229,16 @@ private:
     const int m_sourceChannels;
     const std::int64_t m_sourceFrames;
     const std::size_t m_readFrames; // frames per read-ahead block
+    const QString m_path;
 
     // ---- shared, lock-free ----
     SpscRing<double> m_ring;
     std::atomic<std::uint64_t> m_state{0}; // serial << 3 | failed << 2 | ended << 1 | running
     std::atomic<float> m_gain{1.0f};
+    std::atomic<bool> m_fadeIn{false};
     std::atomic<std::uint32_t> m_wake{0}; // decoder waits on it
     std::atomic<std::size_t> m_decoderNeed{0};
-    std::atomic<std::atomic<std::uint32_t>*> m_engineWake{nullptr};
+    std::atomic<WakeSignal*> m_engineWake{nullptr};
     SeqLock<Segment> m_segment; // written by the decoder
     // serial << 1 | failed of the segment the decoder finished; kNone before.
     std::atomic<std::uint64_t> m_eof;
@@ -248,9 +280,22 @@ private:
     Segment m_feedSeg;
     bool m_feedHaveSeg = false;
     std::uint64_t m_feedConsumed = 0;
-    std::uint32_t m_feedStartTag = 0;  // the scheduled start already acted on
-    float m_feedGain = 1.0f;           // gain at the end of the last block mixed
-    std::int64_t m_feedNextFrame = -1; // stream frame after it; -1 none
+    std::uint32_t m_feedStartTag = 0;                     // the scheduled start already acted on
+    float m_feedGain = 1.0f;                              // gain at the end of the last block mixed
+    std::int64_t m_feedNextFrame = -1;                    // stream frame after it; -1 none
+    std::int64_t m_feedFadeTotal = 0, m_feedFadeDone = 0; // a fade-in, in frames
+    // Meter sums of blocks mixed but not heard yet, oldest first.
+    struct MeterEntry {
+        double heardAt = 0;
+        MeterTap::Block block;
+    };
+    std::array<MeterEntry, 32> m_meterLine{};
+    std::size_t m_meterFirst = 0, m_meterCount = 0;
+    // The serial whose last frame was mixed, heard at m_feedEndAt.
+    std::uint64_t m_feedEndSerial = 0;
+    double m_feedEndAt = 0;
+    bool m_feedEndPending = false;
+    bool m_feedEndFailed = false;
 };
 
 } // namespace ql::platform

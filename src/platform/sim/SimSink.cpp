@@ -6,11 +6,13 @@
 #include <cmath>
 #include <cstring>
 
+#include <poll.h>
+
 namespace ql::platform {
 
 SimSinkControl::SimSinkControl(SimClock clock, std::int64_t recordCapacityBytes,
-                               std::int64_t bufferFrames)
-    : clock(clock), bufferFrames(std::max<std::int64_t>(bufferFrames, 64)),
+                               std::int64_t bufferFrames, SimCapture capture)
+    : clock(clock), bufferFrames(std::max<std::int64_t>(bufferFrames, 64)), capture(capture),
       m_record(std::size_t(std::max<std::int64_t>(recordCapacityBytes, 0))) {}
 
 template <typename F> void SimSinkControl::forEachSample(int session, F&& f) const {
@@ -65,8 +67,13 @@ bool SimSink::open(const StreamFormat& format, QString& error) {
     m_format = format;
     m_isOpen = true;
     m_paused = false;
+    m_started = false;
     m_written = 0;
     m_played = 0;
+    m_fraction = 0;
+    const bool queues =
+        m_control->capture == SimCapture::Heard && m_control->clock != SimClock::Untimed;
+    m_queue.assign(queues ? std::size_t(m_control->bufferFrames * format.bytesPerFrame()) : 0, 0);
     m_lastTick = std::chrono::steady_clock::now();
     m_manualSeen = m_control->m_manualFrames.load();
     m_control->m_open.store(true);
@@ -74,17 +81,55 @@ bool SimSink::open(const StreamFormat& format, QString& error) {
     return true;
 }
 
+void SimSink::record(const unsigned char* data, std::int64_t frames) {
+    const int bpf = m_format.bytesPerFrame();
+    const std::int64_t at = m_control->m_recordedBytes.load();
+    const std::int64_t room = std::int64_t(m_control->m_record.size()) - at;
+    const std::int64_t keep = std::min(frames * bpf, room - room % bpf);
+    if (keep <= 0)
+        return;
+    if (data)
+        std::memcpy(m_control->m_record.data() + at, data, std::size_t(keep));
+    else
+        std::memset(m_control->m_record.data() + at, 0, std::size_t(keep));
+    m_control->m_recordedBytes.store(at + keep, std::memory_order_release);
+}
+
+// The device clock moves on by `frames`: queued frames are heard first, then,
+// on a stream that ran dry, silence.
+void SimSink::play(std::int64_t frames) {
+    const std::int64_t fromQueue = std::min(frames, queued());
+    if (!m_queue.empty()) {
+        const int bpf = m_format.bytesPerFrame();
+        const std::int64_t cap = m_control->bufferFrames;
+        for (std::int64_t done = 0; done < fromQueue;) {
+            const std::int64_t at = (m_played + done) % cap;
+            const std::int64_t run = std::min(fromQueue - done, cap - at);
+            record(m_queue.data() + at * bpf, run);
+            done += run;
+        }
+    }
+    m_played += fromQueue;
+    if (frames > fromQueue && m_control->capture == SimCapture::Heard)
+        record(nullptr, frames - fromQueue);
+    m_control->m_framesHeard.fetch_add(frames);
+}
+
 void SimSink::advanceClock() {
-    const double queued = double(m_written) - m_played;
     switch (m_control->clock) {
     case SimClock::RealTime: {
         const auto now = std::chrono::steady_clock::now();
         const double delta =
-            std::chrono::duration<double>(now - m_lastTick).count() * m_format.rate;
+            std::chrono::duration<double>(now - m_lastTick).count() * m_format.rate + m_fraction;
         m_lastTick = now;
-        // Time that passes while paused or starved plays nothing.
-        if (!m_paused)
-            m_played += std::min(std::max(delta, 0.0), queued);
+        // Time that passes while paused, or before the first frame, plays nothing.
+        if (m_paused || !m_started || !(delta > 0)) {
+            m_fraction = 0;
+            break;
+        }
+        const auto whole = std::int64_t(delta);
+        m_fraction = delta - double(whole);
+        play(whole);
         break;
     }
     case SimClock::Manual: {
@@ -93,15 +138,15 @@ void SimSink::advanceClock() {
         if (m_paused)
             break;
         const std::int64_t total = m_control->m_manualFrames.load();
-        const auto take = std::min<std::int64_t>(total - m_manualSeen, std::int64_t(queued));
+        const auto take = std::min<std::int64_t>(total - m_manualSeen, queued());
         if (take > 0) {
-            m_played += double(take);
+            play(take);
             m_manualSeen += take;
         }
         break;
     }
     case SimClock::Untimed:
-        m_played = double(m_written);
+        play(queued());
         break;
     }
 }
@@ -116,25 +161,37 @@ std::int64_t SimSink::write(const void* data, std::int64_t frames) {
     if ((lose >= 0 && total >= lose) || m_control->loseAtReport.load())
         return -1;
     std::int64_t n = frames;
-    if (m_control->clock != SimClock::Untimed) {
-        const auto queued = std::int64_t(std::ceil(double(m_written) - m_played));
-        n = std::min(n, std::max<std::int64_t>(m_control->bufferFrames - queued, 0));
-    }
+    if (m_control->clock != SimClock::Untimed)
+        n = std::min(n, std::max<std::int64_t>(m_control->bufferFrames - queued(), 0));
+    if (m_paused && m_control->noHardwarePause.load())
+        n = 0;
     if (lose >= 0)
         n = std::min(n, lose - total);
+    if (n <= 0)
+        return 0;
 
-    const std::int64_t bytes = n * m_format.bytesPerFrame();
-    const std::int64_t at = m_control->m_recordedBytes.load();
-    const std::int64_t room = std::int64_t(m_control->m_record.size()) - at;
-    const std::int64_t keep = std::min(bytes, room - room % m_format.bytesPerFrame());
-    if (keep > 0) {
-        std::memcpy(m_control->m_record.data() + at, data, std::size_t(keep));
-        m_control->m_recordedBytes.store(at + keep, std::memory_order_release);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    const int bpf = m_format.bytesPerFrame();
+    if (m_queue.empty()) {
+        // Written capture, or an untimed device (which plays it at once).
+        record(bytes, n);
+    } else {
+        const std::int64_t cap = m_control->bufferFrames;
+        for (std::int64_t done = 0; done < n;) {
+            const std::int64_t at = (m_written + done) % cap;
+            const std::int64_t run = std::min(n - done, cap - at);
+            std::memcpy(m_queue.data() + at * bpf, bytes + done * bpf, std::size_t(run * bpf));
+            done += run;
+        }
+    }
+    if (!m_started) {
+        m_started = true;
+        m_lastTick = std::chrono::steady_clock::now();
     }
     m_written += n;
     m_control->m_framesWritten.fetch_add(n);
     if (m_control->clock == SimClock::Untimed)
-        m_played = double(m_written);
+        play(queued());
     return n;
 }
 
@@ -147,10 +204,9 @@ SinkReport SimSink::report() {
         return r;
     }
     advanceClock();
-    const double queued = double(m_written) - m_played;
-    r.queuedFrames = std::int64_t(std::ceil(queued));
-    r.delay = queued / m_format.rate;
-    r.running = !m_paused && queued > 0;
+    r.queuedFrames = queued();
+    r.delay = double(r.queuedFrames) / m_format.rate;
+    r.running = !m_paused && r.queuedFrames > 0;
     r.freeFrames = m_control->clock == SimClock::Untimed
                        ? m_control->bufferFrames
                        : std::max<std::int64_t>(m_control->bufferFrames - r.queuedFrames, 0);
@@ -164,12 +220,74 @@ void SimSink::pause(bool paused) {
         return;
     advanceClock();
     m_paused = paused;
+    m_lastTick = std::chrono::steady_clock::now();
     m_control->m_paused.store(paused);
+}
+
+bool SimSink::canPause() const {
+    return !m_control->noHardwarePause.load();
+}
+
+void SimSink::drop() {
+    if (!m_isOpen)
+        return;
+    advanceClock();
+    m_played = m_written;
+    m_started = false;
+    m_fraction = 0;
+    m_paused = false;
+    m_control->m_paused.store(false);
+    m_control->m_drops.fetch_add(1);
+}
+
+void SimSink::drain(int timeoutMs) {
+    if (!m_isOpen)
+        return;
+    advanceClock();
+    // A real-time device takes the time the queue lasts; a manual one plays
+    // it out at once (the test's clock has no say in a drain).
+    if (m_control->clock == SimClock::RealTime && !m_paused) {
+        const double seconds =
+            std::min(double(queued()) / m_format.rate, std::max(timeoutMs, 0) / 1000.0);
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        advanceClock();
+    } else if (!m_paused) {
+        play(queued());
+    }
+    m_played = m_written;
+    m_started = false;
+}
+
+void SimSink::wait(std::int64_t frames, int timeoutMs, int wakeFd) {
+    int ms = timeoutMs < 0 ? -1 : timeoutMs;
+    const bool room = frames > 0 && m_isOpen && !m_paused;
+    if (room && m_control->clock == SimClock::RealTime && m_started) {
+        // Like a card woken a period (a quarter of the buffer) at a time:
+        // the time the clock takes to free that much.
+        const std::int64_t want =
+            std::min(std::max(frames, m_control->bufferFrames / 4), m_control->bufferFrames);
+        const std::int64_t missing =
+            want - std::max<std::int64_t>(m_control->bufferFrames - queued(), 0);
+        const auto toRoom =
+            int(std::ceil(double(std::max<std::int64_t>(missing, 0)) * 1000.0 / m_format.rate));
+        ms = ms < 0 ? toRoom : std::min(ms, toRoom);
+    } else if (room && m_control->clock == SimClock::Untimed) {
+        ms = 0;
+    } else if (m_isOpen && m_control->clock == SimClock::Manual && queued() > 0) {
+        // The test moves this clock without telling anyone: look again soon.
+        ms = ms < 0 ? 1 : std::min(ms, 1);
+    }
+    if (ms == 0)
+        return;
+    pollfd fd{wakeFd, POLLIN, 0};
+    ::poll(&fd, wakeFd >= 0 ? 1 : 0, ms < 0 && wakeFd < 0 ? 10 : ms);
 }
 
 void SimSink::close() {
     if (!m_isOpen)
         return;
+    // What is still queued is never heard.
+    advanceClock();
     m_isOpen = false;
     m_control->m_open.store(false);
 }

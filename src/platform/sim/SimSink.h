@@ -1,12 +1,21 @@
-// The simulated device's sink: an ideal sound card that keeps time, records
-// every frame it is given, and can be told to fail like a real one.
+// The simulated device's sink: a model of a sound card that keeps time,
+// records what it plays, and can be told to fail like a real one.
 //
 // Clocks:
 //  - RealTime: plays `bufferFrames` of queue at the stream rate against the
-//    steady clock, like a card (used on machines without one);
-//  - Manual: plays only the frames the test hands out with advance();
+//    steady clock, like a card (used on machines without one); a stream that
+//    runs out of frames plays silence until more come;
+//  - Manual: plays only the frames the test hands out with advance() (frames
+//    handed out with nothing queued wait for frames: it never runs dry);
 //  - Untimed: plays everything at once, so the engine runs as fast as it can
 //    (throughput benchmarks, long files in tests).
+//
+// Capture: by default the recording holds the frames as the device clock
+// plays them (what a listener hears): frames still queued when the stream is
+// dropped or closed are never recorded, a paused stream records nothing, and
+// a RealTime stream that starves records silence. SimCapture::Written records
+// frames when the engine writes them instead, for the tests that look at
+// what the engine produced rather than at what was heard.
 //
 // The sink is owned by its output engine; the test or rig keeps the shared
 // SimSinkControl to set switches, move the manual clock and read what was
@@ -30,14 +39,17 @@
 namespace ql::platform {
 
 enum class SimClock { RealTime, Manual, Untimed };
+enum class SimCapture { Heard, Written };
 
 class SimSinkControl {
 public:
     explicit SimSinkControl(SimClock clock = SimClock::RealTime,
-                            std::int64_t recordCapacityBytes = 0, std::int64_t bufferFrames = 4096);
+                            std::int64_t recordCapacityBytes = 0, std::int64_t bufferFrames = 4096,
+                            SimCapture capture = SimCapture::Heard);
 
     const SimClock clock;
     const std::int64_t bufferFrames;
+    const SimCapture capture;
 
     // Failure switches.
     std::atomic<bool> failOpen{false};
@@ -63,6 +75,10 @@ public:
     bool isPaused() const { return m_paused.load(); }
     // Frames accepted over every session, recorded or not.
     std::int64_t framesWritten() const { return m_framesWritten.load(); }
+    // Frames the device clock played over every session, silence included.
+    std::int64_t framesHeard() const { return m_framesHeard.load(); }
+    // Queues discarded by a drop (not counting close).
+    int drops() const { return m_drops.load(); }
     // The thread that wrote last (the engine's feeder).
     std::thread::id writerThread() const { return m_writer.load(); }
 
@@ -79,6 +95,8 @@ private:
     std::atomic<std::int64_t> m_recordedBytes{0};
     std::vector<Session> m_sessions; // changed at open (feeder stopped)
     std::atomic<std::int64_t> m_framesWritten{0};
+    std::atomic<std::int64_t> m_framesHeard{0};
+    std::atomic<int> m_drops{0};
     std::atomic<std::int64_t> m_manualFrames{0};
     std::atomic<bool> m_open{false};
     std::atomic<bool> m_paused{false};
@@ -96,18 +114,30 @@ public:
     std::int64_t write(const void* data, std::int64_t frames) override;
     SinkReport report() override;
     void pause(bool paused) override;
+    bool canPause() const override;
+    void drop() override;
+    void start() override {}
+    void drain(int timeoutMs) override;
+    void wait(std::int64_t frames, int timeoutMs, int wakeFd) override;
     void close() override;
 
 private:
     void advanceClock();
+    void play(std::int64_t frames);
+    void record(const unsigned char* data, std::int64_t frames);
+    std::int64_t queued() const { return m_written - m_played; }
 
     std::shared_ptr<SimSinkControl> m_control;
     StreamFormat m_format;
     bool m_isOpen = false;
     bool m_paused = false;
-    // Feeder-thread state: frames queued and played in this session.
+    bool m_started = false; // a RealTime stream runs from its first frame on
+    // Feeder-thread state: frames queued and played in this session, and the
+    // queue itself (a ring of bufferFrames frames, made at open).
     std::int64_t m_written = 0;
-    double m_played = 0;
+    std::int64_t m_played = 0;
+    double m_fraction = 0; // of a frame, carried between RealTime ticks
+    std::vector<unsigned char> m_queue;
     std::chrono::steady_clock::time_point m_lastTick;
     std::int64_t m_manualSeen = 0;
 };

@@ -1,0 +1,246 @@
+// The output engine against a simulated card: what a listener hears when the
+// user seeks, skips or pauses, when the device is given back, and when
+// devices come and go.
+#include "PlayerRig.h"
+#include "TestHome.h"
+
+#include "platform/audio/OutputEngines.h"
+
+#include <sndfile.h>
+
+#include <QDirIterator>
+#include <QFile>
+
+#include <dlfcn.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+// A file on a mount that hangs: while g_hang is set, a read-ahead worker's
+// read() does not return.
+namespace {
+std::atomic<bool> g_hang{false};
+std::atomic<int> g_hanging{0};
+} // namespace
+
+extern "C" ssize_t read(int fd, void* buf, size_t n) {
+    using Fn = ssize_t (*)(int, void*, size_t);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "read"));
+    char name[16] = {};
+    pthread_getname_np(pthread_self(), name, sizeof name);
+    char file[512] = {};
+    const auto len = readlink(QByteArray("/proc/self/fd/" + QByteArray::number(fd)).constData(),
+                              file, sizeof file - 1);
+    if (g_hang.load() && std::strcmp(name, "ql-reader") == 0 && len > 0 &&
+        std::strstr(file, "hung")) {
+        g_hanging.fetch_add(1);
+        while (g_hang.load())
+            usleep(1000);
+        g_hanging.fetch_sub(1);
+    }
+    return real(fd, buf, n);
+}
+
+using namespace ql;
+using namespace ql::platform;
+using test::physical;
+using test::PlayerRig;
+
+namespace {
+
+constexpr std::int64_t kHeard = 5000; // frames heard before the change
+constexpr std::int64_t kSeek = 20000;
+
+QString noiseFile(const QString& name) {
+    test::AudioShape s;
+    s.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    s.frames = 30000;
+    s.signal = test::Signal::Noise;
+    const QString path = test::tempFile(name);
+    if (!test::writeAudio(path, s))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// Every session the device recorded, one after the other.
+std::vector<std::int32_t> heard(const SimSinkControl& sink) {
+    std::vector<std::int32_t> all;
+    for (int s = 0; s < sink.opens(); ++s) {
+        const auto part = sink.recordedInt32(s);
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+int feederThreads() {
+    int n = 0;
+    QDirIterator it(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        QFile comm(it.next() + QStringLiteral("/comm"));
+        n += comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "ql-feeder";
+    }
+    return n;
+}
+
+} // namespace
+
+class EngineCardTest : public QObject {
+    Q_OBJECT
+private slots:
+    // A change the user asks for is heard at once: the frames the device
+    // still held are dropped, none is heard twice, none is skipped.
+    void userChangesAreHeardAtOnce_data() {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("seek: the old position stops") << "seek";
+        QTest::newRow("next: the old track stops") << "next";
+        QTest::newRow("pause: the clock stops, resume goes on") << "pause";
+    }
+    void userChangesAreHeardAtOnce() {
+        QFETCH(QString, change);
+        const QString pa = noiseFile("card-a.wav"), pb = noiseFile("card-b.wav");
+        const test::Samples ra = test::readSamples(pa), rb = test::readSamples(pb);
+        PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
+        auto a = rig.open(pa);
+        auto b = rig.open(pb);
+        test::Finishes fa(*a), fb(*b);
+        QVERIFY(a->play());
+        rig.b->advance(kHeard);
+        QTRY_COMPARE(rig.b->framesHeard(), kHeard);
+        // The device's queue fills again, a block at a time.
+        QTRY_VERIFY(rig.b->framesWritten() > kHeard + 4096 - 1024);
+        std::vector<std::int32_t> want(ra.data.begin(), ra.data.begin() + 2 * kHeard);
+        const auto append = [&want](const test::Samples& s, std::int64_t from) {
+            want.insert(want.end(), s.data.begin() + 2 * from, s.data.end());
+        };
+        if (change == "seek") {
+            a->setCurrentTime(double(kSeek) / 44100);
+            append(ra, kSeek);
+        } else if (change == "next") {
+            a->stop();
+            QVERIFY(b->play());
+            append(rb, 0);
+        } else {
+            a->pause();
+            QTRY_VERIFY(rig.b->isPaused());
+            rig.b->advance(3000);
+            QTest::qWait(50);
+            QCOMPARE(rig.b->framesHeard(), kHeard);
+            QCOMPARE(a->currentTime(), double(kHeard) / 44100);
+            QVERIFY(a->play());
+            append(ra, kHeard);
+        }
+        rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(fa.results.size() + fb.results.size(), qsizetype(1), 20000);
+        // A seek fades in over 5 ms (221 frames); a paused device simply goes
+        // on, and a new track starts as it is.
+        const int fade = change == "seek" ? 221 : 0;
+        QVERIFY(test::equalWithFadeIn(heard(*rig.b), want, 2 * kHeard, 2, fade, 1 << 16));
+    }
+
+    // The device goes back to the system when nothing plays on it: after an
+    // idle while, or at once when another program asks; never while playing.
+    void theDeviceIsGivenBack_data() {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<bool>("released");
+        QTest::newRow("ended, idle: closed within 6 s") << "ended" << true;
+        QTest::newRow("paused, asked: closed") << "paused" << true;
+        QTest::newRow("playing, asked: refused") << "playing" << false;
+    }
+    void theDeviceIsGivenBack() {
+        QFETCH(QString, state);
+        QFETCH(bool, released);
+        const QString path = noiseFile("card-idle.wav");
+        PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
+        auto player = rig.open(path);
+        test::Finishes fin(*player);
+        QVERIFY(player->play());
+        QTRY_VERIFY(rig.b->framesWritten() > 0);
+        QVERIFY(rig.b->isOpen());
+        const DeviceId id = rig.hardware().idOf(test::kAnalogB);
+        if (state == "ended") {
+            rig.b->advance(10'000'000);
+            QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(!rig.b->isOpen(), 6000);
+            return;
+        }
+        if (state == "paused")
+            player->pause();
+        QCOMPARE(rig.platform.outputs->releaseDevice(id), released);
+        QCOMPARE(rig.b->isOpen(), !released);
+        QCOMPARE(player->isPlaying(), state == "playing");
+    }
+
+    // A reader stuck in read() on a hung mount does not hold up the window:
+    // stop() returns at once, and the worker finishes on its own later.
+    void aStuckReaderDoesNotBlockStop() {
+        test::AudioShape shape;
+        shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        shape.frames = 44100 * 60;
+        const QString path = test::tempFile("card-hung.wav");
+        QVERIFY(test::writeAudio(path, shape));
+        PlayerRig rig(SimClock::Untimed, physical(44100, 16, false, 2), 0);
+        auto player = rig.open(path);
+        QVERIFY(player->play());
+        g_hang = true;
+        QTRY_VERIFY(g_hanging.load() > 0);
+        QElapsedTimer t;
+        t.start();
+        player->stop();
+        const qint64 ms = t.elapsed();
+        player.reset();
+        QVERIFY2(t.elapsed() < 100, qPrintable(QString("stop took %1 ms").arg(ms)));
+        g_hang = false;
+        QTRY_COMPARE(g_hanging.load(), 0);
+    }
+
+    // One player starving (its file hangs) does not stall the device: the
+    // other keeps playing.
+    void aStarvingPlayerDoesNotStallTheOthers() {
+        test::AudioShape shape;
+        shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        shape.frames = 44100 * 30;
+        const QString steady = test::tempFile("card-steady.wav");
+        const QString hung = test::tempFile("card-hung-long.wav");
+        QVERIFY(test::writeAudio(steady, shape) && test::writeAudio(hung, shape));
+        PlayerRig rig(SimClock::RealTime, physical(44100, 16, false, 2), 0);
+        auto a = rig.open(steady);
+        auto b = rig.open(hung);
+        QVERIFY(a->play() && b->play());
+        g_hang = true;
+        // Past what b's read-ahead and ring hold (about 5 s), then a second.
+        QTest::qWait(6500);
+        const std::int64_t before = rig.b->framesWritten();
+        QTest::qWait(1000);
+        const std::int64_t written = rig.b->framesWritten() - before;
+        g_hang = false;
+        QVERIFY2(written > 44100 * 8 / 10, qPrintable(QString::number(written)));
+        QTRY_COMPARE(g_hanging.load(), 0);
+    }
+
+    // A device unplugged while playing and plugged in again (a new id each
+    // time) leaves no engine or feeder thread behind.
+    void unplugAndReplugLeaveNothingBehind() {
+        const QString path = noiseFile("card-plug.wav");
+        PlayerRig rig(SimClock::RealTime, physical(44100, 16, false, 2));
+        const int feedersBefore = feederThreads();
+        const int enginesBefore = rig.platform.outputs->engineCount();
+        for (int round = 0; round < 5; ++round) {
+            auto player = rig.open(path);
+            test::Finishes fin(*player);
+            QVERIFY(player->play());
+            QTRY_VERIFY(rig.b->framesWritten() > 0);
+            QVERIFY(rig.hardware().unplug(test::kAnalogB));
+            QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{false}, 5000);
+            player.reset();
+            QVERIFY(rig.hardware().plug(SimDevice::output("Analog B", test::kAnalogB)));
+        }
+        rig.platform.outputs->tidy();
+        QCOMPARE(rig.platform.outputs->engineCount(), enginesBefore);
+        QCOMPARE(feederThreads(), feedersBefore);
+    }
+};
+
+QL_TEST_MAIN_CORE(EngineCardTest)
+#include "EngineCardTest.moc"
