@@ -74,12 +74,14 @@ App::App(platform::Platform& platform)
 
 App::~App() {
     // Queued background jobs may still hold copies of their inputs; they never
-    // touch App, so waiting for them is enough. A render job reads App's
-    // settings while it runs, so it is waited for too, and so is a running
-    // loudness measurement, whose result is posted to App.
-    // Probes and measurements not yet started are dropped, and a genre scan
-    // stops between files, so a quit never waits for a whole catalog's worth
-    // of them.
+    // touch App, so waiting for them is enough. A render job works from its
+    // own snapshot; it is waited for because its result is posted to App,
+    // and its ffmpeg is ended first (the quit did so already), so the wait
+    // is short. A running loudness measurement is waited for too, since its
+    // result is posted to App. Probes and measurements not yet started are
+    // dropped, and a genre scan stops between files, so a quit never waits
+    // for a whole catalog's worth of them.
+    children->terminateAll();
     library.genreStop->store(true);
     for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get(),
                            renderQueue.get(), loudQueue.get()}) {

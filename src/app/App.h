@@ -9,8 +9,10 @@
 // Thread: main thread only. Background work returns through queued calls.
 #pragma once
 
+#include "analysis/StreamFacts.h"
 #include "app/CoreState.h"
 #include "app/Records.h"
+#include "effects/FXRender.h"
 #include "library/LibraryState.h"
 #include "listening/ListeningState.h"
 #include "playback/OutputDevice.h"
@@ -131,13 +133,19 @@ struct AppSeams {
     std::function<QString(const QString& name)> probeTool;
     // Reads a file's added date (seconds since 1970) in place of the file system.
     std::function<double(const QString& path)> addedDate;
-    // The program the decode road runs in place of toolPath("ffmpeg").
+    // The program the decode road and the effects render run in place of
+    // toolPath("ffmpeg").
     std::function<QString()> decodeProgram;
     // Stands in for the effects renderer (renderFXBlocking); runs on a
-    // render job's thread.
-    std::function<std::optional<QString>(const Track& track, const std::optional<QString>& chain,
-                                         const std::vector<PluginSlot>& plugins)>
-        renderFX;
+    // render job's thread with the snapshot the render was queued with.
+    std::function<RenderResult(const RenderSnapshot& snapshot)> renderFX;
+    // Stands in for the upsampling target of a source rate (Hz) under a mode
+    // and the device's rates, on the main thread and in renders.
+    std::function<std::optional<double>(double rate, int mode, const std::vector<double>& rates)>
+        upsampleTarget;
+    // Stands in for the stream probe of the format line and the rate lookup;
+    // runs on the thread that probes.
+    std::function<StreamFacts(const QString& path)> probeAudio;
     // The monotonic clock (seconds) the crossfade and the sleep timer read.
     std::function<double()> monotonic;
     // The program the loudness measurement runs in place of
@@ -322,7 +330,9 @@ public:
     // Their completions on the main thread: the rendered file (none: the
     // render failed), or the finished decode and its output. A completion
     // whose generation is not the current one only deletes its file.
-    void renderFinished(const std::optional<QString>& url, quint64 generation);
+    void renderFinished(const RenderResult& result, quint64 generation);
+    // The status line for a render that plays: done, or its dropped stage.
+    void showRenderNote(const std::optional<RenderNote>& note);
     void decodeFinished(const QProcess& process, const QString& output, quint64 generation);
 
     // ---- playback/AppTransport.cpp ---------------------------------------------
@@ -489,8 +499,10 @@ public:
     // a device that has gone since the menu opened changes nothing.
     void devicePicked(const QAction& item);
 
-    // ---- effects/AppEffects.cpp (render seams until the render pipeline) --------
-    // Renders the current track again for changed effects or a new device.
+    // ---- effects/AppEffects.cpp: render identity, render cache --------------------
+    // Reaction to any change of the effects or upsampling settings: the cache
+    // is dropped and the current track rendered again (or played plain) from
+    // where it stood.
     void fxChanged();
     // The effect signature; none when no effect applies.
     std::optional<QString> fxSignature() const;
@@ -504,11 +516,23 @@ public:
     // Renders the track into the render cache in the background when it
     // needs processing and no render of it is cached or running.
     void prefetchFX(const Track& track);
-    // Renders the whole track with the filter chain and the plug-ins into a
-    // temporary float file; its path, or none on failure. Blocking, for a
-    // render job's thread; writes no App state.
-    std::optional<QString> renderFXBlocking(const Track& track, const std::optional<QString>& chain,
-                                            const std::vector<PluginSlot>& plugins) const;
+    // A prefetch's result back on the main thread, with the key it rendered.
+    void prefetchFinished(const QString& key, const Track& track, const RenderResult& result);
+    // What a render of `track` needs, read now on the main thread.
+    RenderSnapshot renderSnapshot(const Track& track) const;
+    // Runs a render job on the render queue; `done` gets its result on the
+    // main thread (dropped when App is gone). Prefetches run below plays.
+    void queueRender(const RenderSnapshot& snapshot, bool prefetch,
+                     std::function<void(const RenderResult&)> done);
+    // The upsampling target for a source rate under the mode in force (seam
+    // until the upsampling work: none).
+    std::optional<double> upsampleTarget(double rate) const;
+    // The source rate of a track: from `rateCache`, or probed once (3 s).
+    double trackRate(const Track& track) const;
+    // The running child programs (renders, probes); the quit ends them.
+    std::shared_ptr<platform::ChildRegistry> children = std::make_shared<platform::ChildRegistry>();
+    // The stream facts of a file, blocking (seam: AppSeams::probeAudio).
+    StreamFacts probeFacts(const QString& path, int timeoutMs) const;
 
     // ---- listening/AppListening.cpp (seams until the listening issues) ----------
     void showNowPlaying();
@@ -585,8 +609,9 @@ public:
     void navBack();
     void navForward();
 
-    // ---- ui/AppInfoLabels.cpp (seam until the now-playing info labels) -----
-    // The transport bar's artist and format lines for a new track.
+    // ---- ui/AppInfoLabels.cpp -----------------------------------------------
+    // The transport bar's artist line at once, and its format line once the
+    // background probe of the track's file has answered.
     void updateInfoLabels(const Track& track);
 
     // ---- analysis/AppWaveform.cpp (seam until the waveform) ------------------

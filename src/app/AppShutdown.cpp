@@ -18,9 +18,11 @@
 // never keeps another program waiting for the sound card.
 //
 // Outputs still being produced by decodes (also those a newer play request
-// already terminated) and render results not yet taken are deleted too, once
-// their processes have ended: a decode stopped mid-way would otherwise leave
-// its partial file in the temporary folder.
+// already terminated) and by renders, and render results not yet taken, are
+// deleted too, once their processes have ended: a decode or a render stopped
+// mid-way would otherwise leave its partial file in the temporary folder.
+// The child programs of renders and probes are ended by the registry's
+// terminateAll just before.
 //
 // Seam: the phone remote's server is stopped here (after the stores, before
 // the downloader) once the remote work adds it; until then there is none.
@@ -90,6 +92,10 @@ void App::applicationWillTerminate() {
         step("deleteCacheFile");
         QFile::remove(*p.cacheURL);
     }
+    // Renders, probes and waveforms still running are ended now (each child
+    // terminated, killed after 1 s), not waited for; their outputs are among
+    // the files in flight deleted next, and no child starts after this.
+    children->terminateAll();
     if (endDecodes() > 0)
         step("deleteInFlight");
     step("clearNowPlaying");

@@ -1,19 +1,59 @@
-// ---- effects: the effect signature, the render identity and the render cache ----
+// ---- effects: the render identity, the render cache and the prefetch ----
 //
-// Seams until the render pipeline: there is no render to redo for new settings
-// or a new device, so fxChanged() does nothing, and there is no renderer to
-// prefetch the next track with, so prefetchFX() leaves the render cache as it
-// is, and renderFXBlocking() renders nothing (unless a test stands in through
-// AppSeams::renderFX). Until the upsampling issue no source rate has an
-// upsampling target, so upsampling alone never sends a track through the
-// effects road.
+// Every field of the cache (`fxCache`, `fxRendering`) is read and written
+// here on the main thread. A render job gets a snapshot of what it needs
+// (renderSnapshot) and hands its result back through the main queue, where
+// the render key decides: a prefetch result that no longer matches the
+// current settings is deleted. A file belongs to one holder at a time: the
+// render, then the cache entry or the playback engine; whoever lets go of it
+// without passing it on deletes it.
+//
+// Seams until the upsampling work: upsampleTarget() gives no target (unless a
+// test stands in through AppSeams::upsampleTarget), so upsampling alone never
+// sends a track through the effects road yet.
 #include "app/App.h"
 
+#include "analysis/ProbeAudio.h"
 #include "effects/FXPanel.h"
+#include "library/ToolPaths.h"
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
+
+#include <QDir>
+#include <QFile>
+#include <QThreadPool>
 
 namespace ql {
 
-void App::fxChanged() {}
+namespace {
+// Play renders go before prefetches on the render queue.
+constexpr int kPlayPriority = 1;
+constexpr int kPrefetchPriority = 0;
+} // namespace
+
+void App::fxChanged() {
+    PlaybackState& p = playback;
+    if (p.fxCache) {
+        QFile::remove(p.fxCache->path);
+        p.fxCache.reset();
+    }
+    if (!p.current)
+        return;
+    if (p.audio)
+        p.pendingSeek = audioCurrentTime().value_or(0.0);
+    cancelQueued();
+    const bool effects = fxChainActive().has_value();
+    play(*p.current);
+    // Said after the request, so the render road's shorter "applying" gives
+    // way to the one that explains the pause; a request that already failed
+    // keeps its own message.
+    if (p.loading || isPlaying())
+        status->setStringValue(L10n::tr(
+            effects
+                ? QStringLiteral("🎛 사운드 효과 적용 중… (잠시 소리가 멈췄다 "
+                                 "이어집니다)")
+                : QStringLiteral("🎛 사운드 효과를 껐습니다.")));
+}
 
 std::optional<QString> App::fxSignature() const {
     if (seams.fxSignature)
@@ -21,10 +61,15 @@ std::optional<QString> App::fxSignature() const {
     return fxPanel->signature();
 }
 
-bool App::fxNeeded(const std::optional<Track>&) const {
+bool App::fxNeeded(const std::optional<Track>& track) const {
     if (playback.bitPerfect)
         return false;
-    return fxSignature().has_value();
+    if (fxSignature())
+        return true;
+    // Without a device there is no target, and no reason to probe the file.
+    if (effUpMode() > 0 && track && outputDeviceID())
+        return upsampleTarget(trackRate(*track)).has_value();
+    return false;
 }
 
 std::optional<QString> App::fxChainActive() const {
@@ -41,14 +86,106 @@ QString App::fxKey(const Track& track, const QString& signature) {
     return track.path + u'|' + signature;
 }
 
-void App::prefetchFX(const Track&) {}
+std::optional<double> App::upsampleTarget(double rate) const {
+    const int mode = effUpMode();
+    const std::optional<platform::DeviceId> device = outputDeviceID();
+    if (mode <= 0 || !device)
+        return std::nullopt;
+    const std::vector<double> rates = supportedRates(*device);
+    return seams.upsampleTarget ? seams.upsampleTarget(rate, mode, rates)
+                                : ql::upsampleTarget(rate, mode, rates);
+}
 
-std::optional<QString> App::renderFXBlocking(const Track& track,
-                                             const std::optional<QString>& chain,
-                                             const std::vector<PluginSlot>& plugins) const {
-    if (seams.renderFX)
-        return seams.renderFX(track, chain, plugins);
-    return std::nullopt;
+double App::trackRate(const Track& track) const {
+    if (const auto known = playback.rateCache.constFind(track.path);
+        known != playback.rateCache.constEnd())
+        return *known;
+    // On the main thread, so briefly: a slow probe counts as no rate.
+    const double rate = probeFacts(track.path, platform::kFirstRateProbeLimitMs).rate;
+    playback.rateCache.insert(track.path, rate);
+    return rate;
+}
+
+StreamFacts App::probeFacts(const QString& path, int timeoutMs) const {
+    if (seams.probeAudio)
+        return seams.probeAudio(path);
+    ProbeOptions options;
+    options.program = probeTool(QStringLiteral("ffprobe"));
+    options.timeoutMs = timeoutMs;
+    options.registry = children;
+    return probeAudio(path, options);
+}
+
+RenderSnapshot App::renderSnapshot(const Track& track) const {
+    RenderSnapshot s;
+    s.path = track.path;
+    s.duration = track.duration;
+    s.chain = fxPanel->chain();
+    s.plugins = fxPanel->activePlugins();
+    s.upMode = effUpMode();
+    if (const std::optional<platform::DeviceId> device = outputDeviceID())
+        s.deviceRates = supportedRates(*device);
+    s.ffmpeg = seams.decodeProgram ? seams.decodeProgram() : toolPath(QStringLiteral("ffmpeg"));
+    s.tempDir = QDir(QDir::tempPath()).absolutePath();
+    s.currentDir = QDir::currentPath();
+    s.children = children;
+    s.inFlight = playback.inFlight;
+    if (seams.upsampleTarget)
+        s.stages.upsampleTarget = seams.upsampleTarget;
+    return s;
+}
+
+void App::queueRender(const RenderSnapshot& snapshot, bool prefetch,
+                      std::function<void(const RenderResult&)> done) {
+    const auto renderer = seams.renderFX ? seams.renderFX : &renderFXBlocking;
+    // The job outlives nothing it reads: App waits for the render queue when
+    // it goes, and the quit has ended the job's children by then.
+    renderQueue->start(
+        [snapshot, renderer, done = std::move(done), app = this] {
+            RenderResult result = renderer(snapshot);
+            // The quit took the files in flight: this one is ours to delete.
+            if (result.file && !snapshot.inFlight->add(*result.file)) {
+                QFile::remove(*result.file);
+                return;
+            }
+            QMetaObject::invokeMethod(
+                app, [done, result] { done(result); }, Qt::QueuedConnection);
+        },
+        prefetch ? kPrefetchPriority : kPlayPriority);
+}
+
+void App::prefetchFX(const Track& track) {
+    PlaybackState& p = playback;
+    if (!fxNeeded(track))
+        return;
+    const std::optional<QString> identity = fxChainActive();
+    if (!identity)
+        return;
+    const QString key = fxKey(track, *identity);
+    if ((p.fxCache && p.fxCache->key == key) || p.fxRendering == key)
+        return;
+    p.fxRendering = key;
+    queueRender(renderSnapshot(track), true, [this, key, track](const RenderResult& result) {
+        prefetchFinished(key, track, result);
+    });
+}
+
+void App::prefetchFinished(const QString& key, const Track& track, const RenderResult& result) {
+    PlaybackState& p = playback;
+    p.fxRendering.reset();
+    // The quit deleted it already: nothing of it is ours any more.
+    if (result.file && !p.inFlight->take(*result.file))
+        return;
+    if (!result.file)
+        return;
+    const std::optional<QString> identity = fxChainActive();
+    if (!identity || fxKey(track, *identity) != key) {
+        QFile::remove(*result.file);
+        return;
+    }
+    if (p.fxCache)
+        QFile::remove(p.fxCache->path);
+    p.fxCache = RenderCacheEntry{key, *result.file, result.note};
 }
 
 } // namespace ql

@@ -59,7 +59,9 @@ void App::startGenreScan() {
     const QString ffprobe = probeTool(QStringLiteral("ffprobe"));
     const QString cwd = QDir::currentPath();
     QPointer<App> self(this);
-    genreQueue->start([self, paths, ffprobe, cwd, stop = library.genreStop] {
+    platform::ChildOptions options;
+    options.registry = children; // the quit ends a probe still running
+    genreQueue->start([self, paths, ffprobe, cwd, options, stop = library.genreStop] {
         const auto toMain = [self](auto step) {
             QMetaObject::invokeMethod(
                 self.data(),
@@ -78,7 +80,8 @@ void App::startGenreScan() {
                 ffprobe,
                 {QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-show_entries"),
                  QStringLiteral("format_tags=genre"), QStringLiteral("-of"),
-                 QStringLiteral("default=nw=1:nk=1"), ffmpegInput(path, cwd)});
+                 QStringLiteral("default=nw=1:nk=1"), ffmpegInput(path, cwd)},
+                options);
             batch.genres.insert(path, run.finished() ? genreValue(run.out) : QString());
             if (!run.finished())
                 batch.unfinished.insert(path);

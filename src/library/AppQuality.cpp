@@ -29,14 +29,18 @@ struct QualityResult {
     bool unfinished = false;
 };
 
-QualityResult probeQuality(const QString& ffprobe, const QString& path) {
+QualityResult probeQuality(const QString& ffprobe, const QString& path,
+                           const std::shared_ptr<platform::ChildRegistry>& children) {
+    platform::ChildOptions options;
+    options.registry = children; // the quit ends a probe still running
     const platform::ChildRun run = platform::runChild(
         ffprobe,
         {QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-select_streams"),
          QStringLiteral("a:0"), QStringLiteral("-show_entries"),
          QStringLiteral("stream=codec_name,sample_rate,bits_per_raw_sample,"
                         "bits_per_sample,bit_rate:format=bit_rate"),
-         QStringLiteral("-of"), QStringLiteral("json"), ffmpegInput(path, QDir::currentPath())});
+         QStringLiteral("-of"), QStringLiteral("json"), ffmpegInput(path, QDir::currentPath())},
+        options);
     QualityResult result{QStringLiteral("확인 불가"), !run.finished()};
     if (!run.finished())
         return result;
@@ -93,8 +97,8 @@ void App::requestQuality(const Track& track) {
     }
     const QString ffprobe = probeTool(QStringLiteral("ffprobe"));
     QPointer<App> self(this);
-    qualityQueue->start([self, ffprobe, track] {
-        const QualityResult result = probeQuality(ffprobe, track.path);
+    qualityQueue->start([self, ffprobe, track, children = children] {
+        const QualityResult result = probeQuality(ffprobe, track.path, children);
         QMetaObject::invokeMethod(
             self.data(),
             [self, track, result] {

@@ -5,12 +5,84 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <chrono>
+#include <cmath>
+
 namespace ql::platform {
+
+namespace {
+// How often a waiting runner looks for a stop request.
+constexpr int kPollMs = 20;
+// How long a terminated child may take to end before it is killed.
+constexpr int kTerminateGraceMs = 1000;
+// Bound on terminateAll's wait for the runners: the grace, the kill, and a
+// runner's poll interval.
+constexpr int kTerminateWaitMs = kTerminateGraceMs + 1000;
+} // namespace
+
+int wholeFileLimitMs(double durationSeconds) {
+    const double extra = std::isfinite(durationSeconds) && durationSeconds > 0
+                             ? std::min(durationSeconds, 86'400.0) * 1000
+                             : 0;
+    return 120'000 + int(extra);
+}
+
+std::shared_ptr<ChildRegistry> ChildRegistry::global() {
+    static const std::shared_ptr<ChildRegistry> registry = std::make_shared<ChildRegistry>();
+    return registry;
+}
+
+bool ChildRegistry::enter(Ticket* ticket) {
+    const std::lock_guard lock(m_mutex);
+    if (m_closed)
+        return false;
+    m_runs.insert(ticket);
+    return true;
+}
+
+void ChildRegistry::leave(Ticket* ticket) {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_runs.erase(ticket);
+    }
+    m_left.notify_all();
+}
+
+bool ChildRegistry::stopRequested(const Ticket* ticket) const {
+    const std::lock_guard lock(m_mutex);
+    return ticket->stop;
+}
+
+bool ChildRegistry::isClosed() const {
+    const std::lock_guard lock(m_mutex);
+    return m_closed;
+}
+
+void ChildRegistry::terminateAll() {
+    std::unique_lock lock(m_mutex);
+    m_closed = true;
+    for (Ticket* ticket : m_runs)
+        ticket->stop = true;
+    m_left.wait_for(lock, std::chrono::milliseconds(kTerminateWaitMs),
+                    [this] { return m_runs.empty(); });
+}
 
 ChildRun runChild(const QString& program, const QStringList& arguments,
                   const ChildOptions& options) {
     ChildRun run;
     const QDeadlineTimer deadline(std::max(0, options.timeoutMs));
+    const std::shared_ptr<ChildRegistry> registry =
+        options.registry ? options.registry : ChildRegistry::global();
+    ChildRegistry::Ticket ticket;
+    if (!registry->enter(&ticket)) {
+        run.errorText = QStringLiteral("the program is quitting");
+        return run;
+    }
+    struct Leave {
+        ChildRegistry& registry;
+        ChildRegistry::Ticket* ticket;
+        ~Leave() { registry.leave(ticket); }
+    } leave{*registry, &ticket};
 
     QProcess process;
     process.setProgram(program);
@@ -23,13 +95,30 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
     if (options.environment)
         process.setProcessEnvironment(*options.environment);
 
+    const auto readOutput = [&] {
+        if (!options.discardStdout)
+            run.out = process.readAllStandardOutput();
+        if (options.keepStderr)
+            run.err = process.readAllStandardError();
+    };
+    // Ends a child that must not run on; after SIGKILL it is gone as soon as
+    // the kernel reaps it, and waiting for that leaves no zombie behind.
+    const auto end = [&process](bool gently) {
+        if (gently) {
+            process.terminate();
+            if (process.waitForFinished(kTerminateGraceMs))
+                return;
+        }
+        process.kill();
+        process.waitForFinished(-1);
+    };
+
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(int(std::max<qint64>(1, deadline.remainingTime())))) {
         run.errorText = process.errorString();
         if (process.state() != QProcess::NotRunning) {
             // Started too late to be of use: treat it as hung.
-            process.kill();
-            process.waitForFinished(-1);
+            end(false);
             run.started = true;
             run.timedOut = true;
         }
@@ -38,24 +127,31 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
     run.started = true;
 
     // waitForFinished keeps draining the pipes into QProcess's own buffers, so a
-    // child with a lot of output cannot block on a full pipe while we wait.
-    if (!process.waitForFinished(int(std::max<qint64>(1, deadline.remainingTime())))) {
-        process.kill();
-        // After SIGKILL the child is gone as soon as the kernel reaps it; wait
-        // for that so no zombie is left behind.
-        process.waitForFinished(-1);
-        run.timedOut = true;
-        run.out = process.readAllStandardOutput();
-        if (options.keepStderr)
-            run.err = process.readAllStandardError();
-        return run;
+    // child with a lot of output cannot block on a full pipe while we wait. It
+    // waits in short slices so a quit is noticed at once.
+    for (;;) {
+        if (registry->stopRequested(&ticket)) {
+            end(true);
+            run.terminated = true;
+            readOutput();
+            return run;
+        }
+        if (deadline.hasExpired()) {
+            end(false);
+            run.timedOut = true;
+            readOutput();
+            return run;
+        }
+        const int slice = int(std::clamp<qint64>(deadline.remainingTime(), 1, kPollMs));
+        if (process.waitForFinished(slice))
+            break;
+        if (process.state() == QProcess::NotRunning)
+            break;
     }
 
     run.crashed = process.exitStatus() == QProcess::CrashExit;
     run.exitCode = run.crashed ? -1 : process.exitCode();
-    run.out = process.readAllStandardOutput();
-    if (options.keepStderr)
-        run.err = process.readAllStandardError();
+    readOutput();
     return run;
 }
 

@@ -1,14 +1,23 @@
-// Runs one probe-style child program to its end and hands back its output.
+// Runs one child program to its end and hands back its output.
 //
 // The program is started from an explicit path with an argument vector (never a
 // shell), standard input reads the null device (a child that waits for input
 // sees end of file at once), and standard error goes to the null device unless
-// asked for. The wait is bounded: a child still running when the time is up is
-// killed and the run counts as failed, so one hung ffprobe can never stall the
-// serial queue it runs on.
+// asked for; standard output can go there too, for a child that writes a file.
+// The wait is bounded: a child still running when the time is up is killed and
+// the run counts as failed, so one hung ffprobe can never stall the queue it
+// runs on. The limits are named below: a probe-style run keeps 30 s, a run that
+// processes a whole file gets 120 s plus the file's duration.
 //
-// Blocking: call it from a background queue, never from the main thread. It
-// needs no event loop and keeps no state; any thread may call it.
+// Every run registers itself in a ChildRegistry (the caller's, or the
+// process-wide one). The quit calls terminateAll(): each running child is
+// terminated, killed if it is still there 1 s later, and the registry closes,
+// so a run that starts afterwards fails at once. A run ended this way reports
+// failure (`terminated`).
+//
+// Blocking: call it from a background queue, never from the main thread (the
+// first rate probe excepted, with its 3 s limit). It needs no event loop; any
+// thread may call it.
 #pragma once
 
 #include "app/FailureText.h"
@@ -18,34 +27,74 @@
 #include <QString>
 #include <QStringList>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 
 namespace ql::platform {
 
+// Limits of a run, in milliseconds.
+inline constexpr int kProbeLimitMs = 30'000;
+inline constexpr int kFirstRateProbeLimitMs = 3'000;
+// A whole-file run (render, waveform): 120 s plus the file's duration.
+int wholeFileLimitMs(double durationSeconds);
+
+class ChildRegistry {
+public:
+    // The registry of runs that name none.
+    static std::shared_ptr<ChildRegistry> global();
+
+    // Ends every registered run (terminate, then kill after 1 s) and waits
+    // until their runners have let go of them; closes the registry first.
+    void terminateAll();
+    bool isClosed() const;
+
+    // For runChild: one ticket per run.
+    struct Ticket {
+        bool stop = false;
+    };
+    // False once closed.
+    bool enter(Ticket* ticket);
+    void leave(Ticket* ticket);
+    bool stopRequested(const Ticket* ticket) const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_left;
+    std::set<Ticket*> m_runs;
+    bool m_closed = false;
+};
+
 struct ChildOptions {
     // Milliseconds from the start request to the end of the run.
-    int timeoutMs = 30'000;
+    int timeoutMs = kProbeLimitMs;
     // Read standard error into ChildRun::err instead of discarding it.
     bool keepStderr = false;
-    // Send standard output to the null device (a child that writes a lot
-    // there, none of it wanted); `out` stays empty.
+    // Send standard output to the null device (ChildRun::out stays empty).
     bool discardStdout = false;
     // The child's environment; the caller's own when none is given.
     std::optional<QProcessEnvironment> environment;
+    // Where the run registers; the process-wide registry when none is given.
+    std::shared_ptr<ChildRegistry> registry;
 };
 
 struct ChildRun {
-    bool started = false;  // the program could be executed
-    bool timedOut = false; // killed when the time ran out
-    bool crashed = false;  // ended by a signal
-    int exitCode = -1;     // valid when it exited normally
-    QByteArray out;        // standard output, read to its end
-    QByteArray err;        // standard error, when kept
-    QString errorText;     // the platform's description when it did not start
+    bool started = false;    // the program could be executed
+    bool timedOut = false;   // killed when the time ran out
+    bool terminated = false; // ended by ChildRegistry::terminateAll
+    bool crashed = false;    // ended by a signal
+    int exitCode = -1;       // valid when it exited normally
+    QByteArray out;          // standard output, read to its end
+    QByteArray err;          // standard error, when kept
+    QString errorText;       // the platform's description when it did not start
 
     // The run reached its end in time, so `out` is complete. The exit status is
     // not judged here: callers that care look at exitCode.
-    bool finished() const { return started && !timedOut; }
+    bool finished() const { return started && !timedOut && !terminated; }
+    // Finished with exit status 0.
+    bool succeeded() const { return finished() && !crashed && exitCode == 0; }
 };
 
 ChildRun runChild(const QString& program, const QStringList& arguments,

@@ -115,10 +115,12 @@ void App::play(const Track& requested) {
     const std::optional<QString> filter = fxNeeded(track) ? fxChainActive() : std::nullopt;
     std::optional<QString> source;
     std::optional<QString> cachedRender;
+    std::optional<RenderNote> cachedNote;
     if (!filter) {
         source = track.path;
     } else if (p.fxCache && p.fxCache->key == fxKey(track, *filter)) {
         cachedRender = p.fxCache->path;
+        cachedNote = p.fxCache->note;
         source = cachedRender;
         p.fxCache.reset();
     }
@@ -134,11 +136,15 @@ void App::play(const Track& requested) {
             if (p.cacheURL)
                 QFile::remove(*p.cacheURL);
             p.cacheURL = cachedRender;
+            p.cacheNote = cachedNote;
             setUpPlayer(std::move(opened.player));
             // A player that does not start stays in `audio` until the
             // fallback road replaces it.
-            if (startPlayer())
+            if (startPlayer()) {
+                if (cachedNote)
+                    showRenderNote(cachedNote);
                 return;
+            }
         } else if (cachedRender) {
             QFile::remove(*cachedRender);
         }

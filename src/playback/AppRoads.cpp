@@ -7,6 +7,10 @@
 // player cannot read or start it, so ffmpeg decodes its first audio stream
 // to "Quavelark-<UUID>.caf" (32-bit float) and that file plays.
 //
+// A render that dropped a stage (a plug-in that did not load, an upsampling
+// that failed) still plays, but says which stage is missing in place of
+// "🎛 사운드 효과 적용됨".
+//
 // Both hand their result to the main thread, where it is used only if no
 // newer play request has come (the generation); an overtaken completion
 // deletes its own file and touches nothing else. A file that plays becomes
@@ -98,6 +102,7 @@ Adoption adoptAndPlay(App& app, const QString& file) {
     if (p.cacheURL)
         QFile::remove(*p.cacheURL);
     p.cacheURL = file;
+    p.cacheNote.reset();
     app.setUpPlayer(std::move(opened.player));
     return {app.startPlayer() ? Adopted::Playing : Adopted::NotStarted, {}};
 }
@@ -111,27 +116,14 @@ void App::startRenderRoad(const Track& track, quint64 generation) {
     }
     status->setStringValue(L10n::tr(QString::fromUtf8(kRendering)));
     // Taken now: a later change of the effects does not reach this render.
-    const std::optional<QString> chain = fxPanel->chain();
-    const std::vector<PluginSlot> plugins = fxPanel->activePlugins();
-    // The job may finish after App is gone: ~App waits for the render queue,
-    // and a result that comes after the quit is deleted here.
-    const std::shared_ptr<InFlightFiles> inFlight = playback.inFlight;
-    renderQueue->start([track, chain, plugins, generation, inFlight, app = this] {
-        const std::optional<QString> url = app->renderFXBlocking(track, chain, plugins);
-        if (url && !inFlight->add(*url)) {
-            QFile::remove(*url);
-            return;
-        }
-        // Bound to App: the call is dropped if App is gone by then, and the
-        // quit has deleted the file.
-        QMetaObject::invokeMethod(
-            app, [app, url, generation] { app->renderFinished(url, generation); },
-            Qt::QueuedConnection);
+    queueRender(renderSnapshot(track), false, [this, generation](const RenderResult& result) {
+        renderFinished(result, generation);
     });
 }
 
-void App::renderFinished(const std::optional<QString>& url, quint64 generation) {
+void App::renderFinished(const RenderResult& result, quint64 generation) {
     PlaybackState& p = playback;
+    const std::optional<QString>& url = result.file;
     // The quit deleted it already: nothing of it is ours any more.
     if (url && !p.inFlight->take(*url))
         return;
@@ -147,7 +139,8 @@ void App::renderFinished(const std::optional<QString>& url, quint64 generation) 
     }
     switch (adoptAndPlay(*this, *url).outcome) {
     case Adopted::Playing:
-        status->setStringValue(L10n::tr(QString::fromUtf8(kRendered)));
+        p.cacheNote = result.note;
+        showRenderNote(result.note);
         break;
     case Adopted::NotStarted:
         endFailed(*this, QString::fromUtf8(kOutputFailed));
@@ -156,6 +149,15 @@ void App::renderFinished(const std::optional<QString>& url, quint64 generation) 
         endFailed(*this, QString::fromUtf8(kRenderFailed));
         break;
     }
+}
+
+void App::showRenderNote(const std::optional<RenderNote>& note) {
+    if (!note)
+        status->setStringValue(L10n::tr(QString::fromUtf8(kRendered)));
+    else if (note->name.isEmpty())
+        status->setStringValue(L10n::tr(note->text));
+    else
+        status->setTranslated(L10n::tr(note->text) + note->name);
 }
 
 void App::startDecodeRoad(const Track& track, quint64 generation) {

@@ -16,19 +16,27 @@ QString ffmpegInput(const QString& path, const QString& currentDir) {
     return QStringLiteral("file:") + absolute;
 }
 
+QString renderOutputPath(const QString& tempDir, const QUuid& uuid) {
+    return QDir(tempDir).filePath(QStringLiteral("Quavelark-fx-") +
+                                  uuid.toString(QUuid::WithoutBraces).toUpper() +
+                                  QStringLiteral(".caf"));
+}
+
+QStringList renderArguments(const QString& input, const std::optional<QString>& chain,
+                            const QString& output, const QString& currentDir) {
+    QStringList arguments{QStringLiteral("-v"),           QStringLiteral("error"),
+                          QStringLiteral("-y"),           QStringLiteral("-i"),
+                          ffmpegInput(input, currentDir), QStringLiteral("-map"),
+                          QStringLiteral("0:a:0"),        QStringLiteral("-vn")};
+    if (chain)
+        arguments << QStringLiteral("-af") << *chain;
+    arguments << QStringLiteral("-c:a") << QStringLiteral("pcm_f32le") << output;
+    return arguments;
+}
+
 QStringList decodeArguments(const QString& input, const QString& output,
                             const QString& currentDir) {
-    return {QStringLiteral("-v"),
-            QStringLiteral("error"),
-            QStringLiteral("-y"),
-            QStringLiteral("-i"),
-            ffmpegInput(input, currentDir),
-            QStringLiteral("-map"),
-            QStringLiteral("0:a:0"),
-            QStringLiteral("-vn"),
-            QStringLiteral("-c:a"),
-            QStringLiteral("pcm_f32le"),
-            output};
+    return renderArguments(input, std::nullopt, output, currentDir);
 }
 
 } // namespace ql

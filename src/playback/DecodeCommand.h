@@ -1,4 +1,5 @@
-// The ffmpeg command of the decode road and the name of its output: the
+// The ffmpeg commands of the decode road and the effects render, and the
+// names of their outputs. The decode road writes the
 // first audio stream of a file, as 32-bit float PCM in a CAF file
 // "Quavelark-<UUID>.caf" (UUID upper case) in the temporary folder.
 //
@@ -11,6 +12,8 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <optional>
+
 namespace ql {
 
 // "<tempDir>/Quavelark-<UUID>.caf".
@@ -20,6 +23,11 @@ QString decodeOutputPath(const QString& tempDir, const QUuid& uuid);
 QString ffmpegInput(const QString& path, const QString& currentDir);
 // The arguments after the program: log errors only, overwrite, the input,
 // its first audio stream only, no video, float PCM into `output`.
+// The effects render's first stage writes "<tempDir>/Quavelark-fx-<UUID>.caf".
+QString renderOutputPath(const QString& tempDir, const QUuid& uuid);
+// The same command with the filter chain after "-af" when one is given.
+QStringList renderArguments(const QString& input, const std::optional<QString>& chain,
+                            const QString& output, const QString& currentDir);
 QStringList decodeArguments(const QString& input, const QString& output, const QString& currentDir);
 
 } // namespace ql

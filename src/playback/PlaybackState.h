@@ -7,6 +7,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "effects/RenderNote.h"
 #include "playback/InFlightFiles.h"
 #include "playback/OutputDevice.h"
 
@@ -40,9 +41,11 @@ struct QueuedTrack {
 
 // The one-entry render cache of the effects: the render's key (the track's
 // path, "|", the effect signature) and the rendered temporary file.
+// A render that dropped a stage keeps the note of it, shown when it plays.
 struct RenderCacheEntry {
     QString key;
     QString path;
+    std::optional<RenderNote> note;
 };
 
 struct PlaybackState {
@@ -98,6 +101,10 @@ struct PlaybackState {
     // The effects prefetch leaves the next track's render here; a play request
     // that uses it takes it out.
     std::optional<RenderCacheEntry> fxCache;
+    // The render key of the background prefetch under way; none when none.
+    std::optional<QString> fxRendering;
+    // The dropped-stage note of the render that `cacheURL` holds, if any.
+    std::optional<RenderNote> cacheNote;
 
     // ---- history, successor, crossfade, per-track marks -------------------------
     // Ids of tracks that were current before, newest last. A play request
@@ -132,8 +139,8 @@ struct PlaybackState {
     std::optional<double> sleepEnd;
     // The device held exclusively, if any.
     std::optional<quint32> hogDevice;
-    // Source sample rate by file path.
-    QHash<QString, double> rateCache;
+    // Source sample rate by file path, filled by the const rate lookup.
+    mutable QHash<QString, double> rateCache;
 
     // ---- shuffle -------------------------------------------------------------
     // Shuffle mode: the visible list keeps a stable random order. Starts from

@@ -1,12 +1,48 @@
 // ---- window: the now-playing info labels ----
 //
-// Seam for the info-labels work: the artist line (album and artist) and the
-// format line probed in the background come with it. Until then the artist
-// line keeps the artist the play request wrote there.
+// At every track start the artist line shows album and artist at once and
+// the format line is cleared; the file's stream facts are probed on the
+// global pool and written into the format line on the main thread, but only
+// while that file is still the current track's (a quick skip drops the older
+// answer). A probe that finds nothing leaves the line empty. Both labels show
+// catalog text as plain text and are never translated.
 #include "app/App.h"
+
+#include "analysis/ProbeAudio.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QThreadPool>
 
 namespace ql {
 
-void App::updateInfoLabels(const Track&) {}
+namespace {
+// Below every user-facing job on the global pool.
+constexpr int kProbePriority = -1;
+} // namespace
+
+void App::updateInfoLabels(const Track& track) {
+    views.infoLabel->clear();
+    views.artistLabel->setText(albumArtistLine(track.album, track.artist));
+    const QString path = track.path;
+    QThreadPool::globalInstance()->start(
+        [app = QPointer<App>(this), probe = seams.probeAudio, registry = children, path,
+         program = probeTool(QStringLiteral("ffprobe"))] {
+            ProbeOptions options;
+            options.program = program;
+            options.registry = registry;
+            const StreamFacts facts = probe ? probe(path) : probeAudio(path, options);
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [app, path, facts] {
+                    if (!app || !app->playback.current || app->playback.current->path != path)
+                        return;
+                    app->views.infoLabel->setText(formatLine(facts));
+                },
+                Qt::QueuedConnection);
+        },
+        kProbePriority);
+}
 
 } // namespace ql

@@ -83,6 +83,9 @@ void App::makeWindowViews() {
     views.titleLabel->setText(L10n::tr(QStringLiteral("음악을 선택하세요")));
     views.artistLabel = new TruncatingLabel(2);
     views.infoLabel = new QLabel;
+    // Names from the catalog, never markup.
+    views.artistLabel->setTextFormat(Qt::PlainText);
+    views.infoLabel->setTextFormat(Qt::PlainText);
     views.pageTitle = new QLabel;
     views.pageSub = new QLabel;
     views.volume = new SeekSlider;

@@ -114,9 +114,8 @@ private slots:
                 return c.playing == Playing::Render ? std::optional(QStringLiteral("eq"))
                                                     : std::nullopt;
             };
-            app.seams.renderFX = [](const Track&, const std::optional<QString>&,
-                                    const std::vector<PluginSlot>&) {
-                return std::optional(floatCaf(QStringLiteral("Quavelark-fx-played.caf")));
+            app.seams.renderFX = [](const RenderSnapshot&) {
+                return RenderResult{floatCaf(QStringLiteral("Quavelark-fx-played.caf")), {}};
             };
             app.seams.decodeProgram = [] { return slowDecoder(); };
         });
@@ -166,11 +165,10 @@ private slots:
         const QString render = tempFile(QStringLiteral("Quavelark-fx-late.caf"));
         test::LaunchedApp l(QStringLiteral("ko"), [&](App& app) {
             app.seams.fxSignature = [] { return std::optional(QStringLiteral("eq")); };
-            app.seams.renderFX = [&go, render](const Track&, const std::optional<QString>&,
-                                               const std::vector<PluginSlot>&) {
+            app.seams.renderFX = [&go, render](const RenderSnapshot&) {
                 go.acquire();
                 test::writeFile(render, "rendered");
-                return std::optional(render);
+                return RenderResult{render, {}};
             };
         });
         l->play(Track{1, tempFile("a.flac"), "A", {}, {}, 1, {}});

@@ -4,6 +4,7 @@
 #include "TestHome.h"
 
 #include <QElapsedTimer>
+#include <future>
 
 using namespace ql;
 
@@ -75,6 +76,21 @@ private slots:
             platform::runChild("/bin/sh", {"-c", "head -c 3000000 /dev/zero"});
         QVERIFY(run.finished());
         QCOMPARE(run.out.size(), 3'000'000);
+    }
+
+    // terminateAll ends a running child, its run fails, and later runs fail at once.
+    void terminateAllEndsRunsAndClosesTheRegistry() {
+        platform::ChildOptions options;
+        options.registry = std::make_shared<platform::ChildRegistry>();
+        auto running = std::async(std::launch::async, [options] {
+            return platform::runChild("/bin/sh", {"-c", "exec sleep 60"}, options);
+        });
+        QTest::qWait(300);
+        options.registry->terminateAll();
+        const platform::ChildRun ended = running.get();
+        QVERIFY(ended.started && ended.terminated && !ended.finished());
+        const platform::ChildRun later = platform::runChild("/bin/true", {}, options);
+        QVERIFY(!later.started);
     }
 
     void aMissingProgramIsNotStarted() {

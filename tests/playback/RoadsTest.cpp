@@ -332,15 +332,14 @@ private slots:
         r.sink->failOpen = c.outputFails;
         r.app.seams.fxSignature = [] { return QStringLiteral("eq:warm"); };
         const QString render = tempFile(QStringLiteral("Quavelark-fx-road.caf"));
-        r.app.seams.renderFX = [&c, render](const Track&, const std::optional<QString>&,
-                                            const std::vector<PluginSlot>&) {
+        r.app.seams.renderFX = [&c, render](const RenderSnapshot&) {
             if (c.render == Render::Nothing)
-                return std::optional<QString>();
+                return RenderResult{};
             if (c.render == Render::Unreadable)
                 test::writeFile(render, "no sound in here");
             else
                 floatCaf(render, 3);
-            return std::optional(render);
+            return RenderResult{render, {}};
         };
         const Track source = trackAt(1, tempFile(QStringLiteral("source.flac")));
         r.app.playback.current = source; // a rebuild where it stood
@@ -373,10 +372,9 @@ private slots:
         };
         QSemaphore go;
         const QString render = tempFile(QStringLiteral("Quavelark-fx-stale.caf"));
-        r.app.seams.renderFX = [&go, render](const Track&, const std::optional<QString>&,
-                                             const std::vector<PluginSlot>&) {
+        r.app.seams.renderFX = [&go, render](const RenderSnapshot&) {
             go.acquire();
-            return std::optional(floatCaf(render, 3));
+            return RenderResult{floatCaf(render, 3), {}};
         };
         r.app.play(trackAt(1, tempFile(QStringLiteral("source.flac"))));
         effects = false;

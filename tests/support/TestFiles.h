@@ -11,7 +11,17 @@
 namespace ql::test {
 
 // A path in the test's own temporary folder.
-inline QString tempFile(const QString& name) { return QDir::temp().filePath(name); }
+inline QString tempFile(const QString& name) {
+    return QDir::temp().filePath(name);
+}
+// The effects render's files left in the temporary folder.
+inline QStringList fxFiles() {
+    return QDir::temp().entryList({"Quavelark-fx-*"}, QDir::Files);
+}
+inline void removeFxFiles() {
+    for (const QString& name : fxFiles())
+        QFile::remove(tempFile(name));
+}
 
 // The file's bytes, or "<missing>" when it cannot be read.
 inline QByteArray readFile(const QString& path) {

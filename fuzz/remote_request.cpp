@@ -1,0 +1,50 @@
+// Feeds arbitrary bytes to the phone remote's request judge and checks what
+// must hold for every input: bytes past the limit never count, a served
+// request carries the token, and the judge gives the same verdict twice.
+#include "remote/RemoteRequest.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+using namespace ql::remote;
+
+namespace {
+
+void require(bool condition) {
+    if (!condition)
+        std::abort();
+}
+
+bool same(const RemoteRequest& a, const RemoteRequest& b) {
+    return a.verdict == b.verdict && a.query == b.query && a.argument == b.argument;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const QByteArrayView bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    const QString token = QStringLiteral("abc234");
+    const RemoteRequest verdict = judgeRequest(bytes, token);
+
+    require(same(verdict, judgeRequest(bytes, token)));
+    require(same(verdict, judgeRequest(bytes.first(qMin(bytes.size(), kRequestLimit)), token)));
+    switch (verdict.verdict) {
+    case Verdict::Page:
+    case Verdict::State:
+    case Verdict::Command:
+    case Verdict::Search:
+    case Verdict::NotFound:
+        require(verdict.query.value(QStringLiteral("t")) == token);
+        break;
+    case Verdict::Drop:
+        require(verdict.query.isEmpty());
+        break;
+    default:
+        break;
+    }
+    if (verdict.verdict == Verdict::Command)
+        require(verdict.argument == verdict.query.value(QStringLiteral("c")));
+    if (verdict.verdict == Verdict::Search)
+        require(verdict.argument == verdict.query.value(QStringLiteral("q")));
+    return 0;
+}

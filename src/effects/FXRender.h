@@ -1,0 +1,90 @@
+// The blocking effects render: a whole track into a temporary float file.
+//
+// A render works from a snapshot taken on the main thread when it is queued
+// (the track's path and duration, the filter chain, the plug-ins, the
+// upsampling mode and the device's rates), so it reads no App state and may
+// run while the settings change. Stages:
+//   F1  ffmpeg applies the filter chain ("-af" only when there is one) and
+//       writes 32-bit float PCM into "Quavelark-fx-<UUID>.caf";
+//   F2  the plug-ins render F1 offline (renderAU);
+//   F3  the result is upsampled to the target rate for its own rate, read
+//       with libsndfile (upsampleTarget, upsampleCAF).
+// Only a failed ffmpeg run fails the render. A later stage that fails is
+// dropped and its output deleted; the render goes on with the stage before,
+// and the result names the first dropped stage's error, so the play road does
+// not report a partial render as a complete one. Every file is registered in
+// `inFlight` from the moment it is chosen until it is deleted or handed back,
+// so the quit deletes whatever a render leaves; deletions ignore errors.
+//
+// Seams, filled by later work:
+// - renderAU: the LV2 plug-in host and its offline renderer; until then it
+//   fails with code 2 ("couldn't load the plug-in") naming the first slot.
+// - upsampleTarget and upsampleCAF: the upsampling work; until then no source
+//   rate has a target, so the third stage never runs.
+//
+// Thread: renderFXBlocking blocks a render job's thread, never the main one.
+#pragma once
+
+#include "effects/FXState.h"
+#include "effects/RenderNote.h"
+#include "platform/ChildProcess.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace ql {
+
+class InFlightFiles;
+
+struct RenderStages {
+    // Renders `input` through the plug-ins into `output`; an error, or none.
+    std::function<std::optional<RenderNote>(const QString& input, const QString& output,
+                                            const std::vector<PluginSlot>& plugins)>
+        renderAU;
+    // The upsampling target for a source rate (Hz) under `mode` with the
+    // device's rates, or none.
+    std::function<std::optional<double>(double rate, int mode, const std::vector<double>& rates)>
+        upsampleTarget;
+    // Converts `input` into `output` at `rate`; an error, or none.
+    std::function<std::optional<RenderNote>(const QString& input, const QString& output,
+                                            double rate)>
+        upsampleCAF;
+
+    // The program's own stages (the seams above until their work lands).
+    static RenderStages standard();
+};
+
+// The plug-in stage's seam: fails with code 2 naming the first slot.
+std::optional<RenderNote> renderAU(const QString& input, const QString& output,
+                                   const std::vector<PluginSlot>& plugins);
+// The upsampling seams: no target for any rate; a conversion that fails.
+std::optional<double> upsampleTarget(double rate, int mode, const std::vector<double>& rates);
+std::optional<RenderNote> upsampleCAF(const QString& input, const QString& output, double rate);
+
+struct RenderSnapshot {
+    QString path;
+    double duration = 0; // seconds; lengthens ffmpeg's time limit
+    std::optional<QString> chain;
+    std::vector<PluginSlot> plugins;
+    int upMode = 0;
+    std::vector<double> deviceRates;
+    QString ffmpeg;     // the program of the first stage
+    QString tempDir;    // where the stages write
+    QString currentDir; // against which a relative track path is read
+    std::shared_ptr<platform::ChildRegistry> children;
+    std::shared_ptr<InFlightFiles> inFlight; // none: files are not registered
+    RenderStages stages = RenderStages::standard();
+};
+
+struct RenderResult {
+    std::optional<QString> file;    // none: the render failed
+    std::optional<RenderNote> note; // the first stage dropped, if any
+};
+
+RenderResult renderFXBlocking(const RenderSnapshot& snapshot);
+
+} // namespace ql

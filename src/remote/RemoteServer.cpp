@@ -1,0 +1,160 @@
+#include "remote/RemoteServer.h"
+
+#include "remote/RemoteResponse.h"
+
+#include <QFile>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <memory>
+
+namespace ql::remote {
+
+namespace {
+
+// The bytes collected so far on a connection, kept on the socket itself.
+constexpr char kCollected[] = "qlRequest";
+
+QByteArray collected(const QTcpSocket* socket) {
+    return socket->property(kCollected).toByteArray();
+}
+
+// Closes a connection at once, without an answer.
+void cancel(QTcpSocket* socket) {
+    socket->abort();
+    socket->deleteLater();
+}
+
+} // namespace
+
+RemoteServer::RemoteServer(QString token, quint16 port, QHostAddress address, QObject* parent)
+    : QObject(parent), m_token(std::move(token)), m_port(port), m_address(std::move(address)) {
+    connect(&m_listener, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = m_listener.nextPendingConnection())
+            handle(socket);
+    });
+}
+
+RemoteServer::~RemoteServer() {
+    // Waiting connections are our children; QTcpSocket aborts on destruction.
+    for (QTcpSocket* socket : std::as_const(m_waiting))
+        socket->disconnect(this);
+}
+
+QString RemoteServer::start() {
+    if (m_listener.isListening())
+        return {};
+    if (!m_listener.listen(m_address, m_port)) {
+        const QString error = m_listener.errorString();
+        m_listener.close();
+        return error.isEmpty() ? QStringLiteral("listen failed") : error;
+    }
+    return {};
+}
+
+void RemoteServer::stop() {
+    m_listener.close();
+}
+
+quint16 RemoteServer::port() const {
+    return m_listener.isListening() ? m_listener.serverPort() : m_port;
+}
+
+const QByteArray& RemoteServer::page() {
+    static const QByteArray text = [] {
+        QFile file(QStringLiteral(":/remote/page.html"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    return text;
+}
+
+void RemoteServer::handle(QTcpSocket* socket) {
+    if (m_open >= kMaxConnections) {
+        if (m_waiting.isEmpty()) {
+            cancel(socket); // every slot is busy answering; it ends within the deadline
+            return;
+        }
+        QTcpSocket* oldest = m_waiting.takeFirst();
+        oldest->disconnect(this);
+        cancel(oldest);
+    }
+    ++m_open;
+    socket->setParent(this);
+    m_waiting << socket;
+    connect(socket, &QObject::destroyed, this, [this] { --m_open; });
+
+    auto* deadline = new QTimer(socket);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, this, [this, socket] {
+        m_waiting.removeOne(socket);
+        socket->disconnect(this);
+        cancel(socket);
+    });
+    deadline->start(kDeadlineMs);
+
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+        QByteArray bytes = collected(socket);
+        bytes += socket->read(kRequestLimit - bytes.size());
+        socket->setProperty(kCollected, bytes);
+        if (bytes.contains('\n') || bytes.size() >= kRequestLimit)
+            judge(socket);
+    });
+    // The peer closed before a line end: judge what arrived (nothing: no answer).
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        QByteArray bytes = collected(socket);
+        bytes += socket->read(kRequestLimit - bytes.size());
+        socket->setProperty(kCollected, bytes);
+        judge(socket);
+    });
+}
+
+void RemoteServer::judge(QTcpSocket* socket) {
+    m_waiting.removeOne(socket);
+    QObject::disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+    QObject::disconnect(socket, &QTcpSocket::disconnected, this, nullptr);
+    const RemoteRequest request = judgeRequest(collected(socket), m_token);
+    if (request.verdict == Verdict::Drop) {
+        cancel(socket);
+        return;
+    }
+    const QPointer<QTcpSocket> alive(socket);
+    const QByteArray bytes = answer(request);
+    if (alive) // a callback may have let the server go
+        respond(socket, bytes);
+}
+
+QByteArray RemoteServer::answer(const RemoteRequest& request) {
+    switch (request.verdict) {
+    case Verdict::Page:
+        return responseBytes("200 OK", "text/html; charset=utf-8", page());
+    case Verdict::State:
+        return jsonResponse(onState ? onState() : QVariantMap());
+    case Verdict::Command:
+        return jsonResponse(onCommand ? onCommand(request.argument, request.query) : QVariantMap());
+    case Verdict::Search:
+        return jsonResponse(onSearch ? onSearch(request.argument) : QVariantList());
+    default:
+        return refusalResponse(request.verdict);
+    }
+}
+
+void RemoteServer::respond(QTcpSocket* socket, const QByteArray& bytes) {
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        cancel(socket);
+        return;
+    }
+    // From here the connection lives on its own: once the answer is on its way
+    // the server may go, and the answer still reaches the phone. A peer that
+    // does not take it within the deadline is cut off.
+    socket->setParent(nullptr);
+    auto* deadline = socket->findChild<QTimer*>();
+    deadline->disconnect(this);
+    connect(deadline, &QTimer::timeout, socket, [socket] { cancel(socket); });
+    deadline->start(kDeadlineMs);
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    socket->write(bytes);
+    socket->disconnectFromHost();
+}
+
+} // namespace ql::remote

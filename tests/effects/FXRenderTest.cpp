@@ -1,0 +1,145 @@
+// ffprobe reports read member by member, real and stand-in ffprobe runs, and
+// the blocking render with the real ffmpeg: the files it leaves and what they hold.
+#include "effects/FXRender.h"
+#include "analysis/ProbeAudio.h"
+#include "effects/FXChain.h"
+#include "effects/FXEdit.h"
+#include "library/ToolPaths.h"
+#include "platform/audio/AudioFile.h"
+#include "playback/DecodeCommand.h"
+#include "playback/InFlightFiles.h"
+
+#include "CaseRows.h"
+#include "TestAudio.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+#include <sndfile.h>
+
+using namespace ql;
+using test::tempFile;
+
+namespace {
+
+const StreamFacts kFailed{};
+
+QString script(const char* name, const QByteArray& body) {
+    test::writeExecutable(tempFile(name), body);
+    return tempFile(name);
+}
+
+std::optional<QString> rockChain() {
+    FXState state;
+    choosePreset(state, QStringLiteral("록"));
+    return fxChain(state, false);
+}
+
+// clang-format off
+struct ParseCase { const char* name; const char* report; StreamFacts facts; };
+const std::vector<ParseCase>& parseCases() {
+    static const std::vector<ParseCase> cases{
+        {"16-bit WAV with bits_per_sample only", R"({"streams":[{"codec_name":"pcm_s16le","sample_rate":"44100","bits_per_sample":16,"channels":1}],"format":{"duration":"1"}})", {"pcm_s16le", 44100, 16, 1, 1}},
+        {"MP3 has no sample width", R"({"streams":[{"codec_name":"mp3","sample_rate":"44100","bits_per_sample":0,"channels":2}],"format":{"duration":"2"}})", {"mp3", 44100, 0, 2, 2}},
+        {"a rate as a JSON number counts as missing", R"({"streams":[{"codec_name":"flac","sample_rate":44100,"channels":2}]})", {"flac", 0, 0, 2, 0}},
+        {"a raw width of \"0\" wins over bits_per_sample", R"({"streams":[{"codec_name":"flac","sample_rate":"44100","bits_per_raw_sample":"0","bits_per_sample":16,"channels":2}]})", {"flac", 44100, 0, 2, 0}},
+        {"no format: duration 0, the rest filled", R"({"streams":[{"codec_name":"flac","sample_rate":"48000","bits_per_raw_sample":"16","channels":2}]})", {"flac", 48000, 16, 2, 0}},
+        {"nan rate, inf duration, fractional channels: missing", R"({"streams":[{"codec_name":"flac","sample_rate":"nan","channels":2.5}],"format":{"duration":"inf"}})", {"flac", 0, 0, 0, 0}},
+        {"a negative rate counts as missing", R"({"streams":[{"sample_rate":"-44100"}]})", {"?", 0, 0, 0, 0}},
+        {"no audio stream keeps the container's duration", R"({"streams":[],"format":{"duration":"7.25"}})", {"?", 0, 0, 0, 7.25}},
+        {"a top level that is not an object fails", R"([{"codec_name":"flac"}])", kFailed},
+    };
+    return cases;
+}
+
+struct RunCase { const char* name; QString file; QString program; int timeoutMs; StreamFacts facts; };
+const std::vector<RunCase>& runCases() {
+    static const std::vector<RunCase> cases{
+        {"a 16-bit WAV", "probe 16.wav", "", 30000, {"pcm_s16le", 44100, 16, 2, 1}},
+        {"a 24-bit FLAC whose path has spaces and Hangul", "곡 이름 with spaces.flac", "", 30000, {"flac", 44100, 24, 2, 1}},
+        {"a report then an error exit is still used", "probe 16.wav", script("probe-fails.sh", R"(echo '{"streams":[{"codec_name":"mp3","sample_rate":"48000","channels":2}]}'; exit 1)"), 30000, {"mp3", 48000, 0, 2, 0}},
+        {"no ffprobe gives the failure result", "probe 16.wav", "/nonexistent/ffprobe", 30000, kFailed},
+        {"a child that never ends is killed at its limit", "probe 16.wav", script("probe-hangs.sh", R"(echo '{"streams":[{"sample_rate":"48000"}]}'; exec sleep 60)"), 200, kFailed},
+    };
+    return cases;
+}
+
+struct RenderCase { const char* name; std::optional<QString> chain; std::vector<PluginSlot> plugins; bool rendered; std::optional<RenderNote> note; };
+const std::vector<RenderCase>& renderCases() {
+    static const std::vector<RenderCase> cases{
+        {"the rock chain gives one float file", rockChain(), {}, true, std::nullopt},
+        {"no chain copies the source into float", std::nullopt, {}, true, std::nullopt},
+        {"a rejected filter gives no file and leaves none", QStringLiteral("bass=g=abc"), {}, false, std::nullopt},
+        {"a failing plug-in stage keeps ffmpeg's file and names its slot", rockChain(), {PluginSlot{"Tape Echo", 1, 2, 3, {}}}, true,
+         RenderNote{2, QStringLiteral("플러그인을 불러오지 못했습니다: "), QStringLiteral("Tape Echo")}},
+    };
+    return cases;
+}
+// clang-format on
+
+} // namespace
+
+class FXRenderTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        for (const auto& [name, format, seconds] :
+             {std::tuple{"곡 이름 with spaces.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1},
+              std::tuple{"probe 16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1},
+              std::tuple{"three seconds.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 3}}) {
+            test::AudioShape shape;
+            shape.format = format;
+            shape.frames = seconds * 44100;
+            QVERIFY(test::writeAudio(tempFile(QString::fromUtf8(name)), shape));
+        }
+    }
+    void cleanup() { test::removeFxFiles(); }
+
+    void parses_data() { test::addRows(parseCases()); }
+    void parses() {
+        const ParseCase& c = test::currentCase(parseCases());
+        QCOMPARE(parseStreamFacts(QByteArray(c.report)), c.facts);
+    }
+
+    void probes_data() { test::addRows(runCases()); }
+    void probes() {
+        const RunCase& c = test::currentCase(runCases());
+        QCOMPARE(probeAudio(tempFile(c.file), {c.program, c.timeoutMs, nullptr}), c.facts);
+    }
+
+    void renders_data() { test::addRows(renderCases()); }
+    void renders() {
+        const RenderCase& c = test::currentCase(renderCases());
+        RenderSnapshot snapshot;
+        snapshot.path = tempFile(QStringLiteral("three seconds.flac"));
+        snapshot.duration = 3;
+        snapshot.chain = c.chain;
+        snapshot.plugins = c.plugins;
+        snapshot.ffmpeg = toolPath(QStringLiteral("ffmpeg"));
+        snapshot.tempDir = QDir::tempPath();
+        snapshot.inFlight = std::make_shared<InFlightFiles>();
+        const RenderResult result = renderFXBlocking(snapshot);
+
+        QCOMPARE(result.note, c.note);
+        QCOMPARE(result.file.has_value(), c.rendered);
+        const QStringList left = test::fxFiles();
+        QCOMPARE(left.size(), c.rendered ? 1 : 0);
+        // Only the result is still registered for the quit to delete.
+        QCOMPARE(snapshot.inFlight->close(),
+                 c.rendered ? QStringList{*result.file} : QStringList{});
+        QVERIFY(!renderArguments("a", std::nullopt, "o.caf", "/").contains("-af"));
+        if (!c.rendered)
+            return;
+        static const QRegularExpression name(QStringLiteral("^Quavelark-fx-[0-9A-F-]{36}\\.caf$"));
+        QVERIFY2(name.match(left.front()).hasMatch(), qPrintable(left.front()));
+        QCOMPARE(probeAudio(*result.file), (StreamFacts{"pcm_f32le", 44100, 32, 2, 3}));
+        const platform::AudioFile::Opened opened = platform::AudioFile::open(*result.file);
+        QVERIFY2(opened.file, qPrintable(opened.error));
+        QCOMPARE(opened.file->frames(), std::int64_t(3 * 44100));
+    }
+};
+
+QL_TEST_MAIN_CORE(FXRenderTest)
+#include "FXRenderTest.moc"

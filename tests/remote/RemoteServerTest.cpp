@@ -1,0 +1,197 @@
+// Guards against: a phone remote that answers the wrong bytes, serves without the token,
+// hangs on slow or idle devices, or outlives its server.
+#include "remote/RemoteServer.h"
+
+#include "CaseRows.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <array>
+#include <cmath>
+#include <memory>
+
+using namespace ql::remote;
+
+namespace {
+
+// What a row's answer must be: status, content type and body.
+enum Kind { State, Search, Empty, EmptyList, Page, Bad, Refused, Missing, Silence };
+enum class Fakes { Recording, None, NotFinite };
+
+struct Case {
+    const char* name;
+    QList<QByteArray> parts; // sent 200 ms apart
+    Kind kind;
+    QString record = {}; // what the callbacks saw
+    Fakes fakes = Fakes::Recording;
+};
+
+const std::vector<Case> kCases = {
+    {"state", {"GET /s?t=abc234 HTTP/1.1\r\nHost: p\r\n\r\n"}, State, "s"},
+    {"no token", {"GET /s HTTP/1.1\r\n\r\n"}, Refused},
+    {"wrong token", {"GET /s?t=abc235 HTTP/1.1\r\n"}, Refused},
+    {"page without token", {"GET / HTTP/1.1\r\n"}, Refused},
+    {"unknown path without token", {"GET /x HTTP/1.1\r\n"}, Refused},
+    {"page", {"GET /?t=abc234 HTTP/1.1\r\n"}, Page},
+    {"POST", {"POST /s?t=abc234 HTTP/1.1\r\n"}, Bad},
+    {"lower-case get", {"get /s?t=abc234 HTTP/1.1\r\n"}, Bad},
+    {"single word", {"GET\r\n"}, Bad},
+    {"unknown path", {"GET /x?t=abc234 HTTP/1.1\r\n"}, Missing},
+    {"trailing slash", {"GET /s/?t=abc234 HTTP/1.1\r\n"}, Missing},
+    {"token twice, last right", {"GET /s?t=no&t=abc234 HTTP/1.1\r\n"}, State, "s"},
+    {"token twice, last wrong", {"GET /s?t=abc234&t=no HTTP/1.1\r\n"}, Refused},
+    {"no version", {"GET /s?t=abc234\r\n"}, State, "s"},
+    {"doubled spaces", {"GET  /s?t=abc234   HTTP/1.1\r\n"}, State, "s"},
+    {"command without c", {"GET /c?t=abc234 HTTP/1.1\r\n"}, State, "c: 1 items v="},
+    {"command", {"GET /c?t=abc234&c=seek&v=%31 HTTP/1.1\r\n"}, State, "c:seek 3 items v=1"},
+    {"search without q", {"GET /l?t=abc234 HTTP/1.1\r\n"}, Search, "l:"},
+    {"plus stays plus", {"GET /l?t=abc234&q=a+b%20c HTTP/1.1\r\n"}, Search, "l:a+b c"},
+    {"no state callback", {"GET /s?t=abc234\r\n"}, Empty, "", Fakes::None},
+    {"no command callback", {"GET /c?t=abc234\r\n"}, Empty, "", Fakes::None},
+    {"no search callback", {"GET /l?t=abc234\r\n"}, EmptyList, "", Fakes::None},
+    {"state holding NaN", {"GET /s?t=abc234\r\n"}, Empty, "s", Fakes::NotFinite},
+    {"bad escape", {"GET /s?t=abc234&q=%zz HTTP/1.1\r\n"}, Bad},
+    {"escape not UTF-8", {"GET /l?t=abc234&q=%FF HTTP/1.1\r\n"}, Bad},
+    {"character not in a URI", {"GET /s?t=abc234&q=<b> HTTP/1.1\r\n"}, Bad},
+    {"port not a number", {"GET :ab/s?t=abc234\r\n"}, Bad},
+    {"user and port", {"GET u@h:80/s?t=abc234#f\r\n"}, State, "s"},
+    {"line in two pieces", {"GET /s?t=ab", "c234 HTTP/1.1\r\n\r\n"}, State, "s"},
+    {"line over the limit", {"GET /s?t=abc234&p=" + QByteArray(8200, 'a') + "<\r\n"}, State, "s"},
+    {"line not UTF-8", {"GET /s?t=abc234\xff HTTP/1.1\r\n"}, Silence},
+    {"header cut inside a character", {"GET /s?t=abc234\r\nX: \xe3\x81"}, State, "s"},
+};
+
+QByteArray response(Kind kind) {
+    const QByteArray json = "application/json; charset=utf-8", plain = "text/plain";
+    const std::array<std::array<QByteArray, 3>, Silence> answers = {{
+        {"200 OK", json, R"({"title":"x"})"},
+        {"200 OK", json, R"([{"id":1}])"},
+        {"200 OK", json, "{}"},
+        {"200 OK", json, "[]"},
+        {"200 OK", "text/html; charset=utf-8", RemoteServer::page()},
+        {"400 Bad Request", plain, ""},
+        {"403 Forbidden", "text/plain; charset=utf-8", "주소(QR)의 토큰이 필요합니다."},
+        {"404 Not Found", plain, ""},
+    }};
+    if (kind == Silence)
+        return {};
+    const auto& [status, type, body] = answers[kind];
+    return "HTTP/1.1 " + status + "\r\nContent-Type: " + type +
+           "\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body;
+}
+
+// Sends `parts` 200 ms apart; what comes back until the server closes, or "-" if it never does.
+QByteArray exchange(quint16 port, const QList<QByteArray>& parts) {
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, port);
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        QTest::qWait(i > 0 ? 200 : 0);
+        client.write(parts[i]);
+    }
+    QByteArray reply;
+    const bool closed = QTest::qWaitFor(
+        [&] {
+            return (reply += client.readAll(), client.state() == QAbstractSocket::UnconnectedState);
+        },
+        3000);
+    return closed ? reply + client.readAll() : "-";
+}
+
+void install(RemoteServer& server, Fakes fakes, QString& record) {
+    if (fakes == Fakes::None)
+        return;
+    server.onState = [&record, fakes] {
+        record += "s";
+        return QVariantMap{{"title", fakes == Fakes::NotFinite ? QVariant(NAN) : QVariant("x")}};
+    };
+    server.onCommand = [&record](const QString& command, const Query& query) {
+        record += QString("c:%1 %2 items v=%3").arg(command).arg(query.size()).arg(query["v"]);
+        return QVariantMap{{"title", "x"}};
+    };
+    server.onSearch = [&record](const QString& text) {
+        record += "l:" + text;
+        return QVariantList{QVariantMap{{"id", 1}}};
+    };
+}
+
+int openDescriptors() {
+    return int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size());
+}
+
+} // namespace
+
+class RemoteServerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void answers_data() { ql::test::addRows(kCases); }
+    void answers() {
+        const Case& c = ql::test::currentCase(kCases);
+        RemoteServer server("abc234", 0, QHostAddress::LocalHost);
+        QString record;
+        install(server, c.fakes, record);
+        QVERIFY(server.start().isEmpty());
+        QCOMPARE(exchange(server.port(), c.parts), response(c.kind));
+        QCOMPARE(record, c.record);
+    }
+
+    // Idle and stalled devices cost nothing beyond the deadline and never delay others.
+    void boundedConnections() {
+        const int before = openDescriptors();
+        {
+            RemoteServer server("abc234", 0, QHostAddress::LocalHost);
+            QVERIFY(server.start().isEmpty());
+            std::vector<std::unique_ptr<QTcpSocket>> idle;
+            for (int i = 0; i < 200; ++i) {
+                QTest::qWait(i % 20 == 0 ? 30 : 0); // within the kernel's accept queue
+                idle.push_back(std::make_unique<QTcpSocket>());
+                idle.back()->connectToHost(QHostAddress::LocalHost, server.port());
+            }
+            idle.back()->write("GET /s?t=ab");
+            const auto open = [&] {
+                return std::count_if(idle.begin(), idle.end(), [](const auto& s) {
+                    return s->state() != QAbstractSocket::UnconnectedState;
+                });
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(open(), RemoteServer::kMaxConnections, 8000);
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(exchange(server.port(), {"GET /s?t=abc234\r\n"}).startsWith("HTTP/1.1 200"));
+            QVERIFY(clock.elapsed() < RemoteServer::kDeadlineMs / 2);
+            QTRY_COMPARE_WITH_TIMEOUT(open(), 0, RemoteServer::kDeadlineMs + 3000);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), before, 3000);
+    }
+
+    void lifecycle() {
+        auto server = std::make_unique<RemoteServer>("abc234", 0, QHostAddress::LocalHost);
+        QVERIFY(server->start().isEmpty());
+        const quint16 port = server->port();
+        RemoteServer second("abc234", port, QHostAddress::LocalHost); // the port is held
+        QVERIFY(!second.start().isEmpty());
+        QVERIFY(!second.isListening());
+
+        QTcpSocket early, waiting, late, empty;
+        for (QTcpSocket* s : {&early, &waiting, &empty})
+            s->connectToHost(QHostAddress::LocalHost, port);
+        QTRY_VERIFY(waiting.state() == QAbstractSocket::ConnectedState);
+        QTest::qWait(50); // accepted
+        server->stop();
+        late.connectToHost(QHostAddress::LocalHost, port);
+        QTRY_COMPARE(late.error(), QAbstractSocket::ConnectionRefusedError);
+        early.write("GET /s?t=abc234\r\n");
+        QTRY_VERIFY(early.state() == QAbstractSocket::UnconnectedState);
+        QVERIFY(early.readAll().startsWith("HTTP/1.1 200 OK\r\n"));
+        empty.disconnectFromHost(); // no bytes, no answer, and nothing breaks
+
+        server.reset();
+        QTRY_VERIFY(waiting.state() == QAbstractSocket::UnconnectedState);
+        QVERIFY(waiting.readAll().isEmpty());
+    }
+};
+
+QTEST_MAIN(RemoteServerTest)
+#include "RemoteServerTest.moc"
