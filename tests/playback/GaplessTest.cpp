@@ -332,7 +332,7 @@ private slots:
             QTest::qWait(20);
         }
         QCOMPARE(r.currentId(), std::optional<qint64>(2));
-        QCOMPARE(r.requests, (gone ? QList<qint64>{1, 2} : QList<qint64>{1}));
+        QCOMPARE(r.requests.contains(2), gone); // the ordinary road, or the promotion
         QCOMPARE(r.audio().outputDevice(), gone ? QString() : test::kDacA);
         QCOMPARE(r.analogB->framesWritten() == quietFrom, !gone);
     }
