@@ -32,6 +32,7 @@
 class QAction;
 class QBoxLayout;
 class QComboBox;
+class QFileDialog;
 class QImage;
 class QKeyEvent;
 class QLabel;
@@ -103,6 +104,18 @@ struct AppSeams {
     std::function<QStringList()> backendCommand;
     // Stands in for loading the cover of the track into the transport bar.
     std::function<void(const Track& track)> loadArt;
+    // The program the cover extraction runs in place of toolPath("ffmpeg").
+    std::function<QString()> coverProgram;
+    // Stands in for the download of a cover address: any thread may call it,
+    // and it must call `done` exactly once, from any thread, with the body or
+    // none.
+    std::function<void(const QUrl& url, std::function<void(std::optional<QByteArray>)> done)>
+        fetchCover;
+    // Answers the open panel in place of the user: the chosen files, or none
+    // for a cancel. It gets the panel as the program set it up.
+    std::function<std::optional<QStringList>(QFileDialog& panel)> openPanel;
+    // The time limit of one file's import in milliseconds (0: the standard).
+    int importLimitMs = 0;
     // Stands in for the current player: none, or its facts.
     struct PlayerFacts {
         double duration = 0;    // seconds
@@ -190,8 +203,19 @@ public:
     // The current player's facts, none without a player.
     std::optional<AppSeams::PlayerFacts> playerFacts() const;
 
-    // ---- library/AppLibrary.cpp (seams until the library issues) -----------
+    // ---- library/AppLibrary.cpp ---------------------------------------------
+    // Takes files into the catalog and plays the first: absolute paths or
+    // "file:" URLs (other entries are dropped). Each file is imported by a
+    // one-shot backend run, one after another in the background; returns at
+    // once. Only the newest intake's results are applied.
     void openAudioFiles(const QStringList& paths);
+    // The tail of an intake, on the main thread: dropped unless `generation`
+    // is still library.fileOpenGeneration.
+    void openFinished(quint64 generation, const std::vector<Track>& imported,
+                      const QString& lastError);
+    // The menu command "음원 열기…": the open panel for audio files; the
+    // chosen files go to openAudioFiles(), a cancel does nothing.
+    void chooseAudioFile();
 
     // ---- library/AppBackend.cpp --------------------------------------------
     // Starts the long-lived library backend and asks it for the catalog; on
@@ -227,8 +251,10 @@ public:
     void restoreCatalog();
     void saveCatalog();
 
-    // ---- library/AppArt.cpp (seam until the cover-art issue) ----------------
-    // Shows the track's cover in the transport bar.
+    // ---- library/AppArt.cpp -------------------------------------------------
+    // Shows the track's cover in the transport bar: the default cover at once,
+    // then the picture embedded in the file (else the one at its https `art`
+    // address), provided the track is still current when it arrives.
     void loadArt(const Track& track);
 
     // ---- library/AppQuality.cpp ---------------------------------------------
@@ -556,8 +582,9 @@ public:
     QWidget* buildExtras();
 
     // ---- downloader/AppDownloader.cpp ---------------------------------------
-    // Whether the download script "flac_fetch.py" is in the resources folder.
-    static bool hasFetcher();
+    // Whether the download script "flac_fetch.py" is in the downloader's
+    // resources folder (asked on each call).
+    bool hasFetcher() const;
     // Shows the downloader window; starts a chart run of the top 10.
     void showFetch();
     void runMelon();
@@ -591,8 +618,6 @@ public:
     // ---- ui/AppMenuBar.cpp ------------------------------------------------
     // The menu bar, built once by the launch before the window's content.
     void buildMenu();
-    // The file-open dialog for audio files ("음원 열기…").
-    void chooseAudioFile();
 
     // ---- ui/AppLanguage.cpp -------------------------------------------------
     // A language item of the gear menu: tag 0 English, any other Korean.

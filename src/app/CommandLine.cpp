@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace ql {
@@ -31,6 +32,12 @@ QStringList fileArguments(const QStringList& args, const QString& workingDir) {
                 files << QDir::cleanPath(base.absoluteFilePath(url.toLocalFile()));
                 continue;
             }
+        }
+        // Another address is passed on as it is, for the intake to drop.
+        static const QRegularExpression address(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+        if (address.match(a).hasMatch()) {
+            files << a;
+            continue;
         }
         files << QDir::cleanPath(base.absoluteFilePath(a));
     }

@@ -22,10 +22,11 @@ QString validationFile(const QStringList& args);
 
 // The files a normal start was asked to open: every argument after the program
 // path that does not start with "-", made absolute against `workingDir` and
-// cleaned; a "file:" URL stands for its local path. Give it the list that
-// remains once QApplication has taken its own options ("-platform offscreen"),
-// so their values are not taken for files. A second instance passes these to
-// the running one.
+// cleaned; a "file:" URL stands for its local path, and an address of another
+// scheme ("https://…") is passed on as it is, for the intake to drop. Give it
+// the list that remains once QApplication has taken its own options
+// ("-platform offscreen"), so their values are not taken for files. A second
+// instance passes these to the running one.
 QStringList fileArguments(const QStringList& args, const QString& workingDir);
 
 } // namespace ql

@@ -1,20 +1,23 @@
 // ---- downloader: the settings menu's entry points ----
-//
-// Seam: the downloader window and its script runner come with the downloader
-// issue; until then showing it and starting a chart run do nothing.
 #include "app/App.h"
 
-#include "app/AppPaths.h"
-
-#include <QFileInfo>
+#include "downloader/FlacFetcher.h"
 
 namespace ql {
 
-bool App::hasFetcher() {
-    return QFileInfo(resourcePath(QStringLiteral("flac_fetch.py"))).isFile();
+// Asked on each call, so a script installed or removed while the program runs
+// shows or hides the menu items the next time the menu is built.
+bool App::hasFetcher() const {
+    return FlacFetcher::hasScript(fetcher->folders().resources);
 }
 
-void App::showFetch() {}
-void App::runMelon() {}
+void App::showFetch() {
+    fetcher->show();
+}
+
+// The chart preset: today's top ten.
+void App::runMelon() {
+    fetcher->runMelon(10);
+}
 
 } // namespace ql

@@ -1,24 +1,124 @@
-// The downloader window controller.
+// The FLAC downloader: its window, and the external download script it runs.
 //
-// Seam: only the callbacks the controller wires at launch and the stop it
-// calls at quit. The window, the script runner and the preview search come
-// with the downloader's own work; until then no script ever runs, so there is
-// nothing to terminate.
+// One FlacFetcher lives as long as the application. Its window is made hidden
+// at start-up and only hidden on close, so the form, the log and a running
+// download survive; show() brings it back.
+//
+// A run starts the script (the user's own "flac.py" in Downloads when it is a
+// safe file, else the shipped "flac_fetch.py") as a child process in a process
+// group of its own, so Stop and quit reach the script's children too. Its
+// output is read on the main thread as it arrives and read by the protocol of
+// FetchProtocol.h: every saved file goes to onSaved, the end of the run to
+// onFinished with the count.
+//
+// Seams: previewTapped (the "▶ 30초 미리듣기" button) and the pausing of the
+// preview on start and on close wait for the preview search; until then the
+// button does nothing and onPreviewStart is never called.
+//
+// Folders and the accessibility answer are injectable for tests. Main thread.
 #pragma once
 
+#include "downloader/FetchProtocol.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <optional>
+
+class QButtonGroup;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QWidget;
 
 namespace ql {
 
-class FlacFetcher final {
-public:
-    std::function<void()> onPreviewStart;       // a preview began playing
-    std::function<void(const QString&)> onSaved; // the script saved this file
-    std::function<void(int)> onFinished;        // a run ended (count of files)
+struct FetchFolders {
+    QString resources; // the shipped script and the "bin" folder put first on PATH
+    QString home;      // the user's home ("Downloads" inside it)
 
-    void terminateIfRunning() {}
+    static FetchFolders standard();
+};
+
+// Adds lines to the bounded log and its view, and shows the log's end. The
+// lines of one read go in together: the view lays out and scrolls once.
+void appendToLog(FetchLog& log, QPlainTextEdit* view, const QStringList& lines);
+
+class FlacFetcher final : public QObject {
+    Q_OBJECT
+public:
+    explicit FlacFetcher(FetchFolders folders = FetchFolders::standard());
+    ~FlacFetcher() override;
+
+    std::function<void()> onPreviewStart;        // a preview began playing
+    std::function<void(const QString&)> onSaved; // the script saved this file
+    std::function<void(int)> onFinished;         // a run ended (count of files)
+    // Whether the program may drive other programs (asked for "firefox").
+    // Linux asks no such permission: trusted.
+    std::function<bool()> accessibilityTrusted = [] { return true; };
+    // The interpreter; none means "/usr/bin/python3".
+    std::function<std::optional<QString>()> findPython;
+
+    // Whether the shipped script is in the resources folder.
+    static bool hasScript(const QString& resources);
+
+    void show();
+    void runMelon(int count);
+    void prefillSong(const QString& artist, const QString& title);
+    void windowWillClose();
+    void modeChanged();
+    void browserChanged();
+    void startFetch();
+    void stopFetch();
+    // At quit: interrupt, wait at most 0.3 s, then terminate.
+    void terminateIfRunning();
+
+    bool isRunning() const { return process != nullptr; }
+    const FetchFolders& folders() const { return m_folders; }
+    void setFolders(FetchFolders folders) { m_folders = std::move(folders); }
+    QWidget* window() const { return m_window; }
+
+private:
+    void build();
+    void previewTapped() {} // seam: the preview search
+    QString browserId() const;
+    int selectedMode() const;
+    std::optional<QString> chooseScript(QString& refusal, QString& warning) const;
+    void readOutput();
+    void handle(const QString& line);
+    void append(const QString& line); // to the log at the next flushLog()
+    void flushLog();
+    void finished(QProcess* ended, int status);
+    void setRunning(bool running);
+
+    FetchFolders m_folders;
+    QWidget* m_window = nullptr; // owned here (top-level)
+    QButtonGroup* mode = nullptr;
+    QLineEdit* artistField = nullptr;
+    QLineEdit* valueField = nullptr;
+    QLabel* valueLabel = nullptr;
+    QPushButton* startButton = nullptr;
+    QPushButton* stopButton = nullptr;
+    QProgressBar* spinner = nullptr;
+    QLabel* summary = nullptr;
+    QPlainTextEdit* logView = nullptr;
+    QComboBox* browserPopup = nullptr;
+    QPushButton* previewButton = nullptr;
+
+    QPointer<QProcess> process;
+    FetchOutput buffer;
+    FetchRun run;
+    FetchLog log;
+    QStringList logQueue; // lines not yet in the view
+    bool centered = false;
+    std::optional<QStringList> presetArgs;
 };
 
 } // namespace ql

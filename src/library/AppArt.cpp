@@ -1,16 +1,121 @@
 // ---- art: the transport bar's cover ----
 //
-// Seam for the cover-art work: the placeholder, the picture extracted from the
-// file with ffmpeg and the download from the track's cover address come with
-// it. Until then the call reaches the test seam when one is set and otherwise
-// leaves the cover view as it is.
+// The default cover shows at once. On the global pool ffmpeg takes the
+// picture embedded in the file out (library/CoverCommand.h); when there is
+// none and the track's `art` is an https address, that address is fetched on
+// the network thread, bounded in time and size. Whatever arrives is shown
+// only while the track is still the current one. Every failure is silent and
+// leaves the default cover.
 #include "app/App.h"
+
+#include "library/CoverCommand.h"
+#include "library/ToolPaths.h"
+#include "platform/ChildProcess.h"
+#include "platform/WebFetch.h"
+#include "playback/DecodeCommand.h"
+#include "ui/ClickImageView.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QPointer>
+#include <QThreadPool>
+#include <QUuid>
 
 namespace ql {
 
+namespace {
+
+using Fetch = std::function<void(const QUrl&, std::function<void(std::optional<QByteArray>)>)>;
+
+// A cover download: https only, redirects included; 15 s without data or a
+// body above 20 MB gives nothing.
+void fetchCover(const QUrl& url, std::function<void(std::optional<QByteArray>)> done) {
+    platform::WebFetchOptions options;
+    options.schemes = {QStringLiteral("https")};
+    options.maxBodyBytes = 20 * 1024 * 1024;
+    options.timeoutMs = 15'000;
+    options.deadlineMs = 60'000;
+    platform::getBytes(url, std::move(done), options);
+}
+
+// Decoded under Qt's image allocation limit, so a small file that claims a
+// huge picture is refused instead of filling the memory.
+QImage decodeImage(const QByteArray& bytes) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer);
+    return reader.read();
+}
+
+// The embedded picture, through a temporary file that is removed on every
+// path. None when ffmpeg could not be started: then nothing else is tried.
+std::optional<QImage> extractCover(const QString& program, const QString& input) {
+    const QString output = coverOutputPath(QDir::tempPath(), QUuid::createUuid());
+    struct Removal {
+        QString path;
+        ~Removal() { QFile::remove(path); }
+    } removal{output};
+    const platform::ChildRun run = platform::runChild(program, coverArguments(input, output));
+    if (!run.started)
+        return std::nullopt;
+    QImageReader reader(output);
+    return reader.read();
+}
+
+// Whether `art` is an address to fetch a cover from.
+std::optional<QUrl> coverAddress(const QString& art) {
+    const QUrl url(art, QUrl::StrictMode);
+    if (art.isEmpty() || !url.isValid() || url.scheme() != QLatin1String("https"))
+        return std::nullopt;
+    return url;
+}
+
+} // namespace
+
 void App::loadArt(const Track& track) {
-    if (seams.loadArt)
+    if (seams.loadArt) {
         seams.loadArt(track);
+        return;
+    }
+    art->setImage(defaultCover());
+
+    const QString program = seams.coverProgram ? seams.coverProgram() : toolPath("ffmpeg");
+    const QString input = ffmpegInput(track.path, QDir::currentPath());
+    const Fetch fetch = seams.fetchCover ? seams.fetchCover : Fetch(&fetchCover);
+    // Comes back through the application object and finds App only if it is
+    // still there; shown only while the same track is current.
+    QPointer<App> self(this);
+    auto show = [self, id = track.id](const QImage& image) {
+        if (image.isNull())
+            return;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, id, image] {
+                if (self && self->playback.current && self->playback.current->id == id)
+                    self->art->setImage(image);
+            },
+            Qt::QueuedConnection);
+    };
+    QThreadPool::globalInstance()->start([program, input, fetch, show, art = track.art] {
+        const std::optional<QImage> picture = extractCover(program, input);
+        if (!picture)
+            return;
+        if (!picture->isNull()) {
+            show(*picture);
+            return;
+        }
+        if (const std::optional<QUrl> url = coverAddress(art))
+            // The answer arrives on the network thread: decoded back here.
+            fetch(*url, [show](std::optional<QByteArray> body) {
+                if (body)
+                    QThreadPool::globalInstance()->start(
+                        [show, bytes = std::move(*body)] { show(decodeImage(bytes)); });
+            });
+    });
 }
 
 } // namespace ql

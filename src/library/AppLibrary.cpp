@@ -1,12 +1,103 @@
 // ---- library: file intake ----
 //
-// Seam for the file-intake issue: files handed to the program are not taken
-// in yet. The one-shot import it runs per file is runImport()
-// (library/BackendImport.h) with importCommand(backendLaunch(), path).
+// Files handed to the program (its arguments, a second launch, the open
+// panel) are imported one after another by one-shot runs of the backend
+// script on the global pool; the tail on the main thread takes them into the
+// catalog and plays the first. Every intake bumps library.fileOpenGeneration,
+// so the results of an older intake (or of one the quit overtook) are dropped.
 #include "app/App.h"
+
+#include "app/UserDefaults.h"
+#include "library/BackendImport.h"
+#include "library/FileIntake.h"
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMimeDatabase>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <algorithm>
 
 namespace ql {
 
-void App::openAudioFiles(const QStringList&) {}
+namespace {
+
+// One name filter holding the file patterns of every audio type the system
+// knows: several filters would show one type at a time.
+QString audioFilter() {
+    QStringList patterns;
+    for (const QMimeType& type : QMimeDatabase().allMimeTypes())
+        if (type.name().startsWith(QLatin1String("audio/")))
+            patterns << type.globPatterns();
+    patterns.removeDuplicates();
+    std::sort(patterns.begin(), patterns.end());
+    return L10n::tr(QStringLiteral("음원 파일")) + QStringLiteral(" (") +
+           patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+}
+
+} // namespace
+
+void App::openAudioFiles(const QStringList& paths) {
+    const QStringList files = localFiles(paths);
+    if (files.isEmpty())
+        return;
+    const quint64 generation = ++library.fileOpenGeneration;
+    applicationShouldHandleReopen();
+    status->setStringValue(L10n::tr(QStringLiteral("음원 여는 중…")));
+
+    const BackendCommand backend = backendLaunch();
+    const int limitMs = seams.importLimitMs > 0 ? seams.importLimitMs : kImportLimitMs;
+    // The job touches no App state; its answer comes back through the
+    // application object and finds App only if it is still there.
+    QPointer<App> self(this);
+    QThreadPool::globalInstance()->start([self, backend, files, limitMs, generation] {
+        IntakeResult result = importFiles(backend, files, limitMs);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, generation, result = std::move(result)] {
+                if (self)
+                    self->openFinished(generation, result.imported, result.lastError);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void App::openFinished(quint64 generation, const std::vector<Track>& imported,
+                       const QString& lastError) {
+    if (generation != library.fileOpenGeneration)
+        return;
+    if (imported.empty()) {
+        showBackendMessage(lastError);
+        return;
+    }
+    mergeImported(library.rows, imported);
+    // Show every folder and no search, so the new rows can be seen.
+    browser.selectedFolder.clear();
+    UserDefaults().set(keys::kSelectedFolder, QString());
+    search->clear();
+    saveCatalog();
+    rebuildFolders();
+    filter(false);
+    play(imported.front());
+}
+
+void App::chooseAudioFile() {
+    QFileDialog panel(window.get());
+    panel.setFileMode(QFileDialog::ExistingFiles);
+    panel.setAcceptMode(QFileDialog::AcceptOpen);
+    panel.setNameFilter(audioFilter());
+    std::optional<QStringList> chosen;
+    if (seams.openPanel)
+        chosen = seams.openPanel(panel);
+    else if (panel.exec() == QDialog::Accepted)
+        chosen = panel.selectedFiles();
+    if (chosen)
+        openAudioFiles(*chosen);
+}
 
 } // namespace ql

@@ -6,8 +6,8 @@
 // is not looked at. A script that is missing or unreadable, or an interpreter
 // that cannot be started, fails with the Korean text of its cause and the
 // name (FailureText.h; the caller shows it in the interface language); one
-// that hangs is killed by the bounded wait of runChild and its unfinished
-// output fails to decode.
+// that hangs (a file on a dead mount) is killed when the limit runs out and
+// fails with "음원을 여는 데 시간이 너무 오래 걸렸습니다.".
 //
 // Blocking: call it from a background queue, never from the main thread. Any
 // thread; no shared state.
@@ -17,10 +17,23 @@
 #include "library/BackendCommand.h"
 
 #include <optional>
+#include <vector>
 
 namespace ql {
 
-ImportOutcome runImport(const BackendCommand& command);
+inline constexpr int kImportLimitMs = 30'000;
+
+ImportOutcome runImport(const BackendCommand& command, int limitMs = kImportLimitMs);
+
+// One intake's imports: each file in order through importCommand(backend,
+// file), one after another. The tracks that were opened, in order, and the
+// error of the last file that failed (empty when none did).
+struct IntakeResult {
+    std::vector<Track> imported;
+    QString lastError;
+};
+IntakeResult importFiles(const BackendCommand& backend, const QStringList& files,
+                         int limitMs = kImportLimitMs);
 
 // Why the script (the command's first argument) is not a readable file, such
 // as a resources folder that was not found; nothing when the script is there.

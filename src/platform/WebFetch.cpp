@@ -11,6 +11,7 @@
 #include <QNetworkRequest>
 #include <QSet>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -53,7 +54,7 @@ public:
         return worker;
     }
 
-    void fetch(const QUrl& url, JSONCompletion completion, const WebFetchOptions& options) {
+    void fetch(const QUrl& url, BytesCompletion completion, const WebFetchOptions& options) {
         QMutexLocker lock(&m_mutex);
         if (m_stopped) {
             lock.unlock();
@@ -107,10 +108,8 @@ private:
     }
 
     // On the network thread.
-    void start(const QUrl& url, JSONCompletion completion, const WebFetchOptions& options) {
-        const QString scheme = url.scheme().toLower();
-        if (!url.isValid() ||
-            (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+    void start(const QUrl& url, BytesCompletion completion, const WebFetchOptions& options) {
+        if (!url.isValid() || !options.schemes.contains(url.scheme().toLower())) {
             completion(std::nullopt);
             return;
         }
@@ -121,10 +120,29 @@ private:
         // A time-out of 0 would switch the limit off; never allow that.
         request.setTransferTimeout(std::max(1, options.timeoutMs));
         request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(kUserAgent));
+        // Each redirect is judged here: its target must be in the scheme set,
+        // and never less safe than where it came from.
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                             QNetworkRequest::NoLessSafeRedirectPolicy);
+                             QNetworkRequest::UserVerifiedRedirectPolicy);
         QNetworkReply* reply = m_manager->get(request);
         m_replies.insert(reply);
+        QObject::connect(reply, &QNetworkReply::redirected, reply,
+                         [reply, schemes = options.schemes](const QUrl& target) {
+                             const QString to = target.scheme().toLower();
+                             const bool downgrade =
+                                 reply->url().scheme().toLower() == QLatin1String("https") &&
+                                 to != QLatin1String("https");
+                             if (schemes.contains(to) && !downgrade)
+                                 emit reply->redirectAllowed();
+                             else
+                                 reply->abort();
+                         });
+        if (options.deadlineMs) {
+            auto* deadline = new QTimer(reply);
+            deadline->setSingleShot(true);
+            QObject::connect(deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
+            deadline->start(std::max(1, *options.deadlineMs));
+        }
 
         struct Transfer {
             QByteArray body;
@@ -160,14 +178,14 @@ private:
             [this, reply, transfer, cap, completion = std::move(completion)] {
                 m_replies.remove(reply);
                 reply->deleteLater();
-                std::optional<QJsonValue> value;
+                std::optional<QByteArray> body;
                 if (!transfer->refused && reply->error() == QNetworkReply::NoError &&
                     statusOf(reply) == 200) {
                     transfer->body += reply->readAll();
                     if (transfer->body.size() <= cap)
-                        value = parseTopLevel(transfer->body);
+                        body = std::move(transfer->body);
                 }
-                completion(std::move(value));
+                completion(std::move(body));
             },
             Qt::DirectConnection);
     }
@@ -187,6 +205,17 @@ private:
 void getJSON(const QUrl& url, JSONCompletion completion, const WebFetchOptions& options) {
     if (!completion)
         completion = [](std::optional<QJsonValue>) {};
+    getBytes(
+        url,
+        [completion = std::move(completion)](std::optional<QByteArray> body) {
+            completion(body ? parseTopLevel(*body) : std::nullopt);
+        },
+        options);
+}
+
+void getBytes(const QUrl& url, BytesCompletion completion, const WebFetchOptions& options) {
+    if (!completion)
+        completion = [](std::optional<QByteArray>) {};
     WebWorker::instance()->fetch(url, std::move(completion), options);
 }
 

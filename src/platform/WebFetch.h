@@ -1,5 +1,7 @@
 // getJSON: the one way the program asks web services for JSON (the synced
-// lyrics look-up, the downloader's preview search).
+// lyrics look-up, the downloader's preview search); getBytes: the raw body of
+// an address (a cover picture), under the same rules with a scheme set of the
+// caller's.
 //
 // One HTTP GET with the program's user agent and a transfer time-out; the
 // completion receives the parsed top-level object or array, or nothing. It
@@ -16,7 +18,9 @@
 // abandoned and their completions receive nothing.
 #pragma once
 
+#include <QByteArray>
 #include <QJsonValue>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -32,11 +36,23 @@ struct WebFetchOptions {
     int timeoutMs = 15'000;
     // A body larger than this yields nothing (and stops the download).
     qint64 maxBodyBytes = 10 * 1024 * 1024;
+    // Lower-case schemes the address, and every address a redirect leads to,
+    // must have; anything else yields nothing. A redirect from https to http
+    // is refused whatever the set holds.
+    QStringList schemes = {QStringLiteral("http"), QStringLiteral("https")};
+    // When set, milliseconds from the request to the end of the body, however
+    // steadily data arrives (a server that drips bytes is cut off too).
+    std::optional<int> deadlineMs;
 };
 
 // An object or an array; none on failure.
 using JSONCompletion = std::function<void(std::optional<QJsonValue>)>;
 
 void getJSON(const QUrl& url, JSONCompletion completion, const WebFetchOptions& options = {});
+
+// The whole body of a 200 answer; none on failure.
+using BytesCompletion = std::function<void(std::optional<QByteArray>)>;
+
+void getBytes(const QUrl& url, BytesCompletion completion, const WebFetchOptions& options = {});
 
 } // namespace ql::platform

@@ -4,10 +4,13 @@
 
 namespace ql {
 
+QString temporaryPath(const QString& tempDir, const QString& prefix, const QUuid& uuid,
+                      const QString& suffix) {
+    return QDir(tempDir).filePath(prefix + uuid.toString(QUuid::WithoutBraces).toUpper() + suffix);
+}
+
 QString decodeOutputPath(const QString& tempDir, const QUuid& uuid) {
-    return QDir(tempDir).filePath(QStringLiteral("Quavelark-") +
-                                  uuid.toString(QUuid::WithoutBraces).toUpper() +
-                                  QStringLiteral(".caf"));
+    return temporaryPath(tempDir, QStringLiteral("Quavelark-"), uuid, QStringLiteral(".caf"));
 }
 
 QString ffmpegInput(const QString& path, const QString& currentDir) {
@@ -17,9 +20,7 @@ QString ffmpegInput(const QString& path, const QString& currentDir) {
 }
 
 QString renderOutputPath(const QString& tempDir, const QUuid& uuid) {
-    return QDir(tempDir).filePath(QStringLiteral("Quavelark-fx-") +
-                                  uuid.toString(QUuid::WithoutBraces).toUpper() +
-                                  QStringLiteral(".caf"));
+    return temporaryPath(tempDir, QStringLiteral("Quavelark-fx-"), uuid, QStringLiteral(".caf"));
 }
 
 QStringList renderArguments(const QString& input, const std::optional<QString>& chain,

@@ -16,6 +16,10 @@
 
 namespace ql {
 
+// "<tempDir>/<prefix><UUID><suffix>", the UUID upper case without braces:
+// how every temporary file of ours is named.
+QString temporaryPath(const QString& tempDir, const QString& prefix, const QUuid& uuid,
+                      const QString& suffix);
 // "<tempDir>/Quavelark-<UUID>.caf".
 QString decodeOutputPath(const QString& tempDir, const QUuid& uuid);
 // `path` as ffmpeg must read it: "file:" and the path made absolute against

@@ -7,10 +7,8 @@
 // answer in every window of ours; the edit items act on the focused line
 // edit; the window items on the active window. Linux has no window list of
 // the platform's, so "윈도우" lists our visible windows below its items,
-// refreshed each time it opens.
-//
-// Seam: chooseAudioFile comes with the file intake issue; until then Ctrl+O
-// reaches it and nothing opens.
+// refreshed each time it opens. "음원 열기…" runs chooseAudioFile()
+// (library/AppLibrary.cpp).
 #include "app/App.h"
 
 #include <QApplication>
@@ -157,7 +155,5 @@ void App::buildMenu() {
 
     window->setMenuBar(bar);
 }
-
-void App::chooseAudioFile() {}
 
 } // namespace ql

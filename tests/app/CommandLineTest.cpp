@@ -43,6 +43,8 @@ private slots:
         QTest::newRow("file URLs are paths")
             << QStringList{"q", "file:///m/a%20b.flac", "FILE:rel.wav"}
             << QStringList{"/m/a b.flac", "/home/u/rel.wav"};
+        QTest::newRow("another address passes as it is")
+            << QStringList{"q", "https://h/c.flac"} << QStringList{"https://h/c.flac"};
         QTest::newRow("program path is not a file")
             << QStringList{"/usr/bin/quavelark"} << QStringList{};
     }

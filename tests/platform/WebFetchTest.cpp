@@ -2,6 +2,7 @@
 #include "platform/WebFetch.h"
 
 #include "LocalHttpServer.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QJsonArray>
@@ -12,6 +13,7 @@
 #include <QTemporaryFile>
 #include <QThread>
 
+#include <atomic>
 #include <memory>
 
 using namespace ql;
@@ -188,6 +190,29 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(outcome->callCount(), 1, kWaitMs);
         QMutexLocker lock(&outcome->mutex);
         QCOMPARE(shown(outcome->value), QString("none"));
+    }
+
+    // The raw body under the bounds of a cover download (the time-out without
+    // data is shared with getJSON and tested there).
+    void bytesBounds_data() {
+        QTest::addColumn<Reply>("reply");
+        QTest::addColumn<int>("deadlineMs"); // 0: none
+        QTest::newRow("silent: the deadline") << Reply{200, {}, {}, Mode::Silent} << 300;
+        QTest::newRow("30 MB") << Reply{200, QByteArray(30 << 20, 'x'), {}, Mode::NoLength} << 0;
+    }
+    void bytesBounds() {
+        QFETCH(Reply, reply);
+        QFETCH(int, deadlineMs);
+        m_server.route("/b", reply);
+        platform::WebFetchOptions options{15'000, 20 << 20, {"http"}};
+        if (deadlineMs)
+            options.deadlineMs = deadlineMs;
+        auto body = std::make_shared<std::atomic<int>>(0); // 1: nothing, 2: a body
+        platform::getBytes(
+            m_server.url("/b"), [body](std::optional<QByteArray> b) { *body = b ? 2 : 1; },
+            options);
+        QTRY_VERIFY_WITH_TIMEOUT(*body != 0, kWaitMs);
+        QCOMPARE(int(*body), 1);
     }
 
     void callsFromAnotherThreadAreAnsweredToo() {

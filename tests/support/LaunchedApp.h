@@ -23,8 +23,11 @@ struct LaunchedApp {
     std::unique_ptr<App> app;
 
     // The language is chosen before the App exists; `before` runs just before
-    // the launch (to set seams or state the launch reads).
-    explicit LaunchedApp(const QString& lang, const std::function<void(App&)>& before = {}) {
+    // the launch (to set seams or state the launch reads). The platform is none
+    // unless one is given (a simulated one, for tests that play).
+    explicit LaunchedApp(const QString& lang, const std::function<void(App&)>& before = {},
+                         platform::Platform platform = {})
+        : plat(std::move(platform)) {
         L10n::setLanguage(lang);
         app = std::make_unique<App>(plat);
         app->seams.missingTools = [] { return QStringList{}; };

@@ -217,7 +217,8 @@ private slots:
                               "Edit: Undo, Redo, -, Cut, Copy, Paste, Select All, -, Search audio",
                               "Window: Minimize, Zoom, Enter Full Screen, -, Bring All to Front"}));
 
-        // Ctrl+O answers in another window of ours.
+        // Ctrl+O answers in another window of ours (the panel answered: cancel).
+        l->seams.openPanel = [](QFileDialog&) -> std::optional<QStringList> { return {}; };
         QAction* open = l->window->menuBar()->actions()[1]->menu()->actions()[0];
         QSignalSpy opened(open, &QAction::triggered);
         QWidget other;

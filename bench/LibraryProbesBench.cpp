@@ -1,0 +1,113 @@
+// The library probes' main-thread and background costs.
+// - A genre batch's save of "genres.json" (the whole dictionary, the run's
+//   unfinished probes left out) at 20,000 and 100,000 entries: goals 20 ms and
+//   100 ms.
+// - warmAdded over 20,000 generated files, from the call to the merged,
+//   refiltered list, beside `find DIR -type f -printf '%B@ %T@\n'` reading the
+//   same dates in the same run: goal ratio <= 1.2.
+#include "app/App.h"
+#include "app/JSONStore.h"
+#include "platform/Platform.h"
+
+#include "RatioReporter.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+using namespace ql;
+
+namespace {
+
+QTemporaryDir& folder() {
+    static QTemporaryDir dir;
+    return dir;
+}
+
+QString libraryPath(int i) {
+    return QStringLiteral("/home/user/Music/Artist %1/Album %2/%3 - Song Title %3.flac")
+        .arg(i % 400)
+        .arg(i % 37)
+        .arg(i);
+}
+
+void genreBatchSave(benchmark::State& state, int entries) {
+    LibraryState lib;
+    for (int i = 0; i < entries; ++i)
+        lib.genres.insert(libraryPath(i), i % 5 ? QStringLiteral("Rock") : QString());
+    lib.probeUnfinished.insert(libraryPath(3)); // a probe that never ran this run
+    const JSONStore store(folder().path() + "/store");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(store.save(QStringLiteral("genres.json"), lib.saved(lib.genres)));
+}
+void BM_GenreSave20k(benchmark::State& state) {
+    genreBatchSave(state, 20'000);
+}
+void BM_GenreSave100k(benchmark::State& state) {
+    genreBatchSave(state, 100'000);
+}
+
+constexpr int kFiles = 20'000;
+
+const QStringList& datedFiles() {
+    static const QStringList files = [] {
+        QStringList out;
+        for (int i = 0; i < kFiles; ++i) {
+            const QString dir = folder().path() + QStringLiteral("/tree/%1").arg(i / 100);
+            QDir().mkpath(dir);
+            QFile f(dir + QStringLiteral("/%1.flac").arg(i));
+            f.open(QIODevice::WriteOnly);
+            out << f.fileName();
+        }
+        return out;
+    }();
+    return files;
+}
+
+void BM_WarmAdded(benchmark::State& state) {
+    platform::Platform plat;
+    App app(plat);
+    for (int i = 0; i < kFiles; ++i)
+        app.library.rows.push_back(Track{i + 1, datedFiles()[i], {}, {}, {}, 1, {}});
+    for (auto _ : state) {
+        app.library.added.clear();
+        app.warmAdded();
+        while (app.library.added.size() < kFiles)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    }
+}
+
+void BM_FindDates(benchmark::State& state) {
+    datedFiles();
+    for (auto _ : state) {
+        QProcess find;
+        find.start(QStringLiteral("find"),
+                   {folder().path() + QStringLiteral("/tree"), QStringLiteral("-type"),
+                    QStringLiteral("f"), QStringLiteral("-printf"), QStringLiteral("%B@ %T@\\n")});
+        find.waitForFinished(-1);
+        benchmark::DoNotOptimize(find.readAllStandardOutput());
+    }
+}
+
+BENCHMARK(BM_GenreSave20k)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GenreSave100k)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WarmAdded)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindDates)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    bench::RatioReporter reporter;
+    reporter.pair("BM_WarmAdded", "BM_FindDates");
+    reporter.goal("BM_GenreSave20k", 20);
+    reporter.goal("BM_GenreSave100k", 100);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

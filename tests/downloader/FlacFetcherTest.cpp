@@ -1,0 +1,327 @@
+// Guards against: a script run started wrong, misread, or left running after Stop.
+#include "downloader/FlacFetcher.h"
+
+#include "app/UserDefaults.h"
+
+#include "CaseRows.h"
+#include "TestHome.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <csignal>
+#include <sys/stat.h>
+
+using namespace ql;
+using ql::test::addRows;
+using ql::test::currentCase;
+
+namespace {
+
+const QString kStandIn = QStringLiteral(QL_TEST_SUPPORT_DIR "/fetch_standin.py");
+
+// A form to fill: the mode segment, the two fields, the browser, and the
+// chart count for a preset run (0: a form run).
+struct Form {
+    int mode = 0;
+    QString artist, value;
+    int browser = 0, melon = 0;
+};
+
+// A fetcher over a temporary resources folder holding the stand-in as the
+// shipped script, and a temporary home.
+struct Rig {
+    QTemporaryDir dir;
+    QString resources = dir.filePath(QStringLiteral("res"));
+    QString home = dir.filePath(QStringLiteral("home"));
+    QString record = dir.filePath(QStringLiteral("record.json"));
+    FlacFetcher fetcher{{resources, home}};
+    QStringList saved;
+    int finishedWith = -1;
+
+    explicit Rig(const QString& steps = {}, bool ignoreInt = false,
+                 const QString& script = kStandIn) {
+        QDir().mkpath(resources);
+        QDir().mkpath(home + QStringLiteral("/Downloads"));
+        QFile::copy(script, resources + QStringLiteral("/flac_fetch.py"));
+        qputenv("STANDIN_RECORD", record.toUtf8());
+        qputenv("STANDIN_STEPS", steps.toUtf8());
+        ignoreInt ? qputenv("STANDIN_IGNORE_INT", "1") : qunsetenv("STANDIN_IGNORE_INT");
+        fetcher.onSaved = [this](const QString& path) { saved << path; };
+        fetcher.onFinished = [this](int count) { finishedWith = count; };
+    }
+    template <typename T> T* find(const char* name) const {
+        return fetcher.window()->findChild<T*>(QLatin1String(name));
+    }
+    QString summary() const { return find<QLabel>("summary")->text(); }
+    QStringList log() const { return find<QPlainTextEdit>("logView")->toPlainText().split(u'\n'); }
+    QJsonObject recorded() const {
+        QFile file(record);
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
+                                              : QJsonObject{};
+    }
+    void start(const Form& form) {
+        find<QPushButton>(qPrintable(QStringLiteral("mode%1").arg(form.mode)))->click();
+        find<QLineEdit>("artistField")->setText(form.artist);
+        if (!form.value.isNull())
+            find<QLineEdit>("valueField")->setText(form.value);
+        find<QComboBox>("browserPopup")->setCurrentIndex(form.browser);
+        form.melon ? fetcher.runMelon(form.melon) : fetcher.startFetch();
+    }
+    bool waitEnd(int ms = 10000) {
+        return QTest::qWaitFor([this] { return !fetcher.isRunning(); }, ms);
+    }
+};
+
+struct ArgsCase {
+    const char* name;
+    Form form;
+    QStringList args; // after the script path
+    QString header;
+    const char* countKey;
+};
+
+// clang-format off
+const std::vector<ArgsCase> kArgs = {
+    {"popular", {0, "Queen", " +05 "}, {"Queen", "5"}, "▶ Queen 인기곡 +05곡", keys::kFlacCount},
+    {"all", {3, "love", "12"}, {"--all", "love", "--limit", "12"}, "▶ love 전체 12곡 → all", keys::kFlacAllCount},
+    {"album without artist", {1, "", "aside"}, {"", "--album", "aside"}, "▶  aside", nullptr},
+    {"single", {2, "-x", "-y"}, {"-x", "--song", "-y"}, "▶ -x -y", nullptr},
+    {"melon", {0, "", {}, 1, 10}, {"--melon", "--limit", "10"}, "▶ 오늘의 멜론 TOP100 → Melon 폴더", nullptr},
+};
+
+struct RefusalCase {
+    const char* name;
+    Form form;
+    QString summary;
+};
+
+const QString kCountMessage = QStringLiteral("곡 수는 1~300 사이 숫자여야 합니다.");
+const QString kArtistMessage =
+    QStringLiteral("가수 이름을 입력하세요. (앨범 모드 + Aside/Chrome이면 비워도 됩니다)");
+const std::vector<RefusalCase> kRefusals = {
+    {"zero", {0, "Queen", "0"}, kCountMessage},
+    {"301", {0, "Queen", "301"}, kCountMessage},
+    {"not a number", {0, "Queen", "abc"}, kCountMessage},
+    {"empty count", {0, "Queen", ""}, kCountMessage},
+    {"no artist", {0, "", "30"}, kArtistMessage},
+    {"album without artist on firefox", {1, "", "a", 2}, kArtistMessage},
+    {"all without term", {3, "", "10"}, "검색어를 '가수' 칸에 입력하세요. (가수·제목·앨범 무엇이든)"},
+    {"all on firefox", {3, "x", "10", 2}, "전체 모드는 Aside 또는 Chrome에서만 동작합니다."},
+    {"melon on firefox", {0, "", {}, 2, 10}, "멜론 받기는 Aside 또는 Chrome에서만 동작합니다."},
+    {"no album", {1, "x", ""}, "앨범명을 입력하세요."},
+    {"no title", {2, "x", ""}, "곡 제목을 입력하세요."},
+};
+
+QString hex(const QString& text) {
+    return QString::fromLatin1(text.toUtf8().toHex());
+}
+
+// Scripted output: the log after the header, its last line the outcome.
+struct OutputCase {
+    const char* name;
+    QStringList steps;
+    QStringList log;
+    QStringList saved;
+};
+
+const QByteArray kKorean = QStringLiteral("완료 [1/1]: /m/가나.flac\n").toUtf8();
+const std::vector<OutputCase> kOutputs = {
+    {"lines across reads", {"out " + hex("abc\ndef"), "sleep 0.1", "out 0a"}, {"abc", "def", "■ 완료 · 저장 0곡"}, {}},
+    {"saved with blanks", {"out " + hex("  완료 [3/30]: /home/u/Downloads/Melon/Song.flac  \n \n")},
+     {"✓ Song", "■ 완료 · 저장 1곡"}, {"/home/u/Downloads/Melon/Song.flac"}},
+    {"character split between flushes", {"out " + kKorean.first(18).toHex(), "sleep 0.1", "out " + kKorean.sliced(18).toHex()},
+     {"✓ 가나", "■ 완료 · 저장 1곡"}, {"/m/가나.flac"}},
+    {"every kind of line", {"out " + hex("완료 [1/2]: /x/A b.flac\r\n완료 [3/30] x\n \t \n미완료 2곡\n새 요청 중단\n건너뜀 a\n")},
+     {"✓ A b", "완료 [3/30] x", "⚠ 미완료 2곡", "⚠ 새 요청 중단", "↷ 건너뜀 a", "■ 중단됨 · 저장 1곡 (로그 확인)"}, {"/x/A b.flac"}},
+    {"error and batch", {"out " + hex("이번 묶음 2곡\n중단: x\n")}, {"이번 묶음 2곡", "⚠ 중단: x", "■ 중단됨 · 저장 0곡 (로그 확인)"}, {}},
+    {"exit code, rest at the end", {"out " + hex("tail"), "exit 1"}, {"tail", "■ 종료 코드 1 · 저장 0곡"}, {}},
+    {"killed", {"kill 9"}, {"■ 종료 코드 9 · 저장 0곡"}, {}},
+};
+// clang-format on
+
+// The user's own flac.py: its mode, whether it is a link, whether it runs.
+struct ChoiceCase {
+    const char* name;
+    int perms;
+    bool link, own;
+};
+const std::vector<ChoiceCase> kChoices = {
+    {"0644", 0644, false, true}, {"0666", 0666, false, false}, {"link", 0644, true, false}};
+
+struct StopCase {
+    const char* name;
+    bool ignoreInt, atQuit;
+    QList<int> received;
+    int minMs;
+};
+
+const std::vector<StopCase> kStops = {
+    {"exits on interrupt", false, false, {SIGINT}, 0},
+    {"ignores interrupt", true, false, {SIGINT, SIGTERM}, 3500},
+    {"quit, ignores interrupt", true, true, {SIGINT, SIGTERM}, 250},
+};
+
+} // namespace
+
+class FlacFetcherTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        for (const char* key : {keys::kFlacBrowser, keys::kFlacCount, keys::kFlacAllCount})
+            UserDefaults().remove(key);
+    }
+
+    void arguments_data() { addRows(kArgs); }
+    void arguments() {
+        const ArgsCase& c = currentCase(kArgs);
+        Rig rig;
+        rig.fetcher.findPython = [] { return std::nullopt; };
+        rig.start(c.form);
+        QVERIFY(rig.waitEnd());
+        const QJsonObject got = rig.recorded();
+        QCOMPARE(got[u"python"].toString(), "/usr/bin/python3");
+        QStringList args = got[u"args"].toVariant().toStringList();
+        QCOMPARE(args.takeFirst(), rig.resources + "/flac_fetch.py");
+        QCOMPARE(args, c.args);
+        QCOMPARE(rig.log().first(), c.header);
+        if (c.countKey)
+            QCOMPARE(UserDefaults().string(c.countKey), c.args.last());
+        const QString path = "/.local/bin:/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin";
+        const QString browser = QStringList({"aside", "chrome", "firefox"}).at(c.form.browser);
+        QCOMPARE(got[u"env"].toObject(),
+                 QJsonObject({{"PATH", rig.resources + "/bin:" + rig.home + path},
+                              {"FLAC_HOME", rig.home + "/Downloads"},
+                              {"PYTHONIOENCODING", "utf-8"},
+                              {"FLAC_BROWSER", browser}}));
+        QCOMPARE(got[u"cwd"].toString(), QDir::currentPath());
+    }
+
+    void refusals_data() { addRows(kRefusals); }
+    void refusals() {
+        const RefusalCase& c = currentCase(kRefusals);
+        Rig rig;
+        rig.start(c.form);
+        QCOMPARE(rig.summary(), c.summary);
+        QVERIFY(!rig.fetcher.isRunning());
+        QVERIFY(!UserDefaults().contains(keys::kFlacCount));
+        // The preset served that press only: the next one reads the form.
+        if (c.form.melon) {
+            rig.fetcher.startFetch();
+            QCOMPARE(rig.summary(), kArtistMessage);
+        }
+    }
+
+    void scriptChoice_data() { addRows(kChoices); }
+    void scriptChoice() {
+        const auto& [name, perms, link, own] = currentCase(kChoices);
+        Rig rig;
+        const QString user = rig.home + "/Downloads/flac.py";
+        const QString target = link ? rig.dir.filePath("elsewhere.py") : user;
+        QFile::copy(kStandIn, target);
+        QCOMPARE(::chmod(QFile::encodeName(target).constData(), mode_t(perms)), 0);
+        if (link)
+            QFile::link(target, user);
+        rig.fetcher.accessibilityTrusted = [] { return false; };
+        rig.start({0, "Queen", "3", 2});
+        QVERIFY(rig.waitEnd());
+        QCOMPARE(rig.recorded()[u"args"].toArray().at(0).toString(),
+                 own ? user : rig.resources + "/flac_fetch.py");
+        QCOMPARE(rig.log().at(1).endsWith(user), !own);
+        QVERIFY(rig.log().contains(
+            QStringLiteral("⚠ 손쉬운 사용 권한이 필요합니다. 시스템 설정 → 개인정보 보호 및 보안 → "
+                           "손쉬운 사용에서 Quavelark을 켠 뒤 다시 시작하세요.")));
+    }
+
+    void output_data() { addRows(kOutputs); }
+    void output() {
+        const OutputCase& c = currentCase(kOutputs);
+        Rig rig(c.steps.join(u'\n'));
+        rig.start({0, "Queen", "3"});
+        QVERIFY(rig.waitEnd());
+        QCOMPARE(rig.log().mid(1), c.log);
+        QCOMPARE("■ " + rig.summary(), c.log.last());
+        QCOMPARE(rig.saved, c.saved);
+        QCOMPARE(rig.finishedWith, int(c.saved.size()));
+        QVERIFY(rig.find<QPushButton>("startButton")->isEnabled());
+    }
+
+    void stop_data() { addRows(kStops); }
+    void stop() {
+        const StopCase& c = currentCase(kStops);
+        Rig rig("child\nhang", c.ignoreInt);
+        rig.start({0, "Queen", "3"});
+        QTRY_VERIFY(!rig.recorded()[u"children"].toArray().isEmpty());
+        const int child = rig.recorded()[u"children"].toArray().at(0).toInt();
+        const QJsonValue pid = rig.recorded()[u"pid"];
+        rig.fetcher.startFetch(); // a press during a run starts nothing more
+        rig.fetcher.runMelon(10);
+        QCOMPARE(rig.summary(), "이미 받는 중입니다. 끝난 뒤 다시 눌러 주세요.");
+        QTest::qWait(300);
+        QCOMPARE(rig.recorded()[u"pid"], pid);
+        QElapsedTimer clock;
+        clock.start();
+        c.atQuit ? rig.fetcher.terminateIfRunning() : rig.fetcher.stopFetch();
+        QVERIFY(rig.waitEnd(8000));
+        QVERIFY(clock.elapsed() >= c.minMs);
+        QList<int> got;
+        for (const auto& sig : rig.recorded()[u"signals"].toArray())
+            got << sig.toInt();
+        QCOMPARE(got, c.received);
+        QTRY_VERIFY(::kill(child, 0) != 0); // the script's child went with it
+        if (!c.atQuit)
+            QCOMPARE(rig.summary(), "중지됨 · 저장 0곡");
+    }
+
+    void shippedScript() {
+        Rig rig({}, false, QStringLiteral(QL_TEST_SUPPORT_DIR "/../../resources/flac_fetch.py"));
+        rig.start({0, "Queen", "3"});
+        QVERIFY(rig.waitEnd());
+        QCOMPARE(rig.summary(), "중단됨 · 저장 0곡 (로그 확인)");
+        QVERIFY(rig.log().at(2).startsWith("⚠ 중단: "));
+        QCOMPARE(QDir(rig.home + "/Downloads").entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList{});
+    }
+
+    void window() {
+        UserDefaults().set(keys::kFlacBrowser, QStringLiteral("chrome"));
+        UserDefaults().set(keys::kFlacCount, QStringLiteral("25"));
+        Rig rig;
+        QCOMPARE(rig.find<QComboBox>("browserPopup")->currentText(), "Chrome");
+        QCOMPARE(rig.find<QLineEdit>("valueField")->text(), "25");
+        QVERIFY(!rig.find<QPushButton>("stopButton")->isEnabled());
+        QCOMPARE(rig.summary(), "대기 중");
+        rig.find<QPushButton>("mode3")->click();
+        QCOMPARE(rig.find<QLineEdit>("valueField")->text(), "10");
+        rig.find<QPushButton>("mode0")->click();
+        QCOMPARE(rig.find<QLineEdit>("valueField")->text(), "25");
+        for (const char* stored : {"ego", "safari"}) {
+            UserDefaults().set(keys::kFlacBrowser, QString::fromLatin1(stored));
+            QCOMPARE(Rig().find<QComboBox>("browserPopup")->currentText(), "Aside");
+        }
+        QComboBox* popup = rig.find<QComboBox>("browserPopup");
+        popup->setCurrentIndex(2);
+        emit popup->activated(2);
+        QCOMPARE(UserDefaults().string(keys::kFlacBrowser), "firefox");
+        // Centred once; a moved window stays where the user left it.
+        rig.fetcher.show();
+        rig.fetcher.window()->move(3, 4);
+        rig.fetcher.window()->close();
+        QVERIFY(!rig.fetcher.window()->isVisible());
+        rig.fetcher.show();
+        QCOMPARE(rig.fetcher.window()->pos(), QPoint(3, 4));
+        QVERIFY(!FlacFetcher::hasScript(rig.dir.filePath("none")));
+    }
+};
+
+QL_TEST_MAIN(FlacFetcherTest)
+#include "FlacFetcherTest.moc"
