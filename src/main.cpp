@@ -7,6 +7,7 @@
 #include "app/CommandLine.h"
 #include "app/Validation.h"
 #include "platform/Platform.h"
+#include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
 #include "platform/SystemPlatform.h"
 #include "platform/mpris/MprisNowPlaying.h"
@@ -33,6 +34,9 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Quavelark"));
     QApplication::setApplicationName(QStringLiteral("Quavelark"));
     QApplication::setDesktopFileName(QStringLiteral("quavelark"));
+    // A terminating signal quits as the menu does: settings and stores are
+    // written and temporary files removed.
+    ql::platform::quitOnSignals();
 
     // Qt has now removed its own options and their values from the list.
     const QStringList files = ql::fileArguments(QApplication::arguments(), QDir::currentPath());

@@ -850,9 +850,10 @@ private:
     void buildPage();
     // The calls that end the window build, each traced by its name.
     void finishWindowBuild();
-    // library/AppBackend.cpp: a write to the backend failed; the backend
-    // process ended by itself.
-    void backendWriteFailed(const QString& description);
+    // library/AppBackend.cpp: the backend did not start; a write to it
+    // failed; the backend process ended by itself.
+    void backendStartFailed(const QString& description);
+    void backendWriteFailed();
     void backendEnded();
     // library/AppCatalog.cpp: a message of the backend on the status line.
     void showBackendMessage(const QString& message);

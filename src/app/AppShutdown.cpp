@@ -1,16 +1,18 @@
 // ---- app: the quit ----
 //
 // applicationWillTerminate() runs once, on the main thread, when the
-// application quits (the menu, or the last window closed): connected to
-// aboutToQuit at launch. In this order: the cached effects render is deleted,
-// the output device is given back from exclusive use, the stores are written,
-// the helpers are stopped, late file imports are invalidated, the view state
-// is saved, the volume-key monitors removed, late decode and render results
-// invalidated, the decode and the player stopped, the backend detached and
-// its input closed (it saves its cache and exits; the teardown waits for it),
-// the current track's temporary file deleted, and Now Playing cleared. A step
-// whose object is absent is skipped; the others still run. Each step is
-// reported to AppSeams::trace by name as it runs.
+// application quits (the menu, the last window closed, or a terminating
+// signal): connected to aboutToQuit at launch. In this order: the cached
+// effects render is deleted, the output device is given back from exclusive
+// use, settings still waiting for their write are written, the stores are
+// written, the helpers are stopped, late file imports are invalidated, the
+// view state is saved (and written at once), the volume-key monitors removed,
+// late decode and render results invalidated, the decode and the player
+// stopped, the backend detached and its input closed (it saves its cache and
+// exits; the teardown waits for it), the current track's temporary file
+// deleted, and Now Playing cleared. A step whose object is absent is skipped;
+// the others still run. Each step is reported to AppSeams::trace by name as
+// it runs.
 //
 // The device is released before the stores are written, so a slow disk
 // never keeps another program waiting for the sound card.
@@ -25,6 +27,8 @@
 // Seam: the phone remote's server is stopped here (after the stores, before
 // the downloader) once the remote work adds it; until then there is none.
 #include "app/App.h"
+
+#include "app/UserDefaults.h"
 
 #include "downloader/FlacFetcher.h"
 #include "platform/audio/AudioPlayer.h"
@@ -52,6 +56,9 @@ void App::applicationWillTerminate() {
     }
     step("releaseHog");
     setHog(false, std::nullopt);
+    // Settings changed in the last second are still waiting for their write.
+    step("syncSettings");
+    UserDefaults().sync();
     step("saveExtras");
     saveExtras();
     step("stopFetcher");
@@ -60,6 +67,7 @@ void App::applicationWillTerminate() {
     ++library.fileOpenGeneration;
     step("saveViewState");
     saveViewState();
+    UserDefaults().sync();
     step("removeVolumeMonitors");
     for (std::unique_ptr<QObject>& monitor : p.volumeMonitors)
         monitor.reset();

@@ -1,11 +1,17 @@
 #include "app/UserDefaults.h"
 
+#include <QEvent>
+#include <QFuture>
+#include <QHash>
 #include <QLocale>
 #include <QSettings>
 #include <QStringList>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace ql {
 
@@ -119,17 +125,102 @@ std::optional<QString> UserDefaults::toText(const QVariant& v) {
     return std::nullopt;
 }
 
-UserDefaults::UserDefaults()
-    : m_settings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                             QStringLiteral("Quavelark"),
-                                             QStringLiteral("Quavelark"))) {}
+namespace {
+
+// The run's settings. QSettings asks itself to write at the next turn of the
+// event loop after any change; here that request is held back and a timer,
+// restarted by every change, writes once the burst is over.
+//
+// The timer's write runs on a pool thread: QSettings is reentrant, and
+// objects on one file share its pending changes, so a second object there
+// writes what this one holds while the main thread goes on. A write asked
+// for at once (sync(), the quit, the end of the process) first waits for a
+// write still running, then writes on the calling thread.
+class RunSettings final : public QSettings {
+public:
+    RunSettings()
+        : QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quavelark"),
+                    QStringLiteral("Quavelark")) {
+        m_timer.setSingleShot(true);
+        m_timer.setInterval(UserDefaults::kWriteDelayMs);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { write(true); });
+    }
+    ~RunSettings() override { write(false); }
+
+    void changed() {
+        m_dirty = true;
+        m_timer.start();
+    }
+    // Values set with setLater(), made when read or written.
+    QHash<QString, std::function<QVariant()>> later;
+    void resolve(const QString& key) {
+        if (const auto it = later.find(key); it != later.end()) {
+            setValue(key, (*it)());
+            later.erase(it);
+        }
+    }
+    void resolveAll() {
+        for (auto it = later.begin(); it != later.end(); ++it)
+            setValue(it.key(), (*it)());
+        later.clear();
+    }
+
+    void write(bool inBackground) {
+        m_timer.stop();
+        m_background.waitForFinished();
+        resolveAll();
+        const bool dirty = std::exchange(m_dirty, false);
+        if (dirty)
+            ++m_writes;
+        if (dirty && standIn)
+            standIn();
+        else if (dirty && inBackground)
+            m_background = QtConcurrent::run(
+                [file = fileName()] { QSettings(file, QSettings::IniFormat).sync(); });
+        else
+            sync();
+    }
+    quint64 writes() const { return m_writes; }
+
+    std::function<void()> standIn;
+
+protected:
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::UpdateRequest)
+            return true; // the timer writes
+        return QSettings::event(e);
+    }
+
+private:
+    QTimer m_timer;
+    QFuture<void> m_background;
+    bool m_dirty = false;
+    quint64 m_writes = 0;
+};
+
+RunSettings& runSettings() {
+    // Made on first use and kept to the end of the process; it writes what
+    // is still pending when it goes.
+    static RunSettings settings;
+    return settings;
+}
+
+} // namespace
+
+UserDefaults::UserDefaults() : m_settings(&runSettings()) {}
 
 UserDefaults::UserDefaults(const QString& iniFile)
-    : m_settings(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)) {}
+    : m_own(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)), m_settings(m_own.get()) {}
 
 UserDefaults::~UserDefaults() = default;
 
+void UserDefaults::resolve(QAnyStringView key) const {
+    if (!m_own && !runSettings().later.isEmpty())
+        runSettings().resolve(key.toString());
+}
+
 bool UserDefaults::contains(QAnyStringView key) const {
+    resolve(key);
     return m_settings->contains(key);
 }
 
@@ -156,20 +247,59 @@ std::optional<QString> UserDefaults::string(QAnyStringView key) const {
     return contains(key) ? toText(m_settings->value(key)) : std::nullopt;
 }
 
-QVariant UserDefaults::value(QAnyStringView key) const { return m_settings->value(key); }
+QVariant UserDefaults::value(QAnyStringView key) const {
+    resolve(key);
+    return m_settings->value(key);
+}
+
+void UserDefaults::changed() {
+    if (!m_own)
+        runSettings().changed();
+}
 
 void UserDefaults::set(QAnyStringView key, const QVariant& value) {
+    if (!m_own)
+        runSettings().later.remove(key.toString());
     m_settings->setValue(key, value);
+    changed();
+}
+
+void UserDefaults::setLater(QAnyStringView key, std::function<QVariant()> make) {
+    if (m_own) {
+        set(key, make());
+        return;
+    }
+    runSettings().later.insert(key.toString(), std::move(make));
+    changed();
 }
 
 void UserDefaults::remove(QAnyStringView key) {
+    if (!m_own)
+        runSettings().later.remove(key.toString());
     m_settings->remove(key);
+    changed();
 }
 
-void UserDefaults::clear() { m_settings->clear(); }
+void UserDefaults::clear() {
+    if (!m_own)
+        runSettings().later.clear();
+    m_settings->clear();
+    changed();
+}
 
 void UserDefaults::sync() {
-    m_settings->sync();
+    if (m_own)
+        m_own->sync();
+    else
+        runSettings().write(false);
+}
+
+quint64 UserDefaults::fileWrites() {
+    return runSettings().writes();
+}
+
+void UserDefaults::standInForWrites(std::function<void()> write) {
+    runSettings().standIn = std::move(write);
 }
 
 QString UserDefaults::fileName() const {

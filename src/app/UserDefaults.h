@@ -1,6 +1,17 @@
 // The program's settings: plain keys in one INI file (QSettings, organisation
-// and application "Quavelark": ~/.config/Quavelark/Quavelark.ini), read
-// once at start-up and written when a setting changes.
+// and application "Quavelark": ~/.config/Quavelark/Quavelark.ini).
+//
+// One settings object serves the whole run: every UserDefaults made without
+// a file name is a handle on it, so a read sees every earlier write at once
+// and nothing re-reads the file. Writes are coalesced: the file is written
+// once, kWriteDelayMs after the last change of a burst (a slider drag, a run
+// of search keystrokes), on a pool thread started by a timer of the main
+// thread's event loop; sync() writes at once (the quit calls it). Each write
+// replaces the file whole (QSettings' atomic sync), so a crash loses at most
+// the last second of changes and never leaves a damaged file.
+//
+// A handle on another INI file (tests, tools) has its own object, which
+// QSettings writes at the next turn of the event loop or when it goes.
 //
 // A key is present when the file holds any value under it. Every typed read
 // checks its conversion: the INI file keeps text, so "true", "1" or "yes"
@@ -12,13 +23,15 @@
 //   boolean/integer/real(key): the same with false, 0, 0.0 in place of nothing.
 //
 // The conversions are public (toBool, toInteger, toDouble, toText) so their
-// rules can be checked on their own. Main thread only.
+// rules can be checked on their own. Main thread only: the run's object is
+// made by the first handle, on the main thread.
 #pragma once
 
 #include <QAnyStringView>
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -57,7 +70,10 @@ inline constexpr const char* kFlacAllCount = "flacAllCount";
 
 class UserDefaults {
 public:
-    // The program's own settings file.
+    // How long after the last change of a burst the run's file is written.
+    static constexpr int kWriteDelayMs = 1000;
+
+    // The program's own settings: the run's one object.
     UserDefaults();
     // Another INI file (the validation suite, tests).
     explicit UserDefaults(const QString& iniFile);
@@ -80,12 +96,24 @@ public:
     double real(QAnyStringView key) const { return realIfPresent(key).value_or(0.0); }
 
     void set(QAnyStringView key, const QVariant& value);
+    // Like set(), with the value made only when it is read or written to the
+    // file: a large value that changes on every keystroke (the shuffle order)
+    // is then converted once per write, not once per change. On another
+    // file's handle the value is made at once.
+    void setLater(QAnyStringView key, std::function<QVariant()> make);
     void remove(QAnyStringView key);
     // Removes every key (a fresh start: tests, the validation suite).
     void clear();
-    // Writes pending changes to the file now (QSettings also does it later).
+    // Writes pending changes to the file now, and takes in a file another
+    // program changed meanwhile.
     void sync();
     QString fileName() const;
+
+    // How many times the run's settings file was written (benchmarks, tests).
+    static quint64 fileWrites();
+    // Seam: stands in for the run's file write, which is still counted (tests
+    // of how often large values are written; empty: QSettings writes).
+    static void standInForWrites(std::function<void()> write);
 
     static std::optional<bool> toBool(const QVariant& v);
     static std::optional<qint64> toInteger(const QVariant& v);
@@ -93,7 +121,12 @@ public:
     static std::optional<QString> toText(const QVariant& v);
 
 private:
-    std::unique_ptr<QSettings> m_settings;
+    void changed();
+    // Makes a value set with setLater() before `key` is read.
+    void resolve(QAnyStringView key) const;
+
+    std::unique_ptr<QSettings> m_own; // a handle on another file
+    QSettings* m_settings;
 };
 
 } // namespace ql

@@ -1,8 +1,10 @@
 // ---- backend: the long-lived library backend and its line protocol ----
 //
 // The catalog comes from one child process, the backend script, started once
-// at launch and never restarted. Requests go to its standard input, one JSON
-// line each, at most one in flight; its standard output is read on the main
+// at launch and never restarted, without waiting for its start: the first
+// "list" goes when it has started, and requests before that are dropped (the
+// poll asks again). Requests go to its standard input, one JSON line each, at
+// most one in flight; its standard output is read on the main
 // thread as it arrives and cut into lines, and every line ends the request in
 // flight whether or not it decodes. Replies are not matched to requests.
 //
@@ -13,10 +15,12 @@
 #include "app/App.h"
 
 #include "app/AppPaths.h"
+#include "app/FailureText.h"
 #include "library/BackendCommand.h"
 #include "library/BackendImport.h"
 #include "library/BackendRequest.h"
 #include "library/ToolPaths.h"
+#include "platform/ChildProcess.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
@@ -61,28 +65,32 @@ void App::startBackend() {
 
     connect(process, &QProcess::readyReadStandardOutput, this,
             [this, process] { receive(process->readAllStandardOutput()); });
+    // The start is not waited for: an interpreter on a hung mount must not
+    // freeze the window. The first "list" goes once the process runs.
+    connect(process, &QProcess::started, this,
+            [this] { request(QStringLiteral("list"), std::nullopt, std::nullopt); });
     connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError e) {
-        // A failed start is handled below; a crash also ends the process.
-        if (e == QProcess::WriteError)
-            backendWriteFailed(process->errorString());
+        // A crash also ends the process: its end is reported by finished.
+        if (e == QProcess::FailedToStart)
+            backendStartFailed(failureText(
+                processFailure(e, platform::programFile(process->program())), process->program()));
+        else if (e == QProcess::WriteError)
+            backendWriteFailed();
     });
     connect(process, &QProcess::finished, this, [this] { backendEnded(); });
 
-    // The launch itself is quick (fork and exec); waiting for it tells a
-    // missing or unusable interpreter apart at once. A missing script would
-    // only show as an interpreter that exits at once: it is a failed start.
-    QString problem = missingScript(command);
-    if (problem.isEmpty()) {
-        process->start();
-        if (!process->waitForStarted())
-            problem = process->errorString();
-    }
-    if (!problem.isEmpty()) {
-        library.backendError = true;
-        status->setTranslated(L10n::tr(QStringLiteral("음원 라이브러리 시작 실패: ")) + problem);
+    // A missing script would only show as an interpreter that exits at once:
+    // it is a failed start.
+    if (const std::optional<Failure> failure = scriptFailure(command)) {
+        backendStartFailed(failureText(*failure, command.arguments.value(0)));
         return;
     }
-    request(QStringLiteral("list"), std::nullopt, std::nullopt);
+    process->start();
+}
+
+void App::backendStartFailed(const QString& description) {
+    library.backendError = true;
+    status->setTranslated(L10n::tr(QStringLiteral("음원 라이브러리 시작 실패: ")) + description);
 }
 
 void App::stopBackend() {
@@ -103,25 +111,29 @@ void App::request(const QString& action, std::optional<qint64> id,
     // lost, the periodic poll asks again.
     if (library.pending || library.backendError)
         return;
-    library.pending = true;
     const QByteArray line = backendRequestLine(action, id, path);
     if (seams.backendWrite) {
+        library.pending = true;
         seams.backendWrite(line);
         return;
     }
+    // Until the process has started (or when it never was), a request is
+    // dropped like one made while another is in flight: no failure.
     QProcess* process = library.backend;
-    if (!process)
-        return; // not started: like a backend that never answers
+    if (!process || process->state() != QProcess::Running)
+        return;
+    library.pending = true;
     // QProcess queues the bytes and writes them from the event loop; a pipe
     // that breaks then reports a write error (see startBackend()).
-    if (process->state() != QProcess::Running || process->write(line) != line.size())
-        backendWriteFailed(process->errorString());
+    if (process->write(line) != line.size())
+        backendWriteFailed();
 }
 
-void App::backendWriteFailed(const QString& description) {
+void App::backendWriteFailed() {
     library.pending = false;
     library.backendError = true;
-    status->setStringValue(description);
+    const QString program = library.backend ? library.backend->program() : QString();
+    status->setTranslated(failureText(Failure::ProgramNotWritable, program));
 }
 
 void App::backendEnded() {

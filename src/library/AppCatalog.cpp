@@ -13,6 +13,7 @@
 // kept until a finished reply.
 #include "app/App.h"
 
+#include "app/FailureText.h"
 #include "app/JsonCodec.h"
 #include "library/CatalogChange.h"
 #include "ui/StatusLabel.h"
@@ -93,12 +94,14 @@ void App::restoreCatalog() {
 }
 
 void App::saveCatalog() {
-    QString error;
     const std::optional<QByteArray> bytes = JsonCodec<std::vector<Track>>::encode(library.rows);
+    QString error;
     if (!bytes)
-        error = QStringLiteral("A duration is not a finite number.");
-    else if (core.store.writeBytes(QString::fromLatin1(stores::kCatalog), *bytes, &error))
+        error = L10n::tr(QStringLiteral("재생 시간이 올바르지 않은 곡이 있습니다."));
+    else if (core.store.writeBytes(QString::fromLatin1(stores::kCatalog), *bytes))
         return;
+    else // the folder or the file: no permission, or no room left
+        error = failureText(Failure::FileNotWritable, catalogURL());
     status->setTranslated(L10n::tr(QStringLiteral("목록 저장 실패: ")) + error);
 }
 

@@ -4,27 +4,28 @@
 
 #include <QFileInfo>
 
-#include <cerrno>
-
 namespace ql {
 
-QString missingScript(const BackendCommand& command) {
-    const QString script = command.arguments.value(0);
-    const QFileInfo info(script);
+std::optional<Failure> scriptFailure(const BackendCommand& command) {
+    const QFileInfo info(command.arguments.value(0));
     if (info.isFile() && info.isReadable())
-        return {};
-    return script + QStringLiteral(": ") + qt_error_string(info.exists() ? EACCES : ENOENT);
+        return std::nullopt;
+    return info.exists() ? Failure::FileUnreadable : Failure::ProgramMissing;
 }
 
 ImportOutcome runImport(const BackendCommand& command, int limitMs) {
-    if (const QString problem = missingScript(command); !problem.isEmpty())
-        return {std::nullopt, problem};
+    // Not on the main thread: the text stays Korean, for the caller to show.
+    if (const std::optional<Failure> failure = scriptFailure(command))
+        return {std::nullopt, failureKorean(*failure) + command.arguments.value(0)};
     platform::ChildOptions options;
     options.environment = command.environment;
     options.timeoutMs = limitMs;
     const platform::ChildRun run = platform::runChild(command.program, command.arguments, options);
     if (!run.started)
-        return {std::nullopt, run.errorText};
+        return {std::nullopt,
+                failureKorean(processFailure(QProcess::FailedToStart,
+                                             platform::programFile(command.program))) +
+                    command.program};
     // Its cut-off output would only say that it could not be read.
     if (run.timedOut)
         return {std::nullopt, QStringLiteral("음원을 여는 데 시간이 너무 오래 걸렸습니다.")};

@@ -3,17 +3,20 @@
 //
 // Standard output is read to its end before the exit is waited for, so a large
 // answer cannot block the child; standard error is dropped; the exit status
-// is not looked at. A script that is missing or cannot be started fails with
-// the platform's description of the launch error; one that hangs (a file on a
-// dead mount) is killed when the limit runs out and fails with
-// "음원을 여는 데 시간이 너무 오래 걸렸습니다.".
+// is not looked at. A script that is missing or unreadable, or an interpreter
+// that cannot be started, fails with the Korean text of its cause and the
+// name (FailureText.h; the caller shows it in the interface language); one
+// that hangs (a file on a dead mount) is killed when the limit runs out and
+// fails with "음원을 여는 데 시간이 너무 오래 걸렸습니다.".
 //
 // Blocking: call it from a background queue, never from the main thread. Any
 // thread; no shared state.
 #pragma once
 
+#include "app/FailureText.h"
 #include "library/BackendCommand.h"
 
+#include <optional>
 #include <vector>
 
 namespace ql {
@@ -32,9 +35,8 @@ struct IntakeResult {
 IntakeResult importFiles(const BackendCommand& backend, const QStringList& files,
                          int limitMs = kImportLimitMs);
 
-// The platform's description of a script (the command's first argument)
-// that is not a readable file, such as a resources folder that was not
-// found; empty when the script is there.
-QString missingScript(const BackendCommand& command);
+// Why the script (the command's first argument) is not a readable file, such
+// as a resources folder that was not found; nothing when the script is there.
+std::optional<Failure> scriptFailure(const BackendCommand& command);
 
 } // namespace ql

@@ -1,7 +1,9 @@
 #include "platform/ChildProcess.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <chrono>
 #include <cmath>
@@ -151,6 +153,21 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
     run.exitCode = run.crashed ? -1 : process.exitCode();
     readOutput();
     return run;
+}
+
+ProgramFile programFile(const QString& program) {
+    QString path = program;
+    if (!program.contains(QLatin1Char('/'))) {
+        path = QStandardPaths::findExecutable(program);
+        if (path.isEmpty())
+            return ProgramFile::Missing;
+    }
+    const QFileInfo info(path);
+    if (!info.exists())
+        return ProgramFile::Missing;
+    if (!info.isFile() || !info.isExecutable())
+        return ProgramFile::NotExecutable;
+    return ProgramFile::Runnable;
 }
 
 } // namespace ql::platform

@@ -20,6 +20,8 @@
 // thread may call it.
 #pragma once
 
+#include "app/FailureText.h"
+
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
@@ -97,5 +99,9 @@ struct ChildRun {
 
 ChildRun runChild(const QString& program, const QStringList& arguments,
                   const ChildOptions& options = {});
+
+// What lies at a program's path (a bare name is looked up in PATH): it tells
+// why a program did not start. Any thread.
+ProgramFile programFile(const QString& program);
 
 } // namespace ql::platform

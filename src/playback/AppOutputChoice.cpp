@@ -77,6 +77,10 @@ void App::deviceChosen() {
     const QString name = isDevice ? playback.deviceList[std::size_t(i - 1)].name
                                   : L10n::tr(QStringLiteral("시스템 기본 출력"));
 
+    // An armed successor is scheduled on the old device's clock and would
+    // play there: it goes, and the next tick arms again on the new device.
+    cancelQueued();
+
     // A device that does not open keeps the player where it plays: the
     // earlier choice stays, stored and shown, and the user is told.
     if (playback.audio && !matchOutputRate(*playback.audio)) {

@@ -30,8 +30,10 @@
 // renderer through AppSeams::renderFX.
 #include "app/App.h"
 
+#include "app/FailureText.h"
 #include "effects/FXPanel.h"
 #include "library/ToolPaths.h"
+#include "platform/ChildProcess.h"
 #include "platform/Platform.h"
 #include "platform/audio/AudioPlayer.h"
 #include "playback/DecodeCommand.h"
@@ -42,6 +44,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThreadPool>
 #include <QUuid>
@@ -57,20 +60,30 @@ const char* const kDecodeFailed = "파일을 재생할 수 없습니다. 디스�
 const char* const kOutputFailed = "오디오 출력을 시작할 수 없습니다.";
 
 // The road ends without playing: the message, and the play button back to
-// play. `message` is shown as given when it is not a Korean interface text
-// (a platform's own description). A seek waiting for this road's player dies
-// with it: it must not move the next track.
-void endFailed(App& app, const QString& message) {
+// play. A seek waiting for this road's player dies with it: it must not move
+// the next track.
+void endRoad(App& app) {
     app.playback.loading = false;
     app.playback.pendingSeek.reset();
-    app.status->setStringValue(L10n::tr(message));
     app.views.playButton->setTitle(stoppedTitle());
+}
+
+// `message` is a Korean interface text.
+void endFailed(App& app, const QString& message) {
+    app.status->setStringValue(L10n::tr(message));
+    endRoad(app);
+}
+
+// A cause and the program or file it concerns, the name shown as it is.
+void endFailed(App& app, Failure cause, const QString& name) {
+    app.status->setTranslated(failureText(cause, name));
+    endRoad(app);
 }
 
 enum class Adopted { Playing, NoPlayer, NotStarted };
 struct Adoption {
     Adopted outcome;
-    QString error; // the platform's description, for NoPlayer
+    QString unreadable; // for NoPlayer: the name of the file no player opens
 };
 
 // Plays `file` as the current track's temporary file. A file from which no
@@ -84,7 +97,7 @@ Adoption adoptAndPlay(App& app, const QString& file) {
         opened = platform::AudioPlayer::open(*app.platform.outputs, file);
     if (!opened.player) {
         QFile::remove(file);
-        return {Adopted::NoPlayer, opened.error};
+        return {Adopted::NoPlayer, QFileInfo(file).fileName()};
     }
     if (p.cacheURL)
         QFile::remove(*p.cacheURL);
@@ -181,13 +194,15 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
     // missing or unusable ffmpeg apart at once.
     process->start();
     if (!process->waitForStarted()) {
-        const QString problem = process->errorString();
+        const Failure cause =
+            processFailure(process->error(), platform::programFile(process->program()));
+        const QString program = process->program();
         p.decoder = nullptr;
         process->disconnect(this);
         process->deleteLater();
         if (p.inFlight->take(output))
             QFile::remove(output);
-        endFailed(*this, problem);
+        endFailed(*this, cause, program);
     }
 }
 
@@ -208,7 +223,7 @@ void App::decodeFinished(const QProcess& process, const QString& output, quint64
     }
     const Adoption adopted = adoptAndPlay(*this, output);
     if (adopted.outcome == Adopted::NoPlayer)
-        endFailed(*this, adopted.error);
+        endFailed(*this, Failure::FileUnreadable, adopted.unreadable);
     else if (adopted.outcome == Adopted::NotStarted)
         endFailed(*this, QString::fromUtf8(kOutputFailed));
 }

@@ -7,11 +7,11 @@
 // AppPlayRequest.cpp) and the device plays the two files back to back.
 //
 // When arming is impossible — no successor, the successor is the playing
-// track itself, it needs processing, its file does not open, or in
-// bit-perfect mode its rate is more than 1 Hz from the playing one — the
-// track is marked in `gaplessSkipped` and the ordinary end-of-track road
-// plays the next track (re-matching the device rate where needed). The mark
-// keeps the check from trying again on every tick.
+// track itself, it needs processing, its file does not open, the chosen
+// device refuses it, or in bit-perfect mode its rate is more than 1 Hz from
+// the playing one — the track is marked in `gaplessSkipped` and the ordinary
+// end-of-track road plays the next track (re-matching the device rate where
+// needed). The mark keeps the check from trying again on every tick.
 //
 // A successor the radio queue gave is taken off the queue at arming, with
 // the ids naming no track that stood in front of it (the next-track action
@@ -80,7 +80,14 @@ void App::gaplessCheck() {
     if (successor.enableRate())
         successor.setRate(float(speed));
     successor.setVolume(effVol(next));
-    bindPlayer(successor);
+    // Refused by the chosen device, the successor would start on another one
+    // at a time read from the playing device's clock: give up as for a file
+    // that does not open.
+    if (!bindPlayer(successor)) {
+        retirePlayer(std::move(opened.player));
+        p.gaplessSkipped = currentId;
+        return;
+    }
     successor.prepareToPlay();
 
     const bool fromRadio = takeRadioHead(listening.radioQueue, library.rows, next->id);

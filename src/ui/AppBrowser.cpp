@@ -108,8 +108,11 @@ void App::saveViewState() {
     UserDefaults defaults;
     if (searchChanged)
         defaults.set(keys::kLibrarySearch, text);
+    // A shuffled order changes with every keystroke: it is converted for the
+    // file only when the file is written.
     if (orderChanged)
-        defaults.set(keys::kVisibleTrackOrder, idsToSetting(browser.orderedIDs));
+        defaults.setLater(keys::kVisibleTrackOrder,
+                          [ids = browser.orderedIDs] { return idsToSetting(ids); });
     browser.storedSearch = text;
     browser.storedOrder = browser.orderedIDs;
 }

@@ -49,7 +49,8 @@ TrackCellDelegate::TrackCellDelegate(QObject* parent) : QStyledItemDelegate(pare
 void TrackCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
     painter->save();
-    if (option.state & QStyle::State_Selected)
+    const bool selected = option.state & QStyle::State_Selected;
+    if (selected)
         painter->fillRect(option.rect, option.palette.brush(QPalette::Highlight));
 
     const auto* model = qobject_cast<const TrackTableModel*>(index.model());
@@ -71,6 +72,11 @@ void TrackCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         textRect = option.rect.adjusted(kThumbnail + kThumbGap, 0, -kTextRight, 0);
         color = Qt::white;
     }
+
+    // Grey on the highlight would be near unreadable: a selected row's texts
+    // all take the highlighted-text colour.
+    if (selected)
+        color = option.palette.color(QPalette::HighlightedText);
 
     const QString text = index.data(Qt::DisplayRole).toString();
     painter->setFont(option.font);

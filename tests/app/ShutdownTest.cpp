@@ -60,8 +60,8 @@ struct QuitCase {
     QStringList steps;
 };
 
-const QStringList kStores{"releaseHog",    "saveExtras",           "stopFetcher",   "dropImports",
-                          "saveViewState", "removeVolumeMonitors", "bumpGeneration"};
+const QStringList kStores{"releaseHog",  "syncSettings",  "saveExtras",           "stopFetcher",
+                          "dropImports", "saveViewState", "removeVolumeMonitors", "bumpGeneration"};
 
 // clang-format off
 const std::vector<QuitCase>& quitCases() {

@@ -47,9 +47,12 @@ struct Bridge {
         app->status->setClock([this] { return now; });
         app->seams.backendCommand = [] { return FakeBackend::command(); };
     }
+    // Starts the backend and lets it run: its first "list" is then sent.
     void start() {
         fake.install();
         app->startBackend();
+        QTest::qWaitFor([this] { return app->library.backend->state() == QProcess::Running; },
+                        10000);
     }
     void answers(const QJsonArray& steps) { fake.plan.insert("answers", steps); }
     // Waits until the backend has taken `n` request lines.
@@ -146,10 +149,17 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(line).object(), QJsonDocument::fromJson(sent).object());
     }
 
+    // The start does not wait for the process: a poll before it runs is
+    // dropped with no failure; the first "list" follows its start.
     void theFirstRequestIsListAndTheBackendGetsItsOwnPATH() {
         Bridge b;
         b.answers({QJsonObject{{"env", "PATH"}}});
-        b.start();
+        b.fake.install();
+        b.app->startBackend();
+        QCOMPARE(b.app->library.backend->state(), QProcess::Starting);
+        b.app->request("scan", std::nullopt, std::nullopt);
+        QVERIFY(!b.app->library.pending && !b.app->library.backendError);
+        QVERIFY(b.received(1));
         QTRY_VERIFY_WITH_TIMEOUT(!b.app->library.pending, 10000);
         QCOMPARE(b.fake.requests(), QList<QByteArray>{"{\"action\":\"list\"}\n"});
         QCOMPARE(b.app->status->stringValue(), backendPATH(resourceDir()));
@@ -162,7 +172,7 @@ private slots:
             << QStringList{"/nonexistent/python3", FakeBackend::script()} << "";
         QTest::newRow("a script that is not there")
             << (FakeBackend::command().mid(0, 1) << "/nonexistent/backend.py")
-            << "/nonexistent/backend.py: No such file or directory";
+            << "프로그램이 없습니다: /nonexistent/backend.py";
     }
     void aBackendThatCannotStart() {
         QFETCH(QStringList, command);
@@ -176,6 +186,7 @@ private slots:
         b.app->restoreCatalog();
 
         b.start();
+        QTRY_VERIFY_WITH_TIMEOUT(b.app->library.backendError, 10000);
         const QString prefix = QStringLiteral("음원 라이브러리 시작 실패: ");
         const QString shown = b.app->status->stringValue();
         QVERIFY2(shown.startsWith(prefix) && shown.size() > prefix.size(), qPrintable(shown));
@@ -253,7 +264,8 @@ private slots:
         b.app->scan();
         QTRY_VERIFY_WITH_TIMEOUT(b.app->library.backendError, 10000);
         QVERIFY(!b.app->library.pending);
-        QCOMPARE(b.app->status->stringValue(), b.app->library.backend->errorString());
+        QCOMPARE(b.app->status->stringValue(),
+                 "프로그램에 요청을 보내지 못했습니다: " + b.app->library.backend->program());
         QCOMPARE(b.app->library.backend->state(), QProcess::Running);
         b.app->scan();
         QVERIFY(!b.app->library.pending);

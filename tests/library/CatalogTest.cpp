@@ -198,7 +198,8 @@ private slots:
         const QByteArray before = test::readFile(s.cache());
         QVERIFY(QFile::setPermissions(s.storeDir.path(), QFile::ReadOwner | QFile::ExeOwner));
         s.app->saveCatalog();
-        QCOMPARE(s.app->status->stringValue(), QString("목록 저장 실패: Permission denied"));
+        QCOMPARE(s.app->status->stringValue(),
+                 "목록 저장 실패: 파일을 쓸 수 없습니다(권한 또는 디스크 공간 부족): " + s.cache());
 
         // In a reply the refilter's count replaces the message at once; the
         // catalog still changes in memory, the file keeps what it had.

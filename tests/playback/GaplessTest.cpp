@@ -298,6 +298,45 @@ private slots:
         QCOMPARE(r.app.listening.radioQueue, (QList<qint64>{3, 2}));
     }
 
+    void deviceTroubleAroundTheArming_data() {
+        QTest::addColumn<bool>("gone"); // DAC A chosen but gone, or chosen while armed
+        QTest::newRow("refused successor: the ordinary road plays it") << true;
+        QTest::newRow("another device while armed: it arms there, Analog B quiet") << false;
+    }
+    void deviceTroubleAroundTheArming() {
+        QFETCH(bool, gone);
+        Rig r;
+        addGateTracks(r);
+        r.show({1, 2});
+        r.app.playback.outputUID = gone ? std::optional(test::kDacA) : std::nullopt;
+        QVERIFY(!gone || r.rig.hw().unplug(test::kDacA));
+        QVERIFY(r.start(1));
+        QVERIFY(r.playTo(7.0));
+        r.app.gaplessCheck();
+        if (!gone) { // armed on Analog B, then DAC A picked as the user does
+            r.app.refreshDevicePopup();
+            r.app.devicePopup->setCurrentIndex(1);
+            r.app.deviceChosen();
+            r.app.gaplessCheck();
+            QCOMPARE(r.app.playback.queued->player->outputDevice(), test::kDacA);
+        }
+        QCOMPARE(r.queuedId(), gone ? std::nullopt : std::optional<qint64>(2));
+        QCOMPARE(r.app.playback.gaplessSkipped, gone ? 1 : kNone);
+
+        // Both devices keep time, as real ones do.
+        const std::int64_t quietFrom = r.analogB->framesWritten();
+        for (int step = 0; step < 60 && (r.currentId() != 2 || r.audio().currentTime() < 0.5);
+             ++step) {
+            r.analogB->advance(kRate / 10);
+            r.dacA->advance(kRate / 10);
+            QTest::qWait(20);
+        }
+        QCOMPARE(r.currentId(), std::optional<qint64>(2));
+        QCOMPARE(r.requests.contains(2), gone); // the ordinary road, or the promotion
+        QCOMPARE(r.audio().outputDevice(), gone ? QString() : test::kDacA);
+        QCOMPARE(r.analogB->framesWritten() == quietFrom, !gone);
+    }
+
     void sampleExactJoin_data() { addRows(joinCases()); }
     void sampleExactJoin() {
         const JoinCase& c = test::currentCase(joinCases());

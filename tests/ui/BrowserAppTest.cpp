@@ -45,6 +45,7 @@ QStringList pickerItems(const App& app) {
 void clearSettings() {
     UserDefaults d;
     d.clear();
+    d.sync();
 }
 
 } // namespace
@@ -97,11 +98,44 @@ private slots:
             f.write("[General]\nvisibleTrackOrder=" + order +
                     "\nselectedFolder=/Music/Jazz\nlibrarySearch=\"  harbor \"\n");
         }
+        UserDefaults().sync(); // the run's settings take the file in
         platform::Platform plat;
         App app(plat);
         QCOMPARE(app.browser.orderedIDs, ids);
         QCOMPARE(app.browser.selectedFolder, QString("/Music/Jazz"));
         QCOMPARE(app.search->text(), QString("  harbor "));
+    }
+
+    // Twenty keystrokes with shuffle on, each storing 100,000 ids: one write
+    // (stood in for: QSettings writes so long a list slowly under the debug
+    // allocator). The quit writes what waits; a copy of the file holds it.
+    void settingsWritesAreCoalesced() {
+        platform::Platform plat;
+        App app(plat);
+        app.playback.shuffled = true;
+        app.library.rows = catalog(100000);
+        UserDefaults::standInForWrites([] {});
+        app.filter(true);
+        UserDefaults().sync();
+        const quint64 before = UserDefaults::fileWrites();
+        for (int k = 0; k < 20; ++k)
+            QTest::keyClick(app.search, k % 2 ? Qt::Key_Backspace : Qt::Key_S);
+        QVERIFY(idsFromSetting(UserDefaults().value(keys::kVisibleTrackOrder)).size() == 100000);
+        QCOMPARE(UserDefaults::fileWrites(), before);
+        QTest::qWait(3 * UserDefaults::kWriteDelayMs);
+        QCOMPARE(UserDefaults::fileWrites(), before + 1);
+        UserDefaults::standInForWrites({});
+
+        app.library.rows = catalog(8);
+        app.search->setText("song");
+        app.filter(true);
+        UserDefaults().set(keys::kPlayerVolume, 37.5);
+        app.applicationWillTerminate();
+        const QString copy = QDir::temp().filePath("settings-copy.ini");
+        QVERIFY(QFile::copy(UserDefaults().fileName(), copy));
+        const UserDefaults onDisk(copy);
+        QCOMPARE(onDisk.string(keys::kLibrarySearch), std::optional<QString>("song"));
+        QCOMPARE(onDisk.real(keys::kPlayerVolume), 37.5);
     }
 
     void shuffledOrderSurvivesARestart() {

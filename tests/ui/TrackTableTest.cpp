@@ -3,6 +3,7 @@
 #include "app/UserDefaults.h"
 #include "platform/Platform.h"
 #include "ui/StatusLabel.h"
+#include "ui/Theme.h"
 #include "ui/TrackTableModel.h"
 #include "ui/TrackTableView.h"
 #include "ui/l10n/L10n.h"
@@ -17,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 
+#include <cmath>
 #include <memory>
 
 using namespace ql;
@@ -114,6 +116,39 @@ private slots:
         s.app->library.qual.insert(fav.path, "FLAC 96kHz/24bit ★");
         const QModelIndex at = s.model()->index(row, s.model()->columnOf(column));
         QCOMPARE(s.model()->data(at, Qt::DisplayRole).toString(), text);
+    }
+
+    // The lightest pixel of a cell is its text's colour: white on a selected
+    // row, at least 3:1 against the highlight; the row below keeps its grey.
+    void selectedRowTexts_data() {
+        QTest::addColumn<QString>("column");
+        for (const char* id : {"artist", "album", "format", "quality", "duration"})
+            QTest::newRow(id) << QString(id);
+    }
+    void selectedRowTexts() {
+        QFETCH(QString, column);
+        std::vector<Track> rows = catalog(2);
+        Shown s(rows, [&](App& app) { app.library.qual.insert(rows[0].path, "FLAC 48kHz/24bit"); });
+        s.app->selectTableRow(0);
+        QWidget* window = s.table()->window(); // the rows on the window's background
+        const QImage shot = window->grab().toImage();
+        const auto lightest = [&](int row) {
+            QRect cell = s.table()->visualRect(s.model()->index(row, s.column(qPrintable(column))));
+            cell.moveTopLeft(s.table()->viewport()->mapTo(window, cell.topLeft()));
+            const QImage part = shot.copy(cell);
+            QColor best = Qt::black;
+            for (int i = 0; i < part.width() * part.height(); ++i)
+                if (const QColor p = part.pixelColor(i % part.width(), i / part.width());
+                    p.lightnessF() > best.lightnessF())
+                    best = p;
+            return best;
+        };
+        QCOMPARE(lightest(0), QColor(Qt::white));
+        // White's relative luminance is 1; 3:1 needs the highlight's at most 0.3.
+        const auto lin = [](double v) { return std::pow((v + 0.055) / 1.055, 2.4); };
+        const QColor a = Theme::accent();
+        QVERIFY(0.2126 * lin(a.redF()) + 0.7152 * lin(a.greenF()) + 0.0722 * lin(a.blueF()) <= 0.3);
+        QVERIFY(lightest(1).lightnessF() < 0.9);
     }
 
     void everyCellsToolTipIsTheFullPath() {

@@ -23,10 +23,19 @@ struct RuleSource {
     const char16_t* replacement;
     char16_t unit;
 };
+// A lone "1" (no digit or comma before it) takes the singular; each singular
+// rule runs ahead of its plural one.
 constexpr RuleSource kUnitRules[] = {
-    {u"(?<![\\d,])1곡", u"1 track", u'곡'},  {u"(\\d[\\d,]*)곡", u"\\1 tracks", u'곡'},
-    {u"(\\d+)앨범", u"\\1 albums", u'앨'},   {u"(\\d+)아티스트", u"\\1 artists", u'아'},
-    {u"(\\d+)장 •", u"\\1 albums •", u'장'}, {u"(\\d+)개 •", u"\\1 items •", u'개'},
+    {u"(?<![\\d,])1곡", u"1 track", u'곡'},
+    {u"(\\d[\\d,]*)곡", u"\\1 tracks", u'곡'},
+    {u"(?<![\\d,])1앨범", u"1 album", u'앨'},
+    {u"(\\d+)앨범", u"\\1 albums", u'앨'},
+    {u"(?<![\\d,])1아티스트", u"1 artist", u'아'},
+    {u"(\\d+)아티스트", u"\\1 artists", u'아'},
+    {u"(?<![\\d,])1장 •", u"1 album •", u'장'},
+    {u"(\\d+)장 •", u"\\1 albums •", u'장'},
+    {u"(?<![\\d,])1개 •", u"1 item •", u'개'},
+    {u"(\\d+)개 •", u"\\1 items •", u'개'},
     {u"(\\d+)채널", u"\\1ch", u'채'},
 };
 

@@ -1,7 +1,7 @@
 // Translates Korean interface texts into English: the engine behind L10n.
 //
 // tr(text): in Korean mode, or when the text holds no Hangul syllable, the text
-// itself (nothing is remembered). Otherwise the seven unit rules rewrite counts
+// itself (nothing is remembered). Otherwise the unit rules rewrite counts
 // with Korean unit words ("21곡" → "21 tracks"), each rule on the output of the
 // one before; then every row of the phrase table, longest key first, replaces
 // every occurrence of its key. Korean that no key covers stays as it is. The

@@ -58,6 +58,13 @@ private slots:
         QTest::newRow("artists") << "12곡 · 7아티스트" << "12 tracks · 7 artists";
         QTest::newRow("album grid subtitle") << "3장 • 40곡" << "3 albums • 40 tracks";
         QTest::newRow("artist grid subtitle") << "4개 • 7곡" << "4 items • 7 tracks";
+        QTest::newRow("one album") << "1앨범" << "1 album";
+        QTest::newRow("21 albums") << "21앨범" << "21 albums";
+        QTest::newRow("grouped albums") << "1,001앨범" << "1,001 albums";
+        QTest::newRow("one of each") << "1곡 · 1앨범" << "1 track · 1 album";
+        QTest::newRow("one track under albums") << "3장 • 1곡" << "3 albums • 1 track";
+        QTest::newRow("one item") << "1개 • 2곡" << "1 item • 2 tracks";
+        QTest::newRow("one artist") << "1아티스트" << "1 artist";
         QTest::newRow("full-width digits count as digits") << "１２곡" << "１２ tracks";
         QTest::newRow("units run before the table")
             << "12곡 / 전체 300곡" << "12 tracks / All 300 tracks";
