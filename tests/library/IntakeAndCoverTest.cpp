@@ -2,6 +2,7 @@
 // what support/fake_import.py answers; the transport bar's cover with the real
 // ffmpeg on FLAC files with and without an embedded 1000 × 1000 picture.
 #include "app/App.h"
+#include "app/FailureText.h"
 #include "app/UserDefaults.h"
 #include "library/BackendCommand.h"
 #include "library/ToolPaths.h"
@@ -113,12 +114,13 @@ private slots:
     void intake() {
         const auto& [name, how, first, second, steps, rows, plays, status] =
             test::currentCase(kCases);
-        const QString python = how == "nopython" ? QStringLiteral("/nonexistent/python3")
+        const QByteArrayView way(how); // compared by text, never by pointer
+        const QString python = way == "nopython" ? QStringLiteral("/nonexistent/python3")
                                                  : pythonPath().value_or("/usr/bin/python3");
         test::LaunchedApp l("ko", {}, platform::makeSimulatedPlatform());
         App& app = *l.app;
         app.seams.backendCommand = [python] { return QStringList{python, kFakeImport}; };
-        app.seams.importLimitMs = how == "limit" ? 1000 : 0;
+        app.seams.importLimitMs = way == "limit" ? 1000 : 0;
         app.library.rows = {Track{1, "/m/1.flac", "one", {}, {}, 1, {}},
                             Track{2, "/m/2.flac", "two", {}, {}, 1, {}}};
         app.browser.selectedFolder = "/m";
@@ -128,12 +130,12 @@ private slots:
         app.status->setStringValue(kHeld);
         const quint64 generation = app.library.fileOpenGeneration;
 
-        if (how == "panel" || how == "cancel") {
+        if (way == "panel" || way == "cancel") {
             app.seams.openPanel = [&](QFileDialog& panel) -> std::optional<QStringList> {
                 // Existing files, several at once, one filter of audio types.
                 const QString f = panel.nameFilters().join('|');
                 const bool audio = f.contains("*.flac") && f.contains("*.mp3") && !f.contains('|');
-                if (how == "cancel" || panel.fileMode() != QFileDialog::ExistingFiles || !audio)
+                if (way == "cancel" || panel.fileMode() != QFileDialog::ExistingFiles || !audio)
                     return std::nullopt;
                 return inTemp(first);
             };
@@ -161,9 +163,9 @@ private slots:
             return;
         }
         QVERIFY(!app.playback.current && !QFile::exists(app.catalogURL()));
-        const platform::ChildOptions like{.environment = app.backendLaunch().environment};
+        // A program that cannot start is described by its cause, in our own words.
         QCOMPARE(app.status->stringValue(),
-                 status == "<launch>" ? platform::runChild(python, {}, like).errorText : status);
+                 status == "<launch>" ? failureKorean(Failure::ProgramMissing) + python : status);
     }
 
     void cover_data() { test::addRows(kCovers); }
