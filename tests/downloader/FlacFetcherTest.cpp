@@ -1,9 +1,11 @@
 // Guards against: a script run started wrong, misread, or left running after Stop.
 #include "downloader/FlacFetcher.h"
+#include "app/App.h"
 
 #include "app/UserDefaults.h"
 
 #include "CaseRows.h"
+#include "LaunchedApp.h"
 #include "TestHome.h"
 
 #include <QComboBox>
@@ -320,6 +322,38 @@ private slots:
         rig.fetcher.show();
         QCOMPARE(rig.fetcher.window()->pos(), QPoint(3, 4));
         QVERIFY(!FlacFetcher::hasScript(rig.dir.filePath("none")));
+    }
+
+    // Through the launched program: what the script saved goes to the library
+    // backend as one "add" per file, then one "scan".
+    void savedFilesReachTheBackend() {
+        QTemporaryDir dir;
+        const QString res = dir.filePath("res"), home = dir.filePath("home");
+        QDir().mkpath(res);
+        QDir().mkpath(home + "/Downloads/Melon");
+        QFile::copy(kStandIn, res + "/flac_fetch.py");
+        QStringList saved, steps;
+        for (const char* name : {"a.flac", "b.flac"}) {
+            saved << home + "/Downloads/Melon/" + name;
+            steps << "out " + ("완료 [1/2]: " + saved.last() + "\n").toUtf8().toHex();
+        }
+        qputenv("STANDIN_RECORD", dir.filePath("record.json").toUtf8());
+        qputenv("STANDIN_STEPS", (steps.join('\n') + "\nexit 0").toUtf8());
+        test::LaunchedApp app("ko");
+        QStringList sent;
+        app->seams.backendWrite = [&sent](const QByteArray& line) {
+            const QJsonObject r = QJsonDocument::fromJson(line).object();
+            if (r.value("action").toString() != "list")
+                sent << r.value("action").toString() + ' ' + r.value("path").toString();
+        };
+        app->fetcher->setFolders({res, home});
+        app->runMelon();
+        QTRY_VERIFY_WITH_TIMEOUT(app->core.needsScan, 10000);
+        for (int i = 0; i < 4; ++i) {
+            app->tick();
+            app->library.pending = false; // the backend's reply
+        }
+        QCOMPARE(sent, QStringList({"add " + saved[0], "add " + saved[1], "scan "}));
     }
 };
 
