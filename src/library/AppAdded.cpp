@@ -9,6 +9,7 @@
 #include "ui/StatusLabel.h"
 
 #include <QFile>
+#include <QCoreApplication>
 #include <QPointer>
 #include <QThreadPool>
 
@@ -52,7 +53,7 @@ void App::warmAdded() {
         for (const QString& path : paths)
             dates.insert(path, read(path));
         QMetaObject::invokeMethod(
-            self.data(),
+            QCoreApplication::instance(),
             [self, dates] {
                 if (!self)
                     return;

@@ -13,6 +13,7 @@
 #include "ui/StatusLabel.h"
 
 #include <QDir>
+#include <QCoreApplication>
 #include <QPointer>
 #include <QThreadPool>
 
@@ -64,7 +65,7 @@ void App::startGenreScan() {
     genreQueue->start([self, paths, ffprobe, cwd, options, stop = library.genreStop] {
         const auto toMain = [self](auto step) {
             QMetaObject::invokeMethod(
-                self.data(),
+                QCoreApplication::instance(),
                 [self, step] {
                     if (self)
                         step(*self);

@@ -13,6 +13,7 @@
 #include "playback/DecodeCommand.h"
 
 #include <QDir>
+#include <QCoreApplication>
 #include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
@@ -100,7 +101,7 @@ void App::requestQuality(const Track& track) {
     qualityQueue->start([self, ffprobe, track, children = children] {
         const QualityResult result = probeQuality(ffprobe, track.path, children);
         QMetaObject::invokeMethod(
-            self.data(),
+            QCoreApplication::instance(),
             [self, track, result] {
                 if (self)
                     storeQuality(*self, track, result);
