@@ -8,7 +8,10 @@
 #include "PlayerRig.h"
 #include "TestHome.h"
 
+#include <sndfile.h>
+
 #include <cmath>
+#include <complex>
 
 using namespace ql;
 using namespace ql::platform;
@@ -207,6 +210,46 @@ private slots:
         for (int k = 0; k <= steps; ++k)
             QVERIFY2(std::abs(levels[std::size_t(k)] - (1.0 - k * step)) < 1e-6,
                      qPrintable(QString("step %1 at %2").arg(k).arg(levels[std::size_t(k)])));
+    }
+
+    // A quiet 24-bit tone on a 16-bit device, at a volume below 1 or not:
+    // the rounding error is a flat noise floor, no harmonic 6 dB above it.
+    void wordLengthIsReducedWithDither_data() {
+        QTest::addColumn<float>("volume");
+        QTest::newRow("volume 0.5") << 0.5f;
+        QTest::newRow("volume 1") << 1.0f;
+    }
+    void wordLengthIsReducedWithDither() {
+        QFETCH(float, volume);
+        test::Samples in{kRate, 1, {}};
+        for (int f = 0; f < 16 * 4410; ++f) // -90 dBFS; 1 kHz: bin 100 of 4410 frames
+            in.data.push_back(256 * int(std::lrint(265.27 * sampleOf(Wave::Sine, f))));
+        const QString path = test::tempFile("dither.wav");
+        QVERIFY(test::writeSamples(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, in));
+        PlayerRig rig(SimClock::Untimed, physical(kRate, 16, false, 2));
+        auto player = rig.open(path);
+        QVERIFY(player);
+        test::Finishes fin(*player);
+        player->setVolume(volume);
+        QVERIFY(player->play());
+        QTRY_COMPARE(fin.results, QList<bool>{true});
+        const auto heard = rig.b->recordedInt32(0);
+        QCOMPARE(heard.size(), 2 * in.data.size());
+        std::array<std::complex<double>, 10> x{};
+        std::array<double, 10> harmonic{}; // power per 4410 frames, summed
+        double floor = 0;                  // mean power per bin (Parseval), summed
+        for (std::size_t f = 0; f < in.data.size(); ++f) {
+            const double e = (heard[2 * f] - volume * double(in.data[f])) / 65536;
+            floor += e * e;
+            for (std::size_t k = 1; k < 10; ++k) {
+                x[k] += e * std::polar(1.0, -2 * M_PI * 100 * double(k * f) / 4410);
+                if ((f + 1) % 4410 == 0)
+                    harmonic[k] += std::norm(std::exchange(x[k], {}));
+            }
+        }
+        for (std::size_t k = 1; k < 10; ++k)
+            QVERIFY2(harmonic[k] <= 4 * floor, qPrintable(QString("harmonic %1").arg(k)));
+        QVERIFY(floor <= 0.26 * double(in.data.size())); // rounding 1/12 + TPDF 1/6
     }
 };
 

@@ -67,7 +67,7 @@ bool runFfmpeg(const QStringList& args);
 
 // `got` equals `want` sample for sample, except that the `fadeFrames` frames
 // from sample `at` on fade in (frame k at (k + 1) / fadeFrames of the signal),
-// within `lsb` (one step of the stream's integer format, as 32-bit values).
+// within 1.5 `lsb` (a step of the integer format as 32-bit values; the fade is dithered).
 bool equalWithFadeIn(const std::vector<std::int32_t>& got, const std::vector<std::int32_t>& want,
                      std::size_t at, int channels, int fadeFrames, std::int32_t lsb);
 

@@ -494,7 +494,8 @@ void OutputEngine::mixAndWrite(const MixPlan& plan) {
     m_cycle.fetch_add(1, std::memory_order_acq_rel); // even: the voices are free again
     if (frames == 0)
         return;
-    encodeSamples(m_mix.data(), frames * std::size_t(ch), m_format.sample, m_bytes.data());
+    encodeSamples(m_mix.data(), frames * std::size_t(ch), m_format.sample, m_bytes.data(),
+                  &m_dither);
     m_pendingFrom = 0;
     m_pendingFrames = std::int64_t(frames);
     writePending();

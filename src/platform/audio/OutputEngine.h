@@ -40,7 +40,9 @@
 // for the rest of the block, until its data comes.
 //
 // Feeder: reads the voices' rings, mixes in doubles, encodes to the stream
-// format and writes what the sink reports free. It never allocates, locks a
+// format (dithered to its word length whenever the mix is off the integer
+// grid: a gain, a fade, a wider source; never on the bit-perfect path) and
+// writes what the sink reports free. It never allocates, locks a
 // mutex or logs; it sleeps in the sink's wait (the device's poll descriptors
 // with the engine's WakeSignal), a period at a time in steady playback. When
 // the sink reports the device gone, every running voice ends as failed and
@@ -51,6 +53,7 @@
 
 #include "platform/AudioHardware.h"
 #include "platform/AudioSink.h"
+#include "platform/audio/SampleCodec.h"
 #include "platform/audio/Voice.h"
 #include "platform/audio/WakeSignal.h"
 
@@ -200,6 +203,8 @@ private:
     std::thread m_feeder;
     std::vector<double> m_mix;
     std::vector<unsigned char> m_bytes;
+    // The stream's own dither source, drawn from by the feeder only.
+    Dither m_dither{std::uint64_t(reinterpret_cast<std::uintptr_t>(this))};
     double m_clockBase = 0;  // seconds played by earlier streams (and before a flush)
     double m_idleSince = -1; // steady seconds since no voice runs; -1 while one does
     bool m_releaseSoon = false;

@@ -6,6 +6,18 @@
 // format at least as wide gives back the very same integers (the bit-perfect
 // path). Narrower formats round to nearest; every integer format clips at its
 // full scale.
+//
+// Word length: a block whose samples do not all lie on the integer format's
+// grid (a gain other than 1, a fade, a source wider than the format, a
+// converted rate) is given triangular (TPDF) dither of one step either side
+// before it is rounded, from its first sample off the grid to its last, so
+// the rounding error becomes a steady, signal-free noise floor instead of
+// distortion of quiet passages. Samples already on the grid around that span
+// (gain 1 and a matched format, digital silence) are written as they are:
+// the bit-perfect path stays exact, also right after a fade.
+// Not done here yet: headroom before a voice's rate converter, so that the
+// inter-sample peaks of full-scale material do not clip on integer formats;
+// it belongs to the voice's conversion stage (a later change).
 #pragma once
 
 #include "platform/AudioSink.h"
@@ -15,8 +27,28 @@
 
 namespace ql::platform {
 
-// Writes `count` samples (not frames) in `format` to `out`.
-void encodeSamples(const double* in, std::size_t count, SampleFormat format, void* out);
+// The dither source of one stream: an xorshift generator, cheap and free of
+// allocation and locks, so that the feeder thread can draw from it.
+class Dither {
+public:
+    explicit Dither(std::uint64_t seed = 0);
+    // One value in (-1, 1) steps, triangular: the difference of two uniforms.
+    double next() { return uniform() - uniform(); }
+
+private:
+    double uniform() {
+        m_state ^= m_state << 13;
+        m_state ^= m_state >> 7;
+        m_state ^= m_state << 17;
+        return double(m_state >> 11) * 0x1.0p-53;
+    }
+    std::uint64_t m_state;
+};
+
+// Writes `count` samples (not frames) in `format` to `out`; with `dither`, a
+// block off the format's grid is dithered (see above). F32 is never dithered.
+void encodeSamples(const double* in, std::size_t count, SampleFormat format, void* out,
+                   Dither* dither = nullptr);
 
 // One sample at `p`, as a double at full scale ±1.0.
 double decodeSample(const unsigned char* p, SampleFormat format);
