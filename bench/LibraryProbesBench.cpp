@@ -39,10 +39,11 @@ void genreBatchSave(benchmark::State& state, int entries) {
     LibraryState lib;
     for (int i = 0; i < entries; ++i)
         lib.genres.insert(libraryPath(i), i % 5 ? QStringLiteral("Rock") : QString());
-    lib.probeUnfinished.insert(libraryPath(3)); // a probe that never ran this run
+    lib.genreUnfinished.insert(libraryPath(3)); // a probe that never ran this run
     const JSONStore store(folder().path() + "/store");
     for (auto _ : state)
-        benchmark::DoNotOptimize(store.save(QStringLiteral("genres.json"), lib.saved(lib.genres)));
+        benchmark::DoNotOptimize(
+            store.save(QStringLiteral("genres.json"), lib.saved(lib.genres, lib.genreUnfinished)));
 }
 void BM_GenreSave20k(benchmark::State& state) {
     genreBatchSave(state, 20'000);

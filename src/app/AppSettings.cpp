@@ -152,7 +152,8 @@ void App::saveExtras() {
     const JSONStore& store = core.store;
     store.save(QString::fromLatin1(stores::kPlayStats), playback.stats);
     store.save(QString::fromLatin1(stores::kLoudness), playback.loud);
-    store.save(QString::fromLatin1(stores::kQuality), library.saved(library.qual));
+    store.save(QString::fromLatin1(stores::kQuality),
+               library.saved(library.qual, library.qualUnfinished));
     store.save(QString::fromLatin1(stores::kFavorites), listening.favorites);
     store.save(QString::fromLatin1(stores::kSonic), listening.sonic);
     // "genres.json" and "fx.json" are kept current by their writers.

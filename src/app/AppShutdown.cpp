@@ -95,6 +95,9 @@ void App::applicationWillTerminate() {
     // Renders, probes and waveforms still running are ended now (each child
     // terminated, killed after 1 s), not waited for; their outputs are among
     // the files in flight deleted next, and no child starts after this.
+    // A genre scan stops between files instead of running through the
+    // catalog with every probe refused.
+    library.genreStop->store(true);
     children->terminateAll();
     if (endDecodes() > 0)
         step("deleteInFlight");

@@ -115,7 +115,8 @@ void App::extrasTick() {
                 !core.store.save(QString::fromLatin1(stores::kLoudness), playback.loud);
         if (library.qualDirty)
             library.qualDirty =
-                !core.store.save(QString::fromLatin1(stores::kQuality), library.saved(library.qual));
+                !core.store.save(QString::fromLatin1(stores::kQuality),
+                                 library.saved(library.qual, library.qualUnfinished));
     }
 }
 

@@ -172,7 +172,9 @@ void App::prefetchFX(const Track& track) {
 
 void App::prefetchFinished(const QString& key, const Track& track, const RenderResult& result) {
     PlaybackState& p = playback;
-    p.fxRendering.reset();
+    // A newer prefetch may be running under another key: its mark stays.
+    if (p.fxRendering == key)
+        p.fxRendering.reset();
     // The quit deleted it already: nothing of it is ours any more.
     if (result.file && !p.inFlight->take(*result.file))
         return;

@@ -3,7 +3,7 @@
 // One ffprobe at a time on the serial genre queue, for every catalog file
 // without an entry; results reach `genres` and "genres.json" 40 files at a
 // time. A probe that could not start or was killed at its limit records ""
-// for this run only (probeUnfinished), never saved. The quit stops the loop
+// for this run only (genreUnfinished), never saved. The quit stops the loop
 // between files.
 #include "app/App.h"
 
@@ -12,8 +12,8 @@
 #include "playback/DecodeCommand.h"
 #include "ui/StatusLabel.h"
 
-#include <QDir>
 #include <QCoreApplication>
+#include <QDir>
 #include <QPointer>
 #include <QThreadPool>
 
@@ -33,9 +33,10 @@ void mergeBatch(App& app, const GenreBatch& batch, int count, int total) {
     for (auto it = batch.genres.cbegin(); it != batch.genres.cend(); ++it) {
         lib.genres.insert(it.key(), it.value());
         if (batch.unfinished.contains(it.key()))
-            lib.probeUnfinished.insert(it.key());
+            lib.genreUnfinished.insert(it.key());
     }
-    app.core.store.save(QString::fromLatin1(stores::kGenres), lib.saved(lib.genres));
+    app.core.store.save(QString::fromLatin1(stores::kGenres),
+                        lib.saved(lib.genres, lib.genreUnfinished));
     if (app.browser.viewKind == 3) {
         app.rebuildAlbums();
         app.reloadAlbumGrid();

@@ -2,7 +2,7 @@
 //
 // One ffprobe per path on the serial quality queue; the label rule is the pure
 // unit QualityLabel. A probe that could not start or was killed at its time
-// limit gives "확인 불가" for this run only (probeUnfinished): it is not a fact
+// limit gives "확인 불가" for this run only (qualUnfinished): it is not a fact
 // about the file, so it is never saved and the next run asks again.
 #include "app/App.h"
 
@@ -12,8 +12,8 @@
 #include "platform/ChildProcess.h"
 #include "playback/DecodeCommand.h"
 
-#include <QDir>
 #include <QCoreApplication>
+#include <QDir>
 #include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
@@ -66,9 +66,9 @@ void storeQuality(App& app, const Track& track, const QualityResult& result) {
     lib.qualPending.remove(track.path);
     lib.qual.insert(track.path, result.label);
     if (result.unfinished)
-        lib.probeUnfinished.insert(track.path);
+        lib.qualUnfinished.insert(track.path);
     else
-        lib.probeUnfinished.remove(track.path);
+        lib.qualUnfinished.remove(track.path);
     lib.qualDirty = true;
     if (smartListIndex(app.listening.smartMode) == kHiResList) {
         if (!lib.qualRefilter) {

@@ -33,10 +33,12 @@ struct LibraryState {
     // A genre scan is running; genreStop, set at quit, ends it between files.
     bool genrePending = false;
     std::shared_ptr<std::atomic<bool>> genreStop = std::make_shared<std::atomic<bool>>(false);
-    // Paths whose quality or genre probe could not be started (no ffprobe)
-    // or was killed at its time limit: their results hold for this run only
-    // and are left out of every save, so a later run probes them again.
-    QSet<QString> probeUnfinished;
+    // Paths whose quality (genre) probe could not be started (no ffprobe) or
+    // was killed at its time limit: their results hold for this run only and
+    // are left out of every save of that store, so a later run probes them
+    // again. One set per store: one probe's success says nothing of the other.
+    QSet<QString> qualUnfinished;
+    QSet<QString> genreUnfinished;
     // Playback waits for the first hi-res track the quality probes find.
     bool autoPlayWhenReady = false;
     // The refilter 1.2 s after the last quality result while the hi-res smart
@@ -45,12 +47,13 @@ struct LibraryState {
     // Added date by file path, seconds since 1970 (0: unknown); never saved.
     QHash<QString, double> added;
 
-    // `results` without the entries of probeUnfinished: what a save writes.
-    QHash<QString, QString> saved(const QHash<QString, QString>& results) const {
-        if (probeUnfinished.isEmpty())
+    // `results` without the entries of `unfinished`: what a save writes.
+    static QHash<QString, QString> saved(const QHash<QString, QString>& results,
+                                         const QSet<QString>& unfinished) {
+        if (unfinished.isEmpty())
             return results;
         QHash<QString, QString> kept = results;
-        for (const QString& path : probeUnfinished)
+        for (const QString& path : unfinished)
             kept.remove(path);
         return kept;
     }
