@@ -12,6 +12,7 @@
 #include "platform/sim/SimPlatform.h"
 #include "ui/SeekSlider.h"
 
+#include "BenchAudio.h"
 #include "BenchHome.h"
 #include "RatioReporter.h"
 
@@ -39,28 +40,6 @@ constexpr int kRate = 44100;
 constexpr double kTrackSeconds = 20;
 constexpr double kFadeSeconds = 5;
 QString g_first, g_second;
-
-bool writeMusic(const QString& path) {
-    SF_INFO info{};
-    info.samplerate = kRate;
-    info.channels = 2;
-    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!f)
-        return false;
-    std::mt19937 rng(7);
-    std::normal_distribution<double> noise(0.0, 0.02);
-    std::vector<double> buf(2 * std::size_t(kTrackSeconds * kRate));
-    for (std::size_t i = 0; i < buf.size() / 2; ++i) {
-        const double t = double(i) / kRate;
-        const double x = 0.3 * std::sin(2 * M_PI * 220 * t) + 0.2 * std::sin(2 * M_PI * 3300 * t);
-        buf[2 * i] = x + noise(rng);
-        buf[2 * i + 1] = 0.8 * x + noise(rng);
-    }
-    const bool ok = sf_writef_double(f, buf.data(), sf_count_t(buf.size() / 2)) > 0;
-    sf_close(f);
-    return ok;
-}
 
 double cpuSeconds() {
     rusage u{};
@@ -141,13 +120,12 @@ BENCHMARK(BM_Crossfade5s_Cpu)->UseManualTime()->Iterations(2)->Unit(benchmark::k
 } // namespace
 
 int main(int argc, char** argv) {
-    bench::BenchHome home;
-    QTemporaryDir temp;
-    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    const bench::BenchHome home(true); // its temporary folder is the program's too
     QApplication application(argc, argv);
-    g_first = QDir(temp.path()).filePath(QStringLiteral("first.flac"));
-    g_second = QDir(temp.path()).filePath(QStringLiteral("second.flac"));
-    if (!writeMusic(g_first) || !QFile::copy(g_first, g_second)) {
+    g_first = QDir(home.tempPath()).filePath(QStringLiteral("first.flac"));
+    g_second = QDir(home.tempPath()).filePath(QStringLiteral("second.flac"));
+    if (!bench::writeMusicFlac(g_first, kRate, SF_FORMAT_PCM_16, kTrackSeconds) ||
+        !QFile::copy(g_first, g_second)) {
         std::fprintf(stderr, "cannot write the test files\n");
         return 1;
     }

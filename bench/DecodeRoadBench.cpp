@@ -147,11 +147,9 @@ BENCHMARK(BM_PlayerWholeFile)->Unit(benchmark::kMillisecond)->Iterations(5)->Use
 } // namespace
 
 int main(int argc, char** argv) {
-    bench::BenchHome home;
-    QTemporaryDir temp;
-    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    const bench::BenchHome home(true); // its temporary folder is the program's too
     QApplication application(argc, argv);
-    g_file = QDir(temp.path()).filePath(QStringLiteral("ten-minutes.m4a"));
+    g_file = QDir(home.tempPath()).filePath(QStringLiteral("ten-minutes.m4a"));
     if (!runFfmpeg({"-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:duration=600",
                     "-ac", "2", "-c:a", "aac", "-b:a", "192k", g_file})) {
         std::fprintf(stderr, "cannot make the 10-minute AAC file with ffmpeg\n");

@@ -16,6 +16,8 @@
 #include "platform/audio/AudioPlayer.h"
 #include "platform/sim/SimPlatform.h"
 
+#include "BenchAudio.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QDir>
@@ -43,34 +45,10 @@ QTemporaryDir& workDir() {
     return dir;
 }
 
-// Music-like content: two tones and a little noise, so FLAC has real work.
 QString makeFlac(const QString& name, int rate, int subformat, double seconds) {
     const QString path = workDir().path() + "/" + name;
-    if (QFile::exists(path))
-        return path;
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = 2;
-    info.format = SF_FORMAT_FLAC | subformat;
-    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!f)
+    if (!QFile::exists(path) && !ql::bench::writeMusicFlac(path, rate, subformat, seconds))
         return {};
-    std::mt19937 rng(7);
-    std::normal_distribution<double> noise(0.0, 0.02);
-    const auto frames = std::int64_t(seconds * rate);
-    std::vector<double> buf(2 * 8192);
-    for (std::int64_t at = 0; at < frames; at += 8192) {
-        const std::int64_t n = std::min<std::int64_t>(8192, frames - at);
-        for (std::int64_t i = 0; i < n; ++i) {
-            const double t = double(at + i) / rate;
-            const double x =
-                0.3 * std::sin(2 * M_PI * 220 * t) + 0.2 * std::sin(2 * M_PI * 3300 * t);
-            buf[std::size_t(2 * i)] = x + noise(rng);
-            buf[std::size_t(2 * i + 1)] = 0.8 * x + noise(rng);
-        }
-        sf_writef_double(f, buf.data(), n);
-    }
-    sf_close(f);
     return path;
 }
 
