@@ -119,8 +119,6 @@ private slots:
         QTest::addColumn<QStringList>("steps");
         const QStringList device{"updateHW", "updateLockIcon", "refreshDACLabel",
                                  "refreshSignalPanel"};
-        QTest::newRow("tick 2: translation first, publication last")
-            << 2 << QStringList{"translateUI"} + kEveryTick + QStringList{"publish"};
         QTest::newRow("tick 20: the device pop-up before the 2 s polls")
             << 20
             << QStringList{"translateUI"} + kEveryTick + QStringList{"refreshDevicePopup"} +
