@@ -296,7 +296,6 @@ private slots:
         QTest::addColumn<QPoint>("pointer");
         QTest::addColumn<bool>("held");
         QTest::newRow("6 px beside it") << true << QPoint(94, 60) << true;
-        QTest::newRow("10 px above it") << true << QPoint(200, 40) << true;
         QTest::newRow("the button up on the slider") << false << QPoint(150, 60) << false;
     }
     void holdingTheSeekSlider() {

@@ -90,12 +90,6 @@ private slots:
         QCOMPARE(l->views.volume->doubleValue(), shown);
     }
 
-    void searchTextIsRestored() {
-        test::storeSetting(keys::kLibrarySearch, QString("밤 🌙"));
-        test::LaunchedApp l("en");
-        QCOMPARE(l->search->text(), QString("밤 🌙"));
-    }
-
     // The pass skips the folder pop-up: its tool tip is set in English already.
     void folderPopUp() {
         test::LaunchedApp l("en");
