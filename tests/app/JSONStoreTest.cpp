@@ -186,14 +186,6 @@ private slots:
                      good);
     }
 
-    void aSetKeepsItsMembers() {
-        JSONStore store(m_tmp.path() + "/set");
-        const QString name = QStringLiteral("favorites.json");
-        const QSet<QString> favorites{"/m/a.flac", "/m/b.flac", "/m/한글/c.flac"};
-        QVERIFY(store.save(name, favorites));
-        QCOMPARE(store.load<QSet<QString>>(name).value_or(QSet<QString>{}), favorites);
-    }
-
     void unreadableFolderFailsTheSave() {
         // A store whose folder is a file cannot be written; nothing claims success.
         const QString blocker = m_tmp.path() + "/blocker";

@@ -7,6 +7,7 @@
 #include "listening/NowPlayingWindow.h"
 #include "platform/Platform.h"
 
+#include "StoredSettings.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 
@@ -44,9 +45,7 @@ class SettingsTest : public QObject {
 private slots:
     // Every test starts from empty settings and no data folder.
     void init() {
-        UserDefaults d;
-        d.clear();
-        d.sync();
+        test::clearSettings();
         QDir(appSupportDir()).removeRecursively();
     }
 

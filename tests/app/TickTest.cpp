@@ -119,8 +119,6 @@ private slots:
         QTest::addColumn<QStringList>("steps");
         const QStringList device{"updateHW", "updateLockIcon", "refreshDACLabel",
                                  "refreshSignalPanel"};
-        QTest::newRow("tick 2: translation first, publication last")
-            << 2 << QStringList{"translateUI"} + kEveryTick + QStringList{"publish"};
         QTest::newRow("tick 20: the device pop-up before the 2 s polls")
             << 20
             << QStringList{"translateUI"} + kEveryTick + QStringList{"refreshDevicePopup"} +
@@ -298,7 +296,6 @@ private slots:
         QTest::addColumn<QPoint>("pointer");
         QTest::addColumn<bool>("held");
         QTest::newRow("6 px beside it") << true << QPoint(94, 60) << true;
-        QTest::newRow("10 px above it") << true << QPoint(200, 40) << true;
         QTest::newRow("the button up on the slider") << false << QPoint(150, 60) << false;
     }
     void holdingTheSeekSlider() {

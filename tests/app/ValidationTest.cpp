@@ -79,12 +79,6 @@ private slots:
         const QStringList check{"--self-test", "tone.wav"};
         QTest::newRow("store run")
             << QList<QStringList>{save} << 0 << QByteArray("volume saved\n") << "" << true;
-        QTest::newRow("store run with a file does not open it")
-            << QList<QStringList>{{"--self-test", "--save", "missing.flac"}} << 0
-            << QByteArray("volume saved\n") << "" << true;
-        QTest::newRow("self-test after other arguments")
-            << QList<QStringList>{{"-x", "--save", "--self-test"}} << 0
-            << QByteArray("volume saved\n") << "" << true;
         QTest::newRow("store then check passes")
             << QList<QStringList>{save, check} << 0 << kPass << "" << false;
         QTest::newRow("check without a store run") << QList<QStringList>{check} << 1 << QByteArray()

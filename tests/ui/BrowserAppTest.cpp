@@ -6,6 +6,7 @@
 #include "ui/StoredOrder.h"
 #include "ui/l10n/L10n.h"
 
+#include "StoredSettings.h"
 #include "TestHome.h"
 
 #include <QComboBox>
@@ -41,13 +42,6 @@ QStringList pickerItems(const App& app) {
     return out;
 }
 
-// Every test starts from empty settings.
-void clearSettings() {
-    UserDefaults d;
-    d.clear();
-    d.sync();
-}
-
 } // namespace
 
 class BrowserAppTest : public QObject {
@@ -56,7 +50,7 @@ private slots:
     // The texts below are the Korean ones the code composes; one test looks
     // at English.
     void init() {
-        clearSettings();
+        test::clearSettings();
         L10n::setLanguage("ko");
     }
     void cleanup() { L10n::setLanguage("ko"); }

@@ -15,6 +15,7 @@
 #include "ui/l10n/Translator.h"
 
 #include "LaunchedApp.h"
+#include "StoredSettings.h"
 #include "TestHome.h"
 
 #include <QComboBox>
@@ -22,40 +23,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
-#include <QMenu>
 
 #include <memory>
 
 using namespace ql;
 
-namespace {
-
-// Stores a setting before the launch; an invalid value leaves it absent.
-void storeIfGiven(const char* key, const QVariant& value) {
-    if (!value.isValid())
-        return;
-    UserDefaults d;
-    d.set(key, value);
-    d.sync();
-}
-
-QStringList menuTitles(const QMenu& menu) {
-    QStringList out;
-    for (QAction* a : menu.actions())
-        out << a->text();
-    return out;
-}
-
-} // namespace
-
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() {
-        UserDefaults d;
-        d.clear();
-        d.sync();
-    }
+    void init() { test::clearSettings(); }
     void cleanup() { L10n::setLanguage("en"); }
 
     void columnsInOrder() {
@@ -109,15 +85,9 @@ private slots:
     void volumeFromSettings() {
         QFETCH(QVariant, stored);
         QFETCH(double, shown);
-        storeIfGiven(keys::kPlayerVolume, stored);
+        test::storeSetting(keys::kPlayerVolume, stored);
         test::LaunchedApp l("en");
         QCOMPARE(l->views.volume->doubleValue(), shown);
-    }
-
-    void searchTextIsRestored() {
-        storeIfGiven(keys::kLibrarySearch, QString("밤 🌙"));
-        test::LaunchedApp l("en");
-        QCOMPARE(l->search->text(), QString("밤 🌙"));
     }
 
     // The pass skips the folder pop-up: its tool tip is set in English already.
@@ -162,32 +132,6 @@ private slots:
         App app(plat);
         QCOMPARE(app.views.titleLabel->text(), L10n::tr("음악을 선택하세요"));
         QVERIFY(!L10n::hasHangul(app.views.titleLabel->text()));
-    }
-
-    // ---- building blocks ----
-
-    void settingsMenuItems_data() {
-        QTest::addColumn<bool>("withFetcher");
-        QTest::addColumn<QStringList>("titles");
-        QTest::newRow("without the downloader")
-            << false << QStringList{"음원 다시 찾기", "현재 곡 정보·아트 보완"};
-        QTest::newRow("with the downloader")
-            << true
-            << QStringList{"음원 다시 찾기", "⬇ FLAC 받기", "🎵 멜론 TOP10 받기",
-                           "현재 곡 정보·아트 보완"};
-    }
-    void settingsMenuItems() {
-        QFETCH(bool, withFetcher);
-        QFETCH(QStringList, titles);
-        platform::Platform plat;
-        App app(plat);
-        QMenu menu;
-        menu.addSeparator();
-        app.addSettingsItems(&menu, withFetcher);
-        QCOMPARE(menuTitles(menu), QStringList{""} + titles);
-        for (QAction* a : menu.actions())
-            QVERIFY(a->shortcut().isEmpty());
-        app.addSettingsItems(nullptr, withFetcher); // no menu: nothing, no crash
     }
 };
 

@@ -1,0 +1,27 @@
+// Settings written before a launch, and an empty start for each test.
+// Header only; link ql_app.
+#pragma once
+
+#include "app/UserDefaults.h"
+
+#include <QVariant>
+
+namespace ql::test {
+
+// Removes every stored setting.
+inline void clearSettings() {
+    UserDefaults d;
+    d.clear();
+    d.sync();
+}
+
+// Stores a setting; an invalid value leaves it as it was.
+inline void storeSetting(const char* key, const QVariant& value) {
+    if (!value.isValid())
+        return;
+    UserDefaults d;
+    d.set(key, value);
+    d.sync();
+}
+
+} // namespace ql::test
