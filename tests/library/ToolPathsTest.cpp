@@ -6,8 +6,6 @@
 #include "TestUnits.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 using namespace ql;
@@ -162,20 +160,6 @@ private slots:
         // The check runs on the interpreter the search found, and only then.
         const std::optional<QString> python = ql::pythonPath(root.folders);
         QCOMPARE(asked, python ? QStringList{root.rel(*python)} : QStringList{});
-    }
-
-    // On this machine (Debian with the packages of scripts/deps).
-    void thisMachineHasThePrograms() {
-        const ToolFolders folders = ToolFolders::withResources(QString());
-        for (const char* name : {"ffmpeg", "ffprobe"}) {
-            const QString path = ql::toolPath(name, folders);
-            QVERIFY2(isExecutableFile(path), qPrintable(path));
-        }
-        const std::optional<QString> python = ql::pythonPath(folders);
-        QVERIFY(python.has_value());
-        if (!QFileInfo::exists("/usr/local/bin/python3") &&
-            !QFileInfo::exists("/opt/homebrew/bin/python3"))
-            QCOMPARE(*python, QString("/usr/bin/python3"));
     }
 };
 
