@@ -69,7 +69,6 @@ const std::vector<ChainCase>& chainCases() {
          false, std::nullopt, std::nullopt},
         {"bypassed", with(preset("록"), [](FXState& s) { s.plugins[0] = kSlot; }), true,
          std::nullopt, std::nullopt},
-        {"neutral, no plug-in", gains({0, 0, 0, 0, 0}), false, std::nullopt, std::nullopt},
         {"neutral with a plug-in", with(gains({0, 0, 0, 0, 0}), [](FXState& s) { s.plugins[1] = kSlot; }),
          false, std::nullopt, "-|1-2-3-3-"},
         {"a nameless slot is never active",

@@ -199,26 +199,6 @@ private slots:
                  action == "open" ? QList<QUrl>{QUrl::fromLocalFile(script)} : QList<QUrl>{});
     }
 
-    void twoCallsLeaveTheSameFile() {
-        Environment env;
-        QTemporaryDir root;
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root.path()));
-        qputenv("PATH", QFile::encodeName(root.filePath("nothing")));
-        platform::Platform plat;
-        App app(plat);
-        Calls calls;
-        calls.attach(app);
-        const QString script = root.filePath("Quavelark-setup.command");
-        app.runSetupInTerminal();
-        const QByteArray first = readFile(script);
-        app.runSetupInTerminal();
-        QCOMPARE(readFile(script), first);
-        QCOMPARE(first, kAgreedScript);
-        QCOMPARE(modeOf(script), k0755);
-        QCOMPARE(calls.opened.size(), 2);
-        QCOMPARE(calls.beeps, 0);
-    }
-
     // The script itself must be valid shell.
     void theScriptParses() {
         QTemporaryDir dir;

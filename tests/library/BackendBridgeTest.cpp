@@ -82,9 +82,6 @@ private slots:
         QTest::newRow("two lines and half a third, in order")
             << QStringList{one + FakeBackend::line(Library{{}, {}, QString("둘째 줄")}) + half}
             << QStringList{"하나"} << "둘째 줄" << qsizetype(half.size());
-        QTest::newRow("a line split over three writes")
-            << QStringList{one.left(10), one.mid(10, 20), one.mid(30)} << QStringList{"하나"}
-            << "1곡 / 전체 1곡" << qsizetype(0);
         QTest::newRow("\\r\\n ends a line too")
             << QStringList{one.chopped(1) + "\r\n"} << QStringList{"하나"} << "1곡 / 전체 1곡"
             << qsizetype(0);
@@ -311,8 +308,6 @@ private slots:
         QTest::addColumn<QString>("error");
         const QString opened = QString::fromUtf8(
             JsonCodec<OpenReply>::encode(OpenReply{track(7, "일곱"), {}}).value_or(""));
-        QTest::newRow("opened") << QJsonObject{{"stdout", opened + "\n"}} << "일곱"
-                                << "";
         QTest::newRow("the exit status is not looked at")
             << QJsonObject{{"stdout", opened}, {"exit", 2}} << "일곱"
             << "";

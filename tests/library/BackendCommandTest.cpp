@@ -39,7 +39,6 @@ private slots:
         const QByteArray track =
             R"({"id":7,"path":"/m/a.flac","title":"가을","artist":"","album":"","duration":1.5,"art":""})";
         // clang-format off
-        QTest::newRow("opened") << "{\"opened\":" + track + "}" << "가을" << "";
         QTest::newRow("white space around the document")
             << " \n{\"opened\":" + track + "}\r\n" << "가을" << "";
         QTest::newRow("opened wins over an error")

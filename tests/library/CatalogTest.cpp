@@ -169,7 +169,6 @@ private slots:
             << "MusicBrainz에 연결할 수 없습니다.";
         QTest::newRow("an empty error is ignored")
             << listLine(kThree, false, "") << qint64(5000) << "3곡 / 전체 3곡";
-        QTest::newRow("an error alone leaves the catalog") << errorLine("x") << qint64(5000) << "x";
     }
     void theStatusLine() {
         QFETCH(QByteArray, reply);

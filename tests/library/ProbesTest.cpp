@@ -86,19 +86,14 @@ private slots:
             "", "WAV 88.2kHz/16bit ★");
         row("alac", R"("codec_name":"alac","sample_rate":"48000","bits_per_sample":0)", "",
             "ALAC 48kHz");
-        row("tta", R"("codec_name":"tta","sample_rate":"44100","bits_per_raw_sample":"16")", "",
-            "TTA 44.1kHz/16bit");
         row("mp3 320", R"("codec_name":"mp3","sample_rate":"44100","bit_rate":"320000")", "",
             "MP3 320kbps ⬆");
-        row("mp3 truncated kbps", R"("codec_name":"mp3","bit_rate":"128456")", "", "MP3 128kbps ⬆");
         row("opus from format", R"("codec_name":"opus","sample_rate":"48000")",
             R"("bit_rate":"96000")", "OPUS 96kbps ⬆");
         row("vorbis", R"("codec_name":"vorbis")", R"("bit_rate":"160000")", "OGG 160kbps ⬆");
         row("aac without bit rate", R"("codec_name":"aac","sample_rate":"44100")", "", "AAC ⬆");
-        row("ac3", R"("codec_name":"ac3","bit_rate":"448000")", "", "AC3 448kbps ⬆");
         row("no stream", "", R"("bit_rate":"256000")", "? 256kbps ⬆");
         row("352.8 kHz", R"("codec_name":"flac","sample_rate":"352800")", "", "FLAC 352.8kHz ★");
-        row("192 kHz", R"("codec_name":"flac","sample_rate":"192000")", "", "FLAC 192kHz ★");
         row("11025", R"("codec_name":"flac","sample_rate":"11025")", "", "FLAC 11.0kHz");
         row("lossless without rate", R"("codec_name":"flac")", "", "FLAC 0kHz");
         row("under 1 kbps", R"("codec_name":"mp3","bit_rate":"999")", "", "MP3 0kbps ⬆");
