@@ -94,6 +94,7 @@ private slots:
         row("aac without bit rate", R"("codec_name":"aac","sample_rate":"44100")", "", "AAC ⬆");
         row("no stream", "", R"("bit_rate":"256000")", "? 256kbps ⬆");
         row("352.8 kHz", R"("codec_name":"flac","sample_rate":"352800")", "", "FLAC 352.8kHz ★");
+        row("192 kHz", R"("codec_name":"flac","sample_rate":"192000")", "", "FLAC 192kHz ★");
         row("11025", R"("codec_name":"flac","sample_rate":"11025")", "", "FLAC 11.0kHz");
         row("lossless without rate", R"("codec_name":"flac")", "", "FLAC 0kHz");
         row("under 1 kbps", R"("codec_name":"mp3","bit_rate":"999")", "", "MP3 0kbps ⬆");
