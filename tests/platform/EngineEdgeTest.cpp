@@ -8,8 +8,6 @@
 #include "PlayerRig.h"
 #include "TestHome.h"
 
-#include <sndfile.h>
-
 #include <chrono>
 #include <cmath>
 #include <limits>

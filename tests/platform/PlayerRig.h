@@ -8,9 +8,9 @@
 
 #include "SimRigs.h"
 #include "TestAudio.h"
+#include "TestFiles.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
 
@@ -76,10 +76,6 @@ struct Finishes {
         };
     }
 };
-
-inline QString tempFile(const QString& name) {
-    return QDir::tempPath() + "/" + name;
-}
 
 // Writes `shape` to the temporary file `name`; the test aborts if it cannot.
 inline QString writeTemp(const QString& name, const AudioShape& shape) {
