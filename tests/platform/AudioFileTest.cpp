@@ -23,10 +23,6 @@ using namespace ql::platform;
 
 namespace {
 
-QString tmp(const QString& name) {
-    return QDir::tempPath() + "/" + name;
-}
-
 // Reads the whole file through AudioFile in blocks of `block` frames.
 // Returns -1 frames on an error.
 std::int64_t readAll(AudioFile& f, std::int64_t block, std::vector<double>* out = nullptr) {
@@ -105,7 +101,7 @@ private slots:
     void refusesWhatItCannotRead() {
         QFETCH(QString, name);
         QFETCH(QByteArray, content);
-        const QString path = tmp(name);
+        const QString path = test::tempFile(name);
         if (content == "wavpack" || content == "libopus") {
             QVERIFY(test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a",
                                      content, "-f", name.endsWith(".wv") ? "wv" : "mp4", path}));
@@ -143,7 +139,7 @@ private slots:
         QFETCH(QString, codec);
         QFETCH(int, rate);
         QFETCH(int, bits);
-        const QString path = tmp(name);
+        const QString path = test::tempFile(name);
         const bool adts = name.endsWith(".aac");
         const QString sampleFormat = bits == 16 ? "s16p" : bits ? "s32p" : "fltp";
         // Noise substitution draws new noise after a seek in any decoder:
@@ -205,7 +201,7 @@ private slots:
         QFETCH(QString, damage);
         QFETCH(int, copies);
         QFETCH(bool, failsAtOpen);
-        const QString source = tmp("whole.m4a");
+        const QString source = test::tempFile("whole.m4a");
         QVERIFY(test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=0.5", "-ac", "2",
                                  "-c:a", "aac", source}));
         QFile in(source);
@@ -213,7 +209,7 @@ private slots:
         const QByteArray whole = in.readAll();
         QRandomGenerator random(24);
         test::PlayerRig rig(SimClock::Untimed, test::physical(44100, 24, false, 4));
-        const QString path = tmp("damaged.m4a");
+        const QString path = test::tempFile("damaged.m4a");
         for (int copy = 0; copy < copies; ++copy) {
             QByteArray bytes = whole;
             if (damage == "cut")
@@ -266,7 +262,7 @@ private slots:
         QFETCH(int, format);
         QFETCH(int, channels);
         QFETCH(int, block);
-        const QString path = tmp("exact.bin");
+        const QString path = test::tempFile("exact.bin");
         test::AudioShape shape;
         shape.format = format;
         shape.channels = channels;
@@ -302,7 +298,7 @@ private slots:
     void reportsSourceBits() {
         QFETCH(int, format);
         QFETCH(int, bits);
-        const QString path = tmp("bits.bin");
+        const QString path = test::tempFile("bits.bin");
         test::AudioShape shape;
         shape.format = format;
         shape.signal = test::Signal::Sine;
@@ -320,7 +316,7 @@ private slots:
     }
     void brokenDataIsAnError() {
         QFETCH(test::Damage, damage);
-        const QString path = tmp("broken.flac");
+        const QString path = test::tempFile("broken.flac");
         QVERIFY(test::writeBrokenFlac(path, 44100 * 4, damage));
         auto r = AudioFile::open(path);
         QVERIFY(r.file);
@@ -329,7 +325,7 @@ private slots:
     }
 
     void seekLandsOnTheFrame() {
-        const QString path = tmp("seek.wav");
+        const QString path = test::tempFile("seek.wav");
         test::AudioShape shape;
         shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
         shape.frames = 10000;
@@ -364,7 +360,7 @@ private slots:
         QFETCH(int, format);
         QFETCH(int, workers);
         QFETCH(qint64, restartAt);
-        const QString path = tmp("ahead.bin");
+        const QString path = test::tempFile("ahead.bin");
         test::AudioShape shape;
         shape.format = format;
         shape.frames = 50'001;
@@ -395,7 +391,7 @@ private slots:
     }
 
     void readAheadReportsABrokenFile() {
-        const QString path = tmp("ahead-broken.flac");
+        const QString path = test::tempFile("ahead-broken.flac");
         QVERIFY(test::writeBrokenFlac(path, 44100 * 3));
         PrefetchReader reader(AudioFile::open(path).file, 4096);
         const double* block = nullptr;
@@ -407,7 +403,7 @@ private slots:
     }
 
     void writesFloatCafThatReadsBack() {
-        const QString path = tmp("Quavelark-test.caf");
+        const QString path = test::tempFile("Quavelark-test.caf");
         auto w = AudioFile::createFloatCaf(path, 48000, 2);
         QVERIFY2(w.file, qPrintable(w.error));
         std::vector<double> data(2 * 3000);
@@ -431,7 +427,7 @@ private slots:
     }
 
     void cannotCreateInAMissingFolder() {
-        auto w = AudioFile::createFloatCaf(tmp("no/such/folder/x.caf"), 48000, 2);
+        auto w = AudioFile::createFloatCaf(test::tempFile("no/such/folder/x.caf"), 48000, 2);
         QVERIFY(!w.file);
         QVERIFY(w.error.contains("x.caf"));
     }

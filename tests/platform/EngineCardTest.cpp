@@ -52,27 +52,7 @@ namespace {
 
 constexpr std::int64_t kHeard = 5000; // frames heard before the change
 constexpr std::int64_t kSeek = 20000;
-
-QString noiseFile(const QString& name) {
-    test::AudioShape s;
-    s.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    s.frames = 30000;
-    s.signal = test::Signal::Noise;
-    const QString path = test::tempFile(name);
-    if (!test::writeAudio(path, s))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-// Every session the device recorded, one after the other.
-std::vector<std::int32_t> heard(const SimSinkControl& sink) {
-    std::vector<std::int32_t> all;
-    for (int s = 0; s < sink.opens(); ++s) {
-        const auto part = sink.recordedInt32(s);
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
+constexpr int kPcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 
 int feederThreads() {
     int n = 0;
@@ -99,7 +79,8 @@ private slots:
     }
     void userChangesAreHeardAtOnce() {
         QFETCH(QString, change);
-        const QString pa = noiseFile("card-a.wav"), pb = noiseFile("card-b.wav");
+        const QString pa = test::writeNoise("card-a.wav", kPcm16, 30000);
+        const QString pb = test::writeNoise("card-b.wav", kPcm16, 30000);
         const test::Samples ra = test::readSamples(pa), rb = test::readSamples(pb);
         PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
         auto a = rig.open(pa);
@@ -136,7 +117,7 @@ private slots:
         // A seek fades in over 5 ms (221 frames); a paused device simply goes
         // on, and a new track starts as it is.
         const int fade = change == "seek" ? 221 : 0;
-        QVERIFY(test::equalWithFadeIn(heard(*rig.b), want, 2 * kHeard, 2, fade, 1 << 16));
+        QVERIFY(test::equalWithFadeIn(test::allSessions(*rig.b), want, 2 * kHeard, 2, fade, 1 << 16));
     }
 
     // The device goes back to the system when nothing plays on it: after an
@@ -151,7 +132,7 @@ private slots:
     void theDeviceIsGivenBack() {
         QFETCH(QString, state);
         QFETCH(bool, released);
-        const QString path = noiseFile("card-idle.wav");
+        const QString path = test::writeNoise("card-idle.wav", kPcm16, 30000);
         PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
         auto player = rig.open(path);
         test::Finishes fin(*player);
@@ -175,11 +156,7 @@ private slots:
     // A reader stuck in read() on a hung mount does not hold up the window:
     // stop() returns at once, and the worker finishes on its own later.
     void aStuckReaderDoesNotBlockStop() {
-        test::AudioShape shape;
-        shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        shape.frames = 44100 * 60;
-        const QString path = test::tempFile("card-hung.wav");
-        QVERIFY(test::writeAudio(path, shape));
+        const QString path = test::writeNoise("card-hung.wav", kPcm16, 44100 * 60);
         PlayerRig rig(SimClock::Untimed, physical(44100, 16, false, 2), 0);
         auto player = rig.open(path);
         QVERIFY(player->play());
@@ -198,12 +175,8 @@ private slots:
     // One player starving (its file hangs) does not stall the device: the
     // other keeps playing.
     void aStarvingPlayerDoesNotStallTheOthers() {
-        test::AudioShape shape;
-        shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        shape.frames = 44100 * 30;
-        const QString steady = test::tempFile("card-steady.wav");
-        const QString hung = test::tempFile("card-hung-long.wav");
-        QVERIFY(test::writeAudio(steady, shape) && test::writeAudio(hung, shape));
+        const QString steady = test::writeNoise("card-steady.wav", kPcm16, 44100 * 30);
+        const QString hung = test::writeNoise("card-hung-long.wav", kPcm16, 44100 * 30);
         PlayerRig rig(SimClock::RealTime, physical(44100, 16, false, 2), 0);
         auto a = rig.open(steady);
         auto b = rig.open(hung);
@@ -222,7 +195,7 @@ private slots:
     // A device unplugged while playing and plugged in again (a new id each
     // time) leaves no engine or feeder thread behind.
     void unplugAndReplugLeaveNothingBehind() {
-        const QString path = noiseFile("card-plug.wav");
+        const QString path = test::writeNoise("card-plug.wav", kPcm16, 30000);
         PlayerRig rig(SimClock::RealTime, physical(44100, 16, false, 2));
         const int feedersBefore = feederThreads();
         const int enginesBefore = rig.platform.outputs->engineCount();

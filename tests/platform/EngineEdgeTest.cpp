@@ -8,8 +8,6 @@
 #include "PlayerRig.h"
 #include "TestHome.h"
 
-#include <sndfile.h>
-
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -20,24 +18,6 @@ using namespace ql::platform;
 using test::Finishes;
 using test::physical;
 using test::PlayerRig;
-
-namespace {
-
-QString writeSine(const QString& name, int rate, double seconds, int channels = 2) {
-    test::AudioShape s;
-    s.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-    s.rate = rate;
-    s.channels = channels;
-    s.frames = std::int64_t(rate * seconds);
-    s.signal = test::Signal::Sine;
-    s.frequency = 1000;
-    const QString path = test::tempFile(name);
-    if (!test::writeAudio(path, s))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-} // namespace
 
 class EngineEdgeTest : public QObject {
     Q_OBJECT
@@ -56,7 +36,7 @@ private slots:
     void fullRingBehindConverterDropsNothing() {
         QFETCH(int, channels);
         const double seconds = 6.0;
-        auto opened = AudioFile::open(writeSine("paced.wav", 44100, seconds, channels));
+        auto opened = AudioFile::open(test::writeSine("paced.wav", 44100, seconds, 1000, channels));
         QVERIFY2(opened.file, qPrintable(opened.error));
         Voice voice(std::move(opened.file));
         const StreamFormat format{48000, SampleFormat::F32, channels};
@@ -96,7 +76,7 @@ private slots:
     void deviceFailureEndsThePlayer() {
         QFETCH(QString, failure);
         PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
-        auto player = rig.open(writeSine("fails.wav", 44100, 2.0));
+        auto player = rig.open(test::writeSine("fails.wav", 44100, 2.0));
         Finishes fin(*player);
         QVERIFY(player->play());
         // The device holds a full buffer and plays nothing until moved: the
@@ -118,7 +98,7 @@ private slots:
     void deviceWithoutHardwarePausePlaysAgain() {
         PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
         rig.b->noHardwarePause = true;
-        auto player = rig.open(writeSine("nopause.wav", 44100, 2.0));
+        auto player = rig.open(test::writeSine("nopause.wav", 44100, 2.0));
         QVERIFY(player->play());
         QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
         player->pause();
@@ -145,8 +125,8 @@ private slots:
         QFETCH(double, at);
         QFETCH(QString, outcome);
         PlayerRig rig(SimClock::Untimed, physical(44100, 16, false, 2));
-        auto playing = rig.open(writeSine("first.wav", 44100, 0.5));
-        auto later = rig.open(writeSine("later.wav", 44100, 0.5));
+        auto playing = rig.open(test::writeSine("first.wav", 44100, 0.5));
+        auto later = rig.open(test::writeSine("later.wav", 44100, 0.5));
         Finishes fin(*playing), laterFin(*later);
         QCOMPARE(later->playAt(at), outcome != "refused");
         QVERIFY(playing->play());
@@ -166,7 +146,7 @@ private slots:
     // decoding step large: it must still fit the ring and the file end.
     void wideFastSlowStreamPlaysToItsEnd() {
         PlayerRig rig(SimClock::Untimed, physical(384000, 32, true, 4, 8), 1 << 20);
-        auto player = rig.open(writeSine("wide.wav", 44100, 0.5, 8));
+        auto player = rig.open(test::writeSine("wide.wav", 44100, 0.5, 1000, 8));
         Finishes fin(*player);
         player->setEnableRate(true);
         player->setRate(0.5f);

@@ -8,11 +8,15 @@
 
 #include "SimRigs.h"
 #include "TestAudio.h"
+#include "TestFiles.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
+
+#include <cmath>
+
+#include <sndfile.h>
 
 namespace ql::test {
 
@@ -73,8 +77,43 @@ struct Finishes {
     }
 };
 
-inline QString tempFile(const QString& name) {
-    return QDir::tempPath() + "/" + name;
+// Writes `shape` to the temporary file `name`; the test aborts if it cannot.
+inline QString writeTemp(const QString& name, const AudioShape& shape) {
+    const QString path = tempFile(name);
+    if (!writeAudio(path, shape))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// `seconds` of a `freq` Hz sine at `rate`, written to the temporary file `name`.
+inline QString writeSine(const QString& name, int rate, double seconds, double freq = 1000,
+                         int channels = 2, int format = SF_FORMAT_WAV | SF_FORMAT_PCM_24) {
+    AudioShape s;
+    s.format = format;
+    s.rate = rate;
+    s.channels = channels;
+    s.frames = std::int64_t(std::llround(rate * seconds));
+    s.signal = Signal::Sine;
+    s.frequency = freq;
+    return writeTemp(name, s);
+}
+
+// `frames` of stereo noise in libsndfile `format`, written to the temporary file `name`.
+inline QString writeNoise(const QString& name, int format, std::int64_t frames) {
+    AudioShape s;
+    s.format = format;
+    s.frames = frames;
+    return writeTemp(name, s);
+}
+
+// Every session `sink` recorded, one after the other.
+inline std::vector<std::int32_t> allSessions(const platform::SimSinkControl& sink) {
+    std::vector<std::int32_t> all;
+    for (int s = 0; s < sink.opens(); ++s) {
+        const auto part = sink.recordedInt32(s);
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
 }
 
 // Waits, without running the event loop, until `done()` holds or `ms` pass.

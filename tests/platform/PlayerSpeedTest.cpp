@@ -23,20 +23,6 @@ namespace {
 
 constexpr double kDeviceRate = 44100;
 
-QString writeTone(const QString& name, int rate, double seconds, double freq,
-                  int format = SF_FORMAT_WAV | SF_FORMAT_PCM_24) {
-    test::AudioShape s;
-    s.format = format;
-    s.rate = rate;
-    s.frames = std::int64_t(std::llround(rate * seconds));
-    s.signal = test::Signal::Sine;
-    s.frequency = freq;
-    const QString path = test::tempFile(name);
-    if (!test::writeAudio(path, s))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
 // A float stream at 44.1 kHz: what the stretched voices play on.
 PhysicalFormat floatStream() {
     return physical(kDeviceRate, 32, true, 4);
@@ -108,7 +94,7 @@ private slots:
         QFETCH(int, fileRate);
         QFETCH(float, readBack);
         QFETCH(double, seconds);
-        const QString path = writeTone("ten.wav", fileRate, 10.0, 440);
+        const QString path = test::writeSine("ten.wav", fileRate, 10.0, 440);
         PlayerRig rig(SimClock::Untimed, floatStream());
         auto player = openAtSpeed(rig, path, enable, rate);
         QCOMPARE(player->rate(), readBack);
@@ -131,7 +117,7 @@ private slots:
     void toneKeepsItsPitch() {
         QFETCH(float, rate);
         QFETCH(int, fileRate);
-        const QString path = writeTone("tone.wav", fileRate, 6.0, 1000);
+        const QString path = test::writeSine("tone.wav", fileRate, 6.0, 1000);
         PlayerRig rig(SimClock::Untimed, floatStream());
         auto player = openAtSpeed(rig, path, true, rate);
         QVERIFY(playToEnd(*player));
@@ -153,7 +139,7 @@ private slots:
     }
     void positionInSourceSeconds() {
         QFETCH(float, rate);
-        const QString path = writeTone("position.wav", 44100, 10.0, 440);
+        const QString path = test::writeSine("position.wav", 44100, 10.0, 440);
         PlayerRig rig(SimClock::Manual, floatStream());
         auto player = openAtSpeed(rig, path, true, rate);
         QVERIFY(player->play());
@@ -182,9 +168,8 @@ private slots:
         QFETCH(float, before);
         QFETCH(bool, enableAfter);
         QFETCH(float, after);
-        const double speedBefore = enableBefore ? before : 1.0;
         const double speedAfter = enableAfter ? after : 1.0;
-        const QString path = writeTone("change.wav", 44100, 10.0, 440);
+        const QString path = test::writeSine("change.wav", 44100, 10.0, 440);
         PlayerRig rig(SimClock::Manual, floatStream());
         auto player = openAtSpeed(rig, path, enableBefore, before);
         bool done = false;

@@ -29,19 +29,12 @@ QString writeRamp(const QString& name, std::int64_t from, std::int64_t to) {
     return path;
 }
 
-struct Ends {
-    QList<bool> results;
-    explicit Ends(AudioPlayer& p) {
-        p.onFinished = [this](bool ok) { results << ok; };
-    }
-};
-
 // Two players on the default device of a manual-clock rig: `a` on frames
 // [0, split) of the ramp, `b` on [split, total).
 struct Pair {
     PlayerRig rig{SimClock::Manual, physical(kRate, 24, false, 4)};
     std::unique_ptr<AudioPlayer> a, b;
-    Ends endsA, endsB;
+    test::Finishes endsA, endsB;
 
     Pair(std::int64_t split, std::int64_t total)
         : a(rig.open(writeRamp("a.wav", 0, split))), b(rig.open(writeRamp("b.wav", split, total))),

@@ -19,9 +19,7 @@ namespace {
 const QString& kA = ql::test::kDacA;
 const QString& kB = ql::test::kAnalogB;
 
-SimRig twoDevices() {
-    return ql::test::twoOutputs();
-}
+using ql::test::twoOutputs;
 
 // One hardware operation run against a device (or its first stream); true
 // when the hardware answered (a read gave a value, a has/settable gave true, a
@@ -90,7 +88,7 @@ class SimHardwareTest : public QObject {
     Q_OBJECT
 private slots:
     void idsAreStableWhileConnected() {
-        SimHardware hw(twoDevices());
+        SimHardware hw(twoOutputs());
         const DeviceId a = hw.idOf(kA);
         const DeviceId b = hw.idOf(kB);
         QVERIFY(a != kNoDevice && b != kNoDevice && a != b);
@@ -104,7 +102,7 @@ private slots:
     }
 
     void idsAreNeverReusedAfterReplug() {
-        SimHardware hw(twoDevices());
+        SimHardware hw(twoOutputs());
         std::set<std::uint32_t> seen;
         auto collect = [&](DeviceId id) {
             QVERIFY(seen.insert(id).second);
@@ -127,7 +125,7 @@ private slots:
     void queriesOnAVanishedIdFail() {
         QFETCH(int, index);
         const OpCase& c = opCases()[std::size_t(index)];
-        SimHardware hw(twoDevices());
+        SimHardware hw(twoOutputs());
         const DeviceId a = hw.idOf(kA);
         const StreamId s = hw.streamsOf(a).front();
         QVERIFY2(c.call(hw, a, s), "the operation must work while the device is connected");
@@ -150,7 +148,7 @@ private slots:
         QFETCH(int, index);
         QFETCH(bool, rigWide);
         const OpCase& c = opCases()[std::size_t(index)];
-        SimHardware hw(twoDevices());
+        SimHardware hw(twoOutputs());
         const DeviceId a = hw.idOf(kA);
         const StreamId s = hw.streamsOf(a).front();
         if (rigWide)
@@ -175,7 +173,7 @@ private slots:
     }
 
     void deviceListAndDefaultSwitches() {
-        SimHardware hw(twoDevices());
+        SimHardware hw(twoOutputs());
         QCOMPARE(hw.defaultOutput(), std::optional(hw.idOf(kB)));
         hw.failing().insert(SimOp::Devices);
         QVERIFY(!hw.devices());
@@ -202,7 +200,7 @@ private slots:
         QFETCH(bool, accepted);
         QFETCH(double, after);
         QFETCH(bool, changed);
-        SimHardware hw(twoDevices());
+        SimHardware hw(twoOutputs());
         const DeviceId a = hw.idOf(kA);
         const auto gen = hw.generation(a);
         int told = 0;
@@ -233,7 +231,7 @@ private slots:
     void setPhysicalFormat() {
         QFETCH(PhysicalFormat, format);
         QFETCH(bool, accepted);
-        SimHardware hw(twoDevices());
+        SimHardware hw(twoOutputs());
         const DeviceId a = hw.idOf(kA);
         const StreamId s = hw.streamsOf(a).front();
         const PhysicalFormat before = *hw.physicalFormat(s);
@@ -261,7 +259,7 @@ private slots:
         QFETCH(double, value);
         QFETCH(bool, accepted);
         QFETCH(double, readBack);
-        SimHardware hw(twoDevices());
+        SimHardware hw(twoOutputs());
         const DeviceId a = hw.idOf(kA);
         QCOMPARE(hw.setVolume(a, element, value), accepted);
         const auto v = hw.volume(a, element);
@@ -280,7 +278,7 @@ private slots:
     void volumeElementsThatCannotBeSet() {
         QFETCH(bool, present);
         QFETCH(bool, settable);
-        SimHardware hw(twoDevices());
+        SimHardware hw(twoOutputs());
         hw.device(kA)->volume[0] = SimVolumeElement{present, settable, 0.6};
         const DeviceId a = hw.idOf(kA);
         QCOMPARE(hw.hasVolume(a, 0), present);
@@ -308,7 +306,7 @@ private slots:
         QFETCH(int, pid);
         QFETCH(bool, accepted);
         QFETCH(int, after);
-        SimHardware hw(twoDevices());
+        SimHardware hw(twoOutputs());
         hw.device(kA)->exclusiveOwner = owner;
         const DeviceId a = hw.idOf(kA);
         QCOMPARE(hw.setExclusiveOwner(a, pid), accepted);
@@ -316,7 +314,7 @@ private slots:
     }
 
     void queriesWriteNothing() {
-        SimHardware hw(twoDevices());
+        SimHardware hw(twoOutputs());
         for (const OpCase& c : opCases()) {
             if (QByteArray(c.name).startsWith("set"))
                 continue;
@@ -331,7 +329,7 @@ private slots:
     }
 
     void hotPlugOfTheDefaultOutput() {
-        SimHardware hw(twoDevices());
+        SimHardware hw(twoOutputs());
         std::vector<std::pair<DeviceId, SimEvent>> events;
         hw.addObserver([&](DeviceId id, SimEvent e) { events.emplace_back(id, e); });
         const DeviceId oldB = hw.idOf(kB);
@@ -351,7 +349,7 @@ private slots:
     }
 
     void anObserverMayDetachItselfWhileTold() {
-        SimHardware hw(twoDevices());
+        SimHardware hw(twoOutputs());
         int first = 0;
         int second = 0;
         int token = 0;

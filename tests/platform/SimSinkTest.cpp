@@ -56,19 +56,6 @@ private slots:
         QCOMPARE(sink.report().queuedFrames, std::int64_t(0));
     }
 
-    void untimedClockTakesEverything() {
-        auto control = std::make_shared<SimSinkControl>(SimClock::Untimed, 0, 4096);
-        SimSink sink(control);
-        QString error;
-        QVERIFY(sink.open(kStereo16, error));
-        const auto data = frames(10000);
-        QCOMPARE(sink.write(data.data(), 10000), std::int64_t(10000));
-        const SinkReport r = sink.report();
-        QCOMPARE(r.queuedFrames, std::int64_t(0));
-        QCOMPARE(r.freeFrames, std::int64_t(4096));
-        QCOMPARE(control->framesWritten(), std::int64_t(10000));
-    }
-
     void failureSwitches_data() {
         QTest::addColumn<bool>("failOpen");
         QTest::addColumn<std::int64_t>("loseAfter");
