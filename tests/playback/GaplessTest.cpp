@@ -152,7 +152,6 @@ void bitPerfect(Rig& r) {
 const std::vector<GateCase>& gateCases() {
     static const std::vector<GateCase> cases{
         {.name = "4.0 s left: armed", .left = 4.0, .armed = 2},
-        {.name = "4.5 s left: not yet", .left = 4.5},
         {.name = "0.5 s left: too late, not marked", .left = 0.5},
         {.name = "at 2x, 7 s of file is 3.5 s: armed", .left = 7.0,
          .before = [](Rig& r) { r.app.playback.playRate = 2.0; }, .armed = 2},

@@ -18,11 +18,6 @@ namespace {
 const QString& kA = test::kDacA;
 const QString& kB = test::kAnalogB;
 
-// Two output devices, B the system default.
-SimRig baseRig() {
-    return test::twoOutputs();
-}
-
 using test::deviceIn;
 using Rigged = test::RiggedApp;
 using test::addRows;
@@ -127,7 +122,7 @@ const std::vector<InfoCase>& infoCases() {
 }
 
 template <typename Case> SimRig rigFor(const Case& c) {
-    SimRig rig = baseRig();
+    SimRig rig = test::twoOutputs();
     c.setup(rig);
     return rig;
 }
@@ -193,13 +188,13 @@ private slots:
     }
     void unreadableRatesAreZero() {
         QFETCH(double, rate);
-        Rigged r(baseRig());
+        Rigged r(test::twoOutputs());
         r.hw().device(kB)->nominalRate = rate;
         QCOMPARE(r.app.outputDeviceInfo()->rate, 0.0);
     }
 
     void lookUpsByUidAndId() {
-        Rigged r(baseRig());
+        Rigged r(test::twoOutputs());
         const DeviceId a = r.hw().idOf(kA);
         QCOMPARE(r.app.deviceByUID(kA), std::optional(a));
         QCOMPARE(r.app.deviceByUID("usb:gone"), std::nullopt);
@@ -210,7 +205,7 @@ private slots:
     }
 
     void anEmptyUidCannotBeChosen() {
-        Rigged r(baseRig());
+        Rigged r(test::twoOutputs());
         r.hw().device(kA)->uid = QString();
         QCOMPARE(r.app.deviceUID(r.hw().idOf(QString())), std::nullopt);
         QCOMPARE(entries(r.app.listOutputDevices()), QStringList{"Analog B|" + kB});
@@ -219,7 +214,7 @@ private slots:
     // The chosen device is unplugged and comes back with a new id: playback
     // goes to the default meanwhile, then back to the device under its new id.
     void aChosenDeviceComesBackUnderItsNewId() {
-        Rigged r(baseRig());
+        Rigged r(test::twoOutputs());
         r.app.playback.outputUID = kA;
         const DeviceId before = r.hw().idOf(kA);
         QCOMPARE(r.app.outputDeviceID(), std::optional(before));
