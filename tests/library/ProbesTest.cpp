@@ -93,6 +93,11 @@ private slots:
         row("vorbis", R"("codec_name":"vorbis")", R"("bit_rate":"160000")", "OGG 160kbps ⬆");
         row("aac without bit rate", R"("codec_name":"aac","sample_rate":"44100")", "", "AAC ⬆");
         row("no stream", "", R"("bit_rate":"256000")", "? 256kbps ⬆");
+        // Codecs outside the name table: lossless by the set, shown upper-cased.
+        row("tta", R"("codec_name":"tta","sample_rate":"44100","bits_per_raw_sample":"16")", "",
+            "TTA 44.1kHz/16bit");
+        row("ac3", R"("codec_name":"ac3","bit_rate":"448000")", "", "AC3 448kbps ⬆");
+        row("mp3 truncated kbps", R"("codec_name":"mp3","bit_rate":"128456")", "", "MP3 128kbps ⬆");
         row("352.8 kHz", R"("codec_name":"flac","sample_rate":"352800")", "", "FLAC 352.8kHz ★");
         row("192 kHz", R"("codec_name":"flac","sample_rate":"192000")", "", "FLAC 192kHz ★");
         row("11025", R"("codec_name":"flac","sample_rate":"11025")", "", "FLAC 11.0kHz");
