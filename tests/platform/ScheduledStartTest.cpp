@@ -6,6 +6,8 @@
 // Every sample of the ramp is a different 24-bit value, one step above the
 // one before, so the recording shows any zero, repeated or dropped frame.
 #include "platform/audio/AudioPlayer.h"
+#include "platform/audio/Resampler.h"
+#include "platform/audio/TimeStretch.h"
 
 #include "PlayerRig.h"
 #include "TestHome.h"
@@ -56,6 +58,56 @@ std::int64_t firstDifference(const std::vector<std::int32_t>& got,
         if (got[i] != want[i])
             return std::int64_t(i / 2);
     return got.size() == want.size() ? -1 : std::int64_t(n / 2);
+}
+
+// A 3 kHz sine at -6 dBFS in 24 bits, frames [from, to) of it.
+test::Samples sine(std::int64_t from, std::int64_t to) {
+    test::Samples s{kRate, 2, {}};
+    for (std::int64_t f = from; f < to; ++f) {
+        const double v = 0.5 * std::sin(2 * M_PI * 3000 * double(f) / kRate);
+        const auto q = std::int32_t(std::llround(v * 8388607.0)) * 256;
+        s.data.insert(s.data.end(), {q, q});
+    }
+    return s;
+}
+
+// `in` (stereo at kRate) through the stages a player uses at `speed` on a
+// 48 kHz stream, in one pass: what the recording should be.
+std::vector<double> convertedWhole(const std::vector<std::int32_t>& in, double speed) {
+    std::vector<double> x(in.size()), staged, out;
+    std::transform(in.begin(), in.end(), x.begin(),
+                   [](std::int32_t v) { return v / 2147483648.0; });
+    const std::size_t frames = x.size() / 2, block = 4096;
+    if (speed != 1.0) {
+        TimeStretch st(kRate, 2, speed, block);
+        std::vector<double> part(2 * st.maxOutput(block));
+        for (std::size_t f = 0;; f += block) {
+            const bool more = f < frames;
+            const auto step =
+                st.process(more ? x.data() + 2 * f : nullptr,
+                           more ? std::min(block, frames - f) : 0, part.data(), part.size() / 2);
+            staged.insert(staged.end(), part.begin(), part.begin() + 2 * step.produced);
+            if (!more && step.produced == 0)
+                break;
+        }
+    } else {
+        staged = x;
+    }
+    Resampler rs(kRate, 48000, 2);
+    std::vector<double> part(2 * rs.maxOutput(block));
+    for (std::size_t f = 0, n = staged.size() / 2;; f += block) {
+        const bool more = f < n;
+        std::size_t done = 0;
+        do {
+            const auto step =
+                rs.process(more ? staged.data() + 2 * (f + done) : nullptr,
+                           more ? std::min(block, n - f) - done : 0, part.data(), part.size() / 2);
+            out.insert(out.end(), part.begin(), part.begin() + 2 * step.produced);
+            done += step.consumed;
+            if (!more && step.produced == 0)
+                return out;
+        } while (more && done < std::min(block, n - f));
+    }
 }
 
 } // namespace
@@ -114,6 +166,58 @@ private slots:
                                         .arg(got.size() / 2)
                                         .arg(at)
                                         .arg(split)));
+    }
+
+    // Two halves of one sine at 44.1 kHz joined on a 48 kHz stream (split
+    // off any block boundary): the second continues the first's converter
+    // and stretcher, so the recording is the whole signal converted in one
+    // pass, not two conversions padded with silence at the join.
+    void convertedJoinIsTheWholeConverted_data() {
+        QTest::addColumn<double>("speed");
+        QTest::newRow("speed 1") << 1.0;
+        QTest::newRow("speed 1.25") << 1.25;
+    }
+    void convertedJoinIsTheWholeConverted() {
+        QFETCH(double, speed);
+        const std::int64_t split = 3 * kRate + 777, total = 6 * kRate;
+        PlayerRig rig(SimClock::Manual, physical(48000, 32, true, 4));
+        const QString pa = test::tempFile("sa.wav"), pb = test::tempFile("sb.wav");
+        QVERIFY(test::writeSamples(pa, SF_FORMAT_WAV | SF_FORMAT_PCM_24, sine(0, split)));
+        QVERIFY(test::writeSamples(pb, SF_FORMAT_WAV | SF_FORMAT_PCM_24, sine(split, total)));
+        auto a = rig.open(pa), b = rig.open(pb);
+        QVERIFY(a && b);
+        test::Finishes endsA(*a), endsB(*b);
+        for (auto* p : {a.get(), b.get()}) {
+            p->setEnableRate(true);
+            p->setRate(float(speed));
+        }
+        QVERIFY(a->play());
+        QVERIFY(QTest::qWaitFor([&] { return rig.b->framesWritten() == 4096; }));
+        rig.b->advance(48000);
+        QTRY_COMPARE(a->deviceCurrentTime(), 1.0);
+        QVERIFY(b->prepareToPlay());
+        QVERIFY(b->playAt(a->deviceCurrentTime() + (a->duration() - a->currentTime()) / speed));
+        rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(endsB.results, QList<bool>{true}, 30000);
+        QCOMPARE(endsA.results, QList<bool>{true});
+
+        const std::vector<double> got = rig.b->recordedDouble();
+        const std::vector<double> want = convertedWhole(sine(0, total).data, speed);
+        QVERIFY2(std::abs(double(got.size()) - double(want.size())) <= 4,
+                 qPrintable(QString("%1 frames, not %2").arg(got.size() / 2).arg(want.size() / 2)));
+        double worst = 0;
+        std::size_t worstAt = 0;
+        for (std::size_t i = 0; i < std::min(got.size(), want.size()); ++i)
+            if (std::abs(got[i] - want[i]) > worst) {
+                worst = std::abs(got[i] - want[i]);
+                worstAt = i / 2;
+            }
+        const double joinFrame = double(split) / speed * 48000 / kRate;
+        QVERIFY2(20 * std::log10(std::max(worst, 1e-300)) < -120,
+                 qPrintable(QString("error %1 dBFS at frame %2 (join at %3)")
+                                .arg(20 * std::log10(worst))
+                                .arg(worstAt)
+                                .arg(joinFrame)));
     }
 
     // Away from the end of any other player the start lands on the asked

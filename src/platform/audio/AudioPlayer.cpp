@@ -136,6 +136,9 @@ bool AudioPlayer::startVoice(double deviceTime) {
         m_voice->retarget(m_engine->format(), 0);
     else if (!m_voice->isRunning() && m_voice->position() > 0 && !hasUnheard())
         m_voice->fadeInNext(); // a resume whose queue was dropped (a paused device goes on)
+    // A start at the end of another player continues its converter.
+    if (!m_voice->isRunning() && std::isfinite(deviceTime))
+        m_engine->continueStages(*m_voice, deviceTime);
     // The start time first: a feeder that sees the voice running sees it too.
     m_voice->scheduleStart(deviceTime);
     m_voice->setRunning(true);

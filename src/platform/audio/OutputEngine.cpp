@@ -190,6 +190,21 @@ void OutputEngine::beforeStart(const Voice* voice) {
     }
 }
 
+void OutputEngine::continueStages(Voice& next, double deviceTime) {
+    const double now = m_clock.load();
+    for (auto& slot : m_voices) {
+        Voice* v = slot.load();
+        if (!v || !v->isRunning() || v->hasEnded() || !next.canFollow(*v))
+            continue;
+        const double end = now + (double(v->sourceFrames()) - v->heardPosition(now)) /
+                                     (v->sourceRate() * v->speed());
+        if (std::abs(end - deviceTime) <= kSnapWindow) {
+            next.continueAfter(*v);
+            return;
+        }
+    }
+}
+
 bool OutputEngine::releaseIfIdle() {
     if (anyAttachedRunning())
         return false;
@@ -346,8 +361,10 @@ OutputEngine::MixPlan OutputEngine::planBlock(std::size_t limit) {
     // Voices already playing take the whole block.
     for (int i = 0; i < plan.count; ++i) {
         Entry& e = m_entries[std::size_t(i)];
-        if (e.schedule.pending)
+        if (e.schedule.pending) {
+            e.voice->followSegment();
             continue;
+        }
         e.pull = e.voice->pull(limit, m_format);
         e.mixes = true;
     }
@@ -369,9 +386,18 @@ OutputEngine::MixPlan OutputEngine::planBlock(std::size_t limit) {
                 std::clamp((e.schedule.at - m_clockBase) * m_format.rate, -kFar, kFar)));
             // A start asked for near the end of a playing voice follows its
             // last frame exactly; until that voice reaches its end, wait.
+            // A voice that continues another's stages follows that one,
+            // whose end came earlier by the tail it handed on.
             const Entry* anchor = nullptr;
             std::int64_t best = window + 1;
-            for (int k = 0; k < plan.count; ++k) {
+            const std::uint64_t follows = e.voice->follows();
+            for (int k = 0; k < plan.count && follows != 0; ++k) {
+                const Entry& u = m_entries[std::size_t(k)];
+                if (!u.schedule.pending && u.mixes && u.voice->id() == follows &&
+                    u.voice->handedTail())
+                    anchor = &u;
+            }
+            for (int k = 0; k < plan.count && !anchor; ++k) {
                 const Entry& u = m_entries[std::size_t(k)];
                 if (u.schedule.pending || !u.mixes)
                     continue;

@@ -31,8 +31,9 @@
 // the time lies within kSnapWindow of the end of a voice that is playing, it
 // starts instead on the frame right after that voice's last one, so two
 // tracks join without a gap, a repeat or an overlap, wherever in the window
-// the request fell. A scheduled voice that is paused or stopped before its
-// frame never sounds.
+// the request fell; a voice that continues the stages of the one before it
+// (Voice.h, "Joins") always follows that one's last frame. A scheduled voice that is paused or
+// stopped before its frame never sounds.
 //
 // Starving: a voice whose decoder falls behind (a slow disk, a hung mount)
 // holds the block back while the device has enough queued; once the device
@@ -120,6 +121,10 @@ public:
     // Before `voice` starts: frames of other voices that are paused still
     // in the device's queue would be heard first, so they are flushed.
     void beforeStart(const Voice* voice);
+    // `next` is to start at `deviceTime`: when that is the end of a playing
+    // voice it may follow (Voice::canFollow), it continues that voice's rate
+    // converter and stretcher, so the join is converted as one signal.
+    void continueStages(Voice& next, double deviceTime);
     // Drops what the device holds and moves the voices that had frames in it
     // back to the frame heard last; `whileHeld` runs with the feeder stopped,
     // after that (a seek or a speed change of one voice).

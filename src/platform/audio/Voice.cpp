@@ -32,6 +32,11 @@ constexpr double kNow = -std::numeric_limits<double>::infinity();
 // A resume or a seek fades in over this long instead of jumping to the
 // signal in one sample (a click on music).
 constexpr double kFadeSeconds = 0.005;
+// Gain after a rate converter on an integer stream: a converted signal has
+// peaks between the source's samples, up to 3 dB above them for a tone at a
+// quarter of the rate sampled between its crests. Without this margin such
+// material, mastered to full scale, would hard-clip at the encoder.
+constexpr double kConverterHeadroom = 0.70794578438413791; // -3 dB
 
 std::uint64_t nextVoiceId() {
     static std::atomic<std::uint64_t> next{1};
@@ -103,6 +108,15 @@ void Voice::shutdown() {
         m_reader->quit();
     wakeDecoder();
     m_thread.join();
+    {
+        std::lock_guard lock(m_requestMutex);
+        if (m_handTo)
+            m_handTo->decline();
+        m_handTo.reset();
+        m_request.handover.reset();
+    }
+    leaveHandover();
+    m_awaitingStages = false;
     // Workers that are not reading end at once; one stuck in a read is
     // waited for on a thread of its own.
     if (m_reader && m_reader->reading())
@@ -111,11 +125,22 @@ void Voice::shutdown() {
 }
 
 std::uint64_t Voice::retarget(const StreamFormat& format, std::int64_t sourceFrame) {
+    return retargetWith(format, sourceFrame, nullptr);
+}
+
+std::uint64_t Voice::retargetWith(const StreamFormat& format, std::int64_t sourceFrame,
+                                  std::shared_ptr<StageHandover> handover) {
     m_format = format;
     ++m_serial;
     {
         std::lock_guard lock(m_requestMutex);
-        m_request = Request{m_serial, sourceFrame, format, m_speed};
+        m_follows.store(handover ? handover->fromVoice() : 0, std::memory_order_release);
+        m_request = Request{m_serial, sourceFrame, format, m_speed, std::move(handover)};
+        // A follower waiting for this voice's stages cannot have them: this
+        // voice no longer ends where it was going to.
+        if (m_handTo)
+            m_handTo->decline();
+        m_handTo.reset();
     }
     // Keep "running" unless the feeder has just ended the old serial.
     std::uint64_t st = m_state.load();
@@ -126,6 +151,36 @@ std::uint64_t Voice::retarget(const StreamFormat& format, std::int64_t sourceFra
     }
     wakeDecoder();
     return m_serial;
+}
+
+bool Voice::canFollow(const Voice& before) const {
+    const StreamFormat f = before.format();
+    const bool staged = std::abs(f.rate - m_sourceRate) > 1e-9 || m_speed != 1.0;
+    return &before != this && staged && before.m_sourceRate == m_sourceRate &&
+           before.m_sourceChannels == m_sourceChannels && before.m_speed == m_speed &&
+           f == m_format && before.isStarted() && isStarted();
+}
+
+void Voice::continueAfter(Voice& before) {
+    auto handover = std::make_shared<StageHandover>(before.id());
+    retargetWith(m_format, std::int64_t(std::llround(position())), handover);
+    before.offerStages(std::move(handover));
+}
+
+void Voice::offerStages(std::shared_ptr<StageHandover> handover) {
+    {
+        std::lock_guard lock(m_requestMutex);
+        // The stages of the segment playing now, while they are unflushed.
+        if (m_quit || m_openTail != m_serial) {
+            handover->decline();
+            return;
+        }
+        if (m_handTo)
+            m_handTo->decline();
+        m_handTo = std::move(handover);
+        m_handToSerial = m_serial;
+    }
+    wakeDecoder(); // a decoder holding the tail gives it now
 }
 
 void Voice::setSpeed(double speed) {
@@ -214,7 +269,9 @@ void Voice::decoderLoop() {
             beginSegment(r);
             progressed = true;
         }
-        if (!m_segmentDone)
+        if (m_awaitingStages)
+            progressed = awaitStages() || progressed;
+        if (!m_segmentDone && !m_awaitingStages)
             progressed = decodeStep() || progressed;
 
         const std::uint64_t st = m_state.load(std::memory_order_acquire);
@@ -229,22 +286,65 @@ void Voice::decoderLoop() {
 }
 
 void Voice::beginSegment(const Request& r) {
+    if (m_current.handover && m_current.handover != r.handover)
+        m_current.handover->decline();
     m_current = r;
     m_segmentDone = false;
     m_draining = false;
     m_stretchDrained = false;
+    // The converter and the stretcher start fresh for every segment (what
+    // they hold belongs to the old position or speed), unless the segment
+    // continues the stages of the voice before it.
+    m_resampler.reset();
+    m_stretch.reset();
+    {
+        std::lock_guard lock(m_requestMutex);
+        m_openTail = r.serial;
+    }
+    StageHandover::Stages stages;
+    if (r.handover && r.handover->take(stages, &m_wake) == StageHandover::State::Waiting) {
+        // Its output begins with the tail of the voice before: nothing is
+        // published until the stages come (or are declined).
+        m_awaitingStages = true;
+        return;
+    }
+    m_awaitingStages = false;
+    setUpSegment(std::move(stages));
+}
+
+bool Voice::awaitStages() {
+    StageHandover::Stages stages;
+    if (m_current.handover->take(stages, &m_wake) == StageHandover::State::Waiting)
+        return false;
+    m_awaitingStages = false;
+    setUpSegment(std::move(stages));
+    return true;
+}
+
+void Voice::leaveHandover() {
+    if (m_current.handover)
+        m_current.handover->decline();
+    m_current.handover.reset();
+}
+
+void Voice::setUpSegment(StageHandover::Stages stages) {
+    const Request& r = m_current;
     const int ch = std::max(r.format.channels, 1);
     const bool convert = std::abs(r.format.rate - m_sourceRate) > 1e-9;
     const bool stretch = r.speed != 1.0;
-    // The converter and the stretcher start fresh for every segment: what
-    // they hold belongs to the old position (or the old speed).
-    m_resampler.reset();
-    m_stretch.reset();
-    if (convert)
-        m_resampler = std::make_unique<Resampler>(m_sourceRate, r.format.rate, ch);
+    if (bool(stages.resampler) == convert && bool(stages.stretch) == stretch &&
+        (convert || stretch)) {
+        m_resampler = std::move(stages.resampler);
+        m_stretch = std::move(stages.stretch);
+    } else {
+        stages = StageHandover::Stages{};
+        if (convert)
+            m_resampler = std::make_unique<Resampler>(m_sourceRate, r.format.rate, ch);
+    }
 
     // Stream frames per source frame, through both stages.
     const double outPerIn = (convert ? r.format.rate / m_sourceRate : 1.0) / r.speed;
+    m_outPerIn = outPerIn;
     const std::size_t ringFrames = m_ring.capacity() / std::size_t(ch);
     m_chunkIn = std::clamp<std::size_t>(std::size_t(double(ringFrames / 4) / outPerIn), kMinChunkIn,
                                         m_readFrames);
@@ -263,8 +363,11 @@ void Voice::beginSegment(const Request& r) {
         std::max<std::size_t>(stretch ? std::size_t(double(stageCap) * r.speed / 2) : stageCap, 1));
     // The speed changes before the rate, at the file's rate: rubberband is
     // tuned for the usual music rates, and a file usually has one of them.
+    if (m_stretch)
+        m_chunkIn = std::min(m_chunkIn, m_stretch->maxBlock());
     if (stretch) {
-        m_stretch = std::make_unique<TimeStretch>(m_sourceRate, ch, r.speed, m_chunkIn);
+        if (!m_stretch)
+            m_stretch = std::make_unique<TimeStretch>(m_sourceRate, ch, r.speed, m_chunkIn);
         m_stretchOut = std::min(m_stretch->maxOutput(m_chunkIn), stageCap);
     } else {
         m_stretchOut = m_chunkIn;
@@ -276,13 +379,19 @@ void Voice::beginSegment(const Request& r) {
     m_out.assign(m_resampler ? m_maxOut * std::size_t(ch) : 0, 0.0);
     m_inFrames = m_inPos = 0;
     m_inEnded = false;
+    // What the stages still owe of the voice before is heard first: the
+    // segment begins that much before its first source frame.
+    m_segIn = -stages.owed / outPerIn;
+    m_segOut = 0;
+    m_headroom = m_resampler && r.format.sample != SampleFormat::F32 ? kConverterHeadroom : 1.0;
 
     Segment s;
     s.serial = r.serial;
     s.startIndex = m_ring.writeIndex();
     const std::int64_t last = m_sourceFrames.load(std::memory_order_relaxed);
-    s.sourceStart = double(std::clamp<std::int64_t>(r.sourceFrame, 0, last));
     s.ratio = m_sourceRate / r.format.rate * r.speed;
+    s.sourceStart =
+        double(std::clamp<std::int64_t>(r.sourceFrame, 0, last)) - stages.owed * s.ratio;
     s.rate = r.format.rate;
     s.channels = ch;
     m_segment.store(s);
@@ -318,11 +427,53 @@ void Voice::toRing(const double* samples, std::size_t frames) {
     while (done < frames) {
         const auto step =
             m_resampler->process(samples + done * ch, frames - done, m_out.data(), m_maxOut);
-        push(m_out.data(), step.produced);
+        pushConverted(step.produced);
         done += step.consumed;
         if (step.consumed == 0 && step.produced == 0)
             break;
     }
+}
+
+void Voice::pushConverted(std::size_t frames) {
+    if (m_headroom != 1.0) {
+        const std::size_t n = frames * std::size_t(std::max(m_current.format.channels, 1));
+        for (std::size_t i = 0; i < n; ++i)
+            m_out[i] *= m_headroom;
+    }
+    push(m_out.data(), frames);
+}
+
+// At the end of the file, with stages that hold a tail: hand them to a
+// follower that asked, else keep them while the ring holds more than
+// kTailHold (a follower may still come), else flush them here.
+Voice::Tail Voice::settleTail() {
+    std::shared_ptr<StageHandover> to;
+    {
+        std::lock_guard lock(m_requestMutex);
+        if (m_handTo && m_handToSerial == m_current.serial)
+            to = m_handTo;
+        const std::size_t ch = std::size_t(std::max(m_current.format.channels, 1));
+        const std::size_t hold = std::size_t(kTailHold * m_current.format.rate) * ch;
+        const std::size_t filled = m_ring.capacity() - m_ring.freeSpace();
+        if (!to && !m_quit && filled > hold) {
+            // The feeder wakes this thread once the ring is down to `hold`.
+            m_decoderNeed.store(m_ring.capacity() - hold, std::memory_order_relaxed);
+            return Tail::Hold;
+        }
+        m_openTail = 0;
+        m_handTo.reset();
+    }
+    if (to) {
+        StageHandover::Stages s{std::move(m_resampler), std::move(m_stretch),
+                                m_segIn * m_outPerIn - double(m_segOut)};
+        if (to->give(s)) {
+            m_handedSerial.store(m_current.serial, std::memory_order_release);
+            return Tail::Handed;
+        }
+        m_resampler = std::move(s.resampler);
+        m_stretch = std::move(s.stretch);
+    }
+    return Tail::Drain;
 }
 
 bool Voice::drainStep() {
@@ -338,7 +489,7 @@ bool Voice::drainStep() {
     }
     if (m_resampler) {
         const auto step = m_resampler->process(nullptr, 0, m_out.data(), m_maxOut);
-        push(m_out.data(), step.produced);
+        pushConverted(step.produced);
         if (step.produced > 0)
             return true;
     }
@@ -348,15 +499,26 @@ bool Voice::drainStep() {
 
 bool Voice::decodeStep() {
     const int ch = std::max(m_current.format.channels, 1);
+    if (m_awaitingStages)
+        return false;
     if (m_draining)
         return drainStep();
     if (m_inPos >= m_inFrames) {
         if (m_inEnded) {
-            if (m_resampler || m_stretch)
-                m_draining = true;
-            else
+            if (!m_resampler && !m_stretch) {
                 finishSegment(false);
-            return true;
+                return true;
+            }
+            switch (settleTail()) {
+            case Tail::Hold:
+                return false;
+            case Tail::Handed:
+                finishSegment(false);
+                return true;
+            case Tail::Drain:
+                m_draining = true;
+                return true;
+            }
         }
         const std::int64_t n = m_reader ? m_reader->next(&m_in) : -1;
         if (n < 0) {
@@ -395,6 +557,7 @@ bool Voice::decodeStep() {
         toRing(mapped, piece);
     }
     m_inPos += piece;
+    m_segIn += double(piece);
     return true;
 }
 
@@ -411,10 +574,20 @@ void Voice::push(const double* samples, std::size_t frames) {
     // drop samples and leave half a frame in the ring.
     [[maybe_unused]] const std::size_t put = m_ring.write(samples, n);
     assert(put == n);
+    m_segOut += std::int64_t(frames);
     wakeEngine();
 }
 
 void Voice::finishSegment(bool failed) {
+    {
+        std::lock_guard lock(m_requestMutex);
+        if (m_openTail == m_current.serial)
+            m_openTail = 0;
+        if (m_handTo && m_handToSerial == m_current.serial) {
+            m_handTo->decline();
+            m_handTo.reset();
+        }
+    }
     m_segmentDone = true;
     m_eof.store(m_current.serial << 1 | (failed ? 1 : 0), std::memory_order_release);
     wakeEngine();
@@ -430,14 +603,7 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
     const std::uint64_t eof = m_eof.load(std::memory_order_acquire);
     const std::uint64_t w = m_ring.publishedWriteIndex();
     const Segment seg = m_segment.load();
-    if (!m_feedHaveSeg || seg.serial != m_feedSeg.serial) {
-        m_ring.skipTo(seg.startIndex);
-        m_feedSeg = seg;
-        m_feedHaveSeg = true;
-        m_feedConsumed = 0;
-        m_meterCount = 0; // what was queued of the old segment is not heard
-        wakeDecoder();    // the skipped samples were room it may be waiting for
-    }
+    adoptSegment(seg);
     if (seg.serial != serialOf(m_state.load(std::memory_order_acquire)) ||
         seg.channels != format.channels || std::abs(seg.rate - format.rate) > 1e-9) {
         // The decoder has not caught up with a seek or a new stream format
@@ -467,6 +633,21 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
                 (double(m_sourceFrames.load(std::memory_order_relaxed)) - fed) / seg.ratio)));
     }
     return p;
+}
+
+void Voice::adoptSegment(const Segment& seg) {
+    if (m_feedHaveSeg && seg.serial == m_feedSeg.serial)
+        return;
+    m_ring.skipTo(seg.startIndex);
+    m_feedSeg = seg;
+    m_feedHaveSeg = true;
+    m_feedConsumed = 0;
+    m_meterCount = 0; // what was queued of the old segment is not heard
+    wakeDecoder();    // the skipped samples were room it may be waiting for
+}
+
+void Voice::followSegment() {
+    adoptSegment(m_segment.load());
 }
 
 Voice::Schedule Voice::pendingStart() const {
