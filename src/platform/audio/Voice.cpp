@@ -33,10 +33,11 @@ constexpr double kNow = -std::numeric_limits<double>::infinity();
 // signal in one sample (a click on music).
 constexpr double kFadeSeconds = 0.005;
 // Gain after a rate converter on an integer stream: a converted signal has
-// peaks between the source's samples, up to 3 dB above them for a tone at a
+// peaks between the source's samples, 3.01 dB above them for a tone at a
 // quarter of the rate sampled between its crests. Without this margin such
-// material, mastered to full scale, would hard-clip at the encoder.
-constexpr double kConverterHeadroom = 0.70794578438413791; // -3 dB
+// material, mastered to full scale, would hard-clip at the encoder; the
+// 0.2 dB beyond that covers the filter's ripple.
+constexpr double kConverterHeadroom = 0.69183097091893643; // -3.2 dB
 
 std::uint64_t nextVoiceId() {
     static std::atomic<std::uint64_t> next{1};
