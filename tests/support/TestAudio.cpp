@@ -150,6 +150,25 @@ bool runFfmpeg(const QStringList& args) {
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+bool writeMp3(const QString& path, bool loudFirst, bool vbr, bool lengthHeader) {
+    const QString noise = "anoisesrc=d=%1:c=pink:r=44100", quiet = "sine=d=%1:f=440:r=44100";
+    const QString first = loudFirst ? noise.arg(6) : "anullsrc=r=44100:cl=mono:d=6";
+    const QString second = loudFirst ? quiet.arg(13.6) + ",volume=0.01" : noise.arg(13.6);
+    return runFfmpeg({"-f", "lavfi", "-i", first, "-f", "lavfi", "-i", second, "-filter_complex",
+                      "[0][1]concat=n=2:v=0:a=1,aformat=channel_layouts=stereo", "-c:a",
+                      "libmp3lame", vbr ? "-q:a" : "-b:a", vbr ? "6" : "192k", "-write_xing",
+                      lengthHeader ? "1" : "0", path});
+}
+
+std::int64_t mp3Samples(const QString& path) {
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"),
+            {"-v", "error", "-select_streams", "a", "-count_packets", "-show_entries",
+             "stream=nb_read_packets", "-of", "csv=p=0", path});
+    p.waitForFinished(120000);
+    return p.readAllStandardOutput().trimmed().toLongLong() * 1152;
+}
+
 Samples ramp(std::int64_t from, std::int64_t to, int rate) {
     Samples s;
     s.rate = rate;

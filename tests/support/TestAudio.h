@@ -65,6 +65,13 @@ int signChanges(const std::vector<double>& v, int channels, std::size_t from, st
 // Runs ffmpeg with `args` (after "-v error -y"); true on exit status 0.
 bool runFfmpeg(const QStringList& args);
 
+// 19.6 s of stereo 44.1 kHz MP3 made by ffmpeg: 6 s of noise then a quiet
+// tone (`loudFirst`), else 6 s of silence then noise; variable bit rate or
+// 192 kb/s, with or without the Xing length header.
+bool writeMp3(const QString& path, bool loudFirst, bool vbr, bool lengthHeader);
+// Samples per channel of an MP3 as ffprobe counts its packets (1152 each).
+std::int64_t mp3Samples(const QString& path);
+
 // `got` equals `want` sample for sample, except that the `fadeFrames` frames
 // from sample `at` on fade in (frame k at (k + 1) / fadeFrames of the signal),
 // within 1.5 `lsb` (a step of the integer format as 32-bit values; the fade is dithered).
