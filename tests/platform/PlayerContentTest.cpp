@@ -5,7 +5,6 @@
 
 #include <sndfile.h>
 
-#include <QProcess>
 #include <QTest>
 
 #include <cmath>
@@ -14,21 +13,6 @@ using namespace ql;
 using namespace ql::platform;
 using test::physical;
 using test::PlayerRig;
-
-namespace {
-
-// `wav` encoded by ffmpeg to FLAC on its standard output, which it cannot
-// seek back on to store the length.
-bool pipedFlac(const QString& wav, const QString& flac) {
-    QProcess p;
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.setStandardOutputFile(flac);
-    p.start(QStringLiteral("ffmpeg"),
-            {"-v", "error", "-i", wav, "-c:a", "flac", "-f", "flac", "pipe:1"});
-    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-} // namespace
 
 class PlayerContentTest : public QObject {
     Q_OBJECT
@@ -128,7 +112,7 @@ private slots:
         shape.frames = frames;
         const QString wav = test::tempFile("piped.wav"), flac = test::tempFile("piped.flac");
         QVERIFY(test::writeAudio(wav, shape));
-        QVERIFY(pipedFlac(wav, flac));
+        QVERIFY(test::pipedFlac(wav, flac));
         const test::Samples want = test::readSamples(wav);
 
         PlayerRig rig(SimClock::Untimed, physical(44100, 16, false, 2));

@@ -150,6 +150,15 @@ bool runFfmpeg(const QStringList& args) {
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+bool pipedFlac(const QString& wav, const QString& flac) {
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.setStandardOutputFile(flac);
+    p.start(QStringLiteral("ffmpeg"),
+            {"-v", "error", "-i", wav, "-c:a", "flac", "-f", "flac", "pipe:1"});
+    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
 bool writeMp3(const QString& path, bool loudFirst, bool vbr, bool lengthHeader) {
     const QString noise = "anoisesrc=d=%1:c=pink:r=44100", quiet = "sine=d=%1:f=440:r=44100";
     const QString first = loudFirst ? noise.arg(6) : "anullsrc=r=44100:cl=mono:d=6";

@@ -65,6 +65,10 @@ int signChanges(const std::vector<double>& v, int channels, std::size_t from, st
 // Runs ffmpeg with `args` (after "-v error -y"); true on exit status 0.
 bool runFfmpeg(const QStringList& args);
 
+// `wav` encoded by ffmpeg to FLAC on its standard output, which it cannot
+// seek back on to store the length.
+bool pipedFlac(const QString& wav, const QString& flac);
+
 // 19.6 s of stereo 44.1 kHz MP3 made by ffmpeg: 6 s of noise then a quiet
 // tone (`loudFirst`), else 6 s of silence then noise; variable bit rate or
 // 192 kb/s, with or without the Xing length header.
