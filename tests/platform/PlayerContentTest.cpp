@@ -78,21 +78,43 @@ private slots:
         }
     }
 
-    // A device with as many channels as the file takes them as they are.
+    // A device with as many channels as the file, or offering that many,
+    // takes them as they are; back to a stereo file, it is stereo again.
+    void surroundOnASixChannelDeviceIsExact_data() {
+        QTest::addColumn<int>("deviceChannels");
+        QTest::addColumn<bool>("offersSix");
+        QTest::newRow("device at six channels") << 6 << false;
+        QTest::newRow("device at two, offering six") << 2 << true;
+    }
     void surroundOnASixChannelDeviceIsExact() {
+        QFETCH(int, deviceChannels);
+        QFETCH(bool, offersSix);
         test::AudioShape shape;
         shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
         shape.channels = 6;
         shape.frames = 11025;
         const QString path = test::tempFile("surround-exact.wav");
         QVERIFY(test::writeAudio(path, shape));
-        PlayerRig rig(SimClock::Untimed, physical(44100, 24, false, 4, 6));
+        std::vector<PhysicalFormat> offered;
+        if (offersSix)
+            offered.push_back(physical(44100, 24, false, 4, 6));
+        PlayerRig rig(SimClock::Untimed, physical(44100, 24, false, 4, deviceChannels), 64 << 20,
+                      4096, offered);
         auto player = rig.open(path);
         QVERIFY(player);
         test::Finishes fin(*player);
         QVERIFY(player->play());
         QTRY_COMPARE(fin.results, QList<bool>{true});
-        QCOMPARE(rig.b->recordedInt32(0), test::readSamples(path).data);
+        QCOMPARE(test::allSessions(*rig.b), test::readSamples(path).data);
+        if (!offersSix)
+            return;
+        const QString stereo = test::writeNoise("stereo-after.wav", shape.format, 4410);
+        auto next = rig.open(stereo);
+        QVERIFY(next);
+        test::Finishes nextFin(*next);
+        QVERIFY(next->play());
+        QTRY_COMPARE(nextFin.results, QList<bool>{true});
+        QCOMPARE(rig.b->recordedInt32(rig.b->opens() - 1), test::readSamples(stereo).data);
     }
 
     // The whole file plays, from where it was placed, and ends normally; the

@@ -26,17 +26,18 @@ inline platform::PhysicalFormat physical(double rate, int bits, bool isFloat, in
     return platform::PhysicalFormat{rate, bits, isFloat, channels, bytesPerSample * channels, true};
 }
 
-// Devices "DAC A" and "Analog B" (the default) set to `format`, each with a
-// recording sink on `clock`.
+// Devices "DAC A" and "Analog B" (the default) set to `format` (and
+// offering `alsoOffered` too), each with a recording sink on `clock`.
 struct PlayerRig {
     std::shared_ptr<platform::SimSinkControl> a, b;
     platform::Platform platform;
 
     explicit PlayerRig(platform::SimClock clock, const platform::PhysicalFormat& format,
-                       std::int64_t recordBytes = 64 << 20, std::int64_t bufferFrames = 4096)
+                       std::int64_t recordBytes = 64 << 20, std::int64_t bufferFrames = 4096,
+                       const std::vector<platform::PhysicalFormat>& alsoOffered = {})
         : a(std::make_shared<platform::SimSinkControl>(clock, recordBytes, bufferFrames)),
           b(std::make_shared<platform::SimSinkControl>(clock, recordBytes, bufferFrames)),
-          platform(make(format, a, b)) {}
+          platform(make(format, alsoOffered, a, b)) {}
 
     platform::SimHardware& hardware() { return *platform::simulatedHardware(platform); }
 
@@ -49,6 +50,7 @@ struct PlayerRig {
 
 private:
     static platform::Platform make(const platform::PhysicalFormat& format,
+                                   const std::vector<platform::PhysicalFormat>& alsoOffered,
                                    std::shared_ptr<platform::SimSinkControl> a,
                                    std::shared_ptr<platform::SimSinkControl> b) {
         platform::SimRig rig = twoOutputs();
@@ -56,6 +58,8 @@ private:
             d.nominalRate = format.rate;
             d.outputStreams[0].format = format;
             d.outputStreams[0].available.push_back(format);
+            for (const auto& f : alsoOffered)
+                d.outputStreams[0].available.push_back(f);
         }
         platform::SimOutputs outs;
         outs.controls[kDacA] = std::move(a);

@@ -171,6 +171,7 @@ private:
         std::optional<double> rate;
         std::optional<PcmFormat> format;
         int openChannels = 0; // > 0 while our engine's stream is open
+        int channels = 0;     // chosen through setPhysicalFormat; 0: stereo where taken
         std::optional<PcmCaps> caps;
         PcmHold hold = 0;
         bool reserved = false;

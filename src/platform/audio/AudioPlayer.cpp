@@ -125,6 +125,13 @@ bool AudioPlayer::playAt(double deviceTime) {
 bool AudioPlayer::startVoice(double deviceTime) {
     if (!prepareToPlay())
         return false;
+    if (!m_voice->isRunning() && m_engine->matchChannels(*m_voice)) {
+        QString error;
+        if (!m_engine->ensureOpen(error)) {
+            m_error = error;
+            return false;
+        }
+    }
     if (m_engine->isLost()) {
         m_error = QStringLiteral("The output device is gone.");
         return false;

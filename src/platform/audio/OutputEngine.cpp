@@ -190,6 +190,27 @@ void OutputEngine::beforeStart(const Voice* voice) {
     }
 }
 
+bool OutputEngine::matchChannels(const Voice& starting) {
+    const int want = starting.sourceChannels();
+    // A mono file stays a copy on both sides of a stereo device.
+    if (want < 2 || std::any_of(m_voices.begin(), m_voices.end(), [&](const auto& slot) {
+            const Voice* v = slot.load();
+            return v && v != &starting && v->isRunning();
+        }))
+        return false;
+    const auto streams = m_hardware.outputStreams(m_device);
+    if (!streams || streams->empty())
+        return false;
+    const auto current = m_hardware.physicalFormat(streams->front());
+    if (!current || current->channels <= 0 || current->channels == want ||
+        current->bytesPerFrame % current->channels != 0)
+        return false;
+    PhysicalFormat f = *current;
+    f.bytesPerFrame = current->bytesPerFrame / current->channels * want;
+    f.channels = want;
+    return m_hardware.setPhysicalFormat(streams->front(), f);
+}
+
 void OutputEngine::continueStages(Voice& next, double deviceTime) {
     const double now = m_clock.load();
     for (auto& slot : m_voices) {

@@ -121,6 +121,12 @@ public:
     // Before `voice` starts: frames of other voices that are paused still
     // in the device's queue would be heard first, so they are flushed.
     void beforeStart(const Voice* voice);
+    // `starting` is about to play with no other voice running: when the
+    // device offers the file's channel count (two or more), the device is
+    // set to it, so each channel reaches its own speaker untouched instead of
+    // being folded to the stream's. True when the device changed (the
+    // stream is reopened by the next ensureOpen).
+    bool matchChannels(const Voice& starting);
     // `next` is to start at `deviceTime`: when that is the end of a playing
     // voice it may follow (Voice::canFollow), it continues that voice's rate
     // converter and stretcher, so the join is converted as one signal.
