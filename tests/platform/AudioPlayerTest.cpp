@@ -241,7 +241,8 @@ private slots:
     // Pause keeps the position, a seek lands on its frame: what the device
     // receives is the file up to the pause, then the file from the seek.
     void pauseAndSeekAreSampleExact() {
-        const QString path = test::writeNoise("seek.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 44100 * 2);
+        const QString path =
+            test::writeNoise("seek.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 44100 * 2);
         const test::Samples ref = test::readSamples(path);
         PlayerRig rig(SimClock::Manual, physical(44100, 24, false, 4));
         auto player = rig.open(path);

@@ -117,7 +117,8 @@ private slots:
         // A seek fades in over 5 ms (221 frames); a paused device simply goes
         // on, and a new track starts as it is.
         const int fade = change == "seek" ? 221 : 0;
-        QVERIFY(test::equalWithFadeIn(test::allSessions(*rig.b), want, 2 * kHeard, 2, fade, 1 << 16));
+        QVERIFY(
+            test::equalWithFadeIn(test::allSessions(*rig.b), want, 2 * kHeard, 2, fade, 1 << 16));
     }
 
     // The device goes back to the system when nothing plays on it: after an

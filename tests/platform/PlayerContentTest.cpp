@@ -2,6 +2,7 @@
 // than the device has, and a FLAC written through a pipe, which stores no
 // length.
 #include "PlayerRig.h"
+#include "TestHome.h"
 
 #include <sndfile.h>
 
@@ -75,12 +76,8 @@ private slots:
         }
 
         PlayerRig rig(SimClock::Untimed, physical(44100, 16, false, 2));
-        auto player = rig.open(path);
-        QVERIFY(player);
-        test::Finishes fin(*player);
-        QVERIFY(player->play());
-        QTRY_COMPARE(fin.results, QList<bool>{true});
-        const auto heard = rig.b->recordedInt32(0);
+        const auto heard = test::playedThrough(rig, path);
+        QVERIFY(!heard.empty());
         if (container == "vorbis") {
             // Lossy: the level of each side, within 0.2 dB (or silent).
             for (int side = 0; side < 2; ++side) {
@@ -188,5 +185,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(PlayerContentTest)
+QL_TEST_MAIN_CORE(PlayerContentTest)
 #include "PlayerContentTest.moc"

@@ -273,12 +273,7 @@ private slots:
         const QString path = test::tempFile("quarter.wav");
         QVERIFY(test::writeSamples(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, in));
         PlayerRig rig(SimClock::Untimed, physical(48000, bits, false, bits / 8));
-        auto player = rig.open(path);
-        QVERIFY(player);
-        test::Finishes fin(*player);
-        QVERIFY(player->play());
-        QTRY_COMPARE(fin.results, QList<bool>{true});
-        const auto heard = rig.b->recordedInt32(0);
+        const auto heard = test::playedThrough(rig, path);
         QVERIFY(heard.size() > 2 * 47000);
         const double rail = std::ldexp(1.0, 31) - std::ldexp(1.0, 32 - bits);
         double peak = 0;

@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTest>
 #include <QThread>
 
 #include <cmath>
@@ -108,6 +109,19 @@ inline QString writeNoise(const QString& name, int format, std::int64_t frames) 
     s.format = format;
     s.frames = frames;
     return writeTemp(name, s);
+}
+
+// Plays `path` on the rig's default device until it ends well: what the
+// device recorded; nothing when it does not open, start or end well.
+inline std::vector<std::int32_t> playedThrough(PlayerRig& rig, const QString& path) {
+    auto player = rig.open(path);
+    if (!player)
+        return {};
+    Finishes fin(*player);
+    if (!player->play() || !QTest::qWaitFor([&] { return !fin.results.isEmpty(); }, 30000) ||
+        fin.results != QList<bool>{true})
+        return {};
+    return rig.b->recordedInt32(0);
 }
 
 // Every session `sink` recorded, one after the other.

@@ -348,9 +348,9 @@ private slots:
         const JoinCase& c = test::currentCase(joinCases());
         const std::int64_t split = 6 * kRate, total = 2 * split;
         Rig r;
-        const Codec codec = QByteArray(c.name).contains("ALAC")    ? Codec::Alac
-                            : QByteArray(c.name).contains("piped") ? Codec::PipedFlac
-                                                                   : Codec::Wav;
+        const Codec codec = QByteArray(c.name).contains("ALAC")   ? Codec::Alac
+                            : QByteArray(c.name).contains("pipe") ? Codec::PipedFlac
+                                                                  : Codec::Wav;
         r.add(1, writeRamp("first.wav", 0, split, kRate, codec));
         r.add(2, writeRamp("second.wav", split, total, kRate, codec));
         r.add(3, writeRamp("other.wav", 0, split));
