@@ -362,10 +362,11 @@ void Voice::setUpSegment(StageHandover::Stages stages) {
     m_chunkIn = std::min(
         m_chunkIn,
         std::max<std::size_t>(stretch ? std::size_t(double(stageCap) * r.speed / 2) : stageCap, 1));
-    // The speed changes before the rate, at the file's rate: rubberband is
-    // tuned for the usual music rates, and a file usually has one of them.
+    // A stretcher handed over takes no larger blocks than it was made for.
     if (m_stretch)
         m_chunkIn = std::min(m_chunkIn, m_stretch->maxBlock());
+    // The speed changes before the rate, at the file's rate: rubberband is
+    // tuned for the usual music rates, and a file usually has one of them.
     if (stretch) {
         if (!m_stretch)
             m_stretch = std::make_unique<TimeStretch>(m_sourceRate, ch, r.speed, m_chunkIn);
@@ -444,9 +445,10 @@ void Voice::pushConverted(std::size_t frames) {
     push(m_out.data(), frames);
 }
 
-// At the end of the file, with stages that hold a tail: hand them to a
-// follower that asked, else keep them while the ring holds more than
-// kTailHold (a follower may still come), else flush them here.
+// At the end of the file, with stages that hold a tail: keep them while the
+// ring holds more than kTailHold (a follower may still come, or one that
+// came may still be taken back: its tail would then be lost), then hand them
+// to a follower that asked, else flush them here.
 Voice::Tail Voice::settleTail() {
     std::shared_ptr<StageHandover> to;
     {
@@ -456,7 +458,7 @@ Voice::Tail Voice::settleTail() {
         const std::size_t ch = std::size_t(std::max(m_current.format.channels, 1));
         const std::size_t hold = std::size_t(kTailHold * m_current.format.rate) * ch;
         const std::size_t filled = m_ring.capacity() - m_ring.freeSpace();
-        if (!to && !m_quit && filled > hold) {
+        if (!m_quit && filled > hold) {
             // The feeder wakes this thread once the ring is down to `hold`.
             m_decoderNeed.store(m_ring.capacity() - hold, std::memory_order_relaxed);
             return Tail::Hold;

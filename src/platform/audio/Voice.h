@@ -37,9 +37,12 @@
 // and stretcher (continueAfter, StageHandover.h) instead of starting from
 // empty ones, so the join sounds as the two files converted as one. A voice
 // whose file is read to the end keeps its stages' tail unflushed while the
-// ring still holds more than kTailHold of sound, so a follower scheduled
-// meanwhile can still take them; the feeder then starts the follower on the
-// frame after that voice's last one, whatever the scheduled time said.
+// ring still holds more than kTailHold of sound, and only then hands them to
+// a follower that asked (or flushes them itself); the feeder then starts the
+// follower on the frame after that voice's last one, whatever the scheduled
+// time said. A follower taken back after that moment (in the last
+// kTailHold and the device's queue) takes the tail with it: the voice before
+// ends that much early (the converter's 15 ms, a stretcher's up to 0.1 s).
 //
 // Gain: applied per block; when it changed since the block before, the block
 // ramps linearly from the old to the new gain, so a volume step never clicks.
