@@ -114,6 +114,9 @@ void Voice::shutdown() {
         if (m_handTo)
             m_handTo->decline();
         m_handTo.reset();
+        // Stages asked for and not taken yet stay with the voice before.
+        if (m_request.handover)
+            m_request.handover->decline();
         m_request.handover.reset();
     }
     leaveHandover();
@@ -136,6 +139,10 @@ std::uint64_t Voice::retargetWith(const StreamFormat& format, std::int64_t sourc
     {
         std::lock_guard lock(m_requestMutex);
         m_follows.store(handover ? handover->fromVoice() : 0, std::memory_order_release);
+        // Stages asked for by a request the decoder may never begin stay
+        // with the voice before.
+        if (m_request.handover && m_request.handover != handover)
+            m_request.handover->decline();
         m_request = Request{m_serial, sourceFrame, format, m_speed, std::move(handover)};
         // A follower waiting for this voice's stages cannot have them: this
         // voice no longer ends where it was going to.
