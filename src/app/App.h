@@ -51,6 +51,7 @@ namespace ql {
 
 namespace platform {
 class AudioPlayer;
+class PluginHost;
 struct Platform;
 } // namespace platform
 
@@ -555,6 +556,11 @@ public:
     std::optional<double> upsampleTarget(double rate) const;
     // The source rate of a track: from `rateCache`, or probed once (3 s).
     double trackRate(const Track& track) const;
+    // Loads the plug-in host on the render queue at launch; the main thread
+    // takes it, and fills the panel's list, when it is ready.
+    void discoverPlugins();
+    // The plug-in host (editing instances); none until discovery ends.
+    std::shared_ptr<platform::PluginHost> pluginHost;
     // The running child programs (renders, probes); the quit ends them.
     std::shared_ptr<platform::ChildRegistry> children = std::make_shared<platform::ChildRegistry>();
     // The stream facts of a file, blocking (seam: AppSeams::probeAudio).

@@ -16,6 +16,7 @@
 #include "analysis/ProbeAudio.h"
 #include "effects/FXPanel.h"
 #include "library/ToolPaths.h"
+#include "platform/PluginHost.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
@@ -152,6 +153,22 @@ void App::queueRender(const RenderSnapshot& snapshot, bool prefetch,
                 app, [done, result] { done(result); }, Qt::QueuedConnection);
         },
         prefetch ? kPrefetchPriority : kPlayPriority);
+}
+
+void App::discoverPlugins() {
+    // Ahead of any render: a render queued meanwhile waits the short while.
+    renderQueue->start(
+        [app = this] {
+            std::shared_ptr<platform::PluginHost> host = platform::makePluginHost();
+            QMetaObject::invokeMethod(
+                app,
+                [app, host] {
+                    app->pluginHost = host;
+                    app->fxPanel->installed = host->installedEffects();
+                },
+                Qt::QueuedConnection);
+        },
+        kPlayPriority + 1);
 }
 
 void App::prefetchFX(const Track& track) {

@@ -72,8 +72,8 @@ const std::vector<RenderCase>& renderCases() {
         {"the rock chain gives one float file", rockChain(), {}, true, std::nullopt},
         {"no chain copies the source into float", std::nullopt, {}, true, std::nullopt},
         {"a rejected filter gives no file and leaves none", QStringLiteral("bass=g=abc"), {}, false, std::nullopt},
-        {"a failing plug-in stage keeps ffmpeg's file and names its slot", rockChain(), {PluginSlot{"Tape Echo", 1, 2, 3, {}}}, true,
-         RenderNote{2, QStringLiteral("플러그인을 불러오지 못했습니다: "), QStringLiteral("Tape Echo")}},
+        {"a plug-in stage whose program is missing keeps ffmpeg's file", rockChain(), {PluginSlot{"Tape Echo", 1, 2, 3, {}}}, true,
+         RenderNote{3, QStringLiteral("오프라인 렌더링 오류"), {}, {}}},
     };
     return cases;
 }
