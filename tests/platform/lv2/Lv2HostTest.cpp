@@ -275,7 +275,9 @@ private slots:
         QCOMPARE(read(*result.file).frames(), std::int64_t(44100));
         QCOMPARE(test::fxFiles().size(), 1);
         QProcess pgrep;
-        pgrep.start(QStringLiteral("pgrep"), {"-f", "quavelark-lv2render"});
+        pgrep.start(QStringLiteral("pgrep"),
+                    {"-P", QString::number(QCoreApplication::applicationPid()), "-f",
+                     "quavelark-lv2render"});
         pgrep.waitForFinished();
         QCOMPARE(pgrep.readAllStandardOutput(), QByteArray());
         test::removeFxFiles();
