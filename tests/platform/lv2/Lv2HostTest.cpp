@@ -141,6 +141,16 @@ const std::vector<RenderCase>& renderCases() {
     return cases;
 }
 
+struct OrderCase { const char* name; std::vector<FoundPlugin> found; QStringList titles; };
+const std::vector<OrderCase>& orderCases() {
+    static const std::vector<OrderCase> cases{
+        {"Apple's listed units after everyone else, under their Korean titles", {{"a", "Apple", "AUDelay", false}, {"b", "Zeta", "Echo", false}, {"c", "Apple", "AUPeakLimiter", false}}, {"Zeta · Echo", "Apple · 딜레이", "Apple · 피크 리미터"}},
+        {"an Apple unit missing from the table is not offered", {{"a", "Apple", "AUSampler", false}, {"b", "LV2", "Gain", false}}, {"LV2 · Gain"}},
+        {"code-point order, duplicates kept", {{"a", "b", "x", false}, {"b", "\U0001F3B5", "x", false}, {"c", "\uFF21", "x", false}, {"d", "b", "x", false}}, {"b · x", "b · x", "\uFF21 · x", "\U0001F3B5 · x"}},
+    };
+    return cases;
+}
+
 struct StateCase { const char* name; std::function<std::optional<QByteArray>()> state; float gain; };
 const std::vector<StateCase>& stateCases() {
     static const std::vector<StateCase> cases{
@@ -224,6 +234,15 @@ private slots:
         for (std::size_t i = 1; i < offered.size(); ++i)
             QVERIFY2(offered[i - 1].title.toUcs4() <= offered[i].title.toUcs4(),
                      qPrintable(offered[i].title));
+    }
+
+    void orders_data() { test::addRows(orderCases()); }
+    void orders() {
+        const OrderCase& c = test::currentCase(orderCases());
+        QStringList titles;
+        for (const OfferedEffect& e : offeredEffects(c.found))
+            titles << e.title;
+        QCOMPARE(titles, c.titles);
     }
 
     void restores_data() { test::addRows(stateCases()); }
