@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <iostream>
 #include <iterator>
@@ -28,6 +30,15 @@ int main(int argc, char** argv) {
         std::fputs("the plug-in slots on standard input are not valid JSON\n", stderr);
         return platform::kRenderFailed;
     }
+    // Standard output carries only this program's own lines: whatever a
+    // plug-in prints goes to standard error, so it can neither stand in for
+    // "loaded" nor be read as a failing slot.
+    std::fflush(stdout);
+    std::FILE* lines = nullptr;
+    if (const int fd = dup(STDOUT_FILENO); fd >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) >= 0)
+        lines = fdopen(fd, "w");
+    if (!lines)
+        return platform::kRenderFailed;
     return platform::renderWithPlugins(QFile::decodeName(argv[1]), QFile::decodeName(argv[2]),
-                                       *plugins, stdout, stderr);
+                                       *plugins, lines, stderr);
 }
