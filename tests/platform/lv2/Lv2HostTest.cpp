@@ -185,7 +185,7 @@ class Lv2HostTest : public QObject {
 private slots:
     void initTestCase() {
         QStringList path{QStringLiteral(QL_TEST_LV2_DIR)};
-        for (const QString& dir : {"/usr/lib/lv2", "/usr/lib/x86_64-linux-gnu/lv2"})
+        for (const char* dir : {"/usr/lib/lv2", "/usr/lib/x86_64-linux-gnu/lv2"})
             if (QDir(dir).exists())
                 path << dir;
         qputenv("LV2_PATH", path.join(':').toUtf8());
