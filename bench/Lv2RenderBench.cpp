@@ -13,12 +13,11 @@
 #include "platform/PluginHost.h"
 
 #include "BenchHome.h"
+#include "QuietRun.h"
 #include "RatioReporter.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -33,14 +32,7 @@ constexpr double kFrames = 300.0 * 44100;
 QString g_stereo, g_mono, g_out;
 PluginSlot g_amp, g_limiter;
 
-bool run(const QString& program, const QStringList& arguments) {
-    QProcess p;
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.setStandardOutputFile(QProcess::nullDevice());
-    p.setStandardErrorFile(QProcess::nullDevice());
-    p.start(program, arguments);
-    return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
+using bench::runQuietly;
 
 PluginSlot slotFor(const QString& uri) {
     const PluginCodes c = pluginCodes(uri, false);
@@ -62,7 +54,7 @@ void render(benchmark::State& state, const PluginSlot& slot) {
 
 void lv2apply(benchmark::State& state, const QStringList& arguments) {
     for (auto _ : state)
-        if (!run(QStringLiteral("lv2apply"), arguments))
+        if (!runQuietly(QStringLiteral("lv2apply"), arguments))
             return state.SkipWithError("lv2apply failed");
     frameRate(state);
 }
@@ -85,7 +77,7 @@ void BM_Discovery(benchmark::State& state) {
 }
 void BM_Lv2ls(benchmark::State& state) {
     for (auto _ : state)
-        if (!run(QStringLiteral("lv2ls"), {"-n"}))
+        if (!runQuietly(QStringLiteral("lv2ls"), {"-n"}))
             return state.SkipWithError("lv2ls failed");
 }
 
@@ -99,20 +91,19 @@ BENCHMARK(BM_Discovery)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealT
 } // namespace
 
 int main(int argc, char** argv) {
-    bench::BenchHome home;
-    QTemporaryDir temp;
-    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    bench::BenchHome home(true);
     qputenv("LV2_PATH", "/usr/lib/lv2");
     QCoreApplication application(argc, argv);
-    const QDir dir(temp.path());
+    const QDir dir(home.tempPath());
     g_stereo = dir.filePath(QStringLiteral("five-minutes.wav"));
     g_mono = dir.filePath(QStringLiteral("ten-minutes-mono.wav"));
     g_out = dir.filePath(QStringLiteral("out.caf"));
     const QString ffmpeg = toolPath(QStringLiteral("ffmpeg"));
-    if (!run(ffmpeg, {"-v", "error", "-y", "-f", "lavfi", "-i", "anoisesrc=d=300:c=pink:r=44100",
-                      "-ac", "2", "-c:a", "pcm_f32le", g_stereo}) ||
-        !run(ffmpeg, {"-v", "error", "-y", "-f", "lavfi", "-i", "anoisesrc=d=600:c=pink:r=44100",
-                      "-c:a", "pcm_f32le", g_mono})) {
+    if (!runQuietly(ffmpeg,
+                    {"-v", "error", "-y", "-f", "lavfi", "-i", "anoisesrc=d=300:c=pink:r=44100",
+                     "-ac", "2", "-c:a", "pcm_f32le", g_stereo}) ||
+        !runQuietly(ffmpeg, {"-v", "error", "-y", "-f", "lavfi", "-i",
+                             "anoisesrc=d=600:c=pink:r=44100", "-c:a", "pcm_f32le", g_mono})) {
         std::fprintf(stderr, "cannot make the test files with ffmpeg\n");
         return 1;
     }
