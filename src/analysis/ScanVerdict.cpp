@@ -77,20 +77,35 @@ QString channelsText(int channels) {
 
 } // namespace
 
+ScanMeasures scanMeasures(double rate, const ScanSpectrum& spectrum) {
+    const double nyquist = rate / 2.0;
+    const Cutoff cut = findCutoff(spectrum.curve, nyquist);
+    ScanMeasures m;
+    m.cutoff = cut.hz;
+    m.noise = noiseLevel(spectrum.bandPower, cut, nyquist);
+    m.enob = std::max(8.0, std::min(32.0, (-m.noise - 10.79) / 6.02 + 1.0));
+    m.usedBits = m.usedBits;
+    m.dc = spectrum.dc;
+    return m;
+}
+
 ScanResult scanVerdict(const StreamFacts& facts, const ScanSpectrum& spectrum) {
-    ScanResult r;
+    ScanResult r = scanJudge(facts, scanMeasures(facts.rate, spectrum));
     r.curve = spectrum.curve;
+    return r;
+}
+
+ScanResult scanJudge(const StreamFacts& facts, const ScanMeasures& m) {
+    ScanResult r;
     r.rate = facts.rate;
-    r.dc = spectrum.dc ? 1 : 0;
+    r.dc = m.dc ? 1 : 0;
+    r.cutoff = m.cutoff;
+    r.enob = m.enob;
+    const double noise = m.noise;
     const double nyquist = facts.rate / 2.0;
     const bool lossless = isLossless(facts.codec);
     const QString codec = facts.codec.toUpper();
-    const int declared = facts.bits > 0 ? facts.bits : spectrum.usedBits;
-
-    const Cutoff cut = findCutoff(spectrum.curve, nyquist);
-    r.cutoff = cut.hz;
-    const double noise = noiseLevel(spectrum.bandPower, cut, nyquist);
-    r.enob = std::max(8.0, std::min(32.0, (-noise - 10.79) / 6.02 + 1.0));
+    const int declared = facts.bits > 0 ? facts.bits : m.usedBits;
     r.noise = fixedText(noise, 0) + QStringLiteral(" dBFS (≈ ") + fixedText(r.enob, 1) +
               QStringLiteral("bit)");
 
@@ -112,9 +127,9 @@ ScanResult scanVerdict(const StreamFacts& facts, const ScanSpectrum& spectrum) {
 
     int effective = declared;
     if (lossless && declared > 16) {
-        if (spectrum.usedBits >= 1 && spectrum.usedBits <= 16) {
+        if (m.usedBits >= 1 && m.usedBits <= 16) {
             effective = 16;
-            findings << QStringLiteral("실제 ") + QString::number(spectrum.usedBits) +
+            findings << QStringLiteral("실제 ") + QString::number(m.usedBits) +
                             QStringLiteral("비트 데이터를 ") + QString::number(declared) +
                             QStringLiteral("비트로 담았음(패딩)");
         } else if (r.enob < 17.5) {

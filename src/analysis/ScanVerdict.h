@@ -33,8 +33,20 @@ struct ScanResult {
     double cutoff = 0;        // Hz
 };
 
-// The result for a file with these facts and this measured excerpt (512
-// bands, as scanSpectrum() gives them).
+// What is read off the spectrum.
+struct ScanMeasures {
+    double cutoff = 0;   // Hz: the upper edge of the highest band group well above the floor
+    double noise = -300; // dB per sample relative to full scale
+    double enob = 32;    // effective bits, 8 … 32
+    int usedBits = 0;    // as measured on the samples
+    bool dc = false;
+};
+// The measures of an excerpt (512 bands, as scanSpectrum() gives them).
+ScanMeasures scanMeasures(double rate, const ScanSpectrum& spectrum);
+// The texts and the verdict for a file with these facts and measures; the
+// curve is left empty.
+ScanResult scanJudge(const StreamFacts& facts, const ScanMeasures& measures);
+// Both, with the spectrum's curve.
 ScanResult scanVerdict(const StreamFacts& facts, const ScanSpectrum& spectrum);
 
 } // namespace ql
