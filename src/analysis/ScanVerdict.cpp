@@ -84,7 +84,7 @@ ScanMeasures scanMeasures(double rate, const ScanSpectrum& spectrum) {
     m.cutoff = cut.hz;
     m.noise = noiseLevel(spectrum.bandPower, cut, nyquist);
     m.enob = std::max(8.0, std::min(32.0, (-m.noise - 10.79) / 6.02 + 1.0));
-    m.usedBits = m.usedBits;
+    m.usedBits = spectrum.usedBits;
     m.dc = spectrum.dc;
     return m;
 }
