@@ -49,7 +49,8 @@ std::optional<ScanResult> analyzeScan(const QString& path, const AnalysisTools& 
 std::optional<Sonic> analyzeSonic(const QString& path, const AnalysisTools& tools) {
     const QString input = ffmpegInput(path, QDir::currentPath());
     const QString ffmpeg = program(tools.ffmpeg, "ffmpeg");
-    platform::ChildRun decode = run(ffmpeg, sonicDecodeArguments(QStringLiteral("30"), input), tools);
+    platform::ChildRun decode =
+        run(ffmpeg, sonicDecodeArguments(QStringLiteral("30"), input), tools);
     if (decode.terminated)
         return std::nullopt;
     std::vector<std::int16_t> samples = sonicSamples(decode.out);

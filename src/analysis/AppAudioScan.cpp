@@ -22,7 +22,8 @@ void App::showAudioScan() {
         scanPanel->analyze = seams.analyzeScan;
     } else {
         AnalysisTools tools;
-        tools.ffmpeg = seams.decodeProgram ? seams.decodeProgram() : toolPath(QStringLiteral("ffmpeg"));
+        tools.ffmpeg =
+            seams.decodeProgram ? seams.decodeProgram() : toolPath(QStringLiteral("ffmpeg"));
         tools.ffprobe = probeTool(QStringLiteral("ffprobe"));
         tools.registry = children;
         scanPanel->analyze = [tools](const QString& path) { return analyzeScan(path, tools); };

@@ -103,17 +103,16 @@ void AudioScanPanel::show(const Track& track) {
     w->raise();
 
     QPointer<QWidget> alive(w);
-    QThreadPool::globalInstance()->start(
-        [this, alive, request, run = analyze, path = track.path] {
-            std::optional<ScanResult> result = run ? run(path) : std::nullopt;
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [this, alive, request, result = std::move(result)] {
-                    if (alive)
-                        apply(request, result);
-                },
-                Qt::QueuedConnection);
-        });
+    QThreadPool::globalInstance()->start([this, alive, request, run = analyze, path = track.path] {
+        std::optional<ScanResult> result = run ? run(path) : std::nullopt;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [this, alive, request, result = std::move(result)] {
+                if (alive)
+                    apply(request, result);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void AudioScanPanel::apply(quint64 request, const std::optional<ScanResult>& result) {
@@ -129,7 +128,7 @@ void AudioScanPanel::apply(quint64 request, const std::optional<ScanResult>& res
     m_spectrum->setRate(r.rate);
     m_spectrum->setCutoff(r.cutoff);
     m_spectrum->setCurve(r.curve);
-    const QString texts[] = {r.expected, r.detected, r.bitdepth,         r.bandwidth,
+    const QString texts[] = {r.expected, r.detected, r.bitdepth,           r.bandwidth,
                              r.noise,    r.channels, QString::number(r.dc)};
     for (std::size_t i = 0; i < m_values.size(); ++i)
         m_values[i]->setText(texts[i]);

@@ -88,11 +88,21 @@ QString scanStartText(double duration) {
 }
 
 QStringList scanDecodeArguments(const QString& start, const QString& input) {
-    return {QStringLiteral("-v"),    QStringLiteral("error"),          QStringLiteral("-ss"),
-            start,                   QStringLiteral("-t"),             QStringLiteral("30"),
-            QStringLiteral("-i"),    input,                            QStringLiteral("-map"),
-            QStringLiteral("0:a:0"), QStringLiteral("-vn"),            QStringLiteral("-af"),
-            QStringLiteral("pan=mono|c0=c0"), QStringLiteral("-f"),   QStringLiteral("s32le"),
+    return {QStringLiteral("-v"),
+            QStringLiteral("error"),
+            QStringLiteral("-ss"),
+            start,
+            QStringLiteral("-t"),
+            QStringLiteral("30"),
+            QStringLiteral("-i"),
+            input,
+            QStringLiteral("-map"),
+            QStringLiteral("0:a:0"),
+            QStringLiteral("-vn"),
+            QStringLiteral("-af"),
+            QStringLiteral("pan=mono|c0=c0"),
+            QStringLiteral("-f"),
+            QStringLiteral("s32le"),
             QStringLiteral("-")};
 }
 
@@ -140,7 +150,8 @@ std::optional<ScanSpectrum> scanSpectrum(const std::vector<std::int32_t>& sample
     constexpr float kScale = 1.0f / 2147483648.0f;
     std::vector<float> acc(kBins, 0.0f);
     for (int f = 0; f < out.frames; ++f) {
-        const std::int64_t offset = std::min<std::int64_t>(std::int64_t(f) * out.hop, n - kScanPoints);
+        const std::int64_t offset =
+            std::min<std::int64_t>(std::int64_t(f) * out.hop, n - kScanPoints);
         float* x = transform.input();
         for (int i = 0; i < kScanPoints; ++i)
             x[i] = float(samples[std::size_t(offset + i)]) * kScale * w[std::size_t(i)];

@@ -25,10 +25,10 @@ inline constexpr int kScanBands = 512;
 inline constexpr int kScanMinSamples = 32768;
 
 struct ScanSpectrum {
-    int usedBits = 0;  // 32 minus the trailing zero bits of all samples OR-ed; 0 for silence
-    bool dc = false;   // the mean sample is more than 1 % of full scale
-    int frames = 0;    // transforms averaged
-    int hop = 0;       // samples between their starts
+    int usedBits = 0; // 32 minus the trailing zero bits of all samples OR-ed; 0 for silence
+    bool dc = false;  // the mean sample is more than 1 % of full scale
+    int frames = 0;   // transforms averaged
+    int hop = 0;      // samples between their starts
     std::vector<float> bandPower; // 512 linear band powers
     std::vector<float> curve;     // 512 band levels in dB below the loudest band
 };

@@ -165,11 +165,11 @@ ScanResult scanJudge(const StreamFacts& facts, const ScanMeasures& m) {
         if (declared < 1)
             r.bitdepth = QStringLiteral("?");
         else
-            r.bitdepth = QString::number(declared) + QStringLiteral("bit (표기)") +
-                         (effective < declared ? QStringLiteral(" · 실효 ") +
-                                                     QString::number(effective) +
-                                                     QStringLiteral("비트급")
-                                               : QStringLiteral(" ✓"));
+            r.bitdepth =
+                QString::number(declared) + QStringLiteral("bit (표기)") +
+                (effective < declared ? QStringLiteral(" · 실효 ") + QString::number(effective) +
+                                            QStringLiteral("비트급")
+                                      : QStringLiteral(" ✓"));
     } else {
         r.expected = codec + u' ' + khzText(facts.rate) + QStringLiteral("kHz");
         r.detected = QStringLiteral("손실 포맷 (") + codec + u')';

@@ -18,16 +18,16 @@
 namespace ql {
 
 struct ScanResult {
-    QString expected;  // what the format declares: "24/96 (FLAC)", "MP3 44.1kHz"
-    QString detected;  // what was found: "16/44.1 (CD급)", "24/96 Hi-Res ✓"
-    QString bitdepth;  // "24bit (표기) ✓", "24bit (표기) · 실효 16비트급", "?"
-    QString bandwidth; // "16021Hz", "22050Hz (전 대역)"
-    QString noise;     // "-101 dBFS (≈ 16.1bit)"
-    QString channels;  // "모노", "스테레오", "6채널"
-    int dc = 0;        // 1 when the DC offset exceeds 1 % of full scale
-    QString verdict;   // the findings, one per line, or one positive sentence
-    bool good = true;  // no serious finding
-    double enob = 0;   // effective number of bits, 8 … 32
+    QString expected;         // what the format declares: "24/96 (FLAC)", "MP3 44.1kHz"
+    QString detected;         // what was found: "16/44.1 (CD급)", "24/96 Hi-Res ✓"
+    QString bitdepth;         // "24bit (표기) ✓", "24bit (표기) · 실효 16비트급", "?"
+    QString bandwidth;        // "16021Hz", "22050Hz (전 대역)"
+    QString noise;            // "-101 dBFS (≈ 16.1bit)"
+    QString channels;         // "모노", "스테레오", "6채널"
+    int dc = 0;               // 1 when the DC offset exceeds 1 % of full scale
+    QString verdict;          // the findings, one per line, or one positive sentence
+    bool good = true;         // no serious finding
+    double enob = 0;          // effective number of bits, 8 … 32
     std::vector<float> curve; // 512 band levels in dB below the loudest band
     double rate = 44100;      // Hz, as probed
     double cutoff = 0;        // Hz

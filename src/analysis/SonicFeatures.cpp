@@ -14,12 +14,14 @@ constexpr int kMaxLag = 43;
 } // namespace
 
 QStringList sonicDecodeArguments(const QString& start, const QString& input) {
-    return {QStringLiteral("-v"),  QStringLiteral("error"), QStringLiteral("-ss"),
-            start,                 QStringLiteral("-t"),    QStringLiteral("45"),
-            QStringLiteral("-i"),  input,                   QStringLiteral("-vn"),
-            QStringLiteral("-ac"), QStringLiteral("1"),     QStringLiteral("-ar"),
-            QStringLiteral("11025"), QStringLiteral("-f"),  QStringLiteral("s16le"),
-            QStringLiteral("-")};
+    return {QStringLiteral("-v"),    QStringLiteral("error"),
+            QStringLiteral("-ss"),   start,
+            QStringLiteral("-t"),    QStringLiteral("45"),
+            QStringLiteral("-i"),    input,
+            QStringLiteral("-vn"),   QStringLiteral("-ac"),
+            QStringLiteral("1"),     QStringLiteral("-ar"),
+            QStringLiteral("11025"), QStringLiteral("-f"),
+            QStringLiteral("s16le"), QStringLiteral("-")};
 }
 
 QStringList sonicYearArguments(const QString& input) {

@@ -94,8 +94,8 @@ void SpectrumView::paintEvent(QPaintEvent*) {
     const QFont markFont = Theme::font(10, QFont::DemiBold);
     p.setFont(markFont);
     p.setPen(scanColors::orange());
-    p.drawText(QPointF(std::min(x + 4, plot.right() - 50), plot.top() + 16 -
-                                                                 QFontMetricsF(markFont).descent()),
+    p.drawText(QPointF(std::min(x + 4, plot.right() - 50),
+                       plot.top() + 16 - QFontMetricsF(markFont).descent()),
                fixedText(m_cutoff / 1000, 1) + QStringLiteral("kHz"));
 }
 

@@ -115,7 +115,11 @@ private slots:
             const QStringList lines = r->verdict.split(u'\n');
             QCOMPARE(lines.size(), 2);
             QCOMPARE(lines[1], QStringLiteral("실제 16비트 데이터를 24비트로 담았음(패딩)"));
-            const double khz = lines[0].section(u'(', 1).section(QStringLiteral("kHz"), 0, 0).section(u' ', 1).toDouble();
+            const double khz = lines[0]
+                                   .section(u'(', 1)
+                                   .section(QStringLiteral("kHz"), 0, 0)
+                                   .section(u' ', 1)
+                                   .toDouble();
             QVERIFY2(std::abs(khz - c.bandwidthKhz) <= 0.3, qPrintable(lines[0]));
         }
     }

@@ -24,7 +24,8 @@ Samples constant(std::size_t n, std::int32_t v) {
 Samples binSine(std::size_t n) {
     Samples s(n);
     for (std::size_t i = 0; i < n; ++i)
-        s[i] = std::int32_t(std::lround(2147483647.0 * std::sin(2 * M_PI * 1000.0 * double(i) / 8192)));
+        s[i] = std::int32_t(
+            std::lround(2147483647.0 * std::sin(2 * M_PI * 1000.0 * double(i) / 8192)));
     return s;
 }
 // Noise whose low bits are zero below the given width.
@@ -226,7 +227,9 @@ private slots:
         QVERIFY(std::abs(tempoForLag(16) - 80.7495) < 1e-4);
         QCOMPARE(yearFromTags("2003-05-01\n"), 2003);
         QCOMPARE(yearFromTags("1899\n"), 0);
-        QCOMPARE(yearFromTags("x\xff" "91987\n"), 1987); // bad bytes and digits before the year
+        QCOMPARE(yearFromTags("x\xff"
+                              "91987\n"),
+                 1987); // bad bytes and digits before the year
     }
 };
 
