@@ -1,8 +1,5 @@
-// Guards against: an analysis window that shows the wrong track, a stale
-// answer, a failure in the colour of success, or a plot that misplaces its
-// labels and marker.
-// The window offscreen with a stand-in analysis, and once with the real one
-// on an upsampled, padded file.
+// Guards against: an analysis window showing the wrong track, a stale answer, a
+// failure in the colour of success, or misplaced plot labels and marker.
 #include "analysis/AudioScanPanel.h"
 #include "analysis/ScanColors.h"
 #include "analysis/SpectrumView.h"
@@ -24,12 +21,8 @@ using namespace ql;
 
 namespace {
 
-Track track(const char* path, const char* artist, const char* title) {
-    Track t;
-    t.path = QString::fromUtf8(path);
-    t.artist = QString::fromUtf8(artist);
-    t.title = QString::fromUtf8(title);
-    return t;
+Track track(const QString& path, const QString& artist, const QString& title) {
+    return Track{.path = path, .title = title, .artist = artist};
 }
 
 // The stand-in: "slow" answers after 400 ms, "bad" fails, the rest succeed
@@ -46,15 +39,10 @@ std::optional<ScanResult> standIn(const QString& path) {
     return r;
 }
 
-QStringList rowTexts(const AudioScanPanel& panel) {
-    QStringList texts;
-    for (const QLabel* v : panel.values())
-        texts << v->text();
-    return texts;
-}
-
-QStringList seven(const char* text) {
-    return QStringList(7, QString::fromUtf8(text));
+// Every one of the seven rows shows `text`.
+bool rowsShow(const AudioScanPanel& panel, const QString& text) {
+    return std::all_of(panel.values().begin(), panel.values().end(),
+                       [&](const QLabel* v) { return v->text() == text; });
 }
 
 // clang-format off
@@ -98,7 +86,7 @@ struct Launched : test::LaunchedApp {
     void scan(const Track& t) {
         app->playback.current = t;
         app->selectTableRow(-1);
-        app->showAudioScan();
+        app->views.analysisButton->click(); // the transport bar's button
     }
 };
 
@@ -127,7 +115,7 @@ private slots:
             return;
         }
         QCOMPARE(l.panel().title()->text(), c.title);
-        QCOMPARE(rowTexts(l.panel()), seven("분석 중…"));
+        QVERIFY(rowsShow(l.panel(), "분석 중…"));
         QVERIFY(l.panel().window()->isVisible());
     }
 
@@ -142,28 +130,19 @@ private slots:
         l.panel().window()->move(moved);
         l.scan(track("fast", "", "2"));
         QCOMPARE(l.panel().window()->pos(), moved);
-        QCOMPARE(rowTexts(l.panel()), seven("분석 중…"));
+        QVERIFY(rowsShow(l.panel(), "분석 중…"));
         QTRY_COMPARE(l.panel().verdict()->text(), QStringLiteral("fast"));
         QTest::qWait(600);
-        QCOMPARE(l.panel().verdict()->text(), QStringLiteral("fast"));
         QCOMPARE(l.panel().values()[0]->text(), QStringLiteral("fast"));
         QCOMPARE(l.panel().spectrum()->curve().size(), std::size_t(3));
         QCOMPARE(l.panel().verdict()->palette().color(QPalette::WindowText), scanColors::green());
 
         l.scan(track("bad", "", "3"));
         QVERIFY(l.panel().spectrum()->curve().empty());
-        QTRY_COMPARE(rowTexts(l.panel()), seven("-"));
+        QTRY_VERIFY(rowsShow(l.panel(), "-"));
         QCOMPARE(l.panel().verdict()->text(),
                  QStringLiteral("분석하지 못했습니다(너무 짧거나 읽을 수 없는 파일)."));
         QCOMPARE(l.panel().verdict()->palette().color(QPalette::WindowText), plain);
-    }
-
-    void transportButtonOpensTheAnalysis() {
-        Launched l;
-        l->playback.current = track("fast", "", "재생 중");
-        l->views.analysisButton->click();
-        QCOMPARE(l.panel().title()->text(), QStringLiteral("재생 중"));
-        QTRY_COMPARE(l.panel().verdict()->text(), QStringLiteral("fast"));
     }
 
     void labels_data() { test::addRows(labelCases()); }
@@ -185,12 +164,12 @@ private slots:
     // 24 bits: the rows, an orange verdict, and the dashed marker near 42 %
     // of the plot's width in what the window draws.
     void upsampledFileOnScreen() {
-        const QString wav = test::tempFile("up16.wav"), flac = test::tempFile("up.flac");
-        QVERIFY(test::runFfmpeg({"-f", "lavfi", "-i", "anoisesrc=c=white:a=0.3:d=40:r=40000", "-af",
-                                 "aresample=96000:resampler=soxr", "-sample_fmt", "s16", wav}));
-        QVERIFY(test::runFfmpeg({"-i", wav, "-c:a", "flac", "-sample_fmt", "s32", flac}));
+        const QString flac = test::tempFile("up.flac");
+        QVERIFY(test::runFfmpeg({"-f", "lavfi", "-i", "anoisesrc=c=white:a=0.3:d=10:r=40000", "-af",
+                                 "aresample=96000:resampler=soxr,aformat=s16", "-c:a", "flac",
+                                 "-sample_fmt", "s32", flac}));
         test::LaunchedApp l("ko");
-        l->playback.current = track(qPrintable(flac), "", "up");
+        l->playback.current = track(flac, "", "up");
         l->showAudioScan();
         AudioScanPanel& panel = *l->scanPanel;
         QTRY_VERIFY_WITH_TIMEOUT(panel.values()[0]->text() == QStringLiteral("24/96 (FLAC)"),
@@ -202,13 +181,12 @@ private slots:
         const QRect view(panel.spectrum()->mapTo(panel.window(), QPoint(0, 0)),
                          panel.spectrum()->size());
         const QRectF plot = SpectrumView::plotRect(view.size()).translated(view.topLeft());
-        const int y = int(plot.center().y());
-        int markerX = -1;
-        for (int x = int(plot.left()); x < int(plot.right()) && markerX < 0; ++x)
-            for (int dy = 0; dy < 7 && markerX < 0; ++dy) // a dash in any 7 rows; antialiased
-                if (const QColor c = shot.pixelColor(x, y + dy);
-                    c.red() > 160 && c.green() > 70 && c.green() < 190 && c.blue() < 90)
-                    markerX = x;
+        int markerX = -1; // the first orange pixel in 7 rows (one dash, antialiased)
+        for (int i = 0; i < 7 * int(plot.width()) && markerX < 0; ++i)
+            if (const QColor c =
+                    shot.pixelColor(int(plot.left()) + i / 7, int(plot.center().y()) + i % 7);
+                c.red() > 160 && c.green() > 70 && c.green() < 190 && c.blue() < 90)
+                markerX = int(plot.left()) + i / 7;
         const double fraction = (markerX - plot.left()) / plot.width();
         QVERIFY2(std::abs(fraction - 0.42) < 0.02, qPrintable(QString::number(fraction)));
     }

@@ -1,7 +1,5 @@
-// Guards against: a quality verdict or a sonic feature that misreads the
-// measured signal.
-// The spectrum on synthetic samples, the verdict on constructed measures, the
-// sonic features on synthetic excerpts.
+// Guards against: a quality verdict or a sonic feature that misreads the signal.
+// Synthetic samples, constructed measures, synthetic excerpts.
 #include "analysis/ScanVerdict.h"
 #include "analysis/SonicFeatures.h"
 
@@ -9,6 +7,7 @@
 #include "TestHome.h"
 
 #include <cmath>
+#include <complex>
 #include <random>
 
 using namespace ql;
@@ -17,9 +16,6 @@ namespace {
 
 using Samples = std::vector<std::int32_t>;
 
-Samples constant(std::size_t n, std::int32_t v) {
-    return Samples(n, v);
-}
 // Full-scale sine at the centre of FFT bin 1000 (band 125).
 Samples binSine(std::size_t n) {
     Samples s(n);
@@ -41,12 +37,12 @@ Samples noiseOfWidth(std::size_t n, int bits) {
 struct SpectrumCase { const char* name; Samples samples; bool some; int frames, hop, usedBits; bool dc; int peakBand; };
 const std::vector<SpectrumCase>& spectrumCases() {
     static const std::vector<SpectrumCase> cases{
-        {"silence", constant(32768, 0), true, 4, 8192, 0, false, -1},
-        {"32767 samples give nothing", constant(32767, 0), false, 0, 0, 0, false, -1},
-        {"30 s at 44.1 kHz", constant(1323000, 0), true, 161, 8217, 0, false, -1},
-        {"30 s at 96 kHz", constant(2880000, 0), true, 240, 12015, 0, false, -1},
-        {"offset 2 % of full scale", constant(40000, 42949673), true, 4, 10602, 32, true, 0},
-        {"offset 1 % of full scale", constant(40000, 21474836), true, 4, 10602, 30, false, 0},
+        {"silence", Samples(32768, 0), true, 4, 8192, 0, false, -1},
+        {"32767 samples give nothing", Samples(32767, 0), false, 0, 0, 0, false, -1},
+        {"30 s at 44.1 kHz", Samples(1323000, 0), true, 161, 8217, 0, false, -1},
+        {"30 s at 96 kHz", Samples(2880000, 0), true, 240, 12015, 0, false, -1},
+        {"offset 2 % of full scale", Samples(40000, 42949673), true, 4, 10602, 32, true, 0},
+        {"offset 1 % of full scale", Samples(40000, 21474836), true, 4, 10602, 30, false, 0},
         {"16-bit content", noiseOfWidth(40000, 16), true, 4, 10602, 16, false, -2},
         {"24-bit content", noiseOfWidth(40000, 24), true, 4, 10602, 24, false, -2},
         {"full-scale sine at a bin centre", binSine(65536), true, 8, 8192, 32, false, 125},
@@ -151,51 +147,37 @@ private slots:
             v = u(gen);
         const std::vector<float> power = framePower(x);
         QCOMPARE(power.size(), std::size_t(kScanPoints / 2));
-        std::vector<double> cosT(kScanPoints), sinT(kScanPoints);
-        for (int i = 0; i < kScanPoints; ++i) {
-            cosT[std::size_t(i)] = std::cos(2 * M_PI * i / kScanPoints);
-            sinT[std::size_t(i)] = std::sin(2 * M_PI * i / kScanPoints);
-        }
-        const auto dft = [&](int k) {
-            double re = 0, im = 0;
-            for (int i = 0; i < kScanPoints; ++i) {
-                const auto t = std::size_t((std::int64_t(k) * i) % kScanPoints);
-                re += x[std::size_t(i)] * cosT[t];
-                im -= x[std::size_t(i)] * sinT[t];
-            }
-            return std::pair(re, im);
+        const auto dft = [&x](int k) {
+            std::complex<double> sum = 0;
+            for (int i = 0; i < kScanPoints; ++i)
+                sum += double(x[std::size_t(i)]) *
+                       std::polar(1.0,
+                                  -2 * M_PI * ((std::int64_t(k) * i) % kScanPoints) / kScanPoints);
+            return sum;
         };
         double mean = 0;
         for (const float p : power)
             mean += p / power.size();
         for (int k = 0; k < kScanPoints / 2; k += 37) {
-            const auto [re, im] = dft(k);
-            double want = 4 * (re * re + im * im);
-            if (k == 0) {
-                const double nyq = dft(kScanPoints / 2).first;
-                want = 4 * (re * re + nyq * nyq);
-            }
+            const double want =
+                4 * (std::norm(dft(k)) + (k == 0 ? std::norm(dft(kScanPoints / 2)) : 0));
             QVERIFY2(std::abs(power[std::size_t(k)] - want) <= 1e-4 * std::max(want, mean),
                      qPrintable(QString::number(k)));
         }
     }
 
-    void startsAndStereo() {
+    void excerptStart() {
         QCOMPARE(scanStartText(600), QStringLiteral("285.0"));
         QCOMPARE(scanStartText(20), QStringLiteral("0.0"));
-        QVERIFY(scanDecodeArguments("0.0", "file:/a").contains("pan=mono|c0=c0"));
     }
 
     void judge_data() { test::addRows(judgeCases()); }
     void judge() {
         const JudgeCase& c = test::currentCase(judgeCases());
         const ScanResult r = scanJudge(c.facts, c.m);
-        QCOMPARE(r.verdict, c.verdict);
-        QCOMPARE(r.expected, c.expected);
-        QCOMPARE(r.detected, c.detected);
-        QCOMPARE(r.bitdepth, c.bitdepth);
-        QCOMPARE(r.bandwidth, c.bandwidth);
-        QCOMPARE(r.channels, c.channels);
+        QCOMPARE(
+            (QStringList{r.verdict, r.expected, r.detected, r.bitdepth, r.bandwidth, r.channels}),
+            (QStringList{c.verdict, c.expected, c.detected, c.bitdepth, c.bandwidth, c.channels}));
         QCOMPARE(r.good, c.good);
     }
 
