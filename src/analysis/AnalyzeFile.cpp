@@ -7,6 +7,8 @@
 
 #include <QDir>
 
+#include <future>
+
 namespace ql {
 
 namespace {
@@ -48,26 +50,26 @@ std::optional<ScanResult> analyzeScan(const QString& path, const AnalysisTools& 
 
 std::optional<Sonic> analyzeSonic(const QString& path, const AnalysisTools& tools) {
     const QString input = ffmpegInput(path, QDir::currentPath());
+    // The tags are read while the excerpt decodes: a track then costs little
+    // more than its decode.
+    std::future<platform::ChildRun> tags =
+        std::async(std::launch::async, [program = program(tools.ffprobe, "ffprobe"),
+                                        arguments = sonicYearArguments(input),
+                                        tools] { return run(program, arguments, tools); });
     const QString ffmpeg = program(tools.ffmpeg, "ffmpeg");
     platform::ChildRun decode =
         run(ffmpeg, sonicDecodeArguments(QStringLiteral("30"), input), tools);
-    if (decode.terminated)
-        return std::nullopt;
     std::vector<std::int16_t> samples = sonicSamples(decode.out);
-    if (samples.size() < std::size_t(kSonicRetrySamples)) {
+    if (!decode.terminated && samples.size() < std::size_t(kSonicRetrySamples)) {
         decode = run(ffmpeg, sonicDecodeArguments(QStringLiteral("0"), input), tools);
-        if (decode.terminated)
-            return std::nullopt;
         samples = sonicSamples(decode.out);
     }
+    const platform::ChildRun year = tags.get();
+    if (decode.terminated || year.terminated)
+        return std::nullopt;
     std::optional<Sonic> sonic = measureSonic(samples);
-    if (!sonic)
-        return std::nullopt;
-    const platform::ChildRun tags =
-        run(program(tools.ffprobe, "ffprobe"), sonicYearArguments(input), tools);
-    if (tags.terminated)
-        return std::nullopt;
-    sonic->year = yearFromTags(tags.out);
+    if (sonic)
+        sonic->year = yearFromTags(year.out);
     return sonic;
 }
 
