@@ -13,12 +13,12 @@
 #include "playback/DecodeCommand.h"
 
 #include "BenchHome.h"
+#include "QuietRun.h"
 #include "RatioReporter.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -38,12 +38,7 @@ std::optional<QString> rockChain() {
 }
 
 bool run(const QString& program, const QStringList& arguments) {
-    QProcess p;
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.setStandardOutputFile(QProcess::nullDevice());
-    p.setStandardErrorFile(QProcess::nullDevice());
-    p.start(program, arguments);
-    return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return bench::runQuiet(program, arguments);
 }
 
 void BM_RenderFXBlocking(benchmark::State& state) {

@@ -10,12 +10,12 @@
 #include "playback/DecodeCommand.h"
 
 #include "BenchHome.h"
+#include "QuietRun.h"
 #include "RatioReporter.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 
 #include <cstdio>
 
@@ -26,12 +26,7 @@ namespace {
 QString g_file;
 
 bool run(const QStringList& arguments) {
-    QProcess p;
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.setStandardOutputFile(QProcess::nullDevice());
-    p.setStandardErrorFile(QProcess::nullDevice());
-    p.start(toolPath(QStringLiteral("ffmpeg")), arguments);
-    return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return bench::runQuiet(toolPath(QStringLiteral("ffmpeg")), arguments);
 }
 
 // The process's peak resident memory in kB (VmHWM).
