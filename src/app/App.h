@@ -9,6 +9,7 @@
 // Thread: main thread only. Background work returns through queued calls.
 #pragma once
 
+#include "analysis/ScanVerdict.h"
 #include "analysis/StreamFacts.h"
 #include "app/CoreState.h"
 #include "app/Records.h"
@@ -165,6 +166,8 @@ struct AppSeams {
     // The program the loudness measurement runs in place of
     // toolPath("ffmpeg"); called on the main thread.
     std::function<QString()> loudnessProgram;
+    // Stands in for the quality analysis of a file; runs on a pool thread.
+    std::function<std::optional<ScanResult>(const QString& path)> analyzeScan;
 };
 
 class App final : public QObject {
@@ -648,6 +651,11 @@ public:
     // ---- analysis/AppWaveform.cpp (seam until the waveform) ------------------
     // Shows the track's waveform in the transport bar's waveform view.
     void loadWaveform(const Track& track);
+
+    // ---- analysis/AppAudioScan.cpp ------------------------------------------
+    // The quality analysis of the selected row's track, else of the playing
+    // one, in the analysis window; without either, a status message.
+    void showAudioScan();
 
     // ---- ui/AppWindowParts.cpp ---------------------------------------------
     // Building blocks of the main window.

@@ -153,6 +153,7 @@ void App::buildTransportBar() {
     connect(views.playButton, &QAbstractButton::clicked, this, run(&App::toggle));
     connect(views.nextButton, &QAbstractButton::clicked, this, run(&App::next));
     connect(views.nowPlayingButton, &QAbstractButton::clicked, this, run(&App::showNowPlaying));
+    connect(views.analysisButton, &QAbstractButton::clicked, this, run(&App::showAudioScan));
     QBoxLayout* buttons =
         stack(QBoxLayout::LeftToRight, 26,
               {views.restartButton, views.shuffleButton, views.previousButton, views.playButton,
