@@ -201,6 +201,7 @@ void App::finishWindowBuild() {
     pushNav();
     step("updateLockIcon");
     updateLockIcon();
+    startMeterTimer();
 }
 
 // Until the tile grid exists the host shows the table alone.
