@@ -1,131 +1,184 @@
-// Guards against: wrong peaks, a cache that grows or keeps failures, a seek
-// bar that jumps under the user's pointer, and meter segments lit wrongly.
-// The waveform's reduction and ffmpeg run, the seek view offscreen (its
-// pointer handling and a grab of its bars) and the level meter.
-#include "analysis/ComputeWaveform.h"
+// Guards against: wrong peaks, a seek bar that jumps under the user's pointer,
+// meter segments lit wrongly, time labels, meter or waveform that do not
+// follow what is heard, a now-playing window written while hidden or
+// repainted for nothing, and a waveform shown for a track the user has left.
+// Widgets offscreen; the controller on the simulated device (manual clock)
+// with generated WAV files, or with a stand-in player for the tables.
 #include "analysis/LevelMeter.h"
 #include "analysis/WaveformView.h"
+#include "app/App.h"
+#include "app/UserDefaults.h"
+#include "listening/NowPlayingWindow.h"
+#include "platform/audio/AudioPlayer.h"
+#include "ui/ClickImageView.h"
 #include "ui/Theme.h"
+#include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
+#include "RiggedApp.h"
+#include "SimRigs.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 
+#include <QLabel>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QThreadPool>
 
 #include <sndfile.h>
 
-#include <cmath>
-#include <functional>
-
 using namespace ql;
+using namespace ql::platform;
 using test::addRows;
 using test::currentCase;
+using Facts = AppSeams::PlayerFacts;
 
 namespace {
 
-QByteArray s16(const std::vector<qint16>& samples) {
+constexpr int kRate = 44100;
+const QRgb kPlayed = qRgb(0x72, 0x78, 0xef), kUnplayed = qRgb(0x3d, 0x3d, 0x3d);
+
+// A generated 20 s full-scale 440 Hz sine, 16-bit.
+QString sine(int channels) {
+    const QString path = test::tempFile(QString("sine%1.wav").arg(channels));
+    test::AudioShape shape;
+    shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    shape.channels = channels, shape.frames = 20 * kRate;
+    shape.signal = test::Signal::Sine, shape.frequency = 440, shape.amplitude = 1.0;
+    if (!QFile::exists(path) && !test::writeAudio(path, shape))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// Samples as ffmpeg writes them (s16le).
+QByteArray stream(int n, std::function<qint16(int)> value) {
     QByteArray out;
-    for (qint16 s : samples)
-        out.append(char(s & 0xff)).append(char((s >> 8) & 0xff));
+    for (int i = 0; i < n; ++i)
+        out.append(char(value(i) & 0xff)).append(char((value(i) >> 8) & 0xff));
     return out;
 }
 
-std::vector<qint16> upTo(int n, std::function<qint16(int)> value) {
-    std::vector<qint16> v(std::size_t(n), 0);
-    for (int i = 0; i < n; ++i)
-        v[std::size_t(i)] = value(i);
-    return v;
+// A press, optional moves and the release, at these x of the view.
+void mouse(QWidget& w, const QList<double>& xs) {
+    for (int i = 0; i < xs.size(); ++i) {
+        const auto t = i == 0              ? QEvent::MouseButtonPress
+                       : i + 1 < xs.size() ? QEvent::MouseMove
+                                           : QEvent::MouseButtonRelease;
+        QMouseEvent e(t, QPointF(xs[i], 5), w.mapToGlobal(QPointF(xs[i], 5)), Qt::LeftButton,
+                      t == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&w, &e);
+    }
 }
+
+struct Rig {
+    std::shared_ptr<SimSinkControl> sink =
+        std::make_shared<SimSinkControl>(SimClock::Manual, 64 << 20, 4096);
+    test::RiggedApp rig{test::twoOutputs(), SimOutputs{SimClock::Manual, {{test::kAnalogB, sink}}}};
+    App& app = rig.app;
+    NowPlayingWindow& np = *app.nowPlaying;
+    QStringList steps;
+    std::int64_t played = 0;
+
+    explicit Rig(std::optional<std::optional<Facts>> standIn = std::nullopt) {
+        UserDefaults().clear();
+        L10n::setLanguage("ko");
+        app.loadExtras(); // the waveforms' seeks
+        app.playback.maxQuality = app.playback.rateMatchOn = false;
+        if (standIn)
+            app.seams.player = [facts = *standIn] { return facts; };
+        app.seams.tickStep = [this](const char* s) { return steps << s, false; };
+    }
+    // The device plays `seconds` more; true once the engine has refilled it.
+    bool advance(double seconds) {
+        sink->advance(std::llround(seconds * kRate));
+        played += std::llround(seconds * kRate);
+        return QTest::qWaitFor([&] { return sink->framesWritten() > played + 4096 - 1024; });
+    }
+};
+
+struct Paints : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        return count += e->type() == QEvent::Paint, false;
+    }
+};
 
 struct PeaksCase {
     const char* name;
-    std::vector<qint16> samples;
-    std::function<float(int)> want; // none: empty peaks
-};
-
-// clang-format off
-const std::vector<PeaksCase> peaksCases{
-    {"900 samples: no waveform", upTo(900, [](int) { return 1000; }), {}},
-    {"901 samples: one per bucket, the last left out",
-     upTo(901, [](int i) { return i == 900 ? 32767 : 30 * i; }),
-     [](int b) { return std::sqrt(float(b) / 899); }},
-    {"silence: 900 zeros", upTo(1800, [](int) { return 0; }), [](int) { return 0.0f; }},
-    {"-32768 is full scale, no overflow",
-     upTo(1800, [](int i) { return i == 7 ? -32768 : 16384; }),
-     [](int b) { return b == 3 ? 1.0f : std::sqrt(0.5f); }},
-    {"a quiet file keeps its level relative to 0.05",
-     upTo(1800, [](int) { return 1024; }),
-     [](int) { return std::sqrt(1024 / 32768.0f / 0.05f); }},
-};
-// clang-format on
-
-struct WaveRig {
-    WaveformView view;
-    QList<double> seeks;
-    WaveRig() {
-        view.resize(600, 30);
-        view.onSeek = [this](double f) { seeks << f; };
-    }
-    void mouse(QEvent::Type type, double x) {
-        const Qt::MouseButtons held =
-            type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-        QMouseEvent e(type, QPointF(x, 15), view.mapToGlobal(QPointF(x, 15)), Qt::LeftButton, held,
-                      Qt::NoModifier);
-        QCoreApplication::sendEvent(&view, &e);
-    }
+    QByteArray samples;
+    std::function<float(int)> want; // none: no waveform
 };
 
 struct ViewCase {
     const char* name;
-    std::function<void(WaveRig&)> act;
+    std::function<void(WaveformView&)> act;
     double progress;
     QList<double> seeks;
 };
 
-using E = QEvent;
-// clang-format off
-const std::vector<ViewCase> viewCases{
-    {"1.5 is kept as 1", [](WaveRig& r) { r.view.setProgress(1.5); }, 1.0, {}},
-    {"-3 is kept as 0", [](WaveRig& r) { r.view.setProgress(0.5); r.view.setProgress(-3); }, 0, {}},
-    {"a move of 0.0004 changes nothing",
-     [](WaveRig& r) { r.view.setProgress(0.5); r.view.setProgress(0.5004); }, 0.5, {}},
-    {"playback is ignored during a drag", [](WaveRig& r) {
-         r.mouse(E::MouseButtonPress, 150); r.view.setProgress(0.9); }, 0.25, {}},
-    {"released left of the view: 0", [](WaveRig& r) {
-         r.mouse(E::MouseButtonPress, 300); r.mouse(E::MouseMove, 100);
-         r.mouse(E::MouseButtonRelease, -40); }, 0, {0.0}},
-    {"released right of the view: 1", [](WaveRig& r) {
-         r.mouse(E::MouseButtonPress, 300); r.mouse(E::MouseButtonRelease, 900); }, 1, {1.0}},
-    {"a click: one seek to its place", [](WaveRig& r) {
-         r.mouse(E::MouseButtonPress, 150); r.mouse(E::MouseButtonRelease, 150); }, 0.25, {0.25}},
-    {"after the release playback moves it again", [](WaveRig& r) {
-         r.mouse(E::MouseButtonPress, 150); r.mouse(E::MouseButtonRelease, 150);
-         r.view.setProgress(0.6); }, 0.6, {0.25}},
-};
-// clang-format on
-
-struct GrabCase {
+struct LabelCase {
     const char* name;
-    QSize size;
-    WavePeaks peaks;
-    QList<QPoint> played, unplayed, clear;
+    std::optional<Facts> player;
+    bool track, favourite, visible;
+    const char* lang;
+    QStringList texts; // elapsed, remaining; the window's time, play, title, artist, heart
 };
 
-WavePeaks ramp() {
-    WavePeaks p(900);
-    for (std::size_t i = 0; i < p.size(); ++i)
-        p[i] = 0.5f + float(i) / 1800;
-    return p;
-}
+struct TickCase {
+    const char* name;
+    std::optional<Facts> player;
+    bool visible;
+    QStringList steps;
+    double progress; // of both views afterwards (each starts at 0.5)
+};
+
+const Track kTrack{1, "/music/a.flac", "<b>Title</b>", "Artist", {}, 200.5, {}};
+const QStringList kPlaying{"meter", "lyrics", "abTick", "refreshTimes", "wave"};
 
 // clang-format off
-const std::vector<GrabCase> grabCases{
-    {"ramp at 0.5: bar 0 played, the bar at 450 not", {600, 30}, ramp(),
-     {{0, 15}, {1, 15}, {297, 15}}, {{450, 15}, {304, 15}}, {{2, 15}, {452, 15}, {450, 3}}},
-    {"no peaks: one 2-px line", {600, 30}, {}, {}, {{1, 14}, {598, 15}, {300, 14}}, {{300, 13}, {300, 16}}},
-    {"2 px wide: one bar", {2, 30}, ramp(), {{0, 15}, {1, 15}}, {}, {{0, 3}}},
+const std::vector<PeaksCase> peaksCases{
+    {"900 samples: no waveform", stream(900, [](int) { return 1000; }), {}},
+    {"901 samples: one per bucket, the last left out",
+     stream(901, [](int i) { return i == 900 ? 32767 : 30 * i; }), [](int b) { return std::sqrt(b / 899.0f); }},
+    {"silence: 900 zeros", stream(1800, [](int) { return 0; }), [](int) { return 0.0f; }},
+    {"-32768 is full scale, no overflow", stream(1800, [](int i) { return i == 7 ? -32768 : 16384; }),
+     [](int b) { return b == 3 ? 1.0f : std::sqrt(0.5f); }},
+    {"a quiet file keeps its level relative to 0.05", stream(1800, [](int) { return 1024; }),
+     [](int) { return std::sqrt(1024 / 32768.0f / 0.05f); }},
+};
+
+const std::vector<ViewCase> viewCases{
+    {"1.5 is kept as 1", [](WaveformView& v) { v.setProgress(1.5); }, 1.0, {}},
+    {"-3 is kept as 0", [](WaveformView& v) { v.setProgress(0.5), v.setProgress(-3); }, 0, {}},
+    {"a move of 0.0004 changes nothing", [](WaveformView& v) { v.setProgress(0.5), v.setProgress(0.5004); }, 0.5, {}},
+    {"playback is ignored during a drag", [](WaveformView& v) { mouse(v, {150}), v.setProgress(0.9); }, 0.25, {}},
+    {"released left of the view: 0", [](WaveformView& v) { mouse(v, {300, 100, -40}); }, 0, {0.0}},
+    {"released right of the view: 1", [](WaveformView& v) { mouse(v, {300, 900}); }, 1, {1.0}},
+    {"a click: one seek to its place", [](WaveformView& v) { mouse(v, {150, 150}); }, 0.25, {0.25}},
+};
+
+const std::vector<LabelCase> labelCases{
+    {"no player, no track", std::nullopt, false, false, true, "ko",
+     {"--:--", "--:--", "0:00 / 0:00", "▶", "음악을 선택하세요", "", "♡"}},
+    {"no track in English", std::nullopt, false, false, true, "en",
+     {"--:--", "--:--", "0:00 / 0:00", "▶", "Select music", "", "♡"}},
+    {"10.2 s of 200.5 s, playing, a favourite", Facts{200.5, 10.2, true}, true, true, true, "ko",
+     {"0:10", "-3:10", "0:10 / 3:20", "⏸", "<b>Title</b>", "Artist", "♥"}},
+    {"beyond the end, paused", Facts{100, 120, false}, true, false, true, "ko",
+     {"2:00", "-0:00", "2:00 / 1:40", "▶", "<b>Title</b>", "Artist", "♡"}},
+    {"over an hour", Facts{5000, 4503, true}, true, false, true, "ko",
+     {"75:03", "-8:17", "75:03 / 83:20", "⏸", "<b>Title</b>", "Artist", "♡"}},
+    {"window hidden: nothing written", Facts{200.5, 10.2, true}, true, true, false, "ko",
+     {"0:10", "-3:10", "0:00 / 0:00", "▶", "", "", "♡"}},
+};
+
+const std::vector<TickCase> tickCases{
+    {"playing, window hidden", Facts{200, 50, true}, false, kPlaying, 0.25},
+    {"playing, window shown", Facts{200, 50, true}, true, kPlaying + QStringList{"nowPlayingWave"}, 0.25},
+    {"duration 0: progress 0", Facts{0, 5, true}, true, kPlaying + QStringList{"nowPlayingWave"}, 0},
+    {"paused: the meter only", Facts{200, 50, false}, true, {"meter"}, 0.5},
+    {"no player: the meter only", std::nullopt, true, {"meter"}, 0.5},
 };
 // clang-format on
 
@@ -137,95 +190,67 @@ private slots:
     void peaksOfTheStream_data() { addRows(peaksCases); }
     void peaksOfTheStream() {
         const PeaksCase& c = currentCase(peaksCases);
-        const WavePeaks got = waveformPeaks(s16(c.samples));
+        const WavePeaks got = waveformPeaks(c.samples);
         QCOMPARE(got.size(), c.want ? std::size_t(900) : std::size_t(0));
         for (int b = 0; b < int(got.size()); ++b)
             QVERIFY2(std::abs(got[std::size_t(b)] - c.want(b)) < 1e-6f,
                      qPrintable(QString::number(b)));
     }
 
-    void theCacheStaysSmall_data() {
-        QTest::addColumn<int>("before");
-        QTest::addColumn<bool>("empty");
-        QTest::addColumn<int>("after");
-        QTest::newRow("41 entries and one more: only it") << 41 << false << 1;
-        QTest::newRow("40 entries and one more: 41") << 40 << false << 41;
-        QTest::newRow("an empty result is not kept") << 3 << true << 3;
-    }
-    void theCacheStaysSmall() {
-        QFETCH(int, before);
-        QFETCH(bool, empty);
-        QFETCH(int, after);
-        QHash<QString, WavePeaks> cache;
-        for (int i = 0; i < before; ++i)
-            cache.insert(QString::number(i), WavePeaks(900, 0.5f));
-        storeWaveform(cache, "new", empty ? WavePeaks{} : WavePeaks(900, 1.0f));
-        QCOMPARE(cache.size(), after);
-        QCOMPARE(cache.contains("new"), !empty);
-    }
-
-    // A generated 10 s full-scale sine through the real ffmpeg; a missing
-    // ffmpeg and a file without audio give nothing.
-    void peaksOfAFile_data() {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<int>("count");
-        QTest::newRow("10 s sine: 900 values near 1") << "sine.wav"
-                                                      << "" << 900;
-        QTest::newRow("no ffmpeg") << "sine.wav"
-                                   << "/nonexistent/ffmpeg" << 0;
-        QTest::newRow("not audio") << "text.wav"
-                                   << "" << 0;
-    }
-    void peaksOfAFile() {
-        QFETCH(QString, file);
-        QFETCH(QString, program);
-        QFETCH(int, count);
-        test::AudioShape sine{
-            SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 441000, test::Signal::Sine, 440, 1.0};
-        QVERIFY(test::writeAudio(test::tempFile("sine.wav"), sine));
-        QVERIFY(test::writeFile(test::tempFile("text.wav"), "no audio here"));
-        const WavePeaks got = computeWaveform(test::tempFile(file), {program, 10, {}});
-        QCOMPARE(int(got.size()), count);
-        for (float v : got)
-            QVERIFY2(std::abs(v - 1.0f) < 0.01f, qPrintable(QString::number(v)));
-    }
-
     void pointerAndProgress_data() { addRows(viewCases); }
     void pointerAndProgress() {
         const ViewCase& c = currentCase(viewCases);
-        WaveRig r;
-        c.act(r);
-        QCOMPARE(r.view.progress(), c.progress);
-        QCOMPARE(r.seeks, c.seeks);
+        WaveformView view;
+        view.resize(600, 30);
+        QList<double> seeks;
+        view.onSeek = [&](double f) { seeks << f; };
+        c.act(view);
+        QCOMPARE(view.progress(), c.progress);
+        QCOMPARE(seeks, c.seeks);
     }
 
-    void bars_data() { addRows(grabCases); }
+    // Grabs at progress 0.5: x, y of pixels in the played and unplayed colour.
+    void bars_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("peaks");
+        QTest::addColumn<QList<QPoint>>("played");
+        QTest::addColumn<QList<QPoint>>("unplayed");
+        QTest::addColumn<QList<QPoint>>("clear"); // gaps, above the bars, beside the line
+        QTest::newRow("ramp: bar 0 played, the bar at 450 not")
+            << 600 << true << QList<QPoint>{{0, 15}, {1, 15}, {297, 15}}
+            << QList<QPoint>{{450, 15}, {304, 15}} << QList<QPoint>{{2, 15}, {450, 3}};
+        QTest::newRow("no peaks: one 2-px line")
+            << 600 << false << QList<QPoint>{} << QList<QPoint>{{1, 14}, {598, 15}}
+            << QList<QPoint>{{300, 13}, {300, 16}};
+        QTest::newRow("2 px wide: one bar") << 2 << true << QList<QPoint>{{0, 15}, {1, 15}}
+                                            << QList<QPoint>{} << QList<QPoint>{{0, 3}};
+    }
     void bars() {
-        const GrabCase& c = currentCase(grabCases);
+        QFETCH(int, width);
+        QFETCH(bool, peaks);
+        QFETCH(QList<QPoint>, played);
+        QFETCH(QList<QPoint>, unplayed);
+        QFETCH(QList<QPoint>, clear);
         WaveformView view;
-        view.resize(c.size);
-        view.setPeaks(c.peaks);
+        view.resize(width, 30);
+        WavePeaks ramp(900);
+        for (std::size_t i = 0; i < ramp.size(); ++i)
+            ramp[i] = 0.5f + float(i) / 1800;
+        view.setPeaks(peaks ? ramp : WavePeaks{});
         view.setProgress(0.5);
         const QImage img = view.grab().toImage();
-        const auto check = [&](const QList<QPoint>& at, QRgb want) {
-            for (const QPoint& p : at)
-                QVERIFY2(img.pixel(p) == want, qPrintable(QString("(%1, %2) is %3")
-                                                              .arg(p.x())
-                                                              .arg(p.y())
-                                                              .arg(QColor(img.pixel(p)).name())));
-        };
-        check(c.played, QColor(0x72, 0x78, 0xef).rgb());
-        check(c.unplayed, QColor(0x3d, 0x3d, 0x3d).rgb());
-        for (const QPoint& p : c.clear) // nothing drawn there
-            QVERIFY(img.pixel(p) != QColor(0x72, 0x78, 0xef).rgb() &&
-                    img.pixel(p) != QColor(0x3d, 0x3d, 0x3d).rgb());
+        for (const QPoint& p : played)
+            QCOMPARE(QColor(img.pixel(p)).name(), QColor(kPlayed).name());
+        for (const QPoint& p : unplayed)
+            QCOMPARE(QColor(img.pixel(p)).name(), QColor(kUnplayed).name());
+        for (const QPoint& p : clear)
+            QVERIFY(img.pixel(p) != kPlayed && img.pixel(p) != kUnplayed);
     }
 
-    // The meter fed by levels in dB: which segments light, in which colour.
-    // The level lights what lies strictly below it, the peak its own segment.
+    // The meter fed by levels in dB (both channels alike): the level lights
+    // what lies strictly below it, the peak its own segment.
     void meterSegments_data() {
-        QTest::addColumn<QList<float>>("feed"); // one call each, both channels
+        QTest::addColumn<QList<float>>("feed"); // one call each
         QTest::addColumn<QList<int>>("lit");
         QTest::addColumn<bool>("peakAbove0");
         QList<float> pause{0};
@@ -258,11 +283,148 @@ private slots:
         const QImage img = meter.grab().toImage();
         for (int c = 0; c < 2; ++c)
             for (int i = 0; i < LevelMeter::kSegments; ++i) {
-                const bool on = lit.contains(i);
-                QCOMPARE(meter.lit(c, i), on);
-                const QColor want = on ? LevelMeter::segmentColor(i) : Theme::meterUnlit();
+                QCOMPARE(meter.lit(c, i), lit.contains(i));
+                const QColor want =
+                    lit.contains(i) ? LevelMeter::segmentColor(i) : Theme::meterUnlit();
                 QCOMPARE(QColor(img.pixel(6 * i + 2, 5 + 11 * c)), want);
             }
+    }
+
+    void labels_data() { addRows(labelCases); }
+    void labels() {
+        const LabelCase& c = currentCase(labelCases);
+        Rig r(c.player);
+        L10n::setLanguage(c.lang);
+        if (c.track)
+            r.app.playback.current = kTrack;
+        if (c.favourite)
+            r.app.listening.favorites.insert(kTrack.path);
+        r.np.window->setVisible(c.visible);
+        r.app.refreshTimes();
+        r.app.updateNowPlaying();
+        QCOMPARE(
+            (QStringList{r.app.views.elapsedLabel->text(), r.app.views.remainLabel->text(),
+                         r.np.timeLabel->text(), r.np.playButton->text(), r.np.titleLabel->text(),
+                         r.np.artistLabel->text(), r.np.favButton->text()}),
+            c.texts);
+    }
+
+    // What the mirror repaints after one change on the transport bar.
+    void mirrorRepaintsOnlyWhatChanged_data() {
+        QTest::addColumn<int>("change");
+        QTest::addColumn<bool>("coverPainted");
+        QTest::addColumn<bool>("wavePainted");
+        QTest::newRow("the same cover object again") << 0 << false << false;
+        QTest::newRow("a new cover that looks the same") << 1 << true << false;
+        QTest::newRow("no cover any more") << 2 << true << false;
+        QTest::newRow("new peaks") << 3 << false << true;
+    }
+    void mirrorRepaintsOnlyWhatChanged() {
+        QFETCH(int, change);
+        QFETCH(bool, coverPainted);
+        QFETCH(bool, wavePainted);
+        Rig r;
+        QImage cover(8, 8, QImage::Format_RGB32);
+        cover.fill(Qt::red);
+        r.app.art->setImage(cover);
+        r.app.wave->setPeaks(WavePeaks(900, 0.7f));
+        r.np.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(r.np.window.get()));
+        r.app.updateNowPlaying();
+        QTest::qWait(30);
+        Paints coverPaints, wavePaints;
+        r.np.art->installEventFilter(&coverPaints);
+        r.np.wave->installEventFilter(&wavePaints);
+        const QImage changed[] = {r.app.art->image(), r.app.art->image().copy(), QImage()};
+        if (change < 3)
+            r.app.art->setImage(changed[change]);
+        else
+            r.app.wave->setPeaks(WavePeaks(900, 0.3f));
+        r.app.updateNowPlaying();
+        QTest::qWait(30);
+        QCOMPARE(coverPaints.count > 0, coverPainted);
+        QCOMPARE(wavePaints.count > 0, wavePainted);
+        QCOMPARE(r.np.art->image().cacheKey(), r.app.art->image().cacheKey());
+        QCOMPARE(r.np.wave->peaks(), r.app.wave->peaks());
+    }
+
+    void tickOrder_data() { addRows(tickCases); }
+    void tickOrder() {
+        const TickCase& c = currentCase(tickCases);
+        Rig r(c.player);
+        r.np.window->setVisible(c.visible);
+        r.app.wave->setProgress(0.5);
+        r.np.wave->setProgress(0.5);
+        r.app.meterTick();
+        QCOMPARE(r.steps, c.steps);
+        QCOMPARE(r.app.wave->progress(), c.progress);
+        QCOMPARE(r.np.wave->progress(), c.visible ? c.progress : 0.5);
+    }
+
+    // Results of the background computation: the cache and what is shown.
+    void waveformArrival_data() {
+        QTest::addColumn<int>("cached"); // entries before
+        QTest::addColumn<bool>("switchAway");
+        QTest::addColumn<QString>("ffmpeg");
+        QTest::addColumn<int>("cachedAfter");
+        QTest::newRow("switched away: cached, not shown") << 0 << true << "" << 1;
+        QTest::newRow("no ffmpeg: nothing cached") << 0 << false << "/nonexistent/ffmpeg" << 0;
+        QTest::newRow("41 cached and a new one: only it") << 41 << false << "" << 1;
+        QTest::newRow("40 cached and a new one: 41") << 40 << false << "" << 41;
+    }
+    void waveformArrival() {
+        QFETCH(int, cached);
+        QFETCH(bool, switchAway);
+        QFETCH(QString, ffmpeg);
+        QFETCH(int, cachedAfter);
+        Rig r;
+        for (int i = 0; i < cached; ++i)
+            r.app.waveCache.insert(QString::number(i), WavePeaks(900, 0.5f));
+        if (!ffmpeg.isEmpty())
+            r.app.seams.probeTool = [ffmpeg](const QString&) { return ffmpeg; };
+        const Track a{1, sine(2), "A", {}, {}, 20, {}};
+        r.app.playback.current = a;
+        r.app.loadWaveform(a);
+        if (switchAway)
+            r.app.playback.current = Track{2, "/music/b.flac", "B", {}, {}, 20, {}};
+        QThreadPool::globalInstance()->waitForDone();
+        QTest::qWait(20);
+        QCOMPARE(r.app.waveCache.size(), cachedAfter);
+        QCOMPARE(r.app.waveCache.contains(a.path), cachedAfter > 0);
+        QCOMPARE(r.app.wave->peaks().size(), std::size_t(!switchAway && cachedAfter ? 900 : 0));
+    }
+
+    // A full-scale sine plays: the flat line, then 900 peaks near 1; the meter
+    // reads about −3 dB in both rows (mono too); the time and the played part
+    // follow the device; a click at 75 % of the bar seeks to 15 s.
+    void playingTrack_data() {
+        QTest::addColumn<int>("channels");
+        QTest::newRow("stereo") << 2;
+        QTest::newRow("mono fills both rows") << 1;
+    }
+    void playingTrack() {
+        QFETCH(int, channels);
+        Rig r;
+        r.app.wave->resize(400, 30);
+        r.app.play(Track{1, sine(channels), "Sine", {}, {}, 20, {}});
+        QVERIFY(r.app.isPlaying() && r.advance(0));
+        QVERIFY(r.app.wave->peaks().empty());
+        QTRY_COMPARE(r.app.wave->peaks().size(), std::size_t(900));
+        for (float v : r.app.wave->peaks())
+            QVERIFY2(std::abs(v - 1.0f) < 0.01f, qPrintable(QString::number(v)));
+        r.app.meterTick(); // switches metering on
+        QVERIFY(r.advance(2.1));
+        QTRY_VERIFY(std::abs(r.app.playback.audio->currentTime() - 2.1) < 1e-3);
+        r.app.meterTick();
+        for (double level : r.app.meter->levels())
+            QVERIFY2(std::abs(level - 0.95) < 0.01, qPrintable(QString::number(level)));
+        QCOMPARE(r.app.views.elapsedLabel->text(), QString("0:02"));
+        QCOMPARE(r.app.views.remainLabel->text(), QString("-0:17"));
+        const QImage bar = r.app.wave->grab().toImage();
+        QCOMPARE(bar.pixel(30, 15), kPlayed);   // 7.5 %
+        QCOMPARE(bar.pixel(60, 15), kUnplayed); // 15 %
+        mouse(*r.app.wave, {300, 300});
+        QTRY_VERIFY(std::abs(r.app.playback.audio->currentTime() - 15.0) < 1024.0 / kRate);
     }
 };
 
