@@ -17,13 +17,13 @@
 #include "playback/DecodeCommand.h"
 
 #include "BenchHome.h"
+#include "BenchProcess.h"
 #include "RatioReporter.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QHBoxLayout>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -35,15 +35,6 @@ namespace {
 
 QString g_five, g_three; // the 5-minute FLAC, the 3-hour FLAC
 
-bool run(const QString& program, const QStringList& arguments) {
-    QProcess p;
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.setStandardOutputFile(QProcess::nullDevice());
-    p.setStandardErrorFile(QProcess::nullDevice());
-    p.start(program, arguments);
-    return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 void BM_ComputeWaveform(benchmark::State& state) {
     for (auto _ : state)
         if (computeWaveform(g_five, {{}, 300, {}}).size() != std::size_t(kWaveBuckets))
@@ -53,7 +44,7 @@ void BM_ComputeWaveform(benchmark::State& state) {
 void BM_FfmpegWaveformBare(benchmark::State& state) {
     const QStringList arguments = waveformArguments(ffmpegInput(g_five, QDir::currentPath()));
     for (auto _ : state)
-        if (!run(toolPath(QStringLiteral("ffmpeg")), arguments))
+        if (!bench::runQuiet(toolPath(QStringLiteral("ffmpeg")), arguments))
             return state.SkipWithError("ffmpeg failed");
 }
 
@@ -92,8 +83,8 @@ void BM_ThreeHourPeakMemory(benchmark::State& state) {
 struct TickRig {
     platform::Platform plat = platform::makeSimulatedPlatform(
         platform::SimRig::noSoundCard(), platform::SimOutputs{platform::SimClock::Manual, {}});
+    QWidget host; // outlives App, which leaves the controls a window took to it
     App app{plat};
-    QWidget host;
     double position = 0;
     TickRig() {
         app.seams.player = [this] { return AppSeams::PlayerFacts{60, position, true}; };
@@ -147,10 +138,12 @@ int main(int argc, char** argv) {
     g_five = QDir(temp.path()).filePath(QStringLiteral("five-minutes.flac"));
     g_three = QDir(temp.path()).filePath(QStringLiteral("three-hours.flac"));
     const QString ffmpeg = toolPath(QStringLiteral("ffmpeg"));
-    if (!run(ffmpeg, {"-v", "error", "-y", "-f", "lavfi", "-i", "anoisesrc=d=300:c=pink:r=44100",
-                      "-ac", "2", "-c:a", "flac", g_five}) ||
-        !run(ffmpeg, {"-v", "error", "-y", "-f", "lavfi", "-i",
-                      "sine=f=440:sample_rate=8000:d=10800", "-c:a", "flac", g_three})) {
+    if (!bench::runQuiet(ffmpeg,
+                         {"-v", "error", "-y", "-f", "lavfi", "-i",
+                          "anoisesrc=d=300:c=pink:r=44100", "-ac", "2", "-c:a", "flac", g_five}) ||
+        !bench::runQuiet(ffmpeg,
+                         {"-v", "error", "-y", "-f", "lavfi", "-i",
+                          "sine=f=440:sample_rate=8000:d=10800", "-c:a", "flac", g_three})) {
         std::fprintf(stderr, "cannot make the test files with ffmpeg\n");
         return 1;
     }
