@@ -83,17 +83,22 @@ void WaveformView::move(const QMouseEvent& event) {
     update();
 }
 
+// Only the left button seeks; Qt hands every button to these handlers.
 void WaveformView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return event->ignore();
     m_dragging = true;
     move(*event);
 }
 
 void WaveformView::mouseMoveEvent(QMouseEvent* event) {
-    // Only a drag: without mouse tracking Qt sends moves with a button held.
-    move(*event);
+    if (m_dragging)
+        move(*event);
 }
 
 void WaveformView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !m_dragging)
+        return event->ignore();
     move(*event);
     m_dragging = false;
     if (onSeek)

@@ -58,13 +58,13 @@ QByteArray stream(int n, std::function<qint16(int)> value) {
 }
 
 // A press, optional moves and the release, at these x of the view.
-void mouse(QWidget& w, const QList<double>& xs) {
+void mouse(QWidget& w, const QList<double>& xs, Qt::MouseButton button = Qt::LeftButton) {
     for (int i = 0; i < xs.size(); ++i) {
         const auto t = i == 0              ? QEvent::MouseButtonPress
                        : i + 1 < xs.size() ? QEvent::MouseMove
                                            : QEvent::MouseButtonRelease;
-        QMouseEvent e(t, QPointF(xs[i], 5), w.mapToGlobal(QPointF(xs[i], 5)), Qt::LeftButton,
-                      t == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, {});
+        QMouseEvent e(t, QPointF(xs[i], 5), w.mapToGlobal(QPointF(xs[i], 5)), button,
+                      t == QEvent::MouseButtonRelease ? Qt::NoButton : button, {});
         QCoreApplication::sendEvent(&w, &e);
     }
 }
@@ -151,6 +151,7 @@ const std::vector<ViewCase> viewCases{
     {"released left of the view: 0", [](WaveformView& v) { mouse(v, {300, 100, -40}); }, 0, {0.0}},
     {"released right of the view: 1", [](WaveformView& v) { mouse(v, {300, 900}); }, 1, {1.0}},
     {"a click: one seek to its place", [](WaveformView& v) { mouse(v, {150, 150}); }, 0.25, {0.25}},
+    {"a right click: nothing", [](WaveformView& v) { mouse(v, {150, 150}, Qt::RightButton); }, 0, {}},
 };
 
 const std::vector<LabelCase> labelCases{
@@ -232,45 +233,42 @@ private slots:
         QCOMPARE(got, want);
     }
 
-    // The meter fed by levels in dB (both channels alike): the level lights
-    // what lies strictly below it, the peak its own segment.
+    // The meter fed one level in dB, then `silent` calls of −60 (both channels alike): the
+    // level lights what lies strictly below it, the peak its own segment.
     void meterSegments_data() {
-        QTest::addColumn<QList<float>>("feed"); // one call each
+        QTest::addColumn<float>("db");
+        QTest::addColumn<int>("silent");
         QTest::addColumn<QList<int>>("lit");
         QTest::addColumn<bool>("peakAbove0");
-        QList<float> pause{0};
-        for (int i = 0; i < 84; ++i)
-            pause << -60;
         const QList<int> upTo11{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-        QTest::newRow("at rest: segment 0") << QList<float>{} << QList<int>{0} << false;
-        QTest::newRow("just below 12/21: 0-11")
-            << QList<float>{0.5714f * 60 - 60} << upTo11 << true;
+        QTest::newRow("at rest: segment 0") << -60.0f << 0 << QList<int>{0} << false;
+        QTest::newRow("just below 12/21: 0-11") << 0.5714f * 60 - 60 << 0 << upTo11 << true;
         QTest::newRow("just above 12/21: 0-12")
-            << QList<float>{0.5715f * 60 - 60} << upTo11 + QList<int>{12} << true;
-        QTest::newRow("3 calls after full scale: 0-11 and the peak's 20")
-            << pause.mid(0, 4) << upTo11 + QList<int>{20} << true;
-        QTest::newRow("83 calls: the peak still above 0")
-            << pause.mid(0, 84) << QList<int>{0} << true;
-        QTest::newRow("84 calls: at rest") << pause << QList<int>{0} << false;
+            << 0.5715f * 60 - 60 << 0 << upTo11 + QList{12} << true;
+        QTest::newRow("3 calls after full scale: 0-11, the peak 20")
+            << 0.0f << 3 << upTo11 + QList{20} << true;
+        QTest::newRow("83 calls: the peak still above 0") << 0.0f << 83 << QList<int>{0} << true;
+        QTest::newRow("84 calls: at rest") << 0.0f << 84 << QList<int>{0} << false;
     }
     void meterSegments() {
-        QFETCH(QList<float>, feed);
+        QFETCH(float, db);
+        QFETCH(int, silent);
         QFETCH(QList<int>, lit);
         QFETCH(bool, peakAbove0);
         LevelMeter meter;
         meter.resize(meter.sizeHint());
-        for (int i = 0; i < feed.size(); ++i) {
-            meter.set({feed[i], feed[i]});
+        meter.set({db, db});
+        for (int i = 1; i <= silent; ++i) {
+            meter.set({-60, -60});
             if (i == 20) // a second of silence after full scale
                 QVERIFY(meter.levels()[0] < 0.02 && meter.levels()[1] < 0.02);
         }
         QCOMPARE(meter.peaks()[0] > 0, peakAbove0);
         const QImage img = meter.grab().toImage();
         for (int c = 0; c < 2; ++c)
-            for (int i = 0; i < LevelMeter::kSegments; ++i) {
+            for (int i = 0; i < LevelMeter::kSegments; ++i)
                 QCOMPARE(QColor(img.pixel(6 * i + 2, 5 + 11 * c)),
                          lit.contains(i) ? LevelMeter::segmentColor(i) : Theme::meterUnlit());
-            }
     }
 
     void labels_data() { addRows(labelCases); }
@@ -279,8 +277,7 @@ private slots:
         Rig r(c.player);
         L10n::setLanguage(c.lang);
         r.app.playback.current = c.track;
-        if (c.favourite)
-            r.app.listening.favorites.insert(kTrack.path);
+        r.app.listening.favorites = c.favourite ? QSet{kTrack.path} : QSet<QString>{};
         r.np.window->setVisible(c.visible);
         r.app.wave->setProgress(0.5);
         r.np.wave->setProgress(0.5);
