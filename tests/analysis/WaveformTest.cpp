@@ -101,20 +101,17 @@ struct Paints : QObject {
         return count += e->type() == QEvent::Paint, false;
     }
 };
-
 struct PeaksCase {
     const char* name;
     QByteArray samples;
     std::function<float(int)> want; // none: no waveform
 };
-
 struct ViewCase {
     const char* name;
     std::function<void(WaveformView&)> act;
     double progress;
     QList<double> seeks;
 };
-
 // One meter tick, then both refreshes, with a stand-in player.
 struct LabelCase {
     const char* name;
@@ -126,7 +123,6 @@ struct LabelCase {
     QStringList steps; // of the tick, in order
     double progress;   // of the shown views afterwards (each starts at 0.5)
 };
-
 const Track kTrack{1, "/music/a.flac", "<b>Title</b>", "Artist", {}, 200.5, {}};
 const QStringList kHidden{"meter", "lyrics", "abTick", "refreshTimes", "wave"};
 const QStringList kShown = kHidden + QStringList{"nowPlayingWave"}, kIdle{"meter"};
