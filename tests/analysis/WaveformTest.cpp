@@ -68,7 +68,6 @@ void mouse(QWidget& w, const QList<double>& xs, Qt::MouseButton button = Qt::Lef
         QCoreApplication::sendEvent(&w, &e);
     }
 }
-
 struct Rig {
     std::shared_ptr<SimSinkControl> sink =
         std::make_shared<SimSinkControl>(SimClock::Manual, 64 << 20, 4096);
@@ -94,7 +93,6 @@ struct Rig {
         return QTest::qWaitFor([&] { return sink->framesWritten() > played + 4096 - 1024; });
     }
 };
-
 struct Paints : QObject {
     int count = 0;
     bool eventFilter(QObject*, QEvent* e) override {
