@@ -201,6 +201,7 @@ void App::finishWindowBuild() {
     pushNav();
     step("updateLockIcon");
     updateLockIcon();
+    // Until the tools panel makes it, the meter timer starts with the window.
     startMeterTimer();
 }
 
