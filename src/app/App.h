@@ -11,6 +11,7 @@
 
 #include "analysis/ScanVerdict.h"
 #include "analysis/StreamFacts.h"
+#include "analysis/WaveformPeaks.h"
 #include "app/CoreState.h"
 #include "app/Records.h"
 #include "effects/FXRender.h"
@@ -63,6 +64,7 @@ class ClickImageView;
 class FXPanel;
 class FlacFetcher;
 class InputMonitor;
+class LevelMeter;
 class LyricsPanel;
 class NowPlayingWindow;
 class SeekSlider;
@@ -620,6 +622,10 @@ public:
     // fresh window into step with the restored state.
     void buildMainUI();
     void viewModeChanged();
+
+    // ---- ui/AppNowPlayingLabels.cpp -------------------------------------------
+    // While the now-playing window is on screen, copies the transport bar's
+    // now-playing state into it; nothing while it is hidden.
     void updateNowPlaying();
     // The elapsed and remaining time labels, from the current player.
     void refreshTimes();
@@ -648,9 +654,23 @@ public:
     // background probe of the track's file has answered.
     void updateInfoLabels(const Track& track);
 
-    // ---- analysis/AppWaveform.cpp (seam until the waveform) ------------------
-    // Shows the track's waveform in the transport bar's waveform view.
+    // ---- analysis/AppWaveform.cpp --------------------------------------------
+    // Shows the track's waveform in the transport bar's waveform view: the
+    // cached peaks at once, else the flat line at once and the peaks computed
+    // in the background, shown if the track is still current then.
     void loadWaveform(const Track& track);
+    // A finished computation for `path`, on the main thread.
+    void waveformComputed(const QString& path, const WavePeaks& peaks);
+    // Computed peaks per file, for this run only (see storeWaveform()).
+    QHash<QString, WavePeaks> waveCache;
+
+    // ---- analysis/AppMeter.cpp ------------------------------------------------
+    // The 50 ms tick: while a player plays, the level meter from its metering,
+    // then the lyrics highlight, the A-B loop, the time labels and both
+    // waveforms' progress, in that order; otherwise the meter only falls.
+    void meterTick();
+    // Starts the repeating meter timer, once.
+    void startMeterTimer();
 
     // ---- analysis/AppAudioScan.cpp ------------------------------------------
     // The quality analysis of the selected row's track, else of the playing
@@ -799,6 +819,8 @@ public:
     QLabel* clock = nullptr;          // "0:00 / 0:00"
     ClickImageView* art = nullptr;    // the cover in the transport bar
     WaveformView* wave = nullptr;     // the transport bar's waveform
+    LevelMeter* meter = nullptr;      // the level meter of the tools panel
+    QTimer* meterTimer = nullptr;     // runs meterTick() every 50 ms once started
     QComboBox* smartPicker = nullptr; // the smart-list pop-up
     // The search field (text from "librarySearch") and the folder pop-up
     // ("모든 폴더" until the folder list is first built).
