@@ -1,7 +1,9 @@
 #include "effects/FXRender.h"
 
+#include "effects/UpsampleFile.h"
 #include "playback/DecodeCommand.h"
 #include "playback/InFlightFiles.h"
+#include "playback/RateMatch.h"
 
 #include <QFile>
 #include <QUuid>
@@ -53,14 +55,6 @@ std::optional<RenderNote> renderAU(const QString&, const QString&,
                                    const std::vector<PluginSlot>& plugins) {
     return RenderNote{2, QStringLiteral("플러그인을 불러오지 못했습니다: "),
                       plugins.empty() ? QString() : plugins.front().name};
-}
-
-std::optional<double> upsampleTarget(double, int, const std::vector<double>&) {
-    return std::nullopt;
-}
-
-std::optional<RenderNote> upsampleCAF(const QString&, const QString&, double) {
-    return RenderNote{4, QStringLiteral("업샘플링 변환기를 만들 수 없습니다."), {}};
 }
 
 RenderResult renderFXBlocking(const RenderSnapshot& s) {

@@ -8,7 +8,8 @@
 //       writes 32-bit float PCM into "Quavelark-fx-<UUID>.caf";
 //   F2  the plug-ins render F1 offline (renderAU);
 //   F3  the result is upsampled to the target rate for its own rate, read
-//       with libsndfile (upsampleTarget, upsampleCAF).
+//       with libsndfile (upsampleTarget in playback/RateMatch.h, upsampleCAF
+//       in effects/UpsampleFile.h).
 // Only a failed ffmpeg run fails the render. A later stage that fails is
 // dropped and its output deleted; the render goes on with the stage before,
 // and the result names the first dropped stage's error, so the play road does
@@ -16,11 +17,9 @@
 // `inFlight` from the moment it is chosen until it is deleted or handed back,
 // so the quit deletes whatever a render leaves; deletions ignore errors.
 //
-// Seams, filled by later work:
+// Seam, filled by later work:
 // - renderAU: the LV2 plug-in host and its offline renderer; until then it
 //   fails with code 2 ("couldn't load the plug-in") naming the first slot.
-// - upsampleTarget and upsampleCAF: the upsampling work; until then no source
-//   rate has a target, so the third stage never runs.
 //
 // Thread: renderFXBlocking blocks a render job's thread, never the main one.
 #pragma once
@@ -54,16 +53,13 @@ struct RenderStages {
                                             double rate)>
         upsampleCAF;
 
-    // The program's own stages (the seams above until their work lands).
+    // The program's own stages (renderAU a seam until its work lands).
     static RenderStages standard();
 };
 
 // The plug-in stage's seam: fails with code 2 naming the first slot.
 std::optional<RenderNote> renderAU(const QString& input, const QString& output,
                                    const std::vector<PluginSlot>& plugins);
-// The upsampling seams: no target for any rate; a conversion that fails.
-std::optional<double> upsampleTarget(double rate, int mode, const std::vector<double>& rates);
-std::optional<RenderNote> upsampleCAF(const QString& input, const QString& output, double rate);
 
 struct RenderSnapshot {
     QString path;

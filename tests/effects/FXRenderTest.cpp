@@ -2,8 +2,10 @@
 // the blocking render with the real ffmpeg: the files it leaves and what they hold.
 #include "effects/FXRender.h"
 #include "analysis/ProbeAudio.h"
+#include "app/FailureText.h"
 #include "effects/FXChain.h"
 #include "effects/FXEdit.h"
+#include "effects/UpsampleFile.h"
 #include "library/ToolPaths.h"
 #include "platform/audio/AudioFile.h"
 #include "playback/DecodeCommand.h"
@@ -18,6 +20,10 @@
 #include <QRegularExpression>
 
 #include <sndfile.h>
+#include <sys/resource.h>
+
+#include <cmath>
+#include <csignal>
 
 using namespace ql;
 using test::tempFile;
@@ -77,7 +83,34 @@ const std::vector<RenderCase>& renderCases() {
     };
     return cases;
 }
+
+enum class Input { Sine, ShortTail, CutFlac };
+struct UpCase { const char* name; Input input; double rate; bool diskFull; std::optional<RenderNote> note; };
+const std::vector<UpCase>& upCases() {
+    static const RenderNote converter{4, QStringLiteral("업샘플링 변환기를 만들 수 없습니다."), {}};
+    static const std::vector<UpCase> cases{
+        {"3 s stereo 44.1k sine to 176.4k float CAF", Input::Sine, 176400, false, std::nullopt},
+        {"a last read shorter than a block is converted too", Input::ShortTail, 96000, false, std::nullopt},
+        {"a read error in the middle ends in an error", Input::CutFlac, 176400, false, RenderNote{4, failureKorean(Failure::FileUnreadable), "cut.flac"}},
+        {"a short write ends in an error", Input::Sine, 176400, true, RenderNote{4, failureKorean(Failure::FileNotWritable), "up.caf"}},
+        {"rate 0: no converter", Input::Sine, 0, false, converter},
+        {"a NaN rate: no converter", Input::Sine, std::nan(""), false, converter},
+    };
+    return cases;
+}
 // clang-format on
+
+// Lets files grow to `bytes` at most (a full disk), for the life of the guard.
+struct FileSizeLimit {
+    rlimit old{};
+    explicit FileSizeLimit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit limited{bytes, old.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
+};
 
 } // namespace
 
@@ -138,6 +171,48 @@ private slots:
         const platform::AudioFile::Opened opened = platform::AudioFile::open(*result.file);
         QVERIFY2(opened.file, qPrintable(opened.error));
         QCOMPARE(opened.file->frames(), std::int64_t(3 * 44100));
+    }
+
+    void upsamples_data() { test::addRows(upCases()); }
+    void upsamples() {
+        const UpCase& c = test::currentCase(upCases());
+        const int inRate = c.input == Input::ShortTail ? 48000 : 44100;
+        const std::int64_t frames = c.input == Input::ShortTail ? 16384 + 3000 : 3 * 44100;
+        const QString in = tempFile(c.input == Input::CutFlac ? "cut.flac" : "up-in.wav");
+        const QString out = tempFile("up.caf");
+        QVERIFY(c.input == Input::CutFlac
+                    ? test::writeBrokenFlac(in, 8 * 44100)
+                    : test::writeAudio(in, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, inRate,
+                                            c.input == Input::Sine ? 2 : 1, frames,
+                                            test::Signal::Sine, 1000}));
+        std::optional<RenderNote> note;
+        if (c.diskFull) {
+            const FileSizeLimit full(1 << 20);
+            note = upsampleCAF(in, out, c.rate);
+        } else {
+            note = upsampleCAF(in, out, c.rate);
+        }
+        QCOMPARE(note, c.note);
+        QCOMPARE(QFile::exists(out), !c.note);
+        if (c.note)
+            return;
+        SF_INFO info{};
+        SNDFILE* file = sf_open(QFile::encodeName(out).constData(), SFM_READ, &info);
+        QVERIFY(file);
+        std::vector<double> heard(std::size_t(info.frames * info.channels));
+        sf_readf_double(file, heard.data(), info.frames);
+        sf_close(file);
+        QCOMPARE(info.format, SF_FORMAT_CAF | SF_FORMAT_FLOAT);
+        QCOMPARE(info.samplerate, int(c.rate));
+        QCOMPARE(info.channels, c.input == Input::Sine ? 2 : 1);
+        const double ratio = c.rate / inRate;
+        QVERIFY2(std::abs(double(info.frames) - ratio * double(frames)) <= 2048,
+                 qPrintable(QString::number(info.frames)));
+        // Over the middle half, sign changes are twice the tone's frequency.
+        const auto from = std::size_t(info.frames / 4), to = std::size_t(3 * info.frames / 4);
+        const double hz =
+            test::signChanges(heard, info.channels, from, to) / 2.0 / (double(to - from) / c.rate);
+        QVERIFY2(std::abs(hz - 1000) <= 5, qPrintable(QString::number(hz)));
     }
 };
 
