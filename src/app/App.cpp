@@ -15,6 +15,7 @@
 #include "ui/SymbolButton.h"
 #include "ui/TabBar.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -112,8 +113,10 @@ App::~App() {
     }
     // Controls belong to the window once the window build placed them.
     for (QWidget* w : std::initializer_list<QWidget*>{
-             status, seek, clock, art, wave, smartPicker, search, folderPicker, volDB, dacLabel,
-             repeatBtn, devicePopup, ratePopup, abButton, sleepPopup})
+             status,    seek,         clock,       art,      wave,      smartPicker,
+             search,    folderPicker, volDB,       dacLabel, repeatBtn, devicePopup,
+             ratePopup, abButton,     sleepPopup,  maxBox,   bitBox,    gaplessBox,
+             rateBox,   crossfadeBox, levelingBox, upPopup})
         if (w && !w->parent())
             delete w;
     views.deleteUnplaced();
