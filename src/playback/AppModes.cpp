@@ -80,8 +80,7 @@ void App::playbackModeToggled() {
     } else {
         status->setStringValue(L10n::tr(QString::fromUtf8(kBitPerfectOn)));
         if (p.audio) {
-            if (p.audio->enableRate())
-                p.audio->setRate(1.0f);
+            p.audio->setRate(1.0f);
             matchOutputRate(*p.audio);
         }
     }
