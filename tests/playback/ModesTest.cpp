@@ -34,64 +34,54 @@ const QString kOff = QStringLiteral("비트퍼펙트를 껐습니다.");
 const QString kOn = QStringLiteral(
     "💎 비트퍼펙트: 앱 음량·균일화·크로스페이드·속도를 끄고 출력 샘플레이트를 곡에 맞춥니다. "
     "음량은 시스템 음량으로 조절하세요(HDMI 출력은 음량 조절이 안 될 수 있어요).");
-
 constexpr int kWaitMs = 30000;
 constexpr std::int64_t kFrames = 3 * 44100;
 
-// A 3 s 44.1 kHz 16-bit stereo noise file.
-Track writeTrack() {
-    const QString path = test::tempFile("cd.wav");
-    if (!test::writeAudio(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, kFrames}))
-        qFatal("cannot write %s", qPrintable(path));
-    return Track{1, path, {}, {}, {}, 3, {}};
-}
-
-// A DAC taking 44.1 to 192 kHz, 176.4 included; `hwVolume`: settable volume.
-SimRig dacRig(bool hwVolume = true) {
-    SimDevice d = SimDevice::output(QStringLiteral("DAC"), kUid);
-    d.nominalRates.push_back({176400, 176400});
-    d.outputStreams[0].available.push_back({176400, 24, false, 2, 8, true});
-    for (SimVolumeElement& e : d.volume)
-        e.present = hwVolume;
-    SimRig rig;
-    rig.devices = {d};
-    rig.defaultOutputUid = kUid;
-    return rig;
-}
-
+// A DAC taking 44.1 to 192 kHz, 176.4 included, with or without a settable
+// volume; a manual clock.
 struct Rig {
-    std::shared_ptr<SimSinkControl> sink;
+    std::shared_ptr<SimSinkControl> sink =
+        std::make_shared<SimSinkControl>(SimClock::Manual, 64 << 20, 16384);
     test::RiggedApp r;
     App& app = r.app;
-    explicit Rig(bool hwVolume = true, SimClock clock = SimClock::Manual)
-        : sink(std::make_shared<SimSinkControl>(clock, 64 << 20, 16384)),
-          r(dacRig(hwVolume), SimOutputs{clock, {{kUid, sink}}}) {
+    explicit Rig(bool hwVolume = true)
+        : r(rig(hwVolume), SimOutputs{SimClock::Manual, {{kUid, sink}}}) {
         UserDefaults().clear();
         L10n::setLanguage("ko");
         app.ratePopup->addItems({"0.5x", "0.75x", "0.9x", "1x", "1.1x", "1.25x", "1.5x", "2x"});
         app.upPopup->addItems({"0", "1", "2"});
         app.status->setStringValue(kMarker);
     }
-    void modes(bool max, bool bit) {
-        app.playback.maxQuality = max;
-        app.playback.bitPerfect = bit;
-        app.maxBox->setChecked(max);
-        app.bitBox->setChecked(bit);
+    static SimRig rig(bool hwVolume) {
+        SimDevice d = SimDevice::output(QStringLiteral("DAC"), kUid);
+        d.nominalRates.push_back({176400, 176400});
+        d.outputStreams[0].available.push_back({176400, 24, false, 2, 8, true});
+        for (SimVolumeElement& e : d.volume)
+            e.present = hwVolume;
+        return SimRig{{d}, kUid, {}, 0};
+    }
+    bool heard(std::int64_t frames) {
+        const std::int64_t until = sink->framesHeard() + frames;
+        sink->advance(frames);
+        return QTest::qWaitFor([&] { return sink->framesHeard() >= until; }, kWaitMs);
+    }
+    bool loaded() {
+        return QTest::qWaitFor([&] { return !app.playback.loading; }, kWaitMs);
     }
 };
 
-enum class Act { TickBit, TickMax, TickGapless, TickRate, LockTwice, UpUnselected };
+using Act = std::function<void(App&)>;
 // clang-format off
-struct ModeCase { const char* name; bool max, bit, chain, hwVolume; Act act; bool maxAfter, bitAfter; QString status; bool rerender, slider; int upIndex; };
+struct ModeCase { const char* name; bool max, bit, chain, hwVolume; Act act; bool maxAfter, bitAfter; QString status; bool rerender, slider; int upIndex; std::optional<int> upStored; };
 const std::vector<ModeCase>& modeCases() {
     static const std::vector<ModeCase> cases{
-        {"bit-perfect ticked under maximum quality", true, false, false, false, Act::TickBit, false, true, kOn, true, false, 1},
-        {"maximum quality ticked under bit-perfect", false, true, false, true, Act::TickMax, true, false, kOff, true, true, 2},
-        {"gapless with no chain and no mode change", false, false, false, true, Act::TickGapless, false, false, kOff, false, true, 1},
-        {"any box while a chain exists", false, false, true, true, Act::TickRate, false, false, kOff, true, true, 1},
-        {"bit-perfect with hardware volume keeps the slider", false, false, false, true, Act::TickBit, false, true, kOn, true, true, 1},
-        {"the lock twice: maximum quality stays off", true, false, false, true, Act::LockTwice, false, false, kOff, true, true, 1},
-        {"no upsampling entry selected stores mode 0", false, false, false, true, Act::UpUnselected, false, false, kMarker, true, true, 0},
+        {"bit-perfect ticked under maximum quality", true, false, false, false, [](App& a) { a.bitBox->click(); }, false, true, kOn, true, false, 1, {}},
+        {"maximum quality ticked under bit-perfect", false, true, false, true, [](App& a) { a.maxBox->click(); }, true, false, kOff, true, true, 2, {}},
+        {"gapless with no chain and no mode change", false, false, false, true, [](App& a) { a.gaplessBox->click(); }, false, false, kOff, false, true, 1, {}},
+        {"any box while a chain exists", false, false, true, true, [](App& a) { a.rateBox->click(); }, false, false, kOff, true, true, 1, {}},
+        {"bit-perfect with hardware volume keeps the slider", false, false, false, true, [](App& a) { a.bitBox->click(); }, false, true, kOn, true, true, 1, {}},
+        {"the lock twice: maximum quality stays off", true, false, false, true, [](App& a) { a.views.lockBtn->click(); a.views.lockBtn->click(); }, false, false, kOff, true, true, 1, {}},
+        {"no upsampling entry selected stores mode 0", false, false, false, true, [](App& a) { a.upPopup->setCurrentIndex(-1); a.upChanged(); }, false, false, kMarker, true, true, -1, 0},
     };
     return cases;
 }
@@ -113,14 +103,15 @@ const std::vector<TargetCase>& targetCases() {
 class ModesTest : public QObject {
     Q_OBJECT
 private slots:
-    void cleanup() { test::removeFxFiles(); }
-
     void modes_data() { test::addRows(modeCases()); }
     void modes() {
         const ModeCase& c = test::currentCase(modeCases());
         Rig rig(c.hwVolume);
         App& app = rig.app;
-        rig.modes(c.max, c.bit);
+        app.playback.maxQuality = c.max;
+        app.playback.bitPerfect = c.bit;
+        app.maxBox->setChecked(c.max);
+        app.bitBox->setChecked(c.bit);
         app.playback.upMode = 1;
         app.playback.playRate = 1.25;
         app.ratePopup->setCurrentIndex(5);
@@ -130,50 +121,24 @@ private slots:
         const QString cached = test::tempFile("cached.caf");
         test::writeFile(cached, "render");
         app.playback.fxCache = RenderCacheEntry{"key", cached, {}};
-        switch (c.act) {
-        case Act::TickBit:
-            app.bitBox->click();
-            break;
-        case Act::TickMax:
-            app.maxBox->click();
-            break;
-        case Act::TickGapless:
-            app.gaplessBox->click();
-            break;
-        case Act::TickRate:
-            app.rateBox->click();
-            break;
-        case Act::LockTwice:
-            app.views.lockBtn->click();
-            QCOMPARE(app.playback.bitPerfect, true);
-            app.views.lockBtn->click();
-            break;
-        case Act::UpUnselected:
-            app.upPopup->setCurrentIndex(-1);
-            app.upChanged();
-            break;
-        }
+        c.act(app);
+
         UserDefaults d;
         QCOMPARE(app.maxBox->isChecked(), c.maxAfter);
-        QCOMPARE(app.bitBox->isChecked(), c.bitAfter);
-        QCOMPARE(app.playback.bitPerfect, c.bitAfter);
+        QCOMPARE(app.bitBox->isChecked() && app.playback.bitPerfect, c.bitAfter);
+        QCOMPARE(d.boolean(keys::kMaxQuality), c.maxAfter);
+        QCOMPARE(d.boolean(keys::kBitPerfect), c.bitAfter);
+        QCOMPARE(d.boolean(keys::kGapless), app.gaplessBox->isChecked());
+        QCOMPARE(d.intIfPresent(keys::kUpMode), c.upStored);
         QCOMPARE(app.status->stringValue(), c.status);
         QCOMPARE(!QFile::exists(cached), c.rerender);
-        if (c.act == Act::UpUnselected) {
-            QCOMPARE(d.intIfPresent(keys::kUpMode), std::optional(0));
-            return;
-        }
-        QCOMPARE(d.boolIfPresent(keys::kMaxQuality), std::optional(c.maxAfter));
-        QCOMPARE(d.boolIfPresent(keys::kBitPerfect), std::optional(c.bitAfter));
-        QCOMPARE(d.boolIfPresent(keys::kGapless), std::optional(app.gaplessBox->isChecked()));
         QCOMPARE(app.views.volume->isEnabled(), c.slider);
         QCOMPARE(app.upPopup->currentIndex(), c.upIndex);
-        const bool shaping = !c.maxAfter && !c.bitAfter;
         QCOMPARE(app.upPopup->isEnabled() && app.crossfadeBox->isEnabled() &&
                      app.levelingBox->isEnabled(),
-                 shaping);
-        // Bit-perfect sets 1x and leaves it there when it ends.
-        const bool wasBitPerfect = c.bitAfter || c.act == Act::LockTwice;
+                 !c.maxAfter && !c.bitAfter);
+        // Bit-perfect sets 1x, never stored, and leaves it there when it ends.
+        const bool wasBitPerfect = c.bitAfter || c.name == modeCases()[5].name;
         QCOMPARE(app.ratePopup->currentIndex(), wasBitPerfect ? 3 : 5);
         QCOMPARE(app.playback.playRate, wasBitPerfect ? 1.0 : 1.25);
         QVERIFY(!d.realIfPresent(keys::kPlayRate));
@@ -187,70 +152,55 @@ private slots:
     void target() {
         const TargetCase& c = test::currentCase(targetCases());
         Rig rig;
-        rig.modes(c.max, c.bit);
+        rig.app.playback.maxQuality = c.max;
+        rig.app.playback.bitPerfect = c.bit;
         rig.app.playback.upMode = c.upMode;
         int probes = 0;
         rig.app.seams.probeAudio = [&](const QString&) {
             ++probes;
             return StreamFacts{"flac", c.probed, 16, 2, 3};
         };
-        const Track track{1, "a.flac", {}, {}, {}, 3, {}};
         for (int i = 0; i < 2; ++i)
-            QCOMPARE(rig.app.upsampleTarget(rig.app.trackRate(track)), c.target);
+            QCOMPARE(rig.app.upsampleTarget(rig.app.trackRate(Track{1, "a.flac"})), c.target);
         QCOMPARE(probes, 1);
     }
 
-    // Maximum quality sends a 44.1 kHz file through the render at 176.4 kHz.
-    void upsampledPlayback() {
-        Rig rig(true, SimClock::Untimed);
-        App& app = rig.app;
-        const Track track = writeTrack();
-        app.play(track);
-        QVERIFY(QTest::qWaitFor([&] { return !app.playback.loading; }, kWaitMs));
-        QVERIFY(QTest::qWaitFor([&] { return !app.isPlaying(); }, kWaitMs));
-        QCOMPARE(rig.sink->sessions().front().format.rate, 176400.0);
-        const std::vector<std::int32_t> heard = rig.sink->recordedInt32(0);
-        const auto last = std::find_if(heard.rbegin(), heard.rend(), [](auto v) { return v; });
-        const std::int64_t frames = std::int64_t(heard.rend() - last) / 2;
-        QVERIFY2(std::abs(frames - 4 * kFrames) <= 64, qPrintable(QString::number(frames)));
-        app.applicationWillTerminate();
-        QCOMPARE(test::fxFiles(), QStringList());
-    }
-
-    // At 1.25x, ticking bit-perfect restarts the file where it stood, then
+    // Maximum quality plays a 44.1 kHz file at 176.4 kHz, four times the
+    // frames; at 1.25x, ticking bit-perfect restarts it where it stood, and
     // the device hears the file's own samples at its own rate.
-    void bitPerfectRestart() {
+    void upsampledThenBitPerfect() {
         Rig rig;
         App& app = rig.app;
-        const Track track = writeTrack();
-        app.playback.playRate = 1.25;
+        const Track track{1, test::tempFile("cd.wav"), {}, {}, {}, 3, {}};
+        QVERIFY(
+            test::writeAudio(track.path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, kFrames}));
         app.maxBox->setChecked(true);
         app.play(track);
-        QVERIFY(QTest::qWaitFor([&] { return !app.playback.loading; }, kWaitMs));
-        QVERIFY(app.playback.audio->enableRate());
-        rig.sink->advance(176400);
-        QVERIFY(QTest::qWaitFor([&] { return rig.sink->framesHeard() >= 176400; }, kWaitMs));
-        const double at = *app.audioCurrentTime();
+        QVERIFY(rig.loaded());
+        rig.sink->advance(4 * kFrames + 8192); // to the end
+        QVERIFY(QTest::qWaitFor([&] { return !app.isPlaying(); }, kWaitMs));
+        QCOMPARE(rig.sink->sessions().front().format.rate, 176400.0);
+        const std::vector<std::int32_t> up = rig.sink->recordedInt32(0);
+        const auto last = std::find_if(up.rbegin(), up.rend(), [](auto v) { return v; });
+        QVERIFY(std::abs((up.rend() - last) / 2 - 4 * kFrames) <= 64);
 
+        app.playback.playRate = 1.25;
+        app.play(track);
+        QVERIFY(rig.loaded() && app.playback.audio->enableRate() && rig.heard(176400));
+        const double at = *app.audioCurrentTime();
         app.bitBox->click();
-        QVERIFY(QTest::qWaitFor([&] { return !app.playback.loading; }, kWaitMs));
-        QVERIFY2(std::abs(*app.audioCurrentTime() - at) < 0.1, qPrintable(QString::number(at)));
-        QVERIFY(!app.playback.audio->enableRate());
+        QVERIFY(rig.loaded());
+        QVERIFY(std::abs(*app.audioCurrentTime() - at) < 0.1 && !app.playback.audio->enableRate());
         QCOMPARE(test::fxFiles(), QStringList());
         const int session = rig.sink->opens() - 1;
         QCOMPARE(rig.sink->sessions().back().format.rate, 44100.0);
-        const std::int64_t before = rig.sink->framesHeard();
-        rig.sink->advance(22050);
-        QVERIFY(QTest::qWaitFor([&] { return rig.sink->framesHeard() >= before + 22050; },
-                                kWaitMs));
+        QVERIFY(rig.heard(22050));
         const std::vector<std::int32_t> heard = rig.sink->recordedInt32(session);
         const std::vector<std::int32_t> file = test::readSamples(track.path).data;
-        QVERIFY(heard.size() >= 2 * 4096);
         // Past the 5 ms fade-in of a start at a position, sample for sample.
         const auto after = heard.begin() + 2 * 256;
         const auto from = std::search(file.begin(), file.end(), after, after + 64);
-        QVERIFY(file.end() - from >= heard.end() - after);
-        QVERIFY(std::equal(after, heard.end(), from));
+        QVERIFY(file.end() - from >= heard.end() - after && std::equal(after, heard.end(), from));
         app.applicationWillTerminate();
         QCOMPARE(test::fxFiles(), QStringList());
     }
