@@ -1,6 +1,5 @@
 // Guards against: mode switches that disagree with what is stored, shown or played.
-// The mode boxes, the lock and the upsampling choice offscreen on the simulated
-// device; upsampled and bit-perfect playback end to end with the real ffmpeg.
+// Offscreen on the simulated device; end to end with the real ffmpeg.
 #include "app/App.h"
 #include "app/UserDefaults.h"
 #include "effects/FXEdit.h"
@@ -71,28 +70,19 @@ struct Rig {
 };
 
 using Act = std::function<void(App&)>;
+// Each row starts with upMode 1 and 1.25x, and ends with the upsampling target
+// of a 32 kHz source (mode 1 finds none, mode 2 takes 192 kHz).
 // clang-format off
-struct ModeCase { const char* name; bool max, bit, chain, hwVolume; Act act; bool maxAfter, bitAfter; QString status; bool rerender, slider; int upIndex; std::optional<int> upStored; };
+struct ModeCase { const char* name; bool max, bit, chain, hwVolume; Act act; bool maxAfter, bitAfter; QString status; bool rerender, slider; int upIndex; std::optional<int> upStored; std::optional<double> target; };
 const std::vector<ModeCase>& modeCases() {
     static const std::vector<ModeCase> cases{
-        {"bit-perfect ticked under maximum quality", true, false, false, false, [](App& a) { a.bitBox->click(); }, false, true, kOn, true, false, 1, {}},
-        {"maximum quality ticked under bit-perfect", false, true, false, true, [](App& a) { a.maxBox->click(); }, true, false, kOff, true, true, 2, {}},
-        {"gapless with no chain and no mode change", false, false, false, true, [](App& a) { a.gaplessBox->click(); }, false, false, kOff, false, true, 1, {}},
-        {"any box while a chain exists", false, false, true, true, [](App& a) { a.rateBox->click(); }, false, false, kOff, true, true, 1, {}},
-        {"bit-perfect with hardware volume keeps the slider", false, false, false, true, [](App& a) { a.bitBox->click(); }, false, true, kOn, true, true, 1, {}},
-        {"the lock twice: maximum quality stays off", true, false, false, true, [](App& a) { a.views.lockBtn->click(); a.views.lockBtn->click(); }, false, false, kOff, true, true, 1, {}},
-        {"no upsampling entry selected stores mode 0", false, false, false, true, [](App& a) { a.upPopup->setCurrentIndex(-1); a.upChanged(); }, false, false, kMarker, true, true, -1, 0},
-    };
-    return cases;
-}
-
-struct TargetCase { const char* name; bool max, bit; int upMode; double probed; std::optional<double> target; };
-const std::vector<TargetCase>& targetCases() {
-    static const std::vector<TargetCase> cases{
-        {"bit-perfect: none whatever the mode", false, true, 2, 44100, std::nullopt},
-        {"maximum quality is mode 2 whatever the pop-up", true, false, 1, 32000, 192000},
-        {"the pop-up's mode 1 otherwise", false, false, 1, 32000, std::nullopt},
-        {"a failed probe: rate 0, no target, probed once", true, false, 0, 0, std::nullopt},
+        {"bit-perfect ticked under maximum quality", true, false, false, false, [](App& a) { a.bitBox->click(); }, false, true, kOn, true, false, 1, {}, {}},
+        {"maximum quality ticked under bit-perfect", false, true, false, true, [](App& a) { a.maxBox->click(); }, true, false, kOff, true, true, 2, {}, 192000},
+        {"gapless with no chain and no mode change", false, false, false, true, [](App& a) { a.gaplessBox->click(); }, false, false, kOff, false, true, 1, {}, {}},
+        {"any box while a chain exists", false, false, true, true, [](App& a) { a.rateBox->click(); }, false, false, kOff, true, true, 1, {}, {}},
+        {"bit-perfect with hardware volume keeps the slider", false, false, false, true, [](App& a) { a.bitBox->click(); }, false, true, kOn, true, true, 1, {}, {}},
+        {"the lock twice: maximum quality stays off", true, false, false, true, [](App& a) { a.views.lockBtn->click(); a.views.lockBtn->click(); }, false, false, kOff, true, true, 1, {}, {}},
+        {"no upsampling entry selected stores mode 0", false, false, false, true, [](App& a) { a.upPopup->setCurrentIndex(-1); a.upChanged(); }, false, false, kMarker, true, true, -1, 0, {}},
     };
     return cases;
 }
@@ -108,10 +98,8 @@ private slots:
         const ModeCase& c = test::currentCase(modeCases());
         Rig rig(c.hwVolume);
         App& app = rig.app;
-        app.playback.maxQuality = c.max;
-        app.playback.bitPerfect = c.bit;
-        app.maxBox->setChecked(c.max);
-        app.bitBox->setChecked(c.bit);
+        app.maxBox->setChecked(app.playback.maxQuality = c.max);
+        app.bitBox->setChecked(app.playback.bitPerfect = c.bit);
         app.playback.upMode = 1;
         app.playback.playRate = 1.25;
         app.ratePopup->setCurrentIndex(5);
@@ -126,8 +114,8 @@ private slots:
         UserDefaults d;
         QCOMPARE(app.maxBox->isChecked(), c.maxAfter);
         QCOMPARE(app.bitBox->isChecked() && app.playback.bitPerfect, c.bitAfter);
-        QCOMPARE(d.boolean(keys::kMaxQuality), c.maxAfter);
-        QCOMPARE(d.boolean(keys::kBitPerfect), c.bitAfter);
+        QCOMPARE(std::tuple(d.boolean(keys::kMaxQuality), d.boolean(keys::kBitPerfect)),
+                 std::tuple(c.maxAfter, c.bitAfter));
         QCOMPARE(d.boolean(keys::kGapless), app.gaplessBox->isChecked());
         QCOMPARE(d.intIfPresent(keys::kUpMode), c.upStored);
         QCOMPARE(app.status->stringValue(), c.status);
@@ -143,26 +131,20 @@ private slots:
         QCOMPARE(app.playback.playRate, wasBitPerfect ? 1.0 : 1.25);
         QVERIFY(!d.realIfPresent(keys::kPlayRate));
         app.updateLockIcon();
-        QCOMPARE(app.views.lockBtn->image()->name(), c.bitAfter ? "lock.fill" : "lock.open");
-        QCOMPARE(app.views.lockBtn->image()->pointSize(), 17.0);
-        QCOMPARE(app.views.lockBtn->contentTint(), c.bitAfter ? Theme::accent() : Theme::sub());
-    }
-
-    void target_data() { test::addRows(targetCases()); }
-    void target() {
-        const TargetCase& c = test::currentCase(targetCases());
-        Rig rig;
-        rig.app.playback.maxQuality = c.max;
-        rig.app.playback.bitPerfect = c.bit;
-        rig.app.playback.upMode = c.upMode;
+        const SymbolButton& lock = *app.views.lockBtn;
+        QCOMPARE(std::tuple(lock.image()->name(), lock.image()->pointSize(), lock.contentTint()),
+                 c.bitAfter ? std::tuple(QString("lock.fill"), 17.0, Theme::accent())
+                            : std::tuple(QString("lock.open"), 17.0, Theme::sub()));
+        // A path is probed once, a failed probe (rate 0, no target) included.
         int probes = 0;
-        rig.app.seams.probeAudio = [&](const QString&) {
+        app.seams.probeAudio = [&](const QString& path) {
             ++probes;
-            return StreamFacts{"flac", c.probed, 16, 2, 3};
+            return StreamFacts{"flac", path == "32k.flac" ? 32000.0 : 0, 16, 2, 3};
         };
-        for (int i = 0; i < 2; ++i)
-            QCOMPARE(rig.app.upsampleTarget(rig.app.trackRate(Track{1, "a.flac"})), c.target);
-        QCOMPARE(probes, 1);
+        for (const char* path : {"32k.flac", "32k.flac", "failed.flac", "failed.flac"})
+            QCOMPARE(app.upsampleTarget(app.trackRate(Track{1, path})),
+                     path[0] == '3' ? c.target : std::nullopt);
+        QCOMPARE(probes, 2);
     }
 
     // Maximum quality plays a 44.1 kHz file at 176.4 kHz, four times the
@@ -189,12 +171,11 @@ private slots:
         QVERIFY(rig.loaded() && app.playback.audio->enableRate() && rig.heard(176400));
         const double at = *app.audioCurrentTime();
         app.bitBox->click();
-        QVERIFY(rig.loaded());
-        QVERIFY(std::abs(*app.audioCurrentTime() - at) < 0.1 && !app.playback.audio->enableRate());
-        QCOMPARE(test::fxFiles(), QStringList());
-        const int session = rig.sink->opens() - 1;
+        const int session = rig.sink->opens() - 1; // the restart's
+        QVERIFY(rig.loaded() && rig.heard(22050) && test::fxFiles().isEmpty());
+        QVERIFY(std::abs(*app.audioCurrentTime() - 0.5 - at) < 0.1);
+        QVERIFY(!app.playback.audio->enableRate());
         QCOMPARE(rig.sink->sessions().back().format.rate, 44100.0);
-        QVERIFY(rig.heard(22050));
         const std::vector<std::int32_t> heard = rig.sink->recordedInt32(session);
         const std::vector<std::int32_t> file = test::readSamples(track.path).data;
         // Past the 5 ms fade-in of a start at a position, sample for sample.

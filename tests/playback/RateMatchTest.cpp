@@ -86,29 +86,19 @@ const std::vector<WriteCase> kWrites = {
     {"packed against padded 24-bit", pcm(44100, 24, false, 3), pcm(44100, 24, false, 4), true},
 };
 
-const std::vector<double> kDeviceRates{44100, 48000, 88200, 96000, 176400, 192000};
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-struct UpCase {
-    const char* name;
-    double source;
-    int mode;
-    std::vector<double> rates;
-    std::optional<double> target;
-};
-
 // clang-format off
+const std::vector<double> kDevice{44100, 48000, 88200, 96000, 176400, 192000};
+struct UpCase { const char* name; double source; int mode; std::vector<double> rates; std::optional<double> target; };
 const std::vector<UpCase> kUps = {
-    {"44.1k, mode 1: the largest power-of-two multiple", 44100, 1, kDeviceRates, 176400},
-    {"44.1k, mode 2: the family's largest", 44100, 2, kDeviceRates, 176400},
+    {"44.1k, mode 1: the largest power-of-two multiple", 44100, 1, kDevice, 176400},
+    {"44.1k, mode 2: the family's largest", 44100, 2, kDevice, 176400},
     {"96k on a device topping at 96k: none", 96000, 2, {44100, 48000, 88200, 96000}, std::nullopt},
     {"44100.5 keeps 88.2k as a power of two", 44100.5, 1, {44100, 88200}, 88200},
-    {"32k, mode 1: no power-of-two multiple", 32000, 1, kDeviceRates, std::nullopt},
-    {"32k, mode 2: the 48k family's largest", 32000, 2, kDeviceRates, 192000},
-    {"mode 0: none", 44100, 0, kDeviceRates, std::nullopt},
-    {"rate 0 (a failed probe): none", 0, 2, kDeviceRates, std::nullopt},
-    {"a negative rate: none", -1, 2, kDeviceRates, std::nullopt},
-    {"NaN: none", kNaN, 2, kDeviceRates, std::nullopt},
+    {"32k, mode 1: no power-of-two multiple", 32000, 1, kDevice, std::nullopt},
+    {"32k, mode 2: the 48k family's largest", 32000, 2, kDevice, 192000},
+    {"rate 0 (a failed probe): none", 0, 2, kDevice, std::nullopt},
+    {"a negative rate: none", -1, 2, kDevice, std::nullopt},
+    {"NaN: none", std::numeric_limits<double>::quiet_NaN(), 2, kDevice, std::nullopt},
     {"no rates: none", 44100, 2, {}, std::nullopt},
 };
 // clang-format on
