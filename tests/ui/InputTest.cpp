@@ -10,8 +10,8 @@
 
 #include "CaseRows.h"
 #include "RiggedApp.h"
-#include "StoredSettings.h"
 #include "SimRigs.h"
+#include "StoredSettings.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 
