@@ -16,6 +16,7 @@
 #include "ui/SymbolButton.h"
 #include "ui/TabBar.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -114,8 +115,10 @@ App::~App() {
     }
     // Controls belong to the window once the window build placed them.
     for (QWidget* w : std::initializer_list<QWidget*>{
-             status, seek, clock, art, wave, meter, smartPicker, search, folderPicker, volDB,
-             dacLabel, repeatBtn, devicePopup, ratePopup, abButton, sleepPopup})
+             status,      seek,      clock,        art,         wave,     meter,
+             smartPicker, search,    folderPicker, volDB,       dacLabel, repeatBtn,
+             devicePopup, ratePopup, abButton,     sleepPopup,  maxBox,   bitBox,
+             gaplessBox,  rateBox,   crossfadeBox, levelingBox, upPopup})
         if (w && !w->parent())
             delete w;
     views.deleteUnplaced();

@@ -33,6 +33,7 @@
 
 class QAction;
 class QBoxLayout;
+class QCheckBox;
 class QComboBox;
 class QFileDialog;
 class QImage;
@@ -303,10 +304,22 @@ public:
     void clearNowPlaying();
 
     // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
-    // The lock icon, polled every 2 s.
-    void updateLockIcon();
     // While the signal-path panel is shown: refreshes it with the report.
     void refreshSignalPanel();
+
+    // ---- playback/AppModes.cpp -------------------------------------------------
+    // The upsampling pop-up's action: stores "upMode", renders again.
+    void upChanged();
+    // The mode boxes' action (and the lock's): reads every box, keeps maximum
+    // quality and bit-perfect apart, stores the modes and brings the player,
+    // volume, controls and render into line.
+    void playbackModeToggled();
+    // The effects bypass and the controls the two exclusive modes govern.
+    void applyBitState();
+    // The lock button's action: flips bit-perfect.
+    void toggleBitFromLock();
+    // The lock icon, polled every 2 s.
+    void updateLockIcon();
 
     // ---- playback/AppRateMatch.cpp -------------------------------------------
     // The standard rates the device takes, in standard order; empty when its
@@ -556,8 +569,8 @@ public:
     // main thread (dropped when App is gone). Prefetches run below plays.
     void queueRender(const RenderSnapshot& snapshot, bool prefetch,
                      std::function<void(const RenderResult&)> done);
-    // The upsampling target for a source rate under the mode in force (seam
-    // until the upsampling work: none).
+    // The upsampling target for a source rate under the mode in force; none
+    // without an output device.
     std::optional<double> upsampleTarget(double rate) const;
     // The source rate of a track: from `rateCache`, or probed once (3 s).
     double trackRate(const Track& track) const;
@@ -837,7 +850,16 @@ public:
     std::unique_ptr<QMenu> deviceMenu;
     // Playback controls of the tools panel (playback/AppTransport.cpp), made
     // empty with App; the tools panel gives them their items and titles.
-    QComboBox* ratePopup = nullptr;  // the speed list, index 3 = 1x
+    QComboBox* ratePopup = nullptr; // the speed list, index 3 = 1x
+    // The playback mode boxes (playback/AppModes.cpp), checked from the
+    // settings at launch, and the upsampling pop-up (index = mode 0…2).
+    QCheckBox* maxBox = nullptr;
+    QCheckBox* bitBox = nullptr;
+    QCheckBox* gaplessBox = nullptr;
+    QCheckBox* rateBox = nullptr;
+    QCheckBox* crossfadeBox = nullptr;
+    QCheckBox* levelingBox = nullptr;
+    QComboBox* upPopup = nullptr;
     QPushButton* abButton = nullptr; // the A-B loop, "A-B 반복" while idle
     // The sleep timer; its text is the face the countdown rewrites.
     QToolButton* sleepPopup = nullptr;
@@ -874,8 +896,8 @@ private:
     void makeBrowserControls();
     // playback/AppOutputChoice.cpp: the volume and output controls.
     void makeOutputControls();
-    // playback/AppTransport.cpp: the speed pop-up, the A-B button and the seek
-    // slider's action.
+    // playback/AppTransport.cpp: the speed pop-up, the mode boxes, the A-B
+    // button and the seek slider's action.
     void makePlaybackControls();
     // ui/AppWindow.cpp: the window's fixed controls, and the stretches of the
     // window build.

@@ -8,15 +8,16 @@
 // render, then the cache entry or the playback engine; whoever lets go of it
 // without passing it on deletes it.
 //
-// Seams until the upsampling work: upsampleTarget() gives no target (unless a
-// test stands in through AppSeams::upsampleTarget), so upsampling alone never
-// sends a track through the effects road yet.
+// Upsampling alone sends a track down the effects road when its source rate
+// has a target among the device's rates (upsampleTarget, RateMatch.h); the
+// source rate is probed once per path and kept for the run (trackRate).
 #include "app/App.h"
 
 #include "analysis/ProbeAudio.h"
 #include "effects/FXPanel.h"
 #include "library/ToolPaths.h"
 #include "platform/PluginHost.h"
+#include "playback/RateMatch.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 

@@ -1,9 +1,11 @@
 #include "effects/FXRender.h"
 
 #include "app/JsonCodec.h"
+#include "effects/UpsampleFile.h"
 #include "platform/lv2/Lv2Render.h"
 #include "playback/DecodeCommand.h"
 #include "playback/InFlightFiles.h"
+#include "playback/RateMatch.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -100,14 +102,6 @@ std::optional<RenderNote> renderAU(const QString& input, const QString& output,
     if (!run.succeeded())
         return failed;
     return std::nullopt;
-}
-
-std::optional<double> upsampleTarget(double, int, const std::vector<double>&) {
-    return std::nullopt;
-}
-
-std::optional<RenderNote> upsampleCAF(const QString&, const QString&, double) {
-    return RenderNote{4, QStringLiteral("업샘플링 변환기를 만들 수 없습니다."), {}, {}};
 }
 
 RenderResult renderFXBlocking(const RenderSnapshot& s) {

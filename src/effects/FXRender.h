@@ -8,7 +8,8 @@
 //       writes 32-bit float PCM into "Quavelark-fx-<UUID>.caf";
 //   F2  the plug-ins render F1 offline (renderAU);
 //   F3  the result is upsampled to the target rate for its own rate, read
-//       with libsndfile (upsampleTarget, upsampleCAF).
+//       with libsndfile (upsampleTarget in playback/RateMatch.h, upsampleCAF
+//       in effects/UpsampleFile.h).
 // Only a failed ffmpeg run fails the render. A later stage that fails is
 // dropped and its output deleted; the render goes on with the stage before,
 // and the result names the first dropped stage's error, so the play road does
@@ -23,10 +24,6 @@
 // loading; exit 2: code 2 naming the slot it reports (with the reason when
 // the channel layout does not fit); exit 3, a crash, a failed start or no
 // end within the whole-file limit: code 3.
-//
-// Seams, filled by later work:
-// - upsampleTarget and upsampleCAF: the upsampling work; until then no source
-//   rate has a target, so the third stage never runs.
 //
 // Thread: renderFXBlocking blocks a render job's thread, never the main one.
 #pragma once
@@ -75,16 +72,13 @@ struct RenderStages {
                                             double rate)>
         upsampleCAF;
 
-    // The program's own stages (the seams above until their work lands).
+    // The program's own stages (renderAU a seam until its work lands).
     static RenderStages standard();
 };
 
 // The plug-in stage: the active slots' plug-ins over `input` into `output`.
 std::optional<RenderNote> renderAU(const QString& input, const QString& output,
                                    const std::vector<PluginSlot>& plugins, const PluginRun& run);
-// The upsampling seams: no target for any rate; a conversion that fails.
-std::optional<double> upsampleTarget(double rate, int mode, const std::vector<double>& rates);
-std::optional<RenderNote> upsampleCAF(const QString& input, const QString& output, double rate);
 
 struct RenderSnapshot {
     QString path;
