@@ -72,7 +72,7 @@ struct RenderStages {
                                             double rate)>
         upsampleCAF;
 
-    // The program's own stages (renderAU a seam until its work lands).
+    // The program's own stages.
     static RenderStages standard();
 };
 
