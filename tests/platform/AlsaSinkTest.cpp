@@ -14,24 +14,40 @@
 #include "platform/alsa/AlsaPlatform.h"
 #include "platform/audio/AudioPlayer.h"
 
+#include "AlsaDesk.h"
 #include "TestAudio.h"
 #include "TestHome.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <alsa/asoundlib.h>
 #include <dlfcn.h>
 #include <sndfile.h>
 
+#include <malloc.h>
+#include <time.h>
+
+#ifdef __SANITIZE_ADDRESS__
+// The sanitizer's allocator answers for the heap in such a build.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
 #include <atomic>
 #include <cstring>
 
 // A sound server that dies behind the PCM: after `g_writesLeft` more writes
-// every write fails as an under-run, while preparing again still succeeds.
+// every write fails as `g_failure` — an under-run (the server died, while
+// preparing again still succeeds) or a suspend (the machine sleeps; resuming
+// answers "not yet" until `g_asleep` clears, then `g_resumeAnswer`).
 namespace {
 std::atomic<int> g_writesLeft{-1}; // -1: the server is alive
+std::atomic<int> g_failure{-EPIPE};
 std::atomic<int> g_failedWrites{0};
+std::atomic<bool> g_asleep{false};
+std::atomic<int> g_resumeAnswer{0};
 } // namespace
 
 extern "C" snd_pcm_sframes_t snd_pcm_writei(snd_pcm_t* pcm, const void* buffer,
@@ -40,11 +56,18 @@ extern "C" snd_pcm_sframes_t snd_pcm_writei(snd_pcm_t* pcm, const void* buffer,
     static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "snd_pcm_writei"));
     if (g_writesLeft.load() == 0) {
         g_failedWrites.fetch_add(1);
-        return -EPIPE;
+        return g_failure.load();
     }
     if (g_writesLeft.load() > 0)
         g_writesLeft.fetch_sub(1);
     return real(pcm, buffer, size);
+}
+
+extern "C" int snd_pcm_resume(snd_pcm_t*) {
+    if (g_asleep.load())
+        return -EAGAIN;
+    g_writesLeft = -1; // awake: the device takes frames again
+    return g_resumeAnswer.load();
 }
 
 using namespace ql::platform;
@@ -61,6 +84,45 @@ QString outPath() {
 QByteArray recorded() {
     QFile f(outPath());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Where a `hw:` device's PCM writes: every card's PCM is a file PCM here.
+QString cardPath() {
+    return QDir::home().filePath(QStringLiteral("card.raw"));
+}
+
+// This process holds `path` open (a PCM not closed yet).
+bool isOpenHere(const QString& path) {
+    QDirIterator it(QStringLiteral("/proc/self/fd"), QDir::Files | QDir::System);
+    while (it.hasNext())
+        if (QFile::symLinkTarget(it.next()) == path)
+            return true;
+    return false;
+}
+
+// Bytes of heap in use (the sanitizer's allocator, when it is the one).
+std::int64_t heapInUse() {
+#ifdef __SANITIZE_ADDRESS__
+    return std::int64_t(__sanitizer_get_current_allocated_bytes());
+#else
+    return std::int64_t(mallinfo2().uordblks);
+#endif
+}
+
+double processCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// A 16-bit stereo file of `frames` noise frames at `rate`, in the temporary folder.
+QString writeFile(const QString& name, int rate, std::int64_t frames) {
+    const QString path = QDir::temp().filePath(name);
+    ql::test::AudioShape shape;
+    shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    shape.rate = rate;
+    shape.frames = frames;
+    return ql::test::writeAudio(path, shape) ? path : QString();
 }
 
 // Noise in the sample format, extremes first.
@@ -99,6 +161,11 @@ private slots:
         rc.write(QStringLiteral("pcm.!default { type file; slave.pcm \"null\"; file \"%1\"; "
                                 "format \"raw\" }\n")
                      .arg(outPath())
+                     .toUtf8());
+        rc.write(QStringLiteral("pcm.!hw { @args [ CARD DEV ] @args.CARD { type string } "
+                                "@args.DEV { type integer } type file; slave.pcm \"null\"; "
+                                "file \"%1\"; format \"raw\" }\n")
+                     .arg(cardPath())
                      .toUtf8());
     }
 
@@ -168,15 +235,18 @@ private slots:
         QCOMPARE(error, QStringLiteral("The output device is not connected."));
     }
 
-    // A file played by the player on the ALSA platform arrives unchanged: the
-    // shared device runs 48 kHz float, which carries 16-bit samples exactly.
+    // A file played by the player on the ALSA platform arrives unchanged and
+    // at its own rate: the shared device opens at the rate of the file that
+    // starts it (the server converts, not we), in float, which carries
+    // 16-bit samples exactly.
+    void aPlayerPlaysBitExactThroughAlsa_data() {
+        QTest::addColumn<int>("rate");
+        QTest::newRow("48 kHz") << 48000;
+        QTest::newRow("44.1 kHz: opened at 44.1 kHz") << 44100;
+    }
     void aPlayerPlaysBitExactThroughAlsa() {
-        const QString path = QDir::temp().filePath(QStringLiteral("exact.wav"));
-        ql::test::AudioShape tone;
-        tone.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        tone.rate = 48000;
-        tone.frames = 60'007;
-        QVERIFY(ql::test::writeAudio(path, tone));
+        QFETCH(int, rate);
+        const QString path = writeFile(QStringLiteral("exact.wav"), rate, 60'007);
         const ql::test::Samples ref = ql::test::readSamples(path);
         {
             auto p = alsaPlatform(std::make_unique<AlsaHardware>(std::make_unique<AlsaLib>()));
@@ -191,7 +261,7 @@ private slots:
             opened.player.reset();
         } // the platform goes, the stream closes, the file is complete
         const QByteArray bytes = recorded();
-        QCOMPARE(std::int64_t(bytes.size()), tone.frames * 2 * 4);
+        QCOMPARE(std::int64_t(bytes.size()), ref.frames() * 2 * 4);
         const float* got = reinterpret_cast<const float*>(bytes.constData());
         for (std::size_t i = 0; i < ref.data.size(); ++i) {
             const float want = float(double(ref.data[i]) / 2147483648.0);
@@ -202,34 +272,118 @@ private slots:
     }
 
     // The server dies while a player plays: the player ends as failed at
-    // once, nothing goes on writing to the dead stream, and once the server
-    // is back a new play plays.
+    // once, nothing goes on writing to the dead stream or using the CPU, and
+    // every later play fails the same way without leaving memory behind,
+    // until the server is back and a new play plays.
     void aDeadServerEndsThePlayerAndALaterPlayPlays() {
-        const QString path = QDir::temp().filePath(QStringLiteral("dead.wav"));
-        ql::test::AudioShape tone;
-        tone.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        tone.rate = 48000;
-        tone.frames = 48000 * 5;
-        QVERIFY(ql::test::writeAudio(path, tone));
+        const QString path = writeFile(QStringLiteral("dead.wav"), 48000, 48000 * 5);
         auto p = alsaPlatform(std::make_unique<AlsaHardware>(std::make_unique<AlsaLib>()));
         QVERIFY(p);
         auto opened = AudioPlayer::open(*p->outputs, path);
         QVERIFY2(opened.player, qPrintable(opened.error));
         QList<bool> finished;
         opened.player->onFinished = [&](bool ok) { finished << ok; };
+        g_failure = -EPIPE;
         g_writesLeft = 20;
         QVERIFY(opened.player->play());
         QTRY_COMPARE_WITH_TIMEOUT(finished, QList<bool>{false}, 1000);
         QVERIFY(!opened.player->isPlaying());
         const int failed = g_failedWrites.load();
         QVERIFY(failed <= 2 * AlsaPcmStream::kMaxRecoveries + 2);
+        const double cpu = processCpuSeconds();
         QTest::qWait(200);
         QCOMPARE(g_failedWrites.load(), failed); // no spinning on the dead stream
+        const double busy = processCpuSeconds() - cpu;
+        QVERIFY2(busy < 0.02,
+                 qPrintable(QStringLiteral("%1 s of CPU while nothing plays").arg(busy)));
+
+        // Each play opens a fresh PCM, which fails in turn.
+        const auto failsAgain = [&] {
+            finished.clear();
+            return opened.player->play() &&
+                   QTest::qWaitFor([&] { return !finished.isEmpty(); }, 1000) &&
+                   finished == QList<bool>{false};
+        };
+        for (int i = 0; i < 5; ++i) // alsa-lib's and Qt's caches settle first
+            QVERIFY(failsAgain());
+        const std::int64_t heap = heapInUse();
+        for (int i = 0; i < 200; ++i)
+            QVERIFY2(failsAgain(), qPrintable(QStringLiteral("play %1").arg(i)));
+        const std::int64_t grown = heapInUse() - heap;
+        QVERIFY2(grown < 64 * 1024, qPrintable(QStringLiteral("%1 bytes more").arg(grown)));
 
         g_writesLeft = -1;
         finished.clear();
         QVERIFY2(opened.player->play(), qPrintable(opened.player->lastError()));
         QTRY_COMPARE_WITH_TIMEOUT(finished, QList<bool>{true}, 30000);
+    }
+
+    // The machine sleeps while a player plays (every write answers "suspended"
+    // and the device is slow to wake): the feeder does not spin, the window
+    // is not held up, and playback goes on once the device resumes, or
+    // starts afresh when it cannot.
+    void aSuspendedDeviceGoesOn_data() {
+        QTest::addColumn<int>("resumeAnswer");
+        QTest::newRow("resumes") << 0;
+        QTest::newRow("cannot resume: prepared again") << -ENOSYS;
+    }
+    void aSuspendedDeviceGoesOn() {
+        QFETCH(int, resumeAnswer);
+        const QString path = writeFile(QStringLiteral("asleep.wav"), 48000, 48000 * 2);
+        auto p = alsaPlatform(std::make_unique<AlsaHardware>(std::make_unique<AlsaLib>()));
+        QVERIFY(p);
+        auto opened = AudioPlayer::open(*p->outputs, path);
+        QVERIFY2(opened.player, qPrintable(opened.error));
+        QList<bool> finished;
+        opened.player->onFinished = [&](bool ok) { finished << ok; };
+        g_failure = -ESTRPIPE;
+        g_failedWrites = 0;
+        g_resumeAnswer = resumeAnswer;
+        g_asleep = true;
+        g_writesLeft = 10;
+        QVERIFY(opened.player->play());
+        QTRY_VERIFY(g_failedWrites.load() > 0);
+        QElapsedTimer t;
+        t.start();
+        opened.player->pause();
+        QVERIFY(opened.player->play());
+        QVERIFY2(t.elapsed() < 150, qPrintable(QStringLiteral("%1 ms").arg(t.elapsed())));
+        QTest::qWait(400);
+        QVERIFY2(g_failedWrites.load() <= 2, qPrintable(QString::number(g_failedWrites.load())));
+        g_asleep = false;
+        QTRY_COMPARE_WITH_TIMEOUT(finished, QList<bool>{true}, 30000);
+        g_failure = -EPIPE;
+    }
+
+    // A sound server asks for the card of a `hw:` device we play on (its PCM
+    // opened through alsa-lib): refused while it plays; once paused, the PCM
+    // is closed and the card given back; the next play opens both again.
+    void aServerGetsTheCardWhenNothingPlays() {
+        const QString path = writeFile(QStringLiteral("card.wav"), 48000, 48000 * 10);
+        QTemporaryDir proc;
+        AlsaHardware::Options o;
+        o.procRoot = proc.path();
+        auto reserver = std::make_unique<ql::test::FakeReserver>();
+        ql::test::FakeReserver* server = reserver.get();
+        server->answer = CardReserver::Outcome::Acquired;
+        o.reserver = std::move(reserver);
+        auto p = alsaPlatform(std::make_unique<AlsaHardware>(
+            std::make_unique<ql::test::FakeAlsa>(ql::test::desk()), std::move(o)));
+        QVERIFY(p);
+        auto opened = AudioPlayer::open(*p->outputs, path);
+        QVERIFY2(opened.player, qPrintable(opened.error));
+        QVERIFY(opened.player->setOutputDevice(ql::test::kDac));
+        for (const bool playing : {true, false, true}) {
+            if (playing)
+                QVERIFY2(opened.player->play(), qPrintable(opened.player->lastError()));
+            else
+                opened.player->pause();
+            if (playing)
+                QTRY_VERIFY(isOpenHere(cardPath()) && server->held.count(1) == 1);
+            QCOMPARE(server->onReleaseRequested(1), !playing);
+            QCOMPARE(isOpenHere(cardPath()), playing);
+            QCOMPARE(server->held.count(1) == 1, playing);
+        }
     }
 };
 

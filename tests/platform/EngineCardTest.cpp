@@ -52,6 +52,7 @@ namespace {
 
 constexpr std::int64_t kHeard = 5000; // frames heard before the change
 constexpr std::int64_t kSeek = 20000;
+constexpr std::int64_t kFade = 221; // 5 ms at 44.1 kHz, the part kept and the fade
 constexpr int kPcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 
 int feederThreads() {
@@ -69,13 +70,15 @@ int feederThreads() {
 class EngineCardTest : public QObject {
     Q_OBJECT
 private slots:
-    // A change the user asks for is heard at once: the frames the device
-    // still held are dropped, none is heard twice, none is skipped.
+    // A change the user asks for is heard at once: the device keeps 5 ms of
+    // what it held, the old signal fades out over the next 5 ms (no click),
+    // and nothing is heard twice or skipped.
     void userChangesAreHeardAtOnce_data() {
         QTest::addColumn<QString>("change");
-        QTest::newRow("seek: the old position stops") << "seek";
-        QTest::newRow("next: the old track stops") << "next";
-        QTest::newRow("pause: the clock stops, resume goes on") << "pause";
+        QTest::newRow("seek: the old position fades out") << "seek";
+        QTest::newRow("next: the old track fades out") << "next";
+        QTest::newRow("stop: fades out, then silence") << "stop";
+        QTest::newRow("pause: fades out, resume fades in") << "pause";
     }
     void userChangesAreHeardAtOnce() {
         QFETCH(QString, change);
@@ -91,33 +94,72 @@ private slots:
         QTRY_COMPARE(rig.b->framesHeard(), kHeard);
         // The device's queue fills again, a block at a time.
         QTRY_VERIFY(rig.b->framesWritten() > kHeard + 4096 - 1024);
-        std::vector<std::int32_t> want(ra.data.begin(), ra.data.begin() + 2 * kHeard);
+        // Heard in full up to the fade, which ends at `cut`.
+        const std::int64_t fadeAt = kHeard + kFade, cut = fadeAt + kFade;
+        std::vector<std::int32_t> want(ra.data.begin(), ra.data.begin() + 2 * cut);
         const auto append = [&want](const test::Samples& s, std::int64_t from) {
             want.insert(want.end(), s.data.begin() + 2 * from, s.data.end());
         };
+        bool fadesIn = true;
         if (change == "seek") {
             a->setCurrentTime(double(kSeek) / 44100);
             append(ra, kSeek);
-        } else if (change == "next") {
+        } else if (change == "next" || change == "stop") {
             a->stop();
-            QVERIFY(b->play());
-            append(rb, 0);
+            fadesIn = false;
+            if (change == "next") {
+                QVERIFY(b->play());
+                append(rb, 0);
+            }
         } else {
             a->pause();
-            QTRY_VERIFY(rig.b->isPaused());
             rig.b->advance(3000);
+            QTRY_VERIFY(rig.b->isPaused());
             QTest::qWait(50);
-            QCOMPARE(rig.b->framesHeard(), kHeard);
-            QCOMPARE(a->currentTime(), double(kHeard) / 44100);
+            QCOMPARE(rig.b->framesHeard(), cut);
+            QCOMPARE(a->currentTime(), double(fadeAt) / 44100);
             QVERIFY(a->play());
-            append(ra, kHeard);
+            append(ra, fadeAt);
         }
         rig.b->advance(10'000'000);
-        QTRY_COMPARE_WITH_TIMEOUT(fa.results.size() + fb.results.size(), qsizetype(1), 20000);
-        // A seek fades in over 5 ms (221 frames); a paused device simply goes
-        // on, and a new track starts as it is.
-        const int fade = change == "seek" ? 221 : 0;
-        QVERIFY(test::equalWithFadeIn(test::allSessions(*rig.b), want, 2 * kHeard, 2, fade, 1 << 16));
+        if (change == "stop")
+            QTRY_VERIFY_WITH_TIMEOUT(!rig.b->isOpen(), 2000);
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(fa.results.size() + fb.results.size(), qsizetype(1), 20000);
+        std::vector<test::Fade> fades{{std::size_t(2 * fadeAt), int(kFade), true}};
+        if (fadesIn)
+            fades.push_back({std::size_t(2 * cut), int(kFade), false});
+        QVERIFY(test::equalWithFades(test::allSessions(*rig.b), want, 2, 1 << 16, fades));
+    }
+
+    // A device that takes a stream at any rate (a sound server's shared one)
+    // opens at the rate of the file that starts it, so the file reaches it
+    // unconverted; a file of another rate joining the running stream is
+    // converted into it.
+    void aSharedDeviceOpensAtTheStartingFilesRate_data() {
+        QTest::addColumn<bool>("joins");
+        QTest::newRow("a 44.1 kHz file starts it: 44.1 kHz, bit-exact") << false;
+        QTest::newRow("a 48 kHz file joins: converted to 44.1 kHz") << true;
+    }
+    void aSharedDeviceOpensAtTheStartingFilesRate() {
+        QFETCH(bool, joins);
+        const QString first = test::writeNoise("shared-44.wav", kPcm16, 30000);
+        PlayerRig rig(SimClock::Manual, physical(48000, 32, true, 4));
+        rig.b->anyRate = true;
+        auto a = rig.open(first);
+        auto b = rig.open(test::writeSine("shared-48.wav", 48000, 0.5));
+        test::Finishes fa(*a), fb(*b);
+        QVERIFY(a->play());
+        QTRY_VERIFY(rig.b->framesWritten() > 0);
+        if (joins)
+            QVERIFY(b->play());
+        rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(fa.results.size() + fb.results.size(), qsizetype(1 + joins),
+                                  20000);
+        QCOMPARE(rig.b->opens(), 1);
+        QCOMPARE(rig.b->sessions().front().format.rate, 44100.0);
+        if (!joins)
+            QCOMPARE(rig.b->recordedInt32(0), test::readSamples(first).data);
     }
 
     // The device goes back to the system when nothing plays on it: after an

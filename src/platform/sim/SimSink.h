@@ -12,7 +12,7 @@
 //
 // Capture: by default the recording holds the frames as the device clock
 // plays them (what a listener hears): frames still queued when the stream is
-// dropped or closed are never recorded, a paused stream records nothing, and
+// dropped, closed or rewound are never recorded, a paused stream records nothing, and
 // a RealTime stream that starves records silence. SimCapture::Written records
 // frames when the engine writes them instead, for the tests that look at
 // what the engine produced rather than at what was heard.
@@ -59,6 +59,8 @@ public:
     std::atomic<bool> loseAtReport{false};
     // Like a card without hardware pause: paused, it takes no frames.
     std::atomic<bool> noHardwarePause{false};
+    // Like a sound server's shared device: a stream opens at any rate.
+    std::atomic<bool> anyRate{false};
 
     // Manual clock: lets the device play `frames` more frames, as soon as
     // they are queued.
@@ -111,11 +113,13 @@ public:
     ~SimSink() override;
 
     bool open(const StreamFormat& format, QString& error) override;
+    bool takesAnyRate() const override { return m_control->anyRate.load(); }
     std::int64_t write(const void* data, std::int64_t frames) override;
     SinkReport report() override;
     void pause(bool paused) override;
     bool canPause() const override;
     void drop() override;
+    std::int64_t rewind(std::int64_t frames) override;
     void start() override {}
     void drain(int timeoutMs) override;
     void wait(std::int64_t frames, int timeoutMs, int wakeFd) override;
