@@ -241,8 +241,7 @@ private slots:
     // Pause keeps the position, a seek lands on its frame: what the device
     // receives is the file up to the pause, then the file from the seek.
     void pauseAndSeekAreSampleExact() {
-        const QString path =
-            test::writeNoise("seek.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 44100 * 2);
+        const QString path = test::writeNoise("seek.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 44100 * 2);
         const test::Samples ref = test::readSamples(path);
         PlayerRig rig(SimClock::Manual, physical(44100, 24, false, 4));
         auto player = rig.open(path);
@@ -271,35 +270,6 @@ private slots:
         want.insert(want.end(), ref.data.begin() + 2 * 44100, ref.data.end());
         QVERIFY(test::equalWithFades(
             got, want, 2, 1 << 8, {{2 * (4096 + 221), 221, true}, {2 * (4096 + 442), 221, false}}));
-    }
-
-    // Stop releases the decoder and the device, keeps the position, and a
-    // later play continues from it without a gap or a repeat.
-    void stopThenPlayContinues() {
-        const QString path = test::writeNoise("stop.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 30000);
-        const test::Samples ref = test::readSamples(path);
-        PlayerRig rig(SimClock::Manual, physical(44100, 16, false, 2));
-        auto player = rig.open(path);
-        Finishes fin(*player);
-        QVERIFY(player->play());
-        QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(4096));
-        rig.b->advance(4096); // heard; the next 4096 wait in the device's queue
-        QTRY_COMPARE(rig.b->framesWritten(), std::int64_t(2 * 4096));
-        player->stop(); // fades out after the 221 frames the device keeps
-        QVERIFY(!player->isPlaying());
-        QCOMPARE(player->currentTime(), (4096.0 + 221) / 44100);
-        QTest::qWait(50);
-        QCOMPARE(fin.results, QList<bool>{});
-        QVERIFY(player->play());
-        rig.b->advance(10'000'000);
-        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, 20000);
-        // The stop may have given the device back meanwhile: every session.
-        const std::vector<std::int32_t> got = test::allSessions(*rig.b);
-        std::vector<std::int32_t> want(ref.data.begin(), ref.data.begin() + 2 * (4096 + 442));
-        want.insert(want.end(), ref.data.begin() + 2 * (4096 + 221), ref.data.end());
-        QVERIFY(
-            test::equalWithFades(got, want, 2, 1 << 16,
-                                 {{2 * (4096 + 221), 221, true}, {2 * (4096 + 442), 221, false}}));
     }
 
     void positionAndVolumeAreClamped_data() {

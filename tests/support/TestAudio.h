@@ -77,10 +77,5 @@ struct Fade {
 // values; a fade is dithered).
 bool equalWithFades(const std::vector<std::int32_t>& got, const std::vector<std::int32_t>& want,
                     int channels, std::int32_t lsb, const std::vector<Fade>& fades);
-inline bool equalWithFadeIn(const std::vector<std::int32_t>& got,
-                            const std::vector<std::int32_t>& want, std::size_t at, int channels,
-                            int fadeFrames, std::int32_t lsb) {
-    return equalWithFades(got, want, channels, lsb, {{at, fadeFrames, false}});
-}
 
 } // namespace ql::test

@@ -241,10 +241,14 @@ void AlsaPcmStream::drop() {
         return;
     snd_pcm_t* pcm = pcmOf(m_pcm);
     snd_pcm_drop(pcm);
-    if (snd_pcm_prepare(pcm) < 0)
-        m_gone = true;
+    const int err = snd_pcm_prepare(pcm);
+    // A device still asleep is asked to resume later, as after a write.
+    if (err == -ESTRPIPE && m_suspendedSince < 0)
+        m_suspendedSince = steadyNanos();
+    else if (err != -ESTRPIPE)
+        m_suspendedSince = -1;
+    m_gone = err < 0 && err != -ESTRPIPE;
     m_paused = false;
-    m_suspendedSince = -1;
 }
 
 std::int64_t AlsaPcmStream::rewind(std::int64_t frames) {

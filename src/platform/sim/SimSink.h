@@ -59,8 +59,6 @@ public:
     std::atomic<bool> loseAtReport{false};
     // Like a card without hardware pause: paused, it takes no frames.
     std::atomic<bool> noHardwarePause{false};
-    // Like a sound server's shared device: a stream opens at any rate.
-    std::atomic<bool> anyRate{false};
 
     // Manual clock: lets the device play `frames` more frames, as soon as
     // they are queued.
@@ -113,7 +111,6 @@ public:
     ~SimSink() override;
 
     bool open(const StreamFormat& format, QString& error) override;
-    bool takesAnyRate() const override { return m_control->anyRate.load(); }
     std::int64_t write(const void* data, std::int64_t frames) override;
     SinkReport report() override;
     void pause(bool paused) override;
