@@ -209,12 +209,15 @@ bool OutputEngine::fadeOut(Voice* fading) {
             v->addMixed(frames.data(), from, length, ch, v == fading);
     std::vector<unsigned char> bytes(length * std::size_t(m_format.bytesPerFrame()));
     encodeSamples(frames.data(), frames.size(), m_format.sample, bytes.data(), &m_dither);
-    std::int64_t put = 0;
-    for (std::int64_t n = 1; put < std::int64_t(length) && n > 0;
-         put += std::max<std::int64_t>(n, 0))
-        n = m_sink->write(bytes.data() + put * m_format.bytesPerFrame(),
-                          std::int64_t(length) - put);
-    m_written += put;
+    // Room was just made for them; a sink that takes fewer cuts the fade short.
+    for (std::int64_t put = 0; put < std::int64_t(length);) {
+        const std::int64_t n = m_sink->write(bytes.data() + put * m_format.bytesPerFrame(),
+                                             std::int64_t(length) - put);
+        if (n <= 0)
+            break;
+        put += n;
+        m_written += n;
+    }
     // The fading voice goes on from where its fade began, the others from
     // the frame after the ones just written again.
     const double nextTime = m_clockBase + double(m_written) / rate;
