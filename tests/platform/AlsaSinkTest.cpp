@@ -319,7 +319,7 @@ private slots:
         t.start();
         player->pause();
         QVERIFY(player->play());
-        QVERIFY2(t.elapsed() < 150, qPrintable(QStringLiteral("%1 ms").arg(t.elapsed())));
+        QVERIFY2(t.elapsed() < 300, qPrintable(QStringLiteral("%1 ms").arg(t.elapsed())));
         QTest::qWait(400);
         QVERIFY(g_failedWrites.load() <= 2); // none while it sleeps (one more after the pause)
         g_asleep = false;
