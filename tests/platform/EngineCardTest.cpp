@@ -72,7 +72,7 @@ class EngineCardTest : public QObject {
 private slots:
     // A change the user asks for is heard at once: the device keeps 5 ms of
     // what it held, the old signal fades out over the next 5 ms (no click),
-    // nothing is skipped, and only the fade is heard again on a resume.
+    // and nothing is skipped or heard twice.
     void userChangesAreHeardAtOnce_data() {
         QTest::addColumn<QString>("change");
         QTest::newRow("seek: the old position fades out") << "seek";
@@ -113,9 +113,9 @@ private slots:
             QTRY_VERIFY(change == "pause" ? rig.b->isPaused() : !rig.b->isOpen());
             QTest::qWait(50);
             QCOMPARE(rig.b->framesHeard(), cut);
-            QCOMPARE(a->currentTime(), double(fadeAt) / 44100);
+            QCOMPARE(a->currentTime(), double(cut) / 44100);
             QVERIFY(a->play());
-            append(ra, fadeAt);
+            append(ra, cut);
         }
         rig.b->advance(10'000'000);
         QTRY_COMPARE_WITH_TIMEOUT(fa.results.size() + fb.results.size(), qsizetype(1), 20000);

@@ -159,8 +159,8 @@ void AudioPlayer::pause() {
 
 void AudioPlayer::fadeOutQueued() {
     // What the device still holds of this player fades out instead of
-    // playing on (or stopping in one sample); the player goes on later from
-    // where the fade began.
+    // playing on (or stopping in one sample); the player goes on later with
+    // the frame after the fade, so no frame is heard twice.
     if (hasUnheard())
         m_engine->flush({}, m_voice.get());
 }

@@ -218,14 +218,13 @@ bool OutputEngine::fadeOut(Voice* fading) {
         put += n;
         m_written += n;
     }
-    // The fading voice goes on from where its fade began, the others from
-    // the frame after the ones just written again.
+    // Every voice goes on with the frame after the ones just written (the
+    // fading one when it plays again).
     const double nextTime = m_clockBase + double(m_written) / rate;
     for (auto& slot : m_voices) {
         Voice* v = slot.load();
         if (v && v->isStarted() && !v->hasEnded() && v->hasUnheard(fromTime))
-            v->retarget(v->format(), std::int64_t(std::llround(
-                                         v->heardPosition(v == fading ? fromTime : nextTime))));
+            v->retarget(v->format(), std::int64_t(std::llround(v->heardPosition(nextTime))));
     }
     m_resolved = {};
     return true;

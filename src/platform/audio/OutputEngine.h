@@ -138,7 +138,7 @@ public:
     // back to the frame heard last; `whileHeld` runs with the feeder stopped,
     // after that (a seek or a speed change of one voice). With `fading`, that
     // voice fades out instead of stopping in one sample (see Fade-out) and
-    // goes on from the frame its fade began at.
+    // goes on from the frame after its fade.
     void flush(const std::function<void()>& whileHeld = {}, Voice* fading = nullptr);
     // Closes the stream and gives the device back when no voice runs (the
     // paused ones continue from where they were heard at the next play).
