@@ -190,19 +190,22 @@ Samples ramp(std::int64_t from, std::int64_t to, int rate) {
     return s;
 }
 
-bool equalWithFadeIn(const std::vector<std::int32_t>& got, const std::vector<std::int32_t>& want,
-                     std::size_t at, int channels, int fadeFrames, std::int32_t lsb) {
+bool equalWithFades(const std::vector<std::int32_t>& got, const std::vector<std::int32_t>& want,
+                    int channels, std::int32_t lsb, const std::vector<Fade>& fades) {
     if (got.size() != want.size())
         return false;
-    const std::size_t end = at + std::size_t(fadeFrames * channels);
     for (std::size_t i = 0; i < got.size(); ++i) {
-        if (i < at || i >= end) {
-            if (got[i] != want[i])
-                return false;
-            continue;
+        double gain = 1.0;
+        bool faded = false;
+        for (const Fade& f : fades) {
+            if (i < f.at || i >= f.at + std::size_t(f.frames * channels))
+                continue;
+            const double k = double((i - f.at) / std::size_t(channels));
+            gain = f.out ? (f.frames - k) / f.frames : (k + 1) / f.frames;
+            faded = true;
         }
-        const double gain = double((i - at) / std::size_t(channels) + 1) / fadeFrames;
-        if (std::abs(double(got[i]) - double(want[i]) * gain) > 1.5 * double(lsb))
+        if (!faded ? got[i] != want[i]
+                   : std::abs(double(got[i]) - double(want[i]) * gain) > 1.5 * double(lsb))
             return false;
     }
     return true;

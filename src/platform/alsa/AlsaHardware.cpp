@@ -322,6 +322,11 @@ std::vector<PhysicalFormat> AlsaHardware::formatsOf(const Entry& e, const PcmCap
     return list;
 }
 
+bool AlsaHardware::isSharedDevice(DeviceId id) const {
+    const Entry* e = find(id);
+    return e && e->isDefault;
+}
+
 std::optional<double> AlsaHardware::nominalRate(DeviceId id) const {
     refresh();
     const Entry* e = find(id);

@@ -38,6 +38,9 @@ constexpr double kFadeSeconds = 0.005;
 // material, mastered to full scale, would hard-clip at the encoder; the
 // 0.2 dB beyond that covers the filter's ripple.
 constexpr double kConverterHeadroom = 0.69183097091893643; // -3.2 dB
+// The mixed tail kept: more than a device's buffer (about 200 ms), so that
+// whatever it still holds can be rebuilt.
+constexpr double kTailSeconds = 0.3;
 
 std::uint64_t nextVoiceId() {
     static std::atomic<std::uint64_t> next{1};
@@ -81,6 +84,7 @@ void Voice::start(const StreamFormat& format, std::int64_t sourceFrame) {
     }
     const bool running = isRunning();
     m_format = format;
+    sizeTail(format);
     ++m_serial;
     Request r{m_serial, sourceFrame, format, m_speed};
     {
@@ -134,6 +138,10 @@ std::uint64_t Voice::retarget(const StreamFormat& format, std::int64_t sourceFra
 
 std::uint64_t Voice::retargetWith(const StreamFormat& format, std::int64_t sourceFrame,
                                   std::shared_ptr<StageHandover> handover) {
+    // Another format comes only from an engine that does not mix the voice
+    // meanwhile (a reopen, or before it is attached).
+    if (!(format == m_format))
+        sizeTail(format);
     m_format = format;
     ++m_serial;
     {
@@ -159,6 +167,53 @@ std::uint64_t Voice::retargetWith(const StreamFormat& format, std::int64_t sourc
     }
     wakeDecoder();
     return m_serial;
+}
+
+void Voice::sizeTail(const StreamFormat& format) {
+    m_tailChannels = std::max(format.channels, 1);
+    m_tailFrames = std::max<std::int64_t>(std::llround(kTailSeconds * format.rate), 1);
+    m_tail.assign(std::size_t(m_tailFrames * m_tailChannels), 0.0f);
+    forgetMixed();
+}
+
+void Voice::forgetMixed() {
+    m_tailEnd = m_tailCount = 0;
+    m_feedNextFrame = -1;
+}
+
+std::size_t Voice::addMixed(double* out, std::int64_t from, std::size_t frames, int channels,
+                            bool fadeOut) const {
+    if (channels != m_tailChannels || from < mixedFrom() || frames == 0)
+        return 0;
+    const auto have =
+        std::size_t(std::clamp<std::int64_t>(m_tailEnd - from, 0, std::int64_t(frames)));
+    const auto ch = std::size_t(channels);
+    const double gain = double(m_feedGain);
+    const double length = double(frames);
+    for (std::size_t k = 0; k < have; ++k) {
+        const double g = fadeOut ? gain * (length - double(k)) / length : gain;
+        const float* in = m_tail.data() + std::size_t((from + std::int64_t(k)) % m_tailFrames) * ch;
+        for (std::size_t c = 0; c < ch; ++c)
+            out[k * ch + c] += double(in[c]) * g;
+    }
+    return have;
+}
+
+// Keeps `n` samples of a block that starts at `streamFrame`, `sampleOffset`
+// samples into it, in the mixed tail.
+void Voice::keepMixed(std::int64_t streamFrame, const double* p, std::size_t n,
+                      std::size_t sampleOffset, int channels) {
+    if (channels != m_tailChannels || m_tail.empty())
+        return;
+    const auto size = std::size_t(m_tailFrames * m_tailChannels);
+    std::size_t at =
+        (std::size_t(streamFrame % m_tailFrames) * std::size_t(channels) + sampleOffset) % size;
+    for (std::size_t i = 0; i < n;) {
+        const std::size_t run = std::min(n - i, size - at);
+        std::copy(p + i, p + i + run, m_tail.begin() + std::ptrdiff_t(at));
+        i += run;
+        at = (at + run) % size;
+    }
 }
 
 void Voice::setSpeed(double speed) {
@@ -643,7 +698,15 @@ void Voice::mix(double* mix, std::size_t frames, int channels, std::int64_t stre
         m_feedFadeDone = 0;
     }
     const bool fading = m_feedFadeDone < m_feedFadeTotal;
+    // The tail holds one run of stream frames ending where this block starts
+    // (a block that goes back, after frames were taken back, cuts it there).
+    if (streamFrame != m_tailEnd) {
+        const std::int64_t back = m_tailEnd - streamFrame;
+        m_tailCount = back > 0 && back <= m_tailCount ? m_tailCount - back : 0;
+        m_tailEnd = streamFrame;
+    }
     m_ring.consume(total, [&](const double* p, std::size_t n) {
+        keepMixed(streamFrame, p, n, o, channels);
         if (metering)
             MeterTap::measure(block, p, n, channels, int(o % std::size_t(channels)));
         if (fading)
@@ -663,6 +726,8 @@ void Voice::mix(double* mix, std::size_t frames, int channels, std::int64_t stre
     }
     m_feedGain = target;
     m_feedNextFrame = streamFrame + std::int64_t(frames);
+    m_tailEnd += std::int64_t(frames);
+    m_tailCount = std::min(m_tailCount + std::int64_t(frames), m_tailFrames);
     m_feedConsumed += frames;
     Played played;
     played.serial = m_feedSeg.serial;

@@ -44,6 +44,11 @@
 // kTailHold and the device's queue) takes the tail with it: the voice before
 // ends that much early (the converter's 15 ms, a stretcher's up to 0.1 s).
 //
+// Mixed tail: the feeder keeps the last kTailSeconds of what it mixed of the
+// voice (before the gain), by stream frame, so that the engine can rebuild
+// what the device still holds when it takes those frames back: faded out
+// for a pause, a stop or a seek, unchanged for the other voices.
+//
 // Gain: applied per block; when it changed since the block before, the block
 // ramps linearly from the old to the new gain, so a volume step never clicks.
 // Gain 1.0 with no change adds the samples untouched (the bit-perfect path).
@@ -166,6 +171,19 @@ public:
     // The signal the decoder raises when it has new data for the feeder.
     void setEngineWake(WakeSignal* wake) { m_engineWake.store(wake); }
 
+    // ---- the engine, while its feeder does not touch the voice ---------------
+    // Forgets what was mixed: the stream's frame numbers start again (a new
+    // stream, a flush, another engine).
+    void forgetMixed();
+    // Adds the stream frames [from, from + frames) as this voice mixed them,
+    // at its gain, to `out`; with `fadeOut` the gain falls to silence across
+    // them (frame k at (frames - k) / frames of it). Returns how many of them
+    // it still had, counted from `from` (none once past what it mixed).
+    std::size_t addMixed(double* out, std::int64_t from, std::size_t frames, int channels,
+                         bool fadeOut) const;
+    // The first stream frame addMixed() still has.
+    std::int64_t mixedFrom() const { return m_tailEnd - m_tailCount; }
+
     // ---- feeder -------------------------------------------------------------
     struct Pull {
         std::size_t frames = 0;     // frames mix() will take
@@ -273,6 +291,9 @@ private:
                      int channels, double gain) const;
     void addScaled(double* mix, const double* p, std::size_t n, std::size_t sampleOffset,
                    int channels, std::size_t totalSamples, double from, double to);
+    void sizeTail(const StreamFormat& format);
+    void keepMixed(std::int64_t streamFrame, const double* p, std::size_t n,
+                   std::size_t sampleOffset, int channels);
     void wakeDecoder();
     void wakeEngine();
     bool quitting() const;
@@ -357,6 +378,12 @@ private:
     float m_feedGain = 1.0f;                              // gain at the end of the last block mixed
     std::int64_t m_feedNextFrame = -1;                    // stream frame after it; -1 none
     std::int64_t m_feedFadeTotal = 0, m_feedFadeDone = 0; // a fade-in, in frames
+    // The mixed tail: frames [m_tailEnd - m_tailCount, m_tailEnd) of the
+    // stream, a ring of m_tailFrames (sized in the main thread at start and
+    // at a change of format, when the feeder does not touch the voice).
+    std::vector<float> m_tail;
+    std::int64_t m_tailFrames = 0, m_tailEnd = 0, m_tailCount = 0;
+    int m_tailChannels = 0;
     // Meter sums of blocks mixed but not heard yet, oldest first.
     struct MeterEntry {
         double heardAt = 0;
