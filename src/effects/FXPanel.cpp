@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <type_traits>
 
 namespace ql {
 
@@ -56,6 +57,7 @@ void FXPanel::build() {
     QWidget* w = m_window.get();
     w->setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint);
     w->setAttribute(Qt::WA_ShowWithoutActivating);
+    w->setAttribute(Qt::WA_QuitOnClose, false); // closing only hides it
     w->setWindowTitle(QStringLiteral("🎛 사운드 효과"));
     w->resize(440, 700);
 

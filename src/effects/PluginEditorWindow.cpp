@@ -48,6 +48,8 @@ PluginEditorWindow::PluginEditorWindow(const QString& title, PluginCodes codes,
                                        std::unique_ptr<platform::PluginEditor> editor)
     : m_codes(codes), m_editor(std::move(editor)) {
     setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint);
+    // Closing the last editor must never end the program.
+    setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(title);
     resize(560, 380);
 
