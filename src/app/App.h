@@ -549,6 +549,8 @@ public:
     // is dropped and the current track rendered again (or played plain) from
     // where it stood.
     void fxChanged();
+    // Shows or hides the effects panel (seam: the tools panel's button calls it).
+    void toggleFXPanel();
     // The effect signature; none when no effect applies.
     std::optional<QString> fxSignature() const;
     // Whether `track` (none: no track) is played through the effects road.
