@@ -56,6 +56,7 @@ struct Platform;
 
 struct BackendCommand;
 struct PluginSlot;
+struct SignalPathReport;
 class AudioScanPanel;
 class ClickImageView;
 class FXPanel;
@@ -299,6 +300,13 @@ public:
     // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
     // The lock icon, polled every 2 s.
     void updateLockIcon();
+
+    // ---- playback/AppSignalPath.cpp --------------------------------------------
+    // The signal-path report of the current playback; probes the current file
+    // (on this thread, at most 3 s).
+    SignalPathReport signalPathData() const;
+    // The tools panel's action: opens or closes the signal-path panel.
+    void showSignalPath();
     // While the signal-path panel is shown: refreshes it with the report.
     void refreshSignalPanel();
 
@@ -431,9 +439,10 @@ public:
     // A measurement's result for `path` (none: no usable value).
     void loudnessMeasured(const QString& path, std::optional<double> lufs);
 
-    // ---- playback/AppExclusive.cpp (seam until exclusive mode) ---------------
+    // ---- playback/AppExclusive.cpp ---------------------------------------------
     // Takes (true) or gives back (false) exclusive use of `device` (none: the
-    // output device).
+    // device held, else the output device), with the status message of a
+    // claim made or refused.
     void setHog(bool on, std::optional<platform::DeviceId> device);
 
     // ---- playback/AppPlayCount.cpp ---------------------------------------------

@@ -1,12 +1,10 @@
-// ---- playback: the lock icon, the signal-path refresh ----
+// ---- playback: the lock icon ----
 //
-// Seams for the playback issues: the lock icon with the playback modes; the
-// signal-path refresh with the signal-path panel. Until then they do nothing.
+// Seam for the playback modes: the lock icon comes with them.
 #include "app/App.h"
 
 namespace ql {
 
 void App::updateLockIcon() {}
-void App::refreshSignalPanel() {}
 
 } // namespace ql

@@ -47,6 +47,14 @@ const QColor& Theme::dim() {
     static const QColor c = grey(0.36);
     return c;
 }
+const QColor& Theme::green() {
+    static const QColor c = srgb(0.188, 0.82, 0.345);
+    return c;
+}
+const QColor& Theme::orange() {
+    static const QColor c = srgb(1.0, 0.624, 0.039);
+    return c;
+}
 
 QFont Theme::font(int points, QFont::Weight weight) {
     QFont f = QGuiApplication::font();
