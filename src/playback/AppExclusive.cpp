@@ -7,6 +7,7 @@
 // claim is refused by the hardware layer: silently, as any refused write.
 #include "app/App.h"
 
+#include "platform/Platform.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
