@@ -3,6 +3,7 @@
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
+#include "TestUnits.h"
 
 #include <QTest>
 
