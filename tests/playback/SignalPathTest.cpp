@@ -58,7 +58,7 @@ const std::vector<Case>& cases() {
         {"leveling not yet measured", [] { auto in = shared(); in.levelingOn = true; return in; }, 5, "켜짐 · 분석 중", true, kClean},
         {"44.1 kHz on a 48 kHz device", [] { return shared(48000); }, 7, "DAC · 48kHz · 24bit · 샘플레이트 불일치", true, kDiffers + "출력 48kHz ≠ 원본 44.1kHz (시스템이 변환)"},
         {"44100.5 Hz counts as matching", [] { return shared(44100.5); }, 7, "DAC · 44.1kHz · 24bit · 샘플레이트 일치 ✓", true, kClean},
-        {"upsampling to 176.4 kHz", [] { auto in = shared(176400); in.effUpMode = 2; in.upTarget = 176400; return in; }, 4, "libsoxr 변환 44.1 → 176.4kHz", true, kDiffers + "업샘플링"},
+        {"upsampling to 176.4 kHz", [] { auto in = shared(176400); in.effUpMode = 2; in.upTarget = 176400; return in; }, 4, "libsoxr 변환 44.1 → 176.4kHz", true, kDiffers + "업샘플링, 출력 176.4kHz ≠ 원본 44.1kHz (시스템이 변환)"},
         {"a dropped upsampling stage shows its error",
          [] { auto in = shared(); in.effUpMode = 2; in.upTarget = 176400; in.dropped = RenderNote{4, "업샘플링 변환기를 만들 수 없습니다.", {}}; return in; },
          4, "업샘플링 변환기를 만들 수 없습니다.", false, kClean},
