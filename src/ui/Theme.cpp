@@ -47,12 +47,26 @@ const QColor& Theme::dim() {
     static const QColor c = grey(0.36);
     return c;
 }
+// The dark appearance's green, orange, yellow and red, and a grey that stays
+// well below the meter's lit segments on the dark background.
 const QColor& Theme::green() {
-    static const QColor c = srgb(0.188, 0.82, 0.345);
+    static const QColor c = QColor(48, 209, 88);
     return c;
 }
 const QColor& Theme::orange() {
-    static const QColor c = srgb(1.0, 0.624, 0.039);
+    static const QColor c = QColor(255, 159, 10);
+    return c;
+}
+const QColor& Theme::meterYellow() {
+    static const QColor c = QColor(255, 214, 10);
+    return c;
+}
+const QColor& Theme::meterRed() {
+    static const QColor c = QColor(255, 69, 58);
+    return c;
+}
+const QColor& Theme::meterUnlit() {
+    static const QColor c = grey(0.2);
     return c;
 }
 
