@@ -41,74 +41,29 @@ void holdA(test::RiggedApp& r) {
     r.app.playback.hogDevice = r.hw().deviceForUid(test::kDacA);
 }
 
+// clang-format off
 const std::vector<HogCase>& hogCases() {
     using R = SimRig&;
+    using A = test::RiggedApp&;
+    const QString& a = test::kDacA;
+    const QString& b = test::kAnalogB;
     static const std::vector<HogCase> all{
-        {"a free device is taken", {}, {}, {true}, kTaken, test::kAnalogB, 1},
-        {"taking twice is silent the second time", {}, {}, {true, true}, "", test::kAnalogB, 1},
-        {"held by another app",
-         [](R r) { deviceIn(r, test::kAnalogB).exclusiveOwner = 777; },
-         {},
-         {true},
-         kRefused,
-         "",
-         0},
-        {"a refused write says nothing",
-         [](R r) { deviceIn(r, test::kAnalogB).failing.insert(SimOp::SetExclusiveOwner); },
-         {},
-         {true},
-         "",
-         "",
-         1},
-        {"an unreadable owner changes nothing",
-         [](R r) { r.failing.insert(SimOp::ExclusiveOwner); },
-         {},
-         {true},
-         "",
-         "",
-         0},
-        {"no output device changes nothing",
-         [](R r) { r.defaultOutputUid.reset(); },
-         {},
-         {true},
-         "",
-         "",
-         0},
-        {"the chosen device is the one taken",
-         {},
-         [](test::RiggedApp& r) { r.app.playback.outputUID = test::kDacA; },
-         {true},
-         kTaken,
-         test::kDacA,
-         1},
-        {"giving back another app's device writes nothing",
-         [](R r) { deviceIn(r, test::kDacA).exclusiveOwner = 777; },
-         holdA,
-         {false},
-         "",
-         "",
-         0},
-        {"giving back with nothing held frees the bound device we hold",
-         [](R r) { deviceIn(r, test::kAnalogB).exclusiveOwner = kMe; },
-         {},
-         {false},
-         "",
-         "",
-         1},
+        {"a free device is taken", {}, {}, {true}, kTaken, b, 1},
+        {"taking twice is silent the second time", {}, {}, {true, true}, "", b, 1},
+        {"held by another app", [=](R r) { deviceIn(r, b).exclusiveOwner = 777; }, {}, {true}, kRefused, "", 0},
+        {"a refused write says nothing", [=](R r) { deviceIn(r, b).failing.insert(SimOp::SetExclusiveOwner); }, {}, {true}, "", "", 1},
+        {"an unreadable owner changes nothing", [](R r) { r.failing.insert(SimOp::ExclusiveOwner); }, {}, {true}, "", "", 0},
+        {"no output device changes nothing", [](R r) { r.defaultOutputUid.reset(); }, {}, {true}, "", "", 0},
+        {"the chosen device is the one taken", {}, [=](A r) { r.app.playback.outputUID = a; }, {true}, kTaken, a, 1},
+        {"giving back another app's device writes nothing", [=](R r) { deviceIn(r, a).exclusiveOwner = 777; }, holdA, {false}, "", "", 0},
+        {"giving back with nothing held frees the bound device we hold", [=](R r) { deviceIn(r, b).exclusiveOwner = kMe; }, {}, {false}, "", "", 1},
         {"giving back with nothing held leaves a free device alone", {}, {}, {false}, "", "", 0},
-        {"a held device unplugged is forgotten",
-         [](R r) { deviceIn(r, test::kDacA).exclusiveOwner = kMe; },
-         [](test::RiggedApp& r) {
-             holdA(r);
-             r.hw().unplug(test::kDacA);
-         },
-         {false},
-         "",
-         "",
-         0},
+        {"a held device unplugged is forgotten", [=](R r) { deviceIn(r, a).exclusiveOwner = kMe; },
+         [=](A r) { holdA(r); r.hw().unplug(a); }, {false}, "", "", 0},
     };
     return all;
 }
+// clang-format on
 
 } // namespace
 
