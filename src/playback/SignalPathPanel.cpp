@@ -44,7 +44,7 @@ SignalPathPanel::SignalPathPanel() : m_window(std::make_unique<QWidget>()) {
     outer->addLayout(m_rows);
     m_verdict = label({}, Theme::font(13, QFont::DemiBold), Theme::green());
     m_verdict->setWordWrap(true);
-    m_verdict->setMaximumWidth(520);
+    m_verdict->setFixedWidth(520);
     outer->addWidget(m_verdict);
     outer->addStretch(1);
 }
@@ -87,9 +87,10 @@ void SignalPathPanel::refresh(const SignalPathReport& report) {
         marker->setFixedWidth(16);
         QLabel* name = label(r.label, Theme::font(12, QFont::DemiBold), text);
         name->setFixedWidth(92);
+        name->setWordWrap(true); // the English names are longer than the Korean
         QLabel* value = label(r.value, Theme::font(12), r.engaged ? text : Theme::sub());
         value->setWordWrap(true);
-        value->setMaximumWidth(390);
+        value->setFixedWidth(390);
         for (QLabel* cell : {marker, name, value}) {
             cell->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             row->addWidget(cell, 0, Qt::AlignTop);
