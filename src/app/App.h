@@ -60,6 +60,7 @@ struct Platform;
 
 struct BackendCommand;
 struct PluginSlot;
+struct SignalPathReport;
 class AudioScanPanel;
 class ClickImageView;
 class FXPanel;
@@ -303,7 +304,12 @@ public:
     // Clears the desktop's Now Playing information and reports "stopped".
     void clearNowPlaying();
 
-    // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
+    // ---- playback/AppSignalPath.cpp --------------------------------------------
+    // The signal-path report of the current playback; probes the current file
+    // (on this thread, at most 3 s).
+    SignalPathReport signalPathData() const;
+    // The tools panel's action: opens or closes the signal-path panel.
+    void showSignalPath();
     // While the signal-path panel is shown: refreshes it with the report.
     void refreshSignalPanel();
 
@@ -450,9 +456,10 @@ public:
     // A measurement's result for `path` (none: no usable value).
     void loudnessMeasured(const QString& path, std::optional<double> lufs);
 
-    // ---- playback/AppExclusive.cpp (seam until exclusive mode) ---------------
+    // ---- playback/AppExclusive.cpp ---------------------------------------------
     // Takes (true) or gives back (false) exclusive use of `device` (none: the
-    // output device).
+    // device held, else the output device), with the status message of a
+    // claim made or refused.
     void setHog(bool on, std::optional<platform::DeviceId> device);
 
     // ---- playback/AppPlayCount.cpp ---------------------------------------------
