@@ -19,38 +19,38 @@ const QString kGenreKind = QStringLiteral("genre");
 
 // Names repeat from track to track (ten tracks an album, hundreds an artist),
 // and normalising is the costly step of a pass: each distinct text is
-// normalised once.
+// normalised once and stands for its normalised form by a number, so tiles
+// are found and counted by numbers, and key strings are made once per tile.
 class Normalizer {
 public:
-    QString operator()(const QString& text) {
-        const auto it = m_memo.constFind(text);
-        if (it != m_memo.constEnd())
+    quint32 id(const QString& text) {
+        const auto it = m_byText.constFind(text);
+        if (it != m_byText.constEnd())
             return *it;
         const QString folded = normalizedSearch(text);
-        m_memo.insert(text, folded);
-        return folded;
+        auto f = m_byFolded.constFind(folded);
+        if (f == m_byFolded.constEnd()) {
+            f = m_byFolded.insert(folded, quint32(m_folded.size()));
+            m_folded.push_back(folded);
+        }
+        m_byText.insert(text, *f);
+        return *f;
     }
-    QString albumKey(const Track& t) {
-        return (*this)(t.album) + QLatin1Char('|') + (*this)(t.artist);
-    }
+    const QString& folded(quint32 id) const { return m_folded[id]; }
 
 private:
-    QHash<QString, QString> m_memo;
+    QHash<QString, quint32> m_byText;
+    QHash<QString, quint32> m_byFolded;
+    std::vector<QString> m_folded;
 };
+
+quint64 pair(quint32 a, quint32 b) {
+    return (quint64(a) << 32) | b;
+}
 
 QString countText(qsizetype tracks, qsizetype others, const char* unit) {
     return QString::number(tracks) + QStringLiteral("곡 · ") + QString::number(others) +
            QString::fromUtf8(unit);
-}
-
-QString subtitle(const AlbumItem& tile, Normalizer& norm) {
-    if (tile.kind == kAlbumKind)
-        return tile.artist.isEmpty() ? QStringLiteral("—") : tile.artist;
-    QSet<QString> distinct;
-    const bool byAlbum = tile.kind == kArtistKind;
-    for (const Track& t : tile.tracks)
-        distinct.insert(byAlbum ? norm.albumKey(t) : norm(t.artist));
-    return countText(qsizetype(tile.tracks.size()), distinct.size(), byAlbum ? "앨범" : "아티스트");
 }
 
 // The display order as indices into `tiles`.
@@ -107,37 +107,61 @@ std::vector<AlbumItem> groupTracks(const GroupingInput& input) {
     std::vector<AlbumItem> tiles;
     if (!input.tracks || input.tracks->empty())
         return tiles;
+    const QString noArtist = QStringLiteral("(가수 없음)");
+    const QString noGenre = QStringLiteral("장르 미지정");
+    const bool byArtist = input.viewKind == kArtistView;
+    const bool byGenre = input.viewKind == kGenreView;
     Normalizer norm;
-    QHash<QString, std::size_t> index;
+    QHash<quint64, std::size_t> index;
+    // What an artist tile counts (albums) or a genre tile counts (artists).
+    std::vector<QSet<quint64>> distinct;
     for (const Track& t : *input.tracks) {
-        QString key;
+        const quint32 album = norm.id(t.album);
+        const quint32 artist = norm.id(t.artist);
+        quint64 id = pair(album, artist);
         QString name; // the title of an artist or genre tile
-        const QString* kind = &kAlbumKind;
-        if (input.viewKind == kArtistView) {
-            kind = &kArtistKind;
-            name = t.artist.isEmpty() ? QStringLiteral("(가수 없음)") : t.artist;
-            key = QStringLiteral("artist:") + norm(name);
-        } else if (input.viewKind == kGenreView) {
-            kind = &kGenreKind;
+        if (byArtist) {
+            name = t.artist.isEmpty() ? noArtist : t.artist;
+            id = t.artist.isEmpty() ? norm.id(noArtist) : artist;
+        } else if (byGenre) {
             name = input.genres ? input.genres->value(t.path) : QString();
             if (name.isEmpty())
-                name = QStringLiteral("장르 미지정");
-            key = QStringLiteral("genre:") + norm(name);
-        } else {
-            key = norm.albumKey(t);
+                name = noGenre;
+            id = norm.id(name);
         }
-        auto it = index.constFind(key);
+        auto it = index.constFind(id);
         if (it == index.constEnd()) {
-            QString title = name;
-            if (kind == &kAlbumKind)
-                title = t.album.isEmpty() ? lastPathComponent(folderOf(t.path)) : t.album;
-            it = index.insert(key, tiles.size());
-            tiles.push_back(AlbumItem{key, title, t.artist, {}, *kind, {}});
+            it = index.insert(id, tiles.size());
+            if (byArtist || byGenre) {
+                const QString key =
+                    (byArtist ? QStringLiteral("artist:") : QStringLiteral("genre:")) +
+                    norm.folded(quint32(id));
+                tiles.push_back(
+                    AlbumItem{key, name, t.artist, {}, byArtist ? kArtistKind : kGenreKind, {}});
+                distinct.emplace_back();
+            } else {
+                const QString key = norm.folded(album) + QLatin1Char('|') + norm.folded(artist);
+                const QString title =
+                    t.album.isEmpty() ? lastPathComponent(folderOf(t.path)) : t.album;
+                tiles.push_back(AlbumItem{key, title, t.artist, {}, kAlbumKind, {}});
+            }
         }
         tiles[*it].tracks.push_back(t);
+        if (byArtist)
+            distinct[*it].insert(pair(album, artist));
+        else if (byGenre)
+            distinct[*it].insert(artist);
     }
-    for (AlbumItem& tile : tiles)
-        tile.sub = subtitle(tile, norm);
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        AlbumItem& tile = tiles[i];
+        const qsizetype n = qsizetype(tile.tracks.size());
+        if (byArtist)
+            tile.sub = countText(n, distinct[i].size(), "앨범");
+        else if (byGenre)
+            tile.sub = countText(n, distinct[i].size(), "아티스트");
+        else
+            tile.sub = tile.artist.isEmpty() ? QStringLiteral("—") : tile.artist;
+    }
 
     const std::vector<std::size_t> order = displayOrder(tiles, input);
     std::vector<AlbumItem> sorted;

@@ -1,0 +1,129 @@
+// Extracting 200 album covers into an empty covers folder through the cover
+// service (App::albumCover: the queue, ffmpeg into a temporary name, the
+// rename, the read, the answer on the main thread), next to a loop of bare
+// ffmpeg runs with the same arguments in the same run. Goal: a ratio of at
+// most 1.1. The 200 albums share one FLAC file carrying a 1200 × 1200
+// picture, so every extraction does the same work.
+#include "app/App.h"
+#include "library/CoverCommand.h"
+#include "library/ToolPaths.h"
+#include "platform/Platform.h"
+#include "playback/DecodeCommand.h"
+#include "ui/AlbumGrouping.h"
+
+#include "BenchHome.h"
+#include "RatioReporter.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QImage>
+#include <QProcess>
+
+#include <cstdio>
+
+using namespace ql;
+
+namespace {
+
+constexpr int kCovers = 200;
+QString g_file;
+
+bool runFfmpeg(const QStringList& arguments) {
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.setStandardErrorFile(QProcess::nullDevice());
+    p.start(toolPath("ffmpeg"), arguments);
+    return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+Track albumTrack(int i) {
+    return Track{i + 1,
+                 g_file,
+                 QStringLiteral("t"),
+                 QStringLiteral("Lumen"),
+                 QStringLiteral("Album %1").arg(i),
+                 1,
+                 {}};
+}
+
+void BM_ServiceExtracts200(benchmark::State& state) {
+    platform::Platform plat;
+    for (auto _ : state) {
+        // Each pass starts with an empty memory cache and covers folder.
+        state.PauseTiming();
+        auto app = std::make_unique<App>(plat);
+        QDir(app->coverFolder()).removeRecursively();
+        state.ResumeTiming();
+        int answered = 0;
+        int pictures = 0;
+        for (int i = 0; i < kCovers; ++i) {
+            const Track t = albumTrack(i);
+            app->albumCover(AlbumItem{App::albumKey(t), t.album, t.artist, {t}, "album", {}},
+                            [&](const QImage& image) {
+                                ++answered;
+                                pictures += image.isNull() ? 0 : 1;
+                            });
+        }
+        while (answered < kCovers)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (pictures != kCovers)
+            return state.SkipWithError("a cover was not extracted");
+        state.PauseTiming();
+        app.reset();
+        state.ResumeTiming();
+    }
+}
+
+void BM_BareFfmpeg200(benchmark::State& state) {
+    const QString folder = QDir::tempPath() + QStringLiteral("/bare-covers");
+    for (auto _ : state) {
+        state.PauseTiming();
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        state.ResumeTiming();
+        for (int i = 0; i < kCovers; ++i) {
+            const QString out =
+                folder + QLatin1Char('/') + coverFileName(App::albumKey(albumTrack(i)));
+            if (!runFfmpeg(coverArguments(ffmpegInput(g_file, QDir::currentPath()), out)))
+                return state.SkipWithError("ffmpeg failed");
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bench::BenchHome home(true);
+    QApplication application(argc, argv);
+
+    QImage picture(1200, 1200, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb(x % 256, y % 256, (x * y) % 256));
+    const QString png = home.tempPath() + QStringLiteral("/picture.png");
+    const QString bare = home.tempPath() + QStringLiteral("/bare.flac");
+    g_file = home.tempPath() + QStringLiteral("/pictured.flac");
+    if (!picture.save(png) ||
+        !runFfmpeg({"-v", "error", "-f", "lavfi", "-i", "sine=duration=30", bare}) ||
+        !runFfmpeg({"-v", "error", "-i", bare, "-i", png, "-map", "0:a", "-map", "1:v", "-c:a",
+                    "copy", "-c:v", "png", "-disposition:v", "attached_pic", g_file})) {
+        std::fprintf(stderr, "could not make the pictured file\n");
+        return 1;
+    }
+
+    bench::RatioReporter reporter;
+    benchmark::RegisterBenchmark("cover/bare-ffmpeg/200", BM_BareFfmpeg200)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(2);
+    benchmark::RegisterBenchmark("cover/service/200", BM_ServiceExtracts200)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(2);
+    reporter.pair("cover/service/200", "cover/bare-ffmpeg/200");
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    std::printf("goal: service / bare ffmpeg <= 1.1\n");
+    return 0;
+}
