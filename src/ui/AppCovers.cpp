@@ -107,7 +107,8 @@ void App::albumCover(const AlbumItem& item, std::function<void(const QImage&)> d
         done(cached);
         return;
     }
-    const QString program = seams.coverProgram ? seams.coverProgram() : toolPath("ffmpeg");
+    // Looked up on the queue: the search of the tool folders touches the disk.
+    const QString program = seams.coverProgram ? seams.coverProgram() : QString();
     // A record without tracks has no file to read: it answers nothing, later.
     const QString input = item.tracks.empty()
                               ? QString()
@@ -115,8 +116,10 @@ void App::albumCover(const AlbumItem& item, std::function<void(const QImage&)> d
     QPointer<App> self(this);
     coverQueue->start([self, program, input, folder = coverFolder(), name = coverFileName(item.key),
                        children = children, key = item.key, done = std::move(done)] {
-        const QImage image =
-            input.isEmpty() ? QImage() : loadOrExtract(program, input, folder, name, children);
+        const QImage image = input.isEmpty()
+                                 ? QImage()
+                                 : loadOrExtract(program.isEmpty() ? toolPath("ffmpeg") : program,
+                                                 input, folder, name, children);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, key, image, done] {
