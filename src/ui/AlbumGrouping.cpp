@@ -38,7 +38,23 @@ public:
     }
     const QString& folded(quint32 id) const { return m_folded[id]; }
 
+    // Neighbouring tracks mostly share their album, artist and genre: each
+    // field remembers its last text, which spares the lookup.
+    enum Field { Album, Artist, Genre, Fields };
+    quint32 id(const QString& text, Field field) {
+        Recent& r = m_recent[field];
+        if (!r.known || r.text != text)
+            r = {text, id(text), true};
+        return r.id;
+    }
+
 private:
+    struct Recent {
+        QString text;
+        quint32 id = 0;
+        bool known = false;
+    };
+    Recent m_recent[Fields];
     QHash<QString, quint32> m_byText;
     QHash<QString, quint32> m_byFolded;
     std::vector<QString> m_folded;
@@ -115,9 +131,12 @@ std::vector<AlbumItem> groupTracks(const GroupingInput& input) {
     QHash<quint64, std::size_t> index;
     // What an artist tile counts (albums) or a genre tile counts (artists).
     std::vector<QSet<quint64>> distinct;
+    quint64 lastId = 0;
+    std::size_t lastTile = 0;
     for (const Track& t : *input.tracks) {
-        const quint32 album = norm.id(t.album);
-        const quint32 artist = norm.id(t.artist);
+        // A genre tile counts artists only: its tracks' albums are not looked up.
+        const quint32 album = byGenre ? 0 : norm.id(t.album, Normalizer::Album);
+        const quint32 artist = norm.id(t.artist, Normalizer::Artist);
         quint64 id = pair(album, artist);
         QString name; // the title of an artist or genre tile
         if (byArtist) {
@@ -127,30 +146,33 @@ std::vector<AlbumItem> groupTracks(const GroupingInput& input) {
             name = input.genres ? input.genres->value(t.path) : QString();
             if (name.isEmpty())
                 name = noGenre;
-            id = norm.id(name);
+            id = norm.id(name, Normalizer::Genre);
         }
-        auto it = index.constFind(id);
-        if (it == index.constEnd()) {
-            it = index.insert(id, tiles.size());
-            if (byArtist || byGenre) {
-                const QString key =
-                    (byArtist ? QStringLiteral("artist:") : QStringLiteral("genre:")) +
-                    norm.folded(quint32(id));
-                tiles.push_back(
-                    AlbumItem{key, name, t.artist, {}, byArtist ? kArtistKind : kGenreKind, {}});
-                distinct.emplace_back();
-            } else {
-                const QString key = norm.folded(album) + QLatin1Char('|') + norm.folded(artist);
-                const QString title =
-                    t.album.isEmpty() ? lastPathComponent(folderOf(t.path)) : t.album;
-                tiles.push_back(AlbumItem{key, title, t.artist, {}, kAlbumKind, {}});
+        // The tile of the previous track, else the index's.
+        if (tiles.empty() || id != lastId) {
+            auto it = index.constFind(id);
+            if (it == index.constEnd()) {
+                it = index.insert(id, tiles.size());
+                AlbumItem tile{{}, name, t.artist, {}, kAlbumKind, {}};
+                if (byArtist || byGenre) {
+                    tile.key = (byArtist ? QStringLiteral("artist:") : QStringLiteral("genre:")) +
+                               norm.folded(quint32(id));
+                    tile.kind = byArtist ? kArtistKind : kGenreKind;
+                    distinct.emplace_back();
+                } else {
+                    tile.key = norm.folded(album) + QLatin1Char('|') + norm.folded(artist);
+                    tile.title = t.album.isEmpty() ? lastPathComponent(folderOf(t.path)) : t.album;
+                }
+                tiles.push_back(std::move(tile));
             }
+            lastId = id;
+            lastTile = *it;
         }
-        tiles[*it].tracks.push_back(t);
+        tiles[lastTile].tracks.push_back(t);
         if (byArtist)
-            distinct[*it].insert(pair(album, artist));
+            distinct[lastTile].insert(pair(album, artist));
         else if (byGenre)
-            distinct[*it].insert(artist);
+            distinct[lastTile].insert(artist);
     }
     for (std::size_t i = 0; i < tiles.size(); ++i) {
         AlbumItem& tile = tiles[i];
