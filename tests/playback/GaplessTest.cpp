@@ -70,6 +70,7 @@ struct Rig {
         const PhysicalFormat format{double(kRate), 24, false, 2, 8, true};
         for (SimDevice& d : rig.devices) {
             d.nominalRate = kRate;
+            d.nominalRates = {{double(kRate), double(kRate)}}; // nothing to upsample to
             d.outputStreams[0].format = format;
             d.outputStreams[0].available.push_back(format);
         }

@@ -113,6 +113,7 @@ struct Rig {
         // The rate match reports its own changes; the roads' messages are
         // what these tests read.
         app.playback.rateMatchOn = false;
+        app.playback.maxQuality = false; // the direct road
         app.status->setStringValue(kMarker);
     }
     QString button() const { return app.views.playButton->title(); }

@@ -5,10 +5,12 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace ql::platform {
@@ -164,12 +166,27 @@ AudioFile::Opened AudioFile::open(const QString& path) {
 }
 
 AudioFile::Opened AudioFile::createFloatCaf(const QString& path, double rate, int channels) {
+    return createFloat(path, rate, channels, SF_FORMAT_CAF);
+}
+
+AudioFile::Opened AudioFile::createFloat(const QString& path, double rate, int channels) {
+    static const QHash<QString, int> containers{
+        {QStringLiteral("caf"), SF_FORMAT_CAF},  {QStringLiteral("wav"), SF_FORMAT_WAV},
+        {QStringLiteral("aif"), SF_FORMAT_AIFF}, {QStringLiteral("aiff"), SF_FORMAT_AIFF},
+        {QStringLiteral("w64"), SF_FORMAT_W64},  {QStringLiteral("rf64"), SF_FORMAT_RF64},
+    };
+    return createFloat(path, rate, channels,
+                       containers.value(QFileInfo(path).suffix().toLower(), 0));
+}
+
+AudioFile::Opened AudioFile::createFloat(const QString& path, double rate, int channels,
+                                         int container) {
     Opened r;
     SF_INFO sf{};
-    sf.samplerate = int(rate + 0.5);
+    sf.samplerate = std::isfinite(rate) && rate > 0 && rate < 1e9 ? int(rate + 0.5) : 0;
     sf.channels = channels;
-    sf.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
-    if (channels <= 0 || sf.samplerate <= 0 || !sf_format_check(&sf)) {
+    sf.format = container | SF_FORMAT_FLOAT;
+    if (container == 0 || channels <= 0 || sf.samplerate <= 0 || !sf_format_check(&sf)) {
         r.error = QStringLiteral("Cannot write “%1”: unsupported format.")
                       .arg(QFileInfo(path).fileName());
         return r;
