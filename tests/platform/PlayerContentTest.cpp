@@ -2,6 +2,7 @@
 // than the device has, and a FLAC written through a pipe, which stores no
 // length.
 #include "PlayerRig.h"
+#include "TestHome.h"
 
 #include <sndfile.h>
 
@@ -150,5 +151,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(PlayerContentTest)
+QL_TEST_MAIN_CORE(PlayerContentTest)
 #include "PlayerContentTest.moc"
