@@ -15,13 +15,13 @@
 #include "ui/CoverCache.h"
 
 #include "BenchHome.h"
+#include "QuietRun.h"
 #include "RatioReporter.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QImage>
-#include <QProcess>
 
 #include <algorithm>
 #include <cstdio>
@@ -32,15 +32,6 @@ namespace {
 
 constexpr int kCovers = 200;
 QString g_file;
-
-bool runProgram(const QString& program, const QStringList& arguments) {
-    QProcess p;
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.setStandardOutputFile(QProcess::nullDevice());
-    p.setStandardErrorFile(QProcess::nullDevice());
-    p.start(program, arguments);
-    return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
 
 Track albumTrack(int i) {
     return Track{i + 1,
@@ -96,8 +87,8 @@ void BM_BareFfmpeg200(benchmark::State& state) {
         QDir(folder).removeRecursively();
         QDir().mkpath(folder);
         state.ResumeTiming();
-        if (!runProgram(QStringLiteral("/bin/sh"),
-                        {QStringLiteral("-c"), QString::fromUtf8(script)}))
+        if (!bench::runQuietly(QStringLiteral("/bin/sh"),
+                               {QStringLiteral("-c"), QString::fromUtf8(script)}))
             return state.SkipWithError("ffmpeg failed");
     }
 }
@@ -116,11 +107,11 @@ int main(int argc, char** argv) {
     const QString bare = home.tempPath() + QStringLiteral("/bare.flac");
     g_file = home.tempPath() + QStringLiteral("/pictured.flac");
     if (!picture.save(png) ||
-        !runProgram(toolPath("ffmpeg"),
-                    {"-v", "error", "-f", "lavfi", "-i", "sine=duration=30", bare}) ||
-        !runProgram(toolPath("ffmpeg"),
-                    {"-v", "error", "-i", bare, "-i", png, "-map", "0:a", "-map", "1:v", "-c:a",
-                     "copy", "-c:v", "png", "-disposition:v", "attached_pic", g_file})) {
+        !bench::runQuietly(toolPath("ffmpeg"),
+                           {"-v", "error", "-f", "lavfi", "-i", "sine=duration=30", bare}) ||
+        !bench::runQuietly(toolPath("ffmpeg"), {"-v", "error", "-i", bare, "-i", png, "-map", "0:a",
+                                                "-map", "1:v", "-c:a", "copy", "-c:v", "png",
+                                                "-disposition:v", "attached_pic", g_file})) {
         std::fprintf(stderr, "could not make the pictured file\n");
         return 1;
     }
