@@ -768,6 +768,8 @@ public:
     void folderChanged();
 
     // ---- ui/AppBrowserViews.cpp (seams until the grid and header issues) ----
+    // browser.albums made afresh from the visible tracks, for the view kind
+    // and the sort mode; reloads nothing.
     void rebuildAlbums();
     void reloadAlbumGrid();
     void updateHeader();
@@ -811,12 +813,19 @@ public:
     void qualityChanged(const QString& path);
     void coverChanged(const QString& albumKey);
 
-    // ---- ui/AppCovers.cpp (seam until the cover art) -----------------------
+    // ---- ui/AppCovers.cpp ----------------------------------------------------
     // normalizedSearch(album) + "|" + normalizedSearch(artist).
     static QString albumKey(const Track& track);
-    // The album's cover, delivered to `done` on the main thread (a null image
-    // when there is none); a cached cover before the call returns.
+    // The album's cover, from the memory cache, the covers folder or the
+    // picture embedded in its first track. `done` is called once on the main
+    // thread with it (a null image when there is none): before the call
+    // returns when the cover is cached, later otherwise.
     void albumCover(const AlbumItem& item, std::function<void(const QImage&)> done);
+    // Any tile's cover: an album's as albumCover, an artist's or a genre's the
+    // mosaic of its first four albums. Same calling rules.
+    void groupCover(const AlbumItem& item, std::function<void(const QImage&)> done);
+    // "covers" in the data folder.
+    QString coverFolder() const;
     // "Quavelark.png" of the resources folder; null when it is missing.
     static QImage defaultCover();
 
