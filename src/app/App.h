@@ -171,6 +171,8 @@ struct AppSeams {
     // toolPath("ffmpeg"); called on the main thread.
     std::function<QString()> loudnessProgram;
     // Stands in for the quality analysis of a file; runs on a pool thread.
+    // Stands in for the cover service of the page header (groupCover).
+    std::function<void(const AlbumItem& item, std::function<void(const QImage&)> done)> groupCover;
     std::function<std::optional<ScanResult>(const QString& path)> analyzeScan;
 };
 
@@ -602,6 +604,9 @@ public:
     // track; none when the queue runs empty.
     std::optional<Track> popRadio();
     void smartChanged();
+    // Stores the smart list (also under "smartMode") and selects it in the
+    // pop-up; does not refilter.
+    void setSmart(int n);
     // The tracks of the given list that belong to the active smart list.
     std::vector<Track> smartFilter(const std::vector<Track>& tracks) const;
     // The listening actions of the sidebar and the tool row: the whole list
@@ -643,7 +648,6 @@ public:
     // window base, transport bar, top bar, sidebar, page; then it brings the
     // fresh window into step with the restored state.
     void buildMainUI();
-    void viewModeChanged();
 
     // ---- ui/AppNowPlayingLabels.cpp -------------------------------------------
     // While the now-playing window is on screen, copies the transport bar's
@@ -666,8 +670,8 @@ public:
     // gestures, side buttons, swipes) and its transport keys.
     void installPointerMonitor();
     void installKeyMonitor();
-    // One step back or forward in the browser's history; nothing at its end.
-    // Seams until the navigation history.
+    // One step back or forward in the browser's history; nothing at its end
+    // (ui/AppNavigation.cpp).
     void navBack();
     void navForward();
 
@@ -710,8 +714,6 @@ public:
     // 36 high; a click runs sidebarClicked(tag). Appended to
     // views.sidebarButtons.
     SidebarButton* sideButton(const QString& icon, const QString& label, int tag);
-    // The sidebar's action, by the clicked entry's tag.
-    void sidebarClicked(int tag);
     // A sidebar section heading: the text as given, 11 pt semibold, dim.
     static QLabel* section(const QString& text);
     // One settings-menu action item (nothing without a menu).
@@ -767,17 +769,41 @@ public:
     // The folder pop-up's action.
     void folderChanged();
 
-    // ---- ui/AppBrowserViews.cpp (seams until the grid and header issues) ----
+    // ---- ui/AppBrowserViews.cpp (the grid reload is a seam until the grid issue) ----
     // browser.albums made afresh from the visible tracks, for the view kind
     // and the sort mode; reloads nothing.
     void rebuildAlbums();
     void reloadAlbumGrid();
+    // Shows the page header for a smart list or a cell filter (title,
+    // subtitle, cover) and always refreshes the count label.
     void updateHeader();
+
+    // ---- ui/AppViewModes.cpp ---------------------------------------------------
+    // The view tabs' action (also run by the tab entries of the sidebar).
+    void viewModeChanged();
+    // A sidebar entry, by its tag: a tab, a smart list or a listening action.
+    void sidebarClicked(int tag);
     // The view tabs, the highlighted sidebar entry and the tools button's
     // title brought into step with the current view.
     void syncTabs();
+    // Shows the table or the grid for browser.viewKind, then tabs, header
+    // and, in a grid, the tiles.
+    void applyViewMode();
+    // No folder, search, cell filter or smart list; neither refilters nor
+    // records history.
+    void resetFilters();
+    // The track list, without a history entry.
+    void showListView();
+
+    // ---- ui/AppNavigation.cpp -----------------------------------------------
+    // The live browser as a history entry.
+    NavState currentNav() const;
     // Records the current view as a history entry; refreshes the arrows.
     void pushNav();
+    // Restores an entry (records nothing), refiltering once.
+    void applyNav(const NavState& entry);
+    // White arrows where a step is possible, dim ones at the ends.
+    void updateNavButtons();
     // Builds the tile grid and the letter bar in `host` beside the table and
     // shows the one that suits the view.
     void setupAlbumView(QWidget* host, QWidget* tableScroll);

@@ -1,16 +1,20 @@
 // ---- browser: the views a filter pass refreshes besides the table ----
 //
-// rebuildAlbums groups the visible tracks into tiles (ui/AlbumGrouping.h).
-// Seams: the tile grid and the page header are built by their own issues
-// (album grid; page header). Until then a pass has no grid to reload and no
-// header or count label to refresh; these calls keep the pass's order of work
-// in place for them.
-// syncTabs and pushNav come with the navigation history, view modes, tabs,
-// sidebar highlight and page header; until then the window build's calls of
-// them change nothing.
+// rebuildAlbums groups the visible tracks into tiles (ui/AlbumGrouping.h);
+// updateHeader fills the page header and the count label (texts from
+// ui/ViewRules.h).
+// Seam: the tile grid is built by the album grid issue; until then a pass has
+// no grid to reload, and reloadAlbumGrid keeps the pass's order of work in
+// place for it.
 #include "app/App.h"
 
 #include "ui/AlbumGrouping.h"
+#include "ui/ViewRules.h"
+#include "ui/l10n/L10n.h"
+
+#include <QLabel>
+#include <QPixmap>
+#include <QPointer>
 
 namespace ql {
 
@@ -24,8 +28,47 @@ void App::rebuildAlbums() {
     browser.albums = groupTracks(input);
 }
 void App::reloadAlbumGrid() {}
-void App::updateHeader() {}
-void App::syncTabs() {}
-void App::pushNav() {}
+
+void App::updateHeader() {
+    const std::optional<CellFilter>& cell = browser.cellFilter;
+    const int smart = listening.smartMode;
+    const bool page = isPage(smart, cell.has_value());
+    if (views.pageHeader)
+        views.pageHeader->setHidden(!page);
+
+    const PageTitle title = pageTitle(browser.viewKind, smart, cell);
+    views.pageTitle->setText(title.fixed ? L10n::tr(title.text) : title.text);
+    const std::vector<Track>& tracks = browser.filtered;
+    const QString n = QString::number(tracks.size());
+    const bool albumPage = cell && cell->key == QLatin1String("album");
+    const QString prefix =
+        albumPage && !tracks.empty() ? artistPrefix({tracks.front().artist}) : QString();
+    views.pageSub->setText(prefix + L10n::tr(n + QStringLiteral("곡")));
+
+    if (page && !tracks.empty() && views.pageCover) {
+        AlbumItem item;
+        item.key = QStringLiteral("hdr:") + title.text + QLatin1Char(':') + n;
+        item.title = title.text;
+        item.tracks = tracks;
+        item.kind = albumPage ? QStringLiteral("album") : QStringLiteral("artist");
+        // Only the answer for the page asked last may land: a slow cover of
+        // an earlier page must not replace this one's.
+        browser.headerCoverKey = item.key;
+        QPointer<App> self(this);
+        auto done = [self, key = item.key](const QImage& image) {
+            if (self && !image.isNull() && self->browser.headerCoverKey == key)
+                self->views.pageCover->setPixmap(QPixmap::fromImage(image));
+        };
+        if (seams.groupCover)
+            seams.groupCover(item, done);
+        else
+            groupCover(item, done);
+    }
+
+    // The translation pass turns the count into English when it runs.
+    if (views.countLabel)
+        views.countLabel->setText(
+            countLabelText(browser.viewKind, browser.albums.size(), tracks.size()));
+}
 
 } // namespace ql

@@ -41,7 +41,4 @@ void App::installKeyMonitor() {
     monitorOf(*this)->watchKeys();
 }
 
-void App::navBack() {}
-void App::navForward() {}
-
 } // namespace ql

@@ -6,8 +6,6 @@
 // transport bar (ui/AppTransportBar.cpp), the top bar (here), the sidebar and
 // the page (ui/AppWindowPage.cpp); then the calls that bring the fresh window
 // into step with the restored state.
-//
-// Seam: the view tabs' action does nothing yet; it comes with the view modes.
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
@@ -264,7 +262,5 @@ void App::buildTopBar() {
     barHost->setLayout(bar);
     column->insertWidget(0, barHost);
 }
-
-void App::viewModeChanged() {}
 
 } // namespace ql

@@ -6,7 +6,7 @@
 //
 // Seams: the tile grid and letter bar (setupAlbumView, sortChanged,
 // gridChanged) come with the album grid issue, until then the grid host holds
-// the table alone; the tools panel (buildExtras) comes with its own issue.
+// the table and an empty place for them; the tools panel (buildExtras) comes with its own issue.
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
@@ -23,6 +23,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPointer>
+#include <QScrollArea>
 #include <QSlider>
 
 namespace ql {
@@ -205,11 +206,22 @@ void App::finishWindowBuild() {
     startMeterTimer();
 }
 
-// Until the tile grid exists the host shows the table alone.
+// Until the tile grid exists the host keeps an empty place for it and for
+// its letter bar; applyViewMode shows the table or that place.
 void App::setupAlbumView(QWidget* host, QWidget* tableScroll) {
     auto* layout = new QVBoxLayout(host);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tableScroll);
+    auto* grid = new QScrollArea;
+    grid->setFrameShape(QFrame::NoFrame);
+    grid->setObjectName(QStringLiteral("albumScroll"));
+    layout->addWidget(grid);
+    views.albumScroll = grid;
+    views.letterBar = new QWidget(host);
+    views.letterBar->setObjectName(QStringLiteral("letterBar"));
+    // Hidden until a view change shows them: the launch keeps the table.
+    grid->hide();
+    views.letterBar->hide();
 }
 
 void App::sortChanged() {}

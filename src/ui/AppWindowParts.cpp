@@ -1,8 +1,4 @@
 // ---- window: building blocks (pills, sidebar entries, headings, menu items) ----
-//
-// Seam: sidebarClicked does nothing yet; what each entry switches to (view
-// tabs, smart lists, the three listening actions) comes with the view-mode,
-// tab and sidebar issue.
 #include "app/App.h"
 
 #include "ui/SidebarButton.h"
@@ -43,8 +39,6 @@ SidebarButton* App::sideButton(const QString& icon, const QString& label, int ta
     views.sidebarButtons.push_back(button);
     return button;
 }
-
-void App::sidebarClicked(int) {}
 
 QLabel* App::section(const QString& text) {
     auto* label = new QLabel(text);

@@ -49,6 +49,8 @@ struct BrowserState {
     std::vector<NavState> navStack;
     int navIndex = -1;
     bool navApplying = false;
+    // The page header's last cover key: only its answer may land.
+    QString headerCoverKey;
 
     // Covers by tile key, as the cover service delivers them.
     CoverCache coverCache;

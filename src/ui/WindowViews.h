@@ -62,10 +62,12 @@ struct WindowViews {
     QWidget* pageHeader = nullptr; // cover, title and subtitle; hidden at first
     QLabel* pageCover = nullptr;   // 112 x 112
     QComboBox* sortPopup = nullptr; // tile order: "정렬: 가수", "정렬: 앨범명", "정렬: 최근 추가"
-    QLabel* countLabel = nullptr;  // the visible track count of the tool row
-    QSlider* gridSlider = nullptr; // tile size, 110 … 240
-    QWidget* gridHost = nullptr;   // holds the table and the tile grid
-    QWidget* extrasView = nullptr; // the tools panel ("toolsOpen")
+    QLabel* countLabel = nullptr;   // the visible track count of the tool row
+    QSlider* gridSlider = nullptr;  // tile size, 110 … 240
+    QWidget* gridHost = nullptr;    // holds the table and the tile grid
+    QWidget* albumScroll = nullptr; // the tile grid's place in the grid host
+    QWidget* letterBar = nullptr;   // the album grid's letter bar
+    QWidget* extrasView = nullptr;  // the tools panel ("toolsOpen")
 
     // Deletes the fixed controls no window has taken (at App's end).
     void deleteUnplaced();
