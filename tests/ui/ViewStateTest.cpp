@@ -286,6 +286,7 @@ private slots:
             QImage red(300, 300, QImage::Format_RGB32);
             red.fill(Qt::red);
             b.answers.back()(red);
+            QTest::qWait(100);
             app.window->grab().save(qEnvironmentVariable("QL_HEADER_SHOT"));
         }
     }
