@@ -1,3 +1,4 @@
+// Guards against: opened files lost on intake, and a wrong or missing cover.
 // File intake on a launched window and the simulated device, files named for
 // what support/fake_import.py answers; the transport bar's cover with the real
 // ffmpeg on FLAC files with and without an embedded 1000 × 1000 picture.

@@ -209,6 +209,8 @@ const std::vector<StepCase>& stepCases() {
          {1, 2, 3}, 3, 0,    {}, false, {}, next, 1, 0, {}, {3}},
         {"previous on the first row plays the last",
          {1, 2, 3}, 1, 0,    {}, false, {}, previous, 3, 0, {}, {1}},
+        {"next from a track not in the list plays the first",
+         {1, 2}, 3, 0,       {}, false, {}, next, 1, 0, {}, {3}},
         {"previous from a track not in the list plays the last",
          {1, 2}, 3, 0,       {}, false, {}, previous, 2, 0, {}, {3}},
         {"the radio queue feeds next with an empty list",

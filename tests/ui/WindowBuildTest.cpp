@@ -1,3 +1,4 @@
+// Guards against: a window built with missing, misplaced or untranslated parts.
 // The window as the launch builds it: gear menu, geometry of the top bar,
 // sidebar and page, the calls that end the build, the menu bar and the
 // language switch. Built in its own folder: the gear menu's rows make a
@@ -67,10 +68,8 @@ struct Measure {
 };
 
 const std::vector<Measure> kGeometry{
-    {"top bar height", 1280, 54, false},
-    {"search field least", 1180, 80, true},
-    {"sidebar width", 1280, 196, false},
-    {"sidebar button height", 1280, 36, false},
+    {"top bar height", 1280, 54, false},   {"search field least", 1180, 80, true},
+    {"sidebar width", 1280, 196, false},   {"sidebar button height", 1280, 36, false},
     {"grid host height", 1180, 180, true},
 };
 } // namespace
