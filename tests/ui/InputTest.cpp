@@ -12,6 +12,7 @@
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "StoredSettings.h"
+#include "TestHome.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 
@@ -287,5 +288,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(InputTest)
+QL_TEST_MAIN(InputTest)
 #include "InputTest.moc"

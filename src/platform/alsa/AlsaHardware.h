@@ -17,9 +17,11 @@
 // PCM for a moment (snd_pcm_hw_params_test_*), and kept for the device's life;
 // while we hold the PCM ourselves the kept answer is used, and without one the
 // question fails. Until the device has been asked, it reports 48 kHz and a
-// physical format of unknown depth (bits 0) in stereo. On "default" the rate
-// and format are fixed (48 kHz, 32-bit float stereo, the sound server
-// converts): its sets fail and its lists hold that one entry.
+// physical format of unknown depth (bits 0) in stereo. On "default" the
+// format is fixed (32-bit float stereo, the sound server converts) and the
+// rate is the one our stream opened at (48 kHz before): the engine opens it
+// at the rate of the track that starts it, so the server converts at most
+// once. Its sets fail and its lists hold that one entry.
 //
 // Volume: the card's main simple-mixer element, "Master", else "PCM", else the
 // first with a playback volume (on "default": the default control's). Element
@@ -37,18 +39,19 @@
 // kUnknownOwner; else kNoOwner. setExclusiveOwner(id, our pid) asks the card's
 // reservation holder (a sound server) to give it up, then opens the PCM and
 // keeps it open; setExclusiveOwner(id, kNoOwner) closes it and gives the
-// reservation back (and fails while our engine's stream, which onReleaseStream
-// did not close, still holds it). A busy PCM fails at once (the open never
-// blocks).
+// reservation back, and fails while our engine's stream holds the device: a
+// give-back (which every pause makes) never closes the stream we play on. A
+// busy PCM fails at once (the open never blocks).
 //
 // The output sink tells this object what it opened (noteStreamOpened /
 // noteStreamClosed). After a successful rate or format set the controller
 // asks the engine to reopen the device's stream, so a set takes effect at
-// once. Seams left for the exclusive-mode work: taking over the PCM a claim
-// holds instead of opening it again (heldPcm), onStreamChanged (not needed
-// while the controller makes that call). onReleaseStream closes our engine's
-// stream on demand when nothing plays on it, so a sound server's request for
-// the card is granted while we are paused or idle and refused while we play.
+// once (onStreamChanged is there for a backend that must be told instead).
+// A claim's PCM is never handed to the engine (heldPcm only tells whether a
+// claim holds one): the player takes no device in this design, so the engine
+// always opens its own. onReleaseStream closes our engine's stream on demand
+// when nothing plays on it, so a sound server's request for the card is
+// granted while we are paused or idle and refused while we play.
 //
 // Thread: main thread only. Implemented in AlsaHardware.cpp (devices, rates,
 // formats), AlsaHardwareVolume.cpp and AlsaHardwareClaims.cpp (exclusive use,
@@ -115,6 +118,9 @@ public:
 
     // True when "default" opened at construction and is listed.
     bool hasDefaultDevice() const { return m_defaultOpens; }
+    // True for "default": shared through the sound server, it takes a stream
+    // at any rate.
+    bool isSharedDevice(DeviceId id) const;
     // The start-up test: some listed device opens, or is busy with another
     // program (a real card that can be claimed). Opens each device for a moment.
     bool anyDeviceUsable();
@@ -139,7 +145,7 @@ public:
     // claim still uses).
     void endStream(DeviceId id);
 
-    // ---- seams for the output sink ----
+    // ---- the output sink's side ----
     // The PCM a claim holds open for the device (0 when none).
     PcmHold heldPcm(DeviceId id) const;
     // The stream our engine opened on the device, or closed.
@@ -171,6 +177,7 @@ private:
         std::optional<double> rate;
         std::optional<PcmFormat> format;
         int openChannels = 0; // > 0 while our engine's stream is open
+        int channels = 0;     // chosen through setPhysicalFormat; 0: stereo where taken
         std::optional<PcmCaps> caps;
         PcmHold hold = 0;
         bool reserved = false;

@@ -2,6 +2,7 @@
 
 #include "platform/audio/CodecReader.h"
 #include "platform/audio/FlacTail.h"
+#include "platform/audio/MpegLength.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -142,6 +143,22 @@ AudioFile::Opened AudioFile::open(const QString& path) {
         sf_close(f);
         r.error = describe(path, QStringLiteral("it declares no usable audio stream."));
         return r;
+    }
+    if ((sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
+        // Without a length header libsndfile's length is a guess from the
+        // first frame's bit rate, and it stops reading there: a stream whose
+        // frames say otherwise cannot be played whole through it.
+        const auto counted = mpegLengthOfFile(path);
+        if (counted && !counted->hasLengthHeader &&
+            std::abs(double(counted->frames - sf.frames)) > 0.01 * double(counted->frames)) {
+            sf_close(f);
+            r.error = describe(path, QStringLiteral("the MP3 has no length header, and its "
+                                                    "frames (%1 s) disagree with the length "
+                                                    "its decoder assumes (%2 s).")
+                                         .arg(double(counted->frames) / sf.samplerate, 0, 'f', 1)
+                                         .arg(double(sf.frames) / sf.samplerate, 0, 'f', 1));
+            return r;
+        }
     }
     std::unique_ptr<AudioFile> file(new AudioFile);
     file->m_file = f;
