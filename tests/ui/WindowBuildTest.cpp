@@ -68,8 +68,10 @@ struct Measure {
 };
 
 const std::vector<Measure> kGeometry{
-    {"top bar height", 1280, 54, false},   {"search field least", 1180, 80, true},
-    {"sidebar width", 1280, 196, false},   {"sidebar button height", 1280, 36, false},
+    {"top bar height", 1280, 54, false},
+    {"search field least", 1180, 80, true},
+    {"sidebar width", 1280, 196, false},
+    {"sidebar button height", 1280, 36, false},
     {"grid host height", 1180, 180, true},
 };
 } // namespace
