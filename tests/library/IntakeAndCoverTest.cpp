@@ -1,3 +1,4 @@
+// Guards against: opened files lost on intake, and a wrong or missing cover.
 // File intake on a launched window and the simulated device, files named for
 // what support/fake_import.py answers; the transport bar's cover and the cover
 // service of tiles and rows (covers folder, mosaics) with the real ffmpeg on
