@@ -151,8 +151,9 @@ void App::receive(const QByteArray& data) {
         library.pending = false;
         if (line->tooLong)
             continue;
-        if (const Library* reply = library.replies.read(line->bytes))
-            handleReply(*reply);
+        CatalogWorker& work = catalogWork();
+        work.follow(library.rows, library.catalogGeneration);
+        work.line(line->bytes.toByteArray());
     }
 }
 
