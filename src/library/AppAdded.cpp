@@ -8,8 +8,8 @@
 #include "library/QualityLabel.h"
 #include "ui/StatusLabel.h"
 
-#include <QFile>
 #include <QCoreApplication>
+#include <QFile>
 #include <QPointer>
 #include <QThreadPool>
 

@@ -146,6 +146,10 @@ void App::backendEnded() {
 }
 
 void App::receive(const QByteArray& data) {
+    // A reply's array comes back from the worker to be filled again.
+    if (library.buffer.pendingBytes() == 0)
+        if (std::optional<QByteArray> spare = catalogWork().recycled())
+            library.buffer.reuse(std::move(*spare));
     library.buffer.append(data);
     while (const std::optional<FramedLine> line = library.buffer.next()) {
         library.pending = false;
@@ -153,7 +157,7 @@ void App::receive(const QByteArray& data) {
             continue;
         CatalogWorker& work = catalogWork();
         work.follow(library.rows, library.catalogGeneration);
-        work.line(line->bytes.toByteArray());
+        work.line(library.buffer.take(*line));
     }
 }
 

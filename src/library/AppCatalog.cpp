@@ -51,8 +51,12 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
         // thousand tracks take longer to free than a frame lasts.
         work.retire(std::exchange(library.rows, std::move(update.tracks)));
         library.catalogGeneration = update.toGeneration;
-        if (update.memo)
-            work.retire(std::exchange(browser.searchMemo, std::move(*update.memo)));
+    }
+    if (update.memo)
+        work.retire(std::exchange(browser.searchMemo, std::move(*update.memo)));
+    if (update.spare) {
+        work.retire(std::exchange(library.spare, std::move(update.spare)));
+        library.spareGeneration = update.toGeneration;
     }
     if (update.restored) {
         showFolders(*update.folders, true);

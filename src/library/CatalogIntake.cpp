@@ -39,14 +39,34 @@ void CatalogIntake::adopt(CatalogUpdate& update, const std::vector<Track>& track
     m_generation = nextCatalogGeneration();
     update.toGeneration = m_generation;
     update.taken = true;
-    m_memo.fit(tracks.size());
-    for (std::size_t i = 0; i < tracks.size(); ++i)
-        m_memo.at(i, tracks[i]);
-    m_memo.arena();
-    update.memo = m_memo;
+    CatalogUpdate folded = fold();
+    update.memo = std::move(folded.memo);
+    update.spare = std::move(folded.spare);
 }
 
-std::optional<CatalogUpdate> CatalogIntake::take(QByteArrayView line) {
+std::optional<CatalogUpdate> CatalogIntake::spare(quint64 generation) const {
+    if (generation != m_generation)
+        return std::nullopt;
+    CatalogUpdate update;
+    update.fromGeneration = update.toGeneration = m_generation;
+    update.spare = *m_shown;
+    return update;
+}
+
+CatalogUpdate CatalogIntake::fold() {
+    const std::vector<Track>& rows = *m_shown;
+    m_memo.fit(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        m_memo.at(i, rows[i]);
+    m_memo.arena();
+    CatalogUpdate update;
+    update.fromGeneration = update.toGeneration = m_generation;
+    update.memo = m_memo;
+    update.spare = rows;
+    return update;
+}
+
+std::optional<CatalogUpdate> CatalogIntake::take(QByteArray& line) {
     const Library* reply = m_reader.read(line);
     if (!reply)
         return std::nullopt;

@@ -48,6 +48,10 @@ struct CatalogUpdate {
     std::optional<SearchMemo> memo;
     // When the catalog changed: its folders in the pop-up's order.
     std::optional<std::vector<FolderEntry>> folders;
+    // A second copy of the catalog (of `toGeneration`) made on the worker: a
+    // filter pass moves the visible tracks out of it instead of copying each
+    // one on the main thread.
+    std::optional<std::vector<Track>> spare;
 };
 
 // How a write of the catalog cache ended.
@@ -66,10 +70,15 @@ public:
     // The same without a copy: `shown` must outlive the next take().
     void follow(const std::vector<Track>& shown, quint64 generation);
     // The update one reply line makes; none when the line does not decode.
-    std::optional<CatalogUpdate> take(QByteArrayView line);
+    // `line` then holds an array the caller may fill again (see ReplyReader).
+    std::optional<CatalogUpdate> take(QByteArray& line);
     // The cache file's catalog, taken as the shown one; none when the file is
     // missing, damaged or empty (the shown catalog is then kept).
     std::optional<CatalogUpdate> restore(const QString& path);
+    // A spare copy of the shown catalog, when it is still `generation`.
+    std::optional<CatalogUpdate> spare(quint64 generation) const;
+    // The search texts of the shown catalog (after a rebase).
+    CatalogUpdate fold();
 
     // The shown catalog, shared with whoever writes it out.
     const std::shared_ptr<const std::vector<Track>>& shown() const { return m_shown; }

@@ -58,8 +58,23 @@ void CatalogWorker::deliver(std::optional<CatalogUpdate> update) {
 }
 
 void CatalogWorker::line(QByteArray bytes) {
-    post(Job::Reply,
-         [this, bytes = std::move(bytes)](CatalogIntake& intake) { deliver(intake.take(bytes)); });
+    post(Job::Reply, [this, bytes = std::move(bytes)](CatalogIntake& intake) mutable {
+        std::optional<CatalogUpdate> update = intake.take(bytes);
+        // The array goes back to the main thread's framer, which fills it
+        // with the next reply without growing a new one page by page.
+        {
+            std::lock_guard lock(m_lock);
+            m_recycled = std::move(bytes);
+        }
+        deliver(std::move(update));
+    });
+}
+
+std::optional<QByteArray> CatalogWorker::recycled() {
+    std::lock_guard lock(m_lock);
+    if (m_recycled.isNull())
+        return std::nullopt;
+    return std::exchange(m_recycled, QByteArray());
 }
 
 void CatalogWorker::restore(const QString& path) {
@@ -67,9 +82,16 @@ void CatalogWorker::restore(const QString& path) {
 }
 
 void CatalogWorker::rebase(std::vector<Track> rows, quint64 generation) {
-    post(Job::Other, [rows = std::move(rows), generation](CatalogIntake& intake) mutable {
+    post(Job::Other, [this, rows = std::move(rows), generation](CatalogIntake& intake) mutable {
         intake.rebase(std::move(rows), generation);
+        deliver(intake.fold());
     });
+}
+
+void CatalogWorker::spare(quint64 generation) {
+    if (m_threaded)
+        post(Job::Other,
+             [this, generation](CatalogIntake& intake) { deliver(intake.spare(generation)); });
 }
 
 void CatalogWorker::follow(const std::vector<Track>& rows, quint64 generation) {

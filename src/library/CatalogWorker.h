@@ -49,10 +49,16 @@ public:
 
     // One complete reply line.
     void line(QByteArray bytes);
+    // An array a reply line came in, free to be filled again; none yet.
+    std::optional<QByteArray> recycled();
     // Reads the cache file; delivers an update only when it holds a catalog.
     void restore(const QString& path);
-    // The window shows `rows` (changed by the main thread itself).
+    // The window shows `rows` (changed by the main thread itself); delivers
+    // their search texts and a spare copy.
     void rebase(std::vector<Track> rows, quint64 generation);
+    // Asks for a spare copy of the catalog of `generation` (see
+    // CatalogUpdate::spare); only with threads.
+    void spare(quint64 generation);
     // Without threads: compare the next line with `rows` as they are now.
     void follow(const std::vector<Track>& rows, quint64 generation);
     // Writes the shown catalog of `generation` to `store`'s cache file. A
@@ -103,6 +109,7 @@ private:
     std::optional<Write> m_write; // the newest write not yet started
     bool m_writing = false;
     bool m_stop = false;
+    QByteArray m_recycled;
     std::thread m_intakeThread;
     std::thread m_writerThread;
 };

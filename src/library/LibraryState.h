@@ -87,6 +87,10 @@ struct LibraryState {
     // The generation of `rows` as the catalog worker knows it (CatalogIntake.h):
     // an update made against another one is dropped.
     quint64 catalogGeneration = 0;
+    // A copy of `rows` the worker made for the next filter pass to move its
+    // tracks from, with the generation it copies.
+    std::optional<std::vector<Track>> spare;
+    quint64 spareGeneration = 0;
     // The last reply taken repeated the one before byte for byte, so it was
     // not decoded again.
     struct {

@@ -76,11 +76,34 @@ void prefetchTexts(const Track& t) {
         __builtin_prefetch(reinterpret_cast<const char*>(s->constData()) - sizeof(QArrayData), 1);
 }
 
-// The tracks of `rows` at `order`, in that order.
-std::vector<Track> tracksAt(const std::vector<Track>& rows, const std::vector<std::size_t>& order) {
+bool sameData(const QString& a, const QString& b) {
+    return a.constData() == b.constData() && a.size() == b.size();
+}
+
+// The very same value: every text shares its data.
+bool sameTrack(const Track& a, const Track& b) {
+    return a.id == b.id && a.duration == b.duration && sameData(a.path, b.path) &&
+           sameData(a.title, b.title) && sameData(a.artist, b.artist) &&
+           sameData(a.album, b.album) && sameData(a.art, b.art);
+}
+
+// The tracks of `rows` at `order`, in that order. Each index appears once.
+std::vector<Track> tracksAt(const std::vector<Track>& rows, const std::vector<std::size_t>& order,
+                            std::vector<Track>* spare = nullptr) {
     constexpr std::size_t kAhead = 8;
     std::vector<Track> out;
     out.reserve(order.size());
+    if (spare && spare->size() == rows.size()) {
+        // A move takes no count of a text; a copy bumps five, each far away.
+        for (const std::size_t i : order) {
+            Track& t = (*spare)[i];
+            if (sameTrack(t, rows[i]))
+                out.push_back(std::move(t));
+            else
+                out.push_back(rows[i]);
+        }
+        return out;
+    }
     for (std::size_t k = 0; k < order.size(); ++k) {
         if (k + kAhead < order.size())
             prefetchTexts(rows[order[k + kAhead]]);
@@ -99,7 +122,7 @@ FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::s
         return r;
     }
     if (!in.shuffled) {
-        r.filtered = tracksAt(rows, matched);
+        r.filtered = tracksAt(rows, matched, in.spare);
         return r;
     }
 
@@ -121,7 +144,7 @@ FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::s
     order.reserve(r.orderedIDs.size());
     for (const qint64 id : r.orderedIDs)
         order.push_back(byId.at(id));
-    r.filtered = tracksAt(rows, order);
+    r.filtered = tracksAt(rows, order, in.spare);
     return r;
 }
 

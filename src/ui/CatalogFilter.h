@@ -65,6 +65,11 @@ struct OrderInput {
     // The ids of the visible list before this pass; read only when a new
     // shuffle order is made.
     std::function<TrackIds()> shownIDs;
+    // A copy of the rows, element for element, made on another thread: a
+    // visible track that is still the very same value as its row (same
+    // texts, not just equal ones) is moved out of it instead of copied. Null:
+    // every visible track is copied from the rows.
+    std::vector<Track>* spare = nullptr;
 };
 
 struct FilterResult {
