@@ -52,8 +52,11 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
         work.retire(std::exchange(library.rows, std::move(update.tracks)));
         library.catalogGeneration = update.toGeneration;
     }
-    if (update.memo)
+    if (update.memo) {
         work.retire(std::exchange(browser.searchMemo, std::move(*update.memo)));
+        library.memoGeneration = update.toGeneration;
+        library.distinctIds = update.distinctIds;
+    }
     if (update.spare) {
         work.retire(std::exchange(library.spare, std::move(update.spare)));
         library.spareGeneration = update.toGeneration;

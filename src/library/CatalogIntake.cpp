@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <atomic>
+#include <unordered_set>
 
 namespace ql {
 
@@ -41,6 +42,7 @@ void CatalogIntake::adopt(CatalogUpdate& update, const std::vector<Track>& track
     update.taken = true;
     CatalogUpdate folded = fold();
     update.memo = std::move(folded.memo);
+    update.distinctIds = folded.distinctIds;
     update.spare = std::move(folded.spare);
 }
 
@@ -63,6 +65,11 @@ CatalogUpdate CatalogIntake::fold() {
     update.fromGeneration = update.toGeneration = m_generation;
     update.memo = m_memo;
     update.spare = rows;
+    std::unordered_set<qint64> ids;
+    ids.reserve(rows.size());
+    update.distinctIds = true;
+    for (const Track& t : rows)
+        update.distinctIds = ids.insert(t.id).second && update.distinctIds;
     return update;
 }
 

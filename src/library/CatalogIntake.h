@@ -46,6 +46,7 @@ struct CatalogUpdate {
     std::vector<Track> tracks; // the new catalog, when taken
     // When taken: each row's search text, made from `tracks`.
     std::optional<SearchMemo> memo;
+    bool distinctIds = false; // with the memo: no id appears twice
     // When the catalog changed: its folders in the pop-up's order.
     std::optional<std::vector<FolderEntry>> folders;
     // A second copy of the catalog (of `toGeneration`) made on the worker: a

@@ -91,6 +91,10 @@ struct LibraryState {
     // tracks from, with the generation it copies.
     std::optional<std::vector<Track>> spare;
     quint64 spareGeneration = 0;
+    // The generation the browser's search memo was filled from by the
+    // worker, and whether that catalog's ids are all distinct.
+    quint64 memoGeneration = 0;
+    bool distinctIds = false;
     // The last reply taken repeated the one before byte for byte, so it was
     // not decoded again.
     struct {

@@ -84,6 +84,13 @@ void App::filter(bool resetOrder) {
         work.threaded() && library.spare && library.spareGeneration == library.catalogGeneration;
     if (spare)
         order.spare = &*library.spare;
+    // Its search memo, when it filled it from this very catalog, is taken
+    // without checking every row again.
+    if (work.threaded() && library.memoGeneration == library.catalogGeneration) {
+        match.memoCurrent = true;
+        order.distinctIds = library.distinctIds;
+        order.spareCurrent = true;
+    }
 
     FilterResult result = runCatalogFilter(library.rows, match, order, browser.searchMemo,
                                            *QRandomGenerator::global());

@@ -33,11 +33,16 @@ std::vector<std::size_t> matchedRows(const std::vector<Track>& rows, const Match
     const bool bySearch = !query.isEmpty();
     const std::size_t n = rows.size();
 
-    memo.fit(n);
+    const bool current = in.memoCurrent && memo.size() == n && memo.complete();
+    if (!current)
+        memo.fit(n);
     std::vector<char> inFolder;
     if (byFolder)
         inFolder.assign(n, 0);
-    if (byFolder || bySearch) {
+    if (current && byFolder) {
+        for (std::size_t i = 0; i < n; ++i)
+            inFolder[i] = memo.entry(i).folder == in.selectedFolder;
+    } else if (byFolder || bySearch) {
         for (std::size_t i = 0; i < n; ++i) {
             const SearchMemo::Entry& e = memo.at(i, rows[i]);
             if (byFolder)
@@ -89,12 +94,17 @@ bool sameTrack(const Track& a, const Track& b) {
 
 // The tracks of `rows` at `order`, in that order. Each index appears once.
 std::vector<Track> tracksAt(const std::vector<Track>& rows, const std::vector<std::size_t>& order,
-                            std::vector<Track>* spare = nullptr) {
+                            std::vector<Track>* spare = nullptr, bool spareCurrent = false) {
     constexpr std::size_t kAhead = 8;
     std::vector<Track> out;
     out.reserve(order.size());
     if (spare && spare->size() == rows.size()) {
         // A move takes no count of a text; a copy bumps five, each far away.
+        if (spareCurrent) {
+            for (const std::size_t i : order)
+                out.push_back(std::move((*spare)[i]));
+            return out;
+        }
         for (const std::size_t i : order) {
             Track& t = (*spare)[i];
             if (sameTrack(t, rows[i]))
@@ -122,7 +132,31 @@ FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::s
         return r;
     }
     if (!in.shuffled) {
-        r.filtered = tracksAt(rows, matched, in.spare);
+        r.filtered = tracksAt(rows, matched, in.spare, in.spareCurrent);
+        return r;
+    }
+
+    if (in.distinctIds && (in.resetOrder || in.orderedIDs.empty())) {
+        // Every matched row has an id of its own: the rows themselves are
+        // shuffled, with the very steps newOrder takes on their ids.
+        std::vector<std::size_t> order = matched;
+        const TrackIds shown = in.shownIDs ? in.shownIDs() : TrackIds{};
+        const auto idsOf = [&rows](const std::vector<std::size_t>& at) {
+            TrackIds ids;
+            ids.reserve(at.size());
+            for (const std::size_t i : at)
+                ids.push_back(rows[i].id);
+            return ids;
+        };
+        shuffleRows(order, rng);
+        r.orderedIDs = idsOf(order);
+        if (order.size() >= 2) {
+            while (r.orderedIDs == shown) {
+                shuffleRows(order, rng);
+                r.orderedIDs = idsOf(order);
+            }
+        }
+        r.filtered = tracksAt(rows, order, in.spare, in.spareCurrent);
         return r;
     }
 
@@ -144,7 +178,7 @@ FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::s
     order.reserve(r.orderedIDs.size());
     for (const qint64 id : r.orderedIDs)
         order.push_back(byId.at(id));
-    r.filtered = tracksAt(rows, order, in.spare);
+    r.filtered = tracksAt(rows, order, in.spare, in.spareCurrent);
     return r;
 }
 

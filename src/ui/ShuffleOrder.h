@@ -23,6 +23,10 @@ TrackIds trackIds(const std::vector<Track>& tracks);
 // The ids in a uniformly random order.
 void shuffleIds(TrackIds& ids, QRandomGenerator& rng);
 
+// Row indices in a random order, by the same steps as shuffleIds: the same
+// generator state permutes a list of rows exactly as it would their ids.
+void shuffleRows(std::vector<std::size_t>& rows, QRandomGenerator& rng);
+
 // The ids once each, first occurrence kept, in their order.
 TrackIds uniqueIds(const TrackIds& ids);
 
