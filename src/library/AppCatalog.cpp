@@ -21,6 +21,7 @@
 #include "ui/l10n/L10n.h"
 
 #include <QLabel>
+#include <QLineEdit>
 
 #include <utility>
 
@@ -62,8 +63,14 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
         library.spareGeneration = update.toGeneration;
     }
     if (update.restored) {
-        showFolders(*update.folders, true);
-        filter(false);
+        // The cache's rows are shown as soon as they are decoded, unless a
+        // search or a folder needs their texts, which come next.
+        const bool needsTexts =
+            !search->text().trimmed().isEmpty() || !browser.selectedFolder.isEmpty();
+        if (update.folders)
+            showFolders(*update.folders, true);
+        if (update.taken ? !needsTexts : needsTexts)
+            filter(false);
         return;
     }
     if (update.hasTracks) {

@@ -55,6 +55,14 @@ std::optional<CatalogUpdate> CatalogIntake::spare(quint64 generation) const {
     return update;
 }
 
+CatalogUpdate CatalogIntake::restoreTexts() {
+    CatalogUpdate update = fold();
+    update.restored = true;
+    update.spare.reset();
+    update.folders = folderList(*m_shown);
+    return update;
+}
+
 CatalogUpdate CatalogIntake::fold() {
     const std::vector<Track>& rows = *m_shown;
     m_memo.fit(rows.size());
@@ -118,8 +126,13 @@ std::optional<CatalogUpdate> CatalogIntake::restore(const QString& path) {
     update.hasTracks = true;
     update.comparison = {.changed = true, .identical = false};
     update.tracks = std::move(*tracks);
-    adopt(update, update.tracks);
-    update.folders = folderList(update.tracks);
+    // The rows go out first, with a spare copy but without their search
+    // texts and folders: those follow in restoreTexts().
+    m_shown = std::make_shared<const std::vector<Track>>(update.tracks);
+    m_generation = nextCatalogGeneration();
+    update.toGeneration = m_generation;
+    update.taken = true;
+    update.spare = update.tracks;
     return update;
 }
 

@@ -41,7 +41,7 @@ struct CatalogUpdate {
     bool scanning = false;
     std::optional<QString> error;
     CatalogComparison comparison;
-    bool restored = false;     // read from the cache file, not a reply
+    bool restored = false;     // read from the cache file (rows, then texts and folders)
     bool taken = false;        // `tracks` replaces the catalog
     std::vector<Track> tracks; // the new catalog, when taken
     // When taken: each row's search text, made from `tracks`.
@@ -74,12 +74,16 @@ public:
     // `line` then holds an array the caller may fill again (see ReplyReader).
     std::optional<CatalogUpdate> take(QByteArray& line);
     // The cache file's catalog, taken as the shown one; none when the file is
-    // missing, damaged or empty (the shown catalog is then kept).
+    // missing, damaged or empty (the shown catalog is then kept). The rows
+    // come alone, so the window can show them at once; restoreTexts() then
+    // gives their search texts and folders.
     std::optional<CatalogUpdate> restore(const QString& path);
     // A spare copy of the shown catalog, when it is still `generation`.
     std::optional<CatalogUpdate> spare(quint64 generation) const;
     // The search texts of the shown catalog (after a rebase).
     CatalogUpdate fold();
+    // The search texts and the folders of the catalog restore() read.
+    CatalogUpdate restoreTexts();
 
     // The shown catalog, shared with whoever writes it out.
     const std::shared_ptr<const std::vector<Track>>& shown() const { return m_shown; }

@@ -78,7 +78,13 @@ std::optional<QByteArray> CatalogWorker::recycled() {
 }
 
 void CatalogWorker::restore(const QString& path) {
-    post(Job::Other, [this, path](CatalogIntake& intake) { deliver(intake.restore(path)); });
+    post(Job::Other, [this, path](CatalogIntake& intake) {
+        std::optional<CatalogUpdate> rows = intake.restore(path);
+        if (!rows)
+            return;
+        deliver(std::move(rows));
+        deliver(intake.restoreTexts());
+    });
 }
 
 void CatalogWorker::rebase(std::vector<Track> rows, quint64 generation) {

@@ -34,7 +34,7 @@ std::vector<std::size_t> matchedRows(const std::vector<Track>& rows, const Match
     const std::size_t n = rows.size();
 
     const bool current = in.memoCurrent && memo.size() == n && memo.complete();
-    if (!current)
+    if (!current && (byFolder || bySearch))
         memo.fit(n);
     std::vector<char> inFolder;
     if (byFolder)
