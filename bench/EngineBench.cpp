@@ -8,6 +8,10 @@
 //  - CPU time while playing 30 s at speed 1.25 (time-stretch with the pitch
 //    kept) on the real-time clock, against the same at speed 1.0: the ratio
 //    is what the speed pop-up costs;
+//  - CPU time while playing 30 s of a 44.1 kHz stereo file on a 48 kHz
+//    stream (rate conversion), and of a 5.1 file on a stereo stream
+//    (downmix), each against the plain path in the same run (goal: ≤ 2 % of
+//    a core each);
 //  - on a real-time device with a card's 200 ms buffer: the feeder thread's
 //    wake-ups per second of steady playback (goal ≤ 25) and the process's
 //    CPU share, and the time from a seek to the first heard frame of the new
@@ -45,9 +49,10 @@ QTemporaryDir& workDir() {
     return dir;
 }
 
-QString makeFlac(const QString& name, int rate, int subformat, double seconds) {
+QString makeFlac(const QString& name, int rate, int subformat, double seconds, int channels = 2) {
     const QString path = workDir().path() + "/" + name;
-    if (!QFile::exists(path) && !ql::bench::writeMusicFlac(path, rate, subformat, seconds))
+    if (!QFile::exists(path) &&
+        !ql::bench::writeMusicFlac(path, rate, subformat, seconds, channels))
         return {};
     return path;
 }
@@ -136,9 +141,9 @@ struct CpuUse {
 };
 
 // Plays `path` for 30 s on the real-time clock at `speed` (rate control off
-// at 1.0, as the player runs then).
-CpuUse cpuWhilePlaying30s(const QString& path, float speed) {
-    Platform p = platformAt(SimClock::RealTime, physical(44100, 16, false, 2));
+// at 1.0, as the player runs then), on a 16-bit stereo device at `deviceRate`.
+CpuUse cpuWhilePlaying30s(const QString& path, float speed, double deviceRate = 44100) {
+    Platform p = platformAt(SimClock::RealTime, physical(deviceRate, 16, false, 2));
     auto opened = AudioPlayer::open(*p.outputs, path);
     if (!opened.player)
         return {};
@@ -182,6 +187,26 @@ void BM_RealTime30s_Speed125_VsSpeed100(benchmark::State& state) {
         state.counters["cpu_1.0_s"] = plain.cpu;
         state.counters["core_percent_1.25"] = 100.0 * fast.cpu / fast.wall;
         state.counters["ratio"] = fast.cpu / plain.cpu;
+    }
+}
+
+void BM_RealTime30s_ConvertedAndDownmixed_VsPlain(benchmark::State& state) {
+    const QString plainPath = makeFlac("one-minute-44k16.flac", 44100, SF_FORMAT_PCM_16, 60);
+    const QString surround = makeFlac("one-minute-44k16-5.1.flac", 44100, SF_FORMAT_PCM_16, 60, 6);
+    for (auto _ : state) {
+        const CpuUse converted = cpuWhilePlaying30s(plainPath, 1.0f, 48000);
+        const CpuUse downmixed = cpuWhilePlaying30s(surround, 1.0f);
+        const CpuUse plain = cpuWhilePlaying30s(plainPath, 1.0f);
+        if (converted.cpu < 0 || downmixed.cpu < 0 || plain.cpu < 0) {
+            state.SkipWithError("playback failed");
+            return;
+        }
+        state.SetIterationTime(converted.cpu + downmixed.cpu);
+        state.counters["core_percent_44k_on_48k"] = 100.0 * converted.cpu / converted.wall;
+        state.counters["core_percent_5.1_on_stereo"] = 100.0 * downmixed.cpu / downmixed.wall;
+        state.counters["core_percent_plain"] = 100.0 * plain.cpu / plain.wall;
+        state.counters["ratio_converted"] = converted.cpu / plain.cpu;
+        state.counters["ratio_downmixed"] = downmixed.cpu / plain.cpu;
     }
 }
 
@@ -266,6 +291,10 @@ BENCHMARK(BM_Flac96k24_To48k_UntimedVsFfmpegSoxr)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RealTime30s_CpuShare)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RealTime30s_ConvertedAndDownmixed_VsPlain)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RealTime30s_Speed125_VsSpeed100)
     ->UseManualTime()
     ->Iterations(1)

@@ -13,12 +13,12 @@
 #include "playback/DecodeCommand.h"
 
 #include "BenchHome.h"
+#include "QuietRun.h"
 #include "RatioReporter.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -37,14 +37,7 @@ std::optional<QString> rockChain() {
     return fxChain(state, false);
 }
 
-bool run(const QString& program, const QStringList& arguments) {
-    QProcess p;
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.setStandardOutputFile(QProcess::nullDevice());
-    p.setStandardErrorFile(QProcess::nullDevice());
-    p.start(program, arguments);
-    return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
+using bench::runQuietly;
 
 void BM_RenderFXBlocking(benchmark::State& state) {
     RenderSnapshot snapshot;
@@ -66,7 +59,7 @@ void BM_FfmpegSameArguments(benchmark::State& state) {
     const QString out = renderOutputPath(QDir::tempPath(), QUuid::createUuid());
     const QStringList arguments = renderArguments(g_file, rockChain(), out, QDir::currentPath());
     for (auto _ : state)
-        if (!run(toolPath(QStringLiteral("ffmpeg")), arguments))
+        if (!runQuietly(toolPath(QStringLiteral("ffmpeg")), arguments))
             return state.SkipWithError("ffmpeg failed");
     QFile::remove(out);
 }
@@ -80,7 +73,7 @@ void BM_ProbeAudio(benchmark::State& state) {
 void BM_FfprobeBare(benchmark::State& state) {
     const QStringList arguments = probeArguments(ffmpegInput(g_file, QDir::currentPath()));
     for (auto _ : state)
-        if (!run(toolPath(QStringLiteral("ffprobe")), arguments))
+        if (!runQuietly(toolPath(QStringLiteral("ffprobe")), arguments))
             return state.SkipWithError("ffprobe failed");
 }
 
@@ -97,9 +90,9 @@ int main(int argc, char** argv) {
     qputenv("TMPDIR", QFile::encodeName(temp.path()));
     QCoreApplication application(argc, argv);
     g_file = QDir(temp.path()).filePath(QStringLiteral("five-minutes.flac"));
-    if (!run(toolPath(QStringLiteral("ffmpeg")),
-             {"-v", "error", "-y", "-f", "lavfi", "-i", "anoisesrc=d=300:c=pink:r=44100", "-ac",
-              "2", "-c:a", "flac", g_file})) {
+    if (!runQuietly(toolPath(QStringLiteral("ffmpeg")),
+                    {"-v", "error", "-y", "-f", "lavfi", "-i", "anoisesrc=d=300:c=pink:r=44100",
+                     "-ac", "2", "-c:a", "flac", g_file})) {
         std::fprintf(stderr, "cannot make the 5-minute FLAC file with ffmpeg\n");
         return 1;
     }

@@ -1,12 +1,55 @@
 // ---- analysis: the transport bar's waveform ----
 //
-// Seam for the waveform work: the cached peaks, the empty waveform shown at
-// once and the peaks computed in the background come with it. Until then a
-// new track leaves the waveform view as it is.
+// Each track start shows the cached peaks at once, or the flat line at once
+// and the peaks once computed on the global pool. A result is cached whatever
+// plays by then, but shown only while its file is still the current track's
+// (compared by path: coming back to the same track still shows it). There is
+// no in-flight marker: a track started twice before its first result computes
+// twice, and the later result replaces the earlier.
 #include "app/App.h"
+
+#include "analysis/ComputeWaveform.h"
+#include "analysis/WaveformView.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThreadPool>
 
 namespace ql {
 
-void App::loadWaveform(const Track&) {}
+namespace {
+// Below every user-facing job on the global pool.
+constexpr int kWaveformPriority = -1;
+} // namespace
+
+void App::loadWaveform(const Track& track) {
+    if (const auto cached = waveCache.constFind(track.path); cached != waveCache.cend()) {
+        wave->setPeaks(*cached);
+        return;
+    }
+    wave->setPeaks({});
+    WaveformOptions options;
+    options.program = probeTool(QStringLiteral("ffmpeg"));
+    options.duration = track.duration;
+    options.registry = children;
+    QThreadPool::globalInstance()->start(
+        [app = QPointer<App>(this), path = track.path, options] {
+            const WavePeaks peaks = computeWaveform(path, options);
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [app, path, peaks] {
+                    if (app)
+                        app->waveformComputed(path, peaks);
+                },
+                Qt::QueuedConnection);
+        },
+        kWaveformPriority);
+}
+
+void App::waveformComputed(const QString& path, const WavePeaks& peaks) {
+    storeWaveform(waveCache, path, peaks);
+    if (playback.current && playback.current->path == path)
+        wave->setPeaks(peaks);
+}
 
 } // namespace ql

@@ -1,33 +1,59 @@
-// The waveform seek view: shows the current track's waveform with the play
-// position and reports the user's seeks through `onSeek`.
+// The waveform seek view: the current track's peaks as a row of thin bars
+// (2 wide at a pitch of 3, centred on the middle line, at least 4 % of the
+// usable height), the played part in the accent colour; a click or drag
+// moves the shown position, and the release reports it once through
+// `onSeek`. Without peaks it draws one flat 2-px line.
 //
-// Seam: only the callback and the shown position. The peaks, the drawing and
-// the click-and-drag that calls `onSeek` come with the waveform work.
+// setProgress() follows playback: it is ignored while the user drags, and
+// repaints only when the position moves by more than 0.0005, since it is
+// called 20 times a second. Every assignment of peaks repaints and takes a
+// new version number (unique across views), so a mirror can tell whether it
+// still shows the same peaks without comparing them.
+//
+// Main thread only.
 #pragma once
+
+#include "analysis/WaveformPeaks.h"
 
 #include <QWidget>
 
-#include <algorithm>
-#include <cmath>
 #include <functional>
 
 namespace ql {
 
 class WaveformView final : public QWidget {
 public:
-    explicit WaveformView(QWidget* parent = nullptr) : QWidget(parent) {}
+    explicit WaveformView(QWidget* parent = nullptr);
 
     // Given the chosen position as a fraction of the track's length.
     std::function<void(double)> onSeek;
 
+    const WavePeaks& peaks() const { return m_peaks; }
+    void setPeaks(WavePeaks peaks);
+    // Shows the other view's peaks, under its version.
+    void copyPeaks(const WaveformView& other);
+    quint64 peaksVersion() const { return m_version; }
+
     // The shown play position as a fraction, clamped to 0 … 1.
-    void setProgress(double fraction) {
-        m_progress = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
-    }
+    void setProgress(double fraction);
     double progress() const { return m_progress; }
+    bool isDragging() const { return m_dragging; }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void move(const QMouseEvent& event);
+
+    WavePeaks m_peaks;
+    quint64 m_version = 0;
     double m_progress = 0;
+    bool m_dragging = false;
 };
 
 } // namespace ql

@@ -2,6 +2,7 @@
 #include "app/App.h"
 
 #include "analysis/AudioScanPanel.h"
+#include "analysis/LevelMeter.h"
 #include "analysis/WaveformView.h"
 #include "downloader/FlacFetcher.h"
 #include "effects/FXPanel.h"
@@ -15,6 +16,7 @@
 #include "ui/SymbolButton.h"
 #include "ui/TabBar.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -65,6 +67,7 @@ App::App(platform::Platform& platform)
     clock = new QLabel(QStringLiteral("0:00 / 0:00"));
     art = new ClickImageView;
     wave = new WaveformView;
+    meter = new LevelMeter;
     smartPicker = new QComboBox;
     makeBrowserControls();
     makeWindowViews();
@@ -112,8 +115,10 @@ App::~App() {
     }
     // Controls belong to the window once the window build placed them.
     for (QWidget* w : std::initializer_list<QWidget*>{
-             status, seek, clock, art, wave, smartPicker, search, folderPicker, volDB, dacLabel,
-             repeatBtn, devicePopup, ratePopup, abButton, sleepPopup})
+             status,      seek,      clock,        art,         wave,     meter,
+             smartPicker, search,    folderPicker, volDB,       dacLabel, repeatBtn,
+             devicePopup, ratePopup, abButton,     sleepPopup,  maxBox,   bitBox,
+             gaplessBox,  rateBox,   crossfadeBox, levelingBox, upPopup})
         if (w && !w->parent())
             delete w;
     views.deleteUnplaced();

@@ -9,7 +9,9 @@
 // Thread: main thread only. Background work returns through queued calls.
 #pragma once
 
+#include "analysis/ScanVerdict.h"
 #include "analysis/StreamFacts.h"
+#include "analysis/WaveformPeaks.h"
 #include "app/CoreState.h"
 #include "app/Records.h"
 #include "effects/FXRender.h"
@@ -31,6 +33,7 @@
 
 class QAction;
 class QBoxLayout;
+class QCheckBox;
 class QComboBox;
 class QFileDialog;
 class QImage;
@@ -51,6 +54,7 @@ namespace ql {
 
 namespace platform {
 class AudioPlayer;
+class PluginHost;
 struct Platform;
 } // namespace platform
 
@@ -61,6 +65,7 @@ class ClickImageView;
 class FXPanel;
 class FlacFetcher;
 class InputMonitor;
+class LevelMeter;
 class LyricsPanel;
 class NowPlayingWindow;
 class SeekSlider;
@@ -164,6 +169,8 @@ struct AppSeams {
     // The program the loudness measurement runs in place of
     // toolPath("ffmpeg"); called on the main thread.
     std::function<QString()> loudnessProgram;
+    // Stands in for the quality analysis of a file; runs on a pool thread.
+    std::function<std::optional<ScanResult>(const QString& path)> analyzeScan;
 };
 
 class App final : public QObject {
@@ -307,10 +314,22 @@ public:
     void clearNowPlaying();
 
     // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
-    // The lock icon, polled every 2 s.
-    void updateLockIcon();
     // While the signal-path panel is shown: refreshes it with the report.
     void refreshSignalPanel();
+
+    // ---- playback/AppModes.cpp -------------------------------------------------
+    // The upsampling pop-up's action: stores "upMode", renders again.
+    void upChanged();
+    // The mode boxes' action (and the lock's): reads every box, keeps maximum
+    // quality and bit-perfect apart, stores the modes and brings the player,
+    // volume, controls and render into line.
+    void playbackModeToggled();
+    // The effects bypass and the controls the two exclusive modes govern.
+    void applyBitState();
+    // The lock button's action: flips bit-perfect.
+    void toggleBitFromLock();
+    // The lock icon, polled every 2 s.
+    void updateLockIcon();
 
     // ---- playback/AppRateMatch.cpp -------------------------------------------
     // The standard rates the device takes, in standard order; empty when its
@@ -560,11 +579,16 @@ public:
     // main thread (dropped when App is gone). Prefetches run below plays.
     void queueRender(const RenderSnapshot& snapshot, bool prefetch,
                      std::function<void(const RenderResult&)> done);
-    // The upsampling target for a source rate under the mode in force (seam
-    // until the upsampling work: none).
+    // The upsampling target for a source rate under the mode in force; none
+    // without an output device.
     std::optional<double> upsampleTarget(double rate) const;
     // The source rate of a track: from `rateCache`, or probed once (3 s).
     double trackRate(const Track& track) const;
+    // Loads the plug-in host on the render queue at launch; the main thread
+    // takes it, and fills the panel's list, when it is ready.
+    void discoverPlugins();
+    // The plug-in host (editing instances); none until discovery ends.
+    std::shared_ptr<platform::PluginHost> pluginHost;
     // The running child programs (renders, probes); the quit ends them.
     std::shared_ptr<platform::ChildRegistry> children = std::make_shared<platform::ChildRegistry>();
     // The stream facts of a file, blocking (seam: AppSeams::probeAudio).
@@ -621,6 +645,10 @@ public:
     // fresh window into step with the restored state.
     void buildMainUI();
     void viewModeChanged();
+
+    // ---- ui/AppNowPlayingLabels.cpp -------------------------------------------
+    // While the now-playing window is on screen, copies the transport bar's
+    // now-playing state into it; nothing while it is hidden.
     void updateNowPlaying();
     // The elapsed and remaining time labels, from the current player.
     void refreshTimes();
@@ -649,9 +677,28 @@ public:
     // background probe of the track's file has answered.
     void updateInfoLabels(const Track& track);
 
-    // ---- analysis/AppWaveform.cpp (seam until the waveform) ------------------
-    // Shows the track's waveform in the transport bar's waveform view.
+    // ---- analysis/AppWaveform.cpp --------------------------------------------
+    // Shows the track's waveform in the transport bar's waveform view: the
+    // cached peaks at once, else the flat line at once and the peaks computed
+    // in the background, shown if the track is still current then.
     void loadWaveform(const Track& track);
+    // A finished computation for `path`, on the main thread.
+    void waveformComputed(const QString& path, const WavePeaks& peaks);
+    // Computed peaks per file, for this run only (see storeWaveform()).
+    QHash<QString, WavePeaks> waveCache;
+
+    // ---- analysis/AppMeter.cpp ------------------------------------------------
+    // The 50 ms tick: while a player plays, the level meter from its metering,
+    // then the lyrics highlight, the A-B loop, the time labels and both
+    // waveforms' progress, in that order; otherwise the meter only falls.
+    void meterTick();
+    // Starts the repeating meter timer, once.
+    void startMeterTimer();
+
+    // ---- analysis/AppAudioScan.cpp ------------------------------------------
+    // The quality analysis of the selected row's track, else of the playing
+    // one, in the analysis window; without either, a status message.
+    void showAudioScan();
 
     // ---- ui/AppWindowParts.cpp ---------------------------------------------
     // Building blocks of the main window.
@@ -797,6 +844,8 @@ public:
     QLabel* clock = nullptr;          // "0:00 / 0:00"
     ClickImageView* art = nullptr;    // the cover in the transport bar
     WaveformView* wave = nullptr;     // the transport bar's waveform
+    LevelMeter* meter = nullptr;      // the level meter of the tools panel
+    QTimer* meterTimer = nullptr;     // runs meterTick() every 50 ms once started
     QComboBox* smartPicker = nullptr; // the smart-list pop-up
     // The search field (text from "librarySearch") and the folder pop-up
     // ("모든 폴더" until the folder list is first built).
@@ -813,7 +862,16 @@ public:
     std::unique_ptr<QMenu> deviceMenu;
     // Playback controls of the tools panel (playback/AppTransport.cpp), made
     // empty with App; the tools panel gives them their items and titles.
-    QComboBox* ratePopup = nullptr;  // the speed list, index 3 = 1x
+    QComboBox* ratePopup = nullptr; // the speed list, index 3 = 1x
+    // The playback mode boxes (playback/AppModes.cpp), checked from the
+    // settings at launch, and the upsampling pop-up (index = mode 0…2).
+    QCheckBox* maxBox = nullptr;
+    QCheckBox* bitBox = nullptr;
+    QCheckBox* gaplessBox = nullptr;
+    QCheckBox* rateBox = nullptr;
+    QCheckBox* crossfadeBox = nullptr;
+    QCheckBox* levelingBox = nullptr;
+    QComboBox* upPopup = nullptr;
     QPushButton* abButton = nullptr; // the A-B loop, "A-B 반복" while idle
     // The sleep timer; its text is the face the countdown rewrites.
     QToolButton* sleepPopup = nullptr;
@@ -850,8 +908,8 @@ private:
     void makeBrowserControls();
     // playback/AppOutputChoice.cpp: the volume and output controls.
     void makeOutputControls();
-    // playback/AppTransport.cpp: the speed pop-up, the A-B button and the seek
-    // slider's action.
+    // playback/AppTransport.cpp: the speed pop-up, the mode boxes, the A-B
+    // button and the seek slider's action.
     void makePlaybackControls();
     // ui/AppWindow.cpp: the window's fixed controls, and the stretches of the
     // window build.

@@ -100,6 +100,7 @@ void App::applicationDidFinishLaunching() {
     restoreCatalog();
     step("startBackend");
     startBackend();
+    discoverPlugins();
     step("registerRemote");
     registerRemote();
     step("registerVolumeKeys");

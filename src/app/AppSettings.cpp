@@ -21,6 +21,7 @@
 #include "ui/ClickImageView.h"
 #include "ui/TabBar.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QPointer>
 
@@ -85,6 +86,12 @@ void App::loadExtras() {
 
     listening.crossfadeOn = defaults.boolean(keys::kCrossfade);
     listening.levelingOn = defaults.boolean(keys::kLeveling);
+    maxBox->setChecked(playback.maxQuality);
+    bitBox->setChecked(playback.bitPerfect);
+    gaplessBox->setChecked(playback.gaplessOn);
+    rateBox->setChecked(playback.rateMatchOn);
+    crossfadeBox->setChecked(listening.crossfadeOn);
+    levelingBox->setChecked(listening.levelingOn);
 
     QPointer<App> self(this);
     wave->onSeek = [self](double fraction) {

@@ -8,14 +8,16 @@
 // render, then the cache entry or the playback engine; whoever lets go of it
 // without passing it on deletes it.
 //
-// Seams until the upsampling work: upsampleTarget() gives no target (unless a
-// test stands in through AppSeams::upsampleTarget), so upsampling alone never
-// sends a track through the effects road yet.
+// Upsampling alone sends a track down the effects road when its source rate
+// has a target among the device's rates (upsampleTarget, RateMatch.h); the
+// source rate is probed once per path and kept for the run (trackRate).
 #include "app/App.h"
 
 #include "analysis/ProbeAudio.h"
 #include "effects/FXPanel.h"
 #include "library/ToolPaths.h"
+#include "platform/PluginHost.h"
+#include "playback/RateMatch.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
@@ -152,6 +154,22 @@ void App::queueRender(const RenderSnapshot& snapshot, bool prefetch,
                 app, [done, result] { done(result); }, Qt::QueuedConnection);
         },
         prefetch ? kPrefetchPriority : kPlayPriority);
+}
+
+void App::discoverPlugins() {
+    // Ahead of any render: a render queued meanwhile waits the short while.
+    renderQueue->start(
+        [app = this] {
+            std::shared_ptr<platform::PluginHost> host = platform::makePluginHost();
+            QMetaObject::invokeMethod(
+                app,
+                [app, host] {
+                    app->pluginHost = host;
+                    app->fxPanel->installed = host->installedEffects();
+                },
+                Qt::QueuedConnection);
+        },
+        kPlayPriority + 1);
 }
 
 void App::prefetchFX(const Track& track) {

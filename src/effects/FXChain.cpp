@@ -1,5 +1,6 @@
 #include "effects/FXChain.h"
 
+#include "effects/PluginCatalog.h"
 #include "playback/RateText.h"
 
 #include <algorithm>
@@ -14,12 +15,7 @@ QString dB0(double value) {
 
 // FNV-1a over the bytes, as a signed 64-bit number.
 qint64 stateHash(const QByteArray& bytes) {
-    quint64 h = 14695981039346656037ull;
-    for (const char c : bytes) {
-        h ^= quint8(c);
-        h *= 1099511628211ull;
-    }
-    return qint64(h);
+    return qint64(fnv1a64(bytes));
 }
 
 bool isActive(const FXState& state, bool bypass) {

@@ -17,6 +17,7 @@
 #include "app/JSONStore.h"
 #include "effects/FXEdit.h"
 #include "effects/FXState.h"
+#include "effects/PluginCatalog.h"
 
 #include <array>
 #include <functional>
@@ -31,6 +32,9 @@ public:
 
     FXState state;
     bool bypass = false;
+    // The plug-ins the slot pop-ups offer, in order (the plug-in host's
+    // installedEffects()); empty until discovery at launch hands them over.
+    std::vector<OfferedEffect> installed;
     // Called after every saved change.
     std::function<void()> onChange;
 

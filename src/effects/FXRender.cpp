@@ -1,9 +1,15 @@
 #include "effects/FXRender.h"
 
+#include "app/JsonCodec.h"
+#include "effects/UpsampleFile.h"
+#include "platform/lv2/Lv2Render.h"
 #include "playback/DecodeCommand.h"
 #include "playback/InFlightFiles.h"
+#include "playback/RateMatch.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QRegularExpression>
 #include <QUuid>
 
 #include <sndfile.h>
@@ -49,18 +55,53 @@ RenderStages RenderStages::standard() {
     return {&ql::renderAU, &ql::upsampleTarget, &ql::upsampleCAF};
 }
 
-std::optional<RenderNote> renderAU(const QString&, const QString&,
-                                   const std::vector<PluginSlot>& plugins) {
-    return RenderNote{2, QStringLiteral("플러그인을 불러오지 못했습니다: "),
-                      plugins.empty() ? QString() : plugins.front().name};
+QString pluginRendererPath() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/quavelark-lv2render");
 }
 
-std::optional<double> upsampleTarget(double, int, const std::vector<double>&) {
+std::optional<RenderNote> renderAU(const QString& input, const QString& output,
+                                   const std::vector<PluginSlot>& plugins, const PluginRun& r) {
+    const RenderNote failed{3, QStringLiteral("오프라인 렌더링 오류"), {}, {}};
+    const std::optional<QByteArray> json = JsonCodec<std::vector<PluginSlot>>::encode(plugins);
+    if (!json)
+        return failed;
+    platform::ChildOptions options;
+    options.timeoutMs = r.limitMs;
+    options.registry = r.children;
+    options.input = *json;
+    options.firstLineMs = r.loadLimitMs;
+    options.keepStderr = true;
+    const platform::ChildRun run = platform::runChild(r.program, {input, output}, options);
+
+    const auto notLoaded = [&](qsizetype index, const QString& after) -> std::optional<RenderNote> {
+        if (index < 0 || std::size_t(index) >= plugins.size())
+            return failed;
+        return RenderNote{2, QStringLiteral("플러그인을 불러오지 못했습니다: "),
+                          plugins[index].name, after};
+    };
+    // The last of the matching lines, as (index, rest of the line).
+    const auto lastLine = [](const QByteArray& text, const QRegularExpression& pattern) {
+        std::pair<qsizetype, QString> found{-1, {}};
+        for (const QByteArray& l : text.split('\n'))
+            if (const QRegularExpressionMatch m = pattern.match(QString::fromUtf8(l)); m.hasMatch())
+                found = {m.captured(1).toLongLong(), m.captured(2)};
+        return found;
+    };
+    if (run.noFirstLine) {
+        static const QRegularExpression loading(QStringLiteral("^loading (\\d+)()$"));
+        return notLoaded(lastLine(run.err, loading).first, {});
+    }
+    if (run.finished() && !run.crashed && run.exitCode == platform::kRenderSlotFailed) {
+        static const QRegularExpression slot(QStringLiteral("^slot (\\d+): (.*)$"));
+        const auto [index, reason] = lastLine(run.out, slot);
+        return notLoaded(index,
+                         reason == QLatin1String(platform::kChannelLayoutReason)
+                             ? QStringLiteral(" (이 플러그인의 채널 구성은 지원하지 않습니다)")
+                             : QString());
+    }
+    if (!run.succeeded())
+        return failed;
     return std::nullopt;
-}
-
-std::optional<RenderNote> upsampleCAF(const QString&, const QString&, double) {
-    return RenderNote{4, QStringLiteral("업샘플링 변환기를 만들 수 없습니다."), {}};
 }
 
 RenderResult renderFXBlocking(const RenderSnapshot& s) {
@@ -97,7 +138,12 @@ RenderResult renderFXBlocking(const RenderSnapshot& s) {
         current = *output;
     };
     if (!s.plugins.empty() && s.stages.renderAU)
-        stage([&](const QString& out) { return s.stages.renderAU(current, out, s.plugins); });
+        stage([&](const QString& out) {
+            const PluginRun run{
+                s.pluginRenderer.isEmpty() ? pluginRendererPath() : s.pluginRenderer, s.children,
+                platform::wholeFileLimitMs(s.duration), kPluginLoadLimitMs};
+            return s.stages.renderAU(current, out, s.plugins, run);
+        });
     if (s.upMode > 0 && s.stages.upsampleTarget && s.stages.upsampleCAF) {
         if (const std::optional<double> rate = fileRate(current))
             if (const std::optional<double> target =

@@ -8,7 +8,8 @@
 //       writes 32-bit float PCM into "Quavelark-fx-<UUID>.caf";
 //   F2  the plug-ins render F1 offline (renderAU);
 //   F3  the result is upsampled to the target rate for its own rate, read
-//       with libsndfile (upsampleTarget, upsampleCAF).
+//       with libsndfile (upsampleTarget in playback/RateMatch.h, upsampleCAF
+//       in effects/UpsampleFile.h).
 // Only a failed ffmpeg run fails the render. A later stage that fails is
 // dropped and its output deleted; the render goes on with the stage before,
 // and the result names the first dropped stage's error, so the play road does
@@ -16,11 +17,13 @@
 // `inFlight` from the moment it is chosen until it is deleted or handed back,
 // so the quit deletes whatever a render leaves; deletions ignore errors.
 //
-// Seams, filled by later work:
-// - renderAU: the LV2 plug-in host and its offline renderer; until then it
-//   fails with code 2 ("couldn't load the plug-in") naming the first slot.
-// - upsampleTarget and upsampleCAF: the upsampling work; until then no source
-//   rate has a target, so the third stage never runs.
+// The plug-in stage runs the program quavelark-lv2render (beside the
+// player's executable) through the child runner, the slots as JSON on its
+// standard input, so a plug-in that crashes or hangs ends only that program.
+// No "loaded" line within 15 s: killed, code 2 naming the slot it was
+// loading; exit 2: code 2 naming the slot it reports (with the reason when
+// the channel layout does not fit); exit 3, a crash, a failed start or no
+// end within the whole-file limit: code 3.
 //
 // Thread: renderFXBlocking blocks a render job's thread, never the main one.
 #pragma once
@@ -40,10 +43,25 @@ namespace ql {
 
 class InFlightFiles;
 
+// How long the plug-in render program may take to load every plug-in.
+inline constexpr int kPluginLoadLimitMs = 15'000;
+
+// What the plug-in stage needs besides its files.
+struct PluginRun {
+    QString program; // the plug-in render program
+    std::shared_ptr<platform::ChildRegistry> children;
+    int limitMs = platform::kProbeLimitMs; // the whole run
+    int loadLimitMs = kPluginLoadLimitMs;  // until "loaded"
+};
+
+// The plug-in render program beside the running executable.
+QString pluginRendererPath();
+
 struct RenderStages {
     // Renders `input` through the plug-ins into `output`; an error, or none.
     std::function<std::optional<RenderNote>(const QString& input, const QString& output,
-                                            const std::vector<PluginSlot>& plugins)>
+                                            const std::vector<PluginSlot>& plugins,
+                                            const PluginRun& run)>
         renderAU;
     // The upsampling target for a source rate (Hz) under `mode` with the
     // device's rates, or none.
@@ -54,16 +72,13 @@ struct RenderStages {
                                             double rate)>
         upsampleCAF;
 
-    // The program's own stages (the seams above until their work lands).
+    // The program's own stages.
     static RenderStages standard();
 };
 
-// The plug-in stage's seam: fails with code 2 naming the first slot.
+// The plug-in stage: the active slots' plug-ins over `input` into `output`.
 std::optional<RenderNote> renderAU(const QString& input, const QString& output,
-                                   const std::vector<PluginSlot>& plugins);
-// The upsampling seams: no target for any rate; a conversion that fails.
-std::optional<double> upsampleTarget(double rate, int mode, const std::vector<double>& rates);
-std::optional<RenderNote> upsampleCAF(const QString& input, const QString& output, double rate);
+                                   const std::vector<PluginSlot>& plugins, const PluginRun& run);
 
 struct RenderSnapshot {
     QString path;
@@ -72,9 +87,10 @@ struct RenderSnapshot {
     std::vector<PluginSlot> plugins;
     int upMode = 0;
     std::vector<double> deviceRates;
-    QString ffmpeg;     // the program of the first stage
-    QString tempDir;    // where the stages write
-    QString currentDir; // against which a relative track path is read
+    QString ffmpeg;         // the program of the first stage
+    QString pluginRenderer; // of the plug-in stage; empty: pluginRendererPath()
+    QString tempDir;        // where the stages write
+    QString currentDir;     // against which a relative track path is read
     std::shared_ptr<platform::ChildRegistry> children;
     std::shared_ptr<InFlightFiles> inFlight; // none: files are not registered
     RenderStages stages = RenderStages::standard();

@@ -92,5 +92,7 @@ void writeJson(JsonWriter& w, const FXState& s) {
 }
 
 template struct JsonCodec<FXState>;
+// The active slots handed to the plug-in render program.
+template struct JsonCodec<std::vector<PluginSlot>>;
 
 } // namespace ql

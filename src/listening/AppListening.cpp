@@ -1,23 +1,42 @@
 // ---- listening: now-playing window, favourites, smart lists, radio queue ----
 //
-// Seams for the smart-listening issues: the now-playing window, the
-// favourites store writer and marks, and the smart-list filter are not built
-// yet, so showing the window, toggling a favourite, refreshing the favourite
-// marks and choosing a smart list do nothing. The guest DJ's refill of the
-// radio queue (when fewer than two ids are left) comes with the guest DJ;
-// until then popRadio() only takes what the queue holds. The listening
-// actions (whole list, shuffle, favourites, hi-res, random album) come with
-// the smart lists and listen modes; the tools panel with its own issue, until
-// then an empty panel.
+// Seams for the smart-listening issues: the favourites store writer and
+// marks, and the smart-list filter are not built yet, so toggling a
+// favourite, refreshing the favourite marks and choosing a smart list do
+// nothing. The now-playing window shows and hides (its looks come later). The guest DJ's refill of
+// the radio queue (when fewer than two ids are left) comes with the guest DJ; until then popRadio()
+// only takes what the queue holds. The listening actions (whole list, shuffle, favourites, hi-res,
+// random album) come with the smart lists and listen modes; the tools panel with its own issue,
+// until then an empty panel.
 #include "app/App.h"
 
+#include "listening/NowPlayingWindow.h"
+
+#include <QGuiApplication>
+#include <QScreen>
 #include <QWidget>
 
 #include <algorithm>
 
 namespace ql {
 
-void App::showNowPlaying() {}
+void App::showNowPlaying() {
+    QWidget* w = nowPlaying->window.get();
+    if (nowPlaying->visible()) {
+        w->hide();
+    } else {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            w->adjustSize();
+            QRect frame = w->frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            w->move(frame.topLeft());
+        }
+        w->show();
+        w->raise();
+        w->activateWindow();
+    }
+    updateNowPlaying();
+}
 void App::toggleFavorite() {}
 void App::updateFavButton() {}
 void App::smartChanged() {}

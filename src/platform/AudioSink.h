@@ -8,10 +8,10 @@
 // them, so what is queued when the stream is dropped or closed is never
 // heard, and a paused stream keeps its queue and its clock stands still.
 //
-// Threads: open(), close(), release() and drain() are called by the engine's
-// owner while the feeder thread is not running; write(), report(), pause(),
-// drop(), start() and wait() by the feeder thread (or by the owner while the
-// feeder is not running). So a sink needs no locks of its own, and the feeder
+// Threads: open(), close(), release(), drain() and rewind() are called by the
+// engine's owner while the feeder thread is not running; write(), report(),
+// pause(), drop(), start() and wait() by the feeder thread (or by the owner
+// while the feeder is not running). So a sink needs no locks of its own, and the feeder
 // calls must not block (wait() excepted), allocate or log: the engine never
 // offers more than report() said is free.
 #pragma once
@@ -62,6 +62,9 @@ public:
     // Opens the stream. On failure returns false and sets `error` to a
     // sentence a user can read.
     virtual bool open(const StreamFormat& format, QString& error) = 0;
+    // A device shared through a sound server takes a stream at any rate (the
+    // server converts, or moves its own rate to it).
+    virtual bool takesAnyRate() const { return false; }
     // Queues `frames` interleaved frames in the opened format. Returns the
     // number accepted, or -1 when the device is gone (the stream is dead until
     // it is reopened).
@@ -75,6 +78,14 @@ public:
     // Discards what is queued (never heard); the stream takes frames again
     // at once and starts with the next ones written.
     virtual void drop() = 0;
+    // Takes back up to `frames` of the frames written last and not played
+    // yet (they are never heard); the next write follows the frames kept.
+    // Returns how many it took back: fewer, or none, where the device cannot
+    // take back what it has already been given.
+    virtual std::int64_t rewind(std::int64_t frames) {
+        (void)frames;
+        return 0;
+    }
     // Starts playing what is queued even when it is less than the stream
     // waits for before it starts by itself (the end of a short file).
     virtual void start() = 0;

@@ -87,7 +87,8 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
-    process.setStandardInputFile(QProcess::nullDevice());
+    if (!options.input)
+        process.setStandardInputFile(QProcess::nullDevice());
     if (!options.keepStderr)
         process.setStandardErrorFile(QProcess::nullDevice());
     if (options.discardStdout)
@@ -113,7 +114,7 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
         process.waitForFinished(-1);
     };
 
-    process.start(QIODevice::ReadOnly);
+    process.start(options.input ? QIODevice::ReadWrite : QIODevice::ReadOnly);
     if (!process.waitForStarted(int(std::max<qint64>(1, deadline.remainingTime())))) {
         run.errorText = process.errorString();
         if (process.state() != QProcess::NotRunning) {
@@ -125,6 +126,14 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
         return run;
     }
     run.started = true;
+    if (options.input) {
+        // Written as the child reads it while the loop below waits; a child
+        // that ends without reading it all is not an error here.
+        process.write(*options.input);
+        process.closeWriteChannel();
+    }
+    const QDeadlineTimer firstLine(std::max(0, options.firstLineMs));
+    bool lineSeen = options.firstLineMs < 0;
 
     // waitForFinished keeps draining the pipes into QProcess's own buffers, so a
     // child with a lot of output cannot block on a full pipe while we wait. It
@@ -136,9 +145,11 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
             readOutput();
             return run;
         }
-        if (deadline.hasExpired()) {
+        lineSeen = lineSeen || process.canReadLine();
+        if (deadline.hasExpired() || (!lineSeen && firstLine.hasExpired())) {
             end(false);
             run.timedOut = true;
+            run.noFirstLine = !lineSeen;
             readOutput();
             return run;
         }

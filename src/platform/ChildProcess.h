@@ -2,12 +2,12 @@
 //
 // The program is started from an explicit path with an argument vector (never a
 // shell), standard input reads the null device (a child that waits for input
-// sees end of file at once), and standard error goes to the null device unless
-// asked for; standard output can go there too, for a child that writes a file.
-// The wait is bounded: a child still running when the time is up is killed and
-// the run counts as failed, so one hung ffprobe can never stall the queue it
-// runs on. The limits are named below: a probe-style run keeps 30 s, a run that
-// processes a whole file gets 120 s plus the file's duration.
+// sees end of file at once; or reads the caller's bytes), and standard error goes to the null
+// device unless asked for; standard output can go there too, for a child that writes a file. The
+// wait is bounded: a child still running when the time is up is killed and the run counts as
+// failed, so one hung ffprobe can never stall the queue it runs on. The limits are named below: a
+// probe-style run keeps 30 s, a run that processes a whole file gets 120 s plus the file's
+// duration.
 //
 // Every run registers itself in a ChildRegistry (the caller's, or the
 // process-wide one). The quit calls terminateAll(): each running child is
@@ -78,17 +78,24 @@ struct ChildOptions {
     std::optional<QProcessEnvironment> environment;
     // Where the run registers; the process-wide registry when none is given.
     std::shared_ptr<ChildRegistry> registry;
+    // Bytes for standard input (then closed); the null device when none.
+    std::optional<QByteArray> input;
+    // Milliseconds from the start for a first complete line on standard
+    // output; a child without one by then is killed (`noFirstLine`). Negative:
+    // no such deadline.
+    int firstLineMs = -1;
 };
 
 struct ChildRun {
-    bool started = false;    // the program could be executed
-    bool timedOut = false;   // killed when the time ran out
-    bool terminated = false; // ended by ChildRegistry::terminateAll
-    bool crashed = false;    // ended by a signal
-    int exitCode = -1;       // valid when it exited normally
-    QByteArray out;          // standard output, read to its end
-    QByteArray err;          // standard error, when kept
-    QString errorText;       // the platform's description when it did not start
+    bool started = false;     // the program could be executed
+    bool timedOut = false;    // killed when the time ran out
+    bool terminated = false;  // ended by ChildRegistry::terminateAll
+    bool crashed = false;     // ended by a signal
+    bool noFirstLine = false; // killed for want of a first line (also timedOut)
+    int exitCode = -1;        // valid when it exited normally
+    QByteArray out;           // standard output, read to its end
+    QByteArray err;           // standard error, when kept
+    QString errorText;        // the platform's description when it did not start
 
     // The run reached its end in time, so `out` is complete. The exit status is
     // not judged here: callers that care look at exitCode.

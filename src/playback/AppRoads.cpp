@@ -157,7 +157,8 @@ void App::showRenderNote(const std::optional<RenderNote>& note) {
     else if (note->name.isEmpty())
         status->setStringValue(L10n::tr(note->text));
     else
-        status->setTranslated(L10n::tr(note->text) + note->name);
+        status->setTranslated(L10n::tr(note->text) + note->name +
+                              (note->after.isEmpty() ? QString() : L10n::tr(note->after)));
 }
 
 void App::startDecodeRoad(const Track& track, quint64 generation) {

@@ -20,6 +20,7 @@
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 #include <QTimer>
@@ -30,6 +31,12 @@ namespace ql {
 void App::makePlaybackControls() {
     ratePopup = new QComboBox;
     connect(ratePopup, &QComboBox::activated, this, &App::rateChanged);
+    for (QCheckBox** box : {&maxBox, &bitBox, &gaplessBox, &rateBox, &crossfadeBox, &levelingBox})
+        *box = new QCheckBox;
+    for (QCheckBox* box : {maxBox, bitBox, gaplessBox, rateBox})
+        connect(box, &QCheckBox::clicked, this, &App::playbackModeToggled);
+    upPopup = new QComboBox;
+    connect(upPopup, &QComboBox::activated, this, &App::upChanged);
     abButton = new QPushButton;
     // The tools panel gives it its menu (items 1…5 call sleepChanged).
     sleepPopup = new QToolButton;

@@ -11,6 +11,7 @@ constexpr double kRangeSlack = 0.5;    // Hz either side of a range
 constexpr double kRateWriteGap = 0.5;  // Hz the device may be off before we write
 constexpr double kFormatRateGap = 1.0; // Hz a format's rate may be off the target
 constexpr int kMinBits = 16;
+constexpr double kPowerOfTwoSlack = 0.001; // in octaves
 
 bool isFamilyMember(double rate, double base) {
     return std::fmod(rate, base) < 1.0;
@@ -75,6 +76,26 @@ std::optional<double> deviceRateFor(double sourceRate,
     const auto above =
         std::find_if(pool.begin(), pool.end(), [sourceRate](double r) { return r >= sourceRate; });
     return above != pool.end() ? *above : pool.back();
+}
+
+std::optional<double> upsampleTarget(double sourceRate, int mode,
+                                     const std::vector<double>& rates) {
+    if (mode <= 0 || !std::isfinite(sourceRate) || sourceRate <= 0)
+        return std::nullopt;
+    const RateFamily family = familyOf(sourceRate);
+    std::optional<double> best;
+    for (const double r : rates) {
+        if (!inFamily(r, family) || !(sourceRate + 1.0 < r))
+            continue;
+        if (mode == 1) {
+            const double x = std::log2(r / sourceRate);
+            if (!(std::abs(x - std::round(x)) <= kPowerOfTwoSlack))
+                continue;
+        }
+        if (!best || r > *best)
+            best = r;
+    }
+    return best;
 }
 
 bool rateNeedsWrite(double current, double target) {

@@ -19,6 +19,14 @@
 //   family that is at least the source, else that family's largest; a family
 //   the device offers nothing of gives way to every rate it takes.
 //
+// Upsampling target of a source: among the device's rates of the source's
+// family that lie more than 1 Hz above it, mode 1 keeps those a power of two
+// above the source (log2 of the ratio within 0.001 of a whole number) and
+// takes the largest; mode 2 takes the largest. Mode 0 and below, an empty
+// rate list and a source rate that is not a finite positive number give
+// none (a failed probe reads as rate 0, which would otherwise count as the
+// 44.1 kHz family).
+//
 // Formats: linear PCM at the rate (within 1 Hz) with 16 bits or more; the
 // most bits win, an integer format beats a float one of equal bits, and the
 // first in the device's order wins a full tie. A stream is rewritten only
@@ -55,6 +63,10 @@ std::vector<double> supportedStandardRates(const std::vector<platform::RateRange
 // finite positive number.
 std::optional<double> deviceRateFor(double sourceRate,
                                     const std::vector<platform::RateRange>& ranges);
+// The rate to upsample a source of `sourceRate` Hz to under `mode` with the
+// device's `rates`; none when it plays at its own rate.
+std::optional<double> upsampleTarget(double sourceRate, int mode, const std::vector<double>& rates);
+
 // A device running at `current` is rewritten for `target` only when it is
 // more than 0.5 Hz away.
 bool rateNeedsWrite(double current, double target);

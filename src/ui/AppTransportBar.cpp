@@ -13,12 +13,12 @@
 //
 // Seams: the bar connects the actions App has (favourite, restart, shuffle,
 // previous, play/pause, next, now-playing window, volume steps, device menu;
+// the bit-perfect lock is wired when it is made;
 // the cover's click and the slider's and repeat button's actions are wired
 // where those controls are made). The other controls are built and kept in
 // `views` but not connected yet; the work that builds each action connects
 // its control:
 //   analysisButton showAudioScan     (quality analysis panel)
-//   lockBtn        toggleBitFromLock (playback modes and the lock button)
 //   toolsButton    toggleTools       (tools panel)
 #include "app/App.h"
 
@@ -98,6 +98,8 @@ void App::makeTransportControls() {
     views.volUpButton = roundButton(QStringLiteral("plus"), step);
     views.lockBtn = flatButton(QStringLiteral("lock.open"), {},
                                {17, Theme::sub(), QStringLiteral("💎 비트퍼펙트 켜기/끄기")});
+    // Wired at once: the one mode control that exists before the tools panel.
+    connect(views.lockBtn, &QAbstractButton::clicked, this, &App::toggleBitFromLock);
     views.deviceButton = flatButton(QStringLiteral("hifispeaker"), {},
                                     {17, Theme::sub(), QStringLiteral("출력 장치 선택")});
     views.toolsButton = new IconButton;
@@ -153,6 +155,7 @@ void App::buildTransportBar() {
     connect(views.playButton, &QAbstractButton::clicked, this, run(&App::toggle));
     connect(views.nextButton, &QAbstractButton::clicked, this, run(&App::next));
     connect(views.nowPlayingButton, &QAbstractButton::clicked, this, run(&App::showNowPlaying));
+    connect(views.analysisButton, &QAbstractButton::clicked, this, run(&App::showAudioScan));
     QBoxLayout* buttons =
         stack(QBoxLayout::LeftToRight, 26,
               {views.restartButton, views.shuffleButton, views.previousButton, views.playButton,

@@ -7,8 +7,7 @@
 // the page (ui/AppWindowPage.cpp); then the calls that bring the fresh window
 // into step with the restored state.
 //
-// Seams: the view tabs' action, the now-playing window's refresh and the time
-// labels do nothing yet; they come with the view-mode and now-playing issues.
+// Seam: the view tabs' action does nothing yet; it comes with the view modes.
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
@@ -267,7 +266,5 @@ void App::buildTopBar() {
 }
 
 void App::viewModeChanged() {}
-void App::updateNowPlaying() {}
-void App::refreshTimes() {}
 
 } // namespace ql

@@ -201,6 +201,8 @@ void App::finishWindowBuild() {
     pushNav();
     step("updateLockIcon");
     updateLockIcon();
+    // Until the tools panel makes it, the meter timer starts with the window.
+    startMeterTimer();
 }
 
 // Until the tile grid exists the host shows the table alone.

@@ -47,6 +47,24 @@ const QColor& Theme::dim() {
     static const QColor c = grey(0.36);
     return c;
 }
+// The dark appearance's green, yellow and red, and a grey that stays well
+// below the lit segments on the dark background.
+const QColor& Theme::meterGreen() {
+    static const QColor c = QColor(48, 209, 88);
+    return c;
+}
+const QColor& Theme::meterYellow() {
+    static const QColor c = QColor(255, 214, 10);
+    return c;
+}
+const QColor& Theme::meterRed() {
+    static const QColor c = QColor(255, 69, 58);
+    return c;
+}
+const QColor& Theme::meterUnlit() {
+    static const QColor c = grey(0.2);
+    return c;
+}
 
 QFont Theme::font(int points, QFont::Weight weight) {
     QFont f = QGuiApplication::font();

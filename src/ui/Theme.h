@@ -1,4 +1,4 @@
-// The fixed colour palette of the interface: eight named colours every view
+// The fixed colour palette of the interface: twelve named colours every view
 // takes its backgrounds, tints and text colours from. Not configurable, not
 // stored: the same on every start.
 //
@@ -31,6 +31,11 @@ public:
     static const QColor& accent(); // selection, active entries, "on" states
     static const QColor& sub();    // secondary text, idle icons (grey 0.56)
     static const QColor& dim();    // dimmest text, dead-end arrows (grey 0.36)
+    // The level meter's segments: lit green, yellow and red, and unlit.
+    static const QColor& meterGreen();
+    static const QColor& meterYellow();
+    static const QColor& meterRed();
+    static const QColor& meterUnlit();
 
     // A grey of the given white level, as the three greys above are made.
     static QColor grey(double white);

@@ -33,6 +33,7 @@ private slots:
         L10n::setLanguage(lang);
         test::RiggedApp r(test::twoOutputs(), platform::SimOutputs{platform::SimClock::Manual, {}});
         App& app = r.app;
+        app.playback.maxQuality = false;
         QString name; // the status line's end
         if (failure == 0) {
             name = "/nonexistent/python3";

@@ -1,6 +1,7 @@
 // Guards against: launch steps out of order or skipped, or the wrong window state after.
 #include "app/App.h"
 #include "downloader/FlacFetcher.h"
+#include "effects/FXPanel.h"
 #include "platform/Platform.h"
 #include "platform/SingleInstance.h"
 #include "ui/StatusLabel.h"
@@ -128,6 +129,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(app.window.get()));
         QTest::qWait(20);
         QCOMPARE(QApplication::focusWidget(), nullptr);
+        // The plug-ins are found in the background and reach the panel's list.
+        QTRY_VERIFY(app.pluginHost);
+        QVERIFY(app.fxPanel->installed.size() > 10);
     }
 
     void downloaderCallbacks() {

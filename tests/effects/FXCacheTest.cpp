@@ -4,6 +4,7 @@
 #include "app/UserDefaults.h"
 #include "effects/FXEdit.h"
 #include "effects/FXPanel.h"
+#include "effects/PluginCatalog.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
@@ -93,6 +94,15 @@ const std::vector<PrefetchCase>& prefetchCases() {
         {"two prefetches for one key render once", false, 0, "eq:rock", false, Meanwhile::SamePrefetch, "eq:rock", 1, 2, 1},
         {"a settings change during a prefetch deletes its file", false, 0, "eq:rock", false, Meanwhile::SettingsChange, "eq:rock", 1, std::nullopt, 0},
         {"another next track's render replaces the cached one", false, 0, "eq:rock", false, Meanwhile::CachedThenTrack3, "eq:rock", 2, 3, 1},
+    };
+    return cases;
+}
+
+struct DroppedCase { const char* name; QString uri; QString status; };
+const std::vector<DroppedCase>& droppedCases() {
+    static const std::vector<DroppedCase> cases{
+        {"a plug-in that is not installed", "urn:quavelark:gone", "Couldn't load the plug-in: Slot A"},
+        {"a plug-in whose channels do not fit", "http://plugin.org.uk/swh-plugins/plate", "Couldn't load the plug-in: Slot A (this plug-in's channel layout is not supported)"},
     };
     return cases;
 }
@@ -244,6 +254,29 @@ private slots:
         app.renderQueue->waitForDone();
         QVERIFY2(quitting.elapsed() < 5000, qPrintable(QString::number(quitting.elapsed())));
         QCOMPARE(test::fxFiles(), QStringList());
+    }
+
+    // The real render with a plug-in stage that fails: ffmpeg's result plays,
+    // the status line tells why in English, and only the playing file is left.
+    void droppedPluginStage_data() { test::addRows(droppedCases()); }
+    void droppedPluginStage() {
+        const DroppedCase& c = test::currentCase(droppedCases());
+        Rig r(false);
+        L10n::setLanguage("en");
+        r.app.seams.renderFX = [](RenderSnapshot s) {
+            s.pluginRenderer = QStringLiteral(QL_LV2_RENDER);
+            return renderFXBlocking(s);
+        };
+        const PluginCodes codes = pluginCodes(c.uri, false);
+        r.app.fxPanel->state.enabled = true;
+        r.app.fxPanel->state.plugins[0] = {"Slot A", codes.type, codes.sub, codes.man, {}};
+        const QString path = tempFile(QStringLiteral("dropped-stage.flac"));
+        writeTone(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 1);
+        r.app.play(Track{1, path, {}, {}, {}, 1, {}});
+        QVERIFY(r.roadOver());
+        QCOMPARE(r.app.status->stringValue(), c.status);
+        QVERIFY(r.app.isPlaying());
+        QCOMPARE(test::fxFiles(), QStringList{QFileInfo(r.app.playback.audio->path()).fileName()});
     }
 
     void infoLabels_data() { test::addRows(labelCases()); }

@@ -2,8 +2,10 @@
 // the blocking render with the real ffmpeg: the files it leaves and what they hold.
 #include "effects/FXRender.h"
 #include "analysis/ProbeAudio.h"
+#include "app/FailureText.h"
 #include "effects/FXChain.h"
 #include "effects/FXEdit.h"
+#include "effects/UpsampleFile.h"
 #include "library/ToolPaths.h"
 #include "platform/audio/AudioFile.h"
 #include "playback/DecodeCommand.h"
@@ -18,6 +20,9 @@
 #include <QRegularExpression>
 
 #include <sndfile.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 using namespace ql;
 using test::tempFile;
@@ -72,8 +77,20 @@ const std::vector<RenderCase>& renderCases() {
         {"the rock chain gives one float file", rockChain(), {}, true, std::nullopt},
         {"no chain copies the source into float", std::nullopt, {}, true, std::nullopt},
         {"a rejected filter gives no file and leaves none", QStringLiteral("bass=g=abc"), {}, false, std::nullopt},
-        {"a failing plug-in stage keeps ffmpeg's file and names its slot", rockChain(), {PluginSlot{"Tape Echo", 1, 2, 3, {}}}, true,
-         RenderNote{2, QStringLiteral("플러그인을 불러오지 못했습니다: "), QStringLiteral("Tape Echo")}},
+        {"a plug-in stage whose program is missing keeps ffmpeg's file", rockChain(), {PluginSlot{"Tape Echo", 1, 2, 3, {}}}, true,
+         RenderNote{3, QStringLiteral("오프라인 렌더링 오류"), {}, {}}},
+    };
+    return cases;
+}
+
+// The 3 s files end in a read of 1228 frames, short of a block.
+struct UpCase { const char* name; bool cut; double rate; bool diskFull; std::optional<RenderNote> note; };
+const std::vector<UpCase>& upCases() {
+    static const std::vector<UpCase> cases{
+        {"3 s stereo 44.1k sine to 176.4k float CAF", false, 176400, false, std::nullopt},
+        {"a read error in the middle ends in an error", true, 176400, false, RenderNote{4, failureKorean(Failure::FileUnreadable), "cut.flac"}},
+        {"a short write ends in an error", false, 176400, true, RenderNote{4, failureKorean(Failure::FileNotWritable), "up.caf"}},
+        {"rate 0: no converter", false, 0, false, RenderNote{4, QStringLiteral("업샘플링 변환기를 만들 수 없습니다."), {}}},
     };
     return cases;
 }
@@ -138,6 +155,36 @@ private slots:
         const platform::AudioFile::Opened opened = platform::AudioFile::open(*result.file);
         QVERIFY2(opened.file, qPrintable(opened.error));
         QCOMPARE(opened.file->frames(), std::int64_t(3 * 44100));
+    }
+
+    void upsamples_data() { test::addRows(upCases()); }
+    void upsamples() {
+        const UpCase& c = test::currentCase(upCases());
+        const QString in = tempFile(c.cut ? "cut.flac" : "up-in.wav"), out = tempFile("up.caf");
+        QVERIFY(c.cut ? test::writeBrokenFlac(in, 8 * 44100)
+                      : test::writeAudio(in, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 3 * 44100,
+                                              test::Signal::Sine, 1000}));
+        rlimit open{}, full{};
+        getrlimit(RLIMIT_FSIZE, &open);
+        full = {c.diskFull ? 1 << 20 : open.rlim_cur, open.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
+        setrlimit(RLIMIT_FSIZE, &full);
+        const std::optional<RenderNote> note = upsampleCAF(in, out, c.rate);
+        setrlimit(RLIMIT_FSIZE, &open);
+        QCOMPARE(note, c.note);
+        QCOMPARE(QFile::exists(out), !c.note);
+        if (c.note)
+            return;
+        SF_INFO info{};
+        SNDFILE* file = sf_open(QFile::encodeName(out).constData(), SFM_READ, &info);
+        std::vector<double> heard(std::size_t(info.frames * info.channels));
+        sf_readf_double(file, heard.data(), info.frames);
+        sf_close(file);
+        QCOMPARE(std::tuple(info.format, info.samplerate, info.channels),
+                 std::tuple(SF_FORMAT_CAF | SF_FORMAT_FLOAT, 176400, 2));
+        QVERIFY(std::abs(info.frames - 4 * 3 * 44100) <= 2048);
+        // Over the middle second, sign changes are twice the tone's frequency.
+        QVERIFY(std::abs(test::signChanges(heard, 2, 176400, 2 * 176400) / 2.0 - 1000) <= 5);
     }
 };
 

@@ -14,6 +14,7 @@
 #include "CaseRows.h"
 #include "FakeBackend.h"
 #include "LaunchedApp.h"
+#include "StoredSettings.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
@@ -117,7 +118,8 @@ private slots:
         const QByteArrayView way(how); // compared by text, never by pointer
         const QString python = way == "nopython" ? QStringLiteral("/nonexistent/python3")
                                                  : pythonPath().value_or("/usr/bin/python3");
-        test::LaunchedApp l("ko", {}, platform::makeSimulatedPlatform());
+        test::LaunchedApp l(
+            "ko", [](App&) { test::storeMaxQualityOff(); }, platform::makeSimulatedPlatform());
         App& app = *l.app;
         app.seams.backendCommand = [python] { return QStringList{python, kFakeImport}; };
         app.seams.importLimitMs = way == "limit" ? 1000 : 0;

@@ -44,8 +44,8 @@ public:
     }
 };
 
-// A desktop: onboard card 0 (analog and HDMI), a USB DAC as card 1, and the
-// shared "default".
+// A desktop: onboard card 0 (analog, two to eight channels, and HDMI), a USB
+// DAC as card 1, and the shared "default".
 inline std::shared_ptr<FakeAlsaState> desk() {
     using namespace ql::test;
     auto s = std::make_shared<FakeAlsaState>();
@@ -54,7 +54,7 @@ inline std::shared_ptr<FakeAlsaState> desk() {
     pch.info = {0, "PCH", "HDA Intel PCH"};
     pch.pcms.push_back(
         pcm(0, 0, "ALC892 Analog",
-            capsOf({PcmFormat::S16_LE, PcmFormat::S32_LE}, {44100, 48000, 96000, 192000})));
+            capsOf({PcmFormat::S16_LE, PcmFormat::S32_LE}, {44100, 48000, 96000, 192000}, 2, 8)));
     pch.pcms.push_back(pcm(0, 3, "HDMI 0", capsOf({PcmFormat::S16_LE}, {44100, 48000})));
     pch.mixer.push_back(mutedControl("Master", 87, -6525, 0));
     pch.mixer.push_back(stereoControl("PCM", 255, -5100, 0));

@@ -258,29 +258,35 @@ private slots:
     }
 
     void setPhysicalFormat_data() {
+        QTest::addColumn<QString>("device");
         QTest::addColumn<PhysicalFormat>("format");
         QTest::addColumn<bool>("accepted");
         QTest::newRow("packed 24-bit at 96k")
-            << toPhysicalFormat(PcmFormat::S24_3LE, 96000, 2) << true;
+            << kDac << toPhysicalFormat(PcmFormat::S24_3LE, 96000, 2) << true;
         QTest::newRow("packed 24-bit where the device has none")
-            << toPhysicalFormat(PcmFormat::S24_3LE, 192000, 2) << false;
+            << kDac << toPhysicalFormat(PcmFormat::S24_3LE, 192000, 2) << false;
         QTest::newRow("24-in-32 the device lacks")
-            << toPhysicalFormat(PcmFormat::S24_LE, 96000, 2) << false;
-        QTest::newRow("wrong channel count")
-            << toPhysicalFormat(PcmFormat::S32_LE, 96000, 6) << false;
+            << kDac << toPhysicalFormat(PcmFormat::S24_LE, 96000, 2) << false;
+        QTest::newRow("a channel count the device lacks")
+            << kDac << toPhysicalFormat(PcmFormat::S32_LE, 96000, 6) << false;
+        QTest::newRow("six channels where two to eight are taken")
+            << kAnalog << toPhysicalFormat(PcmFormat::S32_LE, 96000, 6) << true;
+        QTest::newRow("nine where two to eight are taken")
+            << kAnalog << toPhysicalFormat(PcmFormat::S32_LE, 96000, 9) << false;
     }
     void setPhysicalFormat() {
+        QFETCH(QString, device);
         QFETCH(PhysicalFormat, format);
         QFETCH(bool, accepted);
         Rig rig;
-        const StreamId s = rig.stream(kDac);
+        const StreamId s = rig.stream(device);
         QVERIFY(rig.hw->availablePhysicalFormats(s));
         const auto before = rig.hw->physicalFormat(s);
         QCOMPARE(rig.hw->setPhysicalFormat(s, format), accepted);
         if (accepted) {
             QCOMPARE(rig.hw->physicalFormat(s), std::optional(format));
             // The format carries its rate: the stream runs at it.
-            QCOMPARE(rig.hw->nominalRate(rig.id(kDac)), std::optional(format.rate));
+            QCOMPARE(rig.hw->nominalRate(rig.id(device)), std::optional(format.rate));
         } else {
             QCOMPARE(rig.hw->physicalFormat(s), before);
         }

@@ -14,25 +14,45 @@
 #include "platform/alsa/AlsaPlatform.h"
 #include "platform/audio/AudioPlayer.h"
 
+#include "AlsaDesk.h"
 #include "TestAudio.h"
 #include "TestHome.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <alsa/asoundlib.h>
 #include <dlfcn.h>
 #include <sndfile.h>
+#include <time.h>
 
 #include <atomic>
 #include <cstring>
 
 // A sound server that dies behind the PCM: after `g_writesLeft` more writes
-// every write fails as an under-run, while preparing again still succeeds.
+// every write fails as `g_failure`: an under-run (preparing again still
+// succeeds), or a suspend (resuming answers "not yet" while `g_asleep`).
 namespace {
 std::atomic<int> g_writesLeft{-1}; // -1: the server is alive
 std::atomic<int> g_failedWrites{0};
+std::atomic<int> g_failure{-EPIPE}, g_resumeAnswer{0};
+std::atomic<bool> g_asleep{false};
 } // namespace
+
+#ifdef __SANITIZE_ADDRESS__
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#else
+#define __sanitizer_get_current_allocated_bytes() mallinfo2().uordblks
+#include <malloc.h>
+#endif
+
+extern "C" int snd_pcm_resume(snd_pcm_t*) {
+    if (g_asleep.load())
+        return -EAGAIN;
+    g_writesLeft = -1; // awake: the device takes frames again
+    return g_resumeAnswer.load();
+}
 
 extern "C" snd_pcm_sframes_t snd_pcm_writei(snd_pcm_t* pcm, const void* buffer,
                                             snd_pcm_uframes_t size) {
@@ -40,7 +60,7 @@ extern "C" snd_pcm_sframes_t snd_pcm_writei(snd_pcm_t* pcm, const void* buffer,
     static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "snd_pcm_writei"));
     if (g_writesLeft.load() == 0) {
         g_failedWrites.fetch_add(1);
-        return -EPIPE;
+        return g_failure.load();
     }
     if (g_writesLeft.load() > 0)
         g_writesLeft.fetch_sub(1);
@@ -61,6 +81,22 @@ QString outPath() {
 QByteArray recorded() {
     QFile f(outPath());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+double cpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// A 16-bit stereo file of `seconds` of noise at 48 kHz; its path.
+QString writeFile(const QString& name, int seconds) {
+    ql::test::AudioShape shape;
+    shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    shape.rate = 48000;
+    shape.frames = 48000 * seconds;
+    const QString path = QDir::temp().filePath(name);
+    return ql::test::writeAudio(path, shape) ? path : QString();
 }
 
 // Noise in the sample format, extremes first.
@@ -100,6 +136,9 @@ private slots:
                                 "format \"raw\" }\n")
                      .arg(outPath())
                      .toUtf8());
+        // Every card's PCM: a null device, opened through alsa-lib.
+        rc.write("pcm.!hw { @args [ CARD DEV ] @args.CARD { type string } "
+                 "@args.DEV { type integer } type null }\n");
     }
 
     void theSinkDeliversTheSamplesSent_data() {
@@ -169,12 +208,19 @@ private slots:
     }
 
     // A file played by the player on the ALSA platform arrives unchanged: the
-    // shared device runs 48 kHz float, which carries 16-bit samples exactly.
+    // shared device runs float, which carries 16-bit samples exactly, at the
+    // rate of the file that starts it (the server converts, not we).
+    void aPlayerPlaysBitExactThroughAlsa_data() {
+        QTest::addColumn<int>("rate");
+        QTest::newRow("48 kHz") << 48000;
+        QTest::newRow("44.1 kHz: the stream opens at 44.1 kHz") << 44100;
+    }
     void aPlayerPlaysBitExactThroughAlsa() {
         const QString path = QDir::temp().filePath(QStringLiteral("exact.wav"));
         ql::test::AudioShape tone;
         tone.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        tone.rate = 48000;
+        QFETCH(int, rate);
+        tone.rate = rate;
         tone.frames = 60'007;
         QVERIFY(ql::test::writeAudio(path, tone));
         const ql::test::Samples ref = ql::test::readSamples(path);
@@ -202,8 +248,8 @@ private slots:
     }
 
     // The server dies while a player plays: the player ends as failed at
-    // once, nothing goes on writing to the dead stream, and once the server
-    // is back a new play plays.
+    // once, nothing goes on writing to the dead stream or using the CPU,
+    // later plays fail alike and leak nothing, and once it is back a play plays.
     void aDeadServerEndsThePlayerAndALaterPlayPlays() {
         const QString path = QDir::temp().filePath(QStringLiteral("dead.wav"));
         ql::test::AudioShape tone;
@@ -223,13 +269,84 @@ private slots:
         QVERIFY(!opened.player->isPlaying());
         const int failed = g_failedWrites.load();
         QVERIFY(failed <= 2 * AlsaPcmStream::kMaxRecoveries + 2);
+        const double cpu = cpuSeconds();
         QTest::qWait(200);
         QCOMPARE(g_failedWrites.load(), failed); // no spinning on the dead stream
+        QVERIFY2(cpuSeconds() - cpu < 0.02, "CPU used while nothing plays");
+        const auto failsAgain = [&] {
+            finished.clear();
+            return opened.player->play() &&
+                   QTest::qWaitFor([&] { return !finished.isEmpty(); }, 1000) &&
+                   finished == QList<bool>{false};
+        };
+        for (int i = 0; i < 5; ++i) // alsa-lib's and Qt's caches settle first
+            QVERIFY(failsAgain());
+        const auto heap = std::int64_t(__sanitizer_get_current_allocated_bytes());
+        for (int i = 0; i < 200; ++i)
+            QVERIFY(failsAgain());
+        const auto grown = std::int64_t(__sanitizer_get_current_allocated_bytes()) - heap;
+        QVERIFY2(grown < 64 * 1024, qPrintable(QStringLiteral("%1 bytes more").arg(grown)));
 
         g_writesLeft = -1;
         finished.clear();
         QVERIFY2(opened.player->play(), qPrintable(opened.player->lastError()));
         QTRY_COMPARE_WITH_TIMEOUT(finished, QList<bool>{true}, 30000);
+    }
+
+    // The machine sleeps while a player plays: nothing spins, the window is
+    // not held up, and playback goes on once the device resumes or, when it
+    // cannot, is prepared again.
+    void aSuspendedDeviceGoesOn_data() {
+        QTest::addColumn<int>("resumeAnswer");
+        QTest::newRow("resumes") << 0;
+        QTest::newRow("cannot resume: prepared again") << -ENOSYS;
+    }
+    void aSuspendedDeviceGoesOn() {
+        QFETCH(int, resumeAnswer);
+        auto p = alsaPlatform(std::make_unique<AlsaHardware>(std::make_unique<AlsaLib>()));
+        QVERIFY(p);
+        auto player = AudioPlayer::open(*p->outputs, writeFile("asleep.wav", 2)).player;
+        QList<bool> finished;
+        player->onFinished = [&](bool ok) { finished << ok; };
+        g_failure = -ESTRPIPE;
+        g_resumeAnswer = resumeAnswer;
+        g_asleep = true;
+        g_failedWrites = 0;
+        g_writesLeft = 10;
+        QVERIFY(player->play());
+        QTRY_VERIFY(g_failedWrites.load() > 0);
+        QElapsedTimer t;
+        t.start();
+        player->pause();
+        QVERIFY(player->play());
+        QVERIFY2(t.elapsed() < 300, qPrintable(QStringLiteral("%1 ms").arg(t.elapsed())));
+        QTest::qWait(400);
+        QVERIFY(g_failedWrites.load() <= 2); // none while it sleeps (one more after the pause)
+        g_asleep = false;
+        QTRY_COMPARE_WITH_TIMEOUT(finished, QList<bool>{true}, 30000);
+        g_failure = -EPIPE;
+    }
+
+    // A sound server asks for the card of a `hw:` device we play on (its PCM
+    // opened through alsa-lib): refused while it plays, granted once paused.
+    void aServerGetsTheCardWhenNothingPlays() {
+        AlsaHardware::Options o;
+        auto reserver = std::make_unique<ql::test::FakeReserver>();
+        ql::test::FakeReserver& server = *reserver;
+        server.answer = CardReserver::Outcome::Acquired;
+        o.reserver = std::move(reserver);
+        auto p = alsaPlatform(std::make_unique<AlsaHardware>(
+            std::make_unique<ql::test::FakeAlsa>(ql::test::desk()), std::move(o)));
+        QVERIFY(p);
+        auto player = AudioPlayer::open(*p->outputs, writeFile("card.wav", 10)).player;
+        QVERIFY(player && player->setOutputDevice(ql::test::kDac));
+        for (const bool playing : {true, false, true}) {
+            if (!playing)
+                player->pause();
+            QVERIFY2(!playing || player->play(), qPrintable(player->lastError()));
+            QCOMPARE(server.onReleaseRequested(1), !playing);
+            QCOMPARE(server.held.count(1), std::size_t(playing));
+        }
     }
 };
 

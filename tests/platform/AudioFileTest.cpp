@@ -116,6 +116,42 @@ private slots:
         QVERIFY2(r.error.size() > name.size() + 12, qPrintable(r.error));
     }
 
+    // An MP3 whose decoder can only guess its length from the first frame's
+    // bit rate is refused when its frames say otherwise (it goes to the decode
+    // road); the others read their whole length.
+    void mp3LengthIsCheckedAgainstItsFrames_data() {
+        QTest::addColumn<bool>("loudFirst");
+        QTest::addColumn<bool>("vbr");
+        QTest::addColumn<bool>("lengthHeader");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("VBR without length header, loud start") << true << true << false << true;
+        QTest::newRow("VBR without length header, quiet start") << false << true << false << true;
+        QTest::newRow("VBR with length header") << true << true << true << false;
+        QTest::newRow("CBR without length header") << true << false << false << false;
+    }
+    void mp3LengthIsCheckedAgainstItsFrames() {
+        QFETCH(bool, loudFirst);
+        QFETCH(bool, vbr);
+        QFETCH(bool, lengthHeader);
+        QFETCH(bool, refused);
+        const QString path = test::tempFile("length.mp3");
+        QVERIFY(test::writeMp3(path, loudFirst, vbr, lengthHeader));
+        const auto r = AudioFile::open(path);
+        QCOMPARE(!r.file, refused);
+        if (refused) {
+            QVERIFY2(r.error.contains("length.mp3") && r.error.contains("length header"),
+                     qPrintable(r.error));
+            return;
+        }
+        std::vector<double> block(2 * 4096);
+        std::int64_t frames = 0;
+        for (std::int64_t n; (n = r.file->read(block.data(), 4096)) > 0;)
+            frames += n;
+        const double counted = double(test::mp3Samples(path));
+        QVERIFY2(std::abs(double(frames) - counted) < 0.01 * counted,
+                 qPrintable(QString("%1 frames read of %2").arg(frames).arg(counted)));
+    }
+
     // AAC and ALAC give what ffmpeg decodes, as long as it decodes, and seek
     // onto the exact frame; ADTS ends where its decoder runs out.
     void codecFilesMatchFfmpeg_data() {

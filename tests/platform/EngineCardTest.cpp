@@ -52,6 +52,7 @@ namespace {
 
 constexpr std::int64_t kHeard = 5000; // frames heard before the change
 constexpr std::int64_t kSeek = 20000;
+constexpr std::int64_t kFade = 221; // 5 ms at 44.1 kHz, the part kept and the fade
 constexpr int kPcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 
 int feederThreads() {
@@ -69,13 +70,15 @@ int feederThreads() {
 class EngineCardTest : public QObject {
     Q_OBJECT
 private slots:
-    // A change the user asks for is heard at once: the frames the device
-    // still held are dropped, none is heard twice, none is skipped.
+    // A change the user asks for is heard at once: the device keeps 5 ms of
+    // what it held, the old signal fades out over the next 5 ms (no click),
+    // and nothing is skipped or heard twice.
     void userChangesAreHeardAtOnce_data() {
         QTest::addColumn<QString>("change");
-        QTest::newRow("seek: the old position stops") << "seek";
-        QTest::newRow("next: the old track stops") << "next";
-        QTest::newRow("pause: the clock stops, resume goes on") << "pause";
+        QTest::newRow("seek: the old position fades out") << "seek";
+        QTest::newRow("next: the old track fades out") << "next";
+        QTest::newRow("stop: fades out, play goes on") << "stop";
+        QTest::newRow("pause: fades out, resume fades in") << "pause";
     }
     void userChangesAreHeardAtOnce() {
         QFETCH(QString, change);
@@ -91,7 +94,9 @@ private slots:
         QTRY_COMPARE(rig.b->framesHeard(), kHeard);
         // The device's queue fills again, a block at a time.
         QTRY_VERIFY(rig.b->framesWritten() > kHeard + 4096 - 1024);
-        std::vector<std::int32_t> want(ra.data.begin(), ra.data.begin() + 2 * kHeard);
+        // Heard in full up to the fade, which ends at `cut`.
+        const std::int64_t fadeAt = kHeard + kFade, cut = fadeAt + kFade;
+        std::vector<std::int32_t> want(ra.data.begin(), ra.data.begin() + 2 * cut);
         const auto append = [&want](const test::Samples& s, std::int64_t from) {
             want.insert(want.end(), s.data.begin() + 2 * from, s.data.end());
         };
@@ -103,21 +108,22 @@ private slots:
             QVERIFY(b->play());
             append(rb, 0);
         } else {
-            a->pause();
-            QTRY_VERIFY(rig.b->isPaused());
+            change == "pause" ? a->pause() : a->stop();
             rig.b->advance(3000);
+            QTRY_VERIFY(change == "pause" ? rig.b->isPaused() : !rig.b->isOpen());
             QTest::qWait(50);
-            QCOMPARE(rig.b->framesHeard(), kHeard);
-            QCOMPARE(a->currentTime(), double(kHeard) / 44100);
+            QCOMPARE(rig.b->framesHeard(), cut);
+            QCOMPARE(a->currentTime(), double(cut) / 44100);
             QVERIFY(a->play());
-            append(ra, kHeard);
+            append(ra, cut);
         }
         rig.b->advance(10'000'000);
         QTRY_COMPARE_WITH_TIMEOUT(fa.results.size() + fb.results.size(), qsizetype(1), 20000);
-        // A seek fades in over 5 ms (221 frames); a paused device simply goes
-        // on, and a new track starts as it is.
-        const int fade = change == "seek" ? 221 : 0;
-        QVERIFY(test::equalWithFadeIn(test::allSessions(*rig.b), want, 2 * kHeard, 2, fade, 1 << 16));
+        // A new track starts as it is; a resumed or seeked one fades in.
+        std::vector<test::Fade> fades{{std::size_t(2 * fadeAt), int(kFade), true}};
+        if (change != "next")
+            fades.push_back({std::size_t(2 * cut), int(kFade), false});
+        QVERIFY(test::equalWithFades(test::allSessions(*rig.b), want, 2, 1 << 16, fades));
     }
 
     // The device goes back to the system when nothing plays on it: after an

@@ -251,6 +251,37 @@ private slots:
             QVERIFY2(harmonic[k] <= 4 * floor, qPrintable(QString("harmonic %1").arg(k)));
         QVERIFY(floor <= 0.26 * double(in.data.size())); // rounding 1/12 + TPDF 1/6
     }
+
+    // A full-scale tone at a quarter of the rate, sampled between its crests
+    // (its peaks lie 3 dB above every sample), converted from 44.1 to 48 kHz
+    // on an integer device: the converted peaks are kept whole, not clipped.
+    void convertedPeaksAreNotClipped_data() {
+        QTest::addColumn<int>("bits");
+        QTest::newRow("16-bit device") << 16;
+        QTest::newRow("24-bit device") << 24;
+    }
+    void convertedPeaksAreNotClipped() {
+        QFETCH(int, bits);
+        constexpr int kFrames = kRate, kEdge = 441; // raised-cosine edges: no start transient
+        test::Samples in{kRate, 1, {}};
+        for (int f = 0; f < kFrames; ++f) {
+            const double edge = std::min({1.0, double(f) / kEdge, double(kFrames - 1 - f) / kEdge});
+            const double v = std::sqrt(2.0) * std::sin(M_PI / 2 * f + M_PI / 4);
+            in.data.push_back(256 *
+                              int(std::lrint(8388607 * v * (0.5 - 0.5 * std::cos(M_PI * edge)))));
+        }
+        const QString path = test::tempFile("quarter.wav");
+        QVERIFY(test::writeSamples(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, in));
+        PlayerRig rig(SimClock::Untimed, physical(48000, bits, false, bits / 8));
+        const auto heard = test::playedThrough(rig, path);
+        QVERIFY(heard.size() > 2 * 47000);
+        const double rail = std::ldexp(1.0, 31) - std::ldexp(1.0, 32 - bits);
+        double peak = 0;
+        for (const std::int32_t v : heard)
+            peak = std::max(peak, std::abs(double(v)));
+        QVERIFY2(peak < rail && peak > 0.9 * rail,
+                 qPrintable(QString("peak at %1 of full scale").arg(peak / rail)));
+    }
 };
 
 QL_TEST_MAIN_CORE(PlayerLevelTest)

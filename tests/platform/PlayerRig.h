@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTest>
 #include <QThread>
 
 #include <cmath>
@@ -26,17 +27,18 @@ inline platform::PhysicalFormat physical(double rate, int bits, bool isFloat, in
     return platform::PhysicalFormat{rate, bits, isFloat, channels, bytesPerSample * channels, true};
 }
 
-// Devices "DAC A" and "Analog B" (the default) set to `format`, each with a
-// recording sink on `clock`.
+// Devices "DAC A" and "Analog B" (the default) set to `format` (and
+// offering `alsoOffered` too), each with a recording sink on `clock`.
 struct PlayerRig {
     std::shared_ptr<platform::SimSinkControl> a, b;
     platform::Platform platform;
 
     explicit PlayerRig(platform::SimClock clock, const platform::PhysicalFormat& format,
-                       std::int64_t recordBytes = 64 << 20, std::int64_t bufferFrames = 4096)
+                       std::int64_t recordBytes = 64 << 20, std::int64_t bufferFrames = 4096,
+                       const std::vector<platform::PhysicalFormat>& alsoOffered = {})
         : a(std::make_shared<platform::SimSinkControl>(clock, recordBytes, bufferFrames)),
           b(std::make_shared<platform::SimSinkControl>(clock, recordBytes, bufferFrames)),
-          platform(make(format, a, b)) {}
+          platform(make(format, alsoOffered, a, b)) {}
 
     platform::SimHardware& hardware() { return *platform::simulatedHardware(platform); }
 
@@ -49,6 +51,7 @@ struct PlayerRig {
 
 private:
     static platform::Platform make(const platform::PhysicalFormat& format,
+                                   const std::vector<platform::PhysicalFormat>& alsoOffered,
                                    std::shared_ptr<platform::SimSinkControl> a,
                                    std::shared_ptr<platform::SimSinkControl> b) {
         platform::SimRig rig = twoOutputs();
@@ -56,6 +59,8 @@ private:
             d.nominalRate = format.rate;
             d.outputStreams[0].format = format;
             d.outputStreams[0].available.push_back(format);
+            for (const auto& f : alsoOffered)
+                d.outputStreams[0].available.push_back(f);
         }
         platform::SimOutputs outs;
         outs.controls[kDacA] = std::move(a);
@@ -104,6 +109,19 @@ inline QString writeNoise(const QString& name, int format, std::int64_t frames) 
     s.format = format;
     s.frames = frames;
     return writeTemp(name, s);
+}
+
+// Plays `path` on the rig's default device until it ends well: what the
+// device recorded; nothing when it does not open, start or end well.
+inline std::vector<std::int32_t> playedThrough(PlayerRig& rig, const QString& path) {
+    auto player = rig.open(path);
+    if (!player)
+        return {};
+    Finishes fin(*player);
+    if (!player->play() || !QTest::qWaitFor([&] { return !fin.results.isEmpty(); }, 30000) ||
+        fin.results != QList<bool>{true})
+        return {};
+    return rig.b->recordedInt32(0);
 }
 
 // Every session `sink` recorded, one after the other.

@@ -6,6 +6,8 @@
 // Every sample of the ramp is a different 24-bit value, one step above the
 // one before, so the recording shows any zero, repeated or dropped frame.
 #include "platform/audio/AudioPlayer.h"
+#include "platform/audio/Resampler.h"
+#include "platform/audio/TimeStretch.h"
 
 #include "PlayerRig.h"
 #include "TestHome.h"
@@ -56,6 +58,44 @@ std::int64_t firstDifference(const std::vector<std::int32_t>& got,
         if (got[i] != want[i])
             return std::int64_t(i / 2);
     return got.size() == want.size() ? -1 : std::int64_t(n / 2);
+}
+
+// A 3 kHz sine at -6 dBFS in 24 bits, frames [from, to) of it.
+test::Samples sine(std::int64_t from, std::int64_t to) {
+    test::Samples s{kRate, 2, {}};
+    for (std::int64_t f = from; f < to; ++f) {
+        const double v = 0.5 * std::sin(2 * M_PI * 3000 * double(f) / kRate);
+        const auto q = std::int32_t(std::llround(v * 8388607.0)) * 256;
+        s.data.insert(s.data.end(), {q, q});
+    }
+    return s;
+}
+
+// `x` (stereo) through a rate converter or stretcher in blocks, then what it
+// holds flushed out.
+template <typename Stage> std::vector<double> through(Stage&& stage, const std::vector<double>& x) {
+    constexpr std::size_t kBlock = 4096;
+    std::vector<double> out, part(2 * stage.maxOutput(kBlock));
+    for (std::size_t f = 0, n = 1; f < x.size() / 2 || n > 0;) {
+        const bool more = f < x.size() / 2;
+        const auto step = stage.process(more ? x.data() + 2 * f : nullptr,
+                                        more ? std::min(kBlock, x.size() / 2 - f) : 0, part.data(),
+                                        part.size() / 2);
+        out.insert(out.end(), part.begin(), part.begin() + 2 * std::ptrdiff_t(step.produced));
+        f += step.consumed;
+        n = more ? 1 : step.produced;
+    }
+    return out;
+}
+
+// `in` (stereo at kRate) through the stages a player uses at `speed` on a
+// 48 kHz stream, in one pass: what the recording should be.
+std::vector<double> convertedWhole(const std::vector<std::int32_t>& in, double speed) {
+    std::vector<double> x(in.size());
+    std::transform(in.begin(), in.end(), x.begin(),
+                   [](std::int32_t v) { return v / 2147483648.0; });
+    return through(Resampler(kRate, 48000, 2),
+                   speed == 1.0 ? x : through(TimeStretch(kRate, 2, speed, 4096), x));
 }
 
 } // namespace
@@ -114,6 +154,62 @@ private slots:
                                         .arg(got.size() / 2)
                                         .arg(at)
                                         .arg(split)));
+    }
+
+    // Two halves of one sine at 44.1 kHz joined on a 48 kHz stream (split
+    // off any block boundary): the second continues the first's converter
+    // and stretcher, so the recording is the whole signal converted in one
+    // pass, not two conversions padded with silence at the join. A second
+    // half taken back before the end leaves the first one whole.
+    void convertedJoinIsTheWholeConverted_data() {
+        QTest::addColumn<double>("speed");
+        QTest::addColumn<bool>("takenBack");
+        QTest::newRow("speed 1") << 1.0 << false;
+        QTest::newRow("speed 1.25") << 1.25 << false;
+        QTest::newRow("speed 1, the second taken back") << 1.0 << true;
+    }
+    void convertedJoinIsTheWholeConverted() {
+        QFETCH(double, speed);
+        QFETCH(bool, takenBack);
+        const std::int64_t split = 3 * kRate + 777, total = 6 * kRate;
+        PlayerRig rig(SimClock::Manual, physical(48000, 32, true, 4));
+        const QString pa = test::tempFile("sa.wav"), pb = test::tempFile("sb.wav");
+        QVERIFY(test::writeSamples(pa, SF_FORMAT_WAV | SF_FORMAT_PCM_24, sine(0, split)));
+        QVERIFY(test::writeSamples(pb, SF_FORMAT_WAV | SF_FORMAT_PCM_24, sine(split, total)));
+        auto a = rig.open(pa), b = rig.open(pb);
+        QVERIFY(a && b);
+        test::Finishes endsA(*a), endsB(*b);
+        for (auto* p : {a.get(), b.get()}) {
+            p->setEnableRate(true);
+            p->setRate(float(speed));
+        }
+        QVERIFY(a->play());
+        QVERIFY(QTest::qWaitFor([&] { return rig.b->framesWritten() == 4096; }));
+        rig.b->advance(48000);
+        QTRY_COMPARE(a->deviceCurrentTime(), 1.0);
+        QVERIFY(b->prepareToPlay());
+        QVERIFY(b->playAt(a->deviceCurrentTime() + (a->duration() - a->currentTime()) / speed));
+        if (takenBack)
+            b->stop();
+        rig.b->advance(10'000'000);
+        QTRY_COMPARE_WITH_TIMEOUT(endsA.results, QList<bool>{true}, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(endsB.results, takenBack ? QList<bool>{} : QList<bool>{true},
+                                  30000);
+
+        const std::vector<double> got = rig.b->recordedDouble();
+        const std::vector<double> want =
+            convertedWhole(sine(0, takenBack ? split : total).data, speed);
+        QVERIFY2(std::abs(double(got.size()) - double(want.size())) <= 4,
+                 qPrintable(QString("%1 frames, not %2").arg(got.size() / 2).arg(want.size() / 2)));
+        std::vector<double> error(std::min(got.size(), want.size()));
+        for (std::size_t i = 0; i < error.size(); ++i)
+            error[i] = std::abs(got[i] - want[i]);
+        const auto worst = std::max_element(error.begin(), error.end());
+        QVERIFY2(20 * std::log10(std::max(*worst, 1e-300)) < -120,
+                 qPrintable(QString("error %1 dBFS at frame %2 (join at %3)")
+                                .arg(20 * std::log10(*worst))
+                                .arg((worst - error.begin()) / 2)
+                                .arg(double(split) / speed * 48000 / kRate)));
     }
 
     // Away from the end of any other player the start lands on the asked

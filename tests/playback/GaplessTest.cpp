@@ -36,17 +36,23 @@ constexpr int kRate = 44100;
 using test::kRampStep;
 using test::ramp;
 
+enum class Codec { Wav, Alac, PipedFlac };
+
 // A span of the ramp as a 24-bit WAV, or encoded from it by ffmpeg to
-// 24-bit ALAC in .m4a.
+// 24-bit ALAC in .m4a, or to a FLAC written through a pipe (no stored length).
 QString writeRamp(const QString& name, std::int64_t from, std::int64_t to, int rate = kRate,
-                  bool alac = false) {
+                  Codec codec = Codec::Wav) {
     const QString path = tempFile(name);
     if (!test::writeSamples(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, ramp(from, to, rate)))
         qFatal("cannot write %s", qPrintable(path));
-    const QString encoded = path + ".m4a";
-    if (alac && !test::runFfmpeg({"-i", path, "-c:a", "alac", "-sample_fmt", "s32p", encoded}))
+    if (codec == Codec::Wav)
+        return path;
+    const bool alac = codec == Codec::Alac;
+    const QString encoded = path + (alac ? ".m4a" : ".flac");
+    if (!(alac ? test::runFfmpeg({"-i", path, "-c:a", "alac", "-sample_fmt", "s32p", encoded})
+               : test::pipedFlac(path, encoded)))
         qFatal("cannot encode %s", qPrintable(path));
-    return alac ? encoded : path;
+    return encoded;
 }
 
 // Both devices at 44.1 kHz, 24 bits in 4 bytes, each with a recording sink on
@@ -70,6 +76,7 @@ struct Rig {
         const PhysicalFormat format{double(kRate), 24, false, 2, 8, true};
         for (SimDevice& d : rig.devices) {
             d.nominalRate = kRate;
+            d.nominalRates = {{double(kRate), double(kRate)}}; // nothing to upsample to
             d.outputStreams[0].format = format;
             d.outputStreams[0].available.push_back(format);
         }
@@ -219,6 +226,7 @@ const std::vector<JoinCase>& joinCases() {
         {"from the list", false, {1, 2}, {}, 1},
         {"from the list, bit-perfect", true, {1, 2}, {}, 1},
         {"ALAC halves from the list, bit-perfect", true, {1, 2}, {}, 1},
+        {"FLAC halves written through a pipe (no stored length), bit-perfect", true, {1, 2}, {}, 1},
         {"from the radio behind an unknown id: the second half plays once",
          false,
          {1, 3},
@@ -341,9 +349,11 @@ private slots:
         const JoinCase& c = test::currentCase(joinCases());
         const std::int64_t split = 6 * kRate, total = 2 * split;
         Rig r;
-        const bool alac = QByteArray(c.name).contains("ALAC");
-        r.add(1, writeRamp("first.wav", 0, split, kRate, alac));
-        r.add(2, writeRamp("second.wav", split, total, kRate, alac));
+        const Codec codec = QByteArray(c.name).contains("ALAC")   ? Codec::Alac
+                            : QByteArray(c.name).contains("pipe") ? Codec::PipedFlac
+                                                                  : Codec::Wav;
+        r.add(1, writeRamp("first.wav", 0, split, kRate, codec));
+        r.add(2, writeRamp("second.wav", split, total, kRate, codec));
         r.add(3, writeRamp("other.wav", 0, split));
         r.show(c.visible);
         r.app.listening.radioQueue = c.radio;

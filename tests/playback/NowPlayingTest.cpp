@@ -17,6 +17,7 @@
 #include "CaseRows.h"
 #include "LaunchedApp.h"
 #include "SimRigs.h"
+#include "StoredSettings.h"
 #include "TestAudio.h"
 #include "TestHome.h"
 
@@ -44,6 +45,7 @@ template <typename Center> struct Rig {
     Rig(platform::SimClock clock, double seconds, double listed)
         : l(QStringLiteral("ko"),
             [this, clock](App& a) {
+                test::storeMaxQualityOff();
                 a.platform = platform::makeSimulatedPlatform(test::twoOutputs(), {clock, {}});
                 auto c = std::make_unique<Center>();
                 center = c.get();

@@ -15,6 +15,7 @@
 #include "ui/l10n/L10n.h"
 
 #include "FakeBackend.h"
+#include "StoredSettings.h"
 #include "TestAudio.h"
 #include "TestHome.h"
 
@@ -41,6 +42,7 @@ struct Launched {
     Launched() {
         UserDefaults().clear();
         UserDefaults().set(keys::kViewKind, 0); // the track list
+        test::storeMaxQualityOff();
         L10n::setLanguage("ko");
         std::vector<Track> catalog;
         for (qint64 id = 1; id <= 3; ++id) {

@@ -68,6 +68,7 @@ struct Rig {
     Rig() {
         UserDefaults().clear();
         L10n::setLanguage("ko");
+        app.playback.maxQuality = false; // the direct road
         for (qint64 id = 1; id <= 5; ++id) {
             const QString name = QStringLiteral("t%1.wav").arg(id);
             const QString path = id == 5 ? garbage(name) : wav(name, id == 4 ? 48000 : 44100);
@@ -351,7 +352,6 @@ private slots:
         r.app.seams.matchDeviceRate = [&](double rate) { matched << rate; };
         r.app.playback.rateMatchOn = c.rateMatch;
         r.app.playback.bitPerfect = c.bitPerfect;
-        r.app.playback.maxQuality = !c.bitPerfect;
         if (!c.chosen.isEmpty())
             r.app.playback.outputUID = c.chosen;
 
@@ -368,6 +368,10 @@ private slots:
         QFETCH(int, index);
         const CacheCase& c = cacheCases()[std::size_t(index)];
         Rig r;
+        r.app.playback.maxQuality = true; // on a device with no higher rate
+        r.app.seams.upsampleTarget = [](double, int, const std::vector<double>&) {
+            return std::optional<double>();
+        };
         if (c.effects)
             r.app.seams.fxSignature = [] { return std::optional<QString>("eq:+3"); };
         const QString render = tempFile("Quavelark-fx-render.caf");

@@ -86,6 +86,23 @@ const std::vector<WriteCase> kWrites = {
     {"packed against padded 24-bit", pcm(44100, 24, false, 3), pcm(44100, 24, false, 4), true},
 };
 
+// clang-format off
+const std::vector<double> kDevice{44100, 48000, 88200, 96000, 176400, 192000};
+struct UpCase { const char* name; double source; int mode; std::vector<double> rates; std::optional<double> target; };
+const std::vector<UpCase> kUps = {
+    {"44.1k, mode 1: the largest power-of-two multiple", 44100, 1, kDevice, 176400},
+    {"44.1k, mode 2: the family's largest", 44100, 2, kDevice, 176400},
+    {"96k on a device topping at 96k: none", 96000, 2, {44100, 48000, 88200, 96000}, std::nullopt},
+    {"44100.5 keeps 88.2k as a power of two", 44100.5, 1, {44100, 88200}, 88200},
+    {"32k, mode 1: no power-of-two multiple", 32000, 1, kDevice, std::nullopt},
+    {"32k, mode 2: the 48k family's largest", 32000, 2, kDevice, 192000},
+    {"rate 0 (a failed probe): none", 0, 2, kDevice, std::nullopt},
+    {"a negative rate: none", -1, 2, kDevice, std::nullopt},
+    {"NaN: none", std::numeric_limits<double>::quiet_NaN(), 2, kDevice, std::nullopt},
+    {"no rates: none", 44100, 2, {}, std::nullopt},
+};
+// clang-format on
+
 } // namespace
 
 class RateMatchTest : public QObject {
@@ -95,6 +112,12 @@ private slots:
     void deviceRate() {
         const RateCase& c = currentCase(kRates);
         QCOMPARE(deviceRateFor(c.source, c.ranges), c.target);
+    }
+
+    void upsampleTarget_data() { addRows(kUps); }
+    void upsampleTarget() {
+        const UpCase& c = currentCase(kUps);
+        QCOMPARE(ql::upsampleTarget(c.source, c.mode, c.rates), c.target);
     }
 
     void bestFormat_data() { addRows(kFormats); }

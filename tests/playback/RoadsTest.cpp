@@ -113,6 +113,7 @@ struct Rig {
         // The rate match reports its own changes; the roads' messages are
         // what these tests read.
         app.playback.rateMatchOn = false;
+        app.playback.maxQuality = false; // the direct road
         app.status->setStringValue(kMarker);
     }
     QString button() const { return app.views.playButton->title(); }
@@ -127,7 +128,7 @@ Track trackAt(qint64 id, const QString& path) {
 }
 
 // ---- the decode road ----------------------------------------------------------------
-enum class Input { Wv, TextAsFlac, HalfAnM4a };
+enum class Input { Wv, TextAsFlac, HalfAnM4a, Mp3WithoutLength };
 enum class Ffmpeg { Real, Missing, WritesJunk };
 
 struct DecodeCase {
@@ -147,6 +148,8 @@ const std::vector<DecodeCase>& decodeCases() {
     static const std::vector<DecodeCase> cases{
         {"a WavPack file plays from its decoded float file",
          Input::Wv,         Ffmpeg::Real,       false, true,  kMarker,       kPause, true,  1},
+        {"a VBR MP3 without a length header plays its whole length from its decoded file",
+         Input::Mp3WithoutLength, Ffmpeg::Real, false, true,  kMarker,       kPause, true,  1},
         {"a text file named .flac: the message, play, nothing left",
          Input::TextAsFlac, Ffmpeg::Real,       false, false, kDecodeFailed, kPlay,  false, 0},
         {"half an AAC m4a: the message, play, nothing left",
@@ -223,6 +226,9 @@ private slots:
             const QByteArray whole = test::readFile(encoded(QStringLiteral("whole.m4a")));
             path = tempFile(QStringLiteral("half.m4a"));
             QVERIFY(test::writeFile(path, whole.left(whole.size() / 2)));
+        } else if (c.input == Input::Mp3WithoutLength) {
+            path = tempFile(QStringLiteral("vbr.mp3"));
+            QVERIFY(test::writeMp3(path, true, true, false));
         }
 
         r.app.play(trackAt(1, path));
@@ -242,6 +248,12 @@ private slots:
                      qPrintable(*r.app.playback.cacheURL));
             QVERIFY(r.app.playback.audio);
             QCOMPARE(r.app.playback.audio->path(), *r.app.playback.cacheURL);
+            if (c.input == Input::Mp3WithoutLength) {
+                const double counted = double(test::mp3Samples(path)) / 44100;
+                const double duration = r.app.playback.audio->duration();
+                QVERIFY2(std::abs(duration - counted) < 0.01 * counted,
+                         qPrintable(QString("%1 s, not %2 s").arg(duration).arg(counted)));
+            }
         } else {
             QCOMPARE(r.app.playback.cacheURL, std::optional(previous));
         }

@@ -24,4 +24,11 @@ inline void storeSetting(const char* key, const QVariant& value) {
     d.sync();
 }
 
+// Maximum quality off from the launch on, so that tracks take the direct road
+// (the one-time effects reset counts as done: it would turn it back on).
+inline void storeMaxQualityOff() {
+    storeSetting(keys::kFxResetV1, true);
+    storeSetting(keys::kMaxQuality, false);
+}
+
 } // namespace ql::test

@@ -150,6 +150,34 @@ bool runFfmpeg(const QStringList& args) {
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+bool pipedFlac(const QString& wav, const QString& flac) {
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.setStandardOutputFile(flac);
+    p.start(QStringLiteral("ffmpeg"),
+            {"-v", "error", "-i", wav, "-c:a", "flac", "-f", "flac", "pipe:1"});
+    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+bool writeMp3(const QString& path, bool loudFirst, bool vbr, bool lengthHeader) {
+    const QString noise = "anoisesrc=d=%1:c=pink:r=44100", quiet = "sine=d=%1:f=440:r=44100";
+    const QString first = loudFirst ? noise.arg(6) : "anullsrc=r=44100:cl=mono:d=6";
+    const QString second = loudFirst ? quiet.arg(13.6) + ",volume=0.01" : noise.arg(13.6);
+    return runFfmpeg({"-f", "lavfi", "-i", first, "-f", "lavfi", "-i", second, "-filter_complex",
+                      "[0][1]concat=n=2:v=0:a=1,aformat=channel_layouts=stereo", "-c:a",
+                      "libmp3lame", vbr ? "-q:a" : "-b:a", vbr ? "6" : "192k", "-write_xing",
+                      lengthHeader ? "1" : "0", path});
+}
+
+std::int64_t mp3Samples(const QString& path) {
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"),
+            {"-v", "error", "-select_streams", "a", "-count_packets", "-show_entries",
+             "stream=nb_read_packets", "-of", "csv=p=0", path});
+    p.waitForFinished(120000);
+    return p.readAllStandardOutput().trimmed().toLongLong() * 1152;
+}
+
 Samples ramp(std::int64_t from, std::int64_t to, int rate) {
     Samples s;
     s.rate = rate;
@@ -162,19 +190,22 @@ Samples ramp(std::int64_t from, std::int64_t to, int rate) {
     return s;
 }
 
-bool equalWithFadeIn(const std::vector<std::int32_t>& got, const std::vector<std::int32_t>& want,
-                     std::size_t at, int channels, int fadeFrames, std::int32_t lsb) {
+bool equalWithFades(const std::vector<std::int32_t>& got, const std::vector<std::int32_t>& want,
+                    int channels, std::int32_t lsb, const std::vector<Fade>& fades) {
     if (got.size() != want.size())
         return false;
-    const std::size_t end = at + std::size_t(fadeFrames * channels);
     for (std::size_t i = 0; i < got.size(); ++i) {
-        if (i < at || i >= end) {
-            if (got[i] != want[i])
-                return false;
-            continue;
+        double gain = 1.0;
+        bool faded = false;
+        for (const Fade& f : fades) {
+            if (i < f.at || i >= f.at + std::size_t(f.frames * channels))
+                continue;
+            const double k = double((i - f.at) / std::size_t(channels));
+            gain = f.out ? (f.frames - k) / f.frames : (k + 1) / f.frames;
+            faded = true;
         }
-        const double gain = double((i - at) / std::size_t(channels) + 1) / fadeFrames;
-        if (std::abs(double(got[i]) - double(want[i]) * gain) > 1.5 * double(lsb))
+        if (!faded ? got[i] != want[i]
+                   : std::abs(double(got[i]) - double(want[i]) * gain) > 1.5 * double(lsb))
             return false;
     }
     return true;

@@ -65,10 +65,28 @@ int signChanges(const std::vector<double>& v, int channels, std::size_t from, st
 // Runs ffmpeg with `args` (after "-v error -y"); true on exit status 0.
 bool runFfmpeg(const QStringList& args);
 
-// `got` equals `want` sample for sample, except that the `fadeFrames` frames
-// from sample `at` on fade in (frame k at (k + 1) / fadeFrames of the signal),
-// within 1.5 `lsb` (a step of the integer format as 32-bit values; the fade is dithered).
-bool equalWithFadeIn(const std::vector<std::int32_t>& got, const std::vector<std::int32_t>& want,
-                     std::size_t at, int channels, int fadeFrames, std::int32_t lsb);
+// `wav` encoded by ffmpeg to FLAC on its standard output, which it cannot
+// seek back on to store the length.
+bool pipedFlac(const QString& wav, const QString& flac);
+
+// 19.6 s of stereo 44.1 kHz MP3 made by ffmpeg: 6 s of noise then a quiet
+// tone (`loudFirst`), else 6 s of silence then noise; variable bit rate or
+// 192 kb/s, with or without the Xing length header.
+bool writeMp3(const QString& path, bool loudFirst, bool vbr, bool lengthHeader);
+// Samples per channel of an MP3 as ffprobe counts its packets (1152 each).
+std::int64_t mp3Samples(const QString& path);
+
+// A fade of `frames` frames from sample `at` on: in (frame k at (k + 1) /
+// frames of the signal) or out (frame k at (frames - k) / frames).
+struct Fade {
+    std::size_t at = 0;
+    int frames = 0;
+    bool out = false;
+};
+// `got` equals `want` sample for sample, except in the fades, where it is
+// the faded signal within 1.5 `lsb` (a step of the integer format as 32-bit
+// values; a fade is dithered).
+bool equalWithFades(const std::vector<std::int32_t>& got, const std::vector<std::int32_t>& want,
+                    int channels, std::int32_t lsb, const std::vector<Fade>& fades);
 
 } // namespace ql::test

@@ -11,6 +11,8 @@
 #include "CaseRows.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
+#include "StoredSettings.h"
+#include "TestHome.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 
@@ -121,6 +123,7 @@ struct PlayRig {
     App& app = rig.app;
     PlayRig() {
         L10n::setLanguage("ko");
+        test::storeMaxQualityOff();
         app.seams.missingTools = [] { return QStringList{}; };
         app.seams.backendWrite = [](const QByteArray&) {};
         test::AudioShape shape{SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 90 * 8000};
@@ -285,5 +288,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(InputTest)
+QL_TEST_MAIN(InputTest)
 #include "InputTest.moc"

@@ -284,6 +284,8 @@ double AlsaHardware::rateOf(const Entry& e) const {
 }
 
 int AlsaHardware::channelsOf(const Entry& e) const {
+    if (e.channels > 0)
+        return e.channels;
     if (e.openChannels > 0)
         return e.openChannels;
     if (e.caps && e.caps->channelsMax > 0)
@@ -318,6 +320,11 @@ std::vector<PhysicalFormat> AlsaHardware::formatsOf(const Entry& e, const PcmCap
             if (formatTakesRate(caps, f.format, rate))
                 list.push_back(toPhysicalFormat(f.format, rate, channels));
     return list;
+}
+
+bool AlsaHardware::isSharedDevice(DeviceId id) const {
+    const Entry* e = find(id);
+    return e && e->isDefault;
 }
 
 std::optional<double> AlsaHardware::nominalRate(DeviceId id) const {
@@ -385,15 +392,28 @@ bool AlsaHardware::setPhysicalFormat(StreamId stream, const PhysicalFormat& form
     const PcmCaps* caps = capsOf(*e);
     if (!caps)
         return false;
+    // Another channel count the device takes: the same format at the count
+    // the list is made for must be on it.
+    const int channels = channelsOf(*e);
+    PhysicalFormat asListed = format;
+    if (format.channels > 0 && format.channels != channels &&
+        format.bytesPerFrame % format.channels == 0 &&
+        unsigned(format.channels) >= caps->channelsMin &&
+        unsigned(format.channels) <= caps->channelsMax) {
+        asListed.channels = channels;
+        asListed.bytesPerFrame = format.bytesPerFrame / format.channels * channels;
+    }
     const auto offered = formatsOf(*e, *caps);
-    if (std::find(offered.begin(), offered.end(), format) == offered.end())
+    if (std::find(offered.begin(), offered.end(), asListed) == offered.end())
         return false;
     const auto sample = pcmFormatOf(format);
     if (!sample)
         return false;
-    const bool changed = e->format != sample || rateOf(*e) != format.rate;
+    const bool changed =
+        e->format != sample || rateOf(*e) != format.rate || channels != format.channels;
     e->format = sample;
     e->rate = format.rate;
+    e->channels = format.channels;
     if (changed && onStreamChanged)
         onStreamChanged(e->id);
     return true;

@@ -17,9 +17,11 @@
 // PCM for a moment (snd_pcm_hw_params_test_*), and kept for the device's life;
 // while we hold the PCM ourselves the kept answer is used, and without one the
 // question fails. Until the device has been asked, it reports 48 kHz and a
-// physical format of unknown depth (bits 0) in stereo. On "default" the rate
-// and format are fixed (48 kHz, 32-bit float stereo, the sound server
-// converts): its sets fail and its lists hold that one entry.
+// physical format of unknown depth (bits 0) in stereo. On "default" the
+// format is fixed (32-bit float stereo, the sound server converts) and the
+// rate is the one our stream opened at (48 kHz before): the engine opens it
+// at the rate of the track that starts it, so the server converts at most
+// once. Its sets fail and its lists hold that one entry.
 //
 // Volume: the card's main simple-mixer element, "Master", else "PCM", else the
 // first with a playback volume (on "default": the default control's). Element
@@ -115,6 +117,9 @@ public:
 
     // True when "default" opened at construction and is listed.
     bool hasDefaultDevice() const { return m_defaultOpens; }
+    // True for "default": shared through the sound server, it takes a stream
+    // at any rate.
+    bool isSharedDevice(DeviceId id) const;
     // The start-up test: some listed device opens, or is busy with another
     // program (a real card that can be claimed). Opens each device for a moment.
     bool anyDeviceUsable();
@@ -171,6 +176,7 @@ private:
         std::optional<double> rate;
         std::optional<PcmFormat> format;
         int openChannels = 0; // > 0 while our engine's stream is open
+        int channels = 0;     // chosen through setPhysicalFormat; 0: stereo where taken
         std::optional<PcmCaps> caps;
         PcmHold hold = 0;
         bool reserved = false;

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include <poll.h>
+#include <time.h>
 
 namespace ql::platform::alsa {
 
@@ -17,11 +18,17 @@ namespace {
 // uses little CPU, and a 150 ms stall on a busy machine is still no gap.
 constexpr unsigned kBufferMicros = 200'000;
 constexpr unsigned kPeriodMicros = 50'000;
-// Calls that try to resume a suspended stream before it is prepared instead
-// (a feeder calls about every period, so about a second).
-constexpr int kResumeTries = 20;
+// How long a suspended stream is asked to resume before it is prepared
+// instead (what it held is then lost).
+constexpr std::int64_t kResumeNanos = 1'000'000'000;
 // PCM poll descriptors waited on (plugins use one or two).
 constexpr int kMaxPollFds = 8;
+
+std::int64_t steadyNanos() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 
 snd_pcm_t* pcmOf(void* p) {
     return static_cast<snd_pcm_t*>(p);
@@ -126,22 +133,27 @@ bool AlsaPcmStream::recover(int err) {
     if (++m_recoveries > kMaxRecoveries)
         return failed(err);
     if (err == -ESTRPIPE) {
-        // Resumed without waiting: a device not ready yet is asked again on
-        // later calls (not counted), then prepared.
-        const int r = snd_pcm_resume(pcm);
-        if (r == -EAGAIN && m_resumeTries++ < kResumeTries) {
-            --m_recoveries;
-            return true;
-        }
-        m_resumeTries = 0;
-        if (r == 0)
-            return true;
-        return snd_pcm_prepare(pcm) >= 0 || failed(err);
+        m_suspendedSince = steadyNanos();
+        return resumed();
     }
     if (err == -EPIPE || err == -EINTR)
         return snd_pcm_prepare(pcm) >= 0 || failed(err);
     // ENODEV (unplugged), EBADFD, EIO: the stream is dead.
     return failed(err);
+}
+
+bool AlsaPcmStream::resumed() {
+    if (m_suspendedSince < 0)
+        return true;
+    // Asked without waiting: the caller comes back after its own wait (the
+    // feeder sleeps in wait(), a period or its timeout at a time).
+    snd_pcm_t* pcm = pcmOf(m_pcm);
+    const int r = snd_pcm_resume(pcm);
+    if (r == -EAGAIN && steadyNanos() - m_suspendedSince < kResumeNanos)
+        return false;
+    m_suspendedSince = -1;
+    // A device that cannot resume, or not in time, starts afresh.
+    return r == 0 || snd_pcm_prepare(pcm) >= 0 || failed(r);
 }
 
 bool AlsaPcmStream::failed(int) {
@@ -155,41 +167,44 @@ std::int64_t AlsaPcmStream::write(const void* data, std::int64_t frames) {
     if (frames <= 0 || (m_paused && !m_canPause))
         return 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!resumed())
+            break; // still waking: tried again on a later call
         const snd_pcm_sframes_t n = snd_pcm_writei(pcmOf(m_pcm), data, snd_pcm_uframes_t(frames));
         if (n > 0) {
             m_recoveries = 0;
-            m_resumeTries = 0;
             return n;
         }
         if (n == 0 || n == -EAGAIN)
             return 0;
         if (!recover(int(n)))
-            return -1;
-        if (m_resumeTries > 0)
-            return 0; // still suspended: tried again on a later call
+            break;
     }
-    return 0;
+    return m_gone ? -1 : 0;
 }
 
 StreamReport AlsaPcmStream::report() {
     StreamReport r;
-    r.lost = m_gone;
-    if (m_gone)
-        return r;
     snd_pcm_t* pcm = pcmOf(m_pcm);
     // Both read after one sync with the hardware pointer, so the delay (what
     // is queued plus what the device and its plugins hold) is current.
     snd_pcm_sframes_t avail = 0, delay = 0;
-    int err = snd_pcm_avail_delay(pcm, &avail, &delay);
-    if (err < 0) {
-        if (!recover(err)) {
-            r.lost = true;
-            return r;
-        }
-        if (snd_pcm_avail_delay(pcm, &avail, &delay) < 0) {
-            avail = snd_pcm_sframes_t(m_bufferFrames);
-            delay = 0;
-        }
+    const bool awake = !m_gone && resumed();
+    int err = awake ? snd_pcm_avail_delay(pcm, &avail, &delay) : 0;
+    if (awake && err < 0 && recover(err) && (err = snd_pcm_avail_delay(pcm, &avail, &delay)) < 0) {
+        avail = snd_pcm_sframes_t(m_bufferFrames);
+        delay = 0;
+        err = 0;
+    }
+    if (m_gone) {
+        r.lost = true;
+        return r;
+    }
+    if (!awake || m_suspendedSince >= 0) {
+        // Suspended: nothing is taken and the clock stands where it was.
+        r = m_last;
+        r.freeFrames = 0;
+        r.running = false;
+        return r;
     }
     const std::int64_t free = std::clamp<std::int64_t>(avail, 0, m_bufferFrames);
     r.queuedFrames = m_bufferFrames - free;
@@ -197,6 +212,7 @@ StreamReport AlsaPcmStream::report() {
     const std::int64_t delayFrames = delay >= 0 ? std::int64_t(delay) : r.queuedFrames;
     r.delay = double(delayFrames) / double(m_config.rate);
     r.running = snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING;
+    m_last = r;
     return r;
 }
 
@@ -225,9 +241,26 @@ void AlsaPcmStream::drop() {
         return;
     snd_pcm_t* pcm = pcmOf(m_pcm);
     snd_pcm_drop(pcm);
-    if (snd_pcm_prepare(pcm) < 0)
-        m_gone = true;
+    const int err = snd_pcm_prepare(pcm);
+    // A device still asleep is asked to resume later, as after a write.
+    if (err == -ESTRPIPE && m_suspendedSince < 0)
+        m_suspendedSince = steadyNanos();
+    else if (err != -ESTRPIPE)
+        m_suspendedSince = -1;
+    m_gone = err < 0 && err != -ESTRPIPE;
     m_paused = false;
+}
+
+std::int64_t AlsaPcmStream::rewind(std::int64_t frames) {
+    if (m_gone || frames <= 0)
+        return 0;
+    snd_pcm_t* pcm = pcmOf(m_pcm);
+    const snd_pcm_sframes_t can = snd_pcm_rewindable(pcm);
+    if (can <= 0)
+        return 0;
+    const snd_pcm_sframes_t n =
+        snd_pcm_rewind(pcm, snd_pcm_uframes_t(std::min<std::int64_t>(frames, can)));
+    return n > 0 ? std::int64_t(n) : 0;
 }
 
 void AlsaPcmStream::start() {
@@ -257,12 +290,14 @@ void AlsaPcmStream::wait(std::int64_t frames, int timeoutMs, int wakeFd) {
         } else if (running && avail >= 0 && avail < frames) {
             // A period is free but not what is asked: the time the rest takes.
             const auto ms = int((frames - avail) * 1000 / std::max<std::int64_t>(m_config.rate, 1));
-            timeoutMs = std::min(timeoutMs, std::max(ms, 1));
+            timeoutMs = timeoutMs < 0 ? std::max(ms, 1) : std::min(timeoutMs, std::max(ms, 1));
         }
         // Paused, prepared, starved or suspended: only the timeout or the
         // engine's wake-up (the PCM would answer at once, or never).
     }
-    ::poll(fds, nfds_t(count + pcmFds), std::max(timeoutMs, 0));
+    // A negative timeout waits for the wake-up alone (a paused or dead
+    // stream): never a busy loop.
+    ::poll(fds, nfds_t(count + pcmFds), count + pcmFds == 0 && timeoutMs < 0 ? 10 : timeoutMs);
 }
 
 void AlsaPcmStream::drain(int timeoutMs) {

@@ -11,12 +11,13 @@
 // program holds fails at once with -EBUSY (describeOpenError gives the
 // sentence to show). Writes never wait either: a full buffer accepts 0 frames.
 // An under-run is recovered (prepared again) and the write tried again; a
-// suspended device is resumed, a few tries spread over later calls, then
-// prepared. Recovery is bounded: a stream whose writes keep failing after a
-// recovery that "succeeded" (a sound server that died behind the PCM) counts
-// as gone after kMaxRecoveries in a row, as does any other error; a device
-// that is gone makes write() return -1 for good. Played-out parts of the
-// buffer are filled with silence, so an under-run never repeats old frames.
+// suspended device is asked to resume on each later call without waiting
+// (it reports no room meanwhile, so the feeder sleeps in between), and
+// prepared when it cannot resume or has not within a second. Recovery is bounded: a stream whose
+// writes keep failing after a recovery that "succeeded" (a sound server that died behind the PCM)
+// counts as gone after kMaxRecoveries in a row, as does any other error; a device that is gone
+// makes write() return -1 for good. Played-out parts of the buffer are filled with silence, so an
+// under-run never repeats old frames.
 //
 // Threads: open and close on the owner's thread while no other thread uses
 // the stream; write, report and pause from one thread at a time (the feeder).
@@ -68,6 +69,9 @@ public:
     void drain(int timeoutMs);
     // Discards what is queued; the stream takes frames again at once.
     void drop();
+    // Takes back up to `frames` of the frames written last that the device
+    // has not fetched yet (snd_pcm_rewindable); returns how many.
+    std::int64_t rewind(std::int64_t frames);
     // Starts a prepared stream that holds less than its start threshold.
     void start();
     // Waits (poll on the PCM and on `wakeFd` when not -1) until `frames`
@@ -88,6 +92,7 @@ public:
 private:
     AlsaPcmStream() = default;
     bool recover(int err);
+    bool resumed();
     bool failed(int err);
 
     void* m_pcm = nullptr; // snd_pcm_t*
@@ -98,8 +103,9 @@ private:
     bool m_canPause = false;
     bool m_paused = false;
     bool m_gone = false;
-    int m_recoveries = 0;  // recoveries since the last frames taken
-    int m_resumeTries = 0; // of a suspended stream, before it is prepared
+    int m_recoveries = 0;               // recoveries since the last frames taken
+    std::int64_t m_suspendedSince = -1; // steady ns at which a suspend was seen, -1 awake
+    StreamReport m_last;                // the last report of a stream awake
 };
 
 } // namespace ql::platform::alsa

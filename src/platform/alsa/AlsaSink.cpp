@@ -62,6 +62,10 @@ bool AlsaSink::open(const StreamFormat& format, QString& error) {
     return true;
 }
 
+bool AlsaSink::takesAnyRate() const {
+    return m_hardware.isSharedDevice(m_device);
+}
+
 std::int64_t AlsaSink::write(const void* data, std::int64_t frames) {
     return m_stream ? m_stream->write(data, frames) : -1;
 }
@@ -87,6 +91,10 @@ void AlsaSink::drop() {
         m_stream->drop();
 }
 
+std::int64_t AlsaSink::rewind(std::int64_t frames) {
+    return m_stream ? m_stream->rewind(frames) : 0;
+}
+
 void AlsaSink::start() {
     if (m_stream)
         m_stream->start();
@@ -103,7 +111,7 @@ void AlsaSink::wait(std::int64_t frames, int timeoutMs, int wakeFd) {
         return;
     }
     pollfd fd{wakeFd, POLLIN, 0};
-    ::poll(&fd, wakeFd >= 0 ? 1 : 0, std::max(timeoutMs, 0));
+    ::poll(&fd, wakeFd >= 0 ? 1 : 0, wakeFd < 0 && timeoutMs < 0 ? 10 : timeoutMs);
 }
 
 void AlsaSink::release() {

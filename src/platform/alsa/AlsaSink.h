@@ -28,11 +28,13 @@ public:
     ~AlsaSink() override;
 
     bool open(const StreamFormat& format, QString& error) override;
+    bool takesAnyRate() const override;
     std::int64_t write(const void* data, std::int64_t frames) override;
     SinkReport report() override;
     void pause(bool paused) override;
     bool canPause() const override;
     void drop() override;
+    std::int64_t rewind(std::int64_t frames) override;
     void start() override;
     void drain(int timeoutMs) override;
     void wait(std::int64_t frames, int timeoutMs, int wakeFd) override;

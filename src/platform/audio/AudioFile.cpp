@@ -2,13 +2,16 @@
 
 #include "platform/audio/CodecReader.h"
 #include "platform/audio/FlacTail.h"
+#include "platform/audio/MpegLength.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace ql::platform {
@@ -141,6 +144,22 @@ AudioFile::Opened AudioFile::open(const QString& path) {
         r.error = describe(path, QStringLiteral("it declares no usable audio stream."));
         return r;
     }
+    if ((sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
+        // Without a length header libsndfile's length is a guess from the
+        // first frame's bit rate, and it stops reading there: a stream whose
+        // frames say otherwise cannot be played whole through it.
+        const auto counted = mpegLengthOfFile(path);
+        if (counted && !counted->hasLengthHeader &&
+            std::abs(double(counted->frames - sf.frames)) > 0.01 * double(counted->frames)) {
+            sf_close(f);
+            r.error = describe(path, QStringLiteral("the MP3 has no length header, and its "
+                                                    "frames (%1 s) disagree with the length "
+                                                    "its decoder assumes (%2 s).")
+                                         .arg(double(counted->frames) / sf.samplerate, 0, 'f', 1)
+                                         .arg(double(sf.frames) / sf.samplerate, 0, 'f', 1));
+            return r;
+        }
+    }
     std::unique_ptr<AudioFile> file(new AudioFile);
     file->m_file = f;
     file->m_path = path;
@@ -164,12 +183,27 @@ AudioFile::Opened AudioFile::open(const QString& path) {
 }
 
 AudioFile::Opened AudioFile::createFloatCaf(const QString& path, double rate, int channels) {
+    return createFloat(path, rate, channels, SF_FORMAT_CAF);
+}
+
+AudioFile::Opened AudioFile::createFloat(const QString& path, double rate, int channels) {
+    static const QHash<QString, int> containers{
+        {QStringLiteral("caf"), SF_FORMAT_CAF},  {QStringLiteral("wav"), SF_FORMAT_WAV},
+        {QStringLiteral("aif"), SF_FORMAT_AIFF}, {QStringLiteral("aiff"), SF_FORMAT_AIFF},
+        {QStringLiteral("w64"), SF_FORMAT_W64},  {QStringLiteral("rf64"), SF_FORMAT_RF64},
+    };
+    return createFloat(path, rate, channels,
+                       containers.value(QFileInfo(path).suffix().toLower(), 0));
+}
+
+AudioFile::Opened AudioFile::createFloat(const QString& path, double rate, int channels,
+                                         int container) {
     Opened r;
     SF_INFO sf{};
-    sf.samplerate = int(rate + 0.5);
+    sf.samplerate = std::isfinite(rate) && rate > 0 && rate < 1e9 ? int(rate + 0.5) : 0;
     sf.channels = channels;
-    sf.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
-    if (channels <= 0 || sf.samplerate <= 0 || !sf_format_check(&sf)) {
+    sf.format = container | SF_FORMAT_FLOAT;
+    if (container == 0 || channels <= 0 || sf.samplerate <= 0 || !sf_format_check(&sf)) {
         r.error = QStringLiteral("Cannot write “%1”: unsupported format.")
                       .arg(QFileInfo(path).fileName());
         return r;

@@ -1,7 +1,7 @@
 // An audio file for reading: WAV, AIFF, CAF, FLAC, Ogg Vorbis, Opus and MP3
 // through libsndfile, which is tried first; AAC and ALAC (MPEG-4, ADTS, CAF)
 // through FFmpeg (CodecReader) when libsndfile refuses the file. Callers
-// never know which one reads. Writing: 32-bit float CAF through libsndfile.
+// never know which one reads. Writing: 32-bit float (CAF, WAV, AIFF, W64, RF64) through libsndfile.
 //
 // A file that stores no length (a FLAC written through a pipe) has an
 // estimate from its size until the decoder runs out.
@@ -39,6 +39,10 @@ public:
     static Opened open(const QString& path);
     // Creates (replaces) `path` as a 32-bit float CAF for writing.
     static Opened createFloatCaf(const QString& path, double rate, int channels);
+    // Creates (replaces) `path` as 32-bit float in the container its
+    // extension names: ".caf", ".wav", ".aif"/".aiff", ".w64" or ".rf64";
+    // another extension is an error.
+    static Opened createFloat(const QString& path, double rate, int channels);
 
     ~AudioFile();
     AudioFile(const AudioFile&) = delete;
@@ -79,6 +83,8 @@ public:
 
 private:
     AudioFile() = default;
+    // `container` is a libsndfile major format; 0 is refused.
+    static Opened createFloat(const QString& path, double rate, int channels, int container);
     bool seekByReading(std::int64_t frame);
 
     sf_private_tag* m_file = nullptr;

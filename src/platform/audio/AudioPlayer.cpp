@@ -73,7 +73,7 @@ OutputEngine* AudioPlayer::resolveEngine(const QString& uid, QString& error) {
         error = QStringLiteral("The output device cannot play sound.");
         return nullptr;
     }
-    if (!e->ensureOpen(error))
+    if (!e->ensureOpen(error, m_voice->sourceRate()))
         return nullptr;
     return e;
 }
@@ -125,6 +125,13 @@ bool AudioPlayer::playAt(double deviceTime) {
 bool AudioPlayer::startVoice(double deviceTime) {
     if (!prepareToPlay())
         return false;
+    if (!m_voice->isRunning() && m_engine->matchChannels(*m_voice)) {
+        QString error;
+        if (!m_engine->ensureOpen(error)) {
+            m_error = error;
+            return false;
+        }
+    }
     if (m_engine->isLost()) {
         m_error = QStringLiteral("The output device is gone.");
         return false;
@@ -136,6 +143,9 @@ bool AudioPlayer::startVoice(double deviceTime) {
         m_voice->retarget(m_engine->format(), 0);
     else if (!m_voice->isRunning() && m_voice->position() > 0 && !hasUnheard())
         m_voice->fadeInNext(); // a resume whose queue was dropped (a paused device goes on)
+    // A start at the end of another player continues its converter.
+    if (!m_voice->isRunning() && std::isfinite(deviceTime))
+        m_engine->continueStages(*m_voice, deviceTime);
     // The start time first: a feeder that sees the voice running sees it too.
     m_voice->scheduleStart(deviceTime);
     m_voice->setRunning(true);
@@ -152,8 +162,17 @@ void AudioPlayer::pause() {
     m_voice->setRunning(false);
     m_voice->scheduleStart(kAtOnce);
     suppressEnd();
+    fadeOutQueued();
     if (m_engine)
-        m_engine->voicePaused();
+        m_engine->wake();
+}
+
+void AudioPlayer::fadeOutQueued() {
+    // What the device still holds of this player fades out instead of
+    // playing on (or stopping in one sample); the player goes on later with
+    // the frame after the fade, so no frame is heard twice.
+    if (hasUnheard())
+        m_engine->flush({}, m_voice.get());
 }
 
 void AudioPlayer::stop() {
@@ -162,6 +181,7 @@ void AudioPlayer::stop() {
     suppressEnd();
     if (!m_voice->isStarted())
         return;
+    fadeOutQueued();
     m_startFrame = m_voice->hasEnded() ? 0 : std::int64_t(std::llround(heardFrame()));
     leaveEngine();
     m_voice->shutdown();
@@ -182,10 +202,8 @@ void AudioPlayer::leaveEngine() {
     // What this player left in the device's queue is not to be heard; a
     // device nothing else plays on is given back (unless a next track
     // starts right away).
-    const bool unheard = hasUnheard();
+    fadeOutQueued();
     m_engine->detach(m_voice.get());
-    if (unheard)
-        m_engine->flush();
     m_engine->releaseSoon();
     m_engine = nullptr;
 }
@@ -224,7 +242,7 @@ void AudioPlayer::setCurrentTime(double seconds) {
         m_voice->retarget(m_voice->format(), frame);
     };
     if (hasUnheard())
-        m_engine->flush(move);
+        m_engine->flush(move, m_voice->isRunning() ? m_voice.get() : nullptr);
     else
         move();
 }

@@ -21,6 +21,10 @@
 // (rubberband); without it, or at rate 1.0, no time-stretch stage is in the
 // path and the samples reach the device as decoded.
 //
+// Fades: pause(), stop() and a seek fade the sound out over 5 ms instead of
+// cutting it in one sample; a resume and a seek's new position fade in. A
+// file's start, its natural end and a gapless join are played as they are.
+//
 // Metering: with metering enabled, updateMeters() measures the samples the
 // device played since the previous call, before the volume stage:
 // averagePower is their RMS, peakPower their largest absolute value. A span
@@ -133,6 +137,7 @@ private:
     void applySpeed();
     double heardFrame() const;
     bool hasUnheard() const;
+    void fadeOutQueued();
     void leaveEngine();
 
     OutputEngines& m_outputs;

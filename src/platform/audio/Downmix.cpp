@@ -82,8 +82,11 @@ std::vector<double> channelMatrix(const std::vector<Speaker>& layout, int outCha
     if (in == 0 || out == 0)
         return m;
     if (in == 1 || out >= in) {
+        // Mono on every output; else file channel o on output o, and the
+        // outputs past the file's channels silent.
         for (std::size_t o = 0; o < out; ++o)
-            m[o * in + (in == 1 ? 0 : o)] = (in == 1 || o < in) ? 1.0 : 0.0;
+            if (in == 1 || o < in)
+                m[o * in + (in == 1 ? 0 : o)] = 1.0;
         return m;
     }
     // Folded to stereo on the first two outputs (mono: their sum); any

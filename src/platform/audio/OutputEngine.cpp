@@ -73,14 +73,23 @@ std::optional<StreamFormat> OutputEngine::deviceFormat(QString& error) const {
     return StreamFormat{rate, *sample, physical->channels};
 }
 
-bool OutputEngine::ensureOpen(QString& error) {
+bool OutputEngine::ensureOpen(QString& error, double startRate) {
     if (!m_sink) {
         error = QStringLiteral("The output device cannot play sound.");
         return false;
     }
-    const auto wanted = deviceFormat(error);
+    auto wanted = deviceFormat(error);
     if (!wanted)
         return false;
+    if (m_sink->takesAnyRate()) {
+        // The voice that starts the stream gives it its rate; a voice joining
+        // a running stream is converted, and a reopen for another reason
+        // keeps the rate.
+        if (startRate > 0 && !anyAttachedRunning())
+            wanted->rate = startRate;
+        else if (m_open && !m_lost.load())
+            wanted->rate = m_format.rate;
+    }
     if (m_open && !m_lost.load() && *wanted == m_format)
         return true;
 
@@ -135,6 +144,9 @@ double OutputEngine::heardNow() {
 }
 
 void OutputEngine::resetStream() {
+    for (auto& slot : m_voices)
+        if (Voice* v = slot.load())
+            v->forgetMixed();
     m_written = 0;
     m_sinkPaused = false;
     m_wasRunning = false;
@@ -152,29 +164,70 @@ void OutputEngine::holdAtHeard() {
     }
 }
 
-void OutputEngine::flush(const std::function<void()>& whileHeld) {
+void OutputEngine::flush(const std::function<void()>& whileHeld, Voice* fading) {
     if (!m_open || m_lost.load() || !m_feeder.joinable()) {
         if (whileHeld)
             whileHeld();
         return;
     }
     stopFeeder();
-    holdAtHeard();
-    m_sink->drop();
-    // The dropped frames were never heard: the clock goes on from here.
-    m_clockBase = m_clock.load();
-    resetStream();
+    if (!fading || !fadeOut(fading)) {
+        holdAtHeard();
+        m_sink->drop();
+        // The dropped frames were never heard: the clock goes on from here.
+        m_clockBase = m_clock.load();
+        resetStream();
+    }
     if (whileHeld)
         whileHeld();
     startFeeder();
 }
 
-void OutputEngine::voicePaused() {
-    // A device that cannot pause would play its queue out: drop it, and
-    // the paused voice continues from what was heard.
-    if (m_open && !m_lost.load() && !anyAttachedRunning() && !m_sink->canPause())
-        flush();
-    wake();
+bool OutputEngine::fadeOut(Voice* fading) {
+    const SinkReport report = m_sink->report();
+    publishClock(report);
+    const double rate = m_format.rate;
+    const auto keep = std::int64_t(std::llround(kKeepSeconds * rate));
+    const auto fade = std::max<std::int64_t>(std::llround(kFadeSeconds * rate), 1);
+    // Taken back: the queue past what the device keeps, no further back than
+    // the fading voice's mixed tail reaches.
+    const std::int64_t want = std::min(report.queuedFrames - keep, m_written - fading->mixedFrom());
+    const std::int64_t got = want > 0 ? m_sink->rewind(want) : 0;
+    if (got <= 0)
+        return false;
+    m_written -= got;
+    m_pendingFrames = 0; // mixed, never taken: gone with the rest
+    const std::int64_t from = m_written;
+    const int ch = m_format.channels;
+    const auto length = std::size_t(std::min(fade, got));
+    // In place of what was taken back: the fading voice's frames falling to
+    // silence, every other voice's frames as they were.
+    std::vector<double> frames(length * std::size_t(ch), 0.0);
+    const double fromTime = m_clockBase + double(from) / rate;
+    for (auto& slot : m_voices)
+        if (Voice* v = slot.load(); v && v->hasUnheard(fromTime))
+            v->addMixed(frames.data(), from, length, ch, v == fading);
+    std::vector<unsigned char> bytes(length * std::size_t(m_format.bytesPerFrame()));
+    encodeSamples(frames.data(), frames.size(), m_format.sample, bytes.data(), &m_dither);
+    // Room was just made for them; a sink that takes fewer cuts the fade short.
+    for (std::int64_t put = 0; put < std::int64_t(length);) {
+        const std::int64_t n = m_sink->write(bytes.data() + put * m_format.bytesPerFrame(),
+                                             std::int64_t(length) - put);
+        if (n <= 0)
+            break;
+        put += n;
+        m_written += n;
+    }
+    // Every voice goes on with the frame after the ones just written (the
+    // fading one when it plays again).
+    const double nextTime = m_clockBase + double(m_written) / rate;
+    for (auto& slot : m_voices) {
+        Voice* v = slot.load();
+        if (v && v->isStarted() && !v->hasEnded() && v->hasUnheard(fromTime))
+            v->retarget(v->format(), std::int64_t(std::llround(v->heardPosition(nextTime))));
+    }
+    m_resolved = {};
+    return true;
 }
 
 void OutputEngine::beforeStart(const Voice* voice) {
@@ -185,6 +238,42 @@ void OutputEngine::beforeStart(const Voice* voice) {
         const Voice* v = slot.load();
         if (v && v != voice && !v->isRunning() && v->hasUnheard(now)) {
             flush();
+            return;
+        }
+    }
+}
+
+bool OutputEngine::matchChannels(const Voice& starting) {
+    const int want = starting.sourceChannels();
+    // A mono file stays a copy on both sides of a stereo device.
+    if (want < 2 || std::any_of(m_voices.begin(), m_voices.end(), [&](const auto& slot) {
+            const Voice* v = slot.load();
+            return v && v != &starting && v->isRunning();
+        }))
+        return false;
+    const auto streams = m_hardware.outputStreams(m_device);
+    if (!streams || streams->empty())
+        return false;
+    const auto current = m_hardware.physicalFormat(streams->front());
+    if (!current || current->channels <= 0 || current->channels == want ||
+        current->bytesPerFrame % current->channels != 0)
+        return false;
+    PhysicalFormat f = *current;
+    f.bytesPerFrame = current->bytesPerFrame / current->channels * want;
+    f.channels = want;
+    return m_hardware.setPhysicalFormat(streams->front(), f);
+}
+
+void OutputEngine::continueStages(Voice& next, double deviceTime) {
+    const double now = m_clock.load();
+    for (auto& slot : m_voices) {
+        Voice* v = slot.load();
+        if (!v || !v->isRunning() || v->hasEnded() || !next.canFollow(*v))
+            continue;
+        const double end = now + (double(v->sourceFrames()) - v->heardPosition(now)) /
+                                     (v->sourceRate() * v->speed());
+        if (std::abs(end - deviceTime) <= kSnapWindow) {
+            next.continueAfter(*v);
             return;
         }
     }
@@ -243,6 +332,7 @@ bool OutputEngine::attach(Voice* voice) {
         Voice* empty = nullptr;
         if (slot.load() == nullptr) {
             voice->setEngineWake(&m_wake);
+            voice->forgetMixed(); // frames of another stream
             if (m_open && voice->isStarted() && !(voice->format() == m_format))
                 voice->retarget(m_format, std::int64_t(std::llround(voice->position())));
             slot.compare_exchange_strong(empty, voice);
@@ -346,8 +436,10 @@ OutputEngine::MixPlan OutputEngine::planBlock(std::size_t limit) {
     // Voices already playing take the whole block.
     for (int i = 0; i < plan.count; ++i) {
         Entry& e = m_entries[std::size_t(i)];
-        if (e.schedule.pending)
+        if (e.schedule.pending) {
+            e.voice->followSegment();
             continue;
+        }
         e.pull = e.voice->pull(limit, m_format);
         e.mixes = true;
     }
@@ -369,9 +461,18 @@ OutputEngine::MixPlan OutputEngine::planBlock(std::size_t limit) {
                 std::clamp((e.schedule.at - m_clockBase) * m_format.rate, -kFar, kFar)));
             // A start asked for near the end of a playing voice follows its
             // last frame exactly; until that voice reaches its end, wait.
+            // A voice that continues another's stages follows that one,
+            // whose end came earlier by the tail it handed on.
             const Entry* anchor = nullptr;
             std::int64_t best = window + 1;
-            for (int k = 0; k < plan.count; ++k) {
+            const std::uint64_t follows = e.voice->follows();
+            for (int k = 0; k < plan.count && follows != 0; ++k) {
+                const Entry& u = m_entries[std::size_t(k)];
+                if (!u.schedule.pending && u.mixes && u.voice->id() == follows &&
+                    u.voice->handedTail())
+                    anchor = &u;
+            }
+            for (int k = 0; k < plan.count && !anchor; ++k) {
                 const Entry& u = m_entries[std::size_t(k)];
                 if (u.schedule.pending || !u.mixes)
                     continue;
@@ -540,8 +641,14 @@ void OutputEngine::feederLoop() {
         }
 
         if (!anyVoiceRunning()) {
-            // Nothing to play: the device stops where it is (a paused
-            // voice's frames wait in its queue) until a voice runs again.
+            // Nothing to play: what the device holds (the end of a fade-out)
+            // plays out, then the device stops until a voice runs again.
+            if (!m_sinkPaused && report.queuedFrames > 0) {
+                m_sink->start();
+                waitOnSink(seen, Waiting::ForRoom, 0,
+                           std::min(double(report.queuedFrames) / m_format.rate, kMaxWait));
+                continue;
+            }
             if (!m_sinkPaused) {
                 m_sink->pause(true);
                 m_sinkPaused = true;

@@ -20,8 +20,20 @@
 // every voice that had frames in it back to the frame heard last, so nothing
 // is skipped and nothing is heard twice.
 //
-// Pause: when no voice runs, the device is paused at once (its clock stops
-// and its queue waits); a device without hardware pause is flushed instead.
+// Fade-out: a pause, a stop or a seek would cut the signal in one sample, a
+// click on music. For those the device keeps kKeepSeconds of its queue and
+// gives the rest back (AudioSink::rewind); in its place the voice that
+// changes fades out over kFadeSeconds, rebuilt from what it mixed, and the
+// other voices go on unchanged for those frames, then from where they were.
+// A device that cannot give frames back is flushed (the cut stays).
+//
+// Pause: when no voice runs, what the device holds (the end of a fade-out)
+// plays out and the device is then paused (its clock stops).
+//
+// Rate: a device that takes any rate (a sound server's shared device) opens
+// at the rate of the voice that starts its stream, so the file reaches the
+// server unconverted; a voice of another rate joining a running stream is
+// converted here.
 // A stream with no running voice for kIdleRelease, or stopped with nothing
 // else playing, is closed and the device given back (releaseIfIdle); the
 // next play opens it again.
@@ -31,8 +43,9 @@
 // the time lies within kSnapWindow of the end of a voice that is playing, it
 // starts instead on the frame right after that voice's last one, so two
 // tracks join without a gap, a repeat or an overlap, wherever in the window
-// the request fell. A scheduled voice that is paused or stopped before its
-// frame never sounds.
+// the request fell; a voice that continues the stages of the one before it
+// (Voice.h, "Joins") always follows that one's last frame. A scheduled voice that is paused or
+// stopped before its frame never sounds.
 //
 // Starving: a voice whose decoder falls behind (a slow disk, a hung mount)
 // holds the block back while the device has enough queued; once the device
@@ -84,6 +97,10 @@ public:
     static constexpr int kDrainMs = 250;
     // How often the owner looks at idle streams (releaseWhenIdleFor).
     static constexpr int kUpkeepMs = 250;
+    // A fade-out: the part of the queue the device keeps (room for the main
+    // thread to write what follows), and the length of the fade.
+    static constexpr double kKeepSeconds = 0.005;
+    static constexpr double kFadeSeconds = 0.005;
 
     OutputEngine(AudioHardware& hardware, DeviceId device, std::unique_ptr<AudioSink> sink);
     ~OutputEngine();
@@ -98,7 +115,9 @@ public:
     // Opens the stream (or reopens it after a lost device or a changed
     // format) and starts the feeder. False with a readable error when the
     // device cannot play; the voices that were playing then end as failed.
-    bool ensureOpen(QString& error);
+    // `startRate`: the rate of the voice about to start (0: none), the
+    // stream's rate on a device that takes any rate while no voice runs.
+    bool ensureOpen(QString& error, double startRate = 0);
     bool refreshFormat(QString& error) { return ensureOpen(error); }
     bool isOpen() const { return m_open; }
     bool isLost() const { return m_lost.load(); }
@@ -113,17 +132,25 @@ public:
 
     // Tells the feeder something changed (a voice started or paused).
     void wake();
-    // A voice of this engine stopped running (pause): pauses the device
-    // when no voice runs any more (a device without hardware pause is
-    // flushed).
-    void voicePaused();
     // Before `voice` starts: frames of other voices that are paused still
     // in the device's queue would be heard first, so they are flushed.
     void beforeStart(const Voice* voice);
+    // `starting` is about to play with no other voice running: when the
+    // device offers the file's channel count (two or more), the device is
+    // set to it, so each channel reaches its own speaker untouched instead of
+    // being folded to the stream's. True when the device changed (the
+    // stream is reopened by the next ensureOpen).
+    bool matchChannels(const Voice& starting);
+    // `next` is to start at `deviceTime`: when that is the end of a playing
+    // voice it may follow (Voice::canFollow), it continues that voice's rate
+    // converter and stretcher, so the join is converted as one signal.
+    void continueStages(Voice& next, double deviceTime);
     // Drops what the device holds and moves the voices that had frames in it
     // back to the frame heard last; `whileHeld` runs with the feeder stopped,
-    // after that (a seek or a speed change of one voice).
-    void flush(const std::function<void()>& whileHeld = {});
+    // after that (a seek or a speed change of one voice). With `fading`, that
+    // voice fades out instead of stopping in one sample (see Fade-out) and
+    // goes on from the frame after its fade.
+    void flush(const std::function<void()>& whileHeld = {}, Voice* fading = nullptr);
     // Closes the stream and gives the device back when no voice runs (the
     // paused ones continue from where they were heard at the next play).
     // False when a voice is playing.
@@ -188,6 +215,7 @@ private:
     double heardNow();
     void resetStream();
     void holdAtHeard();
+    bool fadeOut(Voice* fading);
     void feederLoop();
     void deviceLost();
     void waitForCycle() const;

@@ -32,6 +32,15 @@ constexpr double kNow = -std::numeric_limits<double>::infinity();
 // A resume or a seek fades in over this long instead of jumping to the
 // signal in one sample (a click on music).
 constexpr double kFadeSeconds = 0.005;
+// Gain after a rate converter on an integer stream: a converted signal has
+// peaks between the source's samples, 3.01 dB above them for a tone at a
+// quarter of the rate sampled between its crests. Without this margin such
+// material, mastered to full scale, would hard-clip at the encoder; the
+// 0.2 dB beyond that covers the filter's ripple.
+constexpr double kConverterHeadroom = 0.69183097091893643; // -3.2 dB
+// The mixed tail kept: more than a device's buffer (about 200 ms), so that
+// whatever it still holds can be rebuilt.
+constexpr double kTailSeconds = 0.3;
 
 std::uint64_t nextVoiceId() {
     static std::atomic<std::uint64_t> next{1};
@@ -75,6 +84,7 @@ void Voice::start(const StreamFormat& format, std::int64_t sourceFrame) {
     }
     const bool running = isRunning();
     m_format = format;
+    sizeTail(format);
     ++m_serial;
     Request r{m_serial, sourceFrame, format, m_speed};
     {
@@ -103,6 +113,18 @@ void Voice::shutdown() {
         m_reader->quit();
     wakeDecoder();
     m_thread.join();
+    {
+        std::lock_guard lock(m_requestMutex);
+        if (m_handTo)
+            m_handTo->decline();
+        m_handTo.reset();
+        // Stages asked for and not taken yet stay with the voice before.
+        if (m_request.handover)
+            m_request.handover->decline();
+        m_request.handover.reset();
+    }
+    leaveHandover();
+    m_awaitingStages = false;
     // Workers that are not reading end at once; one stuck in a read is
     // waited for on a thread of its own.
     if (m_reader && m_reader->reading())
@@ -111,11 +133,30 @@ void Voice::shutdown() {
 }
 
 std::uint64_t Voice::retarget(const StreamFormat& format, std::int64_t sourceFrame) {
+    return retargetWith(format, sourceFrame, nullptr);
+}
+
+std::uint64_t Voice::retargetWith(const StreamFormat& format, std::int64_t sourceFrame,
+                                  std::shared_ptr<StageHandover> handover) {
+    // Another format comes only from an engine that does not mix the voice
+    // meanwhile (a reopen, or before it is attached).
+    if (!(format == m_format))
+        sizeTail(format);
     m_format = format;
     ++m_serial;
     {
         std::lock_guard lock(m_requestMutex);
-        m_request = Request{m_serial, sourceFrame, format, m_speed};
+        m_follows.store(handover ? handover->fromVoice() : 0, std::memory_order_release);
+        // Stages asked for by a request the decoder may never begin stay
+        // with the voice before.
+        if (m_request.handover && m_request.handover != handover)
+            m_request.handover->decline();
+        m_request = Request{m_serial, sourceFrame, format, m_speed, std::move(handover)};
+        // A follower waiting for this voice's stages cannot have them: this
+        // voice no longer ends where it was going to.
+        if (m_handTo)
+            m_handTo->decline();
+        m_handTo.reset();
     }
     // Keep "running" unless the feeder has just ended the old serial.
     std::uint64_t st = m_state.load();
@@ -126,6 +167,53 @@ std::uint64_t Voice::retarget(const StreamFormat& format, std::int64_t sourceFra
     }
     wakeDecoder();
     return m_serial;
+}
+
+void Voice::sizeTail(const StreamFormat& format) {
+    m_tailChannels = std::max(format.channels, 1);
+    m_tailFrames = std::max<std::int64_t>(std::llround(kTailSeconds * format.rate), 1);
+    m_tail.assign(std::size_t(m_tailFrames * m_tailChannels), 0.0f);
+    forgetMixed();
+}
+
+void Voice::forgetMixed() {
+    m_tailEnd = m_tailCount = 0;
+    m_feedNextFrame = -1;
+}
+
+std::size_t Voice::addMixed(double* out, std::int64_t from, std::size_t frames, int channels,
+                            bool fadeOut) const {
+    if (channels != m_tailChannels || from < mixedFrom() || frames == 0)
+        return 0;
+    const auto have =
+        std::size_t(std::clamp<std::int64_t>(m_tailEnd - from, 0, std::int64_t(frames)));
+    const auto ch = std::size_t(channels);
+    const double gain = double(m_feedGain);
+    const double length = double(frames);
+    for (std::size_t k = 0; k < have; ++k) {
+        const double g = fadeOut ? gain * (length - double(k)) / length : gain;
+        const float* in = m_tail.data() + std::size_t((from + std::int64_t(k)) % m_tailFrames) * ch;
+        for (std::size_t c = 0; c < ch; ++c)
+            out[k * ch + c] += double(in[c]) * g;
+    }
+    return have;
+}
+
+// Keeps `n` samples of a block that starts at `streamFrame`, `sampleOffset`
+// samples into it, in the mixed tail.
+void Voice::keepMixed(std::int64_t streamFrame, const double* p, std::size_t n,
+                      std::size_t sampleOffset, int channels) {
+    if (channels != m_tailChannels || m_tail.empty())
+        return;
+    const auto size = std::size_t(m_tailFrames * m_tailChannels);
+    std::size_t at =
+        (std::size_t(streamFrame % m_tailFrames) * std::size_t(channels) + sampleOffset) % size;
+    for (std::size_t i = 0; i < n;) {
+        const std::size_t run = std::min(n - i, size - at);
+        std::copy(p + i, p + i + run, m_tail.begin() + std::ptrdiff_t(at));
+        i += run;
+        at = (at + run) % size;
+    }
 }
 
 void Voice::setSpeed(double speed) {
@@ -214,7 +302,9 @@ void Voice::decoderLoop() {
             beginSegment(r);
             progressed = true;
         }
-        if (!m_segmentDone)
+        if (m_awaitingStages)
+            progressed = awaitStages() || progressed;
+        if (!m_segmentDone && !m_awaitingStages)
             progressed = decodeStep() || progressed;
 
         const std::uint64_t st = m_state.load(std::memory_order_acquire);
@@ -229,22 +319,50 @@ void Voice::decoderLoop() {
 }
 
 void Voice::beginSegment(const Request& r) {
+    if (m_current.handover && m_current.handover != r.handover)
+        m_current.handover->decline();
     m_current = r;
     m_segmentDone = false;
     m_draining = false;
     m_stretchDrained = false;
+    // The converter and the stretcher start fresh for every segment (what
+    // they hold belongs to the old position or speed), unless the segment
+    // continues the stages of the voice before it.
+    m_resampler.reset();
+    m_stretch.reset();
+    {
+        std::lock_guard lock(m_requestMutex);
+        m_openTail = r.serial;
+    }
+    StageHandover::Stages stages;
+    if (r.handover && r.handover->take(stages, &m_wake) == StageHandover::State::Waiting) {
+        // Its output begins with the tail of the voice before: nothing is
+        // published until the stages come (or are declined).
+        m_awaitingStages = true;
+        return;
+    }
+    m_awaitingStages = false;
+    setUpSegment(std::move(stages));
+}
+
+void Voice::setUpSegment(StageHandover::Stages stages) {
+    const Request& r = m_current;
     const int ch = std::max(r.format.channels, 1);
     const bool convert = std::abs(r.format.rate - m_sourceRate) > 1e-9;
     const bool stretch = r.speed != 1.0;
-    // The converter and the stretcher start fresh for every segment: what
-    // they hold belongs to the old position (or the old speed).
-    m_resampler.reset();
-    m_stretch.reset();
-    if (convert)
-        m_resampler = std::make_unique<Resampler>(m_sourceRate, r.format.rate, ch);
+    if (bool(stages.resampler) == convert && bool(stages.stretch) == stretch &&
+        (convert || stretch)) {
+        m_resampler = std::move(stages.resampler);
+        m_stretch = std::move(stages.stretch);
+    } else {
+        stages = StageHandover::Stages{};
+        if (convert)
+            m_resampler = std::make_unique<Resampler>(m_sourceRate, r.format.rate, ch);
+    }
 
     // Stream frames per source frame, through both stages.
     const double outPerIn = (convert ? r.format.rate / m_sourceRate : 1.0) / r.speed;
+    m_outPerIn = outPerIn;
     const std::size_t ringFrames = m_ring.capacity() / std::size_t(ch);
     m_chunkIn = std::clamp<std::size_t>(std::size_t(double(ringFrames / 4) / outPerIn), kMinChunkIn,
                                         m_readFrames);
@@ -261,10 +379,14 @@ void Voice::beginSegment(const Request& r) {
     m_chunkIn = std::min(
         m_chunkIn,
         std::max<std::size_t>(stretch ? std::size_t(double(stageCap) * r.speed / 2) : stageCap, 1));
+    // A stretcher handed over takes no larger blocks than it was made for.
+    if (m_stretch)
+        m_chunkIn = std::min(m_chunkIn, m_stretch->maxBlock());
     // The speed changes before the rate, at the file's rate: rubberband is
     // tuned for the usual music rates, and a file usually has one of them.
     if (stretch) {
-        m_stretch = std::make_unique<TimeStretch>(m_sourceRate, ch, r.speed, m_chunkIn);
+        if (!m_stretch)
+            m_stretch = std::make_unique<TimeStretch>(m_sourceRate, ch, r.speed, m_chunkIn);
         m_stretchOut = std::min(m_stretch->maxOutput(m_chunkIn), stageCap);
     } else {
         m_stretchOut = m_chunkIn;
@@ -276,13 +398,19 @@ void Voice::beginSegment(const Request& r) {
     m_out.assign(m_resampler ? m_maxOut * std::size_t(ch) : 0, 0.0);
     m_inFrames = m_inPos = 0;
     m_inEnded = false;
+    // What the stages still owe of the voice before is heard first: the
+    // segment begins that much before its first source frame.
+    m_segIn = -stages.owed / outPerIn;
+    m_segOut = 0;
+    m_headroom = m_resampler && r.format.sample != SampleFormat::F32 ? kConverterHeadroom : 1.0;
 
     Segment s;
     s.serial = r.serial;
     s.startIndex = m_ring.writeIndex();
     const std::int64_t last = m_sourceFrames.load(std::memory_order_relaxed);
-    s.sourceStart = double(std::clamp<std::int64_t>(r.sourceFrame, 0, last));
     s.ratio = m_sourceRate / r.format.rate * r.speed;
+    s.sourceStart =
+        double(std::clamp<std::int64_t>(r.sourceFrame, 0, last)) - stages.owed * s.ratio;
     s.rate = r.format.rate;
     s.channels = ch;
     m_segment.store(s);
@@ -318,11 +446,20 @@ void Voice::toRing(const double* samples, std::size_t frames) {
     while (done < frames) {
         const auto step =
             m_resampler->process(samples + done * ch, frames - done, m_out.data(), m_maxOut);
-        push(m_out.data(), step.produced);
+        pushConverted(step.produced);
         done += step.consumed;
         if (step.consumed == 0 && step.produced == 0)
             break;
     }
+}
+
+void Voice::pushConverted(std::size_t frames) {
+    if (m_headroom != 1.0) {
+        const std::size_t n = frames * std::size_t(std::max(m_current.format.channels, 1));
+        for (std::size_t i = 0; i < n; ++i)
+            m_out[i] *= m_headroom;
+    }
+    push(m_out.data(), frames);
 }
 
 bool Voice::drainStep() {
@@ -338,7 +475,7 @@ bool Voice::drainStep() {
     }
     if (m_resampler) {
         const auto step = m_resampler->process(nullptr, 0, m_out.data(), m_maxOut);
-        push(m_out.data(), step.produced);
+        pushConverted(step.produced);
         if (step.produced > 0)
             return true;
     }
@@ -348,15 +485,26 @@ bool Voice::drainStep() {
 
 bool Voice::decodeStep() {
     const int ch = std::max(m_current.format.channels, 1);
+    if (m_awaitingStages)
+        return false;
     if (m_draining)
         return drainStep();
     if (m_inPos >= m_inFrames) {
         if (m_inEnded) {
-            if (m_resampler || m_stretch)
-                m_draining = true;
-            else
+            if (!m_resampler && !m_stretch) {
                 finishSegment(false);
-            return true;
+                return true;
+            }
+            switch (settleTail()) {
+            case Tail::Hold:
+                return false;
+            case Tail::Handed:
+                finishSegment(false);
+                return true;
+            case Tail::Drain:
+                m_draining = true;
+                return true;
+            }
         }
         const std::int64_t n = m_reader ? m_reader->next(&m_in) : -1;
         if (n < 0) {
@@ -395,6 +543,7 @@ bool Voice::decodeStep() {
         toRing(mapped, piece);
     }
     m_inPos += piece;
+    m_segIn += double(piece);
     return true;
 }
 
@@ -411,10 +560,20 @@ void Voice::push(const double* samples, std::size_t frames) {
     // drop samples and leave half a frame in the ring.
     [[maybe_unused]] const std::size_t put = m_ring.write(samples, n);
     assert(put == n);
+    m_segOut += std::int64_t(frames);
     wakeEngine();
 }
 
 void Voice::finishSegment(bool failed) {
+    {
+        std::lock_guard lock(m_requestMutex);
+        if (m_openTail == m_current.serial)
+            m_openTail = 0;
+        if (m_handTo && m_handToSerial == m_current.serial) {
+            m_handTo->decline();
+            m_handTo.reset();
+        }
+    }
     m_segmentDone = true;
     m_eof.store(m_current.serial << 1 | (failed ? 1 : 0), std::memory_order_release);
     wakeEngine();
@@ -430,14 +589,7 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
     const std::uint64_t eof = m_eof.load(std::memory_order_acquire);
     const std::uint64_t w = m_ring.publishedWriteIndex();
     const Segment seg = m_segment.load();
-    if (!m_feedHaveSeg || seg.serial != m_feedSeg.serial) {
-        m_ring.skipTo(seg.startIndex);
-        m_feedSeg = seg;
-        m_feedHaveSeg = true;
-        m_feedConsumed = 0;
-        m_meterCount = 0; // what was queued of the old segment is not heard
-        wakeDecoder();    // the skipped samples were room it may be waiting for
-    }
+    adoptSegment(seg);
     if (seg.serial != serialOf(m_state.load(std::memory_order_acquire)) ||
         seg.channels != format.channels || std::abs(seg.rate - format.rate) > 1e-9) {
         // The decoder has not caught up with a seek or a new stream format
@@ -467,6 +619,21 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
                 (double(m_sourceFrames.load(std::memory_order_relaxed)) - fed) / seg.ratio)));
     }
     return p;
+}
+
+void Voice::adoptSegment(const Segment& seg) {
+    if (m_feedHaveSeg && seg.serial == m_feedSeg.serial)
+        return;
+    m_ring.skipTo(seg.startIndex);
+    m_feedSeg = seg;
+    m_feedHaveSeg = true;
+    m_feedConsumed = 0;
+    m_meterCount = 0; // what was queued of the old segment is not heard
+    wakeDecoder();    // the skipped samples were room it may be waiting for
+}
+
+void Voice::followSegment() {
+    adoptSegment(m_segment.load());
 }
 
 Voice::Schedule Voice::pendingStart() const {
@@ -531,7 +698,15 @@ void Voice::mix(double* mix, std::size_t frames, int channels, std::int64_t stre
         m_feedFadeDone = 0;
     }
     const bool fading = m_feedFadeDone < m_feedFadeTotal;
+    // The tail holds one run of stream frames ending where this block starts
+    // (a block that goes back, after frames were taken back, cuts it there).
+    if (streamFrame != m_tailEnd) {
+        const std::int64_t back = m_tailEnd - streamFrame;
+        m_tailCount = back > 0 && back <= m_tailCount ? m_tailCount - back : 0;
+        m_tailEnd = streamFrame;
+    }
     m_ring.consume(total, [&](const double* p, std::size_t n) {
+        keepMixed(streamFrame, p, n, o, channels);
         if (metering)
             MeterTap::measure(block, p, n, channels, int(o % std::size_t(channels)));
         if (fading)
@@ -551,6 +726,8 @@ void Voice::mix(double* mix, std::size_t frames, int channels, std::int64_t stre
     }
     m_feedGain = target;
     m_feedNextFrame = streamFrame + std::int64_t(frames);
+    m_tailEnd += std::int64_t(frames);
+    m_tailCount = std::min(m_tailCount + std::int64_t(frames), m_tailFrames);
     m_feedConsumed += frames;
     Played played;
     played.serial = m_feedSeg.serial;

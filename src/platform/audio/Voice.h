@@ -32,6 +32,23 @@
 // Metering: the sums of each mixed block wait in a short delay line until
 // the device clock reaches the block, so the meter shows what is heard.
 //
+// Joins: a voice scheduled right after the end of another voice with the
+// same source rate, channels and speed continues that voice's rate converter
+// and stretcher (continueAfter, StageHandover.h) instead of starting from
+// empty ones, so the join sounds as the two files converted as one. A voice
+// whose file is read to the end keeps its stages' tail unflushed while the
+// ring still holds more than kTailHold of sound, and only then hands them to
+// a follower that asked (or flushes them itself); the feeder then starts the
+// follower on the frame after that voice's last one, whatever the scheduled
+// time said. A follower taken back after that moment (in the last
+// kTailHold and the device's queue) takes the tail with it: the voice before
+// ends that much early (the converter's 15 ms, a stretcher's up to 0.1 s).
+//
+// Mixed tail: the feeder keeps the last kTailSeconds of what it mixed of the
+// voice (before the gain), by stream frame, so that the engine can rebuild
+// what the device still holds when it takes those frames back: faded out
+// for a pause, a stop or a seek, unchanged for the other voices.
+//
 // Gain: applied per block; when it changed since the block before, the block
 // ramps linearly from the old to the new gain, so a volume step never clicks.
 // Gain 1.0 with no change adds the samples untouched (the bit-perfect path).
@@ -47,6 +64,7 @@
 #include "platform/audio/MeterTap.h"
 #include "platform/audio/SeqLock.h"
 #include "platform/audio/SpscRing.h"
+#include "platform/audio/StageHandover.h"
 #include "platform/audio/WakeSignal.h"
 
 #include <QString>
@@ -105,6 +123,15 @@ public:
     StreamFormat format() const { return m_format; }
     std::uint64_t serial() const { return m_serial; }
 
+    // True when this voice, not playing yet, may continue the stages of
+    // `before` (see "Joins"): same source rate, channels, speed and stream
+    // format, and a stage in the path (another rate or another speed).
+    bool canFollow(const Voice& before) const;
+    // Restarts this voice's segment (at its position) to take over the
+    // stages of `before` when that voice's file has been read; when it
+    // cannot wait for that, this voice starts from fresh stages.
+    void continueAfter(Voice& before);
+
     // Tempo factor; 1.0 means no time-stretch stage at all. A started voice
     // continues at the new speed from where the feeder is.
     void setSpeed(double speed);
@@ -143,6 +170,19 @@ public:
 
     // The signal the decoder raises when it has new data for the feeder.
     void setEngineWake(WakeSignal* wake) { m_engineWake.store(wake); }
+
+    // ---- the engine, while its feeder does not touch the voice ---------------
+    // Forgets what was mixed: the stream's frame numbers start again (a new
+    // stream, a flush, another engine).
+    void forgetMixed();
+    // Adds the stream frames [from, from + frames) as this voice mixed them,
+    // at its gain, to `out`; with `fadeOut` the gain falls to silence across
+    // them (frame k at (frames - k) / frames of it). Returns how many of them
+    // it still had, counted from `from` (none once past what it mixed).
+    std::size_t addMixed(double* out, std::int64_t from, std::size_t frames, int channels,
+                         bool fadeOut) const;
+    // The first stream frame addMixed() still has.
+    std::int64_t mixedFrom() const { return m_tailEnd - m_tailCount; }
 
     // ---- feeder -------------------------------------------------------------
     struct Pull {
@@ -187,6 +227,22 @@ public:
     Schedule pendingStart() const;
     // The feeder started the voice for that request.
     void startedFor(std::uint32_t tag) { m_feedStartTag = tag; }
+    // The id of the voice whose stages this one asked to continue (0: none);
+    // when that voice handed them on, this one starts on the frame after its
+    // last.
+    std::uint64_t follows() const { return m_follows.load(std::memory_order_acquire); }
+    // The segment the feeder reads ended by handing its stages on.
+    bool handedTail() const {
+        return m_feedHaveSeg && m_handedSerial.load(std::memory_order_acquire) == m_feedSeg.serial;
+    }
+    // Moves to the decoder's newest segment, dropping what the ring holds of
+    // older ones (pull does it too; for a voice waiting for its start, the
+    // room lets its decoder go on).
+    void followSegment();
+
+    // Seconds of sound a voice whose file is read keeps its stages' tail for
+    // a follower (see "Joins").
+    static constexpr double kTailHold = 0.25;
 
 private:
     struct Segment {
@@ -202,7 +258,9 @@ private:
         std::int64_t sourceFrame = 0;
         StreamFormat format;
         double speed = 1.0;
+        std::shared_ptr<StageHandover> handover; // the stages to continue, if any
     };
+    enum class Tail { Hold, Handed, Drain };
     // What the feeder has mixed, for the main thread.
     struct Played {
         std::uint64_t serial = 0;
@@ -214,16 +272,28 @@ private:
 
     void decoderLoop();
     void beginSegment(const Request& r);
+    void setUpSegment(StageHandover::Stages stages);
+    bool awaitStages();
+    Tail settleTail();
+    void leaveHandover();
+    void offerStages(std::shared_ptr<StageHandover> handover);
+    std::uint64_t retargetWith(const StreamFormat& format, std::int64_t sourceFrame,
+                               std::shared_ptr<StageHandover> handover);
     bool decodeStep();
     bool drainStep();
     std::size_t ringNeed(std::size_t stageFrames) const;
     void toRing(const double* samples, std::size_t frames);
     void finishSegment(bool failed);
     void push(const double* samples, std::size_t frames);
+    void pushConverted(std::size_t frames);
+    void adoptSegment(const Segment& seg);
     void addFadingIn(double* out, const double* p, std::size_t n, std::size_t sampleOffset,
                      int channels, double gain) const;
     void addScaled(double* mix, const double* p, std::size_t n, std::size_t sampleOffset,
                    int channels, std::size_t totalSamples, double from, double to);
+    void sizeTail(const StreamFormat& format);
+    void keepMixed(std::int64_t streamFrame, const double* p, std::size_t n,
+                   std::size_t sampleOffset, int channels);
     void wakeDecoder();
     void wakeEngine();
     bool quitting() const;
@@ -257,6 +327,15 @@ private:
     mutable std::mutex m_requestMutex;
     Request m_request;
     bool m_quit = false;
+    // The serial whose stages are still unflushed at the file's end (0: none),
+    // and the follower that asked for them.
+    std::uint64_t m_openTail = 0;
+    std::shared_ptr<StageHandover> m_handTo;
+    std::uint64_t m_handToSerial = 0;
+    // Read by the feeder (see follows(), handedTail()); set by the main
+    // thread and by the decoder.
+    std::atomic<std::uint64_t> m_follows{0};
+    std::atomic<std::uint64_t> m_handedSerial{0};
 
     // ---- main thread only ----
     StreamFormat m_format;
@@ -273,6 +352,13 @@ private:
     bool m_segmentDone = true;
     bool m_draining = false;
     bool m_stretchDrained = false;
+    bool m_awaitingStages = false; // the segment waits for a handover
+    // Source frames given to the stages in this segment (less what a handover
+    // still owed, in source frames) and stream frames they gave out.
+    double m_segIn = 0;
+    std::int64_t m_segOut = 0;
+    double m_outPerIn = 1.0; // stream frames per source frame through the stages
+    double m_headroom = 1.0; // gain ahead of an integer stream after a converter
     // Frames per step: taken from the reader, out of the stretcher, and at
     // most written to the ring.
     std::size_t m_chunkIn = 0, m_stretchOut = 0, m_maxOut = 0;
@@ -292,6 +378,12 @@ private:
     float m_feedGain = 1.0f;                              // gain at the end of the last block mixed
     std::int64_t m_feedNextFrame = -1;                    // stream frame after it; -1 none
     std::int64_t m_feedFadeTotal = 0, m_feedFadeDone = 0; // a fade-in, in frames
+    // The mixed tail: frames [m_tailEnd - m_tailCount, m_tailEnd) of the
+    // stream, a ring of m_tailFrames (sized in the main thread at start and
+    // at a change of format, when the feeder does not touch the voice).
+    std::vector<float> m_tail;
+    std::int64_t m_tailFrames = 0, m_tailEnd = 0, m_tailCount = 0;
+    int m_tailChannels = 0;
     // Meter sums of blocks mixed but not heard yet, oldest first.
     struct MeterEntry {
         double heardAt = 0;

@@ -240,6 +240,17 @@ void SimSink::drop() {
     m_control->m_drops.fetch_add(1);
 }
 
+std::int64_t SimSink::rewind(std::int64_t frames) {
+    // Only a queue of frames not heard yet can be taken back (frames recorded
+    // as written, or played at once, are out of reach).
+    if (!m_isOpen || m_queue.empty() || frames <= 0)
+        return 0;
+    advanceClock();
+    const std::int64_t n = std::min(frames, queued());
+    m_written -= n;
+    return n;
+}
+
 void SimSink::drain(int timeoutMs) {
     if (!m_isOpen)
         return;

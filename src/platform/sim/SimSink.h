@@ -12,7 +12,7 @@
 //
 // Capture: by default the recording holds the frames as the device clock
 // plays them (what a listener hears): frames still queued when the stream is
-// dropped or closed are never recorded, a paused stream records nothing, and
+// dropped, closed or rewound are never recorded, a paused stream records nothing, and
 // a RealTime stream that starves records silence. SimCapture::Written records
 // frames when the engine writes them instead, for the tests that look at
 // what the engine produced rather than at what was heard.
@@ -116,6 +116,7 @@ public:
     void pause(bool paused) override;
     bool canPause() const override;
     void drop() override;
+    std::int64_t rewind(std::int64_t frames) override;
     void start() override {}
     void drain(int timeoutMs) override;
     void wait(std::int64_t frames, int timeoutMs, int wakeFd) override;

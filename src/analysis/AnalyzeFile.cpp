@@ -1,0 +1,76 @@
+#include "analysis/AnalyzeFile.h"
+
+#include "analysis/ProbeAudio.h"
+#include "analysis/SonicFeatures.h"
+#include "library/ToolPaths.h"
+#include "playback/DecodeCommand.h"
+
+#include <QDir>
+
+#include <future>
+
+namespace ql {
+
+namespace {
+
+QString program(const QString& given, const char* name) {
+    return given.isEmpty() ? toolPath(QLatin1String(name)) : given;
+}
+
+platform::ChildRun run(const QString& program, const QStringList& arguments,
+                       const AnalysisTools& tools) {
+    platform::ChildOptions options;
+    options.timeoutMs = platform::kProbeLimitMs;
+    options.registry = tools.registry;
+    return platform::runChild(program, arguments, options);
+}
+
+} // namespace
+
+std::optional<ScanResult> analyzeScan(const QString& path, const AnalysisTools& tools) {
+    ProbeOptions probe;
+    probe.program = tools.ffprobe;
+    probe.registry = tools.registry;
+    const StreamFacts facts = probeAudio(path, probe);
+    if (!(facts.rate > 0))
+        return std::nullopt;
+    const QString input = ffmpegInput(path, QDir::currentPath());
+    platform::ChildRun decode =
+        run(program(tools.ffmpeg, "ffmpeg"),
+            scanDecodeArguments(scanStartText(facts.duration), input), tools);
+    if (!decode.finished())
+        return std::nullopt;
+    const std::vector<std::int32_t> samples = scanSamples(decode.out);
+    decode.out = {}; // the excerpt is held once, as samples
+    const std::optional<ScanSpectrum> spectrum = scanSpectrum(samples);
+    if (!spectrum)
+        return std::nullopt;
+    return scanVerdict(facts, *spectrum);
+}
+
+std::optional<Sonic> analyzeSonic(const QString& path, const AnalysisTools& tools) {
+    const QString input = ffmpegInput(path, QDir::currentPath());
+    // The tags are read while the excerpt decodes: a track then costs little
+    // more than its decode.
+    std::future<platform::ChildRun> tags =
+        std::async(std::launch::async, [program = program(tools.ffprobe, "ffprobe"),
+                                        arguments = sonicYearArguments(input),
+                                        tools] { return run(program, arguments, tools); });
+    const QString ffmpeg = program(tools.ffmpeg, "ffmpeg");
+    platform::ChildRun decode =
+        run(ffmpeg, sonicDecodeArguments(QStringLiteral("30"), input), tools);
+    std::vector<std::int16_t> samples = sonicSamples(decode.out);
+    if (!decode.terminated && samples.size() < std::size_t(kSonicRetrySamples)) {
+        decode = run(ffmpeg, sonicDecodeArguments(QStringLiteral("0"), input), tools);
+        samples = sonicSamples(decode.out);
+    }
+    const platform::ChildRun year = tags.get();
+    if (decode.terminated || year.terminated)
+        return std::nullopt;
+    std::optional<Sonic> sonic = measureSonic(samples);
+    if (sonic)
+        sonic->year = yearFromTags(year.out);
+    return sonic;
+}
+
+} // namespace ql

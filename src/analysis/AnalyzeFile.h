@@ -1,0 +1,35 @@
+// The two analyses that read a file through ffmpeg and ffprobe: the quality
+// analysis (analyzeScan) and the sonic features (analyzeSonic).
+//
+// Each child run is a probe-style run (30 s at most) registered where the
+// caller says, so the quit ends it; a run ended by the quit, or by its limit,
+// counts as no output. Neither call touches shared state: any thread, several
+// at once. Blocking for seconds, so never on the main thread.
+#pragma once
+
+#include "analysis/ScanVerdict.h"
+#include "app/Records.h"
+#include "platform/ChildProcess.h"
+
+#include <memory>
+#include <optional>
+
+namespace ql {
+
+struct AnalysisTools {
+    // toolPath("ffmpeg") and toolPath("ffprobe") when empty.
+    QString ffmpeg;
+    QString ffprobe;
+    std::shared_ptr<platform::ChildRegistry> registry;
+};
+
+// The quality analysis of a file: none when it has no audio stream, ffmpeg
+// cannot run, or the excerpt holds fewer than 32768 samples.
+std::optional<ScanResult> analyzeScan(const QString& path, const AnalysisTools& tools = {});
+
+// The sonic features of a file: none when it gives under 4 s of audio, or when
+// the quit ended one of its runs (a background scan then stores nothing).
+// A missing year is 0.
+std::optional<Sonic> analyzeSonic(const QString& path, const AnalysisTools& tools = {});
+
+} // namespace ql

@@ -1,0 +1,34 @@
+// The controller's side of the quality analysis window.
+#include "analysis/AnalyzeFile.h"
+#include "analysis/AudioScanPanel.h"
+#include "app/App.h"
+#include "library/ToolPaths.h"
+#include "ui/StatusLabel.h"
+#include "ui/TrackTableView.h"
+#include "ui/l10n/L10n.h"
+
+namespace ql {
+
+void App::showAudioScan() {
+    const int row = views.table ? views.table->selectedRow() : -1;
+    std::optional<Track> track = playback.current;
+    if (row >= 0 && std::size_t(row) < browser.filtered.size())
+        track = browser.filtered[std::size_t(row)];
+    if (!track) {
+        status->setStringValue(L10n::tr(QStringLiteral("분석할 곡을 선택하거나 재생하세요.")));
+        return;
+    }
+    if (seams.analyzeScan) {
+        scanPanel->analyze = seams.analyzeScan;
+    } else {
+        AnalysisTools tools;
+        tools.ffmpeg =
+            seams.decodeProgram ? seams.decodeProgram() : toolPath(QStringLiteral("ffmpeg"));
+        tools.ffprobe = probeTool(QStringLiteral("ffprobe"));
+        tools.registry = children;
+        scanPanel->analyze = [tools](const QString& path) { return analyzeScan(path, tools); };
+    }
+    scanPanel->show(*track);
+}
+
+} // namespace ql

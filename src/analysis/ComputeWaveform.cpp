@@ -1,0 +1,23 @@
+#include "analysis/ComputeWaveform.h"
+
+#include "library/ToolPaths.h"
+#include "playback/DecodeCommand.h"
+
+#include <QDir>
+
+namespace ql {
+
+WavePeaks computeWaveform(const QString& path, const WaveformOptions& options, int buckets) {
+    platform::ChildOptions child;
+    child.timeoutMs = platform::wholeFileLimitMs(options.duration);
+    child.registry = options.registry;
+    const QString program =
+        options.program.isEmpty() ? toolPath(QStringLiteral("ffmpeg")) : options.program;
+    const platform::ChildRun run = platform::runChild(
+        program, waveformArguments(ffmpegInput(path, QDir::currentPath())), child);
+    if (!run.finished())
+        return {};
+    return waveformPeaks(run.out, buckets);
+}
+
+} // namespace ql

@@ -1,0 +1,99 @@
+#include "effects/UpsampleFile.h"
+
+#include "app/FailureText.h"
+#include "platform/audio/AudioFile.h"
+#include "platform/audio/Resampler.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cmath>
+#include <vector>
+
+namespace ql {
+
+namespace {
+
+using platform::AudioFile;
+
+// Output frames a block may give beyond its share of the ratio: the
+// converter's own delay comes out in bursts.
+constexpr std::size_t kOutputSlack = 2048;
+// Beyond this ratio the output buffer alone would take hundreds of MB.
+constexpr double kMaxRatio = 256;
+
+bool usableRate(double rate) {
+    return std::isfinite(rate) && rate > 0;
+}
+
+RenderNote fileError(Failure cause, const QString& path) {
+    return RenderNote{4, failureKorean(cause), QFileInfo(path).fileName()};
+}
+
+} // namespace
+
+RenderNote upsampleConverterError() {
+    return RenderNote{4, QStringLiteral("업샘플링 변환기를 만들 수 없습니다."), {}};
+}
+
+std::optional<RenderNote> upsampleCAF(const QString& input, const QString& output, double rate) {
+    const AudioFile::Opened in = AudioFile::open(input);
+    if (!in.file)
+        return fileError(Failure::FileUnreadable, input);
+    const double inRate = in.file->sampleRate();
+    const int channels = in.file->channels();
+    if (!usableRate(rate) || !usableRate(inRate) || channels <= 0 || rate / inRate > kMaxRatio)
+        return upsampleConverterError();
+    platform::Resampler converter(inRate, rate, channels);
+    if (!converter.isValid())
+        return upsampleConverterError();
+
+    AudioFile::Opened out = AudioFile::createFloat(output, rate, channels);
+    if (!out.file)
+        return fileError(Failure::FileNotWritable, output);
+    // Whatever went wrong, no partial file stays to be taken for a result.
+    const auto fail = [&](RenderNote note) {
+        out.file.reset();
+        QFile::remove(output);
+        return note;
+    };
+
+    const auto capacity = std::size_t(std::floor(rate * kUpsampleBlock / inRate)) + kOutputSlack;
+    std::vector<double> inBuffer(std::size_t(kUpsampleBlock) * std::size_t(channels));
+    std::vector<double> outBuffer(capacity * std::size_t(channels));
+    const auto put = [&](std::size_t frames) {
+        return frames == 0 || out.file->write(outBuffer.data(), std::int64_t(frames));
+    };
+
+    for (;;) {
+        const std::int64_t got = in.file->read(inBuffer.data(), kUpsampleBlock);
+        if (got < 0)
+            return fail(fileError(Failure::FileUnreadable, input));
+        if (got == 0)
+            break;
+        for (std::size_t done = 0; done < std::size_t(got);) {
+            const platform::Resampler::Step step =
+                converter.process(inBuffer.data() + done * std::size_t(channels),
+                                  std::size_t(got) - done, outBuffer.data(), capacity);
+            if (!put(step.produced))
+                return fail(fileError(Failure::FileNotWritable, output));
+            if (step.consumed == 0 && step.produced == 0)
+                return fail(upsampleConverterError()); // the converter stalled
+            done += step.consumed;
+        }
+    }
+    // The end of the input: the converter gives out what it still holds.
+    for (;;) {
+        const platform::Resampler::Step step =
+            converter.process(nullptr, 0, outBuffer.data(), capacity);
+        if (step.produced == 0)
+            break;
+        if (!put(step.produced))
+            return fail(fileError(Failure::FileNotWritable, output));
+    }
+    if (!out.file->close())
+        return fail(fileError(Failure::FileNotWritable, output));
+    return std::nullopt;
+}
+
+} // namespace ql

@@ -1,0 +1,41 @@
+// Offline upsampling of a whole audio file: the last stage of an effects
+// render, and what plays a track above its own rate.
+//
+// upsampleCAF reads `input` with AudioFile and converts it with libsoxr's
+// very-high-quality recipe (Resampler) into `output` as 32-bit float at
+// `rate` Hz with the input's channel count, in the container the output's
+// extension names (".caf" for the render's files). It streams: blocks of
+// 16384 input frames, one input and one output buffer for the whole file,
+// whatever the track's length.
+//
+// Every failure is an error and leaves no output file behind:
+// - a converter that cannot be made (a rate that is not a finite positive
+//   number, or a ratio beyond the converter's reach): code 4, "업샘플링
+//   변환기를 만들 수 없습니다.";
+// - an input that cannot be opened or read to its end, a read error in the
+//   middle included (a truncated file must not pass for a converted one);
+// - an output that cannot be created, written in full (a full disk) or
+//   completed.
+// The last two carry the file's cause (FailureText.h) and the file's name.
+//
+// Thread: any; blocks until the file is written (the render's job thread).
+#pragma once
+
+#include "effects/RenderNote.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace ql {
+
+// Input frames per block.
+inline constexpr int kUpsampleBlock = 16384;
+
+// Converts `input` into `output` at `rate` Hz; none on success, else why not.
+std::optional<RenderNote> upsampleCAF(const QString& input, const QString& output, double rate);
+
+// The error of a converter that cannot be made.
+RenderNote upsampleConverterError();
+
+} // namespace ql

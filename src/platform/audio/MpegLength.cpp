@@ -1,0 +1,142 @@
+#include "platform/audio/MpegLength.h"
+
+#include <QFile>
+
+#include <array>
+#include <cstring>
+
+namespace ql::platform {
+
+namespace {
+
+struct Header {
+    int version = 0; // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+    int layer = 0;   // 1, 2, 3
+    int rate = 0;
+    int bytes = 0;   // the whole frame
+    int samples = 0; // per channel
+
+    bool sameStream(const Header& o) const {
+        return version == o.version && layer == o.layer && rate == o.rate;
+    }
+};
+
+// kbps by [MPEG-1?][layer - 1][index] (ISO/IEC 11172-3, 13818-3).
+constexpr std::array<std::array<std::array<int, 15>, 3>, 2> kKbps{{
+    {{{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}},
+    {{{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+      {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+      {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}}},
+}};
+constexpr std::array<int, 3> kRates{44100, 48000, 32000};
+
+std::optional<Header> headerAt(const unsigned char* p, std::size_t left) {
+    if (left < 4 || p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
+        return std::nullopt;
+    const int version = (p[1] >> 3) & 3, layerBits = (p[1] >> 1) & 3;
+    const int bitrate = p[2] >> 4, rateIndex = (p[2] >> 2) & 3, padding = (p[2] >> 1) & 1;
+    if (version == 1 || layerBits == 0 || bitrate == 0 || bitrate == 15 || rateIndex == 3 ||
+        (p[3] & 3) == 2)
+        return std::nullopt;
+    Header h;
+    h.version = version;
+    h.layer = 4 - layerBits;
+    h.rate = kRates[std::size_t(rateIndex)] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    const int bps = kKbps[version == 3][std::size_t(h.layer - 1)][std::size_t(bitrate)] * 1000;
+    if (h.layer == 1) {
+        h.samples = 384;
+        h.bytes = (12 * bps / h.rate + padding) * 4;
+    } else {
+        const bool half = h.layer == 3 && version != 3;
+        h.samples = half ? 576 : 1152;
+        h.bytes = (half ? 72 : 144) * bps / h.rate + padding;
+    }
+    return h;
+}
+
+// A header whose frame is followed by another of the same stream (or by
+// the end of the data): one that is not two bytes of audio that look like one.
+std::optional<Header> chainedAt(const unsigned char* data, std::size_t size, std::size_t at) {
+    const auto h = headerAt(data + at, size - at);
+    if (!h)
+        return std::nullopt;
+    const std::size_t next = at + std::size_t(h->bytes);
+    if (next >= size)
+        return next == size ? h : std::nullopt;
+    const auto n = headerAt(data + next, size - next);
+    return n && n->sameStream(*h) ? h : std::nullopt;
+}
+
+bool startsWith(const unsigned char* p, std::size_t left, const char* tag) {
+    const std::size_t n = std::strlen(tag);
+    return left >= n && std::memcmp(p, tag, n) == 0;
+}
+
+bool holds(const unsigned char* p, std::size_t n, const char* tag) {
+    for (std::size_t i = 0; i + 4 <= n; ++i)
+        if (std::memcmp(p + i, tag, 4) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::optional<MpegLength> mpegLength(const unsigned char* data, std::size_t size) {
+    std::size_t at = 0;
+    // ID3v2 tags, each "ID3", version, flags, a 28-bit size (and a footer).
+    while (size - at >= 10 && startsWith(data + at, size - at, "ID3")) {
+        const unsigned char* t = data + at;
+        const std::size_t body = std::size_t(t[6] & 0x7F) << 21 | std::size_t(t[7] & 0x7F) << 14 |
+                                 std::size_t(t[8] & 0x7F) << 7 | std::size_t(t[9] & 0x7F);
+        at += 10 + body + ((t[5] & 0x10) ? 10 : 0);
+        if (at >= size)
+            return std::nullopt;
+    }
+    std::optional<Header> first;
+    std::int64_t samples = 0;
+    while (at + 4 <= size) {
+        auto h = chainedAt(data, size, at);
+        if (h && first && !h->sameStream(*first))
+            h.reset();
+        if (!h) {
+            const std::size_t left = size - at;
+            if (first &&
+                (startsWith(data + at, left, "TAG") || startsWith(data + at, left, "APETAGEX") ||
+                 startsWith(data + at, left, "LYRICS")))
+                break;
+            ++at; // a damaged stretch, or what precedes the first frame
+            continue;
+        }
+        if (!first) {
+            first = h;
+            // The length header sits in the first frame, after the side info.
+            const std::size_t look = std::min<std::size_t>(std::size_t(h->bytes), size - at);
+            if (holds(data + at, std::min<std::size_t>(look, 64), "Xing") ||
+                holds(data + at, std::min<std::size_t>(look, 64), "Info") ||
+                holds(data + at, std::min<std::size_t>(look, 64), "VBRI"))
+                return MpegLength{true, 0};
+        }
+        samples += h->samples;
+        at += std::size_t(h->bytes);
+    }
+    if (!first)
+        return std::nullopt;
+    return MpegLength{false, samples};
+}
+
+std::optional<MpegLength> mpegLengthOfFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || f.size() <= 0)
+        return std::nullopt;
+    // Mapped, not read: only the pages with headers in them are touched.
+    const uchar* data = f.map(0, f.size());
+    if (!data)
+        return std::nullopt;
+    auto r = mpegLength(data, std::size_t(f.size()));
+    f.unmap(const_cast<uchar*>(data));
+    return r;
+}
+
+} // namespace ql::platform

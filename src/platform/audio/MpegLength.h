@@ -1,0 +1,34 @@
+// The length of an MPEG audio stream (MP3, MP2, MP1) counted frame by frame.
+//
+// An MP3 made without a length header (no Xing, Info or VBRI frame at its
+// start) gives its decoder nothing but the file size and the first frame's
+// bit rate to guess its length from; for a variable bit rate the guess can
+// be off by half, and libsndfile stops reading at it. Walking every frame
+// header (each says how long its frame is and how many samples it holds)
+// gives the true count.
+//
+// Leading ID3v2 tags are skipped; the walk ends at the end of the data or at
+// a trailing tag (ID3v1, APE, Lyrics3). Bytes that are not a frame between
+// frames (a damaged stretch) are passed over to the next pair of chained
+// headers. A stream in free format (no bit rate in its headers) has no
+// length that can be counted this way.
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace ql::platform {
+
+struct MpegLength {
+    bool hasLengthHeader = false; // a Xing, Info or VBRI frame: the decoder's length holds
+    std::int64_t frames = 0;      // samples per channel (without a length header)
+};
+
+// Nothing when no chained frame headers are found (not MPEG audio, free format).
+std::optional<MpegLength> mpegLength(const unsigned char* data, std::size_t size);
+std::optional<MpegLength> mpegLengthOfFile(const QString& path);
+
+} // namespace ql::platform

@@ -1,0 +1,110 @@
+// One lilv world: every installed plug-in's description, the URID map the
+// plug-ins share, and the host features every instance gets.
+//
+// Features provided: URID map and unmap; options (block lengths maximum 4096,
+// minimum 1, nominal 4096, and the sample rate, per instance); bounded block
+// length; the worker (per instance, run inline between blocks); state map
+// and make path over a private temporary folder; and in-place-broken, which
+// holds because inputs and outputs never share a buffer. A plug-in requiring
+// any other feature is not offered.
+//
+// lilv reads LV2_PATH itself (else the standard folders). Not thread-safe:
+// made on one thread, then used by one thread at a time (the URID map alone
+// takes a lock, as plug-ins may map from any thread).
+#pragma once
+
+#include "effects/PluginCatalog.h"
+
+#include <QTemporaryDir>
+
+#include <lilv/lilv.h>
+#include <lv2/options/options.h>
+#include <lv2/state/state.h>
+#include <lv2/urid/urid.h>
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace ql::platform {
+
+inline constexpr std::uint32_t kMaxBlock = 4096;
+
+class Lv2World {
+public:
+    Lv2World();
+    ~Lv2World();
+    Lv2World(const Lv2World&) = delete;
+    Lv2World& operator=(const Lv2World&) = delete;
+
+    LilvWorld* world() const { return m_world; }
+    LV2_URID_Map* map() { return &m_map; }
+    LV2_URID_Unmap* unmap() { return &m_unmap; }
+    LV2_URID urid(const char* uri);
+
+    // The plug-ins that could be offered (audio in and out, every required
+    // feature provided, not an instrument), in lilv's order.
+    const std::vector<FoundPlugin>& found() const { return m_found; }
+    // The offered list (found(), titled and sorted).
+    const std::vector<OfferedEffect>& offered() const { return m_offered; }
+    // The plug-in a slot resolves to; none when it is not offered.
+    const LilvPlugin* resolve(const PluginSlot& slot) const;
+
+    // The features shared by every instance (options are per instance).
+    std::vector<const LV2_Feature*> sharedFeatures() const;
+    // The private folder of state files.
+    QString stateDir() const { return m_stateDir.path(); }
+
+    // Nodes used everywhere.
+    struct Nodes {
+        LilvNode* audio;
+        LilvNode* control;
+        LilvNode* cv;
+        LilvNode* atom;
+        LilvNode* event;
+        LilvNode* input;
+        LilvNode* output;
+        LilvNode* midiEvent;
+        LilvNode* toggled;
+        LilvNode* enumeration;
+        LilvNode* integer;
+        LilvNode* logarithmic;
+        LilvNode* notOnGui;
+        LilvNode* unit;
+        LilvNode* unitSymbol;
+        LilvNode* label;
+        LilvNode* name;
+        LilvNode* optional;
+    };
+    const Nodes& nodes() const { return m_nodes; }
+
+private:
+    bool offerable(const LilvPlugin* plugin) const;
+    FoundPlugin describe(const LilvPlugin* plugin) const;
+    static LV2_URID mapUri(LV2_URID_Map_Handle handle, const char* uri);
+    static const char* unmapUrid(LV2_URID_Unmap_Handle handle, LV2_URID urid);
+    static char* abstractPath(LV2_State_Map_Path_Handle handle, const char* absolute);
+    static char* absolutePath(LV2_State_Map_Path_Handle handle, const char* abstract);
+    static char* makePath(LV2_State_Make_Path_Handle handle, const char* path);
+
+    LilvWorld* m_world = nullptr;
+    Nodes m_nodes{};
+    std::vector<FoundPlugin> m_found;
+    std::vector<OfferedEffect> m_offered;
+
+    std::mutex m_uridLock;
+    std::map<std::string, LV2_URID> m_uris;
+    std::vector<const std::string*> m_names; // index = URID - 1; keys of m_uris
+    LV2_URID_Map m_map{};
+    LV2_URID_Unmap m_unmap{};
+
+    QTemporaryDir m_stateDir;
+    LV2_State_Map_Path m_mapPath{};
+    LV2_State_Make_Path m_makePath{};
+    LV2_Feature m_mapFeature{}, m_unmapFeature{}, m_boundedFeature{}, m_mapPathFeature{},
+        m_makePathFeature{}, m_inPlaceFeature{};
+};
+
+} // namespace ql::platform

@@ -1,0 +1,68 @@
+// ---- window: time labels and the now-playing window's mirror ----
+//
+// refreshTimes() runs 20 times a second during playback (the meter tick) and
+// every 0.5 s while paused (the housekeeping tick); updateNowPlaying() runs
+// every 0.5 s, after the window is shown or hidden and after its buttons act.
+// Both only copy and format. The mirror hands the window a new cover or new
+// peaks only when the transport bar's changed, since each assignment repaints.
+#include "app/App.h"
+
+#include "analysis/WaveformView.h"
+#include "listening/NowPlayingWindow.h"
+#include "ui/ClickImageView.h"
+#include "ui/TimeText.h"
+#include "ui/l10n/L10n.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include <algorithm>
+
+namespace ql {
+
+void App::refreshTimes() {
+    if (const std::optional<AppSeams::PlayerFacts> player = playerFacts()) {
+        views.elapsedLabel->setText(timeText(player->currentTime));
+        views.remainLabel->setText(QStringLiteral("-") +
+                                   timeText(std::max(0.0, player->duration - player->currentTime)));
+    } else {
+        views.elapsedLabel->setText(QStringLiteral("--:--"));
+        views.remainLabel->setText(QStringLiteral("--:--"));
+    }
+}
+
+void App::updateNowPlaying() {
+    NowPlayingWindow& np = *nowPlaying;
+    if (!np.visible())
+        return;
+
+    const std::optional<Track>& current = playback.current;
+    np.titleLabel->setText(current ? current->title
+                                   : L10n::tr(QStringLiteral("음악을 선택하세요")));
+    np.artistLabel->setText(current ? current->artist : QString());
+
+    // The same image object keeps its key through copies; two empty covers
+    // both have key 0.
+    if (np.art->image().cacheKey() != art->image().cacheKey())
+        np.art->setImage(art->image());
+
+    np.infoLabel->setText(views.infoLabel->text());
+    np.dacLabel->setText(dacLabel->text());
+
+    if (np.wave->peaksVersion() != wave->peaksVersion())
+        np.wave->copyPeaks(*wave);
+
+    if (const std::optional<AppSeams::PlayerFacts> player = playerFacts()) {
+        np.timeLabel->setText(timeText(player->currentTime) + QStringLiteral(" / ") +
+                              timeText(player->duration));
+        np.playButton->setText(player->playing ? QStringLiteral("⏸") : QStringLiteral("▶"));
+    } else {
+        np.timeLabel->setText(QStringLiteral("0:00 / 0:00"));
+        np.playButton->setText(QStringLiteral("▶"));
+    }
+
+    const bool favourite = current && listening.favorites.contains(current->path);
+    np.favButton->setText(favourite ? QStringLiteral("♥") : QStringLiteral("♡"));
+}
+
+} // namespace ql
