@@ -8,8 +8,8 @@
 #include "library/QualityLabel.h"
 #include "ui/StatusLabel.h"
 
-#include <QCoreApplication>
 #include <QFile>
+#include <QCoreApplication>
 #include <QPointer>
 #include <QThreadPool>
 
