@@ -42,7 +42,7 @@ std::vector<std::size_t> matchedRows(const std::vector<Track>& rows, const Match
     if (current && byFolder) {
         for (std::size_t i = 0; i < n; ++i)
             inFolder[i] = memo.entry(i).folder == in.selectedFolder;
-    } else if (byFolder || bySearch) {
+    } else if (!current && (byFolder || bySearch)) {
         for (std::size_t i = 0; i < n; ++i) {
             const SearchMemo::Entry& e = memo.at(i, rows[i]);
             if (byFolder)
