@@ -101,8 +101,12 @@ std::vector<Track> tracksAt(const std::vector<Track>& rows, const std::vector<st
     if (spare && spare->size() == rows.size()) {
         // A move takes no count of a text; a copy bumps five, each far away.
         if (spareCurrent) {
-            for (const std::size_t i : order)
-                out.push_back(std::move((*spare)[i]));
+            // In a shuffled order the tracks lie anywhere: ask for them early.
+            for (std::size_t k = 0; k < order.size(); ++k) {
+                if (k + kAhead < order.size())
+                    __builtin_prefetch(&(*spare)[order[k + kAhead]]);
+                out.push_back(std::move((*spare)[order[k]]));
+            }
             return out;
         }
         for (const std::size_t i : order) {
@@ -137,15 +141,17 @@ FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::s
     }
 
     if (in.distinctIds && (in.resetOrder || in.orderedIDs.empty())) {
-        // Every matched row has an id of its own: the rows themselves are
-        // shuffled, with the very steps newOrder takes on their ids.
-        std::vector<std::size_t> order = matched;
+        // Every matched row has an id of its own: the rows are shuffled
+        // together with their ids, by the very steps newOrder takes on ids.
+        std::vector<RowId> order;
+        order.reserve(matched.size());
+        for (const std::size_t i : matched)
+            order.push_back({i, rows[i].id});
         const TrackIds shown = in.shownIDs ? in.shownIDs() : TrackIds{};
-        const auto idsOf = [&rows](const std::vector<std::size_t>& at) {
-            TrackIds ids;
-            ids.reserve(at.size());
-            for (const std::size_t i : at)
-                ids.push_back(rows[i].id);
+        const auto idsOf = [](const std::vector<RowId>& at) {
+            TrackIds ids(at.size());
+            for (std::size_t k = 0; k < at.size(); ++k)
+                ids[k] = at[k].id;
             return ids;
         };
         shuffleRows(order, rng);
@@ -156,7 +162,10 @@ FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::s
                 r.orderedIDs = idsOf(order);
             }
         }
-        r.filtered = tracksAt(rows, order, in.spare, in.spareCurrent);
+        std::vector<std::size_t> at(order.size());
+        for (std::size_t k = 0; k < order.size(); ++k)
+            at[k] = order[k].row;
+        r.filtered = tracksAt(rows, at, in.spare, in.spareCurrent);
         return r;
     }
 

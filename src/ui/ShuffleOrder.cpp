@@ -28,7 +28,7 @@ void shuffleIds(TrackIds& ids, QRandomGenerator& rng) {
     fisherYates(ids, rng);
 }
 
-void shuffleRows(std::vector<std::size_t>& rows, QRandomGenerator& rng) {
+void shuffleRows(std::vector<RowId>& rows, QRandomGenerator& rng) {
     fisherYates(rows, rng);
 }
 
