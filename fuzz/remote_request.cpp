@@ -3,17 +3,13 @@
 // request carries the token, and the judge gives the same verdict twice.
 #include "remote/RemoteRequest.h"
 
-#include <cstdint>
-#include <cstdlib>
+#include "FuzzInput.h"
 
 using namespace ql::remote;
 
-namespace {
+using ql::fuzz::require;
 
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
+namespace {
 
 bool same(const RemoteRequest& a, const RemoteRequest& b) {
     return a.verdict == b.verdict && a.query == b.query && a.argument == b.argument;

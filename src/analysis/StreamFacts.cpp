@@ -26,20 +26,21 @@ double decimalMember(const QJsonObject& object, const char* key) {
     return ok && std::isfinite(number) && number >= 0 ? number : 0;
 }
 
-// A number member with an integral value that fits an int.
+// A number member holding a count (bits, channels): integral, not negative,
+// within an int. A negative count would read as "-2ch" on the format line.
 std::optional<int> integralMember(const QJsonObject& object, const char* key) {
     const QJsonValue value = object.value(QLatin1String(key));
     if (!value.isDouble())
         return std::nullopt;
     const double number = value.toDouble();
-    if (!std::isfinite(number) || std::trunc(number) != number || std::abs(number) > 1e9)
+    if (!std::isfinite(number) || std::trunc(number) != number || number < 0 || number > 1e9)
         return std::nullopt;
     return int(number);
 }
 
-// A string member holding a decimal integer: optional sign, digits only.
+// A string member holding a count as decimal digits (a "+" allowed).
 std::optional<int> integerStringMember(const QJsonObject& object, const char* key) {
-    static const QRegularExpression integer(QStringLiteral("^[+-]?[0-9]+$"));
+    static const QRegularExpression integer(QStringLiteral("^[+]?[0-9]+$"));
     const QJsonValue value = object.value(QLatin1String(key));
     if (!value.isString() || !integer.match(value.toString()).hasMatch())
         return std::nullopt;

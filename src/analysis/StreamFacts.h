@@ -5,8 +5,9 @@
 // "duration" as strings and "bits_per_sample" and "channels" as numbers; each
 // member is read only in that type, and one of another type counts as
 // missing. A rate or duration that is not finite or is negative ("nan",
-// "inf", "-44100") counts as missing too. A report that is not a JSON object
-// gives the failure result ("?", 0, 0, 0, 0). Pure unit.
+// "inf", "-44100") counts as missing too, as does a negative bit width or
+// channel count. A report that is not a JSON object gives the failure result
+// ("?", 0, 0, 0, 0). Pure unit.
 #pragma once
 
 #include <QByteArray>

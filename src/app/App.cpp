@@ -73,6 +73,9 @@ App::App(platform::Platform& platform)
     makeWindowViews();
     makeOutputControls();
     makePlaybackControls();
+    // Seam: the tools panel's fuller callback (leaving bit-perfect and maximum
+    // quality first) replaces this one.
+    fxPanel->onChange = [this] { fxChanged(); };
 }
 
 App::~App() {

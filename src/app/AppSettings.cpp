@@ -66,6 +66,7 @@ void App::loadExtras() {
     // would find the effects on again and the reset never retried.
     if (!defaults.boolean(keys::kFxResetV1)) {
         fxPanel->state.enabled = false;
+        fxPanel->syncUI();
         if (store.save(QString::fromLatin1(stores::kFX), fxPanel->state))
             defaults.set(keys::kFxResetV1, true);
         defaults.set(keys::kMaxQuality, true);

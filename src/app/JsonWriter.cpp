@@ -158,7 +158,14 @@ void JsonWriter::number(double value) {
         return;
     }
     char* p = room(32);
-    m_len += std::to_chars(p, p + 32, value).ptr - p;
+    // The shortest form of a whole number beyond 64 bits is a long run of
+    // digits ("18446744073709552000"), which JSON readers take as an integer
+    // too big to hold and refuse: such a store would not read back. An
+    // exponent keeps it a number with a fraction's type.
+    const auto written = std::abs(value) >= 0x1p63
+                             ? std::to_chars(p, p + 32, value, std::chars_format::scientific)
+                             : std::to_chars(p, p + 32, value);
+    m_len += written.ptr - p;
 }
 
 void JsonWriter::boolean(bool value) {

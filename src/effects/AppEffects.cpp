@@ -57,6 +57,10 @@ void App::fxChanged() {
                 : QStringLiteral("🎛 사운드 효과를 껐습니다.")));
 }
 
+void App::toggleFXPanel() {
+    fxPanel->toggle();
+}
+
 std::optional<QString> App::fxSignature() const {
     if (seams.fxSignature)
         return seams.fxSignature();
@@ -165,7 +169,7 @@ void App::discoverPlugins() {
                 app,
                 [app, host] {
                     app->pluginHost = host;
-                    app->fxPanel->installed = host->installedEffects();
+                    app->fxPanel->setHost(host);
                 },
                 Qt::QueuedConnection);
         },

@@ -24,7 +24,9 @@ void choosePreset(FXState& state, const QString& title) {
 void setGains(FXState& state, const std::array<double, 5>& sliders) {
     state.gains.clear();
     for (const double value : sliders)
-        state.gains.push_back(std::round(value)); // halves away from zero
+        // Halves away from zero; a gain that rounds to zero is stored as +0,
+        // so -0.3 dB and 0 dB are one setting.
+        state.gains.push_back(std::round(value) + 0.0);
     state.preset = kCustomPreset;
     state.enabled = true;
 }
@@ -40,6 +42,30 @@ void setSwitches(FXState& state, const FXSwitches& boxes) {
     if (row && (row->crossfeed != state.crossfeed || row->wide != state.wide ||
                 row->room != state.room || row->night != state.night))
         state.preset = kCustomPreset;
+}
+
+void chooseSlot(FXState& state, std::size_t slot, const OfferedEffect* chosen) {
+    if (slot >= state.plugins.size())
+        return;
+    if (!chosen) {
+        state.plugins[slot] = PluginSlot();
+        return;
+    }
+    state.plugins[slot] =
+        PluginSlot{chosen->title, chosen->codes.type, chosen->codes.sub, chosen->codes.man, {}};
+    state.enabled = true;
+}
+
+bool storeEditedState(FXState& state, std::size_t slot, const PluginCodes& edited,
+                      const QByteArray& captured) {
+    if (slot >= state.plugins.size() || captured.isEmpty())
+        return false;
+    PluginSlot& s = state.plugins[slot];
+    if (s.name.isEmpty() || PluginCodes{s.type, s.sub, s.man} != edited || s.state == captured)
+        return false;
+    s.state = captured;
+    state.enabled = true;
+    return true;
 }
 
 } // namespace ql

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "effects/FXState.h"
+#include "effects/PluginCatalog.h"
 
 #include <QString>
 
@@ -32,5 +33,17 @@ struct FXSwitches {
 // custom; the gains are not compared, the master switch alone never renames,
 // and a setting already shown as custom (its name is no row) stays so.
 void setSwitches(FXState& state, const FXSwitches& boxes);
+
+// A slot pop-up's choice: a plug-in gives a fresh slot without state and
+// switches the effects on (choosing the same one again drops its settings);
+// none empties the slot and leaves the switch alone.
+void chooseSlot(FXState& state, std::size_t slot, const OfferedEffect* chosen);
+
+// The state an editor captured when its window closed. Kept only when the
+// slot still names the edited plug-in and the bytes differ from the stored
+// ones (a slot without state always differs); then the effects are switched
+// on. True when the state changed.
+bool storeEditedState(FXState& state, std::size_t slot, const PluginCodes& edited,
+                      const QByteArray& captured);
 
 } // namespace ql

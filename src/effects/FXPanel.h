@@ -1,17 +1,33 @@
-// The effects panel: the owner of the live effect settings for the whole run.
+// The effects panel: the owner of the live effect settings for the whole run,
+// and the floating window in which the user edits them.
 //
 // Made once with the controller; `state` starts as "fx.json" (five gains and
 // three slots whatever the file held), or the defaults when that does not
 // load. `bypass` (written by playback: maximum quality or bit-perfect) turns
 // the effects off without touching the settings.
 //
-// Every edit takes one road: the state changes, then commit() saves
-// "fx.json" and calls onChange (also when the save failed; that failure is
-// not reported). The edit operations below are what the panel's controls
-// call.
+// Every edit takes one road: the state changes, syncUI() shows it in every
+// control, then commit() saves "fx.json" and calls onChange (also when the
+// save failed; that failure is not reported). Playback reacts through
+// onChange.
 //
-// Seam: the window, its controls, syncUI(), toggle() and the plug-in slot
-// editors come with the effects panel window.
+// The window: row 1 the master switch and the preset pop-up (the eleven
+// preset rows in table order, then "사용자 지정"; the panel maps an item's
+// index to its row, so the items may be shown translated), five band rows
+// (sliders in tenths of a dB, applied on release, on a key or a wheel step;
+// a drag only moves the label), four flag boxes, three plug-in slot rows,
+// "초기화" and a note. A tool window that stays on top, hidden (not deleted)
+// when closed, and put back at the top-left of the screen's available area
+// plus (60, 60) on every show, without taking the focus.
+//
+// Slots: each pop-up lists "(비어 있음)" then the offered plug-ins, which
+// arrive from discovery at launch (setHost); "설정 열기" opens the slot's
+// generic editor (one per slot; a second click raises it). Closing an editor
+// stores the plug-in's captured state into the slot when it changed.
+//
+// Seam: the tools panel's button that calls App::toggleFXPanel() and the full
+// onChange (leaving bit-perfect and maximum quality first) come with the tools
+// panel; until then the controller's onChange only restarts playback.
 #pragma once
 
 #include "app/JSONStore.h"
@@ -21,14 +37,31 @@
 
 #include <array>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+class QWidget;
+
 namespace ql {
+
+namespace platform {
+class PluginHost;
+}
+class PluginEditorWindow;
 
 class FXPanel final {
 public:
     explicit FXPanel(const JSONStore& store);
+    ~FXPanel();
+    FXPanel(const FXPanel&) = delete;
+    FXPanel& operator=(const FXPanel&) = delete;
 
     FXState state;
     bool bypass = false;
@@ -47,17 +80,57 @@ public:
 
     // Saves "fx.json", then calls onChange.
     void commit();
+    // Writes `state` into every control; changes nothing else.
+    void syncUI();
+    // Shows the window at its place, or hides it.
+    void toggle();
+    // The discovered plug-ins: the pop-ups list them and editors are made
+    // from the host, which the panel keeps alive while an editor is open.
+    void setHost(std::shared_ptr<platform::PluginHost> host);
 
     // The edits: a pop-up title, released sliders (values in dB), the five
-    // switches, and the reset to the defaults (saved and signalled even when
-    // nothing changed).
+    // switches, the reset to the defaults (saved and signalled even when
+    // nothing changed), a slot pop-up's item (0 = "(비어 있음)").
     void presetChosen(const QString& title);
     void slidersApplied(const std::array<double, 5>& values);
     void changed(const FXSwitches& boxes);
     void resetAll();
+    void pluginChosen(int slot, int item);
+    // Raises the slot's open editor, or makes one; nothing for an empty slot,
+    // without a host, or when the plug-in cannot be made.
+    void openPlugin(int slot);
+
+    // The window and its controls, for the controller and the tests.
+    QWidget* window() const { return m_window.get(); }
+    QCheckBox* enableBox = nullptr;
+    QComboBox* presetPopup = nullptr;
+    std::vector<QSlider*> sliders;
+    std::vector<QLabel*> valueLabels;
+    QCheckBox* crossBox = nullptr;
+    QCheckBox* wideBox = nullptr;
+    QCheckBox* roomBox = nullptr;
+    QCheckBox* nightBox = nullptr;
+    std::vector<QComboBox*> pluginPopups;
+    std::vector<QPushButton*> pluginButtons;
+    QPushButton* resetButton = nullptr;
+    QLabel* note = nullptr;
+    // The open editor of a slot, if any.
+    PluginEditorWindow* editorWindow(int slot) const;
 
 private:
+    void build();
+    QWidget* slotRow(int slot);
+    void fillSlotPopups();
+    void sliderMoved(int band, bool apply);
+    void boxClicked();
+    void windowWillClose(int slot);
+
     JSONStore m_store;
+    std::shared_ptr<platform::PluginHost> m_host;
+    std::unique_ptr<QWidget> m_window;
+    std::map<int, std::unique_ptr<PluginEditorWindow>> m_editors;
+    // Closed editors, released once their close has returned.
+    std::vector<std::unique_ptr<PluginEditorWindow>> m_closed;
 };
 
 } // namespace ql

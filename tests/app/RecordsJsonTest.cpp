@@ -190,6 +190,8 @@ private slots:
         QCOMPARE(roundTrip(s), s);
         const PlayStat tiny{0, std::numeric_limits<double>::denorm_min()};
         QCOMPARE(roundTrip(tiny), tiny);
+        for (const double huge : {0x1p64, -1e19, 9.3e18}) // written as digits, read as too big
+            QCOMPARE(roundTrip(PlayStat{1, huge}), (PlayStat{1, huge}));
         const Sonic sonic{128.25, -100, 6.5, 0.0312, 1999, true};
         QCOMPARE(roundTrip(sonic), sonic);
 

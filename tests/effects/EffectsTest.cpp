@@ -203,5 +203,5 @@ private slots:
     }
 };
 
-QL_TEST_MAIN_CORE(EffectsTest)
+QL_TEST_MAIN(EffectsTest)
 #include "EffectsTest.moc"

@@ -53,6 +53,7 @@ const std::vector<ParseCase>& parseCases() {
         {"no format: duration 0, the rest filled", R"({"streams":[{"codec_name":"flac","sample_rate":"48000","bits_per_raw_sample":"16","channels":2}]})", {"flac", 48000, 16, 2, 0}},
         {"nan rate, inf duration, fractional channels: missing", R"({"streams":[{"codec_name":"flac","sample_rate":"nan","channels":2.5}],"format":{"duration":"inf"}})", {"flac", 0, 0, 0, 0}},
         {"a negative rate counts as missing", R"({"streams":[{"sample_rate":"-44100"}]})", {"?", 0, 0, 0, 0}},
+        {"negative counts are missing; a negative raw width yields to bits_per_sample", R"({"streams":[{"sample_rate":"48000","channels":-2,"bits_per_raw_sample":"-24","bits_per_sample":16}]})", {"?", 48000, 16, 0, 0}},
         {"no audio stream keeps the container's duration", R"({"streams":[],"format":{"duration":"7.25"}})", {"?", 0, 0, 0, 7.25}},
         {"a top level that is not an object fails", R"([{"codec_name":"flac"}])", kFailed},
     };
