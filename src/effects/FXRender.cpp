@@ -8,6 +8,7 @@
 #include "playback/RateMatch.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QUuid>
@@ -78,6 +79,8 @@ std::optional<RenderNote> renderAU(const QString& input, const QString& output,
     options.keepStderr = true;
     options.stderrTail = kRenderStderrTail;
     const platform::ChildRun run = platform::runChild(r.program, {input, output}, options);
+    // Whatever ended the program (its end, the limits, the quit, a crash).
+    QDir(platform::renderStateDir(output)).removeRecursively();
 
     const auto notLoaded = [&](qsizetype index, const QString& after) -> std::optional<RenderNote> {
         if (index < 0 || std::size_t(index) >= plugins.size())
