@@ -353,8 +353,7 @@ private slots:
         QCOMPARE(r.app.wave->peaks().size(), std::size_t(what.isEmpty() ? 900 : 0));
     }
 
-    // Quick starts: a file computing is not queued again; of the tracks
-    // started meanwhile only the latest runs. Rows: the sines started, those decoded.
+    // Quick starts: no file twice in flight, only the latest waiting start runs.
     void waveformRuns_data() {
         QTest::addColumn<int>("starts");
         QTest::addColumn<int>("runs");
