@@ -174,7 +174,8 @@ bool App::preMatch(const QString& path) {
         return true;
     // A file that does not open leaves the device rate alone; the player's
     // own open reports nothing either, and the roads take over.
-    const platform::AudioFile::Opened file = platform::AudioFile::open(path);
+    // Only the rate is wanted: no MP3 frame count (the player's open does it).
+    const platform::AudioFile::Opened file = platform::AudioFile::open(path, false);
     if (file.file)
         matchDeviceRate(file.file->sampleRate());
     return true;

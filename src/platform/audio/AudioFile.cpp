@@ -105,7 +105,7 @@ QString describe(const QString& path, const QString& what) {
 
 } // namespace
 
-AudioFile::Opened AudioFile::open(const QString& path) {
+AudioFile::Opened AudioFile::open(const QString& path, bool countFrames) {
     Opened r;
     const QFileInfo info(path);
     if (!info.exists()) {
@@ -144,7 +144,7 @@ AudioFile::Opened AudioFile::open(const QString& path) {
         r.error = describe(path, QStringLiteral("it declares no usable audio stream."));
         return r;
     }
-    if ((sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
+    if (countFrames && (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
         // Without a length header libsndfile's length is a guess from the
         // first frame's bit rate, and it stops reading there: a stream whose
         // frames say otherwise cannot be played whole through it.

@@ -35,8 +35,11 @@ public:
         std::unique_ptr<AudioFile> file;
         QString error;
     };
-    // Opens `path` for reading.
-    static Opened open(const QString& path);
+    // Opens `path` for reading. An MP3 without a length header has its
+    // frames counted (the whole file read) and is refused when libsndfile's
+    // length is off; `countFrames` false skips that, for a caller that only
+    // wants the rate and channels.
+    static Opened open(const QString& path, bool countFrames = true);
     // Creates (replaces) `path` as a 32-bit float CAF for writing.
     static Opened createFloatCaf(const QString& path, double rate, int channels);
     // Creates (replaces) `path` as 32-bit float in the container its
