@@ -36,7 +36,7 @@ bool LevelMeter::lit(int channel, int i) const {
 
 QColor LevelMeter::segmentColor(int i) {
     if (i <= 12)
-        return Theme::meterGreen();
+        return Theme::green();
     return i <= 17 ? Theme::meterYellow() : Theme::meterRed();
 }
 

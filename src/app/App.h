@@ -60,6 +60,7 @@ struct Platform;
 
 struct BackendCommand;
 struct PluginSlot;
+struct SignalPathReport;
 class AudioScanPanel;
 class ClickImageView;
 class FXPanel;
@@ -303,7 +304,12 @@ public:
     // Clears the desktop's Now Playing information and reports "stopped".
     void clearNowPlaying();
 
-    // ---- playback/AppPlayback.cpp (seams until the playback issues) --------
+    // ---- playback/AppSignalPath.cpp --------------------------------------------
+    // The signal-path report of the current playback; probes the current file
+    // (on this thread, at most 3 s).
+    SignalPathReport signalPathData() const;
+    // The tools panel's action: opens or closes the signal-path panel.
+    void showSignalPath();
     // While the signal-path panel is shown: refreshes it with the report.
     void refreshSignalPanel();
 
@@ -450,9 +456,10 @@ public:
     // A measurement's result for `path` (none: no usable value).
     void loudnessMeasured(const QString& path, std::optional<double> lufs);
 
-    // ---- playback/AppExclusive.cpp (seam until exclusive mode) ---------------
+    // ---- playback/AppExclusive.cpp ---------------------------------------------
     // Takes (true) or gives back (false) exclusive use of `device` (none: the
-    // output device).
+    // device held, else the output device), with the status message of a
+    // claim made or refused.
     void setHog(bool on, std::optional<platform::DeviceId> device);
 
     // ---- playback/AppPlayCount.cpp ---------------------------------------------
@@ -761,6 +768,8 @@ public:
     void folderChanged();
 
     // ---- ui/AppBrowserViews.cpp (seams until the grid and header issues) ----
+    // browser.albums made afresh from the visible tracks, for the view kind
+    // and the sort mode; reloads nothing.
     void rebuildAlbums();
     void reloadAlbumGrid();
     void updateHeader();
@@ -804,12 +813,19 @@ public:
     void qualityChanged(const QString& path);
     void coverChanged(const QString& albumKey);
 
-    // ---- ui/AppCovers.cpp (seam until the cover art) -----------------------
+    // ---- ui/AppCovers.cpp ----------------------------------------------------
     // normalizedSearch(album) + "|" + normalizedSearch(artist).
     static QString albumKey(const Track& track);
-    // The album's cover, delivered to `done` on the main thread (a null image
-    // when there is none); a cached cover before the call returns.
+    // The album's cover, from the memory cache, the covers folder or the
+    // picture embedded in its first track. `done` is called once on the main
+    // thread with it (a null image when there is none): before the call
+    // returns when the cover is cached, later otherwise.
     void albumCover(const AlbumItem& item, std::function<void(const QImage&)> done);
+    // Any tile's cover: an album's as albumCover, an artist's or a genre's the
+    // mosaic of its first four albums. Same calling rules.
+    void groupCover(const AlbumItem& item, std::function<void(const QImage&)> done);
+    // "covers" in the data folder.
+    QString coverFolder() const;
     // "Quavelark.png" of the resources folder; null when it is missing.
     static QImage defaultCover();
 

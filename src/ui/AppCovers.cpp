@@ -1,25 +1,176 @@
-// ---- browser: album covers for the table's rows and the transport bar ----
+// ---- browser: the cover service of the tiles, the table's rows and headers ----
 //
-// Seam: the cover service (covers read from the "covers" folder or extracted
-// from the audio file with ffmpeg on the cover queue, then kept in
-// browser.coverCache; the mosaics of artist and genre tiles) comes with the
-// cover-art work. Until then albumCover finds only what the cache holds, which
-// nothing fills yet, so rows and the transport bar show the default cover.
+// Covers are kept in memory by tile key (browser.coverCache) and on disk as
+// "covers/<n>.jpg" in the data folder (n from coverFileName). A request the
+// memory cache cannot answer goes to the cover queue, one at a time in
+// request order: the file is read, else ffmpeg takes the picture embedded in
+// the tile's first track out (library/CoverCommand.h) and the file is read
+// again. The answer comes back on the main thread through the application
+// object and is cached only when there is a picture, so a file without one is
+// tried again on its next request. Requests for one album are not merged: the
+// second finds the file the first wrote.
+//
+// ffmpeg writes under a temporary name in the covers folder, renamed to
+// "<n>.jpg" only when ffmpeg exits with status 0: a run cut short (the quit,
+// a full disk) never leaves a half-written cover that would stay for good.
 #include "app/App.h"
 
 #include "app/AppPaths.h"
+#include "library/CoverCommand.h"
+#include "library/ToolPaths.h"
+#include "platform/ChildProcess.h"
+#include "playback/DecodeCommand.h"
+#include "ui/AlbumGrouping.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QImage>
+#include <QImageReader>
+#include <QPainter>
+#include <QPointer>
+#include <QThreadPool>
+#include <QUuid>
+
+#include <cstdio>
 
 namespace ql {
 
+namespace {
+
+// Decoding stops above this many megabytes, so a file in the covers folder
+// that claims a huge picture is refused instead of filling the memory.
+constexpr int kReadLimitMB = 64;
+constexpr int kMosaicEdge = 300;
+
+QImage readCover(const QString& file) {
+    QImageReader reader(file);
+    reader.setAllocationLimit(kReadLimitMB);
+    return reader.read();
+}
+
+// On the cover queue: the cover file, else an extraction into it. A file
+// that does not load counts as missing.
+QImage loadOrExtract(const QString& program, const QString& input, const QString& folder,
+                     const QString& name,
+                     const std::shared_ptr<platform::ChildRegistry>& children) {
+    const QString file = folder + QLatin1Char('/') + name;
+    if (QImage image = readCover(file); !image.isNull())
+        return image;
+    QDir().mkpath(folder);
+    // Still ending in ".jpg": ffmpeg picks the format from the name.
+    const QString partial = temporaryPath(folder, QLatin1Char('.') + name + QLatin1Char('-'),
+                                          QUuid::createUuid(), QStringLiteral(".jpg"));
+    platform::ChildOptions options;
+    options.discardStdout = true;
+    options.registry = children; // the quit ends an extraction still running
+    const platform::ChildRun run =
+        platform::runChild(program, coverArguments(input, partial), options);
+    // rename(2) replaces a "<n>.jpg" that did not load.
+    if (!run.succeeded() || std::rename(QFile::encodeName(partial).constData(),
+                                        QFile::encodeName(file).constData()) != 0)
+        QFile::remove(partial);
+    return readCover(file);
+}
+
+// One picture fills the square; two to four fill the four cells, the top row
+// first, left to right, cell i showing picture i mod count. Each is stretched
+// to fill.
+QImage coverMosaic(const std::vector<QImage>& images) {
+    QImage mosaic(kMosaicEdge, kMosaicEdge, QImage::Format_RGB32);
+    mosaic.fill(Qt::black);
+    QPainter painter(&mosaic);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    if (images.size() == 1) {
+        painter.drawImage(mosaic.rect(), images.front());
+        return mosaic;
+    }
+    constexpr int cell = kMosaicEdge / 2;
+    for (std::size_t i = 0; i < 4; ++i)
+        painter.drawImage(QRect(int(i % 2) * cell, int(i / 2) * cell, cell, cell),
+                          images[i % images.size()]);
+    return mosaic;
+}
+
+} // namespace
+
 QString App::albumKey(const Track& track) {
-    return normalizedSearch(track.album) + QLatin1Char('|') + normalizedSearch(track.artist);
+    return ql::albumKey(track);
+}
+
+QString App::coverFolder() const {
+    return core.store.dir() + QStringLiteral("/covers");
 }
 
 void App::albumCover(const AlbumItem& item, std::function<void(const QImage&)> done) {
-    const auto cached = browser.coverCache.constFind(item.key);
-    done(cached != browser.coverCache.constEnd() ? *cached : QImage());
+    if (const QImage cached = browser.coverCache.find(item.key); !cached.isNull()) {
+        done(cached);
+        return;
+    }
+    // Looked up on the queue: the search of the tool folders touches the disk.
+    const QString program = seams.coverProgram ? seams.coverProgram() : QString();
+    // A record without tracks has no file to read: it answers nothing, later.
+    const QString input = item.tracks.empty()
+                              ? QString()
+                              : ffmpegInput(item.tracks.front().path, QDir::currentPath());
+    QPointer<App> self(this);
+    coverQueue->start([self, program, input, folder = coverFolder(), name = coverFileName(item.key),
+                       children = children, key = item.key, done = std::move(done)] {
+        const QImage image = input.isEmpty()
+                                 ? QImage()
+                                 : loadOrExtract(program.isEmpty() ? toolPath("ffmpeg") : program,
+                                                 input, folder, name, children);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, key, image, done] {
+                if (!self)
+                    return;
+                self->browser.coverCache.insert(key, image);
+                done(image);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void App::groupCover(const AlbumItem& item, std::function<void(const QImage&)> done) {
+    if (item.kind == QLatin1String("album")) {
+        albumCover(item, std::move(done));
+        return;
+    }
+    if (const QImage cached = browser.coverCache.find(item.key); !cached.isNull()) {
+        done(cached);
+        return;
+    }
+    const std::vector<AlbumItem> albums = mosaicAlbums(item);
+    if (albums.empty()) {
+        done(QImage());
+        return;
+    }
+    // The album covers answer in any mix of at once and later; the last
+    // answer draws the mosaic.
+    struct Pending {
+        std::vector<QImage> answers;
+        std::size_t outstanding;
+        QString key;
+        std::function<void(const QImage&)> done;
+    };
+    auto pending = std::make_shared<Pending>(
+        Pending{std::vector<QImage>(albums.size()), albums.size(), item.key, std::move(done)});
+    QPointer<App> self(this);
+    for (std::size_t i = 0; i < albums.size(); ++i)
+        albumCover(albums[i], [self, pending, i](const QImage& image) {
+            pending->answers[i] = image;
+            if (--pending->outstanding > 0)
+                return;
+            std::vector<QImage> images;
+            for (const QImage& answer : pending->answers)
+                if (!answer.isNull())
+                    images.push_back(answer);
+            const QImage mosaic = images.empty() ? QImage() : coverMosaic(images);
+            if (self)
+                self->browser.coverCache.insert(pending->key, mosaic);
+            pending->done(mosaic);
+        });
 }
 
 // Read once: the table paints it in every row without a cover.

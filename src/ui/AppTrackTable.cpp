@@ -71,9 +71,8 @@ QString App::qualityText(const Track& track) {
 
 QImage App::titleThumbnail(const Track& track) {
     const QString key = albumKey(track);
-    const auto cached = browser.coverCache.constFind(key);
-    if (cached != browser.coverCache.constEnd())
-        return *cached;
+    if (const QImage cached = browser.coverCache.find(key); !cached.isNull())
+        return cached;
     if (!browser.coversAsked.contains(key)) {
         browser.coversAsked.insert(key);
         QPointer<App> self(this);

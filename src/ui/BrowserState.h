@@ -1,5 +1,6 @@
 // State of the library browser, held by App as `browser`; main thread only.
-// Fields are plain values: assigning one has no side effect. The window's
+// Fields are plain values: assigning one has no side effect (the cover
+// cache is the one that cannot be copied). The window's
 // controls that show them (search field, folder pop-up) are App members.
 //
 // `filtered` is written by App::filter alone; `orderedIDs` and
@@ -10,12 +11,12 @@
 #include "app/Records.h"
 #include "ui/AlbumItem.h"
 #include "ui/CatalogFilter.h"
+#include "ui/CoverCache.h"
 #include "ui/NavState.h"
 #include "ui/SearchMemo.h"
 #include "ui/ShuffleOrder.h"
 
 #include <QHash>
-#include <QImage>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -49,8 +50,8 @@ struct BrowserState {
     int navIndex = -1;
     bool navApplying = false;
 
-    // Album covers by album key, as the cover service delivers them.
-    QHash<QString, QImage> coverCache;
+    // Covers by tile key, as the cover service delivers them.
+    CoverCache coverCache;
     // Album keys whose cover the track table asked for since its last
     // reload: each is asked once per reload, not at every paint.
     QSet<QString> coversAsked;

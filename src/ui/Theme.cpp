@@ -47,10 +47,14 @@ const QColor& Theme::dim() {
     static const QColor c = grey(0.36);
     return c;
 }
-// The dark appearance's green, yellow and red, and a grey that stays well
-// below the lit segments on the dark background.
-const QColor& Theme::meterGreen() {
+// The dark appearance's green, orange, yellow and red, and a grey that stays
+// well below the meter's lit segments on the dark background.
+const QColor& Theme::green() {
     static const QColor c = QColor(48, 209, 88);
+    return c;
+}
+const QColor& Theme::orange() {
+    static const QColor c = QColor(255, 159, 10);
     return c;
 }
 const QColor& Theme::meterYellow() {

@@ -31,8 +31,9 @@ public:
     static const QColor& accent(); // selection, active entries, "on" states
     static const QColor& sub();    // secondary text, idle icons (grey 0.56)
     static const QColor& dim();    // dimmest text, dead-end arrows (grey 0.36)
-    // The level meter's segments: lit green, yellow and red, and unlit.
-    static const QColor& meterGreen();
+    static const QColor& green();  // a good verdict, an active stage, the meter's lit green
+    static const QColor& orange(); // a verdict that is a warning
+    // The level meter's other segments: lit yellow and red, and unlit.
     static const QColor& meterYellow();
     static const QColor& meterRed();
     static const QColor& meterUnlit();

@@ -1,6 +1,7 @@
 // File intake on a launched window and the simulated device, files named for
-// what support/fake_import.py answers; the transport bar's cover with the real
-// ffmpeg on FLAC files with and without an embedded 1000 × 1000 picture.
+// what support/fake_import.py answers; the transport bar's cover and the cover
+// service of tiles and rows (covers folder, mosaics) with the real ffmpeg on
+// FLAC files with and without an embedded 1200 × 1200 picture.
 #include "app/App.h"
 #include "app/FailureText.h"
 #include "app/UserDefaults.h"
@@ -8,8 +9,12 @@
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "platform/sim/SimPlatform.h"
+#include "ui/AlbumGrouping.h"
 #include "ui/ClickImageView.h"
 #include "ui/StatusLabel.h"
+#include "ui/TrackCellDelegate.h"
+#include "ui/TrackTableModel.h"
+#include "ui/TrackTableView.h"
 
 #include "CaseRows.h"
 #include "FakeBackend.h"
@@ -21,6 +26,7 @@
 
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QThread>
 #include <QThreadPool>
 
 using namespace ql;
@@ -70,12 +76,58 @@ struct CoverCase {
 const std::vector<CoverCase> kCovers{
     {"the embedded picture, 300 wide", "pic.flac", "", "ffmpeg", "", 300},
     {"no picture, an http address", "plain.flac", "http://127.0.0.1/c.png", "ffmpeg", "", 0},
-    {"no picture, an https address", "plain.flac", "https://covers.test/c.png", "ffmpeg", "", 1000},
+    {"no picture, an https address", "plain.flac", "https://covers.test/c.png", "ffmpeg", "", 1200},
     {"ffmpeg missing: no download either", "plain.flac", "https://covers.test/c.png", "/nonexistent/ffmpeg", "", 0},
     {"another track started meanwhile", "pic.flac", "", "slow", "changed", 0},
     {"a catalog refresh renaming the track", "pic.flac", "", "ffmpeg", "renamed", 300},
 };
 // clang-format on
+
+// Two requests and one of a new service for a file: the cover file seeded
+// first unless empty; the width of every answer (0: none) and the program
+// runs. "counted" runs ffmpeg; "cut" dies half-way through ffmpeg's output.
+// clang-format off
+struct ExtractCase { const char *name, *source, *program; QByteArray seed; int width, runs; };
+const std::vector<ExtractCase> kExtract = {
+    {"picture extracted once, then read", "pic.flac", "counted", {}, 300, 1},
+    {"no picture: nothing kept, tried each time", "plain.flac", "counted", {}, 0, 3},
+    {"extraction cut short leaves no cover", "pic.flac", "cut", {}, 0, 3},
+    {"a cover file that does not load is extracted again", "pic.flac", "counted", "not a jpeg", 300, 1},
+};
+// Albums 0 … n-1 of one artist, covers of distinct colours for `pictured`;
+// the album in the top-left, top-right, bottom-left and bottom-right cell.
+struct MosaicCase { const char* name; int albums; QList<int> pictured, cells; };
+const std::vector<MosaicCase> kMosaic = {
+    {"five albums show the first four", 5, {0, 1, 2, 3, 4}, {0, 1, 2, 3}},
+    {"two: a column each", 2, {0, 1}, {0, 1, 0, 1}},
+    {"three: the first again bottom right", 3, {0, 1, 2}, {0, 1, 2, 0}},
+    {"one pictured album fills the square", 3, {1}, {1, 1, 1, 1}},
+    {"none pictured: no image", 2, {}, {}},
+};
+// clang-format on
+const QColor kColours[] = {Qt::red, Qt::green, Qt::blue, Qt::yellow, Qt::magenta};
+
+struct Answer {
+    bool came = false, atOnce = false, onMainThread = false;
+    QImage image;
+};
+
+// Asks for a tile's cover and waits for the answer.
+Answer ask(App& app, const AlbumItem& item) {
+    auto a = std::make_shared<Answer>();
+    bool returned = false;
+    app.groupCover(item, [a, &returned](const QImage& image) {
+        *a = {true, !returned, QThread::currentThread() == qApp->thread(), image};
+    });
+    returned = true;
+    (void)QTest::qWaitFor([&] { return a->came; }, 20000);
+    return *a;
+}
+
+AlbumItem albumOf(const QString& file, const QString& album, int id = 1) {
+    const Track t{id, test::tempFile(file), "t", "Lumen", album, 1, {}};
+    return AlbumItem{App::albumKey(t), album, t.artist, {t}, "album", {}};
+}
 
 void settle() {
     for (int i = 0; i < 3; ++i) {
@@ -101,11 +153,25 @@ private slots:
         const QStringList tone{"-f", "lavfi", "-i", "sine=duration=1"};
         for (const QString& name : {"t1.wav", "t3.wav", "t4.wav", "slow4.wav"})
             QVERIFY(test::runFfmpeg(tone + QStringList{test::tempFile(name)}));
-        QVERIFY(test::runFfmpeg({"-f", "lavfi", "-i", "color=s=1000x1000", "-frames:v", "1", pic}));
         QVERIFY(test::runFfmpeg(tone + QStringList{test::tempFile("plain.flac")}));
-        QVERIFY(test::runFfmpeg(tone + QStringList{"-i", pic, "-map", "0:a", "-map", "1:v", "-c:v",
-                                                   "png", "-disposition:v", "attached_pic",
-                                                   test::tempFile("pic.flac")}));
+        for (const char* colour : {"red", "blue"}) {
+            const QString png = test::tempFile(colour + QString(".png"));
+            QVERIFY(
+                test::runFfmpeg({"-f", "lavfi", "-i", QString("color=c=%1:s=1200x1200").arg(colour),
+                                 "-frames:v", "1", png}));
+            QVERIFY(test::runFfmpeg({"-i", test::tempFile("plain.flac"), "-i", png, "-map", "0:a",
+                                     "-map", "1:v", "-c:a", "copy", "-c:v", "png", "-disposition:v",
+                                     "attached_pic", test::tempFile(colour + QString(".flac"))}));
+        }
+        QVERIFY(QFile::copy(test::tempFile("red.png"), pic) &&
+                QFile::copy(test::tempFile("red.flac"), test::tempFile("pic.flac")));
+        const QByteArray count = "echo >> '" + test::tempFile("runs").toUtf8() + "'\n";
+        const QByteArray ffmpeg = "'" + toolPath("ffmpeg").toUtf8() + "' \"$@\"\n";
+        QVERIFY(test::writeExecutable(test::tempFile("counted"), count + "exec " + ffmpeg));
+        const QByteArray cut =
+            "for o; do :; done\ntruncate -s $(($(stat -c%s \"$o\") / 2)) \"$o\"\n";
+        QVERIFY(
+            test::writeExecutable(test::tempFile("cut"), count + ffmpeg + cut + "kill -9 $$\n"));
         QVERIFY(
             test::writeExecutable(test::tempFile("slow"),
                                   "sleep 1\nexec '" + toolPath("ffmpeg").toUtf8() + "' \"$@\"\n"));
@@ -204,6 +270,90 @@ private slots:
             QCOMPARE(app.art->image(), App::defaultCover());
         QCOMPARE(fetched, QString(art).startsWith("https:") && width ? 1 : 0);
         QCOMPARE(QDir::temp().entryList({"Quavelark-art-*"}, QDir::Files), QStringList());
+    }
+
+    void extraction_data() { test::addRows(kExtract); }
+    void extraction() {
+        const ExtractCase& c = test::currentCase(kExtract);
+        QFile::remove(test::tempFile("runs"));
+        const AlbumItem item = albumOf(c.source, "Harbor");
+        platform::Platform plat;
+        const auto service = [&] {
+            auto app = std::make_unique<App>(plat);
+            app->seams.coverProgram = [&c] { return test::tempFile(c.program); };
+            return app;
+        };
+        auto app = service();
+        const QString folder = app->coverFolder();
+        QDir(folder).removeRecursively();
+        const QString file = folder + "/" + coverFileName(item.key);
+        if (!c.seed.isEmpty())
+            QVERIFY(QDir().mkpath(folder) && test::writeFile(file, c.seed));
+
+        const Answer first = ask(*app, item);
+        QVERIFY(first.came && !first.atOnce && first.onMainThread);
+        QCOMPARE(first.image.width(), c.width);
+        const Answer second = ask(*app, item);
+        QCOMPARE(second.atOnce, c.width > 0); // only a picture is kept
+        QCOMPARE(second.image.width(), c.width);
+        app.reset();
+        QCOMPARE(ask(*service(), item).image.width(), c.width);
+        QCOMPARE(test::readFile(test::tempFile("runs")).count('\n'), c.runs);
+        QCOMPARE(QImage(file).size(), c.width ? QSize(300, 300) : QSize(0, 0));
+        // Nothing of an extraction stays behind but its cover.
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), c.width > 0 ? 1 : 0);
+    }
+
+    void mosaic_data() { test::addRows(kMosaic); }
+    void mosaic() {
+        const MosaicCase& c = test::currentCase(kMosaic);
+        platform::Platform plat;
+        App app(plat);
+        app.seams.coverProgram = [] { return QStringLiteral("/nonexistent/ffmpeg"); };
+        std::vector<Track> tracks;
+        for (int i = 0; i < c.albums; ++i) {
+            // Names against the order, so key order is not track order.
+            const AlbumItem album = albumOf(QString::number(i), QString("A%1").arg(9 - i), i);
+            tracks.push_back(album.tracks[0]);
+            QImage cover(300, 300, QImage::Format_RGB32);
+            cover.fill(kColours[i]);
+            if (c.pictured.contains(i))
+                app.browser.coverCache.insert(album.key, cover);
+        }
+        // An artist tile and a genre tile of the same albums: two entries.
+        for (const char* kind : {"artist", "genre"}) {
+            const AlbumItem tile{QString(kind) + ":lumen", "Lumen", "Lumen", tracks, kind, {}};
+            const Answer a = ask(app, tile);
+            QCOMPARE(a.atOnce, c.pictured.size() == c.albums); // all cached: drawn at once
+            QCOMPARE(app.browser.coverCache.contains(tile.key), !c.cells.isEmpty());
+            QCOMPARE(a.image.size(), c.cells.isEmpty() ? QSize(0, 0) : QSize(300, 300));
+            for (int cell = 0; cell < c.cells.size(); ++cell)
+                QCOMPARE(a.image.pixel(75 + cell % 2 * 150, 75 + cell / 2 * 150),
+                         kColours[c.cells[cell]].rgb());
+        }
+    }
+
+    // Two rows of two albums show the covers ffmpeg took out of their files.
+    void titleCellsShowExtractedCovers() {
+        const AlbumItem red = albumOf("pic.flac", "Harbor"), blue = albumOf("blue.flac", "B", 2);
+        test::LaunchedApp l("en");
+        App& app = *l.app;
+        QDir(app.coverFolder()).removeRecursively();
+        app.library.rows = {red.tracks[0], blue.tracks[0]};
+        app.filter();
+        app.views.table->viewport()->grab(); // the paint asks for the covers
+        QTRY_VERIFY_WITH_TIMEOUT(app.browser.coverCache.contains(red.key) &&
+                                     app.browser.coverCache.contains(blue.key),
+                                 20000);
+        const QImage shot = app.views.table->viewport()->grab().toImage();
+        const auto thumbnail = [&](int row) {
+            const QRect cell = app.views.table->visualRect(
+                app.views.tableModel->index(row, app.views.tableModel->columnOf("title")));
+            return shot.pixelColor(cell.left() + TrackCellDelegate::kThumbnail / 2,
+                                   cell.center().y());
+        };
+        QVERIFY(thumbnail(0).red() > 200 && thumbnail(0).blue() < 60);
+        QVERIFY(thumbnail(1).blue() > 200 && thumbnail(1).red() < 60);
     }
 };
 

@@ -39,18 +39,19 @@
 // kUnknownOwner; else kNoOwner. setExclusiveOwner(id, our pid) asks the card's
 // reservation holder (a sound server) to give it up, then opens the PCM and
 // keeps it open; setExclusiveOwner(id, kNoOwner) closes it and gives the
-// reservation back (and fails while our engine's stream, which onReleaseStream
-// did not close, still holds it). A busy PCM fails at once (the open never
-// blocks).
+// reservation back, and fails while our engine's stream holds the device: a
+// give-back (which every pause makes) never closes the stream we play on. A
+// busy PCM fails at once (the open never blocks).
 //
 // The output sink tells this object what it opened (noteStreamOpened /
 // noteStreamClosed). After a successful rate or format set the controller
 // asks the engine to reopen the device's stream, so a set takes effect at
-// once. Seams left for the exclusive-mode work: taking over the PCM a claim
-// holds instead of opening it again (heldPcm), onStreamChanged (not needed
-// while the controller makes that call). onReleaseStream closes our engine's
-// stream on demand when nothing plays on it, so a sound server's request for
-// the card is granted while we are paused or idle and refused while we play.
+// once (onStreamChanged is there for a backend that must be told instead).
+// A claim's PCM is never handed to the engine (heldPcm only tells whether a
+// claim holds one): the player takes no device in this design, so the engine
+// always opens its own. onReleaseStream closes our engine's stream on demand
+// when nothing plays on it, so a sound server's request for the card is
+// granted while we are paused or idle and refused while we play.
 //
 // Thread: main thread only. Implemented in AlsaHardware.cpp (devices, rates,
 // formats), AlsaHardwareVolume.cpp and AlsaHardwareClaims.cpp (exclusive use,
@@ -144,7 +145,7 @@ public:
     // claim still uses).
     void endStream(DeviceId id);
 
-    // ---- seams for the output sink ----
+    // ---- the output sink's side ----
     // The PCM a claim holds open for the device (0 when none).
     PcmHold heldPcm(DeviceId id) const;
     // The stream our engine opened on the device, or closed.

@@ -57,9 +57,8 @@ bool AlsaHardware::setExclusiveOwner(DeviceId id, int pid) {
             return std::none_of(holders.begin(), holders.end(),
                                 [this](int p) { return p != m_selfPid; });
         }
-        if (e->openChannels > 0 && onReleaseStream)
-            onReleaseStream(id);
-        // Our engine's stream still holds the card: it is not given back.
+        // Our engine's stream holds the card: a give-back (a pause) never
+        // closes it; only a sound server's request does, and only when idle.
         if (e->openChannels > 0)
             return false;
         dropHold(*e);
