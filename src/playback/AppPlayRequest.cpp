@@ -141,6 +141,7 @@ void App::play(const Track& requested) {
             // A player that does not start stays in `audio` until the
             // fallback road replaces it.
             if (startPlayer()) {
+                p.mayFallBack = true;
                 if (cachedNote)
                     showRenderNote(cachedNote);
                 return;
@@ -174,8 +175,7 @@ bool App::preMatch(const QString& path) {
         return true;
     // A file that does not open leaves the device rate alone; the player's
     // own open reports nothing either, and the roads take over.
-    // Only the rate is wanted: no MP3 frame count (the player's open does it).
-    const platform::AudioFile::Opened file = platform::AudioFile::open(path, false);
+    const platform::AudioFile::Opened file = platform::AudioFile::open(path);
     if (file.file)
         matchDeviceRate(file.file->sampleRate());
     return true;
@@ -198,6 +198,7 @@ void App::setUpPlayer(std::unique_ptr<platform::AudioPlayer> player) {
     // A player an earlier road left that would not start.
     retirePlayer(std::move(p.audio));
     p.audio = std::move(player);
+    p.mayFallBack = false;
     platform::AudioPlayer& a = *p.audio;
     watchEnd(a);
     matchOutputRate(a);
@@ -238,6 +239,7 @@ void App::promoteQueued(QueuedTrack q) {
     loadArt(q.track);
 
     p.audio = std::move(q.player);
+    p.mayFallBack = true;
     platform::AudioPlayer& a = *p.audio;
     watchEnd(a);
     seek->setMaximumValue(a.duration());

@@ -126,6 +126,23 @@ void App::toggleShuffle() {
 
 void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool successfully) {
     PlaybackState& p = playback;
+    if (!successfully && p.queued && &player == p.queued->player.get()) {
+        // A successor that cannot be read: the ordinary road plays the
+        // track when its turn comes.
+        cancelQueued();
+        return;
+    }
+    if (!successfully && &player == p.audio.get() && p.mayFallBack && p.current &&
+        player.currentTime() <= 0 && !player.readError().isEmpty()) {
+        p.mayFallBack = false;
+        p.loading = true;
+        views.playButton->setTitle(preparingTitle());
+        if (fxNeeded(p.current) && fxChainActive())
+            startRenderRoad(*p.current, p.generation);
+        else
+            startDecodeRoad(*p.current, p.generation);
+        return;
+    }
     const FileEndFacts facts{&player == p.audio.get(), successfully, p.repeatOn,
                              p.current.has_value(), p.queued.has_value()};
     switch (fileEndAction(facts)) {
