@@ -9,7 +9,9 @@
 // decision, the speed list) is the pure unit Transport.h.
 //
 // A player that ends with an error stays loaded where it stopped; the play
-// button turns back to play, since nothing plays any more.
+// button turns back to play, since nothing plays any more. Two exceptions:
+// a track's own file that cannot be read from its start goes to the fallback
+// road, and a prepared successor that cannot be read is taken back.
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
