@@ -83,21 +83,16 @@ QByteArray recorded() {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// The CPU time the engine's own threads (feeder, decoder, reader) have used,
-// from /proc: what the rest of the process does on a loaded machine (the
-// event loop, the sanitizer) does not count.
+// CPU seconds used by the engine's threads ("ql-…"), from /proc: the rest of
+// a loaded process (the event loop, the sanitizer) does not count.
 double engineCpuSeconds() {
     long ticks = 0;
     for (const QString& tid : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs)) {
-        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(tid));
         QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
-        if (!comm.open(QIODevice::ReadOnly) || !comm.readAll().startsWith("ql-") ||
-            !stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        // Past the name in parentheses: state is field 3, utime 14, stime 15.
-        const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (f.size() > 12)
+        const QByteArray s = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+        // "tid (name) state …": utime and stime are the 12th and 13th after the name.
+        const QList<QByteArray> f = s.mid(s.lastIndexOf(')') + 2).split(' ');
+        if (s.contains("(ql-") && f.size() > 12)
             ticks += f[11].toLong() + f[12].toLong();
     }
     return double(ticks) / double(sysconf(_SC_CLK_TCK));
