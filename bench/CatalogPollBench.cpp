@@ -8,15 +8,23 @@
 //   BM_PollSame      a reply byte-identical to the last one: framing and the
 //                    comparison only. Goal <= 5 ms.
 //   BM_Restore       App::restoreCatalog() of the cache file. Goal <= 300 ms.
-//   BM_ReceiveChanged  App::receive() of a changed reply, with the cache write
-//                    and the refilter it causes (no goal; for the record).
+//   BM_ReceiveChanged  App::receive() of a changed reply with every step on
+//                    one thread (the worker not started): decoding, folding,
+//                    the cache write and the refilter (no goal; for the record).
+//   BM_MainChanged   the main thread's share of a changed reply with the
+//                    catalog worker running. Goal <= 16 ms (one frame).
+//   BM_MainSame      the same for a byte-identical reply. Goal <= 5 ms.
+//   BM_LaunchFirstRows  App's construction to the first table rows, with the
+//                    cache read on the worker. Goal <= 300 ms.
 //   BM_QtParse       QJsonDocument::fromJson of the reply line (baseline).
 #include "app/App.h"
 #include "app/JsonCodec.h"
 #include "library/CatalogChange.h"
+#include "library/CatalogWorker.h"
 #include "library/LineFramer.h"
 #include "library/ReplyReader.h"
 #include "platform/Platform.h"
+#include "ui/TrackTableModel.h"
 
 #include <QApplication>
 #include <QFile>
@@ -27,7 +35,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <string>
 
@@ -83,8 +93,8 @@ const QByteArray& line(int variant) {
 }
 
 // What the poll does with one reply, short of the cache write and the
-// refilter a change causes: the same steps as App::receive() and the first
-// half of App::handleReply().
+// refilter a change causes, and of folding the search texts: the framing,
+// decoding and comparing that App::receive() and the catalog worker share.
 struct Poll {
     LineFramer framer;
     ReplyReader reader;
@@ -170,11 +180,119 @@ void BM_ReceiveChanged(benchmark::State& state) {
     }
 }
 
+// The main thread's share of a reply with the catalog worker running: the
+// framing and hand-over of the line (App::receive) plus taking the worker's
+// update in (App::takeCatalogUpdate: with a change, the cache write's request,
+// the folder pop-up and the refilter). The worker's own time is not counted;
+// it runs while the window keeps drawing.
+double threadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) * 1e-6;
+}
+
+void mainThreadShare(benchmark::State& state, bool change) {
+    BenchApp b;
+    b.app.seams.backendWrite = [](const QByteArray&) {};
+    std::optional<CatalogUpdate> arrived;
+    auto& work = b.app.library.work;
+    work = std::make_unique<CatalogWorker>(
+        &b.app, [&arrived](CatalogUpdate u) { arrived = std::move(u); }, [](CatalogSave) {});
+    work->startThreads();
+    // The main thread's own CPU time: on a busy machine the wall clock would
+    // also count the time the thread waited for a core.
+    struct Clock {
+        static std::chrono::nanoseconds now() {
+            timespec t{};
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+            return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+        }
+    };
+    double received = 0, took = 0;
+    const auto feed = [&](int variant) {
+        const auto start = Clock::now();
+        const QByteArray& bytes = line(variant);
+        for (qsizetype at = 0; at < bytes.size(); at += kChunk)
+            b.app.receive(QByteArray::fromRawData(bytes.constData() + at,
+                                                  std::min(kChunk, bytes.size() - at)));
+        const auto receiving = Clock::now() - start;
+        auto spent = receiving;
+        arrived.reset();
+        while (!arrived)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        const auto take = Clock::now();
+        b.app.takeCatalogUpdate(std::move(*arrived));
+        spent += Clock::now() - take;
+        received += std::chrono::duration<double, std::milli>(receiving).count();
+        took += std::chrono::duration<double, std::milli>(spent - receiving).count();
+        return std::chrono::duration<double>(spent).count();
+    };
+    feed(0);
+    int variant = 0;
+    for (auto _ : state) {
+        if (change)
+            variant ^= 1;
+        state.SetIterationTime(feed(variant));
+    }
+    // The two halves: handing the line over, taking the update in.
+    state.counters["receive_ms"] = benchmark::Counter(received, benchmark::Counter::kAvgIterations);
+    state.counters["take_ms"] = benchmark::Counter(took, benchmark::Counter::kAvgIterations);
+    // The writes asked for are finished before the next benchmark.
+    work->finish(10000);
+}
+
+// From App's construction to the first reset of the track table with rows,
+// with a 100,000-track cache to read: the launch as the program runs it (the
+// worker reads and folds the cache while the window is built and shown).
+// Counter main_ms: the main thread's own CPU time in that span.
+void BM_LaunchFirstRows(benchmark::State& state) {
+    const bool cached = state.range(0) != 0;
+    QTemporaryDir dir;
+    if (cached) {
+        BenchApp writer;
+        writer.app.core.store = JSONStore(dir.path());
+        writer.app.library.rows = sampleCatalog(0);
+        writer.app.saveCatalog();
+    }
+    double mainMs = 0;
+    for (auto _ : state) {
+        const double cpu0 = threadCpuMs();
+        platform::Platform plat;
+        App app(plat);
+        app.core.store = JSONStore(dir.path());
+        app.seams.backendWrite = [](const QByteArray&) {};
+        bool shown = false;
+        QObject::connect(app.views.tableModel, &QAbstractItemModel::modelReset, &app,
+                         [&] { shown = shown || !app.browser.filtered.empty(); });
+        app.runCatalogInBackground();
+        app.applicationDidFinishLaunching();
+        while (cached && !shown)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        mainMs += threadCpuMs() - cpu0;
+        state.PauseTiming();
+        app.applicationWillTerminate();
+        state.ResumeTiming();
+    }
+    state.counters["main_ms"] = benchmark::Counter(mainMs, benchmark::Counter::kAvgIterations);
+}
+
+void BM_MainChanged(benchmark::State& state) {
+    mainThreadShare(state, true);
+}
+
+void BM_MainSame(benchmark::State& state) {
+    mainThreadShare(state, false);
+}
+
 BENCHMARK(BM_QtParse)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PollChanged)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PollSame)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Restore)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReceiveChanged)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MainChanged)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(BM_MainSame)->Unit(benchmark::kMillisecond)->UseManualTime();
+// Argument 0: no cache, the launch alone (the baseline); 1: the cache read.
+BENCHMARK(BM_LaunchFirstRows)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 
@@ -204,5 +322,10 @@ int main(int argc, char** argv) {
     report("BM_PollSame", "poll, byte-identical reply", 5);
     report("BM_Restore", "restoreCatalog", 300);
     report("BM_ReceiveChanged", "receive, changed catalog with cache write and refilter", 0);
+    report("BM_MainChanged/manual_time", "main thread, changed catalog (worker running)", 16);
+    report("BM_MainSame/manual_time", "main thread, byte-identical reply (worker running)", 5);
+    report("BM_LaunchFirstRows/0/iterations:3", "launch without a cache", 0);
+    report("BM_LaunchFirstRows/1/iterations:3", "launch to the first rows, 100,000-track cache",
+           300);
     return 0;
 }

@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
     instance.onReopen = [&app] { app.applicationShouldHandleReopen(); };
 
     app.applicationOpen(files);
+    app.runCatalogInBackground();
     app.applicationDidFinishLaunching();
     QApplication::exec();
     return 0;

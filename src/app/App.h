@@ -241,7 +241,7 @@ public:
     void request(const QString& action, std::optional<qint64> id,
                  const std::optional<QString>& path);
     // One chunk of the backend's output: every line it completes is one
-    // reply, handled in order (see handleReply()).
+    // reply, handed to the catalog worker in order (see takeCatalogUpdate()).
     void receive(const QByteArray& data);
     // Menu actions: search the folders again; complete the current track's
     // information and cover from MusicBrainz.
@@ -249,15 +249,25 @@ public:
     void enrich();
 
     // ---- library/AppCatalog.cpp ----------------------------------------------
-    // Applies one decoded backend reply: the catalog, the current track's
-    // entry, the count text and the backend's message.
-    void handleReply(const Library& reply);
+    // The catalog worker, made on first use. Until runCatalogInBackground()
+    // (the program calls it before the launch) its jobs run at once.
+    CatalogWorker& catalogWork();
+    void runCatalogInBackground();
+    // Applies one update of the worker: the catalog (a reply's, or the
+    // cache's at launch), the current track's entry, the count text and the
+    // backend's message. An update made against a catalog no longer shown
+    // is dropped.
+    void takeCatalogUpdate(CatalogUpdate update);
+    // Called after the main thread itself changed library.rows: the worker
+    // compares the next replies with them.
+    void catalogReplaced();
     // The catalog cache "native-catalog.json" in the application-support
     // folder: read at launch (nothing happens when it is missing, damaged or
     // empty), written whole on every change (failure: a status message).
     QString catalogURL() const;
     void restoreCatalog();
     void saveCatalog();
+    void catalogSaved(CatalogSave result);
 
     // ---- library/AppArt.cpp -------------------------------------------------
     // Shows the track's cover in the transport bar: the default cover at once,
@@ -764,6 +774,8 @@ public:
     // a chosen folder that holds no tracks any more (not while a scan may still
     // find them). Does not refilter.
     void rebuildFolders(bool forgetMissing = true);
+    // The same with the folders already listed (by the catalog worker).
+    void showFolders(const std::vector<FolderEntry>& folders, bool forgetMissing);
     // The folder pop-up's action.
     void folderChanged();
 

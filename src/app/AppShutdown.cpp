@@ -5,14 +5,13 @@
 // signal): connected to aboutToQuit at launch. In this order: the cached
 // effects render is deleted, the output device is given back from exclusive
 // use, settings still waiting for their write are written, the stores are
-// written, the helpers are stopped, late file imports are invalidated, the
-// view state is saved (and written at once), the volume-key monitors removed,
-// late decode and render results invalidated, the decode and the player
-// stopped, the backend detached and its input closed (it saves its cache and
-// exits; the teardown waits for it), the current track's temporary file
-// deleted, and Now Playing cleared. A step whose object is absent is skipped;
-// the others still run. Each step is reported to AppSeams::trace by name as
-// it runs.
+// written (and the catalog cache's last write finished), the helpers are
+// stopped, late file imports are invalidated, the view state is saved (and written at once), the
+// volume-key monitors removed, late decode and render results invalidated, the decode and the
+// player stopped, the backend detached and its input closed (it saves its cache and exits; the
+// teardown waits for it), the current track's temporary file deleted, and Now Playing cleared. A
+// step whose object is absent is skipped; the others still run. Each step is reported to
+// AppSeams::trace by name as it runs.
 //
 // The device is released before the stores are written, so a slow disk
 // never keeps another program waiting for the sound card.
@@ -42,6 +41,8 @@ namespace ql {
 namespace {
 // How long a terminated decode may take to end before it is killed.
 constexpr int kDecodeEndMs = 1000;
+// How long the quit waits for the catalog cache's last write.
+constexpr int kCatalogWriteMs = 3000;
 } // namespace
 
 void App::applicationWillTerminate() {
@@ -61,6 +62,9 @@ void App::applicationWillTerminate() {
     UserDefaults().sync();
     step("saveExtras");
     saveExtras();
+    // The catalog cache being written, or waiting for its write, is the
+    // catalog last shown: it is finished, not cut short.
+    catalogWork().finish(kCatalogWriteMs);
     step("stopFetcher");
     fetcher->terminateIfRunning();
     step("dropImports");

@@ -146,13 +146,18 @@ void App::backendEnded() {
 }
 
 void App::receive(const QByteArray& data) {
+    // A reply's array comes back from the worker to be filled again.
+    if (library.buffer.pendingBytes() == 0)
+        if (std::optional<QByteArray> spare = catalogWork().recycled())
+            library.buffer.reuse(std::move(*spare));
     library.buffer.append(data);
     while (const std::optional<FramedLine> line = library.buffer.next()) {
         library.pending = false;
         if (line->tooLong)
             continue;
-        if (const Library* reply = library.replies.read(line->bytes))
-            handleReply(*reply);
+        CatalogWorker& work = catalogWork();
+        work.follow(library.rows, library.catalogGeneration);
+        work.line(library.buffer.take(*line));
     }
 }
 

@@ -1,9 +1,11 @@
 // ---- catalog: backend replies and the catalog cache ----
 //
-// Every reply of the backend that carries tracks replaces the catalog. Only a
-// real change (CatalogChange.h) costs a cache write, a folder-list rebuild and
-// a refilter; the steady 2 s poll only reassigns what differs and recomposes
-// the count text.
+// Replies are decoded and compared by the catalog worker (CatalogWorker.h),
+// which also folds the search text of new rows and lists the folders; the
+// main thread takes its updates in the order they were made. Every reply of the backend that
+// carries tracks replaces the catalog. Only a real change (CatalogChange.h) costs a cache write, a
+// folder-list rebuild and a refilter; the steady 2 s poll only reassigns what differs and
+// recomposes the count text.
 //
 // While the backend is still scanning, its list may be a fraction of the
 // library (every launch without its own cache starts empty): such a reply,
@@ -14,30 +16,68 @@
 #include "app/App.h"
 
 #include "app/FailureText.h"
-#include "app/JsonCodec.h"
 #include "library/CatalogChange.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
-#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+
+#include <utility>
 
 namespace ql {
 
-void App::handleReply(const Library& reply) {
-    if (reply.tracks) {
-        const std::vector<Track>& tracks = *reply.tracks;
-        const bool scanning = reply.scanning.value_or(false);
-        const bool partial = scanning && tracks.size() < library.rows.size();
-        const CatalogComparison comparison =
-            partial ? CatalogComparison{.changed = false, .identical = true} // kept as shown
-                    : compareCatalogs(library.rows, tracks);
+CatalogWorker& App::catalogWork() {
+    if (!library.work) {
+        library.work = std::make_unique<CatalogWorker>(
+            this, [this](CatalogUpdate update) { takeCatalogUpdate(std::move(update)); },
+            [this](CatalogSave result) { catalogSaved(result); });
+    }
+    return *library.work;
+}
+
+void App::runCatalogInBackground() {
+    catalogWork().startThreads();
+}
+
+void App::takeCatalogUpdate(CatalogUpdate update) {
+    // Made against a catalog the main thread has replaced since (an import):
+    // the worker already compares the next reply with the new one.
+    if (update.fromGeneration != library.catalogGeneration)
+        return;
+    library.replies.repeat = update.repeat;
+    CatalogWorker& work = catalogWork();
+    if (update.taken) {
+        // The old catalog and memo are freed by the worker: a hundred
+        // thousand tracks take longer to free than a frame lasts.
+        work.retire(std::exchange(library.rows, std::move(update.tracks)));
+        library.catalogGeneration = update.toGeneration;
+    }
+    if (update.memo) {
+        work.retire(std::exchange(browser.searchMemo, std::move(*update.memo)));
+        library.memoGeneration = update.toGeneration;
+        library.distinctIds = update.distinctIds;
+    }
+    if (update.spare) {
+        work.retire(std::exchange(library.spare, std::move(update.spare)));
+        library.spareGeneration = update.toGeneration;
+    }
+    if (update.restored) {
+        // The cache's rows are shown as soon as they are decoded, unless a
+        // search or a folder needs their texts, which come next.
+        const bool needsTexts =
+            !search->text().trimmed().isEmpty() || !browser.selectedFolder.isEmpty();
+        if (update.folders)
+            showFolders(*update.folders, true);
+        if (update.taken ? !needsTexts : needsTexts)
+            filter(false);
+        return;
+    }
+    if (update.hasTracks) {
         // A change of durations alone is taken in without the costly steps.
-        if (!comparison.identical)
-            library.rows = tracks;
-        if (comparison.changed) {
+        if (update.comparison.changed) {
             saveCatalog();
-            rebuildFolders(!scanning);
+            showFolders(*update.folders, !update.scanning);
             filter(false);
         }
         // The current track's entry renamed or given a cover: show it. The
@@ -54,11 +94,18 @@ void App::handleReply(const Library& reply) {
         // After a change the refilter has just shown the plain count as a held
         // message, so this text (with the scanning notice) waits for a later
         // reply.
-        status->setAuto(L10n::tr(catalogCountText(qsizetype(browser.filtered.size()),
-                                                  qsizetype(library.rows.size()), scanning)));
+        status->setAuto(L10n::tr(catalogCountText(
+            qsizetype(browser.filtered.size()), qsizetype(library.rows.size()), update.scanning)));
     }
-    if (reply.error && !reply.error->isEmpty())
-        showBackendMessage(*reply.error);
+    if (update.error && !update.error->isEmpty())
+        showBackendMessage(*update.error);
+}
+
+void App::catalogReplaced() {
+    library.catalogGeneration = nextCatalogGeneration();
+    CatalogWorker& work = catalogWork();
+    if (work.threaded())
+        work.rebase(library.rows, library.catalogGeneration);
 }
 
 void App::showBackendMessage(const QString& message) {
@@ -78,28 +125,25 @@ QString App::catalogURL() const {
 }
 
 void App::restoreCatalog() {
-    QFile file(catalogURL());
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return;
-    // A damaged cache is left where it is; the next change overwrites it.
-    std::optional<std::vector<Track>> tracks = JsonCodec<std::vector<Track>>::decode(bytes);
-    if (!tracks || tracks->empty())
-        return;
-    library.rows = std::move(*tracks);
-    rebuildFolders();
-    filter(false);
+    CatalogWorker& work = catalogWork();
+    work.follow(library.rows, library.catalogGeneration);
+    work.restore(catalogURL());
 }
 
 void App::saveCatalog() {
-    const std::optional<QByteArray> bytes = JsonCodec<std::vector<Track>>::encode(library.rows);
+    CatalogWorker& work = catalogWork();
+    if (work.threaded())
+        work.save(core.store, library.catalogGeneration);
+    else
+        catalogSaved(writeCatalogFile(core.store, library.rows));
+}
+
+void App::catalogSaved(CatalogSave result) {
     QString error;
-    if (!bytes)
-        error = L10n::tr(QStringLiteral("재생 시간이 올바르지 않은 곡이 있습니다."));
-    else if (core.store.writeBytes(QString::fromLatin1(stores::kCatalog), *bytes))
+    if (result == CatalogSave::Written)
         return;
+    if (result == CatalogSave::BadDuration)
+        error = L10n::tr(QStringLiteral("재생 시간이 올바르지 않은 곡이 있습니다."));
     else // the folder or the file: no permission, or no room left
         error = failureText(Failure::FileNotWritable, catalogURL());
     status->setTranslated(L10n::tr(QStringLiteral("목록 저장 실패: ")) + error);

@@ -76,6 +76,7 @@ void App::openFinished(quint64 generation, const std::vector<Track>& imported,
         return;
     }
     mergeImported(library.rows, imported);
+    catalogReplaced();
     // Show every folder and no search, so the new rows can be seen.
     browser.selectedFolder.clear();
     UserDefaults().set(keys::kSelectedFolder, QString());

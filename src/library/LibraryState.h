@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "library/CatalogWorker.h"
 #include "library/LineFramer.h"
 #include "library/ReplyReader.h"
 
@@ -80,8 +81,26 @@ struct LibraryState {
     QProcess* backend = nullptr;
     // Backend output not yet ended by a line feed.
     LineFramer buffer;
-    // Decodes the reply lines; remembers the last one.
-    ReplyReader replies;
+    // Decodes and compares the reply lines, reads and writes the cache; made
+    // on first use (App::catalogWork()).
+    std::unique_ptr<CatalogWorker> work;
+    // The generation of `rows` as the catalog worker knows it (CatalogIntake.h):
+    // an update made against another one is dropped.
+    quint64 catalogGeneration = 0;
+    // A copy of `rows` the worker made for the next filter pass to move its
+    // tracks from, with the generation it copies.
+    std::optional<std::vector<Track>> spare;
+    quint64 spareGeneration = 0;
+    // The generation the browser's search memo was filled from by the
+    // worker, and whether that catalog's ids are all distinct.
+    quint64 memoGeneration = 0;
+    bool distinctIds = false;
+    // The last reply taken repeated the one before byte for byte, so it was
+    // not decoded again.
+    struct {
+        bool repeat = false;
+        bool lastWasRepeat() const { return repeat; }
+    } replies;
 };
 
 } // namespace ql

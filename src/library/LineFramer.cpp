@@ -1,6 +1,7 @@
 #include "library/LineFramer.h"
 
 #include <cstring>
+#include <utility>
 
 namespace ql {
 
@@ -45,6 +46,26 @@ std::optional<FramedLine> LineFramer::next() {
         m_dropping = true;
     }
     return std::nullopt;
+}
+
+void LineFramer::reuse(QByteArray spare) {
+    if (m_buf.isEmpty()) {
+        m_buf = std::move(spare);
+        m_buf.resize(0); // its capacity stays
+        m_start = m_scan = 0;
+    } else {
+        m_reuse = std::move(spare);
+    }
+}
+
+QByteArray LineFramer::take(const FramedLine& line) {
+    if (line.bytes.constData() != m_buf.constData() || m_start != m_buf.size())
+        return line.bytes.toByteArray();
+    QByteArray whole = std::exchange(m_buf, std::exchange(m_reuse, QByteArray()));
+    m_buf.resize(0); // its capacity stays
+    m_start = m_scan = 0;
+    whole.truncate(line.bytes.size());
+    return whole;
 }
 
 } // namespace ql

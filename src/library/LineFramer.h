@@ -40,12 +40,20 @@ public:
     void append(QByteArrayView chunk);
     // The next complete line, or none until more data arrives.
     std::optional<FramedLine> next();
+    // The line next() has just given, as an array of its own. When the line
+    // is all the buffer holds (one catalog reply per poll, the usual case)
+    // the buffer itself is handed over instead of copied, and the framer
+    // starts a new one.
+    QByteArray take(const FramedLine& line);
+    // An array whose capacity the next line may fill (after a take()).
+    void reuse(QByteArray spare);
     // Bytes kept for a line whose line feed has not arrived yet.
     qsizetype pendingBytes() const { return m_buf.size() - m_start; }
 
 private:
     qsizetype m_maxLine;
     QByteArray m_buf;
+    QByteArray m_reuse;
     qsizetype m_start = 0;       // first byte not yet handed out
     qsizetype m_scan = 0;        // the search for a line feed resumes here
     bool m_dropping = false;     // inside a line that outgrew m_maxLine

@@ -2,9 +2,19 @@
 
 #include "app/JsonCodec.h"
 
+#include <utility>
+
 namespace ql {
 
 const Library* ReplyReader::read(QByteArrayView line) {
+    return read(line, nullptr);
+}
+
+const Library* ReplyReader::read(QByteArray& line) {
+    return read(QByteArrayView(line), &line);
+}
+
+const Library* ReplyReader::read(QByteArrayView line, QByteArray* owned) {
     m_repeat = m_reply && line == QByteArrayView(m_line);
     if (m_repeat)
         return &*m_reply;
@@ -13,7 +23,10 @@ const Library* ReplyReader::read(QByteArrayView line) {
         m_line.clear();
         return nullptr;
     }
-    m_line = line.toByteArray();
+    if (owned)
+        std::swap(m_line, *owned);
+    else
+        m_line = line.toByteArray();
     return &*m_reply;
 }
 

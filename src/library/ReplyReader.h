@@ -27,10 +27,16 @@ public:
     // The reply the line holds, or null when it does not decode. The value
     // stays valid until the next call.
     const Library* read(QByteArrayView line);
+    // The same, keeping `line` itself as the last line instead of a copy;
+    // `line` then holds an array the caller may fill again (the line itself
+    // when it repeated the last one, else the last line it replaced).
+    const Library* read(QByteArray& line);
     // The last call gave the remembered reply without decoding.
     bool lastWasRepeat() const { return m_repeat; }
 
 private:
+    const Library* read(QByteArrayView line, QByteArray* owned);
+
     QByteArray m_line; // the last line that decoded
     std::optional<Library> m_reply;
     bool m_repeat = false;

@@ -77,10 +77,29 @@ void App::filter(bool resetOrder) {
     order.orderedIDs = browser.orderedIDs;
     order.shownIDs = [this] { return trackIds(browser.filtered); };
 
+    // With the catalog worker running, the visible tracks are moved out of
+    // the spare copy it made, and what the pass lets go of is freed there.
+    CatalogWorker& work = catalogWork();
+    const bool spare =
+        work.threaded() && library.spare && library.spareGeneration == library.catalogGeneration;
+    if (spare)
+        order.spare = &*library.spare;
+    // Its search memo, when it filled it from this very catalog, is taken
+    // without checking every row again.
+    if (work.threaded() && library.memoGeneration == library.catalogGeneration) {
+        match.memoCurrent = true;
+        order.distinctIds = library.distinctIds;
+        order.spareCurrent = true;
+    }
+
     FilterResult result = runCatalogFilter(library.rows, match, order, browser.searchMemo,
                                            *QRandomGenerator::global());
-    browser.filtered = std::move(result.filtered);
+    work.retire(std::exchange(browser.filtered, std::move(result.filtered)));
     browser.orderedIDs = std::move(result.orderedIDs);
+    if (spare) {
+        work.retire(std::exchange(library.spare, std::nullopt));
+        work.spare(library.catalogGeneration);
+    }
 
     saveViewState();
     reloadTable();

@@ -13,8 +13,10 @@
 namespace ql {
 
 void App::rebuildFolders(bool forgetMissing) {
-    const std::vector<FolderEntry> folders = folderList(library.rows);
+    showFolders(folderList(library.rows), forgetMissing);
+}
 
+void App::showFolders(const std::vector<FolderEntry>& folders, bool forgetMissing) {
     browser.folderPaths = QStringList{QString()};
     browser.folderPaths.reserve(qsizetype(folders.size()) + 1);
     for (const FolderEntry& f : folders)

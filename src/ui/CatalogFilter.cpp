@@ -33,11 +33,16 @@ std::vector<std::size_t> matchedRows(const std::vector<Track>& rows, const Match
     const bool bySearch = !query.isEmpty();
     const std::size_t n = rows.size();
 
-    memo.fit(n);
+    const bool current = in.memoCurrent && memo.size() == n && memo.complete();
+    if (!current && (byFolder || bySearch))
+        memo.fit(n);
     std::vector<char> inFolder;
     if (byFolder)
         inFolder.assign(n, 0);
-    if (byFolder || bySearch) {
+    if (current && byFolder) {
+        for (std::size_t i = 0; i < n; ++i)
+            inFolder[i] = memo.entry(i).folder == in.selectedFolder;
+    } else if (!current && (byFolder || bySearch)) {
         for (std::size_t i = 0; i < n; ++i) {
             const SearchMemo::Entry& e = memo.at(i, rows[i]);
             if (byFolder)
@@ -76,11 +81,43 @@ void prefetchTexts(const Track& t) {
         __builtin_prefetch(reinterpret_cast<const char*>(s->constData()) - sizeof(QArrayData), 1);
 }
 
-// The tracks of `rows` at `order`, in that order.
-std::vector<Track> tracksAt(const std::vector<Track>& rows, const std::vector<std::size_t>& order) {
+bool sameData(const QString& a, const QString& b) {
+    return a.constData() == b.constData() && a.size() == b.size();
+}
+
+// The very same value: every text shares its data.
+bool sameTrack(const Track& a, const Track& b) {
+    return a.id == b.id && a.duration == b.duration && sameData(a.path, b.path) &&
+           sameData(a.title, b.title) && sameData(a.artist, b.artist) &&
+           sameData(a.album, b.album) && sameData(a.art, b.art);
+}
+
+// The tracks of `rows` at `order`, in that order. Each index appears once.
+std::vector<Track> tracksAt(const std::vector<Track>& rows, const std::vector<std::size_t>& order,
+                            std::vector<Track>* spare = nullptr, bool spareCurrent = false) {
     constexpr std::size_t kAhead = 8;
     std::vector<Track> out;
     out.reserve(order.size());
+    if (spare && spare->size() == rows.size()) {
+        // A move takes no count of a text; a copy bumps five, each far away.
+        if (spareCurrent) {
+            // In a shuffled order the tracks lie anywhere: ask for them early.
+            for (std::size_t k = 0; k < order.size(); ++k) {
+                if (k + kAhead < order.size())
+                    __builtin_prefetch(&(*spare)[order[k + kAhead]]);
+                out.push_back(std::move((*spare)[order[k]]));
+            }
+            return out;
+        }
+        for (const std::size_t i : order) {
+            Track& t = (*spare)[i];
+            if (sameTrack(t, rows[i]))
+                out.push_back(std::move(t));
+            else
+                out.push_back(rows[i]);
+        }
+        return out;
+    }
     for (std::size_t k = 0; k < order.size(); ++k) {
         if (k + kAhead < order.size())
             prefetchTexts(rows[order[k + kAhead]]);
@@ -99,7 +136,36 @@ FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::s
         return r;
     }
     if (!in.shuffled) {
-        r.filtered = tracksAt(rows, matched);
+        r.filtered = tracksAt(rows, matched, in.spare, in.spareCurrent);
+        return r;
+    }
+
+    if (in.distinctIds && (in.resetOrder || in.orderedIDs.empty())) {
+        // Every matched row has an id of its own: the rows are shuffled
+        // together with their ids, by the very steps newOrder takes on ids.
+        std::vector<RowId> order;
+        order.reserve(matched.size());
+        for (const std::size_t i : matched)
+            order.push_back({i, rows[i].id});
+        const TrackIds shown = in.shownIDs ? in.shownIDs() : TrackIds{};
+        const auto idsOf = [](const std::vector<RowId>& at) {
+            TrackIds ids(at.size());
+            for (std::size_t k = 0; k < at.size(); ++k)
+                ids[k] = at[k].id;
+            return ids;
+        };
+        shuffleRows(order, rng);
+        r.orderedIDs = idsOf(order);
+        if (order.size() >= 2) {
+            while (r.orderedIDs == shown) {
+                shuffleRows(order, rng);
+                r.orderedIDs = idsOf(order);
+            }
+        }
+        std::vector<std::size_t> at(order.size());
+        for (std::size_t k = 0; k < order.size(); ++k)
+            at[k] = order[k].row;
+        r.filtered = tracksAt(rows, at, in.spare, in.spareCurrent);
         return r;
     }
 
@@ -121,7 +187,7 @@ FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::s
     order.reserve(r.orderedIDs.size());
     for (const qint64 id : r.orderedIDs)
         order.push_back(byId.at(id));
-    r.filtered = tracksAt(rows, order);
+    r.filtered = tracksAt(rows, order, in.spare, in.spareCurrent);
     return r;
 }
 

@@ -49,6 +49,9 @@ struct MatchInput {
     QString selectedFolder; // "" for all folders
     std::optional<CellFilter> cellFilter;
     const QHash<QString, QString>* genres = nullptr; // genre by path; null: none known
+    // The memo was filled from exactly these rows and nothing changed them
+    // since: its entries are taken without checking each against its row.
+    bool memoCurrent = false;
 };
 
 // Indices into `rows`, in catalog order, of the tracks passing stages 1 and 2.
@@ -65,6 +68,15 @@ struct OrderInput {
     // The ids of the visible list before this pass; read only when a new
     // shuffle order is made.
     std::function<TrackIds()> shownIDs;
+    // A copy of the rows, element for element, made on another thread: a
+    // visible track that is still the very same value as its row (same
+    // texts, not just equal ones) is moved out of it instead of copied. Null:
+    // every visible track is copied from the rows.
+    std::vector<Track>* spare = nullptr;
+    bool spareCurrent = false;
+    // The rows' ids are known to be distinct, so no pass has to look for a
+    // repeated one.
+    bool distinctIds = false;
 };
 
 struct FilterResult {

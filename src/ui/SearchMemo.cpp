@@ -14,15 +14,23 @@ bool sharesData(const QString& a, const QString& b) {
 } // namespace
 
 void SearchMemo::fit(std::size_t rows) {
-    if (rows != m_entries.size())
-        m_arenaStale = true;
+    if (rows == m_entries.size())
+        return;
+    m_arenaStale = true;
+    for (std::size_t i = rows; i < m_valid.size(); ++i)
+        m_validCount -= m_valid[i] ? 1 : 0;
     m_entries.resize(rows);
     m_valid.resize(rows, false);
+}
+
+bool SearchMemo::complete() const {
+    return !m_arenaStale && m_validCount == m_entries.size();
 }
 
 void SearchMemo::clear() {
     m_entries.clear();
     m_valid.clear();
+    m_validCount = 0;
     m_arena.clear();
     m_starts.clear();
     m_arenaStale = true;
@@ -71,6 +79,8 @@ const SearchMemo::Entry& SearchMemo::at(std::size_t row, const Track& track) {
     e.album = track.album;
     e.compact = compactHaystack(track);
     e.folder = folderOf(track.path);
+    if (!m_valid[row])
+        ++m_validCount;
     m_valid[row] = true;
     m_arenaStale = true;
     ++m_rebuilt;

@@ -38,6 +38,12 @@ public:
     // when the track is not the one it was made from.
     const Entry& at(std::size_t row, const Track& track);
     void clear();
+    // The entry made for `row` as it is, unchecked: for a caller that knows
+    // the rows are those the memo was last filled from.
+    const Entry& entry(std::size_t row) const { return m_entries[row]; }
+    std::size_t size() const { return m_entries.size(); }
+    // Every entry is filled and the arena is up to date.
+    bool complete() const;
 
     // The arena of every row's compact text; call after `at` has seen every
     // row of the catalog. Row r spans [rowStart(r), rowStart(r + 1) - 1).
@@ -51,6 +57,7 @@ public:
 private:
     std::vector<Entry> m_entries;
     std::vector<bool> m_valid;
+    std::size_t m_validCount = 0;
     std::size_t m_rebuilt = 0;
     bool m_arenaStale = true;
     QString m_arena;

@@ -2,7 +2,10 @@
 
 #include "ui/SearchText.h"
 
+#include <QStringMatcher>
+
 #include <algorithm>
+#include <string_view>
 
 namespace ql {
 
@@ -41,11 +44,19 @@ std::vector<char> SearchQuery::matchesEach(QStringView arena,
     // Rows holding the longest token: each hit names its row, and the search
     // goes on at the next row, so a row is found once however often it holds
     // the token. Hits only move forward, so the row is found by stepping.
+    // The longest token's skip table is made once for the whole pass, not
+    // once per search: a common word is found in tens of thousands of rows.
+    const QStringMatcher first(tokens.first());
+    const auto findFirst = [&](qsizetype from) {
+        return tokens.first().size() == 1 ? arena.indexOf(tokens.first().front(), from)
+                                          : first.indexIn(arena, from);
+    };
+
     std::vector<char> hit(n, 0);
     std::vector<std::size_t> found;
     std::size_t row = 0;
     qsizetype pos = 0;
-    while (row < n && (pos = arena.indexOf(tokens.first(), pos)) >= 0) {
+    while (row < n && (pos = findFirst(pos)) >= 0) {
         while (starts[row + 1] <= pos)
             ++row;
         hit[row] = 1;
@@ -54,9 +65,17 @@ std::vector<char> SearchQuery::matchesEach(QStringView arena,
         ++row;
     }
 
+    // The other tokens are looked for in the found rows only: short texts,
+    // where a plain search without any set-up is the quickest.
+    const std::u16string_view all(reinterpret_cast<const char16_t*>(arena.utf16()),
+                                  std::size_t(arena.size()));
     for (qsizetype t = 1; t < tokens.size(); ++t) {
+        const std::u16string_view token(reinterpret_cast<const char16_t*>(tokens[t].utf16()),
+                                        std::size_t(tokens[t].size()));
         for (const std::size_t r : found) {
-            if (hit[r] && !arena.sliced(starts[r], starts[r + 1] - starts[r]).contains(tokens[t]))
+            const auto at = std::size_t(starts[r]);
+            if (hit[r] && all.substr(at, std::size_t(starts[r + 1]) - at).find(token) ==
+                              std::u16string_view::npos)
                 hit[r] = 0;
         }
     }

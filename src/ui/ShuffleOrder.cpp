@@ -15,11 +15,21 @@ TrackIds trackIds(const std::vector<Track>& tracks) {
     return ids;
 }
 
-void shuffleIds(TrackIds& ids, QRandomGenerator& rng) {
-    for (std::size_t i = ids.size(); i > 1; --i) {
+namespace {
+template <class T> void fisherYates(std::vector<T>& list, QRandomGenerator& rng) {
+    for (std::size_t i = list.size(); i > 1; --i) {
         const auto j = static_cast<std::size_t>(rng.bounded(static_cast<quint64>(i)));
-        std::swap(ids[i - 1], ids[j]);
+        std::swap(list[i - 1], list[j]);
     }
+}
+} // namespace
+
+void shuffleIds(TrackIds& ids, QRandomGenerator& rng) {
+    fisherYates(ids, rng);
+}
+
+void shuffleRows(std::vector<RowId>& rows, QRandomGenerator& rng) {
+    fisherYates(rows, rng);
 }
 
 TrackIds uniqueIds(const TrackIds& ids) {

@@ -23,6 +23,16 @@ TrackIds trackIds(const std::vector<Track>& tracks);
 // The ids in a uniformly random order.
 void shuffleIds(TrackIds& ids, QRandomGenerator& rng);
 
+// A catalog row and its track's id.
+struct RowId {
+    std::size_t row;
+    qint64 id;
+};
+
+// Rows in a random order, by the same steps as shuffleIds: the same
+// generator state permutes a list of rows exactly as it would their ids.
+void shuffleRows(std::vector<RowId>& rows, QRandomGenerator& rng);
+
 // The ids once each, first occurrence kept, in their order.
 TrackIds uniqueIds(const TrackIds& ids);
 

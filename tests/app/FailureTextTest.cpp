@@ -1,3 +1,4 @@
+// Guards against: a failure message in the wrong language or with its file name changed.
 // Failures met outside the program reach the status line in the interface
 // language: in Korean no Latin letter outside the name, in English no Hangul;
 // the program or file name stays as it is.

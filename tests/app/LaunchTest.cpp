@@ -226,6 +226,7 @@ private slots:
         });
         QCOMPARE(QApplication::exec(), 0);
         QVERIFY(!timedOut);
+        QVERIFY(app.core.terminated); // the quit's own steps ran
     }
 
     // A second program start hands its files to this one and exits; a start

@@ -1,3 +1,4 @@
+// Guards against: a SIGTERM that skips the normal quit, losing settings or leaving files.
 // The program on Xvfb gets SIGTERM just after its launch, while the settings
 // its first start changes still wait for their write. It ends through the
 // normal quit: status 0, those settings and the stored volume in the file,

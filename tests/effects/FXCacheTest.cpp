@@ -1,3 +1,4 @@
+// Guards against: a stale or mismatched effects render played for a track.
 // On the simulated rig: render identity, prefetch cache and changed settings with a stand-in
 // renderer; the whole road with the real ffmpeg; the now-playing lines from the probe.
 #include "app/App.h"

@@ -1,3 +1,4 @@
+// Guards against: effects panel controls that do not reach the settings, the editors or the sound.
 // The effects panel offscreen: its controls driving the settings, the slot
 // editors on the test bundle's plug-ins, its place and look, and the whole
 // road to the simulated device.

@@ -1,3 +1,4 @@
+// Guards against: a misread probe or a render that leaves wrong or stray files.
 // ffprobe reports read member by member, real and stand-in ffprobe runs, and
 // the blocking render with the real ffmpeg: the files it leaves and what they hold.
 #include "effects/FXRender.h"

@@ -1,3 +1,4 @@
+// Guards against: opened files lost on intake, and a wrong or missing cover.
 // File intake on a launched window and the simulated device, files named for
 // what support/fake_import.py answers; the transport bar's cover and the cover
 // service of tiles and rows (covers folder, mosaics) with the real ffmpeg on
@@ -150,7 +151,9 @@ class IntakeAndCoverTest : public QObject {
 private slots:
     void initTestCase() {
         const QString pic = test::tempFile("cover.png");
-        const QStringList tone{"-f", "lavfi", "-i", "sine=duration=1"};
+        // Long enough that a track cannot end (and the next one start) while a
+        // row waits for the pool on a loaded machine.
+        const QStringList tone{"-f", "lavfi", "-i", "sine=duration=60"};
         for (const QString& name : {"t1.wav", "t3.wav", "t4.wav", "slow4.wav"})
             QVERIFY(test::runFfmpeg(tone + QStringList{test::tempFile(name)}));
         QVERIFY(test::runFfmpeg(tone + QStringList{test::tempFile("plain.flac")}));

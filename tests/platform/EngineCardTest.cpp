@@ -1,3 +1,4 @@
+// Guards against: stale or wrong sound after a seek, skip, pause or device change.
 // The output engine against a simulated card: what a listener hears when the
 // user seeks, skips or pauses, when the device is given back, and when
 // devices come and go.

@@ -1,3 +1,4 @@
+// Guards against: surround or length-less files played wrong or cut short.
 // What the player makes of files that are awkward to play: more channels
 // than the device has, and a FLAC written through a pipe, which stores no
 // length.

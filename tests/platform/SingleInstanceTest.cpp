@@ -1,3 +1,4 @@
+// Guards against: two instances running at once, or the instance socket in a shared folder.
 #include "platform/SingleInstance.h"
 
 #include "TestHome.h"

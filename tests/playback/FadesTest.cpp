@@ -17,6 +17,7 @@
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "TrackIds.h"
 
 #include <QPointer>
 #include <QProcess>
@@ -34,7 +35,7 @@ namespace {
 constexpr int kRate = 44100;
 constexpr std::int64_t kStep = kRate / 10; // device frames of one 0.1 s fade step
 
-struct Rig {
+struct Rig : test::TrackIds<Rig> {
     std::shared_ptr<SimSinkControl> sink =
         std::make_shared<SimSinkControl>(SimClock::Manual, 64 << 20, 4096);
     test::RiggedApp rig{test::twoOutputs(), SimOutputs{SimClock::Manual, {{test::kAnalogB, sink}}}};
@@ -59,18 +60,7 @@ struct Rig {
         }
         show({1, 2});
     }
-    void add(qint64 id, const QString& path) { app.library.rows.push_back({id, path, "T"}); }
-    const Track& track(qint64 id) const {
-        return *std::find_if(app.library.rows.begin(), app.library.rows.end(),
-                             [id](const Track& t) { return t.id == id; });
-    }
-    void show(const QList<qint64>& ids) {
-        app.browser.filtered.clear();
-        for (qint64 id : ids)
-            app.browser.filtered.push_back(track(id));
-    }
     AudioPlayer& audio() const { return *app.playback.audio; }
-    qint64 currentId() const { return app.playback.current ? app.playback.current->id : -1; }
     bool start(qint64 id) {
         app.play(track(id));
         return app.isPlaying() && advance(0);
@@ -271,7 +261,7 @@ private slots:
         PlaybackState& p = r.app.playback;
         QCOMPARE(p.crossSkipped, c.gaveUp ? c.playing : -1);
         QCOMPARE(r.app.listening.radioQueue, c.length > 0 ? c.radioAfter : c.radio);
-        QCOMPARE(r.currentId(), c.length > 0 ? 2 : c.playing);
+        QCOMPARE(r.currentId(), std::optional(c.length > 0 ? 2 : c.playing));
         QCOMPARE(bool(p.fadingOut), c.length > 0);
         if (c.length == 0)
             return;

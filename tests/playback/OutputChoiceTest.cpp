@@ -1,6 +1,5 @@
 // Guards against: an output choice lost, mis-stored, or applied to the wrong device.
 #include "app/UserDefaults.h"
-#include "platform/audio/AudioPlayer.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
@@ -8,16 +7,12 @@
 #include "CaseRows.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
-#include "TestAudio.h"
 #include "TestHome.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QMenu>
-
-#include <sndfile.h>
 
 #include <functional>
 #include <limits>
@@ -302,15 +297,9 @@ private slots:
     // Choosing a device moves the loaded player to it; choosing the system
     // default moves it back at once.
     void chosenDeviceTakesThePlayer() {
-        const QString path = QDir::temp().filePath("choice.wav");
-        test::AudioShape shape;
-        shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        QVERIFY(test::writeAudio(path, shape));
         RiggedApp r(test::twoOutputs(), SimOutputs{SimClock::Manual, {}});
-        auto opened = AudioPlayer::open(*r.platform.outputs, path);
-        QVERIFY2(opened.player, qPrintable(opened.error));
-        QVERIFY(opened.player->prepareToPlay());
-        r.app.playback.audio = std::move(opened.player);
+        r.app.playback.audio = test::openPlayer(r, "choice.wav");
+        QVERIFY(r.app.playback.audio && r.app.playback.audio->prepareToPlay());
 
         choose(r.app, kA);
         QCOMPARE(r.app.playback.audio->outputDevice(), kA);
@@ -321,20 +310,14 @@ private slots:
     // A device that does not open: the player stays where it plays, the
     // earlier choice stays stored and selected, and the failure is shown.
     void aDeviceThatDoesNotOpenKeepsTheEarlierChoice() {
-        const QString path = QDir::temp().filePath("refused.wav");
-        test::AudioShape shape;
-        shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        QVERIFY(test::writeAudio(path, shape));
         auto failing = std::make_shared<SimSinkControl>(SimClock::Manual);
         failing->failOpen = true;
         RiggedApp r(test::twoOutputs(), SimOutputs{SimClock::Manual, {{kA, failing}}});
         UserDefaults().set(keys::kOutputUID, kB);
         r.app.playback.outputUID = kB;
-        auto opened = AudioPlayer::open(*r.platform.outputs, path);
-        QVERIFY2(opened.player, qPrintable(opened.error));
-        r.app.playback.audio = std::move(opened.player);
+        r.app.playback.audio = test::openPlayer(r, "refused.wav");
         r.app.playback.rateMatchOn = true;
-        QVERIFY(r.app.playback.audio->setOutputDevice(kB));
+        QVERIFY(r.app.playback.audio && r.app.playback.audio->setOutputDevice(kB));
         QVERIFY(r.app.playback.audio->prepareToPlay());
         const int writes = r.hw().writeCalls().total();
 

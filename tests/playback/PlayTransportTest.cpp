@@ -17,6 +17,7 @@
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "TrackIds.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -58,10 +59,9 @@ QString garbage(const QString& name) {
 
 // Tracks 1 … 3 on 44.1 kHz files, 4 on a 48 kHz file, 5 on a file that does
 // not open; all in the catalog, 1 … 3 visible.
-struct Rig {
+struct Rig : test::TrackIds<Rig> {
     test::RiggedApp rig{test::twoOutputs(), SimOutputs{SimClock::Manual, {}}};
     App& app = rig.app;
-    std::vector<Track> tracks;
     QStringList roads; // fallback roads taken, "road:id"
     quint64 roadGeneration = 0;
 
@@ -71,26 +71,15 @@ struct Rig {
         app.playback.maxQuality = false; // the direct road
         for (qint64 id = 1; id <= 5; ++id) {
             const QString name = QStringLiteral("t%1.wav").arg(id);
-            const QString path = id == 5 ? garbage(name) : wav(name, id == 4 ? 48000 : 44100);
-            tracks.push_back(Track{id, path, QStringLiteral("T%1").arg(id), {}, {}, 5, {}});
+            add(id, id == 5 ? garbage(name) : wav(name, id == 4 ? 48000 : 44100), 5);
         }
-        app.library.rows = tracks;
         show({1, 2, 3});
         app.seams.fallbackRoad = [this](const char* road, const Track& t, quint64 g) {
             roads << QString::fromLatin1(road) + ':' + QString::number(t.id);
             roadGeneration = g;
         };
     }
-    const Track& track(qint64 id) const { return tracks[std::size_t(id - 1)]; }
-    void show(const std::vector<qint64>& ids) {
-        app.browser.filtered.clear();
-        for (qint64 id : ids)
-            app.browser.filtered.push_back(track(id));
-    }
     AudioPlayer* audio() const { return app.playback.audio.get(); }
-    std::optional<qint64> currentId() const {
-        return app.playback.current ? std::optional(app.playback.current->id) : std::nullopt;
-    }
     QString button() const { return app.views.playButton->title(); }
     bool near(double position) const { return std::abs(audio()->currentTime() - position) < 0.15; }
     // A prepared successor for track `id`, playing as the gapless check leaves it.
@@ -128,6 +117,8 @@ const std::vector<HistoryCase>& historyCases() {
         {"a replay adds nothing and starts from 0",   {7}, 1, std::nullopt, 1, {7}, 0},
         {"a replay with a pending seek starts there", {7}, 1, 2.5,          1, {7}, 2.5},
         {"another track leaves a pending seek behind", {7}, 1, 2.5,         2, {7, 1}, 0},
+        {"499 ids and a change make 500",
+         ids(1001, 1499), 1, std::nullopt, 2, ids(1001, 1499) << 1, 0},
         {"500 ids and a change keep 500, the oldest dropped",
          ids(1001, 1500), 1, std::nullopt, 2, ids(1002, 1500) << 1, 0},
     };
@@ -188,7 +179,7 @@ constexpr double kNoPlayer = -1; // `at`: only `current` is set, nothing is load
 
 struct StepCase {
     const char* name;
-    std::vector<qint64> visible;
+    QList<qint64> visible;
     std::optional<qint64> current; // played, then paused at `at`
     double at;
     QList<qint64> radio;
@@ -218,6 +209,8 @@ const std::vector<StepCase>& stepCases() {
          {1, 2, 3}, 3, 0,    {}, false, {}, next, 1, 0, {}, {3}},
         {"previous on the first row plays the last",
          {1, 2, 3}, 1, 0,    {}, false, {}, previous, 3, 0, {}, {1}},
+        {"next from a track not in the list plays the first",
+         {1, 2}, 3, 0,       {}, false, {}, next, 1, 0, {}, {3}},
         {"previous from a track not in the list plays the last",
          {1, 2}, 3, 0,       {}, false, {}, previous, 2, 0, {}, {3}},
         {"the radio queue feeds next with an empty list",

@@ -1,6 +1,5 @@
 // Guards against: a volume the user did not ask for: too loud, wrong keys, wrong label.
 #include "app/UserDefaults.h"
-#include "platform/audio/AudioPlayer.h"
 #include "playback/VolumeRules.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
@@ -11,14 +10,10 @@
 #include "CaseRows.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
-#include "TestAudio.h"
 #include "TestHome.h"
 
-#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
-
-#include <sndfile.h>
 
 #include <cmath>
 #include <functional>
@@ -27,6 +22,7 @@ using namespace ql;
 using namespace ql::platform;
 using test::addRows;
 using test::deviceIn;
+using test::openPlayer;
 using test::RiggedApp;
 
 namespace {
@@ -41,15 +37,6 @@ SimRig rigWithDefaultVolume(std::array<SimVolumeElement, 3> volume) {
 }
 const std::array<SimVolumeElement, 3> kNoVolume{};
 const std::array<SimVolumeElement, 3> kMainVolume{{{true, true, 0.5}, {}, {}}};
-
-std::unique_ptr<AudioPlayer> openPlayer(RiggedApp& r, const QString& name) {
-    const QString path = QDir::temp().filePath(name);
-    test::AudioShape shape;
-    shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    if (!test::writeAudio(path, shape))
-        qFatal("cannot write %s", qPrintable(path));
-    return AudioPlayer::open(*r.platform.outputs, path).player;
-}
 
 // ---- effective volume ------------------------------------------------------------
 struct VolCase {

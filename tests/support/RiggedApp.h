@@ -4,7 +4,14 @@
 #pragma once
 
 #include "app/App.h"
+#include "platform/audio/AudioPlayer.h"
 #include "platform/sim/SimPlatform.h"
+
+#include "TestAudio.h"
+
+#include <QDir>
+
+#include <sndfile.h>
 
 namespace ql::test {
 
@@ -23,6 +30,17 @@ inline platform::SimDevice& deviceIn(platform::SimRig& rig, const QString& uid) 
         if (d.uid == uid)
             return d;
     qFatal("no such device in the rig");
+}
+
+// A player on `name`, a second of 16-bit WAV noise in the temporary folder,
+// on the rig's outputs.
+inline std::unique_ptr<platform::AudioPlayer> openPlayer(RiggedApp& r, const QString& name) {
+    const QString path = QDir::temp().filePath(name);
+    AudioShape shape;
+    shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    if (!writeAudio(path, shape))
+        qFatal("cannot write %s", qPrintable(path));
+    return platform::AudioPlayer::open(*r.platform.outputs, path).player;
 }
 
 } // namespace ql::test

@@ -1,3 +1,4 @@
+// Guards against: (fixture) a test that starts from another test's settings.
 // Settings written before a launch, and an empty start for each test.
 // Header only; link ql_app.
 #pragma once

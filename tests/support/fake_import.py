@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# Guards against: (fixture) import tests that depend on the real tag reader.
 """The backend's one-shot import ("--import-file PATH"), answering by name:
 "bad…" an error, "empty…" {}, "log…" a log line first, "slow…" after 1.5 s,
 "hang…" never; otherwise the track whose id is the digits of the name."""

@@ -1,3 +1,4 @@
+# Guards against: (fixture) downloader tests that depend on the network.
 """Stands in for the download script in the downloader's tests.
 
 Records its arguments, working folder, pid, the four variables the player sets,

@@ -207,6 +207,40 @@ private slots:
         QCOMPARE(rest, joined);
     }
 
+    // The quick paths a pass takes with the catalog worker's help (rows
+    // shuffled with their ids, tracks moved out of a spare copy) give what
+    // the plain pass gives for the same random source.
+    void quickPathsAgreeWithThePlainPass_data() {
+        QTest::addColumn<bool>("shuffled");
+        QTest::addColumn<TrackIds>("shown");
+        QTest::newRow("catalog order") << false << TrackIds{};
+        QTest::newRow("new shuffle") << true << TrackIds{};
+        QTest::newRow("new shuffle, never the order shown") << true << TrackIds{5, 1, 2, 4};
+    }
+    void quickPathsAgreeWithThePlainPass() {
+        QFETCH(bool, shuffled);
+        QFETCH(TrackIds, shown);
+        const std::vector<Track> rows = catalog();
+        const std::vector<std::size_t> matched{0, 1, 3, 4};
+        OrderInput plain;
+        plain.shuffled = shuffled;
+        plain.resetOrder = true;
+        plain.shownIDs = [shown] { return shown; };
+        OrderInput quick = plain;
+        std::vector<Track> spare = rows;
+        quick.spare = &spare;
+        quick.spareCurrent = true;
+        quick.distinctIds = true;
+        for (const quint32 seed : {1u, 2u, 3u, 4u, 5u, 6u}) {
+            QRandomGenerator a(seed), b(seed);
+            const FilterResult expected = orderStage(rows, matched, plain, a);
+            spare = rows;
+            const FilterResult got = orderStage(rows, matched, quick, b);
+            QCOMPARE(got.filtered, expected.filtered);
+            QCOMPARE(got.orderedIDs, expected.orderedIDs);
+        }
+    }
+
     void shuffledPassMapsOrderToTracks() {
         // Ids out of catalog order and a repeated id: each id once, carrying
         // its first track.

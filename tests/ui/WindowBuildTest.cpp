@@ -1,3 +1,4 @@
+// Guards against: a window built with missing, misplaced or untranslated parts.
 // The window as the launch builds it: gear menu, geometry of the top bar,
 // sidebar and page, the calls that end the build, the menu bar and the
 // language switch. Built in its own folder: the gear menu's rows make a

@@ -1,3 +1,4 @@
+// Guards against: a plug-in render that alters sound wrongly or hides a plug-in failure.
 // The LV2 host and the offline plug-in render, with the system's swh and mda
 // plug-ins and the test bundle built beside this test: what a render leaves
 // in the output file, what is offered under which title and codes, what a

@@ -1,3 +1,4 @@
+/* Guards against: (fixture) host edge cases that depend on what the system ships. */
 /* Plug-ins of the test bundle, made so the host's edge cases do not depend on
  * what the distribution ships: one without audio ports, one requiring a
  * feature no host here provides, one that aborts while running, and one with

@@ -1,0 +1,139 @@
+#include "library/CatalogIntake.h"
+
+#include "app/JsonCodec.h"
+
+#include <QFile>
+
+#include <atomic>
+#include <unordered_set>
+
+namespace ql {
+
+CatalogSave writeCatalogFile(const JSONStore& store, const std::vector<Track>& rows) {
+    const std::optional<QByteArray> bytes = JsonCodec<std::vector<Track>>::encode(rows);
+    if (!bytes)
+        return CatalogSave::BadDuration;
+    return store.writeBytes(QString::fromLatin1(stores::kCatalog), *bytes)
+               ? CatalogSave::Written
+               : CatalogSave::NotWritable;
+}
+
+quint64 nextCatalogGeneration() {
+    static std::atomic<quint64> last{0};
+    return ++last;
+}
+
+void CatalogIntake::rebase(std::vector<Track> shown, quint64 generation) {
+    m_shown = std::make_shared<const std::vector<Track>>(std::move(shown));
+    m_generation = generation;
+}
+
+void CatalogIntake::follow(const std::vector<Track>& shown, quint64 generation) {
+    m_shown = std::shared_ptr<const std::vector<Track>>(std::shared_ptr<void>(), &shown);
+    m_generation = generation;
+}
+
+void CatalogIntake::adopt(CatalogUpdate& update, const std::vector<Track>& tracks) {
+    // The worker keeps its own copy to compare the next reply with; the
+    // update's tracks go to the window. Both share their texts.
+    m_shown = std::make_shared<const std::vector<Track>>(tracks);
+    m_generation = nextCatalogGeneration();
+    update.toGeneration = m_generation;
+    update.taken = true;
+    CatalogUpdate folded = fold();
+    update.memo = std::move(folded.memo);
+    update.distinctIds = folded.distinctIds;
+    update.spare = std::move(folded.spare);
+}
+
+std::optional<CatalogUpdate> CatalogIntake::spare(quint64 generation) const {
+    if (generation != m_generation)
+        return std::nullopt;
+    CatalogUpdate update;
+    update.fromGeneration = update.toGeneration = m_generation;
+    update.spare = *m_shown;
+    return update;
+}
+
+CatalogUpdate CatalogIntake::restoreTexts() {
+    CatalogUpdate update = fold();
+    update.restored = true;
+    update.spare.reset();
+    update.folders = folderList(*m_shown);
+    return update;
+}
+
+CatalogUpdate CatalogIntake::fold() {
+    const std::vector<Track>& rows = *m_shown;
+    m_memo.fit(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        m_memo.at(i, rows[i]);
+    m_memo.arena();
+    CatalogUpdate update;
+    update.fromGeneration = update.toGeneration = m_generation;
+    update.memo = m_memo;
+    update.spare = rows;
+    std::unordered_set<qint64> ids;
+    ids.reserve(rows.size());
+    update.distinctIds = true;
+    for (const Track& t : rows)
+        update.distinctIds = ids.insert(t.id).second && update.distinctIds;
+    return update;
+}
+
+std::optional<CatalogUpdate> CatalogIntake::take(QByteArray& line) {
+    const Library* reply = m_reader.read(line);
+    if (!reply)
+        return std::nullopt;
+    CatalogUpdate update;
+    update.fromGeneration = update.toGeneration = m_generation;
+    update.repeat = m_reader.lastWasRepeat();
+    update.error = reply->error;
+    if (!reply->tracks)
+        return update;
+    const std::vector<Track>& tracks = *reply->tracks;
+    const std::vector<Track>& shown = *m_shown;
+    update.hasTracks = true;
+    update.scanning = reply->scanning.value_or(false);
+    // While scanning, a list shorter than the one shown is a fraction of the
+    // library: it is not taken in.
+    const bool partial = update.scanning && tracks.size() < shown.size();
+    update.comparison = partial ? CatalogComparison{.changed = false, .identical = true}
+                                : compareCatalogs(shown, tracks);
+    if (update.comparison.identical)
+        return update;
+    update.tracks = tracks;
+    adopt(update, update.tracks);
+    if (update.comparison.changed)
+        update.folders = folderList(update.tracks);
+    return update;
+}
+
+std::optional<CatalogUpdate> CatalogIntake::restore(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    // A damaged cache is left where it is; the next change overwrites it.
+    std::optional<std::vector<Track>> tracks = JsonCodec<std::vector<Track>>::decode(bytes);
+    if (!tracks || tracks->empty())
+        return std::nullopt;
+    CatalogUpdate update;
+    update.fromGeneration = m_generation;
+    update.restored = true;
+    update.hasTracks = true;
+    update.comparison = {.changed = true, .identical = false};
+    update.tracks = std::move(*tracks);
+    // The rows go out first, with a spare copy but without their search
+    // texts and folders: those follow in restoreTexts().
+    m_shown = std::make_shared<const std::vector<Track>>(update.tracks);
+    m_generation = nextCatalogGeneration();
+    update.toGeneration = m_generation;
+    update.taken = true;
+    update.spare = update.tracks;
+    return update;
+}
+
+} // namespace ql

@@ -1,0 +1,102 @@
+// What the catalog worker makes of the backend's reply lines and of the
+// catalog cache, away from the main thread.
+//
+// An intake remembers the catalog the window shows (its "shown" catalog, with
+// the generation the main thread knows it by) and turns each reply line into
+// an update: decoded (a line equal to the last one is not decoded again, see
+// ReplyReader), compared with the shown catalog (CatalogChange.h) and, when
+// the reply replaces the catalog, with the search text of every row folded
+// (only rows whose texts changed are folded again, see SearchMemo) and, when
+// it changed, with the folder list built. Whether a reply replaces the
+// catalog follows the catalog's rules (see AppCatalog.cpp): a partial list
+// of a scan still running is not taken in, an identical one changes nothing.
+//
+// The update's generations say which catalog it was made against and which
+// it becomes; the main thread drops an update made against a catalog it no
+// longer shows.
+//
+// Not thread-safe: one owner at a time (the catalog worker's thread).
+#pragma once
+
+#include "app/JSONStore.h"
+#include "app/Records.h"
+#include "library/CatalogChange.h"
+#include "library/ReplyReader.h"
+#include "ui/FolderList.h"
+#include "ui/SearchMemo.h"
+
+#include <QByteArrayView>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace ql {
+
+struct CatalogUpdate {
+    quint64 fromGeneration = 0; // the shown catalog it was compared with
+    quint64 toGeneration = 0;   // the catalog once taken (= from when nothing is taken)
+    bool repeat = false;        // the line repeated the last one byte for byte
+    bool hasTracks = false;     // the reply carried a catalog
+    bool scanning = false;
+    std::optional<QString> error;
+    CatalogComparison comparison;
+    bool restored = false;     // read from the cache file (rows, then texts and folders)
+    bool taken = false;        // `tracks` replaces the catalog
+    std::vector<Track> tracks; // the new catalog, when taken
+    // When taken: each row's search text, made from `tracks`.
+    std::optional<SearchMemo> memo;
+    bool distinctIds = false; // with the memo: no id appears twice
+    // When the catalog changed: its folders in the pop-up's order.
+    std::optional<std::vector<FolderEntry>> folders;
+    // A second copy of the catalog (of `toGeneration`) made on the worker: a
+    // filter pass moves the visible tracks out of it instead of copying each
+    // one on the main thread.
+    std::optional<std::vector<Track>> spare;
+};
+
+// How a write of the catalog cache ended.
+enum class CatalogSave { Written, BadDuration, NotWritable };
+
+// Encodes the catalog and writes it atomically as the store's cache file.
+CatalogSave writeCatalogFile(const JSONStore& store, const std::vector<Track>& rows);
+
+// A fresh generation number, never given out before in this process.
+quint64 nextCatalogGeneration();
+
+class CatalogIntake {
+public:
+    // The catalog shown from now on, known as `generation`.
+    void rebase(std::vector<Track> shown, quint64 generation);
+    // The same without a copy: `shown` must outlive the next take().
+    void follow(const std::vector<Track>& shown, quint64 generation);
+    // The update one reply line makes; none when the line does not decode.
+    // `line` then holds an array the caller may fill again (see ReplyReader).
+    std::optional<CatalogUpdate> take(QByteArray& line);
+    // The cache file's catalog, taken as the shown one; none when the file is
+    // missing, damaged or empty (the shown catalog is then kept). The rows
+    // come alone, so the window can show them at once; restoreTexts() then
+    // gives their search texts and folders.
+    std::optional<CatalogUpdate> restore(const QString& path);
+    // A spare copy of the shown catalog, when it is still `generation`.
+    std::optional<CatalogUpdate> spare(quint64 generation) const;
+    // The search texts of the shown catalog (after a rebase).
+    CatalogUpdate fold();
+    // The search texts and the folders of the catalog restore() read.
+    CatalogUpdate restoreTexts();
+
+    // The shown catalog, shared with whoever writes it out.
+    const std::shared_ptr<const std::vector<Track>>& shown() const { return m_shown; }
+    quint64 generation() const { return m_generation; }
+
+private:
+    // Takes `tracks` as the shown catalog and fills the update's memo.
+    void adopt(CatalogUpdate& update, const std::vector<Track>& tracks);
+
+    ReplyReader m_reader;
+    std::shared_ptr<const std::vector<Track>> m_shown = std::make_shared<std::vector<Track>>();
+    quint64 m_generation = 0;
+    SearchMemo m_memo;
+};
+
+} // namespace ql
