@@ -130,7 +130,9 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
     PlaybackState& p = playback;
     if (!successfully && p.queued && &player == p.queued->player.get()) {
         // A successor that cannot be read: the ordinary road plays the
-        // track when its turn comes.
+        // track when its turn comes (and the check does not prepare it again).
+        if (p.current)
+            p.gaplessSkipped = p.current->id;
         cancelQueued();
         return;
     }

@@ -27,14 +27,6 @@ SND_PCM_PLUGIN_DEFINE_FUNC(qltestserver) {
     io->poll_fd = -1;
     if (const int err = snd_pcm_ioplug_create(io, name, stream, mode); err < 0)
         return delete io, err;
-    static const unsigned access[] = {SND_PCM_ACCESS_RW_INTERLEAVED};
-    static const unsigned formats[] = {SND_PCM_FORMAT_S16_LE};
-    snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_ACCESS, 1, access);
-    snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_FORMAT, 1, formats);
-    snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_CHANNELS, 2, 2);
-    snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_RATE, 48000, 48000);
-    snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_PERIOD_BYTES, 64, 1 << 20);
-    snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_PERIODS, 2, 64);
     *pcmp = io->pcm;
     return (void)root, (void)conf, 0;
 }
