@@ -1,4 +1,8 @@
 // The controller's side of the quality analysis window.
+//
+// showAudioScan() is the one way in: the transport bar's analysis button calls
+// it now. Seam: the tools panel's "🔬 음질 분석" button, made with that panel
+// in a later change, is to call it too, with nothing else to add here.
 #include "analysis/AnalyzeFile.h"
 #include "analysis/AudioScanPanel.h"
 #include "app/App.h"

@@ -7,6 +7,10 @@
 // to their end and are dropped. A floating tool window that stays on top,
 // hidden (never deleted) when closed, shown without taking the focus, and
 // centred only when it was not on screen. Main thread only.
+//
+// Seam: the tools panel's "🔬 음질 분석" button, built with that panel in a
+// later change, opens this window through the same App::showAudioScan() the
+// transport bar's analysis button calls.
 #pragma once
 
 #include "analysis/ScanVerdict.h"

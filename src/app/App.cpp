@@ -58,7 +58,8 @@ App::App(platform::Platform& platform)
       fxPanel(std::make_unique<FXPanel>(core.store)),
       qualityQueue(serialQueue("Quavelark.quality")), sonicQueue(serialQueue("Quavelark.sonic")),
       genreQueue(serialQueue("Quavelark.genre")), coverQueue(serialQueue("Quavelark.cover")),
-      renderQueue(std::make_unique<QThreadPool>()), loudQueue(std::make_unique<QThreadPool>()) {
+      waveQueue(serialQueue("Quavelark.waveform")), renderQueue(std::make_unique<QThreadPool>()),
+      loudQueue(std::make_unique<QThreadPool>()) {
     renderQueue->setObjectName(QStringLiteral("Quavelark.render"));
     loudQueue->setObjectName(QStringLiteral("Quavelark.loudness"));
     loudQueue->setMaxThreadCount(2);
@@ -90,7 +91,7 @@ App::~App() {
     children->terminateAll();
     library.genreStop->store(true);
     for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get(),
-                           renderQueue.get(), loudQueue.get()}) {
+                           waveQueue.get(), renderQueue.get(), loudQueue.get()}) {
         if (q != renderQueue.get())
             q->clear();
         q->waitForDone();

@@ -695,6 +695,12 @@ public:
     void waveformComputed(const QString& path, const WavePeaks& peaks);
     // Computed peaks per file, for this run only (see storeWaveform()).
     QHash<QString, WavePeaks> waveCache;
+    // The file whose peaks waveQueue computes (empty when idle), and the
+    // latest track waiting for the queue to free up.
+    QString waveInFlight;
+    std::optional<Track> waveNext;
+    // Queues the computation of the track's peaks (the queue is free).
+    void startWaveform(const Track& track);
 
     // ---- analysis/AppMeter.cpp ------------------------------------------------
     // The 50 ms tick: while a player plays, the level meter from its metering,
@@ -906,6 +912,7 @@ public:
     std::unique_ptr<QThreadPool> sonicQueue;
     std::unique_ptr<QThreadPool> genreQueue;
     std::unique_ptr<QThreadPool> coverQueue;
+    std::unique_ptr<QThreadPool> waveQueue; // waveform peaks
     // Effects renders of the render road (several may run at once).
     std::unique_ptr<QThreadPool> renderQueue;
     // Loudness measurements, two at a time in arrival order.

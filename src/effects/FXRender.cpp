@@ -8,6 +8,7 @@
 #include "playback/RateMatch.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QUuid>
@@ -17,6 +18,9 @@
 namespace ql {
 
 namespace {
+
+// Bytes of the plug-in render program's standard error kept.
+constexpr qsizetype kRenderStderrTail = 4096;
 
 // The files of one render: each is registered while it exists.
 class StageFiles {
@@ -70,8 +74,13 @@ std::optional<RenderNote> renderAU(const QString& input, const QString& output,
     options.registry = r.children;
     options.input = *json;
     options.firstLineMs = r.loadLimitMs;
+    // Only the last "loading N" line is read, and plug-ins print to the same
+    // stream: a tail is enough, and a chatty plug-in cannot grow our memory.
     options.keepStderr = true;
+    options.stderrTail = kRenderStderrTail;
     const platform::ChildRun run = platform::runChild(r.program, {input, output}, options);
+    // Whatever ended the program (its end, the limits, the quit, a crash).
+    QDir(platform::renderStateDir(output)).removeRecursively();
 
     const auto notLoaded = [&](qsizetype index, const QString& after) -> std::optional<RenderNote> {
         if (index < 0 || std::size_t(index) >= plugins.size())

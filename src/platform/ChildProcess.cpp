@@ -18,6 +18,16 @@ constexpr int kTerminateGraceMs = 1000;
 // Bound on terminateAll's wait for the runners: the grace, the kill, and a
 // runner's poll interval.
 constexpr int kTerminateWaitMs = kTerminateGraceMs + 1000;
+// The last whole lines of `text` within `bytes`: a line cut at the front is
+// dropped rather than kept as a fragment that might read as another line.
+QByteArray keptTail(const QByteArray& text, qsizetype bytes) {
+    QByteArray tail = text.right(bytes);
+    if (tail.size() < text.size() && text.at(text.size() - tail.size() - 1) != '\n') {
+        const qsizetype end = tail.indexOf('\n');
+        tail = end < 0 ? QByteArray() : tail.mid(end + 1);
+    }
+    return tail;
+}
 } // namespace
 
 int wholeFileLimitMs(double durationSeconds) {
@@ -96,11 +106,18 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
     if (options.environment)
         process.setProcessEnvironment(*options.environment);
 
+    // Standard error so far, trimmed to the tail when bounded.
+    const auto readStderr = [&] {
+        if (!options.keepStderr)
+            return;
+        run.err += process.readAllStandardError();
+        if (options.stderrTail >= 0 && run.err.size() > options.stderrTail)
+            run.err = keptTail(run.err, options.stderrTail);
+    };
     const auto readOutput = [&] {
         if (!options.discardStdout)
             run.out = process.readAllStandardOutput();
-        if (options.keepStderr)
-            run.err = process.readAllStandardError();
+        readStderr();
     };
     // Ends a child that must not run on; after SIGKILL it is gone as soon as
     // the kernel reaps it, and waiting for that leaves no zombie behind.
@@ -158,6 +175,8 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
             break;
         if (process.state() == QProcess::NotRunning)
             break;
+        if (options.stderrTail >= 0)
+            readStderr();
     }
 
     run.crashed = process.exitStatus() == QProcess::CrashExit;

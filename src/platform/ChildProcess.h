@@ -72,6 +72,10 @@ struct ChildOptions {
     int timeoutMs = kProbeLimitMs;
     // Read standard error into ChildRun::err instead of discarding it.
     bool keepStderr = false;
+    // With keepStderr, the most bytes of standard error kept: it is read
+    // while the child runs and only its last whole lines within the bound
+    // stay, so a chatty child cannot grow the caller's memory. Negative: all.
+    qsizetype stderrTail = -1;
     // Send standard output to the null device (ChildRun::out stays empty).
     bool discardStdout = false;
     // The child's environment; the caller's own when none is given.

@@ -16,6 +16,7 @@
 
 #include <QLabel>
 #include <QThread>
+#include <QThreadPool>
 
 using namespace ql;
 
@@ -26,10 +27,12 @@ Track track(const QString& path, const QString& artist, const QString& title) {
 }
 
 // The stand-in: "slow" answers after 400 ms, "bad" fails, the rest succeed
-// with their path as the verdict.
+// with their path as the verdict. `answered` counts the answers it gave.
+std::atomic<int> answered{0};
 std::optional<ScanResult> standIn(const QString& path) {
     if (path == QStringLiteral("slow"))
         QThread::msleep(400);
+    ++answered;
     if (path == QStringLiteral("bad"))
         return std::nullopt;
     ScanResult r;
@@ -123,6 +126,7 @@ private slots:
     // A failure after a success: hyphens and the failure text in the
     // label's own colour. A visible window stays where the user put it.
     void answers() {
+        answered = 0;
         Launched l;
         const QColor plain = l.panel().verdict()->palette().color(QPalette::WindowText);
         l.scan(track("slow", "", "1"));
@@ -132,7 +136,9 @@ private slots:
         QCOMPARE(l.panel().window()->pos(), moved);
         QVERIFY(rowsShow(l.panel(), "분석 중…"));
         QTRY_COMPARE(l.panel().verdict()->text(), QStringLiteral("fast"));
-        QTest::qWait(600);
+        QTRY_COMPARE(answered.load(), 2);
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
         QCOMPARE(l.panel().values()[0]->text(), QStringLiteral("fast"));
         QCOMPARE(l.panel().spectrum()->curve().size(), std::size_t(3));
         QCOMPARE(l.panel().verdict()->palette().color(QPalette::WindowText), scanColors::green());

@@ -347,10 +347,36 @@ private slots:
         r.app.loadWaveform(a);
         if (what == "away")
             r.app.playback.current = Track{2, "/music/b.flac", "B", {}, {}, 20, {}};
-        QThreadPool::globalInstance()->waitForDone();
+        r.app.waveQueue->waitForDone();
         QTest::qWait(20);
         QCOMPARE(r.app.waveCache.size(), cachedAfter);
         QCOMPARE(r.app.wave->peaks().size(), std::size_t(what.isEmpty() ? 900 : 0));
+    }
+
+    // Quick starts: no file twice in flight, only the latest waiting start runs.
+    void waveformRuns_data() {
+        QTest::addColumn<int>("starts");
+        QTest::addColumn<int>("runs");
+        QTest::newRow("the same track twice: one run") << 11 << 1;
+        QTest::newRow("skipping through: the first and the last") << 123 << 13;
+    }
+    void waveformRuns() {
+        QFETCH(int, starts);
+        Rig r;
+        const QString log = tempFile("wave-runs.log"), ffmpeg = tempFile("wave-ffmpeg.sh");
+        QVERIFY(QFile::resize(log, 0) || !QFile::exists(log));
+        QVERIFY(writeExecutable(ffmpeg, "echo \"$@\" >>'" + log.toUtf8() +
+                                            "'; sleep .3; exec ffmpeg \"$@\""));
+        r.app.seams.probeTool = [ffmpeg](const QString&) { return ffmpeg; };
+        for (const QChar c : QString::number(starts)) {
+            r.app.playback.current = Track{1, sine(c.digitValue()), "T", {}, {}, 20, {}};
+            r.app.loadWaveform(*r.app.playback.current);
+        }
+        QTRY_VERIFY(r.app.waveInFlight.isEmpty() && r.app.wave->peaks().size() == 900);
+        QString ran;
+        for (const QByteArray& line : readFile(log).split('\n'))
+            ran += line.isEmpty() ? "" : line.mid(line.indexOf(".wav") - 1, 1);
+        QTEST(ran.toInt(), "runs");
     }
 
     // A full-scale sine: the flat line, then 900 peaks near 1; the meter near −3 dB in both

@@ -185,7 +185,7 @@ private slots:
         stored.plugins[0] = c.act == Slots::Uninstalled ? PluginSlot{"Gone", 1, 2, 3, {}}
                                                         : PluginSlot{"Old", 4, 5, 6, "bytes"};
         Panel p(stored, true);
-        QCOMPARE(p.panel->pluginPopups[1]->count(), 3); // "(비어 있음)" and two plug-ins
+        QCOMPARE(p.panel->pluginPopups[1]->count(), 4); // "(비어 있음)" and three plug-ins
         QVERIFY(!p.panel->pluginButtons[1]->isEnabled());
         const int item = c.act == Slots::ChooseEmpty ? 0 : 2;
         if (c.act != Slots::Uninstalled)

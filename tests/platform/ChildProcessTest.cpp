@@ -33,6 +33,10 @@ private slots:
         QTest::newRow("standard error is kept when asked")
             << "echo err >&2; echo out" << 30000 << true << true << false << 0
             << QByteArray("out\n") << QByteArray("err\n");
+        QTest::newRow("a chatty standard error keeps its last whole lines in 30 bytes")
+            << "i=0; while [ $i -lt 9999 ]; do echo \"loading $i\" >&2; i=$((i+1)); done" << 30000
+            << true << true << false << 0 << QByteArray()
+            << QByteArray("loading 9997\nloading 9998\n");
         QTest::newRow("the exit status is passed on")
             << "echo partial; exit 3" << 30000 << false << true << false << 3
             << QByteArray("partial\n") << QByteArray();
@@ -56,6 +60,7 @@ private slots:
         platform::ChildOptions options;
         options.timeoutMs = timeoutMs;
         options.keepStderr = keepStderr;
+        options.stderrTail = 30;
         QElapsedTimer clock;
         clock.start();
         const platform::ChildRun run = platform::runChild("/bin/sh", {"-c", script}, options);

@@ -106,7 +106,7 @@ int renderWithPlugins(const QString& inputPath, const QString& outputPath,
     if (channels < 1 || !(rate > 0))
         return kRenderFailed;
 
-    Lv2World world;
+    Lv2World world(renderStateDir(outputPath));
     std::vector<Stage> stages;
     for (std::size_t s = 0; s < plugins.size(); ++s) {
         line(progress, "loading " + QByteArray::number(qulonglong(s)));

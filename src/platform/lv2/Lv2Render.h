@@ -33,6 +33,13 @@ inline constexpr int kRenderSlotFailed = 2;
 inline constexpr int kRenderFailed = 3;
 inline constexpr const char* kChannelLayoutReason = "channel layout";
 
+// Where the render program keeps plug-ins' state files: beside its output,
+// made only if a plug-in asks for a path and removed at its end. A run that
+// is killed or crashes leaves it, so the caller removes it after every run.
+inline QString renderStateDir(const QString& output) {
+    return output + QStringLiteral(".state");
+}
+
 int renderWithPlugins(const QString& input, const QString& output,
                       const std::vector<PluginSlot>& plugins, std::FILE* lines,
                       std::FILE* progress);

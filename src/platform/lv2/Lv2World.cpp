@@ -49,7 +49,7 @@ QString take(LilvNode* node) {
 
 } // namespace
 
-Lv2World::Lv2World() {
+Lv2World::Lv2World(QString stateDir) : m_stateRoot(std::move(stateDir)) {
     m_map = {this, &Lv2World::mapUri};
     m_unmap = {this, &Lv2World::unmapUrid};
     m_mapPath = {this, &Lv2World::abstractPath, &Lv2World::absolutePath};
@@ -100,6 +100,19 @@ Lv2World::~Lv2World() {
           m_nodes.name, m_nodes.optional})
         lilv_node_free(node);
     lilv_world_free(m_world);
+    if (m_stateMade)
+        QDir(m_stateRoot).removeRecursively();
+}
+
+QString Lv2World::stateDir() {
+    const std::lock_guard lock(m_stateLock);
+    if (!m_stateRoot.isEmpty()) {
+        m_stateMade = m_stateMade || QDir().mkpath(m_stateRoot);
+        return m_stateRoot;
+    }
+    if (!m_stateTemp)
+        m_stateTemp = std::make_unique<QTemporaryDir>();
+    return m_stateTemp->path();
 }
 
 bool Lv2World::offerable(const LilvPlugin* plugin) const {

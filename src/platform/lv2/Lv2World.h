@@ -4,9 +4,14 @@
 // Features provided: URID map and unmap; options (block lengths maximum 4096,
 // minimum 1, nominal 4096, and the sample rate, per instance); bounded block
 // length; the worker (per instance, run inline between blocks); state map
-// and make path over a private temporary folder; and in-place-broken, which
+// and make path over a folder of state files; and in-place-broken, which
 // holds because inputs and outputs never share a buffer. A plug-in requiring
 // any other feature is not offered.
+//
+// The folder of state files is made only when first needed (a plug-in maps or
+// makes a path, or a state is captured), so a world whose plug-ins never ask
+// leaves nothing on disk even when its process is killed. It is the folder
+// the owner names, removed with the world, or else a private temporary one.
 //
 // lilv reads LV2_PATH itself (else the standard folders). Not thread-safe:
 // made on one thread, then used by one thread at a time (the URID map alone
@@ -24,6 +29,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -34,7 +40,8 @@ inline constexpr std::uint32_t kMaxBlock = 4096;
 
 class Lv2World {
 public:
-    Lv2World();
+    // `stateDir`: where state files go; empty for a private temporary folder.
+    explicit Lv2World(QString stateDir = {});
     ~Lv2World();
     Lv2World(const Lv2World&) = delete;
     Lv2World& operator=(const Lv2World&) = delete;
@@ -54,8 +61,8 @@ public:
 
     // The features shared by every instance (options are per instance).
     std::vector<const LV2_Feature*> sharedFeatures() const;
-    // The private folder of state files.
-    QString stateDir() const { return m_stateDir.path(); }
+    // The folder of state files, made on the first call. Any thread.
+    QString stateDir();
 
     // Nodes used everywhere.
     struct Nodes {
@@ -100,7 +107,10 @@ private:
     LV2_URID_Map m_map{};
     LV2_URID_Unmap m_unmap{};
 
-    QTemporaryDir m_stateDir;
+    std::mutex m_stateLock;
+    QString m_stateRoot;                        // the owner's folder, if named
+    bool m_stateMade = false;                   // m_stateRoot exists
+    std::unique_ptr<QTemporaryDir> m_stateTemp; // otherwise, once needed
     LV2_State_Map_Path m_mapPath{};
     LV2_State_Make_Path m_makePath{};
     LV2_Feature m_mapFeature{}, m_unmapFeature{}, m_boundedFeature{}, m_mapPathFeature{},

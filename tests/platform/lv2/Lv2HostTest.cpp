@@ -34,6 +34,7 @@ const QString kSumDiff = QStringLiteral("urn:quavelark:test:sumdiff");
 const QString kNeedsFeature = QStringLiteral("urn:quavelark:test:needsfeature");
 const QString kAborts = QStringLiteral("urn:quavelark:test:aborts");
 const QString kNoAudio = QStringLiteral("urn:quavelark:test:noaudio");
+const QString kHangs = QStringLiteral("urn:quavelark:test:hangs");
 constexpr int kTail = 88200;
 
 platform::PluginHost& host() {
@@ -174,6 +175,7 @@ const std::vector<ErrorCase>& errorCases() {
         {"a plug-in needing a missing feature", {slotFor(kNeedsFeature, "Needy")}, 1, {2, kNotLoaded, "Needy", {}}},
         {"one input, two outputs on a stereo file", {slotFor(kPlate, "Plate")}, 2, {2, kNotLoaded, "Plate", QStringLiteral(" (이 플러그인의 채널 구성은 지원하지 않습니다)")}},
         {"a plug-in that aborts", {slotFor(kAborts, "Crashy")}, 1, {3, QStringLiteral("오프라인 렌더링 오류"), {}, {}}},
+        {"a plug-in that never loads, killed at the deadline", {slotFor(kHangs, "Stuck")}, 1, {2, kNotLoaded, "Stuck", {}}},
     };
     return cases;
 }
@@ -280,6 +282,7 @@ private slots:
         shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
         shape.channels = c.channels;
         QVERIFY(test::writeAudio(source, shape));
+        const QStringList before = QDir::temp().entryList(QDir::AllEntries);
         RenderSnapshot snapshot;
         snapshot.path = source;
         snapshot.duration = 1;
@@ -301,6 +304,7 @@ private slots:
         pgrep.waitForFinished();
         QCOMPARE(pgrep.readAllStandardOutput(), QByteArray());
         test::removeFxFiles();
+        QCOMPARE(QDir::temp().entryList(QDir::AllEntries), before); // nothing else in TMPDIR
     }
 
     void namesTheSlotThatHangs() {

@@ -1,11 +1,12 @@
 /* Guards against: (fixture) host edge cases that depend on what the system ships. */
 /* Plug-ins of the test bundle, made so the host's edge cases do not depend on
  * what the distribution ships: one without audio ports, one requiring a
- * feature no host here provides, one that aborts while running, and one with
- * two inputs, two outputs and a MIDI input. */
+ * feature no host here provides, one that aborts while running, one that never
+ * finishes loading, and one with two inputs, two outputs and a MIDI input. */
 #include <lv2/core/lv2.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #define BASE "urn:quavelark:test:"
 
@@ -17,6 +18,13 @@ static LV2_Handle instantiate(const LV2_Descriptor* d, double rate, const char* 
                               const LV2_Feature* const* features) {
     (void)d, (void)rate, (void)path, (void)features;
     return static_cast<Plugin*>(calloc(1, sizeof(Plugin)));
+}
+
+static LV2_Handle instantiateForever(const LV2_Descriptor* d, double rate, const char* path,
+                                     const LV2_Feature* const* features) {
+    (void)d, (void)rate, (void)path, (void)features;
+    for (;;)
+        pause();
 }
 
 static void connect(LV2_Handle h, uint32_t port, void* data) {
@@ -59,6 +67,7 @@ static const LV2_Descriptor descriptors[] = {
     {BASE "needsfeature", instantiate, connect, NULL, runCopy, NULL, cleanup, NULL},
     {BASE "aborts", instantiate, connect, NULL, runAbort, NULL, cleanup, NULL},
     {BASE "sumdiff", instantiate, connect, NULL, runSumDiff, NULL, cleanup, NULL},
+    {BASE "hangs", instantiateForever, connect, NULL, runNothing, NULL, cleanup, NULL},
 };
 
 LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
