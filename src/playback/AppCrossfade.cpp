@@ -112,6 +112,7 @@ void App::crossfadeCheck() {
     views.artistLabel->setText(next->artist);
     loadArt(*next);
     p.audio = std::move(incoming);
+    p.mayFallBack = true;
     watchEnd(*p.audio);
     seek->setMaximumValue(p.audio->duration());
     views.playButton->setTitle(playingTitle());

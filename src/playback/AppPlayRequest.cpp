@@ -7,9 +7,11 @@
 // player opens the file itself, or the render of it that the effects prefetch
 // left in the one-entry cache. When there is no direct source (the track
 // needs processing and no render of it is cached), or the player cannot open
-// or start it, a fallback road takes over without a word, because it reports
-// its own outcome: the effects render when the track needs processing, else
-// the ffmpeg decode (AppRoads.cpp).
+// or start it, or its file fails at its first read before anything is heard
+// (an MP3 libsndfile cannot play whole is found out there, on the reading
+// thread; audioPlayerDidFinishPlaying), a fallback road takes over without a
+// word, because it reports its own outcome: the effects render when the track
+// needs processing, else the ffmpeg decode (AppRoads.cpp).
 //
 // The direct road ends before play() returns, playing or handed over; a
 // fallback road ends later and is dropped if a newer request has bumped the
@@ -141,6 +143,7 @@ void App::play(const Track& requested) {
             // A player that does not start stays in `audio` until the
             // fallback road replaces it.
             if (startPlayer()) {
+                p.mayFallBack = true;
                 if (cachedNote)
                     showRenderNote(cachedNote);
                 return;
@@ -197,6 +200,7 @@ void App::setUpPlayer(std::unique_ptr<platform::AudioPlayer> player) {
     // A player an earlier road left that would not start.
     retirePlayer(std::move(p.audio));
     p.audio = std::move(player);
+    p.mayFallBack = false;
     platform::AudioPlayer& a = *p.audio;
     watchEnd(a);
     matchOutputRate(a);
@@ -237,6 +241,7 @@ void App::promoteQueued(QueuedTrack q) {
     loadArt(q.track);
 
     p.audio = std::move(q.player);
+    p.mayFallBack = true;
     platform::AudioPlayer& a = *p.audio;
     watchEnd(a);
     seek->setMaximumValue(a.duration());

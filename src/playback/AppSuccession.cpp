@@ -98,6 +98,8 @@ void App::gaplessCheck() {
         p.gaplessSkipped = currentId;
         return;
     }
+    // Its failure before its start is seen (and takes it back).
+    watchEnd(successor);
     p.queued = QueuedTrack{*next, std::move(opened.player), fromRadio};
 }
 

@@ -9,7 +9,9 @@
 // decision, the speed list) is the pure unit Transport.h.
 //
 // A player that ends with an error stays loaded where it stopped; the play
-// button turns back to play, since nothing plays any more.
+// button turns back to play, since nothing plays any more. Two exceptions:
+// a track's own file that cannot be read from its start goes to the fallback
+// road, and a prepared successor that cannot be read is taken back.
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
@@ -126,6 +128,25 @@ void App::toggleShuffle() {
 
 void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool successfully) {
     PlaybackState& p = playback;
+    if (!successfully && p.queued && &player == p.queued->player.get()) {
+        // A successor that cannot be read: the ordinary road plays the
+        // track when its turn comes (and the check does not prepare it again).
+        if (p.current)
+            p.gaplessSkipped = p.current->id;
+        cancelQueued();
+        return;
+    }
+    if (!successfully && &player == p.audio.get() && p.mayFallBack && p.current &&
+        player.currentTime() <= 0 && !player.readError().isEmpty()) {
+        p.mayFallBack = false;
+        p.loading = true;
+        views.playButton->setTitle(preparingTitle());
+        if (fxNeeded(p.current) && fxChainActive())
+            startRenderRoad(*p.current, p.generation);
+        else
+            startDecodeRoad(*p.current, p.generation);
+        return;
+    }
     const FileEndFacts facts{&player == p.audio.get(), successfully, p.repeatOn,
                              p.current.has_value(), p.queued.has_value()};
     switch (fileEndAction(facts)) {

@@ -85,6 +85,12 @@ struct PlaybackState {
     // A fallback road (decode or render) is preparing the current track:
     // toggle does nothing meanwhile, and the gapless and crossfade checks wait.
     bool loading = false;
+    // The current player reads the track's own file (or its cached render):
+    // its file failing to read before a frame is heard, it hands the track
+    // to the fallback road, as a file that does not open does. Such a failure may come only
+    // from its first read (an MP3 its decoder cannot play whole is found
+    // out there, off the main thread).
+    bool mayFallBack = false;
     // The running decode of the current track (a child of App made by the
     // decode road, named "Quavelark.decode"); a new play request terminates
     // it. Null once its completion ran, or when it could not be launched.

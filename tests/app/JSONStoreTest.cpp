@@ -188,6 +188,7 @@ private slots:
 
     void unreadableFolderFailsTheSave() {
         // A store whose folder is a file cannot be written; nothing claims success.
+        QVERIFY(m_tmp.isValid()); // else the path would be at the root of the disk
         const QString blocker = m_tmp.path() + "/blocker";
         QVERIFY(writeFile(blocker, "not a folder"));
         JSONStore store(blocker + "/Quavelark");

@@ -66,6 +66,7 @@ private slots:
     // A settings file as another program (or a hand edit) leaves it: every
     // value is text.
     void readsAFileWrittenElsewhere() {
+        QVERIFY(m_tmp.isValid()); // else the path would be at the root of the disk
         const QString path = m_tmp.path() + "/written-elsewhere.conf";
         QVERIFY(test::writeFile(path, "[General]\n"
                                       "gapless=false\n"

@@ -19,6 +19,9 @@ struct FakeRoot {
     ToolFolders folders;
 
     FakeRoot() {
+        // Without its folder (a full disk) the rows would write into the real /usr/bin.
+        if (!dir.isValid())
+            qFatal("no temporary folder for the fake root");
         folders = ToolFolders::withResources(QStringLiteral("/res"));
         const auto move = [this](QString& d) { d = dir.path() + d; };
         move(folders.resources);

@@ -8,6 +8,7 @@
 
 #include "TestHome.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -87,6 +88,31 @@ QString filePcm(const QString& path) {
 class AlsaStreamTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() {
+        QFile rc(QDir::home().filePath(QStringLiteral(".asoundrc")));
+        QVERIFY(rc.open(QIODevice::WriteOnly));
+        rc.write("pcm_type.qltestserver { lib \"" QL_SERVER_PCM "\" }\n"
+                 "pcm.server { type qltestserver }\n");
+    }
+
+    // alsa-lib "takes back" frames from a sound server's PCM by moving its own
+    // pointer while the server plays them: a fade-out would follow them.
+    void aServerTakesNothingBack_data() {
+        QTest::addColumn<QString>("pcm");
+        QTest::newRow("the server's own PCM") << "server";
+        QTest::newRow("alsa-lib's plug in front of it") << "plug:server";
+    }
+    void aServerTakesNothingBack() {
+        QFETCH(QString, pcm);
+        int error = 0;
+        auto s = AlsaPcmStream::open(pcm, {48000, PcmFormat::S16_LE, 2}, error);
+        QVERIFY2(s, qPrintable(AlsaPcmStream::describeOpenError(error)));
+        const QByteArray data = pattern(PcmFormat::S16_LE, 2, 4000);
+        QCOMPARE(s->write(data.constData(), 4000), std::int64_t(4000));
+        QCOMPARE(s->report().queuedFrames, std::int64_t(4000)); // all held by the server
+        QCOMPARE(s->rewind(3000), std::int64_t(0));
+    }
+
     void recordedBytesEqualTheSamplesSent_data() {
         QTest::addColumn<PcmFormat>("format");
         QTest::addColumn<unsigned>("rate");

@@ -161,7 +161,8 @@ private slots:
     }
 
     // A reader stuck in read() on a hung mount does not hold up the window:
-    // stop() returns at once, and the worker finishes on its own later.
+    // stop() and the player's end return while the read still hangs, and the
+    // worker finishes on its own later.
     void aStuckReaderDoesNotBlockStop() {
         const QString path = test::writeNoise("card-hung.wav", kPcm16, 44100 * 60);
         PlayerRig rig(SimClock::Untimed, physical(44100, 16, false, 2), 0);
@@ -169,12 +170,10 @@ private slots:
         QVERIFY(player->play());
         g_hang = true;
         QTRY_VERIFY(g_hanging.load() > 0);
-        QElapsedTimer t;
-        t.start();
         player->stop();
-        const qint64 ms = t.elapsed();
+        QVERIFY2(g_hanging.load() > 0, "stop() waited for the hung read");
         player.reset();
-        QVERIFY2(t.elapsed() < 100, qPrintable(QString("stop took %1 ms").arg(ms)));
+        QVERIFY2(g_hanging.load() > 0, "the player's end waited for the hung read");
         g_hang = false;
         QTRY_COMPARE(g_hanging.load(), 0);
     }

@@ -107,16 +107,20 @@ private slots:
     }
 
     // A device with as many channels as the file, or offering that many,
-    // takes them as they are; back to a stereo file, it is stereo again.
+    // takes them as they are. The file after it: a stereo one makes it stereo
+    // again; a mono one is heard on the front left and right only.
     void surroundOnASixChannelDeviceIsExact_data() {
         QTest::addColumn<int>("deviceChannels");
         QTest::addColumn<bool>("offersSix");
-        QTest::newRow("device at six channels") << 6 << false;
-        QTest::newRow("device at two, offering six") << 2 << true;
+        QTest::addColumn<int>("nextChannels");
+        QTest::newRow("device at six channels, then mono") << 6 << false << 1;
+        QTest::newRow("device at two, offering six, then stereo") << 2 << true << 2;
+        QTest::newRow("device at two, offering six, then mono") << 2 << true << 1;
     }
     void surroundOnASixChannelDeviceIsExact() {
         QFETCH(int, deviceChannels);
         QFETCH(bool, offersSix);
+        QFETCH(int, nextChannels);
         test::AudioShape shape;
         shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
         shape.channels = 6;
@@ -134,15 +138,20 @@ private slots:
         QVERIFY(player->play());
         QTRY_COMPARE(fin.results, QList<bool>{true});
         QCOMPARE(test::allSessions(*rig.b), test::readSamples(path).data);
-        if (!offersSix)
-            return;
-        const QString stereo = test::writeNoise("stereo-after.wav", shape.format, 4410);
-        auto next = rig.open(stereo);
+        shape.channels = nextChannels;
+        shape.frames = 4410;
+        const QString after = test::tempFile("after.wav");
+        QVERIFY(test::writeAudio(after, shape));
+        auto next = rig.open(after);
         QVERIFY(next);
         test::Finishes nextFin(*next);
         QVERIFY(next->play());
         QTRY_COMPARE(nextFin.results, QList<bool>{true});
-        QCOMPARE(rig.b->recordedInt32(rig.b->opens() - 1), test::readSamples(stereo).data);
+        const auto sent = test::readSamples(after).data;
+        std::vector<std::int32_t> want;
+        for (std::size_t i = 0; i < sent.size(); i += std::size_t(nextChannels)) // on two channels
+            want.insert(want.end(), {sent[i], sent[i + std::size_t(nextChannels) - 1]});
+        QCOMPARE(rig.b->recordedInt32(rig.b->opens() - 1), want);
     }
 
     // The whole file plays, from where it was placed, and ends normally; the

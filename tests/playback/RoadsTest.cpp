@@ -232,6 +232,9 @@ private slots:
         }
 
         r.app.play(trackAt(1, path));
+        if (c.input == Input::Mp3WithoutLength) // found out by its first read, off the main thread
+            QVERIFY(QTest::qWaitFor(
+                [&] { return r.app.playback.decoder || r.app.playback.cacheURL; }, kRoadMs));
         QVERIFY(r.roadOver());
 
         QCOMPARE(r.app.isPlaying(), c.plays);

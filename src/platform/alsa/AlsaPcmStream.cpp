@@ -85,6 +85,31 @@ int configure(snd_pcm_t* pcm, const StreamConfig& c, snd_pcm_uframes_t& buffer,
     return snd_pcm_prepare(pcm);
 }
 
+// Whether frames alsa-lib says it took back are really not heard. A sound
+// server's plugin (an I/O or external plugin: PulseAudio, PipeWire, JACK,
+// bluez) has handed every frame on when the write returns; alsa-lib's
+// rewind there only moves its own pointer and reports success. What really
+// rewinds: a kernel device, dmix/dshare in front of one, the null device,
+// and alsa-lib's own plugins (plug, route, softvol, ...) in front of those,
+// which report the card of the device at the end of the chain.
+bool rewindsForReal(snd_pcm_t* pcm) {
+    switch (snd_pcm_type(pcm)) {
+    case SND_PCM_TYPE_HW:
+    case SND_PCM_TYPE_DMIX:
+    case SND_PCM_TYPE_DSHARE:
+    case SND_PCM_TYPE_NULL:
+        return true;
+    case SND_PCM_TYPE_IOPLUG:
+    case SND_PCM_TYPE_EXTPLUG:
+        return false;
+    default:
+        break;
+    }
+    snd_pcm_info_t* info = nullptr;
+    snd_pcm_info_alloca(&info);
+    return snd_pcm_info(pcm, info) == 0 && snd_pcm_info_get_card(info) >= 0;
+}
+
 } // namespace
 
 std::unique_ptr<AlsaPcmStream> AlsaPcmStream::open(const QString& pcm, const StreamConfig& config,
@@ -118,6 +143,7 @@ std::unique_ptr<AlsaPcmStream> AlsaPcmStream::open(const QString& pcm, const Str
     s->m_periodFrames = std::int64_t(period);
     s->m_bytesPerFrame = layoutOf(config.format).bytes * config.channels;
     s->m_canPause = canPause;
+    s->m_rewinds = rewindsForReal(handle);
     return s;
 }
 
@@ -252,7 +278,7 @@ void AlsaPcmStream::drop() {
 }
 
 std::int64_t AlsaPcmStream::rewind(std::int64_t frames) {
-    if (m_gone || frames <= 0)
+    if (m_gone || frames <= 0 || !m_rewinds)
         return 0;
     snd_pcm_t* pcm = pcmOf(m_pcm);
     const snd_pcm_sframes_t can = snd_pcm_rewindable(pcm);

@@ -70,7 +70,10 @@ public:
     // Discards what is queued; the stream takes frames again at once.
     void drop();
     // Takes back up to `frames` of the frames written last that the device
-    // has not fetched yet (snd_pcm_rewindable); returns how many.
+    // has not fetched yet (snd_pcm_rewindable); returns how many. Always 0
+    // on a sound server's PCM (an I/O or external plugin, or alsa-lib's
+    // plugins in front of one): the server already holds what was written,
+    // and alsa-lib's "rewind" there takes back nothing that is not heard.
     std::int64_t rewind(std::int64_t frames);
     // Starts a prepared stream that holds less than its start threshold.
     void start();
@@ -101,6 +104,7 @@ private:
     std::int64_t m_periodFrames = 0;
     int m_bytesPerFrame = 0;
     bool m_canPause = false;
+    bool m_rewinds = false; // rewind() really takes frames back (rewindsForReal)
     bool m_paused = false;
     bool m_gone = false;
     int m_recoveries = 0;               // recoveries since the last frames taken

@@ -144,22 +144,6 @@ AudioFile::Opened AudioFile::open(const QString& path) {
         r.error = describe(path, QStringLiteral("it declares no usable audio stream."));
         return r;
     }
-    if ((sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
-        // Without a length header libsndfile's length is a guess from the
-        // first frame's bit rate, and it stops reading there: a stream whose
-        // frames say otherwise cannot be played whole through it.
-        const auto counted = mpegLengthOfFile(path);
-        if (counted && !counted->hasLengthHeader &&
-            std::abs(double(counted->frames - sf.frames)) > 0.01 * double(counted->frames)) {
-            sf_close(f);
-            r.error = describe(path, QStringLiteral("the MP3 has no length header, and its "
-                                                    "frames (%1 s) disagree with the length "
-                                                    "its decoder assumes (%2 s).")
-                                         .arg(double(counted->frames) / sf.samplerate, 0, 'f', 1)
-                                         .arg(double(sf.frames) / sf.samplerate, 0, 'f', 1));
-            return r;
-        }
-    }
     std::unique_ptr<AudioFile> file(new AudioFile);
     file->m_file = f;
     file->m_path = path;
@@ -169,6 +153,7 @@ AudioFile::Opened AudioFile::open(const QString& path) {
     file->m_bits = bitsOf(sf.format);
     file->m_lengthIsEstimate = (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
     file->m_isFlac = (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
+    file->m_countFrames = (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
     file->m_layout = layoutOf(f, sf);
     if (sf.frames == SF_COUNT_MAX) {
         // No stored length (a FLAC written through a pipe): only the decoder
@@ -228,7 +213,29 @@ AudioFile::~AudioFile() {
     close();
 }
 
+bool AudioFile::lengthHolds() {
+    if (!m_countFrames)
+        return !m_refused;
+    m_countFrames = false;
+    // Without a length header libsndfile's length is a guess from the first
+    // frame's bit rate, and it stops reading there: a stream whose frames
+    // say otherwise cannot be played whole through it.
+    const auto counted = mpegLengthOfFile(m_path);
+    if (!counted || counted->hasLengthHeader ||
+        std::abs(double(counted->frames - m_frames)) <= 0.01 * double(counted->frames))
+        return true;
+    m_error = describe(m_path, QStringLiteral("the MP3 has no length header, and its "
+                                              "frames (%1 s) disagree with the length "
+                                              "its decoder assumes (%2 s).")
+                                   .arg(double(counted->frames) / m_rate, 0, 'f', 1)
+                                   .arg(double(m_frames) / m_rate, 0, 'f', 1));
+    m_refused = true;
+    return false;
+}
+
 std::int64_t AudioFile::read(double* out, std::int64_t frames) {
+    if (!lengthHolds())
+        return -1;
     if ((!m_file && !m_codec) || m_writing) {
         m_error = describe(m_path, QStringLiteral("the file is not open for reading."));
         return -1;
@@ -277,7 +284,7 @@ std::int64_t AudioFile::read(double* out, std::int64_t frames) {
 }
 
 bool AudioFile::seek(std::int64_t frame) {
-    if ((!m_file && !m_codec) || m_writing)
+    if (!lengthHolds() || (!m_file && !m_codec) || m_writing)
         return false;
     if (m_seeksByReading)
         return seekByReading(std::max<std::int64_t>(frame, 0));

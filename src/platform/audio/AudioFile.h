@@ -35,7 +35,9 @@ public:
         std::unique_ptr<AudioFile> file;
         QString error;
     };
-    // Opens `path` for reading.
+    // Opens `path` for reading. Only headers are read, so the main thread
+    // may open a file: an MP3's frames are counted (the whole file read) at
+    // its first read or seek, on the reading thread (see read()).
     static Opened open(const QString& path);
     // Creates (replaces) `path` as a 32-bit float CAF for writing.
     static Opened createFloatCaf(const QString& path, double rate, int channels);
@@ -68,7 +70,10 @@ public:
 
     // Reads up to `frames` frames into `out` (frames × channels doubles).
     // Returns the frames read (fewer only at the end of the file), or -1 on
-    // an error, described by error().
+    // an error, described by error(). An MP3 without a length header whose
+    // frames disagree by more than 1 % with the length libsndfile assumes
+    // (and stops at) fails its first read or seek: only a decoder that reads
+    // to the end (ffmpeg) plays it whole.
     std::int64_t read(double* out, std::int64_t frames);
     // Moves the read position to `frame` (clamped to the length).
     bool seek(std::int64_t frame);
@@ -86,6 +91,9 @@ private:
     // `container` is a libsndfile major format; 0 is refused.
     static Opened createFloat(const QString& path, double rate, int channels, int container);
     bool seekByReading(std::int64_t frame);
+    // The frame count of an MP3, done once; false (with error()) when the
+    // file cannot be played whole through libsndfile.
+    bool lengthHolds();
 
     sf_private_tag* m_file = nullptr;
     std::unique_ptr<CodecReader> m_codec; // instead of m_file
@@ -100,6 +108,8 @@ private:
     bool m_lengthIsEstimate = false;
     bool m_isFlac = false;
     bool m_seeksByReading = false;
+    bool m_countFrames = false; // an MP3 whose frames are still to be counted
+    bool m_refused = false;     // counted, and libsndfile would stop short
     std::vector<Speaker> m_layout;
 };
 

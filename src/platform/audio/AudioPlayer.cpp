@@ -359,6 +359,10 @@ bool AudioPlayer::setOutputDevice(const QString& uid) {
     return true;
 }
 
+QString AudioPlayer::readError() const {
+    return m_voice->readError();
+}
+
 void AudioPlayer::deliverEnd(std::uint64_t serial, bool ok) {
     if (serial != m_voice->serial() || serial == m_suppressed || serial == m_delivered ||
         !m_voice->hasEnded())

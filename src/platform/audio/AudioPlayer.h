@@ -123,6 +123,9 @@ public:
     QString outputDevice() const { return m_uid; }
 
     QString lastError() const { return m_error; }
+    // Why reading the file failed, after an end that was not successful
+    // (empty for another failure).
+    QString readError() const;
     QString path() const { return m_path; }
 
     std::function<void(bool successfully)> onFinished;

@@ -82,10 +82,11 @@ std::vector<double> channelMatrix(const std::vector<Speaker>& layout, int outCha
     if (in == 0 || out == 0)
         return m;
     if (in == 1 || out >= in) {
-        // Mono on every output; else file channel o on output o, and the
-        // outputs past the file's channels silent.
+        // Mono on the front pair (or the one output); else file channel o on
+        // output o. The other outputs stay silent: a mono recording must not
+        // come out of the centre, the surrounds and the subwoofer as well.
         for (std::size_t o = 0; o < out; ++o)
-            if (in == 1 || o < in)
+            if (in == 1 ? o < 2 : o < in)
                 m[o * in + (in == 1 ? 0 : o)] = 1.0;
         return m;
     }

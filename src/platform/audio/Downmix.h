@@ -10,8 +10,8 @@
 // the LFE left out), then to mono for a mono stream, and the whole matrix
 // is scaled so that every channel at full scale in phase just reaches full
 // scale: a downmix never clips. More stream channels than file channels:
-// mono goes to every channel, otherwise channel i feeds channel i and the
-// rest is silent. Equal counts pass through untouched (the bit-perfect path).
+// mono goes to the front left and right only, otherwise channel i feeds
+// channel i; the rest is silent. Equal counts pass through untouched (the bit-perfect path).
 #pragma once
 
 #include <cstddef>

@@ -2,8 +2,11 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
+#include <vector>
 
 namespace ql::platform {
 
@@ -56,16 +59,20 @@ std::optional<Header> headerAt(const unsigned char* p, std::size_t left) {
     return h;
 }
 
+// Bytes of the stream from `at` on: at least min(want, size - at) of them in
+// a row (a file is read through a window; a buffer in memory is all there).
+using Bytes = std::function<const unsigned char*(std::size_t at, std::size_t want)>;
+
 // A header whose frame is followed by another of the same stream (or by
 // the end of the data): one that is not two bytes of audio that look like one.
-std::optional<Header> chainedAt(const unsigned char* data, std::size_t size, std::size_t at) {
-    const auto h = headerAt(data + at, size - at);
+std::optional<Header> chainedAt(const Bytes& bytes, std::size_t size, std::size_t at) {
+    const auto h = headerAt(bytes(at, 4), std::min<std::size_t>(4, size - at));
     if (!h)
         return std::nullopt;
     const std::size_t next = at + std::size_t(h->bytes);
     if (next >= size)
         return next == size ? h : std::nullopt;
-    const auto n = headerAt(data + next, size - next);
+    const auto n = headerAt(bytes(next, 4), std::min<std::size_t>(4, size - next));
     return n && n->sameStream(*h) ? h : std::nullopt;
 }
 
@@ -81,13 +88,11 @@ bool holds(const unsigned char* p, std::size_t n, const char* tag) {
     return false;
 }
 
-} // namespace
-
-std::optional<MpegLength> mpegLength(const unsigned char* data, std::size_t size) {
+std::optional<MpegLength> walk(std::size_t size, const Bytes& bytes) {
     std::size_t at = 0;
     // ID3v2 tags, each "ID3", version, flags, a 28-bit size (and a footer).
-    while (size - at >= 10 && startsWith(data + at, size - at, "ID3")) {
-        const unsigned char* t = data + at;
+    while (size - at >= 10 && startsWith(bytes(at, 10), size - at, "ID3")) {
+        const unsigned char* t = bytes(at, 10);
         const std::size_t body = std::size_t(t[6] & 0x7F) << 21 | std::size_t(t[7] & 0x7F) << 14 |
                                  std::size_t(t[8] & 0x7F) << 7 | std::size_t(t[9] & 0x7F);
         at += 10 + body + ((t[5] & 0x10) ? 10 : 0);
@@ -97,14 +102,14 @@ std::optional<MpegLength> mpegLength(const unsigned char* data, std::size_t size
     std::optional<Header> first;
     std::int64_t samples = 0;
     while (at + 4 <= size) {
-        auto h = chainedAt(data, size, at);
+        auto h = chainedAt(bytes, size, at);
         if (h && first && !h->sameStream(*first))
             h.reset();
         if (!h) {
-            const std::size_t left = size - at;
-            if (first &&
-                (startsWith(data + at, left, "TAG") || startsWith(data + at, left, "APETAGEX") ||
-                 startsWith(data + at, left, "LYRICS")))
+            const std::size_t left = std::min<std::size_t>(size - at, 8);
+            const unsigned char* p = bytes(at, left);
+            if (first && (startsWith(p, left, "TAG") || startsWith(p, left, "APETAGEX") ||
+                          startsWith(p, left, "LYRICS")))
                 break;
             ++at; // a damaged stretch, or what precedes the first frame
             continue;
@@ -112,10 +117,9 @@ std::optional<MpegLength> mpegLength(const unsigned char* data, std::size_t size
         if (!first) {
             first = h;
             // The length header sits in the first frame, after the side info.
-            const std::size_t look = std::min<std::size_t>(std::size_t(h->bytes), size - at);
-            if (holds(data + at, std::min<std::size_t>(look, 64), "Xing") ||
-                holds(data + at, std::min<std::size_t>(look, 64), "Info") ||
-                holds(data + at, std::min<std::size_t>(look, 64), "VBRI"))
+            const std::size_t look = std::min<std::size_t>({std::size_t(h->bytes), size - at, 64});
+            const unsigned char* p = bytes(at, look);
+            if (holds(p, look, "Xing") || holds(p, look, "Info") || holds(p, look, "VBRI"))
                 return MpegLength{true, 0};
         }
         samples += h->samples;
@@ -126,17 +130,35 @@ std::optional<MpegLength> mpegLength(const unsigned char* data, std::size_t size
     return MpegLength{false, samples};
 }
 
+} // namespace
+
+std::optional<MpegLength> mpegLength(const unsigned char* data, std::size_t size) {
+    return walk(size, [data](std::size_t at, std::size_t) { return data + at; });
+}
+
 std::optional<MpegLength> mpegLengthOfFile(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly) || f.size() <= 0)
         return std::nullopt;
-    // Mapped, not read: only the pages with headers in them are touched.
-    const uchar* data = f.map(0, f.size());
-    if (!data)
-        return std::nullopt;
-    auto r = mpegLength(data, std::size_t(f.size()));
-    f.unmap(const_cast<uchar*>(data));
-    return r;
+    // Read through a bounded window, not mapped: a file cut short meanwhile
+    // (a tag editor rewriting it) reads as zeros past its new end instead of
+    // bringing the program down.
+    constexpr std::size_t kWindow = 256 * 1024;
+    std::vector<unsigned char> window(kWindow);
+    std::size_t from = 0, filled = 0;
+    const auto bytes = [&](std::size_t at, std::size_t want) -> const unsigned char* {
+        if (at >= from && at + want <= from + filled)
+            return window.data() + (at - from);
+        from = at;
+        const qint64 got = f.seek(qint64(at))
+                               ? f.read(reinterpret_cast<char*>(window.data()), qint64(kWindow))
+                               : 0;
+        filled = std::size_t(std::max<qint64>(got, 0));
+        std::fill(window.begin() + std::ptrdiff_t(filled), window.end(), 0);
+        filled = kWindow;
+        return window.data();
+    };
+    return walk(std::size_t(f.size()), bytes);
 }
 
 } // namespace ql::platform

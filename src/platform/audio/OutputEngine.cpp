@@ -244,9 +244,8 @@ void OutputEngine::beforeStart(const Voice* voice) {
 }
 
 bool OutputEngine::matchChannels(const Voice& starting) {
-    const int want = starting.sourceChannels();
-    // A mono file stays a copy on both sides of a stereo device.
-    if (want < 2 || std::any_of(m_voices.begin(), m_voices.end(), [&](const auto& slot) {
+    int want = starting.sourceChannels();
+    if (want < 1 || std::any_of(m_voices.begin(), m_voices.end(), [&](const auto& slot) {
             const Voice* v = slot.load();
             return v && v != &starting && v->isRunning();
         }))
@@ -255,8 +254,13 @@ bool OutputEngine::matchChannels(const Voice& starting) {
     if (!streams || streams->empty())
         return false;
     const auto current = m_hardware.physicalFormat(streams->front());
-    if (!current || current->channels <= 0 || current->channels == want ||
-        current->bytesPerFrame % current->channels != 0)
+    if (!current || current->channels <= 0 || current->bytesPerFrame % current->channels != 0)
+        return false;
+    // A mono file stays a copy on both sides of a stereo device; a device
+    // left at more channels by a surround file goes back to stereo for it.
+    if (want == 1)
+        want = current->channels > 2 ? 2 : current->channels;
+    if (current->channels == want)
         return false;
     PhysicalFormat f = *current;
     f.bytesPerFrame = current->bytesPerFrame / current->channels * want;

@@ -25,7 +25,9 @@
 // gives the rest back (AudioSink::rewind); in its place the voice that
 // changes fades out over kFadeSeconds, rebuilt from what it mixed, and the
 // other voices go on unchanged for those frames, then from where they were.
-// A device that cannot give frames back is flushed (the cut stays).
+// A device that cannot give frames back is flushed (the cut stays): so is a
+// sound server's shared device (PulseAudio, PipeWire through ALSA), which
+// already holds every frame written and cannot give any back.
 //
 // Pause: when no voice runs, what the device holds (the end of a fade-out)
 // plays out and the device is then paused (its clock stops).
@@ -136,10 +138,11 @@ public:
     // in the device's queue would be heard first, so they are flushed.
     void beforeStart(const Voice* voice);
     // `starting` is about to play with no other voice running: when the
-    // device offers the file's channel count (two or more), the device is
-    // set to it, so each channel reaches its own speaker untouched instead of
-    // being folded to the stream's. True when the device changed (the
-    // stream is reopened by the next ensureOpen).
+    // device offers the file's channel count, the device is set to it, so
+    // each channel reaches its own speaker untouched instead of being folded
+    // to the stream's. A mono file counts as stereo on a device left at more
+    // than two channels. True when the device changed (the stream is
+    // reopened by the next ensureOpen).
     bool matchChannels(const Voice& starting);
     // `next` is to start at `deviceTime`: when that is the end of a playing
     // voice it may follow (Voice::canFollow), it continues that voice's rate

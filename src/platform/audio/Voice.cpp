@@ -241,6 +241,10 @@ void Voice::setRunning(bool running) {
     }
 }
 
+QString Voice::readError() const {
+    return m_reader ? m_reader->error() : QString();
+}
+
 bool Voice::hasEnded() const {
     const std::uint64_t st = m_state.load();
     return (st & kEnded) && serialOf(st) == m_serial;

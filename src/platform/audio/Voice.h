@@ -146,6 +146,8 @@ public:
     void setRunning(bool running);
     // True when the feeder ended the current serial (end of file or error).
     bool hasEnded() const;
+    // Why the file could not be read (empty when it could). Main thread.
+    QString readError() const;
     bool isRunning() const;
 
     // Linear gain for the blocks the feeder mixes from now on (the first of
