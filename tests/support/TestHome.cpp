@@ -9,6 +9,10 @@
 namespace ql::test {
 
 TestHome::TestHome() : m_dir(QDir::tempPath() + QStringLiteral("/ql-test-XXXXXX")) {
+    // Without its folder (a full disk) the home would be "/home", the system's
+    // own folders: stop before any test writes there.
+    if (!m_dir.isValid())
+        qFatal("cannot make the test home in %s", qPrintable(QDir::tempPath()));
     const QString root = m_dir.path();
     const auto set = [&root](const char* name, const char* sub) {
         const QString p = root + QLatin1Char('/') + QLatin1String(sub);
