@@ -42,7 +42,7 @@ std::optional<ScanResult> analyzeScan(const QString& path, const AnalysisTools& 
         return std::nullopt;
     const std::vector<std::int32_t> samples = scanSamples(decode.out);
     decode.out = {}; // the excerpt is held once, as samples
-    const std::optional<ScanSpectrum> spectrum = scanSpectrum(samples);
+    const std::optional<ScanBands> spectrum = scanSpectrum(samples);
     if (!spectrum)
         return std::nullopt;
     return scanVerdict(facts, *spectrum);

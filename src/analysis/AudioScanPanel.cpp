@@ -1,7 +1,7 @@
 #include "analysis/AudioScanPanel.h"
 
+#include "analysis/BandPlot.h"
 #include "analysis/ScanColors.h"
-#include "analysis/SpectrumView.h"
 #include "ui/Theme.h"
 #include "ui/l10n/Translator.h"
 
@@ -36,7 +36,7 @@ AudioScanPanel::AudioScanPanel() : m_window(std::make_unique<QWidget>()) {
     w->setWindowTitle(QStringLiteral("🔬 음질 분석 (AudioScan)"));
     w->resize(760, 420);
 
-    m_spectrum = new SpectrumView;
+    m_spectrum = new BandPlot;
     m_spectrum->setFixedSize(440, 300);
     m_title = plainLabel({});
     m_title->setFont(Theme::font(13, QFont::DemiBold));

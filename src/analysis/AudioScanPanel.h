@@ -28,7 +28,7 @@ class QWidget;
 
 namespace ql {
 
-class SpectrumView;
+class BandPlot;
 
 class AudioScanPanel final {
 public:
@@ -43,7 +43,7 @@ public:
     void show(const Track& track);
 
     QWidget* window() const { return m_window.get(); }
-    SpectrumView* spectrum() const { return m_spectrum; }
+    BandPlot* spectrum() const { return m_spectrum; }
     QLabel* title() const { return m_title; }
     const std::vector<QLabel*>& values() const { return m_values; }
     QLabel* verdict() const { return m_verdict; }
@@ -53,7 +53,7 @@ private:
     void apply(quint64 request, const std::optional<ScanResult>& result);
 
     std::unique_ptr<QWidget> m_window;
-    SpectrumView* m_spectrum = nullptr;
+    BandPlot* m_spectrum = nullptr;
     QLabel* m_title = nullptr;
     std::vector<QLabel*> m_values;
     QLabel* m_verdict = nullptr;

@@ -77,7 +77,7 @@ QString channelsText(int channels) {
 
 } // namespace
 
-ScanMeasures scanMeasures(double rate, const ScanSpectrum& spectrum) {
+ScanMeasures scanMeasures(double rate, const ScanBands& spectrum) {
     const double nyquist = rate / 2.0;
     const Cutoff cut = findCutoff(spectrum.curve, nyquist);
     ScanMeasures m;
@@ -89,7 +89,7 @@ ScanMeasures scanMeasures(double rate, const ScanSpectrum& spectrum) {
     return m;
 }
 
-ScanResult scanVerdict(const StreamFacts& facts, const ScanSpectrum& spectrum) {
+ScanResult scanVerdict(const StreamFacts& facts, const ScanBands& spectrum) {
     ScanResult r = scanJudge(facts, scanMeasures(facts.rate, spectrum));
     r.curve = spectrum.curve;
     return r;

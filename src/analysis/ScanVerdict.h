@@ -8,7 +8,7 @@
 // note and the lossy format are not serious (`good` stays true). Pure unit.
 #pragma once
 
-#include "analysis/ScanSpectrum.h"
+#include "analysis/ScanBands.h"
 #include "analysis/StreamFacts.h"
 
 #include <QString>
@@ -42,11 +42,11 @@ struct ScanMeasures {
     bool dc = false;
 };
 // The measures of an excerpt (512 bands, as scanSpectrum() gives them).
-ScanMeasures scanMeasures(double rate, const ScanSpectrum& spectrum);
+ScanMeasures scanMeasures(double rate, const ScanBands& spectrum);
 // The texts and the verdict for a file with these facts and measures; the
 // curve is left empty.
 ScanResult scanJudge(const StreamFacts& facts, const ScanMeasures& measures);
 // Both, with the spectrum's curve.
-ScanResult scanVerdict(const StreamFacts& facts, const ScanSpectrum& spectrum);
+ScanResult scanVerdict(const StreamFacts& facts, const ScanBands& spectrum);
 
 } // namespace ql

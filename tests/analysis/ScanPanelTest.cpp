@@ -1,8 +1,8 @@
 // Guards against: an analysis window showing the wrong track, a stale answer, a
 // failure in the colour of success, or misplaced plot labels and marker.
 #include "analysis/AudioScanPanel.h"
+#include "analysis/BandPlot.h"
 #include "analysis/ScanColors.h"
-#include "analysis/SpectrumView.h"
 #include "app/App.h"
 #include "app/UserDefaults.h"
 #include "ui/StatusLabel.h"
@@ -155,7 +155,7 @@ private slots:
     void labels() {
         const LabelCase& c = test::currentCase(labelCases());
         QStringList texts;
-        for (const SpectrumView::AxisLabel& label : SpectrumView::frequencyLabels(c.rate))
+        for (const BandPlot::AxisLabel& label : BandPlot::frequencyLabels(c.rate))
             texts << label.text;
         QCOMPARE(texts, c.texts);
     }
@@ -163,7 +163,7 @@ private slots:
     void marker_data() { test::addRows(markerCases()); }
     void marker() {
         const MarkerCase& c = test::currentCase(markerCases());
-        QCOMPARE(SpectrumView::markerFraction(c.cutoff, c.rate), c.fraction);
+        QCOMPARE(BandPlot::markerFraction(c.cutoff, c.rate), c.fraction);
     }
 
     // The real analysis of 40 kHz noise upsampled to 96 kHz and padded to
@@ -186,7 +186,7 @@ private slots:
         const QImage shot = panel.window()->grab().toImage();
         const QRect view(panel.spectrum()->mapTo(panel.window(), QPoint(0, 0)),
                          panel.spectrum()->size());
-        const QRectF plot = SpectrumView::plotRect(view.size()).translated(view.topLeft());
+        const QRectF plot = BandPlot::plotRect(view.size()).translated(view.topLeft());
         int markerX = -1; // the first orange pixel in 7 rows (one dash, antialiased)
         for (int i = 0; i < 7 * int(plot.width()) && markerX < 0; ++i)
             if (const QColor c =

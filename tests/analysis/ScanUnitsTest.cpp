@@ -67,8 +67,8 @@ const std::vector<JudgeCase>& judgeCases() {
 
 // A curve at 0 dB below band `edge` and −100 dB from it; band powers `top`
 // below the edge and `floor` above it.
-ScanSpectrum stepSpectrum(int edge, float floor, float top = 1) {
-    ScanSpectrum s;
+ScanBands stepSpectrum(int edge, float floor, float top = 1) {
+    ScanBands s;
     for (int b = 0; b < kScanBands; ++b) {
         s.curve.push_back(b < edge ? 0.0f : -100.0f);
         s.bandPower.push_back(b < edge ? top : floor);
@@ -80,7 +80,7 @@ float powerForEnob(double enob) {
     return float(32768 * std::pow(10.0, (-(enob - 1) * 6.02 - 10.79) / 10));
 }
 
-struct MeasureCase { const char* name; double rate; ScanSpectrum spectrum; double cutoff, enob; };
+struct MeasureCase { const char* name; double rate; ScanBands spectrum; double cutoff, enob; };
 const std::vector<MeasureCase>& measureCases() {
     static const std::vector<MeasureCase> cases{
         {"digital silence reaches the top", 96000, stepSpectrum(512, 0, 0), 48000, 32},
@@ -114,7 +114,7 @@ private slots:
     void spectrum_data() { test::addRows(spectrumCases()); }
     void spectrum() {
         const SpectrumCase& c = test::currentCase(spectrumCases());
-        const std::optional<ScanSpectrum> s = scanSpectrum(c.samples);
+        const std::optional<ScanBands> s = scanSpectrum(c.samples);
         QCOMPARE(s.has_value(), c.some);
         if (!s)
             return;

@@ -57,6 +57,9 @@
 // under "feeder" for the feeder of the engine the voice is attached to (one
 // at a time, see OutputEngine::detach). The feeder side never allocates,
 // locks or logs. The ended hook runs on the decoder thread.
+//
+// Implemented in Voice.cpp (reading, decoding, segments, ends), VoiceMix.cpp
+// (the feeder's mixing, meter line and mixed tail) and VoiceJoin.cpp (joins).
 #pragma once
 
 #include "platform/AudioSink.h"

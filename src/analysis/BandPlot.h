@@ -15,9 +15,9 @@
 
 namespace ql {
 
-class SpectrumView final : public QWidget {
+class BandPlot final : public QWidget {
 public:
-    explicit SpectrumView(QWidget* parent = nullptr);
+    explicit BandPlot(QWidget* parent = nullptr);
 
     // Levels in dB below the loudest band, in order of rising frequency.
     void setCurve(std::vector<float> curve);

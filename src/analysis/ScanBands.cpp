@@ -1,4 +1,4 @@
-#include "analysis/ScanSpectrum.h"
+#include "analysis/ScanBands.h"
 
 #include "playback/RateText.h"
 
@@ -126,12 +126,12 @@ std::vector<float> framePower(const std::vector<float>& frame) {
     return power;
 }
 
-std::optional<ScanSpectrum> scanSpectrum(const std::vector<std::int32_t>& samples) {
+std::optional<ScanBands> scanSpectrum(const std::vector<std::int32_t>& samples) {
     const auto n = std::int64_t(samples.size());
     if (n < kScanMinSamples)
         return std::nullopt;
 
-    ScanSpectrum out;
+    ScanBands out;
     std::uint32_t bits = 0;
     double sum = 0;
     for (const std::int32_t s : samples) {

@@ -1,4 +1,4 @@
-#include "analysis/SpectrumView.h"
+#include "analysis/BandPlot.h"
 
 #include "analysis/ScanColors.h"
 #include "playback/RateText.h"
@@ -15,18 +15,18 @@ namespace {
 constexpr double kFloorDb = -150;
 } // namespace
 
-SpectrumView::SpectrumView(QWidget* parent) : QWidget(parent) {}
+BandPlot::BandPlot(QWidget* parent) : QWidget(parent) {}
 
-void SpectrumView::setCurve(std::vector<float> curve) {
+void BandPlot::setCurve(std::vector<float> curve) {
     m_curve = std::move(curve);
     update();
 }
 
-QRectF SpectrumView::plotRect(const QSizeF& size) {
+QRectF BandPlot::plotRect(const QSizeF& size) {
     return {50, 22, size.width() - 84, size.height() - 52};
 }
 
-std::vector<SpectrumView::AxisLabel> SpectrumView::frequencyLabels(double rate) {
+std::vector<BandPlot::AxisLabel> BandPlot::frequencyLabels(double rate) {
     const double nyq = rate / 2;
     const double step = nyq <= 30000 ? 4000 : 12000;
     std::vector<AxisLabel> labels;
@@ -37,14 +37,14 @@ std::vector<SpectrumView::AxisLabel> SpectrumView::frequencyLabels(double rate) 
     return labels;
 }
 
-std::optional<double> SpectrumView::markerFraction(double cutoff, double rate) {
+std::optional<double> BandPlot::markerFraction(double cutoff, double rate) {
     const double nyq = rate / 2;
     if (cutoff > 0 && cutoff < nyq * 0.96)
         return cutoff / nyq;
     return std::nullopt;
 }
 
-void SpectrumView::paintEvent(QPaintEvent*) {
+void BandPlot::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF plot = plotRect(size());

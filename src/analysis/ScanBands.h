@@ -24,7 +24,7 @@ inline constexpr int kScanPoints = 8192;
 inline constexpr int kScanBands = 512;
 inline constexpr int kScanMinSamples = 32768;
 
-struct ScanSpectrum {
+struct ScanBands {
     int usedBits = 0; // 32 minus the trailing zero bits of all samples OR-ed; 0 for silence
     bool dc = false;  // the mean sample is more than 1 % of full scale
     int frames = 0;   // transforms averaged
@@ -46,7 +46,7 @@ std::vector<std::int32_t> scanSamples(const QByteArray& raw);
 
 // Measures the excerpt; none under 32768 samples or when no transform can be
 // made.
-std::optional<ScanSpectrum> scanSpectrum(const std::vector<std::int32_t>& samples);
+std::optional<ScanBands> scanSpectrum(const std::vector<std::int32_t>& samples);
 
 // The 4096 power values of one 8192-point frame as the spectrum adds them up
 // (the frame already windowed). Empty when no transform can be made.
