@@ -138,12 +138,12 @@ int main(int argc, char** argv) {
     g_five = QDir(temp.path()).filePath(QStringLiteral("five-minutes.flac"));
     g_three = QDir(temp.path()).filePath(QStringLiteral("three-hours.flac"));
     const QString ffmpeg = toolPath(QStringLiteral("ffmpeg"));
-    if (!bench::runQuietly(ffmpeg,
-                         {"-v", "error", "-y", "-f", "lavfi", "-i",
-                          "anoisesrc=d=300:c=pink:r=44100", "-ac", "2", "-c:a", "flac", g_five}) ||
+    if (!bench::runQuietly(ffmpeg, {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                    "anoisesrc=d=300:c=pink:r=44100", "-ac", "2", "-c:a", "flac",
+                                    g_five}) ||
         !bench::runQuietly(ffmpeg,
-                         {"-v", "error", "-y", "-f", "lavfi", "-i",
-                          "sine=f=440:sample_rate=8000:d=10800", "-c:a", "flac", g_three})) {
+                           {"-v", "error", "-y", "-f", "lavfi", "-i",
+                            "sine=f=440:sample_rate=8000:d=10800", "-c:a", "flac", g_three})) {
         std::fprintf(stderr, "cannot make the test files with ffmpeg\n");
         return 1;
     }
