@@ -1,14 +1,11 @@
-// Guards against: smart lists, radio, listen actions and hearts that show,
-// queue or play something other than what the user chose.
-// The controller on the simulated rig (manual clock); tracks 1 and 2 are real
-// WAV files, the others play nowhere (their fallback road is stood in for).
+// Guards against: smart lists, radio, listen actions and hearts that show, queue or play
+// something other than what the user chose. The launched controller on the simulated rig
+// (manual clock); tracks 1 and 2 are real WAV files, the others play nowhere.
 #include "app/App.h"
 #include "app/JSONStore.h"
-#include "app/UserDefaults.h"
 #include "platform/sim/SimPlatform.h"
 #include "ui/StatusLabel.h"
 #include "ui/TrackTableView.h"
-#include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
 #include "LaunchedApp.h"
@@ -28,268 +25,160 @@ using namespace ql;
 
 namespace {
 
-QString wav(qint64 id) {
-    const QString path = test::tempFile(QStringLiteral("w%1/%1.wav").arg(id));
-    test::AudioShape shape;
-    shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    shape.frames = 5 * shape.rate;
-    QDir().mkpath(QFileInfo(path).path());
-    if (!QFile::exists(path) && !test::writeAudio(path, shape))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-Track tr(qint64 id, const QString& artist, const QString& album, const QString& path = {}) {
-    return Track{id,
-                 path.isEmpty() ? QStringLiteral("/m/%1.flac").arg(id) : path,
-                 QStringLiteral("T%1").arg(id),
-                 artist,
-                 album,
-                 5,
-                 {}};
-}
-
-struct Rig {
-    QStringList probes, played;
-    test::LaunchedApp launched;
-    App& app;
-    explicit Rig(std::vector<Track> rows)
-        : launched(
-              "ko",
-              [this](App& a) {
-                  a.seams.qualityProbe = [this](const Track& t) {
-                      probes << QString::number(t.id);
-                  };
-                  a.seams.playRequest = [this](const Track& t) { played << QString::number(t.id); };
-                  a.seams.fallbackRoad = [](const char*, const Track&, quint64) {};
-              },
-              platform::makeSimulatedPlatform(
-                  test::twoOutputs(), platform::SimOutputs{platform::SimClock::Manual, {}})),
-          app(*launched.app) {
-        app.playback.maxQuality = false; // the direct road
-        app.library.rows = std::move(rows);
-        app.filter(true);
-        app.listening.random.seed(7);
+// 1, 2 Lumen's "Dawn" (one folder), 3 Lumen's "Noon" (a Korean title), 4 Mist's "Dawn";
+// 5 … 100 one artist each and no album, so their tiles take the folder's name.
+std::vector<Track> catalog() {
+    std::vector<Track> rows;
+    test::AudioShape wav{SF_FORMAT_WAV | SF_FORMAT_PCM_16};
+    wav.frames = 5 * wav.rate;
+    for (qint64 id = 1; id <= 100; ++id) {
+        const QString artist = id <= 3 ? "Lumen" : id == 4 ? "Mist" : QStringLiteral("A%1").arg(id);
+        const QString album = id == 3 ? "Noon" : id <= 4 ? "Dawn" : "";
+        const QString path = id <= 2 ? test::tempFile(QStringLiteral("w%1.wav").arg(id))
+                                     : QStringLiteral("/m/%1.flac").arg(id);
+        if (id <= 2 && !QFile::exists(path) && !test::writeAudio(path, wav))
+            qFatal("cannot write %s", qPrintable(path));
+        const QString title = id == 3 ? "밤편지" : QStringLiteral("T%1").arg(id);
+        rows.push_back(Track{id, path, title, artist, album, 5, {}});
     }
-    QString ids() const {
-        QStringList out;
-        for (const Track& t : app.browser.filtered)
-            out << QString::number(t.id);
-        return out.join(',');
-    }
-    QString status() const { return app.status->stringValue(); }
-    void choose(int item) {
-        app.smartPicker->setCurrentIndex(item);
-        app.smartChanged();
-    }
-};
-
-// Lumen's "Dawn" (1, 2) and "Noon" (3); 4 on "Dawn" by someone else.
-std::vector<Track> small() {
-    return {tr(1, "Lumen", "Dawn", wav(1)), tr(2, "Lumen", "Dawn", wav(2)), tr(3, "Lumen", "Noon"),
-            tr(4, "Mist", "Dawn")};
-}
-
-struct Case {
-    const char* name;
-    std::function<QString(Rig&)> run;
-    QString want;
-};
-
-const QString kChecking = "💎 음질을 확인하는 중… (확인되는 대로 목록에 나타납니다)";
-const QString kRadioOn = "📻 비슷한 곡 40곡을 이어서 재생합니다 (다시 누르면 해제)";
-
-// clang-format off
-const std::vector<Case> kSmart = {
-    {"hi-res asks only unlabelled rows", [](Rig& r) {
-        r.app.library.qual = {{"/m/3.flac", "FLAC 24/96 ★"}, {"/m/4.flac", "MP3 ⬆"}};
-        r.choose(6);
-        return r.probes.join(',') + " | " + r.ids() + " | " + r.status();
-    }, "1,2 | 3 | " + kChecking},
-    {"a list ends the cell filter; the search narrows it", [](Rig& r) {
-        r.app.browser.cellFilter = CellFilter{"album", "Noon"};
-        r.app.search->setText("Dawn");
-        r.choose(3);
-        return r.ids() + QString(r.app.browser.cellFilter ? " cell" : "");
-    }, "1,2,4"},
-    {"shuffle on: most played keeps its order", [](Rig& r) {
-        r.app.playback.shuffled = true;
-        r.app.playback.stats = {{"/m/3.flac", {4, 0}}, {"/m/4.flac", {9, 0}}};
-        r.choose(2);
-        return r.ids();
-    }, "4,3"},
-    {"30 days: dates read first, a recent track joins", [](Rig& r) {
-        const double now = QDateTime::currentSecsSinceEpoch();
-        r.app.seams.addedDate = [now](const QString& p) { return p == "/m/4.flac" ? now - 60 : 0; };
-        r.choose(1);
-        const QString asked = r.status();
-        (void)QTest::qWaitFor([&r] { return r.ids() != "1,2,3,4"; }, 5000);
-        return asked + " | " + r.ids();
-    }, "받은 날짜 확인 중… | 4"},
-    {"a new App on the same settings", [](Rig& r) {
-        r.choose(2);
-        Rig again({});
-        return QString::number(again.app.listening.smartMode) + " " +
-               QString::number(again.app.smartPicker->currentIndex());
-    }, "2 2"},
-};
-// clang-format on
-
-// A catalog of 100 tracks: 1 the seed, 2 its album and folder mate.
-std::vector<Track> hundred() {
-    std::vector<Track> rows = {tr(1, "Lumen", "Dawn", wav(1)), tr(2, "lumen", "DAWN", wav(2))};
-    rows[1].path = QFileInfo(rows[0].path).path() + "/2.wav";
-    QFile::copy(wav(2), rows[1].path);
-    for (int id = 3; id <= 100; ++id)
-        rows.push_back(tr(id, QStringLiteral("A%1").arg(id), {}));
     return rows;
 }
 
-QString radio(Rig& r) {
-    const auto& q = r.app.listening.radioQueue;
-    const auto& cur = r.app.playback.current;
-    return QString::number(q.size()) + (q.contains(1) ? " seed" : "") + " | " +
-           (cur ? QString::number(cur->id) : "-") + (r.app.isPlaying() ? " playing" : "") + " | " +
-           r.status();
-}
-
-// clang-format off
-const std::vector<Case> kRadio = {
-    {"playing seed: 40 queued, playback goes on", [](Rig& r) {
-        r.app.play(r.app.library.rows[0]);
-        r.app.startRadio();
-        return radio(r);
-    }, "40 | 1 playing | " + kRadioOn},
-    {"a second press empties the queue", [](Rig& r) {
-        r.app.play(r.app.library.rows[0]);
-        r.app.startRadio();
-        r.app.startRadio();
-        return radio(r);
-    }, "0 | 1 playing | 비슷한 곡 재생을 해제했습니다."},
-    {"paused: the best track starts, 39 remain", [](Rig& r) {
-        r.app.play(r.app.library.rows[0]);
-        r.app.toggle();
-        r.app.startRadio();
-        return radio(r);
-    }, "39 | 2 playing | " + kRadioOn},
-    {"a queue from Play Next is emptied instead", [](Rig& r) {
-        r.app.listening.radioQueue = {5};
-        r.app.startRadio();
-        return radio(r);
-    }, "0 | - | 비슷한 곡 재생을 해제했습니다."},
-    {"no current track and an empty list", [](Rig& r) {
-        r.app.browser.filtered.clear();
-        r.app.startRadio();
-        return radio(r);
-    }, "0 | - | 먼저 곡을 재생하세요."},
-    {"stale ids only: nothing comes out, nothing is left", [](Rig& r) {
-        r.app.listening.radioQueue = {1000, 1001};
-        const bool some = r.app.popRadio().has_value();
-        return QString(some ? "a track " : "none ") + QString::number(r.app.listening.radioQueue.size());
-    }, "none 0"},
+struct Rig {
+    QStringList probes, played, drawn;
+    QSet<QString> recent; // paths whose date is a minute old (others: none)
+    test::LaunchedApp launched{
+        "ko",
+        [this](App& a) {
+            a.seams.qualityProbe = [this](const Track& t) { probes << QString::number(t.id); };
+            a.seams.playRequest = [this](const Track& t) { played << QString::number(t.id); };
+            a.seams.fallbackRoad = [](const char*, const Track&, quint64) {};
+            a.seams.addedDate = [this](const QString& p) {
+                return recent.contains(p) ? double(QDateTime::currentSecsSinceEpoch() - 60) : 0;
+            };
+        },
+        platform::makeSimulatedPlatform(test::twoOutputs(),
+                                        platform::SimOutputs{platform::SimClock::Manual, {}})};
+    App& app = *launched.app;
+    Rig() {
+        app.playback.maxQuality = false; // the direct road
+        app.library.rows = catalog();
+        app.filter(true);
+        app.listening.random.seed(7);
+    }
+    const Track& track(int id) const { return app.library.rows[std::size_t(id - 1)]; }
 };
+
+using Step = std::function<void(std::unique_ptr<Rig>&, App&, int, const QString&)>;
+void label(Rig& r, int id, const char* text) {
+    for (int i = id ? id : 1; i <= (id ? id : 100); ++i)
+        r.app.library.qual[r.track(i).path] = text;
+}
+// clang-format off
+const QHash<QChar, Step> kSteps = {
+    {'q', [](auto&, App& a, int, const QString& s) { a.search->setText(QString(s).replace('_', ' ')); a.filter(true); }},
+    {'c', [](auto&, App& a, int, const QString& s) { a.browser.cellFilter = CellFilter{"album", s}; }},
+    {'m', [](auto&, App& a, int n, auto&) { a.smartPicker->setCurrentIndex(n); a.smartChanged(); }},
+    {'M', [](auto&, App& a, int n, auto&) { a.listening.smartMode = n; }},
+    {'V', [](auto&, App& a, int n, auto&) { a.browser.viewKind = n; }},
+    {'S', [](auto&, App& a, int, auto&) { a.playback.shuffled = true; }},
+    {'X', [](auto&, App& a, int, auto&) { a.library.rows.clear(); }},
+    {'l', [](auto& r, App&, int n, auto&) { label(*r, n, "FLAC 24/96 ★"); }},
+    {'L', [](auto& r, App&, int n, auto&) { label(*r, n, "MP3 ⬆"); }},
+    {'n', [](auto& r, App& a, int n, auto& s) { a.playback.stats[r->track(n).path] = {s.section(':', 1).toInt(), 0}; }},
+    {'d', [](auto& r, App&, int n, auto&) { r->recent << r->track(n).path; }},
+    {'w', [](auto&, App& a, int, auto&) { (void)QTest::qWaitFor([&a] { return !a.status->stringValue().contains("받은"); }); }},
+    {'p', [](auto& r, App& a, int n, auto&) { a.play(r->track(n)); }},
+    {'Q', [](auto&, App& a, int n, auto&) { a.listening.radioQueue << n; }},
+    {'O', [](auto& r, App& a, int, auto&) { r->played << (a.popRadio() ? "popped" : "none"); }},
+    {'h', [](auto& r, App& a, int n, auto&) { a.toggleFav(r->track(n)); }},
+    {'r', [](auto&, App& a, int n, auto&) { a.selectTableRow(n); }},
+    {'E', [](auto&, App&, int, auto&) { L10n::setLanguage("en"); }},
+    // The next start, on the same settings and files.
+    {'N', [](auto& r, App&, int, auto&) { r.reset(); r = std::make_unique<Rig>(); }},
+    {'B', [](auto& r, App& a, int, auto&) { a.listenRandomAlbum(); r->drawn << (a.browser.cellFilter ? a.browser.cellFilter->value : "-"); }},
+};
+const QHash<QChar, void (App::*)()> kActions = {{'P', &App::toggle}, {'R', &App::startRadio},
+    {'A', &App::listenAll}, {'F', &App::listenFavorites}, {'I', &App::listenHiRes}, {'t', &App::toggleFavorite}};
 // clang-format on
 
-QString browser(Rig& r) {
-    const auto& cf = r.app.browser.cellFilter;
-    return (cf ? cf->key + "=" + cf->value : "-") + " '" + r.app.search->text() + "' " +
-           QString::number(r.app.listening.smartMode) + " " +
-           QString::number(r.app.browser.viewKind) + " | " + r.played.join(',') + " | " +
-           r.status();
+QString joined(QStringList list, qsizetype first = 5) {
+    list.sort(Qt::CaseSensitive);
+    return list.mid(0, first).join(',').remove("/m/");
+}
+
+// The state named by each letter of `fields`, " | " between them.
+QString state(const Rig& r, const QString& fields) {
+    App& app = r.app;
+    QStringList ids, out;
+    for (const Track& t : app.browser.filtered)
+        ids << QString::number(t.id);
+    const auto& cf = app.browser.cellFilter;
+    const auto file = app.core.store.load<QSet<QString>>(stores::kFavorites);
+    const QHash<QChar, QString> all = {
+        {'i', QString::number(ids.size()) + ":" + ids.mid(0, 5).join(',')},
+        {'b', (cf ? cf->value : "-") + " '" + app.search->text() + "' " +
+                  QString::number(app.listening.smartMode) + "/" +
+                  QString::number(app.smartPicker->currentIndex()) + " " +
+                  QString::number(app.browser.viewKind) +
+                  (app.playback.shuffled ? " shuffled" : "")},
+        {'q', QString::number(app.listening.radioQueue.size()) + " " +
+                  (app.playback.current ? QString::number(app.playback.current->id) : "-") +
+                  (app.isPlaying() ? " playing" : "")},
+        {'f', joined(app.listening.favorites.values()) + " / " +
+                  (file ? joined(file->values()) : "no file")},
+        {'p', r.played.join(',')},
+        {'a', r.probes.mid(0, 5).join(',')},
+        {'d', r.drawn.join(',')},
+        {'w', app.library.autoPlayWhenReady ? "armed" : "idle"},
+        {'h', app.cellText(r.track(3), "title")},
+        {'r', QString::number(app.views.table->selectedRow())},
+        {'t', app.status->stringValue()}};
+    for (const QChar f : fields)
+        out << all[f];
+    return out.join(" | ");
 }
 
 // clang-format off
-const std::vector<Case> kListen = {
-    {"play all on an empty catalog", [](Rig& r) {
-        r.app.library.rows.clear();
-        r.app.playback.shuffled = true;
-        r.app.listenAll();
-        return QString(r.app.playback.shuffled || UserDefaults().boolean(keys::kShuffle) ? "on " : "off ") + r.status();
-    }, "off 재생할 곡이 없습니다."},
-    {"random album: drawn among the search's albums, played whole", [](Rig& r) {
-        r.app.search->setText("Lumen Dawn");
-        r.app.filter(true);
-        r.app.listenRandomAlbum();
-        return browser(r);
-    }, "album=Dawn '' 0 0 | 1 | ▶ 앨범 'Dawn': 3곡"},
-    {"random album under a search that leaves nothing", [](Rig& r) {
-        r.app.search->setText("zzz");
-        r.app.listening.smartMode = 3;
-        r.app.browser.viewKind = 2;
-        r.app.filter(true);
-        r.app.listenRandomAlbum();
-        return browser(r);
-    }, "- 'zzz' 3 2 |  | 0곡 / 전체 4곡"},
-    {"random album never draws a folder-titled tile", [](Rig& r) {
-        r.app.library.rows = {tr(1, "A", ""), tr(2, "B", "", "/x/y/2.flac"), tr(3, "C", "Real")};
-        QStringList drawn;
-        for (int i = 0; i < 12; ++i) {
-            r.app.resetFilters();
-            r.app.filter(true);
-            r.app.listenRandomAlbum();
-            drawn << r.app.browser.cellFilter->value;
-        }
-        return drawn.join(',').replace("Real,", "");
-    }, "Real"},
-    {"favourites with none", [](Rig& r) {
-        r.app.listenFavorites();
-        return browser(r);
-    }, "- '' 5 0 |  | ♥한 곡이 아직 없습니다. 곡을 재생하고 ♡ 즐겨찾기를 눌러 보세요."},
-    {"hi-res with every label known, none hi-res", [](Rig& r) {
-        for (const Track& t : r.app.library.rows)
-            r.app.library.qual[t.path] = "FLAC 16/44.1";
-        r.app.listenHiRes();
-        return QString(r.app.library.autoPlayWhenReady ? "armed " : "") + r.probes.join(',') + browser(r);
-    }, "armed - '' 6 0 |  | 💎 음질을 확인하는 중… 하이레즈 곡이 확인되면 바로 재생합니다."},
-};
+struct Case { const char *name, *steps, *fields; QString want; };
 // clang-format on
 
-QString hearts(Rig& r) {
-    QStringList set = r.app.listening.favorites.values(), file;
-    const auto stored = r.app.core.store.load<QSet<QString>>(stores::kFavorites);
-    file = stored ? stored->values() : QStringList{"none"};
-    set.sort(), file.sort();
-    return set.join(',') + " | " + file.join(',') + " | " + r.ids() + " | " +
-           r.app.cellText(r.app.library.rows[0], "title") + " | " +
-           QString::number(r.app.views.table->selectedRow()) + " | " + r.status();
-}
-
+// Steps: q<text> search ('_' a blank), c<album> cell filter, m<n> smart-list
+// item chosen, M<n> / V<n> smart list / view kind set, S shuffle on, X empty
+// catalog, l<id> / L<id> a hi-res / lossy label (0: every track), n<id>:<plays>,
+// d<id> a recent date, w wait for the dates, p<id> play, P play/pause,
+// R radio, Q<id> queued, O pop, h<id> heart, t heart button, r<row> row
+// selected, A B F I listen all, album, favourites, hi-res, E English, N a
+// new start.
+// Fields: i visible ids, b browser, q queue and current, f favourites (set /
+// file), p played, a probes, d albums drawn, w hi-res auto-play, h the title
+// cell of track 3, r selected row, t status.
 // clang-format off
-const std::vector<Case> kHearts = {
-    {"two toggles leave set and file as they were", [](Rig& r) {
-        r.app.listening.favorites = {"/m/3.flac"};
-        r.app.filter(true);
-        r.app.toggleFav(r.app.library.rows[0]);
-        r.app.toggleFav(r.app.library.rows[0]);
-        return hearts(r);
-    }, "/m/3.flac | /m/3.flac | 1,2,3,4 | T1 | -1 | 즐겨찾기 해제: T1"},
-    {"un-hearting in the favourites list removes the row", [](Rig& r) {
-        r.app.listening.favorites = {"/m/3.flac", "/m/4.flac"};
-        r.app.setSmart(5);
-        r.app.filter(true);
-        r.app.toggleFav(r.app.library.rows[2]);
-        return hearts(r);
-    }, "/m/4.flac | /m/4.flac | 4 | T1 | -1 | 즐겨찾기 해제: T3"},
-    {"elsewhere the row stays; the playing row is selected again", [](Rig& r) {
-        r.app.listening.favorites = {r.app.library.rows[0].path};
-        r.app.filter(true);
-        r.app.play(r.app.library.rows[1]);
-        r.app.selectTableRow(0);
-        r.app.toggleFavorite();
-        return hearts(r);
-    }, " |  | 1,2,3,4 | T1 | 1 | 즐겨찾기 해제: T1"},
-    {"no selection and nothing current", [](Rig& r) {
-        r.app.toggleFavorite();
-        return hearts(r);
-    }, " | none | 1,2,3,4 | T1 | -1 | 먼저 곡을 선택하세요."},
-    {"english keeps a Korean title", [](Rig& r) {
-        L10n::setLanguage("en");
-        r.app.library.rows[0].title = "밤편지";
-        r.app.toggleFav(r.app.library.rows[0]);
-        const QString said = r.status();
-        Rig again(small()); // the hearts come back with the next start
-        return hearts(again).section(" | ", 3, 3) + " | " + said;
-    }, "♥ T1 | ♥ Added to favorites: 밤편지"},
+const std::vector<Case> kCases = {
+    {"hi-res list asks only unlabelled rows", "l3 L4 m6", "iat", "1:3 | 1,2,5,6,7 | 💎 음질을 확인하는 중… (확인되는 대로 목록에 나타납니다)"},
+    {"a list ends the cell filter, the search narrows it", "cNoon qDawn m3", "ib", "3:1,2,4 | - 'Dawn' 3/3 1"},
+    {"shuffle on: most played keeps its order", "S n3:4 n4:9 m2", "ib", "2:4,3 | - '' 2/2 1 shuffled"},
+    {"30 days: dates read first", "d4 m1", "it", "100:1,2,3,4,5 | 받은 날짜 확인 중…"},
+    {"30 days: the track joins once its date is known", "d4 m1 w", "i", "1:4"},
+    {"the list is there at the next start", "m2 N", "bt", "- '' 2/2 1 | 0곡 / 전체 100곡"},
+    {"radio with a playing seed: 40 queued, playback goes on", "p1 R", "qt", "40 1 playing | 📻 비슷한 곡 40곡을 이어서 재생합니다 (다시 누르면 해제)"},
+    {"a second press empties the queue", "p1 R R", "qt", "0 1 playing | 비슷한 곡 재생을 해제했습니다."},
+    {"paused: the best track starts, 39 remain", "p1 P R", "qp", "39 2 playing | 1,2"},
+    {"a queue from Play Next is emptied instead", "Q5 R", "qt", "0 - | 비슷한 곡 재생을 해제했습니다."},
+    {"no current track and an empty list", "qzzz R", "qt", "0 - | 먼저 곡을 재생하세요."},
+    {"stale ids only: nothing comes out, nothing is left", "Q1000 Q1001 O", "qp", "0 - | none"},
+    {"play all on an empty catalog", "S X A", "bt", "- '' 0/0 0 | 재생할 곡이 없습니다."},
+    {"random album drawn among the search's albums, played whole", "qLumen_Dawn B", "bpt", "Dawn '' 0/0 0 | 1 | ▶ 앨범 'Dawn': 3곡"},
+    {"random album under a search that leaves nothing", "M3 V2 qzzz B", "bpt", "- 'zzz' 3/0 2 |  | 0곡 / 전체 100곡"},
+    {"random album never draws a folder-titled tile", "A B A B A B A B A B", "d", "Noon,Dawn,Dawn,Noon,Noon"},
+    {"favourites with none", "F", "bpt", "- '' 5/5 0 |  | ♥한 곡이 아직 없습니다. 곡을 재생하고 ♡ 즐겨찾기를 눌러 보세요."},
+    {"hi-res with every label known, none hi-res", "L0 I", "bapwt", "- '' 6/6 0 |  |  | armed | 💎 음질을 확인하는 중… 하이레즈 곡이 확인되면 바로 재생합니다."},
+    {"two toggles leave set and file as they were", "h4 h3 h3", "fht", "4.flac / 4.flac | 밤편지 | 즐겨찾기 해제: 밤편지"},
+    {"un-hearting in the favourites list removes the row", "h3 h4 M5 qmist h4", "fit", "3.flac / 3.flac | 0: | 즐겨찾기 해제: T4"},
+    {"elsewhere the row stays; the playing row is selected again", "h3 p2 r2 t", "fihr", " /  | 100:1,2,3,4,5 | 밤편지 | 1"},
+    {"no selection and nothing current", "t", "ft", " / no file | 먼저 곡을 선택하세요."},
+    {"english keeps a Korean title", "E h3", "t", "♥ Added to favorites: 밤편지"},
+    {"hearts come back at the next start", "h3 N", "fh", "3.flac / 3.flac | ♥ 밤편지"},
 };
 // clang-format on
 
@@ -297,24 +186,23 @@ const std::vector<Case> kHearts = {
 
 class ListeningAppTest : public QObject {
     Q_OBJECT
-    static void check(const std::vector<Case>& cases, std::vector<Track> rows) {
-        const Case& c = test::currentCase(cases);
-        Rig r(std::move(rows));
-        QCOMPARE(c.run(r), c.want);
-    }
 private slots:
     void init() {
         test::clearSettings();
         QFile::remove(JSONStore().filePath(stores::kFavorites));
+        L10n::setLanguage("ko");
     }
-    void smartLists_data() { test::addRows(kSmart); }
-    void smartLists() { check(kSmart, small()); }
-    void radio_data() { test::addRows(kRadio); }
-    void radio() { check(kRadio, hundred()); }
-    void listen_data() { test::addRows(kListen); }
-    void listen() { check(kListen, small()); }
-    void hearts_data() { test::addRows(kHearts); }
-    void hearts() { check(kHearts, small()); }
+    void actions_data() { test::addRows(kCases); }
+    void actions() {
+        const Case& c = test::currentCase(kCases);
+        auto rig = std::make_unique<Rig>();
+        for (const QString& s : QString(c.steps).split(' ', Qt::SkipEmptyParts))
+            if (kActions.contains(s[0]))
+                (rig->app.*kActions[s[0]])();
+            else
+                kSteps[s[0]](rig, rig->app, s.mid(1).section(':', 0, 0).toInt(), s.mid(1));
+        QCOMPARE(state(*rig, c.fields), c.want);
+    }
 };
 
 QL_TEST_MAIN(ListeningAppTest)
