@@ -872,6 +872,8 @@ public:
     QImage titleThumbnail(const Track& track);
     // The track of the table's clicked row; none outside the rows.
     std::optional<Track> rowTrack() const;
+    // The selected row's track, else the current one; none without either.
+    std::optional<Track> selectedOrCurrent() const;
     // A double-click on a row (the table's clicked cell): filters by its
     // album or artist, else plays the row.
     void selected();

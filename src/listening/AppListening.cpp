@@ -19,7 +19,6 @@
 #include "ui/StatusLabel.h"
 #include "ui/SymbolButton.h"
 #include "ui/Theme.h"
-#include "ui/TrackTableView.h"
 #include "ui/l10n/L10n.h"
 
 #include <QPushButton>
@@ -50,10 +49,7 @@ void App::showNowPlaying() {
     updateNowPlaying();
 }
 void App::toggleFavorite() {
-    const int row = views.table ? views.table->selectedRow() : -1;
-    std::optional<Track> track = playback.current;
-    if (row >= 0 && std::size_t(row) < browser.filtered.size())
-        track = browser.filtered[std::size_t(row)];
+    const std::optional<Track> track = selectedOrCurrent();
     if (!track) {
         status->setStringValue(L10n::tr(QStringLiteral("먼저 곡을 선택하세요.")));
         return;
