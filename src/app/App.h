@@ -641,6 +641,10 @@ public:
     // The tracks of the given list that belong to the stored smart list, in
     // its order; a number outside the lists passes them unchanged.
     std::vector<Track> smartFilter(const std::vector<Track>& tracks) const;
+    // The same for the filter pass, over catalog rows by index (`matched`,
+    // catalog order), with listening.smartMemo keeping what the rows look up.
+    std::vector<std::size_t> smartRows(const std::vector<Track>& rows,
+                                       const std::vector<std::size_t>& matched);
     // Plays the visible list's first track and reports "▶ <label>: <n>곡";
     // with an empty list, says there is nothing to play.
     void startFirst(const QString& label);

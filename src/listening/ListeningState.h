@@ -4,6 +4,7 @@
 
 #include "app/Records.h"
 #include "listening/RadioPicks.h"
+#include "listening/SmartLists.h"
 
 #include <QHash>
 #include <QList>
@@ -12,12 +13,17 @@
 #include <QString>
 
 #include <atomic>
+#include <optional>
 
 namespace ql {
 
 struct ListeningState {
     // Track ids to play before the visible list, front first.
     QList<qint64> radioQueue;
+    // What the smart lists read of each catalog row, kept between passes.
+    SmartMemo smartMemo;
+    // The catalog generation the memo last saw, while the catalog worker runs.
+    std::optional<quint64> smartMemoGeneration;
     // Each catalog row's normalised artist and album and its folder, for the
     // radio's scoring (checked against the row at every press).
     RadioMemo radioMemo;

@@ -49,6 +49,44 @@ struct SmartFacts {
 std::vector<Track> smartList(int mode, std::vector<Track> tracks, const SmartFacts& facts,
                              double now);
 
+// The same lists over catalog rows given by index, for the filter pass that
+// runs at every keystroke: what each row's facts look up, and the rows in
+// play and date order, are kept between calls. A column is read again when
+// its table is no longer the one it was read from (any change to a QHash
+// detaches it from the memo's shared copy) or a row's path changed; so the
+// results are always those of reading afresh. Favourites are looked up at
+// every call. A change to a table after a call copies it once (the memo's
+// copy keeps the old one until the next call).
+class SmartMemo {
+public:
+    // The indices of `matched` (catalog order) that list `mode` holds, in its
+    // order; `matched` itself for a number outside the lists. `rowsCurrent`:
+    // the caller knows the rows are those of the previous call, unchanged, so
+    // their paths are not compared again.
+    std::vector<std::size_t> select(int mode, const std::vector<Track>& rows,
+                                    const std::vector<std::size_t>& matched,
+                                    const SmartFacts& facts, double now, bool rowsCurrent = false);
+
+private:
+    void fitRows(const std::vector<Track>& rows);
+    void readStats(const std::vector<Track>& rows, const QHash<QString, PlayStat>& stats);
+    void readDates(const std::vector<Track>& rows, const QHash<QString, double>& added);
+    void readLabels(const std::vector<Track>& rows, const QHash<QString, QString>& qual);
+
+    std::vector<QString> m_paths; // each row's path as last seen
+    QHash<QString, PlayStat> m_stats;
+    std::vector<PlayStat> m_plays;
+    std::vector<std::size_t> m_byPlays; // rows with a play, most played first
+    bool m_statsRead = false;
+    QHash<QString, double> m_added;
+    std::vector<double> m_dates;
+    std::vector<std::size_t> m_byDate; // rows with a date, newest first
+    bool m_datesRead = false;
+    QHash<QString, QString> m_qual;
+    std::vector<char> m_hiRes;
+    bool m_labelsRead = false;
+};
+
 // A quality label of a high-resolution file: it carries the star.
 bool isHiResLabel(const QString& label);
 

@@ -85,6 +85,38 @@ private slots:
         QVERIFY(smartList(c.mode, {}, facts, kNow).empty());
     }
 
+    // The memo of the filter pass answers as a fresh reading after each change.
+    void memoFollowsChanges() {
+        std::vector<Track> rows;
+        for (int n = 1; n <= 7; ++n)
+            rows.push_back(Track{n, m(n), {}, {}, {}, 0, {}});
+        QHash<QString, PlayStat> stats = kStats;
+        QHash<QString, double> added = kAdded;
+        QHash<QString, QString> qual = kQual;
+        const SmartFacts facts{&stats, &added, &qual, &kFavorites};
+        const std::vector<std::size_t> all{0, 1, 2, 3, 4, 5, 6}, some{1, 2, 5, 6};
+        SmartMemo memo;
+        const std::vector<std::function<void()>> changes = {
+            [] {}, [&] { stats[m(1)].plays = 9; }, [&] { added[m(3)] = kNow; },
+            [&] { qual[m(7)] = "DSD ★"; }, [&] { rows[6].path = m(1); }};
+        for (const auto& change : changes) {
+            change();
+            for (int mode = 1; mode <= 6; ++mode) {
+                for (const auto& matched : {all, some}) {
+                    std::vector<Track> fresh;
+                    for (const std::size_t i : matched)
+                        fresh.push_back(rows[i]);
+                    QList<qint64> want, got;
+                    for (const Track& tr : smartList(mode, fresh, facts, kNow))
+                        want << tr.id;
+                    for (const std::size_t i : memo.select(mode, rows, matched, facts, kNow))
+                        got << rows[i].id;
+                    QCOMPARE(got, want);
+                }
+            }
+        }
+    }
+
     void score_data() { test::addRows(kScores); }
     void score() {
         const ScoreCase& c = test::currentCase(kScores);
