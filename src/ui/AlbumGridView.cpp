@@ -37,7 +37,14 @@ int AlbumGridView::columns() const {
 
 QRect AlbumGridView::tileRect(int row) const {
     const int cols = columns();
-    return QRect(kInsets.left() + (row % cols) * (m_tile.width() + kSpacing),
+    // The width left over spreads over the gaps between the columns, as a flow
+    // layout's minimum spacing lets it: the lines end at the right inset.
+    double pitch = m_tile.width() + kSpacing;
+    if (cols > 1) {
+        const int room = viewport()->width() - kInsets.left() - kInsets.right();
+        pitch = std::max(pitch, double(room - m_tile.width()) / (cols - 1));
+    }
+    return QRect(kInsets.left() + int((row % cols) * pitch),
                  kInsets.top() + (row / cols) * (m_tile.height() + kSpacing), m_tile.width(),
                  m_tile.height());
 }

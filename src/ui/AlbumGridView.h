@@ -1,10 +1,10 @@
 // The tile grid: a vertically scrolling flow of equal tiles, left to right
 // and top to bottom, painted by the item delegate (AlbumCellDelegate).
 //
-// Layout: tiles of tileSize(), 14 apart in both directions, inside insets of
-// 8 at the top, 2 on the left, 12 at the bottom and 26 on the right (room
-// for the letter bar laid over the right edge); as many columns as the width
-// holds, at least one. Positions are computed, never stored, so a reset of
+// Layout: tiles of tileSize(), at least 14 apart across and 14 apart down,
+// inside insets of 8 at the top, 2 on the left, 12 at the bottom and 26 on
+// the right; as many columns as the width holds, at least one, the width
+// left over spread between them. Positions are computed, never stored, so a reset of
 // thousands of tiles costs nothing but the new scroll range, and a paint
 // visits only the tiles in the painted area.
 //

@@ -58,11 +58,14 @@ bool isHiRes(const QString& label) {
 } // namespace
 
 void App::setupAlbumView(QWidget* host, QWidget* tableScroll) {
-    // One cell holds the table, the grid and, over the grid's right edge, the
-    // letter bar; applyViewMode shows the table or the grid.
+    // The table spans the host; the grid shares it with the letter bar at the
+    // right edge. A Qt scroll bar is no overlay, so the bar stands beside the
+    // grid's scroll bar rather than over it (a hidden bar takes no room);
+    // applyViewMode shows the table or the grid.
     auto* layout = new QGridLayout(host);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(tableScroll, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(tableScroll, 0, 0, 1, 2);
 
     auto* grid = new AlbumGridView;
     grid->setObjectName(QStringLiteral("albumScroll"));
@@ -94,13 +97,10 @@ void App::setupAlbumView(QWidget* host, QWidget* tableScroll) {
         b->setFixedSize(kLetterEdge, kLetterEdge);
         letters->addWidget(b, 0, Qt::AlignHCenter);
     }
-    // Laid over the grid (added after it, so drawn above it), which keeps its
-    // clicks outside the bar.
     auto* edge = new QHBoxLayout;
-    edge->setContentsMargins(0, 0, kLetterInset, 0);
-    edge->addStretch(1);
+    edge->setContentsMargins(kLetterInset, 0, kLetterInset, 0);
     edge->addWidget(views.letterBar, 0, Qt::AlignVCenter);
-    layout->addLayout(edge, 0, 0);
+    layout->addLayout(edge, 0, 1);
 
     applyViewMode();
 }
