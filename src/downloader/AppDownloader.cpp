@@ -5,6 +5,7 @@
 #include "downloader/FlacFetcher.h"
 #include "downloader/UpgradeSong.h"
 #include "library/ToolPaths.h"
+#include "platform/Platform.h"
 #include "platform/audio/AudioPlayer.h"
 #include "platform/audio/PcmStream.h"
 #include "ui/StatusLabel.h"

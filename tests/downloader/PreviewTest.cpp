@@ -215,11 +215,11 @@ private slots:
         QVERIFY(server.listen());
         QTemporaryDir dir;
         const QString clip = dir.filePath("clip.m4a");
-        QCOMPARE(QProcess::execute("/usr/bin/ffmpeg",
-                                   {"-v", "error", "-f", "lavfi", "-i",
-                                    "sine=frequency=1000:duration=3", "-af", "volume=0.5", "-c:a",
-                                    "aac", "-movflags", "+faststart", clip}),
-                 0);
+        QCOMPARE(
+            QProcess::execute("/usr/bin/ffmpeg",
+                              {"-v", "error", "-f", "lavfi", "-i", "sine=frequency=1000:duration=3",
+                               "-af", "volume=4", "-c:a", "aac", "-movflags", "+faststart", clip}),
+            0);
         QFile file(clip);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();

@@ -94,7 +94,7 @@ private slots:
             fetcher.startFetch();
             QVERIFY(fetcher.isRunning());
         }
-        for (const Track& t : c.rows)
+        for (const Track& t : {kLossy, kFlac, kThree, kOne, kUnprobed})
             if (kLabels.contains(t.id))
                 l->library.qual[t.path] = kLabels[t.id];
         l->showListView();
