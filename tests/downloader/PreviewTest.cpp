@@ -92,18 +92,8 @@ struct Form {
 // service's reply, the summary after each press and the clips played.
 struct Case { const char* name; int mode; QString artist, value, term; LocalHttpServer::Reply reply;
               QStringList summaries, played; int requests; bool english = false; };
-QJsonArray eight() {
-    QJsonArray a;
-    for (int i = 1; i <= 8; ++i)
-        a << result(QStringLiteral("https://clips.test/%1.m4a").arg(i), QString::number(i));
-    return a;
-}
-QStringList eightSummaries() {
-    QStringList s;
-    for (int i : {1, 2, 3, 4, 5, 6, 7, 8, 1})
-        s << summaryOf(i, 8, QStringLiteral("Artist %1 – Track %1 (Album %1)").arg(i));
-    return s;
-}
+QJsonArray eight() { QJsonArray a; for (int i = 1; i <= 8; ++i) a << result(QStringLiteral("https://clips.test/%1.m4a").arg(i), QString::number(i)); return a; }
+QStringList eightSummaries() { QStringList s; for (int i : {1, 2, 3, 4, 5, 6, 7, 8, 1}) s << summaryOf(i, 8, QStringLiteral("Artist %1 – Track %1 (Album %1)").arg(i)); return s; }
 const LocalHttpServer::Reply k404{404, "{\"results\":[]}", {}, {}};
 const std::vector<Case> kCases = {
     {"single track: artist and title", 2, "Queen", "Bohemian Rhapsody", "Queen%20Bohemian%20Rhapsody", k404, {kNone}, {}, 1},
@@ -131,12 +121,9 @@ QList<qint64> decoderChildren() {
     QList<qint64> pids;
     for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
         QFile stat("/proc/" + entry + "/stat");
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> after = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (line.contains("(ffmpeg)") &&
-            after.value(1).toLongLong() == QCoreApplication::applicationPid())
+        const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+        const qint64 parent = line.mid(line.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
+        if (line.contains("(ffmpeg)") && parent == QCoreApplication::applicationPid())
             pids << entry.toLongLong();
     }
     return pids;

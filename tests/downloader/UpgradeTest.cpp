@@ -28,37 +28,26 @@ const QString kLossless =
     QStringLiteral("이 곡은 이미 무손실이거나 음질 확인 전입니다 (음질 열에 ⬆가 있는 곡만 대상).");
 const QString kNoTrack = QStringLiteral("업그레이드할 곡을 먼저 선택하세요.");
 
-Track track(qint64 id, const QString& artist, const QString& title) {
-    return Track{id, QStringLiteral("/m/%1.x").arg(id), title, artist, {}, 60};
+// A track whose file's extension says its quality label: "mp3" lossy,
+// "flac" lossless, "new" not probed yet (no label).
+Track track(qint64 id, const QString& ext, const QString& artist, const QString& title) {
+    return Track{id, QStringLiteral("/m/%1.%2").arg(id).arg(ext), title, artist, {}, 60};
 }
-// Quality labels by track id; 5 has none (not probed yet).
-const QHash<qint64, QString> kLabels = {
-    {1, "MP3 320k ⬆"}, {2, "FLAC 16/44.1"}, {3, "AAC 256k ⬆"}, {4, "MP3 ⬆"}};
-const Track kLossy = track(1, "Queen", "Bohemian Rhapsody");
-const Track kFlac = track(2, "Queen", "Love");
-const Track kThree = track(3, "", "A - B - C");
-const Track kOne = track(4, "", "Solo");
-const Track kUnprobed = track(5, "Queen", "New");
-
-struct Case {
-    const char* name;
-    std::vector<Track> rows;
-    int selected;
-    std::optional<Track> current;
-    int rightClick = -1; // the row menu's item on this row
-    bool duringRun = false, script = true;
-    QString status;                  // the refusal, or none for a hand-over
-    QString artist = {}, title = {}; // what the downloader's form shows
-};
+const Track kLossy = track(1, "mp3", "Queen", "Bohemian Rhapsody");
+const Track kFlac = track(2, "flac", "Queen", "Love");
 
 // clang-format off
+// The rows shown, the one selected and the current track; the row menu's
+// item used on a row (else the button); the refusal, or the form's fields.
+struct Case { const char* name; std::vector<Track> rows; int selected; std::optional<Track> current; int rightClick = -1;
+              bool duringRun = false, script = true; QString status, artist = {}, title = {}; };
 const std::vector<Case> kCases = {
     {"nothing selected: the lossy current track", {kFlac}, -1, kLossy, -1, false, true, {}, "Queen", "Bohemian Rhapsody"},
     {"a selected lossless row wins over the lossy current", {kLossy, kFlac}, 1, kLossy, -1, false, true, kLossless},
-    {"an unprobed track is refused", {kUnprobed}, 0, {}, -1, false, true, kLossless},
+    {"an unprobed track is refused", {track(5, "new", "Queen", "New")}, 0, {}, -1, false, true, kLossless},
     {"nothing selected, nothing current", {kLossy}, -1, {}, -1, false, true, kNoTrack},
-    {"empty artist: split at the first separator", {kThree}, 0, {}, -1, false, true, {}, "A", "B - C"},
-    {"empty artist without separator", {kOne}, 0, {}, -1, false, true, {}, "", "Solo"},
+    {"empty artist: split at the first separator", {track(3, "mp3", "", "A - B - C")}, 0, {}, -1, false, true, {}, "A", "B - C"},
+    {"empty artist without separator", {track(4, "mp3", "", "Solo")}, 0, {}, -1, false, true, {}, "", "Solo"},
     {"row menu on another row", {kFlac, kLossy}, 0, {}, 1, false, true, {}, "Queen", "Bohemian Rhapsody"},
     {"during a run: the form is replaced, the run goes on", {kLossy}, 0, {}, -1, true, true, {}, "Queen", "Bohemian Rhapsody"},
     {"no script: no row-menu item", {kLossy}, 0, {}, 0, false, false, {}},
@@ -87,16 +76,19 @@ private slots:
         FlacFetcher& fetcher = *l->fetcher;
         fetcher.setFolders({res, dir.filePath("home")});
         auto field = [&](const char* name) {
-            return fetcher.window()->findChild<QLineEdit*>(name)->text();
+            return fetcher.window()->findChild<QLineEdit*>(name);
         };
         if (c.duringRun) {
-            fetcher.window()->findChild<QLineEdit*>("artistField")->setText("X");
+            field("artistField")->setText("X");
             fetcher.startFetch();
             QVERIFY(fetcher.isRunning());
         }
-        for (const Track& t : {kLossy, kFlac, kThree, kOne, kUnprobed})
-            if (kLabels.contains(t.id))
-                l->library.qual[t.path] = kLabels[t.id];
+        auto label = [&](const Track& t) {
+            if (!t.path.endsWith("new"))
+                l->library.qual[t.path] = t.path.endsWith("mp3") ? "MP3 320k ⬆" : "FLAC 16/44.1";
+        };
+        std::for_each(c.rows.begin(), c.rows.end(), label);
+        label(kLossy);
         l->showListView();
         l->browser.filtered = c.rows;
         l->reloadTable();
@@ -130,8 +122,8 @@ private slots:
         QCOMPARE(l->status->stringValue(), statusBefore);
         QVERIFY(fetcher.window()->isVisible());
         QVERIFY(fetcher.window()->findChild<QAbstractButton*>("mode2")->isChecked());
-        QCOMPARE(field("artistField"), c.artist);
-        QCOMPARE(field("valueField"), c.title);
+        QCOMPARE(field("artistField")->text(), c.artist);
+        QCOMPARE(field("valueField")->text(), c.title);
         QCOMPARE(fetcher.window()->findChild<QLabel*>("summary")->text(),
                  "'받기 시작'을 누르면 이 곡을 FLAC로 받습니다.");
         QCOMPARE(fetcher.isRunning(), c.duringRun);
