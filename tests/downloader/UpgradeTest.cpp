@@ -6,7 +6,6 @@
 
 #include "app/UserDefaults.h"
 #include "ui/StatusLabel.h"
-#include "ui/TrackTableModel.h"
 #include "ui/TrackTableView.h"
 
 #include "CaseRows.h"
