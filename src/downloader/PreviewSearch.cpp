@@ -1,5 +1,6 @@
 #include "downloader/PreviewSearch.h"
 
+#include "downloader/FetchProtocol.h"
 #include "ui/l10n/L10n.h"
 
 #include <QJsonArray>
@@ -8,16 +9,6 @@
 namespace ql {
 
 namespace {
-
-QString trimSpacesAndTabs(const QString& text) {
-    qsizetype from = 0, to = text.size();
-    auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
-    while (from < to && blank(text[from]))
-        ++from;
-    while (to > from && blank(text[to - 1]))
-        --to;
-    return text.mid(from, to - from);
-}
 
 QString textField(const QJsonObject& result, const char* key) {
     const QJsonValue v = result.value(QLatin1String(key));
@@ -35,7 +26,7 @@ bool playableAddress(const QUrl& url) {
 QString previewWords(int mode, const QString& artist, const QString& value) {
     const QString a = artist.trimmed(), v = value.trimmed();
     const bool withValue = mode == 1 || mode == 2;
-    return trimSpacesAndTabs(withValue ? a + u' ' + v : a);
+    return cutBlanks(withValue ? a + u' ' + v : a);
 }
 
 QUrl previewRequest(const QString& base, const QString& words) {

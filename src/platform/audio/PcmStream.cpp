@@ -106,11 +106,6 @@ PcmStream::~PcmStream() {
     ::close(m_fd);
 }
 
-pid_t PcmStream::pid() const {
-    std::lock_guard lock(m_childMutex);
-    return m_reaped ? -1 : m_pid;
-}
-
 void PcmStream::end() {
     std::lock_guard lock(m_childMutex);
     if (m_reaped)

@@ -65,8 +65,6 @@ public:
     PcmStream& operator=(const PcmStream&) = delete;
 
     QString address() const { return m_address; }
-    // The child's process id (until it is reaped).
-    pid_t pid() const;
     // Kills and reaps the child (once; later calls do nothing).
     void end();
 
@@ -84,7 +82,7 @@ private:
     // Takes what the pipe has (waiting for some); false at its end.
     bool fill();
 
-    mutable std::mutex m_childMutex; // the child's pid and whether it was reaped
+    std::mutex m_childMutex; // the child's pid and whether it was reaped
     pid_t m_pid = -1;
     bool m_reaped = false;
 
