@@ -1,6 +1,5 @@
-// Guards against: a lossless or unprobed track handed to the downloader, the
-// wrong row handed over, a title split at the wrong separator, a hand-over
-// that starts or disturbs a download, and a row-menu item without a script.
+// Guards against: a lossless or unprobed track handed over, the wrong row, a title split at
+// the wrong separator, a hand-over that disturbs a download, a menu item without a script.
 #include "app/App.h"
 #include "downloader/FlacFetcher.h"
 
@@ -66,7 +65,6 @@ private slots:
         QTemporaryDir dir;
         const QString res = dir.filePath("res");
         QDir().mkpath(res);
-        QDir().mkpath(dir.filePath("home/Downloads"));
         if (c.script)
             QFile::copy(kStandIn, res + "/flac_fetch.py");
         qputenv("STANDIN_RECORD", dir.filePath("record.json").toUtf8());
