@@ -24,9 +24,9 @@ using namespace ql;
 namespace {
 
 // Track n as "album/artist[/folder]", at "/m/<folder or A>/<n>.flac".
-std::vector<Track> catalog(const QStringList& specs) {
+std::vector<Track> catalog(const QStringList& entries) {
     std::vector<Track> rows;
-    for (const QString& s : specs) {
+    for (const QString& s : entries) {
         const qint64 id = qint64(rows.size()) + 1;
         const QString folder = s.section('/', 2).isEmpty() ? "A" : s.section('/', 2);
         rows.push_back({id,
@@ -52,7 +52,7 @@ struct Grid {
     test::LaunchedApp l;
     App& app;
 
-    Grid(const QStringList& specs, int kind, const QString& lang = "ko")
+    Grid(const QStringList& entries, int kind, const QString& lang = "ko")
         : l(lang,
             [this](App& a) {
                 a.seams.playRequest = [this](const Track& t) { played.push_back(t.id); };
@@ -71,7 +71,7 @@ struct Grid {
                 };
             }),
           app(*l.app) {
-        app.library.rows = catalog(specs);
+        app.library.rows = catalog(entries);
         // Every genre known (none): the genre grid starts no scan.
         for (const Track& t : app.library.rows)
             app.library.genres.insert(t.path, "");
@@ -293,10 +293,10 @@ private slots:
     void letters_data() { test::addRows(kLetters); }
     void letters() {
         const LetterCase& c = test::currentCase(kLetters);
-        QStringList specs;
+        QStringList entries;
         for (int i = 0; i < 60; ++i)
-            specs << QString("Album %1/%2 %1").arg(i, 2, 10, QChar('0')).arg(i < 30 ? "Aa" : "Mm");
-        Grid g(specs, c.kind);
+            entries << QString("Album %1/%2 %1").arg(i, 2, 10, QChar('0')).arg(i < 30 ? "Aa" : "Mm");
+        Grid g(entries, c.kind);
         g.app.search->setText(c.search);
         g.app.filter(true);
         g.view()->verticalScrollBar()->setValue(40);
