@@ -295,7 +295,8 @@ private slots:
         const LetterCase& c = test::currentCase(kLetters);
         QStringList entries;
         for (int i = 0; i < 60; ++i)
-            entries << QString("Album %1/%2 %1").arg(i, 2, 10, QChar('0')).arg(i < 30 ? "Aa" : "Mm");
+            entries
+                << QString("Album %1/%2 %1").arg(i, 2, 10, QChar('0')).arg(i < 30 ? "Aa" : "Mm");
         Grid g(entries, c.kind);
         g.app.search->setText(c.search);
         g.app.filter(true);
