@@ -110,9 +110,9 @@ const std::vector<ModeCase> kModes = {
     {"hi-res entry", "tag", 6, "1 6 - 'Lumen' | GL 5 6 | 2 1 white dim | 0:?", kQuality, "1 2 3 4"},
     {"play all: filters reset, the list shown", "tag", 10, "0 0 - '' | T 2 0 | 1 0 dim dim | 0:", "▶ 전체 재생: 4곡"},
     {"shuffle all: filters reset, the list shown", "tag", 11, "0 0 - '' | T 2 0 | 1 0 dim dim | 0:", "▶ 전체 랜덤: 4곡"},
-    {"random album with nothing visible: view kept", "tag", 12, "1 0 artist=Lumen 'Lumen' | T 0 0 | 1 0 dim dim | 0:?", ""},
-    {"cell filter alone: no entry lit", "sync", 0, "1 0 artist=Lumen 'Lumen' | T 0 -1 | 1 0 dim dim | 0:?", ""},
-    {"cell filter in favourites: its entry", "sync", 0, "1 5 artist=Lumen 'Lumen' | T -1 1 | 1 0 dim dim | 0:?", "", "", 5},
+    {"random album with nothing visible: view kept", "tag", 12, "1 0 artist=Lumen 'Lumen' | GL 0 0 | 1 0 dim dim | 0:?", ""},
+    {"cell filter alone: no entry lit", "sync", 0, "1 0 artist=Lumen 'Lumen' | GL 0 -1 | 1 0 dim dim | 0:?", ""},
+    {"cell filter in favourites: its entry", "sync", 0, "1 5 artist=Lumen 'Lumen' | GL -1 1 | 1 0 dim dim | 0:?", "", "", 5},
 };
 
 // Steps: s<n> a tab, t<n> a sidebar tag, b back, f forward, q<text> typed
@@ -124,8 +124,8 @@ struct NavCase {
 };
 
 const std::vector<NavCase> kNav = {
-    {"after launch one entry, both dim", "", "1 0 - '' | T 0 0 | 1 0 dim dim | 0:?"},
-    {"back and forward do nothing at the ends", "b f", "1 0 - '' | T 0 0 | 1 0 dim dim | 0:?"},
+    {"after launch one entry, both dim", "", "1 0 - '' | GL 0 0 | 1 0 dim dim | 0:?"},
+    {"back and forward do nothing at the ends", "b f", "1 0 - '' | GL 0 0 | 1 0 dim dim | 0:?"},
     {"same tab twice records once", "s2 s2", "0 0 - '' | T 2 0 | 2 1 white dim | 0:?"},
     {"a new view after two steps back drops the forward part", "s1 s2 s3 s4 b b s0", "1 0 - '' | GL 0 0 | 4 3 white dim | 0:?"},
     {"back then forward returns without growth", "s2 s3 b f", "3 0 - '' | G 3 0 | 3 2 white dim | 0:?"},
