@@ -82,14 +82,6 @@ struct Finishes {
     }
 };
 
-// Writes `shape` to the temporary file `name`; the test aborts if it cannot.
-inline QString writeTemp(const QString& name, const AudioShape& shape) {
-    const QString path = tempFile(name);
-    if (!writeAudio(path, shape))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
 // `seconds` of a `freq` Hz sine at `rate`, written to the temporary file `name`.
 inline QString writeSine(const QString& name, int rate, double seconds, double freq = 1000,
                          int channels = 2, int format = SF_FORMAT_WAV | SF_FORMAT_PCM_24) {

@@ -100,14 +100,7 @@ SimRig rigFor(const MatchCase& c) {
 }
 
 QString writeTone(const QString& name, int rate, int format) {
-    const QString path = QDir::temp().filePath(name);
-    test::AudioShape shape;
-    shape.format = format;
-    shape.rate = rate;
-    shape.frames = rate / 2;
-    if (!test::writeAudio(path, shape))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
+    return test::writeTemp(name, {format, rate, 2, rate / 2});
 }
 
 } // namespace
