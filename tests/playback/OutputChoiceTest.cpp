@@ -80,46 +80,42 @@ struct HwCase {
     std::optional<double> aMain; // A's main volume at the end, when it has one
 };
 
-const std::vector<HwCase>& hwCases() {
-    static const auto follow = [](double deviceVolume, bool held) {
-        return [deviceVolume, held](RiggedApp& r) {
-            r.hw().device(kB)->volume[0].value = deviceVolume;
-            r.app.seams.mouseButtons = [held] { return held ? Qt::LeftButton : Qt::NoButton; };
-            r.app.updateHW();
-        };
+const auto follow = [](double deviceVolume, bool held) {
+    return [deviceVolume, held](RiggedApp& r) {
+        r.hw().device(kB)->volume[0].value = deviceVolume;
+        r.app.seams.mouseButtons = [held] { return held ? Qt::LeftButton : Qt::NoButton; };
+        r.app.updateHW();
     };
-    static const std::vector<HwCase> cases{
-        {"the first poll only reads the device volume",
-         [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.42); }, 70, [](RiggedApp&) {}, 42, "-22.6dB",
-         0, std::nullopt},
-        {"slider 60, then a device at 0.5: the device gets 0.3",
-         [](SimRig& r) {
-             noVolume(deviceIn(r, kB));
-             mainVolume(deviceIn(r, kA), 0.5);
-         },
-         60, [](RiggedApp& r) { choose(r.app, kA); }, 30, "-31.4dB", 1, 0.3},
-        {"a device without volume after one with it: slider 100",
-         [](SimRig& r) {
-             mainVolume(deviceIn(r, kB), 0.5);
-             noVolume(deviceIn(r, kA));
-         },
-         70, [](RiggedApp& r) { choose(r.app, kA); }, 100, "0.0dB", 0, std::nullopt},
-        {"a held mouse button stops the follow",
-         [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70, follow(0.8, true), 50, "-18.1dB",
-         0, std::nullopt},
-        {"1.4 points apart is left alone", [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70,
-         follow(0.514, false), 50, "-18.1dB", 0, std::nullopt},
-        {"1.6 points apart is followed", [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70,
-         follow(0.516, false), 51.6, "-17.2dB", 0, std::nullopt},
-        {"an unreadable device volume moves nothing",
-         [](SimRig& r) {
-             mainVolume(deviceIn(r, kB), 0.5);
-             deviceIn(r, kB).failing.insert(SimOp::Volume);
-         },
-         70, [](RiggedApp& r) { r.app.updateHW(); }, 70, "", 0, std::nullopt},
-    };
-    return cases;
-}
+};
+const std::vector<HwCase> hwCases{
+    {"the first poll only reads the device volume",
+     [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.42); }, 70, [](RiggedApp&) {}, 42, "-22.6dB", 0,
+     std::nullopt},
+    {"slider 60, then a device at 0.5: the device gets 0.3",
+     [](SimRig& r) {
+         noVolume(deviceIn(r, kB));
+         mainVolume(deviceIn(r, kA), 0.5);
+     },
+     60, [](RiggedApp& r) { choose(r.app, kA); }, 30, "-31.4dB", 1, 0.3},
+    {"a device without volume after one with it: slider 100",
+     [](SimRig& r) {
+         mainVolume(deviceIn(r, kB), 0.5);
+         noVolume(deviceIn(r, kA));
+     },
+     70, [](RiggedApp& r) { choose(r.app, kA); }, 100, "0.0dB", 0, std::nullopt},
+    {"a held mouse button stops the follow", [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); },
+     70, follow(0.8, true), 50, "-18.1dB", 0, std::nullopt},
+    {"1.4 points apart is left alone", [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70,
+     follow(0.514, false), 50, "-18.1dB", 0, std::nullopt},
+    {"1.6 points apart is followed", [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70,
+     follow(0.516, false), 51.6, "-17.2dB", 0, std::nullopt},
+    {"an unreadable device volume moves nothing",
+     [](SimRig& r) {
+         mainVolume(deviceIn(r, kB), 0.5);
+         deviceIn(r, kB).failing.insert(SimOp::Volume);
+     },
+     70, [](RiggedApp& r) { r.app.updateHW(); }, 70, "", 0, std::nullopt},
+};
 
 // ---- volume elements ---------------------------------------------------------
 struct ElementCase {
@@ -319,10 +315,9 @@ private slots:
         QCOMPARE(r.hw().writeCalls().total(), writes); // no rate set on either device
     }
 
-    void hardwareVolume_data() { addRows(hwCases()); }
+    void hardwareVolume_data() { addRows(hwCases); }
     void hardwareVolume() {
-        QFETCH(int, index);
-        const HwCase& c = hwCases()[std::size_t(index)];
+        const HwCase& c = test::currentCase(hwCases);
         SimRig rig = test::twoOutputs();
         c.rig(rig);
         RiggedApp r(rig);

@@ -226,24 +226,21 @@ struct EndCase {
 
 // Columns: repeat, successfully, successor, from another | current, new
 // request, same player, status, history.
-const std::vector<EndCase>& endCases() {
-    static const QString error = QStringLiteral("재생 중 오류가 발생했습니다.");
-    static const std::vector<EndCase> cases{
-        {"a normal end plays the next row",
-         false, true,  false, false, 2, true,  false, "",    {1}},
-        {"repeat replays the track as a new request",
-         true,  true,  false, false, 1, true,  false, "",    {}},
-        {"an end with a successor promotes it",
-         false, true,  true,  false, 3, false, false, "",    {1}},
-        {"an error end reports and keeps the player",
-         false, false, true,  false, 1, false, true,  error, {}},
-        {"repeat and an error end reports",
-         true,  false, false, false, 1, false, true,  error, {}},
-        {"an end from a player that is not current is ignored",
-         false, true,  false, true,  1, false, true,  "",    {}},
-    };
-    return cases;
-}
+const QString kError = QStringLiteral("재생 중 오류가 발생했습니다.");
+const std::vector<EndCase> endCases{
+    {"a normal end plays the next row",
+     false, true,  false, false, 2, true,  false, "",    {1}},
+    {"repeat replays the track as a new request",
+     true,  true,  false, false, 1, true,  false, "",    {}},
+    {"an end with a successor promotes it",
+     false, true,  true,  false, 3, false, false, "",    {1}},
+    {"an error end reports and keeps the player",
+     false, false, true,  false, 1, false, true,  kError, {}},
+    {"repeat and an error end reports",
+     true,  false, false, false, 1, false, true,  kError, {}},
+    {"an end from a player that is not current is ignored",
+     false, true,  false, true,  1, false, true,  "",    {}},
+};
 // clang-format on
 
 // ---- transport: speed ---------------------------------------------------------------------
@@ -272,18 +269,15 @@ struct DropCase {
     double position;   // of the current player afterwards
 };
 
-const std::vector<DropCase>& dropCases() {
-    static const auto seekTo = [](App& a) {
-        a.seek->setDoubleValue(1.25);
-        a.seekChanged();
-    };
-    static const std::vector<DropCase> cases{
-        {"pause", toggle, false, 4.5},
-        {"seek", seekTo, true, 1.25},
-        {"rewind past 3 s", previous, true, 0},
-    };
-    return cases;
-}
+const auto seekTo = [](App& a) {
+    a.seek->setDoubleValue(1.25);
+    a.seekChanged();
+};
+const std::vector<DropCase> dropCases{
+    {"pause", toggle, false, 4.5},
+    {"seek", seekTo, true, 1.25},
+    {"rewind past 3 s", previous, true, 0},
+};
 
 } // namespace
 
@@ -430,10 +424,9 @@ private slots:
         QCOMPARE(r.app.playback.history, c.historyAfter);
     }
 
-    void fileEnds_data() { addRows(endCases()); }
+    void fileEnds_data() { addRows(endCases); }
     void fileEnds() {
-        QFETCH(int, index);
-        const EndCase& c = endCases()[std::size_t(index)];
+        const EndCase& c = test::currentCase(endCases);
         Rig r;
         r.app.playback.repeatOn = c.repeatOn;
         r.app.play(r.track(1));
@@ -457,10 +450,9 @@ private slots:
 
     // Every action that moves playback drops the prepared successor; one
     // from the radio gives its id back to the queue's front.
-    void actionsDropTheSuccessor_data() { addRows(dropCases()); }
+    void actionsDropTheSuccessor_data() { addRows(dropCases); }
     void actionsDropTheSuccessor() {
-        QFETCH(int, index);
-        const DropCase& c = dropCases()[std::size_t(index)];
+        const DropCase& c = test::currentCase(dropCases);
         Rig r;
         r.app.play(r.track(1));
         r.audio()->setCurrentTime(4.5);
