@@ -96,10 +96,8 @@ private slots:
              {std::tuple{"곡 이름 with spaces.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1},
               std::tuple{"probe 16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1},
               std::tuple{"three seconds.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 3}}) {
-            test::AudioShape shape;
-            shape.format = format;
-            shape.frames = seconds * 44100;
-            QVERIFY(test::writeAudio(tempFile(QString::fromUtf8(name)), shape));
+            QVERIFY(test::writeAudio(tempFile(QString::fromUtf8(name)),
+                                     {.format = format, .frames = seconds * 44100}));
         }
     }
     void cleanup() { test::removeFxFiles(); }

@@ -302,10 +302,7 @@ private slots:
         QFETCH(int, block);
         QFETCH(int, bits);
         const QString path = test::tempFile("exact.bin");
-        test::AudioShape shape;
-        shape.format = format;
-        shape.channels = channels;
-        shape.frames = 20000;
+        const test::AudioShape shape{.format = format, .channels = channels, .frames = 20000};
         QVERIFY(test::writeAudio(path, shape));
         const test::Samples ref = test::readSamples(path);
         QCOMPARE(ref.frames(), shape.frames);
@@ -353,10 +350,8 @@ private slots:
 
     void seekLandsOnTheFrame() {
         const QString path = test::tempFile("seek.wav");
-        test::AudioShape shape;
-        shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-        shape.frames = 10000;
-        QVERIFY(test::writeAudio(path, shape));
+        QVERIFY(
+            test::writeAudio(path, {.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24, .frames = 10000}));
         const test::Samples ref = test::readSamples(path);
         auto r = AudioFile::open(path);
         QVERIFY(r.file->seek(7777));
@@ -388,9 +383,7 @@ private slots:
         QFETCH(int, workers);
         QFETCH(qint64, restartAt);
         const QString path = test::tempFile("ahead.bin");
-        test::AudioShape shape;
-        shape.format = format;
-        shape.frames = 50'001;
+        const test::AudioShape shape{.format = format, .frames = 50'001};
         QVERIFY(test::writeAudio(path, shape));
         const test::Samples ref = test::readSamples(path);
         auto opened = AudioFile::open(path);
