@@ -109,9 +109,7 @@ private slots:
             QVERIFY(test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a",
                                      content, "-f", name.endsWith(".wv") ? "wv" : "mp4", path}));
         } else if (name != "missing.flac") {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(content);
+            QVERIFY(test::writeFile(path, content));
         }
         const auto r = AudioFile::open(path);
         QVERIFY(!r.file);
@@ -262,10 +260,7 @@ private slots:
             else
                 for (int i = 0; i < 8; ++i)
                     bytes[random.bounded(bytes.size())] ^= char(1 + random.bounded(255));
-            QFile out(path);
-            QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            out.write(bytes);
-            out.close();
+            QVERIFY(test::writeFile(path, bytes));
             auto opened = platform::AudioPlayer::open(*rig.platform.outputs, path);
             if (!opened.player) {
                 QVERIFY2(opened.error.contains("damaged.m4a") && opened.error.endsWith('.'),

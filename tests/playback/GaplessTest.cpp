@@ -112,10 +112,9 @@ void addGateTracks(Rig& r) {
     r.add(2, writeRamp("g2.wav", 0, 6 * kRate));
     r.add(3, writeRamp("g3.wav", 0, 5 * kRate));
     r.add(5, writeRamp("g5.wav", 0, 6 * 44102, 44102));
-    QFile bad(tempFile("g6.wav"));
-    if (!bad.open(QIODevice::WriteOnly) || bad.write("not audio") < 0)
+    if (!test::writeFile(tempFile("g6.wav"), "not audio"))
         qFatal("cannot write g6.wav");
-    r.add(6, bad.fileName());
+    r.add(6, tempFile("g6.wav"));
 }
 
 constexpr qint64 kNone = -1;

@@ -44,10 +44,9 @@ QString wav(const QString& name, int rate = 44100) {
 }
 
 QString garbage(const QString& name) {
-    QFile f(tempFile(name));
-    if (!f.open(QIODevice::WriteOnly) || f.write("not audio") < 0)
-        qFatal("cannot write %s", qPrintable(f.fileName()));
-    return f.fileName();
+    if (!test::writeFile(tempFile(name), "not audio"))
+        qFatal("cannot write %s", qPrintable(name));
+    return tempFile(name);
 }
 
 // Tracks 1 … 3 on 44.1 kHz files, 4 on a 48 kHz file, 5 on a file that does
