@@ -1,0 +1,276 @@
+// Guards against: rankings built from wrong vectors, a scan that loses, repeats or misreports
+// work, results merged after their save, and a quit that hangs on an analysis or lets a
+// late result reach a destroyed controller.
+#include "app/App.h"
+#include "app/JSONStore.h"
+#include "app/UserDefaults.h"
+#include "listening/SonicVector.h"
+#include "platform/ChildProcess.h"
+#include "ui/StatusLabel.h"
+
+#include "CaseRows.h"
+#include "LaunchedApp.h"
+#include "TestAudio.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <cmath>
+#include <mutex>
+
+using namespace ql;
+using Index = QHash<QString, Sonic>;
+
+namespace {
+
+const double kNaN = std::nan("");
+const QString kProgress =
+    QStringLiteral("🎛 소리 분석 %1/%2 (백그라운드, 재생에 영향 없음)");
+
+QString path(int i) {
+    return QStringLiteral("/m/t%1.flac").arg(i);
+}
+Track track(int i) {
+    return Track{i + 1, path(i), QString::number(i), {}, {}, 60, {}};
+}
+Index stored() {
+    return JSONStore().load<Index>(QString::fromLatin1(stores::kSonic)).value_or(Index{});
+}
+
+// Analyses for a controller: every path containing "t3." fails, every other
+// yields a record whose year is the call's number; a path containing "slow"
+// runs a 10 s child the quit must end. Calls are recorded with their thread.
+struct Fake {
+    std::mutex m;
+    QStringList calls;
+    bool onMain = false;
+    std::function<std::optional<Sonic>(const QString&)> fn(App& app) {
+        return [this, registry = app.children](const QString& p) -> std::optional<Sonic> {
+            {
+                const std::lock_guard lock(m);
+                calls << p;
+                onMain |= QThread::currentThread() == qApp->thread();
+            }
+            if (p.contains("slow")) {
+                platform::ChildOptions options;
+                options.registry = registry;
+                if (!platform::runChild("/bin/sleep", {"10"}, options).finished())
+                    return std::nullopt;
+            }
+            if (p.contains("t3."))
+                return std::nullopt;
+            const std::lock_guard lock(m);
+            return Sonic{100, -20, 5, 0.1, calls.size(), true};
+        };
+    }
+    QStringList seen() {
+        const std::lock_guard lock(m);
+        return calls;
+    }
+};
+
+struct Rig {
+    Fake fake; // before the controller, which takes its analyses at launch
+    test::LaunchedApp app;
+    // "sonicOn" as stored at launch; no "sonic.json" left by an earlier test.
+    explicit Rig(int tracks, const std::function<void(App&)>& before = {}, bool sonicOn = false)
+        : app("ko", [&](App& a) {
+              UserDefaults().set(keys::kSonicOn, sonicOn);
+              QFile::remove(JSONStore().filePath(QString::fromLatin1(stores::kSonic)));
+              a.seams.analyzeSonic = fake.fn(a);
+              a.seams.sonicScanDelayMs = 400;
+              for (int i = 0; i < tracks; ++i)
+                  a.library.rows.push_back(track(i));
+              if (before)
+                  before(a);
+          }) {}
+    bool idle() {
+        return QTest::qWaitFor([&] { return !app->listening.sonicRunning; }, 60000);
+    }
+};
+
+// clang-format off
+struct ScanCase {
+    const char* name;
+    int tracks, analysedBefore; // the first rows have an `ok` entry before the scan
+    QStringList messages;       // the status line, in order
+    QList<int> savedAt;         // entries in "sonic.json" as each message shows
+};
+const std::vector<ScanCase> kScans{
+    {"7 new, 2 analysed before", 9, 2, {kProgress.arg(7).arg(7), "🎛 소리 분석 완료: 8곡"}, {0, 9}},
+    {"25 new", 25, 0, {kProgress.arg(10).arg(25), kProgress.arg(20).arg(25), kProgress.arg(25).arg(25),
+                       "🎛 소리 분석 완료: 24곡"}, {0, 0, 0, 25}},
+    {"100 new", 100, 0, {}, {0, 0, 0, 0, 0, 50, 50, 50, 50, 50, 100}},
+};
+// clang-format on
+
+} // namespace
+
+class SonicIndexTest : public QObject {
+    Q_OBJECT
+private slots:
+    void vectors_data() {
+        QTest::addColumn<Sonic>("sonic");
+        QTest::addColumn<std::vector<double>>("expected");
+        QTest::newRow("mid-range") << Sonic{115, -30, 6, 0.0625} << std::vector{0.5, 0.6, 0.4, 0.5};
+        QTest::newRow("above the ranges")
+            << Sonic{200, 0, 20, 0.5} << std::vector{1.0, 1.2, 0.8, 1.0};
+        QTest::newRow("below the ranges")
+            << Sonic{50, -80, -3, -1} << std::vector{0.0, 0.0, 0.0, 0.0};
+        QTest::newRow("not a number")
+            << Sonic{kNaN, kNaN, kNaN, kNaN} << std::vector{1.0, 1.2, 0.8, 1.0};
+    }
+    void vectors() {
+        QFETCH(Sonic, sonic);
+        QFETCH(std::vector<double>, expected);
+        const std::vector<double> v = vec(sonic);
+        QCOMPARE(v.size(), expected.size());
+        for (std::size_t i = 0; i < v.size(); ++i)
+            QVERIFY2(std::abs(v[i] - expected[i]) < 1e-12, qPrintable(QString::number(i)));
+        QCOMPARE(sonicDistance(v, v), 0.0);
+        QCOMPARE(sonicDistance({0, 0, 0, 0}, {1, 1.2, 0.8, 1}), std::sqrt(4.08));
+        QCOMPARE(sonicDistance({0, 0}, {3, 4, 100}), 5.0); // paired up to the shorter
+    }
+
+    void scan_data() { test::addRows(kScans); }
+    void scan() {
+        const ScanCase& c = test::currentCase(kScans);
+        Rig r(c.tracks);
+        for (int i = 0; i < c.analysedBefore; ++i)
+            r.app->listening.sonic.insert(path(i), Sonic{100, -20, 5, 0.1, 0, true});
+        r.app->playback.current = track(c.tracks - 1);
+        QStringList shown;
+        QList<int> saved;
+        r.app->status->setClock([&] {
+            const QString text = r.app->status->text();
+            if (text.startsWith("🎛") && shown.value(shown.size() - 1) != text) {
+                shown << text;
+                saved << int(stored().size());
+            }
+            return qint64(0);
+        });
+        r.app->startSonicScan();
+        r.app->startSonicScan(); // while it runs: nothing
+        QVERIFY(r.idle());
+        if (!c.messages.isEmpty())
+            QCOMPARE(shown, c.messages);
+        QCOMPARE(saved, c.savedAt);
+        const QStringList calls = r.fake.seen();
+        QCOMPARE(calls.size(), c.tracks - c.analysedBefore);
+        QCOMPARE(calls.first(), path(c.tracks - 1)); // the current track, once, first
+        QVERIFY(!r.fake.onMain);
+        QCOMPARE(r.app->listening.sonic.value(path(3)), Sonic());
+        QVERIFY(!r.app->sonicVec(track(3)) && !r.app->sonicVec(track(c.tracks)));
+        QCOMPARE(stored(), r.app->listening.sonic);
+
+        // Every path has an entry now, the failed one too: nothing is analysed or shown.
+        UserDefaults().set(keys::kSonicOn, false);
+        shown.clear();
+        r.app->startSonicScan();
+        QVERIFY(!r.app->listening.sonicRunning);
+        QCOMPARE(r.fake.seen().size(), calls.size());
+        QVERIFY(UserDefaults().boolean(keys::kSonicOn));
+        QTest::qWait(50);
+        QCOMPARE(shown, QStringList{});
+    }
+
+    void onDemand_data() {
+        QTest::addColumn<QList<int>>("asked");
+        QTest::addColumn<int>("analyses");
+        QTest::newRow("all present, a failed one too") << QList<int>{0, 3} << 0;
+        QTest::newRow("missing, one asked twice") << QList<int>{0, 5, 6, 5} << 3;
+    }
+    void onDemand() {
+        QFETCH(QList<int>, asked);
+        QFETCH(int, analyses);
+        Rig r(0);
+        r.app->listening.sonic.insert(path(0), Sonic{100, -20, 5, 0.1, 0, true});
+        r.app->listening.sonic.insert(path(3), Sonic());
+        std::vector<Track> tracks;
+        for (int i : asked)
+            tracks.push_back(track(i));
+        const QString before = r.app->status->text();
+        int done = 0;
+        r.app->withSonic(tracks,
+                         [&] { done += QThread::currentThread() == qApp->thread() ? 1 : 100; });
+        QCOMPARE(done, analyses ? 0 : 1);
+        QCOMPARE(r.app->status->text(),
+                 analyses ? QStringLiteral("🎛 소리 분석 중…") : before);
+        QVERIFY(QTest::qWaitFor([&] { return done > 0; }, 20000));
+        QCOMPARE(done, 1);
+        QCOMPARE(r.fake.seen().size(), analyses);
+        QVERIFY(!r.fake.onMain);
+        QCOMPARE(stored(), analyses ? r.app->listening.sonic : Index{});
+        if (analyses)
+            QCOMPARE(r.app->listening.sonic.value(path(5)).year, 3); // the later of its two
+    }
+
+    void realAnalysis() {
+        const QStringList made{"tone.flac", "noise.flac", "short.flac"};
+        QVERIFY(test::runFfmpeg({"-f", "lavfi", "-i", "sine=f=440:d=20", test::tempFile(made[0])}));
+        QVERIFY(test::runFfmpeg(
+            {"-f", "lavfi", "-i", "anoisesrc=d=20:a=0.3", test::tempFile(made[1])}));
+        QVERIFY(test::runFfmpeg({"-f", "lavfi", "-i", "sine=f=440:d=3", test::tempFile(made[2])}));
+        Rig r(0, [&](App& a) {
+            a.seams.analyzeSonic = {};
+            for (int i = 0; i < 3; ++i)
+                a.library.rows.push_back(
+                    Track{i + 1, test::tempFile(made[i]), made[i], {}, {}, 20, {}});
+        });
+        r.app->startSonicScan();
+        QVERIFY(r.idle());
+        const Index saved = stored(); // strict decoding, as the next launch reads it
+        QCOMPARE(saved.size(), 3);
+        const Sonic tone = saved.value(test::tempFile(made[0])),
+                    noise = saved.value(test::tempFile(made[1]));
+        QVERIFY(tone.ok && noise.ok && !saved.value(test::tempFile(made[2])).ok);
+        QVERIFY2(noise.zcr > 2 * tone.zcr,
+                 qPrintable(QStringLiteral("%1 %2").arg(tone.zcr).arg(noise.zcr)));
+    }
+
+    void quitDuringAnalyses() {
+        Rig r(10, [](App& a) {
+            a.library.rows.push_back(Track{50, "/m/slow1.flac", "s", {}, {}, 60, {}});
+            a.library.rows.push_back(Track{51, "/m/slow2.flac", "s", {}, {}, 60, {}});
+        });
+        r.app->startSonicScan();
+        bool late = false;
+        r.app->withSonic({Track{52, "/m/slow-demand.flac", "d", {}, {}, 60, {}}},
+                         [&] { late = true; });
+        QVERIFY(QTest::qWaitFor([&] { return r.app->status->text() == kProgress.arg(10).arg(12); },
+                                20000));
+        QVERIFY(QTest::qWaitFor([&] { return r.fake.seen().size() == 12; },
+                                20000)); // both children run
+        QElapsedTimer clock;
+        clock.start();
+        r.app->applicationWillTerminate();
+        r.app.app.reset();
+        QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+        QTest::qWait(300); // late results find the way back closed
+        QVERIFY(!late);
+        QCOMPARE(stored().size(), 10);
+        QVERIFY(!stored().contains("/m/slow1.flac") && !stored().contains("/m/slow-demand.flac"));
+    }
+
+    void delayedStart_data() {
+        QTest::addColumn<bool>("onAtBuild");
+        QTest::newRow("on at build: one scan") << true;
+        QTest::newRow("off at build, turned on by a scan meanwhile: none") << false;
+    }
+    void delayedStart() {
+        QFETCH(bool, onAtBuild);
+        Rig r(2, {}, onAtBuild);
+        if (!onAtBuild)
+            r.app->startSonicScan();
+        QVERIFY(QTest::qWaitFor([&] { return r.fake.seen().size() == 2; }, 20000));
+        QVERIFY(r.idle());
+        r.app->library.rows.push_back(track(2));
+        QTest::qWait(1200);
+        QCOMPARE(r.fake.seen().size(), 2);
+    }
+};
+
+QL_TEST_MAIN(SonicIndexTest)
+#include "SonicIndexTest.moc"
