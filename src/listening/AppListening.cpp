@@ -136,6 +136,8 @@ std::optional<Track> App::popRadio() {
 void App::djRefill() {}
 
 QWidget* App::buildExtras() {
+    // The panel's own build calls this at its place in the order.
+    scheduleSonicScan();
     return new QWidget;
 }
 
