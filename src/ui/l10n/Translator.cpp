@@ -121,6 +121,9 @@ int translateCombo(QWidget* view) {
     return n;
 }
 
+// The dynamic property holding the title set by setTranslatedTitle.
+constexpr const char* kTranslatedTitle = "qlTranslatedTitle";
+
 // Windows the pass starts from: menus and combo lists are pop-ups reached
 // through their owners; tool tips are the tool tips' own business.
 bool isPassRoot(const QWidget* window) {
@@ -140,6 +143,11 @@ bool Translator::isExempt(const QWidget* view) {
     return view->objectName() == QLatin1String(kExempt);
 }
 
+void Translator::setTranslatedTitle(QWidget* window, const QString& title) {
+    window->setWindowTitle(title);
+    window->setProperty(kTranslatedTitle, title);
+}
+
 int Translator::translateAll() {
     if (!L10n::isEnglish())
         return 0;
@@ -154,7 +162,9 @@ int Translator::translateWindow(QWidget* window) {
     if (!L10n::isEnglish())
         return 0;
     int n = 0;
-    if (const auto t = translated(window->windowTitle())) {
+    const QString title = window->windowTitle();
+    const bool isFinal = title == window->property(kTranslatedTitle).toString();
+    if (const auto t = isFinal ? std::nullopt : translated(title)) {
         window->setWindowTitle(*t);
         ++n;
     }
