@@ -1,7 +1,6 @@
-// Guards against: lyrics from the wrong source, stale answers shown or stored, a wrong line lit or
-// sought. The lyrics panel offscreen, with its web service a fixture on 127.0.0.1, its stores'
-// folder and the audio files' folder in the test's own home; and on a controller, the button, the
-// action and the seek.
+// Guards against: lyrics from the wrong source, a stale answer kept, a wrong line lit or sought.
+// The lyrics panel offscreen, its web service a fixture on 127.0.0.1, its
+// files in the test's home; and on a controller, the button and the seek.
 #include "listening/LyricsPanel.h"
 #include "app/App.h"
 #include "app/UserDefaults.h"
@@ -112,65 +111,25 @@ struct SourceCase {
 };
 
 const QByteArray kOne = R"({"synced":"[00:01]One","plain":"One"})";
+const Reply kOneAnswer = json(R"({"syncedLyrics":"[00:01]One","plainLyrics":"One","id":7})");
+// clang-format off
 const std::vector<SourceCase> kSources = {
-    {"found answer stored, read back offline",
-     {},
-     {},
-     json(R"({"syncedLyrics":"[00:01]One","plainLyrics":"One","id":7})"),
-     {},
-     true,
-     "One\n",
-     kOne,
-     1},
+    {"found answer stored, read back offline", {}, {}, kOneAnswer, {}, true, "One\n", kOne, 1},
     {"cache beats sidecar", kOne, "[00:01]Side", {}, {}, false, "One\n", kOne, 0},
     {"sidecar without tags", {}, "just words", {}, {}, false, kNoLyrics, {}, 0},
-    {"invalid UTF-8 sidecar goes to the web",
-     {},
-     "\xff[00:02]x",
-     json(R"({"syncedLyrics":"[00:01]One",
-        "plainLyrics":"One"})"),
-     {},
-     false,
-     "One\n",
-     kOne,
-     1},
-    {"cache without plain is unreadable",
-     R"({"synced":"[00:01]Old"})",
-     "[00:01]Side\r\n",
-     {},
-     {},
-     false,
-     "Side\n",
-     R"({"synced":"[00:01]Old"})",
-     0},
-    {"failed look-up stores nothing, asks again",
-     {},
-     {},
-     json("{}", 404),
-     json("[]", 500),
-     false,
-     kNotFound,
-     {},
-     4},
-    {"untimed first answer, empty search",
-     {},
-     {},
-     json(R"({"plainLyrics":"p"})"),
-     json("[]"),
-     false,
-     kNotFound,
-     {},
-     4},
-    {"untimed search result as plain text",
-     {},
-     {},
-     json("{}", 404),
-     json(R"([{"plainLyrics":"Words","syncedLyrics":null}])"),
-     false,
-     "Words",
-     R"({"synced":"","plain":"Words"})",
-     2},
+    {"invalid UTF-8 sidecar goes to the web", {}, "\xff[00:02]x", kOneAnswer, {}, false, "One\n",
+     kOne, 1},
+    {"cache without plain is unreadable", R"({"synced":"[00:01]Old"})", "[00:01]Side\r\n", {}, {},
+     false, "Side\n", R"({"synced":"[00:01]Old"})", 0},
+    {"failed look-up stores nothing, asks again", {}, {}, json("{}", 404), json("[]", 500), false,
+     kNotFound, {}, 4},
+    {"untimed first answer, empty search", {}, {}, json(R"({"plainLyrics":"p"})"), json("[]"),
+     false, kNotFound, {}, 4},
+    {"untimed search result as plain text", {}, {}, json("{}", 404),
+     json(R"([{"plainLyrics":"Words","syncedLyrics":null}])"), false, "Words",
+     R"({"synced":"","plain":"Words"})", 2},
 };
+// clang-format on
 
 // Thirty lines, 5 s apart from 5 s on.
 QByteArray thirtyLines() {
@@ -189,14 +148,13 @@ QString highlight(const LyricsPanel& p) {
         const QTextCharFormat f =
             p.text->document()->findBlockByNumber(line).begin().fragment().charFormat();
         const QColor c = f.foreground().color();
-        const QString colour = c == Theme::accent() ? "accent"
-                               : c == Theme::dim()  ? "dim"
-                               : c == Theme::sub()  ? "sub"
-                                                    : c.name();
+        const char* colour = c == Theme::accent() ? "accent"
+                             : c == Theme::dim()  ? "dim"
+                             : c == Theme::sub()  ? "sub"
+                                                  : "other";
         return QStringLiteral("%1px%2 %3")
             .arg(f.font().pixelSize())
-            .arg(f.font().bold() ? " bold" : "")
-            .arg(colour);
+            .arg(f.font().bold() ? " bold" : "", colour);
     };
     const int a = p.active;
     return QStringLiteral("active %1: %2 / %3 / %4, %5")
@@ -377,13 +335,21 @@ private slots:
         a.app.playback.audio = test::openPlayer(a, "lyrics.wav");
         press(a.app.lyricsPanel->text, 2);
         const double at = a.app.playback.audio->currentTime();
+        AppSeams::PlayerFacts facts{1, 0.7, false}; // paused after the seek: the tick leaves it
+        a.app.seams.player = [&facts] { return facts; };
+        a.app.meterTick();
+        const int paused = a.app.lyricsPanel->active;
+        facts.playing = true;
+        a.app.meterTick();
         button->click();
-        QCOMPARE(QString("%1 pub, radio %2, at %3, shown %4")
+        QCOMPARE(QString("%1 pub, radio %2, at %3, lit %4 then %5, shown %6")
                      .arg(published->publications.size())
                      .arg(a.app.listening.radioQueue.value(0))
                      .arg(at)
+                     .arg(paused)
+                     .arg(a.app.lyricsPanel->active)
                      .arg(a.app.lyricsPanel->visible()),
-                 "2 pub, radio 8, at 0.75, shown 0");
+                 "2 pub, radio 8, at 0.75, lit -2 then 1, shown 0");
         delete button;
     }
 };
