@@ -3,16 +3,18 @@
 //  - reading a 10,000-line LRC text (goal: at most 20 ms);
 //  - one position update over 2,000 timed lines that keeps the lit line, as
 //    nearly every one of the twenty updates a second does (goal: 50 us);
-//  - one redraw of 2,000 lines, an update that moves the lit line (goal:
-//    10 ms).
+//  - one redraw of 2,000 lines: an update that moves the lit line (goal:
+//    10 ms), and new lyrics drawn whole, laid out (the same goal).
 #include "listening/LyricsPanel.h"
 #include "listening/LyricsText.h"
+#include "ui/ClickableText.h"
 
 #include "BenchHome.h"
 #include "RatioReporter.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QTextDocument>
 
 #include <benchmark/benchmark.h>
 
@@ -77,12 +79,22 @@ void BM_UpdateRedraws2k(benchmark::State& state) {
     }
 }
 
+void BM_DrawWhole2k(benchmark::State& state) {
+    LyricsPanel& p = panel();
+    const LyricsData lyrics{lrc(2'000), {}};
+    for (auto _ : state) {
+        p.apply(lyrics);
+        benchmark::DoNotOptimize(p.text->document()->size());
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_ParseLyrics10k)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SplitLines10k)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UpdateKeepsLine2k)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_UpdateRedraws2k)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DrawWhole2k)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SplitLines2k)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
@@ -93,9 +105,11 @@ int main(int argc, char** argv) {
     reporter.pair("BM_ParseLyrics10k", "BM_SplitLines10k");
     reporter.pair("BM_UpdateKeepsLine2k", "BM_SplitLines2k");
     reporter.pair("BM_UpdateRedraws2k", "BM_SplitLines2k");
+    reporter.pair("BM_DrawWhole2k", "BM_SplitLines2k");
     reporter.goal("BM_ParseLyrics10k", 20);
     reporter.goal("BM_UpdateKeepsLine2k", 0.05);
     reporter.goal("BM_UpdateRedraws2k", 10);
+    reporter.goal("BM_DrawWhole2k", 10);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -12,9 +12,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QPalette>
 #include <QPointer>
 #include <QScreen>
-#include <QScrollBar>
 #include <QStringDecoder>
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
@@ -114,9 +114,11 @@ LyricsPanel::LyricsPanel(QString storesDir, QUrl serviceBase)
     text->setReadOnly(true);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     text->setFrameShape(QFrame::NoFrame);
+    // No background of its own: the window's shows through.
+    QPalette palette = text->palette();
+    palette.setColor(QPalette::Base, Qt::transparent);
+    text->setPalette(palette);
     text->viewport()->setAutoFillBackground(false);
-    text->setAutoFillBackground(false);
-    text->setStyleSheet(QStringLiteral("background: transparent"));
     text->setLineWrapMode(QTextEdit::WidgetWidth);
     text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     text->setUndoRedoEnabled(false);
@@ -170,6 +172,7 @@ void LyricsPanel::update(double position) {
 }
 
 void LyricsPanel::message(const QString& shown) {
+    m_drawnLit.reset();
     QTextDocument* doc = emptied(text);
     QTextCursor c(doc);
     QTextBlockFormat centred;
@@ -186,48 +189,84 @@ void LyricsPanel::apply(const LyricsData& lyrics) {
         return;
     }
     active = -2;
+    m_drawnLit.reset();
     render(-1);
 }
 
-// Lines before the active one share one look, and so do the lines after it,
-// so the text goes in as at most three runs, whatever the number of lines.
-void LyricsPanel::render(int activeIndex) {
-    QTextDocument* doc = emptied(text);
-    QTextCursor c(doc);
-    c.beginEditBlock();
-    QTextBlockFormat paragraph;
-    paragraph.setAlignment(Qt::AlignHCenter);
-    paragraph.setBottomMargin(kParagraphAfter);
-    c.setBlockFormat(paragraph);
-    int activeStart = 0, activeEnd = 0;
-    if (!lines.empty()) {
-        lineStarts = lyricsLineStarts(lines);
-        const int n = int(lines.size());
-        const auto run = [&](int from, int to, const QTextCharFormat& format) {
-            QString s;
-            for (int i = from; i < to; ++i)
-                s += lyricsDisplayText(lines[std::size_t(i)]) + u'\n';
-            if (!s.isEmpty())
-                c.insertText(s, format);
-        };
-        if (activeIndex >= 0 && activeIndex < n) {
-            run(0, activeIndex, charFormat(kTextPoints, Theme::dim()));
-            activeStart = c.position();
-            run(activeIndex, activeIndex + 1, charFormat(kActivePoints, Theme::accent(), true));
-            activeEnd = c.position();
-            run(activeIndex + 1, n, charFormat(kTextPoints, Theme::sub()));
-        } else {
-            run(0, n, charFormat(kTextPoints, Theme::sub()));
-        }
-    } else {
-        lineStarts.clear();
-        c.insertText(plain, charFormat(kTextPoints, text->palette().color(QPalette::Text)));
+// Lines before the lit one share one look, and so do the lines after it, so
+// the lines [from, to) go to `run` as at most three spans of one format each.
+void LyricsPanel::spans(int from, int to, int lit,
+                        const std::function<void(int, int, const QTextCharFormat&)>& run) const {
+    const auto clipped = [&](int a, int b, const QTextCharFormat& format) {
+        a = std::max(a, from);
+        b = std::min(b, to);
+        if (a < b)
+            run(a, b, format);
+    };
+    const int n = int(lines.size());
+    if (lit < 0) {
+        clipped(0, n, charFormat(kTextPoints, Theme::sub()));
+        return;
     }
-    c.endEditBlock();
-    if (activeEnd > activeStart) {
-        showPosition(text, std::min(doc->characterCount() - 1, activeEnd + kLookAhead));
-        showPosition(text, activeEnd);
-        showPosition(text, activeStart);
+    clipped(0, lit, charFormat(kTextPoints, Theme::dim()));
+    clipped(lit, lit + 1, charFormat(kActivePoints, Theme::accent(), true));
+    clipped(lit + 1, n, charFormat(kTextPoints, Theme::sub()));
+}
+
+// Where the drawn line ends, its line break included.
+int LyricsPanel::lineEnd(int i) const {
+    return std::size_t(i + 1) < lineStarts.size()
+               ? lineStarts[std::size_t(i + 1)]
+               : lineStarts[std::size_t(i)] + int(lyricsDisplayText(lines[std::size_t(i)]).size()) +
+                     1;
+}
+
+// New lyrics are drawn whole. When only the lit line moves, just the lines
+// whose look changes are restyled (those between the old and the new lit
+// line), so a redraw costs what changed, not the whole text; what shows is
+// the same as a whole redraw.
+void LyricsPanel::render(int activeIndex) {
+    const int n = int(lines.size());
+    const int lit = activeIndex >= 0 && activeIndex < n ? activeIndex : -1;
+    QTextDocument* doc = text->document();
+    if (n > 0 && m_drawnLit) {
+        const int was = *m_drawnLit;
+        const int from = was < 0 || lit < 0 ? 0 : std::min(was, lit);
+        QTextCursor c(doc);
+        c.beginEditBlock();
+        spans(from, std::max(was, lit) + 1, lit, [&](int a, int b, const QTextCharFormat& f) {
+            c.setPosition(lineStarts[std::size_t(a)]);
+            c.setPosition(lineEnd(b - 1), QTextCursor::KeepAnchor);
+            c.setCharFormat(f);
+        });
+        c.endEditBlock();
+    } else {
+        doc = emptied(text);
+        QTextCursor c(doc);
+        c.beginEditBlock();
+        QTextBlockFormat paragraph;
+        paragraph.setAlignment(Qt::AlignHCenter);
+        paragraph.setBottomMargin(kParagraphAfter);
+        c.setBlockFormat(paragraph);
+        lineStarts = lyricsLineStarts(lines);
+        if (n > 0) {
+            spans(0, n, lit, [&](int a, int b, const QTextCharFormat& f) {
+                QString s;
+                for (int i = a; i < b; ++i)
+                    s += lyricsDisplayText(lines[std::size_t(i)]) + u'\n';
+                c.insertText(s, f);
+            });
+        } else {
+            c.insertText(plain, charFormat(kTextPoints, text->palette().color(QPalette::Text)));
+        }
+        c.endEditBlock();
+    }
+    m_drawnLit = n > 0 ? std::optional<int>(lit) : std::nullopt;
+    if (lit >= 0) {
+        const int start = lineStarts[std::size_t(lit)], end = lineEnd(lit);
+        showPosition(text, std::min(doc->characterCount() - 1, end + kLookAhead));
+        showPosition(text, end);
+        showPosition(text, start);
     }
 }
 

@@ -43,6 +43,7 @@
 #include <optional>
 #include <vector>
 
+class QTextCharFormat;
 class QWidget;
 
 namespace ql {
@@ -105,10 +106,16 @@ public:
 
 private:
     void render(int activeIndex);
+    void spans(int from, int to, int lit,
+               const std::function<void(int, int, const QTextCharFormat&)>& run) const;
+    int lineEnd(int line) const;
     void clicked(int index);
     // A web answer for the load numbered `request`, on the main thread.
     void answered(quint64 request, qint64 id, const std::optional<LyricsData>& lyrics);
 
+    // The lit line of the timed lines the view shows (-1 none); none while
+    // it shows something else.
+    std::optional<int> m_drawnLit;
     QString m_storesDir;
     QUrl m_serviceBase;
 };

@@ -232,6 +232,9 @@ private slots:
             << QList<double>{9.9} << "active 1: 15px dim / 20px bold accent / 15px sub, top";
         QTest::newRow("9.8 s keeps the line before")
             << QList<double>{9.9, 9.8} << "active 0: - / 20px bold accent / 15px sub, top";
+        QTest::newRow("a seek back restyles the lines between")
+            << QList<double>{149.9, 9.9}
+            << "active 1: 15px dim / 20px bold accent / 15px sub, scrolled";
         QTest::newRow("a late line scrolls into view")
             << QList<double>{149.9} << "active 29: 15px dim / 20px bold accent / -, scrolled";
     }
