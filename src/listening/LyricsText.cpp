@@ -40,20 +40,20 @@ std::optional<double> tagTime(QStringView minutes, QStringView seconds) {
     return t;
 }
 
-struct Piece {
+struct LineReader {
     const QRegularExpression& tag;
     std::vector<LyricLine>& lines;
     qsizetype drawn = 0;
 
-    void read(QStringView piece) {
-        if (!piece.contains(u'['))
+    void read(QStringView line) {
+        if (!line.contains(u'['))
             return;
         struct Tag {
             QStringView minutes, seconds;
         };
         std::vector<Tag> tags;
         qsizetype lastEnd = -1;
-        QRegularExpressionMatchIterator it = tag.globalMatch(piece);
+        QRegularExpressionMatchIterator it = tag.globalMatch(line);
         while (it.hasNext()) {
             const QRegularExpressionMatch m = it.next();
             tags.push_back({m.capturedView(1), m.capturedView(2)});
@@ -61,7 +61,7 @@ struct Piece {
         }
         if (tags.empty())
             return;
-        const QString text = trimSpacesAndTabs(piece.sliced(lastEnd)).toString();
+        const QString text = trimSpacesAndTabs(line.sliced(lastEnd)).toString();
         const qsizetype cost = std::max<qsizetype>(text.size(), 1) + 1;
         for (const Tag& t : tags) {
             const std::optional<double> time = tagTime(t.minutes, t.seconds);
@@ -83,7 +83,7 @@ std::vector<LyricLine> parseLyrics(const QString& lrc) {
     std::vector<LyricLine> lines;
     if (!tag.isValid())
         return lines;
-    Piece reader{tag, lines};
+    LineReader reader{tag, lines};
     const QStringView text(lrc);
     qsizetype start = 0;
     for (;;) {

@@ -3,13 +3,14 @@
 // parseLyrics: every line of the text that carries time tags "[m:ss]" or
 // "[m:ss.xx]" (minutes and seconds in decimal digits, minutes without an
 // upper bound) gives one timed line per tag, all with the text after the
-// piece's last tag, spaces and tabs trimmed; text between two tags of a line
+// line's last tag, spaces and tabs trimmed; text between two tags of a line
 // is dropped. Lines without a tag (metadata such as "[ar:Name]", untimed
 // text) are dropped. Line breaks are "\n", "\r\n" and a lone "\r". A tag
 // whose digits do not read as a finite number (other scripts' digits, a
 // minute count too long for a double) is skipped on its own. The result is
-// sorted by time; equal times keep their order in the text. Never fails:
-// text without a readable tag gives no lines.
+// sorted by time; equal times keep their order in the text. The drawn text
+// is bounded: once the lines would draw about 4 million characters, further
+// tags are skipped. Never fails: text without a readable tag gives no lines.
 //
 // activeLine: the index of the line being sung at a playback position: the
 // last line whose time is at most the position plus kLyricsLead, walking
