@@ -91,6 +91,20 @@ QTextDocument* emptied(ClickableText* view) {
     return doc;
 }
 
+// A fresh document for a whole draw, with the view's insets and font.
+QTextDocument* freshDocument(ClickableText* view) {
+    auto* doc = new QTextDocument(view);
+    doc->setUndoRedoEnabled(false);
+    doc->setDefaultFont(view->document()->defaultFont());
+    QTextFrameFormat frame = doc->rootFrame()->frameFormat();
+    frame.setLeftMargin(kInsetX);
+    frame.setRightMargin(kInsetX);
+    frame.setTopMargin(kInsetY);
+    frame.setBottomMargin(kInsetY);
+    doc->rootFrame()->setFrameFormat(frame);
+    return doc;
+}
+
 // Scrolls the least that shows the character position.
 void showPosition(ClickableText* view, int position) {
     QTextCursor c(view->document());
@@ -221,7 +235,10 @@ int LyricsPanel::lineEnd(int i) const {
                      1;
 }
 
-// New lyrics are drawn whole. When only the lit line moves, just the lines
+// New lyrics are drawn whole, into a fresh document the view then takes: a
+// document given whole is laid out as far as it shows and the rest in idle
+// steps, where text inserted into the shown one would be laid out at once
+// (tens of milliseconds for a long text). When only the lit line moves, just the lines
 // whose look changes are restyled (those between the old and the new lit
 // line), so a redraw costs what changed, not the whole text; what shows is
 // the same as a whole redraw.
@@ -241,7 +258,7 @@ void LyricsPanel::render(int activeIndex) {
         });
         c.endEditBlock();
     } else {
-        doc = emptied(text);
+        doc = freshDocument(text);
         QTextCursor c(doc);
         c.beginEditBlock();
         QTextBlockFormat paragraph;
@@ -260,6 +277,12 @@ void LyricsPanel::render(int activeIndex) {
             c.insertText(plain, charFormat(kTextPoints, text->palette().color(QPalette::Text)));
         }
         c.endEditBlock();
+        // The view deletes the document it made itself; ours go here.
+        QTextDocument* old = text->document();
+        const bool ours = old->parent() == text;
+        text->setDocument(doc);
+        if (ours)
+            delete old;
     }
     m_drawnLit = n > 0 ? std::optional<int>(lit) : std::nullopt;
     if (lit >= 0) {
