@@ -77,11 +77,9 @@ std::optional<QString> readSidecar(const QString& path) {
     return text;
 }
 
-// An empty document with the text insets (the root frame's margins, so a
-// press in them still reaches the view and maps to the nearest character).
-QTextDocument* emptied(ClickableText* view) {
-    QTextDocument* doc = view->document();
-    doc->clear();
+// The text insets are the root frame's margins, so a press in them still
+// reaches the view and maps to the nearest character.
+QTextDocument* withInsets(QTextDocument* doc) {
     QTextFrameFormat frame = doc->rootFrame()->frameFormat();
     frame.setLeftMargin(kInsetX);
     frame.setRightMargin(kInsetX);
@@ -91,18 +89,18 @@ QTextDocument* emptied(ClickableText* view) {
     return doc;
 }
 
-// A fresh document for a whole draw, with the view's insets and font.
+// The view's document, emptied.
+QTextDocument* emptied(ClickableText* view) {
+    view->document()->clear();
+    return withInsets(view->document());
+}
+
+// A fresh document for a whole draw, with the view's font.
 QTextDocument* freshDocument(ClickableText* view) {
     auto* doc = new QTextDocument(view);
     doc->setUndoRedoEnabled(false);
     doc->setDefaultFont(view->document()->defaultFont());
-    QTextFrameFormat frame = doc->rootFrame()->frameFormat();
-    frame.setLeftMargin(kInsetX);
-    frame.setRightMargin(kInsetX);
-    frame.setTopMargin(kInsetY);
-    frame.setBottomMargin(kInsetY);
-    doc->rootFrame()->setFrameFormat(frame);
-    return doc;
+    return withInsets(doc);
 }
 
 // Scrolls the least that shows the character position.
