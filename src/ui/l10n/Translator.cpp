@@ -25,6 +25,11 @@ namespace ql {
 
 namespace {
 
+// The text a label was given already translated (see setTranslated).
+constexpr const char* kTranslatedText = "qlTranslatedText";
+// The title a window was given already translated (see setTranslatedTitle).
+constexpr const char* kTranslatedTitle = "qlTranslatedTitle";
+
 // The translation of a Korean text, or nothing when there is nothing to write
 // (no Hangul, or Korean no phrase covers).
 std::optional<QString> translated(const QString& text) {
@@ -84,8 +89,12 @@ int translateText(QWidget* view) {
         status->setSilently(*t);
         return 1;
     }
-    if (auto* label = qobject_cast<QLabel*>(view))
+    if (auto* label = qobject_cast<QLabel*>(view)) {
+        const QVariant given = label->property(kTranslatedText);
+        if (given.isValid() && given.toString() == label->text())
+            return 0;
         return writeProperty(label, "text", label->text());
+    }
     if (auto* edit = qobject_cast<QLineEdit*>(view)) {
         const int n = edit->isReadOnly() ? writeProperty(edit, "text", edit->text()) : 0;
         return n + writeProperty(edit, "placeholderText", edit->placeholderText());
@@ -121,9 +130,6 @@ int translateCombo(QWidget* view) {
     return n;
 }
 
-// The dynamic property holding the title set by setTranslatedTitle.
-constexpr const char* kTranslatedTitle = "qlTranslatedTitle";
-
 // Windows the pass starts from: menus and combo lists are pop-ups reached
 // through their owners; tool tips are the tool tips' own business.
 bool isPassRoot(const QWidget* window) {
@@ -146,6 +152,11 @@ bool Translator::isExempt(const QWidget* view) {
 void Translator::setTranslatedTitle(QWidget* window, const QString& title) {
     window->setWindowTitle(title);
     window->setProperty(kTranslatedTitle, title);
+}
+
+void Translator::setTranslated(QLabel* label, const QString& text) {
+    label->setText(text);
+    label->setProperty(kTranslatedText, text);
 }
 
 int Translator::translateAll() {
