@@ -19,6 +19,7 @@
 #include "TestHome.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -52,7 +53,7 @@ struct Rig {
     std::unique_ptr<LyricsPanel> panel;
     explicit Rig(const QList<std::pair<QString, Reply>>& routes = {}) {
         QDir(stores()).removeRecursively();
-        for (const QString& f : QDir::temp().entryList({"t*.lrc"}))
+        for (const QString& f : QDir::temp().entryList({"t*.lrc"}, QDir::System | QDir::Files))
             QFile::remove(test::tempFile(f));
         server.listen();
         for (const auto& [path, reply] : routes)
@@ -221,6 +222,16 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(r.shown(), QStringLiteral("Side\n"));
         QVERIFY(!QFile::exists(cacheFile(1)));
+    }
+
+    // A pipe named like a sidecar would block the window forever if read.
+    void pipeSidecar() {
+        Rig r;
+        QCOMPARE(QProcess::execute("mkfifo", {sidecar(1)}), 0);
+        r.panel->toggle();
+        r.panel->setTrack(track(1));
+        QTRY_COMPARE(r.shown(), kNotFound);
+        QCOMPARE(r.server.requests().size(), 2);
     }
 
     void following_data() {
