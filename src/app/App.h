@@ -667,6 +667,17 @@ public:
     // The tools panel of the page, built once by the window build.
     QWidget* buildExtras();
 
+    // ---- listening/AppLyrics.cpp ---------------------------------------------
+    // The lyrics button's action: the panel follows the current track (without
+    // loading it yet) and is shown or hidden.
+    void toggleLyrics();
+    // The tools panel's "🎤 가사" button with its tooltip, calling toggleLyrics.
+    QPushButton* makeLyricsButton();
+    // Installs the lyrics panel's seek: a press on a line drops the prepared
+    // successor, moves the player (when there is one) to the line's time and
+    // republishes Now Playing; each step is skipped once App is gone.
+    void installLyricsSeek();
+
     // ---- listening/AppSonic.cpp ----------------------------------------------
     // The sonic feature index `listening.sonic`: its vectors, analyses on
     // demand and the background scan of the catalog.
