@@ -3,11 +3,10 @@
 // Seams for the smart-listening issues: the favourites store writer and
 // marks, and the smart-list filter are not built yet, so toggling a
 // favourite, refreshing the favourite marks and choosing a smart list do
-// nothing; setSmart only stores and shows the choice. The now-playing window shows and hides (its
-// looks come later). The guest DJ's refill of the radio queue (when fewer than two ids are left)
-// comes with the guest DJ; until then popRadio() only takes what the queue holds. The listening
-// actions (whole list, shuffle, favourites, hi-res, random album) come with the smart lists and
-// listen modes; the tools panel with its own issue, until then an empty panel.
+// nothing; setSmart only stores and shows the choice. The guest DJ's refill of the radio queue
+// (when fewer than two ids are left) comes with the guest DJ; until then popRadio() only takes what
+// the queue holds. The listening actions (whole list, shuffle, favourites, hi-res, random album)
+// come with the smart lists and listen modes.
 #include "app/App.h"
 
 #include "app/SettingLimits.h"
@@ -15,30 +14,16 @@
 #include "listening/NowPlayingWindow.h"
 
 #include <QComboBox>
-
-#include <QGuiApplication>
-#include <QScreen>
-#include <QWidget>
+#include <QMainWindow>
 
 #include <algorithm>
 
 namespace ql {
 
+// The window opens on the screen of the main window, showing current values
+// at once.
 void App::showNowPlaying() {
-    QWidget* w = nowPlaying->window.get();
-    if (nowPlaying->visible()) {
-        w->hide();
-    } else {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            w->adjustSize();
-            QRect frame = w->frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            w->move(frame.topLeft());
-        }
-        w->show();
-        w->raise();
-        w->activateWindow();
-    }
+    nowPlaying->toggle(window ? window->screen() : nullptr);
     updateNowPlaying();
 }
 void App::toggleFavorite() {}
@@ -73,9 +58,5 @@ void App::listenShuffle() {}
 void App::listenFavorites() {}
 void App::listenHiRes() {}
 void App::listenRandomAlbum() {}
-
-QWidget* App::buildExtras() {
-    return new QWidget;
-}
 
 } // namespace ql
