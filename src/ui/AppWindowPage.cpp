@@ -6,7 +6,7 @@
 //
 // Seams: the tile grid and letter bar (setupAlbumView, sortChanged,
 // gridChanged) come with the album grid issue, until then the grid host holds
-// the table and an empty place for them; the tools panel (buildExtras) comes with its own issue.
+// the table and an empty place for them.
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
@@ -202,8 +202,6 @@ void App::finishWindowBuild() {
     pushNav();
     step("updateLockIcon");
     updateLockIcon();
-    // Until the tools panel makes it, the meter timer starts with the window.
-    startMeterTimer();
 }
 
 // Until the tile grid exists the host keeps an empty place for it and for
