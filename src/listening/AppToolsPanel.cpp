@@ -73,9 +73,10 @@ const char* const kSleepItems[] = {"15분 뒤 멈춤", "30분 뒤 멈춤", "60�
 const char* const kSpeedTitles[] = {"0.5x", "0.75x", "0.9x", "1x", "1.1x", "1.25x", "1.5x", "2x"};
 const char* const kUpsamplingItems[] = {"업샘플링: 끔", "업샘플링: 2의 거듭제곱 배",
                                         "업샘플링: 장치 최대"};
-const char* const kEffectsEndedModes = "🎛 사운드 효과를 쓰려고 최고 음질/비트퍼펙트를 껐습니다. "
-                                       "원음으로 들으려면 🎯 최고 음질을 "
-                                       "다시 켜세요.";
+const char* const kEffectsEndedModes =
+    "🎛 사운드 효과를 쓰려고 최고 음질/비트퍼펙트를 껐습니다. "
+    "원음으로 들으려면 🎯 최고 음질을 "
+    "다시 켜세요.";
 
 QString text(const char* utf8) {
     return QString::fromUtf8(utf8);
@@ -130,7 +131,12 @@ QWidget* App::buildExtras() {
 
     // 5. The sleep pull-down: its face is item 0, items 1…5 act.
     sleepPopup->setText(L10n::tr(text(kSleepFace)));
-    sleepPopup->setPopupMode(QToolButton::InstantPopup);
+    // A split button: Qt sizes its arrow section, where an instant pop-up's
+    // arrow would be drawn over the face's last letters; both parts open the
+    // menu.
+    sleepPopup->setPopupMode(QToolButton::MenuButtonPopup);
+    connect(sleepPopup, &QToolButton::clicked, sleepPopup, &QToolButton::showMenu,
+            Qt::UniqueConnection);
     auto* sleepMenu = new QMenu(sleepPopup);
     for (int i = 1; const char* item : kSleepItems) {
         connect(sleepMenu->addAction(text(item)), &QAction::triggered, this, [self, i] {
