@@ -652,6 +652,22 @@ public:
     // Shows the downloader window; starts a chart run of the top 10.
     void showFetch();
     void runMelon();
+    // Hands the selected track (else the current one) to the downloader in
+    // single-track mode when its quality label marks it lossy; otherwise
+    // says why on the status line.
+    void upgradeFlac();
+    // The row menu's item: the clicked row becomes the only selection, then
+    // upgradeFlac(); nothing outside the rows.
+    void menuUpgrade();
+    // The tools panel's "⬆ FLAC로 받기" button (placed by the panel only when
+    // hasFetcher() at its build), and the row menu's item of the same name,
+    // added only when hasFetcher(); made already translated (the pass does
+    // not visit context menus).
+    QPushButton* makeUpgradeButton(QWidget* parent);
+    void addUpgradeItem(QMenu* rowMenu);
+    // The downloader's preview player for an address: an ffmpeg decoder of
+    // the stream on the chosen output device; none when either fails.
+    std::unique_ptr<platform::AudioPlayer> makePreviewPlayer(const QUrl& address);
 
     // ---- app/AppShutdown.cpp --------------------------------------------------
     // The quit: temporary files, exclusive use, stores, helpers and child
