@@ -29,13 +29,11 @@
 // goes in the build below:
 //   row 1  "🎤 가사" (toggleLyrics) and LyricsPanel::onSeek   — synced lyrics
 //   row 1  "📻 비슷한 곡" (startRadio)                          — similar-track radio
-//   row 1  "⬆ FLAC로 받기" (upgradeFlac), when hasFetcher()     — FLAC upgrade
 //   row 1  "📱 리모컨" (showRemote)                              — phone remote
 //   row 2  App::favButton (toggleFavorite)                      — favourites
 //   row 2  "🧭 소닉 어드벤처" (sonicAdventure) and djPopup        — guest DJ
 //   build  startSonicScan() 20 s later when "sonicOn"           — sonic index
 //   menu   "♥ 즐겨찾기 추가/해제" (menuFavorite)                  — favourites
-//   menu   "⬆ FLAC로 받기" (menuUpgrade), when hasFetcher()       — FLAC upgrade
 // No placeholder is shown for them: a button that does nothing is worse than
 // none.
 #include "app/App.h"
@@ -105,8 +103,12 @@ QHBoxLayout* row(const QList<QWidget*>& left, const QList<QWidget*>& right) {
 QWidget* App::buildExtras() {
     const auto call = [this](void (App::*action)()) { return weakCall(action); };
 
-    // 1. Row 1's push buttons. ("🎤 가사", "📻 비슷한 곡" and "⬆ FLAC로 받기" are
-    // made by their own work; see the header.)
+    // 1. Row 1's push buttons ("🎤 가사" and "📻 비슷한 곡" are made by their own
+    // work; see the header). The FLAC button is made only when it is placed:
+    // whether the downloader script is there is decided once, now.
+    QList<QWidget*> row1Left;
+    if (hasFetcher())
+        row1Left << makeUpgradeButton(nullptr);
     QPushButton* sound = button(text("🎛 사운드"), call(&App::toggleFXPanel));
     sound->setToolTip(text("EQ·베이스 부스트·공간감·크로스피드 등 사운드 효과"));
 
@@ -151,9 +153,9 @@ QWidget* App::buildExtras() {
     meter->setFixedSize(kMeterSize);
     startMeterTimer();
 
-    // 8. Row 1 (seam positions: "🎤 가사", "📻 비슷한 곡", "⬆ FLAC로 받기" and
-    // "📱 리모컨" go before the sound button, in that order).
-    QHBoxLayout* row1 = row({sound}, {crossfadeBox, levelingBox, sleepPopup, meter});
+    // 8. Row 1 (seam positions: "🎤 가사" and "📻 비슷한 곡" before the FLAC
+    // button, "📱 리모컨" after it, before the sound button).
+    QHBoxLayout* row1 = row(row1Left << sound, {crossfadeBox, levelingBox, sleepPopup, meter});
 
     // 9. (App::favButton is configured here by the favourites work.) A-B repeat.
     abButton->setText(L10n::tr(text("A-B 반복")));
@@ -203,11 +205,11 @@ QWidget* App::buildExtras() {
     // 17. The controls the two exclusive modes govern.
     applyBitState();
 
-    // 18. The track table's row menu (seam positions: "♥ 즐겨찾기 추가/해제"
-    // after "다음에 재생", then "⬆ FLAC로 받기" when hasFetcher()).
+    // 18. The track table's row menu (seam position: "♥ 즐겨찾기 추가/해제"
+    // after "다음에 재생"); the FLAC item only with the downloader script.
     auto* rowMenu = new QMenu(views.table);
-    connect(rowMenu->addAction(L10n::tr(text("다음에 재생"))), &QAction::triggered, this,
-            call(&App::menuPlayNext));
+    addMenuItem(rowMenu, L10n::tr(text("다음에 재생")), call(&App::menuPlayNext));
+    addUpgradeItem(rowMenu);
     views.table->setRowMenu(rowMenu);
 
     // 19. Row 3's buttons.

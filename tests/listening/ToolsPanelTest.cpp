@@ -3,6 +3,7 @@
 #include "analysis/WaveformView.h"
 #include "app/App.h"
 #include "app/UserDefaults.h"
+#include "downloader/FlacFetcher.h"
 #include "effects/FXPanel.h"
 #include "listening/NowPlayingWindow.h"
 #include "platform/audio/AudioPlayer.h"
@@ -21,6 +22,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
@@ -139,15 +141,22 @@ private slots:
         QCOMPARE(a.maxBox->isChecked(), !c.maxQuality.isValid() || c.maxQuality.toBool());
     }
 
-    // The row menu's "다음에 재생" queues the right-clicked row, nothing below the rows.
+    // The row menu acts on the right-clicked row, nothing below the rows; the
+    // FLAC entries exist only with the downloader script.
     void rowMenu_data() {
         QTest::addColumn<int>("row");
-        QTest::newRow("second row") << 1;
-        QTest::newRow("below the rows") << -1;
+        QTest::addColumn<bool>("script");
+        QTest::newRow("second row, no script") << 1 << false;
+        QTest::newRow("second row, script") << 1 << true;
+        QTest::newRow("below the rows") << -1 << true;
     }
     void rowMenu() {
         QFETCH(int, row);
-        test::LaunchedApp l("ko");
+        QFETCH(bool, script);
+        const QString resources = test::tempFile(script ? "with" : "without");
+        QVERIFY(QDir().mkpath(resources) &&
+                (!script || test::writeFile(resources + "/flac_fetch.py", "")));
+        test::LaunchedApp l("ko", [&](App& a) { a.fetcher->setFolders({resources, {}}); });
         App& a = *l.app;
         a.library.rows = threeTracks();
         a.browser.viewKind = 0;
@@ -161,7 +170,13 @@ private slots:
         QApplication::sendEvent(table.viewport(), &press);
         QMenu* menu = table.rowMenu();
         QTRY_VERIFY(menu->isVisible());
-        QCOMPARE(menu->actions().first()->text(), QString("다음에 재생"));
+        QStringList titles;
+        for (QAction* item : menu->actions())
+            titles << item->text();
+        QCOMPARE(titles, QStringList{"다음에 재생"} + QStringList(script, "⬆ FLAC로 받기"));
+        const auto flac = a.views.extrasView->findChildren<QPushButton*>();
+        QCOMPARE(std::ranges::count(flac, QString("⬆ FLAC로 받기"), &QPushButton::text),
+                 int(script));
         menu->actions().first()->trigger();
         menu->close();
         QCOMPARE(a.listening.radioQueue,
