@@ -84,12 +84,9 @@ private slots:
     void init() { test::clearSettings(); }
 
     void panelState() {
-        {
-            platform::Platform none;
-            App bare(none);
-            bare.toggleTools(); // no window yet
-            QVERIFY(!UserDefaults().contains(keys::kToolsOpen));
-        }
+        platform::Platform none;
+        App(none).toggleTools(); // no window yet
+        QVERIFY(!UserDefaults().contains(keys::kToolsOpen));
         {
             test::LaunchedApp l("ko");
             QVERIFY(l->views.extrasView->isHidden());
@@ -126,19 +123,15 @@ private slots:
                  c.upMode.isValid() ? std::optional(c.upMode.toInt()) : std::nullopt);
         // Row 2 ends with the four modes in this order, each showing its field.
         a.toggleTools();
-        const std::vector<std::pair<QCheckBox*, bool>> modes{{a.maxBox, a.playback.maxQuality},
-                                                             {a.rateBox, a.playback.rateMatchOn},
-                                                             {a.gaplessBox, a.playback.gaplessOn},
-                                                             {a.bitBox, a.playback.bitPerfect}};
-        QStringList titles;
-        for (std::size_t i = 0; i < modes.size(); ++i) {
-            titles << modes[i].first->text();
-            QCOMPARE(modes[i].first->isChecked(), modes[i].second);
-            if (i > 0)
-                QVERIFY(modes[i - 1].first->x() < modes[i].first->x());
+        const PlaybackState& p = a.playback;
+        const QList<QCheckBox*> boxes{a.maxBox, a.rateBox, a.gaplessBox, a.bitBox};
+        const QList<bool> fields{p.maxQuality, p.rateMatchOn, p.gaplessOn, p.bitPerfect};
+        const QStringList titles{"🎯 최고 음질", "샘플레이트 맞춤", "갭리스", "💎 비트퍼펙트"};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(std::pair(boxes[i]->text(), boxes[i]->isChecked()),
+                     std::pair(titles[i], fields[i]));
+            QVERIFY(i == 0 || boxes[i - 1]->x() < boxes[i]->x());
         }
-        QCOMPARE(titles, (QStringList{"🎯 최고 음질", "샘플레이트 맞춤", "갭리스", "💎 비트퍼펙트"}));
-        QCOMPARE(a.maxBox->isChecked(), !c.maxQuality.isValid() || c.maxQuality.toBool());
     }
 
     // The row menu acts on the right-clicked row, nothing below the rows; the
@@ -208,10 +201,9 @@ private slots:
         const bool max = c.max && !c.endsModes, bit = c.bit && !c.endsModes;
         UserDefaults d;
         QCOMPARE(std::tuple(a.playback.maxQuality, a.playback.bitPerfect, a.maxBox->isChecked(),
-                            a.bitBox->isChecked()),
-                 std::tuple(max, bit, max, bit));
-        QCOMPARE(std::tuple(d.boolean(keys::kMaxQuality), d.boolean(keys::kBitPerfect)),
-                 std::tuple(max, bit));
+                            a.bitBox->isChecked(), d.boolean(keys::kMaxQuality),
+                            d.boolean(keys::kBitPerfect)),
+                 std::tuple(max, bit, max, bit, max, bit));
         QCOMPARE(a.upPopup->isEnabled(), !max && !bit);
     }
 
