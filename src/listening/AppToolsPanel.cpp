@@ -32,7 +32,6 @@
 //   row 1  "📱 리모컨" (showRemote)                              — phone remote
 //   row 2  App::favButton (toggleFavorite)                      — favourites
 //   row 2  "🧭 소닉 어드벤처" (sonicAdventure) and djPopup        — guest DJ
-//   build  startSonicScan() 20 s later when "sonicOn"           — sonic index
 //   menu   "♥ 즐겨찾기 추가/해제" (menuFavorite)                  — favourites
 // No placeholder is shown for them: a button that does nothing is worse than
 // none.
@@ -194,8 +193,9 @@ QWidget* App::buildExtras() {
               "맞춥니다. 음량은 시스템 음량(키보드)으로 조절하세요.",
               playback.bitPerfect);
 
-    // 14-15. ("🧭 소닉 어드벤처" and djPopup come with the guest DJ; the
-    // delayed sonic scan with the sonic index.)
+    // 14. ("🧭 소닉 어드벤처" and djPopup come with the guest DJ.)
+    // 15. The background sonic scan, 20 s from now, when "sonicOn" is set now.
+    scheduleSonicScan();
 
     // 16. Row 2 (seam positions: App::favButton first; "🧭 소닉 어드벤처" and
     // djPopup after the speed pop-up).
