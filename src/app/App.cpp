@@ -72,6 +72,7 @@ App::App(platform::Platform& platform)
     wave = new WaveformView;
     meter = new LevelMeter;
     smartPicker = new QComboBox;
+    favButton = new QPushButton(QStringLiteral("♡ 즐겨찾기"));
     makeBrowserControls();
     makeWindowViews();
     makeOutputControls();
@@ -127,7 +128,7 @@ App::~App() {
              status,      seek,      clock,        art,         wave,     meter,
              smartPicker, search,    folderPicker, volDB,       dacLabel, repeatBtn,
              devicePopup, ratePopup, abButton,     sleepPopup,  maxBox,   bitBox,
-             gaplessBox,  rateBox,   crossfadeBox, levelingBox, upPopup})
+             gaplessBox,  rateBox,   crossfadeBox, levelingBox, upPopup,  favButton})
         if (w && !w->parent())
             delete w;
     views.deleteUnplaced();

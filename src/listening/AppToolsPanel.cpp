@@ -28,11 +28,8 @@
 // Seams: positions whose controls other work places, each marked where it
 // goes in the build below:
 //   row 1  "🎤 가사" (toggleLyrics) and LyricsPanel::onSeek   — synced lyrics
-//   row 1  "📻 비슷한 곡" (startRadio)                          — similar-track radio
 //   row 1  "📱 리모컨" (showRemote)                              — phone remote
-//   row 2  App::favButton (toggleFavorite)                      — favourites
 //   row 2  "🧭 소닉 어드벤처" (sonicAdventure) and djPopup        — guest DJ
-//   menu   "♥ 즐겨찾기 추가/해제" (menuFavorite)                  — favourites
 // No placeholder is shown for them: a button that does nothing is worse than
 // none.
 #include "app/App.h"
@@ -102,10 +99,12 @@ QHBoxLayout* row(const QList<QWidget*>& left, const QList<QWidget*>& right) {
 QWidget* App::buildExtras() {
     const auto call = [this](void (App::*action)()) { return weakCall(action); };
 
-    // 1. Row 1's push buttons ("🎤 가사" and "📻 비슷한 곡" are made by their own
-    // work; see the header). The FLAC button is made only when it is placed:
-    // whether the downloader script is there is decided once, now.
-    QList<QWidget*> row1Left;
+    // 1. Row 1's push buttons ("🎤 가사" is made by its own work; see the
+    // header). The FLAC button is made only when it is placed: whether the
+    // downloader script is there is decided once, now.
+    QPushButton* radio = button(text("📻 비슷한 곡"), call(&App::startRadio));
+    radio->setToolTip(text("지금 곡과 같은 가수·앨범·폴더 위주로 이어서 재생. 다시 누르면 해제"));
+    QList<QWidget*> row1Left{radio};
     if (hasFetcher())
         row1Left << makeUpgradeButton(nullptr);
     QPushButton* sound = button(text("🎛 사운드"), call(&App::toggleFXPanel));
@@ -152,15 +151,19 @@ QWidget* App::buildExtras() {
     meter->setFixedSize(kMeterSize);
     startMeterTimer();
 
-    // 8. Row 1 (seam positions: "🎤 가사" and "📻 비슷한 곡" before the FLAC
-    // button, "📱 리모컨" after it, before the sound button).
+    // 8. Row 1 (seam positions: "🎤 가사" first, "📱 리모컨" before the sound
+    // button).
     QHBoxLayout* row1 = row(row1Left << sound, {crossfadeBox, levelingBox, sleepPopup, meter});
 
-    // 9. (App::favButton is configured here by the favourites work.) A-B repeat.
+    // 9. The favourite heart (its title follows the current track afterwards)
+    // and A-B repeat.
+    favButton->setText(L10n::tr(text("♡ 즐겨찾기")));
+    favButton->setToolTip(text("현재 곡(또는 선택한 곡)을 즐겨찾기에 추가/해제"));
+    connect(favButton, &QPushButton::clicked, this, &App::toggleFavorite, Qt::UniqueConnection);
     abButton->setText(L10n::tr(text("A-B 반복")));
     abButton->setToolTip(
         text("눌러서 구간 시작(A) → 끝(B) 지정, 한 번 더 누르면 해제. 듣기 공부용"));
-    connect(abButton, &QPushButton::clicked, this, call(&App::abCycle), Qt::UniqueConnection);
+    connect(abButton, &QPushButton::clicked, this, &App::abCycle, Qt::UniqueConnection);
 
     // 10. The speed list; the stored speed itself is left as it is.
     ratePopup->clear();
@@ -197,18 +200,19 @@ QWidget* App::buildExtras() {
     // 15. The background sonic scan, 20 s from now, when "sonicOn" is set now.
     scheduleSonicScan();
 
-    // 16. Row 2 (seam positions: App::favButton first; "🧭 소닉 어드벤처" and
-    // djPopup after the speed pop-up).
+    // 16. Row 2 (seam position: "🧭 소닉 어드벤처" and djPopup after the speed
+    // pop-up).
     QHBoxLayout* row2 =
-        row({abButton, speedLabel, ratePopup}, {maxBox, rateBox, gaplessBox, bitBox});
+        row({favButton, abButton, speedLabel, ratePopup}, {maxBox, rateBox, gaplessBox, bitBox});
 
     // 17. The controls the two exclusive modes govern.
     applyBitState();
 
-    // 18. The track table's row menu (seam position: "♥ 즐겨찾기 추가/해제"
-    // after "다음에 재생"); the FLAC item only with the downloader script.
+    // 18. The track table's row menu; the FLAC item only with the downloader
+    // script.
     auto* rowMenu = new QMenu(views.table);
     addMenuItem(rowMenu, L10n::tr(text("다음에 재생")), call(&App::menuPlayNext));
+    addMenuItem(rowMenu, L10n::tr(text("♥ 즐겨찾기 추가/해제")), call(&App::menuFavorite));
     addUpgradeItem(rowMenu);
     views.table->setRowMenu(rowMenu);
 

@@ -166,7 +166,8 @@ private slots:
         QStringList titles;
         for (QAction* item : menu->actions())
             titles << item->text();
-        QCOMPARE(titles, QStringList{"다음에 재생"} + QStringList(script, "⬆ FLAC로 받기"));
+        QCOMPARE(titles, QStringList({"다음에 재생", "♥ 즐겨찾기 추가/해제"}) +
+                             QStringList(script, "⬆ FLAC로 받기"));
         const auto flac = a.views.extrasView->findChildren<QPushButton*>();
         QCOMPARE(std::ranges::count(flac, QString("⬆ FLAC로 받기"), &QPushButton::text),
                  int(script));
@@ -264,6 +265,10 @@ private slots:
             b->click();
         }
         QCOMPARE(played, (QList<qint64>{2, 1, 3}));
+        // The heart, no row selected: the current track, shown at once.
+        a.playback.current = a.browser.filtered[2];
+        np.favButton->click();
+        QVERIFY(np.favButton->text() == "♥" && a.listening.favorites.contains("/m/3.flac"));
 
         // Closed, moved and opened again: centred again.
         np.window->move(0, 0);
