@@ -9,8 +9,8 @@
 // the meter is fed silence so that it falls to rest; the housekeeping tick
 // keeps a paused player's labels and waveform.
 //
-// Seam: the timer is started once the window is built; the tools panel,
-// which places the meter, will own it (one timer only).
+// The tools panel's build starts the timer (one timer only), which then runs
+// for the whole run, whether the panel is shown or not.
 #include "app/App.h"
 
 #include "analysis/LevelMeter.h"

@@ -80,8 +80,8 @@ App::App(platform::Platform& platform)
     makeWindowViews();
     makeOutputControls();
     makePlaybackControls();
-    // Seam: the tools panel's fuller callback (leaving bit-perfect and maximum
-    // quality first) replaces this one.
+    // Until the tools panel is built (it installs effectsEdited, which may
+    // end the modes that bypass the effects first), a change only re-renders.
     fxPanel->onChange = [this] { fxChanged(); };
 }
 

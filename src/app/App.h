@@ -664,8 +664,24 @@ public:
     void listenFavorites();
     void listenHiRes();
     void listenRandomAlbum();
-    // The tools panel of the page, built once by the window build.
+
+    // ---- listening/AppToolsPanel.cpp ----------------------------------------
+    // The tools panel of the page: three rows of playback switches and tool
+    // entries, built once by the window build (which keeps it hidden unless
+    // "toolsOpen"). It also installs the effects window's change callback,
+    // gives the track table its row menu and starts the meter timer.
     QWidget* buildExtras();
+    // The crossfade and leveling boxes' action: both wishes follow their
+    // boxes and are stored; leveling asks for the current track's loudness;
+    // the volume is applied again.
+    void extrasToggled();
+    // The tools button's action: shows or hides the panel and stores
+    // "toolsOpen"; nothing before the window is built.
+    void toggleTools();
+    // Run after every committed change of the effects window: active effects
+    // end maximum quality and bit-perfect (stored, unticked, said once), then
+    // the current track plays again through the new settings.
+    void effectsEdited();
 
     // ---- listening/AppLyrics.cpp ---------------------------------------------
     // The lyrics button's action: the panel follows the current track (without
@@ -792,7 +808,7 @@ public:
     // then the lyrics highlight, the A-B loop, the time labels and both
     // waveforms' progress, in that order; otherwise the meter only falls.
     void meterTick();
-    // Starts the repeating meter timer, once.
+    // Starts the repeating meter timer, once (the tools panel's build).
     void startMeterTimer();
 
     // ---- analysis/AppAudioScan.cpp ------------------------------------------

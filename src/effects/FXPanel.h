@@ -25,9 +25,8 @@
 // generic editor (one per slot; a second click raises it). Closing an editor
 // stores the plug-in's captured state into the slot when it changed.
 //
-// Seam: the tools panel's button that calls App::toggleFXPanel() and the full
-// onChange (leaving bit-perfect and maximum quality first) come with the tools
-// panel; until then the controller's onChange only restarts playback.
+// The tools panel's "🎛 사운드" button opens it (App::toggleFXPanel()), and the
+// panel's build sets onChange to App::effectsEdited().
 #pragma once
 
 #include "app/JSONStore.h"

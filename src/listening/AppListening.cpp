@@ -6,11 +6,9 @@
 // scores the whole catalog against one seed (listening/RadioPicks.h) and puts
 // the best ids in the radio queue, the one list of tracks to play next.
 //
-// Seams left for later work: the guest DJ's refill (djRefill, called by
+// Seam left for later work: the guest DJ's refill (djRefill, called by
 // popRadio when the DJ is on and fewer than two ids are left; with the DJ off
-// nothing happens), the now-playing window's looks and the tools panel
-// (buildExtras, an empty panel until then), which places favButton and
-// connects it to toggleFavorite().
+// nothing happens).
 #include "app/App.h"
 
 #include "listening/NowPlayingWindow.h"
@@ -21,31 +19,17 @@
 #include "ui/Theme.h"
 #include "ui/l10n/L10n.h"
 
+#include <QMainWindow>
 #include <QPushButton>
-
-#include <QGuiApplication>
-#include <QScreen>
-#include <QWidget>
 
 #include <algorithm>
 
 namespace ql {
 
+// The window opens on the screen of the main window, showing current values
+// at once.
 void App::showNowPlaying() {
-    QWidget* w = nowPlaying->window.get();
-    if (nowPlaying->visible()) {
-        w->hide();
-    } else {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            w->adjustSize();
-            QRect frame = w->frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            w->move(frame.topLeft());
-        }
-        w->show();
-        w->raise();
-        w->activateWindow();
-    }
+    nowPlaying->toggle(window ? window->screen() : nullptr);
     updateNowPlaying();
 }
 void App::toggleFavorite() {
@@ -134,11 +118,5 @@ std::optional<Track> App::popRadio() {
 }
 
 void App::djRefill() {}
-
-QWidget* App::buildExtras() {
-    // The panel's own build calls this at its place in the order.
-    scheduleSonicScan();
-    return new QWidget;
-}
 
 } // namespace ql

@@ -17,6 +17,7 @@
 
 #include "app/UserDefaults.h"
 #include "effects/FXPanel.h"
+#include "listening/PanelChoices.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
@@ -33,7 +34,6 @@ namespace ql {
 
 namespace {
 
-constexpr int kMaxQualityUpMode = 2;
 constexpr int kNormalSpeedIndex = 3; // 1.0x in the speed list
 constexpr double kLockIconSize = 17;
 
@@ -102,8 +102,7 @@ void App::applyBitState() {
     crossfadeBox->setEnabled(shaping);
     levelingBox->setEnabled(shaping);
     upPopup->setEnabled(shaping);
-    upPopup->setCurrentIndex(p.maxQuality ? kMaxQualityUpMode
-                                          : std::min(p.upMode, kMaxQualityUpMode));
+    upPopup->setCurrentIndex(upsamplingIndex(p.maxQuality, p.upMode));
 
     if (p.bitPerfect) {
         playback.playRate = 1.0; // the stored speed stays for when the mode ends

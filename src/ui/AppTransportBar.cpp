@@ -11,15 +11,11 @@
 // volume text and the output line, which that code also wires and writes);
 // tool tips are set in Korean and translated by the pass.
 //
-// Seams: the bar connects the actions App has (favourite, restart, shuffle,
-// previous, play/pause, next, now-playing window, volume steps, device menu;
-// the bit-perfect lock is wired when it is made;
-// the cover's click and the slider's and repeat button's actions are wired
-// where those controls are made). The other controls are built and kept in
-// `views` but not connected yet; the work that builds each action connects
-// its control:
-//   analysisButton showAudioScan     (quality analysis panel)
-//   toolsButton    toggleTools       (tools panel)
+// The bar connects the actions of its buttons (favourite, restart, shuffle,
+// previous, play/pause, next, now-playing window, quality analysis, volume
+// steps, device menu, tools panel); the bit-perfect lock is wired when it is
+// made; the cover's click and the slider's and repeat button's actions are
+// wired where those controls are made.
 #include "app/App.h"
 
 #include "analysis/WaveformView.h"
@@ -214,6 +210,7 @@ void App::buildTransportBar() {
         if (self)
             self->showDeviceMenu(self->views.deviceButton);
     });
+    connect(views.toolsButton, &QAbstractButton::clicked, this, run(&App::toggleTools));
     QBoxLayout* rightStack = stack(QBoxLayout::LeftToRight, 30, {}, Qt::AlignVCenter);
     rightStack->addLayout(volumeColumn);
     rightStack->addLayout(stack(QBoxLayout::LeftToRight, 14,

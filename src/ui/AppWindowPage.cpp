@@ -5,8 +5,8 @@
 // the tool row, the status line, the grid host and the tools panel.
 //
 // The grid host's content, the tile grid and its letter bar, is built by
-// setupAlbumView (ui/AppAlbumGrid.cpp).
-// Seam: the tools panel (buildExtras) comes with its own issue.
+// setupAlbumView (ui/AppAlbumGrid.cpp); the tools panel by buildExtras
+// (listening/AppToolsPanel.cpp).
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
@@ -201,8 +201,6 @@ void App::finishWindowBuild() {
     pushNav();
     step("updateLockIcon");
     updateLockIcon();
-    // Until the tools panel makes it, the meter timer starts with the window.
-    startMeterTimer();
 }
 
 } // namespace ql

@@ -1,6 +1,8 @@
 #include "ui/TrackTableView.h"
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QMenu>
 #include <QMouseEvent>
 
 namespace ql {
@@ -51,6 +53,15 @@ void TrackTableView::mouseDoubleClickEvent(QMouseEvent* event) {
     QTableView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton && onDoubleClick)
         onDoubleClick();
+}
+
+void TrackTableView::contextMenuEvent(QContextMenuEvent* event) {
+    // A request from the keyboard has no press before it: the row comes from
+    // the position Qt gives, as a right-click's would.
+    noteClick(event->pos());
+    if (m_rowMenu)
+        m_rowMenu->popup(event->globalPos());
+    event->accept();
 }
 
 } // namespace ql

@@ -9,12 +9,18 @@
 // the column of a double-clicked column title; a single or a third click on a
 // title does nothing, and no click on a title ever sorts.
 //
+// The row menu (setRowMenu; the view does not own it) opens on a context
+// menu request over the rows' area, after the row and column under the
+// pointer became the clicked ones, so its actions act on that row.
+//
 // Main thread only.
 #pragma once
 
 #include <QTableView>
 
 #include <functional>
+
+class QMenu;
 
 namespace ql {
 
@@ -31,18 +37,23 @@ public:
     // and without moving the current cell; -1 clears the selection.
     void selectRowOnly(int row);
 
+    void setRowMenu(QMenu* menu) { m_rowMenu = menu; }
+    QMenu* rowMenu() const { return m_rowMenu; }
+
     std::function<void()> onDoubleClick;
     std::function<void(int column)> onHeaderDoubleClick;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void noteClick(const QPoint& at);
 
     int m_clickedRow = -1;
     int m_clickedColumn = -1;
+    QMenu* m_rowMenu = nullptr;
 };
 
 } // namespace ql

@@ -75,7 +75,7 @@ void TruncatingLabel::paintEvent(QPaintEvent*) {
     int y = area.top() + std::max(0, (area.height() - total) / 2);
     for (const QString& line : lines) {
         p.drawText(QRect(area.left(), y, area.width(), spacing),
-                   int(Qt::AlignLeft | Qt::AlignVCenter), line);
+                   int((alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter), line);
         y += spacing;
     }
 }

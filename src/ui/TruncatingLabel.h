@@ -5,8 +5,9 @@
 // artist (two lines) are such labels.
 //
 // It takes the width its layout gives it (it asks for none of its own) and
-// the height of the lines it shows at that width. Text, font and colour are a
-// QLabel's (setText, setFont, the palette's window-text colour).
+// the height of the lines it shows at that width. Text, font, colour and
+// horizontal alignment are a QLabel's (setText, setFont, the palette's
+// window-text colour, setAlignment; left by default).
 //
 // Main thread only.
 #pragma once

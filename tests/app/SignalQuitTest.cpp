@@ -1,8 +1,8 @@
 // Guards against: a SIGTERM that skips the normal quit, losing settings or leaving files.
 // The program on Xvfb gets SIGTERM just after its launch, while the settings
 // its first start changes still wait for their write. It ends through the
-// normal quit: status 0, those settings and the stored volume in the file,
-// no temporary file of ours left.
+// normal quit: status 0, those settings (the volume the window build stores
+// among them) in the file, no temporary file of ours left.
 #include "platform/SingleInstance.h"
 
 #include "TestFiles.h"
@@ -19,7 +19,7 @@ private slots:
     void sigtermQuitsThroughTheNormalQuit() {
         const QString ini = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Quavelark/Quavelark.ini";
         QVERIFY(QDir().mkpath(QFileInfo(ini).path()) &&
-                ql::test::writeFile(ini, "[General]\nhogMode=true\nplayerVolume=37\n"));
+                ql::test::writeFile(ini, "[General]\nhogMode=true\n"));
         if (qEnvironmentVariableIsEmpty("ASAN_OPTIONS")) // system libraries' leaks are no status
             qputenv("ASAN_OPTIONS", "detect_leaks=0");
         QProcess program;
@@ -33,7 +33,9 @@ private slots:
         QCOMPARE(program.exitCode(), 0);
         const QSettings stored(ini, QSettings::IniFormat);
         QVERIFY(stored.value("fxResetV1").toBool() && !stored.contains("hogMode"));
-        QCOMPARE(stored.value("playerVolume").toDouble(), 37.0);
+        // The slider's value, or the device's own volume when it has one.
+        const double volume = stored.value("playerVolume", -1).toDouble();
+        QVERIFY(volume >= 0 && volume <= 100);
         QVERIFY(QDir::temp().entryList({"Quavelark-*"}, QDir::Files).isEmpty());
     }
 };
