@@ -19,12 +19,16 @@
 #include "listening/ListeningState.h"
 #include "playback/OutputDevice.h"
 #include "playback/PlaybackState.h"
+#include "remote/RemoteLink.h"
 #include "ui/BrowserState.h"
 #include "ui/WindowViews.h"
 
+#include <QHash>
 #include <QObject>
 #include <QPoint>
 #include <QStringList>
+#include <QVariantList>
+#include <QVariantMap>
 
 #include <functional>
 #include <memory>
@@ -57,6 +61,10 @@ class AudioPlayer;
 class PluginHost;
 struct Platform;
 } // namespace platform
+
+namespace remote {
+class RemoteServer;
+} // namespace remote
 
 struct BackendCommand;
 struct PluginSlot;
@@ -174,6 +182,9 @@ struct AppSeams {
     // Stands in for the cover service of the page header (groupCover).
     std::function<void(const AlbumItem& item, std::function<void(const QImage&)> done)> groupCover;
     std::function<std::optional<ScanResult>(const QString& path)> analyzeScan;
+    // The computer's interfaces and default route, in place of the system's,
+    // for the phone remote's address.
+    std::function<remote::NetworkFacts()> networkFacts;
 };
 
 class App final : public QObject {
@@ -629,6 +640,26 @@ public:
     // The tools panel of the page, built once by the window build.
     QWidget* buildExtras();
 
+    // ---- remote/AppRemote.cpp ------------------------------------------------
+    // The remote button's action: makes the token once, starts the server when
+    // none runs and shows the page's address as text and QR code, with copy,
+    // close and turn-off buttons. Reports a failed start or a missing local
+    // address on the status line instead.
+    void showRemote();
+    // What a phone is told: the current track, the player and the volume.
+    QVariantMap remoteState() const;
+    // Runs a phone's command ("toggle", "next", "prev", "radio", "vol",
+    // "seek", "play"; anything else does nothing) and answers the state.
+    QVariantMap remoteCommand(const QString& command, const QHash<QString, QString>& query);
+    // The first 40 catalog rows the query matches, in catalog order.
+    QVariantList remoteSearch(const QString& query);
+    // The tools panel's "📱 리모컨" button, wired to showRemote().
+    QPushButton* makeRemoteButton();
+    // The running server, none until a successful start and after turning it
+    // off; the port the next server listens on (0: any free one).
+    std::unique_ptr<::ql::remote::RemoteServer> remote;
+    quint16 remotePort = 8766;
+
     // ---- downloader/AppDownloader.cpp ---------------------------------------
     // Whether the download script "flac_fetch.py" is in the downloader's
     // resources folder (asked on each call).
@@ -950,6 +981,9 @@ private:
     // set); the index of the chosen button, -1 for none.
     int askAlert(const QString& text, const QString& info, const QStringList& buttons,
                  bool warning = false);
+    // remote/AppRemote.cpp: the remote dialog for the address (the alert
+    // seam's when set); the index of the chosen button, -1 for none.
+    int askRemote(const QString& address);
     // app/AppShutdown.cpp: ends every decode still running (a bounded wait,
     // then a kill) without its completion, then deletes the outputs still in
     // flight; returns how many there were.
