@@ -98,7 +98,7 @@ void App::crossfadeCheck() {
     }
 
     takeRadioHead(listening.radioQueue, library.rows, next->id);
-    p.history.append(currentId);
+    appendHistory(p.history, currentId);
     std::unique_ptr<platform::AudioPlayer> outgoing = std::move(p.audio);
     outgoing->onFinished = nullptr;
     p.fadeProgress = 0;

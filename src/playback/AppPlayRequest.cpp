@@ -231,7 +231,7 @@ void App::promoteQueued(QueuedTrack q) {
     PlaybackState& p = playback;
     p.queued.reset();
     if (p.current)
-        p.history.append(p.current->id);
+        appendHistory(p.history, p.current->id);
     // The outgoing player has reached its end; it must report nothing more.
     retirePlayer(std::move(p.audio));
 

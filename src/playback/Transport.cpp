@@ -17,7 +17,11 @@ void recordHistory(QList<qint64>& history, std::optional<qint64> outgoing, qint6
                    bool goingBack) {
     if (goingBack || !outgoing || *outgoing == incoming)
         return;
-    history.append(*outgoing);
+    appendHistory(history, *outgoing);
+}
+
+void appendHistory(QList<qint64>& history, qint64 id) {
+    history.append(id);
     if (history.size() > kHistoryLimit)
         history.removeFirst();
 }

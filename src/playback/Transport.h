@@ -33,6 +33,11 @@ inline constexpr double kRewindAfter = 3.0;
 void recordHistory(QList<qint64>& history, std::optional<qint64> outgoing, qint64 incoming,
                    bool goingBack);
 
+// Appends `id` and drops the oldest past kHistoryLimit. Every road that moves
+// to another track (play request, gapless promotion, crossfade) goes through
+// here, so a long session of joins cannot grow the history without bound.
+void appendHistory(QList<qint64>& history, qint64 id);
+
 // The place in `visible` that a step of `by` from `current` lands on,
 // wrapping at both ends (a true modulo, so any step stays in the list).
 // Without `current` in the list a forward step starts before the first entry
