@@ -19,7 +19,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLineEdit>
 
 #include <cstdio>
 #include <string>
@@ -51,11 +50,7 @@ void browserFilter(benchmark::State& state, QString query) {
         state.PauseTiming();
         settle(*app);
         state.ResumeTiming();
-        const double start = mainThreadSeconds();
-        flip = !flip;
-        app->search->setText(flip ? query + QLatin1Char(' ') : query);
-        app->filter(true);
-        state.SetIterationTime(mainThreadSeconds() - start);
+        state.SetIterationTime(timedFilterPass(*app, query, flip));
     }
 }
 
