@@ -127,12 +127,11 @@ void walkPeer(benchmark::State& state) {
 
 // About 100 characters: fragments, a count and words no key covers.
 QString hundredChars(int n) {
-    return QStringLiteral(
-               "🎛 분석된 곡이 아직 적습니다 (%1곡). 분석이 진행되는 동안 "
-               "잠시 "
-               "후 "
-               "다시 눌러 주세요. 음원 불러오는 중… 새로 받은 음원 폴더의 목록을 "
-               "정리하는 중입니다 (잠시만 기다려 주세요)")
+    return QStringLiteral("🎛 분석된 곡이 아직 적습니다 (%1곡). 분석이 진행되는 동안 "
+                          "잠시 "
+                          "후 "
+                          "다시 눌러 주세요. 음원 불러오는 중… 새로 받은 음원 폴더의 목록을 "
+                          "정리하는 중입니다 (잠시만 기다려 주세요)")
         .arg(n);
 }
 
