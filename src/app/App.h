@@ -654,7 +654,7 @@ public:
     // The first 40 catalog rows the query matches, in catalog order.
     QVariantList remoteSearch(const QString& query);
     // The tools panel's "📱 리모컨" button, wired to showRemote().
-    QPushButton* makeRemoteButton();
+    QPushButton* makeRemoteButton(QWidget* parent);
     // The running server, none until a successful start and after turning it
     // off; the port the next server listens on (0: any free one).
     std::unique_ptr<::ql::remote::RemoteServer> remote;
@@ -667,6 +667,22 @@ public:
     // Shows the downloader window; starts a chart run of the top 10.
     void showFetch();
     void runMelon();
+    // Hands the selected track (else the current one) to the downloader in
+    // single-track mode when its quality label marks it lossy; otherwise
+    // says why on the status line.
+    void upgradeFlac();
+    // The row menu's item: the clicked row becomes the only selection, then
+    // upgradeFlac(); nothing outside the rows.
+    void menuUpgrade();
+    // The tools panel's "⬆ FLAC로 받기" button (placed by the panel only when
+    // hasFetcher() at its build), and the row menu's item of the same name,
+    // added only when hasFetcher(); made already translated (the pass does
+    // not visit context menus).
+    QPushButton* makeUpgradeButton(QWidget* parent);
+    void addUpgradeItem(QMenu* rowMenu);
+    // The downloader's preview player for an address: an ffmpeg decoder of
+    // the stream on the chosen output device; none when either fails.
+    std::unique_ptr<platform::AudioPlayer> makePreviewPlayer(const QUrl& address);
 
     // ---- app/AppShutdown.cpp --------------------------------------------------
     // The quit: temporary files, exclusive use, stores, helpers and child

@@ -3,6 +3,7 @@
 
 #include "app/AppPaths.h"
 #include "downloader/FlacFetcher.h"
+#include "platform/audio/AudioPlayer.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
@@ -86,6 +87,12 @@ void App::applicationDidFinishLaunching() {
     fetcher->onPreviewStart = [self] {
         if (self && self->isPlaying())
             self->toggle();
+    };
+    fetcher->makePreviewPlayer =
+        [self](const QUrl& address) -> std::unique_ptr<platform::AudioPlayer> {
+        if (!self)
+            return nullptr;
+        return self->makePreviewPlayer(address);
     };
     fetcher->onSaved = [self](const QString& path) {
         if (self)

@@ -5,9 +5,6 @@
 
 namespace ql {
 
-namespace {
-
-// Spaces and tabs only: a line break or any other blank stays in the line.
 QString cutBlanks(const QString& line) {
     qsizetype from = 0;
     qsizetype to = line.size();
@@ -18,6 +15,8 @@ QString cutBlanks(const QString& line) {
         --to;
     return line.mid(from, to - from);
 }
+
+namespace {
 
 bool startsWithAny(const QString& line, std::initializer_list<const char16_t*> prefixes) {
     for (const char16_t* prefix : prefixes)

@@ -81,4 +81,8 @@ private:
 
 qsizetype graphemeCount(QStringView text);
 
+// The line cut of spaces and tabs at both ends; a line break or any other
+// blank stays.
+QString cutBlanks(const QString& line);
+
 } // namespace ql

@@ -3,6 +3,7 @@
 #include "downloader/FlacFetcher.h"
 
 #include "app/UserDefaults.h"
+#include "platform/audio/AudioPlayer.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -69,7 +70,9 @@ FlacFetcher::FlacFetcher(FetchFolders folders) : m_folders(std::move(folders)) {
 
 FlacFetcher::~FlacFetcher() {
     // The process is a child of this object and goes with it; the window is
-    // a top-level widget without a parent.
+    // a top-level widget without a parent. The preview's decoder ends with
+    // its player.
+    previewPlayer.reset();
     delete m_window;
 }
 
@@ -150,6 +153,7 @@ void FlacFetcher::build() {
         connect(shortcut, &QShortcut::activated, this, &FlacFetcher::startFetch);
     }
     previewButton = new QPushButton(QStringLiteral("▶ 30초 미리듣기"), window);
+    previewButton->setObjectName(QStringLiteral("previewButton"));
     previewButton->setToolTip(
         QStringLiteral("iTunes 30초 미리듣기로 검색어가 맞는지 확인합니다. 다시 누르면 다음 후보"));
     connect(previewButton, &QPushButton::clicked, this, &FlacFetcher::previewTapped);
@@ -277,8 +281,9 @@ void FlacFetcher::prefillSong(const QString& artist, const QString& title) {
     summary->setText(QStringLiteral("'받기 시작'을 누르면 이 곡을 FLAC로 받습니다."));
 }
 
-// Seam: the preview player pauses here once the preview search exists; a
-// running download goes on and nothing is cleared.
-void FlacFetcher::windowWillClose() {}
+// A running download goes on and nothing is cleared.
+void FlacFetcher::windowWillClose() {
+    pausePreview();
+}
 
 } // namespace ql

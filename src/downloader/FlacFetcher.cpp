@@ -99,6 +99,7 @@ std::optional<QString> FlacFetcher::chooseScript(QString& refusal, QString& warn
 void FlacFetcher::startFetch() {
     if (process)
         return;
+    pausePreview();
     const std::optional<QStringList> preset = std::exchange(presetArgs, std::nullopt);
     const int modeIndex = selectedMode();
     const QString artist = artistField->text().trimmed();

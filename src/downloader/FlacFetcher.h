@@ -11,14 +11,19 @@
 // FetchProtocol.h: every saved file goes to onSaved, the end of the run to
 // onFinished with the count.
 //
-// Seams: previewTapped (the "▶ 30초 미리듣기" button) and the pausing of the
-// preview on start and on close wait for the preview search; until then the
-// button does nothing and onPreviewStart is never called.
+// The preview ("▶ 30초 미리듣기", FetchPreview.cpp) looks the form's words up
+// in the iTunes Search service (PreviewSearch.h) and plays the candidates'
+// clips one per press through a player that makePreviewPlayer makes for an
+// address (the application binds it to the chosen output device). Answers
+// are applied in the order they arrive, each replacing the candidates. The
+// preview pauses when a download starts and when the window closes; the
+// window's release ends it.
 //
 // Folders and the accessibility answer are injectable for tests. Main thread.
 #pragma once
 
 #include "downloader/FetchProtocol.h"
+#include "downloader/PreviewSearch.h"
 
 #include <QObject>
 #include <QPointer>
@@ -27,7 +32,9 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 class QButtonGroup;
 class QComboBox;
@@ -39,6 +46,10 @@ class QPushButton;
 class QWidget;
 
 namespace ql {
+
+namespace platform {
+class AudioPlayer;
+}
 
 struct FetchFolders {
     QString resources; // the shipped script and the "bin" folder put first on PATH
@@ -65,6 +76,9 @@ public:
     std::function<bool()> accessibilityTrusted = [] { return true; };
     // The interpreter; none means "/usr/bin/python3".
     std::function<std::optional<QString>()> findPython;
+    // A player for a preview address, on the chosen output device; none
+    // when it cannot be made (the preview then stays silent).
+    std::function<std::unique_ptr<platform::AudioPlayer>(const QUrl&)> makePreviewPlayer;
 
     // Whether the shipped script is in the resources folder.
     static bool hasScript(const QString& resources);
@@ -77,6 +91,11 @@ public:
     void browserChanged();
     void startFetch();
     void stopFetch();
+    // The preview button: searches the form's words, or plays the next
+    // candidate of the last search for the same words.
+    void previewTapped();
+    // Plays candidate previewIndex and names it in the summary.
+    void playPreview();
     // At quit: interrupt, wait at most 0.3 s, then terminate.
     void terminateIfRunning();
 
@@ -87,7 +106,8 @@ public:
 
 private:
     void build();
-    void previewTapped() {} // seam: the preview search
+    void previewAnswered(const QString& words, const std::optional<QJsonValue>& answer);
+    void pausePreview();
     QString browserId() const;
     int selectedMode() const;
     std::optional<QString> chooseScript(QString& refusal, QString& warning) const;
@@ -119,6 +139,11 @@ private:
     QStringList logQueue; // lines not yet in the view
     bool centered = false;
     std::optional<QStringList> presetArgs;
+
+    std::unique_ptr<platform::AudioPlayer> previewPlayer;
+    std::vector<PreviewItem> previewItems; // of the last search answered
+    int previewIndex = 0;                  // the candidate played last
+    QString previewTerm;                   // the words of the last search answered
 };
 
 } // namespace ql

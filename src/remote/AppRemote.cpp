@@ -220,8 +220,9 @@ QVariantList App::remoteSearch(const QString& query) {
                                      matchedRows(library.rows, match, browser.searchMemo));
 }
 
-QPushButton* App::makeRemoteButton() {
+QPushButton* App::makeRemoteButton(QWidget* parent) {
     QPushButton* b = button(QStringLiteral("📱 리모컨"), weakCall(&App::showRemote));
+    b->setParent(parent);
     b->setToolTip(QStringLiteral("같은 Wi-Fi의 폰으로 재생·검색 (QR)"));
     return b;
 }

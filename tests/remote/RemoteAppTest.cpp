@@ -27,6 +27,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QTimer>
 
 #include <sndfile.h>
@@ -83,10 +84,11 @@ struct Rig : test::TrackIds<Rig> {
         dialogPort = app.remote->port();
         buttons[answer]->click();
     }
-    // Opens the dialog, answered by press().
+    // Opens the dialog with the tools panel's button; press() answers it.
     void open() {
         poll.start(10);
-        app.showRemote();
+        const std::unique_ptr<QPushButton> button(app.makeRemoteButton(nullptr));
+        button->click();
         poll.stop();
     }
     QString token() const { return UserDefaults().string(keys::kRemoteToken).value_or(""); }

@@ -3,6 +3,7 @@
 #include "platform/audio/CodecReader.h"
 #include "platform/audio/FlacTail.h"
 #include "platform/audio/MpegLength.h"
+#include "platform/audio/PcmStream.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -167,6 +168,20 @@ AudioFile::Opened AudioFile::open(const QString& path) {
     return r;
 }
 
+AudioFile::Opened AudioFile::openStream(std::shared_ptr<PcmStream> stream) {
+    Opened r;
+    std::unique_ptr<AudioFile> file(new AudioFile);
+    file->m_path = stream->address();
+    file->m_rate = PcmStream::kRate;
+    file->m_channels = PcmStream::kChannels;
+    file->m_frames = std::int64_t(PcmStream::kEstimateSeconds * PcmStream::kRate);
+    file->m_lengthIsEstimate = true;
+    file->m_layout = defaultLayout(PcmStream::kChannels, false);
+    file->m_stream = std::move(stream);
+    r.file = std::move(file);
+    return r;
+}
+
 AudioFile::Opened AudioFile::createFloatCaf(const QString& path, double rate, int channels) {
     return createFloat(path, rate, channels, SF_FORMAT_CAF);
 }
@@ -236,19 +251,26 @@ bool AudioFile::lengthHolds() {
 std::int64_t AudioFile::read(double* out, std::int64_t frames) {
     if (!lengthHolds())
         return -1;
-    if ((!m_file && !m_codec) || m_writing) {
+    if ((!m_file && !m_codec && !m_stream) || m_writing) {
         m_error = describe(m_path, QStringLiteral("the file is not open for reading."));
         return -1;
     }
-    // ADTS AAC and a file without a stored length may run past the
+    // ADTS AAC, a stream and a file without a stored length may run past the
     // estimate: their decoder alone knows the end.
-    const bool pastEstimate = (m_codec || m_seeksByReading) && m_lengthIsEstimate;
+    const bool pastEstimate = (m_codec || m_stream || m_seeksByReading) && m_lengthIsEstimate;
     const std::int64_t want =
         pastEstimate ? frames : std::min(frames, std::max<std::int64_t>(m_frames - m_position, 0));
     if (want <= 0)
         return 0;
     std::int64_t got = 0;
-    if (m_codec) {
+    if (m_stream) {
+        got = m_stream->read(out, want);
+        if (got < 0) {
+            m_error = m_stream->error();
+            return -1;
+        }
+        m_position += got;
+    } else if (m_codec) {
         got = m_codec->read(out, want);
         if (got < 0) {
             m_error = describe(m_path, m_codec->why());
@@ -284,6 +306,14 @@ std::int64_t AudioFile::read(double* out, std::int64_t frames) {
 }
 
 bool AudioFile::seek(std::int64_t frame) {
+    if (m_stream) {
+        if (!m_stream->seek(frame)) {
+            m_error = m_stream->error();
+            return false;
+        }
+        m_position = m_stream->position();
+        return true;
+    }
     if (!lengthHolds() || (!m_file && !m_codec) || m_writing)
         return false;
     if (m_seeksByReading)
@@ -351,6 +381,7 @@ bool AudioFile::write(const double* in, std::int64_t frames) {
 
 bool AudioFile::close() {
     m_codec.reset();
+    m_stream.reset();
     if (!m_file)
         return true;
     if (m_writing)

@@ -1,6 +1,7 @@
 // An audio file for reading: WAV, AIFF, CAF, FLAC, Ogg Vorbis, Opus and MP3
 // through libsndfile, which is tried first; AAC and ALAC (MPEG-4, ADTS, CAF)
-// through FFmpeg (CodecReader) when libsndfile refuses the file. Callers
+// through FFmpeg (CodecReader) when libsndfile refuses the file; or the
+// decoded sound of a web address (PcmStream), read as it arrives. Callers
 // never know which one reads. Writing: 32-bit float (CAF, WAV, AIFF, W64, RF64) through libsndfile.
 //
 // A file that stores no length (a FLAC written through a pipe) has an
@@ -28,6 +29,7 @@ struct sf_private_tag;
 namespace ql::platform {
 
 class CodecReader;
+class PcmStream;
 
 class AudioFile {
 public:
@@ -39,6 +41,9 @@ public:
     // may open a file: an MP3's frames are counted (the whole file read) at
     // its first read or seek, on the reading thread (see read()).
     static Opened open(const QString& path);
+    // Reads `stream` (path() is its address). Its length is an estimate
+    // until the end is read; it seeks back only as far as the stream holds.
+    static Opened openStream(std::shared_ptr<PcmStream> stream);
     // Creates (replaces) `path` as a 32-bit float CAF for writing.
     static Opened createFloatCaf(const QString& path, double rate, int channels);
     // Creates (replaces) `path` as 32-bit float in the container its
@@ -67,6 +72,9 @@ public:
     // Seeks decode up to the target (the file stores no length, and its
     // decoder cannot seek without one): slow, and no second reader helps.
     bool seeksByReading() const { return m_seeksByReading; }
+    // The sound comes from a stream: it cannot be opened again by path, and
+    // a read may wait on the network.
+    bool isStream() const { return m_stream != nullptr; }
 
     // Reads up to `frames` frames into `out` (frames × channels doubles).
     // Returns the frames read (fewer only at the end of the file), or -1 on
@@ -97,6 +105,7 @@ private:
 
     sf_private_tag* m_file = nullptr;
     std::unique_ptr<CodecReader> m_codec; // instead of m_file
+    std::shared_ptr<PcmStream> m_stream;  // instead of either
     QString m_path;
     QString m_error;
     double m_rate = 0;

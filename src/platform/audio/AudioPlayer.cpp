@@ -3,6 +3,7 @@
 #include "platform/audio/AudioFile.h"
 #include "platform/audio/OutputEngine.h"
 #include "platform/audio/OutputEngines.h"
+#include "platform/audio/PcmStream.h"
 #include "platform/audio/Voice.h"
 
 #include <QCoreApplication>
@@ -34,6 +35,19 @@ AudioPlayer::Opened AudioPlayer::open(OutputEngines& outputs, const QString& pat
     return r;
 }
 
+AudioPlayer::Opened AudioPlayer::openStream(OutputEngines& outputs,
+                                            std::shared_ptr<PcmStream> stream) {
+    Opened r;
+    auto file = AudioFile::openStream(stream);
+    if (!file.file) {
+        r.error = file.error;
+        return r;
+    }
+    r.player.reset(new AudioPlayer(outputs, std::move(file.file), stream->address()));
+    r.player->m_stream = std::move(stream);
+    return r;
+}
+
 AudioPlayer::AudioPlayer(OutputEngines& outputs, std::unique_ptr<AudioFile> file,
                          const QString& path)
     : m_outputs(outputs), m_path(path), m_voice(std::make_unique<Voice>(std::move(file))),
@@ -50,6 +64,9 @@ AudioPlayer::AudioPlayer(OutputEngines& outputs, std::unique_ptr<AudioFile> file
 }
 
 AudioPlayer::~AudioPlayer() {
+    // First, so that a read waiting on the stream's decoder returns.
+    if (m_stream)
+        m_stream->end();
     leaveEngine();
     m_voice->shutdown();
     m_notifier.reset();
@@ -184,6 +201,8 @@ void AudioPlayer::stop() {
     fadeOutQueued();
     m_startFrame = m_voice->hasEnded() ? 0 : std::int64_t(std::llround(heardFrame()));
     leaveEngine();
+    if (m_stream)
+        m_stream->end();
     m_voice->shutdown();
 }
 
@@ -368,6 +387,8 @@ void AudioPlayer::deliverEnd(std::uint64_t serial, bool ok) {
         !m_voice->hasEnded())
         return;
     m_delivered = serial;
+    if (m_stream)
+        m_stream->end();
     if (auto cb = onFinished)
         cb(ok);
 }

@@ -40,6 +40,14 @@
 // Failures: open() and the calls that start output report false and leave a
 // readable sentence in lastError(); nothing throws.
 //
+// Streams: openStream() plays the sound a PcmStream decodes from a web
+// address as it arrives; until it comes the player is silent (other players
+// on the device go on). Its length is an estimate until the end is read. It
+// plays once, forward: a seek or a resume reaches back only as far as the
+// stream still holds, and a stopped stream cannot start again (it ends as
+// failed). The player ends the stream's decoder when it is stopped, when its
+// end is delivered, and when it is destroyed.
+//
 // Thread: main thread only (created, controlled and destroyed there). It
 // works without a running QCoreApplication.
 #pragma once
@@ -58,6 +66,7 @@ namespace ql::platform {
 class AudioFile;
 class OutputEngine;
 class OutputEngines;
+class PcmStream;
 class Voice;
 
 class AudioPlayer {
@@ -68,6 +77,8 @@ public:
     };
     // Opens `path` (any file AudioFile reads) for playback on `outputs`.
     static Opened open(OutputEngines& outputs, const QString& path);
+    // Plays `stream` on `outputs`; path() is its address.
+    static Opened openStream(OutputEngines& outputs, std::shared_ptr<PcmStream> stream);
 
     ~AudioPlayer();
     AudioPlayer(const AudioPlayer&) = delete;
@@ -145,6 +156,7 @@ private:
 
     OutputEngines& m_outputs;
     QString m_path;
+    std::shared_ptr<PcmStream> m_stream; // the decoder of a stream, ended with the player
     std::unique_ptr<Voice> m_voice;
     std::unique_ptr<QObject> m_notifier; // lives on the main thread; carries the end call
     OutputEngine* m_engine = nullptr;    // the engine the voice is attached to

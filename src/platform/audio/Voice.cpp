@@ -51,8 +51,9 @@ Voice::Voice(std::unique_ptr<AudioFile> file)
     : m_id(nextVoiceId()), m_sourceRate(file->sampleRate()), m_sourceChannels(file->channels()),
       m_lengthIsEstimate(file->lengthIsEstimate()), m_sourceFrames(file->frames()),
       m_readFrames(std::max<std::size_t>(kReadSamples / std::size_t(m_sourceChannels), 1024)),
-      m_layout(file->layout()), m_path(file->path()), m_ring(kRingSamples), m_eof(kNone),
-      m_startAt(kNow), m_reader(std::make_unique<PrefetchReader>(std::move(file), m_readFrames)) {}
+      m_layout(file->layout()), m_path(file->path()), m_streamed(file->isStream()),
+      m_ring(kRingSamples), m_eof(kNone), m_startAt(kNow),
+      m_reader(std::make_unique<PrefetchReader>(std::move(file), m_readFrames)) {}
 
 Voice::~Voice() {
     shutdown();
@@ -72,7 +73,9 @@ void Voice::start(const StreamFormat& format, std::int64_t sourceFrame) {
     if (!m_reader) {
         // Let go by a shutdown: a fresh handle on the file (a file that is
         // gone now fails as a read error when the first block is asked for).
-        if (auto reopened = AudioFile::open(m_path); reopened.file)
+        // A stream cannot be opened again: it fails the same way.
+        if (auto reopened = m_streamed ? AudioFile::Opened{} : AudioFile::open(m_path);
+            reopened.file)
             m_reader = std::make_unique<PrefetchReader>(std::move(reopened.file), m_readFrames);
         m_readerNext = 0;
     }
@@ -87,9 +90,11 @@ void Voice::start(const StreamFormat& format, std::int64_t sourceFrame) {
         m_quit = false;
     }
     m_state.store(m_serial << 3 | (running ? kRunning : 0));
-    // Prebuffer here so that play starts at once; the thread continues.
+    // Prebuffer here so that play starts at once; the thread continues. A
+    // stream's blocks come from the network: the main thread never waits
+    // for them, the player starts when they come.
     beginSegment(r);
-    for (int i = 0; i < 4 && !m_segmentDone; ++i)
+    for (int i = 0; i < 4 && !m_segmentDone && !m_streamed; ++i)
         decodeStep();
     m_thread = std::thread([this] { decoderLoop(); });
 }

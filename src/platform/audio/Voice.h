@@ -312,6 +312,7 @@ private:
     const std::size_t m_readFrames;           // frames per read-ahead block
     const std::vector<Speaker> m_layout;
     const QString m_path;
+    const bool m_streamed; // the sound comes from a stream (PcmStream)
 
     // ---- shared, lock-free ----
     SpscRing<double> m_ring;

@@ -25,6 +25,9 @@ namespace ql {
 
 namespace {
 
+// The text a label was given already translated (see setTranslated).
+constexpr const char* kTranslatedText = "qlTranslatedText";
+
 // The translation of a Korean text, or nothing when there is nothing to write
 // (no Hangul, or Korean no phrase covers).
 std::optional<QString> translated(const QString& text) {
@@ -84,8 +87,12 @@ int translateText(QWidget* view) {
         status->setSilently(*t);
         return 1;
     }
-    if (auto* label = qobject_cast<QLabel*>(view))
+    if (auto* label = qobject_cast<QLabel*>(view)) {
+        const QVariant given = label->property(kTranslatedText);
+        if (given.isValid() && given.toString() == label->text())
+            return 0;
         return writeProperty(label, "text", label->text());
+    }
     if (auto* edit = qobject_cast<QLineEdit*>(view)) {
         const int n = edit->isReadOnly() ? writeProperty(edit, "text", edit->text()) : 0;
         return n + writeProperty(edit, "placeholderText", edit->placeholderText());
@@ -138,6 +145,11 @@ void Translator::exempt(QWidget* view) {
 
 bool Translator::isExempt(const QWidget* view) {
     return view->objectName() == QLatin1String(kExempt);
+}
+
+void Translator::setTranslated(QLabel* label, const QString& text) {
+    label->setText(text);
+    label->setProperty(kTranslatedText, text);
 }
 
 int Translator::translateAll() {

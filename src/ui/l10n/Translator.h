@@ -18,7 +18,9 @@
 // Skipped with everything inside them: widgets marked exempt (objectName
 // "nol10n": views showing catalog data), text views (QTextEdit,
 // QPlainTextEdit), list views such as the album grid, and the rows of tables.
-// Context menus are not visited: build them already translated.
+// Context menus are not visited: build them already translated. A label
+// that shows a text composed already in the interface language around names
+// (setTranslated) is left alone while it shows that text.
 //
 // Labels, buttons, line edits and placeholders are written through their Qt
 // properties ("text", "placeholderText"), so a class that redeclares the
@@ -29,7 +31,9 @@
 // Main thread only. Each function returns how many texts it rewrote.
 #pragma once
 
+class QLabel;
 class QMenu;
+class QString;
 class QWidget;
 
 namespace ql {
@@ -42,6 +46,11 @@ public:
     // Marks a view (and everything inside it) as never translated.
     static void exempt(QWidget* view);
     static bool isExempt(const QWidget* view);
+    // Shows `text` on `label`, composed already in the interface language
+    // (fixed fragments translated, names as they are), and marks it so the
+    // pass never runs the names through the table; another text set later
+    // is translated as usual.
+    static void setTranslated(QLabel* label, const QString& text);
 
     // One pass over every window. Nothing in Korean mode.
     static int translateAll();
