@@ -66,6 +66,7 @@ namespace remote {
 class RemoteServer;
 } // namespace remote
 
+struct AlbumCell;
 struct BackendCommand;
 struct PluginSlot;
 struct SignalPathReport;
@@ -179,7 +180,8 @@ struct AppSeams {
     // toolPath("ffmpeg"); called on the main thread.
     std::function<QString()> loudnessProgram;
     // Stands in for the quality analysis of a file; runs on a pool thread.
-    // Stands in for the cover service of the page header (groupCover).
+    // Stands in for the cover service of the page header and the grid
+    // (groupCover).
     std::function<void(const AlbumItem& item, std::function<void(const QImage&)> done)> groupCover;
     std::function<std::optional<ScanResult>(const QString& path)> analyzeScan;
     // The computer's interfaces and default route, in place of the system's,
@@ -834,11 +836,10 @@ public:
     // The folder pop-up's action.
     void folderChanged();
 
-    // ---- ui/AppBrowserViews.cpp (the grid reload is a seam until the grid issue) ----
+    // ---- ui/AppBrowserViews.cpp ---------------------------------------------
     // browser.albums made afresh from the visible tracks, for the view kind
     // and the sort mode; reloads nothing.
     void rebuildAlbums();
-    void reloadAlbumGrid();
     // Shows the page header for a smart list or a cell filter (title,
     // subtitle, cover) and always refreshes the count label.
     void updateHeader();
@@ -869,12 +870,38 @@ public:
     void applyNav(const NavState& entry);
     // White arrows where a step is possible, dim ones at the ends.
     void updateNavButtons();
-    // Builds the tile grid and the letter bar in `host` beside the table and
-    // shows the one that suits the view.
+
+    // ---- ui/AppAlbumGrid.cpp ----------------------------------------------------
+    // Builds the tile grid and the letter bar in `host` over the table's place
+    // and shows the one that suits the view (applyViewMode).
     void setupAlbumView(QWidget* host, QWidget* tableScroll);
-    // The sort pop-up's and the tile-size slider's actions.
-    void sortChanged();
+    // The grid shows browser.albums afresh: every tile is configured again
+    // as it comes into view.
+    void reloadAlbumGrid();
+    // The tile size from browser.gridSize (cover gridSize, tile gridSize + 42);
+    // nothing before the grid exists.
+    void applyGridSize();
+    // The tile-size slider's action: gridSize = its value rounded, halves
+    // away from zero.
     void gridChanged();
+    // The sort pop-up's action: the mode is the chosen item; "최근 추가"
+    // reads the missing dates (which refilters); in a grid the others
+    // regroup and reload at once, in the track list they are only stored.
+    void sortChanged();
+    // A letter of the letter bar: in a grid with tiles, the first tile whose
+    // jump key qualifies (ui/GridRules.h) scrolls to the top.
+    void letterTapped(const QString& letter);
+    // One tile's cell, configured when it comes into view: texts, the default
+    // cover, the badge, a quality probe for an unlabelled album tile, and its
+    // cover asked for, which lands only while the row still shows the tile.
+    AlbumCell albumCell(int index);
+    // A click on tile `index` of browser.albums: the list filtered to it,
+    // shown as a history step, its own first track played, and a status line.
+    // Nothing for an index outside the tiles.
+    void tileClicked(int index);
+    // A quality label arrived: the "HD" badge of the album tile whose first
+    // track it belongs to follows it.
+    void tileQualityChanged(const QString& path);
 
     // ---- ui/AppTrackTable.cpp -----------------------------------------------
     // The rows changed: the table shows browser.filtered afresh.
