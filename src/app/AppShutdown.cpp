@@ -21,7 +21,8 @@
 // deleted too, once their processes have ended: a decode or a render stopped
 // mid-way would otherwise leave its partial file in the temporary folder.
 // The child programs of renders and probes are ended by the registry's
-// terminateAll just before.
+// terminateAll just before. The sonic analyses then get about 1 s to end:
+// their loops stop between files, and their last results are dropped.
 //
 // The phone remote's server, when one runs, stops listening after the stores
 // are written and before the downloader stops; it is not released, so an
@@ -45,6 +46,8 @@ namespace {
 constexpr int kDecodeEndMs = 1000;
 // How long the quit waits for the catalog cache's last write.
 constexpr int kCatalogWriteMs = 3000;
+// How long the quit waits for the sonic analyses, once their children ended.
+constexpr int kSonicEndMs = 1000;
 } // namespace
 
 void App::applicationWillTerminate() {
@@ -64,6 +67,9 @@ void App::applicationWillTerminate() {
     UserDefaults().sync();
     step("saveExtras");
     saveExtras();
+    // "sonic.json" is written: a sonic result arriving from now on would be
+    // lost anyway, and one of an analysis the quit cuts short is no result.
+    listening.sonicJobs->close();
     // The catalog cache being written, or waiting for its write, is the
     // catalog last shown: it is finished, not cut short.
     catalogWork().finish(kCatalogWriteMs);
@@ -109,6 +115,7 @@ void App::applicationWillTerminate() {
     // catalog with every probe refused.
     library.genreStop->store(true);
     children->terminateAll();
+    endSonicJobs(kSonicEndMs);
     if (endDecodes() > 0)
         step("deleteInFlight");
     step("clearNowPlaying");
