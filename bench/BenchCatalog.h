@@ -1,6 +1,6 @@
-// The synthetic catalogs the browser and remote benchmarks share: tracks of
-// mixed Latin, Hangul and decomposed text spread over folders, an App holding
-// one with its catalog worker running, and the main thread's CPU clock.
+// The synthetic catalogs of the browser benchmarks (mixed Latin, Hangul and
+// decomposed text over many folders) and the App set up on them as the
+// program runs it, shared by the benchmarks that filter or score a catalog.
 #pragma once
 
 #include "app/App.h"
@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QRandomGenerator>
+#include <QStringList>
 
 #include <ctime>
 #include <map>

@@ -73,6 +73,7 @@ App::App(platform::Platform& platform)
     wave = new WaveformView;
     meter = new LevelMeter;
     smartPicker = new QComboBox;
+    favButton = new QPushButton(QStringLiteral("♡ 즐겨찾기"));
     makeBrowserControls();
     makeWindowViews();
     makeOutputControls();
@@ -128,7 +129,7 @@ App::~App() {
              status,      seek,      clock,        art,         wave,     meter,
              smartPicker, search,    folderPicker, volDB,       dacLabel, repeatBtn,
              devicePopup, ratePopup, abButton,     sleepPopup,  maxBox,   bitBox,
-             gaplessBox,  rateBox,   crossfadeBox, levelingBox, upPopup})
+             gaplessBox,  rateBox,   crossfadeBox, levelingBox, upPopup,  favButton})
         if (w && !w->parent())
             delete w;
     views.deleteUnplaced();

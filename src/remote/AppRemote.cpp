@@ -18,9 +18,6 @@
 // them is no phrase and stays as it is), the QR code in a 220 x 220 label
 // below the texts (empty when it cannot be made) and three buttons in a
 // fixed order.
-//
-// Seam: the "radio" command calls startRadio(), which the similar-track radio
-// provides.
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
@@ -185,7 +182,7 @@ QVariantMap App::remoteCommand(const QString& command, const QHash<QString, QStr
     } else if (command == u"prev") {
         previous();
     } else if (command == u"radio") {
-        // Seam: startRadio() once the similar-track radio exists.
+        startRadio();
     } else if (command == u"vol") {
         if (const std::optional<double> value = parseWholeNumber(v)) {
             views.volume->setDoubleValue(ql::remote::remoteVolume(*value));

@@ -208,6 +208,7 @@ const std::vector<CommandCase> kCommands = {
     {"play an id that is not whole", Start::Idle, "/c?c=play&id=42x", R"({"id":0})"},
     {"toggle pauses", Start::Playing, "/c?c=toggle", R"({"id":5,"playing":false})"},
     {"next plays the next visible track", Start::Playing, "/c?c=next", R"({"id":6})"},
+    {"radio queues tracks like the playing one", Start::Playing, "/c?c=radio", R"({"id":5})"},
     {"an unknown command answers the state", Start::Playing, "/c?c=dance",
      R"({"id":5,"playing":true})"},
     {"an empty command answers the state", Start::Playing, "/c?c=", R"({"id":5})"},
@@ -326,6 +327,8 @@ private slots:
             QCOMPARE(r.app.listening.radioQueue.value(0), *c.radioFront);
             QVERIFY(!r.app.playback.queued);
         }
+        QCOMPARE(r.app.listening.radioQueue.isEmpty(),
+                 !c.target.endsWith("radio") && !c.radioFront);
         if (c.target.contains("seek"))
             QCOMPARE(r.center->publications.size(), published + 1);
     }
