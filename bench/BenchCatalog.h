@@ -4,8 +4,10 @@
 #pragma once
 
 #include "app/App.h"
+#include "platform/Platform.h"
 
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QRandomGenerator>
 #include <QStringList>
 
@@ -118,6 +120,17 @@ inline std::unique_ptr<App> makeRunningApp(platform::Platform& plat,
     app->catalogReplaced();
     settle(*app);
     return app;
+}
+
+// One filter pass as a keystroke makes it, timed on the main thread (seconds):
+// the text alternates between the query and the query with a trailing blank
+// (the same tokens), so every pass also stores "librarySearch" as typing does.
+inline double timedFilterPass(App& app, const QString& query, bool& flip) {
+    const double start = mainThreadSeconds();
+    flip = !flip;
+    app.search->setText(flip ? query + QLatin1Char(' ') : query);
+    app.filter(true);
+    return mainThreadSeconds() - start;
 }
 
 } // namespace ql::bench

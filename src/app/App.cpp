@@ -12,6 +12,7 @@
 #include "listening/NowPlayingWindow.h"
 #include "platform/audio/AudioPlayer.h"
 #include "playback/SignalPathPanel.h"
+#include "remote/RemoteServer.h"
 #include "ui/ClickImageView.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"

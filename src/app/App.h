@@ -19,12 +19,16 @@
 #include "listening/ListeningState.h"
 #include "playback/OutputDevice.h"
 #include "playback/PlaybackState.h"
+#include "remote/RemoteLink.h"
 #include "ui/BrowserState.h"
 #include "ui/WindowViews.h"
 
+#include <QHash>
 #include <QObject>
 #include <QPoint>
 #include <QStringList>
+#include <QVariantList>
+#include <QVariantMap>
 
 #include <functional>
 #include <memory>
@@ -57,6 +61,10 @@ class AudioPlayer;
 class PluginHost;
 struct Platform;
 } // namespace platform
+
+namespace remote {
+class RemoteServer;
+} // namespace remote
 
 struct AlbumCell;
 struct AnalysisTools;
@@ -177,6 +185,9 @@ struct AppSeams {
     // (groupCover).
     std::function<void(const AlbumItem& item, std::function<void(const QImage&)> done)> groupCover;
     std::function<std::optional<ScanResult>(const QString& path)> analyzeScan;
+    // The computer's interfaces and default route, in place of the system's,
+    // for the phone remote's address.
+    std::function<remote::NetworkFacts()> networkFacts;
     // Stands in for the sonic analysis of a file (analyzeSonic); runs on the
     // thread of an analysis job, never on the main thread.
     std::function<std::optional<Sonic>(const QString& path)> analyzeSonic;
@@ -694,6 +705,26 @@ public:
     // republishes Now Playing; each step is skipped once App is gone.
     void installLyricsSeek();
 
+    // ---- remote/AppRemote.cpp ------------------------------------------------
+    // The remote button's action: makes the token once, starts the server when
+    // none runs and shows the page's address as text and QR code, with copy,
+    // close and turn-off buttons. Reports a failed start or a missing local
+    // address on the status line instead.
+    void showRemote();
+    // What a phone is told: the current track, the player and the volume.
+    QVariantMap remoteState() const;
+    // Runs a phone's command ("toggle", "next", "prev", "radio", "vol",
+    // "seek", "play"; anything else does nothing) and answers the state.
+    QVariantMap remoteCommand(const QString& command, const QHash<QString, QString>& query);
+    // The first 40 catalog rows the query matches, in catalog order.
+    QVariantList remoteSearch(const QString& query);
+    // The tools panel's "📱 리모컨" button, wired to showRemote().
+    QPushButton* makeRemoteButton(QWidget* parent);
+    // The running server, none until a successful start and after turning it
+    // off; the port the next server listens on (0: any free one).
+    std::unique_ptr<::ql::remote::RemoteServer> remote;
+    quint16 remotePort = 8766;
+
     // ---- listening/AppSonic.cpp ----------------------------------------------
     // The sonic feature index `listening.sonic`: its vectors, analyses on
     // demand and the background scan of the catalog.
@@ -1079,6 +1110,9 @@ private:
     // set); the index of the chosen button, -1 for none.
     int askAlert(const QString& text, const QString& info, const QStringList& buttons,
                  bool warning = false);
+    // remote/AppRemote.cpp: the remote dialog for the address (the alert
+    // seam's when set); the index of the chosen button, -1 for none.
+    int askRemote(const QString& address);
     // listening/AppSonic.cpp: the sonic analyses' share of a quit: no result
     // is taken any more; waits at most `waitMs` for the jobs still running
     // (their child programs were ended before).

@@ -24,14 +24,16 @@
 // terminateAll just before. The sonic analyses then get about 1 s to end:
 // their loops stop between files, and their last results are dropped.
 //
-// Seam: the phone remote's server is stopped here (after the stores, before
-// the downloader) once the remote work adds it; until then there is none.
+// The phone remote's server, when one runs, stops listening after the stores
+// are written and before the downloader stops; it is not released, so an
+// answer already on its way still reaches the phone.
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
 
 #include "downloader/FlacFetcher.h"
 #include "platform/audio/AudioPlayer.h"
+#include "remote/RemoteServer.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -71,6 +73,10 @@ void App::applicationWillTerminate() {
     // The catalog cache being written, or waiting for its write, is the
     // catalog last shown: it is finished, not cut short.
     catalogWork().finish(kCatalogWriteMs);
+    if (remote) {
+        step("stopRemote");
+        remote->stop();
+    }
     step("stopFetcher");
     fetcher->terminateIfRunning();
     step("dropImports");

@@ -3,6 +3,7 @@
 #include "remote/RemoteServer.h"
 
 #include "CaseRows.h"
+#include "HttpExchange.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 #include <memory>
 
 using namespace ql::remote;
+using ql::test::exchange;
 
 namespace {
 
@@ -82,23 +84,6 @@ QByteArray response(Kind kind) {
     return "HTTP/1.1 " + status + "\r\nContent-Type: " + type +
            "\r\nContent-Length: " + QByteArray::number(body.size()) +
            "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body;
-}
-
-// Sends `parts` 200 ms apart; what comes back until the server closes, or "-" if it never does.
-QByteArray exchange(quint16 port, const QList<QByteArray>& parts) {
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, port);
-    for (qsizetype i = 0; i < parts.size(); ++i) {
-        QTest::qWait(i > 0 ? 200 : 0);
-        client.write(parts[i]);
-    }
-    QByteArray reply;
-    const bool closed = QTest::qWaitFor(
-        [&] {
-            return (reply += client.readAll(), client.state() == QAbstractSocket::UnconnectedState);
-        },
-        3000);
-    return closed ? reply + client.readAll() : "-";
 }
 
 void install(RemoteServer& server, Fakes fakes, QString& record) {
