@@ -25,12 +25,10 @@
 // run, panel hidden or not), and syncs the controls of the two exclusive
 // modes (applyBitState) after the mode boxes are made.
 //
-// Seams: positions whose controls other work places, each marked where it
+// Seam: the position whose controls the guest DJ places, marked where it
 // goes in the build below:
-//   row 1  "🎤 가사" (toggleLyrics) and LyricsPanel::onSeek   — synced lyrics
-//   row 1  "📱 리모컨" (showRemote)                              — phone remote
 //   row 2  "🧭 소닉 어드벤처" (sonicAdventure) and djPopup        — guest DJ
-// No placeholder is shown for them: a button that does nothing is worse than
+// No placeholder is shown for it: a button that does nothing is worse than
 // none.
 #include "app/App.h"
 
@@ -99,12 +97,11 @@ QHBoxLayout* row(const QList<QWidget*>& left, const QList<QWidget*>& right) {
 QWidget* App::buildExtras() {
     const auto call = [this](void (App::*action)()) { return weakCall(action); };
 
-    // 1. Row 1's push buttons ("🎤 가사" is made by its own work; see the
-    // header). The FLAC button is made only when it is placed: whether the
-    // downloader script is there is decided once, now.
+    // 1. Row 1's push buttons. The FLAC button is made only when it is
+    // placed: whether the downloader script is there is decided once, now.
     QPushButton* radio = button(text("📻 비슷한 곡"), call(&App::startRadio));
     radio->setToolTip(text("지금 곡과 같은 가수·앨범·폴더 위주로 이어서 재생. 다시 누르면 해제"));
-    QList<QWidget*> row1Left{radio};
+    QList<QWidget*> row1Left{makeLyricsButton(), radio};
     if (hasFetcher())
         row1Left << makeUpgradeButton(nullptr);
     QPushButton* sound = button(text("🎛 사운드"), call(&App::toggleFXPanel));
@@ -117,7 +114,8 @@ QWidget* App::buildExtras() {
             self->effectsEdited();
     };
 
-    // 3. ("📱 리모컨" comes with the phone remote.)
+    // 3. The phone remote, after the FLAC button.
+    row1Left << makeRemoteButton(nullptr);
 
     // 4. Crossfade and leveling.
     configure(crossfadeBox, "크로스페이드",
@@ -151,8 +149,7 @@ QWidget* App::buildExtras() {
     meter->setFixedSize(kMeterSize);
     startMeterTimer();
 
-    // 8. Row 1 (seam positions: "🎤 가사" first, "📱 리모컨" before the sound
-    // button).
+    // 8. Row 1.
     QHBoxLayout* row1 = row(row1Left << sound, {crossfadeBox, levelingBox, sleepPopup, meter});
 
     // 9. The favourite heart (its title follows the current track afterwards)
@@ -175,7 +172,8 @@ QWidget* App::buildExtras() {
     // 11. The speed label.
     auto* speedLabel = new QLabel(text("속도"));
 
-    // 12. (LyricsPanel::onSeek is installed here by the lyrics work.)
+    // 12. A click on a lyrics line seeks there.
+    installLyricsSeek();
 
     // 13. The four mode boxes, already wired to playbackModeToggled.
     configure(gaplessBox, "갭리스",

@@ -168,9 +168,21 @@ private slots:
             titles << item->text();
         QCOMPARE(titles, QStringList({"다음에 재생", "♥ 즐겨찾기 추가/해제"}) +
                              QStringList(script, "⬆ FLAC로 받기"));
-        const auto flac = a.views.extrasView->findChildren<QPushButton*>();
-        QCOMPARE(std::ranges::count(flac, QString("⬆ FLAC로 받기"), &QPushButton::text),
-                 int(script));
+        // Row 1's buttons, left to right; the FLAC one only with the script.
+        a.toggleTools();
+        QWidget* panel = a.views.extrasView;
+        const auto middle = [panel](QWidget* w) { return w->mapTo(panel, w->rect().center()).y(); };
+        QList<QPushButton*> row1;
+        for (QPushButton* b : panel->findChildren<QPushButton*>())
+            if (b->isVisible() && std::abs(middle(b) - middle(a.crossfadeBox)) <= 3)
+                row1 << b;
+        std::ranges::sort(row1, {}, [](QPushButton* b) { return b->x(); });
+        QStringList row1Titles;
+        for (QPushButton* b : row1)
+            row1Titles << b->text();
+        QCOMPARE(row1Titles, QStringList({"🎤 가사", "📻 비슷한 곡"}) +
+                                 QStringList(script, "⬆ FLAC로 받기") +
+                                 QStringList({"📱 리모컨", "🎛 사운드"}));
         menu->actions().first()->trigger();
         menu->close();
         QCOMPARE(a.listening.radioQueue,
