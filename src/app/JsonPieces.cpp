@@ -167,8 +167,8 @@ std::optional<Library> readLibrary(QByteArrayView json, qsizetype batch) {
     rest.reserve(json.size() - (arrayEnd - arrayStart) + 2);
     rest.append(json.first(arrayStart)).append("[]").append(json.sliced(arrayEnd));
     std::optional<Library> reply = JsonCodec<Library>::decode(rest);
-    if (!reply || !reply->tracks || !readTracks(json.sliced(arrayStart, arrayEnd - arrayStart),
-                                                *reply->tracks, batch))
+    if (!reply || !reply->tracks ||
+        !readTracks(json.sliced(arrayStart, arrayEnd - arrayStart), *reply->tracks, batch))
         return std::nullopt;
     return reply;
 }

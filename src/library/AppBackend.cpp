@@ -156,8 +156,9 @@ void App::receive(const QByteArray& data) {
 void App::receive(QProcess& process) {
     reuseReplyBuffer();
     process.setReadChannel(QProcess::StandardOutput);
-    library.buffer.appendFrom(process.bytesAvailable(),
-                              [&process](char* into, qsizetype n) { return process.read(into, n); });
+    library.buffer.appendFrom(process.bytesAvailable(), [&process](char* into, qsizetype n) {
+        return process.read(into, n);
+    });
     takeReplyLines();
 }
 
