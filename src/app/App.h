@@ -58,6 +58,8 @@ class PluginHost;
 struct Platform;
 } // namespace platform
 
+struct AlbumCell;
+struct AnalysisTools;
 struct BackendCommand;
 struct PluginSlot;
 struct SignalPathReport;
@@ -171,9 +173,16 @@ struct AppSeams {
     // toolPath("ffmpeg"); called on the main thread.
     std::function<QString()> loudnessProgram;
     // Stands in for the quality analysis of a file; runs on a pool thread.
-    // Stands in for the cover service of the page header (groupCover).
+    // Stands in for the cover service of the page header and the grid
+    // (groupCover).
     std::function<void(const AlbumItem& item, std::function<void(const QImage&)> done)> groupCover;
     std::function<std::optional<ScanResult>(const QString& path)> analyzeScan;
+    // Stands in for the sonic analysis of a file (analyzeSonic); runs on the
+    // thread of an analysis job, never on the main thread.
+    std::function<std::optional<Sonic>(const QString& path)> analyzeSonic;
+    // Milliseconds from the tools panel's build to its delayed sonic scan
+    // (0: the standard 20 s).
+    int sonicScanDelayMs = 0;
 };
 
 class App final : public QObject {
@@ -632,6 +641,22 @@ public:
     // The tools panel of the page, built once by the window build.
     QWidget* buildExtras();
 
+    // ---- listening/AppSonic.cpp ----------------------------------------------
+    // The sonic feature index `listening.sonic`: its vectors, analyses on
+    // demand and the background scan of the catalog.
+    // The vector of the track's entry; none when it has none or a failed one.
+    std::optional<std::vector<double>> sonicVec(const Track& track) const;
+    // Makes sure every track has an entry, then calls `done` on the main
+    // thread: at once when none is missing, else after the missing ones were
+    // analysed off the main thread, merged and saved. A quit drops `done`.
+    void withSonic(const std::vector<Track>& tracks, std::function<void()> done);
+    // Starts the background scan of every file without an entry (the current
+    // track first), unless one runs; turns "sonicOn" on.
+    void startSonicScan();
+    // The delayed start of the tools panel's build: when "sonicOn" is set now,
+    // one scan 20 s later (AppSeams::sonicScanDelayMs) while App lives.
+    void scheduleSonicScan();
+
     // ---- downloader/AppDownloader.cpp ---------------------------------------
     // Whether the download script "flac_fetch.py" is in the downloader's
     // resources folder (asked on each call).
@@ -737,6 +762,8 @@ public:
     // The quality analysis of the selected row's track, else of the playing
     // one, in the analysis window; without either, a status message.
     void showAudioScan();
+    // The programs and the child registry the file analyses run with.
+    AnalysisTools analysisTools() const;
 
     // ---- ui/AppWindowParts.cpp ---------------------------------------------
     // Building blocks of the main window.
@@ -806,11 +833,10 @@ public:
     // The folder pop-up's action.
     void folderChanged();
 
-    // ---- ui/AppBrowserViews.cpp (the grid reload is a seam until the grid issue) ----
+    // ---- ui/AppBrowserViews.cpp ---------------------------------------------
     // browser.albums made afresh from the visible tracks, for the view kind
     // and the sort mode; reloads nothing.
     void rebuildAlbums();
-    void reloadAlbumGrid();
     // Shows the page header for a smart list or a cell filter (title,
     // subtitle, cover) and always refreshes the count label.
     void updateHeader();
@@ -841,12 +867,38 @@ public:
     void applyNav(const NavState& entry);
     // White arrows where a step is possible, dim ones at the ends.
     void updateNavButtons();
-    // Builds the tile grid and the letter bar in `host` beside the table and
-    // shows the one that suits the view.
+
+    // ---- ui/AppAlbumGrid.cpp ----------------------------------------------------
+    // Builds the tile grid and the letter bar in `host` over the table's place
+    // and shows the one that suits the view (applyViewMode).
     void setupAlbumView(QWidget* host, QWidget* tableScroll);
-    // The sort pop-up's and the tile-size slider's actions.
-    void sortChanged();
+    // The grid shows browser.albums afresh: every tile is configured again
+    // as it comes into view.
+    void reloadAlbumGrid();
+    // The tile size from browser.gridSize (cover gridSize, tile gridSize + 42);
+    // nothing before the grid exists.
+    void applyGridSize();
+    // The tile-size slider's action: gridSize = its value rounded, halves
+    // away from zero.
     void gridChanged();
+    // The sort pop-up's action: the mode is the chosen item; "최근 추가"
+    // reads the missing dates (which refilters); in a grid the others
+    // regroup and reload at once, in the track list they are only stored.
+    void sortChanged();
+    // A letter of the letter bar: in a grid with tiles, the first tile whose
+    // jump key qualifies (ui/GridRules.h) scrolls to the top.
+    void letterTapped(const QString& letter);
+    // One tile's cell, configured when it comes into view: texts, the default
+    // cover, the badge, a quality probe for an unlabelled album tile, and its
+    // cover asked for, which lands only while the row still shows the tile.
+    AlbumCell albumCell(int index);
+    // A click on tile `index` of browser.albums: the list filtered to it,
+    // shown as a history step, its own first track played, and a status line.
+    // Nothing for an index outside the tiles.
+    void tileClicked(int index);
+    // A quality label arrived: the "HD" badge of the album tile whose first
+    // track it belongs to follows it.
+    void tileQualityChanged(const QString& path);
 
     // ---- ui/AppTrackTable.cpp -----------------------------------------------
     // The rows changed: the table shows browser.filtered afresh.
@@ -969,6 +1021,15 @@ private:
     // set); the index of the chosen button, -1 for none.
     int askAlert(const QString& text, const QString& info, const QStringList& buttons,
                  bool warning = false);
+    // listening/AppSonic.cpp: the sonic analyses' share of a quit: no result
+    // is taken any more; waits at most `waitMs` for the jobs still running
+    // (their child programs were ended before).
+    void endSonicJobs(int waitMs);
+    // The analysis a sonic job runs (the seam's when set).
+    std::function<std::optional<Sonic>(const QString&)> sonicAnalyser() const;
+    // Merges a batch of results into the index; writes "sonic.json" whole.
+    void mergeSonic(const QHash<QString, Sonic>& batch);
+    void saveSonic();
     // app/AppShutdown.cpp: ends every decode still running (a bounded wait,
     // then a kill) without its completion, then deletes the outputs still in
     // flight; returns how many there were.

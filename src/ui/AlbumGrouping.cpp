@@ -16,6 +16,8 @@ namespace {
 const QString kAlbumKind = QStringLiteral("album");
 const QString kArtistKind = QStringLiteral("artist");
 const QString kGenreKind = QStringLiteral("genre");
+const QString kNoArtist = QStringLiteral("(가수 없음)");
+const QString kNoGenre = QStringLiteral("장르 미지정");
 
 // Names repeat from track to track (ten tracks an album, hundreds an artist),
 // and normalising is the costly step of a pass: each distinct text is
@@ -119,12 +121,19 @@ QString albumKey(const Track& track) {
     return normalizedSearch(track.album) + QLatin1Char('|') + normalizedSearch(track.artist);
 }
 
+QString tileKey(const Track& track, const QString& kind, const QString& genre) {
+    if (kind == kArtistKind)
+        return QStringLiteral("artist:") +
+               normalizedSearch(track.artist.isEmpty() ? kNoArtist : track.artist);
+    if (kind == kGenreKind)
+        return QStringLiteral("genre:") + normalizedSearch(genre.isEmpty() ? kNoGenre : genre);
+    return albumKey(track);
+}
+
 std::vector<AlbumItem> groupTracks(const GroupingInput& input) {
     std::vector<AlbumItem> tiles;
     if (!input.tracks || input.tracks->empty())
         return tiles;
-    const QString noArtist = QStringLiteral("(가수 없음)");
-    const QString noGenre = QStringLiteral("장르 미지정");
     const bool byArtist = input.viewKind == kArtistView;
     const bool byGenre = input.viewKind == kGenreView;
     Normalizer norm;
@@ -140,12 +149,12 @@ std::vector<AlbumItem> groupTracks(const GroupingInput& input) {
         quint64 id = pair(album, artist);
         QString name; // the title of an artist or genre tile
         if (byArtist) {
-            name = t.artist.isEmpty() ? noArtist : t.artist;
-            id = t.artist.isEmpty() ? norm.id(noArtist) : artist;
+            name = t.artist.isEmpty() ? kNoArtist : t.artist;
+            id = t.artist.isEmpty() ? norm.id(kNoArtist) : artist;
         } else if (byGenre) {
             name = input.genres ? input.genres->value(t.path) : QString();
             if (name.isEmpty())
-                name = noGenre;
+                name = kNoGenre;
             id = norm.id(name, Normalizer::Genre);
         }
         // The tile of the previous track, else the index's.

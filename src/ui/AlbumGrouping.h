@@ -43,6 +43,10 @@ std::vector<AlbumItem> groupTracks(const GroupingInput& input);
 // normalizedSearch(album) + "|" + normalizedSearch(artist).
 QString albumKey(const Track& track);
 
+// The key of the tile of `kind` ("album", "artist" or "genre") that
+// groupTracks puts the track in; `genre` is the track's genre ("" unknown).
+QString tileKey(const Track& track, const QString& kind, const QString& genre);
+
 // The albums a group tile's mosaic shows: the first four distinct album keys
 // in the order of the tile's tracks, each as a one-track album record of the
 // first track that carries it.

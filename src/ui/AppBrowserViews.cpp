@@ -3,9 +3,7 @@
 // rebuildAlbums groups the visible tracks into tiles (ui/AlbumGrouping.h);
 // updateHeader fills the page header and the count label (texts from
 // ui/ViewRules.h).
-// Seam: the tile grid is built by the album grid issue; until then a pass has
-// no grid to reload, and reloadAlbumGrid keeps the pass's order of work in
-// place for it.
+// The grid's reload is reloadAlbumGrid (ui/AppAlbumGrid.cpp).
 #include "app/App.h"
 
 #include "ui/AlbumGrouping.h"
@@ -27,7 +25,6 @@ void App::rebuildAlbums() {
     input.genres = &library.genres;
     browser.albums = groupTracks(input);
 }
-void App::reloadAlbumGrid() {}
 
 void App::updateHeader() {
     const std::optional<CellFilter>& cell = browser.cellFilter;

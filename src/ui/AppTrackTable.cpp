@@ -134,6 +134,7 @@ void App::qualityChanged(const QString& path) {
     for (int r = first; r <= last; ++r)
         if (browser.filtered[size_t(r)].path == path)
             views.tableModel->cellChanged(r, column);
+    tileQualityChanged(path);
 }
 
 void App::coverChanged(const QString& key) {

@@ -5,9 +5,7 @@
 // in one order: state, the stored "viewKind", the refilter, the views, then
 // the history entry.
 //
-// Seam: the tile grid and its letter bar are filled by the album grid issue;
-// until then views.albumScroll and views.letterBar are the empty places the
-// grid host keeps for them, shown and hidden here already.
+// The tile grid and its letter bar are ui/AppAlbumGrid.cpp's.
 #include "app/App.h"
 
 #include "app/UserDefaults.h"

@@ -4,9 +4,9 @@
 // stacks the header (hidden until a smart list or a cell filter is shown),
 // the tool row, the status line, the grid host and the tools panel.
 //
-// Seams: the tile grid and letter bar (setupAlbumView, sortChanged,
-// gridChanged) come with the album grid issue, until then the grid host holds
-// the table and an empty place for them; the tools panel (buildExtras) comes with its own issue.
+// The grid host's content, the tile grid and its letter bar, is built by
+// setupAlbumView (ui/AppAlbumGrid.cpp).
+// Seam: the tools panel (buildExtras) comes with its own issue.
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
@@ -23,7 +23,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPointer>
-#include <QScrollArea>
 #include <QSlider>
 
 namespace ql {
@@ -145,8 +144,8 @@ void App::buildPage() {
     setTextColor(views.countLabel, Theme::dim());
 
     views.gridSlider = new QSlider(Qt::Horizontal);
-    views.gridSlider->setRange(110, 240);
-    views.gridSlider->setValue(int(browser.gridSize));
+    views.gridSlider->setRange(110 * kGridSliderScale, 240 * kGridSliderScale);
+    views.gridSlider->setValue(int(browser.gridSize * kGridSliderScale));
     views.gridSlider->setTracking(true);
     views.gridSlider->setFixedWidth(110);
     QPalette sliderPalette = views.gridSlider->palette();
@@ -169,7 +168,7 @@ void App::buildPage() {
     status->setFont(Theme::font(11));
     setTextColor(status, Theme::dim());
 
-    // 9. The grid host, with the table (and later the tile grid) inside.
+    // 9. The grid host, with the table and the tile grid inside.
     views.gridHost = new QWidget;
     views.gridHost->setObjectName(QStringLiteral("gridHost"));
     views.gridHost->setMinimumHeight(180);
@@ -205,26 +204,5 @@ void App::finishWindowBuild() {
     // Until the tools panel makes it, the meter timer starts with the window.
     startMeterTimer();
 }
-
-// Until the tile grid exists the host keeps an empty place for it and for
-// its letter bar; applyViewMode shows the table or that place.
-void App::setupAlbumView(QWidget* host, QWidget* tableScroll) {
-    auto* layout = new QVBoxLayout(host);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(tableScroll);
-    auto* grid = new QScrollArea;
-    grid->setFrameShape(QFrame::NoFrame);
-    grid->setObjectName(QStringLiteral("albumScroll"));
-    layout->addWidget(grid);
-    views.albumScroll = grid;
-    views.letterBar = new QWidget(host);
-    views.letterBar->setObjectName(QStringLiteral("letterBar"));
-    // Hidden until a view change shows them: the launch keeps the table.
-    grid->hide();
-    views.letterBar->hide();
-}
-
-void App::sortChanged() {}
-void App::gridChanged() {}
 
 } // namespace ql

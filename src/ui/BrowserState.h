@@ -46,6 +46,9 @@ struct BrowserState {
     // Tile order: 0 artist, 1 album title, 2 date added.
     int sortMode = 0;
     double gridSize = 150; // tile edge in pixels
+    // The album tile of each first track, by path, as the grid last
+    // reloaded: where a new quality label shows its badge.
+    QHash<QString, int> tileOfFirstTrack;
     std::vector<NavState> navStack;
     int navIndex = -1;
     bool navApplying = false;

@@ -1,11 +1,10 @@
 #include "ui/TrackCellDelegate.h"
 
+#include "ui/RoundedImage.h"
 #include "ui/Theme.h"
 #include "ui/TrackTableModel.h"
 
 #include <QPainter>
-#include <QPainterPath>
-#include <QPixmapCache>
 
 #include <cmath>
 
@@ -17,30 +16,6 @@ constexpr int kThumbRadius = 3;
 constexpr int kThumbGap = 8;
 constexpr int kTextLeft = 2;
 constexpr int kTextRight = 6;
-
-// The image fitted into a rounded square of `edge` device pixels.
-QPixmap roundedThumbnail(const QImage& image, int edge) {
-    const QString key = QStringLiteral("ql-thumb:%1:%2").arg(image.cacheKey()).arg(edge);
-    QPixmap out;
-    if (QPixmapCache::find(key, &out))
-        return out;
-    out = QPixmap(edge, edge);
-    out.fill(Qt::transparent);
-    QPainter p(&out);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    QPainterPath clip;
-    const double radius = kThumbRadius * double(edge) / TrackCellDelegate::kThumbnail;
-    clip.addRoundedRect(QRectF(0, 0, edge, edge), radius, radius);
-    p.setClipPath(clip);
-    const QSize fitted = image.size().scaled(edge, edge, Qt::KeepAspectRatio);
-    const QRect target((edge - fitted.width()) / 2, (edge - fitted.height()) / 2, fitted.width(),
-                       fitted.height());
-    p.drawImage(target, image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-    p.end();
-    QPixmapCache::insert(key, out);
-    return out;
-}
 
 } // namespace
 
@@ -65,7 +40,7 @@ void TrackCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         if (!image.isNull()) {
             const double ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
             const int edge = int(std::lround(kThumbnail * ratio));
-            QPixmap pixmap = roundedThumbnail(image, edge);
+            QPixmap pixmap = roundedImage(image, edge, kThumbRadius * ratio);
             pixmap.setDevicePixelRatio(double(edge) / kThumbnail);
             painter->drawPixmap(thumb.topLeft(), pixmap);
         }

@@ -16,6 +16,8 @@ class QWidget;
 
 namespace ql {
 
+class AlbumGridModel;
+class AlbumGridView;
 class IconButton;
 class PlayButton;
 class SeekSlider;
@@ -23,6 +25,10 @@ class SidebarButton;
 class SymbolButton;
 class TrackTableModel;
 class TrackTableView;
+
+// The tile-size slider moves in tenths of a pixel, as smoothly as a slider
+// holding a fraction; the tile size is its value rounded.
+inline constexpr int kGridSliderScale = 10;
 
 struct WindowViews {
     // Fixed controls.
@@ -62,12 +68,16 @@ struct WindowViews {
     QWidget* pageHeader = nullptr; // cover, title and subtitle; hidden at first
     QLabel* pageCover = nullptr;   // 112 x 112
     QComboBox* sortPopup = nullptr; // tile order: "정렬: 가수", "정렬: 앨범명", "정렬: 최근 추가"
-    QLabel* countLabel = nullptr;   // the visible track count of the tool row
-    QSlider* gridSlider = nullptr;  // tile size, 110 … 240
-    QWidget* gridHost = nullptr;    // holds the table and the tile grid
-    QWidget* albumScroll = nullptr; // the tile grid's place in the grid host
-    QWidget* letterBar = nullptr;   // the album grid's letter bar
-    QWidget* extrasView = nullptr;  // the tools panel ("toolsOpen")
+    QLabel* countLabel = nullptr;  // the visible track count of the tool row
+    QSlider* gridSlider = nullptr; // tile size, 110 … 240, in kGridSliderScale steps a pixel
+    QWidget* gridHost = nullptr;   // holds the table and the tile grid
+    // The tile grid, which scrolls itself: albumScroll and albumView are one
+    // widget, shown and hidden as the scroll view, driven as the grid.
+    QWidget* albumScroll = nullptr;
+    AlbumGridView* albumView = nullptr;
+    AlbumGridModel* albumModel = nullptr; // the grid's rows (owned by the grid)
+    QWidget* letterBar = nullptr;         // the album grid's letter bar
+    QWidget* extrasView = nullptr;        // the tools panel ("toolsOpen")
 
     // Deletes the fixed controls no window has taken (at App's end).
     void deleteUnplaced();

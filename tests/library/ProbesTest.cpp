@@ -154,6 +154,7 @@ private slots:
     void cellsAndWaitingPlayback() {
         ProbeRig r(3, "hires");
         App& app = *r.app.app;
+        app.showListView(); // the launch shows the album grid
         app.browser.filtered = {app.library.rows[0]};
         app.reloadTable();
         QList<int> redrawn;

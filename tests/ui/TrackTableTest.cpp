@@ -50,6 +50,7 @@ struct Shown {
     explicit Shown(std::vector<Track> rows, const std::function<void(App&)>& before = {})
         : launched("ko",
                    [this](App& a) {
+                       UserDefaults().set(keys::kViewKind, 0); // the table, not the grid
                        a.seams.playRequest = [this](const Track& t) { played.push_back(t); };
                        a.seams.qualityProbe = [this](const Track& t) { ++probes[t.path]; };
                    }),

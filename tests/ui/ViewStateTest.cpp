@@ -107,11 +107,11 @@ const std::vector<ModeCase> kModes = {
     {"new this week reads dates", "tag", 4, "0 4 - '' | T -1 4 | 2 1 white dim | 0:?", kDates},
     {"recently received entry", "tag", 5, "1 1 - 'Lumen' | GL 4 5 | 2 1 white dim | 0:?", kDates},
     {"hi-res entry", "tag", 6, "1 6 - 'Lumen' | GL 5 6 | 2 1 white dim | 0:?", kQuality, "1 2 3 4"},
-    {"play all: view untouched", "tag", 10, "1 0 artist=Lumen 'Lumen' | T 0 0 | 1 0 dim dim | 0:?", ""},
-    {"shuffle all: view untouched", "tag", 11, "1 0 artist=Lumen 'Lumen' | T 0 0 | 1 0 dim dim | 0:?", ""},
-    {"random album: segment untouched", "tag", 12, "1 0 artist=Lumen 'Lumen' | T 0 0 | 1 0 dim dim | 0:?", ""},
-    {"cell filter alone: no entry lit", "sync", 0, "1 0 artist=Lumen 'Lumen' | T 0 -1 | 1 0 dim dim | 0:?", ""},
-    {"cell filter in favourites: its entry", "sync", 0, "1 5 artist=Lumen 'Lumen' | T -1 1 | 1 0 dim dim | 0:?", "", "", 5},
+    {"play all: view untouched", "tag", 10, "1 0 artist=Lumen 'Lumen' | GL 0 0 | 1 0 dim dim | 0:?", ""},
+    {"shuffle all: view untouched", "tag", 11, "1 0 artist=Lumen 'Lumen' | GL 0 0 | 1 0 dim dim | 0:?", ""},
+    {"random album: segment untouched", "tag", 12, "1 0 artist=Lumen 'Lumen' | GL 0 0 | 1 0 dim dim | 0:?", ""},
+    {"cell filter alone: no entry lit", "sync", 0, "1 0 artist=Lumen 'Lumen' | GL 0 -1 | 1 0 dim dim | 0:?", ""},
+    {"cell filter in favourites: its entry", "sync", 0, "1 5 artist=Lumen 'Lumen' | GL -1 1 | 1 0 dim dim | 0:?", "", "", 5},
 };
 
 // Steps: s<n> a tab, t<n> a sidebar tag, b back, f forward, q<text> typed
@@ -123,8 +123,8 @@ struct NavCase {
 };
 
 const std::vector<NavCase> kNav = {
-    {"after launch one entry, both dim", "", "1 0 - '' | T 0 0 | 1 0 dim dim | 0:?"},
-    {"back and forward do nothing at the ends", "b f", "1 0 - '' | T 0 0 | 1 0 dim dim | 0:?"},
+    {"after launch one entry, both dim", "", "1 0 - '' | GL 0 0 | 1 0 dim dim | 0:?"},
+    {"back and forward do nothing at the ends", "b f", "1 0 - '' | GL 0 0 | 1 0 dim dim | 0:?"},
     {"same tab twice records once", "s2 s2", "0 0 - '' | T 2 0 | 2 1 white dim | 0:?"},
     {"a new view after two steps back drops the forward part", "s1 s2 s3 s4 b b s0", "1 0 - '' | GL 0 0 | 4 3 white dim | 0:?"},
     {"back then forward returns without growth", "s2 s3 b f", "3 0 - '' | G 3 0 | 3 2 white dim | 0:?"},

@@ -2,7 +2,9 @@
 // saves it as a PNG, with a second sheet of every symbol and the custom
 // widgets; it then stays open for `hold` seconds so a screen grab of the whole
 // display (Xvfb) can be taken. A tool for looking, not a test: it checks
-// nothing. Usage: ql_window_shot <out-prefix> [en|ko] [hold seconds]
+// nothing. Usage: ql_window_shot <out-prefix> [en|ko] [hold seconds] [albums <tile size>]
+// With "albums", the window shows the album grid of thirty made-up albums,
+// each with a picture, every third one hi-res, at the given tile size.
 #include "app/App.h"
 #include "app/UserDefaults.h"
 #include "platform/Platform.h"
@@ -23,6 +25,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPainter>
+#include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -77,6 +80,28 @@ std::vector<Track> syntheticCatalog() {
         t.duration = 95 + 37 * double(id) + (id == 11 ? 3600 : 0);
         out.push_back(t);
         ++id;
+    }
+    return out;
+}
+
+// Thirty albums of two tracks, by artists that start with letters, digits
+// and Hangul, one title too long for its tile.
+std::vector<Track> albumCatalog() {
+    const QStringList artists{"Aurora",   "Bonobo",   "Caribou",    "Daft Punk",  "Enya",
+                              "Four Tet", "Grimes",   "Hania Rani", "아이유",     "Jon Hopkins",
+                              "Kiasmos",  "Low Roar", "Moderat",    "Nils Frahm", "Ólafur Arnalds"};
+    std::vector<Track> out;
+    for (int i = 0; i < 60; ++i) {
+        const int album = i / 2;
+        Track t;
+        t.id = i + 1;
+        t.artist = album == 29 ? QStringLiteral("2Cellos") : artists[album % artists.size()];
+        t.album = album == 7 ? QStringLiteral("A Very Long Album Title That Cannot Fit Its Tile")
+                             : QStringLiteral("Album %1").arg(album + 1);
+        t.title = QStringLiteral("Track %1").arg(i % 2 + 1);
+        t.path = QStringLiteral("/Music/%1/%2.flac").arg(t.artist).arg(t.id);
+        t.duration = 200;
+        out.push_back(t);
     }
     return out;
 }
@@ -167,6 +192,10 @@ int main(int argc, char** argv) {
     const QString prefix = args.value(1, QStringLiteral("window"));
     const QString lang = args.value(2, QStringLiteral("en"));
     const int hold = args.value(3, QStringLiteral("0")).toInt();
+    const bool albums = args.value(4) == QLatin1String("albums");
+    const int tile = args.value(5, QStringLiteral("150")).toInt();
+    // The table unless the album grid is asked for.
+    UserDefaults().set(keys::kViewKind, albums ? 1 : 0);
 
     L10n::setLanguage(lang);
 
@@ -175,6 +204,25 @@ int main(int argc, char** argv) {
     app.seams.missingTools = [] { return QStringList{}; };
     app.seams.backendWrite = [](const QByteArray&) {}; // the catalog is the synthetic one
     app.applicationDidFinishLaunching();
+    if (albums) {
+        app.library.rows = albumCatalog();
+        for (const Track& t : app.library.rows) {
+            app.browser.coverCache.insert(App::albumKey(t),
+                                          syntheticCover(t.artist, int(t.id) * 23 % 360));
+            if (t.id % 6 == 1)
+                app.library.qual.insert(t.path, QStringLiteral("FLAC 96kHz/24bit ★"));
+            else
+                app.library.qual.insert(t.path, QStringLiteral("FLAC 44.1kHz/16bit"));
+        }
+        app.views.gridSlider->setValue(tile * kGridSliderScale);
+        app.filter();
+        app.window->move(0, 0);
+        QTimer::singleShot(1500, [&] {
+            app.window->grab().save(prefix + QStringLiteral("-window.png"));
+            QTimer::singleShot(hold * 1000, [] { QApplication::quit(); });
+        });
+        return QApplication::exec();
+    }
     app.library.rows = syntheticCatalog();
     // Covers for some albums (the rest keep the default cover), a few
     // favourites and quality labels (the rest wait with "…").
