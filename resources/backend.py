@@ -39,6 +39,7 @@ Environment read by this script only (tests, benchmarks, other setups):
   QUAVELARK_MUSICBRAINZ_TIMEOUT  seconds one "enrich" may take (default 10)
 """
 
+import fcntl
 import json
 import os
 import signal
@@ -50,6 +51,10 @@ from backend_store import Config, log
 from backend_files import clean_text
 
 MSG_INTERNAL = "음원 라이브러리 오류: {}"
+# A catalog reply of 100,000 tracks is about 21 MB: through the default 64 KB
+# pipe the player wakes some 330 times to read one reply. A larger pipe (the
+# unprivileged limit is 1 MB by default) cuts that, and our own writes, tenfold.
+PIPE_SIZE = 1 << 20
 
 
 class ProtocolOut:
@@ -62,6 +67,10 @@ class ProtocolOut:
         self.out = os.fdopen(os.dup(1), "wb")
         os.dup2(2, 1)
         sys.stdout = sys.stderr
+        try:
+            fcntl.fcntl(self.out.fileno(), getattr(fcntl, "F_SETPIPE_SZ", 1031), PIPE_SIZE)
+        except OSError:
+            pass  # not a pipe, or a lower limit: the default size still works
 
     def write(self, reply):
         """One reply line: a text, or byte strings written one after the other."""

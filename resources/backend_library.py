@@ -52,7 +52,7 @@ MSG_MB_NOTHING_NEW = "MusicBrainz에 더 채울 정보가 없습니다."
 
 
 def track_fields(track):
-    """The fields of a catalog entry, which is kept as its JSON text."""
+    """The fields of a catalog entry, which is kept as its JSON text (UTF-8)."""
     return json.loads(track)
 
 
@@ -61,9 +61,11 @@ class Library:
     thread, scans on one background thread; `lock` guards the shared state
     and the published reply text.
 
-    Each track is kept as its own JSON text, the form every reply sends: a
-    large catalog then costs one string per track rather than a dict and its
-    seven values, and a reply is the stored texts joined once per change."""
+    Each track is kept as its own JSON text in UTF-8, the form every reply
+    sends: a large catalog then costs one byte string per track rather than
+    a dict and its seven values, and a reply is the stored texts joined once
+    per change, straight into the bytes sent (no text of the whole catalog
+    is built and encoded on the way)."""
 
     def __init__(self, config, restore=True):
         self.cfg = config
@@ -80,9 +82,9 @@ class Library:
         for path in sorted(set(self.cache).union(self.added)):
             if path in self.added or len(self.cache[path]) == 6:
                 self.id_for(path)
-        self.catalog = {}  # path -> Track as JSON text
+        self.catalog = {}  # path -> Track as JSON text, UTF-8
         self.live = {}  # tracks added in this run, kept through the running scan
-        self.snapshot = b"[]"  # the catalog as sent, UTF-8
+        self.snapshot = b""  # the tracks as sent, between the list's brackets
         self.scanning = False
         self.notice = MSG_NO_MUTAGEN if backend_files.mutagen is None else None
         self.stop = threading.Event()
@@ -233,7 +235,8 @@ class Library:
             "duration": finite_seconds(duration),
             "art": field("", "art"),
         }
-        return json.dumps(track, ensure_ascii=False, separators=(",", ":"))
+        text = json.dumps(track, ensure_ascii=False, separators=(",", ":"))
+        return text.encode("utf-8", "replace")
 
     def file_track(self, path, size, mtime):
         """The track of one file, from the cache when size and modification
@@ -262,9 +265,7 @@ class Library:
         return tracks
 
     def _publish(self, tracks):
-        text = "[" + ",".join([tracks[p] for p in sorted(tracks)]) + "]"
-        data = text.encode("utf-8", "replace")
-        del text
+        data = b",".join([tracks[p] for p in sorted(tracks)])
         with self.lock:
             self.catalog = tracks
             self.snapshot = data
@@ -286,7 +287,7 @@ class Library:
             error, self.notice = self.notice, None
         if error:
             tail += b',"error":' + json.dumps(error, ensure_ascii=False).encode("utf-8", "replace")
-        return [b'{"tracks":', snapshot, tail + b"}"]
+        return [b'{"tracks":[', snapshot, b"]" + tail + b"}"]
 
     def reply(self, error=None):
         return b"".join(self.reply_parts(error))

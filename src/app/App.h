@@ -265,6 +265,9 @@ public:
     // One chunk of the backend's output: every line it completes is one
     // reply, handed to the catalog worker in order (see takeCatalogUpdate()).
     void receive(const QByteArray& data);
+    void receive(QProcess& process);
+    void reuseReplyBuffer();
+    void takeReplyLines();
     // Menu actions: search the folders again; complete the current track's
     // information and cover from MusicBrainz.
     void scan();

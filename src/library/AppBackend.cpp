@@ -64,7 +64,7 @@ void App::startBackend() {
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
 
     connect(process, &QProcess::readyReadStandardOutput, this,
-            [this, process] { receive(process->readAllStandardOutput()); });
+            [this, process] { receive(*process); });
     // The start is not waited for: an interpreter on a hung mount must not
     // freeze the window. The first "list" goes once the process runs.
     connect(process, &QProcess::started, this,
@@ -139,18 +139,37 @@ void App::backendWriteFailed() {
 void App::backendEnded() {
     // Replies the backend wrote before it ended still count.
     if (library.backend)
-        receive(library.backend->readAllStandardOutput());
+        receive(*library.backend);
     library.pending = false;
     library.backendError = true;
     status->setStringValue(L10n::tr(QStringLiteral("음원 라이브러리가 종료되었습니다.")));
 }
 
 void App::receive(const QByteArray& data) {
+    reuseReplyBuffer();
+    library.buffer.append(data);
+    takeReplyLines();
+}
+
+// The backend's standard output is read straight into the line buffer: a
+// 21 MB catalog reply every 2 s is copied once on the main thread.
+void App::receive(QProcess& process) {
+    reuseReplyBuffer();
+    process.setReadChannel(QProcess::StandardOutput);
+    library.buffer.appendFrom(process.bytesAvailable(), [&process](char* into, qsizetype n) {
+        return process.read(into, n);
+    });
+    takeReplyLines();
+}
+
+void App::reuseReplyBuffer() {
     // A reply's array comes back from the worker to be filled again.
     if (library.buffer.pendingBytes() == 0)
         if (std::optional<QByteArray> spare = catalogWork().recycled())
             library.buffer.reuse(std::move(*spare));
-    library.buffer.append(data);
+}
+
+void App::takeReplyLines() {
     while (const std::optional<FramedLine> line = library.buffer.next()) {
         library.pending = false;
         if (line->tooLong)

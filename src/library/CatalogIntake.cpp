@@ -1,6 +1,7 @@
 #include "library/CatalogIntake.h"
 
 #include "app/JsonCodec.h"
+#include "app/JsonPieces.h"
 
 #include <QFile>
 
@@ -26,11 +27,13 @@ quint64 nextCatalogGeneration() {
 void CatalogIntake::rebase(std::vector<Track> shown, quint64 generation) {
     m_shown = std::make_shared<const std::vector<Track>>(std::move(shown));
     m_generation = generation;
+    m_shownIsReply = false;
 }
 
 void CatalogIntake::follow(const std::vector<Track>& shown, quint64 generation) {
     m_shown = std::shared_ptr<const std::vector<Track>>(std::shared_ptr<void>(), &shown);
     m_generation = generation;
+    m_shownIsReply = false;
 }
 
 void CatalogIntake::adopt(CatalogUpdate& update, const std::vector<Track>& tracks) {
@@ -95,15 +98,23 @@ std::optional<CatalogUpdate> CatalogIntake::take(QByteArray& line) {
     const std::vector<Track>& shown = *m_shown;
     update.hasTracks = true;
     update.scanning = reply->scanning.value_or(false);
+    // The idle poll: the same bytes again, and the shown catalog is still
+    // the one they decoded to. Nothing to compare field by field.
+    if (update.repeat && m_shownIsReply) {
+        update.comparison = {.changed = false, .identical = true};
+        return update;
+    }
     // While scanning, a list shorter than the one shown is a fraction of the
     // library: it is not taken in.
     const bool partial = update.scanning && tracks.size() < shown.size();
     update.comparison = partial ? CatalogComparison{.changed = false, .identical = true}
                                 : compareCatalogs(shown, tracks);
+    m_shownIsReply = !partial && update.comparison.identical;
     if (update.comparison.identical)
         return update;
     update.tracks = tracks;
     adopt(update, update.tracks);
+    m_shownIsReply = true;
     if (update.comparison.changed)
         update.folders = folderList(update.tracks);
     return update;
@@ -117,7 +128,7 @@ std::optional<CatalogUpdate> CatalogIntake::restore(const QString& path) {
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
     // A damaged cache is left where it is; the next change overwrites it.
-    std::optional<std::vector<Track>> tracks = JsonCodec<std::vector<Track>>::decode(bytes);
+    std::optional<std::vector<Track>> tracks = jsonpieces::readTrackList(bytes);
     if (!tracks || tracks->empty())
         return std::nullopt;
     CatalogUpdate update;
@@ -129,6 +140,7 @@ std::optional<CatalogUpdate> CatalogIntake::restore(const QString& path) {
     // The rows go out first, with a spare copy but without their search
     // texts and folders: those follow in restoreTexts().
     m_shown = std::make_shared<const std::vector<Track>>(update.tracks);
+    m_shownIsReply = false;
     m_generation = nextCatalogGeneration();
     update.toGeneration = m_generation;
     update.taken = true;

@@ -96,6 +96,7 @@ private:
     ReplyReader m_reader;
     std::shared_ptr<const std::vector<Track>> m_shown = std::make_shared<std::vector<Track>>();
     quint64 m_generation = 0;
+    bool m_shownIsReply = false; // m_shown holds exactly the reader's last reply
     SearchMemo m_memo;
 };
 

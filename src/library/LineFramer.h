@@ -38,6 +38,10 @@ public:
     explicit LineFramer(qsizetype maxLine = kMaxLine);
 
     void append(QByteArrayView chunk);
+    // Appends up to `n` bytes that `read(into, n)` writes straight into the
+    // buffer and counts (-1 for none): a pipe's bytes are copied once, not
+    // into an array of their own first and then here.
+    template <class Read> void appendFrom(qsizetype n, Read&& read);
     // The next complete line, or none until more data arrives.
     std::optional<FramedLine> next();
     // The line next() has just given, as an array of its own. When the line
@@ -59,5 +63,19 @@ private:
     bool m_dropping = false;     // inside a line that outgrew m_maxLine
     bool m_tooLongEnded = false; // such a line has just ended: report it
 };
+
+template <class Read> void LineFramer::appendFrom(qsizetype n, Read&& read) {
+    if (n <= 0)
+        return;
+    if (m_dropping) { // the bytes are scanned for the line's end, not kept
+        QByteArray chunk(n, Qt::Uninitialized);
+        chunk.resize(qMax<qint64>(read(chunk.data(), n), 0));
+        append(chunk);
+        return;
+    }
+    const qsizetype old = m_buf.size();
+    m_buf.resize(old + n); // grows geometrically, keeps its capacity after a take
+    m_buf.resize(old + qMax<qint64>(read(m_buf.data() + old, n), 0));
+}
 
 } // namespace ql

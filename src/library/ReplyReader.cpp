@@ -1,6 +1,6 @@
 #include "library/ReplyReader.h"
 
-#include "app/JsonCodec.h"
+#include "app/JsonPieces.h"
 
 #include <utility>
 
@@ -18,7 +18,10 @@ const Library* ReplyReader::read(QByteArrayView line, QByteArray* owned) {
     m_repeat = m_reply && line == QByteArrayView(m_line);
     if (m_repeat)
         return &*m_reply;
-    m_reply = JsonCodec<Library>::decode(line);
+    // The old reply goes before the new one is read: two whole catalogs
+    // need not be held at once.
+    m_reply.reset();
+    m_reply = jsonpieces::readLibrary(line);
     if (!m_reply) {
         m_line.clear();
         return nullptr;

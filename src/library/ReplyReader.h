@@ -7,8 +7,10 @@
 // bytes per poll instead of a parse. The repeated reply also shares its texts
 // with the catalog it was assigned to, which makes comparing the two cheap.
 //
-// Decoding is JsonCodec's strict one: not JSON, not an object, a value of the
-// wrong type or one bad track gives nothing.
+// Decoding is JsonCodec's strict one, the tracks read in batches
+// (app/JsonPieces) so that a large reply does not take ten times its size in
+// parser memory: not JSON, not an object, a value of the wrong type or one
+// bad track gives nothing.
 //
 // Not thread-safe: one owner (the main thread).
 #pragma once
