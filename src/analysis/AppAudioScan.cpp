@@ -25,14 +25,19 @@ void App::showAudioScan() {
     if (seams.analyzeScan) {
         scanPanel->analyze = seams.analyzeScan;
     } else {
-        AnalysisTools tools;
-        tools.ffmpeg =
-            seams.decodeProgram ? seams.decodeProgram() : toolPath(QStringLiteral("ffmpeg"));
-        tools.ffprobe = probeTool(QStringLiteral("ffprobe"));
-        tools.registry = children;
-        scanPanel->analyze = [tools](const QString& path) { return analyzeScan(path, tools); };
+        scanPanel->analyze = [tools = analysisTools()](const QString& path) {
+            return analyzeScan(path, tools);
+        };
     }
     scanPanel->show(*track);
+}
+
+AnalysisTools App::analysisTools() const {
+    AnalysisTools tools;
+    tools.ffmpeg = seams.decodeProgram ? seams.decodeProgram() : toolPath(QStringLiteral("ffmpeg"));
+    tools.ffprobe = probeTool(QStringLiteral("ffprobe"));
+    tools.registry = children;
+    return tools;
 }
 
 } // namespace ql

@@ -34,6 +34,8 @@ namespace {
 // How long the backend may take, once its input is closed, to save its cache
 // and exit before it is terminated.
 constexpr int kBackendSaveMs = 5000;
+// How long the sonic analyses get to end once their children were ended.
+constexpr int kSonicEndMs = 1000;
 
 // A labelled queue that runs one job at a time, in order.
 std::unique_ptr<QThreadPool> serialQueue(const char* label) {
@@ -90,6 +92,9 @@ App::~App() {
     // for a whole catalog's worth of them.
     children->terminateAll();
     library.genreStop->store(true);
+    // Sonic analyses post their results through a gate this closes; their
+    // queue is then waited for only as long as it takes them to notice.
+    endSonicJobs(kSonicEndMs);
     for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get(),
                            waveQueue.get(), renderQueue.get(), loudQueue.get()}) {
         if (q != renderQueue.get())

@@ -59,6 +59,7 @@ struct Platform;
 } // namespace platform
 
 struct AlbumCell;
+struct AnalysisTools;
 struct BackendCommand;
 struct PluginSlot;
 struct SignalPathReport;
@@ -176,6 +177,12 @@ struct AppSeams {
     // (groupCover).
     std::function<void(const AlbumItem& item, std::function<void(const QImage&)> done)> groupCover;
     std::function<std::optional<ScanResult>(const QString& path)> analyzeScan;
+    // Stands in for the sonic analysis of a file (analyzeSonic); runs on the
+    // thread of an analysis job, never on the main thread.
+    std::function<std::optional<Sonic>(const QString& path)> analyzeSonic;
+    // Milliseconds from the tools panel's build to its delayed sonic scan
+    // (0: the standard 20 s).
+    int sonicScanDelayMs = 0;
 };
 
 class App final : public QObject {
@@ -636,6 +643,22 @@ public:
     // The tools panel of the page, built once by the window build.
     QWidget* buildExtras();
 
+    // ---- listening/AppSonic.cpp ----------------------------------------------
+    // The sonic feature index `listening.sonic`: its vectors, analyses on
+    // demand and the background scan of the catalog.
+    // The vector of the track's entry; none when it has none or a failed one.
+    std::optional<std::vector<double>> sonicVec(const Track& track) const;
+    // Makes sure every track has an entry, then calls `done` on the main
+    // thread: at once when none is missing, else after the missing ones were
+    // analysed off the main thread, merged and saved. A quit drops `done`.
+    void withSonic(const std::vector<Track>& tracks, std::function<void()> done);
+    // Starts the background scan of every file without an entry (the current
+    // track first), unless one runs; turns "sonicOn" on.
+    void startSonicScan();
+    // The delayed start of the tools panel's build: when "sonicOn" is set now,
+    // one scan 20 s later (AppSeams::sonicScanDelayMs) while App lives.
+    void scheduleSonicScan();
+
     // ---- downloader/AppDownloader.cpp ---------------------------------------
     // Whether the download script "flac_fetch.py" is in the downloader's
     // resources folder (asked on each call).
@@ -741,6 +764,8 @@ public:
     // The quality analysis of the selected row's track, else of the playing
     // one, in the analysis window; without either, a status message.
     void showAudioScan();
+    // The programs and the child registry the file analyses run with.
+    AnalysisTools analysisTools() const;
 
     // ---- ui/AppWindowParts.cpp ---------------------------------------------
     // Building blocks of the main window.
@@ -998,6 +1023,15 @@ private:
     // set); the index of the chosen button, -1 for none.
     int askAlert(const QString& text, const QString& info, const QStringList& buttons,
                  bool warning = false);
+    // listening/AppSonic.cpp: the sonic analyses' share of a quit: no result
+    // is taken any more; waits at most `waitMs` for the jobs still running
+    // (their child programs were ended before).
+    void endSonicJobs(int waitMs);
+    // The analysis a sonic job runs (the seam's when set).
+    std::function<std::optional<Sonic>(const QString&)> sonicAnalyser() const;
+    // Merges a batch of results into the index; writes "sonic.json" whole.
+    void mergeSonic(const QHash<QString, Sonic>& batch);
+    void saveSonic();
     // app/AppShutdown.cpp: ends every decode still running (a bounded wait,
     // then a kill) without its completion, then deletes the outputs still in
     // flight; returns how many there were.

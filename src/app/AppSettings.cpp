@@ -165,7 +165,7 @@ void App::saveExtras() {
     store.save(QString::fromLatin1(stores::kFavorites), listening.favorites);
     store.save(QString::fromLatin1(stores::kSonic), listening.sonic);
     // "genres.json" and "fx.json" are kept current by their writers.
-    listening.sonicStop = true;
+    listening.sonicStop->store(true, std::memory_order_relaxed);
 }
 
 void App::waveformSeek(double fraction) {

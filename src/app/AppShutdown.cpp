@@ -21,7 +21,8 @@
 // deleted too, once their processes have ended: a decode or a render stopped
 // mid-way would otherwise leave its partial file in the temporary folder.
 // The child programs of renders and probes are ended by the registry's
-// terminateAll just before.
+// terminateAll just before. The sonic analyses then get about 1 s to end:
+// their loops stop between files, and their last results are dropped.
 //
 // Seam: the phone remote's server is stopped here (after the stores, before
 // the downloader) once the remote work adds it; until then there is none.
@@ -43,6 +44,8 @@ namespace {
 constexpr int kDecodeEndMs = 1000;
 // How long the quit waits for the catalog cache's last write.
 constexpr int kCatalogWriteMs = 3000;
+// How long the quit waits for the sonic analyses, once their children ended.
+constexpr int kSonicEndMs = 1000;
 } // namespace
 
 void App::applicationWillTerminate() {
@@ -62,6 +65,9 @@ void App::applicationWillTerminate() {
     UserDefaults().sync();
     step("saveExtras");
     saveExtras();
+    // "sonic.json" is written: a sonic result arriving from now on would be
+    // lost anyway, and one of an analysis the quit cuts short is no result.
+    listening.sonicJobs->close();
     // The catalog cache being written, or waiting for its write, is the
     // catalog last shown: it is finished, not cut short.
     catalogWork().finish(kCatalogWriteMs);
@@ -103,6 +109,7 @@ void App::applicationWillTerminate() {
     // catalog with every probe refused.
     library.genreStop->store(true);
     children->terminateAll();
+    endSonicJobs(kSonicEndMs);
     if (endDecodes() > 0)
         step("deleteInFlight");
     step("clearNowPlaying");

@@ -75,6 +75,8 @@ void App::listenHiRes() {}
 void App::listenRandomAlbum() {}
 
 QWidget* App::buildExtras() {
+    // The panel's own build calls this at its place in the order.
+    scheduleSonicScan();
     return new QWidget;
 }
 

@@ -1,8 +1,10 @@
 // State of smart listening and the tools panel held by App as `listening`.
-// Main thread only, except `sonicStop`.
+// Main thread only, except `sonicStop` and `sonicJobs`, which the sonic
+// analyses hold shared.
 #pragma once
 
 #include "app/Records.h"
+#include "listening/SonicJobs.h"
 
 #include <QHash>
 #include <QList>
@@ -10,6 +12,7 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
 
 namespace ql {
 
@@ -20,12 +23,16 @@ struct ListeningState {
     QSet<QString> favorites;
     // Sonic features by file path ("sonic.json").
     QHash<QString, Sonic> sonic;
-    bool sonicOn = false;     // "sonicOn": the background sonic scan
-    int smartMode = 0;        // "smartMode" as stored; selects through smartListIndex()
-    bool crossfadeOn = false; // "crossfade"
-    bool levelingOn = false;  // "leveling"
+    bool sonicOn = false;      // "sonicOn": the background sonic scan
+    bool sonicRunning = false; // a scan is in flight, until its closing step ran
+    int smartMode = 0;         // "smartMode" as stored; selects through smartListIndex()
+    bool crossfadeOn = false;  // "crossfade"
+    bool levelingOn = false;   // "leveling"
     // Set at quit; the background sonic scan reads it between files and stops.
-    std::atomic<bool> sonicStop{false};
+    // Relaxed loads and stores: only its value matters.
+    std::shared_ptr<std::atomic<bool>> sonicStop = std::make_shared<std::atomic<bool>>(false);
+    // The sonic analyses' way back to the main thread, closed at quit.
+    std::shared_ptr<SonicJobs> sonicJobs = std::make_shared<SonicJobs>();
 };
 
 } // namespace ql

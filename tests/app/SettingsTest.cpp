@@ -291,7 +291,7 @@ private slots:
         QCOMPARE(readFile(storePath("fx.json")), fxBefore);
         UserDefaults().sync();
         QCOMPARE(readFile(UserDefaults().fileName()), settingsBefore);
-        QVERIFY(a.listening.sonicStop);
+        QVERIFY(a.listening.sonicStop->load());
 
         const JSONStore store;
         QCOMPARE(store.load<Stats>("play-stats.json").value_or(Stats{}), a.playback.stats);

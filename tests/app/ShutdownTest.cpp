@@ -31,12 +31,7 @@ namespace {
 constexpr int kWaitMs = 20000;
 
 QString floatCaf(const QString& name) {
-    const QString path = tempFile(name);
-    test::AudioShape shape;
-    shape.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
-    if (!test::writeAudio(path, shape))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
+    return test::writeTemp(name, {.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT});
 }
 
 // Stands in for ffmpeg: leaves a partial output, then decodes for a long
@@ -64,26 +59,23 @@ const QStringList kStores{"releaseHog",  "syncSettings",  "saveExtras",         
                           "dropImports", "saveViewState", "removeVolumeMonitors", "bumpGeneration"};
 
 // clang-format off
-const std::vector<QuitCase>& quitCases() {
-    static const std::vector<QuitCase> cases{
-        {"nothing played: the stores and view state still saved",
-         Playing::Nothing, false, Backend::None,
-         kStores + QStringList{"clearNowPlaying"}},
-        {"a render playing, the render cache filled, the backend running",
-         Playing::Render, true, Backend::Alive,
-         QStringList{"deleteFXCache"} + kStores +
-             QStringList{"stopPlayer", "detachBackendOutput", "closeBackendInput",
-                         "deleteCacheFile", "clearNowPlaying"}},
-        {"a backend that exited by itself is detached, not terminated again",
-         Playing::Nothing, false, Backend::ExitedByItself,
-         kStores + QStringList{"detachBackendOutput", "closeBackendInput", "clearNowPlaying"}},
-        {"during a decode: the decoder stopped, its partial output and the current file deleted",
-         Playing::Decoding, false, Backend::None,
-         kStores + QStringList{"stopDecoder", "deleteCacheFile", "deleteInFlight",
-                               "clearNowPlaying"}},
-    };
-    return cases;
-}
+const std::vector<QuitCase> quitCases{
+    {"nothing played: the stores and view state still saved",
+     Playing::Nothing, false, Backend::None,
+     kStores + QStringList{"clearNowPlaying"}},
+    {"a render playing, the render cache filled, the backend running",
+     Playing::Render, true, Backend::Alive,
+     QStringList{"deleteFXCache"} + kStores +
+         QStringList{"stopPlayer", "detachBackendOutput", "closeBackendInput",
+                     "deleteCacheFile", "clearNowPlaying"}},
+    {"a backend that exited by itself is detached, not terminated again",
+     Playing::Nothing, false, Backend::ExitedByItself,
+     kStores + QStringList{"detachBackendOutput", "closeBackendInput", "clearNowPlaying"}},
+    {"during a decode: the decoder stopped, its partial output and the current file deleted",
+     Playing::Decoding, false, Backend::None,
+     kStores + QStringList{"stopDecoder", "deleteCacheFile", "deleteInFlight",
+                           "clearNowPlaying"}},
+};
 // clang-format on
 
 QStringList tempLeftovers() {
@@ -95,9 +87,9 @@ QStringList tempLeftovers() {
 class ShutdownTest : public QObject {
     Q_OBJECT
 private slots:
-    void quit_data() { addRows(quitCases()); }
+    void quit_data() { addRows(quitCases); }
     void quit() {
-        const QuitCase& c = test::currentCase(quitCases());
+        const QuitCase& c = test::currentCase(quitCases);
         UserDefaults().clear();
         test::FakeBackend backend;
         if (c.backend == Backend::ExitedByItself)

@@ -34,19 +34,16 @@ struct Conversion {
     const char* asText;
 };
 
-const std::vector<Conversion>& conversions() {
-    static const std::vector<Conversion> cases{
-        {"double NaN", std::numeric_limits<double>::quiet_NaN(), "-", "-", "-", "nan"},
-        {"text 12 with blanks", " 12 ", "1", "12", "12", " 12 "},
-        {"text with a comma decimal", "1,5", "-", "-", "-", "1,5"},
-        {"text inf", "inf", "-", "-", "-", "inf"},
-        {"text too big for 64 bits", "1e30", "1", "-", "1e+30", "1e30"},
-        {"unsigned above the signed range", QVariant(quint64(1) << 63), "1", "-", "9.22337e+18",
-         "9223372036854775808"},
-        {"list", QStringList{"a", "b"}, "-", "-", "-", "a,b"},
-    };
-    return cases;
-}
+const std::vector<Conversion> kConversions{
+    {"double NaN", std::numeric_limits<double>::quiet_NaN(), "-", "-", "-", "nan"},
+    {"text 12 with blanks", " 12 ", "1", "12", "12", " 12 "},
+    {"text with a comma decimal", "1,5", "-", "-", "-", "1,5"},
+    {"text inf", "inf", "-", "-", "-", "inf"},
+    {"text too big for 64 bits", "1e30", "1", "-", "1e+30", "1e30"},
+    {"unsigned above the signed range", QVariant(quint64(1) << 63), "1", "-", "9.22337e+18",
+     "9223372036854775808"},
+    {"list", QStringList{"a", "b"}, "-", "-", "-", "a,b"},
+};
 } // namespace
 
 class UserDefaultsTest : public QObject {
@@ -54,9 +51,9 @@ class UserDefaultsTest : public QObject {
     QTemporaryDir m_tmp;
 
 private slots:
-    void conversions_data() { test::addRows(::conversions()); }
+    void conversions_data() { test::addRows(kConversions); }
     void conversions() {
-        const Conversion& c = test::currentCase(::conversions());
+        const Conversion& c = test::currentCase(kConversions);
         QCOMPARE(shown(UserDefaults::toBool(c.stored)), QString(c.asBool));
         QCOMPARE(shown(UserDefaults::toInteger(c.stored)), QString(c.asInteger));
         QCOMPARE(shown(UserDefaults::toDouble(c.stored)), QString(c.asDouble));

@@ -86,50 +86,38 @@ struct Rig {
 // clang-format off
 enum class Meanwhile { Nothing, SamePrefetch, SettingsChange, CachedThenTrack3 };
 struct PrefetchCase { const char* name; bool bitPerfect; int upMode; std::optional<QString> signature; bool target; Meanwhile meanwhile; std::optional<QString> identity; int renders; std::optional<qint64> cached; int filesLeft; };
-const std::vector<PrefetchCase>& prefetchCases() {
-    static const std::vector<PrefetchCase> cases{
-        {"bit-perfect: nothing rendered", true, 2, "eq:rock", true, Meanwhile::Nothing, std::nullopt, 0, std::nullopt, 0},
-        {"effects off, mode 2 with a target: rendered without a chain", false, 2, std::nullopt, true, Meanwhile::Nothing, "-|up2", 1, 2, 1},
-        {"effects off, mode 2 without a target: nothing rendered", false, 2, std::nullopt, false, Meanwhile::Nothing, "-|up2", 0, std::nullopt, 0},
-        {"effects on, mode 0: the signature", false, 0, "eq:rock", false, Meanwhile::Nothing, "eq:rock", 1, 2, 1},
-        {"two prefetches for one key render once", false, 0, "eq:rock", false, Meanwhile::SamePrefetch, "eq:rock", 1, 2, 1},
-        {"a settings change during a prefetch deletes its file", false, 0, "eq:rock", false, Meanwhile::SettingsChange, "eq:rock", 1, std::nullopt, 0},
-        {"another next track's render replaces the cached one", false, 0, "eq:rock", false, Meanwhile::CachedThenTrack3, "eq:rock", 2, 3, 1},
-    };
-    return cases;
-}
+const std::vector<PrefetchCase> prefetchCases{
+    {"bit-perfect: nothing rendered", true, 2, "eq:rock", true, Meanwhile::Nothing, std::nullopt, 0, std::nullopt, 0},
+    {"effects off, mode 2 with a target: rendered without a chain", false, 2, std::nullopt, true, Meanwhile::Nothing, "-|up2", 1, 2, 1},
+    {"effects off, mode 2 without a target: nothing rendered", false, 2, std::nullopt, false, Meanwhile::Nothing, "-|up2", 0, std::nullopt, 0},
+    {"effects on, mode 0: the signature", false, 0, "eq:rock", false, Meanwhile::Nothing, "eq:rock", 1, 2, 1},
+    {"two prefetches for one key render once", false, 0, "eq:rock", false, Meanwhile::SamePrefetch, "eq:rock", 1, 2, 1},
+    {"a settings change during a prefetch deletes its file", false, 0, "eq:rock", false, Meanwhile::SettingsChange, "eq:rock", 1, std::nullopt, 0},
+    {"another next track's render replaces the cached one", false, 0, "eq:rock", false, Meanwhile::CachedThenTrack3, "eq:rock", 2, 3, 1},
+};
 
 struct DroppedCase { const char* name; QString uri; QString status; };
-const std::vector<DroppedCase>& droppedCases() {
-    static const std::vector<DroppedCase> cases{
-        {"a plug-in that is not installed", "urn:quavelark:gone", "Couldn't load the plug-in: Slot A"},
-        {"a plug-in whose channels do not fit", "http://plugin.org.uk/swh-plugins/plate", "Couldn't load the plug-in: Slot A (this plug-in's channel layout is not supported)"},
-    };
-    return cases;
-}
+const std::vector<DroppedCase> droppedCases{
+    {"a plug-in that is not installed", "urn:quavelark:gone", "Couldn't load the plug-in: Slot A"},
+    {"a plug-in whose channels do not fit", "http://plugin.org.uk/swh-plugins/plate", "Couldn't load the plug-in: Slot A (this plug-in's channel layout is not supported)"},
+};
 
 struct ChangeCase { const char* name; bool playing; bool effectsAfter; QString status; bool renders; };
-const std::vector<ChangeCase>& changeCases() {
-    static const std::vector<ChangeCase> cases{
-        {"no current track: only the cache goes", false, true, kMarker, false},
-        {"paused at 42 s: rendered again, plays from there", true, true, "🎛 사운드 효과 적용 중… (잠시 소리가 멈췄다 이어집니다)", true},
-        {"effects now off: plain playback from 42 s", true, false, "🎛 사운드 효과를 껐습니다.", false},
-    };
-    return cases;
-}
+const std::vector<ChangeCase> changeCases{
+    {"no current track: only the cache goes", false, true, kMarker, false},
+    {"paused at 42 s: rendered again, plays from there", true, true, "🎛 사운드 효과 적용 중… (잠시 소리가 멈췄다 이어집니다)", true},
+    {"effects now off: plain playback from 42 s", true, false, "🎛 사운드 효과를 껐습니다.", false},
+};
 
 struct LabelCase { const char* name; QString album; QString artist; StreamFacts facts; bool overtaken; QString artistLine; QString formatLine; };
-const std::vector<LabelCase>& labelCases() {
-    static const std::vector<LabelCase> cases{
-        {"album and artist on two lines", "Album", "Artist", {"flac", 44100, 16, 1, 3}, false, "Album\nArtist", "FLAC | 16/44.1kHz Mono"},
-        {"no album or artist: an empty line", "", "", {"mp3", 44100, 0, 2, 3}, false, "", "MP3 | 44.1kHz Stereo"},
-        {"an artist alone, without a line break", "", "Artist", {"flac", 96000, 24, 2, 3}, false, "Artist", "FLAC | 24/96kHz Stereo"},
-        {"six channels", "", "", {"aac", 48000, 0, 6, 3}, false, "", "AAC | 48kHz 6ch"},
-        {"a failed probe leaves the line empty", "Album", "", StreamFacts{}, false, "Album", ""},
-        {"a late answer for the previous track is dropped", "A", "", {"flac", 96000, 24, 2, 3}, true, "B", "MP3 | 48kHz Stereo"},
-    };
-    return cases;
-}
+const std::vector<LabelCase> labelCases{
+    {"album and artist on two lines", "Album", "Artist", {"flac", 44100, 16, 1, 3}, false, "Album\nArtist", "FLAC | 16/44.1kHz Mono"},
+    {"no album or artist: an empty line", "", "", {"mp3", 44100, 0, 2, 3}, false, "", "MP3 | 44.1kHz Stereo"},
+    {"an artist alone, without a line break", "", "Artist", {"flac", 96000, 24, 2, 3}, false, "Artist", "FLAC | 24/96kHz Stereo"},
+    {"six channels", "", "", {"aac", 48000, 0, 6, 3}, false, "", "AAC | 48kHz 6ch"},
+    {"a failed probe leaves the line empty", "Album", "", StreamFacts{}, false, "Album", ""},
+    {"a late answer for the previous track is dropped", "A", "", {"flac", 96000, 24, 2, 3}, true, "B", "MP3 | 48kHz Stereo"},
+};
 // clang-format on
 
 } // namespace
@@ -143,9 +131,9 @@ private slots:
     }
     void cleanup() { test::removeFxFiles(); }
 
-    void prefetch_data() { test::addRows(prefetchCases()); }
+    void prefetch_data() { test::addRows(prefetchCases); }
     void prefetch() {
-        const PrefetchCase& c = test::currentCase(prefetchCases());
+        const PrefetchCase& c = test::currentCase(prefetchCases);
         Rig r;
         r.signature = c.signature;
         r.app.playback.bitPerfect = c.bitPerfect;
@@ -180,9 +168,9 @@ private slots:
         QCOMPARE(test::fxFiles().size(), c.filesLeft);
     }
 
-    void fxChanged_data() { test::addRows(changeCases()); }
+    void fxChanged_data() { test::addRows(changeCases); }
     void fxChanged() {
-        const ChangeCase& c = test::currentCase(changeCases());
+        const ChangeCase& c = test::currentCase(changeCases);
         Rig r;
         r.app.prefetchFX(trackAt(3));
         r.settle();
@@ -259,9 +247,9 @@ private slots:
 
     // The real render with a plug-in stage that fails: ffmpeg's result plays,
     // the status line tells why in English, and only the playing file is left.
-    void droppedPluginStage_data() { test::addRows(droppedCases()); }
+    void droppedPluginStage_data() { test::addRows(droppedCases); }
     void droppedPluginStage() {
-        const DroppedCase& c = test::currentCase(droppedCases());
+        const DroppedCase& c = test::currentCase(droppedCases);
         Rig r(false);
         L10n::setLanguage("en");
         r.app.seams.renderFX = [](RenderSnapshot s) {
@@ -280,9 +268,9 @@ private slots:
         QCOMPARE(test::fxFiles(), QStringList{QFileInfo(r.app.playback.audio->path()).fileName()});
     }
 
-    void infoLabels_data() { test::addRows(labelCases()); }
+    void infoLabels_data() { test::addRows(labelCases); }
     void infoLabels() {
-        const LabelCase& c = test::currentCase(labelCases());
+        const LabelCase& c = test::currentCase(labelCases);
         Rig r;
         QSemaphore firstMayAnswer;
         r.app.seams.probeAudio = [&](const QString& path) {

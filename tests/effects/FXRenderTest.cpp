@@ -45,57 +45,45 @@ std::optional<QString> rockChain() {
 
 // clang-format off
 struct ParseCase { const char* name; const char* report; StreamFacts facts; };
-const std::vector<ParseCase>& parseCases() {
-    static const std::vector<ParseCase> cases{
-        {"16-bit WAV with bits_per_sample only", R"({"streams":[{"codec_name":"pcm_s16le","sample_rate":"44100","bits_per_sample":16,"channels":1}],"format":{"duration":"1"}})", {"pcm_s16le", 44100, 16, 1, 1}},
-        {"MP3 has no sample width", R"({"streams":[{"codec_name":"mp3","sample_rate":"44100","bits_per_sample":0,"channels":2}],"format":{"duration":"2"}})", {"mp3", 44100, 0, 2, 2}},
-        {"a rate as a JSON number counts as missing", R"({"streams":[{"codec_name":"flac","sample_rate":44100,"channels":2}]})", {"flac", 0, 0, 2, 0}},
-        {"a raw width of \"0\" wins over bits_per_sample", R"({"streams":[{"codec_name":"flac","sample_rate":"44100","bits_per_raw_sample":"0","bits_per_sample":16,"channels":2}]})", {"flac", 44100, 0, 2, 0}},
-        {"no format: duration 0, the rest filled", R"({"streams":[{"codec_name":"flac","sample_rate":"48000","bits_per_raw_sample":"16","channels":2}]})", {"flac", 48000, 16, 2, 0}},
-        {"nan rate, inf duration, fractional channels: missing", R"({"streams":[{"codec_name":"flac","sample_rate":"nan","channels":2.5}],"format":{"duration":"inf"}})", {"flac", 0, 0, 0, 0}},
-        {"a negative rate counts as missing", R"({"streams":[{"sample_rate":"-44100"}]})", {"?", 0, 0, 0, 0}},
-        {"negative counts are missing; a negative raw width yields to bits_per_sample", R"({"streams":[{"sample_rate":"48000","channels":-2,"bits_per_raw_sample":"-24","bits_per_sample":16}]})", {"?", 48000, 16, 0, 0}},
-        {"no audio stream keeps the container's duration", R"({"streams":[],"format":{"duration":"7.25"}})", {"?", 0, 0, 0, 7.25}},
-        {"a top level that is not an object fails", R"([{"codec_name":"flac"}])", kFailed},
-    };
-    return cases;
-}
+const std::vector<ParseCase> parseCases{
+    {"16-bit WAV with bits_per_sample only", R"({"streams":[{"codec_name":"pcm_s16le","sample_rate":"44100","bits_per_sample":16,"channels":1}],"format":{"duration":"1"}})", {"pcm_s16le", 44100, 16, 1, 1}},
+    {"MP3 has no sample width", R"({"streams":[{"codec_name":"mp3","sample_rate":"44100","bits_per_sample":0,"channels":2}],"format":{"duration":"2"}})", {"mp3", 44100, 0, 2, 2}},
+    {"a rate as a JSON number counts as missing", R"({"streams":[{"codec_name":"flac","sample_rate":44100,"channels":2}]})", {"flac", 0, 0, 2, 0}},
+    {"a raw width of \"0\" wins over bits_per_sample", R"({"streams":[{"codec_name":"flac","sample_rate":"44100","bits_per_raw_sample":"0","bits_per_sample":16,"channels":2}]})", {"flac", 44100, 0, 2, 0}},
+    {"no format: duration 0, the rest filled", R"({"streams":[{"codec_name":"flac","sample_rate":"48000","bits_per_raw_sample":"16","channels":2}]})", {"flac", 48000, 16, 2, 0}},
+    {"nan rate, inf duration, fractional channels: missing", R"({"streams":[{"codec_name":"flac","sample_rate":"nan","channels":2.5}],"format":{"duration":"inf"}})", {"flac", 0, 0, 0, 0}},
+    {"a negative rate counts as missing", R"({"streams":[{"sample_rate":"-44100"}]})", {"?", 0, 0, 0, 0}},
+    {"negative counts are missing; a negative raw width yields to bits_per_sample", R"({"streams":[{"sample_rate":"48000","channels":-2,"bits_per_raw_sample":"-24","bits_per_sample":16}]})", {"?", 48000, 16, 0, 0}},
+    {"no audio stream keeps the container's duration", R"({"streams":[],"format":{"duration":"7.25"}})", {"?", 0, 0, 0, 7.25}},
+    {"a top level that is not an object fails", R"([{"codec_name":"flac"}])", kFailed},
+};
 
 struct RunCase { const char* name; QString file; QString program; int timeoutMs; StreamFacts facts; };
-const std::vector<RunCase>& runCases() {
-    static const std::vector<RunCase> cases{
-        {"a 16-bit WAV", "probe 16.wav", "", 30000, {"pcm_s16le", 44100, 16, 2, 1}},
-        {"a 24-bit FLAC whose path has spaces and Hangul", "곡 이름 with spaces.flac", "", 30000, {"flac", 44100, 24, 2, 1}},
-        {"a report then an error exit is still used", "probe 16.wav", script("probe-fails.sh", R"(echo '{"streams":[{"codec_name":"mp3","sample_rate":"48000","channels":2}]}'; exit 1)"), 30000, {"mp3", 48000, 0, 2, 0}},
-        {"no ffprobe gives the failure result", "probe 16.wav", "/nonexistent/ffprobe", 30000, kFailed},
-        {"a child that never ends is killed at its limit", "probe 16.wav", script("probe-hangs.sh", R"(echo '{"streams":[{"sample_rate":"48000"}]}'; exec sleep 60)"), 200, kFailed},
-    };
-    return cases;
-}
+const std::vector<RunCase> runCases{
+    {"a 16-bit WAV", "probe 16.wav", "", 30000, {"pcm_s16le", 44100, 16, 2, 1}},
+    {"a 24-bit FLAC whose path has spaces and Hangul", "곡 이름 with spaces.flac", "", 30000, {"flac", 44100, 24, 2, 1}},
+    {"a report then an error exit is still used", "probe 16.wav", script("probe-fails.sh", R"(echo '{"streams":[{"codec_name":"mp3","sample_rate":"48000","channels":2}]}'; exit 1)"), 30000, {"mp3", 48000, 0, 2, 0}},
+    {"no ffprobe gives the failure result", "probe 16.wav", "/nonexistent/ffprobe", 30000, kFailed},
+    {"a child that never ends is killed at its limit", "probe 16.wav", script("probe-hangs.sh", R"(echo '{"streams":[{"sample_rate":"48000"}]}'; exec sleep 60)"), 200, kFailed},
+};
 
 struct RenderCase { const char* name; std::optional<QString> chain; std::vector<PluginSlot> plugins; bool rendered; std::optional<RenderNote> note; };
-const std::vector<RenderCase>& renderCases() {
-    static const std::vector<RenderCase> cases{
-        {"the rock chain gives one float file", rockChain(), {}, true, std::nullopt},
-        {"no chain copies the source into float", std::nullopt, {}, true, std::nullopt},
-        {"a rejected filter gives no file and leaves none", QStringLiteral("bass=g=abc"), {}, false, std::nullopt},
-        {"a plug-in stage whose program is missing keeps ffmpeg's file", rockChain(), {PluginSlot{"Tape Echo", 1, 2, 3, {}}}, true,
-         RenderNote{3, QStringLiteral("오프라인 렌더링 오류"), {}, {}}},
-    };
-    return cases;
-}
+const std::vector<RenderCase> renderCases{
+    {"the rock chain gives one float file", rockChain(), {}, true, std::nullopt},
+    {"no chain copies the source into float", std::nullopt, {}, true, std::nullopt},
+    {"a rejected filter gives no file and leaves none", QStringLiteral("bass=g=abc"), {}, false, std::nullopt},
+    {"a plug-in stage whose program is missing keeps ffmpeg's file", rockChain(), {PluginSlot{"Tape Echo", 1, 2, 3, {}}}, true,
+     RenderNote{3, QStringLiteral("오프라인 렌더링 오류"), {}, {}}},
+};
 
 // The 3 s files end in a read of 1228 frames, short of a block.
 struct UpCase { const char* name; bool cut; double rate; bool diskFull; std::optional<RenderNote> note; };
-const std::vector<UpCase>& upCases() {
-    static const std::vector<UpCase> cases{
-        {"3 s stereo 44.1k sine to 176.4k float CAF", false, 176400, false, std::nullopt},
-        {"a read error in the middle ends in an error", true, 176400, false, RenderNote{4, failureKorean(Failure::FileUnreadable), "cut.flac"}},
-        {"a short write ends in an error", false, 176400, true, RenderNote{4, failureKorean(Failure::FileNotWritable), "up.caf"}},
-        {"rate 0: no converter", false, 0, false, RenderNote{4, QStringLiteral("업샘플링 변환기를 만들 수 없습니다."), {}}},
-    };
-    return cases;
-}
+const std::vector<UpCase> upCases{
+    {"3 s stereo 44.1k sine to 176.4k float CAF", false, 176400, false, std::nullopt},
+    {"a read error in the middle ends in an error", true, 176400, false, RenderNote{4, failureKorean(Failure::FileUnreadable), "cut.flac"}},
+    {"a short write ends in an error", false, 176400, true, RenderNote{4, failureKorean(Failure::FileNotWritable), "up.caf"}},
+    {"rate 0: no converter", false, 0, false, RenderNote{4, QStringLiteral("업샘플링 변환기를 만들 수 없습니다."), {}}},
+};
 // clang-format on
 
 } // namespace
@@ -108,29 +96,27 @@ private slots:
              {std::tuple{"곡 이름 with spaces.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1},
               std::tuple{"probe 16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1},
               std::tuple{"three seconds.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 3}}) {
-            test::AudioShape shape;
-            shape.format = format;
-            shape.frames = seconds * 44100;
-            QVERIFY(test::writeAudio(tempFile(QString::fromUtf8(name)), shape));
+            QVERIFY(test::writeAudio(tempFile(QString::fromUtf8(name)),
+                                     {.format = format, .frames = seconds * 44100}));
         }
     }
     void cleanup() { test::removeFxFiles(); }
 
-    void parses_data() { test::addRows(parseCases()); }
+    void parses_data() { test::addRows(parseCases); }
     void parses() {
-        const ParseCase& c = test::currentCase(parseCases());
+        const ParseCase& c = test::currentCase(parseCases);
         QCOMPARE(parseStreamFacts(QByteArray(c.report)), c.facts);
     }
 
-    void probes_data() { test::addRows(runCases()); }
+    void probes_data() { test::addRows(runCases); }
     void probes() {
-        const RunCase& c = test::currentCase(runCases());
+        const RunCase& c = test::currentCase(runCases);
         QCOMPARE(probeAudio(tempFile(c.file), {c.program, c.timeoutMs, nullptr}), c.facts);
     }
 
-    void renders_data() { test::addRows(renderCases()); }
+    void renders_data() { test::addRows(renderCases); }
     void renders() {
-        const RenderCase& c = test::currentCase(renderCases());
+        const RenderCase& c = test::currentCase(renderCases);
         RenderSnapshot snapshot;
         snapshot.path = tempFile(QStringLiteral("three seconds.flac"));
         snapshot.duration = 3;
@@ -159,9 +145,9 @@ private slots:
         QCOMPARE(opened.file->frames(), std::int64_t(3 * 44100));
     }
 
-    void upsamples_data() { test::addRows(upCases()); }
+    void upsamples_data() { test::addRows(upCases); }
     void upsamples() {
-        const UpCase& c = test::currentCase(upCases());
+        const UpCase& c = test::currentCase(upCases);
         const QString in = tempFile(c.cut ? "cut.flac" : "up-in.wav"), out = tempFile("up.caf");
         QVERIFY(c.cut ? test::writeBrokenFlac(in, 8 * 44100)
                       : test::writeAudio(in, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 3 * 44100,

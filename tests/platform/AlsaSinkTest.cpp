@@ -100,12 +100,10 @@ double engineCpuSeconds() {
 
 // A 16-bit stereo file of `seconds` of noise at 48 kHz; its path.
 QString writeFile(const QString& name, int seconds) {
-    ql::test::AudioShape shape;
-    shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    shape.rate = 48000;
-    shape.frames = 48000 * seconds;
     const QString path = QDir::temp().filePath(name);
-    return ql::test::writeAudio(path, shape) ? path : QString();
+    return ql::test::writeAudio(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000 * seconds})
+               ? path
+               : QString();
 }
 
 // Noise in the sample format, extremes first.

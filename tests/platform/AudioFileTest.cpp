@@ -109,9 +109,7 @@ private slots:
             QVERIFY(test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a",
                                      content, "-f", name.endsWith(".wv") ? "wv" : "mp4", path}));
         } else if (name != "missing.flac") {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(content);
+            QVERIFY(test::writeFile(path, content));
         }
         const auto r = AudioFile::open(path);
         QVERIFY(!r.file);
@@ -262,10 +260,7 @@ private slots:
             else
                 for (int i = 0; i < 8; ++i)
                     bytes[random.bounded(bytes.size())] ^= char(1 + random.bounded(255));
-            QFile out(path);
-            QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            out.write(bytes);
-            out.close();
+            QVERIFY(test::writeFile(path, bytes));
             auto opened = platform::AudioPlayer::open(*rig.platform.outputs, path);
             if (!opened.player) {
                 QVERIFY2(opened.error.contains("damaged.m4a") && opened.error.endsWith('.'),
@@ -302,10 +297,7 @@ private slots:
         QFETCH(int, block);
         QFETCH(int, bits);
         const QString path = test::tempFile("exact.bin");
-        test::AudioShape shape;
-        shape.format = format;
-        shape.channels = channels;
-        shape.frames = 20000;
+        const test::AudioShape shape{.format = format, .channels = channels, .frames = 20000};
         QVERIFY(test::writeAudio(path, shape));
         const test::Samples ref = test::readSamples(path);
         QCOMPARE(ref.frames(), shape.frames);
@@ -353,10 +345,8 @@ private slots:
 
     void seekLandsOnTheFrame() {
         const QString path = test::tempFile("seek.wav");
-        test::AudioShape shape;
-        shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-        shape.frames = 10000;
-        QVERIFY(test::writeAudio(path, shape));
+        QVERIFY(
+            test::writeAudio(path, {.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24, .frames = 10000}));
         const test::Samples ref = test::readSamples(path);
         auto r = AudioFile::open(path);
         QVERIFY(r.file->seek(7777));
@@ -388,9 +378,7 @@ private slots:
         QFETCH(int, workers);
         QFETCH(qint64, restartAt);
         const QString path = test::tempFile("ahead.bin");
-        test::AudioShape shape;
-        shape.format = format;
-        shape.frames = 50'001;
+        const test::AudioShape shape{.format = format, .frames = 50'001};
         QVERIFY(test::writeAudio(path, shape));
         const test::Samples ref = test::readSamples(path);
         auto opened = AudioFile::open(path);

@@ -174,10 +174,7 @@ private slots:
     void openFailsReadably() {
         PlayerRig rig(SimClock::Untimed, physical(44100, 16, false, 2));
         const QString text = test::tempFile("notes.flac");
-        QFile f(text);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("not audio");
-        f.close();
+        QVERIFY(test::writeFile(text, "not audio"));
         const auto r = AudioPlayer::open(*rig.platform.outputs, text);
         QVERIFY(!r.player);
         QVERIFY2(r.error.contains("notes.flac"), qPrintable(r.error));

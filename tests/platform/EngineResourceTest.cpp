@@ -117,17 +117,12 @@ using test::PlayerRig;
 namespace {
 
 QString longFile(const QString& name, double minutes) {
-    test::AudioShape s;
-    s.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    s.rate = 8000;
-    s.channels = 1;
-    s.frames = std::int64_t(minutes * 60 * 8000);
-    s.signal = test::Signal::Sine;
-    s.frequency = 300;
-    const QString path = test::tempFile(name);
-    if (!test::writeAudio(path, s))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
+    return test::writeTemp(name, {.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                                  .rate = 8000,
+                                  .channels = 1,
+                                  .frames = std::int64_t(minutes * 60 * 8000),
+                                  .signal = test::Signal::Sine,
+                                  .frequency = 300});
 }
 
 struct FeederUse {

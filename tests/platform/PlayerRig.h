@@ -82,33 +82,16 @@ struct Finishes {
     }
 };
 
-// Writes `shape` to the temporary file `name`; the test aborts if it cannot.
-inline QString writeTemp(const QString& name, const AudioShape& shape) {
-    const QString path = tempFile(name);
-    if (!writeAudio(path, shape))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
 // `seconds` of a `freq` Hz sine at `rate`, written to the temporary file `name`.
 inline QString writeSine(const QString& name, int rate, double seconds, double freq = 1000,
                          int channels = 2, int format = SF_FORMAT_WAV | SF_FORMAT_PCM_24) {
-    AudioShape s;
-    s.format = format;
-    s.rate = rate;
-    s.channels = channels;
-    s.frames = std::int64_t(std::llround(rate * seconds));
-    s.signal = Signal::Sine;
-    s.frequency = freq;
-    return writeTemp(name, s);
+    return writeTemp(name, {format, rate, channels, std::int64_t(std::llround(rate * seconds)),
+                            Signal::Sine, freq});
 }
 
 // `frames` of stereo noise in libsndfile `format`, written to the temporary file `name`.
 inline QString writeNoise(const QString& name, int format, std::int64_t frames) {
-    AudioShape s;
-    s.format = format;
-    s.frames = frames;
-    return writeTemp(name, s);
+    return writeTemp(name, {.format = format, .frames = frames});
 }
 
 // Plays `path` on the rig's default device until it ends well: what the

@@ -2,6 +2,7 @@
 #include "platform/sim/SimHardware.h"
 #include "platform/sim/SimPlatform.h"
 
+#include "CaseRows.h"
 #include "SimRigs.h"
 #include "TestHome.h"
 
@@ -34,52 +35,46 @@ struct OpCase {
 
 const PhysicalFormat k48x24{48000, 24, false, 2, 8, true};
 
-const std::vector<OpCase>& opCases() {
-    static const std::vector<OpCase> cases{
-        {"outputStreams", SimOp::OutputStreams,
-         [](SimHardware& h, DeviceId d, StreamId) { return h.outputStreams(d).has_value(); }},
-        {"uid", SimOp::Uid,
-         [](SimHardware& h, DeviceId d, StreamId) { return h.uid(d).has_value(); }},
-        {"name", SimOp::Name,
-         [](SimHardware& h, DeviceId d, StreamId) { return h.name(d).has_value(); }},
-        {"deviceForUid", SimOp::DeviceForUid,
-         [](SimHardware& h, DeviceId d, StreamId) { return h.deviceForUid(kA) == d; }},
-        {"nominalRate", SimOp::NominalRate,
-         [](SimHardware& h, DeviceId d, StreamId) { return h.nominalRate(d).has_value(); }},
-        {"setNominalRate", SimOp::SetNominalRate,
-         [](SimHardware& h, DeviceId d, StreamId) { return h.setNominalRate(d, 96000); }},
-        {"availableNominalRates", SimOp::AvailableNominalRates,
-         [](SimHardware& h, DeviceId d, StreamId) {
-             return h.availableNominalRates(d).has_value();
-         }},
-        {"physicalFormat", SimOp::PhysicalFormat,
-         [](SimHardware& h, DeviceId, StreamId s) { return h.physicalFormat(s).has_value(); }},
-        {"setPhysicalFormat", SimOp::SetPhysicalFormat,
-         [](SimHardware& h, DeviceId, StreamId s) { return h.setPhysicalFormat(s, k48x24); }},
-        {"availablePhysicalFormats", SimOp::AvailablePhysicalFormats,
-         [](SimHardware& h, DeviceId, StreamId s) {
-             return h.availablePhysicalFormats(s).has_value();
-         }},
-        {"hasVolume", SimOp::HasVolume,
-         [](SimHardware& h, DeviceId d, StreamId) { return h.hasVolume(d, 0); }},
-        {"volumeSettable", SimOp::VolumeSettable,
-         [](SimHardware& h, DeviceId d, StreamId) { return h.volumeSettable(d, 1); }},
-        {"volume", SimOp::Volume,
-         [](SimHardware& h, DeviceId d, StreamId) { return h.volume(d, 2).has_value(); }},
-        {"setVolume", SimOp::SetVolume,
-         [](SimHardware& h, DeviceId d, StreamId) { return h.setVolume(d, 0, 0.5); }},
-        {"exclusiveOwner", SimOp::ExclusiveOwner,
-         [](SimHardware& h, DeviceId d, StreamId) { return h.exclusiveOwner(d).has_value(); }},
-        {"setExclusiveOwner", SimOp::SetExclusiveOwner,
-         [](SimHardware& h, DeviceId d, StreamId) { return h.setExclusiveOwner(d, 4242); }},
-    };
-    return cases;
-}
+const std::vector<OpCase> opCases{
+    {"outputStreams", SimOp::OutputStreams,
+     [](SimHardware& h, DeviceId d, StreamId) { return h.outputStreams(d).has_value(); }},
+    {"uid", SimOp::Uid, [](SimHardware& h, DeviceId d, StreamId) { return h.uid(d).has_value(); }},
+    {"name", SimOp::Name,
+     [](SimHardware& h, DeviceId d, StreamId) { return h.name(d).has_value(); }},
+    {"deviceForUid", SimOp::DeviceForUid,
+     [](SimHardware& h, DeviceId d, StreamId) { return h.deviceForUid(kA) == d; }},
+    {"nominalRate", SimOp::NominalRate,
+     [](SimHardware& h, DeviceId d, StreamId) { return h.nominalRate(d).has_value(); }},
+    {"setNominalRate", SimOp::SetNominalRate,
+     [](SimHardware& h, DeviceId d, StreamId) { return h.setNominalRate(d, 96000); }},
+    {"availableNominalRates", SimOp::AvailableNominalRates,
+     [](SimHardware& h, DeviceId d, StreamId) { return h.availableNominalRates(d).has_value(); }},
+    {"physicalFormat", SimOp::PhysicalFormat,
+     [](SimHardware& h, DeviceId, StreamId s) { return h.physicalFormat(s).has_value(); }},
+    {"setPhysicalFormat", SimOp::SetPhysicalFormat,
+     [](SimHardware& h, DeviceId, StreamId s) { return h.setPhysicalFormat(s, k48x24); }},
+    {"availablePhysicalFormats", SimOp::AvailablePhysicalFormats,
+     [](SimHardware& h, DeviceId, StreamId s) {
+         return h.availablePhysicalFormats(s).has_value();
+     }},
+    {"hasVolume", SimOp::HasVolume,
+     [](SimHardware& h, DeviceId d, StreamId) { return h.hasVolume(d, 0); }},
+    {"volumeSettable", SimOp::VolumeSettable,
+     [](SimHardware& h, DeviceId d, StreamId) { return h.volumeSettable(d, 1); }},
+    {"volume", SimOp::Volume,
+     [](SimHardware& h, DeviceId d, StreamId) { return h.volume(d, 2).has_value(); }},
+    {"setVolume", SimOp::SetVolume,
+     [](SimHardware& h, DeviceId d, StreamId) { return h.setVolume(d, 0, 0.5); }},
+    {"exclusiveOwner", SimOp::ExclusiveOwner,
+     [](SimHardware& h, DeviceId d, StreamId) { return h.exclusiveOwner(d).has_value(); }},
+    {"setExclusiveOwner", SimOp::SetExclusiveOwner,
+     [](SimHardware& h, DeviceId d, StreamId) { return h.setExclusiveOwner(d, 4242); }},
+};
 
 void addOpRows() {
     QTest::addColumn<int>("index");
-    for (std::size_t i = 0; i < opCases().size(); ++i)
-        QTest::newRow(opCases()[i].name) << int(i);
+    for (std::size_t i = 0; i < opCases.size(); ++i)
+        QTest::newRow(opCases[i].name) << int(i);
 }
 
 } // namespace
@@ -123,8 +118,7 @@ private slots:
 
     void queriesOnAVanishedIdFail_data() { addOpRows(); }
     void queriesOnAVanishedIdFail() {
-        QFETCH(int, index);
-        const OpCase& c = opCases()[std::size_t(index)];
+        const OpCase& c = ql::test::currentCase(opCases);
         SimHardware hw(twoOutputs());
         const DeviceId a = hw.idOf(kA);
         const StreamId s = hw.streamsOf(a).front();
@@ -139,15 +133,15 @@ private slots:
     void failureSwitches_data() {
         QTest::addColumn<int>("index");
         QTest::addColumn<bool>("rigWide");
-        for (std::size_t i = 0; i < opCases().size(); ++i) {
-            QTest::addRow("%s, every device", opCases()[i].name) << int(i) << true;
-            QTest::addRow("%s, one device", opCases()[i].name) << int(i) << false;
+        for (std::size_t i = 0; i < opCases.size(); ++i) {
+            QTest::addRow("%s, every device", opCases[i].name) << int(i) << true;
+            QTest::addRow("%s, one device", opCases[i].name) << int(i) << false;
         }
     }
     void failureSwitches() {
         QFETCH(int, index);
         QFETCH(bool, rigWide);
-        const OpCase& c = opCases()[std::size_t(index)];
+        const OpCase& c = opCases[std::size_t(index)];
         SimHardware hw(twoOutputs());
         const DeviceId a = hw.idOf(kA);
         const StreamId s = hw.streamsOf(a).front();
@@ -315,7 +309,7 @@ private slots:
 
     void queriesWriteNothing() {
         SimHardware hw(twoOutputs());
-        for (const OpCase& c : opCases()) {
+        for (const OpCase& c : opCases) {
             if (QByteArray(c.name).startsWith("set"))
                 continue;
             const DeviceId a = hw.idOf(kA);

@@ -11,6 +11,7 @@
 #include "CaseRows.h"
 #include "RiggedApp.h"
 #include "TestAudio.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QDir>
@@ -100,14 +101,7 @@ SimRig rigFor(const MatchCase& c) {
 }
 
 QString writeTone(const QString& name, int rate, int format) {
-    const QString path = QDir::temp().filePath(name);
-    test::AudioShape shape;
-    shape.format = format;
-    shape.rate = rate;
-    shape.frames = rate / 2;
-    if (!test::writeAudio(path, shape))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
+    return test::writeTemp(name, {format, rate, 2, rate / 2});
 }
 
 } // namespace
@@ -166,10 +160,7 @@ private slots:
         app.playback.rateMatchOn = true;
 
         const QString broken = QDir::temp().filePath("broken.wav");
-        {
-            QFile f(broken);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("not audio") > 0);
-        }
+        QVERIFY(test::writeFile(broken, "not audio"));
         const QString hiWav = writeTone("hi.wav", 96000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
         const QString hiAlac = QDir::temp().filePath("hi.m4a");
         QVERIFY(test::runFfmpeg({"-i", hiWav, "-c:a", "alac", "-sample_fmt", "s32p", hiAlac}));

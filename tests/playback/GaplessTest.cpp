@@ -112,10 +112,9 @@ void addGateTracks(Rig& r) {
     r.add(2, writeRamp("g2.wav", 0, 6 * kRate));
     r.add(3, writeRamp("g3.wav", 0, 5 * kRate));
     r.add(5, writeRamp("g5.wav", 0, 6 * 44102, 44102));
-    QFile bad(tempFile("g6.wav"));
-    if (!bad.open(QIODevice::WriteOnly) || bad.write("not audio") < 0)
+    if (!test::writeFile(tempFile("g6.wav"), "not audio"))
         qFatal("cannot write g6.wav");
-    r.add(6, bad.fileName());
+    r.add(6, tempFile("g6.wav"));
 }
 
 constexpr qint64 kNone = -1;
@@ -139,37 +138,34 @@ void bitPerfect(Rig& r) {
 }
 
 // clang-format off
-const std::vector<GateCase>& gateCases() {
-    static const std::vector<GateCase> cases{
-        {.name = "4.0 s left: armed", .left = 4.0, .armed = 2},
-        {.name = "at 1x, 7 s of file: not yet", .left = 7.0},
-        {.name = "at 2x, 7 s of file is 3.5 s: armed", .left = 7.0,
-         .before = [](Rig& r) { r.app.playback.playRate = 2.0; }, .armed = 2},
-        {.name = "a track of 5.0 s never arms", .playing = 3, .visible = {3, 2}},
-        {.name = "paused", .setUp = [](Rig& r) { r.audio().pause(); }},
-        {.name = "loading", .setUp = [](Rig& r) { r.app.playback.loading = true; }},
-        {.name = "repeat on", .setUp = [](Rig& r) { r.app.playback.repeatOn = true; }},
-        {.name = "gapless off", .setUp = [](Rig& r) { r.app.playback.gaplessOn = false; }},
-        {.name = "crossfade in effect",
-         .setUp = [](Rig& r) { r.app.listening.crossfadeOn = true; r.app.playback.maxQuality = false; }},
-        {.name = "crossfade switched on but maximum quality: armed",
-         .setUp = [](Rig& r) { r.app.listening.crossfadeOn = true; }, .armed = 2},
-        {.name = "the current track needs effects",
-         .setUp = [](Rig& r) { r.app.seams.fxSignature = [] { return QString("eq"); }; }},
-        {.name = "the give-up mark stops retries",
-         .setUp = [](Rig& r) { r.app.playback.gaplessSkipped = 1; }, .gaveUp = true},
-        {.name = "only the current track visible: gives up", .visible = {1}, .gaveUp = true},
-        {.name = "the successor does not open: gives up", .visible = {1, 6}, .gaveUp = true},
-        {.name = "bit-perfect, successor 2 Hz away: refused",
-         .before = bitPerfect, .visible = {1, 5}, .gaveUp = true},
-        {.name = "outside bit-perfect another rate is armed", .visible = {1, 5}, .armed = 5},
-        {.name = "the radio's successor leaves the queue with the unknown ids before it",
-         .radio = {99, 3, 2}, .armed = 3, .radioAfter = {2}},
-        {.name = "a successor from the list leaves unknown radio ids",
-         .radio = {99}, .armed = 2, .radioAfter = {99}},
-    };
-    return cases;
-}
+const std::vector<GateCase> gateCases{
+    {.name = "4.0 s left: armed", .left = 4.0, .armed = 2},
+    {.name = "at 1x, 7 s of file: not yet", .left = 7.0},
+    {.name = "at 2x, 7 s of file is 3.5 s: armed", .left = 7.0,
+     .before = [](Rig& r) { r.app.playback.playRate = 2.0; }, .armed = 2},
+    {.name = "a track of 5.0 s never arms", .playing = 3, .visible = {3, 2}},
+    {.name = "paused", .setUp = [](Rig& r) { r.audio().pause(); }},
+    {.name = "loading", .setUp = [](Rig& r) { r.app.playback.loading = true; }},
+    {.name = "repeat on", .setUp = [](Rig& r) { r.app.playback.repeatOn = true; }},
+    {.name = "gapless off", .setUp = [](Rig& r) { r.app.playback.gaplessOn = false; }},
+    {.name = "crossfade in effect",
+     .setUp = [](Rig& r) { r.app.listening.crossfadeOn = true; r.app.playback.maxQuality = false; }},
+    {.name = "crossfade switched on but maximum quality: armed",
+     .setUp = [](Rig& r) { r.app.listening.crossfadeOn = true; }, .armed = 2},
+    {.name = "the current track needs effects",
+     .setUp = [](Rig& r) { r.app.seams.fxSignature = [] { return QString("eq"); }; }},
+    {.name = "the give-up mark stops retries",
+     .setUp = [](Rig& r) { r.app.playback.gaplessSkipped = 1; }, .gaveUp = true},
+    {.name = "only the current track visible: gives up", .visible = {1}, .gaveUp = true},
+    {.name = "the successor does not open: gives up", .visible = {1, 6}, .gaveUp = true},
+    {.name = "bit-perfect, successor 2 Hz away: refused",
+     .before = bitPerfect, .visible = {1, 5}, .gaveUp = true},
+    {.name = "outside bit-perfect another rate is armed", .visible = {1, 5}, .armed = 5},
+    {.name = "the radio's successor leaves the queue with the unknown ids before it",
+     .radio = {99, 3, 2}, .armed = 3, .radioAfter = {2}},
+    {.name = "a successor from the list leaves unknown radio ids",
+     .radio = {99}, .armed = 2, .radioAfter = {99}},
+};
 // clang-format on
 
 // What a move of the user after the arming does to it.
@@ -178,19 +174,16 @@ struct CancelCase {
     std::function<void(App&)> act;
 };
 
-const std::vector<CancelCase>& cancelCases() {
-    static const std::vector<CancelCase> cases{
-        {"a seek", [](App& app) { app.setAudioTime(1.0), app.seekChanged(); }},
-        {"a pause", [](App& app) { app.toggle(); }},
-        {"a speed change",
-         [](App& app) {
-             app.ratePopup->addItems({"0.5x", "0.75x"});
-             app.ratePopup->setCurrentIndex(1);
-             app.rateChanged();
-         }},
-    };
-    return cases;
-}
+const std::vector<CancelCase> cancelCases{
+    {"a seek", [](App& app) { app.setAudioTime(1.0), app.seekChanged(); }},
+    {"a pause", [](App& app) { app.toggle(); }},
+    {"a speed change",
+     [](App& app) {
+         app.ratePopup->addItems({"0.5x", "0.75x"});
+         app.ratePopup->setCurrentIndex(1);
+         app.rateChanged();
+     }},
+};
 
 // The join: halves of one ramp (6 s each) as tracks 1 and 2.
 struct JoinCase {
@@ -201,20 +194,13 @@ struct JoinCase {
     qint64 afterSecond; // the request after the second half ends (the radio track never again)
 };
 
-const std::vector<JoinCase>& joinCases() {
-    static const std::vector<JoinCase> cases{
-        {"from the list", false, {1, 2}, {}, 1},
-        {"from the list, bit-perfect", true, {1, 2}, {}, 1},
-        {"ALAC halves from the list, bit-perfect", true, {1, 2}, {}, 1},
-        {"FLAC halves written through a pipe (no stored length), bit-perfect", true, {1, 2}, {}, 1},
-        {"from the radio behind an unknown id: the second half plays once",
-         false,
-         {1, 3},
-         {99, 2},
-         1},
-    };
-    return cases;
-}
+const std::vector<JoinCase> joinCases{
+    {"from the list", false, {1, 2}, {}, 1},
+    {"from the list, bit-perfect", true, {1, 2}, {}, 1},
+    {"ALAC halves from the list, bit-perfect", true, {1, 2}, {}, 1},
+    {"FLAC halves written through a pipe (no stored length), bit-perfect", true, {1, 2}, {}, 1},
+    {"from the radio behind an unknown id: the second half plays once", false, {1, 3}, {99, 2}, 1},
+};
 
 // The first frame where the left channel does not rise by one ramp step
 // (scaled by `gain`) from the frame before, or -1.
@@ -233,9 +219,9 @@ std::int64_t firstBreak(const std::vector<double>& got, std::int64_t frames, dou
 class GaplessTest : public QObject {
     Q_OBJECT
 private slots:
-    void arming_data() { addRows(gateCases()); }
+    void arming_data() { addRows(gateCases); }
     void arming() {
-        const GateCase& c = test::currentCase(gateCases());
+        const GateCase& c = test::currentCase(gateCases);
         Rig r;
         addGateTracks(r);
         r.show(c.visible);
@@ -265,9 +251,9 @@ private slots:
         }
     }
 
-    void movesAfterArmingCancelIt_data() { addRows(cancelCases()); }
+    void movesAfterArmingCancelIt_data() { addRows(cancelCases); }
     void movesAfterArmingCancelIt() {
-        const CancelCase& c = test::currentCase(cancelCases());
+        const CancelCase& c = test::currentCase(cancelCases);
         Rig r;
         addGateTracks(r);
         r.show({1, 2});
@@ -324,9 +310,9 @@ private slots:
         QCOMPARE(r.analogB->framesWritten() == quietFrom, !gone);
     }
 
-    void sampleExactJoin_data() { addRows(joinCases()); }
+    void sampleExactJoin_data() { addRows(joinCases); }
     void sampleExactJoin() {
-        const JoinCase& c = test::currentCase(joinCases());
+        const JoinCase& c = test::currentCase(joinCases);
         const std::int64_t split = 6 * kRate, total = 2 * split;
         Rig r;
         const Codec codec = QByteArray(c.name).contains("ALAC")   ? Codec::Alac

@@ -74,18 +74,15 @@ using Act = std::function<void(App&)>;
 // of a 32 kHz source (mode 1 finds none, mode 2 takes 192 kHz).
 // clang-format off
 struct ModeCase { const char* name; bool max, bit, chain, hwVolume; Act act; bool maxAfter, bitAfter; QString status; bool rerender, slider; int upIndex; std::optional<int> upStored; std::optional<double> target; };
-const std::vector<ModeCase>& modeCases() {
-    static const std::vector<ModeCase> cases{
-        {"bit-perfect ticked under maximum quality", true, false, false, false, [](App& a) { a.bitBox->click(); }, false, true, kOn, true, false, 1, {}, {}},
-        {"maximum quality ticked under bit-perfect", false, true, false, true, [](App& a) { a.maxBox->click(); }, true, false, kOff, true, true, 2, {}, 192000},
-        {"gapless with no chain and no mode change", false, false, false, true, [](App& a) { a.gaplessBox->click(); }, false, false, kOff, false, true, 1, {}, {}},
-        {"any box while a chain exists", false, false, true, true, [](App& a) { a.rateBox->click(); }, false, false, kOff, true, true, 1, {}, {}},
-        {"bit-perfect with hardware volume keeps the slider", false, false, false, true, [](App& a) { a.bitBox->click(); }, false, true, kOn, true, true, 1, {}, {}},
-        {"the lock twice: maximum quality stays off", true, false, false, true, [](App& a) { a.views.lockBtn->click(); a.views.lockBtn->click(); }, false, false, kOff, true, true, 1, {}, {}},
-        {"no upsampling entry selected stores mode 0", false, false, false, true, [](App& a) { a.upPopup->setCurrentIndex(-1); a.upChanged(); }, false, false, kMarker, true, true, -1, 0, {}},
-    };
-    return cases;
-}
+const std::vector<ModeCase> modeCases{
+    {"bit-perfect ticked under maximum quality", true, false, false, false, [](App& a) { a.bitBox->click(); }, false, true, kOn, true, false, 1, {}, {}},
+    {"maximum quality ticked under bit-perfect", false, true, false, true, [](App& a) { a.maxBox->click(); }, true, false, kOff, true, true, 2, {}, 192000},
+    {"gapless with no chain and no mode change", false, false, false, true, [](App& a) { a.gaplessBox->click(); }, false, false, kOff, false, true, 1, {}, {}},
+    {"any box while a chain exists", false, false, true, true, [](App& a) { a.rateBox->click(); }, false, false, kOff, true, true, 1, {}, {}},
+    {"bit-perfect with hardware volume keeps the slider", false, false, false, true, [](App& a) { a.bitBox->click(); }, false, true, kOn, true, true, 1, {}, {}},
+    {"the lock twice: maximum quality stays off", true, false, false, true, [](App& a) { a.views.lockBtn->click(); a.views.lockBtn->click(); }, false, false, kOff, true, true, 1, {}, {}},
+    {"no upsampling entry selected stores mode 0", false, false, false, true, [](App& a) { a.upPopup->setCurrentIndex(-1); a.upChanged(); }, false, false, kMarker, true, true, -1, 0, {}},
+};
 // clang-format on
 
 } // namespace
@@ -93,9 +90,9 @@ const std::vector<ModeCase>& modeCases() {
 class ModesTest : public QObject {
     Q_OBJECT
 private slots:
-    void modes_data() { test::addRows(modeCases()); }
+    void modes_data() { test::addRows(modeCases); }
     void modes() {
-        const ModeCase& c = test::currentCase(modeCases());
+        const ModeCase& c = test::currentCase(modeCases);
         Rig rig(c.hwVolume);
         App& app = rig.app;
         app.maxBox->setChecked(app.playback.maxQuality = c.max);
@@ -126,7 +123,7 @@ private slots:
                      app.levelingBox->isEnabled(),
                  !c.maxAfter && !c.bitAfter);
         // Bit-perfect sets 1x, never stored, and leaves it there when it ends.
-        const bool wasBitPerfect = c.bitAfter || c.name == modeCases()[5].name;
+        const bool wasBitPerfect = c.bitAfter || c.name == modeCases[5].name;
         QCOMPARE(app.ratePopup->currentIndex(), wasBitPerfect ? 3 : 5);
         QCOMPARE(app.playback.playRate, wasBitPerfect ? 1.0 : 1.25);
         QVERIFY(!d.realIfPresent(keys::kPlayRate));

@@ -80,46 +80,42 @@ struct HwCase {
     std::optional<double> aMain; // A's main volume at the end, when it has one
 };
 
-const std::vector<HwCase>& hwCases() {
-    static const auto follow = [](double deviceVolume, bool held) {
-        return [deviceVolume, held](RiggedApp& r) {
-            r.hw().device(kB)->volume[0].value = deviceVolume;
-            r.app.seams.mouseButtons = [held] { return held ? Qt::LeftButton : Qt::NoButton; };
-            r.app.updateHW();
-        };
+const auto follow = [](double deviceVolume, bool held) {
+    return [deviceVolume, held](RiggedApp& r) {
+        r.hw().device(kB)->volume[0].value = deviceVolume;
+        r.app.seams.mouseButtons = [held] { return held ? Qt::LeftButton : Qt::NoButton; };
+        r.app.updateHW();
     };
-    static const std::vector<HwCase> cases{
-        {"the first poll only reads the device volume",
-         [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.42); }, 70, [](RiggedApp&) {}, 42, "-22.6dB",
-         0, std::nullopt},
-        {"slider 60, then a device at 0.5: the device gets 0.3",
-         [](SimRig& r) {
-             noVolume(deviceIn(r, kB));
-             mainVolume(deviceIn(r, kA), 0.5);
-         },
-         60, [](RiggedApp& r) { choose(r.app, kA); }, 30, "-31.4dB", 1, 0.3},
-        {"a device without volume after one with it: slider 100",
-         [](SimRig& r) {
-             mainVolume(deviceIn(r, kB), 0.5);
-             noVolume(deviceIn(r, kA));
-         },
-         70, [](RiggedApp& r) { choose(r.app, kA); }, 100, "0.0dB", 0, std::nullopt},
-        {"a held mouse button stops the follow",
-         [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70, follow(0.8, true), 50, "-18.1dB",
-         0, std::nullopt},
-        {"1.4 points apart is left alone", [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70,
-         follow(0.514, false), 50, "-18.1dB", 0, std::nullopt},
-        {"1.6 points apart is followed", [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70,
-         follow(0.516, false), 51.6, "-17.2dB", 0, std::nullopt},
-        {"an unreadable device volume moves nothing",
-         [](SimRig& r) {
-             mainVolume(deviceIn(r, kB), 0.5);
-             deviceIn(r, kB).failing.insert(SimOp::Volume);
-         },
-         70, [](RiggedApp& r) { r.app.updateHW(); }, 70, "", 0, std::nullopt},
-    };
-    return cases;
-}
+};
+const std::vector<HwCase> hwCases{
+    {"the first poll only reads the device volume",
+     [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.42); }, 70, [](RiggedApp&) {}, 42, "-22.6dB", 0,
+     std::nullopt},
+    {"slider 60, then a device at 0.5: the device gets 0.3",
+     [](SimRig& r) {
+         noVolume(deviceIn(r, kB));
+         mainVolume(deviceIn(r, kA), 0.5);
+     },
+     60, [](RiggedApp& r) { choose(r.app, kA); }, 30, "-31.4dB", 1, 0.3},
+    {"a device without volume after one with it: slider 100",
+     [](SimRig& r) {
+         mainVolume(deviceIn(r, kB), 0.5);
+         noVolume(deviceIn(r, kA));
+     },
+     70, [](RiggedApp& r) { choose(r.app, kA); }, 100, "0.0dB", 0, std::nullopt},
+    {"a held mouse button stops the follow", [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); },
+     70, follow(0.8, true), 50, "-18.1dB", 0, std::nullopt},
+    {"1.4 points apart is left alone", [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70,
+     follow(0.514, false), 50, "-18.1dB", 0, std::nullopt},
+    {"1.6 points apart is followed", [](SimRig& r) { mainVolume(deviceIn(r, kB), 0.5); }, 70,
+     follow(0.516, false), 51.6, "-17.2dB", 0, std::nullopt},
+    {"an unreadable device volume moves nothing",
+     [](SimRig& r) {
+         mainVolume(deviceIn(r, kB), 0.5);
+         deviceIn(r, kB).failing.insert(SimOp::Volume);
+     },
+     70, [](RiggedApp& r) { r.app.updateHW(); }, 70, "", 0, std::nullopt},
+};
 
 // ---- volume elements ---------------------------------------------------------
 struct ElementCase {
@@ -139,38 +135,31 @@ SimVolumeElement readOnly(double v) {
 constexpr SimVolumeElement kAbsent{};
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-const std::vector<ElementCase>& elementCases() {
-    static const std::vector<ElementCase> cases{
-        {"a settable main volume is used alone",
-         {settable(0.7), settable(0.1), settable(0.1)},
-         false,
-         {0},
-         0.7},
-        {"channels only", {kAbsent, settable(0.2), settable(0.6)}, false, {1, 2}, 0.4},
-        {"a read-only channel is skipped",
-         {kAbsent, settable(0.2), readOnly(0.6)},
-         false,
-         {1},
-         0.2},
-        {"a read-only main volume falls back to the channels",
-         {readOnly(0.9), settable(0.3), kAbsent},
-         false,
-         {1},
-         0.3},
-        {"volume that cannot be set anywhere",
-         {readOnly(0.9), readOnly(0.9), readOnly(0.9)},
-         false,
-         {},
-         std::nullopt},
-        {"a channel reading that is not a level is left out",
-         {kAbsent, settable(kNaN), settable(0.6)},
-         false,
-         {1, 2},
-         0.6},
-        {"volume reads failing", {settable(0.5), kAbsent, kAbsent}, true, {0}, std::nullopt},
-    };
-    return cases;
-}
+const std::vector<ElementCase> elementCases{
+    {"a settable main volume is used alone",
+     {settable(0.7), settable(0.1), settable(0.1)},
+     false,
+     {0},
+     0.7},
+    {"channels only", {kAbsent, settable(0.2), settable(0.6)}, false, {1, 2}, 0.4},
+    {"a read-only channel is skipped", {kAbsent, settable(0.2), readOnly(0.6)}, false, {1}, 0.2},
+    {"a read-only main volume falls back to the channels",
+     {readOnly(0.9), settable(0.3), kAbsent},
+     false,
+     {1},
+     0.3},
+    {"volume that cannot be set anywhere",
+     {readOnly(0.9), readOnly(0.9), readOnly(0.9)},
+     false,
+     {},
+     std::nullopt},
+    {"a channel reading that is not a level is left out",
+     {kAbsent, settable(kNaN), settable(0.6)},
+     false,
+     {1, 2},
+     0.6},
+    {"volume reads failing", {settable(0.5), kAbsent, kAbsent}, true, {0}, std::nullopt},
+};
 
 // ---- DAC label -------------------------------------------------------------------
 struct DacCase {
@@ -188,23 +177,19 @@ std::function<void(SimDevice&)> format(int bits, double rate, int channels) {
     };
 }
 
-const std::vector<DacCase>& dacCases() {
-    static const std::vector<DacCase> cases{
-        {"no readable bit depth", format(0, 48000, 2), false, false, "DAC: 48kHz Stereo"},
-        {"eight channels", format(32, 48000, 8), false, false, "DAC: 32/48kHz 8ch"},
-        {"one channel", format(16, 44100, 1), false, false, "DAC: 16/44.1kHz 1ch"},
-        {"effects add their mark", format(24, 96000, 2), true, false,
-         "DAC: 24/96kHz Stereo  🎛 FX on"},
-        {"the simulated device says so", format(24, 44100, 2), false, true,
-         "DAC: 24/44.1kHz Stereo  (simulated output)"},
-        {"an unreadable format shows the rate only",
-         [](SimDevice& d) { d.failing.insert(SimOp::PhysicalFormat); }, false, false,
-         "DAC: 44.1kHz"},
-        {"an unreadable rate empties the label",
-         [](SimDevice& d) { d.failing.insert(SimOp::NominalRate); }, false, false, ""},
-    };
-    return cases;
-}
+const std::vector<DacCase> dacCases{
+    {"no readable bit depth", format(0, 48000, 2), false, false, "DAC: 48kHz Stereo"},
+    {"eight channels", format(32, 48000, 8), false, false, "DAC: 32/48kHz 8ch"},
+    {"one channel", format(16, 44100, 1), false, false, "DAC: 16/44.1kHz 1ch"},
+    {"effects add their mark", format(24, 96000, 2), true, false,
+     "DAC: 24/96kHz Stereo  🎛 FX on"},
+    {"the simulated device says so", format(24, 44100, 2), false, true,
+     "DAC: 24/44.1kHz Stereo  (simulated output)"},
+    {"an unreadable format shows the rate only",
+     [](SimDevice& d) { d.failing.insert(SimOp::PhysicalFormat); }, false, false, "DAC: 44.1kHz"},
+    {"an unreadable rate empties the label",
+     [](SimDevice& d) { d.failing.insert(SimOp::NominalRate); }, false, false, ""},
+};
 
 // ---- device menu -------------------------------------------------------------------
 // A is unplugged and comes back: now last in the list, under a new id.
@@ -330,10 +315,9 @@ private slots:
         QCOMPARE(r.hw().writeCalls().total(), writes); // no rate set on either device
     }
 
-    void hardwareVolume_data() { addRows(hwCases()); }
+    void hardwareVolume_data() { addRows(hwCases); }
     void hardwareVolume() {
-        QFETCH(int, index);
-        const HwCase& c = hwCases()[std::size_t(index)];
+        const HwCase& c = test::currentCase(hwCases);
         SimRig rig = test::twoOutputs();
         c.rig(rig);
         RiggedApp r(rig);
@@ -347,10 +331,9 @@ private slots:
             QCOMPARE(r.hw().device(kA)->volume[0].value, *c.aMain);
     }
 
-    void volumeElements_data() { addRows(elementCases()); }
+    void volumeElements_data() { addRows(elementCases); }
     void volumeElements() {
-        QFETCH(int, index);
-        const ElementCase& c = elementCases()[std::size_t(index)];
+        const ElementCase& c = test::currentCase(elementCases);
         SimRig rig = test::twoOutputs();
         deviceIn(rig, kB).volume = c.controls;
         if (c.readsFail)
@@ -376,10 +359,9 @@ private slots:
         QCOMPARE(r.app.views.volume->doubleValue(), 60.0);
     }
 
-    void dacLabel_data() { addRows(dacCases()); }
+    void dacLabel_data() { addRows(dacCases); }
     void dacLabel() {
-        QFETCH(int, index);
-        const DacCase& c = dacCases()[std::size_t(index)];
+        const DacCase& c = test::currentCase(dacCases);
         SimRig rig = test::twoOutputs();
         c.device(deviceIn(rig, kB));
         RiggedApp r(rig);

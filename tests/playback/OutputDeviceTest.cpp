@@ -37,30 +37,27 @@ struct ListCase {
     QStringList listed; // "name|uid" in order
 };
 
-const std::vector<ListCase>& listCases() {
-    static const std::vector<ListCase> cases{
-        {"output devices in system order", [](SimRig&) {}, {"DAC A|" + kA, "Analog B|" + kB}},
-        {"output streams but no readable UID is left out",
-         [](SimRig& r) { deviceIn(r, kA).failing.insert(SimOp::Uid); },
-         {"Analog B|" + kB}},
-        {"an input-only device is left out",
-         [](SimRig& r) { r.devices.insert(r.devices.begin(), SimDevice::inputOnly("Mic", "mic")); },
-         {"DAC A|" + kA, "Analog B|" + kB}},
-        {"a device whose streams cannot be read is left out",
-         [](SimRig& r) { deviceIn(r, kB).failing.insert(SimOp::OutputStreams); },
-         {"DAC A|" + kA}},
-        {"an unreadable name is listed as empty",
-         [](SimRig& r) { deviceIn(r, kA).failing.insert(SimOp::Name); },
-         {"|" + kA, "Analog B|" + kB}},
-        {"a device list read failure gives an empty list",
-         [](SimRig& r) { r.failing.insert(SimOp::Devices); },
-         {}},
-        {"every UID unreadable gives an empty list",
-         [](SimRig& r) { r.failing.insert(SimOp::Uid); },
-         {}},
-    };
-    return cases;
-}
+const std::vector<ListCase> listCases{
+    {"output devices in system order", [](SimRig&) {}, {"DAC A|" + kA, "Analog B|" + kB}},
+    {"output streams but no readable UID is left out",
+     [](SimRig& r) { deviceIn(r, kA).failing.insert(SimOp::Uid); },
+     {"Analog B|" + kB}},
+    {"an input-only device is left out",
+     [](SimRig& r) { r.devices.insert(r.devices.begin(), SimDevice::inputOnly("Mic", "mic")); },
+     {"DAC A|" + kA, "Analog B|" + kB}},
+    {"a device whose streams cannot be read is left out",
+     [](SimRig& r) { deviceIn(r, kB).failing.insert(SimOp::OutputStreams); },
+     {"DAC A|" + kA}},
+    {"an unreadable name is listed as empty",
+     [](SimRig& r) { deviceIn(r, kA).failing.insert(SimOp::Name); },
+     {"|" + kA, "Analog B|" + kB}},
+    {"a device list read failure gives an empty list",
+     [](SimRig& r) { r.failing.insert(SimOp::Devices); },
+     {}},
+    {"every UID unreadable gives an empty list",
+     [](SimRig& r) { r.failing.insert(SimOp::Uid); },
+     {}},
+};
 
 struct ChoiceCase {
     const char* name;
@@ -69,25 +66,22 @@ struct ChoiceCase {
     QString expected; // the UID of the device playback goes to, "" for none
 };
 
-const std::vector<ChoiceCase>& choiceCases() {
-    static const std::vector<ChoiceCase> cases{
-        {"no choice plays on the default", [](SimRig&) {}, std::nullopt, kB},
-        {"a connected choice wins over the default", [](SimRig&) {}, kA, kA},
-        {"a choice naming an absent device gives the default", [](SimRig&) {}, "usb:gone", kB},
-        {"an empty choice gives the default", [](SimRig&) {}, QString(), kB},
-        {"an absent choice and no default give none", [](SimRig& r) { r.defaultOutputUid.reset(); },
-         "usb:gone", ""},
-        {"a default naming an unplugged device gives none",
-         [](SimRig& r) { r.defaultOutputUid = "usb:gone"; }, std::nullopt, ""},
-        {"a failed UID look-up falls back to the default",
-         [](SimRig& r) { r.failing.insert(SimOp::DeviceForUid); }, kA, kB},
-        {"a failed default read gives none",
-         [](SimRig& r) { r.failing.insert(SimOp::DefaultOutput); }, std::nullopt, ""},
-        {"a connected choice needs no default",
-         [](SimRig& r) { r.failing.insert(SimOp::DefaultOutput); }, kA, kA},
-    };
-    return cases;
-}
+const std::vector<ChoiceCase> choiceCases{
+    {"no choice plays on the default", [](SimRig&) {}, std::nullopt, kB},
+    {"a connected choice wins over the default", [](SimRig&) {}, kA, kA},
+    {"a choice naming an absent device gives the default", [](SimRig&) {}, "usb:gone", kB},
+    {"an empty choice gives the default", [](SimRig&) {}, QString(), kB},
+    {"an absent choice and no default give none", [](SimRig& r) { r.defaultOutputUid.reset(); },
+     "usb:gone", ""},
+    {"a default naming an unplugged device gives none",
+     [](SimRig& r) { r.defaultOutputUid = "usb:gone"; }, std::nullopt, ""},
+    {"a failed UID look-up falls back to the default",
+     [](SimRig& r) { r.failing.insert(SimOp::DeviceForUid); }, kA, kB},
+    {"a failed default read gives none", [](SimRig& r) { r.failing.insert(SimOp::DefaultOutput); },
+     std::nullopt, ""},
+    {"a connected choice needs no default",
+     [](SimRig& r) { r.failing.insert(SimOp::DefaultOutput); }, kA, kA},
+};
 
 struct InfoCase {
     const char* name;
@@ -95,31 +89,26 @@ struct InfoCase {
     std::optional<OutputInfo> expected;
 };
 
-const std::vector<InfoCase>& infoCases() {
-    static const std::vector<InfoCase> cases{
-        {"the device as it runs", [](SimRig&) {}, OutputInfo{"Analog B", 44100, 24, 2}},
-        {"follows the device's rate", [](SimRig& r) { deviceIn(r, kB).nominalRate = 96000; },
-         OutputInfo{"Analog B", 96000, 24, 2}},
-        {"an unreadable stream format gives bits and channels 0",
-         [](SimRig& r) { deviceIn(r, kB).failing.insert(SimOp::PhysicalFormat); },
-         OutputInfo{"Analog B", 44100, 0, 0}},
-        {"an unreadable nominal rate gives 0",
-         [](SimRig& r) { deviceIn(r, kB).failing.insert(SimOp::NominalRate); },
-         OutputInfo{"Analog B", 0, 24, 2}},
-        {"an unreadable name gives an empty name",
-         [](SimRig& r) { deviceIn(r, kB).failing.insert(SimOp::Name); },
-         OutputInfo{"", 44100, 24, 2}},
-        {"a default without output streams reads no format",
-         [](SimRig& r) {
-             r.devices.push_back(SimDevice::inputOnly("Mic", "mic"));
-             r.defaultOutputUid = "mic";
-         },
-         OutputInfo{"Mic", 48000, 0, 0}},
-        {"no default device gives none", [](SimRig& r) { r.defaultOutputUid.reset(); },
-         std::nullopt},
-    };
-    return cases;
-}
+const std::vector<InfoCase> infoCases{
+    {"the device as it runs", [](SimRig&) {}, OutputInfo{"Analog B", 44100, 24, 2}},
+    {"follows the device's rate", [](SimRig& r) { deviceIn(r, kB).nominalRate = 96000; },
+     OutputInfo{"Analog B", 96000, 24, 2}},
+    {"an unreadable stream format gives bits and channels 0",
+     [](SimRig& r) { deviceIn(r, kB).failing.insert(SimOp::PhysicalFormat); },
+     OutputInfo{"Analog B", 44100, 0, 0}},
+    {"an unreadable nominal rate gives 0",
+     [](SimRig& r) { deviceIn(r, kB).failing.insert(SimOp::NominalRate); },
+     OutputInfo{"Analog B", 0, 24, 2}},
+    {"an unreadable name gives an empty name",
+     [](SimRig& r) { deviceIn(r, kB).failing.insert(SimOp::Name); }, OutputInfo{"", 44100, 24, 2}},
+    {"a default without output streams reads no format",
+     [](SimRig& r) {
+         r.devices.push_back(SimDevice::inputOnly("Mic", "mic"));
+         r.defaultOutputUid = "mic";
+     },
+     OutputInfo{"Mic", 48000, 0, 0}},
+    {"no default device gives none", [](SimRig& r) { r.defaultOutputUid.reset(); }, std::nullopt},
+};
 
 template <typename Case> SimRig rigFor(const Case& c) {
     SimRig rig = test::twoOutputs();
@@ -142,10 +131,9 @@ QString describe(const std::optional<OutputInfo>& i) {
 class OutputDeviceTest : public QObject {
     Q_OBJECT
 private slots:
-    void listOutputDevices_data() { addRows(listCases()); }
+    void listOutputDevices_data() { addRows(listCases); }
     void listOutputDevices() {
-        QFETCH(int, index);
-        const ListCase& c = listCases()[std::size_t(index)];
+        const ListCase& c = test::currentCase(listCases);
         Rigged r(rigFor(c));
         const auto list = r.app.listOutputDevices();
         QCOMPARE(entries(list), c.listed);
@@ -154,10 +142,9 @@ private slots:
         QCOMPARE(r.hw().writeCalls().total(), 0);
     }
 
-    void outputDeviceID_data() { addRows(choiceCases()); }
+    void outputDeviceID_data() { addRows(choiceCases); }
     void outputDeviceID() {
-        QFETCH(int, index);
-        const ChoiceCase& c = choiceCases()[std::size_t(index)];
+        const ChoiceCase& c = test::currentCase(choiceCases);
         Rigged r(rigFor(c));
         r.app.playback.outputUID = c.outputUID;
         const auto id = r.app.outputDeviceID();
@@ -171,10 +158,9 @@ private slots:
         QCOMPARE(r.app.playback.outputUID, c.outputUID);
     }
 
-    void outputDeviceInfo_data() { addRows(infoCases()); }
+    void outputDeviceInfo_data() { addRows(infoCases); }
     void outputDeviceInfo() {
-        QFETCH(int, index);
-        const InfoCase& c = infoCases()[std::size_t(index)];
+        const InfoCase& c = test::currentCase(infoCases);
         Rigged r(rigFor(c));
         QCOMPARE(describe(r.app.outputDeviceInfo()), describe(c.expected));
         QCOMPARE(r.hw().writeCalls().total(), 0);

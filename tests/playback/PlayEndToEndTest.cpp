@@ -46,12 +46,9 @@ struct Launched {
         L10n::setLanguage("ko");
         std::vector<Track> catalog;
         for (qint64 id = 1; id <= 3; ++id) {
-            const QString path = QDir::temp().filePath(QStringLiteral("e2e-%1.wav").arg(id));
-            test::AudioShape shape;
-            shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-            shape.frames = 44100 * 2; // two seconds
-            if (!test::writeAudio(path, shape))
-                qFatal("cannot write %s", qPrintable(path));
+            const QString path =
+                test::writeTemp(QStringLiteral("e2e-%1.wav").arg(id),
+                                {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 2 * 44100});
             catalog.push_back(Track{id, path, QStringLiteral("T%1").arg(id), {}, {}, 2, {}});
         }
         backend.plan.insert("default", test::FakeBackend::write({test::FakeBackend::line(

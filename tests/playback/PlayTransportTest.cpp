@@ -38,23 +38,15 @@ const QString kPause = QStringLiteral("⏸ 일시정지");
 const QString kPlay = QStringLiteral("▶ 재생");
 const QString kPreparing = QStringLiteral("준비 중…");
 
-// Five seconds of 16-bit stereo noise at `rate`, written once.
+// Five seconds of 16-bit stereo noise at `rate`.
 QString wav(const QString& name, int rate = 44100) {
-    const QString path = tempFile(name);
-    test::AudioShape shape;
-    shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    shape.rate = rate;
-    shape.frames = 5 * rate;
-    if (!QFile::exists(path) && !test::writeAudio(path, shape))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
+    return test::writeTemp(name, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 2, 5 * rate});
 }
 
 QString garbage(const QString& name) {
-    QFile f(tempFile(name));
-    if (!f.open(QIODevice::WriteOnly) || f.write("not audio") < 0)
-        qFatal("cannot write %s", qPrintable(f.fileName()));
-    return f.fileName();
+    if (!test::writeFile(tempFile(name), "not audio"))
+        qFatal("cannot write %s", qPrintable(name));
+    return tempFile(name);
 }
 
 // Tracks 1 … 3 on 44.1 kHz files, 4 on a 48 kHz file, 5 on a file that does
@@ -110,20 +102,17 @@ QList<qint64> ids(qint64 first, qint64 last) {
 }
 
 // clang-format off
-const std::vector<HistoryCase>& historyCases() {
-    static const std::vector<HistoryCase> cases{
-        {"a first play adds nothing",                 {},  std::nullopt, std::nullopt, 1, {}, 0},
-        {"a change adds the outgoing id",             {7}, 1, std::nullopt, 2, {7, 1}, 0},
-        {"a replay adds nothing and starts from 0",   {7}, 1, std::nullopt, 1, {7}, 0},
-        {"a replay with a pending seek starts there", {7}, 1, 2.5,          1, {7}, 2.5},
-        {"another track leaves a pending seek behind", {7}, 1, 2.5,         2, {7, 1}, 0},
-        {"499 ids and a change make 500",
-         ids(1001, 1499), 1, std::nullopt, 2, ids(1001, 1499) << 1, 0},
-        {"500 ids and a change keep 500, the oldest dropped",
-         ids(1001, 1500), 1, std::nullopt, 2, ids(1002, 1500) << 1, 0},
-    };
-    return cases;
-}
+const std::vector<HistoryCase> historyCases{
+    {"a first play adds nothing",                 {},  std::nullopt, std::nullopt, 1, {}, 0},
+    {"a change adds the outgoing id",             {7}, 1, std::nullopt, 2, {7, 1}, 0},
+    {"a replay adds nothing and starts from 0",   {7}, 1, std::nullopt, 1, {7}, 0},
+    {"a replay with a pending seek starts there", {7}, 1, 2.5,          1, {7}, 2.5},
+    {"another track leaves a pending seek behind", {7}, 1, 2.5,         2, {7, 1}, 0},
+    {"499 ids and a change make 500",
+     ids(1001, 1499), 1, std::nullopt, 2, ids(1001, 1499) << 1, 0},
+    {"500 ids and a change keep 500, the oldest dropped",
+     ids(1001, 1500), 1, std::nullopt, 2, ids(1002, 1500) << 1, 0},
+};
 
 // ---- play request: device binding and rate matching -----------------------------------
 struct RouteCase {
@@ -134,14 +123,11 @@ struct RouteCase {
     QList<double> matched;
 };
 
-const std::vector<RouteCase>& routeCases() {
-    static const std::vector<RouteCase> cases{
-        {"both off: no rate match, bound to the chosen device", false, false, test::kDacA, {}},
-        {"rate matching: from the file, then from the player",  true,  false, test::kDacA, {48000, 48000}},
-        {"bit-perfect alone matches too",                       false, true,  "",          {48000, 48000}},
-    };
-    return cases;
-}
+const std::vector<RouteCase> routeCases{
+    {"both off: no rate match, bound to the chosen device", false, false, test::kDacA, {}},
+    {"rate matching: from the file, then from the player",  true,  false, test::kDacA, {48000, 48000}},
+    {"bit-perfect alone matches too",                       false, true,  "",          {48000, 48000}},
+};
 
 // ---- play request: the one-entry render cache --------------------------------------------
 enum class Cached { ThisTrack, OtherTrack, Unreadable };
@@ -160,19 +146,16 @@ struct CacheCase {
     bool previousKept; // the previous track's temporary file still exists
 };
 
-const std::vector<CacheCase>& cacheCases() {
-    static const std::vector<CacheCase> cases{
-        {"this track's render is taken and adopted",
-         true,  Cached::ThisTrack,  Plays::Render,  {},           false, true,  false},
-        {"another track's render stays; the render road starts",
-         true,  Cached::OtherTrack, Plays::Nothing, {"render:1"}, true,  true,  true},
-        {"a render that does not open is deleted; the render road starts",
-         true,  Cached::Unreadable, Plays::Nothing, {"render:1"}, false, false, true},
-        {"without effects the file plays and the cache is left alone",
-         false, Cached::ThisTrack,  Plays::File,    {},           true,  true,  false},
-    };
-    return cases;
-}
+const std::vector<CacheCase> cacheCases{
+    {"this track's render is taken and adopted",
+     true,  Cached::ThisTrack,  Plays::Render,  {},           false, true,  false},
+    {"another track's render stays; the render road starts",
+     true,  Cached::OtherTrack, Plays::Nothing, {"render:1"}, true,  true,  true},
+    {"a render that does not open is deleted; the render road starts",
+     true,  Cached::Unreadable, Plays::Nothing, {"render:1"}, false, false, true},
+    {"without effects the file plays and the cache is left alone",
+     false, Cached::ThisTrack,  Plays::File,    {},           true,  true,  false},
+};
 
 // ---- transport: steps through the list ---------------------------------------------------
 constexpr double kNoPlayer = -1; // `at`: only `current` is set, nothing is loaded
@@ -199,35 +182,32 @@ const auto skipBack5 = [](App& a) { a.skip(-5); };
 
 // Columns: visible, current, at, radio, shuffled, history | act | plays,
 // position, radio after, history after.
-const std::vector<StepCase>& stepCases() {
-    static const std::vector<StepCase> cases{
-        {"previous at 3.0 s goes back a track",
-         {1, 2, 3}, 2, 3.0,  {}, false, {}, previous, 1, 0, {}, {2}},
-        {"previous at 3.01 s rewinds",
-         {1, 2, 3}, 2, 3.01, {}, false, {}, previous, std::nullopt, 0, {}, {}},
-        {"next on the last row plays the first",
-         {1, 2, 3}, 3, 0,    {}, false, {}, next, 1, 0, {}, {3}},
-        {"previous on the first row plays the last",
-         {1, 2, 3}, 1, 0,    {}, false, {}, previous, 3, 0, {}, {1}},
-        {"next from a track not in the list plays the first",
-         {1, 2}, 3, 0,       {}, false, {}, next, 1, 0, {}, {3}},
-        {"previous from a track not in the list plays the last",
-         {1, 2}, 3, 0,       {}, false, {}, previous, 2, 0, {}, {3}},
-        {"the radio queue feeds next with an empty list",
-         {}, 1, 0,           {9, 2, 3}, false, {}, next, 2, 0, {3}, {1}},
-        {"previous never takes from the radio queue",
-         {1, 3}, 1, 0,       {2}, false, {}, previous, 3, 0, {2}, {1}},
-        {"skip(-5) on three tracks stays in the list",
-         {1, 2, 3}, 1, 0,    {}, false, {}, skipBack5, 2, 0, {}, {1}},
-        {"previous in shuffle passes over ids no longer visible",
-         {1, 2, 3}, 2, 0,    {}, true, {1, 3, 9}, previous, 3, 0, {}, {1}},
-        {"toggle with nothing loaded plays the current track",
-         {1, 2}, 3, kNoPlayer, {}, false, {}, toggle, 3, 0, {}, {}},
-        {"toggle with nothing loaded and an empty list does nothing",
-         {}, std::nullopt, kNoPlayer, {}, false, {}, toggle, std::nullopt, kNoPlayer, {}, {}},
-    };
-    return cases;
-}
+const std::vector<StepCase> stepCases{
+    {"previous at 3.0 s goes back a track",
+     {1, 2, 3}, 2, 3.0,  {}, false, {}, previous, 1, 0, {}, {2}},
+    {"previous at 3.01 s rewinds",
+     {1, 2, 3}, 2, 3.01, {}, false, {}, previous, std::nullopt, 0, {}, {}},
+    {"next on the last row plays the first",
+     {1, 2, 3}, 3, 0,    {}, false, {}, next, 1, 0, {}, {3}},
+    {"previous on the first row plays the last",
+     {1, 2, 3}, 1, 0,    {}, false, {}, previous, 3, 0, {}, {1}},
+    {"next from a track not in the list plays the first",
+     {1, 2}, 3, 0,       {}, false, {}, next, 1, 0, {}, {3}},
+    {"previous from a track not in the list plays the last",
+     {1, 2}, 3, 0,       {}, false, {}, previous, 2, 0, {}, {3}},
+    {"the radio queue feeds next with an empty list",
+     {}, 1, 0,           {9, 2, 3}, false, {}, next, 2, 0, {3}, {1}},
+    {"previous never takes from the radio queue",
+     {1, 3}, 1, 0,       {2}, false, {}, previous, 3, 0, {2}, {1}},
+    {"skip(-5) on three tracks stays in the list",
+     {1, 2, 3}, 1, 0,    {}, false, {}, skipBack5, 2, 0, {}, {1}},
+    {"previous in shuffle passes over ids no longer visible",
+     {1, 2, 3}, 2, 0,    {}, true, {1, 3, 9}, previous, 3, 0, {}, {1}},
+    {"toggle with nothing loaded plays the current track",
+     {1, 2}, 3, kNoPlayer, {}, false, {}, toggle, 3, 0, {}, {}},
+    {"toggle with nothing loaded and an empty list does nothing",
+     {}, std::nullopt, kNoPlayer, {}, false, {}, toggle, std::nullopt, kNoPlayer, {}, {}},
+};
 
 // ---- transport: the end of a file ----------------------------------------------------------
 struct EndCase {
@@ -245,24 +225,21 @@ struct EndCase {
 
 // Columns: repeat, successfully, successor, from another | current, new
 // request, same player, status, history.
-const std::vector<EndCase>& endCases() {
-    static const QString error = QStringLiteral("재생 중 오류가 발생했습니다.");
-    static const std::vector<EndCase> cases{
-        {"a normal end plays the next row",
-         false, true,  false, false, 2, true,  false, "",    {1}},
-        {"repeat replays the track as a new request",
-         true,  true,  false, false, 1, true,  false, "",    {}},
-        {"an end with a successor promotes it",
-         false, true,  true,  false, 3, false, false, "",    {1}},
-        {"an error end reports and keeps the player",
-         false, false, true,  false, 1, false, true,  error, {}},
-        {"repeat and an error end reports",
-         true,  false, false, false, 1, false, true,  error, {}},
-        {"an end from a player that is not current is ignored",
-         false, true,  false, true,  1, false, true,  "",    {}},
-    };
-    return cases;
-}
+const QString kError = QStringLiteral("재생 중 오류가 발생했습니다.");
+const std::vector<EndCase> endCases{
+    {"a normal end plays the next row",
+     false, true,  false, false, 2, true,  false, "",    {1}},
+    {"repeat replays the track as a new request",
+     true,  true,  false, false, 1, true,  false, "",    {}},
+    {"an end with a successor promotes it",
+     false, true,  true,  false, 3, false, false, "",    {1}},
+    {"an error end reports and keeps the player",
+     false, false, true,  false, 1, false, true,  kError, {}},
+    {"repeat and an error end reports",
+     true,  false, false, false, 1, false, true,  kError, {}},
+    {"an end from a player that is not current is ignored",
+     false, true,  false, true,  1, false, true,  "",    {}},
+};
 // clang-format on
 
 // ---- transport: speed ---------------------------------------------------------------------
@@ -275,16 +252,13 @@ struct SpeedCase {
     bool rebuilt; // the change made a new player
 };
 
-const std::vector<SpeedCase>& speedCases() {
-    static const std::vector<SpeedCase> cases{
-        {"1x leaves rate control off", 1.0, std::nullopt, false, 1.0, false},
-        {"1.25x turns it on at 1.25", 1.25, std::nullopt, true, 1.25, false},
-        {"1x to 1.5x rebuilds the player at its place", 1.0, 6, true, 1.5, true},
-        {"1.5x to 1.25x changes the rate in place", 1.5, 5, true, 1.25, false},
-        {"1.25x to 1x keeps the player", 1.25, 3, true, 1.0, false},
-    };
-    return cases;
-}
+const std::vector<SpeedCase> speedCases{
+    {"1x leaves rate control off", 1.0, std::nullopt, false, 1.0, false},
+    {"1.25x turns it on at 1.25", 1.25, std::nullopt, true, 1.25, false},
+    {"1x to 1.5x rebuilds the player at its place", 1.0, 6, true, 1.5, true},
+    {"1.5x to 1.25x changes the rate in place", 1.5, 5, true, 1.25, false},
+    {"1.25x to 1x keeps the player", 1.25, 3, true, 1.0, false},
+};
 
 // ---- transport: actions that drop the prepared successor -------------------------------------
 struct DropCase {
@@ -294,28 +268,24 @@ struct DropCase {
     double position;   // of the current player afterwards
 };
 
-const std::vector<DropCase>& dropCases() {
-    static const auto seekTo = [](App& a) {
-        a.seek->setDoubleValue(1.25);
-        a.seekChanged();
-    };
-    static const std::vector<DropCase> cases{
-        {"pause", toggle, false, 4.5},
-        {"seek", seekTo, true, 1.25},
-        {"rewind past 3 s", previous, true, 0},
-    };
-    return cases;
-}
+const auto seekTo = [](App& a) {
+    a.seek->setDoubleValue(1.25);
+    a.seekChanged();
+};
+const std::vector<DropCase> dropCases{
+    {"pause", toggle, false, 4.5},
+    {"seek", seekTo, true, 1.25},
+    {"rewind past 3 s", previous, true, 0},
+};
 
 } // namespace
 
 class PlayTransportTest : public QObject {
     Q_OBJECT
 private slots:
-    void historyGenerationAndStart_data() { addRows(historyCases()); }
+    void historyGenerationAndStart_data() { addRows(historyCases); }
     void historyGenerationAndStart() {
-        QFETCH(int, index);
-        const HistoryCase& c = historyCases()[std::size_t(index)];
+        const HistoryCase& c = test::currentCase(historyCases);
         Rig r;
         if (c.current)
             r.app.play(r.track(*c.current));
@@ -336,10 +306,9 @@ private slots:
         QCOMPARE(r.app.seek->maximumValue(), 5.0);
     }
 
-    void deviceBindingAndRateMatch_data() { addRows(routeCases()); }
+    void deviceBindingAndRateMatch_data() { addRows(routeCases); }
     void deviceBindingAndRateMatch() {
-        QFETCH(int, index);
-        const RouteCase& c = routeCases()[std::size_t(index)];
+        const RouteCase& c = test::currentCase(routeCases);
         Rig r;
         QList<double> matched;
         r.app.seams.matchDeviceRate = [&](double rate) { matched << rate; };
@@ -356,10 +325,9 @@ private slots:
         QCOMPARE(r.rig.hw().writeCalls().total(), 0);
     }
 
-    void renderCache_data() { addRows(cacheCases()); }
+    void renderCache_data() { addRows(cacheCases); }
     void renderCache() {
-        QFETCH(int, index);
-        const CacheCase& c = cacheCases()[std::size_t(index)];
+        const CacheCase& c = test::currentCase(cacheCases);
         Rig r;
         r.app.playback.maxQuality = true; // on a device with no higher rate
         r.app.seams.upsampleTarget = [](double, int, const std::vector<double>&) {
@@ -422,10 +390,9 @@ private slots:
         QCOMPARE(r.app.status->stringValue(), status);
     }
 
-    void steps_data() { addRows(stepCases()); }
+    void steps_data() { addRows(stepCases); }
     void steps() {
-        QFETCH(int, index);
-        const StepCase& c = stepCases()[std::size_t(index)];
+        const StepCase& c = test::currentCase(stepCases);
         Rig r;
         r.show(c.visible);
         if (c.current && c.at == kNoPlayer) {
@@ -456,10 +423,9 @@ private slots:
         QCOMPARE(r.app.playback.history, c.historyAfter);
     }
 
-    void fileEnds_data() { addRows(endCases()); }
+    void fileEnds_data() { addRows(endCases); }
     void fileEnds() {
-        QFETCH(int, index);
-        const EndCase& c = endCases()[std::size_t(index)];
+        const EndCase& c = test::currentCase(endCases);
         Rig r;
         r.app.playback.repeatOn = c.repeatOn;
         r.app.play(r.track(1));
@@ -483,10 +449,9 @@ private slots:
 
     // Every action that moves playback drops the prepared successor; one
     // from the radio gives its id back to the queue's front.
-    void actionsDropTheSuccessor_data() { addRows(dropCases()); }
+    void actionsDropTheSuccessor_data() { addRows(dropCases); }
     void actionsDropTheSuccessor() {
-        QFETCH(int, index);
-        const DropCase& c = dropCases()[std::size_t(index)];
+        const DropCase& c = test::currentCase(dropCases);
         Rig r;
         r.app.play(r.track(1));
         r.audio()->setCurrentTime(4.5);
@@ -536,10 +501,9 @@ private slots:
 
     // Rate control only away from 1x; a change to a player without it
     // rebuilds the track where it stood, one with it changes in place.
-    void speed_data() { addRows(speedCases()); }
+    void speed_data() { addRows(speedCases); }
     void speed() {
-        QFETCH(int, index);
-        const SpeedCase& c = speedCases()[std::size_t(index)];
+        const SpeedCase& c = test::currentCase(speedCases);
         Rig r;
         r.app.ratePopup->addItems({"0.5x", "0.75x", "0.9x", "1x", "1.1x", "1.25x", "1.5x", "2x"});
         r.app.playback.playRate = c.playRate;

@@ -144,25 +144,22 @@ struct DecodeCase {
 };
 
 // clang-format off
-const std::vector<DecodeCase>& decodeCases() {
-    static const std::vector<DecodeCase> cases{
-        {"a WavPack file plays from its decoded float file",
-         Input::Wv,         Ffmpeg::Real,       false, true,  kMarker,       kPause, true,  1},
-        {"a VBR MP3 without a length header plays its whole length from its decoded file",
-         Input::Mp3WithoutLength, Ffmpeg::Real, false, true,  kMarker,       kPause, true,  1},
-        {"a text file named .flac: the message, play, nothing left",
-         Input::TextAsFlac, Ffmpeg::Real,       false, false, kDecodeFailed, kPlay,  false, 0},
-        {"half an AAC m4a: the message, play, nothing left",
-         Input::HalfAnM4a,  Ffmpeg::Real,       false, false, kDecodeFailed, kPlay,  false, 0},
-        {"ffmpeg cannot be launched: its error, play, nothing left",
-         Input::Wv,         Ffmpeg::Missing,    false, false, "",            kPlay,  false, 0},
-        {"no player opens the decoded file: its error, play, the file deleted",
-         Input::Wv,         Ffmpeg::WritesJunk, false, false, "",            kPlay,  false, 0},
-        {"the decoded file's output does not start: the message, play, the file kept",
-         Input::Wv,         Ffmpeg::Real,       true,  false, kOutputFailed, kPlay,  true,  1},
-    };
-    return cases;
-}
+const std::vector<DecodeCase> decodeCases{
+    {"a WavPack file plays from its decoded float file",
+     Input::Wv,         Ffmpeg::Real,       false, true,  kMarker,       kPause, true,  1},
+    {"a VBR MP3 without a length header plays its whole length from its decoded file",
+     Input::Mp3WithoutLength, Ffmpeg::Real, false, true,  kMarker,       kPause, true,  1},
+    {"a text file named .flac: the message, play, nothing left",
+     Input::TextAsFlac, Ffmpeg::Real,       false, false, kDecodeFailed, kPlay,  false, 0},
+    {"half an AAC m4a: the message, play, nothing left",
+     Input::HalfAnM4a,  Ffmpeg::Real,       false, false, kDecodeFailed, kPlay,  false, 0},
+    {"ffmpeg cannot be launched: its error, play, nothing left",
+     Input::Wv,         Ffmpeg::Missing,    false, false, "",            kPlay,  false, 0},
+    {"no player opens the decoded file: its error, play, the file deleted",
+     Input::Wv,         Ffmpeg::WritesJunk, false, false, "",            kPlay,  false, 0},
+    {"the decoded file's output does not start: the message, play, the file kept",
+     Input::Wv,         Ffmpeg::Real,       true,  false, kOutputFailed, kPlay,  true,  1},
+};
 
 // ---- the render road ----------------------------------------------------------------
 enum class Render { File, Nothing, Unreadable };
@@ -179,21 +176,18 @@ struct RenderCase {
     bool laterMessage = false; // a message of the user's while the render runs
 };
 
-const std::vector<RenderCase>& renderCases() {
-    static const std::vector<RenderCase> cases{
-        {"a render plays, says so, and takes the pending seek",
-         Render::File,       false, 1.5,          true,  kRendered,     kPause, true},
-        {"a render that yields nothing: the message, play, the seek dropped",
-         Render::Nothing,    false, 1.5,          false, kRenderFailed, kPlay,  false},
-        {"a render no player opens: the message, play, the file deleted, the seek dropped",
-         Render::Unreadable, false, 1.5,          false, kRenderFailed, kPlay,  false},
-        {"a render whose output does not start: the message and play",
-         Render::File,       true,  std::nullopt, false, kOutputFailed, kPlay,  true},
-        {"a message set while it renders keeps the line",
-         Render::File,       false, std::nullopt, true,  kMarker,       kPause, true, true},
-    };
-    return cases;
-}
+const std::vector<RenderCase> renderCases{
+    {"a render plays, says so, and takes the pending seek",
+     Render::File,       false, 1.5,          true,  kRendered,     kPause, true},
+    {"a render that yields nothing: the message, play, the seek dropped",
+     Render::Nothing,    false, 1.5,          false, kRenderFailed, kPlay,  false},
+    {"a render no player opens: the message, play, the file deleted, the seek dropped",
+     Render::Unreadable, false, 1.5,          false, kRenderFailed, kPlay,  false},
+    {"a render whose output does not start: the message and play",
+     Render::File,       true,  std::nullopt, false, kOutputFailed, kPlay,  true},
+    {"a message set while it renders keeps the line",
+     Render::File,       false, std::nullopt, true,  kMarker,       kPause, true, true},
+};
 // clang-format on
 
 } // namespace
@@ -206,9 +200,9 @@ private slots:
             QFile::remove(tempFile(name));
     }
 
-    void decodeRoad_data() { addRows(decodeCases()); }
+    void decodeRoad_data() { addRows(decodeCases); }
     void decodeRoad() {
-        const DecodeCase& c = test::currentCase(decodeCases());
+        const DecodeCase& c = test::currentCase(decodeCases);
         Rig r;
         r.sink->failOpen = c.outputFails;
         if (c.ffmpeg == Ffmpeg::Missing)
@@ -343,9 +337,9 @@ private slots:
         QCOMPARE(r.button(), kPause);
     }
 
-    void renderRoad_data() { addRows(renderCases()); }
+    void renderRoad_data() { addRows(renderCases); }
     void renderRoad() {
-        const RenderCase& c = test::currentCase(renderCases());
+        const RenderCase& c = test::currentCase(renderCases);
         Rig r;
         r.sink->failOpen = c.outputFails;
         r.app.seams.fxSignature = [] { return QStringLiteral("eq:warm"); };

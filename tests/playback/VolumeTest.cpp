@@ -60,50 +60,46 @@ std::function<void(App&)> leveled(double slider, double lufs, bool maxQuality = 
     };
 }
 
-const std::vector<VolCase>& volCases() {
-    static const std::vector<VolCase> cases{
-        {"bit-perfect without hardware volume is exactly 1", kNoVolume,
-         [](App& a) {
-             leveled(30, -10)(a);
-             a.playback.maxQuality = false;
-             a.playback.bitPerfect = true;
-             a.playback.sleepFactor = 0.5;
-         },
-         false, 1.0f},
-        {"bit-perfect with hardware volume keeps the sleep fade", kMainVolume,
-         [](App& a) {
-             leveled(30, -10)(a);
-             a.playback.bitPerfect = true;
-             a.playback.sleepFactor = 0.5;
-         },
-         false, 0.5f},
-        {"hardware volume: full scale, leveled", kMainVolume, leveled(30, -10), false, 0.501187f},
-        {"a loud track is brought down to -16 LUFS", kNoVolume, leveled(100, -10), false,
-         0.501187f},
-        {"a quiet track is never raised", kNoVolume, leveled(50, -20), false, 0.5f},
-        {"maximum quality does not level", kNoVolume, leveled(100, -10, true), false, 1.0f},
-        {"slider 0 with leveling is silent", kNoVolume, leveled(0, -10), false, 0.0f},
-        {"the sleep fade halves it", kNoVolume,
-         [](App& a) {
-             a.views.volume->setDoubleValue(80);
-             a.playback.sleepFactor = 0.5;
-         },
-         false, 0.4f},
-        {"an unmeasured track keeps the slider level", kNoVolume,
-         [](App& a) {
-             leveled(80, -10)(a);
-             a.playback.loud.clear();
-         },
-         false, 0.8f},
-        {"a given track is leveled by its own loudness", kNoVolume,
-         [](App& a) {
-             leveled(100, -30)(a);
-             a.playback.loud[kOther.path] = -10;
-         },
-         true, 0.501187f},
-    };
-    return cases;
-}
+const std::vector<VolCase> volCases{
+    {"bit-perfect without hardware volume is exactly 1", kNoVolume,
+     [](App& a) {
+         leveled(30, -10)(a);
+         a.playback.maxQuality = false;
+         a.playback.bitPerfect = true;
+         a.playback.sleepFactor = 0.5;
+     },
+     false, 1.0f},
+    {"bit-perfect with hardware volume keeps the sleep fade", kMainVolume,
+     [](App& a) {
+         leveled(30, -10)(a);
+         a.playback.bitPerfect = true;
+         a.playback.sleepFactor = 0.5;
+     },
+     false, 0.5f},
+    {"hardware volume: full scale, leveled", kMainVolume, leveled(30, -10), false, 0.501187f},
+    {"a loud track is brought down to -16 LUFS", kNoVolume, leveled(100, -10), false, 0.501187f},
+    {"a quiet track is never raised", kNoVolume, leveled(50, -20), false, 0.5f},
+    {"maximum quality does not level", kNoVolume, leveled(100, -10, true), false, 1.0f},
+    {"slider 0 with leveling is silent", kNoVolume, leveled(0, -10), false, 0.0f},
+    {"the sleep fade halves it", kNoVolume,
+     [](App& a) {
+         a.views.volume->setDoubleValue(80);
+         a.playback.sleepFactor = 0.5;
+     },
+     false, 0.4f},
+    {"an unmeasured track keeps the slider level", kNoVolume,
+     [](App& a) {
+         leveled(80, -10)(a);
+         a.playback.loud.clear();
+     },
+     false, 0.8f},
+    {"a given track is leveled by its own loudness", kNoVolume,
+     [](App& a) {
+         leveled(100, -30)(a);
+         a.playback.loud[kOther.path] = -10;
+     },
+     true, 0.501187f},
+};
 
 // ---- volume keys and buttons ------------------------------------------------------
 // The default device's hardware volume in the key rows.
@@ -167,10 +163,9 @@ private slots:
         L10n::setLanguage("en");
     }
 
-    void effectiveVolume_data() { addRows(volCases()); }
+    void effectiveVolume_data() { addRows(volCases); }
     void effectiveVolume() {
-        QFETCH(int, index);
-        const VolCase& c = volCases()[std::size_t(index)];
+        const VolCase& c = test::currentCase(volCases);
         RiggedApp r(rigWithDefaultVolume(c.device));
         r.app.playback.maxQuality = false;
         r.app.playback.current = kCurrent;

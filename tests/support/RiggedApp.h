@@ -35,11 +35,7 @@ inline platform::SimDevice& deviceIn(platform::SimRig& rig, const QString& uid) 
 // A player on `name`, a second of 16-bit WAV noise in the temporary folder,
 // on the rig's outputs.
 inline std::unique_ptr<platform::AudioPlayer> openPlayer(RiggedApp& r, const QString& name) {
-    const QString path = QDir::temp().filePath(name);
-    AudioShape shape;
-    shape.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    if (!writeAudio(path, shape))
-        qFatal("cannot write %s", qPrintable(path));
+    const QString path = writeTemp(name, {.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16});
     return platform::AudioPlayer::open(*r.platform.outputs, path).player;
 }
 

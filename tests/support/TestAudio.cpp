@@ -1,6 +1,7 @@
 // Guards against: (fixture) test audio unlike what the tests think they wrote.
 #include "TestAudio.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 
@@ -25,6 +26,13 @@ int bitsOf(int format) {
 }
 
 } // namespace
+
+QString writeTemp(const QString& name, const AudioShape& shape) {
+    const QString path = QDir::temp().filePath(name);
+    if (!writeAudio(path, shape))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
 
 bool writeAudio(const QString& path, const AudioShape& audio) {
     SF_INFO info{};

@@ -45,6 +45,9 @@ Samples ramp(std::int64_t from, std::int64_t to, int rate = 44100);
 
 // Writes `shape` to `path`; returns false when libsndfile refuses.
 bool writeAudio(const QString& path, const AudioShape& shape);
+// Writes `shape` to the temporary file `name` and returns its path; the test
+// aborts when it cannot (nothing after it would mean anything).
+QString writeTemp(const QString& name, const AudioShape& shape);
 // Writes exactly the given samples: `samples` scaled to 32 bits as
 // readSamples() gives them (the file's format keeps their top bits), or
 // doubles at full scale ±1 into a 32-bit float WAV (any value, NaN

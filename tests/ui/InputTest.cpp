@@ -12,9 +12,9 @@
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "StoredSettings.h"
-#include "TestHome.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
+#include "TestHome.h"
 
 #include <QLineEdit>
 #include <QMainWindow>
@@ -126,10 +126,8 @@ struct PlayRig {
         test::storeMaxQualityOff();
         app.seams.missingTools = [] { return QStringList{}; };
         app.seams.backendWrite = [](const QByteArray&) {};
-        test::AudioShape shape{SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 90 * 8000};
-        const QString path = test::tempFile("input-90s.wav");
-        if (!QFile::exists(path) && !test::writeAudio(path, shape))
-            qFatal("cannot write test audio");
+        const QString path = test::writeTemp(
+            "input-90s.wav", {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 90 * 8000});
         for (qint64 id = 1; id <= 5; ++id)
             app.library.rows.push_back(
                 Track{id, path, QStringLiteral("T%1").arg(id), {}, {}, 90, {}});
