@@ -1,8 +1,7 @@
 // Guards against: a search with the wrong words or escaping, a candidate that
 // hands a local file to the decoder, a failed answer shown as a candidate, names
-// translated, and a preview over the main track, after the window closed, louder
-// than the volume slider, cut by another player's pause, or with its decoder
-// left running.
+// translated, and a preview over the main track, after the window closed, cut
+// by another player's pause, or with its decoder left running.
 #include "app/App.h"
 #include "downloader/FlacFetcher.h"
 
@@ -81,15 +80,11 @@ struct Form {
         find<QLineEdit>("artistField")->setText(artist);
         find<QLineEdit>("valueField")->setText(value);
     }
-    // Closing the window before the answer comes, then opening it again.
     bool press(bool close = false) {
         find<QPushButton>("previewButton")->click();
-        if (close)
+        if (close) // before the answer comes
             fetcher.window()->close();
-        const bool answered =
-            QTest::qWaitFor([this] { return summary() != "미리듣기 검색 중…"; }, 5000);
-        fetcher.show();
-        return answered;
+        return QTest::qWaitFor([this] { return summary() != "미리듣기 검색 중…"; }, 5000);
     }
 };
 
@@ -237,8 +232,7 @@ private slots:
         // Paused well before the 3 s clip could end by itself.
         fetcher.window()->close();
         QTRY_VERIFY_WITH_TIMEOUT(sink->isPaused(), 1000);
-        // Nothing resumes a paused preview: its decoder is gone too.
-        QTRY_VERIFY(decoderChildren().isEmpty());
+        QTRY_VERIFY(decoderChildren().isEmpty()); // nothing resumes it: the decoder goes
 
         const int loudBefore = loudBlocks(*sink);
         fetcher.show();
@@ -255,17 +249,14 @@ private slots:
         QVERIFY(std::abs(loudBlocks(*sink) - loudBefore - 300) <= 10);
 
         // The volume slider reaches the preview: nothing loud at 10.
-        l->views.volume->setDoubleValue(10);
-        l->volumeChanged();
+        auto volume = [&](double v) { l->views.volume->setDoubleValue(v), l->volumeChanged(); };
+        volume(10);
         const int quietFrom = loudBlocks(*sink);
         press();
-        QTRY_VERIFY(!decoderChildren().isEmpty());
-        const QList<qint64> before = decoderChildren();
         QTest::qWait(400);
-        QVERIFY(!sink->isPaused());
+        const QList<qint64> before = decoderChildren();
         QCOMPARE(loudBlocks(*sink), quietFrom);
-        l->views.volume->setDoubleValue(100);
-        l->volumeChanged();
+        volume(100);
         QTRY_VERIFY(loudBlocks(*sink) > quietFrom + 5);
         press(); // the next candidate leaves no decoder of the one before
         for (qint64 pid : before)
