@@ -36,7 +36,7 @@ public:
         }
         for (const auto& [name, goal] : m_goals) {
             if (m_ms.count(name))
-                std::printf("goal %-39s %10.3f ms <= %.0f ms: %s\n", name.c_str(), m_ms[name], goal,
+                std::printf("goal %-39s %10.3f ms <= %g ms: %s\n", name.c_str(), m_ms[name], goal,
                             m_ms[name] <= goal ? "met" : "MISSED");
         }
     }

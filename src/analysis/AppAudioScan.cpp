@@ -8,16 +8,12 @@
 #include "app/App.h"
 #include "library/ToolPaths.h"
 #include "ui/StatusLabel.h"
-#include "ui/TrackTableView.h"
 #include "ui/l10n/L10n.h"
 
 namespace ql {
 
 void App::showAudioScan() {
-    const int row = views.table ? views.table->selectedRow() : -1;
-    std::optional<Track> track = playback.current;
-    if (row >= 0 && std::size_t(row) < browser.filtered.size())
-        track = browser.filtered[std::size_t(row)];
+    const std::optional<Track> track = selectedOrCurrent();
     if (!track) {
         status->setStringValue(L10n::tr(QStringLiteral("분석할 곡을 선택하거나 재생하세요.")));
         return;

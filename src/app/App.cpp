@@ -4,8 +4,10 @@
 #include "analysis/AudioScanPanel.h"
 #include "analysis/LevelMeter.h"
 #include "analysis/WaveformView.h"
+#include "app/UserDefaults.h"
 #include "downloader/FlacFetcher.h"
 #include "effects/FXPanel.h"
+#include "listening/LyricsLookup.h"
 #include "listening/LyricsPanel.h"
 #include "listening/NowPlayingWindow.h"
 #include "platform/audio/AudioPlayer.h"
@@ -50,7 +52,8 @@ std::unique_ptr<QThreadPool> serialQueue(const char* label) {
 // order; the rest of the state takes its defaults from the subsystems' structs.
 App::App(platform::Platform& platform)
     : platform(platform), fetcher(std::make_unique<FlacFetcher>()),
-      lyricsPanel(std::make_unique<LyricsPanel>()),
+      lyricsPanel(std::make_unique<LyricsPanel>(
+          core.store.dir(), lyricsServiceBase(UserDefaults().string(keys::kLyricsBaseURL)))),
       nowPlaying(std::make_unique<NowPlayingWindow>()),
       viewModeControl(std::make_unique<TabBar>(QStringList{
           QStringLiteral("앨범"), QStringLiteral("가수"), QStringLiteral("곡"),
@@ -72,6 +75,7 @@ App::App(platform::Platform& platform)
     wave = new WaveformView;
     meter = new LevelMeter;
     smartPicker = new QComboBox;
+    favButton = new QPushButton(QStringLiteral("♡ 즐겨찾기"));
     makeBrowserControls();
     makeWindowViews();
     makeOutputControls();
@@ -127,7 +131,7 @@ App::~App() {
              status,      seek,      clock,        art,         wave,     meter,
              smartPicker, search,    folderPicker, volDB,       dacLabel, repeatBtn,
              devicePopup, ratePopup, abButton,     sleepPopup,  maxBox,   bitBox,
-             gaplessBox,  rateBox,   crossfadeBox, levelingBox, upPopup})
+             gaplessBox,  rateBox,   crossfadeBox, levelingBox, upPopup,  favButton})
         if (w && !w->parent())
             delete w;
     views.deleteUnplaced();

@@ -619,20 +619,49 @@ public:
     // The stream facts of a file, blocking (seam: AppSeams::probeAudio).
     StreamFacts probeFacts(const QString& path, int timeoutMs) const;
 
-    // ---- listening/AppListening.cpp (seams until the listening issues) ----------
+    // ---- listening/AppListening.cpp: favourites and the radio queue ------------
     void showNowPlaying();
+    // The hearts of the transport bar, the tools panel and the now-playing
+    // window: the selected row's track, else the current one; without
+    // either, a status message.
     void toggleFavorite();
-    // The favourite marks of the tools panel and the transport bar.
+    // The row menu's "♥ 즐겨찾기 추가/해제": the right-clicked row's track.
+    void menuFavorite();
+    // Adds or removes the track's heart, saves "favorites.json" whole,
+    // refreshes the marks and the list, and says which it was.
+    void toggleFav(const Track& track);
+    // The favourite marks of the tools panel and the transport bar, for the
+    // current track.
     void updateFavButton();
+    // The similar-track radio's button: fills the radio queue with the 40
+    // tracks most like the current one (else the first visible one) and
+    // starts the first when nothing plays; a press while the queue holds
+    // anything empties it instead.
+    void startRadio();
     // Takes ids from the radio queue's front until one names a catalog
-    // track; none when the queue runs empty.
+    // track; none when the queue runs empty. The guest DJ refills a queue
+    // running low first.
     std::optional<Track> popRadio();
+    // Seam for the guest DJ: appends its picks to the radio queue.
+    void djRefill();
+
+    // ---- listening/AppListenModes.cpp: smart lists and listen actions -----------
+    // The smart-list pop-up's action: the chosen list, its facts asked for,
+    // the list recomputed.
     void smartChanged();
     // Stores the smart list (also under "smartMode") and selects it in the
     // pop-up; does not refilter.
     void setSmart(int n);
-    // The tracks of the given list that belong to the active smart list.
+    // The tracks of the given list that belong to the stored smart list, in
+    // its order; a number outside the lists passes them unchanged.
     std::vector<Track> smartFilter(const std::vector<Track>& tracks) const;
+    // The same for the filter pass, over catalog rows by index (`matched`,
+    // catalog order), with listening.smartMemo keeping what the rows look up.
+    std::vector<std::size_t> smartRows(const std::vector<Track>& rows,
+                                       const std::vector<std::size_t>& matched);
+    // Plays the visible list's first track and reports "▶ <label>: <n>곡";
+    // with an empty list, says there is nothing to play.
+    void startFirst(const QString& label);
     // The listening actions of the sidebar and the tool row: the whole list
     // in order or shuffled, favourites only, hi-res only, one random album.
     void listenAll();
@@ -642,6 +671,17 @@ public:
     void listenRandomAlbum();
     // The tools panel of the page, built once by the window build.
     QWidget* buildExtras();
+
+    // ---- listening/AppLyrics.cpp ---------------------------------------------
+    // The lyrics button's action: the panel follows the current track (without
+    // loading it yet) and is shown or hidden.
+    void toggleLyrics();
+    // The tools panel's "🎤 가사" button with its tooltip, calling toggleLyrics.
+    QPushButton* makeLyricsButton();
+    // Installs the lyrics panel's seek: a press on a line drops the prepared
+    // successor, moves the player (when there is one) to the line's time and
+    // republishes Now Playing; each step is skipped once App is gone.
+    void installLyricsSeek();
 
     // ---- listening/AppSonic.cpp ----------------------------------------------
     // The sonic feature index `listening.sonic`: its vectors, analyses on
@@ -920,6 +960,8 @@ public:
     QImage titleThumbnail(const Track& track);
     // The track of the table's clicked row; none outside the rows.
     std::optional<Track> rowTrack() const;
+    // The selected row's track, else the current one; none without either.
+    std::optional<Track> selectedOrCurrent() const;
     // A double-click on a row (the table's clicked cell): filters by its
     // album or artist, else plays the row.
     void selected();
@@ -970,6 +1012,9 @@ public:
     LevelMeter* meter = nullptr;      // the level meter of the tools panel
     QTimer* meterTimer = nullptr;     // runs meterTick() every 50 ms once started
     QComboBox* smartPicker = nullptr; // the smart-list pop-up
+    // The tools panel's heart, "♥ 즐겨찾기" or "♡ 즐겨찾기" for the current
+    // track; the panel places it and connects it to toggleFavorite().
+    QPushButton* favButton = nullptr;
     // The search field (text from "librarySearch") and the folder pop-up
     // ("모든 폴더" until the folder list is first built).
     QLineEdit* search = nullptr;

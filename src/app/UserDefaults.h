@@ -66,6 +66,8 @@ inline constexpr const char* kRemoteToken = "remoteToken";
 inline constexpr const char* kFlacBrowser = "flacBrowser";
 inline constexpr const char* kFlacCount = "flacCount";
 inline constexpr const char* kFlacAllCount = "flacAllCount";
+// The synced-lyrics service's base address (absent: the public service).
+inline constexpr const char* kLyricsBaseURL = "lyricsBaseURL";
 // The preview search service's base address (absent: the public iTunes endpoint).
 inline constexpr const char* kItunesBaseURL = "itunesBaseURL";
 } // namespace keys

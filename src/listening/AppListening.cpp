@@ -1,20 +1,27 @@
-// ---- listening: now-playing window, favourites, smart lists, radio queue ----
+// ---- listening: now-playing window, favourites, the radio queue ----
 //
-// Seams for the smart-listening issues: the favourites store writer and
-// marks, and the smart-list filter are not built yet, so toggling a
-// favourite, refreshing the favourite marks and choosing a smart list do
-// nothing; setSmart only stores and shows the choice. The now-playing window shows and hides (its
-// looks come later). The guest DJ's refill of the radio queue (when fewer than two ids are left)
-// comes with the guest DJ; until then popRadio() only takes what the queue holds. The listening
-// actions (whole list, shuffle, favourites, hi-res, random album) come with the smart lists and
-// listen modes; the tools panel with its own issue, until then an empty panel.
+// Favourites are a set of file paths, saved whole to "favorites.json" after
+// every change (a failed write is silent: the set stays changed and is
+// written again at the next change and at quit). The similar-track radio
+// scores the whole catalog against one seed (listening/RadioPicks.h) and puts
+// the best ids in the radio queue, the one list of tracks to play next.
+//
+// Seams left for later work: the guest DJ's refill (djRefill, called by
+// popRadio when the DJ is on and fewer than two ids are left; with the DJ off
+// nothing happens), the now-playing window's looks and the tools panel
+// (buildExtras, an empty panel until then), which places favButton and
+// connects it to toggleFavorite().
 #include "app/App.h"
 
-#include "app/SettingLimits.h"
-#include "app/UserDefaults.h"
 #include "listening/NowPlayingWindow.h"
+#include "listening/SmartLists.h"
+#include "ui/CatalogFilter.h"
+#include "ui/StatusLabel.h"
+#include "ui/SymbolButton.h"
+#include "ui/Theme.h"
+#include "ui/l10n/L10n.h"
 
-#include <QComboBox>
+#include <QPushButton>
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -41,24 +48,82 @@ void App::showNowPlaying() {
     }
     updateNowPlaying();
 }
-void App::toggleFavorite() {}
-void App::updateFavButton() {}
-void App::smartChanged() {}
-// The least a smart list needs until the smart lists arrive: the number,
-// its setting and the pop-up's selection.
-void App::setSmart(int n) {
-    listening.smartMode = n;
-    UserDefaults().set(keys::kSmartMode, n);
-    smartPicker->setCurrentIndex(smartListIndex(n));
+void App::toggleFavorite() {
+    const std::optional<Track> track = selectedOrCurrent();
+    if (!track) {
+        status->setStringValue(L10n::tr(QStringLiteral("먼저 곡을 선택하세요.")));
+        return;
+    }
+    toggleFav(*track);
 }
-// Until the smart lists arrive, a smart list holds every track it is given,
-// in the given order.
-std::vector<Track> App::smartFilter(const std::vector<Track>& tracks) const {
-    return tracks;
+
+void App::menuFavorite() {
+    if (const std::optional<Track> track = rowTrack())
+        toggleFav(*track);
+}
+
+void App::toggleFav(const Track& requested) {
+    // A copy: the refilter below replaces the list the track may come from.
+    const Track track = requested;
+    const bool added = flipFavorite(listening.favorites, track.path);
+    core.store.save(QString::fromLatin1(stores::kFavorites), listening.favorites);
+    updateFavButton();
+    if (listening.smartMode == kFavoritesList) {
+        // The favourites list itself: the track enters or leaves it at once,
+        // the others keep their places.
+        filter(false);
+    } else {
+        reloadTable();
+        if (playback.current) {
+            const int playing = rowOfTrack(browser.filtered, playback.current->id);
+            if (playing >= 0)
+                selectTableRow(playing);
+        }
+    }
+    // The title is the user's: only the fixed fragment is translated.
+    status->setTranslated(L10n::tr(added ? QStringLiteral("♥ 즐겨찾기에 추가: ")
+                                         : QStringLiteral("즐겨찾기 해제: ")) +
+                          track.title);
+}
+
+void App::updateFavButton() {
+    const bool favourite = playback.current && listening.favorites.contains(playback.current->path);
+    favButton->setText(favourite ? QStringLiteral("♥ 즐겨찾기") : QStringLiteral("♡ 즐겨찾기"));
+    if (views.barFav)
+        views.barFav->setContentTint(favourite ? Theme::accent() : Theme::sub());
+}
+
+void App::startRadio() {
+    QList<qint64>& queue = listening.radioQueue;
+    // Whoever filled the queue (the radio, the DJ, "다음에 재생"), a press
+    // turns it off; what plays goes on.
+    if (!queue.isEmpty()) {
+        queue.clear();
+        status->setStringValue(L10n::tr(QStringLiteral("비슷한 곡 재생을 해제했습니다.")));
+        return;
+    }
+    std::optional<Track> seed = playback.current;
+    if (!seed && !browser.filtered.empty())
+        seed = browser.filtered.front();
+    if (!seed) {
+        status->setStringValue(L10n::tr(QStringLiteral("먼저 곡을 재생하세요.")));
+        return;
+    }
+    const std::vector<qint64> ids =
+        radioPicks(library.rows, *seed, playback.stats, listening.radioMemo, listening.random);
+    queue = QList<qint64>(ids.begin(), ids.end());
+    status->setStringValue(L10n::tr(QStringLiteral("📻 비슷한 곡 ") + QString::number(ids.size()) +
+                                    QStringLiteral("곡을 이어서 재생합니다 (다시 누르면 해제)")));
+    // While a track plays the queue waits for its end or the next skip.
+    if (!isPlaying())
+        if (const std::optional<Track> first = popRadio())
+            play(*first);
 }
 
 std::optional<Track> App::popRadio() {
     QList<qint64>& queue = listening.radioQueue;
+    if (listening.djMode > 0 && queue.size() < 2)
+        djRefill();
     while (!queue.isEmpty()) {
         const qint64 id = queue.takeFirst();
         const auto it = std::ranges::find(library.rows, id, &Track::id);
@@ -68,11 +133,7 @@ std::optional<Track> App::popRadio() {
     return std::nullopt;
 }
 
-void App::listenAll() {}
-void App::listenShuffle() {}
-void App::listenFavorites() {}
-void App::listenHiRes() {}
-void App::listenRandomAlbum() {}
+void App::djRefill() {}
 
 QWidget* App::buildExtras() {
     // The panel's own build calls this at its place in the order.

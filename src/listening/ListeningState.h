@@ -4,21 +4,38 @@
 #pragma once
 
 #include "app/Records.h"
+#include "listening/RadioPicks.h"
+#include "listening/SmartLists.h"
 #include "listening/SonicJobs.h"
 
 #include <QHash>
 #include <QList>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QString>
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 namespace ql {
 
 struct ListeningState {
     // Track ids to play before the visible list, front first.
     QList<qint64> radioQueue;
+    // What the smart lists read of each catalog row, kept between passes.
+    SmartMemo smartMemo;
+    // The catalog generation the memo last saw, while the catalog worker runs.
+    std::optional<quint64> smartMemoGeneration;
+    // Each catalog row's normalised artist and album and its folder, for the
+    // radio's scoring (checked against the row at every press).
+    RadioMemo radioMemo;
+    // The one random source of the listening features (the radio's spread,
+    // the random album, the guest DJ): seeded from the system here, seeded
+    // by hand in tests.
+    QRandomGenerator random = QRandomGenerator::securelySeeded();
+    // The guest DJ's style; 0 is off. The DJ itself comes with its own work.
+    int djMode = 0;
     // Favourite file paths ("favorites.json").
     QSet<QString> favorites;
     // Sonic features by file path ("sonic.json").

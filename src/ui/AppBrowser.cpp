@@ -69,8 +69,9 @@ void App::filter(bool resetOrder) {
     OrderInput order;
     // A stored mode outside the known lists selects like the pop-up shows it.
     if (smartListIndex(listening.smartMode) > 0)
-        order.smartFilter = [this](const std::vector<Track>& tracks) {
-            return smartFilter(tracks);
+        order.smartRows = [this](const std::vector<Track>& rows,
+                                 const std::vector<std::size_t>& matched) {
+            return smartRows(rows, matched);
         };
     order.shuffled = playback.shuffled;
     order.resetOrder = resetOrder;

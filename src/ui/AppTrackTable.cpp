@@ -98,6 +98,13 @@ std::optional<Track> App::rowTrack() const {
     return browser.filtered[size_t(row)];
 }
 
+std::optional<Track> App::selectedOrCurrent() const {
+    const int row = views.table ? views.table->selectedRow() : -1;
+    if (row >= 0 && size_t(row) < browser.filtered.size())
+        return browser.filtered[size_t(row)];
+    return playback.current;
+}
+
 void App::selected() {
     // A copy: a cell filter replaces the visible list.
     const std::optional<Track> row = rowTrack();
@@ -113,12 +120,7 @@ void App::selected() {
 }
 
 void App::headerDoubleClicked(int column) {
-    std::optional<Track> track;
-    const int row = views.table->selectedRow();
-    if (row >= 0 && size_t(row) < browser.filtered.size())
-        track = browser.filtered[size_t(row)];
-    else
-        track = playback.current;
+    const std::optional<Track> track = selectedOrCurrent();
     if (!track) {
         status->setStringValue(L10n::tr(QStringLiteral("먼저 곡을 선택하세요.")));
         return;

@@ -131,8 +131,8 @@ std::vector<Track> tracksAt(const std::vector<Track>& rows, const std::vector<st
 FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::size_t>& matched,
                         const OrderInput& in, QRandomGenerator& rng) {
     FilterResult r;
-    if (in.smartFilter) {
-        r.filtered = in.smartFilter(tracksAt(rows, matched));
+    if (in.smartRows) {
+        r.filtered = tracksAt(rows, in.smartRows(rows, matched), in.spare, in.spareCurrent);
         return r;
     }
     if (!in.shuffled) {

@@ -59,9 +59,12 @@ std::vector<std::size_t> matchedRows(const std::vector<Track>& rows, const Match
                                      SearchMemo& memo);
 
 struct OrderInput {
-    // Set when a smart list is active: it returns that list's tracks of the
-    // matched list, in its own order.
-    std::function<std::vector<Track>(const std::vector<Track>&)> smartFilter;
+    // Set when a smart list is active: given the rows and the matched indices
+    // (catalog order), it returns the indices of that list's rows, in its own
+    // order.
+    std::function<std::vector<std::size_t>(const std::vector<Track>& rows,
+                                           const std::vector<std::size_t>& matched)>
+        smartRows;
     bool shuffled = false;
     bool resetOrder = false;
     TrackIds orderedIDs; // the stable shuffled order so far (empty: none)

@@ -72,7 +72,8 @@ void LocalHttpServer::answer(QTcpSocket* socket, const QByteArray& head) {
     m_requests << head;
     const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
     const QString path = requestLine.size() >= 2 ? QString::fromLatin1(requestLine[1]) : QString();
-    const Reply reply = m_routes.value(path, Reply{404, {}, {}, Reply::Mode::Normal});
+    const Reply missing{404, {}, {}, Reply::Mode::Normal};
+    const Reply reply = m_routes.value(path, m_routes.value(path.section(u'?', 0, 0), missing));
     if (reply.mode == Reply::Mode::Silent)
         return;
 

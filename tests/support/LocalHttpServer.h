@@ -37,9 +37,12 @@ public:
 
     // Listens on 127.0.0.1 on a free port; false when it cannot.
     bool listen();
+    // Stops listening: later connections are refused.
+    void close() { m_server.close(); }
     QUrl url(const QString& path) const;
 
-    // The reply for a path; unknown paths get 404 with an empty body.
+    // The reply for a request target (path and query), else for its path
+    // alone; unknown paths get 404 with an empty body.
     void route(const QString& path, const Reply& reply);
 
     // Request heads in arrival order (request line and headers, CRLF kept).

@@ -107,10 +107,10 @@ private slots:
         OrderInput in;
         if (smart) {
             // A smart list of its own order and content: odd ids, last first.
-            in.smartFilter = [](const std::vector<Track>& list) {
-                std::vector<Track> out;
-                for (auto it = list.rbegin(); it != list.rend(); ++it)
-                    if (it->id % 2)
+            in.smartRows = [](const std::vector<Track>& rows, const std::vector<std::size_t>& at) {
+                std::vector<std::size_t> out;
+                for (auto it = at.rbegin(); it != at.rend(); ++it)
+                    if (rows[*it].id % 2)
                         out.push_back(*it);
                 return out;
             };

@@ -27,6 +27,8 @@ namespace {
 
 // The text a label was given already translated (see setTranslated).
 constexpr const char* kTranslatedText = "qlTranslatedText";
+// The title a window was given already translated (see setTranslatedTitle).
+constexpr const char* kTranslatedTitle = "qlTranslatedTitle";
 
 // The translation of a Korean text, or nothing when there is nothing to write
 // (no Hangul, or Korean no phrase covers).
@@ -147,6 +149,11 @@ bool Translator::isExempt(const QWidget* view) {
     return view->objectName() == QLatin1String(kExempt);
 }
 
+void Translator::setTranslatedTitle(QWidget* window, const QString& title) {
+    window->setWindowTitle(title);
+    window->setProperty(kTranslatedTitle, title);
+}
+
 void Translator::setTranslated(QLabel* label, const QString& text) {
     label->setText(text);
     label->setProperty(kTranslatedText, text);
@@ -166,7 +173,9 @@ int Translator::translateWindow(QWidget* window) {
     if (!L10n::isEnglish())
         return 0;
     int n = 0;
-    if (const auto t = translated(window->windowTitle())) {
+    const QString title = window->windowTitle();
+    const bool isFinal = title == window->property(kTranslatedTitle).toString();
+    if (const auto t = isFinal ? std::nullopt : translated(title)) {
         window->setWindowTitle(*t);
         ++n;
     }

@@ -6,7 +6,8 @@
 // What a pass visits, per window (every top-level window the application holds,
 // shown or hidden, except pop-up menus, combo-box lists and tool tips, which are
 // reached through their owners or not at all):
-//  - the window title;
+//  - the window title, unless it was set already translated (setTranslatedTitle:
+//    a title composed around a name from the library) and not changed since;
 //  - in the widget tree, in child order: tool tips; label texts (the status line
 //    through StatusLabel::setSilently, which keeps its hold, and never a final
 //    message); the text of a read-only line edit and the placeholder of any line
@@ -46,6 +47,9 @@ public:
     // Marks a view (and everything inside it) as never translated.
     static void exempt(QWidget* view);
     static bool isExempt(const QWidget* view);
+    // Sets a window title composed already translated, which the pass leaves
+    // as it is until the title is set again another way.
+    static void setTranslatedTitle(QWidget* window, const QString& title);
     // Shows `text` on `label`, composed already in the interface language
     // (fixed fragments translated, names as they are), and marks it so the
     // pass never runs the names through the table; another text set later
