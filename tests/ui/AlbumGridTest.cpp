@@ -295,7 +295,6 @@ private slots:
         QCOMPARE(g.app.browser.viewKind, clicked ? 0 : c.kind);
         QCOMPARE(UserDefaults().intIfPresent(keys::kViewKind).value_or(-1), clicked ? 0 : -1);
         QCOMPARE(g.app.views.table->isVisible(), clicked);
-        // The header shows art only when a track on the page has some (tagged ones).
         const QImage header = g.app.views.pageCover->pixmap().toImage();
         QCOMPARE(clicked && header.pixelColor(50, 50) == QColor(Qt::red),
                  clicked && hasArt(g.app.browser.filtered));

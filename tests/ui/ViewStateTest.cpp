@@ -236,7 +236,6 @@ private slots:
                               v.pageSub->text(), v.countLabel->text(), b.covers.join(',')})
                      .join(" | "),
                  c.want);
-        // A page never keeps the cover of the page before.
         QCOMPARE(v.pageCover->pixmap().size() == QSize(4, 4), !v.pageHeader->isVisible());
     }
 
