@@ -532,6 +532,11 @@ public:
     // The player volume 0…1 for `track` (none: the current track): slider,
     // loudness leveling, sleep fade, bit-perfect and hardware-volume rules.
     float effVol(const std::optional<Track>& track = std::nullopt) const;
+    // A download preview's volume: effVol() of a track whose loudness is not
+    // measured (a clip is never leveled).
+    float previewVol() const;
+    // Puts previewVol() on the downloader's preview, when one plays.
+    void applyPreviewVolume();
     // Puts effVol() on the current player, scaled by a running crossfade.
     void applyVolume();
     // The volume slider's action: stores "playerVolume", drives the hardware

@@ -85,7 +85,13 @@ std::unique_ptr<platform::AudioPlayer> App::makePreviewPlayer(const QUrl& addres
     if (!opened.player)
         return nullptr;
     bindPlayer(*opened.player);
+    opened.player->setVolume(previewVol());
     return std::move(opened.player);
+}
+
+void App::applyPreviewVolume() {
+    if (fetcher)
+        fetcher->setPreviewVolume(previewVol());
 }
 
 } // namespace ql

@@ -53,6 +53,14 @@ void FlacFetcher::previewAnswered(const QString& words, const std::optional<QJso
         summary->setText(QStringLiteral("미리듣기 후보가 없습니다."));
         return;
     }
+    // The window was closed while the search ran: a clip nobody sees the
+    // window of must not start, nor pause the music. The next press plays
+    // the first candidate.
+    if (!m_window->isVisible()) {
+        previewIndex = -1;
+        summary->clear();
+        return;
+    }
     playPreview();
 }
 
@@ -63,8 +71,6 @@ void FlacFetcher::playPreview() {
     if (onPreviewStart)
         onPreviewStart();
     pausePreview();
-    // The player before goes now, and its decoder with it.
-    previewPlayer.reset();
     if (makePreviewPlayer)
         previewPlayer = makePreviewPlayer(item.url);
     // A clip that cannot be played stays silent; the summary names it still.
@@ -74,9 +80,18 @@ void FlacFetcher::playPreview() {
                               previewSummary(previewIndex, int(previewItems.size()), item.label));
 }
 
+// Nothing resumes a paused preview, so its player goes at once, and its
+// decoder and connection with it: no decoder is left blocked on its pipe.
 void FlacFetcher::pausePreview() {
+    if (!previewPlayer)
+        return;
+    previewPlayer->pause();
+    previewPlayer.reset();
+}
+
+void FlacFetcher::setPreviewVolume(float volume) {
     if (previewPlayer)
-        previewPlayer->pause();
+        previewPlayer->setVolume(volume);
 }
 
 } // namespace ql

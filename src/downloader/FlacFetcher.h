@@ -14,10 +14,11 @@
 // The preview ("▶ 30초 미리듣기", FetchPreview.cpp) looks the form's words up
 // in the iTunes Search service (PreviewSearch.h) and plays the candidates'
 // clips one per press through a player that makePreviewPlayer makes for an
-// address (the application binds it to the chosen output device). Answers
-// are applied in the order they arrive, each replacing the candidates. The
-// preview pauses when a download starts and when the window closes; the
-// window's release ends it.
+// address (the application binds it to the chosen output device and sets
+// its volume). Answers are applied in the order they arrive, each replacing
+// the candidates; one that arrives after the window closed plays nothing.
+// The preview pauses when a download starts and when the window closes, and
+// as nothing resumes it, its player and decoder end there too.
 //
 // Folders and the accessibility answer are injectable for tests. Main thread.
 #pragma once
@@ -96,6 +97,8 @@ public:
     void previewTapped();
     // Plays candidate previewIndex and names it in the summary.
     void playPreview();
+    // The volume of the preview playing now (the application's slider).
+    void setPreviewVolume(float volume);
     // At quit: interrupt, wait at most 0.3 s, then terminate.
     void terminateIfRunning();
 

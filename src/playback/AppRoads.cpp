@@ -115,6 +115,7 @@ void App::startRenderRoad(const Track& track, quint64 generation) {
         return;
     }
     status->setStringValue(L10n::tr(QString::fromUtf8(kRendering)));
+    playback.renderStatusMark = status->manualCount();
     // Taken now: a later change of the effects does not reach this render.
     queueRender(renderSnapshot(track), false, [this, generation](const RenderResult& result) {
         renderFinished(result, generation);
@@ -140,7 +141,10 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
     switch (adoptAndPlay(*this, *url).outcome) {
     case Adopted::Playing:
         p.cacheNote = result.note;
-        showRenderNote(result.note);
+        // A message shown while the render ran (the list a tile click made,
+        // say) keeps the line while it holds: the note gives way.
+        if (status->manualCount() == p.renderStatusMark || !status->isHeld())
+            showRenderNote(result.note);
         break;
     case Adopted::NotStarted:
         endFailed(*this, QString::fromUtf8(kOutputFailed));

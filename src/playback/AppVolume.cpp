@@ -35,14 +35,22 @@ constexpr platform::VolumeElement kMainElement = 0;
 constexpr platform::VolumeElement kChannelElements[] = {1, 2};
 } // namespace
 
-float App::effVol(const std::optional<Track>& track) const {
+namespace {
+// Everything the volume depends on but a track's loudness.
+VolumeFacts volumeFacts(const App& app) {
     VolumeFacts facts;
-    facts.slider = views.volume->doubleValue();
-    facts.hwVol = playback.hwVol;
-    facts.bitPerfect = playback.bitPerfect;
-    facts.maxQuality = playback.maxQuality;
-    facts.levelingOn = listening.levelingOn;
-    facts.sleepFactor = playback.sleepFactor;
+    facts.slider = app.views.volume->doubleValue();
+    facts.hwVol = app.playback.hwVol;
+    facts.bitPerfect = app.playback.bitPerfect;
+    facts.maxQuality = app.playback.maxQuality;
+    facts.levelingOn = app.listening.levelingOn;
+    facts.sleepFactor = app.playback.sleepFactor;
+    return facts;
+}
+} // namespace
+
+float App::effVol(const std::optional<Track>& track) const {
+    VolumeFacts facts = volumeFacts(*this);
     const std::optional<Track>& t = track ? track : playback.current;
     if (t) {
         const auto it = playback.loud.constFind(t->path);
@@ -52,7 +60,12 @@ float App::effVol(const std::optional<Track>& track) const {
     return effectiveVolume(facts);
 }
 
+float App::previewVol() const {
+    return effectiveVolume(volumeFacts(*this));
+}
+
 void App::applyVolume() {
+    applyPreviewVolume();
     if (!playback.audio)
         return;
     float v = effVol();

@@ -111,6 +111,8 @@ struct PlaybackState {
     std::optional<QString> fxRendering;
     // The dropped-stage note of the render that `cacheURL` holds, if any.
     std::optional<RenderNote> cacheNote;
+    // The status line's manual count once the render road said it began.
+    quint64 renderStatusMark = 0;
 
     // ---- history, successor, crossfade, per-track marks -------------------------
     // Ids of tracks that were current before, newest last. A play request

@@ -42,7 +42,10 @@ void App::updateHeader() {
         albumPage && !tracks.empty() ? artistPrefix({tracks.front().artist}) : QString();
     views.pageSub->setText(prefix + L10n::tr(n + QStringLiteral("곡")));
 
-    if (page && !tracks.empty() && views.pageCover) {
+    if (page && views.pageCover && tracks.empty()) {
+        browser.headerCoverKey.clear();
+        views.pageCover->setPixmap(QPixmap::fromImage(defaultCover()));
+    } else if (page && views.pageCover) {
         AlbumItem item;
         item.key = QStringLiteral("hdr:") + title.text + QLatin1Char(':') + n;
         item.title = title.text;
@@ -50,11 +53,16 @@ void App::updateHeader() {
         item.kind = albumPage ? QStringLiteral("album") : QStringLiteral("artist");
         // Only the answer for the page asked last may land: a slow cover of
         // an earlier page must not replace this one's.
+        if (browser.headerCoverKey != item.key)
+            views.pageCover->setPixmap(QPixmap::fromImage(defaultCover()));
         browser.headerCoverKey = item.key;
         QPointer<App> self(this);
+        // A page whose tracks have no picture shows the default cover, never
+        // the picture of the page before.
         auto done = [self, key = item.key](const QImage& image) {
-            if (self && !image.isNull() && self->browser.headerCoverKey == key)
-                self->views.pageCover->setPixmap(QPixmap::fromImage(image));
+            if (self && self->browser.headerCoverKey == key)
+                self->views.pageCover->setPixmap(
+                    QPixmap::fromImage(image.isNull() ? defaultCover() : image));
         };
         if (seams.groupCover)
             seams.groupCover(item, done);

@@ -29,6 +29,7 @@ void StatusLabel::setStringValue(const QString& value) {
     m_final = false;
     if (m_auto || m_silent)
         return;
+    ++m_manualCount;
     m_hold = m_clock() + kHoldMs;
 }
 

@@ -44,6 +44,9 @@ public:
 
     void setClock(Clock clock) { m_clock = std::move(clock); }
     bool isHeld() const { return m_clock() < m_hold; }
+    // How many manual messages were shown so far: a later message of the
+    // user's can be told from one a long task showed when it began.
+    quint64 manualCount() const { return m_manualCount; }
 
 private:
     Clock m_clock;
@@ -51,6 +54,7 @@ private:
     bool m_auto = false;
     bool m_silent = false;
     bool m_final = false;
+    quint64 m_manualCount = 0;
 };
 
 } // namespace ql

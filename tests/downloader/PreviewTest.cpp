@@ -8,6 +8,7 @@
 #include "app/UserDefaults.h"
 #include "platform/audio/AudioPlayer.h"
 #include "platform/sim/SimPlatform.h"
+#include "ui/SeekSlider.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 
@@ -64,6 +65,7 @@ struct Form {
     Form() {
         server.listen();
         UserDefaults().set(keys::kItunesBaseURL, server.url({}).toString());
+        fetcher.show();
         fetcher.makePreviewPlayer = [this](const QUrl& url) {
             played << url.toString();
             return std::unique_ptr<platform::AudioPlayer>();
@@ -78,8 +80,10 @@ struct Form {
         find<QLineEdit>("artistField")->setText(artist);
         find<QLineEdit>("valueField")->setText(value);
     }
-    bool press() {
+    bool press(bool close = false) {
         find<QPushButton>("previewButton")->click();
+        if (close) // before the answer comes
+            fetcher.window()->close();
         return QTest::qWaitFor([this] { return summary() != "미리듣기 검색 중…"; }, 5000);
     }
 };
@@ -88,7 +92,7 @@ struct Form {
 // The form (mode, artist, value), the term asked for (none: no request), the
 // service's reply, the summary after each press and the clips played.
 struct Case { const char* name; int mode; QString artist, value, term; LocalHttpServer::Reply reply;
-              QStringList summaries, played; int requests; bool english = false; };
+              QStringList summaries, played; int requests; bool english = false; bool closeAtOnce = false; };
 QJsonArray eight() { QJsonArray a; for (int i = 1; i <= 8; ++i) a << result(QStringLiteral("https://clips.test/%1.m4a").arg(i), QString::number(i)); return a; }
 QStringList eightSummaries() { QStringList s; for (int i : {1, 2, 3, 4, 5, 6, 7, 8, 1}) s << summaryOf(i, 8, QStringLiteral("Artist %1 – Track %1 (Album %1)").arg(i)); return s; }
 const LocalHttpServer::Reply k404{404, "{\"results\":[]}", {}, {}};
@@ -110,6 +114,8 @@ const std::vector<Case> kCases = {
     {"English: Korean names stay as stored, table phrases too", 0, "Queen", "30", "Queen", json(QJsonArray{QJsonObject{
          {"previewUrl", "https://clips.test/9.m4a"}, {"artistName", "가수"}, {"trackName", "인기곡"}, {"collectionName", "앨범"}}}),
      {"▶ Preview 1/1: 가수 – 인기곡 (앨범) — press again for the next candidate"}, {"9"}, 1, true},
+    {"answer after the window closed: silent, the next press plays the first", 0, "Queen", "30", "Queen", json(eight()),
+     {"", eightSummaries()[0]}, {"1"}, 1, false, true},
 };
 // clang-format on
 
@@ -162,7 +168,7 @@ private slots:
         f.fill(c.mode, c.artist, c.value);
         QStringList summaries;
         for (qsizetype i = 0; i < c.summaries.size(); ++i) {
-            QVERIFY(f.press());
+            QVERIFY(f.press(i == 0 && c.closeAtOnce));
             Translator::translateAll();
             summaries << f.summary();
         }
@@ -226,13 +232,11 @@ private slots:
         // Paused well before the 3 s clip could end by itself.
         fetcher.window()->close();
         QTRY_VERIFY_WITH_TIMEOUT(sink->isPaused(), 1000);
+        QTRY_VERIFY(decoderChildren().isEmpty()); // nothing resumes it: the decoder goes
 
-        const QList<qint64> before = decoderChildren();
         const int loudBefore = loudBlocks(*sink);
         fetcher.show();
         press();
-        for (qint64 pid : before)
-            QVERIFY(::kill(pid_t(pid), 0) != 0);
         // The main track, started and paused again, takes back the device's
         // queue: the preview goes on from the frame heard.
         l->playback.audio->setVolume(0);
@@ -244,11 +248,24 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(decoderChildren().isEmpty() && sink->isPaused(), 10000);
         QVERIFY(std::abs(loudBlocks(*sink) - loudBefore - 300) <= 10);
 
+        // The volume slider reaches the preview: nothing loud at 10.
+        auto volume = [&](double v) { l->views.volume->setDoubleValue(v), l->volumeChanged(); };
+        volume(10);
+        const int quietFrom = loudBlocks(*sink);
         press();
+        QTest::qWait(400);
+        const QList<qint64> before = decoderChildren();
+        QCOMPARE(loudBlocks(*sink), quietFrom);
+        volume(100);
+        QTRY_VERIFY(loudBlocks(*sink) > quietFrom + 5);
+        press(); // the next candidate leaves no decoder of the one before
+        for (qint64 pid : before)
+            QVERIFY(::kill(pid_t(pid), 0) != 0);
         QTest::qWait(300);
         QVERIFY(!sink->isPaused());
         fetcher.startFetch(); // refused (no script), yet the preview pauses first
         QTRY_VERIFY_WITH_TIMEOUT(sink->isPaused(), 1000);
+        QTRY_VERIFY(decoderChildren().isEmpty());
         QVERIFY(!l->isPlaying());
     }
 };

@@ -173,6 +173,7 @@ struct RenderCase {
     QString status;
     QString button;
     bool renderKept;
+    bool laterMessage = false; // a message of the user's while the render runs
 };
 
 const std::vector<RenderCase> renderCases{
@@ -184,6 +185,8 @@ const std::vector<RenderCase> renderCases{
      Render::Unreadable, false, 1.5,          false, kRenderFailed, kPlay,  false},
     {"a render whose output does not start: the message and play",
      Render::File,       true,  std::nullopt, false, kOutputFailed, kPlay,  true},
+    {"a message set while it renders keeps the line",
+     Render::File,       false, std::nullopt, true,  kMarker,       kPause, true, true},
 };
 // clang-format on
 
@@ -356,6 +359,8 @@ private slots:
 
         r.app.play(source);
         QCOMPARE(r.status(), kRendering);
+        if (c.laterMessage)
+            r.app.status->setStringValue(kMarker);
         QVERIFY(r.roadOver());
 
         QCOMPARE(r.status(), c.status);

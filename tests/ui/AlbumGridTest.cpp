@@ -40,6 +40,11 @@ std::vector<Track> catalog(const QStringList& entries) {
     return rows;
 }
 
+bool hasArt(const std::vector<Track>& tracks) {
+    return std::any_of(tracks.begin(), tracks.end(),
+                       [](const Track& t) { return !t.artist.isEmpty(); });
+}
+
 // The program's window showing `rows` in view kind `kind`; plays, quality
 // probes, dates read and cover requests are recorded. Covers of keys in
 // `red` answer at once with a red picture; the others wait in `waiting`.
@@ -64,6 +69,8 @@ struct Grid {
                 a.seams.groupCover = [this](const AlbumItem& item, auto done) {
                     QImage picture(300, 300, QImage::Format_RGB32);
                     picture.fill(Qt::red);
+                    if (item.key.startsWith("hdr:")) // a page header
+                        return done(hasArt(item.tracks) ? picture : QImage());
                     if (red.contains(item.key) || red.contains("*"))
                         done(picture);
                     else
@@ -288,6 +295,9 @@ private slots:
         QCOMPARE(g.app.browser.viewKind, clicked ? 0 : c.kind);
         QCOMPARE(UserDefaults().intIfPresent(keys::kViewKind).value_or(-1), clicked ? 0 : -1);
         QCOMPARE(g.app.views.table->isVisible(), clicked);
+        const QImage header = g.app.views.pageCover->pixmap().toImage();
+        QCOMPARE(clicked && header.pixelColor(50, 50) == QColor(Qt::red),
+                 clicked && hasArt(g.app.browser.filtered));
     }
 
     void letters_data() { test::addRows(kLetters); }
