@@ -248,7 +248,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(decoderChildren().isEmpty() && sink->isPaused(), 10000);
         QVERIFY(std::abs(loudBlocks(*sink) - loudBefore - 300) <= 10);
 
-        // The volume slider reaches the preview: nothing loud at 10.
+        // The volume slider reaches the preview: nothing loud at 10. On a
+        // device with a volume of its own the device would carry it, past
+        // what the sink records, so this one is taken as having none.
+        l->playback.hwVol = false;
         auto volume = [&](double v) { l->views.volume->setDoubleValue(v), l->volumeChanged(); };
         volume(10);
         const int quietFrom = loudBlocks(*sink);
