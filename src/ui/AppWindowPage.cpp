@@ -146,6 +146,10 @@ void App::buildPage() {
     views.gridSlider = new QSlider(Qt::Horizontal);
     views.gridSlider->setRange(110 * kGridSliderScale, 240 * kGridSliderScale);
     views.gridSlider->setValue(int(browser.gridSize * kGridSliderScale));
+    // The slider counts tenths of a pixel; keys and the wheel still step in
+    // whole pixels (an arrow 1, Page Up/Down 10, a wheel notch 3).
+    views.gridSlider->setSingleStep(kGridSliderScale);
+    views.gridSlider->setPageStep(10 * kGridSliderScale);
     views.gridSlider->setTracking(true);
     views.gridSlider->setFixedWidth(110);
     QPalette sliderPalette = views.gridSlider->palette();

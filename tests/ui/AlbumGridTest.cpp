@@ -216,6 +216,10 @@ private slots:
         QCOMPARE(g.model()->rowCount(), 12);
         QCOMPARE(g.view()->visualRect(g.model()->index(0)), QRect(QPoint(2, 8), c.tile));
         QVERIFY(g.view()->visualRect(g.model()->index(1)).left() >= 2 + c.tile.width() + 14);
+        // An arrow key moves the tiles by a whole pixel, not a tenth.
+        const double before = g.app.browser.gridSize;
+        QTest::keyClick(g.app.views.gridSlider, c.gridSize < 240 ? Qt::Key_Right : Qt::Key_Left);
+        QCOMPARE(std::abs(g.app.browser.gridSize - before), 1.0);
     }
 
     void letterBar() {
