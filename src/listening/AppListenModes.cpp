@@ -46,29 +46,29 @@ void requestMissingQuality(App& app) {
             app.requestQuality(t);
 }
 
-} // namespace
-
-namespace {
 // One instant for a whole pass.
 double nowSeconds() {
     return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
 }
+
+SmartFacts smartFacts(const App& app) {
+    return {&app.playback.stats, &app.library.added, &app.library.qual, &app.listening.favorites};
+}
+
 } // namespace
 
 std::vector<Track> App::smartFilter(const std::vector<Track>& tracks) const {
-    const SmartFacts facts{&playback.stats, &library.added, &library.qual, &listening.favorites};
-    return smartList(listening.smartMode, tracks, facts, nowSeconds());
+    return smartList(listening.smartMode, tracks, smartFacts(*this), nowSeconds());
 }
 
 std::vector<std::size_t> App::smartRows(const std::vector<Track>& rows,
                                         const std::vector<std::size_t>& matched) {
-    const SmartFacts facts{&playback.stats, &library.added, &library.qual, &listening.favorites};
     // With the catalog worker running, every change of the rows moves the
     // catalog generation on: the same generation means the same rows.
     const bool threaded = catalogWork().threaded();
     const bool rowsCurrent = threaded && listening.smartMemoGeneration == library.catalogGeneration;
-    std::vector<std::size_t> list = listening.smartMemo.select(listening.smartMode, rows, matched,
-                                                               facts, nowSeconds(), rowsCurrent);
+    std::vector<std::size_t> list = listening.smartMemo.select(
+        listening.smartMode, rows, matched, smartFacts(*this), nowSeconds(), rowsCurrent);
     listening.smartMemoGeneration =
         threaded ? std::optional(library.catalogGeneration) : std::nullopt;
     return list;
