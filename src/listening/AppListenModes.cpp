@@ -82,8 +82,7 @@ void App::setSmart(int n) {
 
 void App::smartChanged() {
     const int mode = std::max(0, smartPicker->currentIndex());
-    listening.smartMode = mode;
-    UserDefaults().set(keys::kSmartMode, mode);
+    setSmart(mode);
     // An album or artist chosen by a cell would hide most of the list.
     browser.cellFilter.reset();
     if (mode == kHiResList)
