@@ -25,8 +25,7 @@
 // then are dropped, never stored as failures: their files still have no
 // entry, so the next scan analyses them again.
 //
-// The delayed start of the tools panel (scheduleSonicScan) is for the panel's
-// build to call; until the panel exists the placeholder build calls it.
+// The tools panel's build arms the delayed scan (scheduleSonicScan).
 #include "app/App.h"
 
 #include "analysis/AnalyzeFile.h"
