@@ -4,6 +4,8 @@
 // signalPathData(). The source probe runs here, on the main thread, only when
 // the panel opens or while it is visible, and is bounded so a file on a hung
 // mount cannot freeze the window (a timed-out probe reads like a failed one).
+// Facts once found are kept for their file; a failed probe is tried again at
+// the next refresh.
 #include "app/App.h"
 
 #include "effects/FXPanel.h"
@@ -23,7 +25,14 @@ SignalPathReport App::signalPathData() const {
     if (!in.hasTrack)
         return ql::signalPathData(in);
     const Track& track = *playback.current;
-    in.source = probeFacts(track.path, kProbeLimitMs);
+    auto& known = playback.signalSource;
+    if (known && known->first == track.path) {
+        in.source = known->second;
+    } else {
+        in.source = probeFacts(track.path, kProbeLimitMs);
+        if (in.source.rate > 0)
+            known.emplace(track.path, in.source);
+    }
     in.effectsRoad = fxChainActive().has_value();
     in.decoded = playback.cacheURL.has_value();
     in.bitPerfect = playback.bitPerfect;

@@ -6,6 +6,7 @@
 // never `audio`; `bitPerfect` and `maxQuality` are never both on.
 #pragma once
 
+#include "analysis/StreamFacts.h"
 #include "app/Records.h"
 #include "effects/RenderNote.h"
 #include "playback/InFlightFiles.h"
@@ -18,6 +19,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QObject;
@@ -149,6 +151,9 @@ struct PlaybackState {
     std::optional<quint32> hogDevice;
     // Source sample rate by file path, filled by the const rate lookup.
     mutable QHash<QString, double> rateCache;
+    // The signal-path report's last found source facts, with their file's
+    // path: the panel's refresh probes a file once, not every 2 s.
+    mutable std::optional<std::pair<QString, StreamFacts>> signalSource;
 
     // ---- shuffle -------------------------------------------------------------
     // Shuffle mode: the visible list keeps a stable random order. Starts from

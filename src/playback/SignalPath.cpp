@@ -1,6 +1,7 @@
 #include "playback/SignalPath.h"
 
 #include "playback/RateText.h"
+#include "playback/VolumeRules.h"
 #include "ui/l10n/L10n.h"
 
 #include <algorithm>
@@ -104,7 +105,7 @@ SignalPathReport signalPathData(const SignalPathInput& in) {
     if (leveling && !in.loudness) {
         levelText = tr(u"켜짐 · 분석 중");
     } else if (leveling) {
-        const double gain = std::min(0.0, -16.0 - *in.loudness);
+        const double gain = std::min(0.0, kLevelingTargetLufs - *in.loudness);
         levelText = tr(u"켜짐 · 이 곡 ") + fixedText(gain, 1) + tr(u" dB 조정");
         if (gain < -0.1)
             differences << tr(u"음량 균일화");

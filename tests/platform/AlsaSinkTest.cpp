@@ -100,10 +100,7 @@ double engineCpuSeconds() {
 
 // A 16-bit stereo file of `seconds` of noise at 48 kHz; its path.
 QString writeFile(const QString& name, int seconds) {
-    const QString path = QDir::temp().filePath(name);
-    return ql::test::writeAudio(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000 * seconds})
-               ? path
-               : QString();
+    return ql::test::writeTemp(name, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000 * seconds});
 }
 
 // Noise in the sample format, extremes first.

@@ -1,5 +1,5 @@
 // Guards against: a device claimed, kept or given back wrongly; a signal-path panel that
-// shows stale or piled-up rows, or probes while nobody looks.
+// shows stale or piled-up rows, or probes while nobody looks or once a file is known.
 #include "app/App.h"
 #include "playback/SignalPathPanel.h"
 #include "ui/StatusLabel.h"
@@ -98,8 +98,8 @@ private slots:
         test::RiggedApp r(test::twoOutputs());
         int probes = 0;
         r.app.seams.probeAudio = [&](const QString&) {
-            ++probes;
-            return StreamFacts{"flac", 44100, 16, 2, 1};
+            // The first probe fails: it is tried again, the second is kept.
+            return ++probes == 1 ? StreamFacts{} : StreamFacts{"flac", 44100, 16, 2, 1};
         };
         r.app.playback.current = Track{1, "/m/a.flac", "A", {}, {}, 1, {}};
         SignalPathPanel& panel = *r.app.signalPathPanel;
@@ -118,6 +118,8 @@ private slots:
         r.app.refreshSignalPanel();
         QCOMPARE(markers(), 9); // refreshed twice, one set of rows
         QCOMPARE(probes, 2);
+        r.app.refreshSignalPanel();
+        QCOMPARE(probes, 2); // the file's facts are known
 
         panel.refresh({{{"소스", QString(600, u'가'), true}}, QString(300, u'나'), false});
         QCOMPARE(markers(), 1);
