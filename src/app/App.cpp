@@ -37,8 +37,6 @@ namespace {
 // How long the backend may take, once its input is closed, to save its cache
 // and exit before it is terminated.
 constexpr int kBackendSaveMs = 5000;
-// How long the sonic analyses get to end once their children were ended.
-constexpr int kSonicEndMs = 1000;
 
 // A labelled queue that runs one job at a time, in order.
 std::unique_ptr<QThreadPool> serialQueue(const char* label) {
@@ -99,7 +97,7 @@ App::~App() {
     library.genreStop->store(true);
     // Sonic analyses post their results through a gate this closes; their
     // queue is then waited for only as long as it takes them to notice.
-    endSonicJobs(kSonicEndMs);
+    endSonicJobs();
     for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get(),
                            waveQueue.get(), renderQueue.get(), loudQueue.get()}) {
         if (q != renderQueue.get())

@@ -1124,7 +1124,7 @@ private:
     // listening/AppSonic.cpp: the sonic analyses' share of a quit: no result
     // is taken any more; waits at most `waitMs` for the jobs still running
     // (their child programs were ended before).
-    void endSonicJobs(int waitMs);
+    void endSonicJobs(int waitMs = 1000);
     // The analysis a sonic job runs (the seam's when set).
     std::function<std::optional<Sonic>(const QString&)> sonicAnalyser() const;
     // Merges a batch of results into the index; writes "sonic.json" whole.

@@ -46,8 +46,6 @@ namespace {
 constexpr int kDecodeEndMs = 1000;
 // How long the quit waits for the catalog cache's last write.
 constexpr int kCatalogWriteMs = 3000;
-// How long the quit waits for the sonic analyses, once their children ended.
-constexpr int kSonicEndMs = 1000;
 } // namespace
 
 void App::applicationWillTerminate() {
@@ -115,7 +113,7 @@ void App::applicationWillTerminate() {
     // catalog with every probe refused.
     library.genreStop->store(true);
     children->terminateAll();
-    endSonicJobs(kSonicEndMs);
+    endSonicJobs();
     if (endDecodes() > 0)
         step("deleteInFlight");
     step("clearNowPlaying");

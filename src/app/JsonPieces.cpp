@@ -39,14 +39,14 @@ qsizetype stringEnd(QByteArrayView text, qsizetype i) {
     }
 }
 
-} // namespace
-
+// The index of the first byte at or after `i` that is not JSON white space.
 qsizetype skipSpace(QByteArrayView text, qsizetype i) {
     while (i < text.size() && isSpace(text[i]))
         ++i;
     return i;
 }
 
+// One past the end of the value that starts at `i`, or -1 when none does.
 qsizetype valueEnd(QByteArrayView text, qsizetype i) {
     if (i >= text.size())
         return -1;
@@ -80,6 +80,7 @@ qsizetype valueEnd(QByteArrayView text, qsizetype i) {
     return i > start ? i : -1;
 }
 
+// The tracks of `array` (from its "[" to its "]"), appended to `out`.
 bool readTracks(QByteArrayView array, std::vector<Track>& out, qsizetype batch) {
     if (array.size() < 2 || array.front() != '[' || array.back() != ']')
         return false;
@@ -125,6 +126,8 @@ bool readTracks(QByteArrayView array, std::vector<Track>& out, qsizetype batch) 
     }
     return true;
 }
+
+} // namespace
 
 std::optional<Library> readLibrary(QByteArrayView json, qsizetype batch) {
     static constexpr QByteArrayView kTracks("\"tracks\"");

@@ -27,12 +27,6 @@ namespace ql::jsonpieces {
 // Bytes of array text parsed at once.
 inline constexpr qsizetype kBatch = qsizetype(1) << 20;
 
-// The index of the first byte at or after `i` that is not JSON white space.
-qsizetype skipSpace(QByteArrayView text, qsizetype i);
-// One past the end of the value that starts at `i`, or -1 when none does.
-qsizetype valueEnd(QByteArrayView text, qsizetype i);
-// The tracks of `array` (from its "[" to its "]"), appended to `out`.
-bool readTracks(QByteArrayView array, std::vector<Track>& out, qsizetype batch = kBatch);
 // A reply whose "tracks" are read in batches (a short one is read at once).
 std::optional<Library> readLibrary(QByteArrayView json, qsizetype batch = kBatch);
 // A list of tracks (the catalog cache) read in batches.

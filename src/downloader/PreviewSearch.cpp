@@ -10,9 +10,9 @@ namespace ql {
 
 namespace {
 
+// A string member's text; empty for a missing one or another type.
 QString textField(const QJsonObject& result, const char* key) {
-    const QJsonValue v = result.value(QLatin1String(key));
-    return v.isString() ? v.toString() : QString();
+    return result.value(QLatin1String(key)).toString();
 }
 
 bool playableAddress(const QUrl& url) {

@@ -45,7 +45,7 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
     // the worker already compares the next reply with the new one.
     if (update.fromGeneration != library.catalogGeneration)
         return;
-    library.replies.repeat = update.repeat;
+    library.lastReplyRepeated = update.repeat;
     CatalogWorker& work = catalogWork();
     if (update.taken) {
         // The old catalog and memo are freed by the worker: a hundred

@@ -59,14 +59,19 @@ std::optional<CatalogUpdate> CatalogIntake::spare(quint64 generation) const {
 }
 
 CatalogUpdate CatalogIntake::restoreTexts() {
-    CatalogUpdate update = fold();
+    CatalogUpdate update = foldTexts(); // restore() already sent the spare copy
     update.restored = true;
-    update.spare.reset();
     update.folders = folderList(*m_shown);
     return update;
 }
 
 CatalogUpdate CatalogIntake::fold() {
+    CatalogUpdate update = foldTexts();
+    update.spare = *m_shown;
+    return update;
+}
+
+CatalogUpdate CatalogIntake::foldTexts() {
     const std::vector<Track>& rows = *m_shown;
     m_memo.fit(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i)
@@ -75,7 +80,6 @@ CatalogUpdate CatalogIntake::fold() {
     CatalogUpdate update;
     update.fromGeneration = update.toGeneration = m_generation;
     update.memo = m_memo;
-    update.spare = rows;
     std::unordered_set<qint64> ids;
     ids.reserve(rows.size());
     update.distinctIds = true;

@@ -92,6 +92,8 @@ public:
 private:
     // Takes `tracks` as the shown catalog and fills the update's memo.
     void adopt(CatalogUpdate& update, const std::vector<Track>& tracks);
+    // fold() without the spare copy.
+    CatalogUpdate foldTexts();
 
     ReplyReader m_reader;
     std::shared_ptr<const std::vector<Track>> m_shown = std::make_shared<std::vector<Track>>();

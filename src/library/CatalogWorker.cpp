@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
 #include <chrono>
 
 namespace ql {
@@ -139,11 +140,9 @@ void CatalogWorker::intakeLoop() {
             replyStarts();
         lock.lock();
         // A newer reply waiting behind this one replaces whatever it holds.
-        bool superseded = false;
-        if (job.kind == Job::Reply) {
-            for (const Job& later : m_jobs)
-                superseded = superseded || later.kind == Job::Reply;
-        }
+        const bool superseded =
+            job.kind == Job::Reply &&
+            std::ranges::any_of(m_jobs, [](const Job& later) { return later.kind == Job::Reply; });
         if (!superseded && !m_stop) {
             lock.unlock();
             job.run(m_intake);

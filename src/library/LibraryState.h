@@ -4,7 +4,6 @@
 #include "app/Records.h"
 #include "library/CatalogWorker.h"
 #include "library/LineFramer.h"
-#include "library/ReplyReader.h"
 
 #include <QHash>
 #include <QSet>
@@ -97,10 +96,7 @@ struct LibraryState {
     bool distinctIds = false;
     // The last reply taken repeated the one before byte for byte, so it was
     // not decoded again.
-    struct {
-        bool repeat = false;
-        bool lastWasRepeat() const { return repeat; }
-    } replies;
+    bool lastReplyRepeated = false;
 };
 
 } // namespace ql

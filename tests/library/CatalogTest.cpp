@@ -108,9 +108,9 @@ private slots:
     void theSameBytesAgainAreNotDecodedAgain() {
         Shown s;
         s.app->receive(listLine(kThree));
-        QVERIFY(s.app->library.replies.lastWasRepeat());
+        QVERIFY(s.app->library.lastReplyRepeated);
         s.app->receive(listLine(kThree, true));
-        QVERIFY(!s.app->library.replies.lastWasRepeat());
+        QVERIFY(!s.app->library.lastReplyRepeated);
     }
 
     // The catalog was changed by someone else (a file taken in) since the
@@ -120,7 +120,7 @@ private slots:
         s.app->library.rows.push_back(track(9, "아홉"));
         s.removeCache();
         s.app->receive(listLine(kThree));
-        QVERIFY(s.app->library.replies.lastWasRepeat());
+        QVERIFY(s.app->library.lastReplyRepeated);
         QCOMPARE(s.app->library.rows, kThree);
         QVERIFY(QFile::exists(s.cache()));
     }
