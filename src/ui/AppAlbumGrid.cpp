@@ -77,7 +77,6 @@ void App::setupAlbumView(QWidget* host, QWidget* tableScroll) {
             [this](const QModelIndex& index) { tileClicked(index.row()); });
     layout->addWidget(grid, 0, 0);
     views.albumView = grid;
-    views.albumScroll = grid;
     applyGridSize();
 
     views.letterBar = new QWidget;
