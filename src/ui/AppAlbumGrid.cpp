@@ -20,6 +20,7 @@
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
+#include "listening/SmartLists.h"
 #include "ui/AlbumCell.h"
 #include "ui/AlbumCellDelegate.h"
 #include "ui/AlbumGridModel.h"
@@ -51,10 +52,6 @@ bool isAlbumTile(const AlbumItem& tile) {
     return tile.kind == QLatin1String("album");
 }
 
-bool isHiRes(const QString& label) {
-    return label.contains(QStringLiteral("★"));
-}
-
 } // namespace
 
 void App::setupAlbumView(QWidget* host, QWidget* tableScroll) {
@@ -77,7 +74,6 @@ void App::setupAlbumView(QWidget* host, QWidget* tableScroll) {
             [this](const QModelIndex& index) { tileClicked(index.row()); });
     layout->addWidget(grid, 0, 0);
     views.albumView = grid;
-    views.albumScroll = grid;
     applyGridSize();
 
     views.letterBar = new QWidget;
@@ -166,7 +162,7 @@ AlbumCell App::albumCell(int index) {
         if (label == library.qual.constEnd())
             requestQuality(first);
         else
-            cell.badge = isHiRes(*label);
+            cell.badge = isHiResLabel(*label);
     }
 
     // A cached cover answers before groupCover returns, while the cell is
@@ -226,7 +222,7 @@ void App::tileQualityChanged(const QString& path) {
     const int row = browser.tileOfFirstTrack.value(path, -1);
     if (row < 0 || !views.albumModel)
         return;
-    views.albumModel->setBadge(row, isHiRes(library.qual.value(path)));
+    views.albumModel->setBadge(row, isHiResLabel(library.qual.value(path)));
 }
 
 } // namespace ql

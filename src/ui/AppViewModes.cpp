@@ -9,6 +9,7 @@
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
+#include "ui/AlbumGridView.h"
 #include "ui/IconButton.h"
 #include "ui/SidebarButton.h"
 #include "ui/StatusLabel.h"
@@ -109,8 +110,8 @@ void App::applyViewMode() {
     const int kind = browser.viewKind;
     if (views.table)
         views.table->setHidden(kind > 0);
-    if (views.albumScroll)
-        views.albumScroll->setHidden(kind == 0);
+    if (views.albumView)
+        views.albumView->setHidden(kind == 0);
     if (views.letterBar)
         views.letterBar->setHidden(kind != 1);
     if (kind == 3)

@@ -2,6 +2,8 @@
 
 #include "ui/AlbumGrouping.h"
 
+#include <string>
+
 namespace ql {
 
 namespace {
@@ -11,14 +13,6 @@ const QString kNoGenre = QStringLiteral("장르 미지정");
 
 bool isAsciiLetter(char32_t c) {
     return (c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z');
-}
-
-// Code-point order: UTF-16 order differs from it once surrogates meet
-// characters above U+D7FF, so compare whole scalars.
-bool notLessThan(const QString& key, const QString& letter) {
-    const std::u32string a = key.toStdU32String();
-    const std::u32string b = letter.toStdU32String();
-    return a >= b;
 }
 
 } // namespace
@@ -56,15 +50,18 @@ std::optional<std::size_t> tileOwnTrack(const std::vector<Track>& visible, const
 std::optional<std::size_t> letterTarget(const std::vector<AlbumItem>& tiles, int sortMode,
                                         const QString& letter) {
     const bool hash = letter == QLatin1String("#");
+    // Code-point order: UTF-16 order differs from it once surrogates meet
+    // characters above U+D7FF, so compare whole scalars.
+    const std::u32string target = letter.toStdU32String();
     for (std::size_t i = 0; i < tiles.size(); ++i) {
         const AlbumItem& tile = tiles[i];
         const QString& text = sortMode == 1 || tile.artist.isEmpty() ? tile.title : tile.artist;
-        const QString key = text.toUpper();
-        if (key.isEmpty())
+        const std::u32string key = text.toUpper().toStdU32String();
+        if (key.empty())
             continue;
-        const char32_t first = key.toStdU32String().front();
+        const char32_t first = key.front();
         const bool ascii = first < 0x80;
-        if (hash ? !ascii || !isAsciiLetter(first) : ascii && notLessThan(key, letter))
+        if (hash ? !ascii || !isAsciiLetter(first) : ascii && key >= target)
             return i;
     }
     return std::nullopt;

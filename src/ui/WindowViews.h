@@ -68,13 +68,10 @@ struct WindowViews {
     QWidget* pageHeader = nullptr; // cover, title and subtitle; hidden at first
     QLabel* pageCover = nullptr;   // 112 x 112
     QComboBox* sortPopup = nullptr; // tile order: "정렬: 가수", "정렬: 앨범명", "정렬: 최근 추가"
-    QLabel* countLabel = nullptr;  // the visible track count of the tool row
-    QSlider* gridSlider = nullptr; // tile size, 110 … 240, in kGridSliderScale steps a pixel
-    QWidget* gridHost = nullptr;   // holds the table and the tile grid
-    // The tile grid, which scrolls itself: albumScroll and albumView are one
-    // widget, shown and hidden as the scroll view, driven as the grid.
-    QWidget* albumScroll = nullptr;
-    AlbumGridView* albumView = nullptr;
+    QLabel* countLabel = nullptr;       // the visible track count of the tool row
+    QSlider* gridSlider = nullptr;      // tile size, 110 … 240, in kGridSliderScale steps a pixel
+    QWidget* gridHost = nullptr;        // holds the table and the tile grid
+    AlbumGridView* albumView = nullptr; // the tile grid, which scrolls itself
     AlbumGridModel* albumModel = nullptr; // the grid's rows (owned by the grid)
     QWidget* letterBar = nullptr;         // the album grid's letter bar
     QWidget* extrasView = nullptr;        // the tools panel ("toolsOpen")

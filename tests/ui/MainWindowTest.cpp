@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "app/UserDefaults.h"
 #include "platform/Platform.h"
+#include "ui/AlbumGridView.h"
 #include "ui/ClickImageView.h"
 #include "ui/IconButton.h"
 #include "ui/PlayButton.h"
@@ -57,7 +58,7 @@ private slots:
         const WindowViews& v = l->views;
         // The launch shows the album grid (no view kind stored), not the table.
         const QList<const QWidget*> shown{
-            v.albumScroll,    v.titleLabel,   v.artistLabel,   v.infoLabel,
+            v.albumView,      v.titleLabel,   v.artistLabel,   v.infoLabel,
             v.volume,         v.barFav,       v.restartButton, v.shuffleButton,
             v.previousButton, v.playButton,   v.nextButton,    v.nowPlayingButton,
             v.elapsedLabel,   v.remainLabel,  v.volDownButton, v.volUpButton,

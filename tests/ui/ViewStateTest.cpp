@@ -2,6 +2,7 @@
 // view other than the one the browser is in.
 #include "app/App.h"
 #include "app/UserDefaults.h"
+#include "ui/AlbumGridView.h"
 #include "ui/SidebarButton.h"
 #include "ui/StatusLabel.h"
 #include "ui/TabBar.h"
@@ -59,7 +60,7 @@ struct Browser {
         for (SidebarButton* b : v.sidebarButtons)
             active = b->active() ? b->tag() : active;
         const QString shown = QString(v.table->isVisible() ? "T" : "") +
-                              (v.albumScroll->isVisible() ? "G" : "") +
+                              (v.albumView->isVisible() ? "G" : "") +
                               (v.letterBar->isVisible() ? "L" : "");
         const std::optional<CellFilter>& cf = app.browser.cellFilter;
         const QString folder = UserDefaults().string(keys::kSelectedFolder).value_or("?");
