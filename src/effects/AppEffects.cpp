@@ -165,6 +165,9 @@ void App::discoverPlugins() {
     renderQueue->start(
         [app = this] {
             std::shared_ptr<platform::PluginHost> host = platform::makePluginHost();
+            // The list is made on first ask; ask here, off the main thread,
+            // as describing a large collection takes a while.
+            host->installedEffects();
             QMetaObject::invokeMethod(
                 app,
                 [app, host] {

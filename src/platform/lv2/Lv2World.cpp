@@ -83,6 +83,12 @@ Lv2World::Lv2World(QString stateDir) : m_stateRoot(std::move(stateDir)) {
                uri("http://usefulinc.com/ns/doap#name"),
                uri(LV2_CORE__connectionOptional)};
 
+}
+
+void Lv2World::list() const {
+    if (m_listed)
+        return;
+    m_listed = true;
     const LilvPlugins* plugins = lilv_world_get_all_plugins(m_world);
     LILV_FOREACH(plugins, i, plugins) {
         const LilvPlugin* plugin = lilv_plugins_get(plugins, i);
@@ -159,13 +165,31 @@ FoundPlugin Lv2World::describe(const LilvPlugin* plugin) const {
 }
 
 const LilvPlugin* Lv2World::resolve(const PluginSlot& slot) const {
-    const std::optional<std::size_t> at = resolveSlot(m_offered, slot);
-    if (!at)
-        return nullptr;
-    LilvNode* uri = lilv_new_uri(m_world, m_offered[*at].uri.toUtf8().constData());
-    const LilvPlugin* plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(m_world), uri);
-    lilv_node_free(uri);
-    return plugin;
+    if (m_listed) {
+        const std::optional<std::size_t> at = resolveSlot(m_offered, slot);
+        if (!at)
+            return nullptr;
+        LilvNode* uri = lilv_new_uri(m_world, m_offered[*at].uri.toUtf8().constData());
+        const LilvPlugin* plugin =
+            lilv_plugins_get_by_uri(lilv_world_get_all_plugins(m_world), uri);
+        lilv_node_free(uri);
+        return plugin;
+    }
+    // Without the list, only plug-ins whose URI hashes to the slot's codes are
+    // read in full: the renderer resolves two or three slots, and describing
+    // every installed plug-in (hundreds with a large collection) would cost it
+    // seconds before the first frame.
+    const LilvPlugins* plugins = lilv_world_get_all_plugins(m_world);
+    LILV_FOREACH(plugins, i, plugins) {
+        const LilvPlugin* plugin = lilv_plugins_get(plugins, i);
+        const PluginCodes codes =
+            pluginCodes(QString::fromUtf8(lilv_node_as_uri(lilv_plugin_get_uri(plugin))), false);
+        if (codes.sub != slot.sub || codes.man != slot.man || !offerable(plugin))
+            continue;
+        if (resolveSlot(offeredEffects({describe(plugin)}), slot))
+            return plugin;
+    }
+    return nullptr;
 }
 
 std::vector<const LV2_Feature*> Lv2World::sharedFeatures() const {

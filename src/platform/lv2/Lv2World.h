@@ -1,5 +1,6 @@
-// One lilv world: every installed plug-in's description, the URID map the
-// plug-ins share, and the host features every instance gets.
+// One lilv world: the installed plug-ins (described on the first ask for the
+// list; a slot alone resolves without it), the URID map the plug-ins share,
+// and the host features every instance gets.
 //
 // Features provided: URID map and unmap; options (block lengths maximum 4096,
 // minimum 1, nominal 4096, and the sample rate, per instance); bounded block
@@ -53,9 +54,15 @@ public:
 
     // The plug-ins that could be offered (audio in and out, every required
     // feature provided, not an instrument), in lilv's order.
-    const std::vector<FoundPlugin>& found() const { return m_found; }
+    const std::vector<FoundPlugin>& found() const {
+        list();
+        return m_found;
+    }
     // The offered list (found(), titled and sorted).
-    const std::vector<OfferedEffect>& offered() const { return m_offered; }
+    const std::vector<OfferedEffect>& offered() const {
+        list();
+        return m_offered;
+    }
     // The plug-in a slot resolves to; none when it is not offered.
     const LilvPlugin* resolve(const PluginSlot& slot) const;
 
@@ -88,6 +95,8 @@ public:
     const Nodes& nodes() const { return m_nodes; }
 
 private:
+    // Describes every installed plug-in, once, on the first ask for the list.
+    void list() const;
     bool offerable(const LilvPlugin* plugin) const;
     FoundPlugin describe(const LilvPlugin* plugin) const;
     static LV2_URID mapUri(LV2_URID_Map_Handle handle, const char* uri);
@@ -98,8 +107,9 @@ private:
 
     LilvWorld* m_world = nullptr;
     Nodes m_nodes{};
-    std::vector<FoundPlugin> m_found;
-    std::vector<OfferedEffect> m_offered;
+    mutable bool m_listed = false;
+    mutable std::vector<FoundPlugin> m_found;
+    mutable std::vector<OfferedEffect> m_offered;
 
     std::mutex m_uridLock;
     std::map<std::string, LV2_URID> m_uris;

@@ -6,6 +6,7 @@
 #include "effects/FXRender.h"
 #include "library/ToolPaths.h"
 #include "platform/PluginHost.h"
+#include "platform/lv2/Lv2World.h"
 #include "platform/audio/AudioFile.h"
 #include "playback/InFlightFiles.h"
 
@@ -237,6 +238,25 @@ private slots:
         for (std::size_t i = 1; i < offered.size(); ++i)
             QVERIFY2(offered[i - 1].title.toUcs4() <= offered[i].title.toUcs4(),
                      qPrintable(offered[i].title));
+    }
+
+    // The renderer resolves its slots without listing every plug-in; it must
+    // land on the plug-in the listed world offers under the same codes.
+    void resolvesWithoutTheList() {
+        const std::vector<OfferedEffect>& offered = host().installedEffects();
+        QVERIFY(!offered.empty());
+        const platform::Lv2World unlisted;
+        for (const OfferedEffect& e : offered) {
+            const LilvPlugin* plugin =
+                unlisted.resolve(PluginSlot{e.title, e.codes.type, e.codes.sub, e.codes.man, {}});
+            QVERIFY2(plugin, qPrintable(e.uri));
+            QCOMPARE(QString::fromUtf8(lilv_node_as_uri(lilv_plugin_get_uri(plugin))), e.uri);
+        }
+        for (const QString& uri : {kNoAudio, kNeedsFeature}) {
+            const PluginCodes c = pluginCodes(uri, false);
+            QVERIFY2(!unlisted.resolve(PluginSlot{QStringLiteral("x"), c.type, c.sub, c.man, {}}),
+                     qPrintable(uri));
+        }
     }
 
     void orders_data() { test::addRows(orderCases()); }
