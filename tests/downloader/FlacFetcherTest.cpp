@@ -3,12 +3,14 @@
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
+#include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
 #include "LaunchedApp.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,8 +20,10 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -315,6 +319,35 @@ private slots:
         QVERIFY(rig.asked.first().startsWith("# Guards against: (fixture)"));
         if (c.meanwhile == Meanwhile::SwapDuringQuestion)
             QVERIFY(rig.asked.last().startsWith("open("));
+    }
+
+    // The question itself, in English: what the file is and how it begins; the
+    // safe answer is the default.
+    void question() {
+        Rig rig;
+        rig.fetcher.confirmScript = nullptr;
+        QVERIFY(QFile::copy(kStandIn, rig.ownScript()));
+        QFile::setPermissions(rig.ownScript(), QFile::ReadOwner | QFile::WriteOwner);
+        L10n::setLanguage("en");
+        QString seen;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            seen =
+                box->text() + "\n" + box->informativeText() + "\n" + box->defaultButton()->text();
+            box->defaultButton()->click();
+        });
+        poll.start(20);
+        rig.start({0, "Queen", "3"});
+        L10n::setLanguage("ko");
+        QVERIFY(seen.startsWith("Run flac.py from the Downloads folder?\nThis script runs with "
+                                "all of your account's rights."));
+        QVERIFY(seen.contains("\n\n" + rig.ownScript() + "\n\n# Guards against: (fixture)"));
+        QVERIFY(seen.endsWith("\nCancel"));
+        QVERIFY(!rig.fetcher.isRunning());
+        QVERIFY(!QFile::exists(rig.record));
     }
 
     void output_data() { addRows(kOutputs); }
