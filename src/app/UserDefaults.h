@@ -66,6 +66,8 @@ inline constexpr const char* kRemoteToken = "remoteToken";
 inline constexpr const char* kFlacBrowser = "flacBrowser";
 inline constexpr const char* kFlacCount = "flacCount";
 inline constexpr const char* kFlacAllCount = "flacAllCount";
+// The SHA-256 (hex) of the Downloads flac.py the user last agreed to run.
+inline constexpr const char* kFlacScriptApproved = "flacScriptApproved";
 // The synced-lyrics service's base address (absent: the public service).
 inline constexpr const char* kLyricsBaseURL = "lyricsBaseURL";
 // The preview search service's base address (absent: the public iTunes endpoint).

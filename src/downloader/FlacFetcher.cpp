@@ -5,6 +5,7 @@
 #include "app/UserDefaults.h"
 #include "library/ToolPaths.h"
 #include "ui/l10n/L10n.h"
+#include "ui/l10n/Translator.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -20,7 +21,13 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include <QCryptographicHash>
+#include <QMessageBox>
+
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -55,21 +62,114 @@ std::optional<int> parseCount(const QString& value) {
     return n;
 }
 
-// Why the user's own script may not run: only a regular file of this user,
-// not a link and not writable by anyone else, runs in place of the shipped one.
-QString unsafeReason(const QFileInfo& file) {
-    if (file.isSymLink())
-        return L10n::tr(QStringLiteral("⚠ flac.py가 링크라서 쓰지 않습니다: "));
-    if (!file.isFile())
+// Why the user's own script may not run, judged on the open file: only a
+// regular file of this user, not writable by anyone else, runs in place of the
+// shipped one.
+QString unsafeReason(const struct stat& file) {
+    if (!S_ISREG(file.st_mode))
         return L10n::tr(QStringLiteral("⚠ flac.py가 일반 파일이 아니라서 쓰지 않습니다: "));
-    if (file.ownerId() != ::getuid())
+    if (file.st_uid != ::getuid())
         return L10n::tr(QStringLiteral("⚠ flac.py가 내 파일이 아니라서 쓰지 않습니다: "));
-    if (file.permissions() & (QFile::WriteGroup | QFile::WriteOther))
+    if (file.st_mode & (S_IWGRP | S_IWOTH))
         return L10n::tr(QStringLiteral("⚠ 다른 사용자가 고칠 수 있는 flac.py는 쓰지 않습니다: "));
     return {};
 }
 
+// The question before the user's own script runs, over the window.
+bool askToRun(QWidget* parent, const QString& path, const QString& firstLines) {
+    QMessageBox box(parent);
+    // The texts come worded as they must show: the pass leaves them alone.
+    Translator::exempt(&box);
+    box.setIcon(QMessageBox::Warning);
+    box.setText(L10n::tr(QStringLiteral("다운로드 폴더의 flac.py를 실행할까요?")));
+    box.setInformativeText(
+        L10n::tr(QStringLiteral("이 스크립트는 내 계정의 모든 권한으로 실행됩니다. 직접 넣은 "
+                                "파일일 때만 실행하세요. 내용이 바뀌면 다시 묻습니다.")) +
+        QStringLiteral("\n\n") + path + QStringLiteral("\n\n") + firstLines);
+    QPushButton* run = box.addButton(L10n::tr(QStringLiteral("실행")), QMessageBox::AcceptRole);
+    box.setDefaultButton(box.addButton(L10n::tr(QStringLiteral("취소")), QMessageBox::RejectRole));
+    box.exec();
+    return box.clickedButton() == run;
+}
+
+constexpr int kShownLines = 8;
+constexpr int kShownWidth = 120;
+
 } // namespace
+
+// The user's script as one open file: its checks, hash and first lines all
+// come from this descriptor, and the run reads it through the same one.
+class ScriptFile {
+public:
+    ScriptFile() = default;
+    ScriptFile(const ScriptFile&) = delete;
+    ScriptFile& operator=(const ScriptFile&) = delete;
+    ~ScriptFile() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    // Opens `path` without following a link. False when nothing is there;
+    // otherwise `reason` is empty when the file may run, else why not.
+    bool open(const QString& path, QString& reason) {
+        m_fd = ::open(QFile::encodeName(path).constData(),
+                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (m_fd < 0) {
+            if (errno == ENOENT)
+                return false;
+            reason = errno == ELOOP
+                         ? L10n::tr(QStringLiteral("⚠ flac.py가 링크라서 쓰지 않습니다: "))
+                         : L10n::tr(QStringLiteral("⚠ flac.py를 읽을 수 없어서 쓰지 않습니다: "));
+            return true;
+        }
+        struct stat info {};
+        if (::fstat(m_fd, &info) != 0) {
+            reason = L10n::tr(QStringLiteral("⚠ flac.py를 읽을 수 없어서 쓰지 않습니다: "));
+            return true;
+        }
+        reason = unsafeReason(info);
+        if (reason.isEmpty() && !readContents())
+            reason = L10n::tr(QStringLiteral("⚠ flac.py를 읽을 수 없어서 쓰지 않습니다: "));
+        return true;
+    }
+
+    int descriptor() const { return m_fd; }
+    // What the child runs: this descriptor, which it inherits.
+    QString runPath() const { return QStringLiteral("/proc/self/fd/%1").arg(m_fd); }
+    const QByteArray& sha256() const { return m_sha256; }
+    const QString& firstLines() const { return m_firstLines; }
+
+private:
+    bool readContents() {
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        QByteArray head;
+        char chunk[64 * 1024];
+        for (off_t at = 0;;) {
+            const ssize_t n = ::pread(m_fd, chunk, sizeof chunk, at);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return false;
+            if (n == 0)
+                break;
+            hash.addData(QByteArrayView(chunk, n));
+            if (head.size() < 8192)
+                head += QByteArrayView(chunk, qMin<qsizetype>(n, 8192 - head.size()));
+            at += n;
+        }
+        m_sha256 = hash.result().toHex();
+        QStringList lines = QString::fromUtf8(head).split(u'\n').mid(0, kShownLines);
+        for (QString& line : lines)
+            if (line.size() > kShownWidth)
+                line = line.left(kShownWidth) + u'…';
+        m_firstLines = lines.join(u'\n');
+        return true;
+    }
+
+    int m_fd = -1;
+    QByteArray m_sha256;
+    QString m_firstLines;
+};
 
 FetchFolders FetchFolders::standard() {
     return {ToolFolders::standard().resources, QDir::homePath()};
@@ -79,14 +179,13 @@ bool FlacFetcher::hasScript(const QString& resources) {
     return !resources.isEmpty() && QFileInfo(resources + QStringLiteral("/flac_fetch.py")).isFile();
 }
 
-std::optional<QString> FlacFetcher::chooseScript(QString& refusal, QString& warning) const {
-    const QString own = m_folders.home + QStringLiteral("/Downloads/flac.py");
-    const QFileInfo ownFile(own);
-    if (ownFile.exists() || ownFile.isSymLink()) {
-        const QString reason = unsafeReason(ownFile);
+std::optional<QString> FlacFetcher::chooseScript(QString& refusal, QString& warning,
+                                                 ScriptFile& own) const {
+    const QString path = m_folders.home + QStringLiteral("/Downloads/flac.py");
+    if (QString reason; own.open(path, reason)) {
         if (reason.isEmpty())
-            return own;
-        warning = reason + own;
+            return path;
+        warning = reason + path;
     }
     const QString shipped = m_folders.resources + QStringLiteral("/flac_fetch.py");
     if (QFileInfo(shipped).isFile())
@@ -94,6 +193,19 @@ std::optional<QString> FlacFetcher::chooseScript(QString& refusal, QString& warn
     refusal = QStringLiteral(
         "flac_fetch.py가 앱에 없습니다. ./scripts/run으로 Quavelark을 다시 설치하세요.");
     return std::nullopt;
+}
+
+// The user's own script runs once the user has agreed to exactly these contents.
+bool FlacFetcher::mayRun(const ScriptFile& own) {
+    UserDefaults defaults;
+    if (defaults.string(keys::kFlacScriptApproved) == QString::fromLatin1(own.sha256()))
+        return true;
+    const QString path = m_folders.home + QStringLiteral("/Downloads/flac.py");
+    const bool yes = confirmScript ? confirmScript(path, own.firstLines())
+                                   : askToRun(m_window, path, own.firstLines());
+    if (yes)
+        defaults.set(keys::kFlacScriptApproved, QString::fromLatin1(own.sha256()));
+    return yes;
 }
 
 void FlacFetcher::startFetch() {
@@ -118,11 +230,13 @@ void FlacFetcher::startFetch() {
         return;
     QString refusal;
     QString overrideWarning;
-    const std::optional<QString> script = chooseScript(refusal, overrideWarning);
+    ScriptFile own;
+    const std::optional<QString> script = chooseScript(refusal, overrideWarning, own);
     if (!script)
         return refuse(refusal);
+    const bool ownScript = own.descriptor() >= 0 && overrideWarning.isEmpty();
 
-    QStringList args{QStringLiteral("-u"), *script};
+    QStringList args{QStringLiteral("-u"), ownScript ? own.runPath() : *script};
     QString header;
     if (preset) {
         args += *preset;
@@ -154,6 +268,8 @@ void FlacFetcher::startFetch() {
         header = QStringLiteral("▶ ") + artist + u' ' + value;
     }
     const bool warnAccessibility = firefox && accessibilityTrusted && !accessibilityTrusted();
+    if (ownScript && !mayRun(own))
+        return refuse(QStringLiteral("flac.py를 실행하지 않았습니다."));
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PATH"),
@@ -171,7 +287,12 @@ void FlacFetcher::startFetch() {
     proc->setProcessEnvironment(env);
     proc->setProcessChannelMode(QProcess::MergedChannels);
     proc->setStandardInputFile(QProcess::nullDevice());
-    proc->setChildProcessModifier([] { ::setpgid(0, 0); });
+    const int inherited = ownScript ? own.descriptor() : -1;
+    proc->setChildProcessModifier([inherited] {
+        ::setpgid(0, 0);
+        if (inherited >= 0) // the one descriptor the script is read through
+            ::fcntl(inherited, F_SETFD, 0);
+    });
     connect(proc, &QProcess::readyReadStandardOutput, this, &FlacFetcher::readOutput);
     connect(proc, &QProcess::finished, this, [this, proc](int code, QProcess::ExitStatus) {
         // What is still in the pipe belongs to this run, before its summary.

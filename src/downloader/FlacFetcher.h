@@ -6,10 +6,15 @@
 //
 // A run starts the script (the user's own "flac.py" in Downloads when it is a
 // safe file, else the shipped "flac_fetch.py") as a child process in a process
-// group of its own, so Stop and quit reach the script's children too. Its
-// output is read on the main thread as it arrives and read by the protocol of
-// FetchProtocol.h: every saved file goes to onSaved, the end of the run to
-// onFinished with the count.
+// group of its own. The user's own script runs only after the user agreed to
+// it, asked with its path and first lines before its first run and again
+// whenever its contents change (the agreed content is kept by its SHA-256).
+// It is opened once: checked, hashed and shown through that descriptor, and
+// run through it ("/proc/self/fd/N"), so a file put in its place meanwhile is
+// never the one run. The process group lets Stop and quit reach the script's
+// children too. Its output is read on the main thread as it arrives and read
+// by the protocol of FetchProtocol.h: every saved file goes to onSaved, the
+// end of the run to onFinished with the count.
 //
 // The preview ("▶ 30초 미리듣기", FetchPreview.cpp) looks the form's words up
 // in the iTunes Search service (PreviewSearch.h) and plays the candidates'
@@ -52,6 +57,8 @@ namespace platform {
 class AudioPlayer;
 }
 
+class ScriptFile; // the user's own script, held open (FlacFetcher.cpp)
+
 struct FetchFolders {
     QString resources; // the shipped script and the "bin" folder put first on PATH
     QString home;      // the user's home ("Downloads" inside it)
@@ -75,6 +82,9 @@ public:
     // Whether the program may drive other programs (asked for "firefox").
     // Linux asks no such permission: trusted.
     std::function<bool()> accessibilityTrusted = [] { return true; };
+    // Asks whether to run the user's own script (its path and first lines);
+    // unset, a warning dialog over the window asks.
+    std::function<bool(const QString& path, const QString& firstLines)> confirmScript;
     // The interpreter; none means "/usr/bin/python3".
     std::function<std::optional<QString>()> findPython;
     // A player for a preview address, on the chosen output device; none
@@ -113,7 +123,8 @@ private:
     void pausePreview();
     QString browserId() const;
     int selectedMode() const;
-    std::optional<QString> chooseScript(QString& refusal, QString& warning) const;
+    std::optional<QString> chooseScript(QString& refusal, QString& warning, ScriptFile& own) const;
+    bool mayRun(const ScriptFile& own);
     void readOutput();
     void handle(const QString& line);
     void append(const QString& line); // to the log at the next flushLog()

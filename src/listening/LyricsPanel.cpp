@@ -9,6 +9,7 @@
 #include "ui/l10n/Translator.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -30,6 +31,8 @@ namespace ql {
 
 namespace {
 
+constexpr int kLookupMs = 15'000;      // the whole web look-up, both requests
+constexpr int kFirstRequestMs = 8'000; // the first request's share of it
 constexpr int kWidth = 440;
 constexpr int kHeight = 620;
 // The panel's top-left corner, from the right and top edges of the screen's
@@ -354,17 +357,34 @@ void LyricsPanel::fetch(const QUrl& serviceBase, const Track& track,
     const LyricsQuery query = lyricsQuery(track.artist, track.title);
     const QUrl search = lyricsSearchAddress(serviceBase, query);
     const double duration = track.duration;
-    platform::getJSON(lyricsGetAddress(serviceBase, query, track.album, duration),
-                      [search, duration, done = std::move(done)](std::optional<QJsonValue> answer) {
-                          if (std::optional<LyricsData> found = syncedAnswer(answer)) {
-                              done(std::move(found));
-                              return;
-                          }
-                          platform::getJSON(search,
-                                            [duration, done](std::optional<QJsonValue> results) {
-                                                done(chooseSearchResult(results, duration));
-                                            });
-                      });
+    // However the service answers (a byte now and then keeps the time-out
+    // without data from firing), the whole look-up ends within kLookupMs and
+    // the panel leaves "가사 찾는 중…": the search gets what the first request
+    // left of it.
+    QDeadlineTimer lookup(kLookupMs);
+    platform::WebFetchOptions first;
+    first.deadlineMs = kFirstRequestMs;
+    platform::getJSON(
+        lyricsGetAddress(serviceBase, query, track.album, duration),
+        [search, duration, lookup, done = std::move(done)](std::optional<QJsonValue> answer) {
+            if (std::optional<LyricsData> found = syncedAnswer(answer)) {
+                done(std::move(found));
+                return;
+            }
+            if (lookup.hasExpired()) {
+                done(std::nullopt);
+                return;
+            }
+            platform::WebFetchOptions rest;
+            rest.deadlineMs = int(lookup.remainingTime());
+            platform::getJSON(
+                search,
+                [duration, done](std::optional<QJsonValue> results) {
+                    done(chooseSearchResult(results, duration));
+                },
+                rest);
+        },
+        first);
 }
 
 } // namespace ql

@@ -137,12 +137,10 @@ private:
                              else
                                  reply->abort();
                          });
-        if (options.deadlineMs) {
-            auto* deadline = new QTimer(reply);
-            deadline->setSingleShot(true);
-            QObject::connect(deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
-            deadline->start(std::max(1, *options.deadlineMs));
-        }
+        auto* deadline = new QTimer(reply);
+        deadline->setSingleShot(true);
+        QObject::connect(deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
+        deadline->start(std::max(1, options.deadlineMs));
 
         struct Transfer {
             QByteArray body;

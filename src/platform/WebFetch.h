@@ -3,12 +3,13 @@
 // an address (a cover picture), under the same rules with a scheme set of the
 // caller's.
 //
-// One HTTP GET with the program's user agent and a transfer time-out; the
-// completion receives the parsed top-level object or array, or nothing. It
-// gets nothing for every failure alike: no connection, a time-out, a status
-// other than exactly 200 (redirects are followed; what counts is where they
-// end), an empty or non-JSON body, a bare JSON scalar, a body larger than the
-// cap, or an address that is not http or https. No state, no cache, no retry.
+// One HTTP GET with the program's user agent, a time-out without data and an
+// overall deadline; the completion receives the parsed top-level object or
+// array, or nothing. It gets nothing for every failure alike: no connection,
+// a time-out, a status other than exactly 200 (redirects are followed; what
+// counts is where they end), an empty or non-JSON body, a bare JSON scalar, a
+// body larger than the cap, or an address that is not http or https. No
+// state, no cache, no retry.
 //
 // Threads: callable from any thread; returns as soon as the request is handed
 // over. The requests run on one network thread of their own, and the
@@ -40,9 +41,10 @@ struct WebFetchOptions {
     // must have; anything else yields nothing. A redirect from https to http
     // is refused whatever the set holds.
     QStringList schemes = {QStringLiteral("http"), QStringLiteral("https")};
-    // When set, milliseconds from the request to the end of the body, however
-    // steadily data arrives (a server that drips bytes is cut off too).
-    std::optional<int> deadlineMs;
+    // Milliseconds from the request to the end of the body, however steadily
+    // data arrives: a server that drips bytes is cut off too. Every request
+    // has one, so no look-up can wait for ever.
+    int deadlineMs = 30'000;
 };
 
 // An object or an array; none on failure.

@@ -167,6 +167,10 @@ RemoteRequest judgeRequest(QByteArrayView bytes, QStringView token) {
     bytes = bytes.first(qMin(bytes.size(), kRequestLimit));
     const qsizetype end = bytes.indexOf(QByteArrayView("\r\n"));
     const QByteArrayView line = end < 0 ? bytes : bytes.first(end);
+    if (end < 0 && bytes.size() >= kRequestLimit) {
+        out.verdict = Verdict::TooLong; // the cut may fall inside a character
+        return out;
+    }
     if (bytes.isEmpty() || !isUtf8(line))
         return out; // Drop
 

@@ -22,6 +22,7 @@ inline constexpr qsizetype kRequestLimit = 8192;
 enum class Verdict {
     Drop,       // close without any answer
     BadRequest, // "400 Bad Request"
+    TooLong,    // "414 URI Too Long": no line end within the limit
     Forbidden,  // "403 Forbidden": token missing or wrong
     NotFound,   // "404 Not Found"
     Page,       // "/"
@@ -40,6 +41,9 @@ struct RemoteRequest {
 };
 
 // The verdict on `bytes` (only the first kRequestLimit count) for `token`.
+// When the limit is reached before the request line ends, the line was cut:
+// nothing of it is acted on (TooLong). Fewer bytes without a line end (the
+// peer closed early) are judged as the whole line.
 RemoteRequest judgeRequest(QByteArrayView bytes, QStringView token);
 
 // Equal, in a time that depends only on the length of `given`.

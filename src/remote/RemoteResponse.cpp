@@ -84,6 +84,8 @@ QByteArray refusalResponse(Verdict verdict) {
                              QByteArrayView("주소(QR)의 토큰이 필요합니다."));
     case Verdict::NotFound:
         return responseBytes("404 Not Found", "text/plain", {});
+    case Verdict::TooLong:
+        return responseBytes("414 URI Too Long", "text/plain", {});
     default:
         return responseBytes("400 Bad Request", "text/plain", {});
     }

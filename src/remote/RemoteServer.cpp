@@ -3,6 +3,7 @@
 #include "remote/RemoteResponse.h"
 
 #include <QFile>
+#include <QHash>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -38,8 +39,8 @@ RemoteServer::RemoteServer(QString token, quint16 port, QHostAddress address, QO
 
 RemoteServer::~RemoteServer() {
     // Waiting connections are our children; QTcpSocket aborts on destruction.
-    for (QTcpSocket* socket : std::as_const(m_waiting))
-        socket->disconnect(this);
+    for (const Slot& slot : std::as_const(m_slots))
+        slot.socket->disconnect(this);
 }
 
 QString RemoteServer::start() {
@@ -70,28 +71,20 @@ const QByteArray& RemoteServer::page() {
 }
 
 void RemoteServer::handle(QTcpSocket* socket) {
-    if (m_open >= kMaxConnections) {
-        if (m_waiting.isEmpty()) {
-            cancel(socket); // every slot is busy answering; it ends within the deadline
-            return;
-        }
-        QTcpSocket* oldest = m_waiting.takeFirst();
-        oldest->disconnect(this);
-        cancel(oldest);
+    const QHostAddress peer = socket->peerAddress();
+    if (!makeRoom(peer)) {
+        cancel(socket); // every slot is busy answering; it ends within the deadline
+        return;
     }
-    ++m_open;
     socket->setParent(this);
-    m_waiting << socket;
-    connect(socket, &QObject::destroyed, this, [this] { --m_open; });
+    m_slots.append({socket, peer, true});
+    // The one link that keeps the count: never cut while the server lives.
+    connect(socket, &QObject::destroyed, this, [this, socket] { forget(socket); });
 
     auto* deadline = new QTimer(socket);
     deadline->setSingleShot(true);
-    connect(deadline, &QTimer::timeout, this, [this, socket] {
-        m_waiting.removeOne(socket);
-        socket->disconnect(this);
-        cancel(socket);
-    });
-    deadline->start(kDeadlineMs);
+    connect(deadline, &QTimer::timeout, this, [this, socket] { close(socket); });
+    deadline->start(m_deadlineMs);
 
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
         QByteArray bytes = collected(socket);
@@ -109,13 +102,49 @@ void RemoteServer::handle(QTcpSocket* socket) {
     });
 }
 
+bool RemoteServer::makeRoom(const QHostAddress& peer) {
+    QHash<QHostAddress, int> held;
+    for (const Slot& slot : std::as_const(m_slots))
+        ++held[slot.peer];
+    const bool peerFull = held.value(peer) >= kMaxPerPeer;
+    if (!peerFull && m_slots.size() < kMaxConnections)
+        return true;
+    // The oldest waiting connection of the peer that holds the most (of this
+    // peer when it is at its share), so a flood pushes out only itself.
+    const Slot* victim = nullptr;
+    for (const Slot& slot : std::as_const(m_slots)) {
+        if (!slot.waiting || (peerFull && slot.peer != peer))
+            continue;
+        if (!victim || held.value(slot.peer) > held.value(victim->peer))
+            victim = &slot;
+    }
+    if (!victim)
+        return false;
+    close(victim->socket);
+    return true;
+}
+
+// Closes a connection without an answer; it stops counting at once.
+void RemoteServer::close(QTcpSocket* socket) {
+    QObject::disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+    QObject::disconnect(socket, &QTcpSocket::disconnected, this, nullptr);
+    forget(socket);
+    cancel(socket);
+}
+
+void RemoteServer::forget(QTcpSocket* socket) {
+    m_slots.removeIf([socket](const Slot& slot) { return slot.socket == socket; });
+}
+
 void RemoteServer::judge(QTcpSocket* socket) {
-    m_waiting.removeOne(socket);
+    for (Slot& slot : m_slots)
+        if (slot.socket == socket)
+            slot.waiting = false;
     QObject::disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
     QObject::disconnect(socket, &QTcpSocket::disconnected, this, nullptr);
     const RemoteRequest request = judgeRequest(collected(socket), m_token);
     if (request.verdict == Verdict::Drop) {
-        cancel(socket);
+        close(socket);
         return;
     }
     const QPointer<QTcpSocket> alive(socket);
@@ -141,7 +170,7 @@ QByteArray RemoteServer::answer(const RemoteRequest& request) {
 
 void RemoteServer::respond(QTcpSocket* socket, const QByteArray& bytes) {
     if (socket->state() != QAbstractSocket::ConnectedState) {
-        cancel(socket);
+        close(socket);
         return;
     }
     // From here the connection lives on its own: once the answer is on its way
@@ -151,7 +180,7 @@ void RemoteServer::respond(QTcpSocket* socket, const QByteArray& bytes) {
     auto* deadline = socket->findChild<QTimer*>();
     deadline->disconnect(this);
     connect(deadline, &QTimer::timeout, socket, [socket] { cancel(socket); });
-    deadline->start(kDeadlineMs);
+    deadline->start(m_deadlineMs);
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     socket->write(bytes);
     socket->disconnectFromHost();

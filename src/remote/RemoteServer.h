@@ -9,9 +9,14 @@
 // and "/c" answer "{}" and "/l" "[]".
 //
 // Bounded: a connection is read until its request line ends (or 8192 bytes, or
-// the peer's close); one without a complete request line after 5 s is closed
-// without an answer, and at most 64 connections are open (a new one closes the
-// oldest still waiting for its request line).
+// the peer's close); a line still not ended at 8192 bytes is answered "414"
+// and not acted on. A connection without a complete request line after the
+// deadline (5 s) is closed without an answer. At most 64 connections are open,
+// and one peer address holds at most 16 of them: a new connection past either
+// bound closes the oldest connection still waiting for its request line, taken
+// from the new one's own peer when that peer is at its share, else from the
+// peer holding the most. Only live connections count: one is counted from its
+// acceptance until it is closed, whichever way it ends.
 #pragma once
 
 #include "remote/RemoteRequest.h"
@@ -36,6 +41,7 @@ public:
     static constexpr quint16 kDefaultPort = 8766;
     static constexpr int kDeadlineMs = 5000;
     static constexpr int kMaxConnections = 64;
+    static constexpr int kMaxPerPeer = 16;
 
     explicit RemoteServer(QString token, quint16 port = kDefaultPort,
                           QHostAddress address = QHostAddress::Any, QObject* parent = nullptr);
@@ -51,6 +57,10 @@ public:
     // The port listened on (the real one when constructed with port 0).
     quint16 port() const;
     const QString& token() const { return m_token; }
+    // Replaces the 5 s deadline (tests: short, so idle connections end soon).
+    void setDeadlineMs(int ms) { m_deadlineMs = ms; }
+    // Connections accepted and not yet closed (waiting or being answered).
+    int openConnections() const { return int(m_slots.size()); }
 
     // The page served at "/", loaded once from the program's resources.
     static const QByteArray& page();
@@ -60,7 +70,16 @@ public:
     std::function<QVariantList(const QString& text)> onSearch;
 
 private:
+    struct Slot {
+        QTcpSocket* socket;
+        QHostAddress peer;
+        bool waiting; // its request line has not been judged yet
+    };
+
     void handle(QTcpSocket* socket);
+    bool makeRoom(const QHostAddress& peer);
+    void close(QTcpSocket* socket);
+    void forget(QTcpSocket* socket);
     void judge(QTcpSocket* socket);
     void respond(QTcpSocket* socket, const QByteArray& bytes);
     QByteArray answer(const RemoteRequest& request);
@@ -69,8 +88,8 @@ private:
     const quint16 m_port;
     const QHostAddress m_address;
     QTcpServer m_listener;
-    QList<QTcpSocket*> m_waiting; // accepted, request line not complete, oldest first
-    int m_open = 0;
+    QList<Slot> m_slots; // live connections, oldest first
+    int m_deadlineMs = kDeadlineMs;
 };
 
 } // namespace ql::remote

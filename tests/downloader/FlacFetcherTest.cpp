@@ -3,11 +3,14 @@
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
+#include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
 #include "LaunchedApp.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,8 +20,10 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -49,6 +54,8 @@ struct Rig {
     FlacFetcher fetcher{{resources, home}};
     QStringList saved;
     int finishedWith = -1;
+    QStringList asked; // the first lines shown, one entry a question
+    std::function<bool()> answer = [] { return true; };
 
     explicit Rig(const QString& steps = {}, bool ignoreInt = false,
                  const QString& script = kStandIn) {
@@ -60,7 +67,12 @@ struct Rig {
         ignoreInt ? qputenv("STANDIN_IGNORE_INT", "1") : qunsetenv("STANDIN_IGNORE_INT");
         fetcher.onSaved = [this](const QString& path) { saved << path; };
         fetcher.onFinished = [this](int count) { finishedWith = count; };
+        fetcher.confirmScript = [this](const QString& path, const QString& firstLines) {
+            asked << firstLines;
+            return path == ownScript() && answer();
+        };
     }
+    QString ownScript() const { return home + QStringLiteral("/Downloads/flac.py"); }
     template <typename T> T* find(const char* name) const {
         return fetcher.window()->findChild<T*>(QLatin1String(name));
     }
@@ -160,6 +172,28 @@ struct ChoiceCase {
 const std::vector<ChoiceCase> kChoices = {
     {"0644", 0644, false, true}, {"0666", 0666, false, false}, {"link", 0644, true, false}};
 
+// The user's own flac.py across two presses of Start: what the user answers,
+// what happens to the file meanwhile, and what runs.
+enum class Meanwhile { Nothing, Edit, SwapDuringQuestion };
+struct ConsentCase {
+    const char* name;
+    Meanwhile meanwhile;
+    QList<bool> answers;   // to each question in turn
+    QList<int> askedAfter; // questions asked after each press
+    QList<bool> ran;       // whether the user's script ran on each press
+};
+const std::vector<ConsentCase> kConsents = {
+    {"new, cancelled", Meanwhile::Nothing, {false, false}, {1, 2}, {false, false}},
+    {"new, run, then kept", Meanwhile::Nothing, {true}, {1, 1}, {true, true}},
+    {"changed after the yes", Meanwhile::Edit, {true, true}, {1, 2}, {true, true}},
+    // The second question is about the file put in place; it is refused.
+    {"swapped during the question",
+     Meanwhile::SwapDuringQuestion,
+     {true, false},
+     {1, 2},
+     {true, false}},
+};
+
 struct StopCase {
     const char* name;
     bool ignoreInt, atQuit;
@@ -179,7 +213,8 @@ class FlacFetcherTest : public QObject {
     Q_OBJECT
 private slots:
     void init() {
-        for (const char* key : {keys::kFlacBrowser, keys::kFlacCount, keys::kFlacAllCount})
+        for (const char* key :
+             {keys::kFlacBrowser, keys::kFlacCount, keys::kFlacAllCount, keys::kFlacScriptApproved})
             UserDefaults().remove(key);
     }
 
@@ -236,12 +271,83 @@ private slots:
         rig.fetcher.accessibilityTrusted = [] { return false; };
         rig.start({0, "Queen", "3", 2});
         QVERIFY(rig.waitEnd());
-        QCOMPARE(rig.recorded()[u"args"].toArray().at(0).toString(),
-                 own ? user : rig.resources + "/flac_fetch.py");
+        const QString ran = rig.recorded()[u"args"].toArray().at(0).toString();
+        QVERIFY2(own ? ran.startsWith("/proc/self/fd/") : ran == rig.resources + "/flac_fetch.py",
+                 qPrintable(ran));
+        QCOMPARE(rig.asked.size(), own ? 1 : 0);
         QCOMPARE(rig.log().at(1).endsWith(user), !own);
         QVERIFY(rig.log().contains(
             QStringLiteral("⚠ 손쉬운 사용 권한이 필요합니다. 시스템 설정 → 개인정보 보호 및 보안 → "
                            "손쉬운 사용에서 Quavelark을 켠 뒤 다시 시작하세요.")));
+    }
+
+    // A script a browser saved in Downloads never runs unasked, and what runs
+    // is exactly what the user agreed to.
+    void consent_data() { addRows(kConsents); }
+    void consent() {
+        const ConsentCase& c = currentCase(kConsents);
+        Rig rig;
+        const QString user = rig.ownScript();
+        QVERIFY(QFile::copy(kStandIn, user));
+        QFile::setPermissions(user, QFile::ReadOwner | QFile::WriteOwner);
+        // What a swap puts in place: it would leave a mark if it ever ran.
+        const QString mark = rig.dir.filePath("impostor-ran");
+        const QString impostor = rig.dir.filePath("impostor.py");
+        QVERIFY(ql::test::writeFile(impostor, ("open('" + mark + "', 'w').close()\n").toUtf8()));
+        rig.answer = [&] {
+            if (c.meanwhile == Meanwhile::SwapDuringQuestion && rig.asked.size() == 1)
+                [&] {
+                    QVERIFY(::rename(QFile::encodeName(impostor), QFile::encodeName(user)) == 0);
+                }();
+            return c.answers.value(rig.asked.size() - 1);
+        };
+        for (int press = 0; press < 2; ++press) {
+            QFile::remove(rig.record);
+            rig.start({0, "Queen", "3"});
+            QVERIFY(rig.waitEnd());
+            QCOMPARE(rig.asked.size(), c.askedAfter[press]);
+            QCOMPARE(QFile::exists(rig.record), c.ran[press]);
+            if (!c.ran[press])
+                QCOMPARE(rig.summary(), "flac.py를 실행하지 않았습니다.");
+            QVERIFY(!QFile::exists(mark));
+            if (c.meanwhile == Meanwhile::Edit && press == 0) {
+                QFile file(user);
+                QVERIFY(file.open(QIODevice::Append));
+                file.write("# edited\n");
+            }
+        }
+        QVERIFY(rig.asked.first().startsWith("# Guards against: (fixture)"));
+        if (c.meanwhile == Meanwhile::SwapDuringQuestion)
+            QVERIFY(rig.asked.last().startsWith("open("));
+    }
+
+    // The question itself, in English: what the file is and how it begins; the
+    // safe answer is the default.
+    void question() {
+        Rig rig;
+        rig.fetcher.confirmScript = nullptr;
+        QVERIFY(QFile::copy(kStandIn, rig.ownScript()));
+        QFile::setPermissions(rig.ownScript(), QFile::ReadOwner | QFile::WriteOwner);
+        L10n::setLanguage("en");
+        QString seen;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            seen =
+                box->text() + "\n" + box->informativeText() + "\n" + box->defaultButton()->text();
+            box->defaultButton()->click();
+        });
+        poll.start(20);
+        rig.start({0, "Queen", "3"});
+        L10n::setLanguage("ko");
+        QVERIFY(seen.startsWith("Run flac.py from the Downloads folder?\nThis script runs with "
+                                "all of your account's rights."));
+        QVERIFY(seen.contains("\n\n" + rig.ownScript() + "\n\n# Guards against: (fixture)"));
+        QVERIFY(seen.endsWith("\nCancel"));
+        QVERIFY(!rig.fetcher.isRunning());
+        QVERIFY(!QFile::exists(rig.record));
     }
 
     void output_data() { addRows(kOutputs); }

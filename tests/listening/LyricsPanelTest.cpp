@@ -211,6 +211,21 @@ private slots:
         QCOMPARE(r.server.requests().size(), c.requests);
     }
 
+    // A service that drips a byte every 5 s never ends its answers: the look-up
+    // still gives up as a failed one, keeps nothing, and the next load asks anew.
+    void drippingService() {
+        const Reply drip{200, {}, {}, Reply::Mode::Drip};
+        Rig r({{"/api/get", drip}, {"/api/search", drip}});
+        r.panel->toggle();
+        r.panel->setTrack(track(1));
+        QTRY_COMPARE_WITH_TIMEOUT(r.shown(), kNotFound, 20'000);
+        QCOMPARE(r.server.requests().size(), 2);
+        QVERIFY(!QFile::exists(cacheFile(1)));
+        r.panel->setTrack(track(1));
+        QTRY_COMPARE(r.server.requests().size(), 3);
+        QCOMPARE(r.shown(), QStringLiteral("가사 찾는 중…"));
+    }
+
     // An answer for a track the panel has left neither shows nor is stored.
     void staleAnswer() {
         Rig r({{"/api/get", json(R"({"syncedLyrics":"[00:01]Web","plainLyrics":""})")}});

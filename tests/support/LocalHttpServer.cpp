@@ -3,6 +3,7 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace ql::test {
 
@@ -83,8 +84,17 @@ void LocalHttpServer::answer(QTcpSocket* socket, const QByteArray& head) {
         out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
     else if (reply.mode == Reply::Mode::Truncated)
         out += "Content-Length: " + QByteArray::number(reply.body.size() + 100) + "\r\n";
+    else if (reply.mode == Reply::Mode::Drip)
+        out += "Content-Length: 100000\r\n";
     for (const auto& [name, value] : reply.headers)
         out += name + ": " + value + "\r\n";
+    if (reply.mode == Reply::Mode::Drip) {
+        socket->write(out + "\r\n");
+        auto* drip = new QTimer(socket);
+        connect(drip, &QTimer::timeout, socket, [socket] { socket->write(" "); });
+        drip->start(reply.dripMs);
+        return;
+    }
     out += "\r\n" + reply.body;
     socket->write(out);
     socket->disconnectFromHost(); // after the buffered bytes are written

@@ -26,11 +26,13 @@ public:
             NoLength,  // no Content-Length: the body ends when the connection closes
             Truncated, // Content-Length larger than the body sent, then close
             Silent,    // accept and read the request, never answer
+            Drip,      // the head, then one byte of the body every dripMs, never ending
         };
         int status = 200;
         QByteArray body;
         QList<std::pair<QByteArray, QByteArray>> headers;
         Mode mode = Mode::Normal;
+        int dripMs = 5000;
     };
 
     LocalHttpServer();
