@@ -21,26 +21,33 @@ namespace {
 
 std::atomic<int> liveViews{0};
 
-// Features a hosted interface may require: the ones given below, plus the
-// port map and subscriptions suil adds from the host's functions.
-const std::set<std::string>& givenFeatures() {
-    static const std::set<std::string> given{
-        LV2_UI__parent,          LV2_UI__resize,       LV2_UI__idleInterface, LV2_URID__map,
-        LV2_URID__unmap,         LV2_OPTIONS__options, LV2_UI__portMap,       LV2_UI__portSubscribe,
+// Features a hosted interface may require: the world's, the ones given
+// below, and the port map and subscriptions suil adds from the host's
+// functions.
+std::set<std::string> givenFeatures(const Lv2World& world) {
+    std::set<std::string> given{
+        LV2_UI__parent,          LV2_UI__resize,       LV2_UI__idleInterface,
+        LV2_OPTIONS__options,    LV2_UI__portMap,      LV2_UI__portSubscribe,
         LV2_INSTANCE_ACCESS_URI, LV2_UI__noUserResize, LV2_UI__fixedSize,
     };
+    for (const LV2_Feature* f : world.sharedFeatures())
+        given.insert(f->URI);
     return given;
 }
 
+// The local path of a file: URI; empty for anything else.
 std::string filePath(const LilvNode* uri) {
-    char* path = lilv_file_uri_parse(lilv_node_as_uri(uri), nullptr);
+    const char* text = lilv_node_as_uri(uri);
+    if (!text)
+        return {};
+    char* path = lilv_file_uri_parse(text, nullptr);
     std::string out = path ? path : "";
     lilv_free(path);
     return out;
 }
 
-// Whether the interface names `feature` among its required or optional ones;
-// every required feature must be one of ours.
+// What an interface asks of the host: it is usable when every feature it
+// requires is given here; instance-access is given only to one that names it.
 struct Needs {
     bool usable = true;
     bool instanceAccess = false;
@@ -48,16 +55,18 @@ struct Needs {
 
 Needs needsOf(Lv2World& world, const LilvNode* ui) {
     Needs needs;
+    const std::set<std::string> given = givenFeatures(world);
     LilvWorld* w = world.world();
     LilvNode* required = lilv_new_uri(w, LV2_CORE__requiredFeature);
     LilvNode* optional = lilv_new_uri(w, LV2_CORE__optionalFeature);
     for (LilvNode* predicate : {required, optional}) {
         LilvNodes* features = lilv_world_find_nodes(w, ui, predicate, nullptr);
         LILV_FOREACH(nodes, i, features) {
-            const std::string uri = lilv_node_as_uri(lilv_nodes_get(features, i));
+            const char* text = lilv_node_as_string(lilv_nodes_get(features, i));
+            const std::string uri = text ? text : "";
             if (uri == LV2_INSTANCE_ACCESS_URI)
                 needs.instanceAccess = true;
-            if (predicate == required && !givenFeatures().count(uri))
+            if (predicate == required && !given.count(uri))
                 needs.usable = false;
         }
         lilv_nodes_free(features);
@@ -188,6 +197,8 @@ bool Lv2View::open(const LilvUI* ui, const LilvNode* type, std::uintptr_t parent
 
     const std::string bundle = filePath(lilv_ui_get_bundle_uri(ui));
     const std::string binary = filePath(lilv_ui_get_binary_uri(ui));
+    if (binary.empty())
+        return false;
     m_ui = suil_instance_new(m_host, this, LV2_UI__X11UI,
                              lilv_node_as_uri(lilv_plugin_get_uri(m_instance.plugin())),
                              lilv_node_as_uri(lilv_ui_get_uri(ui)), lilv_node_as_uri(type),
