@@ -22,8 +22,9 @@
 //
 // Slots: each pop-up lists "(비어 있음)" then the offered plug-ins, which
 // arrive from discovery at launch (setHost); "설정 열기" opens the slot's
-// generic editor (one per slot; a second click raises it). Closing an editor
-// stores the plug-in's captured state into the slot when it changed.
+// editor, the plug-in's own interface or the generic one (one per slot; a
+// second click raises it). Closing an editor stores the plug-in's captured
+// state into the slot when it changed.
 //
 // The tools panel's "🎛 사운드" button opens it (App::toggleFXPanel()), and the
 // panel's build sets onChange to App::effectsEdited().

@@ -6,11 +6,13 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -51,8 +53,45 @@ PluginEditorWindow::PluginEditorWindow(const QString& title, PluginCodes codes,
     // Closing the last editor must never end the program.
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(title);
-    resize(560, 380);
+    if (!showOwnInterface())
+        buildGeneric();
+}
 
+PluginEditorWindow::~PluginEditorWindow() = default;
+
+bool PluginEditorWindow::showOwnInterface() {
+    // An X11 interface needs an X11 window to live in.
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return false;
+    auto* holder = new QWidget(this);
+    holder->setAttribute(Qt::WA_NativeWindow);
+    m_view = m_editor->openView(std::uintptr_t(holder->winId()));
+    if (!m_view) {
+        delete holder;
+        return false;
+    }
+    m_holder = holder;
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSizeConstraint(QLayout::SetFixedSize);
+    outer->addWidget(holder);
+    const auto fit = [holder](QSize size) {
+        holder->setFixedSize(size.isValid() ? size : QSize(560, 380));
+    };
+    fit(m_view->size());
+    m_view->onResize = fit;
+    adjustSize();
+    m_idle = new QTimer(this);
+    m_idle->setInterval(kIdleMs);
+    connect(m_idle, &QTimer::timeout, this, [this] {
+        if (!m_view->idle())
+            close();
+    });
+    return true;
+}
+
+void PluginEditorWindow::buildGeneric() {
+    resize(560, 380);
     auto* content = new QWidget;
     // Names, units and labels are the plug-in's own words.
     Translator::exempt(content);
@@ -76,8 +115,6 @@ PluginEditorWindow::PluginEditorWindow(const QString& title, PluginCodes codes,
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(scroll);
 }
-
-PluginEditorWindow::~PluginEditorWindow() = default;
 
 float PluginEditorWindow::valueAt(const platform::PluginControl& c, int step) {
     const double t = double(std::clamp(step, 0, kSteps)) / kSteps;
@@ -145,8 +182,22 @@ QWidget* PluginEditorWindow::makeRow(const platform::PluginControl& c) {
     return row;
 }
 
+void PluginEditorWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (m_idle)
+        m_idle->start();
+}
+
+void PluginEditorWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (m_idle)
+        m_idle->stop();
+}
+
 void PluginEditorWindow::closeEvent(QCloseEvent* event) {
     event->accept();
+    if (m_idle)
+        m_idle->stop();
     if (m_closed)
         return;
     m_closed = true;

@@ -12,13 +12,25 @@
 // state that does not parse, belongs to another plug-in or was saved
 // elsewhere is ignored and the defaults stay. A plug-in crashing while it is
 // edited ends the program: it runs inside the player.
+//
+// A plug-in's own interface (PluginView): an X11 one, loaded through suil
+// into the player's process and embedded in a native window the caller
+// names. It edits the editing instance it was opened from: a control it moves
+// goes into that instance's port and the port's value goes back to it; it is
+// told every control port's value when it opens. Messages it sends in other
+// forms (atom events for the plug-in's own processing) are dropped, as the
+// editing instance never runs. A crash inside the interface ends the program
+// and a hang freezes the program (it runs on the main thread).
 #pragma once
 
 #include "effects/PluginCatalog.h"
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -42,6 +54,21 @@ struct PluginControl {
     std::vector<std::pair<float, QString>> scalePoints; // ascending by value
 };
 
+class PluginView {
+public:
+    virtual ~PluginView() = default;
+    // The size the interface asked for; empty until it asks.
+    virtual QSize size() const = 0;
+    // Its periodic work, about 30 times a second while it is shown; false
+    // when it asks to be closed.
+    virtual bool idle() = 0;
+    // A control the interface moves: the path its port writes take. The
+    // value goes into the instance and back to the interface.
+    virtual void writeControl(std::uint32_t port, float value) = 0;
+    // Called when the interface asks for another size.
+    std::function<void(QSize)> onResize;
+};
+
 class PluginEditor {
 public:
     virtual ~PluginEditor() = default;
@@ -52,6 +79,9 @@ public:
     // The state to store in the slot (a Turtle text); empty when it cannot be
     // captured.
     virtual QByteArray state() = 0;
+    // The plug-in's own interface, made inside the X11 window `parent`; none
+    // when the plug-in ships none this host can embed or it fails to load.
+    virtual std::unique_ptr<PluginView> openView(std::uintptr_t parent) = 0;
 };
 
 class PluginHost {
@@ -66,5 +96,9 @@ public:
 
 // Loads the installed plug-ins (LV2_PATH, else the standard folders).
 std::unique_ptr<PluginHost> makePluginHost();
+
+// Plug-in instances and plug-in interfaces alive in this process.
+int livePluginInstances();
+int livePluginViews();
 
 } // namespace ql::platform

@@ -1,7 +1,9 @@
 // The player's plug-in host: the world that lists the plug-ins, and editing
-// instances made from it (48000 Hz, never activated).
+// instances made from it (48000 Hz, never activated), and their plug-ins'
+// own interfaces.
 #include "platform/PluginHost.h"
 #include "platform/lv2/Lv2Instance.h"
+#include "platform/lv2/Lv2View.h"
 #include "platform/lv2/Lv2World.h"
 
 namespace ql::platform {
@@ -12,13 +14,18 @@ constexpr double kEditingRate = 48000;
 
 class Lv2Editor final : public PluginEditor {
 public:
-    explicit Lv2Editor(std::unique_ptr<Lv2Instance> instance) : m_instance(std::move(instance)) {}
+    Lv2Editor(Lv2World& world, std::unique_ptr<Lv2Instance> instance)
+        : m_world(world), m_instance(std::move(instance)) {}
     const std::vector<PluginControl>& controls() const override { return m_instance->controls(); }
     bool setValue(int index, float value) override { return m_instance->setControl(index, value); }
     std::optional<float> value(int index) const override { return m_instance->control(index); }
     QByteArray state() override { return m_instance->capture(); }
+    std::unique_ptr<PluginView> openView(std::uintptr_t parent) override {
+        return openLv2View(m_world, *m_instance, parent);
+    }
 
 private:
+    Lv2World& m_world;
     std::unique_ptr<Lv2Instance> m_instance;
 };
 
@@ -36,7 +43,7 @@ public:
             return nullptr;
         if (slot.state)
             instance->restore(*slot.state);
-        return std::make_unique<Lv2Editor>(std::move(instance));
+        return std::make_unique<Lv2Editor>(m_world, std::move(instance));
     }
 
 private:
@@ -47,6 +54,10 @@ private:
 
 std::unique_ptr<PluginHost> makePluginHost() {
     return std::make_unique<Lv2Host>();
+}
+
+int livePluginInstances() {
+    return Lv2Instance::live();
 }
 
 } // namespace ql::platform

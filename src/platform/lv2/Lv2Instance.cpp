@@ -5,6 +5,7 @@
 #include <lv2/parameters/parameters.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -17,6 +18,8 @@ namespace {
 constexpr const char* kStateUri = "urn:quavelark:plugin-state";
 // Bytes of an atom sequence buffer.
 constexpr std::size_t kSequenceBytes = 16384;
+
+std::atomic<int> liveInstances{0};
 
 QString text(LilvNode* node) {
     if (!node)
@@ -34,6 +37,10 @@ std::unique_ptr<Lv2Instance> Lv2Instance::make(Lv2World& world, const LilvPlugin
     if (!made->m_instance)
         return nullptr;
     return made;
+}
+
+int Lv2Instance::live() {
+    return liveInstances.load();
 }
 
 Lv2Instance::Lv2Instance(Lv2World& world, const LilvPlugin* plugin, double rate)
@@ -62,6 +69,7 @@ Lv2Instance::Lv2Instance(Lv2World& world, const LilvPlugin* plugin, double rate)
     m_instance = lilv_plugin_instantiate(plugin, rate, m_features.data());
     if (!m_instance)
         return;
+    ++liveInstances;
     m_worker = static_cast<const LV2_Worker_Interface*>(
         lilv_instance_get_extension_data(m_instance, LV2_WORKER__interface));
 
@@ -79,6 +87,7 @@ Lv2Instance::Lv2Instance(Lv2World& world, const LilvPlugin* plugin, double rate)
             const float max = std::isnan(maxs[i]) ? std::max(min, 1.0f) : maxs[i];
             m_values[i] = std::isnan(defs[i]) ? min : defs[i];
             lilv_instance_connect_port(m_instance, i, &m_values[i]);
+            m_controlPorts.push_back(i);
             if (input) {
                 m_isControlInput[i] = true;
                 describeControl(i, port, m_values[i], min, max);
@@ -104,6 +113,7 @@ Lv2Instance::~Lv2Instance() {
     if (m_active)
         lilv_instance_deactivate(m_instance);
     lilv_instance_free(m_instance);
+    --liveInstances;
 }
 
 void Lv2Instance::describeControl(std::uint32_t index, const LilvPort* port, float def, float min,
@@ -158,6 +168,16 @@ std::optional<float> Lv2Instance::control(int port) const {
     if (port < 0 || std::size_t(port) >= m_values.size() || !m_isControlInput[port])
         return std::nullopt;
     return m_values[port];
+}
+
+std::optional<float> Lv2Instance::portValue(std::uint32_t port) const {
+    if (std::find(m_controlPorts.begin(), m_controlPorts.end(), port) == m_controlPorts.end())
+        return std::nullopt;
+    return m_values[port];
+}
+
+LV2_Handle Lv2Instance::handle() const {
+    return lilv_instance_get_handle(m_instance);
 }
 
 bool Lv2Instance::restore(const QByteArray& bytes) {

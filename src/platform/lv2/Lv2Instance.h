@@ -43,6 +43,13 @@ public:
     const std::vector<PluginControl>& controls() const { return m_controls; }
     bool setControl(int port, float value);
     std::optional<float> control(int port) const;
+    // Every control port, inputs and outputs, with its value: what a plug-in's
+    // own interface is told when it opens.
+    const std::vector<std::uint32_t>& controlPorts() const { return m_controlPorts; }
+    std::optional<float> portValue(std::uint32_t port) const;
+    LV2_Handle handle() const;
+    // Instances alive in this process (the leak checks count them).
+    static int live();
 
     bool restore(const QByteArray& state);
     QByteArray capture();
@@ -72,6 +79,7 @@ private:
 
     std::vector<float> m_values; // per port: control inputs and outputs
     std::vector<bool> m_isControlInput;
+    std::vector<std::uint32_t> m_controlPorts;
     std::vector<std::vector<float>> m_cv;
     struct Sequence {
         std::uint32_t port;
