@@ -106,6 +106,9 @@ void App::buildWindowBase() {
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(fusion);
     QApplication::setPalette(Theme::palette());
+    // Texts set in Korean between two translation passes are translated
+    // before they are drawn.
+    Translator::guardPaints();
 
     // 2. The content view.
     views.content = new QWidget;
@@ -133,12 +136,19 @@ void App::buildWindowBase() {
     folderPicker->setFont(Theme::font(13));
     folderPicker->setMaximumWidth(220);
 
-    // 5. Columns.
+    // 5. Columns. Each is at least as wide as its title needs (English
+    // titles are longer); the title column gives way to the others and takes
+    // what they leave, so the table fits its width without a horizontal
+    // scroll bar.
+    QHeaderView* header = views.table->horizontalHeader();
     for (const ColumnSpec& c : kColumns) {
         const int at = views.tableModel->addColumn(QString::fromLatin1(c.identifier),
                                                    L10n::tr(QString::fromUtf8(c.header)));
-        views.table->setColumnWidth(at, c.width);
+        views.table->setColumnWidth(at, std::max(c.width, header->sectionSizeHint(at)));
     }
+    header->setSectionResizeMode(views.tableModel->columnOf(QStringLiteral("title")),
+                                 QHeaderView::Stretch);
+    views.table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     // 6. Table: 44-pixel rows, no row headers, no grid, no stripes, clear
     // background; a double click is the one action.
