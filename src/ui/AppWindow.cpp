@@ -21,6 +21,7 @@
 #include "ui/TrackTableModel.h"
 #include "ui/TrackTableView.h"
 #include "ui/TruncatingLabel.h"
+#include "ui/WindowChrome.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 
@@ -101,8 +102,7 @@ void App::buildMainUI() {
 }
 
 void App::buildWindowBase() {
-    // 1. The dark appearance. The window keeps the window manager's frame and
-    // title: a frameless window cannot be moved or resized everywhere on Linux.
+    // 1. The dark appearance. The title area is the top bar's (buildTopBar).
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(fusion);
     QApplication::setPalette(Theme::palette());
@@ -253,22 +253,30 @@ void App::buildTopBar() {
     Surface* gearPill = pill({gear}, 0, 34, 10);
     gearPill->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
-    // 10. The bar: its left inset is plain spacing (the window keeps its own
-    // title bar).
+    // 10. The bar is the window's title area: the window has no system title
+    // bar, and our own close, minimise and maximise buttons sit in the bar's
+    // left inset (88 up to the arrows); its empty background moves the
+    // window (ui/WindowChrome.h).
+    auto* barHost = new QWidget;
+    barHost->setObjectName(QStringLiteral("topBar"));
+    barHost->setFixedHeight(54);
+    auto* chrome = new WindowChrome(window.get(), barHost);
+    auto* inset = new QWidget;
+    inset->setFixedWidth(88 - 14 - 8);
+    auto* insetRow = new QHBoxLayout(inset);
+    insetRow->setContentsMargins(6, 0, 0, 0);
+    insetRow->addWidget(chrome->buttons(), 0, Qt::AlignLeft | Qt::AlignVCenter);
     auto* bar = new QHBoxLayout;
-    bar->setContentsMargins(88, 10, 14, 0);
+    bar->setContentsMargins(14, 10, 14, 0);
     bar->setSpacing(8);
     viewModeControl->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    for (QWidget* v : {static_cast<QWidget*>(navPill), static_cast<QWidget*>(searchPill),
+    for (QWidget* v : {inset, static_cast<QWidget*>(navPill), static_cast<QWidget*>(searchPill),
                        static_cast<QWidget*>(viewModeControl.get())})
         bar->addWidget(v, 0, Qt::AlignVCenter);
     bar->addWidget(spacer());
     bar->addWidget(gearPill, 0, Qt::AlignVCenter);
 
     auto* column = static_cast<QVBoxLayout*>(views.content->layout());
-    auto* barHost = new QWidget;
-    barHost->setObjectName(QStringLiteral("topBar"));
-    barHost->setFixedHeight(54);
     barHost->setLayout(bar);
     column->insertWidget(0, barHost);
 }

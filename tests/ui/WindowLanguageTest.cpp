@@ -254,6 +254,35 @@ private slots:
                          qPrintable(s.app->views.tableModel->identifier(column)));
     }
 
+    // The window draws its own title area: no system title bar, our three
+    // buttons left of the arrows. Where the platform cannot move a frameless
+    // window (the offscreen one cannot), a press on the bar's background
+    // gives the window its system frame back and hides the buttons.
+    void ownTitleArea() {
+        Shown s("en");
+        QMainWindow& window = *s.app->window;
+        QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
+        auto* buttons = window.findChild<QWidget*>("windowButtons");
+        auto* bar = window.findChild<QWidget*>("topBar");
+        QVERIFY(buttons && buttons->isVisible() && bar);
+        QCOMPARE(buttons->findChildren<QAbstractButton*>().size(), 3);
+        QVERIFY(buttons->mapTo(bar, QPoint(buttons->width(), 0)).x() <= 88);
+        for (QAbstractButton* b : buttons->findChildren<QAbstractButton*>())
+            QVERIFY2(!L10n::hasHangul(b->toolTip()), qPrintable(b->toolTip()));
+
+        auto* maximize = window.findChild<QAbstractButton*>("maximizeWindow");
+        maximize->click();
+        QTRY_VERIFY(window.isMaximized());
+        maximize->click();
+        QTRY_VERIFY(!window.isMaximized());
+
+        // The free room between the view tabs and the gear.
+        QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(bar->width() - 120, bar->height() / 2));
+        QVERIFY(!(window.windowFlags() & Qt::FramelessWindowHint));
+        QVERIFY(window.isVisible());
+        QVERIFY(!buttons->isVisible());
+    }
+
     // A 300 x 200 cover keeps its aspect inside the 112-point square, with
     // rounded corners.
     void headerCoverKeepsItsAspect() {
