@@ -229,8 +229,10 @@ QWidget* App::buildExtras() {
 
     // 20. The upsampling pop-up: the item index is the mode.
     upPopup->clear();
+    // In the interface language at once: a pop-up measures its width on
+    // the items it holds when first shown.
     for (const char* item : kUpsamplingItems)
-        upPopup->addItem(text(item));
+        upPopup->addItem(L10n::tr(text(item)));
     upPopup->setCurrentIndex(upsamplingIndex(playback.maxQuality, playback.upMode));
     upPopup->setToolTip(text("곡을 장치가 지원하는 더 높은 샘플레이트로 올려 보냅니다(libsoxr 최고 "
                              "품질 변환, 곡 시작 시 몇 초 걸림). 비트퍼펙트를 켜면 꺼집니다."));

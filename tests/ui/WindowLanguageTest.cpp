@@ -234,9 +234,21 @@ private slots:
             if (!control || !w->isVisible() || skipped(w) || dynamic_cast<StatusLabel*>(w) ||
                 qobject_cast<TruncatingLabel*>(w) || w->parentWidget() == s.app->views.letterBar)
                 continue;
-            const QString name = w->property("text").toString() + ' ' + w->objectName();
-            if (w->width() < w->sizeHint().width())
-                cut << QString("%1 %2 < %3").arg(name).arg(w->width()).arg(w->sizeHint().width());
+            QString name = w->property("text").toString() + ' ' + w->objectName();
+            int wanted = w->sizeHint().width();
+            if (auto* combo = qobject_cast<QComboBox*>(w)) {
+                // A pop-up keeps the width it measured when first shown: a
+                // fresh one with the same items says what they need now.
+                QComboBox fresh;
+                fresh.setFont(combo->font());
+                fresh.setFrame(combo->hasFrame());
+                for (int i = 0; i < combo->count(); ++i)
+                    fresh.addItem(combo->itemIcon(i), combo->itemText(i));
+                wanted = fresh.sizeHint().width();
+                name = combo->currentText();
+            }
+            if (w->width() < wanted)
+                cut << QString("%1 %2 < %3").arg(name).arg(w->width()).arg(wanted);
             if (!inside.contains(QRect(w->mapTo(&window, QPoint()), w->size())))
                 cut << name + " outside the window";
         }
