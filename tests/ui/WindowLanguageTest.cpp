@@ -154,6 +154,7 @@ const std::vector<Step>& walk() {
         {"now playing", [](App& a) { a.showNowPlaying(); }},
         {"lyrics", [](App& a) { a.toggleLyrics(); }},
         {"quality analysis", [](App& a) { a.showAudioScan(); }},
+        {"signal path", [](App& a) { a.showSignalPath(); }},
         {"FLAC download", [](App& a) { a.showFetch(); }},
         {"play all", [](App& a) { a.sidebarClicked(10); }},
     };
