@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -294,6 +295,25 @@ private slots:
         QVERIFY(!(window.windowFlags() & Qt::FramelessWindowHint));
         QVERIFY(window.isVisible());
         QVERIFY(!buttons->isVisible());
+    }
+
+    // "모두 보기" gives back what "Quavelark 숨기기" minimised.
+    void showAllRestoresHiddenWindows() {
+        Shown s("ko");
+        QMainWindow& window = *s.app->window;
+        QMenu* app = window.menuBar()->actions().value(0)->menu();
+        QVERIFY(app);
+        const QList<QAction*> items = app->actions();
+        QCOMPARE(items[0]->text(), QString("Quavelark 숨기기"));
+        QCOMPARE(items[2]->text(), QString("모두 보기"));
+        emit app->aboutToShow();
+        QVERIFY(!items[2]->isEnabled()); // nothing to restore
+        items[0]->trigger();
+        QTRY_VERIFY(window.isMinimized());
+        emit app->aboutToShow();
+        QVERIFY(items[2]->isEnabled());
+        items[2]->trigger();
+        QTRY_VERIFY(!window.isMinimized());
     }
 
     // A 300 x 200 cover keeps its aspect inside the 112-point square, with
