@@ -1,8 +1,7 @@
 // The controller's side of the quality analysis window.
 //
-// showAudioScan() is the one way in: the transport bar's analysis button calls
-// it now. Seam: the tools panel's "🔬 음질 분석" button, made with that panel
-// in a later change, is to call it too, with nothing else to add here.
+// showAudioScan() is the one way in: the transport bar's analysis button and
+// the tools panel's "🔬 음질 분석" button both call it.
 #include "analysis/AnalyzeFile.h"
 #include "analysis/AudioScanPanel.h"
 #include "app/App.h"

@@ -3,6 +3,7 @@
 #include "analysis/BandPlot.h"
 #include "analysis/ScanColors.h"
 #include "ui/Theme.h"
+#include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 
 #include <QCoreApplication>
@@ -13,6 +14,8 @@
 #include <QScreen>
 #include <QThreadPool>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace ql {
 
@@ -44,12 +47,19 @@ AudioScanPanel::AudioScanPanel() : m_window(std::make_unique<QWidget>()) {
 
     auto* column = new QVBoxLayout;
     column->setSpacing(10);
+    // The names in the interface language, in a column as wide as the
+    // longest needs (at least 80).
+    QList<QLabel*> names;
+    int nameWidth = 80;
     for (const char* name : kRowNames) {
-        QLabel* nameLabel = plainLabel(QString::fromUtf8(name));
+        names << plainLabel(L10n::tr(QString::fromUtf8(name)));
+        nameWidth = std::max(nameWidth, names.last()->sizeHint().width());
+    }
+    for (QLabel* nameLabel : names) {
         QPalette dim = nameLabel->palette();
         dim.setColor(QPalette::WindowText, Theme::sub());
         nameLabel->setPalette(dim);
-        nameLabel->setFixedWidth(80);
+        nameLabel->setFixedWidth(nameWidth);
         QLabel* value = plainLabel(QStringLiteral("…"));
         value->setFont(Theme::font(12, QFont::Medium));
         m_values.push_back(value);

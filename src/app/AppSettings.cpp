@@ -5,12 +5,12 @@
 // App owns and fills the smart-list pop-up. saveExtras() writes the stores
 // back at quit.
 //
-// Seams: the callbacks call actions that later issues fill (previous, next,
-// toggle, toggleFavorite, showNowPlaying, viewModeChanged, smartChanged,
+// The callbacks call the controller's actions (previous, next, toggle,
+// toggleFavorite, showNowPlaying, viewModeChanged, smartChanged,
 // updateNowPlaying, and the player behind waveformSeek). The lyrics panel's
 // window has no delegate to clear on Linux: a Qt tool window tells nobody
-// when it closes. saveExtras() is called by the shutdown sequence, which
-// comes with its own issue.
+// when it closes. saveExtras() is called by the shutdown sequence
+// (app/AppShutdown.cpp).
 #include "app/App.h"
 
 #include "analysis/WaveformView.h"

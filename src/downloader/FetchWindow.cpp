@@ -4,6 +4,7 @@
 
 #include "app/UserDefaults.h"
 #include "platform/audio/AudioPlayer.h"
+#include "ui/l10n/L10n.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -48,9 +49,17 @@ QString stored(const char* key, const char* fallback) {
     return UserDefaults().string(key).value_or(QString::fromLatin1(fallback));
 }
 
-QLabel* caption(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setFixedWidth(kCaptionWidth);
+// Shown in the interface language at once; every caption takes the width the
+// longest of them needs (at least kCaptionWidth), so the fields line up and
+// no caption touches its field.
+QLabel* caption(const char* text, QWidget* parent) {
+    auto* label = new QLabel(L10n::tr(QString::fromUtf8(text)), parent);
+    int width = kCaptionWidth;
+    for (const char* each : {"방식", "가수", "곡 수", "앨범명", "곡 제목"})
+        width = std::max(width,
+                         label->fontMetrics().horizontalAdvance(L10n::tr(QString::fromUtf8(each))) +
+                             2 * label->margin() + label->indent() + 4);
+    label->setFixedWidth(width);
     return label;
 }
 
@@ -141,8 +150,8 @@ void FlacFetcher::build() {
     artistField->setPlaceholderText(QStringLiteral("가수 이름 (예: Queen)"));
     valueField = new QLineEdit(stored(keys::kFlacCount, "30"), window);
     valueField->setObjectName(QStringLiteral("valueField"));
-    valueField->setPlaceholderText(QStringLiteral("1~300"));
-    valueLabel = caption(QStringLiteral("곡 수"), window);
+    valueField->setPlaceholderText(L10n::tr(QStringLiteral("1~300")));
+    valueLabel = caption("곡 수", window);
     valueLabel->setObjectName(QStringLiteral("valueLabel"));
 
     startButton = new QPushButton(QStringLiteral("받기 시작"), window);
@@ -196,8 +205,8 @@ void FlacFetcher::build() {
     main->setContentsMargins(20, 20, 20, 20);
     main->addWidget(heading, 0, Qt::AlignLeft);
     main->addWidget(description);
-    main->addLayout(labeledRow(caption(QStringLiteral("방식"), window), segmentBox));
-    main->addLayout(labeledRow(caption(QStringLiteral("가수"), window), artistField));
+    main->addLayout(labeledRow(caption("방식", window), segmentBox));
+    main->addLayout(labeledRow(caption("가수", window), artistField));
     main->addLayout(valueRow);
     main->addWidget(browserPopup, 0, Qt::AlignLeft);
     main->addWidget(logView, 1);
@@ -221,23 +230,24 @@ QString FlacFetcher::browserId() const {
 void FlacFetcher::modeChanged() {
     switch (selectedMode()) {
     case 0:
-        valueLabel->setText(QStringLiteral("곡 수"));
-        valueField->setPlaceholderText(QStringLiteral("1~300"));
+        valueLabel->setText(L10n::tr(QStringLiteral("곡 수")));
+        valueField->setPlaceholderText(L10n::tr(QStringLiteral("1~300")));
         valueField->setText(stored(keys::kFlacCount, "30"));
         break;
     case 1:
-        valueLabel->setText(QStringLiteral("앨범명"));
-        valueField->setPlaceholderText(QStringLiteral("앨범명만 써도 가수·수록곡을 자동 조사"));
+        valueLabel->setText(L10n::tr(QStringLiteral("앨범명")));
+        valueField->setPlaceholderText(
+            L10n::tr(QStringLiteral("앨범명만 써도 가수·수록곡을 자동 조사")));
         valueField->clear();
         break;
     case 3:
-        valueLabel->setText(QStringLiteral("곡 수"));
-        valueField->setPlaceholderText(QStringLiteral("받을 곡 수 (1~300)"));
+        valueLabel->setText(L10n::tr(QStringLiteral("곡 수")));
+        valueField->setPlaceholderText(L10n::tr(QStringLiteral("받을 곡 수 (1~300)")));
         valueField->setText(stored(keys::kFlacAllCount, "10"));
         break;
     default:
-        valueLabel->setText(QStringLiteral("곡 제목"));
-        valueField->setPlaceholderText(QStringLiteral("정확한 곡 제목"));
+        valueLabel->setText(L10n::tr(QStringLiteral("곡 제목")));
+        valueField->setPlaceholderText(L10n::tr(QStringLiteral("정확한 곡 제목")));
         valueField->clear();
         break;
     }

@@ -10,9 +10,9 @@
 // "state" that is not padded standard Base64, fails the whole file; array
 // lengths are taken as stored.
 //
-// Seam: these are the values and their JSON form only. The preset table, the
-// filter chain, the signature and the panel that edits them come with the
-// effects work.
+// These are the values and their JSON form only. The preset table, the filter
+// chain and the signature are effects/FXChain.h's; the panel that edits them
+// is effects/FXPanel.h's.
 #pragma once
 
 #include "app/JsonCodec.h"

@@ -8,7 +8,9 @@
 // playback modes in the order maximum quality, rate matching, gapless,
 // bit-perfect. Row 3: quality analysis, signal path, now playing and the
 // upsampling pop-up, then free room. The rows are 10 apart inside, 8 apart
-// from each other; the panel sets no font, colour or background.
+// from each other; the panel sets no font, colour or background. Each row is
+// a FlowRow: on a window too narrow for a row's titles (English is longer),
+// its controls wrap to a further line instead of being cut.
 //
 // The controls other code reads and sets (the six boxes, the speed, sleep and
 // upsampling pop-ups, the A-B button, the meter) are App's, made empty with
@@ -36,6 +38,7 @@
 #include "app/UserDefaults.h"
 #include "effects/FXPanel.h"
 #include "listening/PanelChoices.h"
+#include "ui/FlowRow.h"
 #include "ui/IconButton.h"
 #include "ui/StatusLabel.h"
 #include "ui/TrackTableView.h"
@@ -80,13 +83,13 @@ void configure(QAbstractButton* box, const char* title, const char* tip, bool on
     box->setChecked(on);
 }
 
-QHBoxLayout* row(const QList<QWidget*>& left, const QList<QWidget*>& right) {
-    auto* r = new QHBoxLayout;
-    r->setContentsMargins(0, 0, 0, 0);
-    r->setSpacing(kRowSpacing);
+// The left group, then free room, then the right group; a control that does
+// not fit wraps to a new line rather than being squeezed.
+FlowRow* row(const QList<QWidget*>& left, const QList<QWidget*>& right) {
+    auto* r = new FlowRow(kRowSpacing);
     for (QWidget* v : left)
         r->addWidget(v);
-    r->addStretch(1);
+    r->startTrailing();
     for (QWidget* v : right)
         r->addWidget(v);
     return r;
@@ -150,7 +153,7 @@ QWidget* App::buildExtras() {
     startMeterTimer();
 
     // 8. Row 1.
-    QHBoxLayout* row1 = row(row1Left << sound, {crossfadeBox, levelingBox, sleepPopup, meter});
+    FlowRow* row1 = row(row1Left << sound, {crossfadeBox, levelingBox, sleepPopup, meter});
 
     // 9. The favourite heart (its title follows the current track afterwards)
     // and A-B repeat.
@@ -200,7 +203,7 @@ QWidget* App::buildExtras() {
 
     // 16. Row 2 (seam position: "🧭 소닉 어드벤처" and djPopup after the speed
     // pop-up).
-    QHBoxLayout* row2 =
+    FlowRow* row2 =
         row({favButton, abButton, speedLabel, ratePopup}, {maxBox, rateBox, gaplessBox, bitBox});
 
     // 17. The controls the two exclusive modes govern.
@@ -226,20 +229,22 @@ QWidget* App::buildExtras() {
 
     // 20. The upsampling pop-up: the item index is the mode.
     upPopup->clear();
+    // In the interface language at once: a pop-up measures its width on
+    // the items it holds when first shown.
     for (const char* item : kUpsamplingItems)
-        upPopup->addItem(text(item));
+        upPopup->addItem(L10n::tr(text(item)));
     upPopup->setCurrentIndex(upsamplingIndex(playback.maxQuality, playback.upMode));
     upPopup->setToolTip(text("곡을 장치가 지원하는 더 높은 샘플레이트로 올려 보냅니다(libsoxr 최고 "
                              "품질 변환, 곡 시작 시 몇 초 걸림). 비트퍼펙트를 켜면 꺼집니다."));
 
     // 21-22. Row 3, and the panel.
-    QHBoxLayout* row3 = row({scan, path, nowPlayingEntry, upPopup}, {});
+    FlowRow* row3 = row({scan, path, nowPlayingEntry, upPopup}, {});
     auto* panel = new QWidget;
     panel->setObjectName(QStringLiteral("toolsPanel"));
     auto* rows = new QVBoxLayout(panel);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(kPanelSpacing);
-    for (QHBoxLayout* r : {row1, row2, row3})
+    for (FlowRow* r : {row1, row2, row3})
         rows->addLayout(r);
     return panel;
 }

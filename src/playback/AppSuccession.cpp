@@ -20,9 +20,9 @@
 // behind an unresolvable one, and the track would play twice in a row.
 //
 // With crossfade in effect, or while a fade runs (AppCrossfade.cpp), the
-// crossfade makes the transition. Seam: the effects chain (fxNeeded) is not
-// built yet, so no track needs processing until its issue; the checks here
-// already stand aside for it.
+// crossfade makes the transition. A track the effects chain must process
+// (fxNeeded: effects on, or upsampling to a higher device rate) is rendered
+// first, so it never joins gaplessly: both checks here stand aside for it.
 #include "app/App.h"
 
 #include "app/SettingLimits.h"

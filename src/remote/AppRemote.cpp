@@ -35,6 +35,7 @@
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QHash>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -69,6 +70,30 @@ void placeBelowTexts(QMessageBox& box, QWidget* view) {
     grid->addWidget(view, row, grid->columnCount() - 1, Qt::AlignLeft);
     grid->addWidget(buttons, row + 1, 0, 1, grid->columnCount());
 }
+
+// The status line's words for a server that could not listen. Qt describes
+// the failure in English only, so in Korean mode the known causes are worded
+// in Korean (Qt's socket texts name them) and any other is named by its port
+// alone; in English mode an unknown cause keeps Qt's description.
+QString listenFailure(const QString& qtError, quint16 port) {
+    static const QHash<QString, QString> known{
+        {QStringLiteral("The bound address is already in use"),
+         QStringLiteral("다른 프로그램이 이 포트를 쓰고 있습니다")},
+        {QStringLiteral("The address is protected"),
+         QStringLiteral("이 포트를 열 권한이 없습니다")},
+        {QStringLiteral("The address is not available"),
+         QStringLiteral("이 컴퓨터에서 쓸 수 없는 주소입니다")},
+    };
+    QString reason = known.value(qtError);
+    const bool unknown = reason.isEmpty();
+    if (unknown)
+        reason = QStringLiteral("포트를 열 수 없습니다");
+    QString text = L10n::tr(QStringLiteral("리모컨 서버 시작 실패: ")) + L10n::tr(reason) +
+                   QStringLiteral(" (") + QString::number(port) + QLatin1Char(')');
+    if (unknown && L10n::isEnglish() && !qtError.isEmpty())
+        text += QStringLiteral(": ") + qtError;
+    return text;
+}
 } // namespace
 
 void App::showRemote() {
@@ -91,8 +116,7 @@ void App::showRemote() {
         };
         const QString error = server->start();
         if (!error.isEmpty()) {
-            // Qt's description, as it is: the fixed part is translated alone.
-            status->setTranslated(L10n::tr(QStringLiteral("리모컨 서버 시작 실패: ")) + error);
+            status->setTranslated(listenFailure(error, server->port()));
             return;
         }
         remote = std::move(server);

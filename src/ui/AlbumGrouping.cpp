@@ -121,6 +121,20 @@ QString albumKey(const Track& track) {
     return normalizedSearch(track.album) + QLatin1Char('|') + normalizedSearch(track.artist);
 }
 
+QString coverKey(const Track& track) {
+    QString key = albumKey(track);
+    if (track.album.isEmpty())
+        key += QLatin1Char('|') + normalizedSearch(folderOf(track.path));
+    return key;
+}
+
+QString mosaicKey(const QString& tileKey, const std::vector<AlbumItem>& albums) {
+    QString key = tileKey;
+    for (const AlbumItem& album : albums)
+        key += QLatin1Char('\n') + album.key;
+    return key;
+}
+
 QString tileKey(const Track& track, const QString& kind, const QString& genre) {
     if (kind == kArtistKind)
         return QStringLiteral("artist:") +
@@ -207,7 +221,7 @@ std::vector<AlbumItem> mosaicAlbums(const AlbumItem& tile) {
     std::vector<AlbumItem> albums;
     QSet<QString> seen;
     for (const Track& t : tile.tracks) {
-        QString key = albumKey(t);
+        QString key = coverKey(t);
         if (seen.contains(key))
             continue;
         seen.insert(key);

@@ -43,18 +43,31 @@ std::vector<AlbumItem> groupTracks(const GroupingInput& input);
 // normalizedSearch(album) + "|" + normalizedSearch(artist).
 QString albumKey(const Track& track);
 
+// The key a track's cover is kept and asked under: its album key, and for a
+// track without an album tag the album key, "|" and its folder, normalised.
+// Untagged tracks of one artist share a tile but not a picture: a track in
+// another folder must not lend its cover to a page or mosaic it is not in.
+QString coverKey(const Track& track);
+
 // The key of the tile of `kind` ("album", "artist" or "genre") that
 // groupTracks puts the track in; `genre` is the track's genre ("" unknown).
 QString tileKey(const Track& track, const QString& kind, const QString& genre);
 
-// The albums a group tile's mosaic shows: the first four distinct album keys
-// in the order of the tile's tracks, each as a one-track album record of the
-// first track that carries it.
+// The albums a group tile's mosaic shows: the first four distinct cover keys
+// in the order of the tile's tracks, each as a one-track album record (keyed
+// by its cover key) of the first track that carries it.
 std::vector<AlbumItem> mosaicAlbums(const AlbumItem& tile);
 
 // The name of a tile's cover file in the covers folder: the 64-bit FNV-1a
 // hash of the key's UTF-8 in unsigned decimal, then ".jpg". The same in every
 // run and on every machine, so covers extracted once are found again.
 QString coverFileName(const QString& key);
+
+// The memory cache key of a group tile's mosaic: the tile's key and the cover
+// keys of the albums it shows, so a tile whose tracks changed (a genre found
+// by the scan, an album added to an artist, a smart list with other tracks
+// under the same title and count) draws its mosaic again instead of showing
+// the one drawn for other tracks.
+QString mosaicKey(const QString& tileKey, const std::vector<AlbumItem>& albums);
 
 } // namespace ql

@@ -45,6 +45,7 @@ namespace {
 
 const QString kLetters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ#");
 constexpr int kLetterEdge = 14;   // each letter button, and the bar's width
+constexpr int kLetterFont = 11;   // pixels: readable, and within the 14-pixel button
 constexpr int kLetterInset = 2;   // from the host's right edge
 constexpr int kRecentlyAdded = 2; // the sort mode that needs the dates added
 
@@ -85,11 +86,12 @@ void App::setupAlbumView(QWidget* host, QWidget* tableScroll) {
     QPointer<App> self(this);
     for (const QChar c : kLetters) {
         const QString letter(c);
-        SymbolButton* b = flatButton(std::nullopt, letter, {8, Theme::dim(), {}}, [self, letter] {
-            if (self)
-                self->letterTapped(letter);
-        });
-        b->setAttributedTitle(letter, Theme::font(8, QFont::Medium), Theme::dim());
+        SymbolButton* b =
+            flatButton(std::nullopt, letter, {kLetterFont, Theme::dim(), {}}, [self, letter] {
+                if (self)
+                    self->letterTapped(letter);
+            });
+        b->setAttributedTitle(letter, Theme::font(kLetterFont, QFont::Medium), Theme::dim());
         b->setFixedSize(kLetterEdge, kLetterEdge);
         letters->addWidget(b, 0, Qt::AlignHCenter);
     }

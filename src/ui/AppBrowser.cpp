@@ -129,8 +129,11 @@ void App::saveViewState() {
     if (searchChanged)
         defaults.set(keys::kLibrarySearch, text);
     // A shuffled order changes with every keystroke: it is converted for the
-    // file only when the file is written.
-    if (orderChanged)
+    // file only when the file is written. No order is no entry: the settings
+    // file would keep an empty list as "@Invalid()".
+    if (orderChanged && browser.orderedIDs.empty())
+        defaults.remove(keys::kVisibleTrackOrder);
+    else if (orderChanged)
         defaults.setLater(keys::kVisibleTrackOrder,
                           [ids = browser.orderedIDs] { return idsToSetting(ids); });
     browser.storedSearch = text;

@@ -7,6 +7,7 @@
 #include "app/App.h"
 
 #include "ui/AlbumGrouping.h"
+#include "ui/RoundedImage.h"
 #include "ui/ViewRules.h"
 #include "ui/l10n/L10n.h"
 
@@ -14,7 +15,26 @@
 #include <QPixmap>
 #include <QPointer>
 
+#include <cmath>
+
 namespace ql {
+
+namespace {
+
+constexpr int kHeaderCoverEdge = 112;
+constexpr double kHeaderCoverRadius = 6;
+
+// The header's cover: scaled with its aspect kept into the 112-point square,
+// corners rounded, in the label's device pixels.
+void showHeaderCover(QLabel* cover, const QImage& image) {
+    const qreal ratio = cover->devicePixelRatioF();
+    QPixmap pixmap =
+        roundedImage(image, int(std::lround(kHeaderCoverEdge * ratio)), kHeaderCoverRadius * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    cover->setPixmap(pixmap);
+}
+
+} // namespace
 
 void App::rebuildAlbums() {
     GroupingInput input;
@@ -44,25 +64,28 @@ void App::updateHeader() {
 
     if (page && views.pageCover && tracks.empty()) {
         browser.headerCoverKey.clear();
-        views.pageCover->setPixmap(QPixmap::fromImage(defaultCover()));
+        showHeaderCover(views.pageCover, defaultCover());
     } else if (page && views.pageCover) {
+        const QString headerKey = QStringLiteral("hdr:") + title.text + QLatin1Char(':') + n;
         AlbumItem item;
-        item.key = QStringLiteral("hdr:") + title.text + QLatin1Char(':') + n;
+        // An album page shows the album's own cover, the one its rows show;
+        // any other page a mosaic of its own tracks' albums (its cache key
+        // names them, so a page with other tracks never shows an old one).
+        item.key = albumPage ? coverKey(tracks.front()) : headerKey;
         item.title = title.text;
         item.tracks = tracks;
         item.kind = albumPage ? QStringLiteral("album") : QStringLiteral("artist");
         // Only the answer for the page asked last may land: a slow cover of
         // an earlier page must not replace this one's.
-        if (browser.headerCoverKey != item.key)
-            views.pageCover->setPixmap(QPixmap::fromImage(defaultCover()));
-        browser.headerCoverKey = item.key;
+        if (browser.headerCoverKey != headerKey)
+            showHeaderCover(views.pageCover, defaultCover());
+        browser.headerCoverKey = headerKey;
         QPointer<App> self(this);
         // A page whose tracks have no picture shows the default cover, never
         // the picture of the page before.
-        auto done = [self, key = item.key](const QImage& image) {
-            if (self && self->browser.headerCoverKey == key)
-                self->views.pageCover->setPixmap(
-                    QPixmap::fromImage(image.isNull() ? defaultCover() : image));
+        auto done = [self, headerKey](const QImage& image) {
+            if (self && self->browser.headerCoverKey == headerKey)
+                showHeaderCover(self->views.pageCover, image.isNull() ? defaultCover() : image);
         };
         if (seams.groupCover)
             seams.groupCover(item, done);
@@ -70,10 +93,11 @@ void App::updateHeader() {
             groupCover(item, done);
     }
 
-    // The translation pass turns the count into English when it runs.
+    // Set in the interface language at once: left to the translation pass,
+    // the Korean count would show until its next run.
     if (views.countLabel)
         views.countLabel->setText(
-            countLabelText(browser.viewKind, browser.albums.size(), tracks.size()));
+            L10n::tr(countLabelText(browser.viewKind, browser.albums.size(), tracks.size())));
 }
 
 } // namespace ql

@@ -1,6 +1,7 @@
 // ---- browser: the cover service of the tiles, the table's rows and headers ----
 //
-// Covers are kept in memory by tile key (browser.coverCache) and on disk as
+// Covers are kept in memory by cover key (browser.coverCache; a mosaic under
+// its mosaicKey, which names the albums it shows) and on disk as
 // "covers/<n>.jpg" in the data folder (n from coverFileName). A request the
 // memory cache cannot answer goes to the cover queue, one at a time in
 // request order: the file is read, else ffmpeg takes the picture embedded in
@@ -137,13 +138,14 @@ void App::groupCover(const AlbumItem& item, std::function<void(const QImage&)> d
         albumCover(item, std::move(done));
         return;
     }
-    if (const QImage cached = browser.coverCache.find(item.key); !cached.isNull()) {
-        done(cached);
-        return;
-    }
     const std::vector<AlbumItem> albums = mosaicAlbums(item);
     if (albums.empty()) {
         done(QImage());
+        return;
+    }
+    const QString key = mosaicKey(item.key, albums);
+    if (const QImage cached = browser.coverCache.find(key); !cached.isNull()) {
+        done(cached);
         return;
     }
     // The album covers answer in any mix of at once and later; the last
@@ -155,7 +157,7 @@ void App::groupCover(const AlbumItem& item, std::function<void(const QImage&)> d
         std::function<void(const QImage&)> done;
     };
     auto pending = std::make_shared<Pending>(
-        Pending{std::vector<QImage>(albums.size()), albums.size(), item.key, std::move(done)});
+        Pending{std::vector<QImage>(albums.size()), albums.size(), key, std::move(done)});
     QPointer<App> self(this);
     for (std::size_t i = 0; i < albums.size(); ++i)
         albumCover(albums[i], [self, pending, i](const QImage& image) {

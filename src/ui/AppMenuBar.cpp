@@ -2,8 +2,9 @@
 //
 // Titles enter in Korean; in English mode the translation pass rewords them.
 // Linux has no application menu of its own, so the first menu is titled
-// "Quavelark"; hiding minimises our windows, "기타 가리기", "모두 보기" and
-// the empty "서비스" submenu stay, disabled. "음원 열기…" and "음원 검색"
+// "Quavelark"; hiding minimises our windows and "모두 보기" restores our
+// minimised windows (enabled while there is one when the menu opens);
+// "기타 가리기" and the empty "서비스" submenu stay, disabled. "음원 열기…" and "음원 검색"
 // answer in every window of ours; the edit items act on the focused line
 // edit; the window items on the active window. Linux has no window list of
 // the platform's, so "윈도우" lists our visible windows below its items,
@@ -18,6 +19,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+
+#include <algorithm>
 
 namespace ql {
 
@@ -75,7 +78,17 @@ void App::buildMenu() {
             w->showMinimized();
     });
     disabled(app, "기타 가리기", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H));
-    disabled(app, "모두 보기");
+    QAction* showAll = item(app, "모두 보기", {}, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->isMinimized())
+                w->showNormal();
+    });
+    QObject::connect(app, &QMenu::aboutToShow, showAll, [showAll] {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        showAll->setEnabled(std::any_of(windows.begin(), windows.end(), [](const QWidget* w) {
+            return w->isVisible() && w->isMinimized();
+        }));
+    });
     QMenu* services = app->addMenu(QStringLiteral("서비스"));
     services->setEnabled(false);
     app->addSeparator();

@@ -6,11 +6,11 @@
 // quality label or a cover that arrives later repaints only the cells on
 // screen that show it.
 //
-// Seams it calls: the play request (play), the quality probe (requestQuality)
-// and the cover service (albumCover, defaultCover), each filled by its own
-// work; see their files.
+// It calls the play request (play), the quality probe (requestQuality) and
+// the cover service (albumCover, defaultCover); see their files.
 #include "app/App.h"
 
+#include "ui/AlbumGrouping.h"
 #include "ui/StatusLabel.h"
 #include "ui/TimeText.h"
 #include "ui/TrackCells.h"
@@ -70,7 +70,7 @@ QString App::qualityText(const Track& track) {
 }
 
 QImage App::titleThumbnail(const Track& track) {
-    const QString key = albumKey(track);
+    const QString key = coverKey(track);
     if (const QImage cached = browser.coverCache.find(key); !cached.isNull())
         return cached;
     if (!browser.coversAsked.contains(key)) {
@@ -143,7 +143,7 @@ void App::coverChanged(const QString& key) {
     const int column = views.tableModel->columnOf(QStringLiteral("title"));
     const auto [first, last] = visibleRows(*views.table, int(browser.filtered.size()));
     for (int r = first; r <= last; ++r)
-        if (albumKey(browser.filtered[size_t(r)]) == key)
+        if (coverKey(browser.filtered[size_t(r)]) == key)
             views.tableModel->cellChanged(r, column);
 }
 

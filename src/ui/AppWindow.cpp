@@ -21,6 +21,7 @@
 #include "ui/TrackTableModel.h"
 #include "ui/TrackTableView.h"
 #include "ui/TruncatingLabel.h"
+#include "ui/WindowChrome.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 
@@ -101,11 +102,13 @@ void App::buildMainUI() {
 }
 
 void App::buildWindowBase() {
-    // 1. The dark appearance. The window keeps the window manager's frame and
-    // title: a frameless window cannot be moved or resized everywhere on Linux.
+    // 1. The dark appearance. The title area is the top bar's (buildTopBar).
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(fusion);
     QApplication::setPalette(Theme::palette());
+    // Texts set in Korean between two translation passes are translated
+    // before they are drawn.
+    Translator::guardPaints();
 
     // 2. The content view.
     views.content = new QWidget;
@@ -133,12 +136,19 @@ void App::buildWindowBase() {
     folderPicker->setFont(Theme::font(13));
     folderPicker->setMaximumWidth(220);
 
-    // 5. Columns.
+    // 5. Columns. Each is at least as wide as its title needs (English
+    // titles are longer); the title column gives way to the others and takes
+    // what they leave, so the table fits its width without a horizontal
+    // scroll bar.
+    QHeaderView* header = views.table->horizontalHeader();
     for (const ColumnSpec& c : kColumns) {
         const int at = views.tableModel->addColumn(QString::fromLatin1(c.identifier),
                                                    L10n::tr(QString::fromUtf8(c.header)));
-        views.table->setColumnWidth(at, c.width);
+        views.table->setColumnWidth(at, std::max(c.width, header->sectionSizeHint(at)));
     }
+    header->setSectionResizeMode(views.tableModel->columnOf(QStringLiteral("title")),
+                                 QHeaderView::Stretch);
+    views.table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     // 6. Table: 44-pixel rows, no row headers, no grid, no stripes, clear
     // background; a double click is the one action.
@@ -243,22 +253,30 @@ void App::buildTopBar() {
     Surface* gearPill = pill({gear}, 0, 34, 10);
     gearPill->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
-    // 10. The bar: its left inset is plain spacing (the window keeps its own
-    // title bar).
+    // 10. The bar is the window's title area: the window has no system title
+    // bar, and our own close, minimise and maximise buttons sit in the bar's
+    // left inset (88 up to the arrows); its empty background moves the
+    // window (ui/WindowChrome.h).
+    auto* barHost = new QWidget;
+    barHost->setObjectName(QStringLiteral("topBar"));
+    barHost->setFixedHeight(54);
+    auto* chrome = new WindowChrome(window.get(), barHost);
+    auto* inset = new QWidget;
+    inset->setFixedWidth(88 - 14 - 8);
+    auto* insetRow = new QHBoxLayout(inset);
+    insetRow->setContentsMargins(6, 0, 0, 0);
+    insetRow->addWidget(chrome->buttons(), 0, Qt::AlignLeft | Qt::AlignVCenter);
     auto* bar = new QHBoxLayout;
-    bar->setContentsMargins(88, 10, 14, 0);
+    bar->setContentsMargins(14, 10, 14, 0);
     bar->setSpacing(8);
     viewModeControl->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    for (QWidget* v : {static_cast<QWidget*>(navPill), static_cast<QWidget*>(searchPill),
+    for (QWidget* v : {inset, static_cast<QWidget*>(navPill), static_cast<QWidget*>(searchPill),
                        static_cast<QWidget*>(viewModeControl.get())})
         bar->addWidget(v, 0, Qt::AlignVCenter);
     bar->addWidget(spacer());
     bar->addWidget(gearPill, 0, Qt::AlignVCenter);
 
     auto* column = static_cast<QVBoxLayout*>(views.content->layout());
-    auto* barHost = new QWidget;
-    barHost->setObjectName(QStringLiteral("topBar"));
-    barHost->setFixedHeight(54);
     barHost->setLayout(bar);
     column->insertWidget(0, barHost);
 }

@@ -18,12 +18,15 @@
 #include "ui/SymbolView.h"
 #include "ui/Theme.h"
 #include "ui/TrackTableView.h"
+#include "ui/l10n/L10n.h"
 
 #include <QBoxLayout>
 #include <QComboBox>
 #include <QLabel>
 #include <QPointer>
 #include <QSlider>
+
+#include <algorithm>
 
 namespace ql {
 
@@ -71,12 +74,14 @@ QHBoxLayout* middleRow(QWidget* content) {
 void App::buildSidebar() {
     auto* panel = new Surface(Theme::side(), 12);
     panel->setObjectName(QStringLiteral("sidebar"));
-    panel->setFixedWidth(196);
     auto* stack = new QVBoxLayout(panel);
     stack->setContentsMargins(6, 20, 6, 12);
     stack->setSpacing(6);
+    int widest = 0;
     for (const SidebarRow& row : kSidebar) {
-        const QString text = QString::fromUtf8(row.text);
+        // In the interface language from the start: the panel's width is
+        // measured on these titles.
+        const QString text = L10n::tr(QString::fromUtf8(row.text));
         if (!row.icon) {
             // 14 instead of 6 above each heading.
             stack->addSpacing(8);
@@ -84,9 +89,13 @@ void App::buildSidebar() {
             continue;
         }
         // The entries span the panel less the two 6-point insets.
-        stack->addWidget(sideButton(QString::fromLatin1(row.icon), text, row.tag));
+        QWidget* entry = sideButton(QString::fromLatin1(row.icon), text, row.tag);
+        widest = std::max(widest, entry->sizeHint().width());
+        stack->addWidget(entry);
     }
     stack->addStretch(1);
+    // 196 unless a title needs more (English "Recently downloaded").
+    panel->setFixedWidth(std::max(196, widest + 12));
     middleRow(views.content)->addWidget(panel);
 }
 
@@ -99,8 +108,8 @@ void App::buildPage() {
     header->setContentsMargins(0, 0, 0, 0);
     header->setSpacing(18);
     views.pageCover = new QLabel;
+    // Filled by updateHeader with the cover scaled to fit, corners rounded.
     views.pageCover->setFixedSize(112, 112);
-    views.pageCover->setScaledContents(true);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
     views.pageTitle->setFont(Theme::font(28, QFont::Bold));
@@ -131,8 +140,8 @@ void App::buildPage() {
 
     views.sortPopup = new QComboBox;
     views.sortPopup->setFrame(false);
-    views.sortPopup->addItems({QStringLiteral("정렬: 가수"), QStringLiteral("정렬: 앨범명"),
-                               QStringLiteral("정렬: 최근 추가")});
+    for (const char* item : {"정렬: 가수", "정렬: 앨범명", "정렬: 최근 추가"})
+        views.sortPopup->addItem(L10n::tr(QString::fromUtf8(item)));
     views.sortPopup->setFont(Theme::font(13));
     connect(views.sortPopup, &QComboBox::activated, this, call(&App::sortChanged));
 

@@ -36,6 +36,14 @@ bool isTextField(const QWidget* w) {
            qobject_cast<const QPlainTextEdit*>(w) || qobject_cast<const QAbstractSpinBox*>(w);
 }
 
+// The widget or one of its ancestors in its window takes typed text.
+bool takesText(const QWidget* w) {
+    for (; w; w = w->isWindow() ? nullptr : w->parentWidget())
+        if (isTextField(w))
+            return true;
+    return false;
+}
+
 } // namespace
 
 InputMonitor::InputMonitor(QWidget* mainWindow, double& swipeAccum, double& swipeVert,
@@ -95,8 +103,12 @@ bool InputMonitor::pointerEvent(QEvent* event) {
         const QPointF delta = wheel->pixelDelta();
         return act(scrollStep(m_accum, m_vert, phaseOf(wheel->phase()), delta.x(), delta.y()));
     }
-    case QEvent::MouseButtonPress:
-        return act(buttonAction(static_cast<QMouseEvent*>(event)->button()));
+    case QEvent::MouseButtonPress: {
+        auto* press = static_cast<QMouseEvent*>(event);
+        if (m_keys)
+            leaveTextField(press->position().toPoint());
+        return act(buttonAction(press->button()));
+    }
     case QEvent::NativeGesture: {
         auto* gesture = static_cast<QNativeGestureEvent*>(event);
         if (gesture->gestureType() != Qt::SwipeNativeGesture)
@@ -106,6 +118,16 @@ bool InputMonitor::pointerEvent(QEvent* event) {
     default:
         return false;
     }
+}
+
+void InputMonitor::leaveTextField(QPoint at) {
+    QWidget* focus = m_window->focusWidget();
+    if (!focus || !isTextField(focus))
+        return;
+    // Controls that take no focus of their own (the sidebar, the tool
+    // buttons) would otherwise leave the keys with the field.
+    if (!takesText(m_window->childAt(at)))
+        focus->clearFocus();
 }
 
 bool InputMonitor::keyEvent(QEvent* event) {

@@ -8,7 +8,9 @@
 // widget, so a key or a wheel event that propagates through widgets is judged
 // once. Acting on an event consumes it; everything else goes through
 // untouched. Only events of `mainWindow` count, and keys are left alone while
-// a text field there has the focus.
+// a text field there has the focus. With the keys watched, a press on
+// anything there that takes no text takes the focus from a text field, so
+// the keys work again after typing in the search field.
 //
 // Thread: main thread. Owned by the controller; removed from the application
 // with it, so no event reaches actions that are gone.
@@ -47,6 +49,7 @@ private:
     bool textFieldHasFocus() const;
     bool pointerEvent(QEvent* event);
     bool keyEvent(QEvent* event);
+    void leaveTextField(QPoint at);
     bool act(InputAction action);
 
     QPointer<QWidget> m_window;

@@ -1,5 +1,7 @@
 #include "ui/StatusLabel.h"
 
+#include "ui/l10n/L10n.h"
+
 #include <QElapsedTimer>
 
 #include <limits>
@@ -25,7 +27,10 @@ StatusLabel::StatusLabel(const QString& text, QWidget* parent)
 }
 
 void StatusLabel::setStringValue(const QString& value) {
-    QLabel::setText(value);
+    // Shown in the interface language at once (the pass would otherwise show
+    // it in Korean until its next run); a text composed already is shown as
+    // it is.
+    QLabel::setText(m_silent || m_composed ? value : L10n::tr(value));
     m_final = false;
     if (m_auto || m_silent)
         return;
@@ -41,7 +46,9 @@ void StatusLabel::setAuto(const QString& message) {
 }
 
 void StatusLabel::setTranslated(const QString& value) {
+    m_composed = true;
     setStringValue(value);
+    m_composed = false;
     m_final = true;
 }
 

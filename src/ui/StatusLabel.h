@@ -1,7 +1,8 @@
 // The single status line of the main window.
 //
 // Two kinds of message share it. A manual message (setStringValue) is shown at
-// once, always, and then holds the line for 5 s. An automatic message
+// once, always (in English mode already translated, L10n::tr), and then holds
+// the line for 5 s. An automatic message
 // (setAuto) is shown only when no manual message holds the line, and never
 // holds it itself; one that arrives during a hold is dropped, not queued.
 // The translation pass rewrites the text silently: neither a new hold nor a
@@ -54,6 +55,7 @@ private:
     bool m_auto = false;
     bool m_silent = false;
     bool m_final = false;
+    bool m_composed = false; // setTranslated is showing its text
     quint64 m_manualCount = 0;
 };
 

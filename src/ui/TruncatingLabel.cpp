@@ -21,31 +21,40 @@ void TruncatingLabel::setMaxLines(int lines) {
 QStringList TruncatingLabel::shownLines(int width) const {
     if (width < 0)
         width = contentsRect().width();
-    QString shown = text();
-    shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    if (shown.isEmpty() || width <= 0)
+    if (text().isEmpty() || width <= 0)
         return {};
 
     const QFontMetrics metrics(font());
+    const QStringList paragraphs = text().split(QLatin1Char('\n'));
     QStringList lines;
-    QTextLayout layout(shown, font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    while (lines.size() < m_maxLines) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid())
-            break;
-        line.setLineWidth(width);
-        if (lines.size() == m_maxLines - 1) {
-            // The last line allowed takes everything left, cut at its tail.
-            lines << metrics.elidedText(shown.mid(line.textStart()), Qt::ElideRight, width);
-            break;
+    for (qsizetype p = 0; p < paragraphs.size() && lines.size() < m_maxLines; ++p) {
+        const QString& paragraph = paragraphs[p];
+        if (paragraph.isEmpty()) {
+            lines << QString();
+            continue;
         }
-        lines << shown.mid(line.textStart(), line.textLength()).trimmed();
+        QTextLayout layout(paragraph, font());
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        while (lines.size() < m_maxLines) {
+            QTextLine line = layout.createLine();
+            if (!line.isValid())
+                break;
+            line.setLineWidth(width);
+            if (lines.size() == m_maxLines - 1) {
+                // The last line allowed takes everything left, the later
+                // paragraphs after a blank, cut at its tail.
+                QStringList rest{paragraph.mid(line.textStart())};
+                rest += paragraphs.mid(p + 1);
+                lines << metrics.elidedText(rest.join(QLatin1Char(' ')), Qt::ElideRight, width);
+                break;
+            }
+            lines << paragraph.mid(line.textStart(), line.textLength()).trimmed();
+        }
+        layout.endLayout();
     }
-    layout.endLayout();
     return lines;
 }
 

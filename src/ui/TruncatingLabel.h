@@ -1,8 +1,11 @@
 // A label that keeps to at most `maxLines` lines of its width: the text wraps
 // at word boundaries (anywhere inside a word longer than a line), and the last
-// line allowed is cut at its tail with "…" when the rest does not fit. Line
-// breaks in the text count as blanks. The transport bar's title (one line) and
-// artist (two lines) are such labels.
+// line allowed is cut at its tail with "…" when the rest does not fit. A line
+// break in the text starts a new line, so "album\nartist" shows the album on the
+// first line and the artist on the second; whatever the last allowed line
+// cannot hold (the rest of its paragraph and those after it, joined by blanks)
+// is cut there. The transport bar's title (one line) and artist (two lines)
+// are such labels.
 //
 // It takes the width its layout gives it (it asks for none of its own) and
 // the height of the lines it shows at that width. Text, font, colour and

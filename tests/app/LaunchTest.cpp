@@ -169,7 +169,7 @@ private slots:
             << QStringList{"FFmpeg"} << 1 << 1 << 0 << "필요한 프로그램 없음: FFmpeg"
             << "ko" << korean;
         QTest::newRow("English alert")
-            << QStringList{"FFmpeg"} << 1 << 1 << 0 << "필요한 프로그램 없음: FFmpeg"
+            << QStringList{"FFmpeg"} << 1 << 1 << 0 << "Missing programs: FFmpeg"
             << "en" << english;
     }
     void missingProgramsAlert() {

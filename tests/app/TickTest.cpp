@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
 
 #include "TestFiles.h"
 #include "TestHome.h"
@@ -185,9 +186,10 @@ private slots:
         d.app->core.pendingAdds = {"/d/1.flac"};
         d.app->core.needsScan = true;
         d.tick();
-        QCOMPARE(d.app->status->stringValue(), QString("새로 받은 곡을 목록에 추가 중…"));
+        // Shown in the interface language at once.
+        QCOMPARE(d.app->status->stringValue(), L10n::tr("새로 받은 곡을 목록에 추가 중…"));
         d.tick();
-        QCOMPARE(d.app->status->stringValue(), QString("새로 받은 음원을 다시 찾는 중…"));
+        QCOMPARE(d.app->status->stringValue(), L10n::tr("새로 받은 음원을 다시 찾는 중…"));
     }
 
     // Changed stores are saved on ticks 20 and 40 only, and only when marked.

@@ -162,6 +162,17 @@ QString ctl(const QStringList& args) {
     return done.wait(10000) ? QString::fromUtf8(p.readAllStandardOutput()).trimmed() : "<none>";
 }
 
+// playerctl's exit: "exit 0" on success, "exit N" on failure.
+QString ctlExit(const QStringList& args) {
+    QProcess p;
+    QSignalSpy done(&p, &QProcess::finished);
+    p.start(QStringLiteral("playerctl"), QStringList{QStringLiteral("-p"), "quavelark"} + args);
+    if (!done.wait(10000))
+        return QStringLiteral("<none>");
+    return QStringLiteral("exit %1").arg(p.exitStatus() == QProcess::NormalExit ? p.exitCode()
+                                                                                : -1);
+}
+
 // A player method called from another connection: the error's name, or "".
 QString call(BusRig& r, const QString& method, const QVariantList& args) {
     QDBusMessage m =
@@ -211,14 +222,15 @@ const std::vector<BusCase>& busCases() {
         {"the position stays put while paused",
          [](BusRig& r) { r.app.toggle(); return drift(r); }, "0: Paused T1", {"PlaybackStatus=Paused"}},
         {"stop pauses", [](BusRig&) { return ctl({"stop"}); }, ": Paused T1", {"PlaybackStatus=Paused"}},
-        {"the volume is the slider's, and cannot be set from outside",
+        {"the volume is the slider's; a write from outside fails and changes nothing",
          [](BusRig& r) {
              r.app.views.volume->setDoubleValue(35);
              const QString before = ctl({"volume"});
-             ctl({"volume", "0.1"});
-             return before + ' ' + ctl({"volume"}) + ' ' + QString::number(r.app.views.volume->doubleValue());
+             const QString written = ctlExit({"volume", "0.5"});
+             return before + ' ' + (written.startsWith("exit ") && written != "exit 0" ? QString("refused") : written) + ' ' +
+                    ctl({"volume"}) + ' ' + QString::number(r.app.views.volume->doubleValue());
          },
-         "0.350000 0.350000 35: Playing T1", {}},
+         "0.350000 refused 0.350000 35: Playing T1", {}},
     };
     return c;
 }

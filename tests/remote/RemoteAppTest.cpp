@@ -246,9 +246,16 @@ private slots:
         const bool dialog = !c.portHeld && !c.ip.isEmpty(), running = !c.portHeld && c.answer != 2;
         QCOMPARE(r.dialogs.size(), qsizetype(dialog));
         QCOMPARE(bool(r.app.remote), running);
-        const QString failed = c.portHeld && !probe.listen(QHostAddress::Any, holder.serverPort())
-                                   ? "리모컨 서버 시작 실패: " + probe.errorString()
-                                   : "";
+        // Qt's English description never reaches the Korean status line.
+        const QString failed =
+            c.portHeld && !probe.listen(QHostAddress::Any, holder.serverPort())
+                ? QString(
+                      c.english
+                          ? "Failed to start the remote server: The port is in use by "
+                            "another program (%1)"
+                          : "리모컨 서버 시작 실패: 다른 프로그램이 이 포트를 쓰고 있습니다 (%1)")
+                      .arg(holder.serverPort())
+                : "";
         const QString noAddress = "Wi-Fi 주소를 찾지 못했습니다. 네트워크 연결을 확인하세요.";
         QCOMPARE(r.app.status->stringValue(), c.portHeld ? failed
                                               : !dialog  ? noAddress

@@ -69,7 +69,9 @@ struct Grid {
                 a.seams.groupCover = [this](const AlbumItem& item, auto done) {
                     QImage picture(300, 300, QImage::Format_RGB32);
                     picture.fill(Qt::red);
-                    if (item.key.startsWith("hdr:")) // a page header
+                    // A page header: a group's "hdr:" key, or an album page's
+                    // album (a tile always has a subtitle).
+                    if (item.key.startsWith("hdr:") || item.sub.isEmpty())
                         return done(hasArt(item.tracks) ? picture : QImage());
                     if (red.contains(item.key) || red.contains("*"))
                         done(picture);

@@ -194,6 +194,11 @@ private slots:
         app.filter(true);
         QCOMPARE(!app.browser.orderedIDs.empty(), orderKept);
         QCOMPARE(!idsFromSetting(UserDefaults().value("visibleTrackOrder")).empty(), orderKept);
+        // No order leaves no entry behind, never an "@Invalid()" one.
+        UserDefaults().sync();
+        QFile file(UserDefaults().fileName());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().contains("visibleTrackOrder"), orderKept);
         if (!orderKept)
             QCOMPARE(trackIds(app.browser.filtered), (TrackIds{1, 2, 3, 4, 5}));
     }

@@ -62,9 +62,10 @@ Input elsewhere(Input in) {
 struct InputCase {
     const char* name;
     std::vector<Input> events;
-    QString actions;       // what the monitor called, in order
-    int reached;           // events that reached the widget under the pointer or with the focus
-    bool inSearch = false; // the search field has the focus
+    QString actions;         // what the monitor called, in order
+    int reached;             // events that reached the widget under the pointer or with the focus
+    bool inSearch = false;   // the search field has the focus
+    bool leftSearch = false; // a press elsewhere took the focus from it
 };
 
 // clang-format off
@@ -95,6 +96,8 @@ const std::vector<InputCase>& inputCases() {
           key(Qt::Key_BracketRight, Qt::ControlModifier), key(Qt::Key_Right, Qt::ControlModifier),
           key(Qt::Key_Left, Qt::ControlModifier)}, "back,forward,next,previous", 0},
         {"Space in the search field types a space", {key(Qt::Key_Space)}, "", 1, true},
+        {"a press on a control without focus leaves the search field, then Space toggles",
+         {button(Qt::LeftButton), key(Qt::Key_Space)}, "toggle", 1, true, true},
     };
     return cases;
 }
@@ -159,6 +162,7 @@ private slots:
             QWidget main, other;
             auto* search = new QLineEdit;
             auto* view = new QPushButton;
+            view->setFocusPolicy(Qt::NoFocus); // like the sidebar's entries
             auto* column = new QVBoxLayout(&main);
             column->addWidget(search);
             column->addWidget(view, 1);
@@ -204,7 +208,9 @@ private slots:
             }
             QCOMPARE(calls.join(','), c.actions);
             QCOMPARE(reached.count, c.reached);
-            QCOMPARE(search->text(), c.inSearch ? QStringLiteral(" ") : QString());
+            const bool typed = c.inSearch && !c.leftSearch;
+            QCOMPARE(search->text(), typed ? QStringLiteral(" ") : QString());
+            QCOMPARE(main.focusWidget() == search, c.inSearch && !c.leftSearch);
         }
     }
 

@@ -1,5 +1,6 @@
 // Guards against: status messages replaced too early or kept too long.
 #include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
 
 #include "TestHome.h"
 #include "TestUnits.h"
@@ -59,7 +60,7 @@ private slots:
     void newLabelShowsTheFirstAutomaticMessage() {
         Driven d;
         d.label.setAuto("3곡 / 전체 3곡");
-        QCOMPARE(d.label.stringValue(), QString("3곡 / 전체 3곡"));
+        QCOMPARE(d.label.stringValue(), L10n::tr("3곡 / 전체 3곡")); // in the interface language
     }
 
     void automaticMessagesNeverHold() {

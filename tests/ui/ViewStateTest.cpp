@@ -150,18 +150,18 @@ struct HeaderCase {
 const std::vector<HeaderCase> kHeader = {
     {"no page: hidden, count still set", 0, 0, {}, "ko", "no | 곡 | 4곡 | 4곡 | "},
     {"artist page", 0, 0, CellFilter{"artist", "Lumen"}, "ko", "yes | Lumen | 3곡 | 3곡 | hdr:Lumen:3"},
-    {"album page with its artist", 0, 0, CellFilter{"album", "Dawn"}, "ko", "yes | Dawn | Lumen · 2곡 | 2곡 | hdr:Dawn:2"},
-    {"album page without artist", 0, 0, CellFilter{"album", "즐겨찾기"}, "ko", "yes | 즐겨찾기 | 1곡 | 1곡 | hdr:즐겨찾기:1"},
+    {"album page with its artist", 0, 0, CellFilter{"album", "Dawn"}, "ko", "yes | Dawn | Lumen · 2곡 | 2곡 | dawn|lumen"},
+    {"album page without artist", 0, 0, CellFilter{"album", "즐겨찾기"}, "ko", "yes | 즐겨찾기 | 1곡 | 1곡 | 즐겨찾기|"},
     {"empty genre value names the key", 0, 0, CellFilter{"genre", ""}, "ko", "yes | 장르 | 4곡 | 4곡 | hdr:장르:4"},
     {"a filter outranks the smart list", 0, 5, CellFilter{"artist", "Lumen"}, "ko", "yes | Lumen | 3곡 | 3곡 | hdr:Lumen:3"},
     {"empty page asks no cover", 0, 0, CellFilter{"artist", "Nobody"}, "ko", "yes | Nobody | 0곡 | 0곡 | "},
-    {"album grid count", 1, 0, CellFilter{"album", "Dawn"}, "ko", "yes | Dawn | Lumen · 2곡 | 1장 • 2곡 | hdr:Dawn:2"},
+    {"album grid count", 1, 0, CellFilter{"album", "Dawn"}, "ko", "yes | Dawn | Lumen · 2곡 | 1장 • 2곡 | dawn|lumen"},
     {"artist grid count", 2, 0, CellFilter{"artist", "Lumen"}, "ko", "yes | Lumen | 3곡 | 1개 • 3곡 | hdr:Lumen:3"},
     {"view kind below range", -3, 0, {}, "ko", "no | 곡 | 4곡 | 4곡 | "},
     {"view kind above range", 7, 0, {}, "ko", "no | 장르 | 4곡 | 3개 • 4곡 | "},
     {"favourites key", 0, 5, {}, "ko", "yes | 즐겨찾기 | 4곡 | 4곡 | hdr:즐겨찾기:4"},
-    {"english smart title", 0, 1, {}, "en", "yes | Recently downloaded | 4 tracks | 4곡 | hdr:최근 받은 곡:4"},
-    {"english keeps a Korean album", 0, 0, CellFilter{"album", "즐겨찾기"}, "en", "yes | 즐겨찾기 | 1 track | 1곡 | hdr:즐겨찾기:1"},
+    {"english smart title", 0, 1, {}, "en", "yes | Recently downloaded | 4 tracks | 4 tracks | hdr:최근 받은 곡:4"},
+    {"english keeps a Korean album", 0, 0, CellFilter{"album", "즐겨찾기"}, "en", "yes | 즐겨찾기 | 1 track | 1 track | 즐겨찾기|"},
 };
 // clang-format on
 
@@ -249,10 +249,11 @@ private slots:
         red.fill(Qt::red), blue.fill(Qt::blue);
         app.applyCellFilter("artist", "Lumen");
         app.applyCellFilter("album", "즐겨찾기");
-        QCOMPARE(b->covers, (QStringList{"hdr:Lumen:3", "hdr:즐겨찾기:1"}));
+        QCOMPARE(b->covers, (QStringList{"hdr:Lumen:3", "즐겨찾기|"}));
         b->answers[1](blue);
         b->answers[0](red);
-        QCOMPARE(app.views.pageCover->pixmap().toImage().pixelColor(0, 0), QColor(Qt::blue));
+        // The centre: the corners are rounded away.
+        QCOMPARE(app.views.pageCover->pixmap().toImage().pixelColor(56, 56), QColor(Qt::blue));
         auto late = b->answers[0];
         b.reset();
         late(red);

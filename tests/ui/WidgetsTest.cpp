@@ -6,6 +6,7 @@
 #include "ui/Surface.h"
 #include "ui/TabBar.h"
 #include "ui/Theme.h"
+#include "ui/TruncatingLabel.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 
@@ -163,6 +164,42 @@ private slots:
     }
 
     // ---- sidebar button ----
+
+    // Album and artist arrive joined by a line break: each keeps its own
+    // line, and only the last line allowed is cut.
+    void twoLineLabel_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("maxLines");
+        QTest::addColumn<QStringList>("shown");
+        const QString longAlbum = QString(80, QChar(u'가'));
+        QTest::newRow("album over artist")
+            << "봄날의 노래\n김민수" << 2 << QStringList{"봄날의 노래", "김민수"};
+        QTest::newRow("artist alone") << "김민수" << 2 << QStringList{"김민수"};
+        QTest::newRow("one line joins them with a blank")
+            << "봄날의 노래\n김민수" << 1 << QStringList{"봄날의 노래 김민수"};
+        QTest::newRow("a long album leaves the artist to the cut line")
+            << longAlbum + "\n김민수" << 2 << QStringList{"<wrapped>", "<cut>"};
+    }
+    void twoLineLabel() {
+        QFETCH(QString, text);
+        QFETCH(int, maxLines);
+        QFETCH(QStringList, shown);
+        TruncatingLabel label(maxLines);
+        label.setText(text);
+        const int width = 300;
+        const QStringList lines = label.shownLines(width);
+        QCOMPARE(lines.size(), shown.size());
+        const QFontMetrics fm(label.font());
+        for (int i = 0; i < lines.size(); ++i) {
+            QVERIFY2(fm.horizontalAdvance(lines[i]) <= width, qPrintable(lines[i]));
+            if (shown[i] == "<cut>")
+                QVERIFY2(lines[i].endsWith(u'…'), qPrintable(lines[i]));
+            else if (shown[i] == "<wrapped>")
+                QVERIFY2(!lines[i].isEmpty() && text.startsWith(lines[i]), qPrintable(lines[i]));
+            else
+                QCOMPARE(lines[i], shown[i]);
+        }
+    }
 
     void sidebarEntryIdleAndActive() {
         SidebarButton b;

@@ -8,6 +8,7 @@
 #include "app/App.h"
 #include "app/UserDefaults.h"
 #include "platform/Platform.h"
+#include "ui/AlbumGrouping.h"
 #include "ui/ButtonFactory.h"
 #include "ui/PlayButton.h"
 #include "ui/SidebarButton.h"
@@ -207,7 +208,7 @@ int main(int argc, char** argv) {
     if (albums) {
         app.library.rows = albumCatalog();
         for (const Track& t : app.library.rows) {
-            app.browser.coverCache.insert(App::albumKey(t),
+            app.browser.coverCache.insert(coverKey(t),
                                           syntheticCover(t.artist, int(t.id) * 23 % 360));
             if (t.id % 6 == 1)
                 app.library.qual.insert(t.path, QStringLiteral("FLAC 96kHz/24bit ★"));
@@ -229,7 +230,7 @@ int main(int argc, char** argv) {
     int hue = 0;
     for (const Track& t : app.library.rows) {
         if (t.id % 3 != 0)
-            app.browser.coverCache.insert(App::albumKey(t), syntheticCover(t.album, hue));
+            app.browser.coverCache.insert(coverKey(t), syntheticCover(t.album, hue));
         hue = (hue + 47) % 360;
         if (t.id % 4 == 1)
             app.listening.favorites.insert(t.path);

@@ -8,10 +8,11 @@
 // device is readied then (its card reserved, what it takes probed), so the
 // engine knows the format to open with.
 //
-// Seam: closing an engine's open stream when its device is given back (a
-// release, or a program of higher priority asking for the card) needs an
-// engine call that does not exist yet; until then such a release fails and
-// the card stays ours until the stream closes.
+// When the device is given back (a release, or a program of higher priority
+// asking for the card), the hardware asks the engines to close the device's
+// open stream (onReleaseStream); they do so only while nothing plays on it,
+// so a request is granted while we are paused or idle and refused while we
+// play.
 #pragma once
 
 #include "platform/Platform.h"

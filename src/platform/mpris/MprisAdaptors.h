@@ -4,8 +4,10 @@
 // Offered: Raise and Quit; Play, Pause, PlayPause, Stop, Next, Previous,
 // Seek and SetPosition. Not offered: a track list, and OpenUri, which answers
 // "org.freedesktop.DBus.Error.NotSupported" (no URI scheme or MIME type is
-// listed). Volume and Rate can be read; writes are accepted and ignored, as
-// the speed and the volume belong to the window's own controls.
+// listed). Volume is read-only, as the volume belongs to the window's own
+// slider: a write is refused with D-Bus's read-only property error (Qt answers
+// so for a property without a setter), never accepted and dropped. Rate can be
+// read; a write to it is accepted and ignored.
 #pragma once
 
 #include <QDBusAbstractAdaptor>
@@ -52,7 +54,7 @@ class MprisPlayerAdaptor final : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
     Q_PROPERTY(double Rate READ rate WRITE ignoreWrite)
     Q_PROPERTY(QVariantMap Metadata READ metadata)
-    Q_PROPERTY(double Volume READ volume WRITE ignoreWrite)
+    Q_PROPERTY(double Volume READ volume)
     Q_PROPERTY(qlonglong Position READ position)
     Q_PROPERTY(double MinimumRate READ minimumRate)
     Q_PROPERTY(double MaximumRate READ maximumRate)

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableView>
 #include <QTextEdit>
@@ -130,6 +131,64 @@ int translateCombo(QWidget* view) {
     return n;
 }
 
+// A view inside which nothing is translated: exempt, a text view, or an item
+// view (whose rows are catalog data; a table's column titles are the pass's).
+bool isSkipped(const QWidget* view) {
+    return Translator::isExempt(view) || qobject_cast<const QTextEdit*>(view) ||
+           qobject_cast<const QPlainTextEdit*>(view) ||
+           qobject_cast<const QAbstractItemView*>(view);
+}
+
+bool insideSkipped(const QWidget* widget) {
+    for (const QWidget* w = widget; w; w = w->isWindow() ? nullptr : w->parentWidget())
+        if (isSkipped(w))
+            return true;
+    return false;
+}
+
+int translateTitle(QWidget* window) {
+    const QString title = window->windowTitle();
+    const bool isFinal = title == window->property(kTranslatedTitle).toString();
+    if (const auto t = isFinal ? std::nullopt : translated(title)) {
+        window->setWindowTitle(*t);
+        return 1;
+    }
+    return 0;
+}
+
+// Translates a control's own texts just before they are drawn, and a
+// window's title when it is shown or retitled, so a text set in Korean after
+// the last pass never reaches the screen in Korean.
+class PaintGuard final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::Paint && type != QEvent::Show && type != QEvent::WindowTitleChange)
+            return false;
+        if (!watched->isWidgetType() || !L10n::isEnglish())
+            return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        if (type != QEvent::Paint) {
+            if (widget->isWindow() && !qobject_cast<QMenu*>(widget) && !isSkipped(widget))
+                translateTitle(widget);
+            return false;
+        }
+        if (auto* bar = qobject_cast<QMenuBar*>(widget)) {
+            translateActionTitles(bar->actions(), true);
+            return false;
+        }
+        if (!qobject_cast<QLabel*>(widget) && !qobject_cast<QAbstractButton*>(widget) &&
+            !qobject_cast<QComboBox*>(widget) && !qobject_cast<QLineEdit*>(widget))
+            return false;
+        if (!insideSkipped(widget))
+            Translator::translateOwn(widget);
+        return false;
+    }
+};
+
 // Windows the pass starts from: menus and combo lists are pop-ups reached
 // through their owners; tool tips are the tool tips' own business.
 bool isPassRoot(const QWidget* window) {
@@ -172,14 +231,22 @@ int Translator::translateAll() {
 int Translator::translateWindow(QWidget* window) {
     if (!L10n::isEnglish())
         return 0;
-    int n = 0;
-    const QString title = window->windowTitle();
-    const bool isFinal = title == window->property(kTranslatedTitle).toString();
-    if (const auto t = isFinal ? std::nullopt : translated(title)) {
-        window->setWindowTitle(*t);
-        ++n;
-    }
-    return n + translateView(window);
+    return translateTitle(window) + translateView(window);
+}
+
+int Translator::translateOwn(QWidget* view) {
+    if (!L10n::isEnglish())
+        return 0;
+    return writeProperty(view, "toolTip", view->toolTip()) + translateText(view) +
+           translateButton(view) + translateCombo(view);
+}
+
+void Translator::guardPaints() {
+    static QPointer<PaintGuard> guard;
+    if (guard || !qApp)
+        return;
+    guard = new PaintGuard(qApp);
+    qApp->installEventFilter(guard);
 }
 
 int Translator::translateView(QWidget* view) {
@@ -194,10 +261,7 @@ int Translator::translateView(QWidget* view) {
     if (auto* bar = qobject_cast<QMenuBar*>(view))
         return translateActionTitles(bar->actions(), true);
 
-    int n = writeProperty(view, "toolTip", view->toolTip());
-    n += translateText(view);
-    n += translateButton(view);
-    n += translateCombo(view);
+    int n = translateOwn(view);
     for (QObject* child : view->children()) {
         auto* widget = qobject_cast<QWidget*>(child);
         if (widget && !widget->isWindow())

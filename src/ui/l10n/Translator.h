@@ -29,6 +29,12 @@
 // title) sees the English title. A text is written only when its translation
 // differs, so a second pass writes nothing. Korean mode: a pass does nothing.
 //
+// Between passes, a guard (guardPaints, installed once on the application)
+// translates a label's, button's, pop-up's or line edit's own texts just
+// before the control paints, and a window's title when the window is shown or
+// retitled, with the same skips: a text the program sets in Korean never
+// reaches the screen in Korean, even for the moment until the next pass.
+//
 // Main thread only. Each function returns how many texts it rewrote.
 #pragma once
 
@@ -61,6 +67,11 @@ public:
     static int translateWindow(QWidget* window);
     static int translateView(QWidget* view);
     static int translateMenu(QMenu* menu);
+    // One control's own texts (tool tip, label or button title, pull-down
+    // items, pop-up items, placeholder), not its children's.
+    static int translateOwn(QWidget* view);
+    // Installs the paint-time guard on the application (once).
+    static void guardPaints();
 };
 
 } // namespace ql

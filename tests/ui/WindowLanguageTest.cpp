@@ -1,0 +1,394 @@
+// Guards against: Korean shown in English mode between two translation passes,
+// controls cut at the default or the minimum window size, a page header that
+// stretches its cover or shows another page's.
+#include "app/App.h"
+#include "app/UserDefaults.h"
+#include "ui/AlbumGrouping.h"
+#include "ui/RoundedImage.h"
+#include "ui/StatusLabel.h"
+#include "ui/TabBar.h"
+#include "ui/TrackTableModel.h"
+#include "ui/TrackTableView.h"
+#include "ui/TruncatingLabel.h"
+#include "ui/l10n/L10n.h"
+#include "ui/l10n/Translator.h"
+
+#include "CaseRows.h"
+#include "LaunchedApp.h"
+#include "StoredSettings.h"
+#include "TestHome.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextEdit>
+
+using namespace ql;
+using test::addRows;
+using test::currentCase;
+
+namespace {
+
+// The test's own catalog: Korean names are data and may show as they are.
+const QStringList kNames{"봄날의 노래", "김민수", "가을 아침", "이서연", "겨울 바다", "새 노래"};
+
+std::vector<Track> catalog() {
+    std::vector<Track> rows;
+    for (int i = 0; i < 6; ++i)
+        rows.push_back(Track{i + 1,
+                             QString("/Music/%1/%2.flac").arg(i % 2 ? "재즈" : "Rock").arg(i),
+                             i % 3 ? kNames[0] : kNames[4],
+                             i % 2 ? kNames[1] : kNames[3],
+                             i % 2 ? kNames[2] : QString("Harbor"),
+                             200,
+                             {}});
+    return rows;
+}
+
+// A view inside which the pass translates nothing.
+bool skipped(const QWidget* w) {
+    for (; w; w = w->isWindow() ? nullptr : w->parentWidget())
+        if (Translator::isExempt(w) || qobject_cast<const QTextEdit*>(w) ||
+            qobject_cast<const QPlainTextEdit*>(w) || qobject_cast<const QAbstractItemView*>(w))
+            return true;
+    return false;
+}
+
+// What is left of a shown text once the catalog's names and folders are taken
+// out, when it still holds Hangul.
+void check(QStringList& out, const QString& where, QString text) {
+    for (const QString& name : kNames)
+        text.remove(name);
+    text.remove("재즈");
+    if (L10n::hasHangul(text))
+        out << where + ": " + text;
+}
+
+// Every text the translation pass covers in the windows on screen, drawn
+// first (a paint is what a user sees), that still holds Korean.
+QStringList koreanOnScreen() {
+    QStringList out;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible() || window->windowType() == Qt::Popup ||
+            window->windowType() == Qt::ToolTip || skipped(window))
+            continue;
+        // A window opened by the step is drawn first when it is exposed (the
+        // tick is stopped: no pass runs meanwhile).
+        if (!QTest::qWaitForWindowExposed(window))
+            out << "not exposed: " + window->windowTitle();
+        window->repaint();
+        check(out, "window title", window->windowTitle());
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            if (!w->isVisible() || skipped(w))
+                continue;
+            const QString where = QString(w->metaObject()->className()) + ' ' + w->objectName();
+            check(out, where + " tip", w->toolTip());
+            if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w))
+                check(out, where, w->property("text").toString());
+            if (auto* edit = qobject_cast<QLineEdit*>(w))
+                check(out, where + " placeholder", edit->placeholderText());
+            if (auto* combo = qobject_cast<QComboBox*>(w))
+                for (int i = 0; i < combo->count(); ++i)
+                    check(out, where + " item", combo->itemText(i));
+            if (auto* bar = qobject_cast<QMenuBar*>(w))
+                for (QAction* menu : bar->actions()) {
+                    check(out, "menu", menu->text());
+                    if (menu->menu())
+                        for (QAction* item : menu->menu()->actions())
+                            check(out, "menu item", item->text());
+                }
+            if (auto* table = qobject_cast<QTableView*>(w))
+                for (int c = 0; c < table->model()->columnCount(); ++c)
+                    check(out, "column", table->model()->headerData(c, Qt::Horizontal).toString());
+        }
+    }
+    return out;
+}
+
+struct Step {
+    const char* name;
+    std::function<void(App&)> act;
+};
+
+void tab(App& app, int segment) {
+    app.viewModeControl->setSelectedSegment(segment);
+    app.viewModeChanged();
+}
+
+// clang-format off
+const std::vector<Step>& walk() {
+    static const std::vector<Step> steps{
+        {"the launch", [](App&) {}},
+        {"albums tab", [](App& a) { tab(a, 0); }},
+        {"artists tab", [](App& a) { tab(a, 1); }},
+        {"tracks tab", [](App& a) { tab(a, 2); }},
+        {"genres tab", [](App& a) { tab(a, 3); }},
+        {"recently added tab", [](App& a) { tab(a, 4); }},
+        {"hi-res tab", [](App& a) { tab(a, 5); }},
+        {"sort by album title", [](App& a) { tab(a, 0); a.views.sortPopup->setCurrentIndex(1); a.sortChanged(); }},
+        {"favourites", [](App& a) { a.sidebarClicked(1); }},
+        {"recently downloaded", [](App& a) { a.sidebarClicked(5); }},
+        {"hi-res list", [](App& a) { a.sidebarClicked(6); }},
+        {"most played", [](App& a) { a.sidebarClicked(2); }},
+        {"never played", [](App& a) { a.sidebarClicked(3); }},
+        {"new this week", [](App& a) { a.sidebarClicked(4); }},
+        {"local", [](App& a) { a.sidebarClicked(0); }},
+        {"an artist page", [](App& a) { a.applyCellFilter("artist", kNames[1]); }},
+        {"an album page", [](App& a) { a.applyCellFilter("album", kNames[2]); }},
+        {"back", [](App& a) { a.navBack(); }},
+        {"a search", [](App& a) { a.search->setText("노래"); a.filter(); }},
+        {"a catalog update", [](App& a) {
+             a.search->setText({});
+             a.library.rows.push_back(Track{40, "/Music/Rock/40.flac", kNames[5], kNames[1], {}, 90, {}});
+             a.filter();
+         }},
+        {"tools panel", [](App& a) { a.toggleTools(); }},
+        {"sound effects", [](App& a) { a.toggleFXPanel(); }},
+        {"now playing", [](App& a) { a.showNowPlaying(); }},
+        {"lyrics", [](App& a) { a.toggleLyrics(); }},
+        {"quality analysis", [](App& a) { a.showAudioScan(); }},
+        {"signal path", [](App& a) { a.showSignalPath(); }},
+        {"FLAC download", [](App& a) { a.showFetch(); }},
+        {"play all", [](App& a) { a.sidebarClicked(10); }},
+    };
+    return steps;
+}
+// clang-format on
+
+struct LayoutCase {
+    const char* name;
+    const char* lang;
+    QSize size;
+};
+const std::vector<LayoutCase> kSizes{
+    {"English, default size", "en", {1280, 820}},
+    {"English, minimum size", "en", {1180, 700}},
+    {"Korean, default size", "ko", {1280, 820}},
+    {"Korean, minimum size", "ko", {1180, 700}},
+};
+
+// A launched window over the test's catalog, its tools panel open.
+struct Shown : test::LaunchedApp {
+    explicit Shown(const char* lang)
+        : LaunchedApp(lang, [](App& a) {
+              UserDefaults().set(keys::kToolsOpen, true);
+              a.seams.alert = [](const QString&, const QString&, const QStringList&) { return 1; };
+              a.seams.coverProgram = [] { return QStringLiteral("false"); };
+              a.library.rows = catalog();
+          }) {
+        app->rebuildFolders();
+        app->filter();
+    }
+};
+
+QImage coloured(QSize size, QColor colour) {
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(colour);
+    return image;
+}
+
+QImage headerCover(App& app) {
+    return app.views.pageCover->pixmap().toImage();
+}
+
+} // namespace
+
+class WindowLanguageTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { test::clearSettings(); }
+    void cleanup() { L10n::setLanguage("en"); }
+
+    // Right after each change, with no tick in between: nothing the pass
+    // covers reaches the screen in Korean.
+    void englishWalk() {
+        Shown s("en");
+        for (const Step& step : walk()) {
+            step.act(*s.app);
+            const QStringList left = koreanOnScreen();
+            QVERIFY2(left.isEmpty(), qPrintable(QString(step.name) + " → " + left.join(" | ")));
+        }
+    }
+
+    // Every control keeps the width it asks for, inside the window; the
+    // table fits without a horizontal scroll bar. Catalog texts may be cut.
+    void nothingClipped_data() { addRows(kSizes); }
+    void nothingClipped() {
+        const LayoutCase& c = currentCase(kSizes);
+        Shown s(c.lang);
+        QMainWindow& window = *s.app->window;
+        window.resize(c.size);
+        QTRY_COMPARE(window.size(), c.size);
+        QCoreApplication::processEvents();
+        QStringList cut;
+        const QRect inside = window.rect();
+        for (QWidget* w : window.findChildren<QWidget*>()) {
+            const bool control = qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w) ||
+                                 qobject_cast<QComboBox*>(w);
+            if (!control || !w->isVisible() || skipped(w) || dynamic_cast<StatusLabel*>(w) ||
+                qobject_cast<TruncatingLabel*>(w) || w->parentWidget() == s.app->views.letterBar)
+                continue;
+            QString name = w->property("text").toString() + ' ' + w->objectName();
+            int wanted = w->sizeHint().width();
+            if (auto* combo = qobject_cast<QComboBox*>(w)) {
+                // A pop-up keeps the width it measured when first shown: a
+                // fresh one with the same items says what they need now.
+                QComboBox fresh;
+                fresh.setFont(combo->font());
+                fresh.setFrame(combo->hasFrame());
+                for (int i = 0; i < combo->count(); ++i)
+                    fresh.addItem(combo->itemIcon(i), combo->itemText(i));
+                wanted = fresh.sizeHint().width();
+                name = combo->currentText();
+            }
+            if (w->width() < wanted)
+                cut << QString("%1 %2 < %3").arg(name).arg(w->width()).arg(wanted);
+            if (!inside.contains(QRect(w->mapTo(&window, QPoint()), w->size())))
+                cut << name + " outside the window";
+        }
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(" | ")));
+
+        tab(*s.app, 2);
+        QCoreApplication::processEvents();
+        TrackTableView* table = s.app->views.table;
+        QHeaderView* header = table->horizontalHeader();
+        QVERIFY(!table->horizontalScrollBar()->isVisible());
+        QVERIFY(header->length() <= table->viewport()->width());
+        for (int column = 0; column < header->count(); ++column)
+            if (s.app->views.tableModel->identifier(column) != "title")
+                QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column),
+                         qPrintable(s.app->views.tableModel->identifier(column)));
+    }
+
+    // The window draws its own title area: no system title bar, our three
+    // buttons left of the arrows. Where the platform cannot move a frameless
+    // window (the offscreen one cannot), a press on the bar's background
+    // gives the window its system frame back and hides the buttons.
+    void ownTitleArea() {
+        Shown s("en");
+        QMainWindow& window = *s.app->window;
+        QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
+        auto* buttons = window.findChild<QWidget*>("windowButtons");
+        auto* bar = window.findChild<QWidget*>("topBar");
+        QVERIFY(buttons && buttons->isVisible() && bar);
+        QCOMPARE(buttons->findChildren<QAbstractButton*>().size(), 3);
+        QVERIFY(buttons->mapTo(bar, QPoint(buttons->width(), 0)).x() <= 88);
+        for (QAbstractButton* b : buttons->findChildren<QAbstractButton*>())
+            QVERIFY2(!L10n::hasHangul(b->toolTip()), qPrintable(b->toolTip()));
+
+        auto* maximize = window.findChild<QAbstractButton*>("maximizeWindow");
+        maximize->click();
+        QTRY_VERIFY(window.isMaximized());
+        maximize->click();
+        QTRY_VERIFY(!window.isMaximized());
+
+        // The free room between the view tabs and the gear.
+        QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(bar->width() - 120, bar->height() / 2));
+        QVERIFY(!(window.windowFlags() & Qt::FramelessWindowHint));
+        QVERIFY(window.isVisible());
+        QVERIFY(!buttons->isVisible());
+    }
+
+    // "모두 보기" gives back what "Quavelark 숨기기" minimised.
+    void showAllRestoresHiddenWindows() {
+        Shown s("ko");
+        QMainWindow& window = *s.app->window;
+        QMenu* app = window.menuBar()->actions().value(0)->menu();
+        QVERIFY(app);
+        const QList<QAction*> items = app->actions();
+        QCOMPARE(items[0]->text(), QString("Quavelark 숨기기"));
+        QCOMPARE(items[2]->text(), QString("모두 보기"));
+        emit app->aboutToShow();
+        QVERIFY(!items[2]->isEnabled()); // nothing to restore
+        items[0]->trigger();
+        QTRY_VERIFY(window.isMinimized());
+        emit app->aboutToShow();
+        QVERIFY(items[2]->isEnabled());
+        items[2]->trigger();
+        QTRY_VERIFY(!window.isMinimized());
+    }
+
+    // A 300 x 200 cover keeps its aspect inside the 112-point square, with
+    // rounded corners.
+    void headerCoverKeepsItsAspect() {
+        Shown s("en");
+        App& app = *s.app;
+        app.browser.coverCache.insert(coverKey(app.library.rows[1]), coloured({300, 200}, Qt::red));
+        app.applyCellFilter("album", kNames[2]);
+        const QImage shown = headerCover(app);
+        const qreal ratio = app.views.pageCover->devicePixelRatioF();
+        QCOMPARE(shown.size(), QSize(112, 112) * ratio);
+        const int mid = shown.width() / 2;
+        QCOMPARE(QColor(shown.pixel(mid, mid)), QColor(Qt::red));
+        // 300 x 200 fitted: 112 wide, about 75 high, centred.
+        QCOMPARE(qAlpha(shown.pixel(mid, int(10 * ratio))), 0);
+        QCOMPARE(qAlpha(shown.pixel(mid, int(102 * ratio))), 0);
+        QCOMPARE(QColor(shown.pixel(mid, int(25 * ratio))), QColor(Qt::red));
+        // The corner of the band is inside the square: the square's own
+        // corners are rounded away.
+        QCOMPARE(qAlpha(shown.pixel(0, 0)), 0);
+    }
+
+    // Each header shows its own tracks' cover or the default one.
+    void headerCoverIsThePagesOwn() {
+        Shown s("en");
+        App& app = *s.app;
+        const QImage fallback = roundedImage(App::defaultCover(),
+                                             int(112 * app.views.pageCover->devicePixelRatioF()), 6)
+                                    .toImage();
+        // Favourites with one track that has a cover …
+        const Track first = app.library.rows[0];
+        app.browser.coverCache.insert(coverKey(first), coloured({50, 50}, Qt::red));
+        app.toggleFav(first);
+        app.sidebarClicked(1);
+        QTRY_COMPARE(QColor(headerCover(app).pixel(56, 56)), QColor(Qt::red));
+        // … then with another single track (same title, same count) without one.
+        app.toggleFav(first);
+        app.toggleFav(app.library.rows[1]);
+        app.filter();
+        QCOMPARE(app.browser.filtered.size(), std::size_t(1));
+        QTRY_COMPARE(headerCover(app), fallback);
+
+        // An album page shows the cover its rows show.
+        const Track& inAlbum = app.library.rows[1];
+        app.browser.coverCache.insert(coverKey(inAlbum), coloured({50, 50}, Qt::blue));
+        app.applyCellFilter("album", inAlbum.album);
+        QCOMPARE(QColor(headerCover(app).pixel(56, 56)), QColor(Qt::blue));
+    }
+
+    // A group tile's mosaic follows its tracks: the "no genre" tile drawn
+    // while every track lacked a genre is not shown once only one does.
+    void mosaicFollowsItsTracks() {
+        Shown s("en");
+        App& app = *s.app;
+        const std::vector<Track> rows = app.library.rows;
+        for (const Track& t : rows)
+            app.browser.coverCache.insert(coverKey(t), coloured({20, 20}, Qt::green));
+        AlbumItem all{"genre:no", "No genre", {}, rows, "genre", {}};
+        QImage before;
+        app.groupCover(all, [&](const QImage& image) { before = image; });
+        QVERIFY(!before.isNull());
+        // Now only the untagged track of a folder without a cover is left.
+        const Track alone{50, "/Music/Other/50.flac", "x", kNames[1], {}, 10, {}};
+        AlbumItem fewer{"genre:no", "No genre", {}, {alone}, "genre", {}};
+        bool answered = false;
+        QImage after;
+        app.groupCover(fewer, [&](const QImage& image) {
+            answered = true;
+            after = image;
+        });
+        QTRY_VERIFY(answered);
+        QVERIFY(after.isNull()); // no picture of its own: the tile shows the default
+    }
+};
+
+QL_TEST_MAIN(WindowLanguageTest)
+#include "WindowLanguageTest.moc"
