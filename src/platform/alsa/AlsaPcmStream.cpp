@@ -31,6 +31,12 @@ constexpr std::int64_t kResumeNanos = 1'000'000'000;
 // PCM poll descriptors waited on (plugins use one or two).
 constexpr int kMaxPollFds = 8;
 
+// Frames free before the writer is woken: a period, and on a sound
+// server's shared device two of its short periods (as often as on a card).
+snd_pcm_uframes_t wakeFrames(const StreamConfig& c, snd_pcm_uframes_t period) {
+    return c.shared ? 2 * period : period;
+}
+
 std::int64_t steadyNanos() {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
@@ -79,7 +85,7 @@ int configure(snd_pcm_t* pcm, const StreamConfig& c, snd_pcm_uframes_t& buffer,
     // Start once a period is queued, whatever the writer does next; wake the
     // writer when a period is free.
     snd_pcm_sw_params_set_start_threshold(pcm, sw, period);
-    snd_pcm_sw_params_set_avail_min(pcm, sw, period);
+    snd_pcm_sw_params_set_avail_min(pcm, sw, wakeFrames(c, period));
     // What has played is overwritten with silence: a stream that runs dry
     // plays nothing rather than the buffer's old contents.
     snd_pcm_uframes_t boundary = 0;
@@ -333,7 +339,8 @@ void AlsaPcmStream::wait(std::int64_t frames, int timeoutMs, int wakeFd) {
         const snd_pcm_state_t state = snd_pcm_state(pcm);
         const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
         const bool running = state == SND_PCM_STATE_RUNNING;
-        if (running && avail >= 0 && avail < snd_pcm_sframes_t(m_periodFrames)) {
+        if (running && avail >= 0 &&
+            avail < snd_pcm_sframes_t(wakeFrames(m_config, snd_pcm_uframes_t(m_periodFrames)))) {
             // The PCM wakes us once a period is free (avail_min).
             pcmFds = std::clamp(snd_pcm_poll_descriptors_count(pcm), 0, kMaxPollFds);
             pcmFds = std::max(0, snd_pcm_poll_descriptors(pcm, fds + count, unsigned(pcmFds)));
