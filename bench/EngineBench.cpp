@@ -236,17 +236,21 @@ long feederSwitches() {
     return -1;
 }
 
+// A 44.1 kHz/16-bit card on the real-time clock with a card's buffer:
+// 200 ms, woken a quarter of it (a period) at a time.
+Platform simulatedCard() {
+    SimRig rig = SimRig::noSoundCard();
+    rig.devices[0].nominalRate = 44100;
+    rig.devices[0].outputStreams[0].format = physical(44100, 16, false, 2);
+    auto card = std::make_shared<SimSinkControl>(SimClock::RealTime, 0, 8820);
+    const QString uid = rig.devices[0].uid;
+    return makeSimulatedPlatform(std::move(rig), SimOutputs{SimClock::RealTime, {{uid, card}}});
+}
+
 void BM_CardSteadyWakeupsAndSeekToHeard(benchmark::State& state) {
     const QString path = makeFlac("one-minute-44k16.flac", 44100, SF_FORMAT_PCM_16, 60);
     for (auto _ : state) {
-        SimRig rig = SimRig::noSoundCard();
-        rig.devices[0].nominalRate = 44100;
-        rig.devices[0].outputStreams[0].format = physical(44100, 16, false, 2);
-        // A card's buffer: 200 ms, woken a quarter of it (a period) at a time.
-        auto card = std::make_shared<SimSinkControl>(SimClock::RealTime, 0, 8820);
-        const QString uid = rig.devices[0].uid;
-        Platform p =
-            makeSimulatedPlatform(std::move(rig), SimOutputs{SimClock::RealTime, {{uid, card}}});
+        Platform p = simulatedCard();
         auto opened = AudioPlayer::open(*p.outputs, path);
         if (!opened.player || !opened.player->play()) {
             state.SkipWithError("playback failed");
@@ -331,13 +335,7 @@ void BM_SoundServerSteadyWakeups_VsCard(benchmark::State& state) {
                 return;
             }
         }
-        SimRig rig = SimRig::noSoundCard();
-        rig.devices[0].nominalRate = 44100;
-        rig.devices[0].outputStreams[0].format = physical(44100, 16, false, 2);
-        auto card = std::make_shared<SimSinkControl>(SimClock::RealTime, 0, 8820);
-        const QString uid = rig.devices[0].uid;
-        Platform sim =
-            makeSimulatedPlatform(std::move(rig), SimOutputs{SimClock::RealTime, {{uid, card}}});
+        Platform sim = simulatedCard();
         if (!measure(sim, cardWakeups, cardPercent)) {
             state.SkipWithError("playback on the simulated card failed");
             return;
