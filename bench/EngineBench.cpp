@@ -15,12 +15,16 @@
 //  - on a real-time device with a card's 200 ms buffer: the feeder thread's
 //    wake-ups per second of steady playback (goal ≤ 25) and the process's
 //    CPU share, and the time from a seek to the first heard frame of the new
-//    position (goal ≤ one period, 50 ms).
+//    position (goal ≤ one period, 50 ms);
+//  - a plain FLAC on ALSA "default" through a private PipeWire graph: the
+//    process's wake-ups per second and CPU share, beside the simulated card.
 // Files are generated into a temporary folder on first use.
+#include "platform/alsa/AlsaPlatform.h"
 #include "platform/audio/AudioPlayer.h"
 #include "platform/sim/SimPlatform.h"
 
 #include "BenchAudio.h"
+#include "SoundServerGraph.h"
 
 #include <benchmark/benchmark.h>
 
@@ -37,6 +41,7 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -231,17 +236,21 @@ long feederSwitches() {
     return -1;
 }
 
+// A 44.1 kHz/16-bit card on the real-time clock with a card's buffer:
+// 200 ms, woken a quarter of it (a period) at a time.
+Platform simulatedCard() {
+    SimRig rig = SimRig::noSoundCard();
+    rig.devices[0].nominalRate = 44100;
+    rig.devices[0].outputStreams[0].format = physical(44100, 16, false, 2);
+    auto card = std::make_shared<SimSinkControl>(SimClock::RealTime, 0, 8820);
+    const QString uid = rig.devices[0].uid;
+    return makeSimulatedPlatform(std::move(rig), SimOutputs{SimClock::RealTime, {{uid, card}}});
+}
+
 void BM_CardSteadyWakeupsAndSeekToHeard(benchmark::State& state) {
     const QString path = makeFlac("one-minute-44k16.flac", 44100, SF_FORMAT_PCM_16, 60);
     for (auto _ : state) {
-        SimRig rig = SimRig::noSoundCard();
-        rig.devices[0].nominalRate = 44100;
-        rig.devices[0].outputStreams[0].format = physical(44100, 16, false, 2);
-        // A card's buffer: 200 ms, woken a quarter of it (a period) at a time.
-        auto card = std::make_shared<SimSinkControl>(SimClock::RealTime, 0, 8820);
-        const QString uid = rig.devices[0].uid;
-        Platform p =
-            makeSimulatedPlatform(std::move(rig), SimOutputs{SimClock::RealTime, {{uid, card}}});
+        Platform p = simulatedCard();
         auto opened = AudioPlayer::open(*p.outputs, path);
         if (!opened.player || !opened.player->play()) {
             state.SkipWithError("playback failed");
@@ -276,8 +285,75 @@ void BM_CardSteadyWakeupsAndSeekToHeard(benchmark::State& state) {
     }
 }
 
+// Context switches of every thread of the process so far (each sleep is one).
+long processSwitches() {
+    long switches = 0;
+    QDirIterator it(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        QFile status(it.next() + QStringLiteral("/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.contains("ctxt_switches:"))
+                switches += line.split(':').last().trimmed().toLong();
+    }
+    return switches;
+}
+
+// A plain FLAC on ALSA "default" through a private PipeWire graph (the test
+// graph of test_sound_server): the process's wake-ups per second (every
+// thread: the feeder and pipewire-alsa's own) and CPU share in steady
+// playback, beside the same file on the simulated card (goals: ≤ 30/s, ≤ 0.6 %).
+void BM_SoundServerSteadyWakeups_VsCard(benchmark::State& state) {
+    const QString path = makeFlac("one-minute-44k16.flac", 44100, SF_FORMAT_PCM_16, 60);
+    for (auto _ : state) {
+        const auto measure = [&](Platform& p, double& wakeups, double& percent) {
+            auto opened = AudioPlayer::open(*p.outputs, path);
+            if (!opened.player || !opened.player->play())
+                return false;
+            QThread::msleep(1000);
+            const long w0 = processSwitches();
+            const double cpu0 = cpuSeconds();
+            const auto t0 = std::chrono::steady_clock::now();
+            QThread::sleep(10);
+            const double wall = seconds(t0);
+            wakeups = double(processSwitches() - w0) / wall;
+            percent = 100.0 * (cpuSeconds() - cpu0) / wall;
+            opened.player->stop();
+            return true;
+        };
+        double serverWakeups = 0, serverPercent = 0, cardWakeups = 0, cardPercent = 0;
+        {
+            ql::test::SoundServerGraph graph;
+            if (!graph.ok()) {
+                state.SkipWithError(qPrintable(graph.why()));
+                return;
+            }
+            std::optional<Platform> p = makeAlsaPlatform();
+            if (!p || !measure(*p, serverWakeups, serverPercent)) {
+                state.SkipWithError("playback through the sound server failed");
+                return;
+            }
+        }
+        Platform sim = simulatedCard();
+        if (!measure(sim, cardWakeups, cardPercent)) {
+            state.SkipWithError("playback on the simulated card failed");
+            return;
+        }
+        state.SetIterationTime(10);
+        state.counters["server_wakeups_per_s"] = serverWakeups;
+        state.counters["server_core_percent"] = serverPercent;
+        state.counters["card_wakeups_per_s"] = cardWakeups;
+        state.counters["card_core_percent"] = cardPercent;
+    }
+}
+
 } // namespace
 
+BENCHMARK(BM_SoundServerSteadyWakeups_VsCard)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CardSteadyWakeupsAndSeekToHeard)
     ->UseManualTime()
     ->Iterations(1)

@@ -95,6 +95,60 @@ private slots:
                  qPrintable(QString("onset at frame %1, wanted %2").arg(onset).arg(want)));
     }
 
+    // A steady tone stays one clean tone at every speed: after the first
+    // 100 ms no 10 ms block holds anything but the tone above -40 dBFS (a
+    // click, a smear), its level holds within 0.5 dB and its pitch within 1 Hz.
+    void steadyToneStaysClean_data() {
+        QTest::addColumn<double>("speed");
+        QTest::newRow("1.25") << 1.25;
+        QTest::newRow("0.75") << 0.75;
+        QTest::newRow("1.5") << 1.5;
+    }
+    void steadyToneStaysClean() {
+        QFETCH(double, speed);
+        const double amp = std::pow(10.0, -6.0 / 20);
+        const auto out = stretch(tone(std::size_t(kRate) * 4, 2, 1000, amp), 2, speed, 4096);
+        const std::size_t frames = out.size() / 2, block = std::size_t(kRate) / 100;
+        const std::size_t from = block * 10, to = frames - block * 10; // the drained end aside
+        // The pitch: crossings of the steady part, to a fraction of a frame.
+        double first = -1, last = -1;
+        int crossings = 0;
+        for (std::size_t f = from + 1; f < to; ++f)
+            if ((out[2 * f] >= 0) != (out[2 * (f - 1)] >= 0)) {
+                const double at =
+                    double(f - 1) + out[2 * (f - 1)] / (out[2 * (f - 1)] - out[2 * f]);
+                first = first < 0 ? at : first;
+                last = at;
+                ++crossings;
+            }
+        const double hz = (crossings - 1) / 2.0 / ((last - first) / kRate);
+        QVERIFY2(std::abs(hz - 1000) <= 1, qPrintable(QString("%1 Hz").arg(hz)));
+        // Each block against the tone fitted to it: level and residual.
+        double worstResidual = -200, lowDb = 100, highDb = -100;
+        for (std::size_t at = from; at + block <= to; at += block) {
+            double ss = 0, sc = 0, cc = 0, xs = 0, xc = 0;
+            for (std::size_t f = at; f < at + block; ++f) {
+                const double w = 2 * M_PI * hz * double(f) / kRate;
+                const double sn = std::sin(w), cs = std::cos(w), x = out[2 * f];
+                ss += sn * sn, sc += sn * cs, cc += cs * cs, xs += x * sn, xc += x * cs;
+            }
+            const double det = ss * cc - sc * sc;
+            const double a = (xs * cc - xc * sc) / det, b = (xc * ss - xs * sc) / det;
+            double peak = 0;
+            for (std::size_t f = at; f < at + block; ++f) {
+                const double w = 2 * M_PI * hz * double(f) / kRate;
+                peak = std::max(peak, std::abs(out[2 * f] - a * std::sin(w) - b * std::cos(w)));
+            }
+            const double level = 20 * std::log10(std::hypot(a, b) / amp);
+            lowDb = std::min(lowDb, level);
+            highDb = std::max(highDb, level);
+            worstResidual = std::max(worstResidual, 20 * std::log10(std::max(peak, 1e-12)));
+        }
+        QVERIFY2(worstResidual <= -40, qPrintable(QString("residual %1 dBFS").arg(worstResidual)));
+        QVERIFY2(lowDb >= -0.5 && highDb <= 0.5,
+                 qPrintable(QString("level %1 to %2 dB").arg(lowDb).arg(highDb)));
+    }
+
     // One NaN or infinity in the input does not turn the rest of the
     // stream into noise or NaN.
     void brokenSampleDoesNotSpoilTheStream_data() {

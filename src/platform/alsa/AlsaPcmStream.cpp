@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 
 #include <poll.h>
 #include <time.h>
@@ -18,11 +19,23 @@ namespace {
 // uses little CPU, and a 150 ms stall on a busy machine is still no gap.
 constexpr unsigned kBufferMicros = 200'000;
 constexpr unsigned kPeriodMicros = 50'000;
+// A sound server's shared device: the server runs its graph in cycles no
+// longer than the period a client asks for and holds about two of them
+// itself, all heard after a pause; 25 ms keeps that within the pause's 50 ms.
+// The buffer stays 200 ms: a loaded machine under-runs a shorter one.
+constexpr unsigned kServerBufferMicros = 200'000;
+constexpr unsigned kServerPeriodMicros = 25'000;
 // How long a suspended stream is asked to resume before it is prepared
 // instead (what it held is then lost).
 constexpr std::int64_t kResumeNanos = 1'000'000'000;
 // PCM poll descriptors waited on (plugins use one or two).
 constexpr int kMaxPollFds = 8;
+
+// Frames free before the writer is woken: a period, and on a sound
+// server's shared device two of its short periods (as often as on a card).
+snd_pcm_uframes_t wakeFrames(const StreamConfig& c, snd_pcm_uframes_t period) {
+    return c.shared ? 2 * period : period;
+}
 
 std::int64_t steadyNanos() {
     timespec t{};
@@ -50,8 +63,8 @@ int configure(snd_pcm_t* pcm, const StreamConfig& c, snd_pcm_uframes_t& buffer,
         (err = snd_pcm_hw_params_set_channels(pcm, hw, unsigned(c.channels))) < 0 ||
         (err = snd_pcm_hw_params_set_rate(pcm, hw, c.rate, 0)) < 0)
         return err;
-    unsigned bufferTime = kBufferMicros;
-    unsigned periodTime = kPeriodMicros;
+    unsigned bufferTime = c.shared ? kServerBufferMicros : kBufferMicros;
+    unsigned periodTime = c.shared ? kServerPeriodMicros : kPeriodMicros;
     int dir = 0;
     // Near values: a device picks the sizes it has; a failure here keeps its own.
     snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &bufferTime, &dir);
@@ -72,7 +85,7 @@ int configure(snd_pcm_t* pcm, const StreamConfig& c, snd_pcm_uframes_t& buffer,
     // Start once a period is queued, whatever the writer does next; wake the
     // writer when a period is free.
     snd_pcm_sw_params_set_start_threshold(pcm, sw, period);
-    snd_pcm_sw_params_set_avail_min(pcm, sw, period);
+    snd_pcm_sw_params_set_avail_min(pcm, sw, wakeFrames(c, period));
     // What has played is overwritten with silence: a stream that runs dry
     // plays nothing rather than the buffer's old contents.
     snd_pcm_uframes_t boundary = 0;
@@ -85,12 +98,28 @@ int configure(snd_pcm_t* pcm, const StreamConfig& c, snd_pcm_uframes_t& buffer,
     return snd_pcm_prepare(pcm);
 }
 
+// Whether the I/O plugin is PipeWire's: its server reads the ring only at
+// its own cycle, from the hardware pointer on, so frames past that pointer
+// are still ours to take back. alsa-lib names the plugin only in its dump.
+bool isPipeWirePlugin(snd_pcm_t* pcm) {
+    snd_output_t* out = nullptr;
+    if (snd_output_buffer_open(&out) < 0)
+        return false;
+    snd_pcm_dump(pcm, out);
+    char* text = nullptr;
+    const std::size_t size = snd_output_buffer_string(out, &text);
+    const bool found =
+        text && std::string_view(text, size).find("PipeWire") != std::string_view::npos;
+    snd_output_close(out);
+    return found;
+}
+
 // Whether frames alsa-lib says it took back are really not heard. A sound
-// server's plugin (an I/O or external plugin: PulseAudio, PipeWire, JACK,
-// bluez) has handed every frame on when the write returns; alsa-lib's
-// rewind there only moves its own pointer and reports success. What really
-// rewinds: a kernel device, dmix/dshare in front of one, the null device,
-// and alsa-lib's own plugins (plug, route, softvol, ...) in front of those,
+// server's plugin (an I/O or external plugin: PulseAudio, JACK, bluez) has
+// handed every frame on when the write returns; alsa-lib's rewind there only
+// moves its own pointer and reports success. What really rewinds: a kernel
+// device, dmix/dshare in front of one, the null device, PipeWire's plugin,
+// and alsa-lib's own plugins (plug, route, softvol, ...) in front of a card,
 // which report the card of the device at the end of the chain.
 bool rewindsForReal(snd_pcm_t* pcm) {
     switch (snd_pcm_type(pcm)) {
@@ -100,6 +129,7 @@ bool rewindsForReal(snd_pcm_t* pcm) {
     case SND_PCM_TYPE_NULL:
         return true;
     case SND_PCM_TYPE_IOPLUG:
+        return isPipeWirePlugin(pcm);
     case SND_PCM_TYPE_EXTPLUG:
         return false;
     default:
@@ -309,7 +339,8 @@ void AlsaPcmStream::wait(std::int64_t frames, int timeoutMs, int wakeFd) {
         const snd_pcm_state_t state = snd_pcm_state(pcm);
         const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
         const bool running = state == SND_PCM_STATE_RUNNING;
-        if (running && avail >= 0 && avail < snd_pcm_sframes_t(m_periodFrames)) {
+        if (running && avail >= 0 &&
+            avail < snd_pcm_sframes_t(wakeFrames(m_config, snd_pcm_uframes_t(m_periodFrames)))) {
             // The PCM wakes us once a period is free (avail_min).
             pcmFds = std::clamp(snd_pcm_poll_descriptors_count(pcm), 0, kMaxPollFds);
             pcmFds = std::max(0, snd_pcm_poll_descriptors(pcm, fds + count, unsigned(pcmFds)));

@@ -4,8 +4,9 @@
 // (or the plugin at the end of the name) receives.
 //
 // Buffering is chosen for low CPU and no under-runs on a loaded two-core
-// machine: about 200 ms of buffer in four periods of about 50 ms; the stream
-// starts by itself once a period is queued.
+// machine: about 200 ms of buffer in four periods of about 50 ms (on a sound
+// server's shared device in periods of 25 ms, see kServerPeriodMicros);
+// the stream starts by itself once a period is queued.
 //
 // open() never waits: the PCM is opened non-blocking, so a device another
 // program holds fails at once with -EBUSY (describeOpenError gives the
@@ -37,6 +38,7 @@ struct StreamConfig {
     unsigned rate = 48000;
     PcmFormat format = PcmFormat::S16_LE;
     int channels = 2;
+    bool shared = false; // a sound server's shared device (shorter periods)
 };
 
 struct StreamReport {
@@ -71,9 +73,10 @@ public:
     void drop();
     // Takes back up to `frames` of the frames written last that the device
     // has not fetched yet (snd_pcm_rewindable); returns how many. Always 0
-    // on a sound server's PCM (an I/O or external plugin, or alsa-lib's
-    // plugins in front of one): the server already holds what was written,
-    // and alsa-lib's "rewind" there takes back nothing that is not heard.
+    // on a sound server's PCM that hands frames on as they are written (an
+    // I/O or external plugin other than PipeWire's, or alsa-lib's plugins in
+    // front of one): the server already holds them, and alsa-lib's "rewind"
+    // there takes back nothing that is not heard.
     std::int64_t rewind(std::int64_t frames);
     // Starts a prepared stream that holds less than its start threshold.
     void start();

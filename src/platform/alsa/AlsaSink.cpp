@@ -50,7 +50,8 @@ bool AlsaSink::open(const StreamFormat& format, QString& error) {
         error = AlsaPcmStream::describeOpenError(-EBUSY);
         return false;
     }
-    const StreamConfig config{unsigned(rounded), pcmFormatOf(format.sample), format.channels};
+    const StreamConfig config{unsigned(rounded), pcmFormatOf(format.sample), format.channels,
+                              m_hardware.isSharedDevice(m_device)};
     int err = 0;
     m_stream = AlsaPcmStream::open(*pcm, config, err);
     if (!m_stream) {

@@ -153,6 +153,8 @@ void OutputEngine::resetStream() {
     m_deviceRan = false;
     m_pendingFrom = m_pendingFrames = 0;
     m_resolved = {};
+    m_writtenSeen = -1;
+    m_delaySeen = 0;
 }
 
 void OutputEngine::holdAtHeard() {
@@ -187,14 +189,29 @@ bool OutputEngine::fadeOut(Voice* fading) {
     const SinkReport report = m_sink->report();
     publishClock(report);
     const double rate = m_format.rate;
-    const auto keep = std::int64_t(std::llround(kKeepSeconds * rate));
+    // A sound server reads our queue a whole cycle at a time and already
+    // holds a cycle or two of its own: what it would play of the queue kept
+    // only delays the pause.
+    const double keepSeconds = m_sink->takesAnyRate() ? kServerKeepSeconds : kKeepSeconds;
+    const auto keep = std::int64_t(std::llround(keepSeconds * rate));
     const auto fade = std::max<std::int64_t>(std::llround(kFadeSeconds * rate), 1);
     // Taken back: the queue past what the device keeps, no further back than
     // the fading voice's mixed tail reaches.
     const std::int64_t want = std::min(report.queuedFrames - keep, m_written - fading->mixedFrom());
-    const std::int64_t got = want > 0 ? m_sink->rewind(want) : 0;
-    if (got <= 0)
-        return false;
+    std::int64_t got = want > 0 ? m_sink->rewind(want) : 0;
+    if (got <= 0) {
+        // The device cannot give frames back (a sound server's plugin that
+        // has handed them on): all it holds is dropped, and the fade starts
+        // at the first frame not heard yet, so it is heard at once whatever
+        // the size of the buffer.
+        const auto heard = std::int64_t(
+            std::llround((m_clock.load(std::memory_order_relaxed) - m_clockBase) * rate));
+        if (heard < fading->mixedFrom() || heard >= m_written)
+            return false;
+        got = m_written - heard;
+        m_sink->drop();
+        m_sinkPaused = false;
+    }
     m_written -= got;
     m_pendingFrames = 0; // mixed, never taken: gone with the rest
     const std::int64_t from = m_written;
@@ -393,8 +410,20 @@ void OutputEngine::stopFeeder() {
 void OutputEngine::publishClock(const SinkReport& report) {
     // Heard so far: what was written, less what the device says is still
     // ahead of the listener (its queue and whatever lies behind it).
-    const double played =
-        std::max(double(m_written) - std::max(report.delay, 0.0) * m_format.rate, 0.0);
+    double delay = std::max(report.delay, 0.0);
+    // A sound server's shared device goes on reporting its own latency once
+    // nothing of ours is queued, and never plays it out: when that delay has
+    // stood still for longer than it lasts, everything written was heard.
+    const double steady =
+        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    if (report.queuedFrames > 0 || m_sinkPaused || m_written != m_writtenSeen ||
+        delay < m_delaySeen - 0.5 / m_format.rate)
+        m_delayFellAt = steady;
+    m_delaySeen = delay;
+    m_writtenSeen = m_written;
+    if (steady - m_delayFellAt > delay)
+        delay = 0;
+    const double played = std::max(double(m_written) - delay * m_format.rate, 0.0);
     const double t = m_clockBase + played / m_format.rate;
     // The reported delay jitters by a frame or two; the clock never steps back.
     if (t > m_clock.load(std::memory_order_relaxed))
@@ -654,6 +683,9 @@ void OutputEngine::feederLoop() {
                 continue;
             }
             if (!m_sinkPaused) {
+                // Nothing of ours is queued: whatever a sound server still
+                // holds plays out while we are paused, so it counts as heard.
+                publishClock(SinkReport{});
                 m_sink->pause(true);
                 m_sinkPaused = true;
             }

@@ -13,6 +13,9 @@
 // Device clock: seconds of frames the device has played — frames handed to
 // the sink minus its reported delay — continuing across reopens and flushes.
 // A voice ends when the clock passes its last frame, not when it is mixed.
+// A sound server's shared device keeps reporting its own latency once our
+// queue is empty and never plays it out; a delay that has stood still, with
+// nothing queued, for longer than it lasts counts as played.
 //
 // Flush: a change the user asks for (a seek, a new speed, a stop, another
 // player started while the device is paused) must be heard at once, not after
@@ -25,9 +28,10 @@
 // gives the rest back (AudioSink::rewind); in its place the voice that
 // changes fades out over kFadeSeconds, rebuilt from what it mixed, and the
 // other voices go on unchanged for those frames, then from where they were.
-// A device that cannot give frames back is flushed (the cut stays): so is a
-// sound server's shared device (PulseAudio, PipeWire through ALSA), which
-// already holds every frame written and cannot give any back.
+// A device that cannot give frames back (a sound server's plugin that hands
+// every frame on as it is written) drops all it holds instead, and the fade
+// is written afresh from the first frame not heard yet; so a pause is heard
+// within the fade whatever the buffer.
 //
 // Pause: when no voice runs, what the device holds (the end of a fade-out)
 // plays out and the device is then paused (its clock stops).
@@ -102,6 +106,7 @@ public:
     // A fade-out: the part of the queue the device keeps (room for the main
     // thread to write what follows), and the length of the fade.
     static constexpr double kKeepSeconds = 0.005;
+    static constexpr double kServerKeepSeconds = 0.001; // on a sound server's shared device
     static constexpr double kFadeSeconds = 0.005;
 
     OutputEngine(AudioHardware& hardware, DeviceId device, std::unique_ptr<AudioSink> sink);
@@ -255,6 +260,10 @@ private:
     bool m_wasRunning = false; // the device had frames at the last look
     bool m_deviceRan = false;  // the device had frames at some look since the stream started
     std::int64_t m_pendingFrom = 0, m_pendingFrames = 0; // encoded frames not taken yet
+    // The delay and frame count at the last look, and the steady time (s) at
+    // which the delay last fell or frames were written (publishClock).
+    double m_delaySeen = 0, m_delayFellAt = 0;
+    std::int64_t m_writtenSeen = -1;
     std::array<Entry, kMaxVoices> m_entries{};
     std::array<Resolved, kMaxVoices> m_resolved{};
 };

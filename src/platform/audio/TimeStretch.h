@@ -11,6 +11,9 @@
 // Input samples that are not finite (NaN, infinity in a float file) enter
 // as silence: one such sample would otherwise spoil every block after it.
 //
+// The stretcher is given whole blocks of a fixed size, however the input
+// comes: what it makes depends on the input alone.
+//
 // Not thread-safe; one stream per object. Construction allocates; process()
 // does not when given at most `maxBlock` frames.
 #pragma once
@@ -52,7 +55,8 @@ public:
     Step process(const double* in, std::size_t inFrames, double* out, std::size_t outCapacity);
 
 private:
-    void feed(const double* in, std::size_t frames, bool final);
+    void feed(const double* in, std::size_t frames);
+    void flushPending();
     std::size_t retrieve(double* out, std::size_t frames);
 
     std::unique_ptr<RubberBand::RubberBandStretcher> m_rb;
@@ -64,6 +68,7 @@ private:
     std::int64_t m_inFrames = 0;  // real input taken (not the start padding)
     std::int64_t m_outFrames = 0; // frames handed out
     std::int64_t m_skip = 0;      // start delay still to drop from the output
+    std::size_t m_pending = 0;    // frames gathered in m_inPlanar for the next block
     bool m_final = false;
 };
 

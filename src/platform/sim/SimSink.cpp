@@ -122,8 +122,17 @@ void SimSink::advanceClock() {
         const double delta =
             std::chrono::duration<double>(now - m_lastTick).count() * m_format.rate + m_fraction;
         m_lastTick = now;
-        // Time that passes while paused, or before the first frame, plays nothing.
+        // Time that passes while paused, or before the first frame, plays
+        // nothing; a sound server goes on playing silence meanwhile.
         if (m_paused || !m_started || !(delta > 0)) {
+            if (m_paused && m_control->serverLatencyFrames > 0 && delta >= 1 &&
+                m_control->capture == SimCapture::Heard) {
+                const auto whole = std::int64_t(delta);
+                record(nullptr, whole);
+                m_control->m_framesHeard.fetch_add(whole);
+                m_fraction = delta - double(whole);
+                break;
+            }
             m_fraction = 0;
             break;
         }
@@ -205,7 +214,8 @@ SinkReport SimSink::report() {
     }
     advanceClock();
     r.queuedFrames = queued();
-    r.delay = double(r.queuedFrames) / m_format.rate;
+    r.delay =
+        double(std::max(r.queuedFrames, m_control->serverLatencyFrames.load())) / m_format.rate;
     r.running = !m_paused && r.queuedFrames > 0;
     r.freeFrames = m_control->clock == SimClock::Untimed
                        ? m_control->bufferFrames
@@ -243,7 +253,7 @@ void SimSink::drop() {
 std::int64_t SimSink::rewind(std::int64_t frames) {
     // Only a queue of frames not heard yet can be taken back (frames recorded
     // as written, or played at once, are out of reach).
-    if (!m_isOpen || m_queue.empty() || frames <= 0)
+    if (!m_isOpen || m_queue.empty() || frames <= 0 || m_control->serverLatencyFrames > 0)
         return 0;
     advanceClock();
     const std::int64_t n = std::min(frames, queued());

@@ -59,6 +59,11 @@ public:
     std::atomic<bool> loseAtReport{false};
     // Like a card without hardware pause: paused, it takes no frames.
     std::atomic<bool> noHardwarePause{false};
+    // Above 0, the device behaves as a sound server's shared device: its
+    // reported delay never falls below this many frames, so once its queue
+    // has played out the delay stays put (the server's own latency, which
+    // never runs down), and it cannot give frames back (rewind takes none).
+    std::atomic<std::int64_t> serverLatencyFrames{0};
 
     // Manual clock: lets the device play `frames` more frames, as soon as
     // they are queued.

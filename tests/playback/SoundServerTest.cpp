@@ -1,0 +1,320 @@
+// Guards against: a track end never delivered, a pause cut off in one sample,
+// or a resume that repeats or skips frames, on a sound server's shared device.
+// Every row runs twice: on the simulated device in its sound-server mode (a
+// delay that stays put once the queue has played out, no rewind), and on a
+// private PipeWire graph, the program writing to ALSA "default" through
+// pipewire-alsa and the test recording what reaches the null sink. The
+// PipeWire rows are skipped only when pipewire cannot be started at all.
+#include "app/App.h"
+#include "app/UserDefaults.h"
+#include "platform/alsa/AlsaPlatform.h"
+#include "platform/audio/AudioPlayer.h"
+#include "platform/sim/SimPlatform.h"
+#include "platform/sim/SimSink.h"
+
+#include "CaseRows.h"
+#include "SimRigs.h"
+#include "SoundServerGraph.h"
+#include "TestAudio.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+#include "TrackIds.h"
+
+#include <QTest>
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <functional>
+
+using namespace ql;
+using namespace ql::platform;
+using test::addRows;
+using test::tempFile;
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr int kWaitMs = 60000;
+// The most silence between two tracks the rows accept (see trackEndsAreDelivered).
+constexpr double kGapBound = 0.5;
+// The simulated server's latency, the part of its delay that never runs down.
+constexpr std::int64_t kSimLatency = 1024;
+
+enum class Device { Simulated, PipeWire };
+
+// One device to play on, with what it plays recorded.
+struct Stage {
+    Device device;
+    std::unique_ptr<test::SoundServerGraph> graph;
+    std::shared_ptr<SimSinkControl> sink;
+    std::optional<Platform> platform;
+    QString skip;
+
+    explicit Stage(Device d) : device(d) {
+        if (d == Device::Simulated) {
+            sink = std::make_shared<SimSinkControl>(SimClock::RealTime, 64 << 20, 4096);
+            sink->serverLatencyFrames = kSimLatency;
+            SimRig rig = test::twoOutputs();
+            const PhysicalFormat format{double(kRate), 24, false, 2, 8, true};
+            for (SimDevice& dev : rig.devices) {
+                dev.nominalRate = kRate;
+                dev.nominalRates = {{double(kRate), double(kRate)}};
+                dev.outputStreams[0].format = format;
+                dev.outputStreams[0].available = {format};
+            }
+            platform = makeSimulatedPlatform(
+                std::move(rig), SimOutputs{SimClock::RealTime, {{test::kAnalogB, sink}}});
+            return;
+        }
+        graph = std::make_unique<test::SoundServerGraph>();
+        if (!graph->ok()) {
+            skip = graph->why();
+            return;
+        }
+        platform = makeAlsaPlatform();
+        if (!platform)
+            skip = QStringLiteral("ALSA lists no device with the sound server running");
+    }
+    bool record() { return !graph || graph->startRecording(); }
+    // What the device played, stereo interleaved at kRate.
+    std::vector<double> recording() {
+        if (graph)
+            return graph->stopRecording();
+        std::vector<double> all;
+        for (int s = 0; s < sink->opens(); ++s) {
+            const std::vector<double> part = sink->recordedDouble(s);
+            all.insert(all.end(), part.begin(), part.end());
+        }
+        return all;
+    }
+};
+
+// 3 s: a 300 ms marker at 3 kHz that shows where the track starts, then a
+// tone at `hz`; 32-bit float WAV at kRate.
+constexpr int kMarkerHz = 3000;
+QString tone(const QString& name, double hz) {
+    std::vector<double> v(std::size_t(2 * 3 * kRate));
+    for (std::size_t f = 0; f < v.size() / 2; ++f) {
+        const double at = double(f) / kRate;
+        v[2 * f] = v[2 * f + 1] = 0.5 * std::sin(2 * M_PI * (at < 0.3 ? kMarkerHz : hz) * at);
+    }
+    const QString path = tempFile(name);
+    if (!test::writeFloatWav(path, kRate, 2, v))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// What sounds in the recording, 10 ms at a time: runs of one tone (its
+// frequency to the nearest 100 Hz) and of silence.
+struct Run {
+    int hz = 0; // 0: silence
+    double from = 0, seconds = 0;
+    double end() const { return from + seconds; }
+};
+std::vector<Run> runsOf(const std::vector<double>& v) {
+    constexpr std::size_t kBlock = kRate / 100;
+    std::vector<Run> runs;
+    for (std::size_t at = 0; (at + kBlock) * 2 <= v.size(); at += kBlock) {
+        double sum = 0;
+        for (std::size_t i = at; i < at + kBlock; ++i)
+            sum += v[2 * i] * v[2 * i];
+        const bool loud = std::sqrt(sum / kBlock) > 0.02;
+        const int hz =
+            loud ? int(std::lround(test::signChanges(v, 2, at, at + kBlock) * 50 / 100.0)) * 100
+                 : 0;
+        if (runs.empty() || runs.back().hz != hz)
+            runs.push_back({hz, double(at) / kRate, 0});
+        runs.back().seconds += double(kBlock) / kRate;
+    }
+    return runs;
+}
+
+QString describe(const std::vector<Run>& runs) {
+    QStringList parts;
+    for (const Run& r : runs)
+        if (r.seconds >= 0.05)
+            parts
+                << QStringLiteral("%1 Hz from %2 s for %3 s").arg(r.hz).arg(r.from).arg(r.seconds);
+    return parts.join(QStringLiteral("; "));
+}
+
+// The first marker at or after run `from` (runs.size(): none).
+std::size_t markerAfter(const std::vector<Run>& runs, std::size_t from) {
+    for (std::size_t i = from; i < runs.size(); ++i)
+        if (runs[i].hz == kMarkerHz && runs[i].seconds >= 0.1)
+            return i;
+    return runs.size();
+}
+
+// An App on the stage's device with tracks 1 (500 Hz) and 2 (1500 Hz) in
+// the visible list; not launched, so no gapless successor is ever armed.
+struct Rig : test::TrackIds<Rig> {
+    std::unique_ptr<App> owned;
+    App& app;
+    explicit Rig(Stage& s) : owned(std::make_unique<App>(*s.platform)), app(*owned) {
+        UserDefaults().clear();
+        add(1, tone("t500.wav", 500));
+        add(2, tone("t1500.wav", 1500));
+        show({1, 2});
+    }
+};
+
+// clang-format off
+struct EndCase { const char* name; Device device; bool gapless, repeat; qint64 first, second; };
+const std::vector<EndCase> endCases{
+    {"simulated: gapless off, the next track follows", Device::Simulated, false, false, 1, 2},
+    {"simulated: repeat, the track plays again", Device::Simulated, true, true, 1, 1},
+    {"simulated: the last track ends as any other", Device::Simulated, true, false, 2, 1},
+    {"pipewire: gapless off, the next track follows", Device::PipeWire, false, false, 1, 2},
+    {"pipewire: repeat, the track plays again", Device::PipeWire, true, true, 1, 1},
+    {"pipewire: the last track ends as any other", Device::PipeWire, true, false, 2, 1},
+};
+// The simulated device's clock runs on between the engine's last look and
+// its drop, by as long as the main thread takes in between: a few frames,
+// more on a loaded machine.
+struct PauseCase { const char* name; Device device; std::int64_t within; };
+const std::vector<PauseCase> pauseCases{
+    {"simulated", Device::Simulated, kRate / 1000},
+    {"pipewire", Device::PipeWire, 2},
+};
+// clang-format on
+
+// The ramp's frame number in a sample of its left channel, when the sample is
+// one of the ramp's (not faded); -1 otherwise.
+std::int64_t rampFrame(double v) {
+    const double f = (v + 1.0) * 2147483648.0 / double(test::kRampStep);
+    const double whole = std::round(f);
+    return std::abs(f - whole) < 1e-3 && whole >= 0 ? std::int64_t(whole) : -1;
+}
+
+} // namespace
+
+class SoundServerTest : public QObject {
+    Q_OBJECT
+private slots:
+    // The end of a track with no armed successor is delivered: the next
+    // track (or the same one on repeat, or the first after the last) is
+    // heard, starting within 150 ms of the end.
+    void trackEndsAreDelivered_data() { addRows(endCases); }
+    void trackEndsAreDelivered() {
+        const EndCase& c = test::currentCase(endCases);
+        Stage stage(c.device);
+        if (!stage.skip.isEmpty())
+            QSKIP(qPrintable(stage.skip));
+        Rig r(stage);
+        r.app.playback.gaplessOn = c.gapless;
+        r.app.playback.repeatOn = c.repeat;
+        QVERIFY(stage.record());
+
+        r.app.play(r.track(c.first));
+        QVERIFY(r.app.playback.audio && r.app.isPlaying());
+        const quint64 first = r.app.playback.generation;
+        QVERIFY2(QTest::qWaitFor([&] { return r.app.playback.generation > first; }, kWaitMs),
+                 "the end of the first track was never delivered");
+        QCOMPARE(r.currentId(), std::optional(c.second));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return r.app.playback.audio && r.app.playback.audio->currentTime() > 1.0; },
+            kWaitMs));
+
+        // Marker, the first track's tone to its end (a drop-out of a loaded
+        // machine in between aside), then soon the next marker and the second
+        // track's tone: 50-70 ms on an idle machine, well within the 150 ms
+        // the end must take at most; the bound leaves room for a loaded one
+        // and still fails an end that waits on a delay that never falls.
+        const std::vector<Run> runs = runsOf(stage.recording());
+        const int hz1 = c.first == 1 ? 500 : 1500, hz2 = c.second == 1 ? 500 : 1500;
+        const std::size_t m1 = markerAfter(runs, 0), m2 = markerAfter(runs, m1 + 1);
+        QVERIFY2(m2 < runs.size(), qPrintable(describe(runs)));
+        double end = -1;
+        for (std::size_t i = m1 + 1; i < m2; ++i)
+            if (runs[i].hz == hz1)
+                end = runs[i].end();
+        QVERIFY2(end - runs[m1].from > 2.9, qPrintable(describe(runs)));
+        QVERIFY2(runs[m2].from - end <= kGapBound, qPrintable(describe(runs)));
+        std::size_t body = m2 + 1;
+        while (body < runs.size() && runs[body].seconds < 0.05)
+            ++body; // a block that holds both
+        double heard = 0;
+        for (std::size_t k = body; k < runs.size() && runs[k].hz != kMarkerHz; ++k)
+            heard += runs[k].hz == hz2 ? runs[k].seconds : 0;
+        QVERIFY2(body < runs.size() && runs[body].hz == hz2 && heard > 0.5,
+                 qPrintable(describe(runs)));
+    }
+
+    // A pause fades out over at least 3 ms and is silent within 50 ms of the
+    // call; the resume goes on with the next frame not heard.
+    void pauseFadesAndResumeContinues_data() { addRows(pauseCases); }
+    void pauseFadesAndResumeContinues() {
+        const PauseCase& c = test::currentCase(pauseCases);
+        Stage stage(c.device);
+        if (!stage.skip.isEmpty())
+            QSKIP(qPrintable(stage.skip));
+        const QString path = tempFile("ramp.wav");
+        QVERIFY(test::writeSamples(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24,
+                                   test::ramp(0, 4 * kRate, kRate)));
+        auto opened = AudioPlayer::open(*stage.platform->outputs, path);
+        QVERIFY(opened.player);
+        AudioPlayer& player = *opened.player;
+        QVERIFY(stage.record());
+        QVERIFY(player.play());
+        QVERIFY(QTest::qWaitFor([&] { return player.currentTime() > 1.0; }, kWaitMs));
+        const double heardAtCall = player.currentTime();
+        player.pause();
+        QTest::qWait(300);
+        QVERIFY(player.play());
+        QVERIFY(QTest::qWaitFor([&] { return player.currentTime() > heardAtCall + 0.5; }, kWaitMs));
+        player.stop();
+        const std::vector<double> v = stage.recording();
+        const std::size_t n = v.size() / 2;
+        const auto left = [&](std::size_t i) { return v[2 * i]; };
+
+        // The first silence of more than 20 ms after the ramp began.
+        std::size_t i = 0;
+        while (i < n && std::abs(left(i)) < 1e-6)
+            ++i;
+        std::size_t quiet = 0, silentFrom = 0;
+        for (; i < n && quiet < kRate / 50; ++i) {
+            if (std::abs(left(i)) < 1e-6) {
+                if (quiet++ == 0)
+                    silentFrom = i;
+            } else {
+                quiet = 0;
+            }
+        }
+        QVERIFY2(quiet >= kRate / 50, "the pause is not heard");
+        // The fade: from the last frame of the ramp to the silence.
+        std::size_t a = silentFrom - 1;
+        while (a > 0 &&
+               !(rampFrame(left(a)) >= 0 && rampFrame(left(a)) == rampFrame(left(a - 1)) + 1))
+            --a;
+        const std::int64_t fadeOut = std::int64_t(silentFrom - 1 - a);
+        double step = 0;
+        for (std::size_t k = a; k < silentFrom; ++k)
+            step = std::max(step, std::abs(left(k + 1) - left(k)));
+        QVERIFY2(step <= 1.0 / 8, qPrintable(QString("a step of %1 at the pause").arg(step)));
+        QVERIFY2(fadeOut >= kRate * 3 / 1000,
+                 qPrintable(QString("the fade lasts %1 frames").arg(fadeOut)));
+        const std::int64_t lastHeard = rampFrame(left(a)) + fadeOut;
+        QVERIFY2(
+            lastHeard - heardAtCall * kRate <= 0.05 * kRate,
+            qPrintable(QString("%1 frames after the call").arg(lastHeard - heardAtCall * kRate)));
+
+        // The resume: its fade-in, then the ramp from the frame after the fade-out.
+        std::size_t s = silentFrom;
+        while (s < n && std::abs(left(s)) < 1e-6)
+            ++s;
+        std::size_t b = s;
+        while (b + 1 < n &&
+               !(rampFrame(left(b)) >= 0 && rampFrame(left(b + 1)) == rampFrame(left(b)) + 1))
+            ++b;
+        QVERIFY(b + 1 < n);
+        const std::int64_t fadeIn = std::int64_t(b - s);
+        const std::int64_t jump = rampFrame(left(b)) - fadeIn - lastHeard - 1;
+        QVERIFY2(std::abs(jump) <= c.within,
+                 qPrintable(QString("the resume is %1 frames off the next unheard one").arg(jump)));
+    }
+};
+
+QL_TEST_MAIN(SoundServerTest)
+#include "SoundServerTest.moc"
