@@ -24,6 +24,7 @@
 #include "library/ReplyReader.h"
 #include "ui/FolderList.h"
 #include "ui/SearchMemo.h"
+#include "ui/ShuffleOrder.h"
 
 #include <QByteArrayView>
 
@@ -47,6 +48,8 @@ struct CatalogUpdate {
     // When taken: each row's search text, made from `tracks`.
     std::optional<SearchMemo> memo;
     bool distinctIds = false; // with the memo: no id appears twice
+    // With the memo: the row of each id, for passes that keep a shuffled order.
+    std::shared_ptr<const IdRows> idRows;
     // When the catalog changed: its folders in the pop-up's order.
     std::optional<std::vector<FolderEntry>> folders;
     // A second copy of the catalog (of `toGeneration`) made on the worker: a
@@ -91,7 +94,7 @@ public:
 
 private:
     // Takes `tracks` as the shown catalog and fills the update's memo.
-    void adopt(CatalogUpdate& update, const std::vector<Track>& tracks);
+    void adopt(CatalogUpdate& update, std::shared_ptr<const std::vector<Track>> tracks);
     // fold() without the spare copy.
     CatalogUpdate foldTexts();
 

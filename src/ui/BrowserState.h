@@ -63,6 +63,8 @@ struct BrowserState {
 
     // Each catalog row's search text, kept between passes (see SearchMemo.h).
     SearchMemo searchMemo;
+    // Marks the filter passes leave on catalog rows (see RowMarks).
+    RowMarks rowMarks;
     // What the settings hold under "visibleTrackOrder" and "librarySearch",
     // so a pass that changes neither does not rewrite them.
     std::optional<TrackIds> storedOrder;

@@ -33,6 +33,7 @@ void SearchMemo::clear() {
     m_validCount = 0;
     m_arena.clear();
     m_starts.clear();
+    m_signatures.clear();
     m_arenaStale = true;
 }
 
@@ -46,10 +47,13 @@ QStringView SearchMemo::arena() {
     m_arena.reserve(size);
     m_starts.clear();
     m_starts.reserve(m_entries.size() + 1);
-    for (const Entry& e : m_entries) {
+    m_signatures.assign(m_entries.size(), NgramSignature{});
+    for (std::size_t r = 0; r < m_entries.size(); ++r) {
+        const Entry& e = m_entries[r];
         m_starts.push_back(m_arena.size());
         m_arena += e.compact;
         m_arena += QLatin1Char('\n');
+        m_signatures[r].add(e.compact);
     }
     m_starts.push_back(m_arena.size());
     m_arenaStale = false;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "ui/SearchQuery.h"
 
 #include <QString>
 #include <QStringView>
@@ -50,6 +51,8 @@ public:
     QStringView arena();
     qsizetype rowStart(std::size_t row) const { return m_starts[row]; }
     const std::vector<qsizetype>& rowStarts() const { return m_starts; }
+    // Each row's NgramSignature, made with the arena.
+    const std::vector<NgramSignature>& signatures() const { return m_signatures; }
 
     // How many entries were rebuilt since construction (for tests and benches).
     std::size_t rebuilt() const { return m_rebuilt; }
@@ -62,6 +65,7 @@ private:
     bool m_arenaStale = true;
     QString m_arena;
     std::vector<qsizetype> m_starts; // rows + 1 offsets into m_arena
+    std::vector<NgramSignature> m_signatures;
 };
 
 } // namespace ql

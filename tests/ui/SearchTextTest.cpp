@@ -168,6 +168,10 @@ private slots:
                                 "e\u0301", "ｌｕｍｅｎ", "flaclumen", "  x  "})
             QTest::newRow(qPrintable(q)) << q;
         QTest::newRow("decomposed query") << nfd("사랑");
+        // The rows' pair-and-triple signatures pass over rows only when a
+        // token of two or more letters rules them out.
+        QTest::newRow("one letter beside a longer token") << "a harbor";
+        QTest::newRow("a pair across two fields") << "bl";
     }
     void wholePassAgreesWithOneTrackAtATime() {
         QFETCH(QString, query);
