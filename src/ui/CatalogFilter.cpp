@@ -98,24 +98,34 @@ std::vector<Track> tracksAt(const std::vector<Track>& rows, const std::vector<st
                             std::vector<Track>* spare = nullptr, bool spareCurrent = false) {
     constexpr std::size_t kAhead = 8;
     std::vector<Track> out;
-    out.reserve(order.size());
     if (spare && spare->size() == rows.size()) {
         // A move takes no count of a text; a copy bumps five, each far away.
-        if (spareCurrent &&
+        if (spareCurrent && order.size() * 2 >= rows.size() &&
             std::adjacent_find(order.begin(), order.end(), std::greater_equal<>()) == order.end()) {
-            // Catalog order (each index once, so strictly rising): the spare
-            // copy is closed up in place and handed over whole, which spares
-            // a fresh list of a hundred thousand tracks its page faults.
+            // Most rows, in catalog order (each index once, so strictly
+            // rising): the spare copy is closed up in place and handed over
+            // whole, which spares a fresh list of a hundred thousand tracks
+            // its page faults. The rows left out go back in the spare's place,
+            // to be freed wherever the spare would have been.
             std::vector<Track>& all = *spare;
+            std::vector<Track> rest;
+            rest.reserve(all.size() - order.size());
             std::size_t k = 0;
-            for (const std::size_t i : order) {
-                if (i != k)
-                    all[k] = std::move(all[i]);
-                ++k;
+            for (std::size_t i = 0; i < all.size(); ++i) {
+                if (k < order.size() && order[k] == i) {
+                    if (i != k)
+                        all[k] = std::move(all[i]);
+                    ++k;
+                } else {
+                    rest.push_back(std::move(all[i]));
+                }
             }
-            all.resize(order.size());
-            return std::move(all);
+            all.resize(order.size()); // only emptied tracks go
+            out = std::move(all);
+            all = std::move(rest);
+            return out;
         }
+        out.reserve(order.size());
         if (spareCurrent) {
             // In a shuffled order the tracks lie anywhere: ask for them early.
             // A track spans three cache lines; the move writes them all.
@@ -140,6 +150,7 @@ std::vector<Track> tracksAt(const std::vector<Track>& rows, const std::vector<st
         }
         return out;
     }
+    out.reserve(order.size());
     for (std::size_t k = 0; k < order.size(); ++k) {
         if (k + kAhead < order.size())
             prefetchTexts(rows[order[k + kAhead]]);
