@@ -54,7 +54,7 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
         library.catalogGeneration = update.toGeneration;
     }
     if (update.memo) {
-        work.retire(std::exchange(browser.searchMemo, std::move(*update.memo)));
+        work.retire(std::exchange(browser.searchMemo, std::move(update.memo)));
         library.memoGeneration = update.toGeneration;
         library.distinctIds = update.distinctIds;
         work.retire(std::exchange(library.idRows, std::move(update.idRows)));

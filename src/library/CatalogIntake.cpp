@@ -73,10 +73,13 @@ CatalogUpdate CatalogIntake::fold() {
 
 CatalogUpdate CatalogIntake::foldTexts() {
     const std::vector<Track>& rows = *m_shown;
-    m_memo.fit(rows.size());
+    // The window may still read the memo last handed over: it is copied
+    // before it changes, and the finished one is shared, not copied.
+    SearchMemo& memo = ownMemo(m_memo);
+    memo.fit(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i)
-        m_memo.at(i, rows[i]);
-    m_memo.arena();
+        memo.at(i, rows[i]);
+    memo.arena();
     CatalogUpdate update;
     update.fromGeneration = update.toGeneration = m_generation;
     update.memo = m_memo;

@@ -46,7 +46,8 @@ struct CatalogUpdate {
     bool taken = false;        // `tracks` replaces the catalog
     std::vector<Track> tracks; // the new catalog, when taken
     // When taken: each row's search text, made from `tracks`.
-    std::optional<SearchMemo> memo;
+    // Shared with the worker, which copies it before it changes it again.
+    std::shared_ptr<SearchMemo> memo;
     bool distinctIds = false; // with the memo: no id appears twice
     // With the memo: the row of each id, for passes that keep a shuffled order.
     std::shared_ptr<const IdRows> idRows;
@@ -102,7 +103,7 @@ private:
     std::shared_ptr<const std::vector<Track>> m_shown = std::make_shared<std::vector<Track>>();
     quint64 m_generation = 0;
     bool m_shownIsReply = false; // m_shown holds exactly the reader's last reply
-    SearchMemo m_memo;
+    std::shared_ptr<SearchMemo> m_memo = std::make_shared<SearchMemo>();
 };
 
 } // namespace ql

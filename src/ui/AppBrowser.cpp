@@ -88,7 +88,8 @@ void App::filter(bool resetOrder) {
         order.spare = &*library.spare;
     // Its search memo, when it filled it from this very catalog, is taken
     // without checking every row again.
-    if (work.threaded() && library.memoGeneration == library.catalogGeneration) {
+    const bool memoCurrent = work.threaded() && library.memoGeneration == library.catalogGeneration;
+    if (memoCurrent) {
         match.memoCurrent = true;
         order.distinctIds = library.distinctIds;
         order.idRows = library.idRows.get();
@@ -103,7 +104,8 @@ void App::filter(bool resetOrder) {
     if (order.shuffled)
         QRandomGenerator::global()->fillRange(seed.data(), seed.size());
     QRandomGenerator rng(seed.data(), qsizetype(seed.size()));
-    FilterResult result = runCatalogFilter(library.rows, match, order, browser.searchMemo, rng);
+    SearchMemo& memo = memoForPass(browser.searchMemo, memoCurrent, library.rows.size());
+    FilterResult result = runCatalogFilter(library.rows, match, order, memo, rng);
     work.retire(std::exchange(browser.filtered, std::move(result.filtered)));
     browser.orderedIDs = std::move(result.orderedIDs);
     if (spare) {

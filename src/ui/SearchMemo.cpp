@@ -91,4 +91,20 @@ const SearchMemo::Entry& SearchMemo::at(std::size_t row, const Track& track) {
     return e;
 }
 
+SearchMemo& ownMemo(std::shared_ptr<SearchMemo>& memo) {
+    // Only the holders can hand the memo on, so a count of one cannot grow
+    // behind the caller's back.
+    if (!memo)
+        memo = std::make_shared<SearchMemo>();
+    else if (memo.use_count() > 1)
+        memo = std::make_shared<SearchMemo>(*memo);
+    return *memo;
+}
+
+SearchMemo& memoForPass(std::shared_ptr<SearchMemo>& memo, bool current, std::size_t rows) {
+    if (memo && current && memo->size() == rows && memo->complete())
+        return *memo;
+    return ownMemo(memo);
+}
+
 } // namespace ql

@@ -11,7 +11,8 @@
 // of a hundred thousand small strings; a token never holds white space, so no
 // match can run from one row into the next.
 //
-// Pure unit; one memo belongs to one thread (the main thread's filter).
+// Pure unit. A memo is changed by one thread at a time; the catalog worker
+// and the window share a finished one (see ownMemo), which then is only read.
 #pragma once
 
 #include "app/Records.h"
@@ -20,6 +21,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <memory>
 #include <vector>
 
 namespace ql {
@@ -67,5 +69,14 @@ private:
     std::vector<qsizetype> m_starts; // rows + 1 offsets into m_arena
     std::vector<NgramSignature> m_signatures;
 };
+
+// The memo to change: `memo` itself when nobody else holds it, else a copy
+// of it put in its place (the other holder keeps reading the old one).
+SearchMemo& ownMemo(std::shared_ptr<SearchMemo>& memo);
+
+// The memo a pass over a catalog of `rows` rows may use: the shared one as
+// it is when it was filled from exactly those rows (`current`) and is
+// complete, since the pass then only reads it; else one of the caller's own.
+SearchMemo& memoForPass(std::shared_ptr<SearchMemo>& memo, bool current, std::size_t rows);
 
 } // namespace ql
