@@ -286,6 +286,9 @@ public:
     // Called after the main thread itself changed library.rows: the worker
     // compares the next replies with them.
     void catalogReplaced();
+    // The catalog's entry for the current track when it must be shown in its
+    // place (see refreshedCurrent in library/CatalogChange.h).
+    const Track* refreshedEntry(const Track& current) const;
     // The catalog cache "native-catalog.json" in the application-support
     // folder: read at launch (nothing happens when it is missing, damaged or
     // empty), written whole on every change (failure: a status message).

@@ -54,9 +54,10 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
         library.catalogGeneration = update.toGeneration;
     }
     if (update.memo) {
-        work.retire(std::exchange(browser.searchMemo, std::move(*update.memo)));
+        work.retire(std::exchange(browser.searchMemo, std::move(update.memo)));
         library.memoGeneration = update.toGeneration;
         library.distinctIds = update.distinctIds;
+        work.retire(std::exchange(library.idRows, std::move(update.idRows)));
     }
     if (update.spare) {
         work.retire(std::exchange(library.spare, std::move(update.spare)));
@@ -83,7 +84,7 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
         // The current track's entry renamed or given a cover: show it. The
         // player goes on with the file it opened.
         if (playback.current) {
-            if (const Track* entry = refreshedCurrent(library.rows, *playback.current)) {
+            if (const Track* entry = refreshedEntry(*playback.current)) {
                 const Track fresh = *entry;
                 playback.current = fresh;
                 views.titleLabel->setText(fresh.title);
@@ -99,6 +100,19 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
     }
     if (update.error && !update.error->isEmpty())
         showBackendMessage(*update.error);
+}
+
+const Track* App::refreshedEntry(const Track& current) const {
+    // The worker's id -> row table of this very catalog finds the entry
+    // without walking a hundred thousand rows at every poll.
+    // Without the worker's threads (most unit tests) the rows may have been
+    // set directly: they are walked.
+    const IdRows* index = library.idRows.get();
+    if (!index || !library.work || !library.work->threaded() ||
+        library.memoGeneration != library.catalogGeneration || index->rows() != library.rows.size())
+        return refreshedCurrent(library.rows, current);
+    const std::ptrdiff_t row = index->rowOf(current.id);
+    return row < 0 ? nullptr : refreshedCurrent(library.rows[std::size_t(row)], current);
 }
 
 void App::catalogReplaced() {

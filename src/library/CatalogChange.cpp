@@ -34,13 +34,14 @@ CatalogComparison compareCatalogs(const std::vector<Track>& before,
 
 const Track* refreshedCurrent(const std::vector<Track>& rows, const Track& current) {
     for (const Track& t : rows) {
-        if (t.id != current.id)
-            continue;
-        if (t.art != current.art || t.title != current.title)
-            return &t;
-        return nullptr;
+        if (t.id == current.id)
+            return refreshedCurrent(t, current);
     }
     return nullptr;
+}
+
+const Track* refreshedCurrent(const Track& entry, const Track& current) {
+    return entry.art != current.art || entry.title != current.title ? &entry : nullptr;
 }
 
 QString catalogCountText(qsizetype visible, qsizetype total, bool scanning) {

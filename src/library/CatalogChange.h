@@ -31,6 +31,9 @@ CatalogComparison compareCatalogs(const std::vector<Track>& before,
 // of the current one. None when nothing is to be refreshed (no such id, or
 // only the artist, album, path or duration changed).
 const Track* refreshedCurrent(const std::vector<Track>& rows, const Track& current);
+// The same when `entry` is already known to be the first track with the
+// current track's id.
+const Track* refreshedCurrent(const Track& entry, const Track& current);
 
 // The automatic status text: "12곡 / 전체 340곡", with
 // " · 홈 폴더와 외장 디스크 검색 중…" while the backend is still scanning.

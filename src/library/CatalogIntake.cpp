@@ -6,7 +6,6 @@
 #include <QFile>
 
 #include <atomic>
-#include <unordered_set>
 
 namespace ql {
 
@@ -36,16 +35,17 @@ void CatalogIntake::follow(const std::vector<Track>& shown, quint64 generation) 
     m_shownIsReply = false;
 }
 
-void CatalogIntake::adopt(CatalogUpdate& update, const std::vector<Track>& tracks) {
-    // The worker keeps its own copy to compare the next reply with; the
-    // update's tracks go to the window. Both share their texts.
-    m_shown = std::make_shared<const std::vector<Track>>(tracks);
+void CatalogIntake::adopt(CatalogUpdate& update, std::shared_ptr<const std::vector<Track>> tracks) {
+    // The worker compares the next reply with the reply it decoded, kept
+    // as it is; the update's copy goes to the window. Both share their texts.
+    m_shown = std::move(tracks);
     m_generation = nextCatalogGeneration();
     update.toGeneration = m_generation;
     update.taken = true;
     CatalogUpdate folded = fold();
     update.memo = std::move(folded.memo);
     update.distinctIds = folded.distinctIds;
+    update.idRows = std::move(folded.idRows);
     update.spare = std::move(folded.spare);
 }
 
@@ -73,18 +73,18 @@ CatalogUpdate CatalogIntake::fold() {
 
 CatalogUpdate CatalogIntake::foldTexts() {
     const std::vector<Track>& rows = *m_shown;
-    m_memo.fit(rows.size());
+    // The window may still read the memo last handed over: it is copied
+    // before it changes, and the finished one is shared, not copied.
+    SearchMemo& memo = ownMemo(m_memo);
+    memo.fit(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i)
-        m_memo.at(i, rows[i]);
-    m_memo.arena();
+        memo.at(i, rows[i]);
+    memo.arena();
     CatalogUpdate update;
     update.fromGeneration = update.toGeneration = m_generation;
     update.memo = m_memo;
-    std::unordered_set<qint64> ids;
-    ids.reserve(rows.size());
-    update.distinctIds = true;
-    for (const Track& t : rows)
-        update.distinctIds = ids.insert(t.id).second && update.distinctIds;
+    update.idRows = std::make_shared<const IdRows>(rows);
+    update.distinctIds = update.idRows->distinct();
     return update;
 }
 
@@ -117,7 +117,7 @@ std::optional<CatalogUpdate> CatalogIntake::take(QByteArray& line) {
     if (update.comparison.identical)
         return update;
     update.tracks = tracks;
-    adopt(update, update.tracks);
+    adopt(update, m_reader.sharedTracks());
     m_shownIsReply = true;
     if (update.comparison.changed)
         update.folders = folderList(update.tracks);

@@ -24,6 +24,7 @@
 #include "library/ReplyReader.h"
 #include "ui/FolderList.h"
 #include "ui/SearchMemo.h"
+#include "ui/ShuffleOrder.h"
 
 #include <QByteArrayView>
 
@@ -45,8 +46,11 @@ struct CatalogUpdate {
     bool taken = false;        // `tracks` replaces the catalog
     std::vector<Track> tracks; // the new catalog, when taken
     // When taken: each row's search text, made from `tracks`.
-    std::optional<SearchMemo> memo;
+    // Shared with the worker, which copies it before it changes it again.
+    std::shared_ptr<SearchMemo> memo;
     bool distinctIds = false; // with the memo: no id appears twice
+    // With the memo: the row of each id, for passes that keep a shuffled order.
+    std::shared_ptr<const IdRows> idRows;
     // When the catalog changed: its folders in the pop-up's order.
     std::optional<std::vector<FolderEntry>> folders;
     // A second copy of the catalog (of `toGeneration`) made on the worker: a
@@ -91,7 +95,7 @@ public:
 
 private:
     // Takes `tracks` as the shown catalog and fills the update's memo.
-    void adopt(CatalogUpdate& update, const std::vector<Track>& tracks);
+    void adopt(CatalogUpdate& update, std::shared_ptr<const std::vector<Track>> tracks);
     // fold() without the spare copy.
     CatalogUpdate foldTexts();
 
@@ -99,7 +103,7 @@ private:
     std::shared_ptr<const std::vector<Track>> m_shown = std::make_shared<std::vector<Track>>();
     quint64 m_generation = 0;
     bool m_shownIsReply = false; // m_shown holds exactly the reader's last reply
-    SearchMemo m_memo;
+    std::shared_ptr<SearchMemo> m_memo = std::make_shared<SearchMemo>();
 };
 
 } // namespace ql

@@ -94,6 +94,8 @@ struct LibraryState {
     // worker, and whether that catalog's ids are all distinct.
     quint64 memoGeneration = 0;
     bool distinctIds = false;
+    // The row of each id of that catalog (see IdRows in ui/ShuffleOrder.h).
+    std::shared_ptr<const IdRows> idRows;
     // The last reply taken repeated the one before byte for byte, so it was
     // not decoded again.
     bool lastReplyRepeated = false;

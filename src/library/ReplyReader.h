@@ -1,18 +1,21 @@
 // Decodes the library backend's reply lines as `Library` values.
 //
 // The backend answers the 2 s poll with the whole catalog, and most answers
-// repeat the previous one byte for byte. A line equal to the last line that
-// decoded gives the same reply again without decoding (equal bytes decode to
-// equal values), so a steady catalog of 100,000 tracks costs one comparison of
-// bytes per poll instead of a parse. The repeated reply also shares its texts
-// with the catalog it was assigned to, which makes comparing the two cheap.
+// repeat the previous one byte for byte. A line of the same length and the
+// same 128-bit digest (two seeded 64-bit hashes) as the last line that decoded
+// gives the same reply again without decoding, so a steady catalog of 100,000
+// tracks costs one hashing pass per poll instead of a parse. The reader keeps
+// the digest, not the line: a 21 MB reply is not held a second time, and the
+// line's array goes straight back to whoever fills the next one. The repeated
+// reply also shares its texts with the catalog it was assigned to, which makes
+// comparing the two cheap.
 //
 // Decoding is JsonCodec's strict one, the tracks read in batches
 // (app/JsonPieces) so that a large reply does not take ten times its size in
 // parser memory: not JSON, not an object, a value of the wrong type or one
 // bad track gives nothing.
 //
-// Not thread-safe: one owner (the main thread).
+// Not thread-safe: one owner (the catalog worker's intake).
 #pragma once
 
 #include "app/Records.h"
@@ -20,27 +23,33 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace ql {
 
 class ReplyReader {
 public:
     // The reply the line holds, or null when it does not decode. The value
-    // stays valid until the next call.
+    // stays valid until the next call; the line is not kept.
     const Library* read(QByteArrayView line);
-    // The same, keeping `line` itself as the last line instead of a copy;
-    // `line` then holds an array the caller may fill again (the line itself
-    // when it repeated the last one, else the last line it replaced).
-    const Library* read(QByteArray& line);
     // The last call gave the remembered reply without decoding.
     bool lastWasRepeat() const { return m_repeat; }
+    // The tracks of the last reply read, shared rather than copied: they
+    // outlive the next read for whoever keeps them.
+    std::shared_ptr<const std::vector<Track>> sharedTracks() const;
 
 private:
-    const Library* read(QByteArrayView line, QByteArray* owned);
+    struct Digest {
+        qsizetype size = -1;
+        size_t a = 0, b = 0;
+        bool operator==(const Digest&) const = default;
+    };
+    static Digest digestOf(QByteArrayView line);
 
-    QByteArray m_line; // the last line that decoded
-    std::optional<Library> m_reply;
+    Digest m_last; // of the last line that decoded
+    std::shared_ptr<Library> m_reply;
     bool m_repeat = false;
 };
 

@@ -237,8 +237,8 @@ QVariantList App::remoteSearch(const QString& query) {
     // The memo the catalog worker filled from this very catalog needs no check.
     match.memoCurrent =
         catalogWork().threaded() && library.memoGeneration == library.catalogGeneration;
-    return ql::remote::searchResults(library.rows,
-                                     matchedRows(library.rows, match, browser.searchMemo));
+    SearchMemo& memo = memoForPass(browser.searchMemo, match.memoCurrent, library.rows.size());
+    return ql::remote::searchResults(library.rows, matchedRows(library.rows, match, memo));
 }
 
 QPushButton* App::makeRemoteButton(QWidget* parent) {

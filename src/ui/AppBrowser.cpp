@@ -15,6 +15,7 @@
 #include <QMainWindow>
 #include <QRandomGenerator>
 
+#include <array>
 #include <utility>
 
 namespace ql {
@@ -87,14 +88,24 @@ void App::filter(bool resetOrder) {
         order.spare = &*library.spare;
     // Its search memo, when it filled it from this very catalog, is taken
     // without checking every row again.
-    if (work.threaded() && library.memoGeneration == library.catalogGeneration) {
+    const bool memoCurrent = work.threaded() && library.memoGeneration == library.catalogGeneration;
+    if (memoCurrent) {
         match.memoCurrent = true;
         order.distinctIds = library.distinctIds;
+        order.idRows = library.idRows.get();
+        order.marks = &browser.rowMarks;
         order.spareCurrent = true;
     }
 
-    FilterResult result = runCatalogFilter(library.rows, match, order, browser.searchMemo,
-                                           *QRandomGenerator::global());
+    // A shuffle draws once per visible track: from a generator of the pass's
+    // own, seeded from the global one, rather than from the global one, which
+    // takes its lock for every draw.
+    std::array<quint32, 8> seed{};
+    if (order.shuffled)
+        QRandomGenerator::global()->fillRange(seed.data(), seed.size());
+    QRandomGenerator rng(seed.data(), qsizetype(seed.size()));
+    SearchMemo& memo = memoForPass(browser.searchMemo, memoCurrent, library.rows.size());
+    FilterResult result = runCatalogFilter(library.rows, match, order, memo, rng);
     work.retire(std::exchange(browser.filtered, std::move(result.filtered)));
     browser.orderedIDs = std::move(result.orderedIDs);
     if (spare) {

@@ -21,6 +21,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -62,7 +63,10 @@ struct BrowserState {
     QSet<QString> coversAsked;
 
     // Each catalog row's search text, kept between passes (see SearchMemo.h).
-    SearchMemo searchMemo;
+    // Shared with the catalog worker that filled it (see ownMemo).
+    std::shared_ptr<SearchMemo> searchMemo = std::make_shared<SearchMemo>();
+    // Marks the filter passes leave on catalog rows (see RowMarks).
+    RowMarks rowMarks;
     // What the settings hold under "visibleTrackOrder" and "librarySearch",
     // so a pass that changes neither does not rewrite them.
     std::optional<TrackIds> storedOrder;

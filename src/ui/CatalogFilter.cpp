@@ -6,6 +6,7 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <unordered_map>
 
 namespace ql {
@@ -51,7 +52,7 @@ std::vector<std::size_t> matchedRows(const std::vector<Track>& rows, const Match
     }
     std::vector<char> found;
     if (bySearch)
-        found = query.matchesEach(memo.arena(), memo.rowStarts());
+        found = query.matchesEach(memo.arena(), memo.rowStarts(), &memo.signatures());
 
     std::vector<std::size_t> out;
     out.reserve(n);
@@ -97,14 +98,45 @@ std::vector<Track> tracksAt(const std::vector<Track>& rows, const std::vector<st
                             std::vector<Track>* spare = nullptr, bool spareCurrent = false) {
     constexpr std::size_t kAhead = 8;
     std::vector<Track> out;
-    out.reserve(order.size());
     if (spare && spare->size() == rows.size()) {
         // A move takes no count of a text; a copy bumps five, each far away.
+        if (spareCurrent && order.size() * 2 >= rows.size() &&
+            std::adjacent_find(order.begin(), order.end(), std::greater_equal<>()) == order.end()) {
+            // Most rows, in catalog order (each index once, so strictly
+            // rising): the spare copy is closed up in place and handed over
+            // whole, which spares a fresh list of a hundred thousand tracks
+            // its page faults. The rows left out go back in the spare's place,
+            // to be freed wherever the spare would have been.
+            std::vector<Track>& all = *spare;
+            std::vector<Track> rest;
+            rest.reserve(all.size() - order.size());
+            std::size_t k = 0;
+            for (std::size_t i = 0; i < all.size(); ++i) {
+                if (k < order.size() && order[k] == i) {
+                    if (i != k)
+                        all[k] = std::move(all[i]);
+                    ++k;
+                } else {
+                    rest.push_back(std::move(all[i]));
+                }
+            }
+            all.resize(order.size()); // only emptied tracks go
+            out = std::move(all);
+            all = std::move(rest);
+            return out;
+        }
+        out.reserve(order.size());
         if (spareCurrent) {
             // In a shuffled order the tracks lie anywhere: ask for them early.
+            // A track spans three cache lines; the move writes them all.
+            constexpr std::size_t kFar = 16;
             for (std::size_t k = 0; k < order.size(); ++k) {
-                if (k + kAhead < order.size())
-                    __builtin_prefetch(&(*spare)[order[k + kAhead]]);
+                if (k + kFar < order.size()) {
+                    const char* far = reinterpret_cast<const char*>(&(*spare)[order[k + kFar]]);
+                    __builtin_prefetch(far, 1);
+                    __builtin_prefetch(far + 64, 1);
+                    __builtin_prefetch(far + sizeof(Track) - 1, 1);
+                }
                 out.push_back(std::move((*spare)[order[k]]));
             }
             return out;
@@ -118,6 +150,7 @@ std::vector<Track> tracksAt(const std::vector<Track>& rows, const std::vector<st
         }
         return out;
     }
+    out.reserve(order.size());
     for (std::size_t k = 0; k < order.size(); ++k) {
         if (k + kAhead < order.size())
             prefetchTexts(rows[order[k + kAhead]]);
@@ -140,7 +173,23 @@ FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::s
         return r;
     }
 
-    if (in.distinctIds && (in.resetOrder || in.orderedIDs.empty())) {
+    // Rows in their shuffled order, carrying their ids: the visible list.
+    const auto take = [&](const std::vector<RowId>& order) {
+        r.orderedIDs.resize(order.size());
+        std::vector<std::size_t> at(order.size());
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            r.orderedIDs[k] = order[k].id;
+            at[k] = order[k].row;
+        }
+        r.filtered = tracksAt(rows, at, in.spare, in.spareCurrent);
+    };
+    const bool keep = !in.resetOrder && !in.orderedIDs.empty();
+    if (keep && in.idRows && in.marks && in.idRows->distinct() &&
+        in.idRows->rows() == rows.size()) {
+        take(keptRows(in.orderedIDs, matched, rows, *in.idRows, *in.marks, rng));
+        return r;
+    }
+    if (in.distinctIds && !keep) {
         // Every matched row has an id of its own: the rows are shuffled
         // together with their ids, by the very steps newOrder takes on ids.
         std::vector<RowId> order;
@@ -148,24 +197,17 @@ FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::s
         for (const std::size_t i : matched)
             order.push_back({i, rows[i].id});
         const TrackIds shown = in.shownIDs ? in.shownIDs() : TrackIds{};
-        const auto idsOf = [](const std::vector<RowId>& at) {
-            TrackIds ids(at.size());
-            for (std::size_t k = 0; k < at.size(); ++k)
-                ids[k] = at[k].id;
-            return ids;
+        const auto sameAsShown = [&] {
+            return order.size() == shown.size() &&
+                   std::equal(order.begin(), order.end(), shown.begin(),
+                              [](const RowId& a, qint64 id) { return a.id == id; });
         };
         shuffleRows(order, rng);
-        r.orderedIDs = idsOf(order);
         if (order.size() >= 2) {
-            while (r.orderedIDs == shown) {
+            while (sameAsShown())
                 shuffleRows(order, rng);
-                r.orderedIDs = idsOf(order);
-            }
         }
-        std::vector<std::size_t> at(order.size());
-        for (std::size_t k = 0; k < order.size(); ++k)
-            at[k] = order[k].row;
-        r.filtered = tracksAt(rows, at, in.spare, in.spareCurrent);
+        take(order);
         return r;
     }
 

@@ -80,6 +80,10 @@ struct OrderInput {
     // The rows' ids are known to be distinct, so no pass has to look for a
     // repeated one.
     bool distinctIds = false;
+    // The id -> row table of exactly these rows and the marks a pass may
+    // use: a kept order is then followed without building any set.
+    const IdRows* idRows = nullptr;
+    RowMarks* marks = nullptr;
 };
 
 struct FilterResult {

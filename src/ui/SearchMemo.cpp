@@ -33,6 +33,7 @@ void SearchMemo::clear() {
     m_validCount = 0;
     m_arena.clear();
     m_starts.clear();
+    m_signatures.clear();
     m_arenaStale = true;
 }
 
@@ -46,10 +47,13 @@ QStringView SearchMemo::arena() {
     m_arena.reserve(size);
     m_starts.clear();
     m_starts.reserve(m_entries.size() + 1);
-    for (const Entry& e : m_entries) {
+    m_signatures.assign(m_entries.size(), NgramSignature{});
+    for (std::size_t r = 0; r < m_entries.size(); ++r) {
+        const Entry& e = m_entries[r];
         m_starts.push_back(m_arena.size());
         m_arena += e.compact;
         m_arena += QLatin1Char('\n');
+        m_signatures[r].add(e.compact);
     }
     m_starts.push_back(m_arena.size());
     m_arenaStale = false;
@@ -85,6 +89,22 @@ const SearchMemo::Entry& SearchMemo::at(std::size_t row, const Track& track) {
     m_arenaStale = true;
     ++m_rebuilt;
     return e;
+}
+
+SearchMemo& ownMemo(std::shared_ptr<SearchMemo>& memo) {
+    // Only the holders can hand the memo on, so a count of one cannot grow
+    // behind the caller's back.
+    if (!memo)
+        memo = std::make_shared<SearchMemo>();
+    else if (memo.use_count() > 1)
+        memo = std::make_shared<SearchMemo>(*memo);
+    return *memo;
+}
+
+SearchMemo& memoForPass(std::shared_ptr<SearchMemo>& memo, bool current, std::size_t rows) {
+    if (memo && current && memo->size() == rows && memo->complete())
+        return *memo;
+    return ownMemo(memo);
 }
 
 } // namespace ql

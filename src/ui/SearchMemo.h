@@ -11,14 +11,17 @@
 // of a hundred thousand small strings; a token never holds white space, so no
 // match can run from one row into the next.
 //
-// Pure unit; one memo belongs to one thread (the main thread's filter).
+// Pure unit. A memo is changed by one thread at a time; the catalog worker
+// and the window share a finished one (see ownMemo), which then is only read.
 #pragma once
 
 #include "app/Records.h"
+#include "ui/SearchQuery.h"
 
 #include <QString>
 #include <QStringView>
 
+#include <memory>
 #include <vector>
 
 namespace ql {
@@ -50,6 +53,8 @@ public:
     QStringView arena();
     qsizetype rowStart(std::size_t row) const { return m_starts[row]; }
     const std::vector<qsizetype>& rowStarts() const { return m_starts; }
+    // Each row's NgramSignature, made with the arena.
+    const std::vector<NgramSignature>& signatures() const { return m_signatures; }
 
     // How many entries were rebuilt since construction (for tests and benches).
     std::size_t rebuilt() const { return m_rebuilt; }
@@ -62,6 +67,16 @@ private:
     bool m_arenaStale = true;
     QString m_arena;
     std::vector<qsizetype> m_starts; // rows + 1 offsets into m_arena
+    std::vector<NgramSignature> m_signatures;
 };
+
+// The memo to change: `memo` itself when nobody else holds it, else a copy
+// of it put in its place (the other holder keeps reading the old one).
+SearchMemo& ownMemo(std::shared_ptr<SearchMemo>& memo);
+
+// The memo a pass over a catalog of `rows` rows may use: the shared one as
+// it is when it was filled from exactly those rows (`current`) and is
+// complete, since the pass then only reads it; else one of the caller's own.
+SearchMemo& memoForPass(std::shared_ptr<SearchMemo>& memo, bool current, std::size_t rows);
 
 } // namespace ql

@@ -23,6 +23,26 @@ SearchQuery::SearchQuery(const QString& query) {
     }
 }
 
+namespace {
+
+void setBit(NgramSignature& s, quint32 hash) {
+    const quint32 bit = hash >> 24; // the top byte: 0..255
+    s.bits[bit >> 6] |= quint64(1) << (bit & 63);
+}
+
+} // namespace
+
+void NgramSignature::add(QStringView text) {
+    const char16_t* t = text.utf16();
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i + 1 < n; ++i) {
+        const quint32 pair = (quint32(t[i]) << 16) | t[i + 1];
+        setBit(*this, pair * 0x9E3779B1u);
+        if (i + 2 < n)
+            setBit(*this, (pair * 0x85EBCA77u) ^ (quint32(t[i + 2]) * 0xC2B2AE3Du));
+    }
+}
+
 bool SearchQuery::matches(QStringView compactHaystack) const {
     for (const QString& token : m_tokens) {
         if (!compactHaystack.contains(token))
@@ -31,11 +51,37 @@ bool SearchQuery::matches(QStringView compactHaystack) const {
     return true;
 }
 
-std::vector<char> SearchQuery::matchesEach(QStringView arena,
-                                           const std::vector<qsizetype>& starts) const {
+std::vector<char> SearchQuery::matchesEach(QStringView arena, const std::vector<qsizetype>& starts,
+                                           const std::vector<NgramSignature>* signatures) const {
     const std::size_t n = starts.empty() ? 0 : starts.size() - 1;
     if (m_tokens.isEmpty())
         return std::vector<char>(n, 1);
+
+    NgramSignature need;
+    for (const QString& token : m_tokens)
+        need.add(token);
+    if (signatures && signatures->size() == n && !need.empty()) {
+        // One pass over the signatures; the rows they leave are searched for
+        // every token.
+        const std::u16string_view all(reinterpret_cast<const char16_t*>(arena.utf16()),
+                                      std::size_t(arena.size()));
+        std::vector<std::u16string_view> tokens;
+        for (const QString& token : m_tokens)
+            tokens.emplace_back(reinterpret_cast<const char16_t*>(token.utf16()),
+                                std::size_t(token.size()));
+        std::vector<char> hit(n, 0);
+        const NgramSignature* sig = signatures->data();
+        for (std::size_t r = 0; r < n; ++r) {
+            if (!sig[r].covers(need))
+                continue;
+            const auto at = std::size_t(starts[r]);
+            const std::u16string_view row = all.substr(at, std::size_t(starts[r + 1]) - 1 - at);
+            hit[r] = std::all_of(tokens.begin(), tokens.end(), [&](std::u16string_view token) {
+                return row.find(token) != std::u16string_view::npos;
+            });
+        }
+        return hit;
+    }
 
     QStringList tokens = m_tokens;
     std::stable_sort(tokens.begin(), tokens.end(),

@@ -2,6 +2,7 @@
 
 #include <QRandomGenerator>
 
+#include <array>
 #include <unordered_set>
 #include <utility>
 
@@ -17,9 +18,26 @@ TrackIds trackIds(const std::vector<Track>& tracks) {
 
 namespace {
 template <class T> void fisherYates(std::vector<T>& list, QRandomGenerator& rng) {
+    // QRandomGenerator::bounded(quint64)'s own steps (mask off the bits the
+    // bound never needs, draw again above it), with the draws fetched a batch
+    // at a time: one call into the generator per batch instead of per element.
+    std::array<quint64, 256> batch{};
+    std::size_t next = batch.size();
+    const auto draw = [&] {
+        if (next == batch.size()) {
+            rng.fillRange(batch.data(), qsizetype(batch.size()));
+            next = 0;
+        }
+        return batch[next++];
+    };
     for (std::size_t i = list.size(); i > 1; --i) {
-        const auto j = static_cast<std::size_t>(rng.bounded(static_cast<quint64>(i)));
-        std::swap(list[i - 1], list[j]);
+        const quint64 highest = i;
+        const quint64 mask = (quint64(1) << (64 - qCountLeadingZeroBits(highest - 1))) - 1;
+        quint64 j = 0;
+        do {
+            j = draw() & mask;
+        } while (j >= highest);
+        std::swap(list[i - 1], list[std::size_t(j)]);
     }
 }
 } // namespace
@@ -74,6 +92,78 @@ TrackIds newOrder(const TrackIds& listed, const TrackIds& shown, QRandomGenerato
             shuffleIds(ids, rng);
     }
     return ids;
+}
+
+IdRows::IdRows(const std::vector<Track>& rows) : m_rows(rows.size()) {
+    // At most half full, so a search ends after a step or two.
+    std::size_t size = 16;
+    while (size < rows.size() * 2)
+        size *= 2;
+    m_slots.assign(size, Slot{});
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const qint64 id = rows[r].id;
+        std::size_t at = slotOf(id);
+        while (m_slots[at].row != kEmpty && m_slots[at].id != id)
+            at = (at + 1) & (m_slots.size() - 1);
+        if (m_slots[at].row != kEmpty) {
+            m_distinct = false; // the first row keeps the id
+            continue;
+        }
+        m_slots[at] = Slot{id, quint32(r)};
+    }
+}
+
+std::size_t IdRows::slotOf(qint64 id) const {
+    // Fibonacci hashing: ids that differ in their low bits spread evenly.
+    return std::size_t((quint64(id) * 0x9E3779B97F4A7C15ULL) >> 20) & (m_slots.size() - 1);
+}
+
+std::ptrdiff_t IdRows::rowOf(qint64 id) const {
+    if (m_slots.empty())
+        return -1;
+    for (std::size_t at = slotOf(id);; at = (at + 1) & (m_slots.size() - 1)) {
+        const Slot& s = m_slots[at];
+        if (s.row == kEmpty)
+            return -1;
+        if (s.id == id)
+            return std::ptrdiff_t(s.row);
+    }
+}
+
+quint32 RowMarks::next(std::size_t rows) {
+    if (mark.size() != rows || stamp >= ~quint32(0) - 2) {
+        mark.assign(rows, 0);
+        stamp = 0;
+    }
+    stamp += 2;
+    return stamp - 1;
+}
+
+std::vector<RowId> keptRows(const TrackIds& ordered, const std::vector<std::size_t>& matched,
+                            const std::vector<Track>& rows, const IdRows& index, RowMarks& marks,
+                            QRandomGenerator& rng) {
+    // A listed row is marked `listed`; once it has taken its place, `kept`.
+    const quint32 listed = marks.next(rows.size());
+    const quint32 kept = listed + 1;
+    for (const std::size_t r : matched)
+        marks.mark[r] = listed;
+    std::vector<RowId> out;
+    out.reserve(matched.size());
+    for (const qint64 id : ordered) {
+        const std::ptrdiff_t r = index.rowOf(id);
+        if (r >= 0 && marks.mark[std::size_t(r)] == listed) {
+            marks.mark[std::size_t(r)] = kept;
+            out.push_back({std::size_t(r), id});
+        }
+    }
+    std::vector<RowId> joined;
+    for (const std::size_t r : matched) {
+        if (marks.mark[r] == listed)
+            joined.push_back({r, rows[r].id});
+    }
+    shuffleRows(joined, rng);
+    out.insert(out.end(), joined.begin(), joined.end());
+    return out;
 }
 
 } // namespace ql

@@ -241,6 +241,65 @@ private slots:
         }
     }
 
+    // A kept shuffle order followed through the catalog's id -> row table
+    // and the pass marks gives what keptOrder gives, for the same random
+    // source, also when the marks were left by passes before.
+    void keptRowsAgreeWithKeptOrder_data() {
+        QTest::addColumn<TrackIds>("stored");
+        QTest::addColumn<std::vector<std::size_t>>("matched");
+        QTest::newRow("unchanged list")
+            << TrackIds{3, 1, 2, 5, 4} << std::vector<std::size_t>{0, 1, 2, 3, 4};
+        QTest::newRow("vanished ids leave, new ones join")
+            << TrackIds{4, 9, 1} << std::vector<std::size_t>{0, 1, 3, 4};
+        QTest::newRow("a repeated stored id counts once")
+            << TrackIds{2, 1, 2, 1} << std::vector<std::size_t>{0, 1, 2};
+        QTest::newRow("nothing left of the old order")
+            << TrackIds{8, 9} << std::vector<std::size_t>{1, 4};
+    }
+    void keptRowsAgreeWithKeptOrder() {
+        QFETCH(TrackIds, stored);
+        QFETCH(std::vector<std::size_t>, matched);
+        const std::vector<Track> rows = catalog();
+        const IdRows index(rows);
+        QVERIFY(index.distinct());
+        RowMarks marks;
+        TrackIds listed;
+        for (const std::size_t r : matched)
+            listed.push_back(rows[r].id);
+        for (const quint32 seed : {1u, 2u, 3u}) {
+            QRandomGenerator a(seed), b(seed);
+            const TrackIds expected = ql::keptOrder(stored, listed, a);
+            TrackIds got;
+            for (const RowId& r : keptRows(stored, matched, rows, index, marks, b)) {
+                QCOMPARE(rows[r.row].id, r.id);
+                got.push_back(r.id);
+            }
+            QCOMPARE(got, expected);
+        }
+        // The whole pass, with the table, the marks and a spare copy, gives
+        // the visible tracks the plain pass gives.
+        OrderInput plain;
+        plain.shuffled = true;
+        plain.orderedIDs = stored;
+        OrderInput quick = plain;
+        quick.idRows = &index;
+        quick.marks = &marks;
+        std::vector<Track> spare = rows;
+        quick.spare = &spare;
+        quick.spareCurrent = true;
+        QRandomGenerator a(7), b(7);
+        const FilterResult expected = orderStage(rows, matched, plain, a);
+        const FilterResult got = orderStage(rows, matched, quick, b);
+        QCOMPARE(got.filtered, expected.filtered);
+        QCOMPARE(got.orderedIDs, expected.orderedIDs);
+        // A catalog with a repeated id is not one the table can answer for.
+        std::vector<Track> repeated = rows;
+        repeated.push_back(track(2, "/Music/copy.flac"));
+        QVERIFY(!IdRows(repeated).distinct());
+        QCOMPARE(IdRows(repeated).rowOf(2), std::ptrdiff_t(1));
+        QCOMPARE(index.rowOf(77), std::ptrdiff_t(-1));
+    }
+
     void shuffledPassMapsOrderToTracks() {
         // Ids out of catalog order and a repeated id: each id once, carrying
         // its first track.

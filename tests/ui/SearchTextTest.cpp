@@ -160,6 +160,38 @@ private slots:
         QCOMPARE(matchedRows(rows, in, fresh), expected);
     }
 
+    // The memo the worker shares with the window is never changed under the
+    // holder that did not ask for the change.
+    void sharedMemoIsCopiedBeforeAChange_data() {
+        QTest::addColumn<bool>("heldElsewhere");
+        QTest::addColumn<bool>("current");
+        QTest::addColumn<bool>("sameMemo"); // the pass got the memo it was given
+        QTest::newRow("sole holder changes it in place") << false << false << true;
+        QTest::newRow("held elsewhere: a copy is changed") << true << false << false;
+        QTest::newRow("held elsewhere but current: only read") << true << true << true;
+    }
+    void sharedMemoIsCopiedBeforeAChange() {
+        QFETCH(bool, heldElsewhere);
+        QFETCH(bool, current);
+        QFETCH(bool, sameMemo);
+        const std::vector<Track> rows{intro(), track("Other", "Nobody", "None", "/m/x.mp3")};
+        auto memo = std::make_shared<SearchMemo>();
+        memo->fit(rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            memo->at(i, rows[i]);
+        memo->arena();
+        const std::shared_ptr<SearchMemo> other = heldElsewhere ? memo : nullptr;
+        SearchMemo* given = memo.get();
+        SearchMemo& got = memoForPass(memo, current, rows.size());
+        QCOMPARE(&got == given, sameMemo);
+        // A pass over a changed catalog rebuilds a row of the memo it got.
+        const std::vector<Track> changed{rows[0], track("New", "Nobody", "None", "/m/x.mp3")};
+        if (!current)
+            got.at(1, changed[1]);
+        if (other)
+            QCOMPARE(other->entry(1).title, QString("Other"));
+    }
+
     // A whole pass scans all rows' texts at once; it must find exactly the
     // tracks the one-track test finds, wherever in a row the token lies.
     void wholePassAgreesWithOneTrackAtATime_data() {
@@ -168,6 +200,10 @@ private slots:
                                 "e\u0301", "ｌｕｍｅｎ", "flaclumen", "  x  "})
             QTest::newRow(qPrintable(q)) << q;
         QTest::newRow("decomposed query") << nfd("사랑");
+        // The rows' pair-and-triple signatures pass over rows only when a
+        // token of two or more letters rules them out.
+        QTest::newRow("one letter beside a longer token") << "a harbor";
+        QTest::newRow("a pair across two fields") << "bl";
     }
     void wholePassAgreesWithOneTrackAtATime() {
         QFETCH(QString, query);
