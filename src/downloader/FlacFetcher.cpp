@@ -237,6 +237,10 @@ void FlacFetcher::startFetch() {
     const bool ownScript = own.descriptor() >= 0 && overrideWarning.isEmpty();
 
     QStringList args{QStringLiteral("-u"), ownScript ? own.runPath() : *script};
+    // Python looks for imports first beside the script, which for the user's
+    // own is Downloads: a browser-saved "json.py" there would run unasked.
+    if (ownScript)
+        args.prepend(QStringLiteral("-P"));
     QString header;
     if (preset) {
         args += *preset;

@@ -294,6 +294,9 @@ private slots:
         const QString mark = rig.dir.filePath("impostor-ran");
         const QString impostor = rig.dir.filePath("impostor.py");
         QVERIFY(ql::test::writeFile(impostor, ("open('" + mark + "', 'w').close()\n").toUtf8()));
+        // Saved beside it by a browser: a module the script imports must not come from there.
+        QVERIFY(ql::test::writeFile(rig.home + "/Downloads/json.py",
+                                    ("open('" + mark + "', 'w').close()\n").toUtf8()));
         rig.answer = [&] {
             if (c.meanwhile == Meanwhile::SwapDuringQuestion && rig.asked.size() == 1)
                 [&] {
