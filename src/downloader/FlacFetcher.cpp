@@ -86,6 +86,10 @@ bool askToRun(QWidget* parent, const QString& path, const QString& firstLines) {
         L10n::tr(QStringLiteral("이 스크립트는 내 계정의 모든 권한으로 실행됩니다. 직접 넣은 "
                                 "파일일 때만 실행하세요. 내용이 바뀌면 다시 묻습니다.")) +
         QStringLiteral("\n\n") + path + QStringLiteral("\n\n") + firstLines);
+    // The file's own lines as written: markup in them must not restyle or hide
+    // the rest. The box's own format setting leaves the informative text out.
+    for (QLabel* label : box.findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
     QPushButton* run = box.addButton(L10n::tr(QStringLiteral("실행")), QMessageBox::AcceptRole);
     box.setDefaultButton(box.addButton(L10n::tr(QStringLiteral("취소")), QMessageBox::RejectRole));
     box.exec();

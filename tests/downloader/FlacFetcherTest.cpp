@@ -329,10 +329,14 @@ private slots:
     void question() {
         Rig rig;
         rig.fetcher.confirmScript = nullptr;
-        QVERIFY(QFile::copy(kStandIn, rig.ownScript()));
+        // Markup in the file must show as written, never hide what follows.
+        QFile standIn(kStandIn);
+        QVERIFY(standIn.open(QIODevice::ReadOnly));
+        QVERIFY(ql::test::writeFile(rig.ownScript(), "<h1 hidden>\n" + standIn.readAll()));
         QFile::setPermissions(rig.ownScript(), QFile::ReadOwner | QFile::WriteOwner);
         L10n::setLanguage("en");
         QString seen;
+        bool markupShown = false;
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -340,6 +344,9 @@ private slots:
                 return;
             seen =
                 box->text() + "\n" + box->informativeText() + "\n" + box->defaultButton()->text();
+            for (const QLabel* label : box->findChildren<QLabel*>())
+                if (label->text().contains("<h1 hidden>"))
+                    markupShown = label->textFormat() == Qt::PlainText;
             box->defaultButton()->click();
         });
         poll.start(20);
@@ -347,7 +354,9 @@ private slots:
         L10n::setLanguage("ko");
         QVERIFY(seen.startsWith("Run flac.py from the Downloads folder?\nThis script runs with "
                                 "all of your account's rights."));
-        QVERIFY(seen.contains("\n\n" + rig.ownScript() + "\n\n# Guards against: (fixture)"));
+        QVERIFY(seen.contains("\n\n" + rig.ownScript() +
+                              "\n\n<h1 hidden>\n# Guards against: (fixture)"));
+        QVERIFY(markupShown);
         QVERIFY(seen.endsWith("\nCancel"));
         QVERIFY(!rig.fetcher.isRunning());
         QVERIFY(!QFile::exists(rig.record));
