@@ -126,6 +126,17 @@ public:
                          : L10n::tr(QStringLiteral("⚠ flac.py를 읽을 수 없어서 쓰지 않습니다: "));
             return true;
         }
+        if (m_fd <= STDERR_FILENO) {
+            // Started without standard streams: the child's own would take this
+            // number, and the script run would be one of them.
+            const int moved = ::fcntl(m_fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+            ::close(m_fd);
+            m_fd = moved;
+            if (m_fd < 0) {
+                reason = L10n::tr(QStringLiteral("⚠ flac.py를 읽을 수 없어서 쓰지 않습니다: "));
+                return true;
+            }
+        }
         struct stat info {};
         if (::fstat(m_fd, &info) != 0) {
             reason = L10n::tr(QStringLiteral("⚠ flac.py를 읽을 수 없어서 쓰지 않습니다: "));

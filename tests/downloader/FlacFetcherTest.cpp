@@ -27,6 +27,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace ql;
 using ql::test::addRows;
@@ -256,6 +257,22 @@ private slots:
             rig.fetcher.startFetch();
             QCOMPARE(rig.summary(), kArtistMessage);
         }
+    }
+
+    // Started without standard input, the program gets descriptor 0 for the
+    // script; the child's own standard input must not take its place.
+    void scriptWithoutStandardInput() {
+        Rig rig;
+        QVERIFY(QFile::copy(kStandIn, rig.ownScript()));
+        QFile::setPermissions(rig.ownScript(), QFile::ReadOwner | QFile::WriteOwner);
+        const int input = ::dup(0);
+        ::close(0);
+        rig.start({0, "Queen", "3"});
+        ::dup2(input, 0);
+        ::close(input);
+        QVERIFY(rig.waitEnd());
+        QCOMPARE(rig.asked.size(), 1);
+        QVERIFY(QFile::exists(rig.record));
     }
 
     void scriptChoice_data() { addRows(kChoices); }
