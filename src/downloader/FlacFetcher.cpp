@@ -86,6 +86,10 @@ bool askToRun(QWidget* parent, const QString& path, const QString& firstLines) {
         L10n::tr(QStringLiteral("이 스크립트는 내 계정의 모든 권한으로 실행됩니다. 직접 넣은 "
                                 "파일일 때만 실행하세요. 내용이 바뀌면 다시 묻습니다.")) +
         QStringLiteral("\n\n") + path + QStringLiteral("\n\n") + firstLines);
+    // The file's own lines as written: markup in them must not restyle or hide
+    // the rest. The box's own format setting leaves the informative text out.
+    for (QLabel* label : box.findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
     QPushButton* run = box.addButton(L10n::tr(QStringLiteral("실행")), QMessageBox::AcceptRole);
     box.setDefaultButton(box.addButton(L10n::tr(QStringLiteral("취소")), QMessageBox::RejectRole));
     box.exec();
@@ -121,6 +125,17 @@ public:
                          ? L10n::tr(QStringLiteral("⚠ flac.py가 링크라서 쓰지 않습니다: "))
                          : L10n::tr(QStringLiteral("⚠ flac.py를 읽을 수 없어서 쓰지 않습니다: "));
             return true;
+        }
+        if (m_fd <= STDERR_FILENO) {
+            // Started without standard streams: the child's own would take this
+            // number, and the script run would be one of them.
+            const int moved = ::fcntl(m_fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+            ::close(m_fd);
+            m_fd = moved;
+            if (m_fd < 0) {
+                reason = L10n::tr(QStringLiteral("⚠ flac.py를 읽을 수 없어서 쓰지 않습니다: "));
+                return true;
+            }
         }
         struct stat info {};
         if (::fstat(m_fd, &info) != 0) {
@@ -237,6 +252,10 @@ void FlacFetcher::startFetch() {
     const bool ownScript = own.descriptor() >= 0 && overrideWarning.isEmpty();
 
     QStringList args{QStringLiteral("-u"), ownScript ? own.runPath() : *script};
+    // Python looks for imports first beside the script, which for the user's
+    // own is Downloads: a browser-saved "json.py" there would run unasked.
+    if (ownScript)
+        args.prepend(QStringLiteral("-P"));
     QString header;
     if (preset) {
         args += *preset;

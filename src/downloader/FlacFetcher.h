@@ -11,7 +11,8 @@
 // whenever its contents change (the agreed content is kept by its SHA-256).
 // It is opened once: checked, hashed and shown through that descriptor, and
 // run through it ("/proc/self/fd/N"), so a file put in its place meanwhile is
-// never the one run. The process group lets Stop and quit reach the script's
+// never the one run; Python's safe path (-P) keeps whatever else lies in
+// Downloads out of its imports. The process group lets Stop and quit reach the script's
 // children too. Its output is read on the main thread as it arrives and read
 // by the protocol of FetchProtocol.h: every saved file goes to onSaved, the
 // end of the run to onFinished with the count.

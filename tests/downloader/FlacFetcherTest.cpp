@@ -27,6 +27,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace ql;
 using ql::test::addRows;
@@ -258,6 +259,22 @@ private slots:
         }
     }
 
+    // Started without standard input, the program gets descriptor 0 for the
+    // script; the child's own standard input must not take its place.
+    void scriptWithoutStandardInput() {
+        Rig rig;
+        QVERIFY(QFile::copy(kStandIn, rig.ownScript()));
+        QFile::setPermissions(rig.ownScript(), QFile::ReadOwner | QFile::WriteOwner);
+        const int input = ::dup(0);
+        ::close(0);
+        rig.start({0, "Queen", "3"});
+        ::dup2(input, 0);
+        ::close(input);
+        QVERIFY(rig.waitEnd());
+        QCOMPARE(rig.asked.size(), 1);
+        QVERIFY(QFile::exists(rig.record));
+    }
+
     void scriptChoice_data() { addRows(kChoices); }
     void scriptChoice() {
         const auto& [name, perms, link, own] = currentCase(kChoices);
@@ -294,6 +311,9 @@ private slots:
         const QString mark = rig.dir.filePath("impostor-ran");
         const QString impostor = rig.dir.filePath("impostor.py");
         QVERIFY(ql::test::writeFile(impostor, ("open('" + mark + "', 'w').close()\n").toUtf8()));
+        // Saved beside it by a browser: a module the script imports must not come from there.
+        QVERIFY(ql::test::writeFile(rig.home + "/Downloads/json.py",
+                                    ("open('" + mark + "', 'w').close()\n").toUtf8()));
         rig.answer = [&] {
             if (c.meanwhile == Meanwhile::SwapDuringQuestion && rig.asked.size() == 1)
                 [&] {
@@ -326,10 +346,14 @@ private slots:
     void question() {
         Rig rig;
         rig.fetcher.confirmScript = nullptr;
-        QVERIFY(QFile::copy(kStandIn, rig.ownScript()));
+        // Markup in the file must show as written, never hide what follows.
+        QFile standIn(kStandIn);
+        QVERIFY(standIn.open(QIODevice::ReadOnly));
+        QVERIFY(ql::test::writeFile(rig.ownScript(), "<h1 hidden>\n" + standIn.readAll()));
         QFile::setPermissions(rig.ownScript(), QFile::ReadOwner | QFile::WriteOwner);
         L10n::setLanguage("en");
         QString seen;
+        bool markupShown = false;
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -337,6 +361,9 @@ private slots:
                 return;
             seen =
                 box->text() + "\n" + box->informativeText() + "\n" + box->defaultButton()->text();
+            for (const QLabel* label : box->findChildren<QLabel*>())
+                if (label->text().contains("<h1 hidden>"))
+                    markupShown = label->textFormat() == Qt::PlainText;
             box->defaultButton()->click();
         });
         poll.start(20);
@@ -344,7 +371,9 @@ private slots:
         L10n::setLanguage("ko");
         QVERIFY(seen.startsWith("Run flac.py from the Downloads folder?\nThis script runs with "
                                 "all of your account's rights."));
-        QVERIFY(seen.contains("\n\n" + rig.ownScript() + "\n\n# Guards against: (fixture)"));
+        QVERIFY(seen.contains("\n\n" + rig.ownScript() +
+                              "\n\n<h1 hidden>\n# Guards against: (fixture)"));
+        QVERIFY(markupShown);
         QVERIFY(seen.endsWith("\nCancel"));
         QVERIFY(!rig.fetcher.isRunning());
         QVERIFY(!QFile::exists(rig.record));
