@@ -49,6 +49,7 @@ MSG_NO_TRACK = "현재 곡을 목록에서 찾을 수 없습니다."
 MSG_NO_MUTAGEN = "python3-mutagen이 없어 태그를 읽지 못했습니다. 파일 이름으로 표시합니다."
 MSG_MB_COMPLETE = "곡 정보와 아트가 이미 모두 있습니다."
 MSG_MB_NOTHING_NEW = "MusicBrainz에 더 채울 정보가 없습니다."
+MSG_SET_ASIDE = "손상된 파일을 따로 보관했습니다: {} → {}"
 
 
 def track_fields(track):
@@ -283,11 +284,21 @@ class Library:
         with self.lock:
             snapshot = self.snapshot
             tail = b',"scanning":true' if self.scanning else b',"scanning":false'
-        if error is None and self.notice:
-            error, self.notice = self.notice, None
+        if error is None:
+            error = self.take_notice()
         if error:
             tail += b',"error":' + json.dumps(error, ensure_ascii=False).encode("utf-8", "replace")
         return [b'{"tracks":[', snapshot, b"]" + tail + b"}"]
+
+    def take_notice(self):
+        """The next message for the status line that no request asked for:
+        a damaged file of ours set aside (named with its kept copy), then
+        the missing tag reader."""
+        if self.store.set_aside:
+            name, copy = self.store.set_aside.pop(0)
+            return MSG_SET_ASIDE.format(name, copy)
+        notice, self.notice = self.notice, None
+        return notice
 
     def reply(self, error=None):
         return b"".join(self.reply_parts(error))

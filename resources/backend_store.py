@@ -11,6 +11,7 @@ import os
 import pwd
 import sys
 import threading
+import time
 
 MUSICBRAINZ_URL = "https://musicbrainz.org/ws/2/"
 
@@ -70,59 +71,141 @@ class Config:
 # ---- files of our own ------------------------------------------------------
 
 
+def make_private_dirs(folder):
+    """Makes `folder` and any missing parent, each new one with mode 0700
+    (folders that exist keep theirs)."""
+    folder = os.path.abspath(folder)
+    if os.path.isdir(folder):
+        return
+    parent = os.path.dirname(folder)
+    if parent != folder:
+        make_private_dirs(parent)
+    try:
+        os.mkdir(folder, 0o700)
+    except FileExistsError:
+        pass
+
+
+def atomic_write(path, data):
+    """Replaces the file at `path` with the bytes `data` only once they are
+    all on the disk: a temporary file in the same folder, written, flushed
+    and synced, then moved over the old one. Raises OSError on any failure
+    (a full disk, a file-size limit), leaving the old file as it was and no
+    temporary file behind."""
+    temp = "%s.%d.%d.tmp" % (path, os.getpid(), threading.get_ident())
+    replaced = False
+    try:
+        with open(temp, "wb") as f:
+            f.write(data)
+            f.flush()
+            os.fsync(f.fileno())
+        os.replace(temp, path)
+        replaced = True
+    finally:
+        # Whatever ended the write (an error, an exit on a signal), no
+        # partial temporary file is left behind.
+        if not replaced:
+            with contextlib.suppress(OSError):
+                os.unlink(temp)
+    with contextlib.suppress(OSError):
+        folder = os.open(os.path.dirname(path) or ".", os.O_RDONLY)
+        try:
+            os.fsync(folder)
+        finally:
+            os.close(folder)
+
+
+def set_aside(path):
+    """Moves a damaged file to "<name>.corrupt-<epoch seconds>" (a free
+    name); the new path, or None when it could not be moved."""
+    base = "%s.corrupt-%d" % (path, int(time.time()))
+    target, n = base, 2
+    while os.path.lexists(target):
+        target, n = "%s-%d" % (base, n), n + 1
+    try:
+        os.rename(path, target)
+    except OSError as e:
+        log("could not set aside", path + ":", e)
+        return None
+    return target
+
+
+_MISSING = object()
+_DAMAGED = object()
+
+
 class Store:
     """JSON files in the data folder: whole-file atomic writes, and a lock
-    file for read-modify-write cycles shared with one-shot imports."""
+    file for read-modify-write cycles shared with one-shot imports. A file
+    that does not read as its kind is set aside (never written over) and
+    listed in `set_aside` as (name, name of the kept copy)."""
 
     def __init__(self, folder):
         self.folder = folder
         self._made = False
+        self._lock = threading.RLock()
+        self._depth = 0
+        self._handle = None
+        self.set_aside = []  # (name, copy name), taken by whoever tells the user
+        self._damaged = set()  # names that could not be set aside
 
     def path(self, name):
         return os.path.join(self.folder, name)
 
     def _make(self):
         if not self._made:
-            os.makedirs(self.folder, exist_ok=True)
+            make_private_dirs(self.folder)
             self._made = True
 
-    def read(self, name, kind):
-        """The file's JSON value when it is of type `kind`, else an empty one."""
+    def _decode(self, name, kind):
         try:
             with open(self.path(name), "rb") as f:
                 value = json.loads(f.read())
         except FileNotFoundError:
-            return kind()
+            return _MISSING
         except (OSError, ValueError) as e:
-            log("ignoring unreadable", name + ":", e)
+            log("unreadable", name + ":", e)
+            return _DAMAGED
+        return value if isinstance(value, kind) else _DAMAGED
+
+    def read(self, name, kind):
+        """The file's JSON value when it is of type `kind`, else an empty one;
+        a damaged file is first set aside."""
+        value = self._decode(name, kind)
+        if value is _MISSING:
             return kind()
-        return value if isinstance(value, kind) else kind()
+        if value is not _DAMAGED:
+            return value
+        # Under the lock, and read again: another process may have just
+        # replaced it with a good one.
+        with self.locked():
+            value = self._decode(name, kind)
+            if value is _MISSING:
+                return kind()
+            if value is not _DAMAGED:
+                return value
+            copy = set_aside(self.path(name))
+        if copy:
+            self._damaged.discard(name)
+            self.set_aside.append((name, os.path.basename(copy)))
+        else:
+            self._damaged.add(name)
+        return kind()
 
     def write(self, name, value):
         """Replaces the file in one step; False (and a log line) on failure,
         leaving the previous file as it was."""
-        target = self.path(name)
-        temp = "%s.%d.%d.tmp" % (target, os.getpid(), threading.get_ident())
-        replaced = False
+        if name in self._damaged:
+            log("not saving", name + ": the damaged file could not be set aside")
+            return False
         try:
             self._make()
             data = json.dumps(value, separators=(",", ":")).encode("ascii")
-            with open(temp, "wb") as f:
-                f.write(data)
-                f.flush()
-                os.fsync(f.fileno())
-            os.replace(temp, target)
-            replaced = True
+            atomic_write(self.path(name), data)
             return True
         except (OSError, ValueError) as e:
             log("could not save", name + ":", e)
             return False
-        finally:
-            # Whatever ended the write (an error, an exit on a signal), no
-            # partial temporary file is left behind.
-            if not replaced:
-                with contextlib.suppress(OSError):
-                    os.unlink(temp)
 
     def stamp(self, name):
         try:
@@ -133,18 +216,24 @@ class Store:
 
     @contextlib.contextmanager
     def locked(self):
-        handle = None
-        try:
-            self._make()
-            handle = open(self.path("lock"), "ab")
-            fcntl.flock(handle, fcntl.LOCK_EX)
-        except OSError as e:
-            log("working without the lock file:", e)
-        try:
-            yield
-        finally:
-            if handle:
-                handle.close()
+        """The lock file, held exclusively; nested uses in one process (a
+        read that sets a file aside inside a read-modify-write) share it."""
+        with self._lock:
+            self._depth += 1
+            try:
+                if self._depth == 1:
+                    try:
+                        self._make()
+                        self._handle = open(self.path("lock"), "ab")
+                        fcntl.flock(self._handle, fcntl.LOCK_EX)
+                    except OSError as e:
+                        log("working without the lock file:", e)
+                yield
+            finally:
+                self._depth -= 1
+                if self._depth == 0 and self._handle:
+                    self._handle.close()
+                    self._handle = None
 
 
 # ---- ids -------------------------------------------------------------------

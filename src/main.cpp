@@ -3,9 +3,13 @@
 //
 // A normal start with files hands them to a running instance when there is
 // one, and ends; a start without files asks that instance to show its window.
+// A start that finds another program on the same home but cannot reach it
+// says so on standard error and ends with status 1, having written nothing.
 #include "app/App.h"
+#include "app/AppPaths.h"
 #include "app/CommandLine.h"
 #include "app/Validation.h"
+#include "platform/HomeLock.h"
 #include "platform/Platform.h"
 #include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
@@ -16,6 +20,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QThread>
+
+#include <cstdio>
 
 #include <csignal>
 
@@ -43,6 +50,22 @@ int main(int argc, char** argv) {
     ql::platform::SingleInstance instance(ql::platform::SingleInstance::defaultName());
     if (instance.handOver(files, 1000))
         return 0;
+
+    // One program per home, whatever runtime folder each start sees: two
+    // would each save their own play counts over the other's. A start that
+    // finds the files taken waits a moment for their holder to listen (two
+    // starts racing), then leaves without touching anything.
+    ql::platform::HomeLock homeLock(ql::appSupportDir());
+    for (int wait = 0; !homeLock.held() && wait < 25; ++wait) {
+        QThread::msleep(200);
+        if (instance.handOver(files, 200))
+            return 0;
+        homeLock.retry();
+    }
+    if (!homeLock.held()) {
+        std::fprintf(stderr, "quavelark: not started: %s\n", qPrintable(homeLock.why()));
+        return 1;
+    }
 
     // Listening before anything is built lets a start that lost the race to
     // another one hand over to it instead of running unreachable beside it.

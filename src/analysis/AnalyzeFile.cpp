@@ -65,11 +65,12 @@ std::optional<Sonic> analyzeSonic(const QString& path, const AnalysisTools& tool
         samples = sonicSamples(decode.out);
     }
     const platform::ChildRun year = tags.get();
-    if (decode.terminated || year.terminated)
+    if (!decode.finished() || !year.finished())
         return std::nullopt;
     std::optional<Sonic> sonic = measureSonic(samples);
-    if (sonic)
-        sonic->year = yearFromTags(year.out);
+    if (!sonic)
+        return Sonic{}; // too little audio: `ok` false
+    sonic->year = yearFromTags(year.out);
     return sonic;
 }
 

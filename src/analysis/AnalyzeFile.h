@@ -27,9 +27,10 @@ struct AnalysisTools {
 // cannot run, or the excerpt holds fewer than 32768 samples.
 std::optional<ScanResult> analyzeScan(const QString& path, const AnalysisTools& tools = {});
 
-// The sonic features of a file: none when it gives under 4 s of audio, or when
-// the quit ended one of its runs (a background scan then stores nothing).
-// A missing year is 0.
+// The sonic features of a file; `ok` false when it gives under 4 s of audio
+// (a lasting result). None when a run was cut short (its time limit, the
+// quit) or could not start: a passing failure, which is not stored, so the
+// file is analysed again later. A missing year is 0.
 std::optional<Sonic> analyzeSonic(const QString& path, const AnalysisTools& tools = {});
 
 } // namespace ql

@@ -15,6 +15,8 @@ StreamFacts probeAudio(const QString& path, const ProbeOptions& options) {
         options.program.isEmpty() ? toolPath(QStringLiteral("ffprobe")) : options.program;
     const platform::ChildRun run =
         platform::runChild(program, probeArguments(ffmpegInput(path, QDir::currentPath())), child);
+    if (options.cutShort)
+        *options.cutShort = !run.finished();
     if (!run.finished())
         return {};
     return parseStreamFacts(run.out);

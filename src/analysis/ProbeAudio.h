@@ -18,6 +18,9 @@ struct ProbeOptions {
     QString program;
     int timeoutMs = platform::kProbeLimitMs;
     std::shared_ptr<platform::ChildRegistry> registry;
+    // Set to whether the run was cut short or could not start: a passing
+    // failure, which says nothing lasting about the file.
+    bool* cutShort = nullptr;
 };
 
 StreamFacts probeAudio(const QString& path, const ProbeOptions& options = {});

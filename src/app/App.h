@@ -227,6 +227,12 @@ public:
     // Playback housekeeping, device polling and the saving of changed stores;
     // called by tick() only.
     void extrasTick();
+    // Tells, one at a time once the status line is free, each damaged file
+    // set aside and each new cause of a failed save (AppFileNotices.cpp).
+    void tellStoreFaults();
+    // Sets the damaged stores and settings aside at launch and queues the
+    // message naming them and their kept copies.
+    void setAsideDamagedFiles();
     // Whether the user holds the seek slider: left button down with the
     // pointer on it or just beside it. A slider not on screen is never held.
     bool seekHeld() const;
@@ -624,7 +630,8 @@ public:
     // The upsampling target for a source rate under the mode in force; none
     // without an output device.
     std::optional<double> upsampleTarget(double rate) const;
-    // The source rate of a track: from `rateCache`, or probed once (3 s).
+    // The source rate of a track: from `rateCache`, or probed (3 s); a probe
+    // cut short gives 0 and is not kept, so the next call asks again.
     double trackRate(const Track& track) const;
     // Loads the plug-in host on the render queue at launch; the main thread
     // takes it, and fills the panel's list, when it is ready.
@@ -633,8 +640,9 @@ public:
     std::shared_ptr<platform::PluginHost> pluginHost;
     // The running child programs (renders, probes); the quit ends them.
     std::shared_ptr<platform::ChildRegistry> children = std::make_shared<platform::ChildRegistry>();
-    // The stream facts of a file, blocking (seam: AppSeams::probeAudio).
-    StreamFacts probeFacts(const QString& path, int timeoutMs) const;
+    // The stream facts of a file, blocking (seam: AppSeams::probeAudio);
+    // `cutShort`: set to whether the probe timed out or could not start.
+    StreamFacts probeFacts(const QString& path, int timeoutMs, bool* cutShort = nullptr) const;
 
     // ---- listening/AppListening.cpp: favourites and the radio queue ------------
     void showNowPlaying();
@@ -1130,8 +1138,10 @@ private:
     void endSonicJobs(int waitMs = 1000);
     // The analysis a sonic job runs (the seam's when set).
     std::function<std::optional<Sonic>(const QString&)> sonicAnalyser() const;
-    // Merges a batch of results into the index; writes "sonic.json" whole.
-    void mergeSonic(const QHash<QString, Sonic>& batch);
+    // Merges a batch of results into the index; `passing`: files whose
+    // analysis gave nothing this time, marked failed for the run only.
+    void mergeSonic(const QHash<QString, Sonic>& batch, const QSet<QString>& passing = {});
+    // Writes "sonic.json" whole, without the run-only failures.
     void saveSonic();
     // app/AppShutdown.cpp: ends every decode still running (a bounded wait,
     // then a kill) without its completion, then deletes the outputs still in

@@ -153,6 +153,10 @@ void App::loadExtras() {
     connect(smartPicker, &QComboBox::activated, this, &App::smartChanged, Qt::UniqueConnection);
     smartPicker->setToolTip(QStringLiteral("재생 기록과 받은 날짜로 자동 정리한 목록"));
 
+    // Every store has been read: a damaged one can go aside now, before any
+    // save, and the user hears which.
+    setAsideDamagedFiles();
+
     defaults.sync();
 }
 
@@ -163,7 +167,7 @@ void App::saveExtras() {
     store.save(QString::fromLatin1(stores::kQuality),
                library.saved(library.qual, library.qualUnfinished));
     store.save(QString::fromLatin1(stores::kFavorites), listening.favorites);
-    store.save(QString::fromLatin1(stores::kSonic), listening.sonic);
+    saveSonic();
     // "genres.json" and "fx.json" are kept current by their writers.
     listening.sonicStop->store(true, std::memory_order_relaxed);
 }

@@ -40,6 +40,7 @@ void App::tick() {
 
     if (t % kEverySecond == 0)
         runStep(seams, "translateUI", [this] { translateUI(); });
+    tellStoreFaults();
 
     extrasTick();
 
@@ -110,6 +111,12 @@ void App::extrasTick() {
     // flag, so the values are written at a later tick (or at quit) rather
     // than taken for saved.
     if (t % kEveryTenSeconds == 0) {
+        if (playback.statsDirty)
+            playback.statsDirty =
+                !core.store.save(QString::fromLatin1(stores::kPlayStats), playback.stats);
+        if (listening.favoritesDirty)
+            listening.favoritesDirty =
+                !core.store.save(QString::fromLatin1(stores::kFavorites), listening.favorites);
         if (playback.loudDirty)
             playback.loudDirty =
                 !core.store.save(QString::fromLatin1(stores::kLoudness), playback.loud);

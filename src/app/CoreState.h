@@ -5,6 +5,7 @@
 
 #include "app/JSONStore.h"
 
+#include <QSet>
 #include <QStringList>
 
 namespace ql {
@@ -28,6 +29,11 @@ struct CoreState {
     qint64 ticks = 0;
     // The shutdown sequence has run (it runs once).
     bool terminated = false;
+    // Status-line messages about the program's own files, waiting for the
+    // line to be free (composed in the interface language), and the save
+    // failures already told (path and description), each told once a run.
+    QStringList fileNotices;
+    QSet<QString> toldFailures;
 };
 
 } // namespace ql

@@ -1,14 +1,17 @@
 #include "app/JSONStore.h"
 
+#include "app/SafeWrite.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
-#include <QSaveFile>
 #include <QSet>
+#include <QStringList>
 
 #include <cerrno>
+#include <utility>
 
 namespace ql {
 
@@ -30,14 +33,26 @@ bool takeDamaged(const QString& path) {
     return gDamaged.remove(path);
 }
 
-// Moves a damaged store aside under a name no other file has.
-bool keepAside(const QString& path) {
+// Failed writes not yet taken by the program.
+QMutex gFailuresLock;
+std::vector<JSONStore::WriteFailure> gFailures;
+
+void noteFailure(const QString& path, const QString& error) {
+    QMutexLocker lock(&gFailuresLock);
+    gFailures.push_back({path, error});
+}
+
+// Moves a damaged store aside under a name no other file has; the name of
+// the copy, or nothing when it could not be moved.
+std::optional<QString> keepAside(const QString& path) {
     const QString base =
         path + QStringLiteral(".corrupt-") + QString::number(QDateTime::currentSecsSinceEpoch());
     QString target = base;
     for (int n = 2; QFileInfo::exists(target); ++n)
         target = base + QLatin1Char('-') + QString::number(n);
-    return QFile::rename(path, target);
+    if (!QFile::rename(path, target))
+        return std::nullopt;
+    return target;
 }
 
 // Write permission by the file's mode bits: access(2) says yes to root even
@@ -73,17 +88,23 @@ void JSONStore::noteLoaded(const QString& name, bool decoded) const {
     setDamaged(QFileInfo(filePath(name)).absoluteFilePath(), !decoded);
 }
 
-bool JSONStore::writeBytes(const QString& name, const QByteArray& bytes, QString* error) const {
-    const auto fail = [error](const QString& description) {
+void JSONStore::noteWriteFailure(const QString& name, const QString& error) const {
+    noteFailure(QFileInfo(filePath(name)).absoluteFilePath(), error);
+}
+
+bool JSONStore::writeBytes(const QString& name, const QByteArray& bytes, QString* error,
+                           std::optional<unsigned> mode) const {
+    const QString path = QFileInfo(filePath(name)).absoluteFilePath();
+    const auto fail = [error, &path](const QString& description) {
         if (error)
             *error = description;
+        noteFailure(path, description);
         return false;
     };
-    if (!QDir().mkpath(m_dir))
+    if (!makeFoldersPrivate(m_dir))
         return fail(QStringLiteral("Cannot create the folder %1").arg(m_dir));
     if (isReadOnly(QFileInfo(m_dir)))
         return fail(qt_error_string(EACCES));
-    const QString path = QFileInfo(filePath(name)).absoluteFilePath();
     const QFileInfo existing(path);
     const bool damaged = takeDamaged(path);
     if (existing.exists()) {
@@ -95,17 +116,41 @@ bool JSONStore::writeBytes(const QString& name, const QByteArray& bytes, QString
             return fail(qt_error_string(EACCES));
         }
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString description = file.errorString();
-        file.cancelWriting();
+    QString description;
+    if (!replaceFileChecked(path, bytes, &description, mode))
         return fail(description);
-    }
-    if (!file.commit())
-        return fail(file.errorString());
     return true;
+}
+
+std::vector<JSONStore::SetAside> JSONStore::setAsideDamaged() const {
+    std::vector<SetAside> moved;
+    const QString folder = QFileInfo(m_dir).absoluteFilePath() + QLatin1Char('/');
+    QStringList paths;
+    {
+        QMutexLocker lock(&gDamagedLock);
+        for (const QString& path : std::as_const(gDamaged)) {
+            if (path.startsWith(folder) && !path.mid(folder.size()).contains(QLatin1Char('/')))
+                paths << path;
+        }
+    }
+    paths.sort();
+    for (const QString& path : std::as_const(paths)) {
+        if (!QFileInfo::exists(path)) {
+            takeDamaged(path);
+            continue;
+        }
+        // Left listed when it cannot be moved: no save may write over it.
+        if (const std::optional<QString> copy = keepAside(path)) {
+            takeDamaged(path);
+            moved.push_back({QFileInfo(path).fileName(), QFileInfo(*copy).fileName()});
+        }
+    }
+    return moved;
+}
+
+std::vector<JSONStore::WriteFailure> JSONStore::takeFailures() {
+    QMutexLocker lock(&gFailuresLock);
+    return std::exchange(gFailures, {});
 }
 
 } // namespace ql

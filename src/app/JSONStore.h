@@ -6,10 +6,12 @@
 // unreadable or does not decode (JsonCodec's strict rules). Never creates the
 // folder, never touches the file.
 //
-// save(name, value): creates the folder when needed and replaces the file
-// atomically (a temporary file in the same folder moved over the old one), so
-// a reader never sees half a store. Returns whether the file now holds the
-// value; callers in the program ignore the answer, as nothing is reported.
+// save(name, value): creates the folder when needed (mode 0700) and replaces
+// the file atomically (a temporary file in the same folder, written whole and
+// forced to the disk, then moved over the old one), so a reader never sees
+// half a store and a full disk never empties one. Returns whether the file now
+// holds the value; a failure is also kept for takeFailures(), which the
+// program's tick turns into one status-line message per cause.
 // Nothing is written, and the old file stays, when:
 //   - the value holds a non-finite number (JSON cannot hold it);
 //   - the existing file is read-only (the move would replace it anyway);
@@ -17,9 +19,10 @@
 // Read-only means the mode bits say so, even for a user (root) whom the
 // system would let write anyway.
 // A store that exists but did not load (damaged, a zero-byte file after a
-// crash or a full disk) is kept beside the new file as
-// "<name>.corrupt-<epoch seconds>" before the first save over it, so
-// starting empty never destroys what the user had. The list of such files is
+// crash) is kept beside the new file as "<name>.corrupt-<epoch seconds>":
+// at launch by setAsideDamaged(), which tells the program what to tell the
+// user, else before the first save over it, so starting empty never destroys
+// what the user had. The list of such files is
 // process-wide, so a save by any JSONStore on the same folder keeps the copy.
 //
 // Thread: any; calls on one file are expected from one thread at a time (the
@@ -33,6 +36,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 namespace ql {
 
@@ -74,8 +78,30 @@ public:
     // caller of readBytes notes whether the bytes decoded. writeBytes puts the
     // platform's description of a failure in `error` when one is given.
     std::optional<QByteArray> readBytes(const QString& name) const;
-    bool writeBytes(const QString& name, const QByteArray& bytes, QString* error = nullptr) const;
+    // `mode`: the new file's permission bits (else those of the file it
+    // replaces). Usable from any thread.
+    bool writeBytes(const QString& name, const QByteArray& bytes, QString* error = nullptr,
+                    std::optional<unsigned> mode = std::nullopt) const;
+    // Keeps a failure to write `name` found before writeBytes could be asked.
+    void noteWriteFailure(const QString& name, const QString& error) const;
     void noteLoaded(const QString& name, bool decoded) const;
+
+    // Moves every file of this folder noted as damaged aside now; the name of
+    // each file and of its kept copy. One that cannot be moved stays noted,
+    // so no save writes over it.
+    struct SetAside {
+        QString file;
+        QString copy;
+    };
+    std::vector<SetAside> setAsideDamaged() const;
+
+    // Writes that failed since the last call, in any folder and on any
+    // thread: the file's absolute path and the system's description.
+    struct WriteFailure {
+        QString path;
+        QString error;
+    };
+    static std::vector<WriteFailure> takeFailures();
 
 private:
     QString m_dir;

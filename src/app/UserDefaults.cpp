@@ -1,17 +1,27 @@
 #include "app/UserDefaults.h"
 
-#include <QEvent>
+#include "app/JSONStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QFuture>
 #include <QHash>
 #include <QLocale>
+#include <QMap>
+#include <QMutex>
+#include <QSet>
 #include <QSettings>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
 #include <limits>
 #include <utility>
+
+#include <sys/stat.h>
 
 namespace ql {
 
@@ -127,74 +137,223 @@ std::optional<QString> UserDefaults::toText(const QVariant& v) {
 
 namespace {
 
-// The run's settings. QSettings asks itself to write at the next turn of the
-// event loop after any change; here that request is held back and a timer,
-// restarted by every change, writes once the burst is over.
+// What a value reads back as from an INI file, in a form both sides share:
+// the file keeps numbers and booleans as text and a list of one item as
+// that item.
+QVariant comparable(const QVariant& v) {
+    switch (v.typeId()) {
+    case QMetaType::UnknownType:
+        return QString();
+    case QMetaType::QStringList:
+    case QMetaType::QVariantList: {
+        const QVariantList list = v.toList();
+        if (list.isEmpty())
+            return QString();
+        if (list.size() == 1)
+            return comparable(list.front());
+        QVariantList items;
+        for (const QVariant& item : list)
+            items << comparable(item);
+        return items;
+    }
+    case QMetaType::QString:
+    case QMetaType::Bool:
+    case QMetaType::Float:
+    case QMetaType::Double:
+        return v.toString();
+    default:
+        return isWhole(v) ? QVariant(v.toString()) : v;
+    }
+}
+
+} // namespace
+
+std::optional<QByteArray> settingsText(const QMap<QString, QVariant>& values, QString* error) {
+    const auto fail = [error](const QString& description) -> std::optional<QByteArray> {
+        if (error)
+            *error = description;
+        return std::nullopt;
+    };
+    // QSettings makes the text, in a scratch file of our own: its own write
+    // can come out short without saying so, so the text counts only when it
+    // reads back as every value given.
+    QTemporaryFile scratch(QDir::tempPath() + QStringLiteral("/Quavelark-settings-XXXXXX.ini"));
+    if (!scratch.open())
+        return fail(scratch.errorString());
+    scratch.close();
+    {
+        QSettings out(scratch.fileName(), QSettings::IniFormat);
+        for (auto it = values.begin(); it != values.end(); ++it)
+            out.setValue(it.key(), it.value());
+        out.sync();
+        if (out.status() != QSettings::NoError)
+            return fail(QStringLiteral("The settings text could not be written"));
+    }
+    const QSettings back(scratch.fileName(), QSettings::IniFormat);
+    bool whole = back.status() == QSettings::NoError && back.allKeys().size() == values.size();
+    for (auto it = values.begin(); whole && it != values.end(); ++it)
+        whole =
+            back.contains(it.key()) && comparable(back.value(it.key())) == comparable(it.value());
+    if (!whole)
+        return fail(QStringLiteral("The settings text came out incomplete (no room left?)"));
+    QFile file(scratch.fileName());
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(file.errorString());
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return fail(file.errorString());
+    return bytes;
+}
+
+namespace {
+
+// The run's settings, held in memory: read from the file once, at the first
+// use, and written whole through the checked path (never by QSettings' own
+// sync, which can leave a short file in place of a good one).
 //
-// The timer's write runs on a pool thread: QSettings is reentrant, and
-// objects on one file share its pending changes, so a second object there
-// writes what this one holds while the main thread goes on. A write asked
-// for at once (sync(), the quit, the end of the process) first waits for a
-// write still running, then writes on the calling thread.
-class RunSettings final : public QSettings {
+// A timer, restarted by every change, writes once a burst is over, on a pool
+// thread (the values are copied for it). A write asked for at once (sync(),
+// the quit, the end of the process) first waits for a write still running,
+// then writes on the calling thread. A failed write keeps the values dirty,
+// so the next change or sync() tries again.
+class RunSettings final : public QObject {
 public:
-    RunSettings()
-        : QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quavelark"),
-                    QStringLiteral("Quavelark")) {
+    RunSettings() {
+        const QSettings file(QSettings::IniFormat, QSettings::UserScope,
+                             QStringLiteral("Quavelark"), QStringLiteral("Quavelark"));
+        m_path = file.fileName();
+        for (const QString& key : file.allKeys())
+            values.insert(key, file.value(key));
+        // A file that is there but does not read is kept aside, and told,
+        // before the first write over it.
+        if (file.status() != QSettings::NoError)
+            store().noteLoaded(QFileInfo(m_path).fileName(), false);
+        m_seen = fileStamp(m_path);
         m_timer.setSingleShot(true);
         m_timer.setInterval(UserDefaults::kWriteDelayMs);
         QObject::connect(&m_timer, &QTimer::timeout, this, [this] { write(true); });
     }
     ~RunSettings() override { write(false); }
 
-    void changed() {
+    JSONStore store() const { return JSONStore(QFileInfo(m_path).path()); }
+    const QString& path() const { return m_path; }
+
+    // A change of `key` (none: every key, as clear() does).
+    void changed(const std::optional<QString>& key) {
+        if (key)
+            m_touched.insert(*key);
+        else
+            m_cleared = true;
         m_dirty = true;
         m_timer.start();
     }
+    QMap<QString, QVariant> values;
     // Values set with setLater(), made when read or written.
     QHash<QString, std::function<QVariant()>> later;
     void resolve(const QString& key) {
         if (const auto it = later.find(key); it != later.end()) {
-            setValue(key, (*it)());
+            values.insert(key, (*it)());
             later.erase(it);
         }
     }
     void resolveAll() {
         for (auto it = later.begin(); it != later.end(); ++it)
-            setValue(it.key(), (*it)());
+            values.insert(it.key(), (*it)());
         later.clear();
     }
 
-    void write(bool inBackground) {
+    bool write(bool inBackground) {
         m_timer.stop();
         m_background.waitForFinished();
         resolveAll();
-        const bool dirty = std::exchange(m_dirty, false);
-        if (dirty)
-            ++m_writes;
-        if (dirty && standIn)
+        takeInOutsideChanges();
+        // A write that failed is tried again with the next one.
+        const bool failedBefore = m_failed.fetchAndStoreRelaxed(0) != 0;
+        if (!std::exchange(m_dirty, false) && !failedBefore)
+            return true;
+        ++m_writes;
+        m_touched.clear();
+        m_cleared = false;
+        if (standIn) {
             standIn();
-        else if (dirty && inBackground)
-            m_background = QtConcurrent::run(
-                [file = fileName()] { QSettings(file, QSettings::IniFormat).sync(); });
-        else
-            sync();
+            return true;
+        }
+        const auto run = [this, values = values, store = store(),
+                          name = QFileInfo(m_path).fileName()] {
+            QString error;
+            const std::optional<QByteArray> text = settingsText(values, &error);
+            if (!text)
+                store.noteWriteFailure(name, error);
+            if (!text || !store.writeBytes(name, *text, nullptr, 0600)) {
+                m_failed.storeRelaxed(1);
+                return;
+            }
+            const QMutexLocker lock(&m_seenLock);
+            m_seen = fileStamp(m_path);
+        };
+        if (inBackground) {
+            m_background = QtConcurrent::run(run);
+            return true;
+        }
+        run();
+        return m_failed.loadRelaxed() == 0;
     }
     quint64 writes() const { return m_writes; }
 
     std::function<void()> standIn;
 
-protected:
-    bool event(QEvent* e) override {
-        if (e->type() == QEvent::UpdateRequest)
-            return true; // the timer writes
-        return QSettings::event(e);
+private:
+    // The file's identity and time of change: a file replaced by another
+    // program (a hand edit, a test) reads differently.
+    static QString fileStamp(const QString& path) {
+        struct stat st {};
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+            return {};
+        return QStringLiteral("%1 %2 %3.%4")
+            .arg(st.st_ino)
+            .arg(st.st_size)
+            .arg(st.st_mtim.tv_sec)
+            .arg(st.st_mtim.tv_nsec);
     }
 
-private:
+    // A file another program changed since it was last read or written
+    // is taken in: its keys, except those this run changed since its last
+    // write, which keep this run's values.
+    void takeInOutsideChanges() {
+        const QString now = fileStamp(m_path);
+        {
+            const QMutexLocker lock(&m_seenLock);
+            if (now.isEmpty() || now == m_seen)
+                return;
+        }
+        const QSettings file(m_path, QSettings::IniFormat);
+        if (file.status() != QSettings::NoError)
+            return;
+        if (!m_cleared) {
+            QMap<QString, QVariant> merged;
+            for (const QString& key : file.allKeys())
+                merged.insert(key, file.value(key));
+            for (const QString& key : std::as_const(m_touched)) {
+                if (values.contains(key))
+                    merged.insert(key, values.value(key));
+                else
+                    merged.remove(key);
+            }
+            values = merged;
+        }
+        const QMutexLocker lock(&m_seenLock);
+        m_seen = now;
+    }
+
+    QString m_path;
+    QSet<QString> m_touched; // keys changed since the last write
+    bool m_cleared = false;
+    QMutex m_seenLock;
+    QString m_seen; // fileStamp() when last read or written
     QTimer m_timer;
     QFuture<void> m_background;
     bool m_dirty = false;
+    QAtomicInt m_failed{0};
     quint64 m_writes = 0;
 };
 
@@ -207,10 +366,10 @@ RunSettings& runSettings() {
 
 } // namespace
 
-UserDefaults::UserDefaults() : m_settings(&runSettings()) {}
+UserDefaults::UserDefaults() {}
 
 UserDefaults::UserDefaults(const QString& iniFile)
-    : m_own(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)), m_settings(m_own.get()) {}
+    : m_own(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)) {}
 
 UserDefaults::~UserDefaults() = default;
 
@@ -221,15 +380,15 @@ void UserDefaults::resolve(QAnyStringView key) const {
 
 bool UserDefaults::contains(QAnyStringView key) const {
     resolve(key);
-    return m_settings->contains(key);
+    return m_own ? m_own->contains(key) : runSettings().values.contains(key.toString());
 }
 
 std::optional<bool> UserDefaults::boolIfPresent(QAnyStringView key) const {
-    return contains(key) ? toBool(m_settings->value(key)) : std::nullopt;
+    return contains(key) ? toBool(value(key)) : std::nullopt;
 }
 
 std::optional<qint64> UserDefaults::integerIfPresent(QAnyStringView key) const {
-    return contains(key) ? toInteger(m_settings->value(key)) : std::nullopt;
+    return contains(key) ? toInteger(value(key)) : std::nullopt;
 }
 
 std::optional<int> UserDefaults::intIfPresent(QAnyStringView key) const {
@@ -240,28 +399,31 @@ std::optional<int> UserDefaults::intIfPresent(QAnyStringView key) const {
 }
 
 std::optional<double> UserDefaults::realIfPresent(QAnyStringView key) const {
-    return contains(key) ? toDouble(m_settings->value(key)) : std::nullopt;
+    return contains(key) ? toDouble(value(key)) : std::nullopt;
 }
 
 std::optional<QString> UserDefaults::string(QAnyStringView key) const {
-    return contains(key) ? toText(m_settings->value(key)) : std::nullopt;
+    return contains(key) ? toText(value(key)) : std::nullopt;
 }
 
 QVariant UserDefaults::value(QAnyStringView key) const {
     resolve(key);
-    return m_settings->value(key);
+    return m_own ? m_own->value(key) : runSettings().values.value(key.toString());
 }
 
-void UserDefaults::changed() {
+void UserDefaults::changed(const std::optional<QString>& key) {
     if (!m_own)
-        runSettings().changed();
+        runSettings().changed(key);
 }
 
 void UserDefaults::set(QAnyStringView key, const QVariant& value) {
-    if (!m_own)
-        runSettings().later.remove(key.toString());
-    m_settings->setValue(key, value);
-    changed();
+    if (m_own) {
+        m_own->setValue(key, value);
+        return;
+    }
+    runSettings().later.remove(key.toString());
+    runSettings().values.insert(key.toString(), value);
+    changed(key.toString());
 }
 
 void UserDefaults::setLater(QAnyStringView key, std::function<QVariant()> make) {
@@ -270,28 +432,35 @@ void UserDefaults::setLater(QAnyStringView key, std::function<QVariant()> make) 
         return;
     }
     runSettings().later.insert(key.toString(), std::move(make));
-    changed();
+    changed(key.toString());
 }
 
 void UserDefaults::remove(QAnyStringView key) {
-    if (!m_own)
-        runSettings().later.remove(key.toString());
-    m_settings->remove(key);
-    changed();
+    if (m_own) {
+        m_own->remove(key);
+        return;
+    }
+    runSettings().later.remove(key.toString());
+    runSettings().values.remove(key.toString());
+    changed(key.toString());
 }
 
 void UserDefaults::clear() {
-    if (!m_own)
-        runSettings().later.clear();
-    m_settings->clear();
-    changed();
+    if (m_own) {
+        m_own->clear();
+        return;
+    }
+    runSettings().later.clear();
+    runSettings().values.clear();
+    changed(std::nullopt);
 }
 
-void UserDefaults::sync() {
-    if (m_own)
+bool UserDefaults::sync() {
+    if (m_own) {
         m_own->sync();
-    else
-        runSettings().write(false);
+        return m_own->status() == QSettings::NoError;
+    }
+    return runSettings().write(false);
 }
 
 quint64 UserDefaults::fileWrites() {
@@ -303,7 +472,7 @@ void UserDefaults::standInForWrites(std::function<void()> write) {
 }
 
 QString UserDefaults::fileName() const {
-    return m_settings->fileName();
+    return m_own ? m_own->fileName() : runSettings().path();
 }
 
 } // namespace ql

@@ -2,16 +2,21 @@
 // and application "Quavelark": ~/.config/Quavelark/Quavelark.ini).
 //
 // One settings object serves the whole run: every UserDefaults made without
-// a file name is a handle on it, so a read sees every earlier write at once
-// and nothing re-reads the file. Writes are coalesced: the file is written
-// once, kWriteDelayMs after the last change of a burst (a slider drag, a run
-// of search keystrokes), on a pool thread started by a timer of the main
-// thread's event loop; sync() writes at once (the quit calls it). Each write
-// replaces the file whole (QSettings' atomic sync), so a crash loses at most
-// the last second of changes and never leaves a damaged file.
+// a file name is a handle on it, so a read sees every earlier write at once;
+// the file is read at the first use, and again at a write only when another
+// program changed it meanwhile (this run's own changes win). Writes are coalesced: the file is
+// written once, kWriteDelayMs after the last change of a burst (a slider drag, a run of search
+// keystrokes), on a pool thread started by a timer of the main thread's event loop; sync() writes
+// at once (the quit calls it). Each write replaces the file whole through the checked path of
+// JSONStore (mode 0600: it holds the remote token; the folder 0700 when it is made), so a crash
+// loses at most the last second of changes, and a full disk loses nothing: a
+// failed write keeps the changes pending for the next one, and the failure
+// is kept for JSONStore::takeFailures(). The text is QSettings' INI format,
+// so the file reads as before. A file that does not read is set aside as
+// damaged before the first write over it.
 //
-// A handle on another INI file (tests, tools) has its own object, which
-// QSettings writes at the next turn of the event loop or when it goes.
+// A handle on another INI file (tests, tools) has its own QSettings object,
+// which QSettings writes at the next turn of the event loop or when it goes.
 //
 // A key is present when the file holds any value under it. Every typed read
 // checks its conversion: the INI file keeps text, so "true", "1" or "yes"
@@ -28,6 +33,8 @@
 #pragma once
 
 #include <QAnyStringView>
+#include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QVariant>
 
@@ -110,9 +117,9 @@ public:
     void remove(QAnyStringView key);
     // Removes every key (a fresh start: tests, the validation suite).
     void clear();
-    // Writes pending changes to the file now, and takes in a file another
-    // program changed meanwhile.
-    void sync();
+    // Writes pending changes to the file now, after taking in a file another
+    // program changed meanwhile; whether the file holds them.
+    bool sync();
     QString fileName() const;
 
     // How many times the run's settings file was written (benchmarks, tests).
@@ -127,12 +134,17 @@ public:
     static std::optional<QString> toText(const QVariant& v);
 
 private:
-    void changed();
+    void changed(const std::optional<QString>& key);
     // Makes a value set with setLater() before `key` is read.
     void resolve(QAnyStringView key) const;
 
     std::unique_ptr<QSettings> m_own; // a handle on another file
-    QSettings* m_settings;
 };
+
+// The INI text of `values` as QSettings writes it, checked to read back as
+// the same values; nothing (and a description in `error`) when it cannot be
+// made whole.
+std::optional<QByteArray> settingsText(const QMap<QString, QVariant>& values,
+                                       QString* error = nullptr);
 
 } // namespace ql

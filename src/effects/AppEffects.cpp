@@ -106,19 +106,23 @@ double App::trackRate(const Track& track) const {
     if (const auto known = playback.rateCache.constFind(track.path);
         known != playback.rateCache.constEnd())
         return *known;
-    // On the main thread, so briefly: a slow probe counts as no rate.
-    const double rate = probeFacts(track.path, platform::kFirstRateProbeLimitMs).rate;
-    playback.rateCache.insert(track.path, rate);
+    // On the main thread, so briefly: a slow probe counts as no rate, for
+    // now only; the file is asked again the next time.
+    bool cutShort = false;
+    const double rate = probeFacts(track.path, platform::kFirstRateProbeLimitMs, &cutShort).rate;
+    if (!cutShort)
+        playback.rateCache.insert(track.path, rate);
     return rate;
 }
 
-StreamFacts App::probeFacts(const QString& path, int timeoutMs) const {
+StreamFacts App::probeFacts(const QString& path, int timeoutMs, bool* cutShort) const {
     if (seams.probeAudio)
         return seams.probeAudio(path);
     ProbeOptions options;
     options.program = probeTool(QStringLiteral("ffprobe"));
     options.timeoutMs = timeoutMs;
     options.registry = children;
+    options.cutShort = cutShort;
     return probeAudio(path, options);
 }
 

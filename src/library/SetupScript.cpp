@@ -1,10 +1,9 @@
 #include "library/SetupScript.h"
 
 #include "app/PrivateFolder.h"
+#include "app/SafeWrite.h"
 
 #include <QDir>
-#include <QFile>
-#include <QSaveFile>
 #include <QTemporaryDir>
 
 namespace ql {
@@ -56,17 +55,9 @@ std::optional<QString> writeSetupScript(const QString& folder) {
         return std::nullopt;
     const QString path = folder + QLatin1Char('/') + kSetupScriptName;
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return std::nullopt;
-    const QByteArray bytes = setupScriptText().toUtf8();
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        return std::nullopt;
-
-    const auto mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                      QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                      QFileDevice::ExeOther;
-    if (!QFile::setPermissions(path, mode))
+    // Written whole or not at all: a short script on a full disk would run
+    // as if it had done its work.
+    if (!replaceFileChecked(path, setupScriptText().toUtf8(), nullptr, 0755))
         return std::nullopt;
     return path;
 }

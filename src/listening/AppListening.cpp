@@ -50,7 +50,8 @@ void App::toggleFav(const Track& requested) {
     // A copy: the refilter below replaces the list the track may come from.
     const Track track = requested;
     const bool added = flipFavorite(listening.favorites, track.path);
-    core.store.save(QString::fromLatin1(stores::kFavorites), listening.favorites);
+    listening.favoritesDirty =
+        !core.store.save(QString::fromLatin1(stores::kFavorites), listening.favorites);
     updateFavButton();
     if (listening.smartMode == kFavoritesList) {
         // The favourites list itself: the track enters or leaves it at once,

@@ -2,6 +2,9 @@
 //
 // `listening.sonic` maps a file path to its measured features; an entry with
 // `ok` false marks a file whose analysis failed, which is never tried again.
+// An analysis that gives nothing (a time-out, a program that would not start)
+// counts as failed for this run only (`sonicPassing`) and is never saved, so
+// the next run analyses the file again.
 // It is written only here, on the main thread, by merging batches of results,
 // and "sonic.json" is saved after every on-demand batch, every 50 scanned
 // files and at the end of every scan (and by the quit).
@@ -67,15 +70,27 @@ Analyser App::sonicAnalyser() const {
     return [tools = analysisTools()](const QString& path) { return analyzeSonic(path, tools); };
 }
 
-void App::mergeSonic(const SonicBatch& batch) {
-    for (auto it = batch.cbegin(); it != batch.cend(); ++it)
+void App::mergeSonic(const SonicBatch& batch, const QSet<QString>& passing) {
+    for (auto it = batch.cbegin(); it != batch.cend(); ++it) {
         listening.sonic.insert(it.key(), it.value());
+        listening.sonicPassing.remove(it.key());
+    }
+    // A measurement already made stays.
+    for (const QString& path : passing) {
+        if (!listening.sonic.contains(path) || listening.sonicPassing.contains(path)) {
+            listening.sonic.insert(path, Sonic());
+            listening.sonicPassing.insert(path);
+        }
+    }
 }
 
 void App::saveSonic() {
-    // A failed write says nothing: the index stays whole in memory and is
-    // written again at the next save point and at quit.
-    core.store.save(QString::fromLatin1(stores::kSonic), listening.sonic);
+    // A failed write is told by the tick once; the index stays whole in
+    // memory and is written again at the next save point and at quit.
+    SonicBatch lasting = listening.sonic;
+    for (const QString& path : std::as_const(listening.sonicPassing))
+        lasting.remove(path);
+    core.store.save(QString::fromLatin1(stores::kSonic), lasting);
 }
 
 void App::withSonic(const std::vector<Track>& tracks, std::function<void()> done) {
@@ -92,11 +107,16 @@ void App::withSonic(const std::vector<Track>& tracks, std::function<void()> done
     QThreadPool::globalInstance()->start([app = this, jobs, running = jobs->begin(), missing,
                                           analyse = sonicAnalyser(), done = std::move(done)] {
         SonicBatch results;
+        QSet<QString> passing;
         // A path given twice is analysed twice; the later result stays.
-        for (const QString& path : missing)
-            results.insert(path, analyse(path).value_or(Sonic()));
-        jobs->post([app, results, done] {
-            app->mergeSonic(results);
+        for (const QString& path : missing) {
+            if (const std::optional<Sonic> sonic = analyse(path))
+                results.insert(path, *sonic);
+            else
+                passing.insert(path);
+        }
+        jobs->post([app, results, passing, done] {
+            app->mergeSonic(results, passing);
             app->saveSonic();
             done();
         });
@@ -119,15 +139,19 @@ void App::startSonicScan() {
                        analyse = sonicAnalyser()] {
         const int total = int(work.size());
         SonicBatch batch;
+        QSet<QString> passing;
         int count = 0;
         for (const QString& path : work) {
             if (stop->load(std::memory_order_relaxed))
                 break;
-            batch.insert(path, analyse(path).value_or(Sonic()));
+            if (const std::optional<Sonic> sonic = analyse(path))
+                batch.insert(path, *sonic);
+            else
+                passing.insert(path);
             ++count;
             if (count % kScanBatch == 0 || count == total) {
-                jobs->post([app, batch, count, total] {
-                    app->mergeSonic(batch);
+                jobs->post([app, batch, passing, count, total] {
+                    app->mergeSonic(batch, passing);
                     app->status->setStringValue(L10n::tr(
                         QStringLiteral(
                             "🎛 소리 분석 %1/%2 (백그라운드, 재생에 영향 없음)")
@@ -135,13 +159,14 @@ void App::startSonicScan() {
                             .arg(total)));
                 });
                 batch.clear();
+                passing.clear();
             }
             if (count % kScanSave == 0)
                 jobs->post([app] { app->saveSonic(); });
         }
         // Only a loop left early has results not handed over yet.
-        if (!batch.isEmpty())
-            jobs->post([app, batch] { app->mergeSonic(batch); });
+        if (!batch.isEmpty() || !passing.isEmpty())
+            jobs->post([app, batch, passing] { app->mergeSonic(batch, passing); });
         jobs->post([app] {
             ListeningState& l = app->listening;
             l.sonicRunning = false;

@@ -38,8 +38,13 @@ struct ListeningState {
     int djMode = 0;
     // Favourite file paths ("favorites.json").
     QSet<QString> favorites;
+    // A save of "favorites.json" failed: the tick tries again.
+    bool favoritesDirty = false;
     // Sonic features by file path ("sonic.json").
     QHash<QString, Sonic> sonic;
+    // Files of `sonic` whose analysis gave nothing this run (a time-out, a
+    // program that would not start): failed for this run, never saved.
+    QSet<QString> sonicPassing;
     bool sonicOn = false;      // "sonicOn": the background sonic scan
     bool sonicRunning = false; // a scan is in flight, until its closing step ran
     int smartMode = 0;         // "smartMode" as stored; selects through smartListIndex()

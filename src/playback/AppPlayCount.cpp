@@ -20,7 +20,7 @@ void App::countTick(bool playing, double duration, double now) {
         return;
     recordPlay(playback.stats, playback.current->path, now);
     // Written at once, so a crash later in the run keeps the count.
-    core.store.save(QString::fromLatin1(stores::kPlayStats), playback.stats);
+    playback.statsDirty = !core.store.save(QString::fromLatin1(stores::kPlayStats), playback.stats);
 }
 
 } // namespace ql

@@ -65,6 +65,8 @@ struct PlaybackState {
     bool counted = false;
     // Play statistics by file path ("play-stats.json").
     QHash<QString, PlayStat> stats;
+    // A save of "play-stats.json" failed: the tick tries again.
+    bool statsDirty = false;
     // Integrated loudness in LUFS by file path ("loudness.json"), and whether
     // it changed since the last save.
     QHash<QString, double> loud;

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
@@ -51,6 +52,11 @@ private slots:
         QVERIFY(QFile::exists(dir + "/" + kName));
         QCOMPARE(store.load<Stats>(kName).value_or(Stats{}), stats);
         QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList{kName});
+        // Every folder the save made is the user's alone; one that was there
+        // keeps its mode.
+        for (const QString& made : {dir, m_tmp.path() + "/first/share", m_tmp.path() + "/first"})
+            QCOMPARE(QFileInfo(made).permissions() & 0x0777,
+                     QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
     }
 
     void emptyObjectLoadsAsAnEmptyDictionary() {

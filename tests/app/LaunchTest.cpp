@@ -1,14 +1,18 @@
 // Guards against: launch steps out of order or skipped, or the wrong window state after.
 #include "app/App.h"
+#include "app/AppPaths.h"
 #include "downloader/FlacFetcher.h"
 #include "effects/FXPanel.h"
+#include "platform/HomeLock.h"
 #include "platform/Platform.h"
 #include "platform/SingleInstance.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
+#include "TestFiles.h"
 #include "TestHome.h"
 
+#include <QDirIterator>
 #include <QMainWindow>
 #include <QProcess>
 #include <QSignalSpy>
@@ -17,6 +21,18 @@
 using namespace ql;
 
 namespace {
+
+// Every file under `root` with its bytes.
+QMap<QString, QByteArray> filesUnder(const QString& root) {
+    QMap<QString, QByteArray> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile f(path);
+        files.insert(path, f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("?"));
+    }
+    return files;
+}
 
 const QStringList kLaunchOrder{"activationPolicy",
                                "loadExtras",
@@ -261,6 +277,35 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(third.state() == QProcess::NotRunning, 20000);
         QCOMPARE(third.exitCode(), 0);
         QCOMPARE(rec.opened.size(), 1);
+    }
+
+    // Two sessions of one user (one home, two runtime folders): the second
+    // start cannot reach the first over its socket, finds the home taken,
+    // says why on standard error and ends with a failure, writing nothing.
+    void aSecondStartOnTheSameHomeLeaves() {
+        platform::HomeLock lock(appSupportDir());
+        QVERIFY(lock.held());
+        platform::SingleInstance instance(platform::SingleInstance::defaultName());
+        QVERIFY(instance.listen());
+        const QString home = qEnvironmentVariable("HOME");
+        QVERIFY(test::writeFile(appSupportDir() + "/play-stats.json", "{}"));
+        const QMap<QString, QByteArray> before = filesUnder(home);
+
+        QTemporaryDir otherRuntime;
+        QVERIFY(QFile::setPermissions(otherRuntime.path(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", otherRuntime.path());
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.start(quavelarkPath(), {"-platform", "offscreen"});
+        QVERIFY(second.waitForFinished(60000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 1);
+        QVERIFY2(second.readAllStandardError().contains("another Quavelark is running"),
+                 "the reason on standard error");
+        QCOMPARE(filesUnder(home), before);
+        QVERIFY(QDir(otherRuntime.path()).isEmpty());
     }
 };
 

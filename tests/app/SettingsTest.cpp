@@ -6,6 +6,8 @@
 #include "effects/FXPanel.h"
 #include "listening/NowPlayingWindow.h"
 #include "platform/Platform.h"
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
 
 #include "StoredSettings.h"
 #include "TestFiles.h"
@@ -15,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <cerrno>
 #include <limits>
 
 using namespace ql;
@@ -263,6 +266,70 @@ private slots:
         Launched l;
         QVERIFY(l.app.playback.stats.isEmpty());
         QCOMPARE(l.app.library.qual.size(), 1);
+    }
+
+    // A damaged store is moved aside at launch, after every store was read
+    // and before any save, and the status line names it and its copy in the
+    // language of the interface, once.
+    void aDamagedStoreIsSetAsideAndTold_data() {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("sentence");
+        const QString en = "A damaged file was set aside: ";
+        const QString ko = "손상된 파일을 따로 보관했습니다: ";
+        QTest::newRow("empty play counts, English") << "en"
+                                                    << "play-stats.json" << QByteArray() << en;
+        QTest::newRow("cut favourites, Korean") << "ko"
+                                                << "favorites.json" << QByteArray("[\"/a\",") << ko;
+    }
+    void aDamagedStoreIsSetAsideAndTold() {
+        QFETCH(QString, lang);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, sentence);
+        L10n::setLanguage(lang);
+        JSONStore::takeFailures(); // those of earlier tests
+        QVERIFY(JSONStore().save("quality.json", QHash<QString, QString>{{"/a", "★"}}));
+        QVERIFY(writeFile(storePath(file.toLatin1().constData()), bytes));
+        Launched l;
+        const QStringList copies = QDir(appSupportDir()).entryList({file + ".corrupt-*"});
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(readFile(appSupportDir() + "/" + copies[0]), bytes);
+        QVERIFY(!QFile::exists(storePath(file.toLatin1().constData())));
+        QCOMPARE(l.app.library.qual.size(), 1); // the others loaded
+        l.app.tellStoreFaults();
+        QCOMPARE(l.app.status->stringValue(), sentence + file + " → " + copies[0]);
+        l.app.status->setStringValue("next");
+        l.app.status->setClock([] { return std::numeric_limits<qint64>::max() / 2; });
+        l.app.tellStoreFaults();
+        QCOMPARE(l.app.status->stringValue(), QString("next"));
+        L10n::setLanguage("en");
+    }
+
+    // A save that fails is told once per cause; the play counts stay in
+    // memory, marked for the tick to write again (TickTest).
+    void aFailedSaveIsToldOnceAndRetried() {
+        L10n::setLanguage("en");
+        JSONStore::takeFailures(); // those of earlier tests
+        QVERIFY(JSONStore().save("play-stats.json", Stats{{"/old", {1, 1}}}));
+        QVERIFY(QFile::setPermissions(storePath("play-stats.json"), QFile::ReadOwner));
+        Launched l;
+        App& a = l.app;
+        a.playback.current = Track{1, "/m/a.flac", {}, {}, {}, 10, {}};
+        for (int i = 0; i < 10; ++i)
+            a.countTick(true, 10, 1000);
+        QVERIFY(a.playback.counted && a.playback.statsDirty);
+        a.tellStoreFaults();
+        QCOMPARE(a.status->stringValue(),
+                 "Couldn't save: play-stats.json (" + qt_error_string(EACCES) + ")");
+        a.status->setStringValue("next");
+        a.status->setClock([] { return std::numeric_limits<qint64>::max() / 2; });
+        QVERIFY(!JSONStore().save("play-stats.json", a.playback.stats)); // the same cause again
+        a.tellStoreFaults();
+        QCOMPARE(a.status->stringValue(), QString("next"));
+        QVERIFY(QFile::setPermissions(storePath("play-stats.json"),
+                                      QFile::ReadOwner | QFile::WriteOwner));
     }
 
     void saveExtrasWritesTheFiveStoresAndNoSetting() {

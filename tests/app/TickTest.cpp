@@ -254,6 +254,37 @@ private slots:
         QVERIFY(!d.app->playback.loudDirty);
     }
 
+    // The play counts and favourites, written at once when they change, are
+    // written by a later tick when that write failed.
+    void failedUserSavesAreRetried_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("play counts") << "play-stats.json";
+        QTest::newRow("favourites") << "favorites.json";
+    }
+    void failedUserSavesAreRetried() {
+        QFETCH(QString, name);
+        Driven d;
+        const QString file = d.storeFile(name.toLatin1().constData());
+        QVERIFY(test::writeFile(file, name == "favorites.json" ? "[]" : "{}"));
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
+        App& a = *d.app;
+        if (name == "favorites.json") {
+            a.toggleFav(Track{1, "/m/a.flac"});
+            QVERIFY(a.listening.favoritesDirty);
+        } else {
+            a.playback.current = Track{1, "/m/a.flac", {}, {}, {}, 10, {}};
+            for (int i = 0; i < 10; ++i)
+                a.countTick(true, 10, 1000);
+            QVERIFY(a.playback.statsDirty);
+        }
+        d.tick(20);
+        QVERIFY(a.playback.statsDirty || a.listening.favoritesDirty);
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner));
+        d.tick(20);
+        QVERIFY(!a.playback.statsDirty && !a.listening.favoritesDirty);
+        QVERIFY(test::readFile(file).contains("/m/a.flac"));
+    }
+
     // Seek bar and clock, with the slider not held.
     void seekBarAndClock_data() {
         QTest::addColumn<double>("maxBefore");

@@ -6,6 +6,7 @@
 #include "TestHome.h"
 #include "TestUnits.h"
 
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <limits>
@@ -44,6 +45,24 @@ const std::vector<Conversion> kConversions{
      "9223372036854775808"},
     {"list", QStringList{"a", "b"}, "-", "-", "-", "a,b"},
 };
+
+// Values of every kind the program stores, for the settings text.
+struct Stored {
+    const char* name;
+    QVariant value;
+};
+
+const std::vector<Stored> kStored{
+    {"boolean", true},
+    {"whole number", 9000000000LL},
+    {"real", 0.37},
+    {"text with commas, quotes and a leading @", QString(" @a,\"b\";c=d ")},
+    {"Korean text", QString("전체 곡")},
+    {"list of ids", QVariantList{qlonglong(5), qlonglong(-7), qlonglong(11)}},
+    {"list of one id", QVariantList{qlonglong(5)}},
+    {"empty list", QVariantList{}},
+    {"list of texts", QStringList{"a,b", "c"}},
+};
 } // namespace
 
 class UserDefaultsTest : public QObject {
@@ -58,6 +77,24 @@ private slots:
         QCOMPARE(shown(UserDefaults::toInteger(c.stored)), QString(c.asInteger));
         QCOMPARE(shown(UserDefaults::toDouble(c.stored)), QString(c.asDouble));
         QCOMPARE(shown(UserDefaults::toText(c.stored)), QString(c.asText));
+    }
+
+    // The text the run's settings are written with is QSettings' own INI
+    // text, byte for byte, so files read as before in both directions.
+    void settingsTextIsQSettingsText_data() { test::addRows(kStored); }
+    void settingsTextIsQSettingsText() {
+        const Stored& row = test::currentCase(kStored);
+        const QMap<QString, QVariant> values{{"a", row.value}, {"lang", "ko"}};
+        const std::optional<QByteArray> text = settingsText(values);
+        QVERIFY(text);
+        const QString path = m_tmp.path() + "/qsettings-own.ini";
+        QFile::remove(path);
+        {
+            QSettings own(path, QSettings::IniFormat);
+            for (auto it = values.begin(); it != values.end(); ++it)
+                own.setValue(it.key(), it.value());
+        }
+        QCOMPARE(*text, test::readFile(path));
     }
 
     // A settings file as another program (or a hand edit) leaves it: every

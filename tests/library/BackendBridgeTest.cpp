@@ -281,6 +281,22 @@ private slots:
         QCOMPARE(b.app->status->stringValue(), kLoading);
     }
 
+    // The backend's own damaged file, set aside, reaches the status line
+    // through its reply's error: the sentence in English, the names as they are.
+    void aSetAsideBackendFileIsNamed() {
+        L10n::setLanguage("en");
+        Bridge b;
+        const QString said = "손상된 파일을 따로 보관했습니다: added.json → added.json.corrupt-17";
+        b.fake.plan.insert(
+            "default",
+            FakeBackend::write({FakeBackend::line(Library{std::vector<Track>{}, false, said})}));
+        b.start();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            b.app->status->stringValue(),
+            QString("A damaged file was set aside: added.json → added.json.corrupt-17"), 10000);
+        L10n::setLanguage("ko");
+    }
+
     // Done-when: three tracks while the backend still scans, in Korean.
     void theCountTextAndTheScanningNotice() {
         Bridge b;

@@ -33,7 +33,8 @@ Track track(int i) { return Track{i + 1, path(i)}; }
 bool onMainThread() { return QThread::currentThread() == qApp->thread(); }
 Index stored() { return JSONStore().load<Index>(QString::fromLatin1(stores::kSonic)).value_or(Index{}); }
 
-// "t3." fails; "slow" first runs a 10 s child the quit must end; others give the call's number.
+// "t3." fails for good; "late" gives nothing (a time-out); "slow" first runs a 10 s child the quit
+// must end; others give the call's number.
 struct Fake {
     std::mutex m;
     QStringList calls;
@@ -47,7 +48,9 @@ struct Fake {
                 n = calls.size();
                 onMain |= onMainThread();
             }
-            if (p.contains("t3.") ||
+            if (p.contains("t3."))
+                return Sonic();
+            if (p.contains("late") ||
                 (p.contains("slow") && !platform::runChild("/bin/sleep", {"10"}, {.registry = registry}).finished()))
                 return std::nullopt;
             return Sonic{100, -20, 5, 0.1, n, true};
@@ -208,6 +211,35 @@ private slots:
         QVERIFY(!late);
         QCOMPARE(stored().size(), 10);
         QVERIFY(!stored().contains("/m/slow1.flac")); // cut short: no result, not a failure
+    }
+
+    // An analysis that timed out counts as failed for this run only: it is
+    // not asked again by a later scan of the run, never written to
+    // "sonic.json", and the next run analyses the file again.
+    void aTimedOutAnalysisIsNotStored() {
+        {
+            Rig r(2);
+            r.app->library.rows.push_back(Track{60, "/m/late.flac"});
+            r.app->startSonicScan();
+            QVERIFY(r.idle());
+            QCOMPARE(r.fake.seen().size(), 3);
+            QVERIFY(!r.app->sonicVec(Track{60, "/m/late.flac"}));
+            r.app->startSonicScan();
+            QVERIFY(r.idle());
+            QCOMPARE(r.fake.seen().size(), 3);
+            QCOMPARE(stored().size(), 2);
+            QVERIFY(!stored().contains("/m/late.flac"));
+            r.app->applicationWillTerminate();
+            QVERIFY(!stored().contains("/m/late.flac"));
+        }
+        // The next run: the two measured files are known, the late one is not.
+        const Index before = stored();
+        Rig next(0);
+        next.app->listening.sonic = before;
+        next.app->library.rows = {track(0), track(1), Track{60, "/m/late.flac"}};
+        next.app->startSonicScan();
+        QVERIFY(next.idle());
+        QCOMPARE(next.fake.seen(), QStringList{"/m/late.flac"});
     }
 
     void delayedStart_data() {

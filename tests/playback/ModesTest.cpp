@@ -182,6 +182,40 @@ private slots:
         app.applicationWillTerminate();
         QCOMPARE(test::fxFiles(), QStringList());
     }
+
+    // The source-rate probe on the main thread gives up after 3 s; that says
+    // nothing lasting about the file, so it is asked again next time, while
+    // a probe that ran to its end is kept, a rate of 0 included.
+    void aCutShortRateProbeIsNotKept_data() {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<double>("firstRate");
+        QTest::addColumn<double>("secondRate");
+        const QByteArray quick = "#!/bin/sh\necho '{\"streams\":[{\"sample_rate\":\"96000\"}]}'\n";
+        QTest::newRow("slower than 3 s")
+            << QByteArray("#!/bin/sh\nexec sleep 10\n") << 0.0 << 96000.0;
+        QTest::newRow("cannot start") << QByteArray() << 0.0 << 96000.0;
+        QTest::newRow("no audio: kept") << QByteArray("#!/bin/sh\necho '{}'\n") << 0.0 << 0.0;
+        QTest::newRow("a rate: kept") << quick << 96000.0 << 96000.0;
+    }
+    void aCutShortRateProbeIsNotKept() {
+        QFETCH(QByteArray, first);
+        QFETCH(double, firstRate);
+        QFETCH(double, secondRate);
+        const QString slow = test::tempFile("first-ffprobe");
+        const QString quick = test::tempFile("quick-ffprobe");
+        QFile::remove(slow);
+        QVERIFY(first.isEmpty() || test::writeExecutable(slow, first));
+        QVERIFY(test::writeExecutable(
+            quick, "#!/bin/sh\necho '{\"streams\":[{\"sample_rate\":\"96000\"}]}'\n"));
+        platform::Platform plat;
+        App app(plat);
+        QString program = slow;
+        app.seams.probeTool = [&program](const QString&) { return program; };
+        const Track track{1, test::tempFile("any.flac")};
+        QCOMPARE(app.trackRate(track), firstRate);
+        program = quick;
+        QCOMPARE(app.trackRate(track), secondRate);
+    }
 };
 
 QL_TEST_MAIN(ModesTest)
