@@ -32,11 +32,15 @@ RadioKeys radioKeys(const Track& track) {
             !track.artist.isEmpty()};
 }
 
-double radioSpread(quint64 bits) {
+double halfOpenDraw(quint64 bits, double top) {
     const double unit = double(bits >> 11) * 0x1p-53; // [0, 1)
-    const double spread = unit * kSpreadTop;
+    const double draw = unit * top;
     // Rounding must never carry the product up to the open end.
-    return spread < kSpreadTop ? spread : std::nextafter(kSpreadTop, 0.0);
+    return draw < top ? draw : std::nextafter(top, 0.0);
+}
+
+double radioSpread(quint64 bits) {
+    return halfOpenDraw(bits, kSpreadTop);
 }
 
 double radioScore(const RadioKeys& seed, const RadioKeys& candidate, qint64 plays, double spread) {

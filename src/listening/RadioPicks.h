@@ -40,7 +40,11 @@ struct RadioKeys {
 
 RadioKeys radioKeys(const Track& track);
 
-// The spread for 64 random bits: the top 53 bits as a fraction of 1.5.
+// A uniform draw from [0, top) for 64 random bits: the top 53 bits as a
+// fraction of `top`, never `top` itself, however the product rounds.
+double halfOpenDraw(quint64 bits, double top);
+
+// The spread for 64 random bits: halfOpenDraw over [0, 1.5).
 double radioSpread(quint64 bits);
 
 // The score of a candidate with `plays` counted plays and the given spread.
