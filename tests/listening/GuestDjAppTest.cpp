@@ -58,6 +58,7 @@ struct Rig {
         [this](App& a) {
             a.seams.playRequest = [this](const Track& t) { played << QString::number(t.id); };
             a.seams.fallbackRoad = [](const char*, const Track&, quint64) {};
+            a.seams.analyzeSonic = [](const QString&) { return std::optional(kLikeOne); };
         },
         platform::makeSimulatedPlatform(test::twoOutputs(),
                                         platform::SimOutputs{platform::SimClock::Manual, {}})};
@@ -89,6 +90,9 @@ const QHash<QChar, Step> kSteps = {
     {'K', [](Rig& r, App& a, int n) { for (qint64 id = n + 1; id <= kTracks; ++id) a.listening.sonic[r.track(id).path] = Sonic(); }},
     {'G', [](Rig& r, App& a, int n) { a.listening.sonic[r.track(n).path] = Sonic(); }},
     {'E', [](Rig&, App&, int) { L10n::setLanguage("en"); }},
+    {'U', [](Rig& r, App& a, int n) { a.listening.sonic.remove(r.track(n).path); }},
+    // Until every track has an entry again: the analysis asked for has come back.
+    {'w', [](Rig&, App& a, int) { QVERIFY(QTest::qWaitFor([&a] { return a.listening.sonic.size() == kTracks; }, 60000)); }},
 };
 // clang-format on
 
@@ -144,7 +148,8 @@ struct Case { const char *name, *steps, *fields; QString want; };
 
 // Steps: p<id> play, P play/pause, n next, D<item> DJ item (1 Contempo, 2 Groupie,
 // 3 Stretch, 4 off), O<n> n pops, r<row> row selected, S Sonic Adventure, K<n> only
-// tracks 1…n analysed, G<id> that track's analysis failed, E English.
+// tracks 1…n analysed, G<id> that track's analysis failed, E English, U<id> that track
+// unanalysed, w wait for its analysis.
 // Fields: q queue size, current, playing; n queue size; Q queued ids in order of id; g last queued id; k DJ mode and memory size;
 // c where the current track comes from; v no repeats; f DJ face; s scan asked for;
 // p plays asked for; t status.
@@ -160,6 +165,8 @@ const std::vector<Case> kCases = {
     {"choosing a style clears queue and memory", "p1 D1 D2", "qk", "3 1 playing | 2 3"},
     {"stretch queues at most 6, the target last", "p1 D3 O1", "kvf", "3 6 | no repeats | 🎧 DJ 스트레치"},
     {"DJ off empties the queue, keeps the memory", "p1 D1 D4", "qkft", "0 1 playing | 0 8 | 🎧 게스트 DJ | 게스트 DJ를 껐습니다."},
+    {"a style's start comes after the track's analysis", "p1 U1 D2 w", "qkt", "3 1 playing | 2 3 | 🎧 DJ 그루피 시작: 다음 곡부터 이어서 틀어줍니다."},
+    {"turned off during that analysis: no late start", "p1 U1 D2 D4 w", "qkt", "0 1 playing | 0 0 | 게스트 DJ를 껐습니다."},
     {"item 0 does nothing", "p1 D0", "qkf", "0 1 playing | 0 0 | 🎧 게스트 DJ"},
     {"a low queue is refilled before its head is taken", "p1 D1 O7 O1", "qkv", "8 1 playing | 1 16 | no repeats"},
     {"the 41st pick pushes the oldest out", "p1 D1 O7 O8 O8 O8 O8 O1", "kv", "1 40 | no repeats"},
