@@ -4,9 +4,10 @@
 //    with no smart list (the baseline, same run);
 //  - one press of the similar-track radio against the same baseline;
 //  - with a sonic vector for every track: one guest DJ refill in the
-//    Contempo and in the Stretch style, and one Sonic Adventure path (its
-//    rows, pool and 10 steps), against a pass that computes one distance per
-//    catalog row (the baseline of these three).
+//    Contempo style (also right after the sonic index changed) and in the
+//    Stretch style, and one Sonic Adventure path (its rows, pool and 10
+//    steps), against a pass that computes one distance per catalog row (the
+//    baseline of these).
 // All are main-thread time, as the window feels them. Runs in a temporary
 // home: App reads and writes settings.
 #include "app/App.h"
@@ -117,14 +118,19 @@ void oneDistancePerRow(benchmark::State& state) {
     benchmark::DoNotOptimize(sum);
 }
 
-// One refill from the current track, the queue and the memory empty.
-void djRefillPass(benchmark::State& state, int style) {
+// One refill from the current track, the queue and the memory empty. With
+// `indexChanged`, the sonic index has changed since the last refill (as after
+// each batch of a background scan), so every row's features are read again.
+void djRefillPass(benchmark::State& state, int style, bool indexChanged) {
     platform::Platform plat;
     auto app = soundApp(plat);
     app->listening.djMode = style;
+    const Track& some = app->library.rows[3];
     for (auto _ : state) {
         app->listening.radioQueue.clear();
         app->listening.djRecent.clear();
+        if (indexChanged)
+            app->listening.sonic.insert(some.path, app->listening.sonic.value(some.path));
         const double start = mainThreadSeconds();
         app->djRefill();
         state.SetIterationTime(mainThreadSeconds() - start);
@@ -141,7 +147,7 @@ void adventurePass(benchmark::State& state) {
     std::size_t steps = 0;
     for (auto _ : state) {
         const double start = mainThreadSeconds();
-        const std::vector<SoundRow> rows = app->soundRows();
+        const std::vector<SoundRow>& rows = app->soundRows();
         const std::vector<std::size_t> pool = adventurePool(rows, from.id, to.id);
         steps = adventurePath(rows, pool, app->soundRow(from), *app->sonicVec(from),
                               *app->sonicVec(to), app->listening.random)
@@ -177,16 +183,21 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(distances.c_str(), oneDistancePerRow)
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime();
-    benchmark::RegisterBenchmark(contempo.c_str(), djRefillPass, 1)
+    const std::string contempoChanged = "listening/dj-refill-contempo-new-index/100000";
+    benchmark::RegisterBenchmark(contempo.c_str(), djRefillPass, 1, false)
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime();
-    benchmark::RegisterBenchmark(stretch.c_str(), djRefillPass, 3)
+    benchmark::RegisterBenchmark(contempoChanged.c_str(), djRefillPass, 1, true)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime();
+    benchmark::RegisterBenchmark(stretch.c_str(), djRefillPass, 3, false)
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime();
     benchmark::RegisterBenchmark(adventure.c_str(), adventurePass)
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime();
     reporter.pair(contempo, distances);
+    reporter.pair(contempoChanged, distances);
     reporter.pair(stretch, distances);
     reporter.pair(adventure, distances);
     reporter.goal(contempo, 60);

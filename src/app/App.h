@@ -672,7 +672,7 @@ public:
     void buildAdventure(const Track& start, const Track& goal);
     // What the DJ and the Adventure compare of a track, and of every row.
     SoundRow soundRow(const Track& track) const;
-    std::vector<SoundRow> soundRows();
+    const std::vector<SoundRow>& soundRows();
     // The pull-down's face for the current style, translated.
     void showDjFace();
 

@@ -5,9 +5,9 @@
 // once when a style is chosen), the Adventure replaces the queue with a path
 // from the current track to the selected one and turns the DJ off. The
 // choices themselves are pure units (listening/DjPicks.h,
-// listening/AdventurePath.h) over SoundRows gathered here from the catalog,
-// the sonic index and the radio's memo of normalised artists; the random
-// source is the listening features' one.
+// listening/AdventurePath.h) over SoundRows gathered from the catalog and
+// the sonic index (kept between refills in `listening.soundMemo`); the
+// random source is the listening features' one.
 //
 // A style's first batch waits for the current track's features (withSonic).
 // When the style has changed by the time they arrive (another choice, "DJ
@@ -50,21 +50,8 @@ SoundRow App::soundRow(const Track& track) const {
     return soundRowOf(track, record == listening.sonic.cend() ? nullptr : &*record);
 }
 
-// As soundRow for every catalog row, the normalised artists taken from the
-// radio's memo (rebuilt for a row whose artist changed).
-std::vector<SoundRow> App::soundRows() {
-    const std::vector<Track>& rows = library.rows;
-    RadioMemo& memo = listening.radioMemo;
-    memo.fit(rows.size());
-    std::vector<SoundRow> out;
-    out.reserve(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const Track& t = rows[i];
-        const auto record = listening.sonic.constFind(t.path);
-        out.push_back(soundRowOf(t, record == listening.sonic.cend() ? nullptr : &*record,
-                                 memo.at(i, t).artist));
-    }
-    return out;
+const std::vector<SoundRow>& App::soundRows() {
+    return listening.soundMemo.rows(library.rows, listening.sonic);
 }
 
 void App::showDjFace() {
@@ -145,8 +132,9 @@ void App::sonicAdventure() {
     const int row = views.table->selectedRow();
     const std::vector<Track>& list = browser.filtered;
     if (row < 0 || std::size_t(row) >= list.size() || list[std::size_t(row)].id == start.id) {
-        status->setStringValue(L10n::tr(QStringLiteral("🧭 목록에서 도착할 곡을 클릭해 선택한 뒤 "
-                                                       "다시 누르세요 (지금 곡 → 선택한 곡).")));
+        status->setStringValue(
+            L10n::tr(QStringLiteral("🧭 목록에서 도착할 곡을 클릭해 선택한 뒤 "
+                                    "다시 누르세요 (지금 곡 → 선택한 곡).")));
         return;
     }
     const Track goal = list[std::size_t(row)];
@@ -163,13 +151,14 @@ void App::buildAdventure(const Track& start, const Track& goal) {
         status->setStringValue(L10n::tr(QStringLiteral("두 곡의 소리를 분석하지 못했습니다.")));
         return;
     }
-    const std::vector<SoundRow> rows = soundRows();
+    const std::vector<SoundRow>& rows = soundRows();
     const std::vector<std::size_t> pool = adventurePool(rows, start.id, goal.id);
     if (pool.size() < kAdventureMinPool) {
-        status->setStringValue(L10n::tr(QStringLiteral("🎛 분석된 곡이 아직 적습니다 (%1곡). "
-                                                       "분석이 진행되는 동안 잠시 후 "
-                                                       "다시 눌러 주세요.")
-                                            .arg(pool.size())));
+        status->setStringValue(
+            L10n::tr(QStringLiteral("🎛 분석된 곡이 아직 적습니다 (%1곡). "
+                                    "분석이 진행되는 동안 잠시 후 "
+                                    "다시 눌러 주세요.")
+                         .arg(pool.size())));
         return;
     }
     const std::vector<qint64> path = adventurePath(rows, pool, soundRow(start), *a, *b, l.random);

@@ -46,6 +46,28 @@ SoundRow soundRowOf(const Track& track, const Sonic* record, const QString& norm
             record && record->ok ? std::optional(vec(*record)) : std::nullopt};
 }
 
+const std::vector<SoundRow>& SoundMemo::rows(const std::vector<Track>& tracks,
+                                             const QHash<QString, Sonic>& index) {
+    const bool sameIndex = m_indexRead && index.isSharedWith(m_index);
+    m_index = index;
+    m_indexRead = true;
+    m_sources.resize(tracks.size());
+    m_rows.resize(tracks.size());
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        const Track& t = tracks[i];
+        Source& source = m_sources[i];
+        SoundRow& row = m_rows[i];
+        const bool sameTrack = row.id == t.id && source.path == t.path && source.artist == t.artist;
+        if (sameTrack && sameIndex)
+            continue;
+        const auto record = index.constFind(t.path);
+        row = soundRowOf(t, record == index.cend() ? nullptr : &*record,
+                         sameTrack ? row.artist : normalizedSearch(t.artist));
+        source = {t.path, t.artist};
+    }
+    return m_rows;
+}
+
 double djScore(const SoundRow& seed, const SoundRow& row, int decade, double spread) {
     double score = spread;
     if (seed.vec && row.vec)

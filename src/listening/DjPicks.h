@@ -27,6 +27,7 @@
 
 #include "app/Records.h"
 
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -52,6 +53,28 @@ struct SoundRow {
 SoundRow soundRowOf(const Track& track, const Sonic* record);
 // The same with the artist already normalised (kept between passes).
 SoundRow soundRowOf(const Track& track, const Sonic* record, const QString& normalisedArtist);
+
+// Each catalog row's SoundRow, kept between refills: a refill gathers the
+// whole catalog, and neither the catalog nor the sonic index changes often
+// between two. A row is made again when its id, path or artist differ from
+// what it was made from (its artist normalised again only then), and every
+// row's sonic part is read again when the index is no longer the one last
+// read (any change to a QHash detaches it from the memo's shared copy); so
+// the rows are always those of gathering afresh.
+class SoundMemo {
+public:
+    const std::vector<SoundRow>& rows(const std::vector<Track>& tracks,
+                                      const QHash<QString, Sonic>& index);
+
+private:
+    struct Source {
+        QString path, artist;
+    };
+    std::vector<Source> m_sources;
+    std::vector<SoundRow> m_rows;
+    QHash<QString, Sonic> m_index;
+    bool m_indexRead = false;
+};
 
 enum DjStyle { kDjOff = 0, kDjContempo = 1, kDjGroupie = 2, kDjStretch = 3 };
 

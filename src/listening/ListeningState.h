@@ -31,6 +31,8 @@ struct ListeningState {
     // Each catalog row's normalised artist and album and its folder, for the
     // radio's scoring (checked against the row at every press).
     RadioMemo radioMemo;
+    // Each catalog row as the guest DJ and the Sonic Adventure compare it.
+    SoundMemo soundMemo;
     // The one random source of the listening features (the radio's spread,
     // the random album, the guest DJ): seeded from the system here, seeded
     // by hand in tests.

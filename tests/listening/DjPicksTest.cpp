@@ -9,6 +9,8 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <functional>
+#include <tuple>
 
 using namespace ql;
 
@@ -167,6 +169,43 @@ private slots:
         QCOMPARE(djRemember(ids(1, 40), {41}), ids(2, 41));
         QCOMPARE(djRemember(ids(1, 35), {36, 37, 38, 39, 40, 41, 42, 43}), ids(4, 43));
         QCOMPARE(djRemember({}, {7, 8}), QList<qint64>({7, 8}));
+    }
+
+    // The memo kept between refills answers as a fresh gathering after each
+    // change to the catalog or the index.
+    void memoFollowsChanges() {
+        std::vector<Track> tracks;
+        QHash<QString, Sonic> index;
+        for (qint64 id = 1; id <= 4; ++id) {
+            tracks.push_back(Track{id, QStringLiteral("/m/%1.flac").arg(id), {}, "Lumen"});
+            index.insert(tracks.back().path, Sonic{100, -20, 5, 0.1, 1990, true});
+        }
+        SoundMemo memo;
+        const std::vector<std::function<void()>> changes = {
+            [] {},
+            [&] { tracks[0].artist = "Mist"; },
+            [&] { index[tracks[1].path] = Sonic(); },
+            [&] { index.remove(tracks[2].path); },
+            [&] { index[tracks[3].path].year = 2001; },
+            [&] { tracks[1].path = tracks[3].path; },
+            [&] { tracks[2].id = 9; },
+            [&] { tracks.pop_back(); },
+            [&] {
+                tracks.push_back(Track{5, "/m/5.flac", {}, "ＬＵＭＥＮ"});
+            }};
+        for (const auto& change : changes) {
+            change();
+            const std::vector<SoundRow>& got = memo.rows(tracks, index);
+            QCOMPARE(got.size(), tracks.size());
+            for (std::size_t i = 0; i < tracks.size(); ++i) {
+                const auto record = index.constFind(tracks[i].path);
+                const SoundRow want =
+                    soundRowOf(tracks[i], record == index.cend() ? nullptr : &*record);
+                QCOMPARE(std::tuple(got[i].id, got[i].artist, got[i].hasArtist, got[i].decade,
+                                    got[i].vec),
+                         std::tuple(want.id, want.artist, want.hasArtist, want.decade, want.vec));
+            }
+        }
     }
 
     // Over many seeds the first track is always the wanted one; every path
