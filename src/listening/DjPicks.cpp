@@ -20,11 +20,6 @@ constexpr double kWindowNear = 0.35;
 constexpr double kWindowFar = 1.3;
 constexpr int kStretchSteps = 5;
 
-struct Scored {
-    double score;
-    std::size_t row;
-};
-
 } // namespace
 
 std::vector<double> soundBetween(const std::vector<double>& a, const std::vector<double>& b,
@@ -82,7 +77,7 @@ double djScore(const SoundRow& seed, const SoundRow& row, int decade, double spr
 std::vector<qint64> djSimilar(const std::vector<SoundRow>& rows, const SoundRow& seed,
                               std::size_t count, const QSet<qint64>& avoid, int decade,
                               QRandomGenerator& random) {
-    std::vector<Scored> scored;
+    std::vector<ScoredRow> scored;
     scored.reserve(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (avoid.contains(rows[i].id))
@@ -90,15 +85,9 @@ std::vector<qint64> djSimilar(const std::vector<SoundRow>& rows, const SoundRow&
         const double spread = halfOpenDraw(random.generate64(), kSpreadTop);
         scored.push_back({djScore(seed, rows[i], decade, spread), i});
     }
-    const auto better = [](const Scored& a, const Scored& b) {
-        return a.score != b.score ? a.score > b.score : a.row < b.row;
-    };
-    const std::size_t n = std::min(count, scored.size());
-    std::partial_sort(scored.begin(), scored.begin() + std::ptrdiff_t(n), scored.end(), better);
     std::vector<qint64> ids;
-    ids.reserve(n);
-    for (std::size_t i = 0; i < n; ++i)
-        ids.push_back(rows[scored[i].row].id);
+    for (const std::size_t row : bestRows(std::move(scored), count))
+        ids.push_back(rows[row].id);
     return ids;
 }
 

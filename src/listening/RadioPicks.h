@@ -30,6 +30,16 @@ namespace ql {
 
 inline constexpr std::size_t kRadioLength = 40;
 
+// A catalog row (its index) with its score.
+struct ScoredRow {
+    double score;
+    std::size_t row;
+};
+
+// The rows of the `count` highest scores (all when fewer), highest first;
+// equal scores keep catalog order.
+std::vector<std::size_t> bestRows(std::vector<ScoredRow> scored, std::size_t count);
+
 // The parts of a track the score compares.
 struct RadioKeys {
     QString artist;         // normalised
