@@ -60,7 +60,9 @@ SoundRow soundRowOf(const Track& track, const Sonic* record, const QString& norm
 // what it was made from (its artist normalised again only then), and every
 // row's sonic part is read again when the index is no longer the one last
 // read (any change to a QHash detaches it from the memo's shared copy); so
-// the rows are always those of gathering afresh.
+// the rows are always those of gathering afresh. A change to the index after
+// a refill copies it once (the memo's copy keeps the old one until the next
+// refill).
 class SoundMemo {
 public:
     const std::vector<SoundRow>& rows(const std::vector<Track>& tracks,
