@@ -75,6 +75,7 @@ App::App(platform::Platform& platform)
     meter = new LevelMeter;
     smartPicker = new QComboBox;
     favButton = new QPushButton(QStringLiteral("♡ 즐겨찾기"));
+    djPopup = new QToolButton;
     makeBrowserControls();
     makeWindowViews();
     makeOutputControls();
@@ -130,7 +131,8 @@ App::~App() {
              status,      seek,      clock,        art,         wave,     meter,
              smartPicker, search,    folderPicker, volDB,       dacLabel, repeatBtn,
              devicePopup, ratePopup, abButton,     sleepPopup,  maxBox,   bitBox,
-             gaplessBox,  rateBox,   crossfadeBox, levelingBox, upPopup,  favButton})
+             gaplessBox,  rateBox,   crossfadeBox, levelingBox, upPopup,  favButton,
+             djPopup})
         if (w && !w->parent())
             delete w;
     views.deleteUnplaced();

@@ -667,8 +667,25 @@ public:
     // track; none when the queue runs empty. The guest DJ refills a queue
     // running low first.
     std::optional<Track> popRadio();
-    // Seam for the guest DJ: appends its picks to the radio queue.
+    // ---- listening/AppGuestDj.cpp: the guest DJ and the Sonic Adventure -------
+    // The DJ pull-down's items: 1…3 turn a style on (queue and memory
+    // cleared, the first picks queued from the current track), 4 turns the
+    // DJ off (queue emptied, memory kept); others do nothing.
+    void djChanged(int index);
+    // Appends the style's picks, continuing from the last queued track (else
+    // the current one), to the radio queue; remembers the last 40 picks.
     void djRefill();
+    // From the current track to the selected row's: queues up to 10 tracks
+    // stepping between their sounds and the goal, turns the DJ off, plays the
+    // first. Refuses, with a message, without both or with too few analysed.
+    void sonicAdventure();
+    // The Adventure once the start's and goal's features are known.
+    void buildAdventure(const Track& start, const Track& goal);
+    // What the DJ and the Adventure compare of a track, and of every row.
+    SoundRow soundRow(const Track& track) const;
+    const std::vector<SoundRow>& soundRows();
+    // The pull-down's face for the current style, translated.
+    void showDjFace();
 
     // ---- listening/AppListenModes.cpp: smart lists and listen actions -----------
     // The smart-list pop-up's action: the chosen list, its facts asked for,
@@ -1104,6 +1121,8 @@ public:
     QPushButton* abButton = nullptr; // the A-B loop, "A-B 반복" while idle
     // The sleep timer; its text is the face the countdown rewrites.
     QToolButton* sleepPopup = nullptr;
+    // The guest DJ's pull-down; its face shows the style (items 1…4 act).
+    QToolButton* djPopup = nullptr;
     std::unique_ptr<FlacFetcher> fetcher;
     std::unique_ptr<LyricsPanel> lyricsPanel;
     std::unique_ptr<NowPlayingWindow> nowPlaying;

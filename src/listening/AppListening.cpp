@@ -5,10 +5,8 @@
 // written again at the next change and at quit). The similar-track radio
 // scores the whole catalog against one seed (listening/RadioPicks.h) and puts
 // the best ids in the radio queue, the one list of tracks to play next.
-//
-// Seam left for later work: the guest DJ's refill (djRefill, called by
-// popRadio when the DJ is on and fewer than two ids are left; with the DJ off
-// nothing happens).
+// popRadio lets the guest DJ refill a queue running low first
+// (listening/AppGuestDj.cpp); with the DJ off nothing is added.
 #include "app/App.h"
 
 #include "listening/NowPlayingWindow.h"
@@ -117,7 +115,5 @@ std::optional<Track> App::popRadio() {
     }
     return std::nullopt;
 }
-
-void App::djRefill() {}
 
 } // namespace ql

@@ -27,11 +27,8 @@
 // run, panel hidden or not), and syncs the controls of the two exclusive
 // modes (applyBitState) after the mode boxes are made.
 //
-// Seam: the position whose controls the guest DJ places, marked where it
-// goes in the build below:
-//   row 2  "🧭 소닉 어드벤처" (sonicAdventure) and djPopup        — guest DJ
-// No placeholder is shown for it: a button that does nothing is worse than
-// none.
+// The two pull-downs (sleep timer, guest DJ) are split tool buttons whose
+// face is the button's text and whose menu holds the acting items 1…n.
 #include "app/App.h"
 
 #include "analysis/LevelMeter.h"
@@ -53,6 +50,9 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <functional>
+#include <iterator>
+
 namespace ql {
 
 namespace {
@@ -65,6 +65,8 @@ const char* const kSleepFace = "😴 수면 타이머";
 // Items 1…5 of the sleep pull-down; item 0 is its face.
 const char* const kSleepItems[] = {"15분 뒤 멈춤", "30분 뒤 멈춤", "60분 뒤 멈춤", "90분 뒤 멈춤",
                                    "타이머 끄기"};
+const char* const kDjItems[] = {"컨템포 — 비슷한 분위기·같은 시대", "그루피 — 같은 가수 이어서",
+                                "스트레치 — 곡 사이를 점점 변화", "DJ 끄기"};
 const char* const kSpeedTitles[] = {"0.5x", "0.75x", "0.9x", "1x", "1.1x", "1.25x", "1.5x", "2x"};
 const char* const kUpsamplingItems[] = {"업샘플링: 끔", "업샘플링: 2의 거듭제곱 배",
                                         "업샘플링: 장치 최대"};
@@ -81,6 +83,22 @@ void configure(QAbstractButton* box, const char* title, const char* tip, bool on
     box->setText(text(title));
     box->setToolTip(text(tip));
     box->setChecked(on);
+}
+
+// A pull-down on a tool button: both its parts open the menu, item n
+// (from 1) calls `pick` with n. A split button: Qt sizes its arrow section,
+// where an instant pop-up's arrow would be drawn over the face's last
+// letters.
+void fillPullDown(QToolButton* face, const char* const* items, int count,
+                  const std::function<void(int)>& pick) {
+    face->setPopupMode(QToolButton::MenuButtonPopup);
+    QObject::connect(face, &QToolButton::clicked, face, &QToolButton::showMenu,
+                     Qt::UniqueConnection);
+    auto* menu = new QMenu(face);
+    for (int i = 1; i <= count; ++i)
+        QObject::connect(menu->addAction(text(items[i - 1])), &QAction::triggered, face,
+                         [pick, i] { pick(i); });
+    face->setMenu(menu);
 }
 
 // The left group, then free room, then the right group; a control that does
@@ -132,21 +150,10 @@ QWidget* App::buildExtras() {
 
     // 5. The sleep pull-down: its face is item 0, items 1…5 act.
     sleepPopup->setText(L10n::tr(text(kSleepFace)));
-    // A split button: Qt sizes its arrow section, where an instant pop-up's
-    // arrow would be drawn over the face's last letters; both parts open the
-    // menu.
-    sleepPopup->setPopupMode(QToolButton::MenuButtonPopup);
-    connect(sleepPopup, &QToolButton::clicked, sleepPopup, &QToolButton::showMenu,
-            Qt::UniqueConnection);
-    auto* sleepMenu = new QMenu(sleepPopup);
-    for (int i = 1; const char* item : kSleepItems) {
-        connect(sleepMenu->addAction(text(item)), &QAction::triggered, this, [self, i] {
-            if (self)
-                self->sleepChanged(i);
-        });
-        ++i;
-    }
-    sleepPopup->setMenu(sleepMenu);
+    fillPullDown(sleepPopup, kSleepItems, int(std::size(kSleepItems)), [self](int i) {
+        if (self)
+            self->sleepChanged(i);
+    });
 
     // 6-7. The meter's size, and its timer.
     meter->setFixedSize(kMeterSize);
@@ -197,14 +204,22 @@ QWidget* App::buildExtras() {
               "맞춥니다. 음량은 시스템 음량(키보드)으로 조절하세요.",
               playback.bitPerfect);
 
-    // 14. ("🧭 소닉 어드벤처" and djPopup come with the guest DJ.)
+    // 14. Sonic Adventure and the guest DJ's pull-down (its face follows the
+    // style afterwards).
+    QPushButton* adventure = button(text("🧭 소닉 어드벤처"), call(&App::sonicAdventure));
+    adventure->setToolTip(text(
+        "지금 곡 → 목록에서 선택한 곡까지, 템포·음량·분위기를 서서히 바꾸며 곡들을 이어 줍니다"));
+    showDjFace();
+    fillPullDown(djPopup, kDjItems, int(std::size(kDjItems)), [self](int i) {
+        if (self)
+            self->djChanged(i);
+    });
     // 15. The background sonic scan, 20 s from now, when "sonicOn" is set now.
     scheduleSonicScan();
 
-    // 16. Row 2 (seam position: "🧭 소닉 어드벤처" and djPopup after the speed
-    // pop-up).
-    FlowRow* row2 =
-        row({favButton, abButton, speedLabel, ratePopup}, {maxBox, rateBox, gaplessBox, bitBox});
+    // 16. Row 2.
+    FlowRow* row2 = row({favButton, abButton, speedLabel, ratePopup, adventure, djPopup},
+                        {maxBox, rateBox, gaplessBox, bitBox});
 
     // 17. The controls the two exclusive modes govern.
     applyBitState();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "listening/DjPicks.h"
 #include "listening/RadioPicks.h"
 #include "listening/SmartLists.h"
 #include "listening/SonicJobs.h"
@@ -30,12 +31,17 @@ struct ListeningState {
     // Each catalog row's normalised artist and album and its folder, for the
     // radio's scoring (checked against the row at every press).
     RadioMemo radioMemo;
+    // Each catalog row as the guest DJ and the Sonic Adventure compare it.
+    SoundMemo soundMemo;
     // The one random source of the listening features (the radio's spread,
     // the random album, the guest DJ): seeded from the system here, seeded
     // by hand in tests.
     QRandomGenerator random = QRandomGenerator::securelySeeded();
-    // The guest DJ's style; 0 is off. The DJ itself comes with its own work.
+    // The guest DJ's style (DjStyle); 0 is off. Never saved.
     int djMode = 0;
+    // The ids the DJ queued last, oldest first, at most 40; every refill
+    // avoids them. Cleared when a style is chosen, kept when the DJ is off.
+    QList<qint64> djRecent;
     // Favourite file paths ("favorites.json").
     QSet<QString> favorites;
     // A save of "favorites.json" failed: the tick tries again.

@@ -20,23 +20,35 @@ constexpr double kSameFolder = 1.0;
 constexpr double kPerPlay = 0.3;
 constexpr double kPlaysCap = 1.5;
 
-struct Scored {
-    double score;
-    std::size_t row;
-};
-
 } // namespace
+
+std::vector<std::size_t> bestRows(std::vector<ScoredRow> scored, std::size_t count) {
+    const auto better = [](const ScoredRow& a, const ScoredRow& b) {
+        return a.score != b.score ? a.score > b.score : a.row < b.row;
+    };
+    const std::size_t n = std::min(count, scored.size());
+    std::partial_sort(scored.begin(), scored.begin() + std::ptrdiff_t(n), scored.end(), better);
+    std::vector<std::size_t> rows;
+    rows.reserve(n);
+    for (std::size_t i = 0; i < n; ++i)
+        rows.push_back(scored[i].row);
+    return rows;
+}
 
 RadioKeys radioKeys(const Track& track) {
     return {normalizedSearch(track.artist), normalizedSearch(track.album), folderOf(track.path),
             !track.artist.isEmpty()};
 }
 
-double radioSpread(quint64 bits) {
+double halfOpenDraw(quint64 bits, double top) {
     const double unit = double(bits >> 11) * 0x1p-53; // [0, 1)
-    const double spread = unit * kSpreadTop;
+    const double draw = unit * top;
     // Rounding must never carry the product up to the open end.
-    return spread < kSpreadTop ? spread : std::nextafter(kSpreadTop, 0.0);
+    return draw < top ? draw : std::nextafter(top, 0.0);
+}
+
+double radioSpread(quint64 bits) {
+    return halfOpenDraw(bits, kSpreadTop);
 }
 
 double radioScore(const RadioKeys& seed, const RadioKeys& candidate, qint64 plays, double spread) {
@@ -78,7 +90,7 @@ std::vector<qint64> radioPicks(const std::vector<Track>& rows, const Track& seed
                                QRandomGenerator& random) {
     const RadioKeys seedKeys = radioKeys(seed);
     memo.fit(rows.size());
-    std::vector<Scored> scored;
+    std::vector<ScoredRow> scored;
     scored.reserve(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Track& t = rows[i];
@@ -89,15 +101,9 @@ std::vector<qint64> radioPicks(const std::vector<Track>& rows, const Track& seed
         scored.push_back(
             {radioScore(seedKeys, memo.at(i, t), plays, radioSpread(random.generate64())), i});
     }
-    const auto better = [](const Scored& a, const Scored& b) {
-        return a.score != b.score ? a.score > b.score : a.row < b.row;
-    };
-    const std::size_t n = std::min(kRadioLength, scored.size());
-    std::partial_sort(scored.begin(), scored.begin() + std::ptrdiff_t(n), scored.end(), better);
     std::vector<qint64> ids;
-    ids.reserve(n);
-    for (std::size_t i = 0; i < n; ++i)
-        ids.push_back(rows[scored[i].row].id);
+    for (const std::size_t row : bestRows(std::move(scored), kRadioLength))
+        ids.push_back(rows[row].id);
     return ids;
 }
 

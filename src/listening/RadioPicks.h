@@ -30,6 +30,16 @@ namespace ql {
 
 inline constexpr std::size_t kRadioLength = 40;
 
+// A catalog row (its index) with its score.
+struct ScoredRow {
+    double score;
+    std::size_t row;
+};
+
+// The rows of the `count` highest scores (all when fewer), highest first;
+// equal scores keep catalog order.
+std::vector<std::size_t> bestRows(std::vector<ScoredRow> scored, std::size_t count);
+
 // The parts of a track the score compares.
 struct RadioKeys {
     QString artist;         // normalised
@@ -40,7 +50,11 @@ struct RadioKeys {
 
 RadioKeys radioKeys(const Track& track);
 
-// The spread for 64 random bits: the top 53 bits as a fraction of 1.5.
+// A uniform draw from [0, top) for 64 random bits: the top 53 bits as a
+// fraction of `top`, never `top` itself, however the product rounds.
+double halfOpenDraw(quint64 bits, double top);
+
+// The spread for 64 random bits: halfOpenDraw over [0, 1.5).
 double radioSpread(quint64 bits);
 
 // The score of a candidate with `plays` counted plays and the given spread.

@@ -1,0 +1,180 @@
+// ---- listening: the guest DJ and the Sonic Adventure ----
+//
+// Both fill the radio queue from the sound of the catalog: the DJ appends a
+// batch in its style whenever popRadio finds fewer than two ids queued (and
+// once when a style is chosen), the Adventure replaces the queue with a path
+// from the current track to the selected one and turns the DJ off. The
+// choices themselves are pure units (listening/DjPicks.h,
+// listening/AdventurePath.h) over SoundRows gathered from the catalog and
+// the sonic index (kept between refills in `listening.soundMemo`); the
+// random source is the listening features' one.
+//
+// A style's first batch waits for the current track's features (withSonic).
+// When the style has changed by the time they arrive (another choice, "DJ
+// 끄기", an Adventure), that late completion does nothing: the newer choice
+// has spoken, and "started" must not follow "off".
+#include "app/App.h"
+
+#include "listening/AdventurePath.h"
+#include "ui/StatusLabel.h"
+#include "ui/TrackTableView.h"
+#include "ui/l10n/L10n.h"
+
+#include <QToolButton>
+
+#include <algorithm>
+
+namespace ql {
+
+namespace {
+
+constexpr int kDjOffItem = 4;
+
+QString styleName(int style) {
+    switch (style) {
+    case kDjContempo:
+        return QStringLiteral("컨템포");
+    case kDjGroupie:
+        return QStringLiteral("그루피");
+    case kDjStretch:
+        return QStringLiteral("스트레치");
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+SoundRow App::soundRow(const Track& track) const {
+    const auto record = listening.sonic.constFind(track.path);
+    return soundRowOf(track, record == listening.sonic.cend() ? nullptr : &*record);
+}
+
+const std::vector<SoundRow>& App::soundRows() {
+    return listening.soundMemo.rows(library.rows, listening.sonic);
+}
+
+void App::showDjFace() {
+    const int mode = listening.djMode;
+    djPopup->setText(L10n::tr(mode > 0 ? QStringLiteral("🎧 DJ ") + styleName(mode)
+                                       : QStringLiteral("🎧 게스트 DJ")));
+}
+
+void App::djChanged(int index) {
+    ListeningState& l = listening;
+    if (index < 1 || index > kDjOffItem)
+        return;
+    if (index == kDjOffItem) {
+        // The playing track goes on; the memory of picks is kept.
+        l.djMode = kDjOff;
+        l.radioQueue.clear();
+        showDjFace();
+        status->setStringValue(L10n::tr(QStringLiteral("게스트 DJ를 껐습니다.")));
+        return;
+    }
+    l.djMode = index;
+    showDjFace();
+    // Groupie needs no sound; the other two want the catalog analysed.
+    if (index != kDjGroupie)
+        startSonicScan();
+    l.radioQueue.clear();
+    l.djRecent.clear();
+    if (!playback.current) {
+        status->setStringValue(
+            L10n::tr(QStringLiteral("곡을 하나 재생하면 DJ가 이어서 틀어줍니다.")));
+        return;
+    }
+    withSonic({*playback.current}, [this, style = index] {
+        if (listening.djMode != style)
+            return;
+        djRefill();
+        status->setStringValue(L10n::tr(QStringLiteral("🎧 DJ ") + styleName(style) +
+                                        QStringLiteral(" 시작: 다음 곡부터 이어서 틀어줍니다.")));
+        // A playing track goes on and the picks follow it.
+        if (!isPlaying())
+            if (const std::optional<Track> first = popRadio())
+                play(*first);
+    });
+}
+
+void App::djRefill() {
+    ListeningState& l = listening;
+    if (l.djMode <= kDjOff)
+        return;
+    // Each batch continues from the end of the one before.
+    std::optional<Track> seed;
+    if (!l.radioQueue.isEmpty()) {
+        const auto it = std::ranges::find(library.rows, l.radioQueue.last(), &Track::id);
+        if (it != library.rows.end())
+            seed = *it;
+    }
+    if (!seed)
+        seed = playback.current;
+    if (!seed)
+        return;
+    QSet<qint64> avoid(l.djRecent.cbegin(), l.djRecent.cend());
+    avoid.unite(QSet<qint64>(l.radioQueue.cbegin(), l.radioQueue.cend()));
+    avoid.insert(seed->id);
+    avoid.insert(playback.current ? playback.current->id : -1);
+    const std::vector<qint64> picks =
+        djPicks(l.djMode, soundRows(), soundRow(*seed), avoid, l.random);
+    l.radioQueue.append(QList<qint64>(picks.begin(), picks.end()));
+    l.djRecent = djRemember(l.djRecent, picks);
+}
+
+void App::sonicAdventure() {
+    if (!playback.current) {
+        status->setStringValue(
+            L10n::tr(QStringLiteral("먼저 출발할 곡을 재생하세요 (지금 재생 중인 곡이 출발점).")));
+        return;
+    }
+    const Track start = *playback.current;
+    const int row = views.table->selectedRow();
+    const std::vector<Track>& list = browser.filtered;
+    if (row < 0 || std::size_t(row) >= list.size() || list[std::size_t(row)].id == start.id) {
+        status->setStringValue(
+            L10n::tr(QStringLiteral("🧭 목록에서 도착할 곡을 클릭해 선택한 뒤 "
+                                    "다시 누르세요 (지금 곡 → 선택한 곡).")));
+        return;
+    }
+    const Track goal = list[std::size_t(row)];
+    startSonicScan();
+    // Start and goal as they were at the click, whatever plays by the time
+    // their features are known.
+    withSonic({start, goal}, [this, start, goal] { buildAdventure(start, goal); });
+}
+
+void App::buildAdventure(const Track& start, const Track& goal) {
+    ListeningState& l = listening;
+    const std::optional<std::vector<double>> a = sonicVec(start), b = sonicVec(goal);
+    if (!a || !b) {
+        status->setStringValue(L10n::tr(QStringLiteral("두 곡의 소리를 분석하지 못했습니다.")));
+        return;
+    }
+    const std::vector<SoundRow>& rows = soundRows();
+    const std::vector<std::size_t> pool = adventurePool(rows, start.id, goal.id);
+    if (pool.size() < kAdventureMinPool) {
+        status->setStringValue(
+            L10n::tr(QStringLiteral("🎛 분석된 곡이 아직 적습니다 (%1곡). "
+                                    "분석이 진행되는 동안 잠시 후 "
+                                    "다시 눌러 주세요.")
+                         .arg(pool.size())));
+        return;
+    }
+    const std::vector<qint64> path = adventurePath(rows, pool, soundRow(start), *a, *b, l.random);
+    l.radioQueue = QList<qint64>(path.begin(), path.end());
+    l.radioQueue << goal.id;
+    l.djMode = kDjOff;
+    showDjFace();
+    // Two titles from the library: only the fixed fragments are translated.
+    status->setTranslated(
+        L10n::tr(QStringLiteral("🧭 소닉 어드벤처: ")) + start.title +
+        QStringLiteral(" → … → ") + goal.title + QStringLiteral(" (") +
+        QString::number(l.radioQueue.size()) +
+        L10n::tr(QStringLiteral("곡, 템포·음량·분위기를 서서히 바꿔 이어갑니다)")));
+    // The DJ is off, so this takes the first path track without a refill.
+    if (const std::optional<Track> first = popRadio())
+        play(*first);
+}
+
+} // namespace ql
