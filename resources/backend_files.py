@@ -266,6 +266,19 @@ def read_tags(path):
     return (title, artist, album, finite_seconds(getattr(audio.info, "length", 0)))
 
 
+def read_batch(files):
+    """read_tags for each (path, size, mtime) of `files`, in a worker process
+    of a scan: the tags, None (not audio) or False (gone or locked since it
+    was listed)."""
+    found = []
+    for path, _, _ in files:
+        try:
+            found.append(read_tags(path))
+        except OSError:
+            found.append(False)
+    return found
+
+
 def file_title(path):
     """The title of an untagged file: its name without the extension."""
     name = os.path.basename(path)
