@@ -108,13 +108,21 @@ def variant_folder(root, name, baseline):
     return folder
 
 
-def environment(root, name, music, files):
+def environment(root, name, music, files, folder, baseline):
     home = os.path.join(root, name + "-home")
     data = os.path.join(home, ".local", "share")
     backend = os.path.join(data, "Quavelark", "backend")
     os.makedirs(backend)
-    with open(os.path.join(backend, "cache.json"), "w") as f:
-        json.dump({"version": 1, "files": files}, f)
+    if baseline:  # its JSON cache
+        with open(os.path.join(backend, "cache.json"), "w") as f:
+            json.dump({"version": 1, "files": files}, f)
+    else:  # the cache as this tree's backend keeps it, written by its own module
+        sys.path.insert(0, os.path.join(folder, "resources"))
+        import backend_cache
+        import backend_library
+
+        backend_cache.write(backend, files, backend_library.CACHE_VERSION)
+        sys.path.pop(0)
     # Every file already has its genre, so the player's background genre
     # probes (one ffprobe per file) do not run during the measurement.
     with open(os.path.join(data, "Quavelark", "genres.json"), "w") as f:
@@ -198,15 +206,16 @@ def main():
         results = {}
         for name, rev in [("before", args.baseline), ("now", None)]:
             folder = variant_folder(root, name, rev)
-            results[name] = measure(folder, environment(root, name, music, files), args.seconds)
+            env = environment(root, name, music, files, folder, rev)
+            results[name] = measure(folder, env, args.seconds)
         for name, (used, peaks, wakes) in results.items():
             cells = ["%s %.2f s CPU (%.2f %% of a core), peak %.0f MB" % (
                 n, u, 100 * u / args.seconds, p) for n, u, p in zip(names, used, peaks)]
             print("%-6s %s" % (name, "; ".join(cells)))
             print("       together %.2f %% of a core (goal 1 %%), peak %.0f MB (goal 350 MB)" % (
                 100 * sum(used) / args.seconds, sum(peaks)))
-            print("       %s main thread: %.1f wake-ups/s%s" % (
-                names[0], wakes, " (goal 5)" if names[0] == "program" else ""))
+            if names[0] == "program":
+                print("       program main thread: %.1f wake-ups/s (goal 5)" % wakes)
         before, now = (sum(results[k][0]) for k in ("before", "now"))
         print("CPU now / before: %.3f" % (now / before if before else float("nan")))
         peak_before, peak_now = (sum(results[k][1]) for k in ("before", "now"))

@@ -103,8 +103,9 @@ def _entry(raw):
         path = sys.intern(_unescape(fields[0]).decode("utf-8", "surrogateescape"))
         if len(fields) == 3:
             return path, [size, mtime]
-        tags = [_unescape(f).decode("utf-8", "replace") for f in fields[3:6]]
-        return path, [size, mtime] + tags + [float(fields[6])]
+        title, artist, album = (_unescape(f).decode("utf-8", "replace") for f in fields[3:6])
+        # An album's tracks share their artist and album: one string each.
+        return path, [size, mtime, title, sys.intern(artist), sys.intern(album), float(fields[6])]
     except ValueError:
         return None
 

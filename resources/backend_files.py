@@ -337,9 +337,10 @@ def walk_audio(roots, skip, stop):
                     st = entry.stat()
                 except OSError:  # vanished, dangling link, no permission
                     continue
-                if (st.st_dev, st.st_ino) in seen_files:
+                identity = st.st_dev << 64 | st.st_ino  # one int: a third of a tuple's memory
+                if identity in seen_files:
                     continue
-                seen_files.add((st.st_dev, st.st_ino))
+                seen_files.add(identity)
                 yield entry.path, st.st_size, st.st_mtime_ns
             stack.extend(reversed(subfolders))
 

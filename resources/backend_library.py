@@ -280,7 +280,10 @@ class Library:
 
     def _take_tags(self, path, size, mtime, tags):
         """Caches what was read of a file (None: not audio) and gives its track."""
-        entry = [size, mtime] + (list(tags) if tags else [])
+        entry = [size, mtime]
+        if tags:
+            title, artist, album, seconds = tags
+            entry += [title, sys.intern(artist), sys.intern(album), seconds]
         with self.lock:
             self.cache[path] = entry
             self.cache_dirty = True
@@ -298,6 +301,11 @@ class Library:
         return tracks
 
     def _publish(self, tracks):
+        with self.lock:
+            if tracks == self.catalog:
+                # Nothing changed (a rescan of an unchanged library): the
+                # reply in hand stands, and no second one is built beside it.
+                return
         data = b",".join([tracks[p] for p in sorted(tracks)])
         with self.lock:
             self.catalog = tracks
