@@ -6,7 +6,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -44,7 +46,9 @@ std::optional<RenderNote> upsampleCAF(const QString& input, const QString& outpu
     const int channels = in.file->channels();
     if (!usableRate(rate) || !usableRate(inRate) || channels <= 0 || rate / inRate > kMaxRatio)
         return upsampleConverterError();
-    platform::Resampler converter(inRate, rate, channels);
+    // The channels are converted side by side: a render is waited for.
+    platform::Resampler converter(inRate, rate, channels,
+                                  std::min(channels, QThread::idealThreadCount()));
     if (!converter.isValid())
         return upsampleConverterError();
 
