@@ -42,7 +42,7 @@ SAVE_INTERVAL = 10.0  # seconds between cache saves during a long first scan
 # New files a scan reads in-process before it starts worker processes: a few
 # added files are not worth their start (some 50 ms each), a new library is.
 INLINE_READS = 32
-BATCH = 64  # files handed to a worker at a time
+BATCH = 256  # files handed to a worker at a time
 
 # Status-line texts, in Korean like every text of the interface; the player
 # shows them unchanged.
