@@ -95,7 +95,9 @@ std::optional<RenderNote> upsampleCAF(const QString& input, const QString& outpu
         if (!put(step.produced))
             return fail(fileError(Failure::FileNotWritable, output));
     }
-    if (!out.file->close())
+    // A render's temporary file: made again if it is ever lost, so the
+    // conversion does not wait for the disk (ffmpeg's road does not either).
+    if (!out.file->close(false))
         return fail(fileError(Failure::FileNotWritable, output));
     return std::nullopt;
 }
