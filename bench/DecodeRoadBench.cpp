@@ -61,6 +61,9 @@ void toFirstFrame(benchmark::State& state, bool direct) {
     platform::Platform plat = platform::makeSimulatedPlatform(
         platform::SimRig::noSoundCard(), platform::SimOutputs{platform::SimClock::Untimed, {}});
     App app(plat);
+    // Unprocessed playback: "max quality" (on by default) would upsample
+    // through the render road, and the direct road would never be taken.
+    app.playback.maxQuality = app.playback.rateMatchOn = false;
     qint64 id = 0;
     for (auto _ : state) {
         const Track track{++id, g_file, QStringLiteral("Ten minutes"), {}, {}, 600, {}};

@@ -1,19 +1,22 @@
 #!/usr/bin/env python3
 """Scan speed of the library backend on a generated library of small tagged
-FLAC files (10,000 by default): the first scan (every tag read) and a rescan
-of the unchanged library by a new process (the tag cache loaded, no tag
-read), each printed next to its peers measured in the same run: the time
-`find` takes to list the same tree, and mutagen alone reading every file.
+FLAC files (10,000 by default): the first scan (every tag read, by worker
+processes on every processor, then on two only) and a rescan of the
+unchanged library by a new process (the tag cache loaded, no tag read), each
+printed next to its peers measured in the same run: the time `find` takes to
+list the same tree, mutagen alone reading every file, and the backend of an
+earlier commit (BASELINE) on the same tree, whose catalog must be the same
+byte for byte (ids, fields, order).
 
 The "whole process" rows add the interpreter's start, the imports and the
 line protocol: from starting backend.py to its first reply that says the
 scan has ended.
 
-Goals: first scan at least 4,000 files/s, unchanged rescan at least
-20,000 files/s. The page cache is warm for every figure (the files were just
+Goals: first scan at least 40,000 files/s on 8 processors and 15,000 on 2,
+unchanged rescan at least 60,000 files/s. The page cache is warm for every figure (the files were just
 written), so the figures measure the backend, not the disk.
 
-    bench/backend_scan.py [--files N] [--runs R]
+    bench/backend_scan.py [--files N] [--runs R] [--baseline REV]
 """
 
 import argparse
@@ -35,8 +38,33 @@ from mutagen.flac import FLAC  # noqa: E402
 import backend_library  # noqa: E402
 from backend_store import Config  # noqa: E402
 
-FIRST_SCAN_GOAL = 4000
-RESCAN_GOAL = 20000
+FIRST_SCAN_GOAL = 40000  # on 8 processors
+FIRST_SCAN_GOAL_TWO = 15000  # on 2
+RESCAN_GOAL = 60000
+BASELINE = "5736c099908ff4833605f97c170c97684173dc22"  # one tag reader, the JSON cache
+BASELINE_SCRIPTS = ["backend.py", "backend_files.py", "backend_library.py",
+                    "backend_musicbrainz.py", "backend_store.py"]
+# Run by the baseline's interpreter: its first scan and its rescan by a new
+# Library, timed, and its catalog written out.
+BASELINE_RUN = """
+import sys, time
+sys.path.insert(0, sys.argv[1])
+import backend_library
+from backend_store import Config
+env = {"HOME": sys.argv[2], "XDG_DATA_HOME": sys.argv[3], "XDG_CACHE_HOME": sys.argv[3],
+       "QUAVELARK_SCAN_ROOTS": sys.argv[2]}
+start = time.perf_counter()
+lib = backend_library.Library(Config(env))
+lib.scan_once()
+first = time.perf_counter() - start
+start = time.perf_counter()
+again = backend_library.Library(Config(env))
+again.scan_once()
+rescan = time.perf_counter() - start
+with open(sys.argv[4], "wb") as f:
+    f.write(again.snapshot)
+print(first, rescan)
+"""
 
 
 def generate(root, count):
@@ -61,6 +89,35 @@ def generate(root, count):
         audio["album"] = "Album %03d" % (i // 100)
         audio.save()
     return library
+
+
+def baseline_scan(root, library, rev, run):
+    """(first scan s, rescan s, catalog bytes) of the backend at `rev`."""
+    folder = os.path.join(root, "baseline-%d" % run)
+    os.makedirs(folder)
+    for script in BASELINE_SCRIPTS:
+        text = subprocess.run(["git", "-C", os.path.join(HERE, ".."), "show",
+                               "%s:resources/%s" % (rev, script)],
+                              check=True, stdout=subprocess.PIPE).stdout
+        with open(os.path.join(folder, script), "wb") as f:
+            f.write(text)
+    out = os.path.join(folder, "catalog")
+    times = subprocess.run([sys.executable, "-c", BASELINE_RUN, folder, library,
+                            os.path.join(folder, "data"), out],
+                           check=True, stdout=subprocess.PIPE, text=True).stdout.split()
+    with open(out, "rb") as f:
+        return float(times[0]), float(times[1]), f.read()
+
+
+def on_processors(count, action):
+    """`action` with this process (and the workers it starts) held to the
+    first `count` processors it may use."""
+    allowed = os.sched_getaffinity(0)
+    os.sched_setaffinity(0, sorted(allowed)[:count])
+    try:
+        return action()
+    finally:
+        os.sched_setaffinity(0, allowed)
 
 
 def timed(action):
@@ -98,6 +155,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--files", type=int, default=10000)
     parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--baseline", default=BASELINE)
     args = parser.parse_args()
     root = tempfile.mkdtemp(prefix="ql-bench-scan-")
     try:
@@ -107,25 +165,33 @@ def main():
             paths += [os.path.join(folder, n) for n in names]
         assert len(paths) == args.files
 
-        find, first, rescan, rescan_warm, peer = [], [], [], [], []
-        first_process, rescan_process = [], []
+        rows = {}
+        identical = True
+
+        def add(name, seconds):
+            rows.setdefault(name, []).append(seconds)
+
         for run in range(args.runs):
             listing = ["find", library, "-type", "f"]
-            find.append(timed(lambda: subprocess.run(listing, stdout=subprocess.DEVNULL))[0])
-            peer.append(timed(lambda: [mutagen.File(p) for p in paths])[0])
-            data = os.path.join(root, "data-%d" % run)
-            cfg = Config(environment(library, data))
+            add("find", timed(lambda: subprocess.run(listing, stdout=subprocess.DEVNULL))[0])
+            add("peer", timed(lambda: [mutagen.File(p) for p in paths])[0])
+            old_first, old_rescan, old_catalog = baseline_scan(root, library, args.baseline, run)
+            add("old first", old_first)
+            add("old rescan", old_rescan)
 
-            def first_scan():
-                lib = backend_library.Library(cfg)
+            def first_scan(data):
+                lib = backend_library.Library(Config(environment(library, data)))
                 lib.scan_once()
                 return lib
 
-            seconds, lib = timed(first_scan)
-            tracks = len(lib.catalog)
-            assert tracks == args.files, tracks
-            first.append(seconds)
-            rescan_warm.append(timed(lib.scan_once)[0])
+            seconds, lib = timed(lambda: first_scan(os.path.join(root, "data-%d" % run)))
+            assert len(lib.catalog) == args.files, len(lib.catalog)
+            add("first", seconds)
+            add("first two", on_processors(2, lambda: timed(
+                lambda: first_scan(os.path.join(root, "two-%d" % run)))[0]))
+            add("rescan warm", timed(lib.scan_once)[0])
+
+            cfg = Config(environment(library, os.path.join(root, "data-%d" % run)))
 
             def rescan_cache_loaded():
                 again = backend_library.Library(cfg)  # loads the cache and the ids
@@ -134,33 +200,42 @@ def main():
 
             seconds, again = timed(rescan_cache_loaded)
             assert again.snapshot == lib.snapshot
-            rescan.append(seconds)
+            identical = identical and again.snapshot == old_catalog
+            add("rescan", seconds)
 
             env = environment(library, os.path.join(root, "process-%d" % run))
-            first_process.append(process_scan(env))
-            rescan_process.append(process_scan(env))
+            add("first process", process_scan(env))
+            add("rescan process", process_scan(env))
 
         n = args.files
-        med = statistics.median
+        med = {name: statistics.median(values) for name, values in rows.items()}
         print("backend scan: %d tagged FLAC files in %d folders (generated in %.1f s), "
-              "median of %d runs" % (n, n // 100, generation, args.runs))
-        rows = [
-            ("find -type f (peer)", med(find), None),
-            ("mutagen.File alone (peer)", med(peer), None),
-            ("first scan", med(first), FIRST_SCAN_GOAL),
-            ("rescan, cache loaded anew", med(rescan), RESCAN_GOAL),
-            ("rescan, cache in memory", med(rescan_warm), RESCAN_GOAL),
-            ("first scan, whole process", med(first_process), FIRST_SCAN_GOAL),
-            ("rescan, whole process", med(rescan_process), RESCAN_GOAL),
+              "median of %d runs, %d processors" % (n, n // 100, generation, args.runs,
+                                                    len(os.sched_getaffinity(0))))
+        table = [
+            ("find -type f (peer)", "find", None),
+            ("mutagen.File alone (peer)", "peer", None),
+            ("baseline first scan", "old first", None),
+            ("baseline rescan", "old rescan", None),
+            ("first scan", "first", FIRST_SCAN_GOAL),
+            ("first scan, 2 processors", "first two", FIRST_SCAN_GOAL_TWO),
+            ("rescan, cache loaded anew", "rescan", RESCAN_GOAL),
+            ("rescan, cache in memory", "rescan warm", RESCAN_GOAL),
+            ("first scan, whole process", "first process", None),
+            ("rescan, whole process", "rescan process", None),
         ]
-        for name, seconds, goal in rows:
-            line = "%-28s %8.3f s %10.0f files/s" % (name, seconds, n / seconds)
+        for label, name, goal in table:
+            seconds = med[name]
+            line = "%-28s %8.3f s %10.0f files/s" % (label, seconds, n / seconds)
             if goal:
                 verdict = "met" if n / seconds >= goal else "MISSED"
                 line += "   goal %d files/s: %s" % (goal, verdict)
             print(line)
-        print("first scan vs mutagen alone: %.2fx its rate" % (med(peer) / med(first)))
-        print("rescan (cache loaded anew) vs find: %.1fx its time" % (med(rescan) / med(find)))
+        print("first scan vs mutagen alone: %.2fx its rate" % (med["peer"] / med["first"]))
+        print("first scan vs baseline: %.2fx its rate" % (med["old first"] / med["first"]))
+        print("rescan vs baseline: %.2fx its rate" % (med["old rescan"] / med["rescan"]))
+        print("catalog the same as the baseline's (ids, fields, order): %s"
+              % ("yes" if identical else "NO"))
     finally:
         shutil.rmtree(root, ignore_errors=True)
 

@@ -24,8 +24,9 @@ and in both modes; a path whose hash is already taken by another known path
 gets a salted hash, remembered in ids.json.
 
 Own data, under $XDG_DATA_HOME/Quavelark/backend/:
-  cache.json     tags keyed by path, size and modification time, so that a
-                 rescan of an unchanged library reads no tags (disposable)
+  tags.cache     tags keyed by path, size and modification time, so that a
+                 rescan of an unchanged library reads no tags (disposable;
+                 backend_cache.py, which takes over an older cache.json)
   ids.json       ids of paths whose natural id was already taken
   added.json     files added or imported, kept even outside the scanned folders
   enriched.json  fields filled in from MusicBrainz, by path

@@ -2,6 +2,7 @@
 undecodable names, files added from outside the scanned folders and the
 fields filled in from MusicBrainz, and the answer to each request."""
 
+import collections
 import contextlib
 import json
 import os
@@ -11,6 +12,7 @@ import threading
 import time
 import traceback
 
+import backend_cache
 import backend_files
 from backend_files import (
     clean_text,
@@ -18,6 +20,7 @@ from backend_files import (
     file_title,
     finite_seconds,
     folder_identity,
+    read_batch,
     read_tags,
     unreachable_paths,
     walk_audio,
@@ -36,6 +39,10 @@ CACHE_VERSION = 2  # 2: legacy ID3 text decoded, WAV/AIFF text chunks read
 # Formats whose tags version 1 of the cache may have read wrongly.
 REREAD_FROM_VERSION_1 = frozenset("mp3 wav aiff aif aifc aac tta dsf".split())
 SAVE_INTERVAL = 10.0  # seconds between cache saves during a long first scan
+# New files a scan reads in-process before it starts worker processes: a few
+# added files are not worth their start (some 50 ms each), a new library is.
+INLINE_READS = 32
+BATCH = 256  # files handed to a worker at a time
 
 # Status-line texts, in Korean like every text of the interface; the player
 # shows them unchanged.
@@ -50,6 +57,10 @@ MSG_NO_MUTAGEN = "python3-mutagen이 없어 태그를 읽지 못했습니다. �
 MSG_MB_COMPLETE = "곡 정보와 아트가 이미 모두 있습니다."
 MSG_MB_NOTHING_NEW = "MusicBrainz에 더 채울 정보가 없습니다."
 MSG_SET_ASIDE = "손상된 파일을 따로 보관했습니다: {} → {}"
+
+
+TRACK_TEXT = '{"id":%d,"path":%s,"title":%s,"artist":%s,"album":%s,"duration":%s,"art":%s}'
+_quote = json.encoder.encode_basestring  # a JSON string, non-ASCII kept as it is
 
 
 def track_fields(track):
@@ -92,16 +103,30 @@ class Library:
         self.thread = None
         self.rescan = False
         self.stale = set()  # paths enriched while a scan runs
+        self.touched = set()  # paths read again since the running scan began
         if restore:
             self._publish(self._restore())
 
     # -- own data
 
     def _load_cache(self):
-        raw = self.store.read("cache.json", dict)
-        version = raw.get("version")
-        files = raw.get("files") if version in (1, CACHE_VERSION) else None
-        if not isinstance(files, dict):
+        folder = self.store.folder
+        files = backend_cache.read(folder, CACHE_VERSION)
+        if files is not None:
+            return files
+        # No cache of this form yet: the JSON cache of earlier versions is
+        # taken over once, and removed when its entries are safely written.
+        version, old = backend_cache.read_old(folder)
+        if old is None:
+            return {}
+        good = self._take_old(version, old)
+        if backend_cache.write(folder, good, CACHE_VERSION):
+            backend_cache.remove_old(folder)
+        return good
+
+    @staticmethod
+    def _take_old(version, files):
+        if version not in (1, CACHE_VERSION):
             return {}
         good = {}
         for path, entry in files.items():
@@ -133,7 +158,7 @@ class Library:
                 return
             files = dict(self.cache)
             self.cache_dirty = False
-        if not self.store.write("cache.json", {"version": CACHE_VERSION, "files": files}):
+        if not backend_cache.write(self.store.folder, files, CACHE_VERSION):
             with self.lock:
                 self.cache_dirty = True
 
@@ -227,16 +252,18 @@ class Library:
             value = extra.get(key)
             return tagged or (clean_text(value) if isinstance(value, str) else "")
 
-        track = {
-            "id": track_id,
-            "path": shown,
-            "title": field(title, "title") or file_title(path),
-            "artist": field(artist, "artist"),
-            "album": field(album, "album"),
-            "duration": finite_seconds(duration),
-            "art": field("", "art"),
-        }
-        text = json.dumps(track, ensure_ascii=False, separators=(",", ":"))
+        # The text json.dumps(..., ensure_ascii=False, separators=(",", ":"))
+        # gives for the dict of these keys in this order, made without the
+        # dict: a scan builds one per new file.
+        text = TRACK_TEXT % (
+            track_id,
+            _quote(shown),
+            _quote(field(title, "title") or file_title(path)),
+            _quote(field(artist, "artist")),
+            _quote(field(album, "album")),
+            repr(finite_seconds(duration)),
+            _quote(field("", "art")),
+        )
         return text.encode("utf-8", "replace")
 
     def file_track(self, path, size, mtime):
@@ -249,10 +276,19 @@ class Library:
                 tags = read_tags(path)
             except OSError:  # gone or locked since it was listed: not cached
                 return None
-            entry = [size, mtime] + (list(tags) if tags else [])
-            with self.lock:
-                self.cache[path] = entry
-                self.cache_dirty = True
+            return self._take_tags(path, size, mtime, tags)
+        return self.make_track(path, entry[2:]) if len(entry) == 6 else None
+
+    def _take_tags(self, path, size, mtime, tags):
+        """Caches what was read of a file (None: not audio) and gives its track."""
+        entry = [size, mtime]
+        if tags:
+            title, artist, album, seconds = tags
+            entry += [title, sys.intern(artist), sys.intern(album), seconds]
+        with self.lock:
+            self.cache[path] = entry
+            self.cache_dirty = True
+            self.touched.add(path)
         return self.make_track(path, entry[2:]) if len(entry) == 6 else None
 
     def _restore(self):
@@ -266,6 +302,11 @@ class Library:
         return tracks
 
     def _publish(self, tracks):
+        with self.lock:
+            if tracks == self.catalog:
+                # Nothing changed (a rescan of an unchanged library): the
+                # reply in hand stands, and no second one is built beside it.
+                return
         data = b",".join([tracks[p] for p in sorted(tracks)])
         with self.lock:
             self.catalog = tracks
@@ -335,33 +376,60 @@ class Library:
     def scan_once(self):
         with self.lock:
             base = dict(self.catalog)
+            self.touched = set()
         found = {}
         listed = set()  # readable or not: an unreadable file keeps its cache entry
-        next_publish = last_save = time.monotonic()
-        for path, size, mtime in walk_audio(self.cfg.roots, self._skip(), self.stop):
-            path = sys.intern(path)
-            listed.add(path)
-            track = self.file_track(path, size, mtime)
-            if track is not None:
-                # An unchanged track keeps the text already held, so a rescan
-                # does not hold the catalog twice.
-                old = base.get(path)
-                found[path] = old if old == track else track
-            now = time.monotonic()
-            if now >= next_publish:
-                self._refresh(found)
+        pool = TagPool()
+        pending = collections.deque()  # (result, files) handed to the workers, in walk order
+        batch = []
+        inline = 0
+        timing = {"publish": time.monotonic(), "save": time.monotonic()}
+
+        def take(result, files):
+            for (path, size, mtime), tags in zip(files, result.get()):
+                if tags is not False:  # False: gone or locked since it was listed
+                    self._found(found, base, path, self._take_tags(path, size, mtime, tags))
+
+        try:
+            for path, size, mtime in walk_audio(self.cfg.roots, self._skip(), self.stop):
+                path = sys.intern(path)
+                listed.add(path)
                 with self.lock:
-                    merged = dict(base)
-                    merged.update(self.live)
-                merged.update(found)
-                self._publish(merged)
-                # A large catalog costs more to publish: keep that cost to a
-                # small part of the scan's time.
-                cost = time.monotonic() - now
-                next_publish = now + max(PUBLISH_INTERVAL, 5 * cost)
-                if now - last_save >= SAVE_INTERVAL:
-                    self.save_cache()
-                    last_save = now
+                    entry = self.cache.get(path)
+                if entry is not None and entry[0] == size and entry[1] == mtime:
+                    if len(entry) == 6:
+                        # Unchanged since the catalog in hand was made: its
+                        # text stands, nothing is built again.
+                        old = base.get(path)
+                        if old is None or path in self.touched:
+                            self._found(found, base, path, self.make_track(path, entry[2:]))
+                        else:
+                            found[path] = old
+                elif inline < INLINE_READS or not pool.usable:
+                    inline += 1
+                    self._found(found, base, path, self.file_track(path, size, mtime))
+                else:
+                    batch.append((path, size, mtime))
+                    if len(batch) >= BATCH:
+                        pending.append((pool.submit(batch), batch))
+                        batch = []
+                # Results are taken in walk order, so new ids are given in the
+                # same order as by a scan that reads every file itself.
+                while pending and pending[0][0].ready():
+                    take(*pending.popleft())
+                self._scan_progress(found, base, timing)
+            if batch and not self.stop.is_set():
+                pending.append((pool.submit(batch), batch))
+            while pending and not self.stop.is_set():
+                result, files = pending[0]
+                result.wait(PUBLISH_INTERVAL)
+                if result.ready():
+                    take(*pending.popleft())
+                self._scan_progress(found, base, timing)
+        except BaseException:
+            pool.close(stopped=True)
+            raise
+        pool.close(stopped=self.stop.is_set())
         if self.stop.is_set():
             return  # an unfinished scan removes nothing
         with self.lock:
@@ -400,9 +468,37 @@ class Library:
             for path in [p for p in self.ids if p not in found and p not in self.added]:
                 self._forget(path)
             self.live = {p: t for p, t in self.live.items() if p in found}
+            self.touched = set()
             self._publish(found)
         self._prune_links(found)
         self.save_cache()
+
+    def _found(self, found, base, path, track):
+        if track is not None:
+            # An unchanged track keeps the text already held, so a rescan
+            # does not hold the catalog twice.
+            old = base.get(path)
+            found[path] = old if old == track else track
+
+    def _scan_progress(self, found, base, timing):
+        """Publishes what the running scan has found, at most every
+        PUBLISH_INTERVAL, and saves the cache every SAVE_INTERVAL."""
+        now = time.monotonic()
+        if now < timing["publish"]:
+            return
+        self._refresh(found)
+        with self.lock:
+            merged = dict(base)
+            merged.update(self.live)
+        merged.update(found)
+        self._publish(merged)
+        # A large catalog costs more to publish: keep that cost to a small
+        # part of the scan's time.
+        cost = time.monotonic() - now
+        timing["publish"] = now + max(PUBLISH_INTERVAL, 5 * cost)
+        if now - timing["save"] >= SAVE_INTERVAL:
+            self.save_cache()
+            timing["save"] = now
 
     def _refresh(self, found):
         """Rebuilds tracks the scan made before an "enrich" changed them."""
@@ -591,3 +687,46 @@ class Library:
                         self.stale.add(path)
                 self._republish({path: updated})
         return None
+
+
+def _worker_start():
+    # The player's ^C or a terminal's hang-up is for the backend to handle;
+    # workers end with it (their task pipe closes).
+    import signal
+
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
+class TagPool:
+    """Worker processes reading tags for a scan, one per processor, started
+    at the first batch and ended with the scan: at rest the backend is one
+    process. Started fresh ("spawn"), never forked from this process and its
+    threads."""
+
+    def __init__(self):
+        self.pool = None
+        try:
+            self.workers = len(os.sched_getaffinity(0))
+        except (AttributeError, OSError):
+            self.workers = os.cpu_count() or 1
+        # Without mutagen nothing is read; on one processor a worker only adds
+        # its start.
+        self.usable = backend_files.mutagen is not None and self.workers > 1
+
+    def submit(self, files):
+        if self.pool is None:
+            import multiprocessing  # only for scans that meet many new files
+
+            context = multiprocessing.get_context("spawn")
+            self.pool = context.Pool(self.workers, initializer=_worker_start)
+        return self.pool.apply_async(read_batch, (files,))
+
+    def close(self, stopped):
+        if self.pool is None:
+            return
+        if stopped:
+            self.pool.terminate()
+        else:
+            self.pool.close()
+        self.pool.join()
+        self.pool = None

@@ -9,8 +9,12 @@
 // the meter is fed silence so that it falls to rest; the housekeeping tick
 // keeps a paused player's labels and waveform.
 //
-// The tools panel's build starts the timer (one timer only), which then runs
-// for the whole run, whether the panel is shown or not.
+// The tools panel's build makes the timer (one timer only). It runs only
+// while something plays, and after that until the meter has fallen to rest:
+// a tick with nothing playing changes nothing but the meter, so an idle
+// program is not woken 20 times a second for nothing. Every start of
+// playback wakes it (wakeMeter), and the housekeeping tick wakes it too
+// should a player start by another road.
 #include "app/App.h"
 
 #include "analysis/LevelMeter.h"
@@ -40,6 +44,9 @@ void App::meterTick() {
     const std::optional<AppSeams::PlayerFacts> facts = playerFacts();
     if (!facts || !facts->playing) {
         step("meter", [this] { meter->set({kSilenceDb, kSilenceDb}); });
+        // Further silent ticks would draw the same meter again.
+        if (meterTimer && meter->atRest())
+            meterTimer->stop();
         return;
     }
     float left = kFloorDb, right = kFloorDb;
@@ -59,6 +66,11 @@ void App::meterTick() {
     step("wave", [&] { wave->setProgress(p); });
     if (nowPlaying->visible())
         step("nowPlayingWave", [&] { nowPlaying->wave->setProgress(p); });
+}
+
+void App::wakeMeter() {
+    if (meterTimer && !meterTimer->isActive())
+        meterTimer->start();
 }
 
 void App::startMeterTimer() {

@@ -34,6 +34,14 @@ bool LevelMeter::lit(int channel, int i) const {
     return m_levels[std::size_t(channel)] > t || (t <= peak && peak < t + 1.0 / kSegments);
 }
 
+bool LevelMeter::atRest() const {
+    for (int channel = 0; channel < 2; ++channel)
+        for (int i = 1; i < kSegments; ++i)
+            if (lit(channel, i))
+                return false;
+    return true;
+}
+
 QColor LevelMeter::segmentColor(int i) {
     if (i <= 12)
         return Theme::green();

@@ -31,6 +31,9 @@ public:
     // Whether segment i of the channel's row is lit, and its lit colour.
     bool lit(int channel, int i) const;
     static QColor segmentColor(int i);
+    // Nothing lit but the first segment of each row: what silence draws,
+    // tick after tick, from here on.
+    bool atRest() const;
 
     QSize sizeHint() const override;
 

@@ -62,8 +62,7 @@ App::App(platform::Platform& platform)
       fxPanel(std::make_unique<FXPanel>(core.store)),
       qualityQueue(serialQueue("Quavelark.quality")), sonicQueue(serialQueue("Quavelark.sonic")),
       genreQueue(serialQueue("Quavelark.genre")), coverQueue(serialQueue("Quavelark.cover")),
-      waveQueue(serialQueue("Quavelark.waveform")), renderQueue(std::make_unique<QThreadPool>()),
-      loudQueue(std::make_unique<QThreadPool>()) {
+      renderQueue(std::make_unique<QThreadPool>()), loudQueue(std::make_unique<QThreadPool>()) {
     renderQueue->setObjectName(QStringLiteral("Quavelark.render"));
     loudQueue->setObjectName(QStringLiteral("Quavelark.loudness"));
     loudQueue->setMaxThreadCount(2);
@@ -100,7 +99,7 @@ App::~App() {
     // queue is then waited for only as long as it takes them to notice.
     endSonicJobs();
     for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get(),
-                           waveQueue.get(), renderQueue.get(), loudQueue.get()}) {
+                           renderQueue.get(), loudQueue.get()}) {
         if (q != renderQueue.get())
             q->clear();
         q->waitForDone();

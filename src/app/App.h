@@ -863,12 +863,6 @@ public:
     void waveformComputed(const QString& path, const WavePeaks& peaks);
     // Computed peaks per file, for this run only (see storeWaveform()).
     QHash<QString, WavePeaks> waveCache;
-    // The file whose peaks waveQueue computes (empty when idle), and the
-    // latest track waiting for the queue to free up.
-    QString waveInFlight;
-    std::optional<Track> waveNext;
-    // Queues the computation of the track's peaks (the queue is free).
-    void startWaveform(const Track& track);
 
     // ---- analysis/AppMeter.cpp ------------------------------------------------
     // The 50 ms tick: while a player plays, the level meter from its metering,
@@ -877,6 +871,8 @@ public:
     void meterTick();
     // Starts the repeating meter timer, once (the tools panel's build).
     void startMeterTimer();
+    // Starts the meter timer again when playback starts (it sleeps at rest).
+    void wakeMeter();
 
     // ---- analysis/AppAudioScan.cpp ------------------------------------------
     // The quality analysis of the selected row's track, else of the playing
@@ -1136,7 +1132,6 @@ public:
     std::unique_ptr<QThreadPool> sonicQueue;
     std::unique_ptr<QThreadPool> genreQueue;
     std::unique_ptr<QThreadPool> coverQueue;
-    std::unique_ptr<QThreadPool> waveQueue; // waveform peaks
     // Effects renders of the render road (several may run at once).
     std::unique_ptr<QThreadPool> renderQueue;
     // Loudness measurements, two at a time in arrival order.

@@ -102,7 +102,9 @@ void App::extrasTick() {
 
     // While the player plays, the faster meter timer keeps these current.
     if (const std::optional<AppSeams::PlayerFacts> player = playerFacts();
-        player && !player->playing) {
+        player && player->playing) {
+        wakeMeter();
+    } else if (player) {
         wave->setProgress(player->duration > 0 ? player->currentTime / player->duration : 0.0);
         runStep(seams, "refreshTimes", [this] { refreshTimes(); });
     }

@@ -6,7 +6,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -44,7 +46,9 @@ std::optional<RenderNote> upsampleCAF(const QString& input, const QString& outpu
     const int channels = in.file->channels();
     if (!usableRate(rate) || !usableRate(inRate) || channels <= 0 || rate / inRate > kMaxRatio)
         return upsampleConverterError();
-    platform::Resampler converter(inRate, rate, channels);
+    // The channels are converted side by side: a render is waited for.
+    platform::Resampler converter(inRate, rate, channels,
+                                  std::min(channels, QThread::idealThreadCount()));
     if (!converter.isValid())
         return upsampleConverterError();
 
@@ -91,7 +95,9 @@ std::optional<RenderNote> upsampleCAF(const QString& input, const QString& outpu
         if (!put(step.produced))
             return fail(fileError(Failure::FileNotWritable, output));
     }
-    if (!out.file->close())
+    // A render's temporary file: made again if it is ever lost, so the
+    // conversion does not wait for the disk (ffmpeg's road does not either).
+    if (!out.file->close(false))
         return fail(fileError(Failure::FileNotWritable, output));
     return std::nullopt;
 }

@@ -1,21 +1,29 @@
 // ---- library: the background genre scan ----
 //
-// One ffprobe at a time on the serial genre queue, for every catalog file
+// The scan loop runs on the serial genre queue, for every catalog file
 // without an entry; results reach `genres` and "genres.json" 40 files at a
-// time. A probe that could not start or was killed at its limit records ""
-// for this run only (genreUnfinished), never saved. The quit stops the loop
-// between files.
+// time, in catalog order. The 40 files of a batch are read side by side on a
+// pool of the scan's own, one thread per processor: each in-process with the
+// FFmpeg libraries (platform/audio/FormatTags.h, the value ffprobe would
+// print), ffprobe itself only for a file the libraries cannot open. A probe
+// that could not start or was killed at its limit records "" for this run
+// only (genreUnfinished), never saved. The quit stops the loop between files.
 #include "app/App.h"
 
 #include "library/QualityLabel.h"
 #include "platform/ChildProcess.h"
+#include "platform/audio/FormatTags.h"
 #include "playback/DecodeCommand.h"
 #include "ui/StatusLabel.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QPointer>
+#include <QThread>
 #include <QThreadPool>
+
+#include <algorithm>
+#include <vector>
 
 namespace ql {
 
@@ -27,6 +35,24 @@ struct GenreBatch {
     QHash<QString, QString> genres;
     QSet<QString> unfinished;
 };
+
+struct GenreProbe {
+    QString genre;
+    bool finished = true; // false: ffprobe did not start or did not end in time
+};
+
+GenreProbe probeGenre(const QString& input, const QString& ffprobe,
+                      const platform::ChildOptions& options) {
+    if (const std::optional<QByteArray> lines = platform::formatTagLines(input, "genre"))
+        return {genreValue(*lines)};
+    const platform::ChildRun run =
+        platform::runChild(ffprobe,
+                           {QStringLiteral("-v"), QStringLiteral("quiet"),
+                            QStringLiteral("-show_entries"), QStringLiteral("format_tags=genre"),
+                            QStringLiteral("-of"), QStringLiteral("default=nw=1:nk=1"), input},
+                           options);
+    return {run.finished() ? genreValue(run.out) : QString(), run.finished()};
+}
 
 void mergeBatch(App& app, const GenreBatch& batch, int count, int total) {
     LibraryState& lib = app.library;
@@ -73,26 +99,31 @@ void App::startGenreScan() {
                 },
                 Qt::QueuedConnection);
         };
-        GenreBatch batch;
-        int count = 0;
-        for (const QString& path : paths) {
+        QThreadPool readers;
+        readers.setMaxThreadCount(QThread::idealThreadCount());
+        readers.setThreadPriority(QThread::LowPriority); // a background chore
+        const int total = int(paths.size());
+        for (int start = 0; start < total; start += kBatch) {
+            const int size = std::min(kBatch, total - start);
+            std::vector<GenreProbe> probes(std::size_t(size), GenreProbe{});
+            for (int i = 0; i < size; ++i)
+                readers.start([&, i] {
+                    if (!stop->load())
+                        probes[std::size_t(i)] =
+                            probeGenre(ffmpegInput(paths[start + i], cwd), ffprobe, options);
+                });
+            readers.waitForDone();
             if (stop->load())
                 return;
-            const platform::ChildRun run = platform::runChild(
-                ffprobe,
-                {QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-show_entries"),
-                 QStringLiteral("format_tags=genre"), QStringLiteral("-of"),
-                 QStringLiteral("default=nw=1:nk=1"), ffmpegInput(path, cwd)},
-                options);
-            batch.genres.insert(path, run.finished() ? genreValue(run.out) : QString());
-            if (!run.finished())
-                batch.unfinished.insert(path);
-            ++count;
-            if (count % kBatch == 0 || count == paths.size()) {
-                const int total = int(paths.size());
-                toMain([batch, count, total](App& app) { mergeBatch(app, batch, count, total); });
-                batch = {};
+            GenreBatch batch;
+            for (int i = 0; i < size; ++i) {
+                const GenreProbe& probe = probes[std::size_t(i)];
+                batch.genres.insert(paths[start + i], probe.genre);
+                if (!probe.finished)
+                    batch.unfinished.insert(paths[start + i]);
             }
+            const int count = start + size;
+            toMain([batch, count, total](App& app) { mergeBatch(app, batch, count, total); });
         }
         toMain([](App& app) {
             app.library.genrePending = false;

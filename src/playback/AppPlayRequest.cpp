@@ -223,6 +223,7 @@ bool App::startPlayer() {
     playback.loading = false;
     seek->setMaximumValue(a.duration());
     views.playButton->setTitle(playingTitle());
+    wakeMeter();
     publish();
     return true;
 }
@@ -247,6 +248,7 @@ void App::promoteQueued(QueuedTrack q) {
     seek->setMaximumValue(a.duration());
     if (!a.isPlaying())
         a.play();
+    wakeMeter();
     views.playButton->setTitle(playingTitle());
     beginFadeKeep(q.track);
     applyVolume();

@@ -63,6 +63,7 @@ void App::toggle() {
             if (p.hogOn && p.bitPerfect)
                 setHog(true, std::nullopt);
             p.audio->play();
+            wakeMeter();
         }
         views.playButton->setTitle(p.audio->isPlaying() ? playingTitle() : stoppedTitle());
         publish();

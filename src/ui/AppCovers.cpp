@@ -7,9 +7,13 @@
 // request order: the file is read, else ffmpeg takes the picture embedded in
 // the tile's first track out (library/CoverCommand.h) and the file is read
 // again. The answer comes back on the main thread through the application
-// object and is cached only when there is a picture, so a file without one is
-// tried again on its next request. Requests for one album are not merged: the
-// second finds the file the first wrote.
+// object and is cached in memory only when there is a picture. A file that
+// ffmpeg read to its end without finding a picture is remembered on disk as
+// "covers/<n>.none" holding its path, size and modification time, so no
+// extraction runs for it again (not even after a restart) until the file
+// changes. A run that did not end by itself (ffmpeg missing, killed, the quit)
+// proves nothing and leaves no such mark. Requests for one album are not
+// merged: the second finds the file the first wrote.
 //
 // ffmpeg writes under a temporary name in the covers folder, renamed to
 // "<n>.jpg" only when ffmpeg exits with status 0: a run cut short (the quit,
@@ -24,12 +28,15 @@
 #include "ui/AlbumGrouping.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
 #include <QPointer>
+#include <QSaveFile>
 #include <QThreadPool>
 #include <QUuid>
 
@@ -50,14 +57,49 @@ QImage readCover(const QString& file) {
     return reader.read();
 }
 
-// On the cover queue: the cover file, else an extraction into it. A file
-// that does not load counts as missing.
-QImage loadOrExtract(const QString& program, const QString& input, const QString& folder,
-                     const QString& name,
+// What tells one version of an audio file from another: its path, size and
+// modification time (to the millisecond). Empty
+// when the file cannot be read.
+QByteArray fileStamp(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {};
+    const QDateTime modified = info.lastModified();
+    return path.toUtf8() + '\n' + QByteArray::number(info.size()) + '\n' +
+           QByteArray::number(modified.toMSecsSinceEpoch()) + '\n';
+}
+
+QString noPictureMark(const QString& coverFile) {
+    return coverFile.chopped(4) + QStringLiteral(".none");
+}
+
+bool knownWithoutPicture(const QString& coverFile, const QByteArray& stamp) {
+    if (stamp.isEmpty())
+        return false;
+    QFile mark(noPictureMark(coverFile));
+    return mark.open(QIODevice::ReadOnly) && mark.read(stamp.size() + 1) == stamp;
+}
+
+// Written whole or not at all: a torn mark would only cost one extraction, but
+// a full disk must not leave an empty file that looks like a mark.
+void rememberNoPicture(const QString& coverFile, const QByteArray& stamp) {
+    QSaveFile mark(noPictureMark(coverFile));
+    if (mark.open(QIODevice::WriteOnly) && mark.write(stamp) == stamp.size())
+        mark.commit();
+}
+
+// On the cover queue: the cover file, else an extraction into it unless the
+// file is known to hold no picture. A cover file that does not load counts as
+// missing. `path` is the audio file itself, `input` its name for ffmpeg.
+QImage loadOrExtract(const QString& program, const QString& path, const QString& input,
+                     const QString& folder, const QString& name,
                      const std::shared_ptr<platform::ChildRegistry>& children) {
     const QString file = folder + QLatin1Char('/') + name;
     if (QImage image = readCover(file); !image.isNull())
         return image;
+    const QByteArray stamp = fileStamp(path);
+    if (knownWithoutPicture(file, stamp))
+        return QImage();
     QDir().mkpath(folder);
     // Still ending in ".jpg": ffmpeg picks the format from the name.
     const QString partial = temporaryPath(folder, QLatin1Char('.') + name + QLatin1Char('-'),
@@ -71,7 +113,15 @@ QImage loadOrExtract(const QString& program, const QString& input, const QString
     if (!run.succeeded() || std::rename(QFile::encodeName(partial).constData(),
                                         QFile::encodeName(file).constData()) != 0)
         QFile::remove(partial);
-    return readCover(file);
+    QImage image = readCover(file);
+    // ffmpeg ended by itself with nothing to show: the file has no picture (or
+    // none ffmpeg can read, which no later run would read either). The stamp
+    // is taken before the run, so a file changed meanwhile does not match.
+    if (image.isNull() && run.finished() && !run.crashed && !stamp.isEmpty())
+        rememberNoPicture(file, stamp);
+    else if (!image.isNull())
+        QFile::remove(noPictureMark(file));
+    return image;
 }
 
 // One picture fills the square; two to four fill the four cells, the top row
@@ -115,12 +165,14 @@ void App::albumCover(const AlbumItem& item, std::function<void(const QImage&)> d
                               ? QString()
                               : ffmpegInput(item.tracks.front().path, QDir::currentPath());
     QPointer<App> self(this);
-    coverQueue->start([self, program, input, folder = coverFolder(), name = coverFileName(item.key),
-                       children = children, key = item.key, done = std::move(done)] {
+    // The file's own absolute path is ffmpeg's input without its "file:".
+    coverQueue->start([self, program, path = input.mid(5), input, folder = coverFolder(),
+                       name = coverFileName(item.key), children = children, key = item.key,
+                       done = std::move(done)] {
         const QImage image = input.isEmpty()
                                  ? QImage()
                                  : loadOrExtract(program.isEmpty() ? toolPath("ffmpeg") : program,
-                                                 input, folder, name, children);
+                                                 path, input, folder, name, children);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, key, image, done] {

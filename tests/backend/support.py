@@ -91,6 +91,25 @@ def _template(kind):
     return path
 
 
+def cached_files(data_dir):
+    """path -> entry of the backend's tag cache as it lies on disk."""
+    import backend_cache
+    import backend_library
+
+    return backend_cache.read(data_dir, backend_library.CACHE_VERSION)
+
+
+def write_old_cache(data_dir, version, files):
+    """The JSON cache an earlier version of the backend left, and no other."""
+    os.makedirs(data_dir, exist_ok=True)
+    with open(os.path.join(data_dir, "cache.json"), "w") as f:
+        json.dump({"version": version, "files": files}, f)
+    try:
+        os.unlink(os.path.join(data_dir, "tags.cache"))
+    except FileNotFoundError:
+        pass
+
+
 def make_audio(path, kind=None, **tags):
     """Writes a short tone at `path` (str or bytes) with the given tags
     (title, artist, album, albumartist; a list gives several values)."""

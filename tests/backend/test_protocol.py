@@ -10,7 +10,16 @@ import signal
 import subprocess
 import unittest
 
-from support import BACKEND, PYTHON, Backend, TempHome, by_path, check_library, make_audio
+from support import (
+    BACKEND,
+    PYTHON,
+    Backend,
+    TempHome,
+    by_path,
+    cached_files,
+    check_library,
+    make_audio,
+)
 
 # The backend's modules load from the resources folder that support puts on the path.
 from backend import MSG_INTERNAL  # noqa: E402
@@ -98,21 +107,19 @@ class ProtocolTest(unittest.TestCase):
         backend.idle()
         backend.proc.send_signal(signal.SIGTERM)
         self.assertEqual(backend.proc.wait(30), 0, backend.stderr())
-        with open(os.path.join(self.home.data_dir, "cache.json")) as f:
-            self.assertEqual(len(json.load(f)["files"]), 1)
+        self.assertEqual(len(cached_files(self.home.data_dir)), 1)
 
     def test_a_terminate_during_the_shutdown_does_not_cut_the_save(self):
         make_audio(self.home.path("Music", "a.flac"), title="A")
         backend = Backend(self, self.home, python_args=("-c", TERMINATED_AT_SHUTDOWN))
         backend.idle()
-        # A file outside the scanned folders: its tags reach cache.json only
+        # A file outside the scanned folders: its tags reach the cache only
         # through the save at the shutdown.
         outside = os.path.join(self.home.outside, "b.flac")
         make_audio(outside, title="B")
         self.assertIn(outside, by_path(backend.ask({"action": "add", "path": outside})))
         self.assertEqual(backend.close(), 0, backend.stderr())
-        with open(os.path.join(self.home.data_dir, "cache.json")) as f:
-            self.assertIn(outside, json.load(f)["files"])
+        self.assertIn(outside, cached_files(self.home.data_dir))
         self.assertEqual([n for n in os.listdir(self.home.data_dir) if n.endswith(".tmp")], [])
 
     def test_missing_file_is_an_error_not_a_change(self):
@@ -205,7 +212,7 @@ class ProtocolTest(unittest.TestCase):
         self.assertNotIn("error", reply)
         self.assertEqual([t["title"] for t in reply["tracks"]], ["Some Song"])
         self.assertEqual(backend.close(), 0)
-        self.assertFalse(os.path.exists(os.path.join(self.home.data_dir, "cache.json")))
+        self.assertIsNone(cached_files(self.home.data_dir))
 
 
 if __name__ == "__main__":

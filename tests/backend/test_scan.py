@@ -8,7 +8,16 @@ import threading
 import unittest
 from unittest import mock
 
-from support import TONE_SECONDS, Backend, TempHome, by_path, check_library, make_audio
+from support import (
+    TONE_SECONDS,
+    Backend,
+    TempHome,
+    by_path,
+    cached_files,
+    check_library,
+    make_audio,
+    write_old_cache,
+)
 
 # The backend's modules load from the resources folder that support puts on the path.
 import backend_library  # noqa: E402
@@ -149,11 +158,9 @@ class ScanTest(unittest.TestCase):
             reads.append(os.path.basename(path))
             return real(path)
 
-        cache = os.path.join(self.home.data_dir, "cache.json")
-
         def corrupt():
-            with open(cache, "w") as f:
-                f.write("{not json")
+            with open(os.path.join(self.home.data_dir, "tags.cache"), "w") as f:
+                f.write("{not a cache")
 
         def touch():
             os.utime(self.home.path("Music", "1.flac"), (1, 1))
@@ -172,8 +179,7 @@ class ScanTest(unittest.TestCase):
                     library.scan_once()
                     self.assertEqual(sorted(reads), expected)
                     self.assertEqual(tracks(library), tracks(first))
-        with open(cache) as f:
-            self.assertEqual(len(json.load(f)["files"]), 3)
+        self.assertEqual(len(cached_files(self.home.data_dir)), 3)
 
     def test_list_answers_at_once_while_a_scan_runs(self):
         make_audio(self.home.path("Music", "a.flac"), title="A")
@@ -277,7 +283,7 @@ class ScanTest(unittest.TestCase):
             ids = {t["path"]: t["id"] for t in json.loads(library.reply())["tracks"]}
             self.assertEqual(len(set(ids.values())), 3)
             self.assertEqual(ids[self.home.path("Music", "a.flac")], 4242)
-            os.unlink(os.path.join(self.home.data_dir, "cache.json"))
+            os.unlink(os.path.join(self.home.data_dir, "tags.cache"))
             for name, path in sorted(ids.items()):
                 with self.subTest(os.path.basename(name)):
                     opened = self.library(restore=False).import_file(name)
@@ -302,8 +308,7 @@ class ReplyTest(unittest.TestCase):
                 st = os.stat(path)
                 os.makedirs(home.data_dir)
                 entry = [st.st_size, st.st_mtime_ns] + tags
-                with open(os.path.join(home.data_dir, "cache.json"), "w") as f:
-                    json.dump({"version": 1, "files": {path: entry}}, f)
+                write_old_cache(home.data_dir, 1, {path: entry})
                 reply = check_library(Library(home.config()).reply())
                 self.assertEqual(
                     (reply["tracks"][0]["title"], reply["tracks"][0]["duration"]), (title, duration)

@@ -8,7 +8,7 @@ from unittest import mock
 
 from mutagen.id3 import ID3, TALB, TIT2, TPE1
 from mutagen.wave import WAVE
-from support import TempHome, make_audio
+from support import TempHome, cached_files, make_audio, write_old_cache
 
 import backend_library  # noqa: E402
 
@@ -82,8 +82,8 @@ class LegacyTagsTest(unittest.TestCase):
                         self.assertEqual(tuple(shown[name][k] for k in TAGS), expected)
                 self.assertEqual(len(reads), count, scan)  # FLAC is not read for the old cache
                 if scan == "first":  # what the older reader stored, under its version
-                    with open(cache) as f:
-                        files = json.load(f)["files"]
+                    files = cached_files(home.data_dir)
                     files[home.path("Music", "k.mp3")][2] = "mojibake"
-                    with open(cache, "w") as f:
-                        json.dump({"version": 1, "files": files}, f)
+                    write_old_cache(home.data_dir, 1, files)
+                else:  # taken over once, then gone
+                    self.assertFalse(os.path.exists(cache), scan)

@@ -84,16 +84,18 @@ const std::vector<CoverCase> kCovers{
 };
 // clang-format on
 
-// Two requests and one of a new service for a file: the cover file seeded
-// first unless empty; the width of every answer (0: none) and the program
-// runs. "counted" runs ffmpeg; "cut" dies half-way through ffmpeg's output.
+// Two requests and one of a new service for a file, then one more after the
+// file changed: the cover file seeded first unless empty; the width of every
+// answer (0: none), the program runs before and after the change and what the
+// covers folder holds at the end ("jpg", "none" or nothing). "counted" runs
+// ffmpeg; "cut" dies half-way through ffmpeg's output.
 // clang-format off
-struct ExtractCase { const char *name, *source, *program; QByteArray seed; int width, runs; };
+struct ExtractCase { const char *name, *source, *program; QByteArray seed; int width, runs, runsAfter; const char* left; };
 const std::vector<ExtractCase> kExtract = {
-    {"picture extracted once, then read", "pic.flac", "counted", {}, 300, 1},
-    {"no picture: nothing kept, tried each time", "plain.flac", "counted", {}, 0, 3},
-    {"extraction cut short leaves no cover", "pic.flac", "cut", {}, 0, 3},
-    {"a cover file that does not load is extracted again", "pic.flac", "counted", "not a jpeg", 300, 1},
+    {"picture extracted once, then read", "pic.flac", "counted", {}, 300, 1, 1, "jpg"},
+    {"no picture: remembered across starts until the file changes", "plain.flac", "counted", {}, 0, 1, 2, "none"},
+    {"extraction cut short leaves no cover and no mark", "pic.flac", "cut", {}, 0, 3, 4, ""},
+    {"a cover file that does not load is extracted again", "pic.flac", "counted", "not a jpeg", 300, 1, 1, "jpg"},
 };
 // Albums 0 … n-1 of one artist, covers of distinct colours for `pictured`;
 // the album in the top-left, top-right, bottom-left and bottom-right cell.
@@ -301,10 +303,22 @@ private slots:
         QCOMPARE(second.image.width(), c.width);
         app.reset();
         QCOMPARE(ask(*service(), item).image.width(), c.width);
-        QCOMPARE(test::readFile(test::tempFile("runs")).count('\n'), c.runs);
+        const auto runs = [] { return test::readFile(test::tempFile("runs")).count('\n'); };
+        QCOMPARE(runs(), c.runs);
+        QFile audio(item.tracks[0].path);
+        QVERIFY(audio.open(QIODevice::ReadWrite) &&
+                audio.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                  QFileDevice::FileModificationTime));
+        audio.close();
+        QCOMPARE(ask(*service(), item).image.width(), c.width);
+        QCOMPARE(runs(), c.runsAfter);
         QCOMPARE(QImage(file).size(), c.width ? QSize(300, 300) : QSize(0, 0));
-        // Nothing of an extraction stays behind but its cover.
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), c.width > 0 ? 1 : 0);
+        // Nothing of an extraction stays behind but its cover or its mark.
+        const QString left(c.left);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+                 left.isEmpty()
+                     ? QStringList()
+                     : QStringList{file.section('/', -1).section('.', 0, 0) + '.' + left});
     }
 
     void mosaic_data() { test::addRows(kMosaic); }

@@ -9,6 +9,7 @@
 #include "ui/TrackTableModel.h"
 
 #include "LaunchedApp.h"
+#include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 
@@ -258,6 +259,22 @@ private slots:
         QCOMPARE(app.library.genres.value(app.library.rows[0].path), QStringLiteral("Rock"));
         const Paths saved = JSONStore().load<Paths>(QString::fromLatin1(stores::kGenres)).value();
         QCOMPARE(saved.value(app.library.rows.back().path), QStringLiteral("Rock"));
+    }
+
+    // Files the libraries open are read in-process; ffprobe only for the rest.
+    void genresReadInProcess() {
+        ProbeRig r(0);
+        App& app = *r.app.app;
+        const QString jazz = test::tempFile("in-process.flac");
+        QVERIFY(test::runFfmpeg(
+            {"-f", "lavfi", "-i", "sine=duration=0.2", "-metadata", "genre=jazz;blues", jazz}));
+        app.library.rows = {Track{1, jazz, "j", {}, {}, 1, {}},
+                            Track{2, "/m/genre-gone.flac", "g", {}, {}, 1, {}}};
+        app.startGenreScan();
+        QVERIFY(r.until([&] { return !app.library.genrePending; }));
+        QCOMPARE(r.calls(), QStringList{"file:/m/genre-gone.flac"});
+        QCOMPARE(app.library.genres.value(jazz), QStringLiteral("Jazz"));
+        QCOMPARE(app.library.genres.value("/m/genre-gone.flac"), QStringLiteral("Rock"));
     }
 
     void addedDates() {

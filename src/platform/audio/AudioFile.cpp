@@ -379,12 +379,12 @@ bool AudioFile::write(const double* in, std::int64_t frames) {
     return true;
 }
 
-bool AudioFile::close() {
+bool AudioFile::close(bool sync) {
     m_codec.reset();
     m_stream.reset();
     if (!m_file)
         return true;
-    if (m_writing)
+    if (m_writing && sync)
         sf_write_sync(m_file);
     const int rc = sf_close(m_file);
     m_file = nullptr;

@@ -90,7 +90,9 @@ public:
     // Appends `frames` frames; false (with error()) when the write fails.
     bool write(const double* in, std::int64_t frames);
     // Completes a written file; false when the data could not be stored.
-    bool close();
+    // `sync` waits until the data is on the disk; a temporary file that is
+    // made again when lost (a render) need not wait for the disk.
+    bool close(bool sync = true);
 
     QString error() const { return m_error; }
 

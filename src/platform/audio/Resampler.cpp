@@ -2,11 +2,12 @@
 
 #include <soxr.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace ql::platform {
 
-Resampler::Resampler(double inRate, double outRate, int channels)
+Resampler::Resampler(double inRate, double outRate, int channels, int threads)
     : m_inRate(inRate), m_outRate(outRate), m_channels(channels) {
     if (!(inRate > 0) || !(outRate > 0) || channels <= 0) {
         m_error = QStringLiteral("Cannot convert between these sample rates.");
@@ -14,8 +15,9 @@ Resampler::Resampler(double inRate, double outRate, int channels)
     }
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
     const soxr_quality_spec_t q = soxr_quality_spec(SOXR_VHQ, 0);
+    const soxr_runtime_spec_t runtime = soxr_runtime_spec(unsigned(std::max(1, threads)));
     soxr_error_t err = nullptr;
-    m_soxr = soxr_create(inRate, outRate, unsigned(channels), &err, &io, &q, nullptr);
+    m_soxr = soxr_create(inRate, outRate, unsigned(channels), &err, &io, &q, &runtime);
     if (err || !m_soxr) {
         m_error = QStringLiteral("Cannot start the sample-rate converter: %1")
                       .arg(QString::fromUtf8(err ? err : "unknown error"));

@@ -17,7 +17,9 @@ namespace ql::platform {
 class Resampler {
 public:
     // A converter that cannot be made reports it through isValid()/error().
-    Resampler(double inRate, double outRate, int channels);
+    // `threads` above 1 converts channels side by side (an offline render);
+    // the result is the same as with one.
+    Resampler(double inRate, double outRate, int channels, int threads = 1);
     ~Resampler();
     Resampler(const Resampler&) = delete;
     Resampler& operator=(const Resampler&) = delete;

@@ -1,0 +1,70 @@
+#include "platform/audio/FormatTags.h"
+
+#include <QFile>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/avstring.h>
+}
+
+#include <mutex>
+
+namespace ql::platform {
+
+namespace {
+
+// ffprobe's check of a printed text: a sequence its UTF-8 reader refuses is
+// left out, together with the byte that showed it wrong.
+QByteArray validUtf8(const char* text) {
+    QByteArray out;
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p) {
+        const unsigned char* start = p;
+        unsigned value = *p++;
+        bool bad = (value & 0xC0) == 0x80 || value >= 0xFE;
+        unsigned top = (value & 0x80) >> 1;
+        while (!bad && (value & top)) {
+            const unsigned next = *p ? *p++ - 0x80u : 0u - 0x80u;
+            if (next >> 6) {
+                bad = true;
+                break;
+            }
+            value = (value << 6) + next;
+            top <<= 5;
+        }
+        if (!bad)
+            out.append(reinterpret_cast<const char*>(start), p - start);
+    }
+    return out;
+}
+
+struct Input {
+    AVFormatContext* context = nullptr;
+    ~Input() { avformat_close_input(&context); }
+};
+
+} // namespace
+
+std::optional<QByteArray> formatTagLines(const QString& input, const char* key) {
+    static std::once_flag quiet; // damaged files would be described on stderr
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+    const QByteArray name = QFile::encodeName(input);
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    Input file;
+    const int opened = avformat_open_input(&file.context, name.constData(), nullptr, &options);
+    av_dict_free(&options);
+    if (opened < 0)
+        return std::nullopt;
+    // ffprobe prints nothing for a file whose streams cannot be looked at.
+    if (avformat_find_stream_info(file.context, nullptr) < 0)
+        return QByteArray();
+    QByteArray lines;
+    const AVDictionaryEntry* tag = nullptr;
+    while ((tag = av_dict_get(file.context->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))
+        if (av_strcasecmp(tag->key, key) == 0)
+            lines += validUtf8(tag->value) + '\n';
+    return lines;
+}
+
+} // namespace ql::platform

@@ -1,0 +1,123 @@
+# Guards against: tags lost or garbled by the cache file, an old cache not taken over, and a
+# scan by worker processes that numbers, orders or fills tracks differently.
+"""The tag cache file (its round trip, damaged files, the old JSON cache
+taken over) and scans that read tags in worker processes."""
+
+import os
+import shutil
+import unittest
+from unittest import mock
+
+from support import TempHome, cached_files, make_audio, write_old_cache
+
+import backend_cache  # noqa: E402
+import backend_library  # noqa: E402
+from backend_library import CACHE_VERSION, Library  # noqa: E402
+
+ODD_NAME = os.fsdecode(b"caf\xe9 \\ tab\there")  # not UTF-8, with a backslash and a tab
+
+
+class CacheFileTest(unittest.TestCase):
+    def test_entries_come_back_as_written(self):
+        rows = [
+            ("plain", "/m/a.flac", [10, 20, "T", "A", "B", 1.5]),
+            ("unreadable file", "/m/b.flac", [10, 20]),
+            ("Korean", "/m/노래.mp3", [1, 2, "봄날", "가수", "앨범", 200.25]),
+            ("separators in tags", "/m/c.flac", [1, 2, "a\tb", "c\nd\re", "x\\ty\\", 0.0]),
+            ("name not UTF-8", "/m/" + ODD_NAME + ".flac", [3, 4, "T", "", "", 2.0]),
+            ("a new line in the name", "/m/two\nlines.flac", [5, 6, "", "", "", 0.001]),
+            ("reread marker", "/m/d.mp3", [-1, 6, "old", "", "", 1.0]),
+        ]
+        home = TempHome(self)
+        files = {path: entry for _, path, entry in rows}
+        self.assertTrue(backend_cache.write(home.data_dir, files, CACHE_VERSION))
+        back = backend_cache.read(home.data_dir, CACHE_VERSION)
+        for name, path, entry in rows:
+            with self.subTest(name):
+                self.assertEqual(back.get(path), entry)
+        self.assertEqual(len(back), len(rows))
+        self.assertEqual([n for n in os.listdir(home.data_dir) if n.endswith(".tmp")], [])
+
+    def test_damaged_or_foreign_files(self):
+        good = "/m/a.flac\t1\t2\tT\tA\tB\t1.5\n"
+        rows = [
+            ("no file", None, None),
+            ("empty file", "", {}),
+            ("another version", "quavelark tag cache 99\n" + good, {}),
+            ("not a cache", "{not a cache", {}),
+            ("damaged lines skipped", "quavelark tag cache %d\n/m/x\tbig\t2\n/m/y\t1\n%s/m/z\t1"
+             % (CACHE_VERSION, good), {"/m/a.flac": [1, 2, "T", "A", "B", 1.5]}),
+            ("a cut last line", "quavelark tag cache %d\n%s/m/b.flac\t1\t2\tT\tA"
+             % (CACHE_VERSION, good), {"/m/a.flac": [1, 2, "T", "A", "B", 1.5]}),
+        ]
+        for name, text, expected in rows:
+            with self.subTest(name):
+                home = TempHome(self)
+                os.makedirs(home.data_dir)
+                if text is not None:
+                    with open(os.path.join(home.data_dir, "tags.cache"), "w") as f:
+                        f.write(text)
+                self.assertEqual(backend_cache.read(home.data_dir, CACHE_VERSION), expected)
+
+    def test_the_old_cache_is_taken_over_once(self):
+        home = TempHome(self)
+        for i in range(3):
+            make_audio(home.path("Music", "%d.flac" % i), title="T%d" % i)
+        first = Library(home.config())
+        first.scan_once()
+        entries = cached_files(home.data_dir)
+        write_old_cache(home.data_dir, CACHE_VERSION, entries)
+        reads = []
+        real = backend_library.read_tags
+        with mock.patch.object(backend_library, "read_tags", lambda p: reads.append(p) or real(p)):
+            again = Library(home.config())
+            self.assertEqual(again.reply(), first.reply())  # shown before any scan
+            again.scan_once()
+        self.assertEqual(reads, [])
+        self.assertEqual(again.reply(), first.reply())
+        self.assertFalse(os.path.exists(os.path.join(home.data_dir, "cache.json")))
+        self.assertEqual(cached_files(home.data_dir), entries)
+
+
+class ParallelScanTest(unittest.TestCase):
+    """The same tree scanned by the backend itself and by worker processes
+    in batches of every size gives the same reply, byte for byte."""
+
+    def test_workers_give_the_same_catalog(self):
+        home = TempHome(self)
+        names = ["a/%02d.flac" % i for i in range(9)] + ["b/" + ODD_NAME + ".flac", "b/z.mp3"]
+        for i, name in enumerate(names):
+            make_audio(home.path("Music", name), title="T%d" % i, artist="A", album=name[0])
+        with open(home.path("Music", "b", "not audio.flac"), "wb") as f:
+            f.write(b"not a FLAC file")
+        rows = [("read by the scan itself", 1000, 64), ("batches of one", 0, 1),
+                ("batches of four", 0, 4), ("some read at once, then workers", 3, 2)]
+        replies, cached, submitted = {}, {}, []
+        real_submit = backend_library.TagPool.submit
+
+        def counted(pool, files):
+            submitted.append(len(files))
+            return real_submit(pool, files)
+
+        for name, inline, batch in rows:
+            with self.subTest(name):
+                shutil.rmtree(home.data_dir, ignore_errors=True)
+                submitted.clear()
+                with mock.patch.multiple(backend_library, INLINE_READS=inline, BATCH=batch), \
+                        mock.patch.object(backend_library.TagPool, "submit", counted):
+                    library = Library(home.config())
+                    library.scan_once()
+                replies[name] = library.reply()
+                cached[name] = cached_files(home.data_dir)
+                # Every file past the ones read at once went to a worker.
+                self.assertEqual(sum(submitted), len(names) + 1 - min(inline, len(names) + 1))
+        reference = rows[0][0]
+        self.assertEqual(len(cached[reference]), len(names) + 1)  # the bad file too
+        for name, _, _ in rows[1:]:
+            with self.subTest(name):
+                self.assertEqual(replies[name], replies[reference])
+                self.assertEqual(cached[name], cached[reference])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,70 @@
+// Guards against: a genre read in-process that differs from what ffprobe prints for the
+// same file, and a file the libraries cannot open taken for one without a genre.
+// Each row is made by ffmpeg; the expected text is ffprobe's own output for it.
+#include "platform/audio/FormatTags.h"
+
+#include "CaseRows.h"
+#include "TestAudio.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+
+#include <QProcess>
+
+using namespace ql;
+
+namespace {
+
+// `args`: ffmpeg's options between the tone and the output name, empty for a
+// file that is not there; `lines`: what ffprobe prints for it.
+struct Case {
+    const char *name, *file;
+    QStringList args;
+    QByteArray lines;
+};
+// clang-format off
+const std::vector<Case> kCases{
+    {"ID3v2.3", "v23.mp3", {"-id3v2_version", "3", "-metadata", "genre=rock"}, "rock\n"},
+    {"ID3v2.4", "v24.mp3", {"-id3v2_version", "4", "-metadata", "genre=Hip-Hop/Rap"}, "Hip-Hop/Rap\n"},
+    {"ID3v2.3 numbered genre", "num.mp3", {"-id3v2_version", "3", "-metadata", "genre=(17)"}, "Rock\n"},
+    {"ID3v1 only: nothing, as ffprobe", "v1.mp3", {"-id3v2_version", "0", "-write_id3v1", "1", "-metadata", "genre=Jazz"}, ""},
+    {"Vorbis comments in FLAC", "vc.flac", {"-metadata", "genre=  électro ; blues"}, "  électro ; blues\n"},
+    {"Vorbis comments in Ogg: stream tags, not the file's", "vc.ogg", {"-c:a", "libvorbis", "-metadata", "genre=Ambient"}, ""},
+    {"MP4", "tag.m4a", {"-c:a", "aac", "-metadata", "genre=발라드"}, "발라드\n"},
+    {"WAV INFO", "info.wav", {"-metadata", "genre=K-Pop"}, "K-Pop\n"},
+    {"no tag", "plain.flac", {"-map_metadata", "-1"}, ""},
+    {"no file", "missing.flac", {}, ""},
+};
+// clang-format on
+
+QByteArray ffprobeLines(const QString& input) {
+    QProcess probe;
+    probe.start("ffprobe", {"-v", "quiet", "-show_entries", "format_tags=genre", "-of",
+                            "default=nw=1:nk=1", input});
+    probe.waitForFinished(60000);
+    return probe.readAllStandardOutput();
+}
+
+} // namespace
+
+class FormatTagsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void sameAsFfprobe_data() { test::addRows(kCases); }
+    void sameAsFfprobe() {
+        const Case& c = test::currentCase(kCases);
+        const QString path = test::tempFile(c.file);
+        QFile::remove(path);
+        if (!c.args.isEmpty())
+            QVERIFY(test::runFfmpeg(QStringList{"-f", "lavfi", "-i", "sine=duration=0.5"} + c.args +
+                                    QStringList{path}));
+        const QString input = "file:" + path;
+        const QByteArray expected = ffprobeLines(input);
+        const std::optional<QByteArray> lines = platform::formatTagLines(input, "genre");
+        QCOMPARE(lines.has_value(), !c.args.isEmpty()); // what cannot be opened is said so
+        QCOMPARE(lines.value_or(QByteArray()), expected);
+        QCOMPARE(QString::fromUtf8(expected), QString::fromUtf8(c.lines));
+    }
+};
+
+QL_TEST_MAIN_CORE(FormatTagsTest)
+#include "FormatTagsTest.moc"
