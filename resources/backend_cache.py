@@ -15,14 +15,14 @@ The cache of earlier versions, "cache.json", is read once, written in this
 form and removed."""
 
 import contextlib
+import itertools
 import json
 import math
 import os
 import re
 import sys
-import threading
 
-from backend_store import log
+from backend_store import atomic_write, log, make_private_dirs
 
 CACHE_NAME = "tags.cache"
 OLD_CACHE_NAME = "cache.json"
@@ -68,29 +68,17 @@ def _line(path, entry):
 
 
 def write(folder, files, version):
-    """Writes `files` (path -> entry) to the cache file in one step: a
-    temporary file, flushed to the disk, then renamed over the old one.
-    False (and a log line) on failure, the previous file left as it was."""
-    target = os.path.join(folder, CACHE_NAME)
-    temp = "%s.%d.%d.tmp" % (target, os.getpid(), threading.get_ident())
-    replaced = False
+    """Writes `files` (path -> entry) to the cache file in one step, line by
+    line, through the store's atomic write. False (and a log line) on
+    failure, the previous file left as it was."""
     try:
-        os.makedirs(folder, exist_ok=True)
-        with open(temp, "wb") as f:
-            f.write(MAGIC + b"%d\n" % version)
-            f.writelines(_lines(files))
-            f.flush()
-            os.fsync(f.fileno())
-        os.replace(temp, target)
-        replaced = True
+        make_private_dirs(folder)
+        head = [MAGIC + b"%d\n" % version]
+        atomic_write(os.path.join(folder, CACHE_NAME), itertools.chain(head, _lines(files)))
         return True
     except (OSError, ValueError) as e:
         log("could not save", CACHE_NAME + ":", e)
         return False
-    finally:
-        if not replaced:
-            with contextlib.suppress(OSError):
-                os.unlink(temp)
 
 
 def _entry(raw):

@@ -87,16 +87,20 @@ def make_private_dirs(folder):
 
 
 def atomic_write(path, data):
-    """Replaces the file at `path` with the bytes `data` only once they are
-    all on the disk: a temporary file in the same folder, written, flushed
-    and synced, then moved over the old one. Raises OSError on any failure
-    (a full disk, a file-size limit), leaving the old file as it was and no
-    temporary file behind."""
+    """Replaces the file at `path` with the bytes `data` (or an iterable of
+    byte chunks, written as they come) only once they are all on the disk:
+    a temporary file in the same folder, written, flushed and synced, then
+    moved over the old one. Raises OSError on any failure (a full disk, a
+    file-size limit), leaving the old file as it was and no temporary file
+    behind."""
     temp = "%s.%d.%d.tmp" % (path, os.getpid(), threading.get_ident())
     replaced = False
     try:
         with open(temp, "wb") as f:
-            f.write(data)
+            if isinstance(data, (bytes, bytearray)):
+                f.write(data)
+            else:
+                f.writelines(data)
             f.flush()
             os.fsync(f.fileno())
         os.replace(temp, path)
