@@ -183,8 +183,11 @@ protected:
         if (!qobject_cast<QLabel*>(widget) && !qobject_cast<QAbstractButton*>(widget) &&
             !qobject_cast<QComboBox*>(widget) && !qobject_cast<QLineEdit*>(widget))
             return false;
-        if (!insideSkipped(widget))
-            Translator::translateOwn(widget);
+        // A tool tip shows what its owner carries, often a path or a name
+        // from the library; the owner's own tool tip is translated instead.
+        if (widget->window()->windowType() == Qt::ToolTip || insideSkipped(widget))
+            return false;
+        Translator::translateOwn(widget);
         return false;
     }
 };

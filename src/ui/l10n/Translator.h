@@ -32,8 +32,9 @@
 // Between passes, a guard (guardPaints, installed once on the application)
 // translates a label's, button's, pop-up's or line edit's own texts just
 // before the control paints, and a window's title when the window is shown or
-// retitled, with the same skips: a text the program sets in Korean never
-// reaches the screen in Korean, even for the moment until the next pass.
+// retitled, with the same skips (tool tips too: they show paths and names from
+// the library): a text the program sets in Korean never reaches the screen in
+// Korean, even for the moment until the next pass.
 //
 // Main thread only. Each function returns how many texts it rewrote.
 #pragma once

@@ -25,7 +25,9 @@
 #include <QStringListModel>
 #include <QTableView>
 #include <QTextEdit>
+#include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 using namespace ql;
@@ -237,6 +239,39 @@ private slots:
         QCOMPARE(w.gear->actions()[2]->text(), QStringLiteral("Turn timer off"));
         QCOMPARE(sub->actions()[0]->text(), QStringLiteral("90분 뒤 멈춤"));
         QCOMPARE(w.gear->actions()[1]->text(), QStringLiteral("🌐 한국어"));
+    }
+
+    // The paint guard translates a control's own texts before it draws them,
+    // but a tool tip's label shows what its owner carries (the table's tip is
+    // the track's path): the guard leaves it as the owner gave it.
+    void paintGuardSkipsToolTips_data() {
+        QTest::addColumn<bool>("toolTip");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("label in a window") << false << QStringLiteral("Favorites");
+        QTest::newRow("tool tip with a path")
+            << true << QStringLiteral("/home/u/음악/즐겨찾기/01 봄날.flac");
+    }
+    void paintGuardSkipsToolTips() {
+        QFETCH(bool, toolTip);
+        QFETCH(QString, shown);
+        Translator::guardPaints();
+        const QString path = QStringLiteral("/home/u/음악/즐겨찾기/01 봄날.flac");
+        QLabel own(QStringLiteral("즐겨찾기"));
+        QLabel* label = &own;
+        if (toolTip) {
+            QToolTip::showText(QPoint(40, 40), path);
+            label = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->windowType() == Qt::ToolTip && w->isVisible())
+                    label = qobject_cast<QLabel*>(w);
+            QVERIFY(label);
+        } else {
+            own.show();
+        }
+        QVERIFY(QTest::qWaitForWindowExposed(label));
+        label->repaint();
+        QCOMPARE(label->text(), shown);
+        QToolTip::hideText();
     }
 
     void secondPassWritesNothing() {
