@@ -3,6 +3,8 @@
 #include "ui/SearchText.h"
 #include "ui/TrackPath.h"
 
+#include <atomic>
+
 namespace ql {
 
 namespace {
@@ -94,10 +96,16 @@ const SearchMemo::Entry& SearchMemo::at(std::size_t row, const Track& track) {
 SearchMemo& ownMemo(std::shared_ptr<SearchMemo>& memo) {
     // Only the holders can hand the memo on, so a count of one cannot grow
     // behind the caller's back.
-    if (!memo)
+    if (!memo) {
         memo = std::make_shared<SearchMemo>();
-    else if (memo.use_count() > 1)
+    } else if (memo.use_count() > 1) {
         memo = std::make_shared<SearchMemo>(*memo);
+    } else {
+        // The other holder may have let go on its own thread, just after
+        // its last read; use_count() is a relaxed load, so without this
+        // fence nothing orders that read before the changes made here.
+        std::atomic_thread_fence(std::memory_order_acquire);
+    }
     return *memo;
 }
 

@@ -228,6 +228,61 @@ private slots:
         }
         QCOMPARE(matchedRows(rows, in, memo), expected);
     }
+
+    // The rows' letter signatures may only pass over a row that cannot
+    // match: random rows over Hangul (syllables and loose jamo), accents
+    // composed and decomposed, width forms and surrogate pairs, searched for
+    // pieces of other rows' texts in 1-3 tokens of 1-4 letters, must find
+    // exactly the rows the one-track test finds.
+    void signaturesNeverMissARow_data() {
+        QTest::addColumn<quint32>("seed");
+        for (const quint32 seed : {1u, 2u, 3u, 4u})
+            QTest::newRow(qPrintable(QString("seed %1").arg(seed))) << seed;
+    }
+    void signaturesNeverMissARow() {
+        QFETCH(quint32, seed);
+        const std::vector<char32_t> alphabet{
+            'a',    'B',    'c',    'e',    'l',     '1',    '.',    ' ',    0xE9,
+            0xC9,   0x301,  0x308,  0xDF,   0xAC00,  0xAC01, 0xB178, 0xB798, 0xC0AC,
+            0xB791, 0x1100, 0x1161, 0x11A8, 0x3131,  0xFF21, 0xFF41, 0xFF4C, 0xFF76,
+            0xFF9E, 0x3000, 0xFB01, 0x212B, 0x1F600, 0x10400};
+        QRandomGenerator rng(seed);
+        const auto word = [&](int most) {
+            QString w;
+            const int len = 1 + int(rng.bounded(most));
+            for (int i = 0; i < len; ++i)
+                w += fromCodePoint(alphabet[rng.bounded(quint32(alphabet.size()))]);
+            return w;
+        };
+        std::vector<Track> rows;
+        for (int i = 0; i < 300; ++i)
+            rows.push_back(
+                track(word(6), word(6), word(6), "/m/" + word(4) + "/" + word(5) + ".flac", i));
+        SearchMemo memo; // kept over all queries, as the window keeps it
+        for (int q = 0; q < 150; ++q) {
+            QStringList tokens;
+            const int count = 1 + int(rng.bounded(3));
+            for (int t = 0; t < count; ++t) {
+                // Mostly a piece of some row's text, else random letters.
+                const QString from = searchHaystack(rows[rng.bounded(quint32(rows.size()))]);
+                const int len = 1 + int(rng.bounded(4));
+                const int at = int(rng.bounded(qMax(1, int(from.size()) - len + 1)));
+                QString token = rng.bounded(4) ? from.mid(at, len) : word(3);
+                if (rng.bounded(2))
+                    token = token.toUpper();
+                tokens << token;
+            }
+            MatchInput in;
+            in.searchText = tokens.join(' ');
+            std::vector<std::size_t> expected;
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                if (trackMatches(rows[i], in.searchText.trimmed()))
+                    expected.push_back(i);
+            }
+            QCOMPARE(matchedRows(rows, in, memo), expected);
+            QCOMPARE(memo.signatures().size(), rows.size()); // they were there to use
+        }
+    }
 };
 
 QL_TEST_UNIT(SearchTextTest)
