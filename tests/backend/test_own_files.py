@@ -5,6 +5,7 @@ the old file as it was, and a damaged file is set aside and told."""
 import json
 import os
 import subprocess
+import sys
 import unittest
 
 from support import PYTHON, RESOURCES, Backend, TempHome, by_path, make_audio
@@ -95,6 +96,21 @@ class OwnFilesTest(unittest.TestCase):
             self.assertEqual(f.read(), damaged)
         with open(os.path.join(self.home.data_dir, "added.json"), "rb") as f:
             self.assertEqual(json.loads(f.read()), [outside])
+
+    def test_a_save_keeps_the_file_mode(self):
+        folder = self.home.data_dir
+        os.makedirs(folder)
+        sys.path.insert(0, RESOURCES)
+        from backend_store import Store  # noqa: E402
+        store = Store(folder)
+        for row, mode in (("private", 0o600), ("shared", 0o644)):
+            with self.subTest(row):
+                path = os.path.join(folder, "added.json")
+                with open(path, "wb") as f:
+                    f.write(b"[]")
+                os.chmod(path, mode)
+                self.assertTrue(store.write("added.json", ["/outside/a.flac"]))
+                self.assertEqual(os.stat(path).st_mode & 0o777, mode)
 
     def test_folders_made_for_the_backend_are_private(self):
         backend = Backend(self, self.home)
