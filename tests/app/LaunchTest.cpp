@@ -312,6 +312,34 @@ private slots:
         QCOMPARE(lock.why().isEmpty(), held);
     }
 
+    // A data folder that cannot be made (here: under a file) does not keep
+    // the player from starting; standard error says it runs without the lock.
+    void aHomeWithoutALockStillStarts() {
+        QTemporaryDir dir;
+        QVERIFY(test::writeFile(dir.path() + "/data", "not a folder"));
+        QTemporaryDir runtime;
+        QVERIFY(QFile::setPermissions(runtime.path(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", dir.path() + "/data");
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        QProcess start;
+        start.setProcessEnvironment(env);
+        start.start(quavelarkPath(), {"-platform", "offscreen"});
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += start.readAllStandardError())
+                                         .contains("without the home "
+                                                   "lock") ||
+                                     start.state() == QProcess::NotRunning,
+                                 60000);
+        const bool running = start.state() != QProcess::NotRunning;
+        if (running) {
+            start.terminate();
+            QVERIFY(start.waitForFinished(60000));
+        }
+        QVERIFY2(running, said.constData());
+    }
+
     // Two sessions of one user (one home, two runtime folders): the second
     // start cannot reach the first over its socket, finds the home taken,
     // says why on standard error and ends with a failure, writing nothing.
