@@ -5,12 +5,13 @@ the old file as it was, and a damaged file is set aside and told."""
 import json
 import os
 import subprocess
-import sys
 import unittest
+from unittest import mock
 
 from support import PYTHON, RESOURCES, Backend, TempHome, by_path, make_audio
 
-from backend_library import MSG_SET_ASIDE  # noqa: E402
+from backend_library import MSG_SET_ASIDE, Library  # noqa: E402
+from backend_store import Store  # noqa: E402
 
 # Saves a value under a file-size limit of a few bytes (SIGXFSZ ignored, so
 # the write fails with EFBIG as a full disk fails with ENOSPC), then again
@@ -97,11 +98,19 @@ class OwnFilesTest(unittest.TestCase):
         with open(os.path.join(self.home.data_dir, "added.json"), "rb") as f:
             self.assertEqual(json.loads(f.read()), [outside])
 
+    def test_an_addition_not_saved_is_saved_with_the_next(self):
+        first = make_audio(os.path.join(self.home.outside, "first.flac"), title="First")
+        second = make_audio(os.path.join(self.home.outside, "second.flac"), title="Second")
+        library = Library(self.home.config(), restore=False)
+        with mock.patch.object(library.store, "write", return_value=False):  # a full disk
+            self.assertIsNone(library.add(first))
+        self.assertIsNone(library.add(second))
+        with open(os.path.join(self.home.data_dir, "added.json"), "rb") as f:
+            self.assertEqual(json.loads(f.read()), sorted([first, second]))
+
     def test_a_save_keeps_the_file_mode(self):
         folder = self.home.data_dir
         os.makedirs(folder)
-        sys.path.insert(0, RESOURCES)
-        from backend_store import Store  # noqa: E402
         store = Store(folder)
         for row, mode in (("private", 0o600), ("shared", 0o644)):
             with self.subTest(row):
