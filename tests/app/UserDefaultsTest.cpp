@@ -84,6 +84,20 @@ const std::vector<Stored> kKeys{
 
 class UserDefaultsTest : public QObject {
     Q_OBJECT
+    // The text settingsText() makes of `values` is what QSettings writes.
+    void sameTextAsQSettings(const QMap<QString, QVariant>& values) {
+        const std::optional<QByteArray> text = settingsText(values);
+        QVERIFY(text);
+        const QString path = m_tmp.path() + "/qsettings-own.ini";
+        QFile::remove(path);
+        {
+            QSettings own(path, QSettings::IniFormat);
+            for (auto it = values.begin(); it != values.end(); ++it)
+                own.setValue(it.key(), it.value());
+        }
+        QCOMPARE(*text, test::readFile(path));
+    }
+
     QTemporaryDir m_tmp;
 
 private slots:
@@ -102,16 +116,7 @@ private slots:
     void settingsTextIsQSettingsText() {
         const Stored& row = test::currentCase(kStored);
         const QMap<QString, QVariant> values{{"a", row.value}, {"lang", "ko"}};
-        const std::optional<QByteArray> text = settingsText(values);
-        QVERIFY(text);
-        const QString path = m_tmp.path() + "/qsettings-own.ini";
-        QFile::remove(path);
-        {
-            QSettings own(path, QSettings::IniFormat);
-            for (auto it = values.begin(); it != values.end(); ++it)
-                own.setValue(it.key(), it.value());
-        }
-        QCOMPARE(*text, test::readFile(path));
+        sameTextAsQSettings(values);
     }
 
     // Keys of every spelling come out as QSettings itself writes them.
@@ -120,16 +125,7 @@ private slots:
         const Stored& row = test::currentCase(kKeys);
         const QMap<QString, QVariant> values{
             {row.value.toString(), "v"}, {"General/x", 1}, {"lang", "ko"}};
-        const std::optional<QByteArray> text = settingsText(values);
-        QVERIFY(text);
-        const QString path = m_tmp.path() + "/qsettings-keys.ini";
-        QFile::remove(path);
-        {
-            QSettings own(path, QSettings::IniFormat);
-            for (auto it = values.begin(); it != values.end(); ++it)
-                own.setValue(it.key(), it.value());
-        }
-        QCOMPARE(*text, test::readFile(path));
+        sameTextAsQSettings(values);
     }
 
     // A settings file as another program (or a hand edit) leaves it: every
