@@ -89,6 +89,7 @@ class Library:
         self.enriched = self.store.read("enriched.json", dict)
         self.added_stamp = self.store.stamp("added.json")
         self.added = self._load_added()
+        self.unsaved_add, self.unsaved_remove = set(), set()  # changes not yet in added.json
         self.ids = {}  # path -> id
         self.owner = {}  # id -> path
         for path in sorted(set(self.cache).union(self.added)):
@@ -167,11 +168,16 @@ class Library:
         return {p for p in raw if isinstance(p, str) and os.path.isabs(p)}
 
     def _change_added(self, add=(), remove=()):
+        """Applies a change to the list of added files, on disk and here. A
+        change that could not be saved (a full disk) is kept and saved with
+        the next one, so a later change that is saved does not drop it."""
         with self.store.locked():
+            self.unsaved_add = (self.unsaved_add | set(add)) - set(remove)
+            self.unsaved_remove = (self.unsaved_remove | set(remove)) - set(add)
             current = self._load_added()
-            new = (current | set(add)) - set(remove)
-            if new != current:
-                self.store.write("added.json", sorted(new))
+            new = (current | self.unsaved_add) - self.unsaved_remove
+            if new == current or self.store.write("added.json", sorted(new)):
+                self.unsaved_add, self.unsaved_remove = set(), set()
             self.added_stamp = self.store.stamp("added.json")
         with self.lock:
             self.added = new

@@ -9,6 +9,7 @@ import json
 import math
 import os
 import pwd
+import stat
 import sys
 import threading
 import time
@@ -97,6 +98,10 @@ def atomic_write(path, data):
     replaced = False
     try:
         with open(temp, "wb") as f:
+            # The new file keeps the old one's permission bits (a user who
+            # made it private keeps it so).
+            with contextlib.suppress(FileNotFoundError):
+                os.fchmod(f.fileno(), stat.S_IMODE(os.stat(path).st_mode))
             if isinstance(data, (bytes, bytearray)):
                 f.write(data)
             else:

@@ -56,16 +56,21 @@ int main(int argc, char** argv) {
     // finds the files taken waits a moment for their holder to listen (two
     // starts racing), then leaves without touching anything.
     ql::platform::HomeLock homeLock(ql::appSupportDir());
-    for (int wait = 0; !homeLock.held() && wait < 25; ++wait) {
+    for (int wait = 0; homeLock.taken() && wait < 25; ++wait) {
         QThread::msleep(200);
         if (instance.handOver(files, 200))
             return 0;
         homeLock.retry();
     }
-    if (!homeLock.held()) {
+    if (homeLock.taken()) {
         std::fprintf(stderr, "quavelark: not started: %s\n", qPrintable(homeLock.why()));
         return 1;
     }
+    // A home where the lock cannot be had at all (a read-only folder, a file
+    // system without flock) is still played from; its failed saves are told.
+    if (!homeLock.held())
+        std::fprintf(stderr, "quavelark: running without the home lock: %s\n",
+                     qPrintable(homeLock.why()));
 
     // Listening before anything is built lets a start that lost the race to
     // another one hand over to it instead of running unreachable beside it.

@@ -266,14 +266,20 @@ public:
         m_timer.stop();
         m_background.waitForFinished();
         resolveAll();
-        takeInOutsideChanges();
-        // A write that failed is tried again with the next one.
+        // A write that failed is tried again with the next one; its keys
+        // stay this run's own, so a file another program wrote meanwhile
+        // does not take their place.
         const bool failedBefore = m_failed.fetchAndStoreRelaxed(0) != 0;
+        if (failedBefore) {
+            m_touched.unite(m_writing);
+            m_cleared = m_cleared || m_writingCleared;
+        }
+        takeInOutsideChanges();
         if (!std::exchange(m_dirty, false) && !failedBefore)
             return true;
         ++m_writes;
-        m_touched.clear();
-        m_cleared = false;
+        m_writing = std::exchange(m_touched, {});
+        m_writingCleared = std::exchange(m_cleared, false);
         if (standIn) {
             standIn();
             return true;
@@ -348,6 +354,8 @@ private:
     QString m_path;
     QSet<QString> m_touched; // keys changed since the last write
     bool m_cleared = false;
+    QSet<QString> m_writing; // m_touched of the last write, until it is known to have held
+    bool m_writingCleared = false;
     QMutex m_seenLock;
     QString m_seen; // fileStamp() when last read or written
     QTimer m_timer;

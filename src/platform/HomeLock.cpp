@@ -26,6 +26,7 @@ HomeLock::~HomeLock() {
 bool HomeLock::retry() {
     if (m_fd >= 0)
         return true;
+    m_taken = false;
     if (!makeFoldersPrivate(QFileInfo(m_path).path())) {
         m_why = QStringLiteral("cannot make the folder %1").arg(QFileInfo(m_path).path());
         return false;
@@ -39,6 +40,7 @@ bool HomeLock::retry() {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         ::close(fd);
+        m_taken = err == EWOULDBLOCK;
         m_why = err == EWOULDBLOCK
                     ? QStringLiteral("another Quavelark is running with the same home folder "
                                      "(it holds %1) and could not be reached")

@@ -20,6 +20,10 @@ public:
     HomeLock& operator=(const HomeLock&) = delete;
 
     bool held() const { return m_fd >= 0; }
+    // Another process holds the lock. A lock that cannot be had for any
+    // other reason (a folder that cannot be made, a file system without
+    // flock) is not taken: the program then runs without it.
+    bool taken() const { return m_taken; }
     // Tries again (another start may have just let go).
     bool retry();
     // Why the lock is not held, for standard error.
@@ -29,6 +33,7 @@ public:
 private:
     QString m_path;
     int m_fd = -1;
+    bool m_taken = false;
     QString m_why;
 };
 

@@ -16,7 +16,10 @@
 #include <QMainWindow>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
+
+#include <optional>
 
 using namespace ql;
 
@@ -277,6 +280,64 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(third.state() == QProcess::NotRunning, 20000);
         QCOMPARE(third.exitCode(), 0);
         QCOMPARE(rec.opened.size(), 1);
+    }
+
+    // Only a lock another start holds keeps a start from running; a home
+    // where no lock can be had (a folder that cannot be made) is still
+    // played from, its saves failing and told.
+    void theHomeLockTellsTakenFromUnavailable_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("held");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("free") << "free" << true << false;
+        QTest::newRow("held by another start") << "other" << false << true;
+        QTest::newRow("folder cannot be made") << "under a file" << false << false;
+    }
+    void theHomeLockTellsTakenFromUnavailable() {
+        QFETCH(QString, how);
+        QFETCH(bool, held);
+        QFETCH(bool, taken);
+        QTemporaryDir dir;
+        QString folder = dir.path() + "/data";
+        std::optional<platform::HomeLock> other;
+        if (how == "other")
+            other.emplace(folder);
+        if (how == "under a file") {
+            QVERIFY(test::writeFile(folder, "not a folder"));
+            folder += "/deeper";
+        }
+        const platform::HomeLock lock(folder);
+        QCOMPARE(lock.held(), held);
+        QCOMPARE(lock.taken(), taken);
+        QCOMPARE(lock.why().isEmpty(), held);
+    }
+
+    // A data folder that cannot be made (here: under a file) does not keep
+    // the player from starting; standard error says it runs without the lock.
+    void aHomeWithoutALockStillStarts() {
+        QTemporaryDir dir;
+        QVERIFY(test::writeFile(dir.path() + "/data", "not a folder"));
+        QTemporaryDir runtime;
+        QVERIFY(QFile::setPermissions(runtime.path(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", dir.path() + "/data");
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        QProcess start;
+        start.setProcessEnvironment(env);
+        start.start(quavelarkPath(), {"-platform", "offscreen"});
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += start.readAllStandardError())
+                                         .contains("without the home "
+                                                   "lock") ||
+                                     start.state() == QProcess::NotRunning,
+                                 60000);
+        const bool running = start.state() != QProcess::NotRunning;
+        if (running) {
+            start.terminate();
+            QVERIFY(start.waitForFinished(60000));
+        }
+        QVERIFY2(running, said.constData());
     }
 
     // Two sessions of one user (one home, two runtime folders): the second

@@ -16,6 +16,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSettings>
 
 #include <cerrno>
 #include <limits>
@@ -330,6 +332,34 @@ private slots:
         QCOMPARE(a.status->stringValue(), QString("next"));
         QVERIFY(QFile::setPermissions(storePath("play-stats.json"),
                                       QFile::ReadOwner | QFile::WriteOwner));
+    }
+
+    // A change whose save failed (a read-only or full folder) is still this
+    // run's own when another program writes the file before the next save:
+    // the next save keeps it beside the other program's keys.
+    void anUnsavedChangeOutlivesAnOutsideWrite() {
+        UserDefaults d;
+        d.set("kept", "first");
+        QVERIFY(d.sync());
+        const QString file = d.fileName();
+        const QString folder = QFileInfo(file).path();
+        const auto all = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+        d.set("kept", "changed");
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        const bool saved = d.sync();
+        QVERIFY(QFile::setPermissions(folder, all));
+        QVERIFY(!saved);
+        {
+            QSettings other(file, QSettings::IniFormat);
+            other.setValue("kept", "theirs");
+            other.setValue("added", "theirs");
+        }
+        QVERIFY(d.sync());
+        const QSettings back(file, QSettings::IniFormat);
+        QCOMPARE(back.value("kept").toString(), QString("changed"));
+        QCOMPARE(back.value("added").toString(), QString("theirs"));
+        QCOMPARE(d.string("kept"), std::optional<QString>("changed"));
+        JSONStore::takeFailures();
     }
 
     void saveExtrasWritesTheFiveStoresAndNoSetting() {

@@ -6,7 +6,9 @@
 #include "TestHome.h"
 #include "TestUnits.h"
 
+#include <QRect>
 #include <QSettings>
+#include <QSize>
 #include <QTemporaryDir>
 
 #include <limits>
@@ -62,11 +64,40 @@ const std::vector<Stored> kStored{
     {"list of one id", QVariantList{qlonglong(5)}},
     {"empty list", QVariantList{}},
     {"list of texts", QStringList{"a,b", "c"}},
+    {"bytes, not text", QByteArray("\x00\xff\x80 [x]", 8)},
+    {"rectangle", QRect(10, -20, 300, 400)},
+    {"size", QSize(640, 480)},
+    {"nothing", QVariant()},
+    {"empty text", QString()},
+    {"list of one empty text", QStringList{QString()}},
+    {"real with many digits", 0.1 + 0.2},
+    {"false", false},
+};
+
+// Keys as the program or a hand edit may spell them, with a text value.
+const std::vector<Stored> kKeys{
+    {"with spaces", QString("a key with spaces")},    {"in a group", QString("Window/geometry")},
+    {"in nested groups", QString("Outer/Inner/key")}, {"Korean", QString("키")},
+    {"with = ; and \\", QString("a=b;c\\d")},         {"starting with @", QString("@key")},
 };
 } // namespace
 
 class UserDefaultsTest : public QObject {
     Q_OBJECT
+    // The text settingsText() makes of `values` is what QSettings writes.
+    void sameTextAsQSettings(const QMap<QString, QVariant>& values) {
+        const std::optional<QByteArray> text = settingsText(values);
+        QVERIFY(text);
+        const QString path = m_tmp.path() + "/qsettings-own.ini";
+        QFile::remove(path);
+        {
+            QSettings own(path, QSettings::IniFormat);
+            for (auto it = values.begin(); it != values.end(); ++it)
+                own.setValue(it.key(), it.value());
+        }
+        QCOMPARE(*text, test::readFile(path));
+    }
+
     QTemporaryDir m_tmp;
 
 private slots:
@@ -85,16 +116,16 @@ private slots:
     void settingsTextIsQSettingsText() {
         const Stored& row = test::currentCase(kStored);
         const QMap<QString, QVariant> values{{"a", row.value}, {"lang", "ko"}};
-        const std::optional<QByteArray> text = settingsText(values);
-        QVERIFY(text);
-        const QString path = m_tmp.path() + "/qsettings-own.ini";
-        QFile::remove(path);
-        {
-            QSettings own(path, QSettings::IniFormat);
-            for (auto it = values.begin(); it != values.end(); ++it)
-                own.setValue(it.key(), it.value());
-        }
-        QCOMPARE(*text, test::readFile(path));
+        sameTextAsQSettings(values);
+    }
+
+    // Keys of every spelling come out as QSettings itself writes them.
+    void settingsTextKeysAreQSettingsKeys_data() { test::addRows(kKeys); }
+    void settingsTextKeysAreQSettingsKeys() {
+        const Stored& row = test::currentCase(kKeys);
+        const QMap<QString, QVariant> values{
+            {row.value.toString(), "v"}, {"General/x", 1}, {"lang", "ko"}};
+        sameTextAsQSettings(values);
     }
 
     // A settings file as another program (or a hand edit) leaves it: every

@@ -6,10 +6,12 @@ import json
 import os
 import subprocess
 import unittest
+from unittest import mock
 
 from support import PYTHON, RESOURCES, Backend, TempHome, by_path, make_audio
 
-from backend_library import MSG_SET_ASIDE  # noqa: E402
+from backend_library import MSG_SET_ASIDE, Library  # noqa: E402
+from backend_store import Store  # noqa: E402
 
 # Saves a value under a file-size limit of a few bytes (SIGXFSZ ignored, so
 # the write fails with EFBIG as a full disk fails with ENOSPC), then again
@@ -95,6 +97,29 @@ class OwnFilesTest(unittest.TestCase):
             self.assertEqual(f.read(), damaged)
         with open(os.path.join(self.home.data_dir, "added.json"), "rb") as f:
             self.assertEqual(json.loads(f.read()), [outside])
+
+    def test_an_addition_not_saved_is_saved_with_the_next(self):
+        first = make_audio(os.path.join(self.home.outside, "first.flac"), title="First")
+        second = make_audio(os.path.join(self.home.outside, "second.flac"), title="Second")
+        library = Library(self.home.config(), restore=False)
+        with mock.patch.object(library.store, "write", return_value=False):  # a full disk
+            self.assertIsNone(library.add(first))
+        self.assertIsNone(library.add(second))
+        with open(os.path.join(self.home.data_dir, "added.json"), "rb") as f:
+            self.assertEqual(json.loads(f.read()), sorted([first, second]))
+
+    def test_a_save_keeps_the_file_mode(self):
+        folder = self.home.data_dir
+        os.makedirs(folder)
+        store = Store(folder)
+        for row, mode in (("private", 0o600), ("shared", 0o644)):
+            with self.subTest(row):
+                path = os.path.join(folder, "added.json")
+                with open(path, "wb") as f:
+                    f.write(b"[]")
+                os.chmod(path, mode)
+                self.assertTrue(store.write("added.json", ["/outside/a.flac"]))
+                self.assertEqual(os.stat(path).st_mode & 0o777, mode)
 
     def test_folders_made_for_the_backend_are_private(self):
         backend = Backend(self, self.home)
