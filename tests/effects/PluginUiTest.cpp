@@ -226,6 +226,21 @@ private slots:
         QVERIFY2(after > 3 * before, qPrintable(QStringLiteral("%1 -> %2").arg(before).arg(after)));
     }
 
+    // The program quitting with an interface open: the panel goes with the
+    // window still shown and its interface still working.
+    void openAtQuit() {
+        {
+            Panel p;
+            QVERIFY(p.choose(kLimiter));
+            PluginEditorWindow* window = p.open();
+            QVERIFY(window && window->view());
+            QTRY_VERIFY_WITH_TIMEOUT(drawn(window), 10'000);
+            QTest::qWait(PluginEditorWindow::kIdleMs * 3);
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(platform::livePluginInstances() + platform::livePluginViews(), 0);
+    }
+
     void fiftyOpensLeaveNothing() {
         Panel p;
         QVERIFY(p.choose(kLimiter));

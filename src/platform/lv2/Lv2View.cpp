@@ -14,6 +14,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace ql::platform {
 
@@ -82,8 +83,11 @@ public:
         ++liveViews;
     }
     ~Lv2View() override {
-        if (m_ui)
-            suil_instance_free(m_ui);
+        // An interface may still write a control while it is torn down; the
+        // value goes into the instance, but nothing is told back to the
+        // interface being freed.
+        if (SuilInstance* ui = std::exchange(m_ui, nullptr))
+            suil_instance_free(ui);
         if (m_host)
             suil_host_free(m_host);
         --liveViews;
