@@ -176,10 +176,6 @@ std::optional<float> Lv2Instance::portValue(std::uint32_t port) const {
     return m_values[port];
 }
 
-LV2_Handle Lv2Instance::handle() const {
-    return lilv_instance_get_handle(m_instance);
-}
-
 bool Lv2Instance::restore(const QByteArray& bytes) {
     if (bytes.isEmpty())
         return false;

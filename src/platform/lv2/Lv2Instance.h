@@ -47,7 +47,6 @@ public:
     // own interface is told when it opens.
     const std::vector<std::uint32_t>& controlPorts() const { return m_controlPorts; }
     std::optional<float> portValue(std::uint32_t port) const;
-    LV2_Handle handle() const;
     // Instances alive in this process (the leak checks count them).
     static int live();
 

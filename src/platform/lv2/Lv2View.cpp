@@ -4,7 +4,6 @@
 #include "platform/lv2/Lv2World.h"
 
 #include <lv2/atom/atom.h>
-#include <lv2/instance-access/instance-access.h>
 #include <lv2/parameters/parameters.h>
 #include <lv2/ui/ui.h>
 #include <suil/suil.h>
@@ -29,7 +28,7 @@ std::set<std::string> givenFeatures(const Lv2World& world) {
     std::set<std::string> given{
         LV2_UI__parent,          LV2_UI__resize,       LV2_UI__idleInterface,
         LV2_OPTIONS__options,    LV2_UI__portMap,      LV2_UI__portSubscribe,
-        LV2_INSTANCE_ACCESS_URI, LV2_UI__noUserResize, LV2_UI__fixedSize,
+        LV2_UI__noUserResize,    LV2_UI__fixedSize,
     };
     for (const LV2_Feature* f : world.sharedFeatures())
         given.insert(f->URI);
@@ -48,10 +47,11 @@ std::string filePath(const LilvNode* uri) {
 }
 
 // What an interface asks of the host: it is usable when every feature it
-// requires is given here; instance-access is given only to one that names it.
+// requires is given here. Instance access is never given: the editing
+// instance is never activated or run, so an interface reading its insides
+// would read what was never made; such an interface gets the generic editor.
 struct Needs {
     bool usable = true;
-    bool instanceAccess = false;
 };
 
 Needs needsOf(Lv2World& world, const LilvNode* ui) {
@@ -65,8 +65,6 @@ Needs needsOf(Lv2World& world, const LilvNode* ui) {
         LILV_FOREACH(nodes, i, features) {
             const char* text = lilv_node_as_string(lilv_nodes_get(features, i));
             const std::string uri = text ? text : "";
-            if (uri == LV2_INSTANCE_ACCESS_URI)
-                needs.instanceAccess = true;
             if (predicate == required && !given.count(uri))
                 needs.usable = false;
         }
@@ -95,7 +93,7 @@ public:
     Lv2View(const Lv2View&) = delete;
     Lv2View& operator=(const Lv2View&) = delete;
 
-    bool open(const LilvUI* ui, const LilvNode* type, std::uintptr_t parent, bool instanceAccess);
+    bool open(const LilvUI* ui, const LilvNode* type, std::uintptr_t parent);
 
     QSize size() const override { return m_size; }
     bool idle() override {
@@ -172,12 +170,10 @@ private:
     float m_rate = 48000;
     std::vector<LV2_Options_Option> m_options;
     LV2UI_Resize m_resize{};
-    LV2_Feature m_parentFeature{}, m_resizeFeature{}, m_idleFeature{}, m_optionsFeature{},
-        m_instanceFeature{};
+    LV2_Feature m_parentFeature{}, m_resizeFeature{}, m_idleFeature{}, m_optionsFeature{};
 };
 
-bool Lv2View::open(const LilvUI* ui, const LilvNode* type, std::uintptr_t parent,
-                   bool instanceAccess) {
+bool Lv2View::open(const LilvUI* ui, const LilvNode* type, std::uintptr_t parent) {
     m_host =
         suil_host_new(&Lv2View::write, &Lv2View::index, &Lv2View::subscribe, &Lv2View::unsubscribe);
     if (!m_host)
@@ -190,13 +186,10 @@ bool Lv2View::open(const LilvUI* ui, const LilvNode* type, std::uintptr_t parent
     m_resizeFeature = {LV2_UI__resize, &m_resize};
     m_idleFeature = {LV2_UI__idleInterface, nullptr};
     m_optionsFeature = {LV2_OPTIONS__options, m_options.data()};
-    m_instanceFeature = {LV2_INSTANCE_ACCESS_URI, m_instance.handle()};
     std::vector<const LV2_Feature*> features = m_world.sharedFeatures();
     for (const LV2_Feature* f :
          {&m_parentFeature, &m_resizeFeature, &m_idleFeature, &m_optionsFeature})
         features.push_back(f);
-    if (instanceAccess)
-        features.push_back(&m_instanceFeature);
     features.push_back(nullptr);
 
     const std::string bundle = filePath(lilv_ui_get_bundle_uri(ui));
@@ -236,7 +229,7 @@ std::unique_ptr<PluginView> openLv2View(Lv2World& world, Lv2Instance& instance,
         if (!needs.usable)
             continue;
         auto view = std::make_unique<Lv2View>(world, instance);
-        if (view->open(ui, type, parent, needs.instanceAccess)) {
+        if (view->open(ui, type, parent)) {
             made = std::move(view);
             break;
         }

@@ -4,8 +4,8 @@
 // is taken, provided every feature it requires is one given here: the parent
 // window (ui:parent), ui:resize, ui:idleInterface, the world's features (the
 // URID map and unmap among them), the options (the sample rate), the port map
-// and subscriptions (suil adds those), and the plug-in's own instance
-// (instance-access) when the interface names it. Anything else, or a binary that does not load, and
+// and subscriptions (suil adds those). Never instance-access: the editing
+// instance is never run. Anything else, or a binary that does not load, and
 // there is no view: the caller shows its generic editor.
 #pragma once
 
