@@ -51,10 +51,11 @@ struct Stage {
     std::optional<Platform> platform;
     QString skip;
 
-    explicit Stage(Device d) : device(d) {
+    explicit Stage(Device d, std::int64_t wobble = 0) : device(d) {
         if (d == Device::Simulated) {
             sink = std::make_shared<SimSinkControl>(SimClock::RealTime, 64 << 20, 4096);
             sink->serverLatencyFrames = kSimLatency;
+            sink->serverLatencyWobbleFrames = wobble;
             SimRig rig = test::twoOutputs();
             const PhysicalFormat format{double(kRate), 24, false, 2, 8, true};
             for (SimDevice& dev : rig.devices) {
@@ -161,9 +162,10 @@ struct Rig : test::TrackIds<Rig> {
 };
 
 // clang-format off
-struct EndCase { const char* name; Device device; bool gapless, repeat; qint64 first, second; };
+struct EndCase { const char* name; Device device; bool gapless, repeat; qint64 first, second; std::int64_t wobble = 0; };
 const std::vector<EndCase> endCases{
     {"simulated: gapless off, the next track follows", Device::Simulated, false, false, 1, 2},
+    {"simulated: a latency that wobbles, the next track follows", Device::Simulated, false, false, 1, 2, kSimLatency / 4},
     {"simulated: repeat, the track plays again", Device::Simulated, true, true, 1, 1},
     {"simulated: the last track ends as any other", Device::Simulated, true, false, 2, 1},
     {"pipewire: gapless off, the next track follows", Device::PipeWire, false, false, 1, 2},
@@ -199,7 +201,7 @@ private slots:
     void trackEndsAreDelivered_data() { addRows(endCases); }
     void trackEndsAreDelivered() {
         const EndCase& c = test::currentCase(endCases);
-        Stage stage(c.device);
+        Stage stage(c.device, c.wobble);
         if (!stage.skip.isEmpty())
             QSKIP(qPrintable(stage.skip));
         Rig r(stage);
