@@ -15,7 +15,9 @@
 // A voice ends when the clock passes its last frame, not when it is mixed.
 // A sound server's shared device keeps reporting its own latency once our
 // queue is empty and never plays it out; a delay that has stood still, with
-// nothing queued, for longer than it lasts counts as played.
+// nothing queued, for longer than it lasts counts as played, and so does one
+// that wobbles, once the delay reported when the queue emptied and
+// kEndSlack have passed.
 //
 // Flush: a change the user asks for (a seek, a new speed, a stop, another
 // player started while the device is paused) must be heard at once, not after
