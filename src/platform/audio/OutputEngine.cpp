@@ -416,12 +416,20 @@ void OutputEngine::publishClock(const SinkReport& report) {
     // stood still for longer than it lasts, everything written was heard.
     const double steady =
         std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    if (report.queuedFrames > 0 || m_sinkPaused || m_written != m_writtenSeen ||
-        delay < m_delaySeen - 0.5 / m_format.rate)
+    // A server that interpolates its delay within each of its cycles reports
+    // it a little lower and then back up again, over and over: whatever it
+    // says, all is heard once the delay it gave when our queue last held
+    // frames has passed, and kEndSlack more.
+    const bool ours = report.queuedFrames > 0 || m_sinkPaused || m_written != m_writtenSeen;
+    if (ours) {
+        m_quietAt = steady;
+        m_quietDelay = delay;
+    }
+    if (ours || delay < m_delaySeen - 0.5 / m_format.rate)
         m_delayFellAt = steady;
     m_delaySeen = delay;
     m_writtenSeen = m_written;
-    if (steady - m_delayFellAt > delay)
+    if (steady - m_delayFellAt > delay || steady - m_quietAt > m_quietDelay + kEndSlack)
         delay = 0;
     const double played = std::max(double(m_written) - delay * m_format.rate, 0.0);
     const double t = m_clockBase + played / m_format.rate;

@@ -15,7 +15,9 @@
 // A voice ends when the clock passes its last frame, not when it is mixed.
 // A sound server's shared device keeps reporting its own latency once our
 // queue is empty and never plays it out; a delay that has stood still, with
-// nothing queued, for longer than it lasts counts as played.
+// nothing queued, for longer than it lasts counts as played, and so does one
+// that wobbles, once the delay reported when the queue emptied and
+// kEndSlack have passed.
 //
 // Flush: a change the user asks for (a seek, a new speed, a stop, another
 // player started while the device is paused) must be heard at once, not after
@@ -108,6 +110,9 @@ public:
     static constexpr double kKeepSeconds = 0.005;
     static constexpr double kServerKeepSeconds = 0.001; // on a sound server's shared device
     static constexpr double kFadeSeconds = 0.005;
+    // On a device whose delay does not run down once our queue is empty: the
+    // longest the end waits past the delay reported when the queue emptied.
+    static constexpr double kEndSlack = 0.1;
 
     OutputEngine(AudioHardware& hardware, DeviceId device, std::unique_ptr<AudioSink> sink);
     ~OutputEngine();
@@ -263,6 +268,9 @@ private:
     // The delay and frame count at the last look, and the steady time (s) at
     // which the delay last fell or frames were written (publishClock).
     double m_delaySeen = 0, m_delayFellAt = 0;
+    // The steady time (s) at which our queue last held frames (or frames were
+    // written, or the device was paused), and the delay reported then.
+    double m_quietAt = 0, m_quietDelay = 0;
     std::int64_t m_writtenSeen = -1;
     std::array<Entry, kMaxVoices> m_entries{};
     std::array<Resolved, kMaxVoices> m_resolved{};

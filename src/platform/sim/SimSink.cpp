@@ -214,8 +214,14 @@ SinkReport SimSink::report() {
     }
     advanceClock();
     r.queuedFrames = queued();
-    r.delay =
-        double(std::max(r.queuedFrames, m_control->serverLatencyFrames.load())) / m_format.rate;
+    std::int64_t delay = std::max(r.queuedFrames, m_control->serverLatencyFrames.load());
+    if (const std::int64_t wobble = m_control->serverLatencyWobbleFrames.load();
+        wobble > 0 && delay > r.queuedFrames) {
+        m_wobbleLow = !m_wobbleLow;
+        if (m_wobbleLow)
+            delay -= std::min(wobble, delay - r.queuedFrames);
+    }
+    r.delay = double(delay) / m_format.rate;
     r.running = !m_paused && r.queuedFrames > 0;
     r.freeFrames = m_control->clock == SimClock::Untimed
                        ? m_control->bufferFrames

@@ -64,6 +64,9 @@ public:
     // has played out the delay stays put (the server's own latency, which
     // never runs down), and it cannot give frames back (rewind takes none).
     std::atomic<std::int64_t> serverLatencyFrames{0};
+    // A server that interpolates that latency within its cycles: every other
+    // report gives it up to this many frames lower (0: it stays put).
+    std::atomic<std::int64_t> serverLatencyWobbleFrames{0};
 
     // Manual clock: lets the device play `frames` more frames, as soon as
     // they are queued.
@@ -142,7 +145,8 @@ private:
     // queue itself (a ring of bufferFrames frames, made at open).
     std::int64_t m_written = 0;
     std::int64_t m_played = 0;
-    double m_fraction = 0; // of a frame, carried between RealTime ticks
+    double m_fraction = 0;    // of a frame, carried between RealTime ticks
+    bool m_wobbleLow = false; // the last report's latency was the lower one
     std::vector<unsigned char> m_queue;
     std::chrono::steady_clock::time_point m_lastTick;
     std::int64_t m_manualSeen = 0;
