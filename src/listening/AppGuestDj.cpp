@@ -10,9 +10,10 @@
 // random source is the listening features' one.
 //
 // A style's first batch waits for the current track's features (withSonic).
-// When the style has changed by the time they arrive (another choice, "DJ
-// 끄기", an Adventure), that late completion does nothing: the newer choice
-// has spoken, and "started" must not follow "off".
+// When another choice came by the time they arrive (another style, "DJ
+// 끄기", the same style again, an Adventure), that late completion does
+// nothing: the newer choice has spoken, "started" must not follow "off", and
+// one choice queues one first batch.
 #include "app/App.h"
 
 #include "listening/AdventurePath.h"
@@ -64,6 +65,7 @@ void App::djChanged(int index) {
     ListeningState& l = listening;
     if (index < 1 || index > kDjOffItem)
         return;
+    const int choice = ++l.djChoice;
     if (index == kDjOffItem) {
         // The playing track goes on; the memory of picks is kept.
         l.djMode = kDjOff;
@@ -84,8 +86,8 @@ void App::djChanged(int index) {
             L10n::tr(QStringLiteral("곡을 하나 재생하면 DJ가 이어서 틀어줍니다.")));
         return;
     }
-    withSonic({*playback.current}, [this, style = index] {
-        if (listening.djMode != style)
+    withSonic({*playback.current}, [this, style = index, choice] {
+        if (listening.djMode != style || listening.djChoice != choice)
             return;
         djRefill();
         status->setStringValue(L10n::tr(QStringLiteral("🎧 DJ ") + styleName(style) +

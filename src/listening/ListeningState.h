@@ -42,6 +42,9 @@ struct ListeningState {
     // The ids the DJ queued last, oldest first, at most 40; every refill
     // avoids them. Cleared when a style is chosen, kept when the DJ is off.
     QList<qint64> djRecent;
+    // Counts the DJ pull-down's choices: a style's first batch, which waits
+    // for the current track's analysis, is dropped once another choice came.
+    int djChoice = 0;
     // Favourite file paths ("favorites.json").
     QSet<QString> favorites;
     // A save of "favorites.json" failed: the tick tries again.

@@ -93,6 +93,8 @@ const QHash<QChar, Step> kSteps = {
     {'U', [](Rig& r, App& a, int n) { a.listening.sonic.remove(r.track(n).path); }},
     // Until every track has an entry again: the analysis asked for has come back.
     {'w', [](Rig&, App& a, int) { QVERIFY(QTest::qWaitFor([&a] { return a.listening.sonic.size() == kTracks; }, 60000)); }},
+    // Until no analysis runs and every result asked for has been taken.
+    {'W', [](Rig&, App& a, int) { QVERIFY(a.listening.sonicJobs->waitIdle(60000)); QCoreApplication::sendPostedEvents(); }},
 };
 // clang-format on
 
@@ -149,7 +151,7 @@ struct Case { const char *name, *steps, *fields; QString want; };
 // Steps: p<id> play, P play/pause, n next, D<item> DJ item (1 Contempo, 2 Groupie,
 // 3 Stretch, 4 off), O<n> n pops, r<row> row selected, S Sonic Adventure, K<n> only
 // tracks 1…n analysed, G<id> that track's analysis failed, E English, U<id> that track
-// unanalysed, w wait for its analysis.
+// unanalysed, w wait for its analysis, W wait for every analysis and its result.
 // Fields: q queue size, current, playing; n queue size; Q queued ids in order of id; g last queued id; k DJ mode and memory size;
 // c where the current track comes from; v no repeats; f DJ face; s scan asked for;
 // p plays asked for; t status.
@@ -167,6 +169,7 @@ const std::vector<Case> kCases = {
     {"DJ off empties the queue, keeps the memory", "p1 D1 D4", "qkft", "0 1 playing | 0 8 | 🎧 게스트 DJ | 게스트 DJ를 껐습니다."},
     {"a style's start comes after the track's analysis", "p1 U1 D2 w", "qkt", "3 1 playing | 2 3 | 🎧 DJ 그루피 시작: 다음 곡부터 이어서 틀어줍니다."},
     {"turned off during that analysis: no late start", "p1 U1 D2 D4 w", "qkt", "0 1 playing | 0 0 | 게스트 DJ를 껐습니다."},
+    {"the same style again during that analysis: one first batch", "p1 U1 D2 D4 D2 W", "qkt", "3 1 playing | 2 3 | 🎧 DJ 그루피 시작: 다음 곡부터 이어서 틀어줍니다."},
     {"item 0 does nothing", "p1 D0", "qkf", "0 1 playing | 0 0 | 🎧 게스트 DJ"},
     {"a low queue is refilled before its head is taken", "p1 D1 O7 O1", "qkv", "8 1 playing | 1 16 | no repeats"},
     {"the 41st pick pushes the oldest out", "p1 D1 O7 O8 O8 O8 O8 O1", "kv", "1 40 | no repeats"},
@@ -176,6 +179,7 @@ const std::vector<Case> kCases = {
     {"adventure: the playing track selected", "p1 r0 S", "qst", "0 1 playing | no scan | " + kPickTarget},
     {"adventure: the goal's analysis failed", "p1 G5 r4 S", "qst", "0 1 playing | scan | 두 곡의 소리를 분석하지 못했습니다."},
     {"adventure: a pool of 4", "p1 K6 r5 S", "qt", "0 1 playing | 🎛 분석된 곡이 아직 적습니다 (4곡). 분석이 진행되는 동안 잠시 후 다시 눌러 주세요."},
+    {"english: a pool of 4", "E p1 K6 r5 S", "t", "🎛 Too few analyzed tracks yet (4 tracks). Analysis is in progress; press again in a moment."},
     {"adventure: a pool of 5 queues 6, the goal last", "p1 K7 r6 S", "ngcpvt", "5 | 7 | other | 2 | no repeats | 🧭 소닉 어드벤처: T1 → … → T7 (6곡, 템포·음량·분위기를 서서히 바꿔 이어갑니다)"},
     {"adventure: a pool of 30 queues 11", "p1 K32 r31 S", "ngc", "10 | 32 | other"},
     {"adventure turns the DJ off", "p1 D1 K32 r31 S", "nkf", "10 | 0 8 | 🎧 게스트 DJ"},
