@@ -49,6 +49,10 @@ class CacheFileTest(unittest.TestCase):
              % (CACHE_VERSION, good), {"/m/a.flac": [1, 2, "T", "A", "B", 1.5]}),
             ("a cut last line", "quavelark tag cache %d\n%s/m/b.flac\t1\t2\tT\tA"
              % (CACHE_VERSION, good), {"/m/a.flac": [1, 2, "T", "A", "B", 1.5]}),
+            ("a last line cut after its times", "quavelark tag cache %d\n%s/m/b.flac\t1\t2"
+             % (CACHE_VERSION, good), {"/m/a.flac": [1, 2, "T", "A", "B", 1.5]}),
+            ("a last line cut in its duration", "quavelark tag cache %d\n%s/m/b.flac\t1\t2\tT\tA\tB\t20"
+             % (CACHE_VERSION, good), {"/m/a.flac": [1, 2, "T", "A", "B", 1.5]}),
         ]
         for name, text, expected in rows:
             with self.subTest(name):
