@@ -5,6 +5,7 @@ taken over) and scans that read tags in worker processes."""
 
 import os
 import shutil
+import threading
 import unittest
 from unittest import mock
 
@@ -121,6 +122,32 @@ class ParallelScanTest(unittest.TestCase):
             with self.subTest(name):
                 self.assertEqual(replies[name], replies[reference])
                 self.assertEqual(cached[name], cached[reference])
+
+    def test_a_worker_that_dies_loses_no_track(self):
+        home = TempHome(self)
+        for i in range(6):
+            make_audio(home.path("Music", "%d.flac" % i), title="T%d" % i)
+        with mock.patch.multiple(backend_library, INLINE_READS=1000):
+            reference = Library(home.config())
+            reference.scan_once()
+        shutil.rmtree(home.data_dir)
+        real_submit = backend_library.TagPool.submit
+        calls = []
+
+        def dying(pool, files):
+            result = real_submit(pool, files)
+            calls.append(files)
+            # The second batch's worker ends as one killed would: no result.
+            return pool.pool.apply_async(os._exit, (1,)) if len(calls) == 2 else result
+
+        library = Library(home.config())
+        with mock.patch.multiple(backend_library, INLINE_READS=0, BATCH=2), \
+                mock.patch.object(backend_library.TagPool, "submit", dying):
+            scan = threading.Thread(target=library.scan_once, daemon=True)
+            scan.start()
+            scan.join(120)
+        self.assertFalse(scan.is_alive(), "the scan waits for the lost batch")
+        self.assertEqual(library.reply(), reference.reply())
 
 
 if __name__ == "__main__":
