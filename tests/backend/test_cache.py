@@ -84,6 +84,18 @@ class CacheFileTest(unittest.TestCase):
         self.assertEqual(cached_files(home.data_dir), entries)
 
 
+_real_pool_init = backend_library.TagPool.__init__
+
+
+def _two_workers_at_least(pool):
+    # On a one-processor machine the scan reads every file itself; these
+    # tests are about the workers, so they have two there too.
+    _real_pool_init(pool)
+    pool.workers = max(pool.workers, 2)
+    pool.usable = True
+
+
+@mock.patch.object(backend_library.TagPool, "__init__", _two_workers_at_least)
 class ParallelScanTest(unittest.TestCase):
     """The same tree scanned by the backend itself and by worker processes
     in batches of every size gives the same reply, byte for byte."""
