@@ -745,7 +745,17 @@ class TagPool:
         if self.pool is None:
             return
         if stopped:
-            self.pool.terminate()
+            # terminate() ends workers with SIGTERM, which one started while
+            # the backend is ending has inherited as ignored: it would wait
+            # for that worker for ever. Such workers are killed outright.
+            import multiprocessing
+
+            ending = threading.Thread(target=self.pool.terminate, daemon=True)
+            ending.start()
+            while ending.is_alive():
+                ending.join(0.2)
+                for worker in multiprocessing.active_children():
+                    worker.kill()
         else:
             self.pool.close()
         self.pool.join()

@@ -5,6 +5,7 @@ taken over) and scans that read tags in worker processes."""
 
 import os
 import shutil
+import signal
 import threading
 import unittest
 from unittest import mock
@@ -160,6 +161,18 @@ class ParallelScanTest(unittest.TestCase):
             scan.join(120)
         self.assertFalse(scan.is_alive(), "the scan waits for the lost batch")
         self.assertEqual(library.reply(), reference.reply())
+
+    def test_workers_started_while_ending_are_stopped(self):
+        # The backend ignores SIGTERM once it is ending; a pool started then
+        # must still be ended by a stopped scan.
+        previous = signal.signal(signal.SIGTERM, signal.SIG_IGN)
+        self.addCleanup(signal.signal, signal.SIGTERM, previous)
+        pool = backend_library.TagPool()
+        pool.submit([]).get(60)
+        closing = threading.Thread(target=pool.close, args=(True,), daemon=True)
+        closing.start()
+        closing.join(60)
+        self.assertFalse(closing.is_alive(), "a worker outlives terminate()")
 
 
 if __name__ == "__main__":
