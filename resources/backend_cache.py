@@ -83,7 +83,11 @@ def write(folder, files, version):
 
 def _entry(raw):
     """(path, entry) of one line, or None when the line is damaged."""
-    fields = raw.rstrip(b"\n").split(b"\t")
+    if not raw.endswith(b"\n"):
+        # Cut short: a tagged line cut after its times would read as a file
+        # that is not audio, one cut in its duration as a shorter one.
+        return None
+    fields = raw[:-1].split(b"\t")
     if len(fields) not in (3, 7):
         return None
     try:

@@ -431,11 +431,17 @@ class Library:
                 result.wait(PUBLISH_INTERVAL)
                 if result.ready():
                     take(*pending.popleft())
+                elif pool.broken():
+                    # A worker died (killed, out of memory) and took its batch
+                    # with it: that result never comes, so it is read here.
+                    pending.popleft()
+                    for path, size, mtime in files:
+                        self._found(found, base, path, self.file_track(path, size, mtime))
                 self._scan_progress(found, base, timing)
         except BaseException:
             pool.close(stopped=True)
             raise
-        pool.close(stopped=self.stop.is_set())
+        pool.close(stopped=self.stop.is_set() or pool.broken())
         if self.stop.is_set():
             return  # an unfinished scan removes nothing
         with self.lock:
@@ -711,6 +717,7 @@ class TagPool:
 
     def __init__(self):
         self.pool = None
+        self.pids = set()
         try:
             self.workers = len(os.sched_getaffinity(0))
         except (AttributeError, OSError):
@@ -725,13 +732,36 @@ class TagPool:
 
             context = multiprocessing.get_context("spawn")
             self.pool = context.Pool(self.workers, initializer=_worker_start)
+            self.pids = {p.pid for p in multiprocessing.active_children()}
         return self.pool.apply_async(read_batch, (files,))
+
+    def broken(self):
+        """True once a worker has died: the pool starts another in its
+        place, but the batch it held is lost. The scan reads the rest
+        itself."""
+        if self.pool is None:
+            return False
+        import multiprocessing
+
+        if not self.pids <= {p.pid for p in multiprocessing.active_children()}:
+            self.usable = False
+        return not self.usable
 
     def close(self, stopped):
         if self.pool is None:
             return
         if stopped:
-            self.pool.terminate()
+            # terminate() ends workers with SIGTERM, which one started while
+            # the backend is ending has inherited as ignored: it would wait
+            # for that worker for ever. Such workers are killed outright.
+            import multiprocessing
+
+            ending = threading.Thread(target=self.pool.terminate, daemon=True)
+            ending.start()
+            while ending.is_alive():
+                ending.join(0.2)
+                for worker in multiprocessing.active_children():
+                    worker.kill()
         else:
             self.pool.close()
         self.pool.join()

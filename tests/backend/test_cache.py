@@ -5,6 +5,8 @@ taken over) and scans that read tags in worker processes."""
 
 import os
 import shutil
+import signal
+import threading
 import unittest
 from unittest import mock
 
@@ -49,6 +51,10 @@ class CacheFileTest(unittest.TestCase):
              % (CACHE_VERSION, good), {"/m/a.flac": [1, 2, "T", "A", "B", 1.5]}),
             ("a cut last line", "quavelark tag cache %d\n%s/m/b.flac\t1\t2\tT\tA"
              % (CACHE_VERSION, good), {"/m/a.flac": [1, 2, "T", "A", "B", 1.5]}),
+            ("a last line cut after its times", "quavelark tag cache %d\n%s/m/b.flac\t1\t2"
+             % (CACHE_VERSION, good), {"/m/a.flac": [1, 2, "T", "A", "B", 1.5]}),
+            ("a last line cut in its duration", "quavelark tag cache %d\n%s/m/b.flac\t1\t2\tT\tA\tB\t20"
+             % (CACHE_VERSION, good), {"/m/a.flac": [1, 2, "T", "A", "B", 1.5]}),
         ]
         for name, text, expected in rows:
             with self.subTest(name):
@@ -79,6 +85,18 @@ class CacheFileTest(unittest.TestCase):
         self.assertEqual(cached_files(home.data_dir), entries)
 
 
+_real_pool_init = backend_library.TagPool.__init__
+
+
+def _two_workers_at_least(pool):
+    # On a one-processor machine the scan reads every file itself; these
+    # tests are about the workers, so they have two there too.
+    _real_pool_init(pool)
+    pool.workers = max(pool.workers, 2)
+    pool.usable = True
+
+
+@mock.patch.object(backend_library.TagPool, "__init__", _two_workers_at_least)
 class ParallelScanTest(unittest.TestCase):
     """The same tree scanned by the backend itself and by worker processes
     in batches of every size gives the same reply, byte for byte."""
@@ -117,6 +135,44 @@ class ParallelScanTest(unittest.TestCase):
             with self.subTest(name):
                 self.assertEqual(replies[name], replies[reference])
                 self.assertEqual(cached[name], cached[reference])
+
+    def test_a_worker_that_dies_loses_no_track(self):
+        home = TempHome(self)
+        for i in range(6):
+            make_audio(home.path("Music", "%d.flac" % i), title="T%d" % i)
+        with mock.patch.multiple(backend_library, INLINE_READS=1000):
+            reference = Library(home.config())
+            reference.scan_once()
+        shutil.rmtree(home.data_dir)
+        real_submit = backend_library.TagPool.submit
+        calls = []
+
+        def dying(pool, files):
+            result = real_submit(pool, files)
+            calls.append(files)
+            # The second batch's worker ends as one killed would: no result.
+            return pool.pool.apply_async(os._exit, (1,)) if len(calls) == 2 else result
+
+        library = Library(home.config())
+        with mock.patch.multiple(backend_library, INLINE_READS=0, BATCH=2), \
+                mock.patch.object(backend_library.TagPool, "submit", dying):
+            scan = threading.Thread(target=library.scan_once, daemon=True)
+            scan.start()
+            scan.join(120)
+        self.assertFalse(scan.is_alive(), "the scan waits for the lost batch")
+        self.assertEqual(library.reply(), reference.reply())
+
+    def test_workers_started_while_ending_are_stopped(self):
+        # The backend ignores SIGTERM once it is ending; a pool started then
+        # must still be ended by a stopped scan.
+        previous = signal.signal(signal.SIGTERM, signal.SIG_IGN)
+        self.addCleanup(signal.signal, signal.SIGTERM, previous)
+        pool = backend_library.TagPool()
+        pool.submit([]).get(60)
+        closing = threading.Thread(target=pool.close, args=(True,), daemon=True)
+        closing.start()
+        closing.join(60)
+        self.assertFalse(closing.is_alive(), "a worker outlives terminate()")
 
 
 if __name__ == "__main__":

@@ -7,6 +7,9 @@ extern "C" {
 #include <libavutil/avstring.h>
 }
 
+#include "platform/ChildProcess.h"
+
+#include <chrono>
 #include <mutex>
 
 namespace ql::platform {
@@ -38,6 +41,15 @@ QByteArray validUtf8(const char* text) {
     return out;
 }
 
+// A damaged or crafted file can keep a demuxer busy for long; unlike an
+// ffprobe run, a read in this process cannot be killed at a limit. FFmpeg
+// asks this between its reads and gives up once the file's time is over.
+using Clock = std::chrono::steady_clock;
+
+int timeIsUp(void* deadline) {
+    return Clock::now() >= *static_cast<const Clock::time_point*>(deadline) ? 1 : 0;
+}
+
 struct Input {
     AVFormatContext* context = nullptr;
     ~Input() { avformat_close_input(&context); }
@@ -51,14 +63,22 @@ std::optional<QByteArray> formatTagLines(const QString& input, const char* key) 
     const QByteArray name = QFile::encodeName(input);
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kProbeLimitMs);
     Input file;
+    file.context = avformat_alloc_context();
+    if (!file.context) {
+        av_dict_free(&options);
+        return std::nullopt;
+    }
+    file.context->interrupt_callback = {&timeIsUp, &deadline};
     const int opened = avformat_open_input(&file.context, name.constData(), nullptr, &options);
     av_dict_free(&options);
     if (opened < 0)
         return std::nullopt;
-    // ffprobe prints nothing for a file whose streams cannot be looked at.
+    // ffprobe prints nothing for a file whose streams cannot be looked at; a
+    // file that outlasted its time is left to ffprobe and its limit.
     if (avformat_find_stream_info(file.context, nullptr) < 0)
-        return QByteArray();
+        return timeIsUp(&deadline) ? std::nullopt : std::optional(QByteArray());
     QByteArray lines;
     const AVDictionaryEntry* tag = nullptr;
     while ((tag = av_dict_get(file.context->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))

@@ -16,7 +16,8 @@ namespace ql::platform {
 // `input` is the file's name for FFmpeg ("file:" and the absolute path, as
 // playback/DecodeCommand's ffmpegInput gives it). nullopt when the libraries
 // cannot open the file at all (the caller may ask ffprobe itself); an empty
-// text when the file has no such tag.
+// text when the file has no such tag. A read that outlasts kProbeLimitMs is
+// given up as one the libraries cannot open (ffprobe then runs at its limit).
 std::optional<QByteArray> formatTagLines(const QString& input, const char* key);
 
 } // namespace ql::platform
