@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "app/StoreWriter.h"
 #include "library/CatalogWorker.h"
 #include "library/LineFramer.h"
 
@@ -39,6 +40,8 @@ struct LibraryState {
     // again. One set per store: one probe's success says nothing of the other.
     QSet<QString> qualUnfinished;
     QSet<QString> genreUnfinished;
+    // Encodes and writes the batch saves of "genres.json" off the main thread.
+    std::unique_ptr<StoreWriter> genreSaves = std::make_unique<StoreWriter>();
     // Playback waits for the first hi-res track the quality probes find.
     bool autoPlayWhenReady = false;
     // The refilter 1.2 s after the last quality result while the hi-res smart
