@@ -63,14 +63,9 @@ void mergeBatch(App& app, const GenreBatch& batch, int count, int total) {
         if (batch.unfinished.contains(it.key()))
             lib.genreUnfinished.insert(it.key());
     }
-    // The whole dictionary, as it is now, is written on the writer thread: at
-    // a hundred thousand entries encoding it takes longer than many frames.
-    const QString name = QString::fromLatin1(stores::kGenres);
-    lib.genreSaves->submit(
-        app.core.store.filePath(name),
-        [store = app.core.store, name, genres = lib.genres, unfinished = lib.genreUnfinished] {
-            store.save(name, LibraryState::saved(genres, unfinished));
-        });
+    // Encoding a hundred thousand entries takes longer than many frames: the
+    // writer thread does it.
+    lib.saveGenres(app.core.store);
     if (app.browser.viewKind == 3) {
         app.rebuildAlbums();
         app.reloadAlbumGrid();

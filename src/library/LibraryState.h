@@ -1,6 +1,7 @@
 // State of the music library held by App as `library`. Main thread only.
 #pragma once
 
+#include "app/JSONStore.h"
 #include "app/Records.h"
 #include "app/StoreWriter.h"
 #include "library/CatalogWorker.h"
@@ -59,6 +60,16 @@ struct LibraryState {
         for (const QString& path : unfinished)
             kept.remove(path);
         return kept;
+    }
+    // Hands the whole of `genres` as it is now, less `genreUnfinished`, to
+    // `genreSaves` for "genres.json" in `store`; the main thread only takes
+    // the snapshot.
+    void saveGenres(const JSONStore& store) const {
+        const QString name = QString::fromLatin1(stores::kGenres);
+        genreSaves->submit(store.filePath(name),
+                           [store, name, genres = genres, unfinished = genreUnfinished] {
+                               store.save(name, saved(genres, unfinished));
+                           });
     }
     // Bumped by the quit so that file imports still running are dropped when
     // they arrive.
