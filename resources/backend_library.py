@@ -87,6 +87,7 @@ class Library:
         self.cache_dirty = False
         self.registry = IdRegistry(self.store)
         self.enriched = self.store.read("enriched.json", dict)
+        self.unsaved_enriched = {}  # path -> fields found but not yet in enriched.json
         self.added_stamp = self.store.stamp("added.json")
         self.added = self._load_added()
         self.unsaved_add, self.unsaved_remove = set(), set()  # changes not yet in added.json
@@ -682,11 +683,15 @@ class Library:
         if not found:
             return MSG_MB_NOTHING_NEW
         with self.store.locked():
+            # Fields that could not be saved (a full disk) are kept and saved
+            # with the next look-up, so re-reading the file does not drop them.
+            self.unsaved_enriched.setdefault(path, {}).update(found)
             self.enriched = self.store.read("enriched.json", dict)
-            record = self.enriched.get(path) if isinstance(self.enriched.get(path), dict) else {}
-            record.update(found)
-            self.enriched[path] = record
-            self.store.write("enriched.json", self.enriched)
+            for done, fields in self.unsaved_enriched.items():
+                old = self.enriched.get(done)
+                self.enriched[done] = {**(old if isinstance(old, dict) else {}), **fields}
+            if self.store.write("enriched.json", self.enriched):
+                self.unsaved_enriched = {}
         with self.lock:
             entry = self.cache.get(path)
         if entry and len(entry) == 6:

@@ -5,7 +5,7 @@
 // signal): connected to aboutToQuit at launch. In this order: the cached
 // effects render is deleted, the output device is given back from exclusive
 // use, settings still waiting for their write are written, the stores are
-// written (and the catalog cache's last write finished), the helpers are
+// written (and the last writes of the catalog cache and "genres.json" finished), the helpers are
 // stopped, late file imports are invalidated, the view state is saved (and written at once), the
 // volume-key monitors removed, late decode and render results invalidated, the decode and the
 // player stopped, the backend detached and its input closed (it saves its cache and exits; the
@@ -46,6 +46,8 @@ namespace {
 constexpr int kDecodeEndMs = 1000;
 // How long the quit waits for the catalog cache's last write.
 constexpr int kCatalogWriteMs = 3000;
+// How long it waits for the last write of "genres.json".
+constexpr int kGenreWriteMs = 3000;
 } // namespace
 
 void App::applicationWillTerminate() {
@@ -71,6 +73,8 @@ void App::applicationWillTerminate() {
     // The catalog cache being written, or waiting for its write, is the
     // catalog last shown: it is finished, not cut short.
     catalogWork().finish(kCatalogWriteMs);
+    // Likewise "genres.json": the file ends as the last batch left the genres.
+    library.genreSaves->finish(kGenreWriteMs);
     if (remote) {
         step("stopRemote");
         remote->stop();

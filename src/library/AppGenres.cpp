@@ -8,6 +8,8 @@
 // print), ffprobe itself only for a file the libraries cannot open. A probe
 // that could not start or was killed at its limit records "" for this run
 // only (genreUnfinished), never saved. The quit stops the loop between files.
+// Each batch's save of "genres.json" is encoded and written by the store
+// writer (app/StoreWriter.h); the quit waits for the last.
 #include "app/App.h"
 
 #include "library/QualityLabel.h"
@@ -61,8 +63,9 @@ void mergeBatch(App& app, const GenreBatch& batch, int count, int total) {
         if (batch.unfinished.contains(it.key()))
             lib.genreUnfinished.insert(it.key());
     }
-    app.core.store.save(QString::fromLatin1(stores::kGenres),
-                        lib.saved(lib.genres, lib.genreUnfinished));
+    // Encoding a hundred thousand entries takes longer than many frames: the
+    // writer thread does it.
+    lib.saveGenres(app.core.store);
     if (app.browser.viewKind == 3) {
         app.rebuildAlbums();
         app.reloadAlbumGrid();

@@ -1,7 +1,9 @@
 // State of the music library held by App as `library`. Main thread only.
 #pragma once
 
+#include "app/JSONStore.h"
 #include "app/Records.h"
+#include "app/StoreWriter.h"
 #include "library/CatalogWorker.h"
 #include "library/LineFramer.h"
 
@@ -39,6 +41,8 @@ struct LibraryState {
     // again. One set per store: one probe's success says nothing of the other.
     QSet<QString> qualUnfinished;
     QSet<QString> genreUnfinished;
+    // Encodes and writes the batch saves of "genres.json" off the main thread.
+    std::unique_ptr<StoreWriter> genreSaves = std::make_unique<StoreWriter>();
     // Playback waits for the first hi-res track the quality probes find.
     bool autoPlayWhenReady = false;
     // The refilter 1.2 s after the last quality result while the hi-res smart
@@ -56,6 +60,16 @@ struct LibraryState {
         for (const QString& path : unfinished)
             kept.remove(path);
         return kept;
+    }
+    // Hands the whole of `genres` as it is now, less `genreUnfinished`, to
+    // `genreSaves` for "genres.json" in `store`; the main thread only takes
+    // the snapshot.
+    void saveGenres(const JSONStore& store) const {
+        const QString name = QString::fromLatin1(stores::kGenres);
+        genreSaves->submit(store.filePath(name),
+                           [store, name, genres = genres, unfinished = genreUnfinished] {
+                               store.save(name, saved(genres, unfinished));
+                           });
     }
     // Bumped by the quit so that file imports still running are dropped when
     // they arrive.

@@ -10,6 +10,7 @@ import threading
 import time
 import unittest
 import urllib.parse
+from unittest import mock
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 from support import TempHome, make_audio
@@ -188,6 +189,25 @@ class EnrichTest(unittest.TestCase):
         later.scan_once()
         retagged = json.loads(later.reply())["tracks"][0]
         self.assertEqual((retagged["title"], retagged["artist"]), ("Own Title", "Artist Name"))
+
+    def test_a_look_up_not_saved_is_saved_with_the_next(self):
+        self.service.answers = {
+            "recording": (200, recording()),
+            "release": (200, {"cover-art-archive": {"front": False}}),
+        }
+        home = self.home()
+        library, first = self.library(home, "01 - Artist Name - Song Title.flac")
+        make_audio(home.path("Music", "02 - Artist Name - Song Title.flac"))
+        library.scan_once()
+        second = next(t for t in json.loads(library.reply())["tracks"] if t["id"] != first["id"])
+        with mock.patch.object(library.store, "write", return_value=False):  # a full disk
+            self.assertIsNone(self.enrich(library, first)[0])
+        self.assertIsNone(self.enrich(library, second)[0])
+        with open(os.path.join(home.data_dir, "enriched.json"), "rb") as f:
+            saved = json.loads(f.read())
+        self.assertEqual(len(saved), 2)
+        for record in saved.values():
+            self.assertEqual((record["title"], record["artist"]), ("Song Title", "Artist Name"))
 
 
 if __name__ == "__main__":

@@ -15,6 +15,9 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QSemaphore>
+
+#include <utility>
 
 using Paths = QHash<QString, QString>;
 
@@ -217,6 +220,7 @@ private slots:
         app.library.rows.push_back(Track{9, "/m/genre-new.flac", "new", {}, {}, 60, {}});
         app.startGenreScan();
         QVERIFY(r.until([&] { return !app.library.genrePending; }));
+        QVERIFY(app.library.genreSaves->finish(20000));
         QVERIFY(!JSONStore()
                      .load<Paths>(QString::fromLatin1(stores::kGenres))
                      ->contains("/m/genre-1.flac"));
@@ -257,8 +261,61 @@ private slots:
         QCOMPARE(shown, messages);
         QCOMPARE(r.calls().size(), count);
         QCOMPARE(app.library.genres.value(app.library.rows[0].path), QStringLiteral("Rock"));
+        QVERIFY(app.library.genreSaves->finish(20000));
         const Paths saved = JSONStore().load<Paths>(QString::fromLatin1(stores::kGenres)).value();
         QCOMPARE(saved.value(app.library.rows.back().path), QStringLiteral("Rock"));
+    }
+
+    // The batch saves are written on the store writer while the window goes
+    // on; the first is held there until the scan has ended.
+    void genreSavesOffTheMainThread_data() {
+        QTest::addColumn<bool>("quit");
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("the quit waits for the last save") << true << false;
+        QTest::newRow("a failed save is told") << false << true;
+    }
+    void genreSavesOffTheMainThread() {
+        QFETCH(bool, quit);
+        QFETCH(bool, readOnly);
+        ProbeRig r(120, quit ? QStringLiteral("genre-quit-") : QStringLiteral("genre-denied-"));
+        App& app = *r.app.app;
+        app.browser.viewKind = 1; // not the genre grid: no rebuild
+        const QString dir = app.core.store.dir();
+        QVERIFY(QDir().mkpath(dir));
+        if (readOnly)
+            QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner));
+        QSemaphore started;
+        QSemaphore held;
+        bool first = true;
+        app.library.genreSaves->writeStarts = [&](const QString&) {
+            if (std::exchange(first, false)) {
+                started.release();
+                held.acquire();
+            }
+        };
+        app.startGenreScan();
+        const bool heldOne = r.until([&] { return started.available() > 0; });
+        // Every batch reaches the genres, and the window, while the first save waits.
+        const bool scanned = r.until([&] { return !app.library.genrePending; });
+        held.release();
+        QVERIFY(heldOne && scanned);
+        for (const Track& t : app.library.rows)
+            QCOMPARE(app.library.genres.value(t.path), QStringLiteral("Rock"));
+        if (quit)
+            app.applicationWillTerminate();
+        else
+            QVERIFY(app.library.genreSaves->finish(20000));
+        if (readOnly) {
+            app.tellStoreFaults();
+            const QStringList told = app.core.fileNotices + QStringList{r.status()};
+            QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QVERIFY2(!told.filter(QStringLiteral("저장 실패: genres.json (")).isEmpty(),
+                     qPrintable(told.join(" | ")));
+            return;
+        }
+        // The file holds the last state of the genres, not an earlier batch.
+        QCOMPARE(JSONStore().load<Paths>(QString::fromLatin1(stores::kGenres)).value(),
+                 app.library.genres);
     }
 
     // Files the libraries open are read in-process; ffprobe only for the rest.
