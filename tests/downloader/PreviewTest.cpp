@@ -227,7 +227,10 @@ private slots:
         // (300 loud blocks) could end by itself: judged by what was heard,
         // not by the clock, which a loaded machine stretches.
         const auto pausedBeforeTheEnd = [&](int loudAtStart) {
-            QTRY_VERIFY_WITH_TIMEOUT(sink->isPaused(), 10000);
+            // Paused, or closed: the preview's player goes right after its
+            // pause, and when it leaves the device before the feeder got to
+            // pause it, the device is released instead. Silent either way.
+            QTRY_VERIFY_WITH_TIMEOUT(sink->isPaused() || !sink->isOpen(), 10000);
             QVERIFY2(loudBlocks(*sink) - loudAtStart < 250,
                      qPrintable(QString::number(loudBlocks(*sink) - loudAtStart)));
         };
