@@ -31,8 +31,13 @@ void App::setAsideDamagedFiles() {
 }
 
 void App::tellStoreFaults() {
-    const QString catalog = QFileInfo(catalogURL()).absoluteFilePath();
-    for (const JSONStore::WriteFailure& f : JSONStore::takeFailures()) {
+    // Runs on every tick: nothing but the empty checks when all is well.
+    const std::vector<JSONStore::WriteFailure> failures = JSONStore::takeFailures();
+    if (failures.empty() && core.fileNotices.isEmpty())
+        return;
+    const QString catalog = failures.empty() ? QString()
+                                             : QFileInfo(catalogURL()).absoluteFilePath();
+    for (const JSONStore::WriteFailure& f : failures) {
         if (f.path == catalog)
             continue;
         const QString cause = f.path + QLatin1Char('\n') + f.error;
