@@ -29,13 +29,13 @@ bool usableRate(double rate) {
 }
 
 RenderNote fileError(Failure cause, const QString& path) {
-    return RenderNote{4, failureKorean(cause), QFileInfo(path).fileName()};
+    return RenderNote{4, failureKorean(cause), QFileInfo(path).fileName(), {}};
 }
 
 } // namespace
 
 RenderNote upsampleConverterError() {
-    return RenderNote{4, QStringLiteral("업샘플링 변환기를 만들 수 없습니다."), {}};
+    return RenderNote{4, QStringLiteral("업샘플링 변환기를 만들 수 없습니다."), {}, {}};
 }
 
 std::optional<RenderNote> upsampleCAF(const QString& input, const QString& output, double rate) {

@@ -83,7 +83,7 @@ void Voice::start(const StreamFormat& format, std::int64_t sourceFrame) {
     m_format = format;
     sizeTail(format);
     ++m_serial;
-    Request r{m_serial, sourceFrame, format, m_speed};
+    Request r{m_serial, sourceFrame, format, m_speed, {}};
     {
         std::lock_guard lock(m_requestMutex);
         m_request = r;
