@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     ql::platform::Platform platform = ql::platform::makeSystemPlatform();
     // Now Playing and the media keys, over the session bus when there is one.
     platform.nowPlaying = std::make_unique<ql::platform::MprisNowPlaying>();
-    ql::App app(platform);
+    ql::App app(platform, ql::AppServices::system());
     instance.onOpenFiles = [&app](const QStringList& f) { app.applicationOpen(f); };
     instance.onReopen = [&app] { app.applicationShouldHandleReopen(); };
 

@@ -41,7 +41,7 @@ void App::meterTick() {
         if (!seams.tickStep || !seams.tickStep(name))
             run();
     };
-    const std::optional<AppSeams::PlayerFacts> facts = playerFacts();
+    const std::optional<PlayerFacts> facts = playerFacts();
     if (!facts || !facts->playing) {
         step("meter", [this] { meter->set({kSilenceDb, kSilenceDb}); });
         // Further silent ticks would draw the same meter again.
@@ -61,7 +61,7 @@ void App::meterTick() {
     step("lyrics", [&] { lyricsPanel->update(facts->currentTime); });
     step("abTick", [this] { abTick(); });
     step("refreshTimes", [this] { refreshTimes(); });
-    const std::optional<AppSeams::PlayerFacts> now = playerFacts();
+    const std::optional<PlayerFacts> now = playerFacts();
     const double p = now && now->duration > 0 ? now->currentTime / now->duration : 0.0;
     step("wave", [&] { wave->setProgress(p); });
     if (nowPlaying->visible())

@@ -49,8 +49,8 @@ std::unique_ptr<QThreadPool> serialQueue(const char* label) {
 
 // The tool windows, queues and the view tab bar are made here, once, in this
 // order; the rest of the state takes its defaults from the subsystems' structs.
-App::App(platform::Platform& platform)
-    : platform(platform), fetcher(std::make_unique<FlacFetcher>()),
+App::App(platform::Platform& platform, AppServices services)
+    : services(std::move(services)), platform(platform), fetcher(std::make_unique<FlacFetcher>()),
       lyricsPanel(std::make_unique<LyricsPanel>(
           core.store.dir(), lyricsServiceBase(UserDefaults().string(keys::kLyricsBaseURL)))),
       nowPlaying(std::make_unique<NowPlayingWindow>()),

@@ -14,6 +14,7 @@
 #include "analysis/WaveformPeaks.h"
 #include "app/CoreState.h"
 #include "app/Records.h"
+#include "app/Services.h"
 #include "effects/FXRender.h"
 #include "library/LibraryState.h"
 #include "listening/ListeningState.h"
@@ -130,15 +131,6 @@ struct AppSeams {
     // Answers the open panel in place of the user: the chosen files, or none
     // for a cancel. It gets the panel as the program set it up.
     std::function<std::optional<QStringList>(QFileDialog& panel)> openPanel;
-    // The time limit of one file's import in milliseconds (0: the standard).
-    int importLimitMs = 0;
-    // Stands in for the current player: none, or its facts.
-    struct PlayerFacts {
-        double duration = 0;    // seconds
-        double currentTime = 0; // seconds
-        bool playing = false;
-    };
-    std::function<std::optional<PlayerFacts>()> player;
     // The pressed mouse buttons and the pointer in global coordinates.
     std::function<Qt::MouseButtons()> mouseButtons;
     std::function<QPoint()> cursorPos;
@@ -147,9 +139,6 @@ struct AppSeams {
     // Stands in for matching the output device's rate to a source of that
     // rate (Hz).
     std::function<void(double rate)> matchDeviceRate;
-    // Stands in for pausing the main thread (microseconds) while the output
-    // device settles after a change of its rate.
-    std::function<void(unsigned long microseconds)> settle;
     // Receives each fallback road a play request takes ("render" or
     // "decode"), with its generation, in place of the road.
     std::function<void(const char* road, const Track& track, quint64 generation)> fallbackRoad;
@@ -175,8 +164,6 @@ struct AppSeams {
     // Stands in for the stream probe of the format line and the rate lookup;
     // runs on the thread that probes.
     std::function<StreamFacts(const QString& path)> probeAudio;
-    // The monotonic clock (seconds) the crossfade and the sleep timer read.
-    std::function<double()> monotonic;
     // The program the loudness measurement runs in place of
     // toolPath("ffmpeg"); called on the main thread.
     std::function<QString()> loudnessProgram;
@@ -191,20 +178,19 @@ struct AppSeams {
     // Stands in for the sonic analysis of a file (analyzeSonic); runs on the
     // thread of an analysis job, never on the main thread.
     std::function<std::optional<Sonic>(const QString& path)> analyzeSonic;
-    // Milliseconds from the tools panel's build to its delayed sonic scan
-    // (0: the standard 20 s).
-    int sonicScanDelayMs = 0;
 };
 
 class App final : public QObject {
     Q_OBJECT
 public:
-    explicit App(platform::Platform& platform);
+    explicit App(platform::Platform& platform, AppServices services = AppServices::system());
     ~App() override;
     App(const App&) = delete;
     App& operator=(const App&) = delete;
 
     AppSeams seams;
+    // The outside world: the program's own, or a test's fakes.
+    const AppServices services;
     platform::Platform& platform;
 
     // ---- app/AppLaunch.cpp ------------------------------------------------
@@ -237,7 +223,7 @@ public:
     // pointer on it or just beside it. A slider not on screen is never held.
     bool seekHeld() const;
     // The current player's facts, none without a player.
-    std::optional<AppSeams::PlayerFacts> playerFacts() const;
+    std::optional<PlayerFacts> playerFacts() const;
 
     // ---- library/AppLibrary.cpp ---------------------------------------------
     // Takes files into the catalog and plays the first: absolute paths or
@@ -774,7 +760,7 @@ public:
     // track first), unless one runs; turns "sonicOn" on.
     void startSonicScan();
     // The delayed start of the tools panel's build: when "sonicOn" is set now,
-    // one scan 20 s later (AppSeams::sonicScanDelayMs) while App lives.
+    // one scan 20 s later (Clock::sonicScanDelayMs) while App lives.
     void scheduleSonicScan();
 
     // ---- downloader/AppDownloader.cpp ---------------------------------------

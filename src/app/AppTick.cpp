@@ -68,7 +68,7 @@ void App::tick() {
     if (t % kEveryTwoSeconds == 0)
         request(QStringLiteral("list"), std::nullopt, std::nullopt);
 
-    if (const std::optional<AppSeams::PlayerFacts> player = playerFacts()) {
+    if (const std::optional<PlayerFacts> player = playerFacts()) {
         if (player->duration > 0 && std::abs(player->duration - seek->maximumValue()) > 0.01)
             seek->setMaximumValue(player->duration);
         if (!seekHeld())
@@ -101,7 +101,7 @@ void App::extrasTick() {
     }
 
     // While the player plays, the faster meter timer keeps these current.
-    if (const std::optional<AppSeams::PlayerFacts> player = playerFacts();
+    if (const std::optional<PlayerFacts> player = playerFacts();
         player && player->playing) {
         wakeMeter();
     } else if (player) {
@@ -129,13 +129,8 @@ void App::extrasTick() {
     }
 }
 
-std::optional<AppSeams::PlayerFacts> App::playerFacts() const {
-    if (seams.player)
-        return seams.player();
-    const std::optional<double> duration = audioDuration();
-    if (!duration)
-        return std::nullopt;
-    return AppSeams::PlayerFacts{*duration, audioCurrentTime().value_or(0.0), isPlaying()};
+std::optional<PlayerFacts> App::playerFacts() const {
+    return services.clock->player(*this);
 }
 
 bool App::seekHeld() const {

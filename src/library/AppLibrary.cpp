@@ -51,7 +51,7 @@ void App::openAudioFiles(const QStringList& paths) {
     status->setStringValue(L10n::tr(QStringLiteral("음원 여는 중…")));
 
     const BackendCommand backend = backendLaunch();
-    const int limitMs = seams.importLimitMs > 0 ? seams.importLimitMs : kImportLimitMs;
+    const int limitMs = services.clock->importLimitMs();
     // The job touches no App state; its answer comes back through the
     // application object and finds App only if it is still there.
     QPointer<App> self(this);

@@ -50,8 +50,6 @@ namespace {
 constexpr int kScanBatch = 10;
 // The index is written this many scanned files at a time.
 constexpr int kScanSave = 50;
-// From the tools panel's build to its scan.
-constexpr int kScanDelayMs = 20'000;
 
 using Analyser = std::function<std::optional<Sonic>(const QString&)>;
 using SonicBatch = QHash<QString, Sonic>;
@@ -185,7 +183,7 @@ void App::scheduleSonicScan() {
     // Read once, now: a scan started later in the run does not arm this.
     if (!listening.sonicOn)
         return;
-    const int delay = seams.sonicScanDelayMs > 0 ? seams.sonicScanDelayMs : kScanDelayMs;
+    const int delay = services.clock->sonicScanDelayMs();
     QTimer::singleShot(delay, this, [this] { startSonicScan(); });
 }
 

@@ -32,7 +32,6 @@
 #include "ui/PlayButton.h"
 #include "ui/SeekSlider.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QTimer>
 
@@ -145,14 +144,7 @@ void App::fadeStep(double start, double length) {
 }
 
 double App::monotonicNow() const {
-    if (seams.monotonic)
-        return seams.monotonic();
-    static const QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return double(clock.nsecsElapsed()) / 1e9;
+    return services.clock->monotonic();
 }
 
 } // namespace ql

@@ -21,7 +21,6 @@
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
-#include <QThread>
 
 namespace ql {
 
@@ -70,10 +69,7 @@ void App::matchDeviceRate(double rate) {
     if (rateNeedsWrite(current, *target) && hw->setNominalRate(*device, *target)) {
         tellEngine(platform, *device);
         status->setStringValue(L10n::tr(rateMatchedText(*target, rate)));
-        if (seams.settle)
-            seams.settle(kSettleMicroseconds);
-        else
-            QThread::usleep(kSettleMicroseconds);
+        services.clock->settle(kSettleMicroseconds);
     }
     matchPhysicalFormat(*device, *target);
 }

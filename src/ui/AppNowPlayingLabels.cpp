@@ -21,7 +21,7 @@
 namespace ql {
 
 void App::refreshTimes() {
-    if (const std::optional<AppSeams::PlayerFacts> player = playerFacts()) {
+    if (const std::optional<PlayerFacts> player = playerFacts()) {
         views.elapsedLabel->setText(timeText(player->currentTime));
         views.remainLabel->setText(QStringLiteral("-") +
                                    timeText(std::max(0.0, player->duration - player->currentTime)));
@@ -52,7 +52,7 @@ void App::updateNowPlaying() {
     if (np.wave->peaksVersion() != wave->peaksVersion())
         np.wave->copyPeaks(*wave);
 
-    if (const std::optional<AppSeams::PlayerFacts> player = playerFacts()) {
+    if (const std::optional<PlayerFacts> player = playerFacts()) {
         np.timeLabel->setText(timeText(player->currentTime) + QStringLiteral(" / ") +
                               timeText(player->duration));
         np.playButton->setText(player->playing ? QStringLiteral("⏸") : QStringLiteral("▶"));

@@ -31,7 +31,7 @@
 using namespace ql;
 using namespace ql::platform;
 using namespace ql::test;
-using Facts = AppSeams::PlayerFacts;
+using Facts = PlayerFacts;
 
 namespace {
 
@@ -86,7 +86,7 @@ struct Rig {
         app.loadExtras(); // the waveforms' seeks
         app.playback.maxQuality = app.playback.rateMatchOn = false;
         if (standIn)
-            app.seams.player = [facts = *standIn] { return facts; };
+            test::fakes(app).clock.player = [facts = *standIn] { return facts; };
         app.seams.tickStep = [this](const char* s) { return steps << s, false; };
     }
     // The device plays `seconds` more; true once the engine has refilled it.
@@ -408,7 +408,7 @@ private slots:
     void meterTimerSleepsAtRest() {
         Facts facts{100, 10, false};
         Rig r{std::optional<Facts>(facts)};
-        r.app.seams.player = [&facts] { return std::optional<Facts>(facts); };
+        test::fakes(r.app).clock.player = [&facts] { return std::optional<Facts>(facts); };
         r.app.startMeterTimer();
         const QTimer& timer = *r.app.meterTimer;
         r.app.meter->resize(r.app.meter->sizeHint());

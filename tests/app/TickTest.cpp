@@ -6,6 +6,7 @@
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
+#include "FakeServices.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 
@@ -21,7 +22,7 @@
 #include <memory>
 
 using namespace ql;
-using Facts = AppSeams::PlayerFacts;
+using Facts = PlayerFacts;
 
 Q_DECLARE_METATYPE(Facts)
 Q_DECLARE_METATYPE(std::optional<Facts>)
@@ -41,7 +42,7 @@ struct Driven {
     std::optional<Facts> player;
 
     Driven() {
-        app = std::make_unique<App>(plat);
+        app = std::make_unique<App>(plat, test::fakeServices());
         app->core.store = JSONStore(storeDir.path());
         app->seams.tickStep = [this](const char* step) {
             stepsByTick.last() << QString::fromLatin1(step);
@@ -54,7 +55,7 @@ struct Driven {
                 entry += ':' + o["path"].toString();
             sent << entry;
         };
-        app->seams.player = [this] { return player; };
+        test::fakes(*app).clock.player = [this] { return player; };
     }
 
     void tick(int count = 1) {

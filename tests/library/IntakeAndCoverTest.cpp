@@ -193,7 +193,7 @@ private slots:
             "ko", [](App&) { test::storeMaxQualityOff(); }, platform::makeSimulatedPlatform());
         App& app = *l.app;
         app.seams.backendCommand = [python] { return QStringList{python, kFakeImport}; };
-        app.seams.importLimitMs = way == "limit" ? 1000 : 0;
+        test::fakes(app).clock.importLimitMs = way == "limit" ? 1000 : 0;
         app.library.rows = {Track{1, "/m/1.flac", "one", {}, {}, 1, {}},
                             Track{2, "/m/2.flac", "two", {}, {}, 1, {}}};
         app.browser.selectedFolder = "/m";

@@ -364,8 +364,8 @@ private slots:
         a.app.playback.audio = test::openPlayer(a, "lyrics.wav");
         press(a.app.lyricsPanel->text, 2);
         const double at = a.app.playback.audio->currentTime();
-        AppSeams::PlayerFacts facts{1, 0.7, false}; // paused after the seek: the tick leaves it
-        a.app.seams.player = [&facts] { return facts; };
+        PlayerFacts facts{1, 0.7, false}; // paused after the seek: the tick leaves it
+        test::fakes(a.app).clock.player = [&facts] { return facts; };
         a.app.meterTick();
         const int paused = a.app.lyricsPanel->active;
         facts.playing = true;

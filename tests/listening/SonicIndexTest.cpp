@@ -68,7 +68,7 @@ struct Rig {
               UserDefaults().set(keys::kSonicOn, sonicOn);
               QFile::remove(JSONStore().filePath(QString::fromLatin1(stores::kSonic)));
               a.seams.analyzeSonic = fake.fn(a);
-              a.seams.sonicScanDelayMs = 400;
+              test::fakes(a).clock.sonicScanDelayMs = 400;
               for (int i = 0; i < tracks; ++i)
                   a.library.rows.push_back(track(i));
           }) {}

@@ -118,7 +118,7 @@ private slots:
         const MatchCase& c = currentCase(kCases);
         test::RiggedApp r(rigFor(c));
         QList<unsigned long> pauses;
-        r.app.seams.settle = [&](unsigned long us) { pauses << us; };
+        test::fakes(r.app).clock.settle = [&](unsigned long us) { pauses << us; };
         r.app.status->setSilently(QString());
 
         r.app.matchDeviceRate(c.source);
@@ -183,7 +183,7 @@ private slots:
             roads << QString::fromLatin1(road) + ':' + QString::number(t.id);
         };
         QList<unsigned long> pauses;
-        app.seams.settle = [&](unsigned long us) { pauses << us; };
+        test::fakes(app).clock.settle = [&](unsigned long us) { pauses << us; };
         SimHardware& hw = r.hw();
         const DeviceId id = hw.idOf(kUid);
         QList<double> rates;

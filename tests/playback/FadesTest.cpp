@@ -47,7 +47,7 @@ struct Rig : test::TrackIds<Rig> {
     Rig() {
         UserDefaults().clear();
         L10n::setLanguage("ko");
-        app.seams.monotonic = [this] { return clock; };
+        test::fakes(app).clock.monotonic = [this] { return clock; };
         app.seams.playRequest = [this](const Track&) { ++requests; };
         app.listening.crossfadeOn = true;
         app.playback.maxQuality = app.playback.rateMatchOn = false;

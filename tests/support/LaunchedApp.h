@@ -5,6 +5,7 @@
 // Header only; link ql_app.
 #pragma once
 
+#include "FakeServices.h"
 #include "app/App.h"
 #include "platform/Platform.h"
 #include "ui/l10n/L10n.h"
@@ -23,13 +24,13 @@ struct LaunchedApp {
     std::unique_ptr<App> app;
 
     // The language is chosen before the App exists; `before` runs just before
-    // the launch (to set seams or state the launch reads). The platform is none
+    // the launch (to set stand-ins or state the launch reads). The platform is none
     // unless one is given (a simulated one, for tests that play).
     explicit LaunchedApp(const QString& lang, const std::function<void(App&)>& before = {},
                          platform::Platform platform = {})
         : plat(std::move(platform)) {
         L10n::setLanguage(lang);
-        app = std::make_unique<App>(plat);
+        app = std::make_unique<App>(plat, fakeServices());
         app->seams.missingTools = [] { return QStringList{}; };
         app->seams.backendWrite = [](const QByteArray&) {};
         if (before)

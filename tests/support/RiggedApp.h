@@ -3,6 +3,7 @@
 // controller's output-device and volume code. Header only; link ql_app.
 #pragma once
 
+#include "FakeServices.h"
 #include "app/App.h"
 #include "platform/audio/AudioPlayer.h"
 #include "platform/sim/SimPlatform.h"
@@ -20,7 +21,7 @@ struct RiggedApp {
     App app;
     explicit RiggedApp(platform::SimRig rig, platform::SimOutputs outputs = {})
         : platform(platform::makeSimulatedPlatform(std::move(rig), std::move(outputs))),
-          app(platform) {}
+          app(platform, fakeServices()) {}
     platform::SimHardware& hw() { return *platform::simulatedHardware(platform); }
 };
 

@@ -1,0 +1,73 @@
+// Guards against: (fixture) a controller whose outside world a test cannot
+// stand in for.
+// Fakes of the controller's services: each call a test gives a stand-in goes
+// to it, every other call to the system's own, so a test replaces one call and
+// keeps the rest. An App built with fakeServices() hands its stand-ins out
+// through fakes(app); set them before the calls they are meant for. Stand-ins
+// run on whatever thread the program calls the service on. Header only; link
+// ql_app.
+#pragma once
+
+#include "app/App.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace ql::test {
+
+// What a test may stand in for, by service. An empty member leaves the
+// system's own call in place.
+struct StandIns {
+    struct {
+        std::function<double()> monotonic;
+        std::function<void(unsigned long microseconds)> settle;
+        int importLimitMs = 0;    // 0: the system's
+        int sonicScanDelayMs = 0; // 0: the system's
+        std::function<std::optional<PlayerFacts>()> player;
+    } clock;
+};
+
+class FakeClock final : public SystemClock {
+public:
+    explicit FakeClock(std::shared_ptr<StandIns> standIns) : in(std::move(standIns)) {}
+    double monotonic() const override {
+        return in->clock.monotonic ? in->clock.monotonic() : SystemClock::monotonic();
+    }
+    void settle(unsigned long microseconds) const override {
+        if (in->clock.settle)
+            in->clock.settle(microseconds);
+        else
+            SystemClock::settle(microseconds);
+    }
+    int importLimitMs() const override {
+        return in->clock.importLimitMs > 0 ? in->clock.importLimitMs
+                                           : SystemClock::importLimitMs();
+    }
+    int sonicScanDelayMs() const override {
+        return in->clock.sonicScanDelayMs > 0 ? in->clock.sonicScanDelayMs
+                                              : SystemClock::sonicScanDelayMs();
+    }
+    std::optional<PlayerFacts> player(const App& app) const override {
+        return in->clock.player ? in->clock.player() : SystemClock::player(app);
+    }
+    const std::shared_ptr<StandIns> in;
+};
+
+// Services that act as the system's until a test sets a stand-in.
+inline AppServices fakeServices() {
+    auto in = std::make_shared<StandIns>();
+    AppServices s = AppServices::system();
+    s.clock = std::make_shared<FakeClock>(in);
+    return s;
+}
+
+// The stand-ins of an App built with fakeServices().
+inline StandIns& fakes(const App& app) {
+    const auto* clock = dynamic_cast<const FakeClock*>(app.services.clock.get());
+    if (!clock)
+        qFatal("the App was not built with test::fakeServices()");
+    return *clock->in;
+}
+
+} // namespace ql::test
