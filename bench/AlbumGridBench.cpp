@@ -10,6 +10,7 @@
 //    rounded afresh (goal: 16 ms).
 // The covers of the first 600 tiles are cached (the cache holds 256 MB of
 // 300 x 300 pictures); the scroll stays among them. Runs in a temporary home.
+#include "FakeServices.h"
 #include "app/App.h"
 #include "platform/Platform.h"
 #include "ui/AlbumCellDelegate.h"
@@ -55,10 +56,10 @@ struct Ours {
     platform::Platform plat;
     std::unique_ptr<App> app;
     Ours() {
-        app = std::make_unique<App>(plat);
-        app->seams.missingTools = [] { return QStringList{}; };
-        app->seams.backendWrite = [](const QByteArray&) {};
-        app->seams.coverProgram = [] { return QStringLiteral("/bin/false"); };
+        app = std::make_unique<App>(plat, test::fakeServices());
+        test::fakes(*app).tools.missingTools = [] { return QStringList{}; };
+        test::fakes(*app).tools.backendWrite = [](const QByteArray&) {};
+        test::fakes(*app).tools.coverProgram = [] { return QStringLiteral("/bin/false"); };
         app->applicationDidFinishLaunching();
         app->timer->stop();
         app->library.rows = makeCatalog();

@@ -17,6 +17,7 @@
 //   BM_LaunchFirstRows  App's construction to the first table rows, with the
 //                    cache read on the worker. Goal <= 300 ms.
 //   BM_QtParse       QJsonDocument::fromJson of the reply line (baseline).
+#include "FakeServices.h"
 #include "app/App.h"
 #include "app/JsonCodec.h"
 #include "library/CatalogChange.h"
@@ -151,7 +152,7 @@ void BM_QtParse(benchmark::State& state) {
 struct BenchApp {
     QTemporaryDir dir;
     platform::Platform plat;
-    App app{plat};
+    App app{plat, test::fakeServices()};
     BenchApp() { app.core.store = JSONStore(dir.path()); }
 };
 
@@ -171,7 +172,7 @@ void BM_Restore(benchmark::State& state) {
 
 void BM_ReceiveChanged(benchmark::State& state) {
     BenchApp b;
-    b.app.seams.backendWrite = [](const QByteArray&) {};
+    test::fakes(b.app).tools.backendWrite = [](const QByteArray&) {};
     b.app.receive(line(0));
     int variant = 0;
     for (auto _ : state) {
@@ -193,7 +194,7 @@ double threadCpuMs() {
 
 void mainThreadShare(benchmark::State& state, bool change) {
     BenchApp b;
-    b.app.seams.backendWrite = [](const QByteArray&) {};
+    test::fakes(b.app).tools.backendWrite = [](const QByteArray&) {};
     std::optional<CatalogUpdate> arrived;
     auto& work = b.app.library.work;
     work = std::make_unique<CatalogWorker>(
@@ -258,9 +259,9 @@ void BM_LaunchFirstRows(benchmark::State& state) {
     for (auto _ : state) {
         const double cpu0 = threadCpuMs();
         platform::Platform plat;
-        App app(plat);
+        App app(plat, test::fakeServices());
         app.core.store = JSONStore(dir.path());
-        app.seams.backendWrite = [](const QByteArray&) {};
+        test::fakes(app).tools.backendWrite = [](const QByteArray&) {};
         bool shown = false;
         QObject::connect(app.views.tableModel, &QAbstractItemModel::modelReset, &app,
                          [&] { shown = shown || !app.browser.filtered.empty(); });

@@ -3,6 +3,7 @@
 // (the first file plays on the simulated device), next to the same 50
 // one-shot import commands run one after another by a shell loop. The intake
 // runs those very commands, so the goal is a ratio of at most 1.1.
+#include "FakeServices.h"
 #include "app/App.h"
 #include "library/BackendCommand.h"
 #include "library/ToolPaths.h"
@@ -32,8 +33,8 @@ QStringList launch() {
 
 void BM_IntakeOf50(benchmark::State& state) {
     platform::Platform plat = platform::makeSimulatedPlatform();
-    App app(plat);
-    app.seams.backendCommand = launch;
+    App app(plat, test::fakeServices());
+    test::fakes(app).tools.backendCommand = launch;
     for (auto _ : state) {
         // Every pass must take all 50 in again.
         state.PauseTiming();
@@ -58,8 +59,8 @@ void BM_IntakeOf50(benchmark::State& state) {
 
 void BM_ShellLoopOf50(benchmark::State& state) {
     platform::Platform none;
-    App app(none); // only for the command it would run
-    app.seams.backendCommand = launch;
+    App app(none, test::fakeServices()); // only for the command it would run
+    test::fakes(app).tools.backendCommand = launch;
     const BackendCommand command = importCommand(app.backendLaunch(), QString());
     for (auto _ : state) {
         QProcess shell;

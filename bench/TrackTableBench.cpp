@@ -10,6 +10,7 @@
 // against the same catalog in a QTableView of the same size over a minimal
 // model of plain texts, painted by Qt's default delegate.
 // Runs in a temporary home: App reads and writes settings.
+#include "FakeServices.h"
 #include "app/App.h"
 #include "platform/Platform.h"
 #include "ui/TrackTableModel.h"
@@ -63,9 +64,9 @@ struct Ours {
     platform::Platform plat;
     std::unique_ptr<App> app;
     Ours(const std::vector<Track>& rows) {
-        app = std::make_unique<App>(plat);
-        app->seams.missingTools = [] { return QStringList{}; };
-        app->seams.backendWrite = [](const QByteArray&) {}; // a backend that never answers
+        app = std::make_unique<App>(plat, test::fakeServices());
+        test::fakes(*app).tools.missingTools = [] { return QStringList{}; };
+        test::fakes(*app).tools.backendWrite = [](const QByteArray&) {}; // a backend that never answers
         app->applicationDidFinishLaunching();
         app->timer->stop();
         app->library.rows = rows;

@@ -11,6 +11,7 @@
 #include "analysis/ComputeWaveform.h"
 #include "analysis/LevelMeter.h"
 #include "analysis/WaveformView.h"
+#include "FakeServices.h"
 #include "app/App.h"
 #include "library/ToolPaths.h"
 #include "platform/sim/SimPlatform.h"
@@ -84,10 +85,10 @@ struct TickRig {
     platform::Platform plat = platform::makeSimulatedPlatform(
         platform::SimRig::noSoundCard(), platform::SimOutputs{platform::SimClock::Manual, {}});
     QWidget host; // outlives App, which leaves the controls a window took to it
-    App app{plat};
+    App app{plat, test::fakeServices()};
     double position = 0;
     TickRig() {
-        app.seams.player = [this] { return AppSeams::PlayerFacts{60, position, true}; };
+        test::fakes(app).clock.player = [this] { return PlayerFacts{60, position, true}; };
         auto* row = new QHBoxLayout(&host);
         row->addWidget(app.meter);
         row->addWidget(app.wave);

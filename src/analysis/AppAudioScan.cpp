@@ -29,7 +29,7 @@ void App::showAudioScan() {
 
 AnalysisTools App::analysisTools() const {
     AnalysisTools tools;
-    tools.ffmpeg = seams.decodeProgram ? seams.decodeProgram() : toolPath(QStringLiteral("ffmpeg"));
+    tools.ffmpeg = services.tools->decodeProgram();
     tools.ffprobe = probeTool(QStringLiteral("ffprobe"));
     tools.registry = children;
     return tools;

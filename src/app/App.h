@@ -97,8 +97,6 @@ struct AppSeams {
     std::function<void(const QString& step, const QStringList& files)> trace;
     // The modal alert: returns the index of the chosen button, -1 for none.
     std::function<int(const QString& text, const QString& info, const QStringList& buttons)> alert;
-    // Replaces the search for missing external programs.
-    std::function<QStringList()> missingTools;
     // Replaces opening the setup script in a terminal.
     std::function<void()> runSetupInTerminal;
     // The alert sound.
@@ -113,21 +111,8 @@ struct AppSeams {
     // another part of the program ("translateUI", "countTick", "publish", …)
     // before it runs; returning true skips the program's own step.
     std::function<bool(const char* step)> tickStep;
-    // Receives each request line in place of the backend's standard input.
-    std::function<void(const QByteArray& line)> backendWrite;
-    // The interpreter and its arguments (the script first) that run the
-    // library backend, in place of pythonPath() and the resources folder's
-    // "backend.py". The environment and its PATH stay the program's own.
-    std::function<QStringList()> backendCommand;
     // Stands in for loading the cover of the track into the transport bar.
     std::function<void(const Track& track)> loadArt;
-    // The program the cover extraction runs in place of toolPath("ffmpeg").
-    std::function<QString()> coverProgram;
-    // Stands in for the download of a cover address: any thread may call it,
-    // and it must call `done` exactly once, from any thread, with the body or
-    // none.
-    std::function<void(const QUrl& url, std::function<void(std::optional<QByteArray>)> done)>
-        fetchCover;
     // Answers the open panel in place of the user: the chosen files, or none
     // for a cancel. It gets the panel as the program set it up.
     std::function<std::optional<QStringList>(QFileDialog& panel)> openPanel;
@@ -147,13 +132,6 @@ struct AppSeams {
     std::function<void(const Track& track)> playRequest;
     // Receives each quality probe a request starts, in place of the probe.
     std::function<void(const Track& track)> qualityProbe;
-    // The program the library probes run in place of toolPath(name).
-    std::function<QString(const QString& name)> probeTool;
-    // Reads a file's added date (seconds since 1970) in place of the file system.
-    std::function<double(const QString& path)> addedDate;
-    // The program the decode road and the effects render run in place of
-    // toolPath("ffmpeg").
-    std::function<QString()> decodeProgram;
     // Stands in for the effects renderer (renderFXBlocking); runs on a
     // render job's thread with the snapshot the render was queued with.
     std::function<RenderResult(const RenderSnapshot& snapshot)> renderFX;
@@ -164,17 +142,11 @@ struct AppSeams {
     // Stands in for the stream probe of the format line and the rate lookup;
     // runs on the thread that probes.
     std::function<StreamFacts(const QString& path)> probeAudio;
-    // The program the loudness measurement runs in place of
-    // toolPath("ffmpeg"); called on the main thread.
-    std::function<QString()> loudnessProgram;
     // Stands in for the quality analysis of a file; runs on a pool thread.
     // Stands in for the cover service of the page header and the grid
     // (groupCover).
     std::function<void(const AlbumItem& item, std::function<void(const QImage&)> done)> groupCover;
     std::function<std::optional<ScanResult>(const QString& path)> analyzeScan;
-    // The computer's interfaces and default route, in place of the system's,
-    // for the phone remote's address.
-    std::function<remote::NetworkFacts()> networkFacts;
     // Stands in for the sonic analysis of a file (analyzeSonic); runs on the
     // thread of an analysis job, never on the main thread.
     std::function<std::optional<Sonic>(const QString& path)> analyzeSonic;
@@ -248,7 +220,7 @@ public:
     // standard input is closed, which it takes as the sign to save its cache
     // and exit (the teardown waits for that before any signal).
     void stopBackend();
-    // How the backend is run (the seam's command when one is set).
+    // How the backend is run (Tools::backendCommand).
     BackendCommand backendLaunch() const;
     // Sends one request line to the backend, unless one is in flight or the
     // backend has failed (then the request is dropped, not queued).
@@ -302,7 +274,7 @@ public:
     // and redrawn in its one cell, and refilters the hi-res smart list 1.2 s
     // after the last result.
     void requestQuality(const Track& track);
-    // The external program a probe runs: toolPath(name), or the test's.
+    // The external program a probe runs (Tools::probeTool).
     QString probeTool(const QString& name) const;
 
     // ---- library/AppGenres.cpp -----------------------------------------------

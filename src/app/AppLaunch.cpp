@@ -177,20 +177,9 @@ void App::applicationShouldHandleReopen() {
 }
 
 void App::checkMissingTools() {
-    if (seams.missingTools) {
-        offerSetup(seams.missingTools());
-        return;
-    }
-    // The search starts a Python child (bounded, but it may take a moment):
-    // run it on the global queue so the window stays responsive, and come back
-    // here with the answer. The watcher goes with App, so an answer that comes
-    // after App is gone is dropped.
-    auto* watcher = new QFutureWatcher<QStringList>(this);
-    connect(watcher, &QFutureWatcher<QStringList>::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        offerSetup(watcher->result());
-    });
-    watcher->setFuture(QtConcurrent::run(&App::missingTools));
+    // An answer that comes after App is gone is dropped.
+    services.tools->findMissingTools(*this,
+                                     [this](const QStringList& missing) { offerSetup(missing); });
 }
 
 void App::offerSetup(const QStringList& missing) {

@@ -1,10 +1,23 @@
 // ---- services: the system's own clock, tools, desktop and analysers ----
 #include "app/App.h"
 
+#include "app/AppPaths.h"
 #include "library/BackendImport.h"
+#include "library/QualityLabel.h"
+#include "library/ToolPaths.h"
+#include "platform/WebFetch.h"
+#include "remote/LocalNetwork.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFutureWatcher>
+#include <QProcessEnvironment>
 #include <QThread>
+#include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace ql {
 
@@ -41,9 +54,78 @@ std::optional<PlayerFacts> SystemClock::player(const App& app) const {
     return PlayerFacts{*duration, app.audioCurrentTime().value_or(0.0), app.isPlaying()};
 }
 
+void SystemTools::findMissingTools(QObject& owner,
+                                   std::function<void(const QStringList& missing)> found) const {
+    // The search starts a Python child (bounded, but it may take a moment):
+    // run it on the global queue so the window stays responsive, and come back
+    // here with the answer. The watcher goes with its owner, so an answer that
+    // comes after the owner is gone is dropped.
+    auto* watcher = new QFutureWatcher<QStringList>(&owner);
+    QObject::connect(watcher, &QFutureWatcher<QStringList>::finished, &owner,
+                     [watcher, found = std::move(found)] {
+                         watcher->deleteLater();
+                         found(watcher->result());
+                     });
+    watcher->setFuture(QtConcurrent::run(&App::missingTools));
+}
+
+BackendCommand SystemTools::backendCommand() const {
+    return ql::backendCommand(pythonPath(), resourceDir(), QProcessEnvironment::systemEnvironment());
+}
+
+std::function<void(const QByteArray& line)> SystemTools::backendSink() const {
+    return {};
+}
+
+QString SystemTools::coverProgram() const {
+    return toolPath("ffmpeg");
+}
+
+QString SystemTools::decodeProgram() const {
+    return toolPath(QStringLiteral("ffmpeg"));
+}
+
+QString SystemTools::loudnessProgram() const {
+    return toolPath(QStringLiteral("ffmpeg"));
+}
+
+QString SystemTools::probeTool(const QString& name) const {
+    return toolPath(name);
+}
+
+// A cover download: https only, redirects included; 15 s without data or a
+// body above 20 MB gives nothing.
+void SystemTools::fetchCover(const QUrl& url,
+                             std::function<void(std::optional<QByteArray>)> done) const {
+    platform::WebFetchOptions options;
+    options.schemes = {QStringLiteral("https")};
+    options.maxBodyBytes = 20 * 1024 * 1024;
+    options.timeoutMs = 15'000;
+    options.deadlineMs = 60'000;
+    platform::getBytes(url, std::move(done), options);
+}
+
+remote::NetworkFacts SystemTools::networkFacts() const {
+    return ql::remote::systemNetworkFacts();
+}
+
+// One statx call for both times (QFileInfo would stat and then statx again).
+double SystemTools::addedDate(const QString& path) const {
+    struct statx st {};
+    const QByteArray name = QFile::encodeName(path);
+    if (::statx(AT_FDCWD, name.constData(), 0, STATX_BTIME | STATX_MTIME, &st) != 0)
+        return ql::addedDate(std::nullopt, std::nullopt);
+    const auto ms = [](const struct statx_timestamp& t) {
+        return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1'000'000;
+    };
+    return ql::addedDate(st.stx_mask & STATX_BTIME ? std::optional(ms(st.stx_btime)) : std::nullopt,
+                         st.stx_mask & STATX_MTIME ? std::optional(ms(st.stx_mtime)) : std::nullopt);
+}
+
 AppServices AppServices::system() {
     AppServices s;
     s.clock = std::make_shared<SystemClock>();
+    s.tools = std::make_shared<SystemTools>();
     return s;
 }
 

@@ -1,5 +1,6 @@
 // The outside world as the controller meets it, in a few services: the clock
-// and the timing knobs (Clock). App holds one bundle of them (AppServices),
+// and the timing knobs (Clock); the external programs, the library backend,
+// the network and the file system's dates (Tools). App holds one bundle of them (AppServices),
 // given to its constructor; the program passes the system's own, the tests
 // pass fakes that stand in for one call at a time.
 //
@@ -8,8 +9,18 @@
 // controller's own work and is for the main thread only.
 #pragma once
 
+#include "library/BackendCommand.h"
+#include "remote/RemoteLink.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <functional>
 #include <memory>
 #include <optional>
+
+class QObject;
+class QUrl;
 
 namespace ql {
 
@@ -47,10 +58,56 @@ public:
     std::optional<PlayerFacts> player(const App& app) const override;
 };
 
+class Tools {
+public:
+    virtual ~Tools() = default;
+    // Looks for the external programs the program needs and hands the
+    // display names of the missing ones to `found` on the main thread; an
+    // answer that comes after `owner` is gone is dropped.
+    virtual void findMissingTools(QObject& owner,
+                                  std::function<void(const QStringList& missing)> found) const = 0;
+    // How the library backend is run.
+    virtual BackendCommand backendCommand() const = 0;
+    // Where the backend's request lines go in place of a backend process;
+    // none (the system's) makes the program run the process.
+    virtual std::function<void(const QByteArray& line)> backendSink() const = 0;
+    // The programs the cover extraction, the decode road and the effects
+    // render, the loudness measurement and the probes run.
+    virtual QString coverProgram() const = 0;
+    virtual QString decodeProgram() const = 0;
+    virtual QString loudnessProgram() const = 0;
+    virtual QString probeTool(const QString& name) const = 0;
+    // Downloads a cover address; `done` is called exactly once, from any
+    // thread, with the body or none.
+    virtual void fetchCover(const QUrl& url,
+                            std::function<void(std::optional<QByteArray>)> done) const = 0;
+    // The computer's interfaces and default route, for the phone remote.
+    virtual remote::NetworkFacts networkFacts() const = 0;
+    // A file's added date in seconds since 1970.
+    virtual double addedDate(const QString& path) const = 0;
+};
+
+class SystemTools : public Tools {
+public:
+    void findMissingTools(QObject& owner,
+                          std::function<void(const QStringList& missing)> found) const override;
+    BackendCommand backendCommand() const override;
+    std::function<void(const QByteArray& line)> backendSink() const override;
+    QString coverProgram() const override;
+    QString decodeProgram() const override;
+    QString loudnessProgram() const override;
+    QString probeTool(const QString& name) const override;
+    void fetchCover(const QUrl& url,
+                    std::function<void(std::optional<QByteArray>)> done) const override;
+    remote::NetworkFacts networkFacts() const override;
+    double addedDate(const QString& path) const override;
+};
+
 // Shared, so a background job that calls a service keeps it alive however
 // long it outlasts the controller.
 struct AppServices {
     std::shared_ptr<const Clock> clock;
+    std::shared_ptr<const Tools> tools;
 
     // The system's own services.
     static AppServices system();

@@ -135,7 +135,7 @@ RenderSnapshot App::renderSnapshot(const Track& track) const {
     s.upMode = effUpMode();
     if (const std::optional<platform::DeviceId> device = outputDeviceID())
         s.deviceRates = supportedRates(*device);
-    s.ffmpeg = seams.decodeProgram ? seams.decodeProgram() : toolPath(QStringLiteral("ffmpeg"));
+    s.ffmpeg = services.tools->decodeProgram();
     s.tempDir = QDir(QDir::tempPath()).absolutePath();
     s.currentDir = QDir::currentPath();
     s.children = children;

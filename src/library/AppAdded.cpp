@@ -20,18 +20,6 @@ namespace ql {
 
 namespace {
 
-// One statx call for both times (QFileInfo would stat and then statx again).
-double fileDate(const QString& path) {
-    struct statx st {};
-    const QByteArray name = QFile::encodeName(path);
-    if (::statx(AT_FDCWD, name.constData(), 0, STATX_BTIME | STATX_MTIME, &st) != 0)
-        return addedDate(std::nullopt, std::nullopt);
-    const auto ms = [](const struct statx_timestamp& t) {
-        return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1'000'000;
-    };
-    return addedDate(st.stx_mask & STATX_BTIME ? std::optional(ms(st.stx_btime)) : std::nullopt,
-                     st.stx_mask & STATX_MTIME ? std::optional(ms(st.stx_mtime)) : std::nullopt);
-}
 
 } // namespace
 
@@ -45,7 +33,10 @@ void App::warmAdded() {
         return;
     }
     status->setStringValue(QStringLiteral("받은 날짜 확인 중…"));
-    const std::function<double(const QString&)> read = seams.addedDate ? seams.addedDate : fileDate;
+    const std::function<double(const QString&)> read = [tools = services.tools](
+                                                           const QString& path) {
+        return tools->addedDate(path);
+    };
     QPointer<App> self(this);
     QThreadPool::globalInstance()->start([self, paths, read] {
         QHash<QString, double> dates;

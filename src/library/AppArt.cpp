@@ -29,19 +29,6 @@ namespace ql {
 
 namespace {
 
-using Fetch = std::function<void(const QUrl&, std::function<void(std::optional<QByteArray>)>)>;
-
-// A cover download: https only, redirects included; 15 s without data or a
-// body above 20 MB gives nothing.
-void fetchCover(const QUrl& url, std::function<void(std::optional<QByteArray>)> done) {
-    platform::WebFetchOptions options;
-    options.schemes = {QStringLiteral("https")};
-    options.maxBodyBytes = 20 * 1024 * 1024;
-    options.timeoutMs = 15'000;
-    options.deadlineMs = 60'000;
-    platform::getBytes(url, std::move(done), options);
-}
-
 // Decoded under Qt's image allocation limit, so a small file that claims a
 // huge picture is refused instead of filling the memory.
 QImage decodeImage(const QByteArray& bytes) {
@@ -83,9 +70,9 @@ void App::loadArt(const Track& track) {
     }
     art->setImage(defaultCover());
 
-    const QString program = seams.coverProgram ? seams.coverProgram() : toolPath("ffmpeg");
+    const QString program = services.tools->coverProgram();
     const QString input = ffmpegInput(track.path, QDir::currentPath());
-    const Fetch fetch = seams.fetchCover ? seams.fetchCover : Fetch(&fetchCover);
+    const std::shared_ptr<const Tools> tools = services.tools;
     // Comes back through the application object and finds App only if it is
     // still there; shown only while the same track is current.
     QPointer<App> self(this);
@@ -100,7 +87,7 @@ void App::loadArt(const Track& track) {
             },
             Qt::QueuedConnection);
     };
-    QThreadPool::globalInstance()->start([program, input, fetch, show, art = track.art] {
+    QThreadPool::globalInstance()->start([program, input, tools, show, art = track.art] {
         const std::optional<QImage> picture = extractCover(program, input);
         if (!picture)
             return;
@@ -110,7 +97,7 @@ void App::loadArt(const Track& track) {
         }
         if (const std::optional<QUrl> url = coverAddress(art))
             // The answer arrives on the network thread: decoded back here.
-            fetch(*url, [show](std::optional<QByteArray> body) {
+            tools->fetchCover(*url, [show](std::optional<QByteArray> body) {
                 if (body)
                     QThreadPool::globalInstance()->start(
                         [show, bytes = std::move(*body)] { show(decodeImage(bytes)); });

@@ -31,16 +31,7 @@
 namespace ql {
 
 BackendCommand App::backendLaunch() const {
-    BackendCommand command =
-        backendCommand(pythonPath(), resourceDir(), QProcessEnvironment::systemEnvironment());
-    if (seams.backendCommand) {
-        const QStringList given = seams.backendCommand();
-        if (!given.isEmpty()) {
-            command.program = given.first();
-            command.arguments = given.mid(1);
-        }
-    }
-    return command;
+    return services.tools->backendCommand();
 }
 
 void App::startBackend() {
@@ -49,7 +40,7 @@ void App::startBackend() {
     std::signal(SIGPIPE, SIG_IGN);
 
     // A test that takes the request lines itself runs no process.
-    if (seams.backendWrite) {
+    if (services.tools->backendSink()) {
         request(QStringLiteral("list"), std::nullopt, std::nullopt);
         return;
     }
@@ -112,9 +103,9 @@ void App::request(const QString& action, std::optional<qint64> id,
     if (library.pending || library.backendError)
         return;
     const QByteArray line = backendRequestLine(action, id, path);
-    if (seams.backendWrite) {
+    if (const auto sink = services.tools->backendSink()) {
         library.pending = true;
-        seams.backendWrite(line);
+        sink(line);
         return;
     }
     // Until the process has started (or when it never was), a request is

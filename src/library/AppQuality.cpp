@@ -85,7 +85,7 @@ void storeQuality(App& app, const Track& track, const QualityResult& result) {
 } // namespace
 
 QString App::probeTool(const QString& name) const {
-    return seams.probeTool ? seams.probeTool(name) : toolPath(name);
+    return services.tools->probeTool(name);
 }
 
 void App::requestQuality(const Track& track) {

@@ -29,8 +29,7 @@ void App::ensureLoudness(const Track& track) {
         return;
     p.loudPending.insert(track.path);
 
-    const QString program =
-        seams.loudnessProgram ? seams.loudnessProgram() : toolPath(QStringLiteral("ffmpeg"));
+    const QString program = services.tools->loudnessProgram();
     const QStringList arguments = loudnessArguments(ffmpegInput(track.path, QDir::currentPath()));
     platform::ChildOptions options;
     options.keepStderr = true;

@@ -175,8 +175,7 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
         decodeOutputPath(QDir(QDir::tempPath()).absolutePath(), QUuid::createUuid());
     auto* process = new QProcess(this);
     process->setObjectName(QStringLiteral("Quavelark.decode"));
-    process->setProgram(seams.decodeProgram ? seams.decodeProgram()
-                                            : toolPath(QStringLiteral("ffmpeg")));
+    process->setProgram(services.tools->decodeProgram());
     process->setArguments(decodeArguments(track.path, output, QDir::currentPath()));
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());

@@ -159,20 +159,20 @@ void App::albumCover(const AlbumItem& item, std::function<void(const QImage&)> d
         return;
     }
     // Looked up on the queue: the search of the tool folders touches the disk.
-    const QString program = seams.coverProgram ? seams.coverProgram() : QString();
+    const std::shared_ptr<const Tools> tools = services.tools;
     // A record without tracks has no file to read: it answers nothing, later.
     const QString input = item.tracks.empty()
                               ? QString()
                               : ffmpegInput(item.tracks.front().path, QDir::currentPath());
     QPointer<App> self(this);
     // The file's own absolute path is ffmpeg's input without its "file:".
-    coverQueue->start([self, program, path = input.mid(5), input, folder = coverFolder(),
+    coverQueue->start([self, tools, path = input.mid(5), input, folder = coverFolder(),
                        name = coverFileName(item.key), children = children, key = item.key,
                        done = std::move(done)] {
         const QImage image = input.isEmpty()
                                  ? QImage()
-                                 : loadOrExtract(program.isEmpty() ? toolPath("ffmpeg") : program,
-                                                 path, input, folder, name, children);
+                                 : loadOrExtract(tools->coverProgram(), path, input, folder,
+                                                 name, children);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, key, image, done] {

@@ -344,7 +344,7 @@ private slots:
         for (int i = 0; i < cached; ++i)
             r.app.waveCache.insert(QString::number(i), WavePeaks(900, 0.5f));
         if (what.startsWith('/'))
-            r.app.seams.probeTool = [what](const QString&) { return what; };
+            test::fakes(r.app).tools.probeTool = [what](const QString&) { return what; };
         const Track a{1, sine(2), "A", {}, {}, 20, {}};
         r.app.playback.current = a;
         r.app.loadWaveform(a);
@@ -371,7 +371,7 @@ private slots:
         QVERIFY(QFile::resize(log, 0) || !QFile::exists(log));
         QVERIFY(writeExecutable(ffmpeg, "echo \"$@\" >>'" + log.toUtf8() +
                                             "'; sleep .3; exec ffmpeg \"$@\""));
-        r.app.seams.probeTool = [ffmpeg](const QString&) { return ffmpeg; };
+        test::fakes(r.app).tools.probeTool = [ffmpeg](const QString&) { return ffmpeg; };
         const auto file = [](QChar k) {
             const QString path = tempFile(QString("tone-then-%1.wav").arg(k));
             if (!QFile::exists(path))

@@ -38,7 +38,7 @@ private slots:
         QString name; // the status line's end
         if (failure == 0) {
             name = "/nonexistent/python3";
-            app.seams.backendCommand = [name] {
+            test::fakes(app).tools.backendCommand = [name] {
                 return QStringList{name, QL_TEST_SUPPORT_DIR "/fake_backend.py"};
             };
             app.startBackend();
@@ -53,7 +53,7 @@ private slots:
         } else {
             const QString junk = test::tempFile("junk-ffmpeg.sh"), input = test::tempFile("t.wv");
             test::writeExecutable(junk, "for out; do :; done\nprintf junk > \"$out\"\n");
-            app.seams.decodeProgram = [junk] { return junk; };
+            test::fakes(app).tools.decodeProgram = [junk] { return junk; };
             if (!QFile::exists(input))
                 test::runFfmpeg({"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "wavpack", input});
             app.play(Track{1, input, "T", {}, {}, 1, {}});

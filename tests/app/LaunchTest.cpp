@@ -9,6 +9,7 @@
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
+#include "FakeServices.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 
@@ -81,8 +82,8 @@ struct Recorder {
                 windowShownAtOpen = app.window && app.window->isVisible();
             }
         };
-        app.seams.missingTools = [] { return QStringList{}; };
-        app.seams.backendWrite = [](const QByteArray&) {}; // a backend that never answers
+        test::fakes(app).tools.missingTools = [] { return QStringList{}; };
+        test::fakes(app).tools.backendWrite = [](const QByteArray&) {}; // a backend that never answers
     }
 };
 
@@ -97,7 +98,7 @@ class LaunchTest : public QObject {
 private slots:
     void stepsRunInOrderAndQueuedFilesOpenOnceAfterTheTimer() {
         platform::Platform plat;
-        App app(plat);
+        App app(plat, test::fakeServices());
         Recorder rec;
         rec.attach(app);
         app.applicationOpen({"/m/a.flac"});
@@ -118,7 +119,7 @@ private slots:
     // pass at once, one call per request.
     void filesAfterLaunchPassAtOnceOneCallPerRequest() {
         platform::Platform plat;
-        App app(plat);
+        App app(plat, test::fakeServices());
         Recorder rec;
         rec.attach(app);
         app.applicationDidFinishLaunching();
@@ -132,7 +133,7 @@ private slots:
 
     void mainWindowGeometry() {
         platform::Platform plat;
-        App app(plat);
+        App app(plat, test::fakeServices());
         Recorder rec;
         rec.attach(app);
         app.applicationDidFinishLaunching();
@@ -155,7 +156,7 @@ private slots:
 
     void downloaderCallbacks() {
         platform::Platform plat;
-        App app(plat);
+        App app(plat, test::fakeServices());
         Recorder rec;
         rec.attach(app);
         app.applicationDidFinishLaunching();
@@ -201,12 +202,12 @@ private slots:
         QFETCH(QStringList, buttons);
         L10n::setLanguage(lang);
         platform::Platform plat;
-        App app(plat);
+        App app(plat, test::fakeServices());
         Recorder rec;
         rec.attach(app);
         int alertCount = 0, setupCount = 0;
         QString info;
-        app.seams.missingTools = [missing] { return missing; };
+        test::fakes(app).tools.missingTools = [missing] { return missing; };
         QStringList shown;
         app.seams.alert = [&](const QString&, const QString& i, const QStringList& b) {
             ++alertCount;
@@ -232,7 +233,7 @@ private slots:
 
     void closingTheLastWindowQuits() {
         platform::Platform plat;
-        App app(plat);
+        App app(plat, test::fakeServices());
         Recorder rec;
         rec.attach(app);
         app.applicationDidFinishLaunching();
@@ -252,7 +253,7 @@ private slots:
     // without files asks this one to show its window.
     void secondInstanceHandsOverItsFiles() {
         platform::Platform plat;
-        App app(plat);
+        App app(plat, test::fakeServices());
         Recorder rec;
         rec.attach(app);
         platform::SingleInstance instance(platform::SingleInstance::defaultName());

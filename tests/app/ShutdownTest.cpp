@@ -99,8 +99,8 @@ private slots:
             // A device to play on (the fixture's platform has none).
             app.platform = platform::makeSimulatedPlatform();
             if (c.backend != Backend::None) {
-                app.seams.backendWrite = nullptr;
-                app.seams.backendCommand = [] { return test::FakeBackend::command(); };
+                test::fakes(app).tools.backendWrite = nullptr;
+                test::fakes(app).tools.backendCommand = [] { return test::FakeBackend::command(); };
             }
             app.seams.fxSignature = [&c] {
                 return c.playing == Playing::Render ? std::optional(QStringLiteral("eq"))
@@ -109,7 +109,7 @@ private slots:
             app.seams.renderFX = [](const RenderSnapshot&) {
                 return RenderResult{floatCaf(QStringLiteral("Quavelark-fx-played.caf")), {}};
             };
-            app.seams.decodeProgram = [] { return slowDecoder(); };
+            test::fakes(app).tools.decodeProgram = [] { return slowDecoder(); };
         });
         App& app = *l.app;
         if (c.backend == Backend::ExitedByItself)

@@ -48,7 +48,7 @@ struct Driven {
             stepsByTick.last() << QString::fromLatin1(step);
             return true;
         };
-        app->seams.backendWrite = [this](const QByteArray& line) {
+        test::fakes(*app).tools.backendWrite = [this](const QByteArray& line) {
             const QJsonObject o = QJsonDocument::fromJson(line).object();
             QString entry = QString::number(app->core.ticks) + ':' + o["action"].toString();
             if (o.contains("path"))

@@ -476,7 +476,7 @@ private slots:
         qputenv("STANDIN_STEPS", (steps.join('\n') + "\nexit 0").toUtf8());
         test::LaunchedApp app("ko");
         QStringList sent;
-        app->seams.backendWrite = [&sent](const QByteArray& line) {
+        test::fakes(*app).tools.backendWrite = [&sent](const QByteArray& line) {
             const QJsonObject r = QJsonDocument::fromJson(line).object();
             if (r.value("action").toString() != "list")
                 sent << r.value("action").toString() + ' ' + r.value("path").toString();

@@ -208,7 +208,7 @@ private slots:
         const QString slow = tempFile(QStringLiteral("slow-fx-ffmpeg.sh"));
         test::writeExecutable(slow, "for out; do :; done\ncase \"$5\" in *slow*) printf partial > "
                                     "\"$out\"; exec sleep 60;; esac\nexec ffmpeg \"$@\"\n");
-        app.seams.decodeProgram = [slow] { return slow; };
+        test::fakes(app).tools.decodeProgram = [slow] { return slow; };
         for (qint64 id = 1; id <= 3; ++id) {
             const QString path = tempFile(
                 QStringLiteral("fx-e2e-%1.flac").arg(id == 3 ? "slow" : QString::number(id)));

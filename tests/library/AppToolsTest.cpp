@@ -3,6 +3,7 @@
 #include "library/SetupScript.h"
 #include "platform/Platform.h"
 
+#include "FakeServices.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 
@@ -157,7 +158,7 @@ private slots:
         qputenv("PATH", QFile::encodeName(bin));
 
         platform::Platform plat;
-        App app(plat);
+        App app(plat, test::fakeServices());
         Calls calls;
         calls.attach(app, terminal != "fails");
         app.runSetupInTerminal();
@@ -218,7 +219,7 @@ private slots:
     void anAnswerAfterTheControllerIsGoneIsDropped() {
         {
             platform::Platform plat;
-            App app(plat);
+            App app(plat, test::fakeServices());
             app.seams.alert = [](const QString&, const QString&, const QStringList&) {
                 qFatal("alert from a destroyed controller");
                 return 1;

@@ -8,6 +8,7 @@
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
+#include "FakeServices.h"
 #include "FakeBackend.h"
 #include "TestHome.h"
 
@@ -42,10 +43,10 @@ struct Bridge {
     qint64 now = 1'000'000;
 
     Bridge() {
-        app = std::make_unique<App>(plat);
+        app = std::make_unique<App>(plat, test::fakeServices());
         app->core.store = JSONStore(storeDir.path());
         app->status->setClock([this] { return now; });
-        app->seams.backendCommand = [] { return FakeBackend::command(); };
+        test::fakes(*app).tools.backendCommand = [] { return FakeBackend::command(); };
     }
     // Starts the backend and lets it run: its first "list" is then sent.
     void start() {
@@ -175,7 +176,7 @@ private slots:
         QFETCH(QStringList, command);
         QFETCH(QString, description);
         Bridge b;
-        b.app->seams.backendCommand = [command] { return command; };
+        test::fakes(*b.app).tools.backendCommand = [command] { return command; };
         const std::vector<Track> cached{track(1, "하나"), track(2, "둘")};
         b.app->library.rows = cached;
         b.app->saveCatalog();

@@ -7,6 +7,7 @@
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
+#include "FakeServices.h"
 #include "FakeBackend.h"
 #include "TestFiles.h"
 #include "TestHome.h"
@@ -50,7 +51,7 @@ struct Shown {
     qint64 now = 1'000'000;
 
     explicit Shown(const std::vector<Track>& shown = kThree) {
-        app = std::make_unique<App>(plat);
+        app = std::make_unique<App>(plat, test::fakeServices());
         app->core.store = JSONStore(storeDir.path());
         app->status->setClock([this] { return now; });
         app->seams.loadArt = [this](const Track& t) { artLoads << t; };
@@ -279,7 +280,7 @@ private slots:
         QFETCH(std::vector<Track>, rows);
         QTemporaryDir dir;
         platform::Platform plat;
-        App app(plat);
+        App app(plat, test::fakeServices());
         app.core.store = JSONStore(dir.path());
         if (file != "<none>")
             QVERIFY(test::writeFile(app.catalogURL(), file));

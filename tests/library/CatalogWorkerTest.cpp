@@ -9,6 +9,7 @@
 #include "ui/TrackTableModel.h"
 #include "ui/l10n/L10n.h"
 
+#include "FakeServices.h"
 #include "TestHome.h"
 
 #include <QFile>
@@ -58,9 +59,9 @@ private slots:
         QFETCH(QString, shown);
         QTemporaryDir storeDir;
         platform::Platform plat;
-        App app(plat);
+        App app(plat, test::fakeServices());
         app.core.store = JSONStore(storeDir.path());
-        app.seams.backendWrite = [](const QByteArray&) {};
+        test::fakes(app).tools.backendWrite = [](const QByteArray&) {};
         app.runCatalogInBackground();
         QStringList resets; // the first title of each list the table showed
         connect(app.views.tableModel, &QAbstractItemModel::modelReset, this, [&] {

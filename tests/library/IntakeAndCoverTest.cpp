@@ -192,7 +192,7 @@ private slots:
         test::LaunchedApp l(
             "ko", [](App&) { test::storeMaxQualityOff(); }, platform::makeSimulatedPlatform());
         App& app = *l.app;
-        app.seams.backendCommand = [python] { return QStringList{python, kFakeImport}; };
+        test::fakes(app).tools.backendCommand = [python] { return QStringList{python, kFakeImport}; };
         test::fakes(app).clock.importLimitMs = way == "limit" ? 1000 : 0;
         app.library.rows = {Track{1, "/m/1.flac", "one", {}, {}, 1, {}},
                             Track{2, "/m/2.flac", "two", {}, {}, 1, {}}};
@@ -246,11 +246,11 @@ private slots:
         const auto& [name, file, art, program, then, width] = test::currentCase(kCovers);
         test::LaunchedApp l("ko");
         App& app = *l.app;
-        app.seams.coverProgram = [p = QString(program)] {
+        test::fakes(app).tools.coverProgram = [p = QString(program)] {
             return p == "ffmpeg" ? toolPath(p) : p == "slow" ? test::tempFile(p) : p;
         };
         int fetched = 0;
-        app.seams.fetchCover = [&fetched](const QUrl&, auto done) {
+        test::fakes(app).tools.fetchCover = [&fetched](const QUrl&, auto done) {
             ++fetched;
             done(test::readFile(test::tempFile("cover.png")));
         };
@@ -284,8 +284,8 @@ private slots:
         const AlbumItem item = albumOf(c.source, "Harbor");
         platform::Platform plat;
         const auto service = [&] {
-            auto app = std::make_unique<App>(plat);
-            app->seams.coverProgram = [&c] { return test::tempFile(c.program); };
+            auto app = std::make_unique<App>(plat, test::fakeServices());
+            test::fakes(*app).tools.coverProgram = [&c] { return test::tempFile(c.program); };
             return app;
         };
         auto app = service();
@@ -325,8 +325,8 @@ private slots:
     void mosaic() {
         const MosaicCase& c = test::currentCase(kMosaic);
         platform::Platform plat;
-        App app(plat);
-        app.seams.coverProgram = [] { return QStringLiteral("/nonexistent/ffmpeg"); };
+        App app(plat, test::fakeServices());
+        test::fakes(app).tools.coverProgram = [] { return QStringLiteral("/nonexistent/ffmpeg"); };
         std::vector<Track> tracks;
         for (int i = 0; i < c.albums; ++i) {
             // Names against the order, so key order is not track order.

@@ -8,6 +8,7 @@
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
+#include "FakeServices.h"
 #include "TestHome.h"
 
 #include <QDir>
@@ -46,9 +47,9 @@ private slots:
         qputenv("QUAVELARK_SCAN_ROOTS", QFile::encodeName(QDir::homePath()));
 
         platform::Platform plat;
-        App app(plat);
-        app.seams.missingTools = [] { return QStringList{}; };
-        app.seams.backendCommand = [] {
+        App app(plat, test::fakeServices());
+        test::fakes(app).tools.missingTools = [] { return QStringList{}; };
+        test::fakes(app).tools.backendCommand = [] {
             return QStringList{pythonPath().value_or("/usr/bin/python3"),
                                test::TestHome::buildDir() + "/resources/backend.py"};
         };

@@ -45,7 +45,7 @@ struct ProbeRig {
         test::writeExecutable(stub, kStub.toUtf8());
         QFile::remove(stub + ".log");
         const QString program = missing ? QStringLiteral("/nonexistent/ffprobe") : stub;
-        app->seams.probeTool = [program](const QString&) { return program; };
+        test::fakes(*app).tools.probeTool = [program](const QString&) { return program; };
         app->seams.playRequest = [this](const Track& t) { played << t.title; };
         for (int i = 0; i < count; ++i)
             app->library.rows.push_back(Track{i + 1,
@@ -214,7 +214,7 @@ private slots:
         QCOMPARE(r.status(), QStringLiteral("🎼 장르 정리 완료"));
         // ffprobe is back: a quality label for genre-1 says nothing of its genre,
         // which a later genre batch must still leave out.
-        app.seams.probeTool = [&r](const QString&) { return r.stub; };
+        test::fakes(app).tools.probeTool = [&r](const QString&) { return r.stub; };
         app.requestQuality(app.library.rows[1]);
         QVERIFY(r.until([&] { return app.library.qual.size() == 2; }));
         app.library.rows.push_back(Track{9, "/m/genre-new.flac", "new", {}, {}, 60, {}});
@@ -338,7 +338,7 @@ private slots:
         ProbeRig r(3);
         App& app = *r.app.app;
         QStringList read;
-        app.seams.addedDate = [&read](const QString& p) {
+        test::fakes(app).tools.addedDate = [&read](const QString& p) {
             read << p;
             return p.endsWith("1.flac") ? 0.0 : 7.0;
         };

@@ -53,7 +53,7 @@ struct Rig {
             a.seams.qualityProbe = [this](const Track& t) { probes << QString::number(t.id); };
             a.seams.playRequest = [this](const Track& t) { played << QString::number(t.id); };
             a.seams.fallbackRoad = [](const char*, const Track&, quint64) {};
-            a.seams.addedDate = [this](const QString& p) {
+            test::fakes(a).tools.addedDate = [this](const QString& p) {
                 return recent.contains(p) ? double(QDateTime::currentSecsSinceEpoch() - 60) : 0;
             };
         },

@@ -227,7 +227,7 @@ private slots:
         test::LaunchedApp l("ko", {}, platform::makeSimulatedPlatform());
         App& a = *l.app;
         int asked = 0;
-        a.seams.loudnessProgram = [&] { return ++asked, QStringLiteral("/nonexistent/ffmpeg"); };
+        test::fakes(a).tools.loudnessProgram = [&] { return ++asked, QStringLiteral("/nonexistent/ffmpeg"); };
         const Track track{7, test::tempFile("loud.wav"), "loud", {}, {}, 2, {}};
         QVERIFY(test::writeAudio(track.path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 88200}));
         if (c.measured)

@@ -182,7 +182,7 @@ const std::vector<SleepCase> sleepCases{
          QVERIFY(test::writeFile(hold, "1") && test::runFfmpeg({"-y", "-f", "lavfi", "-i", "sine", "-t", "2", wv}));
          QVERIFY(test::writeExecutable(ffmpeg, "for out; do :; done\n[ -e '" + hold.toUtf8() +
                                        "' ] && printf partial > \"$out\" && exec sleep 60\nexec ffmpeg \"$@\"\n"));
-         r.app.seams.decodeProgram = [ffmpeg] { return ffmpeg; };
+         test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
          r.add(9, wv), r.app.play(r.track(9));
          QPointer<QProcess> decoder = r.app.playback.decoder;
          QVERIFY(decoder);
@@ -317,7 +317,7 @@ private slots:
         QVERIFY(r.start(1));
         r.app.listening.levelingOn = true;
         if (!c.meter.isEmpty())
-            r.app.seams.loudnessProgram = [stub] { return stub; };
+            test::fakes(r.app).tools.loudnessProgram = [stub] { return stub; };
         r.add(30, tempFile("sine.wav"));
         QVERIFY(!c.meter.isEmpty() || test::writeAudio(r.track(30).path, c.sine));
 

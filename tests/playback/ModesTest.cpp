@@ -208,9 +208,9 @@ private slots:
         QVERIFY(test::writeExecutable(
             quick, "#!/bin/sh\necho '{\"streams\":[{\"sample_rate\":\"96000\"}]}'\n"));
         platform::Platform plat;
-        App app(plat);
+        App app(plat, test::fakeServices());
         QString program = slow;
-        app.seams.probeTool = [&program](const QString&) { return program; };
+        test::fakes(app).tools.probeTool = [&program](const QString&) { return program; };
         const Track track{1, test::tempFile("any.flac")};
         QCOMPARE(app.trackRate(track), firstRate);
         program = quick;

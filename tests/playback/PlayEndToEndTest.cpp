@@ -14,6 +14,7 @@
 #include "ui/TrackTableView.h"
 #include "ui/l10n/L10n.h"
 
+#include "FakeServices.h"
 #include "FakeBackend.h"
 #include "StoredSettings.h"
 #include "TestAudio.h"
@@ -54,9 +55,9 @@ struct Launched {
         backend.plan.insert("default", test::FakeBackend::write({test::FakeBackend::line(
                                            Library{catalog, std::nullopt, std::nullopt})}));
         backend.install();
-        app = std::make_unique<App>(plat);
-        app->seams.missingTools = [] { return QStringList{}; };
-        app->seams.backendCommand = [] { return test::FakeBackend::command(); };
+        app = std::make_unique<App>(plat, test::fakeServices());
+        test::fakes(*app).tools.missingTools = [] { return QStringList{}; };
+        test::fakes(*app).tools.backendCommand = [] { return test::FakeBackend::command(); };
         app->applicationDidFinishLaunching();
     }
     const std::vector<Track>& visible() const { return app->browser.filtered; }

@@ -206,11 +206,11 @@ private slots:
         Rig r;
         r.sink->failOpen = c.outputFails;
         if (c.ffmpeg == Ffmpeg::Missing)
-            r.app.seams.decodeProgram = [] { return QStringLiteral("/nonexistent/ffmpeg"); };
+            test::fakes(r.app).tools.decodeProgram = [] { return QStringLiteral("/nonexistent/ffmpeg"); };
         if (c.ffmpeg == Ffmpeg::WritesJunk) {
             const QString junk = script(QStringLiteral("junk-ffmpeg.sh"),
                                         "for out; do :; done\nprintf junk > \"$out\"\n");
-            r.app.seams.decodeProgram = [junk] { return junk; };
+            test::fakes(r.app).tools.decodeProgram = [junk] { return junk; };
         }
         const QString previous = tempFile(QStringLiteral("previous-track.caf"));
         QVERIFY(test::writeFile(previous, "the previous track's file"));
@@ -286,7 +286,7 @@ private slots:
     void quickPlaysLeaveOnlyTheLast() {
         Rig r;
         const QString ffmpeg = slowFfmpeg();
-        r.app.seams.decodeProgram = [ffmpeg] { return ffmpeg; };
+        test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
         QList<QProcess::ExitStatus> ended;
         QStringList partials;
         for (qint64 id = 1; id <= 5; ++id) {
@@ -321,7 +321,7 @@ private slots:
     void decodeOvertakenByADirectPlay() {
         Rig r;
         const QString ffmpeg = slowFfmpeg();
-        r.app.seams.decodeProgram = [ffmpeg] { return ffmpeg; };
+        test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
         r.app.play(trackAt(1, encoded(QStringLiteral("slow-overtaken.wv"))));
         QPointer<QProcess> decoder = r.app.playback.decoder;
         const QString partial = decoder->arguments().constLast();

@@ -55,7 +55,7 @@ struct Rig : test::TrackIds<Rig> {
         rig.platform.nowPlaying.reset(center);
         app.playback.maxQuality = false; // the direct road
         app.remotePort = 0;
-        app.seams.networkFacts = [facts] { return facts; };
+        test::fakes(app).tools.networkFacts = [facts] { return facts; };
         poll.callOnTimeout([this] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
                 press(*box);
@@ -286,7 +286,7 @@ private slots:
         QVERIFY(running || test::exchange(r.dialogPort, {"GET /s\r\n"}).isEmpty());
 
         // The next opening, and a new controller, show the same token.
-        Rig again(r.app.seams.networkFacts());
+        Rig again(test::fakes(r.app).tools.networkFacts());
         for (Rig* x : {&r, &again}) {
             x->answer = 1;
             x->open();

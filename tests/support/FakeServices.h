@@ -26,6 +26,23 @@ struct StandIns {
         int sonicScanDelayMs = 0; // 0: the system's
         std::function<std::optional<PlayerFacts>()> player;
     } clock;
+    struct {
+        // Answered at once, in place of the search in the background.
+        std::function<QStringList()> missingTools;
+        // The interpreter and its arguments (the script first) in place of
+        // the system's; the environment stays the program's own.
+        std::function<QStringList()> backendCommand;
+        // Takes each request line; the program then runs no backend.
+        std::function<void(const QByteArray& line)> backendWrite;
+        std::function<QString()> coverProgram;
+        std::function<QString()> decodeProgram;
+        std::function<QString()> loudnessProgram;
+        std::function<QString(const QString& name)> probeTool;
+        std::function<void(const QUrl& url, std::function<void(std::optional<QByteArray>)> done)>
+            fetchCover;
+        std::function<remote::NetworkFacts()> networkFacts;
+        std::function<double(const QString& path)> addedDate;
+    } tools;
 };
 
 class FakeClock final : public SystemClock {
@@ -54,11 +71,65 @@ public:
     const std::shared_ptr<StandIns> in;
 };
 
+class FakeTools final : public SystemTools {
+public:
+    explicit FakeTools(std::shared_ptr<StandIns> standIns) : in(std::move(standIns)) {}
+    void findMissingTools(QObject& owner,
+                          std::function<void(const QStringList& missing)> found) const override {
+        if (in->tools.missingTools)
+            found(in->tools.missingTools());
+        else
+            SystemTools::findMissingTools(owner, std::move(found));
+    }
+    BackendCommand backendCommand() const override {
+        BackendCommand command = SystemTools::backendCommand();
+        if (in->tools.backendCommand) {
+            const QStringList given = in->tools.backendCommand();
+            if (!given.isEmpty()) {
+                command.program = given.first();
+                command.arguments = given.mid(1);
+            }
+        }
+        return command;
+    }
+    std::function<void(const QByteArray& line)> backendSink() const override {
+        return in->tools.backendWrite;
+    }
+    QString coverProgram() const override {
+        return in->tools.coverProgram ? in->tools.coverProgram() : SystemTools::coverProgram();
+    }
+    QString decodeProgram() const override {
+        return in->tools.decodeProgram ? in->tools.decodeProgram() : SystemTools::decodeProgram();
+    }
+    QString loudnessProgram() const override {
+        return in->tools.loudnessProgram ? in->tools.loudnessProgram()
+                                         : SystemTools::loudnessProgram();
+    }
+    QString probeTool(const QString& name) const override {
+        return in->tools.probeTool ? in->tools.probeTool(name) : SystemTools::probeTool(name);
+    }
+    void fetchCover(const QUrl& url,
+                    std::function<void(std::optional<QByteArray>)> done) const override {
+        if (in->tools.fetchCover)
+            in->tools.fetchCover(url, std::move(done));
+        else
+            SystemTools::fetchCover(url, std::move(done));
+    }
+    remote::NetworkFacts networkFacts() const override {
+        return in->tools.networkFacts ? in->tools.networkFacts() : SystemTools::networkFacts();
+    }
+    double addedDate(const QString& path) const override {
+        return in->tools.addedDate ? in->tools.addedDate(path) : SystemTools::addedDate(path);
+    }
+    const std::shared_ptr<StandIns> in;
+};
+
 // Services that act as the system's until a test sets a stand-in.
 inline AppServices fakeServices() {
     auto in = std::make_shared<StandIns>();
     AppServices s = AppServices::system();
     s.clock = std::make_shared<FakeClock>(in);
+    s.tools = std::make_shared<FakeTools>(in);
     return s;
 }
 

@@ -31,8 +31,8 @@ struct LaunchedApp {
         : plat(std::move(platform)) {
         L10n::setLanguage(lang);
         app = std::make_unique<App>(plat, fakeServices());
-        app->seams.missingTools = [] { return QStringList{}; };
-        app->seams.backendWrite = [](const QByteArray&) {};
+        test::fakes(*app).tools.missingTools = [] { return QStringList{}; };
+        test::fakes(*app).tools.backendWrite = [](const QByteArray&) {};
         if (before)
             before(*app);
         app->applicationDidFinishLaunching();
@@ -41,6 +41,7 @@ struct LaunchedApp {
             qWarning("the main window was not shown");
     }
     App* operator->() const { return app.get(); }
+    App& operator*() const { return *app; }
 };
 
 } // namespace ql::test

@@ -62,7 +62,7 @@ struct Grid {
             [this](App& a) {
                 a.seams.playRequest = [this](const Track& t) { played.push_back(t.id); };
                 a.seams.qualityProbe = [this](const Track& t) { ++probes[t.path]; };
-                a.seams.addedDate = [this](const QString& path) {
+                test::fakes(a).tools.addedDate = [this](const QString& path) {
                     ++datesRead;
                     return 100.0 * QFileInfo(path).baseName().toInt();
                 };

@@ -127,8 +127,8 @@ struct PlayRig {
     PlayRig() {
         L10n::setLanguage("ko");
         test::storeMaxQualityOff();
-        app.seams.missingTools = [] { return QStringList{}; };
-        app.seams.backendWrite = [](const QByteArray&) {};
+        test::fakes(app).tools.missingTools = [] { return QStringList{}; };
+        test::fakes(app).tools.backendWrite = [](const QByteArray&) {};
         const QString path = test::writeTemp(
             "input-90s.wav", {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 90 * 8000});
         for (qint64 id = 1; id <= 5; ++id)

@@ -38,7 +38,7 @@ struct Browser {
                             app.seams.qualityProbe = [this](const Track& t) {
                                 probes << QString::number(t.id);
                             };
-                            app.seams.probeTool = [](const QString&) { return "/bin/false"; };
+                            test::fakes(app).tools.probeTool = [](const QString&) { return "/bin/false"; };
                             app.seams.fallbackRoad = [](const char*, const Track&, quint64) {};
                             app.seams.groupCover = [this](const AlbumItem& item, auto done) {
                                 covers << item.key;

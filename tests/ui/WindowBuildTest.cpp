@@ -113,7 +113,7 @@ private slots:
     void scanDuringPollIsKept() {
         QList<QByteArray> sent;
         test::LaunchedApp l("en", [&](App& app) {
-            app.seams.backendWrite = [&](const QByteArray& line) { sent << line; };
+            test::fakes(app).tools.backendWrite = [&](const QByteArray& line) { sent << line; };
         });
         l->seams.tickStep = [](const char*) { return true; };
         QVERIFY(l->library.pending); // the launch's first "list"

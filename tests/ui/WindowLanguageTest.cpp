@@ -181,7 +181,7 @@ struct Shown : test::LaunchedApp {
         : LaunchedApp(lang, [](App& a) {
               UserDefaults().set(keys::kToolsOpen, true);
               a.seams.alert = [](const QString&, const QString&, const QStringList&) { return 1; };
-              a.seams.coverProgram = [] { return QStringLiteral("false"); };
+              test::fakes(a).tools.coverProgram = [] { return QStringLiteral("false"); };
               a.library.rows = catalog();
           }) {
         app->rebuildFolders();

@@ -5,6 +5,7 @@
 // nothing. Usage: ql_window_shot <out-prefix> [en|ko] [hold seconds] [albums <tile size>]
 // With "albums", the window shows the album grid of thirty made-up albums,
 // each with a picture, every third one hi-res, at the given tile size.
+#include "FakeServices.h"
 #include "app/App.h"
 #include "app/UserDefaults.h"
 #include "platform/Platform.h"
@@ -201,9 +202,9 @@ int main(int argc, char** argv) {
     L10n::setLanguage(lang);
 
     platform::Platform plat;
-    App app(plat);
-    app.seams.missingTools = [] { return QStringList{}; };
-    app.seams.backendWrite = [](const QByteArray&) {}; // the catalog is the synthetic one
+    App app(plat, test::fakeServices());
+    test::fakes(app).tools.missingTools = [] { return QStringList{}; };
+    test::fakes(app).tools.backendWrite = [](const QByteArray&) {}; // the catalog is the synthetic one
     app.applicationDidFinishLaunching();
     if (albums) {
         app.library.rows = albumCatalog();

@@ -9,6 +9,7 @@
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/LanguageSetting.h"
 
+#include "FakeServices.h"
 #include "TestHome.h"
 
 #include <QCheckBox>
@@ -374,8 +375,8 @@ private slots:
 
     void appPassReachesTheMainWindow() {
         platform::Platform plat;
-        App app(plat);
-        app.seams.missingTools = [] { return QStringList{}; };
+        App app(plat, test::fakeServices());
+        test::fakes(app).tools.missingTools = [] { return QStringList{}; };
         app.applicationDidFinishLaunching();
         app.status->setStringValue(QStringLiteral("재생할 곡이 없습니다."));
         app.translateUI();
