@@ -95,17 +95,6 @@ struct AppSeams {
     // Called with each launch step's name as it starts (and its files, for the
     // open-files step), so the order can be compared with the design.
     std::function<void(const QString& step, const QStringList& files)> trace;
-    // The modal alert: returns the index of the chosen button, -1 for none.
-    std::function<int(const QString& text, const QString& info, const QStringList& buttons)> alert;
-    // Replaces opening the setup script in a terminal.
-    std::function<void()> runSetupInTerminal;
-    // The alert sound.
-    std::function<void()> beep;
-    // Starts a program detached from us (the terminal that runs the setup
-    // script); returns whether it started.
-    std::function<bool(const QString& program, const QStringList& arguments)> startDetached;
-    // Hands a file or address to the desktop's default handler.
-    std::function<bool(const QUrl& url)> openUrl;
 
     // Called with the name of each step of the periodic tick that drives
     // another part of the program ("translateUI", "countTick", "publish", …)
@@ -113,17 +102,8 @@ struct AppSeams {
     std::function<bool(const char* step)> tickStep;
     // Stands in for loading the cover of the track into the transport bar.
     std::function<void(const Track& track)> loadArt;
-    // Answers the open panel in place of the user: the chosen files, or none
-    // for a cancel. It gets the panel as the program set it up.
-    std::function<std::optional<QStringList>(QFileDialog& panel)> openPanel;
-    // The pressed mouse buttons and the pointer in global coordinates.
-    std::function<Qt::MouseButtons()> mouseButtons;
-    std::function<QPoint()> cursorPos;
     // Stands in for the effect signature of the effects panel.
     std::function<std::optional<QString>()> fxSignature;
-    // Stands in for matching the output device's rate to a source of that
-    // rate (Hz).
-    std::function<void(double rate)> matchDeviceRate;
     // Receives each fallback road a play request takes ("render" or
     // "decode"), with its generation, in place of the road.
     std::function<void(const char* road, const Track& track, quint64 generation)> fallbackRoad;

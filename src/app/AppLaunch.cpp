@@ -199,17 +199,12 @@ void App::offerSetup(const QStringList& missing) {
 
     const int chosen = askAlert(text, info, buttons, true);
     if (chosen == 0) {
-        if (seams.runSetupInTerminal)
-            seams.runSetupInTerminal();
-        else
-            runSetupInTerminal();
+        services.desktop->runSetupInTerminal(*this);
     }
 }
 
 int App::askAlert(const QString& text, const QString& info, const QStringList& buttons,
                   bool warning) {
-    if (seams.alert)
-        return seams.alert(text, info, buttons);
     QMessageBox box(window.get());
     // The texts come worded as they must show: the pass leaves them alone.
     Translator::exempt(&box);
@@ -218,8 +213,7 @@ int App::askAlert(const QString& text, const QString& info, const QStringList& b
     box.setInformativeText(info);
     QPushButton* first = box.addButton(buttons.value(0), QMessageBox::AcceptRole);
     box.addButton(buttons.value(1), QMessageBox::RejectRole);
-    box.exec();
-    return box.clickedButton() == first ? 0 : 1;
+    return services.desktop->alert(box) == first ? 0 : 1;
 }
 
 } // namespace ql

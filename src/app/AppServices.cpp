@@ -8,9 +8,15 @@
 #include "platform/WebFetch.h"
 #include "remote/LocalNetwork.h"
 
+#include <QApplication>
+#include <QCursor>
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QFutureWatcher>
+#include <QMessageBox>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
 #include <QUrl>
@@ -122,10 +128,50 @@ double SystemTools::addedDate(const QString& path) const {
                          st.stx_mask & STATX_MTIME ? std::optional(ms(st.stx_mtime)) : std::nullopt);
 }
 
+QAbstractButton* SystemDesktop::alert(QMessageBox& box) const {
+    box.exec();
+    return box.clickedButton();
+}
+
+void SystemDesktop::beep() const {
+    QApplication::beep();
+}
+
+bool SystemDesktop::openUrl(const QUrl& url) const {
+    return QDesktopServices::openUrl(url);
+}
+
+bool SystemDesktop::startDetached(const QString& program, const QStringList& arguments) const {
+    return QProcess::startDetached(program, arguments);
+}
+
+std::optional<QStringList> SystemDesktop::openPanel(QFileDialog& panel) const {
+    if (panel.exec() == QDialog::Accepted)
+        return panel.selectedFiles();
+    return std::nullopt;
+}
+
+void SystemDesktop::runSetupInTerminal(App& app) const {
+    app.runSetupInTerminal();
+}
+
+Qt::MouseButtons SystemDesktop::mouseButtons() const {
+    return QGuiApplication::mouseButtons();
+}
+
+QPoint SystemDesktop::cursorPos() const {
+    return QCursor::pos();
+}
+
+void SystemDesktop::matchDeviceRate(App& app, double rate) const {
+    app.matchDeviceRate(rate);
+}
+
 AppServices AppServices::system() {
     AppServices s;
     s.clock = std::make_shared<SystemClock>();
     s.tools = std::make_shared<SystemTools>();
+    s.desktop = std::make_shared<SystemDesktop>();
     return s;
 }
 

@@ -137,9 +137,8 @@ bool App::seekHeld() const {
     // A slider that is not on screen cannot be under the user's pointer.
     if (!seek->isVisible())
         return false;
-    const Qt::MouseButtons buttons =
-        seams.mouseButtons ? seams.mouseButtons() : QGuiApplication::mouseButtons();
-    const QPoint global = seams.cursorPos ? seams.cursorPos() : QCursor::pos();
+    const Qt::MouseButtons buttons = services.desktop->mouseButtons();
+    const QPoint global = services.desktop->cursorPos();
     const QWidget* top = seek->window();
     const QRect frame(seek->mapTo(top, QPoint(0, 0)), seek->size());
     return isHoldingSeek(buttons.testFlag(Qt::LeftButton), frame, top->mapFromGlobal(global));

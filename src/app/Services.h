@@ -1,6 +1,8 @@
 // The outside world as the controller meets it, in a few services: the clock
 // and the timing knobs (Clock); the external programs, the library backend,
-// the network and the file system's dates (Tools). App holds one bundle of them (AppServices),
+// the network and the file system's dates (Tools); the desktop around the
+// program: its alerts, panels, pointer, other programs and the output
+// device's rate (Desktop). App holds one bundle of them (AppServices),
 // given to its constructor; the program passes the system's own, the tests
 // pass fakes that stand in for one call at a time.
 //
@@ -14,12 +16,17 @@
 
 #include <QByteArray>
 #include <QStringList>
+#include <Qt>
 
 #include <functional>
 #include <memory>
 #include <optional>
 
+class QAbstractButton;
+class QFileDialog;
+class QMessageBox;
 class QObject;
+class QPoint;
 class QUrl;
 
 namespace ql {
@@ -103,11 +110,50 @@ public:
     double addedDate(const QString& path) const override;
 };
 
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+    // Shows the alert the program set up and waits for the user: the button
+    // chosen, none for none.
+    virtual QAbstractButton* alert(QMessageBox& box) const = 0;
+    // The alert sound.
+    virtual void beep() const = 0;
+    // Hands a file or address to the desktop's default handler.
+    virtual bool openUrl(const QUrl& url) const = 0;
+    // Starts a program detached from us; returns whether it started.
+    virtual bool startDetached(const QString& program, const QStringList& arguments) const = 0;
+    // Shows the open panel the program set up: the chosen files, or none for
+    // a cancel.
+    virtual std::optional<QStringList> openPanel(QFileDialog& panel) const = 0;
+    // Opens the setup script in a terminal (App::runSetupInTerminal).
+    virtual void runSetupInTerminal(App& app) const = 0;
+    // The pressed mouse buttons and the pointer in global coordinates.
+    virtual Qt::MouseButtons mouseButtons() const = 0;
+    virtual QPoint cursorPos() const = 0;
+    // Matches the output device's rate to a source of `rate` Hz
+    // (App::matchDeviceRate).
+    virtual void matchDeviceRate(App& app, double rate) const = 0;
+};
+
+class SystemDesktop : public Desktop {
+public:
+    QAbstractButton* alert(QMessageBox& box) const override;
+    void beep() const override;
+    bool openUrl(const QUrl& url) const override;
+    bool startDetached(const QString& program, const QStringList& arguments) const override;
+    std::optional<QStringList> openPanel(QFileDialog& panel) const override;
+    void runSetupInTerminal(App& app) const override;
+    Qt::MouseButtons mouseButtons() const override;
+    QPoint cursorPos() const override;
+    void matchDeviceRate(App& app, double rate) const override;
+};
+
 // Shared, so a background job that calls a service keeps it alive however
 // long it outlasts the controller.
 struct AppServices {
     std::shared_ptr<const Clock> clock;
     std::shared_ptr<const Tools> tools;
+    std::shared_ptr<const Desktop> desktop;
 
     // The system's own services.
     static AppServices system();

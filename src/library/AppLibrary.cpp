@@ -92,11 +92,7 @@ void App::chooseAudioFile() {
     panel.setFileMode(QFileDialog::ExistingFiles);
     panel.setAcceptMode(QFileDialog::AcceptOpen);
     panel.setNameFilter(audioFilter());
-    std::optional<QStringList> chosen;
-    if (seams.openPanel)
-        chosen = seams.openPanel(panel);
-    else if (panel.exec() == QDialog::Accepted)
-        chosen = panel.selectedFiles();
+    const std::optional<QStringList> chosen = services.desktop->openPanel(panel);
     if (chosen)
         openAudioFiles(*chosen);
 }

@@ -35,10 +35,7 @@ void App::runSetupInTerminal() {
     const std::optional<QString> folder = setupScriptFolder();
     const std::optional<QString> script = folder ? writeSetupScript(*folder) : std::nullopt;
     if (!script) {
-        if (seams.beep)
-            seams.beep();
-        else
-            QApplication::beep();
+        services.desktop->beep();
         return;
     }
 
@@ -49,15 +46,11 @@ void App::runSetupInTerminal() {
     const QStringList arguments{QStringLiteral("-e"), *script};
     bool started = false;
     if (!terminal.isEmpty()) {
-        started = seams.startDetached ? seams.startDetached(terminal, arguments)
-                                      : QProcess::startDetached(terminal, arguments);
+        started = services.desktop->startDetached(terminal, arguments);
     }
     if (!started) {
         const QUrl url = QUrl::fromLocalFile(*script);
-        if (seams.openUrl)
-            seams.openUrl(url);
-        else
-            QDesktopServices::openUrl(url);
+        services.desktop->openUrl(url);
     }
 }
 

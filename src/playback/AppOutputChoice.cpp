@@ -132,8 +132,7 @@ void App::updateHW() {
     const bool first = !playback.hwInit;
     playback.hwInit = true;
 
-    const Qt::MouseButtons buttons =
-        seams.mouseButtons ? seams.mouseButtons() : QGuiApplication::mouseButtons();
+    const Qt::MouseButtons buttons = services.desktop->mouseButtons();
     const HardwareVolumeStep step = followHardwareVolume(
         first, was, playback.hwVol, playback.hwVol ? deviceVolume() : std::nullopt,
         views.volume->doubleValue(), buttons != Qt::NoButton);

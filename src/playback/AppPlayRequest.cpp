@@ -179,7 +179,7 @@ bool App::preMatch(const QString& path) {
     // own open reports nothing either, and the roads take over.
     const platform::AudioFile::Opened file = platform::AudioFile::open(path);
     if (file.file)
-        matchDeviceRate(file.file->sampleRate());
+        services.desktop->matchDeviceRate(*this, file.file->sampleRate());
     return true;
 }
 
@@ -190,7 +190,7 @@ bool App::matchOutputRate(platform::AudioPlayer& player) {
     if (playback.rateMatchOn || playback.bitPerfect) {
         const double rate = player.sourceSampleRate();
         if (rate > 0)
-            matchDeviceRate(rate);
+            services.desktop->matchDeviceRate(*this, rate);
     }
     return true;
 }

@@ -50,10 +50,6 @@ std::vector<double> App::supportedRates(platform::DeviceId device) const {
 }
 
 void App::matchDeviceRate(double rate) {
-    if (seams.matchDeviceRate) {
-        seams.matchDeviceRate(rate);
-        return;
-    }
     platform::AudioHardware* hw = platform.hardware.get();
     const auto device = outputDeviceID();
     if (!hw || !device)

@@ -155,9 +155,6 @@ int App::askRemote(const QString& address) {
     const QStringList titles{L10n::tr(QStringLiteral("주소 복사")),
                              L10n::tr(QStringLiteral("닫기")),
                              L10n::tr(QStringLiteral("리모컨 서버 끄기"))};
-    if (seams.alert)
-        return seams.alert(text, info, titles);
-
     QMessageBox box(window.get());
     // The texts come translated, the address in them as it is: the pass
     // leaves the box alone.
@@ -178,8 +175,7 @@ int App::askRemote(const QString& address) {
     if (!image.isNull())
         qr->setPixmap(QPixmap::fromImage(image));
     placeBelowTexts(box, qr);
-    box.exec();
-    return int(buttons.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
+    return int(buttons.indexOf(qobject_cast<QPushButton*>(services.desktop->alert(box))));
 }
 
 QVariantMap App::remoteState() const {

@@ -39,10 +39,7 @@ void App::setLanguage(int tag) {
     const QString shell = QString::fromLatin1(kRelaunchShell);
     const QStringList arguments = relaunchArguments(QCoreApplication::applicationFilePath(),
                                                     QCoreApplication::applicationPid());
-    if (seams.startDetached)
-        seams.startDetached(shell, arguments);
-    else
-        QProcess::startDetached(shell, arguments);
+    services.desktop->startDetached(shell, arguments);
     QCoreApplication::quit();
 }
 

@@ -209,13 +209,13 @@ private slots:
         QString info;
         test::fakes(app).tools.missingTools = [missing] { return missing; };
         QStringList shown;
-        app.seams.alert = [&](const QString&, const QString& i, const QStringList& b) {
+        test::fakes(app).desktop.alert = [&](const QString&, const QString& i, const QStringList& b) {
             ++alertCount;
             info = i;
             shown = b;
             return answer;
         };
-        app.seams.runSetupInTerminal = [&] { ++setupCount; };
+        test::fakes(app).desktop.runSetupInTerminal = [&] { ++setupCount; };
         app.applicationDidFinishLaunching();
         QCOMPARE(alertCount, 0); // deferred until the event loop runs
         QTest::qWait(50);

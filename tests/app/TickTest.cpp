@@ -343,8 +343,8 @@ private slots:
         d.app->seek->setGeometry(100, 50, 200, 20);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        d.app->seams.mouseButtons = [leftDown] { return leftDown ? Qt::LeftButton : Qt::NoButton; };
-        d.app->seams.cursorPos = [&window, pointer] { return window.mapToGlobal(pointer); };
+        test::fakes(*d.app).desktop.mouseButtons = [leftDown] { return leftDown ? Qt::LeftButton : Qt::NoButton; };
+        test::fakes(*d.app).desktop.cursorPos = [&window, pointer] { return window.mapToGlobal(pointer); };
 
         d.player = Facts{200.0, 30.0, true};
         d.tick();
@@ -360,8 +360,8 @@ private slots:
 
     void aSliderNotOnScreenIsNeverHeld() {
         Driven d;
-        d.app->seams.mouseButtons = [] { return Qt::LeftButton; };
-        d.app->seams.cursorPos = [] { return QPoint(0, 0); };
+        test::fakes(*d.app).desktop.mouseButtons = [] { return Qt::LeftButton; };
+        test::fakes(*d.app).desktop.cursorPos = [] { return QPoint(0, 0); };
         d.player = Facts{200.0, 30.0, true};
         d.tick();
         QCOMPARE(d.app->seek->doubleValue(), 30.0);

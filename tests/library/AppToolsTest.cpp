@@ -69,12 +69,12 @@ struct Calls {
     QList<QUrl> opened;
 
     void attach(App& app, bool terminalStarts = true) {
-        app.seams.beep = [this] { ++beeps; };
-        app.seams.startDetached = [this, terminalStarts](const QString& p, const QStringList& a) {
+        test::fakes(app).desktop.beep = [this] { ++beeps; };
+        test::fakes(app).desktop.startDetached = [this, terminalStarts](const QString& p, const QStringList& a) {
             started << qMakePair(p, a);
             return terminalStarts;
         };
-        app.seams.openUrl = [this](const QUrl& u) {
+        test::fakes(app).desktop.openUrl = [this](const QUrl& u) {
             opened << u;
             return true;
         };
@@ -220,7 +220,7 @@ private slots:
         {
             platform::Platform plat;
             App app(plat, test::fakeServices());
-            app.seams.alert = [](const QString&, const QString&, const QStringList&) {
+            test::fakes(app).desktop.alert = [](const QString&, const QString&, const QStringList&) {
                 qFatal("alert from a destroyed controller");
                 return 1;
             };

@@ -204,7 +204,7 @@ private slots:
         const quint64 generation = app.library.fileOpenGeneration;
 
         if (way == "panel" || way == "cancel") {
-            app.seams.openPanel = [&](QFileDialog& panel) -> std::optional<QStringList> {
+            test::fakes(app).desktop.openPanel = [&](QFileDialog& panel) -> std::optional<QStringList> {
                 // Existing files, several at once, one filter of audio types.
                 const QString f = panel.nameFilters().join('|');
                 const bool audio = f.contains("*.flac") && f.contains("*.mp3") && !f.contains('|');

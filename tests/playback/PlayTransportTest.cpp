@@ -311,7 +311,7 @@ private slots:
         const RouteCase& c = test::currentCase(routeCases);
         Rig r;
         QList<double> matched;
-        r.app.seams.matchDeviceRate = [&](double rate) { matched << rate; };
+        test::fakes(r.app).desktop.matchDeviceRate = [&](double rate) { matched << rate; };
         r.app.playback.rateMatchOn = c.rateMatch;
         r.app.playback.bitPerfect = c.bitPerfect;
         if (!c.chosen.isEmpty())

@@ -10,6 +10,9 @@
 
 #include "app/App.h"
 
+#include <QAbstractButton>
+#include <QMessageBox>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -43,6 +46,22 @@ struct StandIns {
         std::function<remote::NetworkFacts()> networkFacts;
         std::function<double(const QString& path)> addedDate;
     } tools;
+    struct {
+        // Answers the alert in place of the user: the index of the chosen
+        // button (in the order the program added them), -1 for none.
+        std::function<int(const QString& text, const QString& info, const QStringList& buttons)>
+            alert;
+        std::function<void()> beep;
+        std::function<bool(const QUrl& url)> openUrl;
+        std::function<bool(const QString& program, const QStringList& arguments)> startDetached;
+        // Answers the open panel in place of the user: the chosen files, or
+        // none for a cancel. It gets the panel as the program set it up.
+        std::function<std::optional<QStringList>(QFileDialog& panel)> openPanel;
+        std::function<void()> runSetupInTerminal;
+        std::function<Qt::MouseButtons()> mouseButtons;
+        std::function<QPoint()> cursorPos;
+        std::function<void(double rate)> matchDeviceRate;
+    } desktop;
 };
 
 class FakeClock final : public SystemClock {
@@ -124,12 +143,66 @@ public:
     const std::shared_ptr<StandIns> in;
 };
 
+class FakeDesktop final : public SystemDesktop {
+public:
+    explicit FakeDesktop(std::shared_ptr<StandIns> standIns) : in(std::move(standIns)) {}
+    QAbstractButton* alert(QMessageBox& box) const override {
+        if (!in->desktop.alert)
+            return SystemDesktop::alert(box);
+        // The box lists its buttons by role, and within a role as added: the
+        // program's alerts add them in that order.
+        const QList<QAbstractButton*> buttons = box.buttons();
+        QStringList titles;
+        for (const QAbstractButton* b : buttons)
+            titles << b->text();
+        return buttons.value(in->desktop.alert(box.text(), box.informativeText(), titles));
+    }
+    void beep() const override {
+        if (in->desktop.beep)
+            in->desktop.beep();
+        else
+            SystemDesktop::beep();
+    }
+    bool openUrl(const QUrl& url) const override {
+        return in->desktop.openUrl ? in->desktop.openUrl(url) : SystemDesktop::openUrl(url);
+    }
+    bool startDetached(const QString& program, const QStringList& arguments) const override {
+        return in->desktop.startDetached ? in->desktop.startDetached(program, arguments)
+                                         : SystemDesktop::startDetached(program, arguments);
+    }
+    std::optional<QStringList> openPanel(QFileDialog& panel) const override {
+        return in->desktop.openPanel ? in->desktop.openPanel(panel)
+                                     : SystemDesktop::openPanel(panel);
+    }
+    void runSetupInTerminal(App& app) const override {
+        if (in->desktop.runSetupInTerminal)
+            in->desktop.runSetupInTerminal();
+        else
+            SystemDesktop::runSetupInTerminal(app);
+    }
+    Qt::MouseButtons mouseButtons() const override {
+        return in->desktop.mouseButtons ? in->desktop.mouseButtons()
+                                        : SystemDesktop::mouseButtons();
+    }
+    QPoint cursorPos() const override {
+        return in->desktop.cursorPos ? in->desktop.cursorPos() : SystemDesktop::cursorPos();
+    }
+    void matchDeviceRate(App& app, double rate) const override {
+        if (in->desktop.matchDeviceRate)
+            in->desktop.matchDeviceRate(rate);
+        else
+            SystemDesktop::matchDeviceRate(app, rate);
+    }
+    const std::shared_ptr<StandIns> in;
+};
+
 // Services that act as the system's until a test sets a stand-in.
 inline AppServices fakeServices() {
     auto in = std::make_shared<StandIns>();
     AppServices s = AppServices::system();
     s.clock = std::make_shared<FakeClock>(in);
     s.tools = std::make_shared<FakeTools>(in);
+    s.desktop = std::make_shared<FakeDesktop>(in);
     return s;
 }
 

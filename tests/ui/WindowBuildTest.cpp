@@ -188,7 +188,7 @@ private slots:
                               "Window: Minimize, Zoom, Enter Full Screen, -, Bring All to Front"}));
 
         // Ctrl+O answers in another window of ours (the panel answered: cancel).
-        l->seams.openPanel = [](QFileDialog&) -> std::optional<QStringList> { return {}; };
+        test::fakes(*l.app).desktop.openPanel = [](QFileDialog&) -> std::optional<QStringList> { return {}; };
         QAction* open = l->window->menuBar()->actions()[1]->menu()->actions()[0];
         QSignalSpy opened(open, &QAction::triggered);
         QWidget other;
@@ -243,11 +243,11 @@ private slots:
         test::LaunchedApp l(running);
         QStringList shown;
         int started = 0;
-        l->seams.alert = [&](const QString& t, const QString& i, const QStringList& b) {
+        test::fakes(*l.app).desktop.alert = [&](const QString& t, const QString& i, const QStringList& b) {
             shown = QStringList{t, i} + b;
             return 1; // later
         };
-        l->seams.startDetached = [&](const QString&, const QStringList&) {
+        test::fakes(*l.app).desktop.startDetached = [&](const QString&, const QStringList&) {
             return bool(++started);
         };
         l->setLanguage(tag);
