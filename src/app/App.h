@@ -100,10 +100,6 @@ struct AppSeams {
     // another part of the program ("translateUI", "countTick", "publish", …)
     // before it runs; returning true skips the program's own step.
     std::function<bool(const char* step)> tickStep;
-    // Stands in for loading the cover of the track into the transport bar.
-    std::function<void(const Track& track)> loadArt;
-    // Stands in for the effect signature of the effects panel.
-    std::function<std::optional<QString>()> fxSignature;
     // Receives each fallback road a play request takes ("render" or
     // "decode"), with its generation, in place of the road.
     std::function<void(const char* road, const Track& track, quint64 generation)> fallbackRoad;
@@ -112,24 +108,6 @@ struct AppSeams {
     std::function<void(const Track& track)> playRequest;
     // Receives each quality probe a request starts, in place of the probe.
     std::function<void(const Track& track)> qualityProbe;
-    // Stands in for the effects renderer (renderFXBlocking); runs on a
-    // render job's thread with the snapshot the render was queued with.
-    std::function<RenderResult(const RenderSnapshot& snapshot)> renderFX;
-    // Stands in for the upsampling target of a source rate (Hz) under a mode
-    // and the device's rates, on the main thread and in renders.
-    std::function<std::optional<double>(double rate, int mode, const std::vector<double>& rates)>
-        upsampleTarget;
-    // Stands in for the stream probe of the format line and the rate lookup;
-    // runs on the thread that probes.
-    std::function<StreamFacts(const QString& path)> probeAudio;
-    // Stands in for the quality analysis of a file; runs on a pool thread.
-    // Stands in for the cover service of the page header and the grid
-    // (groupCover).
-    std::function<void(const AlbumItem& item, std::function<void(const QImage&)> done)> groupCover;
-    std::function<std::optional<ScanResult>(const QString& path)> analyzeScan;
-    // Stands in for the sonic analysis of a file (analyzeSonic); runs on the
-    // thread of an analysis job, never on the main thread.
-    std::function<std::optional<Sonic>(const QString& path)> analyzeSonic;
 };
 
 class App final : public QObject {
@@ -578,7 +556,7 @@ public:
     std::shared_ptr<platform::PluginHost> pluginHost;
     // The running child programs (renders, probes); the quit ends them.
     std::shared_ptr<platform::ChildRegistry> children = std::make_shared<platform::ChildRegistry>();
-    // The stream facts of a file, blocking (seam: AppSeams::probeAudio);
+    // The stream facts of a file, blocking (Analysers::probeAudio);
     // `cutShort`: set to whether the probe timed out or could not start.
     StreamFacts probeFacts(const QString& path, int timeoutMs, bool* cutShort = nullptr) const;
 

@@ -2,9 +2,11 @@
 #include "app/App.h"
 
 #include "app/AppPaths.h"
+#include "effects/FXPanel.h"
 #include "library/BackendImport.h"
 #include "library/QualityLabel.h"
 #include "library/ToolPaths.h"
+#include "playback/RateMatch.h"
 #include "platform/WebFetch.h"
 #include "remote/LocalNetwork.h"
 
@@ -167,11 +169,48 @@ void SystemDesktop::matchDeviceRate(App& app, double rate) const {
     app.matchDeviceRate(rate);
 }
 
+StreamFacts SystemAnalysers::probeAudio(const QString& path, const ProbeOptions& options) const {
+    return ql::probeAudio(path, options);
+}
+
+std::optional<ScanResult> SystemAnalysers::analyzeScan(const QString& path,
+                                                       const AnalysisTools& tools) const {
+    return ql::analyzeScan(path, tools);
+}
+
+std::optional<Sonic> SystemAnalysers::analyzeSonic(const QString& path,
+                                                   const AnalysisTools& tools) const {
+    return ql::analyzeSonic(path, tools);
+}
+
+RenderResult SystemAnalysers::renderFX(const RenderSnapshot& snapshot) const {
+    return renderFXBlocking(snapshot);
+}
+
+std::optional<double> SystemAnalysers::upsampleTarget(double rate, int mode,
+                                                      const std::vector<double>& rates) const {
+    return ql::upsampleTarget(rate, mode, rates);
+}
+
+std::optional<QString> SystemAnalysers::fxSignature(const App& app) const {
+    return app.fxPanel->signature();
+}
+
+void SystemAnalysers::loadArt(App& app, const Track& track) const {
+    app.loadArt(track);
+}
+
+void SystemAnalysers::groupCover(App& app, const AlbumItem& item,
+                                 std::function<void(const QImage&)> done) const {
+    app.groupCover(item, std::move(done));
+}
+
 AppServices AppServices::system() {
     AppServices s;
     s.clock = std::make_shared<SystemClock>();
     s.tools = std::make_shared<SystemTools>();
     s.desktop = std::make_shared<SystemDesktop>();
+    s.analysers = std::make_shared<SystemAnalysers>();
     return s;
 }
 

@@ -2,7 +2,8 @@
 // and the timing knobs (Clock); the external programs, the library backend,
 // the network and the file system's dates (Tools); the desktop around the
 // program: its alerts, panels, pointer, other programs and the output
-// device's rate (Desktop). App holds one bundle of them (AppServices),
+// device's rate (Desktop); the readers of audio files and their pictures
+// and the effects render (Analysers). App holds one bundle of them (AppServices),
 // given to its constructor; the program passes the system's own, the tests
 // pass fakes that stand in for one call at a time.
 //
@@ -11,6 +12,9 @@
 // controller's own work and is for the main thread only.
 #pragma once
 
+#include "analysis/AnalyzeFile.h"
+#include "analysis/ProbeAudio.h"
+#include "effects/FXRender.h"
 #include "library/BackendCommand.h"
 #include "remote/RemoteLink.h"
 
@@ -24,6 +28,7 @@
 
 class QAbstractButton;
 class QFileDialog;
+class QImage;
 class QMessageBox;
 class QObject;
 class QPoint;
@@ -32,6 +37,8 @@ class QUrl;
 namespace ql {
 
 class App;
+struct AlbumItem;
+struct Track;
 
 // What the current player tells of itself.
 struct PlayerFacts {
@@ -148,12 +155,55 @@ public:
     void matchDeviceRate(App& app, double rate) const override;
 };
 
+class Analysers {
+public:
+    virtual ~Analysers() = default;
+    // The stream facts of a file; blocking, on the thread that probes.
+    virtual StreamFacts probeAudio(const QString& path, const ProbeOptions& options) const = 0;
+    // The quality analysis and the sonic features of a file; blocking, never
+    // on the main thread.
+    virtual std::optional<ScanResult> analyzeScan(const QString& path,
+                                                  const AnalysisTools& tools) const = 0;
+    virtual std::optional<Sonic> analyzeSonic(const QString& path,
+                                              const AnalysisTools& tools) const = 0;
+    // Renders the effects of a snapshot; on a render job's thread.
+    virtual RenderResult renderFX(const RenderSnapshot& snapshot) const = 0;
+    // The upsampling target of a source rate (Hz) under a mode and the
+    // device's rates; on the main thread and in renders.
+    virtual std::optional<double> upsampleTarget(double rate, int mode,
+                                                 const std::vector<double>& rates) const = 0;
+    // The effect signature of the effects panel.
+    virtual std::optional<QString> fxSignature(const App& app) const = 0;
+    // Shows the track's cover in the transport bar (App::loadArt).
+    virtual void loadArt(App& app, const Track& track) const = 0;
+    // The cover of a record or an artist page (App::groupCover).
+    virtual void groupCover(App& app, const AlbumItem& item,
+                            std::function<void(const QImage&)> done) const = 0;
+};
+
+class SystemAnalysers : public Analysers {
+public:
+    StreamFacts probeAudio(const QString& path, const ProbeOptions& options) const override;
+    std::optional<ScanResult> analyzeScan(const QString& path,
+                                          const AnalysisTools& tools) const override;
+    std::optional<Sonic> analyzeSonic(const QString& path,
+                                      const AnalysisTools& tools) const override;
+    RenderResult renderFX(const RenderSnapshot& snapshot) const override;
+    std::optional<double> upsampleTarget(double rate, int mode,
+                                         const std::vector<double>& rates) const override;
+    std::optional<QString> fxSignature(const App& app) const override;
+    void loadArt(App& app, const Track& track) const override;
+    void groupCover(App& app, const AlbumItem& item,
+                    std::function<void(const QImage&)> done) const override;
+};
+
 // Shared, so a background job that calls a service keeps it alive however
 // long it outlasts the controller.
 struct AppServices {
     std::shared_ptr<const Clock> clock;
     std::shared_ptr<const Tools> tools;
     std::shared_ptr<const Desktop> desktop;
+    std::shared_ptr<const Analysers> analysers;
 
     // The system's own services.
     static AppServices system();

@@ -62,9 +62,7 @@ void App::toggleFXPanel() {
 }
 
 std::optional<QString> App::fxSignature() const {
-    if (seams.fxSignature)
-        return seams.fxSignature();
-    return fxPanel->signature();
+    return services.analysers->fxSignature(*this);
 }
 
 bool App::fxNeeded(const std::optional<Track>& track) const {
@@ -98,8 +96,7 @@ std::optional<double> App::upsampleTarget(double rate) const {
     if (mode <= 0 || !device)
         return std::nullopt;
     const std::vector<double> rates = supportedRates(*device);
-    return seams.upsampleTarget ? seams.upsampleTarget(rate, mode, rates)
-                                : ql::upsampleTarget(rate, mode, rates);
+    return services.analysers->upsampleTarget(rate, mode, rates);
 }
 
 double App::trackRate(const Track& track) const {
@@ -116,14 +113,12 @@ double App::trackRate(const Track& track) const {
 }
 
 StreamFacts App::probeFacts(const QString& path, int timeoutMs, bool* cutShort) const {
-    if (seams.probeAudio)
-        return seams.probeAudio(path);
     ProbeOptions options;
     options.program = probeTool(QStringLiteral("ffprobe"));
     options.timeoutMs = timeoutMs;
     options.registry = children;
     options.cutShort = cutShort;
-    return probeAudio(path, options);
+    return services.analysers->probeAudio(path, options);
 }
 
 RenderSnapshot App::renderSnapshot(const Track& track) const {
@@ -140,14 +135,19 @@ RenderSnapshot App::renderSnapshot(const Track& track) const {
     s.currentDir = QDir::currentPath();
     s.children = children;
     s.inFlight = playback.inFlight;
-    if (seams.upsampleTarget)
-        s.stages.upsampleTarget = seams.upsampleTarget;
+    s.stages.upsampleTarget = [analysers = services.analysers](double rate, int mode,
+                                                               const std::vector<double>& rates) {
+        return analysers->upsampleTarget(rate, mode, rates);
+    };
     return s;
 }
 
 void App::queueRender(const RenderSnapshot& snapshot, bool prefetch,
                       std::function<void(const RenderResult&)> done) {
-    const auto renderer = seams.renderFX ? seams.renderFX : &renderFXBlocking;
+    const std::function<RenderResult(const RenderSnapshot&)> renderer =
+        [analysers = services.analysers](const RenderSnapshot& s) {
+            return analysers->renderFX(s);
+        };
     // The job outlives nothing it reads: App waits for the render queue when
     // it goes, and the quit has ended the job's children by then.
     renderQueue->start(

@@ -64,10 +64,6 @@ std::optional<QUrl> coverAddress(const QString& art) {
 } // namespace
 
 void App::loadArt(const Track& track) {
-    if (seams.loadArt) {
-        seams.loadArt(track);
-        return;
-    }
     art->setImage(defaultCover());
 
     const QString program = services.tools->coverProgram();

@@ -89,7 +89,7 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
                 playback.current = fresh;
                 views.titleLabel->setText(fresh.title);
                 views.artistLabel->setText(fresh.artist);
-                loadArt(fresh);
+                services.analysers->loadArt(*this, fresh);
             }
         }
         // After a change the refilter has just shown the plain count as a held

@@ -63,9 +63,9 @@ std::optional<std::vector<double>> App::sonicVec(const Track& track) const {
 }
 
 Analyser App::sonicAnalyser() const {
-    if (seams.analyzeSonic)
-        return seams.analyzeSonic;
-    return [tools = analysisTools()](const QString& path) { return analyzeSonic(path, tools); };
+    return [analysers = services.analysers, tools = analysisTools()](const QString& path) {
+        return analysers->analyzeSonic(path, tools);
+    };
 }
 
 void App::mergeSonic(const SonicBatch& batch, const QSet<QString>& passing) {

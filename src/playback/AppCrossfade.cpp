@@ -109,7 +109,7 @@ void App::crossfadeCheck() {
     p.current = *next;
     views.titleLabel->setText(next->title);
     views.artistLabel->setText(next->artist);
-    loadArt(*next);
+    services.analysers->loadArt(*this, *next);
     p.audio = std::move(incoming);
     p.mayFallBack = true;
     watchEnd(*p.audio);

@@ -109,7 +109,7 @@ void App::play(const Track& requested) {
     views.artistLabel->setText(track.artist);
     views.playButton->setTitle(preparingTitle());
 
-    loadArt(track);
+    services.analysers->loadArt(*this, track);
     publish();
     beginTrackExtras(track);
 
@@ -239,7 +239,7 @@ void App::promoteQueued(QueuedTrack q) {
     p.current = q.track;
     views.titleLabel->setText(q.track.title);
     views.artistLabel->setText(q.track.artist);
-    loadArt(q.track);
+    services.analysers->loadArt(*this, q.track);
 
     p.audio = std::move(q.player);
     p.mayFallBack = true;

@@ -184,10 +184,7 @@ AlbumCell App::albumCell(int index) {
         if (self && self->views.albumModel)
             self->views.albumModel->setCover(index, key, image);
     };
-    if (seams.groupCover)
-        seams.groupCover(a, done);
-    else
-        groupCover(a, done);
+    services.analysers->groupCover(*this, a, done);
     answer->configuring = false;
     if (!answer->image.isNull())
         cell.cover = answer->image;

@@ -87,10 +87,7 @@ void App::updateHeader() {
             if (self && self->browser.headerCoverKey == headerKey)
                 showHeaderCover(self->views.pageCover, image.isNull() ? defaultCover() : image);
         };
-        if (seams.groupCover)
-            seams.groupCover(item, done);
-        else
-            groupCover(item, done);
+        services.analysers->groupCover(*this, item, done);
     }
 
     // Set in the interface language at once: left to the translation pass,

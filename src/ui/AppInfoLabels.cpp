@@ -27,12 +27,12 @@ void App::updateInfoLabels(const Track& track) {
     views.artistLabel->setText(albumArtistLine(track.album, track.artist));
     const QString path = track.path;
     QThreadPool::globalInstance()->start(
-        [app = QPointer<App>(this), probe = seams.probeAudio, registry = children, path,
+        [app = QPointer<App>(this), analysers = services.analysers, registry = children, path,
          program = probeTool(QStringLiteral("ffprobe"))] {
             ProbeOptions options;
             options.program = program;
             options.registry = registry;
-            const StreamFacts facts = probe ? probe(path) : probeAudio(path, options);
+            const StreamFacts facts = analysers->probeAudio(path, options);
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
                 [app, path, facts] {

@@ -102,11 +102,11 @@ private slots:
                 test::fakes(app).tools.backendWrite = nullptr;
                 test::fakes(app).tools.backendCommand = [] { return test::FakeBackend::command(); };
             }
-            app.seams.fxSignature = [&c] {
+            test::fakes(app).analysers.fxSignature = [&c] {
                 return c.playing == Playing::Render ? std::optional(QStringLiteral("eq"))
                                                     : std::nullopt;
             };
-            app.seams.renderFX = [](const RenderSnapshot&) {
+            test::fakes(app).analysers.renderFX = [](const RenderSnapshot&) {
                 return RenderResult{floatCaf(QStringLiteral("Quavelark-fx-played.caf")), {}};
             };
             test::fakes(app).tools.decodeProgram = [] { return slowDecoder(); };
@@ -156,8 +156,8 @@ private slots:
         QSemaphore go;
         const QString render = tempFile(QStringLiteral("Quavelark-fx-late.caf"));
         test::LaunchedApp l(QStringLiteral("ko"), [&](App& app) {
-            app.seams.fxSignature = [] { return std::optional(QStringLiteral("eq")); };
-            app.seams.renderFX = [&go, render](const RenderSnapshot&) {
+            test::fakes(app).analysers.fxSignature = [] { return std::optional(QStringLiteral("eq")); };
+            test::fakes(app).analysers.renderFX = [&go, render](const RenderSnapshot&) {
                 go.acquire();
                 test::writeFile(render, "rendered");
                 return RenderResult{render, {}};

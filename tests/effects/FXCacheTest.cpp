@@ -59,8 +59,8 @@ struct Rig {
         app.playback.rateMatchOn = false;
         app.playback.maxQuality = false;
         if (standIn) {
-            app.seams.fxSignature = [this] { return signature; };
-            app.seams.renderFX = [this](const RenderSnapshot& s) {
+            test::fakes(app).analysers.fxSignature = [this] { return signature; };
+            test::fakes(app).analysers.renderFX = [this](const RenderSnapshot& s) {
                 go.acquire();
                 QMetaObject::invokeMethod(app.status, [this, s] { renders.push_back(s); });
                 const QString file = tempFile("Quavelark-fx-" + QUuid::createUuid().toString());
@@ -138,7 +138,7 @@ private slots:
         r.signature = c.signature;
         r.app.playback.bitPerfect = c.bitPerfect;
         r.app.playback.upMode = c.upMode;
-        r.app.seams.upsampleTarget = [&c](double rate, int, const std::vector<double>&) {
+        test::fakes(r.app).analysers.upsampleTarget = [&c](double rate, int, const std::vector<double>&) {
             return c.target ? std::optional(rate * 2) : std::nullopt;
         };
         choosePreset(r.app.fxPanel->state,
@@ -252,7 +252,7 @@ private slots:
         const DroppedCase& c = test::currentCase(droppedCases);
         Rig r(false);
         L10n::setLanguage("en");
-        r.app.seams.renderFX = [](RenderSnapshot s) {
+        test::fakes(r.app).analysers.renderFX = [](RenderSnapshot s) {
             s.pluginRenderer = QStringLiteral(QL_LV2_RENDER);
             return renderFXBlocking(s);
         };
@@ -273,7 +273,7 @@ private slots:
         const LabelCase& c = test::currentCase(labelCases);
         Rig r;
         QSemaphore firstMayAnswer;
-        r.app.seams.probeAudio = [&](const QString& path) {
+        test::fakes(r.app).analysers.probeAudio = [&](const QString& path) {
             if (path == "b.flac")
                 return StreamFacts{"mp3", 48000, 0, 2, 1};
             firstMayAnswer.acquire();

@@ -54,7 +54,7 @@ struct Shown {
         app = std::make_unique<App>(plat, test::fakeServices());
         app->core.store = JSONStore(storeDir.path());
         app->status->setClock([this] { return now; });
-        app->seams.loadArt = [this](const Track& t) { artLoads << t; };
+        test::fakes(*app).analysers.loadArt = [this](const Track& t) { artLoads << t; };
         app->receive(listLine(shown));
         now += 10'000;
         app->status->setStringValue("잠시");

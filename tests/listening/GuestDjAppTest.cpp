@@ -58,7 +58,7 @@ struct Rig {
         [this](App& a) {
             a.seams.playRequest = [this](const Track& t) { played << QString::number(t.id); };
             a.seams.fallbackRoad = [](const char*, const Track&, quint64) {};
-            a.seams.analyzeSonic = [](const QString&) { return std::optional(kLikeOne); };
+            test::fakes(a).analysers.analyzeSonic = [](const QString&) { return std::optional(kLikeOne); };
         },
         platform::makeSimulatedPlatform(test::twoOutputs(),
                                         platform::SimOutputs{platform::SimClock::Manual, {}})};

@@ -67,7 +67,7 @@ struct Rig {
         : app("ko", [&](App& a) {
               UserDefaults().set(keys::kSonicOn, sonicOn);
               QFile::remove(JSONStore().filePath(QString::fromLatin1(stores::kSonic)));
-              a.seams.analyzeSonic = fake.fn(a);
+              test::fakes(a).analysers.analyzeSonic = fake.fn(a);
               test::fakes(a).clock.sonicScanDelayMs = 400;
               for (int i = 0; i < tracks; ++i)
                   a.library.rows.push_back(track(i));
@@ -179,7 +179,7 @@ private slots:
     void realAnalysis() {
         const QStringList sources{"sine=f=440:d=20", "anoisesrc=d=20:a=0.3", "sine=f=440:d=3"};
         Rig r(0);
-        r.app->seams.analyzeSonic = {}; // the program's own
+        test::fakes(*r.app).analysers.analyzeSonic = {}; // the program's own
         for (int i = 0; i < 3; ++i) {
             const QString file = tempFile(QString::number(i) + ".flac");
             r.app->library.rows.push_back(Track{i + 1, file});

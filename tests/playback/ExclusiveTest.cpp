@@ -97,7 +97,7 @@ private slots:
     void panelShowsFreshRowsOnlyWhileOpen() {
         test::RiggedApp r(test::twoOutputs());
         int probes = 0;
-        r.app.seams.probeAudio = [&](const QString&) {
+        test::fakes(r.app).analysers.probeAudio = [&](const QString&) {
             // The first probe fails: it is tried again, the second is kept.
             return ++probes == 1 ? StreamFacts{} : StreamFacts{"flac", 44100, 16, 2, 1};
         };

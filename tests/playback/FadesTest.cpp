@@ -124,7 +124,7 @@ const std::vector<FadeCase> fadeCases{
     {.name = "at 2x, 5.5 track-seconds left: not yet", .left = 5.5, .setUp = atTwice},
     {.name = "only the successor needs processing: gives up", .atEnd = [](Rig& r) {
          // The first question is about the playing track.
-         r.app.seams.fxSignature = [n = 0]() mutable { return ++n > 1 ? std::optional<QString>("eq") : std::nullopt; };
+         test::fakes(r.app).analysers.fxSignature = [n = 0]() mutable { return ++n > 1 ? std::optional<QString>("eq") : std::nullopt; };
      }, .gaveUp = true},
     {.name = "the chosen device refuses the new player: gives up",
      .atEnd = [](Rig& r) { r.app.playback.outputUID = QStringLiteral("usb:gone"); }, .gaveUp = true},

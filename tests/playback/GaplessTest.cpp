@@ -153,7 +153,7 @@ const std::vector<GateCase> gateCases{
     {.name = "crossfade switched on but maximum quality: armed",
      .setUp = [](Rig& r) { r.app.listening.crossfadeOn = true; }, .armed = 2},
     {.name = "the current track needs effects",
-     .setUp = [](Rig& r) { r.app.seams.fxSignature = [] { return QString("eq"); }; }},
+     .setUp = [](Rig& r) { test::fakes(r.app).analysers.fxSignature = [] { return QString("eq"); }; }},
     {.name = "the give-up mark stops retries",
      .setUp = [](Rig& r) { r.app.playback.gaplessSkipped = 1; }, .gaveUp = true},
     {.name = "only the current track visible: gives up", .visible = {1}, .gaveUp = true},

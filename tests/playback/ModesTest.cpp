@@ -134,7 +134,7 @@ private slots:
                             : std::tuple(QString("lock.open"), 17.0, Theme::sub()));
         // A path is probed once, a failed probe (rate 0, no target) included.
         int probes = 0;
-        app.seams.probeAudio = [&](const QString& path) {
+        test::fakes(app).analysers.probeAudio = [&](const QString& path) {
             ++probes;
             return StreamFacts{"flac", path == "32k.flac" ? 32000.0 : 0, 16, 2, 3};
         };

@@ -368,7 +368,7 @@ private slots:
         // The rig stands for real hardware unless the row says otherwise.
         r.platform.isSimulated = c.simulated;
         if (c.effects)
-            r.app.seams.fxSignature = [] { return std::optional<QString>("eq"); };
+            test::fakes(r.app).analysers.fxSignature = [] { return std::optional<QString>("eq"); };
         r.app.refreshDACLabel();
         QCOMPARE(r.app.dacLabel->text(), c.text);
     }

@@ -330,11 +330,11 @@ private slots:
         const CacheCase& c = test::currentCase(cacheCases);
         Rig r;
         r.app.playback.maxQuality = true; // on a device with no higher rate
-        r.app.seams.upsampleTarget = [](double, int, const std::vector<double>&) {
+        test::fakes(r.app).analysers.upsampleTarget = [](double, int, const std::vector<double>&) {
             return std::optional<double>();
         };
         if (c.effects)
-            r.app.seams.fxSignature = [] { return std::optional<QString>("eq:+3"); };
+            test::fakes(r.app).analysers.fxSignature = [] { return std::optional<QString>("eq:+3"); };
         const QString render = tempFile("Quavelark-fx-render.caf");
         const QString previous = tempFile("Quavelark-previous.caf");
         QFile::remove(render);

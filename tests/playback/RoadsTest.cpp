@@ -342,9 +342,9 @@ private slots:
         const RenderCase& c = test::currentCase(renderCases);
         Rig r;
         r.sink->failOpen = c.outputFails;
-        r.app.seams.fxSignature = [] { return QStringLiteral("eq:warm"); };
+        test::fakes(r.app).analysers.fxSignature = [] { return QStringLiteral("eq:warm"); };
         const QString render = tempFile(QStringLiteral("Quavelark-fx-road.caf"));
-        r.app.seams.renderFX = [&c, render](const RenderSnapshot&) {
+        test::fakes(r.app).analysers.renderFX = [&c, render](const RenderSnapshot&) {
             if (c.render == Render::Nothing)
                 return RenderResult{};
             if (c.render == Render::Unreadable)
@@ -381,12 +381,12 @@ private slots:
     void staleRenderDeletesItsFile() {
         Rig r;
         bool effects = true;
-        r.app.seams.fxSignature = [&effects] {
+        test::fakes(r.app).analysers.fxSignature = [&effects] {
             return effects ? std::optional(QStringLiteral("eq:warm")) : std::nullopt;
         };
         QSemaphore go;
         const QString render = tempFile(QStringLiteral("Quavelark-fx-stale.caf"));
-        r.app.seams.renderFX = [&go, render](const RenderSnapshot&) {
+        test::fakes(r.app).analysers.renderFX = [&go, render](const RenderSnapshot&) {
             go.acquire();
             return RenderResult{floatCaf(render, 3), {}};
         };

@@ -62,6 +62,21 @@ struct StandIns {
         std::function<QPoint()> cursorPos;
         std::function<void(double rate)> matchDeviceRate;
     } desktop;
+    struct {
+        // Each stands in for the whole call: the options and tools the
+        // program passes with it are not handed on.
+        std::function<StreamFacts(const QString& path)> probeAudio;
+        std::function<std::optional<ScanResult>(const QString& path)> analyzeScan;
+        std::function<std::optional<Sonic>(const QString& path)> analyzeSonic;
+        std::function<RenderResult(const RenderSnapshot& snapshot)> renderFX;
+        std::function<std::optional<double>(double rate, int mode,
+                                            const std::vector<double>& rates)>
+            upsampleTarget;
+        std::function<std::optional<QString>()> fxSignature;
+        std::function<void(const Track& track)> loadArt;
+        std::function<void(const AlbumItem& item, std::function<void(const QImage&)> done)>
+            groupCover;
+    } analysers;
 };
 
 class FakeClock final : public SystemClock {
@@ -196,6 +211,52 @@ public:
     const std::shared_ptr<StandIns> in;
 };
 
+class FakeAnalysers final : public SystemAnalysers {
+public:
+    explicit FakeAnalysers(std::shared_ptr<StandIns> standIns) : in(std::move(standIns)) {}
+    StreamFacts probeAudio(const QString& path, const ProbeOptions& options) const override {
+        return in->analysers.probeAudio ? in->analysers.probeAudio(path)
+                                        : SystemAnalysers::probeAudio(path, options);
+    }
+    std::optional<ScanResult> analyzeScan(const QString& path,
+                                          const AnalysisTools& tools) const override {
+        return in->analysers.analyzeScan ? in->analysers.analyzeScan(path)
+                                         : SystemAnalysers::analyzeScan(path, tools);
+    }
+    std::optional<Sonic> analyzeSonic(const QString& path,
+                                      const AnalysisTools& tools) const override {
+        return in->analysers.analyzeSonic ? in->analysers.analyzeSonic(path)
+                                          : SystemAnalysers::analyzeSonic(path, tools);
+    }
+    RenderResult renderFX(const RenderSnapshot& snapshot) const override {
+        return in->analysers.renderFX ? in->analysers.renderFX(snapshot)
+                                      : SystemAnalysers::renderFX(snapshot);
+    }
+    std::optional<double> upsampleTarget(double rate, int mode,
+                                         const std::vector<double>& rates) const override {
+        return in->analysers.upsampleTarget ? in->analysers.upsampleTarget(rate, mode, rates)
+                                            : SystemAnalysers::upsampleTarget(rate, mode, rates);
+    }
+    std::optional<QString> fxSignature(const App& app) const override {
+        return in->analysers.fxSignature ? in->analysers.fxSignature()
+                                         : SystemAnalysers::fxSignature(app);
+    }
+    void loadArt(App& app, const Track& track) const override {
+        if (in->analysers.loadArt)
+            in->analysers.loadArt(track);
+        else
+            SystemAnalysers::loadArt(app, track);
+    }
+    void groupCover(App& app, const AlbumItem& item,
+                    std::function<void(const QImage&)> done) const override {
+        if (in->analysers.groupCover)
+            in->analysers.groupCover(item, std::move(done));
+        else
+            SystemAnalysers::groupCover(app, item, std::move(done));
+    }
+    const std::shared_ptr<StandIns> in;
+};
+
 // Services that act as the system's until a test sets a stand-in.
 inline AppServices fakeServices() {
     auto in = std::make_shared<StandIns>();
@@ -203,6 +264,7 @@ inline AppServices fakeServices() {
     s.clock = std::make_shared<FakeClock>(in);
     s.tools = std::make_shared<FakeTools>(in);
     s.desktop = std::make_shared<FakeDesktop>(in);
+    s.analysers = std::make_shared<FakeAnalysers>(in);
     return s;
 }
 

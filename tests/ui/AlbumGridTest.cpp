@@ -66,7 +66,7 @@ struct Grid {
                     ++datesRead;
                     return 100.0 * QFileInfo(path).baseName().toInt();
                 };
-                a.seams.groupCover = [this](const AlbumItem& item, auto done) {
+                test::fakes(a).analysers.groupCover = [this](const AlbumItem& item, auto done) {
                     QImage picture(300, 300, QImage::Format_RGB32);
                     picture.fill(Qt::red);
                     // A page header: a group's "hdr:" key, or an album page's

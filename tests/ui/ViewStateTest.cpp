@@ -40,7 +40,7 @@ struct Browser {
                             };
                             test::fakes(app).tools.probeTool = [](const QString&) { return "/bin/false"; };
                             app.seams.fallbackRoad = [](const char*, const Track&, quint64) {};
-                            app.seams.groupCover = [this](const AlbumItem& item, auto done) {
+                            test::fakes(app).analysers.groupCover = [this](const AlbumItem& item, auto done) {
                                 covers << item.key;
                                 answers.push_back(done);
                             };
