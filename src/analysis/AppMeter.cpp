@@ -38,7 +38,7 @@ void App::meterTick() {
     // Each step that drives another part of the program can be watched (and
     // stood in for) by a test, as the 0.5 s tick's steps can.
     const auto step = [this](const char* name, auto&& run) {
-        if (!seams.tickStep || !seams.tickStep(name))
+        if (!services.observer->tickStep(name))
             run();
     };
     const std::optional<PlayerFacts> facts = playerFacts();

@@ -138,8 +138,7 @@ App::~App() {
 }
 
 void App::step(const char* name, const QStringList& files) {
-    if (seams.trace)
-        seams.trace(QString::fromLatin1(name), files);
+    services.observer->trace(QString::fromLatin1(name), files);
 }
 
 } // namespace ql

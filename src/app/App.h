@@ -89,27 +89,6 @@ class Surface;
 class TabBar;
 class WaveformView;
 
-// Stand-ins that tests set to watch or drive the controller. Unset members
-// leave the program's own behaviour in place.
-struct AppSeams {
-    // Called with each launch step's name as it starts (and its files, for the
-    // open-files step), so the order can be compared with the design.
-    std::function<void(const QString& step, const QStringList& files)> trace;
-
-    // Called with the name of each step of the periodic tick that drives
-    // another part of the program ("translateUI", "countTick", "publish", …)
-    // before it runs; returning true skips the program's own step.
-    std::function<bool(const char* step)> tickStep;
-    // Receives each fallback road a play request takes ("render" or
-    // "decode"), with its generation, in place of the road.
-    std::function<void(const char* road, const Track& track, quint64 generation)> fallbackRoad;
-    // Told of each play request (the track asked for) as it arrives, before
-    // the request runs.
-    std::function<void(const Track& track)> playRequest;
-    // Receives each quality probe a request starts, in place of the probe.
-    std::function<void(const Track& track)> qualityProbe;
-};
-
 class App final : public QObject {
     Q_OBJECT
 public:
@@ -118,7 +97,6 @@ public:
     App(const App&) = delete;
     App& operator=(const App&) = delete;
 
-    AppSeams seams;
     // The outside world: the program's own, or a test's fakes.
     const AppServices services;
     platform::Platform& platform;
@@ -1055,18 +1033,18 @@ public:
 
 private:
     void step(const char* name, const QStringList& files = {});
-    // app/AppLaunch.cpp: a modal alert with two buttons (the seam's when
-    // set); the index of the chosen button, -1 for none.
+    // app/AppLaunch.cpp: a modal alert with two buttons (Desktop::alert);
+    // 0 when the first was chosen, else 1.
     int askAlert(const QString& text, const QString& info, const QStringList& buttons,
                  bool warning = false);
-    // remote/AppRemote.cpp: the remote dialog for the address (the alert
-    // seam's when set); the index of the chosen button, -1 for none.
+    // remote/AppRemote.cpp: the remote dialog for the address
+    // (Desktop::alert); the index of the chosen button, -1 for none.
     int askRemote(const QString& address);
     // listening/AppSonic.cpp: the sonic analyses' share of a quit: no result
     // is taken any more; waits at most `waitMs` for the jobs still running
     // (their child programs were ended before).
     void endSonicJobs(int waitMs = 1000);
-    // The analysis a sonic job runs (the seam's when set).
+    // The analysis a sonic job runs (Analysers::analyzeSonic).
     std::function<std::optional<Sonic>(const QString&)> sonicAnalyser() const;
     // Merges a batch of results into the index; `passing`: files whose
     // analysis gave nothing this time, marked failed for the run only.

@@ -205,12 +205,29 @@ void SystemAnalysers::groupCover(App& app, const AlbumItem& item,
     app.groupCover(item, std::move(done));
 }
 
+void SystemObserver::trace(const QString&, const QStringList&) const {}
+
+bool SystemObserver::tickStep(const char*) const {
+    return false;
+}
+
+void SystemObserver::playRequest(const Track&) const {}
+
+bool SystemObserver::fallbackRoad(const char*, const Track&, quint64) const {
+    return false;
+}
+
+bool SystemObserver::qualityProbe(const Track&) const {
+    return false;
+}
+
 AppServices AppServices::system() {
     AppServices s;
     s.clock = std::make_shared<SystemClock>();
     s.tools = std::make_shared<SystemTools>();
     s.desktop = std::make_shared<SystemDesktop>();
     s.analysers = std::make_shared<SystemAnalysers>();
+    s.observer = std::make_shared<SystemObserver>();
     return s;
 }
 

@@ -11,7 +11,7 @@
 // player stopped, the backend detached and its input closed (it saves its cache and exits; the
 // teardown waits for it), the current track's temporary file deleted, and Now Playing cleared. A
 // step whose object is absent is skipped; the others still run. Each step is reported to
-// AppSeams::trace by name as it runs.
+// Observer::trace by name as it runs.
 //
 // The device is released before the stores are written, so a slow disk
 // never keeps another program waiting for the sound card.

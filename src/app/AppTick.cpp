@@ -25,10 +25,10 @@ constexpr qint64 kEverySecond = 2;
 constexpr qint64 kEveryTwoSeconds = 4;
 constexpr qint64 kEveryTenSeconds = 20;
 
-// Runs one step that belongs to another part of the program, unless a test
-// stands in for it.
-template <class Step> void runStep(const AppSeams& seams, const char* name, Step&& step) {
-    if (!seams.tickStep || !seams.tickStep(name))
+// Runs one step that belongs to another part of the program, unless the
+// observer stands in for it.
+template <class Step> void runStep(const Observer& observer, const char* name, Step&& step) {
+    if (!observer.tickStep(name))
         step();
 }
 
@@ -39,7 +39,7 @@ void App::tick() {
     const qint64 t = core.ticks;
 
     if (t % kEverySecond == 0)
-        runStep(seams, "translateUI", [this] { translateUI(); });
+        runStep(*services.observer, "translateUI", [this] { translateUI(); });
     tellStoreFaults();
 
     extrasTick();
@@ -78,26 +78,26 @@ void App::tick() {
     }
 
     if (t % kEverySecond == 0)
-        runStep(seams, "publish", [this] { publish(); });
+        runStep(*services.observer, "publish", [this] { publish(); });
 }
 
 void App::extrasTick() {
     const qint64 t = core.ticks;
 
-    runStep(seams, "countTick", [this] { countTick(); });
-    runStep(seams, "sleepTick", [this] { sleepTick(); });
-    runStep(seams, "crossfadeCheck", [this] { crossfadeCheck(); });
-    runStep(seams, "gaplessCheck", [this] { gaplessCheck(); });
-    runStep(seams, "updateNowPlaying", [this] { updateNowPlaying(); });
+    runStep(*services.observer, "countTick", [this] { countTick(); });
+    runStep(*services.observer, "sleepTick", [this] { sleepTick(); });
+    runStep(*services.observer, "crossfadeCheck", [this] { crossfadeCheck(); });
+    runStep(*services.observer, "gaplessCheck", [this] { gaplessCheck(); });
+    runStep(*services.observer, "updateNowPlaying", [this] { updateNowPlaying(); });
 
     if (t % kEveryTenSeconds == 0)
-        runStep(seams, "refreshDevicePopup", [this] { refreshDevicePopup(); });
+        runStep(*services.observer, "refreshDevicePopup", [this] { refreshDevicePopup(); });
 
     if (t % kEveryTwoSeconds == 0) {
-        runStep(seams, "updateHW", [this] { updateHW(); });
-        runStep(seams, "updateLockIcon", [this] { updateLockIcon(); });
-        runStep(seams, "refreshDACLabel", [this] { refreshDACLabel(); });
-        runStep(seams, "refreshSignalPanel", [this] { refreshSignalPanel(); });
+        runStep(*services.observer, "updateHW", [this] { updateHW(); });
+        runStep(*services.observer, "updateLockIcon", [this] { updateLockIcon(); });
+        runStep(*services.observer, "refreshDACLabel", [this] { refreshDACLabel(); });
+        runStep(*services.observer, "refreshSignalPanel", [this] { refreshSignalPanel(); });
     }
 
     // While the player plays, the faster meter timer keeps these current.
@@ -106,7 +106,7 @@ void App::extrasTick() {
         wakeMeter();
     } else if (player) {
         wave->setProgress(player->duration > 0 ? player->currentTime / player->duration : 0.0);
-        runStep(seams, "refreshTimes", [this] { refreshTimes(); });
+        runStep(*services.observer, "refreshTimes", [this] { refreshTimes(); });
     }
 
     // Changed stores are written at most every 10 s. A failed save keeps its

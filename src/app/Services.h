@@ -3,7 +3,8 @@
 // the network and the file system's dates (Tools); the desktop around the
 // program: its alerts, panels, pointer, other programs and the output
 // device's rate (Desktop); the readers of audio files and their pictures
-// and the effects render (Analysers). App holds one bundle of them (AppServices),
+// and the effects render (Analysers); and one observer of the controller's
+// steps (Observer). App holds one bundle of them (AppServices),
 // given to its constructor; the program passes the system's own, the tests
 // pass fakes that stand in for one call at a time.
 //
@@ -197,6 +198,37 @@ public:
                     std::function<void(const QImage&)> done) const override;
 };
 
+// Watches the controller's steps, on the main thread. A step that can be
+// stood in for is skipped when the observer answers true.
+class Observer {
+public:
+    virtual ~Observer() = default;
+    // Each launch step's name as it starts (and its files, for the
+    // open-files step).
+    virtual void trace(const QString& step, const QStringList& files) const = 0;
+    // Each step of a periodic tick that drives another part of the program
+    // ("translateUI", "countTick", "publish", "meter", …) before it runs.
+    virtual bool tickStep(const char* step) const = 0;
+    // Each play request (the track asked for) as it arrives, before it runs.
+    virtual void playRequest(const Track& track) const = 0;
+    // Each fallback road a play request takes ("render" or "decode"), with
+    // its generation.
+    virtual bool fallbackRoad(const char* road, const Track& track,
+                              quint64 generation) const = 0;
+    // Each quality probe a request starts.
+    virtual bool qualityProbe(const Track& track) const = 0;
+};
+
+// The program's own observer: watches nothing, stands in for nothing.
+class SystemObserver : public Observer {
+public:
+    void trace(const QString& step, const QStringList& files) const override;
+    bool tickStep(const char* step) const override;
+    void playRequest(const Track& track) const override;
+    bool fallbackRoad(const char* road, const Track& track, quint64 generation) const override;
+    bool qualityProbe(const Track& track) const override;
+};
+
 // Shared, so a background job that calls a service keeps it alive however
 // long it outlasts the controller.
 struct AppServices {
@@ -204,6 +236,7 @@ struct AppServices {
     std::shared_ptr<const Tools> tools;
     std::shared_ptr<const Desktop> desktop;
     std::shared_ptr<const Analysers> analysers;
+    std::shared_ptr<const Observer> observer;
 
     // The system's own services.
     static AppServices system();

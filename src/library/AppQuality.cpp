@@ -92,10 +92,8 @@ void App::requestQuality(const Track& track) {
     if (library.qualPending.contains(track.path))
         return;
     library.qualPending.insert(track.path);
-    if (seams.qualityProbe) {
-        seams.qualityProbe(track);
+    if (services.observer->qualityProbe(track))
         return;
-    }
     const QString ffprobe = probeTool(QStringLiteral("ffprobe"));
     QPointer<App> self(this);
     qualityQueue->start([self, ffprobe, track, children = children] {

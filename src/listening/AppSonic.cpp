@@ -10,7 +10,7 @@
 // files and at the end of every scan (and by the quit).
 //
 // Two kinds of jobs analyse files, one file at a time, through the file's own
-// ffmpeg and ffprobe children (AppSeams::analyzeSonic in tests):
+// ffmpeg and ffprobe children (Analysers::analyzeSonic):
 //  - withSonic: the few tracks a listening feature is about to compare, on the
 //    global pool, with a completion on the main thread;
 //  - startSonicScan: every catalog file without an entry, on the serial queue

@@ -84,8 +84,7 @@ void App::watchEnd(platform::AudioPlayer& player) {
 }
 
 void App::play(const Track& requested) {
-    if (seams.playRequest)
-        seams.playRequest(requested);
+    services.observer->playRequest(requested);
     // A copy: the request may name a track held in the state changed here.
     const Track track = requested;
     PlaybackState& p = playback;

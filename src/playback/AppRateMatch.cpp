@@ -12,8 +12,7 @@
 // nothing).
 //
 // A change of rate is followed by a 150 ms pause of the main thread so the
-// device has settled before playback starts; AppSeams::settle stands in for
-// it in tests.
+// device has settled before playback starts (Clock::settle).
 #include "app/App.h"
 
 #include "platform/Platform.h"

@@ -25,9 +25,8 @@
 // quit can delete them; a completion takes its file back from there first
 // (and leaves it alone when the quit already took it).
 //
-// A test can take a road's place through AppSeams::fallbackRoad, run another
-// program for ffmpeg through AppSeams::decodeProgram, and stand in for the
-// renderer through AppSeams::renderFX.
+// The observer can take a road's place (Observer::fallbackRoad); the decode
+// road runs Tools::decodeProgram and the render Analysers::renderFX.
 #include "app/App.h"
 
 #include "app/FailureText.h"
@@ -110,10 +109,8 @@ Adoption adoptAndPlay(App& app, const QString& file) {
 } // namespace
 
 void App::startRenderRoad(const Track& track, quint64 generation) {
-    if (seams.fallbackRoad) {
-        seams.fallbackRoad("render", track, generation);
+    if (services.observer->fallbackRoad("render", track, generation))
         return;
-    }
     status->setStringValue(L10n::tr(QString::fromUtf8(kRendering)));
     playback.renderStatusMark = status->manualCount();
     // Taken now: a later change of the effects does not reach this render.
@@ -166,10 +163,8 @@ void App::showRenderNote(const std::optional<RenderNote>& note) {
 }
 
 void App::startDecodeRoad(const Track& track, quint64 generation) {
-    if (seams.fallbackRoad) {
-        seams.fallbackRoad("decode", track, generation);
+    if (services.observer->fallbackRoad("decode", track, generation))
         return;
-    }
     PlaybackState& p = playback;
     const QString output =
         decodeOutputPath(QDir(QDir::tempPath()).absolutePath(), QUuid::createUuid());

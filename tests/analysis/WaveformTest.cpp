@@ -87,7 +87,7 @@ struct Rig {
         app.playback.maxQuality = app.playback.rateMatchOn = false;
         if (standIn)
             test::fakes(app).clock.player = [facts = *standIn] { return facts; };
-        app.seams.tickStep = [this](const char* s) { return steps << s, false; };
+        test::fakes(app).observer.tickStep = [this](const char* s) { return steps << s, false; };
     }
     // The device plays `seconds` more; true once the engine has refilled it.
     bool advance(double seconds) {

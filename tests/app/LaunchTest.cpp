@@ -74,7 +74,7 @@ struct Recorder {
     bool windowShownAtOpen = false;
 
     void attach(App& app) {
-        app.seams.trace = [this, &app](const QString& step, const QStringList& files) {
+        test::fakes(app).observer.trace = [this, &app](const QString& step, const QStringList& files) {
             steps << step;
             if (step == "openAudioFiles") {
                 opened << files;

@@ -133,7 +133,7 @@ private slots:
         QProcess* backendProcess = app.library.backend;
         const quint64 generation = app.playback.generation;
         QStringList steps;
-        app.seams.trace = [&steps](const QString& step, const QStringList&) { steps << step; };
+        test::fakes(app).observer.trace = [&steps](const QString& step, const QStringList&) { steps << step; };
 
         app.applicationWillTerminate();
         app.applicationWillTerminate(); // a second quit does nothing
@@ -147,7 +147,7 @@ private slots:
         if (backendProcess)
             QVERIFY(QTest::qWaitFor([&] { return backendProcess->state() == QProcess::NotRunning; },
                                     kWaitMs));
-        app.seams.trace = nullptr;
+        test::fakes(app).observer.trace = nullptr;
     }
 
     // A render still running at the quit finds the quit done when it ends,

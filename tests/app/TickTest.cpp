@@ -44,7 +44,7 @@ struct Driven {
     Driven() {
         app = std::make_unique<App>(plat, test::fakeServices());
         app->core.store = JSONStore(storeDir.path());
-        app->seams.tickStep = [this](const char* step) {
+        test::fakes(*app).observer.tickStep = [this](const char* step) {
             stepsByTick.last() << QString::fromLatin1(step);
             return true;
         };

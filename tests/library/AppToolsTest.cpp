@@ -62,7 +62,7 @@ struct Environment {
     }
 };
 
-// What the setup call did through the seams.
+// What the setup call asked of the desktop.
 struct Calls {
     int beeps = 0;
     QList<QPair<QString, QStringList>> started;

@@ -46,7 +46,7 @@ struct ProbeRig {
         QFile::remove(stub + ".log");
         const QString program = missing ? QStringLiteral("/nonexistent/ffprobe") : stub;
         test::fakes(*app).tools.probeTool = [program](const QString&) { return program; };
-        app->seams.playRequest = [this](const Track& t) { played << t.title; };
+        test::fakes(*app).observer.playRequest = [this](const Track& t) { played << t.title; };
         for (int i = 0; i < count; ++i)
             app->library.rows.push_back(Track{i + 1,
                                               QStringLiteral("/m/%1-%2.flac").arg(kind).arg(i),

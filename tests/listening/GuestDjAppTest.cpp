@@ -56,8 +56,8 @@ struct Rig {
     test::LaunchedApp launched{
         "ko",
         [this](App& a) {
-            a.seams.playRequest = [this](const Track& t) { played << QString::number(t.id); };
-            a.seams.fallbackRoad = [](const char*, const Track&, quint64) {};
+            test::fakes(a).observer.playRequest = [this](const Track& t) { played << QString::number(t.id); };
+            test::fakes(a).observer.fallbackRoad = [](const char*, const Track&, quint64) {};
             test::fakes(a).analysers.analyzeSonic = [](const QString&) { return std::optional(kLikeOne); };
         },
         platform::makeSimulatedPlatform(test::twoOutputs(),

@@ -92,7 +92,7 @@ private slots:
             QVERIFY(l->views.extrasView->isHidden());
             // The meter timer runs with the panel hidden.
             QStringList steps;
-            l->seams.tickStep = [&](const char* s) { return steps << s, false; };
+            test::fakes(*l.app).observer.tickStep = [&](const char* s) { return steps << s, false; };
             QTRY_VERIFY(steps.contains("meter"));
             l->toggleTools();
             QVERIFY(l->views.extrasView->isVisible());
@@ -257,8 +257,8 @@ private slots:
         QFETCH(QString, prompt);
         QList<qint64> played;
         test::LaunchedApp l(lang, [&](App& a) {
-            a.seams.playRequest = [&](const Track& t) { played << t.id; };
-            a.seams.fallbackRoad = [](const char*, const Track&, quint64) {};
+            test::fakes(a).observer.playRequest = [&](const Track& t) { played << t.id; };
+            test::fakes(a).observer.fallbackRoad = [](const char*, const Track&, quint64) {};
         });
         App& a = *l.app;
         NowPlayingWindow& np = *a.nowPlaying;

@@ -179,7 +179,7 @@ private slots:
         app.library.rows = tracks;
         app.browser.filtered = tracks;
         QStringList roads;
-        app.seams.fallbackRoad = [&](const char* road, const Track& t, quint64) {
+        test::fakes(app).observer.fallbackRoad = [&](const char* road, const Track& t, quint64) {
             roads << QString::fromLatin1(road) + ':' + QString::number(t.id);
         };
         QList<unsigned long> pauses;

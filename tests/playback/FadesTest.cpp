@@ -48,7 +48,7 @@ struct Rig : test::TrackIds<Rig> {
         UserDefaults().clear();
         L10n::setLanguage("ko");
         test::fakes(app).clock.monotonic = [this] { return clock; };
-        app.seams.playRequest = [this](const Track&) { ++requests; };
+        test::fakes(app).observer.playRequest = [this](const Track&) { ++requests; };
         app.listening.crossfadeOn = true;
         app.playback.maxQuality = app.playback.rateMatchOn = false;
         app.views.volume->setDoubleValue(100);

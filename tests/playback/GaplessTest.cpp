@@ -70,7 +70,7 @@ struct Rig : test::TrackIds<Rig> {
 
     Rig() {
         UserDefaults().clear();
-        app.seams.playRequest = [this](const Track& t) { requests << t.id; };
+        test::fakes(app).observer.playRequest = [this](const Track& t) { requests << t.id; };
     }
     static SimRig devices() {
         SimRig rig = test::twoOutputs();

@@ -66,7 +66,7 @@ struct Rig : test::TrackIds<Rig> {
             add(id, id == 5 ? garbage(name) : wav(name, id == 4 ? 48000 : 44100), 5);
         }
         show({1, 2, 3});
-        app.seams.fallbackRoad = [this](const char* road, const Track& t, quint64 g) {
+        test::fakes(app).observer.fallbackRoad = [this](const char* road, const Track& t, quint64 g) {
             roads << QString::fromLatin1(road) + ':' + QString::number(t.id);
             roadGeneration = g;
         };

@@ -77,6 +77,16 @@ struct StandIns {
         std::function<void(const AlbumItem& item, std::function<void(const QImage&)> done)>
             groupCover;
     } analysers;
+    struct {
+        std::function<void(const QString& step, const QStringList& files)> trace;
+        // Returning true skips the program's own step.
+        std::function<bool(const char* step)> tickStep;
+        std::function<void(const Track& track)> playRequest;
+        // Take the road's place, and the probe's.
+        std::function<void(const char* road, const Track& track, quint64 generation)>
+            fallbackRoad;
+        std::function<void(const Track& track)> qualityProbe;
+    } observer;
 };
 
 class FakeClock final : public SystemClock {
@@ -257,6 +267,35 @@ public:
     const std::shared_ptr<StandIns> in;
 };
 
+class FakeObserver final : public SystemObserver {
+public:
+    explicit FakeObserver(std::shared_ptr<StandIns> standIns) : in(std::move(standIns)) {}
+    void trace(const QString& step, const QStringList& files) const override {
+        if (in->observer.trace)
+            in->observer.trace(step, files);
+    }
+    bool tickStep(const char* step) const override {
+        return in->observer.tickStep ? in->observer.tickStep(step) : SystemObserver::tickStep(step);
+    }
+    void playRequest(const Track& track) const override {
+        if (in->observer.playRequest)
+            in->observer.playRequest(track);
+    }
+    bool fallbackRoad(const char* road, const Track& track, quint64 generation) const override {
+        if (!in->observer.fallbackRoad)
+            return SystemObserver::fallbackRoad(road, track, generation);
+        in->observer.fallbackRoad(road, track, generation);
+        return true;
+    }
+    bool qualityProbe(const Track& track) const override {
+        if (!in->observer.qualityProbe)
+            return SystemObserver::qualityProbe(track);
+        in->observer.qualityProbe(track);
+        return true;
+    }
+    const std::shared_ptr<StandIns> in;
+};
+
 // Services that act as the system's until a test sets a stand-in.
 inline AppServices fakeServices() {
     auto in = std::make_shared<StandIns>();
@@ -265,6 +304,7 @@ inline AppServices fakeServices() {
     s.tools = std::make_shared<FakeTools>(in);
     s.desktop = std::make_shared<FakeDesktop>(in);
     s.analysers = std::make_shared<FakeAnalysers>(in);
+    s.observer = std::make_shared<FakeObserver>(in);
     return s;
 }
 

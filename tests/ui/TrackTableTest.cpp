@@ -51,8 +51,8 @@ struct Shown {
         : launched("ko",
                    [this](App& a) {
                        UserDefaults().set(keys::kViewKind, 0); // the table, not the grid
-                       a.seams.playRequest = [this](const Track& t) { played.push_back(t); };
-                       a.seams.qualityProbe = [this](const Track& t) { ++probes[t.path]; };
+                       test::fakes(a).observer.playRequest = [this](const Track& t) { played.push_back(t); };
+                       test::fakes(a).observer.qualityProbe = [this](const Track& t) { ++probes[t.path]; };
                    }),
           app(launched.app.get()) {
         app->library.rows = std::move(rows);

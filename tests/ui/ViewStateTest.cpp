@@ -35,11 +35,11 @@ struct Browser {
     QStringList probes, covers; // quality probes started, header covers asked
     std::vector<std::function<void(const QImage&)>> answers;
     test::LaunchedApp l{"ko", [this](App& app) {
-                            app.seams.qualityProbe = [this](const Track& t) {
+                            test::fakes(app).observer.qualityProbe = [this](const Track& t) {
                                 probes << QString::number(t.id);
                             };
                             test::fakes(app).tools.probeTool = [](const QString&) { return "/bin/false"; };
-                            app.seams.fallbackRoad = [](const char*, const Track&, quint64) {};
+                            test::fakes(app).observer.fallbackRoad = [](const char*, const Track&, quint64) {};
                             test::fakes(app).analysers.groupCover = [this](const AlbumItem& item, auto done) {
                                 covers << item.key;
                                 answers.push_back(done);

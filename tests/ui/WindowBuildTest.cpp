@@ -115,7 +115,7 @@ private slots:
         test::LaunchedApp l("en", [&](App& app) {
             test::fakes(app).tools.backendWrite = [&](const QByteArray& line) { sent << line; };
         });
-        l->seams.tickStep = [](const char*) { return true; };
+        test::fakes(*l.app).observer.tickStep = [](const char*) { return true; };
         QVERIFY(l->library.pending); // the launch's first "list"
         sent.clear();
         l->scan();
