@@ -66,7 +66,8 @@ struct Ours {
     Ours(const std::vector<Track>& rows) {
         app = std::make_unique<App>(plat, test::fakeServices());
         test::fakes(*app).tools.missingTools = [] { return QStringList{}; };
-        test::fakes(*app).tools.backendWrite = [](const QByteArray&) {}; // a backend that never answers
+        // A backend that never answers.
+        test::fakes(*app).tools.backendWrite = [](const QByteArray&) {};
         app->applicationDidFinishLaunching();
         app->timer->stop();
         app->library.rows = rows;

@@ -8,10 +8,10 @@
 //  - one meter tick during playback with the repaints of the meter and the
 //    waveform it causes, against a tick that does nothing with the same event
 //    processing (goal: at most 1 ms of main-thread time per tick).
+#include "FakeServices.h"
 #include "analysis/ComputeWaveform.h"
 #include "analysis/LevelMeter.h"
 #include "analysis/WaveformView.h"
-#include "FakeServices.h"
 #include "app/App.h"
 #include "library/ToolPaths.h"
 #include "platform/sim/SimPlatform.h"

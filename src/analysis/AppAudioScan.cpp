@@ -17,10 +17,8 @@ void App::showAudioScan() {
         status->setStringValue(L10n::tr(QStringLiteral("분석할 곡을 선택하거나 재생하세요.")));
         return;
     }
-    scanPanel->analyze = [analysers = services.analysers,
-                          tools = analysisTools()](const QString& path) {
-        return analysers->analyzeScan(path, tools);
-    };
+    scanPanel->analyze = [analysers = services.analysers, tools = analysisTools()](
+                             const QString& path) { return analysers->analyzeScan(path, tools); };
     scanPanel->show(*track);
 }
 

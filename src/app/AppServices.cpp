@@ -6,8 +6,8 @@
 #include "library/BackendImport.h"
 #include "library/QualityLabel.h"
 #include "library/ToolPaths.h"
-#include "playback/RateMatch.h"
 #include "platform/WebFetch.h"
+#include "playback/RateMatch.h"
 #include "remote/LocalNetwork.h"
 
 #include <QApplication>
@@ -78,7 +78,8 @@ void SystemTools::findMissingTools(QObject& owner,
 }
 
 BackendCommand SystemTools::backendCommand() const {
-    return ql::backendCommand(pythonPath(), resourceDir(), QProcessEnvironment::systemEnvironment());
+    return ql::backendCommand(pythonPath(), resourceDir(),
+                              QProcessEnvironment::systemEnvironment());
 }
 
 std::function<void(const QByteArray& line)> SystemTools::backendSink() const {
@@ -127,7 +128,8 @@ double SystemTools::addedDate(const QString& path) const {
         return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1'000'000;
     };
     return ql::addedDate(st.stx_mask & STATX_BTIME ? std::optional(ms(st.stx_btime)) : std::nullopt,
-                         st.stx_mask & STATX_MTIME ? std::optional(ms(st.stx_mtime)) : std::nullopt);
+                         st.stx_mask & STATX_MTIME ? std::optional(ms(st.stx_mtime))
+                                                   : std::nullopt);
 }
 
 QAbstractButton* SystemDesktop::alert(QMessageBox& box) const {

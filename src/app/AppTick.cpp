@@ -101,8 +101,7 @@ void App::extrasTick() {
     }
 
     // While the player plays, the faster meter timer keeps these current.
-    if (const std::optional<PlayerFacts> player = playerFacts();
-        player && player->playing) {
+    if (const std::optional<PlayerFacts> player = playerFacts(); player && player->playing) {
         wakeMeter();
     } else if (player) {
         wave->setProgress(player->duration > 0 ? player->currentTime / player->duration : 0.0);

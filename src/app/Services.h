@@ -213,8 +213,7 @@ public:
     virtual void playRequest(const Track& track) const = 0;
     // Each fallback road a play request takes ("render" or "decode"), with
     // its generation.
-    virtual bool fallbackRoad(const char* road, const Track& track,
-                              quint64 generation) const = 0;
+    virtual bool fallbackRoad(const char* road, const Track& track, quint64 generation) const = 0;
     // Each quality probe a request starts.
     virtual bool qualityProbe(const Track& track) const = 0;
 };

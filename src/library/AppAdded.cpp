@@ -33,10 +33,8 @@ void App::warmAdded() {
         return;
     }
     status->setStringValue(QStringLiteral("받은 날짜 확인 중…"));
-    const std::function<double(const QString&)> read = [tools = services.tools](
-                                                           const QString& path) {
-        return tools->addedDate(path);
-    };
+    const std::function<double(const QString&)> read =
+        [tools = services.tools](const QString& path) { return tools->addedDate(path); };
     QPointer<App> self(this);
     QThreadPool::globalInstance()->start([self, paths, read] {
         QHash<QString, double> dates;

@@ -20,7 +20,6 @@
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
-
 namespace ql {
 
 namespace {

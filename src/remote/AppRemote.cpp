@@ -121,8 +121,7 @@ void App::showRemote() {
         }
         remote = std::move(server);
     }
-    const std::optional<QString> ip =
-        ql::remote::chooseLanAddress(services.tools->networkFacts());
+    const std::optional<QString> ip = ql::remote::chooseLanAddress(services.tools->networkFacts());
     if (!ip) {
         status->setStringValue(
             L10n::tr(QStringLiteral("Wi-Fi 주소를 찾지 못했습니다. 네트워크 연결을 확인하세요.")));

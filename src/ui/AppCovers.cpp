@@ -169,10 +169,9 @@ void App::albumCover(const AlbumItem& item, std::function<void(const QImage&)> d
     coverQueue->start([self, tools, path = input.mid(5), input, folder = coverFolder(),
                        name = coverFileName(item.key), children = children, key = item.key,
                        done = std::move(done)] {
-        const QImage image = input.isEmpty()
-                                 ? QImage()
-                                 : loadOrExtract(tools->coverProgram(), path, input, folder,
-                                                 name, children);
+        const QImage image = input.isEmpty() ? QImage()
+                                             : loadOrExtract(tools->coverProgram(), path, input,
+                                                             folder, name, children);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, key, image, done] {

@@ -84,7 +84,8 @@ const std::vector<MarkerCase>& markerCases() {
 // clang-format on
 
 struct Launched : test::LaunchedApp {
-    Launched() : LaunchedApp("ko", [](App& a) { test::fakes(a).analysers.analyzeScan = standIn; }) {}
+    Launched()
+        : LaunchedApp("ko", [](App& a) { test::fakes(a).analysers.analyzeScan = standIn; }) {}
     AudioScanPanel& panel() const { return *app->scanPanel; }
     void scan(const Track& t) {
         app->playback.current = t;

@@ -74,7 +74,8 @@ struct Recorder {
     bool windowShownAtOpen = false;
 
     void attach(App& app) {
-        test::fakes(app).observer.trace = [this, &app](const QString& step, const QStringList& files) {
+        test::fakes(app).observer.trace = [this, &app](const QString& step,
+                                                       const QStringList& files) {
             steps << step;
             if (step == "openAudioFiles") {
                 opened << files;
@@ -83,7 +84,8 @@ struct Recorder {
             }
         };
         test::fakes(app).tools.missingTools = [] { return QStringList{}; };
-        test::fakes(app).tools.backendWrite = [](const QByteArray&) {}; // a backend that never answers
+        // A backend that never answers.
+        test::fakes(app).tools.backendWrite = [](const QByteArray&) {};
     }
 };
 
@@ -209,7 +211,8 @@ private slots:
         QString info;
         test::fakes(app).tools.missingTools = [missing] { return missing; };
         QStringList shown;
-        test::fakes(app).desktop.alert = [&](const QString&, const QString& i, const QStringList& b) {
+        test::fakes(app).desktop.alert = [&](const QString&, const QString& i,
+                                             const QStringList& b) {
             ++alertCount;
             info = i;
             shown = b;

@@ -133,7 +133,9 @@ private slots:
         QProcess* backendProcess = app.library.backend;
         const quint64 generation = app.playback.generation;
         QStringList steps;
-        test::fakes(app).observer.trace = [&steps](const QString& step, const QStringList&) { steps << step; };
+        test::fakes(app).observer.trace = [&steps](const QString& step, const QStringList&) {
+            steps << step;
+        };
 
         app.applicationWillTerminate();
         app.applicationWillTerminate(); // a second quit does nothing
@@ -156,7 +158,9 @@ private slots:
         QSemaphore go;
         const QString render = tempFile(QStringLiteral("Quavelark-fx-late.caf"));
         test::LaunchedApp l(QStringLiteral("ko"), [&](App& app) {
-            test::fakes(app).analysers.fxSignature = [] { return std::optional(QStringLiteral("eq")); };
+            test::fakes(app).analysers.fxSignature = [] {
+                return std::optional(QStringLiteral("eq"));
+            };
             test::fakes(app).analysers.renderFX = [&go, render](const RenderSnapshot&) {
                 go.acquire();
                 test::writeFile(render, "rendered");

@@ -343,8 +343,12 @@ private slots:
         d.app->seek->setGeometry(100, 50, 200, 20);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        test::fakes(*d.app).desktop.mouseButtons = [leftDown] { return leftDown ? Qt::LeftButton : Qt::NoButton; };
-        test::fakes(*d.app).desktop.cursorPos = [&window, pointer] { return window.mapToGlobal(pointer); };
+        test::fakes(*d.app).desktop.mouseButtons = [leftDown] {
+            return leftDown ? Qt::LeftButton : Qt::NoButton;
+        };
+        test::fakes(*d.app).desktop.cursorPos = [&window, pointer] {
+            return window.mapToGlobal(pointer);
+        };
 
         d.player = Facts{200.0, 30.0, true};
         d.tick();

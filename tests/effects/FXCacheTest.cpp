@@ -138,7 +138,8 @@ private slots:
         r.signature = c.signature;
         r.app.playback.bitPerfect = c.bitPerfect;
         r.app.playback.upMode = c.upMode;
-        test::fakes(r.app).analysers.upsampleTarget = [&c](double rate, int, const std::vector<double>&) {
+        test::fakes(r.app).analysers.upsampleTarget = [&c](double rate, int,
+                                                           const std::vector<double>&) {
             return c.target ? std::optional(rate * 2) : std::nullopt;
         };
         choosePreset(r.app.fxPanel->state,

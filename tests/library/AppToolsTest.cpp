@@ -70,7 +70,8 @@ struct Calls {
 
     void attach(App& app, bool terminalStarts = true) {
         test::fakes(app).desktop.beep = [this] { ++beeps; };
-        test::fakes(app).desktop.startDetached = [this, terminalStarts](const QString& p, const QStringList& a) {
+        test::fakes(app).desktop.startDetached = [this, terminalStarts](const QString& p,
+                                                                        const QStringList& a) {
             started << qMakePair(p, a);
             return terminalStarts;
         };
@@ -220,7 +221,8 @@ private slots:
         {
             platform::Platform plat;
             App app(plat, test::fakeServices());
-            test::fakes(app).desktop.alert = [](const QString&, const QString&, const QStringList&) {
+            test::fakes(app).desktop.alert = [](const QString&, const QString&,
+                                                const QStringList&) {
                 qFatal("alert from a destroyed controller");
                 return 1;
             };

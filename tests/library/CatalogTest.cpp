@@ -7,8 +7,8 @@
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
-#include "FakeServices.h"
 #include "FakeBackend.h"
+#include "FakeServices.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 

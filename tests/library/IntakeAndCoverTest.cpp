@@ -192,7 +192,9 @@ private slots:
         test::LaunchedApp l(
             "ko", [](App&) { test::storeMaxQualityOff(); }, platform::makeSimulatedPlatform());
         App& app = *l.app;
-        test::fakes(app).tools.backendCommand = [python] { return QStringList{python, kFakeImport}; };
+        test::fakes(app).tools.backendCommand = [python] {
+            return QStringList{python, kFakeImport};
+        };
         test::fakes(app).clock.importLimitMs = way == "limit" ? 1000 : 0;
         app.library.rows = {Track{1, "/m/1.flac", "one", {}, {}, 1, {}},
                             Track{2, "/m/2.flac", "two", {}, {}, 1, {}}};
@@ -204,7 +206,8 @@ private slots:
         const quint64 generation = app.library.fileOpenGeneration;
 
         if (way == "panel" || way == "cancel") {
-            test::fakes(app).desktop.openPanel = [&](QFileDialog& panel) -> std::optional<QStringList> {
+            test::fakes(app).desktop.openPanel =
+                [&](QFileDialog& panel) -> std::optional<QStringList> {
                 // Existing files, several at once, one filter of audio types.
                 const QString f = panel.nameFilters().join('|');
                 const bool audio = f.contains("*.flac") && f.contains("*.mp3") && !f.contains('|');

@@ -56,9 +56,13 @@ struct Rig {
     test::LaunchedApp launched{
         "ko",
         [this](App& a) {
-            test::fakes(a).observer.playRequest = [this](const Track& t) { played << QString::number(t.id); };
+            test::fakes(a).observer.playRequest = [this](const Track& t) {
+                played << QString::number(t.id);
+            };
             test::fakes(a).observer.fallbackRoad = [](const char*, const Track&, quint64) {};
-            test::fakes(a).analysers.analyzeSonic = [](const QString&) { return std::optional(kLikeOne); };
+            test::fakes(a).analysers.analyzeSonic = [](const QString&) {
+                return std::optional(kLikeOne);
+            };
         },
         platform::makeSimulatedPlatform(test::twoOutputs(),
                                         platform::SimOutputs{platform::SimClock::Manual, {}})};

@@ -50,8 +50,12 @@ struct Rig {
     test::LaunchedApp launched{
         "ko",
         [this](App& a) {
-            test::fakes(a).observer.qualityProbe = [this](const Track& t) { probes << QString::number(t.id); };
-            test::fakes(a).observer.playRequest = [this](const Track& t) { played << QString::number(t.id); };
+            test::fakes(a).observer.qualityProbe = [this](const Track& t) {
+                probes << QString::number(t.id);
+            };
+            test::fakes(a).observer.playRequest = [this](const Track& t) {
+                played << QString::number(t.id);
+            };
             test::fakes(a).observer.fallbackRoad = [](const char*, const Track&, quint64) {};
             test::fakes(a).tools.addedDate = [this](const QString& p) {
                 return recent.contains(p) ? double(QDateTime::currentSecsSinceEpoch() - 60) : 0;

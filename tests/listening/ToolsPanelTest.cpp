@@ -92,7 +92,9 @@ private slots:
             QVERIFY(l->views.extrasView->isHidden());
             // The meter timer runs with the panel hidden.
             QStringList steps;
-            test::fakes(*l.app).observer.tickStep = [&](const char* s) { return steps << s, false; };
+            test::fakes(*l.app).observer.tickStep = [&](const char* s) {
+                return steps << s, false;
+            };
             QTRY_VERIFY(steps.contains("meter"));
             l->toggleTools();
             QVERIFY(l->views.extrasView->isVisible());
@@ -227,7 +229,9 @@ private slots:
         test::LaunchedApp l("ko", {}, platform::makeSimulatedPlatform());
         App& a = *l.app;
         int asked = 0;
-        test::fakes(a).tools.loudnessProgram = [&] { return ++asked, QStringLiteral("/nonexistent/ffmpeg"); };
+        test::fakes(a).tools.loudnessProgram = [&] {
+            return ++asked, QStringLiteral("/nonexistent/ffmpeg");
+        };
         const Track track{7, test::tempFile("loud.wav"), "loud", {}, {}, 2, {}};
         QVERIFY(test::writeAudio(track.path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 88200}));
         if (c.measured)

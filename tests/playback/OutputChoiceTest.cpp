@@ -83,7 +83,9 @@ struct HwCase {
 const auto follow = [](double deviceVolume, bool held) {
     return [deviceVolume, held](RiggedApp& r) {
         r.hw().device(kB)->volume[0].value = deviceVolume;
-        test::fakes(r.app).desktop.mouseButtons = [held] { return held ? Qt::LeftButton : Qt::NoButton; };
+        test::fakes(r.app).desktop.mouseButtons = [held] {
+            return held ? Qt::LeftButton : Qt::NoButton;
+        };
         r.app.updateHW();
     };
 };

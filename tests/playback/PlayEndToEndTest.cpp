@@ -14,8 +14,8 @@
 #include "ui/TrackTableView.h"
 #include "ui/l10n/L10n.h"
 
-#include "FakeServices.h"
 #include "FakeBackend.h"
+#include "FakeServices.h"
 #include "StoredSettings.h"
 #include "TestAudio.h"
 #include "TestHome.h"

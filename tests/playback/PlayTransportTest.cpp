@@ -66,7 +66,8 @@ struct Rig : test::TrackIds<Rig> {
             add(id, id == 5 ? garbage(name) : wav(name, id == 4 ? 48000 : 44100), 5);
         }
         show({1, 2, 3});
-        test::fakes(app).observer.fallbackRoad = [this](const char* road, const Track& t, quint64 g) {
+        test::fakes(app).observer.fallbackRoad = [this](const char* road, const Track& t,
+                                                        quint64 g) {
             roads << QString::fromLatin1(road) + ':' + QString::number(t.id);
             roadGeneration = g;
         };
@@ -334,7 +335,9 @@ private slots:
             return std::optional<double>();
         };
         if (c.effects)
-            test::fakes(r.app).analysers.fxSignature = [] { return std::optional<QString>("eq:+3"); };
+            test::fakes(r.app).analysers.fxSignature = [] {
+                return std::optional<QString>("eq:+3");
+            };
         const QString render = tempFile("Quavelark-fx-render.caf");
         const QString previous = tempFile("Quavelark-previous.caf");
         QFile::remove(render);

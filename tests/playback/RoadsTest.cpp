@@ -206,7 +206,9 @@ private slots:
         Rig r;
         r.sink->failOpen = c.outputFails;
         if (c.ffmpeg == Ffmpeg::Missing)
-            test::fakes(r.app).tools.decodeProgram = [] { return QStringLiteral("/nonexistent/ffmpeg"); };
+            test::fakes(r.app).tools.decodeProgram = [] {
+                return QStringLiteral("/nonexistent/ffmpeg");
+            };
         if (c.ffmpeg == Ffmpeg::WritesJunk) {
             const QString junk = script(QStringLiteral("junk-ffmpeg.sh"),
                                         "for out; do :; done\nprintf junk > \"$out\"\n");

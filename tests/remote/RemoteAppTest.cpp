@@ -293,7 +293,9 @@ private slots:
             QVERIFY(x->app.remote && x->dialogs.last()[1].contains("/?t=" + token + "\n"));
         }
         QStringList steps;
-        test::fakes(r.app).observer.trace = [&](const QString& step, const QStringList&) { steps << step; };
+        test::fakes(r.app).observer.trace = [&](const QString& step, const QStringList&) {
+            steps << step;
+        };
         r.app.applicationWillTerminate();
         QVERIFY(steps.indexOf("saveExtras") < steps.indexOf("stopRemote"));
         QCOMPARE(steps.indexOf("stopRemote") + 1, steps.indexOf("stopFetcher"));

@@ -83,8 +83,7 @@ struct StandIns {
         std::function<bool(const char* step)> tickStep;
         std::function<void(const Track& track)> playRequest;
         // Take the road's place, and the probe's.
-        std::function<void(const char* road, const Track& track, quint64 generation)>
-            fallbackRoad;
+        std::function<void(const char* road, const Track& track, quint64 generation)> fallbackRoad;
         std::function<void(const Track& track)> qualityProbe;
     } observer;
 };
@@ -102,8 +101,7 @@ public:
             SystemClock::settle(microseconds);
     }
     int importLimitMs() const override {
-        return in->clock.importLimitMs > 0 ? in->clock.importLimitMs
-                                           : SystemClock::importLimitMs();
+        return in->clock.importLimitMs > 0 ? in->clock.importLimitMs : SystemClock::importLimitMs();
     }
     int sonicScanDelayMs() const override {
         return in->clock.sonicScanDelayMs > 0 ? in->clock.sonicScanDelayMs

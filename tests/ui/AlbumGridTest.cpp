@@ -60,7 +60,9 @@ struct Grid {
     Grid(const QStringList& entries, int kind, const QString& lang = "ko")
         : l(lang,
             [this](App& a) {
-                test::fakes(a).observer.playRequest = [this](const Track& t) { played.push_back(t.id); };
+                test::fakes(a).observer.playRequest = [this](const Track& t) {
+                    played.push_back(t.id);
+                };
                 test::fakes(a).observer.qualityProbe = [this](const Track& t) { ++probes[t.path]; };
                 test::fakes(a).tools.addedDate = [this](const QString& path) {
                     ++datesRead;

@@ -51,8 +51,12 @@ struct Shown {
         : launched("ko",
                    [this](App& a) {
                        UserDefaults().set(keys::kViewKind, 0); // the table, not the grid
-                       test::fakes(a).observer.playRequest = [this](const Track& t) { played.push_back(t); };
-                       test::fakes(a).observer.qualityProbe = [this](const Track& t) { ++probes[t.path]; };
+                       test::fakes(a).observer.playRequest = [this](const Track& t) {
+                           played.push_back(t);
+                       };
+                       test::fakes(a).observer.qualityProbe = [this](const Track& t) {
+                           ++probes[t.path];
+                       };
                    }),
           app(launched.app.get()) {
         app->library.rows = std::move(rows);

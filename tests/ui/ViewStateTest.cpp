@@ -34,17 +34,18 @@ const std::vector<Track> kCatalog = {{1, "/M/Rock/1.flac", "A", "Lumen", "Dawn"}
 struct Browser {
     QStringList probes, covers; // quality probes started, header covers asked
     std::vector<std::function<void(const QImage&)>> answers;
-    test::LaunchedApp l{"ko", [this](App& app) {
-                            test::fakes(app).observer.qualityProbe = [this](const Track& t) {
-                                probes << QString::number(t.id);
-                            };
-                            test::fakes(app).tools.probeTool = [](const QString&) { return "/bin/false"; };
-                            test::fakes(app).observer.fallbackRoad = [](const char*, const Track&, quint64) {};
-                            test::fakes(app).analysers.groupCover = [this](const AlbumItem& item, auto done) {
-                                covers << item.key;
-                                answers.push_back(done);
-                            };
-                        }};
+    test::LaunchedApp l{
+        "ko", [this](App& app) {
+            test::fakes(app).observer.qualityProbe = [this](const Track& t) {
+                probes << QString::number(t.id);
+            };
+            test::fakes(app).tools.probeTool = [](const QString&) { return "/bin/false"; };
+            test::fakes(app).observer.fallbackRoad = [](const char*, const Track&, quint64) {};
+            test::fakes(app).analysers.groupCover = [this](const AlbumItem& item, auto done) {
+                covers << item.key;
+                answers.push_back(done);
+            };
+        }};
     App& app = *l.app;
     Browser() { app.library.rows = kCatalog; }
     // A click on tab segment `tag`, or on the sidebar entry with that tag.

@@ -188,7 +188,9 @@ private slots:
                               "Window: Minimize, Zoom, Enter Full Screen, -, Bring All to Front"}));
 
         // Ctrl+O answers in another window of ours (the panel answered: cancel).
-        test::fakes(*l.app).desktop.openPanel = [](QFileDialog&) -> std::optional<QStringList> { return {}; };
+        test::fakes(*l.app).desktop.openPanel = [](QFileDialog&) -> std::optional<QStringList> {
+            return {};
+        };
         QAction* open = l->window->menuBar()->actions()[1]->menu()->actions()[0];
         QSignalSpy opened(open, &QAction::triggered);
         QWidget other;
@@ -243,7 +245,8 @@ private slots:
         test::LaunchedApp l(running);
         QStringList shown;
         int started = 0;
-        test::fakes(*l.app).desktop.alert = [&](const QString& t, const QString& i, const QStringList& b) {
+        test::fakes(*l.app).desktop.alert = [&](const QString& t, const QString& i,
+                                                const QStringList& b) {
             shown = QStringList{t, i} + b;
             return 1; // later
         };

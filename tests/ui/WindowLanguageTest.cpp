@@ -180,7 +180,8 @@ struct Shown : test::LaunchedApp {
     explicit Shown(const char* lang)
         : LaunchedApp(lang, [](App& a) {
               UserDefaults().set(keys::kToolsOpen, true);
-              test::fakes(a).desktop.alert = [](const QString&, const QString&, const QStringList&) { return 1; };
+              test::fakes(a).desktop.alert = [](const QString&, const QString&,
+                                                const QStringList&) { return 1; };
               test::fakes(a).tools.coverProgram = [] { return QStringLiteral("false"); };
               a.library.rows = catalog();
           }) {

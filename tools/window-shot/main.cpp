@@ -204,7 +204,8 @@ int main(int argc, char** argv) {
     platform::Platform plat;
     App app(plat, test::fakeServices());
     test::fakes(app).tools.missingTools = [] { return QStringList{}; };
-    test::fakes(app).tools.backendWrite = [](const QByteArray&) {}; // the catalog is the synthetic one
+    // The catalog is the synthetic one.
+    test::fakes(app).tools.backendWrite = [](const QByteArray&) {};
     app.applicationDidFinishLaunching();
     if (albums) {
         app.library.rows = albumCatalog();
