@@ -192,6 +192,19 @@ std::int64_t rampFrame(double v) {
     return std::abs(f - whole) < 1e-3 && whole >= 0 ? std::int64_t(whole) : -1;
 }
 
+// A 4 s ramp playing on the stage, what it plays recorded; null when it
+// cannot start.
+std::unique_ptr<AudioPlayer> playRecordedRamp(Stage& stage, const char* name) {
+    const QString path = tempFile(name);
+    if (!test::writeSamples(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24,
+                            test::ramp(0, 4 * kRate, kRate)))
+        return nullptr;
+    auto opened = AudioPlayer::open(*stage.platform->outputs, path);
+    if (!opened.player || !stage.record() || !opened.player->play())
+        return nullptr;
+    return std::move(opened.player);
+}
+
 // The recording's first frame at or after `from` that plays ramp frame
 // `frame` (n: none).
 std::size_t findRampFrame(const std::vector<double>& v, std::size_t from, std::int64_t frame) {
@@ -263,14 +276,9 @@ private slots:
         Stage stage(c.device);
         if (!stage.skip.isEmpty())
             QSKIP(qPrintable(stage.skip));
-        const QString path = tempFile("ramp.wav");
-        QVERIFY(test::writeSamples(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24,
-                                   test::ramp(0, 4 * kRate, kRate)));
-        auto opened = AudioPlayer::open(*stage.platform->outputs, path);
-        QVERIFY(opened.player);
-        AudioPlayer& player = *opened.player;
-        QVERIFY(stage.record());
-        QVERIFY(player.play());
+        const auto played = playRecordedRamp(stage, "ramp.wav");
+        QVERIFY(played);
+        AudioPlayer& player = *played;
         QVERIFY(QTest::qWaitFor([&] { return player.currentTime() > 1.0; }, kWaitMs));
         // What a loaded machine keeps the call itself from running (the
         // feeder stopped and joined, the fade written) is heard meanwhile:
@@ -344,14 +352,9 @@ private slots:
         Stage stage(c.device);
         if (!stage.skip.isEmpty())
             QSKIP(qPrintable(stage.skip));
-        const QString path = tempFile("seek-ramp.wav");
-        QVERIFY(test::writeSamples(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24,
-                                   test::ramp(0, 4 * kRate, kRate)));
-        auto opened = AudioPlayer::open(*stage.platform->outputs, path);
-        QVERIFY(opened.player);
-        AudioPlayer& player = *opened.player;
-        QVERIFY(stage.record());
-        QVERIFY(player.play());
+        const auto played = playRecordedRamp(stage, "seek-ramp.wav");
+        QVERIFY(played);
+        AudioPlayer& player = *played;
         QVERIFY(QTest::qWaitFor([&] { return player.currentTime() > 1.5; }, kWaitMs));
         constexpr std::int64_t kTarget = kRate / 2; // back to 0.5 s, heard before
         QElapsedTimer call;
