@@ -20,40 +20,37 @@ _ARTIST_KEYS = ("artist", "TPE1", "\xa9ART", "Author")
 _ALBUM_ARTIST_KEYS = ("albumartist", "album artist", "TPE2", "aART", "WM/AlbumArtist")
 _ALBUM_KEYS = ("album", "TALB", "\xa9alb", "WM/AlbumTitle")
 
-_classes = None
 _CHUNK_TAGGED = frozenset(("wav", "aiff", "aif", "aifc"))
+
+# The mutagen reader for each extension (module, class); a direct reader is
+# several times faster than letting mutagen.File try every format.
+_READER_OF = {
+    "flac": ("mutagen.flac", "FLAC"), "mp3": ("mutagen.mp3", "MP3"),
+    "wav": ("mutagen.wave", "WAVE"), "aiff": ("mutagen.aiff", "AIFF"),
+    "aif": ("mutagen.aiff", "AIFF"), "aifc": ("mutagen.aiff", "AIFF"),
+    "m4a": ("mutagen.mp4", "MP4"), "alac": ("mutagen.mp4", "MP4"),
+    "aac": ("mutagen.aac", "AAC"), "opus": ("mutagen.oggopus", "OggOpus"),
+    "wv": ("mutagen.wavpack", "WavPack"), "ape": ("mutagen.monkeysaudio", "MonkeysAudio"),
+    "dsf": ("mutagen.dsf", "DSF"), "tta": ("mutagen.trueaudio", "TrueAudio"),
+    "wma": ("mutagen.asf", "ASF"), "mpc": ("mutagen.musepack", "Musepack"),
+    "dff": ("mutagen.dsdiff", "DSDIFF"),
+}
+# The modules a tag-reading worker process imports before its first file.
+READERS = sorted({module for module, _ in _READER_OF.values()})
+_classes = None
 
 
 def _format_classes():
-    """The mutagen reader for each extension; a direct reader is several
-    times faster than letting mutagen.File try every format."""
     global _classes
     if _classes is None:
-        from mutagen.aac import AAC
-        from mutagen.aiff import AIFF
-        from mutagen.asf import ASF
-        from mutagen.dsf import DSF
-        from mutagen.flac import FLAC
-        from mutagen.monkeysaudio import MonkeysAudio
-        from mutagen.mp3 import MP3
-        from mutagen.mp4 import MP4
-        from mutagen.musepack import Musepack
-        from mutagen.oggopus import OggOpus
-        from mutagen.trueaudio import TrueAudio
-        from mutagen.wave import WAVE
-        from mutagen.wavpack import WavPack
+        import importlib
 
-        classes = {
-            "flac": FLAC, "mp3": MP3, "wav": WAVE, "aiff": AIFF, "aif": AIFF, "aifc": AIFF,
-            "m4a": MP4, "alac": MP4, "aac": AAC, "opus": OggOpus, "wv": WavPack,
-            "ape": MonkeysAudio, "dsf": DSF, "tta": TrueAudio, "wma": ASF, "mpc": Musepack,
-        }
-        try:
-            from mutagen.dsdiff import DSDIFF
-
-            classes["dff"] = DSDIFF
-        except ImportError:  # older mutagen: mutagen.File guesses
-            pass
+        classes = {}
+        for ext, (module, name) in _READER_OF.items():
+            try:
+                classes[ext] = getattr(importlib.import_module(module), name)
+            except ImportError:  # older mutagen (no DSDIFF): mutagen.File guesses
+                pass
         _classes = classes
     return _classes
 
@@ -228,25 +225,30 @@ def read_tags(path):
     """(title, artist, album, duration) of an audio file, "" for a missing
     tag; None when the file is not audio mutagen can read. OSError (gone,
     no permission) is left to the caller: it may be passing."""
+    with open(path, "rb") as f:
+        return _read_open(path, f)
+
+
+def _read_open(path, f):
     if mutagen is None:
         return ("", "", "", 0.0)
-    reader = _format_classes().get(extension(path))
-    with open(path, "rb") as f:
-        audio = None
+    ext = extension(path)
+    reader = _format_classes().get(ext)
+    audio = None
+    try:
+        audio = reader(f) if reader else mutagen.File(f)
+    except Exception:
+        pass
+    if audio is None and reader:  # misnamed file: let mutagen guess
         try:
-            audio = reader(f) if reader else mutagen.File(f)
+            f.seek(0)
+            audio = mutagen.File(f)
         except Exception:
-            pass
-        if audio is None and reader:  # misnamed file: let mutagen guess
-            try:
-                f.seek(0)
-                audio = mutagen.File(f)
-            except Exception:
-                audio = None
+            audio = None
     if audio is None or getattr(audio, "info", None) is None:
         return None
     tags = audio.tags
-    if tags is None and extension(path) == "aac":  # raw AAC may carry an ID3 header
+    if tags is None and ext == "aac":  # raw AAC may carry an ID3 header
         with contextlib.suppress(Exception):
             from mutagen.id3 import ID3
 
@@ -257,7 +259,7 @@ def read_tags(path):
         title = _tag(tags, _TITLE_KEYS)
         artist = _tag(tags, _ARTIST_KEYS) or _tag(tags, _ALBUM_ARTIST_KEYS)
         album = _tag(tags, _ALBUM_KEYS)
-    if extension(path) in _CHUNK_TAGGED and not (title and artist and album):
+    if ext in _CHUNK_TAGGED and not (title and artist and album):
         # mutagen reads only ID3 in these containers; the editors' own text
         # chunks fill what ID3, which wins where it has a value, leaves empty.
         chunks = container_text(path)
@@ -266,16 +268,26 @@ def read_tags(path):
     return (title, artist, album, finite_seconds(getattr(audio.info, "length", 0)))
 
 
-def read_batch(files):
-    """read_tags for each (path, size, mtime) of `files`, in a worker process
-    of a scan: the tags, None (not audio) or False (gone or locked since it
-    was listed)."""
+def read_batch(paths):
+    """The tag cache's entry for each of `paths`, read in a worker process
+    of a scan: [size, mtime_ns] for a file that is not audio, with title,
+    artist, album and seconds after them for one that is; None for a file
+    gone or locked since it was listed. Size and time come from the open
+    file, so the walk need not ask for them (a new library's files are
+    read here and nowhere else), and they belong to what was read."""
     found = []
-    for path, _, _ in files:
+    for path in paths:
         try:
-            found.append(read_tags(path))
+            with open(path, "rb") as f:
+                st = os.fstat(f.fileno())
+                tags = _read_open(path, f)
         except OSError:
-            found.append(False)
+            found.append(None)
+            continue
+        entry = [st.st_size, st.st_mtime_ns]
+        if tags:
+            entry.extend(tags)
+        found.append(entry)
     return found
 
 
@@ -298,11 +310,14 @@ def folder_identity(path):
         return None
 
 
-def walk_audio(roots, skip, stop):
+def walk_audio(roots, skip, stop, known=()):
     """Yields (path, size, mtime_ns) for every audio file under `roots`, each
     file once: hidden entries are skipped, and so are folders whose
     (device, inode) is in `skip` or was seen before, which ends symlink
-    loops and overlapping roots."""
+    loops and overlapping roots. A plain file (no link) whose path is not
+    in `known` comes with None for size and time: its reader takes them
+    from the open file, and a new library's walk then asks the file system
+    for nothing but the folders' listings."""
     seen = set(skip)
     seen_files = set()
     for root in roots:
@@ -315,6 +330,7 @@ def walk_audio(roots, skip, stop):
             if key is None or key in seen:
                 continue
             seen.add(key)
+            device = key[0] << 64
             try:
                 with os.scandir(folder) as it:
                     entries = sorted(it, key=lambda e: e.name)
@@ -334,14 +350,25 @@ def walk_audio(roots, skip, stop):
                     dot = name.rfind(".")
                     if dot <= 0 or name[dot + 1 :].lower() not in AUDIO_EXTENSIONS:
                         continue
-                    st = entry.stat()
+                    path = entry.path
+                    size = mtime = None
+                    if entry.is_symlink():
+                        st = entry.stat()
+                        # one int: a third of a tuple's memory
+                        identity = st.st_dev << 64 | st.st_ino
+                        size, mtime = st.st_size, st.st_mtime_ns
+                    else:
+                        # A file (not a link) lies on its folder's device.
+                        identity = device | entry.inode()
+                        if path in known:
+                            st = entry.stat()
+                            size, mtime = st.st_size, st.st_mtime_ns
                 except OSError:  # vanished, dangling link, no permission
                     continue
-                identity = st.st_dev << 64 | st.st_ino  # one int: a third of a tuple's memory
                 if identity in seen_files:
                     continue
                 seen_files.add(identity)
-                yield entry.path, st.st_size, st.st_mtime_ns
+                yield path, size, mtime
             stack.extend(reversed(subfolders))
 
 

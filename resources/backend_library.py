@@ -39,8 +39,9 @@ CACHE_VERSION = 2  # 2: legacy ID3 text decoded, WAV/AIFF text chunks read
 # Formats whose tags version 1 of the cache may have read wrongly.
 REREAD_FROM_VERSION_1 = frozenset("mp3 wav aiff aif aifc aac tta dsf".split())
 SAVE_INTERVAL = 10.0  # seconds between cache saves during a long first scan
-# New files a scan reads in-process before it starts worker processes: a few
-# added files are not worth their start (some 50 ms each), a new library is.
+# New files a scan reads in-process: a few added files are not worth the
+# workers' start, a new library is. A scan that meets more hands them all
+# to worker processes.
 INLINE_READS = 32
 BATCH = 256  # files handed to a worker at a time
 
@@ -290,8 +291,16 @@ class Library:
         """Caches what was read of a file (None: not audio) and gives its track."""
         entry = [size, mtime]
         if tags:
-            title, artist, album, seconds = tags
-            entry += [title, sys.intern(artist), sys.intern(album), seconds]
+            entry.extend(tags)
+        return self._take_entry(path, entry)
+
+    def _take_entry(self, path, entry):
+        """Caches a file's entry ([size, mtime], then its tags when it is
+        audio) and gives its track."""
+        if len(entry) == 6:
+            # An album's tracks share their artist and album: one string each.
+            entry[3] = sys.intern(entry[3])
+            entry[4] = sys.intern(entry[4])
         with self.lock:
             self.cache[path] = entry
             self.cache_dirty = True
@@ -387,18 +396,24 @@ class Library:
         found = {}
         listed = set()  # readable or not: an unreadable file keeps its cache entry
         pool = TagPool()
-        pending = collections.deque()  # (result, files) handed to the workers, in walk order
-        batch = []
-        inline = 0
+        pending = collections.deque()  # (result, paths) handed to the workers, in walk order
+        unread = []  # (path, size, mtime) of files to read, not yet handed out
         timing = {"publish": time.monotonic(), "save": time.monotonic()}
 
-        def take(result, files):
-            for (path, size, mtime), tags in zip(files, result.get()):
-                if tags is not False:  # False: gone or locked since it was listed
-                    self._found(found, base, path, self._take_tags(path, size, mtime, tags))
+        def take(result, paths):
+            for path, entry in zip(paths, result.get()):
+                if entry is not None:  # None: gone or locked since it was listed
+                    self._found(found, base, path, self._take_entry(path, entry))
+
+        def hand_out():
+            paths = [path for path, _, _ in unread]
+            pending.append((pool.submit(paths), paths))
+            unread.clear()
 
         try:
-            for path, size, mtime in walk_audio(self.cfg.roots, self._skip(), self.stop):
+            for path, size, mtime in walk_audio(
+                self.cfg.roots, self._skip(), self.stop, self.cache
+            ):
                 path = sys.intern(path)
                 listed.add(path)
                 with self.lock:
@@ -412,23 +427,28 @@ class Library:
                             self._found(found, base, path, self.make_track(path, entry[2:]))
                         else:
                             found[path] = old
-                elif inline < INLINE_READS or not pool.usable:
-                    inline += 1
-                    self._found(found, base, path, self.file_track(path, size, mtime))
+                elif not pool.usable:
+                    self._found(found, base, path, self._read_here(path, size, mtime))
                 else:
-                    batch.append((path, size, mtime))
-                    if len(batch) >= BATCH:
-                        pending.append((pool.submit(batch), batch))
-                        batch = []
+                    # A few new files are read here at the end of the walk: not
+                    # worth the workers' start. Past that, every one goes to
+                    # the workers, started at once, while the walk goes on.
+                    unread.append((path, size, mtime))
+                    if len(unread) >= (BATCH if pool.pool else INLINE_READS + 1):
+                        hand_out()
                 # Results are taken in walk order, so new ids are given in the
                 # same order as by a scan that reads every file itself.
                 while pending and pending[0][0].ready():
                     take(*pending.popleft())
                 self._scan_progress(found, base, timing)
-            if batch and not self.stop.is_set():
-                pending.append((pool.submit(batch), batch))
+            if unread and not self.stop.is_set():
+                if pool.pool:
+                    hand_out()
+                else:
+                    for path, size, mtime in unread:
+                        self._found(found, base, path, self._read_here(path, size, mtime))
             while pending and not self.stop.is_set():
-                result, files = pending[0]
+                result, paths = pending[0]
                 result.wait(PUBLISH_INTERVAL)
                 if result.ready():
                     take(*pending.popleft())
@@ -436,8 +456,8 @@ class Library:
                     # A worker died (killed, out of memory) and took its batch
                     # with it: that result never comes, so it is read here.
                     pending.popleft()
-                    for path, size, mtime in files:
-                        self._found(found, base, path, self.file_track(path, size, mtime))
+                    for path in paths:
+                        self._found(found, base, path, self._read_here(path, None, None))
                 self._scan_progress(found, base, timing)
         except BaseException:
             pool.close(stopped=True)
@@ -485,6 +505,17 @@ class Library:
             self._publish(found)
         self._prune_links(found)
         self.save_cache()
+
+    def _read_here(self, path, size, mtime):
+        """file_track of a file the walk may have listed without its size
+        and time (None)."""
+        if size is None:
+            try:
+                st = os.stat(path)
+            except OSError:  # gone or locked since it was listed
+                return None
+            size, mtime = st.st_size, st.st_mtime_ns
+        return self.file_track(path, size, mtime)
 
     def _found(self, found, base, path, track):
         if track is not None:
@@ -714,11 +745,28 @@ def _worker_start():
     signal.signal(signal.SIGINT, signal.SIG_IGN)
 
 
+# Pools open in this process. The fork server outlives a pool only while
+# another is open: at rest the backend is one process.
+_servers = threading.Lock()
+_open_pools = 0
+
+
+def _stop_fork_server():
+    from multiprocessing import forkserver
+
+    stop = getattr(forkserver._forkserver, "_stop", None)
+    if stop is not None:  # else it ends with this process, as its pipe closes
+        stop()
+
+
 class TagPool:
     """Worker processes reading tags for a scan, one per processor, started
     at the first batch and ended with the scan: at rest the backend is one
-    process. Started fresh ("spawn"), never forked from this process and its
-    threads."""
+    process. Never forked from this process and its threads: a fork server
+    (one fresh interpreter that imports the tag reader once) forks them. A
+    worker so made is ready in a few milliseconds, where each fresh one
+    would import everything again (some 80 ms of a processor each, which a
+    scan of a few thousand files spends more on than on its tags)."""
 
     def __init__(self):
         self.pool = None
@@ -731,13 +779,25 @@ class TagPool:
         # its start.
         self.usable = backend_files.mutagen is not None and self.workers > 1
 
-    def submit(self, files):
-        if self.pool is None:
-            import multiprocessing  # only for scans that meet many new files
+    def start(self):
+        global _open_pools
+        if self.pool is not None:
+            return
+        import multiprocessing  # only for scans that meet many new files
 
-            context = multiprocessing.get_context("spawn")
+        context = multiprocessing.get_context("forkserver")
+        # "__main__" too: a worker forked from a server that has not
+        # imported the main script imports it itself.
+        context.set_forkserver_preload(
+            ["__main__", "multiprocessing.pool", "backend_files", *backend_files.READERS]
+        )
+        with _servers:
             self.pool = context.Pool(self.workers, initializer=_worker_start)
-            self.pids = {p.pid for p in multiprocessing.active_children()}
+            _open_pools += 1
+        self.pids = {p.pid for p in multiprocessing.active_children()}
+
+    def submit(self, files):
+        self.start()
         return self.pool.apply_async(read_batch, (files,))
 
     def broken(self):
@@ -755,19 +815,31 @@ class TagPool:
     def close(self, stopped):
         if self.pool is None:
             return
+        pool, self.pool = self.pool, None
         if stopped:
             # terminate() ends workers with SIGTERM, which one started while
             # the backend is ending has inherited as ignored: it would wait
             # for that worker for ever. Such workers are killed outright.
             import multiprocessing
 
-            ending = threading.Thread(target=self.pool.terminate, daemon=True)
+            ending = threading.Thread(target=pool.terminate, daemon=True)
             ending.start()
             while ending.is_alive():
                 ending.join(0.2)
                 for worker in multiprocessing.active_children():
                     worker.kill()
+            _after_pool(pool)
         else:
-            self.pool.close()
-        self.pool.join()
-        self.pool = None
+            # Every result is in: the workers' exit is waited for aside, so
+            # the catalog is not held back by it.
+            pool.close()
+            threading.Thread(target=_after_pool, args=(pool,), name="pool end", daemon=True).start()
+
+
+def _after_pool(pool):
+    global _open_pools
+    pool.join()
+    with _servers:
+        _open_pools -= 1
+        if _open_pools == 0:
+            _stop_fork_server()
