@@ -3,6 +3,7 @@
 import contextlib
 import math
 import os
+import re
 
 try:
     import mutagen
@@ -233,21 +234,26 @@ def _read_open(path, f):
     if mutagen is None:
         return ("", "", "", 0.0)
     ext = extension(path)
-    reader = _format_classes().get(ext)
-    audio = None
-    try:
-        audio = reader(f) if reader else mutagen.File(f)
-    except Exception:
-        pass
-    if audio is None and reader:  # misnamed file: let mutagen guess
+    quick = _flac_quick(f) if ext == "flac" else None
+    if quick is not None:
+        tags, length = quick
+    else:
+        f.seek(0)
+        reader = _format_classes().get(ext)
+        audio = None
         try:
-            f.seek(0)
-            audio = mutagen.File(f)
+            audio = reader(f) if reader else mutagen.File(f)
         except Exception:
-            audio = None
-    if audio is None or getattr(audio, "info", None) is None:
-        return None
-    tags = audio.tags
+            pass
+        if audio is None and reader:  # misnamed file: let mutagen guess
+            try:
+                f.seek(0)
+                audio = mutagen.File(f)
+            except Exception:
+                audio = None
+        if audio is None or getattr(audio, "info", None) is None:
+            return None
+        tags, length = audio.tags, getattr(audio.info, "length", 0)
     if tags is None and ext == "aac":  # raw AAC may carry an ID3 header
         with contextlib.suppress(Exception):
             from mutagen.id3 import ID3
@@ -265,7 +271,136 @@ def _read_open(path, f):
         chunks = container_text(path)
         if chunks:
             title, artist, album = title or chunks[0], artist or chunks[1], album or chunks[2]
-    return (title, artist, album, finite_seconds(getattr(audio.info, "length", 0)))
+    return (title, artist, album, finite_seconds(length))
+
+
+# ---- FLAC, the common case read quickly --------------------------------------
+#
+# mutagen's FLAC reader reads every metadata block whole, pictures included,
+# into objects of their own: three quarters of a scan's time per file. A
+# plain FLAC file (stream info, Vorbis comments, pictures, padding) is read
+# here instead, its pictures skipped, with the same result: the comments
+# parsed and looked up as mutagen does. Anything else (an ID3 header, a cue
+# sheet, a size that does not add up, a short file) goes to mutagen, so an
+# odd or damaged file reads exactly as it always did.
+
+
+class _Comments:
+    """The Vorbis comments of a file, looked up as mutagen's own are: keys
+    regardless of case, every value of the key, ValueError for a key no
+    comment can have and KeyError for one that is absent."""
+
+    __slots__ = ("pairs",)
+
+    def __init__(self, pairs):
+        self.pairs = pairs  # (key in lower case, value)
+
+    def __getitem__(self, key):
+        if not _valid_key(key):
+            raise ValueError(key)
+        key = key.lower()
+        values = [value for name, value in self.pairs if name == key]
+        if not values:
+            raise KeyError(key)
+        return values
+
+
+# A comment key: printable ASCII from space to "}", without "=".
+_valid_key = re.compile("[ -<>-}]+").fullmatch
+
+
+def _vorbis_comments(data):
+    """The (key, value) pairs of a Vorbis comment block that fills `data`
+    exactly, decoded as mutagen decodes them; None when it does not."""
+    end = len(data)
+    if end < 8:
+        return None
+    pos = 4 + int.from_bytes(data[:4], "little")  # past the vendor's name
+    if pos + 4 > end:
+        return None
+    count = int.from_bytes(data[pos : pos + 4], "little")
+    pos += 4
+    pairs = []
+    for i in range(count):
+        if pos + 4 > end:
+            return None
+        stop = pos + 4 + int.from_bytes(data[pos : pos + 4], "little")
+        if stop > end:
+            return None
+        text = data[pos + 4 : stop].decode("utf-8", "replace")
+        pos = stop
+        key, equals, value = text.partition("=")
+        if not equals:
+            key, value = "unknown%d" % i, text
+        key = key.encode("ascii", "replace").decode("ascii")
+        if _valid_key(key):
+            pairs.append((key.lower(), value))
+    return pairs if pos == end else None
+
+
+def _flac_quick(f):
+    """(tags, seconds) of a plain FLAC file, tags None when it has no
+    comments; None when the file is not one this reads (mutagen then does)."""
+    try:
+        if f.read(4) != b"fLaC":
+            return None
+        size_of_file = os.fstat(f.fileno()).st_size
+        pos, length, pairs, tables = 4, None, None, 0
+        last = False
+        while not last:
+            head = f.read(4)
+            if len(head) < 4:
+                return None
+            last, code = head[0] & 0x80, head[0] & 0x7F
+            size = int.from_bytes(head[1:], "big")
+            pos += 4
+            if pos + size > size_of_file:
+                return None
+            if code == 0:  # stream info: the first one counts
+                data = f.read(size)
+                if size != 34:
+                    return None
+                if length is None:
+                    rate = (data[10] << 12) | (data[11] << 4) | (data[12] >> 4)
+                    if not rate:
+                        return None
+                    length = (int.from_bytes(data[13:18], "big") & 0xFFFFFFFFF) / float(rate)
+            elif code == 4:  # Vorbis comments: a second block is not expected
+                if pairs is not None:
+                    return None
+                pairs = _vorbis_comments(f.read(size))
+                if pairs is None:
+                    return None
+            elif code == 6:  # a picture: its own sizes must add up to the block's
+                if size < 32:
+                    return None
+                mime = int.from_bytes(f.read(8)[4:], "big")
+                if 8 + mime + 4 > size:
+                    return None
+                f.seek(mime, 1)
+                text = int.from_bytes(f.read(4), "big")
+                if 12 + mime + text + 20 > size:
+                    return None
+                f.seek(text, 1)
+                picture = int.from_bytes(f.read(20)[16:], "big")
+                if 32 + mime + text + picture != size:
+                    return None
+                f.seek(pos + size)
+            elif code == 3:  # seek table: mutagen takes one only
+                tables += 1
+                if tables > 1:
+                    return None
+                f.seek(pos + size)
+            elif code in (1, 2) or 7 <= code < 127:  # padding, application, unknown
+                f.seek(pos + size)
+            else:  # a cue sheet, or the invalid type
+                return None
+            pos += size
+        if length is None:
+            return None
+        return (None if pairs is None else _Comments(pairs)), length
+    except OSError:
+        return None
 
 
 def read_batch(paths):
