@@ -397,7 +397,7 @@ class Library:
         listed = set()  # readable or not: an unreadable file keeps its cache entry
         pool = TagPool()
         pending = collections.deque()  # (result, paths) handed to the workers, in walk order
-        unread = []  # (path, size, mtime) of files to read, not yet handed out
+        unread = collections.deque()  # (path, size, mtime) to read, not yet handed out
         timing = {"publish": time.monotonic(), "save": time.monotonic()}
 
         def take(result, paths):
@@ -405,10 +405,13 @@ class Library:
                 if entry is not None:  # None: gone or locked since it was listed
                     self._found(found, base, path, self._take_entry(path, entry))
 
-        def hand_out():
-            paths = [path for path, _, _ in unread]
+        def hand_out(count):
+            paths = [unread.popleft()[0] for _ in range(min(count, len(unread)))]
             pending.append((pool.submit(paths), paths))
-            unread.clear()
+
+        def read_first():
+            path, size, mtime = unread.popleft()
+            self._found(found, base, path, self._read_here(path, size, mtime))
 
         try:
             for path, size, mtime in walk_audio(
@@ -427,26 +430,33 @@ class Library:
                             self._found(found, base, path, self.make_track(path, entry[2:]))
                         else:
                             found[path] = old
-                elif not pool.usable:
-                    self._found(found, base, path, self._read_here(path, size, mtime))
                 else:
                     # A few new files are read here at the end of the walk: not
-                    # worth the workers' start. Past that, every one goes to
-                    # the workers, started at once, while the walk goes on.
+                    # worth the workers' start. Past that the workers start,
+                    # aside; until they are ready this thread reads the first
+                    # files itself, between steps of the walk.
                     unread.append((path, size, mtime))
-                    if len(unread) >= (BATCH if pool.pool else INLINE_READS + 1):
-                        hand_out()
+                    if not pool.usable:
+                        while unread:
+                            read_first()
+                    elif pool.ready():
+                        if len(unread) >= BATCH:
+                            hand_out(BATCH)
+                    elif len(unread) > INLINE_READS or pool.starting():
+                        pool.start()
+                        if not pool.ready():
+                            read_first()
                 # Results are taken in walk order, so new ids are given in the
                 # same order as by a scan that reads every file itself.
                 while pending and pending[0][0].ready():
                     take(*pending.popleft())
                 self._scan_progress(found, base, timing)
-            if unread and not self.stop.is_set():
-                if pool.pool:
-                    hand_out()
+            while unread and not self.stop.is_set():
+                if pool.ready() and pool.usable:
+                    hand_out(BATCH)
                 else:
-                    for path, size, mtime in unread:
-                        self._found(found, base, path, self._read_here(path, size, mtime))
+                    read_first()  # a few new files, or the workers still starting
+                    self._scan_progress(found, base, timing)
             while pending and not self.stop.is_set():
                 result, paths = pending[0]
                 result.wait(PUBLISH_INTERVAL)
@@ -770,6 +780,7 @@ class TagPool:
 
     def __init__(self):
         self.pool = None
+        self.thread = None  # starting the pool
         self.pids = set()
         try:
             self.workers = len(os.sched_getaffinity(0))
@@ -780,9 +791,19 @@ class TagPool:
         self.usable = backend_files.mutagen is not None and self.workers > 1
 
     def start(self):
+        """Starts the workers aside: ready() tells when they are."""
+        if self.thread is None:
+            self.thread = threading.Thread(target=self._start, name="tag pool", daemon=True)
+            self.thread.start()
+
+    def starting(self):
+        return self.thread is not None and self.pool is None and self.usable
+
+    def ready(self):
+        return self.pool is not None
+
+    def _start(self):
         global _open_pools
-        if self.pool is not None:
-            return
         import multiprocessing  # only for scans that meet many new files
 
         context = multiprocessing.get_context("forkserver")
@@ -791,14 +812,22 @@ class TagPool:
         context.set_forkserver_preload(
             ["__main__", "multiprocessing.pool", "backend_files", *backend_files.READERS]
         )
-        with _servers:
-            self.pool = context.Pool(self.workers, initializer=_worker_start)
-            _open_pools += 1
-        self.pids = {p.pid for p in multiprocessing.active_children()}
+        # The last scan's workers may still be ending: they are not ours.
+        others = {p.pid for p in multiprocessing.active_children()}
+        try:
+            with _servers:
+                pool = context.Pool(self.workers, initializer=_worker_start)
+                _open_pools += 1
+        except Exception:  # no worker could start: the scan reads every file itself
+            log("cannot start tag readers:\n" + traceback.format_exc())
+            self.usable = False
+            return
+        self.pids = {p.pid for p in multiprocessing.active_children()} - others
+        self.pool = pool
 
-    def submit(self, files):
-        self.start()
-        return self.pool.apply_async(read_batch, (files,))
+    def submit(self, paths):
+        """Hands `paths` to a worker; only once ready()."""
+        return self.pool.apply_async(read_batch, (paths,))
 
     def broken(self):
         """True once a worker has died: the pool starts another in its
@@ -813,27 +842,37 @@ class TagPool:
         return not self.usable
 
     def close(self, stopped):
-        if self.pool is None:
+        if self.thread is None:
             return
+        if not stopped:
+            # Every result is in (or every file was read before the workers
+            # were ready): their start and exit are waited for aside, so the
+            # catalog is not held back by them.
+            threading.Thread(target=self._end, name="tag pool end", daemon=True).start()
+            return
+        self.thread.join()  # a pool being started is ended like the others
         pool, self.pool = self.pool, None
-        if stopped:
-            # terminate() ends workers with SIGTERM, which one started while
-            # the backend is ending has inherited as ignored: it would wait
-            # for that worker for ever. Such workers are killed outright.
-            import multiprocessing
+        if pool is None:
+            return
+        # terminate() ends workers with SIGTERM, which one started while the
+        # backend is ending has inherited as ignored: it would wait for that
+        # worker for ever. Such workers are killed outright.
+        import multiprocessing
 
-            ending = threading.Thread(target=pool.terminate, daemon=True)
-            ending.start()
-            while ending.is_alive():
-                ending.join(0.2)
-                for worker in multiprocessing.active_children():
-                    worker.kill()
-            _after_pool(pool)
-        else:
-            # Every result is in: the workers' exit is waited for aside, so
-            # the catalog is not held back by it.
+        ending = threading.Thread(target=pool.terminate, daemon=True)
+        ending.start()
+        while ending.is_alive():
+            ending.join(0.2)
+            for worker in multiprocessing.active_children():
+                worker.kill()
+        _after_pool(pool)
+
+    def _end(self):
+        self.thread.join()
+        pool, self.pool = self.pool, None
+        if pool is not None:
             pool.close()
-            threading.Thread(target=_after_pool, args=(pool,), name="pool end", daemon=True).start()
+            _after_pool(pool)
 
 
 def _after_pool(pool):

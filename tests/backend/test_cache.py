@@ -108,32 +108,47 @@ class ParallelScanTest(unittest.TestCase):
             make_audio(home.path("Music", name), title="T%d" % i, artist="A", album=name[0])
         with open(home.path("Music", "b", "not audio.flac"), "wb") as f:
             f.write(b"not a FLAC file")
-        rows = [("read by the scan itself", 1000, 64), ("batches of one", 0, 1),
-                ("batches of four", 0, 4), ("more than are read at once", 3, 2)]
-        replies, cached, submitted = {}, {}, []
-        real_submit = backend_library.TagPool.submit
+        # name, files read at most by the scan alone, batch size, workers
+        # ready at once (else the scan reads files itself while they start)
+        rows = [("read by the scan itself", 1000, 64, True), ("batches of one", 0, 1, True),
+                ("batches of four", 0, 4, True), ("more than are read at once", 3, 2, True),
+                ("read here while the workers start", 0, 2, False)]
+        replies, cached, submitted, read_here = {}, {}, [], []
+        real_submit, real_start = backend_library.TagPool.submit, backend_library.TagPool.start
+        real_read = backend_library.read_tags
 
         def counted(pool, files):
             submitted.append(len(files))
             return real_submit(pool, files)
 
-        for name, inline, batch in rows:
+        def at_once(pool):
+            real_start(pool)
+            pool.thread.join(60)
+
+        for name, inline, batch, ready in rows:
             with self.subTest(name):
                 shutil.rmtree(home.data_dir, ignore_errors=True)
                 submitted.clear()
+                read_here.clear()
                 with mock.patch.multiple(backend_library, INLINE_READS=inline, BATCH=batch), \
-                        mock.patch.object(backend_library.TagPool, "submit", counted):
+                        mock.patch.object(backend_library.TagPool, "submit", counted), \
+                        mock.patch.object(backend_library.TagPool, "start",
+                                          at_once if ready else real_start), \
+                        mock.patch.object(backend_library, "read_tags",
+                                          lambda p: read_here.append(p) or real_read(p)):
                     library = Library(home.config())
                     library.scan_once()
                 replies[name] = library.reply()
                 cached[name] = cached_files(home.data_dir)
                 # A few new files are read by the scan itself; more go to the
-                # workers, every one of them.
+                # workers, every one of them once they are ready.
                 files = len(names) + 1
-                self.assertEqual(sum(submitted), 0 if files <= inline else files)
+                self.assertEqual(sum(submitted) + len(read_here), files)
+                if ready:
+                    self.assertEqual(sum(submitted), 0 if files <= inline else files)
         reference = rows[0][0]
         self.assertEqual(len(cached[reference]), len(names) + 1)  # the bad file too
-        for name, _, _ in rows[1:]:
+        for name, _, _, _ in rows[1:]:
             with self.subTest(name):
                 self.assertEqual(replies[name], replies[reference])
                 self.assertEqual(cached[name], cached[reference])
@@ -155,13 +170,20 @@ class ParallelScanTest(unittest.TestCase):
             # The second batch's worker ends as one killed would: no result.
             return pool.pool.apply_async(os._exit, (1,)) if len(calls) == 2 else result
 
+        def at_once(pool):  # every batch goes to a worker
+            real_start(pool)
+            pool.thread.join(60)
+
+        real_start = backend_library.TagPool.start
         library = Library(home.config())
         with mock.patch.multiple(backend_library, INLINE_READS=0, BATCH=2), \
-                mock.patch.object(backend_library.TagPool, "submit", dying):
+                mock.patch.object(backend_library.TagPool, "submit", dying), \
+                mock.patch.object(backend_library.TagPool, "start", at_once):
             scan = threading.Thread(target=library.scan_once, daemon=True)
             scan.start()
             scan.join(120)
         self.assertFalse(scan.is_alive(), "the scan waits for the lost batch")
+        self.assertGreaterEqual(len(calls), 2, "no batch was lost")
         self.assertEqual(library.reply(), reference.reply())
 
     def test_workers_started_while_ending_are_stopped(self):
@@ -170,6 +192,8 @@ class ParallelScanTest(unittest.TestCase):
         previous = signal.signal(signal.SIGTERM, signal.SIG_IGN)
         self.addCleanup(signal.signal, signal.SIGTERM, previous)
         pool = backend_library.TagPool()
+        pool.start()
+        pool.thread.join(60)
         pool.submit([]).get(60)
         closing = threading.Thread(target=pool.close, args=(True,), daemon=True)
         closing.start()
