@@ -40,10 +40,11 @@ CACHE_VERSION = 2  # 2: legacy ID3 text decoded, WAV/AIFF text chunks read
 REREAD_FROM_VERSION_1 = frozenset("mp3 wav aiff aif aifc aac tta dsf".split())
 SAVE_INTERVAL = 10.0  # seconds between cache saves during a long first scan
 # New files a scan reads in-process: a few added files are not worth the
-# workers' start, a new library is. A scan that meets more hands them all
-# to worker processes.
+# workers' start, a new library is. A scan that meets more starts worker
+# processes, and reads files itself only until they are ready.
 INLINE_READS = 32
 BATCH = 256  # files handed to a worker at a time
+FILES_PER_WORKER = 2000  # files to read that pay for one more worker's start
 
 # Status-line texts, in Korean like every text of the interface; the player
 # shows them unchanged.
@@ -432,9 +433,11 @@ class Library:
                             found[path] = old
                 else:
                     # A few new files are read here at the end of the walk: not
-                    # worth the workers' start. Past that the workers start,
-                    # aside; until they are ready this thread reads the first
-                    # files itself, between steps of the walk.
+                    # worth the workers' start. Past that the fork server
+                    # starts, aside; the workers follow as soon as their
+                    # number is known (the walk is over, or has found work for
+                    # all), and until they are ready this thread reads the
+                    # first files itself, between steps of the walk.
                     unread.append((path, size, mtime))
                     if not pool.usable:
                         while unread:
@@ -442,15 +445,19 @@ class Library:
                     elif pool.ready():
                         if len(unread) >= BATCH:
                             hand_out(BATCH)
-                    elif len(unread) > INLINE_READS or pool.starting():
+                    elif pool.sized():
+                        read_first()
+                    elif len(unread) > INLINE_READS:
                         pool.start()
-                        if not pool.ready():
-                            read_first()
+                        if len(unread) >= pool.workers * FILES_PER_WORKER:
+                            pool.size(len(unread))
                 # Results are taken in walk order, so new ids are given in the
                 # same order as by a scan that reads every file itself.
                 while pending and pending[0][0].ready():
                     take(*pending.popleft())
                 self._scan_progress(found, base, timing)
+            if unread:
+                pool.size(len(unread))  # the walk is over: these are all
             while unread and not self.stop.is_set():
                 if pool.ready() and pool.usable:
                     hand_out(BATCH)
@@ -755,8 +762,8 @@ def _worker_start():
     signal.signal(signal.SIGINT, signal.SIG_IGN)
 
 
-# Pools open in this process. The fork server outlives a pool only while
-# another is open: at rest the backend is one process.
+# Scans using the fork server in this process. It outlives a scan only
+# while another uses it: at rest the backend is one process.
 _servers = threading.Lock()
 _open_pools = 0
 
@@ -770,17 +777,24 @@ def _stop_fork_server():
 
 
 class TagPool:
-    """Worker processes reading tags for a scan, one per processor, started
-    at the first batch and ended with the scan: at rest the backend is one
-    process. Never forked from this process and its threads: a fork server
-    (one fresh interpreter that imports the tag reader once) forks them. A
+    """Worker processes reading tags for a scan, at most one per processor,
+    started when the scan meets many new files and ended with the scan: at
+    rest the backend is one process.
+
+    Never forked from this process and its threads: a fork server (one
+    fresh interpreter that imports the tag reader once) forks them. A
     worker so made is ready in a few milliseconds, where each fresh one
-    would import everything again (some 80 ms of a processor each, which a
-    scan of a few thousand files spends more on than on its tags)."""
+    would import everything again. Each still costs its start and end (some
+    25 ms of a processor: the pages it touches are copied), about what
+    reading FILES_PER_WORKER files costs; a scan of fewer files than the
+    processors could share starts fewer workers."""
 
     def __init__(self):
         self.pool = None
-        self.thread = None  # starting the pool
+        self.thread = None  # starting the server, then the workers
+        self.count = None  # workers to start, once known
+        self.counted = threading.Event()
+        self.server = False
         self.pids = set()
         try:
             self.workers = len(os.sched_getaffinity(0))
@@ -791,13 +805,21 @@ class TagPool:
         self.usable = backend_files.mutagen is not None and self.workers > 1
 
     def start(self):
-        """Starts the workers aside: ready() tells when they are."""
+        """Starts the fork server aside; the workers follow once size() has
+        told how many."""
         if self.thread is None:
             self.thread = threading.Thread(target=self._start, name="tag pool", daemon=True)
             self.thread.start()
 
-    def starting(self):
-        return self.thread is not None and self.pool is None and self.usable
+    def size(self, files):
+        """Starts as many workers as `files` waiting to be read justify (all
+        the processors when the walk goes on)."""
+        if not self.counted.is_set():
+            self.count = min(self.workers, max(1, -(-files // FILES_PER_WORKER)))
+            self.counted.set()
+
+    def sized(self):
+        return self.counted.is_set()
 
     def ready(self):
         return self.pool is not None
@@ -805,6 +827,7 @@ class TagPool:
     def _start(self):
         global _open_pools
         import multiprocessing  # only for scans that meet many new files
+        from multiprocessing import forkserver
 
         context = multiprocessing.get_context("forkserver")
         # "__main__" too: a worker forked from a server that has not
@@ -812,12 +835,17 @@ class TagPool:
         context.set_forkserver_preload(
             ["__main__", "multiprocessing.pool", "backend_files", *backend_files.READERS]
         )
-        # The last scan's workers may still be ending: they are not ours.
-        others = {p.pid for p in multiprocessing.active_children()}
         try:
             with _servers:
-                pool = context.Pool(self.workers, initializer=_worker_start)
+                forkserver.ensure_running()
                 _open_pools += 1
+                self.server = True
+            self.counted.wait()
+            if not self.count:
+                return  # the scan ended first
+            # The last scan's workers may still be ending: they are not ours.
+            others = {p.pid for p in multiprocessing.active_children()}
+            pool = context.Pool(self.count, initializer=_worker_start)
         except Exception:  # no worker could start: the scan reads every file itself
             log("cannot start tag readers:\n" + traceback.format_exc())
             self.usable = False
@@ -844,6 +872,9 @@ class TagPool:
     def close(self, stopped):
         if self.thread is None:
             return
+        if not self.counted.is_set():
+            self.count = 0
+            self.counted.set()
         if not stopped:
             # Every result is in (or every file was read before the workers
             # were ready): their start and exit are waited for aside, so the
@@ -852,33 +883,34 @@ class TagPool:
             return
         self.thread.join()  # a pool being started is ended like the others
         pool, self.pool = self.pool, None
-        if pool is None:
-            return
-        # terminate() ends workers with SIGTERM, which one started while the
-        # backend is ending has inherited as ignored: it would wait for that
-        # worker for ever. Such workers are killed outright.
-        import multiprocessing
+        if pool is not None:
+            # terminate() ends workers with SIGTERM, which one started while
+            # the backend is ending has inherited as ignored: it would wait
+            # for that worker for ever. Such workers are killed outright.
+            import multiprocessing
 
-        ending = threading.Thread(target=pool.terminate, daemon=True)
-        ending.start()
-        while ending.is_alive():
-            ending.join(0.2)
-            for worker in multiprocessing.active_children():
-                worker.kill()
-        _after_pool(pool)
+            ending = threading.Thread(target=pool.terminate, daemon=True)
+            ending.start()
+            while ending.is_alive():
+                ending.join(0.2)
+                for worker in multiprocessing.active_children():
+                    worker.kill()
+            pool.join()
+        self._release()
 
     def _end(self):
         self.thread.join()
         pool, self.pool = self.pool, None
         if pool is not None:
             pool.close()
-            _after_pool(pool)
+            pool.join()
+        self._release()
 
-
-def _after_pool(pool):
-    global _open_pools
-    pool.join()
-    with _servers:
-        _open_pools -= 1
-        if _open_pools == 0:
-            _stop_fork_server()
+    def _release(self):
+        global _open_pools
+        if self.server:
+            self.server = False
+            with _servers:
+                _open_pools -= 1
+                if _open_pools == 0:
+                    _stop_fork_server()

@@ -123,6 +123,7 @@ class ParallelScanTest(unittest.TestCase):
 
         def at_once(pool):
             real_start(pool)
+            pool.size(pool.workers * backend_library.FILES_PER_WORKER)
             pool.thread.join(60)
 
         for name, inline, batch, ready in rows:
@@ -172,6 +173,7 @@ class ParallelScanTest(unittest.TestCase):
 
         def at_once(pool):  # every batch goes to a worker
             real_start(pool)
+            pool.size(pool.workers * backend_library.FILES_PER_WORKER)
             pool.thread.join(60)
 
         real_start = backend_library.TagPool.start
@@ -193,6 +195,7 @@ class ParallelScanTest(unittest.TestCase):
         self.addCleanup(signal.signal, signal.SIGTERM, previous)
         pool = backend_library.TagPool()
         pool.start()
+        pool.size(1)
         pool.thread.join(60)
         pool.submit([]).get(60)
         closing = threading.Thread(target=pool.close, args=(True,), daemon=True)
