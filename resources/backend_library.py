@@ -878,8 +878,10 @@ class TagPool:
         if not stopped:
             # Every result is in (or every file was read before the workers
             # were ready): their start and exit are waited for aside, so the
-            # catalog is not held back by them.
-            threading.Thread(target=self._end, name="tag pool end", daemon=True).start()
+            # catalog is not held back by them. Not a daemon: a process that
+            # ends meanwhile waits for them rather than leave a worker
+            # half-started.
+            threading.Thread(target=self._end, name="tag pool end").start()
             return
         self.thread.join()  # a pool being started is ended like the others
         pool, self.pool = self.pool, None
