@@ -1,6 +1,7 @@
 """Finding audio files and reading their tags with mutagen."""
 
 import contextlib
+import io
 import math
 import os
 import re
@@ -227,18 +228,21 @@ def read_tags(path):
     tag; None when the file is not audio mutagen can read. OSError (gone,
     no permission) is left to the caller: it may be passing."""
     with open(path, "rb") as f:
-        return _read_open(path, f)
+        return _read_open(path, f, os.fstat(f.fileno()).st_size)
 
 
-def _read_open(path, f):
+def _read_open(path, f, size):
+    """read_tags of the file open as `f` (buffered, or not), of `size` bytes."""
     if mutagen is None:
         return ("", "", "", 0.0)
     ext = extension(path)
-    quick = _flac_quick(f) if ext == "flac" else None
+    quick = _flac_quick(f, size) if ext == "flac" else None
     if quick is not None:
         tags, length = quick
     else:
         f.seek(0)
+        if isinstance(f, io.FileIO):  # mutagen reads in small pieces
+            f = io.BufferedReader(f)
         reader = _format_classes().get(ext)
         audio = None
         try:
@@ -261,6 +265,10 @@ def _read_open(path, f):
             tags = ID3(path)
     if tags is None:
         title = artist = album = ""
+    elif type(tags) is dict:  # Vorbis comments read by _flac_quick
+        title = _comment(tags, _TITLE_KEYS)
+        artist = _comment(tags, _ARTIST_KEYS) or _comment(tags, _ALBUM_ARTIST_KEYS)
+        album = _comment(tags, _ALBUM_KEYS)
     else:
         title = _tag(tags, _TITLE_KEYS)
         artist = _tag(tags, _ARTIST_KEYS) or _tag(tags, _ALBUM_ARTIST_KEYS)
@@ -285,33 +293,47 @@ def _read_open(path, f):
 # odd or damaged file reads exactly as it always did.
 
 
-class _Comments:
-    """The Vorbis comments of a file, looked up as mutagen's own are: keys
-    regardless of case, every value of the key, ValueError for a key no
-    comment can have and KeyError for one that is absent."""
-
-    __slots__ = ("pairs",)
-
-    def __init__(self, pairs):
-        self.pairs = pairs  # (key in lower case, value)
-
-    def __getitem__(self, key):
-        if not _valid_key(key):
-            raise ValueError(key)
-        key = key.lower()
-        values = [value for name, value in self.pairs if name == key]
-        if not values:
-            raise KeyError(key)
-        return values
-
-
 # A comment key: printable ASCII from space to "}", without "=".
 _valid_key = re.compile("[ -<>-}]+").fullmatch
 
 
+def _comment_keys(keys):
+    """`keys` as a comment lookup sees them: in lower case, the ones no
+    comment can have left out (mutagen refuses them: _tag moves on)."""
+    return tuple(k.lower() for k in keys if _valid_key(k))
+
+
+def _comment(values, keys):
+    """What _tag gives for `keys` (_TITLE_KEYS...) on a file's Vorbis
+    comments, from the values _vorbis_comments found."""
+    for key in _COMMENT_KEYS[keys]:
+        found = []
+        for value in values.get(key, ()):
+            for text in value.split("\0"):
+                text = clean_text(text)
+                if text and text not in found:
+                    found.append(text)
+        if found:
+            return "; ".join(found)
+    return ""
+
+
+_COMMENT_KEYS = {
+    keys: _comment_keys(keys)
+    for keys in (_TITLE_KEYS, _ARTIST_KEYS, _ALBUM_ARTIST_KEYS, _ALBUM_KEYS)
+}
+# The keys whose values are looked up, as the file's bytes hold them.
+_WANTED = frozenset(k.encode("ascii") for keys in _COMMENT_KEYS.values() for k in keys)
+
+
 def _vorbis_comments(data):
-    """The (key, value) pairs of a Vorbis comment block that fills `data`
-    exactly, decoded as mutagen decodes them; None when it does not."""
+    """key in lower case -> [value, ...] of a Vorbis comment block that
+    fills `data` exactly, for the keys a track's fields come from, decoded
+    as mutagen decodes them; None when the block does not fill `data`.
+
+    A key is compared as bytes: "=" is never part of a UTF-8 sequence, so
+    the bytes before the first one are the key mutagen decodes, and a key
+    with anything but ASCII in it is none of the wanted ones."""
     end = len(data)
     if end < 8:
         return None
@@ -320,85 +342,91 @@ def _vorbis_comments(data):
         return None
     count = int.from_bytes(data[pos : pos + 4], "little")
     pos += 4
-    pairs = []
-    for i in range(count):
+    values = {}
+    for _ in range(count):
         if pos + 4 > end:
             return None
-        stop = pos + 4 + int.from_bytes(data[pos : pos + 4], "little")
-        if stop > end:
+        start = pos + 4
+        pos = start + int.from_bytes(data[pos:start], "little")
+        if pos > end:
             return None
-        text = data[pos + 4 : stop].decode("utf-8", "replace")
-        pos = stop
-        key, equals, value = text.partition("=")
-        if not equals:
-            key, value = "unknown%d" % i, text
-        key = key.encode("ascii", "replace").decode("ascii")
-        if _valid_key(key):
-            pairs.append((key.lower(), value))
-    return pairs if pos == end else None
+        equals = data.find(b"=", start, pos)
+        if equals > start:
+            key = data[start:equals].lower()
+            if key in _WANTED:
+                key = key.decode("ascii")
+                value = data[equals + 1 : pos].decode("utf-8", "replace")
+                values.setdefault(key, []).append(value)
+    return values if pos == end else None
 
 
-def _flac_quick(f):
-    """(tags, seconds) of a plain FLAC file, tags None when it has no
-    comments; None when the file is not one this reads (mutagen then does)."""
+HEAD = 64 * 1024  # read at once: a FLAC file's metadata, pictures aside, lies in it
+
+
+def _flac_quick(f, end):
+    """(tags, seconds) of a plain FLAC file of `end` bytes, tags None when
+    it has no comments; None when the file is not one this reads (mutagen
+    then does)."""
     try:
-        if f.read(4) != b"fLaC":
+        head = f.read(HEAD)
+        if head[:4] != b"fLaC":
             return None
-        size_of_file = os.fstat(f.fileno()).st_size
-        pos, length, pairs, tables = 4, None, None, 0
+
+        def chunk(at, count):  # the file's bytes at..at+count, all there
+            if at + count <= len(head):
+                return head[at : at + count]
+            f.seek(at)
+            data = f.read(count)
+            return data if len(data) == count else b""
+
+        pos, length, values, tables = 4, None, None, 0
         last = False
         while not last:
-            head = f.read(4)
-            if len(head) < 4:
+            block = chunk(pos, 4)
+            if not block:
                 return None
-            last, code = head[0] & 0x80, head[0] & 0x7F
-            size = int.from_bytes(head[1:], "big")
+            last, code = block[0] & 0x80, block[0] & 0x7F
+            size = int.from_bytes(block[1:], "big")
             pos += 4
-            if pos + size > size_of_file:
+            if pos + size > end:
                 return None
             if code == 0:  # stream info: the first one counts
-                data = f.read(size)
                 if size != 34:
                     return None
+                data = chunk(pos, 34)
                 if length is None:
                     rate = (data[10] << 12) | (data[11] << 4) | (data[12] >> 4)
                     if not rate:
                         return None
                     length = (int.from_bytes(data[13:18], "big") & 0xFFFFFFFFF) / float(rate)
             elif code == 4:  # Vorbis comments: a second block is not expected
-                if pairs is not None:
+                if values is not None:
                     return None
-                pairs = _vorbis_comments(f.read(size))
-                if pairs is None:
+                values = _vorbis_comments(chunk(pos, size))
+                if values is None:
                     return None
             elif code == 6:  # a picture: its own sizes must add up to the block's
                 if size < 32:
                     return None
-                mime = int.from_bytes(f.read(8)[4:], "big")
-                if 8 + mime + 4 > size:
+                mime = int.from_bytes(chunk(pos + 4, 4), "big")
+                if 32 + mime > size:
                     return None
-                f.seek(mime, 1)
-                text = int.from_bytes(f.read(4), "big")
-                if 12 + mime + text + 20 > size:
+                text = int.from_bytes(chunk(pos + 8 + mime, 4), "big")
+                if 32 + mime + text > size:
                     return None
-                f.seek(text, 1)
-                picture = int.from_bytes(f.read(20)[16:], "big")
+                picture = int.from_bytes(chunk(pos + 28 + mime + text, 4), "big")
                 if 32 + mime + text + picture != size:
                     return None
-                f.seek(pos + size)
             elif code == 3:  # seek table: mutagen takes one only
                 tables += 1
                 if tables > 1:
                     return None
-                f.seek(pos + size)
-            elif code in (1, 2) or 7 <= code < 127:  # padding, application, unknown
-                f.seek(pos + size)
-            else:  # a cue sheet, or the invalid type
+            elif not (code in (1, 2) or 7 <= code < 127):  # a cue sheet, the invalid type
                 return None
-            pos += size
+            pos += size  # padding, application and unknown blocks: skipped
         if length is None:
             return None
-        return (None if pairs is None else _Comments(pairs)), length
+        return values, length
     except OSError:
         return None
 
@@ -413,9 +441,11 @@ def read_batch(paths):
     found = []
     for path in paths:
         try:
-            with open(path, "rb") as f:
+            # Unbuffered: a FLAC file's head is taken in one read, where a
+            # buffer would only add a copy (and a look at the terminal).
+            with open(path, "rb", buffering=0) as f:
                 st = os.fstat(f.fileno())
-                tags = _read_open(path, f)
+                tags = _read_open(path, f, st.st_size)
         except OSError:
             found.append(None)
             continue

@@ -111,8 +111,8 @@ class QuickFlacTest(unittest.TestCase):
                 with open(path, "wb") as f:
                     f.write(data)
                 with open(path, "rb") as f:
-                    self.assertEqual(backend_files._flac_quick(f) is not None, taken)
-                with mock.patch.object(backend_files, "_flac_quick", lambda f: None):
+                    self.assertEqual(backend_files._flac_quick(f, len(data)) is not None, taken)
+                with mock.patch.object(backend_files, "_flac_quick", lambda f, end: None):
                     expected = backend_files.read_tags(path)
                 self.assertEqual(backend_files.read_tags(path), expected)
                 if taken:
