@@ -254,24 +254,26 @@ class Library:
         if shown is None:
             return None
         extra = self.enriched.get(path)
-        if not isinstance(extra, dict):
-            extra = {}
+        art = ""
+        if isinstance(extra, dict) and extra:  # fields found on MusicBrainz fill gaps
 
-        def field(tagged, key):
-            value = extra.get(key)
-            return tagged or (clean_text(value) if isinstance(value, str) else "")
+            def field(tagged, key):
+                value = extra.get(key)
+                return tagged or (clean_text(value) if isinstance(value, str) else "")
 
+            title, artist = field(title, "title"), field(artist, "artist")
+            album, art = field(album, "album"), field("", "art")
         # The text json.dumps(..., ensure_ascii=False, separators=(",", ":"))
         # gives for the dict of these keys in this order, made without the
         # dict: a scan builds one per new file.
         text = TRACK_TEXT % (
             track_id,
             _quote(shown),
-            _quote(field(title, "title") or file_title(path)),
-            _quote(field(artist, "artist")),
-            _quote(field(album, "album")),
+            _quote(title or file_title(path)),
+            _quote(artist),
+            _quote(album),
             repr(finite_seconds(duration)),
-            _quote(field("", "art")),
+            _quote(art),
         )
         return text.encode("utf-8", "replace")
 
