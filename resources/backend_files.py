@@ -360,7 +360,7 @@ def _vorbis_comments(data):
     return values if pos == end else None
 
 
-HEAD = 64 * 1024  # read at once: a FLAC file's metadata, pictures aside, lies in it
+HEAD = 16 * 1024  # read at once: most FLAC files' metadata, pictures aside, lies in it
 
 
 def _flac_quick(f, end):
