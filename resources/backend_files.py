@@ -132,19 +132,25 @@ def _texts(value):
     return str(value).split("\0")  # APEv2 keeps several values NUL-separated
 
 
+def _joined(texts):
+    """The texts of one tag as one field: cleaned, each once, "; " between."""
+    found = []
+    for text in texts:
+        text = clean_text(text)
+        if text and text not in found:
+            found.append(text)
+    return "; ".join(found)
+
+
 def _tag(tags, keys):
     for key in keys:
         try:
             value = tags[key]
         except (KeyError, ValueError, TypeError):
             continue
-        found = []
-        for text in _texts(value):
-            text = clean_text(text)
-            if text and text not in found:
-                found.append(text)
-        if found:
-            return "; ".join(found)
+        joined = _joined(_texts(value))
+        if joined:
+            return joined
     return ""
 
 
@@ -307,14 +313,9 @@ def _comment(values, keys):
     """What _tag gives for `keys` (_TITLE_KEYS...) on a file's Vorbis
     comments, from the values _vorbis_comments found."""
     for key in _COMMENT_KEYS[keys]:
-        found = []
-        for value in values.get(key, ()):
-            for text in value.split("\0"):
-                text = clean_text(text)
-                if text and text not in found:
-                    found.append(text)
-        if found:
-            return "; ".join(found)
+        joined = _joined(text for value in values.get(key, ()) for text in value.split("\0"))
+        if joined:
+            return joined
     return ""
 
 
