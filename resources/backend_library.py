@@ -408,13 +408,21 @@ class Library:
                 if entry is not None:  # None: gone or locked since it was listed
                     self._found(found, base, path, self._take_entry(path, entry))
 
+        # The pool's own threads (starting workers, sending them batches)
+        # need the interpreter lock this thread would otherwise hold for
+        # whole switch intervals (5 ms) while it reads and walks: it lets go
+        # after each batch handed out and each file read while they start.
+
         def hand_out(count):
             paths = [unread.popleft()[0] for _ in range(min(count, len(unread)))]
             pending.append((pool.submit(paths), paths))
+            time.sleep(0)
 
         def read_first():
             path, size, mtime = unread.popleft()
             self._found(found, base, path, self._read_here(path, size, mtime))
+            if pool.sized() and not pool.ready():
+                time.sleep(0)
 
         try:
             for path, size, mtime in walk_audio(
