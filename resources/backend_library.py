@@ -45,6 +45,8 @@ SAVE_INTERVAL = 10.0  # seconds between cache saves during a long first scan
 INLINE_READS = 32
 BATCH = 256  # files handed to a worker at a time
 FILES_PER_WORKER = 2000  # files to read that pay for one more worker's start
+IN_FLIGHT = 3  # batches handed to each worker ahead of the results taken
+ENDING = 2.0  # seconds a stopped scan's workers have to finish their batches
 
 # Status-line texts, in Korean like every text of the interface; the player
 # shows them unchanged.
@@ -453,7 +455,7 @@ class Library:
                         while unread:
                             read_first()
                     elif pool.ready():
-                        if len(unread) >= BATCH:
+                        if len(unread) >= BATCH and len(pending) < pool.window():
                             hand_out(BATCH)
                     elif pool.sized():
                         read_first()
@@ -468,23 +470,28 @@ class Library:
                 self._scan_progress(found, base, timing)
             if unread:
                 pool.size(len(unread))  # the walk is over: these are all
-            while unread and not self.stop.is_set():
-                if pool.ready() and pool.usable:
+            while (unread or pending) and not self.stop.is_set():
+                if pending and (
+                    pending[0][0].ready()
+                    or not unread
+                    or not pool.usable
+                    or len(pending) >= pool.window()
+                ):
+                    result, paths = pending[0]
+                    result.wait(PUBLISH_INTERVAL)
+                    if result.ready():
+                        take(*pending.popleft())
+                    elif pool.broken():
+                        # A worker died (killed, out of memory) and took its
+                        # batch with it: that result never comes, so it is
+                        # read here.
+                        pending.popleft()
+                        for path in paths:
+                            self._found(found, base, path, self._read_here(path, None, None))
+                elif pool.ready() and pool.usable:
                     hand_out(BATCH)
                 else:
                     read_first()  # a few new files, or the workers still starting
-                    self._scan_progress(found, base, timing)
-            while pending and not self.stop.is_set():
-                result, paths = pending[0]
-                result.wait(PUBLISH_INTERVAL)
-                if result.ready():
-                    take(*pending.popleft())
-                elif pool.broken():
-                    # A worker died (killed, out of memory) and took its batch
-                    # with it: that result never comes, so it is read here.
-                    pending.popleft()
-                    for path in paths:
-                        self._found(found, base, path, self._read_here(path, None, None))
                 self._scan_progress(found, base, timing)
         except BaseException:
             pool.close(stopped=True)
@@ -833,6 +840,12 @@ class TagPool:
     def sized(self):
         return self.counted.is_set()
 
+    def window(self):
+        """Batches handed out and not yet taken, at most: enough to keep
+        every worker busy, few enough that a stopped scan's workers finish
+        what they hold in moments."""
+        return (self.count or 1) * IN_FLIGHT
+
     def ready(self):
         return self.pool is not None
 
@@ -898,11 +911,25 @@ class TagPool:
         self.thread.join()  # a pool being started is ended like the others
         pool, self.pool = self.pool, None
         if pool is not None:
+            import multiprocessing
+
+            # A worker ended by a signal may die holding a lock of the
+            # pool's queues, and terminate() would then wait for ever: the
+            # workers are asked to finish instead (they hold a few batches
+            # at most), and only those that do not in time are ended. A
+            # worker that died leaves a result that never comes, which
+            # only terminate() stops waiting for.
+            ending = threading.Thread(target=pool.join, daemon=True)
+            if self.usable:
+                pool.close()
+                ending.start()
+                ending.join(ENDING)
+            if not ending.is_alive() and ending.ident:
+                self._release()
+                return
             # terminate() ends workers with SIGTERM, which one started while
             # the backend is ending has inherited as ignored: it would wait
             # for that worker for ever. Such workers are killed outright.
-            import multiprocessing
-
             ending = threading.Thread(target=pool.terminate, daemon=True)
             ending.start()
             while ending.is_alive():

@@ -3,10 +3,12 @@
 """The tag cache file (its round trip, damaged files, the old JSON cache
 taken over) and scans that read tags in worker processes."""
 
+import multiprocessing
 import os
 import shutil
 import signal
 import threading
+import time
 import unittest
 from unittest import mock
 
@@ -187,6 +189,40 @@ class ParallelScanTest(unittest.TestCase):
         self.assertFalse(scan.is_alive(), "the scan waits for the lost batch")
         self.assertGreaterEqual(len(calls), 2, "no batch was lost")
         self.assertEqual(library.reply(), reference.reply())
+
+    def test_a_stopped_scan_ends_its_workers(self):
+        # The workers finish the few batches they hold and end; none is
+        # left behind, and the scan does not wait on one for ever.
+        home = TempHome(self)
+        for i in range(40):
+            make_audio(home.path("Music", "%02d.flac" % i), title="T%d" % i)
+        library = Library(home.config())
+        real_submit, real_start = backend_library.TagPool.submit, backend_library.TagPool.start
+        calls = []
+
+        def stopping(pool, files):
+            calls.append(files)
+            if len(calls) == 3:
+                library.stop.set()
+            return real_submit(pool, files)
+
+        def at_once(pool):
+            real_start(pool)
+            pool.size(pool.workers * backend_library.FILES_PER_WORKER)
+            pool.thread.join(60)
+
+        with mock.patch.multiple(backend_library, INLINE_READS=0, BATCH=1), \
+                mock.patch.object(backend_library.TagPool, "submit", stopping), \
+                mock.patch.object(backend_library.TagPool, "start", at_once):
+            scan = threading.Thread(target=library.scan_once, daemon=True)
+            scan.start()
+            scan.join(60)
+        self.assertFalse(scan.is_alive(), "the stopped scan waits for its workers")
+        self.assertGreaterEqual(len(calls), 3)
+        deadline = time.monotonic() + 30
+        while multiprocessing.active_children() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(multiprocessing.active_children(), [])
 
     def test_workers_started_while_ending_are_stopped(self):
         # The backend ignores SIGTERM once it is ending; a pool started then
