@@ -44,8 +44,6 @@ FIRST_SCAN_GOAL = 40000  # on 8 processors
 FIRST_SCAN_GOAL_TWO = 15000  # on 2
 RESCAN_GOAL = 60000
 BASELINE = "5736c099908ff4833605f97c170c97684173dc22"  # one tag reader, the JSON cache
-BASELINE_SCRIPTS = ["backend.py", "backend_files.py", "backend_library.py",
-                    "backend_musicbrainz.py", "backend_store.py"]
 # Run by the baseline's interpreter: its first scan and its rescan by a new
 # Library, timed, and its catalog written out.
 BASELINE_RUN = """
@@ -152,12 +150,21 @@ def same_catalog(ours, our_links, theirs, their_links):
     return plain(ours, our_links) == plain(theirs, their_links)
 
 
+def baseline_scripts(rev):
+    """The backend's scripts as they were at `rev`."""
+    names = subprocess.run(["git", "-C", os.path.join(HERE, ".."), "ls-tree", "--name-only",
+                            rev, "resources/"], check=True, stdout=subprocess.PIPE,
+                           text=True).stdout.split()
+    return [os.path.basename(n) for n in names
+            if os.path.basename(n).startswith("backend") and n.endswith(".py")]
+
+
 def baseline_scan(root, library, rev, run):
     """(first scan s, rescan s, catalog bytes, its links' folder) of the
     backend at `rev`."""
     folder = os.path.join(root, "baseline-%d" % run)
     os.makedirs(folder)
-    for script in BASELINE_SCRIPTS:
+    for script in baseline_scripts(rev):
         text = subprocess.run(["git", "-C", os.path.join(HERE, ".."), "show",
                                "%s:resources/%s" % (rev, script)],
                               check=True, stdout=subprocess.PIPE).stdout
