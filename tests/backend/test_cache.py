@@ -98,6 +98,17 @@ def _two_workers_at_least(pool):
     pool.usable = True
 
 
+_real_start = backend_library.TagPool.start
+
+
+def _ready_at_once(pool):
+    # The workers are ready before the scan goes on: every file past the
+    # ones read at once goes to them.
+    _real_start(pool)
+    pool.size(pool.workers * backend_library.FILES_PER_WORKER)
+    pool.thread.join(60)
+
+
 @mock.patch.object(backend_library.TagPool, "__init__", _two_workers_at_least)
 class ParallelScanTest(unittest.TestCase):
     """The same tree scanned by the backend itself and by worker processes
@@ -116,17 +127,11 @@ class ParallelScanTest(unittest.TestCase):
                 ("batches of four", 0, 4, True), ("more than are read at once", 3, 2, True),
                 ("read here while the workers start", 0, 2, False)]
         replies, cached, submitted, read_here = {}, {}, [], []
-        real_submit, real_start = backend_library.TagPool.submit, backend_library.TagPool.start
-        real_read = backend_library.read_tags
+        real_submit, real_read = backend_library.TagPool.submit, backend_library.read_tags
 
         def counted(pool, files):
             submitted.append(len(files))
             return real_submit(pool, files)
-
-        def at_once(pool):
-            real_start(pool)
-            pool.size(pool.workers * backend_library.FILES_PER_WORKER)
-            pool.thread.join(60)
 
         for name, inline, batch, ready in rows:
             with self.subTest(name):
@@ -136,7 +141,7 @@ class ParallelScanTest(unittest.TestCase):
                 with mock.patch.multiple(backend_library, INLINE_READS=inline, BATCH=batch), \
                         mock.patch.object(backend_library.TagPool, "submit", counted), \
                         mock.patch.object(backend_library.TagPool, "start",
-                                          at_once if ready else real_start), \
+                                          _ready_at_once if ready else _real_start), \
                         mock.patch.object(backend_library, "read_tags",
                                           lambda p: read_here.append(p) or real_read(p)):
                     library = Library(home.config())
@@ -173,16 +178,10 @@ class ParallelScanTest(unittest.TestCase):
             # The second batch's worker ends as one killed would: no result.
             return pool.pool.apply_async(os._exit, (1,)) if len(calls) == 2 else result
 
-        def at_once(pool):  # every batch goes to a worker
-            real_start(pool)
-            pool.size(pool.workers * backend_library.FILES_PER_WORKER)
-            pool.thread.join(60)
-
-        real_start = backend_library.TagPool.start
         library = Library(home.config())
         with mock.patch.multiple(backend_library, INLINE_READS=0, BATCH=2), \
                 mock.patch.object(backend_library.TagPool, "submit", dying), \
-                mock.patch.object(backend_library.TagPool, "start", at_once):
+                mock.patch.object(backend_library.TagPool, "start", _ready_at_once):
             scan = threading.Thread(target=library.scan_once, daemon=True)
             scan.start()
             scan.join(120)
@@ -197,7 +196,7 @@ class ParallelScanTest(unittest.TestCase):
         for i in range(40):
             make_audio(home.path("Music", "%02d.flac" % i), title="T%d" % i)
         library = Library(home.config())
-        real_submit, real_start = backend_library.TagPool.submit, backend_library.TagPool.start
+        real_submit = backend_library.TagPool.submit
         calls = []
 
         def stopping(pool, files):
@@ -206,14 +205,9 @@ class ParallelScanTest(unittest.TestCase):
                 library.stop.set()
             return real_submit(pool, files)
 
-        def at_once(pool):
-            real_start(pool)
-            pool.size(pool.workers * backend_library.FILES_PER_WORKER)
-            pool.thread.join(60)
-
         with mock.patch.multiple(backend_library, INLINE_READS=0, BATCH=1), \
                 mock.patch.object(backend_library.TagPool, "submit", stopping), \
-                mock.patch.object(backend_library.TagPool, "start", at_once):
+                mock.patch.object(backend_library.TagPool, "start", _ready_at_once):
             scan = threading.Thread(target=library.scan_once, daemon=True)
             scan.start()
             scan.join(60)
