@@ -391,14 +391,14 @@ def _flac_quick(f, end):
             pos += 4
             if pos + size > end:
                 return None
-            if code == 0:  # stream info: the first one counts
+            if code == 0:  # stream info: the first one counts, each must be sound
                 if size != 34:
                     return None
                 data = chunk(pos, 34)
+                rate = (data[10] << 12) | (data[11] << 4) | (data[12] >> 4)
+                if not rate:
+                    return None
                 if length is None:
-                    rate = (data[10] << 12) | (data[11] << 4) | (data[12] >> 4)
-                    if not rate:
-                        return None
                     length = (int.from_bytes(data[13:18], "big") & 0xFFFFFFFFF) / float(rate)
             elif code == 4:  # Vorbis comments: a second block is not expected
                 if values is not None:

@@ -97,6 +97,10 @@ class QuickFlacTest(unittest.TestCase):
                                                (4, comment_block(TAGS))]), False),
             ("sample rate zero", flac(silent, audio, [(0, bytes(silent)),
                                                       (4, comment_block(TAGS))]), False),
+            ("a second stream info of rate zero", flac(info, audio, [
+                (0, info), (4, comment_block(TAGS)), (0, bytes(silent))]), False),
+            ("a second stream info", flac(info, audio, [
+                (0, info), (4, comment_block(TAGS)), (0, info)]), True),
             ("an ID3 header before the stream", id3 + flac(info, audio, [
                 (0, info), (4, comment_block(TAGS))]), False),
             ("cut short in the comments", flac(info, b"", [
