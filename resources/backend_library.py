@@ -45,7 +45,7 @@ SAVE_INTERVAL = 10.0  # seconds between cache saves during a long first scan
 INLINE_READS = 32
 BATCH = 256  # files handed to a worker at a time
 FILES_PER_WORKER = 2000  # files to read that pay for one more worker's start
-IN_FLIGHT = 3  # batches handed to each worker ahead of the results taken
+IN_FLIGHT = 8  # batches handed to each worker ahead of the results taken
 ENDING = 2.0  # seconds a stopped scan's workers have to finish their batches
 
 # Status-line texts, in Korean like every text of the interface; the player
