@@ -12,6 +12,7 @@
 #include "platform/LogCategories.h"
 #include "platform/audio/AudioPlayer.h"
 #include "platform/audio/OutputEngine.h"
+#include "remote/RemoteServer.h"
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
@@ -26,6 +27,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpServer>
 
 #include <sndfile.h>
 
@@ -161,6 +163,15 @@ const std::vector<EventCase> eventCases{
          s.app.startBackend();
      },
      "quavelark.backend", QtWarningMsg, "the library backend ended with exit code 3"},
+    // Never with the token, which is the key to the player.
+    {"the remote server cannot listen",
+     [](Stage&) {
+         QTcpServer other;
+         QVERIFY(other.listen(QHostAddress::LocalHost));
+         remote::RemoteServer server("secret-token", other.serverPort(), QHostAddress::LocalHost);
+         QVERIFY(!server.start().isEmpty());
+     },
+     "quavelark.remote", QtWarningMsg, "could not listen on port"},
 };
 // clang-format on
 
@@ -195,6 +206,7 @@ private slots:
         for (const LogLine& l : LogLines::ours()) {
             QVERIFY2(l.type == QtDebugMsg || !l.text.contains(home), qPrintable(l.text));
             QVERIFY2(l.thread != "ql-feeder", qPrintable(l.text));
+            QVERIFY2(!l.text.contains("secret-token"), qPrintable(l.text));
         }
     }
 
