@@ -128,7 +128,9 @@ private slots:
 
     // The self-test plays, pauses and seeks on the simulated device: with the
     // debug lines asked for in the environment, standard error tells the
-    // device's opening; at the default levels nothing of ours is printed.
+    // device's opening; at the default levels it does not. (That a normal
+    // play prints nothing at all is checked on a device that keeps no time of
+    // its own: a real-time one may genuinely run dry on a loaded machine.)
     void logRulesReachStandardError_data() {
         QTest::addColumn<QString>("rules");
         QTest::addColumn<bool>("told");
@@ -141,8 +143,7 @@ private slots:
         QCOMPARE(quavelark({"--self-test", "--save"}).exitCode, 0);
         const Run r = quavelark({"--self-test", "tone.wav"}, rules);
         QCOMPARE(r.out, kPass);
-        QCOMPARE(r.err.contains("quavelark.audio: device "), told);
-        QCOMPARE(r.err.contains("quavelark."), told);
+        QCOMPARE(r.err.contains("quavelark.audio: device ") && r.err.contains(" opened at "), told);
     }
 
     // A store run whose setting cannot reach the disk must not say it did.
