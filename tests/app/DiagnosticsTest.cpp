@@ -78,7 +78,7 @@ void playInTime(SimSinkControl& device, std::int64_t frames) {
         // The feeder refills what the last step played; at the end of a
         // track only its last frames are left.
         static_cast<void>(
-            QTest::qWaitFor([&device, half] { return device.queuedFrames() >= half; }, 2000));
+            QTest::qWaitFor([&device, half] { return device.queuedFrames() >= half; }, 3000));
         const std::int64_t step = std::min({frames, half, device.queuedFrames()});
         if (step <= 0)
             return;
