@@ -372,17 +372,17 @@ void OutputEngine::logChanges() {
         return std::exchange(logged, now) != now ? now : std::int64_t(0);
     };
     if (const std::int64_t n = taken(m_losses, m_loggedLosses))
-        qCWarning(lcAudio, "device %u lost (%lld times so far)", m_device,
+        qCWarning(lcAudio, "device %u lost (losses so far: %lld)", m_device,
                   static_cast<long long>(n));
     if (const std::int64_t n = taken(m_underruns, m_loggedUnderruns))
-        qCWarning(lcAudio, "device %u ran dry while playing (%lld under-runs so far)", m_device,
+        qCWarning(lcAudio, "device %u ran dry while playing (under-runs so far: %lld)", m_device,
                   static_cast<long long>(n));
     const std::int64_t recoveries = m_sink ? m_sink->recoveries() : 0;
     if (std::exchange(m_loggedRecoveries, recoveries) != recoveries)
-        qCDebug(lcAudio, "device %u brought back by its driver (%lld times so far)", m_device,
+        qCDebug(lcAudio, "device %u brought back by its driver (recoveries so far: %lld)", m_device,
                 static_cast<long long>(recoveries));
     if (const std::int64_t n = taken(m_endWaits, m_loggedEndWaits))
-        qCDebug(lcAudio, "device %u playing out the end of a stream (%lld so far)", m_device,
+        qCDebug(lcAudio, "device %u playing out the end of a stream (ends so far: %lld)", m_device,
                 static_cast<long long>(n));
 }
 
