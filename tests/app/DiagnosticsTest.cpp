@@ -45,7 +45,8 @@ constexpr int kRate = 44100;
 const QString kDebugOn = QStringLiteral("quavelark.*.debug=true");
 
 // Two tracks of five seconds on the manual clock of Analog B, the default
-// device: nothing plays unless the test lets the device play it.
+// device (nothing plays unless the test lets the device play it), and a
+// third whose file is not audio.
 struct Stage : test::TrackIds<Stage> {
     std::shared_ptr<SimSinkControl> analogB = std::make_shared<SimSinkControl>(SimClock::Manual);
     test::RiggedApp rig{test::twoOutputs(),
@@ -61,6 +62,10 @@ struct Stage : test::TrackIds<Stage> {
             add(id, test::writeTemp(name, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, kRate, 2, 5 * kRate}),
                 5);
         }
+        const QString junk = QDir::tempPath() + "/log3.flac";
+        if (!test::writeFile(junk, "not audio at all"))
+            qFatal("cannot write %s", qPrintable(junk));
+        add(3, junk, 5);
         show({1, 2});
     }
     bool play(qint64 id) {
@@ -117,6 +122,11 @@ const std::vector<EventCase> eventCases{
      {{"quavelark.playback", QtDebugMsg, "play track 1 "},
       {"quavelark.playback", QtDebugMsg, "track 1 plays on the direct road"},
       {"quavelark.audio", QtDebugMsg, "“Analog B” opened at 44100 Hz, 32-bit float, 2 channels"}}},
+    {"a file our player cannot open: the decode road, and why it failed",
+     [](Stage& s) { s.app.play(s.track(3)); },
+     {{"quavelark.playback", QtDebugMsg, "track 3: our player does not open it"},
+      {"quavelark.playback", QtDebugMsg, "track 3 takes the decode road"},
+      {"quavelark.playback", QtWarningMsg, "track 3 did not play: the decoder failed"}}},
     {"a pause", [](Stage& s) { QVERIFY(s.play(1)); s.app.toggle(); QVERIFY(!s.app.isPlaying()); },
      {{"quavelark.playback", QtDebugMsg, "pause track 1 at"}}},
     // Found by the feeder, told by the upkeep on the main thread.
