@@ -141,6 +141,8 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
     // The quit deleted it already: nothing of it is ours any more.
     if (url && !p.inFlight->take(*url))
         return;
+    // Compared here rather than dropped on the way back: an overtaken render
+    // still has its file to delete.
     if (generation != p.generation) {
         if (url)
             QFile::remove(*url);

@@ -5,7 +5,8 @@
 //
 // Buffering is chosen for low CPU and no under-runs on a loaded two-core
 // machine: about 200 ms of buffer in four periods of about 50 ms (on a sound
-// server's shared device in periods of 25 ms, see kServerPeriodMicros);
+// server's shared device in periods of 25 ms, woken every second one, see
+// kServerPeriodMicros);
 // the stream starts by itself once a period is queued.
 //
 // open() never waits: the PCM is opened non-blocking, so a device another
