@@ -199,7 +199,7 @@ bool AlsaPcmStream::recover(int err) {
         return resumed();
     }
     if (err == -EPIPE || err == -EINTR)
-        return snd_pcm_prepare(pcm) >= 0 || failed(err);
+        return recovered(snd_pcm_prepare(pcm) >= 0) || failed(err);
     // ENODEV (unplugged), EBADFD, EIO: the stream is dead.
     return failed(err);
 }
@@ -215,7 +215,13 @@ bool AlsaPcmStream::resumed() {
         return false;
     m_suspendedSince = -1;
     // A device that cannot resume, or not in time, starts afresh.
-    return r == 0 || snd_pcm_prepare(pcm) >= 0 || failed(r);
+    return recovered(r == 0 || snd_pcm_prepare(pcm) >= 0) || failed(r);
+}
+
+bool AlsaPcmStream::recovered(bool ok) {
+    if (ok)
+        m_recovered.fetch_add(1, std::memory_order_relaxed);
+    return ok;
 }
 
 bool AlsaPcmStream::failed(int) {
