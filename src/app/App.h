@@ -139,10 +139,9 @@ public:
     // one-shot backend run, one after another in the background; returns at
     // once. Only the newest intake's results are applied.
     void openAudioFiles(const QStringList& paths);
-    // The tail of an intake, on the main thread: dropped unless `generation`
-    // is still library.fileOpenGeneration.
-    void openFinished(quint64 generation, const std::vector<Track>& imported,
-                      const QString& lastError);
+    // The tail of an intake, on the main thread; reached only while its
+    // intake is still the newest (library.fileOpenGeneration).
+    void openFinished(const std::vector<Track>& imported, const QString& lastError);
     // The menu command "음원 열기…": the open panel for audio files; the
     // chosen files go to openAudioFiles(), a cancel does nothing.
     void chooseAudioFile();

@@ -2,6 +2,7 @@
 #include "app/App.h"
 
 #include "app/AppPaths.h"
+#include "app/Delivery.h"
 #include "downloader/FlacFetcher.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/StatusLabel.h"
@@ -9,7 +10,6 @@
 #include "ui/l10n/Translator.h"
 
 #include <QApplication>
-#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMainWindow>
@@ -17,8 +17,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QThreadPool>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace ql {
 

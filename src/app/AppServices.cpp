@@ -2,6 +2,7 @@
 #include "app/App.h"
 
 #include "app/AppPaths.h"
+#include "app/Delivery.h"
 #include "effects/FXPanel.h"
 #include "library/BackendImport.h"
 #include "library/QualityLabel.h"
@@ -16,13 +17,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
-#include <QFutureWatcher>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
+#include <QThreadPool>
 #include <QUrl>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -66,15 +66,11 @@ void SystemTools::findMissingTools(QObject& owner,
                                    std::function<void(const QStringList& missing)> found) const {
     // The search starts a Python child (bounded, but it may take a moment):
     // run it on the global queue so the window stays responsive, and come back
-    // here with the answer. The watcher goes with its owner, so an answer that
-    // comes after the owner is gone is dropped.
-    auto* watcher = new QFutureWatcher<QStringList>(&owner);
-    QObject::connect(watcher, &QFutureWatcher<QStringList>::finished, &owner,
-                     [watcher, found = std::move(found)] {
-                         watcher->deleteLater();
-                         found(watcher->result());
-                     });
-    watcher->setFuture(QtConcurrent::run(&App::missingTools));
+    // here with the answer.
+    QThreadPool::globalInstance()->start([delivery = Delivery(&owner), found = std::move(found)] {
+        const QStringList missing = App::missingTools();
+        delivery.post([missing, found](QObject&) { found(missing); });
+    });
 }
 
 BackendCommand SystemTools::backendCommand() const {

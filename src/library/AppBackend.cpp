@@ -15,6 +15,7 @@
 #include "app/App.h"
 
 #include "app/AppPaths.h"
+#include "app/ControllerLogCategories.h"
 #include "app/FailureText.h"
 #include "library/BackendCommand.h"
 #include "library/BackendImport.h"
@@ -69,6 +70,8 @@ void App::startBackend() {
             backendWriteFailed();
     });
     connect(process, &QProcess::finished, this, [this] { backendEnded(); });
+    qCDebug(lcBackend, "starting %s %s", qUtf8Printable(command.program),
+            qUtf8Printable(command.arguments.join(QLatin1Char(' '))));
 
     // A missing script would only show as an interpreter that exits at once:
     // it is a failed start.
@@ -80,6 +83,8 @@ void App::startBackend() {
 }
 
 void App::backendStartFailed(const QString& description) {
+    qCWarning(lcBackend, "the library backend did not start");
+    qCDebug(lcBackend, "%s", qUtf8Printable(description));
     library.backendError = true;
     status->setTranslated(L10n::tr(QStringLiteral("음원 라이브러리 시작 실패: ")) + description);
 }
@@ -121,6 +126,7 @@ void App::request(const QString& action, std::optional<qint64> id,
 }
 
 void App::backendWriteFailed() {
+    qCWarning(lcBackend, "a request could not be written to the library backend");
     library.pending = false;
     library.backendError = true;
     const QString program = library.backend ? library.backend->program() : QString();
@@ -131,6 +137,13 @@ void App::backendEnded() {
     // Replies the backend wrote before it ended still count.
     if (library.backend)
         receive(*library.backend);
+    const QProcess* process = library.backend;
+    if (process && process->exitStatus() == QProcess::CrashExit)
+        qCWarning(lcBackend, "the library backend ended: it crashed");
+    else if (process)
+        qCWarning(lcBackend, "the library backend ended with exit code %d", process->exitCode());
+    else
+        qCWarning(lcBackend, "the library backend ended");
     library.pending = false;
     library.backendError = true;
     status->setStringValue(L10n::tr(QStringLiteral("음원 라이브러리가 종료되었습니다.")));

@@ -24,6 +24,7 @@ void OutputEngines::tidy() {
     const double now =
         std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     for (auto it = m_engines.begin(); it != m_engines.end();) {
+        it->second->logChanges();
         if (it->second->isAbandoned()) {
             it = m_engines.erase(it);
             continue;

@@ -5,7 +5,8 @@
 // next play.
 //
 // Upkeep (tidy(), every OutputEngine::kUpkeepMs on a timer while an event loop runs, and
-// before an engine is looked up): a stream with no running voice for
+// before an engine is looked up): what each feeder counted is logged
+// (OutputEngine::logChanges); a stream with no running voice for
 // OutputEngine::kIdleRelease (or at once after a stop) is closed and its
 // device given back; an engine
 // whose device is gone and which no player uses any more is dropped with its
