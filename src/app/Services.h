@@ -11,6 +11,13 @@
 // The system implementations hold no state of their own: any thread may call
 // them unless a call says otherwise. A call that takes the App does the
 // controller's own work and is for the main thread only.
+//
+// Seams left for later: the calls that take the App (the player's facts, the
+// effect signature, the covers, the setup terminal, the device rate) carry a
+// piece of the controller itself, not of the outside world, so that a test
+// can stand in for it; and the controller still branches on three answers
+// that only a test gives: a backendSink() (then no backend process runs), and
+// the observer's true for a tick step, a fallback road or a quality probe.
 #pragma once
 
 #include "analysis/AnalyzeFile.h"
