@@ -104,7 +104,7 @@ private slots:
         b.start();
         QVERIFY(b.app->library.pending);
         QTRY_VERIFY_WITH_TIMEOUT(!b.app->library.pending, 10000);
-        QTRY_COMPARE(b.app->library.buffer.pendingBytes(), kept);
+        QTRY_COMPARE(b.app->library.reader->pendingBytes(), kept);
         QStringList shown;
         for (const Track& t : b.app->library.rows)
             shown << t.title;
