@@ -96,8 +96,8 @@ private slots:
         QTest::addColumn<qsizetype>("pending");
         QTest::addColumn<int>("ended");
         QTest::newRow("two lines and half a third; the half waits")
-            << QList<QByteArray>{"one\ntwo\nthr"} << "" << QStringList{"one", "two"}
-            << qsizetype(3) << 0;
+            << QList<QByteArray>{"one\ntwo\nthr"} << "" << QStringList{"one", "two"} << qsizetype(3)
+            << 0;
         QTest::newRow("a line over three writes comes once, whole")
             << QList<QByteArray>{"{\"tra", "cks\":[]", "}\r\n"} << ""
             << QStringList{"{\"tracks\":[]}\r"} << qsizetype(0) << 0;
@@ -107,8 +107,8 @@ private slots:
         QTest::newRow("drained with the pipe held open: what it holds, then the end")
             << QList<QByteArray>{"a\nb\nc"} << "drain" << QStringList{"a", "b"} << qsizetype(1)
             << 1;
-        QTest::newRow("an empty line is a line") << QList<QByteArray>{"\n"} << "close"
-                                                 << QStringList{""} << qsizetype(0) << 1;
+        QTest::newRow("an empty line is a line")
+            << QList<QByteArray>{"\n"} << "close" << QStringList{""} << qsizetype(0) << 1;
     }
     void linesAndEnd() {
         QFETCH(QList<QByteArray>, writes);
