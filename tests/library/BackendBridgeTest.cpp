@@ -216,6 +216,12 @@ private slots:
                                           Library{std::vector<Track>{track(1, "하나")}, {}, {}})}},
                            {"exit", 0}}
             << QStringList{"하나"};
+        QTest::newRow("exits, leaving a process that holds its output open")
+            << QJsonObject{{"orphan", 15},
+                           {"chunks", QJsonArray{FakeBackend::line(
+                                          Library{std::vector<Track>{track(1, "하나")}, {}, {}})}},
+                           {"exit", 0}}
+            << QStringList{"하나"};
     }
     void theBackendEnds() {
         QFETCH(QJsonObject, step);
