@@ -4,8 +4,8 @@
 // (deviceFormatChanged) so the stream is reopened at once rather than at the
 // next play.
 //
-// Upkeep (tidy(), every OutputEngine::kUpkeepMs on a timer while an event loop runs, and
-// before an engine is looked up): what each feeder counted is logged
+// Upkeep (tidy(), every OutputEngine::kUpkeepMs on a timer while an event loop runs and a
+// stream is open, and before an engine is looked up): what each feeder counted is logged
 // (OutputEngine::logChanges); a stream with no running voice for
 // OutputEngine::kIdleRelease (or at once after a stop) is closed and its
 // device given back; an engine
@@ -50,8 +50,12 @@ public:
     void tidy();
     // Engines (with their feeder threads) kept now.
     int engineCount() const { return int(m_engines.size()); }
+    // The upkeep timer runs (only while a stream is open or a device lost).
+    bool upkeepRunning() const { return m_upkeep && m_upkeep->isActive(); }
 
 private:
+    void keepUp();
+
     AudioHardware& m_hardware;
     SinkFactory m_sinks;
     std::map<DeviceId, std::unique_ptr<OutputEngine>> m_engines;
