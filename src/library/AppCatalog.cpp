@@ -59,9 +59,9 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
         library.distinctIds = update.distinctIds;
         work.retire(std::exchange(library.idRows, std::move(update.idRows)));
     }
-    if (update.spare) {
-        work.retire(std::exchange(library.spare, std::move(update.spare)));
-        library.spareGeneration = update.toGeneration;
+    if (update.shared) {
+        work.retire(std::exchange(library.shared, std::move(update.shared)));
+        library.sharedGeneration = update.toGeneration;
     }
     if (update.restored) {
         // The cache's rows are shown as soon as they are decoded, unless a

@@ -100,10 +100,11 @@ struct LibraryState {
     // The generation of `rows` as the catalog worker knows it (CatalogIntake.h):
     // an update made against another one is dropped.
     quint64 catalogGeneration = 0;
-    // A copy of `rows` the worker made for the next filter pass to move its
-    // tracks from, with the generation it copies.
-    std::optional<std::vector<Track>> spare;
-    quint64 spareGeneration = 0;
+    // The worker's own catalog, equal to `rows` while `sharedGeneration` is
+    // the catalog's generation: shared and never changed, so the visible list
+    // points into it instead of copying its tracks.
+    std::shared_ptr<const std::vector<Track>> shared;
+    quint64 sharedGeneration = 0;
     // The generation the browser's search memo was filled from by the
     // worker, and whether that catalog's ids are all distinct.
     quint64 memoGeneration = 0;

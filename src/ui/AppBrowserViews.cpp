@@ -55,7 +55,7 @@ void App::updateHeader() {
 
     const PageTitle title = pageTitle(browser.viewKind, smart, cell);
     views.pageTitle->setText(title.fixed ? L10n::tr(title.text) : title.text);
-    const std::vector<Track>& tracks = browser.filtered;
+    const TrackList& tracks = browser.filtered;
     const QString n = QString::number(tracks.size());
     const bool albumPage = cell && cell->key == QLatin1String("album");
     const QString prefix =
@@ -73,7 +73,7 @@ void App::updateHeader() {
         // names them, so a page with other tracks never shows an old one).
         item.key = albumPage ? coverKey(tracks.front()) : headerKey;
         item.title = title.text;
-        item.tracks = tracks;
+        item.tracks = tracks.tracks();
         item.kind = albumPage ? QStringLiteral("album") : QStringLiteral("artist");
         // Only the answer for the page asked last may land: a slow cover of
         // an earlier page must not replace this one's.

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "app/TrackList.h"
 #include "ui/AlbumItem.h"
 #include "ui/CatalogFilter.h"
 #include "ui/CoverCache.h"
@@ -29,8 +30,11 @@ namespace ql {
 
 struct BrowserState {
     // The visible list after folder, search, cell filter, smart list and
-    // order: the table's rows and the play order of next and previous.
-    std::vector<Track> filtered;
+    // order: the table's rows and the play order of next and previous. With
+    // the catalog worker running it points into the worker's catalog of the
+    // pass; a catalog taken in later (a change of durations alone, which
+    // does not refilter) leaves it as the pass made it.
+    TrackList filtered;
     // The stable shuffled order of the visible tracks; empty when no shuffle
     // order is in force.
     TrackIds orderedIDs;
