@@ -109,10 +109,8 @@ void App::filter(bool resetOrder) {
 
     saveViewState();
     reloadTable();
-    if (albumMode()) {
-        rebuildAlbums();
-        reloadAlbumGrid();
-    }
+    if (albumMode())
+        refreshAlbums();
     updateHeader();
     // Counts only: composed in Korean and translated whole.
     status->setStringValue(

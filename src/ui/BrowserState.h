@@ -48,6 +48,8 @@ struct BrowserState {
     int viewKind = 0;
     bool albumMode() const { return viewKind > 0; }
     std::vector<AlbumItem> albums;
+    // Counts the groupings asked for: only the latest may fill `albums`.
+    quint64 albumsPass = 0;
     // Tile order: 0 artist, 1 album title, 2 date added.
     int sortMode = 0;
     double gridSize = 150; // tile edge in pixels

@@ -4,6 +4,7 @@
 // failed write that goes unreported.
 #include "app/App.h"
 #include "app/JsonCodec.h"
+#include "app/UserDefaults.h"
 #include "platform/Platform.h"
 #include "ui/StatusLabel.h"
 #include "ui/TrackTableModel.h"
@@ -12,9 +13,11 @@
 #include "TestHome.h"
 
 #include <QFile>
+#include <QLineEdit>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 
 #include <atomic>
 
@@ -39,6 +42,14 @@ enum Case { NewerReply, ImportMeanwhile, QuitWhileWriting, WriteFails };
 // What a reply does to the visible list made from the catalog before it.
 enum ListChange { Shrinks, DurationsOnly, ShuffledChange };
 
+// The tile keys of the album grid, in display order.
+QStringList tileKeys(const std::vector<AlbumItem>& tiles) {
+    QStringList keys;
+    for (const AlbumItem& tile : tiles)
+        keys << tile.key + ":" + QString::number(tile.tracks.size());
+    return keys;
+}
+
 TrackIds idsOf(const TrackList& list) {
     return trackIds(list);
 }
@@ -52,6 +63,8 @@ class CatalogWorkerTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { L10n::setLanguage("ko"); }
+    // Each case starts from empty settings (a stored search would filter it).
+    void init() { UserDefaults().clear(); }
 
     void replies_data() {
         QTest::addColumn<Case>("step");
@@ -126,6 +139,41 @@ private slots:
         QFile file(app.catalogURL());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(JsonCodec<std::vector<Track>>::decode(file.readAll()), app.library.rows);
+    }
+
+    // A large list's album tiles are grouped away from the main thread; only
+    // the grouping of the latest pass may reach the grid, and it equals the
+    // grouping made on the spot.
+    void albumTilesFollowTheLatestPass_data() {
+        QTest::addColumn<QStringList>("searches"); // one pass each, in a row
+        QTest::newRow("one large pass") << QStringList{""};
+        QTest::newRow("a small pass after a large one") << QStringList{"", "첫째 7"};
+        QTest::newRow("two large passes") << QStringList{"", "첫째"};
+    }
+    void albumTilesFollowTheLatestPass() {
+        QFETCH(QStringList, searches);
+        platform::Platform plat;
+        App app(plat);
+        app.browser.viewKind = 1;
+        app.runCatalogInBackground();
+        // Albums of four tracks each, enough tracks to be grouped away.
+        std::vector<Track> rows = catalog("첫째", 24000);
+        for (Track& t : rows)
+            t.album = "앨범 " + QString::number(t.id / 4);
+        app.library.rows = rows;
+        app.catalogReplaced();
+        QVERIFY(app.catalogWork().finish(10000));
+        QCoreApplication::processEvents();
+        for (const QString& search : searches) {
+            app.search->setText(search);
+            app.filter(true);
+        }
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+        const QStringList shown = tileKeys(app.browser.albums);
+        app.rebuildAlbums();
+        QCOMPARE(shown, tileKeys(app.browser.albums));
+        QVERIFY(!shown.isEmpty());
     }
 
     // The visible list points into the catalog of its pass: a later catalog
