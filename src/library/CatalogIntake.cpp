@@ -140,6 +140,10 @@ std::optional<CatalogUpdate> CatalogIntake::restore(const QString& path) {
     update.toGeneration = m_generation;
     update.taken = true;
     update.shared = m_shown;
+    // A kept shuffle order is followed through this table from the first
+    // pass on, before the search texts come.
+    update.idRows = std::make_shared<const IdRows>(*m_shown);
+    update.distinctIds = update.idRows->distinct();
     return update;
 }
 

@@ -49,7 +49,8 @@ struct CatalogUpdate {
     // Shared with the worker, which copies it before it changes it again.
     std::shared_ptr<SearchMemo> memo;
     bool distinctIds = false; // with the memo: no id appears twice
-    // With the memo: the row of each id, for passes that keep a shuffled order.
+    // With the memo and with restored rows: the row of each id, for passes
+    // that keep a shuffled order.
     std::shared_ptr<const IdRows> idRows;
     // When the catalog changed: its folders in the pop-up's order.
     std::optional<std::vector<FolderEntry>> folders;

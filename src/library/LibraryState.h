@@ -106,11 +106,13 @@ struct LibraryState {
     std::shared_ptr<const std::vector<Track>> shared;
     quint64 sharedGeneration = 0;
     // The generation the browser's search memo was filled from by the
-    // worker, and whether that catalog's ids are all distinct.
+    // worker.
     quint64 memoGeneration = 0;
-    bool distinctIds = false;
-    // The row of each id of that catalog (see IdRows in ui/ShuffleOrder.h).
+    // The row of each id of the catalog of `idRowsGeneration` (see IdRows in
+    // ui/ShuffleOrder.h), and whether its ids are all distinct.
     std::shared_ptr<const IdRows> idRows;
+    quint64 idRowsGeneration = 0;
+    bool distinctIds = false;
     // The last reply taken repeated the one before byte for byte, so it was
     // not decoded again.
     bool lastReplyRepeated = false;

@@ -88,8 +88,12 @@ void App::filter(bool resetOrder) {
     // Its search memo, when it filled it from this very catalog, is taken
     // without checking every row again.
     const bool memoCurrent = work.threaded() && library.memoGeneration == library.catalogGeneration;
-    if (memoCurrent) {
-        match.memoCurrent = true;
+    match.memoCurrent = memoCurrent;
+    // Its id -> row table of this catalog keeps a shuffled order without
+    // building any set; at launch it comes with the cached rows, ahead of
+    // their search texts.
+    if (work.threaded() && library.idRows &&
+        library.idRowsGeneration == library.catalogGeneration) {
         order.distinctIds = library.distinctIds;
         order.idRows = library.idRows.get();
         order.marks = &browser.rowMarks;
