@@ -18,21 +18,31 @@ TrackIds trackIds(const TrackList& tracks) {
 }
 
 namespace {
+
+// Draws fetched a batch at a time: one call into the generator per batch
+// instead of per element.
+template <class Word, std::size_t N> class BatchDraw {
+public:
+    explicit BatchDraw(QRandomGenerator& rng) : m_rng(rng) {}
+    Word operator()() {
+        if (m_next == m_batch.size()) {
+            m_rng.fillRange(m_batch.data(), qsizetype(m_batch.size()));
+            m_next = 0;
+        }
+        return m_batch[m_next++];
+    }
+
+private:
+    QRandomGenerator& m_rng;
+    std::array<Word, N> m_batch{};
+    std::size_t m_next = N;
+};
+
 template <class T> void fisherYates(std::vector<T>& list, QRandomGenerator& rng) {
-    // Draws are fetched a batch at a time: one call into the generator per
-    // batch instead of per element.
     if (list.size() > std::size_t(std::numeric_limits<quint32>::max())) {
         // Beyond 32 bits: QRandomGenerator::bounded(quint64)'s own steps (mask
         // off the bits the bound never needs, draw again above it).
-        std::array<quint64, 256> batch{};
-        std::size_t next = batch.size();
-        const auto draw = [&] {
-            if (next == batch.size()) {
-                rng.fillRange(batch.data(), qsizetype(batch.size()));
-                next = 0;
-            }
-            return batch[next++];
-        };
+        BatchDraw<quint64, 256> draw(rng);
         for (std::size_t i = list.size(); i > 1; --i) {
             const quint64 highest = i;
             const quint64 mask = (quint64(1) << (64 - qCountLeadingZeroBits(highest - 1))) - 1;
@@ -48,15 +58,7 @@ template <class T> void fisherYates(std::vector<T>& list, QRandomGenerator& rng)
     // (Lemire): the few low values that would favour some places are drawn
     // again, so every place stays equally likely. Half the generator's work
     // of a 64-bit draw per element, and hardly ever a second draw.
-    std::array<quint32, 512> batch{};
-    std::size_t next = batch.size();
-    const auto draw = [&] {
-        if (next == batch.size()) {
-            rng.fillRange(batch.data(), qsizetype(batch.size()));
-            next = 0;
-        }
-        return batch[next++];
-    };
+    BatchDraw<quint32, 512> draw(rng);
     for (std::size_t i = list.size(); i > 1; --i) {
         const auto bound = quint32(i);
         quint64 m = quint64(draw()) * bound;
