@@ -41,7 +41,7 @@ void showHeaderCover(QLabel* cover, const QImage& image) {
 } // namespace
 
 void App::rebuildAlbums() {
-    ++browser.albumsPass; // a grouping still on its way is outdated by this one
+    ++*browser.albumsPass; // a grouping still on its way is outdated by this one
     GroupingInput input;
     input.tracks = &browser.filtered;
     input.viewKind = browser.viewKind;
@@ -57,18 +57,20 @@ void App::refreshAlbums() {
     // pool thread while the window goes on, and its tiles are shown when they
     // are ready, unless a newer grouping was asked for meanwhile. The table
     // already shows the new list.
-    constexpr std::size_t kGroupAway = 20000;
+    constexpr std::size_t kGroupAway = 8000;
     if (!catalogWork().threaded() || browser.filtered.size() < kGroupAway) {
         rebuildAlbums();
         reloadAlbumGrid();
         return;
     }
-    const quint64 pass = ++browser.albumsPass;
+    const quint64 pass = ++*browser.albumsPass;
     QPointer<App> self(this);
     // The list shares its rows; the two tables are shared until changed.
-    (void)QtConcurrent::run([self, pass, tracks = browser.filtered, viewKind = browser.viewKind,
-                             sortMode = browser.sortMode, added = library.added,
-                             genres = library.genres, locale = QLocale()] {
+    (void)QtConcurrent::run([self, pass, latest = browser.albumsPass, tracks = browser.filtered,
+                             viewKind = browser.viewKind, sortMode = browser.sortMode,
+                             added = library.added, genres = library.genres, locale = QLocale()] {
+        if (latest->load() != pass)
+            return;
         GroupingInput input;
         input.tracks = &tracks;
         input.viewKind = viewKind;
@@ -80,7 +82,7 @@ void App::refreshAlbums() {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, pass, albums] {
-                if (!self || self->browser.albumsPass != pass || !self->albumMode())
+                if (!self || *self->browser.albumsPass != pass || !self->albumMode())
                     return;
                 // The tiles let go of hold every visible track: freed away.
                 self->catalogWork().retire(std::exchange(self->browser.albums, std::move(*albums)));

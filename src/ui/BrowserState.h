@@ -22,6 +22,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 #include <memory>
 #include <optional>
 #include <vector>
@@ -49,7 +51,9 @@ struct BrowserState {
     bool albumMode() const { return viewKind > 0; }
     std::vector<AlbumItem> albums;
     // Counts the groupings asked for: only the latest may fill `albums`.
-    quint64 albumsPass = 0;
+    // Shared with the pool threads, so a grouping already outdated when its
+    // turn comes (fast typing) is skipped.
+    std::shared_ptr<std::atomic<quint64>> albumsPass = std::make_shared<std::atomic<quint64>>(0);
     // Tile order: 0 artist, 1 album title, 2 date added.
     int sortMode = 0;
     double gridSize = 150; // tile edge in pixels
