@@ -17,7 +17,9 @@
 //    CPU share, and the time from a seek to the first heard frame of the new
 //    position (goal ≤ one period, 50 ms);
 //  - a plain FLAC on ALSA "default" through a private PipeWire graph: the
-//    process's wake-ups per second and CPU share, beside the simulated card.
+//    process's wake-ups per second (and whose they are) and CPU share,
+//    beside the simulated card, and how long after a seek the player's
+//    position (what the time label shows) reaches the new place.
 // Files are generated into a temporary folder on first use.
 #include "platform/alsa/AlsaPlatform.h"
 #include "platform/audio/AudioPlayer.h"
@@ -40,6 +42,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -215,25 +218,39 @@ void BM_RealTime30s_ConvertedAndDownmixed_VsPlain(benchmark::State& state) {
     }
 }
 
-// Context switches of the feeder thread so far (each sleep is one), -1 when
-// there is none.
-long feederSwitches() {
+// Context switches so far of each thread of the process by its name
+// (voluntary: it slept; involuntary: it was preempted, which a loaded
+// machine adds), threads of one name summed.
+struct Switches {
+    long voluntary = 0, involuntary = 0;
+    long all() const { return voluntary + involuntary; }
+};
+std::map<QByteArray, Switches> switchesByThread() {
+    std::map<QByteArray, Switches> by;
     QDirIterator it(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         const QString task = it.next();
         QFile comm(task + QStringLiteral("/comm"));
-        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "ql-feeder")
-            continue;
         QFile status(task + QStringLiteral("/status"));
-        if (!status.open(QIODevice::ReadOnly))
-            return -1;
-        long switches = 0;
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.contains("ctxt_switches:"))
-                switches += line.split(':').last().trimmed().toLong();
-        return switches;
+        if (!comm.open(QIODevice::ReadOnly) || !status.open(QIODevice::ReadOnly))
+            continue;
+        Switches& s = by[comm.readAll().trimmed()];
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("voluntary_ctxt_switches:"))
+                s.voluntary += line.split(':').last().trimmed().toLong();
+            else if (line.startsWith("nonvoluntary_ctxt_switches:"))
+                s.involuntary += line.split(':').last().trimmed().toLong();
+        }
     }
-    return -1;
+    return by;
+}
+
+// Context switches of the feeder thread so far (each sleep is one), -1 when
+// there is none.
+long feederSwitches() {
+    const auto by = switchesByThread();
+    const auto feeder = by.find("ql-feeder");
+    return feeder == by.end() ? -1 : feeder->second.all();
 }
 
 // A 44.1 kHz/16-bit card on the real-time clock with a card's buffer:
@@ -245,6 +262,27 @@ Platform simulatedCard() {
     auto card = std::make_shared<SimSinkControl>(SimClock::RealTime, 0, 8820);
     const QString uid = rig.devices[0].uid;
     return makeSimulatedPlatform(std::move(rig), SimOutputs{SimClock::RealTime, {{uid, card}}});
+}
+
+// Ten seeks, 300 ms apart: from the call until the heard position has
+// moved past the target.
+struct SeekTimes {
+    double meanMs = 0, worstMs = 0;
+};
+SeekTimes seekToHeard(AudioPlayer& player) {
+    SeekTimes t;
+    const int seeks = 10;
+    for (int i = 0; i < seeks; ++i) {
+        const double target = 20.0 + 2.0 * i;
+        player.setCurrentTime(target);
+        const auto s0 = std::chrono::steady_clock::now();
+        while (player.currentTime() <= target + 1e-4 && seconds(s0) < 2)
+            QThread::usleep(200);
+        t.worstMs = std::max(t.worstMs, 1000.0 * seconds(s0));
+        t.meanMs += 1000.0 * seconds(s0) / seeks;
+        QThread::msleep(300);
+    }
+    return t;
 }
 
 void BM_CardSteadyWakeupsAndSeekToHeard(benchmark::State& state) {
@@ -264,65 +302,60 @@ void BM_CardSteadyWakeupsAndSeekToHeard(benchmark::State& state) {
         const double wall = seconds(t0);
         const double cpu = cpuSeconds() - cpu0;
         const long w1 = feederSwitches();
-        // A seek is heard once the heard position has moved past its target.
-        double worst = 0, sum = 0;
-        const int seeks = 10;
-        for (int i = 0; i < seeks; ++i) {
-            const double target = 20.0 + 2.0 * i;
-            opened.player->setCurrentTime(target);
-            const auto s0 = std::chrono::steady_clock::now();
-            while (opened.player->currentTime() <= target + 1e-4 && seconds(s0) < 2)
-                QThread::usleep(200);
-            worst = std::max(worst, seconds(s0));
-            sum += seconds(s0);
-            QThread::msleep(300);
-        }
+        const SeekTimes seek = seekToHeard(*opened.player);
         state.SetIterationTime(wall);
         state.counters["feeder_wakeups_per_s"] = double(w1 - w0) / wall;
         state.counters["core_percent"] = 100.0 * cpu / wall;
-        state.counters["seek_to_heard_ms_mean"] = 1000.0 * sum / seeks;
-        state.counters["seek_to_heard_ms_worst"] = 1000.0 * worst;
+        state.counters["seek_to_heard_ms_mean"] = seek.meanMs;
+        state.counters["seek_to_heard_ms_worst"] = seek.worstMs;
     }
-}
-
-// Context switches of every thread of the process so far (each sleep is one).
-long processSwitches() {
-    long switches = 0;
-    QDirIterator it(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        QFile status(it.next() + QStringLiteral("/status"));
-        if (!status.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.contains("ctxt_switches:"))
-                switches += line.split(':').last().trimmed().toLong();
-    }
-    return switches;
 }
 
 // A plain FLAC on ALSA "default" through a private PipeWire graph (the test
 // graph of test_sound_server): the process's wake-ups per second (every
 // thread: the feeder and pipewire-alsa's own) and CPU share in steady
 // playback, beside the same file on the simulated card (goals: ≤ 30/s, ≤ 0.6 %).
+// pipewire-alsa's thread wakes once per graph cycle, at most 2048 frames at
+// the sink's 48 kHz with the server's default limit: 23.4 a second however
+// long our period, the floor under the whole row.
 void BM_SoundServerSteadyWakeups_VsCard(benchmark::State& state) {
     const QString path = makeFlac("one-minute-44k16.flac", 44100, SF_FORMAT_PCM_16, 60);
+    struct Use {
+        double wakeups = 0, voluntary = 0, percent = 0;
+        double feeder = 0, decoder = 0, others = 0; // voluntary, per second
+        SeekTimes seek;
+    };
     for (auto _ : state) {
-        const auto measure = [&](Platform& p, double& wakeups, double& percent) {
+        const auto measure = [&](Platform& p, Use& use, bool seeks) {
             auto opened = AudioPlayer::open(*p.outputs, path);
             if (!opened.player || !opened.player->play())
                 return false;
             QThread::msleep(1000);
-            const long w0 = processSwitches();
+            const auto w0 = switchesByThread();
             const double cpu0 = cpuSeconds();
             const auto t0 = std::chrono::steady_clock::now();
             QThread::sleep(10);
             const double wall = seconds(t0);
-            wakeups = double(processSwitches() - w0) / wall;
-            percent = 100.0 * (cpuSeconds() - cpu0) / wall;
+            use.percent = 100.0 * (cpuSeconds() - cpu0) / wall;
+            for (const auto& [name, now] : switchesByThread()) {
+                const auto before = w0.find(name);
+                const Switches was = before == w0.end() ? Switches{} : before->second;
+                const double voluntary = double(now.voluntary - was.voluntary) / wall;
+                use.wakeups += double(now.all() - was.all()) / wall;
+                use.voluntary += voluntary;
+                if (name == "ql-feeder")
+                    use.feeder += voluntary;
+                else if (name == "ql-decoder" || name == "ql-reader")
+                    use.decoder += voluntary;
+                else
+                    use.others += voluntary;
+            }
+            if (seeks)
+                use.seek = seekToHeard(*opened.player);
             opened.player->stop();
             return true;
         };
-        double serverWakeups = 0, serverPercent = 0, cardWakeups = 0, cardPercent = 0;
+        Use server, card;
         {
             ql::test::SoundServerGraph graph;
             if (!graph.ok()) {
@@ -330,21 +363,32 @@ void BM_SoundServerSteadyWakeups_VsCard(benchmark::State& state) {
                 return;
             }
             std::optional<Platform> p = makeAlsaPlatform();
-            if (!p || !measure(*p, serverWakeups, serverPercent)) {
+            if (!p || !measure(*p, server, true)) {
                 state.SkipWithError("playback through the sound server failed");
                 return;
             }
         }
         Platform sim = simulatedCard();
-        if (!measure(sim, cardWakeups, cardPercent)) {
+        if (!measure(sim, card, false)) {
             state.SkipWithError("playback on the simulated card failed");
             return;
         }
         state.SetIterationTime(10);
-        state.counters["server_wakeups_per_s"] = serverWakeups;
-        state.counters["server_core_percent"] = serverPercent;
-        state.counters["card_wakeups_per_s"] = cardWakeups;
-        state.counters["card_core_percent"] = cardPercent;
+        state.counters["server_wakeups_per_s"] = server.wakeups;
+        state.counters["server_core_percent"] = server.percent;
+        // Where the server row's sleeps come from: the feeder, the decoder
+        // and its reader, and the rest (pipewire-alsa's own thread).
+        state.counters["server_voluntary_per_s"] = server.voluntary;
+        state.counters["server_feeder_per_s"] = server.feeder;
+        state.counters["server_decoder_per_s"] = server.decoder;
+        state.counters["server_others_per_s"] = server.others;
+        // The player's position, not the sound: it moves when the feeder
+        // next reads the server's delay (test_sound_server measures the
+        // sound itself).
+        state.counters["server_seek_to_position_ms_mean"] = server.seek.meanMs;
+        state.counters["server_seek_to_position_ms_worst"] = server.seek.worstMs;
+        state.counters["card_wakeups_per_s"] = card.wakeups;
+        state.counters["card_core_percent"] = card.percent;
     }
 }
 

@@ -1,8 +1,10 @@
 """Finding audio files and reading their tags with mutagen."""
 
 import contextlib
+import io
 import math
 import os
+import re
 
 try:
     import mutagen
@@ -20,40 +22,37 @@ _ARTIST_KEYS = ("artist", "TPE1", "\xa9ART", "Author")
 _ALBUM_ARTIST_KEYS = ("albumartist", "album artist", "TPE2", "aART", "WM/AlbumArtist")
 _ALBUM_KEYS = ("album", "TALB", "\xa9alb", "WM/AlbumTitle")
 
-_classes = None
 _CHUNK_TAGGED = frozenset(("wav", "aiff", "aif", "aifc"))
+
+# The mutagen reader for each extension (module, class); a direct reader is
+# several times faster than letting mutagen.File try every format.
+_READER_OF = {
+    "flac": ("mutagen.flac", "FLAC"), "mp3": ("mutagen.mp3", "MP3"),
+    "wav": ("mutagen.wave", "WAVE"), "aiff": ("mutagen.aiff", "AIFF"),
+    "aif": ("mutagen.aiff", "AIFF"), "aifc": ("mutagen.aiff", "AIFF"),
+    "m4a": ("mutagen.mp4", "MP4"), "alac": ("mutagen.mp4", "MP4"),
+    "aac": ("mutagen.aac", "AAC"), "opus": ("mutagen.oggopus", "OggOpus"),
+    "wv": ("mutagen.wavpack", "WavPack"), "ape": ("mutagen.monkeysaudio", "MonkeysAudio"),
+    "dsf": ("mutagen.dsf", "DSF"), "tta": ("mutagen.trueaudio", "TrueAudio"),
+    "wma": ("mutagen.asf", "ASF"), "mpc": ("mutagen.musepack", "Musepack"),
+    "dff": ("mutagen.dsdiff", "DSDIFF"),
+}
+# The modules a tag-reading worker process imports before its first file.
+READERS = sorted({module for module, _ in _READER_OF.values()})
+_classes = None
 
 
 def _format_classes():
-    """The mutagen reader for each extension; a direct reader is several
-    times faster than letting mutagen.File try every format."""
     global _classes
     if _classes is None:
-        from mutagen.aac import AAC
-        from mutagen.aiff import AIFF
-        from mutagen.asf import ASF
-        from mutagen.dsf import DSF
-        from mutagen.flac import FLAC
-        from mutagen.monkeysaudio import MonkeysAudio
-        from mutagen.mp3 import MP3
-        from mutagen.mp4 import MP4
-        from mutagen.musepack import Musepack
-        from mutagen.oggopus import OggOpus
-        from mutagen.trueaudio import TrueAudio
-        from mutagen.wave import WAVE
-        from mutagen.wavpack import WavPack
+        import importlib
 
-        classes = {
-            "flac": FLAC, "mp3": MP3, "wav": WAVE, "aiff": AIFF, "aif": AIFF, "aifc": AIFF,
-            "m4a": MP4, "alac": MP4, "aac": AAC, "opus": OggOpus, "wv": WavPack,
-            "ape": MonkeysAudio, "dsf": DSF, "tta": TrueAudio, "wma": ASF, "mpc": Musepack,
-        }
-        try:
-            from mutagen.dsdiff import DSDIFF
-
-            classes["dff"] = DSDIFF
-        except ImportError:  # older mutagen: mutagen.File guesses
-            pass
+        classes = {}
+        for ext, (module, name) in _READER_OF.items():
+            try:
+                classes[ext] = getattr(importlib.import_module(module), name)
+            except ImportError:  # older mutagen (no DSDIFF): mutagen.File guesses
+                pass
         _classes = classes
     return _classes
 
@@ -133,19 +132,25 @@ def _texts(value):
     return str(value).split("\0")  # APEv2 keeps several values NUL-separated
 
 
+def _joined(texts):
+    """The texts of one tag as one field: cleaned, each once, "; " between."""
+    found = []
+    for text in texts:
+        text = clean_text(text)
+        if text and text not in found:
+            found.append(text)
+    return "; ".join(found)
+
+
 def _tag(tags, keys):
     for key in keys:
         try:
             value = tags[key]
         except (KeyError, ValueError, TypeError):
             continue
-        found = []
-        for text in _texts(value):
-            text = clean_text(text)
-            if text and text not in found:
-                found.append(text)
-        if found:
-            return "; ".join(found)
+        joined = _joined(_texts(value))
+        if joined:
+            return joined
     return ""
 
 
@@ -228,10 +233,23 @@ def read_tags(path):
     """(title, artist, album, duration) of an audio file, "" for a missing
     tag; None when the file is not audio mutagen can read. OSError (gone,
     no permission) is left to the caller: it may be passing."""
+    with open(path, "rb") as f:
+        return _read_open(path, f, os.fstat(f.fileno()).st_size)
+
+
+def _read_open(path, f, size):
+    """read_tags of the file open as `f` (buffered, or not), of `size` bytes."""
     if mutagen is None:
         return ("", "", "", 0.0)
-    reader = _format_classes().get(extension(path))
-    with open(path, "rb") as f:
+    ext = extension(path)
+    quick = _flac_quick(f, size) if ext == "flac" else None
+    if quick is not None:
+        tags, length = quick
+    else:
+        f.seek(0)
+        if isinstance(f, io.FileIO):  # mutagen reads in small pieces
+            f = io.BufferedReader(f)
+        reader = _format_classes().get(ext)
         audio = None
         try:
             audio = reader(f) if reader else mutagen.File(f)
@@ -243,39 +261,199 @@ def read_tags(path):
                 audio = mutagen.File(f)
             except Exception:
                 audio = None
-    if audio is None or getattr(audio, "info", None) is None:
-        return None
-    tags = audio.tags
-    if tags is None and extension(path) == "aac":  # raw AAC may carry an ID3 header
+        if audio is None or getattr(audio, "info", None) is None:
+            return None
+        tags, length = audio.tags, getattr(audio.info, "length", 0)
+    if tags is None and ext == "aac":  # raw AAC may carry an ID3 header
         with contextlib.suppress(Exception):
             from mutagen.id3 import ID3
 
             tags = ID3(path)
     if tags is None:
         title = artist = album = ""
+    elif type(tags) is dict:  # Vorbis comments read by _flac_quick
+        title = _comment(tags, _TITLE_KEYS)
+        artist = _comment(tags, _ARTIST_KEYS) or _comment(tags, _ALBUM_ARTIST_KEYS)
+        album = _comment(tags, _ALBUM_KEYS)
     else:
         title = _tag(tags, _TITLE_KEYS)
         artist = _tag(tags, _ARTIST_KEYS) or _tag(tags, _ALBUM_ARTIST_KEYS)
         album = _tag(tags, _ALBUM_KEYS)
-    if extension(path) in _CHUNK_TAGGED and not (title and artist and album):
+    if ext in _CHUNK_TAGGED and not (title and artist and album):
         # mutagen reads only ID3 in these containers; the editors' own text
         # chunks fill what ID3, which wins where it has a value, leaves empty.
         chunks = container_text(path)
         if chunks:
             title, artist, album = title or chunks[0], artist or chunks[1], album or chunks[2]
-    return (title, artist, album, finite_seconds(getattr(audio.info, "length", 0)))
+    return (title, artist, album, finite_seconds(length))
 
 
-def read_batch(files):
-    """read_tags for each (path, size, mtime) of `files`, in a worker process
-    of a scan: the tags, None (not audio) or False (gone or locked since it
-    was listed)."""
+# ---- FLAC, the common case read quickly --------------------------------------
+#
+# mutagen's FLAC reader reads every metadata block whole, pictures included,
+# into objects of their own: three quarters of a scan's time per file. A
+# plain FLAC file (stream info, Vorbis comments, pictures, padding) is read
+# here instead, its pictures skipped, with the same result: the comments
+# parsed and looked up as mutagen does. Anything else (an ID3 header, a cue
+# sheet, a size that does not add up, a short file) goes to mutagen, so an
+# odd or damaged file reads exactly as it always did.
+
+
+# A comment key: printable ASCII from space to "}", without "=".
+_valid_key = re.compile("[ -<>-}]+").fullmatch
+
+
+def _comment_keys(keys):
+    """`keys` as a comment lookup sees them: in lower case, the ones no
+    comment can have left out (mutagen refuses them: _tag moves on)."""
+    return tuple(k.lower() for k in keys if _valid_key(k))
+
+
+def _comment(values, keys):
+    """What _tag gives for `keys` (_TITLE_KEYS...) on a file's Vorbis
+    comments, from the values _vorbis_comments found."""
+    for key in _COMMENT_KEYS[keys]:
+        joined = _joined(text for value in values.get(key, ()) for text in value.split("\0"))
+        if joined:
+            return joined
+    return ""
+
+
+_COMMENT_KEYS = {
+    keys: _comment_keys(keys)
+    for keys in (_TITLE_KEYS, _ARTIST_KEYS, _ALBUM_ARTIST_KEYS, _ALBUM_KEYS)
+}
+# The keys whose values are looked up, as the file's bytes hold them.
+_WANTED = frozenset(k.encode("ascii") for keys in _COMMENT_KEYS.values() for k in keys)
+
+
+def _vorbis_comments(data):
+    """key in lower case -> [value, ...] of a Vorbis comment block that
+    fills `data` exactly, for the keys a track's fields come from, decoded
+    as mutagen decodes them; None when the block does not fill `data`.
+
+    A key is compared as bytes: "=" is never part of a UTF-8 sequence, so
+    the bytes before the first one are the key mutagen decodes, and a key
+    with anything but ASCII in it is none of the wanted ones."""
+    end = len(data)
+    if end < 8:
+        return None
+    pos = 4 + int.from_bytes(data[:4], "little")  # past the vendor's name
+    if pos + 4 > end:
+        return None
+    count = int.from_bytes(data[pos : pos + 4], "little")
+    pos += 4
+    values = {}
+    for _ in range(count):
+        if pos + 4 > end:
+            return None
+        start = pos + 4
+        pos = start + int.from_bytes(data[pos:start], "little")
+        if pos > end:
+            return None
+        equals = data.find(b"=", start, pos)
+        if equals > start:
+            key = data[start:equals].lower()
+            if key in _WANTED:
+                key = key.decode("ascii")
+                value = data[equals + 1 : pos].decode("utf-8", "replace")
+                values.setdefault(key, []).append(value)
+    return values if pos == end else None
+
+
+HEAD = 16 * 1024  # read at once: most FLAC files' metadata, pictures aside, lies in it
+
+
+def _flac_quick(f, end):
+    """(tags, seconds) of a plain FLAC file of `end` bytes, tags None when
+    it has no comments; None when the file is not one this reads (mutagen
+    then does)."""
+    try:
+        head = f.read(HEAD)
+        if head[:4] != b"fLaC":
+            return None
+
+        def chunk(at, count):  # the file's bytes at..at+count, all there
+            if at + count <= len(head):
+                return head[at : at + count]
+            f.seek(at)
+            data = f.read(count)
+            return data if len(data) == count else b""
+
+        pos, length, values, tables = 4, None, None, 0
+        last = False
+        while not last:
+            block = chunk(pos, 4)
+            if not block:
+                return None
+            last, code = block[0] & 0x80, block[0] & 0x7F
+            size = int.from_bytes(block[1:], "big")
+            pos += 4
+            if pos + size > end:
+                return None
+            if code == 0:  # stream info: the first one counts, each must be sound
+                if size != 34:
+                    return None
+                data = chunk(pos, 34)
+                rate = (data[10] << 12) | (data[11] << 4) | (data[12] >> 4)
+                if not rate:
+                    return None
+                if length is None:
+                    length = (int.from_bytes(data[13:18], "big") & 0xFFFFFFFFF) / float(rate)
+            elif code == 4:  # Vorbis comments: a second block is not expected
+                if values is not None:
+                    return None
+                values = _vorbis_comments(chunk(pos, size))
+                if values is None:
+                    return None
+            elif code == 6:  # a picture: its own sizes must add up to the block's
+                if size < 32:
+                    return None
+                mime = int.from_bytes(chunk(pos + 4, 4), "big")
+                if 32 + mime > size:
+                    return None
+                text = int.from_bytes(chunk(pos + 8 + mime, 4), "big")
+                if 32 + mime + text > size:
+                    return None
+                picture = int.from_bytes(chunk(pos + 28 + mime + text, 4), "big")
+                if 32 + mime + text + picture != size:
+                    return None
+            elif code == 3:  # seek table: mutagen takes one only
+                tables += 1
+                if tables > 1:
+                    return None
+            elif not (code in (1, 2) or 7 <= code < 127):  # a cue sheet, the invalid type
+                return None
+            pos += size  # padding, application and unknown blocks: skipped
+        if length is None:
+            return None
+        return values, length
+    except OSError:
+        return None
+
+
+def read_batch(paths):
+    """The tag cache's entry for each of `paths`, read in a worker process
+    of a scan: [size, mtime_ns] for a file that is not audio, with title,
+    artist, album and seconds after them for one that is; None for a file
+    gone or locked since it was listed. Size and time come from the open
+    file, so the walk need not ask for them (a new library's files are
+    read here and nowhere else), and they belong to what was read."""
     found = []
-    for path, _, _ in files:
+    for path in paths:
         try:
-            found.append(read_tags(path))
+            # Unbuffered: a FLAC file's head is taken in one read, where a
+            # buffer would only add a copy (and a look at the terminal).
+            with open(path, "rb", buffering=0) as f:
+                st = os.fstat(f.fileno())
+                tags = _read_open(path, f, st.st_size)
         except OSError:
-            found.append(False)
+            found.append(None)
+            continue
+        entry = [st.st_size, st.st_mtime_ns]
+        if tags:
+            entry.extend(tags)
+        found.append(entry)
     return found
 
 
@@ -298,11 +476,14 @@ def folder_identity(path):
         return None
 
 
-def walk_audio(roots, skip, stop):
+def walk_audio(roots, skip, stop, known=()):
     """Yields (path, size, mtime_ns) for every audio file under `roots`, each
     file once: hidden entries are skipped, and so are folders whose
     (device, inode) is in `skip` or was seen before, which ends symlink
-    loops and overlapping roots."""
+    loops and overlapping roots. A plain file (no link) whose path is not
+    in `known` comes with None for size and time: its reader takes them
+    from the open file, and a new library's walk then asks the file system
+    for nothing but the folders' listings."""
     seen = set(skip)
     seen_files = set()
     for root in roots:
@@ -315,6 +496,7 @@ def walk_audio(roots, skip, stop):
             if key is None or key in seen:
                 continue
             seen.add(key)
+            device = key[0] << 64
             try:
                 with os.scandir(folder) as it:
                     entries = sorted(it, key=lambda e: e.name)
@@ -334,14 +516,25 @@ def walk_audio(roots, skip, stop):
                     dot = name.rfind(".")
                     if dot <= 0 or name[dot + 1 :].lower() not in AUDIO_EXTENSIONS:
                         continue
-                    st = entry.stat()
+                    path = entry.path
+                    size = mtime = None
+                    if entry.is_symlink():
+                        st = entry.stat()
+                        # one int: a third of a tuple's memory
+                        identity = st.st_dev << 64 | st.st_ino
+                        size, mtime = st.st_size, st.st_mtime_ns
+                    else:
+                        # A file (not a link) lies on its folder's device.
+                        identity = device | entry.inode()
+                        if path in known:
+                            st = entry.stat()
+                            size, mtime = st.st_size, st.st_mtime_ns
                 except OSError:  # vanished, dangling link, no permission
                     continue
-                identity = st.st_dev << 64 | st.st_ino  # one int: a third of a tuple's memory
                 if identity in seen_files:
                     continue
                 seen_files.add(identity)
-                yield entry.path, st.st_size, st.st_mtime_ns
+                yield path, size, mtime
             stack.extend(reversed(subfolders))
 
 

@@ -39,10 +39,14 @@ CACHE_VERSION = 2  # 2: legacy ID3 text decoded, WAV/AIFF text chunks read
 # Formats whose tags version 1 of the cache may have read wrongly.
 REREAD_FROM_VERSION_1 = frozenset("mp3 wav aiff aif aifc aac tta dsf".split())
 SAVE_INTERVAL = 10.0  # seconds between cache saves during a long first scan
-# New files a scan reads in-process before it starts worker processes: a few
-# added files are not worth their start (some 50 ms each), a new library is.
+# New files a scan reads in-process: a few added files are not worth the
+# workers' start, a new library is. A scan that meets more starts worker
+# processes, and reads files itself only until they are ready.
 INLINE_READS = 32
 BATCH = 256  # files handed to a worker at a time
+FILES_PER_WORKER = 2000  # files to read that pay for one more worker's start
+IN_FLIGHT = 8  # batches handed to each worker ahead of the results taken
+ENDING = 2.0  # seconds a stopped scan's workers have to finish their batches
 
 # Status-line texts, in Korean like every text of the interface; the player
 # shows them unchanged.
@@ -252,24 +256,26 @@ class Library:
         if shown is None:
             return None
         extra = self.enriched.get(path)
-        if not isinstance(extra, dict):
-            extra = {}
+        art = ""
+        if isinstance(extra, dict) and extra:  # fields found on MusicBrainz fill gaps
 
-        def field(tagged, key):
-            value = extra.get(key)
-            return tagged or (clean_text(value) if isinstance(value, str) else "")
+            def field(tagged, key):
+                value = extra.get(key)
+                return tagged or (clean_text(value) if isinstance(value, str) else "")
 
+            title, artist = field(title, "title"), field(artist, "artist")
+            album, art = field(album, "album"), field("", "art")
         # The text json.dumps(..., ensure_ascii=False, separators=(",", ":"))
         # gives for the dict of these keys in this order, made without the
         # dict: a scan builds one per new file.
         text = TRACK_TEXT % (
             track_id,
             _quote(shown),
-            _quote(field(title, "title") or file_title(path)),
-            _quote(field(artist, "artist")),
-            _quote(field(album, "album")),
+            _quote(title or file_title(path)),
+            _quote(artist),
+            _quote(album),
             repr(finite_seconds(duration)),
-            _quote(field("", "art")),
+            _quote(art),
         )
         return text.encode("utf-8", "replace")
 
@@ -290,8 +296,16 @@ class Library:
         """Caches what was read of a file (None: not audio) and gives its track."""
         entry = [size, mtime]
         if tags:
-            title, artist, album, seconds = tags
-            entry += [title, sys.intern(artist), sys.intern(album), seconds]
+            entry.extend(tags)
+        return self._take_entry(path, entry)
+
+    def _take_entry(self, path, entry):
+        """Caches a file's entry ([size, mtime], then its tags when it is
+        audio) and gives its track."""
+        if len(entry) == 6:
+            # An album's tracks share their artist and album: one string each.
+            entry[3] = sys.intern(entry[3])
+            entry[4] = sys.intern(entry[4])
         with self.lock:
             self.cache[path] = entry
             self.cache_dirty = True
@@ -387,18 +401,35 @@ class Library:
         found = {}
         listed = set()  # readable or not: an unreadable file keeps its cache entry
         pool = TagPool()
-        pending = collections.deque()  # (result, files) handed to the workers, in walk order
-        batch = []
-        inline = 0
+        pending = collections.deque()  # (result, paths) handed to the workers, in walk order
+        unread = collections.deque()  # (path, size, mtime) to read, not yet handed out
         timing = {"publish": time.monotonic(), "save": time.monotonic()}
 
-        def take(result, files):
-            for (path, size, mtime), tags in zip(files, result.get()):
-                if tags is not False:  # False: gone or locked since it was listed
-                    self._found(found, base, path, self._take_tags(path, size, mtime, tags))
+        def take(result, paths):
+            for path, entry in zip(paths, result.get()):
+                if entry is not None:  # None: gone or locked since it was listed
+                    self._found(found, base, path, self._take_entry(path, entry))
+
+        # The pool's own threads (starting workers, sending them batches)
+        # need the interpreter lock this thread would otherwise hold for
+        # whole switch intervals (5 ms) while it reads and walks: it lets go
+        # after each batch handed out and each file read while they start.
+
+        def hand_out(count):
+            paths = [unread.popleft()[0] for _ in range(min(count, len(unread)))]
+            pending.append((pool.submit(paths), paths))
+            time.sleep(0)
+
+        def read_first():
+            path, size, mtime = unread.popleft()
+            self._found(found, base, path, self._read_here(path, size, mtime))
+            if pool.sized() and not pool.ready():
+                time.sleep(0)
 
         try:
-            for path, size, mtime in walk_audio(self.cfg.roots, self._skip(), self.stop):
+            for path, size, mtime in walk_audio(
+                self.cfg.roots, self._skip(), self.stop, self.cache
+            ):
                 path = sys.intern(path)
                 listed.add(path)
                 with self.lock:
@@ -412,32 +443,55 @@ class Library:
                             self._found(found, base, path, self.make_track(path, entry[2:]))
                         else:
                             found[path] = old
-                elif inline < INLINE_READS or not pool.usable:
-                    inline += 1
-                    self._found(found, base, path, self.file_track(path, size, mtime))
                 else:
-                    batch.append((path, size, mtime))
-                    if len(batch) >= BATCH:
-                        pending.append((pool.submit(batch), batch))
-                        batch = []
+                    # A few new files are read here at the end of the walk: not
+                    # worth the workers' start. Past that the fork server
+                    # starts, aside; the workers follow as soon as their
+                    # number is known (the walk is over, or has found work for
+                    # all), and until they are ready this thread reads the
+                    # first files itself, between steps of the walk.
+                    unread.append((path, size, mtime))
+                    if not pool.usable:
+                        while unread:
+                            read_first()
+                    elif pool.ready():
+                        if len(unread) >= BATCH and len(pending) < pool.window():
+                            hand_out(BATCH)
+                    elif pool.sized():
+                        read_first()
+                    elif len(unread) > INLINE_READS:
+                        pool.start()
+                        if len(unread) >= pool.workers * FILES_PER_WORKER:
+                            pool.size(len(unread))
                 # Results are taken in walk order, so new ids are given in the
                 # same order as by a scan that reads every file itself.
                 while pending and pending[0][0].ready():
                     take(*pending.popleft())
                 self._scan_progress(found, base, timing)
-            if batch and not self.stop.is_set():
-                pending.append((pool.submit(batch), batch))
-            while pending and not self.stop.is_set():
-                result, files = pending[0]
-                result.wait(PUBLISH_INTERVAL)
-                if result.ready():
-                    take(*pending.popleft())
-                elif pool.broken():
-                    # A worker died (killed, out of memory) and took its batch
-                    # with it: that result never comes, so it is read here.
-                    pending.popleft()
-                    for path, size, mtime in files:
-                        self._found(found, base, path, self.file_track(path, size, mtime))
+            if unread:
+                pool.size(len(unread))  # the walk is over: these are all
+            while (unread or pending) and not self.stop.is_set():
+                if pending and (
+                    pending[0][0].ready()
+                    or not unread
+                    or not pool.usable
+                    or len(pending) >= pool.window()
+                ):
+                    result, paths = pending[0]
+                    result.wait(PUBLISH_INTERVAL)
+                    if result.ready():
+                        take(*pending.popleft())
+                    elif pool.broken():
+                        # A worker died (killed, out of memory) and took its
+                        # batch with it: that result never comes, so it is
+                        # read here.
+                        pending.popleft()
+                        for path in paths:
+                            self._found(found, base, path, self._read_here(path, None, None))
+                elif pool.ready() and pool.usable:
+                    hand_out(BATCH)
+                else:
+                    read_first()  # a few new files, or the workers still starting
                 self._scan_progress(found, base, timing)
         except BaseException:
             pool.close(stopped=True)
@@ -485,6 +539,17 @@ class Library:
             self._publish(found)
         self._prune_links(found)
         self.save_cache()
+
+    def _read_here(self, path, size, mtime):
+        """file_track of a file the walk may have listed without its size
+        and time (None)."""
+        if size is None:
+            try:
+                st = os.stat(path)
+            except OSError:  # gone or locked since it was listed
+                return None
+            size, mtime = st.st_size, st.st_mtime_ns
+        return self.file_track(path, size, mtime)
 
     def _found(self, found, base, path, track):
         if track is not None:
@@ -714,14 +779,41 @@ def _worker_start():
     signal.signal(signal.SIGINT, signal.SIG_IGN)
 
 
+# Scans using the fork server in this process. It outlives a scan only
+# while another uses it.
+_servers = threading.Lock()
+_open_pools = 0
+
+
+def _stop_fork_server():
+    from multiprocessing import forkserver
+
+    stop = getattr(forkserver._forkserver, "_stop", None)
+    if stop is not None:  # else it ends with this process, as its pipe closes
+        stop()
+
+
 class TagPool:
-    """Worker processes reading tags for a scan, one per processor, started
-    at the first batch and ended with the scan: at rest the backend is one
-    process. Started fresh ("spawn"), never forked from this process and its
-    threads."""
+    """Worker processes reading tags for a scan, at most one per processor,
+    started when the scan meets many new files and ended with the scan, the
+    fork server with them. (multiprocessing's own resource tracker, started
+    with the first pool, stays as long as the backend: an idle process of
+    some 10 MB.)
+
+    Never forked from this process and its threads: a fork server (one
+    fresh interpreter that imports the tag reader once) forks them. A
+    worker so made is ready in a few milliseconds, where each fresh one
+    would import everything again. Each still costs its start and end (some
+    25 ms of a processor: the pages it touches are copied), about what
+    reading FILES_PER_WORKER files costs; a scan of fewer files than the
+    processors could share starts fewer workers."""
 
     def __init__(self):
         self.pool = None
+        self.thread = None  # starting the server, then the workers
+        self.count = None  # workers to start, once known
+        self.counted = threading.Event()
+        self.server = False
         self.pids = set()
         try:
             self.workers = len(os.sched_getaffinity(0))
@@ -731,14 +823,64 @@ class TagPool:
         # its start.
         self.usable = backend_files.mutagen is not None and self.workers > 1
 
-    def submit(self, files):
-        if self.pool is None:
-            import multiprocessing  # only for scans that meet many new files
+    def start(self):
+        """Starts the fork server aside; the workers follow once size() has
+        told how many."""
+        if self.thread is None:
+            self.thread = threading.Thread(target=self._start, name="tag pool", daemon=True)
+            self.thread.start()
 
-            context = multiprocessing.get_context("spawn")
-            self.pool = context.Pool(self.workers, initializer=_worker_start)
-            self.pids = {p.pid for p in multiprocessing.active_children()}
-        return self.pool.apply_async(read_batch, (files,))
+    def size(self, files):
+        """Starts as many workers as `files` waiting to be read justify (all
+        the processors when the walk goes on)."""
+        if not self.counted.is_set():
+            self.count = min(self.workers, max(1, -(-files // FILES_PER_WORKER)))
+            self.counted.set()
+
+    def sized(self):
+        return self.counted.is_set()
+
+    def window(self):
+        """Batches handed out and not yet taken, at most: enough to keep
+        every worker busy, few enough that a stopped scan's workers finish
+        what they hold in moments."""
+        return (self.count or 1) * IN_FLIGHT
+
+    def ready(self):
+        return self.pool is not None
+
+    def _start(self):
+        global _open_pools
+        import multiprocessing  # only for scans that meet many new files
+        from multiprocessing import forkserver
+
+        context = multiprocessing.get_context("forkserver")
+        # "__main__" too: a worker forked from a server that has not
+        # imported the main script imports it itself.
+        context.set_forkserver_preload(
+            ["__main__", "multiprocessing.pool", "backend_files", *backend_files.READERS]
+        )
+        try:
+            with _servers:
+                forkserver.ensure_running()
+                _open_pools += 1
+                self.server = True
+            self.counted.wait()
+            if not self.count:
+                return  # the scan ended first
+            # The last scan's workers may still be ending: they are not ours.
+            others = {p.pid for p in multiprocessing.active_children()}
+            pool = context.Pool(self.count, initializer=_worker_start)
+        except Exception:  # no worker could start: the scan reads every file itself
+            log("cannot start tag readers:\n" + traceback.format_exc())
+            self.usable = False
+            return
+        self.pids = {p.pid for p in multiprocessing.active_children()} - others
+        self.pool = pool
+
+    def submit(self, paths):
+        """Hands `paths` to a worker; only once ready()."""
+        return self.pool.apply_async(read_batch, (paths,))
 
     def broken(self):
         """True once a worker has died: the pool starts another in its
@@ -753,21 +895,63 @@ class TagPool:
         return not self.usable
 
     def close(self, stopped):
-        if self.pool is None:
+        if self.thread is None:
             return
-        if stopped:
+        if not self.counted.is_set():
+            self.count = 0
+            self.counted.set()
+        if not stopped:
+            # Every result is in (or every file was read before the workers
+            # were ready): their start and exit are waited for aside, so the
+            # catalog is not held back by them. Not a daemon: a process that
+            # ends meanwhile waits for them rather than leave a worker
+            # half-started.
+            threading.Thread(target=self._end, name="tag pool end").start()
+            return
+        self.thread.join()  # a pool being started is ended like the others
+        pool, self.pool = self.pool, None
+        if pool is not None:
+            import multiprocessing
+
+            # A worker ended by a signal may die holding a lock of the
+            # pool's queues, and terminate() would then wait for ever: the
+            # workers are asked to finish instead (they hold a few batches
+            # at most), and only those that do not in time are ended. A
+            # worker that died leaves a result that never comes, which
+            # only terminate() stops waiting for.
+            ending = threading.Thread(target=pool.join, daemon=True)
+            if self.usable:
+                pool.close()
+                ending.start()
+                ending.join(ENDING)
+            if not ending.is_alive() and ending.ident:
+                self._release()
+                return
             # terminate() ends workers with SIGTERM, which one started while
             # the backend is ending has inherited as ignored: it would wait
             # for that worker for ever. Such workers are killed outright.
-            import multiprocessing
-
-            ending = threading.Thread(target=self.pool.terminate, daemon=True)
+            ending = threading.Thread(target=pool.terminate, daemon=True)
             ending.start()
             while ending.is_alive():
                 ending.join(0.2)
                 for worker in multiprocessing.active_children():
                     worker.kill()
-        else:
-            self.pool.close()
-        self.pool.join()
-        self.pool = None
+            pool.join()
+        self._release()
+
+    def _end(self):
+        self.thread.join()
+        pool, self.pool = self.pool, None
+        if pool is not None:
+            pool.close()
+            pool.join()
+        self._release()
+
+    def _release(self):
+        global _open_pools
+        if self.server:
+            self.server = False
+            with _servers:
+                _open_pools -= 1
+                if _open_pools == 0:
+                    _stop_fork_server()

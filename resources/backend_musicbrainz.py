@@ -3,9 +3,6 @@
 import json
 import re
 import time
-import urllib.error
-import urllib.parse
-import urllib.request
 
 from backend_files import clean_text, file_title
 from backend_store import log
@@ -48,6 +45,13 @@ class MusicBrainz:
         self.last = 0.0
 
     def get(self, path, params):
+        # Imported here, not at the top: the web modules cost every start of
+        # the backend (and of each tag-reading worker) some 20 ms, and most
+        # runs never look anything up.
+        import urllib.error
+        import urllib.parse
+        import urllib.request
+
         wait = self.last + 1.0 - time.monotonic()
         if self.last and wait > 0:
             time.sleep(wait)

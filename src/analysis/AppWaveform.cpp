@@ -12,9 +12,8 @@
 
 #include "analysis/ComputeWaveform.h"
 #include "analysis/WaveformView.h"
+#include "app/Delivery.h"
 
-#include <QCoreApplication>
-#include <QPointer>
 #include <QThreadPool>
 
 namespace ql {
@@ -29,15 +28,11 @@ void App::loadWaveform(const Track& track) {
     options.program = probeTool(QStringLiteral("ffmpeg"));
     options.duration = track.duration;
     options.registry = children;
-    QThreadPool::globalInstance()->start([app = QPointer<App>(this), path = track.path, options] {
+    // Kept whatever plays by then: the cache is by path, and the view takes
+    // the peaks only while their track is current.
+    QThreadPool::globalInstance()->start([delivery = Delivery(this), path = track.path, options] {
         const WavePeaks peaks = computeWaveform(path, options);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [app, path, peaks] {
-                if (app)
-                    app->waveformComputed(path, peaks);
-            },
-            Qt::QueuedConnection);
+        delivery.post([path, peaks](App& app) { app.waveformComputed(path, peaks); });
     });
 }
 

@@ -2,15 +2,14 @@
 
 #include "analysis/BandPlot.h"
 #include "analysis/ScanColors.h"
+#include "app/Delivery.h"
 #include "ui/Theme.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QScreen>
 #include <QThreadPool>
 #include <QVBoxLayout>
@@ -94,7 +93,7 @@ AudioScanPanel::AudioScanPanel() : m_window(std::make_unique<QWidget>()) {
 AudioScanPanel::~AudioScanPanel() = default;
 
 void AudioScanPanel::show(const Track& track) {
-    const quint64 request = ++m_generation;
+    ++m_generation;
     m_title->setText(track.artist.isEmpty() ? track.title
                                             : track.artist + QStringLiteral(" – ") + track.title);
     for (QLabel* value : m_values)
@@ -112,22 +111,15 @@ void AudioScanPanel::show(const Track& track) {
     w->show();
     w->raise();
 
-    QPointer<QWidget> alive(w);
-    QThreadPool::globalInstance()->start([this, alive, request, run = analyze, path = track.path] {
+    // The window goes with the panel: while it is there, so is the panel.
+    const Delivery delivery(w, m_generation);
+    QThreadPool::globalInstance()->start([this, delivery, run = analyze, path = track.path] {
         std::optional<ScanResult> result = run ? run(path) : std::nullopt;
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [this, alive, request, result = std::move(result)] {
-                if (alive)
-                    apply(request, result);
-            },
-            Qt::QueuedConnection);
+        delivery.post([this, result = std::move(result)](QWidget&) { apply(result); });
     });
 }
 
-void AudioScanPanel::apply(quint64 request, const std::optional<ScanResult>& result) {
-    if (request != m_generation)
-        return;
+void AudioScanPanel::apply(const std::optional<ScanResult>& result) {
     if (!result) {
         for (QLabel* value : m_values)
             value->setText(QStringLiteral("-"));

@@ -50,7 +50,8 @@ public:
     quint64 generation() const { return m_generation; }
 
 private:
-    void apply(quint64 request, const std::optional<ScanResult>& result);
+    // The analysis of the newest show(), on the main thread.
+    void apply(const std::optional<ScanResult>& result);
 
     std::unique_ptr<QWidget> m_window;
     BandPlot* m_spectrum = nullptr;

@@ -125,6 +125,8 @@ App::~App() {
         }
         delete backend;
     }
+    // Its reader stops before anything it could still post to goes.
+    library.reader.reset();
     // Controls belong to the window once the window build placed them.
     for (QWidget* w : std::initializer_list<QWidget*>{
              status,      seek,      clock,        art,         wave,     meter,

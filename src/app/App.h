@@ -245,10 +245,9 @@ public:
     // one-shot backend run, one after another in the background; returns at
     // once. Only the newest intake's results are applied.
     void openAudioFiles(const QStringList& paths);
-    // The tail of an intake, on the main thread: dropped unless `generation`
-    // is still library.fileOpenGeneration.
-    void openFinished(quint64 generation, const std::vector<Track>& imported,
-                      const QString& lastError);
+    // The tail of an intake, on the main thread; reached only while its
+    // intake is still the newest (library.fileOpenGeneration).
+    void openFinished(const std::vector<Track>& imported, const QString& lastError);
     // The menu command "음원 열기…": the open panel for audio files; the
     // chosen files go to openAudioFiles(), a cancel does nothing.
     void chooseAudioFile();
@@ -271,9 +270,10 @@ public:
     // One chunk of the backend's output: every line it completes is one
     // reply, handed to the catalog worker in order (see takeCatalogUpdate()).
     void receive(const QByteArray& data);
-    void receive(QProcess& process);
     void reuseReplyBuffer();
     void takeReplyLines();
+    // One reply line (a line too long to keep only ends the request).
+    void takeReplyLine(QByteArray bytes, bool tooLong);
     // Menu actions: search the folders again; complete the current track's
     // information and cover from MusicBrainz.
     void scan();
@@ -1186,6 +1186,12 @@ private:
     void backendStartFailed(const QString& description);
     void backendWriteFailed();
     void backendEnded();
+    // The process has exited, or its output has ended: the backend counts
+    // as ended once both have happened (its last replies read first).
+    void backendFinished();
+    void backendOutputEnded();
+    // Reads the backend's standard output from `fd` (see LineReader.h).
+    void startReader(int fd);
     // library/AppCatalog.cpp: a message of the backend on the status line.
     void showBackendMessage(const QString& message);
     // ui/AppTransportBar.cpp: the bar's controls (with the window's fixed

@@ -2,6 +2,7 @@
 #include "app/App.h"
 
 #include "app/AppPaths.h"
+#include "app/Delivery.h"
 #include "downloader/FlacFetcher.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/StatusLabel.h"
@@ -9,7 +10,6 @@
 #include "ui/l10n/Translator.h"
 
 #include <QApplication>
-#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMainWindow>
@@ -17,8 +17,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QThreadPool>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace ql {
 
@@ -183,14 +183,11 @@ void App::checkMissingTools() {
     }
     // The search starts a Python child (bounded, but it may take a moment):
     // run it on the global queue so the window stays responsive, and come back
-    // here with the answer. The watcher goes with App, so an answer that comes
-    // after App is gone is dropped.
-    auto* watcher = new QFutureWatcher<QStringList>(this);
-    connect(watcher, &QFutureWatcher<QStringList>::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        offerSetup(watcher->result());
+    // here with the answer.
+    QThreadPool::globalInstance()->start([delivery = Delivery(this)] {
+        const QStringList missing = missingTools();
+        delivery.post([missing](App& app) { app.offerSetup(missing); });
     });
-    watcher->setFuture(QtConcurrent::run(&App::missingTools));
 }
 
 void App::offerSetup(const QStringList& missing) {

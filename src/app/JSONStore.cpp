@@ -1,5 +1,6 @@
 #include "app/JSONStore.h"
 
+#include "app/LogCategories.h"
 #include "app/SafeWrite.h"
 
 #include <QDateTime>
@@ -36,10 +37,25 @@ bool takeDamaged(const QString& path) {
 // Failed writes not yet taken by the program.
 QMutex gFailuresLock;
 std::vector<JSONStore::WriteFailure> gFailures;
+// Failures already warned of in this run (path and cause): an owner that
+// tries again on every change must not repeat the warning each time.
+QSet<QString> gWarned;
 
-void noteFailure(const QString& path, const QString& error) {
-    QMutexLocker lock(&gFailuresLock);
-    gFailures.push_back({path, error});
+// `reason`: the cause as the warning gives it, without a path (the
+// description, which the status line shows, may name the folder).
+void noteFailure(const QString& path, const QString& error, const QString& reason = {}) {
+    bool first = false;
+    {
+        QMutexLocker lock(&gFailuresLock);
+        gFailures.push_back({path, error});
+        const QString cause = path + QLatin1Char('\n') + error;
+        first = !gWarned.contains(cause);
+        gWarned.insert(cause);
+    }
+    qCDebug(lcStore, "could not save %s: %s", qUtf8Printable(path), qUtf8Printable(error));
+    if (first)
+        qCWarning(lcStore, "could not save %s: %s", qUtf8Printable(QFileInfo(path).fileName()),
+                  qUtf8Printable(reason.isEmpty() ? error : reason));
 }
 
 // Moves a damaged store aside under a name no other file has; the name of
@@ -50,8 +66,14 @@ std::optional<QString> keepAside(const QString& path) {
     QString target = base;
     for (int n = 2; QFileInfo::exists(target); ++n)
         target = base + QLatin1Char('-') + QString::number(n);
-    if (!QFile::rename(path, target))
+    if (!QFile::rename(path, target)) {
+        qCWarning(lcStore, "could not set aside the damaged %s",
+                  qUtf8Printable(QFileInfo(path).fileName()));
         return std::nullopt;
+    }
+    qCWarning(lcStore, "set aside the damaged %s as %s", qUtf8Printable(QFileInfo(path).fileName()),
+              qUtf8Printable(QFileInfo(target).fileName()));
+    qCDebug(lcStore, "set aside %s as %s", qUtf8Printable(path), qUtf8Printable(target));
     return target;
 }
 
@@ -95,14 +117,15 @@ void JSONStore::noteWriteFailure(const QString& name, const QString& error) cons
 bool JSONStore::writeBytes(const QString& name, const QByteArray& bytes, QString* error,
                            std::optional<unsigned> mode) const {
     const QString path = QFileInfo(filePath(name)).absoluteFilePath();
-    const auto fail = [error, &path](const QString& description) {
+    const auto fail = [error, &path](const QString& description, const QString& reason = {}) {
         if (error)
             *error = description;
-        noteFailure(path, description);
+        noteFailure(path, description, reason);
         return false;
     };
     if (!makeFoldersPrivate(m_dir))
-        return fail(QStringLiteral("Cannot create the folder %1").arg(m_dir));
+        return fail(QStringLiteral("Cannot create the folder %1").arg(m_dir),
+                    QStringLiteral("cannot create its folder"));
     if (isReadOnly(QFileInfo(m_dir)))
         return fail(qt_error_string(EACCES));
     const QFileInfo existing(path);

@@ -70,7 +70,13 @@ public:
 
     template <class T> bool save(const QString& name, const T& value) const {
         const std::optional<QByteArray> bytes = JsonCodec<T>::encode(value);
-        return bytes && writeBytes(name, *bytes);
+        if (!bytes) {
+            // The file on disk stays as it was, but the change is lost: the
+            // user hears of it like any other failed save.
+            noteWriteFailure(name, QStringLiteral("A value is not a finite number"));
+            return false;
+        }
+        return writeBytes(name, *bytes);
     }
 
     // The raw steps, for stores whose coding lives elsewhere. readBytes gives

@@ -2,16 +2,15 @@
 // of the answer, and the clip of one candidate per press.
 #include "downloader/FlacFetcher.h"
 
+#include "app/Delivery.h"
 #include "app/UserDefaults.h"
 #include "platform/WebFetch.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/l10n/Translator.h"
 
 #include <QButtonGroup>
-#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 
 namespace ql {
 
@@ -30,17 +29,15 @@ void FlacFetcher::previewTapped() {
     const QString base =
         UserDefaults().string(keys::kItunesBaseURL).value_or(QString::fromLatin1(kItunesBase));
     // The completion runs on the network thread: the answer is handed to the
-    // main thread, where a fetcher destroyed meanwhile drops it.
-    QPointer<FlacFetcher> self(this);
-    platform::getJSON(previewRequest(base, words), [self, words](std::optional<QJsonValue> answer) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, words, answer = std::move(answer)] {
-                if (self)
-                    self->previewAnswered(words, answer);
-            },
-            Qt::QueuedConnection);
-    });
+    // main thread, where a fetcher destroyed meanwhile drops it. No counter:
+    // every answer is applied, in the order they arrive.
+    const Delivery delivery(this);
+    platform::getJSON(previewRequest(base, words),
+                      [delivery, words](std::optional<QJsonValue> answer) {
+                          delivery.post([words, answer = std::move(answer)](FlacFetcher& fetcher) {
+                              fetcher.previewAnswered(words, answer);
+                          });
+                      });
 }
 
 // Applied as answers arrive, never compared with the words now in the form:

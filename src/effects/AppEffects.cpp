@@ -14,6 +14,7 @@
 #include "app/App.h"
 
 #include "analysis/ProbeAudio.h"
+#include "app/Delivery.h"
 #include "effects/FXPanel.h"
 #include "library/ToolPaths.h"
 #include "platform/PluginHost.h"
@@ -149,17 +150,18 @@ void App::queueRender(const RenderSnapshot& snapshot, bool prefetch,
                       std::function<void(const RenderResult&)> done) {
     const auto renderer = seams.renderFX ? seams.renderFX : &renderFXBlocking;
     // The job outlives nothing it reads: App waits for the render queue when
-    // it goes, and the quit has ended the job's children by then.
+    // it goes, and the quit has ended the job's children by then. A render
+    // overtaken by a newer play request still comes back, as `done` must take
+    // its file back from the files in flight and delete it.
     renderQueue->start(
-        [snapshot, renderer, done = std::move(done), app = this] {
+        [snapshot, renderer, done = std::move(done), delivery = Delivery(this)] {
             RenderResult result = renderer(snapshot);
             // The quit took the files in flight: this one is ours to delete.
             if (result.file && !snapshot.inFlight->add(*result.file)) {
                 QFile::remove(*result.file);
                 return;
             }
-            QMetaObject::invokeMethod(
-                app, [done, result] { done(result); }, Qt::QueuedConnection);
+            delivery.post([done, result](App&) { done(result); });
         },
         prefetch ? kPrefetchPriority : kPlayPriority);
 }
@@ -167,18 +169,15 @@ void App::queueRender(const RenderSnapshot& snapshot, bool prefetch,
 void App::discoverPlugins() {
     // Ahead of any render: a render queued meanwhile waits the short while.
     renderQueue->start(
-        [app = this] {
+        [delivery = Delivery(this)] {
             std::shared_ptr<platform::PluginHost> host = platform::makePluginHost();
             // The list is made on first ask; ask here, off the main thread,
             // as describing a large collection takes a while.
             host->installedEffects();
-            QMetaObject::invokeMethod(
-                app,
-                [app, host] {
-                    app->pluginHost = host;
-                    app->fxPanel->setHost(host);
-                },
-                Qt::QueuedConnection);
+            delivery.post([host](App& app) {
+                app.pluginHost = host;
+                app.fxPanel->setHost(host);
+            });
         },
         kPlayPriority + 1);
 }

@@ -5,12 +5,11 @@
 // new order. Never saved.
 #include "app/App.h"
 
+#include "app/Delivery.h"
 #include "library/QualityLabel.h"
 #include "ui/StatusLabel.h"
 
 #include <QFile>
-#include <QCoreApplication>
-#include <QPointer>
 #include <QThreadPool>
 
 #include <fcntl.h>
@@ -46,21 +45,15 @@ void App::warmAdded() {
     }
     status->setStringValue(QStringLiteral("받은 날짜 확인 중…"));
     const std::function<double(const QString&)> read = seams.addedDate ? seams.addedDate : fileDate;
-    QPointer<App> self(this);
-    QThreadPool::globalInstance()->start([self, paths, read] {
+    QThreadPool::globalInstance()->start([delivery = Delivery(this), paths, read] {
         QHash<QString, double> dates;
         dates.reserve(paths.size());
         for (const QString& path : paths)
             dates.insert(path, read(path));
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, dates] {
-                if (!self)
-                    return;
-                self->library.added.insert(dates);
-                self->filter(true);
-            },
-            Qt::QueuedConnection);
+        delivery.post([dates](App& app) {
+            app.library.added.insert(dates);
+            app.filter(true);
+        });
     });
 }
 

@@ -8,6 +8,7 @@
 // leaves the default cover.
 #include "app/App.h"
 
+#include "app/Delivery.h"
 #include "library/CoverCommand.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
@@ -16,12 +17,10 @@
 #include "ui/ClickImageView.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
-#include <QPointer>
 #include <QThreadPool>
 #include <QUuid>
 
@@ -86,19 +85,15 @@ void App::loadArt(const Track& track) {
     const QString program = seams.coverProgram ? seams.coverProgram() : toolPath("ffmpeg");
     const QString input = ffmpegInput(track.path, QDir::currentPath());
     const Fetch fetch = seams.fetchCover ? seams.fetchCover : Fetch(&fetchCover);
-    // Comes back through the application object and finds App only if it is
-    // still there; shown only while the same track is current.
-    QPointer<App> self(this);
-    auto show = [self, id = track.id](const QImage& image) {
+    // Shown only while the same track is current: any answer for that track
+    // is its picture, whichever request of it asked.
+    auto show = [delivery = Delivery(this), id = track.id](const QImage& image) {
         if (image.isNull())
             return;
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, id, image] {
-                if (self && self->playback.current && self->playback.current->id == id)
-                    self->art->setImage(image);
-            },
-            Qt::QueuedConnection);
+        delivery.post([id, image](App& app) {
+            if (app.playback.current && app.playback.current->id == id)
+                app.art->setImage(image);
+        });
     };
     QThreadPool::globalInstance()->start([program, input, fetch, show, art = track.art] {
         const std::optional<QImage> picture = extractCover(program, input);

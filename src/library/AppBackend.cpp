@@ -4,17 +4,20 @@
 // at launch and never restarted, without waiting for its start: the first
 // "list" goes when it has started, and requests before that are dropped (the
 // poll asks again). Requests go to its standard input, one JSON line each, at
-// most one in flight; its standard output is read on the main
-// thread as it arrives and cut into lines, and every line ends the request in
-// flight whether or not it decodes. Replies are not matched to requests.
+// most one in flight; its standard output is read off the main thread and
+// cut into lines there (LineReader), and every line ends the request in
+// flight, on the main thread, whether or not it decodes. Replies are not
+// matched to requests.
 //
 // The process's end is watched: a backend that exits or dies would otherwise
 // leave a request in flight forever and the catalog silently frozen. Its end
-// clears `pending`, marks the backend as failed (no request is sent any more)
-// and says so on the status line.
+// (once the replies it wrote before are read) clears `pending`, marks the
+// backend as failed (no request is sent any more) and says so on the status
+// line.
 #include "app/App.h"
 
 #include "app/AppPaths.h"
+#include "app/ControllerLogCategories.h"
 #include "app/FailureText.h"
 #include "library/BackendCommand.h"
 #include "library/BackendImport.h"
@@ -26,7 +29,11 @@
 
 #include <QProcess>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace ql {
 
@@ -61,10 +68,20 @@ void App::startBackend() {
     process->setArguments(command.arguments);
     process->setProcessEnvironment(command.environment);
     // The backend's own messages go where ours would: they are not read.
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-
-    connect(process, &QProcess::readyReadStandardOutput, this,
-            [this, process] { receive(*process); });
+    // Its standard output is a pipe of our own, read by library.reader off
+    // the main thread (see LineReader.h); Qt's channel for it is unused.
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        backendStartFailed(QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    const int childEnd = out[1];
+    process->setChildProcessModifier([childEnd] {
+        // In the child, after Qt has set up its descriptors: only async-signal-safe calls.
+        if (dup2(childEnd, STDOUT_FILENO) < 0)
+            _exit(127);
+    });
     // The start is not waited for: an interpreter on a hung mount must not
     // freeze the window. The first "list" goes once the process runs.
     connect(process, &QProcess::started, this,
@@ -77,18 +94,55 @@ void App::startBackend() {
         else if (e == QProcess::WriteError)
             backendWriteFailed();
     });
-    connect(process, &QProcess::finished, this, [this] { backendEnded(); });
+    connect(process, &QProcess::finished, this, [this] { backendFinished(); });
+    qCDebug(lcBackend, "starting %s %s", qUtf8Printable(command.program),
+            qUtf8Printable(command.arguments.join(QLatin1Char(' '))));
 
     // A missing script would only show as an interpreter that exits at once:
     // it is a failed start.
     if (const std::optional<Failure> failure = scriptFailure(command)) {
+        close(out[0]);
+        close(out[1]);
         backendStartFailed(failureText(*failure, command.arguments.value(0)));
         return;
     }
+    startReader(out[0]);
     process->start();
+    // The child has its copy (or never came to be): ours would keep the
+    // pipe from ever ending.
+    close(childEnd);
+}
+
+void App::startReader(int fd) {
+    // Each batch of lines costs the main thread one wake-up; the reader asks
+    // the worker for arrays to fill directly.
+    CatalogWorker* work = &catalogWork();
+    library.reader = std::make_unique<LineReader>(
+        fd, LineReader::Hooks{
+                .lines =
+                    [this](std::vector<LineReader::Line> lines) {
+                        QMetaObject::invokeMethod(
+                            this,
+                            [this, lines = std::move(lines)]() mutable {
+                                if (library.reader->muted())
+                                    return;
+                                for (LineReader::Line& line : lines)
+                                    takeReplyLine(std::move(line.bytes), line.tooLong);
+                            },
+                            Qt::QueuedConnection);
+                    },
+                .ended =
+                    [this] {
+                        QMetaObject::invokeMethod(
+                            this, [this] { backendOutputEnded(); }, Qt::QueuedConnection);
+                    },
+                .spare = [work] { return work->recycled(); },
+            });
 }
 
 void App::backendStartFailed(const QString& description) {
+    qCWarning(lcBackend, "the library backend did not start");
+    qCDebug(lcBackend, "%s", qUtf8Printable(description));
     library.backendError = true;
     status->setTranslated(L10n::tr(QStringLiteral("음원 라이브러리 시작 실패: ")) + description);
 }
@@ -97,8 +151,12 @@ void App::stopBackend() {
     QProcess* process = library.backend;
     if (!process)
         return;
-    // No reply is read and no end is reported from here on.
+    // No reply is read and no end is reported from here on. The reader still
+    // empties the pipe, so a backend in the middle of a reply is not left
+    // blocked in its write.
     process->disconnect(this);
+    if (library.reader)
+        library.reader->mute();
     // The end of its input is the backend's signal to save its own cache and
     // exit; a signal now would cut that save short. Only one that outlasts
     // the wait at the teardown is terminated, then killed.
@@ -130,16 +188,35 @@ void App::request(const QString& action, std::optional<qint64> id,
 }
 
 void App::backendWriteFailed() {
+    qCWarning(lcBackend, "a request could not be written to the library backend");
     library.pending = false;
     library.backendError = true;
     const QString program = library.backend ? library.backend->program() : QString();
     status->setTranslated(failureText(Failure::ProgramNotWritable, program));
 }
 
+void App::backendFinished() {
+    library.backendExited = true;
+    if (library.outputEnded || !library.reader)
+        backendEnded();
+    else // replies the backend wrote before it ended still count
+        library.reader->drain();
+}
+
+void App::backendOutputEnded() {
+    library.outputEnded = true;
+    if (library.backendExited && !library.reader->muted())
+        backendEnded();
+}
+
 void App::backendEnded() {
-    // Replies the backend wrote before it ended still count.
-    if (library.backend)
-        receive(*library.backend);
+    const QProcess* process = library.backend;
+    if (process && process->exitStatus() == QProcess::CrashExit)
+        qCWarning(lcBackend, "the library backend ended: it crashed");
+    else if (process)
+        qCWarning(lcBackend, "the library backend ended with exit code %d", process->exitCode());
+    else
+        qCWarning(lcBackend, "the library backend ended");
     library.pending = false;
     library.backendError = true;
     status->setStringValue(L10n::tr(QStringLiteral("음원 라이브러리가 종료되었습니다.")));
@@ -151,17 +228,6 @@ void App::receive(const QByteArray& data) {
     takeReplyLines();
 }
 
-// The backend's standard output is read straight into the line buffer: a
-// 21 MB catalog reply every 2 s is copied once on the main thread.
-void App::receive(QProcess& process) {
-    reuseReplyBuffer();
-    process.setReadChannel(QProcess::StandardOutput);
-    library.buffer.appendFrom(process.bytesAvailable(), [&process](char* into, qsizetype n) {
-        return process.read(into, n);
-    });
-    takeReplyLines();
-}
-
 void App::reuseReplyBuffer() {
     // A reply's array comes back from the worker to be filled again.
     if (library.buffer.pendingBytes() == 0)
@@ -170,14 +236,17 @@ void App::reuseReplyBuffer() {
 }
 
 void App::takeReplyLines() {
-    while (const std::optional<FramedLine> line = library.buffer.next()) {
-        library.pending = false;
-        if (line->tooLong)
-            continue;
-        CatalogWorker& work = catalogWork();
-        work.follow(library.rows, library.catalogGeneration);
-        work.line(library.buffer.take(*line));
-    }
+    while (const std::optional<FramedLine> line = library.buffer.next())
+        takeReplyLine(line->tooLong ? QByteArray() : library.buffer.take(*line), line->tooLong);
+}
+
+void App::takeReplyLine(QByteArray bytes, bool tooLong) {
+    library.pending = false;
+    if (tooLong)
+        return;
+    CatalogWorker& work = catalogWork();
+    work.follow(library.rows, library.catalogGeneration);
+    work.line(std::move(bytes));
 }
 
 // A menu click must not be lost to a catalog poll in flight: it waits for the

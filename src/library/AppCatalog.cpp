@@ -15,6 +15,7 @@
 // kept until a finished reply.
 #include "app/App.h"
 
+#include "app/ControllerLogCategories.h"
 #include "app/FailureText.h"
 #include "library/CatalogChange.h"
 #include "ui/StatusLabel.h"
@@ -160,10 +161,13 @@ void App::catalogSaved(CatalogSave result) {
     QString error;
     if (result == CatalogSave::Written)
         return;
-    if (result == CatalogSave::BadDuration)
+    if (result == CatalogSave::BadDuration) {
+        // Not written at all (the store's own warning covers a failed write).
+        qCWarning(lcLibrary, "the catalog cache was not saved: a track has no valid duration");
         error = L10n::tr(QStringLiteral("재생 시간이 올바르지 않은 곡이 있습니다."));
-    else // the folder or the file: no permission, or no room left
+    } else { // the folder or the file: no permission, or no room left
         error = failureText(Failure::FileNotWritable, catalogURL());
+    }
     status->setTranslated(L10n::tr(QStringLiteral("목록 저장 실패: ")) + error);
 }
 

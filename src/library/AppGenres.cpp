@@ -12,15 +12,14 @@
 // writer (app/StoreWriter.h); the quit waits for the last.
 #include "app/App.h"
 
+#include "app/Delivery.h"
 #include "library/QualityLabel.h"
 #include "platform/ChildProcess.h"
 #include "platform/audio/FormatTags.h"
 #include "playback/DecodeCommand.h"
 #include "ui/StatusLabel.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QPointer>
 #include <QThread>
 #include <QThreadPool>
 
@@ -89,19 +88,10 @@ void App::startGenreScan() {
         QStringLiteral("🎼 장르 태그 읽는 중… (%1곡, 백그라운드)").arg(paths.size()));
     const QString ffprobe = probeTool(QStringLiteral("ffprobe"));
     const QString cwd = QDir::currentPath();
-    QPointer<App> self(this);
+    const Delivery delivery(this);
     platform::ChildOptions options;
     options.registry = children; // the quit ends a probe still running
-    genreQueue->start([self, paths, ffprobe, cwd, options, stop = library.genreStop] {
-        const auto toMain = [self](auto step) {
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, step] {
-                    if (self)
-                        step(*self);
-                },
-                Qt::QueuedConnection);
-        };
+    genreQueue->start([delivery, paths, ffprobe, cwd, options, stop = library.genreStop] {
         QThreadPool readers;
         readers.setMaxThreadCount(QThread::idealThreadCount());
         readers.setThreadPriority(QThread::LowPriority); // a background chore
@@ -126,9 +116,10 @@ void App::startGenreScan() {
                     batch.unfinished.insert(paths[start + i]);
             }
             const int count = start + size;
-            toMain([batch, count, total](App& app) { mergeBatch(app, batch, count, total); });
+            delivery.post(
+                [batch, count, total](App& app) { mergeBatch(app, batch, count, total); });
         }
-        toMain([](App& app) {
+        delivery.post([](App& app) {
             app.library.genrePending = false;
             app.status->setStringValue(QStringLiteral("🎼 장르 정리 완료"));
         });

@@ -7,18 +7,17 @@
 // so the results of an older intake (or of one the quit overtook) are dropped.
 #include "app/App.h"
 
+#include "app/Delivery.h"
 #include "app/UserDefaults.h"
 #include "library/BackendImport.h"
 #include "library/FileIntake.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
-#include <QCoreApplication>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMimeDatabase>
-#include <QPointer>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -46,31 +45,24 @@ void App::openAudioFiles(const QStringList& paths) {
     const QStringList files = localFiles(paths);
     if (files.isEmpty())
         return;
-    const quint64 generation = ++library.fileOpenGeneration;
+    ++library.fileOpenGeneration;
     applicationShouldHandleReopen();
     status->setStringValue(L10n::tr(QStringLiteral("음원 여는 중…")));
 
     const BackendCommand backend = backendLaunch();
     const int limitMs = seams.importLimitMs > 0 ? seams.importLimitMs : kImportLimitMs;
-    // The job touches no App state; its answer comes back through the
-    // application object and finds App only if it is still there.
-    QPointer<App> self(this);
-    QThreadPool::globalInstance()->start([self, backend, files, limitMs, generation] {
+    // The job touches no App state; its answer is dropped once a newer
+    // intake has begun.
+    const Delivery delivery(this, library.fileOpenGeneration);
+    QThreadPool::globalInstance()->start([delivery, backend, files, limitMs] {
         IntakeResult result = importFiles(backend, files, limitMs);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, generation, result = std::move(result)] {
-                if (self)
-                    self->openFinished(generation, result.imported, result.lastError);
-            },
-            Qt::QueuedConnection);
+        delivery.post([result = std::move(result)](App& app) {
+            app.openFinished(result.imported, result.lastError);
+        });
     });
 }
 
-void App::openFinished(quint64 generation, const std::vector<Track>& imported,
-                       const QString& lastError) {
-    if (generation != library.fileOpenGeneration)
-        return;
+void App::openFinished(const std::vector<Track>& imported, const QString& lastError) {
     if (imported.empty()) {
         showBackendMessage(lastError);
         return;

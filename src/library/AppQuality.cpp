@@ -6,15 +6,14 @@
 // about the file, so it is never saved and the next run asks again.
 #include "app/App.h"
 
+#include "app/Delivery.h"
 #include "app/SettingLimits.h"
 #include "library/QualityLabel.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "playback/DecodeCommand.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -97,16 +96,9 @@ void App::requestQuality(const Track& track) {
         return;
     }
     const QString ffprobe = probeTool(QStringLiteral("ffprobe"));
-    QPointer<App> self(this);
-    qualityQueue->start([self, ffprobe, track, children = children] {
+    qualityQueue->start([delivery = Delivery(this), ffprobe, track, children = children] {
         const QualityResult result = probeQuality(ffprobe, track.path, children);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, track, result] {
-                if (self)
-                    storeQuality(*self, track, result);
-            },
-            Qt::QueuedConnection);
+        delivery.post([track, result](App& app) { storeQuality(app, track, result); });
     });
 }
 

@@ -1,14 +1,12 @@
 #include "library/CatalogWorker.h"
 
-#include <QMetaObject>
-
 #include <algorithm>
 #include <chrono>
 
 namespace ql {
 
 CatalogWorker::CatalogWorker(QObject* context, Deliver deliver, Saved saved)
-    : m_context(context), m_deliver(std::move(deliver)), m_saved(std::move(saved)) {}
+    : m_delivery(context), m_deliver(std::move(deliver)), m_saved(std::move(saved)) {}
 
 CatalogWorker::~CatalogWorker() {
     {
@@ -53,9 +51,7 @@ void CatalogWorker::deliver(std::optional<CatalogUpdate> update) {
         return;
     }
     auto shared = std::make_shared<CatalogUpdate>(std::move(*update));
-    QMetaObject::invokeMethod(
-        m_context, [deliver = m_deliver, shared] { deliver(std::move(*shared)); },
-        Qt::QueuedConnection);
+    m_delivery.post([deliver = m_deliver, shared](QObject&) { deliver(std::move(*shared)); });
 }
 
 void CatalogWorker::line(QByteArray bytes) {
@@ -161,8 +157,7 @@ void CatalogWorker::writerLoop() {
         const CatalogSave result = writeCatalogFile(write.store, *write.rows);
         write.rows.reset();
         if (result != CatalogSave::Written) {
-            QMetaObject::invokeMethod(
-                m_context, [saved = m_saved, result] { saved(result); }, Qt::QueuedConnection);
+            m_delivery.post([saved = m_saved, result](QObject&) { saved(result); });
         }
         lock.lock();
         m_writing = false;

@@ -10,12 +10,15 @@
 // waiting for the writer is replaced by a newer one; the write itself is
 // atomic (JSONStore), so the file always holds one whole catalog.
 //
-// Results come back to `context`'s thread (the main thread) through queued
-// calls. Without threads (the default, and what the unit tests of the
-// window use) every job runs at once on the caller's thread, in the same
-// order, with the same results.
+// Results come back to the main thread (`context`'s) through a Delivery,
+// dropped once the context is gone; an update carries the generations it was
+// made against, as only the main thread can tell whether it still fits.
+// Without threads (the default, and what the unit tests of the window use)
+// every job runs at once on the caller's thread, in the same order, with the
+// same results.
 #pragma once
 
+#include "app/Delivery.h"
 #include "library/CatalogIntake.h"
 
 #include <QByteArray>
@@ -88,7 +91,7 @@ private:
     void intakeLoop();
     void writerLoop();
 
-    QObject* m_context; // outlives the worker (its owner)
+    const Delivery<QObject> m_delivery; // to the context, which owns the worker
     Deliver m_deliver;
     Saved m_saved;
     bool m_threaded = false;

@@ -6,6 +6,7 @@
 #include "app/StoreWriter.h"
 #include "library/CatalogWorker.h"
 #include "library/LineFramer.h"
+#include "library/LineReader.h"
 
 #include <QHash>
 #include <QSet>
@@ -92,11 +93,18 @@ struct LibraryState {
     // standard output gives the replies); a child object of App, null before
     // the start. Never restarted.
     QProcess* backend = nullptr;
-    // Backend output not yet ended by a line feed.
+    // Backend output not yet ended by a line feed, when it is given in
+    // chunks (App::receive()).
     LineFramer buffer;
     // Decodes and compares the reply lines, reads and writes the cache; made
     // on first use (App::catalogWork()).
     std::unique_ptr<CatalogWorker> work;
+    // Reads the backend's standard output off the main thread (it asks
+    // `work` for arrays to fill, so it goes first); its process ended, its
+    // output ended.
+    std::unique_ptr<LineReader> reader;
+    bool backendExited = false;
+    bool outputEnded = false;
     // The generation of `rows` as the catalog worker knows it (CatalogIntake.h):
     // an update made against another one is dropped.
     quint64 catalogGeneration = 0;

@@ -13,7 +13,9 @@
 // When another choice came by the time they arrive (another style, "DJ
 // 끄기", the same style again, an Adventure), that late completion does
 // nothing: the newer choice has spoken, "started" must not follow "off", and
-// one choice queues one first batch.
+// one choice queues one first batch. Likewise an Adventure still waiting for
+// its analyses is not built once the button was pressed again: the analyses
+// may finish in any order, and the older path must not replace the newer.
 #include "app/App.h"
 
 #include "listening/AdventurePath.h"
@@ -142,8 +144,13 @@ void App::sonicAdventure() {
     const Track goal = list[std::size_t(row)];
     startSonicScan();
     // Start and goal as they were at the click, whatever plays by the time
-    // their features are known.
-    withSonic({start, goal}, [this, start, goal] { buildAdventure(start, goal); });
+    // their features are known; a press made meanwhile has the last word,
+    // however the two analyses finish.
+    const int choice = ++listening.adventureChoice;
+    withSonic({start, goal}, [this, start, goal, choice] {
+        if (listening.adventureChoice == choice)
+            buildAdventure(start, goal);
+    });
 }
 
 void App::buildAdventure(const Track& start, const Track& goal) {

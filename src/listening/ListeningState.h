@@ -45,6 +45,9 @@ struct ListeningState {
     // Counts the DJ pull-down's choices: a style's first batch, which waits
     // for the current track's analysis, is dropped once another choice came.
     int djChoice = 0;
+    // Counts the Sonic Adventure's presses: a path that waits for its start's
+    // or goal's analysis is not built once a newer press came.
+    int adventureChoice = 0;
     // Favourite file paths ("favorites.json").
     QSet<QString> favorites;
     // A save of "favorites.json" failed: the tick tries again.

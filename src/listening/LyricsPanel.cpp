@@ -1,5 +1,6 @@
 #include "listening/LyricsPanel.h"
 
+#include "app/Delivery.h"
 #include "app/JSONStore.h"
 #include "listening/LyricsLookup.h"
 #include "platform/WebFetch.h"
@@ -8,13 +9,11 @@
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPalette>
-#include <QPointer>
 #include <QScreen>
 #include <QStringDecoder>
 #include <QTextBlockFormat>
@@ -303,7 +302,7 @@ void LyricsPanel::clicked(int index) {
 }
 
 void LyricsPanel::load(const Track& track) {
-    const quint64 request = ++generation;
+    ++generation;
     loadedID = track.id;
     lines.clear();
     lineStarts.clear();
@@ -322,26 +321,15 @@ void LyricsPanel::load(const Track& track) {
         apply(LyricsData{*sidecar, QString()});
         return;
     }
-    // The answer crosses to the main thread through the application object;
-    // the panel may be gone by then.
-    QPointer<LyricsPanel> self(this);
-    fetch(m_serviceBase, track, [self, request, id = track.id](std::optional<LyricsData> lyrics) {
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app)
-            return;
-        QMetaObject::invokeMethod(
-            app,
-            [self, request, id, lyrics = std::move(lyrics)] {
-                if (self)
-                    self->answered(request, id, lyrics);
-            },
-            Qt::QueuedConnection);
+    // The panel may be gone by then, or loading another track.
+    const Delivery delivery(this, generation);
+    fetch(m_serviceBase, track, [delivery, id = track.id](std::optional<LyricsData> lyrics) {
+        delivery.post(
+            [id, lyrics = std::move(lyrics)](LyricsPanel& panel) { panel.answered(id, lyrics); });
     });
 }
 
-void LyricsPanel::answered(quint64 request, qint64 id, const std::optional<LyricsData>& lyrics) {
-    if (request != generation)
-        return;
+void LyricsPanel::answered(qint64 id, const std::optional<LyricsData>& lyrics) {
     if (!lyrics) {
         message(kNotFound);
         return;

@@ -25,9 +25,9 @@
 // panel is shown), update() with the playback position while a player plays,
 // and toggle() for the lyrics button; it sets onSeek.
 //
-// Main thread only; the web answer comes back to the main thread through the
-// application object and finds the panel through a guarded pointer. Writes
-// nothing but the cache.
+// Main thread only; the web answer comes back to the main thread through a
+// Delivery (app/Delivery.h), which drops it once the panel is gone or a newer
+// load has begun. Writes nothing but the cache.
 #pragma once
 
 #include "app/Records.h"
@@ -110,8 +110,8 @@ private:
                const std::function<void(int, int, const QTextCharFormat&)>& run) const;
     int lineEnd(int line) const;
     void clicked(int index);
-    // A web answer for the load numbered `request`, on the main thread.
-    void answered(quint64 request, qint64 id, const std::optional<LyricsData>& lyrics);
+    // The web answer for the newest load, on the main thread.
+    void answered(qint64 id, const std::optional<LyricsData>& lyrics);
 
     // The lit line of the timed lines the view shows (-1 none); none while
     // it shows something else.

@@ -7,7 +7,8 @@
 // there only while the gate is open; the quit closes it (main thread), so a
 // result that arrives later, also one queued before the close, is dropped
 // instead of reaching a controller that is being torn down. Steps posted from
-// one thread run in the order they were posted.
+// one thread run in the order they were posted. (A Delivery, app/Delivery.h,
+// would drop a step only once the controller is destroyed: too late here.)
 //
 // begin() is called on the main thread when a job is dispatched, and the job
 // holds its handle until it is done; waitIdle() lets the quit wait for the

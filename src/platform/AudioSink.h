@@ -100,6 +100,10 @@ public:
     // Closes the stream and gives the device back to the system (a card
     // reserved for us is handed back to its sound server).
     virtual void release() { close(); }
+    // Times the device had to be brought back (an under-run prepared again,
+    // a suspended device resumed) since the sink was made. Any thread: the
+    // feeder counts, the engine's owner reads the count to log it.
+    virtual std::int64_t recoveries() const { return 0; }
 };
 
 // Makes the sink of one device; null when the device has none.

@@ -13,6 +13,7 @@
 // the track stays unmeasured and the next start tries again.
 #include "app/App.h"
 
+#include "app/Delivery.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "playback/DecodeCommand.h"
@@ -37,14 +38,12 @@ void App::ensureLoudness(const Track& track) {
     options.discardStdout = true;
     options.timeoutMs = loudnessTimeoutMs(track.duration);
     const QString path = track.path;
-    // App waits for this queue before it goes, so the result always has
-    // somewhere to land.
-    loudQueue->start([this, program, arguments, options, path] {
+    // A value belongs to its file, whatever plays when it comes back.
+    loudQueue->start([delivery = Delivery(this), program, arguments, options, path] {
         const platform::ChildRun run = platform::runChild(program, arguments, options);
         const std::optional<double> lufs =
             run.finished() ? integratedLoudness(run.err) : std::nullopt;
-        QMetaObject::invokeMethod(
-            this, [this, path, lufs] { loudnessMeasured(path, lufs); }, Qt::QueuedConnection);
+        delivery.post([path, lufs](App& app) { app.loudnessMeasured(path, lufs); });
     });
 }
 

@@ -14,6 +14,7 @@
 // command arriving after it is gone is dropped.
 #include "app/App.h"
 
+#include "app/Delivery.h"
 #include "app/SettingLimits.h"
 #include "platform/Platform.h"
 #include "ui/SeekSlider.h"
@@ -28,12 +29,8 @@ void App::registerRemote() {
     if (!center)
         return;
     const QPointer<App> self(this);
-    const auto queued = [self](std::function<void(App&)> work) {
-        return [self, work = std::move(work)] {
-            if (self)
-                QMetaObject::invokeMethod(
-                    self.data(), [self, work] { work(*self); }, Qt::QueuedConnection);
-        };
+    const auto queued = [delivery = Delivery(this)](std::function<void(App&)> work) {
+        return [delivery, work = std::move(work)] { delivery.post(work); };
     };
     platform::RemoteCommands c;
     c.togglePlayPause = queued([](App& app) { app.toggle(); });

@@ -26,6 +26,7 @@
 // time-stretch stage is in its path, so normal speed stays bit-exact.
 #include "app/App.h"
 
+#include "app/ControllerLogCategories.h"
 #include "app/SettingLimits.h"
 #include "listening/LyricsPanel.h"
 #include "platform/Platform.h"
@@ -97,6 +98,8 @@ void App::play(const Track& requested) {
                   p.goingBack);
     p.goingBack = false;
     const quint64 generation = ++p.generation;
+    qCDebug(lcPlayback, "play track %lld (request %llu): %s", static_cast<long long>(track.id),
+            static_cast<unsigned long long>(generation), qUtf8Printable(track.path));
 
     // Its completion will find a newer generation and delete its output.
     if (p.decoder && p.decoder->state() != QProcess::NotRunning)
@@ -146,11 +149,22 @@ void App::play(const Track& requested) {
                 p.mayFallBack = true;
                 if (cachedNote)
                     showRenderNote(cachedNote);
+                qCDebug(lcPlayback, "track %lld plays on the direct road%s",
+                        static_cast<long long>(track.id),
+                        cachedRender ? ", from the effects render made ahead" : "");
                 return;
             }
-        } else if (cachedRender) {
-            QFile::remove(*cachedRender);
+            qCDebug(lcPlayback, "track %lld: the player did not start: %s",
+                    static_cast<long long>(track.id), qUtf8Printable(p.audio->lastError()));
+        } else {
+            qCDebug(lcPlayback, "track %lld: our player does not open it: %s",
+                    static_cast<long long>(track.id), qUtf8Printable(opened.error));
+            if (cachedRender)
+                QFile::remove(*cachedRender);
         }
+    } else {
+        qCDebug(lcPlayback, "track %lld needs the effects and no render of it is ready",
+                static_cast<long long>(track.id));
     }
 
     if (filter)
@@ -237,6 +251,8 @@ void App::promoteQueued(QueuedTrack q) {
     retirePlayer(std::move(p.audio));
 
     p.current = q.track;
+    qCDebug(lcPlayback, "track %lld follows on its prepared player",
+            static_cast<long long>(q.track.id));
     views.titleLabel->setText(q.track.title);
     views.artistLabel->setText(q.track.artist);
     loadArt(q.track);

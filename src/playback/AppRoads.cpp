@@ -30,6 +30,7 @@
 // renderer through AppSeams::renderFX.
 #include "app/App.h"
 
+#include "app/ControllerLogCategories.h"
 #include "app/FailureText.h"
 #include "effects/FXPanel.h"
 #include "library/ToolPaths.h"
@@ -68,14 +69,24 @@ void endRoad(App& app) {
     app.views.playButton->setTitle(stoppedTitle());
 }
 
+// What a maintainer reads of a road that ended without playing; `why` in
+// English, without a path.
+void logFailed(const App& app, const char* why) {
+    qCWarning(lcPlayback, "track %lld did not play: %s",
+              static_cast<long long>(app.playback.current ? app.playback.current->id : -1), why);
+}
+
 // `message` is a Korean interface text.
-void endFailed(App& app, const QString& message) {
+void endFailed(App& app, const QString& message, const char* why) {
+    logFailed(app, why);
     app.status->setStringValue(L10n::tr(message));
     endRoad(app);
 }
 
 // A cause and the program or file it concerns, the name shown as it is.
-void endFailed(App& app, Failure cause, const QString& name) {
+void endFailed(App& app, Failure cause, const QString& name, const char* why) {
+    logFailed(app, why);
+    qCDebug(lcPlayback, "%s: %s", why, qUtf8Printable(name));
     app.status->setTranslated(failureText(cause, name));
     endRoad(app);
 }
@@ -110,6 +121,8 @@ Adoption adoptAndPlay(App& app, const QString& file) {
 } // namespace
 
 void App::startRenderRoad(const Track& track, quint64 generation) {
+    qCDebug(lcPlayback, "track %lld takes the effects road: rendered whole, then played",
+            static_cast<long long>(track.id));
     if (seams.fallbackRoad) {
         seams.fallbackRoad("render", track, generation);
         return;
@@ -128,6 +141,8 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
     // The quit deleted it already: nothing of it is ours any more.
     if (url && !p.inFlight->take(*url))
         return;
+    // Compared here rather than dropped on the way back: an overtaken render
+    // still has its file to delete.
     if (generation != p.generation) {
         if (url)
             QFile::remove(*url);
@@ -135,7 +150,7 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
     }
     p.loading = false;
     if (!url) {
-        endFailed(*this, QString::fromUtf8(kRenderFailed));
+        endFailed(*this, QString::fromUtf8(kRenderFailed), "the effects render failed");
         return;
     }
     switch (adoptAndPlay(*this, *url).outcome) {
@@ -147,10 +162,10 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
             showRenderNote(result.note);
         break;
     case Adopted::NotStarted:
-        endFailed(*this, QString::fromUtf8(kOutputFailed));
+        endFailed(*this, QString::fromUtf8(kOutputFailed), "the output did not start");
         break;
     case Adopted::NoPlayer:
-        endFailed(*this, QString::fromUtf8(kRenderFailed));
+        endFailed(*this, QString::fromUtf8(kRenderFailed), "the render does not open");
         break;
     }
 }
@@ -166,6 +181,8 @@ void App::showRenderNote(const std::optional<RenderNote>& note) {
 }
 
 void App::startDecodeRoad(const Track& track, quint64 generation) {
+    qCDebug(lcPlayback, "track %lld takes the decode road: ffmpeg decodes it, then it plays",
+            static_cast<long long>(track.id));
     if (seams.fallbackRoad) {
         seams.fallbackRoad("decode", track, generation);
         return;
@@ -207,7 +224,7 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
         process->deleteLater();
         if (p.inFlight->take(output))
             QFile::remove(output);
-        endFailed(*this, cause, program);
+        endFailed(*this, cause, program, "the decoder did not start");
     }
 }
 
@@ -223,14 +240,17 @@ void App::decodeFinished(const QProcess& process, const QString& output, quint64
     p.decoder = nullptr;
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         QFile::remove(output);
-        endFailed(*this, QString::fromUtf8(kDecodeFailed));
+        qCDebug(lcPlayback, "the decoder ended with status %d, exit code %d",
+                int(process.exitStatus()), process.exitCode());
+        endFailed(*this, QString::fromUtf8(kDecodeFailed), "the decoder failed");
         return;
     }
     const Adoption adopted = adoptAndPlay(*this, output);
     if (adopted.outcome == Adopted::NoPlayer)
-        endFailed(*this, Failure::FileUnreadable, adopted.unreadable);
+        endFailed(*this, Failure::FileUnreadable, adopted.unreadable,
+                  "the decoded file does not open");
     else if (adopted.outcome == Adopted::NotStarted)
-        endFailed(*this, QString::fromUtf8(kOutputFailed));
+        endFailed(*this, QString::fromUtf8(kOutputFailed), "the output did not start");
 }
 
 } // namespace ql

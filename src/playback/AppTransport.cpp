@@ -14,6 +14,7 @@
 // road, and a prepared successor that cannot be read is taken back.
 #include "app/App.h"
 
+#include "app/ControllerLogCategories.h"
 #include "app/UserDefaults.h"
 #include "platform/audio/AudioPlayer.h"
 #include "playback/Transport.h"
@@ -55,11 +56,14 @@ void App::toggle() {
         applyVolume();
     }
     if (p.audio) {
+        const long long id = p.current ? p.current->id : -1;
         if (p.audio->isPlaying()) {
+            qCDebug(lcPlayback, "pause track %lld at %.2f s", id, p.audio->currentTime());
             cancelQueued();
             p.audio->pause();
             setHog(false, std::nullopt);
         } else {
+            qCDebug(lcPlayback, "resume track %lld at %.2f s", id, p.audio->currentTime());
             if (p.hogOn && p.bitPerfect)
                 setHog(true, std::nullopt);
             p.audio->play();
@@ -139,6 +143,8 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
     }
     if (!successfully && &player == p.audio.get() && p.mayFallBack && p.current &&
         player.currentTime() <= 0 && !player.readError().isEmpty()) {
+        qCDebug(lcPlayback, "track %lld: its first read failed: %s",
+                static_cast<long long>(p.current->id), qUtf8Printable(player.readError()));
         p.mayFallBack = false;
         p.loading = true;
         views.playButton->setTitle(preparingTitle());
@@ -159,10 +165,14 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
     case FileEnd::Promote:
         promoteQueued(std::move(*p.queued));
         return;
-    case FileEnd::ReportError:
+    case FileEnd::ReportError: {
+        const QString why = player.readError().isEmpty() ? player.lastError() : player.readError();
+        qCWarning(lcPlayback, "playback stopped by an error");
+        qCDebug(lcPlayback, "the player's error: %s", qUtf8Printable(why));
         views.playButton->setTitle(stoppedTitle());
         status->setStringValue(L10n::tr(QStringLiteral("재생 중 오류가 발생했습니다.")));
         return;
+    }
     case FileEnd::Next:
         next();
         return;

@@ -1,5 +1,6 @@
 #include "remote/RemoteServer.h"
 
+#include "app/ControllerLogCategories.h"
 #include "remote/RemoteResponse.h"
 
 #include <QFile>
@@ -49,12 +50,18 @@ QString RemoteServer::start() {
     if (!m_listener.listen(m_address, m_port)) {
         const QString error = m_listener.errorString();
         m_listener.close();
+        qCWarning(lcRemote, "the remote server could not listen on port %u: %s", unsigned(m_port),
+                  qUtf8Printable(error));
         return error.isEmpty() ? QStringLiteral("listen failed") : error;
     }
+    // Never the address with its token: it is the key to the player.
+    qCDebug(lcRemote, "the remote server listens on port %u", unsigned(m_listener.serverPort()));
     return {};
 }
 
 void RemoteServer::stop() {
+    if (m_listener.isListening())
+        qCDebug(lcRemote, "the remote server stops listening");
     m_listener.close();
 }
 

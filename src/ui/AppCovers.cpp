@@ -21,13 +21,13 @@
 #include "app/App.h"
 
 #include "app/AppPaths.h"
+#include "app/Delivery.h"
 #include "library/CoverCommand.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "playback/DecodeCommand.h"
 #include "ui/AlbumGrouping.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -164,24 +164,19 @@ void App::albumCover(const AlbumItem& item, std::function<void(const QImage&)> d
     const QString input = item.tracks.empty()
                               ? QString()
                               : ffmpegInput(item.tracks.front().path, QDir::currentPath());
-    QPointer<App> self(this);
+    const Delivery delivery(this);
     // The file's own absolute path is ffmpeg's input without its "file:".
-    coverQueue->start([self, program, path = input.mid(5), input, folder = coverFolder(),
+    coverQueue->start([delivery, program, path = input.mid(5), input, folder = coverFolder(),
                        name = coverFileName(item.key), children = children, key = item.key,
                        done = std::move(done)] {
         const QImage image = input.isEmpty()
                                  ? QImage()
                                  : loadOrExtract(program.isEmpty() ? toolPath("ffmpeg") : program,
                                                  path, input, folder, name, children);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, key, image, done] {
-                if (!self)
-                    return;
-                self->browser.coverCache.insert(key, image);
-                done(image);
-            },
-            Qt::QueuedConnection);
+        delivery.post([key, image, done](App& app) {
+            app.browser.coverCache.insert(key, image);
+            done(image);
+        });
     });
 }
 

@@ -9,10 +9,9 @@
 #include "app/App.h"
 
 #include "analysis/ProbeAudio.h"
+#include "app/Delivery.h"
 
-#include <QCoreApplication>
 #include <QLabel>
-#include <QPointer>
 #include <QThreadPool>
 
 namespace ql {
@@ -27,20 +26,18 @@ void App::updateInfoLabels(const Track& track) {
     views.artistLabel->setText(albumArtistLine(track.album, track.artist));
     const QString path = track.path;
     QThreadPool::globalInstance()->start(
-        [app = QPointer<App>(this), probe = seams.probeAudio, registry = children, path,
+        [delivery = Delivery(this), probe = seams.probeAudio, registry = children, path,
          program = probeTool(QStringLiteral("ffprobe"))] {
             ProbeOptions options;
             options.program = program;
             options.registry = registry;
             const StreamFacts facts = probe ? probe(path) : probeAudio(path, options);
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [app, path, facts] {
-                    if (!app || !app->playback.current || app->playback.current->path != path)
-                        return;
-                    app->views.infoLabel->setText(formatLine(facts));
-                },
-                Qt::QueuedConnection);
+            // The facts are the file's: shown while that file plays, from
+            // whichever request of it.
+            delivery.post([path, facts](App& app) {
+                if (app.playback.current && app.playback.current->path == path)
+                    app.views.infoLabel->setText(formatLine(facts));
+            });
         },
         kProbePriority);
 }

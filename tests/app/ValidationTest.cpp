@@ -31,8 +31,14 @@ QString suiteFile() {
     return configDir() + "/Quavelark.Validation.conf";
 }
 
-Run quavelark(const QStringList& args) {
+// `logRules`: QT_LOGGING_RULES for the run (none: the default levels).
+Run quavelark(const QStringList& args, const QString& logRules = {}) {
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_LOGGING_RULES"));
+    if (!logRules.isEmpty())
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), logRules);
+    p.setProcessEnvironment(env);
     p.setStandardInputFile(QProcess::nullDevice());
     p.setWorkingDirectory(QDir::tempPath());
     p.start(test::TestHome::buildDir() + "/quavelark", args);
@@ -118,6 +124,26 @@ private slots:
         // A pass on the simulated device says so, on standard error only.
         if (out == kPass)
             QVERIFY(last.err.contains("simulated output device"));
+    }
+
+    // The self-test plays, pauses and seeks on the simulated device: with the
+    // debug lines asked for in the environment, standard error tells the
+    // device's opening; at the default levels it does not. (That a normal
+    // play prints nothing at all is checked on a device that keeps no time of
+    // its own: a real-time one may genuinely run dry on a loaded machine.)
+    void logRulesReachStandardError_data() {
+        QTest::addColumn<QString>("rules");
+        QTest::addColumn<bool>("told");
+        QTest::newRow("debug asked for") << "quavelark.*.debug=true" << true;
+        QTest::newRow("default levels") << "" << false;
+    }
+    void logRulesReachStandardError() {
+        QFETCH(QString, rules);
+        QFETCH(bool, told);
+        QCOMPARE(quavelark({"--self-test", "--save"}).exitCode, 0);
+        const Run r = quavelark({"--self-test", "tone.wav"}, rules);
+        QCOMPARE(r.out, kPass);
+        QCOMPARE(r.err.contains("quavelark.audio: device ") && r.err.contains(" opened at "), told);
     }
 
     // A store run whose setting cannot reach the disk must not say it did.

@@ -3,10 +3,12 @@
 """The tag cache file (its round trip, damaged files, the old JSON cache
 taken over) and scans that read tags in worker processes."""
 
+import multiprocessing
 import os
 import shutil
 import signal
 import threading
+import time
 import unittest
 from unittest import mock
 
@@ -96,6 +98,17 @@ def _two_workers_at_least(pool):
     pool.usable = True
 
 
+_real_start = backend_library.TagPool.start
+
+
+def _ready_at_once(pool):
+    # The workers are ready before the scan goes on: every file past the
+    # ones read at once goes to them.
+    _real_start(pool)
+    pool.size(pool.workers * backend_library.FILES_PER_WORKER)
+    pool.thread.join(60)
+
+
 @mock.patch.object(backend_library.TagPool, "__init__", _two_workers_at_least)
 class ParallelScanTest(unittest.TestCase):
     """The same tree scanned by the backend itself and by worker processes
@@ -108,30 +121,42 @@ class ParallelScanTest(unittest.TestCase):
             make_audio(home.path("Music", name), title="T%d" % i, artist="A", album=name[0])
         with open(home.path("Music", "b", "not audio.flac"), "wb") as f:
             f.write(b"not a FLAC file")
-        rows = [("read by the scan itself", 1000, 64), ("batches of one", 0, 1),
-                ("batches of four", 0, 4), ("some read at once, then workers", 3, 2)]
-        replies, cached, submitted = {}, {}, []
-        real_submit = backend_library.TagPool.submit
+        # name, files read at most by the scan alone, batch size, workers
+        # ready at once (else the scan reads files itself while they start)
+        rows = [("read by the scan itself", 1000, 64, True), ("batches of one", 0, 1, True),
+                ("batches of four", 0, 4, True), ("more than are read at once", 3, 2, True),
+                ("read here while the workers start", 0, 2, False)]
+        replies, cached, submitted, read_here = {}, {}, [], []
+        real_submit, real_read = backend_library.TagPool.submit, backend_library.read_tags
 
         def counted(pool, files):
             submitted.append(len(files))
             return real_submit(pool, files)
 
-        for name, inline, batch in rows:
+        for name, inline, batch, ready in rows:
             with self.subTest(name):
                 shutil.rmtree(home.data_dir, ignore_errors=True)
                 submitted.clear()
+                read_here.clear()
                 with mock.patch.multiple(backend_library, INLINE_READS=inline, BATCH=batch), \
-                        mock.patch.object(backend_library.TagPool, "submit", counted):
+                        mock.patch.object(backend_library.TagPool, "submit", counted), \
+                        mock.patch.object(backend_library.TagPool, "start",
+                                          _ready_at_once if ready else _real_start), \
+                        mock.patch.object(backend_library, "read_tags",
+                                          lambda p: read_here.append(p) or real_read(p)):
                     library = Library(home.config())
                     library.scan_once()
                 replies[name] = library.reply()
                 cached[name] = cached_files(home.data_dir)
-                # Every file past the ones read at once went to a worker.
-                self.assertEqual(sum(submitted), len(names) + 1 - min(inline, len(names) + 1))
+                # A few new files are read by the scan itself; more go to the
+                # workers, every one of them once they are ready.
+                files = len(names) + 1
+                self.assertEqual(sum(submitted) + len(read_here), files)
+                if ready:
+                    self.assertEqual(sum(submitted), 0 if files <= inline else files)
         reference = rows[0][0]
         self.assertEqual(len(cached[reference]), len(names) + 1)  # the bad file too
-        for name, _, _ in rows[1:]:
+        for name, _, _, _ in rows[1:]:
             with self.subTest(name):
                 self.assertEqual(replies[name], replies[reference])
                 self.assertEqual(cached[name], cached[reference])
@@ -155,12 +180,43 @@ class ParallelScanTest(unittest.TestCase):
 
         library = Library(home.config())
         with mock.patch.multiple(backend_library, INLINE_READS=0, BATCH=2), \
-                mock.patch.object(backend_library.TagPool, "submit", dying):
+                mock.patch.object(backend_library.TagPool, "submit", dying), \
+                mock.patch.object(backend_library.TagPool, "start", _ready_at_once):
             scan = threading.Thread(target=library.scan_once, daemon=True)
             scan.start()
             scan.join(120)
         self.assertFalse(scan.is_alive(), "the scan waits for the lost batch")
+        self.assertGreaterEqual(len(calls), 2, "no batch was lost")
         self.assertEqual(library.reply(), reference.reply())
+
+    def test_a_stopped_scan_ends_its_workers(self):
+        # The workers finish the few batches they hold and end; none is
+        # left behind, and the scan does not wait on one for ever.
+        home = TempHome(self)
+        for i in range(40):
+            make_audio(home.path("Music", "%02d.flac" % i), title="T%d" % i)
+        library = Library(home.config())
+        real_submit = backend_library.TagPool.submit
+        calls = []
+
+        def stopping(pool, files):
+            calls.append(files)
+            if len(calls) == 3:
+                library.stop.set()
+            return real_submit(pool, files)
+
+        with mock.patch.multiple(backend_library, INLINE_READS=0, BATCH=1), \
+                mock.patch.object(backend_library.TagPool, "submit", stopping), \
+                mock.patch.object(backend_library.TagPool, "start", _ready_at_once):
+            scan = threading.Thread(target=library.scan_once, daemon=True)
+            scan.start()
+            scan.join(60)
+        self.assertFalse(scan.is_alive(), "the stopped scan waits for its workers")
+        self.assertGreaterEqual(len(calls), 3)
+        deadline = time.monotonic() + 30
+        while multiprocessing.active_children() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(multiprocessing.active_children(), [])
 
     def test_workers_started_while_ending_are_stopped(self):
         # The backend ignores SIGTERM once it is ending; a pool started then
@@ -168,6 +224,9 @@ class ParallelScanTest(unittest.TestCase):
         previous = signal.signal(signal.SIGTERM, signal.SIG_IGN)
         self.addCleanup(signal.signal, signal.SIGTERM, previous)
         pool = backend_library.TagPool()
+        pool.start()
+        pool.size(1)
+        pool.thread.join(60)
         pool.submit([]).get(60)
         closing = threading.Thread(target=pool.close, args=(True,), daemon=True)
         closing.start()

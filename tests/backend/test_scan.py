@@ -95,9 +95,12 @@ class ScanTest(unittest.TestCase):
             ("program data folder", "appdata/Quavelark/d.flac", False),
             ("program cache folder", "appcache/Quavelark/e.flac", False),
             ("linked folder", "Linked/g.flac", True),
+            ("link to a listed file", "Music/z link.flac", False),
+            ("second name of a listed file", "Music/b hard.flac", False),
         ]
+        second_names = {"Music/z link.flac", "Music/b hard.flac"}
         for _, relative, _ in rows:
-            if not relative.startswith("Linked/"):
+            if not relative.startswith("Linked/") and relative not in second_names:
                 make_audio(home.path(relative), title=relative)
         make_audio(os.path.join(home.outside, "g.flac"), title="g")
         with open(home.path("Music", "f.txt"), "w") as f:
@@ -106,6 +109,9 @@ class ScanTest(unittest.TestCase):
         os.symlink(home.outside, home.path("Linked again"))  # the same folder twice
         os.symlink(home.home, home.path("Music", "loop"))  # a loop back to the top
         os.symlink(home.path("nowhere.flac"), home.path("Music", "dangling.flac"))
+        # The same file under a second name is listed once, by its first.
+        os.symlink(home.path("Music", "a.flac"), home.path("Music", "z link.flac"))
+        os.link(home.path("Music", "a.flac"), home.path("Music", "b hard.flac"))
         tracks = Backend(self, home).idle()["tracks"]
         found = [os.path.relpath(t["path"], home.home) for t in tracks]
         self.assertEqual(len(found), len(set(found)), found)

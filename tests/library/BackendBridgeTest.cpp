@@ -104,7 +104,7 @@ private slots:
         b.start();
         QVERIFY(b.app->library.pending);
         QTRY_VERIFY_WITH_TIMEOUT(!b.app->library.pending, 10000);
-        QTRY_COMPARE(b.app->library.buffer.pendingBytes(), kept);
+        QTRY_COMPARE(b.app->library.reader->pendingBytes(), kept);
         QStringList shown;
         for (const Track& t : b.app->library.rows)
             shown << t.title;
@@ -213,6 +213,12 @@ private slots:
             << QJsonObject{{"signal", SIGKILL}} << QStringList{};
         QTest::newRow("exits right after its last reply, which still counts")
             << QJsonObject{{"chunks", QJsonArray{FakeBackend::line(
+                                          Library{std::vector<Track>{track(1, "하나")}, {}, {}})}},
+                           {"exit", 0}}
+            << QStringList{"하나"};
+        QTest::newRow("exits, leaving a process that holds its output open")
+            << QJsonObject{{"orphan", 15},
+                           {"chunks", QJsonArray{FakeBackend::line(
                                           Library{std::vector<Track>{track(1, "하나")}, {}, {}})}},
                            {"exit", 0}}
             << QStringList{"하나"};

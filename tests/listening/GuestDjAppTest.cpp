@@ -183,6 +183,7 @@ const std::vector<Case> kCases = {
     {"adventure: a pool of 5 queues 6, the goal last", "p1 K7 r6 S", "ngcpvt", "5 | 7 | other | 2 | no repeats | 🧭 소닉 어드벤처: T1 → … → T7 (6곡, 템포·음량·분위기를 서서히 바꿔 이어갑니다)"},
     {"adventure: a pool of 30 queues 11", "p1 K32 r31 S", "ngc", "10 | 32 | other"},
     {"adventure turns the DJ off", "p1 D1 K32 r31 S", "nkf", "10 | 0 8 | 🎧 게스트 DJ"},
+    {"a second adventure while the first waits for its goal's analysis: the second stands", "p1 U5 r4 S r5 S W", "gp", "6 | 2"},
     {"english: the titles stay as they are", "E p1 K7 r6 S", "t", "🧭 Sonic Adventure: T1 → … → T7 (6 tracks, gradually changing tempo, loudness and mood)"},
 };
 // clang-format on

@@ -15,6 +15,7 @@
 #include "platform/audio/AudioPlayer.h"
 
 #include "AlsaDesk.h"
+#include "LogLines.h"
 #include "TestAudio.h"
 #include "TestHome.h"
 
@@ -301,7 +302,8 @@ private slots:
 
     // The machine sleeps while a player plays: nothing spins, the window is
     // not held up, and playback goes on once the device resumes or, when it
-    // cannot, is prepared again.
+    // cannot, is prepared again. The recovery, made on the feeder thread,
+    // reaches the log from the engine's upkeep.
     void aSuspendedDeviceGoesOn_data() {
         QTest::addColumn<int>("resumeAnswer");
         QTest::newRow("resumes") << 0;
@@ -309,6 +311,7 @@ private slots:
     }
     void aSuspendedDeviceGoesOn() {
         QFETCH(int, resumeAnswer);
+        const ql::test::LogLines log(QStringLiteral("quavelark.audio.debug=true"));
         auto p = alsaPlatform(std::make_unique<AlsaHardware>(std::make_unique<AlsaLib>()));
         QVERIFY(p);
         auto player = AudioPlayer::open(*p->outputs, writeFile("asleep.wav", 2)).player;
@@ -331,6 +334,11 @@ private slots:
         g_asleep = false;
         QTRY_COMPARE_WITH_TIMEOUT(finished, QList<bool>{true}, 30000);
         g_failure = -EPIPE;
+        QTRY_VERIFY2(ql::test::LogLines::has("quavelark.audio", QtDebugMsg,
+                                             QStringLiteral("brought back by its driver")),
+                     qPrintable(ql::test::LogLines::dump()));
+        for (const ql::test::LogLine& l : ql::test::LogLines::ours())
+            QVERIFY2(l.thread != "ql-feeder", qPrintable(l.text));
     }
 
     // A sound server asks for the card of a `hw:` device we play on (its PCM

@@ -1,5 +1,6 @@
 // Guards against: a track end never delivered, a pause cut off in one sample,
-// or a resume that repeats or skips frames, on a sound server's shared device.
+// a resume that repeats or skips frames, or a seek heard only after the
+// whole queue, on a sound server's shared device.
 // Every row runs twice: on the simulated device in its sound-server mode (a
 // delay that stays put once the queue has played out, no rewind), and on a
 // private PipeWire graph, the program writing to ALSA "default" through
@@ -191,6 +192,28 @@ std::int64_t rampFrame(double v) {
     return std::abs(f - whole) < 1e-3 && whole >= 0 ? std::int64_t(whole) : -1;
 }
 
+// A 4 s ramp playing on the stage, what it plays recorded; null when it
+// cannot start.
+std::unique_ptr<AudioPlayer> playRecordedRamp(Stage& stage, const char* name) {
+    const QString path = tempFile(name);
+    if (!test::writeSamples(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24,
+                            test::ramp(0, 4 * kRate, kRate)))
+        return nullptr;
+    auto opened = AudioPlayer::open(*stage.platform->outputs, path);
+    if (!opened.player || !stage.record() || !opened.player->play())
+        return nullptr;
+    return std::move(opened.player);
+}
+
+// The recording's first frame at or after `from` that plays ramp frame
+// `frame` (n: none).
+std::size_t findRampFrame(const std::vector<double>& v, std::size_t from, std::int64_t frame) {
+    const std::size_t n = v.size() / 2;
+    while (from < n && rampFrame(v[2 * from]) != frame)
+        ++from;
+    return from;
+}
+
 } // namespace
 
 class SoundServerTest : public QObject {
@@ -253,14 +276,9 @@ private slots:
         Stage stage(c.device);
         if (!stage.skip.isEmpty())
             QSKIP(qPrintable(stage.skip));
-        const QString path = tempFile("ramp.wav");
-        QVERIFY(test::writeSamples(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24,
-                                   test::ramp(0, 4 * kRate, kRate)));
-        auto opened = AudioPlayer::open(*stage.platform->outputs, path);
-        QVERIFY(opened.player);
-        AudioPlayer& player = *opened.player;
-        QVERIFY(stage.record());
-        QVERIFY(player.play());
+        const auto played = playRecordedRamp(stage, "ramp.wav");
+        QVERIFY(played);
+        AudioPlayer& player = *played;
         QVERIFY(QTest::qWaitFor([&] { return player.currentTime() > 1.0; }, kWaitMs));
         // What a loaded machine keeps the call itself from running (the
         // feeder stopped and joined, the fade written) is heard meanwhile:
@@ -323,6 +341,45 @@ private slots:
         const std::int64_t jump = rampFrame(left(b)) - fadeIn - lastHeard - 1;
         QVERIFY2(std::abs(jump) <= c.within,
                  qPrintable(QString("the resume is %1 frames off the next unheard one").arg(jump)));
+    }
+
+    // A seek is heard within 50 ms of the call, as a pause is: the new place
+    // follows what the device still had to play of the old one (its fade)
+    // rather than the whole queue.
+    void seekIsHeardWithinAPeriod_data() { addRows(pauseCases); }
+    void seekIsHeardWithinAPeriod() {
+        const PauseCase& c = test::currentCase(pauseCases);
+        Stage stage(c.device);
+        if (!stage.skip.isEmpty())
+            QSKIP(qPrintable(stage.skip));
+        const auto played = playRecordedRamp(stage, "seek-ramp.wav");
+        QVERIFY(played);
+        AudioPlayer& player = *played;
+        QVERIFY(QTest::qWaitFor([&] { return player.currentTime() > 1.5; }, kWaitMs));
+        constexpr std::int64_t kTarget = kRate / 2; // back to 0.5 s, heard before
+        QElapsedTimer call;
+        call.start();
+        const auto heardAtCall = std::int64_t(std::llround(player.currentTime() * kRate));
+        player.setCurrentTime(double(kTarget) / kRate);
+        const double callSeconds = double(call.nsecsElapsed()) / 1e9;
+        QVERIFY(QTest::qWaitFor([&] { return player.currentTime() > 1.0; }, kWaitMs));
+        player.stop();
+        const std::vector<double> v = stage.recording();
+
+        // Where the call was heard, then the new place: the first of its
+        // frames (past the fade-in) less the fade-in's length.
+        const std::size_t atCall = findRampFrame(v, 0, heardAtCall);
+        QVERIFY2(atCall < v.size() / 2, "the place of the call is not in the recording");
+        std::size_t k = atCall;
+        while (k < v.size() / 2 &&
+               !(rampFrame(v[2 * k]) >= kTarget && rampFrame(v[2 * k]) < kTarget + kRate / 10))
+            ++k;
+        QVERIFY2(k < v.size() / 2, "the new place is never heard");
+        const double newStart = double(k) - double(rampFrame(v[2 * k]) - kTarget);
+        QVERIFY2(newStart - double(atCall) <= (0.05 + callSeconds) * kRate,
+                 qPrintable(QString("the new place is heard %1 ms after the call, which took %2 s")
+                                .arg(1000.0 * (newStart - double(atCall)) / kRate)
+                                .arg(callSeconds)));
     }
 };
 

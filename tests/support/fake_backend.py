@@ -22,6 +22,9 @@ A step:
   {"signal": number}                         after writing, kills itself
   {"deaf": true}                             after writing, closes its standard
                                              input and lives on without reading
+  {"orphan": seconds}                        before writing, starts a process
+                                             that holds its standard output
+                                             open that long
 Without "chunks" or "env" the request gets no answer.
 """
 import json
@@ -46,6 +49,10 @@ def log(plan, data):
 
 def run_step(step):
     out = sys.stdout.buffer
+    if "orphan" in step:
+        import subprocess
+        subprocess.Popen(["sleep", str(step["orphan"])], stdin=subprocess.DEVNULL,
+                         start_new_session=True)
     if "env" in step:
         value = os.environ.get(step["env"], "")
         out.write(json.dumps({"error": value}).encode() + b"\n")

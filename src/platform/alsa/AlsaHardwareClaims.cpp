@@ -2,6 +2,7 @@
 // stream our engine opens.
 #include "platform/alsa/AlsaHardware.h"
 
+#include "platform/LogCategories.h"
 #include "platform/alsa/AlsaUid.h"
 #include "platform/alsa/CardReserver.h"
 #include "platform/alsa/PcmHolders.h"
@@ -167,9 +168,12 @@ bool AlsaHardware::releaseForOther(int card) {
         if (!e.present || e.card != card)
             continue;
         // A stream that plays keeps the card; an idle or paused one is closed.
-        if (e.openChannels > 0 && (!onReleaseStream || !onReleaseStream(e.id)))
+        if (e.openChannels > 0 && (!onReleaseStream || !onReleaseStream(e.id))) {
+            qCDebug(lcAlsa, "card %d kept from its sound server: a stream plays on it", card);
             return false;
+        }
     }
+    qCDebug(lcAlsa, "card %d given back to its sound server", card);
     for (Entry& e : m_entries) {
         if (!e.present || e.card != card)
             continue;

@@ -19,10 +19,15 @@ namespace {
 // uses little CPU, and a 150 ms stall on a busy machine is still no gap.
 constexpr unsigned kBufferMicros = 200'000;
 constexpr unsigned kPeriodMicros = 50'000;
-// A sound server's shared device: the server runs its graph in cycles no
-// longer than the period a client asks for and holds about two of them
-// itself, all heard after a pause; 25 ms keeps that within the pause's 50 ms.
-// The buffer stays 200 ms: a loaded machine under-runs a shorter one.
+// A sound server's shared device: 25 ms periods, the writer woken every
+// second one (wakeFrames). PipeWire's plugin takes that 50 ms wake-up as its
+// own period and as its latency, and the server runs its graph in the
+// longest cycle every client allows (a power of two, at most 2048 frames by
+// default: 42.7 ms at 48 kHz). A pause or seek is heard one cycle and the
+// fade after the call, 48 ms; the plugin's thread wakes once a cycle. A
+// wake-up under 42.7 ms (a 40 ms period) would halve the cycle and double
+// those wake-ups; a longer one changes nothing there. The buffer stays
+// 200 ms: a loaded machine under-runs a shorter one.
 constexpr unsigned kServerBufferMicros = 200'000;
 constexpr unsigned kServerPeriodMicros = 25'000;
 // How long a suspended stream is asked to resume before it is prepared
@@ -32,7 +37,8 @@ constexpr std::int64_t kResumeNanos = 1'000'000'000;
 constexpr int kMaxPollFds = 8;
 
 // Frames free before the writer is woken: a period, and on a sound
-// server's shared device two of its short periods (as often as on a card).
+// server's shared device two of its short periods (every 50 ms, as on a
+// card, and the latency PipeWire's plugin asks of its server).
 snd_pcm_uframes_t wakeFrames(const StreamConfig& c, snd_pcm_uframes_t period) {
     return c.shared ? 2 * period : period;
 }
@@ -193,7 +199,7 @@ bool AlsaPcmStream::recover(int err) {
         return resumed();
     }
     if (err == -EPIPE || err == -EINTR)
-        return snd_pcm_prepare(pcm) >= 0 || failed(err);
+        return recovered(snd_pcm_prepare(pcm) >= 0) || failed(err);
     // ENODEV (unplugged), EBADFD, EIO: the stream is dead.
     return failed(err);
 }
@@ -209,7 +215,13 @@ bool AlsaPcmStream::resumed() {
         return false;
     m_suspendedSince = -1;
     // A device that cannot resume, or not in time, starts afresh.
-    return r == 0 || snd_pcm_prepare(pcm) >= 0 || failed(r);
+    return recovered(r == 0 || snd_pcm_prepare(pcm) >= 0) || failed(r);
+}
+
+bool AlsaPcmStream::recovered(bool ok) {
+    if (ok)
+        m_recovered.fetch_add(1, std::memory_order_relaxed);
+    return ok;
 }
 
 bool AlsaPcmStream::failed(int) {

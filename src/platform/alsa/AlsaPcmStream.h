@@ -5,7 +5,8 @@
 //
 // Buffering is chosen for low CPU and no under-runs on a loaded two-core
 // machine: about 200 ms of buffer in four periods of about 50 ms (on a sound
-// server's shared device in periods of 25 ms, see kServerPeriodMicros);
+// server's shared device in periods of 25 ms, woken every second one, see
+// kServerPeriodMicros);
 // the stream starts by itself once a period is queued.
 //
 // open() never waits: the PCM is opened non-blocking, so a device another
@@ -29,6 +30,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -91,6 +93,9 @@ public:
     std::int64_t bufferFrames() const { return m_bufferFrames; }
     std::int64_t periodFrames() const { return m_periodFrames; }
     bool canPause() const { return m_canPause; }
+    // Recoveries that brought the stream back (an under-run prepared again,
+    // a suspended device resumed or prepared). Any thread.
+    std::int64_t recoveries() const { return m_recovered.load(std::memory_order_relaxed); }
 
     // A sentence for an open that failed with `error` (a negative errno).
     static QString describeOpenError(int error);
@@ -99,6 +104,7 @@ private:
     AlsaPcmStream() = default;
     bool recover(int err);
     bool resumed();
+    bool recovered(bool ok); // counts a recovery that worked
     bool failed(int err);
 
     void* m_pcm = nullptr; // snd_pcm_t*
@@ -110,9 +116,10 @@ private:
     bool m_rewinds = false; // rewind() really takes frames back (rewindsForReal)
     bool m_paused = false;
     bool m_gone = false;
-    int m_recoveries = 0;               // recoveries since the last frames taken
-    std::int64_t m_suspendedSince = -1; // steady ns at which a suspend was seen, -1 awake
-    StreamReport m_last;                // the last report of a stream awake
+    int m_recoveries = 0;                     // recoveries since the last frames taken
+    std::atomic<std::int64_t> m_recovered{0}; // recoveries that worked (recoveries())
+    std::int64_t m_suspendedSince = -1;       // steady ns at which a suspend was seen, -1 awake
+    StreamReport m_last;                      // the last report of a stream awake
 };
 
 } // namespace ql::platform::alsa

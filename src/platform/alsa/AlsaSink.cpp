@@ -1,5 +1,6 @@
 #include "platform/alsa/AlsaSink.h"
 
+#include "platform/LogCategories.h"
 #include "platform/alsa/AlsaHardware.h"
 
 #include <algorithm>
@@ -47,6 +48,8 @@ bool AlsaSink::open(const StreamFormat& format, QString& error) {
         return false;
     }
     if (!m_hardware.prepareStream(m_device)) {
+        qCDebug(lcAlsa, "%s: the card could not be had from its sound server",
+                qUtf8Printable(*pcm));
         error = AlsaPcmStream::describeOpenError(-EBUSY);
         return false;
     }
@@ -56,9 +59,14 @@ bool AlsaSink::open(const StreamFormat& format, QString& error) {
     m_stream = AlsaPcmStream::open(*pcm, config, err);
     if (!m_stream) {
         m_hardware.endStream(m_device);
+        qCDebug(lcAlsa, "%s did not open: error %d", qUtf8Printable(*pcm), err);
         error = AlsaPcmStream::describeOpenError(err);
         return false;
     }
+    qCDebug(lcAlsa, "%s opened: %u Hz, %d channels, buffer %lld frames in periods of %lld",
+            qUtf8Printable(*pcm), config.rate, config.channels,
+            static_cast<long long>(m_stream->bufferFrames()),
+            static_cast<long long>(m_stream->periodFrames()));
     m_hardware.noteStreamOpened(m_device, config.rate, config.format, config.channels);
     return true;
 }
@@ -120,9 +128,14 @@ void AlsaSink::release() {
     m_hardware.endStream(m_device);
 }
 
+std::int64_t AlsaSink::recoveries() const {
+    return m_recoveredBefore + (m_stream ? m_stream->recoveries() : 0);
+}
+
 void AlsaSink::close() {
     if (!m_stream)
         return;
+    m_recoveredBefore += m_stream->recoveries();
     m_stream.reset();
     m_hardware.noteStreamClosed(m_device);
 }

@@ -41,6 +41,7 @@ public:
     void close() override;
     // Closes the PCM and gives a reserved card back to its sound server.
     void release() override;
+    std::int64_t recoveries() const override;
 
     // The ALSA format of an engine sample format.
     static PcmFormat pcmFormatOf(platform::SampleFormat format);
@@ -49,6 +50,7 @@ private:
     AlsaHardware& m_hardware;
     DeviceId m_device;
     std::unique_ptr<AlsaPcmStream> m_stream;
+    std::int64_t m_recoveredBefore = 0; // by the streams closed so far
 };
 
 } // namespace ql::platform::alsa

@@ -1,5 +1,6 @@
 #include "platform/audio/OutputEngine.h"
 
+#include "platform/LogCategories.h"
 #include "platform/audio/SampleCodec.h"
 #include "platform/audio/Voice.h"
 
@@ -34,6 +35,13 @@ std::optional<SampleFormat> sampleFormatOf(const PhysicalFormat& f) {
     return std::nullopt;
 }
 
+QString describe(const StreamFormat& f) {
+    const QString sample = f.sample == SampleFormat::F32
+                               ? QStringLiteral("32-bit float")
+                               : QStringLiteral("%1-bit").arg(validBits(f.sample));
+    return QStringLiteral("%1 Hz, %2, %3 channels").arg(f.rate).arg(sample).arg(f.channels);
+}
+
 } // namespace
 
 OutputEngine::OutputEngine(AudioHardware& hardware, DeviceId device,
@@ -42,6 +50,7 @@ OutputEngine::OutputEngine(AudioHardware& hardware, DeviceId device,
 
 OutputEngine::~OutputEngine() {
     stopFeeder();
+    logChanges(); // what the feeder counted since the last upkeep
     close();
 }
 
@@ -76,11 +85,14 @@ std::optional<StreamFormat> OutputEngine::deviceFormat(QString& error) const {
 bool OutputEngine::ensureOpen(QString& error, double startRate) {
     if (!m_sink) {
         error = QStringLiteral("The output device cannot play sound.");
+        qCWarning(lcAudio, "device %u: %s", m_device, qUtf8Printable(error));
         return false;
     }
     auto wanted = deviceFormat(error);
-    if (!wanted)
+    if (!wanted) {
+        qCWarning(lcAudio, "device %u: %s", m_device, qUtf8Printable(error));
         return false;
+    }
     if (m_sink->takesAnyRate()) {
         // The voice that starts the stream gives it its rate; a voice joining
         // a running stream is converted, and a reopen for another reason
@@ -121,8 +133,12 @@ bool OutputEngine::ensureOpen(QString& error, double startRate) {
         m_lost.store(true);
         for (auto& [v, at] : resume)
             v->markLost();
+        qCWarning(lcAudio, "device %u did not open: %s", m_device, qUtf8Printable(error));
         return false;
     }
+    qCDebug(lcAudio, "device %u “%s” %s at %s", m_device,
+            qUtf8Printable(m_hardware.name(m_device).value_or(QString())),
+            wasOpen ? "reopened" : "opened", qUtf8Printable(describe(*wanted)));
     m_format = *wanted;
     m_open = true;
     m_lost.store(false);
@@ -151,6 +167,7 @@ void OutputEngine::resetStream() {
     m_sinkPaused = false;
     m_wasRunning = false;
     m_deviceRan = false;
+    m_endWaiting = false;
     m_pendingFrom = m_pendingFrames = 0;
     m_resolved = {};
     m_writtenSeen = -1;
@@ -309,6 +326,7 @@ bool OutputEngine::releaseIfIdle() {
     if (!m_lost.load())
         holdAtHeard();
     m_sink->release();
+    qCDebug(lcAudio, "device %u released", m_device);
     m_open = false;
     m_clockBase = m_clock.load();
     resetStream();
@@ -341,9 +359,31 @@ bool OutputEngine::anyAttachedRunning() const {
 }
 
 void OutputEngine::close() {
-    if (m_open)
+    if (m_open) {
         m_sink->close();
+        qCDebug(lcAudio, "device %u closed", m_device);
+    }
     m_open = false;
+}
+
+void OutputEngine::logChanges() {
+    const auto taken = [](const std::atomic<std::int64_t>& count, std::int64_t& logged) {
+        const std::int64_t now = count.load(std::memory_order_relaxed);
+        return std::exchange(logged, now) != now ? now : std::int64_t(0);
+    };
+    if (const std::int64_t n = taken(m_losses, m_loggedLosses))
+        qCWarning(lcAudio, "device %u lost (losses so far: %lld)", m_device,
+                  static_cast<long long>(n));
+    if (const std::int64_t n = taken(m_underruns, m_loggedUnderruns))
+        qCWarning(lcAudio, "device %u ran dry while playing (under-runs so far: %lld)", m_device,
+                  static_cast<long long>(n));
+    const std::int64_t recoveries = m_sink ? m_sink->recoveries() : 0;
+    if (std::exchange(m_loggedRecoveries, recoveries) != recoveries)
+        qCDebug(lcAudio, "device %u brought back by its driver (recoveries so far: %lld)", m_device,
+                static_cast<long long>(recoveries));
+    if (const std::int64_t n = taken(m_endWaits, m_loggedEndWaits))
+        qCDebug(lcAudio, "device %u playing out the end of a stream (ends so far: %lld)", m_device,
+                static_cast<long long>(n));
 }
 
 bool OutputEngine::attach(Voice* voice) {
@@ -441,6 +481,7 @@ void OutputEngine::publishClock(const SinkReport& report) {
 void OutputEngine::deviceLost() {
     // The device is gone: everything that was playing on it ends.
     m_lost.store(true);
+    m_losses.fetch_add(1, std::memory_order_relaxed);
     m_cycle.fetch_add(1, std::memory_order_acq_rel);
     for (auto& slot : m_voices)
         if (Voice* v = slot.load(std::memory_order_acquire))
@@ -666,9 +707,10 @@ void OutputEngine::feederLoop() {
         const double nextEnd = endHeardCheck(now);
         const double untilEnd = std::clamp(nextEnd - now, 0.0, kMaxWait);
         // The device played out everything it had while something was to be
-        // heard (not the end of the last track): an under-run.
-        if (report.queuedFrames == 0 && m_wasRunning && !m_sinkPaused && !std::isfinite(nextEnd) &&
-            anyVoiceRunning())
+        // heard (not the end of the last track, nor a track that starts the
+        // moment the one before it was heard to its end): an under-run.
+        if (report.queuedFrames == 0 && m_wasRunning && !m_sinkPaused && !m_endWaiting &&
+            !std::isfinite(nextEnd) && anyVoiceRunning())
             m_underruns.fetch_add(1, std::memory_order_relaxed);
         m_wasRunning = report.queuedFrames > 0;
         m_deviceRan = m_deviceRan || m_wasRunning;
@@ -682,6 +724,7 @@ void OutputEngine::feederLoop() {
         }
 
         if (!anyVoiceRunning()) {
+            m_endWaiting = false;
             // Nothing to play: what the device holds (the end of a fade-out)
             // plays out, then the device stops until a voice runs again.
             if (!m_sinkPaused && report.queuedFrames > 0) {
@@ -735,10 +778,14 @@ void OutputEngine::feederLoop() {
             continue;
         }
         mixAndWrite(plan);
+        if (plan.frames > 0)
+            m_endWaiting = false;
         if (plan.frames == 0) {
             // Every voice has had its last frame mixed: what is queued is
             // played out (even less than the device waits for before it
             // starts), and the ends are reported as the clock passes them.
+            if (!std::exchange(m_endWaiting, true))
+                m_endWaits.fetch_add(1, std::memory_order_relaxed);
             m_sink->start();
             const double end = endHeardCheck(now);
             waitOnSink(seen, Waiting::ForRoom, 0,

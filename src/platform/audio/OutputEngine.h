@@ -64,7 +64,9 @@
 // format (dithered to its word length whenever the mix is off the integer
 // grid: a gain, a fade, a wider source; never on the bit-perfect path) and
 // writes what the sink reports free. It never allocates, locks a
-// mutex or logs; it sleeps in the sink's wait (the device's poll descriptors
+// mutex or logs (it counts what a maintainer would want to read: under-runs,
+// a device lost, waits for the end to be heard; logChanges() logs the counts
+// on the main thread); it sleeps in the sink's wait (the device's poll descriptors
 // with the engine's WakeSignal), a period at a time in steady playback. When
 // the sink reports the device gone, every running voice ends as failed and
 // the stream stays dead until the next ensureOpen().
@@ -181,6 +183,10 @@ public:
     // Device under-runs (the device played out everything it had while a
     // voice was running) since the engine was made.
     std::int64_t underruns() const { return m_underruns.load(std::memory_order_relaxed); }
+    // Logs what the feeder counted since the last call (under-runs and a
+    // lost device as warnings; the sink's recoveries and the waits for a
+    // stream's end to be heard as debug lines). The upkeep calls it.
+    void logChanges();
 
     double deviceTime() const { return m_clock.load(std::memory_order_relaxed); }
 
@@ -249,12 +255,17 @@ private:
     double m_clockBase = 0;  // seconds played by earlier streams (and before a flush)
     double m_idleSince = -1; // steady seconds since no voice runs; -1 while one does
     bool m_releaseSoon = false;
+    // The feeder's counts as last logged (logChanges).
+    std::int64_t m_loggedUnderruns = 0, m_loggedLosses = 0, m_loggedEndWaits = 0,
+                 m_loggedRecoveries = 0;
 
     // ---- shared ----
     std::array<std::atomic<Voice*>, kMaxVoices> m_voices{};
     WakeSignal m_wake;
     std::atomic<bool> m_stop{false};
     std::atomic<std::int64_t> m_underruns{0};
+    std::atomic<std::int64_t> m_losses{0};   // the sink reported the device gone
+    std::atomic<std::int64_t> m_endWaits{0}; // all mixed; waiting for the end to be heard
     std::atomic<bool> m_lost{false};
     std::atomic<std::uint64_t> m_cycle{0}; // odd while the feeder mixes
     std::atomic<double> m_clock{0};
@@ -264,6 +275,7 @@ private:
     bool m_sinkPaused = false;
     bool m_wasRunning = false; // the device had frames at the last look
     bool m_deviceRan = false;  // the device had frames at some look since the stream started
+    bool m_endWaiting = false; // in the wait for the end of every voice to be heard
     std::int64_t m_pendingFrom = 0, m_pendingFrames = 0; // encoded frames not taken yet
     // The delay and frame count at the last look, and the steady time (s) at
     // which the delay last fell or frames were written (publishClock).

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <chrono>
 
 namespace ql::platform {
@@ -14,7 +15,6 @@ OutputEngines::OutputEngines(AudioHardware& hardware, SinkFactory sinks)
         m_upkeep = std::make_unique<QTimer>();
         m_upkeep->setInterval(OutputEngine::kUpkeepMs);
         QObject::connect(m_upkeep.get(), &QTimer::timeout, [this] { tidy(); });
-        m_upkeep->start();
     }
 }
 
@@ -24,6 +24,7 @@ void OutputEngines::tidy() {
     const double now =
         std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     for (auto it = m_engines.begin(); it != m_engines.end();) {
+        it->second->logChanges();
         if (it->second->isAbandoned()) {
             it = m_engines.erase(it);
             continue;
@@ -31,6 +32,21 @@ void OutputEngines::tidy() {
         it->second->releaseWhenIdleFor(now);
         ++it;
     }
+    // With every stream closed there is nothing to give back: an idle
+    // program is not woken four times a second for nothing. A lost engine
+    // keeps the upkeep going until it can be dropped.
+    if (m_upkeep && std::none_of(m_engines.begin(), m_engines.end(), [](const auto& e) {
+            return e.second->isOpen() || e.second->isLost();
+        }))
+        m_upkeep->stop();
+}
+
+void OutputEngines::keepUp() {
+    // Every stream opens through an engine looked up here just before (or
+    // through deviceFormatChanged), so the upkeep is running by the time one
+    // is open.
+    if (m_upkeep && !m_upkeep->isActive())
+        m_upkeep->start();
 }
 
 bool OutputEngines::releaseDevice(DeviceId device) {
@@ -41,6 +57,7 @@ bool OutputEngines::releaseDevice(DeviceId device) {
 OutputEngine* OutputEngines::engine(DeviceId device) {
     if (device == kNoDevice)
         return nullptr;
+    keepUp();
     std::erase_if(m_engines, [](const auto& e) { return e.second->isAbandoned(); });
     if (auto it = m_engines.find(device); it != m_engines.end())
         return it->second.get();
@@ -58,6 +75,7 @@ DeviceId OutputEngines::defaultDevice() const {
 }
 
 bool OutputEngines::deviceFormatChanged(DeviceId device, QString& error) {
+    keepUp();
     auto it = m_engines.find(device);
     if (it == m_engines.end() || !it->second->isOpen())
         return true; // opens at the new format when first used

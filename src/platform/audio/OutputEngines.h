@@ -4,8 +4,9 @@
 // (deviceFormatChanged) so the stream is reopened at once rather than at the
 // next play.
 //
-// Upkeep (tidy(), every OutputEngine::kUpkeepMs on a timer while an event loop runs, and
-// before an engine is looked up): a stream with no running voice for
+// Upkeep (tidy(), every OutputEngine::kUpkeepMs on a timer while an event loop runs and a
+// stream is open, and before an engine is looked up): what each feeder counted is logged
+// (OutputEngine::logChanges); a stream with no running voice for
 // OutputEngine::kIdleRelease (or at once after a stop) is closed and its
 // device given back; an engine
 // whose device is gone and which no player uses any more is dropped with its
@@ -49,8 +50,12 @@ public:
     void tidy();
     // Engines (with their feeder threads) kept now.
     int engineCount() const { return int(m_engines.size()); }
+    // The upkeep timer runs (only while a stream is open or a device lost).
+    bool upkeepRunning() const { return m_upkeep && m_upkeep->isActive(); }
 
 private:
+    void keepUp();
+
     AudioHardware& m_hardware;
     SinkFactory m_sinks;
     std::map<DeviceId, std::unique_ptr<OutputEngine>> m_engines;

@@ -43,7 +43,8 @@ void PrefetchReader::quit() {
         std::lock_guard lock(m_mutex);
         m_quit = true;
     }
-    m_changed.notify_all();
+    m_room.notify_all();
+    m_ready.notify_all();
 }
 
 bool PrefetchReader::reading() const {
@@ -64,7 +65,8 @@ void PrefetchReader::restart(std::int64_t frame) {
         for (auto& s : m_slots)
             s.ready = false;
     }
-    m_changed.notify_all();
+    m_room.notify_all();
+    m_ready.notify_all();
 }
 
 std::int64_t PrefetchReader::next(const double** data) {
@@ -72,11 +74,12 @@ std::int64_t PrefetchReader::next(const double** data) {
     if (m_held) {
         m_held = false;
         ++m_consumed;
-        m_changed.notify_all();
+        // One slot came free: one worker to read into it.
+        m_room.notify_one();
     }
     Slot& s = m_slots[std::size_t(m_consumed) % m_slots.size()];
     // Never waits for long: some worker is reading this block.
-    m_changed.wait(
+    m_ready.wait(
         lock, [&] { return m_quit || m_consumed > m_end || (s.ready && s.index == m_consumed); });
     if (m_quit || m_consumed > m_end)
         return 0;
@@ -103,7 +106,7 @@ void PrefetchReader::run(Worker& w) {
         // is not still being filled by a read from before a restart, and the
         // end is not known to come earlier.
         Slot* slot = nullptr;
-        m_changed.wait(lock, [&] {
+        m_room.wait(lock, [&] {
             if (m_quit)
                 return true;
             if (m_nextClaim > m_end || m_nextClaim >= m_consumed + std::int64_t(m_slots.size()))
@@ -142,8 +145,12 @@ void PrefetchReader::run(Worker& w) {
             slot->error = why;
             if (n < std::int64_t(m_blockFrames))
                 m_end = std::min(m_end, index);
+        } else {
+            // A read from before a restart: the slot it held may be the one
+            // a worker waits for.
+            m_room.notify_all();
         }
-        m_changed.notify_all();
+        m_ready.notify_all();
     }
 }
 

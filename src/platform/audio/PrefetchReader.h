@@ -76,7 +76,10 @@ private:
     const int m_channels;
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    // Two, so that each side wakes only for what it waits on: a worker for
+    // a slot to read into, the consumer for the block it wants.
+    std::condition_variable m_room;
+    std::condition_variable m_ready;
     std::vector<Slot> m_slots;
     std::vector<std::unique_ptr<Worker>> m_workers;
     std::uint64_t m_epoch = 0;    // bumped by restart(); a read of an older one is dropped

@@ -199,6 +199,7 @@ std::int64_t SimSink::write(const void* data, std::int64_t frames) {
     }
     m_written += n;
     m_control->m_framesWritten.fetch_add(n);
+    publishQueued();
     if (m_control->clock == SimClock::Untimed)
         play(queued());
     return n;
@@ -228,6 +229,7 @@ SinkReport SimSink::report() {
                        : std::max<std::int64_t>(m_control->bufferFrames - r.queuedFrames, 0);
     if (m_paused && m_control->noHardwarePause.load())
         r.freeFrames = 0;
+    publishQueued();
     return r;
 }
 
@@ -254,6 +256,7 @@ void SimSink::drop() {
     m_paused = false;
     m_control->m_paused.store(false);
     m_control->m_drops.fetch_add(1);
+    publishQueued();
 }
 
 std::int64_t SimSink::rewind(std::int64_t frames) {
@@ -264,6 +267,7 @@ std::int64_t SimSink::rewind(std::int64_t frames) {
     advanceClock();
     const std::int64_t n = std::min(frames, queued());
     m_written -= n;
+    publishQueued();
     return n;
 }
 
@@ -283,6 +287,7 @@ void SimSink::drain(int timeoutMs) {
     }
     m_played = m_written;
     m_started = false;
+    publishQueued();
 }
 
 void SimSink::wait(std::int64_t frames, int timeoutMs, int wakeFd) {
@@ -317,6 +322,7 @@ void SimSink::close() {
     advanceClock();
     m_isOpen = false;
     m_control->m_open.store(false);
+    publishQueued();
 }
 
 } // namespace ql::platform

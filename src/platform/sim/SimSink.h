@@ -85,6 +85,8 @@ public:
     std::int64_t framesWritten() const { return m_framesWritten.load(); }
     // Frames the device clock played over every session, silence included.
     std::int64_t framesHeard() const { return m_framesHeard.load(); }
+    // Frames queued and not played yet, as of the sink's last call.
+    std::int64_t queuedFrames() const { return m_queued.load(); }
     // Queues discarded by a drop (not counting close).
     int drops() const { return m_drops.load(); }
     // The thread that wrote last (the engine's feeder).
@@ -104,6 +106,7 @@ private:
     std::vector<Session> m_sessions; // changed at open (feeder stopped)
     std::atomic<std::int64_t> m_framesWritten{0};
     std::atomic<std::int64_t> m_framesHeard{0};
+    std::atomic<std::int64_t> m_queued{0};
     std::atomic<int> m_drops{0};
     std::atomic<std::int64_t> m_manualFrames{0};
     std::atomic<bool> m_open{false};
@@ -135,6 +138,7 @@ private:
     void play(std::int64_t frames);
     void record(const unsigned char* data, std::int64_t frames);
     std::int64_t queued() const { return m_written - m_played; }
+    void publishQueued() { m_control->m_queued.store(m_isOpen ? queued() : 0); }
 
     std::shared_ptr<SimSinkControl> m_control;
     StreamFormat m_format;
