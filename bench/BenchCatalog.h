@@ -90,14 +90,15 @@ inline std::unique_ptr<App> makeApp(platform::Platform& plat, const std::vector<
     return app;
 }
 
-// Lets the catalog worker deliver what it is making (the search texts, the
-// spare copy the next pass moves its tracks out of), as the event loop does
-// between two keystrokes.
+// Lets the catalog worker deliver what it is making (the search texts, its
+// shared copy of the catalog that the visible list points into), as the
+// event loop does between two keystrokes.
 inline void settle(App& app) {
     for (;;) {
         app.library.work->finish(10000); // its queue run down
         QCoreApplication::processEvents();
-        if (app.library.spare && app.library.memoGeneration == app.library.catalogGeneration)
+        if (app.library.sharedGeneration == app.library.catalogGeneration &&
+            app.library.memoGeneration == app.library.catalogGeneration)
             return;
     }
 }

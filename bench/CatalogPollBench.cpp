@@ -6,7 +6,7 @@
 //                    chunks as the pipe delivers them), decoding, comparing
 //                    with the catalog and taking it in. Goal <= 150 ms.
 //   BM_PollSame      a reply byte-identical to the last one: framing and the
-//                    comparison only. Goal <= 5 ms.
+//                    catalog worker's intake of it. Goal <= 5 ms.
 //   BM_Restore       App::restoreCatalog() of the cache file. Goal <= 300 ms.
 //   BM_ReceiveChanged  App::receive() of a changed reply with every step on
 //                    one thread (the worker not started): decoding, folding,
@@ -15,12 +15,17 @@
 //                    catalog worker running. Goal <= 16 ms (one frame).
 //   BM_MainSame      the same for a byte-identical reply. Goal <= 5 ms.
 //   BM_LaunchFirstRows  App's construction to the first table rows, with the
-//                    cache read on the worker. Goal <= 300 ms.
+//                    cache read on the worker. Goal <= 300 ms. Counter
+//                    longest_step_ms: the longest single event the main
+//                    thread handled after the launch call returned, until the
+//                    catalog settled (rows, search texts, folders, and the
+//                    album tiles). Goal <= 16 ms.
 //   BM_QtParse       QJsonDocument::fromJson of the reply line (baseline).
 #include "FakeServices.h"
 #include "app/App.h"
 #include "app/JsonCodec.h"
 #include "library/CatalogChange.h"
+#include "library/CatalogIntake.h"
 #include "library/CatalogWorker.h"
 #include "library/LineFramer.h"
 #include "library/ReplyReader.h"
@@ -130,11 +135,29 @@ void BM_PollChanged(benchmark::State& state) {
     }
 }
 
+// The idle poll as the program runs it, on one thread: the framer cuts the
+// line (its array handed over and given back for the next reply, as the
+// worker recycles it) and the catalog worker's intake takes it.
 void BM_PollSame(benchmark::State& state) {
-    Poll poll;
-    poll.changedBy(line(0));
+    LineFramer framer;
+    CatalogIntake intake;
+    const auto poll = [&] {
+        std::optional<CatalogUpdate> update;
+        const QByteArray& bytes = line(0);
+        for (qsizetype at = 0; at < bytes.size(); at += kChunk) {
+            framer.append(QByteArrayView(bytes).sliced(at, std::min(kChunk, bytes.size() - at)));
+            while (const std::optional<FramedLine> l = framer.next()) {
+                QByteArray taken = framer.take(*l);
+                update = intake.take(taken);
+                framer.reuse(std::move(taken));
+            }
+        }
+        return update;
+    };
+    poll();
     for (auto _ : state) {
-        if (poll.changedBy(line(0)) || !poll.reader.lastWasRepeat())
+        const std::optional<CatalogUpdate> update = poll();
+        if (!update || !update->repeat || update->taken || update->comparison.changed)
             state.SkipWithError("the same reply was decoded again or seen as a change");
     }
 }
@@ -242,6 +265,38 @@ void mainThreadShare(benchmark::State& state, bool change) {
     work->finish(10000);
 }
 
+// The longest main-thread step of the launches with a cache; -1: none run.
+double g_longestLaunchStep = -1;
+
+// Times every event the main thread delivers (its own CPU time), so the
+// longest step the window waits on can be reported.
+class TimedApplication final : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (m_depth++ > 0 || !m_timing) {
+            const bool done = QApplication::notify(receiver, event);
+            --m_depth;
+            return done;
+        }
+        const double start = threadCpuMs();
+        const bool done = QApplication::notify(receiver, event);
+        longest = std::max(longest, threadCpuMs() - start);
+        --m_depth;
+        return done;
+    }
+    void timeSteps(bool on) {
+        m_timing = on;
+        if (on)
+            longest = 0;
+    }
+    double longest = 0;
+
+private:
+    int m_depth = 0;
+    bool m_timing = false;
+};
+
 // From App's construction to the first reset of the track table with rows,
 // with a 100,000-track cache to read: the launch as the program runs it (the
 // worker reads and folds the cache while the window is built and shown).
@@ -256,6 +311,8 @@ void BM_LaunchFirstRows(benchmark::State& state) {
         writer.app.saveCatalog();
     }
     double mainMs = 0;
+    double longestStep = 0;
+    auto* timed = static_cast<TimedApplication*>(QCoreApplication::instance());
     for (auto _ : state) {
         const double cpu0 = threadCpuMs();
         platform::Platform plat;
@@ -267,14 +324,28 @@ void BM_LaunchFirstRows(benchmark::State& state) {
                          [&] { shown = shown || !app.browser.filtered.empty(); });
         app.runCatalogInBackground();
         app.applicationDidFinishLaunching();
+        timed->timeSteps(true);
         while (cached && !shown)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
         mainMs += threadCpuMs() - cpu0;
         state.PauseTiming();
+        // The rest of the catalog's arrival: its search texts and folders,
+        // and the tiles of the album grid the launch shows.
+        const auto settled = [&] {
+            return app.library.memoGeneration == app.library.catalogGeneration &&
+                   (!app.albumMode() || !app.browser.albums.empty());
+        };
+        while (cached && !settled())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        timed->timeSteps(false);
+        longestStep = std::max(longestStep, timed->longest);
         app.applicationWillTerminate();
         state.ResumeTiming();
     }
     state.counters["main_ms"] = benchmark::Counter(mainMs, benchmark::Counter::kAvgIterations);
+    state.counters["longest_step_ms"] = longestStep;
+    if (cached)
+        g_longestLaunchStep = longestStep;
 }
 
 void BM_MainChanged(benchmark::State& state) {
@@ -298,7 +369,7 @@ BENCHMARK(BM_LaunchFirstRows)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->It
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication application(argc, argv); // App makes widgets
+    TimedApplication application(argc, argv); // App makes widgets
     benchmark::Initialize(&argc, argv);
     std::printf("reply line: %d tracks, %.1f MB\n", kTracks, double(line(0).size()) / 1e6);
     bench::TimeRecorder recorder;
@@ -328,5 +399,9 @@ int main(int argc, char** argv) {
     report("BM_LaunchFirstRows/0/iterations:3", "launch without a cache", 0);
     report("BM_LaunchFirstRows/1/iterations:3", "launch to the first rows, 100,000-track cache",
            300);
+    if (g_longestLaunchStep >= 0)
+        std::printf("launch, longest main-thread step after the window shows: %.2f ms (goal <= "
+                    "16 ms: %s)\n",
+                    g_longestLaunchStep, g_longestLaunchStep <= 16 ? "met" : "missed");
     return 0;
 }

@@ -154,13 +154,13 @@ void paint(QWidget* viewport, QImage& into) {
 
 // The visible list without its last track: swapped in and out, so every
 // reset sees a new length (a view skips work for an unchanged one).
-std::vector<Track> shorter(const std::vector<Track>& rows) {
-    return std::vector<Track>(rows.begin(), rows.end() - 1);
+template <class List> List shorter(const List& rows) {
+    return List(std::vector<Track>(rows.begin(), rows.end() - 1));
 }
 
 void oursReset(benchmark::State& state) {
     Ours o(catalog());
-    std::vector<Track> other = shorter(o.app->browser.filtered);
+    TrackList other = shorter(o.app->browser.filtered);
     for (auto _ : state) {
         std::swap(o.app->browser.filtered, other);
         o.app->reloadTable();

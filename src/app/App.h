@@ -847,6 +847,9 @@ public:
     // browser.albums made afresh from the visible tracks, for the view kind
     // and the sort mode; reloads nothing.
     void rebuildAlbums();
+    // rebuildAlbums() and the grid reloaded, for a filter pass; a large list
+    // is grouped away from the main thread (see AppBrowserViews.cpp).
+    void refreshAlbums();
     // Shows the page header for a smart list or a cell filter (title,
     // subtitle, cover) and always refreshes the count label.
     void updateHeader();

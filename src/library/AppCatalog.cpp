@@ -57,12 +57,15 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
     if (update.memo) {
         work.retire(std::exchange(browser.searchMemo, std::move(update.memo)));
         library.memoGeneration = update.toGeneration;
+    }
+    if (update.idRows) {
         library.distinctIds = update.distinctIds;
         work.retire(std::exchange(library.idRows, std::move(update.idRows)));
+        library.idRowsGeneration = update.toGeneration;
     }
-    if (update.spare) {
-        work.retire(std::exchange(library.spare, std::move(update.spare)));
-        library.spareGeneration = update.toGeneration;
+    if (update.shared) {
+        work.retire(std::exchange(library.shared, std::move(update.shared)));
+        library.sharedGeneration = update.toGeneration;
     }
     if (update.restored) {
         // The cache's rows are shown as soon as they are decoded, unless a
@@ -110,7 +113,8 @@ const Track* App::refreshedEntry(const Track& current) const {
     // set directly: they are walked.
     const IdRows* index = library.idRows.get();
     if (!index || !library.work || !library.work->threaded() ||
-        library.memoGeneration != library.catalogGeneration || index->rows() != library.rows.size())
+        library.idRowsGeneration != library.catalogGeneration ||
+        index->rows() != library.rows.size())
         return refreshedCurrent(library.rows, current);
     const std::ptrdiff_t row = index->rowOf(current.id);
     return row < 0 ? nullptr : refreshedCurrent(library.rows[std::size_t(row)], current);

@@ -46,20 +46,11 @@ void CatalogIntake::adopt(CatalogUpdate& update, std::shared_ptr<const std::vect
     update.memo = std::move(folded.memo);
     update.distinctIds = folded.distinctIds;
     update.idRows = std::move(folded.idRows);
-    update.spare = std::move(folded.spare);
-}
-
-std::optional<CatalogUpdate> CatalogIntake::spare(quint64 generation) const {
-    if (generation != m_generation)
-        return std::nullopt;
-    CatalogUpdate update;
-    update.fromGeneration = update.toGeneration = m_generation;
-    update.spare = *m_shown;
-    return update;
+    update.shared = std::move(folded.shared);
 }
 
 CatalogUpdate CatalogIntake::restoreTexts() {
-    CatalogUpdate update = foldTexts(); // restore() already sent the spare copy
+    CatalogUpdate update = foldTexts(); // restore() already shared the catalog
     update.restored = true;
     update.folders = folderList(*m_shown);
     return update;
@@ -67,7 +58,7 @@ CatalogUpdate CatalogIntake::restoreTexts() {
 
 CatalogUpdate CatalogIntake::fold() {
     CatalogUpdate update = foldTexts();
-    update.spare = *m_shown;
+    update.shared = m_shown;
     return update;
 }
 
@@ -141,14 +132,18 @@ std::optional<CatalogUpdate> CatalogIntake::restore(const QString& path) {
     update.hasTracks = true;
     update.comparison = {.changed = true, .identical = false};
     update.tracks = std::move(*tracks);
-    // The rows go out first, with a spare copy but without their search
-    // texts and folders: those follow in restoreTexts().
+    // The rows go out first, with the worker's catalog shared but without
+    // their search texts and folders: those follow in restoreTexts().
     m_shown = std::make_shared<const std::vector<Track>>(update.tracks);
     m_shownIsReply = false;
     m_generation = nextCatalogGeneration();
     update.toGeneration = m_generation;
     update.taken = true;
-    update.spare = update.tracks;
+    update.shared = m_shown;
+    // A kept shuffle order is followed through this table from the first
+    // pass on, before the search texts come.
+    update.idRows = std::make_shared<const IdRows>(*m_shown);
+    update.distinctIds = update.idRows->distinct();
     return update;
 }
 

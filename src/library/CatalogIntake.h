@@ -49,14 +49,14 @@ struct CatalogUpdate {
     // Shared with the worker, which copies it before it changes it again.
     std::shared_ptr<SearchMemo> memo;
     bool distinctIds = false; // with the memo: no id appears twice
-    // With the memo: the row of each id, for passes that keep a shuffled order.
+    // With the memo and with restored rows: the row of each id, for passes
+    // that keep a shuffled order.
     std::shared_ptr<const IdRows> idRows;
     // When the catalog changed: its folders in the pop-up's order.
     std::optional<std::vector<FolderEntry>> folders;
-    // A second copy of the catalog (of `toGeneration`) made on the worker: a
-    // filter pass moves the visible tracks out of it instead of copying each
-    // one on the main thread.
-    std::optional<std::vector<Track>> spare;
+    // The worker's own catalog of `toGeneration`, equal to `tracks` and never
+    // changed: the visible list points into it instead of copying tracks.
+    std::shared_ptr<const std::vector<Track>> shared;
 };
 
 // How a write of the catalog cache ended.
@@ -82,9 +82,8 @@ public:
     // come alone, so the window can show them at once; restoreTexts() then
     // gives their search texts and folders.
     std::optional<CatalogUpdate> restore(const QString& path);
-    // A spare copy of the shown catalog, when it is still `generation`.
-    std::optional<CatalogUpdate> spare(quint64 generation) const;
-    // The search texts of the shown catalog (after a rebase).
+    // The search texts of the shown catalog (after a rebase), and the catalog
+    // itself shared.
     CatalogUpdate fold();
     // The search texts and the folders of the catalog restore() read.
     CatalogUpdate restoreTexts();
@@ -96,7 +95,7 @@ public:
 private:
     // Takes `tracks` as the shown catalog and fills the update's memo.
     void adopt(CatalogUpdate& update, std::shared_ptr<const std::vector<Track>> tracks);
-    // fold() without the spare copy.
+    // fold() without the shared catalog.
     CatalogUpdate foldTexts();
 
     ReplyReader m_reader;

@@ -91,12 +91,6 @@ void CatalogWorker::rebase(std::vector<Track> rows, quint64 generation) {
     });
 }
 
-void CatalogWorker::spare(quint64 generation) {
-    if (m_threaded)
-        post(Job::Other,
-             [this, generation](CatalogIntake& intake) { deliver(intake.spare(generation)); });
-}
-
 void CatalogWorker::follow(const std::vector<Track>& rows, quint64 generation) {
     if (!m_threaded)
         m_intake.follow(rows, generation);

@@ -57,11 +57,8 @@ public:
     // Reads the cache file; delivers an update only when it holds a catalog.
     void restore(const QString& path);
     // The window shows `rows` (changed by the main thread itself); delivers
-    // their search texts and a spare copy.
+    // their search texts and the worker's copy of them, shared.
     void rebase(std::vector<Track> rows, quint64 generation);
-    // Asks for a spare copy of the catalog of `generation` (see
-    // CatalogUpdate::spare); only with threads.
-    void spare(quint64 generation);
     // Without threads: compare the next line with `rows` as they are now.
     void follow(const std::vector<Track>& rows, quint64 generation);
     // Writes the shown catalog of `generation` to `store`'s cache file. A

@@ -108,16 +108,19 @@ struct LibraryState {
     // The generation of `rows` as the catalog worker knows it (CatalogIntake.h):
     // an update made against another one is dropped.
     quint64 catalogGeneration = 0;
-    // A copy of `rows` the worker made for the next filter pass to move its
-    // tracks from, with the generation it copies.
-    std::optional<std::vector<Track>> spare;
-    quint64 spareGeneration = 0;
+    // The worker's own catalog, equal to `rows` while `sharedGeneration` is
+    // the catalog's generation: shared and never changed, so the visible list
+    // points into it instead of copying its tracks.
+    std::shared_ptr<const std::vector<Track>> shared;
+    quint64 sharedGeneration = 0;
     // The generation the browser's search memo was filled from by the
-    // worker, and whether that catalog's ids are all distinct.
+    // worker.
     quint64 memoGeneration = 0;
-    bool distinctIds = false;
-    // The row of each id of that catalog (see IdRows in ui/ShuffleOrder.h).
+    // The row of each id of the catalog of `idRowsGeneration` (see IdRows in
+    // ui/ShuffleOrder.h), and whether its ids are all distinct.
     std::shared_ptr<const IdRows> idRows;
+    quint64 idRowsGeneration = 0;
+    bool distinctIds = false;
     // The last reply taken repeated the one before byte for byte, so it was
     // not decoded again.
     bool lastReplyRepeated = false;

@@ -134,7 +134,7 @@ void App::sonicAdventure() {
     }
     const Track start = *playback.current;
     const int row = views.table->selectedRow();
-    const std::vector<Track>& list = browser.filtered;
+    const TrackList& list = browser.filtered;
     if (row < 0 || std::size_t(row) >= list.size() || list[std::size_t(row)].id == start.id) {
         status->setStringValue(
             L10n::tr(QStringLiteral("🧭 목록에서 도착할 곡을 클릭해 선택한 뒤 "

@@ -12,8 +12,7 @@ auto byId(qint64 id) {
 } // namespace
 
 std::optional<Track> peekNext(const QList<qint64>& radioQueue, const std::vector<Track>& rows,
-                              const std::vector<Track>& filtered,
-                              const std::optional<Track>& current) {
+                              const TrackList& filtered, const std::optional<Track>& current) {
     for (const qint64 id : radioQueue) {
         const auto it = std::find_if(rows.begin(), rows.end(), byId(id));
         if (it != rows.end())

@@ -18,6 +18,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "app/TrackList.h"
 
 #include <QList>
 
@@ -27,8 +28,7 @@
 namespace ql {
 
 std::optional<Track> peekNext(const QList<qint64>& radioQueue, const std::vector<Track>& rows,
-                              const std::vector<Track>& filtered,
-                              const std::optional<Track>& current);
+                              const TrackList& filtered, const std::optional<Track>& current);
 
 // Seconds of listening left before the end: the source time left divided
 // by the speed, a speed below 0.25 counting as 0.25.

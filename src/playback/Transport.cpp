@@ -5,7 +5,7 @@
 namespace ql {
 
 namespace {
-std::optional<std::size_t> indexOf(const std::vector<Track>& tracks, qint64 id) {
+std::optional<std::size_t> indexOf(const TrackList& tracks, qint64 id) {
     const auto it = std::ranges::find(tracks, id, &Track::id);
     if (it == tracks.end())
         return std::nullopt;
@@ -26,8 +26,8 @@ void appendHistory(QList<qint64>& history, qint64 id) {
         history.removeFirst();
 }
 
-std::optional<std::size_t> skipIndex(const std::vector<Track>& visible,
-                                     std::optional<qint64> current, int by) {
+std::optional<std::size_t> skipIndex(const TrackList& visible, std::optional<qint64> current,
+                                     int by) {
     if (visible.empty())
         return std::nullopt;
     const auto count = qint64(visible.size());
@@ -38,8 +38,7 @@ std::optional<std::size_t> skipIndex(const std::vector<Track>& visible,
     return std::size_t(step < 0 ? step + count : step);
 }
 
-std::optional<std::size_t> takeHistoryBack(QList<qint64>& history,
-                                           const std::vector<Track>& visible) {
+std::optional<std::size_t> takeHistoryBack(QList<qint64>& history, const TrackList& visible) {
     while (!history.isEmpty()) {
         const qint64 id = history.takeLast();
         if (const std::optional<std::size_t> place = indexOf(visible, id))

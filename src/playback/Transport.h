@@ -9,6 +9,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "app/TrackList.h"
 
 #include <QList>
 #include <QString>
@@ -43,14 +44,13 @@ void appendHistory(QList<qint64>& history, qint64 id);
 // Without `current` in the list a forward step starts before the first entry
 // and any other step at the first entry: `next` plays the first, `previous`
 // the last. None for an empty list.
-std::optional<std::size_t> skipIndex(const std::vector<Track>& visible,
-                                     std::optional<qint64> current, int by);
+std::optional<std::size_t> skipIndex(const TrackList& visible, std::optional<qint64> current,
+                                     int by);
 
 // Walks the history back for previous() in shuffle mode: removes ids from its
 // end until one names a visible track, and gives that track's place. The ids
 // passed over are gone; none (and an empty history) when nothing matches.
-std::optional<std::size_t> takeHistoryBack(QList<qint64>& history,
-                                           const std::vector<Track>& visible);
+std::optional<std::size_t> takeHistoryBack(QList<qint64>& history, const TrackList& visible);
 
 // What the end of a file leads to.
 enum class FileEnd {

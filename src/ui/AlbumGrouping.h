@@ -13,6 +13,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "app/TrackList.h"
 #include "ui/AlbumItem.h"
 
 #include <QHash>
@@ -28,7 +29,7 @@ inline constexpr int kArtistView = 2;
 inline constexpr int kGenreView = 3;
 
 struct GroupingInput {
-    const std::vector<Track>* tracks = nullptr; // the visible list, in its order
+    const TrackList* tracks = nullptr; // the visible list, in its order
     int viewKind = 1;
     int sortMode = 0;
     // Date added by path, seconds since 1970; a path without one counts as 0.

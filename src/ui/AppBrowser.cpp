@@ -77,24 +77,26 @@ void App::filter(bool resetOrder) {
     order.shuffled = playback.shuffled;
     order.resetOrder = resetOrder;
     order.orderedIDs = browser.orderedIDs;
-    order.shownIDs = [this] { return trackIds(browser.filtered); };
+    order.shown = &browser.filtered;
 
-    // With the catalog worker running, the visible tracks are moved out of
-    // the spare copy it made, and what the pass lets go of is freed there.
+    // With the catalog worker running, the visible list points into the
+    // worker's copy of this very catalog, and what the pass lets go of is
+    // freed there.
     CatalogWorker& work = catalogWork();
-    const bool spare =
-        work.threaded() && library.spare && library.spareGeneration == library.catalogGeneration;
-    if (spare)
-        order.spare = &*library.spare;
+    if (work.threaded() && library.shared && library.sharedGeneration == library.catalogGeneration)
+        order.shared = library.shared;
     // Its search memo, when it filled it from this very catalog, is taken
     // without checking every row again.
     const bool memoCurrent = work.threaded() && library.memoGeneration == library.catalogGeneration;
-    if (memoCurrent) {
-        match.memoCurrent = true;
+    match.memoCurrent = memoCurrent;
+    // Its id -> row table of this catalog keeps a shuffled order without
+    // building any set; at launch it comes with the cached rows, ahead of
+    // their search texts.
+    if (work.threaded() && library.idRows &&
+        library.idRowsGeneration == library.catalogGeneration) {
         order.distinctIds = library.distinctIds;
         order.idRows = library.idRows.get();
         order.marks = &browser.rowMarks;
-        order.spareCurrent = true;
     }
 
     // A shuffle draws once per visible track: from a generator of the pass's
@@ -108,17 +110,11 @@ void App::filter(bool resetOrder) {
     FilterResult result = runCatalogFilter(library.rows, match, order, memo, rng);
     work.retire(std::exchange(browser.filtered, std::move(result.filtered)));
     browser.orderedIDs = std::move(result.orderedIDs);
-    if (spare) {
-        work.retire(std::exchange(library.spare, std::nullopt));
-        work.spare(library.catalogGeneration);
-    }
 
     saveViewState();
     reloadTable();
-    if (albumMode()) {
-        rebuildAlbums();
-        reloadAlbumGrid();
-    }
+    if (albumMode())
+        refreshAlbums();
     updateHeader();
     // Counts only: composed in Korean and translated whole.
     status->setStringValue(

@@ -11,11 +11,15 @@
 #include "ui/ViewRules.h"
 #include "ui/l10n/L10n.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPixmap>
 #include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
+#include <memory>
+#include <utility>
 
 namespace ql {
 
@@ -37,6 +41,7 @@ void showHeaderCover(QLabel* cover, const QImage& image) {
 } // namespace
 
 void App::rebuildAlbums() {
+    ++*browser.albumsPass; // a grouping still on its way is outdated by this one
     GroupingInput input;
     input.tracks = &browser.filtered;
     input.viewKind = browser.viewKind;
@@ -44,6 +49,47 @@ void App::rebuildAlbums() {
     input.added = &library.added;
     input.genres = &library.genres;
     browser.albums = groupTracks(input);
+}
+
+void App::refreshAlbums() {
+    // Grouping a hundred thousand tracks into tiles takes as long as ten
+    // frames: with the catalog worker running, a large list is grouped on a
+    // pool thread while the window goes on, and its tiles are shown when they
+    // are ready, unless a newer grouping was asked for meanwhile. The table
+    // already shows the new list.
+    constexpr std::size_t kGroupAway = 8000;
+    if (!catalogWork().threaded() || browser.filtered.size() < kGroupAway) {
+        rebuildAlbums();
+        reloadAlbumGrid();
+        return;
+    }
+    const quint64 pass = ++*browser.albumsPass;
+    QPointer<App> self(this);
+    // The list shares its rows; the two tables are shared until changed.
+    (void)QtConcurrent::run([self, pass, latest = browser.albumsPass, tracks = browser.filtered,
+                             viewKind = browser.viewKind, sortMode = browser.sortMode,
+                             added = library.added, genres = library.genres, locale = QLocale()] {
+        if (latest->load() != pass)
+            return;
+        GroupingInput input;
+        input.tracks = &tracks;
+        input.viewKind = viewKind;
+        input.sortMode = sortMode;
+        input.added = &added;
+        input.genres = &genres;
+        input.locale = locale;
+        auto albums = std::make_shared<std::vector<AlbumItem>>(groupTracks(input));
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, pass, albums] {
+                if (!self || *self->browser.albumsPass != pass || !self->albumMode())
+                    return;
+                // The tiles let go of hold every visible track: freed away.
+                self->catalogWork().retire(std::exchange(self->browser.albums, std::move(*albums)));
+                self->reloadAlbumGrid();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void App::updateHeader() {
@@ -55,7 +101,7 @@ void App::updateHeader() {
 
     const PageTitle title = pageTitle(browser.viewKind, smart, cell);
     views.pageTitle->setText(title.fixed ? L10n::tr(title.text) : title.text);
-    const std::vector<Track>& tracks = browser.filtered;
+    const TrackList& tracks = browser.filtered;
     const QString n = QString::number(tracks.size());
     const bool albumPage = cell && cell->key == QLatin1String("album");
     const QString prefix =
@@ -73,7 +119,7 @@ void App::updateHeader() {
         // names them, so a page with other tracks never shows an old one).
         item.key = albumPage ? coverKey(tracks.front()) : headerKey;
         item.title = title.text;
-        item.tracks = tracks;
+        item.tracks = tracks.tracks();
         item.kind = albumPage ? QStringLiteral("album") : QStringLiteral("artist");
         // Only the answer for the page asked last may land: a slow cover of
         // an earlier page must not replace this one's.

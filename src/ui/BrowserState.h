@@ -9,6 +9,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "app/TrackList.h"
 #include "ui/AlbumItem.h"
 #include "ui/CatalogFilter.h"
 #include "ui/CoverCache.h"
@@ -21,6 +22,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 #include <memory>
 #include <optional>
 #include <vector>
@@ -29,8 +32,11 @@ namespace ql {
 
 struct BrowserState {
     // The visible list after folder, search, cell filter, smart list and
-    // order: the table's rows and the play order of next and previous.
-    std::vector<Track> filtered;
+    // order: the table's rows and the play order of next and previous. With
+    // the catalog worker running it points into the worker's catalog of the
+    // pass; a catalog taken in later (a change of durations alone, which
+    // does not refilter) leaves it as the pass made it.
+    TrackList filtered;
     // The stable shuffled order of the visible tracks; empty when no shuffle
     // order is in force.
     TrackIds orderedIDs;
@@ -44,6 +50,10 @@ struct BrowserState {
     int viewKind = 0;
     bool albumMode() const { return viewKind > 0; }
     std::vector<AlbumItem> albums;
+    // Counts the groupings asked for: only the latest may fill `albums`.
+    // Shared with the pool threads, so a grouping already outdated when its
+    // turn comes (fast typing) is skipped.
+    std::shared_ptr<std::atomic<quint64>> albumsPass = std::make_shared<std::atomic<quint64>>(0);
     // Tile order: 0 artist, 1 album title, 2 date added.
     int sortMode = 0;
     double gridSize = 150; // tile edge in pixels

@@ -74,7 +74,7 @@ namespace {
 
 // Asks the cache for the shared headers of a track's texts ahead of the copy
 // that bumps their reference counts: they lie scattered over the heap, and a
-// pass that copies a hundred thousand tracks otherwise waits on each of them.
+// pass that copies many tracks otherwise waits on each of them.
 void prefetchTexts(const Track& t) {
     // The header (with the count) sits right before the text; a hint only,
     // so a string without a header of its own costs nothing.
@@ -82,94 +82,34 @@ void prefetchTexts(const Track& t) {
         __builtin_prefetch(reinterpret_cast<const char*>(s->constData()) - sizeof(QArrayData), 1);
 }
 
-bool sameData(const QString& a, const QString& b) {
-    return a.constData() == b.constData() && a.size() == b.size();
-}
-
-// The very same value: every text shares its data.
-bool sameTrack(const Track& a, const Track& b) {
-    return a.id == b.id && a.duration == b.duration && sameData(a.path, b.path) &&
-           sameData(a.title, b.title) && sameData(a.artist, b.artist) &&
-           sameData(a.album, b.album) && sameData(a.art, b.art);
-}
-
-// The tracks of `rows` at `order`, in that order. Each index appears once.
-std::vector<Track> tracksAt(const std::vector<Track>& rows, const std::vector<std::size_t>& order,
-                            std::vector<Track>* spare = nullptr, bool spareCurrent = false) {
+// The tracks of `rows` at `order`, in that order: rows of `shared` (which
+// holds the same values as `rows`) without a copy, else copies.
+TrackList tracksAt(const std::vector<Track>& rows, std::vector<std::size_t> order,
+                   const TrackList::Rows& shared) {
+    if (shared && shared->size() == rows.size())
+        return TrackList(shared, std::move(order));
     constexpr std::size_t kAhead = 8;
     std::vector<Track> out;
-    if (spare && spare->size() == rows.size()) {
-        // A move takes no count of a text; a copy bumps five, each far away.
-        if (spareCurrent && order.size() * 2 >= rows.size() &&
-            std::adjacent_find(order.begin(), order.end(), std::greater_equal<>()) == order.end()) {
-            // Most rows, in catalog order (each index once, so strictly
-            // rising): the spare copy is closed up in place and handed over
-            // whole, which spares a fresh list of a hundred thousand tracks
-            // its page faults. The rows left out go back in the spare's place,
-            // to be freed wherever the spare would have been.
-            std::vector<Track>& all = *spare;
-            std::vector<Track> rest;
-            rest.reserve(all.size() - order.size());
-            std::size_t k = 0;
-            for (std::size_t i = 0; i < all.size(); ++i) {
-                if (k < order.size() && order[k] == i) {
-                    if (i != k)
-                        all[k] = std::move(all[i]);
-                    ++k;
-                } else {
-                    rest.push_back(std::move(all[i]));
-                }
-            }
-            all.resize(order.size()); // only emptied tracks go
-            out = std::move(all);
-            all = std::move(rest);
-            return out;
-        }
-        out.reserve(order.size());
-        if (spareCurrent) {
-            // In a shuffled order the tracks lie anywhere: ask for them early.
-            // A track spans three cache lines; the move writes them all.
-            constexpr std::size_t kFar = 16;
-            for (std::size_t k = 0; k < order.size(); ++k) {
-                if (k + kFar < order.size()) {
-                    const char* far = reinterpret_cast<const char*>(&(*spare)[order[k + kFar]]);
-                    __builtin_prefetch(far, 1);
-                    __builtin_prefetch(far + 64, 1);
-                    __builtin_prefetch(far + sizeof(Track) - 1, 1);
-                }
-                out.push_back(std::move((*spare)[order[k]]));
-            }
-            return out;
-        }
-        for (const std::size_t i : order) {
-            Track& t = (*spare)[i];
-            if (sameTrack(t, rows[i]))
-                out.push_back(std::move(t));
-            else
-                out.push_back(rows[i]);
-        }
-        return out;
-    }
     out.reserve(order.size());
     for (std::size_t k = 0; k < order.size(); ++k) {
         if (k + kAhead < order.size())
             prefetchTexts(rows[order[k + kAhead]]);
         out.push_back(rows[order[k]]);
     }
-    return out;
+    return TrackList(std::move(out));
 }
 
 } // namespace
 
-FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::size_t>& matched,
+FilterResult orderStage(const std::vector<Track>& rows, std::vector<std::size_t> matched,
                         const OrderInput& in, QRandomGenerator& rng) {
     FilterResult r;
     if (in.smartRows) {
-        r.filtered = tracksAt(rows, in.smartRows(rows, matched), in.spare, in.spareCurrent);
+        r.filtered = tracksAt(rows, in.smartRows(rows, matched), in.shared);
         return r;
     }
     if (!in.shuffled) {
-        r.filtered = tracksAt(rows, matched, in.spare, in.spareCurrent);
+        r.filtered = tracksAt(rows, std::move(matched), in.shared);
         return r;
     }
 
@@ -181,7 +121,7 @@ FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::s
             r.orderedIDs[k] = order[k].id;
             at[k] = order[k].row;
         }
-        r.filtered = tracksAt(rows, at, in.spare, in.spareCurrent);
+        r.filtered = tracksAt(rows, std::move(at), in.shared);
     };
     const bool keep = !in.resetOrder && !in.orderedIDs.empty();
     if (keep && in.idRows && in.marks && in.idRows->distinct() &&
@@ -190,24 +130,26 @@ FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::s
         return r;
     }
     if (in.distinctIds && !keep) {
-        // Every matched row has an id of its own: the rows are shuffled
-        // together with their ids, by the very steps newOrder takes on ids.
-        std::vector<RowId> order;
-        order.reserve(matched.size());
-        for (const std::size_t i : matched)
-            order.push_back({i, rows[i].id});
-        const TrackIds shown = in.shownIDs ? in.shownIDs() : TrackIds{};
+        // Every matched row has an id of its own: the rows are shuffled by
+        // the very steps newOrder takes on their ids, and the ids follow.
+        const IdRows* index = in.idRows && in.idRows->rows() == rows.size() ? in.idRows : nullptr;
+        const auto idOf = [&](std::size_t row) { return index ? index->idOf(row) : rows[row].id; };
+        // A new order differs from the shown one within its first few places
+        // but for a tiny chance: the shown list is read only that far.
         const auto sameAsShown = [&] {
-            return order.size() == shown.size() &&
-                   std::equal(order.begin(), order.end(), shown.begin(),
-                              [](const RowId& a, qint64 id) { return a.id == id; });
+            return in.shown && matched.size() == in.shown->size() &&
+                   std::equal(matched.begin(), matched.end(), in.shown->begin(),
+                              [&](std::size_t row, const Track& t) { return idOf(row) == t.id; });
         };
-        shuffleRows(order, rng);
-        if (order.size() >= 2) {
+        shuffleRows(matched, rng);
+        if (matched.size() >= 2) {
             while (sameAsShown())
-                shuffleRows(order, rng);
+                shuffleRows(matched, rng);
         }
-        take(order);
+        r.orderedIDs.resize(matched.size());
+        for (std::size_t k = 0; k < matched.size(); ++k)
+            r.orderedIDs[k] = idOf(matched[k]);
+        r.filtered = tracksAt(rows, std::move(matched), in.shared);
         return r;
     }
 
@@ -224,12 +166,12 @@ FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::s
     if (!in.resetOrder && !in.orderedIDs.empty())
         r.orderedIDs = keptOrder(in.orderedIDs, ids, rng);
     else
-        r.orderedIDs = newOrder(ids, in.shownIDs ? in.shownIDs() : TrackIds{}, rng);
+        r.orderedIDs = newOrder(ids, in.shown ? trackIds(*in.shown) : TrackIds{}, rng);
     std::vector<std::size_t> order;
     order.reserve(r.orderedIDs.size());
     for (const qint64 id : r.orderedIDs)
         order.push_back(byId.at(id));
-    r.filtered = tracksAt(rows, order, in.spare, in.spareCurrent);
+    r.filtered = tracksAt(rows, std::move(order), in.shared);
     return r;
 }
 
@@ -238,7 +180,7 @@ FilterResult orderStage(const std::vector<Track>& matched, const OrderInput& in,
     std::vector<std::size_t> all(matched.size());
     for (std::size_t i = 0; i < all.size(); ++i)
         all[i] = i;
-    return orderStage(matched, all, in, rng);
+    return orderStage(matched, std::move(all), in, rng);
 }
 
 FilterResult runCatalogFilter(const std::vector<Track>& rows, const MatchInput& match,
@@ -246,7 +188,7 @@ FilterResult runCatalogFilter(const std::vector<Track>& rows, const MatchInput& 
     return orderStage(rows, matchedRows(rows, match, memo), order, rng);
 }
 
-int rowOfTrack(const std::vector<Track>& list, qint64 id) {
+int rowOfTrack(const TrackList& list, qint64 id) {
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (list[i].id == id)
             return static_cast<int>(i);

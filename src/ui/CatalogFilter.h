@@ -12,6 +12,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "app/TrackList.h"
 #include "ui/ShuffleOrder.h"
 
 #include <QHash>
@@ -68,15 +69,13 @@ struct OrderInput {
     bool shuffled = false;
     bool resetOrder = false;
     TrackIds orderedIDs; // the stable shuffled order so far (empty: none)
-    // The ids of the visible list before this pass; read only when a new
-    // shuffle order is made.
-    std::function<TrackIds()> shownIDs;
-    // A copy of the rows, element for element, made on another thread: a
-    // visible track that is still the very same value as its row (same
-    // texts, not just equal ones) is moved out of it instead of copied. Null:
-    // every visible track is copied from the rows.
-    std::vector<Track>* spare = nullptr;
-    bool spareCurrent = false;
+    // The visible list before this pass; read only when a new shuffle order
+    // is made. Null: none.
+    const TrackList* shown = nullptr;
+    // The rows themselves, shared and immutable (the very same values, element
+    // for element): the visible list then points into them and no track is
+    // copied. Null: the visible tracks are copied out of the rows.
+    TrackList::Rows shared;
     // The rows' ids are known to be distinct, so no pass has to look for a
     // repeated one.
     bool distinctIds = false;
@@ -87,14 +86,14 @@ struct OrderInput {
 };
 
 struct FilterResult {
-    std::vector<Track> filtered;
+    TrackList filtered;
     TrackIds orderedIDs; // empty unless a shuffle order is in force
 };
 
 // Stage 3 over the matched rows (indices into `rows`, catalog order). In
-// shuffle mode each id appears once (the first track with it is kept). Each
-// visible track is copied once, straight from `rows`.
-FilterResult orderStage(const std::vector<Track>& rows, const std::vector<std::size_t>& matched,
+// shuffle mode each id appears once (the first track with it is kept). The
+// visible tracks are those of `in.shared` when given, else copies of `rows`.
+FilterResult orderStage(const std::vector<Track>& rows, std::vector<std::size_t> matched,
                         const OrderInput& in, QRandomGenerator& rng);
 // The same over a list that is the matched list as a whole.
 FilterResult orderStage(const std::vector<Track>& matched, const OrderInput& in,
@@ -104,6 +103,6 @@ FilterResult runCatalogFilter(const std::vector<Track>& rows, const MatchInput& 
                               const OrderInput& order, SearchMemo& memo, QRandomGenerator& rng);
 
 // The first index of the track with this id, -1 when none.
-int rowOfTrack(const std::vector<Track>& list, qint64 id);
+int rowOfTrack(const TrackList& list, qint64 id);
 
 } // namespace ql

@@ -37,7 +37,7 @@ QString tileKindWord(const AlbumItem& tile) {
     return QStringLiteral("앨범");
 }
 
-std::optional<std::size_t> tileOwnTrack(const std::vector<Track>& visible, const AlbumItem& tile,
+std::optional<std::size_t> tileOwnTrack(const TrackList& visible, const AlbumItem& tile,
                                         const QHash<QString, QString>& genres) {
     if (visible.empty())
         return std::nullopt;

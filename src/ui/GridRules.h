@@ -35,7 +35,7 @@ QString tileKindWord(const AlbumItem& tile);
 // after the tile's filter): the first whose tile key under the tile's kind
 // is the tile's key (an album tile's album and artist), else the first of the
 // list (it changed meanwhile); none for an empty list. `genres` by path.
-std::optional<std::size_t> tileOwnTrack(const std::vector<Track>& visible, const AlbumItem& tile,
+std::optional<std::size_t> tileOwnTrack(const TrackList& visible, const AlbumItem& tile,
                                         const QHash<QString, QString>& genres);
 
 // The tile a letter of the letter bar jumps to, in display order. A tile's

@@ -35,6 +35,10 @@ void setBit(NgramSignature& s, quint32 hash) {
 void NgramSignature::add(QStringView text) {
     const char16_t* t = text.utf16();
     const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (const int bit = letterBit(t[i]); bit >= 0)
+            letters |= quint64(1) << bit;
+    }
     for (qsizetype i = 0; i + 1 < n; ++i) {
         const quint32 pair = (quint32(t[i]) << 16) | t[i + 1];
         setBit(*this, pair * 0x9E3779B1u);
@@ -65,10 +69,14 @@ std::vector<char> SearchQuery::matchesEach(QStringView arena, const std::vector<
         // every token.
         const std::u16string_view all(reinterpret_cast<const char16_t*>(arena.utf16()),
                                       std::size_t(arena.size()));
+        // A single letter with a bit of its own is settled by the signature.
         std::vector<std::u16string_view> tokens;
-        for (const QString& token : m_tokens)
+        for (const QString& token : m_tokens) {
+            if (token.size() == 1 && letterBit(token.front().unicode()) >= 0)
+                continue;
             tokens.emplace_back(reinterpret_cast<const char16_t*>(token.utf16()),
                                 std::size_t(token.size()));
+        }
         std::vector<char> hit(n, 0);
         const NgramSignature* sig = signatures->data();
         for (std::size_t r = 0; r < n; ++r) {

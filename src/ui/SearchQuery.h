@@ -19,16 +19,35 @@ namespace ql {
 // triples, so a row whose signature lacks one of the token's bits cannot
 // hold it: a search reads 32 bytes per row instead of the row's text, and
 // reads the text only of the rows left.
+//
+// A one-letter token has no pairs. The Latin letters and the digits the text
+// holds are therefore kept as well, each with a bit of its own: a row holds
+// such a letter exactly when its bit is set, so a query of single letters is
+// answered without reading any text.
 struct NgramSignature {
     std::array<quint64, 4> bits{};
+    quint64 letters = 0; // bit letterBit(c) for each such code unit c held
     void add(QStringView text);
     bool covers(const NgramSignature& need) const {
         return (bits[0] & need.bits[0]) == need.bits[0] &&
                (bits[1] & need.bits[1]) == need.bits[1] &&
-               (bits[2] & need.bits[2]) == need.bits[2] && (bits[3] & need.bits[3]) == need.bits[3];
+               (bits[2] & need.bits[2]) == need.bits[2] &&
+               (bits[3] & need.bits[3]) == need.bits[3] && (letters & need.letters) == need.letters;
     }
-    bool empty() const { return (bits[0] | bits[1] | bits[2] | bits[3]) == 0; }
+    bool empty() const { return (bits[0] | bits[1] | bits[2] | bits[3] | letters) == 0; }
 };
+
+// The bit of a code unit among NgramSignature::letters: a-z, A-Z and 0-9 have
+// one each; -1 for any other.
+inline int letterBit(char16_t c) {
+    if (c >= u'a' && c <= u'z')
+        return c - u'a';
+    if (c >= u'A' && c <= u'Z')
+        return 26 + (c - u'A');
+    if (c >= u'0' && c <= u'9')
+        return 52 + (c - u'0');
+    return -1;
+}
 
 class SearchQuery {
 public:

@@ -3,12 +3,13 @@
 #include <QRandomGenerator>
 
 #include <array>
+#include <limits>
 #include <unordered_set>
 #include <utility>
 
 namespace ql {
 
-TrackIds trackIds(const std::vector<Track>& tracks) {
+TrackIds trackIds(const TrackList& tracks) {
     TrackIds ids;
     ids.reserve(tracks.size());
     for (const Track& t : tracks)
@@ -17,27 +18,56 @@ TrackIds trackIds(const std::vector<Track>& tracks) {
 }
 
 namespace {
-template <class T> void fisherYates(std::vector<T>& list, QRandomGenerator& rng) {
-    // QRandomGenerator::bounded(quint64)'s own steps (mask off the bits the
-    // bound never needs, draw again above it), with the draws fetched a batch
-    // at a time: one call into the generator per batch instead of per element.
-    std::array<quint64, 256> batch{};
-    std::size_t next = batch.size();
-    const auto draw = [&] {
-        if (next == batch.size()) {
-            rng.fillRange(batch.data(), qsizetype(batch.size()));
-            next = 0;
+
+// Draws fetched a batch at a time: one call into the generator per batch
+// instead of per element.
+template <class Word, std::size_t N> class BatchDraw {
+public:
+    explicit BatchDraw(QRandomGenerator& rng) : m_rng(rng) {}
+    Word operator()() {
+        if (m_next == m_batch.size()) {
+            m_rng.fillRange(m_batch.data(), qsizetype(m_batch.size()));
+            m_next = 0;
         }
-        return batch[next++];
-    };
+        return m_batch[m_next++];
+    }
+
+private:
+    QRandomGenerator& m_rng;
+    std::array<Word, N> m_batch{};
+    std::size_t m_next = N;
+};
+
+template <class T> void fisherYates(std::vector<T>& list, QRandomGenerator& rng) {
+    if (list.size() > std::size_t(std::numeric_limits<quint32>::max())) {
+        // Beyond 32 bits: QRandomGenerator::bounded(quint64)'s own steps (mask
+        // off the bits the bound never needs, draw again above it).
+        BatchDraw<quint64, 256> draw(rng);
+        for (std::size_t i = list.size(); i > 1; --i) {
+            const quint64 highest = i;
+            const quint64 mask = (quint64(1) << (64 - qCountLeadingZeroBits(highest - 1))) - 1;
+            quint64 j = 0;
+            do {
+                j = draw() & mask;
+            } while (j >= highest);
+            std::swap(list[i - 1], list[std::size_t(j)]);
+        }
+        return;
+    }
+    // A place below i from one 32-bit draw, scaled by a multiplication
+    // (Lemire): the few low values that would favour some places are drawn
+    // again, so every place stays equally likely. Half the generator's work
+    // of a 64-bit draw per element, and hardly ever a second draw.
+    BatchDraw<quint32, 512> draw(rng);
     for (std::size_t i = list.size(); i > 1; --i) {
-        const quint64 highest = i;
-        const quint64 mask = (quint64(1) << (64 - qCountLeadingZeroBits(highest - 1))) - 1;
-        quint64 j = 0;
-        do {
-            j = draw() & mask;
-        } while (j >= highest);
-        std::swap(list[i - 1], list[std::size_t(j)]);
+        const auto bound = quint32(i);
+        quint64 m = quint64(draw()) * bound;
+        if (quint32(m) < bound) {
+            const quint32 unfair = quint32(-bound) % bound; // 2^32 mod bound
+            while (quint32(m) < unfair)
+                m = quint64(draw()) * bound;
+        }
+        std::swap(list[i - 1], list[std::size_t(m >> 32)]);
     }
 }
 } // namespace
@@ -47,6 +77,10 @@ void shuffleIds(TrackIds& ids, QRandomGenerator& rng) {
 }
 
 void shuffleRows(std::vector<RowId>& rows, QRandomGenerator& rng) {
+    fisherYates(rows, rng);
+}
+
+void shuffleRows(std::vector<std::size_t>& rows, QRandomGenerator& rng) {
     fisherYates(rows, rng);
 }
 
@@ -100,8 +134,10 @@ IdRows::IdRows(const std::vector<Track>& rows) : m_rows(rows.size()) {
     while (size < rows.size() * 2)
         size *= 2;
     m_slots.assign(size, Slot{});
+    m_ids.reserve(rows.size());
     for (std::size_t r = 0; r < rows.size(); ++r) {
         const qint64 id = rows[r].id;
+        m_ids.push_back(id);
         std::size_t at = slotOf(id);
         while (m_slots[at].row != kEmpty && m_slots[at].id != id)
             at = (at + 1) & (m_slots.size() - 1);
@@ -159,7 +195,7 @@ std::vector<RowId> keptRows(const TrackIds& ordered, const std::vector<std::size
     std::vector<RowId> joined;
     for (const std::size_t r : matched) {
         if (marks.mark[r] == listed)
-            joined.push_back({r, rows[r].id});
+            joined.push_back({r, index.idOf(r)});
     }
     shuffleRows(joined, rng);
     out.insert(out.end(), joined.begin(), joined.end());

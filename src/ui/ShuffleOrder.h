@@ -12,6 +12,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "app/TrackList.h"
 
 #include <QtGlobal>
 
@@ -24,7 +25,7 @@ namespace ql {
 using TrackIds = std::vector<qint64>;
 
 // The ids of the tracks, in list order.
-TrackIds trackIds(const std::vector<Track>& tracks);
+TrackIds trackIds(const TrackList& tracks);
 
 // The ids in a uniformly random order.
 void shuffleIds(TrackIds& ids, QRandomGenerator& rng);
@@ -38,6 +39,7 @@ struct RowId {
 // Rows in a random order, by the same steps as shuffleIds: the same
 // generator state permutes a list of rows exactly as it would their ids.
 void shuffleRows(std::vector<RowId>& rows, QRandomGenerator& rng);
+void shuffleRows(std::vector<std::size_t>& rows, QRandomGenerator& rng);
 
 // The ids once each, first occurrence kept, in their order.
 TrackIds uniqueIds(const TrackIds& ids);
@@ -65,6 +67,9 @@ public:
     std::size_t rows() const { return m_rows; }
     // The row holding `id`, or -1 when no row does.
     std::ptrdiff_t rowOf(qint64 id) const;
+    // The id of row `row` (row < rows()), read from one compact array rather
+    // than from the tracks spread over the heap.
+    qint64 idOf(std::size_t row) const { return m_ids[row]; }
 
 private:
     struct Slot {
@@ -75,6 +80,7 @@ private:
     std::size_t slotOf(qint64 id) const;
 
     std::vector<Slot> m_slots;
+    std::vector<qint64> m_ids; // by row
     std::size_t m_rows = 0;
     bool m_distinct = true;
 };

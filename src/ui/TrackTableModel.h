@@ -17,6 +17,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "app/TrackList.h"
 
 #include <QAbstractTableModel>
 #include <QImage>
@@ -32,7 +33,7 @@ class TrackTableModel final : public QAbstractTableModel {
 public:
     // What the cells show, looked up by the owner.
     struct Cells {
-        const std::vector<Track>* rows = nullptr; // null: no rows
+        const TrackList* rows = nullptr; // null: no rows
         std::function<QString(const Track&, const QString& identifier)> text;
         std::function<QImage(const Track&)> thumbnail;
     };

@@ -108,7 +108,8 @@ private slots:
         l->browser.filtered = c.list;
         l->reloadTable();
         l->selectTableRow(c.selected);
-        l->browser.filtered.resize(c.keep); // a selection left from a longer list
+        // A selection left from a longer list.
+        l->browser.filtered = std::vector<Track>(c.list.begin(), c.list.begin() + c.keep);
         l->playback.current = c.current;
         l->showAudioScan();
         if (c.title.isEmpty()) {

@@ -210,13 +210,14 @@ private slots:
         test::writeExecutable(slow, "for out; do :; done\ncase \"$5\" in *slow*) printf partial > "
                                     "\"$out\"; exec sleep 60;; esac\nexec ffmpeg \"$@\"\n");
         test::fakes(app).tools.decodeProgram = [slow] { return slow; };
+        std::vector<Track> list;
         for (qint64 id = 1; id <= 3; ++id) {
             const QString path = tempFile(
                 QStringLiteral("fx-e2e-%1.flac").arg(id == 3 ? "slow" : QString::number(id)));
             writeTone(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 3);
-            app.browser.filtered.push_back(Track{id, path, {}, {}, {}, 3, {}});
+            list.push_back(Track{id, path, {}, {}, {}, 3, {}});
         }
-        const std::vector<Track> list = app.library.rows = app.browser.filtered;
+        app.browser.filtered = app.library.rows = list;
 
         app.play(list[0]);
         QCOMPARE(app.status->stringValue(), QStringLiteral("🎛 사운드 효과 적용 중…"));

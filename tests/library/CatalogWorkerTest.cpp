@@ -4,6 +4,7 @@
 // failed write that goes unreported.
 #include "app/App.h"
 #include "app/JsonCodec.h"
+#include "app/UserDefaults.h"
 #include "platform/Platform.h"
 #include "ui/StatusLabel.h"
 #include "ui/TrackTableModel.h"
@@ -13,9 +14,11 @@
 #include "TestHome.h"
 
 #include <QFile>
+#include <QLineEdit>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 
 #include <atomic>
 
@@ -37,14 +40,32 @@ QByteArray listLine(const std::vector<Track>& tracks) {
 
 enum Case { NewerReply, ImportMeanwhile, QuitWhileWriting, WriteFails };
 
+// What a reply does to the visible list made from the catalog before it.
+enum ListChange { Shrinks, DurationsOnly, ShuffledChange };
+
+// The tile keys of the album grid, in display order.
+QStringList tileKeys(const std::vector<AlbumItem>& tiles) {
+    QStringList keys;
+    for (const AlbumItem& tile : tiles)
+        keys << tile.key + ":" + QString::number(tile.tracks.size());
+    return keys;
+}
+
+TrackIds idsOf(const TrackList& list) {
+    return trackIds(list);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Case)
+Q_DECLARE_METATYPE(ListChange)
 
 class CatalogWorkerTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { L10n::setLanguage("ko"); }
+    // Each case starts from empty settings (a stored search would filter it).
+    void init() { UserDefaults().clear(); }
 
     void replies_data() {
         QTest::addColumn<Case>("step");
@@ -119,6 +140,114 @@ private slots:
         QFile file(app.catalogURL());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(JsonCodec<std::vector<Track>>::decode(file.readAll()), app.library.rows);
+    }
+
+    // A large list's album tiles are grouped away from the main thread; only
+    // the grouping of the latest pass may reach the grid, and it equals the
+    // grouping made on the spot.
+    void albumTilesFollowTheLatestPass_data() {
+        QTest::addColumn<QStringList>("searches"); // one pass each, in a row
+        QTest::newRow("one large pass") << QStringList{""};
+        QTest::newRow("a small pass after a large one") << QStringList{"", "첫째 7"};
+        QTest::newRow("two large passes") << QStringList{"", "첫째"};
+    }
+    void albumTilesFollowTheLatestPass() {
+        QFETCH(QStringList, searches);
+        platform::Platform plat;
+        App app(plat);
+        app.browser.viewKind = 1;
+        app.runCatalogInBackground();
+        // Albums of four tracks each, enough tracks to be grouped away.
+        std::vector<Track> rows = catalog("첫째", 24000);
+        for (Track& t : rows)
+            t.album = "앨범 " + QString::number(t.id / 4);
+        app.library.rows = rows;
+        app.catalogReplaced();
+        QVERIFY(app.catalogWork().finish(10000));
+        QCoreApplication::processEvents();
+        for (const QString& search : searches) {
+            app.search->setText(search);
+            app.filter(true);
+        }
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+        const QStringList shown = tileKeys(app.browser.albums);
+        app.rebuildAlbums();
+        QCOMPARE(shown, tileKeys(app.browser.albums));
+        QVERIFY(!shown.isEmpty());
+    }
+
+    // The visible list points into the catalog of its pass: a later catalog
+    // never shows through a list made before it, and a refilter never reads
+    // rows of the catalog it replaced.
+    void visibleListFollowsTheCatalog_data() {
+        QTest::addColumn<ListChange>("change");
+        QTest::newRow("the catalog shrinks") << Shrinks;
+        QTest::newRow("durations alone change") << DurationsOnly;
+        QTest::newRow("a shuffled list keeps its order") << ShuffledChange;
+    }
+    void visibleListFollowsTheCatalog() {
+        QFETCH(ListChange, change);
+        QTemporaryDir storeDir;
+        platform::Platform plat;
+        App app(plat, test::fakeServices());
+        app.core.store = JSONStore(storeDir.path());
+        test::fakes(app).tools.backendWrite = [](const QByteArray&) {};
+        app.playback.shuffled = change == ShuffledChange;
+        app.runCatalogInBackground();
+        int resets = 0;
+        connect(app.views.tableModel, &QAbstractItemModel::modelReset, this, [&] { ++resets; });
+        const std::vector<Track> first = catalog("첫째", 6);
+        app.receive(listLine(first));
+        QTRY_COMPARE(app.browser.filtered.size(), first.size());
+        if (change == ShuffledChange)
+            app.filter(true); // a new order, as the shuffle button makes it
+        const TrackList before = app.browser.filtered;
+        const TrackIds order = idsOf(before);
+        const int resetsBefore = resets;
+
+        std::vector<Track> next = first;
+        if (change == Shrinks)
+            next.resize(2);
+        if (change == DurationsOnly) {
+            for (Track& t : next)
+                t.duration = 200;
+        }
+        if (change == ShuffledChange) {
+            next.erase(next.begin() + 2); // id 3 leaves
+            next.push_back(Track{7, "/음악/7.flac", "새 곡", "가수", "앨범", 90, ""});
+        }
+        app.receive(listLine(next));
+        QTRY_COMPARE(app.library.rows, next);
+        QVERIFY(app.catalogWork().finish(5000));
+        QCoreApplication::processEvents();
+
+        // The list taken before still holds the tracks it was made from.
+        QCOMPARE(before.tracks().size(), first.size());
+        for (const Track& t : before)
+            QCOMPARE(t.duration, 180.0);
+        const TrackList& now = app.browser.filtered;
+        switch (change) {
+        case Shrinks:
+            QCOMPARE(now, next);
+            QCOMPARE(resets, resetsBefore + 1);
+            break;
+        case DurationsOnly:
+            // Taken in silently: the list and the table stay as they were.
+            QCOMPARE(resets, resetsBefore);
+            QCOMPARE(idsOf(now), order);
+            QCOMPARE(now[0].duration, 180.0);
+            break;
+        case ShuffledChange: {
+            TrackIds kept = order;
+            std::erase(kept, 3);
+            kept.push_back(7);
+            QCOMPARE(idsOf(now), kept);
+            QCOMPARE(app.browser.orderedIDs, kept);
+            QCOMPARE(now.back().title, QString("새 곡"));
+            break;
+        }
+        }
     }
 };
 

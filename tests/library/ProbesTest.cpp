@@ -346,7 +346,7 @@ private slots:
         QCOMPARE(r.status(), QStringLiteral("받은 날짜 확인 중…"));
         QVERIFY(r.until([&] { return app.library.added.size() == 3; }));
         QCOMPARE(app.browser.filtered.size(), size_t(3)); // refiltered once merged
-        app.browser.filtered.clear();
+        app.browser.filtered = {};
         app.warmAdded(); // every path dated: no reading, a refilter at once
         QCOMPARE(read.size(), 3);
         QCOMPARE(app.browser.filtered.size(), size_t(3));

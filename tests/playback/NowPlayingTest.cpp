@@ -54,14 +54,15 @@ template <typename Center> struct Rig {
           app(*l.app) {
         const test::AudioShape noise{SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2,
                                      std::int64_t(seconds * 44100)};
+        std::vector<Track> shown;
         for (qint64 id = 1; id <= 3; ++id) {
             const QString file =
                 QDir::temp().filePath(QStringLiteral("%1s-%2.wav").arg(seconds).arg(id));
             if (!test::writeAudio(file, noise))
                 qFatal("cannot write %s", qPrintable(file));
-            app.browser.filtered.push_back(
-                Track{id, file, QStringLiteral("T%1").arg(id), "A", "B", listed});
+            shown.push_back(Track{id, file, QStringLiteral("T%1").arg(id), "A", "B", listed});
         }
+        app.browser.filtered = shown;
     }
     const Track& track(qint64 id) const { return app.browser.filtered[std::size_t(id - 1)]; }
 };

@@ -60,7 +60,7 @@ struct Launched {
         test::fakes(*app).tools.backendCommand = [] { return test::FakeBackend::command(); };
         app->applicationDidFinishLaunching();
     }
-    const std::vector<Track>& visible() const { return app->browser.filtered; }
+    const TrackList& visible() const { return app->browser.filtered; }
     std::optional<qint64> currentId() const {
         return app->playback.current ? std::optional(app->playback.current->id) : std::nullopt;
     }
@@ -89,7 +89,7 @@ private slots:
         Launched l;
         QTRY_COMPARE_WITH_TIMEOUT(l.visible().size(), std::size_t(3), 10000);
         QVERIFY(QTest::qWaitForWindowExposed(l.app->window.get()));
-        const std::vector<Track> rows = l.visible();
+        const std::vector<Track> rows = l.visible().tracks();
 
         l.app->play(rows[0]);
         QCOMPARE(l.button(), QStringLiteral("⏸ 일시정지"));

@@ -25,9 +25,10 @@ template <typename Rig> struct TrackIds {
     }
     // The visible list becomes these catalog tracks, in this order.
     void show(const QList<qint64>& ids) {
-        app().browser.filtered.clear();
+        std::vector<Track> shown;
         for (qint64 id : ids)
-            app().browser.filtered.push_back(track(id));
+            shown.push_back(track(id));
+        app().browser.filtered = shown;
     }
     std::optional<qint64> currentId() const {
         const auto& current = app().playback.current;

@@ -305,7 +305,7 @@ private slots:
         QCOMPARE(g.app.views.table->isVisible(), clicked);
         const QImage header = g.app.views.pageCover->pixmap().toImage();
         QCOMPARE(clicked && header.pixelColor(50, 50) == QColor(Qt::red),
-                 clicked && hasArt(g.app.browser.filtered));
+                 clicked && hasArt(g.app.browser.filtered.tracks()));
     }
 
     void letters_data() { test::addRows(kLetters); }

@@ -66,7 +66,8 @@ private slots:
                 added.insert(path, c.added[i]);
             genres.insert(path, c.genres.value(i));
         }
-        GroupingInput input{&tracks, c.view, c.sort, &added, &genres, QLocale(QLocale::English)};
+        const TrackList visible(tracks);
+        GroupingInput input{&visible, c.view, c.sort, &added, &genres, QLocale(QLocale::English)};
         QStringList got;
         for (const AlbumItem& tile : groupTracks(input)) {
             QCOMPARE(tile.kind, c.view == 2 ? "artist" : c.view == 3 ? "genre" : "album");

@@ -136,7 +136,8 @@ struct PlayRig {
                 Track{id, path, QStringLiteral("T%1").arg(id), {}, {}, 90, {}});
         app.applicationDidFinishLaunching();
         app.timer->stop();
-        app.browser.filtered.assign(app.library.rows.begin(), app.library.rows.begin() + 3);
+        app.browser.filtered =
+            std::vector<Track>(app.library.rows.begin(), app.library.rows.begin() + 3);
         app.reloadTable();
     }
     platform::AudioPlayer* audio() { return app.playback.audio.get(); }
@@ -272,7 +273,9 @@ private slots:
 
         // The title stays as it is in English mode, words of the interface inside it too.
         L10n::setLanguage("en");
-        app.browser.filtered[2].title = QStringLiteral("팝 전체");
+        std::vector<Track> shown = app.browser.filtered.tracks();
+        shown[2].title = QStringLiteral("팝 전체");
+        app.browser.filtered = shown;
         r.clickRow(2);
         app.menuPlayNext();
         QCOMPARE(app.status->text(), QStringLiteral("Playing next: 팝 전체 (2 queued)"));
