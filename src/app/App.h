@@ -164,6 +164,10 @@ public:
     // One chunk of the backend's output: every line it completes is one
     // reply, handed to the catalog worker in order (see takeCatalogUpdate()).
     void receive(const QByteArray& data);
+    // Reads the backend's standard output from `fd` on the line reader's
+    // thread (see LineReader.h); the program's own road, as receive() is
+    // the tests'.
+    void startReader(int fd);
     void reuseReplyBuffer();
     void takeReplyLines();
     // One reply line (a line too long to keep only ends the request).
@@ -1084,8 +1088,6 @@ private:
     // as ended once both have happened (its last replies read first).
     void backendFinished();
     void backendOutputEnded();
-    // Reads the backend's standard output from `fd` (see LineReader.h).
-    void startReader(int fd);
     // library/AppCatalog.cpp: a message of the backend on the status line.
     void showBackendMessage(const QString& message);
     // ui/AppTransportBar.cpp: the bar's controls (with the window's fixed

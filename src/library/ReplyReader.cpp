@@ -2,17 +2,17 @@
 
 #include "app/JsonPieces.h"
 
-#include <QHash>
+#include <xxhash.h>
 
 #include <utility>
 
 namespace ql {
 
 ReplyReader::Digest ReplyReader::digestOf(QByteArrayView line) {
-    // Two independent seeds (never 0: a seed selects Qt's fast hardware hash
-    // where the processor has one).
-    return {line.size(), qHash(line, size_t(0x9E3779B97F4A7C15ULL)),
-            qHash(line, size_t(0xC2B2AE3D27D4EB4FULL))};
+    // XXH3's 128-bit hash reads a 21 MB reply in one pass at memory speed,
+    // where two seeded 64-bit hashes took two.
+    const XXH128_hash_t h = XXH3_128bits(line.data(), size_t(line.size()));
+    return {line.size(), h.low64, h.high64};
 }
 
 const Library* ReplyReader::read(QByteArrayView line) {

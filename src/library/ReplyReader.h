@@ -2,7 +2,7 @@
 //
 // The backend answers the 2 s poll with the whole catalog, and most answers
 // repeat the previous one byte for byte. A line of the same length and the
-// same 128-bit digest (two seeded 64-bit hashes) as the last line that decoded
+// same 128-bit digest (XXH3) as the last line that decoded
 // gives the same reply again without decoding, so a steady catalog of 100,000
 // tracks costs one hashing pass per poll instead of a parse. The reader keeps
 // the digest, not the line: a 21 MB reply is not held a second time, and the
@@ -43,7 +43,7 @@ public:
 private:
     struct Digest {
         qsizetype size = -1;
-        size_t a = 0, b = 0;
+        quint64 low = 0, high = 0;
         bool operator==(const Digest&) const = default;
     };
     static Digest digestOf(QByteArrayView line);
