@@ -101,6 +101,19 @@ def _two_workers_at_least(pool):
 _real_start = backend_library.TagPool.start
 
 
+def _scan_in_workers(library, submit, batch, wait):
+    """Runs one scan of `library` with every file read by the pool in
+    batches of `batch`, `submit` in place of the pool's; the scan's thread,
+    joined for at most `wait` seconds."""
+    with mock.patch.multiple(backend_library, INLINE_READS=0, BATCH=batch), \
+            mock.patch.object(backend_library.TagPool, "submit", submit), \
+            mock.patch.object(backend_library.TagPool, "start", _ready_at_once):
+        scan = threading.Thread(target=library.scan_once, daemon=True)
+        scan.start()
+        scan.join(wait)
+    return scan
+
+
 def _ready_at_once(pool):
     # The workers are ready before the scan goes on: every file past the
     # ones read at once goes to them.
@@ -179,12 +192,7 @@ class ParallelScanTest(unittest.TestCase):
             return pool.pool.apply_async(os._exit, (1,)) if len(calls) == 2 else result
 
         library = Library(home.config())
-        with mock.patch.multiple(backend_library, INLINE_READS=0, BATCH=2), \
-                mock.patch.object(backend_library.TagPool, "submit", dying), \
-                mock.patch.object(backend_library.TagPool, "start", _ready_at_once):
-            scan = threading.Thread(target=library.scan_once, daemon=True)
-            scan.start()
-            scan.join(120)
+        scan = _scan_in_workers(library, dying, batch=2, wait=120)
         self.assertFalse(scan.is_alive(), "the scan waits for the lost batch")
         self.assertGreaterEqual(len(calls), 2, "no batch was lost")
         self.assertEqual(library.reply(), reference.reply())
@@ -205,12 +213,7 @@ class ParallelScanTest(unittest.TestCase):
                 library.stop.set()
             return real_submit(pool, files)
 
-        with mock.patch.multiple(backend_library, INLINE_READS=0, BATCH=1), \
-                mock.patch.object(backend_library.TagPool, "submit", stopping), \
-                mock.patch.object(backend_library.TagPool, "start", _ready_at_once):
-            scan = threading.Thread(target=library.scan_once, daemon=True)
-            scan.start()
-            scan.join(60)
+        scan = _scan_in_workers(library, stopping, batch=1, wait=60)
         self.assertFalse(scan.is_alive(), "the stopped scan waits for its workers")
         self.assertGreaterEqual(len(calls), 3)
         deadline = time.monotonic() + 30
