@@ -27,6 +27,10 @@ Own data, under $XDG_DATA_HOME/Quavelark/backend/:
   tags.cache     tags keyed by path, size and modification time, so that a
                  rescan of an unchanged library reads no tags (disposable;
                  backend_cache.py, which takes over an older cache.json)
+  start.cache    what the last complete scan walked and the catalog it made:
+                 a start that finds every folder and file as it was sends
+                 that catalog and loads nothing else (disposable;
+                 backend_start.py)
   ids.json       ids of paths whose natural id was already taken
   added.json     files added or imported, kept even outside the scanned folders
   enriched.json  fields filled in from MusicBrainz, by path

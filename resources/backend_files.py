@@ -1,6 +1,7 @@
 """Finding audio files and reading their tags with mutagen."""
 
 import contextlib
+import hashlib
 import io
 import math
 import os
@@ -476,14 +477,62 @@ def folder_identity(path):
         return None
 
 
-def walk_audio(roots, skip, stop, known=()):
+def list_folder(folder, device, known):
+    """(subfolders, files) of one folder as the walk takes it: the paths of
+    its subfolders, and (path, identity, size, mtime) of its audio files in
+    name order; hidden entries are left out. Size and time are read for a
+    link and for a path in `known` (all, when `known` is None), else None.
+    OSError when the folder cannot be listed."""
+    with os.scandir(folder) as it:
+        entries = sorted(it, key=lambda e: e.name)
+    subfolders, files = [], []
+    for entry in entries:
+        name = entry.name
+        if name[0] == ".":
+            continue
+        try:
+            if entry.is_dir():
+                subfolders.append(entry.path)
+                continue
+            if not entry.is_file():
+                continue
+            dot = name.rfind(".")
+            if dot <= 0 or name[dot + 1 :].lower() not in AUDIO_EXTENSIONS:
+                continue
+            path = entry.path
+            size = mtime = None
+            if entry.is_symlink():
+                st = entry.stat()
+                # one int: a third of a tuple's memory
+                identity = st.st_dev << 64 | st.st_ino
+                size, mtime = st.st_size, st.st_mtime_ns
+            else:
+                # A file (not a link) lies on its folder's device.
+                identity = device | entry.inode()
+                if known is None or path in known:
+                    st = entry.stat()
+                    size, mtime = st.st_size, st.st_mtime_ns
+        except OSError:  # vanished, dangling link, no permission
+            continue
+        files.append((path, identity, size, mtime))
+    return subfolders, files
+
+
+def walk_audio(roots, skip, stop, known=(), steps=None):
     """Yields (path, size, mtime_ns) for every audio file under `roots`, each
     file once: hidden entries are skipped, and so are folders whose
     (device, inode) is in `skip` or was seen before, which ends symlink
     loops and overlapping roots. A plain file (no link) whose path is not
     in `known` comes with None for size and time: its reader takes them
     from the open file, and a new library's walk then asks the file system
-    for nothing but the folders' listings."""
+    for nothing but the folders' listings.
+
+    With a list as `steps`, each folder taken from the walk's stack is
+    added to it as (folder, listed, files, digest): listed is False for a
+    folder passed over (unreachable, skipped or seen before), files the
+    number of audio files listed in it, and the digest step_digest's. The walk is a function of these steps, so a later walk
+    whose steps give the same digests lists the same files in the same
+    order (check_steps)."""
     seen = set(skip)
     seen_files = set()
     for root in roots:
@@ -494,48 +543,57 @@ def walk_audio(roots, skip, stop, known=()):
             folder = stack.pop()
             key = folder_identity(folder)
             if key is None or key in seen:
+                if steps is not None:
+                    steps.append((folder, False, 0, step_digest(folder, key, False)))
                 continue
             seen.add(key)
-            device = key[0] << 64
             try:
-                with os.scandir(folder) as it:
-                    entries = sorted(it, key=lambda e: e.name)
+                listing = list_folder(folder, key[0] << 64, known)
             except OSError:
+                listing = None
+            if steps is not None:
+                steps.append((folder, True, len(listing[1]) if listing else 0, step_digest(folder, key, listing)))
+            if listing is None:
                 continue
-            subfolders = []
-            for entry in entries:
-                name = entry.name
-                if name[0] == ".":
-                    continue
-                try:
-                    if entry.is_dir():
-                        subfolders.append(entry.path)
-                        continue
-                    if not entry.is_file():
-                        continue
-                    dot = name.rfind(".")
-                    if dot <= 0 or name[dot + 1 :].lower() not in AUDIO_EXTENSIONS:
-                        continue
-                    path = entry.path
-                    size = mtime = None
-                    if entry.is_symlink():
-                        st = entry.stat()
-                        # one int: a third of a tuple's memory
-                        identity = st.st_dev << 64 | st.st_ino
-                        size, mtime = st.st_size, st.st_mtime_ns
-                    else:
-                        # A file (not a link) lies on its folder's device.
-                        identity = device | entry.inode()
-                        if path in known:
-                            st = entry.stat()
-                            size, mtime = st.st_size, st.st_mtime_ns
-                except OSError:  # vanished, dangling link, no permission
-                    continue
+            subfolders, files = listing
+            for path, identity, size, mtime in files:
                 if identity in seen_files:
                     continue
                 seen_files.add(identity)
                 yield path, size, mtime
             stack.extend(reversed(subfolders))
+
+
+def step_digest(folder, key, listing):
+    """A digest of one step of the walk: the folder, its identity and what
+    the walk found in it (False: passed over, None: not listable), its
+    files' sizes and times left out."""
+    if listing:
+        listing = (listing[0], [f[:2] for f in listing[1]])
+    text = repr((folder, key, listing)).encode("utf-8", "surrogateescape")
+    return hashlib.blake2b(text, digest_size=16).digest()
+
+
+def check_steps(steps):
+    """Takes the steps (folder, listed) of an earlier walk again: (the
+    digests joined, the identities of the listed files, their sizes and
+    times as one flat list), all in the walk's order. Every file is asked
+    for its size and time, known or not."""
+    digests, identities, stamps = [], [], []
+    for folder, listed in steps:
+        key = folder_identity(folder)
+        listing = False
+        if listed and key is not None:
+            try:
+                listing = list_folder(folder, key[0] << 64, None)
+            except OSError:
+                listing = None
+        digests.append(step_digest(folder, key, listing))
+        if listing:
+            for _, identity, size, mtime in listing[1]:
+                identities.append(identity)
+                stamps += (size, mtime)
+    return b"".join(digests), identities, stamps
 
 
 # Folders where removable disks are mounted, one folder (or a user's folder

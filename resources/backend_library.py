@@ -14,6 +14,7 @@ import traceback
 
 import backend_cache
 import backend_files
+import backend_start
 from backend_files import (
     clean_text,
     extension,
@@ -32,7 +33,7 @@ from backend_musicbrainz import (
     guess_from_name,
     lookup,
 )
-from backend_store import IdRegistry, Store, log
+from backend_store import UNSAVED, IdRegistry, Store, log
 
 PUBLISH_INTERVAL = 0.5  # least seconds between catalog updates while scanning
 CACHE_VERSION = 2  # 2: legacy ID3 text decoded, WAV/AIFF text chunks read
@@ -87,9 +88,14 @@ class Library:
         self.cfg = config
         self.store = Store(config.data_dir)
         self.lock = threading.RLock()
-        self.cache = self._load_cache()  # path -> [size, mtime_ns, title, artist, album, secs]
+        self.loading = threading.Lock()  # held while the tables below are loaded
+        # path -> [size, mtime_ns, title, artist, album, secs]; None until
+        # loaded (a start that the start record confirms never loads it)
+        self.cache = None
         self.cache_dirty = False
+        self.tags_stamp = None  # of tags.cache as last read or written
         self.registry = IdRegistry(self.store)
+        self.enriched_stamp = self.store.stamp("enriched.json")
         self.enriched = self.store.read("enriched.json", dict)
         self.unsaved_enriched = {}  # path -> fields found but not yet in enriched.json
         self.added_stamp = self.store.stamp("added.json")
@@ -97,12 +103,14 @@ class Library:
         self.unsaved_add, self.unsaved_remove = set(), set()  # changes not yet in added.json
         self.ids = {}  # path -> id
         self.owner = {}  # id -> path
-        for path in sorted(set(self.cache).union(self.added)):
-            if path in self.added or len(self.cache[path]) == 6:
-                self.id_for(path)
-        self.catalog = {}  # path -> Track as JSON text, UTF-8
+        self.catalog = {}  # path -> Track as JSON text, UTF-8; None while `record` stands in
         self.live = {}  # tracks added in this run, kept through the running scan
         self.snapshot = b""  # the tracks as sent, between the list's brackets
+        self.record = None  # the start record whose catalog is sent, until the tables load
+        self.check = None  # the start's second look at the record's walk (StepCheck)
+        # (steps, digests, stamps) of the last complete walk, for the start record
+        self.walk = None
+        self.recorded = None  # (catalog, own stamps) the start record on disk holds
         self.scanning = False
         self.notice = MSG_NO_MUTAGEN if backend_files.mutagen is None else None
         self.stop = threading.Event()
@@ -111,12 +119,189 @@ class Library:
         self.stale = set()  # paths enriched while a scan runs
         self.touched = set()  # paths read again since the running scan began
         if restore:
+            self._start_from_record()
+        if self.record is None:
+            self._load_tables()
+            if restore:
+                self._publish(self._restore())
+
+    # -- the start record
+
+    def _own_stamps(self):
+        return {
+            "added.json": self.added_stamp,
+            "enriched.json": self.enriched_stamp,
+            "ids.json": self.registry.stamp,
+            backend_cache.CACHE_NAME: self.tags_stamp,
+        }
+
+    def _start_from_record(self):
+        """Takes the start record's catalog as the one in hand when the
+        record was made under the same settings and files of ours, and sets
+        its walk to be checked again; the scan then only confirms it."""
+        if backend_files.mutagen is None:
+            return
+        found = backend_start.read_header(self.store.folder)
+        if found is None:
+            return
+        header, f = found
+        self.tags_stamp = self.store.stamp(backend_cache.CACHE_NAME)
+        own = {k: list(v) if v else v for k, v in self._own_stamps().items()}
+        skip = sorted(list(i) for i in self._skip())
+        if (
+            header.get("version") != CACHE_VERSION
+            or header.get("roots") != self.cfg.roots
+            or header.get("skip") != skip
+            or header.get("own") != own
+            or not self._links_stand(header.get("links"))
+        ):
+            f.close()
+            self.tags_stamp = None
+            return
+        check = backend_start.StepCheck(header)
+        record = backend_start.read_sections(header, f)
+        if record is None:
+            self.tags_stamp = None
+            return
+        self.check = check
+        self.record = record
+        self.record_own = self._own_stamps()
+        self.catalog = None
+        self.snapshot = record.sections.pop("snapshot")
+        self.walk = (header["steps"], record.sections["digests"], record.sections["stamps"])
+
+    def _links_stand(self, links):
+        if not isinstance(links, list):
+            return False
+        for link in links:
+            try:
+                name, target = link
+                if os.readlink(os.path.join(self.cfg.links_dir, name)) != target:
+                    return False
+            except (OSError, TypeError, ValueError):
+                return False
+        return True
+
+    def _record_confirmed(self):
+        """True when the walk and the added files are as the start record
+        has them, and its catalog still stands in (nothing loaded since):
+        the scan has nothing to change."""
+        check, self.check = self.check, None
+        if check is None:
+            return False
+        found = check.result()
+        with self.lock:
+            record = self.record
+        if found is None or record is None:
+            return False
+        if found != (record.sections["digests"], record.sections["stamps"]):
+            return False
+        for entry in record.header.get("outside") or ():
+            try:
+                path, size, mtime = entry
+                st = os.stat(path)
+            except (OSError, TypeError, ValueError):
+                return False
+            if st.st_size != size or st.st_mtime_ns != mtime:
+                return False
+        with self.lock:
+            return self.record is record
+
+    def _load_tables(self):
+        """Loads the tag cache and the ids, and makes the catalog of the
+        start record standing in (if any) a table of its own."""
+        with self.loading:
+            if self.cache is not None:
+                return
+            cache = self._load_cache()
+            with self.lock:
+                self.cache = cache
+                for path in sorted(set(cache).union(self.added)):
+                    if path in self.added or len(cache[path]) == 6:
+                        self.id_for(path)
+                record = self.record
+            if record is None:
+                return
+            tracks = self._record_tracks(record)
+            with self.lock:
+                self.record = None
+                self.catalog = tracks if tracks is not None else {}
+                if tracks is not None:
+                    self.recorded = (tracks, self.record_own)
+                    return
+            log("the start record's catalog does not add up: made again from the tags")
             self._publish(self._restore())
+
+    def _record_tracks(self, record):
+        paths = record.sections["paths"].split(b"\0") if record.sections["paths"] else []
+        ends = record.sections["ends"]
+        snapshot = self.snapshot
+        if len(paths) != len(ends) or (ends and ends[-1] != len(snapshot)):
+            return None
+        tracks, start = {}, 0
+        for raw, end in zip(paths, ends):
+            tracks[sys.intern(os.fsdecode(raw))] = snapshot[start:end]
+            start = end + 1
+        return tracks
+
+    def _save_record(self):
+        """Writes the start record when the catalog in hand or our files
+        changed since it was written, the last walk complete; removes it
+        when a change of ours could not be saved (the record would then
+        hold what the files do not)."""
+        with self.lock:
+            if self.walk is None or self.catalog is None:
+                return
+            own = self._own_stamps()
+            if self.recorded == (self.catalog, own):
+                return
+            if self.unsaved_add or self.unsaved_remove or self.unsaved_enriched or (
+                UNSAVED in own.values()
+            ):
+                backend_start.remove(self.store.folder)
+                self.recorded = None
+                return
+            catalog, snapshot = self.catalog, self.snapshot
+            steps, digests, stamps = self.walk
+            outside = []
+            for path in sorted(self.added):
+                entry = self.cache.get(path)
+                outside.append([path] + (entry[:2] if entry else [-1, -1]))
+        paths = sorted(catalog)
+        ends, end = backend_start.array.array("Q"), -1
+        links = []
+        for path in paths:
+            end += 1 + len(catalog[path])
+            ends.append(end)
+            try:
+                path.encode("utf-8")
+            except UnicodeEncodeError:
+                links.append([os.path.basename(track_fields(catalog[path])["path"]), path])
+        header = {
+            "version": CACHE_VERSION,
+            "roots": self.cfg.roots,
+            "skip": sorted(list(i) for i in self._skip()),
+            "own": own,
+            "outside": outside,
+            "links": links,
+            "steps": steps,
+        }
+        sections = {
+            "digests": digests,
+            "stamps": stamps,
+            "paths": b"\0".join(os.fsencode(p) for p in paths),
+            "ends": ends.tobytes(),
+            "snapshot": snapshot,
+        }
+        if backend_start.write(self.store.folder, header, sections):
+            with self.lock:
+                self.recorded = (catalog, own)
 
     # -- own data
 
     def _load_cache(self):
         folder = self.store.folder
+        self.tags_stamp = self.store.stamp(backend_cache.CACHE_NAME)
         files = backend_cache.read(folder, CACHE_VERSION)
         if files is not None:
             return files
@@ -128,6 +313,7 @@ class Library:
         good = self._take_old(version, old)
         if backend_cache.write(folder, good, CACHE_VERSION):
             backend_cache.remove_old(folder)
+            self.tags_stamp = self.store.stamp(backend_cache.CACHE_NAME)
         return good
 
     @staticmethod
@@ -164,9 +350,14 @@ class Library:
                 return
             files = dict(self.cache)
             self.cache_dirty = False
-        if not backend_cache.write(self.store.folder, files, CACHE_VERSION):
+        if backend_cache.write(self.store.folder, files, CACHE_VERSION):
+            stamp = self.store.stamp(backend_cache.CACHE_NAME)
+        else:
+            stamp = UNSAVED
             with self.lock:
                 self.cache_dirty = True
+        with self.lock:
+            self.tags_stamp = stamp
 
     def _load_added(self):
         raw = self.store.read("added.json", list)
@@ -395,9 +586,15 @@ class Library:
         return {i for i in map(folder_identity, self.cfg.skip_dirs) if i}
 
     def scan_once(self):
+        if self._record_confirmed():
+            return  # the catalog in hand stands
+        self._load_tables()
         with self.lock:
-            base = dict(self.catalog)
+            # Not a copy: a published catalog is never changed in place.
+            base = self.catalog
             self.touched = set()
+            self.walk = None  # the catalog is partial until this walk is over
+        steps, walked = [], []  # the walk's steps and files, for the start record
         found = {}
         listed = set()  # readable or not: an unreadable file keeps its cache entry
         pool = TagPool()
@@ -428,10 +625,11 @@ class Library:
 
         try:
             for path, size, mtime in walk_audio(
-                self.cfg.roots, self._skip(), self.stop, self.cache
+                self.cfg.roots, self._skip(), self.stop, self.cache, steps
             ):
                 path = sys.intern(path)
                 listed.add(path)
+                walked.append(path)
                 with self.lock:
                     entry = self.cache.get(path)
                 if entry is not None and entry[0] == size and entry[1] == mtime:
@@ -537,8 +735,27 @@ class Library:
             self.live = {p: t for p, t in self.live.items() if p in found}
             self.touched = set()
             self._publish(found)
+            self.walk = self._walk_made(steps, walked)
         self._prune_links(found)
         self.save_cache()
+        self._save_record()
+
+    def _walk_made(self, steps, walked):
+        """The start record's view of a complete walk: its steps, their
+        digests and each file's size and time as its cache entry holds them;
+        None when a file has no entry (it could not be read): such a walk
+        cannot be confirmed."""
+        stamps = []
+        for path in walked:
+            entry = self.cache.get(path)
+            if entry is None:
+                return None
+            stamps += entry[:2]
+        return (
+            [[folder, listed, count] for folder, listed, count, _ in steps],
+            b"".join(digest for *_, digest in steps),
+            backend_start.stamps_bytes(stamps),
+        )
 
     def _read_here(self, path, size, mtime):
         """file_track of a file the walk may have listed without its size
@@ -608,6 +825,7 @@ class Library:
         if self.thread:
             self.thread.join(5)
         self.save_cache()
+        self._save_record()
 
     # -- requests
 
@@ -640,6 +858,7 @@ class Library:
         """(path, track, None) for a readable audio file, else (.., None, message)."""
         if not isinstance(given, str) or not given:
             return None, None, MSG_BAD_REQUEST
+        self._load_tables()
         name = clean_text(os.path.basename(given)) or clean_text(given)
         if not os.path.isabs(given) or "\0" in given:
             return None, None, MSG_NOT_ABSOLUTE.format(clean_text(given))
@@ -674,6 +893,7 @@ class Library:
         if stamp == self.added_stamp:
             return
         self.added_stamp = stamp
+        self._load_tables()
         paths = self._load_added()
         with self.lock:
             self.added = paths
@@ -703,6 +923,7 @@ class Library:
             track_id = int(track_id)
         if type(track_id) is not int:
             return MSG_BAD_REQUEST
+        self._load_tables()
         with self.lock:
             path = self.owner.get(track_id)
             track = self.catalog.get(path) if path else None
@@ -757,6 +978,9 @@ class Library:
                 self.enriched[done] = {**(old if isinstance(old, dict) else {}), **fields}
             if self.store.write("enriched.json", self.enriched):
                 self.unsaved_enriched = {}
+                self.enriched_stamp = self.store.stamp("enriched.json")
+            else:
+                self.enriched_stamp = UNSAVED
         with self.lock:
             entry = self.cache.get(path)
         if entry and len(entry) == 6:

@@ -258,6 +258,11 @@ def natural_id(path, salt=0):
     return int.from_bytes(digest, "big") >> 11
 
 
+# The stamp of one of our files whose last change could not be saved: it
+# matches no stamp read from the disk.
+UNSAVED = ("unsaved",)
+
+
 class IdRegistry:
     """Ids by path. A path keeps its natural id unless another known path
     already holds it; then it gets the first free salted id, stored in
@@ -268,6 +273,8 @@ class IdRegistry:
         self.overrides = self._load()
 
     def _load(self):
+        # Taken before the read: a change made in between shows as a change.
+        self.stamp = self.store.stamp("ids.json")
         raw = self.store.read("ids.json", dict)
         return {p: i for p, i in raw.items() if type(i) is int and 0 < i < 1 << 53}
 
@@ -292,5 +299,6 @@ class IdRegistry:
                     break
                 salt += 1
             self.overrides[path] = candidate
-            self.store.write("ids.json", self.overrides)
+            saved = self.store.write("ids.json", self.overrides)
+            self.stamp = self.store.stamp("ids.json") if saved else UNSAVED
         return candidate

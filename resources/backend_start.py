@@ -1,0 +1,233 @@
+"""The start record, "start.cache": what the last complete scan met and the
+catalog it made, so that a start on an unchanged library sends that catalog
+as it is, without loading the tag cache or making a track.
+
+    quavelark start 1 CRC        (CRC: crc32 of the next line, 8 hex digits)
+    HEADER                       (one line of JSON, below)
+    SECTIONS                     (bytes, in the order of SECTIONS)
+
+HEADER holds the tag reading's version, the scan roots and the identities of
+the folders the walk skips, the stamps of our own files the catalog depends
+on (added.json, enriched.json, ids.json) as we last read or wrote them, the
+size and time of each added file, the stand-in links, and the walk's steps
+([folder, listed, file count] each, see walk_audio). Each section is given
+as [length, crc32]:
+
+    digests   the digest of each step (16 bytes each)
+    stamps    size and modification time of each file the walk gave, in its
+              order (signed 64-bit, native order)
+    paths     the catalog's paths, in its order, NUL-separated
+    ends      where each track's text ends in the snapshot (unsigned 64-bit)
+    snapshot  the catalog's tracks as sent, between the list's brackets
+
+The record is trusted only as a whole: a bad check sum, another version or
+anything that does not read as described drops it, and the start falls back
+to the full scan. It is rewritten whenever the scan ends or the backend
+stops with a catalog that differs from the one it holds.
+
+At start the walk's steps are checked again by worker processes forked
+before anything large is loaded (StepCheck): every folder listed again and
+every file asked for its size and time, as the scan would, only spread over
+the processors and with no track made."""
+
+import array
+import json
+import marshal
+import os
+import sys
+import threading
+import zlib
+
+from backend_files import check_steps
+from backend_store import atomic_write, log
+
+RECORD_NAME = "start.cache"
+MAGIC = b"quavelark start 1 "
+SECTIONS = ("digests", "stamps", "paths", "ends", "snapshot")
+FILES_PER_CHECKER = 5000  # files that pay for one more checking process
+
+
+class Record:
+    """A start record read back: `header` (the JSON) and its sections."""
+
+    def __init__(self, header, sections):
+        self.header = header
+        self.sections = sections
+
+    def steps(self):
+        return [(folder, listed) for folder, listed, _ in self.header["steps"]]
+
+
+def write(folder, header, sections):
+    """Writes the record in one step; False (and a log line) on failure."""
+    header = dict(header, sections=[[len(sections[n]), zlib.crc32(sections[n])] for n in SECTIONS])
+    line = json.dumps(header, separators=(",", ":")).encode("ascii") + b"\n"
+    head = MAGIC + b"%08x\n" % zlib.crc32(line)
+    try:
+        atomic_write(os.path.join(folder, RECORD_NAME), [head, line] + [sections[n] for n in SECTIONS])
+        return True
+    except (OSError, ValueError) as e:
+        log("could not save", RECORD_NAME + ":", e)
+        return False
+
+
+def remove(folder):
+    try:
+        os.unlink(os.path.join(folder, RECORD_NAME))
+    except FileNotFoundError:
+        pass
+    except OSError as e:
+        log("could not remove", RECORD_NAME + ":", e)
+
+
+def read_header(folder):
+    """(header, open file positioned at the sections) or None."""
+    try:
+        f = open(os.path.join(folder, RECORD_NAME), "rb")
+    except FileNotFoundError:
+        return None
+    except OSError as e:
+        log("ignoring unreadable", RECORD_NAME + ":", e)
+        return None
+    try:
+        head, line = f.readline(), f.readline()
+        if head[: len(MAGIC)] != MAGIC or head[len(MAGIC) :] != b"%08x\n" % zlib.crc32(line):
+            raise ValueError("damaged")
+        header = json.loads(line)
+        if not _well_formed(header):
+            raise ValueError("damaged")
+        return header, f
+    except (OSError, ValueError) as e:
+        f.close()
+        log("ignoring", RECORD_NAME + ":", e)
+        return None
+
+
+def _well_formed(header):
+    if not isinstance(header, dict):
+        return False
+    steps, sections = header.get("steps"), header.get("sections")
+    return (
+        isinstance(steps, list)
+        and all(isinstance(s, list) and len(s) == 3 and isinstance(s[0], str) for s in steps)
+        and isinstance(sections, list)
+        and len(sections) == len(SECTIONS)
+        and all(isinstance(s, list) and len(s) == 2 and type(s[0]) is int for s in sections)
+    )
+
+
+def read_sections(header, f):
+    """The record with its sections, or None when one is damaged."""
+    try:
+        with f:
+            found = {}
+            for name, (length, crc) in zip(SECTIONS, header["sections"]):
+                data = f.read(length)
+                if len(data) != length or zlib.crc32(data) != crc:
+                    raise ValueError("section %s damaged" % name)
+                found[name] = data
+            if f.read(1):
+                raise ValueError("longer than written")
+    except (OSError, ValueError) as e:
+        log("ignoring", RECORD_NAME + ":", e)
+        return None
+    ends = array.array("Q")
+    ends.frombytes(found["ends"][: len(found["ends"]) // 8 * 8])
+    found["ends"] = ends
+    return Record(header, found)
+
+
+def stamps_bytes(stamps):
+    return array.array("q", stamps).tobytes()
+
+
+def given_stamps(identities, stamps):
+    """The stamps of the files the walk gives, from what check_steps found:
+    a file met twice (a hard link, a linked file) is given the first time
+    only."""
+    if len(set(identities)) == len(identities):
+        return stamps
+    seen, given = set(), []
+    for n, identity in enumerate(identities):
+        if identity not in seen:
+            seen.add(identity)
+            given += stamps[2 * n : 2 * n + 2]
+    return given
+
+
+class StepCheck:
+    """check_steps of a record's steps, shared among forked processes, one
+    slice each; `result()` waits for them and gives (digests, stamps as
+    bytes) or None when a process failed. Forked at once, so that they walk
+    while this process loads the rest."""
+
+    def __init__(self, header):
+        steps = [(folder, listed) for folder, listed, _ in header["steps"]]
+        counts = [n if type(n) is int else 0 for _, _, n in header["steps"]]
+        try:
+            cpus = len(os.sched_getaffinity(0))
+        except (AttributeError, OSError):
+            cpus = os.cpu_count() or 1
+        parts = max(1, min(cpus, sum(counts) // FILES_PER_CHECKER + 1, len(steps)))
+        self.children = []
+        self.results = [None] * parts
+        bounds, total, taken = [0], sum(counts), 0
+        for n, count in enumerate(counts):
+            taken += count
+            if len(bounds) < parts and taken * parts >= total * len(bounds):
+                bounds.append(n + 1)
+        bounds += [len(steps)] * (parts + 1 - len(bounds))
+        for n in range(parts):
+            self._fork(n, steps[bounds[n] : bounds[n + 1]])
+        self.thread = threading.Thread(target=self._collect, name="step check", daemon=True)
+        self.thread.start()
+
+    def _fork(self, n, steps):
+        try:
+            read, write = os.pipe()
+            sys.stdout.flush()
+            sys.stderr.flush()
+            pid = os.fork()
+        except OSError as e:
+            log("cannot fork a checker:", e)
+            self.children.append((n, None, steps))  # checked here instead
+            return
+        if pid == 0:  # the child: check, hand the result over, and end at once
+            status = 1
+            try:
+                os.close(read)
+                data = marshal.dumps(check_steps(steps))
+                with os.fdopen(write, "wb") as out:
+                    out.write(data)
+                status = 0
+            finally:
+                os._exit(status)
+        os.close(write)
+        self.children.append((n, (pid, read), steps))
+
+    def _collect(self):
+        for n, child, steps in self.children:
+            if child is None:
+                self.results[n] = check_steps(steps)
+                continue
+            pid, read = child
+            try:
+                with os.fdopen(read, "rb") as f:
+                    data = f.read()
+                _, status = os.waitpid(pid, 0)
+                if status == 0:
+                    self.results[n] = marshal.loads(data)
+            except (OSError, ValueError, EOFError, TypeError) as e:
+                log("step check failed:", e)
+
+    def result(self):
+        self.thread.join()
+        if any(r is None for r in self.results):
+            return None
+        digests, identities, stamps = b"", [], []
+        for d, i, s in self.results:
+            digests += d
+            identities += i
+            stamps += s
+        self.results = []
+        return digests, stamps_bytes(given_stamps(identities, stamps))
