@@ -12,7 +12,12 @@ is UTF-8. The number in the first line is the version of the tag reading:
 a file of another version is ignored (every tag is read again).
 
 The cache of earlier versions, "cache.json", is read once, written in this
-form and removed."""
+form and removed.
+
+In memory a file's entry is the rest of its line as bytes (make_entry):
+some 80 bytes, where a list of the six values took some 300, and a start
+that trusts an entry compares its stamp and reads its tags only when it
+makes the file's track (tags)."""
 
 import contextlib
 import itertools
@@ -50,6 +55,44 @@ def _seconds(value):
     return repr(value) if math.isfinite(value) else "0.0"
 
 
+def make_entry(size, mtime, tags=None):
+    """The entry of a file of `size` bytes modified at `mtime` (ns), with
+    its (title, artist, album, seconds) when it is audio."""
+    head = b"%d\t%d" % (size, mtime)
+    if not tags:
+        return head
+    title, artist, album = (_escape(t) for t in tags[:3])
+    tail = "\t%s\t%s\t%s\t%s" % (title, artist, album, _seconds(tags[3]))
+    return head + tail.encode("utf-8", "replace")
+
+
+def same_file(entry, size, mtime):
+    """True when `entry` was made for a file of this size and time."""
+    head = b"%d\t%d" % (size, mtime)
+    return entry.startswith(head) and (len(entry) == len(head) or entry[len(head)] == 9)
+
+
+def is_audio(entry):
+    return entry.count(b"\t") == 5
+
+
+def stamp(entry):
+    """[size, mtime] of an entry."""
+    return [int(v) for v in entry.split(b"\t", 2)[:2]]
+
+
+def tags(entry):
+    """(title, artist, album, seconds) of an audio file's entry."""
+    fields = entry.split(b"\t")
+    title, artist, album = (_unescape(f).decode("utf-8", "replace") for f in fields[2:5])
+    return title, artist, album, float(fields[5])
+
+
+def fields(entry):
+    """The entry as a list: size and time, then the tags of an audio file."""
+    return stamp(entry) + (list(tags(entry)) if is_audio(entry) else [])
+
+
 def _lines(files):
     for path, entry in files.items():
         try:
@@ -59,16 +102,13 @@ def _lines(files):
 
 
 def _line(path, entry):
-    head = "%s\t%d\t%d" % (_escape(path), entry[0], entry[1])
-    if len(entry) == 2:
-        return head.encode("utf-8", "surrogateescape") + b"\n"
-    title, artist, album = (_escape(t) for t in entry[2:5])
-    tail = "\t%s\t%s\t%s\t%s\n" % (title, artist, album, _seconds(entry[5]))
-    return head.encode("utf-8", "surrogateescape") + tail.encode("utf-8", "replace")
+    if not isinstance(entry, bytes):  # the list of fields() (an old cache taken over)
+        entry = make_entry(entry[0], entry[1], entry[2:])
+    return _escape(path).encode("utf-8", "surrogateescape") + b"\t" + entry + b"\n"
 
 
 def write(folder, files, version):
-    """Writes `files` (path -> entry) to the cache file in one step, line by
+    """Writes `files` (path -> entry, or its fields) to the cache file in one step, line by
     line, through the store's atomic write. False (and a log line) on
     failure, the previous file left as it was."""
     try:
@@ -87,23 +127,21 @@ def _entry(raw):
         # Cut short: a tagged line cut after its times would read as a file
         # that is not audio, one cut in its duration as a shorter one.
         return None
-    fields = raw[:-1].split(b"\t")
-    if len(fields) not in (3, 7):
+    path, tab, entry = raw[:-1].partition(b"\t")
+    values = entry.split(b"\t")
+    if not tab or len(values) not in (2, 6):
         return None
     try:
-        size, mtime = int(fields[1]), int(fields[2])
-        path = sys.intern(_unescape(fields[0]).decode("utf-8", "surrogateescape"))
-        if len(fields) == 3:
-            return path, [size, mtime]
-        title, artist, album = (_unescape(f).decode("utf-8", "replace") for f in fields[3:6])
-        # An album's tracks share their artist and album: one string each.
-        return path, [size, mtime, title, sys.intern(artist), sys.intern(album), float(fields[6])]
+        int(values[0]), int(values[1])
+        if len(values) == 6:
+            float(values[5])
+        return sys.intern(_unescape(path).decode("utf-8", "surrogateescape")), entry
     except ValueError:
         return None
 
 
 def read(folder, version):
-    """path -> entry from the cache file; None when there is no such file,
+    """path -> entry (make_entry) from the cache file; None when there is no such file,
     an empty table when it is of another version or cannot be read. Damaged
     lines are skipped: those files are read again."""
     files = {}

@@ -434,10 +434,9 @@ def _flac_quick(f, end):
 
 
 def read_batch(paths):
-    """The tag cache's entry for each of `paths`, read in a worker process
-    of a scan: [size, mtime_ns] for a file that is not audio, with title,
-    artist, album and seconds after them for one that is; None for a file
-    gone or locked since it was listed. Size and time come from the open
+    """(size, mtime_ns, tags) for each of `paths`, read in a worker process
+    of a scan: tags as read_tags gives them (None for a file that is not
+    audio); None for a file gone or locked since it was listed. Size and time come from the open
     file, so the walk need not ask for them (a new library's files are
     read here and nowhere else), and they belong to what was read."""
     found = []
@@ -451,10 +450,7 @@ def read_batch(paths):
         except OSError:
             found.append(None)
             continue
-        entry = [st.st_size, st.st_mtime_ns]
-        if tags:
-            entry.extend(tags)
-        found.append(entry)
+        found.append((st.st_size, st.st_mtime_ns, tags))
     return found
 
 

@@ -33,6 +33,7 @@ from backend_musicbrainz import (
     guess_from_name,
     lookup,
 )
+from backend_cache import is_audio, make_entry, same_file
 from backend_store import UNSAVED, IdRegistry, Store, log
 
 PUBLISH_INTERVAL = 0.5  # least seconds between catalog updates while scanning
@@ -48,6 +49,10 @@ BATCH = 256  # files handed to a worker at a time
 FILES_PER_WORKER = 2000  # files to read that pay for one more worker's start
 IN_FLIGHT = 8  # batches handed to each worker ahead of the results taken
 ENDING = 2.0  # seconds a stopped scan's workers have to finish their batches
+# Seconds the first reply waits for the start's look at the start record: a
+# confirmed record then goes out once, already final ("scanning" false),
+# so the player takes the catalog in once rather than twice.
+FIRST_LOOK = 1.0
 
 # Status-line texts, in Korean like every text of the interface; the player
 # shows them unchanged.
@@ -89,8 +94,8 @@ class Library:
         self.store = Store(config.data_dir)
         self.lock = threading.RLock()
         self.loading = threading.Lock()  # held while the tables below are loaded
-        # path -> [size, mtime_ns, title, artist, album, secs]; None until
-        # loaded (a start that the start record confirms never loads it)
+        # path -> entry (backend_cache.make_entry); None until loaded (a
+        # start that the start record confirms never loads it)
         self.cache = None
         self.cache_dirty = False
         self.tags_stamp = None  # of tags.cache as last read or written
@@ -110,7 +115,8 @@ class Library:
         self.check = None  # the start's second look at the record's walk (StepCheck)
         # (steps, digests, stamps) of the last complete walk, for the start record
         self.walk = None
-        self.recorded = None  # (catalog, own stamps) the start record on disk holds
+        self.recorded = None  # (snapshot, own stamps) the start record on disk holds
+        self.first_look = threading.Event()  # set once the start record is confirmed or not
         self.scanning = False
         self.notice = MSG_NO_MUTAGEN if backend_files.mutagen is None else None
         self.stop = threading.Event()
@@ -120,6 +126,8 @@ class Library:
         self.touched = set()  # paths read again since the running scan began
         if restore:
             self._start_from_record()
+        if self.check is None:
+            self.first_look.set()
         if self.record is None:
             self._load_tables()
             if restore:
@@ -217,7 +225,7 @@ class Library:
             with self.lock:
                 self.cache = cache
                 for path in sorted(set(cache).union(self.added)):
-                    if path in self.added or len(cache[path]) == 6:
+                    if path in self.added or is_audio(cache[path]):
                         self.id_for(path)
                 record = self.record
             if record is None:
@@ -266,7 +274,7 @@ class Library:
             outside = []
             for path in sorted(self.added):
                 entry = self.cache.get(path)
-                outside.append([path] + (entry[:2] if entry else [-1, -1]))
+                outside.append([path] + (backend_cache.stamp(entry) if entry else [-1, -1]))
         paths = sorted(catalog)
         ends, end = backend_start.array.array("Q"), -1
         links = []
@@ -326,20 +334,19 @@ class Library:
             if isinstance(entry, list) and len(entry) in (2, 6):
                 size, mtime = entry[0], entry[1]
                 if type(size) is int and type(mtime) is int:
+                    if version == 1 and backend_files.extension(path) in REREAD_FROM_VERSION_1:
+                        # Tags read before legacy Korean text and WAV/AIFF
+                        # text chunks were understood: those files are read
+                        # again once (the old titles show until then); FLAC
+                        # and the other formats keep their entries.
+                        size = -1
                     if len(entry) == 2:
-                        good[path] = entry
+                        good[path] = make_entry(size, mtime)
                     elif all(isinstance(t, str) for t in entry[2:5]) and isinstance(
                         entry[5], (int, float)
                     ):
-                        entry[2:5] = [clean_text(t) for t in entry[2:5]]  # in place: no copy
-                        good[path] = entry
-        if version == 1:
-            # Tags read before legacy Korean text and WAV/AIFF text chunks were
-            # understood: those files are read again once (the old titles show
-            # until then); FLAC and the other formats keep their entries.
-            for path, entry in good.items():
-                if backend_files.extension(path) in REREAD_FROM_VERSION_1:
-                    good[path] = [-1] + entry[1:]
+                        tags = [clean_text(t) for t in entry[2:5]] + [entry[5]]
+                        good[path] = make_entry(size, mtime, tags)
         return good
 
     def save_cache(self):
@@ -475,40 +482,34 @@ class Library:
         time are unchanged, else read; None when it cannot be read."""
         with self.lock:
             entry = self.cache.get(path)
-        if entry is None or entry[0] != size or entry[1] != mtime:
+        if entry is None or not same_file(entry, size, mtime):
             try:
                 tags = read_tags(path)
             except OSError:  # gone or locked since it was listed: not cached
                 return None
-            return self._take_tags(path, size, mtime, tags)
-        return self.make_track(path, entry[2:]) if len(entry) == 6 else None
+            return self._take_entry(path, size, mtime, tags)
+        return self._entry_track(path, entry)
 
-    def _take_tags(self, path, size, mtime, tags):
-        """Caches what was read of a file (None: not audio) and gives its track."""
-        entry = [size, mtime]
-        if tags:
-            entry.extend(tags)
-        return self._take_entry(path, entry)
+    def _entry_track(self, path, entry):
+        """The track of a cached file; None when it is not audio."""
+        return self.make_track(path, backend_cache.tags(entry)) if is_audio(entry) else None
 
-    def _take_entry(self, path, entry):
-        """Caches a file's entry ([size, mtime], then its tags when it is
-        audio) and gives its track."""
-        if len(entry) == 6:
-            # An album's tracks share their artist and album: one string each.
-            entry[3] = sys.intern(entry[3])
-            entry[4] = sys.intern(entry[4])
+    def _take_entry(self, path, size, mtime, tags):
+        """Caches what was read of a file (tags None: not audio) and gives
+        its track."""
+        entry = make_entry(size, mtime, tags)
         with self.lock:
             self.cache[path] = entry
             self.cache_dirty = True
             self.touched.add(path)
-        return self.make_track(path, entry[2:]) if len(entry) == 6 else None
+        return self.make_track(path, tags) if tags else None
 
     def _restore(self):
         """The last run's catalog, shown until the scan has confirmed it."""
         tracks = {}
         for path, entry in self.cache.items():
-            if len(entry) == 6:
-                track = self.make_track(path, entry[2:])
+            if is_audio(entry):
+                track = self._entry_track(path, entry)
                 if track:
                     tracks[path] = track
         return tracks
@@ -581,13 +582,20 @@ class Library:
             self.save_cache()
             with self.lock:
                 self.scanning = False
+            self.first_look.set()
 
     def _skip(self):
         return {i for i in map(folder_identity, self.cfg.skip_dirs) if i}
 
     def scan_once(self):
         if self._record_confirmed():
-            return  # the catalog in hand stands
+            # The catalog in hand stands; the first reply is let go once it
+            # can say so (below, or at the end of the scan loop).
+            with self.lock:
+                if not self.scanning:
+                    self.first_look.set()
+            return
+        self.first_look.set()
         self._load_tables()
         with self.lock:
             # Not a copy: a published catalog is never changed in place.
@@ -605,7 +613,7 @@ class Library:
         def take(result, paths):
             for path, entry in zip(paths, result.get()):
                 if entry is not None:  # None: gone or locked since it was listed
-                    self._found(found, base, path, self._take_entry(path, entry))
+                    self._found(found, base, path, self._take_entry(path, *entry))
 
         # The pool's own threads (starting workers, sending them batches)
         # need the interpreter lock this thread would otherwise hold for
@@ -632,13 +640,13 @@ class Library:
                 walked.append(path)
                 with self.lock:
                     entry = self.cache.get(path)
-                if entry is not None and entry[0] == size and entry[1] == mtime:
-                    if len(entry) == 6:
+                if entry is not None and same_file(entry, size, mtime):
+                    if is_audio(entry):
                         # Unchanged since the catalog in hand was made: its
                         # text stands, nothing is built again.
                         old = base.get(path)
                         if old is None or path in self.touched:
-                            self._found(found, base, path, self.make_track(path, entry[2:]))
+                            self._found(found, base, path, self._entry_track(path, entry))
                         else:
                             found[path] = old
                 else:
@@ -750,7 +758,7 @@ class Library:
             entry = self.cache.get(path)
             if entry is None:
                 return None
-            stamps += entry[:2]
+            stamps += backend_cache.stamp(entry)
         return (
             [[folder, listed, count] for folder, listed, count, _ in steps],
             b"".join(digest for *_, digest in steps),
@@ -802,8 +810,8 @@ class Library:
         for path in paths:
             with self.lock:
                 entry = self.cache.get(path)
-            if path in found and entry and len(entry) == 6:
-                track = self.make_track(path, entry[2:])
+            if path in found and entry and is_audio(entry):
+                track = self._entry_track(path, entry)
                 if track:
                     found[path] = track
 
@@ -841,6 +849,7 @@ class Library:
             return self.reply_parts(MSG_BAD_REQUEST)
         if not isinstance(request, dict) or not isinstance(request.get("action"), str):
             return self.reply_parts(MSG_BAD_REQUEST)
+        self.first_look.wait(FIRST_LOOK)
         self.pick_up_imports()
         action = request["action"]
         if action == "list":
@@ -931,7 +940,7 @@ class Library:
         if track is None:
             return MSG_NO_TRACK
         track = track_fields(track)
-        tags = entry[2:5] if entry and len(entry) == 6 else ("", "", "")
+        tags = backend_cache.tags(entry)[:3] if entry and is_audio(entry) else ("", "", "")
         extra = self.enriched.get(path) if isinstance(self.enriched.get(path), dict) else {}
         want = [k for k, t in zip(("title", "artist", "album"), tags) if not t and not extra.get(k)]
         if not track["art"]:
@@ -983,8 +992,8 @@ class Library:
                 self.enriched_stamp = UNSAVED
         with self.lock:
             entry = self.cache.get(path)
-        if entry and len(entry) == 6:
-            updated = self.make_track(path, entry[2:])
+        if entry and is_audio(entry):
+            updated = self._entry_track(path, entry)
             if updated:
                 with self.lock:
                     if path in self.live:

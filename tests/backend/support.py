@@ -92,11 +92,13 @@ def _template(kind):
 
 
 def cached_files(data_dir):
-    """path -> entry of the backend's tag cache as it lies on disk."""
+    """path -> entry of the backend's tag cache as it lies on disk, each as
+    the list of its fields."""
     import backend_cache
     import backend_library
 
-    return backend_cache.read(data_dir, backend_library.CACHE_VERSION)
+    files = backend_cache.read(data_dir, backend_library.CACHE_VERSION)
+    return None if files is None else {p: backend_cache.fields(e) for p, e in files.items()}
 
 
 def write_old_cache(data_dir, version, files):
