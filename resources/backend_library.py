@@ -2,8 +2,10 @@
 undecodable names, files added from outside the scanned folders and the
 fields filled in from MusicBrainz, and the answer to each request."""
 
+import array
 import collections
 import contextlib
+import io
 import json
 import os
 import stat
@@ -78,16 +80,76 @@ def track_fields(track):
     return json.loads(track)
 
 
+class Catalog:
+    """A published catalog, never changed once made: its tracks' JSON
+    texts (UTF-8) joined by commas in path order, the reply's body as it is
+    sent (`data`), where each text ends in it (`ends`) and each path's
+    position (`at`). A track's text is cut from `data` when it is wanted,
+    so the catalog is held once, as it is sent, and not a second time as a
+    byte string per track.
+
+    Tables of tracks handed to make() or Library._publish map a path to
+    its text, or to its position in the catalog they were taken from: an
+    unchanged track is carried over without a copy of its text."""
+
+    __slots__ = ("at", "data", "ends")
+
+    def __init__(self, at=None, data=b"", ends=None):
+        self.at = {} if at is None else at
+        self.data = data
+        self.ends = array.array("Q") if ends is None else ends
+
+    def __contains__(self, path):
+        return path in self.at
+
+    def get(self, path):
+        return self.at.get(path)
+
+    def text(self, n, data=None):
+        """The text of the track at position `n` (a view of `data`, a
+        memoryview of this catalog's, when given)."""
+        ends = self.ends
+        return (self.data if data is None else data)[ends[n - 1] + 1 if n else 0 : ends[n]]
+
+    def track(self, path):
+        n = self.at.get(path)
+        return None if n is None else self.text(n)
+
+    @classmethod
+    def build(cls, tracks):
+        """The catalog of (path, text) in path order; a text None is left out."""
+        out, ends, at = io.BytesIO(), array.array("Q"), {}
+        for path, text in tracks:
+            if text is None:
+                continue
+            if ends:
+                out.write(b",")
+            out.write(text)
+            at[path] = len(ends)
+            ends.append(out.tell())
+        return cls(at, out.getvalue(), ends)
+
+    @classmethod
+    def make(cls, tracks, source=None):
+        """The catalog of `tracks` (path -> text, or position in `source`)."""
+        view = memoryview(source.data) if source is not None else None
+        try:
+            return cls.build(
+                (path, source.text(t, view) if type(t) is int else t)
+                for path, t in ((p, tracks[p]) for p in sorted(tracks))
+            )
+        finally:
+            if view is not None:
+                view.release()
+
+
 class Library:
     """The catalog and everything kept for it. Requests run on the main
     thread, scans on one background thread; `lock` guards the shared state
     and the published reply text.
 
-    Each track is kept as its own JSON text in UTF-8, the form every reply
-    sends: a large catalog then costs one byte string per track rather than
-    a dict and its seven values, and a reply is the stored texts joined once
-    per change, straight into the bytes sent (no text of the whole catalog
-    is built and encoded on the way)."""
+    The catalog is kept as it is sent (Catalog): a reply is that text
+    written as it is, and a scan that finds nothing new builds nothing."""
 
     def __init__(self, config, restore=True):
         self.cfg = config
@@ -108,7 +170,7 @@ class Library:
         self.unsaved_add, self.unsaved_remove = set(), set()  # changes not yet in added.json
         self.ids = {}  # path -> id
         self.owner = {}  # id -> path
-        self.catalog = {}  # path -> Track as JSON text, UTF-8; None while `record` stands in
+        self.catalog = Catalog()  # None while `record` stands in
         self.live = {}  # tracks added in this run, kept through the running scan
         self.snapshot = b""  # the tracks as sent, between the list's brackets
         self.record = None  # the start record whose catalog is sent, until the tables load
@@ -131,7 +193,7 @@ class Library:
         if self.record is None:
             self._load_tables()
             if restore:
-                self._publish(self._restore())
+                self._set_catalog(self._restore())
 
     # -- the start record
 
@@ -175,7 +237,7 @@ class Library:
         self.record = record
         self.record_own = self._own_stamps()
         self.catalog = None
-        self.snapshot = record.sections.pop("snapshot")
+        record.snapshot = self.snapshot = record.sections.pop("snapshot")
         self.walk = (header["steps"], record.sections["digests"], record.sections["stamps"])
 
     def _links_stand(self, links):
@@ -230,27 +292,24 @@ class Library:
                 record = self.record
             if record is None:
                 return
-            tracks = self._record_tracks(record)
+            catalog = self._record_catalog(record)
+            if catalog is None:
+                log("the start record's catalog does not add up: made again from the tags")
+                catalog = self._restore()
             with self.lock:
                 self.record = None
-                self.catalog = tracks if tracks is not None else {}
-                if tracks is not None:
-                    self.recorded = (tracks, self.record_own)
-                    return
-            log("the start record's catalog does not add up: made again from the tags")
-            self._publish(self._restore())
+                self._set_catalog(catalog)
+                if catalog.data is record.snapshot:
+                    self.recorded = (catalog.data, self.record_own)
 
-    def _record_tracks(self, record):
+    @staticmethod
+    def _record_catalog(record):
         paths = record.sections["paths"].split(b"\0") if record.sections["paths"] else []
-        ends = record.sections["ends"]
-        snapshot = self.snapshot
-        if len(paths) != len(ends) or (ends and ends[-1] != len(snapshot)):
+        ends, data = record.sections["ends"], record.snapshot
+        if len(paths) != len(ends) or (ends[-1] if ends else 0) != len(data):
             return None
-        tracks, start = {}, 0
-        for raw, end in zip(paths, ends):
-            tracks[sys.intern(os.fsdecode(raw))] = snapshot[start:end]
-            start = end + 1
-        return tracks
+        at = {sys.intern(os.fsdecode(raw)): n for n, raw in enumerate(paths)}
+        return Catalog(at, data, ends) if len(at) == len(paths) else None
 
     def _save_record(self):
         """Writes the start record when the catalog in hand or our files
@@ -261,7 +320,7 @@ class Library:
             if self.walk is None or self.catalog is None:
                 return
             own = self._own_stamps()
-            if self.recorded == (self.catalog, own):
+            if self.recorded and self.recorded[0] is self.catalog.data and self.recorded[1] == own:
                 return
             if self.unsaved_add or self.unsaved_remove or self.unsaved_enriched or (
                 UNSAVED in own.values()
@@ -269,22 +328,19 @@ class Library:
                 backend_start.remove(self.store.folder)
                 self.recorded = None
                 return
-            catalog, snapshot = self.catalog, self.snapshot
+            catalog = self.catalog
             steps, digests, stamps = self.walk
             outside = []
             for path in sorted(self.added):
                 entry = self.cache.get(path)
                 outside.append([path] + (backend_cache.stamp(entry) if entry else [-1, -1]))
-        paths = sorted(catalog)
-        ends, end = backend_start.array.array("Q"), -1
+        paths = sorted(catalog.at)  # the order of the catalog
         links = []
         for path in paths:
-            end += 1 + len(catalog[path])
-            ends.append(end)
             try:
                 path.encode("utf-8")
             except UnicodeEncodeError:
-                links.append([os.path.basename(track_fields(catalog[path])["path"]), path])
+                links.append([os.path.basename(track_fields(catalog.track(path))["path"]), path])
         header = {
             "version": CACHE_VERSION,
             "roots": self.cfg.roots,
@@ -297,13 +353,17 @@ class Library:
         sections = {
             "digests": digests,
             "stamps": stamps,
-            "paths": b"\0".join(os.fsencode(p) for p in paths),
-            "ends": ends.tobytes(),
-            "snapshot": snapshot,
+            # in pieces: no byte string per path beside the paths
+            "paths": b"\0".join(
+                os.fsencode("\0".join(paths[n : n + 4096])) for n in range(0, len(paths), 4096)
+            ),
+            "ends": catalog.ends.tobytes(),
+            "snapshot": catalog.data,
         }
+        del paths
         if backend_start.write(self.store.folder, header, sections):
             with self.lock:
-                self.recorded = (catalog, own)
+                self.recorded = (catalog.data, own)
 
     # -- own data
 
@@ -505,31 +565,35 @@ class Library:
         return self.make_track(path, tags) if tags else None
 
     def _restore(self):
-        """The last run's catalog, shown until the scan has confirmed it."""
-        tracks = {}
-        for path, entry in self.cache.items():
-            if is_audio(entry):
-                track = self._entry_track(path, entry)
-                if track:
-                    tracks[path] = track
-        return tracks
+        """The last run's catalog, shown until the scan has confirmed it:
+        made track by track straight into its text, no table of the
+        tracks' texts held beside it."""
+        paths = sorted(p for p, e in self.cache.items() if is_audio(e))
+        return Catalog.build((p, self._entry_track(p, self.cache[p])) for p in paths)
 
-    def _publish(self, tracks):
+    def _set_catalog(self, catalog):
         with self.lock:
-            if tracks == self.catalog:
+            self.catalog = catalog
+            self.snapshot = catalog.data
+
+    def _publish(self, tracks, source=None):
+        """Makes `tracks` (path -> text, or position in `source`, by default
+        the catalog in hand) the catalog."""
+        with self.lock:
+            if source is None:
+                source = self.catalog
+            if source is self.catalog and tracks == source.at:
                 # Nothing changed (a rescan of an unchanged library): the
                 # reply in hand stands, and no second one is built beside it.
                 return
-        data = b",".join([tracks[p] for p in sorted(tracks)])
-        with self.lock:
-            self.catalog = tracks
-            self.snapshot = data
+        self._set_catalog(Catalog.make(tracks, source))
 
     def _republish(self, changes):
         with self.lock:
-            tracks = dict(self.catalog)
+            source = self.catalog
+            tracks = dict(source.at)
         tracks.update(changes)
-        self._publish(tracks)
+        self._publish(tracks, source)
 
     def reply_parts(self, error=None):
         """The reply as byte strings to be written one after the other: the
@@ -598,13 +662,13 @@ class Library:
         self.first_look.set()
         self._load_tables()
         with self.lock:
-            # Not a copy: a published catalog is never changed in place.
-            base = self.catalog
+            base = self.catalog  # the tracks found unchanged are carried over from it
             self.touched = set()
             self.walk = None  # the catalog is partial until this walk is over
-        steps, walked = [], []  # the walk's steps and files, for the start record
+        # The walk's steps and files, in its order: for the start record, and
+        # (readable or not) an unreadable file keeps its cache entry.
+        steps, walked = [], []
         found = {}
-        listed = set()  # readable or not: an unreadable file keeps its cache entry
         pool = TagPool()
         pending = collections.deque()  # (result, paths) handed to the workers, in walk order
         unread = collections.deque()  # (path, size, mtime) to read, not yet handed out
@@ -636,7 +700,6 @@ class Library:
                 self.cfg.roots, self._skip(), self.stop, self.cache, steps
             ):
                 path = sys.intern(path)
-                listed.add(path)
                 walked.append(path)
                 with self.lock:
                     entry = self.cache.get(path)
@@ -644,7 +707,7 @@ class Library:
                     if is_audio(entry):
                         # Unchanged since the catalog in hand was made: its
                         # text stands, nothing is built again.
-                        old = base.get(path)
+                        old = base.at.get(path)
                         if old is None or path in self.touched:
                             self._found(found, base, path, self._entry_track(path, entry))
                         else:
@@ -729,8 +792,14 @@ class Library:
             for path, track in self.live.items():
                 if path not in checked and path not in found:
                     found[path] = track  # added since `outside` was taken
-            keep = listed.union(checked, found).difference(gone)
-            missing = [p for p in self.cache if p not in keep]
+            # listed without a track (not audio, or unreadable): few
+            unfound = {p for p in walked if p not in found}
+            gone = set(gone)
+            missing = [
+                p
+                for p in self.cache
+                if p in gone or (p not in found and p not in unfound and p not in checked)
+            ]
             # Files of an unplugged disk or a missing scan root keep their
             # tags for when it is back; the catalog lists only what is here.
             away = unreachable_paths(missing, self.cfg.roots)
@@ -742,9 +811,9 @@ class Library:
                 self._forget(path)
             self.live = {p: t for p, t in self.live.items() if p in found}
             self.touched = set()
-            self._publish(found)
+            self._publish(found, base)
             self.walk = self._walk_made(steps, walked)
-        self._prune_links(found)
+        self._prune_links()
         self.save_cache()
         self._save_record()
 
@@ -753,16 +822,16 @@ class Library:
         digests and each file's size and time as its cache entry holds them;
         None when a file has no entry (it could not be read): such a walk
         cannot be confirmed."""
-        stamps = []
+        stamps = array.array("q")
         for path in walked:
             entry = self.cache.get(path)
             if entry is None:
                 return None
-            stamps += backend_cache.stamp(entry)
+            stamps.extend(backend_cache.stamp(entry))
         return (
             [[folder, listed, count] for folder, listed, count, _ in steps],
             b"".join(digest for *_, digest in steps),
-            backend_start.stamps_bytes(stamps),
+            stamps.tobytes(),
         )
 
     def _read_here(self, path, size, mtime):
@@ -778,10 +847,10 @@ class Library:
 
     def _found(self, found, base, path, track):
         if track is not None:
-            # An unchanged track keeps the text already held, so a rescan
-            # does not hold the catalog twice.
-            old = base.get(path)
-            found[path] = old if old == track else track
+            # An unchanged track is carried over from the catalog in hand,
+            # so a rescan does not hold the catalog twice.
+            old = base.at.get(path)
+            found[path] = old if old is not None and base.text(old) == track else track
 
     def _scan_progress(self, found, base, timing):
         """Publishes what the running scan has found, at most every
@@ -791,10 +860,10 @@ class Library:
             return
         self._refresh(found)
         with self.lock:
-            merged = dict(base)
+            merged = dict(base.at)
             merged.update(self.live)
         merged.update(found)
-        self._publish(merged)
+        self._publish(merged, base)
         # A large catalog costs more to publish: keep that cost to a small
         # part of the scan's time.
         cost = time.monotonic() - now
@@ -815,13 +884,15 @@ class Library:
                 if track:
                     found[path] = track
 
-    def _prune_links(self, tracks):
+    def _prune_links(self):
         shown = set()
-        for path, track in tracks.items():
+        with self.lock:
+            catalog = self.catalog
+        for path in catalog.at:
             try:
                 path.encode("utf-8")
             except UnicodeEncodeError:  # shown through a link (shown_path)
-                shown.add(os.path.basename(track_fields(track)["path"]))
+                shown.add(os.path.basename(track_fields(catalog.track(path))["path"]))
         with contextlib.suppress(OSError):
             for name in os.listdir(self.cfg.links_dir):
                 if name not in shown:
@@ -935,7 +1006,7 @@ class Library:
         self._load_tables()
         with self.lock:
             path = self.owner.get(track_id)
-            track = self.catalog.get(path) if path else None
+            track = self.catalog.track(path) if path else None
             entry = self.cache.get(path) if path else None
         if track is None:
             return MSG_NO_TRACK

@@ -137,22 +137,29 @@ def read_sections(header, f):
     return Record(header, found)
 
 
-def stamps_bytes(stamps):
-    return array.array("q", stamps).tobytes()
+def packed(found):
+    """check_steps' result in few objects: the digests, a 64-bit hash of
+    each file's identity and the stamps, each as bytes. Two files of one
+    identity have one hash; two identities that share a hash (next to never)
+    drop a file from the stamps, which then do not match: a full scan."""
+    digests, identities, stamps = found
+    hashes = array.array("Q", [hash(i) & 0xFFFFFFFFFFFFFFFF for i in identities])
+    return digests, hashes.tobytes(), array.array("q", stamps).tobytes()
 
 
-def given_stamps(identities, stamps):
-    """The stamps of the files the walk gives, from what check_steps found:
-    a file met twice (a hard link, a linked file) is given the first time
-    only."""
-    if len(set(identities)) == len(identities):
+def given_stamps(hashes, stamps):
+    """The stamps (bytes) of the files the walk gives, from what check_steps
+    found: a file met twice (a hard link, a linked file) is given the first
+    time only."""
+    hashes = array.array("Q", hashes)
+    if len(set(hashes)) == len(hashes):
         return stamps
-    seen, given = set(), []
-    for n, identity in enumerate(identities):
-        if identity not in seen:
-            seen.add(identity)
-            given += stamps[2 * n : 2 * n + 2]
-    return given
+    every, given, seen = array.array("q", stamps), array.array("q"), set()
+    for n, key in enumerate(hashes):
+        if key not in seen:
+            seen.add(key)
+            given.extend(every[2 * n : 2 * n + 2])
+    return given.tobytes()
 
 
 class StepCheck:
@@ -196,7 +203,7 @@ class StepCheck:
             status = 1
             try:
                 os.close(read)
-                data = marshal.dumps(check_steps(steps))
+                data = marshal.dumps(packed(check_steps(steps)))
                 with os.fdopen(write, "wb") as out:
                     out.write(data)
                 status = 0
@@ -208,7 +215,7 @@ class StepCheck:
     def _collect(self):
         for n, child, steps in self.children:
             if child is None:
-                self.results[n] = check_steps(steps)
+                self.results[n] = packed(check_steps(steps))
                 continue
             pid, read = child
             try:
@@ -224,10 +231,6 @@ class StepCheck:
         self.thread.join()
         if any(r is None for r in self.results):
             return None
-        digests, identities, stamps = b"", [], []
-        for d, i, s in self.results:
-            digests += d
-            identities += i
-            stamps += s
+        digests, hashes, stamps = (b"".join(part) for part in zip(*self.results))
         self.results = []
-        return digests, stamps_bytes(given_stamps(identities, stamps))
+        return digests, given_stamps(hashes, stamps)
