@@ -42,6 +42,23 @@ class CacheFileTest(unittest.TestCase):
         self.assertEqual(len(back), len(rows))
         self.assertEqual([n for n in os.listdir(home.data_dir) if n.endswith(".tmp")], [])
 
+    def test_an_entry_is_trusted_for_its_own_size_and_time_only(self):
+        tagged = backend_cache.make_entry(10, 20, ("T", "A", "B", 1.5))
+        plain = backend_cache.make_entry(10, 20)
+        rows = [
+            ("same file, tagged", tagged, 10, 20, True),
+            ("same file, not audio", plain, 10, 20, True),
+            ("time a prefix of the cached one", tagged, 10, 2, False),
+            ("time a prefix, not audio", plain, 10, 2, False),
+            ("size a prefix of the cached one", tagged, 1, 20, False),
+            ("another time", tagged, 10, 21, False),
+            ("marked to be read again", backend_cache.make_entry(-1, 20, ("T", "", "", 1.0)),
+             1, 20, False),
+        ]
+        for name, entry, size, mtime, same in rows:
+            with self.subTest(name):
+                self.assertEqual(backend_cache.same_file(entry, size, mtime), same)
+
     def test_damaged_or_foreign_files(self):
         good = "/m/a.flac\t1\t2\tT\tA\tB\t1.5\n"
         rows = [

@@ -10,8 +10,11 @@ import os
 import shutil
 import unittest
 
-from support import TempHome, make_audio, write_old_cache
+from unittest import mock
 
+from support import TempHome, check_library, make_audio, write_old_cache
+
+import backend_library  # noqa: E402
 import backend_start  # noqa: E402
 from backend_library import Library  # noqa: E402
 
@@ -145,6 +148,18 @@ class StartRecordTest(unittest.TestCase):
         self.assertTrue(only_confirmed)
         self.assertIn("Later", [t["title"] for t in json.loads(third.reply())["tracks"]])
         self.assertEqual(third.reply(), full_scan(home))
+
+    def test_a_confirmed_start_answers_once_and_finally(self):
+        home = TempHome(self)
+        first = library_in(home)
+        again = Library(home.config())
+        self.addCleanup(again.shutdown)
+        with mock.patch.object(backend_library, "FIRST_LOOK", 60):  # a loaded machine
+            again.start_scan()
+            reply = check_library(again.handle(b'{"action":"list"}'))
+        self.assertFalse(reply["scanning"])
+        self.assertEqual(reply["tracks"], json.loads(first.reply())["tracks"])
+        self.assertIsNone(again.cache)
 
     def test_a_start_does_not_trust_a_record_of_other_folders(self):
         home = TempHome(self)
