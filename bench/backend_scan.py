@@ -9,6 +9,11 @@ list the same tree, mutagen alone reading every file, and the backend of an
 earlier commit (BASELINE) on the same tree, whose catalog must be the same
 byte for byte (ids, fields, order).
 
+The rescan by a new process finds the start record the first scan left
+and only checks the walk against it; the "tag cache only" row removes the
+record first, so that every file is matched with its cache entry and every
+track made again.
+
 The "whole process" rows add the interpreter's start, the imports and the
 line protocol: from starting backend.py to its first reply that says the
 scan has ended.
@@ -38,6 +43,7 @@ import mutagen  # noqa: E402
 from mutagen.flac import FLAC  # noqa: E402
 
 import backend_library  # noqa: E402
+import backend_start  # noqa: E402
 from backend_store import Config  # noqa: E402
 
 FIRST_SCAN_GOAL = 40000  # on 8 processors
@@ -276,6 +282,14 @@ def main():
                                                    old_catalog, old_links)
             add("rescan", seconds)
 
+            def rescan_tags_only():
+                os.unlink(os.path.join(cfg.data_dir, backend_start.RECORD_NAME))
+                return rescan_cache_loaded()
+
+            seconds, again = timed(rescan_tags_only)
+            assert again.snapshot == lib.snapshot
+            add("rescan tags", seconds)
+
             env = environment(library, os.path.join(root, "process-%d" % run))
             add("first process", process_scan(env))
             add("rescan process", process_scan(env))
@@ -293,6 +307,7 @@ def main():
             ("first scan", "first", FIRST_SCAN_GOAL),
             ("first scan, 2 processors", "first two", FIRST_SCAN_GOAL_TWO),
             ("rescan, cache loaded anew", "rescan", RESCAN_GOAL),
+            ("rescan, tag cache only", "rescan tags", RESCAN_GOAL),
             ("rescan, cache in memory", "rescan warm", RESCAN_GOAL),
             ("first scan, whole process", "first process", None),
             ("rescan, whole process", "rescan process", None),

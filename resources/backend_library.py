@@ -6,6 +6,7 @@ import array
 import collections
 import contextlib
 import io
+import itertools
 import json
 import os
 import stat
@@ -101,6 +102,9 @@ class Catalog:
 
     def __contains__(self, path):
         return path in self.at
+
+    def __len__(self):
+        return len(self.at)
 
     def get(self, path):
         return self.at.get(path)
@@ -286,7 +290,9 @@ class Library:
             cache = self._load_cache()
             with self.lock:
                 self.cache = cache
-                for path in sorted(set(cache).union(self.added)):
+                # the paths of both in one order, without a set of them all
+                added = [p for p in self.added if p not in cache]
+                for path in sorted(itertools.chain(cache, added)):
                     if path in self.added or is_audio(cache[path]):
                         self.id_for(path)
                 record = self.record
@@ -353,10 +359,11 @@ class Library:
         sections = {
             "digests": digests,
             "stamps": stamps,
-            # in pieces: no byte string per path beside the paths
-            "paths": b"\0".join(
-                os.fsencode("\0".join(paths[n : n + 4096])) for n in range(0, len(paths), 4096)
-            ),
+            # in pieces: neither a byte string per path nor all of them joined
+            "paths": [
+                (b"\0" if n else b"") + os.fsencode("\0".join(paths[n : n + 4096]))
+                for n in range(0, len(paths), 4096)
+            ],
             "ends": catalog.ends.tobytes(),
             "snapshot": catalog.data,
         }

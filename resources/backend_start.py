@@ -59,12 +59,23 @@ class Record:
 
 
 def write(folder, header, sections):
-    """Writes the record in one step; False (and a log line) on failure."""
-    header = dict(header, sections=[[len(sections[n]), zlib.crc32(sections[n])] for n in SECTIONS])
+    """Writes the record in one step; False (and a log line) on failure.
+    A section is bytes or a list of pieces of bytes, written one after the
+    other (never joined here)."""
+    pieces, sizes = [], []
+    for name in SECTIONS:
+        section = sections[name]
+        parts = [section] if isinstance(section, (bytes, bytearray)) else section
+        crc = 0
+        for part in parts:
+            crc = zlib.crc32(part, crc)
+        sizes.append([sum(map(len, parts)), crc])
+        pieces += parts
+    header = dict(header, sections=sizes)
     line = json.dumps(header, separators=(",", ":")).encode("ascii") + b"\n"
     head = MAGIC + b"%08x\n" % zlib.crc32(line)
     try:
-        atomic_write(os.path.join(folder, RECORD_NAME), [head, line] + [sections[n] for n in SECTIONS])
+        atomic_write(os.path.join(folder, RECORD_NAME), [head, line] + pieces)
         return True
     except (OSError, ValueError) as e:
         log("could not save", RECORD_NAME + ":", e)
