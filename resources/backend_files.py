@@ -7,6 +7,8 @@ import math
 import os
 import re
 
+from backend_cache import make_entry
+
 try:
     import mutagen
 except ImportError:  # the catalog still works, with file names as titles
@@ -434,9 +436,10 @@ def _flac_quick(f, end):
 
 
 def read_batch(paths):
-    """(size, mtime_ns, tags) for each of `paths`, read in a worker process
-    of a scan: tags as read_tags gives them (None for a file that is not
-    audio); None for a file gone or locked since it was listed. Size and time come from the open
+    """(tag cache entry, tags) for each of `paths`, read in a worker
+    process of a scan: tags as read_tags gives them (None for a file that
+    is not audio), the entry made here too, beside the other workers;
+    None for a file gone or locked since it was listed. Size and time come from the open
     file, so the walk need not ask for them (a new library's files are
     read here and nowhere else), and they belong to what was read."""
     found = []
@@ -450,7 +453,7 @@ def read_batch(paths):
         except OSError:
             found.append(None)
             continue
-        found.append((st.st_size, st.st_mtime_ns, tags))
+        found.append((make_entry(st.st_size, st.st_mtime_ns, tags), tags))
     return found
 
 

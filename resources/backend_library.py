@@ -554,17 +554,16 @@ class Library:
                 tags = read_tags(path)
             except OSError:  # gone or locked since it was listed: not cached
                 return None
-            return self._take_entry(path, size, mtime, tags)
+            return self._take_entry(path, make_entry(size, mtime, tags), tags)
         return self._entry_track(path, entry)
 
     def _entry_track(self, path, entry):
         """The track of a cached file; None when it is not audio."""
         return self.make_track(path, backend_cache.tags(entry)) if is_audio(entry) else None
 
-    def _take_entry(self, path, size, mtime, tags):
-        """Caches what was read of a file (tags None: not audio) and gives
-        its track."""
-        entry = make_entry(size, mtime, tags)
+    def _take_entry(self, path, entry, tags):
+        """Caches what was read of a file (its entry, and its tags or None:
+        not audio) and gives its track."""
         with self.lock:
             self.cache[path] = entry
             self.cache_dirty = True
