@@ -8,12 +8,14 @@ without any record."""
 import json
 import os
 import shutil
+import threading
 import unittest
 
 from unittest import mock
 
 from support import TempHome, check_library, make_audio, write_old_cache
 
+import backend_files  # noqa: E402
 import backend_library  # noqa: E402
 import backend_start  # noqa: E402
 from backend_library import Library  # noqa: E402
@@ -104,6 +106,54 @@ DAMAGE = [
     ("empty", lambda data: b""),
     ("not a record", lambda data: b"{}\n{}\n"),
 ]
+
+
+def tree_with(home, shape):
+    """Scan roots holding two albums, then `shape` applied; the roots (a
+    shape may give its own)."""
+    music = home.path("Music")
+    for n in range(2):
+        make_audio(os.path.join(music, "A", "%d.flac" % n))
+        make_audio(os.path.join(music, "B", "%d.mp3" % n))
+    roots = shape(home, music) or [music]
+    assert isinstance(roots, list)
+    return roots
+
+
+def _link(target, name):
+    os.symlink(target, name)
+
+
+SHAPES = [
+    ("plain", lambda home, music: None),
+    ("a link back up (a loop)", lambda home, music: _link(music, os.path.join(music, "A", "up"))),
+    ("a linked folder outside", lambda home, music: (
+        make_audio(os.path.join(home.outside, "o.flac")),
+        _link(home.outside, os.path.join(music, "out")))[-1]),
+    ("a linked file", lambda home, music: _link(os.path.join(music, "A", "0.flac"),
+                                                os.path.join(music, "B", "l.flac"))),
+    ("a dangling link", lambda home, music: _link("/nowhere", os.path.join(music, "B", "d.flac"))),
+    ("a hidden folder", lambda home, music: make_audio(os.path.join(music, ".h", "h.flac")) and None),
+    ("overlapping roots", lambda home, music: [music, os.path.join(music, "A")]),
+    ("a missing root", lambda home, music: [music, home.path("Gone")]),
+]
+
+
+class WalkStepsTest(unittest.TestCase):
+    def test_a_second_look_sees_the_walk_as_it_was(self):
+        for name, shape in SHAPES:
+            with self.subTest(name):
+                home = TempHome(self)
+                roots = tree_with(home, shape)
+                steps = []
+                files = list(backend_files.walk_audio(roots, set(), threading.Event(), None, steps))
+                digests, identities, stamps = backend_files.check_steps(
+                    [(folder, listed) for folder, listed, _, _ in steps])
+                self.assertEqual(digests, b"".join(d for *_, d in steps))
+                hashes, packed = backend_start.packed((digests, identities, stamps))[1:]
+                walked = [v for _, size, mtime in files for v in (size, mtime)]
+                self.assertEqual(backend_start.given_stamps(hashes, packed),
+                                 backend_start.array.array("q", walked).tobytes())
 
 
 class StartRecordTest(unittest.TestCase):
