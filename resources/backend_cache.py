@@ -83,9 +83,15 @@ def stamp(entry):
 
 def tags(entry):
     """(title, artist, album, seconds) of an audio file's entry."""
-    fields = entry.split(b"\t")
-    title, artist, album = (_unescape(f).decode("utf-8", "replace") for f in fields[2:5])
-    return title, artist, album, float(fields[5])
+    _, _, title, artist, album, seconds = entry.split(b"\t")
+    if b"\\" in entry:
+        title, artist, album = _unescape(title), _unescape(artist), _unescape(album)
+    return (
+        title.decode("utf-8", "replace"),
+        artist.decode("utf-8", "replace"),
+        album.decode("utf-8", "replace"),
+        float(seconds),
+    )
 
 
 def fields(entry):

@@ -75,7 +75,8 @@ def write(folder, header, sections):
     line = json.dumps(header, separators=(",", ":")).encode("ascii") + b"\n"
     head = MAGIC + b"%08x\n" % zlib.crc32(line)
     try:
-        atomic_write(os.path.join(folder, RECORD_NAME), [head, line] + pieces)
+        # Not synced: the record checks itself, and a lost one costs one full scan.
+        atomic_write(os.path.join(folder, RECORD_NAME), [head, line] + pieces, sync=False)
         return True
     except (OSError, ValueError) as e:
         log("could not save", RECORD_NAME + ":", e)

@@ -87,13 +87,15 @@ def make_private_dirs(folder):
         pass
 
 
-def atomic_write(path, data):
+def atomic_write(path, data, sync=True):
     """Replaces the file at `path` with the bytes `data` (or an iterable of
     byte chunks, written as they come) only once they are all on the disk:
     a temporary file in the same folder, written, flushed and synced, then
     moved over the old one. Raises OSError on any failure (a full disk, a
     file-size limit), leaving the old file as it was and no temporary file
-    behind."""
+    behind. Without `sync` nothing waits for the disk: for a file that
+    checks itself and may be lost (a crash then leaves the old file, the
+    new one or one that fails its check)."""
     temp = "%s.%d.%d.tmp" % (path, os.getpid(), threading.get_ident())
     replaced = False
     try:
@@ -107,7 +109,8 @@ def atomic_write(path, data):
             else:
                 f.writelines(data)
             f.flush()
-            os.fsync(f.fileno())
+            if sync:
+                os.fsync(f.fileno())
         os.replace(temp, path)
         replaced = True
     finally:
@@ -116,6 +119,8 @@ def atomic_write(path, data):
         if not replaced:
             with contextlib.suppress(OSError):
                 os.unlink(temp)
+    if not sync:
+        return
     with contextlib.suppress(OSError):
         folder = os.open(os.path.dirname(path) or ".", os.O_RDONLY)
         try:
