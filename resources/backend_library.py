@@ -55,7 +55,7 @@ ENDING = 2.0  # seconds a stopped scan's workers have to finish their batches
 # Seconds the first reply waits for the start's look at the start record: a
 # confirmed record then goes out once, already final ("scanning" false),
 # so the player takes the catalog in once rather than twice.
-FIRST_LOOK = 1.0
+FIRST_LOOK = 2.0
 
 # Status-line texts, in Korean like every text of the interface; the player
 # shows them unchanged.
