@@ -8,7 +8,8 @@ as it is, without loading the tag cache or making a track.
 
 HEADER holds the tag reading's version, the scan roots and the identities of
 the folders the walk skips, the stamps of our own files the catalog depends
-on (added.json, enriched.json, ids.json) as we last read or wrote them, the
+on (added.json, enriched.json, ids.json, tags.cache) as we last read or
+wrote them, the
 size and time of each added file, the stand-in links, and the walk's steps
 ([folder, listed, file count] each, see walk_audio). Each section is given
 as [length, crc32]:
@@ -23,7 +24,8 @@ as [length, crc32]:
 The record is trusted only as a whole: a bad check sum, another version or
 anything that does not read as described drops it, and the start falls back
 to the full scan. It is rewritten whenever the scan ends or the backend
-stops with a catalog that differs from the one it holds.
+stops with a catalog, or files of ours, other than the ones it holds; it is
+removed when a change of ours could not be saved.
 
 At start the walk's steps are checked again by worker processes forked
 before anything large is loaded (StepCheck): every folder listed again and
