@@ -40,7 +40,7 @@ std::vector<Track> catalog(const QStringList& entries) {
     return rows;
 }
 
-bool hasArt(const std::vector<Track>& tracks) {
+bool hasArt(const TrackList& tracks) {
     return std::any_of(tracks.begin(), tracks.end(),
                        [](const Track& t) { return !t.artist.isEmpty(); });
 }
