@@ -57,7 +57,7 @@ private slots:
         const Case& c = test::currentCase(kCases);
         std::vector<Track> tracks;
         QHash<QString, double> added;
-        QHash<QString, QString> genres;
+        GenreMap genres;
         for (int i = 0; i < c.tracks.size(); ++i) {
             const QStringList f = c.tracks[i].split('/');
             const QString path = QString("/m/%1/%2.flac").arg(f.value(2, "A")).arg(i + 1);
