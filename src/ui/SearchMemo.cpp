@@ -27,6 +27,8 @@ void SearchMemo::fit(std::size_t rows) {
     m_arenaStale = true;
     for (std::size_t i = rows; i < m_valid.size(); ++i) {
         m_validCount -= m_valid[i] ? 1 : 0;
+        if (m_entries[i].freshAt >= 0)
+            m_freshWaste += m_entries[i].freshSize + 1;
         if (m_entries[i].folder < 0)
             m_oddFolders.remove(i);
     }
