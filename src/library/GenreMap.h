@@ -10,6 +10,10 @@
 // block and a table node per path and per genre) costs about three times as
 // much for the same entries.
 //
+// Offsets into the blocks are 32-bit: the paths of all entries together stay
+// under 4 GiB of characters per block (a library of millions of files holds
+// a few hundred MB).
+//
 // Copies share their data until one of them changes, like Qt's containers,
 // so handing a snapshot to the save writer or a pool thread costs nothing.
 // Const use from several threads at once is safe.
