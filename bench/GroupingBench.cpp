@@ -43,7 +43,7 @@ QString name(QRandomGenerator& rng, int n) {
 struct Library {
     std::vector<Track> tracks;
     QHash<QString, double> added;
-    QHash<QString, QString> genres;
+    GenreMap genres;
 };
 
 const Library& library() {

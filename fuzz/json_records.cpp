@@ -7,6 +7,7 @@
 #include "app/JsonCodec.h"
 #include "app/Records.h"
 #include "effects/FXState.h"
+#include "library/GenreMap.h"
 
 #include <QHash>
 #include <QSet>
@@ -62,9 +63,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 8:
         roundTrip<QHash<QString, double>>(document);
         break; // "loudness.json"
-    case 9:
-        roundTrip<QHash<QString, QString>>(document);
-        break; // "quality.json", "genres.json"
+    case 9: {
+        roundTrip<QHash<QString, QString>>(document); // "quality.json"
+        roundTrip<GenreMap>(document);                // "genres.json"
+        // Both read a file of genres alike, entry for entry.
+        const auto plain = JsonCodec<QHash<QString, QString>>::decode(document);
+        const auto genres = JsonCodec<GenreMap>::decode(document);
+        require(plain.has_value() == genres.has_value());
+        require(!plain || genres->toHash() == *plain);
+        break;
+    }
     case 10:
         roundTrip<QSet<QString>>(document);
         break; // "favorites.json"

@@ -101,7 +101,7 @@ void App::loadExtras() {
     };
 
     browser.viewKind = defaults.intIfPresent(keys::kViewKind).value_or(1);
-    library.genres = loadOrEmpty<QHash<QString, QString>>(store, stores::kGenres);
+    library.genres = loadOrEmpty<GenreMap>(store, stores::kGenres);
 
     viewModeControl->action = [self] {
         if (self)

@@ -85,6 +85,11 @@ public:
     const_iterator begin() const { return {this, 0}; }
     const_iterator end() const { return {this, m_size}; }
 
+    // The rows the list reads and the row of its element i, for a list made
+    // of some of its elements that shares the same rows.
+    const Rows& rows() const { return m_rows; }
+    std::size_t rowOf(std::size_t i) const { return m_whole ? i : m_at[i]; }
+
     // A copy of the tracks, in list order.
     std::vector<Track> tracks() const { return {begin(), end()}; }
 

@@ -5,6 +5,7 @@
 #include "app/Records.h"
 #include "app/StoreWriter.h"
 #include "library/CatalogWorker.h"
+#include "library/GenreMap.h"
 #include "library/LineFramer.h"
 #include "library/LineReader.h"
 
@@ -32,7 +33,7 @@ struct LibraryState {
     // Paths whose quality probe is queued or running.
     QSet<QString> qualPending;
     // Genre by file path ("genres.json"); "" for a file probed without one.
-    QHash<QString, QString> genres;
+    GenreMap genres;
     // A genre scan is running; genreStop, set at quit, ends it between files.
     bool genrePending = false;
     std::shared_ptr<std::atomic<bool>> genreStop = std::make_shared<std::atomic<bool>>(false);
@@ -58,6 +59,12 @@ struct LibraryState {
         if (unfinished.isEmpty())
             return results;
         QHash<QString, QString> kept = results;
+        for (const QString& path : unfinished)
+            kept.remove(path);
+        return kept;
+    }
+    static GenreMap saved(const GenreMap& results, const QSet<QString>& unfinished) {
+        GenreMap kept = results;
         for (const QString& path : unfinished)
             kept.remove(path);
         return kept;

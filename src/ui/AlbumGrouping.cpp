@@ -154,9 +154,13 @@ std::vector<AlbumItem> groupTracks(const GroupingInput& input) {
     QHash<quint64, std::size_t> index;
     // What an artist tile counts (albums) or a genre tile counts (artists).
     std::vector<QSet<quint64>> distinct;
+    // The tile of each track of the list.
+    std::vector<std::size_t> tileOf(input.tracks->size());
     quint64 lastId = 0;
     std::size_t lastTile = 0;
-    for (const Track& t : *input.tracks) {
+    const TrackList& list = *input.tracks;
+    for (std::size_t k = 0; k < list.size(); ++k) {
+        const Track& t = list[k];
         // A genre tile counts artists only: its tracks' albums are not looked up.
         const quint32 album = byGenre ? 0 : norm.id(t.album, Normalizer::Album);
         const quint32 artist = norm.id(t.artist, Normalizer::Artist);
@@ -191,14 +195,26 @@ std::vector<AlbumItem> groupTracks(const GroupingInput& input) {
             lastId = id;
             lastTile = *it;
         }
-        tiles[lastTile].tracks.push_back(t);
+        tileOf[k] = lastTile;
         if (byArtist)
             distinct[lastTile].insert(pair(album, artist));
         else if (byGenre)
             distinct[lastTile].insert(artist);
     }
+    // Each tile's tracks as rows of the list's own rows, in list order.
+    std::vector<std::vector<std::size_t>> members(tiles.size());
+    {
+        std::vector<std::size_t> counts(tiles.size(), 0);
+        for (const std::size_t tile : tileOf)
+            ++counts[tile];
+        for (std::size_t i = 0; i < tiles.size(); ++i)
+            members[i].reserve(counts[i]);
+        for (std::size_t k = 0; k < tileOf.size(); ++k)
+            members[tileOf[k]].push_back(list.rowOf(k));
+    }
     for (std::size_t i = 0; i < tiles.size(); ++i) {
         AlbumItem& tile = tiles[i];
+        tile.tracks = TrackList(list.rows(), std::move(members[i]));
         const qsizetype n = qsizetype(tile.tracks.size());
         if (byArtist)
             tile.sub = countText(n, distinct[i].size(), "앨범");

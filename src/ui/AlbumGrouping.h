@@ -14,6 +14,7 @@
 
 #include "app/Records.h"
 #include "app/TrackList.h"
+#include "library/GenreMap.h"
 #include "ui/AlbumItem.h"
 
 #include <QHash>
@@ -35,7 +36,7 @@ struct GroupingInput {
     // Date added by path, seconds since 1970; a path without one counts as 0.
     const QHash<QString, double>* added = nullptr;
     // Genre by path; a path without one (or with "") has no known genre.
-    const QHash<QString, QString>* genres = nullptr;
+    const GenreMap* genres = nullptr;
     QLocale locale;
 };
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "app/TrackList.h"
 
 #include <QString>
 
@@ -14,7 +15,9 @@ struct AlbumItem {
     QString key;
     QString title;
     QString artist;
-    std::vector<Track> tracks;
+    // A tile made by grouping shares the rows of the list it was grouped
+    // from: a hundred thousand visible tracks are not copied into tiles.
+    TrackList tracks;
     QString kind = QStringLiteral("album");
     QString sub;
 };

@@ -119,7 +119,7 @@ void App::updateHeader() {
         // names them, so a page with other tracks never shows an old one).
         item.key = albumPage ? coverKey(tracks.front()) : headerKey;
         item.title = title.text;
-        item.tracks = tracks.tracks();
+        item.tracks = tracks;
         item.kind = albumPage ? QStringLiteral("album") : QStringLiteral("artist");
         // Only the answer for the page asked last may land: a slow cover of
         // an earlier page must not replace this one's.

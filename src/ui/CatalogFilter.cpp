@@ -40,15 +40,13 @@ std::vector<std::size_t> matchedRows(const std::vector<Track>& rows, const Match
     std::vector<char> inFolder;
     if (byFolder)
         inFolder.assign(n, 0);
-    if (current && byFolder) {
+    if (!current && (byFolder || bySearch)) {
         for (std::size_t i = 0; i < n; ++i)
-            inFolder[i] = memo.entry(i).folder == in.selectedFolder;
-    } else if (!current && (byFolder || bySearch)) {
-        for (std::size_t i = 0; i < n; ++i) {
-            const SearchMemo::Entry& e = memo.at(i, rows[i]);
-            if (byFolder)
-                inFolder[i] = e.folder == in.selectedFolder;
-        }
+            memo.at(i, rows[i]);
+    }
+    if (byFolder) {
+        for (std::size_t i = 0; i < n; ++i)
+            inFolder[i] = memo.folder(i) == in.selectedFolder;
     }
     std::vector<char> found;
     if (bySearch)

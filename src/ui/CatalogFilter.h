@@ -13,6 +13,7 @@
 
 #include "app/Records.h"
 #include "app/TrackList.h"
+#include "library/GenreMap.h"
 #include "ui/ShuffleOrder.h"
 
 #include <QHash>
@@ -49,7 +50,7 @@ struct MatchInput {
     QString searchText;     // the search field's text as typed; trimmed here
     QString selectedFolder; // "" for all folders
     std::optional<CellFilter> cellFilter;
-    const QHash<QString, QString>* genres = nullptr; // genre by path; null: none known
+    const GenreMap* genres = nullptr; // genre by path; null: none known
     // The memo was filled from exactly these rows and nothing changed them
     // since: its entries are taken without checking each against its row.
     bool memoCurrent = false;

@@ -38,7 +38,7 @@ QString tileKindWord(const AlbumItem& tile) {
 }
 
 std::optional<std::size_t> tileOwnTrack(const TrackList& visible, const AlbumItem& tile,
-                                        const QHash<QString, QString>& genres) {
+                                        const GenreMap& genres) {
     if (visible.empty())
         return std::nullopt;
     for (std::size_t i = 0; i < visible.size(); ++i)

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "app/Records.h"
+#include "library/GenreMap.h"
 #include "ui/AlbumItem.h"
 #include "ui/CatalogFilter.h"
 
@@ -36,7 +37,7 @@ QString tileKindWord(const AlbumItem& tile);
 // is the tile's key (an album tile's album and artist), else the first of the
 // list (it changed meanwhile); none for an empty list. `genres` by path.
 std::optional<std::size_t> tileOwnTrack(const TrackList& visible, const AlbumItem& tile,
-                                        const QHash<QString, QString>& genres);
+                                        const GenreMap& genres);
 
 // The tile a letter of the letter bar jumps to, in display order. A tile's
 // jump key is upper-cased: its title in sort mode 1, else its artist, or its

@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace ql {
 
 namespace {
@@ -41,6 +43,13 @@ QString folderOf(const QString& path) {
     if (slash == 0)
         return QStringLiteral("/");
     return p.left(slash);
+}
+
+qsizetype folderLength(const QString& path) {
+    if (needsCleaning(path))
+        return -1;
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? 0 : std::max<qsizetype>(slash, 1);
 }
 
 QString lastPathComponent(const QString& path) {

@@ -15,6 +15,11 @@ namespace ql {
 // without any folder -> "".
 QString folderOf(const QString& path);
 
+// How long folderOf(path) is as the start of the path itself, which it is
+// unless the path needs cleaning first ("//", "/./", "/../", a trailing
+// slash): then -1.
+qsizetype folderLength(const QString& path);
+
 // The last path component: "/Music/A/01 Intro.flac" -> "01 Intro.flac";
 // "/" -> "/".
 QString lastPathComponent(const QString& path);

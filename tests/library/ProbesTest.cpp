@@ -315,7 +315,7 @@ private slots:
         }
         // The file holds the last state of the genres, not an earlier batch.
         QCOMPARE(JSONStore().load<Paths>(QString::fromLatin1(stores::kGenres)).value(),
-                 app.library.genres);
+                 app.library.genres.toHash());
     }
 
     // Files the libraries open are read in-process; ffprobe only for the rest.

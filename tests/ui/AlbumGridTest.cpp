@@ -40,7 +40,7 @@ std::vector<Track> catalog(const QStringList& entries) {
     return rows;
 }
 
-bool hasArt(const std::vector<Track>& tracks) {
+bool hasArt(const TrackList& tracks) {
     return std::any_of(tracks.begin(), tracks.end(),
                        [](const Track& t) { return !t.artist.isEmpty(); });
 }
@@ -277,7 +277,8 @@ private slots:
     void clicks() {
         const ClickCase& c = test::currentCase(kClicks);
         Grid g(kClickCatalog, c.kind, c.lang);
-        g.app.library.genres["/m/A/1.flac"] = g.app.library.genres["/m/A/2.flac"] = "Rock";
+        g.app.library.genres.insert("/m/A/1.flac", "Rock");
+        g.app.library.genres.insert("/m/A/2.flac", "Rock");
         g.app.filter(true);
         const std::size_t history = g.app.browser.navStack.size();
         int index = 99;

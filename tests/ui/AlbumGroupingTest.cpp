@@ -57,7 +57,7 @@ private slots:
         const Case& c = test::currentCase(kCases);
         std::vector<Track> tracks;
         QHash<QString, double> added;
-        QHash<QString, QString> genres;
+        GenreMap genres;
         for (int i = 0; i < c.tracks.size(); ++i) {
             const QStringList f = c.tracks[i].split('/');
             const QString path = QString("/m/%1/%2.flac").arg(f.value(2, "A")).arg(i + 1);
@@ -66,18 +66,31 @@ private slots:
                 added.insert(path, c.added[i]);
             genres.insert(path, c.genres.value(i));
         }
-        const TrackList visible(tracks);
-        GroupingInput input{&visible, c.view, c.sort, &added, &genres, QLocale(QLocale::English)};
-        QStringList got;
-        for (const AlbumItem& tile : groupTracks(input)) {
-            QCOMPARE(tile.kind, c.view == 2 ? "artist" : c.view == 3 ? "genre" : "album");
-            QStringList ids;
-            for (const Track& t : tile.tracks)
-                ids << QString::number(t.id);
-            got << QStringList{tile.key, tile.title, tile.artist, tile.sub, ids.join(' ')}.join(
-                " ; ");
+        // The same tracks as some rows of a larger catalog, in another order
+        // there, among tracks not shown: the tiles point into those rows.
+        auto catalog = std::make_shared<std::vector<Track>>();
+        std::vector<std::size_t> shown;
+        for (auto t = tracks.rbegin(); t != tracks.rend(); ++t) {
+            catalog->push_back(Track{-1, "/hidden.flac", "t", "Hidden", "Hidden", 1, {}});
+            catalog->push_back(*t);
         }
-        QCOMPARE(got, c.want);
+        for (std::size_t i = 0; i < tracks.size(); ++i)
+            shown.push_back(2 * (tracks.size() - 1 - i) + 1);
+        for (const TrackList& visible : {TrackList(tracks), TrackList(catalog, shown)}) {
+            GroupingInput input{&visible, c.view,  c.sort,
+                                &added,   &genres, QLocale(QLocale::English)};
+            QStringList got;
+            for (const AlbumItem& tile : groupTracks(input)) {
+                QCOMPARE(tile.kind, c.view == 2 ? "artist" : c.view == 3 ? "genre" : "album");
+                QVERIFY(tile.tracks.rows() == visible.rows());
+                QStringList ids;
+                for (const Track& t : tile.tracks)
+                    ids << QString::number(t.id);
+                got << QStringList{tile.key, tile.title, tile.artist, tile.sub, ids.join(' ')}.join(
+                    " ; ");
+            }
+            QCOMPARE(got, c.want);
+        }
     }
 };
 

@@ -76,7 +76,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, value);
         QFETCH(TrackIds, ids);
-        const QHash<QString, QString> genres{{"/Music/A/01 Intro.flac", "Jazz"}};
+        const GenreMap genres{{"/Music/A/01 Intro.flac", "Jazz"}};
         MatchInput in;
         in.searchText = search;
         in.selectedFolder = folder;

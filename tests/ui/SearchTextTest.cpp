@@ -2,6 +2,7 @@
 #include "ui/SearchText.h"
 #include "ui/CatalogFilter.h"
 #include "ui/SearchMemo.h"
+#include "ui/TrackPath.h"
 
 #include "TestHome.h"
 #include "TestUnits.h"
@@ -281,6 +282,65 @@ private slots:
             }
             QCOMPARE(matchedRows(rows, in, memo), expected);
             QCOMPARE(memo.signatures().size(), rows.size()); // they were there to use
+        }
+    }
+
+    // The memo keeps each text once, in its arena or in the block of texts
+    // rebuilt since, and each folder as a length of the path: through any
+    // run of changes every row must read back what building it afresh gives,
+    // and a pass must find what a memo that never saw the old rows finds.
+    void memoReadsBackFreshTextsThroughChanges_data() {
+        QTest::addColumn<quint32>("seed");
+        QTest::addColumn<bool>("search"); // else only a folder, so no arena is asked for
+        QTest::addColumn<int>("hotRows"); // changes fall on this many rows (0: any row)
+        QTest::newRow("search after each change") << 11u << true << 0;
+        QTest::newRow("folder alone after each change") << 12u << false << 0;
+        QTest::newRow("a few rows rebuilt over and over, search") << 13u << true << 3;
+        QTest::newRow("a few rows rebuilt over and over, folder alone") << 14u << false << 3;
+    }
+    void memoReadsBackFreshTextsThroughChanges() {
+        QFETCH(quint32, seed);
+        QFETCH(bool, search);
+        QFETCH(int, hotRows);
+        QRandomGenerator rng(seed);
+        // Paths that need cleaning keep their folder apart from the path.
+        const QStringList folders{"/m/A", "/m//A", "/m/./B", "/m/B/../A", "/", "", "/m/사랑"};
+        const auto path = [&](int i) {
+            const QString folder = folders[int(rng.bounded(folders.size()))];
+            return (folder.isEmpty() ? QString() : folder + "/") + QString("%1 x.flac").arg(i);
+        };
+        const auto row = [&](int i) {
+            // Long texts, so that texts rebuilt over and over soon waste
+            // more than the memo lets its block of new texts hold.
+            return track(QString("T%1 %2").arg(i).arg(rng.bounded(5)), "Lumen",
+                         "Harbor " + QString(80, 'h'), path(i), i);
+        };
+        std::vector<Track> rows;
+        for (int i = 0; i < 300; ++i)
+            rows.push_back(row(i));
+        SearchMemo memo;
+        MatchInput in;
+        if (search)
+            in.searchText = "t1 x";
+        in.selectedFolder = "/m/A";
+        for (int step = 0; step < 200; ++step) {
+            const int changes = 1 + int(rng.bounded(20));
+            for (int c = 0; c < changes; ++c) {
+                const int at = hotRows ? int(rng.bounded(hotRows)) : int(rng.bounded(300));
+                if (std::size_t(at) < rows.size())
+                    rows[std::size_t(at)] = row(at);
+            }
+            if (step % 50 == 25)
+                rows.resize(200);
+            while (rows.size() < 300)
+                rows.push_back(row(int(rows.size())));
+            const std::vector<std::size_t> got = matchedRows(rows, in, memo);
+            SearchMemo fresh;
+            QCOMPARE(got, matchedRows(rows, in, fresh));
+            for (std::size_t r = 0; r < rows.size(); ++r) {
+                QCOMPARE(memo.text(r).toString(), compactHaystack(rows[r]));
+                QCOMPARE(memo.folder(r).toString(), folderOf(rows[r].path));
+            }
         }
     }
 };
