@@ -47,12 +47,12 @@
 #include <chrono>
 #include <thread>
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
 #include <map>
 #include <string>
+#include <unistd.h>
 
 using namespace ql;
 
@@ -111,19 +111,19 @@ const QByteArray& line(int variant) {
 struct Poll {
     LineFramer framer;
     ReplyReader reader;
-    std::vector<Track> rows;
+    std::shared_ptr<const std::vector<Track>> rows = std::make_shared<std::vector<Track>>();
 
     bool changedBy(const QByteArray& bytes) {
         bool changed = false;
         for (qsizetype at = 0; at < bytes.size(); at += kChunk) {
             framer.append(QByteArrayView(bytes).sliced(at, std::min(kChunk, bytes.size() - at)));
             while (const std::optional<FramedLine> l = framer.next()) {
-                const Library* reply = reader.read(l->bytes);
+                const CatalogReply* reply = reader.read(l->bytes, rows);
                 if (!reply || !reply->tracks)
                     continue;
-                const CatalogComparison c = compareCatalogs(rows, *reply->tracks);
+                const CatalogComparison c = compareCatalogs(*rows, *reply->tracks);
                 if (!c.identical)
-                    rows = *reply->tracks;
+                    rows = reply->tracks;
                 changed = changed || c.changed;
             }
         }

@@ -116,6 +116,11 @@ void JSONStore::noteWriteFailure(const QString& name, const QString& error) cons
 
 bool JSONStore::writeBytes(const QString& name, const QByteArray& bytes, QString* error,
                            std::optional<unsigned> mode) const {
+    return writePieces(name, wholeContent(bytes), error, mode);
+}
+
+bool JSONStore::writePieces(const QString& name, const FilePieces& next, QString* error,
+                            std::optional<unsigned> mode) const {
     const QString path = QFileInfo(filePath(name)).absoluteFilePath();
     const auto fail = [error, &path](const QString& description, const QString& reason = {}) {
         if (error)
@@ -140,7 +145,7 @@ bool JSONStore::writeBytes(const QString& name, const QByteArray& bytes, QString
         }
     }
     QString description;
-    if (!replaceFileChecked(path, bytes, &description, mode))
+    if (!replaceFileChecked(path, next, &description, mode))
         return fail(description);
     return true;
 }

@@ -31,6 +31,7 @@
 
 #include "app/AppPaths.h"
 #include "app/JsonCodec.h"
+#include "app/SafeWrite.h"
 
 #include <QByteArray>
 #include <QString>
@@ -88,6 +89,9 @@ public:
     // replaces). Usable from any thread.
     bool writeBytes(const QString& name, const QByteArray& bytes, QString* error = nullptr,
                     std::optional<unsigned> mode = std::nullopt) const;
+    // The same with the bytes made piece by piece (see SafeWrite.h).
+    bool writePieces(const QString& name, const FilePieces& next, QString* error = nullptr,
+                     std::optional<unsigned> mode = std::nullopt) const;
     // Keeps a failure to write `name` found before writeBytes could be asked.
     void noteWriteFailure(const QString& name, const QString& error) const;
     void noteLoaded(const QString& name, bool decoded) const;

@@ -2,13 +2,14 @@
 
 #include "app/JsonCodecImpl.h"
 
+#include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <utility>
 
 namespace ql {
 // The record readers and the whole-document codecs live in RecordsJson.cpp.
 bool readJson(JsonElement e, Track& t);
+void writeJson(JsonWriter& w, const Track& t);
 extern template struct JsonCodec<Library>;
 extern template struct JsonCodec<std::vector<Track>>;
 } // namespace ql
@@ -80,8 +81,34 @@ qsizetype valueEnd(QByteArrayView text, qsizetype i) {
     return i > start ? i : -1;
 }
 
-// The tracks of `array` (from its "[" to its "]"), appended to `out`.
-bool readTracks(QByteArrayView array, std::vector<Track>& out, qsizetype batch) {
+// True when `text` now shares the data of `same`.
+bool shareText(QString& text, const QString& same) {
+    if (text.constData() == same.constData())
+        return true;
+    if (text != same)
+        return false;
+    text = same;
+    return true;
+}
+
+// `track`, about to follow `before`, takes the equal texts of the same row
+// of `like` instead of its own copies, and else those of its neighbour.
+void shareTexts(Track& track, const std::vector<Track>& before, const std::vector<Track>* like) {
+    const Track* was = like && before.size() < like->size() ? &(*like)[before.size()] : nullptr;
+    const Track* previous = before.empty() ? nullptr : &before.back();
+    if (was) {
+        shareText(track.path, was->path);
+        shareText(track.title, was->title);
+    }
+    for (QString Track::*text : {&Track::artist, &Track::album, &Track::art})
+        if (!(was && shareText(track.*text, was->*text)) && previous)
+            shareText(track.*text, previous->*text);
+}
+
+// The tracks of `array` (from its "[" to its "]"), in `out` (empty), or
+// with `out` left empty and `same` set when they equal `like` row for row.
+bool readTracks(QByteArrayView array, std::vector<Track>& out, qsizetype batch,
+                const std::vector<Track>* like, bool* same) {
     if (array.size() < 2 || array.front() != '[' || array.back() != ']')
         return false;
     // First the elements' bounds, cut into batches, and their number: the
@@ -89,8 +116,11 @@ bool readTracks(QByteArrayView array, std::vector<Track>& out, qsizetype batch) 
     std::vector<std::pair<qsizetype, qsizetype>> batches;
     size_t count = 0;
     qsizetype i = skipSpace(array, 1);
-    if (i == array.size() - 1)
-        return true; // []
+    if (i == array.size() - 1) { // []
+        if (same)
+            *same = like && like->empty();
+        return true;
+    }
     for (qsizetype start = i;;) {
         const qsizetype end = valueEnd(array, i);
         if (end < 0)
@@ -111,25 +141,55 @@ bool readTracks(QByteArrayView array, std::vector<Track>& out, qsizetype batch) 
             start = i;
         }
     }
-    out.reserve(out.size() + count);
+    // While every track read equals the same row of `like`, none is kept:
+    // a reply that repeats the catalog held is not held a second time, not
+    // even while it is read.
+    bool matching = like && same;
+    std::size_t matched = 0;
+    const auto keepFromHere = [&] {
+        matching = false;
+        out.reserve(count);
+        out.assign(like->begin(), like->begin() + std::ptrdiff_t(matched));
+    };
+    if (!matching)
+        out.reserve(count);
     simdjson::dom::parser parser;
     QByteArray piece;
-    std::vector<Track> part;
     for (const auto& [from, to] : batches) {
         piece.clear();
         piece.append('[').append(array.sliced(from, to - from)).append(']');
         JsonElement root;
-        if (!parseJson(parser, piece, root) || !readJson(root, part))
+        simdjson::dom::array items;
+        if (!parseJson(parser, piece, root) || root.get_array().get(items) != simdjson::SUCCESS)
             return false;
-        out.insert(out.end(), std::make_move_iterator(part.begin()),
-                   std::make_move_iterator(part.end()));
+        for (const JsonElement item : items) {
+            Track track;
+            if (!readJson(item, track))
+                return false;
+            if (matching) {
+                if (matched < like->size() && track == (*like)[matched]) {
+                    ++matched;
+                    continue;
+                }
+                keepFromHere();
+            }
+            shareTexts(track, out, like);
+            out.push_back(std::move(track));
+        }
     }
+    if (same)
+        *same = matching && matched == like->size();
+    if (matching && matched != like->size())
+        keepFromHere(); // the start of the rows held, and no more
     return true;
 }
 
 } // namespace
 
-std::optional<Library> readLibrary(QByteArrayView json, qsizetype batch) {
+std::optional<Library> readLibrary(QByteArrayView json, qsizetype batch,
+                                   const std::vector<Track>* like, bool* same) {
+    if (same)
+        *same = false;
     static constexpr QByteArrayView kTracks("\"tracks\"");
     if (json.size() <= batch)
         return JsonCodec<Library>::decode(json);
@@ -171,9 +231,35 @@ std::optional<Library> readLibrary(QByteArrayView json, qsizetype batch) {
     rest.append(json.first(arrayStart)).append("[]").append(json.sliced(arrayEnd));
     std::optional<Library> reply = JsonCodec<Library>::decode(rest);
     if (!reply || !reply->tracks ||
-        !readTracks(json.sliced(arrayStart, arrayEnd - arrayStart), *reply->tracks, batch))
+        !readTracks(json.sliced(arrayStart, arrayEnd - arrayStart), *reply->tracks, batch, like,
+                    same))
         return std::nullopt;
     return reply;
+}
+
+FilePieces writeTrackList(const std::vector<Track>& rows, std::size_t batch) {
+    return [&rows, batch, at = std::size_t(0), done = false](QByteArray& piece) mutable {
+        if (done)
+            return true; // no piece: the end
+        // Each batch is written as an array of its own: "[a,b]". Its opening
+        // bracket becomes the comma after the batch before, and only the last
+        // batch keeps its closing one.
+        const bool first = at == 0;
+        JsonWriter w;
+        w.beginArray();
+        for (const std::size_t end = std::min(rows.size(), at + batch); at < end; ++at)
+            writeJson(w, rows[at]);
+        w.endArray();
+        if (!w.ok())
+            return false;
+        piece = w.take();
+        done = at == rows.size();
+        if (!first)
+            piece[0] = ',';
+        if (!done)
+            piece.chop(1);
+        return true;
+    };
 }
 
 std::optional<std::vector<Track>> readTrackList(QByteArrayView json, qsizetype batch) {
@@ -184,7 +270,7 @@ std::optional<std::vector<Track>> readTrackList(QByteArrayView json, qsizetype b
     while (end > start && isSpace(json[end - 1]))
         --end;
     std::vector<Track> tracks;
-    if (!readTracks(json.sliced(start, end - start), tracks, batch))
+    if (!readTracks(json.sliced(start, end - start), tracks, batch, nullptr, nullptr))
         return std::nullopt;
     return tracks;
 }

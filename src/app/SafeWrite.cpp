@@ -6,6 +6,7 @@
 #include <QSaveFile>
 
 #include <cerrno>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,6 +50,19 @@ void syncFolder(const QString& folder) {
 
 bool replaceFileChecked(const QString& path, const QByteArray& bytes, QString* error,
                         std::optional<unsigned> mode) {
+    return replaceFileChecked(path, wholeContent(bytes), error, mode);
+}
+
+FilePieces wholeContent(const QByteArray& bytes) {
+    return [bytes, given = false](QByteArray& piece) mutable {
+        if (!std::exchange(given, true))
+            piece = bytes;
+        return true;
+    };
+}
+
+bool replaceFileChecked(const QString& path, const FilePieces& next, QString* error,
+                        std::optional<unsigned> mode) {
     const auto fail = [error](const QString& description) {
         if (error)
             *error = description;
@@ -61,8 +75,16 @@ bool replaceFileChecked(const QString& path, const QByteArray& bytes, QString* e
     int err = fd < 0 ? EBADF : 0;
     if (!err && mode && ::fchmod(fd, mode_t(*mode)) != 0)
         err = errno;
-    if (!err)
-        err = writeAll(fd, bytes);
+    QByteArray piece;
+    while (!err) {
+        piece.clear();
+        if (!next(piece))
+            err = ECANCELED;
+        else if (piece.isEmpty())
+            break;
+        else
+            err = writeAll(fd, piece);
+    }
     // A file system may only find out at this point that it has no room.
     if (!err && ::fsync(fd) != 0)
         err = errno;

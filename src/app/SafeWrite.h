@@ -13,6 +13,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace ql {
@@ -21,6 +22,18 @@ namespace ql {
 // permission bits; without it an existing file's bits are kept. False, with
 // the system's description in `error` when given, on any failure.
 bool replaceFileChecked(const QString& path, const QByteArray& bytes, QString* error = nullptr,
+                        std::optional<unsigned> mode = std::nullopt);
+
+// Gives the next piece of a file's content in `piece`; an empty piece ends
+// the content, false abandons the write.
+using FilePieces = std::function<bool(QByteArray& piece)>;
+
+// The pieces of a content already whole: `bytes`, then the end.
+FilePieces wholeContent(const QByteArray& bytes);
+
+// The same with the content written as `next` makes it, so a large file is
+// never held whole. Abandoned, the write changes nothing.
+bool replaceFileChecked(const QString& path, const FilePieces& next, QString* error = nullptr,
                         std::optional<unsigned> mode = std::nullopt);
 
 // Makes `path` and any missing parent folder, each new one with mode 0700

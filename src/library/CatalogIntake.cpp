@@ -1,19 +1,22 @@
 #include "library/CatalogIntake.h"
 
-#include "app/JsonCodec.h"
 #include "app/JsonPieces.h"
 
 #include <QFile>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 
 namespace ql {
 
 CatalogSave writeCatalogFile(const JSONStore& store, const std::vector<Track>& rows) {
-    const std::optional<QByteArray> bytes = JsonCodec<std::vector<Track>>::encode(rows);
-    if (!bytes)
+    // Checked before a byte is written: a duration that cannot be stored
+    // leaves the old file alone without counting as a failure to write it.
+    if (!std::ranges::all_of(rows, [](const Track& t) { return std::isfinite(t.duration); }))
         return CatalogSave::BadDuration;
-    return store.writeBytes(QString::fromLatin1(stores::kCatalog), *bytes)
+    return store.writePieces(QString::fromLatin1(stores::kCatalog),
+                             jsonpieces::writeTrackList(rows))
                ? CatalogSave::Written
                : CatalogSave::NotWritable;
 }
@@ -27,18 +30,24 @@ void CatalogIntake::rebase(std::vector<Track> shown, quint64 generation) {
     m_shown = std::make_shared<const std::vector<Track>>(std::move(shown));
     m_generation = generation;
     m_shownIsReply = false;
+    m_shownOwned = true;
+    m_idRows.reset();
 }
 
 void CatalogIntake::follow(const std::vector<Track>& shown, quint64 generation) {
     m_shown = std::shared_ptr<const std::vector<Track>>(std::shared_ptr<void>(), &shown);
     m_generation = generation;
     m_shownIsReply = false;
+    m_shownOwned = false;
+    m_idRows.reset();
 }
 
 void CatalogIntake::adopt(CatalogUpdate& update, std::shared_ptr<const std::vector<Track>> tracks) {
     // The worker compares the next reply with the reply it decoded, kept
     // as it is; the update's copy goes to the window. Both share their texts.
     m_shown = std::move(tracks);
+    m_shownOwned = true;
+    m_idRows.reset();
     m_generation = nextCatalogGeneration();
     update.toGeneration = m_generation;
     update.taken = true;
@@ -74,13 +83,26 @@ CatalogUpdate CatalogIntake::foldTexts() {
     CatalogUpdate update;
     update.fromGeneration = update.toGeneration = m_generation;
     update.memo = m_memo;
-    update.idRows = std::make_shared<const IdRows>(rows);
+    update.idRows = idRows();
     update.distinctIds = update.idRows->distinct();
     return update;
 }
 
-std::optional<CatalogUpdate> CatalogIntake::take(QByteArray& line) {
-    const Library* reply = m_reader.read(line);
+const std::shared_ptr<const IdRows>& CatalogIntake::idRows() {
+    // Made once per shown catalog: the rows restored and their search texts
+    // go out in two updates, and the window keeps the first table until the
+    // second replaces it.
+    if (!m_idRows)
+        m_idRows = std::make_shared<const IdRows>(*m_shown);
+    return m_idRows;
+}
+
+std::optional<CatalogUpdate> CatalogIntake::take(QByteArray& line,
+                                                 const std::function<void()>& decoded) {
+    // Rows the window still changes (follow()) are not the reader's to hold.
+    const CatalogReply* reply = m_reader.read(line, m_shownOwned ? m_shown : nullptr);
+    if (decoded)
+        decoded();
     if (!reply)
         return std::nullopt;
     CatalogUpdate update;
@@ -108,7 +130,7 @@ std::optional<CatalogUpdate> CatalogIntake::take(QByteArray& line) {
     if (update.comparison.identical)
         return update;
     update.tracks = tracks;
-    adopt(update, m_reader.sharedTracks());
+    adopt(update, reply->tracks);
     m_shownIsReply = true;
     if (update.comparison.changed)
         update.folders = folderList(update.tracks);
@@ -136,13 +158,15 @@ std::optional<CatalogUpdate> CatalogIntake::restore(const QString& path) {
     // their search texts and folders: those follow in restoreTexts().
     m_shown = std::make_shared<const std::vector<Track>>(update.tracks);
     m_shownIsReply = false;
+    m_shownOwned = true;
+    m_idRows.reset();
     m_generation = nextCatalogGeneration();
     update.toGeneration = m_generation;
     update.taken = true;
     update.shared = m_shown;
     // A kept shuffle order is followed through this table from the first
     // pass on, before the search texts come.
-    update.idRows = std::make_shared<const IdRows>(*m_shown);
+    update.idRows = idRows();
     update.distinctIds = update.idRows->distinct();
     return update;
 }

@@ -7,7 +7,9 @@
 // ReplyReader), compared with the shown catalog (CatalogChange.h) and, when
 // the reply replaces the catalog, with the search text of every row folded
 // (only rows whose texts changed are folded again, see SearchMemo) and, when
-// it changed, with the folder list built. Whether a reply replaces the
+// it changed, with the folder list built. A reply is decoded with its texts
+// shared with the shown catalog's, and a reply equal to the shown catalog is
+// not kept beside it: at rest the worker holds one catalog, not two. Whether a reply replaces the
 // catalog follows the catalog's rules (see AppCatalog.cpp): a partial list
 // of a scan still running is not taken in, an identical one changes nothing.
 //
@@ -28,6 +30,7 @@
 
 #include <QByteArrayView>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -75,8 +78,10 @@ public:
     // The same without a copy: `shown` must outlive the next take().
     void follow(const std::vector<Track>& shown, quint64 generation);
     // The update one reply line makes; none when the line does not decode.
-    // `line` then holds an array the caller may fill again (see ReplyReader).
-    std::optional<CatalogUpdate> take(QByteArray& line);
+    // `decoded` is called once the line has been read, before the comparing
+    // and folding: from then on `line` is not read again, and its array may
+    // be filled with the next reply (see ReplyReader).
+    std::optional<CatalogUpdate> take(QByteArray& line, const std::function<void()>& decoded = {});
     // The cache file's catalog, taken as the shown one; none when the file is
     // missing, damaged or empty (the shown catalog is then kept). The rows
     // come alone, so the window can show them at once; restoreTexts() then
@@ -97,11 +102,15 @@ private:
     void adopt(CatalogUpdate& update, std::shared_ptr<const std::vector<Track>> tracks);
     // fold() without the shared catalog.
     CatalogUpdate foldTexts();
+    // The row of each id of the shown catalog.
+    const std::shared_ptr<const IdRows>& idRows();
 
     ReplyReader m_reader;
     std::shared_ptr<const std::vector<Track>> m_shown = std::make_shared<std::vector<Track>>();
     quint64 m_generation = 0;
-    bool m_shownIsReply = false; // m_shown holds exactly the reader's last reply
+    bool m_shownIsReply = false;            // m_shown holds exactly the reader's last reply
+    bool m_shownOwned = true;               // m_shown is shared, not the window's rows (follow())
+    std::shared_ptr<const IdRows> m_idRows; // of m_shown, once made
     std::shared_ptr<SearchMemo> m_memo = std::make_shared<SearchMemo>();
 };
 

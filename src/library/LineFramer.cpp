@@ -1,5 +1,6 @@
 #include "library/LineFramer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -35,8 +36,12 @@ std::optional<FramedLine> LineFramer::next() {
     // Every complete line is out: move the unfinished one to the front. The
     // buffer keeps its capacity, so the next catalog reply of the same size
     // is read without growing it again.
+    // (Moved, not removed from the front: that would only move the array's
+    // start and leave the space before it unused until the next growth.)
     if (m_start > 0) {
-        m_buf.remove(0, m_start);
+        const qsizetype kept = m_buf.size() - m_start;
+        std::memmove(m_buf.data(), m_buf.constData() + m_start, size_t(kept));
+        m_buf.truncate(kept);
         m_scan -= m_start;
         m_start = 0;
     }
@@ -58,13 +63,28 @@ void LineFramer::reuse(QByteArray spare) {
     }
 }
 
+qsizetype LineFramer::room(qsizetype n) {
+    const qsizetype size = m_buf.size();
+    const qsizetype free = m_buf.capacity() - size;
+    if (free > 0)
+        return std::min(n, free); // the rest when the next read comes
+    m_buf.reserve(std::max(size + n, size + size / 4));
+    return n;
+}
+
 QByteArray LineFramer::take(const FramedLine& line) {
     if (line.bytes.constData() != m_buf.constData() || m_start != m_buf.size())
         return line.bytes.toByteArray();
     QByteArray whole = std::exchange(m_buf, std::exchange(m_reuse, QByteArray()));
     m_buf.resize(0); // its capacity stays
     m_start = m_scan = 0;
-    whole.truncate(line.bytes.size());
+    const qsizetype size = line.bytes.size();
+    if (whole.capacity() > size + 2 * kSlack) {
+        // Shrunk in place: the allocator gives the tail back without a copy.
+        whole.resize(size + kSlack);
+        whole.squeeze();
+    }
+    whole.truncate(size);
     return whole;
 }
 

@@ -9,6 +9,11 @@
 // resumes where the previous one stopped, so a long line arriving in many
 // small chunks is scanned once.
 //
+// The buffer grows by a quarter at a time, not by doubling, and a line handed
+// out with take() keeps only a little room beyond its size: a 21 MB catalog
+// reply would otherwise sit in 32 MB, and its array, filled again with the
+// next reply of about the same size, would keep that much for good.
+//
 // Memory is bounded: a line that grows past `maxLine` bytes without a line
 // feed is dropped as it arrives (its bytes are not kept), and when its line
 // feed finally comes it is handed out once as a line that is too long, which
@@ -54,7 +59,13 @@ public:
     // Bytes kept for a line whose line feed has not arrived yet.
     qsizetype pendingBytes() const { return m_buf.size() - m_start; }
 
+    // The room a line taken keeps beyond its size, for the next line to be
+    // a little longer without growing the array.
+    static constexpr qsizetype kSlack = qsizetype(64) * 1024;
+
 private:
+    // Room for `n` more bytes, or at least for some of them: how many.
+    qsizetype room(qsizetype n);
     qsizetype m_maxLine;
     QByteArray m_buf;
     QByteArray m_reuse;
@@ -73,8 +84,9 @@ template <class Read> void LineFramer::appendFrom(qsizetype n, Read&& read) {
         append(chunk);
         return;
     }
+    n = room(n);
     const qsizetype old = m_buf.size();
-    m_buf.resize(old + n); // grows geometrically, keeps its capacity after a take
+    m_buf.resize(old + n);
     m_buf.resize(old + qMax<qint64>(read(m_buf.data() + old, n), 0));
 }
 

@@ -15,7 +15,8 @@ ReplyReader::Digest ReplyReader::digestOf(QByteArrayView line) {
     return {line.size(), h.low64, h.high64};
 }
 
-const Library* ReplyReader::read(QByteArrayView line) {
+const CatalogReply* ReplyReader::read(QByteArrayView line,
+                                      const std::shared_ptr<const std::vector<Track>>& like) {
     const Digest digest = digestOf(line);
     m_repeat = m_reply && digest == m_last;
     if (m_repeat)
@@ -23,20 +24,20 @@ const Library* ReplyReader::read(QByteArrayView line) {
     // The old reply goes before the new one is read (unless someone shares
     // it): two whole catalogs need not be held at once.
     m_reply.reset();
-    std::optional<Library> reply = jsonpieces::readLibrary(line);
+    bool same = false;
+    std::optional<Library> reply =
+        jsonpieces::readLibrary(line, jsonpieces::kBatch, like.get(), &same);
     if (!reply) {
         m_last = Digest{};
         return nullptr;
     }
-    m_reply = std::make_shared<Library>(std::move(*reply));
+    m_reply = CatalogReply{nullptr, reply->scanning, std::move(reply->error)};
+    if (same)
+        m_reply->tracks = like;
+    else if (reply->tracks)
+        m_reply->tracks = std::make_shared<const std::vector<Track>>(std::move(*reply->tracks));
     m_last = digest;
     return &*m_reply;
-}
-
-std::shared_ptr<const std::vector<Track>> ReplyReader::sharedTracks() const {
-    if (!m_reply || !m_reply->tracks)
-        return nullptr;
-    return std::shared_ptr<const std::vector<Track>>(m_reply, &*m_reply->tracks);
 }
 
 } // namespace ql

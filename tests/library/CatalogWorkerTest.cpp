@@ -21,6 +21,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <limits>
 
 using namespace ql;
 
@@ -58,6 +59,7 @@ TrackIds idsOf(const TrackList& list) {
 } // namespace
 
 Q_DECLARE_METATYPE(Case)
+Q_DECLARE_METATYPE(CatalogSave)
 Q_DECLARE_METATYPE(ListChange)
 
 class CatalogWorkerTest : public QObject {
@@ -66,6 +68,81 @@ private slots:
     void initTestCase() { L10n::setLanguage("ko"); }
     // Each case starts from empty settings (a stored search would filter it).
     void init() { UserDefaults().clear(); }
+
+    // After a start from the cache file, the backend's reply repeats that
+    // catalog: the worker then holds it once, not the restored rows and the
+    // decoded reply side by side. A changed reply still replaces it, its
+    // unchanged texts those of the rows it replaces.
+    void oneCatalogHeld_data() {
+        QTest::addColumn<int>("changedRow"); // -1: the reply equals the cache
+        QTest::newRow("a reply equal to the restored catalog") << -1;
+        QTest::newRow("a reply with one title changed") << 2500;
+    }
+    void oneCatalogHeld() {
+        QFETCH(int, changedRow);
+        // Large enough to be read in batches, as a real library is.
+        const std::vector<Track> cached = catalog("노래", 4000);
+        std::vector<Track> replied = cached;
+        if (changedRow >= 0)
+            replied[std::size_t(changedRow)].title += " (live)";
+        QTemporaryDir dir;
+        const QString path = dir.filePath("catalog.json");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) &&
+                file.write(*JsonCodec<std::vector<Track>>::encode(cached)) > 0);
+        file.close();
+
+        CatalogIntake intake;
+        QVERIFY(intake.restore(path));
+        const std::shared_ptr<const std::vector<Track>> restored = intake.shown();
+        QByteArray line = *JsonCodec<Library>::encode(Library{replied, false, {}});
+        const std::optional<CatalogUpdate> update = intake.take(line);
+        QVERIFY(update && update->hasTracks);
+        QCOMPARE(update->taken, changedRow >= 0);
+        QVERIFY(*intake.shown() == replied);
+        if (changedRow < 0) {
+            // Held by this test, the intake and its reader's reply: no second copy.
+            QCOMPARE(intake.shown(), restored);
+            QCOMPARE(restored.use_count(), 3);
+        }
+        int copies = 0; // texts equal to the restored row's but held apart
+        for (std::size_t i = 0; i < replied.size(); ++i) {
+            const Track& now = (*intake.shown())[i];
+            const Track& was = (*restored)[i];
+            for (QString Track::*text : {&Track::path, &Track::title, &Track::artist})
+                copies +=
+                    now.*text == was.*text && (now.*text).constData() != (was.*text).constData();
+        }
+        QCOMPARE(copies, 0);
+        // The same bytes again change nothing.
+        QByteArray again = *JsonCodec<Library>::encode(Library{replied, false, {}});
+        const std::optional<CatalogUpdate> repeat = intake.take(again);
+        QVERIFY(repeat && repeat->repeat && !repeat->taken);
+    }
+
+    // The cache is written in pieces: the file holds exactly the text of the
+    // whole catalog, and a catalog that cannot be stored leaves the old file.
+    void cacheFile_data() {
+        QTest::addColumn<bool>("finite");
+        QTest::addColumn<CatalogSave>("result");
+        QTest::newRow("a catalog of many pieces") << true << CatalogSave::Written;
+        QTest::newRow("a duration that is not a number") << false << CatalogSave::BadDuration;
+    }
+    void cacheFile() {
+        QFETCH(bool, finite);
+        QFETCH(CatalogSave, result);
+        QTemporaryDir dir;
+        const JSONStore store(dir.path());
+        const std::vector<Track> old = catalog("옛", 2);
+        QCOMPARE(writeCatalogFile(store, old), CatalogSave::Written);
+        std::vector<Track> rows = catalog("새", 5000);
+        if (!finite)
+            rows.back().duration = std::numeric_limits<double>::infinity();
+        QCOMPARE(writeCatalogFile(store, rows), result);
+        QFile file(dir.filePath(QString::fromLatin1(stores::kCatalog)));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), *JsonCodec<std::vector<Track>>::encode(finite ? rows : old));
+    }
 
     void replies_data() {
         QTest::addColumn<Case>("step");

@@ -4,6 +4,9 @@
 #include "TestHome.h"
 #include "TestUnits.h"
 
+#include <cstring>
+#include <utility>
+
 using namespace ql;
 
 namespace {
@@ -76,6 +79,54 @@ private slots:
         LineFramer framer(8);
         QCOMPARE(frame(framer, chunks), lines);
         QCOMPARE(framer.pendingBytes(), pending);
+    }
+
+    // Large lines read straight from a pipe, 64 KiB at a time, each taken
+    // and its array given back, as the backend's reader does with replies.
+    void largeLineRoom_data() {
+        QTest::addColumn<QList<qsizetype>>("sizes"); // of the lines, one after another
+        QTest::addColumn<bool>("inPlace"); // the last line fills the array given back as it is
+        const qsizetype mb = 1024 * 1024;
+        QTest::newRow("one line") << QList<qsizetype>{3 * mb} << false;
+        QTest::newRow("the same size again fills the array given back")
+            << QList<qsizetype>{3 * mb, 3 * mb} << true;
+        QTest::newRow("a little longer still fits")
+            << QList<qsizetype>{3 * mb, 3 * mb + 1000} << true;
+        QTest::newRow("much longer grows, then is trimmed")
+            << QList<qsizetype>{mb, 3 * mb} << false;
+        QTest::newRow("shorter: the array is trimmed to it")
+            << QList<qsizetype>{3 * mb, mb} << false;
+    }
+    void largeLineRoom() {
+        QFETCH(QList<qsizetype>, sizes);
+        QFETCH(bool, inPlace);
+        LineFramer framer;
+        QByteArray given;
+        for (qsizetype i = 0; i < sizes.size(); ++i) {
+            const qsizetype size = sizes[i];
+            const QByteArray text = QByteArray(size, 'x') + '\n';
+            const char* const before = given.constData();
+            framer.reuse(std::exchange(given, QByteArray()));
+            for (qsizetype at = 0; at < text.size();) {
+                framer.appendFrom(64 * 1024, [&](char* into, qsizetype n) {
+                    const qsizetype got = std::min(n, text.size() - at);
+                    std::memcpy(into, text.constData() + at, size_t(got));
+                    at += got;
+                    return qint64(got);
+                });
+            }
+            const std::optional<FramedLine> line = framer.next();
+            QVERIFY(line && !line->tooLong);
+            given = framer.take(*line);
+            QCOMPARE(given.size(), size);
+            QVERIFY(given == text.first(size));
+            // Growth room is not kept beyond what a slightly longer line needs.
+            QVERIFY2(given.capacity() <= size + 2 * LineFramer::kSlack,
+                     qPrintable(QString::number(given.capacity() - size)));
+            if (inPlace && i == sizes.size() - 1)
+                QCOMPARE(static_cast<const void*>(given.constData()),
+                         static_cast<const void*>(before));
+        }
     }
 };
 

@@ -40,14 +40,42 @@ private slots:
         QFETCH(bool, repeat);
         QFETCH(QString, title);
         ReplyReader reader;
-        reader.read(first);
-        const std::shared_ptr<const std::vector<Track>> kept = reader.sharedTracks();
-        const Library* got = reader.read(second);
+        const CatalogReply* firstReply = reader.read(first);
+        const std::shared_ptr<const std::vector<Track>> kept =
+            firstReply ? firstReply->tracks : nullptr;
+        const CatalogReply* got = reader.read(second);
         QCOMPARE(reader.lastWasRepeat(), repeat);
         QCOMPARE(got ? (*got->tracks)[0].title : QString(), title);
         // Tracks taken from the first reply outlive the second read.
         if (kept)
             QCOMPARE((*kept)[0].title, JsonCodec<Library>::decode(first)->tracks->at(0).title);
+    }
+
+    // A large reply equal to the catalog its owner holds is that catalog,
+    // not a second copy of it; one that differs is decoded as it is.
+    void holdsTheOwnersRows_data() {
+        QTest::addColumn<int>("changedRow"); // of the owner's rows; -1: none
+        QTest::addColumn<bool>("owners");    // the reply holds the owner's rows
+        QTest::newRow("equal rows") << -1 << true;
+        QTest::newRow("the first title differs") << 0 << false;
+        QTest::newRow("the last title differs") << 3999 << false;
+    }
+    void holdsTheOwnersRows() {
+        QFETCH(int, changedRow);
+        QFETCH(bool, owners);
+        std::vector<Track> tracks; // large enough to be read in batches
+        for (int i = 1; i <= 4000; ++i)
+            tracks.push_back(
+                Track{i, "/m/" + QString::number(i) + ".flac", "제목", "가수", "앨범", 180, ""});
+        const QByteArray line = *JsonCodec<Library>::encode(Library{tracks, false, {}});
+        if (changedRow >= 0)
+            tracks[std::size_t(changedRow)].title = "다른 제목";
+        const auto own = std::make_shared<const std::vector<Track>>(tracks);
+        ReplyReader reader;
+        const CatalogReply* got = reader.read(line, own);
+        QVERIFY(got && got->tracks);
+        QCOMPARE(got->tracks == own, owners);
+        QCOMPARE(*got->tracks, *JsonCodec<Library>::decode(line)->tracks);
     }
 };
 
