@@ -161,15 +161,10 @@ public:
     // backend has failed (then the request is dropped, not queued).
     void request(const QString& action, std::optional<qint64> id,
                  const std::optional<QString>& path);
-    // One chunk of the backend's output: every line it completes is one
-    // reply, handed to the catalog worker in order (see takeCatalogUpdate()).
-    void receive(const QByteArray& data);
     // Reads the backend's standard output from `fd` on the line reader's
-    // thread (see LineReader.h); the program's own road, as receive() is
-    // the tests'.
+    // thread (see LineReader.h): every line it completes is one reply,
+    // handed to the catalog worker in order (see takeCatalogUpdate()).
     void startReader(int fd);
-    void reuseReplyBuffer();
-    void takeReplyLines();
     // One reply line (a line too long to keep only ends the request).
     void takeReplyLine(QByteArray bytes, bool tooLong);
     // Menu actions: search the folders again; complete the current track's

@@ -213,24 +213,6 @@ void App::backendEnded() {
     status->setStringValue(L10n::tr(QStringLiteral("음원 라이브러리가 종료되었습니다.")));
 }
 
-void App::receive(const QByteArray& data) {
-    reuseReplyBuffer();
-    library.buffer.append(data);
-    takeReplyLines();
-}
-
-void App::reuseReplyBuffer() {
-    // A reply's array comes back from the worker to be filled again.
-    if (library.buffer.pendingBytes() == 0)
-        if (std::optional<QByteArray> spare = catalogWork().recycled())
-            library.buffer.reuse(std::move(*spare));
-}
-
-void App::takeReplyLines() {
-    while (const std::optional<FramedLine> line = library.buffer.next())
-        takeReplyLine(line->tooLong ? QByteArray() : library.buffer.take(*line), line->tooLong);
-}
-
 void App::takeReplyLine(QByteArray bytes, bool tooLong) {
     library.pending = false;
     if (tooLong)

@@ -6,7 +6,6 @@
 #include "app/StoreWriter.h"
 #include "library/CatalogWorker.h"
 #include "library/GenreMap.h"
-#include "library/LineFramer.h"
 #include "library/LineReader.h"
 
 #include <QHash>
@@ -100,9 +99,6 @@ struct LibraryState {
     // standard output gives the replies); a child object of App, null before
     // the start. Never restarted.
     QProcess* backend = nullptr;
-    // Backend output not yet ended by a line feed, when it is given in
-    // chunks (App::receive()).
-    LineFramer buffer;
     // Decodes and compares the reply lines, reads and writes the cache; made
     // on first use (App::catalogWork()).
     std::unique_ptr<CatalogWorker> work;

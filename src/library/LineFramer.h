@@ -19,7 +19,7 @@
 // feed finally comes it is handed out once as a line that is too long, which
 // the caller treats like any line that does not decode.
 //
-// Not thread-safe: one owner (the main thread).
+// Not thread-safe: one owner (the line reader, on its own thread).
 #pragma once
 
 #include <QByteArray>

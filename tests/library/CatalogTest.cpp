@@ -1,6 +1,6 @@
 // Guards against: a catalog view that shows stale, partial or lost tracks.
-// Backend replies and the catalog cache, fed to App::receive() as the backend
-// would write them.
+// Backend replies, written to the App's reply pipe as the backend writes them,
+// and the catalog cache.
 #include "app/App.h"
 #include "app/UserDefaults.h"
 #include "platform/Platform.h"
@@ -9,6 +9,7 @@
 
 #include "FakeBackend.h"
 #include "FakeServices.h"
+#include "ReplyPipe.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 
@@ -47,6 +48,7 @@ struct Shown {
     QTemporaryDir storeDir;
     platform::Platform plat;
     std::unique_ptr<App> app;
+    std::unique_ptr<test::ReplyPipe> backend;
     QList<Track> artLoads;
     qint64 now = 1'000'000;
 
@@ -55,7 +57,8 @@ struct Shown {
         app->core.store = JSONStore(storeDir.path());
         app->status->setClock([this] { return now; });
         test::fakes(*app).analysers.loadArt = [this](const Track& t) { artLoads << t; };
-        app->receive(listLine(shown));
+        backend = std::make_unique<test::ReplyPipe>(*app);
+        QVERIFY(backend->send(listLine(shown)));
         now += 10'000;
         app->status->setStringValue("잠시");
     }
@@ -94,7 +97,7 @@ private slots:
         QFETCH(bool, changed);
         Shown s;
         s.removeCache();
-        s.app->receive(listLine(reply));
+        QVERIFY(s.backend->send(listLine(reply)));
         QCOMPARE(s.app->library.rows, reply); // durations included
         QCOMPARE(QFile::exists(s.cache()), changed);
         if (changed) {
@@ -108,9 +111,9 @@ private slots:
 
     void theSameBytesAgainAreNotDecodedAgain() {
         Shown s;
-        s.app->receive(listLine(kThree));
+        QVERIFY(s.backend->send(listLine(kThree)));
         QVERIFY(s.app->library.lastReplyRepeated);
-        s.app->receive(listLine(kThree, true));
+        QVERIFY(s.backend->send(listLine(kThree, true)));
         QVERIFY(!s.app->library.lastReplyRepeated);
     }
 
@@ -120,7 +123,7 @@ private slots:
         Shown s;
         s.app->library.rows.push_back(track(9, "아홉"));
         s.removeCache();
-        s.app->receive(listLine(kThree));
+        QVERIFY(s.backend->send(listLine(kThree)));
         QVERIFY(s.app->library.lastReplyRepeated);
         QCOMPARE(s.app->library.rows, kThree);
         QVERIFY(QFile::exists(s.cache()));
@@ -142,7 +145,7 @@ private slots:
         s.app->playback.current = kThree[1];
         s.app->views.titleLabel->setText("둘");
         s.app->views.artistLabel->setText("가수");
-        s.app->receive(listLine({kThree[0], entry, kThree[2]}));
+        QVERIFY(s.backend->send(listLine({kThree[0], entry, kThree[2]})));
         const Track shown = refreshed ? entry : kThree[1];
         QCOMPARE(*s.app->playback.current, shown);
         QCOMPARE(s.app->views.titleLabel->text(), shown.title);
@@ -153,7 +156,7 @@ private slots:
     void aReplyWithoutTheCurrentTrackKeepsIt() {
         Shown s;
         s.app->playback.current = kThree[1];
-        s.app->receive(listLine({kThree[0]}));
+        QVERIFY(s.backend->send(listLine({kThree[0]})));
         QCOMPARE(*s.app->playback.current, kThree[1]);
         QVERIFY(s.artLoads.isEmpty());
     }
@@ -177,7 +180,7 @@ private slots:
         QFETCH(QString, status);
         Shown s;
         s.now += after;
-        s.app->receive(reply);
+        QVERIFY(s.backend->send(reply));
         QCOMPARE(s.app->status->stringValue(), status);
         if (!reply.contains("tracks"))
             QCOMPARE(s.app->library.rows, kThree);
@@ -188,7 +191,7 @@ private slots:
     void backendMessageInEnglish() {
         L10n::setLanguage("en");
         Shown s;
-        s.app->receive(errorLine("파일을 찾을 수 없습니다: 곡 목록.flac"));
+        QVERIFY(s.backend->send(errorLine("파일을 찾을 수 없습니다: 곡 목록.flac")));
         L10n::setLanguage("ko");
         QCOMPARE(s.app->status->stringValue(), QString("File not found: 곡 목록.flac"));
     }
@@ -204,7 +207,7 @@ private slots:
         // In a reply the refilter's count replaces the message at once; the
         // catalog still changes in memory, the file keeps what it had.
         const std::vector<Track> two{kThree[0], kThree[1]};
-        s.app->receive(listLine(two));
+        QVERIFY(s.backend->send(listLine(two)));
         QCOMPARE(s.app->status->stringValue(), QString("2곡 / 전체 2곡"));
         QCOMPARE(s.app->library.rows, two);
         QFile::setPermissions(s.storeDir.path(),
@@ -246,7 +249,7 @@ private slots:
         s.removeCache();
         s.now += 5000;
 
-        s.app->receive(listLine(reply, scanning));
+        QVERIFY(s.backend->send(listLine(reply, scanning)));
         QCOMPARE(s.app->library.rows, takenIn ? reply : kThree);
         QCOMPARE(QFile::exists(s.cache()), takenIn);
         QCOMPARE(UserDefaults().string(keys::kSelectedFolder).value_or(""),

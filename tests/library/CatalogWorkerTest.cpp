@@ -11,6 +11,7 @@
 #include "ui/l10n/L10n.h"
 
 #include "FakeServices.h"
+#include "ReplyPipe.h"
 #include "TestHome.h"
 
 #include <QFile>
@@ -161,6 +162,7 @@ private slots:
         app.core.store = JSONStore(storeDir.path());
         test::fakes(app).tools.backendWrite = [](const QByteArray&) {};
         app.runCatalogInBackground();
+        test::ReplyPipe backend(app);
         QStringList resets; // the first title of each list the table showed
         connect(app.views.tableModel, &QAbstractItemModel::modelReset, this, [&] {
             resets << (app.browser.filtered.empty() ? QString() : app.browser.filtered[0].title);
@@ -168,7 +170,7 @@ private slots:
         const auto firstTitle = [&] {
             return app.library.rows.empty() ? QString() : app.library.rows[0].title;
         };
-        app.receive(listLine(catalog("첫째")));
+        QVERIFY(backend.send(listLine(catalog("첫째"))));
         QTRY_COMPARE(firstTitle(), QString("첫째 1"));
 
         // The worker holds the next reply back until the test lets it go.
@@ -179,10 +181,10 @@ private slots:
                 go.acquire();
         };
         const int big = step == QuitWhileWriting ? 40000 : 3;
-        app.receive(listLine(catalog("둘째", big)));
+        QVERIFY(backend.send(listLine(catalog("둘째", big))));
         QTRY_COMPARE(started.load(), 1);
         if (step == NewerReply)
-            app.receive(listLine(catalog("셋째")));
+            QVERIFY(backend.send(listLine(catalog("셋째"))));
         if (step == ImportMeanwhile) {
             app.library.rows = catalog("가져옴", 4);
             app.catalogReplaced();
@@ -197,7 +199,7 @@ private slots:
             QCoreApplication::processEvents();
             QCOMPARE(firstTitle(), QString("가져옴 1"));
             // The next poll brings it again, now compared with the import.
-            app.receive(listLine(catalog("둘째")));
+            QVERIFY(backend.send(listLine(catalog("둘째"))));
         }
         QTRY_COMPARE(firstTitle(), shown);
         // The reply read while a newer one waited was never shown.
@@ -272,10 +274,11 @@ private slots:
         test::fakes(app).tools.backendWrite = [](const QByteArray&) {};
         app.playback.shuffled = change == ShuffledChange;
         app.runCatalogInBackground();
+        test::ReplyPipe backend(app);
         int resets = 0;
         connect(app.views.tableModel, &QAbstractItemModel::modelReset, this, [&] { ++resets; });
         const std::vector<Track> first = catalog("첫째", 6);
-        app.receive(listLine(first));
+        QVERIFY(backend.send(listLine(first)));
         QTRY_COMPARE(app.browser.filtered.size(), first.size());
         if (change == ShuffledChange)
             app.filter(true); // a new order, as the shuffle button makes it
@@ -294,7 +297,7 @@ private slots:
             next.erase(next.begin() + 2); // id 3 leaves
             next.push_back(Track{7, "/음악/7.flac", "새 곡", "가수", "앨범", 90, ""});
         }
-        app.receive(listLine(next));
+        QVERIFY(backend.send(listLine(next)));
         QTRY_COMPARE(app.library.rows, next);
         QVERIFY(app.catalogWork().finish(5000));
         QCoreApplication::processEvents();

@@ -20,6 +20,7 @@
 #include "CaseRows.h"
 #include "FakeBackend.h"
 #include "LaunchedApp.h"
+#include "ReplyPipe.h"
 #include "StoredSettings.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
@@ -269,7 +270,9 @@ private slots:
         if (QString(then) == "renamed") { // its picture cleared first
             app.art->setImage(QImage());
             const Track renamed{7, track.path, "새 제목", "가수", "앨범", 1, art};
-            app.receive(test::FakeBackend::line(Library{std::vector{renamed}, {}, {}}).toUtf8());
+            test::ReplyPipe backend(app);
+            QVERIFY(backend.send(
+                test::FakeBackend::line(Library{std::vector{renamed}, {}, {}}).toUtf8()));
             settle();
         }
         if (width)

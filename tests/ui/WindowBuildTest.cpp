@@ -15,6 +15,7 @@
 
 #include "CaseRows.h"
 #include "LaunchedApp.h"
+#include "ReplyPipe.h"
 #include "StoredSettings.h"
 #include "TestHome.h"
 
@@ -120,7 +121,8 @@ private slots:
         sent.clear();
         l->scan();
         QVERIFY(sent.isEmpty());
-        l->receive("{}\n");
+        test::ReplyPipe backend(*l);
+        QVERIFY(backend.send("{}\n"));
         l->core.ticks = 0; // no poll on this turn
         l->tick();
         QCOMPARE(sent.size(), 1);
