@@ -42,7 +42,7 @@ private slots:
                 return QStringList{name, QL_TEST_SUPPORT_DIR "/fake_backend.py"};
             };
             app.startBackend();
-            QTest::qWaitFor([&] { return app.library.backendError; }, 10000);
+            QVERIFY(QTest::qWaitFor([&] { return app.library.backendError; }, 10000));
         } else if (failure == 1) {
             const QString data = QDir::temp().filePath("데이터");
             QDir().mkpath(data);
@@ -57,7 +57,7 @@ private slots:
             if (!QFile::exists(input))
                 test::runFfmpeg({"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "wavpack", input});
             app.play(Track{1, input, "T", {}, {}, 1, {}});
-            QTest::qWaitFor([&] { return !app.playback.loading; }, 30000);
+            QVERIFY(QTest::qWaitFor([&] { return !app.playback.loading; }, 30000));
             name = QRegularExpression("Quavelark-[0-9A-F-]+\\.caf")
                        .match(app.status->stringValue())
                        .captured();

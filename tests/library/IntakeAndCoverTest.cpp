@@ -157,7 +157,7 @@ private slots:
         // Long enough that a track cannot end (and the next one start) while a
         // row waits for the pool on a loaded machine.
         const QStringList tone{"-f", "lavfi", "-i", "sine=duration=60"};
-        for (const QString& name : {"t1.wav", "t3.wav", "t4.wav", "slow4.wav"})
+        for (const char* name : {"t1.wav", "t3.wav", "t4.wav", "slow4.wav"})
             QVERIFY(test::runFfmpeg(tone + QStringList{test::tempFile(name)}));
         QVERIFY(test::runFfmpeg(tone + QStringList{test::tempFile("plain.flac")}));
         for (const char* colour : {"red", "blue"}) {
