@@ -14,10 +14,10 @@ a file of another version is ignored (every tag is read again).
 The cache of earlier versions, "cache.json", is read once, written in this
 form and removed.
 
-In memory a file's entry is the rest of its line as bytes (make_entry):
-some 80 bytes, where a list of the six values took some 300, and a start
-that trusts an entry compares its stamp and reads its tags only when it
-makes the file's track (tags)."""
+In memory a file's entry is the rest of its line as bytes (make_entry),
+far smaller than a list of its six values (bench/backend_idle.py shows the
+backend's peak), and a start that trusts an entry compares its stamp and
+reads its tags only when it makes the file's track (tags)."""
 
 import contextlib
 import itertools
@@ -108,13 +108,11 @@ def _lines(files):
 
 
 def _line(path, entry):
-    if not isinstance(entry, bytes):  # the list of fields() (an old cache taken over)
-        entry = make_entry(entry[0], entry[1], entry[2:])
     return _escape(path).encode("utf-8", "surrogateescape") + b"\t" + entry + b"\n"
 
 
 def write(folder, files, version):
-    """Writes `files` (path -> entry, or its fields) to the cache file in one step, line by
+    """Writes `files` (path -> entry) to the cache file in one step, line by
     line, through the store's atomic write. False (and a log line) on
     failure, the previous file left as it was."""
     try:

@@ -106,9 +106,6 @@ class Catalog:
     def __len__(self):
         return len(self.at)
 
-    def get(self, path):
-        return self.at.get(path)
-
     def text(self, n, data=None):
         """The text of the track at position `n` (a view of `data`, a
         memoryview of this catalog's, when given)."""
@@ -341,19 +338,13 @@ class Library:
                 entry = self.cache.get(path)
                 outside.append([path] + (backend_cache.stamp(entry) if entry else [-1, -1]))
         paths = sorted(catalog.at)  # the order of the catalog
-        links = []
-        for path in paths:
-            try:
-                path.encode("utf-8")
-            except UnicodeEncodeError:
-                links.append([os.path.basename(track_fields(catalog.track(path))["path"]), path])
         header = {
             "version": CACHE_VERSION,
             "roots": self.cfg.roots,
             "skip": sorted(list(i) for i in self._skip()),
             "own": own,
             "outside": outside,
-            "links": links,
+            "links": self._links(catalog),
             "steps": steps,
         }
         sections = {
@@ -890,15 +881,22 @@ class Library:
                 if track:
                     found[path] = track
 
-    def _prune_links(self):
-        shown = set()
-        with self.lock:
-            catalog = self.catalog
+    @staticmethod
+    def _links(catalog):
+        """[link name, path] of each track shown through a stand-in link
+        (shown_path)."""
+        links = []
         for path in catalog.at:
             try:
                 path.encode("utf-8")
-            except UnicodeEncodeError:  # shown through a link (shown_path)
-                shown.add(os.path.basename(track_fields(catalog.track(path))["path"]))
+            except UnicodeEncodeError:
+                links.append([os.path.basename(track_fields(catalog.track(path))["path"]), path])
+        return links
+
+    def _prune_links(self):
+        with self.lock:
+            catalog = self.catalog
+        shown = {name for name, _ in self._links(catalog)}
         with contextlib.suppress(OSError):
             for name in os.listdir(self.cfg.links_dir):
                 if name not in shown:

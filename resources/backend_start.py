@@ -55,9 +55,6 @@ class Record:
         self.header = header
         self.sections = sections
 
-    def steps(self):
-        return [(folder, listed) for folder, listed, _ in self.header["steps"]]
-
 
 def write(folder, header, sections):
     """Writes the record in one step; False (and a log line) on failure.

@@ -33,7 +33,7 @@ class CacheFileTest(unittest.TestCase):
             ("reread marker", "/m/d.mp3", [-1, 6, "old", "", "", 1.0]),
         ]
         home = TempHome(self)
-        files = {path: entry for _, path, entry in rows}
+        files = {path: backend_cache.make_entry(e[0], e[1], e[2:]) for _, path, e in rows}
         self.assertTrue(backend_cache.write(home.data_dir, files, CACHE_VERSION))
         back = backend_cache.read(home.data_dir, CACHE_VERSION)
         for name, path, entry in rows:
