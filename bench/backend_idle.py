@@ -40,6 +40,8 @@ import sys
 import tempfile
 import time
 
+from baseline_backend import write_baseline_scripts
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(HERE)
 PROGRAM = os.path.join(TOP, "build-bench", "quavelark")
@@ -114,14 +116,7 @@ def variant_folder(root, name, baseline):
         for script in os.listdir(resources):
             if script.startswith("backend") and script.endswith(".py"):
                 os.unlink(os.path.join(resources, script))
-        names = subprocess.run(["git", "-C", TOP, "ls-tree", "--name-only", baseline, "resources/"],
-                               check=True, stdout=subprocess.PIPE, text=True).stdout.split()
-        for script in (os.path.basename(n) for n in names):
-            if script.startswith("backend") and script.endswith(".py"):
-                text = subprocess.run(["git", "-C", TOP, "show", "%s:resources/%s" % (baseline, script)],
-                                      check=True, stdout=subprocess.PIPE).stdout
-                with open(os.path.join(resources, script), "wb") as f:
-                    f.write(text)
+        write_baseline_scripts(baseline, resources)
     if os.path.exists(PROGRAM):
         shutil.copy2(PROGRAM, os.path.join(folder, "quavelark"))
     return folder
@@ -140,7 +135,8 @@ def environment(root, name, music, files, folder, baseline):
         import backend_cache
         import backend_library
 
-        backend_cache.write(backend, files, backend_library.CACHE_VERSION)
+        entries = {p: backend_cache.make_entry(e[0], e[1], e[2:]) for p, e in files.items()}
+        backend_cache.write(backend, entries, backend_library.CACHE_VERSION)
         sys.path.pop(0)
     # Every file already has its genre, so the player's background genre
     # probes (one ffprobe per file) do not run during the measurement.

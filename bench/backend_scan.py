@@ -43,6 +43,7 @@ import mutagen  # noqa: E402
 from mutagen.flac import FLAC  # noqa: E402
 
 import backend_library  # noqa: E402
+from baseline_backend import write_baseline_scripts  # noqa: E402
 import backend_start  # noqa: E402
 from backend_store import Config  # noqa: E402
 
@@ -156,26 +157,12 @@ def same_catalog(ours, our_links, theirs, their_links):
     return plain(ours, our_links) == plain(theirs, their_links)
 
 
-def baseline_scripts(rev):
-    """The backend's scripts as they were at `rev`."""
-    names = subprocess.run(["git", "-C", os.path.join(HERE, ".."), "ls-tree", "--name-only",
-                            rev, "resources/"], check=True, stdout=subprocess.PIPE,
-                           text=True).stdout.split()
-    return [os.path.basename(n) for n in names
-            if os.path.basename(n).startswith("backend") and n.endswith(".py")]
-
-
 def baseline_scan(root, library, rev, run):
     """(first scan s, rescan s, catalog bytes, its links' folder) of the
     backend at `rev`."""
     folder = os.path.join(root, "baseline-%d" % run)
     os.makedirs(folder)
-    for script in baseline_scripts(rev):
-        text = subprocess.run(["git", "-C", os.path.join(HERE, ".."), "show",
-                               "%s:resources/%s" % (rev, script)],
-                              check=True, stdout=subprocess.PIPE).stdout
-        with open(os.path.join(folder, script), "wb") as f:
-            f.write(text)
+    write_baseline_scripts(rev, folder)
     out = os.path.join(folder, "catalog")
     links = Config({"XDG_DATA_HOME": os.path.join(folder, "data")}).links_dir
     times = subprocess.run([sys.executable, "-c", BASELINE_RUN, folder, library,
