@@ -9,32 +9,11 @@ namespace ql {
 
 namespace {
 
-constexpr quint64 kMul = 0x9E3779B97F4A7C15ull;
-
-quint64 mix(quint64 h, quint64 word) {
-    h ^= word;
-    h *= kMul;
-    return h ^ (h >> 32);
-}
-
-// A path's hash over its UTF-16 code units, four at a time, the same
-// whether they are read from UTF-16 or from Latin-1 bytes: a path is found
-// in whichever block it was kept in.
-template <class Unit> quint32 hashUnits(const Unit* p, std::size_t n) {
-    quint64 h = (quint64(n) + 1) * kMul;
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4)
-        h = mix(h, quint64(p[i]) | quint64(p[i + 1]) << 16 | quint64(p[i + 2]) << 32 |
-                       quint64(p[i + 3]) << 48);
-    quint64 last = 0;
-    for (int shift = 0; i < n; ++i, shift += 16)
-        last |= quint64(p[i]) << shift;
-    h = mix(h, last);
-    return quint32(h ^ (h >> 29));
-}
-
+// Only ever taken of the path as asked for: a kept slot holds its hash, so
+// a path stored as Latin-1 is never hashed again. A fixed seed keeps the
+// saved file's order the same from run to run.
 quint32 hashOf(QStringView path) {
-    return hashUnits(path.utf16(), std::size_t(path.size()));
+    return quint32(qHash(path, 0));
 }
 
 bool fitsLatin1(QStringView text) {
@@ -52,11 +31,6 @@ GenreMap::GenreMap() : d(new Data) {}
 GenreMap::GenreMap(std::initializer_list<std::pair<QString, QString>> entries) : GenreMap() {
     for (const auto& [path, genre] : entries)
         insert(path, genre);
-}
-
-GenreMap::GenreMap(const QHash<QString, QString>& entries) : GenreMap() {
-    for (auto it = entries.cbegin(); it != entries.cend(); ++it)
-        insert(it.key(), it.value());
 }
 
 GenreMap::GenreMap(const GenreMap&) = default;

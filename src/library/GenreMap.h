@@ -37,7 +37,6 @@ class GenreMap {
 public:
     GenreMap();
     GenreMap(std::initializer_list<std::pair<QString, QString>> entries);
-    explicit GenreMap(const QHash<QString, QString>& entries);
     GenreMap(const GenreMap&);
     GenreMap(GenreMap&&) noexcept;
     GenreMap& operator=(const GenreMap&);
@@ -45,7 +44,6 @@ public:
     ~GenreMap();
 
     qsizetype size() const;
-    bool isEmpty() const { return size() == 0; }
     bool contains(const QString& path) const;
     // The genre of `path` ("" for a file probed without one), or
     // `otherwise` when the path has no entry.
