@@ -26,28 +26,27 @@ quint64 nextCatalogGeneration() {
     return ++last;
 }
 
-void CatalogIntake::rebase(std::vector<Track> shown, quint64 generation) {
-    m_shown = std::make_shared<const std::vector<Track>>(std::move(shown));
-    m_generation = generation;
+void CatalogIntake::show(std::shared_ptr<const std::vector<Track>> rows, bool owned) {
+    m_shown = std::move(rows);
     m_shownIsReply = false;
-    m_shownOwned = true;
+    m_shownOwned = owned;
     m_idRows.reset();
 }
 
-void CatalogIntake::follow(const std::vector<Track>& shown, quint64 generation) {
-    m_shown = std::shared_ptr<const std::vector<Track>>(std::shared_ptr<void>(), &shown);
+void CatalogIntake::rebase(std::vector<Track> shown, quint64 generation) {
+    show(std::make_shared<const std::vector<Track>>(std::move(shown)), true);
     m_generation = generation;
-    m_shownIsReply = false;
-    m_shownOwned = false;
-    m_idRows.reset();
+}
+
+void CatalogIntake::follow(const std::vector<Track>& shown, quint64 generation) {
+    show(std::shared_ptr<const std::vector<Track>>(std::shared_ptr<void>(), &shown), false);
+    m_generation = generation;
 }
 
 void CatalogIntake::adopt(CatalogUpdate& update, std::shared_ptr<const std::vector<Track>> tracks) {
     // The worker compares the next reply with the reply it decoded, kept
     // as it is; the update's copy goes to the window. Both share their texts.
-    m_shown = std::move(tracks);
-    m_shownOwned = true;
-    m_idRows.reset();
+    show(std::move(tracks), true);
     m_generation = nextCatalogGeneration();
     update.toGeneration = m_generation;
     update.taken = true;
@@ -124,8 +123,11 @@ std::optional<CatalogUpdate> CatalogIntake::take(QByteArray& line,
     // While scanning, a list shorter than the one shown is a fraction of the
     // library: it is not taken in.
     const bool partial = update.scanning && tracks.size() < shown.size();
-    update.comparison = partial ? CatalogComparison{.changed = false, .identical = true}
-                                : compareCatalogs(shown, tracks);
+    // A reply the reader found equal row for row is the shown catalog itself:
+    // it was compared while it was read.
+    update.comparison = partial || reply->tracks == m_shown
+                            ? CatalogComparison{.changed = false, .identical = true}
+                            : compareCatalogs(shown, tracks);
     m_shownIsReply = !partial && update.comparison.identical;
     if (update.comparison.identical)
         return update;
@@ -156,10 +158,7 @@ std::optional<CatalogUpdate> CatalogIntake::restore(const QString& path) {
     update.tracks = std::move(*tracks);
     // The rows go out first, with the worker's catalog shared but without
     // their search texts and folders: those follow in restoreTexts().
-    m_shown = std::make_shared<const std::vector<Track>>(update.tracks);
-    m_shownIsReply = false;
-    m_shownOwned = true;
-    m_idRows.reset();
+    show(std::make_shared<const std::vector<Track>>(update.tracks), true);
     m_generation = nextCatalogGeneration();
     update.toGeneration = m_generation;
     update.taken = true;

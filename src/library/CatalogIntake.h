@@ -100,6 +100,9 @@ public:
 private:
     // Takes `tracks` as the shown catalog and fills the update's memo.
     void adopt(CatalogUpdate& update, std::shared_ptr<const std::vector<Track>> tracks);
+    // Takes `rows` as the shown catalog: not the reader's last reply, its id
+    // table still to make; `owned` when it is not the window's own rows.
+    void show(std::shared_ptr<const std::vector<Track>> rows, bool owned);
     // fold() without the shared catalog.
     CatalogUpdate foldTexts();
     // The row of each id of the shown catalog.
