@@ -39,21 +39,9 @@ private:
 };
 
 template <class T> void fisherYates(std::vector<T>& list, QRandomGenerator& rng) {
-    if (list.size() > std::size_t(std::numeric_limits<quint32>::max())) {
-        // Beyond 32 bits: QRandomGenerator::bounded(quint64)'s own steps (mask
-        // off the bits the bound never needs, draw again above it).
-        BatchDraw<quint64, 256> draw(rng);
-        for (std::size_t i = list.size(); i > 1; --i) {
-            const quint64 highest = i;
-            const quint64 mask = (quint64(1) << (64 - qCountLeadingZeroBits(highest - 1))) - 1;
-            quint64 j = 0;
-            do {
-                j = draw() & mask;
-            } while (j >= highest);
-            std::swap(list[i - 1], list[std::size_t(j)]);
-        }
-        return;
-    }
+    // Tracks, rows and ids never number 2^32: that list alone would fill
+    // the memory of any machine the player runs on.
+    Q_ASSERT(list.size() <= std::size_t(std::numeric_limits<quint32>::max()));
     // A place below i from one 32-bit draw, scaled by a multiplication
     // (Lemire): the few low values that would favour some places are drawn
     // again, so every place stays equally likely. Half the generator's work

@@ -297,7 +297,7 @@ public:
 // Services that act as the system's until a test sets a stand-in.
 inline AppServices fakeServices() {
     auto in = std::make_shared<StandIns>();
-    AppServices s = AppServices::system();
+    AppServices s;
     s.clock = std::make_shared<FakeClock>(in);
     s.tools = std::make_shared<FakeTools>(in);
     s.desktop = std::make_shared<FakeDesktop>(in);
