@@ -691,8 +691,15 @@ void OutputEngine::feederLoop() {
     // A bound on every wait, in case a device's poll never answers.
     constexpr double kMaxWait = 0.1;
 
-    while (!m_stop.load(std::memory_order_acquire)) {
+    for (;;) {
+        // The news counter first, the stop after it: a stop asked for in
+        // between has raised the counter past `seen`, so no wait below
+        // sleeps through it. The other way round, a stop that came between
+        // the two looked like old news, and a wait with no bound (nothing
+        // playing) never ended: the main thread hung joining this one.
         const std::uint32_t seen = m_wake.count();
+        if (m_stop.load(std::memory_order_acquire))
+            break;
         if (m_lost.load(std::memory_order_relaxed)) {
             waitOnSink(seen, Waiting::ForRoom, 0, -1);
             continue;
