@@ -688,7 +688,9 @@ void OutputEngine::feederLoop() {
     // Named so that profilers, and the tests that watch this thread, find it.
     pthread_setname_np(pthread_self(), "ql-feeder");
     using Waiting = WakeSignal::Waiting;
-    // A bound on every wait, in case a device's poll never answers.
+    // A bound on every wait while something plays, in case a device's poll
+    // never answers; with nothing to play (or the device lost) only news
+    // ends a wait.
     constexpr double kMaxWait = 0.1;
 
     for (;;) {
