@@ -39,13 +39,17 @@ QImage decodeImage(const QByteArray& bytes) {
 
 // The embedded picture, through a temporary file that is removed on every
 // path. None when ffmpeg could not be started: then nothing else is tried.
-std::optional<QImage> extractCover(const QString& program, const QString& input) {
+std::optional<QImage> extractCover(const QString& program, const QString& input,
+                                   const std::shared_ptr<platform::ChildRegistry>& children) {
     const QString output = coverOutputPath(QDir::tempPath(), QUuid::createUuid());
     struct Removal {
         QString path;
         ~Removal() { QFile::remove(path); }
     } removal{output};
-    const platform::ChildRun run = platform::runChild(program, coverArguments(input, output));
+    platform::ChildOptions options;
+    options.registry = children; // the quit ends an extraction still running
+    const platform::ChildRun run =
+        platform::runChild(program, coverArguments(input, output), options);
     if (!run.started)
         return std::nullopt;
     QImageReader reader(output);
@@ -78,22 +82,23 @@ void App::loadArt(const Track& track) {
                 app.art->setImage(image);
         });
     };
-    QThreadPool::globalInstance()->start([program, input, tools, show, art = track.art] {
-        const std::optional<QImage> picture = extractCover(program, input);
-        if (!picture)
-            return;
-        if (!picture->isNull()) {
-            show(*picture);
-            return;
-        }
-        if (const std::optional<QUrl> url = coverAddress(art))
-            // The answer arrives on the network thread: decoded back here.
-            tools->fetchCover(*url, [show](std::optional<QByteArray> body) {
-                if (body)
-                    QThreadPool::globalInstance()->start(
-                        [show, bytes = std::move(*body)] { show(decodeImage(bytes)); });
-            });
-    });
+    QThreadPool::globalInstance()->start(
+        [program, input, tools, show, art = track.art, children = children] {
+            const std::optional<QImage> picture = extractCover(program, input, children);
+            if (!picture)
+                return;
+            if (!picture->isNull()) {
+                show(*picture);
+                return;
+            }
+            if (const std::optional<QUrl> url = coverAddress(art))
+                // The answer arrives on the network thread: decoded back here.
+                tools->fetchCover(*url, [show](std::optional<QByteArray> body) {
+                    if (body)
+                        QThreadPool::globalInstance()->start(
+                            [show, bytes = std::move(*body)] { show(decodeImage(bytes)); });
+                });
+        });
 }
 
 } // namespace ql

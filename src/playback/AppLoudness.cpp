@@ -36,6 +36,7 @@ void App::ensureLoudness(const Track& track) {
     options.keepStderr = true;
     options.discardStdout = true;
     options.timeoutMs = loudnessTimeoutMs(track.duration);
+    options.registry = children; // the quit ends a measurement still running
     const QString path = track.path;
     // A value belongs to its file, whatever plays when it comes back.
     loudQueue->start([delivery = Delivery(this), program, arguments, options, path] {

@@ -22,6 +22,9 @@
 
 #include <sndfile.h>
 
+#include <cerrno>
+#include <csignal>
+
 using namespace ql;
 using test::addRows;
 using test::tempFile;
@@ -173,6 +176,41 @@ private slots:
         l->renderQueue->waitForDone();
         QCoreApplication::processEvents();
         QVERIFY(!QFile::exists(render));
+    }
+
+    // An ffmpeg still running at the quit is ended by it, not waited for
+    // (the stand-in would run for a minute): the measurement of the
+    // loudness, and the picture of the playing track.
+    void childrenEndedByTheQuit_data() {
+        QTest::addColumn<bool>("loudness");
+        QTest::newRow("loudness measurement") << true;
+        QTest::newRow("cover of the playing track") << false;
+    }
+    void childrenEndedByTheQuit() {
+        QFETCH(bool, loudness);
+        const QString pidFile = tempFile(QStringLiteral("child.pid"));
+        QFile::remove(pidFile);
+        const QString stub = tempFile(QStringLiteral("long-child.sh"));
+        // Renamed into place, so that a reader never sees half a number.
+        const QByteArray at = pidFile.toUtf8();
+        QVERIFY(test::writeExecutable(stub, "echo $$ > '" + at + ".part' && mv '" + at +
+                                                ".part' '" + at + "'\nexec sleep 60\n"));
+        test::LaunchedApp l(QStringLiteral("ko"), [&](App& app) {
+            test::fakes(app).tools.loudnessProgram = [stub] { return stub; };
+            test::fakes(app).tools.coverProgram = [stub] { return stub; };
+        });
+        const Track track{1, tempFile("a.flac"), "A", {}, {}, 1, {}};
+        if (loudness) {
+            l->listening.levelingOn = true;
+            l->ensureLoudness(track);
+        } else {
+            l->loadArt(track);
+        }
+        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(pidFile); }, kWaitMs));
+        const pid_t pid = test::readFile(pidFile).trimmed().toInt();
+        QVERIFY(pid > 0);
+        l->applicationWillTerminate();
+        QVERIFY(QTest::qWaitFor([pid] { return ::kill(pid, 0) != 0 && errno == ESRCH; }, kWaitMs));
     }
 };
 
