@@ -23,7 +23,7 @@ using namespace ql;
 namespace {
 
 Track track(const QString& path, const QString& artist, const QString& title) {
-    return Track{.path = path, .title = title, .artist = artist};
+    return Track{0, path, title, artist, {}, 0, {}};
 }
 
 // The stand-in: "slow" answers after 400 ms, "bad" fails, the rest succeed

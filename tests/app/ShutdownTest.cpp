@@ -131,7 +131,7 @@ private slots:
         }
         if (c.fxCached)
             app.playback.fxCache =
-                RenderCacheEntry{"next|eq", floatCaf(QStringLiteral("Quavelark-fx-next.caf"))};
+                RenderCacheEntry{"next|eq", floatCaf(QStringLiteral("Quavelark-fx-next.caf")), {}};
         app.search->setText(QStringLiteral("quiet"));
         QProcess* backendProcess = app.library.backend;
         const quint64 generation = app.playback.generation;

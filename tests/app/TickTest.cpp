@@ -270,7 +270,7 @@ private slots:
         QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
         App& a = *d.app;
         if (name == "favorites.json") {
-            a.toggleFav(Track{1, "/m/a.flac"});
+            a.toggleFav(Track{1, "/m/a.flac", {}, {}, {}, 0, {}});
             QVERIFY(a.listening.favoritesDirty);
         } else {
             a.playback.current = Track{1, "/m/a.flac", {}, {}, {}, 10, {}};

@@ -29,7 +29,7 @@ const QString kNoTrack = QStringLiteral("업그레이드할 곡을 먼저 선택
 // A track whose file's extension says its quality label: "mp3" lossy,
 // "flac" lossless, "new" not probed yet (no label).
 Track track(qint64 id, const QString& ext, const QString& artist, const QString& title) {
-    return Track{id, QStringLiteral("/m/%1.%2").arg(id).arg(ext), title, artist, {}, 60};
+    return Track{id, QStringLiteral("/m/%1.%2").arg(id).arg(ext), title, artist, {}, 60, {}};
 }
 const Track kLossy = track(1, "mp3", "Queen", "Bohemian Rhapsody");
 const Track kFlac = track(2, "flac", "Queen", "Love");

@@ -27,8 +27,8 @@ namespace {
 // Three tracks by Lumen on "Dawn" (two) and "Noon", one without artist on
 // "즐겨찾기" (a phrase of the translation table, yet an album's name here).
 // clang-format off
-const std::vector<Track> kCatalog = {{1, "/M/Rock/1.flac", "A", "Lumen", "Dawn"}, {2, "/M/Rock/2.flac", "B", "Lumen", "Dawn"},
-                                     {3, "/M/Jazz/3.flac", "C", "Lumen", "Noon"}, {4, "/M/Jazz/4.flac", "D", "", "즐겨찾기"}};
+const std::vector<Track> kCatalog = {{1, "/M/Rock/1.flac", "A", "Lumen", "Dawn", 0, {}}, {2, "/M/Rock/2.flac", "B", "Lumen", "Dawn", 0, {}},
+                                     {3, "/M/Jazz/3.flac", "C", "Lumen", "Noon", 0, {}}, {4, "/M/Jazz/4.flac", "D", "", "즐겨찾기", 0, {}}};
 // clang-format on
 
 struct Browser {
