@@ -543,15 +543,18 @@ OutputEngine::MixPlan OutputEngine::planBlock(std::size_t limit) {
                 std::clamp((e.schedule.at - m_clockBase) * m_format.rate, -kFar, kFar)));
             // A start asked for near the end of a playing voice follows its
             // last frame exactly; until that voice reaches its end, wait.
-            // A voice that continues another's stages follows that one,
-            // whose end came earlier by the tail it handed on.
+            // A voice that continues another's stages follows that one
+            // wherever its end turns out to be: earlier by the tail it
+            // handed on, or later than asked when its length was an
+            // estimate the decoder outran. Started at the asked frame
+            // instead, it would starve until the stages come, and they
+            // come only once that voice has played down to its tail.
             const Entry* anchor = nullptr;
             std::int64_t best = window + 1;
             const std::uint64_t follows = e.voice->follows();
             for (int k = 0; k < plan.count && follows != 0; ++k) {
                 const Entry& u = m_entries[std::size_t(k)];
-                if (!u.schedule.pending && u.mixes && u.voice->id() == follows &&
-                    u.voice->handedTail())
+                if (!u.schedule.pending && u.mixes && u.voice->id() == follows)
                     anchor = &u;
             }
             for (int k = 0; k < plan.count && !anchor; ++k) {
