@@ -236,20 +236,27 @@ private slots:
     }
 
     // A stream whose end comes later than the length assumed for it (or
-    // sooner), joined on a 48 kHz stream by a file armed at the assumed end
-    // before the stream's decoder found the real one: the whole stream is
-    // heard, then the file, converted as one. A stream longer than that by
-    // more than the tail its converter keeps once stalled the device for
-    // good at the assumed end, neither voice ever ending.
-    void convertedJoinAfterAStreamOffItsEstimate_data() {
+    // sooner), joined by a file armed at the assumed end before the stream's
+    // decoder found the real one: the whole stream is heard, then the file,
+    // on a 44.1 kHz device as they are, on a 48 kHz one converted as one.
+    // Converted, a stream longer than that by more than the tail its
+    // converter keeps once stalled the device for good at the assumed end,
+    // neither voice ever ending; as they are, the file came in over the
+    // stream's last part, or after a gap.
+    void joinAfterAStreamOffItsEstimate_data() {
+        QTest::addColumn<double>("deviceRate");
         QTest::addColumn<double>("streamSeconds");
         QTest::addColumn<double>("askedBeforeEnd"); // seconds before the assumed end
-        QTest::newRow("1.5 s longer, armed 4 s before") << 31.5 << 4.0;
-        QTest::newRow("1.5 s longer, armed 6 s before") << 31.5 << 6.0;
-        QTest::newRow("0.1 s longer") << 30.1 << 4.0;
-        QTest::newRow("1 s shorter") << 29.0 << 6.0;
+        QTest::newRow("converted, 1.5 s longer, armed 4 s before") << 48000.0 << 31.5 << 4.0;
+        QTest::newRow("converted, 1.5 s longer, armed 6 s before") << 48000.0 << 31.5 << 6.0;
+        QTest::newRow("converted, 0.1 s longer") << 48000.0 << 30.1 << 4.0;
+        QTest::newRow("converted, 1 s shorter") << 48000.0 << 29.0 << 6.0;
+        QTest::newRow("as it is, 1.5 s longer") << double(kRate) << 31.5 << 4.0;
+        QTest::newRow("as it is, 0.1 s longer") << double(kRate) << 30.1 << 4.0;
+        QTest::newRow("as it is, 1 s shorter") << double(kRate) << 29.0 << 6.0;
     }
-    void convertedJoinAfterAStreamOffItsEstimate() {
+    void joinAfterAStreamOffItsEstimate() {
+        QFETCH(double, deviceRate);
         QFETCH(double, streamSeconds);
         QFETCH(double, askedBeforeEnd);
         const auto split = std::int64_t(std::llround(streamSeconds * kRate));
@@ -267,7 +274,7 @@ private slots:
         auto stream = PcmStream::start(ffmpeg, QUrl("http://127.0.0.1:9/clip"));
         QVERIFY2(stream.stream, qPrintable(stream.error));
 
-        PlayerRig rig(SimClock::Manual, physical(48000, 32, true, 4));
+        PlayerRig rig(SimClock::Manual, physical(deviceRate, 32, true, 4));
         const QString pb = test::tempFile("next.wav");
         QVERIFY(test::writeSamples(pb, SF_FORMAT_WAV | SF_FORMAT_PCM_24, sine(split, total)));
         auto a = std::move(AudioPlayer::openStream(*rig.platform.outputs, stream.stream).player);
@@ -277,9 +284,9 @@ private slots:
         QVERIFY(a->play());
         QTRY_COMPARE_WITH_TIMEOUT(rig.b->framesWritten(), std::int64_t(4096), 30000);
         const auto asked =
-            std::int64_t(std::llround((PcmStream::kEstimateSeconds - askedBeforeEnd) * 48000));
+            std::int64_t(std::llround((PcmStream::kEstimateSeconds - askedBeforeEnd) * deviceRate));
         rig.b->advance(asked);
-        QTRY_COMPARE_WITH_TIMEOUT(a->deviceCurrentTime(), double(asked) / 48000, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(a->deviceCurrentTime(), double(asked) / deviceRate, 30000);
         // The decoder has not reached the stream's end yet: its owner arms
         // the next player at the end of the length assumed.
         QCOMPARE(a->duration(), PcmStream::kEstimateSeconds);
@@ -289,9 +296,14 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(endsA.results, QList<bool>{true}, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(endsB.results, QList<bool>{true}, 30000);
 
+        const std::vector<std::int32_t> whole = sine(0, total).data;
+        std::vector<double> want(whole.size());
+        std::transform(whole.begin(), whole.end(), want.begin(),
+                       [](std::int32_t v) { return v / 2147483648.0; });
+        if (deviceRate != kRate)
+            want = convertedWhole(whole, 1.0);
         const QString off =
-            offTheWhole(rig.b->recordedDouble(), convertedWhole(sine(0, total).data, 1.0),
-                        double(split) * 48000 / kRate);
+            offTheWhole(rig.b->recordedDouble(), want, double(split) * deviceRate / kRate);
         QVERIFY2(off.isEmpty(), qPrintable(off));
     }
 
@@ -300,15 +312,18 @@ private slots:
     // after a gap that was asked for.
     void startOnTheAskedFrame_data() {
         QTest::addColumn<bool>("afterAnother");
-        QTest::addColumn<double>("delay"); // seconds after now, or after the other's end
-        QTest::newRow("idle device, half a second ahead") << false << 0.5;
-        QTest::newRow("idle device, a time already past") << false << -3.0;
-        QTest::newRow("200 ms after another's end: a 200 ms gap") << true << 0.2;
-        QTest::newRow("60 ms after another's end: just outside the join") << true << 0.06;
+        QTest::addColumn<double>("delay");     // seconds after now, or after the other's end
+        QTest::addColumn<bool>("joinedFirst"); // armed at the other's end and paused before
+        QTest::newRow("idle device, half a second ahead") << false << 0.5 << false;
+        QTest::newRow("idle device, a time already past") << false << -3.0 << false;
+        QTest::newRow("200 ms after another's end: a 200 ms gap") << true << 0.2 << false;
+        QTest::newRow("60 ms after another's end: just outside the join") << true << 0.06 << false;
+        QTest::newRow("200 ms after another's end, armed at its end first") << true << 0.2 << true;
     }
     void startOnTheAskedFrame() {
         QFETCH(bool, afterAnother);
         QFETCH(double, delay);
+        QFETCH(bool, joinedFirst);
         const std::int64_t n = kRate; // one second each
         Pair p(n, 2 * n);
         std::vector<std::int32_t> want;
@@ -323,6 +338,10 @@ private slots:
         const auto heard = ramp(n, 2 * n).data;
         want.insert(want.end(), heard.begin(), heard.end());
 
+        if (joinedFirst) {
+            QVERIFY(p.b->playAt(p.endOfFirst()));
+            p.b->pause();
+        }
         QVERIFY(p.b->playAt(at));
         p.rig.b->advance(10'000'000);
         QTRY_COMPARE_WITH_TIMEOUT(p.endsB.results, QList<bool>{true}, 30000);

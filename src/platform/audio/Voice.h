@@ -232,9 +232,13 @@ public:
     Schedule pendingStart() const;
     // The feeder started the voice for that request.
     void startedFor(std::uint32_t tag) { m_feedStartTag = tag; }
-    // The id of the voice whose stages this one asked to continue (0: none);
-    // while that voice plays, this one starts on the frame after its last.
+    // The id of the voice this one was armed to follow (0: none), whose
+    // stages it may have asked to continue; while that voice plays, this one
+    // starts on the frame after its last.
     std::uint64_t follows() const { return m_follows.load(std::memory_order_acquire); }
+    // Main thread: arms this voice, not playing yet, to follow the voice
+    // `before` (an id) without taking its stages.
+    void setFollows(std::uint64_t before) { m_follows.store(before, std::memory_order_release); }
     // Moves to the decoder's newest segment, dropping what the ring holds of
     // older ones (pull does it too; for a voice waiting for its start, the
     // room lets its decoder go on).
