@@ -304,17 +304,26 @@ bool OutputEngine::matchChannels(const Voice& starting) {
 
 void OutputEngine::continueStages(Voice& next, double deviceTime) {
     const double now = m_clock.load();
+    Voice* before = nullptr;
     for (auto& slot : m_voices) {
         Voice* v = slot.load();
-        if (!v || !v->isRunning() || v->hasEnded() || !next.canFollow(*v))
+        if (!v || v == &next || !v->isRunning() || v->hasEnded())
             continue;
         const double end = now + (double(v->sourceFrames()) - v->heardPosition(now)) /
                                      (v->sourceRate() * v->speed());
-        if (std::abs(end - deviceTime) <= kSnapWindow) {
+        if (std::abs(end - deviceTime) > kSnapWindow)
+            continue;
+        if (next.canFollow(*v)) {
             next.continueAfter(*v);
             return;
         }
+        before = before ? before : v;
     }
+    // A link made for an earlier start goes, with the stages it waited for.
+    if (next.follows() != 0)
+        next.retarget(next.format(), std::int64_t(std::llround(next.position())));
+    if (before)
+        next.setFollows(before->id());
 }
 
 bool OutputEngine::releaseIfIdle() {
@@ -543,15 +552,19 @@ OutputEngine::MixPlan OutputEngine::planBlock(std::size_t limit) {
                 std::clamp((e.schedule.at - m_clockBase) * m_format.rate, -kFar, kFar)));
             // A start asked for near the end of a playing voice follows its
             // last frame exactly; until that voice reaches its end, wait.
-            // A voice that continues another's stages follows that one,
-            // whose end came earlier by the tail it handed on.
+            // A voice armed at another's end (continueStages) follows that
+            // one wherever its end turns out to be: earlier by the tail it
+            // handed on, or away from the asked frame when its length was
+            // an estimate the decoder corrected. One that continues the
+            // stages and started at the asked frame instead would starve
+            // until they come, and they come only once that voice has
+            // played down to its tail.
             const Entry* anchor = nullptr;
             std::int64_t best = window + 1;
             const std::uint64_t follows = e.voice->follows();
             for (int k = 0; k < plan.count && follows != 0; ++k) {
                 const Entry& u = m_entries[std::size_t(k)];
-                if (!u.schedule.pending && u.mixes && u.voice->id() == follows &&
-                    u.voice->handedTail())
+                if (!u.schedule.pending && u.mixes && u.voice->id() == follows)
                     anchor = &u;
             }
             for (int k = 0; k < plan.count && !anchor; ++k) {

@@ -51,9 +51,10 @@
 // the time lies within kSnapWindow of the end of a voice that is playing, it
 // starts instead on the frame right after that voice's last one, so two
 // tracks join without a gap, a repeat or an overlap, wherever in the window
-// the request fell; a voice that continues the stages of the one before it
-// (Voice.h, "Joins") always follows that one's last frame. A scheduled voice that is paused or
-// stopped before its frame never sounds.
+// the request fell; a voice armed at that end (continueStages) follows that
+// one's last frame even when the end moves (a length that was an estimate),
+// and so does one that continues its stages (Voice.h, "Joins"). A scheduled
+// voice that is paused or stopped before its frame never sounds.
 //
 // Starving: a voice whose decoder falls behind (a slow disk, a hung mount)
 // holds the block back while the device has enough queued; once the device
@@ -157,7 +158,9 @@ public:
     // reopened by the next ensureOpen).
     bool matchChannels(const Voice& starting);
     // `next` is to start at `deviceTime`: when that is the end of a playing
-    // voice it may follow (Voice::canFollow), it continues that voice's rate
+    // voice, `next` starts on the frame after that voice's last one wherever
+    // the end turns out to be (a length that was an estimate), and when it
+    // may follow it (Voice::canFollow) it continues that voice's rate
     // converter and stretcher, so the join is converted as one signal.
     void continueStages(Voice& next, double deviceTime);
     // Drops what the device holds and moves the voices that had frames in it

@@ -232,14 +232,13 @@ public:
     Schedule pendingStart() const;
     // The feeder started the voice for that request.
     void startedFor(std::uint32_t tag) { m_feedStartTag = tag; }
-    // The id of the voice whose stages this one asked to continue (0: none);
-    // when that voice handed them on, this one starts on the frame after its
-    // last.
+    // The id of the voice this one was armed to follow (0: none), whose
+    // stages it may have asked to continue; while that voice plays, this one
+    // starts on the frame after its last.
     std::uint64_t follows() const { return m_follows.load(std::memory_order_acquire); }
-    // The segment the feeder reads ended by handing its stages on.
-    bool handedTail() const {
-        return m_feedHaveSeg && m_handedSerial.load(std::memory_order_acquire) == m_feedSeg.serial;
-    }
+    // Main thread: arms this voice, not playing yet, to follow the voice
+    // `before` (an id) without taking its stages.
+    void setFollows(std::uint64_t before) { m_follows.store(before, std::memory_order_release); }
     // Moves to the decoder's newest segment, dropping what the ring holds of
     // older ones (pull does it too; for a voice waiting for its start, the
     // room lets its decoder go on).
@@ -338,10 +337,8 @@ private:
     std::uint64_t m_openTail = 0;
     std::shared_ptr<StageHandover> m_handTo;
     std::uint64_t m_handToSerial = 0;
-    // Read by the feeder (see follows(), handedTail()); set by the main
-    // thread and by the decoder.
+    // Read by the feeder (see follows()); set by the main thread.
     std::atomic<std::uint64_t> m_follows{0};
-    std::atomic<std::uint64_t> m_handedSerial{0};
 
     // ---- main thread only ----
     StreamFormat m_format;

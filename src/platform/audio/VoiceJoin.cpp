@@ -83,10 +83,8 @@ Voice::Tail Voice::settleTail() {
     if (to) {
         StageHandover::Stages s{std::move(m_resampler), std::move(m_stretch),
                                 m_segIn * m_outPerIn - double(m_segOut)};
-        if (to->give(s)) {
-            m_handedSerial.store(m_current.serial, std::memory_order_release);
+        if (to->give(s))
             return Tail::Handed;
-        }
         m_resampler = std::move(s.resampler);
         m_stretch = std::move(s.stretch);
     }
