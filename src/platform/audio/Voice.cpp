@@ -235,9 +235,20 @@ void Voice::wakeDecoder() {
     m_wake.notify_one();
 }
 
+void Voice::setEngineWake(WakeSignal* wake) {
+    m_engineWake.store(wake);
+    // A decoder that loaded the old signal just before finishes raising it
+    // first; one that starts now loads the new one (both sides are
+    // sequentially consistent).
+    while (m_engineWaking.load() != 0)
+        std::this_thread::yield();
+}
+
 void Voice::wakeEngine() {
+    m_engineWaking.fetch_add(1);
     if (auto* w = m_engineWake.load())
         w->raiseData();
+    m_engineWaking.fetch_sub(1);
 }
 
 // ---- decoder thread ------------------------------------------------------------

@@ -173,8 +173,10 @@ public:
     // Level metering of the samples mixed (before the gain).
     MeterTap& meter() { return m_meter; }
 
-    // The signal the decoder raises when it has new data for the feeder.
-    void setEngineWake(WakeSignal* wake) { m_engineWake.store(wake); }
+    // The signal the decoder raises when it has new data for the feeder. A
+    // signal replaced (the voice leaves its engine) is no longer in use when
+    // this returns, so its engine may be destroyed.
+    void setEngineWake(WakeSignal* wake);
 
     // ---- the engine, while its feeder does not touch the voice ---------------
     // Forgets what was mixed: the stream's frame numbers start again (a new
@@ -321,7 +323,8 @@ private:
     std::atomic<std::uint32_t> m_wake{0}; // decoder waits on it
     std::atomic<std::size_t> m_decoderNeed{0};
     std::atomic<WakeSignal*> m_engineWake{nullptr};
-    SeqLock<Segment> m_segment; // written by the decoder
+    std::atomic<int> m_engineWaking{0}; // the decoder is between loading and raising it
+    SeqLock<Segment> m_segment;         // written by the decoder
     // serial << 1 | failed of the segment the decoder finished; kNone before.
     std::atomic<std::uint64_t> m_eof;
     SeqLock<Played> m_played;  // written by the feeder
