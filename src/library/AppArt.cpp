@@ -38,7 +38,8 @@ QImage decodeImage(const QByteArray& bytes) {
 }
 
 // The embedded picture, through a temporary file that is removed on every
-// path. None when ffmpeg could not be started: then nothing else is tried.
+// path. None when ffmpeg could not be started or was ended by the quit:
+// then nothing else is tried.
 std::optional<QImage> extractCover(const QString& program, const QString& input,
                                    const std::shared_ptr<platform::ChildRegistry>& children) {
     const QString output = coverOutputPath(QDir::tempPath(), QUuid::createUuid());
@@ -50,7 +51,7 @@ std::optional<QImage> extractCover(const QString& program, const QString& input,
     options.registry = children; // the quit ends an extraction still running
     const platform::ChildRun run =
         platform::runChild(program, coverArguments(input, output), options);
-    if (!run.started)
+    if (!run.started || run.terminated)
         return std::nullopt;
     QImageReader reader(output);
     return reader.read();

@@ -22,6 +22,7 @@
 
 #include <sndfile.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 
@@ -180,7 +181,8 @@ private slots:
 
     // An ffmpeg still running at the quit is ended by it, not waited for
     // (the stand-in would run for a minute): the measurement of the
-    // loudness, and the picture of the playing track.
+    // loudness, and the picture of the playing track, whose address is not
+    // fetched instead.
     void childrenEndedByTheQuit_data() {
         QTest::addColumn<bool>("loudness");
         QTest::newRow("loudness measurement") << true;
@@ -191,6 +193,7 @@ private slots:
         const QString pidFile = tempFile(QStringLiteral("child.pid"));
         QFile::remove(pidFile);
         const QString stub = tempFile(QStringLiteral("long-child.sh"));
+        std::atomic<int> fetched{0};
         // Renamed into place, so that a reader never sees half a number.
         const QByteArray at = pidFile.toUtf8();
         QVERIFY(test::writeExecutable(stub, "echo $$ > '" + at + ".part' && mv '" + at +
@@ -198,8 +201,9 @@ private slots:
         test::LaunchedApp l(QStringLiteral("ko"), [&](App& app) {
             test::fakes(app).tools.loudnessProgram = [stub] { return stub; };
             test::fakes(app).tools.coverProgram = [stub] { return stub; };
+            test::fakes(app).tools.fetchCover = [&fetched](const QUrl&, auto) { ++fetched; };
         });
-        const Track track{1, tempFile("a.flac"), "A", {}, {}, 1, {}};
+        const Track track{1, tempFile("a.flac"), "A", {}, {}, 1, "https://127.0.0.1:9/a.jpg"};
         if (loudness) {
             l->listening.levelingOn = true;
             l->ensureLoudness(track);
@@ -211,6 +215,8 @@ private slots:
         QVERIFY(pid > 0);
         l->applicationWillTerminate();
         QVERIFY(QTest::qWaitFor([pid] { return ::kill(pid, 0) != 0 && errno == ESRCH; }, kWaitMs));
+        QThreadPool::globalInstance()->waitForDone();
+        QCOMPARE(fetched.load(), 0);
     }
 };
 
