@@ -14,8 +14,10 @@
 //
 // Scheduled start: playAt(t) starts the file when the device clock reaches
 // t; within 50 ms of the end of another player on the same device it starts
-// right after that player's last frame (the gapless join). isPlaying() is
-// true from the call on; pause() and stop() before the start cancel it.
+// right after that player's last frame (the gapless join), wherever that
+// frame turns out to be when the other's length was an estimate. isPlaying()
+// is true from the call on; pause() and stop() before the start cancel it,
+// and another time is asked for only after them.
 //
 // Speed: with enableRate the file plays at `rate` with its pitch kept
 // (rubberband); without it, or at rate 1.0, no time-stretch stage is in the
