@@ -153,7 +153,11 @@ def packed(found):
     identity have one hash; two identities that share a hash (next to never)
     drop a file from the stamps, which then do not match: a full scan."""
     digests, identities, stamps = found
-    hashes = array.array("Q", [hash(i) & 0xFFFFFFFFFFFFFFFF for i in identities])
+    # The device and the inode hashed apart: an int is hashed modulo
+    # 2**61 - 1, so a device in the high bits would only add a multiple of 8
+    # and files of neighbouring devices would collide.
+    mask = 0xFFFFFFFFFFFFFFFF
+    hashes = array.array("Q", [hash((i >> 64, i & mask)) & mask for i in identities])
     return digests, hashes.tobytes(), array.array("q", stamps).tobytes()
 
 

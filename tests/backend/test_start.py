@@ -156,6 +156,16 @@ class WalkStepsTest(unittest.TestCase):
                                  backend_start.array.array("q", walked).tobytes())
 
 
+    def test_files_of_neighbouring_devices_are_told_apart(self):
+        # Device 2 inode 0 and device 1 inode 8, as on two btrfs subvolumes:
+        # both files are given, not one taken for a link to the other.
+        identities = [2 << 64 | 0, 1 << 64 | 8, 1 << 64 | 8]
+        stamps = [10, 1, 20, 2, 20, 2]
+        hashes, packed = backend_start.packed((b"", identities, stamps))[1:]
+        self.assertEqual(backend_start.given_stamps(hashes, packed),
+                         backend_start.array.array("q", [10, 1, 20, 2]).tobytes())
+
+
 class StartRecordTest(unittest.TestCase):
     def test_the_record_is_trusted_only_for_an_unchanged_library(self):
         for name, change, confirmed in CHANGES:
