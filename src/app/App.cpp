@@ -90,9 +90,10 @@ App::~App() {
     // own snapshot; it is waited for because its result is posted to App,
     // and its ffmpeg is ended first (the quit did so already), so the wait
     // is short. A running loudness measurement is waited for too, since its
-    // result is posted to App; its ffmpeg is ended first as well. Probes and measurements not yet started are
-    // dropped, and a genre scan stops between files, so a quit never waits
-    // for a whole catalog's worth of them.
+    // result is posted to App; its ffmpeg is ended first as well. Probes and
+    // measurements not yet started are dropped, and a genre scan stops
+    // between files, so a quit never waits for a whole catalog's worth of
+    // them.
     children->terminateAll();
     library.genreStop->store(true);
     // Sonic analyses post their results through a gate this closes; their
