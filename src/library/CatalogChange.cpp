@@ -20,6 +20,10 @@ bool sameEntry(const Track& a, const Track& b) {
 
 CatalogComparison compareCatalogs(const std::vector<Track>& before,
                                   const std::vector<Track>& after) {
+    // One list (a reply found equal while it was read holds the shown rows
+    // themselves): nothing to go through.
+    if (&before == &after)
+        return {false, true};
     if (before.size() != after.size())
         return {true, false};
     bool sameDurations = true;

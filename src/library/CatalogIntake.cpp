@@ -123,11 +123,8 @@ std::optional<CatalogUpdate> CatalogIntake::take(QByteArray& line,
     // While scanning, a list shorter than the one shown is a fraction of the
     // library: it is not taken in.
     const bool partial = update.scanning && tracks.size() < shown.size();
-    // A reply the reader found equal row for row is the shown catalog itself:
-    // it was compared while it was read.
-    update.comparison = partial || reply->tracks == m_shown
-                            ? CatalogComparison{.changed = false, .identical = true}
-                            : compareCatalogs(shown, tracks);
+    update.comparison = partial ? CatalogComparison{.changed = false, .identical = true}
+                                : compareCatalogs(shown, tracks);
     m_shownIsReply = !partial && update.comparison.identical;
     if (update.comparison.identical)
         return update;
