@@ -16,9 +16,9 @@
 
 #include <QByteArrayView>
 #include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QTimer>
+#include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -69,16 +69,9 @@ private:
         }
         return true;
     }
-    // Naps between events (a time-limited processEvents would spin).
     bool taken(const QDeadlineTimer& deadline) const {
-        while (m_app.library.pending) {
-            if (deadline.hasExpired())
-                return false;
-            QEventLoop nap;
-            QTimer::singleShot(5, &nap, &QEventLoop::quit);
-            nap.exec();
-        }
-        return true;
+        return QTest::qWaitFor([this] { return !m_app.library.pending; },
+                               int(std::max<qint64>(deadline.remainingTime(), 0)));
     }
 
     App& m_app;
