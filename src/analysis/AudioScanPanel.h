@@ -8,9 +8,9 @@
 // hidden (never deleted) when closed, shown without taking the focus, and
 // centred only when it was not on screen. Main thread only.
 //
-// Seam: the tools panel's "🔬 음질 분석" button, built with that panel in a
-// later change, opens this window through the same App::showAudioScan() the
-// transport bar's analysis button calls.
+// Way in: App::showAudioScan() (analysis/AppAudioScan.cpp), which both the
+// transport bar's analysis button and the tools panel's "🔬 음질 분석" button
+// (listening/AppToolsPanel.cpp) call.
 #pragma once
 
 #include "analysis/ScanVerdict.h"

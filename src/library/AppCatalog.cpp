@@ -3,16 +3,17 @@
 // Replies are decoded and compared by the catalog worker (CatalogWorker.h),
 // which also folds the search text of new rows and lists the folders; the
 // main thread takes its updates in the order they were made. Every reply of the backend that
-// carries tracks replaces the catalog. Only a real change (CatalogChange.h) costs a cache write, a
+// carries tracks replaces the catalog, but for a partial one (below). Only a real change (CatalogChange.h) costs a cache write, a
 // folder-list rebuild and a refilter; the steady 2 s poll only reassigns what differs and
 // recomposes the count text.
 //
 // While the backend is still scanning, its list may be a fraction of the
 // library (every launch without its own cache starts empty): such a reply,
 // shorter than the catalog shown, is not taken in, so the cached catalog, the
-// cache file and the stored view state survive; only the count and the
-// scanning notice follow it. A chosen folder missing from a scanning reply is
-// kept until a finished reply.
+// cache file and the stored view state survive. The count text is still
+// written for such a reply, with its scanning notice, but its total stays that
+// of the catalog shown, never the reply's shorter length. A chosen folder
+// missing from a scanning reply is kept until a finished reply.
 #include "app/App.h"
 
 #include "app/ControllerLogCategories.h"

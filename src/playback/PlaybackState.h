@@ -119,8 +119,9 @@ struct PlaybackState {
     quint64 renderStatusMark = 0;
 
     // ---- history, successor, crossfade, per-track marks -------------------------
-    // Ids of tracks that were current before, newest last. A play request
-    // keeps it at 500 at most; a gapless promotion appends without trimming.
+    // Ids of tracks that were current before, newest last. Every road to
+    // another track (play request, gapless promotion, crossfade) keeps it at
+    // 500 at most (appendHistory).
     QList<qint64> history;
     // Set by previous() in shuffle mode for the one play request it makes, so
     // that the outgoing id is not added to `history`.

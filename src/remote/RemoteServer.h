@@ -5,8 +5,9 @@
 // main thread delays remote answers.
 //
 // It knows nothing of the player: the owner installs onState, onCommand and
-// onSearch (wiring them to the player is later work). Without a callback "/s"
-// and "/c" answer "{}" and "/l" "[]".
+// onSearch (the controller does so in App::showRemote, remote/AppRemote.cpp,
+// with the player's state, its commands and the catalog search). Without a
+// callback "/s" and "/c" answer "{}" and "/l" "[]".
 //
 // Bounded: a connection is read until its request line ends (or 8192 bytes, or
 // the peer's close); a line still not ended at 8192 bytes is answered "414"

@@ -15,9 +15,9 @@
 // distortion of quiet passages. Samples already on the grid around that span
 // (gain 1 and a matched format, digital silence) are written as they are:
 // the bit-perfect path stays exact, also right after a fade.
-// Not done here yet: headroom before a voice's rate converter, so that the
-// inter-sample peaks of full-scale material do not clip on integer formats;
-// it belongs to the voice's conversion stage (a later change).
+// Not done here: headroom for the inter-sample peaks a rate converter makes of
+// full-scale material. The voice lowers its converted output by 3.2 dB on
+// integer formats before it reaches this code (kConverterHeadroom, Voice.cpp).
 #pragma once
 
 #include "platform/AudioSink.h"
