@@ -5,13 +5,16 @@
 // main thread delays remote answers.
 //
 // It knows nothing of the player: the owner installs onState, onCommand and
-// onSearch (wiring them to the player is later work). Without a callback "/s"
-// and "/c" answer "{}" and "/l" "[]".
+// onSearch (the application wires them to the player, remote/AppRemote.cpp).
+// Without a callback "/s" and "/c" answer "{}" and "/l" "[]".
 //
-// Bounded: a connection is read until its request line ends (or 8192 bytes, or
-// the peer's close); a line still not ended at 8192 bytes is answered "414"
-// and not acted on. A connection without a complete request line after the
-// deadline (5 s) is closed without an answer. At most 64 connections are open,
+// Bounded: a connection is read until its request line ends (LF or CR LF),
+// 8192 bytes or the peer's close; only an ended line is acted on. A line still
+// not ended at 8192 bytes is answered "414"; one cut off by the peer's close
+// gets nothing done and no answer. A connection without a complete request
+// line after the deadline (5 s) is closed without an answer. Wrong tokens are
+// slowed per peer (TokenTries): past its tries, a peer's request is answered
+// "429" without its token being looked at; a right token costs nothing. At most 64 connections are open,
 // and one peer address holds at most 16 of them: a new connection past either
 // bound closes the oldest connection still waiting for its request line, taken
 // from the new one's own peer when that peer is at its share, else from the
@@ -20,8 +23,10 @@
 #pragma once
 
 #include "remote/RemoteRequest.h"
+#include "remote/TokenTries.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -90,6 +95,8 @@ private:
     QTcpServer m_listener;
     QList<Slot> m_slots; // live connections, oldest first
     int m_deadlineMs = kDeadlineMs;
+    TokenTries m_tries;
+    QElapsedTimer m_clock; // the steady time the tries are counted by
 };
 
 } // namespace ql::remote
