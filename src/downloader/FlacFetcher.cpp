@@ -199,8 +199,8 @@ private:
                 head += bytes.first(qMin<qsizetype>(n, 8192 - head.size()));
         }
         // From here on the copy can change no more, through any descriptor.
-        if (::fcntl(m_copy, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) !=
-            0)
+        if (::fcntl(m_copy, F_ADD_SEALS,
+                    F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0)
             return false;
         m_sha256 = hash.result().toHex();
         QStringList lines = QString::fromUtf8(head).split(u'\n').mid(0, kShownLines);

@@ -117,8 +117,7 @@ QString usableToken(bool& replaced) {
 } // namespace
 
 void App::renewWeakRemoteToken() {
-    if (!ql::remote::isWeakToken(
-            UserDefaults().string(keys::kRemoteToken).value_or(QString())))
+    if (!ql::remote::isWeakToken(UserDefaults().string(keys::kRemoteToken).value_or(QString())))
         return;
     bool replaced = false;
     usableToken(replaced);

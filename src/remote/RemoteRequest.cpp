@@ -169,7 +169,7 @@ RemoteRequest judgeRequest(QByteArrayView bytes, QStringView token, bool mayTryT
     if (end < 0) {
         if (bytes.size() >= kRequestLimit)
             out.verdict = Verdict::TooLong; // the cut may fall inside a character
-        return out; // otherwise Drop: the line never ended
+        return out;                         // otherwise Drop: the line never ended
     }
     QByteArrayView line = bytes.first(end);
     if (line.endsWith('\r'))

@@ -6,7 +6,8 @@ namespace ql::remote {
 
 namespace {
 double refilled(double tries, qint64 fromMs, qint64 toMs) {
-    const double earned = double(std::max<qint64>(0, toMs - fromMs)) * TokenTries::kPerSecond / 1000.0;
+    const double earned =
+        double(std::max<qint64>(0, toMs - fromMs)) * TokenTries::kPerSecond / 1000.0;
     return std::min<double>(TokenTries::kBurst, tries + earned);
 }
 } // namespace

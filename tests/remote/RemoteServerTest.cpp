@@ -78,14 +78,28 @@ const std::vector<Case> kCases = {
     {"line not UTF-8", {"GET /s?t=abc234\xff HTTP/1.1\r\n"}, Silence},
     {"header cut inside a character", {"GET /s?t=abc234\r\nX: \xe3\x81"}, State, "s"},
     {"LF alone ends the line", {"GET /s?t=abc234\n"}, State, "s"},
-    {"LF alone after the version", {"GET /c?t=abc234&c=vol&v=11 HTTP/1.1\nHost: p\n\n"}, State,
+    {"LF alone after the version",
+     {"GET /c?t=abc234&c=vol&v=11 HTTP/1.1\nHost: p\n\n"},
+     State,
      "c:vol 3 items v=11"},
-    {"command closed before its line end", {"GET /c?t=abc234&c=vol&v=11"}, Silence, "",
-     Fakes::Recording, true},
-    {"command closed after CR, before LF", {"GET /c?t=abc234&c=vol&v=11\r"}, Silence, "",
-     Fakes::Recording, true},
-    {"line in two pieces, closed before its end", {"GET /s?t=ab", "c234 HTTP/1.1"}, Silence, "",
-     Fakes::Recording, true},
+    {"command closed before its line end",
+     {"GET /c?t=abc234&c=vol&v=11"},
+     Silence,
+     "",
+     Fakes::Recording,
+     true},
+    {"command closed after CR, before LF",
+     {"GET /c?t=abc234&c=vol&v=11\r"},
+     Silence,
+     "",
+     Fakes::Recording,
+     true},
+    {"line in two pieces, closed before its end",
+     {"GET /s?t=ab", "c234 HTTP/1.1"},
+     Silence,
+     "",
+     Fakes::Recording,
+     true},
     {"closed with nothing sent", {}, Silence, "", Fakes::Recording, true},
 };
 
@@ -235,8 +249,8 @@ private slots:
         }
         // However slowly this machine ran the flood, no more tokens were
         // compared than the tries earned meanwhile.
-        const double earned = TokenTries::kBurst +
-                              TokenTries::kPerSecond * double(clock.elapsed() + 1) / 1000.0;
+        const double earned =
+            TokenTries::kBurst + TokenTries::kPerSecond * double(clock.elapsed() + 1) / 1000.0;
         QCOMPARE(refused + slowed, c.tries);
         QVERIFY2(refused <= int(earned), qPrintable(QString::number(refused)));
         QVERIFY(refused >= TokenTries::kBurst);
