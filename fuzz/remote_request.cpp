@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the phone remote's request judge and checks what
 // must hold for every input: bytes past the limit never count, a served
-// request carries the token, and the judge gives the same verdict twice.
+// request carries the token, the judge gives the same verdict twice, and a
+// peer out of tries gets "slowed" exactly where its token would be compared.
 #include "remote/RemoteRequest.h"
 
 #include "FuzzInput.h"
@@ -36,6 +37,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(verdict.query.isEmpty());
         break;
     default:
+        break;
+    }
+    const Verdict slowed = judgeRequest(bytes, token, false).verdict;
+    switch (verdict.verdict) {
+    case Verdict::Drop:
+    case Verdict::BadRequest:
+    case Verdict::TooLong:
+        require(slowed == verdict.verdict);
+        break;
+    default:
+        require(slowed == Verdict::Slowed);
         break;
     }
     if (verdict.verdict == Verdict::Command)

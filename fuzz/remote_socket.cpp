@@ -3,11 +3,12 @@
 // out), each written in pieces the input steers, then closed for writing.
 // What must hold for every input:
 // - every answer is one of the server's own, and the one the judge gives for
-//   the same request line when that line is settled (ended by CR LF, or cut
-//   at the limit);
+//   the same request line (ended by LF, cut at the limit, or never ended:
+//   then nothing), or "429" where the judge would compare a token (wrong
+//   tokens from the one fuzzing address soon use up its tries);
 // - a callback runs only for a connection that carried the token, once;
 // - the server closes every connection, and no slot stays counted after;
-// - a request with the token is answered "200 OK" afterwards.
+// - a request with the token from another address is answered "200 OK" afterwards.
 #include "remote/RemoteResponse.h"
 #include "remote/RemoteServer.h"
 
@@ -50,7 +51,8 @@ struct Remote {
             answers << refusalResponse(v);
         answers << responseBytes("200 OK", "text/html; charset=utf-8", RemoteServer::page())
                 << jsonResponse(QVariantMap{{"s", 1}}) << jsonResponse(QVariantMap{{"c", 1}})
-                << jsonResponse(QVariantList{QVariantMap{{"l", 1}}});
+                << jsonResponse(QVariantList{QVariantMap{{"l", 1}}})
+                << refusalResponse(Verdict::Slowed);
     }
 };
 
@@ -84,16 +86,11 @@ struct Connection {
     bool closed() const { return socket->state() == QAbstractSocket::UnconnectedState; }
 };
 
-// The answer the judge gives when the server must have seen exactly this
-// request line; none when it depends on how the bytes were read.
-std::optional<QByteArray> settledAnswer(const QByteArray& sent, const Remote& r) {
+// The answer the judge gives for the bytes the server reads (a line never
+// ended is dropped, unanswered), for a peer with tries left or without.
+QByteArray settledAnswer(const QByteArray& sent, const Remote& r, bool mayTryToken) {
     const QByteArray head = sent.first(qMin(sent.size(), kRequestLimit));
-    const qsizetype newline = head.indexOf('\n');
-    if (newline < 0 && head.size() < kRequestLimit)
-        return std::nullopt; // judged at the close, which no answer reaches
-    if (newline >= 0 && (newline == 0 || head[newline - 1] != '\r'))
-        return std::nullopt; // judged on whatever arrived with the line feed
-    const RemoteRequest request = judgeRequest(head, kToken);
+    const RemoteRequest request = judgeRequest(head, kToken, mayTryToken);
     switch (request.verdict) {
     case Verdict::Drop:
         return QByteArray();
@@ -169,8 +166,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // before its answer is read; a crowd may push it out. Then nothing came.
         const qsizetype lineEnd = c.sent.first(qMin(c.sent.size(), kRequestLimit)).indexOf('\n');
         const bool overrun = c.sent.size() > (lineEnd < 0 ? kRequestLimit : lineEnd + 1);
-        if (const std::optional<QByteArray> settled = settledAnswer(c.sent, r))
-            require(c.reply == *settled || (c.reply.isEmpty() && (crowded || overrun)));
+        const bool slowed = c.reply == refusalResponse(Verdict::Slowed);
+        require(c.reply == settledAnswer(c.sent, r, !slowed) ||
+                (c.reply.isEmpty() && (crowded || overrun)));
     }
     require(r.calls <= carriedToken);
     connections.clear();
@@ -178,6 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The server still serves the phone.
     Connection check;
+    require(check.socket->bind(QHostAddress(QStringLiteral("127.0.0.2"))));
     check.socket->connectToHost(QHostAddress::LocalHost, r.server.port());
     check.socket->write("GET /s?t=abc234\r\n");
     require(spin(

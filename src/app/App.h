@@ -649,10 +649,16 @@ public:
     QVariantList remoteSearch(const QString& query);
     // The tools panel's "📱 리모컨" button, wired to showRemote().
     QPushButton* makeRemoteButton(QWidget* parent);
+    // At launch: a stored token too weak to keep (isWeakToken) is replaced by
+    // a new one before any server uses it, and the status line says the old
+    // address no longer works; the next dialog says so again.
+    void renewWeakRemoteToken();
     // The running server, none until a successful start and after turning it
     // off; the port the next server listens on (0: any free one).
     std::unique_ptr<::ql::remote::RemoteServer> remote;
     quint16 remotePort = 8766;
+    // A weak token was replaced this run and no dialog has said so yet.
+    bool remoteTokenReplaced = false;
 
     // ---- listening/AppSonic.cpp ----------------------------------------------
     // The sonic feature index `listening.sonic`: its vectors, analyses on

@@ -2,8 +2,9 @@
 //
 // loadExtras() brings the settings and the JSON stores into memory once, runs
 // the one-time effects reset, wires the callbacks of the views and windows
-// App owns and fills the smart-list pop-up. saveExtras() writes the stores
-// back at quit.
+// App owns and fills the smart-list pop-up, and replaces a remote token too
+// weak to keep (remote/AppRemote.cpp). saveExtras() writes the stores back at
+// quit.
 //
 // The callbacks call the controller's actions (previous, next, toggle,
 // toggleFavorite, showNowPlaying, viewModeChanged, smartChanged,
@@ -152,6 +153,9 @@ void App::loadExtras() {
     smartPicker->setCurrentIndex(smartListIndex(listening.smartMode));
     connect(smartPicker, &QComboBox::activated, this, &App::smartChanged, Qt::UniqueConnection);
     smartPicker->setToolTip(QStringLiteral("재생 기록과 받은 날짜로 자동 정리한 목록"));
+
+    // A remote token too short to withstand guessing never serves a phone.
+    renewWeakRemoteToken();
 
     // Every store has been read: a damaged one can go aside now, before any
     // save, and the user hears which.

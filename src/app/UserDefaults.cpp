@@ -1,6 +1,7 @@
 #include "app/UserDefaults.h"
 
 #include "app/JSONStore.h"
+#include "app/SafeWrite.h"
 
 #include <QDir>
 #include <QFile>
@@ -168,7 +169,8 @@ QVariant comparable(const QVariant& v) {
 
 } // namespace
 
-std::optional<QByteArray> settingsText(const QMap<QString, QVariant>& values, QString* error) {
+std::optional<QByteArray> settingsText(const QMap<QString, QVariant>& values,
+                                       const QString& scratchFolder, QString* error) {
     const auto fail = [error](const QString& description) -> std::optional<QByteArray> {
         if (error)
             *error = description;
@@ -176,8 +178,9 @@ std::optional<QByteArray> settingsText(const QMap<QString, QVariant>& values, QS
     };
     // QSettings makes the text, in a scratch file of our own: its own write
     // can come out short without saying so, so the text counts only when it
-    // reads back as every value given.
-    QTemporaryFile scratch(QDir::tempPath() + QStringLiteral("/Quavelark-settings-XXXXXX.ini"));
+    // reads back as every value given. Hidden, private (0600) and removed at
+    // the end like the stores' own scratch files.
+    QTemporaryFile scratch(scratchFolder + QStringLiteral("/.Quavelark-settings-XXXXXX.ini"));
     if (!scratch.open())
         return fail(scratch.errorString());
     scratch.close();
@@ -287,7 +290,12 @@ public:
         const auto run = [this, values = values, store = store(),
                           name = QFileInfo(m_path).fileName()] {
             QString error;
-            const std::optional<QByteArray> text = settingsText(values, &error);
+            const QString folder = QFileInfo(m_path).path();
+            std::optional<QByteArray> text;
+            if (makeFoldersPrivate(folder))
+                text = settingsText(values, folder, &error);
+            else
+                error = QStringLiteral("Cannot create the folder %1").arg(folder);
             if (!text)
                 store.noteWriteFailure(name, error);
             if (!text || !store.writeBytes(name, *text, nullptr, 0600)) {

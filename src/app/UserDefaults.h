@@ -8,7 +8,8 @@
 // written once, kWriteDelayMs after the last change of a burst (a slider drag, a run of search
 // keystrokes), on a pool thread started by a timer of the main thread's event loop; sync() writes
 // at once (the quit calls it). Each write replaces the file whole through the checked path of
-// JSONStore (mode 0600: it holds the remote token; the folder 0700 when it is made), so a crash
+// JSONStore (mode 0600: it holds the remote token; the folder 0700 when it is made), its text
+// made in a scratch file beside it (no other folder needs room), so a crash
 // loses at most the last second of changes, and a full disk loses nothing: a
 // failed write keeps the changes pending for the next one, and the failure
 // is kept for JSONStore::takeFailures(). The text is QSettings' INI format,
@@ -143,8 +144,10 @@ private:
 
 // The INI text of `values` as QSettings writes it, checked to read back as
 // the same values; nothing (and a description in `error`) when it cannot be
-// made whole.
+// made whole. QSettings makes the text in a scratch file in `scratchFolder`
+// (removed again): the folder of the file it is for, so a save needs no room
+// anywhere else (a full /tmp never stops it).
 std::optional<QByteArray> settingsText(const QMap<QString, QVariant>& values,
-                                       QString* error = nullptr);
+                                       const QString& scratchFolder, QString* error = nullptr);
 
 } // namespace ql

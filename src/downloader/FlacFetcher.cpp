@@ -27,6 +27,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -99,23 +100,53 @@ bool askToRun(QWidget* parent, const QString& path, const QString& firstLines) {
 constexpr int kShownLines = 8;
 constexpr int kShownWidth = 120;
 
+// Moves a descriptor that took one of the standard streams' numbers (the
+// program started without them) above them: a child's own streams would take
+// that number, and the script run would be one of them. -1 when it cannot.
+int aboveStandardStreams(int fd) {
+    if (fd < 0 || fd > STDERR_FILENO)
+        return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    ::close(fd);
+    return moved;
+}
+
+// Writes all of `bytes` at the end of `fd`; false on any failure.
+bool writeAll(int fd, QByteArrayView bytes) {
+    while (!bytes.isEmpty()) {
+        const ssize_t n = ::write(fd, bytes.data(), size_t(bytes.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes = bytes.sliced(n);
+    }
+    return true;
+}
+
 } // namespace
 
-// The user's script as one open file: its checks, hash and first lines all
-// come from this descriptor, and the run reads it through the same one.
+// The user's script as one open file: its checks come from this descriptor,
+// and its bytes are read once, into a sealed in-memory copy from which the
+// hash and the first lines are taken and which the run reads. The file itself
+// may be rewritten in place after the user agreed (the interpreter would read
+// it again): what runs is still exactly what was hashed and shown.
 class ScriptFile {
 public:
     ScriptFile() = default;
     ScriptFile(const ScriptFile&) = delete;
     ScriptFile& operator=(const ScriptFile&) = delete;
     ~ScriptFile() {
-        if (m_fd >= 0)
-            ::close(m_fd);
+        for (const int fd : {m_fd, m_copy})
+            if (fd >= 0)
+                ::close(fd);
     }
 
     // Opens `path` without following a link. False when nothing is there;
     // otherwise `reason` is empty when the file may run, else why not.
     bool open(const QString& path, QString& reason) {
+        const QString unreadable =
+            L10n::tr(QStringLiteral("⚠ flac.py를 읽을 수 없어서 쓰지 않습니다: "));
         m_fd = ::open(QFile::encodeName(path).constData(),
                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
         if (m_fd < 0) {
@@ -123,55 +154,54 @@ public:
                 return false;
             reason = errno == ELOOP
                          ? L10n::tr(QStringLiteral("⚠ flac.py가 링크라서 쓰지 않습니다: "))
-                         : L10n::tr(QStringLiteral("⚠ flac.py를 읽을 수 없어서 쓰지 않습니다: "));
+                         : unreadable;
             return true;
-        }
-        if (m_fd <= STDERR_FILENO) {
-            // Started without standard streams: the child's own would take this
-            // number, and the script run would be one of them.
-            const int moved = ::fcntl(m_fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-            ::close(m_fd);
-            m_fd = moved;
-            if (m_fd < 0) {
-                reason = L10n::tr(QStringLiteral("⚠ flac.py를 읽을 수 없어서 쓰지 않습니다: "));
-                return true;
-            }
         }
         struct stat info {};
         if (::fstat(m_fd, &info) != 0) {
-            reason = L10n::tr(QStringLiteral("⚠ flac.py를 읽을 수 없어서 쓰지 않습니다: "));
+            reason = unreadable;
             return true;
         }
         reason = unsafeReason(info);
-        if (reason.isEmpty() && !readContents())
-            reason = L10n::tr(QStringLiteral("⚠ flac.py를 읽을 수 없어서 쓰지 않습니다: "));
+        if (reason.isEmpty() && !copyContents())
+            reason = unreadable;
         return true;
     }
 
-    int descriptor() const { return m_fd; }
-    // What the child runs: this descriptor, which it inherits.
-    QString runPath() const { return QStringLiteral("/proc/self/fd/%1").arg(m_fd); }
+    // The sealed copy the child inherits and runs.
+    int descriptor() const { return m_copy; }
+    QString runPath() const { return QStringLiteral("/proc/self/fd/%1").arg(m_copy); }
     const QByteArray& sha256() const { return m_sha256; }
     const QString& firstLines() const { return m_firstLines; }
 
 private:
-    bool readContents() {
+    // Copies the file into a sealed memory file, hashing the bytes copied.
+    bool copyContents() {
+        m_copy = aboveStandardStreams(::memfd_create("flac.py", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+        if (m_copy < 0)
+            return false;
         QCryptographicHash hash(QCryptographicHash::Sha256);
         QByteArray head;
         char chunk[64 * 1024];
-        for (off_t at = 0;;) {
-            const ssize_t n = ::pread(m_fd, chunk, sizeof chunk, at);
+        for (;;) {
+            const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
                 return false;
             if (n == 0)
                 break;
-            hash.addData(QByteArrayView(chunk, n));
+            const QByteArrayView bytes(chunk, n);
+            if (!writeAll(m_copy, bytes))
+                return false;
+            hash.addData(bytes);
             if (head.size() < 8192)
-                head += QByteArrayView(chunk, qMin<qsizetype>(n, 8192 - head.size()));
-            at += n;
+                head += bytes.first(qMin<qsizetype>(n, 8192 - head.size()));
         }
+        // From here on the copy can change no more, through any descriptor.
+        if (::fcntl(m_copy, F_ADD_SEALS,
+                    F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0)
+            return false;
         m_sha256 = hash.result().toHex();
         QStringList lines = QString::fromUtf8(head).split(u'\n').mid(0, kShownLines);
         for (QString& line : lines)
@@ -181,7 +211,8 @@ private:
         return true;
     }
 
-    int m_fd = -1;
+    int m_fd = -1;   // the file as opened
+    int m_copy = -1; // its sealed copy
     QByteArray m_sha256;
     QString m_firstLines;
 };

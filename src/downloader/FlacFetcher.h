@@ -8,14 +8,15 @@
 // safe file, else the shipped "flac_fetch.py") as a child process in a process
 // group of its own. The user's own script runs only after the user agreed to
 // it, asked with its path and first lines before its first run and again
-// whenever its contents change (the agreed content is kept by its SHA-256).
-// It is opened once: checked, hashed and shown through that descriptor, and
-// run through it ("/proc/self/fd/N"), so a file put in its place meanwhile is
-// never the one run; Python's safe path (-P) keeps whatever else lies in
-// Downloads out of its imports. The process group lets Stop and quit reach the script's
-// children too. Its output is read on the main thread as it arrives and read
-// by the protocol of FetchProtocol.h: every saved file goes to onSaved, the
-// end of the run to onFinished with the count.
+// whenever its contents change (the agreed content is kept by its SHA-256). It
+// is opened once and checked through that descriptor; its bytes are read once
+// into a sealed in-memory copy, which is hashed, shown and run
+// ("/proc/self/fd/N"), so neither a file put in its place nor the file
+// rewritten in place after the yes is ever the one run; Python's safe path (-P)
+// keeps whatever else lies in Downloads out of its imports. The process group
+// lets Stop and quit reach the script's children too. Its output is read on the
+// main thread as it arrives and read by the protocol of FetchProtocol.h: every
+// saved file goes to onSaved, the end of the run to onFinished with the count.
 //
 // The preview ("▶ 30초 미리듣기", FetchPreview.cpp) looks the form's words up
 // in the iTunes Search service (PreviewSearch.h) and plays the candidates'

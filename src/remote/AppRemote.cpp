@@ -2,7 +2,9 @@
 //
 // showRemote() makes the access token once (stored under "remoteToken" before
 // any server uses it, and never changed afterwards, so an address once given to
-// a phone stays valid across restarts), starts the server when none runs,
+// a phone stays valid across restarts; only a token too short to withstand
+// guessing is replaced, at launch, and the user told that the old address no
+// longer works), starts the server when none runs,
 // picks the local address and shows the dialog. The server runs on the main
 // event loop; the dialog's own event loop keeps it serving while the dialog is
 // open, so a phone may act on the player meanwhile.
@@ -94,17 +96,40 @@ QString listenFailure(const QString& qtError, quint16 port) {
         text += QStringLiteral(": ") + qtError;
     return text;
 }
+
+const QString kAddressChanged =
+    QStringLiteral("리모컨 주소가 바뀌었습니다. 예전 주소(QR)는 이제 쓸 수 없으니 새 주소로 다시 "
+                   "연결하세요.");
+
+// The stored token, a new one stored in its place when there is none or only
+// a weak one; `replaced` tells which.
+QString usableToken(bool& replaced) {
+    UserDefaults defaults;
+    const QString stored = defaults.string(keys::kRemoteToken).value_or(QString());
+    replaced = ql::remote::isWeakToken(stored);
+    if (!stored.isEmpty() && !replaced)
+        return stored;
+    const QString token = ql::remote::drawRemoteToken(*QRandomGenerator::system());
+    defaults.set(keys::kRemoteToken, token);
+    defaults.sync();
+    return token;
+}
 } // namespace
+
+void App::renewWeakRemoteToken() {
+    if (!ql::remote::isWeakToken(UserDefaults().string(keys::kRemoteToken).value_or(QString())))
+        return;
+    bool replaced = false;
+    usableToken(replaced);
+    remoteTokenReplaced = true;
+    status->setStringValue(L10n::tr(kAddressChanged));
+}
 
 void App::showRemote() {
     if (!remote) {
-        UserDefaults defaults;
-        QString token = defaults.string(keys::kRemoteToken).value_or(QString());
-        if (token.isEmpty()) {
-            token = ql::remote::drawRemoteToken(*QRandomGenerator::system());
-            defaults.set(keys::kRemoteToken, token);
-            defaults.sync();
-        }
+        bool replaced = false;
+        const QString token = usableToken(replaced);
+        remoteTokenReplaced = remoteTokenReplaced || replaced;
         auto server = std::make_unique<RemoteServer>(token, remotePort);
         QPointer<App> self(this);
         server->onState = [self] { return self ? self->remoteState() : QVariantMap(); };
@@ -128,7 +153,9 @@ void App::showRemote() {
         return;
     }
     const QString address = ql::remote::remoteAddress(*ip, remote->port(), remote->token());
-    switch (askRemote(address)) {
+    const int answer = askRemote(address);
+    remoteTokenReplaced = false; // the dialog said it
+    switch (answer) {
     case CopyAddress:
         QGuiApplication::clipboard()->setText(address);
         break;
@@ -150,7 +177,8 @@ int App::askRemote(const QString& address) {
     const QString info = L10n::tr(
         QStringLiteral("폰을 이 컴퓨터와 같은 Wi-Fi에 연결하고 카메라로 QR을 스캔하세요.") + u'\n' +
         address + QStringLiteral("\n\n") +
-        QStringLiteral("주소의 토큰을 아는 기기만 조작할 수 있고, 재생·검색·음량만 가능합니다."));
+        QStringLiteral("주소의 토큰을 아는 기기만 조작할 수 있고, 재생·검색·음량만 가능합니다.") +
+        (remoteTokenReplaced ? QStringLiteral("\n\n") + kAddressChanged : QString()));
     const QStringList titles{L10n::tr(QStringLiteral("주소 복사")),
                              L10n::tr(QStringLiteral("닫기")),
                              L10n::tr(QStringLiteral("리모컨 서버 끄기"))};

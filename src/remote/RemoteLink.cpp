@@ -15,6 +15,10 @@ QString drawRemoteToken(QRandomGenerator& random) {
     return token;
 }
 
+bool isWeakToken(QStringView token) {
+    return !token.isEmpty() && token.size() < kTokenLength;
+}
+
 QString defaultRouteInterface(QByteArrayView procNetRoute) {
     constexpr unsigned kRouteUp = 0x1; // RTF_UP
     QString best;

@@ -47,6 +47,12 @@ inline constexpr int kTokenLength = 10;
 // kTokenLength characters drawn independently and uniformly from the alphabet.
 QString drawRemoteToken(QRandomGenerator& random);
 
+// Whether a stored token is too weak to keep: shorter than the tokens drawn
+// here (a hand-made "abc" falls to guessing in seconds). Longer ones, of any
+// alphabet, are kept: an address a phone holds must stay valid. Empty is no
+// token at all, not a weak one.
+bool isWeakToken(QStringView token);
+
 // The interface of the default IPv4 route in the text of /proc/net/route
 // (destination and mask 0, route up; the lowest metric, the first of equals);
 // "" when the text names none.

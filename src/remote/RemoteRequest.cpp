@@ -162,16 +162,19 @@ bool tokenMatches(QStringView given, QStringView token) {
     return diff == 0;
 }
 
-RemoteRequest judgeRequest(QByteArrayView bytes, QStringView token) {
+RemoteRequest judgeRequest(QByteArrayView bytes, QStringView token, bool mayTryToken) {
     RemoteRequest out;
     bytes = bytes.first(qMin(bytes.size(), kRequestLimit));
-    const qsizetype end = bytes.indexOf(QByteArrayView("\r\n"));
-    const QByteArrayView line = end < 0 ? bytes : bytes.first(end);
-    if (end < 0 && bytes.size() >= kRequestLimit) {
-        out.verdict = Verdict::TooLong; // the cut may fall inside a character
-        return out;
+    const qsizetype end = bytes.indexOf('\n');
+    if (end < 0) {
+        if (bytes.size() >= kRequestLimit)
+            out.verdict = Verdict::TooLong; // the cut may fall inside a character
+        return out;                         // otherwise Drop: the line never ended
     }
-    if (bytes.isEmpty() || !isUtf8(line))
+    QByteArrayView line = bytes.first(end);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    if (!isUtf8(line))
         return out; // Drop
 
     QList<QByteArrayView> pieces;
@@ -188,6 +191,10 @@ RemoteRequest judgeRequest(QByteArrayView bytes, QStringView token) {
     if (pieces.size() < 2 || pieces[0] != QByteArrayView("GET") || !parseTarget(pieces[1], target))
         return out;
 
+    if (!mayTryToken) {
+        out.verdict = Verdict::Slowed;
+        return out;
+    }
     out.query = target.query;
     const auto t = out.query.constFind(QStringLiteral("t"));
     if (t == out.query.cend() || !tokenMatches(*t, token)) {

@@ -5,7 +5,9 @@
 // target (RFC 3986 syntax): anything a URI may not hold, a "%" without two hex
 // digits, an authority other than [user@]host[:port], or decoded text that is
 // not UTF-8 makes the request malformed. Only the request line (the text before
-// the first CR LF) is looked at; header bytes never change the verdict.
+// the first LF, without a CR just before it) is looked at; header bytes never
+// change the verdict. A line whose LF never came is never acted on: the peer
+// may have been cut off anywhere in it.
 #pragma once
 
 #include <QByteArray>
@@ -24,6 +26,7 @@ enum class Verdict {
     BadRequest, // "400 Bad Request"
     TooLong,    // "414 URI Too Long": no line end within the limit
     Forbidden,  // "403 Forbidden": token missing or wrong
+    Slowed,     // "429 Too Many Requests": the peer's wrong tokens came too fast
     NotFound,   // "404 Not Found"
     Page,       // "/"
     State,      // "/s"
@@ -43,8 +46,10 @@ struct RemoteRequest {
 // The verdict on `bytes` (only the first kRequestLimit count) for `token`.
 // When the limit is reached before the request line ends, the line was cut:
 // nothing of it is acted on (TooLong). Fewer bytes without a line end (the
-// peer closed early) are judged as the whole line.
-RemoteRequest judgeRequest(QByteArrayView bytes, QStringView token);
+// peer closed early) are dropped unanswered. Without `mayTryToken` a request
+// that would have its token compared is Slowed instead: the token is not
+// looked at.
+RemoteRequest judgeRequest(QByteArrayView bytes, QStringView token, bool mayTryToken = true);
 
 // Equal, in a time that depends only on the length of `given`.
 bool tokenMatches(QStringView given, QStringView token);

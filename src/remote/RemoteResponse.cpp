@@ -86,6 +86,8 @@ QByteArray refusalResponse(Verdict verdict) {
         return responseBytes("404 Not Found", "text/plain", {});
     case Verdict::TooLong:
         return responseBytes("414 URI Too Long", "text/plain", {});
+    case Verdict::Slowed:
+        return responseBytes("429 Too Many Requests", "text/plain", {});
     default:
         return responseBytes("400 Bad Request", "text/plain", {});
     }

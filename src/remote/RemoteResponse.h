@@ -21,7 +21,7 @@ QByteArray jsonBody(const QVariant& value);
 // "200 OK" with `value` as JSON.
 QByteArray jsonResponse(const QVariant& value);
 
-// The whole answer to a refused request (400, 403, 404 or 414).
+// The whole answer to a refused request (400, 403, 404, 414 or 429).
 QByteArray refusalResponse(Verdict verdict);
 
 } // namespace ql::remote

@@ -32,6 +32,7 @@ void cancel(QTcpSocket* socket) {
 
 RemoteServer::RemoteServer(QString token, quint16 port, QHostAddress address, QObject* parent)
     : QObject(parent), m_token(std::move(token)), m_port(port), m_address(std::move(address)) {
+    m_clock.start();
     connect(&m_listener, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = m_listener.nextPendingConnection())
             handle(socket);
@@ -100,7 +101,7 @@ void RemoteServer::handle(QTcpSocket* socket) {
         if (bytes.contains('\n') || bytes.size() >= kRequestLimit)
             judge(socket);
     });
-    // The peer closed before a line end: judge what arrived (nothing: no answer).
+    // The peer closed before a line end: what arrived is dropped unanswered.
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
         QByteArray bytes = collected(socket);
         bytes += socket->read(kRequestLimit - bytes.size());
@@ -144,12 +145,19 @@ void RemoteServer::forget(QTcpSocket* socket) {
 }
 
 void RemoteServer::judge(QTcpSocket* socket) {
+    QHostAddress peer;
     for (Slot& slot : m_slots)
-        if (slot.socket == socket)
+        if (slot.socket == socket) {
             slot.waiting = false;
+            peer = slot.peer;
+        }
     QObject::disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
     QObject::disconnect(socket, &QTcpSocket::disconnected, this, nullptr);
-    const RemoteRequest request = judgeRequest(collected(socket), m_token);
+    const qint64 now = m_clock.elapsed();
+    const RemoteRequest request =
+        judgeRequest(collected(socket), m_token, m_tries.mayTry(peer, now));
+    if (request.verdict == Verdict::Forbidden)
+        m_tries.failed(peer, now);
     if (request.verdict == Verdict::Drop) {
         close(socket);
         return;

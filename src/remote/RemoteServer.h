@@ -9,20 +9,25 @@
 // with the player's state, its commands and the catalog search). Without a
 // callback "/s" and "/c" answer "{}" and "/l" "[]".
 //
-// Bounded: a connection is read until its request line ends (or 8192 bytes, or
-// the peer's close); a line still not ended at 8192 bytes is answered "414"
-// and not acted on. A connection without a complete request line after the
-// deadline (5 s) is closed without an answer. At most 64 connections are open,
-// and one peer address holds at most 16 of them: a new connection past either
-// bound closes the oldest connection still waiting for its request line, taken
-// from the new one's own peer when that peer is at its share, else from the
-// peer holding the most. Only live connections count: one is counted from its
-// acceptance until it is closed, whichever way it ends.
+// Bounded: a connection is read until its request line ends (LF or CR LF), 8192
+// bytes or the peer's close; only an ended line is acted on. A line still not
+// ended at 8192 bytes is answered "414"; one cut off by the peer's close gets
+// nothing done and no answer. A connection without a complete request line
+// after the deadline (5 s) is closed without an answer. Wrong tokens are slowed
+// per peer (TokenTries): past its tries, a peer's request is answered "429"
+// without its token being looked at; a right token costs nothing. At most 64
+// connections are open, and one peer address holds at most 16 of them: a new
+// connection past either bound closes the oldest connection still waiting for
+// its request line, taken from the new one's own peer when that peer is at its
+// share, else from the peer holding the most. Only live connections count: one
+// is counted from its acceptance until it is closed, whichever way it ends.
 #pragma once
 
 #include "remote/RemoteRequest.h"
+#include "remote/TokenTries.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -91,6 +96,8 @@ private:
     QTcpServer m_listener;
     QList<Slot> m_slots; // live connections, oldest first
     int m_deadlineMs = kDeadlineMs;
+    TokenTries m_tries;
+    QElapsedTimer m_clock; // the steady time the tries are counted by
 };
 
 } // namespace ql::remote

@@ -1,4 +1,5 @@
-// Guards typed reads of stored settings against values no read can use.
+// Guards typed reads of stored settings against values no read can use, and settings
+// saves against a temporary folder without room.
 #include "app/UserDefaults.h"
 
 #include "CaseRows.h"
@@ -6,7 +7,9 @@
 #include "TestHome.h"
 #include "TestUnits.h"
 
+#include <QDir>
 #include <QRect>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSize>
 #include <QTemporaryDir>
@@ -80,13 +83,23 @@ const std::vector<Stored> kKeys{
     {"in nested groups", QString("Outer/Inner/key")}, {"Korean", QString("키")},
     {"with = ; and \\", QString("a=b;c\\d")},         {"starting with @", QString("@key")},
 };
+// A temporary folder no file can be made in (a full /tmp acts the same).
+struct BlockedTemp {
+    const char* name;
+    bool isFile;       // TMPDIR names a plain file
+    mode_t folderMode; // else a folder with these permissions
+};
+const std::vector<BlockedTemp> kBlockedTemps{
+    {"TMPDIR is a plain file", true, 0},
+    {"TMPDIR is a folder without write permission", false, 0500},
+};
 } // namespace
 
 class UserDefaultsTest : public QObject {
     Q_OBJECT
     // The text settingsText() makes of `values` is what QSettings writes.
     void sameTextAsQSettings(const QMap<QString, QVariant>& values) {
-        const std::optional<QByteArray> text = settingsText(values);
+        const std::optional<QByteArray> text = settingsText(values, m_tmp.path());
         QVERIFY(text);
         const QString path = m_tmp.path() + "/qsettings-own.ini";
         QFile::remove(path);
@@ -126,6 +139,36 @@ private slots:
         const QMap<QString, QVariant> values{
             {row.value.toString(), "v"}, {"General/x", 1}, {"lang", "ko"}};
         sameTextAsQSettings(values);
+    }
+
+    // The settings are saved with no room in the temporary folder, as long
+    // as their own folder has room, and leave no scratch file behind.
+    void savesWithoutTheTemporaryFolder_data() { test::addRows(kBlockedTemps); }
+    void savesWithoutTheTemporaryFolder() {
+        const BlockedTemp& row = test::currentCase(kBlockedTemps);
+        const QString blocked = m_tmp.filePath(QString("blocked-%1").arg(row.isFile));
+        if (row.isFile) {
+            QVERIFY(test::writeFile(blocked, "not a folder"));
+        } else {
+            QVERIFY(QDir().mkpath(blocked));
+            QVERIFY(QFile::setPermissions(blocked, QFileDevice::Permissions(0x5500)));
+        }
+        const QString token = QString("token-%1").arg(row.name).remove(' ');
+        const QByteArray tmpdir = qgetenv("TMPDIR");
+        bool saved = false;
+        {
+            const auto restore = qScopeGuard([&] { qputenv("TMPDIR", tmpdir); });
+            qputenv("TMPDIR", blocked.toUtf8());
+            UserDefaults defaults;
+            defaults.set(keys::kRemoteToken, token);
+            saved = defaults.sync();
+        }
+        QVERIFY(saved);
+        const QString file = UserDefaults().fileName();
+        QCOMPARE(QSettings(file, QSettings::IniFormat).value(keys::kRemoteToken).toString(), token);
+        QCOMPARE(QDir(QFileInfo(file).path())
+                     .entryList({".Quavelark-settings*"}, QDir::Files | QDir::Hidden),
+                 QStringList());
     }
 
     // A settings file as another program (or a hand edit) leaves it: every

@@ -175,7 +175,7 @@ const std::vector<ChoiceCase> kChoices = {
 
 // The user's own flac.py across two presses of Start: what the user answers,
 // what happens to the file meanwhile, and what runs.
-enum class Meanwhile { Nothing, Edit, SwapDuringQuestion };
+enum class Meanwhile { Nothing, Edit, SwapDuringQuestion, RewriteDuringQuestion };
 struct ConsentCase {
     const char* name;
     Meanwhile meanwhile;
@@ -190,6 +190,13 @@ const std::vector<ConsentCase> kConsents = {
     // The second question is about the file put in place; it is refused.
     {"swapped during the question",
      Meanwhile::SwapDuringQuestion,
+     {true, false},
+     {1, 2},
+     {true, false}},
+    // The file rewritten in place (same file, new bytes) after the user saw
+    // it: the bytes agreed to run, and the new ones are asked about.
+    {"rewritten in place during the question",
+     Meanwhile::RewriteDuringQuestion,
      {true, false},
      {1, 2},
      {true, false}},
@@ -319,6 +326,14 @@ private slots:
                 [&] {
                     QVERIFY(::rename(QFile::encodeName(impostor), QFile::encodeName(user)) == 0);
                 }();
+            if (c.meanwhile == Meanwhile::RewriteDuringQuestion && rig.asked.size() == 1)
+                [&] {
+                    QFile file(user); // the same inode, truncated and written anew
+                    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                    QFile source(impostor);
+                    QVERIFY(source.open(QIODevice::ReadOnly));
+                    QVERIFY(file.write(source.readAll()) > 0);
+                }();
             return c.answers.value(rig.asked.size() - 1);
         };
         for (int press = 0; press < 2; ++press) {
@@ -337,7 +352,8 @@ private slots:
             }
         }
         QVERIFY(rig.asked.first().startsWith("# Guards against: (fixture)"));
-        if (c.meanwhile == Meanwhile::SwapDuringQuestion)
+        if (c.meanwhile == Meanwhile::SwapDuringQuestion ||
+            c.meanwhile == Meanwhile::RewriteDuringQuestion)
             QVERIFY(rig.asked.last().startsWith("open("));
     }
 

@@ -1,5 +1,6 @@
-// Guards against: a remote that loses or changes its token, offers no or the wrong address, a
-// QR code that does not read back, or a phone's command that acts wrongly on the player.
+// Guards against: a remote that loses or changes its token, keeps a guessable one, offers no
+// or the wrong address, a QR code that does not read back, or a phone's command that acts
+// wrongly on the player.
 // The controller's remote through the real server on loopback, a 100-track catalog on one
 // generated file, the simulated device on the manual clock.
 #include "app/App.h"
@@ -146,7 +147,7 @@ struct LifeCase {
 // clang-format off
 const std::vector<LifeCase> kLife = {
     {"the first opening draws and stores a token", kLan, {}, kIp},
-    {"a stored token is used unchanged", kLan, {}, kIp, "AB&c"},
+    {"a stored token is used unchanged", kLan, {}, kIp, "AB&cDEFGHIJ"},
     {"turning off stops the server", kLan, {}, kIp, "", false, 2},
     {"a held port: the start fails, the token is kept", kLan, {}, kIp, "", true},
     {"in English; copy the address", kLan, {}, kIp, "", false, 0, true},
@@ -173,6 +174,20 @@ const std::vector<LifeCase> kLife = {
          "wlan0 junk\n", "10.0.0.2"},
 };
 // clang-format on
+
+// A token stored by hand before the start: whether the start replaces it.
+struct WeakCase {
+    const char* name;
+    QString stored;
+    bool replaced;
+};
+const std::vector<WeakCase> kWeak = {
+    {"abc is replaced", "abc", true},
+    {"nine characters are replaced", "abcdefghj", true},
+    {"ten of another alphabet are kept", "ABCDEFGHIJ", false},
+};
+const QString kAddressChanged =
+    "리모컨 주소가 바뀌었습니다. 예전 주소(QR)는 이제 쓸 수 없으니 새 주소로 다시 연결하세요.";
 
 // ---- commands and search through the server ----------------------------------------------------
 enum class Start { Idle, NoPlayer, Playing };
@@ -300,6 +315,36 @@ private slots:
         QVERIFY(steps.indexOf("saveExtras") < steps.indexOf("stopRemote"));
         QCOMPARE(steps.indexOf("stopRemote") + 1, steps.indexOf("stopFetcher"));
         QVERIFY(test::exchange(r.app.remote->port(), {"GET /s\r\n"}).isEmpty());
+    }
+
+    // A weak stored token is replaced at the start, before any server uses it;
+    // the status line and the next dialog say the old address is gone, and the
+    // old token is refused.
+    void weakStoredToken_data() { addRows(kWeak); }
+    void weakStoredToken() {
+        const WeakCase& c = currentCase(kWeak);
+        UserDefaults().set(keys::kRemoteToken, c.stored);
+        Rig r;
+        r.app.loadExtras();
+        const QString token = r.token();
+        QCOMPARE(token != c.stored, c.replaced);
+        if (c.replaced) {
+            QVERIFY(token.contains(QRegularExpression("^[a-hj-km-np-z2-9]{10}$")));
+            QCOMPARE(r.app.status->stringValue(), kAddressChanged);
+        }
+        r.open();
+        QCOMPARE(r.dialogs.size(), 1);
+        const QString info = r.dialogs[0][1];
+        QVERIFY(info.contains("/?t=" + token + "\n"));
+        QCOMPARE(info.endsWith("\n\n" + kAddressChanged), c.replaced);
+        const QByteArray old = "GET /s?t=" + QUrl::toPercentEncoding(c.stored) + "\r\n";
+        QCOMPARE(test::exchange(r.app.remote->port(), {old}).left(12),
+                 c.replaced ? "HTTP/1.1 403" : "HTTP/1.1 200");
+        QCOMPARE(r.get("/s").toObject().value("vol").toInt(), 70);
+        // Said once: the next opening shows the address alone.
+        r.open();
+        QVERIFY(!r.dialogs.last()[1].contains(kAddressChanged));
+        QCOMPARE(r.token(), token);
     }
 
     void commands_data() { addRows(kCommands); }

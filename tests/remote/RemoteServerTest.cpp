@@ -1,4 +1,5 @@
 // Guards against: a phone remote that answers the wrong bytes, serves without the token,
+// acts on a request cut off before its line end, lets a token be guessed at full speed,
 // hangs on slow or idle devices, or outlives its server.
 #include "remote/RemoteServer.h"
 
@@ -29,6 +30,7 @@ struct Case {
     Kind kind;
     QString record = {}; // what the callbacks saw
     Fakes fakes = Fakes::Recording;
+    bool endWriting = false; // the phone closes its side after the last part
 };
 
 // 8,203 bytes whose volume value lies past the limit: acted on, it would set 1.
@@ -75,6 +77,30 @@ const std::vector<Case> kCases = {
      TooLong},
     {"line not UTF-8", {"GET /s?t=abc234\xff HTTP/1.1\r\n"}, Silence},
     {"header cut inside a character", {"GET /s?t=abc234\r\nX: \xe3\x81"}, State, "s"},
+    {"LF alone ends the line", {"GET /s?t=abc234\n"}, State, "s"},
+    {"LF alone after the version",
+     {"GET /c?t=abc234&c=vol&v=11 HTTP/1.1\nHost: p\n\n"},
+     State,
+     "c:vol 3 items v=11"},
+    {"command closed before its line end",
+     {"GET /c?t=abc234&c=vol&v=11"},
+     Silence,
+     "",
+     Fakes::Recording,
+     true},
+    {"command closed after CR, before LF",
+     {"GET /c?t=abc234&c=vol&v=11\r"},
+     Silence,
+     "",
+     Fakes::Recording,
+     true},
+    {"line in two pieces, closed before its end",
+     {"GET /s?t=ab", "c234 HTTP/1.1"},
+     Silence,
+     "",
+     Fakes::Recording,
+     true},
+    {"closed with nothing sent", {}, Silence, "", Fakes::Recording, true},
 };
 
 QByteArray response(Kind kind) {
@@ -130,6 +156,51 @@ const std::vector<LoadCase> kLoads = {
     {"flood beside a waiting phone", {300}, 20'000, true},
 };
 
+// A flood of wrong tokens from one loopback address, then the phone's
+// right one from another.
+struct FloodCase {
+    const char* name;
+    const char* flooder;
+    const char* phone;
+    QByteArray wrong; // followed by the try's number
+    int tries;
+};
+
+const std::vector<FloodCase> kFloods = {
+    {"200 wrong tokens", "127.0.0.1", "127.0.0.2", "GET /c?c=vol&v=1&t=x", 200},
+    {"200 requests without a token", "127.0.0.3", "127.0.0.1", "GET /s?v=", 200},
+};
+
+// Tries of one peer at one time: how many are made, how many may go ahead.
+struct TryStep {
+    qint64 atMs;
+    const char* peer;
+    int times;
+    int allowed;
+    bool wrong = true;
+};
+struct TryCase {
+    const char* name;
+    QList<TryStep> steps;
+};
+
+// clang-format off
+const std::vector<TryCase> kTries = {
+    {"ten wrong at once, then one every 100 ms",
+     {{0, "10.0.0.1", 12, 10}, {99, "10.0.0.1", 1, 0}, {100, "10.0.0.1", 2, 1}}},
+    {"a right token costs nothing", {{0, "10.0.0.1", 50, 50, false}}},
+    {"another address is not held back", {{0, "10.0.0.1", 11, 10}, {0, "10.0.0.2", 10, 10}}},
+    {"back to ten after a second",
+     {{0, "10.0.0.1", 10, 10}, {1000, "10.0.0.1", 11, 10}, {1000, "10.0.0.2", 1, 1}}},
+    {"no more than ten saved up", {{0, "10.0.0.1", 1, 1}, {60'000, "10.0.0.1", 11, 10}}},
+    {"one IPv6 /64 is one peer",
+     {{0, "2001:db8::1", 5, 5}, {0, "2001:db8::2", 6, 5}, {0, "2001:db8:0:1::1", 1, 1}}},
+    {"an IPv4 address over IPv6 is that address",
+     {{0, "::ffff:10.0.0.1", 10, 10}, {0, "10.0.0.1", 1, 0}}},
+    {"a clock that steps back earns nothing", {{500, "10.0.0.1", 10, 10}, {0, "10.0.0.1", 1, 0}}},
+};
+// clang-format on
+
 int openDescriptors() {
     return int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size());
 }
@@ -153,8 +224,92 @@ private slots:
         QString record;
         install(server, c.fakes, record);
         QVERIFY(server.start().isEmpty());
-        QCOMPARE(exchange(server.port(), c.parts), response(c.kind));
+        QCOMPARE(exchange(server.port(), c.parts, c.endWriting), response(c.kind));
         QCOMPARE(record, c.record);
+    }
+
+    // Wrong tokens from one peer are answered at the pace of its tries; the
+    // right token from another peer is answered as ever.
+    void wrongTokens_data() { ql::test::addRows(kFloods); }
+    void wrongTokens() {
+        const FloodCase& c = ql::test::currentCase(kFloods);
+        RemoteServer server("abc234", 0, QHostAddress::LocalHost);
+        QString record;
+        install(server, Fakes::Recording, record);
+        QVERIFY(server.start().isEmpty());
+        const QHostAddress flooder(QString::fromLatin1(c.flooder));
+        QElapsedTimer clock;
+        clock.start();
+        int refused = 0, slowed = 0;
+        // Ten at a time, within the connections one peer may hold.
+        for (int i = 0; i < c.tries; i += 10) {
+            std::vector<std::unique_ptr<QTcpSocket>> batch;
+            for (int k = i; k < qMin(i + 10, c.tries); ++k) {
+                batch.push_back(std::make_unique<QTcpSocket>());
+                QVERIFY(batch.back()->bind(flooder));
+                batch.back()->connectToHost(QHostAddress::LocalHost, server.port());
+                batch.back()->write(c.wrong + QByteArray::number(k) + "\r\n");
+            }
+            QByteArrayList replies(batch.size());
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    bool all = true;
+                    for (std::size_t k = 0; k < batch.size(); ++k) {
+                        replies[k] += batch[k]->readAll();
+                        all = all && batch[k]->state() == QAbstractSocket::UnconnectedState;
+                    }
+                    return all;
+                },
+                10'000));
+            for (std::size_t k = 0; k < batch.size(); ++k)
+                replies[k] += batch[k]->readAll();
+            for (const QByteArray& reply : replies) {
+                refused += reply.startsWith("HTTP/1.1 403 Forbidden\r\n");
+                slowed += reply.startsWith("HTTP/1.1 429 Too Many Requests\r\n");
+            }
+        }
+        // However slowly this machine ran the flood, no more tokens were
+        // compared than the tries earned meanwhile.
+        const double earned =
+            TokenTries::kBurst + TokenTries::kPerSecond * double(clock.elapsed() + 1) / 1000.0;
+        QCOMPARE(refused + slowed, c.tries);
+        QVERIFY2(refused <= int(earned), qPrintable(QString::number(refused)));
+        QVERIFY(refused >= TokenTries::kBurst);
+        // The phone, elsewhere: answered, and its command done.
+        const QByteArray phone = exchange(server.port(), {"GET /c?t=abc234&c=vol&v=9\r\n"}, false,
+                                          QHostAddress(QString::fromLatin1(c.phone)));
+        QVERIFY2(phone.startsWith("HTTP/1.1 200 OK\r\n"), phone.constData());
+        QCOMPARE(record, "c:vol 3 items v=9");
+    }
+
+    void tokenTries_data() { ql::test::addRows(kTries); }
+    void tokenTries() {
+        const TryCase& c = ql::test::currentCase(kTries);
+        TokenTries tries;
+        for (qsizetype i = 0; i < c.steps.size(); ++i) {
+            const TryStep& step = c.steps[i];
+            const QHostAddress peer(QString::fromLatin1(step.peer));
+            for (int n = 0; n < step.times; ++n) {
+                const bool may = tries.mayTry(peer, step.atMs);
+                QVERIFY2(may == (n < step.allowed),
+                         qPrintable(QString("step %1, try %2").arg(i).arg(n)));
+                if (may && step.wrong)
+                    tries.failed(peer, step.atMs);
+            }
+        }
+    }
+
+    // Many peers, each with one wrong try: those whose tries came back are
+    // forgotten, so a sweep of addresses costs no lasting memory.
+    void tokenTriesForgetRefilledPeers() {
+        TokenTries tries;
+        for (int i = 0; i < 20'000; ++i) {
+            const QHostAddress peer(quint32(0x0a000000u + quint32(i)));
+            QVERIFY(tries.mayTry(peer, i));
+            tries.failed(peer, i);
+        }
+        QVERIFY2(tries.remembered() <= TokenTries::kRemembered + 1,
+                 qPrintable(QString::number(tries.remembered())));
     }
 
     // Idle, stalled and flooding devices cost nothing beyond the deadline,

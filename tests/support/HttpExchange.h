@@ -7,15 +7,28 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <sys/socket.h>
+
 namespace ql::test {
 
 // What comes back until the server closes, or "-" if it does not within 3 s.
-inline QByteArray exchange(quint16 port, const QList<QByteArray>& parts) {
+// With `endWriting` the client then closes its sending side, as a phone cut
+// off mid-request does, and still reads. From `from` when given (a loopback
+// address such as 127.0.0.2: another device).
+inline QByteArray exchange(quint16 port, const QList<QByteArray>& parts, bool endWriting = false,
+                           const QHostAddress& from = {}) {
     QTcpSocket client;
+    if (!from.isNull() && !client.bind(from))
+        return "-";
     client.connectToHost(QHostAddress::LocalHost, port);
     for (qsizetype i = 0; i < parts.size(); ++i) {
         QTest::qWait(i > 0 ? 200 : 0);
         client.write(parts[i]);
+    }
+    if (endWriting && client.waitForConnected(3000)) {
+        while (client.bytesToWrite() > 0 && client.waitForBytesWritten(3000)) {
+        }
+        ::shutdown(int(client.socketDescriptor()), SHUT_WR);
     }
     QByteArray reply;
     const bool closed = QTest::qWaitFor(

@@ -1,0 +1,57 @@
+#include "remote/TokenTries.h"
+
+#include <algorithm>
+
+namespace ql::remote {
+
+namespace {
+double refilled(double tries, qint64 fromMs, qint64 toMs) {
+    const double earned =
+        double(std::max<qint64>(0, toMs - fromMs)) * TokenTries::kPerSecond / 1000.0;
+    return std::min<double>(TokenTries::kBurst, tries + earned);
+}
+} // namespace
+
+QByteArray TokenTries::peerKey(const QHostAddress& peer) {
+    bool mapped = false;
+    const quint32 v4 = peer.toIPv4Address(&mapped);
+    if (mapped)
+        return QByteArray("4:") + QByteArray::number(v4);
+    if (peer.protocol() == QAbstractSocket::IPv6Protocol) {
+        const Q_IPV6ADDR a = peer.toIPv6Address();
+        return QByteArray("6:") + QByteArray(reinterpret_cast<const char*>(a.c), 8).toHex();
+    }
+    return QByteArray("?:") + peer.toString().toUtf8();
+}
+
+TokenTries::Store& TokenTries::storeOf(const QHostAddress& peer, qint64 nowMs) {
+    const QByteArray key = peerKey(peer);
+    auto it = m_peers.find(key);
+    if (it == m_peers.end()) {
+        if (m_peers.size() >= kRemembered)
+            forgetFull(nowMs);
+        it = m_peers.insert(key, Store{double(kBurst), nowMs});
+    }
+    it->tries = refilled(it->tries, it->at, nowMs);
+    it->at = std::max(it->at, nowMs);
+    return *it;
+}
+
+bool TokenTries::mayTry(const QHostAddress& peer, qint64 nowMs) {
+    const QByteArray key = peerKey(peer);
+    const auto it = m_peers.constFind(key);
+    return it == m_peers.cend() || refilled(it->tries, it->at, nowMs) >= 1.0;
+}
+
+void TokenTries::failed(const QHostAddress& peer, qint64 nowMs) {
+    Store& store = storeOf(peer, nowMs);
+    store.tries = std::max(0.0, store.tries - 1.0);
+}
+
+void TokenTries::forgetFull(qint64 nowMs) {
+    m_peers.removeIf([nowMs](const auto& entry) {
+        return refilled(entry.value().tries, entry.value().at, nowMs) >= kBurst;
+    });
+}
+
+} // namespace ql::remote
