@@ -7,7 +7,6 @@
 #include "app/App.h"
 #include "app/JSONStore.h"
 #include "app/UserDefaults.h"
-#include "library/GenreRecheck.h"
 #include "ui/AlbumGrouping.h"
 
 #include "CaseRows.h"
@@ -142,22 +141,6 @@ private slots:
             QVERIFY(test::runFfmpeg(QStringList{"-f", "lavfi", "-i", "sine=duration=0.3"} + m.args +
                                     QStringList{madePath(m.name)}));
         }
-    }
-
-    void oggByName_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("ogg");
-        QTest::newRow("Vorbis") << "/m/a.ogg" << true;
-        QTest::newRow("Opus, upper case") << "/m/A.OPUS" << true;
-        QTest::newRow("FLAC in Ogg") << "/m/a.oga" << true;
-        QTest::newRow("Speex") << "/m/a.spx" << true;
-        QTest::newRow("FLAC") << "/m/a.flac" << false;
-        QTest::newRow("a folder named like one") << "/m/x.ogg/a.mp3" << false;
-    }
-    void oggByName() {
-        QFETCH(QString, path);
-        QFETCH(bool, ogg);
-        QCOMPARE(keepsTagsInStreams(path), ogg);
     }
 
     void throughFfprobe_data() { test::addRows(kFfprobeCases); }
