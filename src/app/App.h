@@ -482,6 +482,10 @@ public:
     void updateHW();
     // Rewrites the DAC label (every 2 s and at every track start).
     void refreshDACLabel();
+    // A player has started: on the start-up fallback without a sound device,
+    // the first start of the run says on the status line that nothing is
+    // heard.
+    void tellSilentOutput();
 
     // ---- playback/AppBarActions.cpp ----------------------------------------------
     void volDown();

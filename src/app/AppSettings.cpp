@@ -18,6 +18,7 @@
 #include "app/SettingLimits.h"
 #include "app/UserDefaults.h"
 #include "effects/FXPanel.h"
+#include "library/GenreRecheck.h"
 #include "listening/NowPlayingWindow.h"
 #include "ui/ClickImageView.h"
 #include "ui/TabBar.h"
@@ -103,6 +104,11 @@ void App::loadExtras() {
 
     browser.viewKind = defaults.intIfPresent(keys::kViewKind).value_or(1);
     library.genres = loadOrEmpty<GenreMap>(store, stores::kGenres);
+    // Ogg files stored without a genre by the reader that missed stream tags
+    // are read again by the scans of this run; with none left, never again.
+    if (!defaults.boolean(keys::kGenreStreamTags) &&
+        forgetEmptyStreamTagGenres(library.genres) == 0)
+        defaults.set(keys::kGenreStreamTags, true);
 
     viewModeControl->action = [self] {
         if (self)

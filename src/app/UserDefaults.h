@@ -60,6 +60,9 @@ inline constexpr const char* kHogMode = "hogMode";
 inline constexpr const char* kCrossfade = "crossfade";
 inline constexpr const char* kLeveling = "leveling";
 inline constexpr const char* kViewKind = "viewKind";
+// Set once a genre scan has read again the Ogg files an older reader stored
+// without a genre (library/GenreRecheck.h).
+inline constexpr const char* kGenreStreamTags = "genreStreamTags";
 inline constexpr const char* kSmartMode = "smartMode";
 inline constexpr const char* kSonicOn = "sonicOn";
 inline constexpr const char* kPlayRate = "playRate";

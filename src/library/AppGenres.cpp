@@ -5,7 +5,8 @@
 // time, in catalog order. The 40 files of a batch are read side by side on a
 // pool of the scan's own, one thread per processor: each in-process with the
 // FFmpeg libraries (platform/audio/FormatTags.h, the value ffprobe would
-// print), ffprobe itself only for a file the libraries cannot open. A probe
+// print), ffprobe itself only for a file the libraries cannot open. Both read
+// the file's genre tag, else its streams' (Ogg keeps its comments there). A probe
 // that could not start or was killed at its limit records "" for this run
 // only (genreUnfinished), never saved. The quit stops the loop between files.
 // Each batch's save of "genres.json" is encoded and written by the store
@@ -13,6 +14,7 @@
 #include "app/App.h"
 
 #include "app/Delivery.h"
+#include "app/UserDefaults.h"
 #include "library/QualityLabel.h"
 #include "platform/ChildProcess.h"
 #include "platform/audio/FormatTags.h"
@@ -42,16 +44,22 @@ struct GenreProbe {
     bool finished = true; // false: ffprobe did not start or did not end in time
 };
 
+// The file's genre tag; when the file has none, its streams' (Ogg keeps its
+// comments there), read by a second ffprobe run only then.
 GenreProbe probeGenre(const QString& input, const QString& ffprobe,
                       const platform::ChildOptions& options) {
-    if (const std::optional<QByteArray> lines = platform::formatTagLines(input, "genre"))
+    if (const std::optional<QByteArray> lines = platform::tagLines(input, "genre"))
         return {genreValue(*lines)};
-    const platform::ChildRun run =
-        platform::runChild(ffprobe,
-                           {QStringLiteral("-v"), QStringLiteral("quiet"),
-                            QStringLiteral("-show_entries"), QStringLiteral("format_tags=genre"),
-                            QStringLiteral("-of"), QStringLiteral("default=nw=1:nk=1"), input},
-                           options);
+    const auto tags = [&](const QString& entries) {
+        return platform::runChild(ffprobe,
+                                  {QStringLiteral("-v"), QStringLiteral("quiet"),
+                                   QStringLiteral("-show_entries"), entries, QStringLiteral("-of"),
+                                   QStringLiteral("default=nw=1:nk=1"), input},
+                                  options);
+    };
+    platform::ChildRun run = tags(QStringLiteral("format_tags=genre"));
+    if (run.finished() && run.out.isEmpty())
+        run = tags(QStringLiteral("stream_tags=genre"));
     return {run.finished() ? genreValue(run.out) : QString(), run.finished()};
 }
 
@@ -121,6 +129,10 @@ void App::startGenreScan() {
         }
         delivery.post([](App& app) {
             app.library.genrePending = false;
+            // The Ogg files forgotten at launch were among this scan's.
+            UserDefaults defaults;
+            if (!defaults.boolean(keys::kGenreStreamTags))
+                defaults.set(keys::kGenreStreamTags, true);
             app.status->setStringValue(QStringLiteral("🎼 장르 정리 완료"));
         });
     });

@@ -25,6 +25,10 @@ struct Platform {
     // True when no real device could be used: every place that names the
     // device says so, so a pass here never looks like a pass on hardware.
     bool isSimulated = false;
+    // The start-up fallback on a machine without a usable sound device: the
+    // simulated rig plays, and nothing is heard anywhere. Tests that build a
+    // simulated rig on purpose leave it false.
+    bool noSoundDevice = false;
 };
 
 } // namespace ql::platform

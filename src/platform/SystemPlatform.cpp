@@ -8,7 +8,10 @@ namespace ql::platform {
 Platform makeSystemPlatform() {
     if (auto alsa = makeAlsaPlatform())
         return std::move(*alsa);
-    return makeSimulatedPlatform(SimRig::noSoundCard(), SimOutputs{SimClock::RealTime, {}});
+    Platform simulated =
+        makeSimulatedPlatform(SimRig::noSoundCard(), SimOutputs{SimClock::RealTime, {}});
+    simulated.noSoundDevice = true;
+    return simulated;
 }
 
 } // namespace ql::platform

@@ -11,6 +11,10 @@
 // A chosen device is remembered by UID ("outputUID"). Choosing the system
 // default also moves a playing track to the default device at once, so the
 // sound goes where the user just pointed it.
+//
+// Without a usable sound device the program plays to the simulated output,
+// which is heard nowhere: a play that seems to succeed would hide that, so
+// the first track that starts says so on the status line, once a run.
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
@@ -27,8 +31,10 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPointer>
 
 #include <algorithm>
+#include <utility>
 
 namespace ql {
 
@@ -144,6 +150,22 @@ void App::updateHW() {
     }
     if (step.reapply)
         applyVolume();
+}
+
+void App::tellSilentOutput() {
+    if (!platform.noSoundDevice || std::exchange(playback.silenceTold, true))
+        return;
+    // After the start's own messages (a render's note), which would hide it.
+    QPointer<App> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self] {
+            if (self)
+                self->status->setStringValue(
+                    L10n::tr(QStringLiteral("🔇 사용할 수 있는 사운드 장치가 없어 소리 없이 "
+                                            "재생합니다 (시뮬레이션 출력).")));
+        },
+        Qt::QueuedConnection);
 }
 
 void App::refreshDACLabel() {

@@ -238,6 +238,7 @@ bool App::startPlayer() {
     views.playButton->setTitle(playingTitle());
     wakeMeter();
     publish();
+    tellSilentOutput();
     return true;
 }
 

@@ -117,6 +117,9 @@ struct PlaybackState {
     std::optional<RenderNote> cacheNote;
     // The status line's manual count once the render road said it began.
     quint64 renderStatusMark = 0;
+    // The status line has said that the simulated output is heard nowhere
+    // (once a run, at the first track that starts on it).
+    bool silenceTold = false;
 
     // ---- history, successor, crossfade, per-track marks -------------------------
     // Ids of tracks that were current before, newest last. Every road to

@@ -79,6 +79,8 @@ private slots:
         QVERIFY(p.hardware && p.outputs);
         const auto ids = p.hardware->devices();
         QVERIFY(ids && !ids->empty());
+        // Only the fallback is flagged as heard nowhere: the play start says so.
+        QCOMPARE(p.noSoundDevice, p.isSimulated);
         if (!anyCard && !defaultOpens) {
             QVERIFY(p.isSimulated);
             QCOMPARE(p.hardware->name(ids->front()), std::optional(kSimulatedOutputName));

@@ -1,4 +1,5 @@
-// Guards against: media commands lost, doubled or sent to the wrong track; stale Now Playing.
+// Guards against: media commands lost, doubled or sent to the wrong track; stale Now Playing;
+// a property write from the desktop accepted and dropped.
 // Now Playing and the media commands on the launched controller, with three
 // visible tracks. `commands`: the simulated backend records each publication
 // and sends the commands; the clock stands still; the files last 5 s, the
@@ -182,6 +183,25 @@ QString call(BusRig& r, const QString& method, const QVariantList& args) {
     return QDBusConnection::sessionBus().call(m, QDBus::BlockWithGui).errorName();
 }
 
+// A player property read, and written, from another connection: its value,
+// or the error's name.
+QString property(BusRig& r, const QString& name) {
+    QDBusMessage m = QDBusMessage::createMethodCall(
+        r.center->serviceName(), kPath, QStringLiteral("org.freedesktop.DBus.Properties"), "Get");
+    m.setArguments({kPlayer, name});
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(m, QDBus::BlockWithGui);
+    if (reply.type() == QDBusMessage::ErrorMessage)
+        return reply.errorName();
+    return reply.arguments().value(0).value<QDBusVariant>().variant().toString();
+}
+QString setProperty(BusRig& r, const QString& name, const QVariant& value) {
+    QDBusMessage m = QDBusMessage::createMethodCall(
+        r.center->serviceName(), kPath, QStringLiteral("org.freedesktop.DBus.Properties"), "Set");
+    m.setArguments({kPlayer, name, QVariant::fromValue(QDBusVariant(value))});
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(m, QDBus::BlockWithGui);
+    return reply.type() == QDBusMessage::ErrorMessage ? reply.errorName() : QStringLiteral("set");
+}
+
 QString seconds() {
     QTest::qWait(300);
     return QString::number(qFloor(ctl({"position"}).toDouble()));
@@ -232,6 +252,14 @@ const std::vector<BusCase>& busCases() {
                     ctl({"volume"}) + ' ' + QString::number(r.app.views.volume->doubleValue());
          },
          "0.350000 refused 0.350000 35: Playing T1", {}},
+        {"the rate is the speed; a write from outside is refused as read-only and changes nothing",
+         [](BusRig& r) {
+             r.app.playback.playRate = 1.5;
+             return property(r, "Rate") + ' ' + setProperty(r, "Rate", 1.0) + ' ' +
+                    property(r, "Rate") + ' ' + QString::number(r.app.playback.playRate) + ' ' +
+                    property(r, "MinimumRate") + '-' + property(r, "MaximumRate");
+         },
+         "1.5 org.freedesktop.DBus.Error.PropertyReadOnly 1.5 1.5 0.5-2: Playing T1", {}},
     };
     return c;
 }

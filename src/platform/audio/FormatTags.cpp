@@ -50,6 +50,16 @@ int timeIsUp(void* deadline) {
     return Clock::now() >= *static_cast<const Clock::time_point*>(deadline) ? 1 : 0;
 }
 
+// Each value of `key` in `tags`, a line each.
+QByteArray linesOf(const AVDictionary* tags, const char* key) {
+    QByteArray lines;
+    const AVDictionaryEntry* tag = nullptr;
+    while ((tag = av_dict_get(tags, "", tag, AV_DICT_IGNORE_SUFFIX)))
+        if (av_strcasecmp(tag->key, key) == 0)
+            lines += validUtf8(tag->value) + '\n';
+    return lines;
+}
+
 struct Input {
     AVFormatContext* context = nullptr;
     ~Input() { avformat_close_input(&context); }
@@ -57,7 +67,7 @@ struct Input {
 
 } // namespace
 
-std::optional<QByteArray> formatTagLines(const QString& input, const char* key) {
+std::optional<QByteArray> tagLines(const QString& input, const char* key) {
     static std::once_flag quiet; // damaged files would be described on stderr
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
     const QByteArray name = QFile::encodeName(input);
@@ -79,12 +89,15 @@ std::optional<QByteArray> formatTagLines(const QString& input, const char* key) 
     // file that outlasted its time is left to ffprobe and its limit.
     if (avformat_find_stream_info(file.context, nullptr) < 0)
         return timeIsUp(&deadline) ? std::nullopt : std::optional(QByteArray());
-    QByteArray lines;
-    const AVDictionaryEntry* tag = nullptr;
-    while ((tag = av_dict_get(file.context->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))
-        if (av_strcasecmp(tag->key, key) == 0)
-            lines += validUtf8(tag->value) + '\n';
-    return lines;
+    const QByteArray lines = linesOf(file.context->metadata, key);
+    // A tag present but empty still counts as the file's: ffprobe prints
+    // its empty line.
+    if (!lines.isEmpty())
+        return lines;
+    QByteArray streams;
+    for (unsigned i = 0; i < file.context->nb_streams; ++i)
+        streams += linesOf(file.context->streams[i]->metadata, key);
+    return streams;
 }
 
 } // namespace ql::platform

@@ -4,10 +4,11 @@
 // Offered: Raise and Quit; Play, Pause, PlayPause, Stop, Next, Previous,
 // Seek and SetPosition. Not offered: a track list, and OpenUri, which answers
 // "org.freedesktop.DBus.Error.NotSupported" (no URI scheme or MIME type is
-// listed). Volume is read-only, as the volume belongs to the window's own
-// slider: a write is refused with D-Bus's read-only property error (Qt answers
-// so for a property without a setter), never accepted and dropped. Rate can be
-// read; a write to it is accepted and ignored.
+// listed). Volume and Rate are read-only: the volume belongs to the window's
+// own slider, the speed to the tools panel, and the desktop is given no
+// command for either. A write is refused with D-Bus's read-only property
+// error (Qt answers so for a property without a setter), never accepted and
+// dropped. Rate reads the speed, which Minimum/MaximumRate bound.
 #pragma once
 
 #include <QDBusAbstractAdaptor>
@@ -52,7 +53,7 @@ class MprisPlayerAdaptor final : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
-    Q_PROPERTY(double Rate READ rate WRITE ignoreWrite)
+    Q_PROPERTY(double Rate READ rate)
     Q_PROPERTY(QVariantMap Metadata READ metadata)
     Q_PROPERTY(double Volume READ volume)
     Q_PROPERTY(qlonglong Position READ position)
@@ -75,7 +76,6 @@ public:
     double minimumRate() const { return 0.5; }
     double maximumRate() const { return 2.0; }
     bool yes() const { return true; }
-    void ignoreWrite(double) {}
 
 public slots:
     void Next();
