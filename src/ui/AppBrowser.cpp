@@ -7,6 +7,7 @@
 #include "ui/SearchText.h"
 #include "ui/StatusLabel.h"
 #include "ui/StoredOrder.h"
+#include "ui/WindowChrome.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 
@@ -182,13 +183,7 @@ void App::controlTextDidChange() {
 }
 
 void App::focusSearch() {
-    if (window) {
-        if (window->isMinimized())
-            window->showNormal();
-        window->show();
-        window->raise();
-        window->activateWindow();
-    }
+    bringBack(window.get());
     search->setFocus(Qt::ShortcutFocusReason);
     search->selectAll();
 }
