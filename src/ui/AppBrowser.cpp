@@ -4,6 +4,7 @@
 #include "app/SettingLimits.h"
 #include "app/UserDefaults.h"
 #include "library/CatalogChange.h"
+#include "ui/FolderPicker.h"
 #include "ui/SearchText.h"
 #include "ui/StatusLabel.h"
 #include "ui/StoredOrder.h"
@@ -50,7 +51,7 @@ void App::makeBrowserControls() {
     // history step) must not end the cell filter it belongs to.
     connect(search, &QLineEdit::textEdited, this, [this] { controlTextDidChange(); });
 
-    folderPicker = new QComboBox;
+    folderPicker = new FolderPicker;
     // Folder names are the user's: the translation pass leaves the items alone,
     // so their fixed parts are translated where they are made.
     Translator::exempt(folderPicker);
