@@ -14,6 +14,7 @@
 #include "playback/SignalPathPanel.h"
 #include "remote/RemoteServer.h"
 #include "ui/ClickImageView.h"
+#include "ui/PullDownButton.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
 #include "ui/SymbolButton.h"
@@ -74,7 +75,7 @@ App::App(platform::Platform& platform, AppServices services)
     meter = new LevelMeter;
     smartPicker = new QComboBox;
     favButton = new QPushButton(QStringLiteral("♡ 즐겨찾기"));
-    djPopup = new QToolButton;
+    djPopup = new PullDownButton;
     makeBrowserControls();
     makeWindowViews();
     makeOutputControls();
@@ -130,11 +131,10 @@ App::~App() {
     library.reader.reset();
     // Controls belong to the window once the window build placed them.
     for (QWidget* w : std::initializer_list<QWidget*>{
-             status,      seek,      clock,        art,         wave,     meter,
-             smartPicker, search,    folderPicker, volDB,       dacLabel, repeatBtn,
-             devicePopup, ratePopup, abButton,     sleepPopup,  maxBox,   bitBox,
-             gaplessBox,  rateBox,   crossfadeBox, levelingBox, upPopup,  favButton,
-             djPopup})
+             status,      seek,         clock,     art,      wave,       meter,       smartPicker,
+             search,      folderPicker, volDB,     dacLabel, repeatBtn,  devicePopup, ratePopup,
+             abButton,    sleepPopup,   maxBox,    bitBox,   gaplessBox, rateBox,     crossfadeBox,
+             levelingBox, upPopup,      favButton, djPopup})
         if (w && !w->parent())
             delete w;
     views.deleteUnplaced();

@@ -80,6 +80,7 @@ class InputMonitor;
 class LevelMeter;
 class LyricsPanel;
 class NowPlayingWindow;
+class PullDownButton;
 class SeekSlider;
 class SymbolButton;
 class SidebarButton;
@@ -1024,7 +1025,7 @@ public:
     // The sleep timer; its text is the face the countdown rewrites.
     QToolButton* sleepPopup = nullptr;
     // The guest DJ's pull-down; its face shows the style (items 1…4 act).
-    QToolButton* djPopup = nullptr;
+    PullDownButton* djPopup = nullptr;
     std::unique_ptr<FlacFetcher> fetcher;
     std::unique_ptr<LyricsPanel> lyricsPanel;
     std::unique_ptr<NowPlayingWindow> nowPlaying;

@@ -6,6 +6,7 @@
 #include "downloader/FlacFetcher.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/StatusLabel.h"
+#include "ui/WindowChrome.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 
@@ -167,13 +168,7 @@ void App::applicationOpen(const QStringList& paths) {
 }
 
 void App::applicationShouldHandleReopen() {
-    if (!window)
-        return;
-    if (window->isMinimized())
-        window->showNormal();
-    window->show();
-    window->raise();
-    window->activateWindow();
+    bringBack(window.get());
 }
 
 void App::checkMissingTools() {

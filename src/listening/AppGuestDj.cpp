@@ -19,6 +19,7 @@
 #include "app/App.h"
 
 #include "listening/AdventurePath.h"
+#include "ui/PullDownButton.h"
 #include "ui/StatusLabel.h"
 #include "ui/TrackTableView.h"
 #include "ui/l10n/L10n.h"
@@ -46,6 +47,11 @@ QString styleName(int style) {
     }
 }
 
+QString djFace(int style) {
+    return L10n::tr(style > 0 ? QStringLiteral("🎧 DJ ") + styleName(style)
+                              : QStringLiteral("🎧 게스트 DJ"));
+}
+
 } // namespace
 
 SoundRow App::soundRow(const Track& track) const {
@@ -58,9 +64,10 @@ const std::vector<SoundRow>& App::soundRows() {
 }
 
 void App::showDjFace() {
-    const int mode = listening.djMode;
-    djPopup->setText(L10n::tr(mode > 0 ? QStringLiteral("🎧 DJ ") + styleName(mode)
-                                       : QStringLiteral("🎧 게스트 DJ")));
+    // Sized for every face up front: a choice must not move the button.
+    djPopup->setFaces(
+        {djFace(kDjOff), djFace(kDjContempo), djFace(kDjGroupie), djFace(kDjStretch)});
+    djPopup->setText(djFace(listening.djMode));
 }
 
 void App::djChanged(int index) {

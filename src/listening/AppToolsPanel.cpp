@@ -37,6 +37,7 @@
 #include "listening/PanelChoices.h"
 #include "ui/FlowRow.h"
 #include "ui/IconButton.h"
+#include "ui/PullDownButton.h"
 #include "ui/StatusLabel.h"
 #include "ui/TrackTableView.h"
 #include "ui/l10n/L10n.h"

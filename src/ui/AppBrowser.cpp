@@ -4,9 +4,11 @@
 #include "app/SettingLimits.h"
 #include "app/UserDefaults.h"
 #include "library/CatalogChange.h"
+#include "ui/FolderPicker.h"
 #include "ui/SearchText.h"
 #include "ui/StatusLabel.h"
 #include "ui/StoredOrder.h"
+#include "ui/WindowChrome.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 
@@ -49,7 +51,7 @@ void App::makeBrowserControls() {
     // history step) must not end the cell filter it belongs to.
     connect(search, &QLineEdit::textEdited, this, [this] { controlTextDidChange(); });
 
-    folderPicker = new QComboBox;
+    folderPicker = new FolderPicker;
     // Folder names are the user's: the translation pass leaves the items alone,
     // so their fixed parts are translated where they are made.
     Translator::exempt(folderPicker);
@@ -182,13 +184,7 @@ void App::controlTextDidChange() {
 }
 
 void App::focusSearch() {
-    if (window) {
-        if (window->isMinimized())
-            window->showNormal();
-        window->show();
-        window->raise();
-        window->activateWindow();
-    }
+    bringBack(window.get());
     search->setFocus(Qt::ShortcutFocusReason);
     search->selectAll();
 }

@@ -124,22 +124,30 @@ QImage loadOrExtract(const QString& program, const QString& path, const QString&
     return image;
 }
 
-// One picture fills the square; two to four fill the four cells, the top row
-// first, left to right, cell i showing picture i mod count. Each is stretched
-// to fill.
+// A cover keeps its shape wherever it is shown: one picture is the mosaic
+// itself, at most 300 on its longer side, and the tile or header fits it into
+// its square as it fits an album's own cover. Two to four fill the four cells
+// of a 300 square, the top row first, left to right, cell i showing picture
+// i mod count, each scaled within its cell and centred; what a picture leaves
+// of its cell stays clear.
+QImage fitted(const QImage& image, const QSize& box) {
+    return image.scaled(image.size().scaled(box, Qt::KeepAspectRatio).expandedTo({1, 1}),
+                        Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
 QImage coverMosaic(const std::vector<QImage>& images) {
-    QImage mosaic(kMosaicEdge, kMosaicEdge, QImage::Format_RGB32);
-    mosaic.fill(Qt::black);
+    if (images.size() == 1)
+        return fitted(images.front(), {kMosaicEdge, kMosaicEdge});
+    QImage mosaic(kMosaicEdge, kMosaicEdge, QImage::Format_ARGB32_Premultiplied);
+    mosaic.fill(Qt::transparent);
     QPainter painter(&mosaic);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    if (images.size() == 1) {
-        painter.drawImage(mosaic.rect(), images.front());
-        return mosaic;
-    }
     constexpr int cell = kMosaicEdge / 2;
-    for (std::size_t i = 0; i < 4; ++i)
-        painter.drawImage(QRect(int(i % 2) * cell, int(i / 2) * cell, cell, cell),
-                          images[i % images.size()]);
+    for (std::size_t i = 0; i < 4; ++i) {
+        const QImage picture = fitted(images[i % images.size()], {cell, cell});
+        painter.drawImage(QPoint(int(i % 2) * cell + (cell - picture.width()) / 2,
+                                 int(i / 2) * cell + (cell - picture.height()) / 2),
+                          picture);
+    }
     return mosaic;
 }
 

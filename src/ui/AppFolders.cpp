@@ -49,6 +49,9 @@ void App::showFolders(const std::vector<FolderEntry>& folders, bool forgetMissin
 
     folderPicker->setCurrentIndex(
         std::max<qsizetype>(0, browser.folderPaths.indexOf(browser.selectedFolder)));
+    // The same index in a new list may read otherwise ("All folders (5
+    // tracks)" after "All folders"): the pop-up's width follows its text.
+    folderPicker->updateGeometry();
 }
 
 void App::folderChanged() {

@@ -12,6 +12,8 @@
 // (library/AppLibrary.cpp).
 #include "app/App.h"
 
+#include "ui/WindowChrome.h"
+
 #include <QApplication>
 #include <QKeySequence>
 #include <QLineEdit>
@@ -81,7 +83,7 @@ void App::buildMenu() {
     QAction* showAll = item(app, "모두 보기", {}, [] {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->isVisible() && w->isMinimized())
-                w->showNormal();
+                bringBack(w);
     });
     QObject::connect(app, &QMenu::aboutToShow, showAll, [showAll] {
         const QWidgetList windows = QApplication::topLevelWidgets();
@@ -158,10 +160,7 @@ void App::buildMenu() {
             connect(a, &QAction::triggered, windows, [target] {
                 if (!target)
                     return;
-                if (target->isMinimized())
-                    target->showNormal();
-                target->raise();
-                target->activateWindow();
+                bringBack(target);
             });
         }
     });

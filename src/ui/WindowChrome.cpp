@@ -4,6 +4,7 @@
 #include "ui/SymbolButton.h"
 #include "ui/l10n/L10n.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QWidget>
@@ -27,6 +28,16 @@ Qt::CursorShape cursorFor(Qt::Edges edges) {
 }
 
 } // namespace
+
+void bringBack(QWidget* window) {
+    if (!window)
+        return;
+    if (window->isMinimized())
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
 
 WindowChrome::WindowChrome(QWidget* window, QWidget* titleArea)
     : QObject(window), m_window(window), m_titleArea(titleArea) {
@@ -158,19 +169,50 @@ bool WindowChrome::eventFilter(QObject* watched, QEvent* event) {
         return windowEvent(event);
     if (watched != m_titleArea || !m_frameless || !m_window)
         return false;
-    if (event->type() == QEvent::MouseButtonDblClick &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    return titleEvent(event);
+}
+
+bool WindowChrome::titleEvent(QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick &&
+        type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
+        return false;
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (type == QEvent::MouseButtonDblClick) {
+        if (mouse->button() != Qt::LeftButton)
+            return false;
+        m_pressedAt.reset();
         m_window->isMaximized() ? m_window->showNormal() : m_window->showMaximized();
         return true;
     }
-    if (event->type() == QEvent::MouseButtonPress &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        watchWindow();
-        if (!m_watched || !m_watched->startSystemMove())
-            useSystemFrame();
+    if (type == QEvent::MouseButtonPress) {
+        if (mouse->button() != Qt::LeftButton)
+            return false;
+        m_pressedAt = mouse->globalPosition();
         return true;
     }
-    return false;
+    if (type == QEvent::MouseButtonRelease) {
+        const bool ours = m_pressedAt.has_value() && mouse->button() == Qt::LeftButton;
+        if (ours)
+            m_pressedAt.reset();
+        return ours;
+    }
+    // A move: with the left button still held from our press, past the drag
+    // distance, the window manager takes over.
+    if (!m_pressedAt)
+        return false;
+    if (!(mouse->buttons() & Qt::LeftButton)) {
+        m_pressedAt.reset(); // the release went elsewhere
+        return false;
+    }
+    if ((mouse->globalPosition() - *m_pressedAt).manhattanLength() <
+        QApplication::startDragDistance())
+        return true;
+    m_pressedAt.reset();
+    watchWindow();
+    if (!m_watched || !m_watched->startSystemMove())
+        useSystemFrame();
+    return true;
 }
 
 } // namespace ql

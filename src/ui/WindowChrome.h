@@ -3,7 +3,10 @@
 //  - Three round buttons (close, minimise, maximise/restore) for the top
 //    bar's left inset (buttons()).
 //  - A left press on the empty background of the top bar moves the window
-//    (QWindow::startSystemMove); a double-click there maximises or restores.
+//    (QWindow::startSystemMove) once the pointer has gone past the drag
+//    distance with the button held; a double-click there maximises or
+//    restores. The move starts late on purpose: once the window manager has
+//    the pointer, the second click of a double-click never reaches us.
 //  - A left press within kEdge pixels of the window's border resizes it from
 //    that edge or corner (QWindow::startSystemResize); the pointer shows the
 //    resize shape there.
@@ -16,12 +19,20 @@
 #pragma once
 
 #include <QObject>
+#include <QPointF>
 #include <QPointer>
+
+#include <optional>
 
 class QWidget;
 class QWindow;
 
 namespace ql {
+
+// Brings a window back on screen and to the front, out of the minimised
+// state only: a window minimised while maximised or full screen comes back
+// so (showNormal would drop that).
+void bringBack(QWidget* window);
 
 class WindowChrome final : public QObject {
 public:
@@ -45,6 +56,7 @@ protected:
 private:
     Qt::Edges edgesAt(QPoint at) const;
     bool windowEvent(QEvent* event);
+    bool titleEvent(QEvent* event);
     void watchWindow();
 
     QPointer<QWidget> m_window;
@@ -53,6 +65,9 @@ private:
     QPointer<QWindow> m_watched;
     bool m_frameless = true;
     bool m_edgeCursor = false;
+    // Where a left press on the title area began (global position), while
+    // it may still become a move.
+    std::optional<QPointF> m_pressedAt;
 };
 
 } // namespace ql

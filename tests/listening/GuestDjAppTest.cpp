@@ -4,6 +4,7 @@
 // Every track has a sonic entry, so no analysis runs.
 #include "app/App.h"
 #include "platform/sim/SimPlatform.h"
+#include "ui/PullDownButton.h"
 #include "ui/StatusLabel.h"
 #include "ui/TrackTableView.h"
 
@@ -53,21 +54,23 @@ std::vector<Track> catalog() {
 
 struct Rig {
     QStringList played;
-    test::LaunchedApp launched{
-        "ko",
-        [this](App& a) {
-            test::fakes(a).observer.playRequest = [this](const Track& t) {
-                played << QString::number(t.id);
-            };
-            test::fakes(a).observer.fallbackRoad = [](const char*, const Track&, quint64) {};
-            test::fakes(a).analysers.analyzeSonic = [](const QString&) {
-                return std::optional(kLikeOne);
-            };
-        },
-        platform::makeSimulatedPlatform(test::twoOutputs(),
-                                        platform::SimOutputs{platform::SimClock::Manual, {}})};
-    App& app = *launched.app;
-    Rig() {
+    test::LaunchedApp launched;
+    App& app;
+    explicit Rig(const char* lang = "ko")
+        : launched(
+              lang,
+              [this](App& a) {
+                  test::fakes(a).observer.playRequest = [this](const Track& t) {
+                      played << QString::number(t.id);
+                  };
+                  test::fakes(a).observer.fallbackRoad = [](const char*, const Track&, quint64) {};
+                  test::fakes(a).analysers.analyzeSonic = [](const QString&) {
+                      return std::optional(kLikeOne);
+                  };
+              },
+              platform::makeSimulatedPlatform(
+                  test::twoOutputs(), platform::SimOutputs{platform::SimClock::Manual, {}})),
+          app(*launched.app) {
         app.playback.maxQuality = false; // the direct road
         app.library.rows = catalog();
         app.filter(true);
@@ -190,6 +193,13 @@ const std::vector<Case> kCases = {
     {"a second adventure while the first waits for its goal's analysis: the second stands", "p1 U5 r4 S r5 S W", "gp", "6 | 2"},
     {"english: the titles stay as they are", "E p1 K7 r6 S", "t", "🧭 Sonic Adventure: T1 → … → T7 (6 tracks, gradually changing tempo, loudness and mood)"},
 };
+
+// The faces of items 1 to 4 (Contempo, Groupie, Stretch, off), in the language shown.
+struct FaceCase { const char *name, *lang; QStringList faces; };
+const std::vector<FaceCase> kFaces = {
+    {"Korean faces", "ko", {"🎧 DJ 컨템포", "🎧 DJ 그루피", "🎧 DJ 스트레치", "🎧 게스트 DJ"}},
+    {"English faces", "en", {"🎧 DJ Contempo", "🎧 DJ Groupie", "🎧 DJ Stretch", "🎧 Guest DJ"}},
+};
 // clang-format on
 
 } // namespace
@@ -234,6 +244,44 @@ private slots:
         dj->menu()->actions()[1]->trigger();
         QCOMPARE(std::pair(dj->text(), a.listening.radioQueue.size()),
                  std::pair(QString("🎧 DJ 그루피"), qsizetype(3)));
+    }
+
+    // A choice leaves the pull-down where it was, as wide as it was, and the
+    // row unwrapped: the next click on the same spot finds it again. Every
+    // face fits whole.
+    void faceKeepsItsPlace_data() { test::addRows(kFaces); }
+    void faceKeepsItsPlace() {
+        const FaceCase& c = test::currentCase(kFaces);
+        Rig rig(c.lang);
+        App& a = rig.app;
+        a.play(rig.track(1));
+        a.toggleTools();
+        QToolButton* dj = a.djPopup;
+        QWidget* panel = a.views.extrasView;
+        QTRY_VERIFY(dj->isVisible() && a.bitBox->isVisible());
+        const auto settle = [] {
+            for (int i = 0; i < 3; ++i) {
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+                QCoreApplication::processEvents();
+            }
+        };
+        settle();
+        const auto place = [&](QWidget* w) { return QRect(w->mapTo(panel, QPoint()), w->size()); };
+        const QRect button = place(dj), bitPerfect = place(a.bitBox);
+        // A plain button of the same kind, sized for each face on its own.
+        QToolButton plain(panel);
+        plain.setFont(dj->font());
+        plain.setPopupMode(dj->popupMode());
+        plain.setMenu(dj->menu());
+        for (int item = 1; item <= 4; ++item) {
+            dj->menu()->actions()[item - 1]->trigger();
+            settle();
+            QCOMPARE(dj->text(), c.faces[item - 1]);
+            QCOMPARE(place(dj), button);
+            QCOMPARE(place(a.bitBox), bitPerfect);
+            plain.setText(dj->text());
+            QVERIFY2(plain.sizeHint().width() <= dj->width(), qPrintable(dj->text()));
+        }
     }
 };
 

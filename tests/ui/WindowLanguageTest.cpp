@@ -270,9 +270,11 @@ private slots:
     }
 
     // The window draws its own title area: no system title bar, our three
-    // buttons left of the arrows. Where the platform cannot move a frameless
-    // window (the offscreen one cannot), a press on the bar's background
-    // gives the window its system frame back and hides the buttons.
+    // buttons left of the arrows. A double-click on the bar's background
+    // maximises and restores; a press alone does not start a move. Where the
+    // platform cannot move a frameless window (the offscreen one cannot), a
+    // drag from the bar's background gives the window its system frame back
+    // and hides the buttons.
     void ownTitleArea() {
         Shown s("en");
         QMainWindow& window = *s.app->window;
@@ -292,7 +294,17 @@ private slots:
         QTRY_VERIFY(!window.isMaximized());
 
         // The free room between the view tabs and the gear.
-        QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(bar->width() - 120, bar->height() / 2));
+        const QPoint free(bar->width() - 120, bar->height() / 2);
+        QTest::mouseDClick(bar, Qt::LeftButton, {}, free);
+        QTRY_VERIFY(window.isMaximized());
+        QTest::mouseDClick(bar, Qt::LeftButton, {}, free);
+        QTRY_VERIFY(!window.isMaximized());
+        QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
+
+        QTest::mousePress(bar, Qt::LeftButton, {}, free);
+        QTest::mouseMove(bar, free + QPoint(1, 0)); // within the drag distance
+        QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
+        QTest::mouseMove(bar, free + QPoint(QApplication::startDragDistance() + 1, 0));
         QVERIFY(!(window.windowFlags() & Qt::FramelessWindowHint));
         QVERIFY(window.isVisible());
         QVERIFY(!buttons->isVisible());
