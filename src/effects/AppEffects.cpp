@@ -94,7 +94,9 @@ bool App::currentNeedsFX() const {
         known->bitPerfect == d.bitPerfect && known->upMode == d.upMode &&
         known->signature == d.signature && known->device == d.device)
         return known->needed;
-    d.needed = fxNeeded(track);
+    // As fxNeeded() decides, from the values just read: each is asked once.
+    d.needed = !d.bitPerfect && (d.signature || (d.upMode > 0 && d.device &&
+                                                 upsampleTarget(trackRate(*track)).has_value()));
     playback.currentFx = d;
     return d.needed;
 }
