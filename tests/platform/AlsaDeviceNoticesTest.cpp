@@ -1,6 +1,8 @@
 // Guards against: the sound cards listed again on every query (a playing track's ticks opening
 // every control device many times a second), or a plugged or unplugged card not shown in time.
 // The ALSA backend on a fake alsa-lib that counts its listings, with a clock the test moves.
+#include "platform/alsa/AlsaSink.h"
+
 #include "AlsaDesk.h"
 #include "CaseRows.h"
 #include "TestUnits.h"
@@ -104,6 +106,26 @@ private slots:
             n.tick(t);
         QCOMPARE(n.lists(kDac), c.dacListed);
         QCOMPARE(n.s->cardListings, c.listings);
+    }
+
+    // A stream that does not open (the fake's card is not on this machine, so
+    // alsa-lib refuses it as it refuses a card just pulled) has the list made
+    // again at its next use, whatever the stamp says.
+    void aStreamThatFailsToOpenHasTheCardsListedAgain() {
+        Notices n;
+        // A card id no machine has.
+        n.s->cards[1].info.id = QStringLiteral("QlNoSuchCard");
+        const DeviceId dac =
+            n.hw->deviceForUid(QStringLiteral("hw:CARD=QlNoSuchCard,DEV=0")).value_or(kNoDevice);
+        QVERIFY(dac != kNoDevice);
+        n.s->cardListings = 0;
+        AlsaSink sink(*n.hw, dac);
+        QString error;
+        QVERIFY(!sink.open({44100, SampleFormat::S32, 2}, error));
+        QVERIFY(!error.isEmpty());
+        n.hw->devices();
+        n.hw->devices();
+        QCOMPARE(n.s->cardListings, 1);
     }
 
     // A rescan asked from another thread (a failing device's) is taken at
