@@ -2,9 +2,11 @@
 
 #include "ui/Theme.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
+#include <bit>
 
 namespace ql {
 
@@ -20,12 +22,60 @@ constexpr double kRowPitch = 11;
 LevelMeter::LevelMeter(QWidget* parent) : QWidget(parent) {}
 
 void LevelMeter::set(const std::array<float, 2>& db) {
+    const std::array<quint32, 2> before = litMask();
     for (std::size_t c = 0; c < 2; ++c) {
         const float v = std::max(0.0f, std::min(1.0f, (db[c] + 60.0f) / 60.0f));
         m_levels[c] = std::max(double(v), m_levels[c] * kFall);
         m_peaks[c] = std::max(double(v), m_peaks[c] - kPeakFall);
     }
-    update();
+    const std::array<quint32, 2> after = litMask();
+    for (int c = 0; c < 2; ++c) {
+        const quint32 changed = before[std::size_t(c)] ^ after[std::size_t(c)];
+        if (changed == 0)
+            continue;
+        const int first = std::countr_zero(changed);
+        const int last = 31 - std::countl_zero(changed);
+        update(segmentRect(c, first).united(segmentRect(c, last)));
+    }
+}
+
+std::array<quint32, 2> LevelMeter::litMask() const {
+    std::array<quint32, 2> mask{0, 0};
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < kSegments; ++i)
+            if (lit(c, i))
+                mask[std::size_t(c)] |= quint32(1) << i;
+    return mask;
+}
+
+QRect LevelMeter::segmentRect(int channel, int i) const {
+    // The row's bottom edge, counted up from the view's bottom: the left
+    // channel's row lies above the right one's.
+    const double bottom = (1 - channel) * kRowPitch + 1;
+    const double top = height() - bottom - kSegmentHeight;
+    return QRectF(kSegmentPitch * i, top, kSegmentWidth, kSegmentHeight).toAlignedRect();
+}
+
+const QPixmap& LevelMeter::segmentShape(const QColor& color) const {
+    const qreal ratio = devicePixelRatioF();
+    if (ratio != m_shapesRatio) {
+        m_shapes.clear();
+        m_shapesRatio = ratio;
+    }
+    auto it = m_shapes.find(color.rgba());
+    if (it != m_shapes.end())
+        return *it;
+    const QSize size = QRectF(0, 0, kSegmentWidth, kSegmentHeight).toAlignedRect().size();
+    QPixmap shape(size * ratio);
+    shape.setDevicePixelRatio(ratio);
+    shape.fill(Qt::transparent);
+    QPainter p(&shape);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(color);
+    p.drawRoundedRect(QRectF(0, 0, kSegmentWidth, kSegmentHeight), 1, 1);
+    p.end();
+    return *m_shapes.insert(color.rgba(), shape);
 }
 
 bool LevelMeter::lit(int channel, int i) const {
@@ -52,18 +102,18 @@ QSize LevelMeter::sizeHint() const {
     return {126, 22};
 }
 
-void LevelMeter::paintEvent(QPaintEvent*) {
+void LevelMeter::paintEvent(QPaintEvent* event) {
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
+    const QRect dirty = event->rect();
     for (int c = 0; c < 2; ++c) {
-        // The row's bottom edge, counted up from the view's bottom: the left
-        // channel's row lies above the right one's.
-        const double bottom = (1 - c) * kRowPitch + 1;
-        const double top = height() - bottom - kSegmentHeight;
         for (int i = 0; i < kSegments; ++i) {
-            p.setBrush(lit(c, i) ? segmentColor(i) : Theme::meterUnlit());
-            p.drawRoundedRect(QRectF(kSegmentPitch * i, top, kSegmentWidth, kSegmentHeight), 1, 1);
+            const QRect r = segmentRect(c, i);
+            if (!r.intersects(dirty))
+                continue;
+            // Segments start on whole pixels, so a copy lands exactly where a
+            // freshly filled shape would.
+            p.drawPixmap(r.topLeft(),
+                         segmentShape(lit(c, i) ? segmentColor(i) : Theme::meterUnlit()));
         }
     }
 }

@@ -8,9 +8,14 @@
 // silence and a full-scale peak reaches the bottom after 84 calls.
 //
 // Drawn at fixed points from the bottom-left corner (126 × 22 is its size
-// hint); no background. Main thread only.
+// hint); no background. It runs 20 times a second for as long as anything
+// plays, so a call repaints only the segments whose state it changed
+// (nothing while the level holds), and each segment is a copy of one
+// rasterised shape per colour, not a curve filled anew. Main thread only.
 #pragma once
 
+#include <QHash>
+#include <QPixmap>
 #include <QWidget>
 
 #include <array>
@@ -41,8 +46,16 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The lit segments of each row as bits.
+    std::array<quint32, 2> litMask() const;
+    QRect segmentRect(int channel, int i) const;
+    const QPixmap& segmentShape(const QColor& color) const;
+
     std::array<double, 2> m_levels{0, 0};
     std::array<double, 2> m_peaks{0, 0};
+    // One rasterised segment per colour, at the ratio they were made for.
+    mutable QHash<QRgb, QPixmap> m_shapes;
+    mutable qreal m_shapesRatio = 0;
 };
 
 } // namespace ql

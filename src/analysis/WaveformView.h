@@ -5,10 +5,11 @@
 // `onSeek`. Without peaks it draws one flat 2-px line.
 //
 // setProgress() follows playback: it is ignored while the user drags, and
-// repaints only when the position moves by more than 0.0005, since it is
-// called 20 times a second. Every assignment of peaks repaints and takes a
-// new version number (unique across views), so a mirror can tell whether it
-// still shows the same peaks without comparing them.
+// takes a move only when it is larger than 0.0005, since it is called 20
+// times a second. A move repaints only the bars that change colour, so most
+// calls repaint nothing and the rest one bar or a few. Every assignment of peaks repaints and takes
+// a new version number (unique across views), so a mirror can tell whether it still shows the same
+// peaks without comparing them.
 //
 // Main thread only.
 #pragma once
@@ -49,6 +50,11 @@ protected:
 
 private:
     void move(const QMouseEvent& event);
+    // Shows the position, repainting the bars it colours differently.
+    void showProgress(double fraction);
+    int barCount() const;
+    // How many bars, from the left, are drawn as played at that position.
+    int playedBars(double fraction) const;
 
     WavePeaks m_peaks;
     quint64 m_version = 0;

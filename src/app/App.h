@@ -509,6 +509,8 @@ public:
     std::optional<QString> fxSignature() const;
     // Whether `track` (none: no track) is played through the effects road.
     bool fxNeeded(const std::optional<Track>& track) const;
+    // fxNeeded(playback.current), decided once per track and setting.
+    bool currentNeedsFX() const;
     // The render identity of the effects road: the signature, with the
     // upsampling mode appended while one is in effect; none in bit-perfect.
     std::optional<QString> fxChainActive() const;

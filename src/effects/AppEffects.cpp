@@ -77,6 +77,30 @@ bool App::fxNeeded(const std::optional<Track>& track) const {
     return false;
 }
 
+bool App::currentNeedsFX() const {
+    const std::optional<Track>& track = playback.current;
+    if (!track)
+        return fxNeeded(track);
+    // Everything the answer rests on but the track's own rate, which stays.
+    PlaybackState::FxDecision d;
+    d.trackId = track->id;
+    d.path = track->path;
+    d.bitPerfect = playback.bitPerfect;
+    d.upMode = effUpMode();
+    d.signature = d.bitPerfect ? std::nullopt : fxSignature();
+    d.device = outputDeviceID();
+    const std::optional<PlaybackState::FxDecision>& known = playback.currentFx;
+    if (known && known->trackId == d.trackId && known->path == d.path &&
+        known->bitPerfect == d.bitPerfect && known->upMode == d.upMode &&
+        known->signature == d.signature && known->device == d.device)
+        return known->needed;
+    // As fxNeeded() decides, from the values just read: each is asked once.
+    d.needed = !d.bitPerfect && (d.signature || (d.upMode > 0 && d.device &&
+                                                 upsampleTarget(trackRate(*track)).has_value()));
+    playback.currentFx = d;
+    return d.needed;
+}
+
 std::optional<QString> App::fxChainActive() const {
     if (playback.bitPerfect)
         return std::nullopt;

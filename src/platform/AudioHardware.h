@@ -101,6 +101,12 @@ public:
         return std::nullopt;
     }
 
+    // Asks for the devices to be listed afresh at the next query, whatever
+    // the backend's own change notices say: the user opened the device list,
+    // or a device failed. A backend that is always current ignores it. Safe
+    // from any thread.
+    virtual void rescan() {}
+
     // The process holding the device exclusively, kNoOwner when it is free.
     virtual std::optional<int> exclusiveOwner(DeviceId id) const = 0;
     // Claim with our pid, release with kNoOwner.

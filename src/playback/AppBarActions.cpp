@@ -5,6 +5,8 @@
 // still choose the device the user saw, or nothing when that device is gone.
 #include "app/App.h"
 
+#include "platform/Platform.h"
+
 #include "playback/VolumeKeys.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
@@ -36,6 +38,10 @@ void App::toggleRepeat() {
 }
 
 void App::showDeviceMenu(QWidget* sender) {
+    // The user is looking at the list: have it made afresh, whatever the
+    // hardware's change notices said.
+    if (platform.hardware)
+        platform.hardware->rescan();
     refreshDevicePopup();
     auto menu = std::make_unique<QMenu>();
     // Built already translated: the translation pass does not visit pop-up

@@ -72,7 +72,7 @@ void App::crossfadeCheck() {
     PlaybackState& p = playback;
     if (!listening.crossfadeOn || p.bitPerfect || p.maxQuality || p.repeatOn)
         return;
-    if (fxNeeded(p.current) || p.fadingOut)
+    if (currentNeedsFX() || p.fadingOut)
         return;
     if (!p.audio || !p.audio->isPlaying() || p.loading || !p.current)
         return;

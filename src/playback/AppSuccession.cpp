@@ -38,7 +38,7 @@ std::optional<Track> App::peekNext() const {
 
 void App::gaplessCheck() {
     PlaybackState& p = playback;
-    if (!p.gaplessOn || p.repeatOn || fxNeeded(p.current))
+    if (!p.gaplessOn || p.repeatOn || currentNeedsFX())
         return;
     // With crossfade in effect the crossfade makes the transition.
     if (listening.crossfadeOn && !p.bitPerfect && !p.maxQuality)

@@ -1,8 +1,11 @@
 // Guards against: (fixture) a fake alsa-lib that answers unlike the real one.
 // A fake alsa-lib for the ALSA backend's tests: cards, PCMs, what each PCM
 // accepts, which are busy, and mixers with stepped volume controls, all as
-// data the test edits while the backend runs. It counts every PCM open, so a
-// test can prove that a poll opened none.
+// data the test edits while the backend runs. It counts every PCM open and
+// every listing of the cards (which opens control devices on real hardware),
+// so a test can prove that a poll opened none. The cards' stamp follows the
+// cards and PCMs the test lists, as the device directory follows the
+// kernel's device nodes.
 //
 // Mixer controls step like real ones: raw steps rawMin…rawMax, each step a
 // fixed number of hundredths of a dB (the dB range spread evenly), with the
@@ -59,6 +62,8 @@ struct FakeAlsaState {
     bool defaultOpens = false;
     std::vector<FakeControl> defaultMixer;
     int pcmOpens = 0;                 // every probe and hold
+    int cardListings = 0;             // every cards(): each listing of the cards
+    bool stampUnreadable = false;     // cardsStamp() answers none
     std::map<PcmHold, QString> holds; // open now
     PcmHold nextHold = 1;
     std::map<QString, int> busyCountdown; // PCM -> opens that still answer EBUSY
@@ -106,10 +111,22 @@ public:
     explicit FakeAlsa(std::shared_ptr<FakeAlsaState> state) : m_s(std::move(state)) {}
 
     std::vector<CardInfo> cards() override {
+        ++m_s->cardListings;
         std::vector<CardInfo> list;
         for (const auto& c : m_s->cards)
             list.push_back(c.info);
         return list;
+    }
+    std::optional<QString> cardsStamp() override {
+        if (m_s->stampUnreadable)
+            return std::nullopt;
+        QString stamp;
+        for (const auto& c : m_s->cards) {
+            stamp += QStringLiteral("%1=%2:").arg(c.info.number).arg(c.info.id);
+            for (const auto& p : c.pcms)
+                stamp += QString::number(p.info.device) + u',';
+        }
+        return stamp;
     }
     std::vector<PcmInfo> playbackPcms(int card) override {
         std::vector<PcmInfo> list;

@@ -87,8 +87,14 @@ class AlsaApi {
 public:
     virtual ~AlsaApi() = default;
 
-    // The cards present now, by ascending number. Never opens a PCM.
+    // The cards present now, by ascending number. Never opens a PCM, but opens
+    // the control device of every card number that may exist: costly enough
+    // that it is asked only when cardsStamp() says the cards changed.
     virtual std::vector<CardInfo> cards() = 0;
+    // A cheap sign of the set of cards, read without opening any control
+    // device: it changes whenever a card comes or goes. None when it cannot
+    // be read (then only a listing tells).
+    virtual std::optional<QString> cardsStamp() = 0;
     // The playback PCM devices of a card, by ascending device number.
     virtual std::vector<PcmInfo> playbackPcms(int card) = 0;
 

@@ -102,7 +102,9 @@ AlsaHardware::AlsaHardware(std::unique_ptr<AlsaApi> api)
 AlsaHardware::AlsaHardware(std::unique_ptr<AlsaApi> api, Options options)
     : m_api(std::move(api)), m_procRoot(std::move(options.procRoot)),
       m_selfPid(options.selfPid > 0 ? options.selfPid : int(::getpid())),
-      m_reserver(std::move(options.reserver)) {
+      m_reserver(std::move(options.reserver)), m_clock(std::move(options.clock)) {
+    if (!m_clock)
+        m_clock = [] { return std::chrono::steady_clock::now(); };
     // "default" is asked once: asking on every poll would connect to the sound
     // server (or open the card) every few seconds.
     const auto probe = m_api->probe(kDefaultUid, {unsigned(kFallbackRate)});
@@ -136,7 +138,22 @@ AlsaHardware::~AlsaHardware() {
 
 // ---- the device list ---------------------------------------------------------
 
+void AlsaHardware::rescan() {
+    m_stale.store(true);
+}
+
 void AlsaHardware::refresh() const {
+    const std::optional<QString> stamp = m_api->cardsStamp();
+    const auto now = m_clock();
+    const bool stampSays = stamp ? stamp != m_listedStamp : now - m_listedAt >= kRelistInterval;
+    if (!m_stale.exchange(false) && !stampSays)
+        return;
+    m_listedStamp = stamp;
+    m_listedAt = now;
+    relist();
+}
+
+void AlsaHardware::relist() const {
     std::set<QString> seen;
     for (const CardInfo& card : m_api->cards()) {
         // A card whose id cannot stand in a device name cannot be named again

@@ -5,10 +5,15 @@
 // "default" (the sound server's shared device, or alsa-lib's own default when
 // no server runs), listed first and the system default output, when it opened
 // at construction. Without it the first `hw:` device is the default output.
-// Every query lists the cards again through the control interface, so devices
-// come and go between two calls; a device that disappears and comes back gets
-// new ids. Listing, names, rates, formats and volumes never open a PCM: only
-// the on-demand questions below do.
+// Every query answers from the list kept here, which is made again through
+// the control interface only when something says the cards changed: their
+// stamp (read without opening a control device, on every query), a rescan()
+// (the device menu opening, a device failing), or, where the stamp cannot be
+// read, a few seconds passing. Listing opens a control device for every card
+// number that may exist, far too costly for the many queries a playing track
+// makes each second. So devices still come and go between two calls; a
+// device that disappears and comes back gets new ids. Listing, names, rates,
+// formats and volumes never open a PCM: only the on-demand questions below do.
 //
 // Rates and formats: ALSA has no device-wide rate. The nominal rate and the
 // physical format of a `hw:` device are those our engine opens its stream
@@ -63,6 +68,8 @@
 
 #include <QString>
 
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -88,7 +95,14 @@ public:
         int selfPid = 0; // 0 = this process
         // Asked before a claim opens a card; null = nobody to ask.
         std::unique_ptr<CardReserver> reserver;
+        // The time, for the relisting of a list whose stamp cannot be read;
+        // null = the steady clock.
+        std::function<std::chrono::steady_clock::time_point()> clock;
     };
+
+    // How long a list is trusted when the cards' stamp cannot be read: well
+    // inside the 10 s in which a plugged device must show.
+    static constexpr std::chrono::seconds kRelistInterval{3};
 
     explicit AlsaHardware(std::unique_ptr<AlsaApi> api);
     AlsaHardware(std::unique_ptr<AlsaApi> api, Options options);
@@ -115,6 +129,7 @@ public:
     bool setVolume(DeviceId id, VolumeElement element, double value) override;
     std::optional<int> exclusiveOwner(DeviceId id) const override;
     bool setExclusiveOwner(DeviceId id, int pid) override;
+    void rescan() override;
 
     // True when "default" opened at construction and is listed.
     bool hasDefaultDevice() const { return m_defaultOpens; }
@@ -188,7 +203,9 @@ private:
         MixerElement element;
     };
 
+    // Lists the cards again when something says they changed.
     void refresh() const;
+    void relist() const;
     Entry* find(DeviceId id) const;
     Entry* findStream(StreamId stream) const;
     const PcmCaps* capsOf(Entry& e) const;
@@ -212,6 +229,7 @@ private:
     QString m_procRoot;
     int m_selfPid = 0;
     std::unique_ptr<CardReserver> m_reserver;
+    std::function<std::chrono::steady_clock::time_point()> m_clock;
     bool m_defaultOpens = false;
     // Everything ever listed, in the order first seen; entries of devices that
     // went away stay (present false) so their ids are never handed out again.
@@ -219,6 +237,10 @@ private:
     // refresh what the system lists.
     mutable std::deque<Entry> m_entries;
     mutable std::uint32_t m_nextId = 100;
+    // The cards' stamp at the last listing, and when that was.
+    mutable std::optional<QString> m_listedStamp;
+    mutable std::chrono::steady_clock::time_point m_listedAt;
+    mutable std::atomic<bool> m_stale{true};
 };
 
 } // namespace ql::platform::alsa

@@ -3,12 +3,18 @@
 #include "platform/alsa/AlsaNative.h"
 
 #include <poll.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include <vector>
 
 namespace ql::platform::alsa {
 
 namespace {
+
+// Where the kernel keeps the cards' device nodes (alsa-lib's own default).
+constexpr const char* kDeviceDir = "/dev/snd";
 
 snd_mixer_selem_channel_id_t channelId(int channel) {
     return channel == 1 ? SND_MIXER_SCHN_FRONT_RIGHT : SND_MIXER_SCHN_FRONT_LEFT;
@@ -72,6 +78,22 @@ std::vector<CardInfo> AlsaLib::cards() {
             {card, text(snd_ctl_card_info_get_id(info)), text(snd_ctl_card_info_get_name(info))});
     }
     return list;
+}
+
+std::optional<QString> AlsaLib::cardsStamp() {
+    struct stat st {};
+    if (::stat(kDeviceDir, &st) != 0) {
+        // No directory, no card; any other failure tells nothing.
+        if (errno == ENOENT)
+            return QStringLiteral("none");
+        return std::nullopt;
+    }
+    return QStringLiteral("%1:%2.%3:%4.%5")
+        .arg(qulonglong(st.st_ino))
+        .arg(qlonglong(st.st_mtim.tv_sec))
+        .arg(qlonglong(st.st_mtim.tv_nsec))
+        .arg(qlonglong(st.st_ctim.tv_sec))
+        .arg(qlonglong(st.st_ctim.tv_nsec));
 }
 
 std::vector<PcmInfo> AlsaLib::playbackPcms(int card) {

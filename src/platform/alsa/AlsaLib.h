@@ -5,7 +5,9 @@
 // failure reaches the caller as a value). Mixers are opened once per control
 // name and kept, non-blocking, with pending change events read before every
 // question; a mixer whose card went away is opened again on next use. PCMs
-// held for a claim stay open until release() or destruction.
+// held for a claim stay open until release() or destruction. The cards'
+// stamp is the change time of the device directory, where the kernel adds
+// and removes a card's control node as it comes and goes.
 //
 // Thread: one thread at a time (the main thread).
 #pragma once
@@ -25,6 +27,7 @@ public:
     AlsaLib& operator=(const AlsaLib&) = delete;
 
     std::vector<CardInfo> cards() override;
+    std::optional<QString> cardsStamp() override;
     std::vector<PcmInfo> playbackPcms(int card) override;
     AlsaResult<PcmCaps> probe(const QString& pcm, const std::vector<unsigned>& rates) override;
     AlsaResult<PcmHold> hold(const QString& pcm) override;

@@ -59,6 +59,8 @@ bool AlsaSink::open(const StreamFormat& format, QString& error) {
     m_stream = AlsaPcmStream::open(*pcm, config, err);
     if (!m_stream) {
         m_hardware.endStream(m_device);
+        // The card may have gone: the device list is made again at its next use.
+        m_hardware.rescan();
         qCDebug(lcAlsa, "%s did not open: error %d", qUtf8Printable(*pcm), err);
         error = AlsaPcmStream::describeOpenError(err);
         return false;

@@ -1,0 +1,142 @@
+// Guards against: the sound cards listed again by every tick while a track plays (each listing
+// opens every control device), a plugged card missing from the device list, and the effects
+// decision for the playing track worked out again on every tick.
+// The program on the ALSA backend over a fake alsa-lib that counts its card listings; the
+// sound goes to a simulated sink.
+#include "app/App.h"
+#include "app/UserDefaults.h"
+#include "platform/Platform.h"
+#include "platform/alsa/AlsaHardware.h"
+#include "platform/audio/AudioPlayer.h"
+#include "platform/sim/SimSink.h"
+
+#include "CaseRows.h"
+#include "FakeAlsa.h"
+#include "FakeServices.h"
+#include "TestAudio.h"
+#include "TestHome.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <functional>
+
+#include <sndfile.h>
+
+using namespace ql;
+using namespace ql::platform;
+using namespace ql::test;
+
+namespace {
+
+const QString kDac = QStringLiteral("hw:CARD=DAC,DEV=0");
+
+FakeCard usbDac() {
+    FakeCard dac;
+    dac.info = {1, "DAC", "USB Audio DAC"};
+    dac.pcms.push_back(pcm(1, 0, "USB Audio", capsOf({PcmFormat::S32_LE}, {44100, 48000})));
+    return dac;
+}
+
+struct Program {
+    std::shared_ptr<FakeAlsaState> s = std::make_shared<FakeAlsaState>();
+    Platform platform;
+    std::unique_ptr<App> app;
+    int targetsAsked = 0; // upsampling targets worked out
+
+    Program() {
+        UserDefaults().clear();
+        s->defaultOpens = true;
+        FakeCard onboard;
+        onboard.info = {0, "PCH", "HDA Intel PCH"};
+        onboard.pcms.push_back(
+            pcm(0, 0, "ALC892 Analog", capsOf({PcmFormat::S16_LE}, {44100, 48000})));
+        s->cards.push_back(onboard);
+        auto hw = std::make_unique<alsa::AlsaHardware>(std::make_unique<FakeAlsa>(s));
+        alsa::AlsaHardware& alsaHw = *hw;
+        platform.hardware = std::move(hw);
+        auto sink = std::make_shared<SimSinkControl>(SimClock::RealTime);
+        platform.outputs = std::make_unique<OutputEngines>(
+            alsaHw, [sink](DeviceId) { return std::make_unique<SimSink>(sink); });
+        app = std::make_unique<App>(platform, fakeServices());
+        App& a = *app;
+        a.playback.maxQuality = false;
+        fakes(a).analysers.upsampleTarget = [this](double, int, const std::vector<double>&) {
+            ++targetsAsked;
+            return std::optional<double>();
+        };
+        // The signal-path report asks for the target of its own; only the
+        // checks that run while a track plays count here.
+        fakes(a).observer.tickStep = [](const char* step) {
+            return QByteArray(step) == "refreshSignalPanel";
+        };
+    }
+    bool play() {
+        const QString path =
+            writeTemp(QStringLiteral("steady.wav"),
+                      {.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16, .frames = 30 * 44100});
+        app->play(Track{1, path, QStringLiteral("Steady"), {}, {}, 30, {}});
+        return QTest::qWaitFor([this] { return app->isPlaying(); }, 10'000);
+    }
+    bool listed(const QString& uid) const {
+        for (const auto& e : app->playback.deviceList)
+            if (e.uid == uid)
+                return true;
+        return false;
+    }
+};
+
+struct Case {
+    const char* name;
+    int upMode;
+    // Done at the given tick (1 … 20) of the ten seconds.
+    int at;
+    std::function<void(Program&)> change;
+    int listings;   // card listings in the ten seconds
+    int targets;    // upsampling targets worked out in them
+    bool dacListed; // the USB DAC in the device list at the end
+};
+
+// clang-format off
+const std::vector<Case> cases{
+    {"playing steadily: no listing", 0, 1, [](Program&) {}, 0, 0, false},
+    {"playing with upsampling chosen: no listing, one decision", 1, 1, [](Program&) {}, 0, 1, false},
+    {"the upsampling mode changes: decided again once", 1, 10,
+     [](Program& p) { p.app->playback.upMode = 2; }, 0, 2, false},
+    {"a DAC plugged while playing: in the device list within 10 s", 0, 2,
+     [](Program& p) { p.s->cards.push_back(usbDac()); }, 1, 0, true},
+    {"the device menu opening: listed once", 0, 5,
+     [](Program& p) { p.app->showDeviceMenu(nullptr); }, 1, 0, false},
+};
+// clang-format on
+
+} // namespace
+
+class DeviceQueriesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void tenSecondsOfPlaying_data() { addRows(cases); }
+    void tenSecondsOfPlaying() {
+        const Case& c = currentCase(cases);
+        Program p;
+        p.app->playback.upMode = c.upMode;
+        QVERIFY(p.play());
+        p.s->cardListings = 0;
+        p.targetsAsked = 0;
+        // The ten-second step (the device list) falls on the last tick.
+        p.app->core.ticks = 1;
+        for (int t = 1; t <= 20; ++t) {
+            if (t == c.at)
+                c.change(p);
+            p.app->extrasTick();
+            ++p.app->core.ticks;
+        }
+        QVERIFY(p.app->isPlaying());
+        QCOMPARE(p.s->cardListings, c.listings);
+        QCOMPARE(p.targetsAsked, c.targets);
+        QCOMPARE(p.listed(kDac), c.dacListed);
+    }
+};
+
+QL_TEST_MAIN(DeviceQueriesTest)
+#include "DeviceQueriesTest.moc"
