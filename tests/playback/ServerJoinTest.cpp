@@ -7,6 +7,8 @@
 // on the simulated device in its sound-server mode with a real-time clock.
 #include "app/App.h"
 #include "app/UserDefaults.h"
+#include "ui/SeekSlider.h"
+#include "ui/WindowViews.h"
 #include "platform/alsa/AlsaPlatform.h"
 #include "platform/audio/AudioPlayer.h"
 #include "platform/sim/SimPlatform.h"
@@ -161,6 +163,35 @@ QString breakInSine(const std::vector<double>& v) {
     return {};
 }
 
+// The ramp's frame number in a sample of its left channel (-1: none of its).
+std::int64_t rampFrame(double v) {
+    const double f = (v + 1.0) * 2147483648.0 / double(test::kRampStep);
+    const double whole = std::round(f);
+    return std::abs(f - whole) < 1e-3 && whole >= 0 ? std::int64_t(whole) : -1;
+}
+
+// Where one track of ramp frames [from, to) lies in a recording: checked
+// from the recorded frame `at` on, every frame of it must follow the one
+// before. Sets `last` to the recording's index of its last frame heard (or
+// of the recording's end) and returns what is wrong (empty when nothing).
+QString heardWhole(const std::vector<double>& v, std::size_t& at, std::int64_t from,
+                   std::int64_t to, std::size_t& last) {
+    const std::size_t n = v.size() / 2;
+    while (at < n && rampFrame(v[2 * at]) != from)
+        ++at;
+    if (at == n)
+        return QStringLiteral("ramp frame %1 is never heard").arg(from);
+    std::int64_t want = from;
+    for (last = at; last < n && want < to; ++last, ++want)
+        if (rampFrame(v[2 * last]) != want)
+            return QStringLiteral("ramp frame %1 missing at %2 s (heard %3)")
+                .arg(want)
+                .arg(double(last) / kSinkRate)
+                .arg(rampFrame(v[2 * last]));
+    --last;
+    return {};
+}
+
 // clang-format off
 struct JoinCase { const char* name; Device device; double speed; int firstRate, secondRate; };
 const std::vector<JoinCase> joinCases{
@@ -174,6 +205,12 @@ const std::vector<JoinCase> joinCases{
     {"pipewire: 96 kHz to 96 kHz", Device::PipeWire, 1.0, 96000, 96000},
     {"pipewire: 44.1 kHz to 48 kHz", Device::PipeWire, 1.0, 44100, 48000},
     {"pipewire: 96 kHz to 44.1 kHz", Device::PipeWire, 1.0, 96000, 44100},
+};
+struct FollowCase { const char* name; Device device; bool repeat; };
+const std::vector<FollowCase> followCases{
+    {"simulated: the next track", Device::Simulated, false},
+    {"pipewire: the next track", Device::PipeWire, false},
+    {"pipewire: the same track on repeat", Device::PipeWire, true},
 };
 // clang-format on
 
@@ -204,8 +241,9 @@ private slots:
         // Three seconds of listening before the end, where the tick would arm
         // the successor; recorded from there (the seek's own fade before it).
         QVERIFY(QTest::qWaitFor([&] { return r.audio().currentTime() > 0.2; }, kWaitMs));
-        r.audio().setCurrentTime(r.audio().duration() - 3.0 * c.speed);
-        QTest::qWait(200);
+        const double target = r.audio().duration() - 3.0 * c.speed;
+        r.audio().setCurrentTime(target);
+        QVERIFY(QTest::qWaitFor([&] { return r.audio().currentTime() > target + 0.1; }, kWaitMs));
         QVERIFY(stage.record());
         r.app.gaplessCheck();
         QVERIFY2(r.app.playback.queued, "the successor was not armed");
@@ -216,6 +254,52 @@ private slots:
         QVERIFY2(!v.empty(), "the recorder fell behind the sink (not the player's fault)");
         const QString fault = breakInSine(v);
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    }
+
+    // Gapless off: each 3 s track is heard whole, every frame of it (a
+    // tail cut by an end taken as heard too early, a start cut short, a
+    // queue dropped), and the next one starts within 150 ms of its end.
+    void tracksFollowWhole_data() { addRows(followCases); }
+    void tracksFollowWhole() {
+        const FollowCase& c = test::currentCase(followCases);
+        Stage stage(c.device);
+        if (!stage.skip.isEmpty())
+            QSKIP(qPrintable(stage.skip));
+        constexpr std::int64_t kFrames = 3 * kSinkRate;
+        Rig r(stage);
+        const QString first = tempFile("first.wav"), second = tempFile("second.wav");
+        QVERIFY(test::writeSamples(first, SF_FORMAT_WAV | SF_FORMAT_PCM_24,
+                                   test::ramp(0, kFrames, kSinkRate)));
+        QVERIFY(test::writeSamples(second, SF_FORMAT_WAV | SF_FORMAT_PCM_24,
+                                   test::ramp(kFrames, 2 * kFrames, kSinkRate)));
+        r.add(1, first);
+        r.add(2, second);
+        r.show({1, 2});
+        r.app.playback.gaplessOn = false;
+        r.app.playback.repeatOn = c.repeat;
+        // Full volume: the samples reach the sink as the files hold them.
+        r.app.views.volume->setDoubleValue(100);
+        QVERIFY(stage.record());
+        r.app.play(r.track(1));
+        QVERIFY(r.app.playback.audio && r.app.isPlaying());
+        const quint64 generation = r.app.playback.generation;
+        QVERIFY(QTest::qWaitFor(
+            [&] { return r.app.playback.generation > generation && r.audio().currentTime() > 0.5; },
+            kWaitMs));
+        const std::vector<double> v = stage.recording();
+        QVERIFY2(!v.empty(), "the recorder fell behind the sink (not the player's fault)");
+
+        std::size_t at = 0, end1 = 0, end2 = 0;
+        QString fault = heardWhole(v, at, 0, kFrames, end1);
+        QVERIFY2(fault.isEmpty(), qPrintable("first track: " + fault));
+        QVERIFY2(end1 - at + 1 == std::size_t(kFrames), "the first track's end is not recorded");
+        std::size_t at2 = end1 + 1;
+        const std::int64_t from2 = c.repeat ? 0 : kFrames;
+        fault = heardWhole(v, at2, from2, from2 + kFrames, end2);
+        QVERIFY2(fault.isEmpty(), qPrintable("second track: " + fault));
+        const double gap = double(at2 - end1 - 1) / kSinkRate;
+        qInfo("%.1f ms between the tracks", gap * 1000);
+        QVERIFY2(gap <= 0.150, qPrintable(QStringLiteral("%1 ms between the tracks").arg(gap * 1000)));
     }
 };
 
