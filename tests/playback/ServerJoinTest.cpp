@@ -7,12 +7,12 @@
 // on the simulated device in its sound-server mode with a real-time clock.
 #include "app/App.h"
 #include "app/UserDefaults.h"
-#include "ui/SeekSlider.h"
-#include "ui/WindowViews.h"
 #include "platform/alsa/AlsaPlatform.h"
 #include "platform/audio/AudioPlayer.h"
 #include "platform/sim/SimPlatform.h"
 #include "platform/sim/SimSink.h"
+#include "ui/SeekSlider.h"
+#include "ui/WindowViews.h"
 
 #include "CaseRows.h"
 #include "SimRigs.h"
@@ -248,7 +248,9 @@ private slots:
         r.app.gaplessCheck();
         QVERIFY2(r.app.playback.queued, "the successor was not armed");
         QVERIFY(QTest::qWaitFor(
-            [&] { return r.currentId() == std::optional<qint64>(2) && r.audio().currentTime() > 1.0; },
+            [&] {
+                return r.currentId() == std::optional<qint64>(2) && r.audio().currentTime() > 1.0;
+            },
             kWaitMs));
         const std::vector<double> v = stage.recording();
         QVERIFY2(!v.empty(), "the recorder fell behind the sink (not the player's fault)");
@@ -299,7 +301,8 @@ private slots:
         QVERIFY2(fault.isEmpty(), qPrintable("second track: " + fault));
         const double gap = double(at2 - end1 - 1) / kSinkRate;
         qInfo("%.1f ms between the tracks", gap * 1000);
-        QVERIFY2(gap <= 0.150, qPrintable(QStringLiteral("%1 ms between the tracks").arg(gap * 1000)));
+        QVERIFY2(gap <= 0.150,
+                 qPrintable(QStringLiteral("%1 ms between the tracks").arg(gap * 1000)));
     }
 };
 

@@ -5,8 +5,8 @@
 // sink: a thread of this process reading the FIFO the server's own tap
 // writes every cycle of the sink to (see the script), so a recorder that
 // is scheduled late loses nothing unless it falls a whole FIFO behind, and
-// that it reports (lostSome) rather than pass it off as the player's. While the graph lives, this process's XDG_RUNTIME_DIR points at it,
-// so pipewire-alsa reaches it and nothing else.
+// that it reports (lostSome) rather than pass it off as the player's. While the graph lives, this
+// process's XDG_RUNTIME_DIR points at it, so pipewire-alsa reaches it and nothing else.
 //
 // Everything the graph starts runs in the script's own process group and is
 // ended by pid when the graph is destroyed; when this process dies instead,
