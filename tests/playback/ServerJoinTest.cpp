@@ -238,12 +238,14 @@ private slots:
         r.app.playback.playRate = c.speed;
         r.app.play(r.track(1));
         QVERIFY(r.app.playback.audio && r.app.isPlaying());
-        // Three seconds of listening before the end, where the tick would arm
-        // the successor; recorded from there (the seek's own fade before it).
+        // About three seconds of listening before the end, where the tick
+        // would arm the successor; recorded from there, once the seek's own
+        // fade and refill are over.
         QVERIFY(QTest::qWaitFor([&] { return r.audio().currentTime() > 0.2; }, kWaitMs));
-        const double target = r.audio().duration() - 3.0 * c.speed;
+        const double target = r.audio().duration() - 3.6 * c.speed;
         r.audio().setCurrentTime(target);
-        QVERIFY(QTest::qWaitFor([&] { return r.audio().currentTime() > target + 0.1; }, kWaitMs));
+        QVERIFY(QTest::qWaitFor([&] { return r.audio().currentTime() > target + 0.6 * c.speed; },
+                                kWaitMs));
         QVERIFY(stage.record());
         r.app.gaplessCheck();
         QVERIFY2(r.app.playback.queued, "the successor was not armed");
