@@ -55,6 +55,12 @@ void App::gaplessCheck() {
     const double left = listeningLeft(duration, a.currentTime(), rate);
     if (!inArmingWindow(left))
         return;
+    // The end on the device's clock, read with the position it comes from:
+    // opening and filling the successor below takes a while (a stretcher
+    // is built at another speed), and a clock read after that, plus the time
+    // left before it, asks for a start that much past the end, outside the
+    // window in which the engine joins the two, so the gap would be heard.
+    const double endsAt = a.deviceCurrentTime() + left;
 
     const qint64 currentId = p.current->id;
     const std::optional<Track> next = peekNext();
@@ -91,7 +97,7 @@ void App::gaplessCheck() {
     successor.prepareToPlay();
 
     const bool fromRadio = takeRadioHead(listening.radioQueue, library.rows, next->id);
-    if (!successor.playAt(a.deviceCurrentTime() + left)) {
+    if (!successor.playAt(endsAt)) {
         // Output could not start: the ordinary road will try and report.
         if (fromRadio)
             listening.radioQueue.prepend(next->id);

@@ -6,10 +6,12 @@
 #include <QStandardPaths>
 #include <QThread>
 
-#include <sndfile.h>
-
 #include <csignal>
+#include <cstring>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace ql::test {
@@ -17,15 +19,21 @@ namespace ql::test {
 namespace {
 
 constexpr int kStartMs = 60000;
+// The FIFO's size: about 2.7 s of the sink, more than a loaded machine
+// keeps the reader from running.
+constexpr int kFifoBytes = 1 << 20;
+// What the tap's loopback and pipe still hold of the sink when a
+// recording ends: a few cycles.
+constexpr int kTapLingerMs = 250;
 
-QString wavPath(const QTemporaryDir& dir) {
-    return dir.filePath(QStringLiteral("sink.wav"));
+QString fifoPath(const QTemporaryDir& dir) {
+    return dir.filePath(QStringLiteral("sink.fifo"));
 }
 
 } // namespace
 
 SoundServerGraph::SoundServerGraph() {
-    for (const char* tool : {"pipewire", "wireplumber", "dbus-daemon", "pw-record", "pw-dump"})
+    for (const char* tool : {"pipewire", "wireplumber", "dbus-daemon", "pw-link", "pw-dump"})
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
             m_why = QStringLiteral("%1 is not installed").arg(QString::fromLatin1(tool));
             return;
@@ -59,7 +67,7 @@ SoundServerGraph::SoundServerGraph() {
 }
 
 SoundServerGraph::~SoundServerGraph() {
-    end(m_recorder, 5000);
+    endTap();
     if (m_graph.state() != QProcess::NotRunning) {
         // Closing its input tells the script to end what it started.
         m_graph.closeWriteChannel();
@@ -78,51 +86,79 @@ SoundServerGraph::~SoundServerGraph() {
     }
 }
 
-void SoundServerGraph::end(QProcess& p, int ms) {
-    if (p.state() == QProcess::NotRunning)
+void SoundServerGraph::endTap() {
+    if (!m_reader.joinable())
         return;
-    // pw-record closes its file on an interrupt.
-    ::kill(pid_t(p.processId()), SIGINT);
-    if (!p.waitForFinished(ms)) {
-        p.kill();
-        p.waitForFinished(ms);
+    m_stop.store(true);
+    m_reader.join();
+}
+
+void SoundServerGraph::readTap(int fd) {
+    pthread_setname_np(pthread_self(), "ql-test-tap");
+    std::vector<char> buffer(kFifoBytes);
+    std::size_t partial = 0; // bytes of a sample not complete yet
+    while (!m_stop.load()) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0)
+            continue;
+        const ssize_t n = ::read(fd, buffer.data() + partial, buffer.size() - partial);
+        if (n <= 0)
+            continue;
+        // A read that takes the whole FIFO found it full: the server may
+        // have dropped what did not fit.
+        if (n >= kFifoBytes - 8192)
+            m_full.store(true);
+        const std::size_t bytes = partial + std::size_t(n);
+        const std::size_t whole = bytes / sizeof(float);
+        {
+            std::lock_guard lock(m_mutex);
+            const std::size_t at = m_recorded.size();
+            m_recorded.resize(at + whole);
+            std::memcpy(m_recorded.data() + at, buffer.data(), whole * sizeof(float));
+        }
+        m_samples.fetch_add(std::int64_t(whole));
+        partial = bytes - whole * sizeof(float);
+        std::memmove(buffer.data(), buffer.data() + whole * sizeof(float), partial);
     }
+    ::close(fd);
 }
 
 bool SoundServerGraph::startRecording() {
     if (!m_ok)
         return false;
-    QFile::remove(wavPath(m_dir));
-    m_recorder.start(QStringLiteral("pw-record"),
-                     {QStringLiteral("--target"), QStringLiteral("ql-test-sink"),
-                      QStringLiteral("-P"), QStringLiteral("{ stream.capture.sink = true }"),
-                      QStringLiteral("--format"), QStringLiteral("f32"), QStringLiteral("--rate"),
-                      QString::number(kRate), QStringLiteral("--channels"),
-                      QString::number(kChannels), wavPath(m_dir)});
-    if (!m_recorder.waitForStarted(10000))
+    endTap();
+    const int fd = ::open(fifoPath(m_dir).toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
         return false;
-    // Recording once the stream is linked and samples come (the sink plays
-    // silence while nothing else plays).
-    constexpr qint64 kSomeSamples = 16384;
+    ::fcntl(fd, F_SETPIPE_SZ, kFifoBytes);
+    // What the tap wrote while nobody read (as much as fitted) is old.
+    char discard[65536];
+    while (::read(fd, discard, sizeof discard) > 0) {
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_recorded.clear();
+        m_recorded.reserve(std::size_t(kRate * kChannels * 60));
+    }
+    m_samples.store(0);
+    m_full.store(false);
+    m_stop.store(false);
+    m_reader = std::thread([this, fd] { readTap(fd); });
+    // Recording once the sink's cycles come (it runs while the tap is linked).
     QElapsedTimer t;
     t.start();
-    while (QFileInfo(wavPath(m_dir)).size() < kSomeSamples && t.elapsed() < kStartMs &&
-           m_recorder.state() == QProcess::Running)
-        QThread::msleep(20);
-    return m_recorder.state() == QProcess::Running &&
-           QFileInfo(wavPath(m_dir)).size() >= kSomeSamples;
+    while (m_samples.load() < kRate / 10 && t.elapsed() < kStartMs)
+        QThread::msleep(10);
+    return m_samples.load() >= kRate / 10;
 }
 
 std::vector<double> SoundServerGraph::stopRecording() {
-    end(m_recorder, 5000);
-    std::vector<double> out;
-    SF_INFO info{};
-    SNDFILE* f = sf_open(wavPath(m_dir).toLocal8Bit().constData(), SFM_READ, &info);
-    if (!f)
-        return out;
-    out.resize(std::size_t(info.frames * info.channels));
-    out.resize(std::size_t(sf_read_double(f, out.data(), sf_count_t(out.size()))));
-    sf_close(f);
+    if (m_reader.joinable())
+        QThread::msleep(kTapLingerMs);
+    endTap();
+    std::lock_guard lock(m_mutex);
+    std::vector<double> out(m_recorded.begin(), m_recorded.end());
+    m_recorded.clear();
     return out;
 }
 

@@ -5,6 +5,15 @@
 # through pipewire-alsa). Nothing of the user's session or the machine's
 # cards takes part.
 #
+# What the sink plays is tapped inside the server: a loopback from its
+# monitor into a pipe sink writing to the FIFO DIR/sink.fifo, both run in
+# the server's own cycle. A recorder that is a client of its own (pw-record)
+# loses every cycle its process is not scheduled in time for on a loaded
+# machine, and such a loss looks like a cut by the player; the tap loses
+# nothing while its reader keeps the FIFO from filling. The loopback's link
+# also keeps the sink running while nothing plays, so silence is recorded
+# as silence.
+#
 # Usage: sound-server-graph.sh DIR
 # Prints "ready" once the sink is the default, then waits on its standard
 # input; when that closes (the test ended, or died) or on TERM/INT/HUP it
@@ -20,7 +29,7 @@ chmod 700 "$run"
 export XDG_RUNTIME_DIR="$run" XDG_CONFIG_HOME="$conf" XDG_STATE_HOME="$dir/state" HOME="$dir"
 unset PIPEWIRE_REMOTE PULSE_SERVER DISPLAY WAYLAND_DISPLAY
 
-cat >"$conf/pipewire/pipewire.conf.d/90-ql-test-sink.conf" <<'CONF'
+cat >"$conf/pipewire/pipewire.conf.d/90-ql-test-sink.conf" <<CONF
 context.objects = [
     { factory = adapter
       args = {
@@ -32,6 +41,38 @@ context.objects = [
           audio.rate       = 48000
           object.linger    = true
           priority.session = 10000
+      }
+    }
+]
+context.modules = [
+    { name = libpipewire-module-pipe-tunnel
+      args = {
+          tunnel.mode = sink
+          pipe.filename = "$dir/sink.fifo"
+          audio.format = F32
+          audio.rate = 48000
+          audio.channels = 2
+          audio.position = [ FL FR ]
+          stream.props = {
+              node.name = "ql-test-tap"
+              priority.session = 1
+          }
+      }
+    }
+    { name = libpipewire-module-loopback
+      args = {
+          audio.position = [ FL FR ]
+          capture.props = {
+              node.name = "ql-test-tap-in"
+              stream.capture.sink = true
+              target.object = "ql-test-sink"
+              node.dont-reconnect = true
+          }
+          playback.props = {
+              node.name = "ql-test-tap-out"
+              target.object = "ql-test-tap"
+              node.dont-reconnect = true
+          }
       }
     }
 ]
@@ -74,10 +115,11 @@ pids="$pids $!"
 # Ready once the session manager has made the null sink the default (a
 # loaded machine may take a while).
 i=0
-until pw-dump 2>/dev/null | grep -q '"default.audio.sink".*"ql-test-sink"'; do
+until pw-dump 2>/dev/null | grep -q '"default.audio.sink".*"ql-test-sink"' &&
+    pw-link -l 2>/dev/null | grep -q 'ql-test-tap:playback_FR'; do
     i=$((i + 1))
     if [ $i -ge 300 ]; then
-        echo "the test sink did not become the default" >&2
+        echo "the test sink did not become the default, or its tap is not linked" >&2
         exit 1
     fi
     sleep 0.1

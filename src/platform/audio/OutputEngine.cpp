@@ -165,7 +165,7 @@ void OutputEngine::resetStream() {
     m_pendingFrom = m_pendingFrames = 0;
     m_resolved = {};
     m_writtenSeen = -1;
-    m_delaySeen = 0;
+    m_handedOnAt = -1;
 }
 
 void OutputEngine::holdAtHeard() {

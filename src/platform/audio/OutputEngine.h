@@ -14,10 +14,12 @@
 // the sink minus its reported delay — continuing across reopens and flushes.
 // A voice ends when the clock passes its last frame, not when it is mixed.
 // A sound server's shared device keeps reporting its own latency once our
-// queue is empty and never plays it out; a delay that has stood still, with
-// nothing queued, for longer than it lasts counts as played, and so does one
-// that wobbles, once the delay reported when the queue emptied and
-// kEndSlack have passed.
+// queue is empty and never plays it out (or interpolates it within each of
+// its cycles): from the first look at which the device has taken every
+// frame written, the last of them is heard once the delay reported at that
+// look has passed, by the steady clock. While frames of ours are queued, a
+// delay that stands still (a server late by a cycle or two) holds the clock
+// where it is, so no tail counts as heard before the device took it.
 //
 // Flush: a change the user asks for (a seek, a new speed, a stop, another
 // player started while the device is paused) must be heard at once, not after
@@ -113,9 +115,6 @@ public:
     static constexpr double kKeepSeconds = 0.005;
     static constexpr double kServerKeepSeconds = 0.001; // on a sound server's shared device
     static constexpr double kFadeSeconds = 0.005;
-    // On a device whose delay does not run down once our queue is empty: the
-    // longest the end waits past the delay reported when the queue emptied.
-    static constexpr double kEndSlack = 0.1;
 
     OutputEngine(AudioHardware& hardware, DeviceId device, std::unique_ptr<AudioSink> sink);
     ~OutputEngine();
@@ -280,13 +279,11 @@ private:
     bool m_deviceRan = false;  // the device had frames at some look since the stream started
     bool m_endWaiting = false; // in the wait for the end of every voice to be heard
     std::int64_t m_pendingFrom = 0, m_pendingFrames = 0; // encoded frames not taken yet
-    // The delay and frame count at the last look, and the steady time (s) at
-    // which the delay last fell or frames were written (publishClock).
-    double m_delaySeen = 0, m_delayFellAt = 0;
-    // The steady time (s) at which our queue last held frames (or frames were
-    // written, or the device was paused), and the delay reported then.
-    double m_quietAt = 0, m_quietDelay = 0;
+    // The frame count at the last look (publishClock); the steady time (s)
+    // of the first look at which the device had taken every frame written
+    // (-1: it has not since the last write), and the delay it reported then.
     std::int64_t m_writtenSeen = -1;
+    double m_handedOnAt = -1, m_handedOnDelay = 0;
     std::array<Entry, kMaxVoices> m_entries{};
     std::array<Resolved, kMaxVoices> m_resolved{};
 };

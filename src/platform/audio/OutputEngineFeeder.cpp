@@ -23,26 +23,28 @@ void OutputEngine::publishClock(const SinkReport& report) {
     // Heard so far: what was written, less what the device says is still
     // ahead of the listener (its queue and whatever lies behind it).
     double delay = std::max(report.delay, 0.0);
-    // A sound server's shared device goes on reporting its own latency once
-    // nothing of ours is queued, and never plays it out: when that delay has
-    // stood still for longer than it lasts, everything written was heard.
     const double steady =
         std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    // A server that interpolates its delay within each of its cycles reports
-    // it a little lower and then back up again, over and over: whatever it
-    // says, all is heard once the delay it gave when our queue last held
-    // frames has passed, and kEndSlack more.
+    // Once the device has taken every frame written (our queue is empty and
+    // nothing was written since the last look), the last of them is heard
+    // the delay reported at that look after it: that is the device's own
+    // word on where its progress stands. A sound server's shared device goes
+    // on reporting its own latency after that, or interpolates within each
+    // of its cycles (lower, then back up), and never plays it out; a server
+    // late by a cycle or two reports the same delay for a while. Neither
+    // holds the end back past that moment, and as long as frames of ours
+    // are still queued nothing counts as heard that the device has not
+    // reported played, however long the delay stands still.
     const bool ours = report.queuedFrames > 0 || m_sinkPaused || m_written != m_writtenSeen;
-    if (ours) {
-        m_quietAt = steady;
-        m_quietDelay = delay;
-    }
-    if (ours || delay < m_delaySeen - 0.5 / m_format.rate)
-        m_delayFellAt = steady;
-    m_delaySeen = delay;
     m_writtenSeen = m_written;
-    if (steady - m_delayFellAt > delay || steady - m_quietAt > m_quietDelay + kEndSlack)
-        delay = 0;
+    if (ours) {
+        m_handedOnAt = -1;
+    } else if (m_handedOnAt < 0) {
+        m_handedOnAt = steady;
+        m_handedOnDelay = delay;
+    }
+    if (m_handedOnAt >= 0)
+        delay = std::min(delay, std::max(m_handedOnAt + m_handedOnDelay - steady, 0.0));
     const double played = std::max(double(m_written) - delay * m_format.rate, 0.0);
     const double t = m_clockBase + played / m_format.rate;
     // The reported delay jitters by a frame or two; the clock never steps back.

@@ -28,6 +28,10 @@ constexpr std::size_t kRingSamples = 10080 * 26;
 // thread to thread costs little next to decoding it.
 constexpr std::size_t kReadSamples = 65536;
 constexpr std::size_t kMinChunkIn = 256;
+// While the ring holds less than kLowSeconds, the decoder takes kLowPiece
+// source frames at a time (see decodeStep).
+constexpr double kLowSeconds = 1.0;
+constexpr std::size_t kLowPiece = 2048;
 constexpr double kNow = -std::numeric_limits<double>::infinity();
 // Gain after a rate converter on an integer stream: a converted signal has
 // peaks between the source's samples, 3.01 dB above them for a tone at a
@@ -489,7 +493,15 @@ bool Voice::decodeStep() {
         return true;
     }
 
-    const std::size_t piece = std::min(m_inFrames - m_inPos, m_chunkIn);
+    // While the ring holds little, it is filled in small pieces: the
+    // feeder may be about to wait for it (a join whose stages came with the
+    // tail of the voice before, a seek), and a whole chunk through a
+    // stretcher takes a while on a busy machine. What the stages make does
+    // not depend on how their input is cut.
+    const std::size_t held = (m_ring.capacity() - m_ring.freeSpace()) / std::size_t(ch);
+    const bool low = double(held) < kLowSeconds * m_current.format.rate;
+    const std::size_t piece =
+        std::min({m_inFrames - m_inPos, m_chunkIn, low ? kLowPiece : m_chunkIn});
     const std::size_t stageOut =
         m_stretch ? std::min(m_stretch->maxOutput(piece), m_stretchOut) : piece;
     const std::size_t need = ringNeed(stageOut);

@@ -1,0 +1,312 @@
+// Guards against: silence put into a gapless join (at another speed, or across sample
+// rates), and a track's frames cut or a long gap when tracks follow with gapless off,
+// as heard at a sound server's sink.
+// The program's own succession (App, gaplessCheck as its tick calls it)
+// plays to ALSA "default" on a private PipeWire graph, recorded inside the
+// server at its null sink (SoundServerGraph); where a row can, it also runs
+// on the simulated device in its sound-server mode with a real-time clock.
+#include "app/App.h"
+#include "app/UserDefaults.h"
+#include "platform/alsa/AlsaPlatform.h"
+#include "platform/audio/AudioPlayer.h"
+#include "platform/sim/SimPlatform.h"
+#include "platform/sim/SimSink.h"
+#include "ui/SeekSlider.h"
+#include "ui/WindowViews.h"
+
+#include "CaseRows.h"
+#include "SimRigs.h"
+#include "SoundServerGraph.h"
+#include "TestAudio.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+#include "TrackIds.h"
+
+#include <QTest>
+
+#include <sndfile.h>
+
+#include <cmath>
+
+using namespace ql;
+using namespace ql::platform;
+using test::addRows;
+using test::tempFile;
+
+namespace {
+
+constexpr int kSinkRate = test::SoundServerGraph::kRate;
+constexpr int kWaitMs = 60000;
+constexpr double kHz = 997;
+
+enum class Device { Simulated, PipeWire };
+
+// One device to play on, with what it plays recorded.
+struct Stage {
+    std::unique_ptr<test::SoundServerGraph> graph;
+    std::shared_ptr<SimSinkControl> sink;
+    std::optional<Platform> platform;
+    QString skip;
+
+    explicit Stage(Device d) {
+        if (d == Device::Simulated) {
+            sink = std::make_shared<SimSinkControl>(SimClock::RealTime, 64 << 20, 9600);
+            sink->serverLatencyFrames = 1024;
+            SimRig rig = test::twoOutputs();
+            const PhysicalFormat format{double(kSinkRate), 24, false, 2, 8, true};
+            for (SimDevice& dev : rig.devices) {
+                dev.nominalRate = kSinkRate;
+                dev.nominalRates = {{double(kSinkRate), double(kSinkRate)}};
+                dev.outputStreams[0].format = format;
+                dev.outputStreams[0].available = {format};
+            }
+            platform = makeSimulatedPlatform(
+                std::move(rig), SimOutputs{SimClock::RealTime, {{test::kAnalogB, sink}}});
+            return;
+        }
+        graph = std::make_unique<test::SoundServerGraph>();
+        if (!graph->ok()) {
+            skip = graph->why();
+            return;
+        }
+        platform = makeAlsaPlatform();
+        if (!platform)
+            skip = QStringLiteral("ALSA lists no device with the sound server running");
+    }
+    bool record() {
+        if (graph)
+            return graph->startRecording();
+        m_from = sink->framesHeard();
+        return true;
+    }
+    // What the device played since record(), stereo interleaved at kSinkRate;
+    // empty when the recorder itself lost some of it.
+    std::vector<double> recording() {
+        if (graph) {
+            std::vector<double> v = graph->stopRecording();
+            return graph->lostSome() ? std::vector<double>{} : v;
+        }
+        std::vector<double> all;
+        for (int s = 0; s < sink->opens(); ++s) {
+            const std::vector<double> part = sink->recordedDouble(s);
+            all.insert(all.end(), part.begin(), part.end());
+        }
+        const auto from = std::size_t(std::clamp<std::int64_t>(m_from, 0, sink->framesHeard()));
+        return std::vector<double>(all.begin() + std::ptrdiff_t(std::min(2 * from, all.size())),
+                                   all.end());
+    }
+
+private:
+    std::int64_t m_from = 0;
+};
+
+struct Rig : test::TrackIds<Rig> {
+    std::unique_ptr<App> owned;
+    App& app;
+    explicit Rig(Stage& s) : owned(std::make_unique<App>(*s.platform)), app(*owned) {
+        UserDefaults().clear();
+    }
+    platform::AudioPlayer& audio() { return *app.playback.audio; }
+};
+
+// `seconds` of a 997 Hz sine at -6 dBFS at `rate`, starting `phase` seconds
+// into it, as a float WAV.
+QString sineFile(const QString& name, int rate, double seconds, double phase) {
+    std::vector<double> v;
+    const auto frames = std::int64_t(std::llround(seconds * rate));
+    for (std::int64_t f = 0; f < frames; ++f) {
+        const double x = 0.5 * std::sin(2 * M_PI * kHz * (phase + double(f) / rate));
+        v.insert(v.end(), {x, x});
+    }
+    const QString path = tempFile(name);
+    if (!test::writeFloatWav(path, rate, 2, v))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// What is wrong with a recording that should be one unbroken sine: a run of
+// exact zeros longer than 1 ms, or a 10 ms block more than 3 dB below the
+// median block; empty when neither.
+QString breakInSine(const std::vector<double>& v) {
+    const std::size_t n = v.size() / 2;
+    if (n < std::size_t(kSinkRate))
+        return QStringLiteral("only %1 frames recorded").arg(n);
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        run = v[2 * i] == 0.0 && v[2 * i + 1] == 0.0 ? run + 1 : 0;
+        if (run > std::size_t(kSinkRate / 1000)) {
+            while (i + 1 < n && v[2 * (i + 1)] == 0.0)
+                ++i, ++run;
+            return QStringLiteral("%1 ms of digital silence at %2 s of %3 s")
+                .arg(1000.0 * double(run) / kSinkRate)
+                .arg(double(i + 1 - run) / kSinkRate)
+                .arg(double(n) / kSinkRate);
+        }
+    }
+    constexpr std::size_t kBlock = kSinkRate / 100;
+    std::vector<double> levels;
+    for (std::size_t at = 0; at + kBlock <= n; at += kBlock) {
+        double sum = 0;
+        for (std::size_t i = at; i < at + kBlock; ++i)
+            sum += v[2 * i] * v[2 * i];
+        levels.push_back(10 * std::log10(sum / kBlock + 1e-30));
+    }
+    std::vector<double> sorted = levels;
+    std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2),
+                     sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    for (std::size_t k = 0; k < levels.size(); ++k)
+        if (levels[k] < median - 3)
+            return QStringLiteral("a 10 ms block %1 dB below the others at %2 s")
+                .arg(median - levels[k])
+                .arg(double(k * kBlock) / kSinkRate);
+    return {};
+}
+
+// The ramp's frame number in a sample of its left channel (-1: none of its).
+std::int64_t rampFrame(double v) {
+    const double f = (v + 1.0) * 2147483648.0 / double(test::kRampStep);
+    const double whole = std::round(f);
+    return std::abs(f - whole) < 1e-3 && whole >= 0 ? std::int64_t(whole) : -1;
+}
+
+// Where one track of ramp frames [from, to) lies in a recording: checked
+// from the recorded frame `at` on, every frame of it must follow the one
+// before. Sets `last` to the recording's index of its last frame heard (or
+// of the recording's end) and returns what is wrong (empty when nothing).
+QString heardWhole(const std::vector<double>& v, std::size_t& at, std::int64_t from,
+                   std::int64_t to, std::size_t& last) {
+    const std::size_t n = v.size() / 2;
+    while (at < n && rampFrame(v[2 * at]) != from)
+        ++at;
+    if (at == n)
+        return QStringLiteral("ramp frame %1 is never heard").arg(from);
+    std::int64_t want = from;
+    for (last = at; last < n && want < to; ++last, ++want)
+        if (rampFrame(v[2 * last]) != want)
+            return QStringLiteral("ramp frame %1 missing at %2 s (heard %3)")
+                .arg(want)
+                .arg(double(last) / kSinkRate)
+                .arg(rampFrame(v[2 * last]));
+    --last;
+    return {};
+}
+
+// clang-format off
+struct JoinCase { const char* name; Device device; double speed; int firstRate, secondRate; };
+const std::vector<JoinCase> joinCases{
+    {"simulated: 0.75x", Device::Simulated, 0.75, kSinkRate, kSinkRate},
+    {"simulated: 1.25x", Device::Simulated, 1.25, kSinkRate, kSinkRate},
+    {"simulated: 1.5x", Device::Simulated, 1.5, kSinkRate, kSinkRate},
+    {"pipewire: 0.75x", Device::PipeWire, 0.75, kSinkRate, kSinkRate},
+    {"pipewire: 1.25x", Device::PipeWire, 1.25, kSinkRate, kSinkRate},
+    {"pipewire: 1.5x", Device::PipeWire, 1.5, kSinkRate, kSinkRate},
+    {"pipewire: 44.1 kHz to 44.1 kHz", Device::PipeWire, 1.0, 44100, 44100},
+    {"pipewire: 96 kHz to 96 kHz", Device::PipeWire, 1.0, 96000, 96000},
+    {"pipewire: 44.1 kHz to 48 kHz", Device::PipeWire, 1.0, 44100, 48000},
+    {"pipewire: 96 kHz to 44.1 kHz", Device::PipeWire, 1.0, 96000, 44100},
+};
+struct FollowCase { const char* name; Device device; bool repeat; };
+const std::vector<FollowCase> followCases{
+    {"simulated: the next track", Device::Simulated, false},
+    {"pipewire: the next track", Device::PipeWire, false},
+    {"pipewire: the same track on repeat", Device::PipeWire, true},
+};
+// clang-format on
+
+} // namespace
+
+class ServerJoinTest : public QObject {
+    Q_OBJECT
+private slots:
+    // A sine split in two files at an odd point, joined by the program's
+    // gapless succession: from a few seconds before the join to a second
+    // after it, the sound is the sine unbroken.
+    void gaplessJoinInsertsNothing_data() { addRows(joinCases); }
+    void gaplessJoinInsertsNothing() {
+        const JoinCase& c = test::currentCase(joinCases);
+        Stage stage(c.device);
+        if (!stage.skip.isEmpty())
+            QSKIP(qPrintable(stage.skip));
+        // More than the 5 s a track must last to be followed gaplessly.
+        const double firstSeconds = 5.5 + 777.0 / c.firstRate;
+        Rig r(stage);
+        r.add(1, sineFile("first.wav", c.firstRate, firstSeconds, 0));
+        r.add(2, sineFile("second.wav", c.secondRate, 3.0, firstSeconds));
+        r.show({1, 2});
+        r.app.playback.gaplessOn = true;
+        r.app.playback.playRate = c.speed;
+        r.app.play(r.track(1));
+        QVERIFY(r.app.playback.audio && r.app.isPlaying());
+        // About three seconds of listening before the end, where the tick
+        // would arm the successor; recorded from there, once the seek's own
+        // fade and refill are over.
+        QVERIFY(QTest::qWaitFor([&] { return r.audio().currentTime() > 0.2; }, kWaitMs));
+        const double target = r.audio().duration() - 3.6 * c.speed;
+        r.audio().setCurrentTime(target);
+        QVERIFY(QTest::qWaitFor([&] { return r.audio().currentTime() > target + 0.6 * c.speed; },
+                                kWaitMs));
+        QVERIFY(stage.record());
+        r.app.gaplessCheck();
+        QVERIFY2(r.app.playback.queued, "the successor was not armed");
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return r.currentId() == std::optional<qint64>(2) && r.audio().currentTime() > 1.0;
+            },
+            kWaitMs));
+        const std::vector<double> v = stage.recording();
+        QVERIFY2(!v.empty(), "the recorder fell behind the sink (not the player's fault)");
+        const QString fault = breakInSine(v);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    }
+
+    // Gapless off: each 3 s track is heard whole, every frame of it (a
+    // tail cut by an end taken as heard too early, a start cut short, a
+    // queue dropped), and the next one starts within 150 ms of its end.
+    void tracksFollowWhole_data() { addRows(followCases); }
+    void tracksFollowWhole() {
+        const FollowCase& c = test::currentCase(followCases);
+        Stage stage(c.device);
+        if (!stage.skip.isEmpty())
+            QSKIP(qPrintable(stage.skip));
+        constexpr std::int64_t kFrames = 3 * kSinkRate;
+        Rig r(stage);
+        const QString first = tempFile("first.wav"), second = tempFile("second.wav");
+        QVERIFY(test::writeSamples(first, SF_FORMAT_WAV | SF_FORMAT_PCM_24,
+                                   test::ramp(0, kFrames, kSinkRate)));
+        QVERIFY(test::writeSamples(second, SF_FORMAT_WAV | SF_FORMAT_PCM_24,
+                                   test::ramp(kFrames, 2 * kFrames, kSinkRate)));
+        r.add(1, first);
+        r.add(2, second);
+        r.show({1, 2});
+        r.app.playback.gaplessOn = false;
+        r.app.playback.repeatOn = c.repeat;
+        // Full volume: the samples reach the sink as the files hold them.
+        r.app.views.volume->setDoubleValue(100);
+        QVERIFY(stage.record());
+        r.app.play(r.track(1));
+        QVERIFY(r.app.playback.audio && r.app.isPlaying());
+        const quint64 generation = r.app.playback.generation;
+        QVERIFY(QTest::qWaitFor(
+            [&] { return r.app.playback.generation > generation && r.audio().currentTime() > 0.5; },
+            kWaitMs));
+        const std::vector<double> v = stage.recording();
+        QVERIFY2(!v.empty(), "the recorder fell behind the sink (not the player's fault)");
+
+        std::size_t at = 0, end1 = 0, end2 = 0;
+        QString fault = heardWhole(v, at, 0, kFrames, end1);
+        QVERIFY2(fault.isEmpty(), qPrintable("first track: " + fault));
+        QVERIFY2(end1 - at + 1 == std::size_t(kFrames), "the first track's end is not recorded");
+        std::size_t at2 = end1 + 1;
+        const std::int64_t from2 = c.repeat ? 0 : kFrames;
+        fault = heardWhole(v, at2, from2, from2 + kFrames, end2);
+        QVERIFY2(fault.isEmpty(), qPrintable("second track: " + fault));
+        const double gap = double(at2 - end1 - 1) / kSinkRate;
+        qInfo("%.1f ms between the tracks", gap * 1000);
+        QVERIFY2(gap <= 0.150,
+                 qPrintable(QStringLiteral("%1 ms between the tracks").arg(gap * 1000)));
+    }
+};
+
+QL_TEST_MAIN(ServerJoinTest)
+#include "ServerJoinTest.moc"
