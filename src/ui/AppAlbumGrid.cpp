@@ -112,6 +112,7 @@ void App::reloadAlbumGrid() {
     }
     if (views.albumModel)
         views.albumModel->reload();
+    showCount();
 }
 
 void App::applyGridSize() {
