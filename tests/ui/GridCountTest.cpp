@@ -153,6 +153,10 @@ struct Window {
         for (const AlbumItem& tile : app.browser.albums)
             tracks += tile.tracks.size();
         const int tiles = app.views.albumModel->rowCount();
+        // Tiles of another view are taken off while this view's are grouped:
+        // the label counts the visible tracks alone meanwhile.
+        if (tiles == 0 && label() == QStringLiteral("%1 tracks").arg(app.browser.filtered.size()))
+            return {};
         if (m.hasMatch() && m.captured(1).toInt() == tiles &&
             m.captured(2).toULongLong() == tracks)
             return {};
@@ -206,7 +210,7 @@ private slots:
             QCOMPARE(w.label(), c.labels[i]);
             QCOMPARE(w.mismatch(), QString());
         }
-        QCOMPARE(seen, QStringList());
+        QCOMPARE(seen.join(" / "), QString());
     }
 
     // The genre scan of a list grouped away: while one grouping runs, every
