@@ -45,7 +45,7 @@ void showHeaderCover(QLabel* cover, const QImage& image) {
 } // namespace
 
 void App::rebuildAlbums() {
-    ++*browser.albumsPass; // a grouping still on its way is outdated by this one
+    ++*browser.albumsPass;      // a grouping still on its way is outdated by this one
     browser.pool.again = false; // and so is any waiting for its turn
     browser.pool.asked.reset();
     GroupingInput input;

@@ -43,10 +43,12 @@ struct Shelf {
     const char* album;
     int tracks;
 };
+// clang-format off
 const std::vector<Shelf> kShelves = {{"Rock", "Lumen", "Dawn", 5}, {"Rock", "Lumen", "Noon", 3},
                                      {"Jazz", "Harbor", "Blue", 6}, {"Pop", "Echo", "Stone", 5},
                                      {"Folk", "River", "Glass", 4}, {"Soul", "Harbor", "Night", 3},
                                      {"발라드", "별빛", "사랑", 2}};
+// clang-format on
 
 // The shelves' tracks, each shelf `times` as long.
 std::vector<Track> catalog(const std::vector<Shelf>& shelves, int times = 1) {
@@ -58,8 +60,11 @@ std::vector<Track> catalog(const std::vector<Shelf>& shelves, int times = 1) {
                             QStringLiteral("/m/%1/%2/%3.flac")
                                 .arg(QString::fromUtf8(s.genre), QString::fromUtf8(s.album))
                                 .arg(id),
-                            QStringLiteral("T%1").arg(id), QString::fromUtf8(s.artist),
-                            QString::fromUtf8(s.album), 60, {}});
+                            QStringLiteral("T%1").arg(id),
+                            QString::fromUtf8(s.artist),
+                            QString::fromUtf8(s.album),
+                            60,
+                            {}});
         }
     return rows;
 }
@@ -80,6 +85,7 @@ struct CountCase {
     const char* steps;
     QStringList labels; // after each step
 };
+// clang-format off
 const std::vector<CountCase> kCounts = {
     {"tabs in turn", false, true, 1, 1, "c t0 t1 t3 t0",
      {"7 albums • 28 tracks", "7 albums • 28 tracks", "5 items • 28 tracks", "6 items • 28 tracks",
@@ -102,6 +108,7 @@ const std::vector<CountCase> kCounts = {
     {"a genre scan of three batches, grouped away", true, false, 1, 4, "c t3",
      {"7 albums • 112 tracks", "6 items • 112 tracks"}},
 };
+// clang-format on
 
 // The program's window over the stand-in ffprobe; with `pool` the catalog
 // worker runs and every list of 10 tracks or more is grouped on a pool
@@ -157,8 +164,7 @@ struct Window {
         // the label counts the visible tracks alone meanwhile.
         if (tiles == 0 && label() == QStringLiteral("%1 tracks").arg(app.browser.filtered.size()))
             return {};
-        if (m.hasMatch() && m.captured(1).toInt() == tiles &&
-            m.captured(2).toULongLong() == tracks)
+        if (m.hasMatch() && m.captured(1).toInt() == tiles && m.captured(2).toULongLong() == tracks)
             return {};
         return label() + QStringLiteral(" under %1 tiles").arg(tiles);
     }
@@ -195,8 +201,13 @@ private slots:
             if (step == "c") {
                 std::vector<Track> next = rows;
                 for (int k = 0; k < added; ++k)
-                    next.push_back({qint64(100 + k), QStringLiteral("/m/Rock/Moon/%1.flac").arg(k),
-                                    "Moon", "Lumen", "Moon", 60, {}});
+                    next.push_back({qint64(100 + k),
+                                    QStringLiteral("/m/Rock/Moon/%1.flac").arg(k),
+                                    "Moon",
+                                    "Lumen",
+                                    "Moon",
+                                    60,
+                                    {}});
                 if (c.genresKnown)
                     for (const Track& t : next)
                         app.library.genres.insert(t.path, t.path.section('/', 2, 2));
