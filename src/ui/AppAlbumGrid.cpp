@@ -134,10 +134,8 @@ void App::sortChanged() {
         warmAdded();
         return;
     }
-    if (albumMode()) {
-        rebuildAlbums();
-        reloadAlbumGrid();
-    }
+    if (albumMode())
+        refreshAlbums();
 }
 
 void App::letterTapped(const QString& letter) {
