@@ -60,7 +60,8 @@ struct BrowserState {
     // Counts the lists App::filter made: with the view kind and the sort
     // mode it tells whether two groupings would make the same tiles.
     quint64 listPass = 0;
-    // What a grouping is made from, less the genres.
+    // What a grouping is made from; sameTiles leaves out the genres, which
+    // a scan changes batch by batch without outdating a grouping on its way.
     struct GroupingBasis {
         quint64 list = 0;
         int viewKind = 0;
