@@ -862,6 +862,13 @@ public:
     // rebuildAlbums() and the grid reloaded, for a filter pass; a large list
     // is grouped away from the main thread (see AppBrowserViews.cpp).
     void refreshAlbums();
+    // The pool grouping of the state as it is now (browser.pool), and its
+    // end on the main thread.
+    void startPoolGrouping();
+    void poolGroupingDone(quint64 pass, int viewKind, std::vector<AlbumItem> albums);
+    // The count label from the tiles on screen in a grid, from the visible
+    // tracks in the track list.
+    void showCount();
     // Shows the page header for a smart list or a cell filter (title,
     // subtitle, cover) and always refreshes the count label.
     void updateHeader();

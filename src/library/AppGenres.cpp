@@ -73,10 +73,11 @@ void mergeBatch(App& app, const GenreBatch& batch, int count, int total) {
     // Encoding a hundred thousand entries takes longer than many frames: the
     // writer thread does it.
     lib.saveGenres(app.core.store);
-    if (app.browser.viewKind == 3) {
-        app.rebuildAlbums();
-        app.reloadAlbumGrid();
-    }
+    ++lib.genresPass;
+    // A large list is regrouped on a pool thread, one grouping at a time:
+    // regrouping it here for each of hundreds of batches froze the window.
+    if (app.browser.viewKind == 3)
+        app.refreshAlbums();
     app.status->setStringValue(QStringLiteral("🎼 장르 읽는 중 %1/%2").arg(count).arg(total));
 }
 

@@ -33,6 +33,9 @@ struct LibraryState {
     QSet<QString> qualPending;
     // Genre by file path ("genres.json"); "" for a file probed without one.
     GenreMap genres;
+    // Counts the genre batches taken in: a grouping made before the last one
+    // shows older genres.
+    quint64 genresPass = 0;
     // A genre scan is running; genreStop, set at quit, ends it between files.
     bool genrePending = false;
     std::shared_ptr<std::atomic<bool>> genreStop = std::make_shared<std::atomic<bool>>(false);

@@ -112,6 +112,7 @@ void App::reloadAlbumGrid() {
     }
     if (views.albumModel)
         views.albumModel->reload();
+    showCount();
 }
 
 void App::applyGridSize() {
@@ -133,10 +134,8 @@ void App::sortChanged() {
         warmAdded();
         return;
     }
-    if (albumMode()) {
-        rebuildAlbums();
-        reloadAlbumGrid();
-    }
+    if (albumMode())
+        refreshAlbums();
 }
 
 void App::letterTapped(const QString& letter) {

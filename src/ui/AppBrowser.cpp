@@ -111,6 +111,7 @@ void App::filter(bool resetOrder) {
     SearchMemo& memo = memoForPass(browser.searchMemo, memoCurrent, library.rows.size());
     FilterResult result = runCatalogFilter(library.rows, match, order, memo, rng);
     work.retire(std::exchange(browser.filtered, std::move(result.filtered)));
+    ++browser.listPass;
     browser.orderedIDs = std::move(result.orderedIDs);
 
     saveViewState();

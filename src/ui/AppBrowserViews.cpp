@@ -1,8 +1,12 @@
 // ---- browser: the views a filter pass refreshes besides the table ----
 //
 // rebuildAlbums groups the visible tracks into tiles (ui/AlbumGrouping.h);
-// updateHeader fills the page header and the count label (texts from
-// ui/ViewRules.h).
+// refreshAlbums does it on a pool thread for a large list, one grouping at a
+// time: a request made while one runs waits for its end and then groups the
+// state of that moment, so a burst of requests (keystrokes, genre batches)
+// costs two groupings, and only the latest list's tiles are shown.
+// updateHeader fills the page header; showCount the count label, from the
+// tiles on screen (texts from ui/ViewRules.h).
 // The grid's reload is reloadAlbumGrid (ui/AppAlbumGrid.cpp).
 #include "app/App.h"
 
@@ -41,7 +45,9 @@ void showHeaderCover(QLabel* cover, const QImage& image) {
 } // namespace
 
 void App::rebuildAlbums() {
-    ++*browser.albumsPass; // a grouping still on its way is outdated by this one
+    ++*browser.albumsPass;      // a grouping still on its way is outdated by this one
+    browser.pool.again = false; // and so is any waiting for its turn
+    browser.pool.asked.reset();
     GroupingInput input;
     input.tracks = &browser.filtered;
     input.viewKind = browser.viewKind;
@@ -49,6 +55,7 @@ void App::rebuildAlbums() {
     input.added = &library.added;
     input.genres = &library.genres;
     browser.albums = groupTracks(input);
+    browser.albumsKind = browser.viewKind;
 }
 
 void App::refreshAlbums() {
@@ -57,39 +64,104 @@ void App::refreshAlbums() {
     // pool thread while the window goes on, and its tiles are shown when they
     // are ready, unless a newer grouping was asked for meanwhile. The table
     // already shows the new list.
-    constexpr std::size_t kGroupAway = 8000;
-    if (!catalogWork().threaded() || browser.filtered.size() < kGroupAway) {
+    if (!catalogWork().threaded() || browser.filtered.size() < browser.groupAwayFrom) {
         rebuildAlbums();
         reloadAlbumGrid();
         return;
     }
-    const quint64 pass = ++*browser.albumsPass;
+    const BrowserState::GroupingBasis basis{browser.listPass, browser.viewKind, browser.sortMode,
+                                            library.genresPass};
+    BrowserState::PoolGrouping& pool = browser.pool;
+    if (pool.running && pool.asked == basis)
+        return; // the grouping on its way, or the one waiting, makes these tiles
+    // Other tiles outdate what is on its way; newer genres alone do not: the
+    // genre scan's batches come faster than a large list is grouped, and the
+    // grid should still fill in while it runs.
+    if (!pool.running || !pool.asked || !basis.sameTiles(*pool.asked))
+        ++*browser.albumsPass;
+    pool.asked = basis;
+    // Tiles of another kind are not shown under this view's tab meanwhile.
+    if (browser.albumsKind != 0 && browser.albumsKind != browser.viewKind) {
+        catalogWork().retire(std::exchange(browser.albums, {}));
+        browser.albumsKind = 0;
+        reloadAlbumGrid();
+    }
+    if (pool.running) {
+        pool.again = true;
+        return;
+    }
+    startPoolGrouping();
+}
+
+void App::startPoolGrouping() {
+    browser.pool.running = true;
+    browser.pool.again = false;
+    const quint64 pass = *browser.albumsPass;
     QPointer<App> self(this);
     // The list shares its rows; the two tables are shared until changed.
     (void)QtConcurrent::run([self, pass, latest = browser.albumsPass, tracks = browser.filtered,
                              viewKind = browser.viewKind, sortMode = browser.sortMode,
-                             added = library.added, genres = library.genres, locale = QLocale()] {
-        if (latest->load() != pass)
-            return;
-        GroupingInput input;
-        input.tracks = &tracks;
-        input.viewKind = viewKind;
-        input.sortMode = sortMode;
-        input.added = &added;
-        input.genres = &genres;
-        input.locale = locale;
-        auto albums = std::make_shared<std::vector<AlbumItem>>(groupTracks(input));
+                             added = library.added, genres = library.genres, locale = QLocale(),
+                             starts = browser.groupingStarts] {
+        if (starts)
+            starts();
+        auto albums = std::make_shared<std::vector<AlbumItem>>();
+        // Outdated before its turn came: nothing to make, but the end is
+        // still told, so the next grouping starts.
+        if (latest->load() == pass) {
+            GroupingInput input;
+            input.tracks = &tracks;
+            input.viewKind = viewKind;
+            input.sortMode = sortMode;
+            input.added = &added;
+            input.genres = &genres;
+            input.locale = locale;
+            *albums = groupTracks(input);
+        }
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, pass, albums] {
-                if (!self || *self->browser.albumsPass != pass || !self->albumMode())
-                    return;
-                // The tiles let go of hold every visible track: freed away.
-                self->catalogWork().retire(std::exchange(self->browser.albums, std::move(*albums)));
-                self->reloadAlbumGrid();
+            [self, pass, viewKind, albums] {
+                if (self)
+                    self->poolGroupingDone(pass, viewKind, std::move(*albums));
             },
             Qt::QueuedConnection);
     });
+}
+
+void App::poolGroupingDone(quint64 pass, int viewKind, std::vector<AlbumItem> albums) {
+    BrowserState::PoolGrouping& pool = browser.pool;
+    pool.running = false;
+    // The tiles let go of hold every visible track: freed away.
+    if (pass == *browser.albumsPass && viewKind == browser.viewKind) {
+        catalogWork().retire(std::exchange(browser.albums, std::move(albums)));
+        browser.albumsKind = viewKind;
+        reloadAlbumGrid();
+    } else {
+        catalogWork().retire(std::move(albums));
+    }
+    if (pool.again && albumMode())
+        startPoolGrouping();
+    pool.again = false;
+}
+
+void App::showCount() {
+    if (!views.countLabel)
+        return;
+    // The tiles on screen, counted themselves: a grouping on its way or one
+    // of another view must not lend its numbers.
+    int kind = 0;
+    std::size_t groups = 0;
+    std::size_t tracks = browser.filtered.size();
+    if (browser.viewKind > 0 && browser.albumsKind > 0) {
+        kind = browser.albumsKind;
+        groups = browser.albums.size();
+        tracks = 0;
+        for (const AlbumItem& tile : browser.albums)
+            tracks += tile.tracks.size();
+    }
+    // Set in the interface language at once: left to the translation pass,
+    // the Korean count would show until its next run.
+    views.countLabel->setText(L10n::tr(countLabelText(kind, groups, tracks)));
 }
 
 void App::updateHeader() {
@@ -136,11 +208,7 @@ void App::updateHeader() {
         services.analysers->groupCover(*this, item, done);
     }
 
-    // Set in the interface language at once: left to the translation pass,
-    // the Korean count would show until its next run.
-    if (views.countLabel)
-        views.countLabel->setText(
-            L10n::tr(countLabelText(browser.viewKind, browser.albums.size(), tracks.size())));
+    showCount();
 }
 
 } // namespace ql

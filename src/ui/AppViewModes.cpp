@@ -118,10 +118,8 @@ void App::applyViewMode() {
         startGenreScan();
     syncTabs();
     updateHeader();
-    if (kind > 0) {
-        rebuildAlbums();
-        reloadAlbumGrid();
-    }
+    if (kind > 0)
+        refreshAlbums();
 }
 
 void App::resetFilters() {

@@ -23,7 +23,7 @@
 #include <QStringList>
 
 #include <atomic>
-
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -54,6 +54,39 @@ struct BrowserState {
     // Shared with the pool threads, so a grouping already outdated when its
     // turn comes (fast typing) is skipped.
     std::shared_ptr<std::atomic<quint64>> albumsPass = std::make_shared<std::atomic<quint64>>(0);
+    // The view kind `albums` was grouped for; 0 while no tiles of the kind
+    // on screen are shown yet (the count label then counts tracks alone).
+    int albumsKind = 0;
+    // Counts the lists App::filter made: with the view kind and the sort
+    // mode it tells whether two groupings would make the same tiles.
+    quint64 listPass = 0;
+    // What a grouping is made from; sameTiles leaves out the genres, which
+    // a scan changes batch by batch without outdating a grouping on its way.
+    struct GroupingBasis {
+        quint64 list = 0;
+        int viewKind = 0;
+        int sortMode = 0;
+        quint64 genres = 0; // LibraryState::genresPass
+        bool operator==(const GroupingBasis&) const = default;
+        bool sameTiles(const GroupingBasis& o) const {
+            return list == o.list && viewKind == o.viewKind && sortMode == o.sortMode;
+        }
+    };
+    // The grouping on a pool thread: at most one runs. A request made while
+    // it runs waits (`again`) and starts when it ends, from the state of
+    // then; `asked` is the basis of the latest request, none after a
+    // grouping on the main thread outdated them all.
+    struct PoolGrouping {
+        bool running = false;
+        bool again = false;
+        std::optional<GroupingBasis> asked;
+    } pool;
+    // From this many visible tracks on (with the catalog worker running) the
+    // tiles are grouped on a pool thread.
+    std::size_t groupAwayFrom = 8000;
+    // Called on the pool thread as each grouping starts (tests hold one back
+    // with it).
+    std::function<void()> groupingStarts;
     // Tile order: 0 artist, 1 album title, 2 date added.
     int sortMode = 0;
     double gridSize = 150; // tile edge in pixels
