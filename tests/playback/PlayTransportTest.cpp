@@ -9,9 +9,11 @@
 #include "ui/PlayButton.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
+#include "ui/TimeText.h"
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
+#include "LogLines.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
@@ -20,6 +22,7 @@
 #include "TrackIds.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QDir>
 #include <QProcess>
 
@@ -281,9 +284,83 @@ const std::vector<DropCase> dropCases{
 
 } // namespace
 
+// ---- a device lost under the player, and back ---------------------------------------
+enum class AfterLoss { Play, SeekThenPlay, NewTrack };
+// clang-format off
+struct LossCase { const char* name; AfterLoss then; double resumesAt; }; // -1: where it stood
+const std::vector<LossCase> lossCases{
+    {"Play goes on where it stood",                 AfterLoss::Play,         -1},
+    {"a seek while stopped moves where it goes on", AfterLoss::SeekThenPlay, 1.0},
+    {"another track starts from its beginning",     AfterLoss::NewTrack,     0},
+};
+// clang-format on
+
+// Track 1 (5 s) playing on Analog B, whose sink the test can take away.
+struct LossRig : test::TrackIds<LossRig> {
+    std::shared_ptr<SimSinkControl> sink = std::make_shared<SimSinkControl>(SimClock::Manual);
+    test::RiggedApp rig{test::twoOutputs(), SimOutputs{SimClock::Manual, {{test::kAnalogB, sink}}}};
+    App& app = rig.app;
+    LossRig() {
+        UserDefaults().clear();
+        L10n::setLanguage("ko");
+        app.playback.maxQuality = false;
+        add(1, wav("lost-1.wav"), 5);
+        add(2, wav("lost-2.wav"), 5);
+        show({1, 2});
+    }
+    double position() const { return app.audioCurrentTime().value_or(-1); }
+    // The device plays `seconds` more and the position gets there.
+    bool playFor(double seconds) {
+        const double target = position() + seconds;
+        sink->advance(std::int64_t(seconds * 44100));
+        return QTest::qWaitFor([&] { return position() >= target - 0.15; }, 10000);
+    }
+};
+
 class PlayTransportTest : public QObject {
     Q_OBJECT
 private slots:
+    // The output fails under a playing track: the window keeps the position
+    // it showed, the log says why, and once the device is back Play goes on
+    // from there rather than from 0:00.
+    void aLostDeviceResumesAtTheShownPosition_data() { addRows(lossCases); }
+    void aLostDeviceResumesAtTheShownPosition() {
+        const LossCase& c = test::currentCase(lossCases);
+        const test::LogLines log(QStringLiteral("quavelark.playback.debug=true"));
+        LossRig r;
+        r.app.play(r.track(1));
+        QVERIFY(r.app.isPlaying());
+        QVERIFY(r.playFor(2.0));
+        r.app.refreshTimes(); // what the window shows, as its tick does
+        const double shown = r.app.playback.shownAt;
+        QVERIFY2(shown > 1.5, qPrintable(QString::number(shown)));
+
+        r.sink->loseAtReport = true;
+        QVERIFY(QTest::qWaitFor([&] { return !r.app.isPlaying(); }, 10000));
+        QTRY_COMPARE(r.app.status->stringValue(), QStringLiteral("재생 중 오류가 발생했습니다."));
+        r.app.refreshTimes();
+        QCOMPARE(r.app.views.elapsedLabel->text(), timeText(shown));
+        bool said = false;
+        for (const test::LogLine& l : test::LogLines::ours())
+            said = said || (l.text.startsWith(QStringLiteral("the player's error: ")) &&
+                            l.text.size() > QStringLiteral("the player's error: ").size());
+        QVERIFY2(said, qPrintable(test::LogLines::dump()));
+
+        r.sink->loseAtReport = false; // the device is back
+        if (c.then == AfterLoss::SeekThenPlay)
+            r.app.setAudioTime(1.0);
+        if (c.then == AfterLoss::NewTrack)
+            r.app.play(r.track(2));
+        else
+            r.app.toggle();
+        QVERIFY(r.app.isPlaying());
+        const double from = c.resumesAt < 0 ? shown : c.resumesAt;
+        QVERIFY2(std::abs(r.position() - from) < 0.15,
+                 qPrintable(QString("at %1 s, not %2 s").arg(r.position()).arg(from)));
+        QVERIFY(r.playFor(0.5)); // and it plays on from there
+        QVERIFY2(std::abs(r.position() - (from + 0.5)) < 0.15, qPrintable(QString::number(r.position())));
+    }
+
     void historyGenerationAndStart_data() { addRows(historyCases); }
     void historyGenerationAndStart() {
         const HistoryCase& c = test::currentCase(historyCases);
