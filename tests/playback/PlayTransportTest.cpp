@@ -332,8 +332,9 @@ private slots:
         QVERIFY(r.app.isPlaying());
         QVERIFY(r.playFor(2.0));
         r.app.refreshTimes(); // what the window shows, as its tick does
-        const double shown = r.app.playback.shownAt;
+        const double shown = r.position();
         QVERIFY2(shown > 1.5, qPrintable(QString::number(shown)));
+        QCOMPARE(r.app.views.elapsedLabel->text(), timeText(shown));
 
         r.sink->loseAtReport = true;
         QVERIFY(QTest::qWaitFor([&] { return !r.app.isPlaying(); }, 10000));
