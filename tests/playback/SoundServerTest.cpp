@@ -8,6 +8,7 @@
 // PipeWire rows are skipped only when pipewire cannot be started at all.
 #include "app/App.h"
 #include "app/UserDefaults.h"
+#include "effects/FXPanel.h"
 #include "platform/alsa/AlsaPlatform.h"
 #include "platform/audio/AudioPlayer.h"
 #include "platform/sim/SimPlatform.h"
@@ -182,6 +183,11 @@ const std::vector<PauseCase> pauseCases{
     {"simulated", Device::Simulated, kRate / 1000},
     {"pipewire", Device::PipeWire, 2},
 };
+struct RenderedCase { const char* name; Device device; };
+const std::vector<RenderedCase> renderedCases{
+    {"simulated", Device::Simulated},
+    {"pipewire", Device::PipeWire},
+};
 // clang-format on
 
 // The ramp's frame number in a sample of its left channel, when the sample is
@@ -212,6 +218,51 @@ std::size_t findRampFrame(const std::vector<double>& v, std::size_t from, std::i
     while (from < n && rampFrame(v[2 * from]) != frame)
         ++from;
     return from;
+}
+
+// 2 s of white noise at kRate, the same in both channels; 32-bit float WAV.
+// `samples`: the interleaved samples written.
+QString noiseTrack(const QString& name, std::vector<double>& samples) {
+    std::vector<double> v(std::size_t(2 * 2 * kRate));
+    unsigned seed = 12345;
+    for (std::size_t f = 0; f < v.size() / 2; ++f) {
+        seed = seed * 1103515245u + 12345u;
+        v[2 * f] = v[2 * f + 1] = 0.3 * (double(seed >> 8 & 0xffff) / 32768.0 - 1.0);
+    }
+    const QString path = tempFile(name);
+    if (!test::writeFloatWav(path, kRate, 2, v))
+        qFatal("cannot write %s", qPrintable(path));
+    samples = v;
+    return path;
+}
+
+// The left channel of a recording or of a sound file.
+std::vector<double> leftOf(const std::vector<double>& interleaved) {
+    std::vector<double> left(interleaved.size() / 2);
+    for (std::size_t i = 0; i < left.size(); ++i)
+        left[i] = interleaved[2 * i];
+    return left;
+}
+
+// The lag within ±`reach` frames at which `heard` (from `at`) best matches
+// `source` over `frames` frames from `from`.
+int bestLag(const std::vector<double>& source, std::size_t from, const std::vector<double>& heard,
+            std::size_t at, std::size_t frames, int reach) {
+    int best = 0;
+    double bestSum = -1e300;
+    for (int lag = -reach; lag <= reach; ++lag) {
+        double sum = 0;
+        for (std::size_t i = 0; i < frames; ++i) {
+            const auto j = std::ptrdiff_t(at + i) + lag;
+            if (j >= 0 && std::size_t(j) < heard.size())
+                sum += source[from + i] * heard[std::size_t(j)];
+        }
+        if (sum > bestSum) {
+            bestSum = sum;
+            best = lag;
+        }
+    }
+    return best;
 }
 
 } // namespace
@@ -266,6 +317,74 @@ private slots:
             heard += runs[k].hz == hz2 ? runs[k].seconds : 0;
         QVERIFY2(body < runs.size() && runs[body].hz == hz2 && heard > 0.5,
                  qPrintable(describe(runs)));
+    }
+
+    // A track played through the effects (rendered with an EQ first) is
+    // heard from its first frame to its last: as long as its source, every
+    // part of it in its place. The limiter's look-ahead once delayed the
+    // render by 5 ms, heard as a late start and a lost end.
+    void aRenderedTrackIsHeardWhole_data() { addRows(renderedCases); }
+    void aRenderedTrackIsHeardWhole() {
+        const RenderedCase& c = test::currentCase(renderedCases);
+        Stage stage(c.device);
+        if (!stage.skip.isEmpty())
+            QSKIP(qPrintable(stage.skip));
+        Rig r(stage);
+        std::vector<double> written;
+        r.add(3, noiseTrack("noise.wav", written));
+        r.show({3});
+        r.app.playback.maxQuality = false;
+        r.app.fxPanel->bypass = false;
+        r.app.fxPanel->state.enabled = true;
+        r.app.fxPanel->state.gains = {6, 3, 0, 0, 0};
+        QVERIFY(r.app.fxNeeded(r.track(3)));
+        QVERIFY(stage.record());
+
+        r.app.play(r.track(3));
+        QVERIFY(QTest::qWaitFor([&] { return r.app.isPlaying(); }, kWaitMs));
+        QVERIFY(r.app.playback.cacheURL); // it plays its render
+        r.app.browser.filtered = std::vector<Track>{}; // nothing follows it
+        const quint64 request = r.app.playback.generation;
+        QVERIFY(QTest::qWaitFor([&] { return !r.app.isPlaying(); }, kWaitMs));
+        QTest::qWait(300); // what the server still held
+        QCOMPARE(r.app.playback.generation, request);
+        const std::vector<double> heard = leftOf(stage.recording());
+
+        // Float samples as the file holds them.
+        std::vector<double> source = leftOf(written);
+        for (double& v : source)
+            v = double(float(v));
+        std::size_t first = 0, last = heard.size();
+        while (first < heard.size() && heard[first] == 0.0)
+            ++first;
+        while (last > first && heard[last - 1] == 0.0)
+            --last;
+        QVERIFY2(first < heard.size(), "nothing was heard");
+        // Runs of exact zeros inside the noise are a device that ran dry (a
+        // loaded machine starving the simulated card or the server): not
+        // frames of the track, and not what this row judges.
+        std::int64_t starved = 0;
+        for (std::size_t i = first, run = 0; i < last; ++i) {
+            run = heard[i] == 0.0 ? run + 1 : 0;
+            starved += run == 4 ? 4 : run > 4 ? 1 : 0;
+        }
+        // The first frame heard is the source's first, the last its last.
+        constexpr std::size_t kSpan = kRate / 20;
+        QCOMPARE(bestLag(source, 0, heard, first, kSpan, 400), 0);
+        QCOMPARE(bestLag(source, source.size() - kSpan, heard, last - kSpan, kSpan, 400), 0);
+        // And every frame between them: where one went missing, the place
+        // where the heard sound stops lining up with the source says where.
+        const auto length = std::int64_t(last - first) - starved;
+        QString where;
+        for (std::size_t at = 0; at + kSpan <= source.size() && where.isEmpty(); at += kSpan)
+            if (const int lag = bestLag(source, at, heard, first + at, kSpan, 400); lag != 0)
+                where = QStringLiteral("; %1 frames off from %2 s").arg(lag).arg(double(at) / kRate);
+        QVERIFY2(std::abs(length - std::int64_t(source.size())) <= 2,
+                 qPrintable(QString("heard %1 frames of %2 (and %3 of a device run dry)%4")
+                                .arg(length)
+                                .arg(source.size())
+                                .arg(starved)
+                                .arg(where)));
     }
 
     // A pause fades out over at least 3 ms and is silent within 50 ms of the
