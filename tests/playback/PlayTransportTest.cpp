@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QDir>
 #include <QProcess>
+#include <QThreadPool>
 
 #include <sndfile.h>
 
@@ -284,6 +285,16 @@ const std::vector<DropCase> dropCases{
 
 } // namespace
 
+// ---- the look-ahead render of every track start ------------------------------------
+enum class Start { Request, GaplessTakeOver };
+// clang-format off
+struct LookAheadCase { const char* name; Start start; };
+const std::vector<LookAheadCase> lookAheadCases{
+    {"a play request", Start::Request},
+    {"a gapless take-over", Start::GaplessTakeOver},
+};
+// clang-format on
+
 // ---- a device lost under the player, and back ---------------------------------------
 enum class AfterLoss { Play, SeekThenPlay, NewTrack };
 // clang-format off
@@ -320,6 +331,46 @@ struct LossRig : test::TrackIds<LossRig> {
 class PlayTransportTest : public QObject {
     Q_OBJECT
 private slots:
+    // However track 2 began, the track after it (3) is rendered ahead, and
+    // the change into it takes the direct road from that render.
+    void everyTrackStartRendersTheNextAhead_data() { addRows(lookAheadCases); }
+    void everyTrackStartRendersTheNextAhead() {
+        const LookAheadCase& c = test::currentCase(lookAheadCases);
+        Rig r;
+        bool effects = false;
+        test::fakes(r.app).analysers.fxSignature = [&effects] {
+            return effects ? std::optional(QStringLiteral("eq:warm")) : std::nullopt;
+        };
+        QStringList rendered; // the paths rendered, in order
+        test::fakes(r.app).analysers.renderFX = [&rendered](const RenderSnapshot& s) {
+            rendered << s.path; // on the render queue; read once it is done
+            const QString out = tempFile(QStringLiteral("ahead-%1.caf").arg(rendered.size()));
+            return test::writeAudio(out, {SF_FORMAT_CAF | SF_FORMAT_FLOAT, 44100, 2, 44100})
+                       ? RenderResult{out, {}}
+                       : RenderResult{};
+        };
+        if (c.start == Start::Request) {
+            effects = true;
+            r.app.play(r.track(2)); // its own render is the observer's
+        } else {
+            r.app.play(r.track(1));
+            effects = true;
+            r.prepareSuccessor(2, false);
+            r.app.promoteQueued(std::move(*r.app.playback.queued));
+        }
+        QCOMPARE(r.app.playback.current->id, qint64(2));
+        QTRY_VERIFY(r.app.playback.fxCache.has_value());
+        r.app.renderQueue->waitForDone();
+        QCOMPARE(rendered, QStringList{r.track(3).path});
+
+        const QString ahead = r.app.playback.fxCache->path;
+        r.roads.clear();
+        r.app.play(r.track(3));
+        QCOMPARE(r.roads, QStringList{});
+        QVERIFY(r.app.isPlaying());
+        QCOMPARE(r.audio()->path(), ahead);
+    }
+
     // The output fails under a playing track: the window keeps the position
     // it showed, the log says why, and once the device is back Play goes on
     // from there rather than from 0:00.
