@@ -1,7 +1,8 @@
 // Guards against: a track end never delivered, a pause cut off in one sample,
-// a resume that repeats or skips frames, or a seek heard only after the
-// whole queue, on a sound server's shared device.
-// Every row runs twice: on the simulated device in its sound-server mode (a
+// a resume that repeats or skips frames, a seek heard only after the whole
+// queue, or a rendered track heard late or cut short, on a sound server's
+// shared device.
+// Most rows run twice: on the simulated device in its sound-server mode (a
 // delay that stays put once the queue has played out, no rewind), and on a
 // private PipeWire graph, the program writing to ALSA "default" through
 // pipewire-alsa and the test recording what reaches the null sink. The
@@ -15,6 +16,7 @@
 #include "platform/sim/SimSink.h"
 
 #include "CaseRows.h"
+#include "LogLines.h"
 #include "SimRigs.h"
 #include "SoundServerGraph.h"
 #include "TestAudio.h"
@@ -167,7 +169,7 @@ struct Rig : test::TrackIds<Rig> {
 };
 
 // clang-format off
-struct EndCase { const char* name; Device device; bool gapless, repeat; qint64 first, second; std::int64_t wobble = 0; };
+struct EndCase { const char* name; Device device; bool gapless, repeat; qint64 first, second; std::int64_t wobble = 0; bool effects = false; };
 const std::vector<EndCase> endCases{
     {"simulated: gapless off, the next track follows", Device::Simulated, false, false, 1, 2},
     {"simulated: a latency that wobbles, the next track follows", Device::Simulated, false, false, 1, 2, kSimLatency / 4},
@@ -176,6 +178,7 @@ const std::vector<EndCase> endCases{
     {"pipewire: gapless off, the next track follows", Device::PipeWire, false, false, 1, 2},
     {"pipewire: repeat, the track plays again", Device::PipeWire, true, true, 1, 1},
     {"pipewire: the last track ends as any other", Device::PipeWire, true, false, 2, 1},
+    {"pipewire: effects on, the next track plays its render made ahead", Device::PipeWire, false, false, 1, 2, 0, true},
 };
 // The simulated device's clock runs on between the engine's last look and
 // its drop, by as long as the main thread takes in between: a few frames,
@@ -333,15 +336,24 @@ private slots:
     void trackEndsAreDelivered_data() { addRows(endCases); }
     void trackEndsAreDelivered() {
         const EndCase& c = test::currentCase(endCases);
+        const test::LogLines log(QStringLiteral("quavelark.playback.debug=true"));
         Stage stage(c.device, c.wobble);
         if (!stage.skip.isEmpty())
             QSKIP(qPrintable(stage.skip));
         Rig r(stage);
         r.app.playback.gaplessOn = c.gapless;
         r.app.playback.repeatOn = c.repeat;
+        if (c.effects) {
+            r.app.playback.maxQuality = false;
+            r.app.fxPanel->bypass = false;
+            r.app.fxPanel->state.enabled = true;
+            r.app.fxPanel->state.gains = {6, 3, 0, 0, 0};
+        }
         QVERIFY(stage.record());
 
         r.app.play(r.track(c.first));
+        if (c.effects) // its own render first
+            QVERIFY(QTest::qWaitFor([&] { return !r.app.playback.loading; }, kWaitMs));
         QVERIFY(r.app.playback.audio && r.app.isPlaying());
         const quint64 first = r.app.playback.generation;
         QVERIFY2(QTest::qWaitFor([&] { return r.app.playback.generation > first; }, kWaitMs),
@@ -374,6 +386,13 @@ private slots:
             heard += runs[k].hz == hz2 ? runs[k].seconds : 0;
         QVERIFY2(body < runs.size() && runs[body].hz == hz2 && heard > 0.5,
                  qPrintable(describe(runs)));
+        // Rendered ahead while the first played, the second waited for nothing.
+        if (c.effects)
+            QVERIFY2(test::LogLines::has("quavelark.playback", QtDebugMsg,
+                                         QStringLiteral("track %1 plays on the direct road, from "
+                                                        "the effects render made ahead")
+                                             .arg(c.second)),
+                     qPrintable(test::LogLines::dump()));
     }
 
     // A track played through the effects (rendered with an EQ first) is
