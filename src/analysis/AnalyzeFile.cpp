@@ -65,12 +65,14 @@ std::optional<Sonic> analyzeSonic(const QString& path, const AnalysisTools& tool
         samples = sonicSamples(decode.out);
     }
     const platform::ChildRun year = tags.get();
-    if (!decode.finished() || !year.finished())
+    // The quit ends both runs; a year probe that is missing, fails or runs
+    // out of time only costs the year, never the measured features.
+    if (!decode.finished() || year.terminated)
         return std::nullopt;
     std::optional<Sonic> sonic = measureSonic(samples);
     if (!sonic)
         return Sonic{}; // too little audio: `ok` false
-    sonic->year = yearFromTags(year.out);
+    sonic->year = year.finished() ? yearFromTags(year.out) : 0;
     return sonic;
 }
 

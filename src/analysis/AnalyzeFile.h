@@ -30,7 +30,8 @@ std::optional<ScanResult> analyzeScan(const QString& path, const AnalysisTools& 
 // The sonic features of a file; `ok` false when it gives under 4 s of audio
 // (a lasting result). None when a run was cut short (its time limit, the
 // quit) or could not start: a passing failure, which is not stored, so the
-// file is analysed again later. A missing year is 0.
+// file is analysed again later. A missing year is 0, also when ffprobe is
+// missing, fails or runs out of time.
 std::optional<Sonic> analyzeSonic(const QString& path, const AnalysisTools& tools = {});
 
 } // namespace ql

@@ -101,7 +101,11 @@ std::optional<QString> fxChain(const FXState& state, bool bypass) {
     if (state.night)
         parts << QStringLiteral(
             "acompressor=threshold=0.063:ratio=3:attack=20:release=300:makeup=2");
-    parts << QStringLiteral("alimiter=limit=0.97");
+    // The limiter looks 5 ms ahead; without latency compensation its output
+    // lags by those 5 ms, so the render (which keeps the input's length)
+    // would start late and lose the track's last 5 ms. The chain text is
+    // part of the signature, so renders made without it are never reused.
+    parts << QStringLiteral("alimiter=limit=0.97:latency=1");
     return parts.join(u',');
 }
 

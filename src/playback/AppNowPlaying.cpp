@@ -73,6 +73,9 @@ void App::publish() {
     if (!center || !track)
         return;
     const bool playing = isPlaying();
+    // A track asked for and still being prepared (rendered or decoded) is
+    // reported as playing: nobody paused it. Nothing elapses meanwhile.
+    const bool asked = playing || playback.loading;
     platform::NowPlayingInfo info;
     info.trackId = track->id;
     info.title = track->title;
@@ -85,7 +88,7 @@ void App::publish() {
     // The speed is not reflected: 1 while playing, at any speed.
     info.rate = playing ? 1.0 : 0.0;
     center->publish(info,
-                    playing ? platform::PlaybackStatus::Playing : platform::PlaybackStatus::Paused);
+                    asked ? platform::PlaybackStatus::Playing : platform::PlaybackStatus::Paused);
 }
 
 void App::clearNowPlaying() {

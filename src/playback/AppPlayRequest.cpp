@@ -46,11 +46,14 @@ namespace ql {
 
 namespace {
 
-// The per-track work of a track start. `direct`: a play request, which also
-// asks the effects prefetch to render the next track; a take-over by a
-// prepared player only measures the next track's loudness.
-void startTrackWork(App& app, const Track& track, bool direct) {
+// The per-track work of every track start, whichever road it takes: a play
+// request (before its road is chosen) and a take-over by a prepared player
+// (gapless or crossfade) alike.
+void startTrackWork(App& app, const Track& track) {
     PlaybackState& p = app.playback;
+    // What the window showed of the previous player goes with it.
+    p.shownAt = 0;
+    p.stoppedAt.reset();
     p.gaplessSkipped = -1;
     p.playedSecs = 0;
     p.counted = false;
@@ -65,11 +68,13 @@ void startTrackWork(App& app, const Track& track, bool direct) {
     app.updateInfoLabels(track);
     app.refreshDACLabel();
     // Looked at now so that the next track change finds its loudness known
-    // and its render cached.
+    // and its render cached, and so takes the direct road. A take-over asks
+    // too: a track that needs no processing may be followed by one that does
+    // (upsampling decides per source rate), and it would otherwise be
+    // rendered only once its turn came, after a silence.
     if (const std::optional<Track> next = app.peekNext()) {
         app.ensureLoudness(*next);
-        if (direct)
-            app.prefetchFX(*next);
+        app.prefetchFX(*next);
     }
 }
 
@@ -134,6 +139,13 @@ void App::play(const Track& requested) {
         platform::AudioPlayer::Opened opened;
         if (platform.outputs)
             opened = platform::AudioPlayer::open(*platform.outputs, *source);
+        // A file our player reads as empty goes to the fallback road, which
+        // either finds its samples or reports it (it must not end at once
+        // and be asked for again).
+        if (opened.player && !(opened.player->duration() > 0)) {
+            opened.error = QStringLiteral("no samples");
+            opened.player.reset();
+        }
         if (opened.player) {
             // The previous track's temporary file goes now that its
             // successor has a player; a cached render takes its place.
@@ -175,14 +187,14 @@ void App::play(const Track& requested) {
 void App::beginTrackExtras(const Track& track) {
     endFade();
     cancelQueued();
-    startTrackWork(*this, track, true);
+    startTrackWork(*this, track);
     // `audio` is empty here (the request stopped it): the new player gets its
     // volume from its own set-up.
     applyVolume();
 }
 
 void App::beginFadeKeep(const Track& track) {
-    startTrackWork(*this, track, false);
+    startTrackWork(*this, track);
 }
 
 bool App::preMatch(const QString& path) {

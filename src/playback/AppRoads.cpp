@@ -18,7 +18,10 @@
 // moment.
 //
 // Every failure ends the request visibly: a message and the play button back
-// to play, never "준비 중…" left standing. A file from which no player can be
+// to play, never "준비 중…" left standing. A decoded or rendered file that
+// holds no samples is such a failure (the source could not be read), not a
+// track that ends at once: that end would ask for the next track, the same
+// one when it stands alone, without end. A file from which no player can be
 // made is deleted at once, since nothing else would ever delete it.
 //
 // Outputs still being produced are registered in `playback.inFlight`, so the
@@ -66,6 +69,8 @@ void endRoad(App& app) {
     app.playback.loading = false;
     app.playback.pendingSeek.reset();
     app.views.playButton->setTitle(stoppedTitle());
+    // The desktop was told the track plays while it was prepared.
+    app.publish();
 }
 
 // What a maintainer reads of a road that ended without playing; `why` in
@@ -90,7 +95,7 @@ void endFailed(App& app, Failure cause, const QString& name, const char* why) {
     endRoad(app);
 }
 
-enum class Adopted { Playing, NoPlayer, NotStarted };
+enum class Adopted { Playing, NoPlayer, NoSamples, NotStarted };
 struct Adoption {
     Adopted outcome;
     QString unreadable; // for NoPlayer: the name of the file no player opens
@@ -108,6 +113,12 @@ Adoption adoptAndPlay(App& app, const QString& file) {
     if (!opened.player) {
         QFile::remove(file);
         return {Adopted::NoPlayer, QFileInfo(file).fileName()};
+    }
+    // Nothing came out of the source: played, it would end at once and the
+    // end of the track would ask for it again, for ever when it is alone.
+    if (!(opened.player->duration() > 0)) {
+        QFile::remove(file);
+        return {Adopted::NoSamples, {}};
     }
     if (p.cacheURL)
         QFile::remove(*p.cacheURL);
@@ -150,12 +161,16 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
         endFailed(*this, QString::fromUtf8(kRenderFailed), "the effects render failed");
         return;
     }
+    // A message shown while the render ran (the list a tile click made, say)
+    // keeps the line while it holds: the note gives way. Decided before the
+    // rendered file starts, since starting it may say something of its own
+    // (the device's rate or format matched to the file), which must not pass
+    // for someone else's message.
+    const bool lineTaken = status->manualCount() != p.renderStatusMark && status->isHeld();
     switch (adoptAndPlay(*this, *url).outcome) {
     case Adopted::Playing:
         p.cacheNote = result.note;
-        // A message shown while the render ran (the list a tile click made,
-        // say) keeps the line while it holds: the note gives way.
-        if (status->manualCount() == p.renderStatusMark || !status->isHeld())
+        if (!lineTaken)
             showRenderNote(result.note);
         break;
     case Adopted::NotStarted:
@@ -163,6 +178,9 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
         break;
     case Adopted::NoPlayer:
         endFailed(*this, QString::fromUtf8(kRenderFailed), "the render does not open");
+        break;
+    case Adopted::NoSamples:
+        endFailed(*this, QString::fromUtf8(kDecodeFailed), "the render holds no samples");
         break;
     }
 }
@@ -243,6 +261,8 @@ void App::decodeFinished(const QProcess& process, const QString& output, quint64
     if (adopted.outcome == Adopted::NoPlayer)
         endFailed(*this, Failure::FileUnreadable, adopted.unreadable,
                   "the decoded file does not open");
+    else if (adopted.outcome == Adopted::NoSamples)
+        endFailed(*this, QString::fromUtf8(kDecodeFailed), "the decoded file holds no samples");
     else if (adopted.outcome == Adopted::NotStarted)
         endFailed(*this, QString::fromUtf8(kOutputFailed), "the output did not start");
 }

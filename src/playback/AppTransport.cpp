@@ -66,7 +66,12 @@ void App::toggle() {
             qCDebug(lcPlayback, "resume track %lld at %.2f s", id, p.audio->currentTime());
             if (p.hogOn && p.bitPerfect)
                 setHog(true, std::nullopt);
-            p.audio->play();
+            // A player whose device failed under it ended, and would start
+            // over: it goes on where it stood instead.
+            if (p.stoppedAt)
+                p.audio->setCurrentTime(*p.stoppedAt);
+            if (p.audio->play())
+                p.stoppedAt.reset();
             wakeMeter();
         }
         views.playButton->setTitle(p.audio->isPlaying() ? playingTitle() : stoppedTitle());
@@ -166,7 +171,16 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
         promoteQueued(std::move(*p.queued));
         return;
     case FileEnd::ReportError: {
-        const QString why = player.readError().isEmpty() ? player.lastError() : player.readError();
+        QString why = player.readError().isEmpty() ? player.lastError() : player.readError();
+        // Not the file: the output stopped under the player (its device lost
+        // or failed), which leaves no text of its own. Play goes on from the
+        // position shown.
+        if (player.readError().isEmpty()) {
+            p.stoppedAt = p.shownAt;
+            if (why.isEmpty())
+                why = QStringLiteral("the output device stopped playing (lost or failed) at %1 s")
+                          .arg(p.shownAt, 0, 'f', 1);
+        }
         qCWarning(lcPlayback, "playback stopped by an error");
         qCDebug(lcPlayback, "the player's error: %s", qUtf8Printable(why));
         views.playButton->setTitle(stoppedTitle());
@@ -233,13 +247,19 @@ std::optional<double> App::audioDuration() const {
 }
 
 void App::setAudioTime(double seconds) {
-    if (playback.audio)
-        playback.audio->setCurrentTime(seconds);
+    if (!playback.audio)
+        return;
+    playback.audio->setCurrentTime(seconds);
+    // A player stopped by its device goes on from the new place.
+    if (playback.stoppedAt)
+        playback.stoppedAt = playback.audio->currentTime();
 }
 
 std::optional<double> App::audioCurrentTime() const {
     if (!playback.audio)
         return std::nullopt;
+    if (playback.stoppedAt && !playback.audio->isPlaying())
+        return playback.stoppedAt;
     return playback.audio->currentTime();
 }
 

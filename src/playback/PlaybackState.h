@@ -108,6 +108,13 @@ struct PlaybackState {
     // Seconds to seek to once the current track's player is ready (a restart
     // for new effects or a new speed); used and cleared by the roads.
     std::optional<double> pendingSeek;
+    // The position the window last showed while the current player played.
+    double shownAt = 0;
+    // Where the current player stood, as the window last showed it, when its
+    // output failed under it (the device lost). An ended player reads 0:
+    // until it plays again this is its position, shown and resumed from.
+    // None while it plays, and for any other player.
+    std::optional<double> stoppedAt;
     // The effects prefetch leaves the next track's render here; a play request
     // that uses it takes it out.
     std::optional<RenderCacheEntry> fxCache;

@@ -22,6 +22,9 @@ namespace ql {
 
 void App::refreshTimes() {
     if (const std::optional<PlayerFacts> player = playerFacts()) {
+        // Kept: where playback goes on should the device fail under it.
+        if (player->playing)
+            playback.shownAt = player->currentTime;
         views.elapsedLabel->setText(timeText(player->currentTime));
         views.remainLabel->setText(QStringLiteral("-") +
                                    timeText(std::max(0.0, player->duration - player->currentTime)));
@@ -55,10 +58,12 @@ void App::updateNowPlaying() {
     if (const std::optional<PlayerFacts> player = playerFacts()) {
         np.timeLabel->setText(timeText(player->currentTime) + QStringLiteral(" / ") +
                               timeText(player->duration));
-        np.playButton->setText(player->playing ? QStringLiteral("⏸") : QStringLiteral("▶"));
+        np.playButton->setText(player->playing || playback.loading ? QStringLiteral("⏸")
+                                                                    : QStringLiteral("▶"));
     } else {
         np.timeLabel->setText(QStringLiteral("0:00 / 0:00"));
-        np.playButton->setText(QStringLiteral("▶"));
+        // A track being prepared was asked to play: the button offers pause.
+        np.playButton->setText(playback.loading ? QStringLiteral("⏸") : QStringLiteral("▶"));
     }
 
     const bool favourite = current && listening.favorites.contains(current->path);

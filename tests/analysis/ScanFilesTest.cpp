@@ -80,6 +80,15 @@ const std::vector<SonicCase>& sonicCases() {
 }
 // clang-format on
 
+// clang-format off
+struct YearProbeCase { const char* name; const char* program; const char* script; }; // no script: missing
+const std::vector<YearProbeCase> yearProbeCases{
+    {"ffprobe missing", "no-such-ffprobe", nullptr},
+    {"ffprobe fails", "failing-ffprobe", "#!/bin/sh\necho 'no such file' >&2\nexit 1\n"},
+    {"ffprobe killed by a signal", "crashing-ffprobe", "#!/bin/sh\nkill -SEGV $$\n"},
+};
+// clang-format on
+
 bool make(const QStringList& step) {
     QStringList args = step;
     args.last() = tempFile(args.last());
@@ -143,6 +152,24 @@ private slots:
         if (c.zcr >= 0)
             QVERIFY2(std::abs(s->zcr - c.zcr) < 0.002, qPrintable(QString::number(s->zcr)));
         QCOMPARE(s->year, qint64(c.year));
+    }
+
+    // The year is read by a second program; when that one cannot tell it, the
+    // measured features stand with year 0.
+    void aFailedYearProbeKeepsTheFeatures_data() { test::addRows(yearProbeCases); }
+    void aFailedYearProbeKeepsTheFeatures() {
+        const YearProbeCase& c = test::currentCase(yearProbeCases);
+        QVERIFY(make({"-f", "lavfi", "-i", "sine=f=1000:d=20", "-metadata", "date=2003-05-01",
+                      "dated.flac"}));
+        AnalysisTools tools;
+        tools.ffprobe = tempFile(c.program);
+        if (c.script)
+            QVERIFY(test::writeExecutable(tools.ffprobe, c.script));
+        const std::optional<Sonic> s = analyzeSonic(tempFile("dated.flac"), tools);
+        QVERIFY(s);
+        QVERIFY(s->ok);
+        QCOMPARE(s->year, qint64(0));
+        QVERIFY2(std::abs(s->zcr - 2000 / 11025.0) < 0.002, qPrintable(QString::number(s->zcr)));
     }
 
     // A program that cannot start says nothing lasting about the file.

@@ -48,7 +48,7 @@ struct ChainCase {
 
 // clang-format off
 const std::vector<ChainCase>& chainCases() {
-    const QString limit = QStringLiteral("alimiter=limit=0.97");
+    const QString limit = QStringLiteral("alimiter=limit=0.97:latency=1");
     static const std::vector<ChainCase> cases{
         {"bass boost", preset("베이스 부스트"), false,
          "volume=-4.8dB,bass=g=6:f=90:t=s,equalizer=f=230:t=q:w=1:g=3," + limit, ""},

@@ -18,11 +18,13 @@
 #include "TestHome.h"
 
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 
 #include <sndfile.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 
 using namespace ql;
@@ -76,6 +78,16 @@ const std::vector<RenderCase> renderCases{
      RenderNote{3, QStringLiteral("오프라인 렌더링 오류"), {}, {}}},
 };
 
+// The presets whose chain a render must keep in time: every frame of the
+// source in its place, none added before it and none lost at the end.
+struct InTimeCase { const char* name; const char* preset; };
+const std::vector<InTimeCase> inTimeCases{
+    {"bass boost (shelves and peaks)", "베이스 부스트"},
+    {"rock (all five bands)", "록"},
+    {"night mode (a compressor before the limiter)", "야간 모드 (작은 소리 키움)"},
+    {"headphones (crossfeed)", "헤드폰 편안하게 (크로스피드)"},
+};
+
 // The 3 s files end in a read of 1228 frames, short of a block.
 struct UpCase { const char* name; bool cut; double rate; bool diskFull; std::optional<RenderNote> note; };
 const std::vector<UpCase> upCases{
@@ -85,6 +97,42 @@ const std::vector<UpCase> upCases{
     {"rate 0: no converter", false, 0, false, RenderNote{4, QStringLiteral("업샘플링 변환기를 만들 수 없습니다."), {}}},
 };
 // clang-format on
+
+// The left channel of a sound file, or nothing when it does not open.
+std::vector<double> leftChannel(const QString& path) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!f)
+        return {};
+    std::vector<double> all(std::size_t(info.frames * info.channels));
+    const sf_count_t got = sf_readf_double(f, all.data(), info.frames);
+    sf_close(f);
+    std::vector<double> left(static_cast<std::size_t>(got));
+    for (std::size_t i = 0; i < left.size(); ++i)
+        left[i] = all[i * std::size_t(info.channels)];
+    return left;
+}
+
+// The lag (output behind source, in frames, within ±`reach`) at which `out`
+// best matches `src` over `frames` frames from `from`.
+int bestLag(const std::vector<double>& src, const std::vector<double>& out, std::size_t from,
+            std::size_t frames, int reach) {
+    int best = 0;
+    double bestSum = -1e300;
+    for (int lag = -reach; lag <= reach; ++lag) {
+        double sum = 0;
+        for (std::size_t i = from; i < from + frames; ++i) {
+            const auto j = std::ptrdiff_t(i) + lag;
+            if (j >= 0 && std::size_t(j) < out.size())
+                sum += src[i] * out[std::size_t(j)];
+        }
+        if (sum > bestSum) {
+            bestSum = sum;
+            best = lag;
+        }
+    }
+    return best;
+}
 
 } // namespace
 
@@ -143,6 +191,36 @@ private slots:
         const platform::AudioFile::Opened opened = platform::AudioFile::open(*result.file);
         QVERIFY2(opened.file, qPrintable(opened.error));
         QCOMPARE(opened.file->frames(), std::int64_t(3 * 44100));
+    }
+
+    // The limiter's look-ahead must not delay the render: it keeps the
+    // source's length, so a delay would start it late and cut its end.
+    void aRenderKeepsEveryFrameInPlace_data() { test::addRows(inTimeCases); }
+    void aRenderKeepsEveryFrameInPlace() {
+        const InTimeCase& c = test::currentCase(inTimeCases);
+        FXState state;
+        choosePreset(state, QString::fromUtf8(c.preset));
+        RenderSnapshot snapshot;
+        snapshot.path = tempFile(QStringLiteral("three seconds.flac"));
+        snapshot.duration = 3;
+        snapshot.chain = fxChain(state, false);
+        snapshot.ffmpeg = toolPath(QStringLiteral("ffmpeg"));
+        snapshot.tempDir = QDir::tempPath();
+        snapshot.inFlight = std::make_shared<InFlightFiles>();
+        const RenderResult result = renderFXBlocking(snapshot);
+        QVERIFY(result.file);
+
+        const std::vector<double> src = leftChannel(snapshot.path);
+        const std::vector<double> out = leftChannel(*result.file);
+        QCOMPARE(out.size(), src.size());
+        const auto silent = [](auto first, auto last) {
+            return std::all_of(first, last, [](double v) { return v == 0.0; });
+        };
+        QVERIFY2(!silent(out.begin(), out.begin() + 16), "the render starts with silence");
+        QVERIFY2(!silent(out.end() - 16, out.end()), "the render ends with silence");
+        constexpr std::size_t kSpan = 4410; // 0.1 s
+        QCOMPARE(bestLag(src, out, 0, kSpan, 400), 0);
+        QCOMPARE(bestLag(src, out, src.size() - kSpan - 400, kSpan, 400), 0);
     }
 
     void upsamples_data() { test::addRows(upCases); }

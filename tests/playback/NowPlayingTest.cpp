@@ -28,11 +28,15 @@
 #include <QDBusPendingCall>
 #include <QDir>
 #include <QMainWindow>
+#include <QFileInfo>
 #include <QProcess>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QtMath>
 
 #include <sndfile.h>
+
+#include <atomic>
 
 using namespace ql;
 
@@ -105,7 +109,13 @@ struct SimCase {
 void playFirst(SimRig& r) {
     r.app.play(r.track(1));
 }
+// Track 2 made current by a request whose road is still preparing it.
 void decodeSecond(SimRig& r) {
+    r.app.playback.current = r.track(2);
+    r.app.playback.loading = true;
+}
+// Track 2 current, nothing loaded and nothing being prepared (a road failed).
+void failedSecond(SimRig& r) {
     r.app.playback.current = r.track(2);
 }
 
@@ -114,8 +124,11 @@ const std::vector<SimCase>& simCases() {
     static const std::vector<SimCase> c{
         {"publish without a current track writes nothing",
          {}, [](SimRig& r) { r.app.publish(); }, "0 new; current 0"},
-        {"a track still decoding: the catalog's duration, nothing elapsed, paused",
+        {"a track still decoding: the catalog's duration, nothing elapsed, playing as asked",
          decodeSecond, [](SimRig& r) { r.app.publish(); },
+         "1 new, T2 9 s at 0.0 rate 0 playing; current 2"},
+        {"a track whose road failed: the catalog's duration, nothing elapsed, paused",
+         failedSecond, [](SimRig& r) { r.app.publish(); },
          "1 new, T2 9 s at 0.0 rate 0 paused; current 2"},
         {"a playing track: the player's duration and rate 1, also at double speed",
          [](SimRig& r) { r.app.playback.playRate = 2.0; playFirst(r); },
@@ -127,13 +140,13 @@ const std::vector<SimCase>& simCases() {
          [](SimRig& r) { playFirst(r); r.app.toggle(); },
          [](SimRig& r) { r.center->commands.pause(); }, "0 new; current 1 paused at 0.0"},
         {"a play command with nothing loaded starts the current track",
-         decodeSecond, [](SimRig& r) { r.center->commands.play(); },
+         failedSecond, [](SimRig& r) { r.center->commands.play(); },
          "2 new, T2 5 s at 0.0 rate 1 playing; current 2 playing at 0.0"},
         {"a play command with nothing current starts the first visible track",
          {}, [](SimRig& r) { r.center->commands.play(); },
          "2 new, T1 5 s at 0.0 rate 1 playing; current 1 playing at 0.0"},
         {"a position command with nothing loaded only republishes",
-         decodeSecond, [](SimRig& r) { r.center->commands.changePosition(3); },
+         failedSecond, [](SimRig& r) { r.center->commands.changePosition(3); },
          "1 new, T2 9 s at 0.0 rate 0 paused; current 2"},
         {"a position command gives the armed successor back to the radio and moves",
          [](SimRig& r) {
@@ -235,9 +248,9 @@ const std::vector<BusCase>& busCases() {
          [](BusRig& r) { return call(r, "SetPosition", {QVariant::fromValue(QDBusObjectPath(
              "/org/quavelark/track/t2")), qlonglong(5000000)}) + seconds(); },
          "0: Playing T1", {}},
-        {"next shows the next visible track",
+        {"next shows the next visible track, playing throughout",
          [](BusRig&) { return ctl({"next"}); },
-         ": Playing T2", {"Metadata=T2 PlaybackStatus=Paused", "PlaybackStatus=Playing"}},
+         ": Playing T2", {"Metadata=T2"}},
         {"the position advances about a second in a second while playing",
          drift, "1: Playing T1", {}},
         {"the position stays put while paused",
@@ -263,6 +276,17 @@ const std::vector<BusCase>& busCases() {
     };
     return c;
 }
+
+struct RenderStatusCase {
+    const char* name;
+    bool renders; // else the render fails
+    QString seen; // status and title while it renders, then the status
+    QStringList statusesHeard;
+};
+const std::vector<RenderStatusCase> renderStatusCases{
+    {"a render that plays", true, "Playing T2, then Playing", {}},
+    {"a render that fails", false, "Playing T2, then Paused", {"PlaybackStatus=Paused"}},
+};
 // clang-format on
 
 } // namespace
@@ -328,6 +352,40 @@ private slots:
         QTest::qWait(300); // the queued command and its signals
         QCOMPARE(seen + ctl({"status"}) + ' ' + ctl({"metadata", "xesam:title"}), c.seen);
         QCOMPARE(heard, c.signalsHeard);
+    }
+
+    // A track asked for is reported as playing while its render runs, and
+    // as paused once the render has failed.
+    void aTrackBeingRenderedShowsPlaying_data() { test::addRows(renderStatusCases); }
+    void aTrackBeingRenderedShowsPlaying() {
+        const RenderStatusCase& c = test::currentCase(renderStatusCases);
+        BusRig r(platform::SimClock::RealTime, 10, 10);
+        r.app.play(r.track(1));
+        QTRY_COMPARE(ctl({"status"}), QStringLiteral("Playing"));
+        QSemaphore go;
+        std::atomic<int> made = 0;
+        test::fakes(r.app).analysers.fxSignature = [] { return QStringLiteral("eq:warm"); };
+        test::fakes(r.app).analysers.renderFX = [&go, &c, &made](const RenderSnapshot& s) {
+            go.acquire();
+            if (!c.renders)
+                return RenderResult{};
+            const QString render = QDir::temp().filePath(
+                QStringLiteral("np-render-%1-%2.caf").arg(++made).arg(QFileInfo(s.path).baseName()));
+            const test::AudioShape noise{SF_FORMAT_CAF | SF_FORMAT_FLOAT, 44100, 2, 44100 * 3};
+            return test::writeAudio(render, noise) ? RenderResult{render, {}} : RenderResult{};
+        };
+        heard.clear();
+        r.app.play(r.track(2));
+        QVERIFY(r.app.playback.loading);
+        const QString during = ctl({"status"}) + ' ' + ctl({"metadata", "xesam:title"});
+        go.release(2); // the track's render and the look-ahead's of track 3
+        QTRY_VERIFY_WITH_TIMEOUT(!r.app.playback.loading, 10000);
+        QTest::qWait(300); // the signals of the end of the road
+        QCOMPARE(during + ", then " + ctl({"status"}), c.seen);
+        QStringList statuses; // the changes of status announced since the request
+        for (const QString& line : std::as_const(heard))
+            statuses << line.split(u' ').filter(QStringLiteral("PlaybackStatus="));
+        QCOMPARE(statuses, c.statusesHeard);
     }
 
     void withoutABus() {

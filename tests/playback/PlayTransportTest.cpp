@@ -9,9 +9,11 @@
 #include "ui/PlayButton.h"
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
+#include "ui/TimeText.h"
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
+#include "LogLines.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
@@ -20,8 +22,10 @@
 #include "TrackIds.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QDir>
 #include <QProcess>
+#include <QThreadPool>
 
 #include <sndfile.h>
 
@@ -281,9 +285,134 @@ const std::vector<DropCase> dropCases{
 
 } // namespace
 
+// ---- the look-ahead render of every track start ------------------------------------
+enum class Start { Request, GaplessTakeOver };
+// clang-format off
+struct LookAheadCase { const char* name; Start start; };
+const std::vector<LookAheadCase> lookAheadCases{
+    {"a play request", Start::Request},
+    {"a gapless take-over", Start::GaplessTakeOver},
+};
+// clang-format on
+
+// ---- a device lost under the player, and back ---------------------------------------
+enum class AfterLoss { Play, SeekThenPlay, NewTrack };
+// clang-format off
+struct LossCase { const char* name; AfterLoss then; double resumesAt; }; // -1: where it stood
+const std::vector<LossCase> lossCases{
+    {"Play goes on where it stood",                 AfterLoss::Play,         -1},
+    {"a seek while stopped moves where it goes on", AfterLoss::SeekThenPlay, 1.0},
+    {"another track starts from its beginning",     AfterLoss::NewTrack,     0},
+};
+// clang-format on
+
+// Track 1 (5 s) playing on Analog B, whose sink the test can take away.
+struct LossRig : test::TrackIds<LossRig> {
+    std::shared_ptr<SimSinkControl> sink = std::make_shared<SimSinkControl>(SimClock::Manual);
+    test::RiggedApp rig{test::twoOutputs(), SimOutputs{SimClock::Manual, {{test::kAnalogB, sink}}}};
+    App& app = rig.app;
+    LossRig() {
+        UserDefaults().clear();
+        L10n::setLanguage("ko");
+        app.playback.maxQuality = false;
+        add(1, wav("lost-1.wav"), 5);
+        add(2, wav("lost-2.wav"), 5);
+        show({1, 2});
+    }
+    double position() const { return app.audioCurrentTime().value_or(-1); }
+    // The device plays `seconds` more and the position gets there.
+    bool playFor(double seconds) {
+        const double target = position() + seconds;
+        sink->advance(std::int64_t(seconds * 44100));
+        return QTest::qWaitFor([&] { return position() >= target - 0.15; }, 10000);
+    }
+};
+
 class PlayTransportTest : public QObject {
     Q_OBJECT
 private slots:
+    // However track 2 began, the track after it (3) is rendered ahead, and
+    // the change into it takes the direct road from that render.
+    void everyTrackStartRendersTheNextAhead_data() { addRows(lookAheadCases); }
+    void everyTrackStartRendersTheNextAhead() {
+        const LookAheadCase& c = test::currentCase(lookAheadCases);
+        Rig r;
+        bool effects = false;
+        test::fakes(r.app).analysers.fxSignature = [&effects] {
+            return effects ? std::optional(QStringLiteral("eq:warm")) : std::nullopt;
+        };
+        QStringList rendered; // the paths rendered, in order
+        test::fakes(r.app).analysers.renderFX = [&rendered](const RenderSnapshot& s) {
+            rendered << s.path; // on the render queue; read once it is done
+            const QString out = tempFile(QStringLiteral("ahead-%1.caf").arg(rendered.size()));
+            return test::writeAudio(out, {SF_FORMAT_CAF | SF_FORMAT_FLOAT, 44100, 2, 44100})
+                       ? RenderResult{out, {}}
+                       : RenderResult{};
+        };
+        if (c.start == Start::Request) {
+            effects = true;
+            r.app.play(r.track(2)); // its own render is the observer's
+        } else {
+            r.app.play(r.track(1));
+            effects = true;
+            r.prepareSuccessor(2, false);
+            r.app.promoteQueued(std::move(*r.app.playback.queued));
+        }
+        QCOMPARE(r.app.playback.current->id, qint64(2));
+        QTRY_VERIFY(r.app.playback.fxCache.has_value());
+        r.app.renderQueue->waitForDone();
+        QCOMPARE(rendered, QStringList{r.track(3).path});
+
+        const QString ahead = r.app.playback.fxCache->path;
+        r.roads.clear();
+        r.app.play(r.track(3));
+        QCOMPARE(r.roads, QStringList{});
+        QVERIFY(r.app.isPlaying());
+        QCOMPARE(r.audio()->path(), ahead);
+    }
+
+    // The output fails under a playing track: the window keeps the position
+    // it showed, the log says why, and once the device is back Play goes on
+    // from there rather than from 0:00.
+    void aLostDeviceResumesAtTheShownPosition_data() { addRows(lossCases); }
+    void aLostDeviceResumesAtTheShownPosition() {
+        const LossCase& c = test::currentCase(lossCases);
+        const test::LogLines log(QStringLiteral("quavelark.playback.debug=true"));
+        LossRig r;
+        r.app.play(r.track(1));
+        QVERIFY(r.app.isPlaying());
+        QVERIFY(r.playFor(2.0));
+        r.app.refreshTimes(); // what the window shows, as its tick does
+        const double shown = r.position();
+        QVERIFY2(shown > 1.5, qPrintable(QString::number(shown)));
+        QCOMPARE(r.app.views.elapsedLabel->text(), timeText(shown));
+
+        r.sink->loseAtReport = true;
+        QVERIFY(QTest::qWaitFor([&] { return !r.app.isPlaying(); }, 10000));
+        QTRY_COMPARE(r.app.status->stringValue(), QStringLiteral("재생 중 오류가 발생했습니다."));
+        r.app.refreshTimes();
+        QCOMPARE(r.app.views.elapsedLabel->text(), timeText(shown));
+        bool said = false;
+        for (const test::LogLine& l : test::LogLines::ours())
+            said = said || (l.text.startsWith(QStringLiteral("the player's error: ")) &&
+                            l.text.size() > QStringLiteral("the player's error: ").size());
+        QVERIFY2(said, qPrintable(test::LogLines::dump()));
+
+        r.sink->loseAtReport = false; // the device is back
+        if (c.then == AfterLoss::SeekThenPlay)
+            r.app.setAudioTime(1.0);
+        if (c.then == AfterLoss::NewTrack)
+            r.app.play(r.track(2));
+        else
+            r.app.toggle();
+        QVERIFY(r.app.isPlaying());
+        const double from = c.resumesAt < 0 ? shown : c.resumesAt;
+        QVERIFY2(std::abs(r.position() - from) < 0.15,
+                 qPrintable(QString("at %1 s, not %2 s").arg(r.position()).arg(from)));
+        QVERIFY(r.playFor(0.5)); // and it plays on from there
+        QVERIFY2(std::abs(r.position() - (from + 0.5)) < 0.15, qPrintable(QString::number(r.position())));
+    }
+
     void historyGenerationAndStart_data() { addRows(historyCases); }
     void historyGenerationAndStart() {
         const HistoryCase& c = test::currentCase(historyCases);

@@ -27,6 +27,8 @@
 
 #include <sndfile.h>
 
+#include <atomic>
+
 using namespace ql;
 using test::tempFile;
 using namespace ql::platform;
@@ -75,9 +77,10 @@ QString encoded(const QString& name) {
 }
 
 // A float CAF of `seconds`, as a renderer leaves one.
-QString floatCaf(const QString& path, double seconds) {
+QString floatCaf(const QString& path, double seconds, int rate = 44100) {
     test::AudioShape shape;
     shape.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
+    shape.rate = rate;
     shape.frames = std::int64_t(seconds * shape.rate);
     if (!test::writeAudio(path, shape))
         qFatal("cannot write %s", qPrintable(path));
@@ -103,11 +106,13 @@ QString slowFfmpeg() {
 }
 
 struct Rig {
-    std::shared_ptr<SimSinkControl> sink = std::make_shared<SimSinkControl>(SimClock::Manual);
-    test::RiggedApp rig{test::twoOutputs(), SimOutputs{SimClock::Manual, {{test::kAnalogB, sink}}}};
+    std::shared_ptr<SimSinkControl> sink;
+    test::RiggedApp rig;
     App& app = rig.app;
 
-    Rig() {
+    explicit Rig(SimClock clock = SimClock::Manual)
+        : sink(std::make_shared<SimSinkControl>(clock)),
+          rig(test::twoOutputs(), SimOutputs{clock, {{test::kAnalogB, sink}}}) {
         UserDefaults().clear();
         L10n::setLanguage("ko");
         // The rate match reports its own changes; the roads' messages are
@@ -174,7 +179,12 @@ struct RenderCase {
     QString button;
     bool renderKept;
     bool laterMessage = false; // a message of the user's while the render runs
+    int renderRate = 44100;    // the device runs at 44.1 kHz; rate matching on for another
+    std::optional<RenderNote> note = std::nullopt;
 };
+
+const RenderNote kNotLoaded{2, QStringLiteral("플러그인을 불러오지 못했습니다: "),
+                            QStringLiteral("Plate Reverb"), {}};
 
 const std::vector<RenderCase> renderCases{
     {"a render plays, says so, and takes the pending seek",
@@ -187,8 +197,29 @@ const std::vector<RenderCase> renderCases{
      Render::File,       true,  std::nullopt, false, kOutputFailed, kPlay,  true},
     {"a message set while it renders keeps the line",
      Render::File,       false, std::nullopt, true,  kMarker,       kPause, true, true},
+    {"a render that moves the device to its rate still says it was applied",
+     Render::File,       false, std::nullopt, true,  kRendered,     kPause, true, false, 96000},
+    {"a plug-in that did not load is told, also when the device moves to the render's rate",
+     Render::File,       false, std::nullopt, true,  kNotLoaded.text + kNotLoaded.name, kPause, true, false, 96000, kNotLoaded},
+};
+
+// A source that decodes to no samples (an empty WAV here; in the field, a
+// FLAC this ffmpeg cannot decode), on the road the effects choose.
+struct EmptyCase {
+    const char* name;
+    bool effects;
+    int listed; // tracks in the visible list, every one of them empty
+};
+const std::vector<EmptyCase> emptyCases{
+    {"alone, effects off: the decode finds nothing", false, 1},
+    {"alone, effects on: the render holds nothing", true, 1},
+    {"a list of two such files stops at the first", false, 2},
 };
 // clang-format on
+
+// How long a failed track is watched for another request: a track that ends
+// at once asks for the next within milliseconds, even on a loaded machine.
+constexpr int kWatchMs = 5000;
 
 } // namespace
 
@@ -352,9 +383,10 @@ private slots:
             if (c.render == Render::Unreadable)
                 test::writeFile(render, "no sound in here");
             else
-                floatCaf(render, 3);
-            return RenderResult{render, {}};
+                floatCaf(render, 3, c.renderRate);
+            return RenderResult{render, c.note};
         };
+        r.app.playback.rateMatchOn = c.renderRate != 44100;
         const Track source = trackAt(1, tempFile(QStringLiteral("source.flac")));
         r.app.playback.current = source; // a rebuild where it stood
         r.app.playback.pendingSeek = c.pendingSeek;
@@ -370,12 +402,65 @@ private slots:
         QCOMPARE(r.app.isPlaying(), c.plays);
         QCOMPARE(QFile::exists(render), c.renderKept);
         QCOMPARE(r.app.playback.pendingSeek, std::nullopt); // taken, or gone with the road
+        if (c.renderRate != 44100) { // the row's premise: starting the render moved the device
+            SimHardware& hw = r.rig.hw();
+            QCOMPARE(hw.device(hw.idOf(test::kAnalogB))->nominalRate, double(c.renderRate));
+        }
         if (c.plays) {
             QCOMPARE(r.app.playback.cacheURL, std::optional(render));
             QVERIFY(std::abs(r.app.playback.audio->currentTime() - c.pendingSeek.value_or(0)) <
                     0.15);
         }
         QFile::remove(render);
+    }
+
+    // A track that yields no samples fails once, with the message for a file
+    // that cannot be read, and is not asked for again.
+    void aFileWithNoSamplesFailsOnce_data() { addRows(emptyCases); }
+    void aFileWithNoSamplesFailsOnce() {
+        const EmptyCase& c = test::currentCase(emptyCases);
+        Rig r(SimClock::RealTime); // a player that plays ends by itself
+        std::atomic<int> renders = 0;
+        const auto renderFile = [](int n) {
+            return tempFile(QStringLiteral("empty-render-%1.caf").arg(n));
+        };
+        if (c.effects) {
+            test::fakes(r.app).analysers.fxSignature = [] { return QStringLiteral("eq:warm"); };
+            test::fakes(r.app).analysers.renderFX = [&renders, renderFile](const RenderSnapshot&) {
+                return RenderResult{floatCaf(renderFile(++renders), 0), {}};
+            };
+        }
+        std::vector<Track> shown;
+        for (qint64 id = 1; id <= c.listed; ++id) {
+            test::AudioShape empty;
+            empty.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+            empty.frames = 0;
+            shown.push_back(trackAt(id, test::writeTemp(QStringLiteral("empty-%1.wav").arg(id), empty)));
+        }
+        r.app.library.rows = shown;
+        r.app.browser.filtered = shown;
+        int requests = 0;
+        test::fakes(r.app).observer.playRequest = [&requests](const Track&) { ++requests; };
+
+        r.app.play(shown.front());
+        QVERIFY(r.roadOver());
+        // The track's own render, and the look-ahead's of the track that
+        // follows it (itself, when alone); nothing after the failure.
+        r.app.renderQueue->waitForDone();
+        const int rendered = renders.load();
+        QTest::qWait(kWatchMs);
+
+        QCOMPARE(requests, 1);
+        QCOMPARE(r.status(), kDecodeFailed);
+        QCOMPARE(r.button(), kPlay);
+        QVERIFY(!r.app.isPlaying());
+        QVERIFY(!r.app.playback.loading);
+        QCOMPARE(r.app.playback.current->id, qint64(1));
+        QCOMPARE(renders.load(), rendered);
+        QCOMPARE(rendered > 0, c.effects);
+        // The played render is gone; a look-ahead's may wait in the cache.
+        QVERIFY(!QFile::exists(renderFile(1)) || !QFile::exists(renderFile(2)));
+        QCOMPARE(decodeOutputs(), QStringList{});
     }
 
     // A render that arrives after a newer request deletes its file and
