@@ -158,7 +158,12 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
     }
     p.loading = false;
     if (!url) {
-        endFailed(*this, QString::fromUtf8(kRenderFailed), "the effects render failed");
+        // A source that cannot be read is told as such whichever road met
+        // it: turning the effects off would not help.
+        if (result.sourceUnreadable)
+            endFailed(*this, QString::fromUtf8(kDecodeFailed), "the render cannot read its source");
+        else
+            endFailed(*this, QString::fromUtf8(kRenderFailed), "the effects render failed");
         return;
     }
     // A message shown while the render ran (the list a tile click made, say)
