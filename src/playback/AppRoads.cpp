@@ -170,8 +170,11 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
     // keeps the line while it holds: the note gives way. Decided before the
     // rendered file starts, since starting it may say something of its own
     // (the device's rate or format matched to the file), which must not pass
-    // for someone else's message.
-    const bool lineTaken = status->manualCount() != p.renderStatusMark && status->isHeld();
+    // for someone else's message. Our own "applying" message, shown late
+    // because a notice of the program's files held the line when the render
+    // began, is no one else's.
+    const bool lineTaken = status->manualCount() != p.renderStatusMark && status->isHeld() &&
+                           status->stringValue() != L10n::tr(QString::fromUtf8(kRendering));
     switch (adoptAndPlay(*this, *url).outcome) {
     case Adopted::Playing:
         p.cacheNote = result.note;

@@ -19,7 +19,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSemaphore>
+#include <QThreadPool>
 
+#include <atomic>
 #include <cerrno>
 
 using namespace ql;
@@ -32,6 +35,7 @@ const QString kFailed = QStringLiteral("저장 실패: loudness.json (") + qt_er
 const QString kSaved = QStringLiteral("저장했습니다: loudness.json");
 const QString kDamaged = QStringLiteral("손상된 파일을 따로 보관했습니다: genres.json → ");
 const QString kTrackMessage = QStringLiteral("🎛 사운드 효과 적용됨");
+const QString kRendering = QStringLiteral("🎛 사운드 효과 적용 중…");
 
 // What happens at a step, after which the tick runs and the line is read.
 enum class Do {
@@ -40,6 +44,8 @@ enum class Do {
     SaveFails,   // "loudness.json" is read-only when it is saved
     SaveWorks,   // and writable again
     TrackStarts, // a track is played (its messages come at once)
+    RenderBegins, // a track is played, its render held back
+    RenderEnds,   // the held render comes, the track starts
 };
 struct Step {
     double at; // seconds on the status line's clock
@@ -70,12 +76,18 @@ const std::vector<NoticeCase> cases{
     {"a damaged-file notice waits for nothing: shown while a track's message holds",
      {{0, Do::TrackStarts, kTrackMessage}, {1, Do::Damaged, kDamaged}, {5.9, Do::Nothing, kDamaged},
       {6, Do::Nothing, kDamaged}}},
+    {"a render begun under a notice says it was applied, not that it applies",
+     {{0, Do::Damaged, kDamaged}, {0.5, Do::RenderBegins, kDamaged}, {5, Do::Nothing, kRendering},
+      {6, Do::RenderEnds, kTrackMessage}}},
 };
 // clang-format on
 
 constexpr int kRoadMs = 30000; // a stand-in render, on a loaded machine
 
 struct Rig {
+    // First, so a render thread still held outlives nothing it waits on.
+    std::atomic<bool> holdRender = false;
+    QSemaphore renderGo;
     std::shared_ptr<SimSinkControl> sink = std::make_shared<SimSinkControl>(SimClock::Manual);
     test::RiggedApp rig{test::twoOutputs(), SimOutputs{SimClock::Manual, {{test::kAnalogB, sink}}}};
     App& app = rig.app;
@@ -89,7 +101,9 @@ struct Rig {
         app.playback.maxQuality = false;
         app.status->setClock([this] { return now; });
         test::fakes(app).analysers.fxSignature = [] { return QStringLiteral("eq:warm"); };
-        test::fakes(app).analysers.renderFX = [](const RenderSnapshot&) {
+        test::fakes(app).analysers.renderFX = [this](const RenderSnapshot&) {
+            if (holdRender)
+                renderGo.acquire();
             const QString path = tempFile(QStringLiteral("Quavelark-fx-notice.caf"));
             test::writeAudio(path, {.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT, .frames = 44100 * 3});
             return RenderResult{path, {}};
@@ -97,6 +111,8 @@ struct Rig {
         JSONStore::takeOutcomes(); // those of earlier rows
     }
     ~Rig() {
+        renderGo.release(1000); // a row that failed with its render held back
+        app.renderQueue->waitForDone();
         QFile::setPermissions(store.filePath("loudness.json"),
                               QFile::ReadOwner | QFile::WriteOwner);
     }
@@ -122,6 +138,14 @@ struct Rig {
         case Do::SaveWorks:
             QFile::setPermissions(loudness, QFile::ReadOwner | QFile::WriteOwner);
             return store.save("loudness.json", value);
+        case Do::RenderBegins:
+            holdRender = true;
+            app.play(Track{1, tempFile(QStringLiteral("source.flac")), "T", {}, {}, 3, {}});
+            return app.playback.loading;
+        case Do::RenderEnds:
+            renderGo.release();
+            return QTest::qWaitFor([this] { return !app.playback.loading; }, kRoadMs) &&
+                   app.isPlaying();
         case Do::TrackStarts:
             app.play(Track{1, tempFile(QStringLiteral("source.flac")), "T", {}, {}, 3, {}});
             return QTest::qWaitFor([this] { return !app.playback.loading; }, kRoadMs) &&
