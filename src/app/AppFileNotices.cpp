@@ -44,8 +44,8 @@ void App::tellStoreFaults() {
         status->showWaiting();
         return;
     }
-    const QString catalog = outcomes.empty() ? QString()
-                                             : QFileInfo(catalogURL()).absoluteFilePath();
+    const QString catalog =
+        outcomes.empty() ? QString() : QFileInfo(catalogURL()).absoluteFilePath();
     bool replaceShown = false; // the failure on the line is over
     for (const JSONStore::WriteOutcome& o : outcomes) {
         if (o.path == catalog)
@@ -54,13 +54,12 @@ void App::tellStoreFaults() {
             // Its failure is over: told again should it come back.
             core.toldFailures.removeIf(
                 [&o](const QString& cause) { return cause.startsWith(o.path + u'\n'); });
-            core.fileNotices.removeIf([&o](const CoreState::FileNotice& n) {
-                return n.path == o.path;
-            });
+            core.fileNotices.removeIf(
+                [&o](const CoreState::FileNotice& n) { return n.path == o.path; });
             if (core.toldFailing.remove(o.path)) {
-                const CoreState::FileNotice saved{
-                    L10n::tr(QStringLiteral("저장했습니다: ")) + QFileInfo(o.path).fileName(),
-                    o.path, true};
+                const CoreState::FileNotice saved{L10n::tr(QStringLiteral("저장했습니다: ")) +
+                                                      QFileInfo(o.path).fileName(),
+                                                  o.path, true};
                 // The failure on the line gives way at once.
                 if (core.noticeShown == o.path && status->noticeUp()) {
                     replaceShown = true;

@@ -73,7 +73,7 @@ private:
     bool m_final = false;
     bool m_composed = false; // setTranslated is showing its text
     quint64 m_manualCount = 0;
-    qint64 m_noticeUntil; // until this instant a notice keeps the line
+    qint64 m_noticeUntil;    // until this instant a notice keeps the line
     bool m_noticing = false; // setNotice is showing its text
     struct Waiting {
         QString text;

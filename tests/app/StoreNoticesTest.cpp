@@ -31,7 +31,8 @@ using test::tempFile;
 
 namespace {
 
-const QString kFailed = QStringLiteral("저장 실패: loudness.json (") + qt_error_string(EACCES) + ')';
+const QString kFailed =
+    QStringLiteral("저장 실패: loudness.json (") + qt_error_string(EACCES) + ')';
 const QString kSaved = QStringLiteral("저장했습니다: loudness.json");
 const QString kDamaged = QStringLiteral("손상된 파일을 따로 보관했습니다: genres.json → ");
 const QString kTrackMessage = QStringLiteral("🎛 사운드 효과 적용됨");
@@ -39,11 +40,11 @@ const QString kRendering = QStringLiteral("🎛 사운드 효과 적용 중…")
 
 // What happens at a step, after which the tick runs and the line is read.
 enum class Do {
-    Nothing,     // only the tick
-    Damaged,     // a damaged store set aside at launch
-    SaveFails,   // "loudness.json" is read-only when it is saved
-    SaveWorks,   // and writable again
-    TrackStarts, // a track is played (its messages come at once)
+    Nothing,      // only the tick
+    Damaged,      // a damaged store set aside at launch
+    SaveFails,    // "loudness.json" is read-only when it is saved
+    SaveWorks,    // and writable again
+    TrackStarts,  // a track is played (its messages come at once)
     RenderBegins, // a track is played, its render held back
     RenderEnds,   // the held render comes, the track starts
 };
@@ -105,7 +106,8 @@ struct Rig {
             if (holdRender)
                 renderGo.acquire();
             const QString path = tempFile(QStringLiteral("Quavelark-fx-notice.caf"));
-            test::writeAudio(path, {.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT, .frames = 44100 * 3});
+            test::writeAudio(path,
+                             {.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT, .frames = 44100 * 3});
             return RenderResult{path, {}};
         };
         JSONStore::takeOutcomes(); // those of earlier rows
@@ -160,9 +162,7 @@ struct Rig {
 class StoreNoticesTest : public QObject {
     Q_OBJECT
 private slots:
-    void cleanup() {
-        QDir(appSupportDir()).removeRecursively();
-    }
+    void cleanup() { QDir(appSupportDir()).removeRecursively(); }
 
     void notices_data() { test::addRows(cases); }
     void notices() {
