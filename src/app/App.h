@@ -122,8 +122,9 @@ public:
     // Playback housekeeping, device polling and the saving of changed stores;
     // called by tick() only.
     void extrasTick();
-    // Tells, one at a time once the status line is free, each damaged file
-    // set aside and each new cause of a failed save (AppFileNotices.cpp).
+    // Tells, one at a time as status-line notices, each damaged file set
+    // aside, each new cause of a failed save and the save that ended a told
+    // failure (AppFileNotices.cpp).
     void tellStoreFaults();
     // Sets the damaged stores and settings aside at launch and queues the
     // message naming them and their kept copies.

@@ -2,11 +2,16 @@
 //
 // A damaged store or settings file is set aside at launch, once every store
 // has been read, and named with its kept copy. A save that fails (a full
-// disk, a read-only folder) is named once per file and cause in a run; the
-// data stays in memory and its owner tries again. The messages wait in turn
-// for the status line to be free, so none is lost under another and none
-// repeats on every tick. The catalog cache has its own message
-// (catalogSaved).
+// disk, a read-only folder) is named once per file and cause until the file
+// is saved again; the data stays in memory and its owner tries again.
+//
+// These notices are rare and easy to miss, so each is shown as a notice of
+// the status line (StatusLabel::setNotice): at the next tick, for the whole
+// hold time, a track starting meanwhile notwithstanding; several take their
+// turns. A notice never outlives its cause: a failure whose file is saved
+// before its turn is dropped unseen, and one the user has seen is followed,
+// at once, by "저장했습니다: <file>", once. The catalog cache has its own
+// message (catalogSaved).
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
@@ -25,30 +30,67 @@ void App::setAsideDamagedFiles() {
             moved.push_back(std::move(m));
     }
     for (const JSONStore::SetAside& m : moved) {
-        core.fileNotices << L10n::tr(QStringLiteral("손상된 파일을 따로 보관했습니다: ")) + m.file +
-                                QStringLiteral(" → ") + m.copy;
+        core.fileNotices << CoreState::FileNotice{
+            L10n::tr(QStringLiteral("손상된 파일을 따로 보관했습니다: ")) + m.file +
+                QStringLiteral(" → ") + m.copy,
+            {}};
     }
 }
 
 void App::tellStoreFaults() {
     // Runs on every tick: nothing but the empty checks when all is well.
-    const std::vector<JSONStore::WriteFailure> failures = JSONStore::takeFailures();
-    if (failures.empty() && core.fileNotices.isEmpty())
+    const std::vector<JSONStore::WriteOutcome> outcomes = JSONStore::takeOutcomes();
+    if (outcomes.empty() && core.fileNotices.isEmpty()) {
+        status->showWaiting();
         return;
-    const QString catalog = failures.empty() ? QString()
-                                             : QFileInfo(catalogURL()).absoluteFilePath();
-    for (const JSONStore::WriteFailure& f : failures) {
-        if (f.path == catalog)
+    }
+    const QString catalog =
+        outcomes.empty() ? QString() : QFileInfo(catalogURL()).absoluteFilePath();
+    bool replaceShown = false; // the failure on the line is over
+    for (const JSONStore::WriteOutcome& o : outcomes) {
+        if (o.path == catalog)
             continue;
-        const QString cause = f.path + QLatin1Char('\n') + f.error;
+        if (o.saved) {
+            // Its failure is over: told again should it come back.
+            core.toldFailures.removeIf(
+                [&o](const QString& cause) { return cause.startsWith(o.path + u'\n'); });
+            core.fileNotices.removeIf(
+                [&o](const CoreState::FileNotice& n) { return n.path == o.path; });
+            if (core.toldFailing.remove(o.path)) {
+                const CoreState::FileNotice saved{L10n::tr(QStringLiteral("저장했습니다: ")) +
+                                                      QFileInfo(o.path).fileName(),
+                                                  o.path, true};
+                // The failure on the line gives way at once.
+                if (core.noticeShown == o.path && status->noticeUp()) {
+                    replaceShown = true;
+                    core.fileNotices.prepend(saved);
+                } else {
+                    core.fileNotices << saved;
+                }
+            }
+            continue;
+        }
+        const QString cause = o.path + QLatin1Char('\n') + o.error;
         if (core.toldFailures.contains(cause))
             continue;
         core.toldFailures.insert(cause);
-        core.fileNotices << L10n::tr(QStringLiteral("저장 실패: ")) + QFileInfo(f.path).fileName() +
-                                QStringLiteral(" (") + f.error + QLatin1Char(')');
+        core.fileNotices << CoreState::FileNotice{
+            L10n::tr(QStringLiteral("저장 실패: ")) + QFileInfo(o.path).fileName() +
+                QStringLiteral(" (") + o.error + QLatin1Char(')'),
+            o.path};
     }
-    if (!core.fileNotices.isEmpty() && !status->isHeld())
-        status->setTranslated(core.fileNotices.takeFirst());
+    if (!status->noticeUp())
+        core.noticeShown.clear();
+    if (!core.fileNotices.isEmpty() && (!status->noticeUp() || replaceShown)) {
+        const CoreState::FileNotice next = core.fileNotices.takeFirst();
+        status->setNotice(next.text);
+        core.noticeShown.clear();
+        if (!next.saved && !next.path.isEmpty()) {
+            core.noticeShown = next.path;
+            core.toldFailing.insert(next.path);
+        }
+    }
+    status->showWaiting();
 }
 
 } // namespace ql

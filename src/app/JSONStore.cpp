@@ -34,9 +34,12 @@ bool takeDamaged(const QString& path) {
     return gDamaged.remove(path);
 }
 
-// Failed writes not yet taken by the program.
+// Write outcomes not yet taken by the program, in the order they happened:
+// failures, and files saved again after one.
 QMutex gFailuresLock;
-std::vector<JSONStore::WriteFailure> gFailures;
+std::vector<JSONStore::WriteOutcome> gFailures;
+// Files whose last write failed: their next good write is an outcome too.
+QSet<QString> gFailing;
 // Failures already warned of in this run (path and cause): an owner that
 // tries again on every change must not repeat the warning each time.
 QSet<QString> gWarned;
@@ -47,7 +50,8 @@ void noteFailure(const QString& path, const QString& error, const QString& reaso
     bool first = false;
     {
         QMutexLocker lock(&gFailuresLock);
-        gFailures.push_back({path, error});
+        gFailures.push_back({path, error, false});
+        gFailing.insert(path);
         const QString cause = path + QLatin1Char('\n') + error;
         first = !gWarned.contains(cause);
         gWarned.insert(cause);
@@ -56,6 +60,13 @@ void noteFailure(const QString& path, const QString& error, const QString& reaso
     if (first)
         qCWarning(lcStore, "could not save %s: %s", qUtf8Printable(QFileInfo(path).fileName()),
                   qUtf8Printable(reason.isEmpty() ? error : reason));
+}
+
+// A good write: told only when it follows a failure of the same file.
+void noteWritten(const QString& path) {
+    QMutexLocker lock(&gFailuresLock);
+    if (gFailing.remove(path))
+        gFailures.push_back({path, {}, true});
 }
 
 // Moves a damaged store aside under a name no other file has; the name of
@@ -147,6 +158,7 @@ bool JSONStore::writePieces(const QString& name, const FilePieces& next, QString
     QString description;
     if (!replaceFileChecked(path, next, &description, mode))
         return fail(description);
+    noteWritten(path);
     return true;
 }
 
@@ -176,9 +188,17 @@ std::vector<JSONStore::SetAside> JSONStore::setAsideDamaged() const {
     return moved;
 }
 
-std::vector<JSONStore::WriteFailure> JSONStore::takeFailures() {
+std::vector<JSONStore::WriteOutcome> JSONStore::takeOutcomes() {
     QMutexLocker lock(&gFailuresLock);
     return std::exchange(gFailures, {});
+}
+
+std::vector<JSONStore::WriteFailure> JSONStore::takeFailures() {
+    std::vector<WriteFailure> failures;
+    for (WriteOutcome& o : takeOutcomes())
+        if (!o.saved)
+            failures.push_back({std::move(o.path), std::move(o.error)});
+    return failures;
 }
 
 } // namespace ql

@@ -11,7 +11,8 @@
 // forced to the disk, then moved over the old one), so a reader never sees
 // half a store and a full disk never empties one. Returns whether the file now
 // holds the value; a failure is also kept for takeFailures(), which the
-// program's tick turns into one status-line message per cause.
+// program's tick turns into one status-line message per cause, and a good
+// write after a failure is kept too, so the program can say it was saved.
 // Nothing is written, and the old file stays, when:
 //   - the value holds a non-finite number (JSON cannot hold it);
 //   - the existing file is read-only (the move would replace it anyway);
@@ -112,6 +113,15 @@ public:
         QString error;
     };
     static std::vector<WriteFailure> takeFailures();
+    // The same in the order they happened, with, as `saved`, each file
+    // written again after its last write had failed (so the user who was
+    // told of the failure can be told it is over).
+    struct WriteOutcome {
+        QString path;
+        QString error; // empty when saved
+        bool saved = false;
+    };
+    static std::vector<WriteOutcome> takeOutcomes();
 
 private:
     QString m_dir;

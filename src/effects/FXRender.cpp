@@ -53,6 +53,28 @@ std::optional<double> fileRate(const QString& path) {
     return double(info.samplerate);
 }
 
+// Whether the first stage failed for want of a readable source: the file
+// does not open, or ffmpeg cannot decode it even without the filter chain
+// (into nothing, so a full disk is not taken for a damaged file). Asked only
+// once the render failed. A check that could not finish blames nothing.
+bool sourceUnreadable(const RenderSnapshot& s) {
+    QFile file(QDir::isAbsolutePath(s.path) ? s.path : s.currentDir + u'/' + s.path);
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    file.close();
+    platform::ChildOptions options;
+    options.timeoutMs = platform::wholeFileLimitMs(s.duration);
+    options.discardStdout = true;
+    options.registry = s.children;
+    const platform::ChildRun run = platform::runChild(
+        s.ffmpeg,
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"),
+         ffmpegInput(s.path, s.currentDir), QStringLiteral("-map"), QStringLiteral("0:a:0"),
+         QStringLiteral("-vn"), QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")},
+        options);
+    return run.finished() && !run.succeeded();
+}
+
 } // namespace
 
 RenderStages RenderStages::standard() {
@@ -128,6 +150,8 @@ RenderResult renderFXBlocking(const RenderSnapshot& s) {
         s.ffmpeg, renderArguments(s.path, s.chain, *first, s.currentDir), options);
     if (!run.succeeded()) {
         files.drop(*first);
+        // ffmpeg that did not start or was stopped says nothing of the source.
+        result.sourceUnreadable = run.finished() && sourceUnreadable(s);
         return result;
     }
     QString current = *first;

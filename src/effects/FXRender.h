@@ -10,7 +10,10 @@
 //   F3  the result is upsampled to the target rate for its own rate, read
 //       with libsndfile (upsampleTarget in playback/RateMatch.h, upsampleCAF
 //       in effects/UpsampleFile.h).
-// Only a failed ffmpeg run fails the render. A later stage that fails is
+// Only a failed ffmpeg run fails the render; the result then says whether the
+// source itself is to blame (it does not open, or ffmpeg cannot read it even
+// without the chain), so the play road names the real cause rather than the
+// effects. A later stage that fails is
 // dropped and its output deleted; the render goes on with the stage before,
 // and the result names the first dropped stage's error, so the play road does
 // not report a partial render as a complete one. Every file is registered in
@@ -99,6 +102,8 @@ struct RenderSnapshot {
 struct RenderResult {
     std::optional<QString> file;    // none: the render failed
     std::optional<RenderNote> note; // the first stage dropped, if any
+    // Set with no file: the source cannot be read (not the effects' fault).
+    bool sourceUnreadable = false;
 };
 
 RenderResult renderFXBlocking(const RenderSnapshot& snapshot);

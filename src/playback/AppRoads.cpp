@@ -158,15 +158,23 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
     }
     p.loading = false;
     if (!url) {
-        endFailed(*this, QString::fromUtf8(kRenderFailed), "the effects render failed");
+        // A source that cannot be read is told as such whichever road met
+        // it: turning the effects off would not help.
+        if (result.sourceUnreadable)
+            endFailed(*this, QString::fromUtf8(kDecodeFailed), "the render cannot read its source");
+        else
+            endFailed(*this, QString::fromUtf8(kRenderFailed), "the effects render failed");
         return;
     }
     // A message shown while the render ran (the list a tile click made, say)
     // keeps the line while it holds: the note gives way. Decided before the
     // rendered file starts, since starting it may say something of its own
     // (the device's rate or format matched to the file), which must not pass
-    // for someone else's message.
-    const bool lineTaken = status->manualCount() != p.renderStatusMark && status->isHeld();
+    // for someone else's message. Our own "applying" message, shown late
+    // because a notice of the program's files held the line when the render
+    // began, is no one else's.
+    const bool lineTaken = status->manualCount() != p.renderStatusMark && status->isHeld() &&
+                           status->stringValue() != L10n::tr(QString::fromUtf8(kRendering));
     switch (adoptAndPlay(*this, *url).outcome) {
     case Adopted::Playing:
         p.cacheNote = result.note;

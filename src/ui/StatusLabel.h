@@ -10,6 +10,14 @@
 // names from the library, is final: the pass leaves it alone until the next
 // text is shown.
 //
+// A notice (setNotice) tells of the program's own files (a damaged store set
+// aside, a save that failed or worked again). Such a notice is rare and
+// easily missed, so it is shown at once and stays for the whole hold time
+// even when a track starts meanwhile: a manual message that comes while it
+// is up waits (only the latest one) and is shown, with its own hold, once
+// the notice's time is over (showWaiting, from the tick). A newer notice
+// replaces an older one at once.
+//
 // Time comes from an injectable monotonic clock (milliseconds), so a wall-clock
 // jump can neither lock the line nor cut a hold short, and tests can drive it.
 // Main thread only.
@@ -18,6 +26,7 @@
 #include <QLabel>
 
 #include <functional>
+#include <optional>
 
 namespace ql {
 
@@ -38,6 +47,13 @@ public:
     // fragments translated, names inserted as they are): held like any manual
     // message, and final, so the translation pass never rewrites it.
     void setTranslated(const QString& value);
+    // A notice, composed already like setTranslated: shown at once, final,
+    // and kept for kHoldMs against every other message.
+    void setNotice(const QString& value);
+    // A notice is on the line and its time is not over.
+    bool noticeUp() const { return m_clock() < m_noticeUntil; }
+    // Once no notice is up: the manual message that waited for one, if any.
+    void showWaiting();
     // The translation pass: shows the text without touching the hold.
     void setSilently(const QString& value);
     // The shown text came from setTranslated.
@@ -57,6 +73,13 @@ private:
     bool m_final = false;
     bool m_composed = false; // setTranslated is showing its text
     quint64 m_manualCount = 0;
+    qint64 m_noticeUntil;    // until this instant a notice keeps the line
+    bool m_noticing = false; // setNotice is showing its text
+    struct Waiting {
+        QString text;
+        bool composed = false;
+    };
+    std::optional<Waiting> m_waiting; // the manual message a notice held back
 };
 
 } // namespace ql

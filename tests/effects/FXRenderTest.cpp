@@ -69,13 +69,21 @@ const std::vector<RunCase> runCases{
     {"a child that never ends is killed at its limit", "probe 16.wav", script("probe-hangs.sh", R"(echo '{"streams":[{"sample_rate":"48000"}]}'; exec sleep 60)"), 200, kFailed},
 };
 
-struct RenderCase { const char* name; std::optional<QString> chain; std::vector<PluginSlot> plugins; bool rendered; std::optional<RenderNote> note; };
+// The source of a render row: the three-second FLAC, a text file named like
+// one, or a path with no file. A rejected filter on the FLAC must not blame it.
+enum class Source { Flac, Text, Gone };
+struct RenderCase { const char* name; std::optional<QString> chain; std::vector<PluginSlot> plugins; bool rendered; std::optional<RenderNote> note;
+                    Source source = Source::Flac; bool sourceBlamed = false; bool ffmpegMissing = false; };
 const std::vector<RenderCase> renderCases{
     {"the rock chain gives one float file", rockChain(), {}, true, std::nullopt},
     {"no chain copies the source into float", std::nullopt, {}, true, std::nullopt},
     {"a rejected filter gives no file and leaves none", QStringLiteral("bass=g=abc"), {}, false, std::nullopt},
     {"a plug-in stage whose program is missing keeps ffmpeg's file", rockChain(), {PluginSlot{"Tape Echo", 1, 2, 3, {}}}, true,
      RenderNote{3, QStringLiteral("오프라인 렌더링 오류"), {}, {}}},
+    {"a text file named .flac without a chain: the source is blamed", std::nullopt, {}, false, std::nullopt, Source::Text, true},
+    {"a text file named .flac under the rock chain: the source is blamed", rockChain(), {}, false, std::nullopt, Source::Text, true},
+    {"a source that is gone: the source is blamed", rockChain(), {}, false, std::nullopt, Source::Gone, true},
+    {"no ffmpeg: the source is not blamed", std::nullopt, {}, false, std::nullopt, Source::Flac, false, true},
 };
 
 // The presets whose chain a render must keep in time: every frame of the
@@ -171,12 +179,22 @@ private slots:
         snapshot.chain = c.chain;
         snapshot.plugins = c.plugins;
         snapshot.ffmpeg = toolPath(QStringLiteral("ffmpeg"));
+        if (c.source == Source::Text) {
+            snapshot.path = tempFile(QStringLiteral("words.flac"));
+            QVERIFY(test::writeFile(snapshot.path, "not a sound file at all\n"));
+        } else if (c.source == Source::Gone) {
+            snapshot.path = tempFile(QStringLiteral("gone.flac"));
+            QFile::remove(snapshot.path);
+        }
+        if (c.ffmpegMissing)
+            snapshot.ffmpeg = QStringLiteral("/nonexistent/ffmpeg");
         snapshot.tempDir = QDir::tempPath();
         snapshot.inFlight = std::make_shared<InFlightFiles>();
         const RenderResult result = renderFXBlocking(snapshot);
 
         QCOMPARE(result.note, c.note);
         QCOMPARE(result.file.has_value(), c.rendered);
+        QCOMPARE(result.sourceUnreadable, c.sourceBlamed);
         const QStringList left = test::fxFiles();
         QCOMPARE(left.size(), c.rendered ? 1 : 0);
         // Only the result is still registered for the quit to delete.

@@ -307,7 +307,9 @@ private slots:
             QVERIFY(app.library.genreSaves->finish(20000));
         if (readOnly) {
             app.tellStoreFaults();
-            const QStringList told = app.core.fileNotices + QStringList{r.status()};
+            QStringList told{r.status()};
+            for (const CoreState::FileNotice& n : app.core.fileNotices)
+                told << n.text;
             QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
             QVERIFY2(!told.filter(QStringLiteral("저장 실패: genres.json (")).isEmpty(),
                      qPrintable(told.join(" | ")));

@@ -215,6 +215,19 @@ const std::vector<EmptyCase> emptyCases{
     {"alone, effects on: the render holds nothing", true, 1},
     {"a list of two such files stops at the first", false, 2},
 };
+
+// A file that cannot be read, on each road that may meet it: the message
+// names the file, never the effects, since turning them off would not help.
+struct UnreadableCase {
+    const char* name;
+    bool effects;  // an effect is on
+    bool upsample; // upsampling on (effects off, the render road all the same)
+};
+const std::vector<UnreadableCase> unreadableCases{
+    {"effects off, upsampling on: the render road", false, true},
+    {"effects on: the render road", true, false},
+    {"effects and upsampling off: the decode road", false, false},
+};
 // clang-format on
 
 // How long a failed track is watched for another request: a track that ends
@@ -460,6 +473,36 @@ private slots:
         QCOMPARE(rendered > 0, c.effects);
         // The played render is gone; a look-ahead's may wait in the cache.
         QVERIFY(!QFile::exists(renderFile(1)) || !QFile::exists(renderFile(2)));
+        QCOMPARE(decodeOutputs(), QStringList{});
+    }
+
+    void aFileThatCannotBeReadIsToldSo_data() { addRows(unreadableCases); }
+    void aFileThatCannotBeReadIsToldSo() {
+        const UnreadableCase& c = test::currentCase(unreadableCases);
+        Rig r;
+        if (c.effects)
+            test::fakes(r.app).analysers.fxSignature = [] { return QStringLiteral("eq:warm"); };
+        r.app.playback.maxQuality = c.upsample;
+        test::fakes(r.app).analysers.probeAudio = [](const QString&) {
+            return StreamFacts{"flac", 44100, 16, 2, 2}; // as the catalog knew it
+        };
+        test::fakes(r.app).analysers.upsampleTarget = [](double, int, const std::vector<double>&) {
+            return std::optional(96000.0);
+        };
+        const QString path = tempFile(QStringLiteral("words-as.flac"));
+        QVERIFY(test::writeFile(path, "not a sound file at all\n"));
+        const bool rendered = c.effects || c.upsample;
+        QCOMPARE(r.app.fxNeeded(trackAt(1, path)), rendered); // the row's premise
+
+        r.app.play(trackAt(1, path));
+        QCOMPARE(r.status(), rendered ? kRendering : kMarker);
+        QVERIFY(r.roadOver());
+
+        QCOMPARE(r.status(), kDecodeFailed);
+        QCOMPARE(r.button(), kPlay);
+        QVERIFY(!r.app.isPlaying());
+        r.app.renderQueue->waitForDone();
+        QCOMPARE(test::fxFiles(), QStringList{});
         QCOMPARE(decodeOutputs(), QStringList{});
     }
 

@@ -1,0 +1,183 @@
+// Guards against: store notices lost, shown late, or shown after their cause is gone.
+// The status-line notices of the program's own files, on a simulated rig with
+// the status line on a clock the test moves by hand: a failed save and its
+// retry, a damaged store set aside at launch, and a track that starts (through
+// the effects render, with a stand-in renderer) while a notice is up.
+#include "app/App.h"
+#include "app/AppPaths.h"
+#include "app/JSONStore.h"
+#include "app/UserDefaults.h"
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
+
+#include "CaseRows.h"
+#include "RiggedApp.h"
+#include "SimRigs.h"
+#include "TestAudio.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSemaphore>
+#include <QThreadPool>
+
+#include <atomic>
+#include <cerrno>
+
+using namespace ql;
+using namespace ql::platform;
+using test::tempFile;
+
+namespace {
+
+const QString kFailed =
+    QStringLiteral("저장 실패: loudness.json (") + qt_error_string(EACCES) + ')';
+const QString kSaved = QStringLiteral("저장했습니다: loudness.json");
+const QString kDamaged = QStringLiteral("손상된 파일을 따로 보관했습니다: genres.json → ");
+const QString kTrackMessage = QStringLiteral("🎛 사운드 효과 적용됨");
+const QString kRendering = QStringLiteral("🎛 사운드 효과 적용 중…");
+
+// What happens at a step, after which the tick runs and the line is read.
+enum class Do {
+    Nothing,      // only the tick
+    Damaged,      // a damaged store set aside at launch
+    SaveFails,    // "loudness.json" is read-only when it is saved
+    SaveWorks,    // and writable again
+    TrackStarts,  // a track is played (its messages come at once)
+    RenderBegins, // a track is played, its render held back
+    RenderEnds,   // the held render comes, the track starts
+};
+struct Step {
+    double at; // seconds on the status line's clock
+    Do what;
+    QString reads; // what the line then reads (a damaged notice by its start)
+};
+struct NoticeCase {
+    const char* name;
+    std::vector<Step> steps;
+};
+
+// clang-format off
+const std::vector<NoticeCase> cases{
+    {"a failed save then a good retry: saved at once, the failure not after it",
+     {{0, Do::SaveFails, kFailed}, {1, Do::SaveWorks, kSaved}, {5.9, Do::Nothing, kSaved},
+      {6, Do::Nothing, kSaved}, {20, Do::Nothing, kSaved}}},
+    {"a failure saved before its turn is never shown, nor its end",
+     {{0, Do::Damaged, kDamaged}, {1, Do::SaveFails, kDamaged}, {2, Do::SaveWorks, kDamaged},
+      {5, Do::Nothing, kDamaged}, {20, Do::Nothing, kDamaged}}},
+    {"a failure told earlier: saved is said once",
+     {{0, Do::SaveFails, kFailed}, {7, Do::SaveWorks, kSaved}, {8, Do::SaveWorks, kSaved},
+      {9, Do::TrackStarts, kSaved}, {12, Do::Nothing, kTrackMessage}, {20, Do::Nothing, kTrackMessage}}},
+    {"a failure after the saved notice is told again",
+     {{0, Do::SaveFails, kFailed}, {1, Do::SaveWorks, kSaved}, {6, Do::SaveFails, kFailed}}},
+    {"a damaged-file notice stays for its hold though a track starts",
+     {{0, Do::Damaged, kDamaged}, {0.5, Do::TrackStarts, kDamaged}, {4.9, Do::Nothing, kDamaged},
+      {5, Do::Nothing, kTrackMessage}}},
+    {"a damaged-file notice waits for nothing: shown while a track's message holds",
+     {{0, Do::TrackStarts, kTrackMessage}, {1, Do::Damaged, kDamaged}, {5.9, Do::Nothing, kDamaged},
+      {6, Do::Nothing, kDamaged}}},
+    {"a render begun under a notice says it was applied, not that it applies",
+     {{0, Do::Damaged, kDamaged}, {0.5, Do::RenderBegins, kDamaged}, {5, Do::Nothing, kRendering},
+      {6, Do::RenderEnds, kTrackMessage}}},
+};
+// clang-format on
+
+constexpr int kRoadMs = 30000; // a stand-in render, on a loaded machine
+
+struct Rig {
+    // First, so a render thread still held outlives nothing it waits on.
+    std::atomic<bool> holdRender = false;
+    QSemaphore renderGo;
+    std::shared_ptr<SimSinkControl> sink = std::make_shared<SimSinkControl>(SimClock::Manual);
+    test::RiggedApp rig{test::twoOutputs(), SimOutputs{SimClock::Manual, {{test::kAnalogB, sink}}}};
+    App& app = rig.app;
+    qint64 now = 1'000'000;
+    JSONStore store{appSupportDir()};
+
+    Rig() {
+        UserDefaults().clear();
+        L10n::setLanguage("ko");
+        app.playback.rateMatchOn = false;
+        app.playback.maxQuality = false;
+        app.status->setClock([this] { return now; });
+        test::fakes(app).analysers.fxSignature = [] { return QStringLiteral("eq:warm"); };
+        test::fakes(app).analysers.renderFX = [this](const RenderSnapshot&) {
+            if (holdRender)
+                renderGo.acquire();
+            const QString path = tempFile(QStringLiteral("Quavelark-fx-notice.caf"));
+            test::writeAudio(path,
+                             {.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT, .frames = 44100 * 3});
+            return RenderResult{path, {}};
+        };
+        JSONStore::takeOutcomes(); // those of earlier rows
+    }
+    ~Rig() {
+        renderGo.release(1000); // a row that failed with its render held back
+        app.renderQueue->waitForDone();
+        QFile::setPermissions(store.filePath("loudness.json"),
+                              QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    bool run(Do what) {
+        const QString loudness = store.filePath("loudness.json");
+        const QHash<QString, double> value{{"/a", -9.5}};
+        switch (what) {
+        case Do::Nothing:
+            return true;
+        case Do::Damaged:
+            if (!test::writeFile(store.filePath("genres.json"), "{\"/a\":"))
+                return false;
+            if (store.load<QHash<QString, QString>>("genres.json"))
+                return false; // the row's premise: it does not load
+            app.setAsideDamagedFiles();
+            return true;
+        case Do::SaveFails:
+            if (!QFile::exists(loudness) && !store.save("loudness.json", value))
+                return false;
+            QFile::setPermissions(loudness, QFile::ReadOwner);
+            return !store.save("loudness.json", value);
+        case Do::SaveWorks:
+            QFile::setPermissions(loudness, QFile::ReadOwner | QFile::WriteOwner);
+            return store.save("loudness.json", value);
+        case Do::RenderBegins:
+            holdRender = true;
+            app.play(Track{1, tempFile(QStringLiteral("source.flac")), "T", {}, {}, 3, {}});
+            return app.playback.loading;
+        case Do::RenderEnds:
+            renderGo.release();
+            return QTest::qWaitFor([this] { return !app.playback.loading; }, kRoadMs) &&
+                   app.isPlaying();
+        case Do::TrackStarts:
+            app.play(Track{1, tempFile(QStringLiteral("source.flac")), "T", {}, {}, 3, {}});
+            return QTest::qWaitFor([this] { return !app.playback.loading; }, kRoadMs) &&
+                   app.isPlaying();
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+class StoreNoticesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { QDir(appSupportDir()).removeRecursively(); }
+
+    void notices_data() { test::addRows(cases); }
+    void notices() {
+        const NoticeCase& c = test::currentCase(cases);
+        Rig r;
+        for (const Step& step : c.steps) {
+            r.now = 1'000'000 + qint64(step.at * 1000 + 0.5);
+            QVERIFY2(r.run(step.what), qPrintable(QString("step at %1 s").arg(step.at)));
+            r.app.tellStoreFaults();
+            const QString shown = r.app.status->stringValue();
+            QVERIFY2(step.reads == kDamaged ? shown.startsWith(kDamaged) : shown == step.reads,
+                     qPrintable(QString("at %1 s: %2").arg(step.at).arg(shown)));
+        }
+    }
+};
+
+QL_TEST_MAIN(StoreNoticesTest)
+#include "StoreNoticesTest.moc"
