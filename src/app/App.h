@@ -309,8 +309,11 @@ public:
     // Makes the player's end reach audioPlayerDidFinishPlaying().
     void watchEnd(platform::AudioPlayer& player);
     // Stops a player taken out of service; it is destroyed on the next turn
-    // of the event loop (never inside its own end-of-file call).
-    void retirePlayer(std::unique_ptr<platform::AudioPlayer> player);
+    // of the event loop (never inside its own end-of-file call). With
+    // `windDownLater`, its decoder thread is let go only then, so that a
+    // track starting now does not wait for it (not for a player that may be
+    // handing its stages to a successor: that hand-over must settle first).
+    void retirePlayer(std::unique_ptr<platform::AudioPlayer> player, bool windDownLater = false);
 
     // ---- playback/AppRoads.cpp ------------------------------------------------
     // The fallback roads of a play request, carrying its generation: the

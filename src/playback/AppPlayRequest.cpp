@@ -108,7 +108,9 @@ void App::play(const Track& requested) {
     // Its completion will find a newer generation and delete its output.
     if (p.decoder && p.decoder->state() != QProcess::NotRunning)
         p.decoder->terminate();
-    retirePlayer(std::move(p.audio));
+    // Its decoder thread is not waited for: the new track starts first. Any
+    // successor it could hand its stages to is cancelled below with it.
+    retirePlayer(std::move(p.audio), true);
     p.loading = true;
 
     p.current = track;
@@ -283,11 +285,14 @@ void App::promoteQueued(QueuedTrack q) {
     publish();
 }
 
-void App::retirePlayer(std::unique_ptr<platform::AudioPlayer> player) {
+void App::retirePlayer(std::unique_ptr<platform::AudioPlayer> player, bool windDownLater) {
     if (!player)
         return;
     player->onFinished = nullptr;
-    player->stop();
+    if (windDownLater)
+        player->retire();
+    else
+        player->stop();
     playback.retired.push_back(std::move(player));
     if (playback.retired.size() == 1)
         QMetaObject::invokeMethod(

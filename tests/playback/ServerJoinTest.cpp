@@ -15,6 +15,7 @@
 #include "ui/WindowViews.h"
 
 #include "CaseRows.h"
+#include "EventWait.h"
 #include "SimRigs.h"
 #include "SoundServerGraph.h"
 #include "TestAudio.h"
@@ -287,7 +288,9 @@ private slots:
         r.app.play(r.track(1));
         QVERIFY(r.app.playback.audio && r.app.isPlaying());
         const quint64 generation = r.app.playback.generation;
-        QVERIFY(QTest::qWaitFor(
+        // The track's end reaches the program as a queued call: answered as
+        // its own event loop would, at once, not after the next 10 ms nap.
+        QVERIFY(test::waitInEventLoop(
             [&] { return r.app.playback.generation > generation && r.audio().currentTime() > 0.5; },
             kWaitMs));
         const std::vector<double> v = stage.recording();

@@ -193,17 +193,26 @@ void AudioPlayer::fadeOutQueued() {
 }
 
 void AudioPlayer::stop() {
+    if (silence())
+        m_voice->shutdown();
+}
+
+void AudioPlayer::retire() {
+    silence();
+}
+
+bool AudioPlayer::silence() {
     m_voice->setRunning(false);
     m_voice->scheduleStart(kAtOnce);
     suppressEnd();
     if (!m_voice->isStarted())
-        return;
+        return false;
     fadeOutQueued();
     m_startFrame = m_voice->hasEnded() ? 0 : std::int64_t(std::llround(heardFrame()));
     leaveEngine();
     if (m_stream)
         m_stream->end();
-    m_voice->shutdown();
+    return true;
 }
 
 double AudioPlayer::heardFrame() const {

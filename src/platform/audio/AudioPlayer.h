@@ -98,6 +98,10 @@ public:
     void pause();
     // Pauses and releases the device binding and the decoder.
     void stop();
+    // Like stop() for a player about to be destroyed, except that its
+    // decoder thread is let go by the destruction: waiting for it to wind
+    // down would hold up whatever starts next on a busy machine.
+    void retire();
     bool isPlaying() const;
 
     double duration() const;
@@ -149,6 +153,9 @@ private:
     bool bind();
     void deliverEnd(std::uint64_t serial, bool ok);
     void suppressEnd();
+    // What stop() and retire() share: nothing more is heard of the player
+    // nor reported by it, and the device is let go. True when it had started.
+    bool silence();
     bool startVoice(double deviceTime);
     void applySpeed();
     double heardFrame() const;

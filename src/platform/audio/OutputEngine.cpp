@@ -166,6 +166,7 @@ void OutputEngine::resetStream() {
     m_resolved = {};
     m_writtenSeen = -1;
     m_handedOnAt = -1;
+    m_oursDelay = -1;
 }
 
 void OutputEngine::holdAtHeard() {

@@ -281,9 +281,11 @@ private:
     std::int64_t m_pendingFrom = 0, m_pendingFrames = 0; // encoded frames not taken yet
     // The frame count at the last look (publishClock); the steady time (s)
     // of the first look at which the device had taken every frame written
-    // (-1: it has not since the last write), and the delay it reported then.
+    // (-1: it has not since the last write), and the delay it reported then;
+    // the delay at the last look at which frames of ours were still queued
+    // (-1: none yet).
     std::int64_t m_writtenSeen = -1;
-    double m_handedOnAt = -1, m_handedOnDelay = 0;
+    double m_handedOnAt = -1, m_handedOnDelay = 0, m_oursDelay = -1;
     std::array<Entry, kMaxVoices> m_entries{};
     std::array<Resolved, kMaxVoices> m_resolved{};
 };

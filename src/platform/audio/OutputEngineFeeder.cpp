@@ -37,11 +37,20 @@ void OutputEngine::publishClock(const SinkReport& report) {
     // reported played, however long the delay stands still.
     const bool ours = report.queuedFrames > 0 || m_sinkPaused || m_written != m_writtenSeen;
     m_writtenSeen = m_written;
+    //
+    // The delay counted from that moment is the smaller of the one reported
+    // then and the one reported at the last look that still found frames of
+    // ours queued: that one was the device's word on when our last frame is
+    // heard, and the frame only comes nearer. Once it has taken them all, a
+    // sound server reports the delay a frame written now would have (its
+    // whole cycle), which can be longer than what is left of ours: the
+    // tail of our frames fills only the start of its cycle.
     if (ours) {
         m_handedOnAt = -1;
+        m_oursDelay = delay;
     } else if (m_handedOnAt < 0) {
         m_handedOnAt = steady;
-        m_handedOnDelay = delay;
+        m_handedOnDelay = m_oursDelay >= 0 ? std::min(delay, m_oursDelay) : delay;
     }
     if (m_handedOnAt >= 0)
         delay = std::min(delay, std::max(m_handedOnAt + m_handedOnDelay - steady, 0.0));
@@ -375,8 +384,15 @@ void OutputEngine::feederLoop() {
                 m_endWaits.fetch_add(1, std::memory_order_relaxed);
             m_sink->start();
             const double end = endHeardCheck(now);
-            waitOnSink(seen, Waiting::ForRoom, 0,
-                       std::isfinite(end) ? std::clamp(end - now, 0.0, kMaxWait) : kMaxWait);
+            double wait = std::isfinite(end) ? std::clamp(end - now, 0.0, kMaxWait) : kMaxWait;
+            // Look again once our queue should have drained: the moment it
+            // is seen empty is where the end rule in publishClock counts
+            // the device's last delay from, so a look a whole delay late
+            // (a sound server reports its cycle, not its progress in it)
+            // would hold the end, and the next track, back by as much.
+            if (report.queuedFrames > 0)
+                wait = std::min(wait, double(report.queuedFrames) / m_format.rate);
+            waitOnSink(seen, Waiting::ForRoom, 0, wait);
         }
     }
 }
