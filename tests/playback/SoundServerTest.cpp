@@ -19,6 +19,7 @@
 #include "LogLines.h"
 #include "SimRigs.h"
 #include "SoundServerGraph.h"
+#include "SoundStage.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
@@ -48,54 +49,10 @@ constexpr double kGapBound = 0.5;
 // The simulated server's latency, the part of its delay that never runs down.
 constexpr std::int64_t kSimLatency = 1024;
 
-enum class Device { Simulated, PipeWire };
-
-// One device to play on, with what it plays recorded.
-struct Stage {
-    Device device;
-    std::unique_ptr<test::SoundServerGraph> graph;
-    std::shared_ptr<SimSinkControl> sink;
-    std::optional<Platform> platform;
-    QString skip;
-
-    explicit Stage(Device d, std::int64_t wobble = 0) : device(d) {
-        if (d == Device::Simulated) {
-            sink = std::make_shared<SimSinkControl>(SimClock::RealTime, 64 << 20, 4096);
-            sink->serverLatencyFrames = kSimLatency;
-            sink->serverLatencyWobbleFrames = wobble;
-            SimRig rig = test::twoOutputs();
-            const PhysicalFormat format{double(kRate), 24, false, 2, 8, true};
-            for (SimDevice& dev : rig.devices) {
-                dev.nominalRate = kRate;
-                dev.nominalRates = {{double(kRate), double(kRate)}};
-                dev.outputStreams[0].format = format;
-                dev.outputStreams[0].available = {format};
-            }
-            platform = makeSimulatedPlatform(
-                std::move(rig), SimOutputs{SimClock::RealTime, {{test::kAnalogB, sink}}});
-            return;
-        }
-        graph = std::make_unique<test::SoundServerGraph>();
-        if (!graph->ok()) {
-            skip = graph->why();
-            return;
-        }
-        platform = makeAlsaPlatform();
-        if (!platform)
-            skip = QStringLiteral("ALSA lists no device with the sound server running");
-    }
-    bool record() { return !graph || graph->startRecording(); }
-    // What the device played, stereo interleaved at kRate.
-    std::vector<double> recording() {
-        if (graph)
-            return graph->stopRecording();
-        std::vector<double> all;
-        for (int s = 0; s < sink->opens(); ++s) {
-            const std::vector<double> part = sink->recordedDouble(s);
-            all.insert(all.end(), part.begin(), part.end());
-        }
-        return all;
-    }
+using test::Device;
+struct Stage : test::SoundStage {
+    explicit Stage(Device d, std::int64_t wobble = 0)
+        : SoundStage(d, test::SimServer{4096, kSimLatency, wobble}) {}
 };
 
 // 3 s: a 300 ms marker at 3 kHz that shows where the track starts, then a
