@@ -48,9 +48,9 @@ const QString kRendering = QStringLiteral("🎛 사운드 효과 적용 중…")
 const QString kRendered = QStringLiteral("🎛 사운드 효과 적용됨");
 constexpr int kRoadMs = 30000; // a generous bound for ffmpeg on a loaded machine
 
-// The decode road's outputs left in the temporary folder.
+// The decode road's outputs left behind.
 QStringList decodeOutputs() {
-    return QDir::temp().entryList({QStringLiteral("Quavelark-*.caf")}, QDir::Files);
+    return test::ourFiles({QStringLiteral("Quavelark-*.caf")});
 }
 
 bool isDecodeOutput(const QString& path) {
