@@ -6,6 +6,7 @@
 // writes a float CAF file, or fails.
 #include "app/App.h"
 #include "app/UserDefaults.h"
+#include "app/WorkFolder.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/PlayButton.h"
 #include "ui/StatusLabel.h"
@@ -57,7 +58,10 @@ bool isDecodeOutput(const QString& path) {
     static const QRegularExpression name(
         QStringLiteral("^Quavelark-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}"
                        "\\.caf$"));
-    return QFileInfo(path).absolutePath() == QDir::temp().absolutePath() &&
+    // In a run's own folder under the first work base (the test home's cache).
+    const QFileInfo folder(QFileInfo(path).absolutePath());
+    return folder.fileName().startsWith(QLatin1String("run-")) &&
+           folder.absolutePath() == workFolderBases().value(0) &&
            name.match(QFileInfo(path).fileName()).hasMatch();
 }
 
