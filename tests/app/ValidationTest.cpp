@@ -69,6 +69,7 @@ bool writeFlac(const QString& path, unsigned bits) {
     FLAC__stream_encoder_set_channels(encoder, 2);
     FLAC__stream_encoder_set_bits_per_sample(encoder, bits);
     FLAC__stream_encoder_set_sample_rate(encoder, kRate);
+    FLAC__stream_encoder_set_streamable_subset(encoder, false); // 15 bits is outside the subset
     bool ok = FLAC__stream_encoder_init_file(encoder, QFile::encodeName(path).constData(), nullptr,
                                              nullptr) == FLAC__STREAM_ENCODER_INIT_STATUS_OK;
     const double peak = std::ldexp(0.5, int(bits) - 1);
@@ -96,7 +97,7 @@ private slots:
         tone.frequency = 440;
         tone.frames = 44100;
         QVERIFY(test::writeAudio(QDir::tempPath() + "/tone.wav", tone));
-        for (const unsigned bits : {12u, 20u})
+        for (const unsigned bits : {12u, 15u, 20u})
             QVERIFY(writeFlac(QDir::tempPath() + QStringLiteral("/tone%1.flac").arg(bits), bits));
         QFile text(QDir::tempPath() + "/notes.flac");
         QVERIFY(text.open(QIODevice::WriteOnly));
@@ -179,13 +180,14 @@ private slots:
     }
 
     // The file takes the window's roads: what our player reads itself plays
-    // directly, what it does not (FLAC of 12 or 20 bits) through ffmpeg's
+    // directly, what it does not (FLAC of 12, 15 or 20 bits) through ffmpeg's
     // decode; a pass names the road, and the decode leaves no file behind.
     void takesTheWindowsRoads_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QByteArray>("road");
         QTest::newRow("16-bit WAV plays directly") << "tone.wav" << QByteArray("road: direct");
         QTest::newRow("12-bit FLAC plays decoded") << "tone12.flac" << QByteArray("road: decode");
+        QTest::newRow("15-bit FLAC plays decoded") << "tone15.flac" << QByteArray("road: decode");
         QTest::newRow("20-bit FLAC plays decoded") << "tone20.flac" << QByteArray("road: decode");
     }
     void takesTheWindowsRoads() {
