@@ -36,7 +36,8 @@ int fail(const QString& what) {
 }
 
 // A player that opened and has a duration, or why not.
-platform::AudioPlayer::Opened openWithSamples(platform::OutputEngines& outputs, const QString& path) {
+platform::AudioPlayer::Opened openWithSamples(platform::OutputEngines& outputs,
+                                              const QString& path) {
     platform::AudioPlayer::Opened opened = platform::AudioPlayer::open(outputs, path);
     if (opened.player && !(opened.player->duration() > 0)) {
         opened.player.reset();
@@ -65,14 +66,14 @@ Decoded decode(const QString& path) {
     platform::ChildOptions options;
     options.timeoutMs = kDecodeLimitMs;
     options.discardStdout = true;
-    const platform::ChildRun run = platform::runChild(
-        toolPath(QStringLiteral("ffmpeg")), decodeArguments(path, d.file, QDir::currentPath()),
-        options);
+    const platform::ChildRun run =
+        platform::runChild(toolPath(QStringLiteral("ffmpeg")),
+                           decodeArguments(path, d.file, QDir::currentPath()), options);
     if (!run.succeeded()) {
         QFile::remove(d.file);
-        d.error = !run.started ? QStringLiteral("decode road: ffmpeg did not start: %1")
-                                     .arg(run.errorText)
-                               : QStringLiteral("decode road: ffmpeg could not decode the file");
+        d.error = !run.started
+                      ? QStringLiteral("decode road: ffmpeg did not start: %1").arg(run.errorText)
+                      : QStringLiteral("decode road: ffmpeg could not decode the file");
     }
     return d;
 }

@@ -25,8 +25,8 @@ const QString kRunPrefix = QStringLiteral("run-");
 // follows a link, and is not inherited by the programs we start: a decoder
 // left running after a kill must not keep a dead run's folder alive.
 int openLock(const QString& path) {
-    return ::open(QFile::encodeName(path).constData(),
-                  O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                  0600);
 }
 
 // Holds the base folder's lock for its lifetime (blocking: held only briefly).
@@ -65,9 +65,8 @@ bool runEnded(const QString& folder) {
 
 int clearLocked(const QString& base) {
     int removed = 0;
-    const QStringList names = QDir(base).entryList({kRunPrefix + u'*'}, QDir::Dirs | QDir::Hidden |
-                                                                            QDir::NoDotAndDotDot |
-                                                                            QDir::NoSymLinks);
+    const QStringList names = QDir(base).entryList(
+        {kRunPrefix + u'*'}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
     for (const QString& name : names) {
         const QString folder = base + u'/' + name;
         // Only real folders of ours: a link is never followed into.
@@ -123,7 +122,8 @@ std::unique_ptr<WorkFolder> WorkFolder::open(const QStringList& bases) {
         if (!baseLock.held())
             continue;
         const int cleared = clearLocked(*base);
-        QByteArray pattern = QFile::encodeName(*base + u'/' + kRunPrefix + QStringLiteral("XXXXXX"));
+        QByteArray pattern =
+            QFile::encodeName(*base + u'/' + kRunPrefix + QStringLiteral("XXXXXX"));
         if (!::mkdtemp(pattern.data())) // mode 0700
             continue;
         const QString folder = QFile::decodeName(pattern);

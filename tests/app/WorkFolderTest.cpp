@@ -172,7 +172,8 @@ private slots:
         const QString runFolder = QFileInfo(files.front()).path();
         QCOMPARE(QFileInfo(runFolder).path(), workBase());
         for (const QString& file : files)
-            QVERIFY2(modeOf(file) == 0600 || modeOf(file) == -1, qPrintable(file)); // -1: a stage done
+            QVERIFY2(modeOf(file) == 0600 || modeOf(file) == -1,
+                     qPrintable(file)); // -1: a stage done
         QCOMPARE(modeOf(runFolder), 0700);
         QCOMPARE(modeOf(workBase()), 0700);
 
