@@ -320,6 +320,10 @@ public:
     // effects render on a render job, the ffmpeg decode as a child process.
     void startRenderRoad(const Track& track, quint64 generation);
     void startDecodeRoad(const Track& track, quint64 generation);
+    // The folder where decodes and renders write (see app/WorkFolder.h),
+    // opened on first use; the temporary folder only when no private folder
+    // can be made anywhere.
+    QString workDir() const;
     // Their completions on the main thread: the rendered file (none: the
     // render failed), or the finished decode and its output. A completion
     // whose generation is not the current one only deletes its file.

@@ -57,6 +57,9 @@ void App::applicationDidFinishLaunching() {
 
     step("loadExtras");
     loadExtras();
+    // Opening this run's folder for temporary audio clears what killed runs
+    // left behind, before any track is played.
+    workDir();
 
     step("icon");
     const QIcon icon(resourcePath(QStringLiteral("Quavelark.png")));

@@ -1,12 +1,18 @@
 #include "app/Validation.h"
 
 #include "app/CommandLine.h"
+#include "app/WorkFolder.h"
+#include "library/ToolPaths.h"
+#include "platform/ChildProcess.h"
 #include "platform/SystemPlatform.h"
 #include "platform/audio/AudioPlayer.h"
+#include "playback/DecodeCommand.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QThread>
+#include <QUuid>
 
 #include <cmath>
 #include <cstdio>
@@ -20,9 +26,56 @@ const char* const kPassLine =
 const QString kVolumeKey = QStringLiteral("playerVolume");
 constexpr double kStoredVolume = 37.0;
 
+// The decode may take as long as a long file needs; the window waits for it
+// without a limit, the check only so that it cannot hang for ever.
+constexpr int kDecodeLimitMs = 30 * 60 * 1000;
+
 int fail(const QString& what) {
     std::fprintf(stderr, "self-test failed: %s\n", qUtf8Printable(what));
     return 1;
+}
+
+// A player that opened and has a duration, or why not.
+platform::AudioPlayer::Opened openWithSamples(platform::OutputEngines& outputs,
+                                              const QString& path) {
+    platform::AudioPlayer::Opened opened = platform::AudioPlayer::open(outputs, path);
+    if (opened.player && !(opened.player->duration() > 0)) {
+        opened.player.reset();
+        opened.error = QStringLiteral("duration check: the player reports no duration");
+    }
+    return opened;
+}
+
+// The decode road as the window takes it: ffmpeg writes the first audio
+// stream as float PCM into a private temporary file, which then plays.
+struct Decoded {
+    std::unique_ptr<WorkFolder> folder; // removes the file with it
+    QString file;
+    QString error;
+};
+
+Decoded decode(const QString& path) {
+    Decoded d;
+    d.folder = WorkFolder::open();
+    const QString dir = d.folder ? d.folder->path() : QDir(QDir::tempPath()).absolutePath();
+    d.file = decodeOutputPath(dir, QUuid::createUuid());
+    if (!reserveFile(d.file)) {
+        d.error = QStringLiteral("decode road: cannot make %1").arg(d.file);
+        return d;
+    }
+    platform::ChildOptions options;
+    options.timeoutMs = kDecodeLimitMs;
+    options.discardStdout = true;
+    const platform::ChildRun run =
+        platform::runChild(toolPath(QStringLiteral("ffmpeg")),
+                           decodeArguments(path, d.file, QDir::currentPath()), options);
+    if (!run.succeeded()) {
+        QFile::remove(d.file);
+        d.error = !run.started
+                      ? QStringLiteral("decode road: ffmpeg did not start: %1").arg(run.errorText)
+                      : QStringLiteral("decode road: ffmpeg could not decode the file");
+    }
+    return d;
 }
 
 } // namespace
@@ -51,18 +104,38 @@ int runValidation(const QStringList& args) {
     if (!isNumber || stored != kStoredVolume)
         return fail(QStringLiteral("volume persistence failed"));
 
+    // The roads of the window: the file itself when our player opens and
+    // starts it, else ffmpeg's decode of it. Only a file that neither plays
+    // is refused, with both reasons.
     platform::Platform platform = platform::makeSystemPlatform();
-    auto opened = platform::AudioPlayer::open(*platform.outputs, validationFile(args));
-    if (!opened.player)
-        return fail(opened.error);
+    const QString file = validationFile(args);
+    auto opened = openWithSamples(*platform.outputs, file);
+    QString directError = opened.error;
+    if (opened.player) {
+        opened.player->setVolume(0.0f);
+        opened.player->prepareToPlay();
+        if (!opened.player->play()) {
+            directError = QStringLiteral("play check: %1").arg(opened.player->lastError());
+            opened.player.reset();
+        }
+    }
+    const char* road = "direct (the player reads the file itself)";
+    Decoded decoded;
+    if (!opened.player) {
+        road = "decode (ffmpeg decodes the file, then the player plays that)";
+        decoded = decode(file);
+        if (!decoded.error.isEmpty())
+            return fail(QStringLiteral("%1; %2").arg(directError, decoded.error));
+        opened = openWithSamples(*platform.outputs, decoded.file);
+        if (!opened.player)
+            return fail(QStringLiteral("%1; decode road: %2").arg(directError, opened.error));
+        opened.player->setVolume(0.0f);
+        opened.player->prepareToPlay();
+        if (!opened.player->play())
+            return fail(QStringLiteral("%1; decode road: play check: %2")
+                            .arg(directError, opened.player->lastError()));
+    }
     platform::AudioPlayer& player = *opened.player;
-
-    player.setVolume(0.0f);
-    player.prepareToPlay();
-    if (!(player.duration() > 0))
-        return fail(QStringLiteral("duration check: the player reports no duration"));
-    if (!player.play())
-        return fail(QStringLiteral("play check: %1").arg(player.lastError()));
     QThread::msleep(100);
     player.pause();
     if (player.isPlaying())
@@ -78,6 +151,7 @@ int runValidation(const QStringList& args) {
     if (QFile::exists(suite.fileName()) && !QFile::remove(suite.fileName()))
         return fail(QStringLiteral("could not remove the test setting %1").arg(suite.fileName()));
 
+    std::fprintf(stderr, "road: %s\n", road);
     if (platform.isSimulated)
         std::fputs("note: played on the simulated output device (no sound card)\n", stderr);
     std::fputs(kPassLine, stdout);

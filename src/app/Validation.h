@@ -11,6 +11,13 @@
 // names the failed check on standard error and returns a non-zero status.
 // When the check played on the simulated device (no sound card), standard
 // error says so, so that the pass is not mistaken for one on hardware.
+//
+// The file takes the window's roads: the player on the file itself when it
+// opens it with samples and starts, else ffmpeg's decode of it into a
+// private temporary file (app/WorkFolder.h), which is then checked. A passed
+// run names its road on standard error ("road: direct …" or "road: decode
+// …"); a refused file is one neither road plays, and the failure gives both
+// reasons.
 #pragma once
 
 #include <QStringList>

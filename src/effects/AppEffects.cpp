@@ -14,6 +14,7 @@
 #include "app/App.h"
 
 #include "analysis/ProbeAudio.h"
+#include "app/ControllerLogCategories.h"
 #include "app/Delivery.h"
 #include "effects/FXPanel.h"
 #include "library/ToolPaths.h"
@@ -146,6 +147,19 @@ StreamFacts App::probeFacts(const QString& path, int timeoutMs, bool* cutShort) 
     return services.analysers->probeAudio(path, options);
 }
 
+QString App::workDir() const {
+    if (!playback.work) {
+        playback.work = WorkFolder::open();
+        if (playback.work && playback.work->cleared() > 0)
+            qCInfo(lcPlayback, "removed %d folders of temporary files left by ended runs",
+                   playback.work->cleared());
+    }
+    if (playback.work)
+        return playback.work->path();
+    qCWarning(lcPlayback, "no private folder for temporary files; using the temporary folder");
+    return QDir(QDir::tempPath()).absolutePath();
+}
+
 RenderSnapshot App::renderSnapshot(const Track& track) const {
     RenderSnapshot s;
     s.path = track.path;
@@ -156,7 +170,7 @@ RenderSnapshot App::renderSnapshot(const Track& track) const {
     if (const std::optional<platform::DeviceId> device = outputDeviceID())
         s.deviceRates = supportedRates(*device);
     s.ffmpeg = services.tools->decodeProgram();
-    s.tempDir = QDir(QDir::tempPath()).absolutePath();
+    s.tempDir = workDir();
     s.currentDir = QDir::currentPath();
     s.children = children;
     s.inFlight = playback.inFlight;

@@ -1,6 +1,7 @@
 #include "effects/FXRender.h"
 
 #include "app/JsonCodec.h"
+#include "app/WorkFolder.h"
 #include "effects/UpsampleFile.h"
 #include "platform/lv2/Lv2Render.h"
 #include "playback/DecodeCommand.h"
@@ -31,6 +32,13 @@ public:
         const QString path = renderOutputPath(m_snapshot.tempDir, QUuid::createUuid());
         if (m_snapshot.inFlight && !m_snapshot.inFlight->add(path))
             return std::nullopt;
+        // Made empty with mode 0600 before a stage writes it: each writer
+        // keeps the mode, so a render is never readable by others.
+        if (!reserveFile(path)) {
+            if (m_snapshot.inFlight)
+                m_snapshot.inFlight->take(path);
+            return std::nullopt;
+        }
         return path;
     }
     void drop(const QString& path) const {

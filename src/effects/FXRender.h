@@ -10,6 +10,10 @@
 //   F3  the result is upsampled to the target rate for its own rate, read
 //       with libsndfile (upsampleTarget in playback/RateMatch.h, upsampleCAF
 //       in effects/UpsampleFile.h).
+// Every stage's file is made empty with mode 0600 before the stage writes
+// it (`tempDir` is the run's private work folder, app/WorkFolder.h); a file
+// that cannot be made fails the render at the first stage and skips a later
+// stage.
 // Only a failed ffmpeg run fails the render; the result then says whether the
 // source itself is to blame (it does not open, or ffmpeg cannot read it even
 // without the chain), so the play road names the real cause rather than the

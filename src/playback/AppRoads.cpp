@@ -209,8 +209,10 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
     if (services.observer->fallbackRoad("decode", track, generation))
         return;
     PlaybackState& p = playback;
-    const QString output =
-        decodeOutputPath(QDir(QDir::tempPath()).absolutePath(), QUuid::createUuid());
+    const QString output = decodeOutputPath(workDir(), QUuid::createUuid());
+    // Made empty and private before ffmpeg fills it (it keeps the mode).
+    if (!reserveFile(output))
+        qCWarning(lcPlayback, "could not make the decode's output file %s", qUtf8Printable(output));
     auto* process = new QProcess(this);
     process->setObjectName(QStringLiteral("Quavelark.decode"));
     process->setProgram(services.tools->decodeProgram());

@@ -1,7 +1,8 @@
 // The ffmpeg commands of the decode road and the effects render, and the
 // names of their outputs. The decode road writes the
 // first audio stream of a file, as 32-bit float PCM in a CAF file
-// "Quavelark-<UUID>.caf" (UUID upper case) in the temporary folder.
+// "Quavelark-<UUID>.caf" (UUID upper case) in the run's private work
+// folder (app/WorkFolder.h).
 //
 // The input is always handed over as "file:" and an absolute path, so that
 // a file named like "http://…", "concat:…" or "-i" can only ever be read as

@@ -9,6 +9,7 @@
 #include "analysis/StreamFacts.h"
 #include "app/Records.h"
 #include "effects/RenderNote.h"
+#include "app/WorkFolder.h"
 #include "playback/InFlightFiles.h"
 #include "playback/OutputDevice.h"
 
@@ -102,6 +103,11 @@ struct PlaybackState {
     // Outputs of decodes and renders not yet taken by their completion; the
     // quit deletes what is left. Shared with the render jobs.
     std::shared_ptr<InFlightFiles> inFlight = std::make_shared<InFlightFiles>();
+    // This run's private folder for those outputs, opened at the first need
+    // (App::workDir, also at launch, which clears what dead runs left);
+    // removed with everything in it when App ends. Mutable: opening it is a
+    // cache fill that const readers such as the render snapshot may trigger.
+    mutable std::unique_ptr<WorkFolder> work;
     // The temporary decoded or rendered file that belongs to `current`;
     // deleted when a new player replaces it.
     std::optional<QString> cacheURL;

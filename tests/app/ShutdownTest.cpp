@@ -83,7 +83,7 @@ const std::vector<QuitCase> quitCases{
 // clang-format on
 
 QStringList tempLeftovers() {
-    return QDir::temp().entryList({QStringLiteral("Quavelark-*")}, QDir::Files);
+    return test::ourFiles({QStringLiteral("Quavelark-*")});
 }
 
 } // namespace

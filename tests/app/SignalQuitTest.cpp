@@ -36,7 +36,7 @@ private slots:
         // The slider's value, or the device's own volume when it has one.
         const double volume = stored.value("playerVolume", -1).toDouble();
         QVERIFY(volume >= 0 && volume <= 100);
-        QVERIFY(QDir::temp().entryList({"Quavelark-*"}, QDir::Files).isEmpty());
+        QVERIFY(ql::test::ourFiles({"Quavelark-*"}).isEmpty());
     }
 };
 

@@ -2,6 +2,7 @@
 #include "app/Validation.h"
 
 #include "TestAudio.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QDir>
@@ -10,7 +11,11 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <FLAC/stream_encoder.h>
 #include <sndfile.h>
+
+#include <cmath>
+#include <vector>
 
 using namespace ql;
 
@@ -54,6 +59,32 @@ Run quavelark(const QStringList& args, const QString& logRules = {}) {
     return r;
 }
 
+// A second of a 440 Hz tone, stereo at 44.1 kHz, as FLAC of `bits` bits per
+// sample: libFLAC writes any size from 4 to 32 bits.
+bool writeFlac(const QString& path, unsigned bits) {
+    FLAC__StreamEncoder* encoder = FLAC__stream_encoder_new();
+    if (!encoder)
+        return false;
+    constexpr unsigned kRate = 44100;
+    FLAC__stream_encoder_set_channels(encoder, 2);
+    FLAC__stream_encoder_set_bits_per_sample(encoder, bits);
+    FLAC__stream_encoder_set_sample_rate(encoder, kRate);
+    FLAC__stream_encoder_set_streamable_subset(encoder, false); // 15 bits is outside the subset
+    bool ok = FLAC__stream_encoder_init_file(encoder, QFile::encodeName(path).constData(), nullptr,
+                                             nullptr) == FLAC__STREAM_ENCODER_INIT_STATUS_OK;
+    const double peak = std::ldexp(0.5, int(bits) - 1);
+    std::vector<FLAC__int32> frames;
+    for (unsigned i = 0; i < kRate; ++i) {
+        const auto v = FLAC__int32(std::lround(peak * std::sin(2 * M_PI * 440 * i / kRate)));
+        frames.push_back(v);
+        frames.push_back(-v);
+    }
+    ok = ok && FLAC__stream_encoder_process_interleaved(encoder, frames.data(), kRate);
+    ok = FLAC__stream_encoder_finish(encoder) && ok;
+    FLAC__stream_encoder_delete(encoder);
+    return ok;
+}
+
 } // namespace
 
 class ValidationTest : public QObject {
@@ -66,6 +97,8 @@ private slots:
         tone.frequency = 440;
         tone.frames = 44100;
         QVERIFY(test::writeAudio(QDir::tempPath() + "/tone.wav", tone));
+        for (const unsigned bits : {12u, 15u, 20u})
+            QVERIFY(writeFlac(QDir::tempPath() + QStringLiteral("/tone%1.flac").arg(bits), bits));
         QFile text(QDir::tempPath() + "/notes.flac");
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.write("not audio at all\n");
@@ -144,6 +177,28 @@ private slots:
         const Run r = quavelark({"--self-test", "tone.wav"}, rules);
         QCOMPARE(r.out, kPass);
         QCOMPARE(r.err.contains("quavelark.audio: device ") && r.err.contains(" opened at "), told);
+    }
+
+    // The file takes the window's roads: what our player reads itself plays
+    // directly, what it does not (FLAC of 12, 15 or 20 bits) through ffmpeg's
+    // decode; a pass names the road, and the decode leaves no file behind.
+    void takesTheWindowsRoads_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("road");
+        QTest::newRow("16-bit WAV plays directly") << "tone.wav" << QByteArray("road: direct");
+        QTest::newRow("12-bit FLAC plays decoded") << "tone12.flac" << QByteArray("road: decode");
+        QTest::newRow("15-bit FLAC plays decoded") << "tone15.flac" << QByteArray("road: decode");
+        QTest::newRow("20-bit FLAC plays decoded") << "tone20.flac" << QByteArray("road: decode");
+    }
+    void takesTheWindowsRoads() {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, road);
+        QCOMPARE(quavelark({"--self-test", "--save"}).exitCode, 0);
+        const Run r = quavelark({"--self-test", file});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(r.out, kPass);
+        QVERIFY2(r.err.contains(road), r.err.constData());
+        QCOMPARE(test::ourFiles({QStringLiteral("Quavelark-*")}), QStringList());
     }
 
     // A store run whose setting cannot reach the disk must not say it did.

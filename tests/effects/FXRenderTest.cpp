@@ -205,6 +205,10 @@ private slots:
             return;
         static const QRegularExpression name(QStringLiteral("^Quavelark-fx-[0-9A-F-]{36}\\.caf$"));
         QVERIFY2(name.match(left.front()).hasMatch(), qPrintable(left.front()));
+        // Whatever stage wrote it last, the render is readable by its owner only.
+        QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::ReadOther |
+                                          QFileDevice::WriteGroup | QFileDevice::WriteOther;
+        QCOMPARE(QFile::permissions(*result.file) & others, QFileDevice::Permissions{});
         QCOMPARE(probeAudio(*result.file), (StreamFacts{"pcm_f32le", 44100, 32, 2, 3}));
         const platform::AudioFile::Opened opened = platform::AudioFile::open(*result.file);
         QVERIFY2(opened.file, qPrintable(opened.error));

@@ -20,6 +20,7 @@
 #include "SimRigs.h"
 #include "StoredSettings.h"
 #include "TestAudio.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QDBusArgument>
@@ -415,7 +416,7 @@ private slots:
         auto r = std::make_unique<BusRig>(platform::SimClock::RealTime, 10, 10);
         r->app.play(Track{9, wv, QStringLiteral("Tone"), {}, {}, 3, {}});
         QTRY_VERIFY_WITH_TIMEOUT(r->app.isPlaying(), 30000);
-        QCOMPARE(QDir::temp().entryList(ours, QDir::Files).size(), 1);
+        QCOMPARE(test::ourFiles(ours).size(), 1);
         heard.clear(); // and a playing track's signals may still arrive
         watcher.asyncCall(QDBusMessage::createMethodCall(
             r->center->serviceName(), kPath, QStringLiteral("org.mpris.MediaPlayer2"), "Quit"));
@@ -425,7 +426,7 @@ private slots:
         QTRY_VERIFY(heard.contains(QStringLiteral("name gone")));
         QCOMPARE(heard.mid(heard.size() - 2),
                  QStringList({"Metadata={} PlaybackStatus=Stopped", "name gone"}));
-        QCOMPARE(QDir::temp().entryList(ours, QDir::Files), QStringList{});
+        QCOMPARE(test::ourFiles(ours), QStringList{});
     }
 };
 

@@ -341,10 +341,13 @@ private slots:
         test::fakes(r.app).analysers.fxSignature = [&effects] {
             return effects ? std::optional(QStringLiteral("eq:warm")) : std::nullopt;
         };
-        QStringList rendered; // the paths rendered, in order
-        test::fakes(r.app).analysers.renderFX = [&rendered](const RenderSnapshot& s) {
-            rendered << s.path; // on the render queue; read once it is done
-            const QString out = tempFile(QStringLiteral("ahead-%1.caf").arg(rendered.size()));
+        // The paths rendered, in order; written on the render queue, read once
+        // it is done. Shared: the last play starts a render ahead that may
+        // still run when this function has returned.
+        const auto rendered = std::make_shared<QStringList>();
+        test::fakes(r.app).analysers.renderFX = [rendered](const RenderSnapshot& s) {
+            *rendered << s.path;
+            const QString out = tempFile(QStringLiteral("ahead-%1.caf").arg(rendered->size()));
             return test::writeAudio(out, {SF_FORMAT_CAF | SF_FORMAT_FLOAT, 44100, 2, 44100})
                        ? RenderResult{out, {}}
                        : RenderResult{};
@@ -361,7 +364,7 @@ private slots:
         QCOMPARE(r.app.playback.current->id, qint64(2));
         QTRY_VERIFY(r.app.playback.fxCache.has_value());
         r.app.renderQueue->waitForDone();
-        QCOMPARE(rendered, QStringList{r.track(3).path});
+        QCOMPARE(*rendered, QStringList{r.track(3).path});
 
         const QString ahead = r.app.playback.fxCache->path;
         r.roads.clear();

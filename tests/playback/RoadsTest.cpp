@@ -6,6 +6,7 @@
 // writes a float CAF file, or fails.
 #include "app/App.h"
 #include "app/UserDefaults.h"
+#include "app/WorkFolder.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/PlayButton.h"
 #include "ui/StatusLabel.h"
@@ -48,16 +49,19 @@ const QString kRendering = QStringLiteral("🎛 사운드 효과 적용 중…")
 const QString kRendered = QStringLiteral("🎛 사운드 효과 적용됨");
 constexpr int kRoadMs = 30000; // a generous bound for ffmpeg on a loaded machine
 
-// The decode road's outputs left in the temporary folder.
+// The decode road's outputs left behind.
 QStringList decodeOutputs() {
-    return QDir::temp().entryList({QStringLiteral("Quavelark-*.caf")}, QDir::Files);
+    return test::ourFiles({QStringLiteral("Quavelark-*.caf")});
 }
 
 bool isDecodeOutput(const QString& path) {
     static const QRegularExpression name(
         QStringLiteral("^Quavelark-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}"
                        "\\.caf$"));
-    return QFileInfo(path).absolutePath() == QDir::temp().absolutePath() &&
+    // In a run's own folder under the first work base (the test home's cache).
+    const QFileInfo folder(QFileInfo(path).absolutePath());
+    return folder.fileName().startsWith(QLatin1String("run-")) &&
+           folder.absolutePath() == workFolderBases().value(0) &&
            name.match(QFileInfo(path).fileName()).hasMatch();
 }
 

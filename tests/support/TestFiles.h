@@ -5,8 +5,11 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+
+#include <unistd.h>
 
 namespace ql::test {
 
@@ -14,13 +17,38 @@ namespace ql::test {
 inline QString tempFile(const QString& name) {
     return QDir::temp().filePath(name);
 }
-// The effects render's files left in the temporary folder.
+// Full paths of the files named like `patterns` in the temporary folder and
+// in any run folder under the program's work folders (cache, runtime and
+// temporary bases), where renders and decodes write.
+inline QStringList ourFilePaths(const QStringList& patterns) {
+    QStringList found;
+    for (const QString& name : QDir::temp().entryList(patterns, QDir::Files))
+        found << QDir::temp().filePath(name);
+    const QStringList bases{
+        qEnvironmentVariable("XDG_CACHE_HOME") + "/Quavelark/work",
+        qEnvironmentVariable("XDG_RUNTIME_DIR") + "/Quavelark-work",
+        QDir::temp().filePath(QStringLiteral("quavelark-%1-work").arg(::getuid()))};
+    for (const QString& base : bases) {
+        QDirIterator it(base, patterns, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found << it.next();
+    }
+    return found;
+}
+// Their names only.
+inline QStringList ourFiles(const QStringList& patterns) {
+    QStringList names;
+    for (const QString& path : ourFilePaths(patterns))
+        names << QFileInfo(path).fileName();
+    return names;
+}
+// The effects render's files left behind.
 inline QStringList fxFiles() {
-    return QDir::temp().entryList({"Quavelark-fx-*"}, QDir::Files);
+    return ourFiles({"Quavelark-fx-*"});
 }
 inline void removeFxFiles() {
-    for (const QString& name : fxFiles())
-        QFile::remove(tempFile(name));
+    for (const QString& path : ourFilePaths({"Quavelark-fx-*"}))
+        QFile::remove(path);
 }
 
 // The file's bytes, or "<missing>" when it cannot be read.
