@@ -17,6 +17,7 @@
 
 #include "CaseRows.h"
 #include "LogLines.h"
+#include "PlayInTime.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
@@ -37,6 +38,7 @@ using namespace ql;
 using namespace ql::platform;
 using test::LogLine;
 using test::LogLines;
+using test::playInTime;
 
 namespace {
 
@@ -73,29 +75,6 @@ struct Stage : test::TrackIds<Stage> {
         return app.isPlaying();
     }
 };
-
-// Lets the device play about `frames` frames as a card in time does: a step
-// at a time, never more than the engine has queued, so that it never runs
-// dry (a manual clock handed more than the queue would count as under-runs).
-void playInTime(SimSinkControl& device, std::int64_t frames) {
-    const std::int64_t half = device.bufferFrames / 2;
-    while (frames > 0) {
-        // The feeder refills what the last step played; at the end of a
-        // track only its last frames are left. More than half, so that a
-        // step of half never takes the whole queue while the track goes on
-        // (a decoder behind on a loaded machine leaves exactly half queued).
-        static_cast<void>(
-            QTest::qWaitFor([&device, half] { return device.queuedFrames() > half; }, 3000));
-        const std::int64_t step = std::min({frames, half, device.queuedFrames()});
-        if (step <= 0)
-            return;
-        const std::int64_t heard = device.framesHeard() + step;
-        device.advance(step);
-        frames -= step;
-        if (!QTest::qWaitFor([&] { return device.framesHeard() >= heard; }, 5000))
-            return;
-    }
-}
 
 // A folder of the test's home that cannot be written.
 QString readOnlyFolder(const QString& name) {
