@@ -1,6 +1,7 @@
 #include "app/WorkFolder.h"
 
 #include "app/PrivateFolder.h"
+#include "app/SafeWrite.h"
 
 #include <QDir>
 #include <QFile>
@@ -81,7 +82,8 @@ int clearLocked(const QString& base) {
 std::optional<QString> privateBase(const QString& base) {
     if (base.isEmpty() || !QDir::isAbsolutePath(base))
         return std::nullopt;
-    QDir().mkpath(QFileInfo(base).path());
+    if (!makeFoldersPrivate(QFileInfo(base).path()))
+        return std::nullopt;
     return makePrivateFolder(base);
 }
 
@@ -137,13 +139,6 @@ std::unique_ptr<WorkFolder> WorkFolder::open(const QStringList& bases) {
         return std::unique_ptr<WorkFolder>(new WorkFolder(*base, folder, fd, cleared));
     }
     return nullptr;
-}
-
-int clearEndedRuns(const QString& base) {
-    if (!isPrivateFolder(base))
-        return 0;
-    const BaseLock baseLock(base);
-    return baseLock.held() ? clearLocked(base) : 0;
 }
 
 bool reserveFile(const QString& path) {

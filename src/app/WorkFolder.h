@@ -55,10 +55,6 @@ private:
     int m_cleared = 0;
 };
 
-// Removes the run folders under `base` whose lock is free; how many. Holds
-// the base's lock meanwhile.
-int clearEndedRuns(const QString& base);
-
 // Creates `path` as an empty file of mode 0600, refusing one that exists (or
 // a link). Programs that then write it (ffmpeg with "-y", libsndfile) keep
 // its mode, so the file is never readable by others, not even mid-write.
