@@ -102,12 +102,11 @@ const QString kAddressChanged =
                    "연결하세요.");
 
 // The stored token, a new one stored in its place when there is none or only
-// a weak one; `replaced` tells which.
-QString usableToken(bool& replaced) {
+// a weak one.
+QString usableToken() {
     UserDefaults defaults;
     const QString stored = defaults.string(keys::kRemoteToken).value_or(QString());
-    replaced = ql::remote::isWeakToken(stored);
-    if (!stored.isEmpty() && !replaced)
+    if (!stored.isEmpty() && !ql::remote::isWeakToken(stored))
         return stored;
     const QString token = ql::remote::drawRemoteToken(*QRandomGenerator::system());
     defaults.set(keys::kRemoteToken, token);
@@ -119,17 +118,15 @@ QString usableToken(bool& replaced) {
 void App::renewWeakRemoteToken() {
     if (!ql::remote::isWeakToken(UserDefaults().string(keys::kRemoteToken).value_or(QString())))
         return;
-    bool replaced = false;
-    usableToken(replaced);
+    usableToken();
     remoteTokenReplaced = true;
     status->setStringValue(L10n::tr(kAddressChanged));
 }
 
 void App::showRemote() {
     if (!remote) {
-        bool replaced = false;
-        const QString token = usableToken(replaced);
-        remoteTokenReplaced = remoteTokenReplaced || replaced;
+        // A weak stored token was already replaced (and told) at launch.
+        const QString token = usableToken();
         auto server = std::make_unique<RemoteServer>(token, remotePort);
         QPointer<App> self(this);
         server->onState = [self] { return self ? self->remoteState() : QVariantMap(); };
