@@ -31,7 +31,6 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QPointer>
 
 #include <algorithm>
 #include <utility>
@@ -156,14 +155,13 @@ void App::tellSilentOutput() {
     if (!platform.noSoundDevice || std::exchange(playback.silenceTold, true))
         return;
     // After the start's own messages (a render's note), which would hide it.
-    QPointer<App> self(this);
+    // Queued on this object, the call is dropped should the App go first.
     QMetaObject::invokeMethod(
         this,
-        [self] {
-            if (self)
-                self->status->setStringValue(
-                    L10n::tr(QStringLiteral("🔇 사용할 수 있는 사운드 장치가 없어 소리 없이 "
-                                            "재생합니다 (시뮬레이션 출력).")));
+        [this] {
+            status->setStringValue(
+                L10n::tr(QStringLiteral("🔇 사용할 수 있는 사운드 장치가 없어 소리 없이 "
+                                        "재생합니다 (시뮬레이션 출력).")));
         },
         Qt::QueuedConnection);
 }
