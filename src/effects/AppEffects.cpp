@@ -27,6 +27,8 @@
 #include <QFile>
 #include <QThreadPool>
 
+#include <utility>
+
 namespace ql {
 
 namespace {
@@ -148,15 +150,17 @@ StreamFacts App::probeFacts(const QString& path, int timeoutMs, bool* cutShort) 
 }
 
 QString App::workDir() const {
-    if (!playback.work) {
+    if (!playback.work && !std::exchange(playback.workTried, true)) {
         playback.work = WorkFolder::open();
-        if (playback.work && playback.work->cleared() > 0)
+        if (!playback.work)
+            qCWarning(lcPlayback,
+                      "no private folder for temporary files; using the temporary folder");
+        else if (playback.work->cleared() > 0)
             qCInfo(lcPlayback, "removed %d folders of temporary files left by ended runs",
                    playback.work->cleared());
     }
     if (playback.work)
         return playback.work->path();
-    qCWarning(lcPlayback, "no private folder for temporary files; using the temporary folder");
     return QDir(QDir::tempPath()).absolutePath();
 }
 

@@ -108,6 +108,9 @@ struct PlaybackState {
     // removed with everything in it when App ends. Mutable: opening it is a
     // cache fill that const readers such as the render snapshot may trigger.
     mutable std::unique_ptr<WorkFolder> work;
+    // The folder was asked for once: where none can be made, a render does not
+    // walk every candidate again.
+    mutable bool workTried = false;
     // The temporary decoded or rendered file that belongs to `current`;
     // deleted when a new player replaces it.
     std::optional<QString> cacheURL;
