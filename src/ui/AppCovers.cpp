@@ -131,8 +131,7 @@ QImage loadOrExtract(const QString& program, const QString& path, const QString&
 // i mod count, each scaled within its cell and centred; what a picture leaves
 // of its cell stays clear.
 QImage fitted(const QImage& image, const QSize& box) {
-    return image.scaled(image.size().scaled(box, Qt::KeepAspectRatio).expandedTo({1, 1}),
-                        Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
 QImage coverMosaic(const std::vector<QImage>& images) {
