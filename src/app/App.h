@@ -284,8 +284,11 @@ public:
     // player stopped, labels and per-track work, then the direct road (the
     // file, or its cached render) or a fallback road.
     void play(const Track& track);
-    // The per-track resets and side work at the start of every play request.
+    // The per-track resets at the start of every play request, before its
+    // road; the side work (cover, labels, look ahead) follows the road.
     void beginTrackExtras(const Track& track);
+    // The direct road, or a fallback road, for the request `generation`.
+    void takeRoad(const Track& track, quint64 generation);
     // The same for a prepared player that takes over (gapless, crossfade):
     // a running fade and the prepared successor are left alone.
     void beginFadeKeep(const Track& track);
@@ -423,6 +426,13 @@ public:
     // of listening before the end, prepares the successor's player and
     // schedules it on the device clock at the playing track's end.
     void gaplessCheck();
+    // Run by the tick after it: in the same window, when no gapless join or
+    // crossfade will make the transition, opens the file the end of the
+    // track will play (the next one, or the same one on repeat) and, when
+    // the device keeps its rate for it, binds it so that its first second
+    // is decoded before the request comes. dropAhead() lets it go.
+    void openAhead();
+    void dropAhead();
 
     // ---- playback/AppOutputDevice.cpp --------------------------------------
     // Output devices asked of the hardware afresh on every call; nothing is

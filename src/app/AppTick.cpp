@@ -88,6 +88,7 @@ void App::extrasTick() {
     runStep(*services.observer, "sleepTick", [this] { sleepTick(); });
     runStep(*services.observer, "crossfadeCheck", [this] { crossfadeCheck(); });
     runStep(*services.observer, "gaplessCheck", [this] { gaplessCheck(); });
+    runStep(*services.observer, "openAhead", [this] { openAhead(); });
     runStep(*services.observer, "updateNowPlaying", [this] { updateNowPlaying(); });
 
     if (t % kEveryTenSeconds == 0)

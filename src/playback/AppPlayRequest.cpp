@@ -3,7 +3,9 @@
 // play() is the one entry that starts a track, whoever asks (the table, the
 // transport, the end of a track, opened files, the remote). It does the
 // bookkeeping of a track change — history, generation, the previous player
-// stopped, labels, per-track work — and then takes the direct road: our
+// stopped, the title, the per-track resets — and then takes the direct road
+// (the cover, the other labels, the lyrics, the waveform and the look ahead
+// come after it, so that none of them delays the first frame): our
 // player opens the file itself, or the render of it that the effects prefetch
 // left in the one-entry cache. When there is no direct source (the track
 // needs processing and no render of it is cached), or the player cannot open
@@ -42,14 +44,17 @@
 #include <QProcess>
 #include <QPushButton>
 
+#include <utility>
+
 namespace ql {
 
 namespace {
 
-// The per-track work of every track start, whichever road it takes: a play
-// request (before its road is chosen) and a take-over by a prepared player
-// (gapless or crossfade) alike.
-void startTrackWork(App& app, const Track& track) {
+// What every track start resets, whichever road it takes: a play request
+// (before its road is chosen) and a take-over by a prepared player (gapless
+// or crossfade) alike. Cheap, and needed before the new player is set up:
+// its volume reads the loudness, whose measurement starts here.
+void resetTrackState(App& app, const Track& track) {
     PlaybackState& p = app.playback;
     // What the window showed of the previous player goes with it.
     p.shownAt = 0;
@@ -61,9 +66,16 @@ void startTrackWork(App& app, const Track& track) {
     p.abA.reset();
     p.abB.reset();
     app.abButton->setText(QStringLiteral("A-B 반복"));
+    app.ensureLoudness(track);
+}
+
+// What the window shows of a new track, and the look ahead. A play request
+// does this once its road has started: on a busy machine the labels, the
+// lyrics, the waveform and the probes they start cost more than the frames
+// of silence a listener would hear between two tracks.
+void trackSideWork(App& app, const Track& track) {
     app.updateFavButton();
     app.lyricsPanel->setTrack(track);
-    app.ensureLoudness(track);
     app.loadWaveform(track);
     app.updateInfoLabels(track);
     app.refreshDACLabel();
@@ -118,10 +130,21 @@ void App::play(const Track& requested) {
     views.artistLabel->setText(track.artist);
     views.playButton->setTitle(preparingTitle());
 
-    services.analysers->loadArt(*this, track);
-    publish();
     beginTrackExtras(track);
+    takeRoad(track, generation);
+    // Opened ahead for another file, or for a request that took another road.
+    dropAhead();
+    // A road that failed at once may have moved on to another track.
+    if (p.generation != generation)
+        return;
+    services.analysers->loadArt(*this, track);
+    trackSideWork(*this, track);
+    applyVolume();
+    publish();
+}
 
+void App::takeRoad(const Track& track, quint64 generation) {
+    PlaybackState& p = playback;
     // The render identity; none when the track plays unprocessed.
     const std::optional<QString> filter = fxNeeded(track) ? fxChainActive() : std::nullopt;
     std::optional<QString> source;
@@ -139,7 +162,9 @@ void App::play(const Track& requested) {
     if (source) {
         preMatch(*source);
         platform::AudioPlayer::Opened opened;
-        if (platform.outputs)
+        if (!filter && p.ahead && p.ahead->track.path == *source)
+            opened.player = std::move(std::exchange(p.ahead, std::nullopt)->player);
+        else if (platform.outputs)
             opened = platform::AudioPlayer::open(*platform.outputs, *source);
         // A file our player reads as empty goes to the fallback road, which
         // either finds its samples or reports it (it must not end at once
@@ -189,14 +214,13 @@ void App::play(const Track& requested) {
 void App::beginTrackExtras(const Track& track) {
     endFade();
     cancelQueued();
-    startTrackWork(*this, track);
-    // `audio` is empty here (the request stopped it): the new player gets its
-    // volume from its own set-up.
-    applyVolume();
+    resetTrackState(*this, track);
 }
 
 void App::beginFadeKeep(const Track& track) {
-    startTrackWork(*this, track);
+    dropAhead();
+    resetTrackState(*this, track);
+    trackSideWork(*this, track);
 }
 
 bool App::preMatch(const QString& path) {

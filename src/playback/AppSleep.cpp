@@ -43,6 +43,7 @@ void abandonPreparation(App& app) {
     p.loading = false;
     // A player the direct road opened but could not start.
     app.retirePlayer(std::move(p.audio));
+    app.dropAhead();
     app.views.playButton->setTitle(stoppedTitle());
     app.publish();
 }

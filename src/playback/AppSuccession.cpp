@@ -30,6 +30,8 @@
 #include "platform/audio/AudioPlayer.h"
 #include "playback/Succession.h"
 
+#include <utility>
+
 namespace ql {
 
 std::optional<Track> App::peekNext() const {
@@ -107,6 +109,46 @@ void App::gaplessCheck() {
     // Its failure before its start is seen (and takes it back).
     watchEnd(successor);
     p.queued = QueuedTrack{*next, std::move(opened.player), fromRadio};
+}
+
+void App::openAhead() {
+    PlaybackState& p = playback;
+    if (p.queued || p.fadingOut || p.ahead || !p.audio || !p.audio->isPlaying() || p.loading ||
+        !p.current)
+        return;
+    if (listening.crossfadeOn && !p.bitPerfect && !p.maxQuality)
+        return;
+    platform::AudioPlayer& a = *p.audio;
+    const double rate = a.enableRate() ? double(a.rate()) : 1.0;
+    if (!inArmingWindow(listeningLeft(a.duration(), a.currentTime(), rate)))
+        return;
+    // What the end of the track asks for: the same track on repeat.
+    const std::optional<Track> next = p.repeatOn ? p.current : peekNext();
+    // A track that needs processing plays a render, never this file.
+    if (!next || fxNeeded(next) || !platform.outputs)
+        return;
+    platform::AudioPlayer::Opened opened =
+        platform::AudioPlayer::open(*platform.outputs, next->path);
+    if (!opened.player || !(opened.player->duration() > 0))
+        return;
+    platform::AudioPlayer& ahead = *opened.player;
+    const double speed = playbackSpeed(p.playRate);
+    ahead.setEnableRate(speed != 1.0);
+    if (ahead.enableRate())
+        ahead.setRate(float(speed));
+    ahead.setVolume(effVol(next));
+    // Decoded ahead only at the rate the device keeps: a file the device
+    // will be re-matched for is decoded again at its new rate anyway.
+    const bool rateKept = !(p.rateMatchOn || p.bitPerfect) ||
+                          !bitPerfectRefuses(a.sourceSampleRate(), ahead.sourceSampleRate());
+    if (rateKept && bindPlayer(ahead))
+        ahead.prepareToPlay();
+    p.ahead = QueuedTrack{*next, std::move(opened.player), false};
+}
+
+void App::dropAhead() {
+    if (std::optional<QueuedTrack> gone = std::exchange(playback.ahead, std::nullopt))
+        retirePlayer(std::move(gone->player));
 }
 
 } // namespace ql

@@ -8,8 +8,8 @@
 
 #include "analysis/StreamFacts.h"
 #include "app/Records.h"
-#include "effects/RenderNote.h"
 #include "app/WorkFolder.h"
+#include "effects/RenderNote.h"
 #include "playback/InFlightFiles.h"
 #include "playback/OutputDevice.h"
 
@@ -146,6 +146,10 @@ struct PlaybackState {
     // that the outgoing id is not added to `history`.
     bool goingBack = false;
     std::optional<QueuedTrack> queued;
+    // The player opened ahead on the track that a play request will start
+    // when the playing one ends without a gapless join (openAhead); taken
+    // by that request when it names the same file, else let go.
+    std::optional<QueuedTrack> ahead;
     // Id of the track for which gapless preparation or the crossfade gave up
     // (-1: none), so it is not retried; reset at every track start.
     qint64 gaplessSkipped = -1;

@@ -8,6 +8,8 @@
 #include <QSvgRenderer>
 
 #include <cmath>
+#include <map>
+#include <utility>
 
 namespace ql {
 
@@ -91,12 +93,21 @@ void Symbol::paint(QPainter& painter, const QRectF& rect, const QColor& tint) co
 std::optional<Symbol> sym(const QString& name, double size, SymbolWeight weight) {
     if (!isSymbolName(name) || !std::isfinite(size) || size <= 0 || size > kMaxSize)
         return std::nullopt;
+    // Each drawing is parsed once per thread and weight: buttons change
+    // their symbol on every track change and state flip, and parsing it
+    // again there costs more than the rest of the change. A renderer is a
+    // QObject, so it is never shared between threads.
+    thread_local std::map<std::pair<QString, SymbolWeight>, std::shared_ptr<QSvgRenderer>> parsed;
+    const std::pair key{name, weight};
+    if (const auto known = parsed.find(key); known != parsed.end())
+        return Symbol(name, size, weight, known->second);
     QFile file(QStringLiteral(":/icons/") + name + QStringLiteral(".svg"));
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     auto svg = std::make_shared<QSvgRenderer>(weighted(file.readAll(), weight));
     if (!svg->isValid())
         return std::nullopt;
+    parsed.emplace(key, svg);
     return Symbol(name, size, weight, std::move(svg));
 }
 

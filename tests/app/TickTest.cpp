@@ -88,8 +88,8 @@ QList<int> multiplesOf(int n, int upTo) {
     return list;
 }
 
-const QStringList kEveryTick{"countTick", "sleepTick", "crossfadeCheck", "gaplessCheck",
-                             "updateNowPlaying"};
+const QStringList kEveryTick{"countTick",    "sleepTick", "crossfadeCheck",
+                             "gaplessCheck", "openAhead", "updateNowPlaying"};
 
 } // namespace
 

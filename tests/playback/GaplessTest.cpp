@@ -168,6 +168,42 @@ const std::vector<GateCase> gateCases{
 };
 // clang-format on
 
+// The file a play request at the end will start, opened ahead by the tick's
+// check when no gapless join or crossfade makes the transition, and what
+// the request then does with it.
+struct AheadCase {
+    const char* name;
+    double left = 3.0;
+    std::function<void(Rig&)> setUp = {};
+    qint64 opened = kNone;    // whose file is open ahead
+    qint64 requested = kNone; // the play request that follows
+    bool taken = false;       // that request plays on the player opened ahead
+};
+
+void gaplessOff(Rig& r) {
+    r.app.playback.gaplessOn = false;
+}
+
+// clang-format off
+const std::vector<AheadCase> aheadCases{
+    {.name = "gapless off: the next track, taken by its request",
+     .setUp = gaplessOff, .opened = 2, .requested = 2, .taken = true},
+    {.name = "repeat on: the same track, taken by its replay",
+     .setUp = [](Rig& r) { r.app.playback.repeatOn = true; }, .opened = 1, .requested = 1,
+     .taken = true},
+    {.name = "a request for another track lets it go",
+     .setUp = gaplessOff, .opened = 2, .requested = 3},
+    {.name = "7 s left: not yet", .left = 7.0, .setUp = gaplessOff},
+    {.name = "armed gaplessly: nothing more to open"},
+    {.name = "crossfade in effect",
+     .setUp = [](Rig& r) { gaplessOff(r); r.app.listening.crossfadeOn = true;
+                           r.app.playback.maxQuality = false; }},
+    {.name = "the next track plays a render",
+     .setUp = [](Rig& r) { gaplessOff(r);
+         test::fakes(r.app).analysers.fxSignature = [] { return QString("eq"); }; }},
+};
+// clang-format on
+
 // What a move of the user after the arming does to it.
 struct CancelCase {
     const char* name;
@@ -249,6 +285,37 @@ private slots:
             r.app.gaplessCheck();
             QCOMPARE(r.app.playback.queued->player.get(), armed);
         }
+    }
+
+    void openingAhead_data() { addRows(aheadCases); }
+    void openingAhead() {
+        const AheadCase& c = test::currentCase(aheadCases);
+        Rig r;
+        addGateTracks(r);
+        r.show({1, 2, 3});
+        QVERIFY(r.start(1));
+        QVERIFY(r.playTo(r.audio().duration() - c.left));
+        if (c.setUp)
+            c.setUp(r);
+
+        r.app.gaplessCheck();
+        r.app.openAhead();
+
+        const std::optional<QueuedTrack>& ahead = r.app.playback.ahead;
+        QCOMPARE(ahead ? ahead->track.id : kNone, c.opened);
+        if (!ahead)
+            return;
+        const AudioPlayer* opened = ahead->player.get();
+        QVERIFY(!opened->isPlaying());
+        // Opened once: another tick changes nothing.
+        r.app.openAhead();
+        QCOMPARE(r.app.playback.ahead->player.get(), opened);
+
+        r.app.play(r.track(c.requested));
+        QVERIFY(!r.app.playback.ahead);
+        QCOMPARE(r.app.playback.audio.get() == opened, c.taken);
+        QVERIFY(r.app.isPlaying());
+        QCOMPARE(r.audio().currentTime(), 0.0);
     }
 
     void movesAfterArmingCancelIt_data() { addRows(cancelCases); }

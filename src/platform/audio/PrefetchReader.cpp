@@ -26,8 +26,10 @@ PrefetchReader::PrefetchReader(std::unique_ptr<AudioFile> file, std::size_t bloc
         }
     }
     m_slots.resize(m_workers.size() * kBlocksPerWorker + 1);
+    // Not zeroed: a slot is read only once a worker has filled it, and
+    // zeroing them costs the track start (made on the main thread) time.
     for (auto& s : m_slots)
-        s.data.assign(blockFrames * std::size_t(m_channels), 0.0);
+        s.data = std::make_unique_for_overwrite<double[]>(blockFrames * std::size_t(m_channels));
     for (auto& w : m_workers)
         w->thread = std::thread([this, worker = w.get()] { run(*worker); });
 }
@@ -89,7 +91,7 @@ std::int64_t PrefetchReader::next(const double** data) {
         return -1;
     }
     m_held = true;
-    *data = s.data.data();
+    *data = s.data.get();
     return s.frames;
 }
 
@@ -127,7 +129,7 @@ void PrefetchReader::run(Worker& w) {
         QString why;
         const bool placed = w.position == from || w.file->seek(from);
         if (placed)
-            n = w.file->read(slot->data.data(), std::int64_t(m_blockFrames));
+            n = w.file->read(slot->data.get(), std::int64_t(m_blockFrames));
         if (!placed || n < 0) {
             n = -1;
             why = w.file->error();

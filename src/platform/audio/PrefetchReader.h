@@ -58,7 +58,7 @@ public:
 private:
     static constexpr std::int64_t kNoEnd = INT64_MAX;
     struct Slot {
-        std::vector<double> data;
+        std::unique_ptr<double[]> data;
         bool busy = false;  // a worker is reading into it
         bool ready = false; // holds block `index` of the current epoch
         std::int64_t index = 0;

@@ -23,8 +23,12 @@ namespace ql::platform {
 
 template <typename T> class SpscRing {
 public:
+    // The storage is not zeroed: nothing is read before it was written, and
+    // a voice's ring is made as its track starts, where touching megabytes
+    // delays the first frame on a busy machine.
     explicit SpscRing(std::size_t capacity)
-        : m_capacity(capacity > 0 ? capacity : 1), m_data(std::make_unique<T[]>(m_capacity)) {}
+        : m_capacity(capacity > 0 ? capacity : 1),
+          m_data(std::make_unique_for_overwrite<T[]>(m_capacity)) {}
 
     std::size_t capacity() const { return m_capacity; }
 
