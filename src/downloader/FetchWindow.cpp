@@ -5,6 +5,7 @@
 #include "app/UserDefaults.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/l10n/L10n.h"
+#include "ui/WindowChrome.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -266,9 +267,8 @@ void FlacFetcher::show() {
         }
         centered = true;
     }
-    m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
+    // A minimised window comes back too.
+    bringBack(m_window);
 }
 
 void FlacFetcher::runMelon(int count) {

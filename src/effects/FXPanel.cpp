@@ -5,6 +5,7 @@
 #include "platform/PluginHost.h"
 #include "playback/RateText.h"
 #include "ui/Theme.h"
+#include "ui/WindowChrome.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -307,9 +308,8 @@ void FXPanel::openPlugin(int slot) {
     if (s.name.isEmpty())
         return;
     if (PluginEditorWindow* open = editorWindow(slot)) {
-        open->show();
-        open->raise();
-        open->activateWindow();
+        // A minimised editor comes back too.
+        bringBack(open);
         return;
     }
     // Made here, on the main thread, before anything else runs: a second
@@ -324,9 +324,7 @@ void FXPanel::openPlugin(int slot) {
     window->onClose = [this, slot] { windowWillClose(slot); };
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->move(screen->availableGeometry().center() - window->rect().center());
-    window->show();
-    window->raise();
-    window->activateWindow();
+    bringBack(window.get());
     m_editors[slot] = std::move(window);
 }
 

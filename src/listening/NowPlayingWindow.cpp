@@ -4,6 +4,7 @@
 #include "ui/ClickImageView.h"
 #include "ui/Theme.h"
 #include "ui/TruncatingLabel.h"
+#include "ui/WindowChrome.h"
 #include "ui/l10n/Translator.h"
 
 #include <QGuiApplication>
@@ -174,9 +175,7 @@ void NowPlayingWindow::toggle(QScreen* screen) {
         frame.moveCenter(screen->availableGeometry().center());
         w->move(frame.topLeft());
     }
-    w->show();
-    w->raise();
-    w->activateWindow();
+    bringBack(w);
 }
 
 } // namespace ql

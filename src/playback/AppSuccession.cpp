@@ -34,6 +34,19 @@
 
 namespace ql {
 
+namespace {
+
+// A player made before its turn gets the speed and volume it will play at.
+void setSpeedAndVolume(platform::AudioPlayer& player, double playRate, float volume) {
+    const double speed = playbackSpeed(playRate);
+    player.setEnableRate(speed != 1.0);
+    if (player.enableRate())
+        player.setRate(float(speed));
+    player.setVolume(volume);
+}
+
+} // namespace
+
 std::optional<Track> App::peekNext() const {
     return ql::peekNext(listening.radioQueue, library.rows, browser.filtered, playback.current);
 }
@@ -83,11 +96,7 @@ void App::gaplessCheck() {
         return;
     }
 
-    const double speed = playbackSpeed(p.playRate);
-    successor.setEnableRate(speed != 1.0);
-    if (successor.enableRate())
-        successor.setRate(float(speed));
-    successor.setVolume(effVol(next));
+    setSpeedAndVolume(successor, p.playRate, effVol(next));
     // Refused by the chosen device, the successor would start on another one
     // at a time read from the playing device's clock: give up as for a file
     // that does not open.
@@ -132,11 +141,7 @@ void App::openAhead() {
     if (!opened.player || !(opened.player->duration() > 0))
         return;
     platform::AudioPlayer& ahead = *opened.player;
-    const double speed = playbackSpeed(p.playRate);
-    ahead.setEnableRate(speed != 1.0);
-    if (ahead.enableRate())
-        ahead.setRate(float(speed));
-    ahead.setVolume(effVol(next));
+    setSpeedAndVolume(ahead, p.playRate, effVol(next));
     // Decoded ahead only at the rate the device keeps: a file the device
     // will be re-matched for is decoded again at its new rate anyway.
     const bool rateKept = !(p.rateMatchOn || p.bitPerfect) ||
