@@ -164,7 +164,8 @@ bool NowPlayingWindow::visible() const {
 
 void NowPlayingWindow::toggle(QScreen* screen) {
     QWidget* w = window.get();
-    if (visible()) {
+    // A minimised window counts as visible: it comes back instead.
+    if (visible() && !w->isMinimized()) {
         w->hide();
         return;
     }

@@ -159,10 +159,14 @@ void App::takeRoad(const Track& track, quint64 generation) {
         p.fxCache.reset();
     }
 
+    // A file opened ahead that this request will not play goes first: a
+    // rate change below would otherwise make it decode again meanwhile.
+    if (p.ahead && (filter || !source || p.ahead->track.path != *source))
+        dropAhead();
     if (source) {
         preMatch(*source);
         platform::AudioPlayer::Opened opened;
-        if (!filter && p.ahead && p.ahead->track.path == *source)
+        if (p.ahead)
             opened.player = std::move(std::exchange(p.ahead, std::nullopt)->player);
         else if (platform.outputs)
             opened = platform::AudioPlayer::open(*platform.outputs, *source);

@@ -43,7 +43,6 @@ void abandonPreparation(App& app) {
     p.loading = false;
     // A player the direct road opened but could not start.
     app.retirePlayer(std::move(p.audio));
-    app.dropAhead();
     app.views.playButton->setTitle(stoppedTitle());
     app.publish();
 }
@@ -88,6 +87,7 @@ void App::sleepTick() {
         abandonPreparation(*this);
     } else if (p.audio && p.audio->isPlaying()) {
         cancelQueued();
+        dropAhead();
         p.audio->pause();
         setHog(false, std::nullopt);
         views.playButton->setTitle(stoppedTitle());

@@ -125,7 +125,10 @@ void App::openAhead() {
     if (p.queued || p.fadingOut || p.ahead || !p.audio || !p.audio->isPlaying() || p.loading ||
         !p.current)
         return;
-    if (listening.crossfadeOn && !p.bitPerfect && !p.maxQuality)
+    // Where the crossfade check would fade into the next track (it stands
+    // aside on repeat, for a track it gave up on and for a processed one).
+    if (listening.crossfadeOn && !p.bitPerfect && !p.maxQuality && !p.repeatOn &&
+        p.crossSkipped != p.current->id && !currentNeedsFX())
         return;
     platform::AudioPlayer& a = *p.audio;
     const double rate = a.enableRate() ? double(a.rate()) : 1.0;
@@ -152,8 +155,10 @@ void App::openAhead() {
 }
 
 void App::dropAhead() {
+    // Its decoder thread is not waited for here (retire): this runs inside
+    // a track change, which must not stall on it.
     if (std::optional<QueuedTrack> gone = std::exchange(playback.ahead, std::nullopt))
-        retirePlayer(std::move(gone->player));
+        retirePlayer(std::move(gone->player), true);
 }
 
 } // namespace ql

@@ -60,6 +60,7 @@ void App::toggle() {
         if (p.audio->isPlaying()) {
             qCDebug(lcPlayback, "pause track %lld at %.2f s", id, p.audio->currentTime());
             cancelQueued();
+            dropAhead();
             p.audio->pause();
             setHog(false, std::nullopt);
         } else {
@@ -182,6 +183,7 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
                           .arg(p.shownAt, 0, 'f', 1);
         }
         qCWarning(lcPlayback, "playback stopped by an error");
+        dropAhead();
         qCDebug(lcPlayback, "the player's error: %s", qUtf8Printable(why));
         views.playButton->setTitle(stoppedTitle());
         status->setStringValue(L10n::tr(QStringLiteral("재생 중 오류가 발생했습니다.")));

@@ -11,7 +11,8 @@
 // weight (semibold and bold widen the drawing's strokes). It gives nothing for
 // an unknown name, the empty name, a name that is not a plain symbol name
 // (lower-case letters, digits and dots), and a size that is not a finite
-// number in 0 < size <= 512. Nothing is cached: every call looks the name up.
+// number in 0 < size <= 512. Each drawing is parsed once per thread and weight;
+// a Symbol shares the parsed drawing.
 //
 // Main thread (painting); a Symbol is a small value and may be copied.
 #pragma once

@@ -295,6 +295,11 @@ private slots:
         QTRY_VERIFY(np.visible());
         const QPoint centre = a.window->screen()->availableGeometry().center();
         QVERIFY((np.window->frameGeometry().center() - centre).manhattanLength() <= 2);
+        // Minimised and asked for again: it comes back instead of closing.
+        np.window->showMinimized();
+        QTRY_VERIFY(np.window->isMinimized());
+        a.showNowPlaying();
+        QTRY_VERIFY(np.visible() && !np.window->isMinimized());
 
         // At the least size the column keeps 64 free and the cover gives up height.
         np.window->resize(420, 600);

@@ -198,6 +198,10 @@ const std::vector<AheadCase> aheadCases{
     {.name = "crossfade in effect",
      .setUp = [](Rig& r) { gaplessOff(r); r.app.listening.crossfadeOn = true;
                            r.app.playback.maxQuality = false; }},
+    {.name = "crossfade on but repeat: no fade, the same track",
+     .setUp = [](Rig& r) { r.app.listening.crossfadeOn = true; r.app.playback.maxQuality = false;
+                           r.app.playback.repeatOn = true; },
+     .opened = 1, .requested = 1, .taken = true},
     {.name = "the next track plays a render",
      .setUp = [](Rig& r) { gaplessOff(r);
          test::fakes(r.app).analysers.fxSignature = [] { return QString("eq"); }; }},

@@ -232,20 +232,26 @@ private slots:
         r.app.playback.repeatOn = c.repeat;
         // Full volume: the samples reach the sink as the files hold them.
         r.app.views.volume->setDoubleValue(100);
-        // The program's half-second tick, whose checks open the file the
-        // end will play a few seconds ahead.
+        // The succession checks of the program's half-second tick, which
+        // open the file the end will play a few seconds ahead.
         QTimer tick;
-        QObject::connect(&tick, &QTimer::timeout, &r.app, [&r] { r.app.extrasTick(); });
+        QObject::connect(&tick, &QTimer::timeout, &r.app, [&r] {
+            r.app.gaplessCheck();
+            r.app.openAhead();
+        });
         tick.start(500);
         QVERIFY(stage.record());
         r.app.play(r.track(1));
         QVERIFY(r.app.playback.audio && r.app.isPlaying());
         const quint64 generation = r.app.playback.generation;
+        QVERIFY(QTest::qWaitFor([&] { return r.app.playback.ahead.has_value(); }, kWaitMs));
+        const AudioPlayer* ahead = r.app.playback.ahead->player.get();
         // The track's end reaches the program as a queued call: answered as
         // its own event loop would, at once, not after the next 10 ms nap.
         QVERIFY(test::waitInEventLoop(
             [&] { return r.app.playback.generation > generation && r.audio().currentTime() > 0.5; },
             kWaitMs));
+        QVERIFY2(r.app.playback.audio.get() == ahead, "the file opened ahead was not played");
         const std::vector<double> v = stage.recording();
         QVERIFY2(!stage.recorderLost(),
                  "the recorder fell behind the sink (not the player's fault)");
