@@ -95,6 +95,9 @@ private slots:
             test::fakes(*l.app).observer.tickStep = [&](const char* s) {
                 return steps << s, false;
             };
+            // Woken as a play start wakes it: on a slow machine an idle meter
+            // may already have fallen to rest and stopped its timer.
+            l->wakeMeter();
             QTRY_VERIFY(steps.contains("meter"));
             l->toggleTools();
             QVERIFY(l->views.extrasView->isVisible());
