@@ -10,7 +10,7 @@
 // the file atomically (a temporary file in the same folder, written whole and
 // forced to the disk, then moved over the old one), so a reader never sees
 // half a store and a full disk never empties one. Returns whether the file now
-// holds the value; a failure is also kept for takeFailures(), which the
+// holds the value; a failure is also kept for takeOutcomes(), which the
 // program's tick turns into one status-line message per cause, and a good
 // write after a failure is kept too, so the program can say it was saved.
 // Nothing is written, and the old file stays, when:

@@ -8,7 +8,7 @@
 // run one at a time in the order asked. A save of a file whose earlier save
 // has not started yet replaces that one in its place, so the file only ever
 // moves forward: a superseded value never lands after a newer one. A failed
-// write is kept for JSONStore::takeFailures() as any store failure is, and
+// write is kept for JSONStore::takeOutcomes() as any store failure is, and
 // the program's tick shows it.
 //
 // finish(ms): waits, at most `ms`, until every save asked for is on disk (the

@@ -12,7 +12,7 @@
 // made in a scratch file beside it (no other folder needs room), so a crash
 // loses at most the last second of changes, and a full disk loses nothing: a
 // failed write keeps the changes pending for the next one, and the failure
-// is kept for JSONStore::takeFailures(). The text is QSettings' INI format,
+// is kept for JSONStore::takeOutcomes(). The text is QSettings' INI format,
 // so the file reads as before. A file that does not read is set aside as
 // damaged before the first write over it.
 //

@@ -35,17 +35,6 @@ int fail(const QString& what) {
     return 1;
 }
 
-// A player that opened and has a duration, or why not.
-platform::AudioPlayer::Opened openWithSamples(platform::OutputEngines& outputs,
-                                              const QString& path) {
-    platform::AudioPlayer::Opened opened = platform::AudioPlayer::open(outputs, path);
-    if (opened.player && !(opened.player->duration() > 0)) {
-        opened.player.reset();
-        opened.error = QStringLiteral("duration check: the player reports no duration");
-    }
-    return opened;
-}
-
 // The decode road as the window takes it: ffmpeg writes the first audio
 // stream as float PCM into a private temporary file, which then plays.
 struct Decoded {
@@ -109,7 +98,7 @@ int runValidation(const QStringList& args) {
     // is refused, with both reasons.
     platform::Platform platform = platform::makeSystemPlatform();
     const QString file = validationFile(args);
-    auto opened = openWithSamples(*platform.outputs, file);
+    auto opened = platform::AudioPlayer::openPlayable(*platform.outputs, file);
     QString directError = opened.error;
     if (opened.player) {
         opened.player->setVolume(0.0f);
@@ -126,7 +115,7 @@ int runValidation(const QStringList& args) {
         decoded = decode(file);
         if (!decoded.error.isEmpty())
             return fail(QStringLiteral("%1; %2").arg(directError, decoded.error));
-        opened = openWithSamples(*platform.outputs, decoded.file);
+        opened = platform::AudioPlayer::openPlayable(*platform.outputs, decoded.file);
         if (!opened.player)
             return fail(QStringLiteral("%1; decode road: %2").arg(directError, opened.error));
         opened.player->setVolume(0.0f);

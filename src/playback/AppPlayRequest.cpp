@@ -169,14 +169,9 @@ void App::takeRoad(const Track& track, quint64 generation) {
         if (p.ahead)
             opened.player = std::move(std::exchange(p.ahead, std::nullopt)->player);
         else if (platform.outputs)
-            opened = platform::AudioPlayer::open(*platform.outputs, *source);
-        // A file our player reads as empty goes to the fallback road, which
-        // either finds its samples or reports it (it must not end at once
-        // and be asked for again).
-        if (opened.player && !(opened.player->duration() > 0)) {
-            opened.error = QStringLiteral("no samples");
-            opened.player.reset();
-        }
+            // A file our player reads as empty goes to the fallback road,
+            // which either finds its samples or reports it.
+            opened = platform::AudioPlayer::openPlayable(*platform.outputs, *source);
         if (opened.player) {
             // The previous track's temporary file goes now that its
             // successor has a player; a cached render takes its place.

@@ -140,8 +140,8 @@ void App::openAhead() {
     if (!next || fxNeeded(next) || !platform.outputs)
         return;
     platform::AudioPlayer::Opened opened =
-        platform::AudioPlayer::open(*platform.outputs, next->path);
-    if (!opened.player || !(opened.player->duration() > 0))
+        platform::AudioPlayer::openPlayable(*platform.outputs, next->path);
+    if (!opened.player)
         return;
     platform::AudioPlayer& ahead = *opened.player;
     setSpeedAndVolume(ahead, p.playRate, effVol(next));

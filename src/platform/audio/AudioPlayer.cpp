@@ -35,6 +35,15 @@ AudioPlayer::Opened AudioPlayer::open(OutputEngines& outputs, const QString& pat
     return r;
 }
 
+AudioPlayer::Opened AudioPlayer::openPlayable(OutputEngines& outputs, const QString& path) {
+    Opened r = open(outputs, path);
+    if (r.player && !(r.player->duration() > 0)) {
+        r.player.reset();
+        r.error = QStringLiteral("duration check: the player reports no duration");
+    }
+    return r;
+}
+
 AudioPlayer::Opened AudioPlayer::openStream(OutputEngines& outputs,
                                             std::shared_ptr<PcmStream> stream) {
     Opened r;

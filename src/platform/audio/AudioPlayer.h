@@ -79,6 +79,10 @@ public:
     };
     // Opens `path` (any file AudioFile reads) for playback on `outputs`.
     static Opened open(OutputEngines& outputs, const QString& path);
+    // open(), but a file that opens and holds no samples is refused like one
+    // that does not open: played, it would end at once, and the end of a
+    // track would ask for it again.
+    static Opened openPlayable(OutputEngines& outputs, const QString& path);
     // Plays `stream` on `outputs`; path() is its address.
     static Opened openStream(OutputEngines& outputs, std::shared_ptr<PcmStream> stream);
 
