@@ -22,8 +22,8 @@ enum class ScrollPhase { None, Begin, Update, End };
 InputAction scrollStep(double& swipeAccum, double& swipeVert, ScrollPhase phase, double dx,
                        double dy);
 
-// A mouse button beyond the three main ones: the back button (the design's
-// button 3) goes back and the forward button (4) forward.
+// A mouse button beyond the three main ones: the back button (Qt's
+// BackButton, X1) goes back and the forward button (X2) forward.
 InputAction buttonAction(Qt::MouseButton button);
 
 // A swipe gesture's horizontal delta: positive back, negative forward.
@@ -37,10 +37,10 @@ enum class KeyPlace { Other, Space, BracketLeft, BracketRight, Right, Left };
 // stands in.
 KeyPlace keyPlace(quint32 nativeScanCode, int qtKey);
 
-// The transport and navigation keys. Ctrl stands where the design's Command
-// key does, Meta for its Control and Alt for its Option. Space alone toggles;
-// Ctrl with "[" or "]" goes back or forward, with Right or Left moves to the
-// next or previous track, whatever else is held.
+// The transport and navigation keys, with Ctrl as their modifier (the
+// desktop's shortcut key on Linux). Space alone toggles; Ctrl with "[" or
+// "]" goes back or forward, with Right or Left moves to the next or previous
+// track, whatever else is held.
 InputAction keyAction(KeyPlace place, Qt::KeyboardModifiers modifiers);
 
 } // namespace ql

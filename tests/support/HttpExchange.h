@@ -1,6 +1,6 @@
 // Guards against: (fixture) a client unlike a phone.
 // One request to a server on loopback as a phone sends it: a fresh connection,
-// the bytes written in parts 200 ms apart, read until the server closes (the
+// the bytes written in pieces 200 ms apart, read until the server closes (the
 // caller's event loop runs meanwhile). Header only.
 #pragma once
 

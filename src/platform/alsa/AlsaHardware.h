@@ -53,10 +53,11 @@
 // asks the engine to reopen the device's stream, so a set takes effect at
 // once (onStreamChanged is there for a backend that must be told instead).
 // A claim's PCM is never handed to the engine (heldPcm only tells whether a
-// claim holds one): the player takes no device in this design, so the engine
-// always opens its own. onReleaseStream closes our engine's stream on demand
-// when nothing plays on it, so a sound server's request for the card is
-// granted while we are paused or idle and refused while we play.
+// claim holds one): nothing in the program claims a device to play on (the
+// controller only gives claims back), so the engine always opens its own.
+// onReleaseStream closes our engine's stream on demand when nothing plays on
+// it, so a sound server's request for the card is granted while we are
+// paused or idle and refused while we play.
 //
 // Thread: main thread only. Implemented in AlsaHardware.cpp (devices, rates,
 // formats), AlsaHardwareVolume.cpp and AlsaHardwareClaims.cpp (exclusive use,
