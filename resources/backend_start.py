@@ -40,7 +40,7 @@ import threading
 import zlib
 
 from backend_files import check_steps
-from backend_store import atomic_write, log
+from backend_store import atomic_write, log, make_private_dirs
 
 RECORD_NAME = "start.cache"
 MAGIC = b"quavelark start 1 "
@@ -73,6 +73,9 @@ def write(folder, header, sections):
     line = json.dumps(header, separators=(",", ":")).encode("ascii") + b"\n"
     head = MAGIC + b"%08x\n" % zlib.crc32(line)
     try:
+        # A first run may have written nothing else of ours yet (a home
+        # without music has no tag cache to save): the folder may not be there.
+        make_private_dirs(folder)
         # Not synced: the record checks itself, and a lost one costs one full scan.
         atomic_write(os.path.join(folder, RECORD_NAME), [head, line] + pieces, sync=False)
         return True
