@@ -6,12 +6,12 @@ as it is, without loading the tag cache or making a track.
     HEADER                       (one line of JSON, below)
     SECTIONS                     (bytes, in the order of SECTIONS)
 
-HEADER holds the tag reading's version, the scan roots and the identities of
-the folders the walk skips, the stamps of our own files the catalog depends
-on (added.json, enriched.json, ids.json, tags.cache) as we last read or
-wrote them, the size and time of each added file, the stand-in links, and
-the walk's steps ([folder, listed, file count] each, see walk_audio). Each
-section is given as [length, crc32]:
+HEADER holds the tag reading's version, the bound of a track's fields, the
+scan roots and the identities of the folders the walk skips, the stamps of
+our own files the catalog depends on (added.json, enriched.json, ids.json,
+tags.cache) as we last read or wrote them, the size and time of each added
+file, the stand-in links, and the walk's steps ([folder, listed, file count]
+each, see walk_audio). Each section is given as [length, crc32]:
 
     digests   the digest of each step (16 bytes each)
     stamps    size and modification time of each file the walk gave, in its
