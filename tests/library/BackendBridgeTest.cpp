@@ -96,6 +96,37 @@ Track toneTrack(qint64 id, double seconds) {
     return Track{id, path, QString(QChar(u'a' + int(id))), {}, {}, seconds, {}};
 }
 
+// A scan's list while the scan is running: nothing found yet.
+QString scanningLine() {
+    return FakeBackend::line(Library{std::vector<Track>{}, true, {}});
+}
+
+// A first run on the simulated device started with `file`: the backend's
+// first answer is a scan's empty list, its later ones `later`; the track id of
+// every play request is kept in `played`.
+struct FirstRun {
+    Bridge b{platform::makeSimulatedPlatform()};
+    App& app = *b.app;
+    QList<qint64> played;
+
+    FirstRun(const Track& file, const QJsonArray& later) {
+        test::fakes(app).observer.playRequest = [this](const Track& t) { played << t.id; };
+        QJsonArray steps{FakeBackend::write({scanningLine()})};
+        for (const QJsonValue& step : later)
+            steps << step;
+        b.answers(steps);
+        const QByteArray opened = JsonCodec<OpenReply>::encode(OpenReply{file, {}}).value_or("");
+        b.fake.plan.insert("import", QJsonObject{{"stdout", QString::fromUtf8(opened)}});
+    }
+    // Starts the backend, waits for its first answer, then opens the file.
+    void open(const Track& file) {
+        b.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!app.library.pending && app.library.backend, 10000);
+        app.openAudioFiles({file.path});
+        QTRY_VERIFY_WITH_TIMEOUT(app.playback.current && app.playback.audio, 20000);
+    }
+};
+
 class BackendBridgeTest : public QObject {
     Q_OBJECT
 private slots:
@@ -364,34 +395,24 @@ private slots:
         const FirstListCase& c = test::currentCase(kFirstList);
         const Track file = toneTrack(5, 0.3);
         const std::vector<Track> catalog{toneTrack(4, 60), file, toneTrack(6, 60)};
-        Bridge b(platform::makeSimulatedPlatform());
-        App& app = *b.app;
-        QList<qint64> played;
-        test::fakes(app).observer.playRequest = [&](const Track& t) { played << t.id; };
-        const QString scanning = FakeBackend::line(Library{std::vector<Track>{}, true, {}});
-        QJsonArray steps{FakeBackend::write({scanning})};
+        QJsonArray later;
         for (const QString& step : c.later)
-            steps << (step == "exit"      ? QJsonObject{{"exit", 0}}
-                      : step == "partial" ? FakeBackend::write({scanning})
+            later << (step == "exit"      ? QJsonObject{{"exit", 0}}
+                      : step == "partial" ? FakeBackend::write({scanningLine()})
                                           : FakeBackend::write({FakeBackend::line(
                                                 Library{catalog, step == "growing", {}})}));
-        b.answers(steps);
-        b.fake.plan.insert(
-            "import",
-            QJsonObject{
-                {"stdout", QString::fromUtf8(
-                               JsonCodec<OpenReply>::encode(OpenReply{file, {}}).value_or(""))}});
-        b.start();
-        QTRY_VERIFY_WITH_TIMEOUT(!app.library.pending && app.library.backend, 10000);
-
-        app.openAudioFiles({file.path});
-        QTRY_VERIFY_WITH_TIMEOUT(app.playback.current && app.playback.audio, 20000);
+        FirstRun run(file, later);
+        App& app = run.app;
+        const QList<qint64>& played = run.played;
+        run.open(file);
+        if (QTest::currentTestFailed())
+            return;
         QTRY_VERIFY_WITH_TIMEOUT(!app.isPlaying(), 10000); // its end
         QTest::qWait(1000);                                // time enough for three more plays of it
         QCOMPARE(played, QList<qint64>{5});
         for (int i = 0; i < c.later.size(); ++i) {
             app.request("list", std::nullopt, std::nullopt);
-            QVERIFY(b.received(2 + i));
+            QVERIFY(run.b.received(2 + i));
             QTRY_VERIFY_WITH_TIMEOUT(!app.library.pending || app.library.backendError, 10000);
         }
         QTRY_COMPARE_WITH_TIMEOUT(played.size(), 2, 10000);
@@ -412,24 +433,15 @@ private slots:
         QFETCH(bool, crossfade);
         const Track file = toneTrack(5, crossfade ? 14 : 6);
         const std::vector<Track> catalog{toneTrack(4, 60), file, toneTrack(6, 60)};
-        Bridge b(platform::makeSimulatedPlatform());
-        App& app = *b.app;
+        FirstRun run(file, {FakeBackend::write({FakeBackend::line(Library{catalog, false, {}})})});
+        App& app = run.app;
         app.playback.maxQuality = false; // which renders every track (upsampling)
         app.listening.crossfadeOn = crossfade;
         const auto check = [&] { crossfade ? app.crossfadeCheck() : app.gaplessCheck(); };
-        QList<qint64> played;
-        test::fakes(app).observer.playRequest = [&](const Track& t) { played << t.id; };
-        b.answers({FakeBackend::write({FakeBackend::line(Library{std::vector<Track>{}, true, {}})}),
-                   FakeBackend::write({FakeBackend::line(Library{catalog, false, {}})})});
-        b.fake.plan.insert(
-            "import",
-            QJsonObject{
-                {"stdout", QString::fromUtf8(
-                               JsonCodec<OpenReply>::encode(OpenReply{file, {}}).value_or(""))}});
-        b.start();
-        QTRY_VERIFY_WITH_TIMEOUT(!app.library.pending && app.library.backend, 10000);
-        app.openAudioFiles({file.path});
-        QTRY_VERIFY_WITH_TIMEOUT(app.isPlaying(), 20000);
+        run.open(file);
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(app.isPlaying());
         app.setAudioTime(file.duration - 3); // three seconds left: the checks' window
         check();
         QVERIFY(!app.playback.queued && !app.playback.fadingOut);
@@ -443,7 +455,7 @@ private slots:
             QCOMPARE(app.playback.queued ? app.playback.queued->track.id : -1, 6);
         // Joined: the successor takes over without a play request.
         QTRY_COMPARE_WITH_TIMEOUT(app.playback.current->id, 6, 10000);
-        QCOMPARE(played, QList<qint64>{5});
+        QCOMPARE(run.played, QList<qint64>{5});
     }
 
     void oneShotImport_data() {
