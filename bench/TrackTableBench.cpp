@@ -8,13 +8,21 @@
 //    (thumbnails already made) and cold (every thumbnail made afresh, as when
 //    the user scrolls to rows not seen yet);
 // against the same catalog in a QTableView of the same size over a minimal
-// model of plain texts, painted by Qt's default delegate.
+// model of plain texts, painted by Qt's default delegate;
+//  - current title: a track of a one-track catalog made current as a play
+//    request shows it (the transport bar's title and artist labels set, the
+//    window laid out and drawn whole, the track's row in the table), with a
+//    title of ordinary length (the peer), of the library backend's bound
+//    (1,000 characters; goal: 16 ms) and, once, of 8 MB, what a damaged tag
+//    gave before the bound.
 // Runs in a temporary home: App reads and writes settings.
 #include "FakeServices.h"
 #include "app/App.h"
 #include "platform/Platform.h"
+#include "ui/TabBar.h"
 #include "ui/TrackTableModel.h"
 #include "ui/TrackTableView.h"
+#include "ui/TruncatingLabel.h"
 
 #include "BenchHome.h"
 #include "RatioReporter.h"
@@ -25,6 +33,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QImage>
+#include <QLabel>
 #include <QMainWindow>
 #include <QPainter>
 #include <QPixmapCache>
@@ -204,6 +213,45 @@ void peerPaint(benchmark::State& state) {
         paint(viewport, image);
 }
 
+// A title of `chars` characters, Hangul then Latin, as a long tag holds it;
+// `variant` changes its first letter (a label given its own text again does
+// nothing).
+QString longTitle(qsizetype chars, int variant) {
+    QString title = QStringLiteral("가나다") + QString(chars - 3, QLatin1Char('T'));
+    title[0] = QChar(u'가' + variant);
+    return title;
+}
+
+void currentTitle(benchmark::State& state, qsizetype chars) {
+    Track track{1,
+                QStringLiteral("/home/user/Music/a.flac"),
+                {},
+                QStringLiteral("Lumen"),
+                QStringLiteral("Harbor"),
+                200,
+                {}};
+    const QString titles[2] = {chars ? longTitle(chars, 0) : QStringLiteral("Blue Train 1"),
+                               chars ? longTitle(chars, 1) : QStringLiteral("Blue Train 2")};
+    track.title = titles[0];
+    Ours o({track});
+    App& app = *o.app;
+    app.viewModeControl->setSelectedSegment(2); // the track table
+    app.viewModeChanged();
+    QApplication::processEvents();
+    QMainWindow* window = app.window.get();
+    QImage image(window->size(), QImage::Format_ARGB32_Premultiplied);
+    int n = 0;
+    for (auto _ : state) {
+        app.library.rows[0].title = titles[++n % 2];
+        app.filter();
+        app.views.titleLabel->setText(app.library.rows[0].title);
+        app.views.artistLabel->setText(app.library.rows[0].artist);
+        QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QPainter painter(&image);
+        window->render(&painter);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -221,12 +269,22 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("table/paint/plain/100000", peerPaint)
         ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("title/current/ordinary", currentTitle, 0)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("title/current/1000", currentTitle, 1000)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("title/current/8MB", currentTitle, 8 << 20)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
     reporter.pair("table/reset/ours/100000", "table/reset/plain/100000");
     reporter.pair("table/paint/ours/100000", "table/paint/plain/100000");
     reporter.pair("table/paint-cold/ours/100000", "table/paint/plain/100000");
     reporter.goal("table/reset/ours/100000", 5);
     reporter.goal("table/paint/ours/100000", 16);
     reporter.goal("table/paint-cold/ours/100000", 16);
+    reporter.pair("title/current/1000", "title/current/ordinary");
+    reporter.pair("title/current/8MB", "title/current/ordinary");
+    reporter.goal("title/current/1000", 16);
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks(&reporter);

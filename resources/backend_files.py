@@ -6,6 +6,7 @@ import io
 import math
 import os
 import re
+import unicodedata
 
 from backend_cache import make_entry
 
@@ -74,6 +75,41 @@ def clean_text(value):
     return value
 
 
+# The most characters a track's title, artist or album keeps. Real names stay
+# far below it; a tag of megabytes (a damaged file, a tagger's slip, 200,000
+# values of one tag) would otherwise go whole into every catalog reply, the
+# player's cache file, its labels and search texts and the remote's answers,
+# and hold the player's window while it lays the text out.
+FIELD_LIMIT = 1000
+FIELD_CUT = "…"
+
+
+def _joins_before(ch):
+    """True for a character drawn together with the one before it: a
+    combining mark, a joiner, a variation selector, a skin tone, a Hangul
+    vowel or final jamo."""
+    c = ord(ch)
+    return (
+        unicodedata.category(ch) in ("Mn", "Mc", "Me")
+        or c == 0x200D
+        or 0x1160 <= c <= 0x11FF
+        or 0xFE00 <= c <= 0xFE0F
+        or 0x1F3FB <= c <= 0x1F3FF
+    )
+
+
+def bounded(text):
+    """`text` cut to at most FIELD_LIMIT characters, FIELD_CUT marking the
+    cut; a character is not parted from the marks that combine with it, nor
+    from a joiner's other side."""
+    if len(text) <= FIELD_LIMIT:
+        return text
+    end = FIELD_LIMIT - len(FIELD_CUT)
+    while end > 0 and (_joins_before(text[end]) or text[end - 1] == "\u200d"):
+        end -= 1
+    return text[:end].rstrip() + FIELD_CUT
+
+
 def _is_hangul(ch):
     c = ord(ch)
     return 0xAC00 <= c <= 0xD7A3  # precomposed syllables
@@ -136,13 +172,18 @@ def _texts(value):
 
 
 def _joined(texts):
-    """The texts of one tag as one field: cleaned, each once, "; " between."""
-    found = []
+    """The texts of one tag as one field: cleaned, each once, "; " between,
+    bounded. Texts past the bound are not looked at."""
+    found, seen, length = [], set(), 0
     for text in texts:
         text = clean_text(text)
-        if text and text not in found:
+        if text and text not in seen:
+            seen.add(text)
             found.append(text)
-    return "; ".join(found)
+            length += len(text) + 2
+            if length > FIELD_LIMIT:
+                break
+    return bounded("; ".join(found))
 
 
 def _tag(tags, keys):
@@ -165,7 +206,7 @@ _AIFF_FIELDS = {b"NAME": 0, b"AUTH": 1}
 
 
 def _chunk_text(raw):
-    return clean_text(legacy_text(raw.split(b"\0")[0]))
+    return bounded(clean_text(legacy_text(raw.split(b"\0")[0])))
 
 
 def _walk_chunks(f, start, end, big_endian):

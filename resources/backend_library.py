@@ -19,6 +19,8 @@ import backend_cache
 import backend_files
 import backend_start
 from backend_files import (
+    FIELD_LIMIT,
+    bounded,
     clean_text,
     extension,
     file_title,
@@ -221,6 +223,7 @@ class Library:
         skip = sorted(list(i) for i in self._skip())
         if (
             header.get("version") != CACHE_VERSION
+            or header.get("fields") != FIELD_LIMIT
             or header.get("roots") != self.cfg.roots
             or header.get("skip") != skip
             or header.get("own") != own
@@ -340,6 +343,9 @@ class Library:
         paths = sorted(catalog.at)  # the order of the catalog
         header = {
             "version": CACHE_VERSION,
+            # The bound of the tracks' fields: a record made before it (or
+            # under another) holds tracks that would be made otherwise now.
+            "fields": FIELD_LIMIT,
             "roots": self.cfg.roots,
             "skip": sorted(list(i) for i in self._skip()),
             "own": own,
@@ -506,7 +512,11 @@ class Library:
         return path
 
     def make_track(self, path, tags):
+        # Tags read before they were bounded (the tag cache keeps a file's
+        # entry until it changes) are bounded here, as the fields found on
+        # MusicBrainz are.
         title, artist, album, duration = tags[:4]
+        title, artist, album = bounded(title), bounded(artist), bounded(album)
         track_id = self.id_for(path)
         shown = self.shown_path(path, track_id)
         if shown is None:
@@ -517,7 +527,7 @@ class Library:
 
             def field(tagged, key):
                 value = extra.get(key)
-                return tagged or (clean_text(value) if isinstance(value, str) else "")
+                return tagged or (bounded(clean_text(value)) if isinstance(value, str) else "")
 
             title, artist = field(title, "title"), field(artist, "artist")
             album, art = field(album, "album"), field("", "art")

@@ -6,12 +6,12 @@ as it is, without loading the tag cache or making a track.
     HEADER                       (one line of JSON, below)
     SECTIONS                     (bytes, in the order of SECTIONS)
 
-HEADER holds the tag reading's version, the scan roots and the identities of
-the folders the walk skips, the stamps of our own files the catalog depends
-on (added.json, enriched.json, ids.json, tags.cache) as we last read or
-wrote them, the size and time of each added file, the stand-in links, and
-the walk's steps ([folder, listed, file count] each, see walk_audio). Each
-section is given as [length, crc32]:
+HEADER holds the tag reading's version, the bound of a track's fields, the
+scan roots and the identities of the folders the walk skips, the stamps of
+our own files the catalog depends on (added.json, enriched.json, ids.json,
+tags.cache) as we last read or wrote them, the size and time of each added
+file, the stand-in links, and the walk's steps ([folder, listed, file count]
+each, see walk_audio). Each section is given as [length, crc32]:
 
     digests   the digest of each step (16 bytes each)
     stamps    size and modification time of each file the walk gave, in its
@@ -40,7 +40,7 @@ import threading
 import zlib
 
 from backend_files import check_steps
-from backend_store import atomic_write, log
+from backend_store import atomic_write, log, make_private_dirs
 
 RECORD_NAME = "start.cache"
 MAGIC = b"quavelark start 1 "
@@ -73,6 +73,9 @@ def write(folder, header, sections):
     line = json.dumps(header, separators=(",", ":")).encode("ascii") + b"\n"
     head = MAGIC + b"%08x\n" % zlib.crc32(line)
     try:
+        # A first run may have written nothing else of ours yet (a home
+        # without music has no tag cache to save): the folder may not be there.
+        make_private_dirs(folder)
         # Not synced: the record checks itself, and a lost one costs one full scan.
         atomic_write(os.path.join(folder, RECORD_NAME), [head, line] + pieces, sync=False)
         return True

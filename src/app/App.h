@@ -433,6 +433,15 @@ public:
     // is decoded before the request comes. dropAhead() lets it go.
     void openAhead();
     void dropAhead();
+    // The successor is not known yet: the visible list still holds only the
+    // files opened before the backend's first catalog, and the next track
+    // would be the first of them again. The end of the track then waits for
+    // the catalog, and the gapless and crossfade checks look again at a
+    // later tick instead of giving up on the track.
+    bool successorAwaited() const;
+    // After a catalog came or the backend failed: a track end that waited
+    // for the list goes on to the next track once there is one to go to.
+    void resumeHeldEnd();
 
     // ---- playback/AppOutputDevice.cpp --------------------------------------
     // Output devices asked of the hardware afresh on every call; nothing is
@@ -1117,6 +1126,9 @@ private:
     void backendStartFailed(const QString& description);
     void backendWriteFailed();
     void backendEnded();
+    // What each of the three leaves: no request is sent any more, and no
+    // catalog is waited for.
+    void backendFailed();
     // The process has exited, or its output has ended: the backend counts
     // as ended once both have happened (its last replies read first).
     void backendFinished();

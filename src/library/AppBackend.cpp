@@ -134,8 +134,15 @@ void App::startReader(int fd) {
 void App::backendStartFailed(const QString& description) {
     qCWarning(lcBackend, "the library backend did not start");
     qCDebug(lcBackend, "%s", qUtf8Printable(description));
-    library.backendError = true;
+    backendFailed();
     status->setTranslated(L10n::tr(QStringLiteral("음원 라이브러리 시작 실패: ")) + description);
+}
+
+void App::backendFailed() {
+    library.backendError = true;
+    // No catalog will come: a track end waiting for it goes on.
+    library.listAwaited = false;
+    resumeHeldEnd();
 }
 
 void App::stopBackend() {
@@ -181,7 +188,7 @@ void App::request(const QString& action, std::optional<qint64> id,
 void App::backendWriteFailed() {
     qCWarning(lcBackend, "a request could not be written to the library backend");
     library.pending = false;
-    library.backendError = true;
+    backendFailed();
     const QString program = library.backend ? library.backend->program() : QString();
     status->setTranslated(failureText(Failure::ProgramNotWritable, program));
 }
@@ -209,7 +216,7 @@ void App::backendEnded() {
     else
         qCWarning(lcBackend, "the library backend ended");
     library.pending = false;
-    library.backendError = true;
+    backendFailed();
     status->setStringValue(L10n::tr(QStringLiteral("음원 라이브러리가 종료되었습니다.")));
 }
 

@@ -3,9 +3,9 @@
 // Replies are decoded and compared by the catalog worker (CatalogWorker.h),
 // which also folds the search text of new rows and lists the folders; the
 // main thread takes its updates in the order they were made. Every reply of the backend that
-// carries tracks replaces the catalog, but for a partial one (below). Only a real change (CatalogChange.h) costs a cache write, a
-// folder-list rebuild and a refilter; the steady 2 s poll only reassigns what differs and
-// recomposes the count text.
+// carries tracks replaces the catalog, but for a partial one (below). Only a real change
+// (CatalogChange.h) costs a cache write, a folder-list rebuild and a refilter; the steady 2 s poll
+// only reassigns what differs and recomposes the count text.
 //
 // While the backend is still scanning, its list may be a fraction of the
 // library (every launch without its own cache starts empty): such a reply,
@@ -102,6 +102,14 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
         // reply.
         status->setAuto(L10n::tr(catalogCountText(
             qsizetype(browser.filtered.size()), qsizetype(library.rows.size()), update.scanning)));
+        // A scan's list may already hold what follows the files opened
+        // before it; its end settles the list.
+        if (!update.partial && !update.scanning) {
+            library.catalogHeard = true;
+            library.listAwaited = false;
+        }
+        if (!update.partial)
+            resumeHeldEnd();
     }
     if (update.error && !update.error->isEmpty())
         showBackendMessage(*update.error);

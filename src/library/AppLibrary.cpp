@@ -67,6 +67,11 @@ void App::openFinished(const std::vector<Track>& imported, const QString& lastEr
         showBackendMessage(lastError);
         return;
     }
+    // Files opened before the backend's first catalog (a first run): the list
+    // holds them alone until it comes.
+    if (library.rows.empty() && !library.catalogHeard && !library.backendError &&
+        (library.backend || services.tools->backendSink()))
+        library.listAwaited = true;
     mergeImported(library.rows, imported);
     catalogReplaced();
     // Show every folder and no search, so the new rows can be seen.

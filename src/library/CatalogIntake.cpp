@@ -123,6 +123,7 @@ std::optional<CatalogUpdate> CatalogIntake::take(QByteArray& line,
     // While scanning, a list shorter than the one shown is a fraction of the
     // library: it is not taken in.
     const bool partial = update.scanning && tracks.size() < shown.size();
+    update.partial = partial;
     update.comparison = partial ? CatalogComparison{.changed = false, .identical = true}
                                 : compareCatalogs(shown, tracks);
     m_shownIsReply = !partial && update.comparison.identical;

@@ -42,6 +42,7 @@ struct CatalogUpdate {
     quint64 toGeneration = 0;   // the catalog once taken (= from when nothing is taken)
     bool repeat = false;        // the line repeated the last one byte for byte
     bool hasTracks = false;     // the reply carried a catalog
+    bool partial = false;       // a scan's list shorter than the catalog shown
     bool scanning = false;
     std::optional<QString> error;
     CatalogComparison comparison;

@@ -77,6 +77,14 @@ struct LibraryState {
     // Bumped by the quit so that file imports still running are dropped when
     // they arrive.
     quint64 fileOpenGeneration = 0;
+    // The backend has sent the catalog of a finished scan (or of a start
+    // record it confirmed) this run.
+    bool catalogHeard = false;
+    // The visible list holds only files opened before the backend's first
+    // catalog (a first run started with files): what follows the last of
+    // them is not known yet. Set by the file intake, cleared when the
+    // catalog of a finished scan comes or the backend fails.
+    bool listAwaited = false;
 
     // ---- backend requests ---------------------------------------------------
     // A request is in flight: set by each written request, cleared by each

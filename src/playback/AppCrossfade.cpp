@@ -83,7 +83,8 @@ void App::crossfadeCheck() {
     // before the end, and lasts that many seconds of the clock.
     const double duration = p.audio->duration();
     const double position = p.audio->currentTime();
-    if (!crossfadeDue(duration, position))
+    // The successor comes with the backend's first catalog: look again then.
+    if (!crossfadeDue(duration, position) || successorAwaited())
         return;
 
     cancelQueued();

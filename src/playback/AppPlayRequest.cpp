@@ -113,6 +113,7 @@ void App::play(const Track& requested) {
     recordHistory(p.history, p.current ? std::optional(p.current->id) : std::nullopt, track.id,
                   p.goingBack);
     p.goingBack = false;
+    p.endHeld = false;
     const quint64 generation = ++p.generation;
     qCDebug(lcPlayback, "play track %lld (request %llu): %s", static_cast<long long>(track.id),
             static_cast<unsigned long long>(generation), qUtf8Printable(track.path));

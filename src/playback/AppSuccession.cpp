@@ -19,6 +19,15 @@
 // back. Taking just a head equal to the successor would leave its id queued
 // behind an unresolvable one, and the track would play twice in a row.
 //
+// A first run started with files shows only those files until the
+// backend's first catalog comes (a second or two). While it has not come,
+// the end of the last of them does not start the first again: it waits
+// (playback.endHeld) and plays the track that follows once a scan's list
+// has one after it, or the scan has ended (resumeHeldEnd). The gapless check
+// and the crossfade's wait for it too, rather than mark the track as one
+// that cannot be joined, so a track still playing when it comes is joined
+// as usual.
+//
 // With crossfade in effect, or while a fade runs (AppCrossfade.cpp), the
 // crossfade makes the transition. A track the effects chain must process
 // (fxNeeded: effects on, or upsampling to a higher device rate) is rendered
@@ -51,6 +60,22 @@ std::optional<Track> App::peekNext() const {
     return ql::peekNext(listening.radioQueue, library.rows, browser.filtered, playback.current);
 }
 
+bool App::successorAwaited() const {
+    return library.listAwaited &&
+           nextWrapsAround(listening.radioQueue, library.rows, browser.filtered, playback.current);
+}
+
+void App::resumeHeldEnd() {
+    PlaybackState& p = playback;
+    if (!p.endHeld || successorAwaited())
+        return;
+    p.endHeld = false;
+    // Still where the track ended (a play request or the play button
+    // would have let the wait go).
+    if (p.audio && !p.audio->isPlaying() && !p.loading)
+        next();
+}
+
 void App::gaplessCheck() {
     PlaybackState& p = playback;
     if (!p.gaplessOn || p.repeatOn || currentNeedsFX())
@@ -68,7 +93,7 @@ void App::gaplessCheck() {
         return;
     const double rate = a.enableRate() ? double(a.rate()) : 1.0;
     const double left = listeningLeft(duration, a.currentTime(), rate);
-    if (!inArmingWindow(left))
+    if (!inArmingWindow(left) || successorAwaited())
         return;
     // The end on the device's clock, read with the position it comes from:
     // opening and filling the successor below takes a while (a stretcher

@@ -50,6 +50,7 @@ void App::toggle() {
     PlaybackState& p = playback;
     if (p.loading)
         return;
+    p.endHeld = false;
     // Only the new player of a crossfade is left to pause or resume.
     if (p.fadingOut) {
         endFade();
@@ -190,6 +191,13 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
         return;
     }
     case FileEnd::Next:
+        // The list is still being built: what follows comes with it.
+        if (successorAwaited()) {
+            p.endHeld = true;
+            views.playButton->setTitle(stoppedTitle());
+            publish();
+            return;
+        }
         next();
         return;
     }

@@ -154,6 +154,12 @@ struct PlaybackState {
     // (-1: none), so it is not retried; reset at every track start.
     qint64 gaplessSkipped = -1;
     qint64 crossSkipped = -1;
+    // The current track ended while the visible list still held only the
+    // files opened before the backend's first catalog (library.listAwaited),
+    // and the next track would have been the first of them again: the next
+    // track plays once the list has one after it (App::resumeHeldEnd). A
+    // play request or the play button lets it go.
+    bool endHeld = false;
     // The 0.1 s timer stepping a crossfade, and the outgoing player's volume
     // when the fade began.
     std::unique_ptr<QTimer> fadeTimer;

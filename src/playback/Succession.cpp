@@ -29,6 +29,17 @@ std::optional<Track> peekNext(const QList<qint64>& radioQueue, const std::vector
     return filtered[next];
 }
 
+bool nextWrapsAround(const QList<qint64>& radioQueue, const std::vector<Track>& rows,
+                     const TrackList& filtered, const std::optional<Track>& current) {
+    for (const qint64 id : radioQueue)
+        if (std::find_if(rows.begin(), rows.end(), byId(id)) != rows.end())
+            return false;
+    if (!current)
+        return false;
+    const auto it = std::find_if(filtered.begin(), filtered.end(), byId(current->id));
+    return it != filtered.end() && std::size_t(it - filtered.begin()) + 1 == filtered.size();
+}
+
 double listeningLeft(double duration, double currentTime, double rate) {
     return (duration - currentTime) / std::max(0.25, rate);
 }

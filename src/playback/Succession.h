@@ -30,6 +30,13 @@ namespace ql {
 std::optional<Track> peekNext(const QList<qint64>& radioQueue, const std::vector<Track>& rows,
                               const TrackList& filtered, const std::optional<Track>& current);
 
+// The next track would come round again to the top of the visible list:
+// no track of the radio queue comes first, and `current` is the list's last
+// entry (its only one, or the last of several). False when `current` is not
+// in the list.
+bool nextWrapsAround(const QList<qint64>& radioQueue, const std::vector<Track>& rows,
+                     const TrackList& filtered, const std::optional<Track>& current);
+
 // Seconds of listening left before the end: the source time left divided
 // by the speed, a speed below 0.25 counting as 0.25.
 double listeningLeft(double duration, double currentTime, double rate);

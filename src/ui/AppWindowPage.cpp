@@ -4,6 +4,14 @@
 // stacks the header (hidden until a smart list or a cell filter is shown),
 // the tool row, the status line, the grid host and the tools panel.
 //
+// The header is what gives way on a short page. At the minimum window size
+// in English the tools panel wraps to five lines (its FLAC button shown),
+// and the header's 112-point cover, the tool row, the status line, the grid
+// host's least 180 and the panel no longer fit: the layout would lay the
+// panel over the table's last rows. The cover shrinks instead, square, down
+// to the height of the titles beside it (HeaderCover); on a roomy page it
+// stays 112.
+//
 // The grid host's content, the tile grid and its letter bar, is built by
 // setupAlbumView (ui/AppAlbumGrid.cpp); the tools panel by buildExtras
 // (listening/AppToolsPanel.cpp).
@@ -31,6 +39,32 @@
 namespace ql {
 
 namespace {
+
+constexpr int kCoverEdge = 112;
+// About the height of the page title and subtitle beside the cover.
+constexpr int kLeastCover = 56;
+
+// The page header's cover: kCoverEdge square on a roomy page. On a short
+// one the page's layout may take its height down to kLeastCover, and its
+// width follows, so the picture stays square.
+class HeaderCover final : public QLabel {
+public:
+    HeaderCover() {
+        setScaledContents(true);
+        setMinimumHeight(kLeastCover);
+        setMaximumHeight(kCoverEdge);
+        setFixedWidth(kCoverEdge);
+        resize(kCoverEdge, kCoverEdge);
+    }
+    QSize sizeHint() const override { return {kCoverEdge, kCoverEdge}; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        if (width() != height())
+            setFixedWidth(std::clamp(height(), kLeastCover, kCoverEdge));
+    }
+};
 
 struct SidebarRow {
     const char* icon; // nullptr: a section heading
@@ -107,9 +141,9 @@ void App::buildPage() {
     auto* header = new QHBoxLayout(views.pageHeader);
     header->setContentsMargins(0, 0, 0, 0);
     header->setSpacing(18);
-    views.pageCover = new QLabel;
-    // Filled by updateHeader with the cover scaled to fit, corners rounded.
-    views.pageCover->setFixedSize(112, 112);
+    // Filled by updateHeader with the cover scaled to fit, corners rounded,
+    // drawn at the size the header leaves it.
+    views.pageCover = new HeaderCover;
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
     views.pageTitle->setFont(Theme::font(28, QFont::Bold));

@@ -1,5 +1,6 @@
 # Guards against: a start that sends a stale catalog because the library changed while
-# the backend was away, and a damaged start record taken for a good one.
+# the backend was away, a damaged start record taken for a good one, and a start
+# record that cannot be saved because its folder is not there yet.
 """The start record: a start on an unchanged library sends the last catalog
 without loading the tag cache; any change the scan would see (or a damaged
 record) leads to the full scan, whose catalog is the same as that of a scan
@@ -13,7 +14,7 @@ import unittest
 
 from unittest import mock
 
-from support import TempHome, check_library, make_audio, write_old_cache
+from support import Backend, TempHome, check_library, make_audio, write_old_cache
 
 import backend_files  # noqa: E402
 import backend_library  # noqa: E402
@@ -220,6 +221,18 @@ class StartRecordTest(unittest.TestCase):
         self.assertFalse(reply["scanning"])
         self.assertEqual(reply["tracks"], json.loads(first.reply())["tracks"])
         self.assertIsNone(again.cache)
+
+    def test_a_first_run_without_music_saves_its_record_silently(self):
+        # A fresh home: nothing of ours on disk, not even our data folder.
+        home = TempHome(self)
+        self.assertFalse(os.path.exists(home.data_dir))
+        for run in ("first", "second"):
+            with self.subTest(run):
+                backend = Backend(self, home)
+                self.assertEqual(backend.idle()["tracks"], [])
+                self.assertEqual(backend.close(), 0)
+                self.assertEqual(backend.stderr(), "")
+                self.assertTrue(os.path.isfile(record_path(home)))
 
     def test_a_start_does_not_trust_a_record_of_other_folders(self):
         home = TempHome(self)

@@ -1,15 +1,20 @@
-// Guards against: lost, repeated or stale replies between the player and its backend child.
+// Guards against: lost, repeated or stale replies between the player and its backend child,
+// and a first file played again and again while the backend's first catalog is on its way.
 // The backend bridge against a real child process: the fake backend script
 // answers as each test plans it.
 #include "app/App.h"
 #include "app/AppPaths.h"
 #include "library/BackendImport.h"
 #include "platform/Platform.h"
+#include "platform/sim/SimPlatform.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
+#include "CaseRows.h"
 #include "FakeBackend.h"
 #include "FakeServices.h"
+#include "TestAudio.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QJsonDocument>
@@ -42,7 +47,7 @@ struct Bridge {
     std::unique_ptr<App> app;
     qint64 now = 1'000'000;
 
-    Bridge() {
+    explicit Bridge(platform::Platform platform = {}) : plat(std::move(platform)) {
         app = std::make_unique<App>(plat, test::fakeServices());
         app->core.store = JSONStore(storeDir.path());
         app->status->setClock([this] { return now; });
@@ -65,6 +70,62 @@ struct Bridge {
 };
 
 } // namespace
+
+// A first run started with a file: what the backend does after its first
+// answer (a scan's empty list) while that file plays.
+struct FirstListCase {
+    const char* name;
+    QStringList later; // "partial": a scan's list without the file; "growing":
+                       // a scan's list with tracks after it; "catalog": the
+                       // finished scan's; "exit": the backend ends
+    qint64 next;       // the track played after the file
+};
+const std::vector<FirstListCase> kFirstList{
+    {"the catalog comes: the track after the file in it", {"catalog"}, 6},
+    {"a scan's list without the file first, then the catalog", {"partial", "catalog"}, 6},
+    {"a scan's list with a track after the file", {"growing"}, 6},
+    {"the backend ends: the file was all there is", {"exit"}, 5},
+};
+
+// One playable file of `seconds` and its track, titled by its id.
+Track toneTrack(qint64 id, double seconds) {
+    const QString path = test::tempFile(QString("first%1-%2.wav").arg(id).arg(seconds));
+    if (!QFile::exists(path) &&
+        !test::runFfmpeg({"-f", "lavfi", "-i", QString("sine=duration=%1").arg(seconds), path}))
+        qWarning("no test file %s", qPrintable(path));
+    return Track{id, path, QString(QChar(u'a' + int(id))), {}, {}, seconds, {}};
+}
+
+// A scan's list while the scan is running: nothing found yet.
+QString scanningLine() {
+    return FakeBackend::line(Library{std::vector<Track>{}, true, {}});
+}
+
+// A first run on the simulated device started with `file`: the backend's
+// first answer is a scan's empty list, its later ones `later`; the track id of
+// every play request is kept in `played`.
+struct FirstRun {
+    Bridge b{platform::makeSimulatedPlatform()};
+    App& app = *b.app;
+    QList<qint64> played;
+
+    FirstRun(const Track& file, const QJsonArray& later) {
+        test::fakes(app).observer.playRequest = [this](const Track& t) { played << t.id; };
+        QJsonArray steps{FakeBackend::write({scanningLine()})};
+        for (const QJsonValue& step : later)
+            steps << step;
+        b.answers(steps);
+        const QByteArray opened = JsonCodec<OpenReply>::encode(OpenReply{file, {}}).value_or("");
+        b.fake.plan.insert("import", QJsonObject{{"stdout", QString::fromUtf8(opened)}});
+    }
+    // Starts the backend, waits for its first answer, then opens the file.
+    void open(const Track& file) {
+        b.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!app.library.pending && app.library.backend, 10000);
+        app.openAudioFiles({file.path});
+        QTRY_VERIFY_WITH_TIMEOUT(app.playback.current && app.playback.audio, 20000);
+    }
+};
 
 class BackendBridgeTest : public QObject {
     Q_OBJECT
@@ -324,6 +385,78 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(b.app->status->stringValue(),
                                   QString("3곡 / 전체 3곡 · 홈 폴더와 외장 디스크 검색 중…"),
                                   10000);
+    }
+
+    // The file of 0.3 s is the whole list until the backend's first catalog:
+    // its end does not play it again (and again) meanwhile, but waits; the
+    // catalog then plays what follows it there.
+    void firstFileBeforeTheFirstCatalog_data() { test::addRows(kFirstList); }
+    void firstFileBeforeTheFirstCatalog() {
+        const FirstListCase& c = test::currentCase(kFirstList);
+        const Track file = toneTrack(5, 0.3);
+        const std::vector<Track> catalog{toneTrack(4, 60), file, toneTrack(6, 60)};
+        QJsonArray later;
+        for (const QString& step : c.later)
+            later << (step == "exit"      ? QJsonObject{{"exit", 0}}
+                      : step == "partial" ? FakeBackend::write({scanningLine()})
+                                          : FakeBackend::write({FakeBackend::line(
+                                                Library{catalog, step == "growing", {}})}));
+        FirstRun run(file, later);
+        App& app = run.app;
+        const QList<qint64>& played = run.played;
+        run.open(file);
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(!app.isPlaying(), 10000); // its end
+        QTest::qWait(1000);                                // time enough for three more plays of it
+        QCOMPARE(played, QList<qint64>{5});
+        for (int i = 0; i < c.later.size(); ++i) {
+            app.request("list", std::nullopt, std::nullopt);
+            QVERIFY(run.b.received(2 + i));
+            QTRY_VERIFY_WITH_TIMEOUT(!app.library.pending || app.library.backendError, 10000);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(played.size(), 2, 10000);
+        QCOMPARE(played[1], c.next);
+        QTRY_VERIFY_WITH_TIMEOUT(app.isPlaying(), 10000);
+    }
+
+    // A first run started with a file of 6 s (14 s for a crossfade): its
+    // successor cannot be known when the gapless (or crossfade) check first
+    // looks (the list holds the file alone), but the check does not give up
+    // on the track; once the catalog comes, the track after the file joins it.
+    void firstJoinWaitsForTheList_data() {
+        QTest::addColumn<bool>("crossfade");
+        QTest::newRow("gapless") << false;
+        QTest::newRow("crossfade") << true;
+    }
+    void firstJoinWaitsForTheList() {
+        QFETCH(bool, crossfade);
+        const Track file = toneTrack(5, crossfade ? 14 : 6);
+        const std::vector<Track> catalog{toneTrack(4, 60), file, toneTrack(6, 60)};
+        FirstRun run(file, {FakeBackend::write({FakeBackend::line(Library{catalog, false, {}})})});
+        App& app = run.app;
+        app.playback.maxQuality = false; // which renders every track (upsampling)
+        app.listening.crossfadeOn = crossfade;
+        const auto check = [&] { crossfade ? app.crossfadeCheck() : app.gaplessCheck(); };
+        run.open(file);
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(app.isPlaying());
+        app.setAudioTime(file.duration - 3); // three seconds left: the checks' window
+        check();
+        QVERIFY(!app.playback.queued && !app.playback.fadingOut);
+        app.request("list", std::nullopt, std::nullopt);
+        QTRY_VERIFY_WITH_TIMEOUT(app.library.rows.size() == 3, 10000);
+        QVERIFY(app.isPlaying());
+        app.setAudioTime(file.duration - 3); // still in the window on a slow machine
+        check();
+        if (crossfade)
+            QVERIFY(app.playback.fadingOut);
+        else
+            QCOMPARE(app.playback.queued ? app.playback.queued->track.id : -1, 6);
+        // Joined: the successor takes over without a play request.
+        QTRY_COMPARE_WITH_TIMEOUT(app.playback.current->id, 6, 10000);
+        QCOMPARE(run.played, QList<qint64>{5});
     }
 
     void oneShotImport_data() {

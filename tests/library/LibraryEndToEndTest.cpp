@@ -1,14 +1,17 @@
-// Guards against: music in the home folder that never reaches the list.
+// Guards against: music in the home folder that never reaches the list, and a tag of
+// megabytes carried whole into the catalog and the window.
 // The whole program's launch with the real backend script, in a home folder
-// holding three tagged files made here: the catalog reaches the list and the
-// status line.
+// holding tagged files made here: the catalog reaches the list and the status
+// line, and an 8 MB title arrives cut to the backend's bound.
 #include "app/App.h"
 #include "library/ToolPaths.h"
 #include "platform/Platform.h"
+#include "platform/sim/SimPlatform.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
 #include "FakeServices.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QDir>
@@ -31,6 +34,29 @@ bool makeTaggedFile(const QString& path, const QString& title, const QString& ar
            ffmpeg.exitCode() == 0;
 }
 
+// `source` with the tags of an FFmpeg metadata file holding `tags`, written
+// as `path`: a tag too long for a command line.
+bool retag(const QString& source, const QByteArray& tags, const QString& path) {
+    const QString meta = path + ".txt";
+    QFile file(meta);
+    if (!file.open(QIODevice::WriteOnly) || file.write(";FFMETADATA1\n" + tags) < 0)
+        return false;
+    file.close();
+    QProcess ffmpeg;
+    ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
+    ffmpeg.start(toolPath("ffmpeg"), {"-nostdin", "-v", "error", "-i", source, "-i", meta,
+                                      "-map_metadata", "1", "-c", "copy", "-y", path});
+    const bool made = ffmpeg.waitForFinished(60000) &&
+                      ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
+    QFile::remove(meta);
+    return made;
+}
+
+QStringList backendLaunch() {
+    return {pythonPath().value_or("/usr/bin/python3"),
+            test::TestHome::buildDir() + "/resources/backend.py"};
+}
+
 } // namespace
 
 class LibraryEndToEndTest : public QObject {
@@ -49,10 +75,7 @@ private slots:
         platform::Platform plat;
         App app(plat, test::fakeServices());
         test::fakes(app).tools.missingTools = [] { return QStringList{}; };
-        test::fakes(app).tools.backendCommand = [] {
-            return QStringList{pythonPath().value_or("/usr/bin/python3"),
-                               test::TestHome::buildDir() + "/resources/backend.py"};
-        };
+        test::fakes(app).tools.backendCommand = backendLaunch;
         app.applicationDidFinishLaunching();
 
         // The poll of the 0.5 s tick brings the catalog in once the scan has
@@ -68,6 +91,44 @@ private slots:
                  qPrintable(app.status->stringValue()));
         QVERIFY(!app.library.backendError);
         QVERIFY(QFile::exists(app.catalogURL()));
+    }
+
+    // A file whose title tag is 8 MB, played: the catalog, its cache file and
+    // the transport bar hold the title as the backend cut it, 1,000
+    // characters ending in "…". (What showing such a title costs the window is
+    // measured by bench_track_table: "title/current".)
+    void hugeTitleArrivesCut() {
+        L10n::setLanguage("en");
+        const QString music = QDir::homePath() + "/Huge";
+        QVERIFY(QDir().mkpath(music));
+        const QString path = music + "/huge.flac";
+        QVERIFY(makeTaggedFile(music + "/plain.flac", "x", "y", "z"));
+        QVERIFY(retag(music + "/plain.flac",
+                      "title=가나다" + QByteArray((8 << 20) - 9, 'T') + "\nartist=Someone\n",
+                      path));
+        QVERIFY(QFile::remove(music + "/plain.flac"));
+        QVERIFY(QFileInfo(path).size() > (8 << 20));
+        qputenv("QUAVELARK_SCAN_ROOTS", QFile::encodeName(music));
+
+        platform::Platform plat = platform::makeSimulatedPlatform();
+        App app(plat, test::fakeServices());
+        test::fakes(app).tools.missingTools = [] { return QStringList{}; };
+        test::fakes(app).tools.backendCommand = backendLaunch;
+        app.applicationDidFinishLaunching();
+        QTRY_VERIFY_WITH_TIMEOUT(app.library.rows.size() == 1 && app.library.rows[0].path == path,
+                                 60000);
+        const Track track = app.library.rows[0];
+        QCOMPARE(track.title.size(), 1000);
+        QVERIFY(track.title.startsWith("가나다TTT") && track.title.endsWith("…"));
+        QCOMPARE(track.artist, QString("Someone"));
+        // The cache file, written off the main thread once the catalog changed.
+        QTRY_VERIFY(QFile(app.catalogURL()).size() > 0 &&
+                    test::readFile(app.catalogURL()).contains(path.toUtf8()));
+        QVERIFY(QFile(app.catalogURL()).size() < 8 * 1024);
+
+        app.play(track);
+        QCOMPARE(app.views.titleLabel->text(), track.title);
+        QCOMPARE(app.views.artistLabel->text(), QString("Someone"));
     }
 };
 

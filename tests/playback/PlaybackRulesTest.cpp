@@ -75,29 +75,33 @@ private slots:
         QTest::addColumn<QList<qint64>>("filtered");
         QTest::addColumn<qint64>("current");
         QTest::addColumn<qint64>("next");
+        QTest::addColumn<bool>("wraps"); // the next track is the list's first again
         const QList<qint64> all{1, 2, 3, 4, 5};
         QTest::newRow("radio queue comes first")
-            << QList<qint64>{4} << all << QList<qint64>{1, 2, 3} << qint64(1) << qint64(4);
+            << QList<qint64>{4} << all << QList<qint64>{1, 2, 3} << qint64(1) << qint64(4) << false;
         QTest::newRow("radio ids without a track are passed over")
-            << QList<qint64>{99, 98, 5, 3} << all << QList<qint64>{1, 2} << qint64(1) << qint64(5);
+            << QList<qint64>{99, 98, 5, 3} << all << QList<qint64>{1, 2} << qint64(1) << qint64(5)
+            << false;
         QTest::newRow("radio of unknown ids falls back to the list")
-            << QList<qint64>{99} << all << QList<qint64>{1, 2, 3} << qint64(2) << qint64(3);
+            << QList<qint64>{99} << all << QList<qint64>{1, 2, 3} << qint64(2) << qint64(3)
+            << false;
         QTest::newRow("the entry after the current one")
-            << QList<qint64>{} << all << QList<qint64>{3, 1, 2} << qint64(1) << qint64(2);
+            << QList<qint64>{} << all << QList<qint64>{3, 1, 2} << qint64(1) << qint64(2) << false;
         QTest::newRow("wraps from the last to the first")
-            << QList<qint64>{} << all << QList<qint64>{3, 1, 2} << qint64(2) << qint64(3);
+            << QList<qint64>{} << all << QList<qint64>{3, 1, 2} << qint64(2) << qint64(3) << true;
         QTest::newRow("current not visible: the first entry")
-            << QList<qint64>{} << all << QList<qint64>{4, 5} << qint64(1) << qint64(4);
+            << QList<qint64>{} << all << QList<qint64>{4, 5} << qint64(1) << qint64(4) << false;
         QTest::newRow("no current track: the first entry")
-            << QList<qint64>{} << all << QList<qint64>{2, 3} << kNone << qint64(2);
+            << QList<qint64>{} << all << QList<qint64>{2, 3} << kNone << qint64(2) << false;
         QTest::newRow("only the current track: itself")
-            << QList<qint64>{} << all << QList<qint64>{2} << qint64(2) << qint64(2);
+            << QList<qint64>{} << all << QList<qint64>{2} << qint64(2) << qint64(2) << true;
         QTest::newRow("empty list and no radio: nothing")
-            << QList<qint64>{} << all << QList<qint64>{} << qint64(1) << kNone;
+            << QList<qint64>{} << all << QList<qint64>{} << qint64(1) << kNone << false;
         QTest::newRow("radio that resolves wins over an empty list")
-            << QList<qint64>{2} << all << QList<qint64>{} << kNone << qint64(2);
+            << QList<qint64>{2} << all << QList<qint64>{} << kNone << qint64(2) << false;
         QTest::newRow("a repeated id: after its first occurrence")
-            << QList<qint64>{} << all << QList<qint64>{1, 2, 1, 3} << qint64(1) << qint64(2);
+            << QList<qint64>{} << all << QList<qint64>{1, 2, 1, 3} << qint64(1) << qint64(2)
+            << false;
     }
     void peekNext() {
         QFETCH(QList<qint64>, radio);
@@ -105,6 +109,7 @@ private slots:
         QFETCH(QList<qint64>, filtered);
         QFETCH(qint64, current);
         QFETCH(qint64, next);
+        QFETCH(bool, wraps);
         std::vector<Track> rowTracks, visible;
         for (qint64 id : rows)
             rowTracks.push_back(track(id));
@@ -114,6 +119,7 @@ private slots:
             current == kNone ? std::nullopt : std::optional<Track>(track(current));
         const std::optional<Track> got = ql::peekNext(radio, rowTracks, visible, cur);
         QCOMPARE(got ? got->id : kNone, next);
+        QCOMPARE(ql::nextWrapsAround(radio, rowTracks, visible, cur), wraps);
     }
 
     void peekNextTakesTheCatalogTrackForARadioId() {

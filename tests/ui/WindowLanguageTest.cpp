@@ -1,8 +1,10 @@
 // Guards against: Korean shown in English mode between two translation passes,
-// controls cut at the default or the minimum window size, a page header that
-// stretches its cover or shows another page's.
+// controls cut at the default or the minimum window size, a tools panel drawn
+// over the track table, a page header that stretches its cover or shows
+// another page's.
 #include "app/App.h"
 #include "app/UserDefaults.h"
+#include "downloader/FlacFetcher.h"
 #include "ui/AlbumGrouping.h"
 #include "ui/RoundedImage.h"
 #include "ui/StatusLabel.h"
@@ -16,11 +18,13 @@
 #include "CaseRows.h"
 #include "LaunchedApp.h"
 #include "StoredSettings.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QGraphicsOpacityEffect>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,6 +33,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTextEdit>
 
 using namespace ql;
@@ -190,6 +195,23 @@ struct Shown : test::LaunchedApp {
     }
 };
 
+// The part of `shot` (a grab of `window`) where `w` lies, `area` in w's own
+// coordinates.
+QImage cut(const QImage& shot, const QWidget& window, const QWidget* w, const QRect& area) {
+    const qreal ratio = shot.devicePixelRatio();
+    const QRect at(w->mapTo(&window, area.topLeft()), area.size());
+    return shot.copy(QRect((QPointF(at.topLeft()) * ratio).toPoint(), at.size() * ratio));
+}
+
+// Pixels of `image` unlike its top-left one.
+int inked(const QImage& image) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += image.pixel(x, y) != image.pixel(0, 0);
+    return n;
+}
+
 QImage coloured(QSize size, QColor colour) {
     QImage image(size, QImage::Format_ARGB32);
     image.fill(colour);
@@ -267,6 +289,69 @@ private slots:
             if (s.app->views.tableModel->identifier(column) != "title")
                 QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column),
                          qPrintable(s.app->views.tableModel->identifier(column)));
+    }
+
+    // With the tools panel open (its FLAC button too) on a page with a header,
+    // the track table scrolled to its end shows its last row whole, with the
+    // scroll bar's lower end: what the window draws there is what it draws
+    // with the panel made invisible in place, and the row holds its text.
+    void toolsPanelLeavesTheTableVisible_data() { addRows(kSizes); }
+    void toolsPanelLeavesTheTableVisible() {
+        const LayoutCase& c = currentCase(kSizes);
+        QTemporaryDir resources;
+        QVERIFY(test::writeFile(resources.filePath("flac_fetch.py"), "#!/usr/bin/env python3\n"));
+        test::LaunchedApp l(c.lang, [&](App& a) {
+            UserDefaults().set(keys::kToolsOpen, true);
+            a.fetcher->setFolders({resources.path(), {}});
+            a.library.rows = catalog();
+            for (int i = 0; i < 30; ++i)
+                a.library.rows.push_back(Track{100 + i,
+                                               QString("/Music/Rock/%1.flac").arg(100 + i),
+                                               QString("Row %1").arg(i),
+                                               kNames[1],
+                                               {},
+                                               60,
+                                               {}});
+        });
+        App& app = *l.app;
+        QVERIFY(app.hasFetcher());
+        QMainWindow& window = *app.window;
+        window.resize(c.size);
+        QTRY_COMPARE(window.size(), c.size);
+        app.rebuildFolders();
+        app.filter();
+        tab(app, 2);
+        app.applyCellFilter("artist", kNames[1]);
+        QVERIFY(app.views.pageHeader->isVisible() && app.views.extrasView->isVisible());
+        TrackTableView* table = app.views.table;
+        QScrollBar* bar = table->verticalScrollBar();
+        // Scrolled to the end of the list as laid out once the header is in.
+        QTRY_VERIFY(
+            (table->scrollToBottom(), bar->maximum() > 0 && bar->value() == bar->maximum()));
+
+        const QModelIndex last = table->model()->index(table->model()->rowCount() - 1, 0);
+        QCOMPARE(table->model()->data(last).toString(), QString("Row 29"));
+        QRect row = table->visualRect(last);
+        row.setWidth(table->viewport()->width());
+        QVERIFY2(
+            table->viewport()->rect().contains(row),
+            qPrintable(
+                QString("row at %1, view %2 high").arg(row.y()).arg(table->viewport()->height())));
+        QVERIFY(bar->isVisible());
+        const QRect barEnd(0, bar->height() - bar->width(), bar->width(), bar->width());
+
+        const QImage shown = window.grab().toImage();
+        auto* hidden = new QGraphicsOpacityEffect;
+        hidden->setOpacity(0);
+        app.views.extrasView->setGraphicsEffect(hidden);
+        const QImage bare = window.grab().toImage();
+        app.views.extrasView->setGraphicsEffect(nullptr);
+
+        const QImage rowShown = cut(shown, window, table->viewport(), row);
+        QCOMPARE(rowShown, cut(bare, window, table->viewport(), row));
+        QCOMPARE(cut(shown, window, bar, barEnd), cut(bare, window, bar, barEnd));
+        // The row's texts are drawn there, not an empty band.
+        QVERIFY(inked(rowShown) > 50);
     }
 
     // The window draws its own title area: no system title bar, our three
