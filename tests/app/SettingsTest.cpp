@@ -291,7 +291,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, sentence);
         L10n::setLanguage(lang);
-        JSONStore::takeFailures(); // those of earlier tests
+        JSONStore::takeOutcomes(); // those of earlier tests
         QVERIFY(JSONStore().save("quality.json", QHash<QString, QString>{{"/a", "★"}}));
         QVERIFY(writeFile(storePath(file.toLatin1().constData()), bytes));
         Launched l;
@@ -313,7 +313,7 @@ private slots:
     // memory, marked for the tick to write again (TickTest).
     void aFailedSaveIsToldOnceAndRetried() {
         L10n::setLanguage("en");
-        JSONStore::takeFailures(); // those of earlier tests
+        JSONStore::takeOutcomes(); // those of earlier tests
         QVERIFY(JSONStore().save("play-stats.json", Stats{{"/old", {1, 1}}}));
         QVERIFY(QFile::setPermissions(storePath("play-stats.json"), QFile::ReadOwner));
         Launched l;
@@ -359,7 +359,7 @@ private slots:
         QCOMPARE(back.value("kept").toString(), QString("changed"));
         QCOMPARE(back.value("added").toString(), QString("theirs"));
         QCOMPARE(d.string("kept"), std::optional<QString>("changed"));
-        JSONStore::takeFailures();
+        JSONStore::takeOutcomes();
     }
 
     void saveExtrasWritesTheFiveStoresAndNoSetting() {
