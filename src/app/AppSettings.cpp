@@ -15,6 +15,7 @@
 #include "app/App.h"
 
 #include "analysis/WaveformView.h"
+#include "app/LogCategories.h"
 #include "app/SettingLimits.h"
 #include "app/UserDefaults.h"
 #include "effects/FXPanel.h"
@@ -25,6 +26,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QPointer>
 
 #include <algorithm>
@@ -166,6 +168,11 @@ void App::loadExtras() {
     // Every store has been read: a damaged one can go aside now, before any
     // save, and the user hears which.
     setAsideDamagedFiles();
+    // A settings write killed midway left a copy of the settings (the remote
+    // token with them) beside the file; no other start would remove it.
+    if (const int cleared = clearSettingsScratch(QFileInfo(defaults.fileName()).path()))
+        qCDebug(lcStore, "removed %d scratch files of settings writes that were cut short",
+                cleared);
 
     defaults.sync();
 }

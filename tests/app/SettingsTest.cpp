@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QSysInfo>
 
 #include <cerrno>
 #include <limits>
@@ -258,6 +259,25 @@ private slots:
         QCOMPARE(a.library.genres.toHash(), (QHash<QString, QString>{{"/a", "Jazz"}}));
         QCOMPARE(a.listening.favorites, (QSet<QString>{"/a", "/b"}));
         QCOMPARE(a.listening.sonic.value("/a"), (Sonic{120, -12, 4, 0.1, 1999, true}));
+    }
+
+    // A settings write killed midway left its scratch copy of the settings
+    // (the remote token in it) and QSettings' lock: the next start removes
+    // them and keeps the settings themselves.
+    void aKilledSettingsWriteLeavesNothingAfterTheNextStart() {
+        UserDefaults d;
+        d.set(keys::kRemoteToken, QStringLiteral("kept-token"));
+        QVERIFY(d.sync());
+        const QString folder = QFileInfo(d.fileName()).path();
+        const QString scratch = folder + "/.Quavelark-settings-K1lled.ini";
+        QVERIFY(writeFile(scratch, "[General]\nremoteToken=kept-token\n"));
+        // The lock of a process that is gone, on this machine.
+        QVERIFY(writeFile(scratch + ".lock",
+                          "999999999\nquavelark\n" + QSysInfo::machineHostName().toUtf8() + '\n'));
+        Launched l;
+        QVERIFY(!QFile::exists(scratch));
+        QVERIFY(!QFile::exists(scratch + ".lock"));
+        QCOMPARE(UserDefaults().string(keys::kRemoteToken), std::optional<QString>("kept-token"));
     }
 
     // One damaged store starts empty (its copy is kept by the store on the
