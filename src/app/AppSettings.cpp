@@ -65,14 +65,15 @@ void App::loadExtras() {
     library.qual = loadOrEmpty<QHash<QString, QString>>(store, stores::kQuality);
 
     // The effects start switched off once per user, whatever an earlier
-    // version left in "fx.json"; every other effect setting is kept. The reset
-    // counts as done only once "fx.json" holds it: otherwise the next start
-    // would find the effects on again and the reset never retried.
+    // version left in "fx.json"; every other effect setting is kept. Done
+    // once even when "fx.json" cannot be written (its failure is told like
+    // any failed save, and the file stays as it was): run again at every
+    // start, the reset would also undo the user's later choice of modes.
     if (!defaults.boolean(keys::kFxResetV1)) {
         fxPanel->state.enabled = false;
         fxPanel->syncUI();
-        if (store.save(QString::fromLatin1(stores::kFX), fxPanel->state))
-            defaults.set(keys::kFxResetV1, true);
+        store.save(QString::fromLatin1(stores::kFX), fxPanel->state);
+        defaults.set(keys::kFxResetV1, true);
         defaults.set(keys::kMaxQuality, true);
         defaults.set(keys::kBitPerfect, false);
     }

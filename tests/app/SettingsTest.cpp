@@ -112,24 +112,34 @@ private slots:
     }
 
     // An "fx.json" the reset cannot write: the effects are off for this run,
-    // but the reset is not marked done, so the next start tries again.
-    void aResetThatCannotBeSavedIsNotMarkedDone() {
+    // the file stays as it was, the failure is told, and the reset is done:
+    // the next start keeps the modes the user chose meanwhile.
+    void aResetThatCannotBeSavedRunsOnce() {
+        L10n::setLanguage("en");
         FXState stored;
         stored.enabled = true;
         QVERIFY(JSONStore().save("fx.json", stored));
         const QByteArray before = readFile(storePath("fx.json"));
         QVERIFY(QFile::setPermissions(storePath("fx.json"), QFile::ReadOwner));
+        JSONStore::takeOutcomes(); // those of earlier tests
         {
             Launched l;
             QVERIFY(!l.app.fxPanel->state.enabled);
+            l.app.tellStoreFaults();
+            QCOMPARE(l.app.status->stringValue(),
+                     "Couldn't save: fx.json (" + qt_error_string(EACCES) + ")");
         }
         QCOMPARE(readFile(storePath("fx.json")), before);
-        QCOMPARE(UserDefaults().boolIfPresent(keys::kFxResetV1), std::nullopt);
-
-        QVERIFY(QFile::setPermissions(storePath("fx.json"), QFile::ReadOwner | QFile::WriteOwner));
-        Launched l;
-        QCOMPARE(JSONStore().load<FXState>("fx.json").value_or(stored).enabled, false);
         QCOMPARE(UserDefaults().boolIfPresent(keys::kFxResetV1), std::optional<bool>(true));
+
+        // The user's choice of modes, after the reset.
+        test::storeSetting(keys::kMaxQuality, false);
+        test::storeSetting(keys::kBitPerfect, true);
+        Launched l;
+        QVERIFY(!l.app.playback.maxQuality);
+        QVERIFY(l.app.playback.bitPerfect);
+        QCOMPARE(readFile(storePath("fx.json")), before);
+        QVERIFY(QFile::setPermissions(storePath("fx.json"), QFile::ReadOwner | QFile::WriteOwner));
     }
 
     void resetRunsOnlyOnce() {
