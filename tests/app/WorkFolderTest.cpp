@@ -208,36 +208,6 @@ private slots:
         QVERIFY(!QFileInfo::exists(path));
     }
 
-    // Where no base can be made private, the run's folder is made loose in
-    // the shared folder: a fresh unforeseeable name, closed to others, locked
-    // while it lives and gone with it.
-    void noPrivateBaseMakesALooseFolder() {
-        const QString blocker = freshBase(QStringLiteral("cache-is-a-file"));
-        QVERIFY(test::writeFile(blocker, "not a folder"));
-        const QString taken = freshBase(QStringLiteral("taken-base"));
-        QVERIFY(QDir().mkpath(taken));
-        QVERIFY(::chmod(QFile::encodeName(taken).constData(), 0755) == 0);
-        const QString shared = freshBase(QStringLiteral("shared"));
-        QVERIFY(QDir().mkpath(shared));
-        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
-        const QStringList bases{blocker + "/Quavelark/work", taken};
-
-        std::unique_ptr<WorkFolder> first = WorkFolder::open(bases, shared);
-        QVERIFY(first);
-        QVERIFY(first->isLoose());
-        QCOMPARE(QFileInfo(first->path()).path(), shared);
-        QVERIFY(QFileInfo(first->path()).fileName().startsWith(loose("")));
-        QCOMPARE(modeOf(first->path()), 0700);
-        QVERIFY(QDir(taken).isEmpty());
-        const std::unique_ptr<WorkFolder> second = WorkFolder::open(bases, shared);
-        QVERIFY(second);
-        QVERIFY(second->path() != first->path());
-        QVERIFY(QFileInfo::exists(first->path())); // a live run's folder stays
-        const QString path = first->path();
-        first.reset();
-        QVERIFY(!QFileInfo::exists(path));
-    }
-
     // A shared folder where others could rename our folder away gets none.
     void noLooseFolderWhereOthersMayTakeIt() {
         const QString shared = freshBase(QStringLiteral("open-to-all"));

@@ -1,4 +1,6 @@
 // Guards against: failures and notices lost on the status line, or shown out of turn.
+// The turns as the queue decides them; the store notices' own rows, with the
+// tick and a track starting, are in tests/app/StoreNoticesTest.cpp.
 #include "ui/NoticeQueue.h"
 
 #include "CaseRows.h"
@@ -35,9 +37,6 @@ struct Case {
 
 // clang-format off
 const std::vector<Case> kCases{
-    {"a message during a notice waits for its 5 s",
-     {{0, Do::Notice, "N", "idle"}, {0, Do::Tick, "", "N"}, {1, Do::Message, "track", "N"},
-      {4.9, Do::Tick, "", "N"}, {5, Do::Tick, "", "track"}}},
     {"of two messages held back, the newer comes",
      {{0, Do::Notice, "N", "idle"}, {0, Do::Tick, "", "N"}, {1, Do::Message, "opening", "N"},
       {2, Do::Message, "playing", "N"}, {5, Do::Tick, "", "playing"}}},
@@ -68,29 +67,10 @@ const std::vector<Case> kCases{
     {"notices take their turns in order",
      {{0, Do::Notice, "A", "idle"}, {0, Do::Notice, "B", "idle"}, {0, Do::Tick, "", "A"},
       {4.9, Do::Tick, "", "A"}, {5, Do::Tick, "", "B"}}},
-    {"a notice comes at the tick, over a message that holds",
-     {{0, Do::Message, "track", "track"}, {1, Do::Notice, "N", "track"}, {1.5, Do::Tick, "", "N"}}},
     {"a failed save is told once per cause",
      {{0, Do::SaveFails, "loudness.json", "idle"}, {0, Do::Tick, "", "failed loudness.json"},
       {6, Do::Message, "M", "M"}, {7, Do::SaveFails, "loudness.json", "M"}, {7, Do::Tick, "", "M"},
       {8, Do::SaveFails2, "loudness.json", "M"}, {8, Do::Tick, "", "failed loudness.json"}}},
-    {"a failure saved before its turn is never shown, nor its end",
-     {{0, Do::Notice, "N", "idle"}, {0, Do::Tick, "", "N"}, {1, Do::SaveFails, "loudness.json", "N"},
-      {2, Do::Saved, "loudness.json", "N"}, {5, Do::Tick, "", "N"}, {20, Do::Tick, "", "N"}}},
-    {"a failure on the line gives way to its saved notice at once",
-     {{0, Do::SaveFails, "loudness.json", "idle"}, {0, Do::Tick, "", "failed loudness.json"},
-      {1, Do::Saved, "loudness.json", "saved loudness.json"}, {5.9, Do::Tick, "", "saved loudness.json"},
-      {6, Do::Message, "M", "M"}}},
-    {"saved is said once",
-     {{0, Do::SaveFails, "loudness.json", "idle"}, {0, Do::Tick, "", "failed loudness.json"},
-      {6, Do::Message, "M", "M"}, {7, Do::Saved, "loudness.json", "M"},
-      {7, Do::Tick, "", "saved loudness.json"}, {13, Do::Message, "M2", "M2"},
-      {14, Do::Saved, "loudness.json", "M2"}, {14, Do::Tick, "", "M2"}}},
-    {"a failure after its saved notice is told again",
-     {{0, Do::SaveFails, "loudness.json", "idle"}, {0, Do::Tick, "", "failed loudness.json"},
-      {1, Do::Saved, "loudness.json", "saved loudness.json"},
-      {6, Do::SaveFails, "loudness.json", "saved loudness.json"},
-      {6, Do::Tick, "", "failed loudness.json"}}},
     {"an earlier saved notice survives a new failure saved before its turn",
      {{0, Do::SaveFails, "loudness.json", "idle"}, {0, Do::Tick, "", "failed loudness.json"},
       {6, Do::Notice, "N", "failed loudness.json"}, {6, Do::Tick, "", "N"},
