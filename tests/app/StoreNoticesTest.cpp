@@ -119,6 +119,7 @@ struct Rig {
     // First, so a render thread still held outlives nothing it waits on.
     std::atomic<bool> holdRender = false;
     std::atomic<bool> failRender = false;
+    std::atomic<int> renders = 0;
     QSemaphore renderGo;
     std::shared_ptr<SimSinkControl> sink = std::make_shared<SimSinkControl>(SimClock::Manual);
     test::RiggedApp rig{test::twoOutputs(), SimOutputs{SimClock::Manual, {{test::kAnalogB, sink}}}};
@@ -138,7 +139,9 @@ struct Rig {
                 renderGo.acquire();
             if (failRender)
                 return RenderResult{};
-            const QString path = tempFile(QStringLiteral("Quavelark-fx-notice.caf"));
+            // A file of each render's own: a prefetch may render beside a play.
+            const QString path =
+                tempFile(QStringLiteral("Quavelark-fx-notice-%1.caf").arg(++renders));
             test::writeAudio(path,
                              {.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT, .frames = 44100 * 3});
             return RenderResult{path, {}};
