@@ -323,10 +323,6 @@ public:
     // effects render on a render job, the ffmpeg decode as a child process.
     void startRenderRoad(const Track& track, quint64 generation);
     void startDecodeRoad(const Track& track, quint64 generation);
-    // The folder where decodes and renders write (see app/WorkFolder.h),
-    // opened on first use; the temporary folder only when no private folder
-    // can be made anywhere.
-    QString workDir() const;
     // Their completions on the main thread: the rendered file (none: the
     // render failed), or the finished decode and its output. A completion
     // whose generation is not the current one only deletes its file.
@@ -548,6 +544,10 @@ public:
     void prefetchFX(const Track& track);
     // A prefetch's result back on the main thread, with the key it rendered.
     void prefetchFinished(const QString& key, const Track& track, const RenderResult& result);
+    // The folder where decodes and renders write (see app/WorkFolder.h),
+    // opened on first use; the temporary folder only when no private folder
+    // can be made anywhere.
+    QString workDir() const;
     // What a render of `track` needs, read now on the main thread.
     RenderSnapshot renderSnapshot(const Track& track) const;
     // Runs a render job on the render queue; `done` gets its result on the

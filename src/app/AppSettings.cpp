@@ -15,6 +15,7 @@
 #include "app/App.h"
 
 #include "analysis/WaveformView.h"
+#include "app/LogCategories.h"
 #include "app/SettingLimits.h"
 #include "app/UserDefaults.h"
 #include "effects/FXPanel.h"
@@ -25,6 +26,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QPointer>
 
 #include <algorithm>
@@ -63,14 +65,15 @@ void App::loadExtras() {
     library.qual = loadOrEmpty<QHash<QString, QString>>(store, stores::kQuality);
 
     // The effects start switched off once per user, whatever an earlier
-    // version left in "fx.json"; every other effect setting is kept. The reset
-    // counts as done only once "fx.json" holds it: otherwise the next start
-    // would find the effects on again and the reset never retried.
+    // version left in "fx.json"; every other effect setting is kept. Done
+    // once even when "fx.json" cannot be written (its failure is told like
+    // any failed save, and the file stays as it was): run again at every
+    // start, the reset would also undo the user's later choice of modes.
     if (!defaults.boolean(keys::kFxResetV1)) {
         fxPanel->state.enabled = false;
         fxPanel->syncUI();
-        if (store.save(QString::fromLatin1(stores::kFX), fxPanel->state))
-            defaults.set(keys::kFxResetV1, true);
+        store.save(QString::fromLatin1(stores::kFX), fxPanel->state);
+        defaults.set(keys::kFxResetV1, true);
         defaults.set(keys::kMaxQuality, true);
         defaults.set(keys::kBitPerfect, false);
     }
@@ -166,6 +169,11 @@ void App::loadExtras() {
     // Every store has been read: a damaged one can go aside now, before any
     // save, and the user hears which.
     setAsideDamagedFiles();
+    // A settings write killed midway left a copy of the settings (the remote
+    // token with them) beside the file; no other start would remove it.
+    if (const int cleared = clearSettingsScratch(QFileInfo(defaults.fileName()).path()))
+        qCDebug(lcStore, "removed %d scratch files of settings writes that were cut short",
+                cleared);
 
     defaults.sync();
 }

@@ -5,8 +5,6 @@
 
 #include "app/JSONStore.h"
 
-#include <QList>
-#include <QSet>
 #include <QStringList>
 
 namespace ql {
@@ -30,22 +28,6 @@ struct CoreState {
     qint64 ticks = 0;
     // The shutdown sequence has run (it runs once).
     bool terminated = false;
-    // Status-line notices about the program's own files, waiting in turn
-    // (composed in the interface language); `path` names the file a save
-    // notice concerns, empty for a damaged file set aside.
-    struct FileNotice {
-        QString text;
-        QString path;
-        bool saved = false; // else a failure (or a damaged file)
-    };
-    QList<FileNotice> fileNotices;
-    // The save failure on the line now (its file), if any.
-    QString noticeShown;
-    // The save failures already told (path and description), each told once
-    // until the file is saved again, and the files whose failure the user
-    // has seen and who are owed a word when it is saved.
-    QSet<QString> toldFailures;
-    QSet<QString> toldFailing;
 };
 
 } // namespace ql

@@ -193,12 +193,4 @@ std::vector<JSONStore::WriteOutcome> JSONStore::takeOutcomes() {
     return std::exchange(gFailures, {});
 }
 
-std::vector<JSONStore::WriteFailure> JSONStore::takeFailures() {
-    std::vector<WriteFailure> failures;
-    for (WriteOutcome& o : takeOutcomes())
-        if (!o.saved)
-            failures.push_back({std::move(o.path), std::move(o.error)});
-    return failures;
-}
-
 } // namespace ql

@@ -107,15 +107,10 @@ public:
     std::vector<SetAside> setAsideDamaged() const;
 
     // Writes that failed since the last call, in any folder and on any
-    // thread: the file's absolute path and the system's description.
-    struct WriteFailure {
-        QString path;
-        QString error;
-    };
-    static std::vector<WriteFailure> takeFailures();
-    // The same in the order they happened, with, as `saved`, each file
-    // written again after its last write had failed (so the user who was
-    // told of the failure can be told it is over).
+    // thread, in the order they happened (the file's absolute path and the
+    // system's description), with, as `saved`, each file written again after
+    // its last write had failed (so the user who was told of the failure can
+    // be told it is over).
     struct WriteOutcome {
         QString path;
         QString error; // empty when saved

@@ -9,6 +9,7 @@
 #include <QFuture>
 #include <QHash>
 #include <QLocale>
+#include <QLockFile>
 #include <QMap>
 #include <QMutex>
 #include <QSet>
@@ -18,11 +19,16 @@
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <utility>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace ql {
 
@@ -167,7 +173,78 @@ QVariant comparable(const QVariant& v) {
     }
 }
 
+// The names of a settings write's scratch files: its own, QSettings' lock
+// beside it (".lock") and QSettings' own new copy (".XXXXXX").
+const QString kScratchPrefix = QStringLiteral(".Quavelark-settings-");
+
+// A lock on the folder itself (flock on a descriptor of the folder, so no
+// file of its own is left there): shared by each settings write for as long
+// as its scratch files exist, exclusive for the clean-up, which so never
+// takes a file a live write needs, whichever process writes. Not held when
+// the folder cannot be opened (a write then goes on without it) or, for the
+// clean-up, when a write holds it.
+class FolderLock {
+public:
+    FolderLock(const QString& folder, int operation)
+        : m_fd(::open(QFile::encodeName(folder).constData(),
+                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {
+        if (m_fd < 0)
+            return;
+        int done;
+        while ((done = ::flock(m_fd, operation)) != 0 && errno == EINTR) {
+        }
+        if (done != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~FolderLock() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
 } // namespace
+
+int clearSettingsScratch(const QString& folder) {
+    const FolderLock lock(folder, LOCK_EX | LOCK_NB);
+    if (!lock.held())
+        return 0; // a write is under way (or the folder is not there)
+    const QDir dir(folder);
+    const QStringList names =
+        dir.entryList({kScratchPrefix + u'*'}, QDir::Files | QDir::Hidden | QDir::System);
+    // A write of an earlier version of the program takes no folder lock; one
+    // still running holds QSettings' lock on its scratch file ("<file>.lock",
+    // held by a live process, or at most a minute old), and its files stay.
+    QSet<QString> live;
+    for (const QString& name : names) {
+        if (!name.endsWith(QLatin1String(".lock")))
+            continue;
+        QLockFile qsettingsLock(dir.filePath(name));
+        qsettingsLock.setStaleLockTime(60 * 1000);
+        if (!qsettingsLock.tryLock(0))
+            live.insert(name.chopped(5)); // the scratch file it guards
+    }
+    int removed = 0;
+    for (const QString& name : names) {
+        const bool kept = std::any_of(live.begin(), live.end(), [&name](const QString& scratch) {
+            return name.startsWith(scratch);
+        });
+        if (kept)
+            continue;
+        // A stale lock is gone already: QLockFile took it over and let go.
+        QFile::remove(dir.filePath(name));
+        if (!QFileInfo::exists(dir.filePath(name)))
+            ++removed;
+    }
+    return removed;
+}
 
 std::optional<QByteArray> settingsText(const QMap<QString, QVariant>& values,
                                        const QString& scratchFolder, QString* error) {
@@ -179,8 +256,10 @@ std::optional<QByteArray> settingsText(const QMap<QString, QVariant>& values,
     // QSettings makes the text, in a scratch file of our own: its own write
     // can come out short without saying so, so the text counts only when it
     // reads back as every value given. Hidden, private (0600) and removed at
-    // the end like the stores' own scratch files.
-    QTemporaryFile scratch(scratchFolder + QStringLiteral("/.Quavelark-settings-XXXXXX.ini"));
+    // the end like the stores' own scratch files; what a killed write leaves
+    // goes at the next start (clearSettingsScratch), never while we write.
+    const FolderLock writing(scratchFolder, LOCK_SH);
+    QTemporaryFile scratch(scratchFolder + u'/' + kScratchPrefix + QStringLiteral("XXXXXX.ini"));
     if (!scratch.open())
         return fail(scratch.errorString());
     scratch.close();

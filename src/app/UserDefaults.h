@@ -9,7 +9,8 @@
 // keystrokes), on a pool thread started by a timer of the main thread's event loop; sync() writes
 // at once (the quit calls it). Each write replaces the file whole through the checked path of
 // JSONStore (mode 0600: it holds the remote token; the folder 0700 when it is made), its text
-// made in a scratch file beside it (no other folder needs room), so a crash
+// made in a scratch file beside it (no other folder needs room; what a killed
+// write leaves there is removed at the next launch), so a crash
 // loses at most the last second of changes, and a full disk loses nothing: a
 // failed write keeps the changes pending for the next one, and the failure
 // is kept for JSONStore::takeOutcomes(). The text is QSettings' INI format,
@@ -152,5 +153,12 @@ private:
 // anywhere else (a full /tmp never stops it).
 std::optional<QByteArray> settingsText(const QMap<QString, QVariant>& values,
                                        const QString& scratchFolder, QString* error = nullptr);
+
+// Removes what settings writes killed midway left in `folder`: their scratch
+// files (".Quavelark-settings-*", a copy of the settings with the remote
+// token) and QSettings' locks and copies beside them. Never a file a live
+// write still needs: with a write under way in any process it removes
+// nothing. How many files it removed. At launch.
+int clearSettingsScratch(const QString& folder);
 
 } // namespace ql

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <optional>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,7 +21,13 @@ namespace ql {
 namespace {
 
 const QString kLockName = QStringLiteral(".lock");
+const QString kMakingLock = QStringLiteral(".lock-new");
 const QString kRunPrefix = QStringLiteral("run-");
+
+// A run folder made straight in the shared temporary folder.
+QString loosePrefix() {
+    return QStringLiteral("quavelark-%1-run-").arg(::getuid());
+}
 
 // Opens (making it, mode 0600) the lock file `path`; -1 on failure. Never
 // follows a link, and is not inherited by the programs we start: a decoder
@@ -51,32 +58,69 @@ private:
     int m_fd;
 };
 
-// True when `folder` belongs to a run that has ended: its lock file is
-// missing or can be locked. Our own live folders read as live too, as flock
-// locks belong to each opening of the file.
-bool runEnded(const QString& folder) {
-    const int fd = ::open(QFile::encodeName(folder + u'/' + kLockName).constData(),
-                          O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+enum class Run { Live, Ended, NoLock };
+
+// The state of the lock file `path`: held (its run lives), free (ended) or
+// missing. Our own live folders read as live too, as flock locks belong to
+// each opening of the file.
+Run lockState(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
-        return errno == ENOENT;
+        return errno == ENOENT ? Run::NoLock : Run::Live;
     const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     ::close(fd);
-    return free;
+    return free ? Run::Ended : Run::Live;
 }
 
-int clearLocked(const QString& base) {
+// Whether `folder`'s run lives. Its lock is made as kMakingLock and renamed
+// to kLockName once held (makeRunFolder); a folder with neither was left
+// between the two steps, or is being made right now.
+Run runState(const QString& folder) {
+    const Run run = lockState(folder + u'/' + kLockName);
+    return run == Run::NoLock ? lockState(folder + u'/' + kMakingLock) : run;
+}
+
+// Removes the run folders named `prefix`* in `parent` whose run has ended.
+// A folder without its lock file counts as ended only where the caller
+// holds a lock that keeps runs from being made meanwhile.
+int clearEnded(const QString& parent, const QString& prefix, bool noLockEnded) {
     int removed = 0;
-    const QStringList names = QDir(base).entryList(
-        {kRunPrefix + u'*'}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    const QStringList names = QDir(parent).entryList(
+        {prefix + u'*'}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
     for (const QString& name : names) {
-        const QString folder = base + u'/' + name;
+        const QString folder = parent + u'/' + name;
         // Only real folders of ours: a link is never followed into.
-        if (!isPrivateFolder(folder) || !runEnded(folder))
+        if (!isPrivateFolder(folder))
+            continue;
+        const Run run = runState(folder);
+        if (run == Run::Live || (run == Run::NoLock && !noLockEnded))
             continue;
         if (QDir(folder).removeRecursively())
             ++removed;
     }
     return removed;
+}
+
+// Makes "<parent>/<prefix>XXXXXX" (mkdtemp: a name no one can foresee, mode
+// 0700) with its lock held. The lock file is made and locked under another
+// name and then renamed into place, so no clean-up ever finds the ".lock"
+// of a live run free, not even one that holds no base lock.
+std::optional<std::pair<QString, int>> makeRunFolder(const QString& parent, const QString& prefix) {
+    QByteArray pattern = QFile::encodeName(parent + u'/' + prefix + QStringLiteral("XXXXXX"));
+    if (!::mkdtemp(pattern.data()))
+        return std::nullopt;
+    const QString folder = QFile::decodeName(pattern);
+    const QByteArray making = QFile::encodeName(folder + u'/' + kMakingLock);
+    const int fd = openLock(QFile::decodeName(making));
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+        ::rename(making.constData(), QFile::encodeName(folder + u'/' + kLockName).constData()) !=
+            0) {
+        if (fd >= 0)
+            ::close(fd);
+        QDir(folder).removeRecursively();
+        return std::nullopt;
+    }
+    return std::pair{folder, fd};
 }
 
 std::optional<QString> privateBase(const QString& base) {
@@ -85,6 +129,18 @@ std::optional<QString> privateBase(const QString& base) {
     if (!makeFoldersPrivate(QFileInfo(base).path()))
         return std::nullopt;
     return makePrivateFolder(base);
+}
+
+// A folder where others may make names but not take ours: not writable by
+// others, or sticky (as /tmp is), and owned by us or the system.
+bool sharesSafely(const QString& folder) {
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder))
+        return false;
+    struct stat st {};
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    const bool owned = st.st_uid == ::getuid() || st.st_uid == 0;
+    return owned && ((st.st_mode & S_IWOTH) == 0 || (st.st_mode & S_ISVTX) != 0);
 }
 
 } // namespace
@@ -106,8 +162,9 @@ QStringList workFolderBases() {
     return bases;
 }
 
-WorkFolder::WorkFolder(QString base, QString path, int lockFd, int cleared)
-    : m_base(std::move(base)), m_path(std::move(path)), m_lockFd(lockFd), m_cleared(cleared) {}
+WorkFolder::WorkFolder(QString base, QString path, int lockFd, int cleared, bool loose)
+    : m_base(std::move(base)), m_path(std::move(path)), m_lockFd(lockFd), m_cleared(cleared),
+      m_loose(loose) {}
 
 WorkFolder::~WorkFolder() {
     QDir(m_path).removeRecursively();
@@ -115,7 +172,11 @@ WorkFolder::~WorkFolder() {
         ::close(m_lockFd);
 }
 
-std::unique_ptr<WorkFolder> WorkFolder::open(const QStringList& bases) {
+std::unique_ptr<WorkFolder> WorkFolder::open(const QStringList& bases, const QString& shared) {
+    // Folders an earlier run made loose go whatever this run finds: the base
+    // it could not make then may be usable now.
+    const bool loose = sharesSafely(shared);
+    const int looseCleared = loose ? clearEnded(shared, loosePrefix(), false) : 0;
     for (const QString& candidate : bases) {
         const std::optional<QString> base = privateBase(candidate);
         if (!base)
@@ -123,20 +184,18 @@ std::unique_ptr<WorkFolder> WorkFolder::open(const QStringList& bases) {
         const BaseLock baseLock(*base);
         if (!baseLock.held())
             continue;
-        const int cleared = clearLocked(*base);
-        QByteArray pattern =
-            QFile::encodeName(*base + u'/' + kRunPrefix + QStringLiteral("XXXXXX"));
-        if (!::mkdtemp(pattern.data())) // mode 0700
-            continue;
-        const QString folder = QFile::decodeName(pattern);
-        const int fd = openLock(folder + u'/' + kLockName);
-        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            if (fd >= 0)
-                ::close(fd);
-            QDir(folder).removeRecursively();
-            continue;
-        }
-        return std::unique_ptr<WorkFolder>(new WorkFolder(*base, folder, fd, cleared));
+        const int cleared = clearEnded(*base, kRunPrefix, true);
+        if (const auto made = makeRunFolder(*base, kRunPrefix))
+            return std::unique_ptr<WorkFolder>(
+                new WorkFolder(*base, made->first, made->second, cleared + looseCleared, false));
+    }
+    // No base can be private (a read-only cache, a runtime folder not ours,
+    // the temporary base taken by another user): a folder of the run's own,
+    // straight in the shared folder, under a name no one can foresee.
+    if (loose) {
+        if (const auto made = makeRunFolder(shared, loosePrefix()))
+            return std::unique_ptr<WorkFolder>(
+                new WorkFolder(shared, made->first, made->second, looseCleared, true));
     }
     return nullptr;
 }

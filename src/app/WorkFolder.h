@@ -6,19 +6,29 @@
 // of its own, "run-XXXXXX" (mode 0700), inside a base folder of mode 0700:
 //   "$XDG_CACHE_HOME/Quavelark/work" (else "~/.cache/Quavelark/work"),
 //   then "$XDG_RUNTIME_DIR/Quavelark-work", then "<tmp>/quavelark-<uid>-work",
-// the first that can be made private. A run holds an exclusive lock
-// (flock) on the ".lock" file of its folder for as long as it lives; the
-// kernel drops that lock when the process ends, however it ends. Opening a
-// work folder first removes every run folder whose lock is free: those of
-// dead runs. A second instance keeps its lock, so its files stay.
+// the first that can be made private. Where none can (a read-only cache, a
+// runtime folder not ours, the temporary base made first by another user:
+// its name can be foreseen), the run's folder is made straight in the shared
+// temporary folder as "quavelark-<uid>-run-XXXXXX": mkdtemp, so no one can
+// take or plant its name first, mode 0700.
 //
-// The base folder's own ".lock" is held while a run folder is made and
-// locked, and while the ended ones are removed, so a clean-up never takes a
-// folder that was made but not yet locked.
+// A run holds an exclusive lock (flock) on the ".lock" file of its folder for
+// as long as it lives; the kernel drops that lock when the process ends,
+// however it ends. Opening a work folder first removes every run folder of
+// ours whose lock is free: those of dead runs, in the base and loose in the
+// shared folder. A second instance keeps its lock, so its files stay.
+//
+// The lock is taken before its file bears the name ".lock" (made as
+// ".lock-new", locked, then renamed), so a clean-up never finds a live run's
+// lock free. The base folder's own ".lock" is held while a run folder is made
+// there and while the ended ones are removed; the shared folder has no such
+// lock, so a loose folder without any lock file is left alone: it is being
+// made, or was left empty.
 //
 // Thread: open() and the destructor block on the file system; path() any.
 #pragma once
 
+#include <QDir>
 #include <QString>
 #include <QStringList>
 
@@ -32,8 +42,11 @@ QStringList workFolderBases();
 class WorkFolder {
 public:
     // This run's folder under the first base that is or can be made private,
-    // after removing the folders of ended runs there; null when none can.
-    static std::unique_ptr<WorkFolder> open(const QStringList& bases = workFolderBases());
+    // else loose in `shared` (when others cannot take names there: not
+    // writable by them, or sticky), after removing the folders of ended runs
+    // in both; null when none can be made.
+    static std::unique_ptr<WorkFolder> open(const QStringList& bases = workFolderBases(),
+                                            const QString& shared = QDir::tempPath());
     // Removes the folder with everything in it, and frees the lock.
     ~WorkFolder();
     WorkFolder(const WorkFolder&) = delete;
@@ -41,18 +54,21 @@ public:
 
     // The run's folder, absolute.
     QString path() const { return m_path; }
-    // The base folder it lies in.
+    // The folder it lies in: its base, or the shared folder.
     QString base() const { return m_base; }
+    // Made in the shared folder, for want of a private base.
+    bool isLoose() const { return m_loose; }
     // How many folders of ended runs the opening removed.
     int cleared() const { return m_cleared; }
 
 private:
-    WorkFolder(QString base, QString path, int lockFd, int cleared);
+    WorkFolder(QString base, QString path, int lockFd, int cleared, bool loose);
 
     QString m_base;
     QString m_path;
     int m_lockFd = -1;
     int m_cleared = 0;
+    bool m_loose = false;
 };
 
 // Creates `path` as an empty file of mode 0600, refusing one that exists (or

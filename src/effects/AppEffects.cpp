@@ -155,7 +155,10 @@ QString App::workDir() const {
         if (!playback.work)
             qCWarning(lcPlayback,
                       "no private folder for temporary files; using the temporary folder");
-        else if (playback.work->cleared() > 0)
+        else if (playback.work->isLoose())
+            qCWarning(lcPlayback, "no private base folder for temporary files; this run's "
+                                  "folder is made in the shared temporary folder");
+        if (playback.work && playback.work->cleared() > 0)
             qCInfo(lcPlayback, "removed %d folders of temporary files left by ended runs",
                    playback.work->cleared());
     }

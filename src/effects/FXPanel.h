@@ -8,8 +8,8 @@
 //
 // Every edit takes one road: the state changes, syncUI() shows it in every
 // control, then commit() saves "fx.json" and calls onChange (also when the
-// save failed; that failure is not reported). Playback reacts through
-// onChange.
+// save failed; the panel says nothing of it, the status line tells it like
+// any store's failed save). Playback reacts through onChange.
 //
 // The window: row 1 the master switch and the preset pop-up (the eleven
 // preset rows in table order, then "사용자 지정"; the panel maps an item's

@@ -135,7 +135,7 @@ void App::backendStartFailed(const QString& description) {
     qCWarning(lcBackend, "the library backend did not start");
     qCDebug(lcBackend, "%s", qUtf8Printable(description));
     backendFailed();
-    status->setTranslated(L10n::tr(QStringLiteral("음원 라이브러리 시작 실패: ")) + description);
+    status->setFailure(L10n::tr(QStringLiteral("음원 라이브러리 시작 실패: ")) + description);
 }
 
 void App::backendFailed() {
@@ -190,7 +190,7 @@ void App::backendWriteFailed() {
     library.pending = false;
     backendFailed();
     const QString program = library.backend ? library.backend->program() : QString();
-    status->setTranslated(failureText(Failure::ProgramNotWritable, program));
+    status->setFailure(failureText(Failure::ProgramNotWritable, program));
 }
 
 void App::backendFinished() {
@@ -217,7 +217,7 @@ void App::backendEnded() {
         qCWarning(lcBackend, "the library backend ended");
     library.pending = false;
     backendFailed();
-    status->setStringValue(L10n::tr(QStringLiteral("음원 라이브러리가 종료되었습니다.")));
+    status->setFailure(L10n::tr(QStringLiteral("음원 라이브러리가 종료되었습니다.")));
 }
 
 void App::takeReplyLine(QByteArray bytes, bool tooLong) {

@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <algorithm>
 #include <utility>
 
 namespace ql {
@@ -141,11 +142,20 @@ void App::showBackendMessage(const QString& message) {
     // after ": " (a file name, an error of the system). The sentence is
     // translated, the value shown as it is.
     const qsizetype colon = message.indexOf(QStringLiteral(": "));
-    if (colon < 0) {
-        status->setStringValue(L10n::tr(message));
-        return;
-    }
-    status->setTranslated(L10n::tr(message.left(colon + 2)) + message.mid(colon + 2));
+    const QString text =
+        colon < 0 ? L10n::tr(message) : L10n::tr(message.left(colon + 2)) + message.mid(colon + 2);
+    // What it says unasked, once (a file of its own set aside, no tag reader),
+    // is a notice: a track opened meanwhile must not hide it. The rest answers
+    // a request, and a failure among them must not be lost behind notices.
+    static const QStringList notices{
+        QStringLiteral("손상된 파일을 따로 보관했습니다: "),
+        QStringLiteral("python3-mutagen이 없어 태그를 읽지 못했습니다."),
+    };
+    if (std::ranges::any_of(notices,
+                            [&message](const QString& n) { return message.startsWith(n); }))
+        status->setNotice(text);
+    else
+        status->setFailure(text);
 }
 
 QString App::catalogURL() const {
@@ -177,7 +187,7 @@ void App::catalogSaved(CatalogSave result) {
     } else { // the folder or the file: no permission, or no room left
         error = failureText(Failure::FileNotWritable, catalogURL());
     }
-    status->setTranslated(L10n::tr(QStringLiteral("목록 저장 실패: ")) + error);
+    status->setFailure(L10n::tr(QStringLiteral("목록 저장 실패: ")) + error);
 }
 
 } // namespace ql

@@ -97,7 +97,7 @@ void App::deviceChosen() {
             if (back == 0 && previous == playback.deviceList[d].uid)
                 back = int(d) + 1;
         devicePopup->setCurrentIndex(back);
-        status->setTranslated(L10n::tr(QStringLiteral("출력 장치를 열 수 없습니다: ")) + name);
+        status->setFailure(L10n::tr(QStringLiteral("출력 장치를 열 수 없습니다: ")) + name);
         return;
     }
 
@@ -156,16 +156,10 @@ void App::updateHW() {
 void App::tellSilentOutput() {
     if (!platform.noSoundDevice || std::exchange(playback.silenceTold, true))
         return;
-    // After the start's own messages (a render's note), which would hide it.
-    // Queued on this object, the call is dropped should the App go first.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            status->setStringValue(
-                L10n::tr(QStringLiteral("🔇 사용할 수 있는 사운드 장치가 없어 소리 없이 "
-                                        "재생합니다 (시뮬레이션 출력).")));
-        },
-        Qt::QueuedConnection);
+    // A notice: once it has its turn, the start's own messages (a render's
+    // note) wait for it instead of hiding it.
+    status->setNotice(L10n::tr(QStringLiteral("🔇 사용할 수 있는 사운드 장치가 없어 소리 없이 "
+                                              "재생합니다 (시뮬레이션 출력).")));
 }
 
 void App::refreshDACLabel() {

@@ -83,7 +83,7 @@ void logFailed(const App& app, const char* why) {
 // `message` is a Korean interface text.
 void endFailed(App& app, const QString& message, const char* why) {
     logFailed(app, why);
-    app.status->setStringValue(L10n::tr(message));
+    app.status->setFailure(L10n::tr(message));
     endRoad(app);
 }
 
@@ -91,7 +91,7 @@ void endFailed(App& app, const QString& message, const char* why) {
 void endFailed(App& app, Failure cause, const QString& name, const char* why) {
     logFailed(app, why);
     qCDebug(lcPlayback, "%s: %s", why, qUtf8Printable(name));
-    app.status->setTranslated(failureText(cause, name));
+    app.status->setFailure(failureText(cause, name));
     endRoad(app);
 }
 

@@ -187,7 +187,7 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
         dropAhead();
         qCDebug(lcPlayback, "the player's error: %s", qUtf8Printable(why));
         views.playButton->setTitle(stoppedTitle());
-        status->setStringValue(L10n::tr(QStringLiteral("재생 중 오류가 발생했습니다.")));
+        status->setFailure(L10n::tr(QStringLiteral("재생 중 오류가 발생했습니다.")));
         return;
     }
     case FileEnd::Next:

@@ -138,7 +138,7 @@ void App::showRemote() {
         };
         const QString error = server->start();
         if (!error.isEmpty()) {
-            status->setTranslated(listenFailure(error, server->port()));
+            status->setFailure(listenFailure(error, server->port()));
             return;
         }
         remote = std::move(server);

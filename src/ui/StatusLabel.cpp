@@ -5,7 +5,6 @@
 #include <QElapsedTimer>
 
 #include <limits>
-#include <utility>
 
 namespace ql {
 
@@ -21,65 +20,67 @@ qint64 monotonicMs() {
 } // namespace
 
 StatusLabel::StatusLabel(const QString& text, QWidget* parent)
-    : QLabel(parent), m_clock(monotonicMs), m_hold(std::numeric_limits<qint64>::min()),
-      m_noticeUntil(std::numeric_limits<qint64>::min()) {
+    : QLabel(parent), m_clock(monotonicMs), m_hold(std::numeric_limits<qint64>::min()) {
     // The initial text is not a manual message: the first automatic count may
     // replace it at once.
     QLabel::setText(text);
 }
 
-void StatusLabel::setStringValue(const QString& value) {
-    // A notice keeps the line: the newest message waits for its end.
-    if (!m_auto && !m_silent && !m_noticing && noticeUp()) {
-        m_waiting = Waiting{value, m_composed};
+void StatusLabel::show(const std::optional<NoticeQueue::Entry>& entry) {
+    if (!entry)
         return;
-    }
     // Shown in the interface language at once (the pass would otherwise show
     // it in Korean until its next run); a text composed already is shown as
     // it is.
-    QLabel::setText(m_silent || m_composed ? value : L10n::tr(value));
-    m_final = false;
-    if (m_auto || m_silent)
-        return;
+    QLabel::setText(entry->composed ? entry->text : L10n::tr(entry->text));
+    m_final = entry->composed;
     ++m_manualCount;
     m_hold = m_clock() + kHoldMs;
 }
 
+void StatusLabel::tell(const QString& value, bool composed, NoticeQueue::Kind kind) {
+    show(m_queue.tell(NoticeQueue::Entry{value, composed, kind, {}, false}, m_clock()));
+}
+
+void StatusLabel::setStringValue(const QString& value) {
+    tell(value, false, NoticeQueue::Kind::Message);
+}
+
 void StatusLabel::setAuto(const QString& message) {
-    m_auto = true;
-    if (m_clock() >= m_hold)
-        setStringValue(message);
-    m_auto = false;
+    const qint64 now = m_clock();
+    if (now < m_hold || !m_queue.idle(now))
+        return;
+    QLabel::setText(L10n::tr(message));
+    m_final = false;
 }
 
 void StatusLabel::setTranslated(const QString& value) {
-    m_composed = true;
-    setStringValue(value);
-    m_composed = false;
-    m_final = true;
+    tell(value, true, NoticeQueue::Kind::Message);
+}
+
+void StatusLabel::setFailure(const QString& value) {
+    tell(value, true, NoticeQueue::Kind::Failure);
 }
 
 void StatusLabel::setNotice(const QString& value) {
-    m_noticing = true;
-    setTranslated(value);
-    m_noticing = false;
-    m_noticeUntil = m_hold;
+    tell(value, true, NoticeQueue::Kind::Notice);
+}
+
+void StatusLabel::setSaveFailed(const QString& file, const QString& cause, const QString& value) {
+    m_queue.fileFailed(file, cause, value);
+}
+
+void StatusLabel::setSaved(const QString& file, const QString& value) {
+    show(m_queue.fileSaved(file, value, m_clock()));
 }
 
 void StatusLabel::showWaiting() {
-    if (!m_waiting || noticeUp())
-        return;
-    const Waiting waiting = *std::exchange(m_waiting, std::nullopt);
-    if (waiting.composed)
-        setTranslated(waiting.text);
-    else
-        setStringValue(waiting.text);
+    show(m_queue.next(m_clock()));
 }
 
 void StatusLabel::setSilently(const QString& value) {
-    m_silent = true;
-    setStringValue(value);
-    m_silent = false;
+    QLabel::setText(value);
+    m_final = false;
 }
 
 } // namespace ql

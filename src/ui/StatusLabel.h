@@ -1,27 +1,27 @@
 // The single status line of the main window.
 //
-// Two kinds of message share it. A manual message (setStringValue) is shown at
-// once, always (in English mode already translated, L10n::tr), and then holds
-// the line for 5 s. An automatic message
-// (setAuto) is shown only when no manual message holds the line, and never
-// holds it itself; one that arrives during a hold is dropped, not queued.
-// The translation pass rewrites the text silently: neither a new hold nor a
-// moved one. A message set already translated (setTranslated), which may hold
-// names from the library, is final: the pass leaves it alone until the next
-// text is shown.
+// A manual message (setStringValue) is shown at once (in English mode
+// already translated, L10n::tr) and then holds the line for 5 s. An automatic
+// message (setAuto) is shown only when no manual message holds the line and
+// nothing waits, and never holds it itself; one that arrives during a hold is
+// dropped, not queued. The translation pass rewrites the text silently:
+// neither a new hold nor a moved one. A message set already translated
+// (setTranslated), which may hold names from the library, is final: the pass
+// leaves it alone until the next text is shown.
 //
-// A notice (setNotice) tells of the program's own files (a damaged store set
-// aside, a save that failed or worked again). Such a notice is rare and
-// easily missed, so it is shown at once and stays for the whole hold time
-// even when a track starts meanwhile: a manual message that comes while it
-// is up waits (only the latest one) and is shown, with its own hold, once
-// the notice's time is over (showWaiting, from the tick). A newer notice
-// replaces an older one at once.
+// Failures (setFailure) and notices (setNotice: the program's own files, a
+// one-time word) must not be lost behind one another or behind a starting
+// track's messages: ui/NoticeQueue decides their turns, and a manual message
+// told while they keep the line waits (the newest one). The tick gives what
+// waits its turn (showWaiting). Each text shown holds the line for 5 s from
+// the moment it is shown.
 //
 // Time comes from an injectable monotonic clock (milliseconds), so a wall-clock
 // jump can neither lock the line nor cut a hold short, and tests can drive it.
 // Main thread only.
 #pragma once
+
+#include "ui/NoticeQueue.h"
 
 #include <QLabel>
 
@@ -34,12 +34,13 @@ class StatusLabel final : public QLabel {
 public:
     using Clock = std::function<qint64()>; // monotonic milliseconds
 
-    static constexpr qint64 kHoldMs = 5000;
+    static constexpr qint64 kHoldMs = NoticeQueue::kHoldMs;
 
     explicit StatusLabel(const QString& text = {}, QWidget* parent = nullptr);
 
     QString stringValue() const { return text(); }
-    // A manual message: shown at once, holds the line for 5 s from now.
+    // A manual message: shown at once (unless a failure or notice keeps the
+    // line), holds the line for 5 s from then.
     void setStringValue(const QString& value);
     // An automatic message: shown only when the hold has run out.
     void setAuto(const QString& message);
@@ -47,12 +48,17 @@ public:
     // fragments translated, names inserted as they are): held like any manual
     // message, and final, so the translation pass never rewrites it.
     void setTranslated(const QString& value);
-    // A notice, composed already like setTranslated: shown at once, final,
-    // and kept for kHoldMs against every other message.
+    // A failure, composed already like setTranslated: never dropped unseen.
+    void setFailure(const QString& value);
+    // A notice, composed already like setTranslated: shown at the tick's
+    // turn and kept for kHoldMs against every other message.
     void setNotice(const QString& value);
-    // A notice is on the line and its time is not over.
-    bool noticeUp() const { return m_clock() < m_noticeUntil; }
-    // Once no notice is up: the manual message that waited for one, if any.
+    // A notice of the program's files: the save of `file` failed with
+    // `cause` (told once per cause), or the file was saved again (told only
+    // to a user who saw its failure). `value` as for setNotice.
+    void setSaveFailed(const QString& file, const QString& cause, const QString& value);
+    void setSaved(const QString& file, const QString& value);
+    // The tick's turn: shows what waited, once its turn has come.
     void showWaiting();
     // The translation pass: shows the text without touching the hold.
     void setSilently(const QString& value);
@@ -66,20 +72,16 @@ public:
     quint64 manualCount() const { return m_manualCount; }
 
 private:
+    // Tells the queue; shows what it gives back.
+    void tell(const QString& value, bool composed, NoticeQueue::Kind kind);
+    // Shows a manual message, a failure or a notice, holding the line.
+    void show(const std::optional<NoticeQueue::Entry>& entry);
+
     Clock m_clock;
     qint64 m_hold; // until this instant the last manual message holds the line
-    bool m_auto = false;
-    bool m_silent = false;
     bool m_final = false;
-    bool m_composed = false; // setTranslated is showing its text
     quint64 m_manualCount = 0;
-    qint64 m_noticeUntil;    // until this instant a notice keeps the line
-    bool m_noticing = false; // setNotice is showing its text
-    struct Waiting {
-        QString text;
-        bool composed = false;
-    };
-    std::optional<Waiting> m_waiting; // the manual message a notice held back
+    NoticeQueue m_queue;
 };
 
 } // namespace ql

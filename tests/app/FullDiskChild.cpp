@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -69,7 +70,8 @@ int main(int argc, char** argv) {
         return 2;
     const bool limited = save();
     const bool oldKept = bytesOf(path) == old;
-    const bool told = !JSONStore::takeFailures().empty();
+    const std::vector<JSONStore::WriteOutcome> outcomes = JSONStore::takeOutcomes();
+    const bool told = std::ranges::any_of(outcomes, [](const auto& o) { return !o.saved; });
     if (::setrlimit(RLIMIT_FSIZE, &lifted) != 0)
         return 2;
     const bool again = save();

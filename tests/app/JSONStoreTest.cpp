@@ -185,13 +185,14 @@ private slots:
         const QByteArray before = readFile(store.filePath(name));
         const QHash<QString, double> bad{{"/a", -14.0},
                                          {"/b", std::numeric_limits<double>::quiet_NaN()}};
-        JSONStore::takeFailures();
+        JSONStore::takeOutcomes();
         QVERIFY(!store.save(name, bad));
         QCOMPARE(readFile(store.filePath(name)), before);
         // Refused, not silently dropped: the failure reaches the status line.
-        const std::vector<JSONStore::WriteFailure> failures = JSONStore::takeFailures();
-        QCOMPARE(failures.size(), size_t(1));
-        QCOMPARE(failures.front().path, QFileInfo(store.filePath(name)).absoluteFilePath());
+        const std::vector<JSONStore::WriteOutcome> outcomes = JSONStore::takeOutcomes();
+        QCOMPARE(outcomes.size(), size_t(1));
+        QVERIFY(!outcomes.front().saved);
+        QCOMPARE(outcomes.front().path, QFileInfo(store.filePath(name)).absoluteFilePath());
         if (existing)
             QCOMPARE((store.load<QHash<QString, double>>(name).value_or(QHash<QString, double>{})),
                      good);

@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QSysInfo>
 
 #include <cerrno>
 #include <limits>
@@ -111,24 +112,34 @@ private slots:
     }
 
     // An "fx.json" the reset cannot write: the effects are off for this run,
-    // but the reset is not marked done, so the next start tries again.
-    void aResetThatCannotBeSavedIsNotMarkedDone() {
+    // the file stays as it was, the failure is told, and the reset is done:
+    // the next start keeps the modes the user chose meanwhile.
+    void aResetThatCannotBeSavedRunsOnce() {
+        L10n::setLanguage("en");
         FXState stored;
         stored.enabled = true;
         QVERIFY(JSONStore().save("fx.json", stored));
         const QByteArray before = readFile(storePath("fx.json"));
         QVERIFY(QFile::setPermissions(storePath("fx.json"), QFile::ReadOwner));
+        JSONStore::takeOutcomes(); // those of earlier tests
         {
             Launched l;
             QVERIFY(!l.app.fxPanel->state.enabled);
+            l.app.tellStoreFaults();
+            QCOMPARE(l.app.status->stringValue(),
+                     "Couldn't save: fx.json (" + qt_error_string(EACCES) + ")");
         }
         QCOMPARE(readFile(storePath("fx.json")), before);
-        QCOMPARE(UserDefaults().boolIfPresent(keys::kFxResetV1), std::nullopt);
-
-        QVERIFY(QFile::setPermissions(storePath("fx.json"), QFile::ReadOwner | QFile::WriteOwner));
-        Launched l;
-        QCOMPARE(JSONStore().load<FXState>("fx.json").value_or(stored).enabled, false);
         QCOMPARE(UserDefaults().boolIfPresent(keys::kFxResetV1), std::optional<bool>(true));
+
+        // The user's choice of modes, after the reset.
+        test::storeSetting(keys::kMaxQuality, false);
+        test::storeSetting(keys::kBitPerfect, true);
+        Launched l;
+        QVERIFY(!l.app.playback.maxQuality);
+        QVERIFY(l.app.playback.bitPerfect);
+        QCOMPARE(readFile(storePath("fx.json")), before);
+        QVERIFY(QFile::setPermissions(storePath("fx.json"), QFile::ReadOwner | QFile::WriteOwner));
     }
 
     void resetRunsOnlyOnce() {
@@ -260,6 +271,25 @@ private slots:
         QCOMPARE(a.listening.sonic.value("/a"), (Sonic{120, -12, 4, 0.1, 1999, true}));
     }
 
+    // A settings write killed midway left its scratch copy of the settings
+    // (the remote token in it) and QSettings' lock: the next start removes
+    // them and keeps the settings themselves.
+    void aKilledSettingsWriteLeavesNothingAfterTheNextStart() {
+        UserDefaults d;
+        d.set(keys::kRemoteToken, QStringLiteral("kept-token"));
+        QVERIFY(d.sync());
+        const QString folder = QFileInfo(d.fileName()).path();
+        const QString scratch = folder + "/.Quavelark-settings-K1lled.ini";
+        QVERIFY(writeFile(scratch, "[General]\nremoteToken=kept-token\n"));
+        // The lock of a process that is gone, on this machine.
+        QVERIFY(writeFile(scratch + ".lock",
+                          "999999999\nquavelark\n" + QSysInfo::machineHostName().toUtf8() + '\n'));
+        Launched l;
+        QVERIFY(!QFile::exists(scratch));
+        QVERIFY(!QFile::exists(scratch + ".lock"));
+        QCOMPARE(UserDefaults().string(keys::kRemoteToken), std::optional<QString>("kept-token"));
+    }
+
     // One damaged store starts empty (its copy is kept by the store on the
     // next save); the others still load.
     void aDamagedStoreStartsEmpty() {
@@ -291,7 +321,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, sentence);
         L10n::setLanguage(lang);
-        JSONStore::takeFailures(); // those of earlier tests
+        JSONStore::takeOutcomes(); // those of earlier tests
         QVERIFY(JSONStore().save("quality.json", QHash<QString, QString>{{"/a", "★"}}));
         QVERIFY(writeFile(storePath(file.toLatin1().constData()), bytes));
         Launched l;
@@ -313,7 +343,7 @@ private slots:
     // memory, marked for the tick to write again (TickTest).
     void aFailedSaveIsToldOnceAndRetried() {
         L10n::setLanguage("en");
-        JSONStore::takeFailures(); // those of earlier tests
+        JSONStore::takeOutcomes(); // those of earlier tests
         QVERIFY(JSONStore().save("play-stats.json", Stats{{"/old", {1, 1}}}));
         QVERIFY(QFile::setPermissions(storePath("play-stats.json"), QFile::ReadOwner));
         Launched l;
@@ -359,7 +389,7 @@ private slots:
         QCOMPARE(back.value("kept").toString(), QString("changed"));
         QCOMPARE(back.value("added").toString(), QString("theirs"));
         QCOMPARE(d.string("kept"), std::optional<QString>("changed"));
-        JSONStore::takeFailures();
+        JSONStore::takeOutcomes();
     }
 
     void saveExtrasWritesTheFiveStoresAndNoSetting() {

@@ -7,7 +7,9 @@
 #include "TestHome.h"
 #include "TestUnits.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QLockFile>
 #include <QRect>
 #include <QScopeGuard>
 #include <QSettings>
@@ -15,6 +17,11 @@
 #include <QTemporaryDir>
 
 #include <limits>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace ql;
 
@@ -93,6 +100,55 @@ const std::vector<BlockedTemp> kBlockedTemps{
     {"TMPDIR is a plain file", true, 0},
     {"TMPDIR is a folder without write permission", false, 0500},
 };
+
+// Files a killed settings write leaves beside the settings, and who may still
+// be writing: the clean-up at launch removes only what no live write needs.
+enum class Writer {
+    None,        // nobody writes
+    UnderWay,    // a write of ours holds the folder (any process)
+    EarlierLive, // an earlier version's write holds QSettings' lock on AbC123
+};
+struct ScratchCase {
+    const char* name;
+    QStringList planted;
+    Writer writer;
+    QStringList kept;
+    int removed;
+};
+const QString kScratch = QStringLiteral(".Quavelark-settings-AbC123.ini");
+const QString kOther = QStringLiteral(".Quavelark-settings-DeF456.ini");
+const std::vector<ScratchCase> kScratchCases{
+    {"a killed write's scratch file goes", {kScratch}, Writer::None, {}, 1},
+    {"with QSettings' lock and copy of a write killed a while ago",
+     {kScratch, kScratch + ".lock", kScratch + ".Xy12Z3"},
+     Writer::None,
+     {},
+     3},
+    {"a write under way keeps every scratch file",
+     {kScratch, kOther},
+     Writer::UnderWay,
+     {kScratch, kOther},
+     0},
+    {"an earlier version's write under way keeps its own",
+     {kScratch, kOther},
+     Writer::EarlierLive,
+     {kScratch, kScratch + ".lock"},
+     1},
+    {"the settings and other files stay",
+     {"Quavelark.ini", ".Quavelark-settings.ini", "Quavelark-settings-x.ini"},
+     Writer::None,
+     {"Quavelark-settings-x.ini", "Quavelark.ini", ".Quavelark-settings.ini"},
+     0},
+};
+
+// Makes `path` look written `seconds` ago.
+bool age(const QString& path, int seconds) {
+    QFile f(path);
+    return f.open(QIODevice::ReadWrite) &&
+           f.setFileTime(QDateTime::currentDateTime().addSecs(-seconds),
+                         QFileDevice::FileModificationTime);
+}
+
 } // namespace
 
 class UserDefaultsTest : public QObject {
@@ -169,6 +225,34 @@ private slots:
         QCOMPARE(QDir(QFileInfo(file).path())
                      .entryList({".Quavelark-settings*"}, QDir::Files | QDir::Hidden),
                  QStringList());
+    }
+
+    void killedWritesAreClearedAtLaunch_data() { test::addRows(kScratchCases); }
+    void killedWritesAreClearedAtLaunch() {
+        const ScratchCase& c = test::currentCase(kScratchCases);
+        const QString folder = m_tmp.filePath(QString("scratch-%1").arg(QTest::currentDataTag()));
+        for (const QString& name : c.planted)
+            QVERIFY(test::writeFile(folder + '/' + name, "remoteToken=secret\n"));
+        if (c.planted.contains(kScratch + ".lock"))
+            QVERIFY(age(folder + '/' + kScratch + ".lock", 120));
+        int held = -1;
+        std::optional<QLockFile> earlier;
+        if (c.writer == Writer::UnderWay) {
+            held = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+            QVERIFY(held >= 0 && ::flock(held, LOCK_SH) == 0);
+        } else if (c.writer == Writer::EarlierLive) {
+            earlier.emplace(folder + '/' + kScratch + ".lock");
+            QVERIFY(earlier->tryLock(0));
+        }
+        const int removed = clearSettingsScratch(folder);
+        if (held >= 0)
+            ::close(held);
+        QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        left.sort();
+        QStringList kept = c.kept;
+        kept.sort();
+        QCOMPARE(left, kept);
+        QCOMPARE(removed, c.removed);
     }
 
     // A settings file as another program (or a hand edit) leaves it: every

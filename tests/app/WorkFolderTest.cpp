@@ -10,9 +10,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTest>
 
 #include <csignal>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -38,15 +40,17 @@ QString freshBase(const QString& name) {
     return base;
 }
 
-// A run folder as a run leaves it: `locked` holds its lock through the
-// returned descriptor (a live run), else it is closed (a dead one).
-int plantRun(const QString& folder, bool withLock, bool locked) {
+// A run folder as a run leaves it: `lock` names its lock file (none: no
+// lock file), which `locked` holds through the returned descriptor (a live
+// run), else it is closed (a dead one).
+int plantRun(const QString& folder, const char* lock, bool locked) {
     QDir().mkpath(folder);
     ::chmod(QFile::encodeName(folder).constData(), 0700);
     test::writeFile(folder + "/Quavelark-fx-1.caf", "pcm");
-    if (!withLock)
+    if (!lock)
         return -1;
-    const int fd = ::open(QFile::encodeName(folder + "/.lock").constData(), O_RDWR | O_CREAT, 0600);
+    const int fd =
+        ::open(QFile::encodeName(folder + '/' + lock).constData(), O_RDWR | O_CREAT, 0600);
     if (locked)
         ::flock(fd, LOCK_EX);
     else
@@ -54,26 +58,41 @@ int plantRun(const QString& folder, bool withLock, bool locked) {
     return locked ? fd : -1;
 }
 
+QString loose(const char* suffix) {
+    return QStringLiteral("quavelark-%1-run-%2").arg(::getuid()).arg(QLatin1String(suffix));
+}
+
+enum class In { Base, Shared };
 struct ClearCase {
     const char* name;
-    const char* folder; // under the base
-    bool withLock;
+    In in;
+    QString folder;   // under the base or the shared folder
+    const char* lock; // its lock file, if any
     bool locked;
     bool kept;
 };
+// clang-format off
 const std::vector<ClearCase> clearCases{
-    {"a dead run's folder is removed", "run-dead01", true, false, false},
-    {"a live run's folder is kept", "run-live01", true, true, true},
-    {"a run folder without its lock is removed", "run-nolock", false, false, false},
-    {"a folder not named as a run is kept", "keep-me", true, false, true},
+    {"a dead run's folder is removed",                 In::Base,   "run-dead01",       ".lock",     false, false},
+    {"a live run's folder is kept",                    In::Base,   "run-live01",       ".lock",     true,  true},
+    {"a run folder without its lock is removed",       In::Base,   "run-nolock",       nullptr,     false, false},
+    {"a folder not named as a run is kept",            In::Base,   "keep-me",          ".lock",     false, true},
+    {"a dead loose run's folder is removed",           In::Shared, loose("dead01"),    ".lock",     false, false},
+    {"a live loose run's folder is kept",              In::Shared, loose("live01"),    ".lock",     true,  true},
+    {"a loose folder being made is kept",              In::Shared, loose("making"),    ".lock-new", true,  true},
+    {"a loose folder its maker left is removed",       In::Shared, loose("leftmk"),    ".lock-new", false, false},
+    {"a loose folder without a lock file is kept",     In::Shared, loose("nolock"),    nullptr,     false, true},
+    {"another user id's run is never touched",         In::Shared, "quavelark-99999-run-dead02", ".lock", false, true},
 };
+// clang-format on
 
 // The program, launched with a file it plays only through the decode road.
 struct Program {
     QProcess process;
-    bool start(const QStringList& files) {
+    bool start(const QStringList& files, const QProcessEnvironment& env) {
         if (qEnvironmentVariableIsEmpty("ASAN_OPTIONS"))
             qputenv("ASAN_OPTIONS", "detect_leaks=0");
+        process.setProcessEnvironment(env);
         process.start(test::TestHome::buildDir() + "/quavelark", files);
         return process.waitForStarted(60000);
     }
@@ -94,6 +113,34 @@ QString workBase() {
     return workFolderBases().value(0);
 }
 
+// The environment of a program that finds no base it can make private: the
+// cache is a file, the runtime folder is open to others, and the temporary
+// base is there already, open to others (as when another user made it).
+// Undone by the destructor.
+struct NoPrivateBase {
+    QString blocker = QDir::temp().filePath("cache-file");
+    QString runtime = QDir::temp().filePath("runtime-open");
+    QString tmpBase = QDir::temp().filePath(QStringLiteral("quavelark-%1-work").arg(::getuid()));
+    bool ok = test::writeFile(blocker, "a file") && QDir().mkpath(runtime) &&
+              ::chmod(QFile::encodeName(runtime).constData(), 0755) == 0 &&
+              QDir().mkpath(tmpBase) && ::chmod(QFile::encodeName(tmpBase).constData(), 0755) == 0;
+    ~NoPrivateBase() {
+        QFile::remove(blocker);
+        QDir(runtime).removeRecursively();
+        QDir(tmpBase).removeRecursively();
+    }
+    QProcessEnvironment env() const {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert("XDG_CACHE_HOME", blocker);
+        e.insert("XDG_RUNTIME_DIR", runtime);
+        return e;
+    }
+};
+
+QStringList looseFolders() {
+    return QDir::temp().entryList({loose("*")}, QDir::Dirs | QDir::Hidden);
+}
+
 } // namespace
 
 class WorkFolderTest : public QObject {
@@ -108,13 +155,16 @@ private slots:
     void clearsOnlyEndedRuns() {
         const ClearCase& c = test::currentCase(clearCases);
         const QString base = freshBase(QStringLiteral("clear-base"));
-        QVERIFY(QDir().mkpath(base));
+        const QString shared = freshBase(QStringLiteral("clear-shared"));
+        QVERIFY(QDir().mkpath(base) && QDir().mkpath(shared));
         QVERIFY(::chmod(QFile::encodeName(base).constData(), 0700) == 0);
-        const QString folder = base + u'/' + QLatin1String(c.folder);
-        const int held = plantRun(folder, c.withLock, c.locked);
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
+        const QString folder = (c.in == In::Base ? base : shared) + u'/' + c.folder;
+        const int held = plantRun(folder, c.lock, c.locked);
 
-        const std::unique_ptr<WorkFolder> work = WorkFolder::open({base});
+        const std::unique_ptr<WorkFolder> work = WorkFolder::open({base}, shared);
         QVERIFY(work);
+        QCOMPARE(work->base(), base);
         QCOMPARE(QFileInfo::exists(folder + "/Quavelark-fx-1.caf"), c.kept);
         QCOMPARE(work->cleared(), c.kept ? 0 : 1);
         if (held >= 0)
@@ -158,24 +208,54 @@ private slots:
         QVERIFY(!QFileInfo::exists(path));
     }
 
+    // A shared folder where others could rename our folder away gets none.
+    void noLooseFolderWhereOthersMayTakeIt() {
+        const QString shared = freshBase(QStringLiteral("open-to-all"));
+        QVERIFY(QDir().mkpath(shared));
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 0777) == 0);
+        QVERIFY(!WorkFolder::open({}, shared));
+        QVERIFY(QDir(shared).isEmpty());
+    }
+
     // The program killed while it renders a track (a first start has its
     // effects on): the render's files were private while it lived, another
     // run's start keeps them, and the next start after the kill removes them.
+    // Without a private base the run's folder is made loose in the shared
+    // temporary folder, under a name no one could foresee.
+    void killedMidRenderLeavesNothing_data() {
+        QTest::addColumn<bool>("privateBase");
+        QTest::newRow("in the private base") << true;
+        QTest::newRow("no private base: loose in the temporary folder") << false;
+    }
     void killedMidRenderLeavesNothing() {
+        QFETCH(bool, privateBase);
         const QString wv = test::tempFile(QStringLiteral("long tone.wv"));
         const auto rendered = [] { return test::ourFilePaths({QStringLiteral("Quavelark-fx-*")}); };
+        std::optional<NoPrivateBase> noBase;
+        if (!privateBase) {
+            noBase.emplace();
+            QVERIFY(noBase->ok);
+        }
+        const QProcessEnvironment env =
+            noBase ? noBase->env() : QProcessEnvironment::systemEnvironment();
 
         Program first;
-        QVERIFY(first.start({wv}));
+        QVERIFY(first.start({wv}, env));
         QTRY_VERIFY_WITH_TIMEOUT(!rendered().isEmpty(), 60000);
         const QStringList files = rendered();
         const QString runFolder = QFileInfo(files.front()).path();
-        QCOMPARE(QFileInfo(runFolder).path(), workBase());
         for (const QString& file : files)
             QVERIFY2(modeOf(file) == 0600 || modeOf(file) == -1,
                      qPrintable(file)); // -1: a stage done
         QCOMPARE(modeOf(runFolder), 0700);
-        QCOMPARE(modeOf(workBase()), 0700);
+        if (privateBase) {
+            QCOMPARE(QFileInfo(runFolder).path(), workBase());
+            QCOMPARE(modeOf(workBase()), 0700);
+        } else {
+            QCOMPARE(QFileInfo(runFolder).path(), QDir::tempPath());
+            QCOMPARE(looseFolders(), QStringList{QFileInfo(runFolder).fileName()});
+            QVERIFY(QDir(noBase->tmpBase).isEmpty());
+        }
 
         // Another run's start (here: a folder opened by this test) keeps a
         // live run's files.
@@ -187,10 +267,11 @@ private slots:
         QVERIFY(!rendered().isEmpty()); // nothing ran to delete them
 
         Program next;
-        QVERIFY(next.start({}));
+        QVERIFY(next.start({}, env));
         QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(runFolder), 60000);
         next.quit();
         QCOMPARE(test::ourFiles({QStringLiteral("Quavelark-*")}), QStringList());
+        QCOMPARE(looseFolders(), QStringList());
     }
 };
 

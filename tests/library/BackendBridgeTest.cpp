@@ -21,6 +21,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -359,11 +360,16 @@ private slots:
         b.fake.plan.insert(
             "default",
             FakeBackend::write({FakeBackend::line(Library{std::vector<Track>{}, false, said})}));
+        const auto korean = qScopeGuard([] { L10n::setLanguage("ko"); });
         b.start();
+        // A notice: shown at the tick's turn.
+        const auto shown = [&b] {
+            b.app->status->showWaiting();
+            return b.app->status->stringValue();
+        };
         QTRY_COMPARE_WITH_TIMEOUT(
-            b.app->status->stringValue(),
-            QString("A damaged file was set aside: added.json → added.json.corrupt-17"), 10000);
-        L10n::setLanguage("ko");
+            shown(), QString("A damaged file was set aside: added.json → added.json.corrupt-17"),
+            10000);
     }
 
     // Done-when: three tracks while the backend still scans, in Korean.

@@ -306,10 +306,14 @@ private slots:
         else
             QVERIFY(app.library.genreSaves->finish(20000));
         if (readOnly) {
-            app.tellStoreFaults();
-            QStringList told{r.status()};
-            for (const CoreState::FileNotice& n : app.core.fileNotices)
-                told << n.text;
+            // Every notice in its turn, as the ticks show them.
+            qint64 now = qint64(1) << 40;
+            app.status->setClock([&now] { return now; });
+            QStringList told;
+            for (int turn = 0; turn < 8; ++turn, now += StatusLabel::kHoldMs) {
+                app.tellStoreFaults();
+                told << r.status();
+            }
             QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
             QVERIFY2(!told.filter(QStringLiteral("저장 실패: genres.json (")).isEmpty(),
                      qPrintable(told.join(" | ")));

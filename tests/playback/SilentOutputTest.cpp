@@ -91,6 +91,7 @@ private slots:
             // a missing file ends when ffmpeg gives up.
             QVERIFY(QTest::qWaitFor([&] { return !app.playback.loading; }, 30000));
             settle();
+            app.status->showWaiting(); // the tick's turn for what waits
         }
         QCOMPARE(QStringLiteral("told %1, %2%3")
                      .arg(shown.count(kNotice))

@@ -19,15 +19,19 @@ inline QString tempFile(const QString& name) {
 }
 // Full paths of the files named like `patterns` in the temporary folder and
 // in any run folder under the program's work folders (cache, runtime and
-// temporary bases), where renders and decodes write.
+// temporary bases, or loose in the temporary folder), where renders and
+// decodes write.
 inline QStringList ourFilePaths(const QStringList& patterns) {
     QStringList found;
     for (const QString& name : QDir::temp().entryList(patterns, QDir::Files))
         found << QDir::temp().filePath(name);
-    const QStringList bases{
-        qEnvironmentVariable("XDG_CACHE_HOME") + "/Quavelark/work",
-        qEnvironmentVariable("XDG_RUNTIME_DIR") + "/Quavelark-work",
-        QDir::temp().filePath(QStringLiteral("quavelark-%1-work").arg(::getuid()))};
+    QStringList bases{qEnvironmentVariable("XDG_CACHE_HOME") + "/Quavelark/work",
+                      qEnvironmentVariable("XDG_RUNTIME_DIR") + "/Quavelark-work",
+                      QDir::temp().filePath(QStringLiteral("quavelark-%1-work").arg(::getuid()))};
+    // Run folders made loose in the temporary folder, for want of a private base.
+    for (const QString& loose : QDir::temp().entryList(
+             {QStringLiteral("quavelark-%1-run-*").arg(::getuid())}, QDir::Dirs | QDir::Hidden))
+        bases << QDir::temp().filePath(loose);
     for (const QString& base : bases) {
         QDirIterator it(base, patterns, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext())
