@@ -5,8 +5,8 @@
 #include "app/Delivery.h"
 #include "downloader/FlacFetcher.h"
 #include "platform/audio/AudioPlayer.h"
+#include "ui/BringBack.h"
 #include "ui/StatusLabel.h"
-#include "ui/WindowChrome.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 

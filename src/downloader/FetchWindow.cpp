@@ -4,8 +4,8 @@
 
 #include "app/UserDefaults.h"
 #include "platform/audio/AudioPlayer.h"
+#include "ui/BringBack.h"
 #include "ui/l10n/L10n.h"
-#include "ui/WindowChrome.h"
 
 #include <QApplication>
 #include <QButtonGroup>

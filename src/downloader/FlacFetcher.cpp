@@ -3,6 +3,7 @@
 #include "downloader/FlacFetcher.h"
 
 #include "app/UserDefaults.h"
+#include "downloader/ScriptFile.h"
 #include "library/ToolPaths.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
@@ -21,14 +22,10 @@
 #include <QScrollBar>
 #include <QTimer>
 
-#include <QCryptographicHash>
 #include <QMessageBox>
 
-#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -63,19 +60,6 @@ std::optional<int> parseCount(const QString& value) {
     return n;
 }
 
-// Why the user's own script may not run, judged on the open file: only a
-// regular file of this user, not writable by anyone else, runs in place of the
-// shipped one.
-QString unsafeReason(const struct stat& file) {
-    if (!S_ISREG(file.st_mode))
-        return L10n::tr(QStringLiteral("⚠ flac.py가 일반 파일이 아니라서 쓰지 않습니다: "));
-    if (file.st_uid != ::getuid())
-        return L10n::tr(QStringLiteral("⚠ flac.py가 내 파일이 아니라서 쓰지 않습니다: "));
-    if (file.st_mode & (S_IWGRP | S_IWOTH))
-        return L10n::tr(QStringLiteral("⚠ 다른 사용자가 고칠 수 있는 flac.py는 쓰지 않습니다: "));
-    return {};
-}
-
 // The question before the user's own script runs, over the window.
 bool askToRun(QWidget* parent, const QString& path, const QString& firstLines) {
     QMessageBox box(parent);
@@ -97,125 +81,7 @@ bool askToRun(QWidget* parent, const QString& path, const QString& firstLines) {
     return box.clickedButton() == run;
 }
 
-constexpr int kShownLines = 8;
-constexpr int kShownWidth = 120;
-
-// Moves a descriptor that took one of the standard streams' numbers (the
-// program started without them) above them: a child's own streams would take
-// that number, and the script run would be one of them. -1 when it cannot.
-int aboveStandardStreams(int fd) {
-    if (fd < 0 || fd > STDERR_FILENO)
-        return fd;
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    ::close(fd);
-    return moved;
-}
-
-// Writes all of `bytes` at the end of `fd`; false on any failure.
-bool writeAll(int fd, QByteArrayView bytes) {
-    while (!bytes.isEmpty()) {
-        const ssize_t n = ::write(fd, bytes.data(), size_t(bytes.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes = bytes.sliced(n);
-    }
-    return true;
-}
-
 } // namespace
-
-// The user's script as one open file: its checks come from this descriptor,
-// and its bytes are read once, into a sealed in-memory copy from which the
-// hash and the first lines are taken and which the run reads. The file itself
-// may be rewritten in place after the user agreed (the interpreter would read
-// it again): what runs is still exactly what was hashed and shown.
-class ScriptFile {
-public:
-    ScriptFile() = default;
-    ScriptFile(const ScriptFile&) = delete;
-    ScriptFile& operator=(const ScriptFile&) = delete;
-    ~ScriptFile() {
-        for (const int fd : {m_fd, m_copy})
-            if (fd >= 0)
-                ::close(fd);
-    }
-
-    // Opens `path` without following a link. False when nothing is there;
-    // otherwise `reason` is empty when the file may run, else why not.
-    bool open(const QString& path, QString& reason) {
-        const QString unreadable =
-            L10n::tr(QStringLiteral("⚠ flac.py를 읽을 수 없어서 쓰지 않습니다: "));
-        m_fd = ::open(QFile::encodeName(path).constData(),
-                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (m_fd < 0) {
-            if (errno == ENOENT)
-                return false;
-            reason = errno == ELOOP
-                         ? L10n::tr(QStringLiteral("⚠ flac.py가 링크라서 쓰지 않습니다: "))
-                         : unreadable;
-            return true;
-        }
-        struct stat info {};
-        if (::fstat(m_fd, &info) != 0) {
-            reason = unreadable;
-            return true;
-        }
-        reason = unsafeReason(info);
-        if (reason.isEmpty() && !copyContents())
-            reason = unreadable;
-        return true;
-    }
-
-    // The sealed copy the child inherits and runs.
-    int descriptor() const { return m_copy; }
-    QString runPath() const { return QStringLiteral("/proc/self/fd/%1").arg(m_copy); }
-    const QByteArray& sha256() const { return m_sha256; }
-    const QString& firstLines() const { return m_firstLines; }
-
-private:
-    // Copies the file into a sealed memory file, hashing the bytes copied.
-    bool copyContents() {
-        m_copy = aboveStandardStreams(::memfd_create("flac.py", MFD_CLOEXEC | MFD_ALLOW_SEALING));
-        if (m_copy < 0)
-            return false;
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        QByteArray head;
-        char chunk[64 * 1024];
-        for (;;) {
-            const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return false;
-            if (n == 0)
-                break;
-            const QByteArrayView bytes(chunk, n);
-            if (!writeAll(m_copy, bytes))
-                return false;
-            hash.addData(bytes);
-            if (head.size() < 8192)
-                head += bytes.first(qMin<qsizetype>(n, 8192 - head.size()));
-        }
-        // From here on the copy can change no more, through any descriptor.
-        if (::fcntl(m_copy, F_ADD_SEALS,
-                    F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0)
-            return false;
-        m_sha256 = hash.result().toHex();
-        QStringList lines = QString::fromUtf8(head).split(u'\n').mid(0, kShownLines);
-        for (QString& line : lines)
-            if (line.size() > kShownWidth)
-                line = line.left(kShownWidth) + u'…';
-        m_firstLines = lines.join(u'\n');
-        return true;
-    }
-
-    int m_fd = -1;   // the file as opened
-    int m_copy = -1; // its sealed copy
-    QByteArray m_sha256;
-    QString m_firstLines;
-};
 
 FetchFolders FetchFolders::standard() {
     return {ToolFolders::standard().resources, QDir::homePath()};

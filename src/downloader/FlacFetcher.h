@@ -9,8 +9,9 @@
 // group of its own. The user's own script runs only after the user agreed to
 // it, asked with its path and first lines before its first run and again
 // whenever its contents change (the agreed content is kept by its SHA-256). It
-// is opened once and checked through that descriptor; its bytes are read once
-// into a sealed in-memory copy, which is hashed, shown and run
+// is opened once and checked through that descriptor; its bytes (1 MiB at
+// most: a larger or growing file is refused) are read once into a sealed
+// in-memory copy, which is hashed, shown and run
 // ("/proc/self/fd/N"), so neither a file put in its place nor the file
 // rewritten in place after the yes is ever the one run; Python's safe path (-P)
 // keeps whatever else lies in Downloads out of its imports. The process group
@@ -59,7 +60,7 @@ namespace platform {
 class AudioPlayer;
 }
 
-class ScriptFile; // the user's own script, held open (FlacFetcher.cpp)
+class ScriptFile; // the user's own script, held open (ScriptFile.h)
 
 struct FetchFolders {
     QString resources; // the shipped script and the "bin" folder put first on PATH

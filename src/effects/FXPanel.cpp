@@ -4,8 +4,8 @@
 #include "effects/PluginEditorWindow.h"
 #include "platform/PluginHost.h"
 #include "playback/RateText.h"
+#include "ui/BringBack.h"
 #include "ui/Theme.h"
-#include "ui/WindowChrome.h"
 
 #include <QCheckBox>
 #include <QComboBox>

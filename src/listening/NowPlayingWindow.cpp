@@ -1,10 +1,10 @@
 #include "listening/NowPlayingWindow.h"
 
 #include "analysis/WaveformView.h"
+#include "ui/BringBack.h"
 #include "ui/ClickImageView.h"
 #include "ui/Theme.h"
 #include "ui/TruncatingLabel.h"
-#include "ui/WindowChrome.h"
 #include "ui/l10n/Translator.h"
 
 #include <QGuiApplication>

@@ -29,7 +29,7 @@ TokenTries::Store& TokenTries::storeOf(const QHostAddress& peer, qint64 nowMs) {
     auto it = m_peers.find(key);
     if (it == m_peers.end()) {
         if (m_peers.size() >= kRemembered)
-            forgetFull(nowMs);
+            makeRoom(nowMs);
         it = m_peers.insert(key, Store{double(kBurst), nowMs});
     }
     it->tries = refilled(it->tries, it->at, nowMs);
@@ -48,10 +48,19 @@ void TokenTries::failed(const QHostAddress& peer, qint64 nowMs) {
     store.tries = std::max(0.0, store.tries - 1.0);
 }
 
-void TokenTries::forgetFull(qint64 nowMs) {
-    m_peers.removeIf([nowMs](const auto& entry) {
-        return refilled(entry.value().tries, entry.value().at, nowMs) >= kBurst;
-    });
+// Every peer back to a full store goes; when none did, the most rested one
+// does (see kRemembered).
+void TokenTries::makeRoom(qint64 nowMs) {
+    const auto triesNow = [nowMs](const Store& store) {
+        return refilled(store.tries, store.at, nowMs);
+    };
+    if (m_peers.removeIf([&](const auto& entry) { return triesNow(entry.value()) >= kBurst; }) > 0)
+        return;
+    const auto mostRested =
+        std::max_element(m_peers.begin(), m_peers.end(),
+                         [&](const Store& a, const Store& b) { return triesNow(a) < triesNow(b); });
+    if (mostRested != m_peers.end())
+        m_peers.erase(mostRested);
 }
 
 } // namespace ql::remote

@@ -18,14 +18,20 @@ class TokenTries {
 public:
     static constexpr int kPerSecond = 10;
     static constexpr int kBurst = 10;
-    // Past this many peers, those back to a full store of tries are forgotten.
+    // The most peers remembered, whatever arrives. A newcomer past it makes
+    // room: peers back to a full store of tries go first (forgetting them
+    // changes nothing), else the one with the most tries left. A forgotten
+    // peer comes back with a full store, so the most rested is the one whose
+    // forgetting gives back least: a guesser that spent its tries is forgotten
+    // only once every other peer has spent as much, and a flood of new
+    // addresses, each spending a try of its own, never buys it fresh ones.
     static constexpr int kRemembered = 1024;
 
     // Whether `peer` may have a token compared at `nowMs` (a steady clock).
     bool mayTry(const QHostAddress& peer, qint64 nowMs);
     // `peer` gave a missing or wrong token at `nowMs`.
     void failed(const QHostAddress& peer, qint64 nowMs);
-    // Peers with tries spent that are still remembered.
+    // Peers with tries spent that are still remembered (kRemembered at most).
     int remembered() const { return int(m_peers.size()); }
 
     // The key the tries of `peer` are counted under.
@@ -37,7 +43,7 @@ private:
         qint64 at = 0; // when `tries` was last brought up to date
     };
     Store& storeOf(const QHostAddress& peer, qint64 nowMs);
-    void forgetFull(qint64 nowMs);
+    void makeRoom(qint64 nowMs);
 
     QHash<QByteArray, Store> m_peers;
 };

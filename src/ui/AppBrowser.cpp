@@ -4,11 +4,11 @@
 #include "app/SettingLimits.h"
 #include "app/UserDefaults.h"
 #include "library/CatalogChange.h"
+#include "ui/BringBack.h"
 #include "ui/FolderPicker.h"
 #include "ui/SearchText.h"
 #include "ui/StatusLabel.h"
 #include "ui/StoredOrder.h"
-#include "ui/WindowChrome.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
 

@@ -12,7 +12,7 @@
 // (library/AppLibrary.cpp).
 #include "app/App.h"
 
-#include "ui/WindowChrome.h"
+#include "ui/BringBack.h"
 
 #include <QApplication>
 #include <QKeySequence>

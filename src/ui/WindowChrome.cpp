@@ -29,16 +29,6 @@ Qt::CursorShape cursorFor(Qt::Edges edges) {
 
 } // namespace
 
-void bringBack(QWidget* window) {
-    if (!window)
-        return;
-    if (window->isMinimized())
-        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-
 WindowChrome::WindowChrome(QWidget* window, QWidget* titleArea)
     : QObject(window), m_window(window), m_titleArea(titleArea) {
     m_window->setWindowFlag(Qt::FramelessWindowHint, true);

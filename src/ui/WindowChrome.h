@@ -29,11 +29,6 @@ class QWindow;
 
 namespace ql {
 
-// Brings a window back on screen and to the front, out of the minimised
-// state only: a window minimised while maximised or full screen comes back
-// so (showNormal would drop that).
-void bringBack(QWidget* window);
-
 class WindowChrome final : public QObject {
 public:
     static constexpr int kEdge = 6;

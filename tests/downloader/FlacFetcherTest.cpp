@@ -1,6 +1,7 @@
 // Guards against: a script run started wrong, misread, or left running after Stop.
 #include "downloader/FlacFetcher.h"
 #include "app/App.h"
+#include "downloader/ScriptFile.h"
 
 #include "app/UserDefaults.h"
 #include "ui/l10n/L10n.h"
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -25,13 +27,28 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <atomic>
 #include <csignal>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace ql;
 using ql::test::addRows;
 using ql::test::currentCase;
+
+// Memory files made for a copy of the user's script, counted at the C
+// library's door.
+static std::atomic<int> g_scriptCopies{0};
+extern "C" int memfd_create(const char* name, unsigned int flags) {
+    using Fn = int (*)(const char*, unsigned int);
+    static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "memfd_create"));
+    if (name && std::strcmp(name, "flac.py") == 0)
+        ++g_scriptCopies;
+    return real(name, flags);
+}
 
 namespace {
 
@@ -164,14 +181,42 @@ const std::vector<OutputCase> kOutputs = {
 };
 // clang-format on
 
-// The user's own flac.py: its mode, whether it is a link, whether it runs.
+// The user's own flac.py: its mode, whether it is a link, its size (0: the
+// stand-in as it is), whether it runs, else the warning before its path, and
+// how many copies of it were made.
 struct ChoiceCase {
     const char* name;
     int perms;
-    bool link, own;
+    bool link;
+    qint64 size;
+    bool own;
+    const char* warning;
+    int copies;
 };
+const qint64 kMiB = qint64(1) << 20;
 const std::vector<ChoiceCase> kChoices = {
-    {"0644", 0644, false, true}, {"0666", 0666, false, false}, {"link", 0644, true, false}};
+    {"0644", 0644, false, 0, true, nullptr, 1},
+    {"0666", 0666, false, 0, false, "⚠ 다른 사용자가 고칠 수 있는 flac.py는 쓰지 않습니다: ", 0},
+    {"link", 0644, true, 0, false, "⚠ flac.py가 링크라서 쓰지 않습니다: ", 0},
+    {"1 MiB, the most taken", 0644, false, kMiB, true, nullptr, 1},
+    // Refused by its size: no copy made, no question asked.
+    {"2 MiB", 0644, false, 2 * kMiB, false, "⚠ flac.py가 1 MiB보다 커서 쓰지 않습니다: ", 0},
+};
+
+// A script read into its copy: its size, how the copy ends, how many bytes
+// were read from it.
+struct CopyCase {
+    const char* name;
+    qint64 size;
+    ScriptCopy end;
+    qint64 read;
+};
+const std::vector<CopyCase> kCopies = {
+    {"at the bound", kMiB, ScriptCopy::Whole, kMiB},
+    {"one byte over", kMiB + 1, ScriptCopy::TooLarge, kMiB + 1},
+    // Its size is not asked again: as a file that grew after it was judged.
+    {"3 MiB", 3 * kMiB, ScriptCopy::TooLarge, kMiB + 1},
+};
 
 // The user's own flac.py across two presses of Start: what the user answers,
 // what happens to the file meanwhile, and what runs.
@@ -284,25 +329,51 @@ private slots:
 
     void scriptChoice_data() { addRows(kChoices); }
     void scriptChoice() {
-        const auto& [name, perms, link, own] = currentCase(kChoices);
+        const ChoiceCase& c = currentCase(kChoices);
         Rig rig;
         const QString user = rig.home + "/Downloads/flac.py";
-        const QString target = link ? rig.dir.filePath("elsewhere.py") : user;
-        QFile::copy(kStandIn, target);
-        QCOMPARE(::chmod(QFile::encodeName(target).constData(), mode_t(perms)), 0);
-        if (link)
+        const QString target = c.link ? rig.dir.filePath("elsewhere.py") : user;
+        QFile standIn(kStandIn);
+        QVERIFY(standIn.open(QIODevice::ReadOnly));
+        QByteArray script = standIn.readAll();
+        if (c.size) // padded to its size by a comment line
+            script += '#' + QByteArray(c.size - script.size() - 2, 'x') + '\n';
+        QVERIFY(ql::test::writeFile(target, script));
+        QCOMPARE(::chmod(QFile::encodeName(target).constData(), mode_t(c.perms)), 0);
+        if (c.link)
             QFile::link(target, user);
         rig.fetcher.accessibilityTrusted = [] { return false; };
+        g_scriptCopies = 0;
         rig.start({0, "Queen", "3", 2});
+        QCOMPARE(g_scriptCopies.load(), c.copies);
         QVERIFY(rig.waitEnd());
         const QString ran = rig.recorded()[u"args"].toArray().at(0).toString();
-        QVERIFY2(own ? ran.startsWith("/proc/self/fd/") : ran == rig.resources + "/flac_fetch.py",
+        QVERIFY2(c.own ? ran.startsWith("/proc/self/fd/") : ran == rig.resources + "/flac_fetch.py",
                  qPrintable(ran));
-        QCOMPARE(rig.asked.size(), own ? 1 : 0);
-        QCOMPARE(rig.log().at(1).endsWith(user), !own);
+        QCOMPARE(rig.asked.size(), c.own ? 1 : 0);
+        if (!c.own)
+            QCOMPARE(rig.log().at(1), L10n::tr(QString::fromUtf8(c.warning)) + user);
         QVERIFY(rig.log().contains(
             QStringLiteral("⚠ 손쉬운 사용 권한이 필요합니다. 시스템 설정 → 개인정보 보호 및 보안 → "
                            "손쉬운 사용에서 Quavelark을 켠 뒤 다시 시작하세요.")));
+    }
+
+    // Reading stops one byte past the bound, whatever the file holds.
+    void scriptCopy_data() { addRows(kCopies); }
+    void scriptCopy() {
+        const CopyCase& c = currentCase(kCopies);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("flac.py");
+        QVERIFY(ql::test::writeFile(path, QByteArray(c.size, '#')));
+        const int from = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        QFile copy(dir.filePath("copy"));
+        QVERIFY(from >= 0 && copy.open(QIODevice::ReadWrite));
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        QByteArray head;
+        QCOMPARE(copyBounded(from, copy.handle(), ScriptFile::kMaxBytes, hash, head), c.end);
+        QCOMPARE(qint64(::lseek(from, 0, SEEK_CUR)), c.read);
+        QVERIFY(copy.size() <= ScriptFile::kMaxBytes);
+        ::close(from);
     }
 
     // A script a browser saved in Downloads never runs unasked, and what runs

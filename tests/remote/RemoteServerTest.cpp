@@ -171,13 +171,15 @@ const std::vector<FloodCase> kFloods = {
     {"200 requests without a token", "127.0.0.3", "127.0.0.1", "GET /s?v=", 200},
 };
 
-// Tries of one peer at one time: how many are made, how many may go ahead.
+// Tries of one peer at one time: how many are made, how many may go ahead;
+// `peers` IPv4 addresses from `peer` on, each the same.
 struct TryStep {
     qint64 atMs;
     const char* peer;
     int times;
     int allowed;
     bool wrong = true;
+    int peers = 1;
 };
 struct TryCase {
     const char* name;
@@ -198,6 +200,16 @@ const std::vector<TryCase> kTries = {
     {"an IPv4 address over IPv6 is that address",
      {{0, "::ffff:10.0.0.1", 10, 10}, {0, "10.0.0.1", 1, 0}}},
     {"a clock that steps back earns nothing", {{500, "10.0.0.1", 10, 10}, {0, "10.0.0.1", 1, 0}}},
+    // Past the peers remembered, newcomers push out the most rested ones,
+    // never the guesser that spent its tries.
+    {"a flood of new peers gives a spent peer no tries",
+     {{0, "10.0.0.1", 11, 10}, {0, "10.1.0.0", 1, 1, true, 5000}, {0, "10.0.0.1", 1, 0},
+      {100, "10.0.0.1", 2, 1}}},
+    {"a peer past the bound is paced too",
+     {{0, "10.1.0.0", 2, 2, true, 3000}, {0, "10.2.0.1", 11, 10}}},
+    {"the most rested is forgotten first",
+     {{0, "10.1.0.0", 10, 10, true, 1023}, {0, "10.0.0.1", 1, 1}, {0, "10.2.0.1", 1, 1},
+      {0, "10.1.0.0", 1, 0, true, 1023}, {0, "10.0.0.1", 10, 10}}},
 };
 // clang-format on
 
@@ -288,14 +300,20 @@ private slots:
         TokenTries tries;
         for (qsizetype i = 0; i < c.steps.size(); ++i) {
             const TryStep& step = c.steps[i];
-            const QHostAddress peer(QString::fromLatin1(step.peer));
-            for (int n = 0; n < step.times; ++n) {
-                const bool may = tries.mayTry(peer, step.atMs);
-                QVERIFY2(may == (n < step.allowed),
-                         qPrintable(QString("step %1, try %2").arg(i).arg(n)));
-                if (may && step.wrong)
-                    tries.failed(peer, step.atMs);
+            const QHostAddress first(QString::fromLatin1(step.peer));
+            for (int p = 0; p < step.peers; ++p) {
+                const QHostAddress peer =
+                    p ? QHostAddress(first.toIPv4Address() + quint32(p)) : first;
+                for (int n = 0; n < step.times; ++n) {
+                    const bool may = tries.mayTry(peer, step.atMs);
+                    QVERIFY2(may == (n < step.allowed),
+                             qPrintable(QString("step %1, peer %2, try %3").arg(i).arg(p).arg(n)));
+                    if (may && step.wrong)
+                        tries.failed(peer, step.atMs);
+                }
             }
+            QVERIFY2(tries.remembered() <= TokenTries::kRemembered,
+                     qPrintable(QString("step %1: %2").arg(i).arg(tries.remembered())));
         }
     }
 
