@@ -31,6 +31,10 @@ QStringList renderArguments(const QString& input, const std::optional<QString>& 
                           QStringLiteral("0:a:0"),        QStringLiteral("-vn")};
     if (chain)
         arguments << QStringLiteral("-af") << *chain;
+    // No tags: ffmpeg would copy the source's into the file, and libsndfile
+    // refuses a CAF holding more than about 56,000 bytes of them (long
+    // lyrics, a title of a few hundred kilobytes), which then would not play.
+    arguments << QStringLiteral("-map_metadata") << QStringLiteral("-1");
     arguments << QStringLiteral("-c:a") << QStringLiteral("pcm_f32le") << output;
     return arguments;
 }

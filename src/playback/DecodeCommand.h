@@ -27,7 +27,7 @@ QString decodeOutputPath(const QString& tempDir, const QUuid& uuid);
 // `currentDir`.
 QString ffmpegInput(const QString& path, const QString& currentDir);
 // The arguments after the program: log errors only, overwrite, the input,
-// its first audio stream only, no video, float PCM into `output`.
+// its first audio stream only, no video, no tags, float PCM into `output`.
 // The effects render's first stage writes "<tempDir>/Quavelark-fx-<UUID>.caf".
 QString renderOutputPath(const QString& tempDir, const QUuid& uuid);
 // The same command with the filter chain after "-af" when one is given.

@@ -137,7 +137,7 @@ Track trackAt(qint64 id, const QString& path) {
 }
 
 // ---- the decode road ----------------------------------------------------------------
-enum class Input { Wv, TextAsFlac, HalfAnM4a, Mp3WithoutLength };
+enum class Input { Wv, LongTagsWv, TextAsFlac, HalfAnM4a, Mp3WithoutLength };
 enum class Ffmpeg { Real, Missing, WritesJunk };
 
 struct DecodeCase {
@@ -156,6 +156,8 @@ struct DecodeCase {
 const std::vector<DecodeCase> decodeCases{
     {"a WavPack file plays from its decoded float file",
      Input::Wv,         Ffmpeg::Real,       false, true,  kMarker,       kPause, true,  1},
+    {"a WavPack file with 60 KB of lyrics and a 250,000-character title plays from its decoded file",
+     Input::LongTagsWv, Ffmpeg::Real,   false, true,  kMarker,       kPause, true,  1},
     {"a VBR MP3 without a length header plays its whole length from its decoded file",
      Input::Mp3WithoutLength, Ffmpeg::Real, false, true,  kMarker,       kPause, true,  1},
     {"a text file named .flac: the message, play, nothing left",
@@ -273,6 +275,9 @@ private slots:
             const QByteArray whole = test::readFile(encoded(QStringLiteral("whole.m4a")));
             path = tempFile(QStringLiteral("half.m4a"));
             QVERIFY(test::writeFile(path, whole.left(whole.size() / 2)));
+        } else if (c.input == Input::LongTagsWv) {
+            path = tempFile(QStringLiteral("long-tags.wv"));
+            QVERIFY(QFile::exists(path) || test::withLongTags(encoded("tone.wv"), path));
         } else if (c.input == Input::Mp3WithoutLength) {
             path = tempFile(QStringLiteral("vbr.mp3"));
             QVERIFY(test::writeMp3(path, true, true, false));
@@ -452,7 +457,8 @@ private slots:
             test::AudioShape empty;
             empty.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
             empty.frames = 0;
-            shown.push_back(trackAt(id, test::writeTemp(QStringLiteral("empty-%1.wav").arg(id), empty)));
+            shown.push_back(
+                trackAt(id, test::writeTemp(QStringLiteral("empty-%1.wav").arg(id), empty)));
         }
         r.app.library.rows = shown;
         r.app.browser.filtered = shown;
