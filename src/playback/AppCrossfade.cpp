@@ -13,7 +13,9 @@
 // current track or its successor needs processing: such a track ends by the
 // ordinary road, and the track is marked in `crossSkipped` so that later
 // ticks do not try again. The same happens when there is no other track to
-// go to, its file does not open, the chosen output device refuses the new
+// go to, its file does not open or holds no samples (faded into, it would
+// end at once and the track after it would follow, where the ordinary road
+// stops on it with its message), the chosen output device refuses the new
 // player (it would otherwise sound on the system default) or its output does
 // not start. All of that is found out before anything changes.
 //
@@ -45,7 +47,7 @@ std::unique_ptr<platform::AudioPlayer> startSilent(App& app, const Track& next) 
     if (!app.platform.outputs)
         return nullptr;
     platform::AudioPlayer::Opened opened =
-        platform::AudioPlayer::open(*app.platform.outputs, next.path);
+        platform::AudioPlayer::openPlayable(*app.platform.outputs, next.path);
     if (!opened.player)
         return nullptr;
     platform::AudioPlayer& a = *opened.player;

@@ -7,7 +7,8 @@
 // AppPlayRequest.cpp) and the device plays the two files back to back.
 //
 // When arming is impossible — no successor, the successor is the playing
-// track itself, it needs processing, its file does not open, the chosen
+// track itself, it needs processing, its file does not open or holds no
+// samples (the ordinary road then tells that it cannot be played), the chosen
 // device refuses it, or in bit-perfect mode its rate is more than 1 Hz from
 // the playing one — the track is marked in `gaplessSkipped` and the ordinary
 // end-of-track road plays the next track (re-matching the device rate where
@@ -81,7 +82,7 @@ void App::gaplessCheck() {
     const std::optional<Track> next = peekNext();
     platform::AudioPlayer::Opened opened;
     if (next && next->id != currentId && !fxNeeded(next) && platform.outputs)
-        opened = platform::AudioPlayer::open(*platform.outputs, next->path);
+        opened = platform::AudioPlayer::openPlayable(*platform.outputs, next->path);
     if (!opened.player) {
         p.gaplessSkipped = currentId;
         return;
