@@ -10,7 +10,8 @@
 // fade act during the fade too.
 //
 // Never in bit-perfect or maximum-quality mode, with repeat on, or while the
-// current track or its successor needs processing: such a track ends by the
+// current track or its successor needs processing, or the successor plays
+// its decode made ahead (AppDecodeAhead.cpp): such a track ends by the
 // ordinary road, and the track is marked in `crossSkipped` so that later
 // ticks do not try again. The same happens when there is no other track to
 // go to, its file does not open or holds no samples (faded into, it would
@@ -88,10 +89,18 @@ void App::crossfadeCheck() {
     if (!crossfadeDue(duration, position))
         return;
 
-    cancelQueued();
     const std::optional<Track> next = peekNext();
+    bool later = false;
+    const std::optional<QString> file =
+        next && next->id != currentId ? fileAhead(*next, later) : std::nullopt;
+    // Its decode made ahead is not ready yet: the next tick looks again.
+    if (later)
+        return;
+    cancelQueued();
     std::unique_ptr<platform::AudioPlayer> incoming;
-    if (next && next->id != currentId && !fxNeeded(next))
+    // A track that plays a render or a decode made ahead ends by the
+    // ordinary road, which takes that file at once.
+    if (next && file == next->path && !fxNeeded(next))
         incoming = startSilent(*this, *next);
     if (!incoming) {
         p.crossSkipped = currentId;

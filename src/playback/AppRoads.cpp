@@ -209,6 +209,20 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
     if (services.observer->fallbackRoad("decode", track, generation))
         return;
     PlaybackState& p = playback;
+    // The look ahead has decoded this very file, or is decoding it.
+    if (const std::optional<QString> decoded = takeDecoded(track.path)) {
+        qCDebug(lcPlayback, "track %lld plays its decode made ahead",
+                static_cast<long long>(track.id));
+        playDecoded(decoded);
+        return;
+    }
+    if (p.decodeAhead && p.decodeAhead->running && p.decodeAhead->source == track.path) {
+        qCDebug(lcPlayback, "track %lld waits for its decode begun ahead",
+                static_cast<long long>(track.id));
+        p.joinedDecode = JoinedDecode{p.decodeAhead->serial, generation};
+        p.decodeAhead.reset();
+        return;
+    }
     const QString output = decodeOutputPath(workDir(), QUuid::createUuid());
     // Made empty and private before ffmpeg fills it (it keeps the mode).
     if (!reserveFile(output))
@@ -258,15 +272,23 @@ void App::decodeFinished(const QProcess& process, const QString& output, quint64
         QFile::remove(output);
         return;
     }
-    p.loading = false;
     p.decoder = nullptr;
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+    const bool decoded = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (!decoded) {
         QFile::remove(output);
         qCDebug(lcPlayback, "the decoder ended with status %d, exit code %d",
                 int(process.exitStatus()), process.exitCode());
+    }
+    playDecoded(decoded ? std::optional(output) : std::nullopt);
+}
+
+void App::playDecoded(const std::optional<QString>& decoded) {
+    playback.loading = false;
+    if (!decoded) {
         endFailed(*this, QString::fromUtf8(kDecodeFailed), "the decoder failed");
         return;
     }
+    const QString& output = *decoded;
     const Adoption adopted = adoptAndPlay(*this, output);
     if (adopted.outcome == Adopted::NoPlayer)
         endFailed(*this, Failure::FileUnreadable, adopted.unreadable,

@@ -89,11 +89,14 @@ struct Rig : test::TrackIds<Rig> {
     std::optional<qint64> queuedId() const {
         return app.playback.queued ? std::optional(app.playback.queued->track.id) : std::nullopt;
     }
-    // Plays `id` from the list, the device holding its first frames.
+    // Plays `id` from the list, the device holding its first frames, once
+    // the look ahead at the next track has answered.
     bool start(qint64 id) {
         app.play(track(id));
+        const std::optional<DecodeAheadEntry>& ahead = app.playback.decodeAhead;
         return app.playback.audio && app.isPlaying() &&
-               QTest::qWaitFor([this] { return analogB->framesWritten() >= 4096; });
+               QTest::qWaitFor([this] { return analogB->framesWritten() >= 4096; }) &&
+               QTest::qWaitFor([&ahead] { return !ahead || !ahead->running; });
     }
     // Lets the device play the current file up to `seconds` of it (device
     // frames are source frames divided by the speed) and waits until the
@@ -372,6 +375,37 @@ private slots:
         QVERIFY(!r.app.isPlaying());
         QCOMPARE(r.app.status->stringValue(),
                  QStringLiteral("파일을 재생할 수 없습니다. 디스크 연결과 포맷을 확인하세요."));
+    }
+
+    // A successor armed on its own file (the radio chose it after the look
+    // ahead) whose first read fails, an MP3 whose length cannot be trusted,
+    // is played from its decode once its turn comes, not passed over.
+    void aSuccessorOnlyTheDecodeRoadReadsIsPlayed() {
+        Rig r;
+        addGateTracks(r);
+        const QString mp3 = tempFile("no-length.mp3");
+        QVERIFY(test::writeMp3(mp3, true, true, false));
+        r.add(9, mp3);
+        r.show({1, 2});
+        QVERIFY(r.start(1));
+        QVERIFY(r.playTo(7.0));
+        r.app.listening.radioQueue = {9};
+        r.app.gaplessCheck();
+        QCOMPARE(r.queuedId(), std::optional<qint64>(9));
+
+        for (int step = 0; step < 100 && !(r.currentId() == 9 && r.app.playback.cacheURL); ++step) {
+            r.analogB->advance(kRate / 10);
+            QTest::qWait(20);
+        }
+        QCOMPARE(r.currentId(), std::optional<qint64>(9));
+        QVERIFY(QTest::qWaitFor([&] { return !r.app.playback.loading; }, 30000));
+        QVERIFY(r.app.isPlaying());
+        QVERIFY(r.app.playback.cacheURL);
+        QCOMPARE(r.audio().path(), *r.app.playback.cacheURL);
+        // Taken back before its turn, the end's request asks for it again;
+        // no request ever passes it over.
+        QVERIFY2(r.requests == QList<qint64>{1} || r.requests == (QList<qint64>{1, 9}),
+                 qPrintable(QString::number(r.requests.size()) + " requests"));
     }
 
     void movesAfterArmingCancelIt_data() { addRows(cancelCases); }

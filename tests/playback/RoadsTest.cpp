@@ -516,6 +516,31 @@ private slots:
         QCOMPARE(decodeOutputs(), QStringList{});
     }
 
+    // The next track's decode begun ahead and still running when a request
+    // for it comes: the request plays its result, ffmpeg decodes it once.
+    void aRequestJoinsTheDecodeBegunAhead() {
+        Rig r;
+        const QString runs = tempFile(QStringLiteral("decodes.txt"));
+        const QString ffmpeg =
+            script(QStringLiteral("counting-ffmpeg.sh"),
+                   "echo \"$5\" >> '" + runs.toUtf8() + "'\nsleep 1\nexec ffmpeg \"$@\"\n");
+        test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
+        const Track first = trackAt(1, floatCaf(tempFile(QStringLiteral("first.caf")), 3));
+        const Track next = trackAt(2, encoded(QStringLiteral("next.wv")));
+        r.app.library.rows = {first, next};
+        r.app.browser.filtered = std::vector<Track>{first, next};
+        r.app.play(first);
+        QVERIFY(r.app.playback.decodeAhead && r.app.playback.decodeAhead->running);
+
+        r.app.play(next);
+        QVERIFY(r.roadOver());
+
+        QVERIFY(r.app.isPlaying());
+        QCOMPARE(r.app.playback.audio->path(), *r.app.playback.cacheURL);
+        QVERIFY(isDecodeOutput(*r.app.playback.cacheURL));
+        QCOMPARE(QString::fromUtf8(test::readFile(runs)).count(QStringLiteral("next.wv")), 1);
+    }
+
     // A render that arrives after a newer request deletes its file and
     // changes nothing of what the newer request set up.
     void staleRenderDeletesItsFile() {

@@ -9,6 +9,7 @@
 #include "app/UserDefaults.h"
 #include "platform/alsa/AlsaPlatform.h"
 #include "platform/audio/AudioPlayer.h"
+#include "platform/sim/SimNowPlaying.h"
 #include "platform/sim/SimPlatform.h"
 #include "platform/sim/SimSink.h"
 #include "ui/SeekSlider.h"
@@ -16,6 +17,7 @@
 
 #include "CaseRows.h"
 #include "EventWait.h"
+#include "LogLines.h"
 #include "SimRigs.h"
 #include "SoundServerGraph.h"
 #include "SoundStage.h"
@@ -160,7 +162,50 @@ const std::vector<FollowCase> followCases{
     {"pipewire: the next track", Device::PipeWire, false},
     {"pipewire: the same track on repeat", Device::PipeWire, true},
 };
+// A track that only the decode road plays (middle) between two FLAC files.
+enum class Middle { HeaderlessVbrMp3, WavPack };
+struct DecodedCase { const char* name; Device device; bool gapless; Middle middle; };
+const std::vector<DecodedCase> decodedCases{
+    {"pipewire: gapless on, FLAC, headerless VBR MP3, FLAC", Device::PipeWire, true, Middle::HeaderlessVbrMp3},
+    {"pipewire: gapless off, FLAC, headerless VBR MP3, FLAC", Device::PipeWire, false, Middle::HeaderlessVbrMp3},
+    {"pipewire: gapless on, FLAC, WavPack, FLAC", Device::PipeWire, true, Middle::WavPack},
+    {"pipewire: gapless off, FLAC, WavPack, FLAC", Device::PipeWire, false, Middle::WavPack},
+    {"simulated: gapless on, FLAC, headerless VBR MP3, FLAC", Device::Simulated, true, Middle::HeaderlessVbrMp3},
+};
 // clang-format on
+
+// What sounds in a recording, 10 ms at a time: runs of one tone (its
+// frequency to the nearest 100 Hz; 0 for silence).
+struct ToneRun {
+    int hz = 0;
+    double from = 0, seconds = 0;
+    double end() const { return from + seconds; }
+};
+std::vector<ToneRun> toneRuns(const std::vector<double>& v) {
+    constexpr std::size_t kBlock = kSinkRate / 100;
+    std::vector<ToneRun> runs;
+    for (std::size_t at = 0; (at + kBlock) * 2 <= v.size(); at += kBlock) {
+        double sum = 0;
+        for (std::size_t i = at; i < at + kBlock; ++i)
+            sum += v[2 * i] * v[2 * i];
+        const bool loud = std::sqrt(sum / kBlock) > 0.02;
+        const int hz =
+            loud ? int(std::lround(test::signChanges(v, 2, at, at + kBlock) * 50 / 100.0)) * 100
+                 : 0;
+        if (runs.empty() || runs.back().hz != hz)
+            runs.push_back({hz, double(at) / kSinkRate, 0});
+        runs.back().seconds += double(kBlock) / kSinkRate;
+    }
+    return runs;
+}
+QString describeRuns(const std::vector<ToneRun>& runs) {
+    QStringList parts;
+    for (const ToneRun& r : runs)
+        if (r.seconds >= 0.05)
+            parts
+                << QStringLiteral("%1 Hz from %2 s for %3 s").arg(r.hz).arg(r.from).arg(r.seconds);
+    return parts.join(QStringLiteral("; "));
+}
 
 } // namespace
 
@@ -268,6 +313,104 @@ private slots:
         qInfo("%.1f ms between the tracks", gap * 1000);
         QVERIFY2(gap <= 0.150,
                  qPrintable(QStringLiteral("%1 ms between the tracks").arg(gap * 1000)));
+    }
+
+    // A track only the decode road plays, between two FLAC files: each of
+    // the three is heard whole, the next one starts within 150 ms of the end
+    // of the one before (decoded ahead while the one before played), and the
+    // desktop is told "playing" throughout.
+    void decodeRoadTracksAreHeardWhole_data() { addRows(decodedCases); }
+    void decodeRoadTracksAreHeardWhole() {
+        const DecodedCase& c = test::currentCase(decodedCases);
+        const test::LogLines log(QStringLiteral("quavelark.playback.debug=true"));
+        Stage stage(c.device);
+        if (!stage.skip.isEmpty())
+            QSKIP(qPrintable(stage.skip));
+        auto center = std::make_unique<SimNowPlaying>();
+        SimNowPlaying& published = *center;
+        stage.platform->nowPlaying = std::move(center);
+        Rig r(stage);
+        constexpr double kFirst = 7, kMiddle = 4, kLast = 3;
+        const auto flac = [](const char* name, double hz, double seconds) {
+            test::AudioShape shape;
+            shape.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+            shape.frames = std::int64_t(seconds * shape.rate);
+            shape.signal = test::Signal::Sine;
+            shape.frequency = hz;
+            return test::writeTemp(name, shape);
+        };
+        r.add(1, flac("first.flac", 500, kFirst));
+        const QString middle = tempFile(c.middle == Middle::WavPack ? "middle.wv" : "middle.mp3");
+        const QString sine = QStringLiteral("sine=f=1500:d=%1:r=44100").arg(kMiddle);
+        QVERIFY(c.middle == Middle::WavPack
+                    ? test::runFfmpeg(
+                          {"-f", "lavfi", "-i", sine, "-ac", "2", "-c:a", "wavpack", middle})
+                    : test::runFfmpeg({"-f", "lavfi", "-i", sine, "-ac", "2", "-c:a", "libmp3lame",
+                                       "-q:a", "6", "-write_xing", "0", middle}));
+        r.add(2, middle);
+        r.add(3, flac("last.flac", 2500, kLast));
+        r.show({1, 2, 3});
+        r.app.playback.gaplessOn = c.gapless;
+        r.app.views.volume->setDoubleValue(100);
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, &r.app, [&r] {
+            r.app.extrasTick();
+            r.app.publish();
+        });
+        tick.start(500);
+        QVERIFY(stage.record());
+        r.app.play(r.track(1));
+        QVERIFY(r.app.playback.audio && r.app.isPlaying());
+        const std::size_t firstPublication = published.publications.size();
+        QVERIFY(test::waitInEventLoop(
+            [&] {
+                return r.currentId() == std::optional<qint64>(3) && r.app.isPlaying() &&
+                       r.app.playback.audio->currentTime() > 1.0;
+            },
+            kWaitMs));
+        tick.stop();
+        const std::vector<double> v = stage.recording();
+        QVERIFY2(!stage.recorderLost(),
+                 "the recorder fell behind the sink (not the player's fault)");
+
+        QStringList statuses;
+        for (std::size_t i = firstPublication; i < published.publications.size(); ++i)
+            if (published.publications[i].status != PlaybackStatus::Playing)
+                statuses << QStringLiteral("publication %1 not playing").arg(i);
+        const std::vector<ToneRun> runs = toneRuns(v);
+        qInfo("%s", qPrintable(describeRuns(runs)));
+        const auto heard = [&](int hz) {
+            double seconds = 0;
+            for (const ToneRun& run : runs)
+                seconds += run.hz == hz ? run.seconds : 0;
+            return seconds;
+        };
+        QVERIFY2(heard(500) > kFirst - 0.05, qPrintable(describeRuns(runs)));
+        QVERIFY2(heard(1500) > kMiddle - 0.1, qPrintable(describeRuns(runs)));
+        QVERIFY2(heard(2500) > 0.9, qPrintable(describeRuns(runs)));
+        // The silence between the tracks (the MP3's own padding of a few
+        // ms aside).
+        // From the end of the tone before to the start of `hz`, each the
+        // longest run of its tone: the blocks between (silence, a block that
+        // holds both) are the gap.
+        const auto longest = [&](int hz) {
+            std::optional<ToneRun> found;
+            for (const ToneRun& run : runs)
+                if (run.hz == hz && (!found || run.seconds > found->seconds))
+                    found = run;
+            return found.value_or(ToneRun{hz, 1e9, 0});
+        };
+        const auto gapBefore = [&](int before, int hz) {
+            return longest(hz).from - longest(before).end();
+        };
+        qInfo("gaps %.3f s, %.3f s", gapBefore(500, 1500), gapBefore(1500, 2500));
+        QVERIFY2(gapBefore(500, 1500) <= 0.15, qPrintable(describeRuns(runs)));
+        QVERIFY2(gapBefore(1500, 2500) <= 0.15, qPrintable(describeRuns(runs)));
+        QVERIFY2(statuses.isEmpty(), qPrintable(statuses.join(", ")));
+        // Decoded while the first track played, not once its turn came.
+        QVERIFY2(!test::LogLines::has("quavelark.playback", QtDebugMsg,
+                                      QStringLiteral("track 2 takes the decode road")),
+                 qPrintable(test::LogLines::dump()));
     }
 };
 
