@@ -335,10 +335,18 @@ public:
     void renderFinished(const RenderResult& result, quint64 generation);
     // The status line for a render that plays: done, or its dropped stage.
     void showRenderNote(const std::optional<RenderNote>& note);
-    void decodeFinished(const QProcess& process, const QString& output, quint64 generation);
+    // `errors`: the end of what the decode printed on its standard error.
+    void decodeFinished(const QProcess& process, const QString& output, quint64 generation,
+                        const QByteArray& errors);
     // The end of the current request's decode road: its decoded file plays,
-    // or (none) the road fails with the unreadable-file message.
-    void playDecoded(const std::optional<QString>& decoded);
+    // or (none) the road fails, telling the work folder's fault when it was
+    // that, else that the file cannot be played.
+    void playDecoded(const std::optional<QString>& decoded,
+                     WorkFileFault fault = WorkFileFault::None);
+    // A render that could not write its file in the work folder (`fault`):
+    // the current track takes the direct road without the processing (its
+    // fallback the decode road), and the status line says why.
+    void playUnprocessed(WorkFileFault fault, quint64 generation);
 
     // ---- playback/AppDecodeAhead.cpp ----------------------------------------------
     // The decode road made ahead for `track` (the one that plays next), in

@@ -148,18 +148,26 @@ RenderResult renderFXBlocking(const RenderSnapshot& s) {
     RenderResult result;
 
     const std::optional<QString> first = files.choose();
-    if (!first)
+    if (!first) {
+        // Unless the quit has begun, the folder takes no new file.
+        if (!s.inFlight || !s.inFlight->isClosed())
+            result.workFault = WorkFileFault::NotMade;
         return result;
+    }
     platform::ChildOptions options;
     options.timeoutMs = platform::wholeFileLimitMs(s.duration);
     options.discardStdout = true;
+    options.keepStderr = true;
+    options.stderrTail = kDecodeErrorTail;
     options.registry = s.children;
     const platform::ChildRun run = platform::runChild(
         s.ffmpeg, renderArguments(s.path, s.chain, *first, s.currentDir), options);
     if (!run.succeeded()) {
         files.drop(*first);
+        result.workFault = ffmpegWriteFault(run.err);
         // ffmpeg that did not start or was stopped says nothing of the source.
-        result.sourceUnreadable = run.finished() && sourceUnreadable(s);
+        result.sourceUnreadable =
+            result.workFault == WorkFileFault::None && run.finished() && sourceUnreadable(s);
         return result;
     }
     QString current = *first;

@@ -78,7 +78,7 @@ void App::decodeAheadFinished(quint64 serial, const DecodedAhead& result) {
         if (result.direct)
             startDecodeRoad(*p.current, generation);
         else
-            playDecoded(result.file);
+            playDecoded(result.file, result.workFault);
         return;
     }
     if (!p.decodeAhead || p.decodeAhead->serial != serial) {

@@ -59,6 +59,7 @@ void resetTrackState(App& app, const Track& track) {
     // What the window showed of the previous player goes with it.
     p.shownAt = 0;
     p.stoppedAt.reset();
+    p.withoutProcessing = false;
     p.gaplessSkipped = -1;
     p.playedSecs = 0;
     p.counted = false;
@@ -147,7 +148,8 @@ void App::play(const Track& requested) {
 void App::takeRoad(const Track& track, quint64 generation) {
     PlaybackState& p = playback;
     // The render identity; none when the track plays unprocessed.
-    const std::optional<QString> filter = fxNeeded(track) ? fxChainActive() : std::nullopt;
+    const std::optional<QString> filter =
+        !p.withoutProcessing && fxNeeded(track) ? fxChainActive() : std::nullopt;
     std::optional<QString> source;
     // A temporary file made ahead for the track (its render, or its decode)
     // that becomes `cacheURL` when it plays.

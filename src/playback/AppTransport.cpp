@@ -153,7 +153,7 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
         p.mayFallBack = false;
         p.loading = true;
         views.playButton->setTitle(preparingTitle());
-        if (fxNeeded(p.current) && fxChainActive())
+        if (!p.withoutProcessing && fxNeeded(p.current) && fxChainActive())
             startRenderRoad(*p.current, p.generation);
         else
             startDecodeRoad(*p.current, p.generation);

@@ -21,14 +21,19 @@ DecodedAhead decodeAheadBlocking(const DecodeSnapshot& s) {
         return result; // the quit has begun
     if (!reserveFile(output)) {
         s.inFlight->take(output);
+        result.workFault = WorkFileFault::NotMade;
         return result;
     }
     platform::ChildOptions options;
     options.timeoutMs = platform::wholeFileLimitMs(s.duration);
     options.discardStdout = true;
+    options.keepStderr = true;
+    options.stderrTail = kDecodeErrorTail;
     options.registry = s.children;
     const platform::ChildRun run =
         platform::runChild(s.ffmpeg, decodeArguments(s.path, output, s.currentDir), options);
+    if (!run.succeeded())
+        result.workFault = ffmpegWriteFault(run.err);
     // A decode that holds nothing (the source yields no samples) is of no
     // use: the play request's own road tells that the file cannot be played.
     if (!run.succeeded() || !platform::AudioPlayer::refusal(output).isEmpty()) {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "platform/ChildProcess.h"
+#include "playback/DecodeCommand.h"
 
 #include <QString>
 
@@ -40,6 +41,8 @@ struct DecodedAhead {
     // Else the decoded file, still registered in `inFlight`; none when the
     // decode failed (the play request's own decode road then tells why).
     std::optional<QString> file;
+    // Why it failed, when the work folder was to blame.
+    WorkFileFault workFault = WorkFileFault::None;
 };
 
 DecodedAhead decodeAheadBlocking(const DecodeSnapshot& snapshot);

@@ -44,4 +44,11 @@ QStringList decodeArguments(const QString& input, const QString& output,
     return renderArguments(input, std::nullopt, output, currentDir);
 }
 
+WorkFileFault ffmpegWriteFault(const QByteArray& errors) {
+    // strerror(ENOSPC) and strerror(EDQUOT) in the C locale, which ffmpeg keeps.
+    return errors.contains("No space left on device") || errors.contains("Disk quota exceeded")
+               ? WorkFileFault::NoRoom
+               : WorkFileFault::None;
+}
+
 } // namespace ql

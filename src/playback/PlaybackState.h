@@ -119,6 +119,10 @@ struct PlaybackState {
     // from its first read (an MP3 its decoder cannot play whole is found
     // out there, off the main thread).
     bool mayFallBack = false;
+    // The current track's render found no room in the work folder (or could
+    // not make its file there): it plays without the processing, and a
+    // fallback takes the decode road. Reset at every track start.
+    bool withoutProcessing = false;
     // The running decode of the current track (a child of App made by the
     // decode road, named "Quavelark.decode"); a new play request terminates
     // it. Null once its completion ran, or when it could not be launched.

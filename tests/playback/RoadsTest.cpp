@@ -18,6 +18,7 @@
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "TinyMount.h"
 
 #include <QDir>
 #include <QPointer>
@@ -233,6 +234,32 @@ const std::vector<UnreadableCase> unreadableCases{
     {"effects off, upsampling on: the render road", false, true},
     {"effects on: the render road", true, false},
     {"effects and upsampling off: the decode road", false, false},
+};
+// A work folder that takes no file: a tiny file system there (no room), or
+// the run's folder removed under the program (no file can be made). A render
+// then plays the track without its processing, a decode cannot play it; the
+// status line names the cause and the folder, never the effects.
+enum class Folder { NoRoom, Gone };
+enum class Wants { Effects, Upsampling, Nothing };
+// A float CAF our player reads; WavPack, which it does not open; an MP3 it
+// finds unreadable only at its first read.
+enum class Kind { Caf, WavPack, Mp3WithoutLength };
+struct WorkFaultCase {
+    const char* name;
+    Folder folder;
+    Wants wants;
+    Kind kind;
+};
+const std::vector<WorkFaultCase> workFaultCases{
+    {"no room, effects on: plays without them", Folder::NoRoom, Wants::Effects, Kind::Caf},
+    {"no room, upsampling on: plays without it", Folder::NoRoom, Wants::Upsampling, Kind::Caf},
+    {"no room, a file only the decode road plays: told, stopped", Folder::NoRoom, Wants::Nothing,
+     Kind::WavPack},
+    {"no room, effects on, an MP3 only the decode road reads: told, stopped", Folder::NoRoom,
+     Wants::Effects, Kind::Mp3WithoutLength},
+    {"the folder gone, effects on: plays without them", Folder::Gone, Wants::Effects, Kind::Caf},
+    {"the folder gone, a file only the decode road plays: told, stopped", Folder::Gone,
+     Wants::Nothing, Kind::WavPack},
 };
 // clang-format on
 
@@ -511,6 +538,65 @@ private slots:
         QCOMPARE(r.status(), kDecodeFailed);
         QCOMPARE(r.button(), kPlay);
         QVERIFY(!r.app.isPlaying());
+        r.app.renderQueue->waitForDone();
+        QCOMPARE(test::fxFiles(), QStringList{});
+        QCOMPARE(decodeOutputs(), QStringList{});
+    }
+
+    void aWorkFolderThatTakesNoFile_data() { addRows(workFaultCases); }
+    void aWorkFolderThatTakesNoFile() {
+        const WorkFaultCase& c = test::currentCase(workFaultCases);
+        // 64 KiB: the folder and its lock fit, not a second of float sound.
+        std::optional<test::TinyMount> tiny;
+        if (c.folder == Folder::NoRoom) {
+            tiny.emplace(workFolderBases().value(0), 64);
+            if (!tiny->skip.isEmpty())
+                QSKIP(qPrintable(tiny->skip));
+        }
+        Rig r;
+        if (c.wants == Wants::Effects)
+            test::fakes(r.app).analysers.fxSignature = [] { return QStringLiteral("eq:warm"); };
+        r.app.playback.maxQuality = c.wants == Wants::Upsampling;
+        test::fakes(r.app).analysers.probeAudio = [](const QString&) {
+            return StreamFacts{"pcm_f32le", 44100, 32, 2, 3};
+        };
+        test::fakes(r.app).analysers.upsampleTarget = [](double, int, const std::vector<double>&) {
+            return std::optional(96000.0);
+        };
+        QString source = tempFile(QStringLiteral("no-length.mp3"));
+        if (c.kind == Kind::WavPack)
+            source = encoded(QStringLiteral("tone.wv"));
+        else if (c.kind == Kind::Caf)
+            source = floatCaf(tempFile(QStringLiteral("source.caf")), 3);
+        else
+            QVERIFY(test::writeMp3(source, true, true, false));
+        const QString base = QFileInfo(r.app.workDir()).absolutePath();
+        if (c.folder == Folder::Gone)
+            QVERIFY(QDir(r.app.workDir()).removeRecursively());
+        QCOMPARE(r.app.fxNeeded(trackAt(1, source)), c.wants != Wants::Nothing); // the premise
+
+        const bool plays = c.kind == Kind::Caf;
+        r.app.play(trackAt(1, source));
+        // The MP3 is found out by its first read, off the main thread, and
+        // goes on to the decode road.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return !r.app.playback.loading && r.status() != kRendering &&
+                       (plays || r.button() == kPlay);
+            },
+            kRoadMs));
+
+        const QString cause = c.folder == Folder::NoRoom
+                                  ? QStringLiteral("작업 폴더에 공간이 없어 ")
+                                  : QStringLiteral("작업 폴더에 파일을 만들 수 없어 ");
+        const QString then = plays ? QStringLiteral("효과·업샘플링 없이 재생합니다: ")
+                                   : QStringLiteral("이 파일을 재생할 수 없습니다: ");
+        QCOMPARE(r.status(), cause + then + base);
+        QCOMPARE(r.app.isPlaying(), plays);
+        QCOMPARE(r.button(), plays ? kPause : kPlay);
+        if (plays)
+            QCOMPARE(r.app.playback.audio->path(), source); // the file itself, unprocessed
+        QCOMPARE(r.app.playback.cacheURL, std::nullopt);
         r.app.renderQueue->waitForDone();
         QCOMPARE(test::fxFiles(), QStringList{});
         QCOMPARE(decodeOutputs(), QStringList{});
