@@ -4,6 +4,7 @@
 #include "app/WorkFolder.h"
 #include "effects/UpsampleFile.h"
 #include "platform/lv2/Lv2Render.h"
+#include "playback/DecodeAhead.h"
 #include "playback/DecodeCommand.h"
 #include "playback/InFlightFiles.h"
 #include "playback/RateMatch.h"
@@ -154,14 +155,8 @@ RenderResult renderFXBlocking(const RenderSnapshot& s) {
             result.workFault = WorkFileFault::NotMade;
         return result;
     }
-    platform::ChildOptions options;
-    options.timeoutMs = platform::wholeFileLimitMs(s.duration);
-    options.discardStdout = true;
-    options.keepStderr = true;
-    options.stderrTail = kDecodeErrorTail;
-    options.registry = s.children;
-    const platform::ChildRun run = platform::runChild(
-        s.ffmpeg, renderArguments(s.path, s.chain, *first, s.currentDir), options);
+    const platform::ChildRun run = runDecodeCommand(
+        s.ffmpeg, renderArguments(s.path, s.chain, *first, s.currentDir), s.duration, s.children);
     if (!run.succeeded()) {
         files.drop(*first);
         result.workFault = ffmpegWriteFault(run.err);

@@ -8,7 +8,21 @@
 #include <QFile>
 #include <QUuid>
 
+#include <utility>
+
 namespace ql {
+
+platform::ChildRun runDecodeCommand(const QString& ffmpeg, const QStringList& arguments,
+                                    double duration,
+                                    std::shared_ptr<platform::ChildRegistry> children) {
+    platform::ChildOptions options;
+    options.timeoutMs = platform::wholeFileLimitMs(duration);
+    options.discardStdout = true;
+    options.keepStderr = true;
+    options.stderrTail = kDecodeErrorTail;
+    options.registry = std::move(children);
+    return platform::runChild(ffmpeg, arguments, options);
+}
 
 DecodedAhead decodeAheadBlocking(const DecodeSnapshot& s) {
     DecodedAhead result;
@@ -24,14 +38,8 @@ DecodedAhead decodeAheadBlocking(const DecodeSnapshot& s) {
         result.workFault = WorkFileFault::NotMade;
         return result;
     }
-    platform::ChildOptions options;
-    options.timeoutMs = platform::wholeFileLimitMs(s.duration);
-    options.discardStdout = true;
-    options.keepStderr = true;
-    options.stderrTail = kDecodeErrorTail;
-    options.registry = s.children;
-    const platform::ChildRun run =
-        platform::runChild(s.ffmpeg, decodeArguments(s.path, output, s.currentDir), options);
+    const platform::ChildRun run = runDecodeCommand(
+        s.ffmpeg, decodeArguments(s.path, output, s.currentDir), s.duration, s.children);
     if (!run.succeeded())
         result.workFault = ffmpegWriteFault(run.err);
     // A decode that holds nothing (the source yields no samples) is of no

@@ -17,6 +17,7 @@
 #include "playback/DecodeCommand.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -46,5 +47,13 @@ struct DecodedAhead {
 };
 
 DecodedAhead decodeAheadBlocking(const DecodeSnapshot& snapshot);
+
+// Runs `ffmpeg` with `arguments` (a decode, or a render's first stage)
+// within the whole-file limit for `duration` seconds, registered in
+// `children`, keeping the end of what it prints on standard error (see
+// ffmpegWriteFault).
+platform::ChildRun runDecodeCommand(const QString& ffmpeg, const QStringList& arguments,
+                                    double duration,
+                                    std::shared_ptr<platform::ChildRegistry> children);
 
 } // namespace ql

@@ -24,6 +24,7 @@
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "ToneRuns.h"
 #include "TrackIds.h"
 
 #include <QTest>
@@ -173,39 +174,6 @@ const std::vector<DecodedCase> decodedCases{
     {"simulated: gapless on, FLAC, headerless VBR MP3, FLAC", Device::Simulated, true, Middle::HeaderlessVbrMp3},
 };
 // clang-format on
-
-// What sounds in a recording, 10 ms at a time: runs of one tone (its
-// frequency to the nearest 100 Hz; 0 for silence).
-struct ToneRun {
-    int hz = 0;
-    double from = 0, seconds = 0;
-    double end() const { return from + seconds; }
-};
-std::vector<ToneRun> toneRuns(const std::vector<double>& v) {
-    constexpr std::size_t kBlock = kSinkRate / 100;
-    std::vector<ToneRun> runs;
-    for (std::size_t at = 0; (at + kBlock) * 2 <= v.size(); at += kBlock) {
-        double sum = 0;
-        for (std::size_t i = at; i < at + kBlock; ++i)
-            sum += v[2 * i] * v[2 * i];
-        const bool loud = std::sqrt(sum / kBlock) > 0.02;
-        const int hz =
-            loud ? int(std::lround(test::signChanges(v, 2, at, at + kBlock) * 50 / 100.0)) * 100
-                 : 0;
-        if (runs.empty() || runs.back().hz != hz)
-            runs.push_back({hz, double(at) / kSinkRate, 0});
-        runs.back().seconds += double(kBlock) / kSinkRate;
-    }
-    return runs;
-}
-QString describeRuns(const std::vector<ToneRun>& runs) {
-    QStringList parts;
-    for (const ToneRun& r : runs)
-        if (r.seconds >= 0.05)
-            parts
-                << QStringLiteral("%1 Hz from %2 s for %3 s").arg(r.hz).arg(r.from).arg(r.seconds);
-    return parts.join(QStringLiteral("; "));
-}
 
 } // namespace
 
@@ -377,35 +345,35 @@ private slots:
         for (std::size_t i = firstPublication; i < published.publications.size(); ++i)
             if (published.publications[i].status != PlaybackStatus::Playing)
                 statuses << QStringLiteral("publication %1 not playing").arg(i);
-        const std::vector<ToneRun> runs = toneRuns(v);
-        qInfo("%s", qPrintable(describeRuns(runs)));
+        const std::vector<test::ToneRun> runs = test::toneRuns(v, kSinkRate);
+        qInfo("%s", qPrintable(test::describeRuns(runs)));
         const auto heard = [&](int hz) {
             double seconds = 0;
-            for (const ToneRun& run : runs)
+            for (const test::ToneRun& run : runs)
                 seconds += run.hz == hz ? run.seconds : 0;
             return seconds;
         };
-        QVERIFY2(heard(500) > kFirst - 0.05, qPrintable(describeRuns(runs)));
-        QVERIFY2(heard(1500) > kMiddle - 0.1, qPrintable(describeRuns(runs)));
-        QVERIFY2(heard(2500) > 0.9, qPrintable(describeRuns(runs)));
+        QVERIFY2(heard(500) > kFirst - 0.05, qPrintable(test::describeRuns(runs)));
+        QVERIFY2(heard(1500) > kMiddle - 0.1, qPrintable(test::describeRuns(runs)));
+        QVERIFY2(heard(2500) > 0.9, qPrintable(test::describeRuns(runs)));
         // The silence between the tracks (the MP3's own padding of a few
         // ms aside).
         // From the end of the tone before to the start of `hz`, each the
         // longest run of its tone: the blocks between (silence, a block that
         // holds both) are the gap.
         const auto longest = [&](int hz) {
-            std::optional<ToneRun> found;
-            for (const ToneRun& run : runs)
+            std::optional<test::ToneRun> found;
+            for (const test::ToneRun& run : runs)
                 if (run.hz == hz && (!found || run.seconds > found->seconds))
                     found = run;
-            return found.value_or(ToneRun{hz, 1e9, 0});
+            return found.value_or(test::ToneRun{hz, 1e9, 0});
         };
         const auto gapBefore = [&](int before, int hz) {
             return longest(hz).from - longest(before).end();
         };
         qInfo("gaps %.3f s, %.3f s", gapBefore(500, 1500), gapBefore(1500, 2500));
-        QVERIFY2(gapBefore(500, 1500) <= 0.15, qPrintable(describeRuns(runs)));
-        QVERIFY2(gapBefore(1500, 2500) <= 0.15, qPrintable(describeRuns(runs)));
+        QVERIFY2(gapBefore(500, 1500) <= 0.15, qPrintable(test::describeRuns(runs)));
+        QVERIFY2(gapBefore(1500, 2500) <= 0.15, qPrintable(test::describeRuns(runs)));
         QVERIFY2(statuses.isEmpty(), qPrintable(statuses.join(", ")));
         // Decoded while the first track played, not once its turn came.
         QVERIFY2(!test::LogLines::has("quavelark.playback", QtDebugMsg,
