@@ -347,33 +347,35 @@ private slots:
                 statuses << QStringLiteral("publication %1 not playing").arg(i);
         const std::vector<test::ToneRun> runs = test::toneRuns(v, kSinkRate);
         qInfo("%s", qPrintable(test::describeRuns(runs)));
-        const auto heard = [&](int hz) {
-            double seconds = 0;
-            for (const test::ToneRun& run : runs)
-                seconds += run.hz == hz ? run.seconds : 0;
-            return seconds;
+        // Each track from the first to the last run of its tone (50 ms or
+        // more: a block holding two tones reads as a third). A loaded
+        // machine may starve the device inside a track; that silence is not
+        // what these rows judge, a track cut short or a gap between two is.
+        const auto span = [&](int hz) {
+            test::ToneRun whole{hz, 0, 0};
+            for (const test::ToneRun& run : runs) {
+                if (run.hz != hz || run.seconds < 0.05)
+                    continue;
+                if (whole.seconds == 0)
+                    whole.from = run.from;
+                whole.seconds = run.end() - whole.from;
+            }
+            return whole;
         };
-        QVERIFY2(heard(500) > kFirst - 0.05, qPrintable(test::describeRuns(runs)));
-        QVERIFY2(heard(1500) > kMiddle - 0.1, qPrintable(test::describeRuns(runs)));
-        QVERIFY2(heard(2500) > 0.9, qPrintable(test::describeRuns(runs)));
-        // The silence between the tracks (the MP3's own padding of a few
-        // ms aside).
-        // From the end of the tone before to the start of `hz`, each the
-        // longest run of its tone: the blocks between (silence, a block that
-        // holds both) are the gap.
-        const auto longest = [&](int hz) {
-            std::optional<test::ToneRun> found;
-            for (const test::ToneRun& run : runs)
-                if (run.hz == hz && (!found || run.seconds > found->seconds))
-                    found = run;
-            return found.value_or(test::ToneRun{hz, 1e9, 0});
-        };
-        const auto gapBefore = [&](int before, int hz) {
-            return longest(hz).from - longest(before).end();
-        };
-        qInfo("gaps %.3f s, %.3f s", gapBefore(500, 1500), gapBefore(1500, 2500));
-        QVERIFY2(gapBefore(500, 1500) <= 0.15, qPrintable(test::describeRuns(runs)));
-        QVERIFY2(gapBefore(1500, 2500) <= 0.15, qPrintable(test::describeRuns(runs)));
+        const QString heard = test::describeRuns(runs);
+        QVERIFY2(span(500).seconds > kFirst - 0.05, qPrintable(heard));
+        QVERIFY2(span(1500).seconds > kMiddle - 0.1, qPrintable(heard));
+        QVERIFY2(span(2500).seconds > 0.9, qPrintable(heard));
+        // The silence between two tracks (an MP3's own padding included).
+        // Into the middle track it is what these rows judge; after it, too
+        // short to be joined gaplessly (5 s at least), the last track follows
+        // by the ordinary end road, bounded more loosely here (a loaded
+        // machine) and judged by tracksFollowWhole.
+        const double into = span(1500).from - span(500).end();
+        const double after = span(2500).from - span(1500).end();
+        qInfo("%.3f s into the middle track, %.3f s after it", into, after);
+        QVERIFY2(into >= 0 && into <= 0.15, qPrintable(heard));
+        QVERIFY2(after >= 0 && after <= 0.5, qPrintable(heard));
         QVERIFY2(statuses.isEmpty(), qPrintable(statuses.join(", ")));
         // Decoded while the first track played, not once its turn came.
         QVERIFY2(!test::LogLines::has("quavelark.playback", QtDebugMsg,
