@@ -18,6 +18,7 @@
 #include "effects/FXRender.h"
 #include "library/LibraryState.h"
 #include "listening/ListeningState.h"
+#include "playback/DecodeAhead.h"
 #include "playback/OutputDevice.h"
 #include "playback/PlaybackState.h"
 #include "remote/RemoteLink.h"
@@ -307,7 +308,8 @@ public:
     // Playing follow. False when output did not start (nothing else changes).
     bool startPlayer();
     // The prepared gapless successor becomes the current track and player
-    // (no new generation; the output device and cacheURL are not touched).
+    // (no new generation; the output device is not touched), its decoded
+    // file, if any, the current `cacheURL`.
     void promoteQueued(QueuedTrack q);
     // Makes the player's end reach audioPlayerDidFinishPlaying().
     void watchEnd(platform::AudioPlayer& player);
@@ -329,7 +331,40 @@ public:
     void renderFinished(const RenderResult& result, quint64 generation);
     // The status line for a render that plays: done, or its dropped stage.
     void showRenderNote(const std::optional<RenderNote>& note);
-    void decodeFinished(const QProcess& process, const QString& output, quint64 generation);
+    // `errors`: the end of what the decode printed on its standard error.
+    void decodeFinished(const QProcess& process, const QString& output, quint64 generation,
+                        const QByteArray& errors);
+    // The end of the current request's decode road: its decoded file plays,
+    // or (none) the road fails, telling the work folder's fault when it was
+    // that, else that the file cannot be played.
+    void playDecoded(const std::optional<QString>& decoded,
+                     WorkFileFault fault = WorkFileFault::None);
+    // A render that could not write its file in the work folder (`fault`):
+    // the current track takes the direct road without the processing (its
+    // fallback the decode road), and the status line says why.
+    void playUnprocessed(WorkFileFault fault, quint64 generation);
+
+    // ---- playback/AppDecodeAhead.cpp ----------------------------------------------
+    // The decode road made ahead for `track` (the one that plays next), in
+    // the background: whether our player reads its file as it is, else its
+    // decoded file, kept in `playback.decodeAhead` (one entry; a look ahead
+    // at another file replaces it). Nothing for a track that needs the
+    // effects, or one already looked at.
+    void prefetchDecode(const Track& track);
+    // A look-ahead job's result on the main thread.
+    void decodeAheadFinished(quint64 serial, const DecodedAhead& result);
+    // The file a player made before `next` is due reads: its own, or its
+    // decode made ahead. None when that decode failed (the ordinary road
+    // then tells why) and, with `later` set, while it still runs.
+    std::optional<QString> fileAhead(const Track& next, bool& later) const;
+    // Takes the decoded file of `source` out of the look ahead (the caller
+    // owns it from then on); none when there is none.
+    std::optional<QString> takeDecoded(const QString& source);
+    // A decoded file taken out and not played goes back to the look ahead
+    // when it holds nothing else, else it is deleted.
+    void giveBackDecoded(const QString& source, const QString& file);
+    // Lets the look ahead go, deleting its decoded file.
+    void dropDecodeAhead();
 
     // ---- playback/AppTransport.cpp ---------------------------------------------
     // Play/pause; with nothing loaded, plays the current or first visible track.
@@ -350,6 +385,9 @@ public:
     // The end of a player's file: repeat, the gapless successor, an error
     // report or the next track. Ignored from any player but `audio`.
     void audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool successfully);
+    // Whether `player`, the current one, failed at its first read of a file
+    // that the fallback road plays instead (its end hands the track over).
+    bool readsOnAnotherRoad(const platform::AudioPlayer& player) const;
     // Drops a prepared gapless successor before anything changes what plays;
     // a successor from the radio queue gives its id back to the queue's front.
     void cancelQueued();

@@ -3,15 +3,15 @@
 // applicationWillTerminate() runs once, on the main thread, when the
 // application quits (the menu, the last window closed, or a terminating
 // signal): connected to aboutToQuit at launch. In this order: the cached
-// effects render is deleted, the output device is given back from exclusive
-// use, settings still waiting for their write are written, the stores are
-// written (and the last writes of the catalog cache and "genres.json" finished), the helpers are
-// stopped, late file imports are invalidated, the view state is saved (and written at once), the
-// volume-key monitors removed, late decode and render results invalidated, the decode and the
-// player stopped, the backend detached and its input closed (it saves its cache and exits; the
-// teardown waits for it), the current track's temporary file deleted, and Now Playing cleared. A
-// step whose object is absent is skipped; the others still run. Each step is reported to
-// Observer::trace by name as it runs.
+// effects render and the decode made ahead are deleted, the output device is given back from
+// exclusive use, settings still waiting for their write are written, the stores are written (and
+// the last writes of the catalog cache and "genres.json" finished), the helpers are stopped, late
+// file imports are invalidated, the view state is saved (and written at once), the volume-key
+// monitors removed, late decode and render results invalidated, the decode and the player stopped,
+// the backend detached and its input closed (it saves its cache and exits; the teardown waits for
+// it), the current track's temporary file deleted, and Now Playing cleared. A step whose object is
+// absent is skipped; the others still run. Each step is reported to Observer::trace by name as it
+// runs.
 //
 // The device is released before the stores are written, so a slow disk
 // never keeps another program waiting for the sound card.
@@ -60,6 +60,10 @@ void App::applicationWillTerminate() {
         step("deleteFXCache");
         QFile::remove(p.fxCache->path);
     }
+    // Decodes made ahead: the prepared players' go back to the look ahead.
+    cancelQueued();
+    dropAhead();
+    dropDecodeAhead();
     step("releaseHog");
     setHog(false, std::nullopt);
     // Settings changed in the last second are still waiting for their write.

@@ -4,6 +4,7 @@
 #include "app/WorkFolder.h"
 #include "effects/UpsampleFile.h"
 #include "platform/lv2/Lv2Render.h"
+#include "playback/DecodeAhead.h"
 #include "playback/DecodeCommand.h"
 #include "playback/InFlightFiles.h"
 #include "playback/RateMatch.h"
@@ -148,18 +149,20 @@ RenderResult renderFXBlocking(const RenderSnapshot& s) {
     RenderResult result;
 
     const std::optional<QString> first = files.choose();
-    if (!first)
+    if (!first) {
+        // Unless the quit has begun, the folder takes no new file.
+        if (!s.inFlight || !s.inFlight->isClosed())
+            result.workFault = WorkFileFault::NotMade;
         return result;
-    platform::ChildOptions options;
-    options.timeoutMs = platform::wholeFileLimitMs(s.duration);
-    options.discardStdout = true;
-    options.registry = s.children;
-    const platform::ChildRun run = platform::runChild(
-        s.ffmpeg, renderArguments(s.path, s.chain, *first, s.currentDir), options);
+    }
+    const platform::ChildRun run = runDecodeCommand(
+        s.ffmpeg, renderArguments(s.path, s.chain, *first, s.currentDir), s.duration, s.children);
     if (!run.succeeded()) {
         files.drop(*first);
+        result.workFault = ffmpegWriteFault(run.err);
         // ffmpeg that did not start or was stopped says nothing of the source.
-        result.sourceUnreadable = run.finished() && sourceUnreadable(s);
+        result.sourceUnreadable =
+            result.workFault == WorkFileFault::None && run.finished() && sourceUnreadable(s);
         return result;
     }
     QString current = *first;

@@ -14,10 +14,11 @@
 // it (`tempDir` is the run's private work folder, app/WorkFolder.h); a file
 // that cannot be made fails the render at the first stage and skips a later
 // stage.
-// Only a failed ffmpeg run fails the render; the result then says whether the
-// source itself is to blame (it does not open, or ffmpeg cannot read it even
-// without the chain), so the play road names the real cause rather than the
-// effects. A later stage that fails is
+// Only a failed first stage fails the render; the result then says whether
+// the work folder is to blame (its file could not be made, or ffmpeg found no
+// room to write it) or the source itself (it does not open, or ffmpeg cannot
+// read it even without the chain), so the play road names the real cause
+// rather than the effects. A later stage that fails is
 // dropped and its output deleted; the render goes on with the stage before,
 // and the result names the first dropped stage's error, so the play road does
 // not report a partial render as a complete one. Every file is registered in
@@ -38,6 +39,7 @@
 #include "effects/FXState.h"
 #include "effects/RenderNote.h"
 #include "platform/ChildProcess.h"
+#include "playback/DecodeCommand.h"
 
 #include <QString>
 
@@ -108,6 +110,10 @@ struct RenderResult {
     std::optional<RenderNote> note; // the first stage dropped, if any
     // Set with no file: the source cannot be read (not the effects' fault).
     bool sourceUnreadable = false;
+    // Set with no file: the first stage could not write its file in the work
+    // folder (no room there, or no file could be made): not the effects'
+    // fault either.
+    WorkFileFault workFault = WorkFileFault::None;
 };
 
 RenderResult renderFXBlocking(const RenderSnapshot& snapshot);

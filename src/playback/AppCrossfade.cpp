@@ -10,10 +10,13 @@
 // fade act during the fade too.
 //
 // Never in bit-perfect or maximum-quality mode, with repeat on, or while the
-// current track or its successor needs processing: such a track ends by the
+// current track or its successor needs processing, or the successor plays
+// its decode made ahead (AppDecodeAhead.cpp): such a track ends by the
 // ordinary road, and the track is marked in `crossSkipped` so that later
 // ticks do not try again. The same happens when there is no other track to
-// go to, its file does not open, the chosen output device refuses the new
+// go to, its file does not open or holds no samples (faded into, it would
+// end at once and the track after it would follow, where the ordinary road
+// stops on it with its message), the chosen output device refuses the new
 // player (it would otherwise sound on the system default) or its output does
 // not start. All of that is found out before anything changes.
 //
@@ -45,7 +48,7 @@ std::unique_ptr<platform::AudioPlayer> startSilent(App& app, const Track& next) 
     if (!app.platform.outputs)
         return nullptr;
     platform::AudioPlayer::Opened opened =
-        platform::AudioPlayer::open(*app.platform.outputs, next.path);
+        platform::AudioPlayer::openPlayable(*app.platform.outputs, next.path);
     if (!opened.player)
         return nullptr;
     platform::AudioPlayer& a = *opened.player;
@@ -87,10 +90,18 @@ void App::crossfadeCheck() {
     if (!crossfadeDue(duration, position) || successorAwaited())
         return;
 
-    cancelQueued();
     const std::optional<Track> next = peekNext();
+    bool later = false;
+    const std::optional<QString> file =
+        next && next->id != currentId ? fileAhead(*next, later) : std::nullopt;
+    // Its decode made ahead is not ready yet: the next tick looks again.
+    if (later)
+        return;
+    cancelQueued();
     std::unique_ptr<platform::AudioPlayer> incoming;
-    if (next && next->id != currentId && !fxNeeded(next))
+    // A track that plays a render or a decode made ahead ends by the
+    // ordinary road, which takes that file at once.
+    if (next && file == next->path && !fxNeeded(next))
         incoming = startSilent(*this, *next);
     if (!incoming) {
         p.crossSkipped = currentId;

@@ -17,6 +17,7 @@
 #include "app/Delivery.h"
 #include "app/SettingLimits.h"
 #include "platform/Platform.h"
+#include "platform/audio/AudioPlayer.h"
 #include "ui/SeekSlider.h"
 
 #include <QCoreApplication>
@@ -74,8 +75,11 @@ void App::publish() {
         return;
     const bool playing = isPlaying();
     // A track asked for and still being prepared (rendered or decoded) is
-    // reported as playing: nobody paused it. Nothing elapses meanwhile.
-    const bool asked = playing || playback.loading;
+    // reported as playing: nobody paused it. Nothing elapses meanwhile. So
+    // is one whose player found at its first read that the decode road must
+    // play it, before its end hands it over.
+    const bool asked =
+        playing || playback.loading || (playback.audio && readsOnAnotherRoad(*playback.audio));
     platform::NowPlayingInfo info;
     info.trackId = track->id;
     info.title = track->title;

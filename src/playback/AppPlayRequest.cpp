@@ -59,6 +59,7 @@ void resetTrackState(App& app, const Track& track) {
     // What the window showed of the previous player goes with it.
     p.shownAt = 0;
     p.stoppedAt.reset();
+    p.withoutProcessing = false;
     p.gaplessSkipped = -1;
     p.playedSecs = 0;
     p.counted = false;
@@ -87,6 +88,7 @@ void trackSideWork(App& app, const Track& track) {
     if (const std::optional<Track> next = app.peekNext()) {
         app.ensureLoudness(*next);
         app.prefetchFX(*next);
+        app.prefetchDecode(*next);
     }
 }
 
@@ -147,22 +149,29 @@ void App::play(const Track& requested) {
 void App::takeRoad(const Track& track, quint64 generation) {
     PlaybackState& p = playback;
     // The render identity; none when the track plays unprocessed.
-    const std::optional<QString> filter = fxNeeded(track) ? fxChainActive() : std::nullopt;
+    const std::optional<QString> filter =
+        !p.withoutProcessing && fxNeeded(track) ? fxChainActive() : std::nullopt;
     std::optional<QString> source;
-    std::optional<QString> cachedRender;
+    // A temporary file made ahead for the track (its render, or its decode)
+    // that becomes `cacheURL` when it plays.
+    std::optional<QString> madeAhead;
     std::optional<RenderNote> cachedNote;
     if (!filter) {
         source = track.path;
+        if (p.ahead && p.ahead->track.path == track.path)
+            madeAhead = p.ahead->file;
+        else if ((madeAhead = takeDecoded(track.path)))
+            source = madeAhead;
     } else if (p.fxCache && p.fxCache->key == fxKey(track, *filter)) {
-        cachedRender = p.fxCache->path;
+        madeAhead = p.fxCache->path;
         cachedNote = p.fxCache->note;
-        source = cachedRender;
+        source = madeAhead;
         p.fxCache.reset();
     }
 
     // A file opened ahead that this request will not play goes first: a
     // rate change below would otherwise make it decode again meanwhile.
-    if (p.ahead && (filter || !source || p.ahead->track.path != *source))
+    if (p.ahead && (filter || !source || p.ahead->track.path != track.path))
         dropAhead();
     if (source) {
         preMatch(*source);
@@ -175,10 +184,10 @@ void App::takeRoad(const Track& track, quint64 generation) {
             opened = platform::AudioPlayer::openPlayable(*platform.outputs, *source);
         if (opened.player) {
             // The previous track's temporary file goes now that its
-            // successor has a player; a cached render takes its place.
+            // successor has a player; a file made ahead takes its place.
             if (p.cacheURL)
                 QFile::remove(*p.cacheURL);
-            p.cacheURL = cachedRender;
+            p.cacheURL = madeAhead;
             p.cacheNote = cachedNote;
             setUpPlayer(std::move(opened.player));
             // A player that does not start stays in `audio` until the
@@ -189,7 +198,9 @@ void App::takeRoad(const Track& track, quint64 generation) {
                     showRenderNote(cachedNote);
                 qCDebug(lcPlayback, "track %lld plays on the direct road%s",
                         static_cast<long long>(track.id),
-                        cachedRender ? ", from the effects render made ahead" : "");
+                        !madeAhead ? ""
+                        : filter   ? ", from the effects render made ahead"
+                                   : ", from its decode made ahead");
                 return;
             }
             qCDebug(lcPlayback, "track %lld: the player did not start: %s",
@@ -197,10 +208,10 @@ void App::takeRoad(const Track& track, quint64 generation) {
         } else {
             qCDebug(lcPlayback, "track %lld: our player does not open it: %s",
                     static_cast<long long>(track.id), qUtf8Printable(opened.error));
-            if (cachedRender)
-                QFile::remove(*cachedRender);
+            if (madeAhead)
+                QFile::remove(*madeAhead);
         }
-    } else {
+    } else if (filter) {
         qCDebug(lcPlayback, "track %lld needs the effects and no render of it is ready",
                 static_cast<long long>(track.id));
     }
@@ -297,6 +308,12 @@ void App::promoteQueued(QueuedTrack q) {
 
     p.audio = std::move(q.player);
     p.mayFallBack = true;
+    // The track before has been heard to its end: its temporary file goes,
+    // and the successor's decode made ahead, if it plays one, takes its place.
+    if (p.cacheURL)
+        QFile::remove(*p.cacheURL);
+    p.cacheURL = q.file;
+    p.cacheNote.reset();
     platform::AudioPlayer& a = *p.audio;
     watchEnd(a);
     seek->setMaximumValue(a.duration());

@@ -52,6 +52,8 @@
 #include <QThreadPool>
 #include <QUuid>
 
+#include <memory>
+
 namespace ql {
 
 namespace {
@@ -61,6 +63,23 @@ const char* const kRendered = "🎛 사운드 효과 적용됨";
 const char* const kRenderFailed = "효과 처리에 실패했습니다. 효과를 끄고 다시 시도하세요.";
 const char* const kDecodeFailed = "파일을 재생할 수 없습니다. 디스크 연결과 포맷을 확인하세요.";
 const char* const kOutputFailed = "오디오 출력을 시작할 수 없습니다.";
+// The work folder's fault, the folder's name after each.
+const char* const kNoRoomToPlay = "작업 폴더에 공간이 없어 이 파일을 재생할 수 없습니다: ";
+const char* const kNoFileToPlay = "작업 폴더에 파일을 만들 수 없어 이 파일을 재생할 수 없습니다: ";
+const char* const kNoRoomUnprocessed = "작업 폴더에 공간이 없어 효과·업샘플링 없이 재생합니다: ";
+const char* const kNoFileUnprocessed =
+    "작업 폴더에 파일을 만들 수 없어 효과·업샘플링 없이 재생합니다: ";
+
+// What the status line says of a work folder that took no file: `toPlay`
+// when the track cannot be played, else when it plays without processing.
+QString workFaultText(const App& app, WorkFileFault fault, bool toPlay) {
+    const char* text = fault == WorkFileFault::NoRoom
+                           ? (toPlay ? kNoRoomToPlay : kNoRoomUnprocessed)
+                           : (toPlay ? kNoFileToPlay : kNoFileUnprocessed);
+    // The base the user can look at, not this run's own folder in it.
+    const QString folder = app.playback.work ? app.playback.work->base() : app.workDir();
+    return L10n::tr(QString::fromUtf8(text)) + folder;
+}
 
 // The road ends without playing: the message, and the play button back to
 // play. A seek waiting for this road's player dies with it: it must not move
@@ -158,6 +177,12 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
     }
     p.loading = false;
     if (!url) {
+        // The work folder's fault, not the effects': the track plays without
+        // them, when our player reads it at all.
+        if (result.workFault != WorkFileFault::None) {
+            playUnprocessed(result.workFault, generation);
+            return;
+        }
         // A source that cannot be read is told as such whichever road met
         // it: turning the effects off would not help.
         if (result.sourceUnreadable)
@@ -193,6 +218,22 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
     }
 }
 
+void App::playUnprocessed(WorkFileFault fault, quint64 generation) {
+    PlaybackState& p = playback;
+    qCWarning(lcPlayback,
+              "track %lld: the render could not write its file (%s); it plays "
+              "without the processing",
+              static_cast<long long>(p.current->id),
+              fault == WorkFileFault::NoRoom ? "no room" : "not made");
+    p.withoutProcessing = true;
+    p.loading = true;
+    takeRoad(*p.current, generation);
+    // Playing, or on its way through the decode road, which tells its own
+    // failure if it meets one.
+    if (p.generation == generation && (isPlaying() || p.loading))
+        status->setTranslated(workFaultText(*this, fault, false));
+}
+
 void App::showRenderNote(const std::optional<RenderNote>& note) {
     if (!note)
         status->setStringValue(L10n::tr(QString::fromUtf8(kRendered)));
@@ -209,29 +250,55 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
     if (services.observer->fallbackRoad("decode", track, generation))
         return;
     PlaybackState& p = playback;
+    // The look ahead has decoded this very file, or is decoding it.
+    if (const std::optional<QString> decoded = takeDecoded(track.path)) {
+        qCDebug(lcPlayback, "track %lld plays its decode made ahead",
+                static_cast<long long>(track.id));
+        playDecoded(decoded);
+        return;
+    }
+    if (p.decodeAhead && p.decodeAhead->running && p.decodeAhead->source == track.path) {
+        qCDebug(lcPlayback, "track %lld waits for its decode begun ahead",
+                static_cast<long long>(track.id));
+        p.joinedDecode = JoinedDecode{p.decodeAhead->serial, generation};
+        p.decodeAhead.reset();
+        return;
+    }
     const QString output = decodeOutputPath(workDir(), QUuid::createUuid());
     // Made empty and private before ffmpeg fills it (it keeps the mode).
-    if (!reserveFile(output))
-        qCWarning(lcPlayback, "could not make the decode's output file %s", qUtf8Printable(output));
+    if (!reserveFile(output)) {
+        qCWarning(lcPlayback, "could not make the decode's output file");
+        qCDebug(lcPlayback, "the decode's output file: %s", qUtf8Printable(output));
+        playDecoded(std::nullopt, WorkFileFault::NotMade);
+        return;
+    }
     auto* process = new QProcess(this);
     process->setObjectName(QStringLiteral("Quavelark.decode"));
     process->setProgram(services.tools->decodeProgram());
     process->setArguments(decodeArguments(track.path, output, QDir::currentPath()));
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
-    process->setStandardErrorFile(QProcess::nullDevice());
     p.decoder = process;
     p.inFlight->add(output);
 
+    // What it says of a failure, its last few kilobytes: a damaged file may
+    // make it say a great deal.
+    auto errors = std::make_shared<QByteArray>();
+    connect(process, &QProcess::readyReadStandardError, process, [process, errors] {
+        errors->append(process->readAllStandardError());
+        if (errors->size() > kDecodeErrorTail)
+            errors->remove(0, errors->size() - kDecodeErrorTail);
+    });
     // Bound to App: a decode that ends after App is gone reports nothing
     // (and App's end took the process with it).
-    connect(process, &QProcess::finished, this, [this, process, output, generation] {
+    connect(process, &QProcess::finished, this, [this, process, output, generation, errors] {
         // `decoder` may still name it after a newer request took the direct
         // road; it must not outlive the process.
         if (playback.decoder == process)
             playback.decoder = nullptr;
         process->deleteLater();
-        decodeFinished(*process, output, generation);
+        errors->append(process->readAllStandardError());
+        decodeFinished(*process, output, generation, *errors);
     });
 
     // The launch itself is quick (fork and exec); waiting for it tells a
@@ -250,7 +317,8 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
     }
 }
 
-void App::decodeFinished(const QProcess& process, const QString& output, quint64 generation) {
+void App::decodeFinished(const QProcess& process, const QString& output, quint64 generation,
+                         const QByteArray& errors) {
     PlaybackState& p = playback;
     if (!p.inFlight->take(output))
         return;
@@ -258,15 +326,30 @@ void App::decodeFinished(const QProcess& process, const QString& output, quint64
         QFile::remove(output);
         return;
     }
-    p.loading = false;
     p.decoder = nullptr;
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+    const bool decoded = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (!decoded) {
         QFile::remove(output);
         qCDebug(lcPlayback, "the decoder ended with status %d, exit code %d",
                 int(process.exitStatus()), process.exitCode());
+    }
+    playDecoded(decoded ? std::optional(output) : std::nullopt,
+                decoded ? WorkFileFault::None : ffmpegWriteFault(errors));
+}
+
+void App::playDecoded(const std::optional<QString>& decoded, WorkFileFault fault) {
+    playback.loading = false;
+    if (!decoded && fault != WorkFileFault::None) {
+        logFailed(*this, "the decode could not write its file");
+        status->setTranslated(workFaultText(*this, fault, true));
+        endRoad(*this);
+        return;
+    }
+    if (!decoded) {
         endFailed(*this, QString::fromUtf8(kDecodeFailed), "the decoder failed");
         return;
     }
+    const QString& output = *decoded;
     const Adoption adopted = adoptAndPlay(*this, output);
     if (adopted.outcome == Adopted::NoPlayer)
         endFailed(*this, Failure::FileUnreadable, adopted.unreadable,

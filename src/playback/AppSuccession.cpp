@@ -7,7 +7,8 @@
 // AppPlayRequest.cpp) and the device plays the two files back to back.
 //
 // When arming is impossible — no successor, the successor is the playing
-// track itself, it needs processing, its file does not open, the chosen
+// track itself, it needs processing, its file does not open or holds no
+// samples (the ordinary road then tells that it cannot be played), the chosen
 // device refuses it, or in bit-perfect mode its rate is more than 1 Hz from
 // the playing one — the track is marked in `gaplessSkipped` and the ordinary
 // end-of-track road plays the next track (re-matching the device rate where
@@ -105,8 +106,15 @@ void App::gaplessCheck() {
     const qint64 currentId = p.current->id;
     const std::optional<Track> next = peekNext();
     platform::AudioPlayer::Opened opened;
-    if (next && next->id != currentId && !fxNeeded(next) && platform.outputs)
-        opened = platform::AudioPlayer::open(*platform.outputs, next->path);
+    if (next && next->id != currentId && !fxNeeded(next) && platform.outputs) {
+        bool later = false;
+        const std::optional<QString> file = fileAhead(*next, later);
+        // Its decode made ahead is not ready yet: the next tick looks again.
+        if (later)
+            return;
+        if (file)
+            opened = platform::AudioPlayer::openPlayable(*platform.outputs, *file);
+    }
     if (!opened.player) {
         p.gaplessSkipped = currentId;
         return;
@@ -142,7 +150,7 @@ void App::gaplessCheck() {
     }
     // Its failure before its start is seen (and takes it back).
     watchEnd(successor);
-    p.queued = QueuedTrack{*next, std::move(opened.player), fromRadio};
+    p.queued = QueuedTrack{*next, std::move(opened.player), fromRadio, takeDecoded(next->path)};
 }
 
 void App::openAhead() {
@@ -164,8 +172,13 @@ void App::openAhead() {
     // A track that needs processing plays a render, never this file.
     if (!next || fxNeeded(next) || !platform.outputs)
         return;
+    // Its own file, or its decode made ahead once that is ready.
+    bool later = false;
+    const std::optional<QString> file = fileAhead(*next, later);
+    if (!file)
+        return;
     platform::AudioPlayer::Opened opened =
-        platform::AudioPlayer::openPlayable(*platform.outputs, next->path);
+        platform::AudioPlayer::openPlayable(*platform.outputs, *file);
     if (!opened.player)
         return;
     platform::AudioPlayer& ahead = *opened.player;
@@ -176,14 +189,17 @@ void App::openAhead() {
                           !bitPerfectRefuses(a.sourceSampleRate(), ahead.sourceSampleRate());
     if (rateKept && bindPlayer(ahead))
         ahead.prepareToPlay();
-    p.ahead = QueuedTrack{*next, std::move(opened.player), false};
+    p.ahead = QueuedTrack{*next, std::move(opened.player), false, takeDecoded(next->path)};
 }
 
 void App::dropAhead() {
     // Its decoder thread is not waited for here (retire): this runs inside
     // a track change, which must not stall on it.
-    if (std::optional<QueuedTrack> gone = std::exchange(playback.ahead, std::nullopt))
+    if (std::optional<QueuedTrack> gone = std::exchange(playback.ahead, std::nullopt)) {
         retirePlayer(std::move(gone->player), true);
+        if (gone->file)
+            giveBackDecoded(gone->track.path, *gone->file);
+    }
 }
 
 } // namespace ql

@@ -148,14 +148,13 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
         cancelQueued();
         return;
     }
-    if (!successfully && &player == p.audio.get() && p.mayFallBack && p.current &&
-        player.currentTime() <= 0 && !player.readError().isEmpty()) {
+    if (!successfully && readsOnAnotherRoad(player)) {
         qCDebug(lcPlayback, "track %lld: its first read failed: %s",
                 static_cast<long long>(p.current->id), qUtf8Printable(player.readError()));
         p.mayFallBack = false;
         p.loading = true;
         views.playButton->setTitle(preparingTitle());
-        if (fxNeeded(p.current) && fxChainActive())
+        if (!p.withoutProcessing && fxNeeded(p.current) && fxChainActive())
             startRenderRoad(*p.current, p.generation);
         else
             startDecodeRoad(*p.current, p.generation);
@@ -203,6 +202,12 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
     }
 }
 
+bool App::readsOnAnotherRoad(const platform::AudioPlayer& player) const {
+    const PlaybackState& p = playback;
+    return &player == p.audio.get() && p.mayFallBack && p.current && player.currentTime() <= 0 &&
+           !player.readError().isEmpty();
+}
+
 void App::cancelQueued() {
     PlaybackState& p = playback;
     if (!p.queued)
@@ -213,6 +218,8 @@ void App::cancelQueued() {
     if (q.fromRadio)
         listening.radioQueue.prepend(q.track.id);
     retirePlayer(std::move(q.player));
+    if (q.file)
+        giveBackDecoded(q.track.path, *q.file);
 }
 
 void App::endFade() {

@@ -31,6 +31,10 @@ QStringList renderArguments(const QString& input, const std::optional<QString>& 
                           QStringLiteral("0:a:0"),        QStringLiteral("-vn")};
     if (chain)
         arguments << QStringLiteral("-af") << *chain;
+    // No tags: ffmpeg would copy the source's into the file, and libsndfile
+    // refuses a CAF holding more than about 56,000 bytes of them (long
+    // lyrics, a title of a few hundred kilobytes), which then would not play.
+    arguments << QStringLiteral("-map_metadata") << QStringLiteral("-1");
     arguments << QStringLiteral("-c:a") << QStringLiteral("pcm_f32le") << output;
     return arguments;
 }
@@ -38,6 +42,13 @@ QStringList renderArguments(const QString& input, const std::optional<QString>& 
 QStringList decodeArguments(const QString& input, const QString& output,
                             const QString& currentDir) {
     return renderArguments(input, std::nullopt, output, currentDir);
+}
+
+WorkFileFault ffmpegWriteFault(const QByteArray& errors) {
+    // strerror(ENOSPC) and strerror(EDQUOT) in the C locale, which ffmpeg keeps.
+    return errors.contains("No space left on device") || errors.contains("Disk quota exceeded")
+               ? WorkFileFault::NoRoom
+               : WorkFileFault::None;
 }
 
 } // namespace ql

@@ -27,12 +27,23 @@ QString decodeOutputPath(const QString& tempDir, const QUuid& uuid);
 // `currentDir`.
 QString ffmpegInput(const QString& path, const QString& currentDir);
 // The arguments after the program: log errors only, overwrite, the input,
-// its first audio stream only, no video, float PCM into `output`.
+// its first audio stream only, no video, no tags, float PCM into `output`.
 // The effects render's first stage writes "<tempDir>/Quavelark-fx-<UUID>.caf".
 QString renderOutputPath(const QString& tempDir, const QUuid& uuid);
 // The same command with the filter chain after "-af" when one is given.
 QStringList renderArguments(const QString& input, const std::optional<QString>& chain,
                             const QString& output, const QString& currentDir);
 QStringList decodeArguments(const QString& input, const QString& output, const QString& currentDir);
+
+// Why a decode or render could not write its file in the work folder: no
+// room there (the disk, or the user's quota, is full), or the file could not
+// be made at all.
+enum class WorkFileFault { None, NoRoom, NotMade };
+// Bytes of a failed ffmpeg run's standard error that are enough to tell.
+inline constexpr qsizetype kDecodeErrorTail = 4096;
+// What a failed ffmpeg run printed on its standard error tells of its
+// output: NoRoom when a write met a full disk or quota, else None (the
+// failure lies elsewhere). ffmpeg does not translate the system's texts.
+WorkFileFault ffmpegWriteFault(const QByteArray& errors);
 
 } // namespace ql

@@ -36,10 +36,33 @@ class AudioPlayer;
 // The gapless successor: a prepared player already playing or scheduled to
 // start at the end of the current one, bound to the chosen device.
 // `fromRadio`: its id was taken from the front of the radio queue.
+// `file`: the track's file decoded ahead, when the player reads that one; it
+// becomes `cacheURL` when the track takes over.
 struct QueuedTrack {
     Track track;
     std::unique_ptr<platform::AudioPlayer> player;
     bool fromRadio = false;
+    std::optional<QString> file;
+};
+
+// The next track's file as the decode road makes it, prepared ahead: while
+// `running`, being looked at (our player may read it as it is) and decoded;
+// then either `direct` (nothing to decode), `file` (decoded), or neither (the
+// decode failed; the play request's own road tells why). `serial` tells its
+// job's result from an older one's.
+struct DecodeAheadEntry {
+    QString source;
+    quint64 serial = 0;
+    bool running = true;
+    bool direct = false;
+    std::optional<QString> file;
+};
+
+// A play request whose decode road waits for the look ahead's job on its
+// file (started before the request) instead of decoding the file again.
+struct JoinedDecode {
+    quint64 serial = 0;     // the job's
+    quint64 generation = 0; // the request's
 };
 
 // The one-entry render cache of the effects: the render's key (the track's
@@ -96,6 +119,10 @@ struct PlaybackState {
     // from its first read (an MP3 its decoder cannot play whole is found
     // out there, off the main thread).
     bool mayFallBack = false;
+    // The current track's render found no room in the work folder (or could
+    // not make its file there): it plays without the processing, and a
+    // fallback takes the decode road. Reset at every track start.
+    bool withoutProcessing = false;
     // The running decode of the current track (a child of App made by the
     // decode road, named "Quavelark.decode"); a new play request terminates
     // it. Null once its completion ran, or when it could not be launched.
@@ -127,6 +154,11 @@ struct PlaybackState {
     // The effects prefetch leaves the next track's render here; a play request
     // that uses it takes it out.
     std::optional<RenderCacheEntry> fxCache;
+    // The decode road's look ahead for the next track; a play request, the
+    // gapless successor or the file opened ahead takes its file out.
+    std::optional<DecodeAheadEntry> decodeAhead;
+    quint64 decodeAheadSerial = 0;
+    std::optional<JoinedDecode> joinedDecode;
     // The render key of the background prefetch under way; none when none.
     std::optional<QString> fxRendering;
     // The dropped-stage note of the render that `cacheURL` holds, if any.

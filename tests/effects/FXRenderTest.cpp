@@ -69,14 +69,16 @@ const std::vector<RunCase> runCases{
     {"a child that never ends is killed at its limit", "probe 16.wav", script("probe-hangs.sh", R"(echo '{"streams":[{"sample_rate":"48000"}]}'; exec sleep 60)"), 200, kFailed},
 };
 
-// The source of a render row: the three-second FLAC, a text file named like
-// one, or a path with no file. A rejected filter on the FLAC must not blame it.
-enum class Source { Flac, Text, Gone };
+// The source of a render row: the three-second FLAC, the same with tags of
+// hundreds of kilobytes, a text file named like one, or a path with no file.
+// A rejected filter on the FLAC must not blame it.
+enum class Source { Flac, LongTags, Text, Gone };
 struct RenderCase { const char* name; std::optional<QString> chain; std::vector<PluginSlot> plugins; bool rendered; std::optional<RenderNote> note;
                     Source source = Source::Flac; bool sourceBlamed = false; bool ffmpegMissing = false; };
 const std::vector<RenderCase> renderCases{
     {"the rock chain gives one float file", rockChain(), {}, true, std::nullopt},
     {"no chain copies the source into float", std::nullopt, {}, true, std::nullopt},
+    {"a source with 60 KB of lyrics and a 250,000-character title renders to a file that opens", rockChain(), {}, true, std::nullopt, Source::LongTags},
     {"a rejected filter gives no file and leaves none", QStringLiteral("bass=g=abc"), {}, false, std::nullopt},
     {"a plug-in stage whose program is missing keeps ffmpeg's file", rockChain(), {PluginSlot{"Tape Echo", 1, 2, 3, {}}}, true,
      RenderNote{3, QStringLiteral("오프라인 렌더링 오류"), {}, {}}},
@@ -179,7 +181,12 @@ private slots:
         snapshot.chain = c.chain;
         snapshot.plugins = c.plugins;
         snapshot.ffmpeg = toolPath(QStringLiteral("ffmpeg"));
-        if (c.source == Source::Text) {
+        if (c.source == Source::LongTags) {
+            snapshot.path = tempFile(QStringLiteral("long tags.flac"));
+            QVERIFY(
+                QFile::exists(snapshot.path) ||
+                test::withLongTags(tempFile(QStringLiteral("three seconds.flac")), snapshot.path));
+        } else if (c.source == Source::Text) {
             snapshot.path = tempFile(QStringLiteral("words.flac"));
             QVERIFY(test::writeFile(snapshot.path, "not a sound file at all\n"));
         } else if (c.source == Source::Gone) {

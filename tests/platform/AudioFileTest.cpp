@@ -341,6 +341,9 @@ private slots:
         }
         QCOMPARE(n, std::int64_t(-1));
         QVERIFY(reader.error().contains("broken.flac"));
+        // Asked again, it is still the error, never a clean end.
+        QCOMPARE(reader.next(&block), std::int64_t(-1));
+        QVERIFY(reader.error().contains("broken.flac"));
     }
 
     void seekLandsOnTheFrame() {

@@ -9,6 +9,8 @@
 #include "app/App.h"
 #include "app/UserDefaults.h"
 #include "platform/audio/AudioPlayer.h"
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
 #include "RiggedApp.h"
@@ -87,11 +89,14 @@ struct Rig : test::TrackIds<Rig> {
     std::optional<qint64> queuedId() const {
         return app.playback.queued ? std::optional(app.playback.queued->track.id) : std::nullopt;
     }
-    // Plays `id` from the list, the device holding its first frames.
+    // Plays `id` from the list, the device holding its first frames, once
+    // the look ahead at the next track has answered.
     bool start(qint64 id) {
         app.play(track(id));
+        const std::optional<DecodeAheadEntry>& ahead = app.playback.decodeAhead;
         return app.playback.audio && app.isPlaying() &&
-               QTest::qWaitFor([this] { return analogB->framesWritten() >= 4096; });
+               QTest::qWaitFor([this] { return analogB->framesWritten() >= 4096; }) &&
+               QTest::qWaitFor([&ahead] { return !ahead || !ahead->running; });
     }
     // Lets the device play the current file up to `seconds` of it (device
     // frames are source frames divided by the speed) and waits until the
@@ -106,7 +111,8 @@ struct Rig : test::TrackIds<Rig> {
 };
 
 // Tracks of the arming table: 1 plays (10 s); 2 (6 s) follows it in the
-// list; 3 lasts 5 s; 5 is 6 s at 44102 Hz; 6 does not open.
+// list; 3 lasts 5 s; 5 is 6 s at 44102 Hz; 6 does not open; 7 holds no
+// samples.
 void addGateTracks(Rig& r) {
     r.add(1, writeRamp("g1.wav", 0, 10 * kRate));
     r.add(2, writeRamp("g2.wav", 0, 6 * kRate));
@@ -115,6 +121,7 @@ void addGateTracks(Rig& r) {
     if (!test::writeFile(tempFile("g6.wav"), "not audio"))
         qFatal("cannot write g6.wav");
     r.add(6, tempFile("g6.wav"));
+    r.add(7, writeRamp("g7.wav", 0, 0));
 }
 
 constexpr qint64 kNone = -1;
@@ -158,6 +165,7 @@ const std::vector<GateCase> gateCases{
      .setUp = [](Rig& r) { r.app.playback.gaplessSkipped = 1; }, .gaveUp = true},
     {.name = "only the current track visible: gives up", .visible = {1}, .gaveUp = true},
     {.name = "the successor does not open: gives up", .visible = {1, 6}, .gaveUp = true},
+    {.name = "the successor holds no samples: gives up", .visible = {1, 7}, .gaveUp = true},
     {.name = "bit-perfect, successor 2 Hz away: refused",
      .before = bitPerfect, .visible = {1, 5}, .gaveUp = true},
     {.name = "outside bit-perfect another rate is armed", .visible = {1, 5}, .armed = 5},
@@ -207,6 +215,23 @@ const std::vector<AheadCase> aheadCases{
          test::fakes(r.app).analysers.fxSignature = [] { return QString("eq"); }; }},
 };
 // clang-format on
+
+// A file with no samples after the playing track: whatever would make the
+// transition, the end's play request stops on it with the message for a
+// file that cannot be played, and the track after it is not asked for.
+struct EmptyNextCase {
+    const char* name;
+    std::function<void(Rig&)> setUp;
+};
+const std::vector<EmptyNextCase> emptyNextCases{
+    {"gapless on", [](Rig&) {}},
+    {"gapless off", gaplessOff},
+    {"crossfade on",
+     [](Rig& r) {
+         r.app.listening.crossfadeOn = true;
+         r.app.playback.maxQuality = false;
+     }},
+};
 
 // What a move of the user after the arming does to it.
 struct CancelCase {
@@ -320,6 +345,67 @@ private slots:
         QCOMPARE(r.app.playback.audio.get() == opened, c.taken);
         QVERIFY(r.app.isPlaying());
         QCOMPARE(r.audio().currentTime(), 0.0);
+    }
+
+    void aFileWithNoSamplesNextStopsThere_data() { addRows(emptyNextCases); }
+    void aFileWithNoSamplesNextStopsThere() {
+        const EmptyNextCase& c = test::currentCase(emptyNextCases);
+        L10n::setLanguage("ko");
+        Rig r;
+        addGateTracks(r);
+        r.add(8, writeRamp("long.wav", 0, 13 * kRate)); // long enough to fade out
+        r.show({8, 7, 2});
+        c.setUp(r);
+        QVERIFY(r.start(8));
+        QVERIFY(r.playTo(r.audio().duration() - 3.0));
+        // The tick's checks, then the device plays on to the end and beyond.
+        r.app.crossfadeCheck();
+        r.app.gaplessCheck();
+        r.app.openAhead();
+        for (int step = 0; step < 100 && !(r.requests.contains(7) && !r.app.playback.loading);
+             ++step) {
+            r.analogB->advance(kRate / 10);
+            QTest::qWait(20);
+        }
+        QVERIFY(QTest::qWaitFor([&] { return !r.app.playback.loading; }, 30000));
+        QTest::qWait(500); // an end that would ask for the next track
+
+        QCOMPARE(r.requests, (QList<qint64>{8, 7}));
+        QCOMPARE(r.currentId(), std::optional<qint64>(7));
+        QVERIFY(!r.app.isPlaying());
+        QCOMPARE(r.app.status->stringValue(),
+                 QStringLiteral("파일을 재생할 수 없습니다. 디스크 연결과 포맷을 확인하세요."));
+    }
+
+    // A successor armed on its own file (the radio chose it after the look
+    // ahead) whose first read fails, an MP3 whose length cannot be trusted,
+    // is played from its decode once its turn comes, not passed over.
+    void aSuccessorOnlyTheDecodeRoadReadsIsPlayed() {
+        Rig r;
+        addGateTracks(r);
+        const QString mp3 = tempFile("no-length.mp3");
+        QVERIFY(test::writeMp3(mp3, true, true, false));
+        r.add(9, mp3);
+        r.show({1, 2});
+        QVERIFY(r.start(1));
+        QVERIFY(r.playTo(7.0));
+        r.app.listening.radioQueue = {9};
+        r.app.gaplessCheck();
+        QCOMPARE(r.queuedId(), std::optional<qint64>(9));
+
+        for (int step = 0; step < 100 && !(r.currentId() == 9 && r.app.playback.cacheURL); ++step) {
+            r.analogB->advance(kRate / 10);
+            QTest::qWait(20);
+        }
+        QCOMPARE(r.currentId(), std::optional<qint64>(9));
+        QVERIFY(QTest::qWaitFor([&] { return !r.app.playback.loading; }, 30000));
+        QVERIFY(r.app.isPlaying());
+        QVERIFY(r.app.playback.cacheURL);
+        QCOMPARE(r.audio().path(), *r.app.playback.cacheURL);
+        // Taken back before its turn, the end's request asks for it again;
+        // no request ever passes it over.
+        QVERIFY2(r.requests == QList<qint64>{1} || r.requests == (QList<qint64>{1, 9}),
+                 qPrintable(QString::number(r.requests.size()) + " requests"));
     }
 
     void movesAfterArmingCancelIt_data() { addRows(cancelCases); }

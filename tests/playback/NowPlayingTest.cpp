@@ -28,11 +28,13 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
 #include <QDir>
-#include <QMainWindow>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMainWindow>
 #include <QProcess>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QThread>
 #include <QtMath>
 
 #include <sndfile.h>
@@ -342,6 +344,29 @@ private slots:
         QCOMPARE(outcome(r, from), c.outcome);
     }
 
+    // A track whose player finds at its first read that only the decode road
+    // plays it (an MP3 whose length cannot be trusted) is still reported as
+    // playing between its player's end and the hand-over to that road.
+    void aTrackHandedToTheDecodeRoadShowsPlaying() {
+        SimRig r(platform::SimClock::RealTime, 5, 9);
+        const QString mp3 = QDir::temp().filePath(QStringLiteral("no-length.mp3"));
+        QVERIFY(test::writeMp3(mp3, true, true, false));
+        r.app.play(Track{4, mp3, QStringLiteral("T4"), "A", "B", 19.6, {}});
+        QVERIFY(r.app.playback.audio); // the direct road, as far as it knows
+        // The end is reported through the event loop, which does not run here.
+        QElapsedTimer waited;
+        waited.start();
+        while (r.app.isPlaying() && waited.elapsed() < 30000)
+            QThread::msleep(1);
+        QVERIFY(!r.app.isPlaying());
+        QVERIFY(!r.app.playback.loading); // not handed over yet
+        r.app.publish();
+        QCOMPARE(r.center->publications.back().status, platform::PlaybackStatus::Playing);
+        QTRY_VERIFY_WITH_TIMEOUT(r.app.isPlaying() && r.app.playback.cacheURL, 30000);
+        r.app.publish();
+        QCOMPARE(r.center->publications.back().status, platform::PlaybackStatus::Playing);
+    }
+
     void busCommands_data() { test::addRows(busCases()); }
     void busCommands() {
         const BusCase& c = test::currentCase(busCases());
@@ -370,8 +395,9 @@ private slots:
             go.acquire();
             if (!c.renders)
                 return RenderResult{};
-            const QString render = QDir::temp().filePath(
-                QStringLiteral("np-render-%1-%2.caf").arg(++made).arg(QFileInfo(s.path).baseName()));
+            const QString render = QDir::temp().filePath(QStringLiteral("np-render-%1-%2.caf")
+                                                             .arg(++made)
+                                                             .arg(QFileInfo(s.path).baseName()));
             const test::AudioShape noise{SF_FORMAT_CAF | SF_FORMAT_FLOAT, 44100, 2, 44100 * 3};
             return test::writeAudio(render, noise) ? RenderResult{render, {}} : RenderResult{};
         };

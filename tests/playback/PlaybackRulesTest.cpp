@@ -233,6 +233,28 @@ private slots:
                      .filter(QStringLiteral("file:")),
                  QStringList{input});
     }
+
+    // What a failed ffmpeg said of its output, in its own words.
+    void ffmpegWriteFault_data() {
+        QTest::addColumn<QByteArray>("errors");
+        QTest::addColumn<int>("fault");
+        QTest::newRow("a full disk") << QByteArray("av_interleaved_write_frame(): No space left on "
+                                                   "device\nError writing trailer of /w/o.caf: No "
+                                                   "space left on device\n")
+                                     << int(WorkFileFault::NoRoom);
+        QTest::newRow("a full quota")
+            << QByteArray("Error closing file /w/o.caf: Disk quota exceeded\n")
+            << int(WorkFileFault::NoRoom);
+        QTest::newRow("a damaged source") << QByteArray("/m/a.flac: Invalid data found when "
+                                                        "processing input\n")
+                                          << int(WorkFileFault::None);
+        QTest::newRow("nothing said") << QByteArray() << int(WorkFileFault::None);
+    }
+    void ffmpegWriteFault() {
+        QFETCH(QByteArray, errors);
+        QFETCH(int, fault);
+        QCOMPARE(int(ql::ffmpegWriteFault(errors)), fault);
+    }
 };
 
 QL_TEST_UNIT(PlaybackRulesTest)

@@ -18,6 +18,7 @@
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "TinyMount.h"
 
 #include <QDir>
 #include <QPointer>
@@ -137,7 +138,7 @@ Track trackAt(qint64 id, const QString& path) {
 }
 
 // ---- the decode road ----------------------------------------------------------------
-enum class Input { Wv, TextAsFlac, HalfAnM4a, Mp3WithoutLength };
+enum class Input { Wv, LongTagsWv, TextAsFlac, HalfAnM4a, Mp3WithoutLength };
 enum class Ffmpeg { Real, Missing, WritesJunk };
 
 struct DecodeCase {
@@ -156,6 +157,8 @@ struct DecodeCase {
 const std::vector<DecodeCase> decodeCases{
     {"a WavPack file plays from its decoded float file",
      Input::Wv,         Ffmpeg::Real,       false, true,  kMarker,       kPause, true,  1},
+    {"a WavPack file with 60 KB of lyrics and a 250,000-character title plays from its decoded file",
+     Input::LongTagsWv, Ffmpeg::Real,   false, true,  kMarker,       kPause, true,  1},
     {"a VBR MP3 without a length header plays its whole length from its decoded file",
      Input::Mp3WithoutLength, Ffmpeg::Real, false, true,  kMarker,       kPause, true,  1},
     {"a text file named .flac: the message, play, nothing left",
@@ -232,6 +235,32 @@ const std::vector<UnreadableCase> unreadableCases{
     {"effects on: the render road", true, false},
     {"effects and upsampling off: the decode road", false, false},
 };
+// A work folder that takes no file: a tiny file system there (no room), or
+// the run's folder removed under the program (no file can be made). A render
+// then plays the track without its processing, a decode cannot play it; the
+// status line names the cause and the folder, never the effects.
+enum class Folder { NoRoom, Gone };
+enum class Wants { Effects, Upsampling, Nothing };
+// A float CAF our player reads; WavPack, which it does not open; an MP3 it
+// finds unreadable only at its first read.
+enum class Kind { Caf, WavPack, Mp3WithoutLength };
+struct WorkFaultCase {
+    const char* name;
+    Folder folder;
+    Wants wants;
+    Kind kind;
+};
+const std::vector<WorkFaultCase> workFaultCases{
+    {"no room, effects on: plays without them", Folder::NoRoom, Wants::Effects, Kind::Caf},
+    {"no room, upsampling on: plays without it", Folder::NoRoom, Wants::Upsampling, Kind::Caf},
+    {"no room, a file only the decode road plays: told, stopped", Folder::NoRoom, Wants::Nothing,
+     Kind::WavPack},
+    {"no room, effects on, an MP3 only the decode road reads: told, stopped", Folder::NoRoom,
+     Wants::Effects, Kind::Mp3WithoutLength},
+    {"the folder gone, effects on: plays without them", Folder::Gone, Wants::Effects, Kind::Caf},
+    {"the folder gone, a file only the decode road plays: told, stopped", Folder::Gone,
+     Wants::Nothing, Kind::WavPack},
+};
 // clang-format on
 
 // How long a failed track is watched for another request: a track that ends
@@ -273,6 +302,9 @@ private slots:
             const QByteArray whole = test::readFile(encoded(QStringLiteral("whole.m4a")));
             path = tempFile(QStringLiteral("half.m4a"));
             QVERIFY(test::writeFile(path, whole.left(whole.size() / 2)));
+        } else if (c.input == Input::LongTagsWv) {
+            path = tempFile(QStringLiteral("long-tags.wv"));
+            QVERIFY(QFile::exists(path) || test::withLongTags(encoded("tone.wv"), path));
         } else if (c.input == Input::Mp3WithoutLength) {
             path = tempFile(QStringLiteral("vbr.mp3"));
             QVERIFY(test::writeMp3(path, true, true, false));
@@ -452,7 +484,8 @@ private slots:
             test::AudioShape empty;
             empty.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
             empty.frames = 0;
-            shown.push_back(trackAt(id, test::writeTemp(QStringLiteral("empty-%1.wav").arg(id), empty)));
+            shown.push_back(
+                trackAt(id, test::writeTemp(QStringLiteral("empty-%1.wav").arg(id), empty)));
         }
         r.app.library.rows = shown;
         r.app.browser.filtered = shown;
@@ -508,6 +541,90 @@ private slots:
         r.app.renderQueue->waitForDone();
         QCOMPARE(test::fxFiles(), QStringList{});
         QCOMPARE(decodeOutputs(), QStringList{});
+    }
+
+    void aWorkFolderThatTakesNoFile_data() { addRows(workFaultCases); }
+    void aWorkFolderThatTakesNoFile() {
+        const WorkFaultCase& c = test::currentCase(workFaultCases);
+        // 64 KiB: the folder and its lock fit, not a second of float sound.
+        std::optional<test::TinyMount> tiny;
+        if (c.folder == Folder::NoRoom) {
+            tiny.emplace(workFolderBases().value(0), 64);
+            if (!tiny->skip.isEmpty())
+                QSKIP(qPrintable(tiny->skip));
+        }
+        Rig r;
+        if (c.wants == Wants::Effects)
+            test::fakes(r.app).analysers.fxSignature = [] { return QStringLiteral("eq:warm"); };
+        r.app.playback.maxQuality = c.wants == Wants::Upsampling;
+        test::fakes(r.app).analysers.probeAudio = [](const QString&) {
+            return StreamFacts{"pcm_f32le", 44100, 32, 2, 3};
+        };
+        test::fakes(r.app).analysers.upsampleTarget = [](double, int, const std::vector<double>&) {
+            return std::optional(96000.0);
+        };
+        QString source = tempFile(QStringLiteral("no-length.mp3"));
+        if (c.kind == Kind::WavPack)
+            source = encoded(QStringLiteral("tone.wv"));
+        else if (c.kind == Kind::Caf)
+            source = floatCaf(tempFile(QStringLiteral("source.caf")), 3);
+        else
+            QVERIFY(test::writeMp3(source, true, true, false));
+        const QString base = QFileInfo(r.app.workDir()).absolutePath();
+        if (c.folder == Folder::Gone)
+            QVERIFY(QDir(r.app.workDir()).removeRecursively());
+        QCOMPARE(r.app.fxNeeded(trackAt(1, source)), c.wants != Wants::Nothing); // the premise
+
+        const bool plays = c.kind == Kind::Caf;
+        r.app.play(trackAt(1, source));
+        // The MP3 is found out by its first read, off the main thread, and
+        // goes on to the decode road.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return !r.app.playback.loading && r.status() != kRendering &&
+                       (plays || r.button() == kPlay);
+            },
+            kRoadMs));
+
+        const QString cause = c.folder == Folder::NoRoom
+                                  ? QStringLiteral("작업 폴더에 공간이 없어 ")
+                                  : QStringLiteral("작업 폴더에 파일을 만들 수 없어 ");
+        const QString then = plays ? QStringLiteral("효과·업샘플링 없이 재생합니다: ")
+                                   : QStringLiteral("이 파일을 재생할 수 없습니다: ");
+        QCOMPARE(r.status(), cause + then + base);
+        QCOMPARE(r.app.isPlaying(), plays);
+        QCOMPARE(r.button(), plays ? kPause : kPlay);
+        if (plays)
+            QCOMPARE(r.app.playback.audio->path(), source); // the file itself, unprocessed
+        QCOMPARE(r.app.playback.cacheURL, std::nullopt);
+        r.app.renderQueue->waitForDone();
+        QCOMPARE(test::fxFiles(), QStringList{});
+        QCOMPARE(decodeOutputs(), QStringList{});
+    }
+
+    // The next track's decode begun ahead and still running when a request
+    // for it comes: the request plays its result, ffmpeg decodes it once.
+    void aRequestJoinsTheDecodeBegunAhead() {
+        Rig r;
+        const QString runs = tempFile(QStringLiteral("decodes.txt"));
+        const QString ffmpeg =
+            script(QStringLiteral("counting-ffmpeg.sh"),
+                   "echo \"$5\" >> '" + runs.toUtf8() + "'\nsleep 1\nexec ffmpeg \"$@\"\n");
+        test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
+        const Track first = trackAt(1, floatCaf(tempFile(QStringLiteral("first.caf")), 3));
+        const Track next = trackAt(2, encoded(QStringLiteral("next.wv")));
+        r.app.library.rows = {first, next};
+        r.app.browser.filtered = std::vector<Track>{first, next};
+        r.app.play(first);
+        QVERIFY(r.app.playback.decodeAhead && r.app.playback.decodeAhead->running);
+
+        r.app.play(next);
+        QVERIFY(r.roadOver());
+
+        QVERIFY(r.app.isPlaying());
+        QCOMPARE(r.app.playback.audio->path(), *r.app.playback.cacheURL);
+        QVERIFY(isDecodeOutput(*r.app.playback.cacheURL));
+        QCOMPARE(QString::fromUtf8(test::readFile(runs)).count(QStringLiteral("next.wv")), 1);
     }
 
     // A render that arrives after a newer request deletes its file and

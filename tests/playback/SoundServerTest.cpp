@@ -23,6 +23,7 @@
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "ToneRuns.h"
 #include "TrackIds.h"
 
 #include <QElapsedTimer>
@@ -70,38 +71,12 @@ QString tone(const QString& name, double hz) {
     return path;
 }
 
-// What sounds in the recording, 10 ms at a time: runs of one tone (its
-// frequency to the nearest 100 Hz) and of silence.
-struct Run {
-    int hz = 0; // 0: silence
-    double from = 0, seconds = 0;
-    double end() const { return from + seconds; }
-};
+using Run = test::ToneRun;
 std::vector<Run> runsOf(const std::vector<double>& v) {
-    constexpr std::size_t kBlock = kRate / 100;
-    std::vector<Run> runs;
-    for (std::size_t at = 0; (at + kBlock) * 2 <= v.size(); at += kBlock) {
-        double sum = 0;
-        for (std::size_t i = at; i < at + kBlock; ++i)
-            sum += v[2 * i] * v[2 * i];
-        const bool loud = std::sqrt(sum / kBlock) > 0.02;
-        const int hz =
-            loud ? int(std::lround(test::signChanges(v, 2, at, at + kBlock) * 50 / 100.0)) * 100
-                 : 0;
-        if (runs.empty() || runs.back().hz != hz)
-            runs.push_back({hz, double(at) / kRate, 0});
-        runs.back().seconds += double(kBlock) / kRate;
-    }
-    return runs;
+    return test::toneRuns(v, kRate);
 }
-
 QString describe(const std::vector<Run>& runs) {
-    QStringList parts;
-    for (const Run& r : runs)
-        if (r.seconds >= 0.05)
-            parts
-                << QStringLiteral("%1 Hz from %2 s for %3 s").arg(r.hz).arg(r.from).arg(r.seconds);
-    return parts.join(QStringLiteral("; "));
+    return test::describeRuns(runs);
 }
 
 // The first marker at or after run `from` (runs.size(): none).
@@ -375,7 +350,7 @@ private slots:
 
         r.app.play(r.track(3));
         QVERIFY(QTest::qWaitFor([&] { return r.app.isPlaying(); }, kWaitMs));
-        QVERIFY(r.app.playback.cacheURL); // it plays its render
+        QVERIFY(r.app.playback.cacheURL);              // it plays its render
         r.app.browser.filtered = std::vector<Track>{}; // nothing follows it
         const quint64 request = r.app.playback.generation;
         QVERIFY(QTest::qWaitFor([&] { return !r.app.isPlaying(); }, kWaitMs));
@@ -426,7 +401,8 @@ private slots:
         QString where;
         for (std::size_t at = 0; at + kSpan <= source.size() && where.isEmpty(); at += kSpan)
             if (const int lag = bestLag(source, at, heard, first + at, kSpan, 400); lag != 0)
-                where = QStringLiteral("; %1 frames off from %2 s").arg(lag).arg(double(at) / kRate);
+                where =
+                    QStringLiteral("; %1 frames off from %2 s").arg(lag).arg(double(at) / kRate);
         QVERIFY2(std::abs(length - std::int64_t(source.size())) <= 2,
                  qPrintable(QString("heard %1 frames of %2 (and %3 of a device run dry)%4")
                                 .arg(length)

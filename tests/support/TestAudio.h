@@ -72,6 +72,10 @@ bool runFfmpeg(const QStringList& args);
 // seek back on to store the length.
 bool pipedFlac(const QString& wav, const QString& flac);
 
+// A copy of `source` carrying a 250,000-character title and 60 KB of lyrics:
+// FLAC as it is, WavPack for a `path` ending ".wv".
+bool withLongTags(const QString& source, const QString& path);
+
 // 19.6 s of stereo 44.1 kHz MP3 made by ffmpeg: 6 s of noise then a quiet
 // tone (`loudFirst`), else 6 s of silence then noise; variable bit rate or
 // 192 kb/s, with or without the Xing length header.

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace ql::platform {
 
@@ -21,6 +22,12 @@ namespace {
 constexpr double kAtOnce = -std::numeric_limits<double>::infinity();
 constexpr float kMinRate = 0.5f, kMaxRate = 2.0f;
 constexpr float kFloorDb = -160.0f;
+const char* const kNoSamples = "duration check: the player reports no duration";
+
+// A file of no length plays nothing: it would end at once.
+bool holdsSamples(std::int64_t frames, double rate) {
+    return frames > 0 && rate > 0;
+}
 
 } // namespace
 
@@ -37,11 +44,26 @@ AudioPlayer::Opened AudioPlayer::open(OutputEngines& outputs, const QString& pat
 
 AudioPlayer::Opened AudioPlayer::openPlayable(OutputEngines& outputs, const QString& path) {
     Opened r = open(outputs, path);
-    if (r.player && !(r.player->duration() > 0)) {
+    if (r.player &&
+        !holdsSamples(r.player->m_voice->sourceFrames(), r.player->sourceSampleRate())) {
         r.player.reset();
-        r.error = QStringLiteral("duration check: the player reports no duration");
+        r.error = QString::fromLatin1(kNoSamples);
     }
     return r;
+}
+
+QString AudioPlayer::refusal(const QString& path) {
+    const AudioFile::Opened opened = AudioFile::open(path);
+    AudioFile* file = opened.file.get();
+    if (!file)
+        return opened.error;
+    if (!holdsSamples(file->frames(), file->sampleRate()))
+        return QString::fromLatin1(kNoSamples);
+    constexpr std::int64_t kFrames = 1024;
+    std::vector<double> block(std::size_t(kFrames * file->channels()));
+    if (file->read(block.data(), kFrames) < 0)
+        return file->error();
+    return {};
 }
 
 AudioPlayer::Opened AudioPlayer::openStream(OutputEngines& outputs,

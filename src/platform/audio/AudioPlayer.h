@@ -83,6 +83,11 @@ public:
     // that does not open: played, it would end at once, and the end of a
     // track would ask for it again.
     static Opened openPlayable(OutputEngines& outputs, const QString& path);
+    // Whether a player opened with openPlayable() plays `path` as it is:
+    // empty when it does, else why not. Reads the file's first block, which
+    // is where an MP3 whose length cannot be trusted is found out (its frames
+    // are counted, the whole file read): any thread but the main one.
+    static QString refusal(const QString& path);
     // Plays `stream` on `outputs`; path() is its address.
     static Opened openStream(OutputEngines& outputs, std::shared_ptr<PcmStream> stream);
 

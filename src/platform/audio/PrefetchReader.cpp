@@ -83,8 +83,12 @@ std::int64_t PrefetchReader::next(const double** data) {
     // Never waits for long: some worker is reading this block.
     m_ready.wait(
         lock, [&] { return m_quit || m_consumed > m_end || (s.ready && s.index == m_consumed); });
-    if (m_quit || m_consumed > m_end)
+    if (m_quit)
         return 0;
+    // Past a failed block it fails again: a new segment that starts where
+    // the read failed must not take the failure for the end of the file.
+    if (m_consumed > m_end)
+        return m_error.isEmpty() ? 0 : -1;
     if (s.frames < 0) {
         m_error = s.error;
         m_end = m_consumed - 1; // nothing comes after a failed block

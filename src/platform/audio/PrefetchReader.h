@@ -49,9 +49,9 @@ public:
     // for that read).
     bool reading() const;
     // The next block, waiting while it is being read: its frames (fewer
-    // than a block only at the end, 0 after it), or -1 after a read error
-    // (see error()). `data` points at its samples, which stay valid until
-    // the next call of next() or restart(); no worker touches them meanwhile.
+    // than a block only at the end, 0 after it), or -1 for a read error and
+    // every call after it until a restart (see error()). `data` points at its samples, which stay
+    // valid until the next call of next() or restart(); no worker touches them meanwhile.
     std::int64_t next(const double** data);
     QString error() const;
 
