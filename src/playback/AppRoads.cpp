@@ -228,9 +228,14 @@ void App::playUnprocessed(WorkFileFault fault, quint64 generation) {
     p.withoutProcessing = true;
     p.loading = true;
     takeRoad(*p.current, generation);
-    // Playing, or on its way through the decode road, which tells its own
-    // failure if it meets one.
-    if (p.generation == generation && (isPlaying() || p.loading))
+    // Playing: a failure, never dropped. On its way through the decode road,
+    // which needs the same folder: an outcome the decode's own failure
+    // replaces at once rather than waiting behind.
+    if (p.generation != generation)
+        return;
+    if (isPlaying())
+        status->setFailure(workFaultText(*this, fault, false));
+    else if (p.loading)
         status->setTranslated(workFaultText(*this, fault, false));
 }
 
@@ -238,10 +243,10 @@ void App::showRenderNote(const std::optional<RenderNote>& note) {
     if (!note)
         status->setStringValue(L10n::tr(QString::fromUtf8(kRendered)));
     else if (note->name.isEmpty())
-        status->setStringValue(L10n::tr(note->text));
+        status->setFailure(L10n::tr(note->text));
     else
-        status->setTranslated(L10n::tr(note->text) + note->name +
-                              (note->after.isEmpty() ? QString() : L10n::tr(note->after)));
+        status->setFailure(L10n::tr(note->text) + note->name +
+                           (note->after.isEmpty() ? QString() : L10n::tr(note->after)));
 }
 
 void App::startDecodeRoad(const Track& track, quint64 generation) {
@@ -341,7 +346,7 @@ void App::playDecoded(const std::optional<QString>& decoded, WorkFileFault fault
     playback.loading = false;
     if (!decoded && fault != WorkFileFault::None) {
         logFailed(*this, "the decode could not write its file");
-        status->setTranslated(workFaultText(*this, fault, true));
+        status->setFailure(workFaultText(*this, fault, true));
         endRoad(*this);
         return;
     }
