@@ -228,14 +228,10 @@ void App::playUnprocessed(WorkFileFault fault, quint64 generation) {
     p.withoutProcessing = true;
     p.loading = true;
     takeRoad(*p.current, generation);
-    // Playing: a failure, never dropped. On its way through the decode road,
-    // which needs the same folder: an outcome the decode's own failure
-    // replaces at once rather than waiting behind.
-    if (p.generation != generation)
-        return;
-    if (isPlaying())
-        status->setFailure(workFaultText(*this, fault, false));
-    else if (p.loading)
+    // Playing, or on its way through the decode road, which tells its own
+    // failure if it meets one. The track plays, so this is an outcome, not a
+    // failure: a later outcome of the same track (that failure) replaces it.
+    if (p.generation == generation && (isPlaying() || p.loading))
         status->setTranslated(workFaultText(*this, fault, false));
 }
 
