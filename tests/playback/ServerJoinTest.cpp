@@ -10,11 +10,11 @@
 // player from its device, is made again, and the row skipped if all were.
 #include "app/App.h"
 #include "app/UserDefaults.h"
+#include "effects/FXPanel.h"
 #include "platform/alsa/AlsaPlatform.h"
 #include "platform/audio/AudioPlayer.h"
 #include "platform/sim/SimPlatform.h"
 #include "platform/sim/SimSink.h"
-#include "effects/FXPanel.h"
 #include "ui/SeekSlider.h"
 #include "ui/WindowViews.h"
 
@@ -308,9 +308,11 @@ private slots:
             if (rendered) {
                 int fromRender = 0;
                 for (const test::LogLine& l : test::LogLines::ours())
-                    fromRender += l.text.contains(QStringLiteral("from the effects render made ahead"));
+                    fromRender +=
+                        l.text.contains(QStringLiteral("from the effects render made ahead"));
                 if (fromRender < kChanges)
-                    fromElsewhere = QStringLiteral("%1 of %2 changes").arg(kChanges - fromRender).arg(kChanges);
+                    fromElsewhere =
+                        QStringLiteral("%1 of %2 changes").arg(kChanges - fromRender).arg(kChanges);
             }
         });
         if (!judged)
@@ -320,9 +322,8 @@ private slots:
         for (int k = 1; k <= kChanges; ++k)
             asked << (c.follow == Follow::Repeat || k % 2 == 0 ? 1 : 2);
         QCOMPARE(played, asked);
-        QVERIFY2(fromElsewhere.isEmpty(),
-                 qPrintable(fromElsewhere + ": not what was made ahead (" +
-                            (rendered ? "render" : "player") + ")"));
+        QVERIFY2(fromElsewhere.isEmpty(), qPrintable(fromElsewhere + ": not what was made ahead (" +
+                                                     (rendered ? "render" : "player") + ")"));
         // No ramp, sine or render holds a frame of exact zeros.
         const test::TracksHeard heard = test::tracksHeard(v, kFollowFrames, 0);
         QVERIFY2(heard.fault.isEmpty(), qPrintable(heard.fault));

@@ -203,7 +203,7 @@ private slots:
             QVERIFY(stage.record());
             r.app.play(r.track(3));
             QVERIFY(QTest::qWaitFor([&] { return r.app.isPlaying(); }, kWaitMs));
-            QVERIFY(r.app.playback.cacheURL); // it plays its render
+            QVERIFY(r.app.playback.cacheURL);              // it plays its render
             r.app.browser.filtered = std::vector<Track>{}; // nothing follows it
             const quint64 request = r.app.playback.generation;
             QVERIFY(QTest::qWaitFor([&] { return !r.app.isPlaying(); }, kWaitMs));
@@ -215,8 +215,7 @@ private slots:
             return;
 
         // One stretch of sound, as long as the source.
-        const std::vector<test::Stretch> parts =
-            test::stretchesOf(recorded, longestZeros(written));
+        const std::vector<test::Stretch> parts = test::stretchesOf(recorded, longestZeros(written));
         std::vector<test::Stretch> sound;
         std::copy_if(parts.begin(), parts.end(), std::back_inserter(sound),
                      [](const test::Stretch& s) { return !s.silent; });
@@ -228,8 +227,10 @@ private slots:
         const std::vector<double> heard = leftOf(recorded);
         if (sound.size() != 1 ||
             std::abs(std::int64_t(last - first) - std::int64_t(source.size())) > 2) {
+            // Without a silence inside, where the sound moved off the source.
             QString where;
-            for (std::size_t at = 0; at + kSpan <= source.size() && where.isEmpty(); at += kSpan)
+            for (std::size_t at = 0;
+                 sound.size() == 1 && at + kSpan <= source.size() && where.isEmpty(); at += kSpan)
                 if (const int lag = bestLag(source, at, heard, first + at, kSpan, 400); lag != 0)
                     where = QStringLiteral("; %1 frames off from %2 s")
                                 .arg(lag)
@@ -269,8 +270,8 @@ private slots:
             callSeconds = double(call.nsecsElapsed()) / 1e9;
             QTest::qWait(300);
             QVERIFY(player.play());
-            QVERIFY(QTest::qWaitFor([&] { return player.currentTime() > heardAtCall + 0.5; },
-                                    kWaitMs));
+            QVERIFY(
+                QTest::qWaitFor([&] { return player.currentTime() > heardAtCall + 0.5; }, kWaitMs));
             player.stop();
             v = stage.recording();
         });

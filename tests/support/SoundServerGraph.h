@@ -66,7 +66,7 @@ private:
     std::atomic<bool> m_stop{false}, m_full{false};
     std::atomic<std::int64_t> m_samples{0};
     std::mutex m_mutex;
-    std::vector<float> m_recorded;       // under m_mutex
+    std::vector<float> m_recorded;        // under m_mutex
     std::vector<std::int64_t> m_readEnds; // under m_mutex
     QByteArray m_oldRuntime;
     bool m_hadRuntime = false;

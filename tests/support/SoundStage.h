@@ -54,8 +54,8 @@ struct SoundStage {
     explicit SoundStage(Device d, SimServer server = {}) : device(d), m_server(server) {
         using namespace platform;
         if (d == Device::Simulated) {
-            sink = std::make_shared<SimSinkControl>(SimClock::RealTime, 64 << 20,
-                                                    server.bufferFrames);
+            sink =
+                std::make_shared<SimSinkControl>(SimClock::RealTime, 64 << 20, server.bufferFrames);
             sink->serverLatencyFrames = server.latencyFrames;
             sink->serverLatencyWobbleFrames = server.wobbleFrames;
             SimRig rig = twoOutputs();
@@ -66,8 +66,8 @@ struct SoundStage {
                 dev.outputStreams[0].format = format;
                 dev.outputStreams[0].available = {format};
             }
-            platform = makeSimulatedPlatform(
-                std::move(rig), SimOutputs{SimClock::RealTime, {{kAnalogB, sink}}});
+            platform = makeSimulatedPlatform(std::move(rig),
+                                             SimOutputs{SimClock::RealTime, {{kAnalogB, sink}}});
             return;
         }
         graph = std::make_unique<SoundServerGraph>();
@@ -98,8 +98,7 @@ struct SoundStage {
                 const std::vector<double> part = sink->recordedDouble(s);
                 heard.insert(heard.end(), part.begin(), part.end());
             }
-            const auto from =
-                std::size_t(std::clamp<std::int64_t>(m_from, 0, sink->framesHeard()));
+            const auto from = std::size_t(std::clamp<std::int64_t>(m_from, 0, sink->framesHeard()));
             heard.erase(heard.begin(),
                         heard.begin() + std::ptrdiff_t(std::min(2 * from, heard.size())));
         }
@@ -118,15 +117,15 @@ struct SoundStage {
 
     // Why the last recording cannot be judged as the player's sound; empty
     // when it can. Either the recorder fell behind the sink, or the engine
-    // counted an under-run: the machine kept the player's feeder from the
-    // device for longer than the device holds, and what is missing then is
-    // the machine's doing, not frames the player cut, added or held back.
+    // counted an under-run: its feeder did not keep the device fed, which a
+    // machine busy enough to keep the player from running for longer than
+    // the device holds brings about, and what is missing then says nothing
+    // of the frames the player cut, added or held back.
     QString unjudgeable() const {
         if (recorderLost())
             return QStringLiteral("the recorder fell behind the sink");
         if (m_underrunsTo > m_underrunsFrom)
-            return QStringLiteral("the device ran dry %1 times (the machine kept the player from "
-                                  "it)")
+            return QStringLiteral("the device ran dry %1 times while the recording ran")
                 .arg(m_underrunsTo - m_underrunsFrom);
         return {};
     }
@@ -139,13 +138,13 @@ struct SoundStage {
     // cycle long once our queue is empty. 0: not known.
     std::int64_t cycleFrames() const { return m_cycle; }
 
-    // The silence the quickest of a row's track changes stays under, in frames.
-    // On PipeWire, what is left of the cycle that plays a track's last frame:
-    // the end is taken as heard in that cycle, so the next track's first
-    // frames make the cycle after it. The simulated server records its frames
-    // as it plays them but reports its standing delay on top, so an end is
-    // taken as heard that delay late, and the next track follows within a
-    // cycle more.
+    // The silence the quickest of a row's track changes stays under, in
+    // frames. On PipeWire a cycle: an end taken as heard in the cycle that
+    // plays the last frame lets the next track's first frames make the cycle
+    // after it, so the silence is what is left of that cycle. The simulated
+    // server records its frames as it plays them but reports its standing
+    // delay on top, so an end is taken as heard that delay late, and the
+    // next track follows within a cycle more.
     std::int64_t soonestJoinFrames() const {
         return device == Device::PipeWire ? m_cycle : 2 * m_cycle;
     }
@@ -180,10 +179,9 @@ template <class Take> bool judgeableTake(const SoundStage& stage, Take take) {
         if (why.isEmpty())
             return true;
         if (n == SoundStage::kTakes) {
-            QTest::qSkip(qPrintable(QStringLiteral("%1 in each of %2 takes: not judged")
-                                        .arg(why)
-                                        .arg(n)),
-                         __FILE__, __LINE__);
+            QTest::qSkip(
+                qPrintable(QStringLiteral("%1 in each of %2 takes: not judged").arg(why).arg(n)),
+                __FILE__, __LINE__);
             return false;
         }
         qWarning("take %d not judged, made again: %s", n, qPrintable(why));
