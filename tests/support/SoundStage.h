@@ -7,8 +7,8 @@
 // Also what the rows judge in a recording: stretches of sound and of exact
 // silence, the tracks heard one after another and the silences between them,
 // measured in the server's own cycles. A take the test's tools spoiled (the
-// recorder fell behind, or the machine kept the player from its device) is
-// made again rather than judged (judgeableTake).
+// recorder fell behind, or the machine kept the player from its device where
+// silences are judged) is made again rather than judged (judgeableTake).
 #pragma once
 
 #include "platform/alsa/AlsaPlatform.h"
@@ -115,16 +115,21 @@ struct SoundStage {
     // is the test tool's fault, not the player's.
     bool recorderLost() const { return graph && graph->lostSome(); }
 
+    // What a row judges in its recordings, and so what spoils a take of it.
+    // A recorder that fell behind the sink spoils any. A device that ran dry
+    // (the engine counted an under-run: its feeder did not keep the device
+    // fed, as on a machine busy enough to keep the player from running for
+    // longer than the device holds) puts silence into the sound itself, and
+    // spoils a take whose silences are judged; a row that judges when a call
+    // is heard still judges it, since what ran dry is heard as late.
+    enum class Judging { Timing, Silences };
+
     // Why the last recording cannot be judged as the player's sound; empty
-    // when it can. Either the recorder fell behind the sink, or the engine
-    // counted an under-run: its feeder did not keep the device fed, which a
-    // machine busy enough to keep the player from running for longer than
-    // the device holds brings about, and what is missing then says nothing
-    // of the frames the player cut, added or held back.
-    QString unjudgeable() const {
+    // when it can.
+    QString unjudgeable(Judging judging) const {
         if (recorderLost())
             return QStringLiteral("the recorder fell behind the sink");
-        if (m_underrunsTo > m_underrunsFrom)
+        if (judging == Judging::Silences && m_underrunsTo > m_underrunsFrom)
             return QStringLiteral("the device ran dry %1 times while the recording ran")
                 .arg(m_underrunsTo - m_underrunsFrom);
         return {};
@@ -166,16 +171,17 @@ private:
 
 // Makes a row's take until one can be judged, at most SoundStage::kTakes
 // times: `take` sets up, plays and records (stage.record(), then
-// stage.recording()); a take that stage.unjudgeable() refuses is made again.
-// True when the row goes on to judge the last take. False when it ends here:
-// a check in `take` failed, or no take could be judged, and then the row is
-// skipped, saying why (a row the tools spoiled is not passed).
-template <class Take> bool judgeableTake(const SoundStage& stage, Take take) {
+// stage.recording()); a take that stage.unjudgeable(judging) refuses is
+// made again. True when the row goes on to judge the last take. False when
+// it ends here: a check in `take` failed, or no take could be judged, and
+// then the row is skipped, saying why (a row the tools spoiled is not passed).
+template <class Take>
+bool judgeableTake(const SoundStage& stage, SoundStage::Judging judging, Take take) {
     for (int n = 1;; ++n) {
         take();
         if (QTest::currentTestFailed())
             return false;
-        const QString why = stage.unjudgeable();
+        const QString why = stage.unjudgeable(judging);
         if (why.isEmpty())
             return true;
         if (n == SoundStage::kTakes) {
