@@ -53,7 +53,7 @@ struct Stage : test::SoundStage {
     explicit Stage(Device d, std::int64_t wobble = 0)
         : SoundStage(d, test::SimServer{9600, 1024, wobble}) {}
 };
-using Judging = Stage::Judging;
+using Spoiled = Stage::Spoiled;
 
 struct Rig : test::TrackIds<Rig> {
     std::unique_ptr<App> owned;
@@ -192,7 +192,7 @@ private slots:
         const QString first = sineFile("first.wav", c.firstRate, firstSeconds, 0);
         const QString second = sineFile("second.wav", c.secondRate, 3.0, firstSeconds);
         std::vector<double> v;
-        const bool judged = test::judgeableTake(stage, Judging::Silences, [&] {
+        const bool judged = test::judgeableTake(stage, Spoiled::ByRecorderOrRunDry, [&] {
             Rig r(stage);
             r.add(1, first);
             r.add(2, second);
@@ -251,7 +251,7 @@ private slots:
         std::vector<double> v;
         QList<qint64> played;  // the track each change started
         QString fromElsewhere; // the change that did not take what was made ahead
-        const bool judged = test::judgeableTake(stage, Judging::Silences, [&] {
+        const bool judged = test::judgeableTake(stage, Spoiled::ByRecorderOrRunDry, [&] {
             const test::LogLines log(QStringLiteral("quavelark.playback.debug=true"));
             Rig r(stage);
             r.add(1, first);
