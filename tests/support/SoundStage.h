@@ -7,8 +7,8 @@
 // Also what the rows judge in a recording: stretches of sound and of exact
 // silence, the tracks heard one after another and the silences between them,
 // measured in the server's own cycles. A take the test's tools spoiled (the
-// recorder fell behind, or the machine kept the player from its device where
-// silences are judged) is made again rather than judged (judgeableTake).
+// recorder fell behind, or the machine kept the player from its device) is
+// made again rather than judged (judgeableTake).
 #pragma once
 
 #include "platform/alsa/AlsaPlatform.h"
@@ -115,24 +115,19 @@ struct SoundStage {
     // is the test tool's fault, not the player's.
     bool recorderLost() const { return graph && graph->lostSome(); }
 
-    // What spoils a take of a row. A recorder that fell behind the sink
-    // spoils any. A device that ran dry (the engine counted an under-run:
-    // its feeder did not keep the device fed, as on a machine busy enough to
-    // keep the player from running for longer than the device holds) plays
-    // silence the player did not choose, and spoils a take whose silences or
-    // delays that changes (a cut track, a late seek); not one it cannot
-    // change (a pause is heard as soon as the call is made).
-    enum class Spoiled { ByRecorder, ByRecorderOrRunDry };
-
     // The under-runs the engine counted while the last recording ran.
     std::int64_t ranDry() const { return m_underrunsTo - m_underrunsFrom; }
 
     // Why the last recording cannot be judged as the player's sound; empty
-    // when it can.
-    QString unjudgeable(Spoiled spoiled) const {
+    // when it can. Either the recorder fell behind the sink, or the device
+    // ran dry (the engine counted an under-run: its feeder did not keep the
+    // device fed, as on a machine busy enough to keep the player from
+    // running for longer than the device holds), playing silence the player
+    // did not choose: it would pass for a cut, a late seek or a pause.
+    QString unjudgeable() const {
         if (recorderLost())
             return QStringLiteral("the recorder fell behind the sink");
-        if (spoiled == Spoiled::ByRecorderOrRunDry && ranDry() > 0)
+        if (ranDry() > 0)
             return QStringLiteral("the device ran dry %1 times while the recording ran")
                 .arg(ranDry());
         return {};
@@ -178,17 +173,16 @@ inline constexpr int kTakeSettleMs = 500;
 
 // Makes a row's take until one can be judged, at most SoundStage::kTakes
 // times: `take` sets up, plays and records (stage.record(), then
-// stage.recording()); a take that stage.unjudgeable(spoiled) refuses is
+// stage.recording()); a take that stage.unjudgeable() refuses is
 // made again. True when the row goes on to judge the last take. False when
 // it ends here: a check in `take` failed, or no take could be judged, and
 // then the row is skipped, saying why (a row the tools spoiled is not passed).
-template <class Take>
-bool judgeableTake(const SoundStage& stage, SoundStage::Spoiled spoiled, Take take) {
+template <class Take> bool judgeableTake(const SoundStage& stage, Take take) {
     for (int n = 1;; ++n) {
         take();
         if (QTest::currentTestFailed())
             return false;
-        const QString why = stage.unjudgeable(spoiled);
+        const QString why = stage.unjudgeable();
         if (why.isEmpty())
             return true;
         if (n == SoundStage::kTakes) {
