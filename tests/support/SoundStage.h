@@ -115,7 +115,7 @@ struct SoundStage {
     // is the test tool's fault, not the player's.
     bool recorderLost() const { return graph && graph->lostSome(); }
 
-    // The under-runs the engine counted while the last recording ran.
+    // The times the device ran dry while the last recording ran.
     std::int64_t ranDry() const { return m_underrunsTo - m_underrunsFrom; }
 
     // Why the last recording cannot be judged as the player's sound; empty
@@ -153,12 +153,15 @@ struct SoundStage {
     }
 
 private:
+    // The times the device ran dry so far: the engine's under-runs, and on
+    // the simulated device also the gaps it played that the engine did not
+    // see (it ran out and was fed again between two of the engine's looks).
     std::int64_t underruns() {
         if (!platform || !platform->outputs)
             return 0;
         platform::OutputEngine* engine =
             platform->outputs->engine(platform->outputs->defaultDevice());
-        return engine ? engine->underruns() : 0;
+        return (engine ? engine->underruns() : 0) + (sink ? sink->dropouts() : 0);
     }
 
     SimServer m_server;
