@@ -257,6 +257,10 @@ void SimSink::drop() {
     if (!m_isOpen)
         return;
     advanceClock();
+    // A drop comes while sound is due (a seek, a pause, a stop): silence
+    // played before it was a gap in the sound too.
+    if (m_ranOut)
+        m_control->m_dropouts.fetch_add(1);
     m_played = m_written;
     m_started = false;
     m_fraction = 0;

@@ -90,9 +90,10 @@ public:
     // Queues discarded by a drop (not counting close).
     int drops() const { return m_drops.load(); }
     // Times a RealTime clock played its queue out and went on in silence,
-    // then got frames again with no pause or drop in between: a gap heard
-    // inside the sound, which the engine may not have seen (the clock can
-    // run out and be fed between two of its looks).
+    // then got frames again, or had its queue dropped (a seek, a pause or a
+    // stop asked while sound was due), with no pause in between: a gap
+    // heard inside the sound, which the engine may not have seen (the clock
+    // can run out and be fed between two of its looks).
     std::int64_t dropouts() const { return m_dropouts.load(); }
     // The thread that wrote last (the engine's feeder).
     std::thread::id writerThread() const { return m_writer.load(); }
