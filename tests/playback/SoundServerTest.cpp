@@ -333,48 +333,74 @@ private slots:
 
     // A seek is heard within 50 ms of the call, as a pause is: the new place
     // follows what the device still had to play of the old one (its fade)
-    // rather than the whole queue.
+    // rather than the whole queue. Three seeks, judged by the quickest: a
+    // loaded machine can keep the decoder from the new place past a cycle
+    // of the server at some of them, while a seek that waits for the queue
+    // is late at every one.
     void seekIsHeardWithinAPeriod_data() { addRows(pauseCases); }
     void seekIsHeardWithinAPeriod() {
         const PauseCase& c = test::currentCase(pauseCases);
         Stage stage(c.device);
         if (!stage.skip.isEmpty())
             QSKIP(qPrintable(stage.skip));
-        constexpr std::int64_t kTarget = kRate / 2; // back to 0.5 s, heard before
+        struct Seek {
+            double after, to;         // seconds of the ramp
+            std::int64_t heardAtCall; // its frame heard when the call was made
+            double callSeconds;
+        };
+        std::vector<Seek> seeks{{1.5, 0.5, 0, 0}, {0.9, 2.5, 0, 0}, {2.9, 0.5, 0, 0}};
         std::vector<double> v;
-        std::int64_t heardAtCall = 0;
-        double callSeconds = 0;
-        const bool judged = test::judgeableTake(stage, [&] {
-            const auto played = playRecordedRamp(stage, "seek-ramp.wav", 1.2);
-            QVERIFY(played);
-            AudioPlayer& player = *played;
-            QVERIFY(QTest::qWaitFor([&] { return player.currentTime() > 1.5; }, kWaitMs));
-            QElapsedTimer call;
-            call.start();
-            heardAtCall = std::int64_t(std::llround(player.currentTime() * kRate));
-            player.setCurrentTime(double(kTarget) / kRate);
-            callSeconds = double(call.nsecsElapsed()) / 1e9;
-            QVERIFY(QTest::qWaitFor([&] { return player.currentTime() > 1.0; }, kWaitMs));
-            player.stop();
-            v = stage.recording();
-        });
+        const bool judged = test::judgeableTake(
+            stage,
+            [&] {
+                const auto played = playRecordedRamp(stage, "seek-ramp.wav", 1.2);
+                QVERIFY(played);
+                AudioPlayer& player = *played;
+                for (Seek& seek : seeks) {
+                    QVERIFY(QTest::qWaitFor([&] { return player.currentTime() > seek.after; },
+                                            kWaitMs));
+                    QElapsedTimer call;
+                    call.start();
+                    seek.heardAtCall = std::int64_t(std::llround(player.currentTime() * kRate));
+                    player.setCurrentTime(seek.to);
+                    seek.callSeconds = double(call.nsecsElapsed()) / 1e9;
+                }
+                QVERIFY(QTest::qWaitFor([&] { return player.currentTime() > 0.9; }, kWaitMs));
+                player.stop();
+                v = stage.recording();
+            },
+            Stage::DryDevice::IsJudged);
         if (!judged)
             return;
 
-        // Where the call was heard, then the new place: the first of its
-        // frames (past the fade-in) less the fade-in's length.
-        const std::size_t atCall = findRampFrame(v, 0, heardAtCall);
-        QVERIFY2(atCall < v.size() / 2, "the place of the call is not in the recording");
-        std::size_t k = atCall;
-        while (k < v.size() / 2 &&
-               !(rampFrame(v[2 * k]) >= kTarget && rampFrame(v[2 * k]) < kTarget + kRate / 10))
-            ++k;
-        QVERIFY2(k < v.size() / 2, "the new place is never heard");
-        const double newStart = double(k) - double(rampFrame(v[2 * k]) - kTarget);
-        QVERIFY2(newStart - double(atCall) <= (0.05 + callSeconds) * kRate,
-                 qPrintable(QString("the new place is heard %1 ms after the call, which took %2 s")
-                                .arg(1000.0 * (newStart - double(atCall)) / kRate)
-                                .arg(callSeconds)));
+        // For each seek, where the call was heard, then the new place: the
+        // first of its frames (past the fade-in) less the fade-in's length;
+        // its lateness counts from the call's return.
+        const std::size_t n = v.size() / 2;
+        std::size_t at = 0;
+        double quickest = 1e9;
+        QStringList told;
+        for (const Seek& seek : seeks) {
+            const std::size_t atCall = findRampFrame(v, at, seek.heardAtCall);
+            QVERIFY2(atCall < n, "the place of a call is not in the recording");
+            const auto target = std::int64_t(std::llround(seek.to * kRate));
+            std::size_t k = atCall;
+            while (k < n &&
+                   !(rampFrame(v[2 * k]) >= target && rampFrame(v[2 * k]) < target + kRate / 10))
+                ++k;
+            QVERIFY2(k < n, "a new place is never heard");
+            const double newStart = double(k) - double(rampFrame(v[2 * k]) - target);
+            const double late = (newStart - double(atCall)) / kRate - seek.callSeconds;
+            quickest = std::min(quickest, late);
+            told << QStringLiteral("%1 ms (the call took %2 ms)")
+                        .arg(1000 * late, 0, 'f', 1)
+                        .arg(1000 * seek.callSeconds, 0, 'f', 1);
+            at = k;
+        }
+        qInfo("the new places are heard after the calls' return: %s",
+              qPrintable(told.join(QStringLiteral(", "))));
+        QVERIFY2(quickest <= 0.05, qPrintable("the new place is heard after the call's return: " +
+                                              told.join(QStringLiteral(", "))));
     }
 };
 

@@ -118,16 +118,21 @@ struct SoundStage {
     // The times the device ran dry while the last recording ran.
     std::int64_t ranDry() const { return m_underrunsTo - m_underrunsFrom; }
 
+    // Whether a device that ran dry (its feeder did not keep it fed, as on a
+    // machine busy enough to keep the player from running for longer than
+    // the device holds) spoils a take. It plays silence the player did not
+    // choose, which passes for a cut or a pause where a row looks for
+    // silence; a row that finds frames by their value and times the
+    // quickest of several calls judges it as lateness.
+    enum class DryDevice { Spoils, IsJudged };
+
     // Why the last recording cannot be judged as the player's sound; empty
-    // when it can. Either the recorder fell behind the sink, or the device
-    // ran dry (the engine counted an under-run: its feeder did not keep the
-    // device fed, as on a machine busy enough to keep the player from
-    // running for longer than the device holds), playing silence the player
-    // did not choose: it would pass for a cut, a late seek or a pause.
-    QString unjudgeable() const {
+    // when it can: the recorder fell behind the sink, or the device ran dry
+    // where that spoils the take.
+    QString unjudgeable(DryDevice dry = DryDevice::Spoils) const {
         if (recorderLost())
             return QStringLiteral("the recorder fell behind the sink");
-        if (ranDry() > 0)
+        if (dry == DryDevice::Spoils && ranDry() > 0)
             return QStringLiteral("the device ran dry %1 times while the recording ran")
                 .arg(ranDry());
         return {};
@@ -176,16 +181,18 @@ inline constexpr int kTakeSettleMs = 500;
 
 // Makes a row's take until one can be judged, at most SoundStage::kTakes
 // times: `take` sets up, plays and records (stage.record(), then
-// stage.recording()); a take that stage.unjudgeable() refuses is
+// stage.recording()); a take that stage.unjudgeable(dry) refuses is
 // made again. True when the row goes on to judge the last take. False when
 // it ends here: a check in `take` failed, or no take could be judged, and
 // then the row is skipped, saying why (a row the tools spoiled is not passed).
-template <class Take> bool judgeableTake(const SoundStage& stage, Take take) {
+template <class Take>
+bool judgeableTake(const SoundStage& stage, Take take,
+                   SoundStage::DryDevice dry = SoundStage::DryDevice::Spoils) {
     for (int n = 1;; ++n) {
         take();
         if (QTest::currentTestFailed())
             return false;
-        const QString why = stage.unjudgeable();
+        const QString why = stage.unjudgeable(dry);
         if (why.isEmpty())
             return true;
         if (n == SoundStage::kTakes) {
