@@ -234,7 +234,7 @@ private slots:
     // is what is left of the cycle that played the last frame: under a
     // cycle at the quickest change of the row (an end taken as heard a
     // cycle late makes every change a cycle longer), and a loaded machine
-    // holds the program back no more than kMachineHoldSeconds at any.
+    // holds the program back long at one change at most (joinFault).
     void tracksFollowWhole_data() { addRows(followCases); }
     void tracksFollowWhole() {
         const FollowCase& c = test::currentCase(followCases);
@@ -324,7 +324,7 @@ private slots:
         QCOMPARE(played, asked);
         QVERIFY2(fromElsewhere.isEmpty(), qPrintable(fromElsewhere + ": not what was made ahead (" +
                                                      (rendered ? "render" : "player") + ")"));
-        // No ramp, sine or render holds a frame of exact zeros.
+        // No ramp, nor its render, holds a frame of exact zeros.
         const test::TracksHeard heard = test::tracksHeard(v, kFollowFrames, 0);
         QVERIFY2(heard.fault.isEmpty(), qPrintable(heard.fault));
         QCOMPARE(heard.starts.size(), std::size_t(kChanges + 1));
