@@ -4,6 +4,8 @@
 
 #include "TestHome.h"
 
+#include <QTest>
+
 #include <cmath>
 #include <limits>
 
@@ -87,6 +89,43 @@ private slots:
         QCOMPARE(sink.write(data.data(), 3000), secondWrite);
         if (loseAfter > 0)
             QCOMPARE(sink.write(data.data(), 3000), std::int64_t(-1));
+    }
+
+    // A real-time stream that plays its queue out and is then fed again, or
+    // has its queue dropped, counts a dropout: a gap heard inside the sound,
+    // whether or not anyone looked in between. Silence before a stream's
+    // first frame, or before a pause, is no gap in the sound.
+    void dropoutsAreGapsInsideTheSound_data() {
+        QTest::addColumn<int>("between"); // 0 nothing, 1 a pause and resume, 2 a drop
+        QTest::addColumn<bool>("queued"); // the sound before the wait
+        QTest::addColumn<std::int64_t>("dropouts");
+        QTest::newRow("run out, then fed") << 0 << true << std::int64_t(1);
+        QTest::newRow("run out, paused, resumed, then fed") << 1 << true << std::int64_t(0);
+        QTest::newRow("run out, then dropped") << 2 << true << std::int64_t(1);
+        QTest::newRow("nothing before the stream's first frames") << 0 << false << std::int64_t(0);
+    }
+    void dropoutsAreGapsInsideTheSound() {
+        QFETCH(int, between);
+        QFETCH(bool, queued);
+        QFETCH(std::int64_t, dropouts);
+        auto control = std::make_shared<SimSinkControl>(SimClock::RealTime, 1 << 20, 4096);
+        SimSink sink(control);
+        QString error;
+        QVERIFY(sink.open(kStereo16, error));
+        const auto data = frames(480); // 10 ms
+        if (queued)
+            QCOMPARE(sink.write(data.data(), 480), std::int64_t(480));
+        QTest::qWait(40); // the 10 ms play out, then silence
+        sink.report();
+        if (between == 1) {
+            sink.pause(true);
+            sink.pause(false);
+            QTest::qWait(20);
+        } else if (between == 2) {
+            sink.drop();
+        }
+        QCOMPARE(sink.write(data.data(), 480), std::int64_t(480));
+        QCOMPARE(control->dropouts(), dropouts);
     }
 
     // Recording keeps whole frames up to its capacity, per session.

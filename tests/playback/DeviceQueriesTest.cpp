@@ -1,12 +1,14 @@
 // Guards against: the sound cards listed again by every tick while a track plays (each listing
-// opens every control device), a plugged card missing from the device list, and the effects
-// decision for the playing track worked out again on every tick.
-// The program on the ALSA backend over a fake alsa-lib that counts its card listings; the
-// sound goes to a simulated sink.
+// opens every control device), a card plugged or unplugged while playing not shown in the
+// device list within 10 s, and the effects decision for the playing track worked out again on
+// every tick.
+// The program on the ALSA backend over a fake alsa-lib that counts its card listings, with a
+// clock the test moves half a second a tick; the sound goes to a simulated sink.
 #include "app/App.h"
 #include "app/UserDefaults.h"
 #include "platform/Platform.h"
 #include "platform/alsa/AlsaHardware.h"
+#include "platform/alsa/CardReserver.h"
 #include "platform/audio/AudioPlayer.h"
 #include "platform/sim/SimSink.h"
 
@@ -19,6 +21,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <chrono>
 #include <functional>
 
 #include <sndfile.h>
@@ -43,8 +46,10 @@ struct Program {
     Platform platform;
     std::unique_ptr<App> app;
     int targetsAsked = 0; // upsampling targets worked out
+    std::chrono::steady_clock::time_point now =
+        std::chrono::steady_clock::time_point() + std::chrono::hours(1);
 
-    Program() {
+    explicit Program(bool withDac) {
         UserDefaults().clear();
         s->defaultOpens = true;
         FakeCard onboard;
@@ -52,7 +57,12 @@ struct Program {
         onboard.pcms.push_back(
             pcm(0, 0, "ALC892 Analog", capsOf({PcmFormat::S16_LE}, {44100, 48000})));
         s->cards.push_back(onboard);
-        auto hw = std::make_unique<alsa::AlsaHardware>(std::make_unique<FakeAlsa>(s));
+        if (withDac)
+            s->cards.push_back(usbDac());
+        alsa::AlsaHardware::Options options;
+        options.clock = [this] { return now; };
+        auto hw =
+            std::make_unique<alsa::AlsaHardware>(std::make_unique<FakeAlsa>(s), std::move(options));
         alsa::AlsaHardware& alsaHw = *hw;
         platform.hardware = std::move(hw);
         auto sink = std::make_shared<SimSinkControl>(SimClock::RealTime);
@@ -89,6 +99,7 @@ struct Program {
 struct Case {
     const char* name;
     int upMode;
+    bool dacFirst; // the USB DAC is plugged in from the start
     // Done at the given tick (1 … 20) of the ten seconds.
     int at;
     std::function<void(Program&)> change;
@@ -97,16 +108,29 @@ struct Case {
     bool dacListed; // the USB DAC in the device list at the end
 };
 
+// Where the cards' stamp cannot be read, the list is made again this often.
+constexpr int kRelistings =
+    int(std::chrono::seconds(10) / std::chrono::seconds(alsa::AlsaHardware::kRelistInterval));
+
 // clang-format off
 const std::vector<Case> cases{
-    {"playing steadily: no listing", 0, 1, [](Program&) {}, 0, 0, false},
-    {"playing with upsampling chosen: no listing, one decision", 1, 1, [](Program&) {}, 0, 1, false},
-    {"the upsampling mode changes: decided again once", 1, 10,
+    {"playing steadily: no listing", 0, false, 1, [](Program&) {}, 0, 0, false},
+    {"playing with upsampling chosen: no listing, one decision", 1, false, 1, [](Program&) {}, 0, 1, false},
+    {"the upsampling mode changes: decided again once", 1, false, 10,
      [](Program& p) { p.app->playback.upMode = 2; }, 0, 2, false},
-    {"a DAC plugged while playing: in the device list within 10 s", 0, 2,
+    {"a DAC plugged while playing: in the device list within 10 s", 0, false, 2,
      [](Program& p) { p.s->cards.push_back(usbDac()); }, 1, 0, true},
-    {"the device menu opening: listed once", 0, 5,
+    {"a DAC unplugged while playing: gone from the device list within 10 s", 0, true, 2,
+     [](Program& p) { p.s->cards.pop_back(); }, 1, 0, false},
+    {"a new PCM on a card already there: listed once", 0, true, 2,
+     [](Program& p) { p.s->cards[0].pcms.push_back(pcm(0, 3, "HDMI 0", capsOf({PcmFormat::S16_LE}, {48000}))); },
+     1, 0, true},
+    {"the device menu opening: listed once, then the list is kept", 0, false, 5,
      [](Program& p) { p.app->showDeviceMenu(nullptr); }, 1, 0, false},
+    {"no stamp to read: listed again every few seconds", 0, true, 1,
+     [](Program& p) { p.s->stampUnreadable = true; }, kRelistings, 0, true},
+    {"no stamp to read: a DAC unplugged is gone within 10 s", 0, true, 1,
+     [](Program& p) { p.s->stampUnreadable = true; p.s->cards.pop_back(); }, kRelistings, 0, false},
 };
 // clang-format on
 
@@ -118,7 +142,7 @@ private slots:
     void tenSecondsOfPlaying_data() { addRows(cases); }
     void tenSecondsOfPlaying() {
         const Case& c = currentCase(cases);
-        Program p;
+        Program p(c.dacFirst);
         p.app->playback.upMode = c.upMode;
         QVERIFY(p.play());
         p.s->cardListings = 0;
@@ -130,6 +154,7 @@ private slots:
                 c.change(p);
             p.app->extrasTick();
             ++p.app->core.ticks;
+            p.now += std::chrono::milliseconds(500);
         }
         QVERIFY(p.app->isPlaying());
         QCOMPARE(p.s->cardListings, c.listings);

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <numeric>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -115,6 +116,7 @@ void SoundServerGraph::readTap(int fd) {
             const std::size_t at = m_recorded.size();
             m_recorded.resize(at + whole);
             std::memcpy(m_recorded.data() + at, buffer.data(), whole * sizeof(float));
+            m_readEnds.push_back(std::int64_t(m_recorded.size()) / kChannels);
         }
         m_samples.fetch_add(std::int64_t(whole));
         partial = bytes - whole * sizeof(float);
@@ -139,6 +141,8 @@ bool SoundServerGraph::startRecording() {
         std::lock_guard lock(m_mutex);
         m_recorded.clear();
         m_recorded.reserve(std::size_t(kRate * kChannels * 60));
+        m_readEnds.clear();
+        m_readEnds.reserve(std::size_t(kRate * 60 / 64));
     }
     m_samples.store(0);
     m_full.store(false);
@@ -160,6 +164,15 @@ std::vector<double> SoundServerGraph::stopRecording() {
     std::vector<double> out(m_recorded.begin(), m_recorded.end());
     m_recorded.clear();
     return out;
+}
+
+std::int64_t SoundServerGraph::cycleFrames(std::int64_t from) {
+    std::lock_guard lock(m_mutex);
+    std::int64_t cycle = 0;
+    for (std::size_t k = 1; k < m_readEnds.size(); ++k)
+        if (m_readEnds[k - 1] >= from)
+            cycle = std::gcd(cycle, m_readEnds[k] - m_readEnds[k - 1]);
+    return cycle;
 }
 
 } // namespace ql::test

@@ -47,6 +47,11 @@ public:
     // The recorder let the FIFO fill since startRecording: the server may
     // have dropped cycles of the sink from the recording.
     bool lostSome() const { return m_full.load(); }
+    // The graph's cycle, in frames, while the recording ran from its frame
+    // `from` on: the tap writes each cycle of the sink whole, so every read
+    // holds whole cycles (a reader that was late takes several at once).
+    // 0 when no read ended after `from`.
+    std::int64_t cycleFrames(std::int64_t from);
 
     static constexpr int kRate = 48000;
     static constexpr int kChannels = 2;
@@ -61,7 +66,8 @@ private:
     std::atomic<bool> m_stop{false}, m_full{false};
     std::atomic<std::int64_t> m_samples{0};
     std::mutex m_mutex;
-    std::vector<float> m_recorded; // under m_mutex
+    std::vector<float> m_recorded;        // under m_mutex
+    std::vector<std::int64_t> m_readEnds; // under m_mutex
     QByteArray m_oldRuntime;
     bool m_hadRuntime = false;
     bool m_ok = false;

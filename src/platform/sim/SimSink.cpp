@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include <poll.h>
 
@@ -71,6 +72,7 @@ bool SimSink::open(const StreamFormat& format, QString& error) {
     m_written = 0;
     m_played = 0;
     m_fraction = 0;
+    m_queuePlayed = m_ranOut = false;
     const bool queues =
         m_control->capture == SimCapture::Heard && m_control->clock != SimClock::Untimed;
     m_queue.assign(queues ? std::size_t(m_control->bufferFrames * format.bytesPerFrame()) : 0, 0);
@@ -110,6 +112,8 @@ void SimSink::play(std::int64_t frames) {
         }
     }
     m_played += fromQueue;
+    m_queuePlayed = m_queuePlayed || fromQueue > 0;
+    m_ranOut = m_ranOut || (m_queuePlayed && frames > fromQueue);
     if (frames > fromQueue && m_control->capture == SimCapture::Heard)
         record(nullptr, frames - fromQueue);
     m_control->m_framesHeard.fetch_add(frames);
@@ -197,6 +201,8 @@ std::int64_t SimSink::write(const void* data, std::int64_t frames) {
         m_started = true;
         m_lastTick = std::chrono::steady_clock::now();
     }
+    if (std::exchange(m_ranOut, false))
+        m_control->m_dropouts.fetch_add(1);
     m_written += n;
     m_control->m_framesWritten.fetch_add(n);
     publishQueued();
@@ -238,6 +244,7 @@ void SimSink::pause(bool paused) {
         return;
     advanceClock();
     m_paused = paused;
+    m_queuePlayed = m_ranOut = false;
     m_lastTick = std::chrono::steady_clock::now();
     m_control->m_paused.store(paused);
 }
@@ -250,10 +257,15 @@ void SimSink::drop() {
     if (!m_isOpen)
         return;
     advanceClock();
+    // A drop comes while sound is due (a seek, a pause, a stop): silence
+    // played before it was a gap in the sound too.
+    if (m_ranOut)
+        m_control->m_dropouts.fetch_add(1);
     m_played = m_written;
     m_started = false;
     m_fraction = 0;
     m_paused = false;
+    m_queuePlayed = m_ranOut = false;
     m_control->m_paused.store(false);
     m_control->m_drops.fetch_add(1);
     publishQueued();
@@ -287,6 +299,7 @@ void SimSink::drain(int timeoutMs) {
     }
     m_played = m_written;
     m_started = false;
+    m_queuePlayed = m_ranOut = false;
     publishQueued();
 }
 

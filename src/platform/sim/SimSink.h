@@ -89,6 +89,12 @@ public:
     std::int64_t queuedFrames() const { return m_queued.load(); }
     // Queues discarded by a drop (not counting close).
     int drops() const { return m_drops.load(); }
+    // Times a RealTime clock played its queue out and went on in silence,
+    // then got frames again, or had its queue dropped (a seek, a pause or a
+    // stop asked while sound was due), with no pause in between: a gap
+    // heard inside the sound, which the engine may not have seen (the clock
+    // can run out and be fed between two of its looks).
+    std::int64_t dropouts() const { return m_dropouts.load(); }
     // The thread that wrote last (the engine's feeder).
     std::thread::id writerThread() const { return m_writer.load(); }
 
@@ -108,6 +114,7 @@ private:
     std::atomic<std::int64_t> m_framesHeard{0};
     std::atomic<std::int64_t> m_queued{0};
     std::atomic<int> m_drops{0};
+    std::atomic<std::int64_t> m_dropouts{0};
     std::atomic<std::int64_t> m_manualFrames{0};
     std::atomic<bool> m_open{false};
     std::atomic<bool> m_paused{false};
@@ -151,6 +158,9 @@ private:
     std::int64_t m_played = 0;
     double m_fraction = 0;    // of a frame, carried between RealTime ticks
     bool m_wobbleLow = false; // the last report's latency was the lower one
+    // Since the last open, pause or drop: frames were played from the queue,
+    // and after them silence for want of more (see dropouts()).
+    bool m_queuePlayed = false, m_ranOut = false;
     std::vector<unsigned char> m_queue;
     std::chrono::steady_clock::time_point m_lastTick;
     std::int64_t m_manualSeen = 0;
