@@ -219,6 +219,12 @@ bool SystemObserver::qualityProbe(const Track&) const {
     return false;
 }
 
+bool SystemObserver::groupAway(std::size_t) const {
+    return false;
+}
+
+void SystemObserver::poolGroupingStarts() const {}
+
 AppServices AppServices::system() {
     AppServices s;
     s.clock = std::make_shared<SystemClock>();

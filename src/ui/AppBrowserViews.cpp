@@ -29,6 +29,9 @@ namespace ql {
 
 namespace {
 
+// From this many visible tracks on (with the catalog worker running) the
+// tiles are grouped on a pool thread.
+constexpr std::size_t kGroupAwayFrom = 8000;
 constexpr int kHeaderCoverEdge = 112;
 constexpr double kHeaderCoverRadius = 6;
 
@@ -64,7 +67,9 @@ void App::refreshAlbums() {
     // pool thread while the window goes on, and its tiles are shown when they
     // are ready, unless a newer grouping was asked for meanwhile. The table
     // already shows the new list.
-    if (!catalogWork().threaded() || browser.filtered.size() < browser.groupAwayFrom) {
+    const std::size_t tracks = browser.filtered.size();
+    if (!catalogWork().threaded() ||
+        (tracks < kGroupAwayFrom && !services.observer->groupAway(tracks))) {
         rebuildAlbums();
         reloadAlbumGrid();
         return;
@@ -102,9 +107,8 @@ void App::startPoolGrouping() {
     (void)QtConcurrent::run([self, pass, latest = browser.albumsPass, tracks = browser.filtered,
                              viewKind = browser.viewKind, sortMode = browser.sortMode,
                              added = library.added, genres = library.genres, locale = QLocale(),
-                             starts = browser.groupingStarts] {
-        if (starts)
-            starts();
+                             observer = services.observer] {
+        observer->poolGroupingStarts();
         auto albums = std::make_shared<std::vector<AlbumItem>>();
         // Outdated before its turn came: nothing to make, but the end is
         // still told, so the next grouping starts.

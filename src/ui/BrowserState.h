@@ -23,7 +23,6 @@
 #include <QStringList>
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -81,12 +80,6 @@ struct BrowserState {
         bool again = false;
         std::optional<GroupingBasis> asked;
     } pool;
-    // From this many visible tracks on (with the catalog worker running) the
-    // tiles are grouped on a pool thread.
-    std::size_t groupAwayFrom = 8000;
-    // Called on the pool thread as each grouping starts (tests hold one back
-    // with it).
-    std::function<void()> groupingStarts;
     // Tile order: 0 artist, 1 album title, 2 date added.
     int sortMode = 0;
     double gridSize = 150; // tile edge in pixels

@@ -129,11 +129,14 @@ struct Window {
                 test::fakes(a).analysers.groupCover = [](const AlbumItem&, auto done) {
                     done(QImage());
                 };
-                if (pool)
+                if (pool) {
                     a.runCatalogInBackground();
+                    test::fakes(a).observer.groupAway = [](std::size_t tracks) {
+                        return tracks >= 10;
+                    };
+                }
             }),
           app(*l) {
-        app.browser.groupAwayFrom = 10;
         backend = std::make_unique<test::ReplyPipe>(app);
     }
     void click(int segment) {
@@ -236,7 +239,7 @@ private slots:
         // A failed check must not leave the pool thread waiting.
         const std::shared_ptr<void> letGo(nullptr, [&](void*) { go.release(); });
         std::atomic<int> started = 0, running = 0, most = 0;
-        app.browser.groupingStarts = [&] {
+        test::fakes(app).observer.poolGroupingStarts = [&] {
             most = std::max(most.load(), ++running);
             if (started++ == 0)
                 go.acquire();
