@@ -221,8 +221,12 @@ public:
 
     // ---- library/AppAdded.cpp ------------------------------------------------
     // Reads the added date of every catalog file without one, in the
-    // background, then refilters with a new order.
+    // background, then refilters with a new order; refilters at once when
+    // every file has one.
     void warmAdded();
+    // The same read, without the refilter when nothing is missing: false
+    // then, and nothing is started.
+    bool readMissingAdded();
 
     // ---- library/AppTools.cpp ---------------------------------------------
     // Display names of the missing external programs ("Python 3", "FFmpeg").
@@ -907,6 +911,10 @@ public:
     void resetFilters();
     // The track list, without a history entry.
     void showListView();
+    // What the view on screen reads in the background when its tab is
+    // chosen, read for a catalog that arrives under it: the genre grid's
+    // genre scan, the date lists' and the date order's dates added.
+    void warmShownView();
 
     // ---- ui/AppNavigation.cpp -----------------------------------------------
     // The live browser as a history entry.

@@ -3,9 +3,9 @@
 // Replies are decoded and compared by the catalog worker (CatalogWorker.h),
 // which also folds the search text of new rows and lists the folders; the
 // main thread takes its updates in the order they were made. Every reply of the backend that
-// carries tracks replaces the catalog, but for a partial one (below). Only a real change (CatalogChange.h) costs a cache write, a
-// folder-list rebuild and a refilter; the steady 2 s poll only reassigns what differs and
-// recomposes the count text.
+// carries tracks replaces the catalog, but for a partial one (below). Only a real change
+// (CatalogChange.h) costs a cache write, a folder-list rebuild and a refilter; the steady 2 s poll
+// only reassigns what differs and recomposes the count text.
 //
 // While the backend is still scanning, its list may be a fraction of the
 // library (every launch without its own cache starts empty): such a reply,
@@ -77,6 +77,8 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
             showFolders(*update.folders, true);
         if (update.taken ? !needsTexts : needsTexts)
             filter(false);
+        if (update.taken)
+            warmShownView();
         return;
     }
     if (update.hasTracks) {
@@ -85,6 +87,7 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
             saveCatalog();
             showFolders(*update.folders, !update.scanning);
             filter(false);
+            warmShownView();
         }
         // The current track's entry renamed or given a cover: show it. The
         // player goes on with the file it opened.

@@ -19,6 +19,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/audio/FormatTags.h"
 #include "playback/DecodeCommand.h"
+#include "ui/AlbumGrouping.h"
 #include "ui/StatusLabel.h"
 
 #include <QDir>
@@ -135,6 +136,10 @@ void App::startGenreScan() {
             if (!defaults.boolean(keys::kGenreStreamTags))
                 defaults.set(keys::kGenreStreamTags, true);
             app.status->setStringValue(QStringLiteral("🎼 장르 정리 완료"));
+            // Files that came with a catalog while this scan ran were not
+            // among its own: read them now while the genre grid shows them.
+            if (app.browser.viewKind == kGenreView)
+                app.startGenreScan();
         });
     });
 }
