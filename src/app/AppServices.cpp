@@ -198,9 +198,9 @@ void SystemAnalysers::loadArt(App& app, const Track& track) const {
     app.loadArt(track);
 }
 
-void SystemAnalysers::groupCover(App& app, const AlbumItem& item,
+void SystemAnalysers::groupCover(App& app, const AlbumItem& item, const CoverTicket& ticket,
                                  std::function<void(const QImage&)> done) const {
-    app.groupCover(item, std::move(done));
+    app.groupCover(item, std::move(done), ticket);
 }
 
 void SystemObserver::trace(const QString&, const QStringList&) const {}

@@ -26,6 +26,7 @@
 #include "effects/FXRender.h"
 #include "library/BackendCommand.h"
 #include "remote/RemoteLink.h"
+#include "ui/CoverTicket.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -185,8 +186,9 @@ public:
     virtual std::optional<QString> fxSignature(const App& app) const = 0;
     // Shows the track's cover in the transport bar (App::loadArt).
     virtual void loadArt(App& app, const Track& track) const = 0;
-    // The cover of a record or an artist page (App::groupCover).
-    virtual void groupCover(App& app, const AlbumItem& item,
+    // The cover of a record or an artist page (App::groupCover), asked for
+    // as long as the ticket is wanted.
+    virtual void groupCover(App& app, const AlbumItem& item, const CoverTicket& ticket,
                             std::function<void(const QImage&)> done) const = 0;
 };
 
@@ -202,7 +204,7 @@ public:
                                          const std::vector<double>& rates) const override;
     std::optional<QString> fxSignature(const App& app) const override;
     void loadArt(App& app, const Track& track) const override;
-    void groupCover(App& app, const AlbumItem& item,
+    void groupCover(App& app, const AlbumItem& item, const CoverTicket& ticket,
                     std::function<void(const QImage&)> done) const override;
 };
 

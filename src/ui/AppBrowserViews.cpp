@@ -209,7 +209,7 @@ void App::updateHeader() {
             if (self && self->browser.headerCoverKey == headerKey)
                 showHeaderCover(self->views.pageCover, image.isNull() ? defaultCover() : image);
         };
-        services.analysers->groupCover(*this, item, done);
+        services.analysers->groupCover(*this, item, CoverTicket(), done);
     }
 
     showCount();

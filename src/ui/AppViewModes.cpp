@@ -109,8 +109,10 @@ void App::syncTabs() {
 
 void App::applyViewMode() {
     const int kind = browser.viewKind;
-    if (views.table)
+    if (views.table) {
         views.table->setHidden(kind > 0);
+        keepShownTitleCovers();
+    }
     if (views.albumView)
         views.albumView->setHidden(kind == 0);
     if (views.letterBar)

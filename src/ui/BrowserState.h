@@ -13,6 +13,7 @@
 #include "ui/AlbumItem.h"
 #include "ui/CatalogFilter.h"
 #include "ui/CoverCache.h"
+#include "ui/CoverTicket.h"
 #include "ui/NavState.h"
 #include "ui/SearchMemo.h"
 #include "ui/ShuffleOrder.h"
@@ -94,9 +95,11 @@ struct BrowserState {
 
     // Covers by tile key, as the cover service delivers them.
     CoverCache coverCache;
-    // Album keys whose cover the track table asked for since its last
-    // reload: each is asked once per reload, not at every paint.
-    QSet<QString> coversAsked;
+    // Cover keys the track table asked for since its last reload, each with
+    // the hold that keeps its request wanted: each is asked once per reload,
+    // not at every paint, and let go (so asked again when it comes back)
+    // when no row on screen shows it any more.
+    QHash<QString, CoverHold> coversAsked;
 
     // Each catalog row's search text, kept between passes (see SearchMemo.h).
     // Shared with the catalog worker that filled it (see ownMemo).

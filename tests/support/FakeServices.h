@@ -260,12 +260,12 @@ public:
         else
             SystemAnalysers::loadArt(app, track);
     }
-    void groupCover(App& app, const AlbumItem& item,
+    void groupCover(App& app, const AlbumItem& item, const CoverTicket& ticket,
                     std::function<void(const QImage&)> done) const override {
         if (in->analysers.groupCover)
             in->analysers.groupCover(item, std::move(done));
         else
-            SystemAnalysers::groupCover(app, item, std::move(done));
+            SystemAnalysers::groupCover(app, item, ticket, std::move(done));
     }
     const std::shared_ptr<StandIns> in;
 };
