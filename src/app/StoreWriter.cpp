@@ -38,6 +38,7 @@ void StoreWriter::loop() {
         Write write = std::move(m_waiting.front());
         m_waiting.pop_front();
         m_writing = true;
+        m_writingPath = write.path;
         lock.unlock();
         if (writeStarts)
             writeStarts(write.path);
@@ -47,6 +48,12 @@ void StoreWriter::loop() {
         m_writing = false;
         m_idle.notify_all();
     }
+}
+
+bool StoreWriter::busy(const QString& path) const {
+    std::lock_guard lock(m_lock);
+    return (m_writing && m_writingPath == path) ||
+           std::ranges::find(m_waiting, path, &Write::path) != m_waiting.end();
 }
 
 bool StoreWriter::finish(int ms) {

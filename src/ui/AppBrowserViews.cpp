@@ -10,6 +10,7 @@
 // The grid's reload is reloadAlbumGrid (ui/AppAlbumGrid.cpp).
 #include "app/App.h"
 
+#include "app/MainThreadRelease.h"
 #include "ui/AlbumGrouping.h"
 #include "ui/RoundedImage.h"
 #include "ui/ViewRules.h"
@@ -107,7 +108,7 @@ void App::startPoolGrouping() {
     (void)QtConcurrent::run([self, pass, latest = browser.albumsPass, tracks = browser.filtered,
                              viewKind = browser.viewKind, sortMode = browser.sortMode,
                              added = library.added, genres = library.genres, locale = QLocale(),
-                             observer = services.observer] {
+                             observer = services.observer]() mutable {
         observer->poolGroupingStarts();
         auto albums = std::make_shared<std::vector<AlbumItem>>();
         // Outdated before its turn came: nothing to make, but the end is
@@ -129,6 +130,10 @@ void App::startPoolGrouping() {
                     self->poolGroupingDone(pass, viewKind, std::move(*albums));
             },
             Qt::QueuedConnection);
+        // The list's row numbers and the genre map were copied by the main
+        // thread, and may be the last copies by now: they are freed there.
+        releaseOnMainThread(std::move(tracks));
+        releaseOnMainThread(std::move(genres));
     });
 }
 
