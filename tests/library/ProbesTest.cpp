@@ -64,6 +64,29 @@ struct ProbeRig {
     template <class P> bool until(P done) { return QTest::qWaitFor(done, 20000); }
 };
 
+// Holds the first save of "genres.json" on the store writer until `held` is
+// released; `started` tells it began.
+struct FirstSaveHeld {
+    App& app;
+    QSemaphore started, held;
+    bool first = true;
+    explicit FirstSaveHeld(App& a) : app(a) {
+        app.library.genreSaves->writeStarts = [this](const QString&) {
+            if (std::exchange(first, false)) {
+                started.release();
+                held.acquire();
+            }
+        };
+    }
+    // A failed check must not leave the writer waiting, and no later save
+    // may call in here once this is gone.
+    ~FirstSaveHeld() {
+        held.release();
+        app.library.genreSaves->finish(20000);
+        app.library.genreSaves->writeStarts = nullptr;
+    }
+};
+
 } // namespace
 
 class ProbesTest : public QObject {
@@ -288,20 +311,12 @@ private slots:
         QVERIFY(QDir().mkpath(dir));
         if (readOnly)
             QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner));
-        QSemaphore started;
-        QSemaphore held;
-        bool first = true;
-        app.library.genreSaves->writeStarts = [&](const QString&) {
-            if (std::exchange(first, false)) {
-                started.release();
-                held.acquire();
-            }
-        };
+        FirstSaveHeld save(app);
         app.startGenreScan();
-        const bool heldOne = r.until([&] { return started.available() > 0; });
+        const bool heldOne = r.until([&] { return save.started.available() > 0; });
         // Every batch reaches the genres, and the window, while the first save waits.
         const bool scanned = r.until([&] { return !app.library.genrePending; });
-        held.release();
+        save.held.release();
         QVERIFY(heldOne && scanned);
         for (const Track& t : app.library.rows)
             QCOMPARE(app.library.genres.value(t.path), QStringLiteral("Rock"));
@@ -336,16 +351,9 @@ private slots:
         const QString hold = r.stub + ".hold";
         QVERIFY(test::writeFile(hold, "held"));
         const std::shared_ptr<void> letGo(nullptr, [&](void*) { QFile::remove(hold); });
-        QSemaphore started, held;
-        bool first = true;
-        app.library.genreSaves->writeStarts = [&](const QString&) {
-            if (std::exchange(first, false)) {
-                started.release();
-                held.acquire();
-            }
-        };
+        FirstSaveHeld save(app);
         app.startGenreScan();
-        const bool heldOne = r.until([&] { return started.available() > 0; });
+        const bool heldOne = r.until([&] { return save.started.available() > 0; });
         const auto taken = [&](const Paths& genres) {
             int n = 0;
             for (const Track& t : app.library.rows)
@@ -353,7 +361,7 @@ private slots:
             return n;
         };
         const bool twoBatches = r.until([&] { return taken(app.library.genres.toHash()) == 80; });
-        held.release();
+        save.held.release();
         QVERIFY(heldOne && twoBatches);
         QVERIFY(app.library.genrePending);
         app.applicationWillTerminate();
