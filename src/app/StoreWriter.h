@@ -23,6 +23,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -55,10 +56,11 @@ private:
         std::function<void()> run;
     };
     void loop();
+    void wake();
 
     mutable std::mutex m_lock;
-    std::condition_variable m_wake; // a save or the stop
-    std::condition_variable m_idle; // a write finished
+    std::atomic<unsigned> m_wakes{0}; // counts the saves and the stop
+    std::condition_variable m_idle;   // a write finished
     std::deque<Write> m_waiting;
     bool m_writing = false;
     QString m_writingPath; // while m_writing
