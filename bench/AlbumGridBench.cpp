@@ -87,7 +87,7 @@ struct Peer {
     AlbumGridModel model;
     AlbumGridView view;
     explicit Peer(const Ours& ours) : tiles(ours.app->browser.albums) {
-        model.setSource(&tiles, [this](int row) {
+        model.setSource(&tiles, [this](int row, const CoverTicket&) {
             const AlbumItem& a = tiles[std::size_t(row)];
             return AlbumCell{a.key, a.title, a.sub, {}, false};
         });

@@ -222,8 +222,12 @@ public:
 
     // ---- library/AppAdded.cpp ------------------------------------------------
     // Reads the added date of every catalog file without one, in the
-    // background, then refilters with a new order.
+    // background, then refilters with a new order; refilters at once when
+    // every file has one.
     void warmAdded();
+    // The same read, without the refilter when nothing is missing: false
+    // then, and nothing is started.
+    bool readMissingAdded();
 
     // ---- library/AppTools.cpp ---------------------------------------------
     // Display names of the missing external programs ("Python 3", "FFmpeg").
@@ -954,6 +958,10 @@ public:
     void resetFilters();
     // The track list, without a history entry.
     void showListView();
+    // What the view on screen reads in the background when its tab is
+    // chosen, read for a catalog that arrives under it: the genre grid's
+    // genre scan, the date lists' and the date order's dates added.
+    void warmShownView();
 
     // ---- ui/AppNavigation.cpp -----------------------------------------------
     // The live browser as a history entry.
@@ -987,8 +995,9 @@ public:
     void letterTapped(const QString& letter);
     // One tile's cell, configured when it comes into view: texts, the default
     // cover, the badge, a quality probe for an unlabelled album tile, and its
-    // cover asked for, which lands only while the row still shows the tile.
-    AlbumCell albumCell(int index);
+    // cover asked for while the ticket is wanted (the tile stays in view),
+    // which lands only while the row still shows the tile.
+    AlbumCell albumCell(int index, const CoverTicket& ticket);
     // A click on tile `index` of browser.albums: the list filtered to it,
     // shown as a history step, its own first track played, and a status line.
     // Nothing for an index outside the tiles.
@@ -1013,6 +1022,9 @@ public:
     // A row's thumbnail: the album's cover when known, else the default
     // cover; asks for the cover once per album until the next reload.
     QImage titleThumbnail(const Track& track);
+    // Lets go of the title cells' cover requests that no row on screen shows
+    // (after a scroll; all of them while the table is hidden).
+    void keepShownTitleCovers();
     // The track of the table's clicked row; none outside the rows.
     std::optional<Track> rowTrack() const;
     // The selected row's track, else the current one; none without either.
@@ -1033,11 +1045,15 @@ public:
     // The album's cover, from the memory cache, the covers folder or the
     // picture embedded in its first track. `done` is called once on the main
     // thread with it (a null image when there is none): before the call
-    // returns when the cover is cached, later otherwise.
-    void albumCover(const AlbumItem& item, std::function<void(const QImage&)> done);
+    // returns when the cover is cached, later otherwise; never when the
+    // ticket is no longer wanted as the request's turn comes on the cover
+    // queue (ui/CoverTicket.h): nothing is read or extracted then.
+    void albumCover(const AlbumItem& item, std::function<void(const QImage&)> done,
+                    const CoverTicket& ticket = {});
     // Any tile's cover: an album's as albumCover, an artist's or a genre's the
     // mosaic of its first four albums. Same calling rules.
-    void groupCover(const AlbumItem& item, std::function<void(const QImage&)> done);
+    void groupCover(const AlbumItem& item, std::function<void(const QImage&)> done,
+                    const CoverTicket& ticket = {});
     // "covers" in the data folder.
     QString coverFolder() const;
     // "Quavelark.png" of the resources folder; null when it is missing.

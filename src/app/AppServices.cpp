@@ -198,9 +198,9 @@ void SystemAnalysers::loadArt(App& app, const Track& track) const {
     app.loadArt(track);
 }
 
-void SystemAnalysers::groupCover(App& app, const AlbumItem& item,
+void SystemAnalysers::groupCover(App& app, const AlbumItem& item, const CoverTicket& ticket,
                                  std::function<void(const QImage&)> done) const {
-    app.groupCover(item, std::move(done));
+    app.groupCover(item, std::move(done), ticket);
 }
 
 void SystemObserver::trace(const QString&, const QStringList&) const {}
@@ -218,6 +218,12 @@ bool SystemObserver::fallbackRoad(const char*, const Track&, quint64) const {
 bool SystemObserver::qualityProbe(const Track&) const {
     return false;
 }
+
+bool SystemObserver::groupAway(std::size_t) const {
+    return false;
+}
+
+void SystemObserver::poolGroupingStarts() const {}
 
 AppServices AppServices::system() {
     AppServices s;

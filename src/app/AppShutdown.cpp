@@ -78,6 +78,7 @@ void App::applicationWillTerminate() {
     // catalog last shown: it is finished, not cut short.
     catalogWork().finish(kCatalogWriteMs);
     // Likewise "genres.json": the file ends as the last batch left the genres.
+    library.saveDueGenres(core.store);
     library.genreSaves->finish(kGenreWriteMs);
     if (remote) {
         step("stopRemote");

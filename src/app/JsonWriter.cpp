@@ -12,6 +12,11 @@ JsonWriter::JsonWriter(qsizetype reserve) {
         m_out.resize(reserve);
 }
 
+void JsonWriter::reserve(qsizetype bytes) {
+    if (m_len + bytes > m_out.size())
+        m_out.resize(m_len + bytes);
+}
+
 QByteArray JsonWriter::take() {
     m_out.resize(m_len);
     m_len = 0;

@@ -20,6 +20,8 @@ namespace ql {
 class JsonWriter {
 public:
     explicit JsonWriter(qsizetype reserve = 0);
+    // Room for at least `bytes` more bytes without growing again.
+    void reserve(qsizetype bytes);
 
     void beginObject();
     void endObject();

@@ -17,7 +17,8 @@
 // piece of the controller itself, not of the outside world, so that a test
 // can stand in for it; and the controller still branches on three answers
 // that only a test gives: a backendSink() (then no backend process runs), and
-// the observer's true for a tick step, a fallback road or a quality probe.
+// the observer's true for a tick step, a fallback road, a quality probe or a
+// grouping sent to a pool thread however short its list.
 #pragma once
 
 #include "analysis/AnalyzeFile.h"
@@ -25,6 +26,7 @@
 #include "effects/FXRender.h"
 #include "library/BackendCommand.h"
 #include "remote/RemoteLink.h"
+#include "ui/CoverTicket.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -184,8 +186,9 @@ public:
     virtual std::optional<QString> fxSignature(const App& app) const = 0;
     // Shows the track's cover in the transport bar (App::loadArt).
     virtual void loadArt(App& app, const Track& track) const = 0;
-    // The cover of a record or an artist page (App::groupCover).
-    virtual void groupCover(App& app, const AlbumItem& item,
+    // The cover of a record or an artist page (App::groupCover), asked for
+    // as long as the ticket is wanted.
+    virtual void groupCover(App& app, const AlbumItem& item, const CoverTicket& ticket,
                             std::function<void(const QImage&)> done) const = 0;
 };
 
@@ -201,12 +204,13 @@ public:
                                          const std::vector<double>& rates) const override;
     std::optional<QString> fxSignature(const App& app) const override;
     void loadArt(App& app, const Track& track) const override;
-    void groupCover(App& app, const AlbumItem& item,
+    void groupCover(App& app, const AlbumItem& item, const CoverTicket& ticket,
                     std::function<void(const QImage&)> done) const override;
 };
 
-// Watches the controller's steps, on the main thread. A step that can be
-// stood in for is skipped when the observer answers true.
+// Watches the controller's steps, on the main thread unless a call says
+// otherwise. A step that can be stood in for is skipped when the observer
+// answers true.
 class Observer {
 public:
     virtual ~Observer() = default;
@@ -223,6 +227,12 @@ public:
     virtual bool fallbackRoad(const char* road, const Track& track, quint64 generation) const = 0;
     // Each quality probe a request starts.
     virtual bool qualityProbe(const Track& track) const = 0;
+    // Each regrouping of the visible list into tiles, with the list's length,
+    // with the catalog worker running: true groups it on a pool thread
+    // whatever its length.
+    virtual bool groupAway(std::size_t tracks) const = 0;
+    // As each grouping on a pool thread starts; called on that thread.
+    virtual void poolGroupingStarts() const = 0;
 };
 
 // The program's own observer: watches nothing, stands in for nothing.
@@ -233,6 +243,8 @@ public:
     void playRequest(const Track& track) const override;
     bool fallbackRoad(const char* road, const Track& track, quint64 generation) const override;
     bool qualityProbe(const Track& track) const override;
+    bool groupAway(std::size_t tracks) const override;
+    void poolGroupingStarts() const override;
 };
 
 // Shared, so a background job that calls a service keeps it alive however

@@ -10,7 +10,7 @@ StoreWriter::~StoreWriter() {
         std::lock_guard lock(m_lock);
         m_stop = true;
     }
-    m_wake.notify_all();
+    wake();
     if (m_thread.joinable())
         m_thread.join();
 }
@@ -26,18 +26,33 @@ void StoreWriter::submit(const QString& path, std::function<void()> write) {
         if (!m_thread.joinable())
             m_thread = std::thread([this] { loop(); });
     }
-    m_wake.notify_all();
+    wake();
+}
+
+void StoreWriter::wake() {
+    // A futex wake, which never waits: a condition variable's notify can wait
+    // for a woken thread the machine has left without a core, and the main
+    // thread submits.
+    m_wakes.fetch_add(1, std::memory_order_release);
+    m_wakes.notify_one();
 }
 
 void StoreWriter::loop() {
-    std::unique_lock lock(m_lock);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_stop || !m_waiting.empty(); });
-        if (m_waiting.empty())
-            return; // stopped with nothing left to write
+        const unsigned seen = m_wakes.load(std::memory_order_acquire);
+        std::unique_lock lock(m_lock);
+        if (m_waiting.empty()) {
+            if (m_stop)
+                return; // stopped with nothing left to write
+            lock.unlock();
+            // A save made since `seen` was read has changed the count.
+            m_wakes.wait(seen, std::memory_order_acquire);
+            continue;
+        }
         Write write = std::move(m_waiting.front());
         m_waiting.pop_front();
         m_writing = true;
+        m_writingPath = write.path;
         lock.unlock();
         if (writeStarts)
             writeStarts(write.path);
@@ -47,6 +62,12 @@ void StoreWriter::loop() {
         m_writing = false;
         m_idle.notify_all();
     }
+}
+
+bool StoreWriter::busy(const QString& path) const {
+    std::lock_guard lock(m_lock);
+    return (m_writing && m_writingPath == path) ||
+           std::ranges::find(m_waiting, path, &Write::path) != m_waiting.end();
 }
 
 bool StoreWriter::finish(int ms) {

@@ -11,6 +11,9 @@
 // write is kept for JSONStore::takeOutcomes() as any store failure is, and
 // the program's tick shows it.
 //
+// busy(path): a save of `path` waits or is being written, so a new one would
+// wait for it (a caller saving often takes its snapshot later instead).
+//
 // finish(ms): waits, at most `ms`, until every save asked for is on disk (the
 // quit). The destructor writes what is still waiting, then ends the thread.
 //
@@ -20,6 +23,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -39,6 +43,7 @@ public:
     // `write` runs on the writer thread and does whatever the save needs
     // (filtering the snapshot, encoding, writing); `path` names the file.
     void submit(const QString& path, std::function<void()> write);
+    bool busy(const QString& path) const;
     bool finish(int ms);
 
     // Called on the writer thread before each write (tests hold a write back
@@ -51,12 +56,14 @@ private:
         std::function<void()> run;
     };
     void loop();
+    void wake();
 
-    std::mutex m_lock;
-    std::condition_variable m_wake; // a save or the stop
-    std::condition_variable m_idle; // a write finished
+    mutable std::mutex m_lock;
+    std::atomic<unsigned> m_wakes{0}; // counts the saves and the stop
+    std::condition_variable m_idle;   // a write finished
     std::deque<Write> m_waiting;
     bool m_writing = false;
+    QString m_writingPath; // while m_writing
     bool m_stop = false;
     std::thread m_thread;
 };

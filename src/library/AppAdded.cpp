@@ -18,14 +18,17 @@
 namespace ql {
 
 void App::warmAdded() {
+    if (!readMissingAdded())
+        filter(true);
+}
+
+bool App::readMissingAdded() {
     QStringList paths;
     for (const Track& t : library.rows)
         if (!library.added.contains(t.path))
             paths << t.path;
-    if (paths.isEmpty()) {
-        filter(true);
-        return;
-    }
+    if (paths.isEmpty())
+        return false;
     status->setStringValue(QStringLiteral("받은 날짜 확인 중…"));
     const std::function<double(const QString&)> read =
         [tools = services.tools](const QString& path) { return tools->addedDate(path); };
@@ -39,6 +42,7 @@ void App::warmAdded() {
             app.filter(true);
         });
     });
+    return true;
 }
 
 } // namespace ql

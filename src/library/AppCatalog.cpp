@@ -78,6 +78,8 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
             showFolders(*update.folders, true);
         if (update.taken ? !needsTexts : needsTexts)
             filter(false);
+        if (update.taken)
+            warmShownView();
         return;
     }
     if (update.hasTracks) {
@@ -86,6 +88,7 @@ void App::takeCatalogUpdate(CatalogUpdate update) {
             saveCatalog();
             showFolders(*update.folders, !update.scanning);
             filter(false);
+            warmShownView();
         }
         // The current track's entry renamed or given a cover: show it. The
         // player goes on with the file it opened.

@@ -10,7 +10,9 @@
 // that could not start or was killed at its limit records "" for this run
 // only (genreUnfinished), never saved. The quit stops the loop between files.
 // Each batch's save of "genres.json" is encoded and written by the store
-// writer (app/StoreWriter.h); the quit waits for the last.
+// writer (app/StoreWriter.h); batches that come while it writes are saved
+// with the next one, or at the scan's end; the quit saves what is left and
+// waits for the last.
 #include "app/App.h"
 
 #include "app/Delivery.h"
@@ -19,6 +21,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/audio/FormatTags.h"
 #include "playback/DecodeCommand.h"
+#include "ui/AlbumGrouping.h"
 #include "ui/StatusLabel.h"
 
 #include <QDir>
@@ -71,7 +74,8 @@ void mergeBatch(App& app, const GenreBatch& batch, int count, int total) {
             lib.genreUnfinished.insert(it.key());
     }
     // Encoding a hundred thousand entries takes longer than many frames: the
-    // writer thread does it.
+    // writer thread does it, batches that come while it writes waiting for
+    // the next save.
     lib.saveGenres(app.core.store);
     ++lib.genresPass;
     // A large list is regrouped on a pool thread, one grouping at a time:
@@ -130,11 +134,17 @@ void App::startGenreScan() {
         }
         delivery.post([](App& app) {
             app.library.genrePending = false;
+            // The last batches' genres, if they came while a save was written.
+            app.library.saveDueGenres(app.core.store);
             // The Ogg files forgotten at launch were among this scan's.
             UserDefaults defaults;
             if (!defaults.boolean(keys::kGenreStreamTags))
                 defaults.set(keys::kGenreStreamTags, true);
             app.status->setStringValue(QStringLiteral("🎼 장르 정리 완료"));
+            // Files that came with a catalog while this scan ran were not
+            // among its own: read them now while the genre grid shows them.
+            if (app.browser.viewKind == kGenreView)
+                app.startGenreScan();
         });
     });
 }

@@ -81,6 +81,7 @@ void App::openFinished(const std::vector<Track>& imported, const QString& lastEr
     saveCatalog();
     rebuildFolders();
     filter(false);
+    warmShownView();
     play(imported.front());
 }
 

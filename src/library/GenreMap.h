@@ -67,6 +67,9 @@ public:
     // The same entries, whatever the order they were made in.
     friend bool operator==(const GenreMap& a, const GenreMap& b);
 
+    // The characters (UTF-16 units) of every entry's path and genre
+    // together: what a writer of the whole map has to write.
+    qsizetype textUnits() const;
     // Reserves room for `entries` entries whose paths hold `units` characters
     // in all (a hint; a loader knows both before it inserts).
     void reserve(qsizetype entries, qsizetype units);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/JSONStore.h"
+#include "app/MainThreadRelease.h"
 #include "app/Records.h"
 #include "app/StoreWriter.h"
 #include "library/CatalogWorker.h"
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QProcess;
@@ -66,14 +68,32 @@ struct LibraryState {
     }
     // Hands the whole of `genres` as it is now, less `genreUnfinished`, to
     // `genreSaves` for "genres.json" in `store`; the main thread only takes
-    // the snapshot.
-    void saveGenres(const JSONStore& store) const {
+    // the snapshot. While an earlier save still waits or is being written,
+    // the save is only marked due (`genresSaveDue`) and the next call takes
+    // the snapshot: each snapshot makes the next change copy the whole map
+    // (ten megabytes at 100,000 files), and the scan's batches come far
+    // faster than a save is written. The snapshot is dropped on the main
+    // thread, which made its blocks (app/MainThreadRelease.h).
+    void saveGenres(const JSONStore& store) {
+        genresSaveDue = true;
+        if (!genreSaves->busy(store.filePath(QString::fromLatin1(stores::kGenres))))
+            saveDueGenres(store);
+    }
+    // The save marked due, made now whatever the writer is doing (the scan's
+    // end, the quit); nothing when none is due.
+    void saveDueGenres(const JSONStore& store) {
+        if (!genresSaveDue)
+            return;
+        genresSaveDue = false;
         const QString name = QString::fromLatin1(stores::kGenres);
         genreSaves->submit(store.filePath(name),
-                           [store, name, genres = genres, unfinished = genreUnfinished] {
+                           [store, name, genres = genres, unfinished = genreUnfinished]() mutable {
                                store.save(name, saved(genres, unfinished));
+                               releaseOnMainThread(std::move(genres));
                            });
     }
+    // A change of `genres` waits for its save (see saveGenres).
+    bool genresSaveDue = false;
     // Bumped by the quit so that file imports still running are dropped when
     // they arrive.
     quint64 fileOpenGeneration = 0;

@@ -13,6 +13,7 @@ void AlbumGridModel::setSource(const std::vector<AlbumItem>* tiles, Configure co
 void AlbumGridModel::reload() {
     beginResetModel();
     m_cells.assign(m_tiles ? m_tiles->size() : 0, std::nullopt);
+    m_holds.assign(m_cells.size(), nullptr);
     endResetModel();
 }
 
@@ -40,6 +41,15 @@ void AlbumGridModel::setBadge(int row, bool badge) {
     emit dataChanged(at, at, {CellRole});
 }
 
+void AlbumGridModel::keepRows(int first, int last) {
+    for (std::size_t row = 0; row < m_cells.size(); ++row) {
+        if (int(row) >= first && int(row) <= last)
+            continue;
+        m_cells[row].reset();
+        m_holds[row].reset();
+    }
+}
+
 int AlbumGridModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(m_cells.size());
 }
@@ -50,8 +60,11 @@ const AlbumCell* AlbumGridModel::configured(int row) const {
     std::optional<AlbumCell>& slot = m_cells[std::size_t(row)];
     // The tile list may have shrunk since the last reload; its rows are
     // gone then, and configuring one would read past the end.
-    if (!slot && m_configure && m_tiles && std::size_t(row) < m_tiles->size())
-        slot = m_configure(row);
+    if (!slot && m_configure && m_tiles && std::size_t(row) < m_tiles->size()) {
+        CoverHold& hold = m_holds[std::size_t(row)];
+        hold = CoverTicket::hold();
+        slot = m_configure(row, CoverTicket(hold));
+    }
     return slot ? &*slot : nullptr;
 }
 

@@ -10,12 +10,18 @@
 // alone (dataChanged). Rows not configured yet are left alone: their
 // configuration will read the news.
 //
+// A configured row holds a cover hold (ui/CoverTicket.h) and hands its
+// ticket to the configuration: the row's cover request stays wanted until a
+// reload, or until the row leaves the view (keepRows), which also forgets its
+// cell, so it is configured afresh, and asks again, when it comes back.
+//
 // Roles: CellRole the AlbumCell; DisplayRole its title.
 // Main thread only.
 #pragma once
 
 #include "ui/AlbumCell.h"
 #include "ui/AlbumItem.h"
+#include "ui/CoverTicket.h"
 
 #include <QAbstractListModel>
 
@@ -29,7 +35,7 @@ class AlbumGridModel final : public QAbstractListModel {
     Q_OBJECT
 public:
     static constexpr int CellRole = Qt::UserRole + 1;
-    using Configure = std::function<AlbumCell(int row)>;
+    using Configure = std::function<AlbumCell(int row, const CoverTicket& ticket)>;
 
     explicit AlbumGridModel(QObject* parent = nullptr);
 
@@ -44,6 +50,10 @@ public:
     void setCover(int row, const QString& key, const QImage& image);
     // The badge of a configured row; others are left alone.
     void setBadge(int row, bool badge);
+    // The rows shown now are first … last (none when last < first): every
+    // other row's cell is forgotten and its cover request let go. Nothing is
+    // repainted: those rows are not on screen.
+    void keepRows(int first, int last);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -53,8 +63,10 @@ private:
 
     const std::vector<AlbumItem>* m_tiles = nullptr;
     Configure m_configure;
-    // Made on first use; reset by reload().
+    // Made on first use, with the hold of its cover request; reset by
+    // reload().
     mutable std::vector<std::optional<AlbumCell>> m_cells;
+    mutable std::vector<CoverHold> m_holds;
 };
 
 } // namespace ql

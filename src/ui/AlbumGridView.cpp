@@ -189,9 +189,23 @@ QRegion AlbumGridView::visualRegionForSelection(const QItemSelection& selection)
     return region;
 }
 
+void AlbumGridView::hideEvent(QHideEvent* event) {
+    QAbstractItemView::hideEvent(event);
+    m_shown = {0, -1};
+    emit shownRowsChanged(0, -1);
+}
+
 void AlbumGridView::paintEvent(QPaintEvent* event) {
     if (!model() || !itemDelegate())
         return;
+    // Told before the tiles are painted: what leaves the view is let go
+    // before what comes in is configured.
+    const int top = verticalOffset();
+    const std::pair<int, int> shown = rowsIn(top, top + viewport()->height() - 1);
+    if (shown != m_shown) {
+        m_shown = shown;
+        emit shownRowsChanged(shown.first, shown.second);
+    }
     QPainter painter(viewport());
     const QRect area = event->rect().translated(0, verticalOffset());
     const auto [first, last] = rowsIn(area.top(), area.bottom());

@@ -9,12 +9,16 @@
 // visits only the tiles in the painted area.
 //
 // Clicks, selection and keys are the item view's own (a click on a tile
-// emits clicked()). The background is transparent: the page shows through.
-// Main thread only.
+// emits clicked()). shownRowsChanged tells which rows the viewport shows
+// whenever that changes as it paints (scrolled, resized, new tiles), and
+// that it shows none (first > last) when it is hidden. The background is transparent: the page
+// shows through. Main thread only.
 #pragma once
 
 #include <QAbstractItemView>
 #include <QMargins>
+
+#include <utility>
 
 namespace ql {
 
@@ -35,6 +39,9 @@ public:
     QModelIndex indexAt(const QPoint& point) const override;
     void reset() override;
 
+signals:
+    void shownRowsChanged(int first, int last);
+
 protected:
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     int horizontalOffset() const override;
@@ -45,6 +52,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void updateGeometries() override;
     void rowsInserted(const QModelIndex& parent, int start, int end) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     int count() const;
@@ -56,6 +64,8 @@ private:
     std::pair<int, int> rowsIn(int top, int bottom) const;
 
     QSize m_tile{150, 192};
+    // The rows last told as shown; none yet.
+    std::pair<int, int> m_shown{0, -1};
 };
 
 } // namespace ql

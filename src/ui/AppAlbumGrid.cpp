@@ -5,9 +5,9 @@
 // shows one or the other. Every regrouping is followed by reloadAlbumGrid, so
 // a row index always refers to the current tile list. A tile is configured
 // (albumCell) when it first comes into view after a reload; its cover comes
-// through the cover service and lands only while that row still shows the
-// tile's key, and a quality label that arrives later reaches the badge of the
-// one tile whose first track it belongs to (tileQualityChanged), without a
+// through the cover service, asked for only while the tile stays in view,
+// and lands only while that row still shows the tile's key, and a quality label that arrives later
+// reaches the badge of the one tile whose first track it belongs to (tileQualityChanged), without a
 // refilter.
 //
 // A click on a tile runs the browser's road (filters, view kind, refilter,
@@ -68,11 +68,15 @@ void App::setupAlbumView(QWidget* host, QWidget* tableScroll) {
     auto* grid = new AlbumGridView;
     grid->setObjectName(QStringLiteral("albumScroll"));
     views.albumModel = new AlbumGridModel(grid);
-    views.albumModel->setSource(&browser.albums, [this](int index) { return albumCell(index); });
+    views.albumModel->setSource(&browser.albums, [this](int index, const CoverTicket& ticket) {
+        return albumCell(index, ticket);
+    });
     grid->setModel(views.albumModel);
     grid->setItemDelegate(new AlbumCellDelegate(grid));
     connect(grid, &QAbstractItemView::clicked, this,
             [this](const QModelIndex& index) { tileClicked(index.row()); });
+    // Covers are extracted for the tiles on screen only.
+    connect(grid, &AlbumGridView::shownRowsChanged, views.albumModel, &AlbumGridModel::keepRows);
     layout->addWidget(grid, 0, 0);
     views.albumView = grid;
     applyGridSize();
@@ -147,7 +151,7 @@ void App::letterTapped(const QString& letter) {
                                   QAbstractItemView::PositionAtTop);
 }
 
-AlbumCell App::albumCell(int index) {
+AlbumCell App::albumCell(int index, const CoverTicket& ticket) {
     const AlbumItem& a = browser.albums[std::size_t(index)];
     const bool album = isAlbumTile(a);
     AlbumCell cell;
@@ -183,7 +187,7 @@ AlbumCell App::albumCell(int index) {
         if (self && self->views.albumModel)
             self->views.albumModel->setCover(index, key, image);
     };
-    services.analysers->groupCover(*this, a, done);
+    services.analysers->groupCover(*this, a, ticket, done);
     answer->configuring = false;
     if (!answer->image.isNull())
         cell.cover = answer->image;

@@ -10,6 +10,7 @@
 // The grid's reload is reloadAlbumGrid (ui/AppAlbumGrid.cpp).
 #include "app/App.h"
 
+#include "app/MainThreadRelease.h"
 #include "ui/AlbumGrouping.h"
 #include "ui/RoundedImage.h"
 #include "ui/ViewRules.h"
@@ -29,6 +30,9 @@ namespace ql {
 
 namespace {
 
+// From this many visible tracks on (with the catalog worker running) the
+// tiles are grouped on a pool thread.
+constexpr std::size_t kGroupAwayFrom = 8000;
 constexpr int kHeaderCoverEdge = 112;
 constexpr double kHeaderCoverRadius = 6;
 
@@ -64,7 +68,9 @@ void App::refreshAlbums() {
     // pool thread while the window goes on, and its tiles are shown when they
     // are ready, unless a newer grouping was asked for meanwhile. The table
     // already shows the new list.
-    if (!catalogWork().threaded() || browser.filtered.size() < browser.groupAwayFrom) {
+    const std::size_t tracks = browser.filtered.size();
+    if (!catalogWork().threaded() ||
+        (tracks < kGroupAwayFrom && !services.observer->groupAway(tracks))) {
         rebuildAlbums();
         reloadAlbumGrid();
         return;
@@ -102,9 +108,8 @@ void App::startPoolGrouping() {
     (void)QtConcurrent::run([self, pass, latest = browser.albumsPass, tracks = browser.filtered,
                              viewKind = browser.viewKind, sortMode = browser.sortMode,
                              added = library.added, genres = library.genres, locale = QLocale(),
-                             starts = browser.groupingStarts] {
-        if (starts)
-            starts();
+                             observer = services.observer]() mutable {
+        observer->poolGroupingStarts();
         auto albums = std::make_shared<std::vector<AlbumItem>>();
         // Outdated before its turn came: nothing to make, but the end is
         // still told, so the next grouping starts.
@@ -125,6 +130,10 @@ void App::startPoolGrouping() {
                     self->poolGroupingDone(pass, viewKind, std::move(*albums));
             },
             Qt::QueuedConnection);
+        // The list's row numbers and the genre map were copied by the main
+        // thread, and may be the last copies by now: they are freed there.
+        releaseOnMainThread(std::move(tracks));
+        releaseOnMainThread(std::move(genres));
     });
 }
 
@@ -205,7 +214,7 @@ void App::updateHeader() {
             if (self && self->browser.headerCoverKey == headerKey)
                 showHeaderCover(self->views.pageCover, image.isNull() ? defaultCover() : image);
         };
-        services.analysers->groupCover(*this, item, done);
+        services.analysers->groupCover(*this, item, CoverTicket(), done);
     }
 
     showCount();

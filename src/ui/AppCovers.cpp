@@ -13,7 +13,11 @@
 // extraction runs for it again (not even after a restart) until the file
 // changes. A run that did not end by itself (ffmpeg missing, killed, the quit)
 // proves nothing and leaves no such mark. Requests for one album are not
-// merged: the second finds the file the first wrote.
+// merged: the second finds the file the first wrote. Covers are asked for by
+// what shows them (a tile, a title cell): a request whose tile or row has
+// left the screen by the time its turn comes is dropped unanswered
+// (ui/CoverTicket.h), so a regrouped or scrolled grid never leaves a queue
+// of pictures nobody sees.
 //
 // ffmpeg writes under a temporary name in the covers folder, renamed to
 // "<n>.jpg" only when ffmpeg exits with status 0: a run cut short (the quit,
@@ -160,7 +164,8 @@ QString App::coverFolder() const {
     return core.store.dir() + QStringLiteral("/covers");
 }
 
-void App::albumCover(const AlbumItem& item, std::function<void(const QImage&)> done) {
+void App::albumCover(const AlbumItem& item, std::function<void(const QImage&)> done,
+                     const CoverTicket& ticket) {
     if (const QImage cached = browser.coverCache.find(item.key); !cached.isNull()) {
         done(cached);
         return;
@@ -174,8 +179,11 @@ void App::albumCover(const AlbumItem& item, std::function<void(const QImage&)> d
     const Delivery delivery(this);
     // The file's own absolute path is ffmpeg's input without its "file:".
     coverQueue->start([delivery, tools, path = input.mid(5), input, folder = coverFolder(),
-                       name = coverFileName(item.key), children = children, key = item.key,
+                       name = coverFileName(item.key), children = children, key = item.key, ticket,
                        done = std::move(done)] {
+        // Its tile or row went out of view while the request waited.
+        if (!ticket.wanted())
+            return;
         const QImage image = input.isEmpty() ? QImage()
                                              : loadOrExtract(tools->coverProgram(), path, input,
                                                              folder, name, children);
@@ -186,9 +194,10 @@ void App::albumCover(const AlbumItem& item, std::function<void(const QImage&)> d
     });
 }
 
-void App::groupCover(const AlbumItem& item, std::function<void(const QImage&)> done) {
+void App::groupCover(const AlbumItem& item, std::function<void(const QImage&)> done,
+                     const CoverTicket& ticket) {
     if (item.kind == QLatin1String("album")) {
-        albumCover(item, std::move(done));
+        albumCover(item, std::move(done), ticket);
         return;
     }
     const std::vector<AlbumItem> albums = mosaicAlbums(item);
@@ -212,20 +221,25 @@ void App::groupCover(const AlbumItem& item, std::function<void(const QImage&)> d
     auto pending = std::make_shared<Pending>(
         Pending{std::vector<QImage>(albums.size()), albums.size(), key, std::move(done)});
     QPointer<App> self(this);
+    // A request dropped as no longer wanted never answers: the mosaic is then
+    // neither drawn nor cached, and is asked for again when next shown.
     for (std::size_t i = 0; i < albums.size(); ++i)
-        albumCover(albums[i], [self, pending, i](const QImage& image) {
-            pending->answers[i] = image;
-            if (--pending->outstanding > 0)
-                return;
-            std::vector<QImage> images;
-            for (const QImage& answer : pending->answers)
-                if (!answer.isNull())
-                    images.push_back(answer);
-            const QImage mosaic = images.empty() ? QImage() : coverMosaic(images);
-            if (self)
-                self->browser.coverCache.insert(pending->key, mosaic);
-            pending->done(mosaic);
-        });
+        albumCover(
+            albums[i],
+            [self, pending, i](const QImage& image) {
+                pending->answers[i] = image;
+                if (--pending->outstanding > 0)
+                    return;
+                std::vector<QImage> images;
+                for (const QImage& answer : pending->answers)
+                    if (!answer.isNull())
+                        images.push_back(answer);
+                const QImage mosaic = images.empty() ? QImage() : coverMosaic(images);
+                if (self)
+                    self->browser.coverCache.insert(pending->key, mosaic);
+                pending->done(mosaic);
+            },
+            ticket);
 }
 
 // Read once: the table paints it in every row without a cover.

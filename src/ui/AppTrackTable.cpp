@@ -7,7 +7,9 @@
 // screen that show it.
 //
 // It calls the play request (play), the quality probe (requestQuality) and
-// the cover service (albumCover, defaultCover); see their files.
+// the cover service (albumCover, defaultCover); see their files. A title
+// cell's cover request stays wanted while a row on screen shows its album:
+// scrolled away or hidden behind the grid, it is let go.
 #include "app/App.h"
 
 #include "ui/AlbumGrouping.h"
@@ -19,7 +21,10 @@
 #include "ui/l10n/L10n.h"
 
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
+
+#include <iterator>
 
 namespace ql {
 
@@ -74,21 +79,35 @@ QImage App::titleThumbnail(const Track& track) {
     if (const QImage cached = browser.coverCache.find(key); !cached.isNull())
         return cached;
     if (!browser.coversAsked.contains(key)) {
-        browser.coversAsked.insert(key);
+        const CoverHold hold = CoverTicket::hold();
+        browser.coversAsked.insert(key, hold);
         QPointer<App> self(this);
-        albumCover(AlbumItem{key, track.album, track.artist, {track}, QStringLiteral("album"), {}},
-                   [self, key](const QImage& image) {
-                       if (!self || image.isNull())
-                           return;
-                       // A cover may come back while the table is painting
-                       // (a cache hit answers at once): repaint afterwards.
-                       QTimer::singleShot(0, self, [self, key] {
-                           if (self)
-                               self->coverChanged(key);
-                       });
-                   });
+        albumCover(
+            AlbumItem{key, track.album, track.artist, {track}, QStringLiteral("album"), {}},
+            [self, key](const QImage& image) {
+                if (!self || image.isNull())
+                    return;
+                // A cover may come back while the table is painting
+                // (a cache hit answers at once): repaint afterwards.
+                QTimer::singleShot(0, self, [self, key] {
+                    if (self)
+                        self->coverChanged(key);
+                });
+            },
+            CoverTicket(hold));
     }
     return defaultCover();
+}
+
+void App::keepShownTitleCovers() {
+    if (browser.coversAsked.isEmpty() || !views.table)
+        return;
+    const auto [first, last] = visibleRows(*views.table, int(browser.filtered.size()));
+    QSet<QString> shown;
+    for (int r = first; r <= last; ++r)
+        shown.insert(coverKey(browser.filtered[size_t(r)]));
+    for (auto it = browser.coversAsked.begin(); it != browser.coversAsked.end();)
+        it = shown.contains(it.key()) ? std::next(it) : browser.coversAsked.erase(it);
 }
 
 std::optional<Track> App::rowTrack() const {

@@ -10,6 +10,7 @@
 
 #include "app/UserDefaults.h"
 #include "ui/AlbumGridView.h"
+#include "ui/AlbumGrouping.h"
 #include "ui/IconButton.h"
 #include "ui/SidebarButton.h"
 #include "ui/StatusLabel.h"
@@ -108,8 +109,10 @@ void App::syncTabs() {
 
 void App::applyViewMode() {
     const int kind = browser.viewKind;
-    if (views.table)
+    if (views.table) {
         views.table->setHidden(kind > 0);
+        keepShownTitleCovers();
+    }
     if (views.albumView)
         views.albumView->setHidden(kind == 0);
     if (views.letterBar)
@@ -135,6 +138,17 @@ void App::showListView() {
     browser.viewKind = 0;
     storeViewKind(0);
     applyViewMode();
+}
+
+void App::warmShownView() {
+    // The view restored at launch was applied before any catalog had come,
+    // and a later catalog brings files never read: without this, the genre
+    // grid keeps them under "장르 미지정" and a date list shows none of them
+    // (at launch: nothing at all) until the tab is chosen again.
+    if (browser.viewKind == kGenreView)
+        startGenreScan();
+    if (needsAddedDates(listening.smartMode, browser.viewKind, browser.sortMode))
+        readMissingAdded();
 }
 
 } // namespace ql

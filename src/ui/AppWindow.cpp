@@ -35,6 +35,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPointer>
+#include <QScrollBar>
 #include <QStyleFactory>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -172,6 +173,9 @@ void App::buildWindowBase() {
         if (self)
             self->headerDoubleClicked(column);
     };
+    // Covers are extracted for the rows on screen only.
+    connect(table->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this] { keepShownTitleCovers(); });
     // The cells read the visible list and ask App for their texts and
     // thumbnails at every paint.
     TrackTableModel::Cells cells;

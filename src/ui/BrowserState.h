@@ -13,6 +13,7 @@
 #include "ui/AlbumItem.h"
 #include "ui/CatalogFilter.h"
 #include "ui/CoverCache.h"
+#include "ui/CoverTicket.h"
 #include "ui/NavState.h"
 #include "ui/SearchMemo.h"
 #include "ui/ShuffleOrder.h"
@@ -23,7 +24,6 @@
 #include <QStringList>
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -81,12 +81,6 @@ struct BrowserState {
         bool again = false;
         std::optional<GroupingBasis> asked;
     } pool;
-    // From this many visible tracks on (with the catalog worker running) the
-    // tiles are grouped on a pool thread.
-    std::size_t groupAwayFrom = 8000;
-    // Called on the pool thread as each grouping starts (tests hold one back
-    // with it).
-    std::function<void()> groupingStarts;
     // Tile order: 0 artist, 1 album title, 2 date added.
     int sortMode = 0;
     double gridSize = 150; // tile edge in pixels
@@ -101,9 +95,11 @@ struct BrowserState {
 
     // Covers by tile key, as the cover service delivers them.
     CoverCache coverCache;
-    // Album keys whose cover the track table asked for since its last
-    // reload: each is asked once per reload, not at every paint.
-    QSet<QString> coversAsked;
+    // Cover keys the track table asked for since its last reload, each with
+    // the hold that keeps its request wanted: each is asked once per reload,
+    // not at every paint, and let go (so asked again when it comes back)
+    // when no row on screen shows it any more.
+    QHash<QString, CoverHold> coversAsked;
 
     // Each catalog row's search text, kept between passes (see SearchMemo.h).
     // Shared with the catalog worker that filled it (see ownMemo).

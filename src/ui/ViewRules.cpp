@@ -76,6 +76,10 @@ int activeSidebarTag(int smartMode, bool hasCellFilter) {
     }
 }
 
+bool needsAddedDates(int smartMode, int viewKind, int sortMode) {
+    return smartMode == 1 || smartMode == 4 || (viewKind > 0 && sortMode == 2);
+}
+
 bool isPage(int smartMode, bool hasCellFilter) {
     return smartMode >= 1 || hasCellFilter;
 }

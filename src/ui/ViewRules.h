@@ -31,6 +31,11 @@ int tabIndex(int smartMode, int viewKind);
 // The sidebar entry to highlight, -1 for none.
 int activeSidebarTag(int smartMode, bool hasCellFilter);
 
+// Whether what is shown depends on the dates files were added: the smart
+// lists "최근 받은 곡" (1) and "이번 주 새 곡" (4) select by them, and a grid
+// sorted by date added (sort mode 2) orders its tiles by them.
+bool needsAddedDates(int smartMode, int viewKind, int sortMode);
+
 // The page header: shown for a smart list or a cell filter.
 bool isPage(int smartMode, bool hasCellFilter);
 struct PageTitle {

@@ -96,6 +96,12 @@ private slots:
             QCOMPARE(map.size(), plain.size());
         }
         QCOMPARE(map.toHash(), plain);
+        // What a writer sizes its buffer by: removed paths left in the blocks
+        // do not count.
+        qsizetype units = 0;
+        for (auto it = plain.cbegin(); it != plain.cend(); ++it)
+            units += it.key().size() + it.value().size();
+        QCOMPARE(map.textUnits(), units);
     }
 
     // A snapshot handed to the save writer keeps what it held while the

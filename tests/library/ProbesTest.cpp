@@ -29,6 +29,7 @@ const QString kStub = QStringLiteral(
     "for a; do f=$a; done\n"
     "echo \"$f\" >> \"$0.log\"\n"
     "case \"$f\" in\n"
+    "  *late*) while [ -e \"$0.hold\" ]; do sleep 0.01; done; printf 'jazz\\n' ;;\n"
     "  *hires*) echo '{\"streams\":[{\"codec_name\":\"flac\",\"sample_rate\":\"96000\","
     "\"bits_per_raw_sample\":\"24\"}]}' ;;\n"
     "  *genre*) sleep 0.02; printf 'rock / pop\\n' ;;\n"
@@ -61,6 +62,29 @@ struct ProbeRig {
     }
     QString status() const { return app->status->text(); }
     template <class P> bool until(P done) { return QTest::qWaitFor(done, 20000); }
+};
+
+// Holds the first save of "genres.json" on the store writer until `held` is
+// released; `started` tells it began.
+struct FirstSaveHeld {
+    App& app;
+    QSemaphore started, held;
+    bool first = true;
+    explicit FirstSaveHeld(App& a) : app(a) {
+        app.library.genreSaves->writeStarts = [this](const QString&) {
+            if (std::exchange(first, false)) {
+                started.release();
+                held.acquire();
+            }
+        };
+    }
+    // A failed check must not leave the writer waiting, and no later save
+    // may call in here once this is gone.
+    ~FirstSaveHeld() {
+        held.release();
+        app.library.genreSaves->finish(20000);
+        app.library.genreSaves->writeStarts = nullptr;
+    }
 };
 
 } // namespace
@@ -272,32 +296,27 @@ private slots:
         QTest::addColumn<bool>("quit");
         QTest::addColumn<bool>("readOnly");
         QTest::newRow("the quit waits for the last save") << true << false;
+        QTest::newRow("the scan's end saves the batches that came during a save") << false << false;
         QTest::newRow("a failed save is told") << false << true;
     }
     void genreSavesOffTheMainThread() {
         QFETCH(bool, quit);
         QFETCH(bool, readOnly);
-        ProbeRig r(120, quit ? QStringLiteral("genre-quit-") : QStringLiteral("genre-denied-"));
+        ProbeRig r(120, quit       ? QStringLiteral("genre-quit-")
+                        : readOnly ? QStringLiteral("genre-denied-")
+                                   : QStringLiteral("genre-end-"));
         App& app = *r.app.app;
         app.browser.viewKind = 1; // not the genre grid: no rebuild
         const QString dir = app.core.store.dir();
         QVERIFY(QDir().mkpath(dir));
         if (readOnly)
             QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner));
-        QSemaphore started;
-        QSemaphore held;
-        bool first = true;
-        app.library.genreSaves->writeStarts = [&](const QString&) {
-            if (std::exchange(first, false)) {
-                started.release();
-                held.acquire();
-            }
-        };
+        FirstSaveHeld save(app);
         app.startGenreScan();
-        const bool heldOne = r.until([&] { return started.available() > 0; });
+        const bool heldOne = r.until([&] { return save.started.available() > 0; });
         // Every batch reaches the genres, and the window, while the first save waits.
         const bool scanned = r.until([&] { return !app.library.genrePending; });
-        held.release();
+        save.held.release();
         QVERIFY(heldOne && scanned);
         for (const Track& t : app.library.rows)
             QCOMPARE(app.library.genres.value(t.path), QStringLiteral("Rock"));
@@ -322,6 +341,35 @@ private slots:
         // The file holds the last state of the genres, not an earlier batch.
         QCOMPARE(JSONStore().load<Paths>(QString::fromLatin1(stores::kGenres)).value(),
                  app.library.genres.toHash());
+    }
+
+    // A quit while batches wait for a save being written saves them: the
+    // file holds every genre taken in, not only the first batch's.
+    void genreQuitSavesWhatCame() {
+        ProbeRig r(80, QStringLiteral("genre-due-"));
+        App& app = *r.app.app;
+        app.browser.viewKind = 1;
+        for (int i = 0; i < 40; ++i) // the third batch waits in ffprobe
+            app.library.rows.push_back(
+                Track{100 + i, QStringLiteral("/m/late-%1.flac").arg(i), "late", {}, {}, 60, {}});
+        const QString hold = r.stub + ".hold";
+        QVERIFY(test::writeFile(hold, "held"));
+        const std::shared_ptr<void> letGo(nullptr, [&](void*) { QFile::remove(hold); });
+        FirstSaveHeld save(app);
+        app.startGenreScan();
+        const bool heldOne = r.until([&] { return save.started.available() > 0; });
+        const auto taken = [&](const Paths& genres) {
+            int n = 0;
+            for (const Track& t : app.library.rows)
+                n += genres.contains(t.path) ? 1 : 0;
+            return n;
+        };
+        const bool twoBatches = r.until([&] { return taken(app.library.genres.toHash()) == 80; });
+        save.held.release();
+        QVERIFY(heldOne && twoBatches);
+        QVERIFY(app.library.genrePending);
+        app.applicationWillTerminate();
+        QCOMPARE(taken(JSONStore().load<Paths>(QString::fromLatin1(stores::kGenres)).value()), 80);
     }
 
     // Files the libraries open are read in-process; ffprobe only for the rest.

@@ -85,6 +85,11 @@ struct StandIns {
         // Take the road's place, and the probe's.
         std::function<void(const char* road, const Track& track, quint64 generation)> fallbackRoad;
         std::function<void(const Track& track)> qualityProbe;
+        // True: the list is grouped on a pool thread (with the catalog
+        // worker running); false leaves it to the program's own rule.
+        std::function<bool(std::size_t tracks)> groupAway;
+        // On the pool thread, as each grouping there starts.
+        std::function<void()> poolGroupingStarts;
     } observer;
 };
 
@@ -255,12 +260,12 @@ public:
         else
             SystemAnalysers::loadArt(app, track);
     }
-    void groupCover(App& app, const AlbumItem& item,
+    void groupCover(App& app, const AlbumItem& item, const CoverTicket& ticket,
                     std::function<void(const QImage&)> done) const override {
         if (in->analysers.groupCover)
             in->analysers.groupCover(item, std::move(done));
         else
-            SystemAnalysers::groupCover(app, item, std::move(done));
+            SystemAnalysers::groupCover(app, item, ticket, std::move(done));
     }
     const std::shared_ptr<StandIns> in;
 };
@@ -290,6 +295,14 @@ public:
             return SystemObserver::qualityProbe(track);
         in->observer.qualityProbe(track);
         return true;
+    }
+    bool groupAway(std::size_t tracks) const override {
+        return in->observer.groupAway ? in->observer.groupAway(tracks)
+                                      : SystemObserver::groupAway(tracks);
+    }
+    void poolGroupingStarts() const override {
+        if (in->observer.poolGroupingStarts)
+            in->observer.poolGroupingStarts();
     }
     const std::shared_ptr<StandIns> in;
 };

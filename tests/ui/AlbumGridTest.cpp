@@ -1,23 +1,30 @@
 // Guards against: a tile grid that shows the wrong size, badge or cover, a
 // tile click that filters, records or plays the wrong tracks, a letter or a
-// sort choice that moves the grid when it must not.
+// sort choice that moves the grid when it must not, and covers extracted for
+// tiles or rows that are no longer on screen.
 #include "app/App.h"
+#include "app/JSONStore.h"
 #include "app/UserDefaults.h"
 #include "ui/AlbumGridModel.h"
 #include "ui/AlbumGridView.h"
 #include "ui/StatusLabel.h"
 #include "ui/SymbolButton.h"
+#include "ui/TabBar.h"
 #include "ui/TrackTableView.h"
 
 #include "CaseRows.h"
 #include "LaunchedApp.h"
 #include "StoredSettings.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSlider>
+#include <QThreadPool>
 
 using namespace ql;
 
@@ -57,9 +64,12 @@ struct Grid {
     test::LaunchedApp l;
     App& app;
 
-    Grid(const QStringList& entries, int kind, const QString& lang = "ko")
+    // With `coverProgram`, covers come from the program's own cover service
+    // running it in place of ffmpeg.
+    Grid(const QStringList& entries, int kind, const QString& lang = "ko",
+         const QString& coverProgram = {})
         : l(lang,
-            [this](App& a) {
+            [this, coverProgram](App& a) {
                 test::fakes(a).observer.playRequest = [this](const Track& t) {
                     played.push_back(t.id);
                 };
@@ -68,6 +78,10 @@ struct Grid {
                     ++datesRead;
                     return 100.0 * QFileInfo(path).baseName().toInt();
                 };
+                if (!coverProgram.isEmpty()) {
+                    test::fakes(a).tools.coverProgram = [coverProgram] { return coverProgram; };
+                    return;
+                }
                 test::fakes(a).analysers.groupCover = [this](const AlbumItem& item, auto done) {
                     QImage picture(300, 300, QImage::Format_RGB32);
                     picture.fill(Qt::red);
@@ -198,6 +212,35 @@ const std::vector<CoverCase> kCovers = {
     {"the row's own cover lands", false, true, true},
     {"a cover for a tile no longer in the row is dropped", true, true, false},
     {"no picture: the default stays", false, false, false},
+};
+
+// 80 albums, one track each, in folders F1 … F80. The stand-in for ffmpeg
+// logs "begin <folder>" as it starts, waits while "<stub>.hold" exists, then
+// logs "<folder>" and writes a picture; the first request is held while the
+// window changes, then the queue runs down.
+QStringList manyAlbums() {
+    QStringList entries;
+    for (int i = 1; i <= 80; ++i)
+        entries << QString("Al%1/Ar/F%1").arg(i);
+    return entries;
+}
+const QByteArray kCoverStub = "in=$5; for a; do out=$a; done; f=${in##*/m/}; f=${f%%/*}\n"
+                              "echo \"begin $f\" >> \"$0.log\"\n"
+                              "while [ -e \"$0.hold\" ]; do sleep 0.01; done\n"
+                              "echo \"$f\" >> \"$0.log\"\n"
+                              "cp \"$0.jpg\" \"$out\"\n";
+struct InViewCase {
+    const char* name;
+    int kind;           // the view at the start
+    const char* while_; // while the first request is held: "", "end" (scroll to the
+                        // end), "search" (type "Al7"), "list" (the track list's tab)
+};
+const std::vector<InViewCase> kInView = {
+    {"the grid as it is", 1, ""},
+    {"the grid scrolled to its end", 1, "end"},
+    {"the grid regrouped by a search", 1, "search"},
+    {"the track list chosen over the grid", 1, "list"},
+    {"the track list scrolled to its end", 0, "end"},
 };
 
 } // namespace
@@ -351,6 +394,87 @@ private slots:
         QCOMPARE(QString("%1 | %2 | ").arg(g.app.browser.sortMode).arg(g.datesRead) +
                      g.titles().join(' '),
                  c.want);
+    }
+
+    // Covers are extracted for the tiles and title cells on screen: what left
+    // the screen while its request waited is never extracted.
+    void coversInView_data() { test::addRows(kInView); }
+    void coversInView() {
+        const InViewCase& c = test::currentCase(kInView);
+        // A stub of the row's own: nothing a row before left running writes
+        // into its log.
+        static int rowNumber = 0;
+        const QString stub = test::tempFile(QStringLiteral("cover-stub-%1").arg(++rowNumber));
+        QVERIFY(test::writeExecutable(stub, kCoverStub));
+        QImage picture(300, 300, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QVERIFY(picture.save(stub + ".jpg", "JPEG"));
+        QFile::remove(stub + ".log");
+        QVERIFY(test::writeFile(stub + ".hold", "held"));
+        // A failed check must not leave the queue waiting.
+        const std::shared_ptr<void> release(nullptr, [&](void*) { QFile::remove(stub + ".hold"); });
+        // No cover extracted by a row before.
+        QDir(JSONStore().dir() + QStringLiteral("/covers")).removeRecursively();
+        Grid g(manyAlbums(), c.kind, "ko", stub);
+        App& app = g.app;
+        const auto log = [&] {
+            return QString::fromUtf8(test::readFile(stub + ".log")).split('\n', Qt::SkipEmptyParts);
+        };
+        const auto paint = [&] {
+            QCoreApplication::processEvents();
+            g.view()->viewport()->repaint();
+            app.views.table->viewport()->repaint();
+        };
+        paint();
+        // A whole first line: the stub may be writing it as it is read.
+        QVERIFY(
+            QTest::qWaitFor([&] { return test::readFile(stub + ".log").contains('\n'); }, 10000));
+        const QString held = log().first().section(' ', 1);
+        const QString step = c.while_;
+        QAbstractScrollArea* shown =
+            c.kind == 0 ? static_cast<QAbstractScrollArea*>(app.views.table) : g.view();
+        if (step == "end") {
+            shown->verticalScrollBar()->setValue(shown->verticalScrollBar()->maximum());
+        } else if (step == "search") {
+            QTest::keyClicks(app.search, "Al7");
+        } else if (step == "list") {
+            for (SymbolButton* b : app.viewModeControl->findChildren<SymbolButton*>())
+                if (b->tag() == 2)
+                    QTest::mouseClick(b, Qt::LeftButton);
+        }
+        paint();
+        QFile::remove(stub + ".hold");
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                paint();
+                return app.coverQueue->waitForDone(10);
+            },
+            30000));
+        paint();
+        QVERIFY(app.coverQueue->waitForDone(10000));
+
+        // The folders on screen now: the grid's tiles, else the table's rows.
+        QSet<QString> want{held};
+        const auto folder = [](const Track& t) { return t.path.section('/', 2, 2); };
+        if (app.browser.viewKind > 0) {
+            for (int r = 0; r < g.model()->rowCount(); ++r)
+                if (g.view()
+                        ->visualRect(g.model()->index(r))
+                        .intersects(g.view()->viewport()->rect()))
+                    want << folder(app.browser.albums[std::size_t(r)].tracks.front());
+        } else {
+            const TrackTableView& table = *app.views.table;
+            const int last = table.rowAt(table.viewport()->height() - 1);
+            for (int r = table.rowAt(0); r >= 0 && r <= (last < 0 ? 79 : last); ++r)
+                want << folder(app.browser.filtered[std::size_t(r)]);
+        }
+        QVERIFY2(want.size() < 80, "everything is on screen: the row proves nothing");
+        QStringList extracted = log().filter(QRegularExpression("^F"));
+        QStringList wanted(want.begin(), want.end());
+        extracted.removeDuplicates();
+        extracted.sort();
+        wanted.sort();
+        QCOMPARE(extracted.join(' '), wanted.join(' '));
     }
 
     void covers_data() { test::addRows(kCovers); }

@@ -1,6 +1,7 @@
 // Guards against: a count label that counts another grouping than the tiles
-// on screen, and a genre scan that regroups a large list on the main thread
-// at every batch, several groupings at once, or shows an outdated one last.
+// on screen, a genre scan that regroups a large list on the main thread at
+// every batch, several groupings at once, or shows an outdated one last, and
+// a launch into the genre grid that leaves unread files under "장르 미지정".
 #include "app/App.h"
 #include "app/JSONStore.h"
 #include "app/JsonCodec.h"
@@ -32,8 +33,9 @@ using namespace ql;
 namespace {
 
 // The stand-in ffprobe answers with the genre folder of the path,
-// "file:/m/<genre>/<album>/<n>.flac".
-const QByteArray kStub = "for a; do f=$a; done\n"
+// "file:/m/<genre>/<album>/<n>.flac", once "<stub>.hold" is gone.
+const QByteArray kStub = "while [ -e \"$0.hold\" ]; do sleep 0.01; done\n"
+                         "for a; do f=$a; done\n"
                          "g=${f#file:/m/}; printf '%s\\n' \"${g%%/*}\"\n";
 
 // 28 tracks: 7 albums by 5 artists in 6 genres (the last Hangul).
@@ -50,16 +52,18 @@ const std::vector<Shelf> kShelves = {{"Rock", "Lumen", "Dawn", 5}, {"Rock", "Lum
                                      {"발라드", "별빛", "사랑", 2}};
 // clang-format on
 
-// The shelves' tracks, each shelf `times` as long.
-std::vector<Track> catalog(const std::vector<Shelf>& shelves, int times = 1) {
+// The shelves' tracks, each shelf `times` as long, in files of `extension`.
+std::vector<Track> catalog(const std::vector<Shelf>& shelves, int times = 1,
+                           const QString& extension = QStringLiteral("flac")) {
     std::vector<Track> rows;
     for (const Shelf& s : shelves)
         for (int i = 0; i < s.tracks * times; ++i) {
             const qint64 id = qint64(rows.size()) + 1;
             rows.push_back({id,
-                            QStringLiteral("/m/%1/%2/%3.flac")
+                            QStringLiteral("/m/%1/%2/%3.%4")
                                 .arg(QString::fromUtf8(s.genre), QString::fromUtf8(s.album))
-                                .arg(id),
+                                .arg(id)
+                                .arg(extension),
                             QStringLiteral("T%1").arg(id),
                             QString::fromUtf8(s.artist),
                             QString::fromUtf8(s.album),
@@ -100,6 +104,12 @@ const std::vector<CountCase> kCounts = {
     {"a restart into the genre grid", false, true, 3, 1, "c", {"6 items • 28 tracks"}},
     {"a restart into the genre grid, grouped away", true, true, 3, 1, "c",
      {"6 items • 28 tracks"}},
+    {"a restart into the genre grid, genres never read", false, false, 3, 1, "c",
+     {"6 items • 28 tracks"}},
+    {"a restart into the genre grid, genres never read, grouped away", true, false, 3, 4, "c",
+     {"6 items • 112 tracks"}},
+    {"a restart into the genre grid, then new files", false, false, 3, 1, "c c",
+     {"6 items • 28 tracks", "6 items • 30 tracks"}},
     {"the track list", false, true, 0, 1, "c t2", {"28 tracks", "28 tracks"}},
     {"a genre scan of 28 tracks", false, false, 1, 1, "c t3",
      {"7 albums • 28 tracks", "6 items • 28 tracks"}},
@@ -119,21 +129,28 @@ struct Window {
     test::LaunchedApp l;
     App& app;
     std::unique_ptr<test::ReplyPipe> backend;
-    Window(bool pool, int launchKind, const QString& lang = "en")
+    // `more` runs just before the launch, the stores folder set.
+    Window(bool pool, int launchKind, const QString& lang = "en",
+           const std::function<void(App&)>& more = {})
         : l(lang,
             [&](App& a) {
                 a.core.store = JSONStore(stores.path());
+                if (more)
+                    more(a);
                 UserDefaults().set(keys::kViewKind, launchKind);
                 test::writeExecutable(stub, kStub);
                 test::fakes(a).tools.probeTool = [this](const QString&) { return stub; };
                 test::fakes(a).analysers.groupCover = [](const AlbumItem&, auto done) {
                     done(QImage());
                 };
-                if (pool)
+                if (pool) {
                     a.runCatalogInBackground();
+                    test::fakes(a).observer.groupAway = [](std::size_t tracks) {
+                        return tracks >= 10;
+                    };
+                }
             }),
           app(*l) {
-        app.browser.groupAwayFrom = 10;
         backend = std::make_unique<test::ReplyPipe>(app);
     }
     void click(int segment) {
@@ -224,6 +241,59 @@ private slots:
         QCOMPARE(seen.join(" / "), QString());
     }
 
+    // A launch into the genre grid reads what it would read when the tab is
+    // chosen, without a click: Ogg entries an older reader stored empty
+    // (forgotten at launch), and the files of a catalog that came while the
+    // scan of the one before ran.
+    void restartIntoGenres_data() {
+        QTest::addColumn<bool>("storedEmpty");
+        QTest::addColumn<bool>("duringScan");
+        QTest::newRow("Ogg entries stored empty by the older reader") << true << false;
+        QTest::newRow("new files of a later catalog while the scan runs") << false << true;
+    }
+    void restartIntoGenres() {
+        QFETCH(bool, storedEmpty);
+        QFETCH(bool, duringScan);
+        const std::vector<Track> rows = catalog(kShelves, 1, QStringLiteral("ogg"));
+        const QString hold = test::tempFile(QStringLiteral("genre-stub.hold"));
+        QFile::remove(hold);
+        // A failed check must not leave the scan waiting.
+        const std::shared_ptr<void> release(nullptr, [&](void*) { QFile::remove(hold); });
+        Window w(false, 3, "en", [&](App& a) {
+            UserDefaults defaults;
+            defaults.remove(keys::kGenreStreamTags);
+            defaults.sync();
+            if (storedEmpty) {
+                QHash<QString, QString> stored;
+                for (const Track& t : rows)
+                    stored.insert(t.path, QString());
+                QVERIFY(a.core.store.save(QString::fromLatin1(stores::kGenres), stored));
+            }
+        });
+        App& app = w.app;
+        std::vector<Track> next = rows;
+        if (duringScan) {
+            QVERIFY(test::writeFile(hold, "held"));
+            QVERIFY(w.send(rows));
+            QVERIFY(QTest::qWaitFor([&] { return app.library.genrePending; }, 30000));
+            next.push_back({100, "/m/Rock/Moon/100.ogg", "Moon", "Lumen", "Moon", 60, {}});
+            next.push_back({101, "/m/Soul/Moon/101.ogg", "Moon", "Lumen", "Moon", 60, {}});
+            QVERIFY(w.send(next));
+            QFile::remove(hold);
+        } else {
+            QVERIFY(w.send(rows));
+        }
+        QVERIFY(QTest::qWaitFor([&] { return w.settled(); }, 30000));
+        QStringList titles;
+        for (const AlbumItem& tile : app.browser.albums)
+            titles << tile.title + ":" + QString::number(tile.tracks.size());
+        const QStringList want =
+            duringScan ? QStringList{"Rock:9", "Jazz:6", "Pop:5", "Folk:4", "Soul:4", "발라드:2"}
+                       : QStringList{"Rock:8", "Jazz:6", "Pop:5", "Folk:4", "Soul:3", "발라드:2"};
+        QCOMPARE(titles, want);
+        QCOMPARE(w.mismatch(), QString());
+    }
+
     // The genre scan of a list grouped away: while one grouping runs, every
     // batch still comes in with its progress message, no second grouping
     // starts, and the last one shown holds every genre.
@@ -236,7 +306,7 @@ private slots:
         // A failed check must not leave the pool thread waiting.
         const std::shared_ptr<void> letGo(nullptr, [&](void*) { go.release(); });
         std::atomic<int> started = 0, running = 0, most = 0;
-        app.browser.groupingStarts = [&] {
+        test::fakes(app).observer.poolGroupingStarts = [&] {
             most = std::max(most.load(), ++running);
             if (started++ == 0)
                 go.acquire();

@@ -1,7 +1,11 @@
 // Guards against: tabs, sidebar, history arrows and page header that show a
-// view other than the one the browser is in.
+// view other than the one the browser is in, and a view restored at launch
+// that shows less than its tab would.
 #include "app/App.h"
+#include "app/JSONStore.h"
+#include "app/JsonCodec.h"
 #include "app/UserDefaults.h"
+#include "library/CatalogIntake.h"
 #include "ui/AlbumGridView.h"
 #include "ui/SidebarButton.h"
 #include "ui/StatusLabel.h"
@@ -12,13 +16,17 @@
 
 #include "CaseRows.h"
 #include "LaunchedApp.h"
+#include "ReplyPipe.h"
 #include "StoredSettings.h"
 #include "TestHome.h"
 
 #include <QComboBox>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QTemporaryDir>
 
 using namespace ql;
 
@@ -166,6 +174,44 @@ const std::vector<HeaderCase> kHeader = {
 };
 // clang-format on
 
+// A restart into a list chosen by date added. The catalog: 40 tracks on 10
+// albums, four a piece; tracks 1-20 came 2 days ago, 21-36 20 days ago, the
+// rest 100 days ago. It arrives from the cache the launch restores or as the
+// backend's first reply; nothing is clicked.
+struct RestartCase {
+    const char* name;
+    int smart, viewKind;
+    bool fromCache;
+    QString label; // the count label once the dates are in
+};
+// clang-format off
+const std::vector<RestartCase> kRestarts = {
+    {"최근 추가 from the cache", 1, 1, true, "9장 • 36곡"},
+    {"최근 추가 from the backend's reply", 1, 1, false, "9장 • 36곡"},
+    {"이번 주 새 곡 from the cache", 4, 0, true, "20곡"},
+    {"이번 주 새 곡 from the backend's reply", 4, 0, false, "20곡"},
+};
+// clang-format on
+
+std::vector<Track> datedCatalog() {
+    std::vector<Track> rows;
+    for (int i = 1; i <= 40; ++i)
+        rows.push_back(Track{i,
+                             QStringLiteral("/D/%1.flac").arg(i),
+                             QStringLiteral("T%1").arg(i),
+                             QStringLiteral("Lumen"),
+                             QStringLiteral("A%1").arg((i - 1) / 4),
+                             60,
+                             {}});
+    return rows;
+}
+
+double daysAgo(const QString& path) {
+    const int n = QFileInfo(path).baseName().toInt();
+    const double now = double(QDateTime::currentSecsSinceEpoch());
+    return now - 86400.0 * (n <= 20 ? 2 : n <= 36 ? 20 : 100);
+}
+
 } // namespace
 
 class ViewStateTest : public QObject {
@@ -239,6 +285,39 @@ private slots:
                      .join(" | "),
                  c.want);
         QCOMPARE(v.pageCover->pixmap().size() == QSize(4, 4), !v.pageHeader->isVisible());
+    }
+
+    // The restored view reads the dates its tab reads, so the list shows its
+    // tracks without a click.
+    void restartIntoDateList_data() { test::addRows(kRestarts); }
+    void restartIntoDateList() {
+        const RestartCase& c = test::currentCase(kRestarts);
+        QTemporaryDir stores;
+        QVERIFY(stores.isValid());
+        if (c.fromCache)
+            QCOMPARE(writeCatalogFile(JSONStore(stores.path()), datedCatalog()),
+                     CatalogSave::Written);
+        test::storeSetting(keys::kSmartMode, c.smart);
+        test::storeSetting(keys::kViewKind, c.viewKind);
+        test::LaunchedApp l("ko", [&](App& app) {
+            app.core.store = JSONStore(stores.path());
+            test::fakes(app).tools.addedDate = [](const QString& path) { return daysAgo(path); };
+            test::fakes(app).analysers.groupCover = [](const AlbumItem&, auto done) {
+                done(QImage());
+            };
+            app.runCatalogInBackground();
+        });
+        App& app = *l;
+        std::unique_ptr<test::ReplyPipe> backend;
+        if (!c.fromCache) {
+            backend = std::make_unique<test::ReplyPipe>(app);
+            QVERIFY(backend->send(*JsonCodec<Library>::encode(Library{datedCatalog(), false, {}}) +
+                                  '\n'));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(app.library.rows.size(), std::size_t(40), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(app.views.countLabel->text(), c.label, 20000);
+        QCOMPARE(app.listening.smartMode, c.smart);
+        QCOMPARE(app.browser.viewKind, c.viewKind);
     }
 
     // A slow cover of the page left behind never lands on the new page, and
