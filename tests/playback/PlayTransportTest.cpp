@@ -320,11 +320,14 @@ struct LossRig : test::TrackIds<LossRig> {
         show({1, 2});
     }
     double position() const { return app.audioCurrentTime().value_or(-1); }
-    // The device plays `seconds` more and the position gets there.
+    // The device plays `seconds` more and the position gets there. The
+    // device's clock is the test's, so every frame handed out is played once
+    // the feeder has queued it: waiting for all of them (not most) keeps the
+    // position from moving on after the test has read what the window shows.
     bool playFor(double seconds) {
         const double target = position() + seconds;
         sink->advance(std::int64_t(seconds * 44100));
-        return QTest::qWaitFor([&] { return position() >= target - 0.15; }, 10000);
+        return QTest::qWaitFor([&] { return position() >= target - 0.001; }, 10000);
     }
 };
 
