@@ -361,10 +361,6 @@ private slots:
         Stage stage(c.device);
         if (!stage.skip.isEmpty())
             QSKIP(qPrintable(stage.skip));
-        auto center = std::make_unique<SimNowPlaying>();
-        SimNowPlaying& published = *center;
-        stage.platform->nowPlaying = std::move(center);
-        Rig r(stage);
         constexpr double kFirst = 7, kMiddle = 4, kLast = 3;
         const auto flac = [](const char* name, double hz, double seconds) {
             test::AudioShape shape;
@@ -374,7 +370,7 @@ private slots:
             shape.frequency = hz;
             return test::writeTemp(name, shape);
         };
-        r.add(1, flac("first.flac", 500, kFirst));
+        const QString first = flac("first.flac", 500, kFirst);
         const QString middle = tempFile(c.middle == Middle::WavPack ? "middle.wv" : "middle.mp3");
         const QString sine = QStringLiteral("sine=f=1500:d=%1:r=44100").arg(kMiddle);
         QVERIFY(c.middle == Middle::WavPack
@@ -382,35 +378,53 @@ private slots:
                           {"-f", "lavfi", "-i", sine, "-ac", "2", "-c:a", "wavpack", middle})
                     : test::runFfmpeg({"-f", "lavfi", "-i", sine, "-ac", "2", "-c:a", "libmp3lame",
                                        "-q:a", "6", "-write_xing", "0", middle}));
-        r.add(2, middle);
-        r.add(3, flac("last.flac", 2500, kLast));
-        r.show({1, 2, 3});
-        r.app.playback.gaplessOn = c.gapless;
-        r.app.views.volume->setDoubleValue(100);
-        QTimer tick;
-        QObject::connect(&tick, &QTimer::timeout, &r.app, [&r] {
-            r.app.extrasTick();
-            r.app.publish();
-        });
-        tick.start(500);
-        QVERIFY(stage.record());
-        r.app.play(r.track(1));
-        QVERIFY(r.app.playback.audio && r.app.isPlaying());
-        const std::size_t firstPublication = published.publications.size();
-        QVERIFY(test::waitInEventLoop(
+        const QString last = flac("last.flac", 2500, kLast);
+        std::vector<double> v;
+        std::vector<PlaybackStatus> statusesSeen;
+        // A device the loaded machine starved inside a track is judged (the
+        // spans below look past it); a recorder that fell behind is not.
+        const bool judged = test::judgeableTake(
+            stage,
             [&] {
-                return r.currentId() == std::optional<qint64>(3) && r.app.isPlaying() &&
-                       r.app.playback.audio->currentTime() > 1.0;
+                auto center = std::make_unique<SimNowPlaying>();
+                SimNowPlaying& published = *center;
+                stage.platform->nowPlaying = std::move(center);
+                Rig r(stage);
+                r.add(1, first);
+                r.add(2, middle);
+                r.add(3, last);
+                r.show({1, 2, 3});
+                r.app.playback.gaplessOn = c.gapless;
+                r.app.views.volume->setDoubleValue(100);
+                QTimer tick;
+                QObject::connect(&tick, &QTimer::timeout, &r.app, [&r] {
+                    r.app.extrasTick();
+                    r.app.publish();
+                });
+                tick.start(500);
+                QVERIFY(stage.record());
+                r.app.play(r.track(1));
+                QVERIFY(r.app.playback.audio && r.app.isPlaying());
+                const std::size_t firstPublication = published.publications.size();
+                QVERIFY(test::waitInEventLoop(
+                    [&] {
+                        return r.currentId() == std::optional<qint64>(3) && r.app.isPlaying() &&
+                               r.app.playback.audio->currentTime() > 1.0;
+                    },
+                    kWaitMs));
+                tick.stop();
+                v = stage.recording();
+                statusesSeen.clear();
+                for (std::size_t i = firstPublication; i < published.publications.size(); ++i)
+                    statusesSeen.push_back(published.publications[i].status);
             },
-            kWaitMs));
-        tick.stop();
-        const std::vector<double> v = stage.recording();
-        QVERIFY2(!stage.recorderLost(),
-                 "the recorder fell behind the sink (not the player's fault)");
+            test::SoundStage::DryDevice::IsJudged);
+        if (!judged)
+            return;
 
         QStringList statuses;
-        for (std::size_t i = firstPublication; i < published.publications.size(); ++i)
-            if (published.publications[i].status != PlaybackStatus::Playing)
+        for (std::size_t i = 0; i < statusesSeen.size(); ++i)
+            if (statusesSeen[i] != PlaybackStatus::Playing)
                 statuses << QStringLiteral("publication %1 not playing").arg(i);
         const std::vector<test::ToneRun> runs = test::toneRuns(v, kSinkRate);
         qInfo("%s", qPrintable(test::describeRuns(runs)));
