@@ -970,7 +970,8 @@ public:
     void showListView();
     // What the view on screen reads in the background when its tab is
     // chosen, read for a catalog that arrives under it: the genre grid's
-    // genre scan, the date lists' and the date order's dates added.
+    // genre scan, the date lists' and the date order's dates added, the
+    // hi-res list's quality labels.
     void warmShownView();
 
     // ---- ui/AppNavigation.cpp -----------------------------------------------
