@@ -83,6 +83,46 @@ std::vector<std::int64_t> FlacMetaMask::commentBlocks(int fd) {
     return {};
 }
 
+std::int64_t FlacMetaMask::commentEntries(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    std::int64_t entries = 0;
+    const std::vector<std::int64_t> blocks = commentBlocks(fd);
+    std::uint8_t word[4];
+    const auto le32 = [&word] {
+        return std::int64_t(word[0]) | std::int64_t(word[1]) << 8 | std::int64_t(word[2]) << 16 |
+               std::int64_t(word[3]) << 24;
+    };
+    // After the block header: the vendor string's length, the string, the count.
+    if (!blocks.empty() && readAt(fd, blocks.front() + 4, word, 4)) {
+        const std::int64_t vendor = le32();
+        if (readAt(fd, blocks.front() + 8 + vendor, word, 4))
+            entries = le32();
+    }
+    ::close(fd);
+    return entries;
+}
+
+bool FlacMetaMask::copyMasked(const QString& from, const QString& to) {
+    QFile in(from), out(to);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const std::vector<std::int64_t> masked = commentBlocks(in.handle());
+    constexpr qint64 kChunk = 1 << 20;
+    for (qint64 at = 0;;) {
+        QByteArray chunk = in.read(kChunk);
+        if (chunk.isEmpty())
+            return in.atEnd() && in.error() == QFileDevice::NoError && out.flush();
+        for (const std::int64_t m : masked)
+            if (m >= at && m < at + chunk.size())
+                chunk[m - at] = char((chunk[m - at] & kLastBlock) | kPadding);
+        if (out.write(chunk) != chunk.size())
+            return false;
+        at += chunk.size();
+    }
+}
+
 std::unique_ptr<FlacMetaMask> FlacMetaMask::open(const QString& path, SF_INFO& info) {
     std::unique_ptr<FlacMetaMask> m(new FlacMetaMask);
     m->m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);

@@ -9,6 +9,10 @@
 // every offset in the file stays where it was, so seeking and the stream's
 // frames are untouched; only the block's entries are never parsed.
 //
+// A copy masked the same way serves a reader of its own (ffmpeg, which
+// gathers a block's entries at a cost that grows with the square of their
+// number).
+//
 // The source lives as long as the SNDFILE opened on it; close the SNDFILE
 // first. One thread at a time, like the SNDFILE.
 #pragma once
@@ -40,6 +44,11 @@ public:
     // metadata blocks can be walked; empty otherwise. Reads block headers
     // only.
     static std::vector<std::int64_t> commentBlocks(int fd);
+    // The entries of the file's first comment block; 0 without one.
+    static std::int64_t commentEntries(const QString& path);
+    // Copies `from` over `to` (which keeps its mode) with its comment blocks
+    // as padding; false when either cannot be read or written whole.
+    static bool copyMasked(const QString& from, const QString& to);
 
 private:
     FlacMetaMask() = default;
