@@ -134,6 +134,9 @@ double App::trackRate(const Track& track) const {
     const PlaybackState& p = playback;
     if (const auto known = p.rateCache.constFind(track.path); known != p.rateCache.constEnd())
         return *known;
+    // The player's reader refused it already; ffprobe is, or was, asked.
+    if (p.rateProbing.contains(track.path) || p.rateCutShort.contains(track.path))
+        return 0;
     // The player's own reader takes the rate from the stream's header, never
     // from the tags, which can make ffprobe take minutes.
     if (const platform::AudioFile::Opened opened = platform::AudioFile::open(track.path);
@@ -141,9 +144,8 @@ double App::trackRate(const Track& track) const {
         p.rateCache.insert(track.path, opened.file->sampleRate());
         return opened.file->sampleRate();
     }
-    if (!p.rateProbing.contains(track.path) && !p.rateCutShort.contains(track.path))
-        // Its result lands on the main thread, where App is not const.
-        const_cast<App*>(this)->probeRate(track.path);
+    // Its result lands on the main thread, where App is not const.
+    const_cast<App*>(this)->probeRate(track.path);
     return 0;
 }
 

@@ -190,6 +190,41 @@ private slots:
         QCOMPARE(test::fxFiles(), QStringList());
     }
 
+    // A file the player cannot read goes down the decode road before its
+    // rate is known; a rate that comes while the decode still runs sends the
+    // request to the upsampling road it would have taken, a track already
+    // heard is left alone.
+    void aRateThatComesLateStillUpsamples_data() {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<bool>("playing");
+        QTest::addColumn<QString>("roads");
+        QTest::newRow("comes while the decode runs") << 44100.0 << false << "decode render";
+        QTest::newRow("no rate found") << 0.0 << false << "decode";
+        QTest::newRow("comes once the track plays") << 44100.0 << true << "decode";
+    }
+    void aRateThatComesLateStillUpsamples() {
+        QFETCH(double, rate);
+        QFETCH(bool, playing);
+        QFETCH(QString, roads);
+        Rig rig;
+        App& app = rig.app;
+        QStringList taken;
+        test::fakes(app).observer.fallbackRoad = [&](const char* road, const Track&, quint64) {
+            taken << road;
+        };
+        test::fakes(app).analysers.probeAudio = [rate](const QString&) {
+            return StreamFacts{"wavpack", rate, 16, 2, 3};
+        };
+        app.maxBox->setChecked(true);
+        const Track track{1, test::tempFile("song.wv"), {}, {}, {}, 3, {}};
+        QVERIFY(test::writeFile(track.path, "wvpk, not for our player"));
+        app.play(track);
+        if (playing)
+            app.playback.loading = false;
+        QTRY_VERIFY_WITH_TIMEOUT(app.playback.rateProbing.isEmpty(), kWaitMs);
+        QCOMPARE(taken.join(' '), roads);
+    }
+
     // The source rate never waits on ffprobe on the window's thread: a file
     // the player reads gives its header's rate at once (tags that make
     // ffprobe take minutes are never read), another is asked once in the
