@@ -116,7 +116,7 @@ bool FlacMetaMask::copyMasked(const QString& from, const QString& to) {
             return in.atEnd() && in.error() == QFileDevice::NoError && out.flush();
         for (const std::int64_t m : masked)
             if (m >= at && m < at + chunk.size())
-                chunk[m - at] = char((chunk[m - at] & kLastBlock) | kPadding);
+                chunk[qsizetype(m - at)] = char((chunk[qsizetype(m - at)] & kLastBlock) | kPadding);
         if (out.write(chunk) != chunk.size())
             return false;
         at += chunk.size();
