@@ -249,13 +249,17 @@ public:
     void clearNowPlaying();
 
     // ---- playback/AppSignalPath.cpp --------------------------------------------
-    // The signal-path report of the current playback; probes the current file
-    // (on this thread, at most 3 s).
+    // The signal-path report of the current playback; the source reads as
+    // unknown until its probe (probeSignalSource) has come.
     SignalPathReport signalPathData() const;
     // The tools panel's action: opens or closes the signal-path panel.
     void showSignalPath();
     // While the signal-path panel is shown: refreshes it with the report.
     void refreshSignalPanel();
+    // Probes the source facts of `path` for the report on the global pool;
+    // they are kept and the panel refreshed when they come for the current
+    // track.
+    void probeSignalSource(const QString& path);
 
     // ---- playback/AppModes.cpp -------------------------------------------------
     // The upsampling pop-up's action: stores "upMode", renders again.
@@ -599,9 +603,18 @@ public:
     // The upsampling target for a source rate under the mode in force; none
     // without an output device.
     std::optional<double> upsampleTarget(double rate) const;
-    // The source rate of a track: from `rateCache`, or probed (3 s); a probe
-    // cut short gives 0 and is not kept, so the next call asks again.
+    // The source rate of a track, without waiting: from `rateCache`, else
+    // from the player's own reader of the file (kept), else 0 while ffprobe
+    // is asked in the background (probeRate). A file whose probe was cut
+    // short stays at 0, without another probe, until it is played again.
     double trackRate(const Track& track) const;
+    // Asks ffprobe for the rate of `path` on the global pool.
+    void probeRate(const QString& path);
+    // Its answer on the main thread: a rate (0 for none) is kept, a cut-short
+    // run remembered; for the current track the effects decision is made
+    // again, and a request still waiting for its decode that now needs
+    // upsampling is sent again.
+    void rateProbed(const QString& path, double rate, bool cutShort);
     // Loads the plug-in host on the render queue at launch; the main thread
     // takes it, and fills the panel's list, when it is ready.
     void discoverPlugins();
@@ -609,9 +622,6 @@ public:
     std::shared_ptr<platform::PluginHost> pluginHost;
     // The running child programs (renders, probes); the quit ends them.
     std::shared_ptr<platform::ChildRegistry> children = std::make_shared<platform::ChildRegistry>();
-    // The stream facts of a file, blocking (Analysers::probeAudio);
-    // `cutShort`: set to whether the probe timed out or could not start.
-    StreamFacts probeFacts(const QString& path, int timeoutMs, bool* cutShort = nullptr) const;
 
     // ---- listening/AppListening.cpp: favourites and the radio queue ------------
     void showNowPlaying();
@@ -960,7 +970,8 @@ public:
     void showListView();
     // What the view on screen reads in the background when its tab is
     // chosen, read for a catalog that arrives under it: the genre grid's
-    // genre scan, the date lists' and the date order's dates added.
+    // genre scan, the date lists' and the date order's dates added, the
+    // hi-res list's quality labels.
     void warmShownView();
 
     // ---- ui/AppNavigation.cpp -----------------------------------------------

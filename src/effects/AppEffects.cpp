@@ -10,7 +10,9 @@
 //
 // Upsampling alone sends a track down the effects road when its source rate
 // has a target among the device's rates (upsampleTarget, RateMatch.h); the
-// source rate is probed once per path and kept for the run (trackRate).
+// source rate is read once per path and kept for the run (trackRate): from
+// the stream's header by the player's own reader, else asked of ffprobe off
+// the main thread, the answer counting from when it comes.
 #include "app/App.h"
 
 #include "analysis/ProbeAudio.h"
@@ -19,6 +21,7 @@
 #include "effects/FXPanel.h"
 #include "library/ToolPaths.h"
 #include "platform/PluginHost.h"
+#include "platform/audio/AudioFile.h"
 #include "playback/RateMatch.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
@@ -128,25 +131,58 @@ std::optional<double> App::upsampleTarget(double rate) const {
 }
 
 double App::trackRate(const Track& track) const {
-    if (const auto known = playback.rateCache.constFind(track.path);
-        known != playback.rateCache.constEnd())
+    const PlaybackState& p = playback;
+    if (const auto known = p.rateCache.constFind(track.path); known != p.rateCache.constEnd())
         return *known;
-    // On the main thread, so briefly: a slow probe counts as no rate, for
-    // now only; the file is asked again the next time.
-    bool cutShort = false;
-    const double rate = probeFacts(track.path, platform::kFirstRateProbeLimitMs, &cutShort).rate;
-    if (!cutShort)
-        playback.rateCache.insert(track.path, rate);
-    return rate;
+    // The player's reader refused it already; ffprobe is, or was, asked.
+    if (p.rateProbing.contains(track.path) || p.rateCutShort.contains(track.path))
+        return 0;
+    // The player's own reader takes the rate from the stream's header, never
+    // from the tags, which can make ffprobe take minutes.
+    if (const platform::AudioFile::Opened opened = platform::AudioFile::open(track.path);
+        opened.file) {
+        p.rateCache.insert(track.path, opened.file->sampleRate());
+        return opened.file->sampleRate();
+    }
+    // Its result lands on the main thread, where App is not const.
+    const_cast<App*>(this)->probeRate(track.path);
+    return 0;
 }
 
-StreamFacts App::probeFacts(const QString& path, int timeoutMs, bool* cutShort) const {
+void App::probeRate(const QString& path) {
+    playback.rateProbing.insert(path);
     ProbeOptions options;
     options.program = probeTool(QStringLiteral("ffprobe"));
-    options.timeoutMs = timeoutMs;
     options.registry = children;
-    options.cutShort = cutShort;
-    return services.analysers->probeAudio(path, options);
+    QThreadPool::globalInstance()->start([delivery = Delivery(this), analysers = services.analysers,
+                                          options, path] {
+        bool cutShort = false;
+        ProbeOptions asked = options;
+        asked.cutShort = &cutShort;
+        const double rate = analysers->probeAudio(path, asked).rate;
+        delivery.post([path, rate, cutShort](App& app) { app.rateProbed(path, rate, cutShort); });
+    });
+}
+
+void App::rateProbed(const QString& path, double rate, bool cutShort) {
+    PlaybackState& p = playback;
+    p.rateProbing.remove(path);
+    // A run cut short says nothing lasting about the file: no rate is kept.
+    if (cutShort) {
+        p.rateCutShort.insert(path);
+        return;
+    }
+    p.rateCache.insert(path, rate);
+    if (!p.current || p.current->path != path)
+        return;
+    p.currentFx.reset();
+    // A request still waiting for its decode was sent down a road without
+    // upsampling for want of the rate: it is sent again, now with it.
+    if (p.loading && !p.bitPerfect && !fxSignature() && upsampleTarget(rate)) {
+        qCDebug(lcPlayback, "the rate of %s came; its request takes the upsampling road",
+                qUtf8Printable(path));
+        play(*p.current);
+    }
 }
 
 QString App::workDir() const {

@@ -15,9 +15,8 @@
 // so a run that starts afterwards fails at once. A run ended this way reports
 // failure (`terminated`).
 //
-// Blocking: call it from a background queue, never from the main thread (the
-// first rate probe excepted, with its 3 s limit). It needs no event loop; any
-// thread may call it.
+// Blocking: call it from a background queue, never from the main thread. It
+// needs no event loop; any thread may call it.
 #pragma once
 
 #include "app/FailureText.h"
@@ -37,7 +36,6 @@ namespace ql::platform {
 
 // Limits of a run, in milliseconds.
 inline constexpr int kProbeLimitMs = 30'000;
-inline constexpr int kFirstRateProbeLimitMs = 3'000;
 // A whole-file run (render, waveform): 120 s plus the file's duration.
 int wholeFileLimitMs(double durationSeconds);
 

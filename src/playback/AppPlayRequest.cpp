@@ -111,6 +111,8 @@ void App::play(const Track& requested) {
     // A position kept for a rebuild of the current track belongs to it alone.
     if (!p.current || p.current->id != track.id)
         p.pendingSeek.reset();
+    // A rate probe of the file that was cut short may be asked again.
+    p.rateCutShort.remove(track.path);
 
     recordHistory(p.history, p.current ? std::optional(p.current->id) : std::nullopt, track.id,
                   p.goingBack);

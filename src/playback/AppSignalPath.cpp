@@ -1,23 +1,24 @@
 // ---- playback: the signal-path report and its panel ----
 //
 // Gathers what the report reads from the controller and hands it to the pure
-// signalPathData(). The source probe runs here, on the main thread, only when
-// the panel opens or while it is visible, and is bounded so a file on a hung
-// mount cannot freeze the window (a timed-out probe reads like a failed one).
-// Facts once found are kept for their file; a failed probe is tried again at
-// the next refresh.
+// signalPathData(). The source probe runs on the global pool, only when the
+// panel opens or while it is visible, and the panel is refreshed when its
+// facts come: a file whose tags make ffprobe take minutes, or one on a hung
+// mount, never freezes the window. Until then, and after a probe that found
+// nothing, the source reads as unknown. A probe's outcome is kept for its
+// file; a failed one is asked again when the panel is opened again.
 #include "app/App.h"
 
+#include "analysis/ProbeAudio.h"
+#include "app/Delivery.h"
 #include "effects/FXPanel.h"
 #include "playback/SignalPath.h"
 #include "playback/SignalPathPanel.h"
 #include "ui/SeekSlider.h"
 
-namespace ql {
+#include <QThreadPool>
 
-namespace {
-constexpr int kProbeLimitMs = 3000;
-} // namespace
+namespace ql {
 
 SignalPathReport App::signalPathData() const {
     SignalPathInput in;
@@ -25,14 +26,12 @@ SignalPathReport App::signalPathData() const {
     if (!in.hasTrack)
         return ql::signalPathData(in);
     const Track& track = *playback.current;
-    auto& known = playback.signalSource;
-    if (known && known->first == track.path) {
+    const auto& known = playback.signalSource;
+    if (known && known->first == track.path)
         in.source = known->second;
-    } else {
-        in.source = probeFacts(track.path, kProbeLimitMs);
-        if (in.source.rate > 0)
-            known.emplace(track.path, in.source);
-    }
+    else if (playback.signalProbing != track.path)
+        // Its result lands on the main thread, where App is not const.
+        const_cast<App*>(this)->probeSignalSource(track.path);
     in.effectsRoad = fxChainActive().has_value();
     in.decoded = playback.cacheURL.has_value();
     in.bitPerfect = playback.bitPerfect;
@@ -63,7 +62,31 @@ SignalPathReport App::signalPathData() const {
     return ql::signalPathData(in);
 }
 
+void App::probeSignalSource(const QString& path) {
+    playback.signalProbing = path;
+    ProbeOptions options;
+    options.program = probeTool(QStringLiteral("ffprobe"));
+    options.registry = children;
+    QThreadPool::globalInstance()->start(
+        [delivery = Delivery(this), analysers = services.analysers, options, path] {
+            const StreamFacts facts = analysers->probeAudio(path, options);
+            delivery.post([path, facts](App& app) {
+                PlaybackState& p = app.playback;
+                if (p.signalProbing == path)
+                    p.signalProbing.reset();
+                // An earlier track's facts would only push out the current one's.
+                if (!p.current || p.current->path != path)
+                    return;
+                p.signalSource.emplace(path, facts);
+                app.refreshSignalPanel();
+            });
+        });
+}
+
 void App::showSignalPath() {
+    // A probe that found nothing is asked again by a fresh look.
+    if (playback.signalSource && playback.signalSource->second.rate <= 0)
+        playback.signalSource.reset();
     signalPathPanel->toggle([this] { return signalPathData(); });
 }
 

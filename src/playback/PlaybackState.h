@@ -215,6 +215,11 @@ struct PlaybackState {
     std::optional<quint32> hogDevice;
     // Source sample rate by file path, filled by the const rate lookup.
     mutable QHash<QString, double> rateCache;
+    // Paths whose rate ffprobe is being asked off the main thread, and those
+    // whose asking was cut short (its limit, no ffprobe): neither is asked
+    // again until a play request names the file.
+    mutable QSet<QString> rateProbing;
+    mutable QSet<QString> rateCutShort;
     // Whether the current track takes the effects road, with what that was
     // decided from: the ticks ask every 0.5 s, and the answer is worked out
     // again only when the track, an effects or quality setting or the output
@@ -229,9 +234,12 @@ struct PlaybackState {
         bool needed = false;
     };
     mutable std::optional<FxDecision> currentFx;
-    // The signal-path report's last found source facts, with their file's
-    // path: the panel's refresh probes a file once, not every 2 s.
+    // The signal-path report's last source probe, with its file's path (a
+    // failed one too, asked again when the panel is opened), and the path
+    // being probed off the main thread: a file is probed once, not at every
+    // 2 s refresh.
     mutable std::optional<std::pair<QString, StreamFacts>> signalSource;
+    mutable std::optional<QString> signalProbing;
 
     // ---- shuffle -------------------------------------------------------------
     // Shuffle mode: the visible list keeps a stable random order. Starts from

@@ -8,7 +8,9 @@
 // The tile grid and its letter bar are ui/AppAlbumGrid.cpp's.
 #include "app/App.h"
 
+#include "app/SettingLimits.h"
 #include "app/UserDefaults.h"
+#include "listening/SmartLists.h"
 #include "ui/AlbumGridView.h"
 #include "ui/AlbumGrouping.h"
 #include "ui/IconButton.h"
@@ -144,11 +146,18 @@ void App::warmShownView() {
     // The view restored at launch was applied before any catalog had come,
     // and a later catalog brings files never read: without this, the genre
     // grid keeps them under "장르 미지정" and a date list shows none of them
-    // (at launch: nothing at all) until the tab is chosen again.
+    // (at launch: nothing at all) until the tab is chosen again; the same
+    // holds for the hi-res list's quality labels.
     if (browser.viewKind == kGenreView)
         startGenreScan();
     if (needsAddedDates(listening.smartMode, browser.viewKind, browser.sortMode))
         readMissingAdded();
+    // The hi-res list shows only files with a quality label: one added while
+    // the program was closed has none until it is asked for.
+    if (smartListIndex(listening.smartMode) == kHiResList)
+        for (const Track& t : library.rows)
+            if (!library.qual.contains(t.path))
+                requestQuality(t);
 }
 
 } // namespace ql

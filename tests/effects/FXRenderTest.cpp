@@ -70,15 +70,17 @@ const std::vector<RunCase> runCases{
 };
 
 // The source of a render row: the three-second FLAC, the same with tags of
-// hundreds of kilobytes, a text file named like one, or a path with no file.
-// A rejected filter on the FLAC must not blame it.
-enum class Source { Flac, LongTags, Text, Gone };
+// hundreds of kilobytes or with 200,000 comments (which ffmpeg gathers for
+// minutes), a text file named like one, or a path with no file. A rejected
+// filter on the FLAC must not blame it.
+enum class Source { Flac, LongTags, ManyTags, Text, Gone };
 struct RenderCase { const char* name; std::optional<QString> chain; std::vector<PluginSlot> plugins; bool rendered; std::optional<RenderNote> note;
                     Source source = Source::Flac; bool sourceBlamed = false; bool ffmpegMissing = false; };
 const std::vector<RenderCase> renderCases{
     {"the rock chain gives one float file", rockChain(), {}, true, std::nullopt},
     {"no chain copies the source into float", std::nullopt, {}, true, std::nullopt},
     {"a source with 60 KB of lyrics and a 250,000-character title renders to a file that opens", rockChain(), {}, true, std::nullopt, Source::LongTags},
+    {"a FLAC with 200,000 comments renders within its limit, its masked copy gone", rockChain(), {}, true, std::nullopt, Source::ManyTags},
     {"a rejected filter gives no file and leaves none", QStringLiteral("bass=g=abc"), {}, false, std::nullopt},
     {"a plug-in stage whose program is missing keeps ffmpeg's file", rockChain(), {PluginSlot{"Tape Echo", 1, 2, 3, {}}}, true,
      RenderNote{3, QStringLiteral("오프라인 렌더링 오류"), {}, {}}},
@@ -176,6 +178,13 @@ private slots:
             QVERIFY(
                 QFile::exists(snapshot.path) ||
                 test::withLongTags(tempFile(QStringLiteral("three seconds.flac")), snapshot.path));
+        } else if (c.source == Source::ManyTags) {
+            snapshot.path = tempFile(QStringLiteral("many tags.flac"));
+            QVERIFY(QFile::exists(snapshot.path) ||
+                    test::writeFile(snapshot.path,
+                                    test::withComments(test::readFile(tempFile(
+                                                           QStringLiteral("three seconds.flac"))),
+                                                       200000)));
         } else if (c.source == Source::Text) {
             snapshot.path = tempFile(QStringLiteral("words.flac"));
             QVERIFY(test::writeFile(snapshot.path, "not a sound file at all\n"));

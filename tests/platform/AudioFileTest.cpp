@@ -346,6 +346,46 @@ private slots:
         QVERIFY(reader.error().contains("broken.flac"));
     }
 
+    // libFLAC refuses a comment block of more than 100,000 entries; the
+    // file's audio still plays, sample for sample, and seeks, also where
+    // seeking reopens the file.
+    void flacWithTooManyTagsReadsItsSamples_data() {
+        QTest::addColumn<bool>("storesLength");
+        QTest::newRow("100,001 comments") << true;
+        QTest::newRow("100,001 comments, no stored length") << false;
+    }
+    void flacWithTooManyTagsReadsItsSamples() {
+        QFETCH(bool, storesLength);
+        const QString plain = test::tempFile("plain.flac"), tagged = test::tempFile("tagged.flac");
+        const std::int64_t frames = 30000;
+        QVERIFY(test::writeAudio(
+            plain, {.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24, .rate = 96000, .frames = frames}));
+        const test::Samples ref = test::readSamples(plain);
+        QFile in(plain), out(tagged);
+        QVERIFY(in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly));
+        out.write(test::withComments(in.readAll(), 100001, storesLength));
+        out.close();
+        QVERIFY(test::readSamples(tagged).data.empty()); // libsndfile alone refuses it
+
+        auto r = AudioFile::open(tagged);
+        QVERIFY2(r.file, qPrintable(r.error));
+        QCOMPARE(r.file->sampleRate(), 96000.0);
+        QCOMPARE(r.file->sourceBits(), 24);
+        std::vector<double> got;
+        QCOMPARE(readAll(*r.file, 4096, &got), frames);
+        QCOMPARE(got.size(), ref.data.size());
+        for (std::size_t i = 0; i < got.size(); ++i)
+            if (got[i] * 2147483648.0 != double(ref.data[i]))
+                QFAIL(qPrintable(QString("sample %1 differs").arg(i)));
+        QCOMPARE(r.file->frames(), frames);
+        // Backwards, after the end was read.
+        QVERIFY(r.file->seek(12345));
+        double frame[2];
+        QCOMPARE(r.file->read(frame, 1), std::int64_t(1));
+        QCOMPARE(frame[0] * 2147483648.0, double(ref.data[12345 * 2]));
+        QCOMPARE(frame[1] * 2147483648.0, double(ref.data[12345 * 2 + 1]));
+    }
+
     void seekLandsOnTheFrame() {
         const QString path = test::tempFile("seek.wav");
         QVERIFY(

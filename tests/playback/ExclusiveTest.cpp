@@ -13,6 +13,8 @@
 #include <QCoreApplication>
 #include <QLabel>
 
+#include <atomic>
+
 #include <functional>
 
 using namespace ql;
@@ -94,11 +96,14 @@ private slots:
         QCOMPARE(r.hw().writeCalls().exclusiveOwner - before, c.writes);
     }
 
+    // The source is probed off the window's thread: the panel shows its rows
+    // at once and the source's facts when they come. A failed probe is not
+    // asked again at every refresh, only when the panel is opened again.
     void panelShowsFreshRowsOnlyWhileOpen() {
         test::RiggedApp r(test::twoOutputs());
-        int probes = 0;
+        std::atomic<int> probes = 0;
         test::fakes(r.app).analysers.probeAudio = [&](const QString&) {
-            // The first probe fails: it is tried again, the second is kept.
+            // The first probe fails, the second finds the facts.
             return ++probes == 1 ? StreamFacts{} : StreamFacts{"flac", 44100, 16, 2, 1};
         };
         r.app.playback.current = Track{1, "/m/a.flac", "A", {}, {}, 1, {}};
@@ -109,16 +114,31 @@ private slots:
                 n += l->text() == u"●" || l->text() == u"○";
             return n;
         };
+        const auto shows = [&](const QString& text) {
+            for (const QLabel* l : panel.window()->findChildren<QLabel*>())
+                if (l->text() == text)
+                    return true;
+            return false;
+        };
+        const QString facts = "FLAC · 16bit / 44.1kHz · 스테레오";
+        const auto landed = [&] { return !r.app.playback.signalProbing.has_value(); };
         r.app.refreshSignalPanel(); // hidden: no probe
         QCOMPARE(probes, 0);
         r.app.showSignalPath();
         QVERIFY(panel.visible());
         QCOMPARE(panel.window()->size(), QSize(560, 470));
         QVERIFY(panel.window()->windowFlags() & Qt::WindowStaysOnTopHint);
+        QTRY_VERIFY(landed());
         r.app.refreshSignalPanel();
-        QCOMPARE(markers(), 9); // refreshed twice, one set of rows
-        QCOMPARE(probes, 2);
         r.app.refreshSignalPanel();
+        QCOMPARE(markers(), 9); // refreshed, one set of rows
+        QCOMPARE(probes, 1);    // the failure is kept while the panel stays open
+        QVERIFY(!shows(facts));
+        r.app.showSignalPath(); // closed, and opened again: asked again
+        r.app.showSignalPath();
+        QTRY_VERIFY(shows(facts));
+        r.app.refreshSignalPanel();
+        QTRY_VERIFY(landed());
         QCOMPARE(probes, 2); // the file's facts are known
 
         panel.refresh({{{"소스", QString(600, u'가'), true}}, QString(300, u'나'), false});

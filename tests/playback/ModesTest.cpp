@@ -19,6 +19,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
+
+#include <atomic>
 
 #include <sndfile.h>
 
@@ -132,12 +135,16 @@ private slots:
         QCOMPARE(std::tuple(lock.image()->name(), lock.image()->pointSize(), lock.contentTint()),
                  c.bitAfter ? std::tuple(QString("lock.fill"), 17.0, Theme::accent())
                             : std::tuple(QString("lock.open"), 17.0, Theme::sub()));
-        // A path is probed once, a failed probe (rate 0, no target) included.
-        int probes = 0;
+        // A path is probed once, a failed probe (rate 0, no target) included;
+        // the answer counts from when it comes.
+        std::atomic<int> probes = 0;
         test::fakes(app).analysers.probeAudio = [&](const QString& path) {
             ++probes;
             return StreamFacts{"flac", path == "32k.flac" ? 32000.0 : 0, 16, 2, 3};
         };
+        for (const char* path : {"32k.flac", "failed.flac"})
+            QCOMPARE(app.trackRate(Track{1, path}), 0.0);
+        QTRY_VERIFY_WITH_TIMEOUT(app.playback.rateProbing.isEmpty(), kWaitMs);
         for (const char* path : {"32k.flac", "32k.flac", "failed.flac", "failed.flac"})
             QCOMPARE(app.upsampleTarget(app.trackRate(Track{1, path})),
                      path[0] == '3' ? c.target : std::nullopt);
@@ -183,38 +190,123 @@ private slots:
         QCOMPARE(test::fxFiles(), QStringList());
     }
 
-    // The source-rate probe on the main thread gives up after 3 s; that says
-    // nothing lasting about the file, so it is asked again next time, while
-    // a probe that ran to its end is kept, a rate of 0 included.
-    void aCutShortRateProbeIsNotKept_data() {
-        QTest::addColumn<QByteArray>("first");
-        QTest::addColumn<double>("firstRate");
-        QTest::addColumn<double>("secondRate");
-        const QByteArray quick = "#!/bin/sh\necho '{\"streams\":[{\"sample_rate\":\"96000\"}]}'\n";
-        QTest::newRow("slower than 3 s")
-            << QByteArray("#!/bin/sh\nexec sleep 10\n") << 0.0 << 96000.0;
-        QTest::newRow("cannot start") << QByteArray() << 0.0 << 96000.0;
-        QTest::newRow("no audio: kept") << QByteArray("#!/bin/sh\necho '{}'\n") << 0.0 << 0.0;
-        QTest::newRow("a rate: kept") << quick << 96000.0 << 96000.0;
+    // A file the player cannot read goes down the decode road before its
+    // rate is known; a rate that comes while the decode still runs sends the
+    // request to the upsampling road it would have taken, a track already
+    // heard is left alone.
+    void aRateThatComesLateStillUpsamples_data() {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<bool>("playing");
+        QTest::addColumn<QString>("roads");
+        QTest::newRow("comes while the decode runs") << 44100.0 << false << "decode render";
+        QTest::newRow("no rate found") << 0.0 << false << "decode";
+        QTest::newRow("comes once the track plays") << 44100.0 << true << "decode";
     }
-    void aCutShortRateProbeIsNotKept() {
-        QFETCH(QByteArray, first);
-        QFETCH(double, firstRate);
-        QFETCH(double, secondRate);
-        const QString slow = test::tempFile("first-ffprobe");
-        const QString quick = test::tempFile("quick-ffprobe");
-        QFile::remove(slow);
-        QVERIFY(first.isEmpty() || test::writeExecutable(slow, first));
-        QVERIFY(test::writeExecutable(
-            quick, "#!/bin/sh\necho '{\"streams\":[{\"sample_rate\":\"96000\"}]}'\n"));
+    void aRateThatComesLateStillUpsamples() {
+        QFETCH(double, rate);
+        QFETCH(bool, playing);
+        QFETCH(QString, roads);
+        Rig rig;
+        App& app = rig.app;
+        QStringList taken;
+        test::fakes(app).observer.fallbackRoad = [&](const char* road, const Track&, quint64) {
+            taken << road;
+        };
+        test::fakes(app).analysers.probeAudio = [rate](const QString&) {
+            return StreamFacts{"wavpack", rate, 16, 2, 3};
+        };
+        app.maxBox->setChecked(true);
+        const Track track{1, test::tempFile("song.wv"), {}, {}, {}, 3, {}};
+        QVERIFY(test::writeFile(track.path, "wvpk, not for our player"));
+        app.play(track);
+        if (playing)
+            app.playback.loading = false;
+        QTRY_VERIFY_WITH_TIMEOUT(app.playback.rateProbing.isEmpty(), kWaitMs);
+        QCOMPARE(taken.join(' '), roads);
+    }
+
+    // The source rate never waits on ffprobe on the window's thread: a file
+    // the player reads gives its header's rate at once (tags that make
+    // ffprobe take minutes are never read), another is asked once in the
+    // background. A run that could not finish keeps no rate and is not asked
+    // again until the file is played.
+    void rateLookupNeverWaits_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("probe"); // ffprobe's script; empty: none
+        QTest::addColumn<double>("rate");      // once the probe has come
+        QTest::addColumn<int>("launches");
+        const QByteArray rate96k = "echo '{\"streams\":[{\"sample_rate\":\"96000\"}]}'\n";
+        QTest::newRow("WAV: its header") << "wav" << rate96k << 48000.0 << 0;
+        QTest::newRow("FLAC with tags libFLAC refuses: its header")
+            << "tagged" << rate96k << 88200.0 << 0;
+        QTest::newRow("ffprobe hangs: asked once")
+            << "other" << QByteArray("exec sleep 60\n") << 0.0 << 1;
+        QTest::newRow("ffprobe answers: kept") << "other" << rate96k << 96000.0 << 1;
+        QTest::newRow("no audio: 0 kept") << "other" << QByteArray("echo '{}'\n") << 0.0 << 1;
+        QTest::newRow("ffprobe missing: asked again once played")
+            << "other" << QByteArray() << 0.0 << 0;
+    }
+    void rateLookupNeverWaits() {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, probe);
+        QFETCH(double, rate);
+        QFETCH(int, launches);
+        const QString log = test::tempFile("launches"), program = test::tempFile("ffprobe");
+        QFile::remove(log);
+        QFile::remove(program);
+        const QByteArray counted = "echo x >> '" + log.toUtf8() + "'\n";
+        QVERIFY(probe.isEmpty() || test::writeExecutable(program, counted + probe));
+        const auto started = [&] { return test::readFile(log).count('x'); };
+        Track track{1, test::tempFile("any.flac")};
+        QFile::remove(track.path);
+        if (file == "wav") {
+            track.path = test::tempFile("any.wav");
+            QVERIFY(test::writeAudio(
+                track.path,
+                {.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16, .rate = 48000, .frames = 4800}));
+        } else if (file == "tagged") {
+            const QString plain = test::tempFile("plain.flac");
+            QVERIFY(test::writeAudio(
+                plain,
+                {.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, .rate = 88200, .frames = 4800}));
+            QVERIFY(test::writeFile(track.path, test::withComments(test::readFile(plain), 100001)));
+        }
         platform::Platform plat;
         App app(plat, test::fakeServices());
-        QString program = slow;
-        test::fakes(app).tools.probeTool = [&program](const QString&) { return program; };
-        const Track track{1, test::tempFile("any.flac")};
-        QCOMPARE(app.trackRate(track), firstRate);
-        program = quick;
-        QCOMPARE(app.trackRate(track), secondRate);
+        QString tool = program;
+        test::fakes(app).tools.probeTool = [&tool](const QString&) { return tool; };
+        test::fakes(app).observer.fallbackRoad = [](const char*, const Track&, quint64) {};
+
+        const bool header = file != "other";
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(app.trackRate(track), header ? rate : 0.0);
+        // Each call waited up to 3 s for ffprobe here before: 15 s in all.
+        QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+        if (launches)
+            QTRY_COMPARE_WITH_TIMEOUT(started(), launches, kWaitMs);
+        if (probe.startsWith("exec sleep")) {
+            QTest::qWait(300);
+            QCOMPARE(app.trackRate(track), 0.0);
+            QVERIFY(app.playback.rateProbing.contains(track.path));
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(app.playback.rateProbing.isEmpty(), kWaitMs);
+            for (int i = 0; i < 3; ++i)
+                QCOMPARE(app.trackRate(track), rate);
+        }
+        QCOMPARE(started(), launches);
+        if (!probe.isEmpty())
+            return;
+        // No ffprobe: nothing is kept and nothing asked until a play request.
+        QVERIFY(test::writeExecutable(program, counted + "echo '{\"streams\":[{\"sample_rate\":"
+                                                         "\"96000\"}]}'\n"));
+        QCOMPARE(app.trackRate(track), 0.0);
+        QTest::qWait(300);
+        QCOMPARE(started(), 0);
+        app.play(track);
+        app.trackRate(track);
+        QTRY_COMPARE_WITH_TIMEOUT(app.trackRate(track), 96000.0, kWaitMs);
     }
 };
 

@@ -234,4 +234,37 @@ bool equalWithFades(const std::vector<std::int32_t>& got, const std::vector<std:
     return true;
 }
 
+QByteArray withComments(const QByteArray& flac, int count, bool storesLength) {
+    auto u32le = [](quint32 v) {
+        return QByteArray(1, char(v)) + char(v >> 8) + char(v >> 16) + char(v >> 24);
+    };
+    QByteArray comments = u32le(4) + "test" + u32le(quint32(count));
+    for (int i = 0; i < count; ++i) {
+        const QByteArray entry = "COMMENT=c" + QByteArray::number(i);
+        comments += u32le(quint32(entry.size())) + entry;
+    }
+    QList<QByteArray> blocks; // type and body
+    qsizetype at = 4;
+    for (bool last = false; !last && at + 4 <= flac.size();) {
+        const auto* p = reinterpret_cast<const unsigned char*>(flac.constData() + at);
+        last = p[0] & 0x80;
+        const qsizetype size = qsizetype(p[1]) << 16 | p[2] << 8 | p[3];
+        if ((p[0] & 0x7F) != 4)
+            blocks << QByteArray(1, char(p[0] & 0x7F)) + flac.mid(at + 4, size);
+        at += 4 + size;
+    }
+    blocks.insert(1, QByteArray(1, char(4)) + comments);
+    if (!storesLength) // the low 4 bits of byte 13 and bytes 14-17 of STREAMINFO
+        blocks[0][1 + 13] = char(blocks[0][1 + 13] & 0xF0),
+                      blocks[0].replace(1 + 14, 4, "\0\0\0\0", 4);
+    QByteArray out = "fLaC";
+    for (qsizetype i = 0; i < blocks.size(); ++i) {
+        const qsizetype size = blocks[i].size() - 1;
+        out += char(blocks[i][0] | (i + 1 == blocks.size() ? 0x80 : 0));
+        out += char(size >> 16), out += char(size >> 8), out += char(size);
+        out += blocks[i].mid(1);
+    }
+    return out + flac.mid(at);
+}
+
 } // namespace ql::test

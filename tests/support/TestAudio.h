@@ -65,6 +65,10 @@ bool writeBrokenFlac(const QString& path, std::int64_t frames, Damage damage = D
 // Sign changes of channel 0 of interleaved `v` between frames `from` and
 // `to`: twice a tone's frequency times the span's length.
 int signChanges(const std::vector<double>& v, int channels, std::size_t from, std::size_t to);
+// A FLAC's bytes with a Vorbis comment block of `count` entries put after its
+// STREAMINFO in place of any it had; with `storesLength` false, STREAMINFO's
+// total of samples is zeroed (a FLAC written through a pipe).
+QByteArray withComments(const QByteArray& flac, int count, bool storesLength = true);
 // Runs ffmpeg with `args` (after "-v error -y"); true on exit status 0.
 bool runFfmpeg(const QStringList& args);
 

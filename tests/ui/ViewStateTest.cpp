@@ -18,6 +18,7 @@
 #include "LaunchedApp.h"
 #include "ReplyPipe.h"
 #include "StoredSettings.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QComboBox>
@@ -193,6 +194,18 @@ const std::vector<RestartCase> kRestarts = {
 };
 // clang-format on
 
+// A restart into the hi-res list. Of the dated catalog, tracks 1-10 have
+// labels from the last run (1-5 hi-res, 6-10 CD quality); 11-40 came while
+// the program was closed, and ffprobe finds them 24-bit/96 kHz.
+struct HiResRestartCase {
+    const char* name;
+    bool fromCache;
+};
+const std::vector<HiResRestartCase> kHiResRestarts = {
+    {"하이레즈 from the cache", true},
+    {"하이레즈 from the backend's reply", false},
+};
+
 std::vector<Track> datedCatalog() {
     std::vector<Track> rows;
     for (int i = 1; i <= 40; ++i)
@@ -318,6 +331,58 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(app.views.countLabel->text(), c.label, 20000);
         QCOMPARE(app.listening.smartMode, c.smart);
         QCOMPARE(app.browser.viewKind, c.viewKind);
+    }
+
+    // The restored hi-res list asks the labels its tab asks, only for the
+    // files without one, and shows those that turn out hi-res.
+    void restartIntoHiResList_data() { test::addRows(kHiResRestarts); }
+    void restartIntoHiResList() {
+        const HiResRestartCase& c = test::currentCase(kHiResRestarts);
+        QTemporaryDir stores;
+        QVERIFY(stores.isValid());
+        const JSONStore store(stores.path());
+        if (c.fromCache)
+            QCOMPARE(writeCatalogFile(store, datedCatalog()), CatalogSave::Written);
+        QHash<QString, QString> labels;
+        for (int i = 1; i <= 10; ++i)
+            labels.insert(QStringLiteral("/D/%1.flac").arg(i),
+                          i <= 5 ? "FLAC 96kHz/24bit ★" : "FLAC 44.1kHz/16bit");
+        QVERIFY(store.save(QString::fromLatin1(stores::kQuality), labels));
+        const QString asked = stores.filePath("asked"), ffprobe = stores.filePath("ffprobe");
+        // Writes down the file it is asked about (its last argument).
+        QVERIFY(test::writeExecutable(
+            ffprobe, "for a; do last=$a; done\necho \"$last\" >> '" + asked.toUtf8() +
+                         "'\necho '{\"streams\":[{\"codec_name\":\"flac\",\"sample_rate\":"
+                         "\"96000\",\"bits_per_raw_sample\":\"24\"}]}'\n"));
+        test::storeSetting(keys::kSmartMode, 6);
+        test::storeSetting(keys::kViewKind, 1);
+        test::LaunchedApp l("ko", [&](App& app) {
+            app.core.store = store;
+            test::fakes(app).tools.probeTool = [ffprobe](const QString&) { return ffprobe; };
+            test::fakes(app).analysers.groupCover = [](const AlbumItem&, auto done) {
+                done(QImage());
+            };
+            app.runCatalogInBackground();
+        });
+        App& app = *l;
+        std::unique_ptr<test::ReplyPipe> backend;
+        if (!c.fromCache) {
+            backend = std::make_unique<test::ReplyPipe>(app);
+            QVERIFY(backend->send(*JsonCodec<Library>::encode(Library{datedCatalog(), false, {}}) +
+                                  '\n'));
+        }
+        // Tracks 1-5 and 11-40, on A0, A1 and A2-A9 (before: 2장 • 5곡).
+        QTRY_COMPARE_WITH_TIMEOUT(app.views.countLabel->text(), QString("10장 • 35곡"), 30000);
+        QStringList want;
+        for (int i = 11; i <= 40; ++i)
+            want << QStringLiteral("/D/%1.flac").arg(i);
+        QStringList got = QString::fromUtf8(test::readFile(asked)).split('\n', Qt::SkipEmptyParts);
+        for (QString& line : got)
+            line = line.section(':', -1); // ffmpegInput's "file:" prefix
+        got.sort();
+        want.sort();
+        QCOMPARE(got, want);
+        QCOMPARE(app.listening.smartMode, 6);
     }
 
     // A slow cover of the page left behind never lands on the new page, and

@@ -1,6 +1,7 @@
 #include "platform/audio/AudioFile.h"
 
 #include "platform/audio/CodecReader.h"
+#include "platform/audio/FlacMetaMask.h"
 #include "platform/audio/FlacTail.h"
 #include "platform/audio/MpegLength.h"
 #include "platform/audio/PcmStream.h"
@@ -119,9 +120,15 @@ AudioFile::Opened AudioFile::open(const QString& path) {
     }
     SF_INFO sf{};
     SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &sf);
+    std::unique_ptr<FlacMetaMask> mask;
+    QString refused;
+    if (!f) {
+        refused = QString::fromUtf8(sf_strerror(nullptr));
+        if ((mask = FlacMetaMask::open(path, sf)))
+            f = mask->file();
+    }
     if (!f) {
         // libsndfile's reason stands unless FFmpeg knows the file's kind.
-        const QString refused = QString::fromUtf8(sf_strerror(nullptr));
         CodecReader::Opened c = CodecReader::open(path);
         if (!c.reader) {
             r.error = describe(path, c.recognised ? c.why : refused);
@@ -147,6 +154,7 @@ AudioFile::Opened AudioFile::open(const QString& path) {
     }
     std::unique_ptr<AudioFile> file(new AudioFile);
     file->m_file = f;
+    file->m_mask = std::move(mask);
     file->m_path = path;
     file->m_rate = sf.samplerate;
     file->m_channels = sf.channels;
@@ -346,13 +354,21 @@ bool AudioFile::seek(std::int64_t frame) {
 bool AudioFile::seekByReading(std::int64_t frame) {
     if (frame < m_position) {
         SF_INFO sf{};
-        SNDFILE* f = sf_open(QFile::encodeName(m_path).constData(), SFM_READ, &sf);
+        std::unique_ptr<FlacMetaMask> mask;
+        SNDFILE* f = nullptr;
+        if (m_mask) {
+            if ((mask = FlacMetaMask::open(m_path, sf)))
+                f = mask->file();
+        } else {
+            f = sf_open(QFile::encodeName(m_path).constData(), SFM_READ, &sf);
+        }
         if (!f) {
             m_error = describe(m_path, QString::fromUtf8(sf_strerror(nullptr)));
             return false;
         }
         sf_close(m_file);
         m_file = f;
+        m_mask = std::move(mask);
         m_position = 0;
     }
     std::vector<double> skip(std::size_t(8192) * std::size_t(m_channels));
@@ -388,6 +404,7 @@ bool AudioFile::close(bool sync) {
         sf_write_sync(m_file);
     const int rc = sf_close(m_file);
     m_file = nullptr;
+    m_mask.reset();
     if (rc != 0) {
         m_error = QStringLiteral("Cannot complete “%1”.").arg(QFileInfo(m_path).fileName());
         return false;

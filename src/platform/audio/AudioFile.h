@@ -1,6 +1,7 @@
 // An audio file for reading: WAV, AIFF, CAF, FLAC, Ogg Vorbis, Opus and MP3
 // through libsndfile, which is tried first; AAC and ALAC (MPEG-4, ADTS, CAF)
-// through FFmpeg (CodecReader) when libsndfile refuses the file; or the
+// through FFmpeg (CodecReader) when libsndfile refuses the file (a FLAC it
+// refuses for its tags is read with them masked: FlacMetaMask); or the
 // decoded sound of a web address (PcmStream), read as it arrives. Callers
 // never know which one reads. Writing: 32-bit float (CAF, WAV, AIFF, W64, RF64) through libsndfile.
 //
@@ -29,6 +30,7 @@ struct sf_private_tag;
 namespace ql::platform {
 
 class CodecReader;
+class FlacMetaMask;
 class PcmStream;
 
 class AudioFile {
@@ -106,6 +108,8 @@ private:
     bool lengthHolds();
 
     sf_private_tag* m_file = nullptr;
+    // What m_file reads through for a FLAC libsndfile refuses for its tags.
+    std::unique_ptr<FlacMetaMask> m_mask;
     std::unique_ptr<CodecReader> m_codec; // instead of m_file
     std::shared_ptr<PcmStream> m_stream;  // instead of either
     QString m_path;

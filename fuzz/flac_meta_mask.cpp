@@ -1,0 +1,70 @@
+// A FLAC's metadata walked from arbitrary bytes, as the player reads a file
+// whose comment block libFLAC refuses: every block found is a comment block
+// inside the file, in order; the masked copy is the file byte for byte but
+// those blocks' type, which reads as padding with its last-block flag kept;
+// opening through the mask never reads outside the file.
+#include "FuzzInput.h"
+
+#include "platform/audio/FlacMetaMask.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <sndfile.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace ql;
+using ql::fuzz::require;
+using ql::platform::FlacMetaMask;
+
+namespace {
+
+QString scratch(const char* what) {
+    return QStringLiteral("/tmp/ql-fuzz-flac-meta-mask-%1-%2").arg(::getpid()).arg(what);
+}
+
+QByteArray read(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    const QString in = scratch("in.flac"), out = scratch("out.flac");
+    {
+        QFile f(in);
+        require(f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                f.write(bytes) == bytes.size());
+    }
+    const int fd = ::open(QFile::encodeName(in).constData(), O_RDONLY | O_CLOEXEC);
+    require(fd >= 0);
+    const std::vector<std::int64_t> blocks = FlacMetaMask::commentBlocks(fd);
+    ::close(fd);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        require(blocks[i] >= 4 && blocks[i] + 4 <= qint64(size));
+        require(i == 0 || blocks[i] > blocks[i - 1]);
+        require((std::uint8_t(bytes[qsizetype(blocks[i])]) & 0x7F) == 4);
+    }
+    require(blocks.empty() || bytes.startsWith("fLaC"));
+    require(FlacMetaMask::commentEntries(in) >= 0);
+
+    require(FlacMetaMask::copyMasked(in, out));
+    QByteArray want = bytes;
+    for (const std::int64_t at : blocks)
+        want[qsizetype(at)] = char((want[qsizetype(at)] & 0x80) | 1);
+    require(read(out) == want);
+
+    SF_INFO info{};
+    if (const std::unique_ptr<FlacMetaMask> mask = FlacMetaMask::open(in, info)) {
+        require(!blocks.empty() && info.channels > 0 && info.samplerate > 0);
+        std::vector<double> frames(4096 * std::size_t(info.channels));
+        while (sf_readf_double(mask->file(), frames.data(), 4096) > 0) {
+        }
+        sf_close(mask->file());
+    }
+    return 0;
+}
