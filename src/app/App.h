@@ -572,10 +572,13 @@ public:
     void toggleFXPanel();
     // The effect signature; none when no effect applies.
     std::optional<QString> fxSignature() const;
+    // Whether a file whose source-rate probe was cut short is probed again.
+    enum class RateProbe { Ask, NotAfterCutShort };
     // Whether `track` (none: no track) is played through the effects road.
-    bool fxNeeded(const std::optional<Track>& track) const;
-    // fxNeeded(playback.current), decided once per track and setting.
-    bool currentNeedsFX() const;
+    // The ticks ask about the playing track every 0.5 s with
+    // RateProbe::NotAfterCutShort, so a file whose rate probe was cut short
+    // does not stall each of them for another 3 s.
+    bool fxNeeded(const std::optional<Track>& track, RateProbe probe = RateProbe::Ask) const;
     // The render identity of the effects road: the signature, with the
     // upsampling mode appended while one is in effect; none in bit-perfect.
     std::optional<QString> fxChainActive() const;
@@ -600,8 +603,9 @@ public:
     // without an output device.
     std::optional<double> upsampleTarget(double rate) const;
     // The source rate of a track: from `rateCache`, or probed (3 s); a probe
-    // cut short gives 0 and is not kept, so the next call asks again.
-    double trackRate(const Track& track) const;
+    // cut short gives 0 and is not kept, so the next call asks again, unless
+    // it says RateProbe::NotAfterCutShort (then 0 without asking).
+    double trackRate(const Track& track, RateProbe probe = RateProbe::Ask) const;
     // Loads the plug-in host on the render queue at launch; the main thread
     // takes it, and fills the panel's list, when it is ready.
     void discoverPlugins();

@@ -69,39 +69,15 @@ std::optional<QString> App::fxSignature() const {
     return services.analysers->fxSignature(*this);
 }
 
-bool App::fxNeeded(const std::optional<Track>& track) const {
+bool App::fxNeeded(const std::optional<Track>& track, RateProbe probe) const {
     if (playback.bitPerfect)
         return false;
     if (fxSignature())
         return true;
     // Without a device there is no target, and no reason to probe the file.
     if (effUpMode() > 0 && track && outputDeviceID())
-        return upsampleTarget(trackRate(*track)).has_value();
+        return upsampleTarget(trackRate(*track, probe)).has_value();
     return false;
-}
-
-bool App::currentNeedsFX() const {
-    const std::optional<Track>& track = playback.current;
-    if (!track)
-        return fxNeeded(track);
-    // Everything the answer rests on but the track's own rate, which stays.
-    PlaybackState::FxDecision d;
-    d.trackId = track->id;
-    d.path = track->path;
-    d.bitPerfect = playback.bitPerfect;
-    d.upMode = effUpMode();
-    d.signature = d.bitPerfect ? std::nullopt : fxSignature();
-    d.device = outputDeviceID();
-    const std::optional<PlaybackState::FxDecision>& known = playback.currentFx;
-    if (known && known->trackId == d.trackId && known->path == d.path &&
-        known->bitPerfect == d.bitPerfect && known->upMode == d.upMode &&
-        known->signature == d.signature && known->device == d.device)
-        return known->needed;
-    // As fxNeeded() decides, from the values just read: each is asked once.
-    d.needed = !d.bitPerfect && (d.signature || (d.upMode > 0 && d.device &&
-                                                 upsampleTarget(trackRate(*track)).has_value()));
-    playback.currentFx = d;
-    return d.needed;
 }
 
 std::optional<QString> App::fxChainActive() const {
@@ -127,16 +103,22 @@ std::optional<double> App::upsampleTarget(double rate) const {
     return services.analysers->upsampleTarget(rate, mode, rates);
 }
 
-double App::trackRate(const Track& track) const {
-    if (const auto known = playback.rateCache.constFind(track.path);
-        known != playback.rateCache.constEnd())
+double App::trackRate(const Track& track, RateProbe probe) const {
+    const PlaybackState& p = playback;
+    if (const auto known = p.rateCache.constFind(track.path); known != p.rateCache.constEnd())
         return *known;
+    if (probe == RateProbe::NotAfterCutShort && p.rateCutShort.contains(track.path))
+        return 0;
     // On the main thread, so briefly: a slow probe counts as no rate, for
     // now only; the file is asked again the next time.
     bool cutShort = false;
     const double rate = probeFacts(track.path, platform::kFirstRateProbeLimitMs, &cutShort).rate;
-    if (!cutShort)
-        playback.rateCache.insert(track.path, rate);
+    if (cutShort) {
+        p.rateCutShort.insert(track.path);
+    } else {
+        p.rateCache.insert(track.path, rate);
+        p.rateCutShort.remove(track.path);
+    }
     return rate;
 }
 

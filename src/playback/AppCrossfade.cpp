@@ -75,7 +75,7 @@ void App::crossfadeCheck() {
     PlaybackState& p = playback;
     if (!listening.crossfadeOn || p.bitPerfect || p.maxQuality || p.repeatOn)
         return;
-    if (currentNeedsFX() || p.fadingOut)
+    if (fxNeeded(p.current, RateProbe::NotAfterCutShort) || p.fadingOut)
         return;
     if (!p.audio || !p.audio->isPlaying() || p.loading || !p.current)
         return;

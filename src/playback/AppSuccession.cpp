@@ -79,7 +79,7 @@ void App::resumeHeldEnd() {
 
 void App::gaplessCheck() {
     PlaybackState& p = playback;
-    if (!p.gaplessOn || p.repeatOn || currentNeedsFX())
+    if (!p.gaplessOn || p.repeatOn || fxNeeded(p.current, RateProbe::NotAfterCutShort))
         return;
     // With crossfade in effect the crossfade makes the transition.
     if (listening.crossfadeOn && !p.bitPerfect && !p.maxQuality)
@@ -161,7 +161,7 @@ void App::openAhead() {
     // Where the crossfade check would fade into the next track (it stands
     // aside on repeat, for a track it gave up on and for a processed one).
     if (listening.crossfadeOn && !p.bitPerfect && !p.maxQuality && !p.repeatOn &&
-        p.crossSkipped != p.current->id && !currentNeedsFX())
+        p.crossSkipped != p.current->id && !fxNeeded(p.current, RateProbe::NotAfterCutShort))
         return;
     platform::AudioPlayer& a = *p.audio;
     const double rate = a.enableRate() ? double(a.rate()) : 1.0;

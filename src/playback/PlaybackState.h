@@ -215,20 +215,9 @@ struct PlaybackState {
     std::optional<quint32> hogDevice;
     // Source sample rate by file path, filled by the const rate lookup.
     mutable QHash<QString, double> rateCache;
-    // Whether the current track takes the effects road, with what that was
-    // decided from: the ticks ask every 0.5 s, and the answer is worked out
-    // again only when the track, an effects or quality setting or the output
-    // device changes.
-    struct FxDecision {
-        qint64 trackId = -1;
-        QString path;
-        bool bitPerfect = false;
-        int upMode = 0;
-        std::optional<QString> signature;
-        std::optional<quint32> device;
-        bool needed = false;
-    };
-    mutable std::optional<FxDecision> currentFx;
+    // Paths whose last source-rate probe was cut short (none of them is in
+    // `rateCache`); the ticks do not probe them again (App::RateProbe).
+    mutable QSet<QString> rateCutShort;
     // The signal-path report's last found source facts, with their file's
     // path: the panel's refresh probes a file once, not every 2 s.
     mutable std::optional<std::pair<QString, StreamFacts>> signalSource;

@@ -216,6 +216,44 @@ private slots:
         program = quick;
         QCOMPARE(app.trackRate(track), secondRate);
     }
+
+    // The ticks ask every 0.5 s whether the playing track needs the effects
+    // road, which rests on its source rate: a probe of it that was cut short
+    // (up to 3 s on the main thread) is asked again by a play request only.
+    void ticksDoNotProbeAgain_data() {
+        QTest::addColumn<bool>("cutShort");
+        QTest::addColumn<int>("afterTicks");
+        QTest::addColumn<int>("afterReplay");
+        QTest::newRow("cut short: asked again by a play request only") << true << 1 << 2;
+        QTest::newRow("no rate found: kept") << false << 1 << 1;
+    }
+    void ticksDoNotProbeAgain() {
+        QFETCH(bool, cutShort);
+        QFETCH(int, afterTicks);
+        QFETCH(int, afterReplay);
+        Rig rig;
+        App& app = rig.app;
+        int probes = 0;
+        test::fakes(app).analysers.timedProbe = [&](const QString&, bool& cut) {
+            ++probes;
+            cut = cutShort;
+            return StreamFacts{};
+        };
+        const Track track{1, test::tempFile("cd.wav"), {}, {}, {}, 3, {}};
+        QVERIFY(
+            test::writeAudio(track.path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, kFrames}));
+        app.maxBox->setChecked(true);
+        app.play(track);
+        QVERIFY(rig.loaded() && rig.heard(4410));
+        for (int i = 0; i < 4; ++i)
+            app.extrasTick();
+        QCOMPARE(probes, afterTicks);
+        // Without a rate there is no target: the file plays at its own.
+        QCOMPARE(rig.sink->sessions().back().format.rate, 44100.0);
+        app.play(track);
+        QVERIFY(rig.loaded());
+        QCOMPARE(probes, afterReplay);
+    }
 };
 
 QL_TEST_MAIN(ModesTest)

@@ -66,6 +66,9 @@ struct StandIns {
         // Each stands in for the whole call: the options and tools the
         // program passes with it are not handed on.
         std::function<StreamFacts(const QString& path)> probeAudio;
+        // Before probeAudio, for a probe whose caller asks whether it was
+        // cut short (the source-rate probe); it sets `cutShort` as it likes.
+        std::function<StreamFacts(const QString& path, bool& cutShort)> timedProbe;
         std::function<std::optional<ScanResult>(const QString& path)> analyzeScan;
         std::function<std::optional<Sonic>(const QString& path)> analyzeSonic;
         std::function<RenderResult(const RenderSnapshot& snapshot)> renderFX;
@@ -228,6 +231,8 @@ class FakeAnalysers final : public SystemAnalysers {
 public:
     explicit FakeAnalysers(std::shared_ptr<StandIns> standIns) : in(std::move(standIns)) {}
     StreamFacts probeAudio(const QString& path, const ProbeOptions& options) const override {
+        if (options.cutShort && in->analysers.timedProbe)
+            return in->analysers.timedProbe(path, *options.cutShort);
         return in->analysers.probeAudio ? in->analysers.probeAudio(path)
                                         : SystemAnalysers::probeAudio(path, options);
     }
