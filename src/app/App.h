@@ -482,8 +482,13 @@ public:
     void resumeHeldEnd();
 
     // ---- playback/AppOutputDevice.cpp --------------------------------------
-    // Output devices asked of the hardware afresh on every call; nothing is
-    // cached. Failures give fixed values and are never reported.
+    // Output devices, asked of the platform's hardware on every call: App
+    // keeps no id or value from them here. The hardware keeps what is costly
+    // to learn (the ALSA backend its card list, made again when the cards
+    // change or the device menu opens, and each device's rates once probed);
+    // the list the device menu was built from is kept in
+    // playback.deviceList (refreshDevicePopup). Failures give fixed values
+    // and are never reported.
     // Devices with output streams and a readable UID, in system order.
     std::vector<OutputDeviceEntry> listOutputDevices() const;
     std::optional<platform::DeviceId> deviceByUID(const QString& uid) const;

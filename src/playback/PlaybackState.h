@@ -1,9 +1,13 @@
 // State of playback and audio output held by App as `playback`. Main thread
 // only.
 //
-// Invariants: `queued` is empty whenever the user pauses, seeks or changes
-// what plays next; a player held in `queued`, `fadingOut` or `retired` is
-// never `audio`; `bitPerfect` and `maxQuality` are never both on.
+// Invariants: `queued` is empty whenever the user pauses, seeks, restarts
+// the track, changes the speed, a playback mode, the effects or the output
+// device, or a play request starts; `ahead` is let go at a pause, a play
+// request (unless it takes it), a change of output device, the sleep timer's
+// stop and the quit. A player held in `queued`, `ahead`, `fadingOut` or
+// `retired` is never `audio`; `bitPerfect` and `maxQuality` are never both
+// on.
 #pragma once
 
 #include "analysis/StreamFacts.h"
@@ -33,9 +37,13 @@ namespace platform {
 class AudioPlayer;
 }
 
-// The gapless successor: a prepared player already playing or scheduled to
-// start at the end of the current one, bound to the chosen device.
-// `fromRadio`: its id was taken from the front of the radio queue.
+// A player prepared on the track after the current one: the gapless
+// successor (`queued`: bound to the chosen device and started on its clock
+// for the exact end of the current file) or the player opened ahead
+// (`ahead`: opened and, where the device keeps its rate, bound and filled,
+// but not started).
+// `fromRadio`: its id was taken from the front of the radio queue (the
+// gapless successor only).
 // `file`: the track's file decoded ahead, when the player reads that one; it
 // becomes `cacheURL` when the track takes over.
 struct QueuedTrack {
@@ -177,6 +185,8 @@ struct PlaybackState {
     // Set by previous() in shuffle mode for the one play request it makes, so
     // that the outgoing id is not added to `history`.
     bool goingBack = false;
+    // The gapless successor (see QueuedTrack); its player's end-of-file
+    // promotes it (App::promoteQueued).
     std::optional<QueuedTrack> queued;
     // The player opened ahead on the track that a play request will start
     // when the playing one ends without a gapless join (openAhead); taken
