@@ -594,10 +594,6 @@ public:
     void prefetchFX(const Track& track);
     // A prefetch's result back on the main thread, with the key it rendered.
     void prefetchFinished(const QString& key, const Track& track, const RenderResult& result);
-    // The folder where decodes and renders write (see app/WorkFolder.h),
-    // opened on first use; the temporary folder only when no private folder
-    // can be made anywhere.
-    QString workDir() const;
     // What a render of `track` needs, read now on the main thread.
     RenderSnapshot renderSnapshot(const Track& track) const;
     // Runs a render job on the render queue; `done` gets its result on the
@@ -784,6 +780,12 @@ public:
     // The downloader's preview player for an address: an ffmpeg decoder of
     // the stream on the chosen output device; none when either fails.
     std::unique_ptr<platform::AudioPlayer> makePreviewPlayer(const QUrl& address);
+
+    // ---- app/AppWorkFolder.cpp ------------------------------------------------
+    // The folder where decodes and renders write (see app/WorkFolder.h),
+    // opened on first use; the temporary folder only when no private folder
+    // can be made anywhere.
+    QString workDir() const;
 
     // ---- app/AppShutdown.cpp --------------------------------------------------
     // The quit: temporary files, exclusive use, stores, helpers and child

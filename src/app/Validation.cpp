@@ -6,7 +6,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/SystemPlatform.h"
 #include "platform/audio/AudioPlayer.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 
 #include <QDir>
 #include <QFile>

@@ -14,7 +14,6 @@
 #include "app/App.h"
 
 #include "analysis/ProbeAudio.h"
-#include "app/ControllerLogCategories.h"
 #include "app/Delivery.h"
 #include "effects/FXPanel.h"
 #include "library/ToolPaths.h"
@@ -129,24 +128,6 @@ StreamFacts App::probeFacts(const QString& path, int timeoutMs, bool* cutShort) 
     options.registry = children;
     options.cutShort = cutShort;
     return services.analysers->probeAudio(path, options);
-}
-
-QString App::workDir() const {
-    if (!playback.work && !std::exchange(playback.workTried, true)) {
-        playback.work = WorkFolder::open();
-        if (!playback.work)
-            qCWarning(lcPlayback,
-                      "no private folder for temporary files; using the temporary folder");
-        else if (playback.work->isLoose())
-            qCWarning(lcPlayback, "no private base folder for temporary files; this run's "
-                                  "folder is made in the shared temporary folder");
-        if (playback.work && playback.work->cleared() > 0)
-            qCInfo(lcPlayback, "removed %d folders of temporary files left by ended runs",
-                   playback.work->cleared());
-    }
-    if (playback.work)
-        return playback.work->path();
-    return QDir(QDir::tempPath()).absolutePath();
 }
 
 RenderSnapshot App::renderSnapshot(const Track& track) const {

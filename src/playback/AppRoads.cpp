@@ -39,7 +39,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/Platform.h"
 #include "platform/audio/AudioPlayer.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 #include "playback/Transport.h"
 #include "ui/PlayButton.h"
 #include "ui/StatusLabel.h"
