@@ -46,7 +46,7 @@ void App::fxChanged() {
         return;
     if (p.audio)
         p.pendingSeek = audioCurrentTime().value_or(0.0);
-    cancelQueued();
+    cancelPrepared();
     const bool effects = fxChainActive().has_value();
     play(*p.current);
     // Said after the request, so the render road's shorter "applying" gives

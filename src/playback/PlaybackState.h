@@ -1,13 +1,13 @@
 // State of playback and audio output held by App as `playback`. Main thread
 // only.
 //
-// Invariants: `queued` is empty whenever the user pauses, seeks, restarts
-// the track, changes the speed, a playback mode, the effects or the output
-// device, or a play request starts; `ahead` is let go at a pause, a play
-// request (unless it takes it), a change of output device, the sleep timer's
-// stop and the quit. A player held in `queued`, `ahead`, `fadingOut` or
-// `retired` is never `audio`; `bitPerfect` and `maxQuality` are never both
-// on.
+// Invariants: `prepared` is empty whenever something changes what plays
+// next or where playback stands: a pause, a seek, a restart, a change of
+// speed, a playback mode, the effects or the output device, a play request
+// (one that plays the very file a player was opened ahead on takes that
+// player), a playback error, the sleep timer's stop and the quit. A player
+// held in `prepared`, `fadingOut` or `retired` is never `audio`;
+// `bitPerfect` and `maxQuality` are never both on.
 #pragma once
 
 #include "analysis/StreamFacts.h"
@@ -37,16 +37,23 @@ namespace platform {
 class AudioPlayer;
 }
 
-// A player prepared on the track after the current one: the gapless
-// successor (`queued`: bound to the chosen device and started on its clock
-// for the exact end of the current file) or the player opened ahead
-// (`ahead`: opened and, where the device keeps its rate, bound and filled,
-// but not started).
-// `fromRadio`: its id was taken from the front of the radio queue (the
-// gapless successor only).
+// The player prepared on the track after the current one, of one of two
+// kinds:
+// - Scheduled: the gapless successor, bound to the chosen device and
+//   started on its clock for the exact end of the current file; the current
+//   player's end promotes it (App::promotePrepared).
+// - OpenedAhead: opened on the file the end of the current track will play
+//   (App::openAhead) and, where the device keeps its rate, bound and filled,
+//   but not started; the play request that end makes takes it when it names
+//   the same file.
+// `fromRadio`: its id was taken from the front of the radio queue (a
+// scheduled successor only); letting it go gives the id back.
 // `file`: the track's file decoded ahead, when the player reads that one; it
-// becomes `cacheURL` when the track takes over.
-struct QueuedTrack {
+// becomes `cacheURL` when the track takes over, and goes back to the look
+// ahead when the player is let go.
+struct PreparedNext {
+    enum class Kind { Scheduled, OpenedAhead };
+    Kind kind = Kind::Scheduled;
     Track track;
     std::unique_ptr<platform::AudioPlayer> player;
     bool fromRadio = false;
@@ -162,8 +169,8 @@ struct PlaybackState {
     // The effects prefetch leaves the next track's render here; a play request
     // that uses it takes it out.
     std::optional<RenderCacheEntry> fxCache;
-    // The decode road's look ahead for the next track; a play request, the
-    // gapless successor or the file opened ahead takes its file out.
+    // The decode road's look ahead for the next track; a play request or the
+    // prepared next player takes its file out.
     std::optional<DecodeAheadEntry> decodeAhead;
     quint64 decodeAheadSerial = 0;
     std::optional<JoinedDecode> joinedDecode;
@@ -185,13 +192,16 @@ struct PlaybackState {
     // Set by previous() in shuffle mode for the one play request it makes, so
     // that the outgoing id is not added to `history`.
     bool goingBack = false;
-    // The gapless successor (see QueuedTrack); its player's end-of-file
-    // promotes it (App::promoteQueued).
-    std::optional<QueuedTrack> queued;
-    // The player opened ahead on the track that a play request will start
-    // when the playing one ends without a gapless join (openAhead); taken
-    // by that request when it names the same file, else let go.
-    std::optional<QueuedTrack> ahead;
+    // The one player prepared on the next track, of either kind; every
+    // action of the invariant above lets it go through App::cancelPrepared.
+    std::optional<PreparedNext> prepared;
+    // `prepared` when it is of that kind, else null.
+    PreparedNext* preparedAs(PreparedNext::Kind kind) {
+        return prepared && prepared->kind == kind ? &*prepared : nullptr;
+    }
+    const PreparedNext* preparedAs(PreparedNext::Kind kind) const {
+        return prepared && prepared->kind == kind ? &*prepared : nullptr;
+    }
     // Id of the track for which gapless preparation or the crossfade gave up
     // (-1: none), so it is not retried; reset at every track start.
     qint64 gaplessSkipped = -1;
