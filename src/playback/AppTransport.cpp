@@ -134,6 +134,8 @@ void App::seekChanged() {
 }
 
 void App::toggleShuffle() {
+    // A new order: the track prepared to follow is the old order's.
+    cancelPrepared();
     playback.shuffled = true;
     UserDefaults().set(keys::kShuffle, true);
     filter(true);

@@ -3,11 +3,14 @@
 //
 // Invariants: `prepared` is empty whenever something changes what plays
 // next or where playback stands: a pause, a seek, a restart, a change of
-// speed, a playback mode, the effects or the output device, a play request
-// (one that plays the very file a player was opened ahead on takes that
-// player), a playback error, the sleep timer's stop and the quit. A player
-// held in `prepared`, `fadingOut` or `retired` is never `audio`;
-// `bitPerfect` and `maxQuality` are never both on.
+// speed, repeat, shuffle, a playback mode, the effects or the output device,
+// a play request (one that plays the very file a player was opened ahead on
+// takes that player), a playback error, the sleep timer's stop and the quit.
+// A change of the visible list (a search, the catalog's updates) leaves it:
+// the catalog changes the list often while a track plays, and a join let go
+// near the end may not be armed again in time. A player held in `prepared`,
+// `fadingOut` or `retired` is never `audio`; `bitPerfect` and `maxQuality`
+// are never both on.
 #pragma once
 
 #include "analysis/StreamFacts.h"

@@ -293,6 +293,8 @@ const std::vector<DropCase> dropCases{
     {"seek", seekTo, true, 1.25},
     {"rewind past 3 s", previous, true, 0},
     {"restart", [](App& a) { a.restartTrack(); }, true, 0},
+    {"repeat turned on", [](App& a) { a.toggleRepeat(); }, true, 4.5},
+    {"shuffle pressed", [](App& a) { a.toggleShuffle(); }, true, 4.5},
 };
 
 } // namespace
