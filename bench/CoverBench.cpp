@@ -10,7 +10,7 @@
 #include "library/CoverCommand.h"
 #include "library/ToolPaths.h"
 #include "platform/Platform.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 #include "ui/AlbumGrouping.h"
 #include "ui/CoverCache.h"
 

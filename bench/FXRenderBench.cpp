@@ -10,7 +10,7 @@
 #include "effects/FXEdit.h"
 #include "effects/FXRender.h"
 #include "library/ToolPaths.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 
 #include "BenchHome.h"
 #include "QuietRun.h"

@@ -7,7 +7,7 @@
 #include "analysis/AnalyzeFile.h"
 #include "analysis/SonicFeatures.h"
 #include "library/ToolPaths.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 
 #include "BenchHome.h"
 #include "QuietRun.h"

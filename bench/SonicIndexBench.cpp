@@ -13,7 +13,7 @@
 #include "app/JSONStore.h"
 #include "library/ToolPaths.h"
 #include "platform/Platform.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 
 #include "BenchHome.h"
 #include "QuietRun.h"

@@ -15,7 +15,7 @@
 #include "app/App.h"
 #include "library/ToolPaths.h"
 #include "platform/sim/SimPlatform.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 
 #include "BenchHome.h"
 #include "QuietRun.h"

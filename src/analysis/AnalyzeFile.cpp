@@ -3,7 +3,7 @@
 #include "analysis/ProbeAudio.h"
 #include "analysis/SonicFeatures.h"
 #include "library/ToolPaths.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 
 #include <QDir>
 

@@ -1,7 +1,7 @@
 #include "analysis/ProbeAudio.h"
 
 #include "library/ToolPaths.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 
 #include <QDir>
 

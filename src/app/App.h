@@ -299,7 +299,7 @@ public:
     // The direct road, or a fallback road, for the request `generation`.
     void takeRoad(const Track& track, quint64 generation);
     // The same for a prepared player that takes over (gapless, crossfade):
-    // a running fade and the prepared successor are left alone.
+    // a running fade is left alone; a player still prepared is let go.
     void beginFadeKeep(const Track& track);
     // Before a player is made from `path`: matches the device rate to the
     // file when rate matching or bit-perfect is on. Always true.
@@ -315,18 +315,24 @@ public:
     // Starts `audio`; when it starts, the seek range, the play button and Now
     // Playing follow. False when output did not start (nothing else changes).
     bool startPlayer();
-    // The prepared gapless successor becomes the current track and player
-    // (no new generation; the output device is not touched), its decoded
-    // file, if any, the current `cacheURL`.
-    void promoteQueued(QueuedTrack q);
+    // The scheduled gapless successor, taken out of `prepared`, becomes the
+    // current track and player (no new generation; the output device is not
+    // touched), its decoded file, if any, the current `cacheURL`.
+    void promotePrepared(PreparedNext next);
     // Makes the player's end reach audioPlayerDidFinishPlaying().
     void watchEnd(platform::AudioPlayer& player);
-    // Stops a player taken out of service; it is destroyed on the next turn
-    // of the event loop (never inside its own end-of-file call). With
-    // `windDownLater`, its decoder thread is let go only then, so that a
-    // track starting now does not wait for it (not for a player that may be
-    // handing its stages to a successor: that hand-over must settle first).
-    void retirePlayer(std::unique_ptr<platform::AudioPlayer> player, bool windDownLater = false);
+    // When a retired player's decoder thread ends: now (AudioPlayer::stop),
+    // or with the player on the next loop turn (AudioPlayer::retire), so
+    // that a track starting now does not wait for it. Not for a player that
+    // may be handing its stages to a successor: that hand-over must settle
+    // first.
+    enum class DecoderEnd { Now, WithPlayer };
+    // Retires a player taken out of service: it is silenced at once (nothing
+    // more is heard of it nor reported by it, its device let go) and
+    // destroyed on the next turn of the event loop, never inside its own
+    // end-of-file call.
+    void retirePlayer(std::unique_ptr<platform::AudioPlayer> player,
+                      DecoderEnd decoder = DecoderEnd::Now);
 
     // ---- playback/AppRoads.cpp ------------------------------------------------
     // The fallback roads of a play request, carrying its generation: the
@@ -396,9 +402,13 @@ public:
     // Whether `player`, the current one, failed at its first read of a file
     // that the fallback road plays instead (its end hands the track over).
     bool readsOnAnotherRoad(const platform::AudioPlayer& player) const;
-    // Drops a prepared gapless successor before anything changes what plays;
-    // a successor from the radio queue gives its id back to the queue's front.
-    void cancelQueued();
+    // Lets the prepared next player go (playback.prepared, either kind)
+    // before anything changes what plays next: its player is retired (a
+    // scheduled successor's decoder ends now; one opened ahead, let go inside
+    // a track change, leaves its decoder to its destruction), its decoded
+    // file goes back to the look ahead, and an id it took from the radio
+    // queue goes back to the queue's front.
+    void cancelPrepared();
     // Ends a running crossfade at once.
     void endFade();
     // Back to the start of the current track.
@@ -472,9 +482,8 @@ public:
     // crossfade will make the transition, opens the file the end of the
     // track will play (the next one, or the same one on repeat) and, when
     // the device keeps its rate for it, binds it so that its first second
-    // is decoded before the request comes. dropAhead() lets it go.
+    // is decoded before the request comes (playback.prepared, OpenedAhead).
     void openAhead();
-    void dropAhead();
     // The successor is not known yet: the visible list still holds only the
     // files opened before the backend's first catalog, and the next track
     // would be the first of them again. The end of the track then waits for
@@ -486,8 +495,13 @@ public:
     void resumeHeldEnd();
 
     // ---- playback/AppOutputDevice.cpp --------------------------------------
-    // Output devices asked of the hardware afresh on every call; nothing is
-    // cached. Failures give fixed values and are never reported.
+    // Output devices, asked of the platform's hardware on every call: App
+    // keeps no id or value from them here. The hardware keeps what is costly
+    // to learn (the ALSA backend its card list, made again when the cards
+    // change or the device menu opens, and each device's rates once probed);
+    // the list the device menu was built from is kept in
+    // playback.deviceList (refreshDevicePopup). Failures give fixed values
+    // and are never reported.
     // Devices with output streams and a readable UID, in system order.
     std::vector<OutputDeviceEntry> listOutputDevices() const;
     std::optional<platform::DeviceId> deviceByUID(const QString& uid) const;
@@ -577,9 +591,9 @@ public:
     // The effect signature; none when no effect applies.
     std::optional<QString> fxSignature() const;
     // Whether `track` (none: no track) is played through the effects road.
+    // The ticks ask about the playing track every 0.5 s; it never waits
+    // (the source rate comes from trackRate, which does not).
     bool fxNeeded(const std::optional<Track>& track) const;
-    // fxNeeded(playback.current), decided once per track and setting.
-    bool currentNeedsFX() const;
     // The render identity of the effects road: the signature, with the
     // upsampling mode appended while one is in effect; none in bit-perfect.
     std::optional<QString> fxChainActive() const;
@@ -590,10 +604,6 @@ public:
     void prefetchFX(const Track& track);
     // A prefetch's result back on the main thread, with the key it rendered.
     void prefetchFinished(const QString& key, const Track& track, const RenderResult& result);
-    // The folder where decodes and renders write (see app/WorkFolder.h),
-    // opened on first use; the temporary folder only when no private folder
-    // can be made anywhere.
-    QString workDir() const;
     // What a render of `track` needs, read now on the main thread.
     RenderSnapshot renderSnapshot(const Track& track) const;
     // Runs a render job on the render queue; `done` gets its result on the
@@ -785,6 +795,12 @@ public:
     // The downloader's preview player for an address: an ffmpeg decoder of
     // the stream on the chosen output device; none when either fails.
     std::unique_ptr<platform::AudioPlayer> makePreviewPlayer(const QUrl& address);
+
+    // ---- app/AppWorkFolder.cpp ------------------------------------------------
+    // The folder where decodes and renders write (see app/WorkFolder.h),
+    // opened on first use; the temporary folder only when no private folder
+    // can be made anywhere.
+    QString workDir() const;
 
     // ---- app/AppShutdown.cpp --------------------------------------------------
     // The quit: temporary files, exclusive use, stores, helpers and child

@@ -194,7 +194,7 @@ void App::waveformSeek(double fraction) {
     const std::optional<double> duration = audioDuration();
     if (!duration || !(*duration > 0) || !std::isfinite(fraction))
         return;
-    cancelQueued();
+    cancelPrepared();
     setAudioTime(std::clamp(fraction, 0.0, 1.0) * *duration);
     publish();
 }

@@ -60,9 +60,8 @@ void App::applicationWillTerminate() {
         step("deleteFXCache");
         QFile::remove(p.fxCache->path);
     }
-    // Decodes made ahead: the prepared players' go back to the look ahead.
-    cancelQueued();
-    dropAhead();
+    // A decode made ahead: the prepared player's goes back to the look ahead.
+    cancelPrepared();
     dropDecodeAhead();
     step("releaseHog");
     setHog(false, std::nullopt);

@@ -1,5 +1,5 @@
-// The validation mode ("--self-test"): checks native decoding, play, pause,
-// seek and volume on the platform player, and that a setting written by one
+// The validation mode ("--self-test"): checks decoding, play, pause, seek
+// and volume on the platform player, and that a setting written by one
 // run ("--self-test --save") is read by the next. Runs without an application
 // object, window or event loop, and touches neither the normal settings nor
 // the application-support folder: its one setting lives in its own file
@@ -7,7 +7,9 @@
 // ~/.config/Quavelark/Quavelark.Validation.conf).
 //
 // Output: standard output carries only "volume saved" after a store run and
-// the PASS line after a passed check run. A failure prints nothing there; it
+// the PASS line after a passed check run, which says who decoded the file:
+// "PASS: native decode/…" when our player read it itself, "PASS: ffmpeg
+// decode, native play/…" when it played ffmpeg's decode of it. A failure prints nothing there; it
 // names the failed check on standard error and returns a non-zero status.
 // When the check played on the simulated device (no sound card), standard
 // error says so, so that the pass is not mistaken for one on hardware.

@@ -50,7 +50,7 @@ void App::fxChanged() {
         return;
     if (p.audio)
         p.pendingSeek = audioCurrentTime().value_or(0.0);
-    cancelQueued();
+    cancelPrepared();
     const bool effects = fxChainActive().has_value();
     play(*p.current);
     // Said after the request, so the render road's shorter "applying" gives
@@ -81,30 +81,6 @@ bool App::fxNeeded(const std::optional<Track>& track) const {
     if (effUpMode() > 0 && track && outputDeviceID())
         return upsampleTarget(trackRate(*track)).has_value();
     return false;
-}
-
-bool App::currentNeedsFX() const {
-    const std::optional<Track>& track = playback.current;
-    if (!track)
-        return fxNeeded(track);
-    // Everything the answer rests on but the track's own rate, which stays.
-    PlaybackState::FxDecision d;
-    d.trackId = track->id;
-    d.path = track->path;
-    d.bitPerfect = playback.bitPerfect;
-    d.upMode = effUpMode();
-    d.signature = d.bitPerfect ? std::nullopt : fxSignature();
-    d.device = outputDeviceID();
-    const std::optional<PlaybackState::FxDecision>& known = playback.currentFx;
-    if (known && known->trackId == d.trackId && known->path == d.path &&
-        known->bitPerfect == d.bitPerfect && known->upMode == d.upMode &&
-        known->signature == d.signature && known->device == d.device)
-        return known->needed;
-    // As fxNeeded() decides, from the values just read: each is asked once.
-    d.needed = !d.bitPerfect && (d.signature || (d.upMode > 0 && d.device &&
-                                                 upsampleTarget(trackRate(*track)).has_value()));
-    playback.currentFx = d;
-    return d.needed;
 }
 
 std::optional<QString> App::fxChainActive() const {
@@ -175,7 +151,6 @@ void App::rateProbed(const QString& path, double rate, bool cutShort) {
     p.rateCache.insert(path, rate);
     if (!p.current || p.current->path != path)
         return;
-    p.currentFx.reset();
     // A request still waiting for its decode was sent down a road without
     // upsampling for want of the rate: it is sent again, now with it.
     if (p.loading && !p.bitPerfect && !fxSignature() && upsampleTarget(rate)) {
@@ -183,24 +158,6 @@ void App::rateProbed(const QString& path, double rate, bool cutShort) {
                 qUtf8Printable(path));
         play(*p.current);
     }
-}
-
-QString App::workDir() const {
-    if (!playback.work && !std::exchange(playback.workTried, true)) {
-        playback.work = WorkFolder::open();
-        if (!playback.work)
-            qCWarning(lcPlayback,
-                      "no private folder for temporary files; using the temporary folder");
-        else if (playback.work->isLoose())
-            qCWarning(lcPlayback, "no private base folder for temporary files; this run's "
-                                  "folder is made in the shared temporary folder");
-        if (playback.work && playback.work->cleared() > 0)
-            qCInfo(lcPlayback, "removed %d folders of temporary files left by ended runs",
-                   playback.work->cleared());
-    }
-    if (playback.work)
-        return playback.work->path();
-    return QDir(QDir::tempPath()).absolutePath();
 }
 
 RenderSnapshot App::renderSnapshot(const Track& track) const {

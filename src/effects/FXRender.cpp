@@ -6,7 +6,7 @@
 #include "platform/audio/FlacMetaMask.h"
 #include "platform/lv2/Lv2Render.h"
 #include "playback/DecodeAhead.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 #include "playback/InFlightFiles.h"
 #include "playback/RateMatch.h"
 

@@ -39,7 +39,7 @@
 #include "effects/FXState.h"
 #include "effects/RenderNote.h"
 #include "platform/ChildProcess.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 
 #include <QString>
 

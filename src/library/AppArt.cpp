@@ -13,7 +13,7 @@
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "platform/WebFetch.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 #include "ui/ClickImageView.h"
 
 #include <QBuffer>

@@ -20,7 +20,7 @@
 #include "library/QualityLabel.h"
 #include "platform/ChildProcess.h"
 #include "platform/audio/FormatTags.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 #include "ui/AlbumGrouping.h"
 #include "ui/StatusLabel.h"
 

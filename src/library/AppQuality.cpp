@@ -11,7 +11,7 @@
 #include "library/QualityLabel.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 
 #include <QDir>
 #include <QThreadPool>

@@ -1,6 +1,6 @@
 #include "library/CoverCommand.h"
 
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 
 namespace ql {
 

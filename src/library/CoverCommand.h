@@ -17,7 +17,7 @@ namespace ql {
 QString coverOutputPath(const QString& tempDir, const QUuid& uuid);
 
 // The twelve arguments after the program. `input` is passed as it is: give it
-// ffmpegInput() of the file (playback/DecodeCommand.h), so a file named like
+// ffmpegInput() of the file (app/DecodeCommand.h), so a file named like
 // "concat:…" is read as that file.
 QStringList coverArguments(const QString& input, const QString& output);
 

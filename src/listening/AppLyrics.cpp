@@ -32,7 +32,7 @@ void App::installLyricsSeek() {
     QPointer<App> self(this);
     lyricsPanel->onSeek = [self](double seconds) {
         if (self)
-            self->cancelQueued();
+            self->cancelPrepared();
         if (self && self->playback.audio)
             self->setAudioTime(seconds);
         if (self)

@@ -31,6 +31,9 @@ void App::volUp() {
 }
 
 void App::toggleRepeat() {
+    // The end of the track now leads elsewhere: a successor scheduled for it
+    // would start on the device before the repeat's request stopped it.
+    cancelPrepared();
     playback.repeatOn = !playback.repeatOn;
     repeatBtn->setContentTint(playback.repeatOn ? Theme::accent() : QColor(Qt::white));
     status->setStringValue(L10n::tr(playback.repeatOn ? QStringLiteral("🔁 현재 곡 반복")

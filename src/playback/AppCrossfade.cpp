@@ -20,9 +20,9 @@
 // player (it would otherwise sound on the system default) or its output does
 // not start. All of that is found out before anything changes.
 //
-// A gapless successor armed before crossfade was switched on is dropped
-// first; otherwise it would start at the old track's end on top of the
-// fade. The radio queue gives up the successor's id (and the ids naming
+// A player prepared on the next track is let go first: a gapless successor
+// armed before crossfade was switched on would otherwise start at the old
+// track's end on top of the fade. The radio queue gives up the successor's id (and the ids naming
 // nothing in front of it) just as the gapless arming takes it.
 #include "app/App.h"
 
@@ -75,7 +75,7 @@ void App::crossfadeCheck() {
     PlaybackState& p = playback;
     if (!listening.crossfadeOn || p.bitPerfect || p.maxQuality || p.repeatOn)
         return;
-    if (currentNeedsFX() || p.fadingOut)
+    if (fxNeeded(p.current) || p.fadingOut)
         return;
     if (!p.audio || !p.audio->isPlaying() || p.loading || !p.current)
         return;
@@ -97,7 +97,7 @@ void App::crossfadeCheck() {
     // Its decode made ahead is not ready yet: the next tick looks again.
     if (later)
         return;
-    cancelQueued();
+    cancelPrepared();
     std::unique_ptr<platform::AudioPlayer> incoming;
     // A track that plays a render or a decode made ahead ends by the
     // ordinary road, which takes that file at once.

@@ -14,8 +14,8 @@
 // One entry, `playback.decodeAhead`: a look ahead at another file replaces
 // it and deletes its decoded file; an older job's result is deleted when it
 // arrives. A decoded file belongs to one holder at a time: the entry, then
-// the gapless successor or the file opened ahead (given back when they are
-// cancelled), then the current track as its `cacheURL`.
+// the prepared next player (given back when it is let go), then the current
+// track as its `cacheURL`.
 //
 // Until its job has answered, the gapless check and the opening ahead wait
 // for the next tick, and the crossfade stands aside for a decoded track: its

@@ -16,7 +16,7 @@
 #include "app/Delivery.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 #include "playback/LoudnessMeter.h"
 
 #include <QDir>

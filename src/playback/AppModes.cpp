@@ -2,10 +2,10 @@
 //
 // One handler reads every mode box at once. Maximum quality and bit-perfect
 // exclude each other: whichever was just ticked unticks the other, maximum
-// quality first. The handler stores the modes, drops the prepared successor,
-// brings the dependent controls, the volume and the effects bypass into line,
-// and renders the current track again when the render's identity may have
-// changed (an effect chain, or a change of either exclusive mode).
+// quality first. The handler stores the modes, lets the prepared next player
+// go, brings the dependent controls, the volume and the effects bypass into
+// line, and renders the current track again when the render's identity may
+// have changed (an effect chain, or a change of either exclusive mode).
 //
 // Exclusive use of the device is never taken here: `hogOn` is cleared by
 // every call and the device is only given back. The lock button flips
@@ -71,7 +71,7 @@ void App::playbackModeToggled() {
     defaults.set(keys::kGapless, p.gaplessOn);
     defaults.set(keys::kBitPerfect, p.bitPerfect);
 
-    cancelQueued();
+    cancelPrepared();
     applyBitState();
     setHog(false, std::nullopt);
 

@@ -49,8 +49,8 @@ void App::registerRemote() {
     c.previous = queued([](App& app) { app.previous(); });
     c.changePosition = [queued](double seconds) {
         queued([seconds](App& app) {
-            // Like every seek, it drops a prepared successor first.
-            app.cancelQueued();
+            // Like every seek, it lets the prepared next player go first.
+            app.cancelPrepared();
             app.setAudioTime(seconds);
             app.publish();
         })();

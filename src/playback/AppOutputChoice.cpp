@@ -85,8 +85,7 @@ void App::deviceChosen() {
     // An armed successor is scheduled on the old device's clock and would
     // play there: it goes, and the next tick arms again on the new device.
     // A file opened ahead would hold the old device until the track ends.
-    cancelQueued();
-    dropAhead();
+    cancelPrepared();
 
     // A device that does not open keeps the player where it plays: the
     // earlier choice stays, stored and shown, and the user is told.

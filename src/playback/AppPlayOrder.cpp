@@ -50,7 +50,7 @@ void App::abTick() {
     if (p.audio->currentTime() >= *p.abB) {
         // A successor armed near the end of the track would start over the
         // jump back: give it up (and its radio id back).
-        cancelQueued();
+        cancelPrepared();
         p.audio->setCurrentTime(*p.abA);
     }
 }

@@ -18,7 +18,9 @@
 // The direct road ends before play() returns, playing or handed over; a
 // fallback road ends later and is dropped if a newer request has bumped the
 // generation meanwhile. A gapless successor takes over without a request
-// (promoteQueued): its player was prepared and bound by the gapless check.
+// (promotePrepared): its player was prepared and bound by the gapless check.
+// A request lets any other prepared next player go, except one opened ahead
+// on the very file it plays, which its direct road takes.
 //
 // A cached render whose player cannot be made is deleted at once: it has left
 // the cache and is not the current track's file, so nothing else would ever
@@ -127,7 +129,7 @@ void App::play(const Track& requested) {
         p.decoder->terminate();
     // Its decoder thread is not waited for: the new track starts first. Any
     // successor it could hand its stages to is cancelled below with it.
-    retirePlayer(std::move(p.audio), true);
+    retirePlayer(std::move(p.audio), DecoderEnd::WithPlayer);
     p.loading = true;
 
     p.current = track;
@@ -137,8 +139,8 @@ void App::play(const Track& requested) {
 
     beginTrackExtras(track);
     takeRoad(track, generation);
-    // Opened ahead for another file, or for a request that took another road.
-    dropAhead();
+    // Opened ahead for a request that took another road.
+    cancelPrepared();
     // A road that failed at once may have moved on to another track.
     if (p.generation != generation)
         return;
@@ -158,10 +160,13 @@ void App::takeRoad(const Track& track, quint64 generation) {
     // that becomes `cacheURL` when it plays.
     std::optional<QString> madeAhead;
     std::optional<RenderNote> cachedNote;
+    PreparedNext* ahead = p.preparedAs(PreparedNext::Kind::OpenedAhead);
+    if (ahead && ahead->track.path != track.path)
+        ahead = nullptr;
     if (!filter) {
         source = track.path;
-        if (p.ahead && p.ahead->track.path == track.path)
-            madeAhead = p.ahead->file;
+        if (ahead)
+            madeAhead = ahead->file;
         else if ((madeAhead = takeDecoded(track.path)))
             source = madeAhead;
     } else if (p.fxCache && p.fxCache->key == fxKey(track, *filter)) {
@@ -173,13 +178,15 @@ void App::takeRoad(const Track& track, quint64 generation) {
 
     // A file opened ahead that this request will not play goes first: a
     // rate change below would otherwise make it decode again meanwhile.
-    if (p.ahead && (filter || !source || p.ahead->track.path != track.path))
-        dropAhead();
+    if (p.prepared && (filter || !source || !ahead)) {
+        cancelPrepared();
+        ahead = nullptr;
+    }
     if (source) {
         preMatch(*source);
         platform::AudioPlayer::Opened opened;
-        if (p.ahead)
-            opened.player = std::move(std::exchange(p.ahead, std::nullopt)->player);
+        if (ahead)
+            opened.player = std::move(std::exchange(p.prepared, std::nullopt)->player);
         else if (platform.outputs)
             // A file our player reads as empty goes to the fallback road,
             // which either finds its samples or reports it.
@@ -226,12 +233,16 @@ void App::takeRoad(const Track& track, quint64 generation) {
 
 void App::beginTrackExtras(const Track& track) {
     endFade();
-    cancelQueued();
+    // Whatever was prepared for another file goes before anything of the
+    // new track starts; one opened ahead on this file is the road's to take.
+    if (const PreparedNext* ahead = playback.preparedAs(PreparedNext::Kind::OpenedAhead);
+        !ahead || ahead->track.path != track.path)
+        cancelPrepared();
     resetTrackState(*this, track);
 }
 
 void App::beginFadeKeep(const Track& track) {
-    dropAhead();
+    cancelPrepared();
     resetTrackState(*this, track);
     trackSideWork(*this, track);
 }
@@ -293,9 +304,11 @@ bool App::startPlayer() {
     return true;
 }
 
-void App::promoteQueued(QueuedTrack q) {
+void App::promotePrepared(PreparedNext q) {
     PlaybackState& p = playback;
-    p.queued.reset();
+    // Taken out already by the caller; what is left of it must not be let
+    // go a second time.
+    p.prepared.reset();
     if (p.current)
         appendHistory(p.history, p.current->id);
     // The outgoing player has reached its end; it must report nothing more.
@@ -328,11 +341,11 @@ void App::promoteQueued(QueuedTrack q) {
     publish();
 }
 
-void App::retirePlayer(std::unique_ptr<platform::AudioPlayer> player, bool windDownLater) {
+void App::retirePlayer(std::unique_ptr<platform::AudioPlayer> player, DecoderEnd decoder) {
     if (!player)
         return;
     player->onFinished = nullptr;
-    if (windDownLater)
+    if (decoder == DecoderEnd::WithPlayer)
         player->retire();
     else
         player->stop();

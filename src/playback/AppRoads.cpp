@@ -39,7 +39,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/Platform.h"
 #include "platform/audio/AudioPlayer.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 #include "playback/Transport.h"
 #include "ui/PlayButton.h"
 #include "ui/StatusLabel.h"
@@ -128,16 +128,13 @@ Adoption adoptAndPlay(App& app, const QString& file) {
     app.preMatch(file);
     platform::AudioPlayer::Opened opened;
     if (app.platform.outputs)
-        opened = platform::AudioPlayer::open(*app.platform.outputs, file);
+        opened = platform::AudioPlayer::openPlayable(*app.platform.outputs, file);
     if (!opened.player) {
         QFile::remove(file);
+        // Nothing came out of the source.
+        if (opened.noSamples)
+            return {Adopted::NoSamples, {}};
         return {Adopted::NoPlayer, QFileInfo(file).fileName()};
-    }
-    // Nothing came out of the source: played, it would end at once and the
-    // end of the track would ask for it again, for ever when it is alone.
-    if (!(opened.player->duration() > 0)) {
-        QFile::remove(file);
-        return {Adopted::NoSamples, {}};
     }
     if (p.cacheURL)
         QFile::remove(*p.cacheURL);

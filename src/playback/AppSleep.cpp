@@ -86,8 +86,7 @@ void App::sleepTick() {
     if (p.loading) {
         abandonPreparation(*this);
     } else if (p.audio && p.audio->isPlaying()) {
-        cancelQueued();
-        dropAhead();
+        cancelPrepared();
         p.audio->pause();
         setHog(false, std::nullopt);
         views.playButton->setTitle(stoppedTitle());

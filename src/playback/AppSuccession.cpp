@@ -3,8 +3,13 @@
 // gaplessCheck() runs on every tick. A few seconds before the playing track
 // ends it opens a second player on the successor, binds it to the chosen
 // device and schedules its start on that device's clock at the exact end of
-// the playing file; the player's end then promotes it (promoteQueued, in
+// the playing file; the player's end then promotes it (promotePrepared, in
 // AppPlayRequest.cpp) and the device plays the two files back to back.
+//
+// One player at a time is prepared on the next track (playback.prepared):
+// that scheduled successor, or a player opened ahead (openAhead) when no
+// gapless join or crossfade will make the transition. A player opened ahead
+// is let go when the gapless check comes to arm a successor after all.
 //
 // When arming is impossible — no successor, the successor is the playing
 // track itself, it needs processing, its file does not open or holds no
@@ -79,12 +84,12 @@ void App::resumeHeldEnd() {
 
 void App::gaplessCheck() {
     PlaybackState& p = playback;
-    if (!p.gaplessOn || p.repeatOn || currentNeedsFX())
+    if (!p.gaplessOn || p.repeatOn || fxNeeded(p.current))
         return;
     // With crossfade in effect the crossfade makes the transition.
     if (listening.crossfadeOn && !p.bitPerfect && !p.maxQuality)
         return;
-    if (p.queued || p.fadingOut)
+    if (p.preparedAs(PreparedNext::Kind::Scheduled) || p.fadingOut)
         return;
     if (!p.audio || !p.audio->isPlaying() || p.loading || !p.current)
         return;
@@ -103,6 +108,10 @@ void App::gaplessCheck() {
     // window in which the engine joins the two, so the gap would be heard.
     const double endsAt = a.deviceCurrentTime() + left;
 
+    // A player opened ahead while no join could be armed (the list still
+    // awaited, say): the join replaces it, and its decode made ahead goes
+    // back to the look ahead for the successor to take.
+    cancelPrepared();
     const qint64 currentId = p.current->id;
     const std::optional<Track> next = peekNext();
     platform::AudioPlayer::Opened opened;
@@ -150,18 +159,18 @@ void App::gaplessCheck() {
     }
     // Its failure before its start is seen (and takes it back).
     watchEnd(successor);
-    p.queued = QueuedTrack{*next, std::move(opened.player), fromRadio, takeDecoded(next->path)};
+    p.prepared = PreparedNext{PreparedNext::Kind::Scheduled, *next, std::move(opened.player),
+                              fromRadio, takeDecoded(next->path)};
 }
 
 void App::openAhead() {
     PlaybackState& p = playback;
-    if (p.queued || p.fadingOut || p.ahead || !p.audio || !p.audio->isPlaying() || p.loading ||
-        !p.current)
+    if (p.prepared || p.fadingOut || !p.audio || !p.audio->isPlaying() || p.loading || !p.current)
         return;
     // Where the crossfade check would fade into the next track (it stands
     // aside on repeat, for a track it gave up on and for a processed one).
     if (listening.crossfadeOn && !p.bitPerfect && !p.maxQuality && !p.repeatOn &&
-        p.crossSkipped != p.current->id && !currentNeedsFX())
+        p.crossSkipped != p.current->id && !fxNeeded(p.current))
         return;
     platform::AudioPlayer& a = *p.audio;
     const double rate = a.enableRate() ? double(a.rate()) : 1.0;
@@ -189,17 +198,8 @@ void App::openAhead() {
                           !bitPerfectRefuses(a.sourceSampleRate(), ahead.sourceSampleRate());
     if (rateKept && bindPlayer(ahead))
         ahead.prepareToPlay();
-    p.ahead = QueuedTrack{*next, std::move(opened.player), false, takeDecoded(next->path)};
-}
-
-void App::dropAhead() {
-    // Its decoder thread is not waited for here (retire): this runs inside
-    // a track change, which must not stall on it.
-    if (std::optional<QueuedTrack> gone = std::exchange(playback.ahead, std::nullopt)) {
-        retirePlayer(std::move(gone->player), true);
-        if (gone->file)
-            giveBackDecoded(gone->track.path, *gone->file);
-    }
+    p.prepared = PreparedNext{PreparedNext::Kind::OpenedAhead, *next, std::move(opened.player),
+                              false, takeDecoded(next->path)};
 }
 
 } // namespace ql

@@ -2,8 +2,8 @@
 //
 // Play/pause, next and previous, the seek slider, shuffle, restart and speed,
 // and what the end of the current file leads to. Every action that changes
-// what plays next or where playback stands first drops the prepared gapless
-// successor (cancelQueued), so that only the track the user chose plays.
+// what plays next or where playback stands first lets the prepared next
+// player go (cancelPrepared), so that only the track the user chose plays.
 //
 // The arithmetic (where a step lands, the history walk, the end-of-file
 // decision, the speed list) is the pure unit Transport.h.
@@ -28,6 +28,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+
+#include <utility>
 
 namespace ql {
 
@@ -60,8 +62,7 @@ void App::toggle() {
         const long long id = p.current ? p.current->id : -1;
         if (p.audio->isPlaying()) {
             qCDebug(lcPlayback, "pause track %lld at %.2f s", id, p.audio->currentTime());
-            cancelQueued();
-            dropAhead();
+            cancelPrepared();
             p.audio->pause();
             setHog(false, std::nullopt);
         } else {
@@ -110,7 +111,7 @@ void App::skip(int by) {
 void App::previous() {
     PlaybackState& p = playback;
     if (p.audio && p.audio->currentTime() > kRewindAfter) {
-        cancelQueued();
+        cancelPrepared();
         p.audio->setCurrentTime(0);
         publish();
         return;
@@ -127,12 +128,14 @@ void App::previous() {
 }
 
 void App::seekChanged() {
-    cancelQueued();
+    cancelPrepared();
     setAudioTime(seek->doubleValue());
     publish();
 }
 
 void App::toggleShuffle() {
+    // A new order: the track prepared to follow is the old order's.
+    cancelPrepared();
     playback.shuffled = true;
     UserDefaults().set(keys::kShuffle, true);
     filter(true);
@@ -140,12 +143,12 @@ void App::toggleShuffle() {
 
 void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool successfully) {
     PlaybackState& p = playback;
-    if (!successfully && p.queued && &player == p.queued->player.get()) {
+    if (!successfully && p.prepared && &player == p.prepared->player.get()) {
         // A successor that cannot be read: the ordinary road plays the
         // track when its turn comes (and the check does not prepare it again).
         if (p.current)
             p.gaplessSkipped = p.current->id;
-        cancelQueued();
+        cancelPrepared();
         return;
     }
     if (!successfully && readsOnAnotherRoad(player)) {
@@ -161,7 +164,8 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
         return;
     }
     const FileEndFacts facts{&player == p.audio.get(), successfully, p.repeatOn,
-                             p.current.has_value(), p.queued.has_value()};
+                             p.current.has_value(),
+                             p.preparedAs(PreparedNext::Kind::Scheduled) != nullptr};
     switch (fileEndAction(facts)) {
     case FileEnd::Ignore:
         return;
@@ -169,7 +173,7 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
         play(*p.current);
         return;
     case FileEnd::Promote:
-        promoteQueued(std::move(*p.queued));
+        promotePrepared(std::move(*std::exchange(p.prepared, std::nullopt)));
         return;
     case FileEnd::ReportError: {
         QString why = player.readError().isEmpty() ? player.lastError() : player.readError();
@@ -183,7 +187,7 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
                           .arg(p.shownAt, 0, 'f', 1);
         }
         qCWarning(lcPlayback, "playback stopped by an error");
-        dropAhead();
+        cancelPrepared();
         qCDebug(lcPlayback, "the player's error: %s", qUtf8Printable(why));
         views.playButton->setTitle(stoppedTitle());
         status->setFailure(L10n::tr(QStringLiteral("재생 중 오류가 발생했습니다.")));
@@ -208,18 +212,21 @@ bool App::readsOnAnotherRoad(const platform::AudioPlayer& player) const {
            !player.readError().isEmpty();
 }
 
-void App::cancelQueued() {
-    PlaybackState& p = playback;
-    if (!p.queued)
+void App::cancelPrepared() {
+    std::optional<PreparedNext> gone = std::exchange(playback.prepared, std::nullopt);
+    if (!gone)
         return;
-    QueuedTrack q = std::move(*p.queued);
-    p.queued.reset();
     // The radio must not lose the track it had handed out.
-    if (q.fromRadio)
-        listening.radioQueue.prepend(q.track.id);
-    retirePlayer(std::move(q.player));
-    if (q.file)
-        giveBackDecoded(q.track.path, *q.file);
+    if (gone->fromRadio)
+        listening.radioQueue.prepend(gone->track.id);
+    // A player opened ahead is let go inside a track change, which must not
+    // stall on its decoder; a scheduled successor may be taking the current
+    // player's stages, a hand-over that settles first.
+    retirePlayer(std::move(gone->player), gone->kind == PreparedNext::Kind::OpenedAhead
+                                              ? DecoderEnd::WithPlayer
+                                              : DecoderEnd::Now);
+    if (gone->file)
+        giveBackDecoded(gone->track.path, *gone->file);
 }
 
 void App::endFade() {
@@ -234,7 +241,7 @@ void App::endFade() {
 }
 
 void App::restartTrack() {
-    cancelQueued();
+    cancelPrepared();
     setAudioTime(0);
     publish();
 }
@@ -246,7 +253,7 @@ void App::rateChanged() {
     UserDefaults().set(keys::kPlayRate, speed);
     if (!p.audio)
         return;
-    cancelQueued();
+    cancelPrepared();
     // A player made without rate control cannot change speed: rebuild it at
     // the same place.
     if (speed != 1.0 && !p.audio->enableRate() && p.current) {

@@ -2,7 +2,7 @@
 
 #include "app/WorkFolder.h"
 #include "platform/audio/AudioPlayer.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 #include "playback/InFlightFiles.h"
 
 #include <QFile>

@@ -14,7 +14,7 @@
 #pragma once
 
 #include "platform/ChildProcess.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 
 #include <QString>
 #include <QStringList>

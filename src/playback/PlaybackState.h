@@ -1,9 +1,16 @@
 // State of playback and audio output held by App as `playback`. Main thread
 // only.
 //
-// Invariants: `queued` is empty whenever the user pauses, seeks or changes
-// what plays next; a player held in `queued`, `fadingOut` or `retired` is
-// never `audio`; `bitPerfect` and `maxQuality` are never both on.
+// Invariants: `prepared` is empty whenever something changes what plays
+// next or where playback stands: a pause, a seek, a restart, a change of
+// speed, repeat, shuffle, a playback mode, the effects or the output device,
+// a play request (one that plays the very file a player was opened ahead on
+// takes that player), a playback error, the sleep timer's stop and the quit.
+// A change of the visible list (a search, the catalog's updates) leaves it:
+// the catalog changes the list often while a track plays, and a join let go
+// near the end may not be armed again in time. A player held in `prepared`,
+// `fadingOut` or `retired` is never `audio`; `bitPerfect` and `maxQuality`
+// are never both on.
 #pragma once
 
 #include "analysis/StreamFacts.h"
@@ -33,12 +40,23 @@ namespace platform {
 class AudioPlayer;
 }
 
-// The gapless successor: a prepared player already playing or scheduled to
-// start at the end of the current one, bound to the chosen device.
-// `fromRadio`: its id was taken from the front of the radio queue.
+// The player prepared on the track after the current one, of one of two
+// kinds:
+// - Scheduled: the gapless successor, bound to the chosen device and
+//   started on its clock for the exact end of the current file; the current
+//   player's end promotes it (App::promotePrepared).
+// - OpenedAhead: opened on the file the end of the current track will play
+//   (App::openAhead) and, where the device keeps its rate, bound and filled,
+//   but not started; the play request that end makes takes it when it names
+//   the same file.
+// `fromRadio`: its id was taken from the front of the radio queue (a
+// scheduled successor only); letting it go gives the id back.
 // `file`: the track's file decoded ahead, when the player reads that one; it
-// becomes `cacheURL` when the track takes over.
-struct QueuedTrack {
+// becomes `cacheURL` when the track takes over, and goes back to the look
+// ahead when the player is let go.
+struct PreparedNext {
+    enum class Kind { Scheduled, OpenedAhead };
+    Kind kind = Kind::Scheduled;
     Track track;
     std::unique_ptr<platform::AudioPlayer> player;
     bool fromRadio = false;
@@ -154,8 +172,8 @@ struct PlaybackState {
     // The effects prefetch leaves the next track's render here; a play request
     // that uses it takes it out.
     std::optional<RenderCacheEntry> fxCache;
-    // The decode road's look ahead for the next track; a play request, the
-    // gapless successor or the file opened ahead takes its file out.
+    // The decode road's look ahead for the next track; a play request or the
+    // prepared next player takes its file out.
     std::optional<DecodeAheadEntry> decodeAhead;
     quint64 decodeAheadSerial = 0;
     std::optional<JoinedDecode> joinedDecode;
@@ -177,11 +195,16 @@ struct PlaybackState {
     // Set by previous() in shuffle mode for the one play request it makes, so
     // that the outgoing id is not added to `history`.
     bool goingBack = false;
-    std::optional<QueuedTrack> queued;
-    // The player opened ahead on the track that a play request will start
-    // when the playing one ends without a gapless join (openAhead); taken
-    // by that request when it names the same file, else let go.
-    std::optional<QueuedTrack> ahead;
+    // The one player prepared on the next track, of either kind; every
+    // action of the invariant above lets it go through App::cancelPrepared.
+    std::optional<PreparedNext> prepared;
+    // `prepared` when it is of that kind, else null.
+    PreparedNext* preparedAs(PreparedNext::Kind kind) {
+        return prepared && prepared->kind == kind ? &*prepared : nullptr;
+    }
+    const PreparedNext* preparedAs(PreparedNext::Kind kind) const {
+        return prepared && prepared->kind == kind ? &*prepared : nullptr;
+    }
     // Id of the track for which gapless preparation or the crossfade gave up
     // (-1: none), so it is not retried; reset at every track start.
     qint64 gaplessSkipped = -1;
@@ -220,20 +243,6 @@ struct PlaybackState {
     // again until a play request names the file.
     mutable QSet<QString> rateProbing;
     mutable QSet<QString> rateCutShort;
-    // Whether the current track takes the effects road, with what that was
-    // decided from: the ticks ask every 0.5 s, and the answer is worked out
-    // again only when the track, an effects or quality setting or the output
-    // device changes.
-    struct FxDecision {
-        qint64 trackId = -1;
-        QString path;
-        bool bitPerfect = false;
-        int upMode = 0;
-        std::optional<QString> signature;
-        std::optional<quint32> device;
-        bool needed = false;
-    };
-    mutable std::optional<FxDecision> currentFx;
     // The signal-path report's last source probe, with its file's path (a
     // failed one too, asked again when the panel is opened), and the path
     // being probed off the main thread: a file is probed once, not at every

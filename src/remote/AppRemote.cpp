@@ -234,7 +234,7 @@ QVariantMap App::remoteCommand(const QString& command, const QHash<QString, QStr
         }
     } else if (command == u"seek") {
         if (const std::optional<double> value = parseWholeNumber(v)) {
-            cancelQueued();
+            cancelPrepared();
             // An infinite or undefined position means nothing to a player.
             if (playback.audio && std::isfinite(*value))
                 setAudioTime(*value);

@@ -29,7 +29,7 @@
 #include "library/CoverCommand.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 #include "ui/AlbumGrouping.h"
 
 #include <QDateTime>

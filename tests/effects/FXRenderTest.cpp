@@ -9,7 +9,7 @@
 #include "effects/UpsampleFile.h"
 #include "library/ToolPaths.h"
 #include "platform/audio/AudioFile.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 #include "playback/InFlightFiles.h"
 
 #include "CaseRows.h"

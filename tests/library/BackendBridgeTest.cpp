@@ -450,7 +450,7 @@ private slots:
         QVERIFY(app.isPlaying());
         app.setAudioTime(file.duration - 3); // three seconds left: the checks' window
         check();
-        QVERIFY(!app.playback.queued && !app.playback.fadingOut);
+        QVERIFY(!app.playback.prepared && !app.playback.fadingOut);
         app.request("list", std::nullopt, std::nullopt);
         QTRY_VERIFY_WITH_TIMEOUT(app.library.rows.size() == 3, 10000);
         QVERIFY(app.isPlaying());
@@ -459,7 +459,10 @@ private slots:
         if (crossfade)
             QVERIFY(app.playback.fadingOut);
         else
-            QCOMPARE(app.playback.queued ? app.playback.queued->track.id : -1, 6);
+            QCOMPARE(app.playback.preparedAs(PreparedNext::Kind::Scheduled)
+                         ? app.playback.prepared->track.id
+                         : -1,
+                     6);
         // Joined: the successor takes over without a play request.
         QTRY_COMPARE_WITH_TIMEOUT(app.playback.current->id, 6, 10000);
         QCOMPARE(run.played, QList<qint64>{5});

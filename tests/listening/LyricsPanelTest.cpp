@@ -358,7 +358,8 @@ private slots:
         button->click();
         QTRY_COMPARE(a.app.lyricsPanel->text->toPlainText(), kNotFound);
         QCOMPARE(r.targets().size(), 2); // the setting's service was asked
-        a.app.playback.queued = QueuedTrack{track(8), nullptr, true};
+        a.app.playback.prepared =
+            PreparedNext{PreparedNext::Kind::Scheduled, track(8), nullptr, true};
         a.app.lyricsPanel->apply(LyricsData{"[00:00.25]A\n[00:00.75]B", {}});
         press(a.app.lyricsPanel->text, 2); // no player yet
         a.app.playback.audio = test::openPlayer(a, "lyrics.wav");

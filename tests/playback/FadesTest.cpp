@@ -115,7 +115,7 @@ const std::vector<FadeCase> fadeCases{
      .atEnd = [](Rig& r) {
          r.app.listening.crossfadeOn = false;
          r.app.gaplessCheck();
-         r.app.listening.crossfadeOn = r.app.playback.queued.has_value();
+         r.app.listening.crossfadeOn = r.app.playback.preparedAs(PreparedNext::Kind::Scheduled) != nullptr;
      }, .length = 4.0},
     {.name = "bit-perfect: no fade", .atEnd = [](Rig& r) { r.app.playback.bitPerfect = true; }},
     {.name = "maximum quality: no fade", .atEnd = [](Rig& r) { r.app.playback.maxQuality = true; }},
@@ -165,9 +165,9 @@ const std::vector<SleepCase> sleepCases{
          r.app.listening.crossfadeOn = false;
          QVERIFY(r.playTo(10.0));
          r.app.gaplessCheck();
-         QVERIFY(r.app.playback.queued);
+         QVERIFY(r.app.playback.preparedAs(PreparedNext::Kind::Scheduled));
          pick15(r, kTimer);
-         QVERIFY(!r.app.playback.queued);
+         QVERIFY(!r.app.playback.prepared);
      }, kIdle, kStopped, 1.0, false},
     {"at zero, paused: the message", [](Rig& r) { r.app.toggle(), r.app.sleepChanged(4), r.elapse(90 * 60); },
      kIdle, kStopped, 1.0, false},
@@ -265,7 +265,7 @@ private slots:
         QCOMPARE(bool(p.fadingOut), c.length > 0);
         if (c.length == 0)
             return;
-        QVERIFY(p.fadeTimer && !p.queued && p.history.last() == 1 && r.audio().volume() == 0.0f);
+        QVERIFY(p.fadeTimer && !p.prepared && p.history.last() == 1 && r.audio().volume() == 0.0f);
 
         // Step k's gains reach the device one buffer and one gain ramp later:
         // 1.5 steps on, the frame holds exactly the mix of that step.

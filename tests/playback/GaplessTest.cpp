@@ -87,7 +87,9 @@ struct Rig : test::TrackIds<Rig> {
     }
     AudioPlayer& audio() const { return *app.playback.audio; }
     std::optional<qint64> queuedId() const {
-        return app.playback.queued ? std::optional(app.playback.queued->track.id) : std::nullopt;
+        return app.playback.preparedAs(PreparedNext::Kind::Scheduled)
+                   ? std::optional(app.playback.prepared->track.id)
+                   : std::nullopt;
     }
     // Plays `id` from the list, the device holding its first frames, once
     // the look ahead at the next track has answered.
@@ -303,8 +305,8 @@ private slots:
         QCOMPARE(r.queuedId(), c.armed == kNone ? std::nullopt : std::optional(c.armed));
         QCOMPARE(r.app.playback.gaplessSkipped, c.gaveUp ? c.playing : kNone);
         QCOMPARE(r.app.listening.radioQueue, c.radioAfter);
-        if (r.app.playback.queued) {
-            const QueuedTrack& q = *r.app.playback.queued;
+        if (r.app.playback.preparedAs(PreparedNext::Kind::Scheduled)) {
+            const PreparedNext& q = *r.app.playback.prepared;
             QCOMPARE(q.fromRadio, !c.radio.isEmpty() && c.radioAfter != c.radio);
             QVERIFY(q.player->isPlaying());
             QCOMPARE(q.player->currentTime(), 0.0);
@@ -312,7 +314,7 @@ private slots:
             // Armed once: another tick changes nothing.
             const AudioPlayer* armed = q.player.get();
             r.app.gaplessCheck();
-            QCOMPARE(r.app.playback.queued->player.get(), armed);
+            QCOMPARE(r.app.playback.prepared->player.get(), armed);
         }
     }
 
@@ -330,7 +332,7 @@ private slots:
         r.app.gaplessCheck();
         r.app.openAhead();
 
-        const std::optional<QueuedTrack>& ahead = r.app.playback.ahead;
+        const PreparedNext* ahead = r.app.playback.preparedAs(PreparedNext::Kind::OpenedAhead);
         QCOMPARE(ahead ? ahead->track.id : kNone, c.opened);
         if (!ahead)
             return;
@@ -338,10 +340,10 @@ private slots:
         QVERIFY(!opened->isPlaying());
         // Opened once: another tick changes nothing.
         r.app.openAhead();
-        QCOMPARE(r.app.playback.ahead->player.get(), opened);
+        QCOMPARE(r.app.playback.prepared->player.get(), opened);
 
         r.app.play(r.track(c.requested));
-        QVERIFY(!r.app.playback.ahead);
+        QVERIFY(!r.app.playback.prepared);
         QCOMPARE(r.app.playback.audio.get() == opened, c.taken);
         QVERIFY(r.app.isPlaying());
         QCOMPARE(r.audio().currentTime(), 0.0);
@@ -419,12 +421,12 @@ private slots:
         r.app.listening.radioQueue = {99, 3, 2};
         r.app.gaplessCheck();
         QCOMPARE(r.queuedId(), std::optional<qint64>(3));
-        const AudioPlayer* armed = r.app.playback.queued->player.get();
+        const AudioPlayer* armed = r.app.playback.prepared->player.get();
         QVERIFY(armed->isPlaying());
 
         c.act(r.app);
 
-        QVERIFY(!r.app.playback.queued);
+        QVERIFY(!r.app.playback.prepared);
         QCOMPARE(r.app.listening.radioQueue, (QList<qint64>{3, 2}));
     }
 
@@ -448,7 +450,7 @@ private slots:
             r.app.devicePopup->setCurrentIndex(1);
             r.app.deviceChosen();
             r.app.gaplessCheck();
-            QCOMPARE(r.app.playback.queued->player->outputDevice(), test::kDacA);
+            QCOMPARE(r.app.playback.prepared->player->outputDevice(), test::kDacA);
         }
         QCOMPARE(r.queuedId(), gone ? std::nullopt : std::optional<qint64>(2));
         QCOMPARE(r.app.playback.gaplessSkipped, gone ? 1 : kNone);

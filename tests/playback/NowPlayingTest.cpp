@@ -156,7 +156,7 @@ const std::vector<SimCase>& simCases() {
              playFirst(r);
              auto next = platform::AudioPlayer::open(*r.app.platform.outputs, r.track(3).path);
              next.player->play();
-             r.app.playback.queued = QueuedTrack{r.track(3), std::move(next.player), true};
+             r.app.playback.prepared = PreparedNext{PreparedNext::Kind::Scheduled, r.track(3), std::move(next.player), true};
          },
          [](SimRig& r) { r.center->commands.changePosition(3); },
          "1 new, T1 5 s at 3.0 rate 1 playing; current 1 playing at 3.0, radio 3"},

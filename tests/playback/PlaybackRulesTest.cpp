@@ -1,6 +1,6 @@
 // Guards against: miscounted plays, wrong successors, unsafe decoder input.
 #include "app/SettingLimits.h"
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 #include "playback/PlayCount.h"
 #include "playback/Succession.h"
 

@@ -222,7 +222,8 @@ private slots:
                 [&] { return r.audio().currentTime() > target + 0.6 * c.speed; }, kWaitMs));
             QVERIFY(stage.record());
             r.app.gaplessCheck();
-            QVERIFY2(r.app.playback.queued, "the successor was not armed");
+            QVERIFY2(r.app.playback.preparedAs(PreparedNext::Kind::Scheduled),
+                     "the successor was not armed");
             QVERIFY(QTest::qWaitFor(
                 [&] {
                     return r.currentId() == std::optional<qint64>(2) &&
@@ -307,8 +308,8 @@ private slots:
                             fromElsewhere = QStringLiteral("change %1").arg(played.size());
                         ahead = nullptr;
                     }
-                    if (p.ahead)
-                        ahead = p.ahead->player.get();
+                    if (const PreparedNext* opened = p.preparedAs(PreparedNext::Kind::OpenedAhead))
+                        ahead = opened->player.get();
                     return played.size() >= kChanges && p.audio && !p.loading &&
                            p.audio->currentTime() > 0.5;
                 },

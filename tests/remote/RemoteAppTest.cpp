@@ -360,7 +360,8 @@ private slots:
         } else if (c.start == Start::NoPlayer) {
             r.app.playback.current = r.track(7);
             auto player = platform::AudioPlayer::open(*r.rig.platform.outputs, r.track(8).path);
-            r.app.playback.queued = QueuedTrack{r.track(8), std::move(player.player), true};
+            r.app.playback.prepared = PreparedNext{PreparedNext::Kind::Scheduled, r.track(8),
+                                                   std::move(player.player), true};
         }
         const std::size_t published = r.center->publications.size();
         const QJsonValue answer = r.get(c.target);
@@ -379,7 +380,7 @@ private slots:
             QVERIFY(std::abs(*r.app.audioCurrentTime() - *c.position) < 0.15);
         if (c.radioFront) {
             QCOMPARE(r.app.listening.radioQueue.value(0), *c.radioFront);
-            QVERIFY(!r.app.playback.queued);
+            QVERIFY(!r.app.playback.prepared);
         }
         QCOMPARE(r.app.listening.radioQueue.isEmpty(),
                  !c.target.endsWith("radio") && !c.radioFront);

@@ -247,22 +247,25 @@ private slots:
         r.at(88);
         app.abCycle();
         auto next = platform::AudioPlayer::open(*r.rig.platform.outputs, app.library.rows[4].path);
-        app.playback.queued = QueuedTrack{app.library.rows[4], std::move(next.player), true};
+        app.playback.prepared = PreparedNext{PreparedNext::Kind::Scheduled, app.library.rows[4],
+                                             std::move(next.player), true};
         r.at(88.5);
         app.abTick();
-        QVERIFY(!app.playback.queued);
+        QVERIFY(!app.playback.prepared);
         QCOMPARE(app.listening.radioQueue.value(0), 5);
         app.listening.radioQueue.clear();
 
         // Play Next on a right-clicked row; the queue keeps one of each id, and
         // an armed successor stays first.
         next = platform::AudioPlayer::open(*r.rig.platform.outputs, app.library.rows[3].path);
-        app.playback.queued = QueuedTrack{app.library.rows[3], std::move(next.player), false};
+        app.playback.prepared = PreparedNext{PreparedNext::Kind::Scheduled, app.library.rows[3],
+                                             std::move(next.player), false};
         r.clickRow(1);
         app.menuPlayNext();
         QCOMPARE(app.listening.radioQueue, (QList<qint64>{2}));
-        QVERIFY(app.playback.queued && app.playback.queued->track.id == 4);
-        app.cancelQueued();
+        QVERIFY(app.playback.preparedAs(PreparedNext::Kind::Scheduled) &&
+                app.playback.prepared->track.id == 4);
+        app.cancelPrepared();
         QCOMPARE(app.status->text(), QStringLiteral("다음에 재생: T2 (대기 1곡)"));
         app.listening.radioQueue = {3, 2};
         app.menuPlayNext();

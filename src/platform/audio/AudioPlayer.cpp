@@ -48,6 +48,7 @@ AudioPlayer::Opened AudioPlayer::openPlayable(OutputEngines& outputs, const QStr
         !holdsSamples(r.player->m_voice->sourceFrames(), r.player->sourceSampleRate())) {
         r.player.reset();
         r.error = QString::fromLatin1(kNoSamples);
+        r.noSamples = true;
     }
     return r;
 }

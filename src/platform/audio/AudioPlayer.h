@@ -76,12 +76,17 @@ public:
     struct Opened {
         std::unique_ptr<AudioPlayer> player;
         QString error;
+        // openPlayable(): the file opened, and was refused for holding no
+        // samples.
+        bool noSamples = false;
     };
     // Opens `path` (any file AudioFile reads) for playback on `outputs`.
     static Opened open(OutputEngines& outputs, const QString& path);
     // open(), but a file that opens and holds no samples is refused like one
     // that does not open: played, it would end at once, and the end of a
-    // track would ask for it again.
+    // track would ask for it again, for ever when it is alone. Every road to
+    // a player of a file (direct, decoded, rendered, gapless, crossfade,
+    // opened ahead) opens it here, so every road skips such a file.
     static Opened openPlayable(OutputEngines& outputs, const QString& path);
     // Whether a player opened with openPlayable() plays `path` as it is:
     // empty when it does, else why not. Reads the file's first block, which

@@ -18,7 +18,7 @@
 namespace ql::platform {
 
 // `input` is the file's name for FFmpeg ("file:" and the absolute path, as
-// playback/DecodeCommand's ffmpegInput gives it). nullopt when the libraries
+// app/DecodeCommand's ffmpegInput gives it). nullopt when the libraries
 // cannot open the file at all (the caller may ask ffprobe itself); an empty
 // text when neither the file nor any stream has such a tag. A read that outlasts kProbeLimitMs is
 // given up as one the libraries cannot open (ffprobe then runs at its limit).

@@ -1,4 +1,4 @@
-#include "playback/DecodeCommand.h"
+#include "app/DecodeCommand.h"
 
 #include <QDir>
 
