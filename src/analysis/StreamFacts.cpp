@@ -92,13 +92,17 @@ StreamFacts parseStreamFacts(const QByteArray& report) {
 QString formatLine(const StreamFacts& facts) {
     if (!(facts.rate > 0))
         return {};
-    const QString channels = facts.channels == 1 ? QStringLiteral("Mono")
-                             : facts.channels == 2
-                                 ? QStringLiteral("Stereo")
-                                 : QString::number(facts.channels) + QStringLiteral("ch");
+    // A part the probe did not report is left out rather than shown as
+    // "0ch" or an empty codec before the bar.
+    const QString channels = facts.channels == 1   ? QStringLiteral(" Mono")
+                             : facts.channels == 2 ? QStringLiteral(" Stereo")
+                             : facts.channels > 2
+                                 ? u' ' + QString::number(facts.channels) + QStringLiteral("ch")
+                                 : QString();
+    const QString codec =
+        facts.codec.isEmpty() ? QString() : facts.codec.toUpper() + QStringLiteral(" | ");
     const QString bits = facts.bits >= 1 ? QString::number(facts.bits) + u'/' : QString();
-    return facts.codec.toUpper() + QStringLiteral(" | ") + bits + khzText(facts.rate) +
-           QStringLiteral("kHz ") + channels;
+    return codec + bits + khzText(facts.rate) + QStringLiteral("kHz") + channels;
 }
 
 QString albumArtistLine(const QString& album, const QString& artist) {

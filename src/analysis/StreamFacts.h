@@ -33,7 +33,8 @@ StreamFacts parseStreamFacts(const QByteArray& report);
 
 // The format line: "FLAC | 24/96kHz Stereo", "MP3 | 44.1kHz Stereo",
 // "AAC | 48kHz 6ch". Empty when no facts were found (rate not above 0): a
-// line claiming "? | 0kHz 0ch" would be false.
+// line claiming "? | 0kHz 0ch" would be false. A codec or channel count the
+// report lacks is left out ("24/48kHz").
 QString formatLine(const StreamFacts& facts);
 
 // Album and artist, the non-empty ones in that order, one per line.

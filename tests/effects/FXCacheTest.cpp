@@ -116,6 +116,7 @@ const std::vector<LabelCase> labelCases{
     {"an artist alone, without a line break", "", "Artist", {"flac", 96000, 24, 2, 3}, false, "Artist", "FLAC | 24/96kHz Stereo"},
     {"six channels", "", "", {"aac", 48000, 0, 6, 3}, false, "", "AAC | 48kHz 6ch"},
     {"a failed probe leaves the line empty", "Album", "", StreamFacts{}, false, "Album", ""},
+    {"no codec or channel count: those parts left out", "", "", {"", 48000, 24, 0, 3}, false, "", "24/48kHz"},
     {"a late answer for the previous track is dropped", "A", "", {"flac", 96000, 24, 2, 3}, true, "B", "MP3 | 48kHz Stereo"},
 };
 // clang-format on
