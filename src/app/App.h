@@ -498,7 +498,10 @@ public:
     // Output devices, asked of the platform's hardware on every call: App
     // keeps no id or value from them here. The hardware keeps what is costly
     // to learn (the ALSA backend its card list, made again when the cards
-    // change or the device menu opens, and each device's rates once probed);
+    // change or the device menu opens, and each device's rates: kept once a
+    // probe answers; after a failed one, such as a DAC another program holds,
+    // not asked again for 10 s unless the cards change, the menu opens or our
+    // stream opens it);
     // the list the device menu was built from is kept in
     // playback.deviceList (refreshDevicePopup). Failures give fixed values
     // and are never reported.

@@ -75,12 +75,14 @@ void App::crossfadeCheck() {
     PlaybackState& p = playback;
     if (!listening.crossfadeOn || p.bitPerfect || p.maxQuality || p.repeatOn)
         return;
-    if (fxNeeded(p.current) || p.fadingOut)
-        return;
-    if (!p.audio || !p.audio->isPlaying() || p.loading || !p.current)
+    if (p.fadingOut || !p.audio || !p.audio->isPlaying() || p.loading || !p.current)
         return;
     const qint64 currentId = p.current->id;
     if (p.crossSkipped == currentId)
+        return;
+    // Asked after the cheap checks: with upsampling chosen it reads the
+    // device's rates.
+    if (fxNeeded(p.current))
         return;
     // Track seconds: at another speed the fade still starts 5 s of file
     // before the end, and lasts that many seconds of the clock.
