@@ -96,6 +96,12 @@ void App::next() {
 }
 
 void App::skip(int by) {
+    // A successor armed to follow gaplessly may have been taken off the radio
+    // queue: it goes back to the queue's front before the queue is read, or
+    // Next would play the track after it. A player opened ahead takes nothing
+    // from the queue and stays for the request to use when it is that track's.
+    if (playback.preparedAs(PreparedNext::Kind::Scheduled))
+        cancelPrepared();
     if (by > 0) {
         if (const std::optional<Track> radio = popRadio()) {
             play(*radio);
