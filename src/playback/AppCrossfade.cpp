@@ -92,6 +92,9 @@ void App::crossfadeCheck() {
     if (!crossfadeDue(duration, position) || successorAwaited())
         return;
 
+    // A player opened ahead holds the successor's decode made ahead: let go
+    // first, it gives that back for fileAhead to find.
+    cancelPrepared();
     const std::optional<Track> next = peekNext();
     bool later = false;
     const std::optional<QString> file =
@@ -99,7 +102,6 @@ void App::crossfadeCheck() {
     // Its decode made ahead is not ready yet: the next tick looks again.
     if (later)
         return;
-    cancelPrepared();
     std::unique_ptr<platform::AudioPlayer> incoming;
     // A track that plays a render or a decode made ahead ends by the
     // ordinary road, which takes that file at once.
