@@ -317,9 +317,6 @@ bool App::startPlayer() {
 
 void App::promotePrepared(PreparedNext q) {
     PlaybackState& p = playback;
-    // Taken out already by the caller; what is left of it must not be let
-    // go a second time.
-    p.prepared.reset();
     if (p.current)
         appendHistory(p.history, p.current->id);
     // The outgoing player has reached its end; it must report nothing more.
