@@ -315,7 +315,8 @@ public:
     // Starts `audio`; when it starts, the seek range, the play button and Now
     // Playing follow. False when output did not start (nothing else changes).
     bool startPlayer();
-    // The scheduled gapless successor, taken out of `prepared`, becomes the
+    // The scheduled gapless successor, taken out of `prepared` by the caller
+    // (which leaves it empty, so nothing of it is let go twice), becomes the
     // current track and player (no new generation; the output device is not
     // touched), its decoded file, if any, the current `cacheURL`.
     void promotePrepared(PreparedNext next);
@@ -403,11 +404,13 @@ public:
     // that the fallback road plays instead (its end hands the track over).
     bool readsOnAnotherRoad(const platform::AudioPlayer& player) const;
     // Lets the prepared next player go (playback.prepared, either kind)
-    // before anything changes what plays next: its player is retired (a
-    // scheduled successor's decoder ends now; one opened ahead, let go inside
-    // a track change, leaves its decoder to its destruction), its decoded
-    // file goes back to the look ahead, and an id it took from the radio
-    // queue goes back to the queue's front.
+    // before anything changes what plays next or where playback stands (a
+    // track change, pause, seek, restart, speed, repeat, shuffle, a playback
+    // mode, the effects or the output device): its player is retired (a
+    // scheduled successor's decoder ends now; one opened ahead, never
+    // started, leaves its decoder to its destruction so the action does not
+    // wait on it), its decoded file goes back to the look ahead, and an id it
+    // took from the radio queue goes back to the queue's front.
     void cancelPrepared();
     // Ends a running crossfade at once.
     void endFade();
@@ -498,7 +501,10 @@ public:
     // Output devices, asked of the platform's hardware on every call: App
     // keeps no id or value from them here. The hardware keeps what is costly
     // to learn (the ALSA backend its card list, made again when the cards
-    // change or the device menu opens, and each device's rates once probed);
+    // change or the device menu opens, and each device's rates: kept once a
+    // probe answers; after a failed one, such as a DAC another program holds,
+    // not asked again for 10 s unless the cards change, the menu opens or our
+    // stream opens it);
     // the list the device menu was built from is kept in
     // playback.deviceList (refreshDevicePopup). Failures give fixed values
     // and are never reported.

@@ -75,12 +75,14 @@ void App::crossfadeCheck() {
     PlaybackState& p = playback;
     if (!listening.crossfadeOn || p.bitPerfect || p.maxQuality || p.repeatOn)
         return;
-    if (fxNeeded(p.current) || p.fadingOut)
-        return;
-    if (!p.audio || !p.audio->isPlaying() || p.loading || !p.current)
+    if (p.fadingOut || !p.audio || !p.audio->isPlaying() || p.loading || !p.current)
         return;
     const qint64 currentId = p.current->id;
     if (p.crossSkipped == currentId)
+        return;
+    // Asked after the cheap checks: with upsampling chosen it reads the
+    // device's rates.
+    if (fxNeeded(p.current))
         return;
     // Track seconds: at another speed the fade still starts 5 s of file
     // before the end, and lasts that many seconds of the clock.
@@ -90,6 +92,9 @@ void App::crossfadeCheck() {
     if (!crossfadeDue(duration, position) || successorAwaited())
         return;
 
+    // A player opened ahead holds the successor's decode made ahead: let go
+    // first, it gives that back for fileAhead to find.
+    cancelPrepared();
     const std::optional<Track> next = peekNext();
     bool later = false;
     const std::optional<QString> file =
@@ -97,7 +102,6 @@ void App::crossfadeCheck() {
     // Its decode made ahead is not ready yet: the next tick looks again.
     if (later)
         return;
-    cancelPrepared();
     std::unique_ptr<platform::AudioPlayer> incoming;
     // A track that plays a render or a decode made ahead ends by the
     // ordinary road, which takes that file at once.

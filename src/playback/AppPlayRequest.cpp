@@ -184,6 +184,17 @@ void App::takeRoad(const Track& track, quint64 generation) {
     }
     if (source) {
         preMatch(*source);
+        // Matching the device's rate may have let the player opened ahead go
+        // (its decode back with the look ahead): look again before taking it.
+        if (ahead) {
+            ahead = p.preparedAs(PreparedNext::Kind::OpenedAhead);
+            if (ahead && ahead->track.path != track.path)
+                ahead = nullptr;
+            if (!ahead) {
+                madeAhead = takeDecoded(track.path);
+                source = madeAhead ? *madeAhead : track.path;
+            }
+        }
         platform::AudioPlayer::Opened opened;
         if (ahead)
             opened.player = std::move(std::exchange(p.prepared, std::nullopt)->player);
@@ -306,9 +317,6 @@ bool App::startPlayer() {
 
 void App::promotePrepared(PreparedNext q) {
     PlaybackState& p = playback;
-    // Taken out already by the caller; what is left of it must not be let
-    // go a second time.
-    p.prepared.reset();
     if (p.current)
         appendHistory(p.history, p.current->id);
     // The outgoing player has reached its end; it must report nothing more.

@@ -84,7 +84,7 @@ void App::resumeHeldEnd() {
 
 void App::gaplessCheck() {
     PlaybackState& p = playback;
-    if (!p.gaplessOn || p.repeatOn || fxNeeded(p.current))
+    if (!p.gaplessOn || p.repeatOn)
         return;
     // With crossfade in effect the crossfade makes the transition.
     if (listening.crossfadeOn && !p.bitPerfect && !p.maxQuality)
@@ -92,6 +92,10 @@ void App::gaplessCheck() {
     if (p.preparedAs(PreparedNext::Kind::Scheduled) || p.fadingOut)
         return;
     if (!p.audio || !p.audio->isPlaying() || p.loading || !p.current)
+        return;
+    // Asked last: with upsampling chosen it reads the device's rates, which
+    // a paused or loading player has no need of.
+    if (fxNeeded(p.current))
         return;
     platform::AudioPlayer& a = *p.audio;
     const double duration = a.duration();
@@ -167,14 +171,14 @@ void App::openAhead() {
     PlaybackState& p = playback;
     if (p.prepared || p.fadingOut || !p.audio || !p.audio->isPlaying() || p.loading || !p.current)
         return;
+    platform::AudioPlayer& a = *p.audio;
+    const double rate = a.enableRate() ? double(a.rate()) : 1.0;
+    if (!inArmingWindow(listeningLeft(a.duration(), a.currentTime(), rate)))
+        return;
     // Where the crossfade check would fade into the next track (it stands
     // aside on repeat, for a track it gave up on and for a processed one).
     if (listening.crossfadeOn && !p.bitPerfect && !p.maxQuality && !p.repeatOn &&
         p.crossSkipped != p.current->id && !fxNeeded(p.current))
-        return;
-    platform::AudioPlayer& a = *p.audio;
-    const double rate = a.enableRate() ? double(a.rate()) : 1.0;
-    if (!inArmingWindow(listeningLeft(a.duration(), a.currentTime(), rate)))
         return;
     // What the end of the track asks for: the same track on repeat.
     const std::optional<Track> next = p.repeatOn ? p.current : peekNext();

@@ -96,6 +96,12 @@ void App::next() {
 }
 
 void App::skip(int by) {
+    // A successor armed to follow gaplessly may have been taken off the radio
+    // queue: it goes back to the queue's front before the queue is read, or
+    // Next would play the track after it. A player opened ahead takes nothing
+    // from the queue and stays for the request to use when it is that track's.
+    if (playback.preparedAs(PreparedNext::Kind::Scheduled))
+        cancelPrepared();
     if (by > 0) {
         if (const std::optional<Track> radio = popRadio()) {
             play(*radio);
@@ -219,9 +225,10 @@ void App::cancelPrepared() {
     // The radio must not lose the track it had handed out.
     if (gone->fromRadio)
         listening.radioQueue.prepend(gone->track.id);
-    // A player opened ahead is let go inside a track change, which must not
-    // stall on its decoder; a scheduled successor may be taking the current
-    // player's stages, a hand-over that settles first.
+    // A player opened ahead was never started: the action that lets it go
+    // (a track change among them) must not stall on its decoder. A scheduled
+    // successor may be taking the current player's stages, a hand-over that
+    // settles first.
     retirePlayer(std::move(gone->player), gone->kind == PreparedNext::Kind::OpenedAhead
                                               ? DecoderEnd::WithPlayer
                                               : DecoderEnd::Now);

@@ -3,9 +3,12 @@
 //
 // Invariants: `prepared` is empty whenever something changes what plays
 // next or where playback stands: a pause, a seek, a restart, a change of
-// speed, repeat, shuffle, a playback mode, the effects or the output device,
-// a play request (one that plays the very file a player was opened ahead on
-// takes that player), a playback error, the sleep timer's stop and the quit.
+// speed, repeat, shuffle, a playback mode (gapless, bit-perfect, maximum
+// quality, rate matching), the effects or the output device, a play request
+// (one that plays the very file a player was opened ahead on takes that
+// player), a playback error, the sleep timer's stop and the quit. Switching
+// the crossfade on leaves it: the crossfade check lets it go when it starts
+// a fade, and a gapless join already armed still joins if no fade starts.
 // A change of the visible list (a search, the catalog's updates) leaves it:
 // the catalog changes the list often while a track plays, and a join let go
 // near the end may not be armed again in time. A player held in `prepared`,

@@ -194,13 +194,18 @@ private slots:
         QTest::addColumn<int>("busyOpens");
         QTest::addColumn<bool>("ready");
         QTest::addColumn<bool>("reserved");
+        // Its rates asked first, while the card is busy: the failed probe
+        // is kept for a while, but must not stand in for the stream's own.
+        QTest::addColumn<bool>("ratesAskedBefore");
         using O = CardReserver::Outcome;
-        QTest::newRow("server lets go") << kDac << int(O::Acquired) << 0 << true << true;
+        QTest::newRow("server lets go") << kDac << int(O::Acquired) << 0 << true << true << false;
         QTest::newRow("server closes a moment late")
-            << kDac << int(O::Acquired) << 2 << true << true;
-        QTest::newRow("busy for good") << kDac << int(O::Acquired) << 100 << false << false;
+            << kDac << int(O::Acquired) << 2 << true << true << false;
+        QTest::newRow("busy for good") << kDac << int(O::Acquired) << 100 << false << false << false;
+        QTest::newRow("server lets go after a rate probe found the card busy")
+            << kDac << int(O::Acquired) << 1 << true << true << true;
         QTest::newRow("the shared device needs nobody's leave")
-            << "default" << int(O::Refused) << 0 << true << false;
+            << "default" << int(O::Refused) << 0 << true << false << false;
     }
     void prepareStream() {
         QFETCH(QString, uid);
@@ -208,10 +213,16 @@ private slots:
         QFETCH(int, busyOpens);
         QFETCH(bool, ready);
         QFETCH(bool, reserved);
+        QFETCH(bool, ratesAskedBefore);
         Rig rig(desk(), true);
         rig.reserver->answer = CardReserver::Outcome(answer);
         rig.s->busyCountdown[kDac] = busyOpens;
         const DeviceId id = rig.id(uid);
+        if (ratesAskedBefore) {
+            QVERIFY(!rig.hw->availableNominalRates(id));
+            QVERIFY(!rig.hw->availableNominalRates(id)); // the failure kept: not opened again
+            QCOMPARE(rig.s->busyCountdown[kDac], 0);
+        }
         QCOMPARE(rig.hw->prepareStream(id), ready);
         QCOMPARE(!rig.reserver->held.empty(), reserved);
         QVERIFY(rig.s->holds.empty()); // the stream opens it, not us

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <set>
 
 namespace ql::test {
@@ -79,12 +80,16 @@ struct Rig {
     QTemporaryDir proc;
     FakeReserver* reserver = nullptr;
     std::unique_ptr<AlsaHardware> hw;
+    // The backend's clock; moved by hand.
+    std::chrono::steady_clock::time_point now =
+        std::chrono::steady_clock::time_point() + std::chrono::hours(1);
 
     explicit Rig(std::shared_ptr<FakeAlsaState> state = desk(), bool withReserver = false)
         : s(std::move(state)) {
         AlsaHardware::Options o;
         o.procRoot = proc.path();
         o.selfPid = kSelf;
+        o.clock = [this] { return now; };
         if (withReserver) {
             auto r = std::make_unique<FakeReserver>();
             reserver = r.get();

@@ -167,19 +167,35 @@ private slots:
         QCOMPARE(rig.hw->nominalRate(rig.id(kDac)), std::optional(22050.0));
     }
 
+    // Once free, it answers when the failed probe is old enough or the list
+    // is wanted afresh; meanwhile the players' checks do not open it again.
+    void aBusyDeviceAnswersNothingAndDoesNotWait_data() {
+        QTest::addColumn<bool>("rescan");
+        QTest::newRow("asked again after the retry interval") << false;
+        QTest::newRow("asked again after a rescan") << true;
+    }
     void aBusyDeviceAnswersNothingAndDoesNotWait() {
+        QFETCH(bool, rescan);
         auto s = desk();
         s->cards[0].pcms[0].openError = -EBUSY;
         Rig rig(s);
         const DeviceId id = rig.id(kAnalog);
+        const int opens = rig.s->pcmOpens;
         QVERIFY(!rig.hw->availableNominalRates(id));
         QVERIFY(!rig.hw->availablePhysicalFormats(rig.stream(kAnalog)));
         QVERIFY(!rig.hw->setNominalRate(id, 44100));
+        QCOMPARE(rig.s->pcmOpens, opens + 1);
         // Still listed, still named, rate unchanged.
         QCOMPARE(rig.hw->nominalRate(id), std::optional(48000.0));
         QVERIFY(rig.hw->name(id));
-        // Once it is free, it answers.
         rig.s->cards[0].pcms[0].openError = 0;
+        rig.now += AlsaHardware::kProbeRetryInterval - std::chrono::seconds(1);
+        QVERIFY(!rig.hw->availableNominalRates(id));
+        QCOMPARE(rig.s->pcmOpens, opens + 1);
+        if (rescan)
+            rig.hw->rescan();
+        else
+            rig.now += std::chrono::seconds(1);
         QVERIFY(rig.hw->availableNominalRates(id));
     }
 

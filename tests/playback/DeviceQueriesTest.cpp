@@ -2,7 +2,8 @@
 // opens every control device), a card plugged or unplugged while playing not shown in the
 // device list within 10 s, and a device opened again by every tick to learn its rates (the
 // gapless and crossfade checks ask on each whether the playing track needs the effects road,
-// which rests on them when upsampling is chosen).
+// which rests on them when upsampling is chosen): rates that answered are kept, and a device
+// that would not open (held by another program) is not tried again within the ten seconds.
 // The program on the ALSA backend over a fake alsa-lib that counts its card listings, with a
 // clock the test moves half a second a tick; the sound goes to a simulated sink.
 #include "app/App.h"
@@ -105,6 +106,7 @@ struct Case {
     std::pair<int, int> listings;
     int opens;      // PCM opens in them (each a probe of a device's rates)
     bool dacListed; // the USB DAC in the device list at the end
+    bool playing = true; // at the end
 };
 
 // Where the cards' stamp cannot be read, the list is made again this often.
@@ -119,6 +121,13 @@ const std::vector<Case> cases{
      [](Program& p) { p.app->playback.upMode = 2; }, {0, 0}, 0, false},
     {"upsampling to a DAC chosen: its rates probed once", 1, true, 1,
      [](Program& p) { p.app->playback.outputUID = kDac; }, {0, 0}, 1, true},
+    {"upsampling to a DAC another program holds: opened once, not at every tick", 1, true, 1,
+     [](Program& p) { p.s->busyCountdown[kDac] = 1000; p.app->playback.outputUID = kDac; },
+     {0, 0}, 1, true},
+    // The one open is the pause's own look at who holds the device it gives back.
+    {"paused with upsampling to a DAC another program holds: no tick opens it", 1, true, 1,
+     [](Program& p) { p.s->busyCountdown[kDac] = 1000; p.app->playback.outputUID = kDac; p.app->toggle(); },
+     {0, 0}, 1, true, false},
     {"a DAC plugged while playing: in the device list within 10 s", 0, false, 2,
      [](Program& p) { p.s->cards.push_back(usbDac()); }, {1, 1}, 0, true},
     {"a DAC unplugged while playing: gone from the device list within 10 s", 0, true, 2,
@@ -157,7 +166,7 @@ private slots:
             ++p.app->core.ticks;
             p.now += std::chrono::milliseconds(500);
         }
-        QVERIFY(p.app->isPlaying());
+        QCOMPARE(p.app->isPlaying(), c.playing);
         QVERIFY2(p.s->cardListings >= c.listings.first && p.s->cardListings <= c.listings.second,
                  qPrintable(QString::number(p.s->cardListings)));
         QCOMPARE(p.s->pcmOpens, c.opens);

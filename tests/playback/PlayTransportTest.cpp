@@ -195,6 +195,19 @@ const auto next = [](App& a) { a.next(); };
 const auto previous = [](App& a) { a.previous(); };
 const auto toggle = [](App& a) { a.toggle(); };
 const auto skipBack5 = [](App& a) { a.skip(-5); };
+// Track 3 taken off the radio queue's front and armed to follow gaplessly,
+// as the gapless check leaves it, then the step.
+std::function<void(App&)> withRadioSuccessor(std::function<void(App&)> step) {
+    return [step](App& a) {
+        const auto three = std::find_if(a.library.rows.begin(), a.library.rows.end(),
+                                        [](const Track& t) { return t.id == 3; });
+        auto player = AudioPlayer::open(*a.platform.outputs, three->path).player;
+        player->play();
+        a.playback.prepared =
+            PreparedNext{PreparedNext::Kind::Scheduled, *three, std::move(player), true};
+        step(a);
+    };
+}
 
 // Columns: visible, current, at, radio, shuffled, history | act | plays,
 // position, radio after, history after.
@@ -215,6 +228,10 @@ const std::vector<StepCase> stepCases{
      {}, 1, 0,           {9, 2, 3}, false, {}, next, 2, 0, {3}, {1}},
     {"previous never takes from the radio queue",
      {1, 3}, 1, 0,       {2}, false, {}, previous, 3, 0, {2}, {1}},
+    {"next with a radio track armed to follow plays it, the queue after it kept",
+     {1, 2}, 1, 0,       {4}, false, {}, withRadioSuccessor(next), 3, 0, {4}, {1}},
+    {"previous with a radio track armed to follow gives it back to the queue's front",
+     {1, 2}, 1, 0,       {4}, false, {}, withRadioSuccessor(previous), 2, 0, {3, 4}, {1}},
     {"skip(-5) on three tracks stays in the list",
      {1, 2, 3}, 1, 0,    {}, false, {}, skipBack5, 2, 0, {}, {1}},
     {"previous in shuffle passes over ids no longer visible",

@@ -146,11 +146,18 @@ void AlsaHardware::refresh() const {
     const std::optional<QString> stamp = m_api->cardsStamp();
     const auto now = m_clock();
     const bool stampSays = stamp ? stamp != m_listedStamp : now - m_listedAt >= kRelistInterval;
-    if (!m_stale.exchange(false) && !stampSays)
+    const bool asked = m_stale.exchange(false);
+    if (!asked && !stampSays)
         return;
     m_listedStamp = stamp;
     m_listedAt = now;
     relist();
+    // The cards changed, or the list is wanted afresh: a device that would
+    // not open may open now. (A list made again only because no stamp can
+    // be read says nothing of that.)
+    if (asked || stamp)
+        for (Entry& e : m_entries)
+            e.probeFailedAt.reset();
 }
 
 void AlsaHardware::relist() const {
@@ -273,15 +280,21 @@ std::optional<QString> AlsaHardware::pcmName(DeviceId id) const {
 
 // ---- rates and formats -------------------------------------------------------
 
-const PcmCaps* AlsaHardware::capsOf(Entry& e) const {
+const PcmCaps* AlsaHardware::capsOf(Entry& e, bool retryNow) const {
     if (e.caps)
         return &*e.caps;
     // Our own open PCM would answer "busy": without a kept answer there is none.
     if (e.isDefault || e.hold != 0 || e.openChannels > 0)
         return nullptr;
-    auto result = m_api->probe(e.uid, probeRates());
-    if (!result.value || result.value->formats.empty())
+    const auto now = m_clock();
+    if (!retryNow && e.probeFailedAt && now - *e.probeFailedAt < kProbeRetryInterval)
         return nullptr;
+    auto result = m_api->probe(e.uid, probeRates());
+    if (!result.value || result.value->formats.empty()) {
+        e.probeFailedAt = now;
+        return nullptr;
+    }
+    e.probeFailedAt.reset();
     e.caps = std::move(result.value);
     return &*e.caps;
 }

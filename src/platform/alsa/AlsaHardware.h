@@ -104,6 +104,12 @@ public:
     // How long a list is trusted when the cards' stamp cannot be read: well
     // inside the 10 s in which a plugged device must show.
     static constexpr std::chrono::seconds kRelistInterval{3};
+    // How long a device whose probe failed (another program holds it, most
+    // often) is not opened again to learn its rates: the checks that run
+    // while a track plays ask for them every half second. A device plugged
+    // again is a new entry and is probed at once; our own stream's open
+    // probes regardless.
+    static constexpr std::chrono::seconds kProbeRetryInterval{10};
 
     explicit AlsaHardware(std::unique_ptr<AlsaApi> api);
     AlsaHardware(std::unique_ptr<AlsaApi> api, Options options);
@@ -195,6 +201,8 @@ private:
         int openChannels = 0; // > 0 while our engine's stream is open
         int channels = 0;     // chosen through setPhysicalFormat; 0: stereo where taken
         std::optional<PcmCaps> caps;
+        // When a probe last failed; none while the next one may open it.
+        std::optional<std::chrono::steady_clock::time_point> probeFailedAt;
         PcmHold hold = 0;
         bool reserved = false;
         std::map<VolumeElement, Remembered> remembered;
@@ -209,7 +217,9 @@ private:
     void relist() const;
     Entry* find(DeviceId id) const;
     Entry* findStream(StreamId stream) const;
-    const PcmCaps* capsOf(Entry& e) const;
+    // What the device takes, probed once and kept. A failed probe is not
+    // tried again before kProbeRetryInterval unless `retryNow`.
+    const PcmCaps* capsOf(Entry& e, bool retryNow = false) const;
     bool heldByUs(const Entry& e) const;
     double rateOf(const Entry& e) const;
     int channelsOf(const Entry& e) const;

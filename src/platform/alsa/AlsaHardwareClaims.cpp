@@ -81,6 +81,8 @@ bool AlsaHardware::setExclusiveOwner(DeviceId id, int pid) {
         return false;
     }
     e->hold = *opened.value;
+    // Its holder let it go: a probe that found it busy says nothing now.
+    e->probeFailedAt.reset();
     return true;
 }
 
@@ -128,10 +130,12 @@ bool AlsaHardware::prepareStream(DeviceId id) {
     if (!reserveCard(*e, reservedNow))
         return false;
     // The probe is an open: a server that has just let go may need a moment.
-    const PcmCaps* caps = capsOf(*e);
+    // Our stream is about to open the device, so an earlier failed probe
+    // (from while another program held it) does not stand in for this one.
+    const PcmCaps* caps = capsOf(*e, true);
     for (int i = 0; !caps && reservedNow && i < 5; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        caps = capsOf(*e);
+        caps = capsOf(*e, true);
     }
     if (!caps) {
         if (reservedNow)
