@@ -219,6 +219,17 @@ std::vector<Track> datedCatalog() {
     return rows;
 }
 
+// The backend's reply with datedCatalog(), sent to `app` unless the catalog
+// came from the cache file; the pipe lives as long as the row waits.
+std::unique_ptr<test::ReplyPipe> replyUnlessCached(App& app, bool fromCache) {
+    if (fromCache)
+        return nullptr;
+    auto backend = std::make_unique<test::ReplyPipe>(app);
+    if (!backend->send(*JsonCodec<Library>::encode(Library{datedCatalog(), false, {}}) + '\n'))
+        qFatal("the backend's reply could not be sent");
+    return backend;
+}
+
 double daysAgo(const QString& path) {
     const int n = QFileInfo(path).baseName().toInt();
     const double now = double(QDateTime::currentSecsSinceEpoch());
@@ -321,12 +332,7 @@ private slots:
             app.runCatalogInBackground();
         });
         App& app = *l;
-        std::unique_ptr<test::ReplyPipe> backend;
-        if (!c.fromCache) {
-            backend = std::make_unique<test::ReplyPipe>(app);
-            QVERIFY(backend->send(*JsonCodec<Library>::encode(Library{datedCatalog(), false, {}}) +
-                                  '\n'));
-        }
+        const std::unique_ptr<test::ReplyPipe> backend = replyUnlessCached(app, c.fromCache);
         QTRY_COMPARE_WITH_TIMEOUT(app.library.rows.size(), std::size_t(40), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(app.views.countLabel->text(), c.label, 20000);
         QCOMPARE(app.listening.smartMode, c.smart);
@@ -365,12 +371,7 @@ private slots:
             app.runCatalogInBackground();
         });
         App& app = *l;
-        std::unique_ptr<test::ReplyPipe> backend;
-        if (!c.fromCache) {
-            backend = std::make_unique<test::ReplyPipe>(app);
-            QVERIFY(backend->send(*JsonCodec<Library>::encode(Library{datedCatalog(), false, {}}) +
-                                  '\n'));
-        }
+        const std::unique_ptr<test::ReplyPipe> backend = replyUnlessCached(app, c.fromCache);
         // Tracks 1-5 and 11-40, on A0, A1 and A2-A9 (before: 2장 • 5곡).
         QTRY_COMPARE_WITH_TIMEOUT(app.views.countLabel->text(), QString("10장 • 35곡"), 30000);
         QStringList want;
