@@ -29,6 +29,7 @@
 // genre folder of the path (the files do not exist, so the in-process reader
 // gives way to it for every file). Runs in a temporary home.
 #include "FakeServices.h"
+#include "TestFiles.h"
 #include "app/App.h"
 #include "platform/Platform.h"
 #include "ui/AlbumGrouping.h"
@@ -144,20 +145,11 @@ std::vector<Track> makeCatalog() {
     return rows;
 }
 
-bool writeScript(const QString& path, const QByteArray& text) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
-        return false;
-    f.close();
-    return f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
 // The genre probe: answers with the genre folder of the path.
 QString writeStandIn(const QString& dir) {
     const QString path = dir + QStringLiteral("/ffprobe");
-    return writeScript(path, "#!/bin/sh\n"
-                             "for a; do f=$a; done\n"
-                             "g=${f#file:/m/}; printf '%s\\n' \"${g%%/*}\"\n")
+    return test::writeExecutable(path, "for a; do f=$a; done\n"
+                                       "g=${f#file:/m/}; printf '%s\\n' \"${g%%/*}\"\n")
                ? path
                : QString();
 }
@@ -172,13 +164,12 @@ QString writeCoverStandIn(const QString& dir) {
     if (!image.save(picture))
         return {};
     const QString path = dir + QStringLiteral("/ffmpeg");
-    const QByteArray script = "#!/bin/sh\n"
-                              "in=$5; for a; do out=$a; done\n"
+    const QByteArray script = "in=$5; for a; do out=$a; done\n"
                               "sleep 0.1\n"
                               "printf '%s\\n' \"${in%/*}\" >> \"$0.log\"\n"
                               "cp '" +
                               QFile::encodeName(picture) + "' \"$out\"\n";
-    return writeScript(path, script) ? path : QString();
+    return test::writeExecutable(path, script) ? path : QString();
 }
 
 int logLines(const QString& path) {

@@ -11,6 +11,7 @@
 #include "ui/l10n/L10n.h"
 
 #include "FakeServices.h"
+#include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 
@@ -38,16 +39,10 @@ bool makeTaggedFile(const QString& path, const QString& title, const QString& ar
 // as `path`: a tag too long for a command line.
 bool retag(const QString& source, const QByteArray& tags, const QString& path) {
     const QString meta = path + ".txt";
-    QFile file(meta);
-    if (!file.open(QIODevice::WriteOnly) || file.write(";FFMETADATA1\n" + tags) < 0)
+    if (!test::writeFile(meta, ";FFMETADATA1\n" + tags))
         return false;
-    file.close();
-    QProcess ffmpeg;
-    ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
-    ffmpeg.start(toolPath("ffmpeg"), {"-nostdin", "-v", "error", "-i", source, "-i", meta,
-                                      "-map_metadata", "1", "-c", "copy", "-y", path});
-    const bool made = ffmpeg.waitForFinished(60000) &&
-                      ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
+    const bool made =
+        test::runFfmpeg({"-i", source, "-i", meta, "-map_metadata", "1", "-c", "copy", path});
     QFile::remove(meta);
     return made;
 }
