@@ -226,7 +226,8 @@ public:
     // every file has one.
     void warmAdded();
     // The same read, without the refilter when nothing is missing: false
-    // then, and nothing is started.
+    // then, and nothing is started. Files whose read is under way are not
+    // read again (true while one is: its end refilters).
     bool readMissingAdded();
 
     // ---- library/AppTools.cpp ---------------------------------------------

@@ -25,10 +25,12 @@ void App::warmAdded() {
 bool App::readMissingAdded() {
     QStringList paths;
     for (const Track& t : library.rows)
-        if (!library.added.contains(t.path))
+        if (!library.added.contains(t.path) && !library.addedPending.contains(t.path))
             paths << t.path;
     if (paths.isEmpty())
-        return false;
+        return !library.addedPending.isEmpty(); // the read under way refilters
+    for (const QString& path : paths)
+        library.addedPending.insert(path);
     status->setStringValue(QStringLiteral("받은 날짜 확인 중…"));
     const std::function<double(const QString&)> read =
         [tools = services.tools](const QString& path) { return tools->addedDate(path); };
@@ -39,6 +41,8 @@ bool App::readMissingAdded() {
             dates.insert(path, read(path));
         delivery.post([dates](App& app) {
             app.library.added.insert(dates);
+            for (auto it = dates.cbegin(); it != dates.cend(); ++it)
+                app.library.addedPending.remove(it.key());
             app.filter(true);
         });
     });

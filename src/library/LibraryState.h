@@ -56,6 +56,10 @@ struct LibraryState {
     QTimer* qualRefilter = nullptr;
     // Added date by file path, seconds since 1970 (0: unknown); never saved.
     QHash<QString, double> added;
+    // Files whose added date is being read: each catalog that comes while a
+    // date list is shown asks for the missing ones, and these are not read
+    // twice.
+    QSet<QString> addedPending;
 
     // `results` without the entries of `unfinished`: what a save writes.
     // Both maps share their data on copy: nothing is copied when nothing is

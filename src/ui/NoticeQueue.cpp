@@ -8,7 +8,7 @@ namespace ql {
 std::optional<NoticeQueue::Entry> NoticeQueue::tell(Entry entry, qint64 now) {
     switch (entry.kind) {
     case Kind::Message:
-        if (!m_waiting.empty() || (turnRunning(now) && m_turn->kind == Kind::Notice)) {
+        if (!m_waiting.empty() || (turnRunning(now) && m_turn->entry.kind == Kind::Notice)) {
             m_message = std::move(entry);
             return std::nullopt;
         }
@@ -45,12 +45,12 @@ std::optional<NoticeQueue::Entry> NoticeQueue::next(qint64 now) {
 }
 
 bool NoticeQueue::isTold(const QString& text, qint64 now) const {
-    return (turnRunning(now) && m_turn->text == text) ||
+    return (turnRunning(now) && m_turn->entry.text == text) ||
            std::ranges::any_of(m_waiting, [&text](const Entry& e) { return e.text == text; });
 }
 
 NoticeQueue::Entry NoticeQueue::begin(Entry entry, qint64 now) {
-    m_turn = Turn{entry.kind, entry.text, entry.file, entry.saved, now + kHoldMs};
+    m_turn = Turn{entry, now + kHoldMs};
     if (!entry.file.isEmpty() && !entry.saved)
         m_seenFailing.insert(entry.file);
     return entry;
@@ -75,7 +75,7 @@ std::optional<NoticeQueue::Entry> NoticeQueue::fileSaved(const QString& file, QS
         return std::nullopt;
     Entry saved{std::move(text), true, Kind::Notice, file, true};
     // The failure on the line gives way at once.
-    if (turnRunning(now) && m_turn->file == file && !m_turn->saved)
+    if (turnRunning(now) && m_turn->entry.file == file && !m_turn->entry.saved)
         return begin(std::move(saved), now);
     m_waiting.push_back(std::move(saved));
     return std::nullopt;

@@ -76,10 +76,7 @@ private:
     bool isTold(const QString& text, qint64 now) const;
 
     struct Turn {
-        Kind kind;
-        QString text;
-        QString file;
-        bool saved;
+        Entry entry;
         qint64 until;
     };
     std::optional<Turn> m_turn;     // the failure or notice on the line

@@ -16,7 +16,9 @@
 #include <QDir>
 #include <QProcess>
 #include <QSemaphore>
+#include <QThreadPool>
 
+#include <atomic>
 #include <utility>
 
 using Paths = QHash<QString, QString>;
@@ -405,6 +407,30 @@ private slots:
         QCOMPARE(read.size(), 3);
         QCOMPARE(app.browser.filtered.size(), size_t(3));
         QCOMPARE(app.library.added.value("/m/file-1.flac"), 0.0);
+    }
+
+    // Catalogs that come while a date list's read runs ask again for the
+    // files without a date: only those not already being read are read.
+    void addedDatesNotReadTwice() {
+        ProbeRig r(3);
+        App& app = *r.app.app;
+        QSemaphore gate;
+        std::atomic<int> reads{0};
+        test::fakes(app).tools.addedDate = [&gate, &reads](const QString&) {
+            gate.acquire();
+            ++reads;
+            return 7.0;
+        };
+        QVERIFY(app.readMissingAdded());
+        QVERIFY(app.readMissingAdded()); // the read under way answers for them
+        app.library.rows.push_back(Track{4, "/m/file-new.flac", "new", {}, {}, 60, {}});
+        QVERIFY(app.readMissingAdded());
+        gate.release(16); // room for every read a repeat would start
+        QVERIFY(r.until([&] { return app.library.added.size() == 4; }));
+        QThreadPool::globalInstance()->waitForDone();
+        QCOMPARE(reads.load(), 4);
+        QVERIFY(r.until([&] { return app.library.addedPending.isEmpty(); }));
+        QVERIFY(!app.readMissingAdded()); // every file dated, none being read
     }
 };
 
