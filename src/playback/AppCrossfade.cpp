@@ -80,16 +80,16 @@ void App::crossfadeCheck() {
     const qint64 currentId = p.current->id;
     if (p.crossSkipped == currentId)
         return;
+    // Asked after the cheap checks: with upsampling chosen it reads the
+    // device's rates.
+    if (fxNeeded(p.current))
+        return;
     // Track seconds: at another speed the fade still starts 5 s of file
     // before the end, and lasts that many seconds of the clock.
     const double duration = p.audio->duration();
     const double position = p.audio->currentTime();
     // The successor comes with the backend's first catalog: look again then.
     if (!crossfadeDue(duration, position) || successorAwaited())
-        return;
-    // Asked only once the fade is due, not at every tick of the track: with
-    // upsampling chosen it reads the device's rates.
-    if (fxNeeded(p.current))
         return;
 
     // A player opened ahead holds the successor's decode made ahead: let go

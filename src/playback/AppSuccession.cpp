@@ -93,6 +93,10 @@ void App::gaplessCheck() {
         return;
     if (!p.audio || !p.audio->isPlaying() || p.loading || !p.current)
         return;
+    // Asked last: with upsampling chosen it reads the device's rates, which
+    // a paused or loading player has no need of.
+    if (fxNeeded(p.current))
+        return;
     platform::AudioPlayer& a = *p.audio;
     const double duration = a.duration();
     if (duration <= 5.0 || p.gaplessSkipped == p.current->id)
@@ -107,10 +111,6 @@ void App::gaplessCheck() {
     // left before it, asks for a start that much past the end, outside the
     // window in which the engine joins the two, so the gap would be heard.
     const double endsAt = a.deviceCurrentTime() + left;
-    // Asked only near the end, not at every tick of the track: with
-    // upsampling chosen it reads the device's rates.
-    if (fxNeeded(p.current))
-        return;
 
     // A player opened ahead while no join could be armed (the list still
     // awaited, say): the join replaces it, and its decode made ahead goes
