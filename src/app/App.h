@@ -18,7 +18,6 @@
 #include "effects/FXRender.h"
 #include "library/LibraryState.h"
 #include "listening/ListeningState.h"
-#include "playback/DecodeAhead.h"
 #include "playback/OutputDevice.h"
 #include "playback/PlaybackState.h"
 #include "remote/RemoteLink.h"
@@ -71,6 +70,7 @@ class RemoteServer;
 struct AlbumCell;
 struct AnalysisTools;
 struct BackendCommand;
+struct DecodedAhead;
 struct PluginSlot;
 struct SignalPathReport;
 class AudioScanPanel;
@@ -235,8 +235,10 @@ public:
     // Runs a short Python child to see that mutagen imports: off the main
     // thread where it can wait. Touches no state: any thread may call it.
     static QStringList missingTools();
-    // Writes the setup script to the temporary folder and opens it in a
-    // terminal; beeps when it cannot be written. Never waits for the script.
+    // Writes the setup script into a private folder of ours (the runtime
+    // folder, else a fresh 0700 one under the temporary folder; see
+    // library/SetupScript.h) and opens it in a terminal; beeps when it cannot
+    // be written. Never waits for the script.
     void runSetupInTerminal();
 
     // ---- playback/AppNowPlaying.cpp ------------------------------------------
@@ -968,8 +970,8 @@ public:
     // end on the main thread.
     void startPoolGrouping();
     void poolGroupingDone(quint64 pass, int viewKind, std::vector<AlbumItem> albums);
-    // The count label from the tiles on screen in a grid, from the visible
-    // tracks in the track list.
+    // The count label from every tile the grid holds (scrolled into view or
+    // not) in a grid, from the visible tracks in the track list.
     void showCount();
     // Shows the page header for a smart list or a cell filter (title,
     // subtitle, cover) and always refreshes the count label.

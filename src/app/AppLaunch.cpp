@@ -184,7 +184,8 @@ void App::offerSetup(const QStringList& missing) {
     if (missing.isEmpty())
         return;
     const QString names = missing.join(QStringLiteral(", "));
-    // Wording for Linux: apt asks for the user's password, not a Mac's.
+    // The password the alert speaks of is the user's own: the setup script's
+    // `sudo apt-get` asks for it.
     const QString text = L10n::tr(QStringLiteral("필요한 프로그램을 설치할까요?"));
     const QString info =
         L10n::tr(QStringLiteral("Quavelark이 동작하려면 ") + names +

@@ -9,7 +9,7 @@ namespace ql {
 namespace {
 
 // Appends the folders not already listed, keeping the first occurrence: the
-// macOS lists and the Debian ones share "/usr/local/bin".
+// add-on folders and Debian's share "/usr/local/bin".
 void appendUnique(QStringList& list, const QStringList& more) {
     for (const QString& dir : more)
         if (!list.contains(dir))

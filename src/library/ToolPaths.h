@@ -2,8 +2,11 @@
 // `ffmpeg` and `ffprobe`, and a Python 3 interpreter for the library backend.
 //
 // Every search prefers a copy inside the resources folder (so a self-contained
-// install works with nothing else present), then the folders where macOS
-// package managers put these programs, then the Debian folders. A candidate is
+// install works with nothing else present), then the folders where add-on
+// package managers and hand installs put these programs (/opt/homebrew/bin,
+// /usr/local/bin, /opt/local/bin; for Python also the Python.framework
+// installs, newest version first), then Debian's own folders, where apt and
+// the setup script put them. A candidate is
 // accepted when it is an executable file for the current user; nothing else is
 // tested (no version, no trial run). Nothing is cached: each call searches
 // again, so a program installed while the player runs is used by the next

@@ -24,6 +24,7 @@
 
 #include "app/ControllerLogCategories.h"
 #include "app/Delivery.h"
+#include "playback/DecodeAhead.h"
 
 #include <QDir>
 #include <QFile>

@@ -156,8 +156,9 @@ void App::poolGroupingDone(quint64 pass, int viewKind, std::vector<AlbumItem> al
 void App::showCount() {
     if (!views.countLabel)
         return;
-    // The tiles on screen, counted themselves: a grouping on its way or one
-    // of another view must not lend its numbers.
+    // The tiles the grid holds (scrolled into view or not), counted
+    // themselves: a grouping on its way or one of another view must not lend
+    // its numbers.
     int kind = 0;
     std::size_t groups = 0;
     std::size_t tracks = browser.filtered.size();

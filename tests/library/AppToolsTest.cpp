@@ -21,9 +21,10 @@ using test::writeFile;
 
 namespace {
 
-// The script as agreed: apt-get in place of the macOS package manager, the
-// Mac's password reworded, no line break after the last line.
-const QByteArray kAgreedScript =
+// The script the program writes: apt-get's package lists brought up to date,
+// then ffmpeg, python3 and python3-mutagen installed, a word on the password
+// `sudo` asks for, no line break after the last line.
+const QByteArray kSetupScript =
     "#!/bin/bash\n"
     "clear\n"
     "echo \"=== Quavelark 필요한 프로그램 설치 ===\"\n"
@@ -181,7 +182,7 @@ private slots:
             QCOMPARE(script, runScript);
         else
             QVERIFY(script.startsWith(tmpDir + "/Quavelark-setup-"));
-        QCOMPARE(readFile(script), kAgreedScript);
+        QCOMPARE(readFile(script), kSetupScript);
         QCOMPARE(modeOf(script), k0755);
         QCOMPARE(modeOf(QFileInfo(script).path()),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);

@@ -68,7 +68,7 @@ private slots:
         QTest::newRow("a bundle copy without execute permission is skipped")
             << QStringList{"res/bin/ffmpeg:plain", "usr/local/bin/ffmpeg"}
             << "usr/local/bin/ffmpeg";
-        QTest::newRow("the macOS folders before the Debian ones")
+        QTest::newRow("the add-on folders before Debian's own")
             << QStringList{"opt/local/bin/ffmpeg", "usr/bin/ffmpeg"} << "opt/local/bin/ffmpeg";
         QTest::newRow("a folder named like the program is no program")
             << QStringList{"opt/homebrew/bin/ffmpeg/", "usr/bin/ffmpeg"} << "usr/bin/ffmpeg";

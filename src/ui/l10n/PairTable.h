@@ -9,8 +9,9 @@
 // numbers and names.
 //
 // The data is JSON: {"pairs": [[korean, english], …], "extra": [[…], …]}.
-// "pairs" is the interface's own phrase list; "extra" holds the rows for texts
-// reworded for Linux and for texts the phrase list leaves out. Both arrays are
+// "pairs" is the interface's own phrase list; "extra" holds the rows for the
+// program's texts the phrase list leaves out or words otherwise (those that
+// name the system's parts: its password, packages, sound path). Both arrays are
 // merged into one order. A row is refused when a key holds no Hangul syllable,
 // when an English text holds one (a later, shorter key would then rewrite it),
 // or when a key repeats.
