@@ -807,9 +807,12 @@ public:
 
     // ---- app/AppWorkFolder.cpp ------------------------------------------------
     // The folder where decodes and renders write (see app/WorkFolder.h),
-    // opened on first use; the temporary folder only when no private folder
-    // can be made anywhere.
+    // opened on first use and made again when it was removed; empty when no
+    // private folder can be made anywhere (then nothing is written at all).
     QString workDir() const;
+    // The folder a user can look at in a message about the work folder: the
+    // base of this run's folder, else the first base looked for.
+    QString workBase() const;
 
     // ---- app/AppShutdown.cpp --------------------------------------------------
     // The quit: temporary files, exclusive use, stores, helpers and child

@@ -6,6 +6,10 @@ namespace ql {
 
 QString temporaryPath(const QString& tempDir, const QString& prefix, const QUuid& uuid,
                       const QString& suffix) {
+    // No folder: no name, which no file can be made under (never one
+    // relative to the current folder).
+    if (tempDir.isEmpty())
+        return {};
     return QDir(tempDir).filePath(prefix + uuid.toString(QUuid::WithoutBraces).toUpper() + suffix);
 }
 

@@ -18,7 +18,8 @@
 namespace ql {
 
 // "<tempDir>/<prefix><UUID><suffix>", the UUID upper case without braces:
-// how every temporary file of ours is named.
+// how every temporary file of ours is named. Empty when `tempDir` is (no
+// work folder), which reserveFile refuses.
 QString temporaryPath(const QString& tempDir, const QString& prefix, const QUuid& uuid,
                       const QString& suffix);
 // "<tempDir>/Quavelark-<UUID>.caf".

@@ -50,8 +50,12 @@ struct Decoded {
 Decoded decode(const QString& path) {
     Decoded d;
     d.folder = WorkFolder::open();
-    const QString dir = d.folder ? d.folder->path() : QDir(QDir::tempPath()).absolutePath();
-    d.file = decodeOutputPath(dir, QUuid::createUuid());
+    // Never straight into a folder others can write: no private folder, no decode.
+    if (!d.folder) {
+        d.error = QStringLiteral("decode road: no private folder for its file can be made");
+        return d;
+    }
+    d.file = decodeOutputPath(d.folder->path(), QUuid::createUuid());
     if (!reserveFile(d.file)) {
         d.error = QStringLiteral("decode road: cannot make %1").arg(d.file);
         return d;

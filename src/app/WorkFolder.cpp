@@ -162,14 +162,37 @@ QStringList workFolderBases() {
     return bases;
 }
 
+namespace {
+
+// The folder `path` itself (a link is not followed), or none.
+std::optional<struct stat> folderStat(const QString& path) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return std::nullopt;
+    return st;
+}
+
+} // namespace
+
 WorkFolder::WorkFolder(QString base, QString path, int lockFd, int cleared, bool loose)
     : m_base(std::move(base)), m_path(std::move(path)), m_lockFd(lockFd), m_cleared(cleared),
-      m_loose(loose) {}
+      m_loose(loose) {
+    if (const std::optional<struct stat> st = folderStat(m_path)) {
+        m_device = st->st_dev;
+        m_inode = st->st_ino;
+    }
+}
 
 WorkFolder::~WorkFolder() {
-    QDir(m_path).removeRecursively();
+    if (intact())
+        QDir(m_path).removeRecursively();
     if (m_lockFd >= 0)
         ::close(m_lockFd);
+}
+
+bool WorkFolder::intact() const {
+    const std::optional<struct stat> st = folderStat(m_path);
+    return st && st->st_dev == m_device && st->st_ino == m_inode;
 }
 
 std::unique_ptr<WorkFolder> WorkFolder::open(const QStringList& bases, const QString& shared) {

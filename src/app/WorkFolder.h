@@ -25,7 +25,12 @@
 // lock, so a loose folder without any lock file is left alone: it is being
 // made, or was left empty.
 //
-// Thread: open() and the destructor block on the file system; path() any.
+// A folder removed under a live run (a cache cleaner) is noticed by
+// intact(); the run then opens a new one (App::workDir). The old object's
+// end removes nothing: whatever now bears its name is not ours.
+//
+// Thread: open(), intact() and the destructor block on the file system;
+// path() any.
 #pragma once
 
 #include <QDir>
@@ -60,6 +65,9 @@ public:
     bool isLoose() const { return m_loose; }
     // How many folders of ended runs the opening removed.
     int cleared() const { return m_cleared; }
+    // The run's folder is still the one made: there, the same folder (device
+    // and inode), not a link.
+    bool intact() const;
 
 private:
     WorkFolder(QString base, QString path, int lockFd, int cleared, bool loose);
@@ -69,6 +77,8 @@ private:
     int m_lockFd = -1;
     int m_cleared = 0;
     bool m_loose = false;
+    unsigned long long m_device = 0;
+    unsigned long long m_inode = 0;
 };
 
 // Creates `path` as an empty file of mode 0600, refusing one that exists (or

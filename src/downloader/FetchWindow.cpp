@@ -94,7 +94,9 @@ void FlacFetcher::build() {
     window->setWindowTitle(QStringLiteral("FLAC 받기"));
     window->setAttribute(Qt::WA_QuitOnClose, false);
     window->resize(580, 560);
-    window->setMinimumSize(480, 420);
+    // Room for every row at the smallest size in either language, a hint
+    // of three lines included: the log gives way down to its own minimum.
+    window->setMinimumSize(480, 460);
 
     auto* heading = new QLabel(QStringLiteral("FLAC 받기"), window);
     QFont headingFont = heading->font();
@@ -181,6 +183,9 @@ void FlacFetcher::build() {
     summaryFont.setPixelSize(12);
     summary->setFont(summaryFont);
     summary->setForegroundRole(QPalette::PlaceholderText);
+    // A hint can be longer than the window is wide, in either language: it
+    // wraps on its own line rather than running under the buttons.
+    summary->setWordWrap(true);
 
     logView = new QPlainTextEdit(window);
     logView->setObjectName(QStringLiteral("logView"));
@@ -188,13 +193,15 @@ void FlacFetcher::build() {
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPixelSize(11);
     logView->setFont(mono);
-    logView->setMinimumHeight(220);
+    logView->setMinimumHeight(100);
     setRunning(false);
 
+    auto* progress = new QHBoxLayout;
+    progress->setSpacing(10);
+    progress->addWidget(spinner);
+    progress->addWidget(summary, 1);
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(10);
-    buttons->addWidget(spinner);
-    buttons->addWidget(summary);
     buttons->addStretch(1);
     buttons->addWidget(previewButton);
     buttons->addWidget(stopButton);
@@ -211,6 +218,7 @@ void FlacFetcher::build() {
     main->addLayout(valueRow);
     main->addWidget(browserPopup, 0, Qt::AlignLeft);
     main->addWidget(logView, 1);
+    main->addLayout(progress);
     main->addLayout(buttons);
 }
 

@@ -1,9 +1,10 @@
 // ---- art: the transport bar's cover ----
 //
 // The default cover shows at once. On the global pool ffmpeg takes the
-// picture embedded in the file out (library/CoverCommand.h); when there is
-// none and the track's `art` is an https address, that address is fetched on
-// the network thread, bounded in time and size. Whatever arrives is shown
+// picture embedded in the file out (library/CoverCommand.h), through a file
+// in the run's private work folder; when there is none and the track's `art`
+// is an https address, that address is fetched on the network thread,
+// bounded in time and size. Whatever arrives is shown
 // only while the track is still the current one. Every failure is silent and
 // leaves the default cover.
 #include "app/App.h"
@@ -14,6 +15,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/WebFetch.h"
 #include "app/DecodeCommand.h"
+#include "app/WorkFolder.h"
 #include "ui/ClickImageView.h"
 
 #include <QBuffer>
@@ -37,12 +39,18 @@ QImage decodeImage(const QByteArray& bytes) {
     return reader.read();
 }
 
-// The embedded picture, through a temporary file that is removed on every
-// path. None when ffmpeg could not be started or was ended by the quit:
-// then nothing else is tried.
+// The embedded picture, through a file in the run's private work folder
+// (`folder`, app/WorkFolder.h), made empty with mode 0600 before ffmpeg
+// writes it and removed on every path; a kill leaves it in that folder,
+// which a later start removes whole. A null picture when there is no such
+// folder (the address is tried then). None when ffmpeg could not be started
+// or was ended by the quit: then nothing else is tried.
 std::optional<QImage> extractCover(const QString& program, const QString& input,
+                                   const QString& folder,
                                    const std::shared_ptr<platform::ChildRegistry>& children) {
-    const QString output = coverOutputPath(QDir::tempPath(), QUuid::createUuid());
+    const QString output = coverOutputPath(folder, QUuid::createUuid());
+    if (!reserveFile(output))
+        return QImage();
     struct Removal {
         QString path;
         ~Removal() { QFile::remove(path); }
@@ -72,6 +80,7 @@ void App::loadArt(const Track& track) {
 
     const QString program = services.tools->coverProgram();
     const QString input = ffmpegInput(track.path, QDir::currentPath());
+    const QString folder = workDir();
     const std::shared_ptr<const Tools> tools = services.tools;
     // Shown only while the same track is current: any answer for that track
     // is its picture, whichever request of it asked.
@@ -84,8 +93,8 @@ void App::loadArt(const Track& track) {
         });
     };
     QThreadPool::globalInstance()->start(
-        [program, input, tools, show, art = track.art, children = children] {
-            const std::optional<QImage> picture = extractCover(program, input, children);
+        [program, input, folder, tools, show, art = track.art, children = children] {
+            const std::optional<QImage> picture = extractCover(program, input, folder, children);
             if (!picture)
                 return;
             if (!picture->isNull()) {

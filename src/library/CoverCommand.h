@@ -1,7 +1,8 @@
 // The ffmpeg command that takes a file's embedded cover picture out: the
 // first frame of its first video stream, scaled to 300 pixels wide (the
 // height keeps the proportions), written as a JPEG to a temporary file
-// "Quavelark-art-<UUID>.jpg" (UUID upper case) that the caller removes.
+// "Quavelark-art-<UUID>.jpg" (UUID upper case) that the caller reserves
+// (app/WorkFolder.h reserveFile) and removes.
 //
 // The transport bar's cover and the cover service of the album grid run the
 // same command. Pure functions; the folder and the UUID come in as values.

@@ -77,8 +77,7 @@ QString workFaultText(const App& app, WorkFileFault fault, bool toPlay) {
                            ? (toPlay ? kNoRoomToPlay : kNoRoomUnprocessed)
                            : (toPlay ? kNoFileToPlay : kNoFileUnprocessed);
     // The base the user can look at, not this run's own folder in it.
-    const QString folder = app.playback.work ? app.playback.work->base() : app.workDir();
-    return L10n::tr(QString::fromUtf8(text)) + folder;
+    return L10n::tr(QString::fromUtf8(text)) + app.workBase();
 }
 
 // The road ends without playing: the message, and the play button back to

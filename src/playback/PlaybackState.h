@@ -157,7 +157,8 @@ struct PlaybackState {
     // cache fill that const readers such as the render snapshot may trigger.
     mutable std::unique_ptr<WorkFolder> work;
     // The folder was asked for once: where none can be made, a render does not
-    // walk every candidate again.
+    // walk every candidate again. Cleared when the folder was removed under
+    // the run, so that it is made again.
     mutable bool workTried = false;
     // The temporary decoded or rendered file that belongs to `current`;
     // deleted when a new player replaces it.

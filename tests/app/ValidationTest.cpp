@@ -1,6 +1,7 @@
 // Guards against: self-test runs that pass when the program is broken, or open files they must not.
 #include "app/Validation.h"
 
+#include "NoPrivateBase.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
@@ -15,6 +16,7 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <optional>
 #include <vector>
 
 using namespace ql;
@@ -188,23 +190,34 @@ private slots:
     void takesTheWindowsRoads_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QByteArray>("road");
-        QTest::addColumn<QByteArray>("pass");
+        QTest::addColumn<QByteArray>("pass"); // empty: the check fails
+        QTest::addColumn<bool>("noFolder");   // no private folder can be made anywhere
         QTest::newRow("16-bit WAV plays directly")
-            << "tone.wav" << QByteArray("road: direct") << kPass;
+            << "tone.wav" << QByteArray("road: direct") << kPass << false;
         QTest::newRow("12-bit FLAC plays decoded")
-            << "tone12.flac" << QByteArray("road: decode") << kPassDecoded;
+            << "tone12.flac" << QByteArray("road: decode") << kPassDecoded << false;
         QTest::newRow("15-bit FLAC plays decoded")
-            << "tone15.flac" << QByteArray("road: decode") << kPassDecoded;
+            << "tone15.flac" << QByteArray("road: decode") << kPassDecoded << false;
         QTest::newRow("20-bit FLAC plays decoded")
-            << "tone20.flac" << QByteArray("road: decode") << kPassDecoded;
+            << "tone20.flac" << QByteArray("road: decode") << kPassDecoded << false;
+        QTest::newRow("12-bit FLAC, no private folder anywhere: not decoded into a shared one")
+            << "tone12.flac" << QByteArray("decode road: no private folder") << QByteArray()
+            << true;
     }
     void takesTheWindowsRoads() {
         QFETCH(QString, file);
         QFETCH(QByteArray, road);
         QFETCH(QByteArray, pass);
+        QFETCH(bool, noFolder);
         QCOMPARE(quavelark({"--self-test", "--save"}).exitCode, 0);
+        std::optional<test::NoPrivateBase> none;
+        if (noFolder) {
+            none.emplace(true);
+            QVERIFY(none->ok);
+            none->applyHere();
+        }
         const Run r = quavelark({"--self-test", file});
-        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QVERIFY2((r.exitCode == 0) == !pass.isEmpty(), r.err.constData());
         QCOMPARE(r.out, pass);
         QVERIFY2(r.err.contains(road), r.err.constData());
         QCOMPARE(test::ourFiles({QStringLiteral("Quavelark-*")}), QStringList());

@@ -2,6 +2,7 @@
 #include "app/WorkFolder.h"
 
 #include "CaseRows.h"
+#include "NoPrivateBase.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
@@ -86,6 +87,24 @@ const std::vector<ClearCase> clearCases{
 };
 // clang-format on
 
+// clang-format off
+// What became of a live run's folder (a cache cleaner removed it, or another
+// folder or a link took its name since) and whether it still counts as the
+// run's own; the end of the run removes only its own.
+enum class Became { Kept, Removed, Replaced, Linked };
+struct FateCase {
+    const char* name;
+    Became became;
+    bool intact;
+};
+const std::vector<FateCase> fateCases{
+    {"left alone: intact, removed at the end",           Became::Kept,     true},
+    {"removed: not intact",                               Became::Removed,  false},
+    {"another folder in its place: not intact, kept",     Became::Replaced, false},
+    {"a link in its place: not intact, its target kept",  Became::Linked,   false},
+};
+// clang-format on
+
 // The program, launched with a file it plays only through the decode road.
 struct Program {
     QProcess process;
@@ -112,30 +131,6 @@ struct Program {
 QString workBase() {
     return workFolderBases().value(0);
 }
-
-// The environment of a program that finds no base it can make private: the
-// cache is a file, the runtime folder is open to others, and the temporary
-// base is there already, open to others (as when another user made it).
-// Undone by the destructor.
-struct NoPrivateBase {
-    QString blocker = QDir::temp().filePath("cache-file");
-    QString runtime = QDir::temp().filePath("runtime-open");
-    QString tmpBase = QDir::temp().filePath(QStringLiteral("quavelark-%1-work").arg(::getuid()));
-    bool ok = test::writeFile(blocker, "a file") && QDir().mkpath(runtime) &&
-              ::chmod(QFile::encodeName(runtime).constData(), 0755) == 0 &&
-              QDir().mkpath(tmpBase) && ::chmod(QFile::encodeName(tmpBase).constData(), 0755) == 0;
-    ~NoPrivateBase() {
-        QFile::remove(blocker);
-        QDir(runtime).removeRecursively();
-        QDir(tmpBase).removeRecursively();
-    }
-    QProcessEnvironment env() const {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert("XDG_CACHE_HOME", blocker);
-        e.insert("XDG_RUNTIME_DIR", runtime);
-        return e;
-    }
-};
 
 QStringList looseFolders() {
     return QDir::temp().entryList({loose("*")}, QDir::Dirs | QDir::Hidden);
@@ -208,6 +203,31 @@ private slots:
         QVERIFY(!QFileInfo::exists(path));
     }
 
+    void knowsItsOwnFolder_data() { test::addRows(fateCases); }
+    void knowsItsOwnFolder() {
+        const FateCase& c = test::currentCase(fateCases);
+        const QString base = freshBase(QStringLiteral("fate-base"));
+        const QString elsewhere = freshBase(QStringLiteral("fate-elsewhere"));
+        QVERIFY(QDir().mkpath(elsewhere) && test::writeFile(elsewhere + "/precious", "keep"));
+        std::unique_ptr<WorkFolder> work = WorkFolder::open({base});
+        QVERIFY(work && work->intact());
+        const QString path = work->path();
+        if (c.became != Became::Kept)
+            QVERIFY(QDir(path).removeRecursively());
+        if (c.became == Became::Replaced)
+            QVERIFY(QDir().mkpath(path) && test::writeFile(path + "/precious", "keep"));
+        if (c.became == Became::Linked)
+            QVERIFY(QFile::link(elsewhere, path));
+
+        QCOMPARE(work->intact(), c.intact);
+        work.reset();
+        QCOMPARE(QFileInfo::exists(path),
+                 c.became == Became::Replaced || c.became == Became::Linked);
+        QCOMPARE(test::readFile(elsewhere + "/precious"), QByteArray("keep"));
+        if (c.became == Became::Replaced)
+            QCOMPARE(test::readFile(path + "/precious"), QByteArray("keep"));
+    }
+
     // A shared folder where others could rename our folder away gets none.
     void noLooseFolderWhereOthersMayTakeIt() {
         const QString shared = freshBase(QStringLiteral("open-to-all"));
@@ -231,7 +251,7 @@ private slots:
         QFETCH(bool, privateBase);
         const QString wv = test::tempFile(QStringLiteral("long tone.wv"));
         const auto rendered = [] { return test::ourFilePaths({QStringLiteral("Quavelark-fx-*")}); };
-        std::optional<NoPrivateBase> noBase;
+        std::optional<test::NoPrivateBase> noBase;
         if (!privateBase) {
             noBase.emplace();
             QVERIFY(noBase->ok);

@@ -5,6 +5,7 @@
 
 #include "app/UserDefaults.h"
 #include "ui/l10n/L10n.h"
+#include "ui/l10n/Translator.h"
 
 #include "CaseRows.h"
 #include "LaunchedApp.h"
@@ -140,6 +141,18 @@ struct RefusalCase {
 const QString kCountMessage = QStringLiteral("곡 수는 1~300 사이 숫자여야 합니다.");
 const QString kArtistMessage =
     QStringLiteral("가수 이름을 입력하세요. (앨범 모드 + Aside/Chrome이면 비워도 됩니다)");
+// The longest hint, in each language, in the smallest window and a small one.
+struct HintCase {
+    const char* name;
+    const char* lang;
+    QSize size;
+};
+const std::vector<HintCase> kHints = {
+    {"Korean, the smallest window", "ko", {480, 460}},
+    {"Korean, a small window", "ko", {540, 500}},
+    {"English, the smallest window", "en", {480, 460}},
+    {"English, a small window", "en", {540, 500}},
+};
 const std::vector<RefusalCase> kRefusals = {
     {"zero", {0, "Queen", "0"}, kCountMessage},
     {"301", {0, "Queen", "301"}, kCountMessage},
@@ -309,6 +322,36 @@ private slots:
             rig.fetcher.startFetch();
             QCOMPARE(rig.summary(), kArtistMessage);
         }
+    }
+
+    // Every word of the hint can be read: inside its label, and the label in
+    // the window under no other control.
+    void hintShownWhole_data() { addRows(kHints); }
+    void hintShownWhole() {
+        const HintCase& c = currentCase(kHints);
+        L10n::setLanguage(c.lang);
+        Rig rig;
+        rig.start({0, "", "30"});
+        QWidget* window = rig.fetcher.window();
+        Translator::translateWindow(window);
+        L10n::setLanguage("ko");
+        rig.fetcher.show();
+        window->resize(c.size);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QTRY_COMPARE(window->size(), c.size);
+        const QLabel* hint = rig.find<QLabel>("summary");
+        QCOMPARE(L10n::hasHangul(hint->text()), QByteArray(c.lang) == "ko"); // the premise
+
+        const QRect room = hint->contentsRect();
+        const int flags = int(hint->alignment()) | (hint->wordWrap() ? Qt::TextWordWrap : 0);
+        const QRect text = hint->fontMetrics().boundingRect(room, flags, hint->text());
+        QVERIFY2(room.contains(text), qPrintable(hint->text()));
+        const QRect at(hint->mapTo(window, QPoint()), hint->size());
+        QVERIFY(window->rect().contains(at));
+        for (const QWidget* other : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (other != hint && other->isVisible())
+                QVERIFY2(!QRect(other->pos(), other->size()).intersects(at),
+                         qPrintable(other->objectName() + " " + other->metaObject()->className()));
     }
 
     // Started without standard input, the program gets descriptor 0 for the

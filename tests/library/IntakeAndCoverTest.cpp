@@ -82,6 +82,7 @@ const std::vector<CoverCase> kCovers{
     {"ffmpeg missing: no download either", "plain.flac", "https://covers.test/c.png", "/nonexistent/ffmpeg", "", 0},
     {"another track started meanwhile", "pic.flac", "", "slow", "changed", 0},
     {"a catalog refresh renaming the track", "pic.flac", "", "ffmpeg", "renamed", 300},
+    {"taken out into the private work folder", "pic.flac", "", "noted", "", 300},
 };
 // clang-format on
 
@@ -178,6 +179,11 @@ private slots:
             "for o; do :; done\ntruncate -s $(($(stat -c%s \"$o\") / 2)) \"$o\"\n";
         QVERIFY(
             test::writeExecutable(test::tempFile("cut"), count + ffmpeg + cut + "kill -9 $$\n"));
+        // Notes the mode and path of its output as ffmpeg finds it.
+        QVERIFY(test::writeExecutable(test::tempFile("noted"),
+                                      "for o; do :; done\nstat -c '%a %n' \"$o\" >> '" +
+                                          test::tempFile("noted.txt").toUtf8() + "'\nexec " +
+                                          ffmpeg));
         QVERIFY(
             test::writeExecutable(test::tempFile("slow"),
                                   "sleep 1\nexec '" + toolPath("ffmpeg").toUtf8() + "' \"$@\"\n"));
@@ -251,7 +257,9 @@ private slots:
         test::LaunchedApp l("ko");
         App& app = *l.app;
         test::fakes(app).tools.coverProgram = [p = QString(program)] {
-            return p == "ffmpeg" ? toolPath(p) : p == "slow" ? test::tempFile(p) : p;
+            return p == "ffmpeg"                 ? toolPath(p)
+                   : p == "slow" || p == "noted" ? test::tempFile(p)
+                                                 : p;
         };
         int fetched = 0;
         test::fakes(app).tools.fetchCover = [&fetched](const QUrl&, auto done) {
@@ -281,6 +289,13 @@ private slots:
             QCOMPARE(app.art->image(), App::defaultCover());
         QCOMPARE(fetched, QString(art).startsWith("https:") && width ? 1 : 0);
         QCOMPARE(QDir::temp().entryList({"Quavelark-art-*"}, QDir::Files), QStringList());
+        if (QString(program) == "noted") {
+            const QString noted = QString::fromUtf8(test::readFile(test::tempFile("noted.txt")));
+            QVERIFY(QFile::remove(test::tempFile("noted.txt")));
+            QVERIFY2(noted.startsWith("600 " + app.workDir() + "/Quavelark-art-"),
+                     qPrintable(noted));
+            QCOMPARE(test::ourFiles({"Quavelark-art-*"}), QStringList());
+        }
     }
 
     void extraction_data() { test::addRows(kExtract); }

@@ -5,6 +5,7 @@
 // script stands in for it. The render road runs a stand-in renderer that
 // writes a float CAF file, or fails.
 #include "app/App.h"
+#include "app/PrivateFolder.h"
 #include "app/UserDefaults.h"
 #include "app/WorkFolder.h"
 #include "platform/audio/AudioPlayer.h"
@@ -13,6 +14,7 @@
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
+#include "NoPrivateBase.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
@@ -236,10 +238,11 @@ const std::vector<UnreadableCase> unreadableCases{
     {"effects and upsampling off: the decode road", false, false},
 };
 // A work folder that takes no file: a tiny file system there (no room), or
-// the run's folder removed under the program (no file can be made). A render
-// then plays the track without its processing, a decode cannot play it; the
-// status line names the cause and the folder, never the effects.
-enum class Folder { NoRoom, Gone };
+// none that can be made anywhere (no private base, and a temporary folder
+// others may write in without the sticky bit: no file is ever made there). A
+// render then plays the track without its processing, a decode cannot play
+// it; the status line names the cause and the folder, never the effects.
+enum class Folder { NoRoom, None };
 enum class Wants { Effects, Upsampling, Nothing };
 // A float CAF our player reads; WavPack, which it does not open; an MP3 it
 // finds unreadable only at its first read.
@@ -257,11 +260,45 @@ const std::vector<WorkFaultCase> workFaultCases{
      Kind::WavPack},
     {"no room, effects on, an MP3 only the decode road reads: told, stopped", Folder::NoRoom,
      Wants::Effects, Kind::Mp3WithoutLength},
-    {"the folder gone, effects on: plays without them", Folder::Gone, Wants::Effects, Kind::Caf},
-    {"the folder gone, a file only the decode road plays: told, stopped", Folder::Gone,
+    {"no folder anywhere, effects on: plays without them", Folder::None, Wants::Effects, Kind::Caf},
+    {"no folder anywhere, a file only the decode road plays: told, stopped", Folder::None,
      Wants::Nothing, Kind::WavPack},
 };
+// The run's folder removed under the program (a cache cleaner): the next
+// render or decode makes it again and plays as ever.
+struct RemovedCase {
+    const char* name;
+    Wants wants;
+    Kind kind;
+    QString status;
+};
+const std::vector<RemovedCase> removedCases{
+    {"effects on: rendered in the folder made again", Wants::Effects, Kind::Caf, kRendered},
+    {"a file only the decode road plays: decoded in the folder made again", Wants::Nothing,
+     Kind::WavPack, kMarker},
+};
 // clang-format on
+
+// A rig playing `kind` with `wants` on; the source's path.
+QString workSource(Rig& r, Wants wants, Kind kind) {
+    if (wants == Wants::Effects)
+        test::fakes(r.app).analysers.fxSignature = [] { return QStringLiteral("eq:warm"); };
+    r.app.playback.maxQuality = wants == Wants::Upsampling;
+    test::fakes(r.app).analysers.probeAudio = [](const QString&) {
+        return StreamFacts{"pcm_f32le", 44100, 32, 2, 3};
+    };
+    test::fakes(r.app).analysers.upsampleTarget = [](double, int, const std::vector<double>&) {
+        return std::optional(96000.0);
+    };
+    if (kind == Kind::WavPack)
+        return encoded(QStringLiteral("tone.wv"));
+    if (kind == Kind::Caf)
+        return floatCaf(tempFile(QStringLiteral("source.caf")), 3);
+    const QString source = tempFile(QStringLiteral("no-length.mp3"));
+    if (!test::writeMp3(source, true, true, false))
+        qFatal("cannot write %s", qPrintable(source));
+    return source;
+}
 
 // How long a failed track is watched for another request: a track that ends
 // at once asks for the next within milliseconds, even on a loaded machine.
@@ -553,26 +590,17 @@ private slots:
             if (!tiny->skip.isEmpty())
                 QSKIP(qPrintable(tiny->skip));
         }
+        std::optional<test::NoPrivateBase> noFolder;
+        if (c.folder == Folder::None) {
+            noFolder.emplace(true);
+            QVERIFY(noFolder->ok);
+            noFolder->applyHere();
+        }
         Rig r;
-        if (c.wants == Wants::Effects)
-            test::fakes(r.app).analysers.fxSignature = [] { return QStringLiteral("eq:warm"); };
-        r.app.playback.maxQuality = c.wants == Wants::Upsampling;
-        test::fakes(r.app).analysers.probeAudio = [](const QString&) {
-            return StreamFacts{"pcm_f32le", 44100, 32, 2, 3};
-        };
-        test::fakes(r.app).analysers.upsampleTarget = [](double, int, const std::vector<double>&) {
-            return std::optional(96000.0);
-        };
-        QString source = tempFile(QStringLiteral("no-length.mp3"));
-        if (c.kind == Kind::WavPack)
-            source = encoded(QStringLiteral("tone.wv"));
-        else if (c.kind == Kind::Caf)
-            source = floatCaf(tempFile(QStringLiteral("source.caf")), 3);
-        else
-            QVERIFY(test::writeMp3(source, true, true, false));
-        const QString base = QFileInfo(r.app.workDir()).absolutePath();
-        if (c.folder == Folder::Gone)
-            QVERIFY(QDir(r.app.workDir()).removeRecursively());
+        const QString source = workSource(r, c.wants, c.kind);
+        // The base the user can look at: where the folder was looked for first.
+        const QString base = noFolder ? noFolder->blocker + "/Quavelark/work"
+                                      : QFileInfo(r.app.workDir()).absolutePath();
         QCOMPARE(r.app.fxNeeded(trackAt(1, source)), c.wants != Wants::Nothing); // the premise
 
         const bool plays = c.kind == Kind::Caf;
@@ -600,6 +628,32 @@ private slots:
         r.app.renderQueue->waitForDone();
         QCOMPARE(test::fxFiles(), QStringList{});
         QCOMPARE(decodeOutputs(), QStringList{});
+        QCOMPARE(QDir::temp().entryList({QStringLiteral("Quavelark-*")}, QDir::Files),
+                 QStringList{});
+    }
+
+    void aRemovedWorkFolderIsMadeAgain_data() { addRows(removedCases); }
+    void aRemovedWorkFolderIsMadeAgain() {
+        const RemovedCase& c = test::currentCase(removedCases);
+        Rig r;
+        const QString source = workSource(r, c.wants, c.kind);
+        const QString removed = r.app.workDir();
+        const QString base = QFileInfo(removed).absolutePath();
+        QVERIFY(QDir(base).removeRecursively()); // the base and the run's folder in it
+
+        r.app.play(trackAt(1, source));
+        QVERIFY(QTest::qWaitFor([&] { return !r.app.playback.loading && r.status() != kRendering; },
+                                kRoadMs));
+
+        QCOMPARE(r.status(), c.status);
+        QVERIFY(r.app.isPlaying());
+        const QString made = r.app.workDir();
+        QVERIFY(made != removed);
+        QVERIFY(r.app.playback.cacheURL);
+        QCOMPARE(QFileInfo(*r.app.playback.cacheURL).absolutePath(), made);
+        QCOMPARE(QFileInfo(made).absolutePath(), base);
+        QVERIFY(isPrivateFolder(base) && isPrivateFolder(made));
+        QVERIFY(QFileInfo::exists(made + "/.lock"));
     }
 
     // The next track's decode begun ahead and still running when a request
