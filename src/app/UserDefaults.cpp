@@ -1,5 +1,6 @@
 #include "app/UserDefaults.h"
 
+#include "app/FlockHold.h"
 #include "app/JSONStore.h"
 #include "app/SafeWrite.h"
 
@@ -20,7 +21,6 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -183,37 +183,15 @@ const QString kScratchPrefix = QStringLiteral(".Quavelark-settings-");
 // takes a file a live write needs, whichever process writes. Not held when
 // the folder cannot be opened (a write then goes on without it) or, for the
 // clean-up, when a write holds it.
-class FolderLock {
-public:
-    FolderLock(const QString& folder, int operation)
-        : m_fd(::open(QFile::encodeName(folder).constData(),
-                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {
-        if (m_fd < 0)
-            return;
-        int done;
-        while ((done = ::flock(m_fd, operation)) != 0 && errno == EINTR) {
-        }
-        if (done != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-    ~FolderLock() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-    bool held() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
+int openFolder(const QString& folder) {
+    return ::open(QFile::encodeName(folder).constData(),
+                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
 
 } // namespace
 
 int clearSettingsScratch(const QString& folder) {
-    const FolderLock lock(folder, LOCK_EX | LOCK_NB);
+    const FlockHold lock(openFolder(folder), LOCK_EX | LOCK_NB);
     if (!lock.held())
         return 0; // a write is under way (or the folder is not there)
     const QDir dir(folder);
@@ -258,7 +236,7 @@ std::optional<QByteArray> settingsText(const QMap<QString, QVariant>& values,
     // reads back as every value given. Hidden, private (0600) and removed at
     // the end like the stores' own scratch files; what a killed write leaves
     // goes at the next start (clearSettingsScratch), never while we write.
-    const FolderLock writing(scratchFolder, LOCK_SH);
+    const FlockHold writing(openFolder(scratchFolder), LOCK_SH);
     QTemporaryFile scratch(scratchFolder + u'/' + kScratchPrefix + QStringLiteral("XXXXXX.ini"));
     if (!scratch.open())
         return fail(scratch.errorString());

@@ -1,5 +1,6 @@
 #include "app/WorkFolder.h"
 
+#include "app/FlockHold.h"
 #include "app/PrivateFolder.h"
 #include "app/SafeWrite.h"
 
@@ -36,27 +37,6 @@ int openLock(const QString& path) {
     return ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
                   0600);
 }
-
-// Holds the base folder's lock for its lifetime (blocking: held only briefly).
-class BaseLock {
-public:
-    explicit BaseLock(const QString& base) : m_fd(openLock(base + u'/' + kLockName)) {
-        if (m_fd < 0)
-            return;
-        while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-        }
-    }
-    ~BaseLock() {
-        if (m_fd >= 0)
-            ::close(m_fd); // frees the lock
-    }
-    BaseLock(const BaseLock&) = delete;
-    BaseLock& operator=(const BaseLock&) = delete;
-    bool held() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
 
 enum class Run { Live, Ended, NoLock };
 
@@ -204,7 +184,8 @@ std::unique_ptr<WorkFolder> WorkFolder::open(const QStringList& bases, const QSt
         const std::optional<QString> base = privateBase(candidate);
         if (!base)
             continue;
-        const BaseLock baseLock(*base);
+        // Held only briefly, so waited for.
+        const FlockHold baseLock(openLock(*base + u'/' + kLockName), LOCK_EX);
         if (!baseLock.held())
             continue;
         const int cleared = clearEnded(*base, kRunPrefix, true);
