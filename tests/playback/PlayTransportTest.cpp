@@ -11,7 +11,6 @@
 #include "ui/SeekSlider.h"
 #include "ui/StatusLabel.h"
 #include "ui/TimeText.h"
-#include "ui/TrackTableView.h"
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
@@ -27,8 +26,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
-#include <QMainWindow>
-#include <QMouseEvent>
 #include <QProcess>
 #include <QThreadPool>
 
@@ -114,27 +111,6 @@ struct Rig : test::TrackIds<Rig> {
         }
         (void)app.takeDecoded(track(2).path);
         openAhead(2, tempFile("Quavelark-ahead.caf"));
-    }
-    // The window built and shown, its track table holding the visible list.
-    void showList() {
-        if (!app.window) {
-            app.window = std::make_unique<QMainWindow>();
-            app.window->resize(1280, 820);
-            app.buildMainUI();
-            app.window->show();
-            if (!QTest::qWaitForWindowExposed(app.window.get()))
-                qWarning("the main window was not shown");
-        }
-        app.reloadTable();
-    }
-    // The track table pressed on `row`, as the right-click that opens the
-    // row menu presses it.
-    void pressRow(int row) {
-        showList();
-        QTableView* table = app.views.table;
-        const QPointF at(5, table->rowViewportPosition(row) + 2);
-        QMouseEvent press(QEvent::MouseButtonPress, at, at, Qt::RightButton, Qt::RightButton, {});
-        QCoreApplication::sendEvent(table->viewport(), &press);
     }
 };
 
@@ -397,7 +373,7 @@ const auto adventure = [](Rig& r) {
         r.add(100 + k, QStringLiteral("/m/%1.flac").arg(100 + k));
         a.listening.sonic[r.track(100 + k).path] = sound(70 + 15 * double(k));
     }
-    r.showList();
+    test::showTrackList(a);
     a.selectTableRow(1);
     a.sonicAdventure();
 };
@@ -436,7 +412,7 @@ const std::vector<DropCase> dropCases{
      [](Rig& r) { r.app.playback.sleepEnd = -1.0; r.app.sleepTick(); },
      After::Paused, 4.5, kBack, kKept},
     {"the row menu's Play Next on track 2",
-     [](Rig& r) { r.pressRow(1); r.app.menuPlayNext(); },
+     [](Rig& r) { test::pressTrackRow(r.app, 1); r.app.menuPlayNext(); },
      After::Plays, 4.5, {2, 3, 7}, {2, 7}},
     {"the radio turned off",        onApp(&App::startRadio),              After::Plays,    4.5,  {},    {}},
     // An armed radio pick counts as queued: the press turns the radio off.
