@@ -75,6 +75,10 @@ void App::djChanged(int index) {
     if (index < 1 || index > kDjOffItem)
         return;
     const int choice = ++l.djChoice;
+    // The queue is dropped below: a successor prepared from it or from the
+    // list goes first (a pick armed to follow is given back, then dropped
+    // with the queue).
+    cancelPrepared();
     if (index == kDjOffItem) {
         // The playing track goes on; the memory of picks is kept.
         l.djMode = kDjOff;
@@ -98,6 +102,8 @@ void App::djChanged(int index) {
     withSonic({*playback.current}, [this, style = index, choice] {
         if (listening.djMode != style || listening.djChoice != choice)
             return;
+        // The list's next track may have been armed while the batch waited.
+        cancelPrepared();
         djRefill();
         status->setStringValue(L10n::tr(QStringLiteral("🎧 DJ ") + styleName(style) +
                                         QStringLiteral(" 시작: 다음 곡부터 이어서 틀어줍니다.")));
@@ -178,6 +184,9 @@ void App::buildAdventure(const Track& start, const Track& goal) {
         return;
     }
     const std::vector<qint64> path = adventurePath(rows, pool, soundRow(start), *a, *b, l.random);
+    // Before the queue is replaced: a pick armed to follow goes back to the
+    // old queue, not to the front of the path.
+    cancelPrepared();
     l.radioQueue = QList<qint64>(path.begin(), path.end());
     l.radioQueue << goal.id;
     l.djMode = kDjOff;

@@ -77,6 +77,10 @@ void App::updateFavButton() {
 }
 
 void App::startRadio() {
+    // Either way the track after this one changes: a successor prepared for
+    // it goes first, a radio pick armed to follow back to the queue, where it
+    // counts as queued.
+    cancelPrepared();
     QList<qint64>& queue = listening.radioQueue;
     // Whoever filled the queue (the radio, the DJ, "다음에 재생"), a press
     // turns it off; what plays goes on.

@@ -1,7 +1,10 @@
 // Two user actions on the playing order. A-B repeat: the button sets A, then
 // B, then clears; while both are set the meter tick jumps from B back to A.
 // Play Next: the clicked row's track goes to the front of the radio queue,
-// which the next track change takes first. Neither starts playback.
+// which the next track change takes first; a successor already prepared for
+// the old order is let go (its radio id back first, behind the chosen one),
+// and the gapless check arms the chosen track in its place. Neither starts
+// playback.
 #include "app/App.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/StatusLabel.h"
@@ -59,6 +62,7 @@ void App::menuPlayNext() {
     const std::optional<Track> track = rowTrack();
     if (!track)
         return;
+    cancelPrepared();
     QList<qint64>& queue = listening.radioQueue;
     queue.removeAll(track->id);
     queue.prepend(track->id);

@@ -2,11 +2,14 @@
 // only.
 //
 // Invariants: `prepared` is empty whenever something changes what plays
-// next or where playback stands: a pause, a seek, a restart, a change of
-// speed, repeat, shuffle, a playback mode (gapless, bit-perfect, maximum
-// quality, rate matching), the effects or the output device, a play request
-// (one that plays the very file a player was opened ahead on takes that
-// player), a playback error, the sleep timer's stop and the quit. Switching
+// next or where playback stands: a pause, a seek (the A-B loop's jump back
+// among them), a restart, a change of speed, repeat, shuffle, a playback
+// mode (gapless, bit-perfect, maximum quality, rate matching), the effects
+// or the upsampling, the output device, the row menu's "다음에 재생", the
+// radio button, a guest DJ choice (and its first batch when that lands
+// later), a Sonic Adventure's path, a play request (one that plays the very
+// file a player was opened ahead on takes that player), a playback error,
+// the sleep timer's stop and the quit. Switching
 // the crossfade on leaves it: the crossfade check lets it go when it starts
 // a fade, and a gapless join already armed still joins if no fade starts.
 // A change of the visible list (a search, the catalog's updates) leaves it:

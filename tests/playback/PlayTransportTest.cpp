@@ -5,6 +5,7 @@
 // hence the 0.15 s tolerance on positions).
 #include "app/App.h"
 #include "app/UserDefaults.h"
+#include "listening/DjPicks.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/PlayButton.h"
 #include "ui/SeekSlider.h"
@@ -21,6 +22,7 @@
 #include "TestHome.h"
 #include "TrackIds.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -96,6 +98,19 @@ struct Rig : test::TrackIds<Rig> {
         app.playback.prepared = PreparedNext{PreparedNext::Kind::OpenedAhead, track(id),
                                              std::move(player), false, decoded};
         return app.playback.prepared->player.get();
+    }
+    // The kind of player the drop table prepared: opened ahead, or a
+    // gapless successor.
+    bool ahead = false;
+    // The list's next track (2) prepared again, of that kind, as the check
+    // prepares it (a decode made ahead taken from the look ahead).
+    void prepareAgain() {
+        if (!ahead) {
+            prepareSuccessor(2, false);
+            return;
+        }
+        (void)app.takeDecoded(track(2).path);
+        openAhead(2, tempFile("Quavelark-ahead.caf"));
     }
 };
 
@@ -294,25 +309,131 @@ const std::vector<SpeedCase> speedCases{
 };
 
 // ---- transport: actions that drop the prepared successor -------------------------------------
+// What the current player does after the action.
+enum class After { Plays, Paused, Errored, Replaced };
+
 struct DropCase {
     const char* name;
-    std::function<void(App&)> act;
-    bool stillPlaying; // the current player plays afterwards
-    double position;   // of the current player afterwards
+    std::function<void(Rig&)> act;
+    After after;
+    double position; // of the current player afterwards, unless replaced
+    // The radio queue afterwards ({7} before), with a radio pick (3) armed
+    // to follow gaplessly, and with a player opened ahead on track 2.
+    QList<qint64> queueArmed;
+    QList<qint64> queueAhead;
+    bool drawn = false; // the action draws its picks: the queue compared in order of id
+    double speed = 1.0; // the track starts at this speed
 };
 
-const auto seekTo = [](App& a) {
-    a.seek->setDoubleValue(1.25);
-    a.seekChanged();
+const auto onApp = [](void (App::*action)()) { return [action](Rig& r) { (r.app.*action)(); }; };
+const auto seekTo = [](Rig& r) {
+    r.app.seek->setDoubleValue(1.25);
+    r.app.seekChanged();
 };
+// The four playback-mode boxes as the user leaves them, then their action.
+const auto modes = [](bool gapless, bool bitPerfect, bool maxQuality, bool rateMatch) {
+    return [=](Rig& r) {
+        r.app.gaplessBox->setChecked(gapless);
+        r.app.bitBox->setChecked(bitPerfect);
+        r.app.maxBox->setChecked(maxQuality);
+        r.app.rateBox->setChecked(rateMatch);
+        r.app.playbackModeToggled();
+    };
+};
+// The device pop-up's other output chosen.
+const auto otherDevice = [](Rig& r) {
+    r.app.refreshDevicePopup();
+    const std::vector<OutputDeviceEntry>& list = r.app.playback.deviceList;
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (list[i].uid != r.audio()->outputDevice())
+            r.app.devicePopup->setCurrentIndex(int(i) + 1);
+    r.app.deviceChosen();
+};
+// Tracks 1, 2 and 4 by one artist; track 1's sound known unless `analysed`
+// is false, when the analysis gives it later.
+void oneArtist(Rig& r, bool analysed) {
+    for (Track& t : r.app.library.rows)
+        if (t.id == 1 || t.id == 2 || t.id == 4)
+            t.artist = QStringLiteral("Lumen");
+    r.app.playback.current->artist = QStringLiteral("Lumen");
+    if (analysed)
+        r.app.listening.sonic[r.track(1).path] = Sonic();
+    else
+        test::fakes(r.app).analysers.analyzeSonic = [](const QString&) { return Sonic(); };
+}
+// A path from track 1 (70 bpm) to track 2 (160 bpm), picked in row 1: five
+// tracks 101 … 105 whose tempi step evenly between, so the path takes them
+// in order; the others count as analysed without a sound.
+const auto adventure = [](Rig& r) {
+    App& a = r.app;
+    const auto sound = [](double bpm) { return Sonic{bpm, -30, 6, 0.0625, 0, true}; };
+    for (const Track& t : a.library.rows)
+        a.listening.sonic[t.path] = t.id == 1 ? sound(70) : t.id == 2 ? sound(160) : Sonic();
+    for (qint64 k = 1; k <= 5; ++k) {
+        r.add(100 + k, QStringLiteral("/m/%1.flac").arg(100 + k));
+        a.listening.sonic[r.track(100 + k).path] = sound(70 + 15 * double(k));
+    }
+    test::showTrackList(a);
+    a.selectTableRow(1);
+    a.sonicAdventure();
+};
+
+const QList<qint64> kBack{3, 7}; // the armed radio pick given back
+const QList<qint64> kKept{7};
+const QList<qint64> kAdventure{102, 103, 104, 105, 2}; // 101 plays
+// clang-format off
 const std::vector<DropCase> dropCases{
-    {"pause", toggle, false, 4.5},
-    {"seek", seekTo, true, 1.25},
-    {"rewind past 3 s", previous, true, 0},
-    {"restart", [](App& a) { a.restartTrack(); }, true, 0},
-    {"repeat turned on", [](App& a) { a.toggleRepeat(); }, true, 4.5},
-    {"shuffle pressed", [](App& a) { a.toggleShuffle(); }, true, 4.5},
+    {"pause",                       [](Rig& r) { toggle(r.app); },        After::Paused,   4.5,  kBack, kKept},
+    {"seek",                        seekTo,                               After::Plays,    1.25, kBack, kKept},
+    {"a seek on the waveform",      [](Rig& r) { r.app.waveformSeek(0.2); }, After::Plays, 1.0,  kBack, kKept},
+    {"the A-B loop's jump back",
+     [](Rig& r) { r.app.playback.abA = 1.0; r.app.playback.abB = 4.0; r.app.abTick(); },
+     After::Plays, 1.0, kBack, kKept},
+    {"rewind past 3 s",             [](Rig& r) { previous(r.app); },      After::Plays,    0,    kBack, kKept},
+    {"restart",                     onApp(&App::restartTrack),            After::Plays,    0,    kBack, kKept},
+    {"speed changed in place",
+     [](Rig& r) { r.app.ratePopup->addItems({"0.5x", "0.75x", "0.9x", "1x", "1.1x", "1.25x", "1.5x", "2x"});
+                  r.app.ratePopup->setCurrentIndex(6);
+                  r.app.rateChanged(); },
+     After::Plays, 4.5, kBack, kKept, false, 1.25},
+    {"repeat turned on",            onApp(&App::toggleRepeat),            After::Plays,    4.5,  kBack, kKept},
+    {"shuffle pressed",             onApp(&App::toggleShuffle),           After::Plays,    4.5,  kBack, kKept},
+    {"gapless turned off",          modes(false, false, false, true),     After::Plays,    4.5,  kBack, kKept},
+    {"rate matching turned off",    modes(true, false, false, false),     After::Plays,    4.5,  kBack, kKept},
+    {"bit-perfect turned on",       modes(true, true, false, true),       After::Replaced, 0,    kBack, kKept},
+    {"maximum quality turned on",   modes(true, false, true, true),       After::Replaced, 0,    kBack, kKept},
+    {"the effects changed",         onApp(&App::fxChanged),               After::Replaced, 0,    kBack, kKept},
+    {"another output device",       otherDevice,                          After::Plays,    4.5,  kBack, kKept},
+    {"a play request",              [](Rig& r) { r.app.play(r.track(1)); }, After::Replaced, 0,  kBack, kKept},
+    {"a playback error",
+     [](Rig& r) { r.app.audioPlayerDidFinishPlaying(*r.audio(), false); },
+     After::Errored, 4.5, kBack, kKept},
+    {"the sleep timer's stop",
+     [](Rig& r) { r.app.playback.sleepEnd = -1.0; r.app.sleepTick(); },
+     After::Paused, 4.5, kBack, kKept},
+    {"the row menu's Play Next on track 2",
+     [](Rig& r) { test::pressTrackRow(r.app, 1); r.app.menuPlayNext(); },
+     After::Plays, 4.5, {2, 3, 7}, {2, 7}},
+    {"the radio turned off",        onApp(&App::startRadio),              After::Plays,    4.5,  {},    {}},
+    // An armed radio pick counts as queued: the press turns the radio off.
+    {"the radio button with the queue empty",
+     [](Rig& r) { r.app.listening.radioQueue.clear(); r.app.startRadio(); },
+     After::Plays, 4.5, {}, {2, 3, 4, 5}, true},
+    {"a guest DJ style chosen",
+     [](Rig& r) { oneArtist(r, true); r.app.djChanged(kDjGroupie); },
+     After::Plays, 4.5, {2, 4}, {2, 4}, true},
+    {"a guest DJ's first batch, landing after the list's next was armed",
+     [](Rig& r) { oneArtist(r, false);
+                  r.app.djChanged(kDjGroupie);
+                  QVERIFY(r.app.listening.radioQueue.isEmpty());
+                  r.prepareAgain();
+                  QVERIFY(r.app.listening.sonicJobs->waitIdle(60000));
+                  QTRY_VERIFY_WITH_TIMEOUT(!r.app.listening.radioQueue.isEmpty(), 30000); },
+     After::Plays, 4.5, {2, 4}, {2, 4}, true},
+    {"the guest DJ turned off",     [](Rig& r) { r.app.djChanged(4); },   After::Plays,    4.5,  {},    {}},
+    {"a Sonic Adventure",           adventure,                            After::Replaced, 0,    kAdventure, kAdventure},
 };
+// clang-format on
 
 } // namespace
 
@@ -641,6 +762,7 @@ private slots:
         const DropCase& c = test::currentCase(dropCases);
         QFETCH(bool, openedAhead);
         Rig r;
+        r.app.playback.playRate = c.speed;
         r.app.play(r.track(1));
         r.audio()->setCurrentTime(4.5);
         const AudioPlayer* current = r.audio();
@@ -649,12 +771,23 @@ private slots:
         const AudioPlayer* prepared =
             openedAhead ? r.openAhead(2, decoded) : r.prepareSuccessor(3, true);
         r.app.listening.radioQueue = {7};
+        r.ahead = openedAhead;
 
-        c.act(r.app);
+        c.act(r);
 
-        QVERIFY(!r.app.playback.prepared && !prepared->isPlaying());
-        const QList<qint64> radioAfter = openedAhead ? QList<qint64>{7} : QList<qint64>{3, 7};
-        QCOMPARE(r.app.listening.radioQueue, radioAfter);
+        QVERIFY(!r.app.playback.prepared);
+        // Retired, it is silent; a player the event loop already destroyed is too.
+        const auto retired =
+            std::ranges::find(r.app.playback.retired, prepared, &std::unique_ptr<AudioPlayer>::get);
+        QVERIFY(retired == r.app.playback.retired.end() || !prepared->isPlaying());
+        QList<qint64> queue = r.app.listening.radioQueue;
+        if (c.drawn)
+            std::ranges::sort(queue);
+        QCOMPARE(queue, openedAhead ? c.queueAhead : c.queueArmed);
+        if (c.after == After::Replaced) {
+            QVERIFY(r.audio() != current);
+            return;
+        }
         if (openedAhead) {
             QVERIFY(r.app.playback.decodeAhead);
             QCOMPARE(r.app.playback.decodeAhead->source, r.track(2).path);
@@ -662,7 +795,11 @@ private slots:
             QVERIFY(QFile::exists(decoded));
         }
         QCOMPARE(r.audio(), current);
-        QCOMPARE(r.audio()->isPlaying(), c.stillPlaying);
+        if (c.after == After::Errored) {
+            QCOMPARE(r.button(), kPlay);
+            return;
+        }
+        QCOMPARE(r.audio()->isPlaying(), c.after == After::Plays);
         QVERIFY(r.near(c.position));
     }
 

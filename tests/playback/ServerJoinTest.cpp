@@ -22,6 +22,7 @@
 #include "CaseRows.h"
 #include "EventWait.h"
 #include "LogLines.h"
+#include "RiggedApp.h"
 #include "SimRigs.h"
 #include "SoundServerGraph.h"
 #include "SoundStage.h"
@@ -146,8 +147,12 @@ constexpr std::int64_t kFollowFrames = 12 * 8192 + 64; // 2.05 s
 constexpr int kChanges = 4;
 
 // clang-format off
-struct JoinCase { const char* name; Device device; double speed; int firstRate, secondRate; };
+// playNext: a third track follows the first in the list and is armed first; the second is
+// then chosen with the row menu's "다음에 재생".
+struct JoinCase { const char* name; Device device; double speed; int firstRate, secondRate; bool playNext = false; };
 const std::vector<JoinCase> joinCases{
+    {"simulated: chosen to play next after the list's next was armed", Device::Simulated, 1.0, kSinkRate, kSinkRate, true},
+    {"pipewire: chosen to play next after the list's next was armed", Device::PipeWire, 1.0, kSinkRate, kSinkRate, true},
     {"simulated: 0.75x", Device::Simulated, 0.75, kSinkRate, kSinkRate},
     {"simulated: 1.25x", Device::Simulated, 1.25, kSinkRate, kSinkRate},
     {"simulated: 1.5x", Device::Simulated, 1.5, kSinkRate, kSinkRate},
@@ -208,6 +213,11 @@ private slots:
             r.add(1, first);
             r.add(2, second);
             r.show({1, 2});
+            if (c.playNext) {
+                r.add(3, sineFile("other.wav", c.secondRate, 3.0, 0));
+                r.show({1, 3, 2});
+                test::showTrackList(r.app);
+            }
             r.app.playback.gaplessOn = true;
             r.app.playback.playRate = c.speed;
             r.app.play(r.track(1));
@@ -222,7 +232,14 @@ private slots:
                 [&] { return r.audio().currentTime() > target + 0.6 * c.speed; }, kWaitMs));
             QVERIFY(stage.record());
             r.app.gaplessCheck();
-            QVERIFY2(r.app.playback.preparedAs(PreparedNext::Kind::Scheduled),
+            if (c.playNext) {
+                QVERIFY(r.app.playback.prepared && r.app.playback.prepared->track.id == 3);
+                test::pressTrackRow(r.app, 2);
+                r.app.menuPlayNext();
+                r.app.gaplessCheck();
+            }
+            QVERIFY2(r.app.playback.preparedAs(PreparedNext::Kind::Scheduled) &&
+                         r.app.playback.prepared->track.id == 2,
                      "the successor was not armed");
             QVERIFY(QTest::qWaitFor(
                 [&] {

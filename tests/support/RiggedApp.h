@@ -7,10 +7,14 @@
 #include "app/App.h"
 #include "platform/audio/AudioPlayer.h"
 #include "platform/sim/SimPlatform.h"
+#include "ui/TrackTableView.h"
 
 #include "TestAudio.h"
 
 #include <QDir>
+#include <QMainWindow>
+#include <QMouseEvent>
+#include <QTest>
 
 #include <sndfile.h>
 
@@ -24,6 +28,30 @@ struct RiggedApp {
           app(platform, fakeServices()) {}
     platform::SimHardware& hw() { return *platform::simulatedHardware(platform); }
 };
+
+// The window of an App that was not launched, built and shown as the launch
+// builds it, its track table holding the visible list.
+inline void showTrackList(App& app) {
+    if (!app.window) {
+        app.window = std::make_unique<QMainWindow>();
+        app.window->resize(1280, 820);
+        app.buildMainUI();
+        app.window->show();
+        if (!QTest::qWaitForWindowExposed(app.window.get()))
+            qWarning("the main window was not shown");
+    }
+    app.reloadTable();
+}
+
+// The track table pressed on `row`, as the right-click that opens the row
+// menu presses it.
+inline void pressTrackRow(App& app, int row) {
+    showTrackList(app);
+    TrackTableView* table = app.views.table;
+    const QPointF at(5, table->rowViewportPosition(row) + 2);
+    QMouseEvent press(QEvent::MouseButtonPress, at, at, Qt::RightButton, Qt::RightButton, {});
+    QCoreApplication::sendEvent(table->viewport(), &press);
+}
 
 // The device with that UID in a rig (the test's own description of it).
 inline platform::SimDevice& deviceIn(platform::SimRig& rig, const QString& uid) {

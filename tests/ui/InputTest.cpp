@@ -255,18 +255,17 @@ private slots:
         QCOMPARE(app.listening.radioQueue.value(0), 5);
         app.listening.radioQueue.clear();
 
-        // Play Next on a right-clicked row; the queue keeps one of each id, and
-        // an armed successor stays first.
+        // Play Next on a right-clicked row; the queue keeps one of each id.
+        // A radio pick armed to follow is let go: the chosen track plays
+        // next, the pick after it.
         next = platform::AudioPlayer::open(*r.rig.platform.outputs, app.library.rows[3].path);
         app.playback.prepared = PreparedNext{PreparedNext::Kind::Scheduled, app.library.rows[3],
-                                             std::move(next.player), false};
+                                             std::move(next.player), true};
         r.clickRow(1);
         app.menuPlayNext();
-        QCOMPARE(app.listening.radioQueue, (QList<qint64>{2}));
-        QVERIFY(app.playback.preparedAs(PreparedNext::Kind::Scheduled) &&
-                app.playback.prepared->track.id == 4);
-        app.cancelPrepared();
-        QCOMPARE(app.status->text(), QStringLiteral("다음에 재생: T2 (대기 1곡)"));
+        QCOMPARE(app.listening.radioQueue, (QList<qint64>{2, 4}));
+        QVERIFY(!app.playback.prepared);
+        QCOMPARE(app.status->text(), QStringLiteral("다음에 재생: T2 (대기 2곡)"));
         app.listening.radioQueue = {3, 2};
         app.menuPlayNext();
         QCOMPARE(app.listening.radioQueue, (QList<qint64>{2, 3}));
