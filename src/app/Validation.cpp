@@ -1,12 +1,12 @@
 #include "app/Validation.h"
 
 #include "app/CommandLine.h"
+#include "app/DecodeCommand.h"
 #include "app/WorkFolder.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "platform/SystemPlatform.h"
 #include "platform/audio/AudioPlayer.h"
-#include "app/DecodeCommand.h"
 
 #include <QDir>
 #include <QFile>
@@ -118,6 +118,9 @@ int runValidation(const QStringList& args) {
     if (!opened.player) {
         road = "decode (ffmpeg decodes the file, then the player plays that)";
         passLine = kPassDecoded;
+        // As the window does: a file ffmpeg must not read is refused.
+        if (opened.keptFromFfmpeg)
+            return fail(directError);
         decoded = decode(file);
         if (!decoded.error.isEmpty())
             return fail(QStringLiteral("%1; %2").arg(directError, decoded.error));

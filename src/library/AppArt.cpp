@@ -8,12 +8,13 @@
 // leaves the default cover.
 #include "app/App.h"
 
+#include "app/DecodeCommand.h"
 #include "app/Delivery.h"
 #include "library/CoverCommand.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "platform/WebFetch.h"
-#include "app/DecodeCommand.h"
+#include "platform/audio/FlacMetaMask.h"
 #include "ui/ClickImageView.h"
 
 #include <QBuffer>
@@ -47,6 +48,8 @@ std::optional<QImage> extractCover(const QString& program, const QString& input,
         QString path;
         ~Removal() { QFile::remove(path); }
     } removal{output};
+    if (platform::FlacMetaMask::keptFromFfmpeg(input))
+        return QImage(); // none to be had: the web address is tried
     platform::ChildOptions options;
     options.registry = children; // the quit ends an extraction still running
     const platform::ChildRun run =

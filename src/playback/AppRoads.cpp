@@ -33,13 +33,13 @@
 #include "app/App.h"
 
 #include "app/ControllerLogCategories.h"
+#include "app/DecodeCommand.h"
 #include "app/FailureText.h"
 #include "effects/FXPanel.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "platform/Platform.h"
 #include "platform/audio/AudioPlayer.h"
-#include "app/DecodeCommand.h"
 #include "playback/Transport.h"
 #include "ui/PlayButton.h"
 #include "ui/StatusLabel.h"
@@ -313,6 +313,11 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
             QFile::remove(output);
         endFailed(*this, cause, program, "the decoder did not start");
     }
+}
+
+void App::refuseUnreadable(const Track& track) {
+    endFailed(*this, Failure::FileUnreadable, QFileInfo(track.path).fileName(),
+              "the file is refused, and ffmpeg may not read it either");
 }
 
 void App::decodeFinished(const QProcess& process, const QString& output, quint64 generation,

@@ -5,6 +5,7 @@
 // script stands in for it. The render road runs a stand-in renderer that
 // writes a float CAF file, or fails.
 #include "app/App.h"
+#include "app/FailureText.h"
 #include "app/UserDefaults.h"
 #include "app/WorkFolder.h"
 #include "platform/audio/AudioPlayer.h"
@@ -21,6 +22,7 @@
 #include "TinyMount.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
@@ -360,6 +362,46 @@ private slots:
         QCOMPARE(r.app.playback.cacheURL, std::nullopt);
         QCOMPARE(r.app.playback.decoder, nullptr);
         QCOMPARE(decodeOutputs(), QStringList{});
+    }
+
+    // A FLAC whose 200,000 comments stand behind an ID3v2 tag plays at once
+    // through the mask; one whose blocks run past its end is refused by name,
+    // and no decode is tried: ffmpeg would parse the comments for minutes.
+    void maskedFlac_data() {
+        QTest::addColumn<test::FlacShape>("shape");
+        QTest::addColumn<bool>("plays");
+        QTest::newRow("ID3v2 tag before fLaC: plays") << test::FlacShape::Id3Before << true;
+        QTest::newRow("a block past the end: refused, no decode")
+            << test::FlacShape::BlockPastEnd << false;
+    }
+    void maskedFlac() {
+        QFETCH(test::FlacShape, shape);
+        QFETCH(bool, plays);
+        Rig r;
+        const QString plain = tempFile(QStringLiteral("mask-plain.flac"));
+        const QString path = tempFile(QStringLiteral("masked.flac"));
+        QVERIFY(QFile::exists(plain) ||
+                test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2",
+                                 "-c:a", "flac", plain}));
+        QVERIFY(test::writeFile(path, test::shapedFlac(test::readFile(plain), shape, 200000)));
+        QElapsedTimer clock;
+        clock.start();
+        r.app.play(trackAt(1, path));
+        QVERIFY(r.roadOver());
+        // What the listener waits for, with room for a loaded machine.
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(r.app.isPlaying(), plays);
+        QCOMPARE(r.app.playback.decoder, nullptr);
+        QCOMPARE(test::childrenNamed({QStringLiteral("ffmpeg"), QStringLiteral("ffprobe")}),
+                 QList<qint64>{});
+        if (plays) {
+            QCOMPARE(r.app.playback.audio->path(), path);
+            QCOMPARE(r.button(), kPause);
+        } else {
+            QCOMPARE(r.status(),
+                     failureText(Failure::FileUnreadable, QStringLiteral("masked.flac")));
+            QCOMPARE(r.button(), kPlay);
+        }
     }
 
     // Five requests in a row, each for a track that needs decoding: the four
