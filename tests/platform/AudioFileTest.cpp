@@ -401,6 +401,9 @@ private slots:
         QTest::newRow("1,100 blocks before the comments") << S::BlocksBefore << 200000 << "";
         QTest::newRow("small comment block first") << S::SmallCommentsFirst << 200000 << "";
         QTest::newRow("second STREAMINFO") << S::SecondStreamInfo << 200000 << "";
+        // libsndfile refuses it with 10 comments too, and so does ffmpeg.
+        QTest::newRow("second STREAMINFO of another channel count")
+            << S::OtherStreamInfo << 200000 << "flac decoder";
         QTest::newRow("a block past the end") << S::BlockPastEnd << 10 << "damaged";
     }
     void flacMaskWalksEveryBlock() {

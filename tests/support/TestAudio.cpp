@@ -301,6 +301,12 @@ QByteArray shapedFlac(const QByteArray& flac, FlacShape shape, int count) {
     case FlacShape::SecondStreamInfo:
         parts.blocks.insert(2, streamInfo);
         break;
+    case FlacShape::OtherStreamInfo: {
+        auto other = streamInfo; // the channels less one: bits 1-3 of byte 12
+        other.second[12] = char(other.second[12] - 2);
+        parts.blocks.insert(2, other);
+        break;
+    }
     case FlacShape::BlockPastEnd:
         parts.blocks.insert(2, {kFlacPadding, {}});
         break;

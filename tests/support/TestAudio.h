@@ -87,6 +87,7 @@ enum class FlacShape {
     BlocksBefore,       // 1,100 padding blocks between STREAMINFO and the comments
     SmallCommentsFirst, // a comment block of three entries before the large one
     SecondStreamInfo,   // STREAMINFO again after the comments
+    OtherStreamInfo,    // after the comments, a STREAMINFO of one channel fewer
     BlockPastEnd,       // after the comments, a last block longer than the file
 };
 // `flac`'s bytes with a comment block of `count` entries, shaped so.

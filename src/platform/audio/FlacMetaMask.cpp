@@ -133,10 +133,11 @@ struct FlacMetaMaskIo {
         FlacMetaMask& m = of(data);
         if (count <= 0)
             return 0;
-        const ssize_t got = ::pread(m.m_fd, out, std::size_t(count), off_t(m.m_pos));
+        const std::int64_t at = m.m_start + m.m_pos;
+        const ssize_t got = ::pread(m.m_fd, out, std::size_t(count), off_t(at));
         if (got <= 0)
             return 0;
-        maskBytes(m.m_masked, m.m_pos, static_cast<std::uint8_t*>(out), got);
+        maskBytes(m.m_masked, at, static_cast<std::uint8_t*>(out), got);
         m.m_pos += got;
         return got;
     }
@@ -154,6 +155,7 @@ FlacLayout FlacMetaMask::walk(int fd) {
     if (start < 0)
         return layout;
     layout.kind = FlacLayout::Kind::Unsound;
+    layout.start = start;
     // Each block takes at least its header, so this ends within the file.
     for (std::int64_t at = start + 4;;) {
         const std::uint8_t* head = bytes.at(at, 4);
@@ -233,10 +235,13 @@ std::unique_ptr<FlacMetaMask> FlacMetaMask::open(const QString& path, SF_INFO& i
     struct stat st {};
     if (::fstat(m->m_fd, &st) != 0 || !S_ISREG(st.st_mode))
         return nullptr;
-    m->m_size = st.st_size;
-    m->m_masked = commentBlocks(m->m_fd);
-    if (m->m_masked.empty()) // no FLAC, an unsound one, or nothing to mask
+    FlacLayout layout = walk(m->m_fd);
+    // No FLAC, an unsound one, or nothing to mask.
+    if (layout.kind != FlacLayout::Kind::Sound || layout.commentBlocks.empty())
         return nullptr;
+    m->m_masked = std::move(layout.commentBlocks);
+    m->m_start = layout.start;
+    m->m_size = st.st_size - layout.start;
     SF_VIRTUAL_IO io{&FlacMetaMaskIo::length, &FlacMetaMaskIo::seek, &FlacMetaMaskIo::read,
                      &FlacMetaMaskIo::write, &FlacMetaMaskIo::tell};
     info = SF_INFO{};

@@ -7,7 +7,8 @@
 // its own way), so such a file is opened again with the type of each comment
 // block changed to padding as it is read: the block keeps its length and
 // every offset in the file stays where it was, so seeking and the stream's
-// frames are untouched; only the block's entries are never parsed.
+// frames are untouched; only the block's entries are never parsed. What
+// stands before "fLaC" (ID3v2 tags) is left out of what libsndfile reads.
 //
 // A copy masked the same way serves a reader of its own (ffmpeg, which
 // gathers a block's entries at a cost that grows with the square of their
@@ -45,6 +46,8 @@ struct FlacLayout {
         Unsound, // a FLAC whose blocks cannot be walked to their end
     };
     Kind kind = Kind::NotFlac;
+    // Where "fLaC" stands: after the ID3v2 tags, if any.
+    std::int64_t start = 0;
     // Where the header byte of each comment block sits, in file order.
     std::vector<std::int64_t> commentBlocks;
     // The entries the comment blocks declare, counting in each no more than
@@ -95,6 +98,9 @@ private:
     FlacMetaMask() = default;
     friend struct FlacMetaMaskIo;
     int m_fd = -1;
+    // The stream read from "fLaC" on: the tags before it are not libsndfile's
+    // to find (it knows no ID3v2 footer).
+    std::int64_t m_start = 0;
     std::int64_t m_size = 0;
     std::int64_t m_pos = 0;
     std::vector<std::int64_t> m_masked;
