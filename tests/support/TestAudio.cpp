@@ -267,7 +267,7 @@ QByteArray commentBlock(int count) {
     };
     QByteArray comments = u32le(4) + "test" + u32le(quint32(count));
     for (int i = 0; i < count; ++i) {
-        const QByteArray entry = "COMMENT=c" + QByteArray::number(i);
+        const QByteArray entry = i == 0 ? "GENRE=Noise" : "COMMENT=c" + QByteArray::number(i);
         comments += u32le(quint32(entry.size())) + entry;
     }
     return comments;

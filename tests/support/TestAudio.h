@@ -78,7 +78,8 @@ struct FlacParts {
 inline constexpr int kFlacStreamInfo = 0, kFlacPadding = 1, kFlacComments = 4;
 FlacParts flacParts(const QByteArray& flac);
 QByteArray flacBytes(const FlacParts& parts);
-// The body of a Vorbis comment block of `count` entries.
+// The body of a Vorbis comment block of `count` entries, the first of them
+// the genre "Noise".
 QByteArray commentBlock(int count);
 // How a FLAC's comment block may be put out of a simple walk's way.
 enum class FlacShape {
