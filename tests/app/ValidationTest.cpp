@@ -101,6 +101,9 @@ private slots:
         QVERIFY(test::writeAudio(QDir::tempPath() + "/tone.wav", tone));
         for (const unsigned bits : {12u, 15u, 20u})
             QVERIFY(writeFlac(QDir::tempPath() + QStringLiteral("/tone%1.flac").arg(bits), bits));
+        QVERIFY(test::writeFile(
+            QDir::tempPath() + "/tone12-crowded.flac",
+            test::withComments(test::readFile(QDir::tempPath() + "/tone12.flac"), 200000)));
         QFile text(QDir::tempPath() + "/notes.flac");
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.write("not audio at all\n");
@@ -197,6 +200,10 @@ private slots:
             << "tone15.flac" << QByteArray("road: decode") << kPassDecoded;
         QTest::newRow("20-bit FLAC plays decoded")
             << "tone20.flac" << QByteArray("road: decode") << kPassDecoded;
+        // Its 200,000 comments are not ffmpeg's to parse (for minutes), and
+        // our reader does not take 12 bits: no road at all.
+        QTest::newRow("12-bit FLAC with 200,000 comments is refused undecoded")
+            << "tone12-crowded.flac" << QByteArray("self-test failed: Cannot read") << QByteArray();
     }
     void takesTheWindowsRoads() {
         QFETCH(QString, file);
@@ -204,7 +211,7 @@ private slots:
         QFETCH(QByteArray, pass);
         QCOMPARE(quavelark({"--self-test", "--save"}).exitCode, 0);
         const Run r = quavelark({"--self-test", file});
-        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QVERIFY2(r.exitCode == (pass.isEmpty() ? 1 : 0), r.err.constData());
         QCOMPARE(r.out, pass);
         QVERIFY2(r.err.contains(road), r.err.constData());
         QCOMPARE(test::ourFiles({QStringLiteral("Quavelark-*")}), QStringList());
