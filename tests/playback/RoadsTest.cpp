@@ -402,7 +402,7 @@ private slots:
         QFile::remove(log);
         const QString ffmpeg =
             script(QStringLiteral("mask-ffmpeg.sh"),
-                   "echo \"$@\" >> '" + log.toUtf8() + "'\nexec ffmpeg \"$@\"\n");
+                   "echo \"$@\" >> '" + log.toUtf8() + "'\nexit 1\n");
         test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
 
         // Ahead of its turn: read directly, or not at all.
