@@ -2,8 +2,8 @@
 
 #include "analysis/ProbeAudio.h"
 #include "analysis/SonicFeatures.h"
-#include "app/DecodeCommand.h"
 #include "library/ToolPaths.h"
+#include "app/DecodeCommand.h"
 #include "platform/audio/FlacMetaMask.h"
 
 #include <QDir>

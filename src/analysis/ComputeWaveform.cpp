@@ -1,7 +1,7 @@
 #include "analysis/ComputeWaveform.h"
 
-#include "app/DecodeCommand.h"
 #include "library/ToolPaths.h"
+#include "app/DecodeCommand.h"
 #include "platform/audio/FlacMetaMask.h"
 
 #include <QDir>

@@ -1,12 +1,12 @@
 #include "app/Validation.h"
 
 #include "app/CommandLine.h"
-#include "app/DecodeCommand.h"
 #include "app/WorkFolder.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "platform/SystemPlatform.h"
 #include "platform/audio/AudioPlayer.h"
+#include "app/DecodeCommand.h"
 
 #include <QDir>
 #include <QFile>

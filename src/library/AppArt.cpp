@@ -8,12 +8,12 @@
 // leaves the default cover.
 #include "app/App.h"
 
-#include "app/DecodeCommand.h"
 #include "app/Delivery.h"
 #include "library/CoverCommand.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "platform/WebFetch.h"
+#include "app/DecodeCommand.h"
 #include "platform/audio/FlacMetaMask.h"
 #include "ui/ClickImageView.h"
 

@@ -6,12 +6,12 @@
 // about the file, so it is never saved and the next run asks again.
 #include "app/App.h"
 
-#include "app/DecodeCommand.h"
 #include "app/Delivery.h"
 #include "app/SettingLimits.h"
 #include "library/QualityLabel.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
+#include "app/DecodeCommand.h"
 #include "platform/audio/FlacMetaMask.h"
 
 #include <QDir>

@@ -25,11 +25,11 @@
 #include "app/App.h"
 
 #include "app/AppPaths.h"
-#include "app/DecodeCommand.h"
 #include "app/Delivery.h"
 #include "library/CoverCommand.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
+#include "app/DecodeCommand.h"
 #include "platform/audio/FlacMetaMask.h"
 #include "ui/AlbumGrouping.h"
 

@@ -3,13 +3,13 @@
 // the blocking render with the real ffmpeg: the files it leaves and what they hold.
 #include "effects/FXRender.h"
 #include "analysis/ProbeAudio.h"
-#include "app/DecodeCommand.h"
 #include "app/FailureText.h"
 #include "effects/FXChain.h"
 #include "effects/FXEdit.h"
 #include "effects/UpsampleFile.h"
 #include "library/ToolPaths.h"
 #include "platform/audio/AudioFile.h"
+#include "app/DecodeCommand.h"
 #include "playback/InFlightFiles.h"
 
 #include "CaseRows.h"
