@@ -1,7 +1,9 @@
 // A FLAC's metadata walked from arbitrary bytes, as the player reads a file
 // whose comment block libFLAC refuses: every block found is a comment block
-// inside the file, in order; the masked copy is the file byte for byte but
-// those blocks' type, which reads as padding with its last-block flag kept;
+// inside the file, in order, after "fLaC" (at the start or after ID3v2 tags);
+// the entries counted are no more than the blocks' bytes hold; the masked
+// copy is the file byte for byte but those blocks' type, which reads as
+// padding with its last-block flag kept, and an unsound FLAC is not copied;
 // opening through the mask never reads outside the file.
 #include "FuzzInput.h"
 
@@ -42,17 +44,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const int fd = ::open(QFile::encodeName(in).constData(), O_RDONLY | O_CLOEXEC);
     require(fd >= 0);
+    const ql::platform::FlacLayout layout = FlacMetaMask::walk(fd);
     const std::vector<std::int64_t> blocks = FlacMetaMask::commentBlocks(fd);
     ::close(fd);
+    const bool sound = layout.kind == ql::platform::FlacLayout::Kind::Sound;
+    require(blocks == (sound ? layout.commentBlocks : std::vector<std::int64_t>{}));
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         require(blocks[i] >= 4 && blocks[i] + 4 <= qint64(size));
         require(i == 0 || blocks[i] > blocks[i - 1]);
         require((std::uint8_t(bytes[qsizetype(blocks[i])]) & 0x7F) == 4);
     }
-    require(blocks.empty() || bytes.startsWith("fLaC"));
-    require(FlacMetaMask::commentEntries(in) >= 0);
+    require(layout.kind == ql::platform::FlacLayout::Kind::NotFlac || bytes.startsWith("fLaC") ||
+            bytes.startsWith("ID3"));
+    require(layout.commentEntries >= 0 && layout.commentEntries <= qint64(size) / 4);
 
-    require(FlacMetaMask::copyMasked(in, out));
+    const bool copied = FlacMetaMask::copyMasked(in, out);
+    require(copied == (layout.kind != ql::platform::FlacLayout::Kind::Unsound));
+    if (!copied) {
+        SF_INFO refused{};
+        require(!FlacMetaMask::open(in, refused));
+        return 0;
+    }
     QByteArray want = bytes;
     for (const std::int64_t at : blocks)
         want[qsizetype(at)] = char((want[qsizetype(at)] & 0x80) | 1);

@@ -4,6 +4,7 @@
 #include "analysis/SonicFeatures.h"
 #include "library/ToolPaths.h"
 #include "app/DecodeCommand.h"
+#include "platform/audio/FlacMetaMask.h"
 
 #include <QDir>
 
@@ -50,6 +51,8 @@ std::optional<ScanResult> analyzeScan(const QString& path, const AnalysisTools& 
 
 std::optional<Sonic> analyzeSonic(const QString& path, const AnalysisTools& tools) {
     const QString input = ffmpegInput(path, QDir::currentPath());
+    if (platform::FlacMetaMask::keptFromFfmpeg(input))
+        return Sonic{}; // nothing to measure: `ok` false
     // The tags are read while the excerpt decodes: a track then costs little
     // more than its decode.
     std::future<platform::ChildRun> tags =

@@ -343,6 +343,10 @@ public:
     // effects render on a render job, the ffmpeg decode as a child process.
     void startRenderRoad(const Track& track, quint64 generation);
     void startDecodeRoad(const Track& track, quint64 generation);
+    // Instead of the decode road, for a file our reader refused that ffmpeg
+    // must not read either (AudioFile::Opened::keptFromFfmpeg): the track
+    // ends with the message that its file cannot be read.
+    void refuseUnreadable(const Track& track);
     // Their completions on the main thread: the rendered file (none: the
     // render failed), or the finished decode and its output. A completion
     // whose generation is not the current one only deletes its file.

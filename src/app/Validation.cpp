@@ -122,6 +122,9 @@ int runValidation(const QStringList& args) {
     if (!opened.player) {
         road = "decode (ffmpeg decodes the file, then the player plays that)";
         passLine = kPassDecoded;
+        // As the window does: a file ffmpeg must not read is refused.
+        if (opened.keptFromFfmpeg)
+            return fail(directError);
         decoded = decode(file);
         if (!decoded.error.isEmpty())
             return fail(QStringLiteral("%1; %2").arg(directError, decoded.error));

@@ -24,9 +24,6 @@ namespace {
 
 // Bytes of the plug-in render program's standard error kept.
 constexpr qsizetype kRenderStderrTail = 4096;
-// Comments past which ffmpeg reads a FLAC's masked copy: it takes about 0.7 s
-// over 10,000 of them, and no real file carries more than a few hundred.
-constexpr std::int64_t kManyComments = 10'000;
 
 // The files of one render: each is registered while it exists.
 class StageFiles {
@@ -166,18 +163,29 @@ RenderResult renderFXBlocking(const RenderSnapshot& s) {
     }
     // ffmpeg gathers a FLAC's comments at a cost that grows with the square
     // of their number (minutes for 200,000): it reads a copy whose comment
-    // block is padding, as the player's own reader does (FlacMetaMask).
+    // blocks are padding, as the player's own reader does (FlacMetaMask), or
+    // nothing. A FLAC whose blocks cannot be walked is not read at all.
     QString input = s.path;
     std::optional<QString> masked;
     const QString absolute = QDir::isAbsolutePath(s.path) ? s.path : s.currentDir + u'/' + s.path;
-    if (platform::FlacMetaMask::commentEntries(absolute) > kManyComments &&
-        (masked = files.choose(QStringLiteral(".flac")))) {
-        if (platform::FlacMetaMask::copyMasked(absolute, *masked)) {
-            input = *masked;
-        } else {
-            files.drop(*masked);
-            masked.reset();
+    const platform::FlacLayout layout = platform::FlacMetaMask::walk(absolute);
+    if (layout.kind == platform::FlacLayout::Kind::Unsound) {
+        files.drop(*first);
+        result.sourceUnreadable = true;
+        return result;
+    }
+    if (platform::FlacMetaMask::keptFromFfmpeg(layout)) {
+        masked = files.choose(QStringLiteral(".flac"));
+        if (!masked || !platform::FlacMetaMask::copyMasked(absolute, *masked)) {
+            // The track then plays without the processing, through the mask.
+            if (masked)
+                files.drop(*masked);
+            files.drop(*first);
+            if (!s.inFlight || !s.inFlight->isClosed())
+                result.workFault = WorkFileFault::NotMade;
+            return result;
         }
+        input = *masked;
     }
     const platform::ChildRun run = runDecodeCommand(
         s.ffmpeg, renderArguments(input, s.chain, *first, s.currentDir), s.duration, s.children);

@@ -16,6 +16,7 @@
 #include "platform/WebFetch.h"
 #include "app/DecodeCommand.h"
 #include "app/WorkFolder.h"
+#include "platform/audio/FlacMetaMask.h"
 #include "ui/ClickImageView.h"
 
 #include <QBuffer>
@@ -55,6 +56,8 @@ std::optional<QImage> extractCover(const QString& program, const QString& input,
         QString path;
         ~Removal() { QFile::remove(path); }
     } removal{output};
+    if (platform::FlacMetaMask::keptFromFfmpeg(input))
+        return QImage(); // none to be had: the web address is tried
     platform::ChildOptions options;
     options.registry = children; // the quit ends an extraction still running
     const platform::ChildRun run =

@@ -12,6 +12,7 @@
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "app/DecodeCommand.h"
+#include "platform/audio/FlacMetaMask.h"
 
 #include <QDir>
 #include <QThreadPool>
@@ -31,6 +32,8 @@ struct QualityResult {
 
 QualityResult probeQuality(const QString& ffprobe, const QString& path,
                            const std::shared_ptr<platform::ChildRegistry>& children) {
+    if (platform::FlacMetaMask::keptFromFfmpeg(path))
+        return {QStringLiteral("확인 불가"), false};
     platform::ChildOptions options;
     options.registry = children; // the quit ends a probe still running
     const platform::ChildRun run = platform::runChild(

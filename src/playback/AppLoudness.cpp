@@ -17,6 +17,7 @@
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "app/DecodeCommand.h"
+#include "platform/audio/FlacMetaMask.h"
 #include "playback/LoudnessMeter.h"
 
 #include <QDir>
@@ -40,9 +41,11 @@ void App::ensureLoudness(const Track& track) {
     const QString path = track.path;
     // A value belongs to its file, whatever plays when it comes back.
     loudQueue->start([delivery = Delivery(this), program, arguments, options, path] {
-        const platform::ChildRun run = platform::runChild(program, arguments, options);
-        const std::optional<double> lufs =
-            run.finished() ? integratedLoudness(run.err) : std::nullopt;
+        std::optional<double> lufs;
+        if (!platform::FlacMetaMask::keptFromFfmpeg(path)) {
+            const platform::ChildRun run = platform::runChild(program, arguments, options);
+            lufs = run.finished() ? integratedLoudness(run.err) : std::nullopt;
+        }
         delivery.post([path, lufs](App& app) { app.loudnessMeasured(path, lufs); });
     });
 }

@@ -160,6 +160,8 @@ void App::takeRoad(const Track& track, quint64 generation) {
     // that becomes `cacheURL` when it plays.
     std::optional<QString> madeAhead;
     std::optional<RenderNote> cachedNote;
+    // Our reader refused the file, and no decode may read it either.
+    bool keptFromFfmpeg = false;
     PreparedNext* ahead = p.preparedAs(PreparedNext::Kind::OpenedAhead);
     if (ahead && ahead->track.path != track.path)
         ahead = nullptr;
@@ -228,6 +230,7 @@ void App::takeRoad(const Track& track, quint64 generation) {
         } else {
             qCDebug(lcPlayback, "track %lld: our player does not open it: %s",
                     static_cast<long long>(track.id), qUtf8Printable(opened.error));
+            keptFromFfmpeg = opened.keptFromFfmpeg && !madeAhead;
             if (madeAhead)
                 QFile::remove(*madeAhead);
         }
@@ -238,6 +241,8 @@ void App::takeRoad(const Track& track, quint64 generation) {
 
     if (filter)
         startRenderRoad(track, generation);
+    else if (keptFromFfmpeg)
+        refuseUnreadable(track);
     else
         startDecodeRoad(track, generation);
 }

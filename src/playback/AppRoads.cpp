@@ -314,6 +314,11 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
     }
 }
 
+void App::refuseUnreadable(const Track& track) {
+    endFailed(*this, Failure::FileUnreadable, QFileInfo(track.path).fileName(),
+              "the file is refused, and ffmpeg may not read it either");
+}
+
 void App::decodeFinished(const QProcess& process, const QString& output, quint64 generation,
                          const QByteArray& errors) {
     PlaybackState& p = playback;

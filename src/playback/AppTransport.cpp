@@ -17,6 +17,7 @@
 #include "app/ControllerLogCategories.h"
 #include "app/UserDefaults.h"
 #include "platform/audio/AudioPlayer.h"
+#include "platform/audio/FlacMetaMask.h"
 #include "playback/Transport.h"
 #include "ui/PlayButton.h"
 #include "ui/SeekSlider.h"
@@ -165,6 +166,8 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
         views.playButton->setTitle(preparingTitle());
         if (!p.withoutProcessing && fxNeeded(p.current) && fxChainActive())
             startRenderRoad(*p.current, p.generation);
+        else if (platform::FlacMetaMask::keptFromFfmpeg(p.current->path))
+            refuseUnreadable(*p.current); // read through the mask, and no further
         else
             startDecodeRoad(*p.current, p.generation);
         return;

@@ -3,6 +3,7 @@
 #include "app/WorkFolder.h"
 #include "platform/audio/AudioPlayer.h"
 #include "app/DecodeCommand.h"
+#include "platform/audio/FlacMetaMask.h"
 #include "playback/InFlightFiles.h"
 
 #include <QFile>
@@ -30,6 +31,9 @@ DecodedAhead decodeAheadBlocking(const DecodeSnapshot& s) {
         result.direct = true;
         return result;
     }
+    // Our reader refused it, and ffmpeg must not read it either.
+    if (platform::FlacMetaMask::keptFromFfmpeg(s.path))
+        return result;
     const QString output = decodeOutputPath(s.tempDir, QUuid::createUuid());
     if (!s.inFlight->add(output))
         return result; // the quit has begun

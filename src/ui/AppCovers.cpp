@@ -30,6 +30,7 @@
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "app/DecodeCommand.h"
+#include "platform/audio/FlacMetaMask.h"
 #include "ui/AlbumGrouping.h"
 
 #include <QDateTime>
@@ -102,7 +103,7 @@ QImage loadOrExtract(const QString& program, const QString& path, const QString&
     if (QImage image = readCover(file); !image.isNull())
         return image;
     const QByteArray stamp = fileStamp(path);
-    if (knownWithoutPicture(file, stamp))
+    if (knownWithoutPicture(file, stamp) || platform::FlacMetaMask::keptFromFfmpeg(input))
         return QImage();
     QDir().mkpath(folder);
     // Still ending in ".jpg": ffmpeg picks the format from the name.

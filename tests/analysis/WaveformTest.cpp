@@ -1,12 +1,16 @@
 // Guards against: wrong peaks or meter segments, a seek bar jumping under the pointer, labels,
 // meter or waveform not following what is heard, a hidden or needlessly repainted now-playing
 // window, a waveform shown for a track left. Offscreen; simulated device (manual clock).
+#include "analysis/AnalyzeFile.h"
+#include "analysis/ComputeWaveform.h"
 #include "analysis/LevelMeter.h"
+#include "analysis/ProbeAudio.h"
 #include "analysis/WaveformView.h"
 #include "app/App.h"
 #include "app/UserDefaults.h"
 #include "listening/NowPlayingWindow.h"
 #include "platform/audio/AudioPlayer.h"
+#include "platform/audio/FormatTags.h"
 #include "ui/ClickImageView.h"
 #include "ui/Theme.h"
 #include "ui/l10n/L10n.h"
@@ -401,6 +405,40 @@ private slots:
         std::sort(sorted.begin(), sorted.end());
         QCOMPARE(ran, sorted); // one run per start
         QCOMPARE(r.app.waveCache.size(), QSet<QChar>(starts.begin(), starts.end()).size());
+    }
+
+    // A FLAC whose comments (20,000 here, behind an ID3v2 tag) ffmpeg would
+    // gather at a cost that grows with their square is read by none of the
+    // side readers: no program starts, and each finds nothing.
+    void crowdedFlacIsNeverRead_data() {
+        QTest::addColumn<QString>("reader");
+        for (const char* reader : {"waveform", "sonic features", "stream probe", "genre tag"})
+            QTest::newRow(reader) << reader;
+    }
+    void crowdedFlacIsNeverRead() {
+        QFETCH(QString, reader);
+        const QString plain = tempFile("crowded-plain.flac"), path = tempFile("crowded.flac");
+        QVERIFY(QFile::exists(plain) ||
+                runFfmpeg({"-f", "lavfi", "-i", "sine=duration=5", "-c:a", "flac", plain}));
+        QVERIFY(writeFile(path, shapedFlac(readFile(plain), FlacShape::Id3Before, 20000)));
+        const QString log = tempFile("crowded.log"), program = tempFile("crowded-tool.sh");
+        QFile::remove(log);
+        // Answers every reader at once, as if it had read the file.
+        QVERIFY(
+            writeExecutable(program, "echo \"$@\" >>'" + log.toUtf8() +
+                                         "'\necho '{\"streams\":[{\"sample_rate\":\"48000\"}]}'\n"
+                                         "head -c 400000 /dev/zero | tr '\\0' '\\100'\n"));
+        bool foundSomething = true;
+        if (reader == "waveform")
+            foundSomething = !computeWaveform(path, {program}).empty();
+        else if (reader == "sonic features")
+            foundSomething = analyzeSonic(path, {program, program, nullptr}) != Sonic{};
+        else if (reader == "stream probe")
+            foundSomething = probeAudio(path, {program}).rate > 0;
+        else // in-process: the file's own genre, had its comments been read
+            foundSomething = platform::tagLines("file:" + path, "genre") != QByteArray();
+        QVERIFY(!foundSomething);
+        QVERIFY2(!QFile::exists(log), readFile(log).constData()); // no program started
     }
 
     // With nothing playing the meter timer runs until the meter has fallen to rest, then

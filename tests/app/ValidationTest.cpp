@@ -103,6 +103,9 @@ private slots:
         QVERIFY(test::writeAudio(QDir::tempPath() + "/tone.wav", tone));
         for (const unsigned bits : {12u, 15u, 20u})
             QVERIFY(writeFlac(QDir::tempPath() + QStringLiteral("/tone%1.flac").arg(bits), bits));
+        QVERIFY(test::writeFile(
+            QDir::tempPath() + "/tone12-crowded.flac",
+            test::withComments(test::readFile(QDir::tempPath() + "/tone12.flac"), 200000)));
         QFile text(QDir::tempPath() + "/notes.flac");
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.write("not audio at all\n");
@@ -203,6 +206,11 @@ private slots:
         QTest::newRow("12-bit FLAC, no private folder anywhere: not decoded into a shared one")
             << "tone12.flac" << QByteArray("decode road: no private folder") << QByteArray()
             << true;
+        // Its 200,000 comments are not ffmpeg's to parse (for minutes), and
+        // our reader does not take 12 bits: no road at all.
+        QTest::newRow("12-bit FLAC with 200,000 comments is refused undecoded")
+            << "tone12-crowded.flac" << QByteArray("self-test failed: Cannot read") << QByteArray()
+            << false;
     }
     void takesTheWindowsRoads() {
         QFETCH(QString, file);

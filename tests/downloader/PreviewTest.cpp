@@ -121,15 +121,7 @@ const std::vector<Case> kCases = {
 
 // ffmpeg children of this process that still exist (running or not reaped).
 QList<qint64> decoderChildren() {
-    QList<qint64> pids;
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-        QFile stat("/proc/" + entry + "/stat");
-        const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
-        const qint64 parent = line.mid(line.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
-        if (line.contains("(ffmpeg)") && parent == QCoreApplication::applicationPid())
-            pids << entry.toLongLong();
-    }
-    return pids;
+    return test::childrenNamed();
 }
 
 // Ten-millisecond blocks of what the device played louder than -20 dBFS.

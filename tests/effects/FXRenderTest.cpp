@@ -67,13 +67,15 @@ const std::vector<RunCase> runCases{
     {"a report then an error exit is still used", "probe 16.wav", script("probe-fails.sh", R"(echo '{"streams":[{"codec_name":"mp3","sample_rate":"48000","channels":2}]}'; exit 1)"), 30000, {"mp3", 48000, 0, 2, 0}},
     {"no ffprobe gives the failure result", "probe 16.wav", "/nonexistent/ffprobe", 30000, kFailed},
     {"a child that never ends is killed at its limit", "probe 16.wav", script("probe-hangs.sh", R"(echo '{"streams":[{"sample_rate":"48000"}]}'; exec sleep 60)"), 200, kFailed},
+    {"a FLAC with 200,000 comments after an ID3v2 tag is never given to ffprobe", "many tags id3.flac", script("probe-answers.sh", R"(echo '{"streams":[{"sample_rate":"48000"}]}')"), 30000, kFailed},
 };
 
 // The source of a render row: the three-second FLAC, the same with tags of
 // hundreds of kilobytes or with 200,000 comments (which ffmpeg gathers for
-// minutes), a text file named like one, or a path with no file. A rejected
-// filter on the FLAC must not blame it.
-enum class Source { Flac, LongTags, ManyTags, Text, Gone };
+// minutes; also behind a small comment block, or before a block that runs
+// past the end of the file), a text file named like one, or a path with no
+// file. A rejected filter on the FLAC must not blame it.
+enum class Source { Flac, LongTags, ManyTags, ManyTagsSecond, ManyTagsDamaged, Text, Gone };
 struct RenderCase { const char* name; std::optional<QString> chain; std::vector<PluginSlot> plugins; bool rendered; std::optional<RenderNote> note;
                     Source source = Source::Flac; bool sourceBlamed = false; bool ffmpegMissing = false; };
 const std::vector<RenderCase> renderCases{
@@ -81,6 +83,8 @@ const std::vector<RenderCase> renderCases{
     {"no chain copies the source into float", std::nullopt, {}, true, std::nullopt},
     {"a source with 60 KB of lyrics and a 250,000-character title renders to a file that opens", rockChain(), {}, true, std::nullopt, Source::LongTags},
     {"a FLAC with 200,000 comments renders within its limit, its masked copy gone", rockChain(), {}, true, std::nullopt, Source::ManyTags},
+    {"200,000 comments behind a small comment block: masked all the same", rockChain(), {}, true, std::nullopt, Source::ManyTagsSecond},
+    {"200,000 comments before a block past the end: the source is blamed without ffmpeg", rockChain(), {}, false, std::nullopt, Source::ManyTagsDamaged, true, true},
     {"a rejected filter gives no file and leaves none", QStringLiteral("bass=g=abc"), {}, false, std::nullopt},
     {"a plug-in stage whose program is missing keeps ffmpeg's file", rockChain(), {PluginSlot{"Tape Echo", 1, 2, 3, {}}}, true,
      RenderNote{3, QStringLiteral("오프라인 렌더링 오류"), {}, {}}},
@@ -149,6 +153,10 @@ private slots:
             QVERIFY(test::writeAudio(tempFile(QString::fromUtf8(name)),
                                      {.format = format, .frames = seconds * 44100}));
         }
+        QVERIFY(test::writeFile(
+            tempFile(QStringLiteral("many tags id3.flac")),
+            test::shapedFlac(test::readFile(tempFile(QStringLiteral("곡 이름 with spaces.flac"))),
+                             test::FlacShape::Id3Before, 200000)));
     }
     void cleanup() { test::removeFxFiles(); }
 
@@ -185,6 +193,16 @@ private slots:
                                     test::withComments(test::readFile(tempFile(
                                                            QStringLiteral("three seconds.flac"))),
                                                        200000)));
+        } else if (c.source == Source::ManyTagsSecond || c.source == Source::ManyTagsDamaged) {
+            const bool damaged = c.source == Source::ManyTagsDamaged;
+            snapshot.path = tempFile(damaged ? QStringLiteral("many tags damaged.flac")
+                                             : QStringLiteral("many tags second.flac"));
+            QVERIFY(test::writeFile(
+                snapshot.path,
+                test::shapedFlac(test::readFile(tempFile(QStringLiteral("three seconds.flac"))),
+                                 damaged ? test::FlacShape::BlockPastEnd
+                                         : test::FlacShape::SmallCommentsFirst,
+                                 200000)));
         } else if (c.source == Source::Text) {
             snapshot.path = tempFile(QStringLiteral("words.flac"));
             QVERIFY(test::writeFile(snapshot.path, "not a sound file at all\n"));

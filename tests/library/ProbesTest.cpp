@@ -5,6 +5,7 @@
 #include "app/App.h"
 #include "app/JSONStore.h"
 #include "library/QualityLabel.h"
+#include "ui/AlbumItem.h"
 #include "ui/StatusLabel.h"
 #include "ui/TrackTableModel.h"
 
@@ -225,6 +226,57 @@ private slots:
         QCOMPARE(r.played.size(), 1);
         QVERIFY(!app.library.autoPlayWhenReady);
         QCOMPARE(app.library.qual.value("/m/hires-1.flac"), QStringLiteral("FLAC 96kHz/24bit ★"));
+    }
+
+    // A FLAC whose comments (20,000, behind an ID3v2 tag) ffmpeg would
+    // gather at a cost that grows with their square is given to none of the
+    // programs that read a track aside: its label cannot be told, it has no
+    // cover of its own and no measured loudness, and no program starts.
+    void crowdedFlacIsNeverRead_data() {
+        QTest::addColumn<QString>("reader");
+        for (const char* reader : {"quality label", "album cover", "cover art", "loudness"})
+            QTest::newRow(reader) << reader;
+    }
+    void crowdedFlacIsNeverRead() {
+        QFETCH(QString, reader);
+        ProbeRig r(0);
+        App& app = *r.app.app;
+        const QString plain = test::tempFile("crowded-plain.flac");
+        const QString path = test::tempFile("crowded.flac");
+        QVERIFY(QFile::exists(plain) ||
+                test::runFfmpeg({"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "flac", plain}));
+        QVERIFY(test::writeFile(
+            path, test::shapedFlac(test::readFile(plain), test::FlacShape::Id3Before, 20000)));
+        test::fakes(app).tools.coverProgram = [&r] { return r.stub; };
+        test::fakes(app).tools.loudnessProgram = [&r] { return r.stub; };
+        const Track track{1, path, "crowded", {}, {}, 1, {}};
+        app.library.rows.push_back(track);
+        bool answered = false;
+        if (reader == "quality label") {
+            app.requestQuality(track);
+            QVERIFY(r.until([&] { return app.library.qual.size() == 1; }));
+            QCOMPARE(app.library.qual.value(path), QStringLiteral("확인 불가"));
+            answered = true;
+        } else if (reader == "album cover") {
+            AlbumItem item;
+            item.key = QStringLiteral("crowded");
+            item.tracks = TrackList(std::vector<Track>{track});
+            QImage got(1, 1, QImage::Format_RGB32);
+            app.albumCover(item, [&](const QImage& image) { got = image, answered = true; });
+            QVERIFY(r.until([&] { return answered; }));
+            QVERIFY(got.isNull());
+        } else if (reader == "cover art") {
+            app.loadArt(track);
+            answered = QThreadPool::globalInstance()->waitForDone(20000);
+        } else {
+            app.listening.levelingOn = true;
+            app.ensureLoudness(track);
+            QVERIFY(r.until([&] { return !app.playback.loudPending.contains(path); }));
+            QVERIFY(!app.playback.loud.contains(path));
+            answered = true;
+        }
+        QVERIFY(answered);
+        QVERIFY2(!QFile::exists(r.stub + ".log"), qPrintable(r.calls().join(' ')));
     }
 
     void probesThatNeverRanAreNotSaved() {

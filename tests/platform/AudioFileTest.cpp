@@ -1,9 +1,11 @@
 // Guards against: samples misread from a file, or a bad file taken as audio.
 #include "platform/audio/AudioFile.h"
+#include "platform/audio/FlacMetaMask.h"
 #include "platform/audio/PrefetchReader.h"
 
 #include "PlayerRig.h"
 #include "TestAudio.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QDir>
@@ -17,7 +19,6 @@
 #include <cstring>
 
 Q_DECLARE_METATYPE(ql::test::Damage)
-
 using namespace ql;
 using namespace ql::platform;
 
@@ -384,6 +385,58 @@ private slots:
         QCOMPARE(r.file->read(frame, 1), std::int64_t(1));
         QCOMPARE(frame[0] * 2147483648.0, double(ref.data[12345 * 2]));
         QCOMPARE(frame[1] * 2147483648.0, double(ref.data[12345 * 2 + 1]));
+    }
+
+    // libFLAC skips ID3v2 tags before "fLaC" and reads every block up to the
+    // last, whatever stands before a comment block: each comment block is
+    // masked wherever it stands, and ffmpeg is never given the file as it
+    // is. A FLAC whose blocks run out of the file is refused by name.
+    void flacMaskWalksEveryBlock_data() {
+        QTest::addColumn<test::FlacShape>("shape");
+        QTest::addColumn<int>("comments");
+        QTest::addColumn<QString>("refusal"); // empty: plays sample for sample
+        using S = test::FlacShape;
+        QTest::newRow("ID3v2 tag before fLaC") << S::Id3Before << 200000 << "";
+        QTest::newRow("ID3v2.4 tag and footer before fLaC") << S::Id3WithFooter << 200000 << "";
+        QTest::newRow("1,100 blocks before the comments") << S::BlocksBefore << 200000 << "";
+        QTest::newRow("small comment block first") << S::SmallCommentsFirst << 200000 << "";
+        QTest::newRow("second STREAMINFO") << S::SecondStreamInfo << 200000 << "";
+        // libsndfile refuses it with 10 comments too, and so does ffmpeg.
+        QTest::newRow("second STREAMINFO of another channel count")
+            << S::OtherStreamInfo << 200000 << "flac decoder";
+        QTest::newRow("a block past the end") << S::BlockPastEnd << 10 << "damaged";
+    }
+    void flacMaskWalksEveryBlock() {
+        QFETCH(test::FlacShape, shape);
+        QFETCH(int, comments);
+        QFETCH(QString, refusal);
+        const QString plain = test::tempFile("mask-plain.flac"), path = test::tempFile("mask.flac");
+        QVERIFY(QFile::exists(plain) ||
+                test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=0.5", "-ac", "2",
+                                 "-c:a", "flac", plain}));
+        const test::Samples ref = test::readSamples(plain);
+        QVERIFY(!ref.data.empty());
+        QVERIFY(test::writeFile(path, test::shapedFlac(test::readFile(plain), shape, comments)));
+
+        // Asked first: it answers at once, and a reader that would parse the
+        // comments for minutes is never handed the file.
+        QVERIFY(FlacMetaMask::keptFromFfmpeg(path));
+        QVERIFY(FlacMetaMask::keptFromFfmpeg("file:" + path));
+        auto r = AudioFile::open(path);
+        if (!refusal.isEmpty()) {
+            QVERIFY(!r.file);
+            QVERIFY(r.keptFromFfmpeg);
+            QVERIFY2(r.error.contains("mask.flac") && r.error.contains(refusal),
+                     qPrintable(r.error));
+            return;
+        }
+        QVERIFY2(r.file, qPrintable(r.error));
+        std::vector<double> got;
+        QCOMPARE(readAll(*r.file, 4096, &got), ref.frames());
+        QCOMPARE(got.size(), ref.data.size());
+        for (std::size_t i = 0; i < got.size(); ++i)
+            if (got[i] * 2147483648.0 != double(ref.data[i]))
+                QFAIL(qPrintable(QString("sample %1 differs").arg(i)));
     }
 
     void seekLandsOnTheFrame() {

@@ -6,9 +6,12 @@
 // writes a float CAF file, or fails.
 #include "app/App.h"
 #include "app/PrivateFolder.h"
+#include "app/FailureText.h"
 #include "app/UserDefaults.h"
 #include "app/WorkFolder.h"
 #include "platform/audio/AudioPlayer.h"
+#include "playback/DecodeAhead.h"
+#include "playback/InFlightFiles.h"
 #include "ui/PlayButton.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
@@ -23,6 +26,7 @@
 #include "TinyMount.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
@@ -397,6 +401,83 @@ private slots:
         QCOMPARE(r.app.playback.cacheURL, std::nullopt);
         QCOMPARE(r.app.playback.decoder, nullptr);
         QCOMPARE(decodeOutputs(), QStringList{});
+    }
+
+    // A FLAC whose 200,000 comments stand behind an ID3v2 tag plays at once
+    // through the mask; one whose blocks run past its end, or whose frames do
+    // not read behind the mask, is refused by name, and no decode is tried,
+    // neither by the request nor ahead: ffmpeg would parse the comments for
+    // minutes.
+    void maskedFlac_data() {
+        QTest::addColumn<test::FlacShape>("shape");
+        QTest::addColumn<bool>("brokenFrames");
+        QTest::addColumn<bool>("plays");
+        using S = test::FlacShape;
+        QTest::newRow("ID3v2 tag before fLaC: plays") << S::Id3Before << false << true;
+        QTest::newRow("a block past the end: refused, no decode")
+            << S::BlockPastEnd << false << false;
+        QTest::newRow("frames that do not read: refused, no decode")
+            << S::Id3Before << true << false;
+    }
+    void maskedFlac() {
+        QFETCH(test::FlacShape, shape);
+        QFETCH(bool, brokenFrames);
+        QFETCH(bool, plays);
+        Rig r;
+        const QString plain = tempFile(QStringLiteral("mask-plain.flac"));
+        const QString path = tempFile(QStringLiteral("masked.flac"));
+        QVERIFY(QFile::exists(plain) ||
+                test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2",
+                                 "-c:a", "flac", plain}));
+        QByteArray bytes = test::shapedFlac(test::readFile(plain), shape, 200000);
+        if (brokenFrames) {
+            const qsizetype frames = test::flacParts(test::readFile(plain)).audio.size();
+            bytes.replace(bytes.size() - frames, frames, QByteArray(frames, 'x'));
+        }
+        QVERIFY(test::writeFile(path, bytes));
+        const QString log = tempFile(QStringLiteral("mask-decodes.log"));
+        QFile::remove(log);
+        const QString ffmpeg =
+            script(QStringLiteral("mask-ffmpeg.sh"),
+                   "echo \"$@\" >> '" + log.toUtf8() + "'\nexit 1\n");
+        test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
+
+        // Ahead of its turn: read directly, or not at all.
+        DecodeSnapshot ahead;
+        ahead.path = path;
+        ahead.ffmpeg = ffmpeg;
+        ahead.tempDir = QDir::tempPath();
+        ahead.currentDir = QDir::currentPath();
+        ahead.inFlight = std::make_shared<InFlightFiles>();
+        const DecodedAhead made = decodeAheadBlocking(ahead);
+        QCOMPARE(made.direct, plays);
+        QCOMPARE(made.file, std::nullopt);
+
+        QElapsedTimer clock;
+        clock.start();
+        r.app.play(trackAt(1, path));
+        // A read that fails behind the mask ends the track as the device
+        // plays on.
+        for (int step = 0; brokenFrames && r.status() == kMarker && step < 200; ++step) {
+            r.sink->advance(4410);
+            QTest::qWait(20);
+        }
+        QVERIFY(r.roadOver());
+        // What the listener waits for, with room for a loaded machine.
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(r.app.isPlaying(), plays);
+        QCOMPARE(r.app.playback.decoder, nullptr);
+        QCOMPARE(test::childrenNamed({QStringLiteral("ffmpeg"), QStringLiteral("ffprobe")}),
+                 QList<qint64>{});
+        QVERIFY2(!QFile::exists(log), test::readFile(log).constData()); // no decode started
+        if (plays) {
+            QCOMPARE(r.app.playback.audio->path(), path);
+            QCOMPARE(r.button(), kPause);
+        } else {
+            QCOMPARE(r.status(),
+                     failureText(Failure::FileUnreadable, QStringLiteral("masked.flac")));
+            QCOMPARE(r.button(), kPlay);
+        }
     }
 
     // Five requests in a row, each for a track that needs decoding: the four

@@ -1,6 +1,7 @@
 // Guards against: (fixture) test audio unlike what the tests think they wrote.
 #include "TestAudio.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -234,37 +235,116 @@ bool equalWithFades(const std::vector<std::int32_t>& got, const std::vector<std:
     return true;
 }
 
-QByteArray withComments(const QByteArray& flac, int count, bool storesLength) {
-    auto u32le = [](quint32 v) {
-        return QByteArray(1, char(v)) + char(v >> 8) + char(v >> 16) + char(v >> 24);
-    };
-    QByteArray comments = u32le(4) + "test" + u32le(quint32(count));
-    for (int i = 0; i < count; ++i) {
-        const QByteArray entry = "COMMENT=c" + QByteArray::number(i);
-        comments += u32le(quint32(entry.size())) + entry;
-    }
-    QList<QByteArray> blocks; // type and body
+FlacParts flacParts(const QByteArray& flac) {
+    FlacParts parts;
     qsizetype at = 4;
     for (bool last = false; !last && at + 4 <= flac.size();) {
         const auto* p = reinterpret_cast<const unsigned char*>(flac.constData() + at);
         last = p[0] & 0x80;
         const qsizetype size = qsizetype(p[1]) << 16 | p[2] << 8 | p[3];
-        if ((p[0] & 0x7F) != 4)
-            blocks << QByteArray(1, char(p[0] & 0x7F)) + flac.mid(at + 4, size);
+        parts.blocks.push_back({p[0] & 0x7F, flac.mid(at + 4, size)});
         at += 4 + size;
     }
-    blocks.insert(1, QByteArray(1, char(4)) + comments);
-    if (!storesLength) // the low 4 bits of byte 13 and bytes 14-17 of STREAMINFO
-        blocks[0][1 + 13] = char(blocks[0][1 + 13] & 0xF0),
-                      blocks[0].replace(1 + 14, 4, "\0\0\0\0", 4);
+    parts.audio = flac.mid(at);
+    return parts;
+}
+
+QByteArray flacBytes(const FlacParts& parts) {
     QByteArray out = "fLaC";
-    for (qsizetype i = 0; i < blocks.size(); ++i) {
-        const qsizetype size = blocks[i].size() - 1;
-        out += char(blocks[i][0] | (i + 1 == blocks.size() ? 0x80 : 0));
+    for (qsizetype i = 0; i < parts.blocks.size(); ++i) {
+        const auto& [type, body] = parts.blocks[i];
+        const qsizetype size = body.size();
+        out += char(type | (i + 1 == parts.blocks.size() ? 0x80 : 0));
         out += char(size >> 16), out += char(size >> 8), out += char(size);
-        out += blocks[i].mid(1);
+        out += body;
     }
-    return out + flac.mid(at);
+    return out + parts.audio;
+}
+
+QByteArray commentBlock(int count) {
+    auto u32le = [](quint32 v) {
+        return QByteArray(1, char(v)) + char(v >> 8) + char(v >> 16) + char(v >> 24);
+    };
+    QByteArray comments = u32le(4) + "test" + u32le(quint32(count));
+    for (int i = 0; i < count; ++i) {
+        const QByteArray entry = i == 0 ? "GENRE=Noise" : "COMMENT=c" + QByteArray::number(i);
+        comments += u32le(quint32(entry.size())) + entry;
+    }
+    return comments;
+}
+
+QByteArray withComments(const QByteArray& flac, int count, bool storesLength) {
+    FlacParts parts = flacParts(flac);
+    parts.blocks.removeIf([](const auto& block) { return block.first == kFlacComments; });
+    parts.blocks.insert(1, {kFlacComments, commentBlock(count)});
+    if (!storesLength) { // the low 4 bits of byte 13 and bytes 14-17 of STREAMINFO
+        QByteArray& info = parts.blocks[0].second;
+        info[13] = char(info[13] & 0xF0);
+        info.replace(14, 4, "\0\0\0\0", 4);
+    }
+    return flacBytes(parts);
+}
+
+QByteArray shapedFlac(const QByteArray& flac, FlacShape shape, int count) {
+    FlacParts parts = flacParts(flac);
+    parts.blocks.removeIf([](const auto& block) { return block.first == kFlacComments; });
+    const auto streamInfo = parts.blocks.front();
+    parts.blocks.insert(1, {kFlacComments, commentBlock(count)});
+    switch (shape) {
+    case FlacShape::BlocksBefore:
+        for (int i = 0; i < 1100; ++i)
+            parts.blocks.insert(1, {kFlacPadding, {}});
+        break;
+    case FlacShape::SmallCommentsFirst:
+        parts.blocks.insert(1, {kFlacComments, commentBlock(3)});
+        break;
+    case FlacShape::SecondStreamInfo:
+        parts.blocks.insert(2, streamInfo);
+        break;
+    case FlacShape::OtherStreamInfo: {
+        auto other = streamInfo; // the channels less one: bits 1-3 of byte 12
+        other.second[12] = char(other.second[12] - 2);
+        parts.blocks.insert(2, other);
+        break;
+    }
+    case FlacShape::BlockPastEnd:
+        parts.blocks.insert(2, {kFlacPadding, {}});
+        break;
+    default:
+        break;
+    }
+    QByteArray bytes = flacBytes(parts);
+    if (shape == FlacShape::BlockPastEnd) {
+        // The padding block after the comments, made last and longer than
+        // all that follows it.
+        const qsizetype at = 4 + 4 + streamInfo.second.size() + 4 + parts.blocks[1].second.size();
+        bytes[at] = char(0x81);
+        bytes[at + 1] = char(0x7F);
+    }
+    if (shape == FlacShape::Id3Before || shape == FlacShape::Id3WithFooter) {
+        const bool footer = shape == FlacShape::Id3WithFooter;
+        const QByteArray frame = QByteArray("TIT2\0\0\0\x06\0\0\0title", 16);
+        const QByteArray size("\0\0\0\x10", 4); // syncsafe: 16 bytes
+        const QByteArray head = QByteArray(footer ? "ID3\x04\0\x10" : "ID3\x03\0\0", 6) + size;
+        bytes.prepend(head + frame + (footer ? QByteArray("3DI\x04\0\x10", 6) + size : ""));
+    }
+    return bytes;
+}
+
+QList<qint64> childrenNamed(const QStringList& programs) {
+    QList<qint64> pids;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
+        const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        const QString name = QString::fromUtf8(line.mid(open + 1, close - open - 1));
+        const qint64 parent = line.mid(close + 2).split(' ').value(1).toLongLong();
+        if (programs.contains(name) && parent == QCoreApplication::applicationPid())
+            pids << entry.toLongLong();
+    }
+    return pids;
 }
 
 } // namespace ql::test

@@ -3,10 +3,14 @@
 // ffmpeg for the rest. Never downloaded.
 #pragma once
 
+#include <QByteArray>
+#include <QList>
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace ql::test {
@@ -65,12 +69,40 @@ bool writeBrokenFlac(const QString& path, std::int64_t frames, Damage damage = D
 // Sign changes of channel 0 of interleaved `v` between frames `from` and
 // `to`: twice a tone's frequency times the span's length.
 int signChanges(const std::vector<double>& v, int channels, std::size_t from, std::size_t to);
+// A FLAC's metadata blocks, each its type and its body, and the bytes after
+// them; flacBytes() puts them together again, the last block flagged last.
+struct FlacParts {
+    QList<std::pair<int, QByteArray>> blocks;
+    QByteArray audio;
+};
+inline constexpr int kFlacStreamInfo = 0, kFlacPadding = 1, kFlacComments = 4;
+FlacParts flacParts(const QByteArray& flac);
+QByteArray flacBytes(const FlacParts& parts);
+// The body of a Vorbis comment block of `count` entries, the first of them
+// the genre "Noise".
+QByteArray commentBlock(int count);
+// How a FLAC's comment block may be put out of a simple walk's way.
+enum class FlacShape {
+    Id3Before,          // an ID3v2.3 tag before "fLaC"
+    Id3WithFooter,      // an ID3v2.4 tag with its footer before "fLaC"
+    BlocksBefore,       // 1,100 padding blocks between STREAMINFO and the comments
+    SmallCommentsFirst, // a comment block of three entries before the large one
+    SecondStreamInfo,   // STREAMINFO again after the comments
+    OtherStreamInfo,    // after the comments, a STREAMINFO of one channel fewer
+    BlockPastEnd,       // after the comments, a last block longer than the file
+};
+// `flac`'s bytes with a comment block of `count` entries, shaped so.
+QByteArray shapedFlac(const QByteArray& flac, FlacShape shape, int count);
 // A FLAC's bytes with a Vorbis comment block of `count` entries put after its
 // STREAMINFO in place of any it had; with `storesLength` false, STREAMINFO's
 // total of samples is zeroed (a FLAC written through a pipe).
 QByteArray withComments(const QByteArray& flac, int count, bool storesLength = true);
 // Runs ffmpeg with `args` (after "-v error -y"); true on exit status 0.
 bool runFfmpeg(const QStringList& args);
+// The process ids of this process's children whose program is one of
+// `programs` (as /proc names them) and that still exist, running or not
+// reaped.
+QList<qint64> childrenNamed(const QStringList& programs = {QStringLiteral("ffmpeg")});
 
 // `wav` encoded by ffmpeg to FLAC on its standard output, which it cannot
 // seek back on to store the length.
@@ -101,3 +133,6 @@ bool equalWithFades(const std::vector<std::int32_t>& got, const std::vector<std:
                     int channels, std::int32_t lsb, const std::vector<Fade>& fades);
 
 } // namespace ql::test
+
+// A table column of shapes.
+Q_DECLARE_METATYPE(ql::test::FlacShape)

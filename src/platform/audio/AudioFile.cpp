@@ -128,6 +128,18 @@ AudioFile::Opened AudioFile::open(const QString& path) {
             f = mask->file();
     }
     if (!f) {
+        // FFmpeg would parse the very blocks the mask hides, for minutes, or
+        // walk blocks libFLAC cannot: the file is refused here.
+        const FlacLayout layout = FlacMetaMask::walk(path);
+        if (FlacMetaMask::keptFromFfmpeg(layout)) {
+            r.keptFromFfmpeg = true;
+            r.error = describe(path, layout.kind == FlacLayout::Kind::Unsound
+                                         ? QStringLiteral("its FLAC metadata blocks are damaged.")
+                                         : refused);
+            return r;
+        }
+    }
+    if (!f) {
         // libsndfile's reason stands unless FFmpeg knows the file's kind.
         CodecReader::Opened c = CodecReader::open(path);
         if (!c.reader) {

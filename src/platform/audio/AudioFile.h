@@ -38,6 +38,10 @@ public:
     struct Opened {
         std::unique_ptr<AudioFile> file;
         QString error;
+        // Refused, and no other reader may try the file either: a FLAC whose
+        // blocks cannot be walked, or whose comments FFmpeg would parse for
+        // minutes (FlacMetaMask).
+        bool keptFromFfmpeg = false;
     };
     // Opens `path` for reading. Only headers are read, so the main thread
     // may open a file: an MP3's frames are counted (the whole file read) at

@@ -36,6 +36,7 @@ AudioPlayer::Opened AudioPlayer::open(OutputEngines& outputs, const QString& pat
     auto file = AudioFile::open(path);
     if (!file.file) {
         r.error = file.error;
+        r.keptFromFfmpeg = file.keptFromFfmpeg;
         return r;
     }
     r.player.reset(new AudioPlayer(outputs, std::move(file.file), path));

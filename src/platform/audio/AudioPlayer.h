@@ -79,6 +79,8 @@ public:
         // openPlayable(): the file opened, and was refused for holding no
         // samples.
         bool noSamples = false;
+        // As AudioFile::Opened's: no decode of the file may be tried.
+        bool keptFromFfmpeg = false;
     };
     // Opens `path` (any file AudioFile reads) for playback on `outputs`.
     static Opened open(OutputEngines& outputs, const QString& path);

@@ -4,6 +4,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include <fcntl.h>
@@ -14,11 +15,20 @@ namespace ql::platform {
 
 namespace {
 
+constexpr int kStreamInfo = 0;
 constexpr int kVorbisComment = 4;
 constexpr int kPadding = 1;
 constexpr std::uint8_t kLastBlock = 0x80;
-// The most metadata blocks walked; a real file has a handful.
-constexpr int kMaxBlocks = 1024;
+// STREAMINFO's fields take 34 bytes; libFLAC reads them from a shorter block
+// too and loses its place in the stream.
+constexpr std::int64_t kStreamInfoBytes = 34;
+// The most comment blocks a file may hold: each is remembered, so a file of
+// nothing but empty ones would hold twice its size in memory. A file with
+// more is refused, never walked in part.
+constexpr std::size_t kMostCommentBlocks = std::size_t(1) << 16;
+// An ID3v2 header's bytes, and the flag of a footer after the tag.
+constexpr std::int64_t kId3Header = 10;
+constexpr std::uint8_t kId3Footer = 0x10;
 
 bool readAt(int fd, std::int64_t at, std::uint8_t* out, std::size_t n) {
     std::size_t done = 0;
@@ -29,6 +39,80 @@ bool readAt(int fd, std::int64_t at, std::uint8_t* out, std::size_t n) {
         done += std::size_t(got);
     }
     return true;
+}
+
+// A file's bytes read a window at a time: the walk asks for a few bytes at
+// once, mostly just after the last ones.
+class Window {
+public:
+    Window(int fd, std::int64_t size) : m_fd(fd), m_size(size) {}
+    // The `n` bytes at `at`, or nullptr when they are not all in the file.
+    const std::uint8_t* at(std::int64_t at, std::int64_t n) {
+        if (at < 0 || n > kBytes || at > m_size - n)
+            return nullptr;
+        if (at < m_start || at + n > m_start + m_held) {
+            m_start = at;
+            m_held = std::min<std::int64_t>(kBytes, m_size - at);
+            if (!readAt(m_fd, at, m_bytes.data(), std::size_t(m_held))) {
+                m_held = 0;
+                return nullptr;
+            }
+        }
+        return m_bytes.data() + (at - m_start);
+    }
+
+private:
+    static constexpr std::int64_t kBytes = 1 << 16;
+    int m_fd;
+    std::int64_t m_size;
+    std::int64_t m_start = 0;
+    std::int64_t m_held = 0;
+    std::vector<std::uint8_t> m_bytes = std::vector<std::uint8_t>(std::size_t(kBytes));
+};
+
+std::int64_t le32(const std::uint8_t* p) {
+    return std::int64_t(p[0]) | std::int64_t(p[1]) << 8 | std::int64_t(p[2]) << 16 |
+           std::int64_t(p[3]) << 24;
+}
+
+// Where "fLaC" stands after the ID3v2 tags at the start, or -1.
+std::int64_t flacStart(Window& bytes) {
+    std::int64_t at = 0;
+    // Each tag takes at least its header, so this ends within the file.
+    while (const std::uint8_t* h = bytes.at(at, kId3Header)) {
+        if (std::memcmp(h, "ID3", 3) != 0)
+            break;
+        // The size as libFLAC reads it: seven bits of each of four bytes.
+        const std::int64_t size = std::int64_t(h[6] & 0x7F) << 21 |
+                                  std::int64_t(h[7] & 0x7F) << 14 | std::int64_t(h[8] & 0x7F) << 7 |
+                                  std::int64_t(h[9] & 0x7F);
+        at += kId3Header + size + ((h[5] & kId3Footer) ? kId3Header : 0);
+    }
+    const std::uint8_t* magic = bytes.at(at, 4);
+    return magic && std::memcmp(magic, "fLaC", 4) == 0 ? at : -1;
+}
+
+// The entries a comment block of `length` bytes at `body` declares, no more
+// than its bytes can hold: its vendor string's length, the string, the
+// count, then entries of four bytes or more.
+std::int64_t declaredEntries(Window& bytes, std::int64_t body, std::int64_t length) {
+    const std::uint8_t* word = bytes.at(body, 4);
+    if (length < 8 || !word)
+        return 0;
+    const std::int64_t vendor = le32(word);
+    if (vendor > length - 8 || !(word = bytes.at(body + 4 + vendor, 4)))
+        return 0;
+    return std::min(le32(word), (length - 8 - vendor) / 4);
+}
+
+// Applies the mask to `n` bytes of the file that start at `from`.
+void maskBytes(const std::vector<std::int64_t>& masked, std::int64_t from, std::uint8_t* bytes,
+               std::int64_t n) {
+    for (auto it = std::lower_bound(masked.begin(), masked.end(), from);
+         it != masked.end() && *it < from + n; ++it) {
+        std::uint8_t& b = bytes[*it - from];
+        b = std::uint8_t((b & kLastBlock) | kPadding);
+    }
 }
 
 } // namespace
@@ -49,15 +133,11 @@ struct FlacMetaMaskIo {
         FlacMetaMask& m = of(data);
         if (count <= 0)
             return 0;
-        const ssize_t got = ::pread(m.m_fd, out, std::size_t(count), off_t(m.m_pos));
+        const std::int64_t at = m.m_start + m.m_pos;
+        const ssize_t got = ::pread(m.m_fd, out, std::size_t(count), off_t(at));
         if (got <= 0)
             return 0;
-        auto* bytes = static_cast<std::uint8_t*>(out);
-        for (const std::int64_t at : m.m_masked)
-            if (at >= m.m_pos && at < m.m_pos + got) {
-                std::uint8_t& b = bytes[at - m.m_pos];
-                b = std::uint8_t((b & kLastBlock) | kPadding);
-            }
+        maskBytes(m.m_masked, at, static_cast<std::uint8_t*>(out), got);
         m.m_pos += got;
         return got;
     }
@@ -65,58 +145,82 @@ struct FlacMetaMaskIo {
     static sf_count_t tell(void* data) { return of(data).m_pos; }
 };
 
-std::vector<std::int64_t> FlacMetaMask::commentBlocks(int fd) {
-    std::vector<std::int64_t> found;
-    std::uint8_t head[4];
-    if (!readAt(fd, 0, head, 4) || std::memcmp(head, "fLaC", 4) != 0)
-        return {};
-    std::int64_t at = 4;
-    for (int n = 0; n < kMaxBlocks; ++n) {
-        if (!readAt(fd, at, head, 4))
-            return {};
-        if ((head[0] & 0x7F) == kVorbisComment)
-            found.push_back(at);
-        if (head[0] & kLastBlock)
-            return found;
-        at += 4 + (std::int64_t(head[1]) << 16 | std::int64_t(head[2]) << 8 | head[3]);
+FlacLayout FlacMetaMask::walk(int fd) {
+    FlacLayout layout;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return layout;
+    Window bytes(fd, st.st_size);
+    const std::int64_t start = flacStart(bytes);
+    if (start < 0)
+        return layout;
+    layout.kind = FlacLayout::Kind::Unsound;
+    layout.start = start;
+    // Each block takes at least its header, so this ends within the file.
+    for (std::int64_t at = start + 4;;) {
+        const std::uint8_t* head = bytes.at(at, 4);
+        if (!head)
+            return layout;
+        const int type = head[0] & 0x7F;
+        const bool last = head[0] & kLastBlock;
+        const std::int64_t body = at + 4;
+        const std::int64_t length =
+            std::int64_t(head[1]) << 16 | std::int64_t(head[2]) << 8 | std::int64_t(head[3]);
+        if (length > st.st_size - body || (type == kStreamInfo && length < kStreamInfoBytes))
+            return layout;
+        if (type == kVorbisComment) {
+            if (layout.commentBlocks.size() == kMostCommentBlocks)
+                return layout;
+            layout.commentBlocks.push_back(at);
+            layout.commentEntries += declaredEntries(bytes, body, length);
+        }
+        if (last) {
+            layout.kind = FlacLayout::Kind::Sound;
+            return layout;
+        }
+        at = body + length;
     }
-    return {};
 }
 
-std::int64_t FlacMetaMask::commentEntries(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+FlacLayout FlacMetaMask::walk(const QString& path) {
+    // Not blocking: a named pipe must not hold the caller until a writer comes.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return 0;
-    std::int64_t entries = 0;
-    const std::vector<std::int64_t> blocks = commentBlocks(fd);
-    std::uint8_t word[4];
-    const auto le32 = [&word] {
-        return std::int64_t(word[0]) | std::int64_t(word[1]) << 8 | std::int64_t(word[2]) << 16 |
-               std::int64_t(word[3]) << 24;
-    };
-    // After the block header: the vendor string's length, the string, the count.
-    if (!blocks.empty() && readAt(fd, blocks.front() + 4, word, 4)) {
-        const std::int64_t vendor = le32();
-        if (readAt(fd, blocks.front() + 8 + vendor, word, 4))
-            entries = le32();
-    }
+        return {};
+    FlacLayout layout = walk(fd);
     ::close(fd);
-    return entries;
+    return layout;
+}
+
+std::vector<std::int64_t> FlacMetaMask::commentBlocks(int fd) {
+    FlacLayout layout = walk(fd);
+    return layout.kind == FlacLayout::Kind::Sound ? std::move(layout.commentBlocks)
+                                                  : std::vector<std::int64_t>{};
+}
+
+bool FlacMetaMask::keptFromFfmpeg(const FlacLayout& layout) {
+    return layout.kind == FlacLayout::Kind::Unsound || layout.commentEntries > kManyComments;
+}
+
+bool FlacMetaMask::keptFromFfmpeg(const QString& path) {
+    const QLatin1String scheme("file:");
+    return keptFromFfmpeg(walk(path.startsWith(scheme) ? path.mid(scheme.size()) : path));
 }
 
 bool FlacMetaMask::copyMasked(const QString& from, const QString& to) {
     QFile in(from), out(to);
     if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    const std::vector<std::int64_t> masked = commentBlocks(in.handle());
+    const FlacLayout layout = walk(in.handle());
+    if (layout.kind == FlacLayout::Kind::Unsound)
+        return false;
+    const std::vector<std::int64_t>& masked = layout.commentBlocks;
     constexpr qint64 kChunk = 1 << 20;
     for (qint64 at = 0;;) {
         QByteArray chunk = in.read(kChunk);
         if (chunk.isEmpty())
             return in.atEnd() && in.error() == QFileDevice::NoError && out.flush();
-        for (const std::int64_t m : masked)
-            if (m >= at && m < at + chunk.size())
-                chunk[qsizetype(m - at)] = char((chunk[qsizetype(m - at)] & kLastBlock) | kPadding);
+        maskBytes(masked, at, reinterpret_cast<std::uint8_t*>(chunk.data()), chunk.size());
         if (out.write(chunk) != chunk.size())
             return false;
         at += chunk.size();
@@ -131,10 +235,13 @@ std::unique_ptr<FlacMetaMask> FlacMetaMask::open(const QString& path, SF_INFO& i
     struct stat st {};
     if (::fstat(m->m_fd, &st) != 0 || !S_ISREG(st.st_mode))
         return nullptr;
-    m->m_size = st.st_size;
-    m->m_masked = commentBlocks(m->m_fd);
-    if (m->m_masked.empty())
+    FlacLayout layout = walk(m->m_fd);
+    // No FLAC, an unsound one, or nothing to mask.
+    if (layout.kind != FlacLayout::Kind::Sound || layout.commentBlocks.empty())
         return nullptr;
+    m->m_masked = std::move(layout.commentBlocks);
+    m->m_start = layout.start;
+    m->m_size = st.st_size - layout.start;
     SF_VIRTUAL_IO io{&FlacMetaMaskIo::length, &FlacMetaMaskIo::seek, &FlacMetaMaskIo::read,
                      &FlacMetaMaskIo::write, &FlacMetaMaskIo::tell};
     info = SF_INFO{};

@@ -7,11 +7,21 @@
 // its own way), so such a file is opened again with the type of each comment
 // block changed to padding as it is read: the block keeps its length and
 // every offset in the file stays where it was, so seeking and the stream's
-// frames are untouched; only the block's entries are never parsed.
+// frames are untouched; only the block's entries are never parsed. What
+// stands before "fLaC" (ID3v2 tags) is left out of what libsndfile reads.
 //
 // A copy masked the same way serves a reader of its own (ffmpeg, which
 // gathers a block's entries at a cost that grows with the square of their
 // number).
+//
+// The metadata is walked as libFLAC walks it, so that no block it parses is
+// left unmasked: any ID3v2 tags before "fLaC" (each skipped by its syncsafe
+// size, and its footer when its flags name one), then every block up to the
+// one flagged last, however many there are, every comment block among them
+// masked wherever it stands. A second STREAMINFO is read by libFLAC as the
+// first was (the later one counts) and is left as it is. A walk that leaves
+// the file, a STREAMINFO shorter than its fields or the invalid block type
+// makes the file unsound: no reader of ours, and no ffmpeg, is given it.
 //
 // The source lives as long as the SNDFILE opened on it; close the SNDFILE
 // first. One thread at a time, like the SNDFILE.
@@ -28,10 +38,33 @@ struct SF_INFO;
 
 namespace ql::platform {
 
+// What a walk of a file's FLAC metadata found.
+struct FlacLayout {
+    enum class Kind {
+        NotFlac, // no "fLaC" at the start or after the leading ID3v2 tags
+        Sound,   // every block walked, up to the one flagged last
+        Unsound, // a FLAC whose blocks cannot be walked to their end
+    };
+    Kind kind = Kind::NotFlac;
+    // Where "fLaC" stands: after the ID3v2 tags, if any.
+    std::int64_t start = 0;
+    // Where the header byte of each comment block sits, in file order.
+    std::vector<std::int64_t> commentBlocks;
+    // The entries the comment blocks declare, counting in each no more than
+    // its bytes can hold (an entry takes at least four): what a reader that
+    // parses them goes through.
+    std::int64_t commentEntries = 0;
+};
+
 class FlacMetaMask {
 public:
+    // Entries past which ffmpeg's reading of comments takes long (about 0.7 s
+    // over 10,000 of them; no real file carries more than a few hundred): a
+    // file with more is handed to ffmpeg only as a masked copy.
+    static constexpr std::int64_t kManyComments = 10'000;
     // The file reopened with its comment blocks masked, or nothing when it
-    // is no FLAC, holds no comment block, or libsndfile still refuses it.
+    // is no FLAC, an unsound one, holds no comment block, or libsndfile still
+    // refuses it.
     static std::unique_ptr<FlacMetaMask> open(const QString& path, SF_INFO& info);
     ~FlacMetaMask();
     FlacMetaMask(const FlacMetaMask&) = delete;
@@ -40,20 +73,34 @@ public:
     // The SNDFILE reading through the mask; the caller closes it.
     sf_private_tag* file() const { return m_file; }
 
-    // Where the header byte of each comment block sits, for a FLAC whose
-    // metadata blocks can be walked; empty otherwise. Reads block headers
-    // only.
+    // The file's metadata walked; reads block headers and the counts of
+    // comment blocks only, a buffer at a time, so a file of a million empty
+    // blocks is walked as quickly as it is read.
+    static FlacLayout walk(int fd);
+    static FlacLayout walk(const QString& path);
+    // Where the header byte of each comment block sits, for a sound FLAC;
+    // empty otherwise.
     static std::vector<std::int64_t> commentBlocks(int fd);
-    // The entries of the file's first comment block; 0 without one.
-    static std::int64_t commentEntries(const QString& path);
+    // Whether ffmpeg must not read the file as it is: an unsound FLAC, or one
+    // whose comment blocks hold more than kManyComments entries.
+    static bool keptFromFfmpeg(const FlacLayout& layout);
+    // The same of the file at `path` (an absolute path, or ffmpeg's "file:"
+    // name of one): every run of ffmpeg or ffprobe over a file, and FFmpeg's
+    // libraries in-process, ask it first, and one that must not read the file
+    // finds nothing in it.
+    static bool keptFromFfmpeg(const QString& path);
     // Copies `from` over `to` (which keeps its mode) with its comment blocks
-    // as padding; false when either cannot be read or written whole.
+    // as padding; false when either cannot be read or written whole, or when
+    // `from` is an unsound FLAC.
     static bool copyMasked(const QString& from, const QString& to);
 
 private:
     FlacMetaMask() = default;
     friend struct FlacMetaMaskIo;
     int m_fd = -1;
+    // The stream read from "fLaC" on: the tags before it are not libsndfile's
+    // to find (it knows no ID3v2 footer).
+    std::int64_t m_start = 0;
     std::int64_t m_size = 0;
     std::int64_t m_pos = 0;
     std::vector<std::int64_t> m_masked;

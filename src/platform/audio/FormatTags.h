@@ -20,7 +20,8 @@ namespace ql::platform {
 // `input` is the file's name for FFmpeg ("file:" and the absolute path, as
 // app/DecodeCommand's ffmpegInput gives it). nullopt when the libraries
 // cannot open the file at all (the caller may ask ffprobe itself); an empty
-// text when neither the file nor any stream has such a tag. A read that outlasts kProbeLimitMs is
+// text when neither the file nor any stream has such a tag, or when the file
+// is one FFmpeg must not read (FlacMetaMask::keptFromFfmpeg). A read that outlasts kProbeLimitMs is
 // given up as one the libraries cannot open (ffprobe then runs at its limit).
 std::optional<QByteArray> tagLines(const QString& input, const char* key);
 
