@@ -89,14 +89,18 @@ const std::vector<CoverCase> kCovers{
 // file changed: the cover file seeded first unless empty; the width of every
 // answer (0: none), the program runs before and after the change and what the
 // covers folder holds at the end ("jpg", "none" or nothing). "counted" runs
-// ffmpeg; "cut" dies half-way through ffmpeg's output.
+// ffmpeg; "cut" dies half-way through ffmpeg's output; "unread" runs it on a
+// file that is not there (a read error); "full" on a device without room.
 // clang-format off
-struct ExtractCase { const char *name, *source, *program; QByteArray seed; int width, runs, runsAfter; const char* left; };
+struct ExtractCase { const char *name, *source, *program; QByteArray seed; int width, runs, runsAfter; const char* left; bool oldMark = false; };
 const std::vector<ExtractCase> kExtract = {
     {"picture extracted once, then read", "pic.flac", "counted", {}, 300, 1, 1, "jpg"},
     {"no picture: remembered across starts until the file changes", "plain.flac", "counted", {}, 0, 1, 2, "none"},
     {"extraction cut short leaves no cover and no mark", "pic.flac", "cut", {}, 0, 3, 4, ""},
     {"a cover file that does not load is extracted again", "pic.flac", "counted", "not a jpeg", 300, 1, 1, "jpg"},
+    {"a read error is tried again at every request", "pic.flac", "unread", {}, 0, 3, 4, ""},
+    {"no room for the cover: tried again at every request", "pic.flac", "full", {}, 0, 3, 4, ""},
+    {"a mark an older run wrote after any failure is not believed", "pic.flac", "counted", {}, 300, 1, 1, "jpg", true},
 };
 // Albums 0 … n-1 of one artist, covers of distinct colours for `pictured`;
 // the album in the top-left, top-right, bottom-left and bottom-right cell.
@@ -178,6 +182,13 @@ private slots:
             "for o; do :; done\ntruncate -s $(($(stat -c%s \"$o\") / 2)) \"$o\"\n";
         QVERIFY(
             test::writeExecutable(test::tempFile("cut"), count + ffmpeg + cut + "kill -9 $$\n"));
+        const QByteArray head = count + "exec '" + toolPath("ffmpeg").toUtf8() + "' ";
+        const QByteArray options = "\"$1\" \"$2\" \"$3\" \"$4\" ";
+        const QByteArray picture = "\"$6\" \"$7\" \"$8\" \"$9\" \"${10}\" \"${11}\" ";
+        QVERIFY(test::writeExecutable(test::tempFile("unread"),
+                                      head + options + "\"$5.gone\" " + picture + "\"${12}\"\n"));
+        QVERIFY(test::writeExecutable(test::tempFile("full"), head + options + "\"$5\" " + picture +
+                                                                  "-f mjpeg /dev/full\n"));
         QVERIFY(
             test::writeExecutable(test::tempFile("slow"),
                                   "sleep 1\nexec '" + toolPath("ffmpeg").toUtf8() + "' \"$@\"\n"));
@@ -300,6 +311,14 @@ private slots:
         const QString file = folder + "/" + coverFileName(item.key);
         if (!c.seed.isEmpty())
             QVERIFY(QDir().mkpath(folder) && test::writeFile(file, c.seed));
+        if (c.oldMark) { // the file's path, size and modification time, as such marks hold
+            const QFileInfo audio(item.tracks[0].path);
+            QVERIFY(QDir().mkpath(folder) &&
+                    test::writeFile(
+                        file.chopped(4) + ".none",
+                        audio.filePath().toUtf8() + '\n' + QByteArray::number(audio.size()) + '\n' +
+                            QByteArray::number(audio.lastModified().toMSecsSinceEpoch()) + '\n'));
+        }
 
         const Answer first = ask(*app, item);
         QVERIFY(first.came && !first.atOnce && first.onMainThread);
