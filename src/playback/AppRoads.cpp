@@ -229,11 +229,13 @@ void App::playUnprocessed(WorkFileFault fault, quint64 generation) {
     p.withoutProcessing = true;
     p.loading = true;
     takeRoad(*p.current, generation);
-    // Playing, or on its way through the decode road, which tells its own
-    // failure if it meets one (after this one). The track plays, but not as
-    // asked: a failure, so a notice on the line or the list's count after a
-    // catalog came does not hide it.
-    if (p.generation == generation && (isPlaying() || p.loading))
+    // Playing, or on its way to the decode road (its player's first read
+    // may have failed already, before the end that hands it over), which
+    // tells its own failure if it meets one: this word then gives way
+    // (endRoad). The track plays, but not as asked: a failure, so a notice on
+    // the line or the list's count after a catalog came does not hide it.
+    const bool handedOver = p.audio && readsOnAnotherRoad(*p.audio);
+    if (p.generation == generation && (isPlaying() || p.loading || handedOver))
         status->setFailure(workFaultText(*this, fault, false));
 }
 

@@ -120,9 +120,9 @@ struct LabelCase {
     std::optional<Track> track;
     bool favourite, visible;
     const char* lang;
-    QStringList texts; // elapsed, remaining; the window's time, play, title, artist, heart
-    QStringList steps; // of the tick, in order
-    double progress;   // of the shown views afterwards (each starts at 0.5)
+    QStringList texts;      // elapsed, remaining; the window's time, play, title, artist, heart
+    QStringList steps;      // of the tick, in order
+    double progress;        // of the shown views afterwards (each starts at 0.5)
     bool preparing = false; // a track asked to play is still being prepared
 };
 const Track kTrack{1, "/music/a.flac", "<b>Title</b>", "Artist", {}, 200.5, {}};

@@ -201,7 +201,7 @@ private slots:
         const auto& [name, how, first, second, steps, rows, plays, status, unopened] =
             test::currentCase(kCases);
         const test::LogLines log{QString()}; // the warnings, as standard error gets them
-        const QByteArrayView way(how); // compared by text, never by pointer
+        const QByteArrayView way(how);       // compared by text, never by pointer
         const QString python = way == "nopython" ? QStringLiteral("/nonexistent/python3")
                                                  : pythonPath().value_or("/usr/bin/python3");
         test::LaunchedApp l(
