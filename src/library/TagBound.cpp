@@ -25,6 +25,9 @@ constexpr char32_t kJoiner = 0x200D;
 } // namespace
 
 QString boundedTag(QStringView text) {
+    // No more units than the bound: no more characters either.
+    if (text.size() <= kTagLimit)
+        return text.toString();
     // Characters, not UTF-16 units: a pair of surrogates is one, a lone
     // surrogate one of its own.
     QList<char32_t> chars;
