@@ -71,6 +71,7 @@ struct AlbumCell;
 struct AnalysisTools;
 struct BackendCommand;
 struct DecodedAhead;
+struct IntakeResult;
 struct PluginSlot;
 struct SignalPathReport;
 class AudioScanPanel;
@@ -143,8 +144,10 @@ public:
     // once. Only the newest intake's results are applied.
     void openAudioFiles(const QStringList& paths);
     // The tail of an intake, on the main thread; reached only while its
-    // intake is still the newest (library.fileOpenGeneration).
-    void openFinished(const std::vector<Track>& imported, const QString& lastError);
+    // intake is still the newest (library.fileOpenGeneration). Each file
+    // that did not open gets its line on standard error; when none opened,
+    // the last one's error is the status line's failure.
+    void openFinished(const IntakeResult& result);
     // The menu command "음원 열기…": the open panel for audio files; the
     // chosen files go to openAudioFiles(), a cancel does nothing.
     void chooseAudioFile();
@@ -937,8 +940,8 @@ public:
     // ---- ui/AppBrowser.cpp --------------------------------------------------
     // The catalog filter: the only writer of browser.filtered. resetOrder asks
     // for a new shuffle order (actions of the user); false keeps the order
-    // (background updates). Saves the view state, refreshes the views and the
-    // status line.
+    // (background updates, whose count waits while a failure keeps the status
+    // line). Saves the view state, refreshes the views and the status line.
     void filter(bool resetOrder = false);
     // Writes "librarySearch" (the field's text as typed) and
     // "visibleTrackOrder" to the settings.

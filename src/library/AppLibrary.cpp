@@ -7,6 +7,7 @@
 // so the results of an older intake (or of one the quit overtook) are dropped.
 #include "app/App.h"
 
+#include "app/ControllerLogCategories.h"
 #include "app/Delivery.h"
 #include "app/UserDefaults.h"
 #include "library/BackendImport.h"
@@ -56,15 +57,21 @@ void App::openAudioFiles(const QStringList& paths) {
     const Delivery delivery(this, library.fileOpenGeneration);
     QThreadPool::globalInstance()->start([delivery, backend, files, limitMs] {
         IntakeResult result = importFiles(backend, files, limitMs);
-        delivery.post([result = std::move(result)](App& app) {
-            app.openFinished(result.imported, result.lastError);
-        });
+        delivery.post([result = std::move(result)](App& app) { app.openFinished(result); });
     });
 }
 
-void App::openFinished(const std::vector<Track>& imported, const QString& lastError) {
+void App::openFinished(const IntakeResult& result) {
+    // A file handed to the program that does not open is a track that does
+    // not play, even when others of the intake do.
+    for (const IntakeFailure& failure : result.failures) {
+        qCWarning(lcLibrary, "a file handed to the program did not open");
+        qCDebug(lcLibrary, "%s: %s", qUtf8Printable(failure.file), qUtf8Printable(failure.error));
+    }
+    const std::vector<Track>& imported = result.imported;
     if (imported.empty()) {
-        showBackendMessage(lastError);
+        if (!result.failures.empty())
+            showBackendMessage(result.failures.back().error);
         return;
     }
     // Files opened before the backend's first catalog (a first run): the list

@@ -39,7 +39,7 @@ IntakeResult importFiles(const BackendCommand& backend, const QStringList& files
         if (outcome.opened)
             result.imported.push_back(std::move(*outcome.opened));
         else
-            result.lastError = std::move(outcome.error);
+            result.failures.push_back({file, std::move(outcome.error)});
     }
     return result;
 }

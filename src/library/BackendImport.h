@@ -26,11 +26,15 @@ inline constexpr int kImportLimitMs = 30'000;
 ImportOutcome runImport(const BackendCommand& command, int limitMs = kImportLimitMs);
 
 // One intake's imports: each file in order through importCommand(backend,
-// file), one after another. The tracks that were opened, in order, and the
-// error of the last file that failed (empty when none did).
+// file), one after another. The tracks that were opened, and each file that
+// did not open with its error (the backend's Korean text), both in order.
+struct IntakeFailure {
+    QString file;
+    QString error;
+};
 struct IntakeResult {
     std::vector<Track> imported;
-    QString lastError;
+    std::vector<IntakeFailure> failures;
 };
 IntakeResult importFiles(const BackendCommand& backend, const QStringList& files,
                          int limitMs = kImportLimitMs);

@@ -1,6 +1,7 @@
 #include "library/GenreMap.h"
 
 #include "app/JsonCodecImpl.h"
+#include "library/TagBound.h"
 
 #include <algorithm>
 #include <bit>
@@ -221,7 +222,9 @@ bool readJson(JsonElement e, GenreMap& out) {
         if (kv.value.get_string().get(text) != simdjson::SUCCESS)
             return false;
         if (!any || text != lastText) {
-            genre = QString::fromUtf8(text.data(), qsizetype(text.size()));
+            // Cut as a genre read now is: one stored whole by an older
+            // reader would otherwise stay whole.
+            genre = boundedTag(QString::fromUtf8(text.data(), qsizetype(text.size())));
             lastText = text;
             any = true;
         }

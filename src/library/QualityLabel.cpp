@@ -1,12 +1,12 @@
 #include "library/QualityLabel.h"
 
+#include "library/TagBound.h"
 #include "playback/RateText.h"
 
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTextBoundaryFinder>
 
@@ -94,23 +94,39 @@ QString qualityLabel(const QString& codec, double rate, int bits, double bitRate
 }
 
 QString genreValue(const QByteArray& output) {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString text = utf8.decode(output);
-    const QString line = text.split(u'\n', Qt::SkipEmptyParts).value(0);
-    static const QRegularExpression separators(QStringLiteral("[;/,\\x{0}]"));
-    QString value = line.split(separators, Qt::SkipEmptyParts).value(0);
-    // Only spaces and tabs are trimmed, not every kind of white space.
-    qsizetype from = 0, to = value.size();
-    while (from < to && (value[from] == u' ' || value[from] == u'\t'))
+    // Only the first line's first piece counts. It is found in the bytes
+    // (the line feed, the separators and the blanks are ASCII, never part of
+    // a longer UTF-8 sequence) and only as much of it is decoded as the bound
+    // can keep, so a genre of megabytes is neither decoded nor copied whole.
+    const QByteArrayView all(output);
+    qsizetype from = 0;
+    while (from < all.size() && all[from] == '\n')
         ++from;
-    while (to > from && (value[to - 1] == u' ' || value[to - 1] == u'\t'))
-        --to;
-    value = value.mid(from, to - from);
+    const qsizetype lineEnd = all.indexOf('\n', from);
+    const QByteArrayView line = all.sliced(from, (lineEnd < 0 ? all.size() : lineEnd) - from);
+    const auto separator = [](char c) { return c == ';' || c == '/' || c == ',' || c == '\0'; };
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    qsizetype start = 0;
+    while (start < line.size() && separator(line[start]))
+        ++start;
+    qsizetype end = start;
+    while (end < line.size() && !separator(line[end]))
+        ++end;
+    // Only spaces and tabs are trimmed, not every kind of white space.
+    while (start < end && blank(line[start]))
+        ++start;
+    while (end > start && blank(line[end - 1]))
+        --end;
+    // At most 4 bytes a character: a longer piece still yields more
+    // characters than the bound keeps, all whole but perhaps the last.
+    constexpr qsizetype kDecoded = 4 * (kTagLimit + 2);
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString value = utf8.decode(line.sliced(start, std::min(end - start, kDecoded)));
     if (value.isEmpty())
         return value;
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, value);
     const qsizetype first = std::max<qsizetype>(graphemes.toNextBoundary(), 1);
-    return value.left(first).toUpper() + value.mid(first);
+    return boundedTag(value.left(first).toUpper() + value.mid(first));
 }
 
 double addedDate(std::optional<qint64> birthMs, std::optional<qint64> modifiedMs) {

@@ -34,8 +34,8 @@ QString qualityLabel(const QString& codec, double rate, int bits, double bitRate
 
 // The genre of ffprobe's "format_tags=genre" output: the first line's first
 // piece between ";", "/", "," and NUL, spaces and tabs trimmed, its first
-// character upper-cased; "" when there is none. Bytes that are not UTF-8
-// become U+FFFD.
+// character upper-cased, cut to kTagLimit characters (library/TagBound.h);
+// "" when there is none. Bytes that are not UTF-8 become U+FFFD.
 QString genreValue(const QByteArray& output);
 
 // A file's added date in seconds since 1970: its birth time, else its

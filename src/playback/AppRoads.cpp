@@ -33,13 +33,13 @@
 #include "app/App.h"
 
 #include "app/ControllerLogCategories.h"
+#include "app/DecodeCommand.h"
 #include "app/FailureText.h"
 #include "effects/FXPanel.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "platform/Platform.h"
 #include "platform/audio/AudioPlayer.h"
-#include "app/DecodeCommand.h"
 #include "playback/Transport.h"
 #include "ui/PlayButton.h"
 #include "ui/StatusLabel.h"
@@ -84,6 +84,10 @@ QString workFaultText(const App& app, WorkFileFault fault, bool toPlay) {
 // play. A seek waiting for this road's player dies with it: it must not move
 // the next track.
 void endRoad(App& app) {
+    // A track told to play without processing that then does not play at
+    // all: that word is no longer true and gives way to the failure.
+    for (const WorkFileFault fault : {WorkFileFault::NoRoom, WorkFileFault::NotMade})
+        app.status->withdraw(workFaultText(app, fault, false));
     app.playback.loading = false;
     app.playback.pendingSeek.reset();
     app.views.playButton->setTitle(stoppedTitle());
@@ -224,11 +228,14 @@ void App::playUnprocessed(WorkFileFault fault, quint64 generation) {
     p.withoutProcessing = true;
     p.loading = true;
     takeRoad(*p.current, generation);
-    // Playing, or on its way through the decode road, which tells its own
-    // failure if it meets one. The track plays, so this is an outcome, not a
-    // failure: a later outcome of the same track (that failure) replaces it.
-    if (p.generation == generation && (isPlaying() || p.loading))
-        status->setTranslated(workFaultText(*this, fault, false));
+    // Playing, or on its way to the decode road (its player's first read
+    // may have failed already, before the end that hands it over), which
+    // tells its own failure if it meets one: this word then gives way
+    // (endRoad). The track plays, but not as asked: a failure, so a notice on
+    // the line or the list's count after a catalog came does not hide it.
+    const bool handedOver = p.audio && readsOnAnotherRoad(*p.audio);
+    if (p.generation == generation && (isPlaying() || p.loading || handedOver))
+        status->setFailure(workFaultText(*this, fault, false));
 }
 
 void App::showRenderNote(const std::optional<RenderNote>& note) {

@@ -120,7 +120,9 @@ void App::renewWeakRemoteToken() {
         return;
     usableToken();
     remoteTokenReplaced = true;
-    status->setStringValue(L10n::tr(kAddressChanged));
+    // Told once, at launch, and the user must act on it: a notice, which the
+    // list's count and a starting track's messages do not replace.
+    status->setNotice(L10n::tr(kAddressChanged));
 }
 
 void App::showRemote() {

@@ -119,9 +119,15 @@ void App::filter(bool resetOrder) {
     if (albumMode())
         refreshAlbums();
     updateHeader();
-    // Counts only: composed in Korean and translated whole.
-    status->setStringValue(
-        L10n::tr(catalogCountText(browser.filtered.size(), library.rows.size(), false)));
+    // Counts only: composed in Korean and translated whole. A background
+    // update's count (a catalog that came) does not end a failure's turn:
+    // the failure of a file opened at launch must not go before it is read.
+    const QString count =
+        L10n::tr(catalogCountText(browser.filtered.size(), library.rows.size(), false));
+    if (resetOrder)
+        status->setStringValue(count);
+    else
+        status->setUpdate(count);
     if (playback.current) {
         const int row = rowOfTrack(browser.filtered, playback.current->id);
         if (row >= 0)

@@ -8,11 +8,12 @@
 // the tile's first track out (library/CoverCommand.h) and the file is read
 // again. The answer comes back on the main thread through the application
 // object and is cached in memory only when there is a picture. A file that
-// ffmpeg read to its end without finding a picture is remembered on disk as
+// ffmpeg reports to hold no picture stream is remembered on disk as
 // "covers/<n>.none" holding its path, size and modification time, so no
 // extraction runs for it again (not even after a restart) until the file
-// changes. A run that did not end by itself (ffmpeg missing, killed, the quit)
-// proves nothing and leaves no such mark. Requests for one album are not
+// changes. Any other failure (ffmpeg missing, killed or ended by the quit, a
+// read error, a covers folder without room) says nothing of the file and
+// leaves no such mark: the next request tries again. Requests for one album are not
 // merged: the second finds the file the first wrote. Covers are asked for by
 // what shows them (a tile, a title cell): a request whose tile or row has
 // left the screen by the time its turn comes is dropped unanswered
@@ -25,6 +26,7 @@
 #include "app/App.h"
 
 #include "app/AppPaths.h"
+#include "app/DecodeCommand.h"
 #include "app/Delivery.h"
 #include "library/CoverCommand.h"
 #include "library/ToolPaths.h"
@@ -78,19 +80,37 @@ QString noPictureMark(const QString& coverFile) {
     return coverFile.chopped(4) + QStringLiteral(".none");
 }
 
+// A mark's text: this line, then the stamp. Marks without it were written
+// after any failed extraction, read errors and full disks included, so they
+// are not believed: each costs one extraction more.
+constexpr QByteArrayView kMarkHead = "no picture stream\n";
+
 bool knownWithoutPicture(const QString& coverFile, const QByteArray& stamp) {
     if (stamp.isEmpty())
         return false;
+    const QByteArray text = kMarkHead.toByteArray() + stamp;
     QFile mark(noPictureMark(coverFile));
-    return mark.open(QIODevice::ReadOnly) && mark.read(stamp.size() + 1) == stamp;
+    return mark.open(QIODevice::ReadOnly) && mark.read(text.size() + 1) == text;
 }
 
 // Written whole or not at all: a torn mark would only cost one extraction, but
 // a full disk must not leave an empty file that looks like a mark.
 void rememberNoPicture(const QString& coverFile, const QByteArray& stamp) {
+    const QByteArray text = kMarkHead.toByteArray() + stamp;
     QSaveFile mark(noPictureMark(coverFile));
-    if (mark.open(QIODevice::WriteOnly) && mark.write(stamp) == stamp.size())
+    if (mark.open(QIODevice::WriteOnly) && mark.write(text) == text.size())
         mark.commit();
+}
+
+// ffmpeg ended by itself and said that the file holds no picture stream:
+// what it prints when the map of the first video stream (CoverCommand.h)
+// matches nothing. Only the last lines are kept, and that message is the
+// last thing a run that found no picture prints.
+constexpr qsizetype kErrorTail = 4096;
+
+bool reportsNoPicture(const platform::ChildRun& run) {
+    return run.finished() && !run.crashed && run.exitCode != 0 &&
+           run.err.contains("matches no streams");
 }
 
 // On the cover queue: the cover file, else an extraction into it unless the
@@ -111,6 +131,8 @@ QImage loadOrExtract(const QString& program, const QString& path, const QString&
                                           QUuid::createUuid(), QStringLiteral(".jpg"));
     platform::ChildOptions options;
     options.discardStdout = true;
+    options.keepStderr = true;
+    options.stderrTail = kErrorTail;
     options.registry = children; // the quit ends an extraction still running
     const platform::ChildRun run =
         platform::runChild(program, coverArguments(input, partial), options);
@@ -119,10 +141,11 @@ QImage loadOrExtract(const QString& program, const QString& path, const QString&
                                         QFile::encodeName(file).constData()) != 0)
         QFile::remove(partial);
     QImage image = readCover(file);
-    // ffmpeg ended by itself with nothing to show: the file has no picture (or
-    // none ffmpeg can read, which no later run would read either). The stamp
-    // is taken before the run, so a file changed meanwhile does not match.
-    if (image.isNull() && run.finished() && !run.crashed && !stamp.isEmpty())
+    // Only ffmpeg's word that there is no picture is remembered: a read that
+    // failed or a cover that could not be written may well work next time.
+    // The stamp is taken before the run, so a file changed meanwhile does not
+    // match.
+    if (image.isNull() && reportsNoPicture(run) && !stamp.isEmpty())
         rememberNoPicture(file, stamp);
     else if (!image.isNull())
         QFile::remove(noPictureMark(file));

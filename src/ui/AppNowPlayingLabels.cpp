@@ -55,16 +55,14 @@ void App::updateNowPlaying() {
     if (np.wave->peaksVersion() != wave->peaksVersion())
         np.wave->copyPeaks(*wave);
 
-    if (const std::optional<PlayerFacts> player = playerFacts()) {
-        np.timeLabel->setText(timeText(player->currentTime) + QStringLiteral(" / ") +
-                              timeText(player->duration));
-        np.playButton->setText(player->playing || playback.loading ? QStringLiteral("⏸")
-                                                                    : QStringLiteral("▶"));
-    } else {
-        np.timeLabel->setText(QStringLiteral("0:00 / 0:00"));
-        // A track being prepared was asked to play: the button offers pause.
-        np.playButton->setText(playback.loading ? QStringLiteral("⏸") : QStringLiteral("▶"));
-    }
+    // The button offers pause only while a player plays: a track still being
+    // prepared (rendered, decoded) has none to pause, and a press then does
+    // nothing (the transport bar says "준비 중…" meanwhile).
+    const std::optional<PlayerFacts> player = playerFacts();
+    np.timeLabel->setText(player ? timeText(player->currentTime) + QStringLiteral(" / ") +
+                                       timeText(player->duration)
+                                 : QStringLiteral("0:00 / 0:00"));
+    np.playButton->setText(player && player->playing ? QStringLiteral("⏸") : QStringLiteral("▶"));
 
     const bool favourite = current && listening.favorites.contains(current->path);
     np.favButton->setText(favourite ? QStringLiteral("♥") : QStringLiteral("♡"));

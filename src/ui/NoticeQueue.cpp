@@ -8,7 +8,9 @@ namespace ql {
 std::optional<NoticeQueue::Entry> NoticeQueue::tell(Entry entry, qint64 now) {
     switch (entry.kind) {
     case Kind::Message:
-        if (!m_waiting.empty() || (turnRunning(now) && m_turn->entry.kind == Kind::Notice)) {
+    case Kind::Update:
+        if (!m_waiting.empty() || (turnRunning(now) && (m_turn->entry.kind == Kind::Notice ||
+                                                        entry.kind == Kind::Update))) {
             m_message = std::move(entry);
             return std::nullopt;
         }
@@ -42,6 +44,14 @@ std::optional<NoticeQueue::Entry> NoticeQueue::next(qint64 now) {
     if (m_message)
         return std::exchange(m_message, std::nullopt);
     return std::nullopt;
+}
+
+std::optional<NoticeQueue::Entry> NoticeQueue::withdraw(const QString& text, qint64 now) {
+    std::erase_if(m_waiting, [&text](const Entry& e) { return e.text == text; });
+    if (!turnRunning(now) || m_turn->entry.text != text)
+        return std::nullopt;
+    m_turn.reset();
+    return next(now);
 }
 
 bool NoticeQueue::isTold(const QString& text, qint64 now) const {

@@ -1,11 +1,14 @@
 // The turns of the status line (ui/StatusLabel): what it shows when several
 // things are told close together, and what waits for what.
 //
-// Three kinds of text are told:
+// Four kinds of text are told:
 //  - a message (an action's outcome, a progress text such as "음원 여는 중…"):
 //    shown at once unless a notice is on the line or failures and notices
 //    wait their turn; then it waits, and a newer message or failure takes its
 //    place there: only the newest outcome is worth showing late.
+//  - an update (what changed by itself: the list's count after a catalog
+//    came): a message that also waits while a failure keeps its turn, for
+//    it is no action of the user's that would say what happens now.
 //  - a failure (what the user asked for did not happen: a track that does
 //    not play, the backend gone, a device that does not open): never dropped
 //    unseen. Shown at once when no failure or notice is on the line or
@@ -47,7 +50,7 @@ class NoticeQueue {
 public:
     static constexpr qint64 kHoldMs = 5000;
 
-    enum class Kind { Message, Failure, Notice };
+    enum class Kind { Message, Update, Failure, Notice };
     struct Entry {
         QString text;
         bool composed = false; // already in the interface language
@@ -60,6 +63,9 @@ public:
     std::optional<Entry> tell(Entry entry, qint64 now);
     // The tick's turn: what waited and may be shown at `now`.
     std::optional<Entry> next(qint64 now);
+    // The failure or notice `text`, on the line or waiting, is no longer
+    // true: it goes, and when it was on the line what waits may be shown now.
+    std::optional<Entry> withdraw(const QString& text, qint64 now);
     // A save of `file` failed with `cause`; `text` tells it, at its turn.
     void fileFailed(const QString& file, const QString& cause, QString text);
     // `file` was saved; `text` tells it, when its failure was seen.

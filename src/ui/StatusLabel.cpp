@@ -46,6 +46,10 @@ void StatusLabel::setStringValue(const QString& value) {
     tell(value, false, NoticeQueue::Kind::Message);
 }
 
+void StatusLabel::setUpdate(const QString& value) {
+    tell(value, false, NoticeQueue::Kind::Update);
+}
+
 void StatusLabel::setAuto(const QString& message) {
     const qint64 now = m_clock();
     if (now < m_hold || !m_queue.idle(now))
@@ -76,6 +80,10 @@ void StatusLabel::setSaved(const QString& file, const QString& value) {
 
 void StatusLabel::showWaiting() {
     show(m_queue.next(m_clock()));
+}
+
+void StatusLabel::withdraw(const QString& value) {
+    show(m_queue.withdraw(value, m_clock()));
 }
 
 void StatusLabel::setSilently(const QString& value) {

@@ -44,6 +44,9 @@ public:
     void setStringValue(const QString& value);
     // An automatic message: shown only when the hold has run out.
     void setAuto(const QString& message);
+    // A manual message of what changed by itself (NoticeQueue's update):
+    // held like one, but it waits while a failure keeps the line.
+    void setUpdate(const QString& value);
     // A manual message composed already in the interface language (fixed
     // fragments translated, names inserted as they are): held like any manual
     // message, and final, so the translation pass never rewrites it.
@@ -60,6 +63,10 @@ public:
     void setSaved(const QString& file, const QString& value);
     // The tick's turn: shows what waited, once its turn has come.
     void showWaiting();
+    // The failure or notice `value` is no longer true (NoticeQueue::withdraw):
+    // what waits behind it may be shown at once. The text stays on the line
+    // until something else is shown.
+    void withdraw(const QString& value);
     // The translation pass: shows the text without touching the hold.
     void setSilently(const QString& value);
     // The shown text came from setTranslated.

@@ -124,9 +124,10 @@ struct LabelCase {
     std::optional<Track> track;
     bool favourite, visible;
     const char* lang;
-    QStringList texts; // elapsed, remaining; the window's time, play, title, artist, heart
-    QStringList steps; // of the tick, in order
-    double progress;   // of the shown views afterwards (each starts at 0.5)
+    QStringList texts;      // elapsed, remaining; the window's time, play, title, artist, heart
+    QStringList steps;      // of the tick, in order
+    double progress;        // of the shown views afterwards (each starts at 0.5)
+    bool preparing = false; // a track asked to play is still being prepared
 };
 const Track kTrack{1, "/music/a.flac", "<b>Title</b>", "Artist", {}, 200.5, {}};
 const QStringList kHidden{"meter", "lyrics", "abTick", "refreshTimes", "wave"};
@@ -168,6 +169,10 @@ const std::vector<LabelCase> labelCases{
      {"75:03", "-8:17", "75:03 / 83:20", "⏸", "<b>Title</b>", "Artist", "♡"}, kShown, 4503.0 / 5000},
     {"duration 0: progress 0", Facts{0, 5, true}, kTrack, false, true, "ko",
      {"0:05", "-0:00", "0:05 / 0:00", "⏸", "<b>Title</b>", "Artist", "♡"}, kShown, 0},
+    {"a track being prepared: no player to pause", std::nullopt, kTrack, false, true, "ko",
+     {"--:--", "--:--", "0:00 / 0:00", "▶", "<b>Title</b>", "Artist", "♡"}, kIdle, 0.5, true},
+    {"prepared again after its player's first read: paused", Facts{200.5, 0, false}, kTrack, false,
+     true, "ko", {"0:00", "-3:20", "0:00 / 3:20", "▶", "<b>Title</b>", "Artist", "♡"}, kIdle, 0.5, true},
     {"window hidden: nothing written", Facts{200.5, 10.2, true}, kTrack, true, false, "ko",
      {"0:10", "-3:10", "0:00 / 0:00", "▶", "", "", "♡"}, kHidden, 10.2 / 200.5},
 };
@@ -278,6 +283,7 @@ private slots:
         Rig r(c.player);
         L10n::setLanguage(c.lang);
         r.app.playback.current = c.track;
+        r.app.playback.loading = c.preparing;
         r.app.listening.favorites = c.favourite ? QSet{kTrack.path} : QSet<QString>{};
         r.np.window->setVisible(c.visible);
         r.app.wave->setProgress(0.5);

@@ -201,13 +201,17 @@ private slots:
         const QByteArray before = test::readFile(s.cache());
         QVERIFY(QFile::setPermissions(s.storeDir.path(), QFile::ReadOwner | QFile::ExeOwner));
         s.app->saveCatalog();
-        QCOMPARE(s.app->status->stringValue(),
-                 "목록 저장 실패: 파일을 쓸 수 없습니다(권한 또는 디스크 공간 부족): " + s.cache());
+        const QString failed =
+            "목록 저장 실패: 파일을 쓸 수 없습니다(권한 또는 디스크 공간 부족): " + s.cache();
+        QCOMPARE(s.app->status->stringValue(), failed);
 
-        // In a reply the refilter's count replaces the message at once; the
+        // A reply's refilter count waits for the failure's turn to end; the
         // catalog still changes in memory, the file keeps what it had.
         const std::vector<Track> two{kThree[0], kThree[1]};
         QVERIFY(s.backend->send(listLine(two)));
+        QCOMPARE(s.app->status->stringValue(), failed);
+        s.now += StatusLabel::kHoldMs;
+        s.app->status->showWaiting();
         QCOMPARE(s.app->status->stringValue(), QString("2곡 / 전체 2곡"));
         QCOMPARE(s.app->library.rows, two);
         QFile::setPermissions(s.storeDir.path(),

@@ -4,6 +4,7 @@
 #include "library/GenreMap.h"
 
 #include "app/JsonCodec.h"
+#include "library/TagBound.h"
 
 #include "TestUnits.h"
 
@@ -58,6 +59,27 @@ private slots:
         const std::optional<QByteArray> written = JsonCodec<GenreMap>::encode(*map);
         QVERIFY(written);
         QCOMPARE(JsonCodec<Plain>::decode(*written), plain);
+    }
+
+    // A genre stored whole by an older reader is cut as a genre read now.
+    void storedGenreIsBounded_data() {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("at the bound: whole") << int(kTagLimit) << int(kTagLimit);
+        QTest::newRow("megabytes: cut") << (4 << 20) << int(kTagLimit);
+    }
+    void storedGenreIsBounded() {
+        QFETCH(int, stored);
+        QFETCH(int, kept);
+        const QByteArray genre(stored, 'o');
+        const std::optional<GenreMap> map = JsonCodec<GenreMap>::decode(
+            "{\"/m/a.flac\":\"" + genre + "\",\"/m/b.flac\":\"" + genre + "\"}");
+        QVERIFY(map);
+        for (const char* path : {"/m/a.flac", "/m/b.flac"}) {
+            const QString value = map->value(path);
+            QCOMPARE(value.size(), kept);
+            QCOMPARE(value.endsWith(u'…'), stored > kept);
+        }
     }
 
     // Random inserts, replacements and removals, checked against a plain

@@ -7,6 +7,7 @@
 #include "app/App.h"
 #include "app/JSONStore.h"
 #include "app/UserDefaults.h"
+#include "library/TagBound.h"
 #include "ui/AlbumGrouping.h"
 
 #include "CaseRows.h"
@@ -32,6 +33,8 @@ const QByteArray kStub = "for a; do f=$a; done\n"
                          "  both-tags*:stream_tags=genre) printf 'Rock\\n' ;;\n"
                          "  empty-tag*:format_tags=genre) printf '\\n' ;;\n"
                          "  stream-tag*:stream_tags=genre) printf '발라드\\n' ;;\n"
+                         "  long-tag*:format_tags=genre) printf L; head -c 3000000 /dev/zero "
+                         "| tr '\\0' o; echo ;;\n"
                          "esac\n";
 
 struct FfprobeCase {
@@ -47,6 +50,8 @@ const std::vector<FfprobeCase> kFfprobeCases{
     {"no file tag: the stream's, by a second run", "stream-tag.opus",
      "발라드 ← format_tags=genre, stream_tags=genre"},
     {"no tag at all", "none.ogg", " ← format_tags=genre, stream_tags=genre"},
+    {"a genre of megabytes is cut where it is read", "long-tag.ogg",
+     "L" + QString(kTagLimit - 2, u'o') + "… ← format_tags=genre"},
 };
 // clang-format on
 

@@ -678,6 +678,7 @@ private slots:
             noFolder->applyHere();
         }
         Rig r;
+        r.app.status->setClock([] { return qint64(0); }); // the line's turns stand still
         const QString source = workSource(r, c.wants, c.kind);
         // The base the user can look at: where the folder was looked for first.
         const QString base = noFolder ? noFolder->blocker + "/Quavelark/work"
@@ -700,6 +701,10 @@ private slots:
                                   : QStringLiteral("작업 폴더에 파일을 만들 수 없어 ");
         const QString then = plays ? QStringLiteral("효과·업샘플링 없이 재생합니다: ")
                                    : QStringLiteral("이 파일을 재생할 수 없습니다: ");
+        QCOMPARE(r.status(), cause + then + base);
+        // A failure either way: the list's count when a catalog comes does
+        // not hide it.
+        r.app.filter(false);
         QCOMPARE(r.status(), cause + then + base);
         QCOMPARE(r.app.isPlaying(), plays);
         QCOMPARE(r.button(), plays ? kPause : kPlay);

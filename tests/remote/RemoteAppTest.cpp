@@ -325,11 +325,18 @@ private slots:
         const WeakCase& c = currentCase(kWeak);
         UserDefaults().set(keys::kRemoteToken, c.stored);
         Rig r;
+        r.app.status->setClock([] { return qint64(0); }); // the line's turns stand still
         r.app.loadExtras();
         const QString token = r.token();
         QCOMPARE(token != c.stored, c.replaced);
         if (c.replaced) {
             QVERIFY(token.contains(QRegularExpression("^[a-hj-km-np-z2-9]{10}$")));
+            r.app.status->showWaiting(); // the tick's turn
+            QCOMPARE(r.app.status->stringValue(), kAddressChanged);
+            // Neither the list's count when the catalog comes nor a track
+            // starting replaces it.
+            r.app.filter(false);
+            r.app.status->setStringValue("음원 여는 중…");
             QCOMPARE(r.app.status->stringValue(), kAddressChanged);
         }
         r.open();

@@ -17,9 +17,11 @@ namespace {
 // What is told at a moment, or the tick's turn.
 enum class Do {
     Message,
+    Update,
     Failure,
     Notice,
     Tick,
+    Withdraw,   // the failure or notice `text`
     SaveFails,  // of the file `text`, for the cause "denied"
     SaveFails2, // of the same file, for another cause
     Saved,      // the file `text` written again
@@ -52,6 +54,17 @@ const std::vector<Case> kCases{
       {4.9, Do::Tick, "", "F"}, {5, Do::Tick, "", "N"}}},
     {"the user's next action replaces a failure on the line",
      {{0, Do::Failure, "F", "F"}, {1, Do::Message, "next", "next"}}},
+    {"an update waits while a failure keeps its turn",
+     {{0, Do::Failure, "F", "F"}, {1, Do::Update, "count", "F"}, {4.9, Do::Tick, "", "F"},
+      {5, Do::Tick, "", "count"}}},
+    {"an update once the failure's turn is over is shown at once",
+     {{0, Do::Failure, "F", "F"}, {5, Do::Update, "count", "count"}}},
+    {"a withdrawn failure on the line gives way at once",
+     {{0, Do::Failure, "F1", "F1"}, {1, Do::Failure, "F2", "F1"}, {1, Do::Withdraw, "F1", "F2"},
+      {5.9, Do::Tick, "", "F2"}}},
+    {"a withdrawn failure that waits is never shown",
+     {{0, Do::Notice, "N", "idle"}, {0, Do::Tick, "", "N"}, {1, Do::Failure, "F", "N"},
+      {2, Do::Withdraw, "F", "N"}, {5, Do::Tick, "", "N"}}},
     {"a failure waits for the failure on the line",
      {{0, Do::Failure, "F1", "F1"}, {1, Do::Failure, "F2", "F1"}, {4.9, Do::Tick, "", "F1"},
       {5, Do::Tick, "", "F2"}}},
@@ -98,9 +111,11 @@ private slots:
             const QString text = QString::fromUtf8(s.text);
             switch (s.what) {
             case Do::Message:
+            case Do::Update:
             case Do::Failure:
             case Do::Notice: {
                 const NoticeQueue::Kind kind = s.what == Do::Message   ? NoticeQueue::Kind::Message
+                                               : s.what == Do::Update  ? NoticeQueue::Kind::Update
                                                : s.what == Do::Failure ? NoticeQueue::Kind::Failure
                                                                        : NoticeQueue::Kind::Notice;
                 show(queue.tell({text, true, kind, {}, false}, now));
@@ -108,6 +123,9 @@ private slots:
             }
             case Do::Tick:
                 show(queue.next(now));
+                break;
+            case Do::Withdraw:
+                show(queue.withdraw(text, now));
                 break;
             case Do::SaveFails:
             case Do::SaveFails2:
