@@ -265,6 +265,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(decoderChildren().isEmpty(), kWaitMs); // nothing resumes it
 
         const int loudBefore = loudBlocks(*sink);
+        const std::int64_t dryBefore = sink->dropouts();
         fetcher.show();
         press();
         // The main track, started and paused again, takes back the device's
@@ -276,8 +277,13 @@ private slots:
         l->playback.audio->pause();
         // Heard to its end (300 blocks of 10 ms), then its decoder is gone too.
         QTRY_VERIFY_WITH_TIMEOUT(decoderChildren().isEmpty() && sink->isPaused(), kWaitMs);
-        QVERIFY2(std::abs(loudBlocks(*sink) - loudBefore - 300) <= 10,
-                 qPrintable(QString::number(loudBlocks(*sink) - loudBefore)));
+        // A gap where the device ran dry splits a stretch of sound, and each
+        // end of it may fill one more block in part.
+        const std::int64_t gaps = sink->dropouts() - dryBefore;
+        QVERIFY2(std::abs(loudBlocks(*sink) - loudBefore - 300) <= 10 + 2 * gaps,
+                 qPrintable(QStringLiteral("%1 loud blocks, %2 gaps")
+                                .arg(loudBlocks(*sink) - loudBefore)
+                                .arg(gaps)));
 
         // The volume slider reaches the preview: nothing loud at 10. On a
         // device with a volume of its own the device would carry it, past
