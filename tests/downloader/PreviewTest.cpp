@@ -222,10 +222,11 @@ private slots:
         server.route("/search?term=Queen" + kQuery, json(candidates));
         UserDefaults().set(keys::kItunesBaseURL, server.url({}).toString());
 
-        auto sink =
-            // Room for minutes of what the device plays: a loaded machine
-            // stretches the test, and the device records silence meanwhile.
-            std::make_shared<platform::SimSinkControl>(platform::SimClock::RealTime, 256 << 20);
+        // A second of queue, as a sound server holds, so that a loaded
+        // machine seldom lets the device run dry; and room for minutes of
+        // what it plays (it records the silence of a dry spell too).
+        auto sink = std::make_shared<platform::SimSinkControl>(platform::SimClock::RealTime,
+                                                               256 << 20, 96000);
         test::LaunchedApp l(
             "ko", {},
             platform::makeSimulatedPlatform(
