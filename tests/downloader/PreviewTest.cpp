@@ -28,6 +28,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSet>
 
 #include <csignal>
 #include <sndfile.h>
@@ -123,18 +124,34 @@ const std::vector<Case> kCases = {
 };
 // clang-format on
 
-// ffmpeg children of this process that still exist (running or not reaped).
-QList<qint64> decoderChildren() {
-    QList<qint64> pids;
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-        QFile stat("/proc/" + entry + "/stat");
-        const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
-        const qint64 parent = line.mid(line.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
-        if (line.contains("(ffmpeg)") && parent == QCoreApplication::applicationPid())
-            pids << entry.toLongLong();
+// The ffmpeg children of this process that decode an address starting with
+// `address` and still exist (running or not reaped). The program's other
+// ffmpeg children (the playing track's cover, its waveform) come and go
+// meanwhile and are not counted: an expression that counted them would flicker,
+// and a wait evaluates it more than once. A child seen decoding stays counted
+// while it exists, as a zombie's command line is empty.
+struct Decoders {
+    QByteArray address;
+    QSet<qint64> seen;
+    QList<qint64> operator()() {
+        QList<qint64> pids;
+        for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+            QFile stat("/proc/" + entry + "/stat");
+            const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+            const qint64 parent =
+                line.mid(line.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
+            if (!line.contains("(ffmpeg)") || parent != QCoreApplication::applicationPid())
+                continue;
+            const qint64 pid = entry.toLongLong();
+            QFile cmdline("/proc/" + entry + "/cmdline");
+            if (seen.contains(pid) ||
+                (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(address)))
+                pids << pid;
+        }
+        seen = QSet<qint64>(pids.begin(), pids.end());
+        return pids;
     }
-    return pids;
-}
+};
 
 // Ten-millisecond blocks of what the device played louder than -20 dBFS.
 int loudBlocks(const platform::SimSinkControl& sink) {
@@ -220,6 +237,7 @@ private slots:
             candidates << result(server.url(path).toString(), path);
         }
         server.route("/search?term=Queen" + kQuery, json(candidates));
+        Decoders decoderChildren{server.url({}).toString().toUtf8(), {}};
         UserDefaults().set(keys::kItunesBaseURL, server.url({}).toString());
 
         // A second of queue, as a sound server holds, so that a loaded
