@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -82,6 +83,7 @@ struct SoundStage {
 
     bool record() {
         m_underrunsFrom = underruns();
+        m_gapsFrom = sink ? sink->dropouts() : 0;
         m_cycle = 0;
         if (graph)
             return graph->startRecording();
@@ -103,6 +105,7 @@ struct SoundStage {
                         heard.begin() + std::ptrdiff_t(std::min(2 * from, heard.size())));
         }
         m_underrunsTo = underruns();
+        m_gapsTo = sink ? sink->dropouts() : 0;
         // The cycle while the program played: from its first frame heard
         // (the graph runs other cycles while only the tap is linked).
         std::size_t first = 0;
@@ -117,6 +120,10 @@ struct SoundStage {
 
     // The times the device ran dry while the last recording ran.
     std::int64_t ranDry() const { return m_underrunsTo - m_underrunsFrom; }
+    // The silences at most that running dry put into the last recording: the
+    // gaps the simulated device played (it counts each one), or on PipeWire
+    // the engine's under-runs (each one a silence heard until it wrote again).
+    std::int64_t dryGaps() const { return sink ? m_gapsTo - m_gapsFrom : ranDry(); }
 
     // Whether a device that ran dry (its feeder did not keep it fed, as on a
     // machine busy enough to keep the player from running for longer than
@@ -171,7 +178,7 @@ private:
 
     SimServer m_server;
     std::int64_t m_from = 0;
-    std::int64_t m_underrunsFrom = 0, m_underrunsTo = 0;
+    std::int64_t m_underrunsFrom = 0, m_underrunsTo = 0, m_gapsFrom = 0, m_gapsTo = 0;
     std::int64_t m_cycle = 0;
 };
 
@@ -181,18 +188,23 @@ inline constexpr int kTakeSettleMs = 500;
 
 // Makes a row's take until one can be judged, at most SoundStage::kTakes
 // times: `take` sets up, plays and records (stage.record(), then
-// stage.recording()); a take that stage.unjudgeable(dry) refuses is
-// made again. True when the row goes on to judge the last take. False when
-// it ends here: a check in `take` failed, or no take could be judged, and
-// then the row is skipped, saying why (a row the tools spoiled is not passed).
+// stage.recording()); a take that stage.unjudgeable(dry) refuses is made
+// again, and so is one `spoiled` (when given) says why it cannot be judged
+// (empty: it can). True when the row goes on to judge the last take. False
+// when it ends here: a check in `take` failed, or no take could be judged,
+// and then the row is skipped, saying why (a row the tools spoiled is not
+// passed).
 template <class Take>
 bool judgeableTake(const SoundStage& stage, Take take,
-                   SoundStage::DryDevice dry = SoundStage::DryDevice::Spoils) {
+                   SoundStage::DryDevice dry = SoundStage::DryDevice::Spoils,
+                   const std::function<QString()>& spoiled = {}) {
     for (int n = 1;; ++n) {
         take();
         if (QTest::currentTestFailed())
             return false;
-        const QString why = stage.unjudgeable(dry);
+        QString why = stage.unjudgeable(dry);
+        if (why.isEmpty() && spoiled)
+            why = spoiled();
         if (why.isEmpty())
             return true;
         if (n == SoundStage::kTakes) {
