@@ -31,6 +31,7 @@
 #include <sndfile.h>
 
 #include <atomic>
+#include <cstdio>
 
 using namespace ql;
 using test::tempFile;
@@ -67,17 +68,20 @@ bool isDecodeOutput(const QString& path) {
            name.match(QFileInfo(path).fileName()).hasMatch();
 }
 
-// Two seconds of a tone made once with ffmpeg, in the codec its name's
-// extension calls for: WavPack (which only the decode road plays), AAC in
-// MPEG-4 or ADTS, or ALAC in MPEG-4 for a name ending "alac.m4a".
+// Two seconds of a tone (one for a name starting "short") made once with
+// ffmpeg, in the codec its name's extension calls for: WavPack (which only
+// the decode road plays), AAC in MPEG-4 or ADTS, or ALAC in MPEG-4 for a
+// name ending "alac.m4a".
 QString encoded(const QString& name) {
     const QString path = tempFile(name);
     const QString codec = name.endsWith(".wv")        ? "wavpack"
                           : name.endsWith("alac.m4a") ? "alac"
                                                       : "aac";
     if (!QFile::exists(path) &&
-        !test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-c:a",
-                          codec, path}))
+        !test::runFfmpeg({"-f", "lavfi", "-i",
+                          name.startsWith("short") ? "sine=frequency=880:duration=1"
+                                                   : "sine=frequency=440:duration=2",
+                          "-ac", "2", "-c:a", codec, path}))
         qFatal("cannot make %s", qPrintable(path));
     return path;
 }
@@ -297,6 +301,20 @@ QString monoWavPack(int seconds) {
         qFatal("cannot make %s", qPrintable(path));
     return path;
 }
+
+// ---- a file changed after its decode ahead ------------------------------------------
+
+// How the next track's file changes once its decode made ahead is done.
+enum class Change { Replaced, Touched };
+struct ChangeCase {
+    const char* name;
+    Change change;
+    double seconds; // what the request then plays
+};
+const std::vector<ChangeCase> changeCases{
+    {"replaced by a shorter file: the new one plays", Change::Replaced, 1.0},
+    {"the same contents written again: decoded again", Change::Touched, 2.0},
+};
 
 } // namespace
 
@@ -713,6 +731,42 @@ private slots:
         QCOMPARE(r.app.playback.audio->path(), *r.app.playback.cacheURL);
         QVERIFY(isDecodeOutput(*r.app.playback.cacheURL));
         QCOMPARE(QString::fromUtf8(test::readFile(runs)).count(QStringLiteral("next.wv")), 1);
+    }
+
+    // A decode made ahead stands for its file only while the file's size
+    // and modification time are those it had when the decode began.
+    void aFileChangedAfterItsDecodeAhead_data() { addRows(changeCases); }
+    void aFileChangedAfterItsDecodeAhead() {
+        const ChangeCase& c = test::currentCase(changeCases);
+        Rig r;
+        const Track first = trackAt(1, floatCaf(tempFile(QStringLiteral("first.caf")), 3));
+        const QString path = tempFile(QStringLiteral("changes.wv"));
+        QFile::remove(path);
+        QVERIFY(QFile::copy(encoded(QStringLiteral("tone.wv")), path));
+        const Track next = trackAt(2, path);
+        r.app.library.rows = {first, next};
+        r.app.browser.filtered = std::vector<Track>{first, next};
+        r.app.play(first);
+        const std::optional<DecodeAheadEntry>& ahead = r.app.playback.decodeAhead;
+        QVERIFY(QTest::qWaitFor([&] { return ahead && !ahead->running; }, kRoadMs));
+        QVERIFY(ahead->file);
+        const QString old = *ahead->file;
+
+        QTest::qWait(20); // a modification time the file system tells apart
+        const QByteArray contents = c.change == Change::Replaced
+                                        ? test::readFile(encoded(QStringLiteral("short.wv")))
+                                        : test::readFile(path);
+        QVERIFY(test::writeFile(path + ".new", contents));
+        QVERIFY(std::rename(QFile::encodeName(path + ".new"), QFile::encodeName(path)) == 0);
+        r.app.play(next);
+        QVERIFY(r.roadOver());
+
+        QVERIFY(r.app.isPlaying());
+        QVERIFY(!QFile::exists(old));
+        QVERIFY(*r.app.playback.cacheURL != old);
+        QCOMPARE(r.app.playback.audio->path(), *r.app.playback.cacheURL);
+        QVERIFY2(std::abs(r.app.playback.audio->duration() - c.seconds) < 0.05,
+                 qPrintable(QString::number(r.app.playback.audio->duration())));
     }
 
     // A render that arrives after a newer request deletes its file and
