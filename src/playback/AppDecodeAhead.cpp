@@ -139,8 +139,8 @@ void App::prefetchDecode(const Track& track) {
     if (p.decodeAhead && p.decodeAhead->source == track.path)
         return;
     dropDecodeAhead();
-    p.decodeAhead = DecodeAheadEntry{track.path, startDecode(track, true), true, false,
-                                     std::nullopt, {}};
+    p.decodeAhead =
+        DecodeAheadEntry{track.path, startDecode(track, true), true, false, std::nullopt, {}};
 }
 
 std::optional<QString> App::fileAhead(const Track& next, bool& later) {

@@ -63,9 +63,8 @@ DecodeOutcome decodeBlocking(const DecodeSnapshot& s) {
         result.workFault = WorkFileFault::NotMade;
         return result;
     }
-    const platform::ChildRun run =
-        runDecodeCommand(s.ffmpeg, decodeArguments(s.path, s.output, s.currentDir), s.duration,
-                         s.children, s.stop);
+    const platform::ChildRun run = runDecodeCommand(
+        s.ffmpeg, decodeArguments(s.path, s.output, s.currentDir), s.duration, s.children, s.stop);
     if (!run.started && !run.terminated)
         result.notStarted =
             processFailure(QProcess::FailedToStart, platform::programFile(s.ffmpeg));

@@ -28,8 +28,8 @@ inline QList<qint64> childProcesses(const QString& name, const QByteArray& argum
             fields.value(1).toLongLong() != QCoreApplication::applicationPid())
             continue;
         QFile command("/proc/" + entry + "/cmdline");
-        if (argument.isEmpty() || (command.open(QIODevice::ReadOnly) &&
-                                   command.readAll().split('\0').contains(argument)))
+        if (argument.isEmpty() ||
+            (command.open(QIODevice::ReadOnly) && command.readAll().split('\0').contains(argument)))
             pids << entry.toLongLong();
     }
     return pids;
