@@ -61,6 +61,7 @@ struct PluginRun {
     std::shared_ptr<platform::ChildRegistry> children;
     int limitMs = platform::kProbeLimitMs; // the whole run
     int loadLimitMs = kPluginLoadLimitMs;  // until "loaded"
+    std::shared_ptr<const platform::ChildStop> stop; // ends the run alone
 };
 
 // The plug-in render program beside the running executable.
@@ -103,6 +104,9 @@ struct RenderSnapshot {
     std::shared_ptr<platform::ChildRegistry> children;
     std::shared_ptr<InFlightFiles> inFlight; // none: files are not registered
     RenderStages stages = RenderStages::standard();
+    // Ends the render (a prefetch whose track is no longer the next one):
+    // its child killed, no later stage begun, no file given back.
+    std::shared_ptr<platform::ChildStop> stop = std::make_shared<platform::ChildStop>();
 };
 
 struct RenderResult {

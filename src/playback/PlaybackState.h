@@ -199,7 +199,9 @@ struct PlaybackState {
     // aimed at; none: aimed at nothing yet since the track started.
     std::optional<QString> aheadAim;
     // The render key of the background prefetch under way; none when none.
+    // A prefetch for another track stops it (`fxPrefetchStop`).
     std::optional<QString> fxRendering;
+    std::shared_ptr<platform::ChildStop> fxPrefetchStop;
     // The dropped-stage note of the render that `cacheURL` holds, if any.
     std::optional<RenderNote> cacheNote;
     // The status line's manual count once the render road said it began.
