@@ -622,7 +622,9 @@ public:
     // The render cache's key of a track under a signature.
     static QString fxKey(const Track& track, const QString& signature);
     // Renders the track into the render cache in the background when it
-    // needs processing and no render of it is cached or running.
+    // needs processing and no render of it is cached or running; a render
+    // ahead of another track still running is stopped (the look ahead moved
+    // on from it).
     void prefetchFX(const Track& track);
     // A prefetch's result back on the main thread, with the key it rendered.
     void prefetchFinished(const QString& key, const Track& track, const RenderResult& result);

@@ -1,12 +1,12 @@
 #include "effects/FXRender.h"
 
+#include "app/DecodeCommand.h"
 #include "app/JsonCodec.h"
 #include "app/WorkFolder.h"
 #include "effects/UpsampleFile.h"
 #include "platform/audio/FlacMetaMask.h"
 #include "platform/lv2/Lv2Render.h"
 #include "playback/DecodeAhead.h"
-#include "app/DecodeCommand.h"
 #include "playback/InFlightFiles.h"
 #include "playback/RateMatch.h"
 

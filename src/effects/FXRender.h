@@ -36,10 +36,10 @@
 // Thread: renderFXBlocking blocks a render job's thread, never the main one.
 #pragma once
 
+#include "app/DecodeCommand.h"
 #include "effects/FXState.h"
 #include "effects/RenderNote.h"
 #include "platform/ChildProcess.h"
-#include "app/DecodeCommand.h"
 
 #include <QString>
 
@@ -59,8 +59,8 @@ inline constexpr int kPluginLoadLimitMs = 15'000;
 struct PluginRun {
     QString program; // the plug-in render program
     std::shared_ptr<platform::ChildRegistry> children;
-    int limitMs = platform::kProbeLimitMs; // the whole run
-    int loadLimitMs = kPluginLoadLimitMs;  // until "loaded"
+    int limitMs = platform::kProbeLimitMs;           // the whole run
+    int loadLimitMs = kPluginLoadLimitMs;            // until "loaded"
     std::shared_ptr<const platform::ChildStop> stop; // ends the run alone
 };
 

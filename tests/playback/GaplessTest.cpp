@@ -460,7 +460,8 @@ private slots:
         const std::vector<double> join(heard.begin() + 2 * (joinAt - kRate / 2),
                                        heard.begin() + 2 * (joinAt + 3 * kRate / 2));
         for (const test::Stretch& s : test::stretchesOf(join, kRate / 20))
-            QVERIFY2(!s.silent, qPrintable(QString("%1 ms of silence").arg(s.frames * 1000 / kRate)));
+            QVERIFY2(!s.silent,
+                     qPrintable(QString("%1 ms of silence").arg(s.frames * 1000 / kRate)));
     }
 
     void movesAfterArmingCancelIt_data() { addRows(cancelCases); }

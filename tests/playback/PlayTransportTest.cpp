@@ -547,7 +547,8 @@ private slots:
         QVERIFY(test::writeFile(partial, "partial"));
         const auto stop = std::make_shared<ChildStop>();
         r.app.playback.inFlight->add(partial);
-        r.app.playback.roadDecode = RoadDecode{DecodeJob{99, partial, stop}, r.app.playback.generation};
+        r.app.playback.roadDecode =
+            RoadDecode{DecodeJob{99, partial, stop}, r.app.playback.generation};
         r.app.playback.current = r.track(5); // rebuilt where it stood
         r.app.playback.pendingSeek = 1.5;
         const QString status = r.app.status->stringValue();

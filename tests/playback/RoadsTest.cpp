@@ -294,10 +294,10 @@ const std::vector<NextsCase> nextsCases{
 QString monoWavPack(int seconds) {
     const QString path = tempFile(QStringLiteral("mono-%1.wv").arg(seconds));
     if (!QFile::exists(path) &&
-        !test::runFfmpeg({"-f", "lavfi", "-i",
-                          QStringLiteral("sine=frequency=440:duration=%1:sample_rate=8000")
-                              .arg(seconds),
-                          "-ac", "1", "-c:a", "wavpack", path}))
+        !test::runFfmpeg(
+            {"-f", "lavfi", "-i",
+             QStringLiteral("sine=frequency=440:duration=%1:sample_rate=8000").arg(seconds), "-ac",
+             "1", "-c:a", "wavpack", path}))
         qFatal("cannot make %s", qPrintable(path));
     return path;
 }
@@ -477,8 +477,8 @@ private slots:
         if (!tiny.skip.isEmpty())
             QSKIP(qPrintable(tiny.skip));
         Rig r;
-        const QString ffmpeg = script(QStringLiteral("ffmpeg-at-10x.sh"),
-                                      "exec ffmpeg -readrate 10 \"$@\"\n");
+        const QString ffmpeg =
+            script(QStringLiteral("ffmpeg-at-10x.sh"), "exec ffmpeg -readrate 10 \"$@\"\n");
         test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
         const qint64 landed = c.presses + 1;
         std::vector<Track> tracks;
@@ -494,7 +494,8 @@ private slots:
         qsizetype most = 0;
         const auto count = [&most] {
             // A decode writes float PCM; the loudness and the waveform read.
-            most = std::max(most, test::childProcesses(QStringLiteral("ffmpeg"), "pcm_f32le").size());
+            most =
+                std::max(most, test::childProcesses(QStringLiteral("ffmpeg"), "pcm_f32le").size());
         };
 
         r.app.play(tracks[0]);
@@ -507,7 +508,9 @@ private slots:
             r.app.next();
         }
         QVERIFY(QTest::qWaitFor(
-            [&] { return count(), !r.app.playback.loading || r.app.playback.current->id != landed; },
+            [&] {
+                return count(), !r.app.playback.loading || r.app.playback.current->id != landed;
+            },
             kRoadMs));
 
         QCOMPARE(r.app.playback.current->id, landed);
