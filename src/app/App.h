@@ -343,22 +343,21 @@ public:
 
     // ---- playback/AppRoads.cpp ------------------------------------------------
     // The fallback roads of a play request, carrying its generation: the
-    // effects render on a render job, the ffmpeg decode as a child process.
+    // effects render on a render job, the ffmpeg decode as a decode job.
     void startRenderRoad(const Track& track, quint64 generation);
     void startDecodeRoad(const Track& track, quint64 generation);
     // Instead of the decode road, for a file our reader refused that ffmpeg
     // must not read either (AudioFile::Opened::keptFromFfmpeg): the track
     // ends with the message that its file cannot be read.
     void refuseUnreadable(const Track& track);
-    // Their completions on the main thread: the rendered file (none: the
-    // render failed), or the finished decode and its output. A completion
-    // whose generation is not the current one only deletes its file.
+    // The render's completion on the main thread: the rendered file (none:
+    // the render failed). A completion whose generation is not the current
+    // one only deletes its file.
     void renderFinished(const RenderResult& result, quint64 generation);
     // The status line for a render that plays: done, or its dropped stage.
     void showRenderNote(const std::optional<RenderNote>& note);
-    // `errors`: the end of what the decode printed on its standard error.
-    void decodeFinished(const QProcess& process, const QString& output, quint64 generation,
-                        const QByteArray& errors);
+    // The decode job the decode road waits for has ended with `result`.
+    void roadDecodeFinished(const DecodeOutcome& result);
     // The end of the current request's decode road: its decoded file plays,
     // or (none) the road fails, telling the work folder's fault when it was
     // that, else that the file cannot be played.
@@ -370,25 +369,41 @@ public:
     void playUnprocessed(WorkFileFault fault, quint64 generation);
 
     // ---- playback/AppDecodeAhead.cpp ----------------------------------------------
+    // Starts a decode job of `track`'s file on the render queue (see
+    // playback/DecodeAhead.h); `ahead`: for the look ahead (it reads the
+    // file as our player would first, below the renders a request waits
+    // for). Its result comes to decodeFinished.
+    DecodeJob startDecode(const Track& track, bool ahead);
+    // Stops a job: its ffmpeg killed, its output deleted now.
+    void stopDecode(const DecodeJob& job);
+    // A decode job's result on the main thread: the road's, the look
+    // ahead's, or an overtaken one's (its file deleted).
+    void decodeFinished(quint64 serial, const DecodeOutcome& result);
+    // Aims the look ahead (loudness, render, decode) at the track the end of
+    // the current one will play, when that is not the one it was aimed at:
+    // at every track start and every tick, so that a successor chosen later
+    // (the catalog landing, shuffle, the radio, …) is prepared too.
+    void aimLookAhead();
     // The decode road made ahead for `track` (the one that plays next), in
     // the background: whether our player reads its file as it is, else its
     // decoded file, kept in `playback.decodeAhead` (one entry; a look ahead
-    // at another file replaces it). Nothing for a track that needs the
-    // effects, or one already looked at.
+    // at another file stops and replaces it). For a track that needs the
+    // effects, the entry goes (a render is made ahead instead).
     void prefetchDecode(const Track& track);
-    // A look-ahead job's result on the main thread.
-    void decodeAheadFinished(quint64 serial, const DecodedAhead& result);
     // The file a player made before `next` is due reads: its own, or its
     // decode made ahead. None when that decode failed (the ordinary road
-    // then tells why) and, with `later` set, while it still runs.
-    std::optional<QString> fileAhead(const Track& next, bool& later) const;
+    // then tells why) and, with `later` set, while it still runs or when it
+    // has only now been begun (no decode ahead was aimed at `next`, or the
+    // file changed since its decode).
+    std::optional<QString> fileAhead(const Track& next, bool& later);
     // Takes the decoded file of `source` out of the look ahead (the caller
-    // owns it from then on); none when there is none.
+    // owns it from then on); none when there is none, or when the source
+    // changed since it was decoded (then it is deleted).
     std::optional<QString> takeDecoded(const QString& source);
     // A decoded file taken out and not played goes back to the look ahead
     // when it holds nothing else, else it is deleted.
     void giveBackDecoded(const QString& source, const QString& file);
-    // Lets the look ahead go, deleting its decoded file.
+    // Lets the look ahead go: its job stopped, its decoded file deleted.
     void dropDecodeAhead();
 
     // ---- playback/AppTransport.cpp ---------------------------------------------
@@ -616,7 +631,9 @@ public:
     // The render cache's key of a track under a signature.
     static QString fxKey(const Track& track, const QString& signature);
     // Renders the track into the render cache in the background when it
-    // needs processing and no render of it is cached or running.
+    // needs processing and no render of it is cached or running; a render
+    // ahead of another track still running is stopped (the look ahead moved
+    // on from it).
     void prefetchFX(const Track& track);
     // A prefetch's result back on the main thread, with the key it rendered.
     void prefetchFinished(const QString& key, const Track& track, const RenderResult& result);
@@ -1200,9 +1217,8 @@ private:
     void mergeSonic(const QHash<QString, Sonic>& batch, const QSet<QString>& passing = {});
     // Writes "sonic.json" whole, without the run-only failures.
     void saveSonic();
-    // app/AppShutdown.cpp: ends every decode still running (a bounded wait,
-    // then a kill) without its completion, then deletes the outputs still in
-    // flight; returns how many there were.
+    // app/AppShutdown.cpp: stops the decode jobs still running, then
+    // deletes the outputs still in flight; returns how many there were.
     int endDecodes();
     // ui/AppBrowser.cpp: the search field and folder pop-up, and the view
     // state stored by the last run.

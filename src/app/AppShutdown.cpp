@@ -37,13 +37,10 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 
 namespace ql {
 
 namespace {
-// How long a terminated decode may take to end before it is killed.
-constexpr int kDecodeEndMs = 1000;
 // How long the quit waits for the catalog cache's last write.
 constexpr int kCatalogWriteMs = 3000;
 // How long it waits for the last write of "genres.json".
@@ -96,10 +93,9 @@ void App::applicationWillTerminate() {
     p.volumeMonitors.clear();
     step("bumpGeneration");
     ++p.generation;
-    // A process that never launched is not ours to stop.
-    if (p.decoder && p.decoder->state() != QProcess::NotRunning) {
+    if (const std::optional<RoadDecode> road = std::exchange(p.roadDecode, std::nullopt)) {
         step("stopDecoder");
-        p.decoder->terminate();
+        stopDecode(road->job);
     }
     if (p.audio) {
         step("stopPlayer");
@@ -129,19 +125,10 @@ void App::applicationWillTerminate() {
 }
 
 int App::endDecodes() {
-    const QList<QProcess*> decodes =
-        findChildren<QProcess*>(QStringLiteral("Quavelark.decode"), Qt::FindDirectChildrenOnly);
-    for (QProcess* decode : decodes) {
-        // Its completion must not run any more: its output is deleted below.
-        decode->disconnect(this);
-        if (decode->state() == QProcess::NotRunning)
-            continue;
-        decode->terminate();
-        if (!decode->waitForFinished(kDecodeEndMs)) {
-            decode->kill();
-            decode->waitForFinished(kDecodeEndMs);
-        }
-    }
+    // Their completions find nothing of theirs left: their outputs go below.
+    if (const std::optional<RoadDecode> road = std::exchange(playback.roadDecode, std::nullopt))
+        stopDecode(road->job);
+    dropDecodeAhead();
     const QStringList left = playback.inFlight->close();
     for (const QString& path : left)
         QFile::remove(path);

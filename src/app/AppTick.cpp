@@ -86,6 +86,9 @@ void App::extrasTick() {
 
     runStep(*services.observer, "countTick", [this] { countTick(); });
     runStep(*services.observer, "sleepTick", [this] { sleepTick(); });
+    // Before the checks that make a player on the successor: one chosen
+    // since the last tick is looked at (its decode begun) first.
+    runStep(*services.observer, "aimLookAhead", [this] { aimLookAhead(); });
     runStep(*services.observer, "crossfadeCheck", [this] { crossfadeCheck(); });
     runStep(*services.observer, "gaplessCheck", [this] { gaplessCheck(); });
     runStep(*services.observer, "openAhead", [this] { openAhead(); });

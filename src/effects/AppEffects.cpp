@@ -222,16 +222,23 @@ void App::discoverPlugins() {
 
 void App::prefetchFX(const Track& track) {
     PlaybackState& p = playback;
-    if (!fxNeeded(track))
+    const std::optional<QString> identity =
+        fxNeeded(track) ? fxChainActive() : std::optional<QString>();
+    const std::optional<QString> key =
+        identity ? std::optional(fxKey(track, *identity)) : std::nullopt;
+    if (key && ((p.fxCache && p.fxCache->key == key) || p.fxRendering == key))
         return;
-    const std::optional<QString> identity = fxChainActive();
-    if (!identity)
-        return;
-    const QString key = fxKey(track, *identity);
-    if ((p.fxCache && p.fxCache->key == key) || p.fxRendering == key)
+    // The render ahead of a track that no longer plays next is of no use.
+    if (p.fxRendering) {
+        p.fxPrefetchStop->request();
+        p.fxRendering.reset();
+    }
+    if (!key)
         return;
     p.fxRendering = key;
-    queueRender(renderSnapshot(track), true, [this, key, track](const RenderResult& result) {
+    RenderSnapshot snapshot = renderSnapshot(track);
+    p.fxPrefetchStop = snapshot.stop;
+    queueRender(snapshot, true, [this, key = *key, track](const RenderResult& result) {
         prefetchFinished(key, track, result);
     });
 }

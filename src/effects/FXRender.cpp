@@ -1,12 +1,12 @@
 #include "effects/FXRender.h"
 
+#include "app/DecodeCommand.h"
 #include "app/JsonCodec.h"
 #include "app/WorkFolder.h"
 #include "effects/UpsampleFile.h"
 #include "platform/audio/FlacMetaMask.h"
 #include "platform/lv2/Lv2Render.h"
 #include "playback/DecodeAhead.h"
-#include "app/DecodeCommand.h"
 #include "playback/InFlightFiles.h"
 #include "playback/RateMatch.h"
 
@@ -81,6 +81,7 @@ bool sourceUnreadable(const RenderSnapshot& s, const QString& input) {
     options.timeoutMs = platform::wholeFileLimitMs(s.duration);
     options.discardStdout = true;
     options.registry = s.children;
+    options.stop = s.stop;
     const platform::ChildRun run = platform::runChild(
         s.ffmpeg,
         {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"),
@@ -109,6 +110,7 @@ std::optional<RenderNote> renderAU(const QString& input, const QString& output,
     platform::ChildOptions options;
     options.timeoutMs = r.limitMs;
     options.registry = r.children;
+    options.stop = r.stop;
     options.input = *json;
     options.firstLineMs = r.loadLimitMs;
     // Only the last "loading N" line is read, and plug-ins print to the same
@@ -187,8 +189,9 @@ RenderResult renderFXBlocking(const RenderSnapshot& s) {
         }
         input = *masked;
     }
-    const platform::ChildRun run = runDecodeCommand(
-        s.ffmpeg, renderArguments(input, s.chain, *first, s.currentDir), s.duration, s.children);
+    const platform::ChildRun run =
+        runDecodeCommand(s.ffmpeg, renderArguments(input, s.chain, *first, s.currentDir),
+                         s.duration, s.children, s.stop);
     if (!run.succeeded()) {
         files.drop(*first);
         result.workFault = ffmpegWriteFault(run.err);
@@ -204,6 +207,8 @@ RenderResult renderFXBlocking(const RenderSnapshot& s) {
 
     // Each later stage either replaces `current` or is dropped, keeping it.
     const auto stage = [&](const std::function<std::optional<RenderNote>(const QString&)>& run) {
+        if (s.stop->requested())
+            return;
         const std::optional<QString> output = files.choose();
         if (!output)
             return;
@@ -220,7 +225,7 @@ RenderResult renderFXBlocking(const RenderSnapshot& s) {
         stage([&](const QString& out) {
             const PluginRun run{
                 s.pluginRenderer.isEmpty() ? pluginRendererPath() : s.pluginRenderer, s.children,
-                platform::wholeFileLimitMs(s.duration), kPluginLoadLimitMs};
+                platform::wholeFileLimitMs(s.duration), kPluginLoadLimitMs, s.stop};
             return s.stages.renderAU(current, out, s.plugins, run);
         });
     if (s.upMode > 0 && s.stages.upsampleTarget && s.stages.upsampleCAF) {
@@ -230,6 +235,10 @@ RenderResult renderFXBlocking(const RenderSnapshot& s) {
                 stage([&](const QString& out) {
                     return s.stages.upsampleCAF(current, out, *target);
                 });
+    }
+    if (s.stop->requested()) {
+        files.drop(current);
+        return result;
     }
     result.file = current;
     return result;

@@ -36,10 +36,10 @@
 // Thread: renderFXBlocking blocks a render job's thread, never the main one.
 #pragma once
 
+#include "app/DecodeCommand.h"
 #include "effects/FXState.h"
 #include "effects/RenderNote.h"
 #include "platform/ChildProcess.h"
-#include "app/DecodeCommand.h"
 
 #include <QString>
 
@@ -59,8 +59,9 @@ inline constexpr int kPluginLoadLimitMs = 15'000;
 struct PluginRun {
     QString program; // the plug-in render program
     std::shared_ptr<platform::ChildRegistry> children;
-    int limitMs = platform::kProbeLimitMs; // the whole run
-    int loadLimitMs = kPluginLoadLimitMs;  // until "loaded"
+    int limitMs = platform::kProbeLimitMs;           // the whole run
+    int loadLimitMs = kPluginLoadLimitMs;            // until "loaded"
+    std::shared_ptr<const platform::ChildStop> stop; // ends the run alone
 };
 
 // The plug-in render program beside the running executable.
@@ -103,6 +104,9 @@ struct RenderSnapshot {
     std::shared_ptr<platform::ChildRegistry> children;
     std::shared_ptr<InFlightFiles> inFlight; // none: files are not registered
     RenderStages stages = RenderStages::standard();
+    // Ends the render (a prefetch whose track is no longer the next one):
+    // its child killed, no later stage begun, no file given back.
+    std::shared_ptr<platform::ChildStop> stop = std::make_shared<platform::ChildStop>();
 };
 
 struct RenderResult {

@@ -94,6 +94,12 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
         ~Leave() { registry.leave(ticket); }
     } leave{*registry, &ticket};
 
+    const auto stopped = [&options] { return options.stop && options.stop->requested(); };
+    if (stopped()) {
+        run.terminated = true;
+        return run;
+    }
+
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
@@ -158,6 +164,12 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
     for (;;) {
         if (registry->stopRequested(&ticket)) {
             end(true);
+            run.terminated = true;
+            readOutput();
+            return run;
+        }
+        if (stopped()) {
+            end(false);
             run.terminated = true;
             readOutput();
             return run;

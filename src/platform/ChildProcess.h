@@ -9,6 +9,11 @@
 // probe-style run keeps 30 s, a run that processes a whole file gets 120 s plus the file's
 // duration.
 //
+// A run can also be ended alone: its ChildStop, once requested, kills the
+// child at once (its output is of no use to anyone any more) and the run
+// reports failure (`terminated`); a run asked to stop before its start never
+// starts the program.
+//
 // Every run registers itself in a ChildRegistry (the caller's, or the
 // process-wide one). The quit calls terminateAll(): each running child is
 // terminated, killed if it is still there 1 s later, and the registry closes,
@@ -26,6 +31,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -65,6 +71,16 @@ private:
     bool m_closed = false;
 };
 
+// Ends one run (or the runs that share it) from any thread, without waiting.
+class ChildStop {
+public:
+    void request() { m_requested.store(true); }
+    bool requested() const { return m_requested.load(); }
+
+private:
+    std::atomic<bool> m_requested{false};
+};
+
 struct ChildOptions {
     // Milliseconds from the start request to the end of the run.
     int timeoutMs = kProbeLimitMs;
@@ -80,6 +96,8 @@ struct ChildOptions {
     std::optional<QProcessEnvironment> environment;
     // Where the run registers; the process-wide registry when none is given.
     std::shared_ptr<ChildRegistry> registry;
+    // Ends this run alone when requested; none: only the registry's quit.
+    std::shared_ptr<const ChildStop> stop;
     // Bytes for standard input (then closed); the null device when none.
     std::optional<QByteArray> input;
     // Milliseconds from the start for a first complete line on standard
@@ -91,7 +109,7 @@ struct ChildOptions {
 struct ChildRun {
     bool started = false;     // the program could be executed
     bool timedOut = false;    // killed when the time ran out
-    bool terminated = false;  // ended by ChildRegistry::terminateAll
+    bool terminated = false;  // ended by ChildRegistry::terminateAll or its ChildStop
     bool crashed = false;     // ended by a signal
     bool noFirstLine = false; // killed for want of a first line (also timedOut)
     int exitCode = -1;        // valid when it exited normally

@@ -43,7 +43,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QPointer>
-#include <QProcess>
 #include <QPushButton>
 
 #include <utility>
@@ -86,12 +85,10 @@ void trackSideWork(App& app, const Track& track) {
     // and its render cached, and so takes the direct road. A take-over asks
     // too: a track that needs no processing may be followed by one that does
     // (upsampling decides per source rate), and it would otherwise be
-    // rendered only once its turn came, after a silence.
-    if (const std::optional<Track> next = app.peekNext()) {
-        app.ensureLoudness(*next);
-        app.prefetchFX(*next);
-        app.prefetchDecode(*next);
-    }
+    // rendered only once its turn came, after a silence. The tick looks
+    // again whenever the successor changes later.
+    app.playback.aheadAim.reset();
+    app.aimLookAhead();
 }
 
 } // namespace
@@ -124,9 +121,9 @@ void App::play(const Track& requested) {
     qCDebug(lcPlayback, "play track %lld (request %llu): %s", static_cast<long long>(track.id),
             static_cast<unsigned long long>(generation), qUtf8Printable(track.path));
 
-    // Its completion will find a newer generation and delete its output.
-    if (p.decoder && p.decoder->state() != QProcess::NotRunning)
-        p.decoder->terminate();
+    // Its ffmpeg is killed and its output deleted now.
+    if (const std::optional<RoadDecode> overtaken = std::exchange(p.roadDecode, std::nullopt))
+        stopDecode(overtaken->job);
     // Its decoder thread is not waited for: the new track starts first. Any
     // successor it could hand its stages to is cancelled below with it.
     retirePlayer(std::move(p.audio), DecoderEnd::WithPlayer);

@@ -4,8 +4,9 @@
 // is cached, so a render job renders the whole track (renderFXBlocking) with
 // the chain and plug-ins taken when the road starts, and the result plays
 // when it arrives. The decode road: the track needs no processing but our
-// player cannot read or start it, so ffmpeg decodes its first audio stream
-// to "Quavelark-<UUID>.caf" (32-bit float) and that file plays.
+// player cannot read or start it, so a decode job (AppDecodeAhead.cpp)
+// decodes its first audio stream to "Quavelark-<UUID>.caf" (32-bit float)
+// and that file plays; a play request that overtakes it stops it.
 //
 // A render that dropped a stage (a plug-in that did not load, an upsampling
 // that failed) still plays, but says which stage is missing in place of
@@ -48,11 +49,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QThreadPool>
-#include <QUuid>
-
-#include <memory>
 
 namespace ql {
 
@@ -254,6 +251,10 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
     if (services.observer->fallbackRoad("decode", track, generation))
         return;
     PlaybackState& p = playback;
+    // A decode this request began before (a render that found no room hands
+    // the same request to this road) is of no use any more.
+    if (const std::optional<RoadDecode> before = std::exchange(p.roadDecode, std::nullopt))
+        stopDecode(before->job);
     // The look ahead has decoded this very file, or is decoding it.
     if (const std::optional<QString> decoded = takeDecoded(track.path)) {
         qCDebug(lcPlayback, "track %lld plays its decode made ahead",
@@ -264,61 +265,10 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
     if (p.decodeAhead && p.decodeAhead->running && p.decodeAhead->source == track.path) {
         qCDebug(lcPlayback, "track %lld waits for its decode begun ahead",
                 static_cast<long long>(track.id));
-        p.joinedDecode = JoinedDecode{p.decodeAhead->serial, generation};
-        p.decodeAhead.reset();
+        p.roadDecode = RoadDecode{std::exchange(p.decodeAhead, std::nullopt)->job, generation};
         return;
     }
-    const QString output = decodeOutputPath(workDir(), QUuid::createUuid());
-    // Made empty and private before ffmpeg fills it (it keeps the mode).
-    if (!reserveFile(output)) {
-        qCWarning(lcPlayback, "could not make the decode's output file");
-        qCDebug(lcPlayback, "the decode's output file: %s", qUtf8Printable(output));
-        playDecoded(std::nullopt, WorkFileFault::NotMade);
-        return;
-    }
-    auto* process = new QProcess(this);
-    process->setObjectName(QStringLiteral("Quavelark.decode"));
-    process->setProgram(services.tools->decodeProgram());
-    process->setArguments(decodeArguments(track.path, output, QDir::currentPath()));
-    process->setStandardInputFile(QProcess::nullDevice());
-    process->setStandardOutputFile(QProcess::nullDevice());
-    p.decoder = process;
-    p.inFlight->add(output);
-
-    // What it says of a failure, its last few kilobytes: a damaged file may
-    // make it say a great deal.
-    auto errors = std::make_shared<QByteArray>();
-    connect(process, &QProcess::readyReadStandardError, process, [process, errors] {
-        errors->append(process->readAllStandardError());
-        if (errors->size() > kDecodeErrorTail)
-            errors->remove(0, errors->size() - kDecodeErrorTail);
-    });
-    // Bound to App: a decode that ends after App is gone reports nothing
-    // (and App's end took the process with it).
-    connect(process, &QProcess::finished, this, [this, process, output, generation, errors] {
-        // `decoder` may still name it after a newer request took the direct
-        // road; it must not outlive the process.
-        if (playback.decoder == process)
-            playback.decoder = nullptr;
-        process->deleteLater();
-        errors->append(process->readAllStandardError());
-        decodeFinished(*process, output, generation, *errors);
-    });
-
-    // The launch itself is quick (fork and exec); waiting for it tells a
-    // missing or unusable ffmpeg apart at once.
-    process->start();
-    if (!process->waitForStarted()) {
-        const Failure cause =
-            processFailure(process->error(), platform::programFile(process->program()));
-        const QString program = process->program();
-        p.decoder = nullptr;
-        process->disconnect(this);
-        process->deleteLater();
-        if (p.inFlight->take(output))
-            QFile::remove(output);
-        endFailed(*this, cause, program, "the decoder did not start");
-    }
+    p.roadDecode = RoadDecode{startDecode(track, false), generation};
 }
 
 void App::refuseUnreadable(const Track& track) {
@@ -326,24 +276,26 @@ void App::refuseUnreadable(const Track& track) {
               "the file is refused, and ffmpeg may not read it either");
 }
 
-void App::decodeFinished(const QProcess& process, const QString& output, quint64 generation,
-                         const QByteArray& errors) {
+void App::roadDecodeFinished(const DecodeOutcome& result) {
     PlaybackState& p = playback;
-    if (!p.inFlight->take(output))
-        return;
-    if (generation != p.generation) {
-        QFile::remove(output);
+    const quint64 generation = std::exchange(p.roadDecode, std::nullopt)->generation;
+    if (generation != p.generation || !p.current) {
+        if (result.file)
+            QFile::remove(*result.file);
         return;
     }
-    p.decoder = nullptr;
-    const bool decoded = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    if (!decoded) {
-        QFile::remove(output);
-        qCDebug(lcPlayback, "the decoder ended with status %d, exit code %d",
-                int(process.exitStatus()), process.exitCode());
+    if (result.notStarted) {
+        const QString program = services.tools->decodeProgram();
+        endFailed(*this, *result.notStarted, program, "the decoder did not start");
+        return;
     }
-    playDecoded(decoded ? std::optional(output) : std::nullopt,
-                decoded ? WorkFileFault::None : ffmpegWriteFault(errors));
+    // A joined job found a file our player reads, yet the direct road failed
+    // (a player that did not start): the decode road decodes it.
+    if (result.direct) {
+        startDecodeRoad(*p.current, generation);
+        return;
+    }
+    playDecoded(result.file, result.workFault);
 }
 
 void App::playDecoded(const std::optional<QString>& decoded, WorkFileFault fault) {

@@ -22,8 +22,9 @@
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
-#include <QProcess>
 #include <QToolButton>
+
+#include <utility>
 
 namespace ql {
 
@@ -38,8 +39,8 @@ void showIdleFace(App& app) {
 void abandonPreparation(App& app) {
     PlaybackState& p = app.playback;
     ++p.generation;
-    if (p.decoder && p.decoder->state() != QProcess::NotRunning)
-        p.decoder->terminate();
+    if (const std::optional<RoadDecode> road = std::exchange(p.roadDecode, std::nullopt))
+        app.stopDecode(road->job);
     p.loading = false;
     // A player the direct road opened but could not start.
     app.retirePlayer(std::move(p.audio));

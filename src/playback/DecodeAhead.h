@@ -1,21 +1,33 @@
-// The decode road, made ahead for the track that plays next: whether our
-// player reads the track's file as it is, and when it does not, the file
-// decoded by ffmpeg as the decode road would decode it (DecodeCommand.h),
-// so that the change into the track waits for nothing and a gapless join can
-// take it.
+// The decode job: a file our player cannot read as it is (WavPack, an MP3
+// whose length cannot be trusted, …) decoded by ffmpeg into the work folder,
+// for the play request whose decode road needs it or, ahead, for the track
+// that plays next. One job serves both: the play request that comes for a
+// track being decoded ahead joins its job rather than decoding again.
 //
 // A job works from a snapshot taken on the main thread, so it reads no App
-// state. Its output is made empty with mode 0600 in the run's work folder
-// before ffmpeg writes it, and registered in `inFlight` from then on until it
-// is deleted or handed back, so the quit deletes whatever a job leaves.
+// state. Its output (named on the main thread) is made empty with mode 0600
+// before ffmpeg writes it, and registered in `inFlight` from then on until
+// it is deleted or handed back, so the quit deletes whatever a job leaves.
+// Its ffmpeg has the whole-file time limit of every other child. A job is
+// stopped through its `stop`: its ffmpeg is killed at once (or never
+// started), and whoever stops it takes its output out of `inFlight` and
+// deletes it then, without waiting for the job to notice. At most
+// `seats` jobs run ffmpeg at once: a stopped job's child is gone before
+// another job's starts.
 //
-// Thread: decodeAheadBlocking blocks a background job's thread (it reads the
+// A decode stands for its source only while the source's size and
+// modification time are what they were when the decode began (`stamp`).
+//
+// Thread: decodeBlocking blocks a background job's thread (it reads the
 // file and waits for ffmpeg), never the main one.
 #pragma once
 
-#include "platform/ChildProcess.h"
 #include "app/DecodeCommand.h"
+#include "app/FailureText.h"
+#include "platform/ChildProcess.h"
 
+#include <QDateTime>
+#include <QSemaphore>
 #include <QString>
 #include <QStringList>
 
@@ -26,34 +38,55 @@ namespace ql {
 
 class InFlightFiles;
 
+// A file's size and modification time; none when it cannot be looked at.
+struct FileStamp {
+    qint64 size = -1;
+    QDateTime modified;
+    bool operator==(const FileStamp&) const = default;
+};
+// `path` read against `currentDir` when relative. Any thread (one stat).
+FileStamp fileStamp(const QString& path, const QString& currentDir);
+
 struct DecodeSnapshot {
     QString path;
     double duration = 0; // seconds; lengthens ffmpeg's time limit
     QString ffmpeg;
-    QString tempDir;    // where the decoded file is written
+    QString output;     // the decoded file, in the run's work folder
     QString currentDir; // against which a relative track path is read
+    // For the look ahead: first read the file as our player would (one it
+    // reads needs no decode), and keep a decode only when our player reads
+    // it. The decode road comes after our player failed, and tells itself
+    // what is wrong with a decode it cannot play.
+    bool ahead = false;
     std::shared_ptr<platform::ChildRegistry> children;
     std::shared_ptr<InFlightFiles> inFlight;
+    std::shared_ptr<platform::ChildStop> stop;
+    std::shared_ptr<QSemaphore> seats;
 };
 
-struct DecodedAhead {
+struct DecodeOutcome {
     // Our player reads the file as it is: nothing was decoded.
     bool direct = false;
     // Else the decoded file, still registered in `inFlight`; none when the
-    // decode failed (the play request's own decode road then tells why).
+    // decode failed or was stopped.
     std::optional<QString> file;
     // Why it failed, when the work folder was to blame.
     WorkFileFault workFault = WorkFileFault::None;
+    // Set when ffmpeg could not be started: why.
+    std::optional<Failure> notStarted;
+    // The source as the decode began.
+    FileStamp stamp;
 };
 
-DecodedAhead decodeAheadBlocking(const DecodeSnapshot& snapshot);
+DecodeOutcome decodeBlocking(const DecodeSnapshot& snapshot);
 
 // Runs `ffmpeg` with `arguments` (a decode, or a render's first stage)
 // within the whole-file limit for `duration` seconds, registered in
-// `children`, keeping the end of what it prints on standard error (see
-// ffmpegWriteFault).
+// `children` and ended early by `stop` if given, keeping the end of what it
+// prints on standard error (see ffmpegWriteFault).
 platform::ChildRun runDecodeCommand(const QString& ffmpeg, const QStringList& arguments,
                                     double duration,
-                                    std::shared_ptr<platform::ChildRegistry> children);
+                                    std::shared_ptr<platform::ChildRegistry> children,
+                                    std::shared_ptr<const platform::ChildStop> stop = {});
 
 } // namespace ql

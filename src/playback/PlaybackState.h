@@ -23,6 +23,7 @@
 #include "app/Records.h"
 #include "app/WorkFolder.h"
 #include "effects/RenderNote.h"
+#include "playback/DecodeAhead.h"
 #include "playback/InFlightFiles.h"
 #include "playback/OutputDevice.h"
 
@@ -37,7 +38,6 @@
 #include <vector>
 
 class QObject;
-class QProcess;
 class QTimer;
 
 namespace ql {
@@ -69,23 +69,34 @@ struct PreparedNext {
     std::optional<QString> file;
 };
 
+// One decode job under way (playback/DecodeAhead.h), as the main thread
+// holds it: `serial` tells its result from another job's; stopping it kills
+// its ffmpeg and deletes `output` at once (App::stopDecode).
+struct DecodeJob {
+    quint64 serial = 0;
+    QString output;
+    std::shared_ptr<platform::ChildStop> stop;
+};
+
 // The next track's file as the decode road makes it, prepared ahead: while
-// `running`, being looked at (our player may read it as it is) and decoded;
-// then either `direct` (nothing to decode), `file` (decoded), or neither (the
-// decode failed; the play request's own road tells why). `serial` tells its
-// job's result from an older one's.
+// `running`, being looked at (our player may read it as it is) and decoded
+// by `job`; then either `direct` (nothing to decode), `file` (decoded), or
+// neither (the decode failed; the play request's own road tells why).
+// `stamp`: the source as the decode began; the file stands for it only
+// while the source still matches.
 struct DecodeAheadEntry {
     QString source;
-    quint64 serial = 0;
+    DecodeJob job;
     bool running = true;
     bool direct = false;
     std::optional<QString> file;
+    FileStamp stamp;
 };
 
-// A play request whose decode road waits for the look ahead's job on its
-// file (started before the request) instead of decoding the file again.
-struct JoinedDecode {
-    quint64 serial = 0;     // the job's
+// The decode the current play request's decode road waits for: its own, or
+// the look ahead's on its file, begun before the request and joined.
+struct RoadDecode {
+    DecodeJob job;
     quint64 generation = 0; // the request's
 };
 
@@ -147,10 +158,12 @@ struct PlaybackState {
     // not make its file there): it plays without the processing, and a
     // fallback takes the decode road. Reset at every track start.
     bool withoutProcessing = false;
-    // The running decode of the current track (a child of App made by the
-    // decode road, named "Quavelark.decode"); a new play request terminates
-    // it. Null once its completion ran, or when it could not be launched.
-    QProcess* decoder = nullptr;
+    // The decode the current track's decode road waits for; a new play
+    // request stops it. None once its result came.
+    std::optional<RoadDecode> roadDecode;
+    // At most two decodes run ffmpeg at once: the current track's and the
+    // next one's (a stopped one's child is gone before a third starts).
+    std::shared_ptr<QSemaphore> decodeSlots = std::make_shared<QSemaphore>(2);
     // Outputs of decodes and renders not yet taken by their completion; the
     // quit deletes what is left. Shared with the render jobs.
     std::shared_ptr<InFlightFiles> inFlight = std::make_shared<InFlightFiles>();
@@ -182,10 +195,17 @@ struct PlaybackState {
     // The decode road's look ahead for the next track; a play request or the
     // prepared next player takes its file out.
     std::optional<DecodeAheadEntry> decodeAhead;
-    quint64 decodeAheadSerial = 0;
-    std::optional<JoinedDecode> joinedDecode;
+    quint64 decodeSerial = 0;
+    // The decoded file last taken out of the look ahead, with its source's
+    // stamp, for when it comes back (App::giveBackDecoded).
+    std::optional<std::pair<QString, FileStamp>> lentDecode;
+    // The path of the track the look ahead (decode and render) was last
+    // aimed at; none: aimed at nothing yet since the track started.
+    std::optional<QString> aheadAim;
     // The render key of the background prefetch under way; none when none.
+    // A prefetch for another track stops it (`fxPrefetchStop`).
     std::optional<QString> fxRendering;
+    std::shared_ptr<platform::ChildStop> fxPrefetchStop;
     // The dropped-stage note of the render that `cacheURL` holds, if any.
     std::optional<RenderNote> cacheNote;
     // The status line's manual count once the render road said it began.

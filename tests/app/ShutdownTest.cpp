@@ -77,8 +77,7 @@ const std::vector<QuitCase> quitCases{
      kStores + QStringList{"detachBackendOutput", "closeBackendInput", "clearNowPlaying"}},
     {"during a decode: the decoder stopped, its partial output and the current file deleted",
      Playing::Decoding, false, Backend::None,
-     kStores + QStringList{"stopDecoder", "deleteCacheFile", "deleteInFlight",
-                           "clearNowPlaying"}},
+     kStores + QStringList{"stopDecoder", "deleteCacheFile", "clearNowPlaying"}},
 };
 // clang-format on
 
@@ -127,7 +126,7 @@ private slots:
         } else if (c.playing == Playing::Decoding) {
             app.playback.cacheURL = floatCaf(QStringLiteral("Quavelark-previous.caf"));
             app.play(Track{2, tempFile("b.wv"), "B", {}, {}, 1, {}});
-            partial << app.playback.decoder->arguments().constLast();
+            partial << app.playback.roadDecode->job.output;
             QVERIFY(QTest::qWaitFor([&] { return QFile::exists(partial[0]); }, kWaitMs));
         }
         if (c.fxCached)

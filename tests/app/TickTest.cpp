@@ -88,7 +88,7 @@ QList<int> multiplesOf(int n, int upTo) {
     return list;
 }
 
-const QStringList kEveryTick{"countTick",    "sleepTick", "crossfadeCheck",
+const QStringList kEveryTick{"countTick",    "sleepTick", "aimLookAhead",    "crossfadeCheck",
                              "gaplessCheck", "openAhead", "updateNowPlaying"};
 
 } // namespace

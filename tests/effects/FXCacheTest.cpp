@@ -63,6 +63,8 @@ struct Rig {
             test::fakes(app).analysers.renderFX = [this](const RenderSnapshot& s) {
                 go.acquire();
                 QMetaObject::invokeMethod(app.status, [this, s] { renders.push_back(s); });
+                if (s.stop->requested()) // as the render ends when stopped: no file
+                    return RenderResult{};
                 const QString file = tempFile("Quavelark-fx-" + QUuid::createUuid().toString());
                 return RenderResult{writeTone(file, SF_FORMAT_CAF | SF_FORMAT_FLOAT, 8000, 1, 50),
                                     {}};
@@ -84,7 +86,7 @@ struct Rig {
 };
 
 // clang-format off
-enum class Meanwhile { Nothing, SamePrefetch, SettingsChange, CachedThenTrack3 };
+enum class Meanwhile { Nothing, SamePrefetch, SettingsChange, CachedThenTrack3, Track3WhileRendering };
 struct PrefetchCase { const char* name; bool bitPerfect; int upMode; std::optional<QString> signature; bool target; Meanwhile meanwhile; std::optional<QString> identity; int renders; std::optional<qint64> cached; int filesLeft; };
 const std::vector<PrefetchCase> prefetchCases{
     {"bit-perfect: nothing rendered", true, 2, "eq:rock", true, Meanwhile::Nothing, std::nullopt, 0, std::nullopt, 0},
@@ -94,6 +96,7 @@ const std::vector<PrefetchCase> prefetchCases{
     {"two prefetches for one key render once", false, 0, "eq:rock", false, Meanwhile::SamePrefetch, "eq:rock", 1, 2, 1},
     {"a settings change during a prefetch deletes its file", false, 0, "eq:rock", false, Meanwhile::SettingsChange, "eq:rock", 1, std::nullopt, 0},
     {"another next track's render replaces the cached one", false, 0, "eq:rock", false, Meanwhile::CachedThenTrack3, "eq:rock", 2, 3, 1},
+    {"another next track while rendering: the old render stopped", false, 0, "eq:rock", false, Meanwhile::Track3WhileRendering, "eq:rock", 2, 3, 1},
 };
 
 struct DroppedCase { const char* name; QString uri; QString status; };
@@ -158,9 +161,15 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return r.app.playback.fxCache.has_value(); }, kWaitMs));
             r.app.prefetchFX(trackAt(3));
         }
+        if (c.meanwhile == Meanwhile::Track3WhileRendering)
+            r.app.prefetchFX(trackAt(3));
         r.go.release(1000);
         r.settle();
         QCOMPARE(int(r.renders.size()), c.renders);
+        const auto stopped = std::count_if(r.renders.begin(), r.renders.end(), [](const auto& s) {
+            return s.stop->requested() && s.path == trackAt(2).path;
+        });
+        QCOMPARE(int(stopped), c.meanwhile == Meanwhile::Track3WhileRendering ? 1 : 0);
         if (c.renders) // the chain only with effects on ("-af" only then)
             QCOMPARE(r.renders.front().chain.has_value(), c.signature.has_value());
         QCOMPARE(r.app.playback.fxRendering, std::nullopt);

@@ -1,6 +1,7 @@
 // Guards against: a child's output, exit or failure misreported.
 #include "platform/ChildProcess.h"
 
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QElapsedTimer>
@@ -96,6 +97,44 @@ private slots:
         QVERIFY(ended.started && ended.terminated && !ended.finished());
         const platform::ChildRun later = platform::runChild("/bin/true", {}, options);
         QVERIFY(!later.started);
+    }
+
+    // A run's own stop ends that run alone: a running child is killed at
+    // once (no grace: its output is of no use), one not yet started never
+    // starts; the registry stays open for other runs.
+    void aStopEndsItsRunAlone_data() {
+        QTest::addColumn<bool>("beforeStart");
+        QTest::newRow("asked while the child runs: killed, the run failed") << false;
+        QTest::newRow("asked before the start: the program never starts") << true;
+    }
+    void aStopEndsItsRunAlone() {
+        QFETCH(bool, beforeStart);
+        const QString marker = test::tempFile("stop-started");
+        QFile::remove(marker);
+        platform::ChildOptions options;
+        options.registry = std::make_shared<platform::ChildRegistry>();
+        const auto stop = std::make_shared<platform::ChildStop>();
+        options.stop = stop;
+        if (beforeStart)
+            stop->request();
+        // SIGTERM is ignored: only a kill ends it before its 60 s.
+        auto running = std::async(std::launch::async, [options, marker] {
+            return platform::runChild(
+                "/bin/sh", {"-c", "trap '' TERM; : > '" + marker + "'; exec sleep 60"}, options);
+        });
+        if (!beforeStart) {
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 30000);
+            stop->request();
+        }
+        QElapsedTimer clock;
+        clock.start();
+        const platform::ChildRun ended = running.get();
+        QVERIFY(ended.terminated && !ended.finished());
+        QCOMPARE(ended.started, !beforeStart);
+        QCOMPARE(QFile::exists(marker), !beforeStart);
+        QVERIFY(clock.elapsed() < 30'000); // generous: only a child left to run breaks it
+        QVERIFY(!options.registry->isClosed());
+        QVERIFY(platform::runChild("/bin/true", {}, {.registry = options.registry}).succeeded());
     }
 
     void aMissingProgramIsNotStarted() {

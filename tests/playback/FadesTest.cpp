@@ -184,10 +184,10 @@ const std::vector<SleepCase> sleepCases{
                                        "' ] && printf partial > \"$out\" && exec sleep 60\nexec ffmpeg \"$@\"\n"));
          test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
          r.add(9, wv), r.app.play(r.track(9));
-         QPointer<QProcess> decoder = r.app.playback.decoder;
-         QVERIFY(decoder);
+         QVERIFY(r.app.playback.roadDecode);
+         const QString partial = r.app.playback.roadDecode->job.output;
          pick15(r, kTimer);
-         QVERIFY(QTest::qWaitFor([&] { return decoder.isNull(); }) && QFile::remove(hold));
+         QVERIFY(!r.app.playback.roadDecode && !QFile::exists(partial) && QFile::remove(hold));
          QTest::qWait(100);
          QVERIFY(!r.app.playback.loading && !r.app.playback.audio);
          r.app.toggle();
@@ -256,6 +256,10 @@ private slots:
             c.atEnd(r);
         const std::int64_t from = r.played;
 
+        // As a tick does: the look ahead follows the successor first.
+        r.app.aimLookAhead();
+        const std::optional<DecodeAheadEntry>& ahead = r.app.playback.decodeAhead;
+        QVERIFY(QTest::qWaitFor([&ahead] { return !ahead || !ahead->running; }, 30000));
         r.app.crossfadeCheck();
 
         PlaybackState& p = r.app.playback;

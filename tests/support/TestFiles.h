@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -12,6 +13,27 @@
 #include <unistd.h>
 
 namespace ql::test {
+
+// Child processes of this process named `name` (ffmpeg, say) that are
+// still running, and given `argument` when one is named: their pids.
+inline QList<qint64> childProcesses(const QString& name, const QByteArray& argument = {}) {
+    QList<qint64> pids;
+    const QByteArray comm = "(" + name.toUtf8() + ")";
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile stat("/proc/" + entry + "/stat");
+        const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        const bool running = fields.value(0) != "Z" && fields.value(0) != "X";
+        if (!line.contains(comm) || !running ||
+            fields.value(1).toLongLong() != QCoreApplication::applicationPid())
+            continue;
+        QFile command("/proc/" + entry + "/cmdline");
+        if (argument.isEmpty() ||
+            (command.open(QIODevice::ReadOnly) && command.readAll().split('\0').contains(argument)))
+            pids << entry.toLongLong();
+    }
+    return pids;
+}
 
 // A path in the test's own temporary folder.
 inline QString tempFile(const QString& name) {
