@@ -33,13 +33,13 @@
 #include "app/App.h"
 
 #include "app/ControllerLogCategories.h"
+#include "app/DecodeCommand.h"
 #include "app/FailureText.h"
 #include "effects/FXPanel.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "platform/Platform.h"
 #include "platform/audio/AudioPlayer.h"
-#include "app/DecodeCommand.h"
 #include "playback/Transport.h"
 #include "ui/PlayButton.h"
 #include "ui/StatusLabel.h"
@@ -145,6 +145,10 @@ Adoption adoptAndPlay(App& app, const QString& file) {
 }
 
 } // namespace
+
+void App::endUnplayable(Failure cause, const QString& name, const char* why) {
+    endFailed(*this, cause, name, why);
+}
 
 void App::startRenderRoad(const Track& track, quint64 generation) {
     qCDebug(lcPlayback, "track %lld takes the effects road: rendered whole, then played",

@@ -39,6 +39,8 @@ class QTimer;
 
 namespace ql {
 
+class FileOpen;
+
 namespace platform {
 class AudioPlayer;
 }
@@ -81,6 +83,12 @@ struct DecodeAheadEntry {
 
 // A play request whose decode road waits for the look ahead's job on its
 // file (started before the request) instead of decoding the file again.
+// A play request waiting for the open of its file (FileOpen.h).
+struct OpenWait {
+    QString path;
+    quint64 generation = 0;
+};
+
 struct JoinedDecode {
     quint64 serial = 0;     // the job's
     quint64 generation = 0; // the request's
@@ -180,6 +188,10 @@ struct PlaybackState {
     std::optional<DecodeAheadEntry> decodeAhead;
     quint64 decodeAheadSerial = 0;
     std::optional<JoinedDecode> joinedDecode;
+    // Files being opened off the main thread, and answered ones not yet
+    // taken, by path; the play request waiting for one of them.
+    QHash<QString, std::shared_ptr<FileOpen>> opens;
+    std::optional<OpenWait> openWait;
     // The render key of the background prefetch under way; none when none.
     std::optional<QString> fxRendering;
     // The dropped-stage note of the render that `cacheURL` holds, if any.
