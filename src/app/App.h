@@ -352,8 +352,8 @@ public:
     std::optional<FileOpen::Answer> openedFor(const QString& path, quint64 generation);
     // For a check that prepares `next` on a later tick: a player of `file`
     // (its own, or its decode made ahead), once the open of its own file has
-    // answered (`later` while it runs). An open too slow to answer leaves no
-    // player, like a file that does not open.
+    // answered, waited for a short while (`later` while it still runs). An open too slow to answer
+    // leaves no player, like a file that does not open.
     std::unique_ptr<platform::AudioPlayer> playerOf(const Track& next, const QString& file,
                                                     bool& later);
     // An open's answer on the main thread.

@@ -117,9 +117,11 @@ double App::trackRate(const Track& track) const {
     // from the tags, which can make ffprobe take minutes; but the tags are
     // read to get there, so the file is opened off the main thread. Opens
     // and probes land on the main thread, where App is not const.
+    // The first look waits a short while, as a play request does.
     App& self = const_cast<App&>(*this);
+    const bool first = !p.opens.contains(track.path);
     const std::shared_ptr<FileOpen> open = self.openOffMain(track.path);
-    if (!open->answered() && !open->overdue())
+    if (!(first ? open->wait(FileOpen::kWaitMs) : open->answered()) && !open->overdue())
         return 0;
     if (const double rate = open->rate(); rate > 0) {
         p.rateCache.insert(track.path, rate);

@@ -17,7 +17,9 @@
 // preparing title) like a fallback road does: its answer takes the road
 // again, unless a newer request overtook it, and so does its deadline
 // (FileOpen::kLimitMs), after which the file is refused as unreadable. The
-// checks that prepare the next track ask again on the next tick instead.
+// checks that prepare the next track wait the same short while, so that an
+// ordinary successor is armed in the tick that asks for it; one that has
+// not answered by then is asked for again at the next tick.
 //
 // An answered open that no one takes is dropped after kKeepMs: a file held
 // open longer might be replaced on the disk before it plays.
@@ -34,9 +36,7 @@
 namespace ql {
 
 namespace {
-// Well above an ordinary open on a busy machine, well below what a window
-// may stall for.
-constexpr int kWaitMs = 40;
+constexpr int kWaitMs = FileOpen::kWaitMs;
 constexpr int kKeepMs = 5000;
 } // namespace
 
@@ -113,7 +113,7 @@ std::unique_ptr<platform::AudioPlayer> App::playerOf(const Track& next, const QS
     if (file != next.path)
         return platform::AudioPlayer::openPlayable(*platform.outputs, file).player;
     const std::shared_ptr<FileOpen> open = openOffMain(file);
-    later = !open->answered() && !open->overdue();
+    later = !open->wait(kWaitMs) && !open->overdue();
     if (later)
         return nullptr;
     playback.opens.remove(file);

@@ -1,8 +1,8 @@
 #include "playback/DecodeAhead.h"
 
+#include "app/DecodeCommand.h"
 #include "app/WorkFolder.h"
 #include "platform/audio/AudioPlayer.h"
-#include "app/DecodeCommand.h"
 #include "playback/InFlightFiles.h"
 
 #include <QFile>

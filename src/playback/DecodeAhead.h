@@ -13,8 +13,8 @@
 // file and waits for ffmpeg), never the main one.
 #pragma once
 
-#include "platform/ChildProcess.h"
 #include "app/DecodeCommand.h"
+#include "platform/ChildProcess.h"
 
 #include <QString>
 #include <QStringList>

@@ -34,6 +34,9 @@ namespace ql {
 class FileOpen {
 public:
     static constexpr int kLimitMs = platform::AudioFile::kOpenLimitMs;
+    // What the main thread may wait for an answer: well above an ordinary
+    // open on a busy machine, well below what a window may stall for.
+    static constexpr int kWaitMs = 40;
 
     struct Answer {
         std::unique_ptr<platform::AudioFile> file;
