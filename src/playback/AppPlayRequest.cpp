@@ -208,7 +208,7 @@ void App::takeRoad(const Track& track, quint64 generation) {
         if (!(answer = openedFor(*source, generation)) || tooSlow(answer))
             return;
         // Its rate, now known, calls for the effects road after all.
-        if (!filter && fxNeeded(track)) {
+        if (!filter && !p.withoutProcessing && fxNeeded(track)) {
             takeRoad(track, generation);
             return;
         }
