@@ -63,10 +63,12 @@ App::App(platform::Platform& platform, AppServices services)
       fxPanel(std::make_unique<FXPanel>(core.store)),
       qualityQueue(serialQueue("Quavelark.quality")), sonicQueue(serialQueue("Quavelark.sonic")),
       genreQueue(serialQueue("Quavelark.genre")), coverQueue(serialQueue("Quavelark.cover")),
-      renderQueue(std::make_unique<QThreadPool>()), loudQueue(std::make_unique<QThreadPool>()) {
+      renderQueue(std::make_unique<QThreadPool>()), loudQueue(std::make_unique<QThreadPool>()),
+      openQueue(std::make_unique<QThreadPool>()) {
     renderQueue->setObjectName(QStringLiteral("Quavelark.render"));
     loudQueue->setObjectName(QStringLiteral("Quavelark.loudness"));
     loudQueue->setMaxThreadCount(2);
+    openQueue->setObjectName(QStringLiteral("Quavelark.open"));
     status = new StatusLabel(QStringLiteral("음원 불러오는 중…"));
     seek = new SeekSlider;
     clock = new QLabel(QStringLiteral("0:00 / 0:00"));
@@ -101,7 +103,7 @@ App::~App() {
     // queue is then waited for only as long as it takes them to notice.
     endSonicJobs();
     for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get(),
-                           renderQueue.get(), loudQueue.get()}) {
+                           renderQueue.get(), loudQueue.get(), openQueue.get()}) {
         if (q != renderQueue.get())
             q->clear();
         q->waitForDone();

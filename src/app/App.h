@@ -13,11 +13,13 @@
 #include "analysis/StreamFacts.h"
 #include "analysis/WaveformPeaks.h"
 #include "app/CoreState.h"
+#include "app/FailureText.h"
 #include "app/Records.h"
 #include "app/Services.h"
 #include "effects/FXRender.h"
 #include "library/LibraryState.h"
 #include "listening/ListeningState.h"
+#include "playback/FileOpen.h"
 #include "playback/OutputDevice.h"
 #include "playback/PlaybackState.h"
 #include "remote/RemoteLink.h"
@@ -308,8 +310,11 @@ public:
     // a running fade is left alone; a player still prepared is let go.
     void beginFadeKeep(const Track& track);
     // Before a player is made from `path`: matches the device rate to the
-    // file when rate matching or bit-perfect is on. Always true.
+    // file when rate matching or bit-perfect is on. Always true. Opens the
+    // file: only for the program's own decoded and rendered files.
     bool preMatch(const QString& path);
+    // The same with the rate of a file opened off the main thread.
+    void preMatchRate(double rate);
     // Routes a player to the chosen device (bindPlayer), then matches the
     // device's rate to the player's when rate matching or bit-perfect is on.
     // False (and no rate match) when the player could not be moved there.
@@ -341,7 +346,33 @@ public:
     void retirePlayer(std::unique_ptr<platform::AudioPlayer> player,
                       DecoderEnd decoder = DecoderEnd::Now);
 
+    // ---- playback/AppFileOpens.cpp ------------------------------------------------
+    // The open of `path` off the main thread (one per path: a running or
+    // recently answered one is shared), started when there is none.
+    std::shared_ptr<FileOpen> openOffMain(const QString& path);
+    // For the play request `generation`: the answer of the open of `path`,
+    // waited for a short while; none when it has not come by then, and the
+    // request then waits for it (`playback.openWait`): its answer, or its
+    // deadline, takes the road again.
+    std::optional<FileOpen::Answer> openedFor(const QString& path, quint64 generation);
+    // For a check that prepares `next` on a later tick: a player of `file`
+    // (its own, or its decode made ahead), once the open of its own file has
+    // answered, waited for a short while (`later` while it still runs). An open too slow to answer
+    // leaves no player, like a file that does not open.
+    std::unique_ptr<platform::AudioPlayer> playerOf(const Track& next, const QString& file,
+                                                    bool& later);
+    // An open's answer on the main thread.
+    void fileOpened(const std::shared_ptr<FileOpen>& open);
+    // Answered opens no one took go after a few seconds: a file kept open
+    // longer might be replaced on the disk meanwhile.
+    void dropStaleOpens();
+    // Upsampling is chosen and the rate of `track`, which decides whether it
+    // is rendered, is still being read: whoever prepares it waits.
+    bool rateAwaited(const Track& track) const;
+
     // ---- playback/AppRoads.cpp ------------------------------------------------
+    // A play request ends without playing, telling `cause` of `name`.
+    void endUnplayable(Failure cause, const QString& name, const char* why);
     // The fallback roads of a play request, carrying its generation: the
     // effects render on a render job, the ffmpeg decode as a decode job.
     void startRenderRoad(const Track& track, quint64 generation);
@@ -647,8 +678,9 @@ public:
     // without an output device.
     std::optional<double> upsampleTarget(double rate) const;
     // The source rate of a track, without waiting: from `rateCache`, else
-    // from the player's own reader of the file (kept), else 0 while ffprobe
-    // is asked in the background (probeRate). A file whose probe was cut
+    // from the player's own reader of the file, opened off the main thread
+    // (kept; 0 while that runs), else 0 while ffprobe is asked in the
+    // background (probeRate). A file whose probe was cut
     // short stays at 0, without another probe, until it is played again.
     double trackRate(const Track& track) const;
     // Asks ffprobe for the rate of `path` on the global pool.
@@ -1196,6 +1228,8 @@ public:
     std::unique_ptr<QThreadPool> renderQueue;
     // Loudness measurements, two at a time in arrival order.
     std::unique_ptr<QThreadPool> loudQueue;
+    // Audio files opened for the main thread (playback/FileOpen.h).
+    std::unique_ptr<QThreadPool> openQueue;
 
 private:
     void step(const char* name, const QStringList& files = {});

@@ -11,8 +11,9 @@
 // Upsampling alone sends a track down the effects road when its source rate
 // has a target among the device's rates (upsampleTarget, RateMatch.h); the
 // source rate is read once per path and kept for the run (trackRate): from
-// the stream's header by the player's own reader, else asked of ffprobe off
-// the main thread, the answer counting from when it comes.
+// the stream's header by the player's own reader, which opens the file off
+// the main thread (AppFileOpens.cpp), else asked of ffprobe off the main
+// thread; either answer counts from when it comes.
 #include "app/App.h"
 
 #include "analysis/ProbeAudio.h"
@@ -21,7 +22,6 @@
 #include "effects/FXPanel.h"
 #include "library/ToolPaths.h"
 #include "platform/PluginHost.h"
-#include "platform/audio/AudioFile.h"
 #include "playback/RateMatch.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
@@ -114,14 +114,20 @@ double App::trackRate(const Track& track) const {
     if (p.rateProbing.contains(track.path) || p.rateCutShort.contains(track.path))
         return 0;
     // The player's own reader takes the rate from the stream's header, never
-    // from the tags, which can make ffprobe take minutes.
-    if (const platform::AudioFile::Opened opened = platform::AudioFile::open(track.path);
-        opened.file) {
-        p.rateCache.insert(track.path, opened.file->sampleRate());
-        return opened.file->sampleRate();
+    // from the tags, which can make ffprobe take minutes; but the tags are
+    // read to get there, so the file is opened off the main thread. Opens
+    // and probes land on the main thread, where App is not const.
+    // The first look waits a short while, as a play request does.
+    App& self = const_cast<App&>(*this);
+    const bool first = !p.opens.contains(track.path);
+    const std::shared_ptr<FileOpen> open = self.openOffMain(track.path);
+    if (!(first ? open->wait(FileOpen::kWaitMs) : open->answered()) && !open->overdue())
+        return 0;
+    if (const double rate = open->rate(); rate > 0) {
+        p.rateCache.insert(track.path, rate);
+        return rate;
     }
-    // Its result lands on the main thread, where App is not const.
-    const_cast<App*>(this)->probeRate(track.path);
+    self.probeRate(track.path);
     return 0;
 }
 

@@ -42,16 +42,13 @@ namespace ql {
 
 namespace {
 
-// The successor's player, opened, bound to the chosen device and started
+// The successor's player (none: it did not open), bound to the chosen device and started
 // silent; none when any of that fails (the player is then retired).
-std::unique_ptr<platform::AudioPlayer> startSilent(App& app, const Track& next) {
-    if (!app.platform.outputs)
+std::unique_ptr<platform::AudioPlayer> startSilent(App& app,
+                                                   std::unique_ptr<platform::AudioPlayer> player) {
+    if (!player)
         return nullptr;
-    platform::AudioPlayer::Opened opened =
-        platform::AudioPlayer::openPlayable(*app.platform.outputs, next.path);
-    if (!opened.player)
-        return nullptr;
-    platform::AudioPlayer& a = *opened.player;
+    platform::AudioPlayer& a = *player;
     const double speed = playbackSpeed(app.playback.playRate);
     bool started = app.bindPlayer(a);
     if (started) {
@@ -63,10 +60,10 @@ std::unique_ptr<platform::AudioPlayer> startSilent(App& app, const Track& next) 
         started = a.play();
     }
     if (!started) {
-        app.retirePlayer(std::move(opened.player));
+        app.retirePlayer(std::move(player));
         return nullptr;
     }
-    return std::move(opened.player);
+    return player;
 }
 
 } // namespace
@@ -105,8 +102,15 @@ void App::crossfadeCheck() {
     std::unique_ptr<platform::AudioPlayer> incoming;
     // A track that plays a render or a decode made ahead ends by the
     // ordinary road, which takes that file at once.
-    if (next && file == next->path && !fxNeeded(next))
-        incoming = startSilent(*this, *next);
+    if (next && file == next->path && rateAwaited(*next))
+        return;
+    if (next && file == next->path && !fxNeeded(next)) {
+        // Opened off the main thread: the next tick looks again meanwhile.
+        std::unique_ptr<platform::AudioPlayer> player = playerOf(*next, *file, later);
+        if (later)
+            return;
+        incoming = startSilent(*this, std::move(player));
+    }
     if (!incoming) {
         p.crossSkipped = currentId;
         return;

@@ -13,6 +13,7 @@
 // the track stays unmeasured and the next start tries again.
 #include "app/App.h"
 
+#include "app/DecodeCommand.h"
 #include "app/Delivery.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"

@@ -41,6 +41,7 @@
 #include "ui/SeekSlider.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -149,6 +150,23 @@ void App::play(const Track& requested) {
 
 void App::takeRoad(const Track& track, quint64 generation) {
     PlaybackState& p = playback;
+    p.openWait.reset();
+    // A file that takes too long to open is refused as one that cannot be
+    // read: the decode road would read its tags just as slowly.
+    const auto tooSlow = [this, &track](const std::optional<FileOpen::Answer>& answer) {
+        if (answer && answer->tooSlow)
+            endUnplayable(Failure::FileUnreadable, QFileInfo(track.path).fileName(),
+                          "the file took too long to open");
+        return answer && answer->tooSlow;
+    };
+    // The track's own file is opened off the main thread (AppFileOpens.cpp).
+    // With upsampling chosen its rate decides the road: the request waits
+    // for that open first (its answer takes the road again).
+    std::optional<FileOpen::Answer> answer;
+    if (rateAwaited(track) && !(answer = openedFor(track.path, generation)))
+        return;
+    if (tooSlow(answer))
+        return;
     // The render identity; none when the track plays unprocessed.
     const std::optional<QString> filter =
         !p.withoutProcessing && fxNeeded(track) ? fxChainActive() : std::nullopt;
@@ -181,25 +199,42 @@ void App::takeRoad(const Track& track, quint64 generation) {
         cancelPrepared();
         ahead = nullptr;
     }
+    // The program's own decoded and rendered files hold no tags: they open
+    // at once, where they are played.
+    if (!source || ahead || madeAhead) {
+        answer.reset();
+    } else if (!answer) {
+        if (!(answer = openedFor(*source, generation)) || tooSlow(answer))
+            return;
+        // Its rate, now known, calls for the effects road after all.
+        if (!filter && !p.withoutProcessing && fxNeeded(track)) {
+            takeRoad(track, generation);
+            return;
+        }
+    }
     if (source) {
-        preMatch(*source);
+        if (answer)
+            preMatchRate(answer->file ? answer->file->sampleRate() : 0);
+        else if (ahead)
+            preMatchRate(ahead->player->sourceSampleRate());
+        else
+            preMatch(*source);
         // Matching the device's rate may have let the player opened ahead go
-        // (its decode back with the look ahead): look again before taking it.
-        if (ahead) {
-            ahead = p.preparedAs(PreparedNext::Kind::OpenedAhead);
-            if (ahead && ahead->track.path != track.path)
-                ahead = nullptr;
-            if (!ahead) {
-                madeAhead = takeDecoded(track.path);
-                source = madeAhead ? *madeAhead : track.path;
-            }
+        // (its decode back with the look ahead): the road is taken again,
+        // which opens its file.
+        if (ahead && !p.preparedAs(PreparedNext::Kind::OpenedAhead)) {
+            takeRoad(track, generation);
+            return;
         }
         platform::AudioPlayer::Opened opened;
         if (ahead)
             opened.player = std::move(std::exchange(p.prepared, std::nullopt)->player);
-        else if (platform.outputs)
+        else if (platform.outputs && answer)
             // A file our player reads as empty goes to the fallback road,
             // which either finds its samples or reports it.
+            opened = platform::AudioPlayer::openPlayable(*platform.outputs, std::move(answer->file),
+                                                         answer->error);
+        else if (platform.outputs)
             opened = platform::AudioPlayer::openPlayable(*platform.outputs, *source);
         if (opened.player) {
             // The previous track's temporary file goes now that its
@@ -267,8 +302,13 @@ bool App::preMatch(const QString& path) {
     // own open reports nothing either, and the roads take over.
     const platform::AudioFile::Opened file = platform::AudioFile::open(path);
     if (file.file)
-        services.desktop->matchDeviceRate(*this, file.file->sampleRate());
+        preMatchRate(file.file->sampleRate());
     return true;
+}
+
+void App::preMatchRate(double rate) {
+    if ((playback.rateMatchOn || playback.bitPerfect) && rate > 0)
+        services.desktop->matchDeviceRate(*this, rate);
 }
 
 bool App::matchOutputRate(platform::AudioPlayer& player) {

@@ -146,6 +146,10 @@ Adoption adoptAndPlay(App& app, const QString& file) {
 
 } // namespace
 
+void App::endUnplayable(Failure cause, const QString& name, const char* why) {
+    endFailed(*this, cause, name, why);
+}
+
 void App::startRenderRoad(const Track& track, quint64 generation) {
     qCDebug(lcPlayback, "track %lld takes the effects road: rendered whole, then played",
             static_cast<long long>(track.id));

@@ -111,22 +111,28 @@ void App::gaplessCheck() {
     // left before it, asks for a start that much past the end, outside the
     // window in which the engine joins the two, so the gap would be heard.
     const double endsAt = a.deviceCurrentTime() + left;
+    const qint64 currentId = p.current->id;
+    const std::optional<Track> next = peekNext();
+    // Whether it is rendered waits for its rate: the next tick looks again.
+    if (next && next->id != currentId && rateAwaited(*next))
+        return;
 
     // A player opened ahead while no join could be armed (the list still
     // awaited, say): the join replaces it, and its decode made ahead goes
     // back to the look ahead for the successor to take.
     cancelPrepared();
-    const qint64 currentId = p.current->id;
-    const std::optional<Track> next = peekNext();
     platform::AudioPlayer::Opened opened;
     if (next && next->id != currentId && !fxNeeded(next) && platform.outputs) {
         bool later = false;
         const std::optional<QString> file = fileAhead(*next, later);
-        // Its decode made ahead is not ready yet: the next tick looks again.
+        // Its decode made ahead, or the open of its file, is not ready yet:
+        // the next tick looks again.
         if (later)
             return;
         if (file)
-            opened = platform::AudioPlayer::openPlayable(*platform.outputs, *file);
+            opened.player = playerOf(*next, *file, later);
+        if (later)
+            return;
     }
     if (!opened.player) {
         p.gaplessSkipped = currentId;
@@ -183,15 +189,16 @@ void App::openAhead() {
     // What the end of the track asks for: the same track on repeat.
     const std::optional<Track> next = p.repeatOn ? p.current : peekNext();
     // A track that needs processing plays a render, never this file.
-    if (!next || fxNeeded(next) || !platform.outputs)
+    if (!next || rateAwaited(*next) || fxNeeded(next) || !platform.outputs)
         return;
-    // Its own file, or its decode made ahead once that is ready.
+    // Its own file once it has opened, or its decode made ahead once that
+    // is ready.
     bool later = false;
     const std::optional<QString> file = fileAhead(*next, later);
     if (!file)
         return;
-    platform::AudioPlayer::Opened opened =
-        platform::AudioPlayer::openPlayable(*platform.outputs, *file);
+    platform::AudioPlayer::Opened opened;
+    opened.player = playerOf(*next, *file, later);
     if (!opened.player)
         return;
     platform::AudioPlayer& ahead = *opened.player;

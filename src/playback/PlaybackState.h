@@ -42,6 +42,8 @@ class QTimer;
 
 namespace ql {
 
+class FileOpen;
+
 namespace platform {
 class AudioPlayer;
 }
@@ -91,6 +93,12 @@ struct DecodeAheadEntry {
     bool direct = false;
     std::optional<QString> file;
     FileStamp stamp;
+};
+
+// A play request waiting for the open of its file (FileOpen.h).
+struct OpenWait {
+    QString path;
+    quint64 generation = 0;
 };
 
 // The decode the current play request's decode road waits for: its own, or
@@ -202,6 +210,10 @@ struct PlaybackState {
     // The path of the track the look ahead (decode and render) was last
     // aimed at; none: aimed at nothing yet since the track started.
     std::optional<QString> aheadAim;
+    // Files being opened off the main thread, and answered ones not yet
+    // taken, by path; the play request waiting for one of them.
+    QHash<QString, std::shared_ptr<FileOpen>> opens;
+    std::optional<OpenWait> openWait;
     // The render key of the background prefetch under way; none when none.
     // A prefetch for another track stops it (`fxPrefetchStop`).
     std::optional<QString> fxRendering;

@@ -18,6 +18,8 @@
 
 #include "CaseRows.h"
 #include "NoPrivateBase.h"
+#include "EventWait.h"
+#include "PlayInTime.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
@@ -32,6 +34,7 @@
 #include <QRegularExpression>
 #include <QSemaphore>
 #include <QThreadPool>
+#include <QtEndian>
 
 #include <sndfile.h>
 
@@ -358,6 +361,101 @@ const std::vector<ChangeCase> changeCases{
 
 } // namespace
 
+// ---- files whose tags take long to read ------------------------------------------------
+// FFmpeg and libmpg123 gather tags at a cost that grows with the square of
+// their number: a file with a hundred thousand of them takes tens of seconds
+// to open. Played, or placed after the playing track (its rate looked at,
+// upsampling on, and its join prepared), the main thread must go on
+// answering, and the file plays or is refused with its message.
+enum class Tagged { M4a, Mp3 };
+struct TagHeavyCase {
+    const char* name;
+    Tagged file;
+    bool afterPlaying; // next in the list after a playing track, upsampling on
+    bool plays;        // else refused as unreadable
+};
+const std::vector<TagHeavyCase> tagHeavyCases{
+    {"an .m4a with 100,000 freeform tags, played: refused", Tagged::M4a, false, false},
+    {"an MP3 with 100,000 TXXX frames, played: plays", Tagged::Mp3, false, true},
+    {"an .m4a with 100,000 freeform tags after the playing track: refused", Tagged::M4a, true,
+     false},
+    {"an MP3 with 100,000 TXXX frames after the playing track: plays", Tagged::Mp3, true, true},
+};
+constexpr int kTagCount = 100000;
+constexpr int kTagHeavyMs = 15000; // played or refused within, from its request
+
+QByteArray bigEndian32(quint32 value) {
+    const char bytes[] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    return QByteArray(bytes, 4);
+}
+
+QByteArray atom(const char* type, const QByteArray& body) {
+    return bigEndian32(quint32(8 + body.size())) + QByteArray(type, 4) + body;
+}
+
+// An .m4a of two seconds of AAC whose movie header ends with `count`
+// freeform tags ("----" atoms, as iTunes writes them), added here to the
+// movie header ffmpeg writes at the file's end.
+QString m4aWithFreeformTags(int count) {
+    const QString path = tempFile(QStringLiteral("freeform-tags.m4a"));
+    if (QFile::exists(path))
+        return path;
+    const QByteArray plain = test::readFile(encoded(QStringLiteral("before-tags.m4a")));
+    qsizetype moov = 0;
+    while (moov + 8 <= plain.size() && plain.mid(moov + 4, 4) != "moov")
+        moov += qFromBigEndian<quint32>(plain.constData() + moov);
+    if (moov + 8 > plain.size() ||
+        moov + qFromBigEndian<quint32>(plain.constData() + moov) != plain.size())
+        qFatal("the movie header is not at the end of %s", qPrintable(path));
+    const QByteArray full(4, '\0'); // a full atom's version and flags
+    QByteArray items;
+    for (int i = 0; i < count; ++i)
+        items += atom("----", atom("mean", full + "com.apple.iTunes") +
+                                  atom("name", full + "KEY" + QByteArray::number(i)) +
+                                  atom("data", bigEndian32(1) + bigEndian32(0) + "value " +
+                                                   QByteArray::number(i)));
+    const QByteArray handler =
+        atom("hdlr", full + QByteArray(4, '\0') + "mdirappl" + QByteArray(9, '\0'));
+    const QByteArray udta = atom("udta", atom("meta", full + handler + atom("ilst", items)));
+    QByteArray movie = plain.mid(moov);
+    movie.replace(0, 4, bigEndian32(quint32(movie.size() + udta.size())));
+    if (!test::writeFile(path, plain.left(moov) + movie + udta))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// An MP3 of two seconds behind an ID3v2.3 tag of `count` TXXX frames.
+QString mp3WithTxxxFrames(int count) {
+    const QString path = tempFile(QStringLiteral("txxx-frames.mp3"));
+    if (QFile::exists(path))
+        return path;
+    const QString plain = tempFile(QStringLiteral("before-frames.mp3"));
+    if (!QFile::exists(plain) &&
+        !test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-c:a",
+                          "libmp3lame", "-id3v2_version", "0", plain}))
+        qFatal("cannot make %s", qPrintable(plain));
+    QByteArray frames;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray body = QByteArray("\0KEY", 4) + QByteArray::number(i) +
+                                QByteArray("\0value ", 7) + QByteArray::number(i);
+        frames += "TXXX" + bigEndian32(quint32(body.size())) + QByteArray(2, '\0') + body;
+    }
+    const auto size = quint32(frames.size());
+    const char header[] = {'I',
+                           'D',
+                           '3',
+                           3,
+                           0,
+                           0, // 7 bits a byte:
+                           char(size >> 21 & 0x7F),
+                           char(size >> 14 & 0x7F),
+                           char(size >> 7 & 0x7F),
+                           char(size & 0x7F)};
+    if (!test::writeFile(path, QByteArray(header, 10) + frames + test::readFile(plain)))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
 class RoadsTest : public QObject {
     Q_OBJECT
 private slots:
@@ -499,6 +597,7 @@ private slots:
         ahead.ahead = true;
         ahead.inFlight = std::make_shared<InFlightFiles>();
         ahead.seats = std::make_shared<QSemaphore>(2);
+        ahead.stop = std::make_shared<platform::ChildStop>();
         const DecodeOutcome made = decodeBlocking(ahead);
         QCOMPARE(made.direct, plays);
         QCOMPARE(made.file, std::nullopt);
@@ -943,6 +1042,60 @@ private slots:
         QCOMPARE(r.app.playback.cacheURL, std::nullopt);
         QCOMPARE(r.status(), kMarker);
         QCOMPARE(r.button(), kPause);
+    }
+    void aTagHeavyFileLeavesTheWindowAnswering_data() { addRows(tagHeavyCases); }
+    void aTagHeavyFileLeavesTheWindowAnswering() {
+        const TagHeavyCase& c = test::currentCase(tagHeavyCases);
+        const QString path =
+            c.file == Tagged::M4a ? m4aWithFreeformTags(kTagCount) : mp3WithTxxxFrames(kTagCount);
+        Rig r;
+        const Track before = trackAt(1, floatCaf(tempFile(QStringLiteral("before.caf")), 2));
+        const Track tagged = trackAt(2, path);
+        if (c.afterPlaying) {
+            r.app.library.rows = {before, tagged};
+            r.app.browser.filtered = r.app.library.rows;
+            // Upsampling asks every track's rate; none of these is raised.
+            r.app.playback.maxQuality = true;
+            test::fakes(r.app).analysers.upsampleTarget = [](double rate, int,
+                                                             const std::vector<double>&) {
+                return rate == 48000 ? std::optional(96000.0) : std::nullopt;
+            };
+            test::fakes(r.app).analysers.probeAudio = [](const QString&) {
+                return StreamFacts{"aac", 44100, 16, 2, 2};
+            };
+        }
+        test::MainThreadAsker asker;
+        QElapsedTimer watched;
+        watched.start();
+        QElapsedTimer due;
+        if (c.afterPlaying) {
+            r.app.play(before);
+            QTRY_VERIFY_WITH_TIMEOUT(r.app.isPlaying(), kRoadMs);
+            test::playInTime(*r.sink, 2 * 44100);
+        } else {
+            r.app.play(tagged);
+        }
+        due.start();
+        const QString refused = failureText(Failure::FileUnreadable, QFileInfo(path).fileName());
+        const auto outcome = [&] {
+            return r.app.playback.current && r.app.playback.current->id == 2 &&
+                   (c.plays ? r.app.isPlaying() : r.status() == refused);
+        };
+        QVERIFY2(QTest::qWaitFor(outcome, kTagHeavyMs),
+                 qPrintable(QStringLiteral("after %1 ms: %2, %3")
+                                .arg(due.elapsed())
+                                .arg(r.status(), r.button())));
+        // A second of questions at least, however soon the outcome came.
+        QTest::qWait(int(std::max<qint64>(0, 1000 - watched.elapsed())));
+        asker.stop();
+        QCOMPARE(r.button(), c.plays ? kPause : kPlay);
+        // A late answer now and then is the machine's; a file read on the
+        // main thread leaves every answer of many seconds late.
+        QVERIFY2(asker.asked() > 0 && asker.late() * 10 <= asker.asked(),
+                 qPrintable(QStringLiteral("%1 of %2 answers later than 100 ms, the longest %3 ms")
+                                .arg(asker.late())
+                                .arg(asker.asked())
+                                .arg(asker.longestMs())));
     }
 };
 

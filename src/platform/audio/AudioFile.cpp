@@ -12,8 +12,12 @@
 
 #include <sndfile.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace ql::platform {
@@ -101,13 +105,60 @@ std::vector<Speaker> layoutOf(SNDFILE* f, const SF_INFO& sf) {
     return defaultLayout(sf.channels, (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG);
 }
 
+// From this size on a leading ID3v2 block is read past (tags with a cover
+// picture are larger; a tag block of a few thousand text frames, which
+// libmpg123 gathers in a fraction of a second, is smaller).
+constexpr qint64 kLargeTags = 256 * 1024;
+
+// Where the first MPEG audio frame of `path` starts, after leading ID3v2
+// tags of kLargeTags or more; 0 when the file does not start so, or when
+// no frame header follows them (the ordinary open then decides).
+qint64 audioPastLargeTags(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    qint64 at = 0;
+    for (;;) {
+        file.seek(at);
+        const QByteArray head = file.read(10);
+        if (head.size() < 10 || !head.startsWith("ID3"))
+            break;
+        const auto byte = [&head](int i) { return qint64(quint8(head[i]) & 0x7F); };
+        // A 28-bit size, 7 bits a byte, and a footer when the flags say so.
+        at += 10 + (byte(6) << 21 | byte(7) << 14 | byte(8) << 7 | byte(9)) +
+              ((quint8(head[5]) & 0x10) ? 10 : 0);
+    }
+    if (at < kLargeTags)
+        return 0;
+    file.seek(at);
+    const QByteArray frame = file.read(2);
+    const bool sync =
+        frame.size() == 2 && quint8(frame[0]) == 0xFF && (quint8(frame[1]) & 0xE0) == 0xE0;
+    return sync ? at : 0;
+}
+
+// libsndfile reading the file from `from` on, as if it started there; the
+// descriptor goes into `fd` (the caller closes it after the SNDFILE).
+SNDFILE* openFrom(const QString& path, qint64 from, SF_INFO& sf, int& fd) {
+    fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    SNDFILE* f =
+        ::lseek(fd, from, SEEK_SET) == from ? sf_open_fd(fd, SFM_READ, &sf, SF_FALSE) : nullptr;
+    if (!f) {
+        ::close(fd);
+        fd = -1;
+    }
+    return f;
+}
+
 QString describe(const QString& path, const QString& what) {
     return QStringLiteral("Cannot read “%1”: %2").arg(QFileInfo(path).fileName(), what);
 }
 
 } // namespace
 
-AudioFile::Opened AudioFile::open(const QString& path) {
+AudioFile::Opened AudioFile::open(const QString& path, QDeadlineTimer deadline) {
     Opened r;
     const QFileInfo info(path);
     if (!info.exists()) {
@@ -119,7 +170,14 @@ AudioFile::Opened AudioFile::open(const QString& path) {
         return r;
     }
     SF_INFO sf{};
-    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &sf);
+    int pastTags = -1;
+    SNDFILE* f = nullptr;
+    if (const qint64 audio = audioPastLargeTags(path); audio > 0)
+        f = openFrom(path, audio, sf, pastTags);
+    if (!f) {
+        sf = SF_INFO{};
+        f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &sf);
+    }
     std::unique_ptr<FlacMetaMask> mask;
     QString refused;
     if (!f) {
@@ -141,7 +199,7 @@ AudioFile::Opened AudioFile::open(const QString& path) {
     }
     if (!f) {
         // libsndfile's reason stands unless FFmpeg knows the file's kind.
-        CodecReader::Opened c = CodecReader::open(path);
+        CodecReader::Opened c = CodecReader::open(path, deadline);
         if (!c.reader) {
             r.error = describe(path, c.recognised ? c.why : refused);
             return r;
@@ -161,12 +219,15 @@ AudioFile::Opened AudioFile::open(const QString& path) {
     }
     if (sf.channels <= 0 || sf.samplerate <= 0 || sf.frames < 0) {
         sf_close(f);
+        if (pastTags >= 0)
+            ::close(pastTags);
         r.error = describe(path, QStringLiteral("it declares no usable audio stream."));
         return r;
     }
     std::unique_ptr<AudioFile> file(new AudioFile);
     file->m_file = f;
     file->m_mask = std::move(mask);
+    file->m_pastTags = pastTags;
     file->m_path = path;
     file->m_rate = sf.samplerate;
     file->m_channels = sf.channels;
@@ -417,6 +478,8 @@ bool AudioFile::close(bool sync) {
     const int rc = sf_close(m_file);
     m_file = nullptr;
     m_mask.reset();
+    if (m_pastTags >= 0)
+        ::close(std::exchange(m_pastTags, -1));
     if (rc != 0) {
         m_error = QStringLiteral("Cannot complete “%1”.").arg(QFileInfo(m_path).fileName());
         return false;

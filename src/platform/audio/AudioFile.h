@@ -5,6 +5,11 @@
 // decoded sound of a web address (PcmStream), read as it arrives. Callers
 // never know which one reads. Writing: 32-bit float (CAF, WAV, AIFF, W64, RF64) through libsndfile.
 //
+// An MP3 whose leading ID3v2 tags are large is read from its first frame:
+// libsndfile hands the tags to libmpg123, which gathers their frames at a
+// cost that grows with the square of their number (a hundred thousand take
+// half a minute), and the player needs none of them.
+//
 // A file that stores no length (a FLAC written through a pipe) has an
 // estimate from its size until the decoder runs out.
 //
@@ -19,6 +24,7 @@
 
 #include "platform/audio/Downmix.h"
 
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <cstdint>
@@ -43,10 +49,15 @@ public:
         // minutes (FlacMetaMask).
         bool keptFromFfmpeg = false;
     };
-    // Opens `path` for reading. Only headers are read, so the main thread
-    // may open a file: an MP3's frames are counted (the whole file read) at
-    // its first read or seek, on the reading thread (see read()).
-    static Opened open(const QString& path);
+    // Opens `path` for reading. Only headers are read, and an MP3's frames
+    // are counted (the whole file read) at its first read or seek, on the
+    // reading thread (see read()). Still, headers can hold huge tag blocks,
+    // whose reading takes seconds to minutes: the program opens files off
+    // its main thread. A file FFmpeg reads is refused when `deadline`
+    // passes before its header is read (CodecReader.h).
+    static constexpr int kOpenLimitMs = 10000; // the deadline the program gives an open
+    static Opened open(const QString& path,
+                       QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
     // Reads `stream` (path() is its address). Its length is an estimate
     // until the end is read; it seeks back only as far as the stream holds.
     static Opened openStream(std::shared_ptr<PcmStream> stream);
@@ -114,6 +125,8 @@ private:
     sf_private_tag* m_file = nullptr;
     // What m_file reads through for a FLAC libsndfile refuses for its tags.
     std::unique_ptr<FlacMetaMask> m_mask;
+    // What m_file reads, past a large ID3v2 tag, for an MP3 (see open()).
+    int m_pastTags = -1;
     std::unique_ptr<CodecReader> m_codec; // instead of m_file
     std::shared_ptr<PcmStream> m_stream;  // instead of either
     QString m_path;

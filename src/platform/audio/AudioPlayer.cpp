@@ -44,7 +44,20 @@ AudioPlayer::Opened AudioPlayer::open(OutputEngines& outputs, const QString& pat
 }
 
 AudioPlayer::Opened AudioPlayer::openPlayable(OutputEngines& outputs, const QString& path) {
-    Opened r = open(outputs, path);
+    AudioFile::Opened file = AudioFile::open(path);
+    return openPlayable(outputs, std::move(file.file), file.error);
+}
+
+AudioPlayer::Opened AudioPlayer::openPlayable(OutputEngines& outputs,
+                                              std::unique_ptr<AudioFile> file,
+                                              const QString& error) {
+    Opened r;
+    if (!file) {
+        r.error = error;
+        return r;
+    }
+    const QString path = file->path();
+    r.player.reset(new AudioPlayer(outputs, std::move(file), path));
     if (r.player &&
         !holdsSamples(r.player->m_voice->sourceFrames(), r.player->sourceSampleRate())) {
         r.player.reset();
@@ -55,7 +68,8 @@ AudioPlayer::Opened AudioPlayer::openPlayable(OutputEngines& outputs, const QStr
 }
 
 QString AudioPlayer::refusal(const QString& path) {
-    const AudioFile::Opened opened = AudioFile::open(path);
+    const AudioFile::Opened opened =
+        AudioFile::open(path, QDeadlineTimer(AudioFile::kOpenLimitMs));
     AudioFile* file = opened.file.get();
     if (!file)
         return opened.error;

@@ -90,10 +90,17 @@ public:
     // a player of a file (direct, decoded, rendered, gapless, crossfade,
     // opened ahead) opens it here, so every road skips such a file.
     static Opened openPlayable(OutputEngines& outputs, const QString& path);
+    // openPlayable() of a file opened already, on any thread (the program
+    // opens files off its main thread: AudioFile::open); `error` says why
+    // it did not open when `file` is null.
+    static Opened openPlayable(OutputEngines& outputs, std::unique_ptr<AudioFile> file,
+                               const QString& error);
     // Whether a player opened with openPlayable() plays `path` as it is:
     // empty when it does, else why not. Reads the file's first block, which
     // is where an MP3 whose length cannot be trusted is found out (its frames
-    // are counted, the whole file read): any thread but the main one.
+    // are counted, the whole file read): any thread but the main one. A file
+    // FFmpeg reads that takes longer than AudioFile::kOpenLimitMs to open is
+    // refused.
     static QString refusal(const QString& path);
     // Plays `stream` on `outputs`; path() is its address.
     static Opened openStream(OutputEngines& outputs, std::shared_ptr<PcmStream> stream);

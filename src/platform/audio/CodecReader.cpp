@@ -86,14 +86,22 @@ const AVInputFormat* probe(const QByteArray& name) {
 
 } // namespace
 
-CodecReader::Opened CodecReader::open(const QString& path) {
+CodecReader::Opened CodecReader::open(const QString& path, QDeadlineTimer deadline) {
     // FFmpeg would print its complaints about damaged files on stderr.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
 
     Opened r;
     std::unique_ptr<CodecReader> reader(new CodecReader);
-    if (reader->start(path, r))
+    reader->m_deadline = deadline;
+    const bool started = reader->start(path, r);
+    // Whatever FFmpeg made of a block it was cut off in, the file is refused.
+    if (reader->m_deadline.hasExpired()) {
+        r.why = QStringLiteral("it takes too long to open.");
+        return r;
+    }
+    reader->m_deadline = QDeadlineTimer(QDeadlineTimer::Forever);
+    if (started)
         r.reader = std::move(reader);
     return r;
 }
@@ -111,6 +119,12 @@ bool CodecReader::start(const QString& path, Opened& r) {
     if (!demuxer)
         return false;
     r.recognised = true;
+    m_format = avformat_alloc_context();
+    if (!m_format) {
+        r.why = QStringLiteral("the file is damaged or incomplete.");
+        return false;
+    }
+    m_format->interrupt_callback = AVIOInterruptCB{&CodecReader::overdue, this};
     AVDictionary* options = nullptr;
     av_dict_set(&options, "format_whitelist", kDemuxers, 0);
     av_dict_set(&options, "protocol_whitelist", "file", 0);
@@ -192,6 +206,10 @@ bool CodecReader::start(const QString& path, Opened& r) {
             m_frames = av_rescale(m_format->duration, std::int64_t(m_rate), AV_TIME_BASE);
     }
     return true;
+}
+
+int CodecReader::overdue(void* reader) {
+    return static_cast<CodecReader*>(reader)->m_deadline.hasExpired() ? 1 : 0;
 }
 
 bool CodecReader::freshDecoder() {

@@ -17,11 +17,18 @@
 //  - a packet the demuxer marks corrupt, a decoder error or a change of
 //    rate or channels part-way is an error.
 //
+// Opening reads the container's whole header, tags included, and FFmpeg
+// gathers tags at a cost that grows with the square of their number: an
+// open given a deadline is broken off when the deadline passes (FFmpeg asks
+// at every block it reads, tags too) and refused as too slow. Reads after
+// the open are never broken off.
+//
 // One object is used by one thread at a time; it keeps its own demuxer and
 // decoder. Allocation happens here (FFmpeg's packets and frames), which is
 // why it only ever runs on the read-ahead workers, never on the feeder.
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <cstdint>
@@ -42,7 +49,8 @@ public:
         // False when no demuxer of ours recognised the file at all.
         bool recognised = false;
     };
-    static Opened open(const QString& path);
+    static Opened open(const QString& path,
+                       QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
     ~CodecReader();
     CodecReader(const CodecReader&) = delete;
     CodecReader& operator=(const CodecReader&) = delete;
@@ -65,6 +73,8 @@ public:
 private:
     CodecReader() = default;
     bool start(const QString& path, Opened& r);
+    // FFmpeg's interrupt callback: the open's deadline has passed.
+    static int overdue(void* reader);
     bool freshDecoder();
     bool measureEnd();
     // The decoder's next frame: 1, 0 when it has delivered everything, -1
@@ -101,6 +111,7 @@ private:
     int m_bits = 0;
     bool m_estimate = false;
     QString m_why;
+    QDeadlineTimer m_deadline{QDeadlineTimer::Forever}; // of the open; then forever
 };
 
 } // namespace ql::platform
