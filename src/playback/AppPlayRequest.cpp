@@ -233,7 +233,7 @@ void App::takeRoad(const Track& track, quint64 generation) {
             // A file our player reads as empty goes to the fallback road,
             // which either finds its samples or reports it.
             opened = platform::AudioPlayer::openPlayable(*platform.outputs, std::move(answer->file),
-                                                         answer->error);
+                                                         answer->error, answer->keptFromFfmpeg);
         else if (platform.outputs)
             opened = platform::AudioPlayer::openPlayable(*platform.outputs, *source);
         if (opened.player) {

@@ -17,8 +17,10 @@ std::shared_ptr<FileOpen> FileOpen::start(QThreadPool& pool, const QString& path
         {
             const std::lock_guard lock(open->m_mutex);
             open->m_answer.tooSlow = open->m_deadline.hasExpired();
-            if (!open->m_answer.tooSlow)
+            if (!open->m_answer.tooSlow) {
                 open->m_answer.file = std::move(opened.file);
+                open->m_answer.keptFromFfmpeg = opened.keptFromFfmpeg;
+            }
             open->m_answer.error = open->m_answer.tooSlow
                                        ? QStringLiteral("the file took too long to open")
                                        : opened.error;

@@ -40,8 +40,9 @@ public:
 
     struct Answer {
         std::unique_ptr<platform::AudioFile> file;
-        QString error;        // why it did not open
-        bool tooSlow = false; // it did not answer within kLimitMs
+        QString error;               // why it did not open
+        bool tooSlow = false;        // it did not answer within kLimitMs
+        bool keptFromFfmpeg = false; // as AudioFile::Opened's
     };
 
     // Opens `path` on `pool`; `answered` is called on the pool thread once

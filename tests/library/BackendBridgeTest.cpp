@@ -454,15 +454,18 @@ private slots:
         app.request("list", std::nullopt, std::nullopt);
         QTRY_VERIFY_WITH_TIMEOUT(app.library.rows.size() == 3, 10000);
         QVERIFY(app.isPlaying());
-        app.setAudioTime(file.duration - 3); // still in the window on a slow machine
-        check();
-        if (crossfade)
-            QVERIFY(app.playback.fadingOut);
-        else
-            QCOMPARE(app.playback.preparedAs(PreparedNext::Kind::Scheduled)
-                         ? app.playback.prepared->track.id
-                         : -1,
-                     6);
+        // As the tick does: the look ahead turns to the successor the list
+        // brought, and the check prepares it once the look ahead has read it.
+        app.aimLookAhead();
+        const auto prepared = [&] {
+            app.setAudioTime(file.duration - 3); // still in the window on a slow machine
+            check();
+            return crossfade ? app.playback.fadingOut != nullptr
+                             : app.playback.preparedAs(PreparedNext::Kind::Scheduled) != nullptr;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(prepared(), 10000);
+        if (!crossfade)
+            QCOMPARE(app.playback.prepared->track.id, 6);
         // Joined: the successor takes over without a play request.
         QTRY_COMPARE_WITH_TIMEOUT(app.playback.current->id, 6, 10000);
         QCOMPARE(run.played, QList<qint64>{5});

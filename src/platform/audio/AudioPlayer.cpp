@@ -45,15 +45,16 @@ AudioPlayer::Opened AudioPlayer::open(OutputEngines& outputs, const QString& pat
 
 AudioPlayer::Opened AudioPlayer::openPlayable(OutputEngines& outputs, const QString& path) {
     AudioFile::Opened file = AudioFile::open(path);
-    return openPlayable(outputs, std::move(file.file), file.error);
+    return openPlayable(outputs, std::move(file.file), file.error, file.keptFromFfmpeg);
 }
 
 AudioPlayer::Opened AudioPlayer::openPlayable(OutputEngines& outputs,
-                                              std::unique_ptr<AudioFile> file,
-                                              const QString& error) {
+                                              std::unique_ptr<AudioFile> file, const QString& error,
+                                              bool keptFromFfmpeg) {
     Opened r;
     if (!file) {
         r.error = error;
+        r.keptFromFfmpeg = keptFromFfmpeg;
         return r;
     }
     const QString path = file->path();
@@ -68,8 +69,7 @@ AudioPlayer::Opened AudioPlayer::openPlayable(OutputEngines& outputs,
 }
 
 QString AudioPlayer::refusal(const QString& path) {
-    const AudioFile::Opened opened =
-        AudioFile::open(path, QDeadlineTimer(AudioFile::kOpenLimitMs));
+    const AudioFile::Opened opened = AudioFile::open(path, QDeadlineTimer(AudioFile::kOpenLimitMs));
     AudioFile* file = opened.file.get();
     if (!file)
         return opened.error;

@@ -92,9 +92,10 @@ public:
     static Opened openPlayable(OutputEngines& outputs, const QString& path);
     // openPlayable() of a file opened already, on any thread (the program
     // opens files off its main thread: AudioFile::open); `error` says why
-    // it did not open when `file` is null.
+    // it did not open when `file` is null, and `keptFromFfmpeg` whether no
+    // decode of it may be tried (AudioFile::Opened's).
     static Opened openPlayable(OutputEngines& outputs, std::unique_ptr<AudioFile> file,
-                               const QString& error);
+                               const QString& error, bool keptFromFfmpeg = false);
     // Whether a player opened with openPlayable() plays `path` as it is:
     // empty when it does, else why not. Reads the file's first block, which
     // is where an MP3 whose length cannot be trusted is found out (its frames
