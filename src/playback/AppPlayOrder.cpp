@@ -71,6 +71,9 @@ void App::menuPlayNext() {
     status->setTranslated(L10n::tr(QStringLiteral("다음에 재생: ")) + track->title +
                           L10n::tr(QStringLiteral(" (대기 ")) + QString::number(queue.size()) +
                           L10n::tr(QStringLiteral("곡)")));
+    // Read ahead now rather than at the next tick: in a track's last
+    // seconds the gapless check needs the chosen track's first read in time.
+    aimLookAhead();
 }
 
 } // namespace ql

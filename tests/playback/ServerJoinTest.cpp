@@ -236,10 +236,15 @@ private slots:
                 QVERIFY(r.app.playback.prepared && r.app.playback.prepared->track.id == 3);
                 test::pressTrackRow(r.app, 2);
                 r.app.menuPlayNext();
-                r.app.gaplessCheck();
             }
-            QVERIFY2(r.app.playback.preparedAs(PreparedNext::Kind::Scheduled) &&
-                         r.app.playback.prepared->track.id == 2,
+            // As the tick does, until the look ahead has read the successor.
+            QVERIFY2(QTest::qWaitFor(
+                         [&] {
+                             r.app.gaplessCheck();
+                             return r.app.playback.preparedAs(PreparedNext::Kind::Scheduled) &&
+                                    r.app.playback.prepared->track.id == 2;
+                         },
+                         2000),
                      "the successor was not armed");
             QVERIFY(QTest::qWaitFor(
                 [&] {
