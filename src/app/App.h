@@ -309,6 +309,9 @@ public:
     // The same for a prepared player that takes over (gapless, crossfade):
     // a running fade is left alone; a player still prepared is let go.
     void beginFadeKeep(const Track& track);
+    // Sets `player` to the playback speed: a rate stage only for a speed
+    // other than 1x, so that normal speed stays bit-exact.
+    void applySpeed(platform::AudioPlayer& player) const;
     // Before a player is made from `path`: matches the device rate to the
     // file when rate matching or bit-perfect is on. Always true. Opens the
     // file: only for the program's own decoded and rendered files.
@@ -495,6 +498,10 @@ public:
     // the next one silent in a second player, makes it the current track and
     // fades the old one out over what is left.
     void crossfadeCheck();
+    // The crossfade makes the change of track, rather than a gapless join or
+    // a player opened ahead: switched on, and neither bit-perfect playback
+    // nor maximum quality nor repeat in force.
+    bool crossfadeInEffect() const;
     // One 0.1 s step of the running fade that began at `start` (monotonic
     // seconds) and lasts `length` seconds; the last step ends it.
     void fadeStep(double start, double length);
@@ -685,6 +692,11 @@ public:
     double trackRate(const Track& track) const;
     // Asks ffprobe for the rate of `path` on the global pool.
     void probeRate(const QString& path);
+    // Runs ffprobe on `path` on the global pool, within the probes' time
+    // limit; `done` gets its facts on the main thread, and whether the run
+    // was cut short (its limit, no ffprobe). Nothing comes once App is gone.
+    void probeOffMain(const QString& path,
+                      std::function<void(App&, const StreamFacts&, bool cutShort)> done);
     // Its answer on the main thread: a rate (0 for none) is kept, a cut-short
     // run remembered; for the current track the effects decision is made
     // again, and a request still waiting for its decode that now needs

@@ -131,18 +131,25 @@ double App::trackRate(const Track& track) const {
     return 0;
 }
 
-void App::probeRate(const QString& path) {
-    playback.rateProbing.insert(path);
+void App::probeOffMain(const QString& path,
+                       std::function<void(App&, const StreamFacts&, bool cutShort)> done) {
     ProbeOptions options;
     options.program = probeTool(QStringLiteral("ffprobe"));
     options.registry = children;
     QThreadPool::globalInstance()->start([delivery = Delivery(this), analysers = services.analysers,
-                                          options, path] {
+                                          options, path, done = std::move(done)] {
         bool cutShort = false;
         ProbeOptions asked = options;
         asked.cutShort = &cutShort;
-        const double rate = analysers->probeAudio(path, asked).rate;
-        delivery.post([path, rate, cutShort](App& app) { app.rateProbed(path, rate, cutShort); });
+        const StreamFacts facts = analysers->probeAudio(path, asked);
+        delivery.post([done, facts, cutShort](App& app) { done(app, facts, cutShort); });
+    });
+}
+
+void App::probeRate(const QString& path) {
+    playback.rateProbing.insert(path);
+    probeOffMain(path, [path](App& app, const StreamFacts& facts, bool cutShort) {
+        app.rateProbed(path, facts.rate, cutShort);
     });
 }
 

@@ -26,7 +26,6 @@
 // nothing in front of it) just as the gapless arming takes it.
 #include "app/App.h"
 
-#include "app/SettingLimits.h"
 #include "platform/Platform.h"
 #include "platform/audio/AudioPlayer.h"
 #include "playback/FadeRules.h"
@@ -49,12 +48,9 @@ std::unique_ptr<platform::AudioPlayer> startSilent(App& app,
     if (!player)
         return nullptr;
     platform::AudioPlayer& a = *player;
-    const double speed = playbackSpeed(app.playback.playRate);
     bool started = app.bindPlayer(a);
     if (started) {
-        a.setEnableRate(speed != 1.0);
-        if (a.enableRate())
-            a.setRate(float(speed));
+        app.applySpeed(a);
         a.setVolume(0);
         a.prepareToPlay();
         started = a.play();
@@ -68,9 +64,14 @@ std::unique_ptr<platform::AudioPlayer> startSilent(App& app,
 
 } // namespace
 
+bool App::crossfadeInEffect() const {
+    const PlaybackState& p = playback;
+    return listening.crossfadeOn && !p.bitPerfect && !p.maxQuality && !p.repeatOn;
+}
+
 void App::crossfadeCheck() {
     PlaybackState& p = playback;
-    if (!listening.crossfadeOn || p.bitPerfect || p.maxQuality || p.repeatOn)
+    if (!crossfadeInEffect())
         return;
     if (p.fadingOut || !p.audio || !p.audio->isPlaying() || p.loading || !p.current)
         return;

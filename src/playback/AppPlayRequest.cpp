@@ -323,6 +323,13 @@ bool App::matchOutputRate(platform::AudioPlayer& player) {
     return true;
 }
 
+void App::applySpeed(platform::AudioPlayer& player) const {
+    const double speed = playbackSpeed(playback.playRate);
+    player.setEnableRate(speed != 1.0);
+    if (player.enableRate())
+        player.setRate(float(speed));
+}
+
 void App::setUpPlayer(std::unique_ptr<platform::AudioPlayer> player) {
     PlaybackState& p = playback;
     // A player an earlier road left that would not start.
@@ -332,10 +339,7 @@ void App::setUpPlayer(std::unique_ptr<platform::AudioPlayer> player) {
     platform::AudioPlayer& a = *p.audio;
     watchEnd(a);
     matchOutputRate(a);
-    const double speed = playbackSpeed(p.playRate);
-    a.setEnableRate(speed != 1.0);
-    if (a.enableRate())
-        a.setRate(float(speed));
+    applySpeed(a);
     a.setVolume(effVol());
     a.prepareToPlay();
     if (p.pendingSeek) {

@@ -9,14 +9,10 @@
 // file; a failed one is asked again when the panel is opened again.
 #include "app/App.h"
 
-#include "analysis/ProbeAudio.h"
-#include "app/Delivery.h"
 #include "effects/FXPanel.h"
 #include "playback/SignalPath.h"
 #include "playback/SignalPathPanel.h"
 #include "ui/SeekSlider.h"
-
-#include <QThreadPool>
 
 namespace ql {
 
@@ -64,23 +60,16 @@ SignalPathReport App::signalPathData() const {
 
 void App::probeSignalSource(const QString& path) {
     playback.signalProbing = path;
-    ProbeOptions options;
-    options.program = probeTool(QStringLiteral("ffprobe"));
-    options.registry = children;
-    QThreadPool::globalInstance()->start(
-        [delivery = Delivery(this), analysers = services.analysers, options, path] {
-            const StreamFacts facts = analysers->probeAudio(path, options);
-            delivery.post([path, facts](App& app) {
-                PlaybackState& p = app.playback;
-                if (p.signalProbing == path)
-                    p.signalProbing.reset();
-                // An earlier track's facts would only push out the current one's.
-                if (!p.current || p.current->path != path)
-                    return;
-                p.signalSource.emplace(path, facts);
-                app.refreshSignalPanel();
-            });
-        });
+    probeOffMain(path, [path](App& app, const StreamFacts& facts, bool) {
+        PlaybackState& p = app.playback;
+        if (p.signalProbing == path)
+            p.signalProbing.reset();
+        // An earlier track's facts would only push out the current one's.
+        if (!p.current || p.current->path != path)
+            return;
+        p.signalSource.emplace(path, facts);
+        app.refreshSignalPanel();
+    });
 }
 
 void App::showSignalPath() {

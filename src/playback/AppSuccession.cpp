@@ -40,7 +40,6 @@
 // first, so it never joins gaplessly: both checks here stand aside for it.
 #include "app/App.h"
 
-#include "app/SettingLimits.h"
 #include "platform/Platform.h"
 #include "platform/audio/AudioPlayer.h"
 #include "playback/Succession.h"
@@ -48,19 +47,6 @@
 #include <utility>
 
 namespace ql {
-
-namespace {
-
-// A player made before its turn gets the speed and volume it will play at.
-void setSpeedAndVolume(platform::AudioPlayer& player, double playRate, float volume) {
-    const double speed = playbackSpeed(playRate);
-    player.setEnableRate(speed != 1.0);
-    if (player.enableRate())
-        player.setRate(float(speed));
-    player.setVolume(volume);
-}
-
-} // namespace
 
 std::optional<Track> App::peekNext() const {
     return ql::peekNext(listening.radioQueue, library.rows, browser.filtered, playback.current);
@@ -87,7 +73,7 @@ void App::gaplessCheck() {
     if (!p.gaplessOn || p.repeatOn)
         return;
     // With crossfade in effect the crossfade makes the transition.
-    if (listening.crossfadeOn && !p.bitPerfect && !p.maxQuality)
+    if (crossfadeInEffect())
         return;
     if (p.preparedAs(PreparedNext::Kind::Scheduled) || p.fadingOut)
         return;
@@ -148,7 +134,8 @@ void App::gaplessCheck() {
         return;
     }
 
-    setSpeedAndVolume(successor, p.playRate, effVol(next));
+    applySpeed(successor);
+    successor.setVolume(effVol(next));
     // Refused by the chosen device, the successor would start on another one
     // at a time read from the playing device's clock: give up as for a file
     // that does not open.
@@ -183,8 +170,7 @@ void App::openAhead() {
         return;
     // Where the crossfade check would fade into the next track (it stands
     // aside on repeat, for a track it gave up on and for a processed one).
-    if (listening.crossfadeOn && !p.bitPerfect && !p.maxQuality && !p.repeatOn &&
-        p.crossSkipped != p.current->id && !fxNeeded(p.current))
+    if (crossfadeInEffect() && p.crossSkipped != p.current->id && !fxNeeded(p.current))
         return;
     // What the end of the track asks for: the same track on repeat.
     const std::optional<Track> next = p.repeatOn ? p.current : peekNext();
@@ -202,7 +188,8 @@ void App::openAhead() {
     if (!opened.player)
         return;
     platform::AudioPlayer& ahead = *opened.player;
-    setSpeedAndVolume(ahead, p.playRate, effVol(next));
+    applySpeed(ahead);
+    ahead.setVolume(effVol(next));
     // Decoded ahead only at the rate the device keeps: a file the device
     // will be re-matched for is decoded again at its new rate anyway.
     const bool rateKept = !(p.rateMatchOn || p.bitPerfect) ||
