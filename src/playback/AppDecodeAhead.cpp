@@ -117,7 +117,10 @@ void App::decodeFinished(quint64 serial, const DecodeOutcome& result) {
 
 void App::aimLookAhead() {
     PlaybackState& p = playback;
-    if (!p.current)
+    // A request waiting for its file's open has yet to take (or join) the
+    // decode made ahead for it: turned to the track after it now, the look
+    // ahead would stop that decode. The next tick aims it.
+    if (!p.current || p.openWait)
         return;
     // What the end of the track asks for: the same track on repeat.
     const std::optional<Track> next = p.repeatOn ? p.current : peekNext();
