@@ -151,21 +151,29 @@ void App::play(const Track& requested) {
 void App::takeRoad(const Track& track, quint64 generation) {
     PlaybackState& p = playback;
     p.openWait.reset();
-    // A file that takes too long to open is refused as one that cannot be
-    // read: the decode road would read its tags just as slowly.
-    const auto tooSlow = [this, &track](const std::optional<FileOpen::Answer>& answer) {
-        if (answer && answer->tooSlow)
+    // The track's file once its open has answered; `answered` says whether
+    // `answer` holds it. (A flag beside a plain value: an optional of it
+    // reads to the optimiser as a possibly uninitialised pointer.)
+    FileOpen::Answer answer;
+    bool answered = false;
+    // Takes the answer of `path`'s open (AppFileOpens.cpp); false while it
+    // is on its way (its answer takes the road again) and when it came too
+    // late. A file that takes too long to open is refused as one that cannot
+    // be read: the decode road would read its tags just as slowly.
+    const auto takeAnswer = [&](const QString& path) {
+        std::optional<FileOpen::Answer> taken = openedFor(path, generation);
+        if (!taken)
+            return false;
+        answer = std::move(*taken);
+        answered = true;
+        if (answer.tooSlow)
             endUnplayable(Failure::FileUnreadable, QFileInfo(track.path).fileName(),
                           "the file took too long to open");
-        return answer && answer->tooSlow;
+        return !answer.tooSlow;
     };
-    // The track's own file is opened off the main thread (AppFileOpens.cpp).
-    // With upsampling chosen its rate decides the road: the request waits
-    // for that open first (its answer takes the road again).
-    std::optional<FileOpen::Answer> answer;
-    if (rateAwaited(track) && !(answer = openedFor(track.path, generation)))
-        return;
-    if (tooSlow(answer))
+    // With upsampling chosen the file's rate decides the road: the request
+    // waits for its open first.
+    if (rateAwaited(track) && !takeAnswer(track.path))
         return;
     // The render identity; none when the track plays unprocessed.
     const std::optional<QString> filter =
@@ -202,9 +210,10 @@ void App::takeRoad(const Track& track, quint64 generation) {
     // The program's own decoded and rendered files hold no tags: they open
     // at once, where they are played.
     if (!source || ahead || madeAhead) {
-        answer.reset();
-    } else if (!answer) {
-        if (!(answer = openedFor(*source, generation)) || tooSlow(answer))
+        answer = {};
+        answered = false;
+    } else if (!answered) {
+        if (!takeAnswer(*source))
             return;
         // Its rate, now known, calls for the effects road after all.
         if (!filter && !p.withoutProcessing && fxNeeded(track)) {
@@ -213,8 +222,8 @@ void App::takeRoad(const Track& track, quint64 generation) {
         }
     }
     if (source) {
-        if (answer)
-            preMatchRate(answer->file ? answer->file->sampleRate() : 0);
+        if (answered)
+            preMatchRate(answer.file ? answer.file->sampleRate() : 0);
         else if (ahead)
             preMatchRate(ahead->player->sourceSampleRate());
         else
@@ -229,11 +238,11 @@ void App::takeRoad(const Track& track, quint64 generation) {
         platform::AudioPlayer::Opened opened;
         if (ahead)
             opened.player = std::move(std::exchange(p.prepared, std::nullopt)->player);
-        else if (platform.outputs && answer)
+        else if (platform.outputs && answered)
             // A file our player reads as empty goes to the fallback road,
             // which either finds its samples or reports it.
-            opened = platform::AudioPlayer::openPlayable(*platform.outputs, std::move(answer->file),
-                                                         answer->error, answer->keptFromFfmpeg);
+            opened = platform::AudioPlayer::openPlayable(*platform.outputs, std::move(answer.file),
+                                                         answer.error, answer.keptFromFfmpeg);
         else if (platform.outputs)
             opened = platform::AudioPlayer::openPlayable(*platform.outputs, *source);
         if (opened.player) {
