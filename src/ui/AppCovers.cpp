@@ -32,7 +32,6 @@
 #include "library/CoverCommand.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
-#include "app/DecodeCommand.h"
 #include "platform/audio/FlacMetaMask.h"
 #include "ui/AlbumGrouping.h"
 

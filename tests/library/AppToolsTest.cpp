@@ -181,9 +181,9 @@ private slots:
             QVERIFY(calls.started.isEmpty());
             QVERIFY(calls.opened.isEmpty());
             if (tmp != "missing")
-                QCOMPARE(QDir(tmpDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot |
-                                                QDir::Hidden),
-                         QStringList{});
+                QCOMPARE(
+                    QDir(tmpDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                    QStringList{});
             return;
         }
         const QString script = !calls.started.isEmpty() ? calls.started[0].second.value(1)

@@ -72,8 +72,7 @@ private slots:
             << QStringList{"usr/local/bin/ffmpeg", "usr/bin/ffmpeg"} << "usr/local/bin/ffmpeg";
         QTest::newRow("/usr/bin before /bin")
             << QStringList{"bin/ffmpeg", "usr/bin/ffmpeg"} << "usr/bin/ffmpeg";
-        QTest::newRow("a copy only in /bin is found")
-            << QStringList{"bin/ffmpeg"} << "bin/ffmpeg";
+        QTest::newRow("a copy only in /bin is found") << QStringList{"bin/ffmpeg"} << "bin/ffmpeg";
         QTest::newRow("folders outside the system's search path are not searched")
             << QStringList{"opt/local/bin/ffmpeg", "opt/homebrew/bin/ffmpeg"} << "usr/bin/ffmpeg";
         QTest::newRow("a folder named like the program is no program")

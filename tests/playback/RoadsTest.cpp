@@ -933,10 +933,10 @@ private slots:
                  QStringList{});
         if (noFolder)
             QCOMPARE(QDir::temp().entryList({QStringLiteral("quavelark-*")},
-                                                   QDir::Dirs | QDir::CaseSensitive),
-                     c.folder == Folder::NoneYet ? QStringList{}
-                                                 : QStringList{QFileInfo(noFolder->tmpBase)
-                                                                   .fileName()});
+                                            QDir::Dirs | QDir::CaseSensitive),
+                     c.folder == Folder::NoneYet
+                         ? QStringList{}
+                         : QStringList{QFileInfo(noFolder->tmpBase).fileName()});
     }
 
     void aRemovedWorkFolderIsMadeAgain_data() { addRows(removedCases); }
