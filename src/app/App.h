@@ -72,7 +72,6 @@ class RemoteServer;
 struct AlbumCell;
 struct AnalysisTools;
 struct BackendCommand;
-struct DecodedAhead;
 struct IntakeResult;
 struct PluginSlot;
 struct SignalPathReport;

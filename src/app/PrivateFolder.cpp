@@ -1,6 +1,8 @@
 #include "app/PrivateFolder.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 
@@ -25,8 +27,18 @@ std::optional<QString> privateRuntimeFolder() {
     return std::nullopt;
 }
 
+bool holdsOurNames(const QString& folder) {
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder))
+        return false;
+    struct stat st {};
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    const bool owned = st.st_uid == ::getuid() || st.st_uid == 0;
+    return owned && ((st.st_mode & S_IWOTH) == 0 || (st.st_mode & S_ISVTX) != 0);
+}
+
 std::optional<QString> makePrivateFolder(const QString& path) {
-    if (path.isEmpty())
+    if (path.isEmpty() || !holdsOurNames(QFileInfo(QDir::cleanPath(path)).absolutePath()))
         return std::nullopt;
     if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST)
         return std::nullopt;

@@ -1,5 +1,6 @@
 #include "app/UserDefaults.h"
 
+#include "app/FileStamp.h"
 #include "app/FlockHold.h"
 #include "app/JSONStore.h"
 #include "app/SafeWrite.h"
@@ -27,7 +28,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ql {
@@ -374,27 +374,16 @@ public:
     std::function<void()> standIn;
 
 private:
-    // The file's identity and time of change: a file replaced by another
-    // program (a hand edit, a test) reads differently.
-    static QString fileStamp(const QString& path) {
-        struct stat st {};
-        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-            return {};
-        return QStringLiteral("%1 %2 %3.%4")
-            .arg(st.st_ino)
-            .arg(st.st_size)
-            .arg(st.st_mtim.tv_sec)
-            .arg(st.st_mtim.tv_nsec);
-    }
-
     // A file another program changed since it was last read or written
     // is taken in: its keys, except those this run changed since its last
     // write, which keep this run's values.
     void takeInOutsideChanges() {
-        const QString now = fileStamp(m_path);
+        // A file replaced by another program (a hand edit, a test) reads
+        // differently.
+        const FileStamp now = fileStamp(m_path);
         {
             const QMutexLocker lock(&m_seenLock);
-            if (now.isEmpty() || now == m_seen)
+            if (!now.exists() || now == m_seen)
                 return;
         }
         const QSettings file(m_path, QSettings::IniFormat);
@@ -422,7 +411,7 @@ private:
     QSet<QString> m_writing; // m_touched of the last write, until it is known to have held
     bool m_writingCleared = false;
     QMutex m_seenLock;
-    QString m_seen; // fileStamp() when last read or written
+    FileStamp m_seen; // when last read or written
     QTimer m_timer;
     QFuture<void> m_background;
     bool m_dirty = false;

@@ -103,24 +103,16 @@ std::optional<std::pair<QString, int>> makeRunFolder(const QString& parent, cons
     return std::pair{folder, fd};
 }
 
+// The base `base`, made when missing; none when it cannot be private or
+// could be renamed away under the run (makePrivateFolder): a base in a
+// temporary folder others may write without the sticky bit is neither made
+// nor used.
 std::optional<QString> privateBase(const QString& base) {
     if (base.isEmpty() || !QDir::isAbsolutePath(base))
         return std::nullopt;
     if (!makeFoldersPrivate(QFileInfo(base).path()))
         return std::nullopt;
     return makePrivateFolder(base);
-}
-
-// A folder where others may make names but not take ours: not writable by
-// others, or sticky (as /tmp is), and owned by us or the system.
-bool sharesSafely(const QString& folder) {
-    if (folder.isEmpty() || !QDir::isAbsolutePath(folder))
-        return false;
-    struct stat st {};
-    if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return false;
-    const bool owned = st.st_uid == ::getuid() || st.st_uid == 0;
-    return owned && ((st.st_mode & S_IWOTH) == 0 || (st.st_mode & S_ISVTX) != 0);
 }
 
 } // namespace
@@ -178,7 +170,7 @@ bool WorkFolder::intact() const {
 std::unique_ptr<WorkFolder> WorkFolder::open(const QStringList& bases, const QString& shared) {
     // Folders an earlier run made loose go whatever this run finds: the base
     // it could not make then may be usable now.
-    const bool loose = sharesSafely(shared);
+    const bool loose = holdsOurNames(shared);
     const int looseCleared = loose ? clearEnded(shared, loosePrefix(), false) : 0;
     for (const QString& candidate : bases) {
         const std::optional<QString> base = privateBase(candidate);
@@ -194,8 +186,9 @@ std::unique_ptr<WorkFolder> WorkFolder::open(const QStringList& bases, const QSt
                 new WorkFolder(*base, made->first, made->second, cleared + looseCleared, false));
     }
     // No base can be private (a read-only cache, a runtime folder not ours,
-    // the temporary base taken by another user): a folder of the run's own,
-    // straight in the shared folder, under a name no one can foresee.
+    // the temporary base taken by another user or in a folder open to all):
+    // a folder of the run's own, straight in the shared folder, under a name
+    // no one can foresee.
     if (loose) {
         if (const auto made = makeRunFolder(shared, loosePrefix()))
             return std::unique_ptr<WorkFolder>(

@@ -6,11 +6,14 @@
 // of its own, "run-XXXXXX" (mode 0700), inside a base folder of mode 0700:
 //   "$XDG_CACHE_HOME/Quavelark/work" (else "~/.cache/Quavelark/work"),
 //   then "$XDG_RUNTIME_DIR/Quavelark-work", then "<tmp>/quavelark-<uid>-work",
-// the first that can be made private. Where none can (a read-only cache, a
-// runtime folder not ours, the temporary base made first by another user:
-// its name can be foreseen), the run's folder is made straight in the shared
-// temporary folder as "quavelark-<uid>-run-XXXXXX": mkdtemp, so no one can
-// take or plant its name first, mode 0700.
+// the first that can be made private. A base is never made or used in a
+// folder others may write without the sticky bit: another user could rename
+// it away under the run and put a folder of theirs in its place. Where none
+// can (a read-only cache, a runtime folder not ours, the temporary base made
+// first by another user: its name can be foreseen), the run's folder is made
+// straight in the shared temporary folder as "quavelark-<uid>-run-XXXXXX":
+// mkdtemp, so no one can take or plant its name first, mode 0700; but not in
+// one others may write without the sticky bit either: then there is none.
 //
 // A run holds an exclusive lock (flock) on the ".lock" file of its folder for
 // as long as it lives; the kernel drops that lock when the process ends,

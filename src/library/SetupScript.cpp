@@ -43,11 +43,17 @@ std::optional<QString> setupScriptFolder() {
     const QString tmp = QDir::tempPath();
     if (tmp.isEmpty() || !QDir::isAbsolutePath(tmp))
         return std::nullopt;
+    // In a folder others may write without the sticky bit, ours could be
+    // renamed away and one of theirs, with a script of theirs, put in its
+    // place before the terminal runs it.
+    if (!holdsOurNames(tmp))
+        return std::nullopt;
     QTemporaryDir fresh(tmp + QStringLiteral("/Quavelark-setup-XXXXXX"));
     if (!fresh.isValid())
         return std::nullopt;
-    fresh.setAutoRemove(false);
-    return makePrivateFolder(fresh.path());
+    const std::optional<QString> folder = makePrivateFolder(fresh.path());
+    fresh.setAutoRemove(!folder);
+    return folder;
 }
 
 std::optional<QString> writeSetupScript(const QString& folder) {

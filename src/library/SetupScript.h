@@ -20,9 +20,9 @@ extern const QString kSetupScriptName;
 QString setupScriptText();
 
 // A folder of ours for the script: the runtime folder when it is private,
-// else a new folder of mode 0700 under the temporary folder. The new folder
-// is kept: the terminal reads the script after we return. None when neither
-// can be had.
+// else a new folder of mode 0700 under the temporary folder, unless others
+// may write there without the sticky bit. The new folder is kept: the
+// terminal reads the script after we return. None when neither can be had.
 std::optional<QString> setupScriptFolder();
 
 // Writes the script into `folder` under kSetupScriptName, replacing an earlier

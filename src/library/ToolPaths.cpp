@@ -8,21 +8,9 @@ namespace ql {
 
 namespace {
 
-// Appends the folders not already listed, keeping the first occurrence: the
-// add-on folders and Debian's share "/usr/local/bin".
-void appendUnique(QStringList& list, const QStringList& more) {
-    for (const QString& dir : more)
-        if (!list.contains(dir))
-            list << dir;
-}
-
-const QStringList kDebianDirs{QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin"),
+// The system's folders for programs, in the order of its search path.
+const QStringList kSystemDirs{QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin"),
                               QStringLiteral("/bin")};
-
-// Python framework installs, newest first.
-const QStringList kFrameworkVersions{QStringLiteral("3.14"), QStringLiteral("3.13"),
-                                     QStringLiteral("3.12"), QStringLiteral("3.11"),
-                                     QStringLiteral("3.10"), QStringLiteral("3.9")};
 
 QString join(const QString& dir, const QString& name) {
     return dir + QLatin1Char('/') + name;
@@ -33,18 +21,10 @@ QString join(const QString& dir, const QString& name) {
 ToolFolders ToolFolders::withResources(const QString& resources) {
     ToolFolders f;
     f.resources = resources;
-    appendUnique(f.toolDirs, {QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"),
-                              QStringLiteral("/opt/local/bin")});
-    appendUnique(f.toolDirs, kDebianDirs);
+    f.toolDirs = kSystemDirs;
     // Where apt puts the programs, and where the setup script installs them.
     f.toolFallbackDir = QStringLiteral("/usr/bin");
-
-    appendUnique(f.pythonDirs,
-                 {QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin")});
-    for (const QString& version : kFrameworkVersions)
-        f.pythonDirs << QStringLiteral("/Library/Frameworks/Python.framework/Versions/") + version +
-                            QStringLiteral("/bin");
-    appendUnique(f.pythonDirs, kDebianDirs);
+    f.pythonDirs = kSystemDirs;
     return f;
 }
 

@@ -2,15 +2,13 @@
 // `ffmpeg` and `ffprobe`, and a Python 3 interpreter for the library backend.
 //
 // Every search prefers a copy inside the resources folder (so a self-contained
-// install works with nothing else present), then the folders where add-on
-// package managers and hand installs put these programs (/opt/homebrew/bin,
-// /usr/local/bin, /opt/local/bin; for Python also the Python.framework
-// installs, newest version first), then Debian's own folders, where apt and
-// the setup script put them. A candidate is
-// accepted when it is an executable file for the current user; nothing else is
-// tested (no version, no trial run). Nothing is cached: each call searches
-// again, so a program installed while the player runs is used by the next
-// child process.
+// install works with nothing else present), then the system's folders in the
+// order of its own search path: /usr/local/bin (hand installs), then /usr/bin
+// and /bin, where apt and the setup script put them. A candidate is accepted
+// when it is an executable file for the current user; nothing else is tested
+// (no version, no trial run). Nothing is cached: each call searches again, so
+// a program installed while the player runs is used by the next child
+// process.
 //
 // The folders are a parameter so tests can use fake ones; the default is the
 // program's own resources folder and the standard lists. Plain functions

@@ -182,9 +182,10 @@ std::optional<QString> App::takeDecoded(const QString& source) {
         dropDecodeAhead();
         return std::nullopt;
     }
-    const DecodeAheadEntry taken = *std::exchange(entry, std::nullopt);
-    p.lentDecode = std::pair(*taken.file, taken.stamp);
-    return taken.file;
+    const QString file = *entry->file;
+    p.lentDecode = std::pair(file, entry->stamp);
+    entry.reset();
+    return file;
 }
 
 void App::giveBackDecoded(const QString& source, const QString& file) {

@@ -6,9 +6,7 @@
 #include "platform/audio/FlacMetaMask.h"
 #include "playback/InFlightFiles.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSemaphoreReleaser>
 
 #include <utility>
@@ -19,13 +17,6 @@ namespace {
 // How often a job waiting for a free slot looks whether it was stopped.
 constexpr int kSlotPollMs = 20;
 } // namespace
-
-FileStamp fileStamp(const QString& path, const QString& currentDir) {
-    const QFileInfo info(QDir(currentDir), path);
-    if (!info.exists())
-        return {};
-    return {info.size(), info.lastModified()};
-}
 
 platform::ChildRun runDecodeCommand(const QString& ffmpeg, const QStringList& arguments,
                                     double duration,

@@ -15,8 +15,8 @@
 // `seats` jobs run ffmpeg at once: a stopped job's child is gone before
 // another job's starts.
 //
-// A decode stands for its source only while the source's size and
-// modification time are what they were when the decode began (`stamp`).
+// A decode stands for its source only while the source is the file it was
+// when the decode began (`stamp`: the same file, size and modification time).
 //
 // Thread: decodeBlocking blocks a background job's thread (it reads the
 // file and waits for ffmpeg), never the main one.
@@ -24,9 +24,9 @@
 
 #include "app/DecodeCommand.h"
 #include "app/FailureText.h"
+#include "app/FileStamp.h"
 #include "platform/ChildProcess.h"
 
-#include <QDateTime>
 #include <QSemaphore>
 #include <QString>
 #include <QStringList>
@@ -37,15 +37,6 @@
 namespace ql {
 
 class InFlightFiles;
-
-// A file's size and modification time; none when it cannot be looked at.
-struct FileStamp {
-    qint64 size = -1;
-    QDateTime modified;
-    bool operator==(const FileStamp&) const = default;
-};
-// `path` read against `currentDir` when relative. Any thread (one stat).
-FileStamp fileStamp(const QString& path, const QString& currentDir);
 
 struct DecodeSnapshot {
     QString path;

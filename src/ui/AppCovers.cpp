@@ -28,17 +28,15 @@
 #include "app/AppPaths.h"
 #include "app/DecodeCommand.h"
 #include "app/Delivery.h"
+#include "app/FileStamp.h"
 #include "library/CoverCommand.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
-#include "app/DecodeCommand.h"
 #include "platform/audio/FlacMetaMask.h"
 #include "ui/AlbumGrouping.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
@@ -64,16 +62,14 @@ QImage readCover(const QString& file) {
     return reader.read();
 }
 
-// What tells one version of an audio file from another: its path, size and
-// modification time (to the millisecond). Empty
-// when the file cannot be read.
-QByteArray fileStamp(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists())
+// The audio file as a mark names it: its path, size and modification time
+// (to the millisecond), a line each. Empty when the file cannot be looked at.
+QByteArray markedFile(const QString& path) {
+    const FileStamp stamp = fileStamp(path);
+    if (!stamp.exists())
         return {};
-    const QDateTime modified = info.lastModified();
-    return path.toUtf8() + '\n' + QByteArray::number(info.size()) + '\n' +
-           QByteArray::number(modified.toMSecsSinceEpoch()) + '\n';
+    return path.toUtf8() + '\n' + QByteArray::number(stamp.size) + '\n' +
+           QByteArray::number(stamp.modifiedMs()) + '\n';
 }
 
 QString noPictureMark(const QString& coverFile) {
@@ -122,7 +118,7 @@ QImage loadOrExtract(const QString& program, const QString& path, const QString&
     const QString file = folder + QLatin1Char('/') + name;
     if (QImage image = readCover(file); !image.isNull())
         return image;
-    const QByteArray stamp = fileStamp(path);
+    const QByteArray stamp = markedFile(path);
     if (knownWithoutPicture(file, stamp) || platform::FlacMetaMask::keptFromFfmpeg(input))
         return QImage();
     QDir().mkpath(folder);

@@ -7,9 +7,9 @@
 // folders, joined by "/", to tell it apart:
 //   /Music/Albums/Jazz, /Downloads/Jazz, /Music/Rock -> "Jazz — Albums",
 //   "Jazz — Downloads", "Rock";  /x/Jazz, /y/x/Jazz -> "Jazz — x", "Jazz — y/x".
-// Folders sort by label in the Finder-like order: locale-aware, case-
-// insensitive, digit runs by value ("CD 2" before "CD 10"); equal labels by
-// path, so the order is stable.
+// Folders sort by label as the locale collates text, case aside and digit
+// runs by value ("CD 2" before "CD 10"), as a person reads names; equal
+// labels by path, so the order is stable.
 #pragma once
 
 #include "app/Records.h"

@@ -87,6 +87,25 @@ const std::vector<ClearCase> clearCases{
 };
 // clang-format on
 
+// The base "<tmp>/quavelark-<uid>-work" in a temporary folder of `mode`:
+// not looked for (only a loose folder could be made), missing, or left by an
+// earlier run.
+enum class TempBase { NotAsked, Missing, MadeBefore };
+struct OpenTempCase {
+    const char* name;
+    mode_t mode;
+    TempBase base;
+    bool made;
+};
+// clang-format off
+const std::vector<OpenTempCase> openTempCases{
+    {"open to all: no loose folder",                     0777,  TempBase::NotAsked,   false},
+    {"open to all: no base made in it",                  0777,  TempBase::Missing,    false},
+    {"open to all: a base made there before is not used", 0777, TempBase::MadeBefore, false},
+    {"sticky and open to all: the base is made",         01777, TempBase::Missing,    true},
+};
+// clang-format on
+
 // clang-format off
 // What became of a live run's folder (a cache cleaner removed it, or another
 // folder or a link took its name since) and whether it still counts as the
@@ -231,13 +250,30 @@ private slots:
             QCOMPARE(test::readFile(path + "/precious"), QByteArray("keep"));
     }
 
-    // A shared folder where others could rename our folder away gets none.
-    void noLooseFolderWhereOthersMayTakeIt() {
+    // A temporary folder where others could rename our folder away gets
+    // neither a base nor a loose folder; a sticky one gets its base.
+    void noFolderWhereOthersMayTakeIt_data() { test::addRows(openTempCases); }
+    void noFolderWhereOthersMayTakeIt() {
+        const OpenTempCase& c = test::currentCase(openTempCases);
         const QString shared = freshBase(QStringLiteral("open-to-all"));
         QVERIFY(QDir().mkpath(shared));
-        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 0777) == 0);
-        QVERIFY(!WorkFolder::open({}, shared));
-        QVERIFY(QDir(shared).isEmpty());
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), c.mode) == 0);
+        const QString base = shared + QStringLiteral("/quavelark-%1-work").arg(::getuid());
+        if (c.base == TempBase::MadeBefore)
+            QVERIFY(QDir().mkpath(base) && ::chmod(QFile::encodeName(base).constData(), 0700) == 0);
+        const QStringList bases = c.base == TempBase::NotAsked ? QStringList{} : QStringList{base};
+        const std::unique_ptr<WorkFolder> work = WorkFolder::open(bases, shared);
+
+        QCOMPARE(bool(work), c.made);
+        if (work)
+            QCOMPARE(work->base(), base);
+        const QStringList left =
+            QDir(shared).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        // Only the base left by an earlier run, untouched, or the one made.
+        const bool based = c.base == TempBase::MadeBefore || c.made;
+        QCOMPARE(left, based ? QStringList{QFileInfo(base).fileName()} : QStringList{});
+        if (!work && based)
+            QVERIFY(QDir(base).isEmpty());
     }
 
     // The program killed while it renders a track (a first start has its

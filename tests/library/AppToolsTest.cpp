@@ -111,6 +111,8 @@ private slots:
             << "shared" << "empty" << "found" << "terminal";
         QTest::newRow("no runtime folder and a missing temporary folder: beep")
             << "none" << "missing" << "found" << "beep";
+        QTest::newRow("no runtime folder and a temporary folder open to all: beep, nothing made")
+            << "none" << "open to all" << "found" << "beep";
         QTest::newRow("a folder under the script's name: beep, no terminal")
             << "private" << "folder in the way" << "found" << "beep";
         // clang-format on
@@ -131,6 +133,10 @@ private slots:
         QVERIFY(writeFile(victim, "keep me"));
         if (tmp != "missing")
             QVERIFY(QDir().mkpath(tmpDir));
+        // Writable by all, not sticky: another user could rename a folder of
+        // ours away and put one with a script of theirs in its place.
+        if (tmp == "open to all")
+            QVERIFY(QFile::setPermissions(tmpDir, QFile::Permissions(0x7777)));
         QVERIFY(QDir().mkpath(runDir));
         QVERIFY(QFile::setPermissions(
             runDir,
@@ -174,6 +180,10 @@ private slots:
         if (action == "beep") {
             QVERIFY(calls.started.isEmpty());
             QVERIFY(calls.opened.isEmpty());
+            if (tmp != "missing")
+                QCOMPARE(
+                    QDir(tmpDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                    QStringList{});
             return;
         }
         const QString script = !calls.started.isEmpty() ? calls.started[0].second.value(1)

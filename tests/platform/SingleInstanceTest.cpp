@@ -3,6 +3,7 @@
 
 #include "TestHome.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLocalSocket>
 #include <QTemporaryDir>
@@ -66,6 +67,24 @@ private slots:
         QCOMPARE(QFile::permissions(folder) & 0x0077, QFile::Permissions());
         QVERIFY(QFile::setPermissions(folder, QFile::Permissions(0x7777)));
         QCOMPARE(SingleInstance::defaultName(), QString());
+    }
+
+    // A temporary folder others may write without the sticky bit gets no
+    // folder of ours: another user could rename it away and put theirs, with
+    // a socket of theirs, in its place.
+    void noFallbackFolderWhereOthersMayRenameIt() {
+        qunsetenv("XDG_RUNTIME_DIR");
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(root.path()));
+        QVERIFY(QFile::setPermissions(root.path(), QFile::Permissions(0x7777)));
+        const QString name = SingleInstance::defaultName();
+        QVERIFY(QFile::setPermissions(root.path(), QFile::Permissions(0x7700)));
+        qputenv("TMPDIR", oldTmp);
+        QCOMPARE(name, QString());
+        QCOMPARE(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{});
     }
 };
 

@@ -253,7 +253,9 @@ const std::vector<UnreadableCase> unreadableCases{
 // others may write in without the sticky bit: no file is ever made there). A
 // render then plays the track without its processing, a decode cannot play
 // it; the status line names the cause and the folder, never the effects.
-enum class Folder { NoRoom, None };
+// `NoneYet`: the same machine before any run made the temporary base, which
+// is not made there either, since another user could rename it away.
+enum class Folder { NoRoom, None, NoneYet };
 enum class Wants { Effects, Upsampling, Nothing };
 // A float CAF our player reads; WavPack, which it does not open; an MP3 it
 // finds unreadable only at its first read.
@@ -274,6 +276,8 @@ const std::vector<WorkFaultCase> workFaultCases{
     {"no folder anywhere, effects on: plays without them", Folder::None, Wants::Effects, Kind::Caf},
     {"no folder anywhere, a file only the decode road plays: told, stopped", Folder::None,
      Wants::Nothing, Kind::WavPack},
+    {"a temporary folder open to all, no base there yet: plays without the effects, no folder "
+     "made", Folder::NoneYet, Wants::Effects, Kind::Caf},
 };
 // The run's folder removed under the program (a cache cleaner): the next
 // render or decode makes it again and plays as ever.
@@ -881,10 +885,12 @@ private slots:
                 QSKIP(qPrintable(tiny->skip));
         }
         std::optional<test::NoPrivateBase> noFolder;
-        if (c.folder == Folder::None) {
+        if (c.folder != Folder::NoRoom) {
             noFolder.emplace(true);
             QVERIFY(noFolder->ok);
             noFolder->applyHere();
+            if (c.folder == Folder::NoneYet)
+                QVERIFY(QDir(noFolder->tmpBase).removeRecursively());
         }
         Rig r;
         r.app.status->setClock([] { return qint64(0); }); // the line's turns stand still
@@ -925,6 +931,12 @@ private slots:
         QCOMPARE(decodeOutputs(), QStringList{});
         QCOMPARE(QDir::temp().entryList({QStringLiteral("Quavelark-*")}, QDir::Files),
                  QStringList{});
+        if (noFolder)
+            QCOMPARE(QDir::temp().entryList({QStringLiteral("quavelark-*")},
+                                            QDir::Dirs | QDir::CaseSensitive),
+                     c.folder == Folder::NoneYet
+                         ? QStringList{}
+                         : QStringList{QFileInfo(noFolder->tmpBase).fileName()});
     }
 
     void aRemovedWorkFolderIsMadeAgain_data() { addRows(removedCases); }
