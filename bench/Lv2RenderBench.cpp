@@ -45,7 +45,8 @@ void frameRate(benchmark::State& state) {
 
 void render(benchmark::State& state, const PluginSlot& slot) {
     const PluginRun how{QCoreApplication::applicationDirPath() + "/../quavelark-lv2render",
-                        std::make_shared<platform::ChildRegistry>(), 600'000, kPluginLoadLimitMs};
+                        std::make_shared<platform::ChildRegistry>(), 600'000, kPluginLoadLimitMs,
+                        nullptr};
     for (auto _ : state)
         if (const std::optional<RenderNote> error = renderAU(g_stereo, g_out, {slot}, how))
             return state.SkipWithError(qPrintable(error->text + error->name));

@@ -17,8 +17,11 @@ function(ql_add_test name)
     add_executable(${name} ${sources})
     target_link_libraries(${name} PRIVATE ql_test_support Qt6::Test ${ARG_LIBS})
     # QTRY_ waits without a bound of their own get one a busy machine holds.
+    # Rows build a record from the fields they are about and leave the rest
+    # at their defaults on purpose (a track's title and path, not its art).
     target_compile_options(${name} PRIVATE
-        -include ${PROJECT_SOURCE_DIR}/tests/support/TryBounds.h)
+        -include ${PROJECT_SOURCE_DIR}/tests/support/TryBounds.h
+        -Wno-missing-field-initializers)
     if(ARG_XVFB)
         add_test(NAME ${name} COMMAND xvfb-run -a -s "-screen 0 1600x1000x24"
             $<TARGET_FILE:${name}> ${ARG_ARGS})

@@ -119,7 +119,7 @@ private:
         const auto cookie = xcb_intern_atom(m_c, 0, quint16(qstrlen(name)), name);
         const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
             xcb_intern_atom_reply(m_c, cookie, nullptr), &std::free);
-        return reply ? reply->atom : XCB_ATOM_NONE;
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     }
     QString name(xcb_atom_t a) {
         const std::unique_ptr<xcb_get_atom_name_reply_t, decltype(&std::free)> reply(
