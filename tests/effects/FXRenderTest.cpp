@@ -3,13 +3,13 @@
 // the blocking render with the real ffmpeg: the files it leaves and what they hold.
 #include "effects/FXRender.h"
 #include "analysis/ProbeAudio.h"
+#include "app/DecodeCommand.h"
 #include "app/FailureText.h"
 #include "effects/FXChain.h"
 #include "effects/FXEdit.h"
 #include "effects/UpsampleFile.h"
 #include "library/ToolPaths.h"
 #include "platform/audio/AudioFile.h"
-#include "app/DecodeCommand.h"
 #include "playback/InFlightFiles.h"
 
 #include "CaseRows.h"
@@ -75,7 +75,7 @@ const std::vector<RunCase> runCases{
 // minutes; also behind a small comment block, or before a block that runs
 // past the end of the file), a text file named like one, or a path with no
 // file. A rejected filter on the FLAC must not blame it.
-enum class Source { Flac, LongTags, ManyTags, ManyTagsSecond, ManyTagsDamaged, Text, Gone };
+enum class Source { Flac, LongTags, ManyTags, ManyTagsSecond, ManyTagsDamaged, SparsePadding, Text, Gone };
 struct RenderCase { const char* name; std::optional<QString> chain; std::vector<PluginSlot> plugins; bool rendered; std::optional<RenderNote> note;
                     Source source = Source::Flac; bool sourceBlamed = false; bool ffmpegMissing = false; };
 const std::vector<RenderCase> renderCases{
@@ -84,6 +84,7 @@ const std::vector<RenderCase> renderCases{
     {"a source with 60 KB of lyrics and a 250,000-character title renders to a file that opens", rockChain(), {}, true, std::nullopt, Source::LongTags},
     {"a FLAC with 200,000 comments renders within its limit, its masked copy gone", rockChain(), {}, true, std::nullopt, Source::ManyTags},
     {"200,000 comments behind a small comment block: masked all the same", rockChain(), {}, true, std::nullopt, Source::ManyTagsSecond},
+    {"200,000 comments and a sparse gigabyte of padding: renders with files of 50 MB at most", rockChain(), {}, true, std::nullopt, Source::SparsePadding},
     {"200,000 comments before a block past the end: the source is blamed without ffmpeg", rockChain(), {}, false, std::nullopt, Source::ManyTagsDamaged, true, true},
     {"a rejected filter gives no file and leaves none", QStringLiteral("bass=g=abc"), {}, false, std::nullopt},
     {"a plug-in stage whose program is missing keeps ffmpeg's file", rockChain(), {PluginSlot{"Tape Echo", 1, 2, 3, {}}}, true,
@@ -103,6 +104,33 @@ const std::vector<UpCase> upCases{
     {"rate 0: no converter", false, 0, false, RenderNote{4, QStringLiteral("업샘플링 변환기를 만들 수 없습니다."), {}}},
 };
 // clang-format on
+
+// `flac` with a comment block of `count` entries, then `padding` bytes of
+// padding blocks (each as large as a block can be), the last block; written
+// sparse, the padding holes in the file.
+bool writeSparsePadded(const QString& path, const QByteArray& flac, int count, qint64 padding) {
+    const test::FlacParts parts = test::flacParts(test::withComments(flac, count));
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write("fLaC") != 4)
+        return false;
+    const auto header = [](int type, bool last, qint64 length) {
+        const char bytes[] = {char(type | (last ? 0x80 : 0)), char(length >> 16), char(length >> 8),
+                              char(length)};
+        return QByteArray(bytes, 4);
+    };
+    for (const auto& [type, body] : parts.blocks)
+        if (out.write(header(type, false, body.size()) + body) != body.size() + 4)
+            return false;
+    constexpr qint64 kLargest = (1 << 24) - 1;
+    for (qint64 left = padding; left > 0;) {
+        const qint64 length = std::min(left, kLargest);
+        left -= length;
+        if (out.write(header(test::kFlacPadding, left == 0, length)) != 4 ||
+            !out.seek(out.pos() + length))
+            return false;
+    }
+    return out.write(parts.audio) == parts.audio.size();
+}
 
 // The left channel of a sound file, or nothing when it does not open.
 std::vector<double> leftChannel(const QString& path) {
@@ -203,6 +231,13 @@ private slots:
                                  damaged ? test::FlacShape::BlockPastEnd
                                          : test::FlacShape::SmallCommentsFirst,
                                  200000)));
+        } else if (c.source == Source::SparsePadding) {
+            snapshot.path = tempFile(QStringLiteral("sparse padding.flac"));
+            QVERIFY(
+                QFile::exists(snapshot.path) ||
+                writeSparsePadded(snapshot.path,
+                                  test::readFile(tempFile(QStringLiteral("three seconds.flac"))),
+                                  200000, qint64(1) << 30));
         } else if (c.source == Source::Text) {
             snapshot.path = tempFile(QStringLiteral("words.flac"));
             QVERIFY(test::writeFile(snapshot.path, "not a sound file at all\n"));
@@ -214,7 +249,16 @@ private slots:
             snapshot.ffmpeg = QStringLiteral("/nonexistent/ffmpeg");
         snapshot.tempDir = QDir::tempPath();
         snapshot.inFlight = std::make_shared<InFlightFiles>();
+        // The padding is not copied: no file the render writes reaches 50 MB
+        // (a write past that fails, and so would the render).
+        rlimit open{}, bounded{};
+        getrlimit(RLIMIT_FSIZE, &open);
+        bounded = {c.source == Source::SparsePadding ? rlim_t(50) << 20 : open.rlim_cur,
+                   open.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &bounded);
         const RenderResult result = renderFXBlocking(snapshot);
+        setrlimit(RLIMIT_FSIZE, &open);
 
         QCOMPARE(result.note, c.note);
         QCOMPARE(result.file.has_value(), c.rendered);
@@ -255,7 +299,16 @@ private slots:
         snapshot.ffmpeg = toolPath(QStringLiteral("ffmpeg"));
         snapshot.tempDir = QDir::tempPath();
         snapshot.inFlight = std::make_shared<InFlightFiles>();
+        // The padding is not copied: no file the render writes reaches 50 MB
+        // (a write past that fails, and so would the render).
+        rlimit open{}, bounded{};
+        getrlimit(RLIMIT_FSIZE, &open);
+        bounded = {c.source == Source::SparsePadding ? rlim_t(50) << 20 : open.rlim_cur,
+                   open.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &bounded);
         const RenderResult result = renderFXBlocking(snapshot);
+        setrlimit(RLIMIT_FSIZE, &open);
         QVERIFY(result.file);
 
         const std::vector<double> src = leftChannel(snapshot.path);

@@ -1,5 +1,6 @@
 // Guards against: samples misread from a file, or a bad file taken as audio.
 #include "platform/audio/AudioFile.h"
+#include "platform/audio/FfmpegGate.h"
 #include "platform/audio/FlacMetaMask.h"
 #include "platform/audio/PrefetchReader.h"
 
@@ -420,8 +421,8 @@ private slots:
 
         // Asked first: it answers at once, and a reader that would parse the
         // comments for minutes is never handed the file.
-        QVERIFY(FlacMetaMask::keptFromFfmpeg(path));
-        QVERIFY(FlacMetaMask::keptFromFfmpeg("file:" + path));
+        QVERIFY(FfmpegGate::kept(path));
+        QVERIFY(FfmpegGate::kept("file:" + path));
         auto r = AudioFile::open(path);
         if (!refusal.isEmpty()) {
             QVERIFY(!r.file);

@@ -5,8 +5,8 @@
 // script stands in for it. The render road runs a stand-in renderer that
 // writes a float CAF file, or fails.
 #include "app/App.h"
-#include "app/PrivateFolder.h"
 #include "app/FailureText.h"
+#include "app/PrivateFolder.h"
 #include "app/UserDefaults.h"
 #include "app/WorkFolder.h"
 #include "platform/audio/AudioPlayer.h"
@@ -17,8 +17,8 @@
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
-#include "NoPrivateBase.h"
 #include "EventWait.h"
+#include "NoPrivateBase.h"
 #include "PlayInTime.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
@@ -366,13 +366,16 @@ const std::vector<ChangeCase> changeCases{
 // their number: a file with a hundred thousand of them takes tens of seconds
 // to open. Played, or placed after the playing track (its rate looked at,
 // upsampling on, and its join prepared), the main thread must go on
-// answering, and the file plays or is refused with its message.
-enum class Tagged { M4a, Mp3 };
+// answering, and the file plays or is refused with its message. With the
+// best quality on (upsampling, so a render is asked for), no ffmpeg or
+// ffprobe is ever given such a file: it plays without the processing.
+enum class Tagged { M4a, Mp3, Mp3ZeroAfterTags, Vorbis, Opus };
 struct TagHeavyCase {
     const char* name;
     Tagged file;
-    bool afterPlaying; // next in the list after a playing track, upsampling on
-    bool plays;        // else refused as unreadable
+    bool afterPlaying;       // next in the list after a playing track, upsampling on
+    bool plays;              // else refused as unreadable
+    bool maxQuality = false; // the best quality on, every program a stand-in that logs
 };
 const std::vector<TagHeavyCase> tagHeavyCases{
     {"an .m4a with 100,000 freeform tags, played: refused", Tagged::M4a, false, false},
@@ -380,6 +383,15 @@ const std::vector<TagHeavyCase> tagHeavyCases{
     {"an .m4a with 100,000 freeform tags after the playing track: refused", Tagged::M4a, true,
      false},
     {"an MP3 with 100,000 TXXX frames after the playing track: plays", Tagged::Mp3, true, true},
+    {"best quality: an MP3 with 100,000 TXXX frames plays, no ffmpeg", Tagged::Mp3, false, true,
+     true},
+    {"best quality: the same MP3 with a zero byte after its tag plays, no ffmpeg",
+     Tagged::Mp3ZeroAfterTags, false, true, true},
+    {"best quality: Ogg Vorbis with 100,000 comments plays, no ffmpeg", Tagged::Vorbis, false, true,
+     true},
+    {"best quality: Opus with 100,000 comments plays, no ffmpeg", Tagged::Opus, false, true, true},
+    {"best quality: an .m4a with 100,000 freeform tags is refused, no ffmpeg", Tagged::M4a, false,
+     false, true},
 };
 constexpr int kTagCount = 100000;
 constexpr int kTagHeavyMs = 15000; // played or refused within, from its request
@@ -424,9 +436,29 @@ QString m4aWithFreeformTags(int count) {
     return path;
 }
 
-// An MP3 of two seconds behind an ID3v2.3 tag of `count` TXXX frames.
-QString mp3WithTxxxFrames(int count) {
-    const QString path = tempFile(QStringLiteral("txxx-frames.mp3"));
+// Two seconds of Ogg Vorbis or Opus whose comment packet holds `count`
+// entries.
+QString oggWithComments(bool opus, int count) {
+    const QString path =
+        tempFile(opus ? QStringLiteral("many-comments.opus") : QStringLiteral("many-comments.ogg"));
+    if (QFile::exists(path))
+        return path;
+    const QString plain = tempFile(opus ? QStringLiteral("before-comments.opus")
+                                        : QStringLiteral("before-comments.ogg"));
+    if (!QFile::exists(plain) &&
+        !test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-ar",
+                          "48000", "-c:a", opus ? "libopus" : "libvorbis", plain}))
+        qFatal("cannot make %s", qPrintable(plain));
+    if (!test::oggWithComments(plain, path, count))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// An MP3 of two seconds behind an ID3v2.3 tag of `count` TXXX frames, with a
+// zero byte between the tag and the first frame when `strayByte`.
+QString mp3WithTxxxFrames(int count, bool strayByte = false) {
+    const QString path = tempFile(strayByte ? QStringLiteral("txxx-frames-stray.mp3")
+                                            : QStringLiteral("txxx-frames.mp3"));
     if (QFile::exists(path))
         return path;
     const QString plain = tempFile(QStringLiteral("before-frames.mp3"));
@@ -451,7 +483,9 @@ QString mp3WithTxxxFrames(int count) {
                            char(size >> 14 & 0x7F),
                            char(size >> 7 & 0x7F),
                            char(size & 0x7F)};
-    if (!test::writeFile(path, QByteArray(header, 10) + frames + test::readFile(plain)))
+    if (!test::writeFile(path, QByteArray(header, 10) + frames +
+                                   (strayByte ? QByteArray(1, '\0') : QByteArray()) +
+                                   test::readFile(plain)))
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }
@@ -583,9 +617,8 @@ private slots:
         QVERIFY(test::writeFile(path, bytes));
         const QString log = tempFile(QStringLiteral("mask-decodes.log"));
         QFile::remove(log);
-        const QString ffmpeg =
-            script(QStringLiteral("mask-ffmpeg.sh"),
-                   "echo \"$@\" >> '" + log.toUtf8() + "'\nexit 1\n");
+        const QString ffmpeg = script(QStringLiteral("mask-ffmpeg.sh"),
+                                      "echo \"$@\" >> '" + log.toUtf8() + "'\nexit 1\n");
         test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
 
         // Ahead of its turn: read directly, or not at all.
@@ -1046,9 +1079,24 @@ private slots:
     void aTagHeavyFileLeavesTheWindowAnswering_data() { addRows(tagHeavyCases); }
     void aTagHeavyFileLeavesTheWindowAnswering() {
         const TagHeavyCase& c = test::currentCase(tagHeavyCases);
-        const QString path =
-            c.file == Tagged::M4a ? m4aWithFreeformTags(kTagCount) : mp3WithTxxxFrames(kTagCount);
+        const QString path = c.file == Tagged::M4a ? m4aWithFreeformTags(kTagCount)
+                             : c.file == Tagged::Vorbis || c.file == Tagged::Opus
+                                 ? oggWithComments(c.file == Tagged::Opus, kTagCount)
+                                 : mp3WithTxxxFrames(kTagCount, c.file == Tagged::Mp3ZeroAfterTags);
         Rig r;
+        // Every program that could read the file: each run leaves a line.
+        const QString log = tempFile(QStringLiteral("tag-heavy-programs.log"));
+        QFile::remove(log);
+        if (c.maxQuality) {
+            const QString program = script(QStringLiteral("tag-heavy-program.sh"),
+                                           "echo \"$@\" >> '" + log.toUtf8() + "'\nexit 1\n");
+            test::fakes(r.app).tools.decodeProgram = [program] { return program; };
+            test::fakes(r.app).tools.coverProgram = [program] { return program; };
+            test::fakes(r.app).tools.loudnessProgram = [program] { return program; };
+            test::fakes(r.app).tools.probeTool = [program](const QString&) { return program; };
+            r.app.playback.maxQuality = true;
+            r.app.listening.levelingOn = true;
+        }
         const Track before = trackAt(1, floatCaf(tempFile(QStringLiteral("before.caf")), 2));
         const Track tagged = trackAt(2, path);
         if (c.afterPlaying) {
@@ -1089,6 +1137,21 @@ private slots:
         QTest::qWait(int(std::max<qint64>(0, 1000 - watched.elapsed())));
         asker.stop();
         QCOMPARE(r.button(), c.plays ? kPause : kPlay);
+        if (c.maxQuality) {
+            // The readers aside (cover, waveform, loudness, quality label)
+            // have had their turn by now.
+            r.app.requestQuality(tagged);
+            QTRY_VERIFY_WITH_TIMEOUT(r.app.library.qual.contains(path), kRoadMs);
+            QVERIFY(QThreadPool::globalInstance()->waitForDone(kRoadMs));
+            QCOMPARE(test::childrenNamed({QStringLiteral("ffmpeg"), QStringLiteral("ffprobe")}),
+                     QList<qint64>{});
+            QVERIFY2(!QFile::exists(log), test::readFile(log).constData());
+            if (c.plays) // played as it is, and told so
+                QCOMPARE(r.status(),
+                         L10n::tr(QStringLiteral(
+                             "태그가 너무 많은 파일이라 효과·업샘플링 없이 재생합니다: ")) +
+                             QFileInfo(path).fileName());
+        }
         // A late answer now and then is the machine's; a file read on the
         // main thread leaves every answer of many seconds late.
         QVERIFY2(asker.asked() > 0 && asker.late() * 10 <= asker.asked(),

@@ -1,6 +1,8 @@
 // Guards against: (fixture) test audio unlike what the tests think they wrote.
 #include "TestAudio.h"
 
+#include "TestFiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -345,6 +347,134 @@ QList<qint64> childrenNamed(const QStringList& programs) {
             pids << entry.toLongLong();
     }
     return pids;
+}
+
+namespace {
+
+struct OggPage {
+    std::uint8_t flags = 0;
+    std::uint64_t granule = 0;
+    std::uint32_t serial = 0;
+    QList<int> lacing;
+    QByteArray data;
+};
+
+std::uint32_t oggCrc(const QByteArray& bytes) {
+    std::uint32_t crc = 0;
+    for (const char c : bytes) {
+        crc ^= std::uint32_t(std::uint8_t(c)) << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    return crc;
+}
+
+QByteArray le(std::uint64_t value, int bytes) {
+    QByteArray out;
+    for (int i = 0; i < bytes; ++i)
+        out += char(value >> (8 * i));
+    return out;
+}
+
+QByteArray pageBytes(const OggPage& page, std::uint32_t sequence) {
+    QByteArray out = QByteArray("OggS\0", 5) + char(page.flags) + le(page.granule, 8) +
+                     le(page.serial, 4) + le(sequence, 4) + le(0, 4) + char(page.lacing.size());
+    for (const int lace : page.lacing)
+        out += char(lace);
+    out += page.data;
+    const std::uint32_t crc = oggCrc(out);
+    out.replace(22, 4, le(crc, 4));
+    return out;
+}
+
+// The pages that carry `packets`, in order, the last of them ending its page.
+QList<OggPage> paged(const QList<QByteArray>& packets, std::uint32_t serial) {
+    QList<OggPage> pages(1);
+    bool continued = false;
+    for (const QByteArray& packet : packets) {
+        for (qsizetype at = 0;;) {
+            if (pages.last().lacing.size() == 255) {
+                pages.append(OggPage{});
+                pages.last().flags = continued ? 1 : 0;
+            }
+            const int lace = int(std::min<qsizetype>(255, packet.size() - at));
+            pages.last().lacing.append(lace);
+            pages.last().data += packet.mid(at, lace);
+            at += lace;
+            continued = lace == 255;
+            if (lace < 255)
+                break;
+        }
+    }
+    for (OggPage& page : pages) {
+        page.serial = serial;
+        // No packet ends on a page whose last segment is full.
+        page.granule = page.lacing.last() == 255 ? ~std::uint64_t(0) : 0;
+    }
+    return pages;
+}
+
+} // namespace
+
+bool oggWithComments(const QString& source, const QString& path, int count) {
+    const QByteArray bytes = readFile(source);
+    QList<OggPage> pages;
+    for (qsizetype at = 0; at + 27 <= bytes.size();) {
+        if (!bytes.mid(at).startsWith("OggS"))
+            return false;
+        OggPage page;
+        page.flags = std::uint8_t(bytes[at + 5]);
+        for (int i = 7; i >= 0; --i)
+            page.granule = page.granule << 8 | std::uint8_t(bytes[at + 6 + i]);
+        for (int i = 3; i >= 0; --i)
+            page.serial = page.serial << 8 | std::uint8_t(bytes[at + 14 + i]);
+        const int segments = std::uint8_t(bytes[at + 26]);
+        qsizetype length = 0;
+        for (int i = 0; i < segments; ++i) {
+            page.lacing.append(std::uint8_t(bytes[at + 27 + i]));
+            length += page.lacing.last();
+        }
+        page.data = bytes.mid(at + 27 + segments, length);
+        at += 27 + segments + length;
+        pages.append(page);
+    }
+    if (pages.isEmpty())
+        return false;
+    // The header packets: Vorbis has three, Opus two, and the audio starts
+    // on a page of its own.
+    const bool vorbis = pages.first().data.startsWith("\x01vorbis");
+    const int headers = vorbis ? 3 : 2;
+    QList<QByteArray> packets(1);
+    int page = 0;
+    for (; page < pages.size() && packets.size() <= headers; ++page) {
+        qsizetype at = 0;
+        for (const int lace : pages[page].lacing) {
+            packets.last() += pages[page].data.mid(at, lace);
+            at += lace;
+            if (lace < 255)
+                packets.append(QByteArray());
+        }
+    }
+    if (packets.size() != headers + 1 || !packets.last().isEmpty())
+        return false;
+    QByteArray tags = vorbis ? QByteArray("\x03vorbis") : QByteArray("OpusTags");
+    const QByteArray vendor("test");
+    tags += le(std::uint64_t(vendor.size()), 4) + vendor + le(std::uint64_t(count), 4);
+    for (int i = 0; i < count; ++i) {
+        const QByteArray entry = "KEY" + QByteArray::number(i) + "=value " + QByteArray::number(i);
+        tags += le(std::uint64_t(entry.size()), 4) + entry;
+    }
+    if (vorbis)
+        tags += char(1); // the framing bit
+    const std::uint32_t serial = pages.first().serial;
+    QList<OggPage> out = paged({packets[0]}, serial);
+    out.first().flags = 2; // the stream's first page
+    out += paged(vorbis ? QList<QByteArray>{tags, packets[2]} : QList<QByteArray>{tags}, serial);
+    out += pages.mid(page);
+    QByteArray written;
+    for (int i = 0; i < out.size(); ++i)
+        written += pageBytes(out[i], std::uint32_t(i));
+    return writeFile(path, written);
 }
 
 } // namespace ql::test

@@ -104,6 +104,11 @@ bool runFfmpeg(const QStringList& args);
 // reaped.
 QList<qint64> childrenNamed(const QStringList& programs = {QStringLiteral("ffmpeg")});
 
+// `source`, an Ogg Vorbis or Opus file as ffmpeg writes it, written to `path`
+// with a comment packet of `count` entries in place of its own (its pages
+// after it numbered on); false when it cannot.
+bool oggWithComments(const QString& source, const QString& path, int count);
+
 // `wav` encoded by ffmpeg to FLAC on its standard output, which it cannot
 // seek back on to store the length.
 bool pipedFlac(const QString& wav, const QString& flac);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -202,29 +203,73 @@ bool FlacMetaMask::keptFromFfmpeg(const FlacLayout& layout) {
     return layout.kind == FlacLayout::Kind::Unsound || layout.commentEntries > kManyComments;
 }
 
-bool FlacMetaMask::keptFromFfmpeg(const QString& path) {
-    const QLatin1String scheme("file:");
-    return keptFromFfmpeg(walk(path.startsWith(scheme) ? path.mid(scheme.size()) : path));
-}
-
 bool FlacMetaMask::copyMasked(const QString& from, const QString& to) {
     QFile in(from), out(to);
     if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    const FlacLayout layout = walk(in.handle());
+    const int fd = in.handle();
+    const FlacLayout layout = walk(fd);
     if (layout.kind == FlacLayout::Kind::Unsound)
         return false;
-    const std::vector<std::int64_t>& masked = layout.commentBlocks;
-    constexpr qint64 kChunk = 1 << 20;
-    for (qint64 at = 0;;) {
-        QByteArray chunk = in.read(kChunk);
-        if (chunk.isEmpty())
-            return in.atEnd() && in.error() == QFileDevice::NoError && out.flush();
-        maskBytes(masked, at, reinterpret_cast<std::uint8_t*>(chunk.data()), chunk.size());
-        if (out.write(chunk) != chunk.size())
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return false;
+    std::vector<char> chunk(std::size_t(1) << 20);
+    // The bytes [at, end) of the source appended to the copy.
+    const auto copy = [&](std::int64_t at, std::int64_t end) {
+        while (at < end) {
+            const auto n =
+                std::size_t(std::min<std::int64_t>(end - at, std::int64_t(chunk.size())));
+            if (!readAt(fd, at, reinterpret_cast<std::uint8_t*>(chunk.data()), n) ||
+                out.write(chunk.data(), qint64(n)) != qint64(n))
+                return false;
+            at += std::int64_t(n);
+        }
+        return true;
+    };
+    if (layout.kind == FlacLayout::Kind::NotFlac)
+        return copy(0, st.st_size) && out.flush();
+    // Blocks other than comments and padding, in order, the last of them
+    // flagged last; then the frames. What stands before "fLaC" and the
+    // padding, however large (a sparse file's gigabyte), cost nothing.
+    struct Kept {
+        std::uint8_t head[4];
+        std::int64_t body, length;
+    };
+    std::optional<Kept> pending;
+    const auto put = [&](Kept block, bool last) {
+        block.head[0] = std::uint8_t((block.head[0] & 0x7F) | (last ? kLastBlock : 0));
+        return out.write(reinterpret_cast<const char*>(block.head), 4) == 4 &&
+               copy(block.body, block.body + block.length);
+    };
+    if (out.write("fLaC", 4) != 4)
+        return false;
+    Window bytes(fd, st.st_size);
+    std::int64_t at = layout.start + 4;
+    for (;;) {
+        // The walk above found every block whole.
+        const std::uint8_t* head = bytes.at(at, 4);
+        if (!head)
             return false;
-        at += chunk.size();
+        Kept block{{head[0], head[1], head[2], head[3]},
+                   at + 4,
+                   std::int64_t(head[1]) << 16 | std::int64_t(head[2]) << 8 |
+                       std::int64_t(head[3])};
+        const int type = head[0] & 0x7F;
+        const bool last = head[0] & kLastBlock;
+        if (type != kVorbisComment && type != kPadding) {
+            if (pending && !put(*pending, false))
+                return false;
+            pending = block;
+        }
+        at = block.body + block.length;
+        if (last)
+            break;
     }
+    // Nothing but comments and padding: no stream a reader could take.
+    if (!pending || !put(*pending, true))
+        return false;
+    return copy(at, st.st_size) && out.flush();
 }
 
 std::unique_ptr<FlacMetaMask> FlacMetaMask::open(const QString& path, SF_INFO& info) {

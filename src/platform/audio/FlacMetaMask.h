@@ -10,9 +10,9 @@
 // frames are untouched; only the block's entries are never parsed. What
 // stands before "fLaC" (ID3v2 tags) is left out of what libsndfile reads.
 //
-// A copy masked the same way serves a reader of its own (ffmpeg, which
-// gathers a block's entries at a cost that grows with the square of their
-// number).
+// A copy without the comment blocks (nor the padding, which may be a sparse
+// gigabyte) serves a reader of its own (ffmpeg, which gathers a block's
+// entries at a cost that grows with the square of their number).
 //
 // The metadata is walked as libFLAC walks it, so that no block it parses is
 // left unmasked: any ID3v2 tags before "fLaC" (each skipped by its syncsafe
@@ -84,14 +84,14 @@ public:
     // Whether ffmpeg must not read the file as it is: an unsound FLAC, or one
     // whose comment blocks hold more than kManyComments entries.
     static bool keptFromFfmpeg(const FlacLayout& layout);
-    // The same of the file at `path` (an absolute path, or ffmpeg's "file:"
-    // name of one): every run of ffmpeg or ffprobe over a file, and FFmpeg's
-    // libraries in-process, ask it first, and one that must not read the file
-    // finds nothing in it.
-    static bool keptFromFfmpeg(const QString& path);
-    // Copies `from` over `to` (which keeps its mode) with its comment blocks
-    // as padding; false when either cannot be read or written whole, or when
-    // `from` is an unsound FLAC.
+    // (Every run of ffmpeg or ffprobe over a file asks FfmpegGate, which
+    // asks this of a FLAC.)
+    // Copies `from` over `to` (which keeps its mode) for ffmpeg to read:
+    // "fLaC", every metadata block but the comments and the padding, in
+    // order, the last of them flagged last, then the frames; what stands
+    // before "fLaC" is left out. A file that is no FLAC is copied as it is.
+    // False when either cannot be read or written whole, when `from` is an
+    // unsound FLAC, or when it holds no block but comments and padding.
     static bool copyMasked(const QString& from, const QString& to);
 
 private:
