@@ -299,16 +299,7 @@ private slots:
         snapshot.ffmpeg = toolPath(QStringLiteral("ffmpeg"));
         snapshot.tempDir = QDir::tempPath();
         snapshot.inFlight = std::make_shared<InFlightFiles>();
-        // The padding is not copied: no file the render writes reaches 50 MB
-        // (a write past that fails, and so would the render).
-        rlimit open{}, bounded{};
-        getrlimit(RLIMIT_FSIZE, &open);
-        bounded = {c.source == Source::SparsePadding ? rlim_t(50) << 20 : open.rlim_cur,
-                   open.rlim_max};
-        std::signal(SIGXFSZ, SIG_IGN);
-        setrlimit(RLIMIT_FSIZE, &bounded);
         const RenderResult result = renderFXBlocking(snapshot);
-        setrlimit(RLIMIT_FSIZE, &open);
         QVERIFY(result.file);
 
         const std::vector<double> src = leftChannel(snapshot.path);
