@@ -127,7 +127,7 @@ QImage loadOrExtract(const QString& program, const QString& path, const QString&
     // No picture is ever taken from it: remembered as none, so that a later
     // request, in this run or the next, stops at the mark.
     if (platform::FfmpegGate::kept(input)) {
-        if (!stamp.isEmpty())
+        if (!stamp.isEmpty() && QDir().mkpath(folder))
             rememberNoPicture(file, stamp);
         return QImage();
     }
