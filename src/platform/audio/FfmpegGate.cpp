@@ -357,8 +357,12 @@ std::int64_t FfmpegGate::oggComments(int fd) {
     // A vendor string is a few dozen bytes: one that takes more is no
     // encoder's, and walking it would not be cheap.
     const std::int64_t vendor = le32(word);
-    if (vendor > std::int64_t(1) << 16)
-        return kPast;
+    constexpr std::int64_t kLongestVendor = std::int64_t(1) << 16;
+    if (vendor > kLongestVendor) {
+        // One that runs past its packet is no comment packet at all.
+        packets.advance(kLongestVendor, ended);
+        return packets.held() - head - 4 >= kLongestVendor ? kPast : 0;
+    }
     if (!packets.advance(vendor + 4, ended) || packets.held() < head + 8 + vendor ||
         !packets.read(head + 4 + vendor, 4, word))
         return 0;
