@@ -105,33 +105,6 @@ const std::vector<UpCase> upCases{
 };
 // clang-format on
 
-// `flac` with a comment block of `count` entries, then `padding` bytes of
-// padding blocks (each as large as a block can be), the last block; written
-// sparse, the padding holes in the file.
-bool writeSparsePadded(const QString& path, const QByteArray& flac, int count, qint64 padding) {
-    const test::FlacParts parts = test::flacParts(test::withComments(flac, count));
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write("fLaC") != 4)
-        return false;
-    const auto header = [](int type, bool last, qint64 length) {
-        const char bytes[] = {char(type | (last ? 0x80 : 0)), char(length >> 16), char(length >> 8),
-                              char(length)};
-        return QByteArray(bytes, 4);
-    };
-    for (const auto& [type, body] : parts.blocks)
-        if (out.write(header(type, false, body.size()) + body) != body.size() + 4)
-            return false;
-    constexpr qint64 kLargest = (1 << 24) - 1;
-    for (qint64 left = padding; left > 0;) {
-        const qint64 length = std::min(left, kLargest);
-        left -= length;
-        if (out.write(header(test::kFlacPadding, left == 0, length)) != 4 ||
-            !out.seek(out.pos() + length))
-            return false;
-    }
-    return out.write(parts.audio) == parts.audio.size();
-}
-
 // The left channel of a sound file, or nothing when it does not open.
 std::vector<double> leftChannel(const QString& path) {
     SF_INFO info{};
@@ -233,11 +206,11 @@ private slots:
                                  200000)));
         } else if (c.source == Source::SparsePadding) {
             snapshot.path = tempFile(QStringLiteral("sparse padding.flac"));
-            QVERIFY(
-                QFile::exists(snapshot.path) ||
-                writeSparsePadded(snapshot.path,
-                                  test::readFile(tempFile(QStringLiteral("three seconds.flac"))),
-                                  200000, qint64(1) << 30));
+            QVERIFY(QFile::exists(snapshot.path) ||
+                    test::writeSparsePadded(
+                        snapshot.path,
+                        test::readFile(tempFile(QStringLiteral("three seconds.flac"))), 200000,
+                        qint64(1) << 30));
         } else if (c.source == Source::Text) {
             snapshot.path = tempFile(QStringLiteral("words.flac"));
             QVERIFY(test::writeFile(snapshot.path, "not a sound file at all\n"));

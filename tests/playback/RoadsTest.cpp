@@ -588,21 +588,26 @@ private slots:
     // not read behind the mask, is refused by name, and no decode is tried,
     // neither by the request nor ahead: ffmpeg would parse the comments for
     // minutes.
+    // So does one whose comments stand before a sparse gigabyte of padding.
     void maskedFlac_data() {
         QTest::addColumn<test::FlacShape>("shape");
         QTest::addColumn<bool>("brokenFrames");
         QTest::addColumn<bool>("plays");
+        QTest::addColumn<bool>("sparsePadding");
         using S = test::FlacShape;
-        QTest::newRow("ID3v2 tag before fLaC: plays") << S::Id3Before << false << true;
+        QTest::newRow("ID3v2 tag before fLaC: plays") << S::Id3Before << false << true << false;
         QTest::newRow("a block past the end: refused, no decode")
-            << S::BlockPastEnd << false << false;
+            << S::BlockPastEnd << false << false << false;
         QTest::newRow("frames that do not read: refused, no decode")
-            << S::Id3Before << true << false;
+            << S::Id3Before << true << false << false;
+        QTest::newRow("a sparse gigabyte of padding after the comments: plays")
+            << S::Id3Before << false << true << true;
     }
     void maskedFlac() {
         QFETCH(test::FlacShape, shape);
         QFETCH(bool, brokenFrames);
         QFETCH(bool, plays);
+        QFETCH(bool, sparsePadding);
         Rig r;
         const QString plain = tempFile(QStringLiteral("mask-plain.flac"));
         const QString path = tempFile(QStringLiteral("masked.flac"));
@@ -614,7 +619,9 @@ private slots:
             const qsizetype frames = test::flacParts(test::readFile(plain)).audio.size();
             bytes.replace(bytes.size() - frames, frames, QByteArray(frames, 'x'));
         }
-        QVERIFY(test::writeFile(path, bytes));
+        QVERIFY(sparsePadding
+                    ? test::writeSparsePadded(path, test::readFile(plain), 200000, qint64(1) << 30)
+                    : test::writeFile(path, bytes));
         const QString log = tempFile(QStringLiteral("mask-decodes.log"));
         QFile::remove(log);
         const QString ffmpeg = script(QStringLiteral("mask-ffmpeg.sh"),

@@ -477,4 +477,31 @@ bool oggWithComments(const QString& source, const QString& path, int count) {
     return writeFile(path, written);
 }
 
+// `flac` with a comment block of `count` entries, then `padding` bytes of
+// padding blocks (each as large as a block can be), the last block; written
+// sparse, the padding holes in the file.
+bool writeSparsePadded(const QString& path, const QByteArray& flac, int count, qint64 padding) {
+    const FlacParts parts = flacParts(withComments(flac, count));
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write("fLaC") != 4)
+        return false;
+    const auto header = [](int type, bool last, qint64 length) {
+        const char bytes[] = {char(type | (last ? 0x80 : 0)), char(length >> 16), char(length >> 8),
+                              char(length)};
+        return QByteArray(bytes, 4);
+    };
+    for (const auto& [type, body] : parts.blocks)
+        if (out.write(header(type, false, body.size()) + body) != body.size() + 4)
+            return false;
+    constexpr qint64 kLargest = (1 << 24) - 1;
+    for (qint64 left = padding; left > 0;) {
+        const qint64 length = std::min(left, kLargest);
+        left -= length;
+        if (out.write(header(kFlacPadding, left == 0, length)) != 4 ||
+            !out.seek(out.pos() + length))
+            return false;
+    }
+    return out.write(parts.audio) == parts.audio.size();
+}
+
 } // namespace ql::test

@@ -97,6 +97,10 @@ QByteArray shapedFlac(const QByteArray& flac, FlacShape shape, int count);
 // STREAMINFO in place of any it had; with `storesLength` false, STREAMINFO's
 // total of samples is zeroed (a FLAC written through a pipe).
 QByteArray withComments(const QByteArray& flac, int count, bool storesLength = true);
+// `flac` with a comment block of `count` entries, then `padding` bytes of
+// padding blocks, the last block, written to `path` sparse: the padding is
+// holes in the file.
+bool writeSparsePadded(const QString& path, const QByteArray& flac, int count, qint64 padding);
 // Runs ffmpeg with `args` (after "-v error -y"); true on exit status 0.
 bool runFfmpeg(const QStringList& args);
 // The process ids of this process's children whose program is one of
