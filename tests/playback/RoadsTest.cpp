@@ -369,7 +369,7 @@ const std::vector<ChangeCase> changeCases{
 // answering, and the file plays or is refused with its message. With the
 // best quality on (upsampling, so a render is asked for), no ffmpeg or
 // ffprobe is ever given such a file: it plays without the processing.
-enum class Tagged { M4a, Mp3, Mp3ZeroAfterTags, Vorbis, Opus };
+using Tagged = test::Crowded;
 struct TagHeavyCase {
     const char* name;
     Tagged file;
@@ -395,100 +395,6 @@ const std::vector<TagHeavyCase> tagHeavyCases{
 };
 constexpr int kTagCount = 100000;
 constexpr int kTagHeavyMs = 15000; // played or refused within, from its request
-
-QByteArray bigEndian32(quint32 value) {
-    const char bytes[] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
-    return QByteArray(bytes, 4);
-}
-
-QByteArray atom(const char* type, const QByteArray& body) {
-    return bigEndian32(quint32(8 + body.size())) + QByteArray(type, 4) + body;
-}
-
-// An .m4a of two seconds of AAC whose movie header ends with `count`
-// freeform tags ("----" atoms, as iTunes writes them), added here to the
-// movie header ffmpeg writes at the file's end.
-QString m4aWithFreeformTags(int count) {
-    const QString path = tempFile(QStringLiteral("freeform-tags.m4a"));
-    if (QFile::exists(path))
-        return path;
-    const QByteArray plain = test::readFile(encoded(QStringLiteral("before-tags.m4a")));
-    qsizetype moov = 0;
-    while (moov + 8 <= plain.size() && plain.mid(moov + 4, 4) != "moov")
-        moov += qFromBigEndian<quint32>(plain.constData() + moov);
-    if (moov + 8 > plain.size() ||
-        moov + qFromBigEndian<quint32>(plain.constData() + moov) != plain.size())
-        qFatal("the movie header is not at the end of %s", qPrintable(path));
-    const QByteArray full(4, '\0'); // a full atom's version and flags
-    QByteArray items;
-    for (int i = 0; i < count; ++i)
-        items += atom("----", atom("mean", full + "com.apple.iTunes") +
-                                  atom("name", full + "KEY" + QByteArray::number(i)) +
-                                  atom("data", bigEndian32(1) + bigEndian32(0) + "value " +
-                                                   QByteArray::number(i)));
-    const QByteArray handler =
-        atom("hdlr", full + QByteArray(4, '\0') + "mdirappl" + QByteArray(9, '\0'));
-    const QByteArray udta = atom("udta", atom("meta", full + handler + atom("ilst", items)));
-    QByteArray movie = plain.mid(moov);
-    movie.replace(0, 4, bigEndian32(quint32(movie.size() + udta.size())));
-    if (!test::writeFile(path, plain.left(moov) + movie + udta))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-// Two seconds of Ogg Vorbis or Opus whose comment packet holds `count`
-// entries.
-QString oggWithComments(bool opus, int count) {
-    const QString path =
-        tempFile(opus ? QStringLiteral("many-comments.opus") : QStringLiteral("many-comments.ogg"));
-    if (QFile::exists(path))
-        return path;
-    const QString plain = tempFile(opus ? QStringLiteral("before-comments.opus")
-                                        : QStringLiteral("before-comments.ogg"));
-    if (!QFile::exists(plain) &&
-        !test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-ar",
-                          "48000", "-c:a", opus ? "libopus" : "libvorbis", plain}))
-        qFatal("cannot make %s", qPrintable(plain));
-    if (!test::oggWithComments(plain, path, count))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-// An MP3 of two seconds behind an ID3v2.3 tag of `count` TXXX frames, with a
-// zero byte between the tag and the first frame when `strayByte`.
-QString mp3WithTxxxFrames(int count, bool strayByte = false) {
-    const QString path = tempFile(strayByte ? QStringLiteral("txxx-frames-stray.mp3")
-                                            : QStringLiteral("txxx-frames.mp3"));
-    if (QFile::exists(path))
-        return path;
-    const QString plain = tempFile(QStringLiteral("before-frames.mp3"));
-    if (!QFile::exists(plain) &&
-        !test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-c:a",
-                          "libmp3lame", "-id3v2_version", "0", plain}))
-        qFatal("cannot make %s", qPrintable(plain));
-    QByteArray frames;
-    for (int i = 0; i < count; ++i) {
-        const QByteArray body = QByteArray("\0KEY", 4) + QByteArray::number(i) +
-                                QByteArray("\0value ", 7) + QByteArray::number(i);
-        frames += "TXXX" + bigEndian32(quint32(body.size())) + QByteArray(2, '\0') + body;
-    }
-    const auto size = quint32(frames.size());
-    const char header[] = {'I',
-                           'D',
-                           '3',
-                           3,
-                           0,
-                           0, // 7 bits a byte:
-                           char(size >> 21 & 0x7F),
-                           char(size >> 14 & 0x7F),
-                           char(size >> 7 & 0x7F),
-                           char(size & 0x7F)};
-    if (!test::writeFile(path, QByteArray(header, 10) + frames +
-                                   (strayByte ? QByteArray(1, '\0') : QByteArray()) +
-                                   test::readFile(plain)))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
 
 class RoadsTest : public QObject {
     Q_OBJECT
@@ -1089,10 +995,7 @@ private slots:
     void aTagHeavyFileLeavesTheWindowAnswering_data() { addRows(tagHeavyCases); }
     void aTagHeavyFileLeavesTheWindowAnswering() {
         const TagHeavyCase& c = test::currentCase(tagHeavyCases);
-        const QString path = c.file == Tagged::M4a ? m4aWithFreeformTags(kTagCount)
-                             : c.file == Tagged::Vorbis || c.file == Tagged::Opus
-                                 ? oggWithComments(c.file == Tagged::Opus, kTagCount)
-                                 : mp3WithTxxxFrames(kTagCount, c.file == Tagged::Mp3ZeroAfterTags);
+        const QString path = test::crowdedFile(c.file, kTagCount);
         Rig r;
         // Every program that could read the file: each run leaves a line.
         const QString log = tempFile(QStringLiteral("tag-heavy-programs.log"));

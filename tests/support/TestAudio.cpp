@@ -461,7 +461,10 @@ bool oggWithComments(const QString& source, const QString& path, int count) {
     const QByteArray vendor("test");
     tags += le(std::uint64_t(vendor.size()), 4) + vendor + le(std::uint64_t(count), 4);
     for (int i = 0; i < count; ++i) {
-        const QByteArray entry = "KEY" + QByteArray::number(i) + "=value " + QByteArray::number(i);
+        // The first of them the genre "Noise".
+        const QByteArray entry =
+            i == 0 ? QByteArray("GENRE=Noise")
+                   : "KEY" + QByteArray::number(i) + "=value " + QByteArray::number(i);
         tags += le(std::uint64_t(entry.size()), 4) + entry;
     }
     if (vorbis)
@@ -502,6 +505,129 @@ bool writeSparsePadded(const QString& path, const QByteArray& flac, int count, q
             return false;
     }
     return out.write(parts.audio) == parts.audio.size();
+}
+
+namespace {
+
+qint64 be32At(const QByteArray& bytes, qsizetype at) {
+    return qint64(quint8(bytes[at])) << 24 | qint64(quint8(bytes[at + 1])) << 16 |
+           qint64(quint8(bytes[at + 2])) << 8 | qint64(quint8(bytes[at + 3]));
+}
+
+QByteArray bigEndian32(quint32 value) {
+    const char bytes[] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    return QByteArray(bytes, 4);
+}
+
+QByteArray atom(const char* type, const QByteArray& body) {
+    return bigEndian32(quint32(8 + body.size())) + QByteArray(type, 4) + body;
+}
+
+// An .m4a of two seconds of AAC whose movie header ends with `count`
+// freeform tags ("----" atoms, as iTunes writes them), added here to the
+// movie header ffmpeg writes at the file's end.
+QString m4aWithFreeformTags(int count) {
+    const QString path = tempFile(QStringLiteral("freeform-tags-%1.m4a").arg(count));
+    if (QFile::exists(path))
+        return path;
+    const QString source = tempFile(QStringLiteral("before-tags.m4a"));
+    if (!QFile::exists(source) && !runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2",
+                                              "-ac", "2", "-c:a", "aac", source}))
+        qFatal("cannot make %s", qPrintable(source));
+    const QByteArray plain = readFile(source);
+    qsizetype moov = 0;
+    while (moov + 8 <= plain.size() && plain.mid(moov + 4, 4) != "moov")
+        moov += quint32(be32At(plain, moov));
+    if (moov + 8 > plain.size() || moov + quint32(be32At(plain, moov)) != plain.size())
+        qFatal("the movie header is not at the end of %s", qPrintable(path));
+    const QByteArray full(4, '\0'); // a full atom's version and flags
+    // The genre "Noise" first.
+    QByteArray items = atom("\xA9gen", atom("data", bigEndian32(1) + bigEndian32(0) + "Noise"));
+    for (int i = 0; i < count; ++i)
+        items += atom("----", atom("mean", full + "com.apple.iTunes") +
+                                  atom("name", full + "KEY" + QByteArray::number(i)) +
+                                  atom("data", bigEndian32(1) + bigEndian32(0) + "value " +
+                                                   QByteArray::number(i)));
+    const QByteArray handler =
+        atom("hdlr", full + QByteArray(4, '\0') + "mdirappl" + QByteArray(9, '\0'));
+    const QByteArray udta = atom("udta", atom("meta", full + handler + atom("ilst", items)));
+    QByteArray movie = plain.mid(moov);
+    movie.replace(0, 4, bigEndian32(quint32(movie.size() + udta.size())));
+    if (!writeFile(path, plain.left(moov) + movie + udta))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// Two seconds of Ogg Vorbis or Opus whose comment packet holds `count`
+// entries.
+QString oggFileWithComments(bool opus, int count) {
+    const QString path = tempFile(
+        (opus ? QStringLiteral("many-comments-%1.opus") : QStringLiteral("many-comments-%1.ogg"))
+            .arg(count));
+    if (QFile::exists(path))
+        return path;
+    const QString plain = tempFile(opus ? QStringLiteral("before-comments.opus")
+                                        : QStringLiteral("before-comments.ogg"));
+    if (!QFile::exists(plain) &&
+        !runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-ar",
+                    "48000", "-c:a", opus ? "libopus" : "libvorbis", plain}))
+        qFatal("cannot make %s", qPrintable(plain));
+    if (!oggWithComments(plain, path, count))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// An MP3 of two seconds behind an ID3v2.3 tag of `count` TXXX frames, with a
+// zero byte between the tag and the first frame when `strayByte`.
+QString mp3WithTxxxFrames(int count, bool strayByte) {
+    const QString path = tempFile((strayByte ? QStringLiteral("txxx-frames-stray-%1.mp3")
+                                             : QStringLiteral("txxx-frames-%1.mp3"))
+                                      .arg(count));
+    if (QFile::exists(path))
+        return path;
+    const QString plain = tempFile(QStringLiteral("before-frames.mp3"));
+    if (!QFile::exists(plain) &&
+        !runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-c:a",
+                    "libmp3lame", "-id3v2_version", "0", plain}))
+        qFatal("cannot make %s", qPrintable(plain));
+    // The genre "Noise" first (ISO-8859-1 text).
+    QByteArray frames = "TCON" + bigEndian32(6) + QByteArray(2, '\0') + QByteArray("\0Noise", 6);
+    for (int i = 0; i < count; ++i) {
+        const QByteArray body = QByteArray("\0KEY", 4) + QByteArray::number(i) +
+                                QByteArray("\0value ", 7) + QByteArray::number(i);
+        frames += "TXXX" + bigEndian32(quint32(body.size())) + QByteArray(2, '\0') + body;
+    }
+    const auto size = quint32(frames.size());
+    const char header[] = {'I',
+                           'D',
+                           '3',
+                           3,
+                           0,
+                           0, // 7 bits a byte:
+                           char(size >> 21 & 0x7F),
+                           char(size >> 14 & 0x7F),
+                           char(size >> 7 & 0x7F),
+                           char(size & 0x7F)};
+    if (!writeFile(path, QByteArray(header, 10) + frames +
+                             (strayByte ? QByteArray(1, '\0') : QByteArray()) + readFile(plain)))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+} // namespace
+
+QString crowdedFile(Crowded kind, int count) {
+    switch (kind) {
+    case Crowded::M4a:
+        return m4aWithFreeformTags(count);
+    case Crowded::Mp3:
+    case Crowded::Mp3ZeroAfterTags:
+        return mp3WithTxxxFrames(count, kind == Crowded::Mp3ZeroAfterTags);
+    case Crowded::Vorbis:
+    case Crowded::Opus:
+        return oggFileWithComments(kind == Crowded::Opus, count);
+    }
+    return {};
 }
 
 } // namespace ql::test

@@ -113,6 +113,16 @@ QList<qint64> childrenNamed(const QStringList& programs = {QStringLiteral("ffmpe
 // after it numbered on); false when it cannot.
 bool oggWithComments(const QString& source, const QString& path, int count);
 
+// Two seconds of sound whose tags FFmpeg would gather for minutes: an .m4a
+// whose movie header ends with `count` freeform tags ("----" atoms, as
+// iTunes writes them), an MP3 behind an ID3v2.3 tag of `count` TXXX frames
+// (with a zero byte between the tag and the first frame), Ogg Vorbis or Opus
+// whose comment packet holds `count` entries; each with the genre "Noise"
+// among them, first. Made once per run in the
+// temporary folder; its path, or the test aborts.
+enum class Crowded { M4a, Mp3, Mp3ZeroAfterTags, Vorbis, Opus };
+QString crowdedFile(Crowded kind, int count);
+
 // `wav` encoded by ffmpeg to FLAC on its standard output, which it cannot
 // seek back on to store the length.
 bool pipedFlac(const QString& wav, const QString& flac);
@@ -145,3 +155,4 @@ bool equalWithFades(const std::vector<std::int32_t>& got, const std::vector<std:
 
 // A table column of shapes.
 Q_DECLARE_METATYPE(ql::test::FlacShape)
+Q_DECLARE_METATYPE(ql::test::Crowded)
