@@ -319,11 +319,11 @@ std::int64_t FfmpegGate::id3Frames(int fd) {
         if (!h || std::memcmp(h, "ID3", 3) != 0)
             break;
         const std::int64_t end = at + 10 + syncsafe(h + 6);
-        frames += 1 + framesIn(b, h[3], h[5], at + 10, std::min(end, b.size()));
+        frames += (at > 0 ? 1 : 0) + framesIn(b, h[3], h[5], at + 10, std::min(end, b.size()));
         at = end + ((h[5] & 0x10) ? 10 : 0);
     }
-    // The header of each tag counted too: a file of many empty tags is no
-    // file either.
+    // The header of each tag after the first counted too: a file of many
+    // empty tags is no file either.
     return frames;
 }
 
