@@ -120,7 +120,7 @@ constexpr qint64 kResyncReach = 1024 * 1024;
 // more from: its first frame (MpegLength's resync). 0 for a file that does
 // not start so; -1 when no frame is found within reach of the tags.
 qint64 audioPastLargeTags(const QString& path) {
-    const MpegStart start = mpegStartOfFile(path, kResyncReach);
+    const MpegStart start = mpegStartOfFile(path, kResyncReach, kLargeTags);
     if (start.pastTags < kLargeTags)
         return 0;
     return start.frame ? *start.frame : -1;

@@ -184,7 +184,7 @@ std::optional<MpegLength> mpegLengthOfFile(const QString& path) {
     return walk(std::size_t(f.size()), std::ref(window));
 }
 
-MpegStart mpegStartOfFile(const QString& path, std::int64_t reach) {
+MpegStart mpegStartOfFile(const QString& path, std::int64_t reach, std::int64_t leastTags) {
     MpegStart start;
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly) || f.size() <= 0)
@@ -194,7 +194,7 @@ MpegStart mpegStartOfFile(const QString& path, std::int64_t reach) {
     const auto size = std::size_t(f.size());
     const std::optional<std::size_t> tagsEnd = pastTags(size, bytes);
     start.pastTags = std::int64_t(tagsEnd.value_or(size));
-    if (!tagsEnd)
+    if (!tagsEnd || start.pastTags < leastTags)
         return start;
     const std::size_t last =
         std::min(size, *tagsEnd + std::size_t(std::max<std::int64_t>(reach, 0)));
