@@ -27,6 +27,10 @@ constexpr std::int64_t kStreamInfoBytes = 34;
 // nothing but empty ones would hold twice its size in memory. A file with
 // more is refused, never walked in part.
 constexpr std::size_t kMostCommentBlocks = std::size_t(1) << 16;
+// Padding blocks from this size on are left out of the stream libsndfile
+// reads (smaller ones cost nothing to read through, and a file of many
+// would make many pieces).
+constexpr std::int64_t kLargePadding = std::int64_t(1) << 16;
 // An ID3v2 header's bytes, and the flag of a footer after the tag.
 constexpr std::int64_t kId3Header = 10;
 constexpr std::uint8_t kId3Footer = 0x10;
@@ -132,15 +136,32 @@ struct FlacMetaMaskIo {
     }
     static sf_count_t read(void* out, sf_count_t count, void* data) {
         FlacMetaMask& m = of(data);
-        if (count <= 0)
-            return 0;
-        const std::int64_t at = m.m_start + m.m_pos;
-        const ssize_t got = ::pread(m.m_fd, out, std::size_t(count), off_t(at));
-        if (got <= 0)
-            return 0;
-        maskBytes(m.m_masked, at, static_cast<std::uint8_t*>(out), got);
-        m.m_pos += got;
-        return got;
+        auto* bytes = static_cast<std::uint8_t*>(out);
+        sf_count_t done = 0;
+        while (done < count) {
+            // The piece that holds the position, if any.
+            auto piece = std::upper_bound(
+                m.m_pieces.begin(), m.m_pieces.end(), m.m_pos,
+                [](std::int64_t pos, const FlacMetaMask::Piece& p) { return pos < p.at; });
+            if (piece == m.m_pieces.begin())
+                break;
+            --piece;
+            const std::int64_t into = m.m_pos - piece->at;
+            if (into >= piece->length)
+                break; // past the end
+            const std::int64_t from = piece->from + into;
+            const auto want =
+                std::size_t(std::min<std::int64_t>(count - done, piece->length - into));
+            const ssize_t got = ::pread(m.m_fd, bytes + done, want, off_t(from));
+            if (got <= 0)
+                break;
+            maskBytes(m.m_masked, from, bytes + done, got);
+            if (m.m_newLast >= from && m.m_newLast < from + got)
+                bytes[done + (m.m_newLast - from)] |= kLastBlock;
+            m.m_pos += got;
+            done += got;
+        }
+        return done;
     }
     static sf_count_t write(const void*, sf_count_t, void*) { return 0; }
     static sf_count_t tell(void* data) { return of(data).m_pos; }
@@ -285,8 +306,37 @@ std::unique_ptr<FlacMetaMask> FlacMetaMask::open(const QString& path, SF_INFO& i
     if (layout.kind != FlacLayout::Kind::Sound || layout.commentBlocks.empty())
         return nullptr;
     m->m_masked = std::move(layout.commentBlocks);
-    m->m_start = layout.start;
-    m->m_size = st.st_size - layout.start;
+    // The stream's pieces: "fLaC" and every block but large padding, then
+    // the frames. The walk above found every block whole.
+    Window bytes(m->m_fd, st.st_size);
+    const auto add = [&m](std::int64_t from, std::int64_t length) {
+        if (!m->m_pieces.empty() && m->m_pieces.back().from + m->m_pieces.back().length == from)
+            m->m_pieces.back().length += length;
+        else
+            m->m_pieces.push_back({m->m_size, from, length});
+        m->m_size += length;
+    };
+    add(layout.start, 4);
+    std::int64_t lastKept = -1;
+    for (std::int64_t at = layout.start + 4;;) {
+        const std::uint8_t* head = bytes.at(at, 4);
+        if (!head)
+            return nullptr;
+        const std::int64_t length =
+            std::int64_t(head[1]) << 16 | std::int64_t(head[2]) << 8 | std::int64_t(head[3]);
+        const bool last = head[0] & kLastBlock;
+        if ((head[0] & 0x7F) != kPadding || length < kLargePadding) {
+            add(at, 4 + length);
+            lastKept = at;
+        }
+        at += 4 + length;
+        if (last) {
+            if (lastKept != at - 4 - length)
+                m->m_newLast = lastKept;
+            add(at, st.st_size - at);
+            break;
+        }
+    }
     SF_VIRTUAL_IO io{&FlacMetaMaskIo::length, &FlacMetaMaskIo::seek, &FlacMetaMaskIo::read,
                      &FlacMetaMaskIo::write, &FlacMetaMaskIo::tell};
     info = SF_INFO{};

@@ -5,9 +5,11 @@
 // hostile file, so libsndfile cannot open a FLAC that carries one, though its
 // audio is sound. The player needs none of the tags (the catalog reads them
 // its own way), so such a file is opened again with the type of each comment
-// block changed to padding as it is read: the block keeps its length and
-// every offset in the file stays where it was, so seeking and the stream's
-// frames are untouched; only the block's entries are never parsed. What
+// block changed to padding as it is read: the block keeps its length, so
+// the stream's frames are untouched; only the block's entries are never
+// parsed. Large padding blocks are left out of what libsndfile reads (a
+// sparse gigabyte of them would be read through): its offsets move, but
+// those a FLAC stores (seek points) count from the first frame. What
 // stands before "fLaC" (ID3v2 tags) is left out of what libsndfile reads.
 //
 // A copy without the comment blocks (nor the padding, which may be a sparse
@@ -98,12 +100,21 @@ private:
     FlacMetaMask() = default;
     friend struct FlacMetaMaskIo;
     int m_fd = -1;
-    // The stream read from "fLaC" on: the tags before it are not libsndfile's
-    // to find (it knows no ID3v2 footer).
-    std::int64_t m_start = 0;
+    // The stream read: the file from "fLaC" on (the tags before it are not
+    // libsndfile's to find: it knows no ID3v2 footer), without its large
+    // padding blocks (kLargePadding or more), which libFLAC would read
+    // through byte by byte. Each piece is a run of the file's bytes, where
+    // it starts in the stream and in the file; in stream order.
+    struct Piece {
+        std::int64_t at = 0, from = 0, length = 0;
+    };
+    std::vector<Piece> m_pieces;
     std::int64_t m_size = 0;
     std::int64_t m_pos = 0;
     std::vector<std::int64_t> m_masked;
+    // The header byte of the last block read, when the block flagged last
+    // was padding left out; -1 otherwise.
+    std::int64_t m_newLast = -1;
     sf_private_tag* m_file = nullptr;
 };
 
