@@ -189,6 +189,9 @@ MpegStart mpegStartOfFile(const QString& path, std::int64_t reach, std::int64_t 
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly) || f.size() <= 0)
         return start;
+    // Most files hold no tag at their start: told by three bytes.
+    if (leastTags > 0 && !f.read(3).startsWith("ID3"))
+        return start;
     FileWindow window(f);
     const Bytes bytes = std::ref(window);
     const auto size = std::size_t(f.size());
