@@ -4,7 +4,7 @@
 #include "analysis/SonicFeatures.h"
 #include "library/ToolPaths.h"
 #include "app/DecodeCommand.h"
-#include "platform/audio/FlacMetaMask.h"
+#include "platform/audio/FfmpegGate.h"
 
 #include <QDir>
 
@@ -51,7 +51,7 @@ std::optional<ScanResult> analyzeScan(const QString& path, const AnalysisTools& 
 
 std::optional<Sonic> analyzeSonic(const QString& path, const AnalysisTools& tools) {
     const QString input = ffmpegInput(path, QDir::currentPath());
-    if (platform::FlacMetaMask::keptFromFfmpeg(input))
+    if (platform::FfmpegGate::kept(input))
         return Sonic{}; // nothing to measure: `ok` false
     // The tags are read while the excerpt decodes: a track then costs little
     // more than its decode.

@@ -2,7 +2,7 @@
 
 #include "library/ToolPaths.h"
 #include "app/DecodeCommand.h"
-#include "platform/audio/FlacMetaMask.h"
+#include "platform/audio/FfmpegGate.h"
 
 #include <QDir>
 
@@ -10,7 +10,7 @@ namespace ql {
 
 WavePeaks computeWaveform(const QString& path, const WaveformOptions& options, int buckets) {
     const QString input = ffmpegInput(path, QDir::currentPath());
-    if (platform::FlacMetaMask::keptFromFfmpeg(input))
+    if (platform::FfmpegGate::kept(input))
         return {};
     platform::ChildOptions child;
     child.timeoutMs = platform::wholeFileLimitMs(options.duration);

@@ -2,7 +2,7 @@
 
 #include "library/ToolPaths.h"
 #include "app/DecodeCommand.h"
-#include "platform/audio/FlacMetaMask.h"
+#include "platform/audio/FfmpegGate.h"
 
 #include <QDir>
 
@@ -10,7 +10,7 @@ namespace ql {
 
 StreamFacts probeAudio(const QString& path, const ProbeOptions& options) {
     const QString input = ffmpegInput(path, QDir::currentPath());
-    if (platform::FlacMetaMask::keptFromFfmpeg(input)) {
+    if (platform::FfmpegGate::kept(input)) {
         if (options.cutShort)
             *options.cutShort = false; // a lasting fact of the file
         return {};

@@ -396,10 +396,12 @@ public:
     // that, else that the file cannot be played.
     void playDecoded(const std::optional<QString>& decoded,
                      WorkFileFault fault = WorkFileFault::None);
-    // A render that could not write its file in the work folder (`fault`):
-    // the current track takes the direct road without the processing (its
-    // fallback the decode road), and the status line says why.
-    void playUnprocessed(WorkFileFault fault, quint64 generation);
+    // A render that made no file, not for the effects' fault (the work
+    // folder took none, or ffmpeg may not read the source): the current
+    // track takes the direct road without the processing (its fallback the
+    // decode road), and the status line says why (`message`; `why` for the
+    // log).
+    void playUnprocessed(const QString& message, const char* why, quint64 generation);
 
     // ---- playback/AppDecodeAhead.cpp ----------------------------------------------
     // Starts a decode job of `track`'s file on the render queue (see

@@ -1,12 +1,13 @@
 #include "app/Validation.h"
 
 #include "app/CommandLine.h"
+#include "app/DecodeCommand.h"
 #include "app/WorkFolder.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "platform/SystemPlatform.h"
 #include "platform/audio/AudioPlayer.h"
-#include "app/DecodeCommand.h"
+#include "platform/audio/FfmpegGate.h"
 
 #include <QDir>
 #include <QFile>
@@ -123,7 +124,7 @@ int runValidation(const QStringList& args) {
         road = "decode (ffmpeg decodes the file, then the player plays that)";
         passLine = kPassDecoded;
         // As the window does: a file ffmpeg must not read is refused.
-        if (opened.keptFromFfmpeg)
+        if (opened.keptFromFfmpeg || platform::FfmpegGate::kept(file))
             return fail(directError);
         decoded = decode(file);
         if (!decoded.error.isEmpty())

@@ -4,6 +4,7 @@
 #include "app/JsonCodec.h"
 #include "app/WorkFolder.h"
 #include "effects/UpsampleFile.h"
+#include "platform/audio/FfmpegGate.h"
 #include "platform/audio/FlacMetaMask.h"
 #include "platform/lv2/Lv2Render.h"
 #include "playback/DecodeAhead.h"
@@ -163,20 +164,24 @@ RenderResult renderFXBlocking(const RenderSnapshot& s) {
             result.workFault = WorkFileFault::NotMade;
         return result;
     }
-    // ffmpeg gathers a FLAC's comments at a cost that grows with the square
-    // of their number (minutes for 200,000): it reads a copy whose comment
-    // blocks are padding, as the player's own reader does (FlacMetaMask), or
-    // nothing. A FLAC whose blocks cannot be walked is not read at all.
+    // ffmpeg gathers tags at a cost that grows with the square of their
+    // number (minutes for 200,000): a FLAC it must not read (FfmpegGate) is
+    // given as a copy without its comments and padding (FlacMetaMask), any
+    // other such file not at all: it plays without the processing. A FLAC
+    // whose blocks cannot be walked is not read at all.
     QString input = s.path;
     std::optional<QString> masked;
     const QString absolute = QDir::isAbsolutePath(s.path) ? s.path : s.currentDir + u'/' + s.path;
-    const platform::FlacLayout layout = platform::FlacMetaMask::walk(absolute);
-    if (layout.kind == platform::FlacLayout::Kind::Unsound) {
-        files.drop(*first);
-        result.sourceUnreadable = true;
-        return result;
-    }
-    if (platform::FlacMetaMask::keptFromFfmpeg(layout)) {
+    if (platform::FfmpegGate::kept(absolute)) {
+        const platform::FlacLayout layout = platform::FlacMetaMask::walk(absolute);
+        if (layout.kind != platform::FlacLayout::Kind::Sound) {
+            files.drop(*first);
+            if (layout.kind == platform::FlacLayout::Kind::Unsound)
+                result.sourceUnreadable = true;
+            else
+                result.keptFromFfmpeg = true;
+            return result;
+        }
         masked = files.choose(QStringLiteral(".flac"));
         if (!masked || !platform::FlacMetaMask::copyMasked(absolute, *masked)) {
             // The track then plays without the processing, through the mask.

@@ -118,6 +118,10 @@ struct RenderResult {
     // folder (no room there, or no file could be made): not the effects'
     // fault either.
     WorkFileFault workFault = WorkFileFault::None;
+    // Set with no file: ffmpeg may not read the source (its tags would keep
+    // it busy for minutes: FfmpegGate), and no copy of it can be made
+    // that it may: the track plays without the processing.
+    bool keptFromFfmpeg = false;
 };
 
 RenderResult renderFXBlocking(const RenderSnapshot& snapshot);

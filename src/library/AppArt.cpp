@@ -16,7 +16,7 @@
 #include "platform/WebFetch.h"
 #include "app/DecodeCommand.h"
 #include "app/WorkFolder.h"
-#include "platform/audio/FlacMetaMask.h"
+#include "platform/audio/FfmpegGate.h"
 #include "ui/ClickImageView.h"
 
 #include <QBuffer>
@@ -56,7 +56,7 @@ std::optional<QImage> extractCover(const QString& program, const QString& input,
         QString path;
         ~Removal() { QFile::remove(path); }
     } removal{output};
-    if (platform::FlacMetaMask::keptFromFfmpeg(input))
+    if (platform::FfmpegGate::kept(input))
         return QImage(); // none to be had: the web address is tried
     platform::ChildOptions options;
     options.registry = children; // the quit ends an extraction still running

@@ -12,7 +12,7 @@
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "app/DecodeCommand.h"
-#include "platform/audio/FlacMetaMask.h"
+#include "platform/audio/FfmpegGate.h"
 
 #include <QDir>
 #include <QThreadPool>
@@ -32,7 +32,7 @@ struct QualityResult {
 
 QualityResult probeQuality(const QString& ffprobe, const QString& path,
                            const std::shared_ptr<platform::ChildRegistry>& children) {
-    if (platform::FlacMetaMask::keptFromFfmpeg(path))
+    if (platform::FfmpegGate::kept(path))
         return {QStringLiteral("확인 불가"), false};
     platform::ChildOptions options;
     options.registry = children; // the quit ends a probe still running

@@ -18,7 +18,7 @@
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "app/DecodeCommand.h"
-#include "platform/audio/FlacMetaMask.h"
+#include "platform/audio/FfmpegGate.h"
 #include "playback/LoudnessMeter.h"
 
 #include <QDir>
@@ -43,7 +43,7 @@ void App::ensureLoudness(const Track& track) {
     // A value belongs to its file, whatever plays when it comes back.
     loudQueue->start([delivery = Delivery(this), program, arguments, options, path] {
         std::optional<double> lufs;
-        if (!platform::FlacMetaMask::keptFromFfmpeg(path)) {
+        if (!platform::FfmpegGate::kept(path)) {
             const platform::ChildRun run = platform::runChild(program, arguments, options);
             lufs = run.finished() ? integratedLoudness(run.err) : std::nullopt;
         }

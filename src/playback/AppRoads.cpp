@@ -66,6 +66,15 @@ const char* const kNoFileToPlay = "작업 폴더에 파일을 만들 수 없어 
 const char* const kNoRoomUnprocessed = "작업 폴더에 공간이 없어 효과·업샘플링 없이 재생합니다: ";
 const char* const kNoFileUnprocessed =
     "작업 폴더에 파일을 만들 수 없어 효과·업샘플링 없이 재생합니다: ";
+// A file ffmpeg may not read (FfmpegGate), the file's name after it.
+const char* const kCrowdedUnprocessed = "태그가 너무 많은 파일이라 효과·업샘플링 없이 재생합니다: ";
+
+// What the status line says of a track that plays without processing
+// because ffmpeg may not read its file.
+QString crowdedText(const App& app) {
+    return L10n::tr(QString::fromUtf8(kCrowdedUnprocessed)) +
+           (app.playback.current ? QFileInfo(app.playback.current->path).fileName() : QString());
+}
 
 // What the status line says of a work folder that took no file: `toPlay`
 // when the track cannot be played, else when it plays without processing.
@@ -85,6 +94,7 @@ void endRoad(App& app) {
     // all: that word is no longer true and gives way to the failure.
     for (const WorkFileFault fault : {WorkFileFault::NoRoom, WorkFileFault::NotMade})
         app.status->withdraw(workFaultText(app, fault, false));
+    app.status->withdraw(crowdedText(app));
     app.playback.loading = false;
     app.playback.pendingSeek.reset();
     app.views.playButton->setTitle(stoppedTitle());
@@ -181,7 +191,15 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
         // The work folder's fault, not the effects': the track plays without
         // them, when our player reads it at all.
         if (result.workFault != WorkFileFault::None) {
-            playUnprocessed(result.workFault, generation);
+            playUnprocessed(workFaultText(*this, result.workFault, false),
+                            result.workFault == WorkFileFault::NoRoom ? "no room" : "not made",
+                            generation);
+            return;
+        }
+        // Nor is a file ffmpeg may not read: it plays as it is, or is
+        // refused as unreadable.
+        if (result.keptFromFfmpeg) {
+            playUnprocessed(crowdedText(*this), "ffmpeg may not read its source", generation);
             return;
         }
         // A source that cannot be read is told as such whichever road met
@@ -219,13 +237,11 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
     }
 }
 
-void App::playUnprocessed(WorkFileFault fault, quint64 generation) {
+void App::playUnprocessed(const QString& message, const char* why, quint64 generation) {
     PlaybackState& p = playback;
     qCWarning(lcPlayback,
-              "track %lld: the render could not write its file (%s); it plays "
-              "without the processing",
-              static_cast<long long>(p.current->id),
-              fault == WorkFileFault::NoRoom ? "no room" : "not made");
+              "track %lld: the render made no file (%s); it plays without the processing",
+              static_cast<long long>(p.current->id), why);
     p.withoutProcessing = true;
     p.loading = true;
     takeRoad(*p.current, generation);
@@ -236,7 +252,7 @@ void App::playUnprocessed(WorkFileFault fault, quint64 generation) {
     // the line or the list's count after a catalog came does not hide it.
     const bool handedOver = p.audio && readsOnAnotherRoad(*p.audio);
     if (p.generation == generation && (isPlaying() || p.loading || handedOver))
-        status->setFailure(workFaultText(*this, fault, false));
+        status->setFailure(message);
 }
 
 void App::showRenderNote(const std::optional<RenderNote>& note) {

@@ -17,7 +17,7 @@
 #include "app/ControllerLogCategories.h"
 #include "app/UserDefaults.h"
 #include "platform/audio/AudioPlayer.h"
-#include "platform/audio/FlacMetaMask.h"
+#include "platform/audio/FfmpegGate.h"
 #include "playback/Transport.h"
 #include "ui/PlayButton.h"
 #include "ui/SeekSlider.h"
@@ -166,8 +166,10 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
         views.playButton->setTitle(preparingTitle());
         if (!p.withoutProcessing && fxNeeded(p.current) && fxChainActive())
             startRenderRoad(*p.current, p.generation);
-        else if (platform::FlacMetaMask::keptFromFfmpeg(p.current->path))
-            refuseUnreadable(*p.current); // read through the mask, and no further
+        // Asked when its file was opened (no disk is touched here): read
+        // through the mask or past its tags, and no further.
+        else if (platform::FfmpegGate::known(p.current->path).value_or(false))
+            refuseUnreadable(*p.current);
         else
             startDecodeRoad(*p.current, p.generation);
         return;

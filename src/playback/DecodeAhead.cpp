@@ -3,7 +3,7 @@
 #include "app/DecodeCommand.h"
 #include "app/WorkFolder.h"
 #include "platform/audio/AudioPlayer.h"
-#include "platform/audio/FlacMetaMask.h"
+#include "platform/audio/FfmpegGate.h"
 #include "playback/InFlightFiles.h"
 
 #include <QFile>
@@ -43,7 +43,7 @@ DecodeOutcome decodeBlocking(const DecodeSnapshot& s) {
         return result;
     }
     // Our reader refused it, and ffmpeg must not read it either.
-    if (platform::FlacMetaMask::keptFromFfmpeg(s.path))
+    if (platform::FfmpegGate::kept(s.path))
         return result;
     // A stopped job still holding its slot ends within its poll: wait for it
     // rather than run a third ffmpeg beside it.

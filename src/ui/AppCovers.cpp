@@ -32,7 +32,7 @@
 #include "library/CoverCommand.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
-#include "platform/audio/FlacMetaMask.h"
+#include "platform/audio/FfmpegGate.h"
 #include "ui/AlbumGrouping.h"
 
 #include <QDir>
@@ -119,8 +119,15 @@ QImage loadOrExtract(const QString& program, const QString& path, const QString&
     if (QImage image = readCover(file); !image.isNull())
         return image;
     const QByteArray stamp = markedFile(path);
-    if (knownWithoutPicture(file, stamp) || platform::FlacMetaMask::keptFromFfmpeg(input))
+    if (knownWithoutPicture(file, stamp))
         return QImage();
+    // No picture is ever taken from it: remembered as none, so that a later
+    // request, in this run or the next, stops at the mark.
+    if (platform::FfmpegGate::kept(input)) {
+        if (!stamp.isEmpty() && QDir().mkpath(folder))
+            rememberNoPicture(file, stamp);
+        return QImage();
+    }
     QDir().mkpath(folder);
     // Still ending in ".jpg": ffmpeg picks the format from the name.
     const QString partial = temporaryPath(folder, QLatin1Char('.') + name + QLatin1Char('-'),

@@ -68,8 +68,10 @@ QString App::cellText(const Track& track, const QString& identifier) {
 
 QString App::qualityText(const Track& track) {
     const auto it = library.qual.constFind(track.path);
+    // A label is codec and rate, or the word that none could be told, which
+    // the interface's language says.
     if (it != library.qual.constEnd())
-        return *it;
+        return L10n::tr(*it);
     requestQuality(track);
     return kQualityPending;
 }

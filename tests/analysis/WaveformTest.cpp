@@ -413,20 +413,34 @@ private slots:
         QCOMPARE(r.app.waveCache.size(), QSet<QChar>(starts.begin(), starts.end()).size());
     }
 
-    // A FLAC whose comments (20,000 here, behind an ID3v2 tag) ffmpeg would
-    // gather at a cost that grows with their square is read by none of the
-    // side readers: no program starts, and each finds nothing.
+    // A file whose tags ffmpeg would gather at a cost that grows with their
+    // square (a FLAC's 20,000 comments behind an ID3v2 tag; an MP3's 20,000
+    // TXXX frames; 20,000 Ogg Vorbis or Opus comments; an .m4a's 20,000
+    // freeform tags) is read by none of the side readers: no program starts,
+    // and each finds nothing.
     void crowdedFlacIsNeverRead_data() {
         QTest::addColumn<QString>("reader");
-        for (const char* reader : {"waveform", "sonic features", "stream probe", "genre tag"})
-            QTest::newRow(reader) << reader;
+        QTest::addColumn<QString>("kind");
+        for (const char* kind : {"FLAC", "MP3", "Ogg Vorbis", "Opus", "m4a"})
+            for (const char* reader : {"waveform", "sonic features", "stream probe", "genre tag"})
+                QTest::addRow("%s: %s", kind, reader) << reader << kind;
     }
     void crowdedFlacIsNeverRead() {
         QFETCH(QString, reader);
-        const QString plain = tempFile("crowded-plain.flac"), path = tempFile("crowded.flac");
-        QVERIFY(QFile::exists(plain) ||
-                runFfmpeg({"-f", "lavfi", "-i", "sine=duration=5", "-c:a", "flac", plain}));
-        QVERIFY(writeFile(path, shapedFlac(readFile(plain), FlacShape::Id3Before, 20000)));
+        QFETCH(QString, kind);
+        const QString plain = tempFile("crowded-plain.flac");
+        QString path = tempFile("crowded.flac");
+        if (kind == "FLAC") {
+            QVERIFY(QFile::exists(plain) ||
+                    runFfmpeg({"-f", "lavfi", "-i", "sine=duration=5", "-c:a", "flac", plain}));
+            QVERIFY(writeFile(path, shapedFlac(readFile(plain), FlacShape::Id3Before, 20000)));
+        } else {
+            const Crowded crowded = kind == "MP3"          ? Crowded::Mp3
+                                    : kind == "Ogg Vorbis" ? Crowded::Vorbis
+                                    : kind == "Opus"       ? Crowded::Opus
+                                                           : Crowded::M4a;
+            path = crowdedFile(crowded, 20000);
+        }
         const QString log = tempFile("crowded.log"), program = tempFile("crowded-tool.sh");
         QFile::remove(log);
         // Answers every reader at once, as if it had read the file.

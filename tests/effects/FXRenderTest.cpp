@@ -3,13 +3,13 @@
 // the blocking render with the real ffmpeg: the files it leaves and what they hold.
 #include "effects/FXRender.h"
 #include "analysis/ProbeAudio.h"
+#include "app/DecodeCommand.h"
 #include "app/FailureText.h"
 #include "effects/FXChain.h"
 #include "effects/FXEdit.h"
 #include "effects/UpsampleFile.h"
 #include "library/ToolPaths.h"
 #include "platform/audio/AudioFile.h"
-#include "app/DecodeCommand.h"
 #include "playback/InFlightFiles.h"
 
 #include "CaseRows.h"
@@ -75,7 +75,7 @@ const std::vector<RunCase> runCases{
 // minutes; also behind a small comment block, or before a block that runs
 // past the end of the file), a text file named like one, or a path with no
 // file. A rejected filter on the FLAC must not blame it.
-enum class Source { Flac, LongTags, ManyTags, ManyTagsSecond, ManyTagsDamaged, Text, Gone };
+enum class Source { Flac, LongTags, ManyTags, ManyTagsSecond, ManyTagsDamaged, SparsePadding, Text, Gone };
 struct RenderCase { const char* name; std::optional<QString> chain; std::vector<PluginSlot> plugins; bool rendered; std::optional<RenderNote> note;
                     Source source = Source::Flac; bool sourceBlamed = false; bool ffmpegMissing = false; };
 const std::vector<RenderCase> renderCases{
@@ -84,6 +84,7 @@ const std::vector<RenderCase> renderCases{
     {"a source with 60 KB of lyrics and a 250,000-character title renders to a file that opens", rockChain(), {}, true, std::nullopt, Source::LongTags},
     {"a FLAC with 200,000 comments renders within its limit, its masked copy gone", rockChain(), {}, true, std::nullopt, Source::ManyTags},
     {"200,000 comments behind a small comment block: masked all the same", rockChain(), {}, true, std::nullopt, Source::ManyTagsSecond},
+    {"200,000 comments and a sparse gigabyte of padding: renders with files of 50 MB at most", rockChain(), {}, true, std::nullopt, Source::SparsePadding},
     {"200,000 comments before a block past the end: the source is blamed without ffmpeg", rockChain(), {}, false, std::nullopt, Source::ManyTagsDamaged, true, true},
     {"a rejected filter gives no file and leaves none", QStringLiteral("bass=g=abc"), {}, false, std::nullopt},
     {"a plug-in stage whose program is missing keeps ffmpeg's file", rockChain(), {PluginSlot{"Tape Echo", 1, 2, 3, {}}}, true,
@@ -203,6 +204,13 @@ private slots:
                                  damaged ? test::FlacShape::BlockPastEnd
                                          : test::FlacShape::SmallCommentsFirst,
                                  200000)));
+        } else if (c.source == Source::SparsePadding) {
+            snapshot.path = tempFile(QStringLiteral("sparse padding.flac"));
+            QVERIFY(QFile::exists(snapshot.path) ||
+                    test::writeSparsePadded(
+                        snapshot.path,
+                        test::readFile(tempFile(QStringLiteral("three seconds.flac"))), 200000,
+                        qint64(1) << 30));
         } else if (c.source == Source::Text) {
             snapshot.path = tempFile(QStringLiteral("words.flac"));
             QVERIFY(test::writeFile(snapshot.path, "not a sound file at all\n"));
@@ -214,7 +222,16 @@ private slots:
             snapshot.ffmpeg = QStringLiteral("/nonexistent/ffmpeg");
         snapshot.tempDir = QDir::tempPath();
         snapshot.inFlight = std::make_shared<InFlightFiles>();
+        // The padding is not copied: no file the render writes reaches 50 MB
+        // (a write past that fails, and so would the render).
+        rlimit open{}, bounded{};
+        getrlimit(RLIMIT_FSIZE, &open);
+        bounded = {c.source == Source::SparsePadding ? rlim_t(50) << 20 : open.rlim_cur,
+                   open.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &bounded);
         const RenderResult result = renderFXBlocking(snapshot);
+        setrlimit(RLIMIT_FSIZE, &open);
 
         QCOMPARE(result.note, c.note);
         QCOMPARE(result.file.has_value(), c.rendered);

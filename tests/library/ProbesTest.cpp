@@ -5,10 +5,11 @@
 #include "app/App.h"
 #include "app/JSONStore.h"
 #include "library/QualityLabel.h"
-#include "ui/AlbumItem.h"
 #include "library/TagBound.h"
+#include "ui/AlbumItem.h"
 #include "ui/StatusLabel.h"
 #include "ui/TrackTableModel.h"
+#include "ui/l10n/L10n.h"
 
 #include "LaunchedApp.h"
 #include "TestAudio.h"
@@ -284,6 +285,12 @@ private slots:
             app.requestQuality(track);
             QVERIFY(r.until([&] { return app.library.qual.size() == 1; }));
             QCOMPARE(app.library.qual.value(path), QStringLiteral("확인 불가"));
+            // Stored in Korean, shown in the interface's language.
+            const QString language = L10n::lang();
+            L10n::setLanguage("en");
+            const QString shown = app.cellText(track, QStringLiteral("quality"));
+            L10n::setLanguage(language);
+            QCOMPARE(shown, QStringLiteral("Unknown"));
             answered = true;
         } else if (reader == "album cover") {
             AlbumItem item;
@@ -293,6 +300,8 @@ private slots:
             app.albumCover(item, [&](const QImage& image) { got = image, answered = true; });
             QVERIFY(r.until([&] { return answered; }));
             QVERIFY(got.isNull());
+            // Remembered as holding none: a later request stops at the mark.
+            QCOMPARE(QDir(app.coverFolder()).entryList({QStringLiteral("*.none")}).size(), 1);
         } else if (reader == "cover art") {
             app.loadArt(track);
             answered = QThreadPool::globalInstance()->waitForDone(20000);

@@ -1,5 +1,6 @@
 // Guards against: samples misread from a file, or a bad file taken as audio.
 #include "platform/audio/AudioFile.h"
+#include "platform/audio/FfmpegGate.h"
 #include "platform/audio/FlacMetaMask.h"
 #include "platform/audio/PrefetchReader.h"
 
@@ -352,20 +353,29 @@ private slots:
     // seeking reopens the file.
     void flacWithTooManyTagsReadsItsSamples_data() {
         QTest::addColumn<bool>("storesLength");
-        QTest::newRow("100,001 comments") << true;
-        QTest::newRow("100,001 comments, no stored length") << false;
+        QTest::addColumn<bool>("sparsePadding");
+        QTest::newRow("100,001 comments") << true << false;
+        QTest::newRow("100,001 comments, no stored length") << false << false;
+        // Left out of what libsndfile reads, which then holds other offsets.
+        QTest::newRow("100,001 comments, then a sparse gigabyte of padding") << true << true;
     }
     void flacWithTooManyTagsReadsItsSamples() {
         QFETCH(bool, storesLength);
+        QFETCH(bool, sparsePadding);
         const QString plain = test::tempFile("plain.flac"), tagged = test::tempFile("tagged.flac");
         const std::int64_t frames = 30000;
         QVERIFY(test::writeAudio(
             plain, {.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24, .rate = 96000, .frames = frames}));
         const test::Samples ref = test::readSamples(plain);
-        QFile in(plain), out(tagged);
-        QVERIFY(in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly));
-        out.write(test::withComments(in.readAll(), 100001, storesLength));
-        out.close();
+        if (sparsePadding) {
+            QVERIFY(
+                test::writeSparsePadded(tagged, test::readFile(plain), 100001, qint64(1) << 30));
+        } else {
+            QFile in(plain), out(tagged);
+            QVERIFY(in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly));
+            out.write(test::withComments(in.readAll(), 100001, storesLength));
+            out.close();
+        }
         QVERIFY(test::readSamples(tagged).data.empty()); // libsndfile alone refuses it
 
         auto r = AudioFile::open(tagged);
@@ -420,8 +430,8 @@ private slots:
 
         // Asked first: it answers at once, and a reader that would parse the
         // comments for minutes is never handed the file.
-        QVERIFY(FlacMetaMask::keptFromFfmpeg(path));
-        QVERIFY(FlacMetaMask::keptFromFfmpeg("file:" + path));
+        QVERIFY(FfmpegGate::kept(path));
+        QVERIFY(FfmpegGate::kept("file:" + path));
         auto r = AudioFile::open(path);
         if (!refusal.isEmpty()) {
             QVERIFY(!r.file);
@@ -437,6 +447,73 @@ private slots:
         for (std::size_t i = 0; i < got.size(); ++i)
             if (got[i] * 2147483648.0 != double(ref.data[i]))
                 QFAIL(qPrintable(QString("sample %1 differs").arg(i)));
+    }
+
+    // FFmpeg is kept from a file only past the bound of tags (10,000), each
+    // format's counted as FFmpeg meets them; a large picture is one tag.
+    void gateKeepsOnlyCrowdedTags_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("kept");
+        // An MP3's tag holds the genre and `count` TXXX frames; an .m4a the
+        // genre and `count` items (and the encoder's name); Ogg `count`
+        // comments, the genre among them.
+        QTest::newRow("MP3, 10,000 frames: read") << "MP3" << 9999 << false;
+        QTest::newRow("MP3, 10,001 frames: kept") << "MP3" << 10000 << true;
+        QTest::newRow("MP3 with a stray byte, 10,001 frames: kept") << "MP3 stray" << 10000 << true;
+        QTest::newRow("Ogg Vorbis, 10,000 comments: read") << "Vorbis" << 10000 << false;
+        QTest::newRow("Ogg Vorbis, 10,001 comments: kept") << "Vorbis" << 10001 << true;
+        QTest::newRow("Opus, 10,001 comments: kept") << "Opus" << 10001 << true;
+        QTest::newRow(".m4a, 9,000 items: read") << "m4a" << 9000 << false;
+        QTest::newRow(".m4a, 10,001 items: kept") << "m4a" << 10000 << true;
+        QTest::newRow("MP3 with a 4 MB picture: read") << "MP3 picture" << 0 << false;
+    }
+    void gateKeepsOnlyCrowdedTags() {
+        QFETCH(QString, kind);
+        QFETCH(int, count);
+        QFETCH(bool, kept);
+        QString path;
+        if (kind == "MP3 picture") {
+            const QString plain = test::crowdedFile(test::Crowded::Mp3, 0);
+            const QByteArray picture =
+                QByteArray("\0image/jpeg\0\x03\0", 14) + QByteArray(4 << 20, '\xAB');
+            const auto bigEndian = [](quint32 v) {
+                const char b[] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+                return QByteArray(b, 4);
+            };
+            const QByteArray frame =
+                "APIC" + bigEndian(quint32(picture.size())) + QByteArray(2, '\0') + picture;
+            const auto size = quint32(frame.size());
+            const char header[] = {'I',
+                                   'D',
+                                   '3',
+                                   3,
+                                   0,
+                                   0,
+                                   char(size >> 21 & 0x7F),
+                                   char(size >> 14 & 0x7F),
+                                   char(size >> 7 & 0x7F),
+                                   char(size & 0x7F)};
+            // The plain MP3's own tag (only the genre) goes after this one.
+            path = test::tempFile("picture.mp3");
+            QVERIFY(test::writeFile(path, QByteArray(header, 10) + frame + test::readFile(plain)));
+        } else {
+            const test::Crowded crowded = kind == "MP3"         ? test::Crowded::Mp3
+                                          : kind == "MP3 stray" ? test::Crowded::Mp3ZeroAfterTags
+                                          : kind == "Vorbis"    ? test::Crowded::Vorbis
+                                          : kind == "Opus"      ? test::Crowded::Opus
+                                                                : test::Crowded::M4a;
+            path = test::crowdedFile(crowded, count);
+        }
+        QCOMPARE(FfmpegGate::kept(path), kept);
+        QCOMPARE(FfmpegGate::known(path), std::optional(kept));
+        // Our own reader plays each (an .m4a only through FFmpeg, when it may).
+        if (kind != "m4a" || !kept) {
+            auto r = AudioFile::open(path);
+            QVERIFY2(r.file, qPrintable(r.error));
+            std::vector<double> got;
+            QVERIFY(readAll(*r.file, 4096, &got) > 44100);
+        }
     }
 
     void seekLandsOnTheFrame() {

@@ -5,8 +5,8 @@
 // script stands in for it. The render road runs a stand-in renderer that
 // writes a float CAF file, or fails.
 #include "app/App.h"
-#include "app/PrivateFolder.h"
 #include "app/FailureText.h"
+#include "app/PrivateFolder.h"
 #include "app/UserDefaults.h"
 #include "app/WorkFolder.h"
 #include "platform/audio/AudioPlayer.h"
@@ -17,8 +17,8 @@
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
-#include "NoPrivateBase.h"
 #include "EventWait.h"
+#include "NoPrivateBase.h"
 #include "PlayInTime.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
@@ -370,13 +370,16 @@ const std::vector<ChangeCase> changeCases{
 // their number: a file with a hundred thousand of them takes tens of seconds
 // to open. Played, or placed after the playing track (its rate looked at,
 // upsampling on, and its join prepared), the main thread must go on
-// answering, and the file plays or is refused with its message.
-enum class Tagged { M4a, Mp3 };
+// answering, and the file plays or is refused with its message. With the
+// best quality on (upsampling, so a render is asked for), no ffmpeg or
+// ffprobe is ever given such a file: it plays without the processing.
+using Tagged = test::Crowded;
 struct TagHeavyCase {
     const char* name;
     Tagged file;
-    bool afterPlaying; // next in the list after a playing track, upsampling on
-    bool plays;        // else refused as unreadable
+    bool afterPlaying;       // next in the list after a playing track, upsampling on
+    bool plays;              // else refused as unreadable
+    bool maxQuality = false; // the best quality on, every program a stand-in that logs
 };
 const std::vector<TagHeavyCase> tagHeavyCases{
     {"an .m4a with 100,000 freeform tags, played: refused", Tagged::M4a, false, false},
@@ -384,81 +387,18 @@ const std::vector<TagHeavyCase> tagHeavyCases{
     {"an .m4a with 100,000 freeform tags after the playing track: refused", Tagged::M4a, true,
      false},
     {"an MP3 with 100,000 TXXX frames after the playing track: plays", Tagged::Mp3, true, true},
+    {"best quality: an MP3 with 100,000 TXXX frames plays, no ffmpeg", Tagged::Mp3, false, true,
+     true},
+    {"best quality: the same MP3 with a zero byte after its tag plays, no ffmpeg",
+     Tagged::Mp3ZeroAfterTags, false, true, true},
+    {"best quality: Ogg Vorbis with 100,000 comments plays, no ffmpeg", Tagged::Vorbis, false, true,
+     true},
+    {"best quality: Opus with 100,000 comments plays, no ffmpeg", Tagged::Opus, false, true, true},
+    {"best quality: an .m4a with 100,000 freeform tags is refused, no ffmpeg", Tagged::M4a, false,
+     false, true},
 };
 constexpr int kTagCount = 100000;
 constexpr int kTagHeavyMs = 15000; // played or refused within, from its request
-
-QByteArray bigEndian32(quint32 value) {
-    const char bytes[] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
-    return QByteArray(bytes, 4);
-}
-
-QByteArray atom(const char* type, const QByteArray& body) {
-    return bigEndian32(quint32(8 + body.size())) + QByteArray(type, 4) + body;
-}
-
-// An .m4a of two seconds of AAC whose movie header ends with `count`
-// freeform tags ("----" atoms, as iTunes writes them), added here to the
-// movie header ffmpeg writes at the file's end.
-QString m4aWithFreeformTags(int count) {
-    const QString path = tempFile(QStringLiteral("freeform-tags.m4a"));
-    if (QFile::exists(path))
-        return path;
-    const QByteArray plain = test::readFile(encoded(QStringLiteral("before-tags.m4a")));
-    qsizetype moov = 0;
-    while (moov + 8 <= plain.size() && plain.mid(moov + 4, 4) != "moov")
-        moov += qFromBigEndian<quint32>(plain.constData() + moov);
-    if (moov + 8 > plain.size() ||
-        moov + qFromBigEndian<quint32>(plain.constData() + moov) != plain.size())
-        qFatal("the movie header is not at the end of %s", qPrintable(path));
-    const QByteArray full(4, '\0'); // a full atom's version and flags
-    QByteArray items;
-    for (int i = 0; i < count; ++i)
-        items += atom("----", atom("mean", full + "com.apple.iTunes") +
-                                  atom("name", full + "KEY" + QByteArray::number(i)) +
-                                  atom("data", bigEndian32(1) + bigEndian32(0) + "value " +
-                                                   QByteArray::number(i)));
-    const QByteArray handler =
-        atom("hdlr", full + QByteArray(4, '\0') + "mdirappl" + QByteArray(9, '\0'));
-    const QByteArray udta = atom("udta", atom("meta", full + handler + atom("ilst", items)));
-    QByteArray movie = plain.mid(moov);
-    movie.replace(0, 4, bigEndian32(quint32(movie.size() + udta.size())));
-    if (!test::writeFile(path, plain.left(moov) + movie + udta))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-// An MP3 of two seconds behind an ID3v2.3 tag of `count` TXXX frames.
-QString mp3WithTxxxFrames(int count) {
-    const QString path = tempFile(QStringLiteral("txxx-frames.mp3"));
-    if (QFile::exists(path))
-        return path;
-    const QString plain = tempFile(QStringLiteral("before-frames.mp3"));
-    if (!QFile::exists(plain) &&
-        !test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-c:a",
-                          "libmp3lame", "-id3v2_version", "0", plain}))
-        qFatal("cannot make %s", qPrintable(plain));
-    QByteArray frames;
-    for (int i = 0; i < count; ++i) {
-        const QByteArray body = QByteArray("\0KEY", 4) + QByteArray::number(i) +
-                                QByteArray("\0value ", 7) + QByteArray::number(i);
-        frames += "TXXX" + bigEndian32(quint32(body.size())) + QByteArray(2, '\0') + body;
-    }
-    const auto size = quint32(frames.size());
-    const char header[] = {'I',
-                           'D',
-                           '3',
-                           3,
-                           0,
-                           0, // 7 bits a byte:
-                           char(size >> 21 & 0x7F),
-                           char(size >> 14 & 0x7F),
-                           char(size >> 7 & 0x7F),
-                           char(size & 0x7F)};
-    if (!test::writeFile(path, QByteArray(header, 10) + frames + test::readFile(plain)))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
 
 class RoadsTest : public QObject {
     Q_OBJECT
@@ -558,21 +498,26 @@ private slots:
     // not read behind the mask, is refused by name, and no decode is tried,
     // neither by the request nor ahead: ffmpeg would parse the comments for
     // minutes.
+    // So does one whose comments stand before a sparse gigabyte of padding.
     void maskedFlac_data() {
         QTest::addColumn<test::FlacShape>("shape");
         QTest::addColumn<bool>("brokenFrames");
         QTest::addColumn<bool>("plays");
+        QTest::addColumn<bool>("sparsePadding");
         using S = test::FlacShape;
-        QTest::newRow("ID3v2 tag before fLaC: plays") << S::Id3Before << false << true;
+        QTest::newRow("ID3v2 tag before fLaC: plays") << S::Id3Before << false << true << false;
         QTest::newRow("a block past the end: refused, no decode")
-            << S::BlockPastEnd << false << false;
+            << S::BlockPastEnd << false << false << false;
         QTest::newRow("frames that do not read: refused, no decode")
-            << S::Id3Before << true << false;
+            << S::Id3Before << true << false << false;
+        QTest::newRow("a sparse gigabyte of padding after the comments: plays")
+            << S::Id3Before << false << true << true;
     }
     void maskedFlac() {
         QFETCH(test::FlacShape, shape);
         QFETCH(bool, brokenFrames);
         QFETCH(bool, plays);
+        QFETCH(bool, sparsePadding);
         Rig r;
         const QString plain = tempFile(QStringLiteral("mask-plain.flac"));
         const QString path = tempFile(QStringLiteral("masked.flac"));
@@ -584,12 +529,13 @@ private slots:
             const qsizetype frames = test::flacParts(test::readFile(plain)).audio.size();
             bytes.replace(bytes.size() - frames, frames, QByteArray(frames, 'x'));
         }
-        QVERIFY(test::writeFile(path, bytes));
+        QVERIFY(sparsePadding
+                    ? test::writeSparsePadded(path, test::readFile(plain), 200000, qint64(1) << 30)
+                    : test::writeFile(path, bytes));
         const QString log = tempFile(QStringLiteral("mask-decodes.log"));
         QFile::remove(log);
-        const QString ffmpeg =
-            script(QStringLiteral("mask-ffmpeg.sh"),
-                   "echo \"$@\" >> '" + log.toUtf8() + "'\nexit 1\n");
+        const QString ffmpeg = script(QStringLiteral("mask-ffmpeg.sh"),
+                                      "echo \"$@\" >> '" + log.toUtf8() + "'\nexit 1\n");
         test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
 
         // Ahead of its turn: read directly, or not at all.
@@ -616,7 +562,8 @@ private slots:
             QTest::qWait(20);
         }
         QVERIFY(r.roadOver());
-        // What the listener waits for, with room for a loaded machine.
+        // What the listener waits for, with room for a loaded machine (the
+        // gigabyte of padding is never read).
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(r.app.isPlaying(), plays);
         QVERIFY(!r.app.playback.roadDecode);
@@ -1058,9 +1005,21 @@ private slots:
     void aTagHeavyFileLeavesTheWindowAnswering_data() { addRows(tagHeavyCases); }
     void aTagHeavyFileLeavesTheWindowAnswering() {
         const TagHeavyCase& c = test::currentCase(tagHeavyCases);
-        const QString path =
-            c.file == Tagged::M4a ? m4aWithFreeformTags(kTagCount) : mp3WithTxxxFrames(kTagCount);
+        const QString path = test::crowdedFile(c.file, kTagCount);
         Rig r;
+        // Every program that could read the file: each run leaves a line.
+        const QString log = tempFile(QStringLiteral("tag-heavy-programs.log"));
+        QFile::remove(log);
+        if (c.maxQuality) {
+            const QString program = script(QStringLiteral("tag-heavy-program.sh"),
+                                           "echo \"$@\" >> '" + log.toUtf8() + "'\nexit 1\n");
+            test::fakes(r.app).tools.decodeProgram = [program] { return program; };
+            test::fakes(r.app).tools.coverProgram = [program] { return program; };
+            test::fakes(r.app).tools.loudnessProgram = [program] { return program; };
+            test::fakes(r.app).tools.probeTool = [program](const QString&) { return program; };
+            r.app.playback.maxQuality = true;
+            r.app.listening.levelingOn = true;
+        }
         const Track before = trackAt(1, floatCaf(tempFile(QStringLiteral("before.caf")), 2));
         const Track tagged = trackAt(2, path);
         if (c.afterPlaying) {
@@ -1101,6 +1060,21 @@ private slots:
         QTest::qWait(int(std::max<qint64>(0, 1000 - watched.elapsed())));
         asker.stop();
         QCOMPARE(r.button(), c.plays ? kPause : kPlay);
+        if (c.maxQuality) {
+            // The readers aside (cover, waveform, loudness, quality label)
+            // have had their turn by now.
+            r.app.requestQuality(tagged);
+            QTRY_VERIFY_WITH_TIMEOUT(r.app.library.qual.contains(path), kRoadMs);
+            QVERIFY(QThreadPool::globalInstance()->waitForDone(kRoadMs));
+            QCOMPARE(test::childrenNamed({QStringLiteral("ffmpeg"), QStringLiteral("ffprobe")}),
+                     QList<qint64>{});
+            QVERIFY2(!QFile::exists(log), test::readFile(log).constData());
+            if (c.plays) // played as it is, and told so
+                QCOMPARE(r.status(),
+                         L10n::tr(QStringLiteral(
+                             "태그가 너무 많은 파일이라 효과·업샘플링 없이 재생합니다: ")) +
+                             QFileInfo(path).fileName());
+        }
         // A late answer now and then is the machine's; a file read on the
         // main thread leaves every answer of many seconds late.
         QVERIFY2(asker.asked() > 0 && asker.late() * 10 <= asker.asked(),

@@ -1,6 +1,8 @@
 // Guards against: (fixture) test audio unlike what the tests think they wrote.
 #include "TestAudio.h"
 
+#include "TestFiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -345,6 +347,287 @@ QList<qint64> childrenNamed(const QStringList& programs) {
             pids << entry.toLongLong();
     }
     return pids;
+}
+
+namespace {
+
+struct OggPage {
+    std::uint8_t flags = 0;
+    std::uint64_t granule = 0;
+    std::uint32_t serial = 0;
+    QList<int> lacing;
+    QByteArray data;
+};
+
+std::uint32_t oggCrc(const QByteArray& bytes) {
+    std::uint32_t crc = 0;
+    for (const char c : bytes) {
+        crc ^= std::uint32_t(std::uint8_t(c)) << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    return crc;
+}
+
+QByteArray le(std::uint64_t value, int bytes) {
+    QByteArray out;
+    for (int i = 0; i < bytes; ++i)
+        out += char(value >> (8 * i));
+    return out;
+}
+
+QByteArray pageBytes(const OggPage& page, std::uint32_t sequence) {
+    QByteArray out = QByteArray("OggS\0", 5) + char(page.flags) + le(page.granule, 8) +
+                     le(page.serial, 4) + le(sequence, 4) + le(0, 4) + char(page.lacing.size());
+    for (const int lace : page.lacing)
+        out += char(lace);
+    out += page.data;
+    const std::uint32_t crc = oggCrc(out);
+    out.replace(22, 4, le(crc, 4));
+    return out;
+}
+
+// The pages that carry `packets`, in order, the last of them ending its page.
+QList<OggPage> paged(const QList<QByteArray>& packets, std::uint32_t serial) {
+    QList<OggPage> pages(1);
+    bool continued = false;
+    for (const QByteArray& packet : packets) {
+        for (qsizetype at = 0;;) {
+            if (pages.last().lacing.size() == 255) {
+                pages.append(OggPage{});
+                pages.last().flags = continued ? 1 : 0;
+            }
+            const int lace = int(std::min<qsizetype>(255, packet.size() - at));
+            pages.last().lacing.append(lace);
+            pages.last().data += packet.mid(at, lace);
+            at += lace;
+            continued = lace == 255;
+            if (lace < 255)
+                break;
+        }
+    }
+    for (OggPage& page : pages) {
+        page.serial = serial;
+        // No packet ends on a page whose last segment is full.
+        page.granule = page.lacing.last() == 255 ? ~std::uint64_t(0) : 0;
+    }
+    return pages;
+}
+
+} // namespace
+
+bool oggWithComments(const QString& source, const QString& path, int count) {
+    const QByteArray bytes = readFile(source);
+    QList<OggPage> pages;
+    for (qsizetype at = 0; at + 27 <= bytes.size();) {
+        if (!bytes.mid(at).startsWith("OggS"))
+            return false;
+        OggPage page;
+        page.flags = std::uint8_t(bytes[at + 5]);
+        for (int i = 7; i >= 0; --i)
+            page.granule = page.granule << 8 | std::uint8_t(bytes[at + 6 + i]);
+        for (int i = 3; i >= 0; --i)
+            page.serial = page.serial << 8 | std::uint8_t(bytes[at + 14 + i]);
+        const int segments = std::uint8_t(bytes[at + 26]);
+        qsizetype length = 0;
+        for (int i = 0; i < segments; ++i) {
+            page.lacing.append(std::uint8_t(bytes[at + 27 + i]));
+            length += page.lacing.last();
+        }
+        page.data = bytes.mid(at + 27 + segments, length);
+        at += 27 + segments + length;
+        pages.append(page);
+    }
+    if (pages.isEmpty())
+        return false;
+    // The header packets: Vorbis has three, Opus two, and the audio starts
+    // on a page of its own.
+    const bool vorbis = pages.first().data.startsWith("\x01vorbis");
+    const int headers = vorbis ? 3 : 2;
+    QList<QByteArray> packets(1);
+    int page = 0;
+    for (; page < pages.size() && packets.size() <= headers; ++page) {
+        qsizetype at = 0;
+        for (const int lace : pages[page].lacing) {
+            packets.last() += pages[page].data.mid(at, lace);
+            at += lace;
+            if (lace < 255)
+                packets.append(QByteArray());
+        }
+    }
+    if (packets.size() != headers + 1 || !packets.last().isEmpty())
+        return false;
+    QByteArray tags = vorbis ? QByteArray("\x03vorbis") : QByteArray("OpusTags");
+    const QByteArray vendor("test");
+    tags += le(std::uint64_t(vendor.size()), 4) + vendor + le(std::uint64_t(count), 4);
+    for (int i = 0; i < count; ++i) {
+        // The first of them the genre "Noise".
+        const QByteArray entry =
+            i == 0 ? QByteArray("GENRE=Noise")
+                   : "KEY" + QByteArray::number(i) + "=value " + QByteArray::number(i);
+        tags += le(std::uint64_t(entry.size()), 4) + entry;
+    }
+    if (vorbis)
+        tags += char(1); // the framing bit
+    const std::uint32_t serial = pages.first().serial;
+    QList<OggPage> out = paged({packets[0]}, serial);
+    out.first().flags = 2; // the stream's first page
+    out += paged(vorbis ? QList<QByteArray>{tags, packets[2]} : QList<QByteArray>{tags}, serial);
+    out += pages.mid(page);
+    QByteArray written;
+    for (int i = 0; i < out.size(); ++i)
+        written += pageBytes(out[i], std::uint32_t(i));
+    return writeFile(path, written);
+}
+
+// `flac` with a comment block of `count` entries, then `padding` bytes of
+// padding blocks (each as large as a block can be), the last block; written
+// sparse, the padding holes in the file.
+bool writeSparsePadded(const QString& path, const QByteArray& flac, int count, qint64 padding) {
+    const FlacParts parts = flacParts(withComments(flac, count));
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write("fLaC") != 4)
+        return false;
+    const auto header = [](int type, bool last, qint64 length) {
+        const char bytes[] = {char(type | (last ? 0x80 : 0)), char(length >> 16), char(length >> 8),
+                              char(length)};
+        return QByteArray(bytes, 4);
+    };
+    for (const auto& [type, body] : parts.blocks)
+        if (out.write(header(type, false, body.size()) + body) != body.size() + 4)
+            return false;
+    constexpr qint64 kLargest = (1 << 24) - 1;
+    for (qint64 left = padding; left > 0;) {
+        const qint64 length = std::min(left, kLargest);
+        left -= length;
+        if (out.write(header(kFlacPadding, left == 0, length)) != 4 ||
+            !out.seek(out.pos() + length))
+            return false;
+    }
+    return out.write(parts.audio) == parts.audio.size();
+}
+
+namespace {
+
+qint64 be32At(const QByteArray& bytes, qsizetype at) {
+    return qint64(quint8(bytes[at])) << 24 | qint64(quint8(bytes[at + 1])) << 16 |
+           qint64(quint8(bytes[at + 2])) << 8 | qint64(quint8(bytes[at + 3]));
+}
+
+QByteArray bigEndian32(quint32 value) {
+    const char bytes[] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    return QByteArray(bytes, 4);
+}
+
+QByteArray atom(const char* type, const QByteArray& body) {
+    return bigEndian32(quint32(8 + body.size())) + QByteArray(type, 4) + body;
+}
+
+// An .m4a of two seconds of AAC whose movie header ends with `count`
+// freeform tags ("----" atoms, as iTunes writes them), added here to the
+// movie header ffmpeg writes at the file's end.
+QString m4aWithFreeformTags(int count) {
+    const QString path = tempFile(QStringLiteral("freeform-tags-%1.m4a").arg(count));
+    if (QFile::exists(path))
+        return path;
+    const QString source = tempFile(QStringLiteral("before-tags.m4a"));
+    if (!QFile::exists(source) && !runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2",
+                                              "-ac", "2", "-c:a", "aac", source}))
+        qFatal("cannot make %s", qPrintable(source));
+    const QByteArray plain = readFile(source);
+    qsizetype moov = 0;
+    while (moov + 8 <= plain.size() && plain.mid(moov + 4, 4) != "moov")
+        moov += quint32(be32At(plain, moov));
+    if (moov + 8 > plain.size() || moov + quint32(be32At(plain, moov)) != plain.size())
+        qFatal("the movie header is not at the end of %s", qPrintable(path));
+    const QByteArray full(4, '\0'); // a full atom's version and flags
+    // The genre "Noise" first.
+    QByteArray items = atom("\xA9gen", atom("data", bigEndian32(1) + bigEndian32(0) + "Noise"));
+    for (int i = 0; i < count; ++i)
+        items += atom("----", atom("mean", full + "com.apple.iTunes") +
+                                  atom("name", full + "KEY" + QByteArray::number(i)) +
+                                  atom("data", bigEndian32(1) + bigEndian32(0) + "value " +
+                                                   QByteArray::number(i)));
+    const QByteArray handler =
+        atom("hdlr", full + QByteArray(4, '\0') + "mdirappl" + QByteArray(9, '\0'));
+    const QByteArray udta = atom("udta", atom("meta", full + handler + atom("ilst", items)));
+    QByteArray movie = plain.mid(moov);
+    movie.replace(0, 4, bigEndian32(quint32(movie.size() + udta.size())));
+    if (!writeFile(path, plain.left(moov) + movie + udta))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// Two seconds of Ogg Vorbis or Opus whose comment packet holds `count`
+// entries.
+QString oggFileWithComments(bool opus, int count) {
+    const QString path = tempFile(
+        (opus ? QStringLiteral("many-comments-%1.opus") : QStringLiteral("many-comments-%1.ogg"))
+            .arg(count));
+    if (QFile::exists(path))
+        return path;
+    const QString plain = tempFile(opus ? QStringLiteral("before-comments.opus")
+                                        : QStringLiteral("before-comments.ogg"));
+    if (!QFile::exists(plain) &&
+        !runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-ar",
+                    "48000", "-c:a", opus ? "libopus" : "libvorbis", plain}))
+        qFatal("cannot make %s", qPrintable(plain));
+    if (!oggWithComments(plain, path, count))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// An MP3 of two seconds behind an ID3v2.3 tag of `count` TXXX frames, with a
+// zero byte between the tag and the first frame when `strayByte`.
+QString mp3WithTxxxFrames(int count, bool strayByte) {
+    const QString path = tempFile((strayByte ? QStringLiteral("txxx-frames-stray-%1.mp3")
+                                             : QStringLiteral("txxx-frames-%1.mp3"))
+                                      .arg(count));
+    if (QFile::exists(path))
+        return path;
+    const QString plain = tempFile(QStringLiteral("before-frames.mp3"));
+    if (!QFile::exists(plain) &&
+        !runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-c:a",
+                    "libmp3lame", "-id3v2_version", "0", plain}))
+        qFatal("cannot make %s", qPrintable(plain));
+    // The genre "Noise" first (ISO-8859-1 text).
+    QByteArray frames = "TCON" + bigEndian32(6) + QByteArray(2, '\0') + QByteArray("\0Noise", 6);
+    for (int i = 0; i < count; ++i) {
+        const QByteArray body = QByteArray("\0KEY", 4) + QByteArray::number(i) +
+                                QByteArray("\0value ", 7) + QByteArray::number(i);
+        frames += "TXXX" + bigEndian32(quint32(body.size())) + QByteArray(2, '\0') + body;
+    }
+    const auto size = quint32(frames.size());
+    const char header[] = {'I',
+                           'D',
+                           '3',
+                           3,
+                           0,
+                           0, // 7 bits a byte:
+                           char(size >> 21 & 0x7F),
+                           char(size >> 14 & 0x7F),
+                           char(size >> 7 & 0x7F),
+                           char(size & 0x7F)};
+    if (!writeFile(path, QByteArray(header, 10) + frames +
+                             (strayByte ? QByteArray(1, '\0') : QByteArray()) + readFile(plain)))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+} // namespace
+
+QString crowdedFile(Crowded kind, int count) {
+    switch (kind) {
+    case Crowded::M4a:
+        return m4aWithFreeformTags(count);
+    case Crowded::Mp3:
+    case Crowded::Mp3ZeroAfterTags:
+        return mp3WithTxxxFrames(count, kind == Crowded::Mp3ZeroAfterTags);
+    case Crowded::Vorbis:
+    case Crowded::Opus:
+        return oggFileWithComments(kind == Crowded::Opus, count);
+    }
+    return {};
 }
 
 } // namespace ql::test

@@ -97,12 +97,31 @@ QByteArray shapedFlac(const QByteArray& flac, FlacShape shape, int count);
 // STREAMINFO in place of any it had; with `storesLength` false, STREAMINFO's
 // total of samples is zeroed (a FLAC written through a pipe).
 QByteArray withComments(const QByteArray& flac, int count, bool storesLength = true);
+// `flac` with a comment block of `count` entries, then `padding` bytes of
+// padding blocks, the last block, written to `path` sparse: the padding is
+// holes in the file.
+bool writeSparsePadded(const QString& path, const QByteArray& flac, int count, qint64 padding);
 // Runs ffmpeg with `args` (after "-v error -y"); true on exit status 0.
 bool runFfmpeg(const QStringList& args);
 // The process ids of this process's children whose program is one of
 // `programs` (as /proc names them) and that still exist, running or not
 // reaped.
 QList<qint64> childrenNamed(const QStringList& programs = {QStringLiteral("ffmpeg")});
+
+// `source`, an Ogg Vorbis or Opus file as ffmpeg writes it, written to `path`
+// with a comment packet of `count` entries in place of its own (its pages
+// after it numbered on); false when it cannot.
+bool oggWithComments(const QString& source, const QString& path, int count);
+
+// Two seconds of sound whose tags FFmpeg would gather for minutes: an .m4a
+// whose movie header ends with `count` freeform tags ("----" atoms, as
+// iTunes writes them), an MP3 behind an ID3v2.3 tag of `count` TXXX frames
+// (with a zero byte between the tag and the first frame), Ogg Vorbis or Opus
+// whose comment packet holds `count` entries; each with the genre "Noise"
+// among them, first. Made once per run in the
+// temporary folder; its path, or the test aborts.
+enum class Crowded { M4a, Mp3, Mp3ZeroAfterTags, Vorbis, Opus };
+QString crowdedFile(Crowded kind, int count);
 
 // `wav` encoded by ffmpeg to FLAC on its standard output, which it cannot
 // seek back on to store the length.
@@ -136,3 +155,4 @@ bool equalWithFades(const std::vector<std::int32_t>& got, const std::vector<std:
 
 // A table column of shapes.
 Q_DECLARE_METATYPE(ql::test::FlacShape)
+Q_DECLARE_METATYPE(ql::test::Crowded)

@@ -1,6 +1,7 @@
 #include "platform/audio/AudioFile.h"
 
 #include "platform/audio/CodecReader.h"
+#include "platform/audio/FfmpegGate.h"
 #include "platform/audio/FlacMetaMask.h"
 #include "platform/audio/FlacTail.h"
 #include "platform/audio/MpegLength.h"
@@ -110,31 +111,30 @@ std::vector<Speaker> layoutOf(SNDFILE* f, const SF_INFO& sf) {
 // libmpg123 gathers in a fraction of a second, is smaller).
 constexpr qint64 kLargeTags = 256 * 1024;
 
-// Where the first MPEG audio frame of `path` starts, after leading ID3v2
-// tags of kLargeTags or more; 0 when the file does not start so, or when
-// no frame header follows them (the ordinary open then decides).
+// How far past its tags the first frame of an MP3 is looked for, as a
+// decoder resyncs over what a tag writer left behind it (padding the tag
+// does not count, stray bytes).
+constexpr qint64 kResyncReach = 1024 * 1024;
+
+// Where libsndfile is to read an MP3 with leading ID3v2 tags of kLargeTags or
+// more from: its first frame (MpegLength's resync). 0 for a file that does
+// not start so; -1 when no frame is found within reach of the tags.
 qint64 audioPastLargeTags(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const MpegStart start = mpegStartOfFile(path, kResyncReach, kLargeTags);
+    if (start.pastTags < kLargeTags)
         return 0;
-    qint64 at = 0;
-    for (;;) {
-        file.seek(at);
-        const QByteArray head = file.read(10);
-        if (head.size() < 10 || !head.startsWith("ID3"))
-            break;
-        const auto byte = [&head](int i) { return qint64(quint8(head[i]) & 0x7F); };
-        // A 28-bit size, 7 bits a byte, and a footer when the flags say so.
-        at += 10 + (byte(6) << 21 | byte(7) << 14 | byte(8) << 7 | byte(9)) +
-              ((quint8(head[5]) & 0x10) ? 10 : 0);
-    }
-    if (at < kLargeTags)
-        return 0;
-    file.seek(at);
-    const QByteArray frame = file.read(2);
-    const bool sync =
-        frame.size() == 2 && quint8(frame[0]) == 0xFF && (quint8(frame[1]) & 0xE0) == 0xE0;
-    return sync ? at : 0;
+    return start.frame ? *start.frame : -1;
+}
+
+// Whether the ID3v2 tags at the start of `path` hold more frames than
+// FfmpegGate's bound: libmpg123 would gather them for minutes.
+bool crowdedId3(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const bool crowded = FfmpegGate::id3Frames(fd) > FfmpegGate::kManyTags;
+    ::close(fd);
+    return crowded;
 }
 
 // libsndfile reading the file from `from` on, as if it started there; the
@@ -172,9 +172,12 @@ AudioFile::Opened AudioFile::open(const QString& path, QDeadlineTimer deadline) 
     SF_INFO sf{};
     int pastTags = -1;
     SNDFILE* f = nullptr;
-    if (const qint64 audio = audioPastLargeTags(path); audio > 0)
+    const qint64 audio = audioPastLargeTags(path);
+    if (audio > 0)
         f = openFrom(path, audio, sf, pastTags);
-    if (!f) {
+    // Large tags with no frame read past them are handed to libsndfile
+    // whole only when they hold few frames.
+    if (!f && (audio == 0 || !crowdedId3(path))) {
         sf = SF_INFO{};
         f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &sf);
     }
@@ -185,22 +188,27 @@ AudioFile::Opened AudioFile::open(const QString& path, QDeadlineTimer deadline) 
         if ((mask = FlacMetaMask::open(path, sf)))
             f = mask->file();
     }
-    if (!f) {
-        // FFmpeg would parse the very blocks the mask hides, for minutes, or
-        // walk blocks libFLAC cannot: the file is refused here.
-        const FlacLayout layout = FlacMetaMask::walk(path);
-        if (FlacMetaMask::keptFromFfmpeg(layout)) {
-            r.keptFromFfmpeg = true;
-            r.error = describe(path, layout.kind == FlacLayout::Kind::Unsound
-                                         ? QStringLiteral("its FLAC metadata blocks are damaged.")
-                                         : refused);
-            return r;
-        }
+    if (!f && FfmpegGate::kept(path)) {
+        // FFmpeg would parse the very tags the mask hides (or the tags of
+        // another format), for minutes, or walk FLAC blocks libFLAC cannot:
+        // the file is refused here.
+        r.keptFromFfmpeg = true;
+        r.error = describe(path, FlacMetaMask::walk(path).kind == FlacLayout::Kind::Unsound
+                                     ? QStringLiteral("its FLAC metadata blocks are damaged.")
+                                     : refused);
+        return r;
     }
     if (!f) {
         // libsndfile's reason stands unless FFmpeg knows the file's kind.
+        const bool timeLeft = !deadline.hasExpired();
         CodecReader::Opened c = CodecReader::open(path, deadline);
         if (!c.reader) {
+            // FFmpeg spent the open's time on the file's header (its tags):
+            // no other run of FFmpeg is to spend it there again.
+            if (timeLeft && deadline.hasExpired()) {
+                FfmpegGate::keep(path);
+                r.keptFromFfmpeg = true;
+            }
             r.error = describe(path, c.recognised ? c.why : refused);
             return r;
         }
@@ -224,6 +232,11 @@ AudioFile::Opened AudioFile::open(const QString& path, QDeadlineTimer deadline) 
         r.error = describe(path, QStringLiteral("it declares no usable audio stream."));
         return r;
     }
+    // Read through the mask or past its tags: whether ffmpeg may read it is
+    // asked now, off the main thread, so the answer is there when its first
+    // read fails and the track end looks for another road.
+    if (mask || pastTags >= 0)
+        FfmpegGate::kept(path);
     std::unique_ptr<AudioFile> file(new AudioFile);
     file->m_file = f;
     file->m_mask = std::move(mask);

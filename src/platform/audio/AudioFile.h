@@ -5,10 +5,11 @@
 // decoded sound of a web address (PcmStream), read as it arrives. Callers
 // never know which one reads. Writing: 32-bit float (CAF, WAV, AIFF, W64, RF64) through libsndfile.
 //
-// An MP3 whose leading ID3v2 tags are large is read from its first frame:
-// libsndfile hands the tags to libmpg123, which gathers their frames at a
-// cost that grows with the square of their number (a hundred thousand take
-// half a minute), and the player needs none of them.
+// An MP3 whose leading ID3v2 tags are large is read from its first frame,
+// found past the tags as decoders resync (whatever stray bytes stand
+// between): libsndfile hands the tags to libmpg123, which gathers their
+// frames at a cost that grows with the square of their number (a hundred
+// thousand take minutes), and the player needs none of them.
 //
 // A file that stores no length (a FLAC written through a pipe) has an
 // estimate from its size until the decoder runs out.
@@ -44,9 +45,9 @@ public:
     struct Opened {
         std::unique_ptr<AudioFile> file;
         QString error;
-        // Refused, and no other reader may try the file either: a FLAC whose
-        // blocks cannot be walked, or whose comments FFmpeg would parse for
-        // minutes (FlacMetaMask).
+        // Refused, and no other reader may try the file either: FFmpeg must
+        // not read it (FfmpegGate: a FLAC whose blocks cannot be walked, or
+        // tags FFmpeg would parse for minutes).
         bool keptFromFfmpeg = false;
     };
     // Opens `path` for reading. Only headers are read, and an MP3's frames

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,6 +27,10 @@ constexpr std::int64_t kStreamInfoBytes = 34;
 // nothing but empty ones would hold twice its size in memory. A file with
 // more is refused, never walked in part.
 constexpr std::size_t kMostCommentBlocks = std::size_t(1) << 16;
+// Padding blocks from this size on are left out of the stream libsndfile
+// reads (smaller ones cost nothing to read through, and a file of many
+// would make many pieces).
+constexpr std::int64_t kLargePadding = std::int64_t(1) << 16;
 // An ID3v2 header's bytes, and the flag of a footer after the tag.
 constexpr std::int64_t kId3Header = 10;
 constexpr std::uint8_t kId3Footer = 0x10;
@@ -131,15 +136,32 @@ struct FlacMetaMaskIo {
     }
     static sf_count_t read(void* out, sf_count_t count, void* data) {
         FlacMetaMask& m = of(data);
-        if (count <= 0)
-            return 0;
-        const std::int64_t at = m.m_start + m.m_pos;
-        const ssize_t got = ::pread(m.m_fd, out, std::size_t(count), off_t(at));
-        if (got <= 0)
-            return 0;
-        maskBytes(m.m_masked, at, static_cast<std::uint8_t*>(out), got);
-        m.m_pos += got;
-        return got;
+        auto* bytes = static_cast<std::uint8_t*>(out);
+        sf_count_t done = 0;
+        while (done < count) {
+            // The piece that holds the position, if any.
+            auto piece = std::upper_bound(
+                m.m_pieces.begin(), m.m_pieces.end(), m.m_pos,
+                [](std::int64_t pos, const FlacMetaMask::Piece& p) { return pos < p.at; });
+            if (piece == m.m_pieces.begin())
+                break;
+            --piece;
+            const std::int64_t into = m.m_pos - piece->at;
+            if (into >= piece->length)
+                break; // past the end
+            const std::int64_t from = piece->from + into;
+            const auto want =
+                std::size_t(std::min<std::int64_t>(count - done, piece->length - into));
+            const ssize_t got = ::pread(m.m_fd, bytes + done, want, off_t(from));
+            if (got <= 0)
+                break;
+            maskBytes(m.m_masked, from, bytes + done, got);
+            if (m.m_newLast >= from && m.m_newLast < from + got)
+                bytes[done + (m.m_newLast - from)] |= kLastBlock;
+            m.m_pos += got;
+            done += got;
+        }
+        return done;
     }
     static sf_count_t write(const void*, sf_count_t, void*) { return 0; }
     static sf_count_t tell(void* data) { return of(data).m_pos; }
@@ -202,29 +224,73 @@ bool FlacMetaMask::keptFromFfmpeg(const FlacLayout& layout) {
     return layout.kind == FlacLayout::Kind::Unsound || layout.commentEntries > kManyComments;
 }
 
-bool FlacMetaMask::keptFromFfmpeg(const QString& path) {
-    const QLatin1String scheme("file:");
-    return keptFromFfmpeg(walk(path.startsWith(scheme) ? path.mid(scheme.size()) : path));
-}
-
 bool FlacMetaMask::copyMasked(const QString& from, const QString& to) {
     QFile in(from), out(to);
     if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    const FlacLayout layout = walk(in.handle());
+    const int fd = in.handle();
+    const FlacLayout layout = walk(fd);
     if (layout.kind == FlacLayout::Kind::Unsound)
         return false;
-    const std::vector<std::int64_t>& masked = layout.commentBlocks;
-    constexpr qint64 kChunk = 1 << 20;
-    for (qint64 at = 0;;) {
-        QByteArray chunk = in.read(kChunk);
-        if (chunk.isEmpty())
-            return in.atEnd() && in.error() == QFileDevice::NoError && out.flush();
-        maskBytes(masked, at, reinterpret_cast<std::uint8_t*>(chunk.data()), chunk.size());
-        if (out.write(chunk) != chunk.size())
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return false;
+    std::vector<char> chunk(std::size_t(1) << 20);
+    // The bytes [at, end) of the source appended to the copy.
+    const auto copy = [&](std::int64_t at, std::int64_t end) {
+        while (at < end) {
+            const auto n =
+                std::size_t(std::min<std::int64_t>(end - at, std::int64_t(chunk.size())));
+            if (!readAt(fd, at, reinterpret_cast<std::uint8_t*>(chunk.data()), n) ||
+                out.write(chunk.data(), qint64(n)) != qint64(n))
+                return false;
+            at += std::int64_t(n);
+        }
+        return true;
+    };
+    if (layout.kind == FlacLayout::Kind::NotFlac)
+        return copy(0, st.st_size) && out.flush();
+    // Blocks other than comments and padding, in order, the last of them
+    // flagged last; then the frames. What stands before "fLaC" and the
+    // padding, however large (a sparse file's gigabyte), cost nothing.
+    struct Kept {
+        std::uint8_t head[4];
+        std::int64_t body, length;
+    };
+    std::optional<Kept> pending;
+    const auto put = [&](Kept block, bool last) {
+        block.head[0] = std::uint8_t((block.head[0] & 0x7F) | (last ? kLastBlock : 0));
+        return out.write(reinterpret_cast<const char*>(block.head), 4) == 4 &&
+               copy(block.body, block.body + block.length);
+    };
+    if (out.write("fLaC", 4) != 4)
+        return false;
+    Window bytes(fd, st.st_size);
+    std::int64_t at = layout.start + 4;
+    for (;;) {
+        // The walk above found every block whole.
+        const std::uint8_t* head = bytes.at(at, 4);
+        if (!head)
             return false;
-        at += chunk.size();
+        Kept block{{head[0], head[1], head[2], head[3]},
+                   at + 4,
+                   std::int64_t(head[1]) << 16 | std::int64_t(head[2]) << 8 |
+                       std::int64_t(head[3])};
+        const int type = head[0] & 0x7F;
+        const bool last = head[0] & kLastBlock;
+        if (type != kVorbisComment && type != kPadding) {
+            if (pending && !put(*pending, false))
+                return false;
+            pending = block;
+        }
+        at = block.body + block.length;
+        if (last)
+            break;
     }
+    // Nothing but comments and padding: no stream a reader could take.
+    if (!pending || !put(*pending, true))
+        return false;
+    return copy(at, st.st_size) && out.flush();
 }
 
 std::unique_ptr<FlacMetaMask> FlacMetaMask::open(const QString& path, SF_INFO& info) {
@@ -240,8 +306,37 @@ std::unique_ptr<FlacMetaMask> FlacMetaMask::open(const QString& path, SF_INFO& i
     if (layout.kind != FlacLayout::Kind::Sound || layout.commentBlocks.empty())
         return nullptr;
     m->m_masked = std::move(layout.commentBlocks);
-    m->m_start = layout.start;
-    m->m_size = st.st_size - layout.start;
+    // The stream's pieces: "fLaC" and every block but large padding, then
+    // the frames. The walk above found every block whole.
+    Window bytes(m->m_fd, st.st_size);
+    const auto add = [&m](std::int64_t from, std::int64_t length) {
+        if (!m->m_pieces.empty() && m->m_pieces.back().from + m->m_pieces.back().length == from)
+            m->m_pieces.back().length += length;
+        else
+            m->m_pieces.push_back({m->m_size, from, length});
+        m->m_size += length;
+    };
+    add(layout.start, 4);
+    std::int64_t lastKept = -1;
+    for (std::int64_t at = layout.start + 4;;) {
+        const std::uint8_t* head = bytes.at(at, 4);
+        if (!head)
+            return nullptr;
+        const std::int64_t length =
+            std::int64_t(head[1]) << 16 | std::int64_t(head[2]) << 8 | std::int64_t(head[3]);
+        const bool last = head[0] & kLastBlock;
+        if ((head[0] & 0x7F) != kPadding || length < kLargePadding) {
+            add(at, 4 + length);
+            lastKept = at;
+        }
+        at += 4 + length;
+        if (last) {
+            if (lastKept != at - 4 - length)
+                m->m_newLast = lastKept;
+            add(at, st.st_size - at);
+            break;
+        }
+    }
     SF_VIRTUAL_IO io{&FlacMetaMaskIo::length, &FlacMetaMaskIo::seek, &FlacMetaMaskIo::read,
                      &FlacMetaMaskIo::write, &FlacMetaMaskIo::tell};
     info = SF_INFO{};

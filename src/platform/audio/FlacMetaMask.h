@@ -5,14 +5,16 @@
 // hostile file, so libsndfile cannot open a FLAC that carries one, though its
 // audio is sound. The player needs none of the tags (the catalog reads them
 // its own way), so such a file is opened again with the type of each comment
-// block changed to padding as it is read: the block keeps its length and
-// every offset in the file stays where it was, so seeking and the stream's
-// frames are untouched; only the block's entries are never parsed. What
+// block changed to padding as it is read: the block keeps its length, so
+// the stream's frames are untouched; only the block's entries are never
+// parsed. Large padding blocks are left out of what libsndfile reads (a
+// sparse gigabyte of them would be read through): its offsets move, but
+// those a FLAC stores (seek points) count from the first frame. What
 // stands before "fLaC" (ID3v2 tags) is left out of what libsndfile reads.
 //
-// A copy masked the same way serves a reader of its own (ffmpeg, which
-// gathers a block's entries at a cost that grows with the square of their
-// number).
+// A copy without the comment blocks (nor the padding, which may be a sparse
+// gigabyte) serves a reader of its own (ffmpeg, which gathers a block's
+// entries at a cost that grows with the square of their number).
 //
 // The metadata is walked as libFLAC walks it, so that no block it parses is
 // left unmasked: any ID3v2 tags before "fLaC" (each skipped by its syncsafe
@@ -84,26 +86,35 @@ public:
     // Whether ffmpeg must not read the file as it is: an unsound FLAC, or one
     // whose comment blocks hold more than kManyComments entries.
     static bool keptFromFfmpeg(const FlacLayout& layout);
-    // The same of the file at `path` (an absolute path, or ffmpeg's "file:"
-    // name of one): every run of ffmpeg or ffprobe over a file, and FFmpeg's
-    // libraries in-process, ask it first, and one that must not read the file
-    // finds nothing in it.
-    static bool keptFromFfmpeg(const QString& path);
-    // Copies `from` over `to` (which keeps its mode) with its comment blocks
-    // as padding; false when either cannot be read or written whole, or when
-    // `from` is an unsound FLAC.
+    // (Every run of ffmpeg or ffprobe over a file asks FfmpegGate, which
+    // asks this of a FLAC.)
+    // Copies `from` over `to` (which keeps its mode) for ffmpeg to read:
+    // "fLaC", every metadata block but the comments and the padding, in
+    // order, the last of them flagged last, then the frames; what stands
+    // before "fLaC" is left out. A file that is no FLAC is copied as it is.
+    // False when either cannot be read or written whole, when `from` is an
+    // unsound FLAC, or when it holds no block but comments and padding.
     static bool copyMasked(const QString& from, const QString& to);
 
 private:
     FlacMetaMask() = default;
     friend struct FlacMetaMaskIo;
     int m_fd = -1;
-    // The stream read from "fLaC" on: the tags before it are not libsndfile's
-    // to find (it knows no ID3v2 footer).
-    std::int64_t m_start = 0;
+    // The stream read: the file from "fLaC" on (the tags before it are not
+    // libsndfile's to find: it knows no ID3v2 footer), without its large
+    // padding blocks (kLargePadding or more), which libFLAC would read
+    // through byte by byte. Each piece is a run of the file's bytes, where
+    // it starts in the stream and in the file; in stream order.
+    struct Piece {
+        std::int64_t at = 0, from = 0, length = 0;
+    };
+    std::vector<Piece> m_pieces;
     std::int64_t m_size = 0;
     std::int64_t m_pos = 0;
     std::vector<std::int64_t> m_masked;
+    // The header byte of the last block read, when the block flagged last
+    // was padding left out; -1 otherwise.
+    std::int64_t m_newLast = -1;
     sf_private_tag* m_file = nullptr;
 };
 

@@ -8,7 +8,7 @@ extern "C" {
 }
 
 #include "platform/ChildProcess.h"
-#include "platform/audio/FlacMetaMask.h"
+#include "platform/audio/FfmpegGate.h"
 
 #include <chrono>
 #include <mutex>
@@ -70,7 +70,7 @@ struct Input {
 
 std::optional<QByteArray> tagLines(const QString& input, const char* key) {
     // Its tags are not read (nor asked of ffprobe): none is found.
-    if (FlacMetaMask::keptFromFfmpeg(input))
+    if (FfmpegGate::kept(input))
         return QByteArray();
     static std::once_flag quiet; // damaged files would be described on stderr
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });

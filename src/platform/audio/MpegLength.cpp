@@ -88,9 +88,10 @@ bool holds(const unsigned char* p, std::size_t n, const char* tag) {
     return false;
 }
 
-std::optional<MpegLength> walk(std::size_t size, const Bytes& bytes) {
+// Where the ID3v2 tags at the start end (each "ID3", version, flags, a
+// 28-bit size, and a footer), or nothing when they reach the end.
+std::optional<std::size_t> pastTags(std::size_t size, const Bytes& bytes) {
     std::size_t at = 0;
-    // ID3v2 tags, each "ID3", version, flags, a 28-bit size (and a footer).
     while (size - at >= 10 && startsWith(bytes(at, 10), size - at, "ID3")) {
         const unsigned char* t = bytes(at, 10);
         const std::size_t body = std::size_t(t[6] & 0x7F) << 21 | std::size_t(t[7] & 0x7F) << 14 |
@@ -99,6 +100,14 @@ std::optional<MpegLength> walk(std::size_t size, const Bytes& bytes) {
         if (at >= size)
             return std::nullopt;
     }
+    return at;
+}
+
+std::optional<MpegLength> walk(std::size_t size, const Bytes& bytes) {
+    const std::optional<std::size_t> tagsEnd = pastTags(size, bytes);
+    if (!tagsEnd)
+        return std::nullopt;
+    std::size_t at = *tagsEnd;
     std::optional<Header> first;
     std::int64_t samples = 0;
     while (at + 4 <= size) {
@@ -136,29 +145,68 @@ std::optional<MpegLength> mpegLength(const unsigned char* data, std::size_t size
     return walk(size, [data](std::size_t at, std::size_t) { return data + at; });
 }
 
+namespace {
+
+// The bytes of an open file, read through a bounded window, not mapped: a
+// file cut short meanwhile (a tag editor rewriting it) reads as zeros past
+// its new end instead of bringing the program down.
+class FileWindow {
+public:
+    explicit FileWindow(QFile& f) : m_file(f), m_window(kWindow) {}
+    const unsigned char* operator()(std::size_t at, std::size_t want) {
+        if (at >= m_from && at + want <= m_from + m_filled)
+            return m_window.data() + (at - m_from);
+        m_from = at;
+        const qint64 got =
+            m_file.seek(qint64(at))
+                ? m_file.read(reinterpret_cast<char*>(m_window.data()), qint64(kWindow))
+                : 0;
+        m_filled = std::size_t(std::max<qint64>(got, 0));
+        std::fill(m_window.begin() + std::ptrdiff_t(m_filled), m_window.end(), 0);
+        m_filled = kWindow;
+        return m_window.data();
+    }
+
+private:
+    static constexpr std::size_t kWindow = 256 * 1024;
+    QFile& m_file;
+    std::vector<unsigned char> m_window;
+    std::size_t m_from = 0, m_filled = 0;
+};
+
+} // namespace
+
 std::optional<MpegLength> mpegLengthOfFile(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly) || f.size() <= 0)
         return std::nullopt;
-    // Read through a bounded window, not mapped: a file cut short meanwhile
-    // (a tag editor rewriting it) reads as zeros past its new end instead of
-    // bringing the program down.
-    constexpr std::size_t kWindow = 256 * 1024;
-    std::vector<unsigned char> window(kWindow);
-    std::size_t from = 0, filled = 0;
-    const auto bytes = [&](std::size_t at, std::size_t want) -> const unsigned char* {
-        if (at >= from && at + want <= from + filled)
-            return window.data() + (at - from);
-        from = at;
-        const qint64 got = f.seek(qint64(at))
-                               ? f.read(reinterpret_cast<char*>(window.data()), qint64(kWindow))
-                               : 0;
-        filled = std::size_t(std::max<qint64>(got, 0));
-        std::fill(window.begin() + std::ptrdiff_t(filled), window.end(), 0);
-        filled = kWindow;
-        return window.data();
-    };
-    return walk(std::size_t(f.size()), bytes);
+    FileWindow window(f);
+    return walk(std::size_t(f.size()), std::ref(window));
+}
+
+MpegStart mpegStartOfFile(const QString& path, std::int64_t reach, std::int64_t leastTags) {
+    MpegStart start;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || f.size() <= 0)
+        return start;
+    // Most files hold no tag at their start: told by three bytes.
+    if (leastTags > 0 && !f.read(3).startsWith("ID3"))
+        return start;
+    FileWindow window(f);
+    const Bytes bytes = std::ref(window);
+    const auto size = std::size_t(f.size());
+    const std::optional<std::size_t> tagsEnd = pastTags(size, bytes);
+    start.pastTags = std::int64_t(tagsEnd.value_or(size));
+    if (!tagsEnd || start.pastTags < leastTags)
+        return start;
+    const std::size_t last =
+        std::min(size, *tagsEnd + std::size_t(std::max<std::int64_t>(reach, 0)));
+    for (std::size_t at = *tagsEnd; at + 4 <= last; ++at)
+        if (chainedAt(bytes, size, at)) {
+            start.frame = std::int64_t(at);
+            break;
+        }
+    return start;
 }
 
 } // namespace ql::platform

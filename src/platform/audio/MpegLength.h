@@ -31,4 +31,15 @@ struct MpegLength {
 std::optional<MpegLength> mpegLength(const unsigned char* data, std::size_t size);
 std::optional<MpegLength> mpegLengthOfFile(const QString& path);
 
+// Where a file's leading ID3v2 tags end, and where its first frame starts:
+// found as decoders resync, the first header within `reach` bytes past the
+// tags whose frame is followed by another of the same stream (or by the end
+// of the file); none when there is none there, or when the tags take fewer
+// than `leastTags` bytes (no frame is looked for then).
+struct MpegStart {
+    std::int64_t pastTags = 0;
+    std::optional<std::int64_t> frame;
+};
+MpegStart mpegStartOfFile(const QString& path, std::int64_t reach, std::int64_t leastTags = 0);
+
 } // namespace ql::platform
