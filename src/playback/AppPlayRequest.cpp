@@ -151,11 +151,11 @@ void App::play(const Track& requested) {
 void App::takeRoad(const Track& track, quint64 generation) {
     PlaybackState& p = playback;
     p.openWait.reset();
-    // A file that takes too long to open is refused as one that cannot be
-    // read: the decode road would read its tags just as slowly.
+    // A file that takes too long to open is refused, and told so: the
+    // decode road would read its tags, or wait for its disk, just as long.
     const auto tooSlow = [this, &track](const std::optional<FileOpen::Answer>& answer) {
         if (answer && answer->tooSlow)
-            endUnplayable(Failure::FileUnreadable, QFileInfo(track.path).fileName(),
+            endUnplayable(Failure::FileTooSlow, QFileInfo(track.path).fileName(),
                           "the file took too long to open");
         return answer && answer->tooSlow;
     };
