@@ -385,9 +385,10 @@ public:
     // bit-perfect output: a track's source rate decides whether it is
     // rendered.
     bool rateDecides() const;
-    // Where the rate decides and is not known: the track's open is started
-    // (answerWithin), or ffprobe asked once our reader refused the file.
-    // Called by whoever acts on fxNeeded for a track about to play.
+    // The source rate of `track`, when not known, looked up: its open is
+    // started (answerWithin), or ffprobe asked once our reader refused the
+    // file. Called, where the rate decides, by whoever acts on fxNeeded for
+    // a track about to play.
     void lookUpRate(const Track& track);
     // lookUpRate, and whether the rate of `track`, which decides whether it
     // is rendered, is still being read: whoever prepares it waits.

@@ -102,7 +102,8 @@ void App::fileOpened(const std::shared_ptr<FileOpen>& open) {
     // The rate read may send the next track down the effects road: its
     // render made ahead starts now rather than at its turn.
     if (const std::optional<Track> next = peekNext(); next && next->path == open->path()) {
-        lookUpRate(*next);
+        if (rateDecides())
+            lookUpRate(*next);
         prefetchFX(*next);
     }
 }
@@ -157,7 +158,7 @@ bool App::rateDecides() const {
 
 void App::lookUpRate(const Track& track) {
     PlaybackState& p = playback;
-    if (!rateDecides() || trackRate(track) > 0 || p.rateProbing.contains(track.path) ||
+    if (trackRate(track) > 0 || p.rateProbing.contains(track.path) ||
         p.rateCutShort.contains(track.path))
         return;
     // The player's own reader takes the rate from the stream's header, never
