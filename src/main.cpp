@@ -33,7 +33,7 @@ namespace {
 
 // How long the end of a run waits for the application's shared pool, after
 // the controller has gone.
-constexpr int kPoolWaitMs = 500;
+constexpr int kPoolWaitMs = 300;
 
 // The last of a run before the application object goes. A quit never waits
 // on a disk: work that a disk still holds (the open of a file on a hung

@@ -46,7 +46,7 @@ constexpr int kBackendSaveMs = 5000;
 // How long the teardown waits for the background queues, together: their
 // jobs end within a fraction of this once their children are ended, unless a
 // disk holds one (a read of a file on a hung network mount).
-constexpr int kQueuesWaitMs = 1000;
+constexpr int kQueuesWaitMs = 700;
 
 // Set once a queue was left to a job its disk holds.
 std::atomic<bool> jobsLeftRunning{false};
@@ -103,7 +103,8 @@ App::~App() {
     // none tells App anything, and one still running ends on its own.
     openInbox->close();
     // Queued background jobs may still hold copies of their inputs; they never
-    // touch App, so waiting for them is enough. A render job works from its
+    // touch App, so waiting for them is enough, for a bounded while: a job
+    // that a disk holds is left running (below). A render job works from its
     // own snapshot; it is waited for because its result is posted to App,
     // and its ffmpeg is ended first (the quit did so already), so the wait
     // is short. A running loudness measurement is waited for too, since its
