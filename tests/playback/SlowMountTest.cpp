@@ -147,6 +147,21 @@ private slots:
         QCOMPARE(slowOpens("", "main"), 0);
     }
 
+    // Whether a track on a held disk needs processing, while its rate
+    // decides that, is answered from what is known: the question opens
+    // nothing (the places that act look the rate up).
+    void askingWhetherATrackNeedsProcessingOpensNothing() {
+        Rig r;
+        r.app.playback.maxQuality = true; // upsampling: the rate decides
+        QVERIFY(r.app.rateDecides());
+        const Track track = trackAt(7, flac(QStringLiteral("c-held.flac")));
+        for (int tick = 0; tick < 3; ++tick)
+            QVERIFY(!r.app.fxNeeded(track)); // its rate is not known yet
+        QVERIFY(r.app.playback.opens.isEmpty());
+        QTest::qWait(300);
+        QCOMPARE(slowOpens("c-held.flac"), 0);
+    }
+
     // SIGTERM while the playing track's open is held by a disk that never
     // answers: the program ends by its normal quit all the same.
     void quitsWhileAnOpenIsHeld() {
