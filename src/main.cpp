@@ -15,16 +15,48 @@
 #include "platform/SingleInstance.h"
 #include "platform/SystemPlatform.h"
 #include "platform/mpris/MprisNowPlaying.h"
+#include "playback/FileOpen.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/LanguageSetting.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QThread>
+#include <QThreadPool>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <csignal>
+
+namespace {
+
+// How long the end of a run waits for the application's shared pool, after
+// the controller has gone.
+constexpr int kPoolWaitMs = 300;
+
+// The last of a run before the application object goes. A quit never waits
+// on a disk: work that a disk still holds (the open of a file on a hung
+// network mount, a job reading one) was left running when the controller
+// went, everything of the run having been written and closed by then. The
+// process then ends here, without the application object's teardown (which
+// waits for its shared pool) and without static destructors, which such a
+// thread could meet should its disk answer meanwhile.
+class LeftWork {
+public:
+    LeftWork() = default;
+    LeftWork(const LeftWork&) = delete;
+    LeftWork& operator=(const LeftWork&) = delete;
+    ~LeftWork() {
+        if (ql::FileOpen::stillRunning() > 0 || ql::App::leftJobsRunning() ||
+            !QThreadPool::globalInstance()->waitForDone(kPoolWaitMs)) {
+            std::fflush(nullptr);
+            std::_Exit(0);
+        }
+    }
+};
+
+} // namespace
 
 int main(int argc, char** argv) {
     QStringList args;
@@ -38,6 +70,8 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     QApplication application(argc, argv);
+    // Declared here, so that it runs after everything below has gone.
+    const LeftWork leftWork;
     QApplication::setOrganizationName(QStringLiteral("Quavelark"));
     QApplication::setApplicationName(QStringLiteral("Quavelark"));
     QApplication::setDesktopFileName(QStringLiteral("quavelark"));

@@ -22,6 +22,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -32,12 +33,23 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+#include <atomic>
+
 namespace ql {
 
 namespace {
 // How long the backend may take, once its input is closed, to save its cache
 // and exit before it is terminated.
 constexpr int kBackendSaveMs = 5000;
+
+// How long the teardown waits for the background queues, together: their
+// jobs end within a fraction of this once their children are ended, unless a
+// disk holds one (a read of a file on a hung network mount).
+constexpr int kQueuesWaitMs = 700;
+
+// Set once a queue was left to a job its disk holds.
+std::atomic<bool> jobsLeftRunning{false};
 
 // A labelled queue that runs one job at a time, in order.
 std::unique_ptr<QThreadPool> serialQueue(const char* label) {
@@ -64,11 +76,10 @@ App::App(platform::Platform& platform, AppServices services)
       qualityQueue(serialQueue("Quavelark.quality")), sonicQueue(serialQueue("Quavelark.sonic")),
       genreQueue(serialQueue("Quavelark.genre")), coverQueue(serialQueue("Quavelark.cover")),
       renderQueue(std::make_unique<QThreadPool>()), loudQueue(std::make_unique<QThreadPool>()),
-      openQueue(std::make_unique<QThreadPool>()) {
+      openInbox(makeOpenInbox()) {
     renderQueue->setObjectName(QStringLiteral("Quavelark.render"));
     loudQueue->setObjectName(QStringLiteral("Quavelark.loudness"));
     loudQueue->setMaxThreadCount(2);
-    openQueue->setObjectName(QStringLiteral("Quavelark.open"));
     status = new StatusLabel(QStringLiteral("음원 불러오는 중…"));
     seek = new SeekSlider;
     clock = new QLabel(QStringLiteral("0:00 / 0:00"));
@@ -88,8 +99,12 @@ App::App(platform::Platform& platform, AppServices services)
 }
 
 App::~App() {
+    // Opens are not waited for (a disk may hold one for ever): from here on
+    // none tells App anything, and one still running ends on its own.
+    openInbox->close();
     // Queued background jobs may still hold copies of their inputs; they never
-    // touch App, so waiting for them is enough. A render job works from its
+    // touch App, so waiting for them is enough, for a bounded while: a job
+    // that a disk holds is left running (below). A render job works from its
     // own snapshot; it is waited for because its result is posted to App,
     // and its ffmpeg is ended first (the quit did so already), so the wait
     // is short. A running loudness measurement is waited for too, since its
@@ -102,11 +117,18 @@ App::~App() {
     // Sonic analyses post their results through a gate this closes; their
     // queue is then waited for only as long as it takes them to notice.
     endSonicJobs();
-    for (QThreadPool* q : {qualityQueue.get(), sonicQueue.get(), genreQueue.get(), coverQueue.get(),
-                           renderQueue.get(), loudQueue.get(), openQueue.get()}) {
-        if (q != renderQueue.get())
-            q->clear();
-        q->waitForDone();
+    const QDeadlineTimer queuesWait(kQueuesWaitMs);
+    for (std::unique_ptr<QThreadPool>* q :
+         {&qualityQueue, &sonicQueue, &genreQueue, &coverQueue, &renderQueue, &loudQueue}) {
+        if (*q != renderQueue)
+            (*q)->clear();
+        // A job its disk holds is not waited for: the queue is left to it
+        // (its destruction would wait), and the process ends without it
+        // (main.cpp). Its results find no App.
+        if (!(*q)->waitForDone(int(std::max<qint64>(queuesWait.remainingTime(), 0)))) {
+            jobsLeftRunning = true;
+            static_cast<void>(q->release());
+        }
     }
     if (timer)
         timer->stop();
@@ -140,6 +162,10 @@ App::~App() {
         if (w && !w->parent())
             delete w;
     views.deleteUnplaced();
+}
+
+bool App::leftJobsRunning() {
+    return jobsLeftRunning;
 }
 
 void App::step(const char* name, const QStringList& files) {

@@ -98,6 +98,9 @@ class App final : public QObject {
 public:
     explicit App(platform::Platform& platform, AppServices services = AppServices::system());
     ~App() override;
+    // A teardown left a background queue to a job that a disk holds: the
+    // process is to end without waiting for it (main.cpp).
+    static bool leftJobsRunning();
     App(const App&) = delete;
     App& operator=(const App&) = delete;
 
@@ -349,18 +352,27 @@ public:
                       DecoderEnd decoder = DecoderEnd::Now);
 
     // ---- playback/AppFileOpens.cpp ------------------------------------------------
-    // The open of `path` off the main thread (one per path: a running or
-    // recently answered one is shared), started when there is none.
+    // Where the opens tell their answers: closed first when App goes.
+    std::shared_ptr<FileOpen::Inbox> makeOpenInbox();
+    // The open of `path` off the main thread (one per path: a running one,
+    // also past its deadline, or a recently answered one is shared), started
+    // when there is none.
     std::shared_ptr<FileOpen> openOffMain(const QString& path);
-    // For the play request `generation`: the answer of the open of `path`,
-    // waited for a short while; none when it has not come by then, and the
-    // request then waits for it (`playback.openWait`): its answer, or its
-    // deadline, takes the road again.
+    // The open of `path`, started or joined, once it has answered or is
+    // overdue; none while it runs. Its first kWaitMs are waited for; a later
+    // ask reads what is known.
+    std::shared_ptr<FileOpen> answerWithin(const QString& path);
+    // Its answer, taken: the file is handed out once.
+    FileOpen::Answer takeAnswer(const std::shared_ptr<FileOpen>& open);
+    // For the play request `generation`: the answer of the open of `path`
+    // (answerWithin); none when it has not come, and the request then waits
+    // for it (`playback.openWait`): its answer, or its deadline, takes the
+    // road again.
     std::optional<FileOpen::Answer> openedFor(const QString& path, quint64 generation);
     // For a check that prepares `next` on a later tick: a player of `file`
     // (its own, or its decode made ahead), once the open of its own file has
-    // answered, waited for a short while (`later` while it still runs). An open too slow to answer
-    // leaves no player, like a file that does not open.
+    // answered (answerWithin; `later` while it still runs). An open too slow
+    // to answer leaves no player, like a file that does not open.
     std::unique_ptr<platform::AudioPlayer> playerOf(const Track& next, const QString& file,
                                                     bool& later);
     // An open's answer on the main thread.
@@ -368,9 +380,18 @@ public:
     // Answered opens no one took go after a few seconds: a file kept open
     // longer might be replaced on the disk meanwhile.
     void dropStaleOpens();
-    // Upsampling is chosen and the rate of `track`, which decides whether it
+    // Upsampling is chosen, with a device and without effects or
+    // bit-perfect output: a track's source rate decides whether it is
+    // rendered.
+    bool rateDecides() const;
+    // The source rate of `track`, when not known, looked up: its open is
+    // started (answerWithin), or ffprobe asked once our reader refused the
+    // file. Called, where the rate decides, by whoever acts on fxNeeded for
+    // a track about to play.
+    void lookUpRate(const Track& track);
+    // lookUpRate, and whether the rate of `track`, which decides whether it
     // is rendered, is still being read: whoever prepares it waits.
-    bool rateAwaited(const Track& track) const;
+    bool rateAwaited(const Track& track);
 
     // ---- playback/AppRoads.cpp ------------------------------------------------
     // A play request ends without playing, telling `cause` of `name`.
@@ -661,8 +682,9 @@ public:
     // The effect signature; none when no effect applies.
     std::optional<QString> fxSignature() const;
     // Whether `track` (none: no track) is played through the effects road.
-    // The ticks ask about the playing track every 0.5 s; it never waits
-    // (the source rate comes from trackRate, which does not).
+    // The ticks ask about the playing track every 0.5 s; it starts nothing
+    // and never waits: the source rate is what trackRate knows (lookUpRate
+    // looks it up).
     bool fxNeeded(const std::optional<Track>& track) const;
     // The render identity of the effects road: the signature, with the
     // upsampling mode appended while one is in effect; none in bit-perfect.
@@ -685,11 +707,11 @@ public:
     // The upsampling target for a source rate under the mode in force; none
     // without an output device.
     std::optional<double> upsampleTarget(double rate) const;
-    // The source rate of a track, without waiting: from `rateCache`, else
-    // from the player's own reader of the file, opened off the main thread
-    // (kept; 0 while that runs), else 0 while ffprobe is asked in the
-    // background (probeRate). A file whose probe was cut
-    // short stays at 0, without another probe, until it is played again.
+    // The source rate of a track as known: from `rateCache`, else from the
+    // answer of its open (AppFileOpens.cpp), else 0 (while that runs, while
+    // ffprobe is asked (probeRate), or when nothing has asked: lookUpRate
+    // does). A file whose probe was cut short stays at 0, without another
+    // probe, until it is played again.
     double trackRate(const Track& track) const;
     // Asks ffprobe for the rate of `path` on the global pool.
     void probeRate(const QString& path);
@@ -1241,8 +1263,9 @@ public:
     std::unique_ptr<QThreadPool> renderQueue;
     // Loudness measurements, two at a time in arrival order.
     std::unique_ptr<QThreadPool> loudQueue;
-    // Audio files opened for the main thread (playback/FileOpen.h).
-    std::unique_ptr<QThreadPool> openQueue;
+    // Where the opens of audio files for the main thread tell their answers
+    // (playback/FileOpen.h); each open runs on a thread of its own.
+    std::shared_ptr<FileOpen::Inbox> openInbox;
 
 private:
     void step(const char* name, const QStringList& files = {});

@@ -20,6 +20,8 @@ QString failureKorean(Failure cause) {
         return QStringLiteral("파일을 쓸 수 없습니다(권한 또는 디스크 공간 부족): ");
     case Failure::FileUnreadable:
         return QStringLiteral("파일을 읽을 수 없거나 지원하지 않는 형식입니다: ");
+    case Failure::FileTooSlow:
+        return QStringLiteral("파일을 여는 데 너무 오래 걸렸습니다: ");
     }
     return QStringLiteral("프로그램을 시작하지 못했습니다: ");
 }

@@ -27,6 +27,7 @@ enum class Failure {
     ProgramNotWritable,   // it no longer takes what we send
     FileNotWritable,      // no permission, or the disk is full
     FileUnreadable,       // unreadable, or of a format no player reads
+    FileTooSlow,          // its disk took too long to open it
 };
 
 // What lies at a program's path.

@@ -13,7 +13,9 @@
 // source rate is read once per path and kept for the run (trackRate): from
 // the stream's header by the player's own reader, which opens the file off
 // the main thread (AppFileOpens.cpp), else asked of ffprobe off the main
-// thread; either answer counts from when it comes.
+// thread; either answer counts from when it comes. Whoever acts on a track
+// about to play looks its rate up first (lookUpRate); fxNeeded only reads
+// what is known.
 #include "app/App.h"
 
 #include "analysis/ProbeAudio.h"
@@ -110,24 +112,10 @@ double App::trackRate(const Track& track) const {
     const PlaybackState& p = playback;
     if (const auto known = p.rateCache.constFind(track.path); known != p.rateCache.constEnd())
         return *known;
-    // The player's reader refused it already; ffprobe is, or was, asked.
-    if (p.rateProbing.contains(track.path) || p.rateCutShort.contains(track.path))
-        return 0;
-    // The player's own reader takes the rate from the stream's header, never
-    // from the tags, which can make ffprobe take minutes; but the tags are
-    // read to get there, so the file is opened off the main thread. Opens
-    // and probes land on the main thread, where App is not const.
-    // The first look waits a short while, as a play request does.
-    App& self = const_cast<App&>(*this);
-    const bool first = !p.opens.contains(track.path);
-    const std::shared_ptr<FileOpen> open = self.openOffMain(track.path);
-    if (!(first ? open->wait(FileOpen::kWaitMs) : open->answered()) && !open->overdue())
-        return 0;
-    if (const double rate = open->rate(); rate > 0) {
-        p.rateCache.insert(track.path, rate);
-        return rate;
-    }
-    self.probeRate(track.path);
+    // Read from the stream's header by the player's own reader, once its
+    // open has answered (lookUpRate starts it).
+    if (const std::shared_ptr<FileOpen> open = p.opens.value(track.path))
+        return open->rate();
     return 0;
 }
 

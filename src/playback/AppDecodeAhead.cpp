@@ -128,6 +128,9 @@ void App::aimLookAhead() {
         return;
     p.aheadAim = next->path;
     ensureLoudness(*next);
+    // Its rate may send it down the effects road.
+    if (rateDecides())
+        lookUpRate(*next);
     prefetchFX(*next);
     prefetchDecode(*next);
 }
@@ -155,6 +158,8 @@ std::optional<QString> App::fileAhead(const Track& next, bool& later) {
     // than take a file our player may refuse at its first read.
     if (!entry || entry->source != next.path ||
         (entry->file && !stillDecodes(entry->source, entry->stamp))) {
+        if (rateDecides())
+            lookUpRate(next);
         if (fxNeeded(next))
             return next.path;
         dropDecodeAhead();

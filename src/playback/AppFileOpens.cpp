@@ -1,25 +1,29 @@
 // ---- playback: audio files opened off the main thread ----
 //
-// Every file of the user's that a player reads is opened on `openQueue`
-// (FileOpen.h), never on the main thread: a tag block of a hundred thousand
-// entries takes FFmpeg or libsndfile tens of seconds to read, and the window,
-// MPRIS and the remote would get no answer meanwhile. (The program's own
-// decoded and rendered files hold no tags and are opened where they are
-// played.) One open per path serves every asker: the rate look (trackRate),
-// the play request, the gapless check, the player opened ahead and the
-// crossfade.
+// Every file of the user's that a player reads is opened by a FileOpen, on a
+// thread of its own (FileOpen.h), never on the main thread: a tag block of a
+// hundred thousand entries takes FFmpeg or libsndfile tens of seconds to
+// read, a network mount may take as long to open a file at all, and the
+// window, MPRIS and the remote would get no answer meanwhile. (The program's
+// own decoded and rendered files hold no tags and are opened where they are
+// played.) One open per path serves every asker, for as long as it runs
+// (also past its deadline: asking again joins it rather than start another
+// beside it) and for a few seconds after it answered: the rate look
+// (lookUpRate), the play request, the gapless check, the player opened
+// ahead and the crossfade.
 //
-// The play request waits a short while (kWaitMs) for its open: an ordinary
-// file answers well within it, so the track starts in the request itself, as
-// it always has, and the request and what follows it (the labels, the look
-// ahead, MPRIS told 'Playing') keep their order. An open that has not
-// answered by then leaves the track being prepared (`loading`, the button's
-// preparing title) like a fallback road does: its answer takes the road
-// again, unless a newer request overtook it, and so does its deadline
-// (FileOpen::kLimitMs), after which the file is refused as unreadable. The
-// checks that prepare the next track wait the same short while, so that an
-// ordinary successor is armed in the tick that asks for it; one that has
-// not answered by then is asked for again at the next tick.
+// An open's first kWaitMs are waited for by whoever asks for it then
+// (answerWithin): an ordinary file answers well within that, so a play
+// request starts its track in the request itself, as it always has, and the
+// request and what follows it (the labels, the look ahead, MPRIS told
+// 'Playing') keep their order; and the checks that prepare the next track
+// arm an ordinary successor in the tick that asks for it. Later asks read
+// what is known. A request whose open has not answered by then leaves the
+// track being prepared (`loading`, the button's preparing title) like a
+// fallback road does: its answer takes the road again, unless a newer
+// request overtook it, and so does its deadline (FileOpen::kLimitMs), after
+// which the file is refused as too slow to open. A check that finds the open
+// still running asks again at its next tick.
 //
 // An answered open that no one takes is dropped after kKeepMs: a file held
 // open longer might be replaced on the disk before it plays.
@@ -30,8 +34,9 @@
 #include "platform/Platform.h"
 #include "platform/audio/AudioPlayer.h"
 
-#include <QThreadPool>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace ql {
 
@@ -40,20 +45,45 @@ constexpr int kWaitMs = FileOpen::kWaitMs;
 constexpr int kKeepMs = 5000;
 } // namespace
 
+std::shared_ptr<FileOpen::Inbox> App::makeOpenInbox() {
+    return std::make_shared<FileOpen::Inbox>([delivery = Delivery(this)](const QString& path) {
+        delivery.post([path](App& app) {
+            if (const std::shared_ptr<FileOpen> open = app.playback.opens.value(path))
+                app.fileOpened(open);
+        });
+    });
+}
+
 std::shared_ptr<FileOpen> App::openOffMain(const QString& path) {
     PlaybackState& p = playback;
+    // A running open is joined however long it runs: a disk that holds one
+    // open of the file would hold another just the same.
     if (const auto known = p.opens.constFind(path);
         known != p.opens.constEnd() && (*known)->answerAge() < kKeepMs)
         return *known;
-    std::shared_ptr<FileOpen> open =
-        FileOpen::start(*openQueue, path, [delivery = Delivery(this), path] {
-            delivery.post([path](App& app) {
-                if (const std::shared_ptr<FileOpen> open = app.playback.opens.value(path))
-                    app.fileOpened(open);
-            });
-        });
+    std::shared_ptr<FileOpen> open = FileOpen::start(path, openInbox);
     p.opens.insert(path, open);
     return open;
+}
+
+std::shared_ptr<FileOpen> App::answerWithin(const QString& path) {
+    const std::shared_ptr<FileOpen> open = openOffMain(path);
+    const qint64 left = std::max<qint64>(kWaitMs - open->age(), 0);
+    if (open->answered() || open->overdue() || open->wait(int(left)))
+        return open;
+    return nullptr;
+}
+
+FileOpen::Answer App::takeAnswer(const std::shared_ptr<FileOpen>& open) {
+    PlaybackState& p = playback;
+    // An open still running (past its deadline) stays, so that asking again
+    // joins it; an answered one hands its file out once.
+    if (open->answered())
+        p.opens.remove(open->path());
+    FileOpen::Answer answer = open->take();
+    if (answer.file)
+        p.rateCache.insert(open->path(), answer.file->sampleRate());
+    return answer;
 }
 
 void App::fileOpened(const std::shared_ptr<FileOpen>& open) {
@@ -71,8 +101,11 @@ void App::fileOpened(const std::shared_ptr<FileOpen>& open) {
     }
     // The rate read may send the next track down the effects road: its
     // render made ahead starts now rather than at its turn.
-    if (const std::optional<Track> next = peekNext(); next && next->path == open->path())
+    if (const std::optional<Track> next = peekNext(); next && next->path == open->path()) {
+        if (rateDecides())
+            lookUpRate(*next);
         prefetchFX(*next);
+    }
 }
 
 void App::dropStaleOpens() {
@@ -82,27 +115,24 @@ void App::dropStaleOpens() {
 
 std::optional<FileOpen::Answer> App::openedFor(const QString& path, quint64 generation) {
     PlaybackState& p = playback;
-    const std::shared_ptr<FileOpen> open = openOffMain(path);
-    if (!open->wait(kWaitMs) && !open->overdue()) {
+    const std::shared_ptr<FileOpen> open = answerWithin(path);
+    if (!open) {
         qCDebug(lcPlayback, "request %llu waits for its file to open",
                 static_cast<unsigned long long>(generation));
+        const std::shared_ptr<FileOpen> running = p.opens.value(path);
         p.openWait = OpenWait{path, generation};
         // Its deadline ends the wait, whenever the open itself ends.
-        QTimer::singleShot(open->msLeft() + 1, this, [this, open, generation] {
+        QTimer::singleShot(running->msLeft() + 1, this, [this, running, generation] {
             PlaybackState& p = playback;
             if (p.openWait && p.openWait->generation == generation &&
-                p.openWait->path == open->path() && p.generation == generation && p.current) {
+                p.openWait->path == running->path() && p.generation == generation && p.current) {
                 p.openWait.reset();
                 takeRoad(*p.current, generation);
             }
         });
         return std::nullopt;
     }
-    p.opens.remove(path);
-    FileOpen::Answer answer = open->take();
-    if (answer.file)
-        p.rateCache.insert(path, answer.file->sampleRate());
-    return answer;
+    return takeAnswer(open);
 }
 
 std::unique_ptr<platform::AudioPlayer> App::playerOf(const Track& next, const QString& file,
@@ -112,23 +142,40 @@ std::unique_ptr<platform::AudioPlayer> App::playerOf(const Track& next, const QS
         return nullptr;
     if (file != next.path)
         return platform::AudioPlayer::openPlayable(*platform.outputs, file).player;
-    const std::shared_ptr<FileOpen> open = openOffMain(file);
-    later = !open->wait(kWaitMs) && !open->overdue();
+    const std::shared_ptr<FileOpen> open = answerWithin(file);
+    later = !open;
     if (later)
         return nullptr;
-    playback.opens.remove(file);
-    FileOpen::Answer answer = open->take();
+    FileOpen::Answer answer = takeAnswer(open);
     return platform::AudioPlayer::openPlayable(*platform.outputs, std::move(answer.file),
                                                answer.error)
         .player;
 }
 
-bool App::rateAwaited(const Track& track) const {
-    const PlaybackState& p = playback;
-    if (p.bitPerfect || effUpMode() <= 0 || !outputDeviceID() || fxSignature() ||
-        trackRate(track) > 0)
+bool App::rateDecides() const {
+    return !playback.bitPerfect && effUpMode() > 0 && outputDeviceID() && !fxSignature();
+}
+
+void App::lookUpRate(const Track& track) {
+    PlaybackState& p = playback;
+    if (trackRate(track) > 0 || p.rateProbing.contains(track.path) ||
+        p.rateCutShort.contains(track.path))
+        return;
+    // The player's own reader takes the rate from the stream's header, never
+    // from the tags, which can make ffprobe take minutes.
+    const std::shared_ptr<FileOpen> open = answerWithin(track.path);
+    // Refused by our reader (not for its time): ffprobe is asked.
+    if (open && open->answered() && open->rate() <= 0 && !open->tooSlow())
+        probeRate(track.path);
+}
+
+bool App::rateAwaited(const Track& track) {
+    if (!rateDecides())
         return false;
-    const std::shared_ptr<FileOpen> open = p.opens.value(track.path);
+    lookUpRate(track);
+    if (trackRate(track) > 0)
+        return false;
+    const std::shared_ptr<FileOpen> open = playback.opens.value(track.path);
     return open && !open->answered() && !open->overdue();
 }
 

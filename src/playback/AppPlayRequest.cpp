@@ -158,8 +158,8 @@ void App::takeRoad(const Track& track, quint64 generation) {
     bool answered = false;
     // Takes the answer of `path`'s open (AppFileOpens.cpp); false while it
     // is on its way (its answer takes the road again) and when it came too
-    // late. A file that takes too long to open is refused as one that cannot
-    // be read: the decode road would read its tags just as slowly.
+    // late. A file that takes too long to open is refused, and told so: the
+    // decode road would read its tags, or wait for its disk, just as long.
     const auto takeAnswer = [&](const QString& path) {
         std::optional<FileOpen::Answer> taken = openedFor(path, generation);
         if (!taken)
@@ -167,7 +167,7 @@ void App::takeRoad(const Track& track, quint64 generation) {
         answer = std::move(*taken);
         answered = true;
         if (answer.tooSlow)
-            endUnplayable(Failure::FileUnreadable, QFileInfo(track.path).fileName(),
+            endUnplayable(Failure::FileTooSlow, QFileInfo(track.path).fileName(),
                           "the file took too long to open");
         return !answer.tooSlow;
     };

@@ -1047,6 +1047,8 @@ private slots:
             r.app.play(tagged);
         }
         due.start();
+        // Its tags keep it from FFmpeg, the only reader of its kind: refused
+        // as unreadable, at once.
         const QString refused = failureText(Failure::FileUnreadable, QFileInfo(path).fileName());
         const auto outcome = [&] {
             return r.app.playback.current && r.app.playback.current->id == 2 &&

@@ -13,7 +13,11 @@
 
 #include <sndfile.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -116,39 +120,94 @@ constexpr qint64 kLargeTags = 256 * 1024;
 // does not count, stray bytes).
 constexpr qint64 kResyncReach = 1024 * 1024;
 
-// Where libsndfile is to read an MP3 with leading ID3v2 tags of kLargeTags or
-// more from: its first frame (MpegLength's resync). 0 for a file that does
-// not start so; -1 when no frame is found within reach of the tags.
-qint64 audioPastLargeTags(const QString& path) {
-    const MpegStart start = mpegStartOfFile(path, kResyncReach, kLargeTags);
+// Where libsndfile is to read the MP3 open as `fd`, with leading ID3v2 tags
+// of kLargeTags or more, from: its first frame (MpegLength's resync). 0 for
+// a file that does not start so; -1 when no frame is found within reach of
+// the tags.
+qint64 audioPastLargeTags(int fd) {
+    const MpegStart start = mpegStartOfFile(fd, kResyncReach, kLargeTags);
     if (start.pastTags < kLargeTags)
         return 0;
     return start.frame ? *start.frame : -1;
 }
 
-// Whether the ID3v2 tags at the start of `path` hold more frames than
-// FfmpegGate's bound: libmpg123 would gather them for minutes.
-bool crowdedId3(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    const bool crowded = FfmpegGate::id3Frames(fd) > FfmpegGate::kManyTags;
-    ::close(fd);
-    return crowded;
+// Whether the ID3v2 tags at the start of the file open as `fd` hold more
+// frames than FfmpegGate's bound: libmpg123 would gather them for minutes.
+bool crowdedId3(int fd) {
+    return FfmpegGate::id3Frames(fd) > FfmpegGate::kManyTags;
 }
 
-// libsndfile reading the file from `from` on, as if it started there; the
-// descriptor goes into `fd` (the caller closes it after the SNDFILE).
-SNDFILE* openFrom(const QString& path, qint64 from, SF_INFO& sf, int& fd) {
-    fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    SNDFILE* f =
-        ::lseek(fd, from, SEEK_SET) == from ? sf_open_fd(fd, SFM_READ, &sf, SF_FALSE) : nullptr;
-    if (!f) {
-        ::close(fd);
-        fd = -1;
+// A descriptor of the same open file for a reader that closes its own (the
+// FLAC mask, FFmpeg): no second open.
+int shareOf(int fd) {
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
+} // namespace
+
+struct OpenedFile {
+    explicit OpenedFile(int fd) : fd(fd) {}
+    ~OpenedFile() { ::close(fd); }
+    OpenedFile(const OpenedFile&) = delete;
+    OpenedFile& operator=(const OpenedFile&) = delete;
+    const int fd;
+};
+
+// libsndfile's view of an opened file: from `from` on, as if it started
+// there, read at a position of its own (pread), so that several views of
+// one descriptor never move each other.
+struct FileView {
+    std::shared_ptr<const OpenedFile> file;
+    std::int64_t from = 0;
+    std::int64_t at = 0;
+
+    static FileView& of(void* data) { return *static_cast<FileView*>(data); }
+    static sf_count_t length(void* data) {
+        const FileView& v = of(data);
+        struct stat st {};
+        return ::fstat(v.file->fd, &st) == 0 ? std::max<sf_count_t>(st.st_size - v.from, 0) : 0;
     }
+    static sf_count_t seek(sf_count_t offset, int whence, void* data) {
+        FileView& v = of(data);
+        const sf_count_t base = whence == SEEK_CUR ? v.at : whence == SEEK_END ? length(data) : 0;
+        if (base + offset < 0)
+            return -1;
+        v.at = base + offset;
+        return v.at;
+    }
+    static sf_count_t read(void* out, sf_count_t count, void* data) {
+        FileView& v = of(data);
+        sf_count_t done = 0;
+        while (done < count) {
+            const ssize_t got = ::pread(v.file->fd, static_cast<char*>(out) + done,
+                                        std::size_t(count - done), off_t(v.from + v.at + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            done += got;
+        }
+        v.at += done;
+        return done;
+    }
+    static sf_count_t write(const void*, sf_count_t, void*) { return 0; }
+    static sf_count_t tell(void* data) { return of(data).at; }
+};
+
+namespace {
+
+// libsndfile reading `file` from `from` on; the view it reads through goes
+// into `view` (which must outlive the SNDFILE).
+SNDFILE* openView(const std::shared_ptr<const OpenedFile>& file, qint64 from, SF_INFO& sf,
+                  std::unique_ptr<FileView>& view) {
+    view = std::make_unique<FileView>();
+    view->file = file;
+    view->from = from;
+    SF_VIRTUAL_IO io{&FileView::length, &FileView::seek, &FileView::read, &FileView::write,
+                     &FileView::tell};
+    SNDFILE* f = sf_open_virtual(&io, SFM_READ, &sf, view.get());
+    if (!f)
+        view.reset();
     return f;
 }
 
@@ -160,40 +219,47 @@ QString describe(const QString& path, const QString& what) {
 
 AudioFile::Opened AudioFile::open(const QString& path, QDeadlineTimer deadline) {
     Opened r;
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        r.error = describe(path, QStringLiteral("the file does not exist."));
+    // Not blocking: a named pipe must not hold the open until a writer
+    // comes (it is refused below, as is anything but a file).
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        r.error =
+            describe(path, errno == ENOENT ? QStringLiteral("the file does not exist.")
+                                           : QString::fromLocal8Bit(std::strerror(errno)) + u'.');
         return r;
     }
-    if (!info.isFile()) {
+    const auto opened = std::make_shared<const OpenedFile>(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         r.error = describe(path, QStringLiteral("it is not a file."));
         return r;
     }
     SF_INFO sf{};
-    int pastTags = -1;
+    std::unique_ptr<FileView> view;
     SNDFILE* f = nullptr;
-    const qint64 audio = audioPastLargeTags(path);
+    const qint64 audio = audioPastLargeTags(fd);
     if (audio > 0)
-        f = openFrom(path, audio, sf, pastTags);
+        f = openView(opened, audio, sf, view);
+    const bool pastTags = f != nullptr;
     // Large tags with no frame read past them are handed to libsndfile
     // whole only when they hold few frames.
-    if (!f && (audio == 0 || !crowdedId3(path))) {
+    if (!f && (audio == 0 || !crowdedId3(fd))) {
         sf = SF_INFO{};
-        f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &sf);
+        f = openView(opened, 0, sf, view);
     }
     std::unique_ptr<FlacMetaMask> mask;
     QString refused;
     if (!f) {
         refused = QString::fromUtf8(sf_strerror(nullptr));
-        if ((mask = FlacMetaMask::open(path, sf)))
+        if ((mask = FlacMetaMask::open(shareOf(fd), sf)))
             f = mask->file();
     }
-    if (!f && FfmpegGate::kept(path)) {
+    if (!f && FfmpegGate::kept(path, fd)) {
         // FFmpeg would parse the very tags the mask hides (or the tags of
         // another format), for minutes, or walk FLAC blocks libFLAC cannot:
         // the file is refused here.
         r.keptFromFfmpeg = true;
-        r.error = describe(path, FlacMetaMask::walk(path).kind == FlacLayout::Kind::Unsound
+        r.error = describe(path, FlacMetaMask::walk(fd).kind == FlacLayout::Kind::Unsound
                                      ? QStringLiteral("its FLAC metadata blocks are damaged.")
                                      : refused);
         return r;
@@ -201,12 +267,12 @@ AudioFile::Opened AudioFile::open(const QString& path, QDeadlineTimer deadline) 
     if (!f) {
         // libsndfile's reason stands unless FFmpeg knows the file's kind.
         const bool timeLeft = !deadline.hasExpired();
-        CodecReader::Opened c = CodecReader::open(path, deadline);
+        CodecReader::Opened c = CodecReader::open(shareOf(fd), path, deadline);
         if (!c.reader) {
             // FFmpeg spent the open's time on the file's header (its tags):
             // no other run of FFmpeg is to spend it there again.
             if (timeLeft && deadline.hasExpired()) {
-                FfmpegGate::keep(path);
+                FfmpegGate::keep(path, fd);
                 r.keptFromFfmpeg = true;
             }
             r.error = describe(path, c.recognised ? c.why : refused);
@@ -227,20 +293,19 @@ AudioFile::Opened AudioFile::open(const QString& path, QDeadlineTimer deadline) 
     }
     if (sf.channels <= 0 || sf.samplerate <= 0 || sf.frames < 0) {
         sf_close(f);
-        if (pastTags >= 0)
-            ::close(pastTags);
         r.error = describe(path, QStringLiteral("it declares no usable audio stream."));
         return r;
     }
     // Read through the mask or past its tags: whether ffmpeg may read it is
     // asked now, off the main thread, so the answer is there when its first
     // read fails and the track end looks for another road.
-    if (mask || pastTags >= 0)
-        FfmpegGate::kept(path);
+    if (mask || pastTags)
+        FfmpegGate::kept(path, fd);
     std::unique_ptr<AudioFile> file(new AudioFile);
     file->m_file = f;
+    file->m_opened = opened;
+    file->m_view = std::move(view);
     file->m_mask = std::move(mask);
-    file->m_pastTags = pastTags;
     file->m_path = path;
     file->m_rate = sf.samplerate;
     file->m_channels = sf.channels;
@@ -255,11 +320,55 @@ AudioFile::Opened AudioFile::open(const QString& path, QDeadlineTimer deadline) 
         // finds the end, and libsndfile cannot seek in such a stream.
         file->m_lengthIsEstimate = true;
         file->m_seeksByReading = true;
-        file->m_frames = flacLengthFromFrames(path).value_or(
-            estimateFrames(info.size(), sf.channels, file->m_bits));
+        file->m_frames = flacLengthFromFrames(fd).value_or(
+            estimateFrames(st.st_size, sf.channels, file->m_bits));
     }
     r.file = std::move(file);
     return r;
+}
+
+std::unique_ptr<AudioFile> AudioFile::twin() const {
+    if (!m_file || !m_opened || m_writing)
+        return nullptr;
+    SF_INFO sf{};
+    std::unique_ptr<FileView> view;
+    std::unique_ptr<FlacMetaMask> mask;
+    SNDFILE* f = nullptr;
+    if (m_mask) {
+        if ((mask = FlacMetaMask::open(shareOf(m_opened->fd), sf)))
+            f = mask->file();
+    } else {
+        f = openView(m_opened, m_view ? m_view->from : 0, sf, view);
+    }
+    if (!f)
+        return nullptr;
+    std::unique_ptr<AudioFile> file(new AudioFile);
+    file->m_file = f;
+    file->m_opened = m_opened;
+    file->m_view = std::move(view);
+    file->m_mask = std::move(mask);
+    file->m_path = m_path;
+    file->m_rate = m_rate;
+    file->m_channels = m_channels;
+    file->m_frames = m_frames;
+    file->m_bits = m_bits;
+    file->m_lengthIsEstimate = m_lengthIsEstimate;
+    file->m_isFlac = m_isFlac;
+    file->m_seeksByReading = m_seeksByReading;
+    file->m_countFrames = m_countFrames;
+    file->m_refused = m_refused;
+    file->m_layout = m_layout;
+    return file;
+}
+
+void AudioFile::prepareSecondReader() {
+    if (m_isFlac && !m_seeksByReading && !m_second)
+        m_second = twin();
+}
+
+std::unique_ptr<AudioFile> AudioFile::takeSecondReader() {
+    prepareSecondReader();
+    return std::move(m_second);
 }
 
 AudioFile::Opened AudioFile::openStream(std::shared_ptr<PcmStream> stream) {
@@ -435,26 +544,20 @@ bool AudioFile::seek(std::int64_t frame) {
     return true;
 }
 
-// Backwards: the file is opened again; then decoded up to `frame`. A
-// target past the end stops at the end, which makes the length known.
+// Backwards: the file is read again from its start (a fresh decoder of the
+// file opened already); then decoded up to `frame`. A target past the end
+// stops at the end, which makes the length known.
 bool AudioFile::seekByReading(std::int64_t frame) {
     if (frame < m_position) {
-        SF_INFO sf{};
-        std::unique_ptr<FlacMetaMask> mask;
-        SNDFILE* f = nullptr;
-        if (m_mask) {
-            if ((mask = FlacMetaMask::open(m_path, sf)))
-                f = mask->file();
-        } else {
-            f = sf_open(QFile::encodeName(m_path).constData(), SFM_READ, &sf);
-        }
-        if (!f) {
+        std::unique_ptr<AudioFile> again = twin();
+        if (!again) {
             m_error = describe(m_path, QString::fromUtf8(sf_strerror(nullptr)));
             return false;
         }
         sf_close(m_file);
-        m_file = f;
-        m_mask = std::move(mask);
+        m_file = std::exchange(again->m_file, nullptr);
+        m_view = std::move(again->m_view);
+        m_mask = std::move(again->m_mask);
         m_position = 0;
     }
     std::vector<double> skip(std::size_t(8192) * std::size_t(m_channels));
@@ -488,11 +591,12 @@ bool AudioFile::close(bool sync) {
         return true;
     if (m_writing && sync)
         sf_write_sync(m_file);
+    m_second.reset();
     const int rc = sf_close(m_file);
     m_file = nullptr;
     m_mask.reset();
-    if (m_pastTags >= 0)
-        ::close(std::exchange(m_pastTags, -1));
+    m_view.reset();
+    m_opened.reset();
     if (rc != 0) {
         m_error = QStringLiteral("Cannot complete “%1”.").arg(QFileInfo(m_path).fileName());
         return false;

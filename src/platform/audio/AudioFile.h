@@ -14,6 +14,11 @@
 // A file that stores no length (a FLAC written through a pipe) has an
 // estimate from its size until the decoder runs out.
 //
+// A file is opened once: every reader of it here (libsndfile, the FLAC
+// mask, FFmpeg, the frame walks, a second reader of a FLAC) reads through
+// that one descriptor, each at its own position. On a slow network mount
+// every open of a file can take seconds.
+//
 // Reading gives interleaved doubles at full scale ±1.0, which hold every
 // integer sample up to 32 bits exactly (see SampleCodec.h). A read that stops
 // before the length the file declares, or that libsndfile flags, is an error,
@@ -39,6 +44,8 @@ namespace ql::platform {
 class CodecReader;
 class FlacMetaMask;
 class PcmStream;
+struct OpenedFile;
+struct FileView;
 
 class AudioFile {
 public:
@@ -59,6 +66,13 @@ public:
     static constexpr int kOpenLimitMs = 10000; // the deadline the program gives an open
     static Opened open(const QString& path,
                        QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
+    // A FLAC read by two workers (PrefetchReader) wants a second reader of
+    // its own: made here, on the calling thread (the open's), from the
+    // file opened already; nothing is opened again. Any other file has none.
+    void prepareSecondReader();
+    // That second reader, made now if it was not prepared (which reads the
+    // file's headers again, but opens nothing); none for any other file.
+    std::unique_ptr<AudioFile> takeSecondReader();
     // Reads `stream` (path() is its address). Its length is an estimate
     // until the end is read; it seeks back only as far as the stream holds.
     static Opened openStream(std::shared_ptr<PcmStream> stream);
@@ -119,15 +133,22 @@ private:
     // `container` is a libsndfile major format; 0 is refused.
     static Opened createFloat(const QString& path, double rate, int channels, int container);
     bool seekByReading(std::int64_t frame);
+    // Another reader of the same open file, at its start; none when the
+    // file is not read through libsndfile.
+    std::unique_ptr<AudioFile> twin() const;
     // The frame count of an MP3, done once; false (with error()) when the
     // file cannot be played whole through libsndfile.
     bool lengthHolds();
 
     sf_private_tag* m_file = nullptr;
-    // What m_file reads through for a FLAC libsndfile refuses for its tags.
+    // The file opened once, shared by its readers.
+    std::shared_ptr<const OpenedFile> m_opened;
+    // What m_file reads: the file from an offset (past a large ID3v2 tag,
+    // for an MP3; see open()), at a position of its own.
+    std::unique_ptr<FileView> m_view;
+    // Instead, for a FLAC libsndfile refuses for its tags.
     std::unique_ptr<FlacMetaMask> m_mask;
-    // What m_file reads, past a large ID3v2 tag, for an MP3 (see open()).
-    int m_pastTags = -1;
+    std::unique_ptr<AudioFile> m_second;  // prepareSecondReader()
     std::unique_ptr<CodecReader> m_codec; // instead of m_file
     std::shared_ptr<PcmStream> m_stream;  // instead of either
     QString m_path;

@@ -10,7 +10,11 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ql::platform {
 
@@ -71,28 +75,21 @@ void convert(const AVFrame* f, int channels, int from, int count, double* out) {
     }
 }
 
-// The demuxer FFmpeg finds for the file, when it is one of ours.
-const AVInputFormat* probe(const QByteArray& name) {
-    AVIOContext* io = nullptr;
-    if (avio_open(&io, name.constData(), AVIO_FLAG_READ) < 0)
-        return nullptr;
-    const AVInputFormat* format = nullptr;
-    const int score = av_probe_input_buffer2(io, &format, name.constData(), nullptr, 0, 0);
-    avio_closep(&io);
-    if (score < 0 || !format || av_match_list(format->name, kDemuxers, ',') <= 0)
-        return nullptr;
-    return format;
-}
+// What FFmpeg reads of the file at a time.
+constexpr int kIoBuffer = 32 * 1024;
 
 } // namespace
 
-CodecReader::Opened CodecReader::open(const QString& path, QDeadlineTimer deadline) {
+CodecReader::Opened CodecReader::open(int fd, const QString& path, QDeadlineTimer deadline) {
     // FFmpeg would print its complaints about damaged files on stderr.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
 
     Opened r;
     std::unique_ptr<CodecReader> reader(new CodecReader);
+    reader->m_fd = fd;
+    if (fd < 0)
+        return r;
     reader->m_deadline = deadline;
     const bool started = reader->start(path, r);
     // Whatever FFmpeg made of a block it was cut off in, the file is refused.
@@ -111,12 +108,72 @@ CodecReader::~CodecReader() {
     av_packet_free(&m_packet);
     avcodec_free_context(&m_codec);
     avformat_close_input(&m_format);
+    if (m_io) {
+        av_freep(&m_io->buffer);
+        avio_context_free(&m_io);
+    }
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+int CodecReader::readFile(void* reader, std::uint8_t* buffer, int size) {
+    CodecReader& r = *static_cast<CodecReader*>(reader);
+    if (r.m_deadline.hasExpired())
+        return AVERROR_EXIT;
+    ssize_t got = -1;
+    do
+        got = ::pread(r.m_fd, buffer, std::size_t(size), off_t(r.m_at));
+    while (got < 0 && errno == EINTR);
+    if (got < 0)
+        return AVERROR(errno);
+    if (got == 0)
+        return AVERROR_EOF;
+    r.m_at += got;
+    return int(got);
+}
+
+std::int64_t CodecReader::seekFile(void* reader, std::int64_t offset, int whence) {
+    CodecReader& r = *static_cast<CodecReader*>(reader);
+    struct stat st {};
+    const auto size = [&] { return ::fstat(r.m_fd, &st) == 0 ? std::int64_t(st.st_size) : -1; };
+    if (whence & AVSEEK_SIZE)
+        return size();
+    std::int64_t base = 0;
+    switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET:
+        break;
+    case SEEK_CUR:
+        base = r.m_at;
+        break;
+    case SEEK_END:
+        base = size();
+        if (base < 0)
+            return AVERROR(EIO);
+        break;
+    default:
+        return AVERROR(EINVAL);
+    }
+    if (base + offset < 0)
+        return AVERROR(EINVAL);
+    r.m_at = base + offset;
+    return r.m_at;
 }
 
 bool CodecReader::start(const QString& path, Opened& r) {
     const QByteArray name = QFile::encodeName(path);
-    const AVInputFormat* demuxer = probe(name);
-    if (!demuxer)
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBuffer));
+    m_io = buffer ? avio_alloc_context(buffer, kIoBuffer, 0, this, &CodecReader::readFile, nullptr,
+                                       &CodecReader::seekFile)
+                  : nullptr;
+    if (!m_io) {
+        av_free(buffer);
+        return false;
+    }
+    // The demuxer FFmpeg finds for the file, when it is one of ours; what it
+    // read to find it is kept for the demuxer.
+    const AVInputFormat* demuxer = nullptr;
+    const int score = av_probe_input_buffer2(m_io, &demuxer, name.constData(), nullptr, 0, 0);
+    if (score < 0 || !demuxer || av_match_list(demuxer->name, kDemuxers, ',') <= 0)
         return false;
     r.recognised = true;
     m_format = avformat_alloc_context();
@@ -124,6 +181,8 @@ bool CodecReader::start(const QString& path, Opened& r) {
         r.why = QStringLiteral("the file is damaged or incomplete.");
         return false;
     }
+    m_format->pb = m_io;
+    m_format->flags |= AVFMT_FLAG_CUSTOM_IO;
     m_format->interrupt_callback = AVIOInterruptCB{&CodecReader::overdue, this};
     AVDictionary* options = nullptr;
     av_dict_set(&options, "format_whitelist", kDemuxers, 0);

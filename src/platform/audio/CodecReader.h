@@ -23,6 +23,9 @@
 // at every block it reads, tags too) and refused as too slow. Reads after
 // the open are never broken off.
 //
+// It reads a file opened already (AudioFile's one open of it), through a
+// descriptor it is given and closes, at a position of its own.
+//
 // One object is used by one thread at a time; it keeps its own demuxer and
 // decoder. Allocation happens here (FFmpeg's packets and frames), which is
 // why it only ever runs on the read-ahead workers, never on the feeder.
@@ -35,6 +38,7 @@
 #include <memory>
 
 struct AVFormatContext;
+struct AVIOContext;
 struct AVCodecContext;
 struct AVPacket;
 struct AVFrame;
@@ -49,7 +53,9 @@ public:
         // False when no demuxer of ours recognised the file at all.
         bool recognised = false;
     };
-    static Opened open(const QString& path,
+    // Reads the file open as `fd` (taken, and closed with the reader), whose
+    // path is `path`.
+    static Opened open(int fd, const QString& path,
                        QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
     ~CodecReader();
     CodecReader(const CodecReader&) = delete;
@@ -75,6 +81,10 @@ private:
     bool start(const QString& path, Opened& r);
     // FFmpeg's interrupt callback: the open's deadline has passed.
     static int overdue(void* reader);
+    // FFmpeg's reads and seeks of the file, through m_fd at m_at; a read
+    // past the open's deadline is broken off.
+    static int readFile(void* reader, std::uint8_t* buffer, int size);
+    static std::int64_t seekFile(void* reader, std::int64_t offset, int whence);
     bool freshDecoder();
     bool measureEnd();
     // The decoder's next frame: 1, 0 when it has delivered everything, -1
@@ -90,6 +100,9 @@ private:
     std::int64_t ptsOf(std::int64_t frame) const;
     int fail(const QString& why);
 
+    int m_fd = -1;
+    std::int64_t m_at = 0;
+    AVIOContext* m_io = nullptr;
     AVFormatContext* m_format = nullptr;
     AVCodecContext* m_codec = nullptr;
     AVPacket* m_packet = nullptr;

@@ -459,30 +459,53 @@ void remember(const QString& file, const Answer& answer) {
 
 } // namespace
 
+namespace {
+
+// The answer kept for `file` while it still has the stamp of `st`.
+std::optional<bool> keptBefore(const QString& file, const struct stat& st) {
+    const QMutexLocker lock(&answersLock);
+    const auto it = answers().constFind(file);
+    if (it != answers().constEnd() && it->stamp == stampOf(st))
+        return it->kept;
+    return std::nullopt;
+}
+
+// Walks the regular file open as `fd` (as `st` found it) and keeps the answer.
+bool walkOpen(const QString& file, int fd, const struct stat& st) {
+    Answer answer;
+    answer.stamp = stampOf(st);
+    answer.kept = FfmpegGate::crowded(fd);
+    remember(file, answer);
+    return answer.kept;
+}
+
+} // namespace
+
 bool FfmpegGate::kept(const QString& path) {
     const QString file = fileOf(path);
     const QByteArray name = QFile::encodeName(file);
     struct stat st {};
     if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    {
-        const QMutexLocker lock(&answersLock);
-        const auto it = answers().constFind(file);
-        if (it != answers().constEnd() && it->stamp == stampOf(st))
-            return it->kept;
-    }
+    if (const std::optional<bool> before = keptBefore(file, st))
+        return *before;
     // Not blocking: a file replaced by a named pipe must not hold the caller.
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
-    Answer answer;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        answer.stamp = stampOf(st);
-        answer.kept = crowded(fd);
-    }
+    const bool kept = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && walkOpen(file, fd, st);
     ::close(fd);
-    remember(file, answer);
-    return answer.kept;
+    return kept;
+}
+
+bool FfmpegGate::kept(const QString& path, int fd) {
+    const QString file = fileOf(path);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    if (const std::optional<bool> before = keptBefore(file, st))
+        return *before;
+    return walkOpen(file, fd, st);
 }
 
 std::optional<bool> FfmpegGate::known(const QString& path) {
@@ -493,11 +516,10 @@ std::optional<bool> FfmpegGate::known(const QString& path) {
     return it->kept;
 }
 
-void FfmpegGate::keep(const QString& path) {
-    const QString file = fileOf(path);
+void FfmpegGate::keep(const QString& path, int fd) {
     struct stat st {};
-    if (::stat(QFile::encodeName(file).constData(), &st) == 0 && S_ISREG(st.st_mode))
-        remember(file, {stampOf(st), true});
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        remember(fileOf(path), {stampOf(st), true});
 }
 
 } // namespace ql::platform

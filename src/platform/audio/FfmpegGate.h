@@ -45,12 +45,15 @@ public:
     // FFmpeg's "file:" name of one). A file that cannot be opened or is no
     // regular file is not kept (its reader finds out for itself).
     static bool kept(const QString& path);
+    // As kept(path), for that file open as `fd`: read through the open it
+    // has, with no open of its own (a slow disk pays for one open a file).
+    static bool kept(const QString& path, int fd);
     // The answer kept() gave last for `path`, without touching the disk;
     // none when it was never asked.
     static std::optional<bool> known(const QString& path);
-    // `path`, as it is now, is kept from FFmpeg from now on: its open by
+    // `path`, open as `fd`, is kept from FFmpeg from now on (until it changes): its open by
     // FFmpeg outlasted its deadline.
-    static void keep(const QString& path);
+    static void keep(const QString& path, int fd);
     // The verdict on the open file `fd`, walked now (no cache).
     static bool crowded(int fd);
 

@@ -294,8 +294,12 @@ bool FlacMetaMask::copyMasked(const QString& from, const QString& to) {
 }
 
 std::unique_ptr<FlacMetaMask> FlacMetaMask::open(const QString& path, SF_INFO& info) {
+    return open(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC), info);
+}
+
+std::unique_ptr<FlacMetaMask> FlacMetaMask::open(int fd, SF_INFO& info) {
     std::unique_ptr<FlacMetaMask> m(new FlacMetaMask);
-    m->m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    m->m_fd = fd;
     if (m->m_fd < 0)
         return nullptr;
     struct stat st {};

@@ -68,6 +68,8 @@ public:
     // is no FLAC, an unsound one, holds no comment block, or libsndfile still
     // refuses it.
     static std::unique_ptr<FlacMetaMask> open(const QString& path, SF_INFO& info);
+    // The same of a file open as `fd`, which the mask takes (and closes).
+    static std::unique_ptr<FlacMetaMask> open(int fd, SF_INFO& info);
     ~FlacMetaMask();
     FlacMetaMask(const FlacMetaMask&) = delete;
     FlacMetaMask& operator=(const FlacMetaMask&) = delete;

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include <unistd.h>
+
 namespace ql::platform {
 
 namespace {
@@ -84,9 +86,10 @@ std::optional<Header> parseHeader(const std::uint8_t* p, std::size_t n, int fixe
 
 } // namespace
 
-std::optional<std::int64_t> flacLengthFromFrames(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+std::optional<std::int64_t> flacLengthFromFrames(int fd) {
+    QFile f;
+    if (::lseek(fd, 0, SEEK_SET) != 0 ||
+        !f.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         return std::nullopt;
     // STREAMINFO follows "fLaC" and its 4-byte block header; its first
     // field is the smallest block size, which a fixed-size stream uses for

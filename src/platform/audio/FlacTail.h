@@ -8,13 +8,12 @@
 // Without such a pair nothing is returned; the decoder then finds the end.
 #pragma once
 
-#include <QString>
-
 #include <cstdint>
 #include <optional>
 
 namespace ql::platform {
 
-std::optional<std::int64_t> flacLengthFromFrames(const QString& path);
+// Of the file open as `fd` (its position is moved; the caller keeps it).
+std::optional<std::int64_t> flacLengthFromFrames(int fd);
 
 } // namespace ql::platform

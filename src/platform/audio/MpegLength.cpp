@@ -184,10 +184,10 @@ std::optional<MpegLength> mpegLengthOfFile(const QString& path) {
     return walk(std::size_t(f.size()), std::ref(window));
 }
 
-MpegStart mpegStartOfFile(const QString& path, std::int64_t reach, std::int64_t leastTags) {
+MpegStart mpegStartOfFile(int fd, std::int64_t reach, std::int64_t leastTags) {
     MpegStart start;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly) || f.size() <= 0)
+    QFile f;
+    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || f.size() <= 0)
         return start;
     // Most files hold no tag at their start: told by three bytes.
     if (leastTags > 0 && !f.read(3).startsWith("ID3"))

@@ -31,7 +31,7 @@ struct MpegLength {
 std::optional<MpegLength> mpegLength(const unsigned char* data, std::size_t size);
 std::optional<MpegLength> mpegLengthOfFile(const QString& path);
 
-// Where a file's leading ID3v2 tags end, and where its first frame starts:
+// Where the leading ID3v2 tags of the file open as `fd` end, and where its first frame starts:
 // found as decoders resync, the first header within `reach` bytes past the
 // tags whose frame is followed by another of the same stream (or by the end
 // of the file); none when there is none there, or when the tags take fewer
@@ -40,6 +40,6 @@ struct MpegStart {
     std::int64_t pastTags = 0;
     std::optional<std::int64_t> frame;
 };
-MpegStart mpegStartOfFile(const QString& path, std::int64_t reach, std::int64_t leastTags = 0);
+MpegStart mpegStartOfFile(int fd, std::int64_t reach, std::int64_t leastTags = 0);
 
 } // namespace ql::platform

@@ -14,16 +14,15 @@ constexpr int kBlocksPerWorker = 2;
 
 PrefetchReader::PrefetchReader(std::unique_ptr<AudioFile> file, std::size_t blockFrames)
     : m_blockFrames(blockFrames), m_channels(file->channels()) {
-    const bool parallel = file->isFlac() && !file->seeksByReading();
-    const QString path = file->path();
+    // A second reader of the file opened already, made where it was opened
+    // (AudioFile::prepareSecondReader); without one the first worker reads
+    // alone.
+    std::unique_ptr<AudioFile> second = file->takeSecondReader();
     m_workers.push_back(std::make_unique<Worker>());
     m_workers.back()->file = std::move(file);
-    if (parallel) {
-        // A second handle of our own; without it the first worker reads alone.
-        if (auto second = AudioFile::open(path); second.file) {
-            m_workers.push_back(std::make_unique<Worker>());
-            m_workers.back()->file = std::move(second.file);
-        }
+    if (second) {
+        m_workers.push_back(std::make_unique<Worker>());
+        m_workers.back()->file = std::move(second);
     }
     m_slots.resize(m_workers.size() * kBlocksPerWorker + 1);
     // Not zeroed: a slot is read only once a worker has filled it, and

@@ -3,8 +3,9 @@
 // (channel mapping, rate conversion) instead of before it.
 //
 // FLAC, the one format whose decoding is heavy and whose seeks are exact, is
-// read by two workers, each with its own handle on the file, taking
-// alternate blocks; every other format, and a FLAC that can only seek by
+// read by two workers, each with its own reader of the file (the second one
+// made where the file was opened, from that one open: nothing is opened
+// here), taking alternate blocks; every other format, and a FLAC that can only seek by
 // decoding (no stored length), by one worker reading straight on.
 // Blocks reach the consumer in order either way, with the very samples a
 // single sequential read would give.

@@ -1,0 +1,227 @@
+// Guards against: a slow or hung network mount that holds up other files, the quit, or the window.
+// Files on a stand-in for a slow network mount (support/slow_open.c, preloaded
+// into this test and into the program it launches): each open of such a file
+// waits as long as its name says. Opens held by the disk must not hold the
+// open of the next file, a file is opened once per open, a file refused for
+// its time says so, asking again for such a file joins the open still
+// running, no file of the user's is opened on the main thread, and the quit
+// ends the program while an open is still held.
+#include "app/App.h"
+#include "app/FailureText.h"
+#include "app/UserDefaults.h"
+#include "platform/audio/AudioPlayer.h"
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
+
+#include "CaseRows.h"
+#include "RiggedApp.h"
+#include "SimRigs.h"
+#include "TestAudio.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+
+#include <sndfile.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+using namespace ql;
+using namespace ql::platform;
+
+namespace {
+
+// The stand-in's rules: a path holding the text waits that long per open.
+// "held" is a disk that answers after half a minute; "hung" one that does
+// not answer within any test.
+const char* const kRules = "-held.flac=30000,-six.flac=6000,-twelve.flac=12000,"
+                           "-hung.flac=600000";
+// Generous bounds for a sanitized build on a machine with four busy
+// processes per core; each far below what the held opens take.
+constexpr int kPlayMs = 25000;   // a track plays, or is refused, after its request
+constexpr int kRefuseMs = 60000; // a refusal that comes only at the open's deadline
+constexpr int kQuitMs = 30000;   // the program ends after SIGTERM
+
+// How many opens of paths holding `text` waited, as the preloaded stand-in
+// counts them: on any thread, on the main thread ("main"), or on the threads
+// of the player's file opens ("ql-open").
+int slowOpens(const char* text, const char* thread = nullptr) {
+    using Count = int (*)(const char*, const char*);
+    static const auto count = reinterpret_cast<Count>(dlsym(RTLD_DEFAULT, "ql_slow_opens"));
+    return count ? count(text, thread) : -1;
+}
+
+QString flac(const QString& name) {
+    return test::writeTemp(name, {.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, .frames = 88200});
+}
+
+// The name of the `i`th track on the disk that holds each open 30 s.
+QString heldName(int i) {
+    return QString::number(i).rightJustified(2, u'0') + QStringLiteral("-held.flac");
+}
+
+Track trackAt(qint64 id, const QString& path) {
+    return Track{id, path, QStringLiteral("T%1").arg(id), {}, {}, 2, {}};
+}
+
+struct Rig {
+    std::shared_ptr<SimSinkControl> sink = std::make_shared<SimSinkControl>(SimClock::Manual);
+    test::RiggedApp rig{test::twoOutputs(), SimOutputs{SimClock::Manual, {{test::kAnalogB, sink}}}};
+    App& app = rig.app;
+
+    Rig() {
+        UserDefaults().clear();
+        L10n::setLanguage("ko");
+        app.playback.rateMatchOn = false;
+        app.playback.maxQuality = false; // the direct road: our player opens the file
+    }
+    bool plays(const QString& path) const {
+        return app.isPlaying() && app.playback.audio && app.playback.audio->path() == path;
+    }
+    QString status() const { return app.status->stringValue(); }
+};
+
+struct SlowCase {
+    const char* name;
+    int heldBefore;   // tracks on a disk that holds each open 30 s, asked for first
+    const char* file; // the track asked for last; its name tells its disk
+    int asks;         // times it is asked for, the next ask once the last was answered
+    bool plays;       // else refused as too slow to open
+};
+// clang-format off
+const std::vector<SlowCase> slowCases{
+    {"twelve tracks held 30 s per open, then a local FLAC: it plays",   12, "local.flac",     1, true},
+    {"a FLAC at 6 s per open plays: it is opened once",                   0, "a-six.flac",     1, true},
+    {"a FLAC past 10 s per open is refused as too slow to open",          0, "a-twelve.flac",  1, false},
+    {"asked again while its refused open still runs: no second open",     0, "b-held.flac",    2, false},
+};
+// clang-format on
+
+} // namespace
+
+class SlowMountTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY2(slowOpens("") >= 0, "the slow-mount stand-in is not loaded"); }
+
+    void opens_data() { test::addRows(slowCases); }
+    void opens() {
+        const SlowCase& c = test::currentCase(slowCases);
+        Rig r;
+        for (int i = 0; i < c.heldBefore; ++i)
+            r.app.play(trackAt(100 + i, flac(heldName(i))));
+        const QString path = flac(QString::fromLatin1(c.file));
+        const QString name = QFileInfo(path).fileName();
+        const QString tooSlow = failureText(Failure::FileTooSlow, name);
+        for (int ask = 0; ask < c.asks; ++ask) {
+            r.app.status->setStringValue(QStringLiteral("(asked)"));
+            r.app.play(trackAt(1, path));
+            if (c.plays) {
+                QTRY_VERIFY2_WITH_TIMEOUT(r.plays(path), qPrintable(r.status()), kPlayMs);
+            } else {
+                QTRY_VERIFY_WITH_TIMEOUT(r.status() != "(asked)", kRefuseMs);
+                QCOMPARE(r.status(), tooSlow);
+                QVERIFY(!r.app.isPlaying());
+            }
+        }
+        // The player's open opens the file once, and one open runs per file
+        // however often it is asked for.
+        if (c.file != QLatin1String("local.flac"))
+            QCOMPARE(slowOpens(c.file, "ql-open"), 1);
+        for (int i = 0; i < c.heldBefore; ++i)
+            QCOMPARE(slowOpens(qPrintable(heldName(i)), "ql-open"), 1);
+        // The window never waited on the disk.
+        QCOMPARE(slowOpens("", "main"), 0);
+    }
+
+    // Whether a track on a held disk needs processing, while its rate
+    // decides that, is answered from what is known: the question opens
+    // nothing (the places that act look the rate up).
+    void askingWhetherATrackNeedsProcessingOpensNothing() {
+        Rig r;
+        r.app.playback.maxQuality = true; // upsampling: the rate decides
+        QVERIFY(r.app.rateDecides());
+        const Track track = trackAt(7, flac(QStringLiteral("c-held.flac")));
+        for (int tick = 0; tick < 3; ++tick)
+            QVERIFY(!r.app.fxNeeded(track)); // its rate is not known yet
+        QVERIFY(r.app.playback.opens.isEmpty());
+        QTest::qWait(300);
+        QCOMPARE(slowOpens("c-held.flac"), 0);
+    }
+
+    // SIGTERM while the playing track's open is held by a disk that never
+    // answers: the program ends by its normal quit all the same.
+    void quitsWhileAnOpenIsHeld() {
+        const QString hung = flac(QStringLiteral("track-hung.flac"));
+        const QString log = test::tempFile(QStringLiteral("slow-opens.log"));
+        QFile::remove(log);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LD_PRELOAD", QStringLiteral(QL_SLOW_OPEN_LIB));
+        env.insert("QL_SLOW_OPEN", QString::fromLatin1(kRules));
+        env.insert("QL_SLOW_OPEN_IN", "quavelark");
+        env.insert("QL_SLOW_OPEN_LOG", log);
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::ForwardedChannels);
+        program.start(test::TestHome::buildDir() + "/quavelark", {hung});
+        QVERIFY(program.waitForStarted(60000));
+        // The program has begun to open the track: it waits on the disk.
+        QTRY_VERIFY_WITH_TIMEOUT(test::readFile(log).contains("track-hung.flac"), 120000);
+        QElapsedTimer quit;
+        quit.start();
+        QCOMPARE(::kill(pid_t(program.processId()), SIGTERM), 0);
+        const bool ended = program.waitForFinished(kQuitMs);
+        if (!ended) {
+            program.kill();
+            program.waitForFinished();
+        }
+        QVERIFY2(ended, "the quit waited for the held open");
+        qInfo("the program ended %lld ms after SIGTERM", static_cast<long long>(quit.elapsed()));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+    }
+};
+
+// The stand-in is preloaded at the start: the test runs itself again with
+// it when it is not there yet.
+int main(int argc, char** argv) {
+    if (!dlsym(RTLD_DEFAULT, "ql_slow_opens")) {
+        ::setenv("LD_PRELOAD", QL_SLOW_OPEN_LIB, 1);
+        ::setenv("QL_SLOW_OPEN", kRules, 1);
+        // This program's own opens wait; the ffmpeg it runs opens at once.
+        ::setenv("QL_SLOW_OPEN_IN", program_invocation_short_name, 1);
+        // Preloaded ahead of the sanitizer's runtime.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        const std::string options =
+            std::string(asan ? asan : "detect_leaks=0") + ":verify_asan_link_order=0";
+        ::setenv("ASAN_OPTIONS", options.c_str(), 1);
+        ::execv("/proc/self/exe", argv);
+        std::perror("cannot run the test again with the slow-mount stand-in");
+        return 1;
+    }
+    auto home = std::make_unique<test::TestHome>();
+    QApplication app(argc, argv);
+    SlowMountTest tc;
+    const int status = QTest::qExec(&tc, argc, argv);
+    // The rows leave jobs of this process reading the held files on the
+    // shared pool (their waits run on for half a minute), which the
+    // application object's teardown would wait for.
+    home.reset();
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+#include "SlowMountTest.moc"
