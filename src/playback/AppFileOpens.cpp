@@ -73,6 +73,7 @@ void App::fileOpened(const std::shared_ptr<FileOpen>& open) {
     // render made ahead starts now rather than at its turn.
     if (const std::optional<Track> next = peekNext(); next && next->path == open->path())
         prefetchFX(*next);
+    successorAnswered(open->path());
 }
 
 void App::dropStaleOpens() {

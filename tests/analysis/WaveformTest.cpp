@@ -366,9 +366,10 @@ private slots:
         QCOMPARE(r.app.wave->peaks().size(), std::size_t(what.isEmpty() ? 900 : 0));
     }
 
-    // Quick starts, each computed side by side on the shared pool: every track that was
-    // current gets its peaks, and the view only ever shows the current track's. Track k is
-    // a 2 s tone and k s of silence, so each has peaks of its own.
+    // Quick starts: each start stops the computation of the track before (its reader
+    // would read a whole file nobody looks at), only the current track gets its peaks,
+    // and the view only ever shows the current track's. Track k is a 2 s tone and k s
+    // of silence, so each has peaks of its own.
     void waveformRuns_data() {
         QTest::addColumn<QString>("starts");
         QTest::newRow("skipping through five tracks") << "12345";
@@ -406,11 +407,9 @@ private slots:
         QString ran;
         for (const QByteArray& line : readFile(log).split('\n'))
             ran += line.isEmpty() ? "" : line.mid(line.indexOf(".wav") - 1, 1);
-        std::sort(ran.begin(), ran.end());
-        QString sorted = starts;
-        std::sort(sorted.begin(), sorted.end());
-        QCOMPARE(ran, sorted); // one run per start
-        QCOMPARE(r.app.waveCache.size(), QSet<QChar>(starts.begin(), starts.end()).size());
+        QVERIFY2(ran.contains(starts.back()), qPrintable(ran)); // the current one ran
+        QCOMPARE(r.app.waveCache.keys(), QList<QString>{r.app.playback.current->path});
+        QVERIFY(!r.app.waveRun);
     }
 
     // A FLAC whose comments (20,000 here, behind an ID3v2 tag) ffmpeg would

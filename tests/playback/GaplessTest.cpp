@@ -467,6 +467,43 @@ private slots:
                      qPrintable(QString("%1 ms of silence").arg(s.frames * 1000 / kRate)));
     }
 
+    // "다음에 재생" a second before the end: the last tick inside the arming
+    // window came before the choice and the next one comes past its edge, so
+    // only the answer of the chosen track's look ahead is left to arm it. It
+    // follows the first track to the frame, without a request.
+    void playNextASecondBeforeTheEndJoins() {
+        const std::int64_t split = 6 * kRate, total = 2 * split;
+        Rig r;
+        r.add(1, writeRamp("first.wav", 0, split));
+        r.add(2, writeRamp("other.wav", 0, split));
+        r.add(3, writeRamp("second.wav", split, total));
+        r.show({1, 2, 3});
+        QVERIFY(r.start(1));
+        QVERIFY(r.playTo(4.0));
+        r.app.gaplessCheck();
+        QCOMPARE(r.queuedId(), std::optional<qint64>(2));
+        QVERIFY(r.playTo(5.0));
+
+        test::pressTrackRow(r.app, 2);
+        r.app.menuPlayNext();
+        const std::optional<DecodeAheadEntry>& ahead = r.app.playback.decodeAhead;
+        QVERIFY(QTest::qWaitFor(
+            [&] { return ahead && ahead->source == r.track(3).path && !ahead->running; }, 30000));
+        QTRY_COMPARE_WITH_TIMEOUT(r.queuedId(), std::optional<qint64>(3), 30000);
+
+        r.analogB->advance(kRate + 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(r.currentId(), std::optional<qint64>(3), 30000);
+        r.analogB->advance(split);
+        QTRY_COMPARE_WITH_TIMEOUT(r.requests.size(), 2, 30000);
+        QCOMPARE(r.requests.first(), qint64(1));
+        const std::vector<double> got = r.analogB->recordedDouble();
+        QVERIFY(std::int64_t(got.size()) >= 2 * total);
+        const std::int64_t at = firstBreak(got, total, got[0] / -1.0);
+        QVERIFY2(
+            at < 0,
+            qPrintable(QString("the ramp breaks at frame %1 (join at %2)").arg(at).arg(split)));
+    }
+
     void movesAfterArmingCancelIt_data() { addRows(cancelCases); }
     void movesAfterArmingCancelIt() {
         const CancelCase& c = test::currentCase(cancelCases);

@@ -5,10 +5,11 @@
 // script stands in for it. The render road runs a stand-in renderer that
 // writes a float CAF file, or fails.
 #include "app/App.h"
-#include "app/PrivateFolder.h"
 #include "app/FailureText.h"
+#include "app/PrivateFolder.h"
 #include "app/UserDefaults.h"
 #include "app/WorkFolder.h"
+#include "library/ToolPaths.h"
 #include "platform/audio/AudioPlayer.h"
 #include "playback/DecodeAhead.h"
 #include "playback/InFlightFiles.h"
@@ -17,8 +18,8 @@
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
-#include "NoPrivateBase.h"
 #include "EventWait.h"
+#include "NoPrivateBase.h"
 #include "PlayInTime.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
@@ -322,16 +323,44 @@ constexpr int kWatchMs = 5000;
 // a long file on a slow disk decodes), with a work folder that holds two
 // such decodes and a little more. The track landed on and the one after it
 // are short: they are decoded at once unless a decode nobody hears holds
-// the machine.
+// the machine. With maximum quality on, each track is rendered (upsampled)
+// rather than decoded. The waveform and the loudness read at the playing
+// speed, so a reader of a skipped track would run for minutes.
 struct NextsCase {
     const char* name;
     int presses;
     int apartMs;
+    bool maxQuality;
 };
 const std::vector<NextsCase> nextsCases{
-    {"eight Nexts 0.1 s apart", 8, 100},
-    {"eight Nexts at once", 8, 0},
+    {"eight Nexts 0.1 s apart", 8, 100, false},
+    {"eight Nexts at once", 8, 0, false},
+    {"maximum quality: eight Nexts 0.1 s apart", 8, 100, true},
+    {"maximum quality: eight Nexts at once", 8, 0, true},
 };
+
+// Files in the work folders that were deleted while this process or one of
+// its children still holds them open: their room does not come back.
+QStringList deletedButHeld() {
+    QStringList pids{QString::number(QCoreApplication::applicationPid())};
+    for (const qint64 child : test::childProcesses(QStringLiteral("ffmpeg")))
+        pids << QString::number(child);
+    const QString base = workFolderBases().value(0);
+    QStringList held;
+    for (const QString& pid : pids) {
+        const QString folder = QStringLiteral("/proc/%1/fd").arg(pid);
+        for (const QString& fd : QDir(folder).entryList(QDir::System | QDir::NoDotAndDotDot)) {
+            char target[4096];
+            const ssize_t length = ::readlink(QFile::encodeName(folder + u'/' + fd).constData(),
+                                              target, sizeof target - 1);
+            const QString path =
+                length > 0 ? QFile::decodeName(QByteArray(target, int(length))) : QString();
+            if (path.startsWith(base) && path.endsWith(QLatin1String(" (deleted)")))
+                held << pid + u':' + path;
+        }
+    }
+    return held;
+}
 
 // `seconds` of a mono 8 kHz tone as WavPack: 120 s decode to 3.84 MB of float.
 QString monoWavPack(int seconds) {
@@ -583,9 +612,8 @@ private slots:
         QVERIFY(test::writeFile(path, bytes));
         const QString log = tempFile(QStringLiteral("mask-decodes.log"));
         QFile::remove(log);
-        const QString ffmpeg =
-            script(QStringLiteral("mask-ffmpeg.sh"),
-                   "echo \"$@\" >> '" + log.toUtf8() + "'\nexit 1\n");
+        const QString ffmpeg = script(QStringLiteral("mask-ffmpeg.sh"),
+                                      "echo \"$@\" >> '" + log.toUtf8() + "'\nexit 1\n");
         test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
 
         // Ahead of its turn: read directly, or not at all.
@@ -695,9 +723,17 @@ private slots:
         if (!tiny.skip.isEmpty())
             QSKIP(qPrintable(tiny.skip));
         Rig r;
+        r.app.playback.maxQuality = c.maxQuality;
+        r.app.listening.levelingOn = true;
         const QString ffmpeg =
             script(QStringLiteral("ffmpeg-at-10x.sh"), "exec ffmpeg -readrate 10 \"$@\"\n");
+        const QString reader =
+            script(QStringLiteral("ffmpeg-at-1x.sh"), "exec ffmpeg -readrate 1 \"$@\"\n");
         test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
+        test::fakes(r.app).tools.loudnessProgram = [reader] { return reader; };
+        test::fakes(r.app).tools.probeTool = [reader](const QString& name) {
+            return name == QLatin1String("ffmpeg") ? reader : toolPath(name);
+        };
         const qint64 landed = c.presses + 1;
         std::vector<Track> tracks;
         for (int n = 1; n <= c.presses + 2; ++n) {
@@ -733,17 +769,40 @@ private slots:
 
         QCOMPARE(r.app.playback.current->id, landed);
         QVERIFY2(r.app.isPlaying(), qPrintable(r.status()));
-        QVERIFY2(most <= 2, qPrintable(QString("%1 decodes at once").arg(most)));
-        // Once the next track's decode is done too: its file and the playing one.
+        QVERIFY2(most <= 2, qPrintable(QString("%1 ffmpeg writers at once").arg(most)));
+        // No reader of a skipped track reads on (the landed track's and its
+        // successor's may), nor holds a file of the work folder.
+        const auto skippedReaders = [&] {
+            QList<qint64> pids;
+            for (std::size_t n = 0; n + 1 < std::size_t(landed); ++n)
+                pids << test::childProcesses(QStringLiteral("ffmpeg"),
+                                             ffmpegInput(tracks[n].path, {}).toUtf8());
+            return pids;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(skippedReaders(), QList<qint64>{}, kRoadMs);
+        QTRY_COMPARE_WITH_TIMEOUT(deletedButHeld(), QStringList{}, kRoadMs);
+        // Once the next track is made ahead too: its files and the playing one.
+        QSet<QString> kept{QFileInfo(*r.app.playback.cacheURL).fileName()};
         const std::optional<DecodeAheadEntry>& ahead = r.app.playback.decodeAhead;
-        QVERIFY(QTest::qWaitFor([&] { return count(), ahead && !ahead->running; }, kRoadMs));
-        QVERIFY2(most <= 2, qPrintable(QString("%1 decodes at once").arg(most)));
-        QCOMPARE(ahead->source, tracks[std::size_t(landed)].path);
-        QVERIFY(ahead->file);
-        const QStringList left = decodeOutputs();
-        QCOMPARE(QSet<QString>(left.cbegin(), left.cend()),
-                 (QSet<QString>{QFileInfo(*r.app.playback.cacheURL).fileName(),
-                                QFileInfo(*ahead->file).fileName()}));
+        if (c.maxQuality) {
+            // Rendered (its decode made before its rate was known may stay,
+            // for the road without processing).
+            QVERIFY(QTest::qWaitFor([&] { return count(), r.app.playback.fxCache.has_value(); },
+                                    kRoadMs));
+            kept << QFileInfo(r.app.playback.fxCache->path).fileName();
+            QVERIFY(!ahead || !ahead->running);
+        } else {
+            QVERIFY(QTest::qWaitFor([&] { return count(), ahead && !ahead->running; }, kRoadMs));
+            QVERIFY(ahead->file);
+        }
+        if (ahead && ahead->file) {
+            QCOMPARE(ahead->source, tracks[std::size_t(landed)].path);
+            kept << QFileInfo(*ahead->file).fileName();
+        }
+        QVERIFY2(most <= 2, qPrintable(QString("%1 ffmpeg writers at once").arg(most)));
+        QTRY_COMPARE_WITH_TIMEOUT(deletedButHeld(), QStringList{}, kRoadMs);
+        const QStringList left = test::ourFiles({QStringLiteral("Quavelark-*")});
+        QCOMPARE(QSet<QString>(left.cbegin(), left.cend()), kept);
     }
 
     void renderRoad_data() { addRows(renderCases); }
