@@ -390,6 +390,8 @@ private slots:
                            QString("apad=pad_dur=%1").arg(k), path});
             return path;
         };
+        for (const QChar k : starts) // made first: the starts come in quick succession
+            QVERIFY(QFile::exists(file(k)));
         for (const QChar k : starts) {
             r.app.playback.current = Track{1, file(k), "T", {}, {}, 20, {}};
             r.app.loadWaveform(*r.app.playback.current);

@@ -690,6 +690,25 @@ private slots:
         QCOMPARE(r.button(), kPause);
     }
 
+    // A track playing from its decoded file, then a request for one whose
+    // decode takes long: the file of the track no longer playing goes with
+    // the request, and nothing holds it open, so its room comes back.
+    void theFileOfATrackLeftGoesAtOnce() {
+        Rig r;
+        const QString ffmpeg = slowFfmpeg();
+        test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
+        r.app.play(trackAt(1, encoded(QStringLiteral("left.wv"))));
+        QVERIFY(r.roadOver());
+        QVERIFY(r.app.isPlaying());
+        const QString left = *r.app.playback.cacheURL;
+
+        r.app.play(trackAt(2, encoded(QStringLiteral("slow-after-left.wv"))));
+        QVERIFY(r.app.playback.loading);
+        QVERIFY(!QFile::exists(left));
+        QTRY_COMPARE_WITH_TIMEOUT(deletedButHeld(), QStringList{}, kRoadMs);
+        QCOMPARE(decodeOutputs().size(), 1); // the partial decode of the one asked for
+    }
+
     // A decode overtaken by a track that plays directly: its partial output
     // goes at once, and the requests after it find no stale decode.
     void decodeOvertakenByADirectPlay() {
@@ -803,6 +822,45 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(deletedButHeld(), QStringList{}, kRoadMs);
         const QStringList left = test::ourFiles({QStringLiteral("Quavelark-*")});
         QCOMPARE(QSet<QString>(left.cbegin(), left.cend()), kept);
+    }
+
+    // The loudness of a track skipped, and of one no longer next, is not
+    // measured on: its reader (here one that never ends) is stopped when the
+    // look ahead moves on, and the current and next tracks' are measured.
+    void loudnessReadersFollowThePlayingAndNextTracks() {
+        Rig r;
+        r.app.listening.levelingOn = true;
+        const QString marks = QDir::temp().filePath(QStringLiteral("loud-marks"));
+        QDir(marks).removeRecursively();
+        QVERIFY(QDir().mkpath(marks));
+        // Notes which file it reads under its own pid, then reads for ever.
+        const QString meter =
+            script(QStringLiteral("loudness-for-ever.sh"),
+                   "echo \"$4\" > '" + QFile::encodeName(marks) + "'/$$\nexec sleep 600\n");
+        test::fakes(r.app).tools.loudnessProgram = [meter] { return meter; };
+        std::vector<Track> tracks;
+        for (int n = 1; n <= 4; ++n)
+            tracks.push_back(
+                trackAt(n, floatCaf(tempFile(QStringLiteral("loud-%1.caf").arg(n)), 3)));
+        r.app.library.rows = tracks;
+        r.app.browser.filtered = tracks;
+        // The files the running readers read.
+        const auto reading = [&] {
+            QSet<QString> files;
+            for (const qint64 pid : test::childProcesses(QStringLiteral("sleep")))
+                files << QString::fromUtf8(test::readFile(marks + u'/' + QString::number(pid)))
+                             .trimmed()
+                             .section(u'/', -1);
+            return files;
+        };
+
+        r.app.play(tracks[0]);
+        QVERIFY(r.app.isPlaying());
+        QTRY_COMPARE_WITH_TIMEOUT(reading(), (QSet<QString>{"loud-1.caf", "loud-2.caf"}), kRoadMs);
+        r.app.play(tracks[2]);
+        QVERIFY(r.app.isPlaying());
+        QTRY_COMPARE_WITH_TIMEOUT(reading(), (QSet<QString>{"loud-3.caf", "loud-4.caf"}), kRoadMs);
+        QCOMPARE(r.app.playback.loudPending, (QSet<QString>{tracks[2].path, tracks[3].path}));
     }
 
     void renderRoad_data() { addRows(renderCases); }
