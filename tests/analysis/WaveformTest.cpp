@@ -439,7 +439,7 @@ private slots:
         if (reader == "waveform")
             foundSomething = !computeWaveform(path, {program}).empty();
         else if (reader == "sonic features")
-            foundSomething = analyzeSonic(path, {program, program, nullptr}) != Sonic{};
+            foundSomething = analyzeSonic(path, {program, program, nullptr, nullptr}) != Sonic{};
         else if (reader == "stream probe")
             foundSomething = probeAudio(path, {program}).rate > 0;
         else // in-process: the file's own genre, had its comments been read
