@@ -15,8 +15,8 @@
 // Both hand their result to the main thread, where it is used only if no
 // newer play request has come (the generation); an overtaken completion
 // deletes its own file and touches nothing else. A file that plays becomes
-// `cacheURL`, replacing (and deleting) the previous track's one at that
-// moment. A newer request stops the road it overtakes: a render's or a
+// `cacheURL`; the previous track's one went with the request (play()). A
+// newer request stops the road it overtakes: a render's or a
 // decode's ffmpeg is killed and its files deleted at once, so skipping
 // through tracks leaves no writer running for a track nobody will hear.
 //

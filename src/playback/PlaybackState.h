@@ -189,7 +189,7 @@ struct PlaybackState {
     // the run, so that it is made again.
     mutable bool workTried = false;
     // The temporary decoded or rendered file that belongs to `current`;
-    // deleted when a new player replaces it.
+    // deleted when a play request moves on or a prepared player takes over.
     std::optional<QString> cacheURL;
     // Seconds to seek to once the current track's player is ready (a restart
     // for new effects or a new speed); used and cleared by the roads.

@@ -163,7 +163,7 @@ struct DecodeCase {
     bool plays;
     QString status; // "" = the platform's own description; kMarker = no message
     QString button;
-    bool adopted;    // the output became cacheURL (and the previous file went)
+    bool adopted;    // the output became cacheURL
     int outputsLeft; // "Quavelark-*.caf" in the temporary folder afterwards
 };
 
@@ -540,7 +540,8 @@ private slots:
         else
             QCOMPARE(r.status(), c.status);
         QVERIFY(!r.app.playback.roadDecode);
-        QCOMPARE(QFile::exists(previous), !c.adopted);
+        // The file of the track before goes with the request, played or not.
+        QVERIFY(!QFile::exists(previous));
         if (c.adopted) {
             QVERIFY2(isDecodeOutput(*r.app.playback.cacheURL),
                      qPrintable(*r.app.playback.cacheURL));
@@ -553,7 +554,7 @@ private slots:
                          qPrintable(QString("%1 s, not %2 s").arg(duration).arg(counted)));
             }
         } else {
-            QCOMPARE(r.app.playback.cacheURL, std::optional(previous));
+            QCOMPARE(r.app.playback.cacheURL, std::nullopt);
         }
         QCOMPARE(decodeOutputs().size(), c.outputsLeft);
     }
@@ -855,10 +856,10 @@ private slots:
         };
 
         r.app.play(tracks[0]);
-        QVERIFY(r.app.isPlaying());
+        QVERIFY(QTest::qWaitFor([&] { return r.app.isPlaying(); }, kRoadMs));
         QTRY_COMPARE_WITH_TIMEOUT(reading(), (QSet<QString>{"loud-1.caf", "loud-2.caf"}), kRoadMs);
         r.app.play(tracks[2]);
-        QVERIFY(r.app.isPlaying());
+        QVERIFY(QTest::qWaitFor([&] { return r.app.isPlaying(); }, kRoadMs));
         QTRY_COMPARE_WITH_TIMEOUT(reading(), (QSet<QString>{"loud-3.caf", "loud-4.caf"}), kRoadMs);
         QCOMPARE(r.app.playback.loudPending, (QSet<QString>{tracks[2].path, tracks[3].path}));
     }
@@ -1099,7 +1100,8 @@ private slots:
     void aFileChangedAfterItsDecodeAhead() {
         const ChangeCase& c = test::currentCase(changeCases);
         Rig r;
-        const Track first = trackAt(1, floatCaf(tempFile(QStringLiteral("first.caf")), 3));
+        // Long enough that its end is not near: nothing takes the decode ahead early.
+        const Track first = trackAt(1, floatCaf(tempFile(QStringLiteral("first-long.caf")), 10));
         const QString path = tempFile(QStringLiteral("changes.wv"));
         QFile::remove(path);
         QVERIFY(QFile::copy(encoded(QStringLiteral("tone.wv")), path));
