@@ -707,7 +707,6 @@ private slots:
         QVERIFY(r.app.playback.loading);
         QVERIFY(!QFile::exists(left));
         QTRY_COMPARE_WITH_TIMEOUT(deletedButHeld(), QStringList{}, kRoadMs);
-        QCOMPARE(decodeOutputs().size(), 1); // the partial decode of the one asked for
     }
 
     // A decode overtaken by a track that plays directly: its partial output
@@ -845,8 +844,10 @@ private slots:
                 trackAt(n, floatCaf(tempFile(QStringLiteral("loud-%1.caf").arg(n)), 3)));
         r.app.library.rows = tracks;
         r.app.browser.filtered = tracks;
-        // The files the running readers read.
+        // The files the running readers read, once the look ahead is aimed
+        // as the tick aims it (a request that waited for its open did not).
         const auto reading = [&] {
+            r.app.aimLookAhead();
             QSet<QString> files;
             for (const qint64 pid : test::childProcesses(QStringLiteral("sleep")))
                 files << QString::fromUtf8(test::readFile(marks + u'/' + QString::number(pid)))
