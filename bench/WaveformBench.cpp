@@ -38,7 +38,7 @@ QString g_five, g_three; // the 5-minute FLAC, the 3-hour FLAC
 
 void BM_ComputeWaveform(benchmark::State& state) {
     for (auto _ : state)
-        if (computeWaveform(g_five, {{}, 300, {}}).size() != std::size_t(kWaveBuckets))
+        if (computeWaveform(g_five, {{}, 300, {}, {}}).size() != std::size_t(kWaveBuckets))
             return state.SkipWithError("no waveform");
 }
 
@@ -68,7 +68,7 @@ void BM_ThreeHourPeakMemory(benchmark::State& state) {
             return state.SkipWithError("cannot reset the peak of resident memory");
         reset.close();
         const long before = statusKb("VmRSS:");
-        if (computeWaveform(g_three, {{}, 10800, {}}).size() != std::size_t(kWaveBuckets))
+        if (computeWaveform(g_three, {{}, 10800, {}, {}}).size() != std::size_t(kWaveBuckets))
             return state.SkipWithError("no waveform");
         const double addedMb = double(statusKb("VmHWM:") - before) * 1024 / 1e6;
         state.counters["added_MB"] = addedMb;

@@ -23,6 +23,7 @@ platform::ChildRun run(const QString& program, const QStringList& arguments,
     platform::ChildOptions options;
     options.timeoutMs = platform::kProbeLimitMs;
     options.registry = tools.registry;
+    options.stop = tools.stop;
     return platform::runChild(program, arguments, options);
 }
 

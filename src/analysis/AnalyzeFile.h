@@ -21,6 +21,8 @@ struct AnalysisTools {
     QString ffmpeg;
     QString ffprobe;
     std::shared_ptr<platform::ChildRegistry> registry;
+    // Ends the runs alone (an analysis superseded by a newer one): no result.
+    std::shared_ptr<const platform::ChildStop> stop;
 };
 
 // The quality analysis of a file: none when it has no audio stream, ffmpeg

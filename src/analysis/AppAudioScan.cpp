@@ -17,8 +17,15 @@ void App::showAudioScan() {
         status->setStringValue(L10n::tr(QStringLiteral("분석할 곡을 선택하거나 재생하세요.")));
         return;
     }
-    scanPanel->analyze = [analysers = services.analysers, tools = analysisTools()](
-                             const QString& path) { return analysers->analyzeScan(path, tools); };
+    // The analysis it replaces is of no use any more: its readers end now.
+    if (scanStop)
+        scanStop->request();
+    scanStop = std::make_shared<platform::ChildStop>();
+    AnalysisTools tools = analysisTools();
+    tools.stop = scanStop;
+    scanPanel->analyze = [analysers = services.analysers, tools](const QString& path) {
+        return analysers->analyzeScan(path, tools);
+    };
     scanPanel->show(*track);
 }
 

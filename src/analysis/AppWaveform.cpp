@@ -1,13 +1,14 @@
 // ---- analysis: the transport bar's waveform ----
 //
 // Each track start shows the cached peaks at once, or the flat line at once
-// and starts its own computation on the shared pool: several may run side by
-// side after quick skips, so the track that is current never waits for the
-// decode of one that was skipped, and every track that was current gets its
-// peaks. A result is cached whatever plays by then, but shown only while its
-// file is still the current track's (compared by path: coming back to the
-// same track still shows it). The quit ends the decoders (the child registry)
-// and a result that comes back after the App is gone is dropped.
+// and starts its own computation on the shared pool. One computation runs
+// at a time: a track start stops the one of a track that no longer plays
+// (its ffmpeg reads the whole file, minutes of a long track nobody looks at
+// any more), so skipping through tracks leaves only the current track's
+// reader. A result is cached whatever plays by then, but shown only while
+// its file is still the current track's (compared by path: coming back to
+// the same track still shows it). The quit ends the decoders (the child
+// registry) and a result that comes back after the App is gone is dropped.
 #include "app/App.h"
 
 #include "analysis/ComputeWaveform.h"
@@ -16,24 +17,44 @@
 
 #include <QThreadPool>
 
+#include <utility>
+
 namespace ql {
 
 void App::loadWaveform(const Track& track) {
     if (const auto cached = waveCache.constFind(track.path); cached != waveCache.cend()) {
+        stopWaveform();
         wave->setPeaks(*cached);
         return;
     }
     wave->setPeaks({});
+    // The same file again (a restart for new effects, say): its run goes on.
+    if (waveRun && waveRun->first == track.path)
+        return;
+    stopWaveform();
     WaveformOptions options;
     options.program = probeTool(QStringLiteral("ffmpeg"));
     options.duration = track.duration;
     options.registry = children;
+    const auto stop = std::make_shared<platform::ChildStop>();
+    options.stop = stop;
+    waveRun = std::pair(track.path, stop);
     // Kept whatever plays by then: the cache is by path, and the view takes
     // the peaks only while their track is current.
-    QThreadPool::globalInstance()->start([delivery = Delivery(this), path = track.path, options] {
-        const WavePeaks peaks = computeWaveform(path, options);
-        delivery.post([path, peaks](App& app) { app.waveformComputed(path, peaks); });
-    });
+    QThreadPool::globalInstance()->start(
+        [delivery = Delivery(this), path = track.path, options, stop] {
+            const WavePeaks peaks = computeWaveform(path, options);
+            delivery.post([path, peaks, stop](App& app) {
+                if (app.waveRun && app.waveRun->second == stop)
+                    app.waveRun.reset();
+                app.waveformComputed(path, peaks);
+            });
+        });
+}
+
+void App::stopWaveform() {
+    if (const auto run = std::exchange(waveRun, std::nullopt))
+        run->second->request();
 }
 
 void App::waveformComputed(const QString& path, const WavePeaks& peaks) {

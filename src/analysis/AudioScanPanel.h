@@ -3,10 +3,10 @@
 //
 // show() resets the window for a track at once and runs the analysis on the
 // global pool; the answer comes back to the main thread and is shown only if
-// no later show() has replaced it (a request number). Superseded analyses run
-// to their end and are dropped. A floating tool window that stays on top,
-// hidden (never deleted) when closed, shown without taking the focus, and
-// centred only when it was not on screen. Main thread only.
+// no later show() has replaced it (a request number). A superseded analysis
+// is dropped (the controller stops its readers: App::showAudioScan). A floating tool window that
+// stays on top, hidden (never deleted) when closed, shown without taking the focus, and centred
+// only when it was not on screen. Main thread only.
 //
 // Way in: App::showAudioScan() (analysis/AppAudioScan.cpp), which both the
 // transport bar's analysis button and the tools panel's "🔬 음질 분석" button

@@ -15,6 +15,7 @@ WavePeaks computeWaveform(const QString& path, const WaveformOptions& options, i
     platform::ChildOptions child;
     child.timeoutMs = platform::wholeFileLimitMs(options.duration);
     child.registry = options.registry;
+    child.stop = options.stop;
     const QString program =
         options.program.isEmpty() ? toolPath(QStringLiteral("ffmpeg")) : options.program;
     const platform::ChildRun run = platform::runChild(program, waveformArguments(input), child);

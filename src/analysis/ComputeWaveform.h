@@ -17,6 +17,8 @@ struct WaveformOptions {
     // The file's length in seconds, for the time limit (0 when unknown).
     double duration = 0;
     std::shared_ptr<platform::ChildRegistry> registry;
+    // Ends the run alone (its track no longer plays): empty peaks.
+    std::shared_ptr<const platform::ChildStop> stop;
 };
 
 WavePeaks computeWaveform(const QString& path, const WaveformOptions& options = {},

@@ -61,6 +61,7 @@ namespace ql {
 
 namespace platform {
 class AudioPlayer;
+class ChildStop;
 class PluginHost;
 struct Platform;
 } // namespace platform
@@ -400,6 +401,9 @@ public:
     // effects render on a render job, the ffmpeg decode as a decode job.
     void startRenderRoad(const Track& track, quint64 generation);
     void startDecodeRoad(const Track& track, quint64 generation);
+    // Stops the render the effects road waits for, if any: its child killed,
+    // its files deleted by its job at once.
+    void stopRoadRender();
     // Instead of the decode road, for a file our reader refused that ffmpeg
     // must not read either (AudioFile::Opened::keptFromFfmpeg): the track
     // ends with the message that its file cannot be read.
@@ -435,6 +439,10 @@ public:
     // A decode job's result on the main thread: the road's, the look
     // ahead's, or an overtaken one's (its file deleted).
     void decodeFinished(quint64 serial, const DecodeOutcome& result);
+    // The look ahead at `path` (its decode made ahead, or its file's open)
+    // has answered: when it is the successor's, the gapless check and the
+    // opening ahead look at once instead of at the next tick.
+    void successorAnswered(const QString& path);
     // Aims the look ahead (loudness, render, decode) at the track the end of
     // the current one will play, when that is not the one it was aimed at:
     // at every track start and every tick, so that a successor chosen later
@@ -544,6 +552,10 @@ public:
     void ensureLoudness(const Track& track);
     // A measurement's result for `path` (none: no usable value).
     void loudnessMeasured(const QString& path, std::optional<double> lufs);
+    // Stops the measurements of every file but `current`'s and `next`'s:
+    // their tracks no longer play and are no longer next.
+    void stopOtherLoudness(const std::optional<QString>& current,
+                           const std::optional<QString>& next);
 
     // ---- playback/AppExclusive.cpp ---------------------------------------------
     // Takes (true) or gives back (false) exclusive use of `device` (none: the
@@ -965,8 +977,12 @@ public:
     void loadWaveform(const Track& track);
     // A finished computation for `path`, on the main thread.
     void waveformComputed(const QString& path, const WavePeaks& peaks);
+    // Stops the computation under way, if any (its track no longer plays).
+    void stopWaveform();
     // Computed peaks per file, for this run only (see storeWaveform()).
     QHash<QString, WavePeaks> waveCache;
+    // The file whose peaks are being computed, and the stop of that run.
+    std::optional<std::pair<QString, std::shared_ptr<platform::ChildStop>>> waveRun;
 
     // ---- analysis/AppMeter.cpp ------------------------------------------------
     // The 50 ms tick: while a player plays, the level meter from its metering,
@@ -984,6 +1000,8 @@ public:
     void showAudioScan();
     // The programs and the child registry the file analyses run with.
     AnalysisTools analysisTools() const;
+    // Stops the analysis the window shows, when a newer one replaces it.
+    std::shared_ptr<platform::ChildStop> scanStop;
 
     // ---- ui/AppWindowParts.cpp ---------------------------------------------
     // Building blocks of the main window.

@@ -150,6 +150,12 @@ void App::rateProbed(const QString& path, double rate, bool cutShort) {
         return;
     }
     p.rateCache.insert(path, rate);
+    // The look ahead at the successor chose its road without the rate: a
+    // render made ahead may be called for now, in place of its decode.
+    if (p.aheadAim == path) {
+        p.aheadAim.reset();
+        aimLookAhead();
+    }
     if (!p.current || p.current->path != path)
         return;
     // A request still waiting for its decode was sent down a road without
@@ -175,6 +181,7 @@ RenderSnapshot App::renderSnapshot(const Track& track) const {
     s.currentDir = QDir::currentPath();
     s.children = children;
     s.inFlight = playback.inFlight;
+    s.seats = playback.writerSeats;
     s.stages.upsampleTarget = [analysers = services.analysers](double rate, int mode,
                                                                const std::vector<double>& rates) {
         return analysers->upsampleTarget(rate, mode, rates);

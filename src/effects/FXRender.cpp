@@ -156,6 +156,9 @@ std::optional<RenderNote> renderAU(const QString& input, const QString& output,
 RenderResult renderFXBlocking(const RenderSnapshot& s) {
     const StageFiles files(s);
     RenderResult result;
+    // Stopped before its turn on the queue came: nothing is made.
+    if (s.stop->requested())
+        return result;
 
     const std::optional<QString> first = files.choose();
     if (!first) {
@@ -194,6 +197,9 @@ RenderResult renderFXBlocking(const RenderSnapshot& s) {
         }
         input = *masked;
     }
+    // A seat among the ffmpeg writers; none when stopped while waiting for
+    // it, which the run below then reports as stopped without a start.
+    const WriterSeat seat(s.seats, *s.stop);
     const platform::ChildRun run =
         runDecodeCommand(s.ffmpeg, renderArguments(input, s.chain, *first, s.currentDir),
                          s.duration, s.children, s.stop);
@@ -238,7 +244,8 @@ RenderResult renderFXBlocking(const RenderSnapshot& s) {
             if (const std::optional<double> target =
                     s.stages.upsampleTarget(*rate, s.upMode, s.deviceRates))
                 stage([&](const QString& out) {
-                    return s.stages.upsampleCAF(current, out, *target);
+                    return s.stages.upsampleCAF(current, out, *target,
+                                                [&s] { return s.stop->requested(); });
                 });
     }
     if (s.stop->requested()) {

@@ -14,6 +14,11 @@
 // it (`tempDir` is the run's private work folder, app/WorkFolder.h); a file
 // that cannot be made fails the render at the first stage and skips a later
 // stage.
+// The first stage is an ffmpeg writer like a decode: it waits for one of
+// the writers' `seats` (playback/DecodeAhead.h WriterSeat), so renders and
+// decodes together never run more than two ffmpeg writers. A stopped render
+// begins no stage, ends the one running (its child killed, the upsampling
+// left between two blocks) and deletes every file it made.
 // Only a failed first stage fails the render; the result then says whether
 // the work folder is to blame (its file could not be made, or ffmpeg found no
 // room to write it) or the source itself (it does not open, or ffmpeg cannot
@@ -48,6 +53,8 @@
 #include <optional>
 #include <vector>
 
+class QSemaphore;
+
 namespace ql {
 
 class InFlightFiles;
@@ -77,9 +84,10 @@ struct RenderStages {
     // device's rates, or none.
     std::function<std::optional<double>(double rate, int mode, const std::vector<double>& rates)>
         upsampleTarget;
-    // Converts `input` into `output` at `rate`; an error, or none.
+    // Converts `input` into `output` at `rate`; an error, or none. Gives up
+    // (an error, no file left) once `stopped` says so.
     std::function<std::optional<RenderNote>(const QString& input, const QString& output,
-                                            double rate)>
+                                            double rate, const std::function<bool()>& stopped)>
         upsampleCAF;
 
     // The program's own stages.
@@ -103,6 +111,8 @@ struct RenderSnapshot {
     QString currentDir;     // against which a relative track path is read
     std::shared_ptr<platform::ChildRegistry> children;
     std::shared_ptr<InFlightFiles> inFlight; // none: files are not registered
+    // The ffmpeg writers' seats, shared with the decodes; none: no bound.
+    std::shared_ptr<QSemaphore> seats;
     RenderStages stages = RenderStages::standard();
     // Ends the render (a prefetch whose track is no longer the next one):
     // its child killed, no later stage begun, no file given back.

@@ -38,7 +38,13 @@ RenderNote upsampleConverterError() {
     return RenderNote{4, QStringLiteral("업샘플링 변환기를 만들 수 없습니다."), {}, {}};
 }
 
-std::optional<RenderNote> upsampleCAF(const QString& input, const QString& output, double rate) {
+RenderNote upsampleStoppedNote() {
+    // Never shown: the render it ends is dropped with its note.
+    return RenderNote{4, {}, {}, {}};
+}
+
+std::optional<RenderNote> upsampleCAF(const QString& input, const QString& output, double rate,
+                                      const std::function<bool()>& stopped) {
     const AudioFile::Opened in = AudioFile::open(input);
     if (!in.file)
         return fileError(Failure::FileUnreadable, input);
@@ -70,6 +76,9 @@ std::optional<RenderNote> upsampleCAF(const QString& input, const QString& outpu
     };
 
     for (;;) {
+        // A render nobody waits for any more: its file goes at once.
+        if (stopped && stopped())
+            return fail(upsampleStoppedNote());
         const std::int64_t got = in.file->read(inBuffer.data(), kUpsampleBlock);
         if (got < 0)
             return fail(fileError(Failure::FileUnreadable, input));

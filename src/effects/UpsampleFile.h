@@ -17,6 +17,8 @@
 // - an output that cannot be created, written in full (a full disk) or
 //   completed.
 // The last two carry the file's cause (FailureText.h) and the file's name.
+// - `stopped` answering true between two blocks (its render is of no use any
+//   more): upsampleStoppedNote().
 //
 // Thread: any; blocks until the file is written (the render's job thread).
 #pragma once
@@ -25,6 +27,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace ql {
@@ -33,7 +36,11 @@ namespace ql {
 inline constexpr int kUpsampleBlock = 16384;
 
 // Converts `input` into `output` at `rate` Hz; none on success, else why not.
-std::optional<RenderNote> upsampleCAF(const QString& input, const QString& output, double rate);
+std::optional<RenderNote> upsampleCAF(const QString& input, const QString& output, double rate,
+                                      const std::function<bool()>& stopped = {});
+
+// The error of a conversion given up because it was stopped.
+RenderNote upsampleStoppedNote();
 
 // The error of a converter that cannot be made.
 RenderNote upsampleConverterError();

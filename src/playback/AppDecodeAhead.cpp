@@ -30,8 +30,10 @@
 // the decode began: a file replaced since is decoded again.
 //
 // Until its job has answered, the gapless check and the opening ahead wait
-// for the next tick, and the crossfade stands aside for a decoded track: its
-// fade would begin while the file of the track before it is still in use.
+// for the next tick, or for the answer itself when it is the successor's
+// (decodeFinished asks them then), and the crossfade stands aside for a
+// decoded track: its fade would begin while the file of the track before it
+// is still in use.
 #include "app/App.h"
 
 #include "app/ControllerLogCategories.h"
@@ -73,7 +75,7 @@ DecodeJob App::startDecode(const Track& track, bool ahead) {
     s.children = children;
     s.inFlight = p.inFlight;
     s.stop = job.stop;
-    s.seats = p.decodeSlots;
+    s.seats = p.writerSeats;
     renderQueue->start(
         [s, serial = job.serial, delivery = Delivery(this)] {
             const DecodeOutcome result = decodeBlocking(s);
@@ -113,6 +115,19 @@ void App::decodeFinished(quint64 serial, const DecodeOutcome& result) {
     entry.stamp = result.stamp;
     if (result.file)
         qCDebug(lcPlayback, "decoded ahead: %s", qUtf8Printable(entry.source));
+    successorAnswered(entry.source);
+}
+
+void App::successorAnswered(const QString& path) {
+    PlaybackState& p = playback;
+    // The gapless check and the opening ahead waited for this answer. In a
+    // track's last second the next tick may come only past the arming
+    // window (a track chosen to play next just then): they look now.
+    const std::optional<Track> next = p.repeatOn ? p.current : peekNext();
+    if (!next || next->path != path)
+        return;
+    gaplessCheck();
+    openAhead();
 }
 
 void App::aimLookAhead() {
@@ -124,7 +139,12 @@ void App::aimLookAhead() {
         return;
     // What the end of the track asks for: the same track on repeat.
     const std::optional<Track> next = p.repeatOn ? p.current : peekNext();
-    if (!next || p.aheadAim == next->path)
+    if (next && p.aheadAim == next->path)
+        return;
+    // A measurement of a track skipped, or no longer next, reads on for
+    // nobody.
+    stopOtherLoudness(p.current->path, next ? std::optional(next->path) : std::optional<QString>());
+    if (!next)
         return;
     p.aheadAim = next->path;
     ensureLoudness(*next);

@@ -106,6 +106,7 @@ void App::fileOpened(const std::shared_ptr<FileOpen>& open) {
             lookUpRate(*next);
         prefetchFX(*next);
     }
+    successorAnswered(open->path());
 }
 
 void App::dropStaleOpens() {

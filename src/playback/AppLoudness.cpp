@@ -7,7 +7,9 @@
 // stores. A path is in `loudPending` while its measurement runs, so one file
 // is never measured twice at once. At most two measurements run at a time,
 // in the order they were asked for; each is bounded by two minutes plus the
-// track's length, and one killed at the limit gives no value.
+// track's length, and one killed at the limit gives no value. A measurement
+// of a track that neither plays nor is next any more is stopped (its ffmpeg
+// reads the whole file): skipping through tracks leaves no reader behind.
 //
 // No value (ffmpeg missing or failing, no summary, silence) shows nothing:
 // the track stays unmeasured and the next start tries again.
@@ -39,16 +41,40 @@ void App::ensureLoudness(const Track& track) {
     options.discardStdout = true;
     options.timeoutMs = loudnessTimeoutMs(track.duration);
     options.registry = children; // the quit ends a measurement still running
+    const auto stop = std::make_shared<platform::ChildStop>();
+    options.stop = stop;
+    p.loudStops.insert(track.path, stop);
     const QString path = track.path;
     // A value belongs to its file, whatever plays when it comes back.
-    loudQueue->start([delivery = Delivery(this), program, arguments, options, path] {
+    loudQueue->start([delivery = Delivery(this), program, arguments, options, path, stop] {
         std::optional<double> lufs;
         if (!platform::FfmpegGate::kept(path)) {
             const platform::ChildRun run = platform::runChild(program, arguments, options);
             lufs = run.finished() ? integratedLoudness(run.err) : std::nullopt;
         }
-        delivery.post([path, lufs](App& app) { app.loudnessMeasured(path, lufs); });
+        delivery.post([path, lufs, stop](App& app) {
+            // A stopped run's mark went with its stop; the file may be
+            // measured again by now.
+            if (app.playback.loudStops.value(path) != stop)
+                return;
+            app.playback.loudStops.remove(path);
+            app.loudnessMeasured(path, lufs);
+        });
     });
+}
+
+void App::stopOtherLoudness(const std::optional<QString>& current,
+                            const std::optional<QString>& next) {
+    PlaybackState& p = playback;
+    for (auto it = p.loudStops.begin(); it != p.loudStops.end();) {
+        if (it.key() == current || it.key() == next) {
+            ++it;
+            continue;
+        }
+        it.value()->request();
+        p.loudPending.remove(it.key());
+        it = p.loudStops.erase(it);
+    }
 }
 
 void App::loudnessMeasured(const QString& path, std::optional<double> lufs) {

@@ -122,12 +122,21 @@ void App::play(const Track& requested) {
     qCDebug(lcPlayback, "play track %lld (request %llu): %s", static_cast<long long>(track.id),
             static_cast<unsigned long long>(generation), qUtf8Printable(track.path));
 
-    // Its ffmpeg is killed and its output deleted now.
+    // Its ffmpeg is killed and its output deleted now; a render overtaken
+    // ends the same way.
     if (const std::optional<RoadDecode> overtaken = std::exchange(p.roadDecode, std::nullopt))
         stopDecode(overtaken->job);
+    stopRoadRender();
     // Its decoder thread is not waited for: the new track starts first. Any
     // successor it could hand its stages to is cancelled below with it.
     retirePlayer(std::move(p.audio), DecoderEnd::WithPlayer);
+    // Its decoded or rendered file goes with it now, not when another file
+    // plays: skipping through tracks that wait for their decodes must not
+    // keep the room of one nobody hears (the retired player closes it as
+    // it goes).
+    if (const std::optional<QString> made = std::exchange(p.cacheURL, std::nullopt))
+        QFile::remove(*made);
+    p.cacheNote.reset();
     p.loading = true;
 
     p.current = track;

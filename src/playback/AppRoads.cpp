@@ -15,8 +15,10 @@
 // Both hand their result to the main thread, where it is used only if no
 // newer play request has come (the generation); an overtaken completion
 // deletes its own file and touches nothing else. A file that plays becomes
-// `cacheURL`, replacing (and deleting) the previous track's one at that
-// moment.
+// `cacheURL`; the previous track's one went with the request (play()). A
+// newer request stops the road it overtakes: a render's or a
+// decode's ffmpeg is killed and its files deleted at once, so skipping
+// through tracks leaves no writer running for a track nobody will hear.
 //
 // Every failure ends the request visibly: a message and the play button back
 // to play, never "준비 중…" left standing. A decoded or rendered file that
@@ -168,9 +170,18 @@ void App::startRenderRoad(const Track& track, quint64 generation) {
     status->setStringValue(L10n::tr(QString::fromUtf8(kRendering)));
     playback.renderStatusMark = status->manualCount();
     // Taken now: a later change of the effects does not reach this render.
-    queueRender(renderSnapshot(track), false, [this, generation](const RenderResult& result) {
+    const RenderSnapshot snapshot = renderSnapshot(track);
+    stopRoadRender();
+    playback.roadRenderStop = snapshot.stop;
+    queueRender(snapshot, false, [this, generation](const RenderResult& result) {
         renderFinished(result, generation);
     });
+}
+
+void App::stopRoadRender() {
+    if (const std::shared_ptr<platform::ChildStop> stop =
+            std::exchange(playback.roadRenderStop, nullptr))
+        stop->request();
 }
 
 void App::renderFinished(const RenderResult& result, quint64 generation) {
@@ -186,6 +197,7 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
             QFile::remove(*url);
         return;
     }
+    p.roadRenderStop.reset();
     p.loading = false;
     if (!url) {
         // The work folder's fault, not the effects': the track plays without

@@ -41,6 +41,7 @@ void abandonPreparation(App& app) {
     ++p.generation;
     if (const std::optional<RoadDecode> road = std::exchange(p.roadDecode, std::nullopt))
         app.stopDecode(road->job);
+    app.stopRoadRender();
     p.loading = false;
     // A player the direct road opened but could not start.
     app.retirePlayer(std::move(p.audio));

@@ -7,16 +7,33 @@
 #include "playback/InFlightFiles.h"
 
 #include <QFile>
-#include <QSemaphoreReleaser>
 
 #include <utility>
 
 namespace ql {
 
 namespace {
-// How often a job waiting for a free slot looks whether it was stopped.
-constexpr int kSlotPollMs = 20;
+// How often a job waiting for a free seat looks whether it was stopped.
+constexpr int kSeatPollMs = 20;
 } // namespace
+
+WriterSeat::WriterSeat(std::shared_ptr<QSemaphore> seats, const platform::ChildStop& stop)
+    : m_seats(std::move(seats)) {
+    if (!m_seats) {
+        m_taken = !stop.requested();
+        return;
+    }
+    while (!stop.requested())
+        if (m_seats->tryAcquire(1, kSeatPollMs)) {
+            m_taken = true;
+            return;
+        }
+}
+
+WriterSeat::~WriterSeat() {
+    if (m_taken && m_seats)
+        m_seats->release();
+}
 
 platform::ChildRun runDecodeCommand(const QString& ffmpeg, const QStringList& arguments,
                                     double duration,
@@ -45,13 +62,10 @@ DecodeOutcome decodeBlocking(const DecodeSnapshot& s) {
     // Our reader refused it, and ffmpeg must not read it either.
     if (platform::FfmpegGate::kept(s.path))
         return result;
-    // A stopped job still holding its slot ends within its poll: wait for it
-    // rather than run a third ffmpeg beside it.
-    while (!s.seats->tryAcquire(1, kSlotPollMs))
-        if (stopped())
-            return result;
-    const QSemaphoreReleaser slot(*s.seats);
-    if (stopped() || !s.inFlight->add(s.output))
+    // A stopped writer still holding its seat ends within its poll: wait for
+    // it rather than run a third ffmpeg beside it.
+    const WriterSeat seat(s.seats, *s.stop);
+    if (!seat || stopped() || !s.inFlight->add(s.output))
         return result; // stopped, or the quit has begun
     if (!reserveFile(s.output)) {
         s.inFlight->take(s.output);

@@ -11,9 +11,10 @@
 // Its ffmpeg has the whole-file time limit of every other child. A job is
 // stopped through its `stop`: its ffmpeg is killed at once (or never
 // started), and whoever stops it takes its output out of `inFlight` and
-// deletes it then, without waiting for the job to notice. At most
-// `seats` jobs run ffmpeg at once: a stopped job's child is gone before
-// another job's starts.
+// deletes it then, without waiting for the job to notice. The `seats` are
+// shared with the effects renders' first stage: at most two ffmpeg writers
+// run at once, whatever they write (WriterSeat), and a stopped job's child
+// is gone before another writer starts.
 //
 // A decode stands for its source only while the source is the file it was
 // when the decode began (`stamp`: the same file, size and modification time).
@@ -70,6 +71,24 @@ struct DecodeOutcome {
 };
 
 DecodeOutcome decodeBlocking(const DecodeSnapshot& snapshot);
+
+// One of the seats of the ffmpeg writers, held for its lifetime: taken by
+// waiting until one is free, or none when `stop` was requested first (a
+// stopped writer still holding its seat ends within its poll, so a writer
+// that was asked for never runs beside it). No `seats`: no bound.
+class WriterSeat {
+public:
+    WriterSeat(std::shared_ptr<QSemaphore> seats, const platform::ChildStop& stop);
+    ~WriterSeat();
+    WriterSeat(const WriterSeat&) = delete;
+    WriterSeat& operator=(const WriterSeat&) = delete;
+    // Whether the seat was taken (or no bound applies).
+    explicit operator bool() const { return m_taken; }
+
+private:
+    std::shared_ptr<QSemaphore> m_seats;
+    bool m_taken = false;
+};
 
 // Runs `ffmpeg` with `arguments` (a decode, or a render's first stage)
 // within the whole-file limit for `duration` seconds, registered in

@@ -169,9 +169,13 @@ struct PlaybackState {
     // The decode the current track's decode road waits for; a new play
     // request stops it. None once its result came.
     std::optional<RoadDecode> roadDecode;
-    // At most two decodes run ffmpeg at once: the current track's and the
-    // next one's (a stopped one's child is gone before a third starts).
-    std::shared_ptr<QSemaphore> decodeSlots = std::make_shared<QSemaphore>(2);
+    // At most two ffmpeg writers run at once, decodes and renders' first
+    // stages together: the current track's and the next one's (a stopped
+    // one's child is gone before a third starts).
+    std::shared_ptr<QSemaphore> writerSeats = std::make_shared<QSemaphore>(2);
+    // Stops the render the current play request's effects road waits for; a
+    // newer request, the sleep stop and the quit request it.
+    std::shared_ptr<platform::ChildStop> roadRenderStop;
     // Outputs of decodes and renders not yet taken by their completion; the
     // quit deletes what is left. Shared with the render jobs.
     std::shared_ptr<InFlightFiles> inFlight = std::make_shared<InFlightFiles>();
@@ -185,7 +189,7 @@ struct PlaybackState {
     // the run, so that it is made again.
     mutable bool workTried = false;
     // The temporary decoded or rendered file that belongs to `current`;
-    // deleted when a new player replaces it.
+    // deleted when a play request moves on or a prepared player takes over.
     std::optional<QString> cacheURL;
     // Seconds to seek to once the current track's player is ready (a restart
     // for new effects or a new speed); used and cleared by the roads.
@@ -267,8 +271,9 @@ struct PlaybackState {
     std::vector<std::unique_ptr<platform::AudioPlayer>> retired;
 
     // ---- loudness, sleep timer, exclusive use, rates ----------------------------
-    // Paths whose loudness measurement is running.
+    // Paths whose loudness measurement is running, and the stop of each.
     QSet<QString> loudPending;
+    QHash<QString, std::shared_ptr<platform::ChildStop>> loudStops;
     // When the sleep timer ends playback, on the monotonic clock (seconds),
     // so that a change of the wall clock neither ends nor stretches it;
     // none = off.

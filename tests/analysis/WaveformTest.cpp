@@ -366,9 +366,10 @@ private slots:
         QCOMPARE(r.app.wave->peaks().size(), std::size_t(what.isEmpty() ? 900 : 0));
     }
 
-    // Quick starts, each computed side by side on the shared pool: every track that was
-    // current gets its peaks, and the view only ever shows the current track's. Track k is
-    // a 2 s tone and k s of silence, so each has peaks of its own.
+    // Quick starts: each start stops the computation of the track before (its reader
+    // would read a whole file nobody looks at), only the current track gets its peaks,
+    // and the view only ever shows the current track's. Track k is a 2 s tone and k s
+    // of silence, so each has peaks of its own.
     void waveformRuns_data() {
         QTest::addColumn<QString>("starts");
         QTest::newRow("skipping through five tracks") << "12345";
@@ -389,6 +390,8 @@ private slots:
                            QString("apad=pad_dur=%1").arg(k), path});
             return path;
         };
+        for (const QChar k : starts) // made first: the starts come in quick succession
+            QVERIFY(QFile::exists(file(k)));
         for (const QChar k : starts) {
             r.app.playback.current = Track{1, file(k), "T", {}, {}, 20, {}};
             r.app.loadWaveform(*r.app.playback.current);
@@ -406,11 +409,9 @@ private slots:
         QString ran;
         for (const QByteArray& line : readFile(log).split('\n'))
             ran += line.isEmpty() ? "" : line.mid(line.indexOf(".wav") - 1, 1);
-        std::sort(ran.begin(), ran.end());
-        QString sorted = starts;
-        std::sort(sorted.begin(), sorted.end());
-        QCOMPARE(ran, sorted); // one run per start
-        QCOMPARE(r.app.waveCache.size(), QSet<QChar>(starts.begin(), starts.end()).size());
+        QVERIFY2(ran.contains(starts.back()), qPrintable(ran)); // the current one ran
+        QCOMPARE(r.app.waveCache.keys(), QList<QString>{r.app.playback.current->path});
+        QVERIFY(!r.app.waveRun);
     }
 
     // A file whose tags ffmpeg would gather at a cost that grows with their
@@ -452,7 +453,7 @@ private slots:
         if (reader == "waveform")
             foundSomething = !computeWaveform(path, {program}).empty();
         else if (reader == "sonic features")
-            foundSomething = analyzeSonic(path, {program, program, nullptr}) != Sonic{};
+            foundSomething = analyzeSonic(path, {program, program, nullptr, nullptr}) != Sonic{};
         else if (reader == "stream probe")
             foundSomething = probeAudio(path, {program}).rate > 0;
         else // in-process: the file's own genre, had its comments been read

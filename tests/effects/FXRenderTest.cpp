@@ -20,12 +20,14 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSemaphore>
 
 #include <sndfile.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <csignal>
+#include <future>
 
 using namespace ql;
 using test::tempFile;
@@ -286,6 +288,48 @@ private slots:
         constexpr std::size_t kSpan = 4410; // 0.1 s
         QCOMPARE(bestLag(src, out, 0, kSpan, 400), 0);
         QCOMPARE(bestLag(src, out, src.size() - kSpan - 400, kSpan, 400), 0);
+    }
+
+    // The render's ffmpeg is a writer like a decode's: with both writers'
+    // seats taken it does not start; stopped while it waits, it starts
+    // nothing and leaves nothing; a seat given back lets a render run.
+    void aRenderWaitsForAWriterSeat() {
+        const QString log = tempFile(QStringLiteral("seat-ffmpeg.log"));
+        QFile::remove(log);
+        RenderSnapshot s;
+        s.path = tempFile(QStringLiteral("three seconds.flac"));
+        s.duration = 3;
+        s.ffmpeg = script("seat-ffmpeg.sh",
+                          "echo started >> '" + QFile::encodeName(log) + "'\nexec ffmpeg \"$@\"\n");
+        s.tempDir = QDir::tempPath();
+        s.inFlight = std::make_shared<InFlightFiles>();
+        s.seats = std::make_shared<QSemaphore>(2);
+        QVERIFY(s.seats->tryAcquire(2)); // two decodes write
+        std::future<RenderResult> waiting =
+            std::async(std::launch::async, [s] { return renderFXBlocking(s); });
+        // Long enough for its ffmpeg to have started, were it let.
+        QTest::qWait(1000);
+        QVERIFY2(!QFile::exists(log), "a third ffmpeg writer started");
+        s.stop->request();
+        QCOMPARE(waiting.get().file, std::nullopt);
+        QVERIFY(!QFile::exists(log));
+        QCOMPARE(test::fxFiles(), QStringList{});
+
+        s.seats->release(1); // a decode ended
+        s.stop = std::make_shared<platform::ChildStop>();
+        const RenderResult made = renderFXBlocking(s);
+        QVERIFY(made.file);
+        QCOMPARE(s.seats->available(), 1); // its seat given back
+        QVERIFY(QFile::remove(*made.file));
+    }
+
+    // An upsampling asked to stop gives up and leaves no file.
+    void aStoppedUpsamplingLeavesNoFile() {
+        const QString out = tempFile(QStringLiteral("Quavelark-fx-stopped.caf"));
+        const std::optional<RenderNote> note = upsampleCAF(
+            tempFile(QStringLiteral("three seconds.flac")), out, 96000, [] { return true; });
+        QVERIFY(note);
+        QVERIFY(!QFile::exists(out));
     }
 
     void upsamples_data() { test::addRows(upCases); }

@@ -467,6 +467,53 @@ private slots:
                      qPrintable(QString("%1 ms of silence").arg(s.frames * 1000 / kRate)));
     }
 
+    // "다음에 재생" a second before the end: the last tick inside the arming
+    // window came before the choice and the next one comes past its edge, so
+    // only the answer of the chosen track's look ahead is left to arm it. It
+    // follows the first track to the frame, without a request.
+    void playNextASecondBeforeTheEndJoins() {
+        const std::int64_t split = 6 * kRate, total = 2 * split;
+        Rig r;
+        r.app.listening.levelingOn = false; // a measurement landing would move the gain
+        r.add(1, writeRamp("first.wav", 0, split));
+        r.add(2, writeRamp("other.wav", 0, split));
+        r.add(3, writeRamp("second.wav", split, total));
+        r.show({1, 2, 3});
+        QVERIFY(r.start(1));
+        QVERIFY(r.playTo(4.0));
+        r.app.gaplessCheck();
+        QCOMPARE(r.queuedId(), std::optional<qint64>(2));
+        QVERIFY(r.playTo(5.0));
+
+        test::pressTrackRow(r.app, 2);
+        r.app.menuPlayNext();
+        const std::optional<DecodeAheadEntry>& ahead = r.app.playback.decodeAhead;
+        QVERIFY(QTest::qWaitFor(
+            [&] { return ahead && ahead->source == r.track(3).path && !ahead->running; }, 30000));
+        QTRY_COMPARE_WITH_TIMEOUT(r.queuedId(), std::optional<qint64>(3), 30000);
+
+        // The device plays on in steps, as a real one does.
+        for (int step = 0; step < 200 && r.analogB->framesWritten() < total + kRate; ++step) {
+            r.analogB->advance(kRate / 10);
+            QTest::qWait(20);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(r.requests.size(), 2, 30000);
+        QCOMPARE(r.requests.first(), qint64(1));
+        // Half a second either side of the join: every frame one ramp step
+        // above the one before (the gain read where it starts, as the
+        // device's volume settles once in the first seconds).
+        const std::vector<double> got = r.analogB->recordedDouble();
+        QVERIFY(std::int64_t(got.size()) >= 2 * total);
+        const std::int64_t from = split - kRate / 2;
+        const std::vector<double> join(got.begin() + 2 * from,
+                                       got.begin() + 2 * (split + kRate / 2));
+        const double gain = join[0] / (-1.0 + double(from) * double(kRampStep) / 2147483648.0);
+        const std::int64_t at = firstBreak(join, kRate, gain);
+        QVERIFY2(
+            at < 0,
+            qPrintable(QString("the ramp breaks %1 frames after the join").arg(at - kRate / 2)));
+    }
+
     void movesAfterArmingCancelIt_data() { addRows(cancelCases); }
     void movesAfterArmingCancelIt() {
         const CancelCase& c = test::currentCase(cancelCases);

@@ -9,6 +9,7 @@
 #include "app/PrivateFolder.h"
 #include "app/UserDefaults.h"
 #include "app/WorkFolder.h"
+#include "library/ToolPaths.h"
 #include "platform/audio/AudioPlayer.h"
 #include "playback/DecodeAhead.h"
 #include "playback/InFlightFiles.h"
@@ -162,7 +163,7 @@ struct DecodeCase {
     bool plays;
     QString status; // "" = the platform's own description; kMarker = no message
     QString button;
-    bool adopted;    // the output became cacheURL (and the previous file went)
+    bool adopted;    // the output became cacheURL
     int outputsLeft; // "Quavelark-*.caf" in the temporary folder afterwards
 };
 
@@ -326,16 +327,44 @@ constexpr int kWatchMs = 5000;
 // a long file on a slow disk decodes), with a work folder that holds two
 // such decodes and a little more. The track landed on and the one after it
 // are short: they are decoded at once unless a decode nobody hears holds
-// the machine.
+// the machine. With maximum quality on, each track is rendered (upsampled)
+// rather than decoded. The waveform and the loudness read at the playing
+// speed, so a reader of a skipped track would run for minutes.
 struct NextsCase {
     const char* name;
     int presses;
     int apartMs;
+    bool maxQuality;
 };
 const std::vector<NextsCase> nextsCases{
-    {"eight Nexts 0.1 s apart", 8, 100},
-    {"eight Nexts at once", 8, 0},
+    {"eight Nexts 0.1 s apart", 8, 100, false},
+    {"eight Nexts at once", 8, 0, false},
+    {"maximum quality: eight Nexts 0.1 s apart", 8, 100, true},
+    {"maximum quality: eight Nexts at once", 8, 0, true},
 };
+
+// Files in the work folders that were deleted while this process or one of
+// its children still holds them open: their room does not come back.
+QStringList deletedButHeld() {
+    QStringList pids{QString::number(QCoreApplication::applicationPid())};
+    for (const qint64 child : test::childProcesses(QStringLiteral("ffmpeg")))
+        pids << QString::number(child);
+    const QString base = workFolderBases().value(0);
+    QStringList held;
+    for (const QString& pid : pids) {
+        const QString folder = QStringLiteral("/proc/%1/fd").arg(pid);
+        for (const QString& fd : QDir(folder).entryList(QDir::System | QDir::NoDotAndDotDot)) {
+            char target[4096];
+            const ssize_t length = ::readlink(QFile::encodeName(folder + u'/' + fd).constData(),
+                                              target, sizeof target - 1);
+            const QString path =
+                length > 0 ? QFile::decodeName(QByteArray(target, int(length))) : QString();
+            if (path.startsWith(base) && path.endsWith(QLatin1String(" (deleted)")))
+                held << pid + u':' + path;
+        }
+    }
+    return held;
+}
 
 // `seconds` of a mono 8 kHz tone as WavPack: 120 s decode to 3.84 MB of float.
 QString monoWavPack(int seconds) {
@@ -455,7 +484,8 @@ private slots:
         else
             QCOMPARE(r.status(), c.status);
         QVERIFY(!r.app.playback.roadDecode);
-        QCOMPARE(QFile::exists(previous), !c.adopted);
+        // The file of the track before goes with the request, played or not.
+        QVERIFY(!QFile::exists(previous));
         if (c.adopted) {
             QVERIFY2(isDecodeOutput(*r.app.playback.cacheURL),
                      qPrintable(*r.app.playback.cacheURL));
@@ -468,7 +498,7 @@ private slots:
                          qPrintable(QString("%1 s, not %2 s").arg(duration).arg(counted)));
             }
         } else {
-            QCOMPARE(r.app.playback.cacheURL, std::optional(previous));
+            QCOMPARE(r.app.playback.cacheURL, std::nullopt);
         }
         QCOMPARE(decodeOutputs().size(), c.outputsLeft);
     }
@@ -613,6 +643,24 @@ private slots:
         QCOMPARE(r.button(), kPause);
     }
 
+    // A track playing from its decoded file, then a request for one whose
+    // decode takes long: the file of the track no longer playing goes with
+    // the request, and nothing holds it open, so its room comes back.
+    void theFileOfATrackLeftGoesAtOnce() {
+        Rig r;
+        const QString ffmpeg = slowFfmpeg();
+        test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
+        r.app.play(trackAt(1, encoded(QStringLiteral("left.wv"))));
+        QVERIFY(r.roadOver());
+        QVERIFY(r.app.isPlaying());
+        const QString left = *r.app.playback.cacheURL;
+
+        r.app.play(trackAt(2, encoded(QStringLiteral("slow-after-left.wv"))));
+        QVERIFY(r.app.playback.loading);
+        QVERIFY(!QFile::exists(left));
+        QTRY_COMPARE_WITH_TIMEOUT(deletedButHeld(), QStringList{}, kRoadMs);
+    }
+
     // A decode overtaken by a track that plays directly: its partial output
     // goes at once, and the requests after it find no stale decode.
     void decodeOvertakenByADirectPlay() {
@@ -646,9 +694,17 @@ private slots:
         if (!tiny.skip.isEmpty())
             QSKIP(qPrintable(tiny.skip));
         Rig r;
+        r.app.playback.maxQuality = c.maxQuality;
+        r.app.listening.levelingOn = true;
         const QString ffmpeg =
             script(QStringLiteral("ffmpeg-at-10x.sh"), "exec ffmpeg -readrate 10 \"$@\"\n");
+        const QString reader =
+            script(QStringLiteral("ffmpeg-at-1x.sh"), "exec ffmpeg -readrate 1 \"$@\"\n");
         test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
+        test::fakes(r.app).tools.loudnessProgram = [reader] { return reader; };
+        test::fakes(r.app).tools.probeTool = [reader](const QString& name) {
+            return name == QLatin1String("ffmpeg") ? reader : toolPath(name);
+        };
         const qint64 landed = c.presses + 1;
         std::vector<Track> tracks;
         for (int n = 1; n <= c.presses + 2; ++n) {
@@ -684,17 +740,81 @@ private slots:
 
         QCOMPARE(r.app.playback.current->id, landed);
         QVERIFY2(r.app.isPlaying(), qPrintable(r.status()));
-        QVERIFY2(most <= 2, qPrintable(QString("%1 decodes at once").arg(most)));
-        // Once the next track's decode is done too: its file and the playing one.
+        QVERIFY2(most <= 2, qPrintable(QString("%1 ffmpeg writers at once").arg(most)));
+        // No reader of a skipped track reads on (the landed track's and its
+        // successor's may), nor holds a file of the work folder.
+        const auto skippedReaders = [&] {
+            QList<qint64> pids;
+            for (std::size_t n = 0; n + 1 < std::size_t(landed); ++n)
+                pids << test::childProcesses(QStringLiteral("ffmpeg"),
+                                             ffmpegInput(tracks[n].path, {}).toUtf8());
+            return pids;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(skippedReaders(), QList<qint64>{}, kRoadMs);
+        QTRY_COMPARE_WITH_TIMEOUT(deletedButHeld(), QStringList{}, kRoadMs);
+        // Once the next track is made ahead too: its files and the playing one.
+        QSet<QString> kept{QFileInfo(*r.app.playback.cacheURL).fileName()};
         const std::optional<DecodeAheadEntry>& ahead = r.app.playback.decodeAhead;
-        QVERIFY(QTest::qWaitFor([&] { return count(), ahead && !ahead->running; }, kRoadMs));
-        QVERIFY2(most <= 2, qPrintable(QString("%1 decodes at once").arg(most)));
-        QCOMPARE(ahead->source, tracks[std::size_t(landed)].path);
-        QVERIFY(ahead->file);
-        const QStringList left = decodeOutputs();
-        QCOMPARE(QSet<QString>(left.cbegin(), left.cend()),
-                 (QSet<QString>{QFileInfo(*r.app.playback.cacheURL).fileName(),
-                                QFileInfo(*ahead->file).fileName()}));
+        if (c.maxQuality) {
+            // Rendered (its decode made before its rate was known may stay,
+            // for the road without processing).
+            QVERIFY(QTest::qWaitFor([&] { return count(), r.app.playback.fxCache.has_value(); },
+                                    kRoadMs));
+            kept << QFileInfo(r.app.playback.fxCache->path).fileName();
+            QVERIFY(!ahead || !ahead->running);
+        } else {
+            QVERIFY(QTest::qWaitFor([&] { return count(), ahead && !ahead->running; }, kRoadMs));
+            QVERIFY(ahead->file);
+        }
+        if (ahead && ahead->file) {
+            QCOMPARE(ahead->source, tracks[std::size_t(landed)].path);
+            kept << QFileInfo(*ahead->file).fileName();
+        }
+        QVERIFY2(most <= 2, qPrintable(QString("%1 ffmpeg writers at once").arg(most)));
+        QTRY_COMPARE_WITH_TIMEOUT(deletedButHeld(), QStringList{}, kRoadMs);
+        const QStringList left = test::ourFiles({QStringLiteral("Quavelark-*")});
+        QCOMPARE(QSet<QString>(left.cbegin(), left.cend()), kept);
+    }
+
+    // The loudness of a track skipped, and of one no longer next, is not
+    // measured on: its reader (here one that never ends) is stopped when the
+    // look ahead moves on, and the current and next tracks' are measured.
+    void loudnessReadersFollowThePlayingAndNextTracks() {
+        Rig r;
+        r.app.listening.levelingOn = true;
+        const QString marks = QDir::temp().filePath(QStringLiteral("loud-marks"));
+        QDir(marks).removeRecursively();
+        QVERIFY(QDir().mkpath(marks));
+        // Notes which file it reads under its own pid, then reads for ever.
+        const QString meter =
+            script(QStringLiteral("loudness-for-ever.sh"),
+                   "echo \"$4\" > '" + QFile::encodeName(marks) + "'/$$\nexec sleep 600\n");
+        test::fakes(r.app).tools.loudnessProgram = [meter] { return meter; };
+        std::vector<Track> tracks;
+        for (int n = 1; n <= 4; ++n)
+            tracks.push_back(
+                trackAt(n, floatCaf(tempFile(QStringLiteral("loud-%1.caf").arg(n)), 3)));
+        r.app.library.rows = tracks;
+        r.app.browser.filtered = tracks;
+        // The files the running readers read, once the look ahead is aimed
+        // as the tick aims it (a request that waited for its open did not).
+        const auto reading = [&] {
+            r.app.aimLookAhead();
+            QSet<QString> files;
+            for (const qint64 pid : test::childProcesses(QStringLiteral("sleep")))
+                files << QString::fromUtf8(test::readFile(marks + u'/' + QString::number(pid)))
+                             .trimmed()
+                             .section(u'/', -1);
+            return files;
+        };
+
+        r.app.play(tracks[0]);
+        QVERIFY(QTest::qWaitFor([&] { return r.app.isPlaying(); }, kRoadMs));
+        QTRY_COMPARE_WITH_TIMEOUT(reading(), (QSet<QString>{"loud-1.caf", "loud-2.caf"}), kRoadMs);
+        r.app.play(tracks[2]);
+        QVERIFY(QTest::qWaitFor([&] { return r.app.isPlaying(); }, kRoadMs));
+        QTRY_COMPARE_WITH_TIMEOUT(reading(), (QSet<QString>{"loud-3.caf", "loud-4.caf"}), kRoadMs);
+        QCOMPARE(r.app.playback.loudPending, (QSet<QString>{tracks[2].path, tracks[3].path}));
     }
 
     void renderRoad_data() { addRows(renderCases); }
@@ -941,7 +1061,8 @@ private slots:
     void aFileChangedAfterItsDecodeAhead() {
         const ChangeCase& c = test::currentCase(changeCases);
         Rig r;
-        const Track first = trackAt(1, floatCaf(tempFile(QStringLiteral("first.caf")), 3));
+        // Long enough that its end is not near: nothing takes the decode ahead early.
+        const Track first = trackAt(1, floatCaf(tempFile(QStringLiteral("first-long.caf")), 10));
         const QString path = tempFile(QStringLiteral("changes.wv"));
         QFile::remove(path);
         QVERIFY(QFile::copy(encoded(QStringLiteral("tone.wv")), path));
