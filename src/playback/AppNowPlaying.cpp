@@ -77,9 +77,12 @@ void App::publish() {
     // A track asked for and still being prepared (rendered or decoded) is
     // reported as playing: nobody paused it. Nothing elapses meanwhile. So
     // is one whose player found at its first read that the decode road must
-    // play it, before its end hands it over.
+    // play it, before its end hands it over, and one that has played to its
+    // end while its end waits to be handled (on a busy machine a tick may
+    // come first): what follows it publishes again.
     const bool asked =
-        playing || playback.loading || (playback.audio && readsOnAnotherRoad(*playback.audio));
+        playing || playback.loading ||
+        (playback.audio && (readsOnAnotherRoad(*playback.audio) || playback.audio->endPending()));
     platform::NowPlayingInfo info;
     info.trackId = track->id;
     info.title = track->title;

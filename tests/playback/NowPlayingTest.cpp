@@ -367,6 +367,27 @@ private slots:
         QCOMPARE(r.center->publications.back().status, platform::PlaybackStatus::Playing);
     }
 
+    // A track that has played to its end is still reported as playing until
+    // its end is handled and the next track starts: a publication in between
+    // (a tick's, on a busy machine) told the desktop it was paused.
+    void aTrackAtItsEndShowsPlayingUntilItsEndIsHandled() {
+        SimRig r(platform::SimClock::RealTime, 2, 2);
+        r.app.play(r.track(1));
+        QTRY_VERIFY_WITH_TIMEOUT(r.app.isPlaying(), 30000);
+        QCOMPARE(r.app.playback.current->id, 1);
+        // The end is reported through the event loop, which does not run here.
+        QElapsedTimer waited;
+        waited.start();
+        while (r.app.isPlaying() && waited.elapsed() < 30000)
+            QThread::msleep(1);
+        QVERIFY(!r.app.isPlaying());
+        QCOMPARE(r.app.playback.current->id, 1); // its end not handled yet
+        r.app.publish();
+        QCOMPARE(r.center->publications.back().status, platform::PlaybackStatus::Playing);
+        QTRY_VERIFY_WITH_TIMEOUT(r.app.playback.current->id == 2 && r.app.isPlaying(), 30000);
+        QCOMPARE(r.center->publications.back().status, platform::PlaybackStatus::Playing);
+    }
+
     void busCommands_data() { test::addRows(busCases()); }
     void busCommands() {
         const BusCase& c = test::currentCase(busCases());

@@ -287,6 +287,12 @@ bool AudioPlayer::isPlaying() const {
     return m_voice->isStarted() && m_voice->isRunning();
 }
 
+bool AudioPlayer::endPending() const {
+    const std::uint64_t serial = m_voice->serial();
+    return m_voice->isStarted() && m_voice->hasEnded() && serial != m_suppressed &&
+           serial != m_delivered;
+}
+
 double AudioPlayer::duration() const {
     return double(m_voice->sourceFrames()) / m_voice->sourceRate();
 }

@@ -127,6 +127,9 @@ public:
     // down would hold up whatever starts next on a busy machine.
     void retire();
     bool isPlaying() const;
+    // The file played to its end, or a decode error ended it, and onFinished
+    // has not been called for that yet (it waits in the event loop).
+    bool endPending() const;
 
     double duration() const;
     double currentTime() const;
