@@ -12,6 +12,7 @@
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
+#include "OpenSettled.h"
 #include "RiggedApp.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
@@ -218,7 +219,7 @@ private slots:
         app.maxBox->setChecked(true);
         const Track track{1, test::tempFile("song.wv"), {}, {}, {}, 3, {}};
         QVERIFY(test::writeFile(track.path, "wvpk, not for our player"));
-        app.play(track);
+        QVERIFY(test::playTaken(app, track));
         if (playing)
             app.playback.loading = false;
         QTRY_VERIFY_WITH_TIMEOUT(app.playback.rateProbing.isEmpty(), kWaitMs);
