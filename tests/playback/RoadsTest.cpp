@@ -5,10 +5,11 @@
 // script stands in for it. The render road runs a stand-in renderer that
 // writes a float CAF file, or fails.
 #include "app/App.h"
-#include "app/PrivateFolder.h"
 #include "app/FailureText.h"
+#include "app/PrivateFolder.h"
 #include "app/UserDefaults.h"
 #include "app/WorkFolder.h"
+#include "platform/audio/AudioFile.h"
 #include "platform/audio/AudioPlayer.h"
 #include "playback/DecodeAhead.h"
 #include "playback/InFlightFiles.h"
@@ -17,8 +18,9 @@
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
-#include "NoPrivateBase.h"
 #include "EventWait.h"
+#include "NoPrivateBase.h"
+#include "OpenSettled.h"
 #include "PlayInTime.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
@@ -27,6 +29,7 @@
 #include "TestHome.h"
 #include "TinyMount.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPointer>
@@ -40,6 +43,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <thread>
 
 using namespace ql;
 using test::tempFile;
@@ -383,6 +387,11 @@ const std::vector<TagHeavyCase> tagHeavyCases{
 };
 constexpr int kTagCount = 100000;
 constexpr int kTagHeavyMs = 15000; // played or refused within, from its request
+// An open broken off at its deadline returns within a few of FFmpeg's reads
+// after it; the bound leaves a loaded machine room, far below the time the
+// whole tag block takes.
+constexpr int kOverdueAfterMs = 200;
+constexpr int kBrokenOffMs = 5000;
 
 QByteArray bigEndian32(quint32 value) {
     const char bytes[] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
@@ -397,7 +406,7 @@ QByteArray atom(const char* type, const QByteArray& body) {
 // freeform tags ("----" atoms, as iTunes writes them), added here to the
 // movie header ffmpeg writes at the file's end.
 QString m4aWithFreeformTags(int count) {
-    const QString path = tempFile(QStringLiteral("freeform-tags.m4a"));
+    const QString path = tempFile(QStringLiteral("freeform-tags-%1.m4a").arg(count));
     if (QFile::exists(path))
         return path;
     const QByteArray plain = test::readFile(encoded(QStringLiteral("before-tags.m4a")));
@@ -583,9 +592,8 @@ private slots:
         QVERIFY(test::writeFile(path, bytes));
         const QString log = tempFile(QStringLiteral("mask-decodes.log"));
         QFile::remove(log);
-        const QString ffmpeg =
-            script(QStringLiteral("mask-ffmpeg.sh"),
-                   "echo \"$@\" >> '" + log.toUtf8() + "'\nexit 1\n");
+        const QString ffmpeg = script(QStringLiteral("mask-ffmpeg.sh"),
+                                      "echo \"$@\" >> '" + log.toUtf8() + "'\nexit 1\n");
         test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
 
         // Ahead of its turn: read directly, or not at all.
@@ -640,7 +648,7 @@ private slots:
         for (qint64 id = 1; id <= 5; ++id) {
             const QString path = id < 5 ? encoded(QStringLiteral("slow-%1.wv").arg(id))
                                         : encoded(QStringLiteral("last.wv"));
-            r.app.play(trackAt(id, path));
+            QVERIFY(test::playTaken(r.app, trackAt(id, path)));
             QVERIFY(r.app.playback.roadDecode);
             if (id > 1) // the one before it, gone with the request
                 QVERIFY2(!QFile::exists(partials.constLast()), qPrintable(partials.constLast()));
@@ -668,16 +676,17 @@ private slots:
         Rig r;
         const QString ffmpeg = slowFfmpeg();
         test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
-        r.app.play(trackAt(1, encoded(QStringLiteral("slow-overtaken.wv"))));
+        QVERIFY(test::playTaken(r.app, trackAt(1, encoded(QStringLiteral("slow-overtaken.wv")))));
+        QVERIFY(r.app.playback.roadDecode);
         const QString partial = r.app.playback.roadDecode->job.output;
         QVERIFY(QTest::qWaitFor([&] { return QFile::exists(partial); }, kRoadMs));
         const QString direct = floatCaf(tempFile(QStringLiteral("direct-b.caf")), 3);
-        r.app.play(trackAt(2, direct));
+        QVERIFY(test::playTaken(r.app, trackAt(2, direct)));
 
         QVERIFY(!QFile::exists(partial));
         QVERIFY(!r.app.playback.roadDecode);
         QCOMPARE(r.app.playback.audio->path(), direct);
-        r.app.play(trackAt(3, direct));
+        QVERIFY(test::playTaken(r.app, trackAt(3, direct)));
         QVERIFY(r.app.isPlaying());
         QCOMPARE(r.button(), kPause);
         QTRY_COMPARE_WITH_TIMEOUT(test::childProcesses(QStringLiteral("sleep")).size(), 0, kRoadMs);
@@ -964,7 +973,8 @@ private slots:
         const Track next = trackAt(2, encoded(QStringLiteral("next.wv")));
         r.app.library.rows = {first, next};
         r.app.browser.filtered = std::vector<Track>{first, next};
-        r.app.play(first);
+        QVERIFY(test::playTaken(r.app, first));
+        r.app.aimLookAhead(); // as the next tick does after a request that waited for its open
         QVERIFY(r.app.playback.decodeAhead && r.app.playback.decodeAhead->running);
 
         r.app.play(next);
@@ -974,6 +984,54 @@ private slots:
         QCOMPARE(r.app.playback.audio->path(), *r.app.playback.cacheURL);
         QVERIFY(isDecodeOutput(*r.app.playback.cacheURL));
         QCOMPARE(QString::fromUtf8(test::readFile(runs)).count(QStringLiteral("next.wv")), 1);
+    }
+
+    // The same, with the request's own open slow to answer (the open queue
+    // busy, as on a loaded machine): while the request waits for it, the
+    // look ahead stays on the requested track, so the decode begun ahead is
+    // joined once the open has refused the file, not stopped for the track
+    // after it and made again.
+    void aRequestWaitingForItsOpenKeepsTheDecodeBegunAhead() {
+        Rig r;
+        const QString runs = tempFile(QStringLiteral("waiting-decodes.txt"));
+        const QString hold = tempFile(QStringLiteral("waiting-hold"));
+        QFile::remove(runs);
+        QVERIFY(test::writeFile(hold, "1"));
+        // Each decode is told in `runs`, then waits while `hold` exists.
+        const QString ffmpeg =
+            script(QStringLiteral("holding-ffmpeg.sh"),
+                   "echo \"$5\" >> '" + runs.toUtf8() + "'\nwhile [ -e '" + hold.toUtf8() +
+                       "' ]; do sleep 0.05; done\nexec ffmpeg \"$@\"\n");
+        test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
+        const Track first = trackAt(1, floatCaf(tempFile(QStringLiteral("waiting-first.caf")), 3));
+        const Track next = trackAt(2, encoded(QStringLiteral("waiting-next.wv")));
+        const Track after = trackAt(3, encoded(QStringLiteral("waiting-after.wv")));
+        r.app.library.rows = {first, next, after};
+        r.app.browser.filtered = std::vector<Track>{first, next, after};
+        const auto decodes = [&runs](const QString& name) {
+            return QFile::exists(runs) ? QString::fromUtf8(test::readFile(runs)).count(name) : 0;
+        };
+        QVERIFY(test::playTaken(r.app, first));
+        r.app.aimLookAhead(); // as the next tick does after a request that waited for its open
+        QVERIFY(QTest::qWaitFor([&] { return decodes("waiting-next.wv") == 1; }, kRoadMs));
+
+        // Every thread of the open queue busy: the request's open waits its turn.
+        QThreadPool& opens = *r.app.openQueue;
+        QSemaphore busy;
+        for (int i = 0; i < opens.maxThreadCount(); ++i)
+            opens.start([&busy] { busy.acquire(); });
+        r.app.play(next);
+        const bool waited = test::requestAwaitsOpen(r.app);
+        busy.release(opens.maxThreadCount());
+        QVERIFY2(waited, "the request did not wait for its open");
+        QVERIFY(test::waitRoadTaken(r.app));
+        QVERIFY(QFile::remove(hold));
+        QVERIFY(r.roadOver());
+
+        QVERIFY2(r.app.isPlaying(), qPrintable(r.status()));
+        QCOMPARE(r.app.playback.current->id, qint64(2));
+        QCOMPARE(r.app.playback.audio->path(), *r.app.playback.cacheURL);
+        QCOMPARE(decodes("waiting-next.wv"), 1);
     }
 
     // A decode made ahead stands for its file only while the file's size
@@ -989,7 +1047,8 @@ private slots:
         const Track next = trackAt(2, path);
         r.app.library.rows = {first, next};
         r.app.browser.filtered = std::vector<Track>{first, next};
-        r.app.play(first);
+        QVERIFY(test::playTaken(r.app, first));
+        r.app.aimLookAhead(); // as the next tick does after a request that waited for its open
         const std::optional<DecodeAheadEntry>& ahead = r.app.playback.decodeAhead;
         QVERIFY(QTest::qWaitFor([&] { return ahead && !ahead->running; }, kRoadMs));
         QVERIFY(ahead->file);
@@ -1030,7 +1089,7 @@ private slots:
         effects = false;
         const QString direct = tempFile(QStringLiteral("direct.caf"));
         floatCaf(direct, 3);
-        r.app.play(trackAt(2, direct));
+        QVERIFY(test::playTaken(r.app, trackAt(2, direct)));
         QVERIFY(r.app.isPlaying());
         r.app.status->setStringValue(kMarker);
 
@@ -1043,6 +1102,33 @@ private slots:
         QCOMPARE(r.status(), kMarker);
         QCOMPARE(r.button(), kPause);
     }
+    // FFmpeg reading a file's tags is broken off at the open's deadline:
+    // the open returns soon after it, refused, rather than once FFmpeg is
+    // done with the tags (many seconds), so the open queue,
+    // and the quit that waits for it, are free again.
+    void anOverdueOpenIsBrokenOffInsideFfmpeg() {
+        // Half the tags of the rows above: read whole, still far longer
+        // than the bound below, and the row that fails does not wait long.
+        const QString path = m4aWithFreeformTags(kTagCount / 2);
+        struct Outcome {
+            std::atomic<bool> done = false;
+            platform::AudioFile::Opened opened;
+        };
+        const auto outcome = std::make_shared<Outcome>();
+        std::thread opening([outcome, path] {
+            outcome->opened = platform::AudioFile::open(path, QDeadlineTimer(kOverdueAfterMs));
+            outcome->done = true;
+        });
+        const bool returned = QTest::qWaitFor([&] { return outcome->done.load(); }, kBrokenOffMs);
+        opening.join(); // at once, or once FFmpeg has read every tag
+        QVERIFY2(returned, qPrintable(QStringLiteral("an open given %1 ms still ran after %2 ms")
+                                          .arg(kOverdueAfterMs)
+                                          .arg(kBrokenOffMs)));
+        QVERIFY(!outcome->opened.file);
+        QVERIFY2(outcome->opened.error.contains(QStringLiteral("too long")),
+                 qPrintable(outcome->opened.error));
+    }
+
     void aTagHeavyFileLeavesTheWindowAnswering_data() { addRows(tagHeavyCases); }
     void aTagHeavyFileLeavesTheWindowAnswering() {
         const TagHeavyCase& c = test::currentCase(tagHeavyCases);
