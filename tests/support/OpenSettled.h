@@ -44,8 +44,15 @@ inline std::vector<std::shared_ptr<FileOpen>> opensRunning(const App& app) {
 
 // Waits until the current play request has taken its road (playing, handed
 // to a fallback road, or refused): it no longer waits for its file's open.
+// A request that waited left the look ahead to the next tick, which these
+// rigs do not run: it is aimed here, as that tick would.
 inline bool waitRoadTaken(App& app, int timeoutMs = kOpenSettleMs) {
-    return QTest::qWaitFor([&app] { return !requestAwaitsOpen(app); }, timeoutMs);
+    if (!requestAwaitsOpen(app))
+        return true;
+    if (!QTest::qWaitFor([&app] { return !requestAwaitsOpen(app); }, timeoutMs))
+        return false;
+    app.aimLookAhead();
+    return true;
 }
 
 // A play request, and the wait until it has taken its road.
