@@ -654,8 +654,8 @@ private slots:
                 QVERIFY2(!QFile::exists(partials.constLast()), qPrintable(partials.constLast()));
             if (id < 5) { // the partial output is there before the next request
                 partials << r.app.playback.roadDecode->job.output;
-                QVERIFY(
-                    QTest::qWaitFor([&] { return QFile::exists(partials.constLast()); }, kRoadMs));
+                QVERIFY(QTest::qWaitFor(
+                    [&] { return test::readFile(partials.constLast()) == "partial"; }, kRoadMs));
             }
         }
         QVERIFY(r.roadOver());
@@ -679,7 +679,9 @@ private slots:
         QVERIFY(test::playTaken(r.app, trackAt(1, encoded(QStringLiteral("slow-overtaken.wv")))));
         QVERIFY(r.app.playback.roadDecode);
         const QString partial = r.app.playback.roadDecode->job.output;
-        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(partial); }, kRoadMs));
+        // Written by the stand-in, not merely made empty for it: the stand-in
+        // is then past its write, in the wait its kill ends.
+        QVERIFY(QTest::qWaitFor([&] { return test::readFile(partial) == "partial"; }, kRoadMs));
         const QString direct = floatCaf(tempFile(QStringLiteral("direct-b.caf")), 3);
         QVERIFY(test::playTaken(r.app, trackAt(2, direct)));
 
@@ -867,7 +869,7 @@ private slots:
         const bool rendered = c.effects || c.upsample;
         QCOMPARE(r.app.fxNeeded(trackAt(1, path)), rendered); // the row's premise
 
-        r.app.play(trackAt(1, path));
+        QVERIFY(test::playTaken(r.app, trackAt(1, path)));
         QCOMPARE(r.status(), rendered ? kRendering : kMarker);
         QVERIFY(r.roadOver());
 
