@@ -16,6 +16,7 @@
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
+#include "OpenSettled.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
@@ -505,7 +506,7 @@ private slots:
         r.app.wave->resize(400, 30);
         r.app.startMeterTimer();
         r.app.meterTimer->stop(); // asleep, as at rest
-        r.app.play(Track{1, sine(channels), "Sine", {}, {}, 20, {}});
+        QVERIFY(test::playTaken(r.app, Track{1, sine(channels), "Sine", {}, {}, 20, {}}));
         QVERIFY(r.app.isPlaying() && r.advance(0) && r.app.wave->peaks().empty());
         QVERIFY(r.app.meterTimer->isActive()); // woken by the start
         r.app.meterTimer->stop(); // from here the test ticks by hand, at the times it sets

@@ -17,6 +17,7 @@
 
 #include "CaseRows.h"
 #include "LogLines.h"
+#include "OpenSettled.h"
 #include "PlayInTime.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
@@ -70,10 +71,7 @@ struct Stage : test::TrackIds<Stage> {
         add(3, junk, 5);
         show({1, 2});
     }
-    bool play(qint64 id) {
-        app.play(track(id));
-        return app.isPlaying();
-    }
+    bool play(qint64 id) { return test::playTaken(app, track(id)) && app.isPlaying(); }
 };
 
 // A folder of the test's home that cannot be written.

@@ -10,6 +10,7 @@
 #include "CaseRows.h"
 #include "FakeBackend.h"
 #include "LaunchedApp.h"
+#include "OpenSettled.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
@@ -125,7 +126,8 @@ private slots:
             QVERIFY(app.isPlaying());
         } else if (c.playing == Playing::Decoding) {
             app.playback.cacheURL = floatCaf(QStringLiteral("Quavelark-previous.caf"));
-            app.play(Track{2, tempFile("b.wv"), "B", {}, {}, 1, {}});
+            QVERIFY(test::playTaken(app, Track{2, tempFile("b.wv"), "B", {}, {}, 1, {}}));
+            QVERIFY(app.playback.roadDecode);
             partial << app.playback.roadDecode->job.output;
             QVERIFY(QTest::qWaitFor([&] { return QFile::exists(partial[0]); }, kWaitMs));
         }

@@ -9,6 +9,7 @@
 
 #include "CaseRows.h"
 #include "LaunchedApp.h"
+#include "OpenSettled.h"
 #include "SimRigs.h"
 #include "StoredSettings.h"
 #include "TestAudio.h"
@@ -200,11 +201,14 @@ private slots:
     void actions() {
         const Case& c = test::currentCase(kCases);
         auto rig = std::make_unique<Rig>();
-        for (const QString& s : QString(c.steps).split(' ', Qt::SkipEmptyParts))
+        for (const QString& s : QString(c.steps).split(' ', Qt::SkipEmptyParts)) {
             if (kActions.contains(s[0]))
                 (rig->app.*kActions[s[0]])();
             else
                 kSteps[s[0]](rig, rig->app, s.mid(1).section(':', 0, 0).toInt(), s.mid(1));
+            // A step that asked for a track: its file opens off the main thread.
+            QVERIFY(test::waitRoadTaken(rig->app));
+        }
         QCOMPARE(state(*rig, c.fields), c.want);
     }
 };

@@ -12,6 +12,7 @@
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
+#include "OpenSettled.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
@@ -62,8 +63,7 @@ struct Rig : test::TrackIds<Rig> {
     }
     AudioPlayer& audio() const { return *app.playback.audio; }
     bool start(qint64 id) {
-        app.play(track(id));
-        return app.isPlaying() && advance(0);
+        return test::playTaken(app, track(id)) && app.isPlaying() && advance(0);
     }
     // Hands the device `frames` more and waits until its buffer is full again
     // (the engine writes whole blocks of 1024 frames).
@@ -114,7 +114,7 @@ const std::vector<FadeCase> fadeCases{
     {.name = "an armed gapless successor is cancelled first: one new voice", .left = 4.0,
      .atEnd = [](Rig& r) {
          r.app.listening.crossfadeOn = false;
-         r.app.gaplessCheck();
+         QVERIFY(test::gaplessCheckOpened(r.app));
          r.app.listening.crossfadeOn = r.app.playback.preparedAs(PreparedNext::Kind::Scheduled) != nullptr;
      }, .length = 4.0},
     {.name = "bit-perfect: no fade", .atEnd = [](Rig& r) { r.app.playback.bitPerfect = true; }},
@@ -156,7 +156,7 @@ const std::vector<SleepCase> sleepCases{
     {"at zero during a crossfade: the fade ends, the new track pauses", [](Rig& r) {
          r.app.sleepChanged(1);
          QVERIFY(r.playTo(8.0));
-         r.app.crossfadeCheck();
+         QVERIFY(test::checkOnceOpened(r.app, [&r] { r.app.crossfadeCheck(); }));
          QVERIFY(r.app.playback.fadingOut && r.currentId() == 2);
          r.elapse(kTimer);
          QVERIFY(!r.app.playback.fadingOut && !r.app.playback.fadeTimer);
@@ -164,7 +164,7 @@ const std::vector<SleepCase> sleepCases{
     {"at zero with an armed successor: it is cancelled", [](Rig& r) {
          r.app.listening.crossfadeOn = false;
          QVERIFY(r.playTo(10.0));
-         r.app.gaplessCheck();
+         QVERIFY(test::gaplessCheckOpened(r.app));
          QVERIFY(r.app.playback.preparedAs(PreparedNext::Kind::Scheduled));
          pick15(r, kTimer);
          QVERIFY(!r.app.playback.prepared);
@@ -183,7 +183,8 @@ const std::vector<SleepCase> sleepCases{
          QVERIFY(test::writeExecutable(ffmpeg, "for out; do :; done\n[ -e '" + hold.toUtf8() +
                                        "' ] && printf partial > \"$out\" && exec sleep 60\nexec ffmpeg \"$@\"\n"));
          test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
-         r.add(9, wv), r.app.play(r.track(9));
+         r.add(9, wv);
+         QVERIFY(test::playTaken(r.app, r.track(9)));
          QVERIFY(r.app.playback.roadDecode);
          const QString partial = r.app.playback.roadDecode->job.output;
          pick15(r, kTimer);
@@ -260,7 +261,7 @@ private slots:
         r.app.aimLookAhead();
         const std::optional<DecodeAheadEntry>& ahead = r.app.playback.decodeAhead;
         QVERIFY(QTest::qWaitFor([&ahead] { return !ahead || !ahead->running; }, 30000));
-        r.app.crossfadeCheck();
+        QVERIFY(test::checkOnceOpened(r.app, [&r] { r.app.crossfadeCheck(); }));
 
         PlaybackState& p = r.app.playback;
         QCOMPARE(p.crossSkipped, c.gaveUp ? c.playing : -1);

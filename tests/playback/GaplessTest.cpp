@@ -13,6 +13,7 @@
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
+#include "OpenSettled.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "SoundStage.h"
@@ -95,9 +96,9 @@ struct Rig : test::TrackIds<Rig> {
     // Plays `id` from the list, the device holding its first frames, once
     // the look ahead at the next track has answered.
     bool start(qint64 id) {
-        app.play(track(id));
+        const bool taken = test::playTaken(app, track(id));
         const std::optional<DecodeAheadEntry>& ahead = app.playback.decodeAhead;
-        return app.playback.audio && app.isPlaying() &&
+        return taken && app.playback.audio && app.isPlaying() &&
                QTest::qWaitFor([this] { return analogB->framesWritten() >= 4096; }) &&
                QTest::qWaitFor([&ahead] { return !ahead || !ahead->running; });
     }
@@ -322,7 +323,7 @@ private slots:
             c.setUp(r);
         QVERIFY(r.lookAhead());
 
-        r.app.gaplessCheck();
+        QVERIFY(test::gaplessCheckOpened(r.app));
 
         QCOMPARE(r.queuedId(), c.armed == kNone ? std::nullopt : std::optional(c.armed));
         QCOMPARE(r.app.playback.gaplessSkipped, c.gaveUp ? c.playing : kNone);
@@ -352,8 +353,8 @@ private slots:
             c.setUp(r);
         QVERIFY(r.lookAhead());
 
-        r.app.gaplessCheck();
-        r.app.openAhead();
+        QVERIFY(test::gaplessCheckOpened(r.app));
+        QVERIFY(test::openAheadOpened(r.app));
 
         const PreparedNext* ahead = r.app.playback.preparedAs(PreparedNext::Kind::OpenedAhead);
         QCOMPARE(ahead ? ahead->track.id : kNone, c.opened);
@@ -365,7 +366,7 @@ private slots:
         r.app.openAhead();
         QCOMPARE(r.app.playback.prepared->player.get(), opened);
 
-        r.app.play(r.track(c.requested));
+        QVERIFY(test::playTaken(r.app, r.track(c.requested)));
         QVERIFY(!r.app.playback.prepared);
         QCOMPARE(r.app.playback.audio.get() == opened, c.taken);
         QVERIFY(r.app.isPlaying());
@@ -384,9 +385,9 @@ private slots:
         QVERIFY(r.start(8));
         QVERIFY(r.playTo(r.audio().duration() - 3.0));
         // The tick's checks, then the device plays on to the end and beyond.
-        r.app.crossfadeCheck();
-        r.app.gaplessCheck();
-        r.app.openAhead();
+        QVERIFY(test::checkOnceOpened(r.app, [&r] { r.app.crossfadeCheck(); }));
+        QVERIFY(test::gaplessCheckOpened(r.app));
+        QVERIFY(test::openAheadOpened(r.app));
         for (int step = 0; step < 100 && !(r.requests.contains(7) && !r.app.playback.loading);
              ++step) {
             r.analogB->advance(kRate / 10);
@@ -442,7 +443,7 @@ private slots:
         r.app.gaplessCheck();
         QCOMPARE(r.queuedId(), std::nullopt);
         QVERIFY(r.lookAhead());
-        r.app.gaplessCheck();
+        QVERIFY(test::gaplessCheckOpened(r.app));
         QCOMPARE(r.queuedId(), std::optional<qint64>(9));
         QVERIFY(r.app.playback.prepared->file);
         const QString decodedAhead = *r.app.playback.prepared->file;
@@ -524,7 +525,7 @@ private slots:
         QVERIFY(r.playTo(7.0));
         r.app.listening.radioQueue = {99, 3, 2};
         QVERIFY(r.lookAhead());
-        r.app.gaplessCheck();
+        QVERIFY(test::gaplessCheckOpened(r.app));
         QCOMPARE(r.queuedId(), std::optional<qint64>(3));
         const AudioPlayer* armed = r.app.playback.prepared->player.get();
         QVERIFY(armed->isPlaying());
@@ -549,12 +550,12 @@ private slots:
         QVERIFY(!gone || r.rig.hw().unplug(test::kDacA));
         QVERIFY(r.start(1));
         QVERIFY(r.playTo(7.0));
-        r.app.gaplessCheck();
+        QVERIFY(test::gaplessCheckOpened(r.app));
         if (!gone) { // armed on Analog B, then DAC A picked as the user does
             r.app.refreshDevicePopup();
             r.app.devicePopup->setCurrentIndex(1);
             r.app.deviceChosen();
-            r.app.gaplessCheck();
+            QVERIFY(test::gaplessCheckOpened(r.app));
             QCOMPARE(r.app.playback.prepared->player->outputDevice(), test::kDacA);
         }
         QCOMPARE(r.queuedId(), gone ? std::nullopt : std::optional<qint64>(2));
@@ -591,7 +592,7 @@ private slots:
             bitPerfect(r);
         QVERIFY(r.start(1));
         QVERIFY(r.playTo(4.0));
-        r.app.gaplessCheck();
+        QVERIFY(test::gaplessCheckOpened(r.app));
         QCOMPARE(r.queuedId(), std::optional<qint64>(2));
 
         // A crossfade running at the hand-over and per-track marks of the

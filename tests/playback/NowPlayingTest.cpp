@@ -17,6 +17,7 @@
 
 #include "CaseRows.h"
 #include "LaunchedApp.h"
+#include "OpenSettled.h"
 #include "SimRigs.h"
 #include "StoredSettings.h"
 #include "TestAudio.h"
@@ -110,7 +111,7 @@ struct SimCase {
 };
 
 void playFirst(SimRig& r) {
-    r.app.play(r.track(1));
+    QVERIFY(test::playTaken(r.app, r.track(1)));
 }
 // Track 2 made current by a request whose road is still preparing it.
 void decodeSecond(SimRig& r) {
@@ -341,6 +342,7 @@ private slots:
         const std::size_t from = r.center->publications.size();
         c.command(r);
         QCoreApplication::processEvents(); // the commands' queued work
+        QVERIFY(test::waitRoadTaken(r.app));
         QCOMPARE(outcome(r, from), c.outcome);
     }
 
@@ -351,7 +353,7 @@ private slots:
         SimRig r(platform::SimClock::RealTime, 5, 9);
         const QString mp3 = QDir::temp().filePath(QStringLiteral("no-length.mp3"));
         QVERIFY(test::writeMp3(mp3, true, true, false));
-        r.app.play(Track{4, mp3, QStringLiteral("T4"), "A", "B", 19.6, {}});
+        QVERIFY(test::playTaken(r.app, Track{4, mp3, QStringLiteral("T4"), "A", "B", 19.6, {}}));
         QVERIFY(r.app.playback.audio); // the direct road, as far as it knows
         // The end is reported through the event loop, which does not run here.
         QElapsedTimer waited;
@@ -392,7 +394,7 @@ private slots:
     void busCommands() {
         const BusCase& c = test::currentCase(busCases());
         BusRig r(platform::SimClock::RealTime, 10, 10);
-        r.app.play(r.track(1));
+        QVERIFY(test::playTaken(r.app, r.track(1)));
         QTRY_COMPARE(ctl({"status"}), QStringLiteral("Playing"));
         heard.clear();
         const QString seen = c.act(r) + ": ";
@@ -407,7 +409,7 @@ private slots:
     void aTrackBeingRenderedShowsPlaying() {
         const RenderStatusCase& c = test::currentCase(renderStatusCases);
         BusRig r(platform::SimClock::RealTime, 10, 10);
-        r.app.play(r.track(1));
+        QVERIFY(test::playTaken(r.app, r.track(1)));
         QTRY_COMPARE(ctl({"status"}), QStringLiteral("Playing"));
         QSemaphore go;
         std::atomic<int> made = 0;
@@ -442,7 +444,7 @@ private slots:
             [](QtMsgType, const QMessageLogContext&, const QString& text) { said << text; });
         {
             BusRig r(platform::SimClock::RealTime, 10, 10);
-            r.app.play(r.track(1));
+            QVERIFY(test::playTaken(r.app, r.track(1)));
             QTRY_VERIFY(r.app.isPlaying());
             QCOMPARE(r.center->serviceName(), QString());
             QTimer::singleShot(0, qApp, &QCoreApplication::quit);

@@ -16,6 +16,7 @@
 
 #include "FakeBackend.h"
 #include "FakeServices.h"
+#include "OpenSettled.h"
 #include "StoredSettings.h"
 #include "TestAudio.h"
 #include "TestHome.h"
@@ -91,7 +92,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(l.app->window.get()));
         const std::vector<Track> rows = l.visible().tracks();
 
-        l.app->play(rows[0]);
+        QVERIFY(test::playTaken(*l.app, rows[0]));
         QCOMPARE(l.button(), QStringLiteral("⏸ 일시정지"));
         l.followsThrough(rows[1]);
 

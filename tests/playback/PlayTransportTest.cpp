@@ -15,6 +15,7 @@
 
 #include "CaseRows.h"
 #include "LogLines.h"
+#include "OpenSettled.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
@@ -404,7 +405,7 @@ const std::vector<DropCase> dropCases{
     {"maximum quality turned on",   modes(true, false, true, true),       After::Replaced, 0,    kBack, kKept},
     {"the effects changed",         onApp(&App::fxChanged),               After::Replaced, 0,    kBack, kKept},
     {"another output device",       otherDevice,                          After::Plays,    4.5,  kBack, kKept},
-    {"a play request",              [](Rig& r) { r.app.play(r.track(1)); }, After::Replaced, 0,  kBack, kKept},
+    {"a play request",              [](Rig& r) { QVERIFY(test::playTaken(r.app, r.track(1))); }, After::Replaced, 0,  kBack, kKept},
     {"a playback error",
      [](Rig& r) { r.app.audioPlayerDidFinishPlaying(*r.audio(), false); },
      After::Errored, 4.5, kBack, kKept},
@@ -509,9 +510,9 @@ private slots:
         };
         if (c.start == Start::Request) {
             effects = true;
-            r.app.play(r.track(2)); // its own render is the observer's
+            QVERIFY(test::playTaken(r.app, r.track(2))); // its own render is the observer's
         } else {
-            r.app.play(r.track(1));
+            QVERIFY(test::playTaken(r.app, r.track(1)));
             effects = true;
             r.prepareSuccessor(2, false);
             r.app.promotePrepared(std::move(*std::exchange(r.app.playback.prepared, std::nullopt)));
@@ -523,7 +524,7 @@ private slots:
 
         const QString ahead = r.app.playback.fxCache->path;
         r.roads.clear();
-        r.app.play(r.track(3));
+        QVERIFY(test::playTaken(r.app, r.track(3)));
         QCOMPARE(r.roads, QStringList{});
         QVERIFY(r.app.isPlaying());
         QCOMPARE(r.audio()->path(), ahead);
@@ -537,7 +538,7 @@ private slots:
         const LossCase& c = test::currentCase(lossCases);
         const test::LogLines log(QStringLiteral("quavelark.playback.debug=true"));
         LossRig r;
-        r.app.play(r.track(1));
+        QVERIFY(test::playTaken(r.app, r.track(1)));
         QVERIFY(r.app.isPlaying());
         QVERIFY(r.playFor(2.0));
         r.app.refreshTimes(); // what the window shows, as its tick does
@@ -565,6 +566,7 @@ private slots:
             r.app.play(r.track(2));
         else
             r.app.toggle();
+        QVERIFY(test::waitRoadTaken(r.app));
         QVERIFY(r.app.isPlaying());
         const double from = c.resumesAt < 0 ? shown : c.resumesAt;
         QVERIFY2(std::abs(r.position() - from) < 0.15,
@@ -579,12 +581,12 @@ private slots:
         const HistoryCase& c = test::currentCase(historyCases);
         Rig r;
         if (c.current)
-            r.app.play(r.track(*c.current));
+            QVERIFY(test::playTaken(r.app, r.track(*c.current)));
         const AudioPlayer* before = r.audio();
         r.app.playback.history = c.history;
         r.app.playback.pendingSeek = c.pending;
 
-        r.app.play(r.track(c.request));
+        QVERIFY(test::playTaken(r.app, r.track(c.request)));
 
         QCOMPARE(r.app.playback.history, c.historyAfter);
         QCOMPARE(r.app.playback.generation, quint64(c.current ? 2 : 1));
@@ -608,7 +610,7 @@ private slots:
         if (!c.chosen.isEmpty())
             r.app.playback.outputUID = c.chosen;
 
-        r.app.play(r.track(4));
+        QVERIFY(test::playTaken(r.app, r.track(4)));
 
         QCOMPARE(matched, c.matched);
         QVERIFY(r.audio() && r.audio()->isPlaying());
@@ -639,7 +641,7 @@ private slots:
         const Track& cachedFor = r.track(c.cached == Cached::OtherTrack ? 3 : 1);
         r.app.playback.fxCache = RenderCacheEntry{App::fxKey(cachedFor, "eq:+3|up2"), render};
 
-        r.app.play(r.track(1));
+        QVERIFY(test::playTaken(r.app, r.track(1)));
 
         QCOMPARE(r.roads, c.roads);
         QCOMPARE(r.app.playback.fxCache.has_value(), c.cacheKept);
@@ -674,7 +676,7 @@ private slots:
         r.app.playback.pendingSeek = 1.5;
         const QString status = r.app.status->stringValue();
 
-        r.app.play(r.track(5));
+        QVERIFY(test::playTaken(r.app, r.track(5)));
 
         QVERIFY(stop->requested());
         QVERIFY(!QFile::exists(partial));
@@ -695,7 +697,7 @@ private slots:
         if (c.current && c.at == kNoPlayer) {
             r.app.playback.current = r.track(*c.current);
         } else if (c.current) {
-            r.app.play(r.track(*c.current));
+            QVERIFY(test::playTaken(r.app, r.track(*c.current)) && r.audio());
             r.audio()->pause();
             r.audio()->setCurrentTime(c.at);
         }
@@ -706,6 +708,7 @@ private slots:
         const AudioPlayer* before = r.audio();
 
         c.act(r.app);
+        QVERIFY(test::waitRoadTaken(r.app));
 
         QCOMPARE(r.app.playback.generation, generation + (c.plays ? 1 : 0));
         if (c.plays) {
@@ -725,13 +728,14 @@ private slots:
         const EndCase& c = test::currentCase(endCases);
         Rig r;
         r.app.playback.repeatOn = c.repeatOn;
-        r.app.play(r.track(1));
+        QVERIFY(test::playTaken(r.app, r.track(1)) && r.audio());
         const AudioPlayer* ended = r.audio();
         const AudioPlayer* successor = c.withSuccessor ? r.prepareSuccessor(3, false) : nullptr;
         const QString status = r.app.status->stringValue();
         const auto other = AudioPlayer::open(*r.rig.platform.outputs, r.track(2).path).player;
 
         r.app.audioPlayerDidFinishPlaying(c.fromOther ? *other : *ended, c.successfully);
+        QVERIFY(test::waitRoadTaken(r.app));
 
         QCOMPARE(r.currentId(), std::optional(c.current));
         QCOMPARE(r.app.playback.generation, quint64(c.newRequest ? 2 : 1));
@@ -767,7 +771,7 @@ private slots:
         QFETCH(bool, openedAhead);
         Rig r;
         r.app.playback.playRate = c.speed;
-        r.app.play(r.track(1));
+        QVERIFY(test::playTaken(r.app, r.track(1)) && r.audio());
         r.audio()->setCurrentTime(4.5);
         const AudioPlayer* current = r.audio();
         r.app.dropDecodeAhead(); // the look ahead the start made: the test's own comes back
@@ -778,6 +782,7 @@ private slots:
         r.ahead = openedAhead;
 
         c.act(r);
+        QVERIFY(test::waitRoadTaken(r.app));
 
         QVERIFY(!r.app.playback.prepared);
         // Retired, it is silent; a player the event loop already destroyed is too.
@@ -809,7 +814,7 @@ private slots:
 
     void toggleWaitsWhileLoading() {
         Rig r;
-        r.app.play(r.track(1));
+        QVERIFY(test::playTaken(r.app, r.track(1)));
         r.app.toggle();
         QCOMPARE(r.button(), kPlay);
         r.app.playback.loading = true;
@@ -846,12 +851,13 @@ private slots:
         Rig r;
         r.app.ratePopup->addItems({"0.5x", "0.75x", "0.9x", "1x", "1.1x", "1.25x", "1.5x", "2x"});
         r.app.playback.playRate = c.playRate;
-        r.app.play(r.track(2));
+        QVERIFY(test::playTaken(r.app, r.track(2)) && r.audio());
         r.audio()->setCurrentTime(2.0);
         const AudioPlayer* before = r.audio();
         if (c.pick) {
             r.app.ratePopup->setCurrentIndex(*c.pick);
             r.app.rateChanged();
+            QVERIFY(test::waitRoadTaken(r.app) && r.audio());
             QCOMPARE(UserDefaults().realIfPresent(keys::kPlayRate), std::optional(c.rate));
         }
         QCOMPARE(r.audio()->enableRate(), c.rateControl);

@@ -186,8 +186,8 @@ private:
 // still holds of the first (a stop's fade, its delay).
 inline constexpr int kTakeSettleMs = 500;
 
-// Makes a row's take until one can be judged, at most SoundStage::kTakes
-// times: `take` sets up, plays and records (stage.record(), then
+// Makes a row's take until one can be judged, at most `takes` times:
+// `take` sets up, plays and records (stage.record(), then
 // stage.recording()); a take that stage.unjudgeable(dry) refuses is made
 // again, and so is one `spoiled` (when given) says why it cannot be judged
 // (empty: it can). True when the row goes on to judge the last take. False
@@ -197,7 +197,7 @@ inline constexpr int kTakeSettleMs = 500;
 template <class Take>
 bool judgeableTake(const SoundStage& stage, Take take,
                    SoundStage::DryDevice dry = SoundStage::DryDevice::Spoils,
-                   const std::function<QString()>& spoiled = {}) {
+                   const std::function<QString()>& spoiled = {}, int takes = SoundStage::kTakes) {
     for (int n = 1;; ++n) {
         take();
         if (QTest::currentTestFailed())
@@ -207,7 +207,7 @@ bool judgeableTake(const SoundStage& stage, Take take,
             why = spoiled();
         if (why.isEmpty())
             return true;
-        if (n == SoundStage::kTakes) {
+        if (n >= takes) {
             QTest::qSkip(
                 qPrintable(QStringLiteral("%1 in each of %2 takes: not judged").arg(why).arg(n)),
                 __FILE__, __LINE__);

@@ -9,6 +9,7 @@
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
+#include "OpenSettled.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "StoredSettings.h"
@@ -222,7 +223,7 @@ private slots:
         QCOMPARE(app.status->text(), QStringLiteral("재생 중인 곡이 있어야 합니다."));
         QVERIFY(!app.playback.abA);
 
-        app.play(app.library.rows[0]);
+        QVERIFY(test::playTaken(app, app.library.rows[0]) && app.playback.audio);
         r.at(65);
         app.abCycle();
         QCOMPARE(r.title(), QStringLiteral("A 1:05 → B?"));
@@ -284,7 +285,7 @@ private slots:
 
         // A track start clears the loop; Space and Ctrl+Right on the real window act on it.
         QVERIFY(app.playback.abA);
-        app.play(app.library.rows[0]);
+        QVERIFY(test::playTaken(app, app.library.rows[0]));
         QVERIFY(!app.playback.abA && !app.playback.abB);
         QVERIFY(app.isPlaying());
         QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, {}, " ");
