@@ -22,6 +22,7 @@
 #include "CaseRows.h"
 #include "EventWait.h"
 #include "LogLines.h"
+#include "OpenSettled.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "SoundServerGraph.h"
@@ -224,7 +225,7 @@ private slots:
             }
             r.app.playback.gaplessOn = true;
             r.app.playback.playRate = c.speed;
-            r.app.play(r.track(1));
+            QVERIFY(test::playTaken(r.app, r.track(1)));
             QVERIFY(r.app.playback.audio && r.app.isPlaying());
             // About three seconds of listening before the end, where the
             // tick would arm the successor; recorded from there, once the
@@ -235,7 +236,7 @@ private slots:
             QVERIFY(QTest::qWaitFor(
                 [&] { return r.audio().currentTime() > target + 0.6 * c.speed; }, kWaitMs));
             QVERIFY(stage.record());
-            r.app.gaplessCheck();
+            QVERIFY(test::gaplessCheckOpened(r.app));
             if (c.playNext) {
                 QVERIFY(r.app.playback.prepared && r.app.playback.prepared->track.id == 3);
                 if (c.lastSecond)
@@ -320,7 +321,7 @@ private slots:
             });
             tick.start(500);
             QVERIFY(stage.record());
-            r.app.play(r.track(1));
+            QVERIFY(test::playTaken(r.app, r.track(1)));
             if (rendered) // its own render first
                 QVERIFY(QTest::qWaitFor([&] { return !r.app.playback.loading; }, kWaitMs));
             QVERIFY(r.app.playback.audio && r.app.isPlaying());
@@ -441,7 +442,7 @@ private slots:
             });
             tick.start(500);
             QVERIFY(stage.record());
-            r.app.play(r.track(1));
+            QVERIFY(test::playTaken(r.app, r.track(1)));
             QVERIFY(r.app.playback.audio && r.app.isPlaying());
             const std::size_t firstPublication = published.publications.size();
             middleWaited = false;
