@@ -4,16 +4,19 @@
 // waits as long as its name says. Opens held by the disk must not hold the
 // open of the next file, a file is opened once per open, a file refused for
 // its time says so, asking again for such a file joins the open still
-// running, no file of the user's is opened on the main thread, and the quit
-// ends the program while an open is still held.
+// running, no file of the user's is opened on the main thread, the quit
+// ends the program while an open is still held, and a request waiting for
+// its file's open keeps the decode begun ahead for it.
 #include "app/App.h"
 #include "app/FailureText.h"
 #include "app/UserDefaults.h"
 #include "platform/audio/AudioPlayer.h"
+#include "playback/DecodeAhead.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
+#include "OpenSettled.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
@@ -46,14 +49,16 @@ namespace {
 
 // The stand-in's rules: a path holding the text waits that long per open.
 // "held" is a disk that answers after half a minute; "hung" one that does
-// not answer within any test.
+// not answer within any test; "three" one that answers after three seconds,
+// well within an open's deadline.
 const char* const kRules = "-held.flac=30000,-six.flac=6000,-twelve.flac=12000,"
-                           "-hung.flac=600000";
+                           "-hung.flac=600000,-three.wv=3000";
 // Generous bounds for a sanitized build on a machine with four busy
 // processes per core; each far below what the held opens take.
 constexpr int kPlayMs = 25000;   // a track plays, or is refused, after its request
 constexpr int kRefuseMs = 60000; // a refusal that comes only at the open's deadline
 constexpr int kQuitMs = 30000;   // the program ends after SIGTERM
+constexpr int kDecodeMs = 60000; // a decode (after its held opens) begins or ends
 
 // How many opens of paths holding `text` waited, as the preloaded stand-in
 // counts them: on any thread, on the main thread ("main"), or on the threads
@@ -71,6 +76,28 @@ QString flac(const QString& name) {
 // The name of the `i`th track on the disk that holds each open 30 s.
 QString heldName(int i) {
     return QString::number(i).rightJustified(2, u'0') + QStringLiteral("-held.flac");
+}
+
+// Two seconds of a tone in WavPack, which only the decode road plays (our
+// reader refuses it), made once with ffmpeg.
+QString wavPack(const QString& name) {
+    const QString path = test::tempFile(name);
+    if (!QFile::exists(path) &&
+        !test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-c:a",
+                          "wavpack", path}))
+        qFatal("cannot make %s", qPrintable(path));
+    return path;
+}
+
+// A stand-in for ffmpeg that appends each input it is given to `runs`, then
+// waits while `hold` exists before it runs the real ffmpeg.
+QString holdingFfmpeg(const QString& runs, const QString& hold) {
+    const QString path = test::tempFile(QStringLiteral("holding-ffmpeg.sh"));
+    if (!test::writeExecutable(path, "echo \"$5\" >> '" + QFile::encodeName(runs) +
+                                         "'\nwhile [ -e '" + QFile::encodeName(hold) +
+                                         "' ]; do sleep 0.05; done\nexec ffmpeg \"$@\"\n"))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
 }
 
 Track trackAt(qint64 id, const QString& path) {
@@ -145,6 +172,48 @@ private slots:
             QCOMPARE(slowOpens(qPrintable(heldName(i)), "ql-open"), 1);
         // The window never waited on the disk.
         QCOMPARE(slowOpens("", "main"), 0);
+    }
+
+    // The next track's decode begun ahead still runs when a request for it
+    // comes, and the request's own open is held by its disk: while the
+    // request waits for that open, the look ahead stays on the requested
+    // track, so the decode begun ahead is joined once the open has refused
+    // the file, not stopped for the track after it and made again. (The
+    // decode's own reads of the file wait on the disk too, before ffmpeg.)
+    void aRequestWaitingForItsOpenKeepsTheDecodeBegunAhead() {
+        Rig r;
+        const QString runs = test::tempFile(QStringLiteral("waiting-decodes.txt"));
+        const QString hold = test::tempFile(QStringLiteral("waiting-hold"));
+        QFile::remove(runs);
+        QVERIFY(test::writeFile(hold, "1"));
+        const QString ffmpeg = holdingFfmpeg(runs, hold);
+        test::fakes(r.app).tools.decodeProgram = [ffmpeg] { return ffmpeg; };
+        const Track first = trackAt(1, flac(QStringLiteral("waiting-first.flac")));
+        const Track next = trackAt(2, wavPack(QStringLiteral("waiting-next-three.wv")));
+        const Track after = trackAt(3, wavPack(QStringLiteral("waiting-after.wv")));
+        r.app.library.rows = {first, next, after};
+        r.app.browser.filtered = std::vector<Track>{first, next, after};
+        const auto decodes = [&runs](const QString& name) {
+            return QFile::exists(runs) ? QString::fromUtf8(test::readFile(runs)).count(name) : 0;
+        };
+        QVERIFY(test::playTaken(r.app, first));
+        r.app.aimLookAhead(); // as the next tick does after a request that waited for its open
+        QVERIFY(QTest::qWaitFor([&] { return decodes("waiting-next-three.wv") == 1; }, kDecodeMs));
+        QVERIFY(r.app.playback.decodeAhead && r.app.playback.decodeAhead->running);
+
+        r.app.play(next);
+        QVERIFY2(test::requestAwaitsOpen(r.app), "the request did not wait for its open");
+        QVERIFY(test::waitRoadTaken(r.app));
+        QVERIFY(QFile::remove(hold));
+        QVERIFY(QTest::qWaitFor([&] { return !r.app.playback.loading; }, kDecodeMs));
+
+        QVERIFY2(r.app.isPlaying(), qPrintable(r.status()));
+        QVERIFY(r.app.playback.cacheURL);
+        QCOMPARE(r.app.playback.audio->path(), *r.app.playback.cacheURL);
+        QCOMPARE(r.app.playback.current->id, qint64(2));
+        QCOMPARE(decodes("waiting-next-three.wv"), 1);
+        // The open that held the request was its own, on its own thread.
+        QCOMPARE(slowOpens("waiting-next-three.wv", "ql-open"), 1);
     }
 
     // Whether a track on a held disk needs processing, while its rate
