@@ -20,15 +20,13 @@
 #include <cstring>
 
 // A file on a mount that hangs: while g_hang is set, a read-ahead worker's
-// read() does not return.
+// read() or pread() does not return (libsndfile reads an opened file at a
+// position of its own, through pread()).
 namespace {
 std::atomic<bool> g_hang{false};
 std::atomic<int> g_hanging{0};
-} // namespace
 
-extern "C" ssize_t read(int fd, void* buf, size_t n) {
-    using Fn = ssize_t (*)(int, void*, size_t);
-    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "read"));
+void hangIfAsked(int fd) {
     char name[16] = {};
     pthread_getname_np(pthread_self(), name, sizeof name);
     char file[512] = {};
@@ -41,7 +39,28 @@ extern "C" ssize_t read(int fd, void* buf, size_t n) {
             usleep(1000);
         g_hanging.fetch_sub(1);
     }
+}
+} // namespace
+
+extern "C" ssize_t read(int fd, void* buf, size_t n) {
+    using Fn = ssize_t (*)(int, void*, size_t);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "read"));
+    hangIfAsked(fd);
     return real(fd, buf, n);
+}
+
+extern "C" ssize_t pread(int fd, void* buf, size_t n, off_t at) {
+    using Fn = ssize_t (*)(int, void*, size_t, off_t);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "pread"));
+    hangIfAsked(fd);
+    return real(fd, buf, n, at);
+}
+
+extern "C" ssize_t pread64(int fd, void* buf, size_t n, off64_t at) {
+    using Fn = ssize_t (*)(int, void*, size_t, off64_t);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "pread64"));
+    hangIfAsked(fd);
+    return real(fd, buf, n, at);
 }
 
 using namespace ql;
