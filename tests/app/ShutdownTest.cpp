@@ -146,7 +146,7 @@ private slots:
         app.applicationWillTerminate(); // a second quit does nothing
 
         QCOMPARE(steps, c.steps);
-        QCOMPARE(tempLeftovers(), QStringList{});
+        QVERIFY2(tempLeftovers().isEmpty(), qPrintable(tempLeftovers().join(QStringLiteral(", "))));
         QVERIFY(QFile::exists(app.core.store.filePath(QString::fromLatin1(stores::kPlayStats))));
         QCOMPARE(UserDefaults().string(keys::kLibrarySearch), std::optional<QString>("quiet"));
         QVERIFY(app.playback.volumeMonitors.empty());
