@@ -1,6 +1,7 @@
 #include "platform/audio/FfmpegGate.h"
 
 #include "platform/audio/FlacMetaMask.h"
+#include "platform/audio/Id3Size.h"
 
 #include <QFile>
 #include <QHash>
@@ -68,11 +69,6 @@ std::int64_t le32(const std::uint8_t* p) {
     return std::int64_t(p[0]) | std::int64_t(p[1]) << 8 | std::int64_t(p[2]) << 16 |
            std::int64_t(p[3]) << 24;
 }
-// Seven bits of each of four bytes, as ID3v2 stores its sizes.
-std::int64_t syncsafe(const std::uint8_t* p) {
-    return std::int64_t(p[0] & 0x7F) << 21 | std::int64_t(p[1] & 0x7F) << 14 |
-           std::int64_t(p[2] & 0x7F) << 7 | std::int64_t(p[3] & 0x7F);
-}
 
 // ---- ID3v2 ----
 
@@ -90,7 +86,7 @@ std::int64_t framesIn(Bytes& b, int version, std::uint8_t flags, std::int64_t fr
         const std::uint8_t* x = b.at(at, 4);
         if (!x)
             return 0;
-        at += version == 3 ? 4 + be32(x) : syncsafe(x);
+        at += version == 3 ? 4 + be32(x) : id3Syncsafe(x);
     }
     const int head = version == 2 ? 6 : 10;
     const int idBytes = version == 2 ? 3 : 4;
@@ -110,7 +106,7 @@ std::int64_t framesIn(Bytes& b, int version, std::uint8_t flags, std::int64_t fr
         else if (version == 3 || (f[4] | f[5] | f[6] | f[7]) & 0x80)
             length = be32(f + 4); // (a 2.4 tag written with plain sizes)
         else
-            length = syncsafe(f + 4);
+            length = id3Syncsafe(f + 4);
         if (++frames >= kPast)
             return frames;
         at += head + length;
@@ -318,9 +314,9 @@ std::int64_t FfmpegGate::id3Frames(int fd) {
         const std::uint8_t* h = b.at(at, 10);
         if (!h || std::memcmp(h, "ID3", 3) != 0)
             break;
-        const std::int64_t end = at + 10 + syncsafe(h + 6);
+        const std::int64_t end = at + kId3Header + id3Syncsafe(h + 6);
         frames += (at > 0 ? 1 : 0) + framesIn(b, h[3], h[5], at + 10, std::min(end, b.size()));
-        at = end + ((h[5] & 0x10) ? 10 : 0);
+        at += id3TagBytes(h);
     }
     // The header of each tag after the first counted too: a file of many
     // empty tags is no file either.

@@ -1,5 +1,7 @@
 #include "platform/audio/FlacMetaMask.h"
 
+#include "platform/audio/Id3Size.h"
+
 #include <QFile>
 
 #include <sndfile.h>
@@ -31,9 +33,6 @@ constexpr std::size_t kMostCommentBlocks = std::size_t(1) << 16;
 // reads (smaller ones cost nothing to read through, and a file of many
 // would make many pieces).
 constexpr std::int64_t kLargePadding = std::int64_t(1) << 16;
-// An ID3v2 header's bytes, and the flag of a footer after the tag.
-constexpr std::int64_t kId3Header = 10;
-constexpr std::uint8_t kId3Footer = 0x10;
 
 bool readAt(int fd, std::int64_t at, std::uint8_t* out, std::size_t n) {
     std::size_t done = 0;
@@ -87,11 +86,8 @@ std::int64_t flacStart(Window& bytes) {
     while (const std::uint8_t* h = bytes.at(at, kId3Header)) {
         if (std::memcmp(h, "ID3", 3) != 0)
             break;
-        // The size as libFLAC reads it: seven bits of each of four bytes.
-        const std::int64_t size = std::int64_t(h[6] & 0x7F) << 21 |
-                                  std::int64_t(h[7] & 0x7F) << 14 | std::int64_t(h[8] & 0x7F) << 7 |
-                                  std::int64_t(h[9] & 0x7F);
-        at += kId3Header + size + ((h[5] & kId3Footer) ? kId3Header : 0);
+        // The size as libFLAC reads it.
+        at += id3TagBytes(h);
     }
     const std::uint8_t* magic = bytes.at(at, 4);
     return magic && std::memcmp(magic, "fLaC", 4) == 0 ? at : -1;

@@ -1,5 +1,7 @@
 #include "platform/audio/MpegLength.h"
 
+#include "platform/audio/Id3Size.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -93,10 +95,7 @@ bool holds(const unsigned char* p, std::size_t n, const char* tag) {
 std::optional<std::size_t> pastTags(std::size_t size, const Bytes& bytes) {
     std::size_t at = 0;
     while (size - at >= 10 && startsWith(bytes(at, 10), size - at, "ID3")) {
-        const unsigned char* t = bytes(at, 10);
-        const std::size_t body = std::size_t(t[6] & 0x7F) << 21 | std::size_t(t[7] & 0x7F) << 14 |
-                                 std::size_t(t[8] & 0x7F) << 7 | std::size_t(t[9] & 0x7F);
-        at += 10 + body + ((t[5] & 0x10) ? 10 : 0);
+        at += std::size_t(id3TagBytes(bytes(at, 10)));
         if (at >= size)
             return std::nullopt;
     }
