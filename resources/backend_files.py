@@ -8,6 +8,7 @@ import os
 import re
 import unicodedata
 
+import backend_crowd
 from backend_cache import make_entry
 
 try:
@@ -290,6 +291,9 @@ def _read_open(path, f, size):
     if quick is not None:
         tags, length = quick
     else:
+        crowded = backend_crowd.walk(f, size, ext)
+        if crowded.crowded:  # kept from mutagen: its read of every tag takes minutes
+            return _bounded_read(crowded)
         f.seek(0)
         if isinstance(f, io.FileIO):  # mutagen reads in small pieces
             f = io.BufferedReader(f)
@@ -330,6 +334,19 @@ def _read_open(path, f, size):
         if chunks:
             title, artist, album = title or chunks[0], artist or chunks[1], album or chunks[2]
     return (title, artist, album, finite_seconds(length))
+
+
+def _bounded_read(found):
+    """read_tags of a file crowded with tags, from what backend_crowd found
+    among its first tags: "" for a field they do not name (the title is then
+    the file's name)."""
+    texts = found.texts.get
+    return (
+        _joined(texts("title", ())),
+        _joined(texts("artist", ())) or _joined(texts("albumartist", ())),
+        _joined(texts("album", ())),
+        finite_seconds(found.seconds),
+    )
 
 
 # ---- FLAC, the common case read quickly --------------------------------------

@@ -677,7 +677,7 @@ class Library:
         steps, walked = [], []
         found = {}
         pool = TagPool()
-        pending = collections.deque()  # (result, paths) handed to the workers, in walk order
+        pending = collections.deque()  # (result, paths) handed to the workers, not yet taken
         unread = collections.deque()  # (path, size, mtime) to read, not yet handed out
         timing = {"publish": time.monotonic(), "save": time.monotonic()}
 
@@ -685,6 +685,16 @@ class Library:
             for path, entry in zip(paths, result.get()):
                 if entry is not None:  # None: gone or locked since it was listed
                     self._found(found, base, path, self._take_entry(path, *entry))
+
+        def take_ready():
+            """Takes every batch read, whatever its place in the walk: one
+            slow file (a slow disk's, say) holds back its own batch, never
+            the batches handed out after it. True when one was taken."""
+            ready = [item for item in pending if item[0].ready()]
+            for item in ready:
+                pending.remove(item)
+                take(*item)
+            return bool(ready)
 
         # The pool's own threads (starting workers, sending them batches)
         # need the interpreter lock this thread would otherwise hold for
@@ -739,25 +749,17 @@ class Library:
                         pool.start()
                         if len(unread) >= pool.workers * FILES_PER_WORKER:
                             pool.size(len(unread))
-                # Results are taken in walk order, so new ids are given in the
-                # same order as by a scan that reads every file itself.
-                while pending and pending[0][0].ready():
-                    take(*pending.popleft())
+                take_ready()
                 self._scan_progress(found, base, timing)
             if unread:
                 pool.size(len(unread))  # the walk is over: these are all
             while (unread or pending) and not self.stop.is_set():
-                if pending and (
-                    pending[0][0].ready()
-                    or not unread
-                    or not pool.usable
-                    or len(pending) >= pool.window()
-                ):
+                if take_ready():
+                    pass
+                elif pending and (not unread or not pool.usable or len(pending) >= pool.window()):
                     result, paths = pending[0]
                     result.wait(PUBLISH_INTERVAL)
-                    if result.ready():
-                        take(*pending.popleft())
-                    elif pool.broken():
+                    if not result.ready() and pool.broken():
                         # A worker died (killed, out of memory) and took its
                         # batch with it: that result never comes, so it is
                         # read here.

@@ -80,7 +80,8 @@ def _template(kind):
     path = os.path.join(folder, "tone." + kind)
     subprocess.run(
         ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi",
-         "-i", "sine=frequency=440:duration=%g" % TONE_SECONDS, "-ac", "2", "-ar", "44100",
+         "-i", "sine=frequency=440:duration=%g" % TONE_SECONDS, "-ac", "2",
+         "-ar", "48000" if kind == "opus" else "44100",  # Opus takes no 44.1 kHz
          "-map_metadata", "-1", path],
         check=True, timeout=60,
     )
