@@ -33,8 +33,10 @@ bool holdsOurNames(const QString& folder) {
     struct stat st {};
     if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return false;
+    // A member of the folder's group may rename our names away as well as
+    // anyone: a folder writable by the group counts as one open to all.
     const bool owned = st.st_uid == ::getuid() || st.st_uid == 0;
-    return owned && ((st.st_mode & S_IWOTH) == 0 || (st.st_mode & S_ISVTX) != 0);
+    return owned && ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX) != 0);
 }
 
 std::optional<QString> makePrivateFolder(const QString& path) {

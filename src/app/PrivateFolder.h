@@ -21,13 +21,15 @@ bool isPrivateFolder(const QString& path);
 std::optional<QString> privateRuntimeFolder();
 
 // Whether names we make in `folder` stay ours: no one but us and root may
-// rename or remove them. The folder is ours or root's, and others may not
-// write in it, or it is sticky (as /tmp is). A link is followed.
+// rename or remove them. The folder is ours or root's, and neither its
+// group nor others may write in it, or it is sticky (as /tmp is). A link is
+// followed.
 bool holdsOurNames(const QString& folder);
 
 // Makes `path` with mode 0700 when it is missing; the folder, when it is
 // then private (an existing one that is not stays unused) and the folder it
-// lies in holds our names, else none: in a folder others may write without
+// lies in holds our names, else none: in a folder others (its group, say)
+// may write without
 // the sticky bit, another user could rename ours away and put one of theirs
 // in its place.
 std::optional<QString> makePrivateFolder(const QString& path);

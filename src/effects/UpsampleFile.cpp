@@ -32,6 +32,17 @@ RenderNote fileError(Failure cause, const QString& path) {
     return RenderNote{4, failureKorean(cause), QFileInfo(path).fileName(), {}};
 }
 
+// The output could not be written in full: for want of room, the work
+// folder's fault (named by the base the user can look at, as the play road
+// names it); else the file's.
+RenderNote writeError(const AudioFile& out, const QString& path) {
+    if (!out.noRoom())
+        return fileError(Failure::FileNotWritable, path);
+    // The stage's file lies in the run's folder, which lies in the base.
+    const QString base = QFileInfo(QFileInfo(path).absolutePath()).absolutePath();
+    return RenderNote{4, QString::fromUtf8(kNoRoomToUpsample), base, {}};
+}
+
 } // namespace
 
 RenderNote upsampleConverterError() {
@@ -89,7 +100,7 @@ std::optional<RenderNote> upsampleCAF(const QString& input, const QString& outpu
                 converter.process(inBuffer.data() + done * std::size_t(channels),
                                   std::size_t(got) - done, outBuffer.data(), capacity);
             if (!put(step.produced))
-                return fail(fileError(Failure::FileNotWritable, output));
+                return fail(writeError(*out.file, output));
             if (step.consumed == 0 && step.produced == 0)
                 return fail(upsampleConverterError()); // the converter stalled
             done += step.consumed;
@@ -102,12 +113,12 @@ std::optional<RenderNote> upsampleCAF(const QString& input, const QString& outpu
         if (step.produced == 0)
             break;
         if (!put(step.produced))
-            return fail(fileError(Failure::FileNotWritable, output));
+            return fail(writeError(*out.file, output));
     }
     // A render's temporary file: made again if it is ever lost, so the
     // conversion does not wait for the disk (ffmpeg's road does not either).
     if (!out.file->close(false))
-        return fail(fileError(Failure::FileNotWritable, output));
+        return fail(writeError(*out.file, output));
     return std::nullopt;
 }
 

@@ -14,9 +14,11 @@
 //   변환기를 만들 수 없습니다.";
 // - an input that cannot be opened or read to its end, a read error in the
 //   middle included (a truncated file must not pass for a converted one);
-// - an output that cannot be created, written in full (a full disk) or
-//   completed.
-// The last two carry the file's cause (FailureText.h) and the file's name.
+// - an output that cannot be created, written in full or completed.
+// The last two carry the file's cause (FailureText.h) and the file's name,
+// except an output the disk had no room for (a full disk or quota): the work
+// folder's fault, which the note tells in the words the play road uses for
+// it (kNoRoomToUpsample), naming the base the run's folder lies in.
 // - `stopped` answering true between two blocks (its render is of no use any
 //   more): upsampleStoppedNote().
 //
@@ -34,6 +36,10 @@ namespace ql {
 
 // Input frames per block.
 inline constexpr int kUpsampleBlock = 16384;
+// The note of an output the work folder had no room for; the work folder's
+// base follows it. The track plays what the stages before made.
+inline constexpr const char* kNoRoomToUpsample =
+    "작업 폴더에 공간이 없어 업샘플링 없이 재생합니다: ";
 
 // Converts `input` into `output` at `rate` Hz; none on success, else why not.
 std::optional<RenderNote> upsampleCAF(const QString& input, const QString& output, double rate,

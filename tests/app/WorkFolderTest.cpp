@@ -103,6 +103,12 @@ const std::vector<OpenTempCase> openTempCases{
     {"open to all: no base made in it",                  0777,  TempBase::Missing,    false},
     {"open to all: a base made there before is not used", 0777, TempBase::MadeBefore, false},
     {"sticky and open to all: the base is made",         01777, TempBase::Missing,    true},
+    {"open to its group: no loose folder",               0770,  TempBase::NotAsked,   false},
+    {"open to its group: no base made in it",            0770,  TempBase::Missing,    false},
+    {"open to its group, read by all: no base made",     0775,  TempBase::Missing,    false},
+    {"open to its group: a base made there before is not used", 0775, TempBase::MadeBefore, false},
+    {"sticky and open to its group: the base is made",   01770, TempBase::Missing,    true},
+    {"read by all, written by us only: the base is made", 0755, TempBase::Missing,    true},
 };
 // clang-format on
 

@@ -16,6 +16,7 @@
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "TinyMount.h"
 
 #include <QDir>
 #include <QFile>
@@ -104,6 +105,16 @@ const std::vector<UpCase> upCases{
     {"a read error in the middle ends in an error", true, 176400, false, RenderNote{4, failureKorean(Failure::FileUnreadable), "cut.flac"}},
     {"a short write ends in an error", false, 176400, true, RenderNote{4, failureKorean(Failure::FileNotWritable), "up.caf"}},
     {"rate 0: no converter", false, 0, false, RenderNote{4, QStringLiteral("업샘플링 변환기를 만들 수 없습니다."), {}}},
+};
+// clang-format on
+
+// clang-format off
+// A work folder's base on a disk of `kib` KiB: the CAF header and the first
+// blocks fit or not, the three seconds at 176.4 kHz (4 MiB) never do.
+struct NoRoomCase { const char* name; int kib; };
+const std::vector<NoRoomCase> noRoomCases{
+    {"no room for the first block",      64},
+    {"no room part-way through",         1024},
 };
 // clang-format on
 
@@ -321,6 +332,29 @@ private slots:
         QVERIFY(made.file);
         QCOMPARE(s.seats->available(), 1); // its seat given back
         QVERIFY(QFile::remove(*made.file));
+    }
+
+    // A full disk is the work folder's fault, told in the play road's words
+    // with the base the user can look at: never the stage's file name with a
+    // hint at permissions. No partial file stays.
+    void anUpsamplingWithoutRoomNamesTheWorkFolder_data() { test::addRows(noRoomCases); }
+    void anUpsamplingWithoutRoomNamesTheWorkFolder() {
+        const NoRoomCase& c = test::currentCase(noRoomCases);
+        const QString base = tempFile(QStringLiteral("tiny-base"));
+        const test::TinyMount tiny(base, c.kib);
+        if (!tiny.skip.isEmpty())
+            QSKIP(qPrintable(tiny.skip));
+        const QString run = base + QStringLiteral("/run");
+        QVERIFY(QDir().mkpath(run));
+        const QString in = tempFile(QStringLiteral("up-in.wav"));
+        QVERIFY(test::writeAudio(in, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 3 * 44100,
+                                      test::Signal::Sine, 1000}));
+        const QString out = run + QStringLiteral("/Quavelark-fx-full.caf");
+
+        const std::optional<RenderNote> note = upsampleCAF(in, out, 176400);
+
+        QCOMPARE(note, (RenderNote{4, QString::fromUtf8(kNoRoomToUpsample), base, {}}));
+        QVERIFY(!QFile::exists(out));
     }
 
     // An upsampling asked to stop gives up and leaves no file.

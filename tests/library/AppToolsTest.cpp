@@ -113,6 +113,8 @@ private slots:
             << "none" << "missing" << "found" << "beep";
         QTest::newRow("no runtime folder and a temporary folder open to all: beep, nothing made")
             << "none" << "open to all" << "found" << "beep";
+        QTest::newRow("no runtime folder and a temporary folder open to its group: beep, nothing made")
+            << "none" << "open to its group" << "found" << "beep";
         QTest::newRow("a folder under the script's name: beep, no terminal")
             << "private" << "folder in the way" << "found" << "beep";
         // clang-format on
@@ -137,6 +139,9 @@ private slots:
         // ours away and put one with a script of theirs in its place.
         if (tmp == "open to all")
             QVERIFY(QFile::setPermissions(tmpDir, QFile::Permissions(0x7777)));
+        // Likewise for a member of its group.
+        if (tmp == "open to its group")
+            QVERIFY(QFile::setPermissions(tmpDir, QFile::Permissions(0x7770)));
         QVERIFY(QDir().mkpath(runDir));
         QVERIFY(QFile::setPermissions(
             runDir,

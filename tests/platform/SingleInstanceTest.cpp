@@ -8,6 +8,9 @@
 #include <QLocalSocket>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace ql;
 using platform::SingleInstance;
 
@@ -69,22 +72,34 @@ private slots:
         QCOMPARE(SingleInstance::defaultName(), QString());
     }
 
-    // A temporary folder others may write without the sticky bit gets no
-    // folder of ours: another user could rename it away and put theirs, with
-    // a socket of theirs, in its place.
+    // A temporary folder others (its group included) may write without the
+    // sticky bit gets no folder of ours: another user could rename it away
+    // and put theirs, with a socket of theirs, in its place.
+    void noFallbackFolderWhereOthersMayRenameIt_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("made");
+        QTest::newRow("open to all: none") << 0777 << false;
+        QTest::newRow("open to its group: none") << 0770 << false;
+        QTest::newRow("open to its group, read by all: none") << 0775 << false;
+        QTest::newRow("sticky and open to all: made") << 01777 << true;
+        QTest::newRow("read by all, written by us only: made") << 0755 << true;
+    }
     void noFallbackFolderWhereOthersMayRenameIt() {
+        QFETCH(int, mode);
+        QFETCH(bool, made);
         qunsetenv("XDG_RUNTIME_DIR");
         QTemporaryDir root;
         QVERIFY(root.isValid());
         const QByteArray oldTmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", QFile::encodeName(root.path()));
-        QVERIFY(QFile::setPermissions(root.path(), QFile::Permissions(0x7777)));
+        QVERIFY(::chmod(QFile::encodeName(root.path()).constData(), mode_t(mode)) == 0);
         const QString name = SingleInstance::defaultName();
-        QVERIFY(QFile::setPermissions(root.path(), QFile::Permissions(0x7700)));
+        QVERIFY(::chmod(QFile::encodeName(root.path()).constData(), 0700) == 0);
         qputenv("TMPDIR", oldTmp);
-        QCOMPARE(name, QString());
+        const QString ours = QStringLiteral("quavelark-%1").arg(::getuid());
+        QCOMPARE(name, made ? root.path() + u'/' + ours + QStringLiteral("/instance") : QString());
         QCOMPARE(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                 QStringList{});
+                 made ? QStringList{ours} : QStringList{});
     }
 };
 

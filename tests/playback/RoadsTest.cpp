@@ -9,6 +9,7 @@
 #include "app/PrivateFolder.h"
 #include "app/UserDefaults.h"
 #include "app/WorkFolder.h"
+#include "effects/UpsampleFile.h"
 #include "library/ToolPaths.h"
 #include "platform/audio/AudioPlayer.h"
 #include "platform/audio/CodecReader.h"
@@ -297,6 +298,16 @@ const std::vector<RemovedCase> removedCases{
     {"effects on: rendered in the folder made again", Wants::Effects, Kind::Caf, kRendered},
     {"a file only the decode road plays: decoded in the folder made again", Wants::Nothing,
      Kind::WavPack, kMarker},
+};
+// clang-format on
+
+// clang-format off
+// Room in the work folder for the render's first stage, not for its
+// upsampling: with the effects on or off.
+struct UpsampleRoomCase { const char* name; bool effects; };
+const std::vector<UpsampleRoomCase> upsampleRoomCases{
+    {"upsampling only: the plain decode plays, no room told",  false},
+    {"effects and upsampling: the effects play, no room told", true},
 };
 // clang-format on
 
@@ -1017,6 +1028,35 @@ private slots:
                      c.folder == Folder::NoneYet
                          ? QStringList{}
                          : QStringList{QFileInfo(noFolder->tmpBase).fileName()});
+    }
+
+    // The upsampling that finds no room in the work folder is dropped: the
+    // track plays what the first stage made, and the line says the folder
+    // had no room, naming its base (never the stage's file with a hint at
+    // permissions).
+    void noRoomToUpsampleIsTold_data() { addRows(upsampleRoomCases); }
+    void noRoomToUpsampleIsTold() {
+        const UpsampleRoomCase& c = test::currentCase(upsampleRoomCases);
+        // 2 MiB: the first stage's 1 MiB of float sound fits, its 2.2 MiB
+        // upsampled to 96 kHz does not.
+        test::TinyMount tiny(workFolderBases().value(0), 2048);
+        if (!tiny.skip.isEmpty())
+            QSKIP(qPrintable(tiny.skip));
+        Rig r;
+        r.app.status->setClock([] { return qint64(0); }); // the line's turns stand still
+        const QString source = workSource(r, Wants::Upsampling, Kind::Caf);
+        if (c.effects)
+            test::fakes(r.app).analysers.fxSignature = [] { return QStringLiteral("eq:warm"); };
+
+        r.app.play(trackAt(1, source));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !r.app.playback.loading && r.status() != kRendering; }, kRoadMs));
+
+        QCOMPARE(r.status(), QString::fromUtf8(kNoRoomToUpsample) + r.app.workBase());
+        QVERIFY(r.app.isPlaying());
+        QVERIFY(r.app.playback.cacheURL);
+        QCOMPARE(r.app.playback.audio->path(), *r.app.playback.cacheURL);
+        QCOMPARE(test::fxFiles(), QStringList{QFileInfo(*r.app.playback.cacheURL).fileName()});
     }
 
     void aRemovedWorkFolderIsMadeAgain_data() { addRows(removedCases); }

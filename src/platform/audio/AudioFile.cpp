@@ -574,8 +574,10 @@ bool AudioFile::seekByReading(std::int64_t frame) {
 bool AudioFile::write(const double* in, std::int64_t frames) {
     if (!m_file || !m_writing)
         return false;
+    errno = 0;
     const sf_count_t put = sf_writef_double(m_file, in, frames);
     if (put != frames) {
+        m_noRoom = errno == ENOSPC || errno == EDQUOT;
         m_error = QStringLiteral("Cannot write “%1”: %2")
                       .arg(QFileInfo(m_path).fileName(), QString::fromUtf8(sf_strerror(m_file)));
         return false;
@@ -592,12 +594,15 @@ bool AudioFile::close(bool sync) {
     if (m_writing && sync)
         sf_write_sync(m_file);
     m_second.reset();
+    errno = 0;
     const int rc = sf_close(m_file);
+    const int closeErrno = errno;
     m_file = nullptr;
     m_mask.reset();
     m_view.reset();
     m_opened.reset();
     if (rc != 0) {
+        m_noRoom = closeErrno == ENOSPC || closeErrno == EDQUOT;
         m_error = QStringLiteral("Cannot complete “%1”.").arg(QFileInfo(m_path).fileName());
         return false;
     }

@@ -127,6 +127,9 @@ public:
     bool close(bool sync = true);
 
     QString error() const { return m_error; }
+    // The last failed write or close met a full disk or quota: the file's
+    // folder has no room, which is not the file's fault.
+    bool noRoom() const { return m_noRoom; }
 
 private:
     AudioFile() = default;
@@ -153,6 +156,7 @@ private:
     std::shared_ptr<PcmStream> m_stream;  // instead of either
     QString m_path;
     QString m_error;
+    bool m_noRoom = false;
     double m_rate = 0;
     int m_channels = 0;
     std::int64_t m_frames = 0;
