@@ -93,7 +93,7 @@ def _id3_text(raw):
     if codec is None:
         return []
     text = data.decode(codec, "replace")
-    return text.split("\0")
+    return [value.lstrip("\ufeff") for value in text.split("\0")]  # each value's own BOM
 
 
 def _id3_frames(b, version, flags, pos, end, found):
@@ -191,7 +191,10 @@ def _comments(read, found):
 
 
 def _flac(b, found):
-    pos = _id3(b, 0, b.size, found)
+    # ID3 before "fLaC" counts, but a FLAC reader takes no names from it.
+    lead = Found()
+    pos = _id3(b, 0, b.size, lead)
+    found.count = lead.count
     if found.crowded or b.at(pos, 4) != b"fLaC":
         return
     pos += 4
@@ -201,8 +204,8 @@ def _flac(b, found):
             return
         code, size = block[0] & 0x7F, int.from_bytes(block[1:], "big")
         pos += 4
-        if code == 0 and size == 34 and not found.seconds:
-            info = b.at(pos, 34)
+        info = b.at(pos, 34) if code == 0 and size == 34 and not found.seconds else None
+        if info is not None:
             rate = info[10] << 12 | info[11] << 4 | info[12] >> 4
             if rate:
                 found.seconds = (int.from_bytes(info[13:18], "big") & 0xFFFFFFFFF) / rate

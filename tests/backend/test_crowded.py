@@ -11,6 +11,7 @@ import unittest
 from unittest import mock
 
 from mutagen.apev2 import APEv2
+from mutagen.flac import FLAC
 from mutagen.id3 import ID3, TIT2, TXXX
 from mutagen.mp4 import MP4
 from mutagen.oggopus import OggOpus
@@ -64,6 +65,18 @@ def comments(kind, reader):
     return make
 
 
+def flac_behind_id3(path, count, title):
+    """A FLAC crowded with comments behind an ID3v2 header: not one the
+    backend's own FLAC reader takes (mutagen would)."""
+    comments("flac", FLAC)(path, count, title)
+    with open(path, "rb") as f:
+        data = f.read()
+    tag = b"ID3\x03\0\0\0\0\0\x0c" + b"TIT2" + (2).to_bytes(4, "big") + b"\0\0\0X"
+    with open(path, "wb") as f:
+        f.write(tag + data)
+    return path
+
+
 def mp4(path, count, title):
     make_audio(path, "m4a")
     audio = MP4(path)
@@ -96,6 +109,8 @@ ROWS = [
      lambda p: comments("ogg", OggVorbis)(p, FEW_CROWD, "Vorbis"), "Vorbis", TONE_SECONDS),
     ("Opus comments", "o.opus",
      lambda p: comments("opus", OggOpus)(p, FEW_CROWD, "Opus"), "Opus", TONE_SECONDS),
+    ("FLAC comments behind an ID3 header", "f.flac",
+     lambda p: flac_behind_id3(p, FEW_CROWD, "Flac"), "Flac", TONE_SECONDS),
     ("MPEG-4 items", "m.m4a", lambda p: mp4(p, FEW_CROWD, "Items"), "Items", TONE_SECONDS),
     ("WavPack APEv2 items", "w.wv", lambda p: wavpack(p, FEW_CROWD, "Ape"), "Ape", None),
 ]
