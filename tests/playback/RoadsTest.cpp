@@ -262,7 +262,9 @@ const std::vector<UnreadableCase> unreadableCases{
 // it; the status line names the cause and the folder, never the effects.
 // `NoneYet`: the same machine before any run made the temporary base, which
 // is not made there either, since another user could rename it away.
-enum class Folder { NoRoom, None, NoneYet };
+// NoneYet: a temporary folder open to all, no base there yet; GroupOnly:
+// likewise, open to its group only.
+enum class Folder { NoRoom, None, NoneYet, GroupOnly };
 enum class Wants { Effects, Upsampling, Nothing };
 // A float CAF our player reads; WavPack, which it does not open; an MP3 it
 // finds unreadable only at its first read.
@@ -285,6 +287,8 @@ const std::vector<WorkFaultCase> workFaultCases{
      Wants::Nothing, Kind::WavPack},
     {"a temporary folder open to all, no base there yet: plays without the effects, no folder "
      "made", Folder::NoneYet, Wants::Effects, Kind::Caf},
+    {"a temporary folder open to its group, no base there yet: plays without the effects, no "
+     "folder made", Folder::GroupOnly, Wants::Effects, Kind::Caf},
 };
 // The run's folder removed under the program (a cache cleaner): the next
 // render or decode makes it again and plays as ever.
@@ -977,10 +981,10 @@ private slots:
         }
         std::optional<test::NoPrivateBase> noFolder;
         if (c.folder != Folder::NoRoom) {
-            noFolder.emplace(true);
+            noFolder.emplace(true, c.folder == Folder::GroupOnly ? 0770 : 0777);
             QVERIFY(noFolder->ok);
             noFolder->applyHere();
-            if (c.folder == Folder::NoneYet)
+            if (c.folder == Folder::NoneYet || c.folder == Folder::GroupOnly)
                 QVERIFY(QDir(noFolder->tmpBase).removeRecursively());
         }
         Rig r;
@@ -1025,7 +1029,7 @@ private slots:
         if (noFolder)
             QCOMPARE(QDir::temp().entryList({QStringLiteral("quavelark-*")},
                                             QDir::Dirs | QDir::CaseSensitive),
-                     c.folder == Folder::NoneYet
+                     c.folder == Folder::NoneYet || c.folder == Folder::GroupOnly
                          ? QStringList{}
                          : QStringList{QFileInfo(noFolder->tmpBase).fileName()});
     }

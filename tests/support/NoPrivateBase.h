@@ -3,8 +3,9 @@
 // An environment where no work base can be made private: the cache is a
 // file, the runtime folder is open to others, and the temporary base is there
 // already, open to others (as when another user made it). With `openTemp` the
-// temporary folder itself is open to all without the sticky bit, so that no
-// run folder can be made anywhere. Undone by the destructor. Header only.
+// temporary folder itself is open to others without the sticky bit (mode
+// `tempMode`: to all, or to its group), so that no run folder can be made
+// anywhere. Undone by the destructor. Header only.
 #pragma once
 
 #include "TestFiles.h"
@@ -23,11 +24,11 @@
 namespace ql::test {
 
 struct NoPrivateBase {
-    explicit NoPrivateBase(bool openTemp = false) {
+    explicit NoPrivateBase(bool openTemp = false, mode_t tempMode = 0777) {
         if (openTemp) {
             struct stat st {};
             ok = ok && ::stat(QFile::encodeName(QDir::tempPath()).constData(), &st) == 0 &&
-                 ::chmod(QFile::encodeName(QDir::tempPath()).constData(), 0777) == 0;
+                 ::chmod(QFile::encodeName(QDir::tempPath()).constData(), tempMode) == 0;
             if (ok)
                 m_tempMode = st.st_mode & 07777;
         }
