@@ -15,7 +15,6 @@ further on is not looked at; a file whose first tags name nothing is shown
 by its file name."""
 
 import contextlib
-import os
 
 # The player's own bound on the tags a file may hold before FFmpeg may not
 # read it (FfmpegGate::kManyTags); no real file carries more than a few

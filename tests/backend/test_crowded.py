@@ -48,8 +48,9 @@ def id3(path, count, title=None, last=None):
             data = f.read()
         size = (data[6] << 21 | data[7] << 14 | data[8] << 7 | data[9]) + len(frame)
         header = data[:6] + bytes((size >> s) & 0x7F for s in (21, 14, 7, 0))
+        end = 10 + size - len(frame)  # where the frames written by mutagen end
         with open(path, "wb") as f:
-            f.write(header + data[10 : 10 + size - len(frame)] + frame + data[10 + size - len(frame) :])
+            f.write(header + data[10:end] + frame + data[end:])
     return path
 
 
