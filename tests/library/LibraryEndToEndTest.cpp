@@ -1,15 +1,19 @@
-// Guards against: music in the home folder that never reaches the list, and a tag of
-// megabytes carried whole into the catalog and the window.
+// Guards against: music in the home folder that never reaches the list, a tag of
+// megabytes carried whole into the catalog and the window, and a file of 100,000 tags
+// handed over by a second start but read past the import's time limit.
 // The whole program's launch with the real backend script, in a home folder
 // holding tagged files made here: the catalog reaches the list and the status
 // line, and an 8 MB title arrives cut to the backend's bound.
 #include "app/App.h"
+#include "library/BackendCommand.h"
+#include "library/BackendImport.h"
 #include "library/ToolPaths.h"
 #include "platform/Platform.h"
 #include "platform/sim/SimPlatform.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
+#include "CaseRows.h"
 #include "FakeServices.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
@@ -17,6 +21,8 @@
 
 #include <QDir>
 #include <QProcess>
+
+#include <vector>
 
 using namespace ql;
 
@@ -46,6 +52,44 @@ bool retag(const QString& source, const QByteArray& tags, const QString& path) {
     QFile::remove(meta);
     return made;
 }
+
+// An ID3v2.3 frame: its name, size, no flags, then `body`.
+QByteArray id3Frame(const char* name, const QByteArray& body) {
+    QByteArray frame(name, 4);
+    for (const int shift : {24, 16, 8, 0})
+        frame += char((body.size() >> shift) & 0xFF);
+    return frame + QByteArray(2, '\0') + body;
+}
+
+// A second of MP3 tone whose ID3v2.3 tag holds `count` TXXX frames of 20
+// characters and a UTF-8 title, before them or after them all.
+bool writeCrowdedMp3(const QString& path, int count, const QByteArray& title, bool titleFirst) {
+    const QString plain = path + ".plain.mp3";
+    if (!test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-map_metadata",
+                          "-1", "-write_id3v2", "0", plain}))
+        return false;
+    const QByteArray sound = test::readFile(plain);
+    QFile::remove(plain);
+    const QByteArray named = id3Frame("TIT2", '\3' + title);
+    QByteArray frames = titleFirst ? named : QByteArray();
+    for (int n = 0; n < count; ++n)
+        frames += id3Frame("TXXX", '\3' + QByteArray("k") + QByteArray::number(n) + '\0' +
+                                       QByteArray(20, 'v'));
+    if (!titleFirst)
+        frames += named;
+    QByteArray tag("ID3\3\0\0", 6);
+    for (const int shift : {21, 14, 7, 0})
+        tag += char((frames.size() >> shift) & 0x7F);
+    return test::writeFile(path, tag + frames + sound);
+}
+
+// clang-format off
+struct HandOverCase { const char* name; bool titleFirst; const char* file; const char* title; };
+const std::vector<HandOverCase> handOverCases{
+    {"title among the first frames",           true,  "first.mp3",      "Crowded"},
+    {"title past the bound: the file's name",  false, "late title.mp3", "late title"},
+};
+// clang-format on
 
 QStringList backendLaunch() {
     return {pythonPath().value_or("/usr/bin/python3"),
@@ -124,6 +168,28 @@ private slots:
         app.play(track);
         QCOMPARE(app.views.titleLabel->text(), track.title);
         QCOMPARE(app.views.artistLabel->text(), QString("Someone"));
+    }
+
+    // A file handed over by a second start (the one-shot import through the
+    // real backend script) whose ID3 tag holds 100,000 frames: imported at
+    // once with what the first 10,000 frames name, never read frame by frame
+    // past the import's time limit.
+    void aCrowdedFileIsHandedOver_data() { test::addRows(handOverCases); }
+    void aCrowdedFileIsHandedOver() {
+        const HandOverCase& c = test::currentCase(handOverCases);
+        const QString path = QDir::homePath() + u'/' + QString::fromUtf8(c.file);
+        QVERIFY(writeCrowdedMp3(path, 100'000, c.titleFirst ? "Crowded" : "Past the bound",
+                                c.titleFirst));
+        const BackendCommand backend =
+            backendCommand(pythonPath(), test::TestHome::buildDir() + "/resources",
+                           QProcessEnvironment::systemEnvironment());
+
+        const ImportOutcome o = runImport(importCommand(backend, path));
+
+        QCOMPARE(o.error, QString());
+        QVERIFY(o.opened);
+        QCOMPARE(o.opened->path, path);
+        QCOMPARE(o.opened->title, QString::fromUtf8(c.title));
     }
 };
 
