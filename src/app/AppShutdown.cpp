@@ -84,6 +84,7 @@ void App::applicationWillTerminate() {
     fetcher->terminateIfRunning();
     step("dropImports");
     ++library.fileOpenGeneration;
+    library.importStop->request();
     step("saveViewState");
     saveViewState();
     UserDefaults().sync();
