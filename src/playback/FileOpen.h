@@ -55,7 +55,7 @@ public:
     // What the main thread may wait for an answer: well above an ordinary
     // open on a busy machine, well below what a window may stall for.
     static constexpr int kWaitMs = 40;
-    // Opens whose thread may run at once. A healthy disk answers in
+    // Opens an owner lets run unanswered at once. A healthy disk answers in
     // milliseconds, and a request, the successor's look ahead, the gapless
     // check and a crossfade together ask for a handful of files: only a disk
     // that holds its opens comes near this. Each held open keeps a thread,
