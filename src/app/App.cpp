@@ -39,10 +39,6 @@
 namespace ql {
 
 namespace {
-// How long the backend may take, once its input is closed, to save its cache
-// and exit before it is terminated.
-constexpr int kBackendSaveMs = 5000;
-
 // How long the teardown waits for the background queues, together: their
 // jobs end within a fraction of this once their children are ended, unless a
 // disk holds one (a read of a file on a hung network mount).
@@ -135,22 +131,12 @@ App::~App() {
     // Without a quit (a test's App) the decodes and the files in flight end
     // here; after one this finds nothing left.
     endDecodes();
-    // The backend goes before the state its replies would touch. It ends when
-    // its input closes, after saving its cache; one still running when the
-    // wait runs out is terminated, and one that ignores that too is killed.
-    // The quit already closed its input.
+    // The backend goes before the state its replies would touch; the quit
+    // already closed its input (AppBackend.cpp).
     if (!core.terminated)
         stopBackend();
-    if (QProcess* backend = std::exchange(library.backend, nullptr)) {
-        if (backend->state() != QProcess::NotRunning && !backend->waitForFinished(kBackendSaveMs)) {
-            backend->terminate();
-            if (!backend->waitForFinished(1000)) {
-                backend->kill();
-                backend->waitForFinished(1000);
-            }
-        }
-        delete backend;
-    }
+    if (!endBackend())
+        jobsLeftRunning = true;
     // Its reader stops before anything it could still post to goes.
     library.reader.reset();
     // Controls belong to the window once the window build placed them.

@@ -164,8 +164,13 @@ public:
     void startBackend();
     // The backend's part of the shutdown: no more replies are read, its
     // standard input is closed, which it takes as the sign to save its cache
-    // and exit (the teardown waits for that before any signal).
+    // and exit (the teardown waits for that, for a bounded while).
     void stopBackend();
+    // The teardown's end of the backend: it is waited for until its save's
+    // time (kBackendSaveMs from stopBackend) is up, then its process group is
+    // killed, so nothing it started outlives the program. False when a disk
+    // holds it even so (the process is then left to end with the program).
+    bool endBackend();
     // How the backend is run (Tools::backendCommand).
     BackendCommand backendLaunch() const;
     // Sends one request line to the backend, unless one is in flight or the
@@ -378,6 +383,12 @@ public:
                                                     bool& later);
     // An open's answer on the main thread.
     void fileOpened(const std::shared_ptr<FileOpen>& open);
+    // The bar's times and slider at the start of `track`, before any player
+    // of it (AppPlayRequest.cpp).
+    void showTrackStart(const Track& track);
+    // The request's wait for its open is over (its answer, its deadline or a
+    // newer request): the status line stops saying that a file is opened.
+    void openWaitEnded();
     // Answered opens no one took go after a few seconds: a file kept open
     // longer might be replaced on the disk meanwhile.
     void dropStaleOpens();

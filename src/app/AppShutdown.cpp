@@ -6,10 +6,10 @@
 // effects render and the decode made ahead are deleted, the output device is given back from
 // exclusive use, settings still waiting for their write are written, the stores are written (and
 // the last writes of the catalog cache and "genres.json" finished), the helpers are stopped, late
-// file imports are invalidated, the view state is saved (and written at once), the volume-key
+// file imports are invalidated (the one running killed with its process group), the view state is saved (and written at once), the volume-key
 // monitors removed, late decode and render results invalidated, the decode and the player stopped,
 // the backend detached and its input closed (it saves its cache and exits; the teardown waits for
-// it), the current track's temporary file deleted, and Now Playing cleared. A step whose object is
+// that 1 s at most, then kills its process group), the current track's temporary file deleted, and Now Playing cleared. A step whose object is
 // absent is skipped; the others still run. Each step is reported to Observer::trace by name as it
 // runs.
 //
@@ -84,6 +84,7 @@ void App::applicationWillTerminate() {
     fetcher->terminateIfRunning();
     step("dropImports");
     ++library.fileOpenGeneration;
+    library.importStop->request();
     step("saveViewState");
     saveViewState();
     UserDefaults().sync();

@@ -14,6 +14,15 @@
 // (once the replies it wrote before are read) clears `pending`, marks the
 // backend as failed (no request is sent any more) and says so on the status
 // line.
+//
+// The backend runs in a process group of its own. The quit closes its input
+// (its sign to save its cache and exit) and the teardown waits for that for
+// at most kBackendSaveMs, counted from then; the whole group is then killed,
+// whatever it was doing: a scan or an import held by a hung disk would
+// otherwise keep the quit waiting, or outlive the program. Its files are
+// written whole or not at all (each replaced by a complete new one), and what
+// a cut-short save loses is its tag cache's newest entries, read again at
+// the next start.
 #include "app/App.h"
 
 #include "app/AppPaths.h"
@@ -27,6 +36,7 @@
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 
 #include <cerrno>
@@ -36,6 +46,17 @@
 #include <unistd.h>
 
 namespace ql {
+
+namespace {
+// How long the backend may take, once its input is closed, to save its cache
+// and exit. Its caches are saved as it scans, so what is left to save then is
+// the little its last scan added; the rest of the quit runs meanwhile, and
+// the whole quit stays within 2 s.
+constexpr int kBackendSaveMs = 1000;
+// How long the teardown waits for a killed backend to be gone: a process a
+// disk holds in the kernel may outlast even SIGKILL for a while.
+constexpr int kBackendKilledMs = 300;
+} // namespace
 
 BackendCommand App::backendLaunch() const {
     return services.tools->backendCommand();
@@ -72,6 +93,8 @@ void App::startBackend() {
         // In the child, after Qt has set up its descriptors: only async-signal-safe calls.
         if (dup2(childEnd, STDOUT_FILENO) < 0)
             _exit(127);
+        // A group of its own, which the teardown ends with everything in it.
+        setpgid(0, 0);
     });
     // The start is not waited for: an interpreter on a hung mount must not
     // freeze the window. The first "list" goes once the process runs.
@@ -102,6 +125,12 @@ void App::startBackend() {
     // The child has its copy (or never came to be): ours would keep the
     // pipe from ever ending.
     close(childEnd);
+    if (const qint64 pid = process->processId(); pid > 0) {
+        library.backendGroup = pid;
+        // Also from here, whether or not the child has come to its own call
+        // yet (once it runs the interpreter this fails: it is done).
+        setpgid(pid_t(pid), pid_t(pid));
+    }
 }
 
 void App::startReader(int fd) {
@@ -156,9 +185,41 @@ void App::stopBackend() {
     if (library.reader)
         library.reader->mute();
     // The end of its input is the backend's signal to save its own cache and
-    // exit; a signal now would cut that save short. Only one that outlasts
-    // the wait at the teardown is terminated, then killed.
+    // exit; a signal now would cut that save short. One that outlasts its
+    // time is killed at the teardown (endBackend), counted from here.
+    if (!library.backendSaveEnd)
+        library.backendSaveEnd = QDeadlineTimer(kBackendSaveMs);
     process->closeWriteChannel();
+}
+
+bool App::endBackend() {
+    QProcess* process = std::exchange(library.backend, nullptr);
+    const pid_t group = pid_t(std::exchange(library.backendGroup, 0));
+    const QDeadlineTimer saveEnd = library.backendSaveEnd.value_or(QDeadlineTimer(kBackendSaveMs));
+    bool ended = true;
+    if (process && process->state() != QProcess::NotRunning &&
+        !process->waitForFinished(int(std::max<qint64>(saveEnd.remainingTime(), 1)))) {
+        qCWarning(lcBackend, "the library backend did not end in time: its process group is killed");
+        // Not reaped yet, so its id still names its group.
+        if (group > 0)
+            kill(-group, SIGKILL);
+        else
+            process->kill();
+        ended = process->waitForFinished(kBackendKilledMs);
+    } else if (group > 0 && kill(-group, 0) == 0) {
+        // It ended, and left programs it started in its group.
+        kill(-group, SIGKILL);
+    }
+    if (!process)
+        return true;
+    if (!ended) {
+        // Its destruction would wait for it: it goes with the process.
+        process->disconnect();
+        process->setParent(nullptr);
+        return false;
+    }
+    delete process;
+    return true;
 }
 
 void App::request(const QString& action, std::optional<qint64> id,

@@ -5,6 +5,9 @@
 // script on the global pool; the tail on the main thread takes them into the
 // catalog and plays the first. Every intake bumps library.fileOpenGeneration,
 // so the results of an older intake (or of one the quit overtook) are dropped.
+// The quit also kills the import running then, with whatever it started: an
+// import held by its file's disk must neither outlive the program nor keep
+// its quit waiting.
 #include "app/App.h"
 
 #include "app/ControllerLogCategories.h"
@@ -55,8 +58,9 @@ void App::openAudioFiles(const QStringList& paths) {
     // The job touches no App state; its answer is dropped once a newer
     // intake has begun.
     const Delivery delivery(this, library.fileOpenGeneration);
-    QThreadPool::globalInstance()->start([delivery, backend, files, limitMs] {
-        IntakeResult result = importFiles(backend, files, limitMs);
+    QThreadPool::globalInstance()->start([delivery, backend, files, limitMs,
+                                          stop = library.importStop] {
+        IntakeResult result = importFiles(backend, files, limitMs, stop);
         delivery.post([result = std::move(result)](App& app) { app.openFinished(result); });
     });
 }

@@ -13,14 +13,19 @@ std::optional<Failure> scriptFailure(const BackendCommand& command) {
     return info.exists() ? Failure::FileUnreadable : Failure::ProgramMissing;
 }
 
-ImportOutcome runImport(const BackendCommand& command, int limitMs) {
+ImportOutcome runImport(const BackendCommand& command, int limitMs,
+                        std::shared_ptr<const platform::ChildStop> stop) {
     // Not on the main thread: the text stays Korean, for the caller to show.
     if (const std::optional<Failure> failure = scriptFailure(command))
         return {std::nullopt, failureKorean(*failure) + command.arguments.value(0)};
     platform::ChildOptions options;
     options.environment = command.environment;
     options.timeoutMs = limitMs;
+    options.ownGroup = true;
+    options.stop = std::move(stop);
     const platform::ChildRun run = platform::runChild(command.program, command.arguments, options);
+    if (run.terminated)
+        return {std::nullopt, QStringLiteral("음원을 열지 못했습니다.")};
     if (!run.started)
         return {std::nullopt,
                 failureKorean(processFailure(QProcess::FailedToStart,
@@ -32,10 +37,11 @@ ImportOutcome runImport(const BackendCommand& command, int limitMs) {
     return importOutcome(run.out);
 }
 
-IntakeResult importFiles(const BackendCommand& backend, const QStringList& files, int limitMs) {
+IntakeResult importFiles(const BackendCommand& backend, const QStringList& files, int limitMs,
+                         const std::shared_ptr<const platform::ChildStop>& stop) {
     IntakeResult result;
     for (const QString& file : files) {
-        ImportOutcome outcome = runImport(importCommand(backend, file), limitMs);
+        ImportOutcome outcome = runImport(importCommand(backend, file), limitMs, stop);
         if (outcome.opened)
             result.imported.push_back(std::move(*outcome.opened));
         else

@@ -9,6 +9,12 @@
 // that hangs (a file on a dead mount) is killed when the limit runs out and
 // fails with "음원을 여는 데 시간이 너무 오래 걸렸습니다.".
 //
+// Each import runs in a process group of its own, and whatever ends it (its
+// limit, or `stop`, which the quit requests) kills the whole group at once:
+// neither the interpreter nor anything it started is left behind, still
+// blocked on the file. A run stopped so fails with "음원을 열지 못했습니다.";
+// the imports after it do not start.
+//
 // Blocking: call it from a background queue, never from the main thread. Any
 // thread; no shared state.
 #pragma once
@@ -16,14 +22,20 @@
 #include "app/FailureText.h"
 #include "library/BackendCommand.h"
 
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace ql {
 
+namespace platform {
+class ChildStop;
+}
+
 inline constexpr int kImportLimitMs = 30'000;
 
-ImportOutcome runImport(const BackendCommand& command, int limitMs = kImportLimitMs);
+ImportOutcome runImport(const BackendCommand& command, int limitMs = kImportLimitMs,
+                        std::shared_ptr<const platform::ChildStop> stop = nullptr);
 
 // One intake's imports: each file in order through importCommand(backend,
 // file), one after another. The tracks that were opened, and each file that
@@ -37,7 +49,8 @@ struct IntakeResult {
     std::vector<IntakeFailure> failures;
 };
 IntakeResult importFiles(const BackendCommand& backend, const QStringList& files,
-                         int limitMs = kImportLimitMs);
+                         int limitMs = kImportLimitMs,
+                         const std::shared_ptr<const platform::ChildStop>& stop = nullptr);
 
 // Why the script (the command's first argument) is not a readable file, such
 // as a resources folder that was not found; nothing when the script is there.

@@ -8,7 +8,9 @@
 #include "library/CatalogWorker.h"
 #include "library/GenreMap.h"
 #include "library/LineReader.h"
+#include "platform/ChildProcess.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -101,6 +103,9 @@ struct LibraryState {
     // Bumped by the quit so that file imports still running are dropped when
     // they arrive.
     quint64 fileOpenGeneration = 0;
+    // Requested by the quit: the import running then is killed with its
+    // process group, and no further one starts.
+    std::shared_ptr<platform::ChildStop> importStop = std::make_shared<platform::ChildStop>();
     // The backend has sent the catalog of a finished scan (or of a start
     // record it confirmed) this run.
     bool catalogHeard = false;
@@ -127,6 +132,12 @@ struct LibraryState {
     // standard output gives the replies); a child object of App, null before
     // the start. Never restarted.
     QProcess* backend = nullptr;
+    // Its process group (its own id; it starts one of its own), which the
+    // teardown ends; 0 when it did not start.
+    qint64 backendGroup = 0;
+    // Until when the backend may save its cache once the quit closed its
+    // input; then its group is killed.
+    std::optional<QDeadlineTimer> backendSaveEnd;
     // Decodes and compares the reply lines, reads and writes the cache; made
     // on first use (App::catalogWork()).
     std::unique_ptr<CatalogWorker> work;

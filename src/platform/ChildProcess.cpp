@@ -7,6 +7,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
+
+#include <unistd.h>
 
 namespace ql::platform {
 
@@ -111,6 +114,9 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
         process.setStandardOutputFile(QProcess::nullDevice());
     if (options.environment)
         process.setProcessEnvironment(*options.environment);
+    if (options.ownGroup)
+        // In the child, before it runs the program: async-signal-safe.
+        process.setChildProcessModifier([] { ::setpgid(0, 0); });
 
     // Standard error so far, trimmed to the tail when bounded.
     const auto readStderr = [&] {
@@ -127,17 +133,38 @@ ChildRun runChild(const QString& program, const QStringList& arguments,
     };
     // Ends a child that must not run on; after SIGKILL it is gone as soon as
     // the kernel reaps it, and waiting for that leaves no zombie behind.
-    const auto end = [&process](bool gently) {
-        if (gently) {
+    // A child in a group of its own takes the group with it: what it started
+    // is ended with it, also when the child itself has ended gently. (Its id
+    // names the group for as long as one of the group is left.)
+    pid_t group = 0;
+    const auto send = [&process, &group](int number) {
+        if (group > 0)
+            ::kill(-group, number);
+        else if (number == SIGKILL)
+            process.kill();
+        else
             process.terminate();
-            if (process.waitForFinished(kTerminateGraceMs))
+    };
+    const auto end = [&process, &send](bool gently) {
+        if (gently) {
+            send(SIGTERM);
+            if (process.waitForFinished(kTerminateGraceMs)) {
+                send(SIGKILL);
                 return;
+            }
         }
-        process.kill();
+        send(SIGKILL);
         process.waitForFinished(-1);
     };
 
     process.start(options.input ? QIODevice::ReadWrite : QIODevice::ReadOnly);
+    if (options.ownGroup && process.processId() > 0) {
+        group = pid_t(process.processId());
+        // Also from here, so that the group exists whether or not the child
+        // has come to its own call yet (once it runs its program this fails:
+        // it is done).
+        ::setpgid(group, group);
+    }
     if (!process.waitForStarted(int(std::max<qint64>(1, deadline.remainingTime())))) {
         run.errorText = process.errorString();
         if (process.state() != QProcess::NotRunning) {

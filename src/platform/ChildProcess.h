@@ -10,7 +10,7 @@
 // duration.
 //
 // A run can also be ended alone: its ChildStop, once requested, kills the
-// child at once (its output is of no use to anyone any more) and the run
+// child (its whole process group, when it was given one) at once (its output is of no use to anyone any more) and the run
 // reports failure (`terminated`); a run asked to stop before its start never
 // starts the program.
 //
@@ -104,6 +104,10 @@ struct ChildOptions {
     // output; a child without one by then is killed (`noFirstLine`). Negative:
     // no such deadline.
     int firstLineMs = -1;
+    // Start the child in a process group of its own, and end the whole group
+    // whenever the run ends the child: a program that starts programs of its
+    // own (an interpreter) leaves none of them behind, held by a disk.
+    bool ownGroup = false;
 };
 
 struct ChildRun {

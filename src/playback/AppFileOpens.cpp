@@ -13,7 +13,10 @@
 // ahead and the crossfade.
 //
 // An open's first kWaitMs are waited for by whoever asks for it then
-// (answerWithin): an ordinary file answers well within that, so a play
+// (answerWithin), and a play request waits kWaitMs in all, counted from its
+// start, whatever number of files it asks for: a request that looks up its
+// own file, then the next track's, waits for the second only what the first
+// left of it. An ordinary file answers well within that, so a play
 // request starts its track in the request itself, as it always has, and the
 // request and what follows it (the labels, the look ahead, MPRIS told
 // 'Playing') keep their order; and the checks that prepare the next track
@@ -25,14 +28,27 @@
 // which the file is refused as too slow to open. A check that finds the open
 // still running asks again at its next tick.
 //
+// A request still waiting a second after its open began says so on the
+// status line ("음원 여는 중…"): the bar already shows the track asked for,
+// and nothing else would tell that its file is being read. When the wait
+// ends (the answer, its deadline, a newer request), the line shows the
+// track count again, unless another text has taken it meanwhile; a refusal
+// then takes the line as any failure does.
+//
+// Opens still unanswered are capped (FileOpen::kMostRunning): past the cap
+// a file is refused at once as too slow, without a thread.
+//
 // An answered open that no one takes is dropped after kKeepMs: a file held
 // open longer might be replaced on the disk before it plays.
 #include "app/App.h"
 
 #include "app/ControllerLogCategories.h"
 #include "app/Delivery.h"
+#include "library/CatalogChange.h"
 #include "platform/Platform.h"
 #include "platform/audio/AudioPlayer.h"
+#include "ui/StatusLabel.h"
+#include "ui/l10n/L10n.h"
 
 #include <QTimer>
 
@@ -43,6 +59,9 @@ namespace ql {
 namespace {
 constexpr int kWaitMs = FileOpen::kWaitMs;
 constexpr int kKeepMs = 5000;
+// How long an open runs before the status line says a file is being opened.
+constexpr int kShowOpeningMs = 1000;
+const char* const kOpening = "음원 여는 중…";
 } // namespace
 
 std::shared_ptr<FileOpen::Inbox> App::makeOpenInbox() {
@@ -61,6 +80,16 @@ std::shared_ptr<FileOpen> App::openOffMain(const QString& path) {
     if (const auto known = p.opens.constFind(path);
         known != p.opens.constEnd() && (*known)->answerAge() < kKeepMs)
         return *known;
+    // Opens still unanswered are never dropped from `opens`: a count of them
+    // there is a count of their threads. Past the cap the file is refused,
+    // and not kept: asked again once a place is free, it is opened.
+    if (std::count_if(p.opens.cbegin(), p.opens.cend(),
+                      [](const std::shared_ptr<FileOpen>& o) { return !o->answered(); }) >=
+        FileOpen::kMostRunning) {
+        qCDebug(lcPlayback, "%d opens are held by their disks: another is refused",
+                FileOpen::kMostRunning);
+        return FileOpen::turnAway(path);
+    }
     std::shared_ptr<FileOpen> open = FileOpen::start(path, openInbox);
     p.opens.insert(path, open);
     return open;
@@ -68,10 +97,19 @@ std::shared_ptr<FileOpen> App::openOffMain(const QString& path) {
 
 std::shared_ptr<FileOpen> App::answerWithin(const QString& path) {
     const std::shared_ptr<FileOpen> open = openOffMain(path);
-    const qint64 left = std::max<qint64>(kWaitMs - open->age(), 0);
-    if (open->answered() || open->overdue() || open->wait(int(left)))
+    if (open->answered() || open->overdue())
         return open;
-    return nullptr;
+    qint64 left = std::max<qint64>(kWaitMs - open->age(), 0);
+    std::optional<RequestWaits>& request = playback.requestWaits;
+    if (request)
+        left = std::min(left, std::max<qint64>(kWaitMs - request->since.elapsed(), 0));
+    if (left <= 0)
+        return nullptr;
+    if (request) {
+        ++request->count;
+        request->until = std::max(request->until, request->since.elapsed() + left);
+    }
+    return open->wait(int(left)) ? open : nullptr;
 }
 
 FileOpen::Answer App::takeAnswer(const std::shared_ptr<FileOpen>& open) {
@@ -122,6 +160,15 @@ std::optional<FileOpen::Answer> App::openedFor(const QString& path, quint64 gene
                 static_cast<unsigned long long>(generation));
         const std::shared_ptr<FileOpen> running = p.opens.value(path);
         p.openWait = OpenWait{path, generation};
+        QTimer::singleShot(std::max<qint64>(kShowOpeningMs - running->age(), 0), this,
+                           [this, running, generation] {
+                               const std::optional<OpenWait>& wait = playback.openWait;
+                               if (!wait || wait->generation != generation ||
+                                   wait->path != running->path())
+                                   return;
+                               status->setStringValue(L10n::tr(QString::fromUtf8(kOpening)));
+                               playback.openingShown = true;
+                           });
         // Its deadline ends the wait, whenever the open itself ends.
         QTimer::singleShot(running->msLeft() + 1, this, [this, running, generation] {
             PlaybackState& p = playback;
@@ -134,6 +181,15 @@ std::optional<FileOpen::Answer> App::openedFor(const QString& path, quint64 gene
         return std::nullopt;
     }
     return takeAnswer(open);
+}
+
+void App::openWaitEnded() {
+    PlaybackState& p = playback;
+    p.openWait.reset();
+    if (std::exchange(p.openingShown, false) &&
+        status->stringValue() == L10n::tr(QString::fromUtf8(kOpening)))
+        status->setUpdate(L10n::tr(catalogCountText(qsizetype(browser.filtered.size()),
+                                                    qsizetype(library.rows.size()), false)));
 }
 
 std::unique_ptr<platform::AudioPlayer> App::playerOf(const Track& next, const QString& file,

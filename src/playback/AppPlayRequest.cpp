@@ -39,6 +39,7 @@
 #include "playback/Transport.h"
 #include "ui/PlayButton.h"
 #include "ui/SeekSlider.h"
+#include "ui/TimeText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -46,6 +47,7 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include <algorithm>
 #include <utility>
 
 namespace ql {
@@ -104,10 +106,28 @@ void App::watchEnd(platform::AudioPlayer& player) {
 }
 
 void App::play(const Track& requested) {
+    PlaybackState& p = playback;
+    // The request's one wait for its files' answers, shared by a request it
+    // makes in turn (a road that failed at once moving on).
+    struct Waits {
+        PlaybackState& p;
+        const bool outer = !p.requestWaits;
+        explicit Waits(PlaybackState& state) : p(state) {
+            if (outer) {
+                p.requestWaits.emplace();
+                p.requestWaits->since.start();
+            }
+        }
+        ~Waits() {
+            if (outer)
+                p.lastWaits = *std::exchange(p.requestWaits, std::nullopt);
+        }
+        Waits(const Waits&) = delete;
+        Waits& operator=(const Waits&) = delete;
+    } waits(p);
     services.observer->playRequest(requested);
     // A copy: the request may name a track held in the state changed here.
     const Track track = requested;
-    PlaybackState& p = playback;
     // A position kept for a rebuild of the current track belongs to it alone.
     if (!p.current || p.current->id != track.id)
         p.pendingSeek.reset();
@@ -143,6 +163,7 @@ void App::play(const Track& requested) {
     views.titleLabel->setText(track.title);
     views.artistLabel->setText(track.artist);
     views.playButton->setTitle(preparingTitle());
+    showTrackStart(track);
 
     beginTrackExtras(track);
     takeRoad(track, generation);
@@ -157,9 +178,22 @@ void App::play(const Track& requested) {
     publish();
 }
 
+void App::showTrackStart(const Track& track) {
+    // Until its player tells more, the bar shows the new track at its start:
+    // a track that waits for its file, or is refused, must not show where
+    // the track before it was.
+    const double duration = std::max(track.duration, 0.0);
+    views.elapsedLabel->setText(timeText(0));
+    views.remainLabel->setText(duration > 0 ? QStringLiteral("-") + timeText(duration)
+                                            : QStringLiteral("--:--"));
+    seek->setMaximumValue(duration);
+    seek->setDoubleValue(0);
+    clock->setText(timeText(0) + QStringLiteral(" / ") + timeText(duration));
+}
+
 void App::takeRoad(const Track& track, quint64 generation) {
     PlaybackState& p = playback;
-    p.openWait.reset();
+    openWaitEnded();
     // The track's file once its open has answered; `answered` says whether
     // `answer` holds it. (A flag beside a plain value: an optional of it
     // reads to the optimiser as a possibly uninitialised pointer.)

@@ -57,6 +57,16 @@ std::shared_ptr<FileOpen> FileOpen::start(const QString& path, std::shared_ptr<I
     return open;
 }
 
+std::shared_ptr<FileOpen> FileOpen::turnAway(const QString& path) {
+    std::shared_ptr<FileOpen> open(new FileOpen(path));
+    open->m_turnedAway = true;
+    open->m_answer.tooSlow = true;
+    open->m_answer.error = tooSlowText();
+    open->m_answered = true;
+    open->m_answeredAt.start();
+    return open;
+}
+
 int FileOpen::stillRunning() {
     return running.load();
 }

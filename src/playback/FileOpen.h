@@ -19,6 +19,13 @@
 // when it comes, is dropped. Either way the file is refused as too slow
 // (`tooSlow`), never played after the user has been told it cannot be.
 //
+// Opens still unanswered are capped by their owner (kMostRunning): an open
+// its disk holds holds its thread for as long as the disk does, for ever on a
+// hung mount, and a user skipping through a folder on such a mount would
+// otherwise leave a thread behind per track. Past the cap a further open
+// starts no thread: it is refused at once as too slow (turnAway), as it
+// would be at its deadline.
+//
 // The thread owns what it touches: this object (shared with its owner) and
 // the file it opens. It tells its answer through an Inbox its owner closes
 // when it goes; nothing is told after that. A quit never waits for an open:
@@ -48,6 +55,14 @@ public:
     // What the main thread may wait for an answer: well above an ordinary
     // open on a busy machine, well below what a window may stall for.
     static constexpr int kWaitMs = 40;
+    // Opens an owner lets run unanswered at once. A healthy disk answers in
+    // milliseconds, and a request, the successor's look ahead, the gapless
+    // check and a crossfade together ask for a handful of files: only a disk
+    // that holds its opens comes near this. Each held open keeps a thread,
+    // its stack and the open() itself; sixteen of them are a small cost, and
+    // sixteen tracks skipped on a dead mount are as many as a user tries
+    // before seeing the pattern.
+    static constexpr int kMostRunning = 16;
 
     struct Answer {
         std::unique_ptr<platform::AudioFile> file;
@@ -74,11 +89,16 @@ public:
     // Opens `path` on a thread of its own, telling `inbox` when it is done
     // (not when it is merely overdue).
     static std::shared_ptr<FileOpen> start(const QString& path, std::shared_ptr<Inbox> inbox);
+    // An open of `path` that starts no thread and tells nothing: answered
+    // already, refused as too slow (turnedAway()).
+    static std::shared_ptr<FileOpen> turnAway(const QString& path);
     // Opens whose thread still runs, in this process: the threads a quit
     // leaves to the disk that holds them.
     static int stillRunning();
 
     const QString& path() const { return m_path; }
+    // Refused at its start, for want of a free place (turnAway).
+    bool turnedAway() const { return m_turnedAway; }
     bool answered() const;
     // Waits up to `ms` for the answer; true when it has come.
     bool wait(int ms) const;
@@ -104,6 +124,7 @@ private:
     void run(const std::shared_ptr<Inbox>& inbox);
 
     const QString m_path;
+    bool m_turnedAway = false;
     QElapsedTimer m_asked;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_done;

@@ -27,6 +27,7 @@
 #include "playback/InFlightFiles.h"
 #include "playback/OutputDevice.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -99,6 +100,14 @@ struct DecodeAheadEntry {
 struct OpenWait {
     QString path;
     quint64 generation = 0;
+};
+
+// What a play request waited for its files' answers: one kWaitMs from its
+// start, however many files it asks for (its own, its rate, the next one's).
+struct RequestWaits {
+    QElapsedTimer since; // the request's start
+    int count = 0;       // waits that blocked
+    qint64 until = 0;    // the latest end one was given, ms from `since`
 };
 
 // The decode the current play request's decode road waits for: its own, or
@@ -218,6 +227,12 @@ struct PlaybackState {
     // taken, by path; the play request waiting for one of them.
     QHash<QString, std::shared_ptr<FileOpen>> opens;
     std::optional<OpenWait> openWait;
+    // The status line was told that the waited-for file is being opened.
+    bool openingShown = false;
+    // The waits of the play request being handled (none outside one), and
+    // of the last one handled.
+    std::optional<RequestWaits> requestWaits;
+    RequestWaits lastWaits;
     // The render key of the background prefetch under way; none when none.
     // A prefetch for another track stops it (`fxPrefetchStop`).
     std::optional<QString> fxRendering;

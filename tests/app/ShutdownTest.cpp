@@ -82,6 +82,22 @@ const std::vector<QuitCase> quitCases{
 };
 // clang-format on
 
+// A backend that takes no notice of its input's end, nor of SIGTERM, and has
+// started a program of its own: each writes its id to `pids`.
+QString stubbornBackend(const QString& pids) {
+    const QString path = tempFile(QStringLiteral("stubborn-backend.sh"));
+    const QByteArray at = QFile::encodeName(pids);
+    if (!test::writeExecutable(path, "trap '' TERM\nsleep 600 &\necho $! >> '" + at +
+                                         "'\necho $$ >> '" + at +
+                                         "'\nexec 0</dev/null\nwhile :; do sleep 1; done\n"))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+bool processGone(pid_t pid) {
+    return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
 QStringList tempLeftovers() {
     return test::ourFiles({QStringLiteral("Quavelark-*")});
 }
@@ -155,6 +171,41 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return backendProcess->state() == QProcess::NotRunning; },
                                     kWaitMs));
         test::fakes(app).observer.trace = nullptr;
+    }
+
+    // A backend that outlasts its time to save (it ignores its input's end
+    // and SIGTERM) is killed by the teardown with what it started: no
+    // process of the backend's is left once the controller has gone.
+    void stubbornBackendEndsWithItsGroup_data() {
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("after the quit") << true;
+        QTest::newRow("a controller gone without a quit") << false;
+    }
+    void stubbornBackendEndsWithItsGroup() {
+        QFETCH(bool, quit);
+        const QString pids = tempFile(QStringLiteral("stubborn.pids"));
+        QFile::remove(pids);
+        const QString script = stubbornBackend(pids);
+        auto l = std::make_unique<test::LaunchedApp>(QStringLiteral("ko"), [&](App& app) {
+            test::fakes(app).tools.backendWrite = nullptr;
+            test::fakes(app).tools.backendCommand = [script] {
+                return QStringList{QStringLiteral("/bin/sh"), script};
+            };
+        });
+        QVERIFY(QTest::qWaitFor([&] { return test::readFile(pids).count('\n') == 2; }, kWaitMs));
+        std::vector<pid_t> started;
+        for (const QByteArray& line : test::readFile(pids).trimmed().split('\n'))
+            started.push_back(pid_t(line.toInt()));
+        QCOMPARE(started.size(), std::size_t(2));
+        if (quit)
+            (*l)->applicationWillTerminate();
+        l.reset();
+        for (const pid_t pid : started) {
+            const bool gone = QTest::qWaitFor([pid] { return processGone(pid); }, kWaitMs);
+            if (!gone)
+                ::kill(pid, SIGKILL);
+            QVERIFY2(gone, qPrintable(QStringLiteral("process %1 outlived the controller").arg(pid)));
+        }
     }
 
     // A render still running at the quit finds the quit done when it ends,
