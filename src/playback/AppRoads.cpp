@@ -43,6 +43,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/Platform.h"
 #include "platform/audio/AudioPlayer.h"
+#include "platform/audio/FfmpegGate.h"
 #include "playback/Transport.h"
 #include "ui/PlayButton.h"
 #include "ui/StatusLabel.h"
@@ -304,7 +305,12 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
 }
 
 void App::refuseUnreadable(const Track& track) {
-    endFailed(*this, Failure::FileUnreadable, QFileInfo(track.path).fileName(),
+    // Its format is one FFmpeg reads, but not with so many tags: said so,
+    // rather than that the format is not supported.
+    const bool crowded = platform::FfmpegGate::knownVerdict(track.path) ==
+                         platform::FfmpegGate::Verdict::Crowded;
+    endFailed(*this, crowded ? Failure::FileCrowded : Failure::FileUnreadable,
+              QFileInfo(track.path).fileName(),
               "the file is refused, and ffmpeg may not read it either");
 }
 

@@ -467,6 +467,17 @@ private slots:
         QTest::newRow(".m4a, 9,000 items: read") << "m4a" << 9000 << false;
         QTest::newRow(".m4a, 10,001 items: kept") << "m4a" << 10000 << true;
         QTest::newRow("MP3 with a 4 MB picture: read") << "MP3 picture" << 0 << false;
+        // Containers whose tags stand elsewhere: an ID3 chunk after a WAV's or
+        // an AIFF's sound, comments in FLAC in Ogg, an APEv2 tag ending a
+        // WavPack; each with the genre as well.
+        QTest::newRow("WAV, ID3 chunk of 10,000 frames: read") << "WAV" << 9999 << false;
+        QTest::newRow("WAV, ID3 chunk of 10,001 frames: kept") << "WAV" << 10000 << true;
+        QTest::newRow("AIFF, ID3 chunk of 10,000 frames: read") << "AIFF" << 9999 << false;
+        QTest::newRow("AIFF, ID3 chunk of 10,001 frames: kept") << "AIFF" << 10000 << true;
+        QTest::newRow("Ogg FLAC, 10,000 comments: read") << "Ogg FLAC" << 10000 << false;
+        QTest::newRow("Ogg FLAC, 10,001 comments: kept") << "Ogg FLAC" << 10001 << true;
+        QTest::newRow("WavPack, APEv2 of 10,000 items: read") << "WavPack" << 9999 << false;
+        QTest::newRow("WavPack, APEv2 of 10,001 items: kept") << "WavPack" << 10000 << true;
     }
     void gateKeepsOnlyCrowdedTags() {
         QFETCH(QString, kind);
@@ -502,14 +513,26 @@ private slots:
                                           : kind == "MP3 stray" ? test::Crowded::Mp3ZeroAfterTags
                                           : kind == "Vorbis"    ? test::Crowded::Vorbis
                                           : kind == "Opus"      ? test::Crowded::Opus
+                                          : kind == "WAV"       ? test::Crowded::Wav
+                                          : kind == "AIFF"      ? test::Crowded::Aiff
+                                          : kind == "Ogg FLAC"  ? test::Crowded::OggFlac
+                                          : kind == "WavPack"   ? test::Crowded::WavPack
                                                                 : test::Crowded::M4a;
             path = test::crowdedFile(crowded, count);
         }
         QCOMPARE(FfmpegGate::kept(path), kept);
         QCOMPARE(FfmpegGate::known(path), std::optional(kept));
-        // Our own reader plays each (an .m4a only through FFmpeg, when it may).
-        if (kind != "m4a" || !kept) {
-            auto r = AudioFile::open(path);
+        // Our own reader plays each (an .m4a only through FFmpeg, when it
+        // may); Ogg FLAC and WavPack are left to ffmpeg's decode, when it may.
+        const bool ffmpegOnly = kind == "m4a" || kind == "Ogg FLAC" || kind == "WavPack";
+        auto r = AudioFile::open(path);
+        if (ffmpegOnly && kept) {
+            // Refused, and no other reader is to try.
+            QVERIFY(!r.file);
+            QVERIFY(r.keptFromFfmpeg);
+        } else if (kind == "Ogg FLAC" || kind == "WavPack") {
+            QVERIFY(!r.keptFromFfmpeg);
+        } else {
             QVERIFY2(r.file, qPrintable(r.error));
             std::vector<double> got;
             QVERIFY(readAll(*r.file, 4096, &got) > 44100);
