@@ -539,6 +539,74 @@ private slots:
         }
     }
 
+    // The gate counts only the bytes a file holds, whatever its headers
+    // claim: a page's lacing that promises more than the file has, or a
+    // file cut off in its comments, is no crowded file.
+    void gateCountsOnlyBytesPresent_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("a 363-byte Ogg whose second page claims 65,025 bytes: read")
+            << "claims" << false;
+        QTest::newRow("Ogg Vorbis of 20,000 comments cut off after 37,312 bytes: read")
+            << "cut" << false;
+        QTest::newRow("the same Ogg Vorbis whole: kept") << "whole" << true;
+    }
+    void gateCountsOnlyBytesPresent() {
+        QFETCH(QString, kind);
+        QFETCH(bool, kept);
+        const auto le32 = [](quint32 v) {
+            const char b[] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+            return QByteArray(b, 4);
+        };
+        const auto page = [&](quint32 sequence, const QByteArray& lacing) {
+            return QByteArray("OggS\0\0", 6) + QByteArray(8, '\0') + le32(7) + le32(sequence) +
+                   le32(0) + char(lacing.size()) + lacing;
+        };
+        QByteArray bytes;
+        const QString path = test::tempFile(QStringLiteral("present-%1.ogg").arg(kind));
+        if (kind == "claims") {
+            // A Vorbis identification packet of 30 bytes, then a page of 255
+            // full segments holding 23 bytes: a comment packet's start that
+            // declares 20,000 entries.
+            bytes = page(0, QByteArray(1, char(30))) + "\x01vorbis" + QByteArray(23, '\0') +
+                    page(1, QByteArray(255, char(255))) + "\x03vorbis" + le32(4) + "test" +
+                    le32(20000) + QByteArray(4, '\0');
+            QCOMPARE(bytes.size(), 363);
+        } else {
+            bytes = test::readFile(test::crowdedFile(test::Crowded::Vorbis, 20000));
+            if (kind == "cut")
+                bytes.truncate(37312);
+        }
+        QVERIFY(test::writeFile(path, bytes));
+        QCOMPARE(FfmpegGate::kept(path), kept);
+    }
+
+    // Only tags keep a file from FFmpeg, never time: an open that outlasts
+    // its deadline inside FFmpeg (a slow disk, a busy machine) leaves a file
+    // of few enough tags to the next open, which plays it.
+    void aSlowOpenKeepsNothing_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("kept");
+        // The genre and `count` items, read by FFmpeg for far longer than
+        // the deadline below.
+        QTest::newRow(".m4a of 9,001 items: opens at the next request") << 9000 << false;
+        QTest::newRow(".m4a of 10,001 items: kept for its tags") << 10000 << true;
+    }
+    void aSlowOpenKeepsNothing() {
+        QFETCH(int, count);
+        QFETCH(bool, kept);
+        const QString path = test::crowdedFile(test::Crowded::M4a, count);
+        constexpr int kDeadlineMs = 150;
+        const auto slow = AudioFile::open(path, QDeadlineTimer(kDeadlineMs));
+        QVERIFY2(!slow.file, "read whole within the deadline: no open outlasted it");
+        QCOMPARE(slow.keptFromFfmpeg, kept);
+        QCOMPARE(FfmpegGate::known(path), std::optional(kept));
+        const auto next = AudioFile::open(path);
+        QCOMPARE(bool(next.file), !kept);
+        QCOMPARE(next.keptFromFfmpeg, kept);
+        QCOMPARE(FfmpegGate::kept(path), kept);
+    }
+
     void seekLandsOnTheFrame() {
         const QString path = test::tempFile("seek.wav");
         QVERIFY(
