@@ -1,5 +1,6 @@
 #include "platform/audio/FfmpegGate.h"
 
+#include "app/FileStamp.h"
 #include "platform/audio/FileWindow.h"
 #include "platform/audio/FlacMetaMask.h"
 #include "platform/audio/Id3Size.h"
@@ -611,22 +612,8 @@ bool FfmpegGate::crowded(int fd) {
 
 namespace {
 
-struct Stamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = -1;
-    std::int64_t modified = 0, changed = 0;
-    bool operator==(const Stamp&) const = default;
-};
-
-Stamp stampOf(const struct stat& st) {
-    return {st.st_dev, st.st_ino, st.st_size,
-            std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
-            std::int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
-}
-
 struct Answer {
-    Stamp stamp;
+    FileStamp stamp;
     FfmpegGate::Verdict verdict = FfmpegGate::Verdict::Free;
 };
 
@@ -660,7 +647,7 @@ namespace {
 std::optional<bool> keptBefore(const QString& file, const struct stat& st) {
     const QMutexLocker lock(&answersLock);
     const auto it = answers().constFind(file);
-    if (it != answers().constEnd() && it->stamp == stampOf(st))
+    if (it != answers().constEnd() && it->stamp == fileStamp(st))
         return it->verdict != FfmpegGate::Verdict::Free;
     return std::nullopt;
 }
@@ -668,7 +655,7 @@ std::optional<bool> keptBefore(const QString& file, const struct stat& st) {
 // Walks the regular file open as `fd` (as `st` found it) and keeps the answer.
 bool walkOpen(const QString& file, int fd, const struct stat& st) {
     Answer answer;
-    answer.stamp = stampOf(st);
+    answer.stamp = fileStamp(st);
     answer.verdict = FfmpegGate::verdict(fd);
     remember(file, answer);
     return answer.verdict != FfmpegGate::Verdict::Free;
