@@ -535,8 +535,7 @@ QByteArray atom(const char* type, const QByteArray& body) {
 }
 
 // An .m4a of two seconds of AAC whose movie header ends with `count`
-// freeform tags ("----" atoms, as iTunes writes them), added here to the
-// movie header ffmpeg writes at the file's end.
+// freeform tags (m4aWithTags).
 QString m4aWithFreeformTags(int count) {
     const QString path = tempFile(QStringLiteral("freeform-tags-%1.m4a").arg(count));
     if (QFile::exists(path))
@@ -545,27 +544,8 @@ QString m4aWithFreeformTags(int count) {
     if (!QFile::exists(source) && !runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2",
                                               "-ac", "2", "-c:a", "aac", source}))
         qFatal("cannot make %s", qPrintable(source));
-    const QByteArray plain = readFile(source);
-    qsizetype moov = 0;
-    while (moov + 8 <= plain.size() && plain.mid(moov + 4, 4) != "moov")
-        moov += quint32(be32At(plain, moov));
-    if (moov + 8 > plain.size() || moov + quint32(be32At(plain, moov)) != plain.size())
-        qFatal("the movie header is not at the end of %s", qPrintable(path));
-    const QByteArray full(4, '\0'); // a full atom's version and flags
-    // The genre "Noise" first.
-    QByteArray items = atom("\xA9gen", atom("data", bigEndian32(1) + bigEndian32(0) + "Noise"));
-    for (int i = 0; i < count; ++i)
-        items += atom("----", atom("mean", full + "com.apple.iTunes") +
-                                  atom("name", full + "KEY" + QByteArray::number(i)) +
-                                  atom("data", bigEndian32(1) + bigEndian32(0) + "value " +
-                                                   QByteArray::number(i)));
-    const QByteArray handler =
-        atom("hdlr", full + QByteArray(4, '\0') + "mdirappl" + QByteArray(9, '\0'));
-    const QByteArray udta = atom("udta", atom("meta", full + handler + atom("ilst", items)));
-    QByteArray movie = plain.mid(moov);
-    movie.replace(0, 4, bigEndian32(quint32(movie.size() + udta.size())));
-    if (!writeFile(path, plain.left(moov) + movie + udta))
-        qFatal("cannot write %s", qPrintable(path));
+    if (!m4aWithTags(source, path, count))
+        qFatal("cannot write %s: is its movie header at its end?", qPrintable(path));
     return path;
 }
 
@@ -696,6 +676,29 @@ QString oggFlacWithComments(int count) {
     return path;
 }
 } // namespace
+
+bool m4aWithTags(const QString& source, const QString& path, int count) {
+    const QByteArray plain = readFile(source);
+    qsizetype moov = 0;
+    while (moov + 8 <= plain.size() && plain.mid(moov + 4, 4) != "moov")
+        moov += quint32(be32At(plain, moov));
+    if (moov + 8 > plain.size() || moov + quint32(be32At(plain, moov)) != plain.size())
+        return false;
+    const QByteArray full(4, '\0'); // a full atom's version and flags
+    // The genre "Noise" first.
+    QByteArray items = atom("\xA9gen", atom("data", bigEndian32(1) + bigEndian32(0) + "Noise"));
+    for (int i = 0; i < count; ++i)
+        items += atom("----", atom("mean", full + "com.apple.iTunes") +
+                                  atom("name", full + "KEY" + QByteArray::number(i)) +
+                                  atom("data", bigEndian32(1) + bigEndian32(0) + "value " +
+                                                   QByteArray::number(i)));
+    const QByteArray handler =
+        atom("hdlr", full + QByteArray(4, '\0') + "mdirappl" + QByteArray(9, '\0'));
+    const QByteArray udta = atom("udta", atom("meta", full + handler + atom("ilst", items)));
+    QByteArray movie = plain.mid(moov);
+    movie.replace(0, 4, bigEndian32(quint32(movie.size() + udta.size())));
+    return writeFile(path, plain.left(moov) + movie + udta);
+}
 
 QString crowdedFile(Crowded kind, int count) {
     switch (kind) {

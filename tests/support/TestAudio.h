@@ -113,6 +113,11 @@ QList<qint64> childrenNamed(const QStringList& programs = {QStringLiteral("ffmpe
 // after it numbered on); false when it cannot.
 bool oggWithComments(const QString& source, const QString& path, int count);
 
+// `source`, an .m4a as ffmpeg writes it (its movie header last), written to
+// `path` with its movie header ending in the genre "Noise" and `count`
+// freeform tags ("----" atoms, as iTunes writes them); false when it cannot.
+bool m4aWithTags(const QString& source, const QString& path, int count);
+
 // Two seconds of sound whose tags FFmpeg would gather for minutes: an .m4a
 // whose movie header ends with `count` freeform tags ("----" atoms, as
 // iTunes writes them), an MP3 behind an ID3v2.3 tag of `count` TXXX frames
