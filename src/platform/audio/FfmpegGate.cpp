@@ -96,7 +96,7 @@ std::int64_t leadingFrames(FileWindow& b, std::int64_t& after) {
         at += id3TagBytes(h);
     }
     after = at;
-    return frames;
+    return std::min(frames, kPast);
 }
 
 // ---- Ogg ----
