@@ -304,11 +304,11 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
     p.roadDecode = RoadDecode{startDecode(track, false), generation};
 }
 
-void App::refuseUnreadable(const Track& track) {
-    // Its format is one FFmpeg reads, but not with so many tags: said so,
+void App::refuseUnreadable(const Track& track, bool readFailed) {
+    // A format only FFmpeg reads, kept from it for its tags alone: said so,
     // rather than that the format is not supported.
-    const bool crowded = platform::FfmpegGate::knownVerdict(track.path) ==
-                         platform::FfmpegGate::Verdict::Crowded;
+    const bool crowded = !readFailed && platform::FfmpegGate::knownVerdict(track.path) ==
+                                            platform::FfmpegGate::Verdict::Crowded;
     endFailed(*this, crowded ? Failure::FileCrowded : Failure::FileUnreadable,
               QFileInfo(track.path).fileName(),
               "the file is refused, and ffmpeg may not read it either");
