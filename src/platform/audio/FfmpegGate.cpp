@@ -358,7 +358,7 @@ std::int64_t riffTags(FileWindow& b, std::int64_t start) {
                 break; // its length is nowhere: nothing after it is found
             size = dataSize;
         }
-        const std::int64_t end = std::min(body + size, b.size());
+        const std::int64_t end = size > b.size() - body ? b.size() : body + size;
         if (named("id3 ") || named("ID3 ")) {
             tags += tagFrames(b, body);
         } else if (wav && named("LIST")) {
@@ -376,6 +376,8 @@ std::int64_t riffTags(FileWindow& b, std::int64_t start) {
         } else if (aiff && (named("NAME") || named("AUTH") || named("(c) ") || named("ANNO"))) {
             ++tags;
         }
+        if (size >= b.size() - body)
+            break; // nothing after it is in the file
         at = body + size + (size & 1);
     }
     // A chunk's tag may claim more than its chunk (FFmpeg reads it whole),
