@@ -417,8 +417,10 @@ public:
     void stopRoadRender();
     // Instead of the decode road, for a file our reader refused that ffmpeg
     // must not read either (AudioFile::Opened::keptFromFfmpeg): the track
-    // ends with the message that its file cannot be read.
-    void refuseUnreadable(const Track& track);
+    // ends with the message that its file cannot be read, or, refused at its
+    // open for its tags alone, that it carries too many tags.
+    // `readFailed`: our reader opened it, and its first read failed.
+    void refuseUnreadable(const Track& track, bool readFailed = false);
     // The render's completion on the main thread: the rendered file (none:
     // the render failed). A completion whose generation is not the current
     // one only deletes its file.

@@ -22,6 +22,8 @@ QString failureKorean(Failure cause) {
         return QStringLiteral("파일을 읽을 수 없거나 지원하지 않는 형식입니다: ");
     case Failure::FileTooSlow:
         return QStringLiteral("파일을 여는 데 너무 오래 걸렸습니다: ");
+    case Failure::FileCrowded:
+        return QStringLiteral("태그가 너무 많아 이 파일을 재생할 수 없습니다: ");
     }
     return QStringLiteral("프로그램을 시작하지 못했습니다: ");
 }

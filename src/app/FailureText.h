@@ -28,6 +28,7 @@ enum class Failure {
     FileNotWritable,      // no permission, or the disk is full
     FileUnreadable,       // unreadable, or of a format no player reads
     FileTooSlow,          // its disk took too long to open it
+    FileCrowded,          // tags no reader may gather, and no other reader of its format
 };
 
 // What lies at a program's path.

@@ -20,9 +20,15 @@ FileStamp fileStamp(const QString& path, const QString& currentDir) {
     struct stat st {};
     if (::stat(QFile::encodeName(absolute).constData(), &st) != 0)
         return {};
+    return fileStamp(st);
+}
+
+FileStamp fileStamp(const struct stat& st) {
+    constexpr qint64 kNsPerSecond = 1000000000;
     FileStamp stamp;
     stamp.size = qint64(st.st_size);
-    stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + qint64(st.st_mtim.tv_nsec);
+    stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * kNsPerSecond + qint64(st.st_mtim.tv_nsec);
+    stamp.changedNs = qint64(st.st_ctim.tv_sec) * kNsPerSecond + qint64(st.st_ctim.tv_nsec);
     stamp.device = quint64(st.st_dev);
     stamp.inode = quint64(st.st_ino);
     return stamp;

@@ -43,6 +43,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/Platform.h"
 #include "platform/audio/AudioPlayer.h"
+#include "platform/audio/FfmpegGate.h"
 #include "playback/Transport.h"
 #include "ui/PlayButton.h"
 #include "ui/StatusLabel.h"
@@ -303,8 +304,13 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
     p.roadDecode = RoadDecode{startDecode(track, false), generation};
 }
 
-void App::refuseUnreadable(const Track& track) {
-    endFailed(*this, Failure::FileUnreadable, QFileInfo(track.path).fileName(),
+void App::refuseUnreadable(const Track& track, bool readFailed) {
+    // A format only FFmpeg reads, kept from it for its tags alone: said so,
+    // rather than that the format is not supported.
+    const bool crowded = !readFailed && platform::FfmpegGate::knownVerdict(track.path) ==
+                                            platform::FfmpegGate::Verdict::Crowded;
+    endFailed(*this, crowded ? Failure::FileCrowded : Failure::FileUnreadable,
+              QFileInfo(track.path).fileName(),
               "the file is refused, and ffmpeg may not read it either");
 }
 

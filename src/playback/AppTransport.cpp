@@ -169,7 +169,7 @@ void App::audioPlayerDidFinishPlaying(const platform::AudioPlayer& player, bool 
         // Asked when its file was opened (no disk is touched here): read
         // through the mask or past its tags, and no further.
         else if (platform::FfmpegGate::known(p.current->path).value_or(false))
-            refuseUnreadable(*p.current);
+            refuseUnreadable(*p.current, true);
         else
             startDecodeRoad(*p.current, p.generation);
         return;

@@ -31,7 +31,7 @@ bool setModified(const QString& path, qint64 sec, long nsec) {
 constexpr qint64 kSeen = 1700000000; // the time the file had when first stamped
 
 // What happens to the file between two stamps.
-enum class Change { None, NewTime, ReplacedAlike, Resized, Removed };
+enum class Change { None, NewTime, TimePutBack, ReplacedAlike, Resized, Removed };
 struct StampCase {
     const char* name;
     Change change;
@@ -41,6 +41,7 @@ struct StampCase {
 const std::vector<StampCase> stampCases{
     {"left alone: the same",                                         Change::None,          true},
     {"written again at its size, a moment later: another",           Change::NewTime,       false},
+    {"written again at its size, its time put back: another",        Change::TimePutBack,   false},
     {"replaced by another file of its size and time: another",       Change::ReplacedAlike, false},
     {"grown at the same time: another",                              Change::Resized,       false},
     {"removed: none",                                                Change::Removed,       false},
@@ -86,6 +87,20 @@ private slots:
             QVERIFY(test::writeFile(path, "again"));
             QVERIFY(setModified(path, kSeen, 1000000));
             break;
+        case Change::TimePutBack: {
+            // Once the clock that stamps changes has moved on (a file made
+            // now shows it), lest both changes fall within one of its ticks.
+            const QString probe = dir.filePath("probe");
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return test::writeFile(probe, "p") &&
+                           fileStamp(probe).changedNs > before.changedNs;
+                },
+                5000));
+            QVERIFY(test::writeFile(path, "again"));
+            QVERIFY(setModified(path, kSeen, 0));
+            break;
+        }
         case Change::ReplacedAlike: {
             const QString other = dir.filePath("other.wv");
             QVERIFY(test::writeFile(other, "other"));

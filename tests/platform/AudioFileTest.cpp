@@ -467,6 +467,17 @@ private slots:
         QTest::newRow(".m4a, 9,000 items: read") << "m4a" << 9000 << false;
         QTest::newRow(".m4a, 10,001 items: kept") << "m4a" << 10000 << true;
         QTest::newRow("MP3 with a 4 MB picture: read") << "MP3 picture" << 0 << false;
+        // Containers whose tags stand elsewhere: an ID3 chunk after a WAV's or
+        // an AIFF's sound, comments in FLAC in Ogg, an APEv2 tag ending a
+        // WavPack; each with the genre as well.
+        QTest::newRow("WAV, ID3 chunk of 10,000 frames: read") << "WAV" << 9999 << false;
+        QTest::newRow("WAV, ID3 chunk of 10,001 frames: kept") << "WAV" << 10000 << true;
+        QTest::newRow("AIFF, ID3 chunk of 10,000 frames: read") << "AIFF" << 9999 << false;
+        QTest::newRow("AIFF, ID3 chunk of 10,001 frames: kept") << "AIFF" << 10000 << true;
+        QTest::newRow("Ogg FLAC, 10,000 comments: read") << "Ogg FLAC" << 10000 << false;
+        QTest::newRow("Ogg FLAC, 10,001 comments: kept") << "Ogg FLAC" << 10001 << true;
+        QTest::newRow("WavPack, APEv2 of 10,000 items: read") << "WavPack" << 9999 << false;
+        QTest::newRow("WavPack, APEv2 of 10,001 items: kept") << "WavPack" << 10000 << true;
     }
     void gateKeepsOnlyCrowdedTags() {
         QFETCH(QString, kind);
@@ -502,18 +513,98 @@ private slots:
                                           : kind == "MP3 stray" ? test::Crowded::Mp3ZeroAfterTags
                                           : kind == "Vorbis"    ? test::Crowded::Vorbis
                                           : kind == "Opus"      ? test::Crowded::Opus
+                                          : kind == "WAV"       ? test::Crowded::Wav
+                                          : kind == "AIFF"      ? test::Crowded::Aiff
+                                          : kind == "Ogg FLAC"  ? test::Crowded::OggFlac
+                                          : kind == "WavPack"   ? test::Crowded::WavPack
                                                                 : test::Crowded::M4a;
             path = test::crowdedFile(crowded, count);
         }
         QCOMPARE(FfmpegGate::kept(path), kept);
         QCOMPARE(FfmpegGate::known(path), std::optional(kept));
-        // Our own reader plays each (an .m4a only through FFmpeg, when it may).
-        if (kind != "m4a" || !kept) {
-            auto r = AudioFile::open(path);
+        // Our own reader plays each (an .m4a only through FFmpeg, when it
+        // may); Ogg FLAC and WavPack are left to ffmpeg's decode, when it may.
+        const bool ffmpegOnly = kind == "m4a" || kind == "Ogg FLAC" || kind == "WavPack";
+        auto r = AudioFile::open(path);
+        if (ffmpegOnly && kept) {
+            // Refused, and no other reader is to try.
+            QVERIFY(!r.file);
+            QVERIFY(r.keptFromFfmpeg);
+        } else if (kind == "Ogg FLAC" || kind == "WavPack") {
+            QVERIFY(!r.keptFromFfmpeg);
+        } else {
             QVERIFY2(r.file, qPrintable(r.error));
             std::vector<double> got;
             QVERIFY(readAll(*r.file, 4096, &got) > 44100);
         }
+    }
+
+    // The gate counts only the bytes a file holds, whatever its headers
+    // claim: a page's lacing that promises more than the file has, or a
+    // file cut off in its comments, is no crowded file.
+    void gateCountsOnlyBytesPresent_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("a 363-byte Ogg whose second page claims 65,025 bytes: read")
+            << "claims" << false;
+        QTest::newRow("Ogg Vorbis of 20,000 comments cut off after 37,312 bytes: read")
+            << "cut" << false;
+        QTest::newRow("the same Ogg Vorbis whole: kept") << "whole" << true;
+    }
+    void gateCountsOnlyBytesPresent() {
+        QFETCH(QString, kind);
+        QFETCH(bool, kept);
+        const auto le32 = [](quint32 v) {
+            const char b[] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+            return QByteArray(b, 4);
+        };
+        const auto page = [&](quint32 sequence, const QByteArray& lacing) {
+            return QByteArray("OggS\0\0", 6) + QByteArray(8, '\0') + le32(7) + le32(sequence) +
+                   le32(0) + char(lacing.size()) + lacing;
+        };
+        QByteArray bytes;
+        const QString path = test::tempFile(QStringLiteral("present-%1.ogg").arg(kind));
+        if (kind == "claims") {
+            // A Vorbis identification packet of 30 bytes, then a page of 255
+            // full segments holding 23 bytes: a comment packet's start that
+            // declares 20,000 entries.
+            bytes = page(0, QByteArray(1, char(30))) + "\x01vorbis" + QByteArray(23, '\0') +
+                    page(1, QByteArray(255, char(255))) + "\x03vorbis" + le32(4) + "test" +
+                    le32(20000) + QByteArray(4, '\0');
+            QCOMPARE(bytes.size(), 363);
+        } else {
+            bytes = test::readFile(test::crowdedFile(test::Crowded::Vorbis, 20000));
+            if (kind == "cut")
+                bytes.truncate(37312);
+        }
+        QVERIFY(test::writeFile(path, bytes));
+        QCOMPARE(FfmpegGate::kept(path), kept);
+    }
+
+    // Only tags keep a file from FFmpeg, never time: an open that outlasts
+    // its deadline inside FFmpeg (a slow disk, a busy machine) leaves a file
+    // of few enough tags to the next open, which plays it.
+    void aSlowOpenKeepsNothing_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("kept");
+        // The genre and `count` items, read by FFmpeg for far longer than
+        // the deadline below.
+        QTest::newRow(".m4a of 9,001 items: opens at the next request") << 9000 << false;
+        QTest::newRow(".m4a of 10,001 items: kept for its tags") << 10000 << true;
+    }
+    void aSlowOpenKeepsNothing() {
+        QFETCH(int, count);
+        QFETCH(bool, kept);
+        const QString path = test::crowdedFile(test::Crowded::M4a, count);
+        constexpr int kDeadlineMs = 150;
+        const auto slow = AudioFile::open(path, QDeadlineTimer(kDeadlineMs));
+        QVERIFY2(!slow.file, "read whole within the deadline: no open outlasted it");
+        QCOMPARE(slow.keptFromFfmpeg, kept);
+        QCOMPARE(FfmpegGate::known(path), std::optional(kept));
+        const auto next = AudioFile::open(path);
+        QCOMPARE(bool(next.file), !kept);
+        QCOMPARE(next.keptFromFfmpeg, kept);
+        QCOMPARE(FfmpegGate::kept(path), kept);
     }
 
     void seekLandsOnTheFrame() {

@@ -369,6 +369,11 @@ std::uint32_t oggCrc(const QByteArray& bytes) {
     return crc;
 }
 
+QByteArray bigEndian24(quint32 value) {
+    const char bytes[] = {char(value >> 16), char(value >> 8), char(value)};
+    return QByteArray(bytes, 3);
+}
+
 QByteArray le(std::uint64_t value, int bytes) {
     QByteArray out;
     for (int i = 0; i < bytes; ++i)
@@ -440,9 +445,11 @@ bool oggWithComments(const QString& source, const QString& path, int count) {
     }
     if (pages.isEmpty())
         return false;
-    // The header packets: Vorbis has three, Opus two, and the audio starts
-    // on a page of its own.
+    // The header packets: Vorbis has three, Opus two, FLAC (as ffmpeg writes
+    // it) its first and a comment block, and the audio starts on a page of
+    // its own.
     const bool vorbis = pages.first().data.startsWith("\x01vorbis");
+    const bool flac = pages.first().data.startsWith("\x7F" "FLAC");
     const int headers = vorbis ? 3 : 2;
     QList<QByteArray> packets(1);
     int page = 0;
@@ -457,7 +464,9 @@ bool oggWithComments(const QString& source, const QString& path, int count) {
     }
     if (packets.size() != headers + 1 || !packets.last().isEmpty())
         return false;
-    QByteArray tags = vorbis ? QByteArray("\x03vorbis") : QByteArray("OpusTags");
+    QByteArray tags = vorbis ? QByteArray("\x03vorbis")
+                      : flac ? QByteArray() // its block header goes in front below
+                             : QByteArray("OpusTags");
     const QByteArray vendor("test");
     tags += le(std::uint64_t(vendor.size()), 4) + vendor + le(std::uint64_t(count), 4);
     for (int i = 0; i < count; ++i) {
@@ -469,6 +478,8 @@ bool oggWithComments(const QString& source, const QString& path, int count) {
     }
     if (vorbis)
         tags += char(1); // the framing bit
+    if (flac) // the last metadata block, a comment block
+        tags = QByteArray(1, char(0x84)) + bigEndian24(quint32(tags.size())) + tags;
     const std::uint32_t serial = pages.first().serial;
     QList<OggPage> out = paged({packets[0]}, serial);
     out.first().flags = 2; // the stream's first page
@@ -524,8 +535,7 @@ QByteArray atom(const char* type, const QByteArray& body) {
 }
 
 // An .m4a of two seconds of AAC whose movie header ends with `count`
-// freeform tags ("----" atoms, as iTunes writes them), added here to the
-// movie header ffmpeg writes at the file's end.
+// freeform tags (m4aWithTags).
 QString m4aWithFreeformTags(int count) {
     const QString path = tempFile(QStringLiteral("freeform-tags-%1.m4a").arg(count));
     if (QFile::exists(path))
@@ -534,27 +544,8 @@ QString m4aWithFreeformTags(int count) {
     if (!QFile::exists(source) && !runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2",
                                               "-ac", "2", "-c:a", "aac", source}))
         qFatal("cannot make %s", qPrintable(source));
-    const QByteArray plain = readFile(source);
-    qsizetype moov = 0;
-    while (moov + 8 <= plain.size() && plain.mid(moov + 4, 4) != "moov")
-        moov += quint32(be32At(plain, moov));
-    if (moov + 8 > plain.size() || moov + quint32(be32At(plain, moov)) != plain.size())
-        qFatal("the movie header is not at the end of %s", qPrintable(path));
-    const QByteArray full(4, '\0'); // a full atom's version and flags
-    // The genre "Noise" first.
-    QByteArray items = atom("\xA9gen", atom("data", bigEndian32(1) + bigEndian32(0) + "Noise"));
-    for (int i = 0; i < count; ++i)
-        items += atom("----", atom("mean", full + "com.apple.iTunes") +
-                                  atom("name", full + "KEY" + QByteArray::number(i)) +
-                                  atom("data", bigEndian32(1) + bigEndian32(0) + "value " +
-                                                   QByteArray::number(i)));
-    const QByteArray handler =
-        atom("hdlr", full + QByteArray(4, '\0') + "mdirappl" + QByteArray(9, '\0'));
-    const QByteArray udta = atom("udta", atom("meta", full + handler + atom("ilst", items)));
-    QByteArray movie = plain.mid(moov);
-    movie.replace(0, 4, bigEndian32(quint32(movie.size() + udta.size())));
-    if (!writeFile(path, plain.left(moov) + movie + udta))
-        qFatal("cannot write %s", qPrintable(path));
+    if (!m4aWithTags(source, path, count))
+        qFatal("cannot write %s: is its movie header at its end?", qPrintable(path));
     return path;
 }
 
@@ -577,20 +568,9 @@ QString oggFileWithComments(bool opus, int count) {
     return path;
 }
 
-// An MP3 of two seconds behind an ID3v2.3 tag of `count` TXXX frames, with a
-// zero byte between the tag and the first frame when `strayByte`.
-QString mp3WithTxxxFrames(int count, bool strayByte) {
-    const QString path = tempFile((strayByte ? QStringLiteral("txxx-frames-stray-%1.mp3")
-                                             : QStringLiteral("txxx-frames-%1.mp3"))
-                                      .arg(count));
-    if (QFile::exists(path))
-        return path;
-    const QString plain = tempFile(QStringLiteral("before-frames.mp3"));
-    if (!QFile::exists(plain) &&
-        !runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-c:a",
-                    "libmp3lame", "-id3v2_version", "0", plain}))
-        qFatal("cannot make %s", qPrintable(plain));
-    // The genre "Noise" first (ISO-8859-1 text).
+// An ID3v2.3 tag of the genre "Noise" (ISO-8859-1 text) and `count` TXXX
+// frames.
+QByteArray txxxTag(int count) {
     QByteArray frames = "TCON" + bigEndian32(6) + QByteArray(2, '\0') + QByteArray("\0Noise", 6);
     for (int i = 0; i < count; ++i) {
         const QByteArray body = QByteArray("\0KEY", 4) + QByteArray::number(i) +
@@ -608,13 +588,117 @@ QString mp3WithTxxxFrames(int count, bool strayByte) {
                            char(size >> 14 & 0x7F),
                            char(size >> 7 & 0x7F),
                            char(size & 0x7F)};
-    if (!writeFile(path, QByteArray(header, 10) + frames +
-                             (strayByte ? QByteArray(1, '\0') : QByteArray()) + readFile(plain)))
+    return QByteArray(header, 10) + frames;
+}
+
+// An MP3 of two seconds behind an ID3v2.3 tag of `count` TXXX frames, with a
+// zero byte between the tag and the first frame when `strayByte`.
+QString mp3WithTxxxFrames(int count, bool strayByte) {
+    const QString path = tempFile((strayByte ? QStringLiteral("txxx-frames-stray-%1.mp3")
+                                             : QStringLiteral("txxx-frames-%1.mp3"))
+                                      .arg(count));
+    if (QFile::exists(path))
+        return path;
+    const QString plain = tempFile(QStringLiteral("before-frames.mp3"));
+    if (!QFile::exists(plain) &&
+        !runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2", "-c:a",
+                    "libmp3lame", "-id3v2_version", "0", plain}))
+        qFatal("cannot make %s", qPrintable(plain));
+    if (!writeFile(path, txxxTag(count) + (strayByte ? QByteArray(1, '\0') : QByteArray()) +
+                             readFile(plain)))
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }
 
+
+// Two seconds of sound made by ffmpeg into `name` (in the temporary
+// folder) with `codec` options, once per run.
+QString plainSound(const QString& name, const QStringList& codec) {
+    const QString plain = tempFile(name);
+    if (!QFile::exists(plain) &&
+        !runFfmpeg(QStringList{"-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-ac", "2"} +
+                   codec + QStringList{plain}))
+        qFatal("cannot make %s", qPrintable(plain));
+    return plain;
+}
+
+// WAV or AIFF whose sound is followed by an ID3 chunk ("id3 ", "ID3 ")
+// holding txxxTag(count).
+QString withId3Chunk(bool aiff, int count) {
+    const QString path = tempFile(
+        (aiff ? QStringLiteral("id3-chunk-%1.aiff") : QStringLiteral("id3-chunk-%1.wav")).arg(count));
+    if (QFile::exists(path))
+        return path;
+    // (Without the encoder's name, which ffmpeg writes into a WAV's LIST
+    // INFO chunk: one tag more.)
+    QByteArray bytes = readFile(plainSound(aiff ? "before-chunk.aiff" : "before-chunk.wav",
+                                           {"-fflags", "+bitexact"}));
+    const QByteArray tag = txxxTag(count);
+    const auto size = quint32(tag.size());
+    bytes += (aiff ? "ID3 " + bigEndian32(size) : "id3 " + le(size, 4)) + tag;
+    if (size % 2)
+        bytes += '\0';
+    const auto form = quint32(bytes.size() - 8);
+    bytes.replace(4, 4, aiff ? bigEndian32(form) : le(form, 4));
+    if (!writeFile(path, bytes))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// WavPack ending in an APEv2 tag of the genre "Noise" and `count` more
+// items.
+QString wavpackWithApeItems(int count) {
+    const QString path = tempFile(QStringLiteral("ape-items-%1.wv").arg(count));
+    if (QFile::exists(path))
+        return path;
+    const auto item = [](const QByteArray& key, const QByteArray& value) {
+        return le(std::uint64_t(value.size()), 4) + le(0, 4) + key + '\0' + value;
+    };
+    QByteArray items = item("Genre", "Noise");
+    for (int i = 0; i < count; ++i)
+        items += item("KEY" + QByteArray::number(i), "value " + QByteArray::number(i));
+    const QByteArray footer = "APETAGEX" + le(2000, 4) + le(std::uint64_t(items.size() + 32), 4) +
+                              le(std::uint64_t(count + 1), 4) + le(0, 4) + QByteArray(8, '\0');
+    const QString plain = plainSound("before-items.wv", {"-c:a", "wavpack"});
+    if (!writeFile(path, readFile(plain) + items + footer))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// FLAC in Ogg whose comment block holds `count` entries.
+QString oggFlacWithComments(int count) {
+    const QString path = tempFile(QStringLiteral("many-comments-%1.oga").arg(count));
+    if (QFile::exists(path))
+        return path;
+    const QString plain = plainSound("before-comments.oga", {"-c:a", "flac", "-f", "ogg"});
+    if (!oggWithComments(plain, path, count))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
 } // namespace
+
+bool m4aWithTags(const QString& source, const QString& path, int count) {
+    const QByteArray plain = readFile(source);
+    qsizetype moov = 0;
+    while (moov + 8 <= plain.size() && plain.mid(moov + 4, 4) != "moov")
+        moov += quint32(be32At(plain, moov));
+    if (moov + 8 > plain.size() || moov + quint32(be32At(plain, moov)) != plain.size())
+        return false;
+    const QByteArray full(4, '\0'); // a full atom's version and flags
+    // The genre "Noise" first.
+    QByteArray items = atom("\xA9gen", atom("data", bigEndian32(1) + bigEndian32(0) + "Noise"));
+    for (int i = 0; i < count; ++i)
+        items += atom("----", atom("mean", full + "com.apple.iTunes") +
+                                  atom("name", full + "KEY" + QByteArray::number(i)) +
+                                  atom("data", bigEndian32(1) + bigEndian32(0) + "value " +
+                                                   QByteArray::number(i)));
+    const QByteArray handler =
+        atom("hdlr", full + QByteArray(4, '\0') + "mdirappl" + QByteArray(9, '\0'));
+    const QByteArray udta = atom("udta", atom("meta", full + handler + atom("ilst", items)));
+    QByteArray movie = plain.mid(moov);
+    movie.replace(0, 4, bigEndian32(quint32(movie.size() + udta.size())));
+    return writeFile(path, plain.left(moov) + movie + udta);
+}
 
 QString crowdedFile(Crowded kind, int count) {
     switch (kind) {
@@ -626,6 +710,13 @@ QString crowdedFile(Crowded kind, int count) {
     case Crowded::Vorbis:
     case Crowded::Opus:
         return oggFileWithComments(kind == Crowded::Opus, count);
+    case Crowded::Wav:
+    case Crowded::Aiff:
+        return withId3Chunk(kind == Crowded::Aiff, count);
+    case Crowded::OggFlac:
+        return oggFlacWithComments(count);
+    case Crowded::WavPack:
+        return wavpackWithApeItems(count);
     }
     return {};
 }

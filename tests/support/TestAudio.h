@@ -113,14 +113,22 @@ QList<qint64> childrenNamed(const QStringList& programs = {QStringLiteral("ffmpe
 // after it numbered on); false when it cannot.
 bool oggWithComments(const QString& source, const QString& path, int count);
 
+// `source`, an .m4a as ffmpeg writes it (its movie header last), written to
+// `path` with its movie header ending in the genre "Noise" and `count`
+// freeform tags ("----" atoms, as iTunes writes them); false when it cannot.
+bool m4aWithTags(const QString& source, const QString& path, int count);
+
 // Two seconds of sound whose tags FFmpeg would gather for minutes: an .m4a
 // whose movie header ends with `count` freeform tags ("----" atoms, as
 // iTunes writes them), an MP3 behind an ID3v2.3 tag of `count` TXXX frames
 // (with a zero byte between the tag and the first frame), Ogg Vorbis or Opus
-// whose comment packet holds `count` entries; each with the genre "Noise"
-// among them, first. Made once per run in the
-// temporary folder; its path, or the test aborts.
-enum class Crowded { M4a, Mp3, Mp3ZeroAfterTags, Vorbis, Opus };
+// whose comment packet holds `count` entries, FLAC in Ogg whose comment
+// block does, WAV or AIFF with an ID3 chunk after the sound holding an
+// ID3v2.3 tag of `count` TXXX frames, WavPack ending in an APEv2 tag of
+// `count` items (and the genre); each with the genre "Noise" among them,
+// first. Made once per run in the temporary folder; its path, or the test
+// aborts.
+enum class Crowded { M4a, Mp3, Mp3ZeroAfterTags, Vorbis, Opus, OggFlac, Wav, Aiff, WavPack };
 QString crowdedFile(Crowded kind, int count);
 
 // `wav` encoded by ffmpeg to FLAC on its standard output, which it cannot

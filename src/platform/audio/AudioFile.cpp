@@ -266,15 +266,11 @@ AudioFile::Opened AudioFile::open(const QString& path, QDeadlineTimer deadline) 
     }
     if (!f) {
         // libsndfile's reason stands unless FFmpeg knows the file's kind.
-        const bool timeLeft = !deadline.hasExpired();
         CodecReader::Opened c = CodecReader::open(shareOf(fd), path, deadline);
         if (!c.reader) {
-            // FFmpeg spent the open's time on the file's header (its tags):
-            // no other run of FFmpeg is to spend it there again.
-            if (timeLeft && deadline.hasExpired()) {
-                FfmpegGate::keep(path, fd);
-                r.keptFromFfmpeg = true;
-            }
+            // An open that outlasted its deadline says nothing of the file
+            // (a slow disk, a busy machine): the next one may well succeed,
+            // so nothing is kept from FFmpeg for it.
             r.error = describe(path, c.recognised ? c.why : refused);
             return r;
         }

@@ -1,5 +1,7 @@
 #include "platform/audio/FfmpegGate.h"
 
+#include "app/FileStamp.h"
+#include "platform/audio/FileWindow.h"
 #include "platform/audio/FlacMetaMask.h"
 #include "platform/audio/Id3Size.h"
 
@@ -9,7 +11,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
@@ -21,54 +22,9 @@ namespace ql::platform {
 namespace {
 
 constexpr std::int64_t kPast = FfmpegGate::kManyTags + 1;
-
-// A file's bytes read a window at a time: the walks ask for a few bytes at
-// once, mostly just after the last ones.
-class Bytes {
-public:
-    explicit Bytes(int fd) : m_fd(fd) {
-        struct stat st {};
-        m_size = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
-    }
-    std::int64_t size() const { return m_size; }
-    // The `n` bytes at `at`, or nullptr when they are not all in the file.
-    const std::uint8_t* at(std::int64_t at, std::int64_t n) {
-        if (at < 0 || n < 0 || n > kBytes || at > m_size - n)
-            return nullptr;
-        if (at < m_start || at + n > m_start + m_held) {
-            m_start = at;
-            m_held = 0;
-            const std::int64_t want = std::min<std::int64_t>(kBytes, m_size - at);
-            while (m_held < want) {
-                const ssize_t got = ::pread(m_fd, m_bytes.data() + m_held,
-                                            std::size_t(want - m_held), off_t(at + m_held));
-                if (got <= 0)
-                    break;
-                m_held += got;
-            }
-            if (m_held < n)
-                return nullptr;
-        }
-        return m_bytes.data() + (at - m_start);
-    }
-
-private:
-    static constexpr std::int64_t kBytes = 1 << 16;
-    int m_fd;
-    std::int64_t m_size = 0;
-    std::int64_t m_start = 0;
-    std::int64_t m_held = 0;
-    std::vector<std::uint8_t> m_bytes = std::vector<std::uint8_t>(std::size_t(kBytes));
-};
-
-std::int64_t be32(const std::uint8_t* p) {
-    return std::int64_t(p[0]) << 24 | std::int64_t(p[1]) << 16 | std::int64_t(p[2]) << 8 |
-           std::int64_t(p[3]);
-}
-std::int64_t le32(const std::uint8_t* p) {
-    return std::int64_t(p[0]) | std::int64_t(p[1]) << 8 | std::int64_t(p[2]) << 16 |
-           std::int64_t(p[3]) << 24;
-}
+// Headers one walk visits at most (boxes, chunks, pages, packets): a walk
+// that needs more is of no real file, and its cost stays bounded.
+constexpr std::int64_t kMostVisits = std::int64_t(1) << 20;
 
 // ---- ID3v2 ----
 
@@ -77,7 +33,7 @@ std::int64_t le32(const std::uint8_t* p) {
 // that names no frame, short of the end, counts as many more as the bytes
 // left could hold: a tag written unsynchronised or in a way this walk does
 // not follow is judged by its room.
-std::int64_t framesIn(Bytes& b, int version, std::uint8_t flags, std::int64_t from,
+std::int64_t framesIn(FileWindow& b, int version, std::uint8_t flags, std::int64_t from,
                       std::int64_t end) {
     if (version < 2 || version > 4)
         return 0; // not read by FFmpeg either
@@ -114,18 +70,50 @@ std::int64_t framesIn(Bytes& b, int version, std::uint8_t flags, std::int64_t fr
     return frames;
 }
 
+// The frames of the ID3v2 tag at `at` (none when no tag starts there), its
+// bytes up to the file's end.
+std::int64_t tagFrames(FileWindow& b, std::int64_t at) {
+    const std::uint8_t* h = b.at(at, kId3Header);
+    if (!h || std::memcmp(h, "ID3", 3) != 0)
+        return 0;
+    const std::int64_t end = at + kId3Header + id3Syncsafe(h + 6);
+    return framesIn(b, h[3], h[5], at + kId3Header, std::min(end, b.size()));
+}
+
+// The frames of the ID3v2 tags at the file's start (FFmpeg reads them
+// before any format's own header), and where they end.
+std::int64_t leadingFrames(FileWindow& b, std::int64_t& after) {
+    std::int64_t frames = 0;
+    // Tags one after another, each taking at least its header.
+    std::int64_t at = 0;
+    for (; frames < kPast;) {
+        const std::uint8_t* h = b.at(at, kId3Header);
+        if (!h || std::memcmp(h, "ID3", 3) != 0)
+            break;
+        // The header of each tag after the first counted too: a file of many
+        // empty tags is no file either.
+        frames += (at > 0 ? 1 : 0) + tagFrames(b, at);
+        at += id3TagBytes(h);
+    }
+    after = at;
+    return std::min(frames, kPast);
+}
+
 // ---- Ogg ----
 
-// One page's header: where its data starts and the length of each segment.
+// One page's header: where its data starts, the length of each segment and
+// how many of the bytes they claim the file holds.
 struct Page {
     std::int64_t at = 0;
     std::uint32_t serial = 0;
     int segments = 0;
     std::uint8_t lacing[255] = {};
-    std::int64_t data = 0; // where the first segment starts
+    std::int64_t data = 0;    // where the first segment starts
+    std::int64_t claimed = 0; // the bytes its segments claim
+    std::int64_t present = 0; // of them, those in the file (fewer on a cut-off page)
 };
 
-bool pageAt(Bytes& b, std::int64_t at, Page& page) {
+bool pageAt(FileWindow& b, std::int64_t at, Page& page) {
     const std::uint8_t* h = b.at(at, 27);
     if (!h || std::memcmp(h, "OggS", 4) != 0 || h[4] != 0)
         return false;
@@ -137,17 +125,23 @@ bool pageAt(Bytes& b, std::int64_t at, Page& page) {
         return false;
     std::memcpy(page.lacing, lacing, std::size_t(page.segments));
     page.data = at + 27 + page.segments;
+    page.claimed = 0;
+    for (int i = 0; i < page.segments; ++i)
+        page.claimed += page.lacing[i];
+    page.present = std::min(page.claimed, b.size() - page.data);
     return true;
 }
 
-// The packets of the file's first logical stream, followed across pages.
+// The packets of the file's first logical stream, followed across pages:
+// only the bytes the file holds are counted, however many a page's lacing
+// claims.
 class OggPackets {
 public:
-    explicit OggPackets(Bytes& b) : m_bytes(b) { m_valid = pageAt(b, 0, m_page); }
+    OggPackets(FileWindow& b, std::int64_t at) : m_bytes(b) { m_valid = pageAt(b, at, m_page); }
     bool valid() const { return m_valid; }
     // Moves through up to `n` more bytes of the current packet, noting where
-    // they lie; false when the stream ends first. `ended`: the packet ended
-    // (the next call reads the next packet).
+    // they lie; false when the stream (or the file) ends first. `ended`: the
+    // packet ended (the next call reads the next packet).
     bool advance(std::int64_t n, bool& ended) {
         ended = false;
         for (;;) {
@@ -157,7 +151,10 @@ public:
                 continue;
             }
             const std::int64_t lace = m_page.lacing[m_segment];
-            const std::int64_t take = std::min(n, lace - m_inSegment);
+            // The bytes of this segment in the file.
+            const std::int64_t here =
+                std::clamp<std::int64_t>(m_page.present - m_segmentStart, 0, lace);
+            const std::int64_t take = std::min(n, here - m_inSegment);
             if (take > 0) {
                 m_spans.push_back({m_page.data + m_segmentStart + m_inSegment, take});
                 m_held += take;
@@ -165,7 +162,7 @@ public:
                 m_inSegment += take;
             }
             if (m_inSegment < lace)
-                return true; // spent within the segment
+                return n == 0; // spent within the segment, or the file ends in it
             m_segmentStart += lace;
             m_inSegment = 0;
             ++m_segment;
@@ -176,6 +173,15 @@ public:
             if (n == 0)
                 return true;
         }
+    }
+    // Passes the rest of the current packet; false when the stream ends first.
+    bool skipPacket(bool& ended) {
+        while (!ended) {
+            startPacket();
+            if (!advance(FileWindow::kBytes, ended))
+                return false;
+        }
+        return true;
     }
     // `n` of the packet's bytes noted so far, from `offset`.
     bool read(std::int64_t offset, int n, std::uint8_t* out) {
@@ -205,16 +211,10 @@ public:
     std::int64_t held() const { return m_held; }
 
 private:
-    static std::int64_t endOf(const Page& page) {
-        std::int64_t end = page.data;
-        for (int i = 0; i < page.segments; ++i)
-            end += page.lacing[i];
-        return end;
-    }
     bool nextPage() {
         // Pages of other streams (none in a plain file) are passed over.
-        std::int64_t next = endOf(m_page);
-        for (int pages = 0; pages < 1 << 16; ++pages) {
+        std::int64_t next = m_page.data + m_page.claimed;
+        while (++m_pages <= kMostVisits) {
             Page page;
             if (!pageAt(m_bytes, next, page))
                 return false;
@@ -225,20 +225,223 @@ private:
                 m_inSegment = 0;
                 return true;
             }
-            next = endOf(page);
+            next = page.data + page.claimed;
         }
         return false;
     }
 
-    Bytes& m_bytes;
+    FileWindow& m_bytes;
     Page m_page;
     bool m_valid = false;
+    std::int64_t m_pages = 0; // followed so far
     int m_segment = 0;
     std::int64_t m_segmentStart = 0; // of the current segment, within the page's data
     std::int64_t m_inSegment = 0;
     std::vector<std::pair<std::int64_t, std::int64_t>> m_spans;
     std::int64_t m_held = 0;
 };
+
+// The packet that starts now: its first `n` bytes into `out`; false when it
+// holds fewer.
+bool packetOpening(OggPackets& packets, int n, std::uint8_t* out, bool& ended) {
+    packets.startPacket();
+    return packets.advance(n, ended) && packets.held() >= n && packets.read(0, n, out);
+}
+
+// The entries of the comment list that follows the `head` bytes already read
+// of the current packet (with four more: the vendor string's length, in
+// `vendorWord`): as many as it declares, no more than the packet's bytes in
+// the file hold (four at least each), up to just past the bound.
+std::int64_t listedComments(OggPackets& packets, std::int64_t head, const std::uint8_t* vendorWord,
+                            bool& ended) {
+    if (ended)
+        return 0;
+    // A vendor string is a few dozen bytes: one that takes more is no
+    // encoder's, and walking it would not be cheap.
+    const std::int64_t vendor = le32(vendorWord);
+    constexpr std::int64_t kLongestVendor = std::int64_t(1) << 16;
+    if (vendor > kLongestVendor) {
+        // One that runs past its packet is no comment packet at all.
+        packets.advance(kLongestVendor, ended);
+        return packets.held() - head - 4 >= kLongestVendor ? kPast : 0;
+    }
+    std::uint8_t word[4] = {};
+    if (!packets.advance(vendor + 4, ended) || packets.held() < head + 8 + vendor ||
+        !packets.read(head + 4 + vendor, 4, word))
+        return 0;
+    const std::int64_t declared = le32(word);
+    const std::int64_t before = packets.held();
+    if (!ended)
+        packets.advance(4 * kPast, ended);
+    return std::min({declared, (packets.held() - before) / 4, kPast});
+}
+
+// The comments of an Ogg stream at `at`: Vorbis, Opus and Speex keep them in
+// their second packet, FLAC in any header packet whose block is a comment
+// block.
+std::int64_t oggCommentsAt(FileWindow& b, std::int64_t at) {
+    OggPackets packets(b, at);
+    if (!packets.valid())
+        return 0;
+    bool ended = false;
+    std::uint8_t first[8] = {};
+    if (!packetOpening(packets, 8, first, ended) || !packets.skipPacket(ended))
+        return 0;
+    std::uint8_t head[12] = {};
+    if (std::memcmp(first, "\x7F" "FLAC", 5) == 0) {
+        // Header packets, each a metadata block, until the first frame.
+        std::int64_t comments = 0;
+        for (std::int64_t n = 0; n < kMostVisits && comments < kPast; ++n) {
+            packets.startPacket();
+            const bool whole = packets.advance(8, ended);
+            if (packets.held() == 0 || !packets.read(0, int(packets.held()), head) ||
+                head[0] == 0xFF)
+                break;
+            if ((head[0] & 0x7F) == 4 && whole && packets.held() == 8)
+                comments += listedComments(packets, 4, head + 4, ended);
+            if (!packets.skipPacket(ended))
+                break;
+        }
+        return std::min(comments, kPast);
+    }
+    struct Kind {
+        const char* first;
+        int firstBytes;
+        const char* comments;
+        int head;
+    };
+    static const Kind kKinds[] = {{"\x01vorbis", 7, "\x03vorbis", 7},
+                                  {"OpusHead", 8, "OpusTags", 8},
+                                  {"Speex   ", 8, "", 0}};
+    for (const Kind& kind : kKinds) {
+        if (std::memcmp(first, kind.first, std::size_t(kind.firstBytes)) != 0)
+            continue;
+        if (!packetOpening(packets, kind.head + 4, head, ended) ||
+            std::memcmp(head, kind.comments, std::size_t(kind.head)) != 0)
+            return 0;
+        return listedComments(packets, kind.head, head + kind.head, ended);
+    }
+    return 0;
+}
+
+// ---- chunks: RIFF (WAV, RF64, BW64), AIFF, Wave64, DSF ----
+
+// Tags FFmpeg reads from a RIFF or AIFF file's chunks: the frames of the
+// ID3v2 tag in an "id3 " or "ID3 " chunk, each item of a WAV's LIST INFO
+// chunk, each of an AIFF's text chunks.
+std::int64_t riffTags(FileWindow& b, std::int64_t start) {
+    const std::uint8_t* h = b.at(start, 12);
+    if (!h)
+        return 0;
+    const bool wav = (std::memcmp(h, "RIFF", 4) == 0 || std::memcmp(h, "RF64", 4) == 0 ||
+                      std::memcmp(h, "BW64", 4) == 0) &&
+                     std::memcmp(h + 8, "WAVE", 4) == 0;
+    const bool aiff = std::memcmp(h, "FORM", 4) == 0 &&
+                      (std::memcmp(h + 8, "AIFF", 4) == 0 || std::memcmp(h + 8, "AIFC", 4) == 0);
+    if (!wav && !aiff)
+        return 0;
+    std::int64_t tags = 0, visits = 0;
+    std::int64_t dataSize = -1; // an RF64's, from its ds64 chunk
+    for (std::int64_t at = start + 12; tags < kPast && ++visits <= kMostVisits;) {
+        const std::uint8_t* c = b.at(at, 8);
+        if (!c)
+            break;
+        std::int64_t size = wav ? le32(c + 4) : be32(c + 4);
+        const std::int64_t body = at + 8;
+        const auto named = [c](const char* id) { return std::memcmp(c, id, 4) == 0; };
+        if (wav && named("ds64")) {
+            if (const std::uint8_t* d = b.at(body + 8, 8))
+                dataSize = le64(d);
+        }
+        if (wav && named("data") && size == 0xFFFFFFFF) {
+            if (dataSize < 0)
+                break; // its length is nowhere: nothing after it is found
+            size = dataSize;
+        }
+        const std::int64_t end = size > b.size() - body ? b.size() : body + size;
+        if (named("id3 ") || named("ID3 ")) {
+            tags += tagFrames(b, body);
+        } else if (wav && named("LIST")) {
+            const std::uint8_t* list = b.at(body, 4);
+            if (list && std::memcmp(list, "INFO", 4) == 0) {
+                for (std::int64_t item = body + 4; item + 8 <= end && tags < kPast &&
+                                                   ++visits <= kMostVisits;) {
+                    const std::uint8_t* i = b.at(item, 8);
+                    if (!i)
+                        break;
+                    ++tags;
+                    item += 8 + le32(i + 4) + (le32(i + 4) & 1);
+                }
+            }
+        } else if (aiff && (named("NAME") || named("AUTH") || named("(c) ") || named("ANNO"))) {
+            ++tags;
+        }
+        if (size >= b.size() - body)
+            break; // nothing after it is in the file
+        at = body + size + (size & 1);
+    }
+    // A chunk's tag may claim more than its chunk (FFmpeg reads it whole),
+    // so the tags of several chunks may lie over the same bytes: however
+    // often they are read, no more tags are gathered than the bytes present
+    // hold (seven at least each).
+    return std::min({tags, (b.size() - start) / 7, kPast});
+}
+
+// The entries of a Wave64 file's summary list.
+std::int64_t w64Tags(FileWindow& b, std::int64_t start) {
+    static const std::uint8_t kRiff[16] = {'r',  'i',  'f',  'f',  0x2E, 0x91, 0xCF, 0x11,
+                                           0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
+    static const std::uint8_t kSummary[16] = {0xBC, 0x94, 0x5F, 0x92, 0x5A, 0x52, 0xD2, 0x11,
+                                              0x86, 0xDC, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+    const std::uint8_t* h = b.at(start, 16);
+    if (!h || std::memcmp(h, kRiff, 16) != 0)
+        return 0;
+    std::int64_t tags = 0, visits = 0;
+    // Chunks of a 16-byte name and an 8-byte size (its header's included),
+    // each starting on 8 bytes.
+    for (std::int64_t at = start + 40; tags < kPast && ++visits <= kMostVisits;) {
+        const std::uint8_t* c = b.at(at, 24);
+        if (!c)
+            break;
+        const std::int64_t size = le64(c + 16);
+        if (size < 24)
+            break;
+        const std::int64_t end = std::min(at + size, b.size());
+        if (std::memcmp(c, kSummary, 16) == 0) {
+            if (const std::uint8_t* count = b.at(at + 24, 4))
+                tags += std::min(le32(count), std::max<std::int64_t>(0, end - at - 28) / 8);
+        }
+        if (size > b.size() - at)
+            break;
+        at += (size + 7) / 8 * 8;
+    }
+    return std::min(tags, kPast);
+}
+
+// The frames of a DSF file's ID3v2 tag, where its header points.
+std::int64_t dsfTags(FileWindow& b, std::int64_t start) {
+    const std::uint8_t* h = b.at(start, 28);
+    if (!h || std::memcmp(h, "DSD ", 4) != 0)
+        return 0;
+    const std::int64_t tag = le64(h + 20);
+    return tag >= start + 28 ? tagFrames(b, tag) : 0; // (after the header)
+}
+
+// ---- APEv2 ----
+
+// The items of an APEv2 tag whose footer ends the file (as FFmpeg looks for
+// one): as many as it declares, no more than its bytes in the file after
+// `start` (past the tags at the start) hold.
+std::int64_t apeItems(FileWindow& b, std::int64_t start) {
+    constexpr std::int64_t kFooter = 32;
+    // A length and flags, a key of a character and its end: ten bytes.
+    constexpr std::int64_t kSmallestItem = 10;
+    const std::uint8_t* f = b.at(b.size() - kFooter, kFooter);
+    if (!f || std::memcmp(f, "APETAGEX", 8) != 0)
+        return 0;
+    const std::int64_t items = std::min(le32(f + 12), b.size() - start) - kFooter;
+    return std::clamp<std::int64_t>(std::min(le32(f + 16), items / kSmallestItem), 0, kPast);
+}
 
 // ---- MPEG-4 ----
 
@@ -249,7 +452,7 @@ struct Box {
 };
 
 // The box at `at` inside [.., limit), or false when none fits there.
-bool boxAt(Bytes& b, std::int64_t at, std::int64_t limit, Box& box) {
+bool boxAt(FileWindow& b, std::int64_t at, std::int64_t limit, Box& box) {
     const std::uint8_t* h = b.at(at, 8);
     if (!h || at + 8 > limit)
         return false;
@@ -258,7 +461,7 @@ bool boxAt(Bytes& b, std::int64_t at, std::int64_t limit, Box& box) {
     box.body = at + 8;
     if (size == 1) {
         const std::uint8_t* large = b.at(at + 8, 8);
-        if (!large)
+        if (!large || (large[0] & 0x80))
             return false;
         size = be32(large) << 32 | be32(large + 4);
         box.body = at + 16;
@@ -277,9 +480,8 @@ bool is(const Box& box, const char* type) {
 
 // Walks boxes, each visit counted against a bound shared by the whole walk.
 struct BoxWalk {
-    Bytes& bytes;
+    FileWindow& bytes;
     std::int64_t visits = 0;
-    static constexpr std::int64_t kMostVisits = std::int64_t(1) << 20;
 
     // Calls `each` for every box in [from, to); false when the visits run out.
     template <typename F> bool children(std::int64_t from, std::int64_t to, F&& each) {
@@ -304,84 +506,19 @@ struct BoxWalk {
     }
 };
 
-} // namespace
 
-std::int64_t FfmpegGate::id3Frames(int fd) {
-    Bytes b(fd);
-    std::int64_t frames = 0;
-    // Tags one after another, each taking at least its header.
-    for (std::int64_t at = 0; frames < kPast;) {
-        const std::uint8_t* h = b.at(at, 10);
-        if (!h || std::memcmp(h, "ID3", 3) != 0)
-            break;
-        const std::int64_t end = at + kId3Header + id3Syncsafe(h + 6);
-        frames += (at > 0 ? 1 : 0) + framesIn(b, h[3], h[5], at + 10, std::min(end, b.size()));
-        at += id3TagBytes(h);
-    }
-    // The header of each tag after the first counted too: a file of many
-    // empty tags is no file either.
-    return frames;
-}
-
-std::int64_t FfmpegGate::oggComments(int fd) {
-    Bytes b(fd);
-    OggPackets packets(b);
-    if (!packets.valid())
-        return 0;
-    bool ended = false;
-    std::uint8_t magic[8] = {};
-    if (!packets.advance(8, ended) || !packets.read(0, 8, magic))
-        return 0;
-    const char* comments = nullptr;
-    std::int64_t head = 0;
-    if (std::memcmp(magic, "\x01vorbis", 7) == 0)
-        comments = "\x03vorbis", head = 7;
-    else if (std::memcmp(magic, "OpusHead", 8) == 0)
-        comments = "OpusTags", head = 8;
-    else
-        return 0;
-    // The identification packet's rest, then the comment packet.
-    while (!ended)
-        if (!packets.advance(1 << 16, ended))
-            return 0;
-    packets.startPacket();
-    std::uint8_t word[8] = {};
-    if (!packets.advance(head + 4, ended) || ended || packets.held() < head + 4 ||
-        !packets.read(0, int(head), magic) ||
-        std::memcmp(magic, comments, std::size_t(head)) != 0 || !packets.read(head, 4, word))
-        return 0;
-    // A vendor string is a few dozen bytes: one that takes more is no
-    // encoder's, and walking it would not be cheap.
-    const std::int64_t vendor = le32(word);
-    constexpr std::int64_t kLongestVendor = std::int64_t(1) << 16;
-    if (vendor > kLongestVendor) {
-        // One that runs past its packet is no comment packet at all.
-        packets.advance(kLongestVendor, ended);
-        return packets.held() - head - 4 >= kLongestVendor ? kPast : 0;
-    }
-    if (!packets.advance(vendor + 4, ended) || packets.held() < head + 8 + vendor ||
-        !packets.read(head + 4 + vendor, 4, word))
-        return 0;
-    const std::int64_t declared = le32(word);
-    // As many as the packet's bytes hold, four at least each.
-    const std::int64_t before = packets.held();
-    if (!ended)
-        packets.advance(4 * kPast, ended);
-    return std::min({declared, (packets.held() - before) / 4, kPast});
-}
-
-std::int64_t FfmpegGate::mp4Items(int fd) {
-    Bytes b(fd);
+// The items of the metadata of the movie header of an MPEG-4 file at
+// `start`; -1 when none starts there.
+std::int64_t mp4ItemsAt(FileWindow& b, std::int64_t start) {
     Box first;
-    if (!boxAt(b, 0, b.size(), first))
-        return 0;
     static const char* const kOpening[] = {"ftyp", "moov", "mdat", "wide", "free", "skip"};
-    if (std::none_of(std::begin(kOpening), std::end(kOpening),
+    if (!boxAt(b, start, b.size(), first) ||
+        std::none_of(std::begin(kOpening), std::end(kOpening),
                      [&](const char* type) { return is(first, type); }))
-        return 0;
+        return -1;
     BoxWalk walk{b};
     std::int64_t items = 0;
-    const bool whole = walk.children(0, b.size(), [&](const Box& top) {
+    const bool whole = walk.children(start, b.size(), [&](const Box& top) {
         if (!is(top, "moov"))
             return true;
         return walk.children(top.body, top.end, [&](const Box& box) {
@@ -398,37 +535,88 @@ std::int64_t FfmpegGate::mp4Items(int fd) {
         });
     });
     // A walk cut off by its bound of boxes is of no real file.
-    if (!whole && walk.visits > BoxWalk::kMostVisits)
+    if (!whole && walk.visits > kMostVisits)
         return kPast;
     return std::min(items, kPast);
 }
 
+// What the walks found of the file open as `b`.
+FfmpegGate::Verdict verdictOf(FileWindow& b) {
+    using Verdict = FfmpegGate::Verdict;
+    const FlacLayout layout = FlacMetaMask::walk(b);
+    if (layout.kind == FlacLayout::Kind::Unsound)
+        return Verdict::Unsound;
+    std::int64_t after = 0;
+    std::int64_t tags = leadingFrames(b, after);
+    if (layout.kind == FlacLayout::Kind::Sound)
+        tags += layout.commentEntries;
+    else if (const std::uint8_t* magic = b.at(after, 4);
+             magic && std::memcmp(magic, "OggS", 4) == 0)
+        tags += oggCommentsAt(b, after);
+    else if (magic && (std::memcmp(magic, "RIFF", 4) == 0 || std::memcmp(magic, "RF64", 4) == 0 ||
+                       std::memcmp(magic, "BW64", 4) == 0 || std::memcmp(magic, "FORM", 4) == 0))
+        tags += riffTags(b, after);
+    else if (magic && std::memcmp(magic, "riff", 4) == 0)
+        tags += w64Tags(b, after);
+    else if (magic && std::memcmp(magic, "DSD ", 4) == 0)
+        tags += dsfTags(b, after);
+    else if (const std::int64_t items = mp4ItemsAt(b, after); items >= 0)
+        tags += items;
+    else
+        tags += apeItems(b, after); // MP3, APE, WavPack, Musepack, TTA, TAK, ...
+    return tags > FfmpegGate::kManyTags ? Verdict::Crowded : Verdict::Free;
+}
+
+} // namespace
+
+std::int64_t FfmpegGate::id3Frames(int fd) {
+    FileWindow b(fd);
+    std::int64_t after = 0;
+    return leadingFrames(b, after);
+}
+
+std::int64_t FfmpegGate::oggComments(int fd) {
+    FileWindow b(fd);
+    std::int64_t after = 0;
+    leadingFrames(b, after);
+    return oggCommentsAt(b, after);
+}
+
+std::int64_t FfmpegGate::mp4Items(int fd) {
+    FileWindow b(fd);
+    std::int64_t after = 0;
+    leadingFrames(b, after);
+    return std::max<std::int64_t>(mp4ItemsAt(b, after), 0);
+}
+
+std::int64_t FfmpegGate::chunkTags(int fd) {
+    FileWindow b(fd);
+    std::int64_t after = 0;
+    leadingFrames(b, after);
+    return std::max({riffTags(b, after), w64Tags(b, after), dsfTags(b, after)});
+}
+
+std::int64_t FfmpegGate::apeItems(int fd) {
+    FileWindow b(fd);
+    std::int64_t after = 0;
+    leadingFrames(b, after);
+    return ::ql::platform::apeItems(b, after);
+}
+
+FfmpegGate::Verdict FfmpegGate::verdict(int fd) {
+    FileWindow b(fd);
+    return verdictOf(b);
+}
+
 bool FfmpegGate::crowded(int fd) {
-    const FlacLayout layout = FlacMetaMask::walk(fd);
-    if (layout.kind != FlacLayout::Kind::NotFlac && FlacMetaMask::keptFromFfmpeg(layout))
-        return true;
-    return id3Frames(fd) > kManyTags || oggComments(fd) > kManyTags || mp4Items(fd) > kManyTags;
+    return verdict(fd) != Verdict::Free;
 }
 
 namespace {
 
-struct Stamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = -1;
-    std::int64_t modified = 0, changed = 0;
-    bool operator==(const Stamp&) const = default;
-};
-
-Stamp stampOf(const struct stat& st) {
-    return {st.st_dev, st.st_ino, st.st_size,
-            std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
-            std::int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
-}
-
 struct Answer {
-    Stamp stamp;
-    bool kept = false;
+    FileStamp stamp;
+    FfmpegGate::Verdict verdict = FfmpegGate::Verdict::Free;
 };
 
 // Answers kept, a few thousand paths at most (a library's worth is walked
@@ -461,18 +649,18 @@ namespace {
 std::optional<bool> keptBefore(const QString& file, const struct stat& st) {
     const QMutexLocker lock(&answersLock);
     const auto it = answers().constFind(file);
-    if (it != answers().constEnd() && it->stamp == stampOf(st))
-        return it->kept;
+    if (it != answers().constEnd() && it->stamp == fileStamp(st))
+        return it->verdict != FfmpegGate::Verdict::Free;
     return std::nullopt;
 }
 
 // Walks the regular file open as `fd` (as `st` found it) and keeps the answer.
 bool walkOpen(const QString& file, int fd, const struct stat& st) {
     Answer answer;
-    answer.stamp = stampOf(st);
-    answer.kept = FfmpegGate::crowded(fd);
+    answer.stamp = fileStamp(st);
+    answer.verdict = FfmpegGate::verdict(fd);
     remember(file, answer);
-    return answer.kept;
+    return answer.verdict != FfmpegGate::Verdict::Free;
 }
 
 } // namespace
@@ -504,18 +692,19 @@ bool FfmpegGate::kept(const QString& path, int fd) {
     return walkOpen(file, fd, st);
 }
 
-std::optional<bool> FfmpegGate::known(const QString& path) {
+std::optional<FfmpegGate::Verdict> FfmpegGate::knownVerdict(const QString& path) {
     const QMutexLocker lock(&answersLock);
     const auto it = answers().constFind(fileOf(path));
     if (it == answers().constEnd())
         return std::nullopt;
-    return it->kept;
+    return it->verdict;
 }
 
-void FfmpegGate::keep(const QString& path, int fd) {
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        remember(fileOf(path), {stampOf(st), true});
+std::optional<bool> FfmpegGate::known(const QString& path) {
+    const std::optional<Verdict> verdict = knownVerdict(path);
+    if (!verdict)
+        return std::nullopt;
+    return *verdict != Verdict::Free;
 }
 
 } // namespace ql::platform

@@ -1,5 +1,6 @@
 #include "platform/audio/FlacMetaMask.h"
 
+#include "platform/audio/FileWindow.h"
 #include "platform/audio/Id3Size.h"
 
 #include <QFile>
@@ -45,42 +46,8 @@ bool readAt(int fd, std::int64_t at, std::uint8_t* out, std::size_t n) {
     return true;
 }
 
-// A file's bytes read a window at a time: the walk asks for a few bytes at
-// once, mostly just after the last ones.
-class Window {
-public:
-    Window(int fd, std::int64_t size) : m_fd(fd), m_size(size) {}
-    // The `n` bytes at `at`, or nullptr when they are not all in the file.
-    const std::uint8_t* at(std::int64_t at, std::int64_t n) {
-        if (at < 0 || n > kBytes || at > m_size - n)
-            return nullptr;
-        if (at < m_start || at + n > m_start + m_held) {
-            m_start = at;
-            m_held = std::min<std::int64_t>(kBytes, m_size - at);
-            if (!readAt(m_fd, at, m_bytes.data(), std::size_t(m_held))) {
-                m_held = 0;
-                return nullptr;
-            }
-        }
-        return m_bytes.data() + (at - m_start);
-    }
-
-private:
-    static constexpr std::int64_t kBytes = 1 << 16;
-    int m_fd;
-    std::int64_t m_size;
-    std::int64_t m_start = 0;
-    std::int64_t m_held = 0;
-    std::vector<std::uint8_t> m_bytes = std::vector<std::uint8_t>(std::size_t(kBytes));
-};
-
-std::int64_t le32(const std::uint8_t* p) {
-    return std::int64_t(p[0]) | std::int64_t(p[1]) << 8 | std::int64_t(p[2]) << 16 |
-           std::int64_t(p[3]) << 24;
-}
-
 // Where "fLaC" stands after the ID3v2 tags at the start, or -1.
-std::int64_t flacStart(Window& bytes) {
+std::int64_t flacStart(FileWindow& bytes) {
     std::int64_t at = 0;
     // Each tag takes at least its header, so this ends within the file.
     while (const std::uint8_t* h = bytes.at(at, kId3Header)) {
@@ -96,7 +63,7 @@ std::int64_t flacStart(Window& bytes) {
 // The entries a comment block of `length` bytes at `body` declares, no more
 // than its bytes can hold: its vendor string's length, the string, the
 // count, then entries of four bytes or more.
-std::int64_t declaredEntries(Window& bytes, std::int64_t body, std::int64_t length) {
+std::int64_t declaredEntries(FileWindow& bytes, std::int64_t body, std::int64_t length) {
     const std::uint8_t* word = bytes.at(body, 4);
     if (length < 8 || !word)
         return 0;
@@ -164,11 +131,12 @@ struct FlacMetaMaskIo {
 };
 
 FlacLayout FlacMetaMask::walk(int fd) {
+    FileWindow bytes(fd);
+    return walk(bytes);
+}
+
+FlacLayout FlacMetaMask::walk(FileWindow& bytes) {
     FlacLayout layout;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return layout;
-    Window bytes(fd, st.st_size);
     const std::int64_t start = flacStart(bytes);
     if (start < 0)
         return layout;
@@ -184,7 +152,7 @@ FlacLayout FlacMetaMask::walk(int fd) {
         const std::int64_t body = at + 4;
         const std::int64_t length =
             std::int64_t(head[1]) << 16 | std::int64_t(head[2]) << 8 | std::int64_t(head[3]);
-        if (length > st.st_size - body || (type == kStreamInfo && length < kStreamInfoBytes))
+        if (length > bytes.size() - body || (type == kStreamInfo && length < kStreamInfoBytes))
             return layout;
         if (type == kVorbisComment) {
             if (layout.commentBlocks.size() == kMostCommentBlocks)
@@ -261,7 +229,7 @@ bool FlacMetaMask::copyMasked(const QString& from, const QString& to) {
     };
     if (out.write("fLaC", 4) != 4)
         return false;
-    Window bytes(fd, st.st_size);
+    FileWindow bytes(fd, st.st_size);
     std::int64_t at = layout.start + 4;
     for (;;) {
         // The walk above found every block whole.
@@ -308,7 +276,7 @@ std::unique_ptr<FlacMetaMask> FlacMetaMask::open(int fd, SF_INFO& info) {
     m->m_masked = std::move(layout.commentBlocks);
     // The stream's pieces: "fLaC" and every block but large padding, then
     // the frames. The walk above found every block whole.
-    Window bytes(m->m_fd, st.st_size);
+    FileWindow bytes(m->m_fd, st.st_size);
     const auto add = [&m](std::int64_t from, std::int64_t length) {
         if (!m->m_pieces.empty() && m->m_pieces.back().from + m->m_pieces.back().length == from)
             m->m_pieces.back().length += length;

@@ -40,6 +40,8 @@ struct SF_INFO;
 
 namespace ql::platform {
 
+class FileWindow;
+
 // What a walk of a file's FLAC metadata found.
 struct FlacLayout {
     enum class Kind {
@@ -81,6 +83,7 @@ public:
     // comment blocks only, a buffer at a time, so a file of a million empty
     // blocks is walked as quickly as it is read.
     static FlacLayout walk(int fd);
+    static FlacLayout walk(FileWindow& bytes);
     static FlacLayout walk(const QString& path);
     // Where the header byte of each comment block sits, for a sound FLAC;
     // empty otherwise.
