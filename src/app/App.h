@@ -1281,6 +1281,12 @@ public:
     std::unique_ptr<QThreadPool> renderQueue;
     // Loudness measurements, two at a time in arrival order.
     std::unique_ptr<QThreadPool> loudQueue;
+    // Work the user asked for over several files (sonic features of a
+    // list), each file read through UserFiles: never Qt's shared pool.
+    std::unique_ptr<QThreadPool> askQueue;
+    // Files handed to the program (a second start, File → Open): their own,
+    // behind no reader of other files.
+    std::unique_ptr<QThreadPool> intakeQueue;
     // Where the opens of audio files for the main thread tell their answers
     // (playback/FileOpen.h); each open runs on a thread of its own.
     std::shared_ptr<FileOpen::Inbox> openInbox;

@@ -1,18 +1,19 @@
 // ---- art: the transport bar's cover ----
 //
-// The default cover shows at once. On the global pool ffmpeg takes the
-// picture embedded in the file out (library/CoverCommand.h), through a file
+// The default cover shows at once. On the file's reader (UserFiles) ffmpeg
+// takes the picture embedded in the file out (library/CoverCommand.h), through a file
 // in the run's private work folder; when there is none and the track's `art`
 // is an https address, that address is fetched on the network thread,
 // bounded in time and size. Whatever arrives is shown
 // only while the track is still the current one. Every failure is silent and
-// leaves the default cover.
+// leaves the default cover, as does a file refused as slow.
 #include "app/App.h"
 
 #include "app/Delivery.h"
 #include "library/CoverCommand.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
+#include "platform/UserFiles.h"
 #include "platform/WebFetch.h"
 #include "app/DecodeCommand.h"
 #include "app/WorkFolder.h"
@@ -95,8 +96,9 @@ void App::loadArt(const Track& track) {
                 app.art->setImage(image);
         });
     };
-    QThreadPool::globalInstance()->start(
-        [program, input, folder, tools, show, art = track.art, children = children] {
+    platform::UserFiles::read(
+        track.path, [program, input, folder, tools, show, art = track.art,
+                     children = children](const platform::UserFiles::Touch&) {
             const std::optional<QImage> picture = extractCover(program, input, folder, children);
             if (!picture)
                 return;
@@ -107,7 +109,7 @@ void App::loadArt(const Track& track) {
             if (const std::optional<QUrl> url = coverAddress(art))
                 // The answer arrives on the network thread: decoded back here.
                 tools->fetchCover(*url, [show](std::optional<QByteArray> body) {
-                    if (body)
+                    if (body) // decoding touches no file: Qt's shared pool
                         QThreadPool::globalInstance()->start(
                             [show, bytes = std::move(*body)] { show(decodeImage(bytes)); });
                 });

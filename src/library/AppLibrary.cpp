@@ -53,9 +53,10 @@ void App::openAudioFiles(const QStringList& paths) {
     const BackendCommand backend = backendLaunch();
     const int limitMs = services.clock->importLimitMs();
     // The job touches no App state; its answer is dropped once a newer
-    // intake has begun.
+    // intake has begun. Its queue is its own: no reader of other files
+    // (held by a slow disk, say) holds it.
     const Delivery delivery(this, library.fileOpenGeneration);
-    QThreadPool::globalInstance()->start([delivery, backend, files, limitMs] {
+    intakeQueue->start([delivery, backend, files, limitMs] {
         IntakeResult result = importFiles(backend, files, limitMs);
         delivery.post([result = std::move(result)](App& app) { app.openFinished(result); });
     });

@@ -11,6 +11,7 @@
 #include "library/QualityLabel.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
+#include "platform/UserFiles.h"
 #include "app/DecodeCommand.h"
 #include "platform/audio/FfmpegGate.h"
 
@@ -98,7 +99,11 @@ void App::requestQuality(const Track& track) {
         return;
     const QString ffprobe = probeTool(QStringLiteral("ffprobe"));
     qualityQueue->start([delivery = Delivery(this), ffprobe, track, children = children] {
-        const QualityResult result = probeQuality(ffprobe, track.path, children);
+        // A file refused as slow is left unfinished: asked again later.
+        QualityResult result{QStringLiteral("확인 불가"), true};
+        platform::UserFiles::readNow(track.path, [&](const platform::UserFiles::Touch&) {
+            result = probeQuality(ffprobe, track.path, children);
+        });
         delivery.post([track, result](App& app) { storeQuality(app, track, result); });
     });
 }

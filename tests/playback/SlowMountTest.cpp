@@ -10,8 +10,11 @@
 #include "app/App.h"
 #include "app/FailureText.h"
 #include "app/UserDefaults.h"
+#include "platform/UserFiles.h"
 #include "platform/audio/AudioPlayer.h"
 #include "playback/DecodeAhead.h"
+#include "ui/ClickImageView.h"
+#include "analysis/WaveformView.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
@@ -29,12 +32,14 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
+#include <QThreadPool>
 
 #include <sndfile.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -137,6 +142,77 @@ const std::vector<SlowCase> slowCases{
 };
 // clang-format on
 
+
+// A FLAC of sixty seconds with a red picture in it, made once with ffmpeg:
+// a track whose info line, cover and waveform all have something to show.
+QString pictured(const QString& name) {
+    const QString path = test::tempFile(name);
+    if (QFile::exists(path))
+        return path;
+    const QString plain = test::tempFile(QStringLiteral("pictured-plain.flac"));
+    const QString png = test::tempFile(QStringLiteral("pictured.png"));
+    if (!test::runFfmpeg({"-y", "-f", "lavfi", "-i", "sine=frequency=330:duration=60", plain}) ||
+        !test::runFfmpeg({"-y", "-f", "lavfi", "-i", "color=c=red:s=64x64", "-frames:v", "1", png}) ||
+        !test::runFfmpeg({"-i", plain, "-i", png, "-map", "0:a", "-map", "1:v", "-c:a", "copy",
+                          "-c:v", "png", "-disposition:v", "attached_pic", path}))
+        qFatal("cannot make %s", qPrintable(path));
+    return path;
+}
+
+// What the window shows of the playing track beside its sound.
+struct Shown {
+    bool info = false;
+    bool cover = false;
+    bool waveform = false;
+};
+Shown shown(const App& app) {
+    return {!app.views.infoLabel->text().isEmpty(), app.art->image() != App::defaultCover(),
+            !app.wave->peaks().empty()};
+}
+
+// Qt's shared pool held to a few threads for one row.
+struct SharedPool {
+    int was = QThreadPool::globalInstance()->maxThreadCount();
+    explicit SharedPool(int threads) {
+        if (threads > 0)
+            QThreadPool::globalInstance()->setMaxThreadCount(threads);
+    }
+    ~SharedPool() { QThreadPool::globalInstance()->setMaxThreadCount(was); }
+    SharedPool(const SharedPool&) = delete;
+    SharedPool& operator=(const SharedPool&) = delete;
+};
+
+struct BesideCase {
+    const char* name;
+    const char* disk;  // the text naming the disk of the tracks asked for first
+    int before;        // how many
+    int sharedThreads; // Qt's shared pool held to this many threads; 0: left
+};
+// clang-format off
+const std::vector<BesideCase> besideCases{
+    {"three tracks on a mount that never answers, then a local FLAC: all of it shows", "hung", 3, 0},
+    {"the same with Qt's shared pool at two threads",                                  "hung", 3, 2},
+    {"twelve tracks at 30 s per open, then a local FLAC: all of it shows",             "held", 12, 0},
+};
+// clang-format on
+
+struct ReadCase {
+    const char* name;
+    const char* file;      // its name tells its disk
+    bool waitedOut;        // a reader waited for it past the deadline first
+    bool playerTooSlow;    // the player's open of it went past its deadline
+    bool answeredSince;    // and a later open of it answered in time
+    bool runs;             // the next reader's work on it runs
+};
+// clang-format off
+const std::vector<ReadCase> readCases{
+    {"a local file is read beside a reader its disk holds",             "r-local.flac", false, false, false, true},
+    {"a file past its deadline is refused to the next reader at once",  "r2-hung.flac", true,  false, false, false},
+    {"a file the player found too slow is left alone by readers",       "r3-local.flac", false, true,  false, false},
+    {"until an open of it answers in time",                             "r4-local.flac", false, true,  true,  true},
+};
+// clang-format on
+
 } // namespace
 
 class SlowMountTest : public QObject {
@@ -229,6 +305,107 @@ private slots:
         QVERIFY(r.app.playback.opens.isEmpty());
         QTest::qWait(300);
         QCOMPARE(slowOpens("c-held.flac"), 0);
+    }
+
+    // The readers of a track shown (its info line, cover, waveform) go
+    // through UserFiles, each file on a reader of its own: the tracks on a
+    // disk that holds their opens hold only their own readers, and a local
+    // track asked for after them plays and shows everything before any
+    // held open has answered.
+    void besideHeldReaders_data() { test::addRows(besideCases); }
+    void besideHeldReaders() {
+        const BesideCase& c = test::currentCase(besideCases);
+        const SharedPool pool(c.sharedThreads);
+        Rig r;
+        QElapsedTimer since;
+        since.start();
+        const QString row = QString::number(&c - besideCases.data()); // its own files
+        for (int i = 0; i < c.before; ++i)
+            r.app.play(trackAt(200 + i, flac(QStringLiteral("b%1-%2-%3.flac")
+                                                 .arg(row)
+                                                 .arg(i)
+                                                 .arg(QString::fromLatin1(c.disk)))));
+        const QString local = pictured(QStringLiteral("beside-local.flac"));
+        r.app.play(trackAt(1, local));
+        QTRY_VERIFY2_WITH_TIMEOUT(r.plays(local), qPrintable(r.status()), kPlayMs);
+        QTRY_VERIFY_WITH_TIMEOUT(shown(r.app).info, kPlayMs);
+        QTRY_VERIFY_WITH_TIMEOUT(shown(r.app).cover, kPlayMs);
+        QTRY_VERIFY_WITH_TIMEOUT(shown(r.app).waveform, kPlayMs);
+        // All of it came while every held open still waited on its disk.
+        // All of it came before any held open could answer (a disk that
+        // never answers; one that answers after 30 s), and each held file
+        // was touched by one reader of its own, however many asked.
+        if (c.disk == QLatin1String("held"))
+            QVERIFY2(since.elapsed() < 30000, "shown only once a held open had answered");
+        for (int i = 0; i < c.before; ++i)
+            QCOMPARE(slowOpens(qPrintable(QStringLiteral("b%1-%2-").arg(row).arg(i)), "ql-read"),
+                     1);
+    }
+
+    // The first touch of a file ahead (its stamp, our reader's refusal,
+    // FFmpeg's verdict) is its reader's, not the render queue's: eight look
+    // aheads held by a mount that never answers leave the queue to the
+    // decode of a local WavPack and to the render of a track that needs one.
+    void lookAheadsHeldLeaveTheRenderQueue() {
+        Rig r;
+        r.app.playback.maxQuality = true;
+        test::fakes(r.app).analysers.upsampleTarget = [](double rate, int,
+                                                         const std::vector<double>&) {
+            return rate == 44100 ? std::optional(88200.0) : std::nullopt;
+        };
+        for (int i = 0; i < 8; ++i)
+            r.app.startDecode(trackAt(300 + i, flac(QStringLiteral("ahead%1-hung.flac").arg(i))),
+                              true);
+        QTRY_COMPARE_WITH_TIMEOUT(slowOpens("ahead"), 8, kPlayMs);
+
+        const QString wv = wavPack(QStringLiteral("ahead-local.wv"));
+        r.app.play(trackAt(1, wv));
+        QTRY_VERIFY2_WITH_TIMEOUT(r.app.isPlaying() && !r.app.playback.loading &&
+                                      r.app.playback.current->id == 1,
+                                  qPrintable(r.status()), kDecodeMs);
+        QVERIFY(r.app.playback.audio->path() != wv); // the decoded file plays
+
+        const QString rendered = flac(QStringLiteral("ahead-render.flac"));
+        r.app.play(trackAt(2, rendered));
+        QTRY_VERIFY2_WITH_TIMEOUT(r.app.isPlaying() && !r.app.playback.loading &&
+                                      r.app.playback.current->id == 2,
+                                  qPrintable(r.status()), kDecodeMs);
+        QVERIFY(r.app.playback.audio->path() != rendered); // the render plays
+        QCOMPARE(slowOpens("ahead", "ql-read"), 8);
+    }
+
+    // UserFiles itself: a file's work is refused at once once the file is
+    // known slow, and runs beside a reader that a disk holds.
+    void readers_data() { test::addRows(readCases); }
+    void readers() {
+        const ReadCase& c = test::currentCase(readCases);
+        // A reader held for the whole test, joined by each row.
+        const QString background = flac(QStringLiteral("r-background-hung.flac"));
+        std::atomic<bool> backgroundRan{false};
+        platform::UserFiles::read(background,
+                                  [&backgroundRan](const auto&) { backgroundRan = true; });
+        const QString path = flac(QString::fromLatin1(c.file));
+        if (c.waitedOut) {
+            QElapsedTimer waited;
+            waited.start();
+            bool ranLate = false;
+            QVERIFY(!platform::UserFiles::readNow(path, [&ranLate](const auto&) { ranLate = true; }));
+            QVERIFY(waited.elapsed() >= platform::UserFiles::kLimitMs - 100);
+            QVERIFY(!ranLate);
+        }
+        if (c.playerTooSlow)
+            platform::UserFiles::tooSlow(path);
+        if (c.answeredSince)
+            platform::UserFiles::answered(path);
+        QCOMPARE(platform::UserFiles::slow(path), !c.runs);
+        bool ran = false;
+        const bool asked = platform::UserFiles::readNow(path, [&ran](const auto&) { ran = true; });
+        QCOMPARE(asked, c.runs);
+        QCOMPARE(ran, c.runs);
+        QVERIFY(!backgroundRan);
+        // However often it is asked for, a file is opened once at a time.
+        QVERIFY(slowOpens(c.file) <= 1);
+        QCOMPARE(slowOpens("r-background-hung.flac"), 1);
     }
 
     // SIGTERM while the playing track's open is held by a disk that never
