@@ -10,6 +10,7 @@
 #include "app/App.h"
 #include "app/FailureText.h"
 #include "app/UserDefaults.h"
+#include "library/ToolPaths.h"
 #include "platform/UserFiles.h"
 #include "platform/audio/AudioPlayer.h"
 #include "playback/DecodeAhead.h"
@@ -36,11 +37,13 @@
 
 #include <sndfile.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <atomic>
+#include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -213,6 +216,49 @@ const std::vector<ReadCase> readCases{
 };
 // clang-format on
 
+struct AheadCase {
+    const char* name;
+    const char* kind; // what eight tracks on a hung mount asked of the render queue
+};
+// clang-format off
+const std::vector<AheadCase> aheadCases{
+    {"eight decodes ahead held by a hung mount: a local WavPack and a render play", "decode"},
+    {"eight renders ahead held by a hung mount: a local WavPack and a render play", "render"},
+};
+// clang-format on
+
+struct HandOverCase {
+    const char* name;
+    int hungBefore;       // tracks on a mount that never answers, played first
+    bool sharedPoolHeld;  // Qt's shared pool held by a job of its own meanwhile
+};
+// clang-format off
+const std::vector<HandOverCase> handOverCases{
+    {"a file handed over after three tracks on a hung mount plays",   3, false},
+    {"a file handed over while Qt's shared pool is held plays",       0, true},
+};
+// clang-format on
+
+// Qt's shared pool held to one thread, which a job of the test holds until
+// it goes.
+struct HeldSharedPool {
+    SharedPool pool{1};
+    std::promise<void> release;
+    std::atomic<bool> holding{false};
+    HeldSharedPool() {
+        QThreadPool::globalInstance()->start([this, gone = release.get_future().share()] {
+            holding = true;
+            gone.wait();
+        });
+    }
+    ~HeldSharedPool() {
+        release.set_value();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+    HeldSharedPool(const HeldSharedPool&) = delete;
+    HeldSharedPool& operator=(const HeldSharedPool&) = delete;
+};
+
 } // namespace
 
 class SlowMountTest : public QObject {
@@ -346,17 +392,26 @@ private slots:
     // FFmpeg's verdict) is its reader's, not the render queue's: eight look
     // aheads held by a mount that never answers leave the queue to the
     // decode of a local WavPack and to the render of a track that needs one.
+    void lookAheadsHeldLeaveTheRenderQueue_data() { test::addRows(aheadCases); }
     void lookAheadsHeldLeaveTheRenderQueue() {
+        const AheadCase& c = test::currentCase(aheadCases);
         Rig r;
         r.app.playback.maxQuality = true;
         test::fakes(r.app).analysers.upsampleTarget = [](double rate, int,
                                                          const std::vector<double>&) {
             return rate == 44100 ? std::optional(88200.0) : std::nullopt;
         };
-        for (int i = 0; i < 8; ++i)
-            r.app.startDecode(trackAt(300 + i, flac(QStringLiteral("ahead%1-hung.flac").arg(i))),
-                              true);
-        QTRY_COMPARE_WITH_TIMEOUT(slowOpens("ahead"), 8, kPlayMs);
+        const QString held = QStringLiteral("ahead-%1-").arg(QLatin1String(c.kind));
+        for (int i = 0; i < 8; ++i) {
+            const Track track = trackAt(300 + i, flac(held + QStringLiteral("%1-hung.flac").arg(i)));
+            if (c.kind == QLatin1String("decode")) {
+                r.app.startDecode(track, true);
+            } else {
+                r.app.playback.rateCache.insert(track.path, 44100); // its render is called for
+                r.app.prefetchFX(track);
+            }
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(slowOpens(qPrintable(held)), 8, kPlayMs);
 
         const QString wv = wavPack(QStringLiteral("ahead-local.wv"));
         r.app.play(trackAt(1, wv));
@@ -371,7 +426,7 @@ private slots:
                                       r.app.playback.current->id == 2,
                                   qPrintable(r.status()), kDecodeMs);
         QVERIFY(r.app.playback.audio->path() != rendered); // the render plays
-        QCOMPARE(slowOpens("ahead", "ql-read"), 8);
+        QCOMPARE(slowOpens(qPrintable(held), "ql-read"), 8);
     }
 
     // UserFiles itself: a file's work is refused at once once the file is
@@ -406,6 +461,31 @@ private slots:
         // However often it is asked for, a file is opened once at a time.
         QVERIFY(slowOpens(c.file) <= 1);
         QCOMPARE(slowOpens("r-background-hung.flac"), 1);
+    }
+
+    // A file handed to the program (a second start, the command line, File
+    // → Open) is imported on a queue of its own: behind no reader of other
+    // files, nor anything else on Qt's shared pool.
+    void handOvers_data() { test::addRows(handOverCases); }
+    void handOvers() {
+        const HandOverCase& c = test::currentCase(handOverCases);
+        std::optional<HeldSharedPool> held;
+        if (c.sharedPoolHeld) {
+            held.emplace();
+            QTRY_VERIFY(held->holding.load());
+        }
+        Rig r;
+        test::fakes(r.app).tools.backendCommand = [] {
+            return QStringList{pythonPath().value_or("/usr/bin/python3"),
+                               QStringLiteral(QL_TEST_SUPPORT_DIR "/fake_import.py")};
+        };
+        const QString row = QString::number(&c - handOverCases.data());
+        for (int i = 0; i < c.hungBefore; ++i)
+            r.app.play(trackAt(400 + i, flac(QStringLiteral("h%1-%2-hung.flac").arg(row).arg(i))));
+        // The fake import names the track by the digits of its file's name.
+        const QString local = flac(QStringLiteral("handed%1.flac").arg(41 + c.hungBefore));
+        r.app.openAudioFiles({local});
+        QTRY_VERIFY2_WITH_TIMEOUT(r.plays(local), qPrintable(r.status()), kPlayMs);
     }
 
     // SIGTERM while the playing track's open is held by a disk that never
