@@ -396,12 +396,12 @@ private slots:
     void lookAheadsHeldLeaveTheRenderQueue() {
         const AheadCase& c = test::currentCase(aheadCases);
         Rig r;
-        r.app.playback.maxQuality = true;
         test::fakes(r.app).analysers.upsampleTarget = [](double rate, int,
                                                          const std::vector<double>&) {
             return rate == 44100 ? std::optional(88200.0) : std::nullopt;
         };
         const QString held = QStringLiteral("ahead-%1-").arg(QLatin1String(c.kind));
+        r.app.playback.maxQuality = c.kind != QLatin1String("decode");
         for (int i = 0; i < 8; ++i) {
             const Track track = trackAt(300 + i, flac(held + QStringLiteral("%1-hung.flac").arg(i)));
             if (c.kind == QLatin1String("decode")) {
@@ -413,6 +413,8 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(slowOpens(qPrintable(held)), 8, kPlayMs);
 
+        // Played as it is, our reader refusing it: the decode road.
+        r.app.playback.maxQuality = false;
         const QString wv = wavPack(QStringLiteral("ahead-local.wv"));
         r.app.play(trackAt(1, wv));
         QTRY_VERIFY2_WITH_TIMEOUT(r.app.isPlaying() && !r.app.playback.loading &&
@@ -420,6 +422,8 @@ private slots:
                                   qPrintable(r.status()), kDecodeMs);
         QVERIFY(r.app.playback.audio->path() != wv); // the decoded file plays
 
+        // Upsampled: the render road.
+        r.app.playback.maxQuality = true;
         const QString rendered = flac(QStringLiteral("ahead-render.flac"));
         r.app.play(trackAt(2, rendered));
         QTRY_VERIFY2_WITH_TIMEOUT(r.app.isPlaying() && !r.app.playback.loading &&
