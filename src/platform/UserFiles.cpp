@@ -52,6 +52,8 @@ QSet<QString>& slowPaths() {
     return *set;
 }
 std::atomic<int> running{0};
+// The file this thread reads, on a reader thread.
+thread_local QString serving;
 
 int heldLocked() {
     int n = 0;
@@ -74,6 +76,7 @@ void dropQueueLocked(Reader& reader) {
 }
 
 void serve(const QString& key) {
+    serving = key;
     std::unique_lock lock(mutex);
     for (;;) {
         Reader& reader = readers()[key];
@@ -83,6 +86,8 @@ void serve(const QString& key) {
         }
         const std::shared_ptr<Ask> ask = reader.queue.front();
         reader.queue.pop_front();
+        if (ask->stage == Stage::Dropped) // its asker gave up waiting
+            continue;
         reader.touching = true;
         reader.deadline = QDeadlineTimer(UserFiles::kLimitMs);
         lock.unlock();
@@ -151,6 +156,12 @@ bool UserFiles::read(const QString& path, Job job) {
 
 bool UserFiles::readNow(const QString& path, const Job& job) {
     const QString name = key(path);
+    // Asked by work on this file's own reader: its touch has answered, and
+    // queued behind itself the work would wait for ever.
+    if (serving == name) {
+        job(Touch{FfmpegGate::kept(name)});
+        return true;
+    }
     auto ask = std::make_shared<Ask>();
     // Run before this returns, so what it refers to is still here.
     ask->job = [&job](const Touch& touch) { job(touch); };
