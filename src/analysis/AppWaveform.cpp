@@ -41,9 +41,9 @@ void App::loadWaveform(const Track& track) {
     // Kept whatever plays by then: the cache is by path, and the view takes
     // the peaks only while their track is current.
     // A file refused as slow shows no waveform; asked for again, it is tried again.
-    const bool asked = platform::UserFiles::read(
-        track.path,
-        [delivery = Delivery(this), path = track.path, options, stop](const platform::UserFiles::Touch&) {
+    const bool asked =
+        platform::UserFiles::read(track.path, [delivery = Delivery(this), path = track.path,
+                                               options, stop](const platform::UserFiles::Touch&) {
             const WavePeaks peaks = computeWaveform(path, options);
             delivery.post([path, peaks, stop](App& app) {
                 if (app.waveRun && app.waveRun->second == stop)

@@ -115,7 +115,8 @@ void AudioScanPanel::show(const Track& track) {
     const Delivery delivery(w, m_generation);
     // Read by the file's reader; a file refused as slow is told as unread.
     const bool asked = platform::UserFiles::read(
-        track.path, [this, delivery, run = analyze, path = track.path](const platform::UserFiles::Touch&) {
+        track.path,
+        [this, delivery, run = analyze, path = track.path](const platform::UserFiles::Touch&) {
             std::optional<ScanResult> result = run ? run(path) : std::nullopt;
             delivery.post([this, result = std::move(result)](QWidget&) { apply(result); });
         });

@@ -124,9 +124,8 @@ App::~App() {
     // queue is then waited for only as long as it takes them to notice.
     endSonicJobs();
     const QDeadlineTimer queuesWait(kQueuesWaitMs);
-    for (std::unique_ptr<QThreadPool>* q :
-         {&qualityQueue, &sonicQueue, &genreQueue, &coverQueue, &renderQueue, &loudQueue,
-          &askQueue, &intakeQueue}) {
+    for (std::unique_ptr<QThreadPool>* q : {&qualityQueue, &sonicQueue, &genreQueue, &coverQueue,
+                                            &renderQueue, &loudQueue, &askQueue, &intakeQueue}) {
         if (*q != renderQueue)
             (*q)->clear();
         // A job its disk holds is not waited for: the queue is left to it

@@ -126,9 +126,9 @@ void App::probeOffMain(const QString& path,
     options.program = probeTool(QStringLiteral("ffprobe"));
     options.registry = children;
     const Delivery delivery(this);
-    const bool asked = platform::UserFiles::read(
-        path, [delivery, analysers = services.analysers, options, path,
-               done](const platform::UserFiles::Touch&) {
+    const bool asked =
+        platform::UserFiles::read(path, [delivery, analysers = services.analysers, options, path,
+                                         done](const platform::UserFiles::Touch&) {
             bool cutShort = false;
             ProbeOptions asked = options;
             asked.cutShort = &cutShort;
@@ -210,9 +210,9 @@ void App::queueRender(const RenderSnapshot& snapshot, bool prefetch,
     // render queue: a source its disk holds holds no other render or decode.
     const int priority = prefetch ? kPrefetchPriority : kPlayPriority;
     const Delivery delivery(this);
-    const bool asked = platform::UserFiles::read(
-        snapshot.path,
-        [snapshot, renderer, done, delivery, priority](const platform::UserFiles::Touch&) {
+    const bool asked =
+        platform::UserFiles::read(snapshot.path, [snapshot, renderer, done, delivery,
+                                                  priority](const platform::UserFiles::Touch&) {
             delivery.post([snapshot, renderer, done, delivery, priority](App& app) {
                 app.renderQueue->start(
                     [snapshot, renderer, done, delivery] {

@@ -15,13 +15,13 @@
 // waits for the last.
 #include "app/App.h"
 
+#include "app/DecodeCommand.h"
 #include "app/Delivery.h"
 #include "app/UserDefaults.h"
 #include "library/QualityLabel.h"
 #include "platform/ChildProcess.h"
 #include "platform/UserFiles.h"
 #include "platform/audio/FormatTags.h"
-#include "app/DecodeCommand.h"
 #include "ui/AlbumGrouping.h"
 #include "ui/StatusLabel.h"
 

@@ -2,7 +2,7 @@
 //
 // Files handed to the program (its arguments, a second launch, the open
 // panel) are imported one after another by one-shot runs of the backend
-// script on the global pool; the tail on the main thread takes them into the
+// script on a queue of their own (intakeQueue); the tail on the main thread takes them into the
 // catalog and plays the first. Every intake bumps library.fileOpenGeneration,
 // so the results of an older intake (or of one the quit overtook) are dropped.
 #include "app/App.h"

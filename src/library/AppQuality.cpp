@@ -6,13 +6,13 @@
 // about the file, so it is never saved and the next run asks again.
 #include "app/App.h"
 
+#include "app/DecodeCommand.h"
 #include "app/Delivery.h"
 #include "app/SettingLimits.h"
 #include "library/QualityLabel.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
 #include "platform/UserFiles.h"
-#include "app/DecodeCommand.h"
 #include "platform/audio/FfmpegGate.h"
 
 #include <QDir>

@@ -19,7 +19,6 @@
 #include "app/Delivery.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
-#include "app/DecodeCommand.h"
 #include "platform/UserFiles.h"
 #include "playback/LoudnessMeter.h"
 

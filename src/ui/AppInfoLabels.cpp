@@ -22,8 +22,8 @@ void App::updateInfoLabels(const Track& track) {
     const QString path = track.path;
     // A file refused as slow shows no facts.
     platform::UserFiles::read(
-        path, [delivery = Delivery(this), analysers = services.analysers, registry = children,
-               path, program = probeTool(QStringLiteral("ffprobe"))](const platform::UserFiles::Touch&) {
+        path, [delivery = Delivery(this), analysers = services.analysers, registry = children, path,
+               program = probeTool(QStringLiteral("ffprobe"))](const platform::UserFiles::Touch&) {
             ProbeOptions options;
             options.program = program;
             options.registry = registry;

@@ -7,6 +7,7 @@
 // running, no file of the user's is opened on the main thread, the quit
 // ends the program while an open is still held, and a request waiting for
 // its file's open keeps the decode begun ahead for it.
+#include "analysis/WaveformView.h"
 #include "app/App.h"
 #include "app/FailureText.h"
 #include "app/UserDefaults.h"
@@ -15,7 +16,6 @@
 #include "platform/audio/AudioPlayer.h"
 #include "playback/DecodeAhead.h"
 #include "ui/ClickImageView.h"
-#include "analysis/WaveformView.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
@@ -45,6 +45,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <dlfcn.h>
@@ -145,7 +146,6 @@ const std::vector<SlowCase> slowCases{
 };
 // clang-format on
 
-
 // A FLAC of sixty seconds with a red picture in it, made once with ffmpeg:
 // a track whose info line, cover and waveform all have something to show.
 QString pictured(const QString& name) {
@@ -155,7 +155,8 @@ QString pictured(const QString& name) {
     const QString plain = test::tempFile(QStringLiteral("pictured-plain.flac"));
     const QString png = test::tempFile(QStringLiteral("pictured.png"));
     if (!test::runFfmpeg({"-y", "-f", "lavfi", "-i", "sine=frequency=330:duration=60", plain}) ||
-        !test::runFfmpeg({"-y", "-f", "lavfi", "-i", "color=c=red:s=64x64", "-frames:v", "1", png}) ||
+        !test::runFfmpeg(
+            {"-y", "-f", "lavfi", "-i", "color=c=red:s=64x64", "-frames:v", "1", png}) ||
         !test::runFfmpeg({"-i", plain, "-i", png, "-map", "0:a", "-map", "1:v", "-c:a", "copy",
                           "-c:v", "png", "-disposition:v", "attached_pic", path}))
         qFatal("cannot make %s", qPrintable(path));
@@ -201,12 +202,12 @@ const std::vector<BesideCase> besideCases{
 
 struct ReadCase {
     const char* name;
-    const char* file;      // its name tells its disk
-    bool waitedOut;        // a reader waited for it past the deadline first
-    bool playerTooSlow;    // the player's open of it went past its deadline
-    bool answeredSince;    // and a later open of it answered in time
-    bool fromItsReader;    // the work is asked for by work on the file's own reader
-    bool runs;             // the next reader's work on it runs
+    const char* file;   // its name tells its disk
+    bool waitedOut;     // a reader waited for it past the deadline first
+    bool playerTooSlow; // the player's open of it went past its deadline
+    bool answeredSince; // and a later open of it answered in time
+    bool fromItsReader; // the work is asked for by work on the file's own reader
+    bool runs;          // the next reader's work on it runs
 };
 // clang-format off
 const std::vector<ReadCase> readCases{
@@ -231,8 +232,8 @@ const std::vector<AheadCase> aheadCases{
 
 struct HandOverCase {
     const char* name;
-    int hungBefore;       // tracks on a mount that never answers, played first
-    bool sharedPoolHeld;  // Qt's shared pool held by a job of its own meanwhile
+    int hungBefore;      // tracks on a mount that never answers, played first
+    bool sharedPoolHeld; // Qt's shared pool held by a job of its own meanwhile
 };
 // clang-format off
 const std::vector<HandOverCase> handOverCases{
@@ -405,7 +406,8 @@ private slots:
         const QString held = QStringLiteral("ahead-%1-").arg(QLatin1String(c.kind));
         r.app.playback.maxQuality = c.kind != QLatin1String("decode");
         for (int i = 0; i < 8; ++i) {
-            const Track track = trackAt(300 + i, flac(held + QStringLiteral("%1-hung.flac").arg(i)));
+            const Track track =
+                trackAt(300 + i, flac(held + QStringLiteral("%1-hung.flac").arg(i)));
             if (c.kind == QLatin1String("decode")) {
                 r.app.startDecode(track, true);
             } else {
@@ -415,23 +417,20 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(slowOpens(qPrintable(held)), 8, kPlayMs);
 
-        // Played as it is, our reader refusing it: the decode road.
-        r.app.playback.maxQuality = false;
-        const QString wv = wavPack(QStringLiteral("ahead-local.wv"));
-        r.app.play(trackAt(1, wv));
-        QTRY_VERIFY2_WITH_TIMEOUT(r.app.isPlaying() && !r.app.playback.loading &&
-                                      r.app.playback.current->id == 1,
-                                  qPrintable(r.status()), kDecodeMs);
-        QVERIFY(r.app.playback.audio->path() != wv); // the decoded file plays
-
-        // Upsampled: the render road.
-        r.app.playback.maxQuality = true;
-        const QString rendered = flac(QStringLiteral("ahead-render.flac"));
-        r.app.play(trackAt(2, rendered));
-        QTRY_VERIFY2_WITH_TIMEOUT(r.app.isPlaying() && !r.app.playback.loading &&
-                                      r.app.playback.current->id == 2,
-                                  qPrintable(r.status()), kDecodeMs);
-        QVERIFY(r.app.playback.audio->path() != rendered); // the render plays
+        // Each plays from what the render queue made of it: a WavPack played
+        // as it is (our reader refuses it) by the decode road, a FLAC
+        // upsampled by the render road.
+        const std::vector<std::pair<Track, bool>> plays{
+            {trackAt(1, wavPack(QStringLiteral("ahead-local.wv"))), false},
+            {trackAt(2, flac(QStringLiteral("ahead-render.flac"))), true}};
+        for (const auto& [track, upsampled] : plays) {
+            r.app.playback.maxQuality = upsampled;
+            r.app.play(track);
+            QTRY_VERIFY2_WITH_TIMEOUT(r.app.isPlaying() && !r.app.playback.loading &&
+                                          r.app.playback.current->id == track.id,
+                                      qPrintable(r.status()), kDecodeMs);
+            QVERIFY(r.app.playback.audio->path() != track.path);
+        }
         QCOMPARE(slowOpens(qPrintable(held), "ql-read"), 8);
     }
 
@@ -450,7 +449,8 @@ private slots:
             QElapsedTimer waited;
             waited.start();
             bool ranLate = false;
-            QVERIFY(!platform::UserFiles::readNow(path, [&ranLate](const auto&) { ranLate = true; }));
+            QVERIFY(
+                !platform::UserFiles::readNow(path, [&ranLate](const auto&) { ranLate = true; }));
             QVERIFY(waited.elapsed() >= platform::UserFiles::kLimitMs - 100);
             QVERIFY(!ranLate);
         }
