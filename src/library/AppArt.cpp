@@ -18,6 +18,7 @@
 #include "app/DecodeCommand.h"
 #include "app/WorkFolder.h"
 #include "platform/audio/FfmpegGate.h"
+#include "playback/InFlightFiles.h"
 #include "ui/ClickImageView.h"
 
 #include <QBuffer>
@@ -44,19 +45,28 @@ QImage decodeImage(const QByteArray& bytes) {
 // The embedded picture, through a file in the run's private work folder
 // (`folder`, app/WorkFolder.h), made empty with mode 0600 before ffmpeg
 // writes it and removed on every path; a kill leaves it in that folder,
-// which a later start removes whole. A null picture when there is no such
+// which a later start removes whole. It is one of the files in flight while
+// it exists, so a quit that comes meanwhile deletes it with the others, and
+// none is made once the quit has begun. A null picture when there is no such
 // folder (the address is tried then). None when ffmpeg could not be started
 // or was ended by the quit: then nothing else is tried.
 std::optional<QImage> extractCover(const QString& program, const QString& input,
                                    const QString& folder,
-                                   const std::shared_ptr<platform::ChildRegistry>& children) {
+                                   const std::shared_ptr<platform::ChildRegistry>& children,
+                                   const std::shared_ptr<InFlightFiles>& inFlight) {
     const QString output = coverOutputPath(folder, QUuid::createUuid());
+    if (!inFlight->add(output))
+        return std::nullopt;
+    struct Removal {
+        std::shared_ptr<InFlightFiles> files;
+        QString path;
+        ~Removal() {
+            files->take(path);
+            QFile::remove(path);
+        }
+    } removal{inFlight, output};
     if (!reserveFile(output))
         return QImage();
-    struct Removal {
-        QString path;
-        ~Removal() { QFile::remove(path); }
-    } removal{output};
     if (platform::FfmpegGate::kept(input))
         return QImage(); // none to be had: the web address is tried
     platform::ChildOptions options;
@@ -97,9 +107,10 @@ void App::loadArt(const Track& track) {
         });
     };
     platform::UserFiles::read(
-        track.path, [program, input, folder, tools, show, art = track.art,
-                     children = children](const platform::UserFiles::Touch&) {
-            const std::optional<QImage> picture = extractCover(program, input, folder, children);
+        track.path, [program, input, folder, tools, show, art = track.art, children = children,
+                     inFlight = playback.inFlight](const platform::UserFiles::Touch&) {
+            const std::optional<QImage> picture =
+                extractCover(program, input, folder, children, inFlight);
             if (!picture)
                 return;
             if (!picture->isNull()) {
