@@ -1,7 +1,7 @@
 // ---- analysis: the transport bar's waveform ----
 //
 // Each track start shows the cached peaks at once, or the flat line at once
-// and starts its own computation on the shared pool. One computation runs
+// and starts its own computation on the file's reader (UserFiles). One computation runs
 // at a time: a track start stops the one of a track that no longer plays
 // (its ffmpeg reads the whole file, minutes of a long track nobody looks at
 // any more), so skipping through tracks leaves only the current track's
@@ -14,8 +14,7 @@
 #include "analysis/ComputeWaveform.h"
 #include "analysis/WaveformView.h"
 #include "app/Delivery.h"
-
-#include <QThreadPool>
+#include "platform/UserFiles.h"
 
 #include <utility>
 
@@ -41,8 +40,10 @@ void App::loadWaveform(const Track& track) {
     waveRun = std::pair(track.path, stop);
     // Kept whatever plays by then: the cache is by path, and the view takes
     // the peaks only while their track is current.
-    QThreadPool::globalInstance()->start(
-        [delivery = Delivery(this), path = track.path, options, stop] {
+    // A file refused as slow shows no waveform; asked for again, it is tried again.
+    const bool asked =
+        platform::UserFiles::read(track.path, [delivery = Delivery(this), path = track.path,
+                                               options, stop](const platform::UserFiles::Touch&) {
             const WavePeaks peaks = computeWaveform(path, options);
             delivery.post([path, peaks, stop](App& app) {
                 if (app.waveRun && app.waveRun->second == stop)
@@ -50,6 +51,8 @@ void App::loadWaveform(const Track& track) {
                 app.waveformComputed(path, peaks);
             });
         });
+    if (!asked)
+        waveRun.reset();
 }
 
 void App::stopWaveform() {

@@ -3,6 +3,7 @@
 #include "analysis/BandPlot.h"
 #include "analysis/ScanColors.h"
 #include "app/Delivery.h"
+#include "platform/UserFiles.h"
 #include "ui/Theme.h"
 #include "ui/l10n/L10n.h"
 #include "ui/l10n/Translator.h"
@@ -11,7 +12,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScreen>
-#include <QThreadPool>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -113,10 +113,15 @@ void AudioScanPanel::show(const Track& track) {
 
     // The window goes with the panel: while it is there, so is the panel.
     const Delivery delivery(w, m_generation);
-    QThreadPool::globalInstance()->start([this, delivery, run = analyze, path = track.path] {
-        std::optional<ScanResult> result = run ? run(path) : std::nullopt;
-        delivery.post([this, result = std::move(result)](QWidget&) { apply(result); });
-    });
+    // Read by the file's reader; a file refused as slow is told as unread.
+    const bool asked = platform::UserFiles::read(
+        track.path,
+        [this, delivery, run = analyze, path = track.path](const platform::UserFiles::Touch&) {
+            std::optional<ScanResult> result = run ? run(path) : std::nullopt;
+            delivery.post([this, result = std::move(result)](QWidget&) { apply(result); });
+        });
+    if (!asked)
+        delivery.post([this](QWidget&) { apply(std::nullopt); });
 }
 
 void AudioScanPanel::apply(const std::optional<ScanResult>& result) {

@@ -2,7 +2,8 @@
 // and the coloured verdict.
 //
 // show() resets the window for a track at once and runs the analysis on the
-// global pool; the answer comes back to the main thread and is shown only if
+// file's reader (platform/UserFiles.h; a file refused as slow shows as
+// unread); the answer comes back to the main thread and is shown only if
 // no later show() has replaced it (a request number). A superseded analysis
 // is dropped (the controller stops its readers: App::showAudioScan). A floating tool window that
 // stays on top, hidden (never deleted) when closed, shown without taking the focus, and centred
@@ -37,7 +38,7 @@ public:
     AudioScanPanel(const AudioScanPanel&) = delete;
     AudioScanPanel& operator=(const AudioScanPanel&) = delete;
 
-    // The analysis of a file, run on a pool thread; the controller sets it.
+    // The analysis of a file, run on its reader thread; the controller sets it.
     std::function<std::optional<ScanResult>(const QString& path)> analyze;
 
     void show(const Track& track);

@@ -10,6 +10,7 @@
 #include "listening/LyricsLookup.h"
 #include "listening/LyricsPanel.h"
 #include "listening/NowPlayingWindow.h"
+#include "platform/UserFiles.h"
 #include "platform/audio/AudioPlayer.h"
 #include "playback/SignalPathPanel.h"
 #include "remote/RemoteServer.h"
@@ -72,10 +73,15 @@ App::App(platform::Platform& platform, AppServices services)
       qualityQueue(serialQueue("Quavelark.quality")), sonicQueue(serialQueue("Quavelark.sonic")),
       genreQueue(serialQueue("Quavelark.genre")), coverQueue(serialQueue("Quavelark.cover")),
       renderQueue(std::make_unique<QThreadPool>()), loudQueue(std::make_unique<QThreadPool>()),
+      askQueue(std::make_unique<QThreadPool>()), intakeQueue(std::make_unique<QThreadPool>()),
       openInbox(makeOpenInbox()) {
     renderQueue->setObjectName(QStringLiteral("Quavelark.render"));
     loudQueue->setObjectName(QStringLiteral("Quavelark.loudness"));
     loudQueue->setMaxThreadCount(2);
+    askQueue->setObjectName(QStringLiteral("Quavelark.asks"));
+    askQueue->setMaxThreadCount(2);
+    intakeQueue->setObjectName(QStringLiteral("Quavelark.intake"));
+    intakeQueue->setMaxThreadCount(2);
     status = new StatusLabel(QStringLiteral("음원 불러오는 중…"));
     seek = new SeekSlider;
     clock = new QLabel(QStringLiteral("0:00 / 0:00"));
@@ -114,8 +120,8 @@ App::~App() {
     // queue is then waited for only as long as it takes them to notice.
     endSonicJobs();
     const QDeadlineTimer queuesWait(kQueuesWaitMs);
-    for (std::unique_ptr<QThreadPool>* q :
-         {&qualityQueue, &sonicQueue, &genreQueue, &coverQueue, &renderQueue, &loudQueue}) {
+    for (std::unique_ptr<QThreadPool>* q : {&qualityQueue, &sonicQueue, &genreQueue, &coverQueue,
+                                            &renderQueue, &loudQueue, &askQueue, &intakeQueue}) {
         if (*q != renderQueue)
             (*q)->clear();
         // A job its disk holds is not waited for: the queue is left to it
@@ -151,7 +157,8 @@ App::~App() {
 }
 
 bool App::leftJobsRunning() {
-    return jobsLeftRunning;
+    // A reader of a user's file may be held by its disk: never waited for.
+    return jobsLeftRunning || platform::UserFiles::stillRunning() > 0;
 }
 
 void App::step(const char* name, const QStringList& files) {

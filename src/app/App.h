@@ -272,7 +272,7 @@ public:
     void showSignalPath();
     // While the signal-path panel is shown: refreshes it with the report.
     void refreshSignalPanel();
-    // Probes the source facts of `path` for the report on the global pool;
+    // Probes the source facts of `path` for the report on its reader (UserFiles);
     // they are kept and the panel refreshed when they come for the current
     // track.
     void probeSignalSource(const QString& path);
@@ -738,11 +738,12 @@ public:
     // does). A file whose probe was cut short stays at 0, without another
     // probe, until it is played again.
     double trackRate(const Track& track) const;
-    // Asks ffprobe for the rate of `path` on the global pool.
+    // Asks ffprobe for the rate of `path` on its reader (UserFiles).
     void probeRate(const QString& path);
-    // Runs ffprobe on `path` on the global pool, within the probes' time
-    // limit; `done` gets its facts on the main thread, and whether the run
-    // was cut short (its limit, no ffprobe). Nothing comes once App is gone.
+    // Runs ffprobe on `path` on its reader (UserFiles), within the probes'
+    // time limit; `done` gets its facts on the main thread, and whether the
+    // run was cut short (its limit, no ffprobe, a file refused as slow). Nothing comes once App is
+    // gone.
     void probeOffMain(const QString& path,
                       std::function<void(App&, const StreamFacts&, bool cutShort)> done);
     // Its answer on the main thread: a rate (0 for none) is kept, a cut-short
@@ -1294,6 +1295,12 @@ public:
     std::unique_ptr<QThreadPool> renderQueue;
     // Loudness measurements, two at a time in arrival order.
     std::unique_ptr<QThreadPool> loudQueue;
+    // Work the user asked for over several files (sonic features of a
+    // list), each file read through UserFiles: never Qt's shared pool.
+    std::unique_ptr<QThreadPool> askQueue;
+    // Files handed to the program (a second start, File → Open): their own,
+    // behind no reader of other files.
+    std::unique_ptr<QThreadPool> intakeQueue;
     // Where the opens of audio files for the main thread tell their answers
     // (playback/FileOpen.h); each open runs on a thread of its own.
     std::shared_ptr<FileOpen::Inbox> openInbox;

@@ -24,6 +24,7 @@
 #include "effects/FXPanel.h"
 #include "library/ToolPaths.h"
 #include "platform/PluginHost.h"
+#include "platform/UserFiles.h"
 #include "playback/RateMatch.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
@@ -124,14 +125,19 @@ void App::probeOffMain(const QString& path,
     ProbeOptions options;
     options.program = probeTool(QStringLiteral("ffprobe"));
     options.registry = children;
-    QThreadPool::globalInstance()->start([delivery = Delivery(this), analysers = services.analysers,
-                                          options, path, done = std::move(done)] {
-        bool cutShort = false;
-        ProbeOptions asked = options;
-        asked.cutShort = &cutShort;
-        const StreamFacts facts = analysers->probeAudio(path, asked);
-        delivery.post([done, facts, cutShort](App& app) { done(app, facts, cutShort); });
-    });
+    const Delivery delivery(this);
+    const bool asked =
+        platform::UserFiles::read(path, [delivery, analysers = services.analysers, options, path,
+                                         done](const platform::UserFiles::Touch&) {
+            bool cutShort = false;
+            ProbeOptions asked = options;
+            asked.cutShort = &cutShort;
+            const StreamFacts facts = analysers->probeAudio(path, asked);
+            delivery.post([done, facts, cutShort](App& app) { done(app, facts, cutShort); });
+        });
+    // A file refused as slow: a run cut short, which says nothing lasting.
+    if (!asked)
+        delivery.post([done](App& app) { done(app, StreamFacts(), true); });
 }
 
 void App::probeRate(const QString& path) {
@@ -199,17 +205,33 @@ void App::queueRender(const RenderSnapshot& snapshot, bool prefetch,
     // it goes, and the quit has ended the job's children by then. A render
     // overtaken by a newer play request still comes back, as `done` must take
     // its file back from the files in flight and delete it.
-    renderQueue->start(
-        [snapshot, renderer, done = std::move(done), delivery = Delivery(this)] {
-            RenderResult result = renderer(snapshot);
-            // The quit took the files in flight: this one is ours to delete.
-            if (result.file && !snapshot.inFlight->add(*result.file)) {
-                QFile::remove(*result.file);
-                return;
-            }
-            delivery.post([done, result](App&) { done(result); });
-        },
-        prefetch ? kPrefetchPriority : kPlayPriority);
+    //
+    // The source is first touched by its reader (UserFiles), never on the
+    // render queue: a source its disk holds holds no other render or decode.
+    const int priority = prefetch ? kPrefetchPriority : kPlayPriority;
+    const Delivery delivery(this);
+    const bool asked =
+        platform::UserFiles::read(snapshot.path, [snapshot, renderer, done, delivery,
+                                                  priority](const platform::UserFiles::Touch&) {
+            delivery.post([snapshot, renderer, done, delivery, priority](App& app) {
+                app.renderQueue->start(
+                    [snapshot, renderer, done, delivery] {
+                        RenderResult result = renderer(snapshot);
+                        // The quit took the files in flight: this one is ours to delete.
+                        if (result.file && !snapshot.inFlight->add(*result.file)) {
+                            QFile::remove(*result.file);
+                            return;
+                        }
+                        delivery.post([done, result](App&) { done(result); });
+                    },
+                    priority);
+            });
+        });
+    if (!asked) {
+        RenderResult refused;
+        refused.tooSlow = true;
+        delivery.post([done, refused](App&) { done(refused); });
+    }
 }
 
 void App::discoverPlugins() {

@@ -132,6 +132,9 @@ struct RenderResult {
     // it busy for minutes: FfmpegGate), and no copy of it can be made
     // that it may: the track plays without the processing.
     bool keptFromFfmpeg = false;
+    // Set with no file: the source's disk did not answer in time, or is
+    // known not to (platform/UserFiles.h); nothing was read.
+    bool tooSlow = false;
 };
 
 RenderResult renderFXBlocking(const RenderSnapshot& snapshot);

@@ -1,12 +1,13 @@
 // ---- library: added dates ----
 //
 // Each catalog file's date (birth time, else modification time, else 0) read
-// once per run on the global pool, merged in one step, then a refilter with a
-// new order. Never saved.
+// once per run on the ask queue, each through its reader (UserFiles), merged
+// in one step, then a refilter with a new order. Never saved.
 #include "app/App.h"
 
 #include "app/Delivery.h"
 #include "library/QualityLabel.h"
+#include "platform/UserFiles.h"
 #include "ui/StatusLabel.h"
 
 #include <QFile>
@@ -34,15 +35,18 @@ bool App::readMissingAdded() {
     status->setStringValue(QStringLiteral("받은 날짜 확인 중…"));
     const std::function<double(const QString&)> read =
         [tools = services.tools](const QString& path) { return tools->addedDate(path); };
-    QThreadPool::globalInstance()->start([delivery = Delivery(this), paths, read] {
+    // Each file through its reader: one on a slow disk holds the list at
+    // most once, and is left without a date (asked again next time).
+    askQueue->start([delivery = Delivery(this), paths, read] {
         QHash<QString, double> dates;
         dates.reserve(paths.size());
         for (const QString& path : paths)
-            dates.insert(path, read(path));
-        delivery.post([dates](App& app) {
+            platform::UserFiles::readNow(
+                path, [&](const platform::UserFiles::Touch&) { dates.insert(path, read(path)); });
+        delivery.post([dates, paths](App& app) {
             app.library.added.insert(dates);
-            for (auto it = dates.cbegin(); it != dates.cend(); ++it)
-                app.library.addedPending.remove(it.key());
+            for (const QString& path : paths)
+                app.library.addedPending.remove(path);
             app.filter(true);
         });
     });

@@ -15,12 +15,13 @@
 // waits for the last.
 #include "app/App.h"
 
+#include "app/DecodeCommand.h"
 #include "app/Delivery.h"
 #include "app/UserDefaults.h"
 #include "library/QualityLabel.h"
 #include "platform/ChildProcess.h"
+#include "platform/UserFiles.h"
 #include "platform/audio/FormatTags.h"
-#include "app/DecodeCommand.h"
 #include "ui/AlbumGrouping.h"
 #include "ui/StatusLabel.h"
 
@@ -114,9 +115,14 @@ void App::startGenreScan() {
             std::vector<GenreProbe> probes(std::size_t(size), GenreProbe{});
             for (int i = 0; i < size; ++i)
                 readers.start([&, i] {
+                    // Through the file's reader: one its disk holds keeps
+                    // this batch at most an open's deadline, then is left.
                     if (!stop->load())
-                        probes[std::size_t(i)] =
-                            probeGenre(ffmpegInput(paths[start + i], cwd), ffprobe, options);
+                        platform::UserFiles::readNow(
+                            paths[start + i], [&](const platform::UserFiles::Touch&) {
+                                probes[std::size_t(i)] = probeGenre(
+                                    ffmpegInput(paths[start + i], cwd), ffprobe, options);
+                            });
                 });
             readers.waitForDone();
             if (stop->load())

@@ -2,7 +2,7 @@
 //
 // Files handed to the program (its arguments, a second launch, the open
 // panel) are imported one after another by one-shot runs of the backend
-// script on the global pool; the tail on the main thread takes them into the
+// script on a queue of their own (intakeQueue); the tail on the main thread takes them into the
 // catalog and plays the first. Every intake bumps library.fileOpenGeneration,
 // so the results of an older intake (or of one the quit overtook) are dropped.
 // The quit also kills the import running then, with whatever it started: an
@@ -56,10 +56,10 @@ void App::openAudioFiles(const QStringList& paths) {
     const BackendCommand backend = backendLaunch();
     const int limitMs = services.clock->importLimitMs();
     // The job touches no App state; its answer is dropped once a newer
-    // intake has begun.
+    // intake has begun. Its queue is its own: no reader of other files
+    // (held by a slow disk, say) holds it.
     const Delivery delivery(this, library.fileOpenGeneration);
-    QThreadPool::globalInstance()->start([delivery, backend, files, limitMs,
-                                          stop = library.importStop] {
+    intakeQueue->start([delivery, backend, files, limitMs, stop = library.importStop] {
         IntakeResult result = importFiles(backend, files, limitMs, stop);
         delivery.post([result = std::move(result)](App& app) { app.openFinished(result); });
     });

@@ -6,12 +6,13 @@
 // about the file, so it is never saved and the next run asks again.
 #include "app/App.h"
 
+#include "app/DecodeCommand.h"
 #include "app/Delivery.h"
 #include "app/SettingLimits.h"
 #include "library/QualityLabel.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
-#include "app/DecodeCommand.h"
+#include "platform/UserFiles.h"
 #include "platform/audio/FfmpegGate.h"
 
 #include <QDir>
@@ -98,7 +99,11 @@ void App::requestQuality(const Track& track) {
         return;
     const QString ffprobe = probeTool(QStringLiteral("ffprobe"));
     qualityQueue->start([delivery = Delivery(this), ffprobe, track, children = children] {
-        const QualityResult result = probeQuality(ffprobe, track.path, children);
+        // A file refused as slow is left unfinished: asked again later.
+        QualityResult result{QStringLiteral("확인 불가"), true};
+        platform::UserFiles::readNow(track.path, [&](const platform::UserFiles::Touch&) {
+            result = probeQuality(ffprobe, track.path, children);
+        });
         delivery.post([track, result](App& app) { storeQuality(app, track, result); });
     });
 }

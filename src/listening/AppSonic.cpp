@@ -9,10 +9,11 @@
 // and "sonic.json" is saved after every on-demand batch, every 50 scanned
 // files and at the end of every scan (and by the quit).
 //
-// Two kinds of jobs analyse files, one file at a time, through the file's own
-// ffmpeg and ffprobe children (Analysers::analyzeSonic):
+// Two kinds of jobs analyse files, one file at a time, each through its
+// reader (UserFiles) and the file's own ffmpeg and ffprobe children
+// (Analysers::analyzeSonic):
 //  - withSonic: the few tracks a listening feature is about to compare, on the
-//    global pool, with a completion on the main thread;
+//    ask queue "Quavelark.asks", with a completion on the main thread;
 //  - startSonicScan: every catalog file without an entry, on the serial queue
 //    "Quavelark.sonic", progress every 10 files on the status line.
 // A job holds copies of what it needs and the shared SonicJobs, never App:
@@ -35,6 +36,7 @@
 #include "app/JSONStore.h"
 #include "app/UserDefaults.h"
 #include "listening/SonicVector.h"
+#include "platform/UserFiles.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
@@ -63,8 +65,13 @@ std::optional<std::vector<double>> App::sonicVec(const Track& track) const {
 }
 
 Analyser App::sonicAnalyser() const {
+    // Through the file's reader: a file refused as slow passes unanalysed.
     return [analysers = services.analysers, tools = analysisTools()](const QString& path) {
-        return analysers->analyzeSonic(path, tools);
+        std::optional<Sonic> sonic;
+        platform::UserFiles::readNow(path, [&](const platform::UserFiles::Touch&) {
+            sonic = analysers->analyzeSonic(path, tools);
+        });
+        return sonic;
     };
 }
 
@@ -102,8 +109,8 @@ void App::withSonic(const std::vector<Track>& tracks, std::function<void()> done
     }
     status->setStringValue(L10n::tr(QStringLiteral("🎛 소리 분석 중…")));
     std::shared_ptr<SonicJobs> jobs = listening.sonicJobs;
-    QThreadPool::globalInstance()->start([app = this, jobs, running = jobs->begin(), missing,
-                                          analyse = sonicAnalyser(), done = std::move(done)] {
+    askQueue->start([app = this, jobs, running = jobs->begin(), missing, analyse = sonicAnalyser(),
+                     done = std::move(done)] {
         SonicBatch results;
         QSet<QString> passing;
         // A path given twice is analysed twice; the later result stays.

@@ -38,6 +38,7 @@
 
 #include "app/ControllerLogCategories.h"
 #include "app/Delivery.h"
+#include "platform/UserFiles.h"
 #include "playback/DecodeAhead.h"
 
 #include <QDir>
@@ -76,12 +77,32 @@ DecodeJob App::startDecode(const Track& track, bool ahead) {
     s.inFlight = p.inFlight;
     s.stop = job.stop;
     s.seats = p.writerSeats;
-    renderQueue->start(
-        [s, serial = job.serial, delivery = Delivery(this)] {
-            const DecodeOutcome result = decodeBlocking(s);
-            delivery.post([serial, result](App& app) { app.decodeFinished(serial, result); });
-        },
-        ahead ? kLookAheadPriority : kRoadPriority);
+    // The source is first touched by its reader, never on the render queue:
+    // a source its disk holds holds neither the decodes nor the renders of
+    // other files. Only one that answered is decoded there.
+    const int priority = ahead ? kLookAheadPriority : kRoadPriority;
+    const Delivery delivery(this);
+    const quint64 serial = job.serial;
+    const auto finished = [delivery, serial](const DecodeOutcome& result) {
+        delivery.post([serial, result](App& app) { app.decodeFinished(serial, result); });
+    };
+    const bool asked = platform::UserFiles::read(
+        s.path, [s, finished, delivery, priority](const platform::UserFiles::Touch& touch) {
+            const DecodeTouch first = decodeTouch(s, touch.keptFromFfmpeg);
+            if (first.answer) {
+                finished(*first.answer);
+                return;
+            }
+            delivery.post([s, finished, priority, stamp = first.stamp](App& app) {
+                app.renderQueue->start([s, finished, stamp] { finished(decodeRun(s, stamp)); },
+                                       priority);
+            });
+        });
+    if (!asked) {
+        DecodeOutcome refused;
+        refused.tooSlow = true;
+        finished(refused); // told later, as any answer
+    }
     return job;
 }
 

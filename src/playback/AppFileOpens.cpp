@@ -46,6 +46,7 @@
 #include "app/Delivery.h"
 #include "library/CatalogChange.h"
 #include "platform/Platform.h"
+#include "platform/UserFiles.h"
 #include "platform/audio/AudioPlayer.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
@@ -119,6 +120,8 @@ FileOpen::Answer App::takeAnswer(const std::shared_ptr<FileOpen>& open) {
     if (open->answered())
         p.opens.remove(open->path());
     FileOpen::Answer answer = open->take();
+    if (answer.tooSlow) // its readers leave it alone too
+        platform::UserFiles::tooSlow(open->path());
     if (answer.file)
         p.rateCache.insert(open->path(), answer.file->sampleRate());
     return answer;
@@ -130,6 +133,8 @@ void App::fileOpened(const std::shared_ptr<FileOpen>& open) {
         return;
     if (const double rate = open->rate(); rate > 0)
         p.rateCache.insert(open->path(), rate);
+    if (!open->tooSlow())
+        platform::UserFiles::answered(open->path());
     QTimer::singleShot(kKeepMs, this, [this] { dropStaleOpens(); });
     if (p.openWait && p.openWait->path == open->path()) {
         const OpenWait wait = *std::exchange(p.openWait, std::nullopt);

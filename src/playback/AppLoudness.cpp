@@ -19,8 +19,7 @@
 #include "app/Delivery.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
-#include "app/DecodeCommand.h"
-#include "platform/audio/FfmpegGate.h"
+#include "platform/UserFiles.h"
 #include "playback/LoudnessMeter.h"
 
 #include <QDir>
@@ -48,10 +47,13 @@ void App::ensureLoudness(const Track& track) {
     // A value belongs to its file, whatever plays when it comes back.
     loudQueue->start([delivery = Delivery(this), program, arguments, options, path, stop] {
         std::optional<double> lufs;
-        if (!platform::FfmpegGate::kept(path)) {
+        // Through the file's reader: a file refused as slow is not measured.
+        platform::UserFiles::readNow(path, [&](const platform::UserFiles::Touch& touch) {
+            if (touch.keptFromFfmpeg)
+                return;
             const platform::ChildRun run = platform::runChild(program, arguments, options);
             lufs = run.finished() ? integratedLoudness(run.err) : std::nullopt;
-        }
+        });
         delivery.post([path, lufs, stop](App& app) {
             // A stopped run's mark went with its stop; the file may be
             // measured again by now.

@@ -217,7 +217,10 @@ void App::renderFinished(const RenderResult& result, quint64 generation) {
         }
         // A source that cannot be read is told as such whichever road met
         // it: turning the effects off would not help.
-        if (result.sourceUnreadable)
+        if (result.tooSlow && p.current)
+            endFailed(*this, Failure::FileTooSlow, QFileInfo(p.current->path).fileName(),
+                      "the render's source did not answer in time");
+        else if (result.sourceUnreadable)
             endFailed(*this, QString::fromUtf8(kDecodeFailed), "the render cannot read its source");
         else
             endFailed(*this, QString::fromUtf8(kRenderFailed), "the effects render failed");
@@ -320,6 +323,11 @@ void App::roadDecodeFinished(const DecodeOutcome& result) {
     if (generation != p.generation || !p.current) {
         if (result.file)
             QFile::remove(*result.file);
+        return;
+    }
+    if (result.tooSlow) {
+        endFailed(*this, Failure::FileTooSlow, QFileInfo(p.current->path).fileName(),
+                  "the file's disk did not answer in time");
         return;
     }
     if (result.notStarted) {

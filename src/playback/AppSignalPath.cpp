@@ -1,7 +1,7 @@
 // ---- playback: the signal-path report and its panel ----
 //
 // Gathers what the report reads from the controller and hands it to the pure
-// signalPathData(). The source probe runs on the global pool, only when the
+// signalPathData(). The source probe runs on the file's reader, only when the
 // panel opens or while it is visible, and the panel is refreshed when its
 // facts come: a file whose tags make ffprobe take minutes, or one on a hung
 // mount, never freezes the window. Until then, and after a probe that found

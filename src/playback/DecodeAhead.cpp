@@ -49,19 +49,34 @@ platform::ChildRun runDecodeCommand(const QString& ffmpeg, const QStringList& ar
     return platform::runChild(ffmpeg, arguments, options);
 }
 
-DecodeOutcome decodeBlocking(const DecodeSnapshot& s) {
+DecodeTouch decodeTouch(const DecodeSnapshot& s, bool keptFromFfmpeg) {
+    DecodeTouch touch;
+    if (s.stop->requested()) {
+        touch.answer = DecodeOutcome();
+        return touch;
+    }
+    touch.stamp = fileStamp(s.path, s.currentDir);
     DecodeOutcome result;
-    const auto stopped = [&s] { return s.stop->requested(); };
-    if (stopped())
-        return result;
-    result.stamp = fileStamp(s.path, s.currentDir);
+    result.stamp = touch.stamp;
     if (s.ahead && platform::AudioPlayer::refusal(s.path).isEmpty()) {
         result.direct = true;
-        return result;
+        touch.answer = result;
+    } else if (keptFromFfmpeg) {
+        // Our reader refused it, and ffmpeg must not read it either.
+        touch.answer = result;
     }
-    // Our reader refused it, and ffmpeg must not read it either.
-    if (platform::FfmpegGate::kept(s.path))
-        return result;
+    return touch;
+}
+
+DecodeOutcome decodeBlocking(const DecodeSnapshot& s) {
+    const DecodeTouch touch = decodeTouch(s, platform::FfmpegGate::kept(s.path));
+    return touch.answer ? *touch.answer : decodeRun(s, touch.stamp);
+}
+
+DecodeOutcome decodeRun(const DecodeSnapshot& s, const FileStamp& stamp) {
+    DecodeOutcome result;
+    result.stamp = stamp;
+    const auto stopped = [&s] { return s.stop->requested(); };
     // A stopped writer still holding its seat ends within its poll: wait for
     // it rather than run a third ffmpeg beside it.
     const WriterSeat seat(s.seats, *s.stop);

@@ -19,8 +19,14 @@
 // A decode stands for its source only while the source is the file it was
 // when the decode began (`stamp`: the same file, size and modification time).
 //
-// Thread: decodeBlocking blocks a background job's thread (it reads the
-// file and waits for ffmpeg), never the main one.
+// A job is made of two steps: decodeTouch, the first touch of the source
+// (its stamp, our reader's refusal, FFmpeg's verdict), run by the file's
+// reader (platform/UserFiles.h) so that a source its disk holds holds no
+// queue; then decodeRun, ffmpeg's decode of a source that answered, on the
+// render queue.
+//
+// Thread: each step blocks a background job's thread (it reads the file or
+// waits for ffmpeg), never the main one.
 #pragma once
 
 #include "app/DecodeCommand.h"
@@ -68,8 +74,20 @@ struct DecodeOutcome {
     std::optional<Failure> notStarted;
     // The source as the decode began.
     FileStamp stamp;
+    // Its disk did not answer in time (or is known not to): nothing was read.
+    bool tooSlow = false;
 };
 
+// The first touch: the source's stamp, and the outcome when no decode is
+// to run (stopped, read directly, or kept from FFmpeg).
+struct DecodeTouch {
+    FileStamp stamp;
+    std::optional<DecodeOutcome> answer;
+};
+DecodeTouch decodeTouch(const DecodeSnapshot& snapshot, bool keptFromFfmpeg);
+// The decode of a source that answered its touch as `stamp`.
+DecodeOutcome decodeRun(const DecodeSnapshot& snapshot, const FileStamp& stamp);
+// Both steps on the calling thread.
 DecodeOutcome decodeBlocking(const DecodeSnapshot& snapshot);
 
 // One of the seats of the ffmpeg writers, held for its lifetime: taken by

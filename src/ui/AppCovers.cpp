@@ -32,6 +32,7 @@
 #include "library/CoverCommand.h"
 #include "library/ToolPaths.h"
 #include "platform/ChildProcess.h"
+#include "platform/UserFiles.h"
 #include "platform/audio/FfmpegGate.h"
 #include "ui/AlbumGrouping.h"
 
@@ -211,9 +212,13 @@ void App::albumCover(const AlbumItem& item, std::function<void(const QImage&)> d
         // Its tile or row went out of view while the request waited.
         if (!ticket.wanted())
             return;
-        const QImage image = input.isEmpty() ? QImage()
-                                             : loadOrExtract(tools->coverProgram(), path, input,
-                                                             folder, name, children);
+        // A cover file already made is read here; the audio file only
+        // through its reader (none from a file refused as slow).
+        QImage image = input.isEmpty() ? QImage() : readCover(folder + QLatin1Char('/') + name);
+        if (!input.isEmpty() && image.isNull())
+            platform::UserFiles::readNow(path, [&](const platform::UserFiles::Touch&) {
+                image = loadOrExtract(tools->coverProgram(), path, input, folder, name, children);
+            });
         delivery.post([key, image, done](App& app) {
             app.browser.coverCache.insert(key, image);
             done(image);

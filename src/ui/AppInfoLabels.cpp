@@ -1,8 +1,8 @@
 // ---- window: the now-playing info labels ----
 //
 // At every track start the artist line shows album and artist at once and
-// the format line is cleared; the file's stream facts are probed on the
-// global pool and written into the format line on the main thread, but only
+// the format line is cleared; the file's stream facts are probed by the
+// file's reader (UserFiles) and written into the format line on the main thread, but only
 // while that file is still the current track's (a quick skip drops the older
 // answer). A probe that finds nothing leaves the line empty. Both labels show
 // catalog text as plain text and are never translated.
@@ -10,24 +10,20 @@
 
 #include "analysis/ProbeAudio.h"
 #include "app/Delivery.h"
+#include "platform/UserFiles.h"
 
 #include <QLabel>
-#include <QThreadPool>
 
 namespace ql {
-
-namespace {
-// Below every user-facing job on the global pool.
-constexpr int kProbePriority = -1;
-} // namespace
 
 void App::updateInfoLabels(const Track& track) {
     views.infoLabel->clear();
     views.artistLabel->setText(albumArtistLine(track.album, track.artist));
     const QString path = track.path;
-    QThreadPool::globalInstance()->start(
-        [delivery = Delivery(this), analysers = services.analysers, registry = children, path,
-         program = probeTool(QStringLiteral("ffprobe"))] {
+    // A file refused as slow shows no facts.
+    platform::UserFiles::read(
+        path, [delivery = Delivery(this), analysers = services.analysers, registry = children, path,
+               program = probeTool(QStringLiteral("ffprobe"))](const platform::UserFiles::Touch&) {
             ProbeOptions options;
             options.program = program;
             options.registry = registry;
@@ -38,8 +34,7 @@ void App::updateInfoLabels(const Track& track) {
                 if (app.playback.current && app.playback.current->path == path)
                     app.views.infoLabel->setText(formatLine(facts));
             });
-        },
-        kProbePriority);
+        });
 }
 
 } // namespace ql

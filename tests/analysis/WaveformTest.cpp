@@ -17,6 +17,7 @@
 
 #include "CaseRows.h"
 #include "OpenSettled.h"
+#include "ReadersSettled.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
@@ -361,8 +362,7 @@ private slots:
         r.app.loadWaveform(a);
         if (what == "away")
             r.app.playback.current = Track{2, "/music/b.flac", "B", {}, {}, 20, {}};
-        QThreadPool::globalInstance()->waitForDone();
-        QTest::qWait(20);
+        QVERIFY(test::readersSettled());
         QCOMPARE(r.app.waveCache.size(), cachedAfter);
         QCOMPARE(r.app.wave->peaks().size(), std::size_t(what.isEmpty() ? 900 : 0));
     }
@@ -401,8 +401,8 @@ private slots:
             const WavePeaks& shown = r.app.wave->peaks();
             return shown.empty() || shown == r.app.waveCache.value(r.app.playback.current->path);
         };
-        while (!QThreadPool::globalInstance()->waitForDone(5)) {
-            QCoreApplication::processEvents();
+        while (!test::readersIdle()) {
+            QTest::qWait(5);
             QVERIFY(shownIsCurrent());
         }
         QCoreApplication::processEvents();

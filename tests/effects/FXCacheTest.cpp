@@ -11,6 +11,7 @@
 #include "ui/l10n/L10n.h"
 
 #include "CaseRows.h"
+#include "ReadersSettled.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
@@ -76,10 +77,7 @@ struct Rig {
         go.release(1000);
         app.renderQueue->waitForDone();
     }
-    void settle() {
-        app.renderQueue->waitForDone();
-        QCoreApplication::processEvents();
-    }
+    void settle() { QVERIFY(test::readersSettled({app.renderQueue.get()})); }
     bool roadOver() {
         return QTest::qWaitFor([this] { return !app.playback.loading; }, kWaitMs);
     }
@@ -302,8 +300,7 @@ private slots:
         if (c.overtaken)
             QVERIFY(QTest::qWaitFor([&] { return !r.app.views.infoLabel->text().isEmpty(); }));
         firstMayAnswer.release();
-        QThreadPool::globalInstance()->waitForDone();
-        QCoreApplication::processEvents();
+        QVERIFY(test::readersSettled());
         QCOMPARE(r.app.views.infoLabel->text(), c.formatLine);
     }
 };

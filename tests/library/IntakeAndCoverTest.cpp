@@ -22,6 +22,7 @@
 #include "FakeBackend.h"
 #include "LaunchedApp.h"
 #include "LogLines.h"
+#include "ReadersSettled.h"
 #include "ReplyPipe.h"
 #include "StoredSettings.h"
 #include "TestAudio.h"
@@ -144,11 +145,9 @@ AlbumItem albumOf(const QString& file, const QString& album, int id = 1) {
     return AlbumItem{App::albumKey(t), album, t.artist, {t}, "album", {}};
 }
 
-void settle() {
-    for (int i = 0; i < 3; ++i) {
-        QThreadPool::globalInstance()->waitForDone();
-        QCoreApplication::processEvents();
-    }
+void settle(App& app) {
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(test::readersSettled({app.intakeQueue.get()}));
 }
 
 QStringList inTemp(const QStringList& names) {
@@ -251,7 +250,7 @@ private slots:
         }
         if (!second.isEmpty())
             app.openAudioFiles(inTemp(second));
-        settle();
+        settle(app);
         int lines = 0;
         for (const test::LogLine& line : test::LogLines::ours())
             lines += line.type == QtWarningMsg && line.text.contains("did not open");
@@ -308,14 +307,14 @@ private slots:
         QCOMPARE(app.art->image(), App::defaultCover()); // at once
         if (QString(then) == "changed")
             app.playback.current = Track{8, test::tempFile("plain.flac"), "다음", {}, {}, 1, {}};
-        settle();
+        settle(app);
         if (QString(then) == "renamed") { // its picture cleared first
             app.art->setImage(QImage());
             const Track renamed{7, track.path, "새 제목", "가수", "앨범", 1, art};
             test::ReplyPipe backend(app);
             QVERIFY(backend.send(
                 test::FakeBackend::line(Library{std::vector{renamed}, {}, {}}).toUtf8()));
-            settle();
+            settle(app);
         }
         if (width)
             QCOMPARE(app.art->image().width(), width);

@@ -24,6 +24,7 @@
 #include "NoPrivateBase.h"
 #include "OpenSettled.h"
 #include "PlayInTime.h"
+#include "ReadersSettled.h"
 #include "RiggedApp.h"
 #include "SimRigs.h"
 #include "TestAudio.h"
@@ -932,7 +933,7 @@ private slots:
         QVERIFY(r.roadOver());
         // The track's own render, and the look-ahead's of the track that
         // follows it (itself, when alone); nothing after the failure.
-        r.app.renderQueue->waitForDone();
+        QVERIFY(test::readersSettled({r.app.renderQueue.get()}));
         const int rendered = renders.load();
         QTest::qWait(kWatchMs);
 

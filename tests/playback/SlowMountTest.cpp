@@ -11,13 +11,19 @@
 // its start; opens held past a cap refuse the next at once; a request waits
 // one short while in all for its files; and the quit, whatever the disk
 // holds (the track's open, the library scan, an import), ends the program
-// and every process it started.
+// and every process it started. The background readers of a file (info
+// line, cover, waveform, decode and render ahead, hand-overs) wait on no
+// reader of another file.
+#include "analysis/WaveformView.h"
 #include "app/App.h"
 #include "app/FailureText.h"
 #include "playback/FileOpen.h"
 #include "app/UserDefaults.h"
+#include "library/ToolPaths.h"
+#include "platform/UserFiles.h"
 #include "platform/audio/AudioPlayer.h"
 #include "playback/DecodeAhead.h"
+#include "ui/ClickImageView.h"
 #include "ui/StatusLabel.h"
 #include "ui/l10n/L10n.h"
 
@@ -37,14 +43,19 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
+#include <QThreadPool>
 
 #include <sndfile.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <future>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <dlfcn.h>
@@ -186,6 +197,122 @@ const std::vector<SlowCase> slowCases{
 };
 // clang-format on
 
+// A FLAC of sixty seconds with a red picture in it, made once with ffmpeg:
+// a track whose info line, cover and waveform all have something to show.
+QString pictured(const QString& name) {
+    const QString path = test::tempFile(name);
+    if (QFile::exists(path))
+        return path;
+    const QString plain = test::tempFile(QStringLiteral("pictured-plain.flac"));
+    const QString png = test::tempFile(QStringLiteral("pictured.png"));
+    if (!test::runFfmpeg({"-y", "-f", "lavfi", "-i", "sine=frequency=330:duration=60", plain}) ||
+        !test::runFfmpeg(
+            {"-y", "-f", "lavfi", "-i", "color=c=red:s=64x64", "-frames:v", "1", png}) ||
+        !test::runFfmpeg({"-i", plain, "-i", png, "-map", "0:a", "-map", "1:v", "-c:a", "copy",
+                          "-c:v", "png", "-disposition:v", "attached_pic", path}))
+        qFatal("cannot make %s", qPrintable(path));
+    return path;
+}
+
+// What the window shows of the playing track beside its sound.
+struct Shown {
+    bool info = false;
+    bool cover = false;
+    bool waveform = false;
+};
+Shown shown(const App& app) {
+    return {!app.views.infoLabel->text().isEmpty(), app.art->image() != App::defaultCover(),
+            !app.wave->peaks().empty()};
+}
+
+// Qt's shared pool held to a few threads for one row.
+struct SharedPool {
+    int was = QThreadPool::globalInstance()->maxThreadCount();
+    explicit SharedPool(int threads) {
+        if (threads > 0)
+            QThreadPool::globalInstance()->setMaxThreadCount(threads);
+    }
+    ~SharedPool() { QThreadPool::globalInstance()->setMaxThreadCount(was); }
+    SharedPool(const SharedPool&) = delete;
+    SharedPool& operator=(const SharedPool&) = delete;
+};
+
+struct BesideCase {
+    const char* name;
+    const char* disk;  // the text naming the disk of the tracks asked for first
+    int before;        // how many
+    int sharedThreads; // Qt's shared pool held to this many threads; 0: left
+};
+// clang-format off
+const std::vector<BesideCase> besideCases{
+    {"three tracks on a mount that never answers, then a local FLAC: all of it shows", "hung", 3, 0},
+    {"the same with Qt's shared pool at two threads",                                  "hung", 3, 2},
+    {"twelve tracks at 30 s per open, then a local FLAC: all of it shows",             "held", 12, 0},
+};
+// clang-format on
+
+struct ReadCase {
+    const char* name;
+    const char* file;   // its name tells its disk
+    bool waitedOut;     // a reader waited for it past the deadline first
+    bool playerTooSlow; // the player's open of it went past its deadline
+    bool answeredSince; // and a later open of it answered in time
+    bool fromItsReader; // the work is asked for by work on the file's own reader
+    bool runs;          // the next reader's work on it runs
+};
+// clang-format off
+const std::vector<ReadCase> readCases{
+    {"a local file is read beside a reader its disk holds",             "r-local.flac",  false, false, false, false, true},
+    {"a file past its deadline is refused to the next reader at once",  "r2-hung.flac",  true,  false, false, false, false},
+    {"a file the player found too slow is left alone by readers",       "r3-local.flac", false, true,  false, false, false},
+    {"until an open of it answers in time",                             "r4-local.flac", false, true,  true,  false, true},
+    {"work asked for from the file's own reader runs there at once",    "r5-local.flac", false, false, false, true,  true},
+};
+// clang-format on
+
+struct AheadCase {
+    const char* name;
+    const char* kind; // what eight tracks on a hung mount asked of the render queue
+};
+// clang-format off
+const std::vector<AheadCase> aheadCases{
+    {"eight decodes ahead held by a hung mount: a local WavPack and a render play", "decode"},
+    {"eight renders ahead held by a hung mount: a local WavPack and a render play", "render"},
+};
+// clang-format on
+
+struct HandOverCase {
+    const char* name;
+    int hungBefore;      // tracks on a mount that never answers, played first
+    bool sharedPoolHeld; // Qt's shared pool held by a job of its own meanwhile
+};
+// clang-format off
+const std::vector<HandOverCase> handOverCases{
+    {"a file handed over after three tracks on a hung mount plays",   3, false},
+    {"a file handed over while Qt's shared pool is held plays",       0, true},
+};
+// clang-format on
+
+// Qt's shared pool held to one thread, which a job of the test holds until
+// it goes.
+struct HeldSharedPool {
+    SharedPool pool{1};
+    std::promise<void> release;
+    std::atomic<bool> holding{false};
+    HeldSharedPool() {
+        QThreadPool::globalInstance()->start([this, gone = release.get_future().share()] {
+            holding = true;
+            gone.wait();
+        });
+    }
+    ~HeldSharedPool() {
+        release.set_value();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+    HeldSharedPool(const HeldSharedPool&) = delete;
+    HeldSharedPool& operator=(const HeldSharedPool&) = delete;
+};
+
 } // namespace
 
 class SlowMountTest : public QObject {
@@ -279,6 +406,150 @@ private slots:
         QVERIFY(r.app.playback.opens.isEmpty());
         QTest::qWait(300);
         QCOMPARE(slowOpens("c-held.flac"), 0);
+    }
+
+    // The readers of a track shown (its info line, cover, waveform) go
+    // through UserFiles, each file on a reader of its own: the tracks on a
+    // disk that holds their opens hold only their own readers, and a local
+    // track asked for after them plays and shows everything before any
+    // held open has answered.
+    void besideHeldReaders_data() { test::addRows(besideCases); }
+    void besideHeldReaders() {
+        const BesideCase& c = test::currentCase(besideCases);
+        const SharedPool pool(c.sharedThreads);
+        Rig r;
+        QElapsedTimer since;
+        since.start();
+        const QString row = QString::number(&c - besideCases.data()); // its own files
+        for (int i = 0; i < c.before; ++i)
+            r.app.play(trackAt(200 + i, flac(QStringLiteral("b%1-%2-%3.flac")
+                                                 .arg(row)
+                                                 .arg(i)
+                                                 .arg(QString::fromLatin1(c.disk)))));
+        const QString local = pictured(QStringLiteral("beside-local.flac"));
+        r.app.play(trackAt(1, local));
+        QTRY_VERIFY2_WITH_TIMEOUT(r.plays(local), qPrintable(r.status()), kPlayMs);
+        QTRY_VERIFY_WITH_TIMEOUT(shown(r.app).info, kPlayMs);
+        QTRY_VERIFY_WITH_TIMEOUT(shown(r.app).cover, kPlayMs);
+        QTRY_VERIFY_WITH_TIMEOUT(shown(r.app).waveform, kPlayMs);
+        // All of it came while every held open still waited on its disk.
+        // All of it came before any held open could answer (a disk that
+        // never answers; one that answers after 30 s), and each held file
+        // was touched by one reader of its own, however many asked.
+        if (c.disk == QLatin1String("held"))
+            QVERIFY2(since.elapsed() < 30000, "shown only once a held open had answered");
+        for (int i = 0; i < c.before; ++i)
+            QCOMPARE(slowOpens(qPrintable(QStringLiteral("b%1-%2-").arg(row).arg(i)), "ql-read"),
+                     1);
+    }
+
+    // The first touch of a file ahead (its stamp, our reader's refusal,
+    // FFmpeg's verdict) is its reader's, not the render queue's: eight look
+    // aheads held by a mount that never answers leave the queue to the
+    // decode of a local WavPack and to the render of a track that needs one.
+    void lookAheadsHeldLeaveTheRenderQueue_data() { test::addRows(aheadCases); }
+    void lookAheadsHeldLeaveTheRenderQueue() {
+        const AheadCase& c = test::currentCase(aheadCases);
+        Rig r;
+        test::fakes(r.app).analysers.upsampleTarget = [](double rate, int,
+                                                         const std::vector<double>&) {
+            return rate == 44100 ? std::optional(88200.0) : std::nullopt;
+        };
+        const QString held = QStringLiteral("ahead-%1-").arg(QLatin1String(c.kind));
+        r.app.playback.maxQuality = c.kind != QLatin1String("decode");
+        for (int i = 0; i < 8; ++i) {
+            const Track track =
+                trackAt(300 + i, flac(held + QStringLiteral("%1-hung.flac").arg(i)));
+            if (c.kind == QLatin1String("decode")) {
+                r.app.startDecode(track, true);
+            } else {
+                r.app.playback.rateCache.insert(track.path, 44100); // its render is called for
+                r.app.prefetchFX(track);
+            }
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(slowOpens(qPrintable(held)), 8, kPlayMs);
+
+        // Each plays from what the render queue made of it: a WavPack played
+        // as it is (our reader refuses it) by the decode road, a FLAC
+        // upsampled by the render road.
+        const std::vector<std::pair<Track, bool>> plays{
+            {trackAt(1, wavPack(QStringLiteral("ahead-local.wv"))), false},
+            {trackAt(2, flac(QStringLiteral("ahead-render.flac"))), true}};
+        for (const auto& [track, upsampled] : plays) {
+            r.app.playback.maxQuality = upsampled;
+            r.app.play(track);
+            QTRY_VERIFY2_WITH_TIMEOUT(r.app.isPlaying() && !r.app.playback.loading &&
+                                          r.app.playback.current->id == track.id,
+                                      qPrintable(r.status()), kDecodeMs);
+            QVERIFY(r.app.playback.audio->path() != track.path);
+        }
+        QCOMPARE(slowOpens(qPrintable(held), "ql-read"), 8);
+    }
+
+    // UserFiles itself: a file's work is refused at once once the file is
+    // known slow, and runs beside a reader that a disk holds.
+    void readers_data() { test::addRows(readCases); }
+    void readers() {
+        const ReadCase& c = test::currentCase(readCases);
+        // A reader held for the whole test, joined by each row.
+        const QString background = flac(QStringLiteral("r-background-hung.flac"));
+        std::atomic<bool> backgroundRan{false};
+        platform::UserFiles::read(background,
+                                  [&backgroundRan](const auto&) { backgroundRan = true; });
+        const QString path = flac(QString::fromLatin1(c.file));
+        if (c.waitedOut) {
+            QElapsedTimer waited;
+            waited.start();
+            bool ranLate = false;
+            QVERIFY(
+                !platform::UserFiles::readNow(path, [&ranLate](const auto&) { ranLate = true; }));
+            QVERIFY(waited.elapsed() >= platform::UserFiles::kLimitMs - 100);
+            QVERIFY(!ranLate);
+        }
+        if (c.playerTooSlow)
+            platform::UserFiles::tooSlow(path);
+        if (c.answeredSince)
+            platform::UserFiles::answered(path);
+        QCOMPARE(platform::UserFiles::slow(path), !c.runs);
+        std::atomic<bool> ran{false};
+        const auto work = [&ran](const auto&) { ran = true; };
+        if (c.fromItsReader) {
+            QVERIFY(platform::UserFiles::read(
+                path, [&path, &work](const auto&) { platform::UserFiles::readNow(path, work); }));
+            QTRY_VERIFY_WITH_TIMEOUT(ran.load(), kPlayMs);
+        } else {
+            QCOMPARE(platform::UserFiles::readNow(path, work), c.runs);
+            QCOMPARE(ran.load(), c.runs);
+        }
+        QVERIFY(!backgroundRan);
+        // However often it is asked for, a file is opened once at a time.
+        QVERIFY(slowOpens(c.file) <= 1);
+        QCOMPARE(slowOpens("r-background-hung.flac"), 1);
+    }
+
+    // A file handed to the program (a second start, the command line, File
+    // → Open) is imported on a queue of its own: behind no reader of other
+    // files, nor anything else on Qt's shared pool.
+    void handOvers_data() { test::addRows(handOverCases); }
+    void handOvers() {
+        const HandOverCase& c = test::currentCase(handOverCases);
+        std::optional<HeldSharedPool> held;
+        if (c.sharedPoolHeld) {
+            held.emplace();
+            QTRY_VERIFY(held->holding.load());
+        }
+        Rig r;
+        test::fakes(r.app).tools.backendCommand = [] {
+            return QStringList{pythonPath().value_or("/usr/bin/python3"),
+                               QStringLiteral(QL_TEST_SUPPORT_DIR "/fake_import.py")};
+        };
+        const QString row = QString::number(&c - handOverCases.data());
+        for (int i = 0; i < c.hungBefore; ++i)
+            r.app.play(trackAt(400 + i, flac(QStringLiteral("h%1-%2-hung.flac").arg(row).arg(i))));
+        // The fake import names the track by the digits of its file's name.
+        const QString local = flac(QStringLiteral("handed%1.flac").arg(41 + c.hungBefore));
+        r.app.openAudioFiles({local});
+        QTRY_VERIFY2_WITH_TIMEOUT(r.plays(local), qPrintable(r.status()), kPlayMs);
     }
 
     // While its file is being opened, past a second, the status line says
