@@ -302,6 +302,15 @@ QString pausesHeardFault(const std::vector<double>& v, const std::vector<PauseCa
     return quickest <= 0.05 ? QString() : heard;
 }
 
+// Why a take that shows `fault` is not judged: the device ran dry while it
+// was recorded, and its silence passes for a pause or for lateness. Empty
+// (judged) when it shows none, or the device kept fed.
+QString spoiledByDrySpells(const Stage& stage, const QString& fault) {
+    return fault.isEmpty() || stage.dryGaps() == 0
+               ? QString()
+               : QStringLiteral("the device ran dry %1 times; %2").arg(stage.dryGaps()).arg(fault);
+}
+
 struct SeekCall {
     double after, to;         // seconds of the ramp
     std::int64_t heardAtCall; // its frame heard when the call was made
@@ -449,14 +458,7 @@ private slots:
                 v = stage.recording();
                 fault = pausesHeardFault(v, pauses, c.within);
             },
-            Stage::DryDevice::IsJudged,
-            [&] {
-                return fault.isEmpty() || stage.dryGaps() == 0
-                           ? QString()
-                           : QStringLiteral("the device ran dry %1 times; %2")
-                                 .arg(stage.dryGaps())
-                                 .arg(fault);
-            },
+            Stage::DryDevice::IsJudged, [&] { return spoiledByDrySpells(stage, fault); },
             kPauseTakes);
         if (judged)
             QVERIFY2(fault.isEmpty(), qPrintable(fault));
@@ -497,14 +499,7 @@ private slots:
                 player.stop();
                 fault = seeksHeardFault(stage.recording(), seeks);
             },
-            Stage::DryDevice::IsJudged,
-            [&] {
-                return fault.isEmpty() || stage.dryGaps() == 0
-                           ? QString()
-                           : QStringLiteral("the device ran dry %1 times; %2")
-                                 .arg(stage.dryGaps())
-                                 .arg(fault);
-            },
+            Stage::DryDevice::IsJudged, [&] { return spoiledByDrySpells(stage, fault); },
             kPauseTakes);
         if (judged)
             QVERIFY2(fault.isEmpty(), qPrintable(fault));
