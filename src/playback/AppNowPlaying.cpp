@@ -18,6 +18,7 @@
 #include "app/SettingLimits.h"
 #include "platform/Platform.h"
 #include "platform/audio/AudioPlayer.h"
+#include "playback/NowPlayingStatus.h"
 #include "ui/SeekSlider.h"
 
 #include <QCoreApplication>
@@ -74,15 +75,6 @@ void App::publish() {
     if (!center || !track)
         return;
     const bool playing = isPlaying();
-    // A track asked for and still being prepared (rendered or decoded) is
-    // reported as playing: nobody paused it. Nothing elapses meanwhile. So
-    // is one whose player found at its first read that the decode road must
-    // play it, before its end hands it over, and one that has played to its
-    // end while its end waits to be handled (on a busy machine a tick may
-    // come first): what follows it publishes again.
-    const bool asked =
-        playing || playback.loading ||
-        (playback.audio && (readsOnAnotherRoad(*playback.audio) || playback.audio->endPending()));
     platform::NowPlayingInfo info;
     info.trackId = track->id;
     info.title = track->title;
@@ -94,8 +86,20 @@ void App::publish() {
     info.elapsed = audioCurrentTime().value_or(0.0);
     // The speed is not reflected: 1 while playing, at any speed.
     info.rate = playing ? 1.0 : 0.0;
-    center->publish(info,
-                    asked ? platform::PlaybackStatus::Playing : platform::PlaybackStatus::Paused);
+    center->publish(info, playsAsAsked(*this) ? platform::PlaybackStatus::Playing
+                                              : platform::PlaybackStatus::Paused);
+}
+
+bool playsAsAsked(const App& app) {
+    // A track asked for and still being prepared (its file opened, rendered
+    // or decoded) is reported as playing: nobody paused it. Nothing elapses
+    // meanwhile. So is one whose player found at its first read that the
+    // decode road must play it, before its end hands it over, and one that
+    // has played to its end while its end waits to be handled (on a busy
+    // machine a tick may come first): what follows it publishes again.
+    const PlaybackState& p = app.playback;
+    return app.isPlaying() || p.loading ||
+           (p.audio && (app.readsOnAnotherRoad(*p.audio) || p.audio->endPending()));
 }
 
 void App::clearNowPlaying() {

@@ -23,6 +23,7 @@
 #include "app/App.h"
 
 #include "app/UserDefaults.h"
+#include "playback/NowPlayingStatus.h"
 #include "remote/LocalNetwork.h"
 #include "remote/QrImage.h"
 #include "remote/RemoteControl.h"
@@ -211,7 +212,8 @@ QVariantMap App::remoteState() const {
         {QStringLiteral("id"), track ? track->id : qint64(0)},
         {QStringLiteral("title"), track ? track->title : QString()},
         {QStringLiteral("artist"), track ? track->artist : QString()},
-        {QStringLiteral("playing"), isPlaying()},
+        // As the desktop is told: a track asked for plays while it is prepared.
+        {QStringLiteral("playing"), playsAsAsked(*this)},
         {QStringLiteral("pos"), pos ? QVariant(*pos) : QVariant(0)},
         {QStringLiteral("dur"), dur ? QVariant(*dur) : QVariant(0)},
         {QStringLiteral("vol"), int(std::trunc(views.volume->doubleValue()))},

@@ -137,8 +137,9 @@ private slots:
         l.scan(track("fast", "", "2"));
         QCOMPARE(l.panel().window()->pos(), moved);
         QVERIFY(rowsShow(l.panel(), "분석 중…"));
-        QTRY_COMPARE(l.panel().verdict()->text(), QStringLiteral("fast"));
-        QTRY_COMPARE(answered.load(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(l.panel().verdict()->text(), QStringLiteral("fast"),
+                                  ql::test::kOutcomeMs);
+        QTRY_COMPARE_WITH_TIMEOUT(answered.load(), 2, ql::test::kOutcomeMs);
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::processEvents();
         QCOMPARE(l.panel().values()[0]->text(), QStringLiteral("fast"));
@@ -147,7 +148,7 @@ private slots:
 
         l.scan(track("bad", "", "3"));
         QVERIFY(l.panel().spectrum()->curve().empty());
-        QTRY_VERIFY(rowsShow(l.panel(), "-"));
+        QTRY_VERIFY_WITH_TIMEOUT(rowsShow(l.panel(), "-"), ql::test::kOutcomeMs);
         QCOMPARE(l.panel().verdict()->text(),
                  QStringLiteral("분석하지 못했습니다(너무 짧거나 읽을 수 없는 파일)."));
         QCOMPARE(l.panel().verdict()->palette().color(QPalette::WindowText), plain);

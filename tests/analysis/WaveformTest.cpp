@@ -510,7 +510,8 @@ private slots:
         QVERIFY(r.app.isPlaying() && r.advance(0) && r.app.wave->peaks().empty());
         QVERIFY(r.app.meterTimer->isActive()); // woken by the start
         r.app.meterTimer->stop(); // from here the test ticks by hand, at the times it sets
-        QTRY_COMPARE(r.app.wave->peaks().size(), std::size_t(900));
+        QTRY_COMPARE_WITH_TIMEOUT(r.app.wave->peaks().size(), std::size_t(900),
+                                  ql::test::kOutcomeMs);
         for (float v : r.app.wave->peaks())
             QVERIFY(std::abs(v - 1.0f) < 0.01f);
         r.app.meterTick(); // switches metering on

@@ -122,7 +122,7 @@ const std::vector<EventCase> eventCases{
     {"the device runs dry while playing",
      [](Stage& s) {
          QVERIFY(s.play(1));
-         QTRY_VERIFY(s.analogB->queuedFrames() > 0);
+         QTRY_VERIFY_WITH_TIMEOUT(s.analogB->queuedFrames() > 0, ql::test::kOutcomeMs);
          s.analogB->advance(2 * kRate);
      },
      {{"quavelark.audio", QtWarningMsg, "ran dry while playing"}}},
@@ -225,7 +225,7 @@ private slots:
         Stage s;
         QVERIFY(s.play(1));
         playInTime(*s.analogB, kRate);
-        QTRY_VERIFY(s.app.playback.audio->currentTime() > 0.5);
+        QTRY_VERIFY_WITH_TIMEOUT(s.app.playback.audio->currentTime() > 0.5, ql::test::kOutcomeMs);
         s.app.toggle();
         QVERIFY(!s.app.isPlaying());
         s.app.toggle();

@@ -152,7 +152,7 @@ private slots:
         QTest::qWait(20);
         QCOMPARE(QApplication::focusWidget(), nullptr);
         // The plug-ins are found in the background and reach the panel's list.
-        QTRY_VERIFY(app.pluginHost);
+        QTRY_VERIFY_WITH_TIMEOUT(app.pluginHost, ql::test::kOutcomeMs);
         QVERIFY(app.fxPanel->installed.size() > 10);
     }
 

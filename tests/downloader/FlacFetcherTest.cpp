@@ -338,7 +338,7 @@ private slots:
         rig.fetcher.show();
         window->resize(c.size);
         QVERIFY(QTest::qWaitForWindowExposed(window));
-        QTRY_COMPARE(window->size(), c.size);
+        QTRY_COMPARE_WITH_TIMEOUT(window->size(), c.size, ql::test::kOutcomeMs);
         const QLabel* hint = rig.find<QLabel>("summary");
         QCOMPARE(L10n::hasHangul(hint->text()), QByteArray(c.lang) == "ko"); // the premise
 
@@ -527,7 +527,8 @@ private slots:
         const StopCase& c = currentCase(kStops);
         Rig rig("child\nhang", c.ignoreInt);
         rig.start({0, "Queen", "3"});
-        QTRY_VERIFY(!rig.recorded()[u"children"].toArray().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.recorded()[u"children"].toArray().isEmpty(),
+                                 ql::test::kOutcomeMs);
         const int child = rig.recorded()[u"children"].toArray().at(0).toInt();
         const QJsonValue pid = rig.recorded()[u"pid"];
         rig.fetcher.startFetch(); // a press during a run starts nothing more

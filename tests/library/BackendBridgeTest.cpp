@@ -168,7 +168,8 @@ private slots:
         b.start();
         QVERIFY(b.app->library.pending);
         QTRY_VERIFY_WITH_TIMEOUT(!b.app->library.pending, 10000);
-        QTRY_COMPARE(b.app->library.reader->pendingBytes(), kept);
+        QTRY_COMPARE_WITH_TIMEOUT(b.app->library.reader->pendingBytes(), kept,
+                                  ql::test::kOutcomeMs);
         QStringList shown;
         for (const Track& t : b.app->library.rows)
             shown << t.title;
@@ -318,7 +319,7 @@ private slots:
         b.app->scan();
         QTRY_VERIFY_WITH_TIMEOUT(b.app->library.backendError, 10000);
         QVERIFY(!b.app->library.pending);
-        QTRY_COMPARE(b.app->status->stringValue(), kStopped);
+        QTRY_COMPARE_WITH_TIMEOUT(b.app->status->stringValue(), kStopped, ql::test::kOutcomeMs);
     }
 
     // The backend still runs but reads no more: the write fails on its own.

@@ -170,7 +170,7 @@ private slots:
             return app.library.rows.empty() ? QString() : app.library.rows[0].title;
         };
         QVERIFY(backend.send(listLine(catalog("첫째"))));
-        QTRY_COMPARE(firstTitle(), QString("첫째 1"));
+        QTRY_COMPARE_WITH_TIMEOUT(firstTitle(), QString("첫째 1"), ql::test::kOutcomeMs);
 
         // The worker holds the next reply back until the test lets it go.
         QSemaphore go;
@@ -181,7 +181,7 @@ private slots:
         };
         const int big = step == QuitWhileWriting ? 40000 : 3;
         QVERIFY(backend.send(listLine(catalog("둘째", big))));
-        QTRY_COMPARE(started.load(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(started.load(), 1, ql::test::kOutcomeMs);
         if (step == NewerReply)
             QVERIFY(backend.send(listLine(catalog("셋째"))));
         if (step == ImportMeanwhile) {
@@ -194,18 +194,19 @@ private slots:
 
         if (step == ImportMeanwhile) {
             // The reply was compared with the catalog it replaced: dropped.
-            QTRY_COMPARE(app.catalogWork().finish(5000), true);
+            QTRY_COMPARE_WITH_TIMEOUT(app.catalogWork().finish(5000), true, ql::test::kOutcomeMs);
             QCoreApplication::processEvents();
             QCOMPARE(firstTitle(), QString("가져옴 1"));
             // The next poll brings it again, now compared with the import.
             QVERIFY(backend.send(listLine(catalog("둘째"))));
         }
-        QTRY_COMPARE(firstTitle(), shown);
+        QTRY_COMPARE_WITH_TIMEOUT(firstTitle(), shown, ql::test::kOutcomeMs);
         // The reply read while a newer one waited was never shown.
         QCOMPARE(resets.filter("둘째").isEmpty(), step == NewerReply);
 
         if (step == WriteFails) {
-            QTRY_VERIFY(app.status->stringValue().startsWith("목록 저장 실패: "));
+            QTRY_VERIFY_WITH_TIMEOUT(app.status->stringValue().startsWith("목록 저장 실패: "),
+                                     ql::test::kOutcomeMs);
             QFile::setPermissions(storeDir.path(),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
             return;
@@ -278,7 +279,7 @@ private slots:
         connect(app.views.tableModel, &QAbstractItemModel::modelReset, this, [&] { ++resets; });
         const std::vector<Track> first = catalog("첫째", 6);
         QVERIFY(backend.send(listLine(first)));
-        QTRY_COMPARE(app.browser.filtered.size(), first.size());
+        QTRY_COMPARE_WITH_TIMEOUT(app.browser.filtered.size(), first.size(), ql::test::kOutcomeMs);
         if (change == ShuffledChange)
             app.filter(true); // a new order, as the shuffle button makes it
         const TrackList before = app.browser.filtered;
@@ -297,7 +298,7 @@ private slots:
             next.push_back(Track{7, "/음악/7.flac", "새 곡", "가수", "앨범", 90, ""});
         }
         QVERIFY(backend.send(listLine(next)));
-        QTRY_COMPARE(app.library.rows, next);
+        QTRY_COMPARE_WITH_TIMEOUT(app.library.rows, next, ql::test::kOutcomeMs);
         QVERIFY(app.catalogWork().finish(5000));
         QCoreApplication::processEvents();
 

@@ -161,8 +161,9 @@ private slots:
         QVERIFY(track.title.startsWith("가나다TTT") && track.title.endsWith("…"));
         QCOMPARE(track.artist, QString("Someone"));
         // The cache file, written off the main thread once the catalog changed.
-        QTRY_VERIFY(QFile(app.catalogURL()).size() > 0 &&
-                    test::readFile(app.catalogURL()).contains(path.toUtf8()));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(app.catalogURL()).size() > 0 &&
+                                     test::readFile(app.catalogURL()).contains(path.toUtf8()),
+                                 ql::test::kOutcomeMs);
         QVERIFY(QFile(app.catalogURL()).size() < 8 * 1024);
 
         app.play(track);

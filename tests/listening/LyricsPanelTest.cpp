@@ -188,7 +188,7 @@ private slots:
         Rig r;
         r.panel->toggle();
         r.panel->setTrack(c.track);
-        QTRY_COMPARE(r.shown(), kNotFound);
+        QTRY_COMPARE_WITH_TIMEOUT(r.shown(), kNotFound, ql::test::kOutcomeMs);
         QCOMPARE(r.targets(), QStringList({c.get, c.search}));
     }
 
@@ -202,11 +202,11 @@ private slots:
             QVERIFY(test::writeFile(sidecar(1), c.lrc));
         r.panel->toggle();
         r.panel->setTrack(track(1));
-        QTRY_COMPARE(r.shown(), c.shown);
+        QTRY_COMPARE_WITH_TIMEOUT(r.shown(), c.shown, ql::test::kOutcomeMs);
         if (c.stopBeforeSecond)
             r.server.close();
         r.panel->setTrack(track(1));
-        QTRY_COMPARE(r.shown(), c.shown);
+        QTRY_COMPARE_WITH_TIMEOUT(r.shown(), c.shown, ql::test::kOutcomeMs);
         QCOMPARE(test::readFile(cacheFile(1)), c.stored.isEmpty() ? "<missing>" : c.stored);
         QCOMPARE(r.server.requests().size(), c.requests);
     }
@@ -222,7 +222,7 @@ private slots:
         QCOMPARE(r.server.requests().size(), 2);
         QVERIFY(!QFile::exists(cacheFile(1)));
         r.panel->setTrack(track(1));
-        QTRY_COMPARE(r.server.requests().size(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(r.server.requests().size(), 3, ql::test::kOutcomeMs);
         QCOMPARE(r.shown(), QStringLiteral("가사 찾는 중…"));
     }
 
@@ -233,7 +233,7 @@ private slots:
         r.panel->toggle();
         r.panel->setTrack(track(1));
         r.panel->setTrack(track(2));
-        QTRY_COMPARE(r.server.requests().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(r.server.requests().size(), 1, ql::test::kOutcomeMs);
         QTest::qWait(300);
         QCOMPARE(r.shown(), QStringLiteral("Side\n"));
         QVERIFY(!QFile::exists(cacheFile(1)));
@@ -245,7 +245,7 @@ private slots:
         QCOMPARE(QProcess::execute("mkfifo", {sidecar(1)}), 0);
         r.panel->toggle();
         r.panel->setTrack(track(1));
-        QTRY_COMPARE(r.shown(), kNotFound);
+        QTRY_COMPARE_WITH_TIMEOUT(r.shown(), kNotFound, ql::test::kOutcomeMs);
         QCOMPARE(r.server.requests().size(), 2);
     }
 
@@ -356,7 +356,8 @@ private slots:
         QPushButton* button = a.app.makeLyricsButton();
         a.app.playback.current = track(7);
         button->click();
-        QTRY_COMPARE(a.app.lyricsPanel->text->toPlainText(), kNotFound);
+        QTRY_COMPARE_WITH_TIMEOUT(a.app.lyricsPanel->text->toPlainText(), kNotFound,
+                                  ql::test::kOutcomeMs);
         QCOMPARE(r.targets().size(), 2); // the setting's service was asked
         a.app.playback.prepared =
             PreparedNext{PreparedNext::Kind::Scheduled, track(8), nullptr, true};

@@ -241,7 +241,7 @@ private slots:
             a.playback.loud.insert(track.path, -4.0); // far above the leveling target
         if (c.current) {
             a.play(track);
-            QTRY_VERIFY(a.isPlaying());
+            QTRY_VERIFY_WITH_TIMEOUT(a.isPlaying(), ql::test::kOutcomeMs);
         }
         const float before = a.playback.audio ? a.playback.audio->volume() : 0;
         (c.leveling ? a.levelingBox : a.crossfadeBox)->click();
@@ -295,18 +295,18 @@ private slots:
         np.window->close();
         QVERIFY(!np.visible());
         a.showNowPlaying();
-        QTRY_VERIFY(np.visible());
+        QTRY_VERIFY_WITH_TIMEOUT(np.visible(), ql::test::kOutcomeMs);
         const QPoint centre = a.window->screen()->availableGeometry().center();
         QVERIFY((np.window->frameGeometry().center() - centre).manhattanLength() <= 2);
         // Minimised and asked for again: it comes back instead of closing.
         np.window->showMinimized();
-        QTRY_VERIFY(np.window->isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(np.window->isMinimized(), ql::test::kOutcomeMs);
         a.showNowPlaying();
-        QTRY_VERIFY(np.visible() && !np.window->isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(np.visible() && !np.window->isMinimized(), ql::test::kOutcomeMs);
 
         // At the least size the column keeps 64 free and the cover gives up height.
         np.window->resize(420, 600);
-        QTRY_COMPARE(np.window->width(), 420);
+        QTRY_COMPARE_WITH_TIMEOUT(np.window->width(), 420, ql::test::kOutcomeMs);
         QTest::qWait(20);
         const int narrow = np.window->width() - 64 - 64;
         QCOMPARE(np.wave->width(), narrow);

@@ -136,7 +136,7 @@ private slots:
         QVERIFY(player);
         test::Finishes fin(*player);
         QVERIFY(player->play());
-        QTRY_COMPARE(fin.results, QList<bool>{true});
+        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, ql::test::kOutcomeMs);
         QCOMPARE(test::allSessions(*rig.b), test::readSamples(path).data);
         shape.channels = nextChannels;
         shape.frames = 4410;
@@ -146,7 +146,7 @@ private slots:
         QVERIFY(next);
         test::Finishes nextFin(*next);
         QVERIFY(next->play());
-        QTRY_COMPARE(nextFin.results, QList<bool>{true});
+        QTRY_COMPARE_WITH_TIMEOUT(nextFin.results, QList<bool>{true}, ql::test::kOutcomeMs);
         const auto sent = test::readSamples(after).data;
         std::vector<std::int32_t> want;
         for (std::size_t i = 0; i < sent.size(); i += std::size_t(nextChannels)) // on two channels

@@ -232,7 +232,7 @@ private slots:
         test::Finishes fin(*player);
         player->setVolume(volume);
         QVERIFY(player->play());
-        QTRY_COMPARE(fin.results, QList<bool>{true});
+        QTRY_COMPARE_WITH_TIMEOUT(fin.results, QList<bool>{true}, ql::test::kOutcomeMs);
         const auto heard = rig.b->recordedInt32(0);
         QCOMPARE(heard.size(), 2 * in.data.size());
         std::array<std::complex<double>, 10> x{};

@@ -128,7 +128,7 @@ private slots:
         QVERIFY(panel.visible());
         QCOMPARE(panel.window()->size(), QSize(560, 470));
         QVERIFY(panel.window()->windowFlags() & Qt::WindowStaysOnTopHint);
-        QTRY_VERIFY(landed());
+        QTRY_VERIFY_WITH_TIMEOUT(landed(), ql::test::kOutcomeMs);
         r.app.refreshSignalPanel();
         r.app.refreshSignalPanel();
         QCOMPARE(markers(), 9); // refreshed, one set of rows
@@ -136,9 +136,9 @@ private slots:
         QVERIFY(!shows(facts));
         r.app.showSignalPath(); // closed, and opened again: asked again
         r.app.showSignalPath();
-        QTRY_VERIFY(shows(facts));
+        QTRY_VERIFY_WITH_TIMEOUT(shows(facts), ql::test::kOutcomeMs);
         r.app.refreshSignalPanel();
-        QTRY_VERIFY(landed());
+        QTRY_VERIFY_WITH_TIMEOUT(landed(), ql::test::kOutcomeMs);
         QCOMPARE(probes, 2); // the file's facts are known
 
         panel.refresh({{{"소스", QString(600, u'가'), true}}, QString(300, u'나'), false});

@@ -50,6 +50,7 @@ template <typename Center> struct Rig {
     Center* center = nullptr;
     test::LaunchedApp l;
     App& app;
+    QElapsedTimer made; // started before any track plays
 
     Rig(platform::SimClock clock, double seconds, double listed)
         : l(QStringLiteral("ko"),
@@ -61,6 +62,7 @@ template <typename Center> struct Rig {
                 a.platform.nowPlaying = std::move(c);
             }),
           app(*l.app) {
+        made.start();
         const test::AudioShape noise{SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2,
                                      std::int64_t(seconds * 44100)};
         std::vector<Track> shown;
@@ -219,15 +221,80 @@ QString setProperty(BusRig& r, const QString& name, const QVariant& value) {
     return reply.type() == QDBusMessage::ErrorMessage ? reply.errorName() : QStringLiteral("set");
 }
 
-QString seconds() {
-    QTest::qWait(300);
-    return QString::number(qFloor(ctl({"position"}).toDouble()));
+// Returns once every signal the player sent before now has reached the
+// watching connection's slots: the bus passes on one sender's messages in
+// order, so the player's answer to a property read made from there follows
+// them (and follows any command it had queued), and the read waits in an
+// event loop that delivers them first.
+void settle(BusRig& r) {
+    QDBusMessage m = QDBusMessage::createMethodCall(
+        r.center->serviceName(), kPath, QStringLiteral("org.freedesktop.DBus.Properties"), "Get");
+    m.setArguments({kPlayer, QStringLiteral("PlaybackStatus")});
+    QDBusConnection(QStringLiteral("watcher")).call(m, QDBus::BlockWithGui);
 }
 
-QString drift(BusRig&) {
-    const double from = ctl({"position"}).toDouble();
-    QTest::qWait(1000);
-    return QString::number(qRound(ctl({"position"}).toDouble() - from));
+// playerctl's position, read between two of the player's own: a round trip
+// to playerctl takes its time on a busy machine, and the player moves on
+// meanwhile, so what it says is judged against both. While a track plays
+// playerctl adds to the position it read the time since it read it (less
+// than its round trip), and the player's own clock moves in steps of what
+// the device has played: the told position may pass the later of the two
+// by that much.
+struct Told {
+    double before = 0, told = 0, after = 0, roundTrip = 0;
+    // A position crosses the bus in whole microseconds.
+    bool inStep() const { return told >= before - 1e-6 && told <= after + roundTrip + 1e-6; }
+    QString text() const {
+        return inStep() ? QStringLiteral("told")
+                        : QStringLiteral("told %1 while the player went from %2 to %3 (%4 s)")
+                              .arg(told)
+                              .arg(before)
+                              .arg(after)
+                              .arg(roundTrip);
+    }
+};
+Told told(BusRig& r) {
+    Told t;
+    QElapsedTimer trip;
+    t.before = r.app.audioCurrentTime().value_or(-1);
+    trip.start();
+    t.told = ctl({"position"}).toDouble();
+    t.roundTrip = double(trip.nsecsElapsed()) / 1e9;
+    t.after = r.app.audioCurrentTime().value_or(-1);
+    return t;
+}
+
+// Whether the player went on from the place `from` it was put at, before
+// `since` started, no faster than the time since and did not move
+// elsewhere: "on course", else where it is. (A place read from the player
+// would not do as `from`: its clock moves in steps of what the device has
+// played, so a read may lag the time by one.)
+QString course(BusRig& r, double from, const QElapsedTimer& since) {
+    const double at = r.app.audioCurrentTime().value_or(-1);
+    const double most = from + double(since.elapsed()) / 1000;
+    return at >= from - 1e-3 && at <= most + 1e-3
+               ? QStringLiteral("on course")
+               : QStringLiteral("at %1 s, not between %2 and %3 s").arg(at).arg(from).arg(most);
+}
+
+// What the position does over a second: "moves" or "stays", each of the two
+// reads in step with the player (so the change told is the player's own).
+QString drift(BusRig& r) {
+    const Told a = told(r);
+    QTest::qWait(1000); // the stretch the position is watched over
+    const Told b = told(r);
+    const double change = b.told - a.told;
+    const bool moves = b.before - a.after > 0.5;
+    QString seen = moves ? QStringLiteral("moves") : QStringLiteral("stays");
+    if (!moves && (b.after != a.before || change != 0))
+        seen += QStringLiteral(" (the player went from %1 to %2, told %3 to %4)")
+                    .arg(a.before)
+                    .arg(b.after)
+                    .arg(a.told)
+                    .arg(b.told);
+    if (!a.inStep() || !b.inStep())
+        seen += ", " + a.text() + ", " + b.text();
+    return seen + ", told";
 }
 
 struct BusCase {
@@ -243,22 +310,38 @@ struct BusCase {
 const std::vector<BusCase>& busCases() {
     static const std::vector<BusCase> c{
         {"a started track shows playing, with its title",
-         [](BusRig&) { return seconds(); }, "0: Playing T1", {}},
+         [](BusRig& r) { return course(r, 0, r.made) + ", " + told(r).text(); },
+         "on course, told: Playing T1", {}},
         {"play-pause pauses, telling only the status",
          [](BusRig&) { return ctl({"play-pause"}); }, ": Paused T1", {"PlaybackStatus=Paused"}},
         {"a position moves playback and is announced as a seek",
-         [](BusRig&) { ctl({"position", "2"}); return seconds(); }, "2: Playing T1", {"Seeked 2.0"}},
+         [](BusRig& r) {
+             QElapsedTimer since;
+             since.start();
+             ctl({"position", "6"});
+             settle(r);
+             return course(r, 6, since) + ", " + told(r).text();
+         },
+         "on course, told: Playing T1", {"Seeked 6.0"}},
         {"a position for another track is ignored",
-         [](BusRig& r) { return call(r, "SetPosition", {QVariant::fromValue(QDBusObjectPath(
-             "/org/quavelark/track/t2")), qlonglong(5000000)}) + seconds(); },
-         "0: Playing T1", {}},
+         [](BusRig& r) {
+             const double from = r.app.audioCurrentTime().value_or(-1);
+             const QString error = call(r, "SetPosition", {QVariant::fromValue(QDBusObjectPath(
+                 "/org/quavelark/track/t2")), qlonglong(9000000)});
+             settle(r);
+             const double at = r.app.audioCurrentTime().value_or(-1);
+             return error + (at >= from && at < 9 ? QStringLiteral("on course")
+                                                 : QStringLiteral("from %1 s to %2 s").arg(from).arg(at)) +
+                    ", " + told(r).text();
+         },
+         "on course, told: Playing T1", {}},
         {"next shows the next visible track, playing throughout",
          [](BusRig&) { return ctl({"next"}); },
          ": Playing T2", {"Metadata=T2"}},
-        {"the position advances about a second in a second while playing",
-         drift, "1: Playing T1", {}},
+        {"the position advances with the player while playing",
+         drift, "moves, told: Playing T1", {}},
         {"the position stays put while paused",
-         [](BusRig& r) { r.app.toggle(); return drift(r); }, "0: Paused T1", {"PlaybackStatus=Paused"}},
+         [](BusRig& r) { r.app.toggle(); return drift(r); }, "stays, told: Paused T1", {"PlaybackStatus=Paused"}},
         {"stop pauses", [](BusRig&) { return ctl({"stop"}); }, ": Paused T1", {"PlaybackStatus=Paused"}},
         {"the volume is the slider's; a write from outside fails and changes nothing",
          [](BusRig& r) {
@@ -395,10 +478,11 @@ private slots:
         const BusCase& c = test::currentCase(busCases());
         BusRig r(platform::SimClock::RealTime, 10, 10);
         QVERIFY(test::playTaken(r.app, r.track(1)));
-        QTRY_COMPARE(ctl({"status"}), QStringLiteral("Playing"));
+        QTRY_COMPARE_WITH_TIMEOUT(ctl({"status"}), QStringLiteral("Playing"), ql::test::kOutcomeMs);
+        settle(r); // the start's own signals
         heard.clear();
         const QString seen = c.act(r) + ": ";
-        QTest::qWait(300); // the queued command and its signals
+        settle(r); // the queued command and its signals
         QCOMPARE(seen + ctl({"status"}) + ' ' + ctl({"metadata", "xesam:title"}), c.seen);
         QCOMPARE(heard, c.signalsHeard);
     }
@@ -410,7 +494,8 @@ private slots:
         const RenderStatusCase& c = test::currentCase(renderStatusCases);
         BusRig r(platform::SimClock::RealTime, 10, 10);
         QVERIFY(test::playTaken(r.app, r.track(1)));
-        QTRY_COMPARE(ctl({"status"}), QStringLiteral("Playing"));
+        QTRY_COMPARE_WITH_TIMEOUT(ctl({"status"}), QStringLiteral("Playing"), ql::test::kOutcomeMs);
+        settle(r); // the start's own signals
         QSemaphore go;
         std::atomic<int> made = 0;
         test::fakes(r.app).analysers.fxSignature = [] { return QStringLiteral("eq:warm"); };
@@ -430,7 +515,7 @@ private slots:
         const QString during = ctl({"status"}) + ' ' + ctl({"metadata", "xesam:title"});
         go.release(2); // the track's render and the look-ahead's of track 3
         QTRY_VERIFY_WITH_TIMEOUT(!r.app.playback.loading, 10000);
-        QTest::qWait(300); // the signals of the end of the road
+        settle(r); // the signals of the end of the road
         QCOMPARE(during + ", then " + ctl({"status"}), c.seen);
         QStringList statuses; // the changes of status announced since the request
         for (const QString& line : std::as_const(heard))
@@ -445,7 +530,7 @@ private slots:
         {
             BusRig r(platform::SimClock::RealTime, 10, 10);
             QVERIFY(test::playTaken(r.app, r.track(1)));
-            QTRY_VERIFY(r.app.isPlaying());
+            QTRY_VERIFY_WITH_TIMEOUT(r.app.isPlaying(), ql::test::kOutcomeMs);
             QCOMPARE(r.center->serviceName(), QString());
             QTimer::singleShot(0, qApp, &QCoreApplication::quit);
             QCOMPARE(QApplication::exec(), 0);

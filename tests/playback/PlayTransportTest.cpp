@@ -518,7 +518,7 @@ private slots:
             r.app.promotePrepared(std::move(*std::exchange(r.app.playback.prepared, std::nullopt)));
         }
         QCOMPARE(r.app.playback.current->id, qint64(2));
-        QTRY_VERIFY(r.app.playback.fxCache.has_value());
+        QTRY_VERIFY_WITH_TIMEOUT(r.app.playback.fxCache.has_value(), ql::test::kOutcomeMs);
         r.app.renderQueue->waitForDone();
         QCOMPARE(*rendered, QStringList{r.track(3).path});
 
@@ -550,7 +550,9 @@ private slots:
 
         r.sink->loseAtReport = true;
         QVERIFY(QTest::qWaitFor([&] { return !r.app.isPlaying(); }, 10000));
-        QTRY_COMPARE(r.app.status->stringValue(), QStringLiteral("재생 중 오류가 발생했습니다."));
+        QTRY_COMPARE_WITH_TIMEOUT(r.app.status->stringValue(),
+                                  QStringLiteral("재생 중 오류가 발생했습니다."),
+                                  ql::test::kOutcomeMs);
         r.app.refreshTimes();
         QCOMPARE(r.app.views.elapsedLabel->text(), timeText(shown));
         bool said = false;

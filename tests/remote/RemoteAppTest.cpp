@@ -362,7 +362,7 @@ private slots:
         QVERIFY(r.app.remote);
         if (c.start == Start::Playing) {
             r.app.play(r.track(5));
-            QTRY_VERIFY(r.app.isPlaying());
+            QTRY_VERIFY_WITH_TIMEOUT(r.app.isPlaying(), ql::test::kOutcomeMs);
             r.app.setAudioTime(1.5);
         } else if (c.start == Start::NoPlayer) {
             r.app.playback.current = r.track(7);

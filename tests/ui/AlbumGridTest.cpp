@@ -385,11 +385,11 @@ private slots:
         };
         choose();
         if (c.item == 2) {
-            QTRY_COMPARE(g.app.library.added.size(), 3);
+            QTRY_COMPARE_WITH_TIMEOUT(g.app.library.added.size(), 3, ql::test::kOutcomeMs);
             // Track 4, its date not read yet.
             g.app.library.rows.push_back(catalog({"", "", "", "Kiwi/Delta"}).back());
             choose();
-            QTRY_COMPARE(g.app.library.added.size(), 4);
+            QTRY_COMPARE_WITH_TIMEOUT(g.app.library.added.size(), 4, ql::test::kOutcomeMs);
         }
         QCOMPARE(QString("%1 | %2 | ").arg(g.app.browser.sortMode).arg(g.datesRead) +
                      g.titles().join(' '),

@@ -94,10 +94,11 @@ private slots:
         if (where == "header") {
             app.sidebarClicked(6); // the Hi-Res tab
             QVERIFY(app.views.pageHeader->isVisible());
-            QTRY_VERIFY(!app.views.pageCover->pixmap().isNull() &&
-                        near(app.views.pageCover->pixmap().toImage().pixelColor(
-                                 app.views.pageCover->pixmap().rect().center()),
-                             kColours[0]));
+            QTRY_VERIFY_WITH_TIMEOUT(!app.views.pageCover->pixmap().isNull() &&
+                                         near(app.views.pageCover->pixmap().toImage().pixelColor(
+                                                  app.views.pageCover->pixmap().rect().center()),
+                                              kColours[0]),
+                                     ql::test::kOutcomeMs);
             shot = app.views.pageCover->pixmap().toImage();
             middle = shot.rect().center();
         } else {
@@ -105,13 +106,15 @@ private slots:
             app.viewModeChanged();
             QCOMPARE(app.browser.viewKind, where == "genre" ? 3 : 2);
             AlbumGridView* view = app.views.albumView;
-            QTRY_COMPARE(app.views.albumModel->rowCount(), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(app.views.albumModel->rowCount(), 1, ql::test::kOutcomeMs);
             const QRect tile = view->visualRect(app.views.albumModel->index(0));
             const int edge = tile.width();
             QCOMPARE(edge, 150);
             const int quarter = c.covers.size() > 1 ? edge / 4 : edge / 2;
             middle = tile.topLeft() + QPoint(quarter, quarter);
-            QTRY_VERIFY(near(view->viewport()->grab().toImage().pixelColor(middle), kColours[0]));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                near(view->viewport()->grab().toImage().pixelColor(middle), kColours[0]),
+                ql::test::kOutcomeMs);
             shot = view->viewport()->grab().toImage();
             QCOMPARE(shot.devicePixelRatio(), 1.0);
         }

@@ -219,9 +219,9 @@ private slots:
 
         // The platform's full-screen key (F11 here) toggles full screen.
         QTest::keyClick(l->window.get(), Qt::Key_F11);
-        QTRY_VERIFY(l->window->isFullScreen());
+        QTRY_VERIFY_WITH_TIMEOUT(l->window->isFullScreen(), ql::test::kOutcomeMs);
         QTest::keyClick(l->window.get(), Qt::Key_F11);
-        QTRY_VERIFY(!l->window->isFullScreen());
+        QTRY_VERIFY_WITH_TIMEOUT(!l->window->isFullScreen(), ql::test::kOutcomeMs);
     }
 
     void languageSwitch_data() {

@@ -249,7 +249,7 @@ private slots:
         Shown s(c.lang);
         QMainWindow& window = *s.app->window;
         window.resize(c.size);
-        QTRY_COMPARE(window.size(), c.size);
+        QTRY_COMPARE_WITH_TIMEOUT(window.size(), c.size, ql::test::kOutcomeMs);
         QCoreApplication::processEvents();
         QStringList cut;
         const QRect inside = window.rect();
@@ -317,7 +317,7 @@ private slots:
         QVERIFY(app.hasFetcher());
         QMainWindow& window = *app.window;
         window.resize(c.size);
-        QTRY_COMPARE(window.size(), c.size);
+        QTRY_COMPARE_WITH_TIMEOUT(window.size(), c.size, ql::test::kOutcomeMs);
         app.rebuildFolders();
         app.filter();
         tab(app, 2);
@@ -374,16 +374,16 @@ private slots:
 
         auto* maximize = window.findChild<QAbstractButton*>("maximizeWindow");
         maximize->click();
-        QTRY_VERIFY(window.isMaximized());
+        QTRY_VERIFY_WITH_TIMEOUT(window.isMaximized(), ql::test::kOutcomeMs);
         maximize->click();
-        QTRY_VERIFY(!window.isMaximized());
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isMaximized(), ql::test::kOutcomeMs);
 
         // The free room between the view tabs and the gear.
         const QPoint free(bar->width() - 120, bar->height() / 2);
         QTest::mouseDClick(bar, Qt::LeftButton, {}, free);
-        QTRY_VERIFY(window.isMaximized());
+        QTRY_VERIFY_WITH_TIMEOUT(window.isMaximized(), ql::test::kOutcomeMs);
         QTest::mouseDClick(bar, Qt::LeftButton, {}, free);
-        QTRY_VERIFY(!window.isMaximized());
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isMaximized(), ql::test::kOutcomeMs);
         QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
 
         QTest::mousePress(bar, Qt::LeftButton, {}, free);
@@ -407,11 +407,11 @@ private slots:
         emit app->aboutToShow();
         QVERIFY(!items[2]->isEnabled()); // nothing to restore
         items[0]->trigger();
-        QTRY_VERIFY(window.isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(window.isMinimized(), ql::test::kOutcomeMs);
         emit app->aboutToShow();
         QVERIFY(items[2]->isEnabled());
         items[2]->trigger();
-        QTRY_VERIFY(!window.isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isMinimized(), ql::test::kOutcomeMs);
     }
 
     // A 300 x 200 cover keeps its aspect inside the 112-point square, with
@@ -447,13 +447,14 @@ private slots:
         app.browser.coverCache.insert(coverKey(first), coloured({50, 50}, Qt::red));
         app.toggleFav(first);
         app.sidebarClicked(1);
-        QTRY_COMPARE(QColor(headerCover(app).pixel(56, 56)), QColor(Qt::red));
+        QTRY_COMPARE_WITH_TIMEOUT(QColor(headerCover(app).pixel(56, 56)), QColor(Qt::red),
+                                  ql::test::kOutcomeMs);
         // … then with another single track (same title, same count) without one.
         app.toggleFav(first);
         app.toggleFav(app.library.rows[1]);
         app.filter();
         QCOMPARE(app.browser.filtered.size(), std::size_t(1));
-        QTRY_COMPARE(headerCover(app), fallback);
+        QTRY_COMPARE_WITH_TIMEOUT(headerCover(app), fallback, ql::test::kOutcomeMs);
 
         // An album page shows the cover its rows show.
         const Track& inAlbum = app.library.rows[1];
@@ -483,7 +484,7 @@ private slots:
             answered = true;
             after = image;
         });
-        QTRY_VERIFY(answered);
+        QTRY_VERIFY_WITH_TIMEOUT(answered, ql::test::kOutcomeMs);
         QVERIFY(after.isNull()); // no picture of its own: the tile shows the default
     }
 };

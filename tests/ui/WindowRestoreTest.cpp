@@ -75,17 +75,19 @@ private slots:
             window.showMaximized();
         else if (c.before == Qt::WindowFullScreen)
             window.showFullScreen();
-        QTRY_COMPARE(window.windowState(), Qt::WindowStates(c.before));
+        QTRY_COMPARE_WITH_TIMEOUT(window.windowState(), Qt::WindowStates(c.before),
+                                  ql::test::kOutcomeMs);
         const QSize kept = window.size();
         window.showMinimized();
-        QTRY_VERIFY(window.isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(window.isMinimized(), ql::test::kOutcomeMs);
 
         bringBackBy(*l, c.how);
 
-        QTRY_VERIFY(!window.isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isMinimized(), ql::test::kOutcomeMs);
         QCOMPARE(window.windowState() & ~Qt::WindowActive, Qt::WindowStates(c.before));
         QVERIFY(window.isVisible());
-        QTRY_COMPARE(window.size(), c.before == Qt::WindowNoState ? normal : kept);
+        QTRY_COMPARE_WITH_TIMEOUT(window.size(), c.before == Qt::WindowNoState ? normal : kept,
+                                  ql::test::kOutcomeMs);
     }
 };
 
