@@ -35,6 +35,11 @@ namespace {
 
 constexpr int kRate = 44100;
 constexpr std::int64_t kStep = kRate / 10; // device frames of one 0.1 s fade step
+// How long the rig waits for what the player does on its own threads (the
+// device buffer refilled, a position heard): through the 2x time-stretch of
+// the sanitized build on a machine whose cores are shared, a refill that
+// takes a few milliseconds on an idle one has taken over 5 s.
+constexpr int kWaitMs = 30000;
 
 struct Rig : test::TrackIds<Rig> {
     std::shared_ptr<SimSinkControl> sink =
@@ -70,14 +75,16 @@ struct Rig : test::TrackIds<Rig> {
     bool advance(std::int64_t frames) {
         sink->advance(frames);
         played += frames;
-        return QTest::qWaitFor([&] { return sink->framesWritten() > played + 4096 - 1024; });
+        return QTest::qWaitFor([&] { return sink->framesWritten() > played + 4096 - 1024; },
+                               kWaitMs);
     }
     // Plays the current file up to `seconds` of it (at 2x within 20 ms).
     bool playTo(double seconds) {
         const double speed = audio().enableRate() ? double(audio().rate()) : 1.0;
         const double within = speed == 1.0 ? 1e-6 : 0.02;
         return advance(std::llround((seconds - audio().currentTime()) * kRate / speed)) &&
-               QTest::qWaitFor([&] { return std::abs(audio().currentTime() - seconds) < within; });
+               QTest::qWaitFor([&] { return std::abs(audio().currentTime() - seconds) < within; },
+                               kWaitMs);
     }
     // 0.1 s passes on the device and the clock; then the fade's timer fires.
     bool fadeStep() {
@@ -192,7 +199,7 @@ const std::vector<SleepCase> sleepCases{
          QTest::qWait(100);
          QVERIFY(!r.app.playback.loading && !r.app.playback.audio);
          r.app.toggle();
-         QVERIFY(QTest::qWaitFor([&] { return r.app.isPlaying() && r.currentId() == 9; }, 20000));
+         QVERIFY(QTest::qWaitFor([&] { return r.app.isPlaying() && r.currentId() == 9; }, kWaitMs));
      }, kIdle, kStopped},
 };
 
@@ -219,7 +226,7 @@ const auto sine = [](double amplitude) {
                             .signal = test::Signal::Sine, .amplitude = amplitude};
 };
 const auto measure = [](qint64 id) { return [id](Rig& r) { r.app.ensureLoudness(r.track(id)); }; };
-bool measured(Rig& r) { return QTest::qWaitFor([&] { return r.app.playback.loudPending.isEmpty(); }, 30000); }
+bool measured(Rig& r) { return QTest::qWaitFor([&] { return r.app.playback.loudPending.isEmpty(); }, kWaitMs); }
 
 const std::vector<LoudCase> loudCases{
     {"the last I: line wins; the playing track's volume follows", kSummary, measure(1), {{1, -6.0}}, 1, 0.31622776f},
@@ -260,7 +267,7 @@ private slots:
         // As a tick does: the look ahead follows the successor first.
         r.app.aimLookAhead();
         const std::optional<DecodeAheadEntry>& ahead = r.app.playback.decodeAhead;
-        QVERIFY(QTest::qWaitFor([&ahead] { return !ahead || !ahead->running; }, 30000));
+        QVERIFY(QTest::qWaitFor([&ahead] { return !ahead || !ahead->running; }, kWaitMs));
         QVERIFY(test::checkOnceOpened(r.app, [&r] { r.app.crossfadeCheck(); }));
 
         PlaybackState& p = r.app.playback;
