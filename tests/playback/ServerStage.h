@@ -47,18 +47,10 @@ constexpr int kSinkRate = test::SoundServerGraph::kRate;
 constexpr int kWaitMs = 60000;
 constexpr double kHz = 997;
 
-// The simulated server holds 200 ms, as a server's own queue does (some
-// hold more: `queueFrames`).
-constexpr std::int64_t kServerQueueFrames = kSinkRate / 5;
+// The simulated server holds 200 ms, as a server's own queue does.
 struct Stage : test::SoundStage {
-    explicit Stage(Device d, std::int64_t wobble = 0,
-                   std::int64_t queueFrames = kServerQueueFrames)
-        : SoundStage(d, test::SimServer{queueFrames, 1024, wobble}) {}
-    // The simulated server's queue filled again (the engine tops it up a
-    // block at a time); a graph's queue is not read.
-    bool queueFull() const {
-        return !sink || sink->queuedFrames() > sink->bufferFrames - 2 * 1024;
-    }
+    explicit Stage(Device d, std::int64_t wobble = 0)
+        : SoundStage(d, test::SimServer{9600, 1024, wobble}) {}
 };
 
 struct Rig : test::TrackIds<Rig> {
