@@ -1,7 +1,8 @@
 // Guards against: a pause cut off in one sample, a resume that repeats or
 // skips frames, a seek heard only after the whole queue, or a rendered track
 // heard late, cut short or with silence inside it, on a sound server's shared
-// device. (Track ends and the tracks that follow them: ServerJoinTest.)
+// device. (Track ends and the tracks that follow them: ServerJoinTest,
+// ServerFollowTest, ServerDecodedTest.)
 // Each row runs twice: on the simulated device in its sound-server mode (a
 // delay that stays put once the queue has played out, no rewind), and on a
 // private PipeWire graph, the program writing to ALSA "default" through
