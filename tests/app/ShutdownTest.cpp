@@ -11,6 +11,7 @@
 #include "FakeBackend.h"
 #include "LaunchedApp.h"
 #include "OpenSettled.h"
+#include "ReadersSettled.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TestHome.h"
@@ -147,6 +148,10 @@ private slots:
             partial << app.playback.roadDecode->job.output;
             QVERIFY(QTest::qWaitFor([&] { return QFile::exists(partial[0]); }, kWaitMs));
         }
+        // What the track shown reads aside (its cover's work file, its
+        // probe) has answered: the steps judged are the quit's own, not a
+        // reader's that a busy machine left running.
+        QVERIFY(test::readersSettled());
         if (c.fxCached)
             app.playback.fxCache =
                 RenderCacheEntry{"next|eq", floatCaf(QStringLiteral("Quavelark-fx-next.caf")), {}};
@@ -161,7 +166,7 @@ private slots:
         app.applicationWillTerminate();
         app.applicationWillTerminate(); // a second quit does nothing
 
-        QCOMPARE(steps, c.steps);
+        QCOMPARE(steps.join(QStringLiteral(", ")), c.steps.join(QStringLiteral(", ")));
         QVERIFY2(tempLeftovers().isEmpty(), qPrintable(tempLeftovers().join(QStringLiteral(", "))));
         QVERIFY(QFile::exists(app.core.store.filePath(QString::fromLatin1(stores::kPlayStats))));
         QCOMPARE(UserDefaults().string(keys::kLibrarySearch), std::optional<QString>("quiet"));
