@@ -23,16 +23,17 @@ namespace {
 enum class Rows { AtOneX, SimulatedAtAnotherSpeed, PipeWireAtAnotherSpeed };
 constexpr Rows kRows = Rows::QL_JOIN_ROWS;
 
-// The rows at another speed begin with the player's buffer full. The
-// time-stretch costs about a fifth of a core per second heard, and a decoder
-// thread under the loaded runs (two busy processes per core, and the other
-// work of a shared machine) was given less: it waited to run most of the
-// time while its buffer stayed empty, and the device ran dry every few
-// blocks. No depth of buffer keeps up a stretch that runs slower than real
-// time; a full one (the decoder stops with room left for one more piece,
-// about 0.8 s of the 2.7 s it holds) covers the seconds a take records, so
-// that a take that still runs dry was spoiled by the machine. Filled while
-// paused, then played for kResumeSeconds before the recording starts.
+// The rows at another speed begin with the player's buffer full. Under the
+// loaded runs (two busy processes per core, and the other work of a shared
+// machine) the time-stretch took the decoder thread about a fifth of a core
+// per second heard (a quiet machine runs it in a twentieth), and the thread
+// was given less: it waited to run most of the time while its buffer stayed
+// empty, and the device ran dry every few blocks. No depth of buffer keeps
+// up a stretch that runs slower than real time; a full one (the decoder
+// stops with room left for one more piece, about 0.8 s of the 2.7 s it
+// holds) covers the seconds a take records, so that a take that still runs
+// dry was spoiled by the machine. Filled while paused, then played for
+// kResumeSeconds before the recording starts.
 constexpr double kFullSeconds = 1.8;
 constexpr double kResumeSeconds = 0.2;
 
