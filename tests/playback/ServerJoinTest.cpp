@@ -26,7 +26,7 @@ constexpr Rows kRows = Rows::QL_JOIN_ROWS;
 // The rows at another speed begin with the player's buffer full. Under the
 // loaded runs (two busy processes per core, and the other work of a shared
 // machine) the time-stretch took the decoder thread about a fifth of a core
-// per second heard (a quiet machine runs it in a twentieth), and the thread
+// per second heard (a tenth on a quiet machine), and the thread
 // was given less: it waited to run most of the time while its buffer stayed
 // empty, and the device ran dry every few blocks. No depth of buffer keeps
 // up a stretch that runs slower than real time; a full one (the decoder
