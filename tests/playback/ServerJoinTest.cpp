@@ -23,6 +23,20 @@ namespace {
 enum class Rows { AtOneX, SimulatedAtAnotherSpeed, PipeWireAtAnotherSpeed };
 constexpr Rows kRows = Rows::QL_JOIN_ROWS;
 
+// The rows at another speed begin with the player's buffer full. Under the
+// loaded runs (two busy processes per core, and the other work of a shared
+// machine) the time-stretch took the decoder thread about a fifth of a core
+// per second heard (a tenth on a quiet machine), and the thread
+// was given less: it waited to run most of the time while its buffer stayed
+// empty, and the device ran dry every few blocks. No depth of buffer keeps
+// up a stretch that runs slower than real time; a full one (the decoder
+// stops with room left for one more piece, about 0.8 s of the 2.7 s it
+// holds) covers the seconds a take records, so that a take that still runs
+// dry was spoiled by the machine. Filled while paused, then played for
+// kResumeSeconds before the recording starts.
+constexpr double kFullSeconds = 1.8;
+constexpr double kResumeSeconds = 0.2;
+
 // What is wrong with a recording that should be one unbroken sine: two or
 // more frames of exact zeros in a row (the sine, at 24 bits, may hold one),
 // or a 10 ms block more than 3 dB below the median block; empty when neither.
@@ -123,11 +137,30 @@ private slots:
             // About three seconds of listening before the end, where the
             // tick would arm the successor; recorded from there, once the
             // seek's own fade and refill are over.
+            const bool stretched = c.speed != 1.0;
+            const double resumeSeconds = stretched ? kResumeSeconds : 0.0;
             QVERIFY(QTest::qWaitFor([&] { return r.audio().currentTime() > 0.2; }, kWaitMs));
-            const double target = r.audio().duration() - 3.6 * c.speed;
+            const double target = r.audio().duration() - (3.6 + resumeSeconds) * c.speed;
             r.audio().setCurrentTime(target);
             QVERIFY(QTest::qWaitFor(
                 [&] { return r.audio().currentTime() > target + 0.6 * c.speed; }, kWaitMs));
+            if (stretched) {
+                // Paused until the player's buffer is full, then resumed
+                // (see kFullSeconds); recorded once the resume's fade-in
+                // has been heard.
+                r.app.toggle();
+                QVERIFY(!r.app.isPlaying());
+                QVERIFY2(QTest::qWaitFor(
+                             [&] { return r.audio().bufferedSeconds() >= kFullSeconds; }, kWaitMs),
+                         qPrintable(QStringLiteral("paused, the player buffered only %1 s")
+                                        .arg(r.audio().bufferedSeconds())));
+                const double resumedAt = r.audio().currentTime();
+                r.app.toggle();
+                QVERIFY(r.app.isPlaying());
+                QVERIFY(QTest::qWaitFor(
+                    [&] { return r.audio().currentTime() > resumedAt + resumeSeconds * c.speed; },
+                    kWaitMs));
+            }
             QVERIFY(stage.record());
             QVERIFY(test::gaplessCheckOpened(r.app));
             if (c.playNext) {

@@ -104,6 +104,7 @@ struct SoundStage {
             heard.erase(heard.begin(),
                         heard.begin() + std::ptrdiff_t(std::min(2 * from, heard.size())));
         }
+        settleDryCount();
         m_underrunsTo = underruns();
         m_gapsTo = sink ? sink->dropouts() : 0;
         // The cycle while the program played: from its first frame heard
@@ -165,6 +166,29 @@ struct SoundStage {
     }
 
 private:
+    // A device that ran dry in the recording's last moments is counted at
+    // the engine's next look (and the simulated device's gap at the write
+    // after it), and a machine that kept the feeder from the device makes
+    // that look late too: without it, a take that ends in silence the
+    // player did not choose would be judged. Waits until the engine's clock
+    // has moved twice, each move a look of its own, so one whole look came
+    // after the recording stopped; with nothing playing the clock stands
+    // still, and the wait gives up.
+    void settleDryCount() {
+        if (!platform || !platform->outputs)
+            return;
+        platform::OutputEngine* engine =
+            platform->outputs->engine(platform->outputs->defaultDevice());
+        if (!engine)
+            return;
+        for (int look = 0; look < 2; ++look) {
+            const double seen = engine->deviceTime();
+            if (!QTest::qWaitFor([&] { return engine->deviceTime() > seen; }, kDryCountWaitMs))
+                return;
+        }
+    }
+    static constexpr int kDryCountWaitMs = 500;
+
     // The times the device ran dry so far: the engine's under-runs, and on
     // the simulated device also the gaps it played that the engine did not
     // see (it ran out and was fed again between two of the engine's looks).

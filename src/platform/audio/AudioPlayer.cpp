@@ -306,6 +306,10 @@ double AudioPlayer::currentTime() const {
     return std::clamp(frame / m_voice->sourceRate(), 0.0, duration());
 }
 
+double AudioPlayer::bufferedSeconds() const {
+    return m_voice->bufferedSeconds();
+}
+
 void AudioPlayer::setCurrentTime(double seconds) {
     if (std::isnan(seconds))
         return;

@@ -133,6 +133,8 @@ public:
 
     double duration() const;
     double currentTime() const;
+    // The sound decoded ahead of what the device was given, in seconds.
+    double bufferedSeconds() const;
     // Clamped to 0…duration.
     void setCurrentTime(double seconds);
 

@@ -600,6 +600,15 @@ Voice::Pull Voice::pull(std::size_t want, const StreamFormat& format) {
     return p;
 }
 
+double Voice::bufferedSeconds() const {
+    const Segment seg = m_segment.load();
+    const std::uint64_t w = m_ring.publishedWriteIndex();
+    const std::uint64_t r = m_ring.readIndex();
+    if (seg.channels <= 0 || !(seg.rate > 0) || w <= r)
+        return 0.0;
+    return double((w - r) / std::uint64_t(seg.channels)) / seg.rate;
+}
+
 void Voice::adoptSegment(const Segment& seg) {
     if (m_feedHaveSeg && seg.serial == m_feedSeg.serial)
         return;

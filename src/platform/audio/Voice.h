@@ -160,6 +160,9 @@ public:
     // seek the user asked for; never a start, an end or a gapless join).
     void fadeInNext() { m_fadeIn.store(true, std::memory_order_release); }
 
+    // The sound decoded ahead of the feeder, in seconds of the stream: what
+    // the ring holds. Any thread.
+    double bufferedSeconds() const;
     // The source frame the feeder has mixed up to, for the current serial;
     // the target of a seek the feeder has not reached yet.
     double position() const;
