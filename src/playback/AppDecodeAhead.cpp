@@ -143,8 +143,9 @@ bool App::askStampCheck() {
 }
 
 void App::stampChecked(const std::shared_ptr<StampCheck>& check) {
-    // The gapless check and the opening ahead waited for it.
-    if (noteCheck(playback.decodeAhead, *check) && playback.decodeAhead->check == check)
+    // The gapless check or the opening ahead waited for it: they look now.
+    std::optional<DecodeAheadEntry>& entry = playback.decodeAhead;
+    if (noteCheck(entry, *check) && entry->check == check && std::exchange(entry->awaited, false))
         successorAnswered(check->source);
 }
 
@@ -278,7 +279,7 @@ void App::prefetchDecode(const Track& track) {
         return;
     dropDecodeAhead();
     p.decodeAhead = DecodeAheadEntry{
-        track.path, startDecode(track, true), true, false, std::nullopt, {}, {}, {}, false};
+        track.path, startDecode(track, true), true, false, std::nullopt, {}, {}, {}, false, false};
 }
 
 std::optional<QString> App::fileAhead(const Track& next, bool& later) {
@@ -319,6 +320,7 @@ std::optional<QString> App::fileAhead(const Track& next, bool& later) {
     if (fresh)
         return entry->file;
     later = !platform::UserFiles::slow(entry->source);
+    entry->awaited = later;
     return std::nullopt;
 }
 
@@ -327,7 +329,9 @@ std::optional<QString> App::takeDecoded(const QString& source, SteadyTime checke
     std::optional<DecodeAheadEntry>& entry = p.decodeAhead;
     if (!entry || entry->source != source || !entry->file)
         return std::nullopt;
-    const auto vouched = [&] { return entry->matchedAsked && *entry->matchedAsked >= checkedSince; };
+    const auto vouched = [&] {
+        return entry->matchedAsked && *entry->matchedAsked >= checkedSince;
+    };
     if (!entry->changed && !vouched()) {
         // A check asked since is awaited a short while, as a request waits
         // for its file's open: a stat on a disk that answers comes back in
@@ -371,9 +375,12 @@ void App::giveBackDecoded(const QString& source, const QString& file) {
         QFile::remove(file);
         return;
     }
-    DecodeAheadEntry entry{source, {}, false, false, file, lent->stamp, {}, lent->matchedAsked,
-                           false};
-    p.decodeAhead = std::move(entry);
+    DecodeAheadEntry& entry = p.decodeAhead.emplace();
+    entry.source = source;
+    entry.running = false;
+    entry.file = file;
+    entry.stamp = lent->stamp;
+    entry.matchedAsked = lent->matchedAsked;
 }
 
 void App::dropDecodeAhead() {

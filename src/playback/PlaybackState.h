@@ -113,10 +113,12 @@ struct DecodeAheadEntry {
     FileStamp stamp;
     // The latest check of the source asked for `file`; when the latest one
     // that matched was asked (the source was as decoded at some moment after
-    // that); and whether one found the source changed.
+    // that); whether one found the source changed; and whether a caller of
+    // App::fileAhead was told to look again once the check answers.
     std::shared_ptr<StampCheck> check;
     std::optional<SteadyTime> matchedAsked;
     bool changed = false;
+    bool awaited = false;
 };
 
 // A decoded file taken out of the look ahead, for when it comes back.

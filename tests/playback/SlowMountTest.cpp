@@ -450,9 +450,10 @@ private slots:
         const StampCase& c = test::currentCase(stampCases);
         Rig r;
         // Far from its end: nothing but the row's asker looks at the next track.
-        const Track first = trackAt(
-            1, test::writeTemp(QStringLiteral("stamp-first.flac"),
-                               {.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, .frames = 44100 * 30}));
+        const QString long30 = test::writeTemp(
+            QStringLiteral("stamp-first.flac"),
+            {.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, .frames = 44100 * 30});
+        const Track first = trackAt(1, long30);
         const Track next = trackAt(2, wavPack(QString::fromLatin1(c.file)));
         r.app.library.rows = {first, next};
         r.app.browser.filtered = std::vector<Track>{first, next};
