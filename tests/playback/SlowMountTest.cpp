@@ -450,9 +450,9 @@ private slots:
         const StampCase& c = test::currentCase(stampCases);
         Rig r;
         // Far from its end: nothing but the row's asker looks at the next track.
-        const QString long30 = test::writeTemp(
-            QStringLiteral("stamp-first.flac"),
-            {.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, .frames = 44100 * 30});
+        const QString long30 =
+            test::writeTemp(QStringLiteral("stamp-first.flac"),
+                            {.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, .frames = 44100 * 30});
         const Track first = trackAt(1, long30);
         const Track next = trackAt(2, wavPack(QString::fromLatin1(c.file)));
         r.app.library.rows = {first, next};
@@ -474,7 +474,8 @@ private slots:
                                           qPrintable(r.status()), kDecodeMs);
             } else {
                 QTRY_VERIFY_WITH_TIMEOUT(!r.app.playback.loading, kRefuseMs);
-                QCOMPARE(r.status(), failureText(Failure::FileTooSlow, QString::fromLatin1(c.file)));
+                QCOMPARE(r.status(),
+                         failureText(Failure::FileTooSlow, QString::fromLatin1(c.file)));
                 QVERIFY(!r.app.isPlaying());
             }
         } else {
@@ -485,8 +486,8 @@ private slots:
                 [&] {
                     const std::optional<QString> file = r.app.fileAhead(next, later);
                     if (c.used) {
-                        handedOutLate = handedOutLate ||
-                                        (file == decoded && held.elapsed() > kVouchedAfterMs);
+                        handedOutLate =
+                            handedOutLate || (file == decoded && held.elapsed() > kVouchedAfterMs);
                         return handedOutLate && slowStats(c.file, "ql-read") > 0;
                     }
                     return !file && !later;
