@@ -37,12 +37,12 @@
 // the last answer. A player is made ahead only on a decode a check vouched
 // for within kFreshMs: the join is armed seconds before the end of the track
 // anyway, so a file replaced after that plays as it was decoded either way.
-// A play request takes the decode only on a check asked since the request
-// began, which it waits for a short while (FileOpen::kWaitMs, shared with
-// its other waits): a file replaced just before it is asked for is never
-// played from its old decode. With no such answer the decode goes and the
-// request takes the ordinary road, which opens the file off the main thread
-// and refuses it, when its disk holds it, as too slow. The decode of a file
+// A play request asks for a check as it begins and takes the decode only on
+// a check asked since, which it waits for a short while (FileOpen::kWaitMs,
+// shared with its other waits): a file replaced just before it is asked for
+// is never played from its old decode. With no such answer the decode goes
+// and the request takes the ordinary road, which opens the file off the
+// main thread and refuses it, when its disk holds it, as too slow. The decode of a file
 // UserFiles holds slow is not played either: no check can tell it is still
 // the file asked for, and it plays or is refused as the file itself would.
 //
