@@ -469,14 +469,26 @@ public:
     void prefetchDecode(const Track& track);
     // The file a player made before `next` is due reads: its own, or its
     // decode made ahead. None when that decode failed (the ordinary road
-    // then tells why) and, with `later` set, while it still runs or when it
-    // has only now been begun (no decode ahead was aimed at `next`, or the
-    // file changed since its decode).
+    // then tells why) or its file is slow (UserFiles), and, with `later`
+    // set, while it still runs, while no recent check of its source by the
+    // source's reader vouches for it, or when it has only now been begun (no
+    // decode ahead was aimed at `next`, or the file changed since its decode).
     std::optional<QString> fileAhead(const Track& next, bool& later);
+    // Checks of a decode made ahead asked since this vouch for it when a
+    // player is made on it ahead (fileAhead hands out no other).
+    static SteadyTime freshCheckSince();
     // Takes the decoded file of `source` out of the look ahead (the caller
-    // owns it from then on); none when there is none, or when the source
-    // changed since it was decoded (then it is deleted).
-    std::optional<QString> takeDecoded(const QString& source);
+    // owns it from then on), when a check of the source asked at or after
+    // `checkedSince` found it as decoded. None when there is none; when the
+    // source changed since it was decoded, or no such check answers within
+    // the request's short wait (then it is deleted).
+    std::optional<QString> takeDecoded(const QString& source, SteadyTime checkedSince);
+    // Asks the source's reader whether the look ahead's decoded file still
+    // stands for it; false when its reader refuses (the file is slow).
+    bool askStampCheck();
+    // A check's answer, on the main thread: kept with the entry it was
+    // asked for.
+    void stampChecked(const std::shared_ptr<StampCheck>& check);
     // A decoded file taken out and not played goes back to the look ahead
     // when it holds nothing else, else it is deleted.
     void giveBackDecoded(const QString& source, const QString& file);

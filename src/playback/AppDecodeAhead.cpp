@@ -29,6 +29,23 @@
 // only while the source's size and modification time are those it had when
 // the decode began: a file replaced since is decoded again.
 //
+// Whether they still are is asked of the source's reader (UserFiles), never
+// of the disk on the main thread: a network mount that stops answering once
+// the decode is made would freeze the window in that stat. A check is asked
+// when the decode is done and, while a player is being made ahead on it,
+// again once the last one is older than kRecheckMs; the main thread reads
+// the last answer. A player is made ahead only on a decode a check vouched
+// for within kFreshMs: the join is armed seconds before the end of the track
+// anyway, so a file replaced after that plays as it was decoded either way.
+// A play request asks for a check as it begins and takes the decode only on
+// a check asked since, which it waits for a short while (FileOpen::kWaitMs,
+// shared with its other waits): a file replaced just before it is asked for
+// is never played from its old decode. With no such answer the decode goes
+// and the request takes the ordinary road, which opens the file off the
+// main thread and refuses it, when its disk holds it, as too slow. The decode of a file
+// UserFiles holds slow is not played either: no check can tell it is still
+// the file asked for, and it plays or is refused as the file itself would.
+//
 // Until its job has answered, the gapless check and the opening ahead wait
 // for the next tick, or for the answer itself when it is the successor's
 // (decodeFinished asks them then), and the crossfade stands aside for a
@@ -46,6 +63,7 @@
 #include <QThreadPool>
 #include <QUuid>
 
+#include <algorithm>
 #include <utility>
 
 namespace ql {
@@ -56,11 +74,80 @@ namespace {
 constexpr int kRoadPriority = 1;
 constexpr int kLookAheadPriority = 0;
 
-// Whether the source of a decoded file is still what was decoded.
-bool stillDecodes(const QString& source, const FileStamp& stamp) {
-    return stamp.size >= 0 && fileStamp(source, QDir::currentPath()) == stamp;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// A check this old is asked again while a player is made ahead; one older
+// than kFreshMs no longer vouches for the decode. Far below the seconds
+// before a track's end at which its successor's join is armed.
+constexpr milliseconds kRecheckMs{500};
+constexpr milliseconds kFreshMs{3000};
+// A check unanswered this long was dropped by its reader (its disk held the
+// touch past the deadline): another may be asked.
+constexpr milliseconds kLostMs{platform::UserFiles::kLimitMs};
+
+// Waits up to `ms` for `check`'s answer; none when it has not come.
+std::optional<bool> checkAnswerWithin(StampCheck& check, qint64 ms) {
+    std::unique_lock lock(check.lock);
+    check.told.wait_for(lock, milliseconds(std::max<qint64>(ms, 0)),
+                        [&check] { return check.matches.has_value(); });
+    return check.matches;
+}
+
+std::optional<bool> answerOf(StampCheck& check) {
+    const std::lock_guard lock(check.lock);
+    return check.matches;
+}
+
+// Keeps `check`'s answer with the look ahead's `entry` when it was asked
+// for it; false when it was not, or has not answered.
+bool noteCheck(std::optional<DecodeAheadEntry>& entry, StampCheck& check) {
+    if (!entry || !entry->file || entry->source != check.source || !(entry->stamp == check.decoded))
+        return false;
+    const std::optional<bool> matches = answerOf(check);
+    if (!matches)
+        return false;
+    if (!*matches)
+        entry->changed = true;
+    else if (!entry->matchedAsked || *entry->matchedAsked < check.asked)
+        entry->matchedAsked = check.asked;
+    return true;
 }
 } // namespace
+
+SteadyTime App::freshCheckSince() {
+    return steady_clock::now() - kFreshMs;
+}
+
+bool App::askStampCheck() {
+    DecodeAheadEntry& entry = *playback.decodeAhead;
+    auto check = std::make_shared<StampCheck>();
+    check->source = entry.source;
+    check->decoded = entry.stamp;
+    check->asked = steady_clock::now();
+    const Delivery delivery(this);
+    const bool asked = platform::UserFiles::read(
+        entry.source,
+        [check, delivery, dir = QDir::currentPath()](const platform::UserFiles::Touch&) {
+            const FileStamp now = fileStamp(check->source, dir);
+            {
+                const std::lock_guard lock(check->lock);
+                check->matches = check->decoded.size >= 0 && now == check->decoded;
+            }
+            check->told.notify_all();
+            delivery.post([check](App& app) { app.stampChecked(check); });
+        });
+    if (asked)
+        entry.check = check;
+    return asked;
+}
+
+void App::stampChecked(const std::shared_ptr<StampCheck>& check) {
+    // The gapless check or the opening ahead waited for it: they look now.
+    std::optional<DecodeAheadEntry>& entry = playback.decodeAhead;
+    if (noteCheck(entry, *check) && entry->check == check && std::exchange(entry->awaited, false))
+        successorAnswered(check->source);
+}
 
 DecodeJob App::startDecode(const Track& track, bool ahead) {
     PlaybackState& p = playback;
@@ -134,8 +221,12 @@ void App::decodeFinished(quint64 serial, const DecodeOutcome& result) {
     entry.direct = result.direct;
     entry.file = result.file;
     entry.stamp = result.stamp;
-    if (result.file)
+    if (result.file) {
         qCDebug(lcPlayback, "decoded ahead: %s", qUtf8Printable(entry.source));
+        // Its source may have changed while it was decoded; a refused check
+        // leaves the decode unused (fileAhead).
+        askStampCheck();
+    }
     successorAnswered(entry.source);
 }
 
@@ -187,8 +278,8 @@ void App::prefetchDecode(const Track& track) {
     if (p.decodeAhead && p.decodeAhead->source == track.path)
         return;
     dropDecodeAhead();
-    p.decodeAhead =
-        DecodeAheadEntry{track.path, startDecode(track, true), true, false, std::nullopt, {}};
+    p.decodeAhead = DecodeAheadEntry{
+        track.path, startDecode(track, true), true, false, std::nullopt, {}, {}, {}, false, false};
 }
 
 std::optional<QString> App::fileAhead(const Track& next, bool& later) {
@@ -197,8 +288,7 @@ std::optional<QString> App::fileAhead(const Track& next, bool& later) {
     // Nothing was looked at for this track yet, or its decode is of an older
     // file: looked at now, and the caller asks again at its next tick rather
     // than take a file our player may refuse at its first read.
-    if (!entry || entry->source != next.path ||
-        (entry->file && !stillDecodes(entry->source, entry->stamp))) {
+    if (!entry || entry->source != next.path || (entry->file && entry->changed)) {
         if (rateDecides())
             lookUpRate(next);
         if (fxNeeded(next))
@@ -214,37 +304,83 @@ std::optional<QString> App::fileAhead(const Track& next, bool& later) {
     }
     if (entry->direct)
         return next.path;
-    return entry->file;
+    if (!entry->file)
+        return std::nullopt;
+    // Its source's reader tells whether it still stands for the file; asked
+    // again while the last answer ages, waited for (the answer asks the
+    // gapless check and the opening ahead again) when there is none recent.
+    const SteadyTime now = steady_clock::now();
+    const bool fresh = entry->matchedAsked && *entry->matchedAsked >= now - kFreshMs;
+    const bool aging = !entry->matchedAsked || *entry->matchedAsked < now - kRecheckMs;
+    const bool unanswered =
+        entry->check && !answerOf(*entry->check) && entry->check->asked >= now - kLostMs;
+    // Refused: the file is slow, and its decode is not played.
+    if (aging && !unanswered && !askStampCheck())
+        return std::nullopt;
+    if (fresh)
+        return entry->file;
+    later = !platform::UserFiles::slow(entry->source);
+    entry->awaited = later;
+    return std::nullopt;
 }
 
-std::optional<QString> App::takeDecoded(const QString& source) {
+std::optional<QString> App::takeDecoded(const QString& source, SteadyTime checkedSince) {
     PlaybackState& p = playback;
     std::optional<DecodeAheadEntry>& entry = p.decodeAhead;
     if (!entry || entry->source != source || !entry->file)
         return std::nullopt;
-    if (!stillDecodes(source, entry->stamp)) {
-        qCDebug(lcPlayback, "the decode made ahead is of an older file: %s",
+    const auto vouched = [&] {
+        return entry->matchedAsked && *entry->matchedAsked >= checkedSince;
+    };
+    if (!entry->changed && !vouched()) {
+        // A check asked since is awaited a short while, as a request waits
+        // for its file's open: a stat on a disk that answers comes back in
+        // far less.
+        if ((!entry->check || entry->check->asked < checkedSince) && !askStampCheck()) {
+            qCDebug(lcPlayback, "the decode made ahead is of a file its disk holds: %s",
+                    qUtf8Printable(source));
+            dropDecodeAhead();
+            return std::nullopt;
+        }
+        const std::shared_ptr<StampCheck> check = entry->check;
+        qint64 left = FileOpen::kWaitMs;
+        std::optional<RequestWaits>& request = p.requestWaits;
+        if (request)
+            left = std::max<qint64>(FileOpen::kWaitMs - request->since.elapsed(), 0);
+        if (!answerOf(*check) && left > 0 && request) {
+            ++request->count;
+            request->until = std::max(request->until, request->since.elapsed() + left);
+        }
+        checkAnswerWithin(*check, left);
+        noteCheck(entry, *check);
+    }
+    if (entry->changed || !vouched()) {
+        qCDebug(lcPlayback, "the decode made ahead is of an older file, or unconfirmed: %s",
                 qUtf8Printable(source));
         dropDecodeAhead();
         return std::nullopt;
     }
     const QString file = *entry->file;
-    p.lentDecode = std::pair(file, entry->stamp);
+    p.lentDecode = LentDecode{file, entry->stamp, entry->matchedAsked};
     entry.reset();
     return file;
 }
 
 void App::giveBackDecoded(const QString& source, const QString& file) {
     PlaybackState& p = playback;
-    const std::optional<std::pair<QString, FileStamp>> lent = std::exchange(p.lentDecode, {});
-    if (p.decodeAhead) {
+    const std::optional<LentDecode> lent = std::exchange(p.lentDecode, {});
+    // Held by the look ahead already, or of a source whose stamp is not
+    // known here (learning it would stat the user's file): not kept.
+    if (p.decodeAhead || !lent || lent->file != file) {
         QFile::remove(file);
         return;
     }
-    // Not taken from here: it stands for the source as it is now.
-    const FileStamp stamp =
-        lent && lent->first == file ? lent->second : fileStamp(source, QDir::currentPath());
-    p.decodeAhead = DecodeAheadEntry{source, {}, false, false, file, stamp};
+    DecodeAheadEntry& entry = p.decodeAhead.emplace();
+    entry.source = source;
+    entry.running = false;
+    entry.file = file;
+    entry.stamp = lent->stamp;
+    entry.matchedAsked = lent->matchedAsked;
 }
 
 void App::dropDecodeAhead() {

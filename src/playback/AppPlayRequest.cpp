@@ -116,6 +116,7 @@ void App::play(const Track& requested) {
             if (outer) {
                 p.requestWaits.emplace();
                 p.requestWaits->since.start();
+                p.requestBegan = std::chrono::steady_clock::now();
             }
         }
         ~Waits() {
@@ -141,6 +142,10 @@ void App::play(const Track& requested) {
     const quint64 generation = ++p.generation;
     qCDebug(lcPlayback, "play track %lld (request %llu): %s", static_cast<long long>(track.id),
             static_cast<unsigned long long>(generation), qUtf8Printable(track.path));
+    // Whether its decode made ahead still stands for its file is asked of
+    // the file's reader now, and answered while the request sets up.
+    if (p.decodeAhead && p.decodeAhead->file && p.decodeAhead->source == track.path)
+        askStampCheck();
 
     // Its ffmpeg is killed and its output deleted now; a render overtaken
     // ends the same way.
@@ -235,7 +240,7 @@ void App::takeRoad(const Track& track, quint64 generation) {
         source = track.path;
         if (ahead)
             madeAhead = ahead->file;
-        else if ((madeAhead = takeDecoded(track.path)))
+        else if ((madeAhead = takeDecoded(track.path, p.requestBegan)))
             source = madeAhead;
     } else if (p.fxCache && p.fxCache->key == fxKey(track, *filter)) {
         madeAhead = p.fxCache->path;

@@ -292,7 +292,7 @@ void App::startDecodeRoad(const Track& track, quint64 generation) {
     if (const std::optional<RoadDecode> before = std::exchange(p.roadDecode, std::nullopt))
         stopDecode(before->job);
     // The look ahead has decoded this very file, or is decoding it.
-    if (const std::optional<QString> decoded = takeDecoded(track.path)) {
+    if (const std::optional<QString> decoded = takeDecoded(track.path, p.requestBegan)) {
         qCDebug(lcPlayback, "track %lld plays its decode made ahead",
                 static_cast<long long>(track.id));
         playDecoded(decoded);

@@ -157,7 +157,7 @@ void App::gaplessCheck() {
     // Its failure before its start is seen (and takes it back).
     watchEnd(successor);
     p.prepared = PreparedNext{PreparedNext::Kind::Scheduled, *next, std::move(opened.player),
-                              fromRadio, takeDecoded(next->path)};
+                              fromRadio, takeDecoded(next->path, freshCheckSince())};
 }
 
 void App::openAhead() {
@@ -197,7 +197,7 @@ void App::openAhead() {
     if (rateKept && bindPlayer(ahead))
         ahead.prepareToPlay();
     p.prepared = PreparedNext{PreparedNext::Kind::OpenedAhead, *next, std::move(opened.player),
-                              false, takeDecoded(next->path)};
+                              false, takeDecoded(next->path, freshCheckSince())};
 }
 
 } // namespace ql

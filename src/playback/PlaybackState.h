@@ -33,7 +33,10 @@
 #include <QSet>
 #include <QString>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -81,6 +84,20 @@ struct DecodeJob {
     std::shared_ptr<platform::ChildStop> stop;
 };
 
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+// A look at whether a decoded file's source still has the stamp it had when
+// its decode began, made on the source's reader (platform::UserFiles): the
+// main thread reads the answer, never the disk. Shared with the reader.
+struct StampCheck {
+    QString source;
+    FileStamp decoded;
+    SteadyTime asked;
+    std::mutex lock;
+    std::condition_variable told;
+    std::optional<bool> matches; // once answered; guarded by `lock`
+};
+
 // The next track's file as the decode road makes it, prepared ahead: while
 // `running`, being looked at (our player may read it as it is) and decoded
 // by `job`; then either `direct` (nothing to decode), `file` (decoded), or
@@ -94,6 +111,21 @@ struct DecodeAheadEntry {
     bool direct = false;
     std::optional<QString> file;
     FileStamp stamp;
+    // The latest check of the source asked for `file`; when the latest one
+    // that matched was asked (the source was as decoded at some moment after
+    // that); whether one found the source changed; and whether a caller of
+    // App::fileAhead was told to look again once the check answers.
+    std::shared_ptr<StampCheck> check;
+    std::optional<SteadyTime> matchedAsked;
+    bool changed = false;
+    bool awaited = false;
+};
+
+// A decoded file taken out of the look ahead, for when it comes back.
+struct LentDecode {
+    QString file;
+    FileStamp stamp;
+    std::optional<SteadyTime> matchedAsked;
 };
 
 // A play request waiting for the open of its file (FileOpen.h).
@@ -219,7 +251,10 @@ struct PlaybackState {
     quint64 decodeSerial = 0;
     // The decoded file last taken out of the look ahead, with its source's
     // stamp, for when it comes back (App::giveBackDecoded).
-    std::optional<std::pair<QString, FileStamp>> lentDecode;
+    std::optional<LentDecode> lentDecode;
+    // When the current play request began: a decode made ahead plays for it
+    // only on a check of its source asked since (App::takeDecoded).
+    SteadyTime requestBegan;
     // The path of the track the look ahead (decode and render) was last
     // aimed at; none: aimed at nothing yet since the track started.
     std::optional<QString> aheadAim;

@@ -91,6 +91,30 @@ int slowOpens(const char* text, const char* thread = nullptr) {
     return count ? count(text, thread) : -1;
 }
 
+// How many stats of paths holding `text` waited, counted as slowOpens counts.
+int slowStats(const char* text, const char* thread = nullptr) {
+    using Count = int (*)(const char*, const char*);
+    static const auto count = reinterpret_cast<Count>(dlsym(RTLD_DEFAULT, "ql_slow_stats"));
+    return count ? count(text, thread) : -1;
+}
+
+// From now until it goes, every stat and open of a path holding `text`
+// waits `ms`: a disk that stops answering while the program runs.
+struct DiskHold {
+    using Hold = void (*)(const char*, long);
+    const Hold hold = reinterpret_cast<Hold>(dlsym(RTLD_DEFAULT, "ql_slow_hold"));
+    DiskHold(const char* text, long ms) {
+        if (hold)
+            hold(text, ms);
+    }
+    ~DiskHold() {
+        if (hold)
+            hold(nullptr, 0);
+    }
+    DiskHold(const DiskHold&) = delete;
+    DiskHold& operator=(const DiskHold&) = delete;
+};
+
 QString flac(const QString& name) {
     return test::writeTemp(name, {.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, .frames = 88200});
 }
@@ -313,6 +337,29 @@ struct HeldSharedPool {
     HeldSharedPool& operator=(const HeldSharedPool&) = delete;
 };
 
+// Who asks, once the next track's decode is made ahead and its disk has
+// stopped answering, whether that decode still stands for the file.
+enum class Asker { PlayRequest, Ticks };
+struct StampCase {
+    const char* name;
+    const char* file; // the next track, a WavPack decoded ahead
+    long holdMs;      // what its disk then takes to answer each stat and open
+    Asker asker;
+    bool used; // played: it plays (else refused as too slow); ticks: its decode is handed out
+};
+// clang-format off
+const std::vector<StampCase> stampCases{
+    {"played while its disk takes 0.5 s: it plays",               "stamp-a-gone.wv", 500,   Asker::PlayRequest, true},
+    {"played while its disk takes 12 s: refused as too slow",     "stamp-b-gone.wv", 12000, Asker::PlayRequest, false},
+    {"looked at each tick while its disk takes 0.5 s: still used", "stamp-c-gone.wv", 500,  Asker::Ticks,       true},
+    {"looked at each tick while its disk takes 12 s: not used",   "stamp-d-gone.wv", 12000, Asker::Ticks,       false},
+};
+// clang-format on
+// Longer than a check of a decode made ahead vouches for it (3 s): a
+// hand-out later than this after the hold began was vouched for by a check
+// the held disk answered.
+constexpr int kVouchedAfterMs = 4000;
+
 } // namespace
 
 class SlowMountTest : public QObject {
@@ -391,6 +438,65 @@ private slots:
         QCOMPARE(decodes("waiting-next-three.wv"), 1);
         // The open that held the request was its own, on its own thread.
         QCOMPARE(slowOpens("waiting-next-three.wv", "ql-open"), 1);
+    }
+
+    // A decode made ahead whose source's disk then stops answering: whether
+    // it still stands for the file is asked of the file's reader, never on
+    // the main thread, by the play request and by the look ahead the tick
+    // runs. The track plays, or is refused as too slow; the window never
+    // waits on the disk.
+    void aDecodeMadeAheadIsCheckedOffTheMainThread_data() { test::addRows(stampCases); }
+    void aDecodeMadeAheadIsCheckedOffTheMainThread() {
+        const StampCase& c = test::currentCase(stampCases);
+        Rig r;
+        // Far from its end: nothing but the row's asker looks at the next track.
+        const QString long30 =
+            test::writeTemp(QStringLiteral("stamp-first.flac"),
+                            {.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, .frames = 44100 * 30});
+        const Track first = trackAt(1, long30);
+        const Track next = trackAt(2, wavPack(QString::fromLatin1(c.file)));
+        r.app.library.rows = {first, next};
+        r.app.browser.filtered = std::vector<Track>{first, next};
+        QVERIFY(test::playTaken(r.app, first));
+        r.app.aimLookAhead(); // as the next tick does
+        const std::optional<DecodeAheadEntry>& ahead = r.app.playback.decodeAhead;
+        QVERIFY(QTest::qWaitFor([&] { return ahead && !ahead->running; }, kDecodeMs));
+        QVERIFY(ahead->file);
+        const QString decoded = *ahead->file;
+
+        const DiskHold hold(c.file, c.holdMs);
+        QElapsedTimer held;
+        held.start();
+        if (c.asker == Asker::PlayRequest) {
+            r.app.play(next);
+            if (c.used) {
+                QTRY_VERIFY2_WITH_TIMEOUT(r.app.isPlaying() && r.app.playback.current->id == 2,
+                                          qPrintable(r.status()), kDecodeMs);
+            } else {
+                QTRY_VERIFY_WITH_TIMEOUT(!r.app.playback.loading, kRefuseMs);
+                QCOMPARE(r.status(),
+                         failureText(Failure::FileTooSlow, QString::fromLatin1(c.file)));
+                QVERIFY(!r.app.isPlaying());
+            }
+        } else {
+            // The gapless check and the opening ahead ask each tick.
+            bool later = false;
+            bool handedOutLate = false;
+            const bool settled = QTest::qWaitFor(
+                [&] {
+                    const std::optional<QString> file = r.app.fileAhead(next, later);
+                    if (c.used) {
+                        handedOutLate =
+                            handedOutLate || (file == decoded && held.elapsed() > kVouchedAfterMs);
+                        return handedOutLate && slowStats(c.file, "ql-read") > 0;
+                    }
+                    return !file && !later;
+                },
+                kRefuseMs);
+            QVERIFY2(settled, "the look ahead never settled");
+        }
+        QCOMPARE(slowStats(c.file, "main"), 0);
+        QCOMPARE(slowOpens(c.file, "main"), 0);
     }
 
     // Whether a track on a held disk needs processing, while its rate

@@ -62,15 +62,26 @@ inline bool playTaken(App& app, const Track& track, int timeoutMs = kOpenSettleM
 }
 
 // Runs `check` (the gapless check, the open ahead, the crossfade check) and,
-// while an open it may have started still runs, waits for that open and
-// runs it again, as the next tick would; false when an open was still
-// running after `timeoutMs`. A check that took its player, or gave up,
-// leaves no open of its own running, and a second run of it changes
-// nothing.
+// while an open it may have started still runs, or the check of the source
+// of a decode made ahead it was told to wait for, waits for that and runs
+// it again, as the next tick would; false when one was still running after
+// `timeoutMs`. A check that took its player, or gave up, leaves no open of
+// its own running, and a second run of it changes nothing.
 template <class Check> bool checkOnceOpened(App& app, Check check, int timeoutMs = kOpenSettleMs) {
     const QDeadlineTimer deadline(timeoutMs);
+    const auto stampAwaited = [&app] {
+        const std::optional<DecodeAheadEntry>& ahead = app.playback.decodeAhead;
+        return ahead && ahead->awaited;
+    };
     check();
     for (;;) {
+        if (stampAwaited()) {
+            if (!QTest::qWaitFor([&] { return !stampAwaited(); },
+                                 int(std::max<qint64>(1, deadline.remainingTime()))))
+                return false;
+            check();
+            continue;
+        }
         const std::vector<std::shared_ptr<FileOpen>> running = opensRunning(app);
         if (running.empty())
             return true;

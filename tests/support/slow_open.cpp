@@ -17,6 +17,12 @@
 // made on the main thread for "main", else those made on threads so named.
 // A test in the same process asks it through dlsym.
 //
+// A disk that stops answering while the test runs: ql_slow_hold(text, ms)
+// (through dlsym) makes every later open for reading and every stat
+// (stat, lstat, fstatat, statx) of a path holding `text` wait `ms`; a null
+// `text` ends the hold. ql_slow_stats(text, thread) counts the stats that
+// waited, as ql_slow_opens counts opens.
+//
 // Built without sanitizers: it is also loaded into children that have none.
 #include <dlfcn.h>
 #include <errno.h>
@@ -26,6 +32,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -39,9 +46,28 @@ struct Wait {
     char path[kPathBytes];
     char thread[16];
     int onMain;
+    int isStat;
 };
 static Wait waits[kMostWaits];
 static int waitCount = 0;
+// The hold ql_slow_hold set; guarded by `lock`.
+static char heldText[kPathBytes];
+static long heldMs = 0;
+
+void ql_slow_hold(const char* text, long ms) {
+    pthread_mutex_lock(&lock);
+    heldMs = text && *text ? ms : 0;
+    snprintf(heldText, sizeof heldText, "%s", text ? text : "");
+    pthread_mutex_unlock(&lock);
+}
+
+/* The wait the hold asks of `path`; 0 for none. */
+static long heldFor(const char* path) {
+    pthread_mutex_lock(&lock);
+    const long ms = path && heldMs > 0 && strstr(path, heldText) ? heldMs : 0;
+    pthread_mutex_unlock(&lock);
+    return ms;
+}
 
 /* The wait for `path` in milliseconds; 0 for none. */
 static long ruleFor(const char* path) {
@@ -70,10 +96,7 @@ static long ruleFor(const char* path) {
     return 0;
 }
 
-static void waitFor(const char* path, int flags) {
-    if ((flags & O_ACCMODE) != O_RDONLY)
-        return;
-    const long ms = ruleFor(path);
+static void waitAs(const char* path, long ms, int isStat) {
     if (ms <= 0)
         return;
     const int saved = errno;
@@ -81,6 +104,7 @@ static void waitFor(const char* path, int flags) {
     if (waitCount < kMostWaits) {
         snprintf(waits[waitCount].path, kPathBytes, "%s", path);
         waits[waitCount].onMain = pid_t(syscall(SYS_gettid)) == getpid();
+        waits[waitCount].isStat = isStat;
         if (pthread_getname_np(pthread_self(), waits[waitCount].thread,
                                sizeof waits[waitCount].thread) != 0)
             waits[waitCount].thread[0] = '\0';
@@ -107,16 +131,38 @@ static void waitFor(const char* path, int flags) {
     errno = saved;
 }
 
-int ql_slow_opens(const char* text, const char* thread) {
+static void waitFor(const char* path, int flags) {
+    if ((flags & O_ACCMODE) != O_RDONLY)
+        return;
+    const long rule = ruleFor(path);
+    waitAs(path, rule > 0 ? rule : heldFor(path), 0);
+}
+
+static void statWait(const char* path) {
+    const char* only = getenv("QL_SLOW_OPEN_IN");
+    if (only && *only && strcmp(only, program_invocation_short_name) != 0)
+        return;
+    waitAs(path, heldFor(path), 1);
+}
+
+static int countWaits(const char* text, const char* thread, int isStat) {
     int n = 0;
     pthread_mutex_lock(&lock);
     for (int i = 0; i < waitCount; ++i)
-        if (strstr(waits[i].path, text) &&
+        if (waits[i].isStat == isStat && strstr(waits[i].path, text) &&
             (!thread || (strcmp(thread, "main") == 0 ? waits[i].onMain != 0
                                                      : strcmp(thread, waits[i].thread) == 0)))
             ++n;
     pthread_mutex_unlock(&lock);
     return n;
+}
+
+int ql_slow_opens(const char* text, const char* thread) {
+    return countWaits(text, thread, 0);
+}
+
+int ql_slow_stats(const char* text, const char* thread) {
+    return countWaits(text, thread, 1);
 }
 
 static int takesMode(int flags) {
@@ -189,6 +235,41 @@ FILE* fopen(const char* path, const char* mode) {
 FILE* fopen64(const char* path, const char* mode) {
     waitFor(path, flagsOf(mode));
     return REAL("fopen64", FopenFn)(path, mode);
+}
+
+typedef int (*StatFn)(const char*, struct stat*);
+typedef int (*Stat64Fn)(const char*, struct stat64*);
+typedef int (*FstatatFn)(int, const char*, struct stat*, int);
+typedef int (*Fstatat64Fn)(int, const char*, struct stat64*, int);
+typedef int (*StatxFn)(int, const char*, int, unsigned int, struct statx*);
+
+int stat(const char* path, struct stat* st) {
+    statWait(path);
+    return REAL("stat", StatFn)(path, st);
+}
+int stat64(const char* path, struct stat64* st) {
+    statWait(path);
+    return REAL("stat64", Stat64Fn)(path, st);
+}
+int lstat(const char* path, struct stat* st) {
+    statWait(path);
+    return REAL("lstat", StatFn)(path, st);
+}
+int lstat64(const char* path, struct stat64* st) {
+    statWait(path);
+    return REAL("lstat64", Stat64Fn)(path, st);
+}
+int fstatat(int dir, const char* path, struct stat* st, int flags) {
+    statWait(path);
+    return REAL("fstatat", FstatatFn)(dir, path, st, flags);
+}
+int fstatat64(int dir, const char* path, struct stat64* st, int flags) {
+    statWait(path);
+    return REAL("fstatat64", Fstatat64Fn)(dir, path, st, flags);
+}
+int statx(int dir, const char* path, int flags, unsigned int mask, struct statx* st) {
+    statWait(path);
+    return REAL("statx", StatxFn)(dir, path, flags, mask, st);
 }
 
 } // extern "C"
