@@ -4,6 +4,7 @@
 // or ends unless a test says so (the engine takes at most a buffer's worth,
 // hence the 0.15 s tolerance on positions).
 #include "app/App.h"
+#include "app/FileStamp.h"
 #include "app/UserDefaults.h"
 #include "listening/DjPicks.h"
 #include "platform/audio/AudioPlayer.h"
@@ -96,6 +97,10 @@ struct Rig : test::TrackIds<Rig> {
         QFile::remove(decoded);
         QFile::copy(track(id).path, decoded);
         auto player = AudioPlayer::open(*rig.platform.outputs, decoded).player;
+        // Lent as App::takeDecoded lends it: with its source's stamp, vouched
+        // for by a check just made.
+        app.playback.lentDecode = LentDecode{decoded, fileStamp(track(id).path, QDir::currentPath()),
+                                             std::chrono::steady_clock::now()};
         app.playback.prepared = PreparedNext{PreparedNext::Kind::OpenedAhead, track(id),
                                              std::move(player), false, decoded};
         return app.playback.prepared->player.get();
@@ -110,7 +115,7 @@ struct Rig : test::TrackIds<Rig> {
             prepareSuccessor(2, false);
             return;
         }
-        (void)app.takeDecoded(track(2).path);
+        (void)app.takeDecoded(track(2).path, App::freshCheckSince());
         openAhead(2, tempFile("Quavelark-ahead.caf"));
     }
 };
